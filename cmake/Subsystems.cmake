@@ -1,0 +1,39 @@
+# Every subsystem is one library made of all sources in its folder, so that
+# adding a file never needs an edit of a shared build file.
+function(vtr_subsystem name)
+  cmake_parse_arguments(ARG "" "" "LINKS;PKG" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_library(vtr_${name} STATIC ${srcs})
+  target_include_directories(vtr_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(vtr_${name} PUBLIC ${ARG_LINKS})
+  foreach(p IN LISTS ARG_PKG)
+    target_link_libraries(vtr_${name} PUBLIC PkgConfig::${p})
+  endforeach()
+endfunction()
+
+# Every test source file becomes its own executable: a test that does not
+# build only stops itself. Files under support/ are shared by the folder.
+function(vtr_tests name)
+  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/support/*.h)
+  set(support_target "")
+  if(support)
+    add_library(vtr_${name}_testsupport STATIC ${support})
+    target_include_directories(vtr_${name}_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(vtr_${name}_testsupport PUBLIC vtr_testmain ${ARG_LINKS})
+    set(support_target vtr_${name}_testsupport)
+  endif()
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  foreach(t IN LISTS tests)
+    get_filename_component(base ${t} NAME_WE)
+    string(REGEX REPLACE "^test_" "" base ${base})
+    set(exe ${name}_${base})
+    add_executable(${exe} ${t})
+    target_link_libraries(${exe} PRIVATE vtr_testmain ${support_target} ${ARG_LINKS})
+    gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS ${name} TIMEOUT 300)
+  endforeach()
+endfunction()

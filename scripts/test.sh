@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test (offscreen, no display).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+bash scripts/install-deps.sh
+
+BUILD=${VTR_BUILD_DIR:-$ROOT/build-ci}
+JOBS=${VTR_JOBS:-$(nproc)}
+if command -v ccache >/dev/null; then LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); else LAUNCHER=(); fi
+
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVTR_SANITIZE=ON "${LAUNCHER[@]}"
+cmake --build "$BUILD" -j "$JOBS"
+
+# Tests never see the real home, runtime folder or a display.
+TESTROOT=$(mktemp -d)
+trap 'rm -rf "$TESTROOT"' EXIT
+mkdir -p "$TESTROOT/home" "$TESTROOT/runtime"
+chmod 700 "$TESTROOT/runtime"
+export HOME=$TESTROOT/home XDG_RUNTIME_DIR=$TESTROOT/runtime VTR_TEST_TMP=$TESTROOT/tmp
+export XDG_DATA_HOME=$HOME/.local/share XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache XDG_STATE_HOME=$HOME/.local/state
+export QT_QPA_PLATFORM=offscreen
+unset DISPLAY WAYLAND_DISPLAY
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:verify_asan_link_order=0
+export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 600
+
+# Date handling must not depend on the machine's time zone.
+for zone in Europe/Berlin Pacific/Chatham America/Sao_Paulo; do
+  TZ=$zone ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" -L timezone
+done
+
+bash scripts/fuzz.sh

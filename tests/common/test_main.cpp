@@ -1,0 +1,29 @@
+#include <QApplication>
+
+#include <cstdio>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace testenv {
+void initialise();
+void cleanup();
+}
+
+// A QApplication (offscreen) exists for every test so that code which needs
+// the main thread, timers or widgets runs as in the application.
+int main(int argc, char **argv)
+{
+    testenv::initialise();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleMock(&argc, argv);
+    int rc;
+    {
+        QApplication app(argc, argv);
+        app.setOrganizationName(QStringLiteral("vantrel"));
+        app.setApplicationName(QStringLiteral("solvennawindowsphone"));
+        rc = RUN_ALL_TESTS();
+    }
+    testenv::cleanup();
+    std::fflush(stdout);
+    return rc;
+}
