@@ -27,11 +27,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:verify_asan_link_order=0
 export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 600
-
 # Date handling must not depend on the machine's time zone.
-for zone in Europe/Berlin Pacific/Chatham America/Sao_Paulo; do
-  TZ=$zone ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" -L timezone
-done
+if ! ctest --test-dir "$BUILD" -N -L timezone | grep -q "Total Tests: 0"; then
+  for zone in Europe/Berlin Pacific/Chatham America/Sao_Paulo; do
+    echo "== time-zone tests under TZ=$zone"
+    TZ=$zone ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" -L timezone -Q || {
+      TZ=$zone ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" -L timezone --rerun-failed; exit 1; }
+  done
+fi
 
 bash scripts/fuzz.sh
+
+# The full run comes last so that its summary closes the output.
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 600
