@@ -1,0 +1,535 @@
+#include "VtrCalendarDate.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+
+namespace {
+
+constexpr qint64 kSecsPerDay = 86400;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    qint64 q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    return q;
+}
+
+qint64 floorMod(qint64 a, qint64 b)
+{
+    return a - floorDiv(a, b) * b;
+}
+
+QTimeZone normalisedZone(const QTimeZone &zone)
+{
+    return zone.isValid() ? zone : QTimeZone::utc();
+}
+
+int offsetAt(const QTimeZone &zone, qint64 utcSecs)
+{
+    if (zone == QTimeZone::utc()) return 0;
+    return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSecs, QTimeZone::utc()));
+}
+
+// Local wall-clock seconds (counted as if the zone were GMT) to the instant.
+// Qt 6.4 gives an invalid QDateTime for a local time inside a daylight-saving
+// gap, so the offsets on either side are tried by hand: the first occurrence
+// wins for a repeated hour, and a time in a gap is read with the offset from
+// before the gap (which moves it forward by the length of the gap).
+qint64 localToUtc(qint64 localSecs, const QTimeZone &zone)
+{
+    const int before = offsetAt(zone, localSecs - kSecsPerDay);
+    const int after = offsetAt(zone, localSecs + kSecsPerDay);
+    qint64 best = 0;
+    bool found = false;
+    for (int o : {before, after}) {
+        const qint64 u = localSecs - o;
+        if (offsetAt(zone, u) == o && (!found || u < best)) {
+            best = u;
+            found = true;
+        }
+    }
+    if (found) return best;
+    return localSecs - before;
+}
+
+const std::array<const char *, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                               "Thursday", "Friday", "Saturday"};
+const std::array<const char *, 12> kMonthNames = {"January",   "February", "March",    "April",
+                                                  "May",       "June",     "July",     "August",
+                                                  "September", "October",  "November", "December"};
+
+QMutex g_defaultZoneLock;
+QTimeZone g_defaultZone; // invalid: the system zone
+
+// The C scanner's reading of the date texts: each number takes at most
+// `width` characters after skipped white space (a sign counts), literals must
+// match. Answers how many numbers were read.
+int scanNumbers(const QString &text, const char *pattern, int *out)
+{
+    const QByteArray bytes = text.toUtf8();
+    const char *s = bytes.constData();
+    int count = 0;
+    for (const char *p = pattern; *p; ++p) {
+        if (*p == '%') {
+            const int width = (p[1] - '0') * 10 + (p[2] - '0');
+            p += 3; // past "%NNd"
+            while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r' || *s == '\f' || *s == '\v')
+                ++s;
+            int used = 0;
+            bool negative = false;
+            if ((*s == '+' || *s == '-') && used < width) {
+                negative = *s == '-';
+                ++s;
+                ++used;
+            }
+            int digits = 0;
+            qint64 value = 0;
+            while (used < width && *s >= '0' && *s <= '9') {
+                value = value * 10 + (*s - '0');
+                ++s;
+                ++used;
+                ++digits;
+            }
+            if (digits == 0) return count;
+            out[count++] = int(negative ? -value : value);
+        } else {
+            if (*s != *p) return count;
+            ++s;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+VtrCalendarDate::VtrCalendarDate(const QDateTime &instant, const QTimeZone &zone, const QString &calendarFormat)
+    : m_instant(instant.isValid() ? instant.toUTC() : QDateTime()), m_zone(normalisedZone(zone)),
+      m_format(calendarFormat)
+{}
+
+VtrCalendarDate VtrCalendarDate::fromComponents(int year, int month, int day, int hour, int minute, int second,
+                                                const QTimeZone &zone)
+{
+    const QTimeZone z = normalisedZone(zone);
+    qint64 y = year;
+    const qint64 m0 = qint64(month) - 1;
+    y += floorDiv(m0, 12);
+    const int m = int(floorMod(m0, 12)) + 1;
+    if (y < -9999999 || y > 9999999) return VtrCalendarDate();
+    int yi = int(y);
+    if (yi == 0) yi = -1; // QDate has no year 0
+    const QDate first(yi, m, 1);
+    if (!first.isValid()) return VtrCalendarDate();
+    qint64 secs = qint64(hour) * 3600 + qint64(minute) * 60 + second;
+    const qint64 dayCarry = floorDiv(secs, kSecsPerDay);
+    secs = floorMod(secs, kSecsPerDay);
+    const QDate date = first.addDays(qint64(day) - 1 + dayCarry);
+    if (!date.isValid()) return VtrCalendarDate();
+    const qint64 localSecs = QDateTime(date, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch() + secs;
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(localToUtc(localSecs, z), QTimeZone::utc()), z);
+}
+
+QString VtrCalendarDate::defaultCalendarFormat()
+{
+    return QStringLiteral("%Y-%m-%d %H:%M:%S %z");
+}
+
+qint64 VtrCalendarDate::secsSinceEpoch() const
+{
+    return floorDiv(m_instant.toMSecsSinceEpoch(), 1000);
+}
+
+void VtrCalendarDate::setTimeZone(const QTimeZone &zone)
+{
+    m_zone = normalisedZone(zone);
+}
+
+int VtrCalendarDate::offsetFromUtc() const
+{
+    if (isNull()) return 0;
+    return offsetAt(m_zone, secsSinceEpoch());
+}
+
+VtrCalendarDate::Fields VtrCalendarDate::fields() const
+{
+    const qint64 localMs = m_instant.toMSecsSinceEpoch() + qint64(offsetFromUtc()) * 1000;
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(localMs, QTimeZone::utc());
+    const QDate d = local.date();
+    const QTime t = local.time();
+    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+}
+
+int VtrCalendarDate::yearOfCommonEra() const
+{
+    return isNull() ? 0 : fields().year;
+}
+int VtrCalendarDate::monthOfYear() const
+{
+    return isNull() ? 0 : fields().month;
+}
+int VtrCalendarDate::dayOfMonth() const
+{
+    return isNull() ? 0 : fields().day;
+}
+int VtrCalendarDate::hourOfDay() const
+{
+    return isNull() ? 0 : fields().hour;
+}
+int VtrCalendarDate::minuteOfHour() const
+{
+    return isNull() ? 0 : fields().minute;
+}
+int VtrCalendarDate::secondOfMinute() const
+{
+    return isNull() ? 0 : fields().second;
+}
+
+int VtrCalendarDate::dayOfWeek() const
+{
+    if (isNull()) return 0;
+    const Fields f = fields();
+    return QDate(f.year, f.month, f.day).dayOfWeek() % 7;
+}
+
+int VtrCalendarDate::dayOfYear() const
+{
+    if (isNull()) return 0;
+    const Fields f = fields();
+    return QDate(f.year, f.month, f.day).dayOfYear();
+}
+
+VtrCalendarDate VtrCalendarDate::dateByAddingYears(int years, int months, int days, int hours, int minutes,
+                                                   int seconds) const
+{
+    if (isNull()) return VtrCalendarDate();
+    const Fields f = fields();
+    auto clampInt = [](qint64 v) { return int(std::clamp<qint64>(v, INT_MIN, INT_MAX)); };
+    VtrCalendarDate r =
+        fromComponents(clampInt(qint64(f.year) + years), clampInt(qint64(f.month) + months),
+                       clampInt(qint64(f.day) + days), clampInt(qint64(f.hour) + hours),
+                       clampInt(qint64(f.minute) + minutes), clampInt(qint64(f.second) + seconds), m_zone);
+    if (r.isNull()) return r;
+    r.m_instant = r.m_instant.addMSecs(f.msec);
+    r.m_format = m_format;
+    return r;
+}
+
+QString VtrCalendarDate::description() const
+{
+    return descriptionWithCalendarFormat(m_format.isEmpty() ? defaultCalendarFormat() : m_format);
+}
+
+QString VtrCalendarDate::descriptionWithCalendarFormat(const QString &format) const
+{
+    if (isNull()) return QString();
+    const Fields f = fields();
+    const int weekday = QDate(f.year, f.month, f.day).dayOfWeek() % 7;
+    const auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    QString out;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c != QLatin1Char('%') || i + 1 >= format.size()) {
+            out += c;
+            continue;
+        }
+        const char k = format.at(++i).toLatin1();
+        switch (k) {
+        case '%':
+            out += QLatin1Char('%');
+            break;
+        case 'a':
+            out += QLatin1String(kDayNames[size_t(weekday)]).left(3);
+            break;
+        case 'A':
+            out += QLatin1String(kDayNames[size_t(weekday)]);
+            break;
+        case 'b':
+            out += QLatin1String(kMonthNames[size_t(f.month - 1)]).left(3);
+            break;
+        case 'B':
+            out += QLatin1String(kMonthNames[size_t(f.month - 1)]);
+            break;
+        case 'c':
+            out += descriptionWithCalendarFormat(QStringLiteral("%a %b %e %H:%M:%S %Y"));
+            break;
+        case 'd':
+            out += two(f.day);
+            break;
+        case 'e':
+            out += QString::number(f.day);
+            break;
+        case 'F':
+            out += QStringLiteral("%1").arg(f.msec, 3, 10, QLatin1Char('0'));
+            break;
+        case 'H':
+            out += two(f.hour);
+            break;
+        case 'I':
+            out += two(f.hour % 12 == 0 ? 12 : f.hour % 12);
+            break;
+        case 'j':
+            out += QStringLiteral("%1").arg(QDate(f.year, f.month, f.day).dayOfYear(), 3, 10, QLatin1Char('0'));
+            break;
+        case 'm':
+            out += two(f.month);
+            break;
+        case 'M':
+            out += two(f.minute);
+            break;
+        case 'p':
+            out += f.hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM");
+            break;
+        case 'S':
+            out += two(f.second);
+            break;
+        case 'w':
+            out += QString::number(weekday);
+            break;
+        case 'x':
+            out += descriptionWithCalendarFormat(QStringLiteral("%m/%d/%y"));
+            break;
+        case 'X':
+            out += descriptionWithCalendarFormat(QStringLiteral("%H:%M:%S"));
+            break;
+        case 'y':
+            out += two(int(floorMod(f.year, 100)));
+            break;
+        case 'Y':
+            out += QString::number(f.year);
+            break;
+        case 'Z': {
+            const QString abbreviation = m_zone.abbreviation(m_instant);
+            out += abbreviation.isEmpty() ? QString::fromLatin1(m_zone.id()) : abbreviation;
+            break;
+        }
+        case 'z': {
+            const int off = offsetFromUtc();
+            const int a = off < 0 ? -off : off;
+            out += QLatin1Char(off < 0 ? '-' : '+') + two(a / 3600) + two((a / 60) % 60);
+            break;
+        }
+        default:
+            out += QLatin1Char('%');
+            out += format.at(i);
+            break;
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+
+VtrCalendarDate VtrCalendarDate::dateWithDate(const VtrCalendarDate &date)
+{
+    // The text form carries the shown second and the numeric offset; reading
+    // it back gives this.
+    if (date.isNull()) return VtrCalendarDate();
+    const qint64 secs = date.secsSinceEpoch();
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()),
+                           vtr::timeZoneWithOffset(date.offsetFromUtc()), date.m_format);
+}
+
+VtrCalendarDate VtrCalendarDate::dateWithDate(const QDateTime &date)
+{
+    if (!date.isValid()) return VtrCalendarDate();
+    const qint64 secs = floorDiv(date.toMSecsSinceEpoch(), 1000);
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()),
+                           vtr::timeZoneWithOffset(date.offsetFromUtc()));
+}
+
+VtrCalendarDate VtrCalendarDate::start() const
+{
+    if (isNull()) return VtrCalendarDate();
+    const Fields f = fields();
+    VtrCalendarDate r = fromComponents(f.year, f.month, f.day, 0, 0, 0, m_zone);
+    r.m_format = m_format;
+    return r;
+}
+
+VtrCalendarDate VtrCalendarDate::end() const
+{
+    if (isNull()) return VtrCalendarDate();
+    const Fields f = fields();
+    VtrCalendarDate r = fromComponents(f.year, f.month, f.day, 23, 59, 59, m_zone);
+    r.m_format = m_format;
+    return r;
+}
+
+int VtrCalendarDate::compareDateIgnoringTime(const VtrCalendarDate &other) const
+{
+    const QDateTime a = start().instant();
+    const QDateTime b = other.start().instant();
+    if (a < b) return -1;
+    if (b < a) return 1;
+    return 0;
+}
+
+bool VtrCalendarDate::isBetweenStart(const QDateTime &startDate, const QDateTime &endDate) const
+{
+    if (isNull() || !startDate.isValid() || !endDate.isValid()) return false;
+    return startDate <= m_instant && m_instant <= endDate;
+}
+
+bool VtrCalendarDate::isBetweenStart(const VtrCalendarDate &startDate, const VtrCalendarDate &endDate) const
+{
+    return isBetweenStart(startDate.instant(), endDate.instant());
+}
+
+VtrCalendarDate VtrCalendarDate::iCalDateIgnoringTime() const
+{
+    if (isNull()) return VtrCalendarDate();
+    const Fields f = fields();
+    return fromComponents(f.year, f.month, f.day, 12, 0, 0, QTimeZone::utc());
+}
+
+VtrCalendarDate VtrCalendarDate::syncServicesDateIgnoringTime() const
+{
+    return iCalDateIgnoringTime();
+}
+
+VtrCalendarDate VtrCalendarDate::stDateIgnoringTime() const
+{
+    if (isNull()) return VtrCalendarDate();
+    const Fields f = fields();
+    return fromComponents(f.year, f.month, f.day, 0, 0, 0, QTimeZone::utc());
+}
+
+VtrCalendarDate VtrCalendarDate::blackberryDateIgnoringTime() const
+{
+    if (isNull()) return VtrCalendarDate();
+    const Fields f = fields();
+    return fromComponents(f.year, f.month, f.day, 0, 0, 0, vtr::defaultTimeZone());
+}
+
+VtrCalendarDate VtrCalendarDate::firstSecondOfDayLocalTimeExpressedAsGMT() const
+{
+    VtrCalendarDate r = start();
+    r.setTimeZone(QTimeZone::utc());
+    return r;
+}
+
+VtrCalendarDate VtrCalendarDate::lastSecondOfDayLocalTimeExpressedAsGMT() const
+{
+    VtrCalendarDate r = end();
+    r.setTimeZone(QTimeZone::utc());
+    return r;
+}
+
+std::optional<VtrCalendarDate> VtrCalendarDate::dateWithVCalString(const QString &text)
+{
+    int n[3];
+    if (scanNumbers(text, "%04d%02d%02d", n) != 3) return std::nullopt;
+    VtrCalendarDate r = fromComponents(n[0], n[1], n[2], 23, 59, 59, QTimeZone::systemTimeZone());
+    if (r.isNull()) return std::nullopt;
+    return r;
+}
+
+std::optional<VtrCalendarDate> VtrCalendarDate::dateBeginGMTWithVCalString(const QString &text)
+{
+    int n[3];
+    if (scanNumbers(text, "%04d%02d%02d", n) != 3) return std::nullopt;
+    VtrCalendarDate r = fromComponents(n[0], n[1], n[2], 0, 0, 0, QTimeZone::utc());
+    if (r.isNull()) return std::nullopt;
+    return r;
+}
+
+namespace {
+
+// The six numbers are a GMT time: building them in GMT directly gives the
+// right instant even where the same digits fall into a daylight-saving gap of
+// the system zone.
+std::optional<VtrCalendarDate> readGmt(const QString &text, const char *pattern, const QTimeZone &shownIn)
+{
+    int n[6];
+    if (scanNumbers(text, pattern, n) != 6) return std::nullopt;
+    VtrCalendarDate r = VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], QTimeZone::utc());
+    if (r.isNull()) return std::nullopt;
+    r.setTimeZone(shownIn);
+    return r;
+}
+
+} // namespace
+
+std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithVCalString(const QString &text)
+{
+    return readGmt(text, "%04d%02d%02dT%02d%02d%02d", QTimeZone::systemTimeZone());
+}
+
+std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithAndroidExceptionString(const QString &text)
+{
+    return readGmt(text, "%04d%02d%02dT%02d%02d%02dZ", QTimeZone::systemTimeZone());
+}
+
+std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithSymbianUTCCalString(const QString &text)
+{
+    return readGmt(text, "%04d%02d%02d%02d%02d%02d", QTimeZone::utc());
+}
+
+std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithST2String(const QString &text)
+{
+    if (text.isNull()) return std::nullopt;
+    return dateTimeWithSymbianUTCCalString(text);
+}
+
+QString VtrCalendarDate::st2StringWithCalDate(const VtrCalendarDate &date)
+{
+    if (date.isNull()) return QString();
+    return date.st2StringWithoutTimezone();
+}
+
+QString VtrCalendarDate::st2StringWithoutTimezone() const
+{
+    if (isNull()) return QString();
+    const Fields f = fields();
+    return QString::asprintf("%04d%02d%02d%02d%02d%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
+}
+
+QString VtrCalendarDate::st2String() const
+{
+    return utcDate().st2StringWithoutTimezone();
+}
+
+VtrCalendarDate VtrCalendarDate::utcDate() const
+{
+    VtrCalendarDate r = dateWithDate(*this);
+    r.setTimeZone(QTimeZone::utc());
+    return r;
+}
+
+int VtrCalendarDate::weekOfMonth() const
+{
+    if (isNull()) return 0;
+    return (dayOfMonth() + 6) / 7;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace vtr {
+
+QTimeZone defaultTimeZone()
+{
+    QMutexLocker l(&g_defaultZoneLock);
+    return g_defaultZone.isValid() ? g_defaultZone : QTimeZone::systemTimeZone();
+}
+
+void setDefaultTimeZone(const QTimeZone &zone)
+{
+    QMutexLocker l(&g_defaultZoneLock);
+    g_defaultZone = zone;
+}
+
+QTimeZone timeZoneWithOffset(int secondsFromGmt)
+{
+    if (secondsFromGmt == 0) return QTimeZone::utc();
+    QTimeZone z(secondsFromGmt);
+    return z.isValid() ? z : QTimeZone::utc();
+}
+
+} // namespace vtr
