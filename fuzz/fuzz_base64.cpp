@@ -1,3 +1,4 @@
+// fuzz-links: vtr_foundation
 // Decodes arbitrary text, then checks that encoding what came out (with an
 // arbitrary line length) decodes back to the same bytes.
 #include "foundation/VtrBase64.h"
