@@ -1,0 +1,329 @@
+#include "fileinfo/FileInfoCopy.h"
+
+#include "foundation/Log.h"
+#include "platform/VtrException.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <mutex>
+
+// ---- temporary files of running copies ------------------------------------------
+
+namespace {
+
+struct LeaseRegistry
+{
+    std::mutex mutex;
+    QSet<QString> paths;
+};
+
+LeaseRegistry &leaseRegistry()
+{
+    static LeaseRegistry *registry = new LeaseRegistry;
+    return *registry;
+}
+
+QString leaseKey(const QString &path)
+{
+    QString key = path;
+    while (key.size() > 1 && (key.endsWith(QLatin1Char('/')) || key.endsWith(QLatin1Char('\\'))))
+        key.chop(1);
+    return key.toCaseFolded();
+}
+
+// Runs `fn`, dropping any std::exception: clean-up must not hide the status.
+template <typename Fn> void quietly(Fn &&fn)
+{
+    try {
+        fn();
+    } catch (const std::exception &) {
+    }
+}
+
+qint64 saturatingAdd(qint64 a, qint64 b)
+{
+    if (b > 0 && a > std::numeric_limits<qint64>::max() - b) return std::numeric_limits<qint64>::max();
+    return a + b;
+}
+
+} // namespace
+
+namespace vtr {
+
+bool isTemporaryCopyFileName(const QString &name)
+{
+    return name.compare(QLatin1String(kVtrCopyTempFileName), Qt::CaseInsensitive) == 0;
+}
+
+bool isTemporaryCopyFileInUse(const QString &path)
+{
+    LeaseRegistry &registry = leaseRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    return registry.paths.contains(leaseKey(path));
+}
+
+TemporaryCopyFileLease::TemporaryCopyFileLease(const QString &path) : m_key(leaseKey(path))
+{
+    LeaseRegistry &registry = leaseRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    if (m_key.isEmpty() || registry.paths.contains(m_key)) return;
+    registry.paths.insert(m_key);
+    m_acquired = true;
+}
+
+TemporaryCopyFileLease::~TemporaryCopyFileLease()
+{
+    if (!m_acquired) return;
+    LeaseRegistry &registry = leaseRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.paths.remove(m_key);
+}
+
+FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, const TemporaryFileCopyOptions &options,
+                                            const FillTemporaryFile &fill, VtrFileInfoPtr *outNewItem)
+{
+    if (outNewItem) *outNewItem = nullptr;
+    if (!destination || !fill) return kFileInfoCopyBadArguments;
+
+    VtrFileInfoPtr parent;
+    VtrFileInfoPtr temporary;
+    try {
+        if (destination->exists() && !destination->isFile()) return kFileInfoCopyDestinationNotFile;
+        parent = destination->parentFolder();
+        if (!parent) return kFileInfoCopyTempFileNotCreated;
+        const QString tempName = QString::fromLatin1(kVtrCopyTempFileName);
+        if (isTemporaryCopyFileName(destination->name())) return kFileInfoCopyTempFileNotCreated;
+
+        VtrFileInfoPtr leftover = parent->find(tempName);
+        const QString tempPath = leftover ? leftover->path() : QString();
+        TemporaryCopyFileLease lease(tempPath);
+        if (!lease.acquired()) return kFileInfoCopyTempFileNotCreated;
+
+        if (leftover && leftover->exists()) {
+            if (options.protectedItem &&
+                (leftover->isEqualTo(options.protectedItem) || options.protectedItem->isEqualTo(leftover)))
+                return kFileInfoCopyTempFileNotCreated;
+            leftover->remove();
+            if (leftover->exists()) return kFileInfoCopyTempFileNotCreated;
+        }
+
+        if (options.requiredBytes >= 0) {
+            const qint64 needed =
+                saturatingAdd(options.requiredBytes, std::max<qint64>(0, parent->_freeSpaceToKeepOnVolume()));
+            if (destination->freeSpaceOnVolume() < needed) return kFileInfoCopyNoSpace;
+        }
+
+        temporary =
+            parent->createFile(tempName, QByteArray(), QVariantMap(), false, options.progress, options.userData);
+        if (!temporary || !temporary->exists()) return kFileInfoCopyTempFileNotCreated;
+
+        FileInfoCopyStatus status = kFileInfoCopyOK;
+        try {
+            status = fill(temporary);
+        } catch (const std::exception &e) {
+            VTR_LOG(2, QStringLiteral("Copy to \"%1\" interrupted: %2")
+                           .arg(destination->humanFriendlyPath(), QString::fromLocal8Bit(e.what())));
+            quietly([&] { temporary->remove(); });
+            return kFileInfoCopyException;
+        } catch (...) {
+            quietly([&] { temporary->remove(); });
+            throw;
+        }
+        if (status != kFileInfoCopyOK) {
+            quietly([&] { temporary->remove(); });
+            return status;
+        }
+
+        // Only now, with the new contents complete, is the old item replaced.
+        const FileInfoCopyStatus moved = temporary->moveTo(destination);
+        if (moved != kFileInfoCopyOK) {
+            VTR_LOG(2, QStringLiteral("Could not move the copied file onto \"%1\" (%2).")
+                           .arg(destination->humanFriendlyPath())
+                           .arg(moved));
+            quietly([&] { temporary->remove(); });
+            return kFileInfoCopyWriteFailed;
+        }
+        if (outNewItem) *outNewItem = temporary;
+        return kFileInfoCopyOK;
+    } catch (const std::exception &) {
+        if (temporary) quietly([&] { temporary->remove(); });
+        return kFileInfoCopyException;
+    }
+}
+
+} // namespace vtr
+
+// ---- the generic chunked copy -----------------------------------------------------
+
+namespace {
+
+// Closes a handle at the end of its scope, whatever happens.
+class HandleCloser
+{
+public:
+    HandleCloser(VtrBaseFileInfo *owner, VtrFileInfoHandlePtr handle) : m_owner(owner), m_handle(std::move(handle)) {}
+    ~HandleCloser() { close(); }
+    HandleCloser(const HandleCloser &) = delete;
+    HandleCloser &operator=(const HandleCloser &) = delete;
+    VtrFileInfoHandle *get() const { return m_handle.get(); }
+    void close()
+    {
+        if (!m_handle) return;
+        quietly([&] { m_owner->closeFile(std::move(m_handle)); });
+        m_handle.reset();
+    }
+
+private:
+    VtrBaseFileInfo *m_owner;
+    VtrFileInfoHandlePtr m_handle;
+};
+
+} // namespace
+
+FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bool ensureUniqueName,
+                                           FileInfoProgress *progress, void *userData, VtrFileInfoPtr *outNewItem)
+{
+    clearCancelCopy();
+    if (outNewItem) *outNewItem = nullptr;
+    if (!destination) return kFileInfoCopyBadArguments;
+    if (!exists()) return kFileInfoCopySourceMissing;
+    if (!isFile()) return kFileInfoCopySourceNotFile;
+
+    const bool sourceCopies = deviceControlsCopy();
+    const bool destinationCopies = destination->deviceControlsCopy();
+    if (sourceCopies && destinationCopies)
+        throw VtrException(QStringLiteral("VtrBaseFileInfo"),
+                           QStringLiteral("File info objects are not yet able to perform this sort of copy."));
+    if (destinationCopies) return destination->copyFromFile(self(), ensureUniqueName, progress, userData, outNewItem);
+    if (sourceCopies)
+        throw VtrException(
+            QStringLiteral("VtrBaseFileInfo"),
+            QStringLiteral("Subclass of VtrBaseFileInfo must override this method to perform the copy."));
+
+    FileInfoCopyProgress *copyProgress = asCopyProgress(progress);
+    const VtrFileInfoPtr source = self();
+
+    // The item to write: inside a destination folder under this file's name
+    // (made unique when asked), or the destination itself. Nothing is created
+    // or removed here; an existing file is replaced only by a complete copy.
+    VtrFileInfoPtr target = destination;
+    try {
+        if (destination->exists() && destination->isFolder()) {
+            QString targetName = name();
+            if (ensureUniqueName) {
+                targetName = destination->uniqueFilename(targetName);
+                if (targetName.isNull()) return kFileInfoCopyDestinationNotOpened;
+            }
+            target = destination->find(targetName);
+            if (!target) return kFileInfoCopyDestinationNotOpened;
+        }
+        if (target->exists() && !target->isFile()) return kFileInfoCopyDestinationNotFile;
+        if (target->isEqualTo(source) || isEqualTo(target)) return kFileInfoCopyBadArguments;
+    } catch (const std::exception &) {
+        return kFileInfoCopyException;
+    }
+
+    const qint64 total = std::max<qint64>(0, size());
+    vtr::TemporaryFileCopyOptions options;
+    options.requiredBytes = total;
+    options.progress = progress;
+    options.userData = userData;
+    options.protectedItem = source;
+
+    auto fill = [&](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
+        VtrFileInfoHandlePtr readHandle = openFileForReading();
+        if (!readHandle) return kFileInfoCopySourceNotOpened;
+        HandleCloser reader(this, std::move(readHandle));
+        VtrFileInfoHandlePtr writeHandle = temporary->openFileForWriting();
+        if (!writeHandle) return kFileInfoCopyDestinationNotOpened;
+        HandleCloser writer(temporary.get(), std::move(writeHandle));
+
+        qint64 chunk = std::min(preferredChunkSize(), temporary->preferredChunkSize());
+        if (chunk <= 0) chunk = 8192;
+        qint64 remaining = total;
+        qint64 offset = 0;
+        FileInfoCopyStatus status = kFileInfoCopyOK;
+        while (status == kFileInfoCopyOK && remaining > 0) {
+            if (isCopyCancelled()) {
+                status = kFileInfoCopyCancelled;
+                break;
+            }
+            const qint64 length = std::min(remaining, chunk);
+            QByteArray data = fileContentsWithRange(VtrFileRange{offset, length}, reader.get());
+            // No data, or the source ended early (it shrank): the copy would be
+            // short, so it fails rather than leave a truncated file.
+            if (data.isEmpty()) {
+                status = kFileInfoCopyReadFailed;
+                break;
+            }
+            if (data.size() > length) data.truncate(length);
+            const qint64 got = data.size();
+            status = temporary->setFileContentsWithRange(data, VtrFileRange{offset, got}, writer.get());
+            offset += got;
+            remaining -= got;
+            if (status == kFileInfoCopyOK && copyProgress) {
+                const float percent = float(double(offset) * 100.0 / double(total));
+                // A "go on" answer never clears a cancel asked for meanwhile.
+                if (copyProgress->copyingFile(source, temporary, percent, userData)) cancelCopy();
+            }
+        }
+        writer.close();
+        reader.close();
+        return status;
+    };
+
+    VtrFileInfoPtr newItem;
+    const FileInfoCopyStatus status = vtr::copyThroughTemporaryFile(target, options, fill, &newItem);
+    if (status != kFileInfoCopyOK || !newItem) return status;
+
+    try {
+        const QDateTime created = creationDate();
+        if (created.isValid()) newItem->setCreationDate(created);
+        const QDateTime modified = modificationDate();
+        if (modified.isValid()) newItem->setModificationDate(modified);
+    } catch (const std::exception &) {
+        // The copy itself is complete; dates are an extra.
+    }
+    if (outNewItem) *outNewItem = newItem;
+    return kFileInfoCopyOK;
+}
+
+FileInfoCopyStatus VtrBaseFileInfo::copyToWithName(const VtrFileInfoPtr &destination, const QString &name,
+                                                   VtrFileInfoPtr *outNewItem)
+{
+    if (outNewItem) *outNewItem = nullptr;
+    try {
+        if (!destination || name.isEmpty()) return kFileInfoCopyBadArguments;
+        if (!exists() || !isFile()) return kFileInfoCopyBadArguments;
+        VtrFileInfoPtr folder;
+        if (destination->isFolder())
+            folder = destination;
+        else if (destination->isFile())
+            folder = destination->parentFolder();
+        if (!folder) return kFileInfoCopyBadArguments;
+
+        VtrFileInfoPtr target = folder->find(name);
+        if (!target) return kFileInfoCopyBadArguments;
+        if (target->isEqualTo(self()) || isEqualTo(target)) return kFileInfoCopyBadArguments;
+        if (target->exists() && !target->isFile()) return kFileInfoCopyDestinationNotFile;
+
+        // Unreadable contents must not empty the target.
+        const QByteArray data = fileContents();
+        if (data.isNull()) return kFileInfoCopySourceNotOpened;
+
+        if (target->exists()) {
+            if (!target->setFileContents(data)) return kFileInfoCopyWriteFailed;
+            if (outNewItem) *outNewItem = target;
+            return kFileInfoCopyOK;
+        }
+        VtrFileInfoPtr created = folder->createFile(name, data, QVariantMap(), true);
+        if (!created || !created->exists()) return kFileInfoCopyWriteFailed;
+        if (outNewItem) *outNewItem = created;
+        return kFileInfoCopyOK;
+    } catch (const std::exception &) {
+        return kFileInfoCopyException;
+    }
+}

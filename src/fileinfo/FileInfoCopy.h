@@ -1,0 +1,76 @@
+#pragma once
+
+#include "fileinfo/VtrBaseFileInfo.h"
+
+#include <QString>
+
+#include <functional>
+
+// The "temporary file, then rename" step shared by every copy that writes a
+// file of any kind: the generic chunked copy, and the kinds whose device does
+// the transfer itself (a phone file copied to the computer).
+//
+// While a copy runs, its temporary file ("TessalineCopyFile.tmp" in the
+// destination's folder) is registered as in use for this process: listings
+// and later copies remove only leftovers that no running copy owns.
+namespace vtr {
+
+// True for the temporary copy file's name in any letter case.
+bool isTemporaryCopyFileName(const QString &name);
+
+// True while a copy in this process writes the temporary file at `path`
+// (compared ignoring case and a trailing separator). A listing hook that meets
+// the temporary file removes it only when this answers false.
+bool isTemporaryCopyFileInUse(const QString &path);
+
+// Registers `path` as the temporary file of a running copy for the lifetime
+// of the object; acquired() is false when another copy already holds it.
+class TemporaryCopyFileLease
+{
+public:
+    explicit TemporaryCopyFileLease(const QString &path);
+    ~TemporaryCopyFileLease();
+    TemporaryCopyFileLease(const TemporaryCopyFileLease &) = delete;
+    TemporaryCopyFileLease &operator=(const TemporaryCopyFileLease &) = delete;
+    bool acquired() const { return m_acquired; }
+
+private:
+    QString m_key;
+    bool m_acquired = false;
+};
+
+struct TemporaryFileCopyOptions
+{
+    // Bytes the new file will need; with a value >= 0 the destination's free
+    // space must be at least this plus its folder's reserve, else -209.
+    qint64 requiredBytes = -1;
+    // Passed to the creation of the temporary file.
+    FileInfoProgress *progress = nullptr;
+    void *userData = nullptr;
+    // An item that must never be removed as a "leftover" (the copy's source).
+    VtrFileInfoPtr protectedItem;
+};
+
+// Fills the temporary file (already created, empty) and answers a status.
+using FillTemporaryFile = std::function<FileInfoCopyStatus(const VtrFileInfoPtr &temporaryFile)>;
+
+// Writes a new file at `destination` (a file path, existing or not) so that
+// the destination is replaced only by a complete file (an existing item there
+// that is not a file: -208):
+//  1. the destination's parent folder holds the temporary file (no parent, or
+//     a destination that is the temporary file itself: -202);
+//  2. the temporary file is leased (another copy running there: -202) and a
+//     leftover one is removed (still there afterwards: -202);
+//  3. the free space is checked (see TemporaryFileCopyOptions, -209);
+//  4. the temporary file is created (does not exist afterwards: -202);
+//  5. `fill` writes it; a non-zero status, or an exception (-206), removes
+//     the temporary file and is returned; the destination is untouched;
+//  6. the temporary file is moved onto the destination (moveTo); a failed
+//     move removes the temporary file and answers -207.
+// On success *outNewItem (when given) is the moved file info, which now
+// stands for the destination; on failure it is nullptr. Exceptions that are
+// not std::exception pass to the caller after the temporary file is removed.
+FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, const TemporaryFileCopyOptions &options,
+                                            const FillTemporaryFile &fill, VtrFileInfoPtr *outNewItem);
+
+} // namespace vtr

@@ -1,0 +1,694 @@
+// The generic chunked copy between two file infos, driven through the
+// in-memory kind: status codes, bytes, progress, cancel, failures at every
+// chunk, free space, unique names, temporary files and device hand-over.
+
+#include "fileinfo/FileInfoCopy.h"
+#include "fileinfo/VtrBaseFileInfo.h"
+#include "platform/VtrException.h"
+#include "support/MemoryFileInfo.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+const QString kTemp = QString::fromLatin1(kVtrCopyTempFileName);
+
+QByteArray randomBytes(qsizetype size, quint32 seed = 7)
+{
+    QByteArray bytes(size, '\0');
+    QRandomGenerator gen(seed);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(gen.bounded(256));
+    return bytes;
+}
+
+bool anyTempFile(MemoryStore &store)
+{
+    const auto snap = store.snapshot();
+    for (auto it = snap.begin(); it != snap.end(); ++it)
+        if (vtr::isTemporaryCopyFileName(it.key().section(QLatin1Char('/'), -1))) return true;
+    return false;
+}
+
+class RecordingProgress : public FileInfoCopyProgress
+{
+public:
+    std::vector<float> percents;
+    int cancelAtCall = -1; // answer YES on this call (1-based)
+    void *seenUserData = nullptr;
+    std::function<void(int)> onCall;
+    bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &destination, float percent, void *userData) override
+    {
+        percents.push_back(percent);
+        seenUserData = userData;
+        lastDestinationName = destination ? destination->name() : QString();
+        if (onCall) onCall(int(percents.size()));
+        return cancelAtCall == int(percents.size());
+    }
+    QString lastDestinationName;
+};
+
+// A progress object that answers only the read callback: a copy must treat
+// it as absent.
+class ReadOnlyProgress : public FileInfoReadProgress
+{
+public:
+    int calls = 0;
+    bool readingContentsForFile(const VtrFileInfoPtr &, const QByteArray &, qint64, qint64, void *) override
+    {
+        ++calls;
+        return true;
+    }
+};
+
+struct Fixture
+{
+    std::shared_ptr<MemoryStore> src = MemoryStore::create();
+    std::shared_ptr<MemoryStore> dst = MemoryStore::create();
+    QByteArray payload = randomBytes(100000);
+    Fixture()
+    {
+        src->chunkSize = 4096;
+        dst->chunkSize = 3000;
+        src->addFile(QStringLiteral("/Music/song.mp3"), payload, QDateTime(QDate(2012, 3, 4), QTime(5, 6, 7), Qt::UTC),
+                     QDateTime(QDate(2011, 1, 2), QTime(3, 4, 5), Qt::UTC));
+        dst->addFolder(QStringLiteral("/dest"));
+        dst->addFile(QStringLiteral("/dest/keep.txt"), "keep");
+    }
+    MemoryFileInfoPtr source() { return src->info(QStringLiteral("/Music/song.mp3")); }
+    MemoryFileInfoPtr destFolder() { return dst->info(QStringLiteral("/dest")); }
+};
+
+} // namespace
+
+// ---- every status code ------------------------------------------------------------
+
+struct StatusCase
+{
+    const char *what;
+    FileInfoCopyStatus expected;
+    std::function<void(Fixture &)> arrange;
+    // Runs the copy; the default copies the source into /dest with unique NO.
+    std::function<FileInfoCopyStatus(Fixture &)> act;
+};
+
+TEST(GenericCopy, EveryStatusCodeLeavesTheDestinationAsItWas)
+{
+    auto copyIntoDest = [](Fixture &f) { return f.source()->copyTo(f.destFolder()); };
+    const std::vector<StatusCase> cases = {
+        {"done", kFileInfoCopyOK, [](Fixture &) {}, copyIntoDest},
+        {"-1 destination kind copies itself but cannot", kFileInfoCopyKindCannot, [](Fixture &) {},
+         [](Fixture &f) {
+             VtrFileInfoPtr root = VtrBaseFileInfo::fileInfo();
+             root->setDeviceControlsCopy(true);
+             return f.source()->copyTo(root);
+         }},
+        {"-50 copy onto itself", kFileInfoCopyBadArguments, [](Fixture &) {},
+         [](Fixture &f) { return f.source()->copyTo(f.src->info(QStringLiteral("/Music"))); }},
+        {"-50 no destination", kFileInfoCopyBadArguments, [](Fixture &) {},
+         [](Fixture &f) { return f.source()->copyTo(nullptr); }},
+        {"-200 source missing", kFileInfoCopySourceMissing, [](Fixture &) {},
+         [](Fixture &f) { return f.src->info(QStringLiteral("/Music/none.mp3"))->copyTo(f.destFolder()); }},
+        {"-201 source is a folder", kFileInfoCopySourceNotFile, [](Fixture &) {},
+         [](Fixture &f) { return f.src->info(QStringLiteral("/Music"))->copyTo(f.destFolder()); }},
+        {"-202 temporary file not created", kFileInfoCopyTempFileNotCreated,
+         [](Fixture &f) { f.dst->refuseCreateNames.insert(kTemp); }, copyIntoDest},
+        {"-202 destination has no folder", kFileInfoCopyTempFileNotCreated, [](Fixture &) {},
+         [](Fixture &f) { return f.source()->copyTo(VtrBaseFileInfo::fileInfo()); }},
+        {"-203 source does not open", kFileInfoCopySourceNotOpened,
+         [](Fixture &f) { f.src->failOpenForReading = true; }, copyIntoDest},
+        {"-204 temporary file does not open", kFileInfoCopyDestinationNotOpened,
+         [](Fixture &f) { f.dst->failOpenForWriting = true; }, copyIntoDest},
+        {"-205 ranged read gives no data", kFileInfoCopyReadFailed, [](Fixture &f) { f.src->failReadAtChunk = 3; },
+         copyIntoDest},
+        {"-206 exception while writing", kFileInfoCopyException, [](Fixture &f) { f.dst->throwAtWriteChunk = 2; },
+         copyIntoDest},
+        {"-206 exception while reading", kFileInfoCopyException, [](Fixture &f) { f.src->throwAtReadChunk = 0; },
+         copyIntoDest},
+        {"-207 write fails", kFileInfoCopyWriteFailed, [](Fixture &f) { f.dst->failWriteAtChunk = 5; }, copyIntoDest},
+        {"-207 final move fails", kFileInfoCopyWriteFailed, [](Fixture &f) { f.dst->moveFailureStatus = -1; },
+         copyIntoDest},
+        {"-208 a folder of that name is in the way", kFileInfoCopyDestinationNotFile,
+         [](Fixture &f) { f.dst->addFolder(QStringLiteral("/dest/song.mp3")); }, copyIntoDest},
+        {"-209 too little free space", kFileInfoCopyNoSpace,
+         [](Fixture &f) {
+             f.dst->reserve = 1000;
+             f.dst->freeSpace = f.payload.size() + 999;
+         },
+         copyIntoDest},
+        {"-210 cancelled by the progress answer", kFileInfoCopyCancelled, [](Fixture &) {},
+         [](Fixture &f) {
+             RecordingProgress progress;
+             progress.cancelAtCall = 2;
+             return f.source()->copyTo(f.destFolder(), false, &progress, nullptr, nullptr);
+         }},
+        {"-211 kind's own write code passes unchanged", kFileInfoCopyPathTooLong,
+         [](Fixture &f) {
+             f.dst->failWriteAtChunk = 0;
+             f.dst->writeFailureStatus = kFileInfoCopyPathTooLong;
+         },
+         copyIntoDest},
+        {"-220 ranged write not supported", kFileInfoCopyNotSupported,
+         [](Fixture &f) {
+             f.dst->failWriteAtChunk = 1;
+             f.dst->writeFailureStatus = kFileInfoCopyNotSupported;
+         },
+         copyIntoDest},
+    };
+
+    for (const StatusCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        c.arrange(f);
+        const auto before = f.dst->snapshot();
+        const auto sourceBefore = f.src->snapshot();
+        const FileInfoCopyStatus status = c.act(f);
+        EXPECT_EQ(status, c.expected);
+        EXPECT_EQ(f.src->snapshot(), sourceBefore) << "the source must never change";
+        EXPECT_FALSE(anyTempFile(*f.dst));
+        EXPECT_EQ(f.src->openHandles, 0);
+        EXPECT_EQ(f.dst->openHandles, 0);
+        if (c.expected == kFileInfoCopyOK) {
+            EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song.mp3"))->data, f.payload);
+        } else if (c.arrange) {
+            EXPECT_EQ(f.dst->snapshot(), before) << "a failed copy leaves the destination as it was";
+        }
+    }
+}
+
+TEST(GenericCopy, FailedCopyGivesNoNewItem)
+{
+    Fixture f;
+    f.dst->failWriteAtChunk = 0;
+    VtrFileInfoPtr newItem = f.destFolder(); // must be overwritten
+    EXPECT_EQ(f.source()->copyTo(f.destFolder(), &newItem), kFileInfoCopyWriteFailed);
+    EXPECT_EQ(newItem, nullptr);
+}
+
+// ---- bytes and progress -----------------------------------------------------------------
+
+TEST(GenericCopy, MultiChunkCopyGivesIdenticalBytesAndMonotonicProgress)
+{
+    Fixture f;
+    RecordingProgress progress;
+    int tag = 42;
+    VtrFileInfoPtr newItem;
+    ASSERT_EQ(f.source()->copyTo(f.destFolder(), false, &progress, &tag, &newItem), kFileInfoCopyOK);
+
+    ASSERT_TRUE(newItem);
+    EXPECT_EQ(newItem->path(), QStringLiteral("/dest/song.mp3"));
+    EXPECT_TRUE(newItem->exists());
+    EXPECT_EQ(newItem->fileContents(), f.payload);
+    EXPECT_EQ(newItem->size(), f.payload.size());
+    // The smaller chunk of the two sides: 3000 bytes.
+    EXPECT_EQ(f.dst->writeCalls, (f.payload.size() + 2999) / 3000);
+    EXPECT_EQ(f.src->readCalls, f.dst->writeCalls);
+    ASSERT_EQ(progress.percents.size(), size_t(f.dst->writeCalls));
+    for (size_t i = 1; i < progress.percents.size(); ++i)
+        EXPECT_LT(progress.percents[i - 1], progress.percents[i]);
+    EXPECT_FLOAT_EQ(progress.percents.back(), 100.0f);
+    EXPECT_EQ(progress.seenUserData, &tag);
+    EXPECT_EQ(progress.lastDestinationName, kTemp) << "progress names the temporary file being written";
+    // Dates travel with the copy.
+    EXPECT_EQ(newItem->modificationDate(), f.source()->modificationDate());
+    EXPECT_EQ(newItem->creationDate(), f.source()->creationDate());
+    EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/keep.txt"))->data, QByteArray("keep"));
+}
+
+TEST(GenericCopy, ZeroByteSourceMakesAnEmptyFileWithoutProgressCalls)
+{
+    Fixture f;
+    f.src->addFile(QStringLiteral("/empty.txt"), QByteArray(""));
+    RecordingProgress progress;
+    VtrFileInfoPtr newItem;
+    ASSERT_EQ(f.src->info(QStringLiteral("/empty.txt"))->copyTo(f.destFolder(), false, &progress, nullptr, &newItem),
+              kFileInfoCopyOK);
+    EXPECT_TRUE(progress.percents.empty());
+    EXPECT_EQ(f.src->readCalls, 0);
+    ASSERT_TRUE(newItem);
+    EXPECT_TRUE(newItem->exists());
+    EXPECT_EQ(newItem->size(), 0);
+}
+
+TEST(GenericCopy, ShortReadsAreContinuedAndTheCopyIsWhole)
+{
+    Fixture f;
+    f.src->shortReadAtChunk = 2;
+    ASSERT_EQ(f.source()->copyTo(f.destFolder()), kFileInfoCopyOK);
+    EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song.mp3"))->data, f.payload);
+}
+
+TEST(GenericCopy, ProgressObjectWithoutTheCopyCallbackCountsAsAbsent)
+{
+    Fixture f;
+    ReadOnlyProgress progress;
+    EXPECT_EQ(f.source()->copyTo(f.destFolder(), false, &progress, nullptr, nullptr), kFileInfoCopyOK);
+    EXPECT_EQ(progress.calls, 0);
+}
+
+// A file above 4 GiB: every range and offset must be 64-bit. The source makes
+// its bytes on demand and the destination checks them as they arrive.
+TEST(GenericCopy, FiveGibiByteFileCopiesWhole)
+{
+    const qint64 size = qint64(5) << 30;
+    auto src = MemoryStore::create();
+    auto dst = MemoryStore::create();
+    src->chunkSize = dst->chunkSize = qint64(64) << 20;
+    dst->sinkMode = true;
+    src->addSyntheticFile(QStringLiteral("/big.mov"), size + 12345);
+    dst->addFolder(QStringLiteral("/dest"));
+    RecordingProgress progress;
+    VtrFileInfoPtr newItem;
+    ASSERT_EQ(src->info(QStringLiteral("/big.mov"))
+                  ->copyTo(dst->info(QStringLiteral("/dest")), false, &progress, nullptr, &newItem),
+              kFileInfoCopyOK);
+    ASSERT_TRUE(newItem);
+    EXPECT_EQ(newItem->size(), size + 12345);
+    MemoryStore::Node *node = dst->lookup(QStringLiteral("/dest/big.mov"));
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->sinkSize, size + 12345);
+    EXPECT_EQ(node->sinkMismatches, 0);
+    EXPECT_EQ(node->sinkOutOfOrderWrites, 0);
+    EXPECT_FLOAT_EQ(progress.percents.back(), 100.0f);
+}
+
+// ---- cancel --------------------------------------------------------------------------------
+
+TEST(GenericCopy, CancelCopyDuringAChunkStopsBeforeTheNextOne)
+{
+    Fixture f;
+    f.dst->addFile(QStringLiteral("/dest/song.mp3"), "old contents");
+    const auto before = f.dst->snapshot();
+    auto source = f.source();
+    f.dst->onWrite = [&](int index) {
+        if (index == 0) source->cancelCopy();
+    };
+    EXPECT_EQ(source->copyTo(f.destFolder()), kFileInfoCopyCancelled);
+    EXPECT_EQ(f.src->readCalls, 1) << "the chunk being written completes, no further chunk is read";
+    EXPECT_EQ(f.dst->snapshot(), before);
+    EXPECT_FALSE(anyTempFile(*f.dst));
+}
+
+TEST(GenericCopy, ProgressAnswerNoDoesNotUndoACancelFromAnotherCaller)
+{
+    Fixture f;
+    auto source = f.source();
+    RecordingProgress progress; // always answers NO
+    f.dst->onWrite = [&](int index) {
+        if (index == 1) source->cancelCopy();
+    };
+    EXPECT_EQ(source->copyTo(f.destFolder(), false, &progress, nullptr, nullptr), kFileInfoCopyCancelled);
+    EXPECT_EQ(f.src->readCalls, 2);
+    EXPECT_FALSE(f.dst->hasItem(QStringLiteral("/dest/song.mp3")));
+}
+
+TEST(GenericCopy, CancelAnsweredAfterTheLastChunkCompletes)
+{
+    Fixture f;
+    RecordingProgress progress;
+    progress.cancelAtCall = int((f.payload.size() + 2999) / 3000);
+    EXPECT_EQ(f.source()->copyTo(f.destFolder(), false, &progress, nullptr, nullptr), kFileInfoCopyOK);
+    EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song.mp3"))->data, f.payload);
+}
+
+TEST(GenericCopy, NewCopyClearsAnEarlierCancel)
+{
+    Fixture f;
+    auto source = f.source();
+    source->cancelCopy();
+    EXPECT_EQ(source->copyTo(f.destFolder()), kFileInfoCopyOK);
+}
+
+// ---- failure at any chunk --------------------------------------------------------------------
+
+TEST(GenericCopy, FailureAtAnyChunkLeavesAnExistingDestinationUntouched)
+{
+    const int chunks = int((Fixture().payload.size() + 2999) / 3000);
+    struct Injection
+    {
+        const char *what;
+        FileInfoCopyStatus expected;
+        std::function<void(Fixture &, int, const MemoryFileInfoPtr &)> inject;
+    };
+    const std::vector<Injection> injections = {
+        {"read fails", kFileInfoCopyReadFailed, [](Fixture &f, int k, auto &) { f.src->failReadAtChunk = k; }},
+        {"read throws", kFileInfoCopyException, [](Fixture &f, int k, auto &) { f.src->throwAtReadChunk = k; }},
+        {"write fails", kFileInfoCopyWriteFailed, [](Fixture &f, int k, auto &) { f.dst->failWriteAtChunk = k; }},
+        {"write throws", kFileInfoCopyException, [](Fixture &f, int k, auto &) { f.dst->throwAtWriteChunk = k; }},
+        {"cancel", kFileInfoCopyCancelled,
+         [](Fixture &f, int k, const MemoryFileInfoPtr &source) {
+             f.dst->onWrite = [source, k](int index) {
+                 if (index == k) source->cancelCopy();
+             };
+         }},
+    };
+    for (const Injection &injection : injections) {
+        for (int k = 0; k < chunks; ++k) {
+            SCOPED_TRACE(testing::Message() << injection.what << " at chunk " << k);
+            Fixture f;
+            f.dst->addFile(QStringLiteral("/dest/song.mp3"), "old contents");
+            const MemoryFileInfoPtr source = f.source();
+            injection.inject(f, k, source);
+            const auto before = f.dst->snapshot();
+            VtrFileInfoPtr newItem;
+            const FileInfoCopyStatus status = source->copyTo(f.destFolder(), false, nullptr, nullptr, &newItem);
+            if (injection.expected == kFileInfoCopyCancelled && k == chunks - 1) {
+                EXPECT_EQ(status, kFileInfoCopyOK) << "a cancel after the last chunk comes too late";
+                continue;
+            }
+            EXPECT_EQ(status, injection.expected);
+            EXPECT_EQ(newItem, nullptr);
+            EXPECT_EQ(f.dst->snapshot(), before);
+            EXPECT_FALSE(anyTempFile(*f.dst));
+            EXPECT_EQ(f.dst->openHandles + f.src->openHandles, 0);
+        }
+    }
+}
+
+// ---- destinations, names and free space ---------------------------------------------------------
+
+TEST(GenericCopy, ExistingFileInTheFolder)
+{
+    {
+        SCOPED_TRACE("unique names: a new name beside the old file");
+        Fixture f;
+        f.dst->addFile(QStringLiteral("/dest/song.mp3"), "old");
+        VtrFileInfoPtr newItem;
+        ASSERT_EQ(f.source()->copyTo(f.destFolder(), true, nullptr, nullptr, &newItem), kFileInfoCopyOK);
+        EXPECT_EQ(newItem->name(), QStringLiteral("song-1.mp3"));
+        EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song.mp3"))->data, QByteArray("old"));
+        EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song-1.mp3"))->data, f.payload);
+    }
+    {
+        SCOPED_TRACE("a name differing in case is taken too");
+        Fixture f;
+        f.dst->addFile(QStringLiteral("/dest/SONG.MP3"), "old");
+        VtrFileInfoPtr newItem;
+        ASSERT_EQ(f.source()->copyTo(f.destFolder(), true, nullptr, nullptr, &newItem), kFileInfoCopyOK);
+        EXPECT_EQ(newItem->name(), QStringLiteral("song-1.mp3"));
+        EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/SONG.MP3"))->data, QByteArray("old"));
+    }
+    {
+        SCOPED_TRACE("without unique names the file is replaced");
+        Fixture f;
+        f.dst->addFile(QStringLiteral("/dest/song.mp3"), "old");
+        ASSERT_EQ(f.source()->copyTo(f.destFolder()), kFileInfoCopyOK);
+        EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song.mp3"))->data, f.payload);
+        EXPECT_FALSE(f.dst->hasItem(QStringLiteral("/dest/song-1.mp3")));
+    }
+    {
+        SCOPED_TRACE("a file destination is replaced even with unique names");
+        Fixture f;
+        f.dst->addFile(QStringLiteral("/dest/other.bin"), "old");
+        ASSERT_EQ(f.source()->copyTo(f.dst->info(QStringLiteral("/dest/other.bin")), true, nullptr, nullptr, nullptr),
+                  kFileInfoCopyOK);
+        EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/other.bin"))->data, f.payload);
+    }
+    {
+        SCOPED_TRACE("a missing file destination is created under its own name");
+        Fixture f;
+        VtrFileInfoPtr newItem;
+        ASSERT_EQ(f.source()->copyTo(f.dst->info(QStringLiteral("/dest/renamed.mp3")), &newItem), kFileInfoCopyOK);
+        EXPECT_EQ(newItem->path(), QStringLiteral("/dest/renamed.mp3"));
+    }
+}
+
+TEST(GenericCopy, CopyIntoItsOwnFolder)
+{
+    Fixture f;
+    auto folder = f.src->info(QStringLiteral("/Music"));
+    EXPECT_EQ(f.source()->copyTo(folder), kFileInfoCopyBadArguments);
+    EXPECT_EQ(f.src->lookup(QStringLiteral("/Music/song.mp3"))->data, f.payload);
+    VtrFileInfoPtr newItem;
+    ASSERT_EQ(f.source()->copyTo(folder, true, nullptr, nullptr, &newItem), kFileInfoCopyOK);
+    EXPECT_EQ(newItem->name(), QStringLiteral("song-1.mp3"));
+    EXPECT_EQ(f.src->lookup(QStringLiteral("/Music/song-1.mp3"))->data, f.payload);
+}
+
+TEST(GenericCopy, NoFreeUniqueNameFailsWithAStatus)
+{
+    Fixture f;
+    f.dst->addFile(QStringLiteral("/dest/song.mp3"), "0");
+    for (int n = 1; n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n)
+        f.dst->addFile(QStringLiteral("/dest/song-%1.mp3").arg(n), "x");
+    EXPECT_TRUE(f.destFolder()->uniqueFilename(QStringLiteral("song.mp3")).isNull());
+    const auto before = f.dst->snapshot();
+    EXPECT_EQ(f.source()->copyTo(f.destFolder(), true, nullptr, nullptr, nullptr), kFileInfoCopyDestinationNotOpened);
+    EXPECT_EQ(f.dst->snapshot(), before);
+}
+
+TEST(GenericCopy, FreeSpaceBoundary)
+{
+    {
+        Fixture f;
+        f.dst->reserve = 5242880;
+        f.dst->freeSpace = f.payload.size() + 5242880;
+        EXPECT_EQ(f.source()->copyTo(f.destFolder()), kFileInfoCopyOK);
+    }
+    {
+        Fixture f;
+        f.dst->reserve = 5242880;
+        f.dst->freeSpace = f.payload.size() + 5242880 - 1;
+        const auto before = f.dst->snapshot();
+        EXPECT_EQ(f.source()->copyTo(f.destFolder()), kFileInfoCopyNoSpace);
+        EXPECT_EQ(f.dst->snapshot(), before);
+        EXPECT_FALSE(f.dst->log.join(QLatin1Char('\n')).contains(QStringLiteral("created")));
+    }
+    {
+        SCOPED_TRACE("a negative free space means nothing fits");
+        Fixture f;
+        f.dst->freeSpace = -1;
+        f.src->addFile(QStringLiteral("/empty"), QByteArray(""));
+        EXPECT_EQ(f.src->info(QStringLiteral("/empty"))->copyTo(f.destFolder()), kFileInfoCopyNoSpace);
+    }
+}
+
+// ---- the temporary file -------------------------------------------------------------------------
+
+TEST(GenericCopy, LeftoverTemporaryFileIsRemovedFirst)
+{
+    Fixture f;
+    f.dst->addFile(QStringLiteral("/dest/") + kTemp, "junk of an old copy");
+    ASSERT_EQ(f.source()->copyTo(f.destFolder()), kFileInfoCopyOK);
+    EXPECT_FALSE(f.dst->hasItem(QStringLiteral("/dest/") + kTemp));
+    EXPECT_TRUE(f.dst->log.first().contains(QStringLiteral("removed /dest/") + kTemp))
+        << "the leftover goes before anything is created";
+}
+
+TEST(GenericCopy, ListingDuringACopyKeepsItsTemporaryFile)
+{
+    Fixture f;
+    RecordingProgress progress;
+    int listed = -1;
+    progress.onCall = [&](int call) {
+        if (call != 2) return;
+        VtrFileInfoList items = f.destFolder()->folderContents();
+        listed = int(items.size());
+        EXPECT_TRUE(f.dst->hasItem(QStringLiteral("/dest/") + kTemp));
+        // A second copy into the same folder must not take the temporary file.
+        f.src->addFile(QStringLiteral("/other.bin"), "other");
+        EXPECT_EQ(f.src->info(QStringLiteral("/other.bin"))->copyTo(f.destFolder()), kFileInfoCopyTempFileNotCreated);
+    };
+    ASSERT_EQ(f.source()->copyTo(f.destFolder(), false, &progress, nullptr, nullptr), kFileInfoCopyOK);
+    EXPECT_EQ(listed, 1) << "the listing shows keep.txt only, not the temporary file";
+    EXPECT_EQ(f.dst->lookup(QStringLiteral("/dest/song.mp3"))->data, f.payload);
+
+    // Once no copy owns it, a listing removes a leftover.
+    f.dst->addFile(QStringLiteral("/dest/") + kTemp, "leftover");
+    f.destFolder()->folderContents();
+    EXPECT_FALSE(f.dst->hasItem(QStringLiteral("/dest/") + kTemp));
+}
+
+TEST(GenericCopy, SourceNamedLikeTheTemporaryFileIsNeverRemoved)
+{
+    auto store = MemoryStore::create();
+    store->addFile(QStringLiteral("/d/") + kTemp, "precious");
+    EXPECT_EQ(store->info(QStringLiteral("/d/") + kTemp)->copyTo(store->info(QStringLiteral("/d/out.bin"))),
+              kFileInfoCopyTempFileNotCreated);
+    EXPECT_EQ(store->lookup(QStringLiteral("/d/") + kTemp)->data, QByteArray("precious"));
+}
+
+// ---- devices that copy themselves ----------------------------------------------------------------
+
+TEST(GenericCopy, DestinationDeviceTakesTheCopy)
+{
+    Fixture f;
+    auto phone = MemoryStore::create();
+    phone->deviceControlsCopy = true;
+    phone->addFolder(QStringLiteral("/Music"));
+    VtrFileInfoPtr newItem;
+    ASSERT_EQ(f.source()->copyTo(phone->info(QStringLiteral("/Music")), false, nullptr, nullptr, &newItem),
+              kFileInfoCopyOK);
+    EXPECT_EQ(phone->copyFromFileCalls, 1);
+    EXPECT_EQ(phone->writeCalls, 0) << "no chunked copy when the device copies";
+    ASSERT_TRUE(newItem);
+    EXPECT_EQ(newItem->fileContents(), f.payload);
+
+    phone->copyFromFileStatus = kFileInfoCopyWriteFailed;
+    EXPECT_EQ(f.source()->copyTo(phone->info(QStringLiteral("/Music"))), kFileInfoCopyWriteFailed);
+}
+
+TEST(GenericCopy, SourceOrBothDevicesCopyingIsAnError)
+{
+    Fixture f;
+    auto phone = MemoryStore::create();
+    phone->deviceControlsCopy = true;
+    phone->addFile(QStringLiteral("/a.mp3"), "x");
+    phone->addFolder(QStringLiteral("/Music"));
+    try {
+        phone->info(QStringLiteral("/a.mp3"))->copyTo(f.destFolder());
+        FAIL() << "expected an exception";
+    } catch (const VtrException &e) {
+        EXPECT_EQ(e.name(), QStringLiteral("VtrBaseFileInfo"));
+        EXPECT_EQ(e.reason(),
+                  QStringLiteral("Subclass of VtrBaseFileInfo must override this method to perform the copy."));
+    }
+    try {
+        phone->info(QStringLiteral("/a.mp3"))->copyTo(phone->info(QStringLiteral("/Music")));
+        FAIL() << "expected an exception";
+    } catch (const VtrException &e) {
+        EXPECT_EQ(e.reason(), QStringLiteral("File info objects are not yet able to perform this sort of copy."));
+    }
+}
+
+// ---- whole-contents copy under a name ----------------------------------------------------------
+
+TEST(CopyWithName, StatusTable)
+{
+    struct Case
+    {
+        const char *what;
+        FileInfoCopyStatus expected;
+        std::function<FileInfoCopyStatus(Fixture &, VtrFileInfoPtr *)> act;
+    };
+    const std::vector<Case> cases = {
+        {"new name in a folder", kFileInfoCopyOK,
+         [](Fixture &f, VtrFileInfoPtr *out) { return f.source()->copyToWithName(f.destFolder(), "n.mp3", out); }},
+        {"beside a file", kFileInfoCopyOK,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             return f.source()->copyToWithName(f.dst->info(QStringLiteral("/dest/keep.txt")), "n.mp3", out);
+         }},
+        {"existing file is rewritten", kFileInfoCopyOK,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             f.dst->addFile(QStringLiteral("/dest/n.mp3"), "old");
+             return f.source()->copyToWithName(f.destFolder(), "n.mp3", out);
+         }},
+        {"missing source", kFileInfoCopyBadArguments,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             return f.src->info(QStringLiteral("/none"))->copyToWithName(f.destFolder(), "n.mp3", out);
+         }},
+        {"destination neither folder nor file", kFileInfoCopyBadArguments,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             return f.source()->copyToWithName(f.dst->info(QStringLiteral("/nowhere")), "n.mp3", out);
+         }},
+        {"onto itself", kFileInfoCopyBadArguments,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             return f.source()->copyToWithName(f.src->info(QStringLiteral("/Music")), "song.mp3", out);
+         }},
+        {"a folder of that name", kFileInfoCopyDestinationNotFile,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             f.dst->addFolder(QStringLiteral("/dest/n.mp3"));
+             return f.source()->copyToWithName(f.destFolder(), "n.mp3", out);
+         }},
+        {"creation refused", kFileInfoCopyWriteFailed,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             f.dst->refuseCreateNames.insert(QStringLiteral("n.mp3"));
+             return f.source()->copyToWithName(f.destFolder(), "n.mp3", out);
+         }},
+        {"unreadable source does not empty the target", kFileInfoCopySourceNotOpened,
+         [](Fixture &f, VtrFileInfoPtr *out) {
+             f.dst->addFile(QStringLiteral("/dest/n.mp3"), "old");
+             f.src->failWholeRead = true;
+             return f.source()->copyToWithName(f.destFolder(), "n.mp3", out);
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        VtrFileInfoPtr out = f.destFolder();
+        const FileInfoCopyStatus status = c.act(f, &out);
+        EXPECT_EQ(status, c.expected);
+        if (status == kFileInfoCopyOK) {
+            ASSERT_TRUE(out);
+            EXPECT_EQ(out->fileContents(), f.payload);
+            EXPECT_EQ(out->name(), QStringLiteral("n.mp3"));
+        } else {
+            EXPECT_EQ(out, nullptr);
+            const MemoryStore::Node *n = f.dst->lookup(QStringLiteral("/dest/n.mp3"));
+            if (n && !n->folder) {
+                EXPECT_EQ(n->data, QByteArray("old"));
+            }
+        }
+    }
+}
+
+// ---- the reusable temporary-file step -------------------------------------------------------------
+
+TEST(TemporaryFileCopy, ReplacesOnlyWithACompleteFile)
+{
+    auto store = MemoryStore::create();
+    store->addFile(QStringLiteral("/d/x.bin"), "old");
+    const VtrFileInfoPtr destination = store->info(QStringLiteral("/d/x.bin"));
+    vtr::TemporaryFileCopyOptions options;
+
+    VtrFileInfoPtr out;
+    auto fillWith = [](QByteArray bytes) {
+        return [bytes](const VtrFileInfoPtr &temp) {
+            EXPECT_TRUE(vtr::isTemporaryCopyFileInUse(temp->path()));
+            return temp->setFileContents(bytes) ? kFileInfoCopyOK : kFileInfoCopyWriteFailed;
+        };
+    };
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(destination, options, fillWith("new"), &out), kFileInfoCopyOK);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->path(), QStringLiteral("/d/x.bin"));
+    EXPECT_EQ(store->lookup(QStringLiteral("/d/x.bin"))->data, QByteArray("new"));
+    EXPECT_FALSE(vtr::isTemporaryCopyFileInUse(QStringLiteral("/d/") + kTemp));
+
+    const auto before = store->snapshot();
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(
+                  destination, options,
+                  [](const VtrFileInfoPtr &temp) {
+                      temp->setFileContents("partial");
+                      return kFileInfoCopyCancelled;
+                  },
+                  &out),
+              kFileInfoCopyCancelled);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(store->snapshot(), before);
+
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(
+                  destination, options,
+                  [](const VtrFileInfoPtr &) -> FileInfoCopyStatus {
+                      throw VtrException(QStringLiteral("StopSyncException"), QStringLiteral("gone"));
+                  },
+                  &out),
+              kFileInfoCopyException);
+    EXPECT_EQ(store->snapshot(), before);
+
+    struct Foreign
+    {
+    };
+    EXPECT_THROW(vtr::copyThroughTemporaryFile(
+                     destination, options, [](const VtrFileInfoPtr &) -> FileInfoCopyStatus { throw Foreign{}; }, &out),
+                 Foreign);
+    EXPECT_EQ(store->snapshot(), before) << "the temporary file goes even when a foreign exception passes";
+    EXPECT_FALSE(vtr::isTemporaryCopyFileInUse(QStringLiteral("/d/") + kTemp));
+
+    options.requiredBytes = 10;
+    store->freeSpace = 9;
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(destination, options, fillWith("y"), &out), kFileInfoCopyNoSpace);
+
+    store->addFolder(QStringLiteral("/d/folder"));
+    options.requiredBytes = -1;
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(store->info(QStringLiteral("/d/folder")), options, fillWith("y"), &out),
+              kFileInfoCopyDestinationNotFile);
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(store->info(QStringLiteral("/d/") + kTemp), options, fillWith("y"), &out),
+              kFileInfoCopyTempFileNotCreated)
+        << "the temporary file cannot be its own destination";
+    EXPECT_FALSE(anyTempFile(*store));
+}
