@@ -1,0 +1,117 @@
+#include "devices/mtp/MtpObjectWalk.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+struct WalkState
+{
+    MtpLibrary &library;
+    LIBMTP_mtpdevice_t *device;
+    uint32_t storageId;
+    const MtpObjectWalk::Visitor &visit;
+    int maxDepth;
+    std::unordered_set<uint32_t> entered;
+};
+
+// Answers false when the visitor asked to stop.
+bool walkFolder(WalkState &state, uint32_t parentId, int depth)
+{
+    MtpFileList children(state.library.getFilesAndFolders(state.device, state.storageId, parentId));
+    for (LIBMTP_file_t *object = children.get(); object; object = object->next) {
+        if (!state.visit(*object, depth, parentId)) return false;
+        if (object->filetype != LIBMTP_FILETYPE_FOLDER) continue;
+        if (depth + 1 > state.maxDepth) continue;
+        // A phone may list a folder twice or put it under its own child.
+        if (object->item_id == 0 || object->item_id == MtpLibrary::kTopLevelParent) continue;
+        if (!state.entered.insert(object->item_id).second) continue;
+        if (!walkFolder(state, object->item_id, depth + 1)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool MtpObjectWalk::walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId, const Visitor &visit,
+                         int maxDepth)
+{
+    if (!device) return true;
+    std::vector<uint32_t> storages;
+    if (storageId != 0) {
+        storages.push_back(storageId);
+    } else {
+        // Copied first: a call during the walk may rebuild the list.
+        for (const LIBMTP_devicestorage_t *s = device->storage; s; s = s->next)
+            storages.push_back(s->id);
+        if (storages.empty()) storages.push_back(0);
+    }
+    for (uint32_t storage : storages) {
+        WalkState state{library, device, storage, visit, maxDepth, {}};
+        if (!walkFolder(state, LIBMTP_FILES_AND_FOLDERS_ROOT, 0)) return false;
+    }
+    return true;
+}
+
+LIBMTP_file_t *MtpObjectWalk::collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId,
+                                      bool includeFolders)
+{
+    LIBMTP_file_t *head = nullptr;
+    LIBMTP_file_t **tail = &head;
+    walk(library, device, storageId, [&](const LIBMTP_file_t &object, int, uint32_t) {
+        if (object.filetype == LIBMTP_FILETYPE_FOLDER && !includeFolders) return true;
+        LIBMTP_file_t *copy = mtpCopyFile(&object);
+        if (!copy) return true;
+        *tail = copy;
+        tail = &copy->next;
+        return true;
+    });
+    return head;
+}
+
+LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId)
+{
+    struct Links
+    {
+        LIBMTP_folder_t *folder;
+        LIBMTP_folder_t *lastChild;
+    };
+    std::unordered_map<uint32_t, Links> byId;
+    LIBMTP_folder_t *top = nullptr;
+    LIBMTP_folder_t *lastTop = nullptr;
+
+    walk(library, device, storageId, [&](const LIBMTP_file_t &object, int, uint32_t listedUnder) {
+        if (object.filetype != LIBMTP_FILETYPE_FOLDER) return true;
+        // The first listing of a folder wins (the walk enters a folder once).
+        if (byId.count(object.item_id)) return true;
+        LIBMTP_folder_t *folder = LIBMTP_new_folder_t();
+        if (!folder) return true;
+        folder->folder_id = object.item_id;
+        folder->parent_id = object.parent_id;
+        folder->storage_id = object.storage_id;
+        folder->name = object.filename ? strdup(object.filename) : nullptr;
+        folder->sibling = nullptr;
+        folder->child = nullptr;
+        // Linked where the listing found it, whatever parent the record claims.
+        auto parent = byId.find(listedUnder);
+        if (parent != byId.end() && parent->second.folder != folder) {
+            if (parent->second.lastChild)
+                parent->second.lastChild->sibling = folder;
+            else
+                parent->second.folder->child = folder;
+            parent->second.lastChild = folder;
+        } else {
+            if (lastTop)
+                lastTop->sibling = folder;
+            else
+                top = folder;
+            lastTop = folder;
+        }
+        byId.emplace(object.item_id, Links{folder, nullptr});
+        return true;
+    });
+    return top;
+}
