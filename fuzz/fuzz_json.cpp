@@ -1,3 +1,4 @@
+// fuzz-links: vtr_foundation
 // Arbitrary bytes through the JSON reader (UTF-8 and UTF-16 entries, with and
 // without a depth limit); whatever reads must write and read back the same.
 
@@ -13,26 +14,21 @@ namespace {
 
 bool same(const QVariant &a, const QVariant &b)
 {
-    if (a.typeId() != b.typeId())
-        return false;
+    if (a.typeId() != b.typeId()) return false;
     switch (a.typeId()) {
     case QMetaType::QVariantMap: {
         const QVariantMap ma = a.toMap(), mb = b.toMap();
-        if (ma.size() != mb.size())
-            return false;
+        if (ma.size() != mb.size()) return false;
         for (auto ia = ma.cbegin(), ib = mb.cbegin(); ia != ma.cend(); ++ia, ++ib) {
-            if (ia.key() != ib.key() || !same(ia.value(), ib.value()))
-                return false;
+            if (ia.key() != ib.key() || !same(ia.value(), ib.value())) return false;
         }
         return true;
     }
     case QMetaType::QVariantList: {
         const QVariantList la = a.toList(), lb = b.toList();
-        if (la.size() != lb.size())
-            return false;
+        if (la.size() != lb.size()) return false;
         for (qsizetype i = 0; i < la.size(); ++i) {
-            if (!same(la.at(i), lb.at(i)))
-                return false;
+            if (!same(la.at(i), lb.at(i))) return false;
         }
         return true;
     }
@@ -45,14 +41,13 @@ bool same(const QVariant &a, const QVariant &b)
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     QorJsonParser parser;
-    if (size > 0 && data[0] & 1)
-        parser.setMaxDepth(0);
+    if (size > 0 && data[0] & 1) parser.setMaxDepth(0);
     const QVariant value = parser.fragmentWithUtf8(bytes);
     parser.objectWithUtf8(bytes);
     // The same bytes taken as UTF-16 units.
@@ -64,15 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QorJsonWriter writer;
         writer.setMaxDepth(0);
         const QString json = writer.stringWithFragment(value);
-        if (json.isNull())
-            std::abort();
+        if (json.isNull()) std::abort();
         QorJsonParser again;
         again.setMaxDepth(0);
-        if (!same(value, again.fragmentWithString(json)))
-            std::abort();
+        if (!same(value, again.fragmentWithString(json))) std::abort();
         writer.setHumanReadable(true);
-        if (!same(value, again.fragmentWithString(writer.stringWithFragment(value))))
-            std::abort();
+        if (!same(value, again.fragmentWithString(writer.stringWithFragment(value)))) std::abort();
     }
     return 0;
 }

@@ -13,7 +13,7 @@ cmake --build "$BUILD" -j "${VTR_JOBS:-$(nproc)}" --target fuzz_all
 export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0
 export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 for t in "$BUILD"/fuzz/fuzz_*; do
-  [ -x "$t" ] || continue
+  [ -f "$t" ] && [ -x "$t" ] || continue
   name=$(basename "$t")
   corpus=$(mktemp -d)
   [ -d "fuzz/corpus/${name#fuzz_}" ] && cp -r "fuzz/corpus/${name#fuzz_}/." "$corpus/"

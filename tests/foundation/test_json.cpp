@@ -1,0 +1,758 @@
+#include "TestEnvironment.h"
+#include "foundation/Json.h"
+#include "foundation/Log.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+#include <random>
+
+namespace {
+
+// Parses as a fragment (UTF-16 entry) and checks that the UTF-8 entry agrees.
+QVariant parseFragment(const QString &text, QorJsonParser &parser)
+{
+    QVariant value = parser.fragmentWithString(text);
+    const QList<QorJsonError> trace = parser.errorTrace();
+    QorJsonParser utf8Parser;
+    const QByteArray utf8 = text.toUtf8();
+    const QVariant fromUtf8 = utf8Parser.fragmentWithUtf8(utf8);
+    EXPECT_EQ(value.isValid(), fromUtf8.isValid()) << text.toStdString();
+    EXPECT_EQ(trace.size(), utf8Parser.errorTrace().size()) << text.toStdString();
+    if (!trace.isEmpty() && !utf8Parser.errorTrace().isEmpty()) {
+        EXPECT_EQ(trace.constLast().description, utf8Parser.errorTrace().constLast().description);
+    }
+    return value;
+}
+
+// The outermost error of a failed fragment parse ("" when it succeeded).
+QString failure(const QString &text, unsigned int *code = nullptr)
+{
+    QorJsonParser parser;
+    if (parseFragment(text, parser).isValid()) return QString();
+    EXPECT_FALSE(parser.errorTrace().isEmpty());
+    if (code) *code = parser.errorTrace().constLast().code;
+    return parser.errorTrace().constLast().description;
+}
+
+QVariant fragment(const QString &text)
+{
+    QorJsonParser parser;
+    const QVariant value = parseFragment(text, parser);
+    EXPECT_TRUE(value.isValid()) << text.toStdString() << " "
+                                 << (parser.errorTrace().isEmpty()
+                                         ? std::string()
+                                         : parser.errorTrace().constLast().description.toStdString());
+    return value;
+}
+
+QStringList traceTexts(const QorJsonBase &base)
+{
+    QStringList texts;
+    for (const QorJsonError &e : base.errorTrace())
+        texts << e.description;
+    return texts;
+}
+
+// Equality that keeps integers and doubles apart and tells -0.0 from 0.0.
+bool sameJson(const QVariant &a, const QVariant &b)
+{
+    if (a.typeId() != b.typeId()) return false;
+    switch (a.typeId()) {
+    case QMetaType::QVariantMap: {
+        const QVariantMap ma = a.toMap(), mb = b.toMap();
+        if (ma.size() != mb.size()) return false;
+        for (auto ia = ma.cbegin(), ib = mb.cbegin(); ia != ma.cend(); ++ia, ++ib) {
+            if (ia.key() != ib.key() || !sameJson(ia.value(), ib.value())) return false;
+        }
+        return true;
+    }
+    case QMetaType::QVariantList: {
+        const QVariantList la = a.toList(), lb = b.toList();
+        if (la.size() != lb.size()) return false;
+        for (qsizetype i = 0; i < la.size(); ++i) {
+            if (!sameJson(la.at(i), lb.at(i))) return false;
+        }
+        return true;
+    }
+    case QMetaType::Double:
+        return a.toDouble() == b.toDouble() && std::signbit(a.toDouble()) == std::signbit(b.toDouble());
+    case QMetaType::Nullptr:
+        return true;
+    default:
+        return a == b;
+    }
+}
+
+QString nested(int depth, const QString &open, const QString &close, const QString &inner = QString())
+{
+    return open.repeated(depth) + inner + close.repeated(depth);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Reading
+
+TEST(JsonParser, ValueTypes)
+{
+    EXPECT_EQ(fragment("0").typeId(), QMetaType::LongLong);
+    EXPECT_EQ(fragment("-0").toLongLong(), 0);
+    EXPECT_EQ(fragment("9223372036854775807").toLongLong(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(fragment("-9223372036854775808").toLongLong(), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(fragment("-9223372036854775808").typeId(), QMetaType::LongLong);
+    // Integers are exact: this one has no double of its own.
+    EXPECT_EQ(fragment("9007199254740993").toLongLong(), 9007199254740993LL);
+    // Beyond 64 bits only a double can hold it.
+    EXPECT_EQ(fragment("9223372036854775808").typeId(), QMetaType::Double);
+    EXPECT_EQ(fragment("-9223372036854775809").toDouble(), -9223372036854775809.0);
+    EXPECT_EQ(fragment("123456789012345678901234567890").toDouble(), 1.2345678901234568e29);
+
+    EXPECT_EQ(fragment("0.5").typeId(), QMetaType::Double);
+    EXPECT_EQ(fragment("0.5").toDouble(), 0.5);
+    EXPECT_EQ(fragment("1e+5").toDouble(), 1e5);
+    EXPECT_EQ(fragment("1E-5").toDouble(), 1e-5);
+    EXPECT_EQ(fragment("1e5").typeId(), QMetaType::Double);
+    EXPECT_EQ(fragment("0.1").toDouble(), 0.1);
+    EXPECT_EQ(fragment("2.2250738585072014e-308").toDouble(), 2.2250738585072014e-308);
+
+    EXPECT_EQ(fragment("true").typeId(), QMetaType::Bool);
+    EXPECT_TRUE(fragment("true").toBool());
+    EXPECT_FALSE(fragment(" false ").toBool());
+    const QVariant null = fragment("null");
+    EXPECT_TRUE(null.isValid());
+    EXPECT_TRUE(vtr::isJsonNull(null));
+    EXPECT_FALSE(vtr::isJsonNull(QVariant()));
+    EXPECT_EQ(fragment("\"abc\"").toString(), "abc");
+    EXPECT_EQ(fragment("\"\"").toString(), "");
+    EXPECT_FALSE(fragment("\"\"").toString().isNull());
+
+    const QVariantMap map = fragment(R"({"a":[1,"x",null,{}],"b":{"c":true}})").toMap();
+    ASSERT_EQ(map.size(), 2);
+    const QVariantList list = map.value("a").toList();
+    ASSERT_EQ(list.size(), 4);
+    EXPECT_EQ(list.at(0).toLongLong(), 1);
+    EXPECT_TRUE(vtr::isJsonNull(list.at(2)));
+    EXPECT_EQ(list.at(3).typeId(), QMetaType::QVariantMap);
+    EXPECT_TRUE(map.value("b").toMap().value("c").toBool());
+}
+
+TEST(JsonParser, TopLevelAndWhitespace)
+{
+    unsigned int code = 0;
+    EXPECT_EQ(failure("", &code), "Unexpected end of string");
+    EXPECT_EQ(code, 11u);
+    EXPECT_EQ(failure(" \t\n\r\v\f"), "Unexpected end of string");
+    EXPECT_EQ(fragment("  [ ] ").toList().size(), 0);
+    EXPECT_EQ(failure("[1] x", &code), "Garbage after JSON");
+    EXPECT_EQ(code, 10u);
+    EXPECT_EQ(failure("1.5x"), "Garbage after JSON");
+    EXPECT_EQ(failure("trueX"), "Garbage after JSON");
+    // Bytes from 0x80 up are not whitespace (a no-break space, a byte-order mark).
+    EXPECT_EQ(failure(QString::fromUtf8("\xC2\xA0[]")), "Unrecognised leading character");
+    EXPECT_EQ(failure(QChar(0xFEFF) + QStringLiteral("[]")), "Unrecognised leading character");
+    EXPECT_EQ(failure("<a/>", &code), "Unrecognised leading character");
+    EXPECT_EQ(code, 3u);
+
+    QorJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString("3").isValid());
+    EXPECT_EQ(traceTexts(parser), QStringList{"Valid fragment, but not JSON"});
+    EXPECT_EQ(parser.errorTrace().constLast().code, 4u);
+    EXPECT_EQ(parser.fragmentWithString("3").toLongLong(), 3);
+    EXPECT_TRUE(parser.errorTrace().isEmpty()); // each call starts a new trace
+    EXPECT_FALSE(parser.objectWithString("\"s\"").isValid());
+    EXPECT_EQ(parser.objectWithString("{}").typeId(), QMetaType::QVariantMap);
+
+    EXPECT_FALSE(parser.objectWithString(QString()).isValid());
+    EXPECT_EQ(traceTexts(parser), QStringList{"Input was 'nil'"});
+    EXPECT_EQ(parser.errorTrace().constLast().code, 12u);
+    EXPECT_FALSE(parser.fragmentWithUtf8(QByteArrayView()).isValid());
+    EXPECT_EQ(parser.errorTrace().constLast().code, 12u);
+    // The empty (non-null) text is no "nil".
+    EXPECT_FALSE(parser.fragmentWithUtf8(QByteArray("")).isValid());
+    EXPECT_EQ(parser.errorTrace().constLast().code, 11u);
+
+    // A NUL ends the input.
+    const QByteArray withNul("[1]\0garbage", 11);
+    EXPECT_EQ(parser.objectWithUtf8(withNul).toList().size(), 1);
+    EXPECT_EQ(parser.objectWithString(QString::fromUtf8(withNul)).toList().size(), 1);
+}
+
+TEST(JsonParser, Numbers)
+{
+    unsigned int code = 0;
+    EXPECT_EQ(failure("01", &code), "Leading 0 disallowed in number");
+    EXPECT_EQ(code, 2u);
+    EXPECT_EQ(failure("-01"), "Leading 0 disallowed in number");
+    EXPECT_EQ(failure("-"), "No digits after initial minus");
+    EXPECT_EQ(failure("-x"), "No digits after initial minus");
+    EXPECT_EQ(failure("1."), "No digits after decimal point");
+    EXPECT_EQ(failure("1.e5"), "No digits after decimal point");
+    EXPECT_EQ(failure("1e"), "No digits after exponent");
+    EXPECT_EQ(failure("1e+"), "No digits after exponent");
+    EXPECT_EQ(failure("+1"), "Leading + disallowed in number");
+    EXPECT_EQ(failure(".5"), "Unrecognised leading character");
+    // Beyond the range of the number type: refused rather than read as infinity.
+    EXPECT_EQ(failure("1e400", &code), "Failed creating decimal instance");
+    EXPECT_EQ(code, 2u);
+    EXPECT_EQ(failure("-" + QString(400, '9')), "Failed creating decimal instance");
+    // A long token converts from the input in place (and from UTF-16 through a buffer).
+    EXPECT_DOUBLE_EQ(fragment("1." + QString(300, '0') + "1").toDouble(), 1.0);
+}
+
+TEST(JsonParser, ArraysAndObjects)
+{
+    unsigned int code = 0;
+    EXPECT_EQ(failure("[1,]", &code), "Trailing comma disallowed in array");
+    EXPECT_EQ(code, 9u);
+    EXPECT_EQ(failure("[1, \n ]"), "Trailing comma disallowed in array");
+    EXPECT_EQ(failure(R"({"a":1,})", &code), "Trailing comma disallowed in object");
+    EXPECT_EQ(code, 9u);
+    EXPECT_EQ(failure(R"({"a":1 , })"), "Trailing comma disallowed in object");
+
+    // Elements and members need no comma between them.
+    const QVariantList two = fragment("[1 2]").toList();
+    ASSERT_EQ(two.size(), 2);
+    EXPECT_EQ(two.at(1).toLongLong(), 2);
+    EXPECT_EQ(fragment(R"({"a":1 "b":2})").toMap().size(), 2);
+    // A repeated key keeps its last value.
+    EXPECT_EQ(fragment(R"({"k":1,"k":"last"})").toMap().value("k").toString(), "last");
+    EXPECT_EQ(fragment(R"({"ab":1,"a\u0062":2})").toMap(), (QVariantMap{{"ab", 2LL}}));
+
+    // Many keys, short and long, repeated across objects: each keeps its own value.
+    QStringList members;
+    for (int i = 0; i < 300; ++i)
+        members
+            << QStringLiteral("\"%1\":%2").arg(QString(i % 40 + 1, QChar('a' + i % 26)) + QString::number(i)).arg(i);
+    const QString object = "{" + members.join(',') + "}";
+    const QVariantList objects = fragment("[" + object + "," + object + "," + object + "]").toList();
+    ASSERT_EQ(objects.size(), 3);
+    for (const QVariant &o : objects) {
+        const QVariantMap map = o.toMap();
+        ASSERT_EQ(map.size(), 300);
+        for (int i = 0; i < 300; ++i)
+            ASSERT_EQ(map.value(QString(i % 40 + 1, QChar('a' + i % 26)) + QString::number(i)).toInt(), i);
+    }
+
+    EXPECT_EQ(failure("[,1]"), "Expected value while parsing array");
+    EXPECT_EQ(failure("["), "End of input while parsing array");
+    EXPECT_EQ(failure("[1"), "End of input while parsing array");
+    EXPECT_EQ(failure("[ "), "Expected value while parsing array");
+    EXPECT_EQ(failure("{"), "End of input while parsing object");
+    EXPECT_EQ(failure(R"({"a":1)"), "End of input while parsing object");
+    EXPECT_EQ(failure("{1:2}"), "Object key string expected");
+    EXPECT_EQ(failure(R"({"a)"), "Object key string expected");
+    EXPECT_EQ(failure(R"({"a" 1})"), "Expected ':' separating key and value");
+    EXPECT_EQ(failure(R"({"a":})"), "Object value expected for key: a");
+    EXPECT_EQ(failure(R"({"%1":})"), "Object value expected for key: %1");
+    EXPECT_EQ(failure("tru"), "Expected 'true'");
+    EXPECT_EQ(failure("True"), "Unrecognised leading character");
+    EXPECT_EQ(failure("fals"), "Expected 'false'");
+    EXPECT_EQ(failure("nul"), "Expected 'null'");
+    EXPECT_EQ(failure("[nulL]"), "Expected value while parsing array");
+
+    // The trace runs from the innermost failure to the outermost and chains each to the one before.
+    QorJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString(R"({"a":[tru]})").isValid());
+    EXPECT_EQ(traceTexts(parser), (QStringList{"Expected 'true'", "Expected value while parsing array",
+                                               "Object value expected for key: a"}));
+    const QorJsonError &outer = parser.errorTrace().constLast();
+    ASSERT_TRUE(outer.underlying);
+    EXPECT_EQ(outer.underlying->description, "Expected value while parsing array");
+    ASSERT_TRUE(outer.underlying->underlying);
+    EXPECT_EQ(outer.underlying->underlying->description, "Expected 'true'");
+    EXPECT_FALSE(outer.underlying->underlying->underlying);
+    EXPECT_EQ(outer.domain, QString::fromLatin1(kQorJsonErrorDomain));
+    EXPECT_TRUE(parser.errorTraceDescription().contains("Code=3 \"Object value expected for key: a\""));
+}
+
+TEST(JsonParser, DepthLimit)
+{
+    QorJsonParser parser;
+    EXPECT_EQ(parser.maxDepth(), 512u);
+    EXPECT_TRUE(parser.objectWithString(nested(512, "[", "]")).isValid());
+    EXPECT_FALSE(parser.objectWithString(nested(513, "[", "]")).isValid());
+    EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_EQ(parser.errorTrace().constFirst().code, 7u);
+    EXPECT_TRUE(parser.objectWithString(nested(512, "{\"k\":", "}", "1")).isValid());
+    EXPECT_FALSE(parser.objectWithString(nested(513, "{\"k\":", "}", "1")).isValid());
+    EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
+    // Depth counts open containers, not all containers seen.
+    EXPECT_TRUE(parser.objectWithString("[" + QStringList(600, nested(3, "[", "]")).join(',') + "]").isValid());
+
+    parser.setMaxDepth(2);
+    EXPECT_TRUE(parser.objectWithString("[[1]]").isValid());
+    EXPECT_FALSE(parser.objectWithString("[[[1]]]").isValid());
+
+    // 0 lifts the caller's limit; the stack guard still stands.
+    parser.setMaxDepth(0);
+    EXPECT_TRUE(parser.objectWithString(nested(3000, "[", "]")).isValid());
+    EXPECT_TRUE(parser.objectWithString(nested(QorJsonBase::kHardDepthLimit, "[", "]")).isValid());
+    EXPECT_FALSE(parser.objectWithUtf8(nested(QorJsonBase::kHardDepthLimit + 1, "[", "]").toUtf8()).isValid());
+    EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_FALSE(parser.objectWithUtf8(QByteArray(1 << 20, '[')).isValid());
+}
+
+TEST(JsonParser, StringsAndEscapes)
+{
+    EXPECT_EQ(fragment(R"("\"\\\/\b\f\n\r\t")").toString(), QString("\"\\/\b\f\n\r\t"));
+    EXPECT_EQ(fragment(R"("a\u00e9b\u0000c")").toString(), QString::fromUtf16(u"a\u00e9b") + QChar(0) + "c");
+
+    const QString smiley = fragment(R"("\uD83D\uDE00")").toString();
+    ASSERT_EQ(smiley.size(), 2);
+    EXPECT_EQ(smiley.toUcs4().value(0), 0x1F600u);
+    EXPECT_EQ(fragment(R"("\uDBFF\uDFFF")").toString().toUcs4().value(0), 0x10FFFFu);
+    EXPECT_EQ(fragment(R"("x\ud83d\ude00y")").toString(), QString::fromUtf8("x\xF0\x9F\x98\x80y"));
+
+    QorJsonParser parser;
+    EXPECT_FALSE(parseFragment(R"("\uDC00")", parser).isValid());
+    EXPECT_EQ(traceTexts(parser),
+              (QStringList{"Invalid high character in surrogate pair", "Broken unicode character"}));
+    EXPECT_FALSE(parseFragment(R"("\uD800x")", parser).isValid());
+    EXPECT_EQ(traceTexts(parser), (QStringList{"Missing low character in surrogate pair", "Broken unicode character"}));
+    EXPECT_FALSE(parseFragment(R"("\uD800\u0041")", parser).isValid());
+    EXPECT_EQ(traceTexts(parser), (QStringList{"Invalid low surrogate char", "Broken unicode character"}));
+    EXPECT_FALSE(parseFragment(R"("\uD800\u00")", parser).isValid());
+    EXPECT_EQ(traceTexts(parser), (QStringList{"Missing hex digit in quad", "Missing low character in surrogate pair",
+                                               "Broken unicode character"}));
+    EXPECT_FALSE(parseFragment(R"("\u12G4")", parser).isValid());
+    EXPECT_EQ(traceTexts(parser),
+              (QStringList{"Missing hex digit in quad", "Missing hex quad", "Broken unicode character"}));
+    EXPECT_FALSE(parseFragment(R"(["\u12)", parser).isValid());
+    EXPECT_EQ(parser.errorTrace().constFirst().description, "Missing hex digit in quad");
+    EXPECT_EQ(parser.errorTrace().constFirst().code, 6u);
+
+    unsigned int code = 0;
+    EXPECT_EQ(failure("\"a\tb\"", &code), "Unescaped control character '0x9'");
+    EXPECT_EQ(code, 5u);
+    EXPECT_EQ(failure("\"\x1f\""), "Unescaped control character '0x1f'");
+    EXPECT_EQ(failure("\"abc"), "Unescaped control character '0x0'");
+    EXPECT_EQ(failure("\"a\\nb"), "Unescaped control character '0x0'");
+    EXPECT_EQ(failure(R"("\x")", &code), "Illegal escape sequence '0x78'");
+    EXPECT_EQ(code, 8u);
+    EXPECT_EQ(failure(R"("\')"), "Illegal escape sequence '0x27'");
+    // The input ends right after an escape.
+    EXPECT_EQ(failure("\"a\\n", &code), "Unexpected EOF while parsing string");
+    EXPECT_EQ(code, 11u);
+    EXPECT_EQ(failure("\"a\\u0041"), "Unexpected EOF while parsing string");
+    EXPECT_EQ(failure("\"\\"), "Illegal escape sequence '0x0'");
+}
+
+TEST(JsonParser, Utf8Input)
+{
+    QorJsonParser parser;
+    // Multi-byte text in plain runs and around escapes.
+    const QByteArray text = "[\"\xC3\xA9t\xC3\xA9\", \"\xE6\x97\xA5\\n\xF0\x9F\x98\x80\"]";
+    const QVariantList list = parser.objectWithUtf8(text).toList();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list.at(0).toString(), QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ(list.at(1).toString(), QString::fromUtf8("\xE6\x97\xA5\n\xF0\x9F\x98\x80"));
+    // A byte-order mark inside a string is text, at the start of a run too.
+    const QString bom(QChar(0xFEFF));
+    EXPECT_EQ(parser
+                  .fragmentWithUtf8("\"\xEF\xBB\xBF"
+                                    "a\\n\xEF\xBB\xBF\"")
+                  .toString(),
+              bom + "a\n" + bom);
+    EXPECT_EQ(parser
+                  .fragmentWithUtf8("\"\xEF\xBB\xBF"
+                                    "a\"")
+                  .toString(),
+              bom + "a");
+    EXPECT_EQ(parser.fragmentWithString("\"" + bom + "a\"").toString(), bom + "a");
+    // Bytes that are not UTF-8 become replacement characters, never lost text or a crash.
+    const QString broken = parser
+                               .fragmentWithUtf8("\"a\xFF"
+                                                 "b\\t\xE6\x97\"")
+                               .toString();
+    EXPECT_TRUE(broken.startsWith("a")) << broken.toStdString();
+    EXPECT_TRUE(broken.contains(QChar::ReplacementCharacter));
+    EXPECT_TRUE(broken.contains("b\t"));
+    // Keys are strings like any other.
+    EXPECT_EQ(parser.objectWithUtf8("{\"cl\xC3\xA9\\u0041\":1}").toMap().firstKey(), QString::fromUtf16(u"cl\u00e9A"));
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+namespace {
+
+QString write(const QVariant &value)
+{
+    QorJsonWriter writer;
+    const QString json = writer.stringWithFragment(value);
+    EXPECT_FALSE(json.isNull()) << (writer.errorTrace().isEmpty()
+                                        ? std::string()
+                                        : writer.errorTrace().constLast().description.toStdString());
+    return json;
+}
+
+class ProxyObject : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ProxyObject(QVariant proxy) : m_proxy(std::move(proxy)) {}
+    Q_INVOKABLE QVariant proxyForJson() const { return m_proxy; }
+
+private:
+    QVariant m_proxy;
+};
+
+class PlainObject : public QObject
+{
+    Q_OBJECT
+};
+
+} // namespace
+
+TEST(JsonWriter, Scalars)
+{
+    EXPECT_EQ(write(true), "true");
+    EXPECT_EQ(write(false), "false");
+    // Every integer type is a number, the 8-bit ones included.
+    EXPECT_EQ(write(1), "1");
+    EXPECT_EQ(write(QVariant::fromValue<char>(1)), "1");
+    EXPECT_EQ(write(QVariant::fromValue<signed char>(-5)), "-5");
+    EXPECT_EQ(write(QVariant::fromValue<unsigned char>(200)), "200");
+    EXPECT_EQ(write(QVariant::fromValue<short>(-300)), "-300");
+    EXPECT_EQ(write(QVariant::fromValue<unsigned short>(65535)), "65535");
+    EXPECT_EQ(write(QVariant::fromValue<long>(-7)), "-7");
+    EXPECT_EQ(write(QVariant::fromValue<unsigned long>(7)), "7");
+    EXPECT_EQ(write(std::numeric_limits<qint64>::min()), "-9223372036854775808");
+    EXPECT_EQ(write(std::numeric_limits<quint64>::max()), "18446744073709551615");
+    EXPECT_EQ(write(4294967295u), "4294967295");
+
+    EXPECT_EQ(write(0.5), "0.5");
+    EXPECT_EQ(write(0.1), "0.1");
+    EXPECT_EQ(write(3.0), "3.0");
+    EXPECT_EQ(write(-0.0), "-0.0");
+    EXPECT_EQ(write(1e300), "1e+300");
+    EXPECT_EQ(write(QVariant::fromValue<float>(0.1f)), "0.1");
+    EXPECT_EQ(write(vtr::jsonNull()), "null");
+    EXPECT_EQ(write(QString()), "\"\"");
+}
+
+TEST(JsonWriter, Strings)
+{
+    EXPECT_EQ(write(QString::fromUtf16(u"a\nb\u000bc")), R"("a\nb\u000bc")");
+    EXPECT_EQ(write(QString::fromUtf16(u"/\u00e9\U0001F600")), QString::fromUtf16(u"\"/\u00e9\U0001F600\""));
+    EXPECT_EQ(write(QString("\"\\\b\f\r\t") + QChar(0) + QChar(0x1f)), R"("\"\\\b\f\r\t\u0000\u001f")");
+    EXPECT_EQ(write(QStringList{"a", "b\n"}), R"(["a","b\n"])");
+}
+
+TEST(JsonWriter, Containers)
+{
+    EXPECT_EQ(write(QVariantList{1, "x", vtr::jsonNull(), QVariantList{}, QVariantMap{}}), R"([1,"x",null,[],{}])");
+    EXPECT_EQ(write(QVariantMap{{"b", 1}, {"a", QVariantMap{{"c", false}}}}), R"({"a":{"c":false},"b":1})");
+
+    QorJsonWriter writer;
+    writer.setHumanReadable(true);
+    EXPECT_EQ(writer.stringWithObject(QVariantList{1, 2}), "[\n  1,\n  2\n]");
+    EXPECT_EQ(writer.stringWithObject(QVariantMap{{"k", QVariantList{true}}, {"e", QVariantList{}}}),
+              "{\n  \"e\" : [],\n  \"k\" : [\n    true\n  ]\n}");
+
+    QVariantHash hash;
+    for (const char *key : {"delta", "alpha", "Charlie", "bravo"})
+        hash.insert(QString::fromLatin1(key), 1);
+    writer.setHumanReadable(false);
+    writer.setSortKeys(true);
+    EXPECT_EQ(writer.stringWithObject(hash), R"({"Charlie":1,"alpha":1,"bravo":1,"delta":1})");
+    writer.setSortKeys(false);
+    EXPECT_EQ(QorJsonParser().objectWithString(writer.stringWithObject(hash)).toMap().size(), 4);
+}
+
+TEST(JsonWriter, RefusesWhatJsonCannotHold)
+{
+    QorJsonWriter writer;
+    // NaN and the infinities have no JSON text.
+    for (double bad :
+         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+        EXPECT_TRUE(writer.stringWithFragment(bad).isNull());
+        ASSERT_EQ(writer.errorTrace().size(), 1);
+        EXPECT_EQ(writer.errorTrace().constLast().code, 1u);
+        EXPECT_TRUE(writer.errorTrace().constLast().description.startsWith("JSON serialisation not supported for "));
+    }
+    writer.stringWithFragment(std::nan(""));
+    EXPECT_EQ(writer.errorTrace().constLast().description, "JSON serialisation not supported for nan");
+    writer.stringWithFragment(-std::numeric_limits<double>::infinity());
+    EXPECT_EQ(writer.errorTrace().constLast().description, "JSON serialisation not supported for -inf");
+    EXPECT_TRUE(writer.stringWithFragment(QVariant::fromValue(std::numeric_limits<float>::infinity())).isNull());
+
+    // A value inside a container fails the whole text.
+    EXPECT_TRUE(writer.stringWithObject(QVariantMap{{"k", QVariantList{1, std::nan("")}}}).isNull());
+    EXPECT_EQ(traceTexts(writer),
+              (QStringList{"JSON serialisation not supported for nan", "Unsupported value for key k in object"}));
+    EXPECT_TRUE(writer.stringWithObject(QVariantList{QByteArray("raw")}).isNull());
+    EXPECT_EQ(traceTexts(writer), QStringList{"JSON serialisation not supported for QByteArray"});
+    EXPECT_TRUE(writer.stringWithFragment(QVariant()).isNull());
+    EXPECT_EQ(traceTexts(writer), QStringList{"JSON serialisation not supported for nil"});
+
+    // The top level of an object text must be an object or an array.
+    EXPECT_TRUE(writer.stringWithObject(QString("s")).isNull());
+    EXPECT_EQ(traceTexts(writer), QStringList{"Not valid type for JSON"});
+    EXPECT_EQ(writer.errorTrace().constLast().code, 4u);
+    EXPECT_EQ(writer.stringWithFragment(QString("s")), "\"s\"");
+    EXPECT_TRUE(writer.errorTrace().isEmpty());
+
+    // Depth is limited as for reading.
+    QVariant deep = QVariantList{};
+    for (int i = 1; i < 512; ++i)
+        deep = QVariantList{deep};
+    EXPECT_FALSE(writer.stringWithObject(deep).isNull());
+    EXPECT_TRUE(writer.stringWithObject(QVariantList{deep}).isNull());
+    EXPECT_EQ(writer.errorTrace().constFirst().description, "Nested too deep");
+    writer.setMaxDepth(0);
+    EXPECT_FALSE(writer.stringWithObject(QVariantList{deep}).isNull());
+}
+
+TEST(JsonWriter, HelpersLogTheTraceAndAnswerNothing)
+{
+    QStringList logged;
+    LogSetSystemLogSink([&](const QString &m) { logged << m; });
+    EXPECT_TRUE(vtr::JSONRepresentation(QVariantMap{{"k", QByteArray("x")}}).isNull());
+    EXPECT_TRUE(vtr::JSONRepresentation(QString("s")).isNull());
+    EXPECT_FALSE(vtr::JSONValue("[1,]").isValid());
+    EXPECT_FALSE(vtr::JSONValue("3").isValid());
+    EXPECT_FALSE(vtr::JSONFragmentValue("").isValid());
+    EXPECT_TRUE(vtr::JSONFragment(std::nan("")).isNull());
+    EXPECT_FALSE(vtr::JSONValueFromUtf8("{").isValid());
+    LogSetSystemLogSink({});
+    ASSERT_EQ(logged.size(), 7);
+    EXPECT_TRUE(logged.at(0).startsWith("-JSONRepresentation failed. Error trace is: ("));
+    EXPECT_TRUE(logged.at(0).contains("Unsupported value for key k in object"));
+    EXPECT_TRUE(logged.at(1).contains("Not valid type for JSON"));
+    EXPECT_TRUE(logged.at(2).startsWith("-JSONValue failed. Error trace is: "));
+    EXPECT_TRUE(logged.at(2).contains("Trailing comma disallowed in array"));
+    EXPECT_TRUE(logged.at(3).contains("Valid fragment, but not JSON"));
+    EXPECT_TRUE(logged.at(4).startsWith("-JSONFragmentValue failed."));
+    EXPECT_TRUE(logged.at(5).startsWith("-JSONFragment failed."));
+    EXPECT_TRUE(logged.at(6).startsWith("-JSONValue failed."));
+
+    EXPECT_EQ(vtr::JSONRepresentation(QVariantMap{{"a", 1}}), R"({"a":1})");
+    EXPECT_EQ(vtr::JSONFragment(7), "7");
+    EXPECT_EQ(vtr::JSONValue(R"({"a":1})").toMap().value("a").toLongLong(), 1);
+    EXPECT_EQ(vtr::JSONFragmentValue("null"), vtr::jsonNull());
+    EXPECT_EQ(vtr::JSONValueFromUtf8("[true]").toList().value(0).toBool(), true);
+    EXPECT_EQ(vtr::JSONFragmentValueFromUtf8("\"x\"").toString(), "x");
+}
+
+TEST(JsonWriter, ProxyForJson)
+{
+    ProxyObject proxy(QVariantMap{{"p", 1}});
+    PlainObject plain;
+    QorJsonWriter writer;
+    EXPECT_EQ(writer.stringWithObject(QVariant::fromValue<QObject *>(&proxy)), R"({"p":1})");
+    EXPECT_EQ(writer.stringWithObject(QVariantList{QVariant::fromValue<QObject *>(&proxy)}), R"([{"p":1}])");
+    EXPECT_TRUE(writer.stringWithObject(QVariant::fromValue<QObject *>(&plain)).isNull());
+    EXPECT_EQ(traceTexts(writer), QStringList{"Not valid type for JSON"});
+    EXPECT_TRUE(writer.stringWithFragment(QVariant::fromValue<QObject *>(&plain)).isNull());
+    EXPECT_EQ(traceTexts(writer), QStringList{"JSON serialisation not supported for PlainObject"});
+    // A proxy that answers a scalar is no object text.
+    ProxyObject scalar(5);
+    EXPECT_TRUE(writer.stringWithObject(QVariant::fromValue<QObject *>(&scalar)).isNull());
+    EXPECT_EQ(writer.stringWithFragment(QVariant::fromValue<QObject *>(&scalar)), "5");
+}
+
+TEST(JsonFacade, ForwardsAndCopiesTheTrace)
+{
+    QorJSON json;
+    EXPECT_EQ(json.maxDepth(), 512u);
+    json.setMaxDepth(3);
+    EXPECT_EQ(json.jsonParser().maxDepth(), 3u);
+    EXPECT_EQ(json.jsonWriter().maxDepth(), 3u);
+
+    QorJsonError error;
+    EXPECT_FALSE(json.objectWithString("[[[[1]]]]", &error).isValid());
+    EXPECT_EQ(error.code, 3u);
+    EXPECT_EQ(error.description, "Expected value while parsing array");
+    EXPECT_EQ(json.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_TRUE(json.stringWithObject(QVariantList{QVariantList{QVariantList{QVariantList{}}}}, &error).isNull());
+    EXPECT_EQ(error.description, "Nested too deep");
+
+    EXPECT_FALSE(json.objectWithString("3", &error).isValid());
+    EXPECT_EQ(error.description, "Valid fragment, but not JSON");
+    EXPECT_EQ(json.fragmentWithString("3", &error).toLongLong(), 3);
+    EXPECT_EQ(json.stringWithFragment(3, &error), "3");
+    EXPECT_TRUE(json.stringWithObject(QVariant(3), &error).isNull());
+    EXPECT_EQ(error.code, 4u);
+    EXPECT_EQ(json.objectWithString("[1]", false, nullptr).toList().size(), 1);
+    EXPECT_TRUE(json.objectWithString("[1", true, nullptr).isNull());
+    EXPECT_EQ(json.errorTrace().constLast().description, "End of input while parsing array");
+
+    json.setHumanReadable(true);
+    json.setSortKeys(true);
+    EXPECT_TRUE(json.humanReadable());
+    EXPECT_TRUE(json.sortKeys());
+    EXPECT_EQ(json.stringWithObject(QVariantList{1}), "[\n  1\n]");
+}
+
+// ---------------------------------------------------------------------------
+// Round trip of random trees, checked against an independent parser
+
+namespace {
+
+class RandomJson
+{
+public:
+    explicit RandomJson(unsigned int seed) : m_rng(seed) {}
+
+    QVariant value(int depth)
+    {
+        const int kind = pick(depth >= 5 ? 6 : 8);
+        switch (kind) {
+        case 0:
+            return vtr::jsonNull();
+        case 1:
+            return pick(2) == 1;
+        case 2:
+            return integer();
+        case 3:
+            return real();
+        case 4:
+        case 5:
+            return string();
+        case 6: {
+            QVariantList list;
+            for (int n = pick(6); n > 0; --n)
+                list.append(value(depth + 1));
+            return list;
+        }
+        default: {
+            QVariantMap map;
+            for (int n = pick(6); n > 0; --n)
+                map.insert(string(), value(depth + 1));
+            return map;
+        }
+        }
+    }
+
+private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
+
+    qint64 integer()
+    {
+        switch (pick(4)) {
+        case 0:
+            return pick(2001) - 1000;
+        case 1:
+            return pick(2) ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+        default:
+            return qint64(m_rng());
+        }
+    }
+
+    double real()
+    {
+        switch (pick(5)) {
+        case 0:
+            return std::uniform_real_distribution<double>(-1e6, 1e6)(m_rng);
+        case 1:
+            return double(pick(2001) - 1000); // integral doubles stay doubles
+        case 2: {
+            static const double specials[] = {0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                              0.1, 1e21, 1e-7,   123456789012345680.0};
+            return specials[pick(int(std::size(specials)))];
+        }
+        default: {
+            // Any finite bit pattern.
+            for (;;) {
+                const quint64 bits = m_rng();
+                double d;
+                std::memcpy(&d, &bits, sizeof d);
+                if (std::isfinite(d)) return d;
+            }
+        }
+        }
+    }
+
+    QString string()
+    {
+        static const char32_t alphabet[] = {'a',    'Z',     '0',      ' ', '"',  '\\', '/',  '\n',   '\t',   '\b',
+                                            '\f',   '\r',    0,        1,   0x1f, 0x7f, 0xe9, 0x2028, 0xfeff, 0xfffd,
+                                            0x65e5, 0x1F600, 0x10FFFF, '{', '}',  '[',  ']',  ':',    ','};
+        QString s;
+        for (int n = pick(12); n > 0; --n) {
+            const char32_t ch = alphabet[pick(int(std::size(alphabet)))];
+            s += QString::fromUcs4(&ch, 1);
+        }
+        return s;
+    }
+
+    std::mt19937_64 m_rng;
+};
+
+// Runs `python3 -m json.tool` over `input`; answers its exit code (-1 when it
+// did not run) and its output.
+int runJsonTool(const QString &python, const QStringList &options, const QByteArray &input, QByteArray *output,
+                QByteArray *errors)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PYTHONIOENCODING", "utf-8");
+    env.insert("PYTHONUTF8", "1");
+    process.setProcessEnvironment(env);
+    process.start(python, QStringList{"-m", "json.tool"} + options);
+    if (!process.waitForStarted(30000)) return -1;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(120000)) return -1;
+    *output = process.readAllStandardOutput();
+    *errors = process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+} // namespace
+
+TEST(JsonRoundTrip, RandomTreesReadBackEqualAndAreValidJson)
+{
+    RandomJson random(20240611);
+    QorJsonWriter writer;
+    QorJsonWriter pretty;
+    pretty.setHumanReadable(true);
+    QorJsonParser parser;
+
+    QList<QVariant> trees;
+    QByteArray lines;            // one compact document per line
+    QByteArray prettyDocs = "["; // a few human-readable ones, in one array
+    for (int i = 0; i < 600; ++i) {
+        const QVariant tree = random.value(0);
+        trees.append(tree);
+        const QString json = writer.stringWithFragment(tree);
+        ASSERT_FALSE(json.isNull());
+        ASSERT_FALSE(json.contains('\n'));
+        const QVariant back = parser.fragmentWithString(json);
+        ASSERT_TRUE(sameJson(tree, back)) << json.toStdString();
+        ASSERT_TRUE(sameJson(tree, parser.fragmentWithUtf8(json.toUtf8())));
+        lines += json.toUtf8() + '\n';
+        if (i % 20 == 0) {
+            const QString text = pretty.stringWithFragment(tree);
+            ASSERT_TRUE(sameJson(tree, parser.fragmentWithString(text))) << text.toStdString();
+            if (prettyDocs.size() > 1) prettyDocs += ",\n";
+            prettyDocs += text.toUtf8();
+        }
+    }
+    prettyDocs += "]";
+
+    const QString python = QStandardPaths::findExecutable("python3");
+    if (python.isEmpty()) GTEST_SKIP() << "python3 not found: the independent check did not run";
+
+    // json.tool must accept every line and, written back compactly, give the
+    // same values again.
+    QByteArray output, errors;
+    ASSERT_EQ(runJsonTool(python, {"--json-lines", "--compact", "--no-ensure-ascii"}, lines, &output, &errors), 0)
+        << errors.toStdString();
+    const QList<QByteArray> outputLines = output.trimmed().split('\n');
+    ASSERT_EQ(outputLines.size(), trees.size());
+    for (qsizetype i = 0; i < trees.size(); ++i) {
+        const QVariant theirs = parser.fragmentWithUtf8(outputLines.at(i));
+        EXPECT_TRUE(sameJson(trees.at(i), theirs)) << outputLines.at(i).toStdString();
+    }
+    ASSERT_EQ(runJsonTool(python, {}, prettyDocs, &output, &errors), 0) << errors.toStdString();
+}
+
+#include "test_json.moc"
