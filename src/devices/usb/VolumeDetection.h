@@ -1,0 +1,94 @@
+#pragma once
+
+#include "devices/usb/UsbLookups.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+// Phones that show their storage as a USB disk appear as mounted volumes. This
+// answers what is asked about such a volume: the USB device behind it, its
+// entry in the plain device list ("DeviceList.json" with the user's additions,
+// later replaced by the current section of the encrypted list), and the
+// volume's facts.
+//
+// The Mac's "/Volumes/" are the mount points of block devices with a USB
+// device above them (udisks mounts them below /run/media/$USER or
+// /media/$USER); tests set the roots or the mount table directly.
+//
+// Not provided yet: getIdentifierForVolume() (it needs the local file-info
+// layer's volume identity), and the hand-over of scanned volumes to it.
+class VolumeDetection
+{
+public:
+    // The one instance, created on first use (thread-safe); releaseManager()
+    // destroys it.
+    static VolumeDetection *sharedManager();
+    static void releaseManager();
+
+    VolumeDetection();
+
+    // (Re)reads the plain list: the working copy in the data folder unless the
+    // shipped copy (VtrDeviceList::resourceFolder()) is newer (it then replaces the working copy), plus the user's
+    // additions.
+    void loadDeviceList();
+    // Replaces the held section (vendor ID text -> vendor object -> product ID text -> entry).
+    void setDeviceList(const QVariantMap &section);
+    // The held section, loading the list first when none is held. Empty: none.
+    QVariantMap deviceListDictionary();
+    bool hasDeviceList() const { return m_hasList; }
+    QStringList motorolaExcludedUSBProductStrings() const { return QStringList(); }
+
+    // Writable according to statvfs; false when the path cannot be examined.
+    static bool volumeWriteableAtPath(const QString &path);
+    bool volumeWriteable(const QString &path) const { return volumeWriteableAtPath(path); }
+    // The path is the mount point of a USB volume (which can be unmounted).
+    bool volumeUnmountable(const QString &path) const;
+
+    int pathToVRefNum(const QString &path, VolumeRefNum *volume) const;
+    bool vendorProductIDForVolume(VolumeRefNum volume, quint16 *vendor, quint16 *product) const;
+    void volumePathToVendorAndProductID(const QString &path, quint16 *vendor, quint16 *product) const;
+    bool volumeCanBeRemoved(const QString &path);
+
+    // Copies of entries with "vendorID" and "productID" added.
+    std::optional<QVariantMap> productDictionaryForVendorID(quint16 vendor, quint16 product);
+    std::optional<QVariantMap> productDictionaryForVolume(const QString &path);
+    std::optional<QVariantMap> productDictionaryForVolumeName(const QString &name);
+    // The entry itself (not extended) when the held section has it.
+    bool isMountedVolumeSavedVendorID(quint16 vendor, quint16 product, QVariantMap *outDeviceInfo);
+    // `outDeviceInfo` becomes the entry, or an empty map when there is none.
+    bool isDeviceVolumeForPath(const QString &path, QVariantMap *outDeviceInfo, quint16 *outVendor = nullptr,
+                               quint16 *outProduct = nullptr);
+    // Mounted volumes that pass isDeviceVolumeForPath(), in mount order.
+    QStringList scanRemoveableVolumesForDevices();
+    bool isVolumeMountedForVendorID(quint16 vendor, quint16 product);
+
+    // Facts of the volume holding `path`.
+    QString volumeName(const QString &path) const;
+    qint64 volumeSize(const QString &path) const;
+    qint64 volumeFreespace(const QString &path) const;
+    short volumeLUN(const QString &path) const;
+    // The disk's maker and model as it reports them (what the Mac called the
+    // media name), else the volume name, else "<untitled>"; null when the path
+    // is not on a disk.
+    QString copyDaVolumeNameForPath(const QString &path) const;
+
+    bool addProductDictionaryForVendorID(quint16 vendor, quint16 product, const QVariantMap &productDictionary);
+
+    // The USB volume mount points ("/Volumes/..."): from the mount table
+    // unless set.
+    QStringList volumeRoots() const;
+    void setVolumeRootsForTesting(const QStringList &roots) { m_rootsOverride = roots; }
+    void setMountTablePathForTesting(const QString &path) { m_mountTablePath = path; }
+
+private:
+    bool isVolumePath(const QString &path) const;
+    std::optional<QVariantMap> entry(quint16 vendor, quint16 product);
+
+    QVariantMap m_section;
+    bool m_hasList = false;
+    QStringList m_rootsOverride;
+    QString m_mountTablePath;
+};
