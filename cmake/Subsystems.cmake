@@ -33,12 +33,8 @@ function(vtr_tests name)
     set(exe ${name}_${base})
     add_executable(${exe} ${t})
     target_link_libraries(${exe} PRIVATE vtr_testmain ${support_target} ${ARG_LINKS})
-    # Files named test_tz_*.cpp also run under several time zones in CI.
-    set(labels ${name})
-    if(base MATCHES "^tz_")
-      list(APPEND labels timezone)
-    endif()
+    # Files named test_tz_*.cpp also run under several time zones (scripts/test.sh).
     gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS "${labels}" TIMEOUT 300)
+                         PROPERTIES LABELS ${name} TIMEOUT 300)
   endforeach()
 endfunction()
