@@ -733,6 +733,8 @@ void BaseFileInfoNode::childChangedState()
 BaseFileInfoNodeList BaseFileInfoNode::selectedChildren()
 {
     BaseFileInfoNodeList result;
+    // A folder chosen without ever being opened still hands over its files.
+    if (!m_children && isFolder()) this->children();
     if (!m_children) return result;
     const BaseFileInfoNodeList children = *m_children;
     for (const BaseFileInfoNodePtr &child : children) {
@@ -825,7 +827,7 @@ QByteArray BaseFileInfoNode::archiveToData()
     QByteArray data;
     QDataStream stream(&data, QIODevice::WriteOnly);
     stream.setVersion(QDataStream::Qt_6_4);
-    stream << QStringLiteral("BaseFileInfoNode") << coder;
+    stream << archiveClassName() << coder;
     return data;
 }
 

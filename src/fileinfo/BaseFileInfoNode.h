@@ -135,10 +135,11 @@ public:
     // An existing child of that name, or a new folder on the store with its
     // node added (selected when this node is). Null when this is not a folder
     // or the folder does not exist afterwards.
-    BaseFileInfoNodePtr createFolder(const QString &name);
+    virtual BaseFileInfoNodePtr createFolder(const QString &name);
     // The same without the look-up and without adding the node.
     BaseFileInfoNodePtr createFolderDontAddToChildren(const QString &name);
-    BaseFileInfoNodePtr createFile(const QString &name, const QByteArray &contents, const QVariantMap &attributes);
+    virtual BaseFileInfoNodePtr createFile(const QString &name, const QByteArray &contents,
+                                           const QVariantMap &attributes);
     // A node for a child folder that may not exist yet (a reserved folder),
     // or the existing child folder, or a missing child of that name. Null
     // when an existing file has the name, when this node is an existing file,
@@ -170,7 +171,7 @@ public:
     // A child changed its state: recompute this node's.
     void childChangedState();
     // The selected files of the whole subtree (no folders), in tree order.
-    BaseFileInfoNodeList selectedChildren();
+    virtual BaseFileInfoNodeList selectedChildren();
     // {"_selectedForSync": state} plus, for a mixed node with loaded children,
     // "_children": each child's record under its upper-cased name. Names that
     // differ only in case (possible on this system's disks) keep apart: the
@@ -190,8 +191,11 @@ public:
     virtual void encodeWithCoder(QVariantMap &coder);
     // Loads an archive into a fresh node: state 0, no filter.
     virtual void initWithCoder(const QVariantMap &coder);
+    // The archive names the node class (archiveClassName()); each class reads
+    // back only its own archives.
     QByteArray archiveToData();
     static BaseFileInfoNodePtr unarchiveFromData(const QByteArray &data);
+    virtual QString archiveClassName() const { return QStringLiteral("BaseFileInfoNode"); }
 
 Q_SIGNALS:
     void selectedForSyncChanged();
@@ -206,12 +210,15 @@ protected:
     virtual BaseFileInfoNodePtr makeNode(const VtrFileInfoPtr &info, const BaseFileInfoNodePtr &parent);
     // Sets the item ("_info"), announcing infoChanged when it differs.
     void setInfo(const VtrFileInfoPtr &info);
+    // Loads the children from the store, reusing `reuse` (may be null) for
+    // the listed item that equals its file info.
+    void loadChildren(const BaseFileInfoNodePtr &reuse);
+    // Appends one child (making the list when it is not loaded).
+    void addChild(const BaseFileInfoNodePtr &child);
+    BaseFileInfoNodePtr self() { return weak_from_this().lock(); }
 
 private:
-    BaseFileInfoNodePtr self() { return weak_from_this().lock(); }
     VtrFileInfoList listChildren();
-    void loadChildren(const BaseFileInfoNodePtr &reuse);
-    void addChild(const BaseFileInfoNodePtr &child);
     void adopt(const BaseFileInfoNodePtr &child);
     void watchChild(const BaseFileInfoNodePtr &child);
     void dontWatchChild(BaseFileInfoNode *child);
