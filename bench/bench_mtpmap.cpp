@@ -1,0 +1,159 @@
+// The MTP device's object map of a large phone: building it against walking
+// the same phone's objects without keeping anything (the map's overhead),
+// and the memory the build takes at its peak.
+//
+// The simulated phone holds 50,000 objects: 2,000 folders (40 at the top,
+// 49 in each) and 48,000 files (24 in each folder). Listings carry dates, so
+// no modification time is fetched object by object.
+
+#include "devices/MTPDevice.h"
+#include "devices/mtp/MtpObjectWalk.h"
+#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "foundation/Log.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QFile>
+
+#include <malloc.h>
+
+#include <memory>
+
+namespace {
+
+constexpr uint32_t kStorage = 0x00010001;
+constexpr int kTopFolders = 40;
+constexpr int kSubfoldersEach = 49;
+constexpr int kFilesPerFolder = 24;
+
+// kB figures of /proc/self/status.
+qint64 statusField(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Resets the peak resident size to the current one (Linux 4.0 and later).
+bool resetPeakRss()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+struct BigPhone
+{
+    std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
+    LIBMTP_mtpdevice_t *handle = nullptr;
+    qint64 objects = 0;
+
+    BigPhone()
+    {
+        sim->setCallLogEnabled(false);
+        MtpSimPhone &phone = sim->addPhone();
+        MtpSimStorageSpec storage;
+        storage.id = kStorage;
+        storage.capacity = 1ull << 40;
+        phone.addStorage(storage);
+        const time_t date = 1360836900; // 2013-02-14
+        auto fill = [&](uint32_t folder, int folderNumber) {
+            for (int i = 0; i < kFilesPerFolder; ++i)
+                phone.addFileOfSize(kStorage, folder, QStringLiteral("IMG_20130214_%1_%2.jpg").arg(folderNumber).arg(i),
+                                    1843200, date + i);
+        };
+        int folderNumber = 0;
+        for (int t = 0; t < kTopFolders; ++t) {
+            const uint32_t top = phone.addFolder(kStorage, 0, QStringLiteral("Album %1").arg(t));
+            fill(top, folderNumber++);
+            for (int s = 0; s < kSubfoldersEach; ++s) {
+                const uint32_t sub = phone.addFolder(kStorage, top, QStringLiteral("Day %1").arg(s));
+                fill(sub, folderNumber++);
+            }
+        }
+        objects = phone.objectCount();
+        LIBMTP_raw_device_t *raw = nullptr;
+        int count = 0;
+        sim->detectRawDevices(&raw, &count);
+        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
+        sim->freeRawDevices(raw);
+    }
+    ~BigPhone()
+    {
+        if (handle) sim->releaseDevice(handle);
+    }
+};
+
+BigPhone &bigPhone()
+{
+    static BigPhone phone;
+    return phone;
+}
+
+// One build from nothing (run first, before other builds leave freed memory
+// behind): the peak resident size above what was resident before it, and
+// the heap the finished map keeps.
+void BM_BuildMapMemory(benchmark::State &state)
+{
+    BigPhone &phone = bigPhone();
+    LogSetCategoryEnabled(1, false);
+    double peakMB = 0;
+    double keptMB = 0;
+    for (auto _ : state) {
+        MTPDevice device(0x04e8, 0x6642, phone.sim);
+        device.setMTPDevice(phone.handle, 0);
+        const qint64 before = statusField("VmRSS");
+        const size_t heapBefore = mallinfo2().uordblks + mallinfo2().hblkhd;
+        const bool reset = resetPeakRss();
+        device.setStorageID(kStorage);
+        const qint64 peak = reset ? statusField("VmHWM") : -1;
+        const size_t heapAfter = mallinfo2().uordblks + mallinfo2().hblkhd;
+        peakMB = peak >= 0 ? double(peak - before) / 1024.0 : -1.0;
+        keptMB = double(qint64(heapAfter) - qint64(heapBefore)) / (1024.0 * 1024.0);
+        benchmark::DoNotOptimize(device.objectCount());
+        device.detach();
+    }
+    state.counters["peak_rss_delta_MB"] = peakMB;
+    state.counters["map_heap_MB"] = keptMB;
+}
+BENCHMARK(BM_BuildMapMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_WalkWithoutMap(benchmark::State &state)
+{
+    BigPhone &phone = bigPhone();
+    qint64 seen = 0;
+    for (auto _ : state) {
+        seen = 0;
+        MtpObjectWalk::walk(*phone.sim, phone.handle, kStorage, [&](const LIBMTP_file_t &object, int, uint32_t) {
+            benchmark::DoNotOptimize(object.item_id);
+            ++seen;
+            return true;
+        });
+    }
+    state.counters["objects"] = double(seen);
+    state.SetItemsProcessed(state.iterations() * seen);
+}
+BENCHMARK(BM_WalkWithoutMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A rebuild as the device makes it after a change on the phone: the new map
+// is built from a walk, then replaces the old one (whose release is timed
+// too).
+void BM_BuildMap(benchmark::State &state)
+{
+    BigPhone &phone = bigPhone();
+    LogSetCategoryEnabled(1, false);
+    MTPDevice device(0x04e8, 0x6642, phone.sim);
+    device.setMTPDevice(phone.handle, kStorage);
+    for (auto _ : state)
+        device.setCaches();
+    state.counters["objects"] = double(device.objectCount() - 1);
+    state.SetItemsProcessed(state.iterations() * (device.objectCount() - 1));
+    device.detach();
+}
+BENCHMARK(BM_BuildMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+} // namespace
+
+BENCHMARK_MAIN();
