@@ -30,7 +30,7 @@ using vtr::udev::UdevNode;
 
 namespace {
 
-const QString kBus = QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb1");
+const QString kBus = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
 constexpr quint16 kSamsung = 0x04e8;
 constexpr quint16 kGalaxy = 0x6860;
 
@@ -89,9 +89,8 @@ protected:
     void SetUp() override
     {
         fake = std::make_shared<FakeUdevSource>();
-        fake->addNode(
-            FakeUdevSource::plainNode(QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0"), QStringLiteral("pci")));
-        fake->addNode(FakeUdevSource::plainNode(kBus, QStringLiteral("usb"), QStringLiteral("usb_device")));
+        fake->addNode(FakeUdevSource::plainNode("/sys/devices/pci0000:00/0000:00:14.0", "pci"));
+        fake->addNode(FakeUdevSource::plainNode(kBus, "usb", "usb_device"));
         vtr::udev::setDefaultSource(fake);
         listener = std::make_unique<USBListener>(&wizard, fake);
         ASSERT_TRUE(listener->startListeningForDevices(true, false));
@@ -123,15 +122,14 @@ protected:
             MtpSimStorageSpec storage;
             storage.storageType = type;
             storage.capacity = 8ull << 30;
-            storage.description = type == 4 ? QStringLiteral("SD card") : QStringLiteral("Phone");
+            storage.description = type == 4 ? "SD card" : "Phone";
             phone.addStorage(storage);
         }
         return phone;
     }
 
     UdevNode usbNode(const QString &sysname, quint16 vendor, quint16 product, int devnum,
-                     const QString &productName = QStringLiteral("SAMSUNG_Android"),
-                     const QString &serial = QStringLiteral("R58M1234"))
+                     const QString &productName = "SAMSUNG_Android", const QString &serial = "R58M1234")
     {
         UdevNode node = FakeUdevSource::usbDevice(kBus, sysname, vendor, product, productName, serial, 1, devnum);
         fake->plug(node);
@@ -160,46 +158,39 @@ protected:
 TEST_F(MobileDeviceTest, AnIPhoneKeepsItsIdentityAndNeverTouchesMtp)
 {
     addMtpPhone(5, {3}, 0x12a8); // even an MTP device with similar IDs is not looked at
-    const UdevNode node =
-        usbNode(QStringLiteral("1-2"), 1452, 0x12a8, 5, QStringLiteral("iPhone"), QStringLiteral("f00dfeed"));
-    auto phone = arrive(node, {{QStringLiteral("deviceName"), QStringLiteral("iPhone 4S")}});
+    const UdevNode node = usbNode("1-2", 1452, 0x12a8, 5, "iPhone", "f00dfeed");
+    auto phone = arrive(node, {{"deviceName", "iPhone 4S"}});
     ASSERT_TRUE(phone);
     EXPECT_EQ(sim->callLog().size(), 0);
-    EXPECT_EQ(phone->name(), QStringLiteral("iPhone 4S"));
-    EXPECT_EQ(phone->serialNumber(), QStringLiteral("f00dfeed"));
-    EXPECT_EQ(phone->productString(), QStringLiteral("iPhone"));
+    EXPECT_EQ(phone->name(), "iPhone 4S");
+    EXPECT_EQ(phone->serialNumber(), "f00dfeed");
     EXPECT_EQ(phone->deviceType(), MobileDeviceInterface::kDeviceTypeApple);
-    EXPECT_TRUE(phone->isAppleDevice());
     EXPECT_FALSE(phone->isAndroidDevice());
     EXPECT_FALSE(phone->hasMTPConnection());
     EXPECT_FALSE(phone->isConnected());
     EXPECT_FALSE(phone->mtpUseInternalStorage());
-    EXPECT_FALSE(phone->mtpPlaylists());
-    EXPECT_EQ(phone->info().value(QStringLiteral("deviceName")), QStringLiteral("iPhone 4S"));
 }
 
 TEST_F(MobileDeviceTest, FamiliesAndNames)
 {
-    const QVariantMap entry{{QStringLiteral("deviceName"), QStringLiteral("Bold 9700")}};
-    auto blackBerry = arrive(usbNode(QStringLiteral("1-3"), 4042, 0x8004, 6), entry);
+    const QVariantMap entry{{"deviceName", "Bold 9700"}};
+    auto blackBerry = arrive(usbNode("1-3", 4042, 0x8004, 6), entry);
     ASSERT_TRUE(blackBerry);
-    EXPECT_EQ(blackBerry->name(), QStringLiteral("BlackBerry"));
+    EXPECT_EQ(blackBerry->name(), "BlackBerry");
     EXPECT_EQ(blackBerry->deviceType(), MobileDeviceInterface::kDeviceTypeBlackBerry);
     EXPECT_TRUE(blackBerry->isBlackBerry());
 
-    auto motorola = arrive(usbNode(QStringLiteral("1-4"), 8888, 0x2e82, 7));
+    auto motorola = arrive(usbNode("1-4", 8888, 0x2e82, 7));
     ASSERT_TRUE(motorola);
     EXPECT_TRUE(motorola->name().isNull()); // the entry has no "deviceName"
     EXPECT_TRUE(motorola->isMotorolaDevice());
     EXPECT_TRUE(motorola->isAndroidDevice());
     EXPECT_FALSE(motorola->isWindowsPhone7Device());
-    motorola->setName(QStringLiteral("Droid"));
-    EXPECT_EQ(motorola->name(), QStringLiteral("Droid"));
 }
 
 TEST_F(MobileDeviceTest, MatchingByVendorProductAndProductString)
 {
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto phone = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(phone);
     const quint16 galaxy = kGalaxy;
     const quint16 other = 0x1234;
@@ -207,20 +198,20 @@ TEST_F(MobileDeviceTest, MatchingByVendorProductAndProductString)
     EXPECT_TRUE(phone->matchesVendorID(kSamsung, &galaxy, QString()));
     EXPECT_FALSE(phone->matchesVendorID(kSamsung, &other, QString()));
     EXPECT_FALSE(phone->matchesVendorID(1452, nullptr, QString()));
-    EXPECT_TRUE(phone->matchesVendorID(kSamsung, &galaxy, QStringLiteral("SAMSUNG_Android")));
-    EXPECT_FALSE(phone->matchesVendorID(kSamsung, &galaxy, QStringLiteral("samsung_android")));
+    EXPECT_TRUE(phone->matchesVendorID(kSamsung, &galaxy, "SAMSUNG_Android"));
+    EXPECT_FALSE(phone->matchesVendorID(kSamsung, &galaxy, "samsung_android"));
 
     // A phone without a product string matches no given one, not even "".
-    auto bare = arrive(usbNode(QStringLiteral("1-3"), kSamsung, kGalaxy, 6, QString()));
+    auto bare = arrive(usbNode("1-3", kSamsung, kGalaxy, 6, QString()));
     ASSERT_TRUE(bare);
     EXPECT_TRUE(bare->productString().isNull());
-    EXPECT_FALSE(bare->matchesVendorID(kSamsung, nullptr, QStringLiteral("")));
+    EXPECT_FALSE(bare->matchesVendorID(kSamsung, nullptr, ""));
     EXPECT_TRUE(bare->matchesVendorID(kSamsung, nullptr, QString()));
 }
 
 TEST_F(MobileDeviceTest, CreationNeedsAWatchedRemoval)
 {
-    const UdevNode node = usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5);
+    const UdevNode node = usbNode("1-2", kSamsung, kGalaxy, 5);
     const UsbDeviceHandle handle = vtr::usb::handleForNode(node);
     EXPECT_FALSE(MobileDevice::create(handle, nullptr, kSamsung, kGalaxy, QString(), {}, &wizard, sim));
     listener->stopListening();
@@ -232,15 +223,15 @@ TEST_F(MobileDeviceTest, CreationNeedsAWatchedRemoval)
 // MTP set-up and storages
 // ---------------------------------------------------------------------------
 
-TEST_F(MobileDeviceTest, AnMtpPhoneWithACardStartsOnTheCardAndSwitches)
+TEST_F(MobileDeviceTest, AnMtpPhoneStartsOnItsCardAndSwitches)
 {
     MtpSimPhone &simPhone = addMtpPhone(5, {3, 4});
     const std::vector<uint32_t> storages = simPhone.storageIds();
     ASSERT_EQ(storages.size(), 2u);
-    simPhone.addFile(storages[0], 0, QStringLiteral("internal.txt"), "in");
-    simPhone.addFile(storages[1], 0, QStringLiteral("card.txt"), "card");
+    simPhone.addFile(storages[0], 0, "internal.txt", "in");
+    simPhone.addFile(storages[1], 0, "card.txt", "card");
 
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto phone = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(phone);
     ASSERT_TRUE(phone->hasMTPConnection());
     EXPECT_TRUE(phone->isConnected());
@@ -254,43 +245,40 @@ TEST_F(MobileDeviceTest, AnMtpPhoneWithACardStartsOnTheCardAndSwitches)
     EXPECT_EQ(notices.connected, 1);
     EXPECT_TRUE(platform->isConnected());
     EXPECT_EQ(platform->mtp(), phone->mtpDevice());
-    ASSERT_TRUE(platform->deviceFileInfoWithPath(QStringLiteral("E:\\card.txt")));
-    EXPECT_TRUE(platform->deviceFileInfoWithPath(QStringLiteral("E:\\card.txt"))->exists());
+    ASSERT_TRUE(platform->deviceFileInfoWithPath("E:\\card.txt"));
+    EXPECT_TRUE(platform->deviceFileInfoWithPath("E:\\card.txt")->exists());
 
     // The platform device forgets the listings of the storage left.
     ASSERT_TRUE(phone->mtpUseInternalStorage());
     EXPECT_EQ(phone->mtpDevice()->storageID(), storages[0]);
-    EXPECT_TRUE(platform->deviceFileInfoWithPath(QStringLiteral("E:\\internal.txt"))->exists());
-    EXPECT_FALSE(platform->deviceFileInfoWithPath(QStringLiteral("E:\\card.txt"))->exists());
+    EXPECT_TRUE(platform->deviceFileInfoWithPath("E:\\internal.txt")->exists());
+    EXPECT_FALSE(platform->deviceFileInfoWithPath("E:\\card.txt")->exists());
     ASSERT_TRUE(phone->mtpUseExternalStorage());
     EXPECT_EQ(phone->mtpDevice()->storageID(), storages[1]);
-    EXPECT_TRUE(platform->deviceFileInfoWithPath(QStringLiteral("E:\\card.txt"))->exists());
+    EXPECT_TRUE(platform->deviceFileInfoWithPath("E:\\card.txt")->exists());
     phone.reset();
-}
 
-TEST_F(MobileDeviceTest, APhoneWithoutACardStaysOnItsInternalStorage)
-{
-    MtpSimPhone &simPhone = addMtpPhone(5, {3});
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
-    ASSERT_TRUE(phone);
-    EXPECT_EQ(phone->mtpDevice()->storageID(), simPhone.storageIds()[0]);
-    EXPECT_FALSE(phone->mtpHasExternalStorage());
-    EXPECT_FALSE(phone->mtpUseExternalStorage());
-    EXPECT_EQ(phone->mtpDevice()->storageID(), simPhone.storageIds()[0]);
+    // A phone without a card stays on its internal storage.
+    MtpSimPhone &noCard = addMtpPhone(6, {3});
+    auto internalOnly = arrive(usbNode("1-3", kSamsung, kGalaxy, 6));
+    ASSERT_TRUE(internalOnly);
+    EXPECT_FALSE(internalOnly->mtpHasExternalStorage());
+    EXPECT_FALSE(internalOnly->mtpUseExternalStorage());
+    EXPECT_EQ(internalOnly->mtpDevice()->storageID(), noCard.storageIds()[0]);
 }
 
 TEST_F(MobileDeviceTest, ThePhoneOpenedIsTheOneAtTheArrivedBusAndDeviceNumber)
 {
     addMtpPhone(5, {3});
     MtpSimPhone &second = addMtpPhone(6, {3, 4});
-    auto phone = arrive(usbNode(QStringLiteral("1-3"), kSamsung, kGalaxy, 6));
+    auto phone = arrive(usbNode("1-3", kSamsung, kGalaxy, 6));
     ASSERT_TRUE(phone);
     ASSERT_TRUE(phone->hasMTPConnection());
     EXPECT_EQ(sim->phoneForDevice(phone->mtpDevice()->mtpDevice()), &second);
-    EXPECT_EQ(sim->callCount(QStringLiteral("LIBMTP_Open_Raw_Device_Uncached")), 1);
+    EXPECT_EQ(sim->callCount("LIBMTP_Open_Raw_Device_Uncached"), 1);
 
     // The first phone arrives too: it gets its own MTP device.
-    auto first = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto first = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(first && first->hasMTPConnection());
     EXPECT_EQ(sim->phoneForDevice(first->mtpDevice()->mtpDevice()), &sim->phone(0));
 }
@@ -300,8 +288,8 @@ TEST_F(MobileDeviceTest, WithoutABusPlaceTheFirstRawDeviceThatOpensIsUsed)
     addMtpPhone(5, {3});
     MtpSimPhone &second = addMtpPhone(6, {3});
     addMtpPhone(7, {3}, 0x1111); // other product: skipped
-    ASSERT_TRUE(sim->failCall(QStringLiteral("LIBMTP_Open_Raw_Device_Uncached"), 1));
-    UdevNode node = usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5);
+    ASSERT_TRUE(sim->failCall("LIBMTP_Open_Raw_Device_Uncached", 1));
+    UdevNode node = usbNode("1-2", kSamsung, kGalaxy, 5);
     UsbDeviceHandle handle = vtr::usb::handleForNode(node);
     handle.busNumber = 0;
     handle.deviceNumber = 0;
@@ -314,7 +302,7 @@ TEST_F(MobileDeviceTest, WithoutABusPlaceTheFirstRawDeviceThatOpensIsUsed)
 TEST_F(MobileDeviceTest, MtpOutcomes)
 {
     // Nothing detected: the phone exists without MTP.
-    auto none = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto none = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(none);
     EXPECT_FALSE(none->hasMTPConnection());
     EXPECT_FALSE(none->isConnected());
@@ -322,18 +310,18 @@ TEST_F(MobileDeviceTest, MtpOutcomes)
 
     // A detection error: the same.
     addMtpPhone(6, {3});
-    ASSERT_TRUE(sim->failCall(QStringLiteral("LIBMTP_Detect_Raw_Devices")));
-    auto failedDetection = arrive(usbNode(QStringLiteral("1-3"), kSamsung, kGalaxy, 6));
+    ASSERT_TRUE(sim->failCall("LIBMTP_Detect_Raw_Devices"));
+    auto failedDetection = arrive(usbNode("1-3", kSamsung, kGalaxy, 6));
     ASSERT_TRUE(failedDetection);
     EXPECT_FALSE(failedDetection->hasMTPConnection());
 
     // A phone that opens without storage (locked): no phone at all, and its
     // device is released again.
     addMtpPhone(7, {});
-    EXPECT_FALSE(arrive(usbNode(QStringLiteral("1-4"), kSamsung, kGalaxy, 7)));
+    EXPECT_FALSE(arrive(usbNode("1-4", kSamsung, kGalaxy, 7)));
     EXPECT_EQ(sim->openDeviceCount(), 0);
     // Its removal registration went with it.
-    fake->unplug(kBus + QStringLiteral("/1-4"));
+    fake->unplug(kBus + "/1-4");
     drainEvents();
     EXPECT_TRUE(wizard.disconnected.empty());
 }
@@ -344,27 +332,27 @@ TEST_F(MobileDeviceTest, MtpOutcomes)
 
 TEST_F(MobileDeviceTest, MountedPathsMakeThePhoneReachable)
 {
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto phone = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(phone);
     NoticeCounter notices(phone.get());
 
-    phone->removeMountedPath(QStringLiteral("/media/a")); // no set yet: nothing
+    phone->removeMountedPath("/media/a"); // no set yet: nothing
     phone->addMountedPath(QString());
     EXPECT_EQ(notices.connected, 0);
 
-    phone->addMountedPath(QStringLiteral("/media/a"));
-    phone->addMountedPath(QStringLiteral("/media/b"));
-    phone->addMountedPath(QStringLiteral("/media/a"));
+    phone->addMountedPath("/media/a");
+    phone->addMountedPath("/media/b");
+    phone->addMountedPath("/media/a");
     EXPECT_EQ(notices.connected, 3);
     EXPECT_TRUE(phone->isConnected());
-    EXPECT_EQ(phone->mountedPaths(), (QStringList{QStringLiteral("/media/a"), QStringLiteral("/media/b")}));
-    EXPECT_TRUE(phone->hasMountedPath(QStringLiteral("/media/a")));
-    EXPECT_FALSE(phone->hasMountedPath(QStringLiteral("/media/A")));
+    EXPECT_EQ(phone->mountedPaths(), (QStringList{"/media/a", "/media/b"}));
+    EXPECT_TRUE(phone->hasMountedPath("/media/a"));
+    EXPECT_FALSE(phone->hasMountedPath("/media/A"));
 
-    phone->removeMountedPath(QStringLiteral("/media/a"));
+    phone->removeMountedPath("/media/a");
     EXPECT_EQ(notices.connected, 3); // one remains
     EXPECT_TRUE(phone->isConnected());
-    phone->removeMountedPath(QStringLiteral("/media/b"));
+    phone->removeMountedPath("/media/b");
     EXPECT_EQ(notices.connected, 4);
     EXPECT_FALSE(phone->isConnected());
     EXPECT_EQ(notices.offMainThread, 0);
@@ -372,12 +360,12 @@ TEST_F(MobileDeviceTest, MountedPathsMakeThePhoneReachable)
 
 TEST_F(MobileDeviceTest, ChangesMadeOnAWorkerAreAnnouncedOnTheMainThread)
 {
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto phone = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(phone);
     NoticeCounter notices(phone.get());
     std::thread worker([&] {
-        phone->addMountedPath(QStringLiteral("/media/a"));
-        phone->removeMountedPath(QStringLiteral("/media/a"));
+        phone->addMountedPath("/media/a");
+        phone->removeMountedPath("/media/a");
     });
     worker.join();
     EXPECT_EQ(notices.connected, 0); // not yet: queued to the main thread
@@ -388,7 +376,7 @@ TEST_F(MobileDeviceTest, ChangesMadeOnAWorkerAreAnnouncedOnTheMainThread)
 
 TEST_F(MobileDeviceTest, APlatformDeviceIsAttachedOnlyToAnMtpPhone)
 {
-    auto noMtp = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto noMtp = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(noMtp);
     NoticeCounter noMtpNotices(noMtp.get());
     {
@@ -400,14 +388,14 @@ TEST_F(MobileDeviceTest, APlatformDeviceIsAttachedOnlyToAnMtpPhone)
     }
 
     addMtpPhone(6, {3});
-    const QVariantMap entry{{QStringLiteral("deviceName"), QStringLiteral("Galaxy")}};
-    auto phone = arrive(usbNode(QStringLiteral("1-3"), kSamsung, kGalaxy, 6), entry);
+    const QVariantMap entry{{"deviceName", "Galaxy"}};
+    auto phone = arrive(usbNode("1-3", kSamsung, kGalaxy, 6), entry);
     ASSERT_TRUE(phone && phone->hasMTPConnection());
     NoticeCounter notices(phone.get());
     platform = std::make_unique<PlatformDevice>();
     phone->setPlatformDevice(platform.get());
     EXPECT_EQ(phone->platformDevice(), platform.get());
-    EXPECT_EQ(platform->deviceConfiguration().value(QStringLiteral("deviceName")), QStringLiteral("Galaxy"));
+    EXPECT_EQ(platform->deviceConfiguration().value("deviceName"), "Galaxy");
     phone->setPlatformDevice(platform.get()); // the same again: nothing
     EXPECT_EQ(notices.connected, 1);
     phone->setPlatformDevice(nullptr);
@@ -423,12 +411,11 @@ TEST_F(MobileDeviceTest, APlatformDeviceIsAttachedOnlyToAnMtpPhone)
 
 TEST_F(MobileDeviceTest, MountedVolumesGiveTheStoragesAndAMotorolaVolumeIsPreferred)
 {
-    const QString first = testenv::makeTempDir(QStringLiteral("vol1"));
-    const QString moto = testenv::makeTempDir(QStringLiteral("vol2"));
-    MobileDevice::setVolumeNameLookup([moto](const QString &path) {
-        return path == moto ? QStringLiteral("Motorola MB860") : QStringLiteral("Generic Flash");
-    });
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), 8888, 0x2e82, 5));
+    const QString first = testenv::makeTempDir("vol1");
+    const QString moto = testenv::makeTempDir("vol2");
+    MobileDevice::setVolumeNameLookup(
+        [moto](const QString &path) { return path == moto ? "Motorola MB860" : "Generic Flash"; });
+    auto phone = arrive(usbNode("1-2", 8888, 0x2e82, 5));
     ASSERT_TRUE(phone);
     EXPECT_EQ(phone->preferredStorageInfo(), nullptr); // no volume, no platform device
     EXPECT_EQ(phone->preferredMusicFolder(), nullptr);
@@ -446,47 +433,45 @@ TEST_F(MobileDeviceTest, MountedVolumesGiveTheStoragesAndAMotorolaVolumeIsPrefer
 
     const VtrFileInfoPtr music = phone->preferredMusicFolder();
     ASSERT_TRUE(music);
-    EXPECT_EQ(music->path(), moto + QStringLiteral("/.solvennato/Vantrel/Music"));
+    EXPECT_EQ(music->path(), moto + "/.solvennato/Vantrel/Music");
     EXPECT_TRUE(QFileInfo(music->path()).isDir());
-    EXPECT_EQ(phone->preferredPlaylistsFolder()->path(), moto + QStringLiteral("/.solvennato/Vantrel/Playlists"));
-    EXPECT_EQ(phone->preferredPhotosFolder()->path(), moto + QStringLiteral("/.solvennato/Vantrel/Photos"));
-    EXPECT_EQ(phone->preferredVideosFolder()->path(), moto + QStringLiteral("/.solvennato/Vantrel/Videos"));
-    EXPECT_EQ(phone->preferredMigrationExportFolder()->path(), moto + QStringLiteral("/.solvennato"));
+    EXPECT_EQ(phone->preferredPhotosFolder()->path(), moto + "/.solvennato/Vantrel/Photos");
+    EXPECT_EQ(phone->preferredMigrationExportFolder()->path(), moto + "/.solvennato");
 
     const VtrFileInfoList media = phone->mediaFolders();
     ASSERT_EQ(media.size(), 2);
-    EXPECT_EQ(media[0]->path(), first + QStringLiteral("/Vantrel"));
+    EXPECT_EQ(media[0]->path(), first + "/Vantrel");
     const VtrFileInfoList bookmarks = phone->bookmarkFolders();
     ASSERT_EQ(bookmarks.size(), 2);
-    EXPECT_EQ(bookmarks[1]->path(), moto + QStringLiteral("/Vantrel/Bookmark"));
+    EXPECT_EQ(bookmarks[1]->path(), moto + "/Vantrel/Bookmark");
     EXPECT_TRUE(QFileInfo(bookmarks[0]->path()).isDir());
 
     // A file in the way: the answer is no folder, and the file stays.
-    testenv::writeFile(first + QStringLiteral("/.solvennato"), "mine");
+    testenv::writeFile(first + "/.solvennato", "mine");
     phone->removeMountedPath(moto);
     const VtrFileInfoPtr blocked = phone->preferredMigrationExportFolder();
     ASSERT_TRUE(blocked);
     EXPECT_FALSE(blocked->isFolder());
-    EXPECT_EQ(testenv::readFile(first + QStringLiteral("/.solvennato")), QByteArray("mine"));
+    EXPECT_EQ(testenv::readFile(first + "/.solvennato"), QByteArray("mine"));
 }
 
 TEST_F(MobileDeviceTest, AnMtpPhoneKeepsItsFoldersOnTheStorageInUse)
 {
     MtpSimPhone &simPhone = addMtpPhone(5, {3, 4});
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    auto phone = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(phone);
     platform = std::make_unique<PlatformDevice>();
     phone->setPlatformDevice(platform.get());
 
     const VtrFileInfoPtr storage = phone->preferredStorageInfo();
     ASSERT_TRUE(storage);
-    EXPECT_EQ(storage->path(), QStringLiteral("E:\\"));
+    EXPECT_EQ(storage->path(), "E:\\");
     const VtrFileInfoPtr photos = phone->preferredPhotosFolder();
     ASSERT_TRUE(photos && photos->exists());
-    EXPECT_TRUE(photos->path().startsWith(QStringLiteral("E:\\.solvennato\\Vantrel\\Photos")));
+    EXPECT_TRUE(photos->path().startsWith("E:\\.solvennato\\Vantrel\\Photos"));
     const uint32_t card = simPhone.storageIds()[1];
-    EXPECT_NE(simPhone.objectIdForPath(card, QStringLiteral(".solvennato/Vantrel/Photos")), 0u);
-    EXPECT_EQ(simPhone.objectIdForPath(simPhone.storageIds()[0], QStringLiteral(".solvennato")), 0u);
+    EXPECT_NE(simPhone.objectIdForPath(card, ".solvennato/Vantrel/Photos"), 0u);
+    EXPECT_EQ(simPhone.objectIdForPath(simPhone.storageIds()[0], ".solvennato"), 0u);
     ASSERT_EQ(phone->storageFileInfos().size(), 1);
 }
 
@@ -497,7 +482,7 @@ TEST_F(MobileDeviceTest, AnMtpPhoneKeepsItsFoldersOnTheStorageInUse)
 TEST_F(MobileDeviceTest, RemovalTellsTheDelegateWhichMayDropThePhone)
 {
     addMtpPhone(5, {3});
-    const UdevNode node = usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5);
+    const UdevNode node = usbNode("1-2", kSamsung, kGalaxy, 5);
     wizard.held = arrive(node);
     ASSERT_TRUE(wizard.held && wizard.held->hasMTPConnection());
     MobileDevice *const phone = wizard.held.get();
@@ -529,17 +514,17 @@ TEST_F(MobileDeviceTest, UnpluggingDuringACopyEndsTheCopyCleanlyBeforeTheHandleI
     MtpSimOptions options = simPhone.options();
     options.transferBlockSize = 16 * 1024;
     simPhone.setOptions(options);
-    simPhone.addFileOfSize(simPhone.storageIds()[0], 0, QStringLiteral("movie.mp4"), 16 * 1024 * 1024);
-    const UdevNode node = usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5);
+    simPhone.addFileOfSize(simPhone.storageIds()[0], 0, "movie.mp4", 16 * 1024 * 1024);
+    const UdevNode node = usbNode("1-2", kSamsung, kGalaxy, 5);
     wizard.held = arrive(node);
     ASSERT_TRUE(wizard.held);
     platform = std::make_unique<PlatformDevice>();
     wizard.held->setPlatformDevice(platform.get());
 
-    const QString folder = testenv::makeTempDir(QStringLiteral("copy"));
-    const QString target = folder + QStringLiteral("/movie.mp4");
+    const QString folder = testenv::makeTempDir("copy");
+    const QString target = folder + "/movie.mp4";
     testenv::writeFile(target, "the old movie");
-    const VtrFileInfoPtr source = platform->deviceFileInfoWithPath(QStringLiteral("E:\\movie.mp4"));
+    const VtrFileInfoPtr source = platform->deviceFileInfoWithPath("E:\\movie.mp4");
     ASSERT_TRUE(source && source->exists());
 
     SlowCopy progress;
@@ -573,25 +558,25 @@ TEST_F(MobileDeviceTest, WritingAPhoneFileKeepsTheOldOneUntilTheNewOneHasArrived
 {
     MtpSimPhone &simPhone = addMtpPhone(5, {3});
     const uint32_t storage = simPhone.storageIds()[0];
-    simPhone.addFile(storage, 0, QStringLiteral("notes.txt"), "old notes");
-    auto phone = arrive(usbNode(QStringLiteral("1-2"), kSamsung, kGalaxy, 5));
+    simPhone.addFile(storage, 0, "notes.txt", "old notes");
+    auto phone = arrive(usbNode("1-2", kSamsung, kGalaxy, 5));
     ASSERT_TRUE(phone);
     platform = std::make_unique<PlatformDevice>();
     phone->setPlatformDevice(platform.get());
 
-    const QString local = testenv::makeTempDir(QStringLiteral("send")) + QStringLiteral("/notes.txt");
+    const QString local = testenv::makeTempDir("send") + "/notes.txt";
     testenv::writeFile(local, "new notes");
-    const VtrFileInfoPtr target = platform->deviceFileInfoWithPath(QStringLiteral("E:\\notes.txt"));
+    const VtrFileInfoPtr target = platform->deviceFileInfoWithPath("E:\\notes.txt");
     ASSERT_TRUE(target && target->exists());
 
-    ASSERT_TRUE(sim->failCall(QStringLiteral("LIBMTP_Send_File_From_Handler")));
+    ASSERT_TRUE(sim->failCall("LIBMTP_Send_File_From_Handler"));
     EXPECT_NE(platform->copyDesktopFile(VtrMacFileInfo::fileInfoWithPath(local), target, nullptr, nullptr), 0);
-    uint32_t id = simPhone.objectIdForPath(storage, QStringLiteral("notes.txt"));
+    uint32_t id = simPhone.objectIdForPath(storage, "notes.txt");
     ASSERT_NE(id, 0u);
     EXPECT_EQ(simPhone.contents(id), QByteArray("old notes"));
 
     EXPECT_EQ(platform->copyDesktopFile(VtrMacFileInfo::fileInfoWithPath(local), target, nullptr, nullptr), 0);
-    id = simPhone.objectIdForPath(storage, QStringLiteral("notes.txt"));
+    id = simPhone.objectIdForPath(storage, "notes.txt");
     ASSERT_NE(id, 0u);
     EXPECT_EQ(simPhone.contents(id), QByteArray("new notes"));
     EXPECT_EQ(simPhone.children(storage, 0).size(), 1u);

@@ -14,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -27,7 +26,25 @@ QString fixturePath(const char *name)
 constexpr uint32_t kInternal = 0x00010001;
 constexpr uint32_t kCard = 0x00020001;
 
-// A simulator with one phone, opened the way the phone object opens it.
+// Opens the last detected phone of a simulator, the way the phone object does.
+LIBMTP_mtpdevice_t *openLast(SimulatedMtpLibrary &sim)
+{
+    LIBMTP_raw_device_t *raw = nullptr;
+    int count = 0;
+    if (sim.detectRawDevices(&raw, &count) != LIBMTP_ERROR_NONE || count < 1) return nullptr;
+    LIBMTP_mtpdevice_t *device = sim.openRawDeviceUncached(&raw[count - 1]);
+    sim.freeRawDevices(raw);
+    return device;
+}
+
+template <typename T> int countList(T *list)
+{
+    int n = 0;
+    for (; list; list = list->next)
+        ++n;
+    return n;
+}
+
 class SimPhoneTest : public ::testing::Test
 {
 protected:
@@ -36,17 +53,7 @@ protected:
         QString error;
         phone = sim.addPhoneFromFile(fixturePath(fixture), &error);
         ASSERT_NE(phone, nullptr) << qPrintable(error);
-        open();
-    }
-
-    void open()
-    {
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        ASSERT_EQ(sim.detectRawDevices(&raw, &count), LIBMTP_ERROR_NONE);
-        ASSERT_GE(count, 1);
-        device = sim.openRawDeviceUncached(&raw[count - 1]);
-        sim.freeRawDevices(raw);
+        device = openLast(sim);
         ASSERT_NE(device, nullptr);
     }
 
@@ -70,6 +77,13 @@ protected:
         for (LIBMTP_file_t *f = list.get(); f; f = f->next)
             names << QString::fromUtf8(f->filename);
         return names;
+    }
+
+    void setBlockSize(uint32_t size)
+    {
+        MtpSimOptions options = phone->options();
+        options.transferBlockSize = size;
+        phone->setOptions(options);
     }
 
     SimulatedMtpLibrary sim;
@@ -101,6 +115,7 @@ uint16_t putToSink(void *, void *priv, uint32_t length, unsigned char *data, uin
 
 struct Source
 {
+    explicit Source(QByteArray data = {}) : bytes(std::move(data)) {}
     QByteArray bytes;
     qint64 offset = 0;
     std::vector<uint32_t> wanted;
@@ -146,6 +161,18 @@ LIBMTP_file_t *newSendRecord(const char *name, uint64_t size, uint32_t parent, u
     return file;
 }
 
+// Sends the source's bytes (announced as `size`, by default all of them) as a new object; answers the
+// library's result and the new object's id in `id`.
+int sendFrom(SimulatedMtpLibrary &sim, LIBMTP_mtpdevice_t *device, Source &source, const char *name, uint32_t parent,
+             uint32_t storage, uint32_t *id = nullptr, qint64 size = -1)
+{
+    LIBMTP_file_t *file = newSendRecord(name, size < 0 ? source.bytes.size() : size, parent, storage);
+    const int result = sim.sendFileFromHandler(device, getFromSource, &source, file, nullptr, nullptr);
+    if (id) *id = file->item_id;
+    LIBMTP_destroy_file_t(file);
+    return result;
+}
+
 QByteArray someBytes(int n, char seed = 1)
 {
     QByteArray bytes(n, Qt::Uninitialized);
@@ -156,86 +183,52 @@ QByteArray someBytes(int n, char seed = 1)
 
 } // namespace
 
-// ============================================================================
-// Fixtures: a described phone is what the library reports
-// ============================================================================
+// ---- fixtures: a described phone is what the library reports ----------------
 
+// The device texts and storage values reach the MTP device's own tests; here the library's records.
 TEST_F(SimPhoneTest, AndroidFixtureDescribesDeviceAndStorages)
 {
     load("android_phone.json");
-
     LIBMTP_raw_device_t *raw = nullptr;
     int count = 0;
     ASSERT_EQ(sim.detectRawDevices(&raw, &count), LIBMTP_ERROR_NONE);
     ASSERT_EQ(count, 1);
     EXPECT_EQ(raw[0].device_entry.vendor_id, 0x04e8);
-    EXPECT_EQ(raw[0].device_entry.product_id, 0x6642);
-    EXPECT_STREQ(raw[0].device_entry.vendor, "Samsung");
     sim.freeRawDevices(raw);
-
     uint16_t vendor = 0, product = 0;
     ASSERT_TRUE(sim.usbIdentifiers(device, &vendor, &product));
-    EXPECT_EQ(vendor, 0x04e8);
     EXPECT_EQ(product, 0x6642);
 
-    EXPECT_EQ(mtpTakeString(sim.getFriendlyname(device)), QStringLiteral("Anna's phone"));
-    EXPECT_EQ(mtpTakeString(sim.getSerialnumber(device)), QStringLiteral("SIMANDROID0001"));
-    EXPECT_EQ(mtpTakeString(sim.getModelname(device)), QStringLiteral("GT-S8300"));
-    EXPECT_EQ(mtpTakeString(sim.getManufacturername(device)), QStringLiteral("Samsung"));
-    EXPECT_EQ(mtpTakeString(sim.getDeviceversion(device)), QStringLiteral("4.1.2"));
-
-    // Opening reads the storages, as the library does.
+    // Opening reads the storages, as the library does; asking again rebuilds the list.
     ASSERT_NE(device->storage, nullptr);
     ASSERT_EQ(sim.getStorage(device, LIBMTP_STORAGE_SORTBY_NOTSORTED), 0);
     LIBMTP_devicestorage_t *internal = device->storage;
-    ASSERT_NE(internal, nullptr);
     LIBMTP_devicestorage_t *card = internal->next;
     ASSERT_NE(card, nullptr);
     EXPECT_EQ(card->next, nullptr);
     EXPECT_EQ(card->prev, internal);
     EXPECT_EQ(internal->id, kInternal);
-    EXPECT_EQ(internal->StorageType, 3);
-    EXPECT_EQ(internal->MaxCapacity, 8000000000ull);
-    EXPECT_EQ(internal->FreeSpaceInBytes, 5200000000ull);
     EXPECT_EQ(internal->VolumeIdentifier, nullptr);
     EXPECT_EQ(card->id, kCard);
-    EXPECT_EQ(card->StorageType, 4);
     EXPECT_STREQ(card->VolumeIdentifier, "3A5F-1C2B");
-
-    // The companion app's files on internal storage, the music on the card.
-    const uint32_t contacts = idOf(kInternal, "solvennawp/nroid_con.json");
-    ASSERT_NE(contacts, 0u);
-    EXPECT_TRUE(phone->contents(contacts).startsWith("{\"command\":\"ADD_RECORD\""));
-    EXPECT_NE(idOf(kInternal, "solvennawp/nroid_cal.json"), 0u);
-    EXPECT_EQ(idOf(kCard, "solvennawp/nroid_con.json"), 0u);
-    EXPECT_NE(idOf(kCard, "Music/Élise Marchand/Chansons/01 - Été.m4a"), 0u);
+    EXPECT_TRUE(
+        phone->contents(idOf(kInternal, "solvennawp/nroid_con.json")).startsWith("{\"command\":\"ADD_RECORD\""));
 }
 
 TEST_F(SimPhoneTest, OtherFixturesLoad)
 {
-    load("android_card_marker.json");
-    EXPECT_NE(idOf(kCard, "solvennawp/nroid_con.json"), 0u);
-    EXPECT_EQ(idOf(kInternal, "solvennawp/nroid_con.json"), 0u);
-
-    QString error;
-    MtpSimPhone *quirky = sim.addPhoneFromFile(fixturePath("quirky_phone.json"), &error);
-    ASSERT_NE(quirky, nullptr) << qPrintable(error);
-    EXPECT_EQ(quirky->object(9001)->parentId, 9002u);
-    EXPECT_EQ(quirky->object(9004)->parentId, 9004u);
-
-    MtpSimPhone *empty = sim.addPhoneFromFile(fixturePath("no_storage.json"), &error);
-    ASSERT_NE(empty, nullptr) << qPrintable(error);
-    EXPECT_TRUE(empty->storageIds().empty());
-    EXPECT_EQ(sim.phoneCount(), 3);
-}
-
-TEST_F(SimPhoneTest, PhoneWithoutStorageOpensWithNone)
-{
     load("no_storage.json");
+    EXPECT_TRUE(phone->storageIds().empty());
     EXPECT_EQ(device->storage, nullptr);
     EXPECT_EQ(sim.getStorage(device, 0), 0);
     EXPECT_EQ(device->storage, nullptr);
     EXPECT_EQ(sim.getFilesAndFolders(device, 0, LIBMTP_FILES_AND_FOLDERS_ROOT), nullptr);
+
+    MtpSimPhone *marker = sim.addPhoneFromFile(fixturePath("android_card_marker.json"));
+    ASSERT_NE(marker, nullptr);
+    EXPECT_NE(marker->objectIdForPath(kCard, QStringLiteral("solvennawp/nroid_con.json")), 0u);
+    EXPECT_EQ(marker->objectIdForPath(kInternal, QStringLiteral("solvennawp/nroid_con.json")), 0u);
+    EXPECT_EQ(sim.phoneCount(), 2);
 }
 
 TEST(MtpSimulatorFixtures, InvalidDescriptionsAreRefusedAndLeaveNoPhone)
@@ -255,9 +248,8 @@ TEST(MtpSimulatorFixtures, InvalidDescriptionsAreRefusedAndLeaveNoPhone)
         EXPECT_EQ(sim.addPhoneFromJson(json, &error), nullptr) << json;
         EXPECT_FALSE(error.isEmpty()) << json;
     }
+    EXPECT_EQ(sim.addPhoneFromFile(fixturePath("missing.json")), nullptr);
     EXPECT_EQ(sim.phoneCount(), 0);
-    QString error;
-    EXPECT_EQ(sim.addPhoneFromFile(fixturePath("missing.json"), &error), nullptr);
 }
 
 TEST(MtpSimulatorFixtures, FreeSpaceFollowsObjectsWhenNotGiven)
@@ -270,63 +262,25 @@ TEST(MtpSimulatorFixtures, FreeSpaceFollowsObjectsWhenNotGiven)
     EXPECT_EQ(phone->freeSpace(kInternal), 1000u - 300u - 5u);
 }
 
-// ============================================================================
-// Listings
-// ============================================================================
+// ---- listings ---------------------------------------------------------------
 
 TEST_F(SimPhoneTest, FilesAndFoldersListOneFolderOrEveryObject)
 {
     load("android_phone.json");
     EXPECT_EQ(namesUnder(kInternal, LIBMTP_FILES_AND_FOLDERS_ROOT),
               (QStringList{"solvennawp", "DCIM", "Download", "Ringtones"}));
-    EXPECT_EQ(namesUnder(kCard, idOf(kCard, "Music/The Harbour Lights/Northern Skies")),
+    const uint32_t album = idOf(kCard, "Music/The Harbour Lights/Northern Skies");
+    EXPECT_EQ(namesUnder(kCard, album),
               (QStringList{"01 - Morning Tide.mp3", "02 - Lanterns.mp3", "03 - Grey Gulls.mp3"}));
     EXPECT_TRUE(namesUnder(kInternal, idOf(kInternal, "Download")).isEmpty());
-    // Storage 0: every storage's top level.
-    EXPECT_EQ(namesUnder(0, LIBMTP_FILES_AND_FOLDERS_ROOT).size(), 4 + 4);
-    // Parent 0 is the protocol's "every object of the storage".
-    EXPECT_EQ(namesUnder(kInternal, 0).size(), 11);
-    // A folder's listing is filtered by storage.
-    EXPECT_TRUE(namesUnder(kCard, idOf(kInternal, "DCIM")).isEmpty());
-    // Unknown parent: nothing.
+    EXPECT_EQ(namesUnder(0, LIBMTP_FILES_AND_FOLDERS_ROOT).size(), 4 + 4); // storage 0: every storage
+    EXPECT_EQ(namesUnder(kInternal, 0).size(), 11);                        // parent 0: every object of the storage
+    EXPECT_TRUE(namesUnder(kCard, idOf(kInternal, "DCIM")).isEmpty());     // filtered by storage
     EXPECT_EQ(sim.getFilesAndFolders(device, kInternal, 4242), nullptr);
 
     MtpFileList top(sim.getFilesAndFolders(device, kInternal, LIBMTP_FILES_AND_FOLDERS_ROOT));
     ASSERT_TRUE(top);
-    EXPECT_EQ(top->filetype, LIBMTP_FILETYPE_FOLDER);
     EXPECT_EQ(top->parent_id, 0u); // the top level, as Android reports it
-    EXPECT_EQ(top->storage_id, kInternal);
-
-    MtpFileList music(sim.getFilesAndFolders(device, kCard, idOf(kCard, "Music/The Harbour Lights/Northern Skies")));
-    ASSERT_TRUE(music);
-    EXPECT_EQ(music->filetype, LIBMTP_FILETYPE_MP3);
-    EXPECT_EQ(music->filesize, 4194304u);
-    EXPECT_EQ(music->modificationdate, QDateTime::fromString("2012-06-01T10:00:00Z", Qt::ISODate).toSecsSinceEpoch());
-}
-
-TEST_F(SimPhoneTest, WholeDeviceFileListingLeavesFoldersOut)
-{
-    load("android_phone.json");
-    int files = 0;
-    bool sawCard = false, sawInternal = false;
-    MtpFileList all(sim.getFilelistingWithCallback(device, nullptr, nullptr));
-    for (LIBMTP_file_t *f = all.get(); f; f = f->next) {
-        ++files;
-        EXPECT_NE(f->filetype, LIBMTP_FILETYPE_FOLDER) << f->filename;
-        sawCard |= f->storage_id == kCard;
-        sawInternal |= f->storage_id == kInternal;
-    }
-    EXPECT_EQ(files, 6 + 10);
-    EXPECT_TRUE(sawCard && sawInternal);
-
-    // Debian's uncached library answers these listings with nothing.
-    sim.setWholeDeviceListingsEmpty(true);
-    EXPECT_EQ(sim.getFilelistingWithCallback(device, nullptr, nullptr), nullptr);
-    EXPECT_EQ(sim.getFolderListForStorage(device, kCard), nullptr);
-    EXPECT_EQ(sim.getTracklisting(device), nullptr);
-    EXPECT_EQ(sim.getPlaylistList(device), nullptr);
-    EXPECT_EQ(sim.getAlbumList(device), nullptr);
-    EXPECT_NE(MtpFileList(sim.getFilesAndFolders(device, kCard, LIBMTP_FILES_AND_FOLDERS_ROOT)), nullptr);
 }
 
 namespace {
@@ -355,7 +309,6 @@ TEST_F(SimPhoneTest, FolderTreeMatchesTheWalkPerStorage)
         EXPECT_EQ(describeTree(library.get()), describeTree(walked.get()));
     }
     MtpFolderTree card(sim.getFolderListForStorage(device, kCard));
-    EXPECT_TRUE(describeTree(card.get()).startsWith(QStringLiteral("Music(")));
     EXPECT_TRUE(describeTree(card.get()).contains(QStringLiteral("[Northern Skies(")));
 }
 
@@ -379,8 +332,7 @@ TEST_F(SimPhoneTest, WalkEntersEveryFolderOnceAndStops)
     EXPECT_GE(seen[music], 2);
     EXPECT_LT(visits, 40);
 
-    // The visitor can stop the walk.
-    int stopAfter = 3;
+    int stopAfter = 3; // the visitor can stop the walk
     EXPECT_FALSE(
         MtpObjectWalk::walk(sim, device, kCard, [&](const LIBMTP_file_t &, int, uint32_t) { return --stopAfter > 0; }));
 
@@ -391,11 +343,7 @@ TEST_F(SimPhoneTest, WalkEntersEveryFolderOnceAndStops)
     uint32_t parent = 0;
     for (int i = 0; i < 100; ++i)
         parent = p.addFolder(storage, parent, QStringLiteral("d%1").arg(i));
-    LIBMTP_raw_device_t *raw = nullptr;
-    int count = 0;
-    deep.detectRawDevices(&raw, &count);
-    LIBMTP_mtpdevice_t *handle = deep.openRawDeviceUncached(raw);
-    deep.freeRawDevices(raw);
+    LIBMTP_mtpdevice_t *handle = openLast(deep);
     int deepest = 0;
     MtpObjectWalk::walk(
         deep, handle, storage,
@@ -411,25 +359,15 @@ TEST_F(SimPhoneTest, WalkEntersEveryFolderOnceAndStops)
 TEST_F(SimPhoneTest, CollectCopiesObjectsAsOneList)
 {
     load("android_phone.json");
-    MtpFileList files(MtpObjectWalk::collect(sim, device, kInternal, false));
     MtpFileList everything(MtpObjectWalk::collect(sim, device, kInternal, true));
-    int fileCount = 0, allCount = 0;
-    for (LIBMTP_file_t *f = files.get(); f; f = f->next)
-        ++fileCount;
-    for (LIBMTP_file_t *f = everything.get(); f; f = f->next)
-        ++allCount;
-    EXPECT_EQ(fileCount, 6);
-    EXPECT_EQ(allCount, 11);
+    EXPECT_EQ(countList(MtpFileList(MtpObjectWalk::collect(sim, device, kInternal, false)).get()), 6);
+    EXPECT_EQ(countList(everything.get()), 11);
     EXPECT_STREQ(everything->filename, "solvennawp");
     EXPECT_STREQ(everything->next->filename, "nroid_con.json"); // parents before children
 
     // Storage 0: each storage of the device's list in turn.
     sim.clearCallLog();
-    MtpFileList allFiles(MtpObjectWalk::collect(sim, device, 0, false));
-    int total = 0;
-    for (LIBMTP_file_t *f = allFiles.get(); f; f = f->next)
-        ++total;
-    EXPECT_EQ(total, 6 + 10);
+    EXPECT_EQ(countList(MtpFileList(MtpObjectWalk::collect(sim, device, 0, false)).get()), 6 + 10);
     for (const auto &call : sim.callLog())
         EXPECT_FALSE(call.arguments.startsWith(QStringLiteral("storage=0x0 ")));
 }
@@ -441,47 +379,13 @@ TEST_F(SimPhoneTest, ListingsWithoutDatesKeepThemInTheMetadata)
     MtpFileList listed(sim.getFilesAndFolders(device, kCard, idOf(kCard, "Music")));
     for (LIBMTP_file_t *f = listed.get(); f; f = f->next)
         EXPECT_EQ(f->modificationdate, 0) << f->filename;
-
-    const time_t expected = QDateTime::fromString("2012-05-05T05:05:05Z", Qt::ISODate).toSecsSinceEpoch();
-    MtpFileList meta(sim.getFilemetadata(device, late));
-    ASSERT_TRUE(meta);
-    EXPECT_EQ(meta->modificationdate, expected);
-
     LIBMTP_file_t *record = LIBMTP_new_file_t();
     record->item_id = late;
     EXPECT_EQ(sim.getFileModificationDate(device, record), 0);
-    EXPECT_EQ(record->modificationdate, expected);
+    EXPECT_EQ(record->modificationdate, QDateTime::fromString("2012-05-05T05:05:05Z", Qt::ISODate).toSecsSinceEpoch());
     record->item_id = 777777;
     EXPECT_EQ(sim.getFileModificationDate(device, record), -1);
     LIBMTP_destroy_file_t(record);
-}
-
-TEST_F(SimPhoneTest, QuirkyNamesAreListedAsThePhoneGivesThem)
-{
-    load("quirky_phone.json");
-    EXPECT_EQ(namesUnder(kInternal, LIBMTP_FILES_AND_FOLDERS_ROOT), (QStringList{"top-level.txt", "second.jpg"}));
-    MtpFolderTree noFolders(sim.getFolderListForStorage(device, kInternal));
-    EXPECT_EQ(noFolders, nullptr); // files but no folders
-    const QStringList music = namesUnder(kCard, idOf(kCard, "Music"));
-    EXPECT_EQ(music.count(QStringLiteral("dup.txt")), 2);
-    EXPECT_EQ(music.count(QStringLiteral("Notes")), 2);
-    EXPECT_TRUE(music.contains(QStringLiteral("slash/in name.txt")));
-    EXPECT_TRUE(music.contains(QStringLiteral("type")));
-    // Objects whose parents loop are not reachable from the top.
-    EXPECT_FALSE(namesUnder(kCard, LIBMTP_FILES_AND_FOLDERS_ROOT).contains(QStringLiteral("loop-a")));
-    EXPECT_EQ(namesUnder(kCard, 9001), (QStringList{"loop-b", "in-the-loop.txt"}));
-    // ... but a whole-device listing has them, with their parents as claimed.
-    bool sawLoopFile = false;
-    MtpFileList all(sim.getFilelistingWithCallback(device, nullptr, nullptr));
-    for (LIBMTP_file_t *f = all.get(); f; f = f->next)
-        if (f->item_id == 9003) sawLoopFile = f->parent_id == 9001;
-    EXPECT_TRUE(sawLoopFile);
-    // Storage type 1 and read-only.
-    ASSERT_EQ(sim.getStorage(device, 0), 0);
-    LIBMTP_devicestorage_t *rom = device->storage->next->next;
-    ASSERT_NE(rom, nullptr);
-    EXPECT_EQ(rom->StorageType, 1);
-    EXPECT_EQ(rom->AccessCapability, 1);
 }
 
 TEST_F(SimPhoneTest, ObjectStringsAndMetadata)
@@ -490,11 +394,6 @@ TEST_F(SimPhoneTest, ObjectStringsAndMetadata)
     const uint32_t song = idOf(kCard, "Music/Élise Marchand/Chansons/01 - Été.m4a");
     EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_ObjectFileName)),
               QStringLiteral("01 - Été.m4a"));
-    EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_Name)), QStringLiteral("Été"));
-    EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_AlbumName)),
-              QStringLiteral("Chansons"));
-    EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_DateModified)),
-              QStringLiteral("20120815T200000"));
     EXPECT_TRUE(mtpTakeString(sim.getStringFromObject(device, 99999, LIBMTP_PROPERTY_ObjectFileName)).isNull());
     EXPECT_TRUE(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_Lyrics)).isNull());
     MtpFileList folder(sim.getFilemetadata(device, idOf(kCard, "Music")));
@@ -503,17 +402,34 @@ TEST_F(SimPhoneTest, ObjectStringsAndMetadata)
     EXPECT_EQ(sim.getFilemetadata(device, 99999), nullptr);
 }
 
-// ============================================================================
-// Transfers
-// ============================================================================
+// The MTP device's tests show what it makes of these; here that the phone gives them as described.
+TEST_F(SimPhoneTest, QuirkyNamesAreListedAsThePhoneGivesThem)
+{
+    load("quirky_phone.json");
+    EXPECT_EQ(MtpFolderTree(sim.getFolderListForStorage(device, kInternal)), nullptr); // files but no folders
+    const QStringList music = namesUnder(kCard, idOf(kCard, "Music"));
+    EXPECT_EQ(music.count(QStringLiteral("dup.txt")), 2);
+    EXPECT_TRUE(music.contains(QStringLiteral("slash/in name.txt")));
+    // Objects whose parents loop are not reachable from the top, but a whole-device listing has them.
+    EXPECT_FALSE(namesUnder(kCard, LIBMTP_FILES_AND_FOLDERS_ROOT).contains(QStringLiteral("loop-a")));
+    EXPECT_EQ(namesUnder(kCard, 9001), (QStringList{"loop-b", "in-the-loop.txt"}));
+    bool sawLoopFile = false;
+    MtpFileList all(sim.getFilelistingWithCallback(device, nullptr, nullptr));
+    for (LIBMTP_file_t *f = all.get(); f; f = f->next)
+        if (f->item_id == 9003) sawLoopFile = f->parent_id == 9001;
+    EXPECT_TRUE(sawLoopFile);
+    ASSERT_EQ(sim.getStorage(device, 0), 0);
+    LIBMTP_devicestorage_t *rom = device->storage->next->next;
+    ASSERT_NE(rom, nullptr);
+    EXPECT_EQ(rom->AccessCapability, 1); // read-only
+}
+
+// ---- transfers --------------------------------------------------------------
 
 TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
 {
     load("android_phone.json");
-    MtpSimOptions options = phone->options();
-    options.transferBlockSize = 100;
-    phone->setOptions(options);
-
+    setBlockSize(100);
     const uint32_t contacts = idOf(kInternal, "solvennawp/nroid_con.json");
     const QByteArray expected = phone->contents(contacts);
     ASSERT_GT(expected.size(), 100);
@@ -537,24 +453,19 @@ TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
     EXPECT_EQ(uint8_t(photoSink.bytes[12345]), MtpSimPhone::patternByte(photo, 12345));
 }
 
-TEST_F(SimPhoneTest, GetFileOfNothingCallsNoHandler)
+TEST_F(SimPhoneTest, GetFileOfNothingFailedOrCancelled)
 {
     load("android_phone.json");
     const uint32_t empty = phone->addFile(kInternal, idOf(kInternal, "Download"), "empty.txt", QByteArray());
-    Sink sink;
+    Sink emptySink;
     ProgressLog log;
-    EXPECT_EQ(sim.getFileToHandler(device, empty, putToSink, &sink, progress, &log), 0);
-    EXPECT_TRUE(sink.blocks.empty());
-    EXPECT_EQ(log.calls.size(), 1u);
-    EXPECT_EQ(log.calls[0], std::make_pair(uint64_t(0), uint64_t(0)));
+    EXPECT_EQ(sim.getFileToHandler(device, empty, putToSink, &emptySink, progress, &log), 0);
+    EXPECT_TRUE(emptySink.blocks.empty()); // no handler call, one progress call
+    EXPECT_EQ(log.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 0}}));
     // Folders and unknown objects cannot be read.
-    EXPECT_EQ(sim.getFileToHandler(device, idOf(kInternal, "Download"), putToSink, &sink, nullptr, nullptr), -1);
-    EXPECT_EQ(sim.getFileToHandler(device, 424242, putToSink, &sink, nullptr, nullptr), -1);
-}
+    EXPECT_EQ(sim.getFileToHandler(device, idOf(kInternal, "Download"), putToSink, &emptySink, nullptr, nullptr), -1);
+    EXPECT_EQ(sim.getFileToHandler(device, 424242, putToSink, &emptySink, nullptr, nullptr), -1);
 
-TEST_F(SimPhoneTest, GetFileCancelledOrFailedByOurCallbacks)
-{
-    load("android_phone.json");
     const uint32_t song = idOf(kCard, "Music/The Harbour Lights/Northern Skies/02 - Lanterns.mp3");
     Sink cancelling;
     cancelling.cancelAtBlock = 2;
@@ -576,9 +487,7 @@ TEST_F(SimPhoneTest, GetFileCancelledOrFailedByOurCallbacks)
 TEST_F(SimPhoneTest, SendCreatesTheObjectAndTakesItsSpace)
 {
     load("android_phone.json");
-    MtpSimOptions options = phone->options();
-    options.transferBlockSize = 4096;
-    phone->setOptions(options);
+    setBlockSize(4096);
     const uint32_t folder = idOf(kCard, "Music");
     const uint64_t freeBefore = phone->freeSpace(kCard);
     const uint32_t revisionBefore = phone->contentRevision();
@@ -593,7 +502,6 @@ TEST_F(SimPhoneTest, SendCreatesTheObjectAndTakesItsSpace)
     ASSERT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, progress, &log), 0);
     ASSERT_NE(file->item_id, 0u);
     EXPECT_EQ(file->parent_id, folder);
-    EXPECT_EQ(file->storage_id, kCard);
     for (uint32_t w : source.wanted)
         EXPECT_LE(w, 4096u);
     EXPECT_EQ(log.calls.back(), std::make_pair(uint64_t(10000), uint64_t(10000)));
@@ -606,20 +514,15 @@ TEST_F(SimPhoneTest, SendCreatesTheObjectAndTakesItsSpace)
     EXPECT_EQ(phone->contents(file->item_id), source.bytes);
     EXPECT_EQ(phone->freeSpace(kCard), freeBefore - 10000);
     EXPECT_GT(phone->contentRevision(), revisionBefore);
-    EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, file->item_id, LIBMTP_PROPERTY_ObjectFileName)),
-              QStringLiteral("new song.mp3"));
     LIBMTP_destroy_file_t(file);
 
-    // Storage 0 is the first storage; parent 0 and the top-level value both
-    // mean the top level.
+    // Storage 0 is the first storage; parent 0 and the top-level value both mean the top level.
     for (uint32_t parent : {0u, MtpLibrary::kTopLevelParent}) {
-        Source s;
-        s.bytes = someBytes(10);
-        LIBMTP_file_t *top = newSendRecord(parent ? "b.txt" : "a.txt", 10, parent, 0);
-        ASSERT_EQ(sim.sendFileFromHandler(device, getFromSource, &s, top, nullptr, nullptr), 0);
-        EXPECT_EQ(top->storage_id, kInternal);
-        EXPECT_EQ(phone->object(top->item_id)->parentId, 0u);
-        LIBMTP_destroy_file_t(top);
+        Source s{someBytes(10)};
+        uint32_t id = 0;
+        ASSERT_EQ(sendFrom(sim, device, s, parent ? "b.txt" : "a.txt", parent, 0, &id), 0);
+        EXPECT_EQ(phone->object(id)->storageId, kInternal);
+        EXPECT_EQ(phone->object(id)->parentId, 0u);
     }
     EXPECT_TRUE(namesUnder(kInternal, LIBMTP_FILES_AND_FOLDERS_ROOT).contains(QStringLiteral("b.txt")));
 }
@@ -647,12 +550,10 @@ TEST_F(SimPhoneTest, SendThatCannotHappenChangesNothing)
         {"", 5, folder, kCard},
     };
     for (const Case &c : cases) {
-        Source source;
-        source.bytes = someBytes(5);
-        LIBMTP_file_t *file = newSendRecord(c.name, c.size, c.parent, c.storage);
-        EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, nullptr, nullptr), -1) << c.name;
-        EXPECT_EQ(file->item_id, 0u);
-        LIBMTP_destroy_file_t(file);
+        Source source{someBytes(5)};
+        uint32_t id = 1;
+        EXPECT_EQ(sendFrom(sim, device, source, c.name, c.parent, c.storage, &id, qint64(c.size)), -1) << c.name;
+        EXPECT_EQ(id, 0u);
     }
     EXPECT_EQ(phone->objectCount(), objects);
     EXPECT_EQ(phone->freeSpace(kCard), freeBefore);
@@ -661,40 +562,29 @@ TEST_F(SimPhoneTest, SendThatCannotHappenChangesNothing)
 TEST_F(SimPhoneTest, CancelledOrFailedSendLeavesNothingUnlessThePhoneKeepsParts)
 {
     load("android_phone.json");
-    MtpSimOptions options = phone->options();
-    options.transferBlockSize = 100;
-    phone->setOptions(options);
+    setBlockSize(100);
     const uint32_t folder = idOf(kInternal, "Download");
     const uint64_t freeBefore = phone->freeSpace(kInternal);
-
-    Source cancelling;
-    cancelling.bytes = someBytes(1000);
-    cancelling.cancelAtBlock = 3;
     LIBMTP_file_t *file = newSendRecord("partial.bin", 1000, folder, kInternal);
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &cancelling, file, nullptr, nullptr),
-              MtpLibrary::kTransferCancelled);
+    auto send = [&](int cancelAtBlock, int sourceBytes, ProgressLog *log = nullptr) {
+        Source source;
+        source.bytes = someBytes(sourceBytes);
+        source.cancelAtBlock = cancelAtBlock;
+        return sim.sendFileFromHandler(device, getFromSource, &source, file, log ? progress : nullptr, log);
+    };
+
+    EXPECT_EQ(send(3, 1000), MtpLibrary::kTransferCancelled);
+    ProgressLog stop;
+    stop.cancelAtCall = 4;
+    EXPECT_EQ(send(-1, 1000, &stop), MtpLibrary::kTransferCancelled);
+    EXPECT_EQ(send(-1, 500), -1); // the handler runs dry before the announced size
     EXPECT_TRUE(namesUnder(kInternal, folder).isEmpty());
     EXPECT_EQ(phone->freeSpace(kInternal), freeBefore);
 
-    ProgressLog stop;
-    stop.cancelAtCall = 4;
-    Source source;
-    source.bytes = someBytes(1000);
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, progress, &stop),
-              MtpLibrary::kTransferCancelled);
-
-    Source tooShort; // the handler runs dry before the announced size
-    tooShort.bytes = someBytes(500);
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &tooShort, file, nullptr, nullptr), -1);
-    EXPECT_TRUE(namesUnder(kInternal, folder).isEmpty());
-
+    MtpSimOptions options = phone->options();
     options.keepPartialSends = true;
     phone->setOptions(options);
-    Source again;
-    again.bytes = someBytes(1000);
-    again.cancelAtBlock = 3;
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &again, file, nullptr, nullptr),
-              MtpLibrary::kTransferCancelled);
+    EXPECT_EQ(send(3, 1000), MtpLibrary::kTransferCancelled);
     const uint32_t partial = idOf(kInternal, "Download/partial.bin");
     ASSERT_NE(partial, 0u);
     EXPECT_EQ(phone->contents(partial), someBytes(1000).left(300));
@@ -708,20 +598,16 @@ TEST_F(SimPhoneTest, LargeReceivedFilesKeepOnlyTheirDigest)
     MtpSimOptions options = phone->options();
     options.maxStoredBytes = 1000;
     phone->setOptions(options);
-    Source source;
-    source.bytes = someBytes(5000, 9);
-    LIBMTP_file_t *file = newSendRecord("big.bin", 5000, 0, kCard);
-    ASSERT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, nullptr, nullptr), 0);
-    EXPECT_EQ(phone->sha1(file->item_id), QCryptographicHash::hash(source.bytes, QCryptographicHash::Sha1));
-    EXPECT_TRUE(phone->contents(file->item_id).isNull());
+    Source source{someBytes(5000, 9)};
+    uint32_t id = 0;
+    ASSERT_EQ(sendFrom(sim, device, source, "big.bin", 0, kCard, &id), 0);
+    EXPECT_EQ(phone->sha1(id), QCryptographicHash::hash(source.bytes, QCryptographicHash::Sha1));
+    EXPECT_TRUE(phone->contents(id).isNull());
     Sink sink; // what was not kept cannot be read back
-    EXPECT_EQ(sim.getFileToHandler(device, file->item_id, putToSink, &sink, nullptr, nullptr), -1);
-    LIBMTP_destroy_file_t(file);
+    EXPECT_EQ(sim.getFileToHandler(device, id, putToSink, &sink, nullptr, nullptr), -1);
 }
 
-// ============================================================================
-// Create, rename, move, delete, free space
-// ============================================================================
+// ---- create, rename, move, delete, free space -------------------------------
 
 TEST_F(SimPhoneTest, CreateFolderAnswersTheIdOrZero)
 {
@@ -731,37 +617,44 @@ TEST_F(SimPhoneTest, CreateFolderAnswersTheIdOrZero)
     EXPECT_EQ(phone->object(top)->parentId, 0u);
     const uint32_t inner = sim.createFolder(device, "Music", top, 0); // storage from the parent
     ASSERT_NE(inner, MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(phone->object(inner)->storageId, kCard);
     EXPECT_EQ(idOf(kCard, "Vantrel/Music"), inner);
 
-    EXPECT_EQ(sim.createFolder(device, "Vantrel", MtpLibrary::kTopLevelParent, kCard), MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(sim.createFolder(device, "x", 4242, kCard), MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(sim.createFolder(device, "x", top, kInternal), MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(sim.createFolder(device, "a/b", top, kCard), MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(sim.createFolder(device, nullptr, top, kCard), MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(sim.createFolder(device, "x", idOf(kCard, "Movies/Holiday.mp4"), kCard), MtpLibrary::kCreateFolderFailed);
+    const struct
+    {
+        const char *name;
+        uint32_t parent;
+        uint32_t storage;
+    } refused[] = {
+        {"Vantrel", MtpLibrary::kTopLevelParent, kCard}, // taken
+        {"x", 4242, kCard},                              // unknown parent
+        {"x", top, kInternal},                           // parent on another storage
+        {"a/b", top, kCard},
+        {nullptr, top, kCard},
+        {"x", idOf(kCard, "Movies/Holiday.mp4"), kCard}, // parent is a file
+    };
+    for (const auto &c : refused)
+        EXPECT_EQ(sim.createFolder(device, c.name, c.parent, c.storage), MtpLibrary::kCreateFolderFailed)
+            << (c.name ? c.name : "(null)");
 
     SimulatedMtpLibrary other;
     MtpSimPhone *readOnly = other.addPhoneFromFile(fixturePath("quirky_phone.json"));
     ASSERT_NE(readOnly, nullptr);
-    LIBMTP_raw_device_t *raw = nullptr;
-    int count = 0;
-    other.detectRawDevices(&raw, &count);
-    LIBMTP_mtpdevice_t *handle = other.openRawDeviceUncached(raw);
-    other.freeRawDevices(raw);
+    LIBMTP_mtpdevice_t *handle = openLast(other);
     EXPECT_EQ(other.createFolder(handle, "x", MtpLibrary::kTopLevelParent, 0x00030001),
               MtpLibrary::kCreateFolderFailed);
     EXPECT_EQ(other.deleteObject(handle, readOnly->objectIdForPath(0x00030001, "system.img")), -1);
     other.releaseDevice(handle);
 }
 
-TEST_F(SimPhoneTest, RenamesUpdateThePhoneAndTheRecord)
+TEST_F(SimPhoneTest, RenameAndMoveWithinTheStorageOnly)
 {
     load("android_phone.json");
-    MtpFileList file(sim.getFilemetadata(device, idOf(kCard, "Movies/Holiday.mp4")));
+    const uint32_t movie = idOf(kCard, "Movies/Holiday.mp4");
+    const uint32_t music = idOf(kCard, "Music");
+    MtpFileList file(sim.getFilemetadata(device, movie));
     ASSERT_EQ(sim.setFileName(device, file.get(), "Summer.mp4"), 0);
     EXPECT_STREQ(file->filename, "Summer.mp4");
-    EXPECT_NE(idOf(kCard, "Movies/Summer.mp4"), 0u);
+    EXPECT_EQ(idOf(kCard, "Movies/Summer.mp4"), movie);
     EXPECT_EQ(sim.setFileName(device, file.get(), "Summer.mp4"), 0); // its own name again
     EXPECT_EQ(sim.setFileName(device, file.get(), "x/y"), -1);
 
@@ -771,28 +664,20 @@ TEST_F(SimPhoneTest, RenamesUpdateThePhoneAndTheRecord)
     EXPECT_EQ(sim.setFolderName(device, folder, "Music"), -1); // taken
     EXPECT_EQ(sim.setFolderName(device, folder, "Films"), 0);
     EXPECT_STREQ(folder->name, "Films");
-    folder->folder_id = idOf(kCard, "Films/Summer.mp4");
+    folder->folder_id = movie;
     EXPECT_EQ(sim.setFolderName(device, folder, "NotAFolder"), -1);
     LIBMTP_destroy_folder_t(folder);
-}
 
-TEST_F(SimPhoneTest, ReparentingMovesWithinTheStorageOnly)
-{
-    load("android_phone.json");
-    const uint32_t movie = idOf(kCard, "Movies/Holiday.mp4");
-    const uint32_t music = idOf(kCard, "Music");
-    MtpFileList file(sim.getFilemetadata(device, movie));
     ASSERT_EQ(sim.setFileParentObjectId(device, file.get(), music), 0);
     EXPECT_EQ(file->parent_id, music);
-    EXPECT_EQ(idOf(kCard, "Music/Holiday.mp4"), movie);
-    EXPECT_TRUE(namesUnder(kCard, idOf(kCard, "Movies")).isEmpty());
+    EXPECT_EQ(idOf(kCard, "Music/Summer.mp4"), movie);
+    EXPECT_TRUE(namesUnder(kCard, idOf(kCard, "Films")).isEmpty());
     ASSERT_EQ(sim.setFileParentObjectId(device, file.get(), 0), 0);
-    EXPECT_EQ(idOf(kCard, "Holiday.mp4"), movie);
-
+    EXPECT_EQ(idOf(kCard, "Summer.mp4"), movie);
     EXPECT_EQ(sim.setFileParentObjectId(device, file.get(), idOf(kInternal, "DCIM")), -1); // other storage
-    MtpFileList folder(sim.getFilemetadata(device, music));
-    EXPECT_EQ(sim.setFileParentObjectId(device, folder.get(), idOf(kCard, "Music/The Harbour Lights")), -1);
-    EXPECT_EQ(sim.setFileParentObjectId(device, folder.get(), music), -1); // into itself
+    MtpFileList musicRecord(sim.getFilemetadata(device, music));
+    EXPECT_EQ(sim.setFileParentObjectId(device, musicRecord.get(), idOf(kCard, "Music/The Harbour Lights")), -1);
+    EXPECT_EQ(sim.setFileParentObjectId(device, musicRecord.get(), music), -1); // into itself
 }
 
 TEST_F(SimPhoneTest, DeleteTakesTheSubtreeAndGivesItsSpaceBack)
@@ -836,63 +721,27 @@ TEST_F(SimPhoneTest, FreeSpaceIsReadAfreshAndRebuildsTheStorageList)
     EXPECT_EQ(sim.getFreespace(device, &unknown, &free), -1);
     EXPECT_EQ(sim.getFreespace(device, nullptr, &free), -1);
 
-    // Sorting by free space puts the card first.
     ASSERT_EQ(sim.getStorage(device, LIBMTP_STORAGE_SORTBY_FREESPACE), 0);
     EXPECT_EQ(device->storage->id, kCard);
 }
 
-// ============================================================================
-// Tracks, playlists, albums and the extended library
-// ============================================================================
+// ---- tracks, playlists, albums and the extended library ---------------------
 
-TEST_F(SimPhoneTest, TracksAreTheAudioAndVideoObjects)
+// Tracks, playlists and albums are read and written through the MTP device in its own tests; here only what
+// those cannot see.
+TEST_F(SimPhoneTest, TrackUpdatesWriteEveryFieldAndPlaylistsDropUnknownTracks)
 {
     load("android_phone.json");
-    MtpTrackList tracks(sim.getTracklisting(device));
-    QStringList names;
-    for (LIBMTP_track_t *t = tracks.get(); t; t = t->next)
-        names << QString::fromUtf8(t->filename);
-    EXPECT_EQ(names.size(), 8); // 5 songs, a ringtone, 2 videos
-    EXPECT_TRUE(names.contains(QStringLiteral("VID_20130221_090000.mp4")));
-    EXPECT_FALSE(names.contains(QStringLiteral("IMG_20130214_101500.jpg")));
-
     const uint32_t song = idOf(kCard, "Music/The Harbour Lights/Northern Skies/03 - Grey Gulls.mp3");
-    MtpTrackList track(sim.getTrackmetadata(device, song));
-    ASSERT_TRUE(track);
-    EXPECT_STREQ(track->title, "Grey Gulls");
-    EXPECT_STREQ(track->album, "Northern Skies");
-    EXPECT_EQ(track->tracknumber, 3);
-    EXPECT_EQ(track->duration, 327000u);
-    EXPECT_EQ(track->filesize, 5242880u);
-    EXPECT_EQ(track->filetype, LIBMTP_FILETYPE_MP3);
-    EXPECT_EQ(sim.getTrackmetadata(device, idOf(kInternal, "DCIM/Camera/IMG_20130214_101500.jpg")), nullptr);
-    EXPECT_EQ(sim.getTrackmetadata(device, idOf(kCard, "Music")), nullptr);
-
     LIBMTP_track_t *update = LIBMTP_new_track_t();
     update->item_id = song;
     update->title = strdup("Gulls");
-    update->artist = strdup("Harbour");
-    update->rating = 80;
     ASSERT_EQ(sim.updateTrackMetadata(device, update), 0);
     LIBMTP_destroy_track_t(update);
     MtpTrackList updated(sim.getTrackmetadata(device, song));
     EXPECT_STREQ(updated->title, "Gulls");
-    EXPECT_EQ(updated->album, nullptr); // every field is written
-    EXPECT_EQ(updated->rating, 80);
-}
-
-TEST_F(SimPhoneTest, PlaylistsListReadAndCreate)
-{
-    load("android_phone.json");
-    MtpPlaylistList lists(sim.getPlaylistList(device));
-    ASSERT_TRUE(lists);
-    EXPECT_STREQ(lists->name, "Favorites");
-    EXPECT_EQ(lists->no_tracks, 2u);
-    EXPECT_EQ(lists->tracks[1], idOf(kCard, "Music/Élise Marchand/Chansons/01 - Été.m4a"));
-    ASSERT_TRUE(lists->next);
-    EXPECT_STREQ(lists->next->name, "Road trip");
-    EXPECT_EQ(lists->next->next, nullptr);
-    EXPECT_EQ(sim.getPlaylist(device, idOf(kCard, "Music")), nullptr);
+    EXPECT_EQ(updated->album, nullptr); // as the real library: a field left out is cleared
+    EXPECT_EQ(sim.getTrackmetadata(device, idOf(kCard, "Music")), nullptr);
 
     LIBMTP_playlist_t *playlist = LIBMTP_new_playlist_t();
     playlist->name = strdup("Mix");
@@ -903,78 +752,14 @@ TEST_F(SimPhoneTest, PlaylistsListReadAndCreate)
     playlist->tracks[0] = idOf(kCard, "Movies/Holiday.mp4");
     playlist->tracks[1] = 999999; // unknown: dropped
     ASSERT_EQ(sim.createNewPlaylist(device, playlist), 0);
-    const uint32_t created = playlist->playlist_id;
-    EXPECT_EQ(idOf(kCard, "Playlists/Mix.pla"), created);
     EXPECT_EQ(sim.createNewPlaylist(device, playlist), -1); // "Mix.pla" is taken now
+    MtpPlaylistList read(sim.getPlaylist(device, playlist->playlist_id));
     LIBMTP_destroy_playlist_t(playlist);
-    MtpPlaylistList read(sim.getPlaylist(device, created));
     ASSERT_TRUE(read);
-    EXPECT_STREQ(read->name, "Mix");
     EXPECT_EQ(read->no_tracks, 1u);
-
-    LIBMTP_playlist_t *unnamed = LIBMTP_new_playlist_t();
-    EXPECT_EQ(sim.createNewPlaylist(device, unnamed), -1);
-    LIBMTP_destroy_playlist_t(unnamed);
 }
 
-TEST_F(SimPhoneTest, AlbumsAndTheirArtwork)
-{
-    load("android_phone.json");
-    MtpAlbumList albums(sim.getAlbumList(device));
-    ASSERT_TRUE(albums);
-    EXPECT_STREQ(albums->name, "Northern Skies");
-    EXPECT_STREQ(albums->artist, "The Harbour Lights");
-    EXPECT_EQ(albums->no_tracks, 3u);
-    ASSERT_TRUE(albums->next);
-    EXPECT_STREQ(albums->next->name, "Chansons");
-
-    uint8_t *buffer = nullptr;
-    uint64_t size = 0;
-    ASSERT_EQ(sim.getAlbumArtwork(device, albums->album_id, &buffer, &size), 0);
-    ASSERT_GT(size, 8u);
-    EXPECT_EQ(std::memcmp(buffer, "\x89PNG", 4), 0);
-    free(buffer);
-    EXPECT_EQ(sim.getAlbumArtwork(device, albums->next->album_id, &buffer, &size), -1);
-    EXPECT_EQ(buffer, nullptr);
-    EXPECT_EQ(size, 0u);
-}
-
-TEST_F(SimPhoneTest, ExtendedLibraryAnswers)
-{
-    load("android_phone.json");
-    int height = -1, width = -1;
-    EXPECT_EQ(sim.getScreenDimensions(device, &height, &width), 0);
-    EXPECT_EQ(height, 800);
-    EXPECT_EQ(width, 480);
-    uint32_t revision = 0;
-    EXPECT_EQ(sim.getContentRevision(device, &revision), 0);
-    EXPECT_EQ(revision, 17u);
-    sim.createFolder(device, "x", MtpLibrary::kTopLevelParent, kCard);
-    sim.getContentRevision(device, &revision);
-    EXPECT_EQ(revision, 18u);
-
-    EXPECT_EQ(sim.syncStart(device), 0);
-    EXPECT_TRUE(phone->isSyncActive());
-    EXPECT_EQ(sim.syncStop(device), 0);
-    EXPECT_FALSE(phone->isSyncActive());
-    EXPECT_EQ(phone->syncStartCount(), 1);
-
-    MtpPodcastRecord podcast(MtpLibrary::newPodcast());
-    podcast->objectId = idOf(kCard, "Movies/Holiday.mp4");
-    podcast->album = strdup("Travel");
-    podcast->description = static_cast<unsigned char *>(malloc(4));
-    std::memcpy(podcast->description, "\0H\0i", 4);
-    podcast->descriptionLength = 2;
-    podcast->flags = 64;
-    EXPECT_EQ(sim.updatePodcastMetadata(device, podcast.get()), 0);
-    EXPECT_EQ(phone->object(podcast->objectId)->track->album, QStringLiteral("Travel"));
-    podcast->objectId = 123456;
-    EXPECT_EQ(sim.updatePodcastMetadata(device, podcast.get()), -1);
-}
-
-// ============================================================================
-// Faults, unplugging, the call log and the callers' discipline
-// ============================================================================
+// ---- faults, unplugging, the call log and the callers' discipline -----------
 
 TEST_F(SimPhoneTest, NthCallOfANamedFunctionFails)
 {
@@ -982,10 +767,9 @@ TEST_F(SimPhoneTest, NthCallOfANamedFunctionFails)
     EXPECT_FALSE(sim.failCall("LIBMTP_No_Such_Function"));
     EXPECT_FALSE(sim.failCall("LIBMTP_Delete_Object", 0));
 
-    ASSERT_TRUE(sim.failCall("LIBMTP_Create_Folder", 2));
-    EXPECT_NE(sim.createFolder(device, "a", MtpLibrary::kTopLevelParent, kCard), 0u);
-    EXPECT_EQ(sim.createFolder(device, "b", MtpLibrary::kTopLevelParent, kCard), 0u);
-    EXPECT_NE(sim.createFolder(device, "c", MtpLibrary::kTopLevelParent, kCard), 0u);
+    ASSERT_TRUE(sim.failCall("LIBMTP_Create_Folder", 2)); // the second call fails, once
+    for (const char *name : {"a", "b", "c"})
+        EXPECT_EQ(sim.createFolder(device, name, MtpLibrary::kTopLevelParent, kCard) == 0u, *name == 'b') << name;
     EXPECT_EQ(idOf(kCard, "b"), 0u);
 
     ASSERT_TRUE(sim.failCall("LIBMTP_Get_Friendlyname", 1, -1));
@@ -995,13 +779,10 @@ TEST_F(SimPhoneTest, NthCallOfANamedFunctionFails)
     EXPECT_EQ(mtpTakeString(sim.getFriendlyname(device)), QStringLiteral("Anna's phone"));
 
     ASSERT_TRUE(sim.failCall("LIBMTP_Send_File_From_Handler"));
-    Source source;
-    source.bytes = someBytes(10);
-    LIBMTP_file_t *file = newSendRecord("f.bin", 10, 0, kCard);
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, nullptr, nullptr), -1);
+    Source source{someBytes(10)};
+    EXPECT_EQ(sendFrom(sim, device, source, "f.bin", 0, kCard), -1);
     EXPECT_TRUE(source.wanted.empty());
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, nullptr, nullptr), 0);
-    LIBMTP_destroy_file_t(file);
+    EXPECT_EQ(sendFrom(sim, device, source, "f.bin", 0, kCard), 0);
 
     ASSERT_TRUE(sim.failCall("LIBMTP_Open_Raw_Device_Uncached"));
     ASSERT_TRUE(sim.failCall("LIBMTP_Detect_Raw_Devices"));
@@ -1024,9 +805,7 @@ TEST_F(SimPhoneTest, NthCallOfANamedFunctionFails)
 TEST_F(SimPhoneTest, UnpluggedAfterSomeBytesEveryCallFails)
 {
     load("android_phone.json");
-    MtpSimOptions options = phone->options();
-    options.transferBlockSize = 1000;
-    phone->setOptions(options);
+    setBlockSize(1000);
     phone->unplugAfterBytes(2500);
     const uint32_t photo = idOf(kInternal, "DCIM/Camera/IMG_20130214_101500.jpg");
     Sink sink;
@@ -1049,14 +828,11 @@ TEST_F(SimPhoneTest, UnpluggedAfterSomeBytesEveryCallFails)
 
     // A send that the phone leaves half-way fails and leaves nothing.
     phone->unplugAfterBytes(1500);
-    Source source;
-    source.bytes = someBytes(3000);
-    LIBMTP_file_t *file = newSendRecord("cut.bin", 3000, 0, kInternal);
-    EXPECT_EQ(sim.sendFileFromHandler(device, getFromSource, &source, file, nullptr, nullptr), -1);
+    Source source{someBytes(3000)};
+    EXPECT_EQ(sendFrom(sim, device, source, "cut.bin", 0, kInternal), -1);
     EXPECT_EQ(source.offset, 1500);
     phone->replug();
     EXPECT_EQ(idOf(kInternal, "cut.bin"), 0u);
-    LIBMTP_destroy_file_t(file);
 }
 
 TEST_F(SimPhoneTest, CallLogRecordsCallsArgumentsResultsAndMarkers)
@@ -1134,22 +910,7 @@ TEST_F(SimPhoneTest, OverlappingCallsOnOneDeviceAreReported)
     load("android_phone.json");
     const uint32_t song = idOf(kCard, "Music/The Harbour Lights/Northern Skies/02 - Lanterns.mp3");
 
-    // Serialised by a lock of ours: no overlap.
-    std::mutex deviceLock;
-    std::thread a([&] {
-        std::lock_guard<std::mutex> lock(deviceLock);
-        Sink sink;
-        sim.getFileToHandler(device, song, putToSink, &sink, nullptr, nullptr);
-    });
-    std::thread b([&] {
-        std::lock_guard<std::mutex> lock(deviceLock);
-        sim.getStorage(device, 0);
-    });
-    a.join();
-    b.join();
-    EXPECT_EQ(sim.concurrentCallCount(), 0);
-
-    // Without it a second call starts while a transfer runs.
+    // A second call that starts while a transfer runs.
     BlockingSink blocking;
     std::thread transfer([&] { sim.getFileToHandler(device, song, blockingPut, &blocking, nullptr, nullptr); });
     while (!blocking.entered)
@@ -1179,30 +940,24 @@ TEST_F(SimPhoneTest, OverlappingCallsOnOneDeviceAreReported)
     checkDiscipline = false; // the overlaps were this test's own
 }
 
-// ============================================================================
-// Debian's library without a phone: what it answers by itself
-// ============================================================================
+// ---- Debian's library without a phone, the choice, the records ---------------
 
 TEST(DebianMtpLibrary, AnswersUnknownWhereTheLibraryHasNoCall)
 {
     DebianMtpLibrary library;
-    EXPECT_EQ(library.implementationName(), QStringLiteral("debian"));
     int height = 7, width = 7;
     EXPECT_EQ(library.getScreenDimensions(nullptr, &height, &width), 0);
-    EXPECT_EQ(height, 0);
-    EXPECT_EQ(width, 0);
+    EXPECT_EQ(std::make_pair(height, width), std::make_pair(0, 0));
     uint32_t revision = 7;
     EXPECT_EQ(library.getContentRevision(nullptr, &revision), 0);
     EXPECT_EQ(revision, 0u);
     EXPECT_EQ(library.syncStart(nullptr), 0);
-    EXPECT_EQ(library.syncStop(nullptr), 0);
     MtpPodcastRecord podcast(MtpLibrary::newPodcast());
     EXPECT_EQ(library.updatePodcastMetadata(nullptr, podcast.get()), -1);
     // Without a handle nothing reaches the library.
     EXPECT_EQ(library.getStorage(nullptr, 0), -1);
     EXPECT_EQ(library.createFolder(nullptr, "x", 0, 0), MtpLibrary::kCreateFolderFailed);
     EXPECT_EQ(library.getFilelistingWithCallback(nullptr, nullptr, nullptr), nullptr);
-    EXPECT_EQ(library.getFolderListForStorage(nullptr, 0), nullptr);
     EXPECT_FALSE(library.usbIdentifiers(nullptr, nullptr, nullptr));
     uint64_t free = 0;
     EXPECT_EQ(library.getFreespace(nullptr, nullptr, &free), -1);
@@ -1228,7 +983,6 @@ TEST(MtpLibraryRecords, FiletypeNamesRoundTrip)
         const auto type = LIBMTP_filetype_t(i);
         EXPECT_EQ(mtpFiletypeFromName(mtpFiletypeName(type)), type);
     }
-    EXPECT_EQ(mtpFiletypeName(LIBMTP_FILETYPE_JPEG), QStringLiteral("JPEG"));
     EXPECT_EQ(mtpFiletypeFromName(QStringLiteral("mp3")), LIBMTP_FILETYPE_MP3);
     EXPECT_FALSE(mtpFiletypeFromName(QStringLiteral("MP5")));
     EXPECT_EQ(mtpFiletypeName(LIBMTP_filetype_t(99)), QStringLiteral("99"));

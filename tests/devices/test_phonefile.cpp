@@ -24,12 +24,12 @@ class PhoneFileTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        phone.addDrive(QStringLiteral("E"), qint64(1) << 34, QStringLiteral("My Card"));
-        phone.addDrive(QStringLiteral("C"), qint64(1) << 30, QString(), false);
-        phone.addFile(QStringLiteral("E:\\Music\\Song.mp3"), QByteArray(10000, 's'), kSongDate);
-        phone.addFile(QStringLiteral("E:\\Music\\A.MP3"), "aaa");
-        phone.addFolder(QStringLiteral("E:\\Music\\Rock"));
-        localDir = testenv::makeTempDir(QStringLiteral("phone"));
+        phone.addDrive("E", qint64(1) << 34, "My Card");
+        phone.addDrive("C", qint64(1) << 30, QString(), false);
+        phone.addFile("E:\\Music\\Song.mp3", QByteArray(10000, 's'), kSongDate);
+        phone.addFile("E:\\Music\\A.MP3", "aaa");
+        phone.addFolder("E:\\Music\\Rock");
+        localDir = testenv::makeTempDir("phone");
     }
 
     Ptr node(const QString &path)
@@ -47,7 +47,7 @@ protected:
     {
         return QDir(localDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
-    bool sent() const { return phone.calls.filter(QStringLiteral("copyDesktopFile")).size() > 0; }
+    bool sent() const { return phone.calls.filter("copyDesktopFile").size() > 0; }
 
     PhoneFakeDevice phone;
     QString localDir;
@@ -65,7 +65,7 @@ QStringList names(const VtrFileInfoList &list)
 
 TEST_F(PhoneFileTest, NodeMadeFromPathAloneKnowsNothingUntilRefreshed)
 {
-    Ptr bare = VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\Music\\Song.mp3"), &phone);
+    Ptr bare = VtrSymbianFileInfo::fileInfoWithPath("E:\\Music\\Song.mp3", &phone);
     EXPECT_FALSE(bare->exists());
     EXPECT_EQ(bare->size(), 0);
     EXPECT_FALSE(bare->modificationDate().isValid());
@@ -74,54 +74,57 @@ TEST_F(PhoneFileTest, NodeMadeFromPathAloneKnowsNothingUntilRefreshed)
     EXPECT_TRUE(bare->isFile());
     EXPECT_EQ(bare->size(), 10000);
     EXPECT_EQ(bare->modificationDate(), kSongDate);
+
+    // A new date is kept in the phone's entry.
+    const QDateTime later(QDate(2013, 4, 5), QTime(6, 7, 8), Qt::UTC);
+    bare->setModificationDate(later);
+    EXPECT_EQ(bare->modificationDate(), later);
+    EXPECT_EQ(phone.item("E:\\Music\\Song.mp3")->modified, later);
 }
 
 TEST_F(PhoneFileTest, AttributesComeFromTheListingEntry)
 {
-    phone.addFile(QStringLiteral("E:\\Music\\.hidden"), "h").hidden = true;
-    Ptr folder = node(QStringLiteral("E:\\Music"));
+    phone.addFile("E:\\Music\\.hidden", "h").hidden = true;
+    Ptr folder = node("E:\\Music");
     EXPECT_TRUE(folder->isFolder());
-    EXPECT_EQ(folder->path(), QStringLiteral("E:\\Music\\"));
+    EXPECT_EQ(folder->path(), "E:\\Music\\");
     EXPECT_EQ(folder->size(), 10000 + 3 + 1); // a folder is its tree
-    EXPECT_FALSE(node(QStringLiteral("E:\\Music\\.hidden"))->visible());
-    EXPECT_TRUE(node(QStringLiteral("E:\\Music\\Song.mp3"))->visible());
+    EXPECT_FALSE(node("E:\\Music\\.hidden")->visible());
+    EXPECT_TRUE(node("E:\\Music\\Song.mp3")->visible());
 
     Ptr odd = VtrSymbianFileInfo::fileInfoWithPath(
-        QStringLiteral("E:\\x"), QVariantMap{{"type", "file"}, {"size", "12kB"}, {"mod", "garbage"}}, &phone);
+        "E:\\x", QVariantMap{{"type", "file"}, {"size", "12kB"}, {"mod", "garbage"}}, &phone);
     EXPECT_EQ(odd->size(), 0);
     EXPECT_FALSE(odd->modificationDate().isValid());
-    EXPECT_FALSE(odd->supportsTimezones());
-    EXPECT_TRUE(odd->supportsModificationDate());
-    EXPECT_FALSE(odd->supportsCreationDate());
 }
 
 TEST_F(PhoneFileTest, PathsParentsAndVolumes)
 {
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
-    EXPECT_EQ(song->parentFolder()->path(), QStringLiteral("E:\\Music\\"));
-    EXPECT_EQ(node(QStringLiteral("E:\\Music"))->parentFolder()->path(), QStringLiteral("E:\\"));
-    EXPECT_EQ(node(QStringLiteral("E:\\"))->parentFolder(), nullptr);
-    EXPECT_EQ(song->volume()->path(), QStringLiteral("E:\\"));
+    Ptr song = node("E:\\Music\\Song.mp3");
+    EXPECT_EQ(song->parentFolder()->path(), "E:\\Music\\");
+    EXPECT_EQ(node("E:\\Music")->parentFolder()->path(), "E:\\");
+    EXPECT_EQ(node("E:\\")->parentFolder(), nullptr);
+    EXPECT_EQ(song->volume()->path(), "E:\\");
 
-    EXPECT_EQ(node(QStringLiteral("E:\\"))->humanFriendlyPath(), QStringLiteral("My Card"));
-    EXPECT_EQ(song->humanFriendlyPath(), QStringLiteral("My Card: Music\\Song.mp3"));
-    phone.addFile(QStringLiteral("C:\\x.txt"), "x");
-    Ptr internal = node(QStringLiteral("C:\\x.txt"));
-    EXPECT_EQ(internal->humanFriendlyPath(), QStringLiteral("C:\\x.txt")); // no friendly name for C
+    EXPECT_EQ(node("E:\\")->humanFriendlyPath(), "My Card");
+    EXPECT_EQ(song->humanFriendlyPath(), "My Card: Music\\Song.mp3");
+    phone.addFile("C:\\x.txt", "x");
+    Ptr internal = node("C:\\x.txt");
+    EXPECT_EQ(internal->humanFriendlyPath(), "C:\\x.txt"); // no friendly name for C
 
     EXPECT_TRUE(internal->isInternalMemory());
     EXPECT_FALSE(song->isInternalMemory());
     EXPECT_EQ(internal->savedInfo().value("memoryType").toInt(), 1);
     EXPECT_EQ(song->savedInfo().value("memoryType").toInt(), 2);
-    EXPECT_EQ(song->uuid(), QStringLiteral("FAKE-PHONE-UUID"));
-    EXPECT_FALSE(node(QStringLiteral("E:\\"))->icon().isNull());
+    EXPECT_EQ(song->uuid(), "FAKE-PHONE-UUID");
+    EXPECT_FALSE(node("E:\\")->icon().isNull());
 }
 
 TEST_F(PhoneFileTest, DeviceCopiesOnlyOverMTPAndArchivesKeepTheEntry)
 {
-    EXPECT_TRUE(node(QStringLiteral("E:\\Music\\Song.mp3"))->deviceControlsCopy());
+    EXPECT_TRUE(node("E:\\Music\\Song.mp3")->deviceControlsCopy());
     phone.mtpLive = false;
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
+    Ptr song = node("E:\\Music\\Song.mp3");
     EXPECT_FALSE(song->deviceControlsCopy());
     EXPECT_EQ(song->fileContents(), QByteArray(10000, 's'));
 
@@ -136,48 +139,35 @@ TEST_F(PhoneFileTest, DeviceCopiesOnlyOverMTPAndArchivesKeepTheEntry)
     EXPECT_TRUE(restored->exists());
 }
 
-TEST_F(PhoneFileTest, ModificationDateIsKeptInTheEntry)
-{
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
-    const QDateTime later(QDate(2013, 4, 5), QTime(6, 7, 8), Qt::UTC);
-    song->setModificationDate(later);
-    EXPECT_EQ(song->modificationDate(), later);
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\Song.mp3"))->modified, later);
-}
-
 // ---- finding, listing and unique names --------------------------------------------------------
 
-TEST_F(PhoneFileTest, FindIgnoresCase)
+TEST_F(PhoneFileTest, FindIgnoresCaseAndAnswersAMissingItemInTheFolderSearched)
 {
-    Ptr music = node(QStringLiteral("E:\\Music"));
-    EXPECT_EQ(music->find(QStringLiteral("SONG.mp3"))->size(), 10000);
-    EXPECT_TRUE(music->find(QStringLiteral("a.mp3"))->exists());
-    EXPECT_EQ(music->find(QStringLiteral("a.mp3"))->path(), QStringLiteral("E:\\Music\\A.MP3"));
-}
-
-TEST_F(PhoneFileTest, FindOfAMissingSiblingGivesThePathInTheFolderSearched)
-{
-    VtrFileInfoPtr missing = node(QStringLiteral("E:\\Music\\Song.mp3"))->find(QStringLiteral("b.mp3"));
+    Ptr music = node("E:\\Music");
+    EXPECT_EQ(music->find("SONG.mp3")->size(), 10000);
+    EXPECT_TRUE(music->find("a.mp3")->exists());
+    EXPECT_EQ(music->find("a.mp3")->path(), "E:\\Music\\A.MP3");
+    // Missing: the path in the folder searched, also when asked beside a file.
+    VtrFileInfoPtr missing = node("E:\\Music\\Song.mp3")->find("b.mp3");
     EXPECT_FALSE(missing->exists());
-    EXPECT_EQ(missing->path(), QStringLiteral("E:\\Music\\b.mp3"));
-    EXPECT_EQ(node(QStringLiteral("E:\\Music"))->find(QStringLiteral("x"))->path(), QStringLiteral("E:\\Music\\x"));
+    EXPECT_EQ(missing->path(), "E:\\Music\\b.mp3");
 }
 
 TEST_F(PhoneFileTest, ListingIsSortedAndRemovesALeftoverTemporaryFile)
 {
-    phone.addFile(QStringLiteral("E:\\Music\\TessalineCopyFile.tmp"), "left over");
-    phone.addFile(QStringLiteral("E:\\Music\\b.mp3"), "b");
-    Ptr music = node(QStringLiteral("E:\\Music"));
+    phone.addFile("E:\\Music\\TessalineCopyFile.tmp", "left over");
+    phone.addFile("E:\\Music\\b.mp3", "b");
+    Ptr music = node("E:\\Music");
     EXPECT_EQ(names(music->folderContents()), (QStringList{"A.MP3", "b.mp3", "Rock", "Song.mp3"}));
-    EXPECT_FALSE(phone.has(QStringLiteral("E:\\Music\\TessalineCopyFile.tmp")));
+    EXPECT_FALSE(phone.has("E:\\Music\\TessalineCopyFile.tmp"));
 
     // The file of a copy that is running now is not listed, but stays.
-    phone.addFile(QStringLiteral("E:\\Music\\tessalinecopyfile.TMP"), "busy");
+    phone.addFile("E:\\Music\\tessalinecopyfile.TMP", "busy");
     {
-        vtr::TemporaryCopyFileLease lease(QStringLiteral("E:\\Music\\tessalinecopyfile.TMP"));
+        vtr::TemporaryCopyFileLease lease("E:\\Music\\tessalinecopyfile.TMP");
         ASSERT_TRUE(lease.acquired());
         EXPECT_EQ(music->folderContents().size(), 4);
-        EXPECT_TRUE(phone.has(QStringLiteral("E:\\Music\\TessalineCopyFile.tmp")));
+        EXPECT_TRUE(phone.has("E:\\Music\\TessalineCopyFile.tmp"));
     }
 
     struct StopAtB : VtrBaseFileInfoFilter
@@ -196,88 +186,86 @@ TEST_F(PhoneFileTest, ListingIsSortedAndRemovesALeftoverTemporaryFile)
 
 TEST_F(PhoneFileTest, UniqueNamesIgnoreCase)
 {
-    Ptr music = node(QStringLiteral("E:\\Music"));
-    EXPECT_EQ(music->uniqueFilename(QStringLiteral("new.mp3")), QStringLiteral("new.mp3"));
-    EXPECT_EQ(music->uniqueFilename(QStringLiteral("a.mp3")), QStringLiteral("a-1.mp3"));
-    phone.addFile(QStringLiteral("E:\\Music\\A-1.mp3"), "x");
-    EXPECT_EQ(music->uniqueFilename(QStringLiteral("a.mp3")), QStringLiteral("a-2.mp3"));
+    Ptr music = node("E:\\Music");
+    EXPECT_EQ(music->uniqueFilename("new.mp3"), "new.mp3");
+    EXPECT_EQ(music->uniqueFilename("a.mp3"), "a-1.mp3");
+    phone.addFile("E:\\Music\\A-1.mp3", "x");
+    EXPECT_EQ(music->uniqueFilename("a.mp3"), "a-2.mp3");
     // Beside a file: its folder is asked.
-    EXPECT_EQ(node(QStringLiteral("E:\\Music\\Song.mp3"))->uniqueFilename(QStringLiteral("ROCK")),
-              QStringLiteral("ROCK-1"));
+    EXPECT_EQ(node("E:\\Music\\Song.mp3")->uniqueFilename("ROCK"), "ROCK-1");
 }
 
 // ---- creating, removing and moving ----------------------------------------------------------------
 
 TEST_F(PhoneFileTest, CreateFileReplacesOrMakesUniqueAndRefusesPaths)
 {
-    Ptr music = node(QStringLiteral("E:\\Music"));
-    VtrFileInfoPtr made = music->createFile(QStringLiteral("n.txt"), "new", {});
+    Ptr music = node("E:\\Music");
+    VtrFileInfoPtr made = music->createFile("n.txt", "new", {});
     ASSERT_TRUE(made && made->exists());
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\n.txt"))->data, QByteArray("new"));
+    EXPECT_EQ(phone.item("E:\\Music\\n.txt")->data, QByteArray("new"));
 
-    VtrFileInfoPtr again = music->createFile(QStringLiteral("N.TXT"), "newer", {}, false);
+    VtrFileInfoPtr again = music->createFile("N.TXT", "newer", {}, false);
     ASSERT_TRUE(again);
-    EXPECT_EQ(again->path(), QStringLiteral("E:\\Music\\n.txt"));
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\n.txt"))->data, QByteArray("newer"));
+    EXPECT_EQ(again->path(), "E:\\Music\\n.txt");
+    EXPECT_EQ(phone.item("E:\\Music\\n.txt")->data, QByteArray("newer"));
 
     phone.refuseWrites = true;
-    EXPECT_EQ(music->createFile(QStringLiteral("n.txt"), "lost", {}, false), nullptr);
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\n.txt"))->data, QByteArray("newer"));
+    EXPECT_EQ(music->createFile("n.txt", "lost", {}, false), nullptr);
+    EXPECT_EQ(phone.item("E:\\Music\\n.txt")->data, QByteArray("newer"));
     phone.refuseWrites = false;
 
-    VtrFileInfoPtr unique = music->createFile(QStringLiteral("n.txt"), QByteArray(), {}, true);
+    VtrFileInfoPtr unique = music->createFile("n.txt", QByteArray(), {}, true);
     ASSERT_TRUE(unique && unique->exists());
-    EXPECT_EQ(unique->path(), QStringLiteral("E:\\Music\\n-1.txt"));
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\n-1.txt"))->data, QByteArray());
+    EXPECT_EQ(unique->path(), "E:\\Music\\n-1.txt");
+    EXPECT_EQ(phone.item("E:\\Music\\n-1.txt")->data, QByteArray());
 
-    EXPECT_EQ(music->createFile(QStringLiteral("rock"), "x", {}, false), nullptr); // a folder is in the way
-    EXPECT_EQ(music->createFile(QStringLiteral("..\\evil.txt"), "x", {}), nullptr);
-    EXPECT_EQ(music->createFile(QStringLiteral(".."), "x", {}), nullptr);
-    EXPECT_FALSE(phone.has(QStringLiteral("E:\\evil.txt")));
+    EXPECT_EQ(music->createFile("rock", "x", {}, false), nullptr); // a folder is in the way
+    EXPECT_EQ(music->createFile("..\\evil.txt", "x", {}), nullptr);
+    EXPECT_EQ(music->createFile("..", "x", {}), nullptr);
+    EXPECT_FALSE(phone.has("E:\\evil.txt"));
 }
 
 TEST_F(PhoneFileTest, CreateFolderWalksAndMakesEachLevel)
 {
-    Ptr root = node(QStringLiteral("E:\\"));
-    VtrFileInfoPtr deep = root->createFolder(QStringLiteral("Music\\Rock\\Old\\Older"));
+    Ptr root = node("E:\\");
+    VtrFileInfoPtr deep = root->createFolder("Music\\Rock\\Old\\Older");
     ASSERT_TRUE(deep && deep->isFolder());
-    EXPECT_EQ(deep->path(), QStringLiteral("E:\\Music\\Rock\\Old\\Older\\"));
+    EXPECT_EQ(deep->path(), "E:\\Music\\Rock\\Old\\Older\\");
     EXPECT_EQ(phone.calls.filter("createFolder").size(), 2); // existing levels are not made again
 
-    VtrFileInfoPtr withDrive =
-        node(QStringLiteral("E:\\Music\\Song.mp3"))->createFolder(QStringLiteral("e:\\Pics\\2012"));
+    VtrFileInfoPtr withDrive = node("E:\\Music\\Song.mp3")->createFolder("e:\\Pics\\2012");
     ASSERT_TRUE(withDrive);
-    EXPECT_TRUE(phone.item(QStringLiteral("E:\\Pics\\2012"))->folder);
+    EXPECT_TRUE(phone.item("E:\\Pics\\2012")->folder);
 
-    EXPECT_EQ(root->createFolder(QStringLiteral("Music\\Song.mp3\\x")), nullptr);
-    EXPECT_EQ(root->createFolder(QStringLiteral("Music\\..\\..\\x")), nullptr);
+    EXPECT_EQ(root->createFolder("Music\\Song.mp3\\x"), nullptr);
+    EXPECT_EQ(root->createFolder("Music\\..\\..\\x"), nullptr);
 
-    VtrFileInfoPtr tmp = node(QStringLiteral("E:\\Music\\Song.mp3"))->tempFolder();
+    VtrFileInfoPtr tmp = node("E:\\Music\\Song.mp3")->tempFolder();
     ASSERT_TRUE(tmp && tmp->exists());
-    EXPECT_EQ(tmp->path(), QStringLiteral("E:\\tmp\\"));
+    EXPECT_EQ(tmp->path(), "E:\\tmp\\");
 }
 
 TEST_F(PhoneFileTest, RemoveMoveAndRename)
 {
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
+    Ptr song = node("E:\\Music\\Song.mp3");
     phone.refuseRemove = true;
     EXPECT_FALSE(song->remove());
     EXPECT_TRUE(song->exists());
     phone.refuseRemove = false;
 
-    Ptr target = VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\Music\\Rock\\Moved.mp3"), &phone);
+    Ptr target = VtrSymbianFileInfo::fileInfoWithPath("E:\\Music\\Rock\\Moved.mp3", &phone);
     EXPECT_EQ(song->moveTo(target), 0);
-    EXPECT_EQ(song->path(), QStringLiteral("E:\\Music\\Rock\\Moved.mp3"));
-    EXPECT_TRUE(phone.has(QStringLiteral("E:\\Music\\Rock\\Moved.mp3")));
-    EXPECT_EQ(song->moveTo(local(QStringLiteral("x"))), -1); // not a phone item
+    EXPECT_EQ(song->path(), "E:\\Music\\Rock\\Moved.mp3");
+    EXPECT_TRUE(phone.has("E:\\Music\\Rock\\Moved.mp3"));
+    EXPECT_EQ(song->moveTo(local("x")), -1); // not a phone item
 
-    song->setName(QStringLiteral("Renamed.mp3"));
-    EXPECT_TRUE(phone.has(QStringLiteral("E:\\Music\\Rock\\Renamed.mp3")));
+    song->setName("Renamed.mp3");
+    EXPECT_TRUE(phone.has("E:\\Music\\Rock\\Renamed.mp3"));
 
-    Ptr rock = node(QStringLiteral("E:\\Music\\Rock"));
+    Ptr rock = node("E:\\Music\\Rock");
     EXPECT_TRUE(rock->remove());
     EXPECT_FALSE(rock->exists());
-    EXPECT_FALSE(phone.has(QStringLiteral("E:\\Music\\Rock\\Renamed.mp3")));
+    EXPECT_FALSE(phone.has("E:\\Music\\Rock\\Renamed.mp3"));
     EXPECT_FALSE(rock->remove());
 }
 
@@ -285,23 +273,23 @@ TEST_F(PhoneFileTest, RemoveMoveAndRename)
 
 TEST_F(PhoneFileTest, DrmAnswerNeverMakesAMissingItemExist)
 {
-    Ptr missing = VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\Music\\gone.m4p"), &phone);
+    Ptr missing = VtrSymbianFileInfo::fileInfoWithPath("E:\\Music\\gone.m4p", &phone);
     EXPECT_FALSE(missing->hasDRM());
     EXPECT_FALSE(missing->exists());
 
-    phone.item(QStringLiteral("E:\\Music\\Song.mp3"))->protectedContent = true;
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
+    phone.item("E:\\Music\\Song.mp3")->protectedContent = true;
+    Ptr song = node("E:\\Music\\Song.mp3");
     const int before = phone.protectedFileCalls;
     EXPECT_TRUE(song->hasDRM());
     EXPECT_TRUE(song->hasDRM());
     EXPECT_EQ(phone.protectedFileCalls, before + 1);
 
-    phone.item(QStringLiteral("E:\\Music\\A.MP3"))->extraEntry.insert("hasDRM", true);
-    EXPECT_TRUE(node(QStringLiteral("E:\\Music\\A.MP3"))->hasDRM());
+    phone.item("E:\\Music\\A.MP3")->extraEntry.insert("hasDRM", true);
+    EXPECT_TRUE(node("E:\\Music\\A.MP3")->hasDRM());
     EXPECT_EQ(phone.protectedFileCalls, before + 1);
 
-    phone.item(QStringLiteral("E:\\Music\\Song.mp3"))->metadata = {{"album", "Blue"}};
-    EXPECT_EQ(song->metadata().value("album").toString(), QStringLiteral("Blue"));
+    phone.item("E:\\Music\\Song.mp3")->metadata = {{"album", "Blue"}};
+    EXPECT_EQ(song->metadata().value("album").toString(), "Blue");
     song->metadata();
     EXPECT_EQ(phone.metadataCalls, 1);
 }
@@ -311,30 +299,30 @@ TEST_F(PhoneFileTest, DrmAnswerNeverMakesAMissingItemExist)
 TEST_F(PhoneFileTest, FreeSpaceBoundaryKeepsFiveMegabytes)
 {
     testenv::writeFile(localPath("up.mp3"), QByteArray(3000, 'u'));
-    Ptr music = node(QStringLiteral("E:\\Music"));
-    phone.setFreeSpace(QStringLiteral("E"), 3000 + VtrSymbianFileInfo::kFreeSpaceToKeepOnVolume - 1);
-    phone.addFile(QStringLiteral("E:\\Music\\TessalineCopyFile.tmp"), "left over");
+    Ptr music = node("E:\\Music");
+    phone.setFreeSpace("E", 3000 + VtrSymbianFileInfo::kFreeSpaceToKeepOnVolume - 1);
+    phone.addFile("E:\\Music\\TessalineCopyFile.tmp", "left over");
     EXPECT_EQ(music->copyFromFile(local("up.mp3"), true, nullptr, nullptr, nullptr), -209);
     EXPECT_FALSE(sent());
     EXPECT_TRUE(phone.calls.filter("remove").isEmpty()); // the phone was not touched
 
-    phone.setFreeSpace(QStringLiteral("E"), 3000 + VtrSymbianFileInfo::kFreeSpaceToKeepOnVolume);
+    phone.setFreeSpace("E", 3000 + VtrSymbianFileInfo::kFreeSpaceToKeepOnVolume);
     VtrFileInfoPtr made;
     EXPECT_EQ(music->copyFromFile(local("up.mp3"), false, nullptr, nullptr, &made), 0);
     ASSERT_TRUE(made && made->exists());
     EXPECT_EQ(made->size(), 3000);
-    EXPECT_FALSE(phone.has(QStringLiteral("E:\\Music\\TessalineCopyFile.tmp")));
+    EXPECT_FALSE(phone.has("E:\\Music\\TessalineCopyFile.tmp"));
 }
 
 TEST_F(PhoneFileTest, PathLengthBoundaryIsCheckedBeforeSending)
 {
     testenv::writeFile(localPath("x"), "x");
-    Ptr music = node(QStringLiteral("E:\\Music"));
+    Ptr music = node("E:\\Music");
     // Measured as "\sdcard-ext\" + "Music\" + name: 12 + 6 + name bytes.
     const QString fits = QString(255 - 18, QLatin1Char('n'));
     const QString tooLong = fits + QLatin1Char('n');
-    Ptr atLimit = VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\Music\\") + fits, &phone);
-    Ptr overLimit = VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\Music\\") + tooLong, &phone);
+    Ptr atLimit = VtrSymbianFileInfo::fileInfoWithPath("E:\\Music\\" + fits, &phone);
+    Ptr overLimit = VtrSymbianFileInfo::fileInfoWithPath("E:\\Music\\" + tooLong, &phone);
     ASSERT_EQ(atLimit->numBytesNeededForPath(), 255);
     EXPECT_EQ(overLimit->copyFromFile(local("x"), false, nullptr, nullptr, nullptr), -211);
     EXPECT_FALSE(sent());
@@ -344,11 +332,11 @@ TEST_F(PhoneFileTest, PathLengthBoundaryIsCheckedBeforeSending)
 TEST_F(PhoneFileTest, ExistingPhoneFileSurvivesAFailedSend)
 {
     testenv::writeFile(localPath("Song.mp3"), "replacement");
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
+    Ptr song = node("E:\\Music\\Song.mp3");
 
     phone.copyDesktopStatus = -207;
     EXPECT_EQ(song->copyFromFile(local("Song.mp3"), false, nullptr, nullptr, nullptr), -207);
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\Song.mp3"))->data, QByteArray(10000, 's'));
+    EXPECT_EQ(phone.item("E:\\Music\\Song.mp3")->data, QByteArray(10000, 's'));
     EXPECT_TRUE(phone.calls.filter("remove").isEmpty());
 
     phone.copyDesktopStatus = 0;
@@ -356,13 +344,13 @@ TEST_F(PhoneFileTest, ExistingPhoneFileSurvivesAFailedSend)
     phone.chunkSize = 4;
     phone.throwOnUnplug = true;
     EXPECT_EQ(song->copyFromFile(local("Song.mp3"), false, nullptr, nullptr, nullptr), -206);
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\Song.mp3"))->data, QByteArray(10000, 's'));
+    EXPECT_EQ(phone.item("E:\\Music\\Song.mp3")->data, QByteArray(10000, 's'));
 
     phone.unplugAfterBytes = -1;
     VtrFileInfoPtr made;
     EXPECT_EQ(song->copyFromFile(local("Song.mp3"), true, nullptr, nullptr, &made), 0); // onto a file: replaced
     EXPECT_EQ(made, song);
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\Song.mp3"))->data, QByteArray("replacement"));
+    EXPECT_EQ(phone.item("E:\\Music\\Song.mp3")->data, QByteArray("replacement"));
     EXPECT_EQ(song->size(), 11);
     EXPECT_EQ(song->modificationDate().toSecsSinceEpoch(),
               QFileInfo(localPath("Song.mp3")).lastModified().toSecsSinceEpoch());
@@ -372,14 +360,14 @@ TEST_F(PhoneFileTest, CopyIntoAPhoneFolderUsesUniqueValidNames)
 {
     testenv::writeFile(localPath("a.mp3"), "new a");
     testenv::writeFile(localPath("back\\slash:.mp3"), "odd");
-    Ptr music = node(QStringLiteral("E:\\Music"));
+    Ptr music = node("E:\\Music");
     VtrFileInfoPtr made;
     EXPECT_EQ(music->copyFromFile(local("a.mp3"), true, nullptr, nullptr, &made), 0);
-    EXPECT_EQ(made->path(), QStringLiteral("E:\\Music\\a-1.mp3"));
-    EXPECT_EQ(phone.item(QStringLiteral("E:\\Music\\A.MP3"))->data, QByteArray("aaa"));
+    EXPECT_EQ(made->path(), "E:\\Music\\a-1.mp3");
+    EXPECT_EQ(phone.item("E:\\Music\\A.MP3")->data, QByteArray("aaa"));
 
     EXPECT_EQ(music->copyFromFile(local("back\\slash:.mp3"), false, nullptr, nullptr, &made), 0);
-    EXPECT_EQ(made->path(), QStringLiteral("E:\\Music\\back_slash_.mp3"));
+    EXPECT_EQ(made->path(), "E:\\Music\\back_slash_.mp3");
 
     // A failed send to a new name leaves nothing behind.
     phone.unplugAfterBytes = 1;
@@ -387,14 +375,14 @@ TEST_F(PhoneFileTest, CopyIntoAPhoneFolderUsesUniqueValidNames)
     phone.throwOnUnplug = true;
     EXPECT_EQ(music->copyFromFile(local("a.mp3"), false, nullptr, nullptr, &made), -206);
     EXPECT_EQ(made, nullptr);
-    EXPECT_EQ(phone.childPaths(QStringLiteral("E:\\Music")).size(), 5);
+    EXPECT_EQ(phone.childPaths("E:\\Music").size(), 5);
 }
 
 // ---- phone -> computer ---------------------------------------------------------------------------------
 
 TEST_F(PhoneFileTest, CopyToALocalFolderKeepsNameBytesAndDate)
 {
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
+    Ptr song = node("E:\\Music\\Song.mp3");
     VtrFileInfoPtr made;
     ASSERT_EQ(song->copyTo(local(""), false, nullptr, nullptr, &made), 0);
     ASSERT_TRUE(made);
@@ -406,19 +394,19 @@ TEST_F(PhoneFileTest, CopyToALocalFolderKeepsNameBytesAndDate)
     EXPECT_EQ(phone.lastCopyTemporaryPaths.first(), localPath("TessalineCopyFile.tmp"));
 
     ASSERT_EQ(song->copyTo(local(""), true, nullptr, nullptr, &made), 0);
-    EXPECT_EQ(made->name(), QStringLiteral("Song-1.mp3"));
+    EXPECT_EQ(made->name(), "Song-1.mp3");
     EXPECT_EQ(song->copyTo(local("Song.mp3"), true, nullptr, nullptr, &made), 0); // onto a file: replaced
-    EXPECT_EQ(made->name(), QStringLiteral("Song.mp3"));
+    EXPECT_EQ(made->name(), "Song.mp3");
     EXPECT_EQ(localEntries(), (QStringList{"Song-1.mp3", "Song.mp3"}));
 
-    EXPECT_EQ(node(QStringLiteral("E:\\Music"))->copyTo(local(""), false, nullptr, nullptr, nullptr), -201);
-    EXPECT_EQ(VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\gone"), &phone)->copyTo(local("")), -200);
+    EXPECT_EQ(node("E:\\Music")->copyTo(local(""), false, nullptr, nullptr, nullptr), -201);
+    EXPECT_EQ(VtrSymbianFileInfo::fileInfoWithPath("E:\\gone", &phone)->copyTo(local("")), -200);
 }
 
 TEST_F(PhoneFileTest, LocalDestinationStaysIntactUntilTheCopyIsComplete)
 {
     testenv::writeFile(localPath("Song.mp3"), "old contents");
-    Ptr song = node(QStringLiteral("E:\\Music\\Song.mp3"));
+    Ptr song = node("E:\\Music\\Song.mp3");
 
     int blocks = 0;
     phone.onDeviceCopyBlock = [&](const VtrFileInfoPtr &) {
@@ -447,20 +435,19 @@ TEST_F(PhoneFileTest, LocalDestinationStaysIntactUntilTheCopyIsComplete)
 TEST_F(PhoneFileTest, HostileNamesFromTheListingStayInsideTheDestination)
 {
     Ptr evil = VtrSymbianFileInfo::fileInfoWithParentPath(
-        QStringLiteral("E:\\Music\\"), QVariantMap{{"filename", "..\\..\\evil"}, {"type", "file"}, {"size", "1"}},
-        &phone);
-    EXPECT_EQ(evil->parentFolder()->path(), QStringLiteral("E:\\Music\\"));
-    Ptr dots = VtrSymbianFileInfo::fileInfoWithParentPath(QStringLiteral("E:\\Music\\"),
+        "E:\\Music\\", QVariantMap{{"filename", "..\\..\\evil"}, {"type", "file"}, {"size", "1"}}, &phone);
+    EXPECT_EQ(evil->parentFolder()->path(), "E:\\Music\\");
+    Ptr dots = VtrSymbianFileInfo::fileInfoWithParentPath("E:\\Music\\",
                                                           QVariantMap{{"filename", ".."}, {"type", "file"}}, &phone);
-    EXPECT_EQ(dots->parentFolder()->path(), QStringLiteral("E:\\Music\\"));
-    EXPECT_NE(dots->name(), QStringLiteral(".."));
+    EXPECT_EQ(dots->parentFolder()->path(), "E:\\Music\\");
+    EXPECT_NE(dots->name(), "..");
 
     // A name a phone may hold but a local folder may not.
-    phone.addFile(QStringLiteral("E:\\Music\\.."), "payload");
-    Ptr dotdot = VtrSymbianFileInfo::fileInfoWithPath(QStringLiteral("E:\\Music\\.."),
-                                                      QVariantMap{{"type", "file"}, {"size", "7"}}, &phone);
+    phone.addFile("E:\\Music\\..", "payload");
+    Ptr dotdot =
+        VtrSymbianFileInfo::fileInfoWithPath("E:\\Music\\..", QVariantMap{{"type", "file"}, {"size", "7"}}, &phone);
     VtrFileInfoPtr made;
-    QDir(localDir).mkdir(QStringLiteral("inside"));
+    QDir(localDir).mkdir("inside");
     ASSERT_EQ(dotdot->copyTo(local("inside"), false, nullptr, nullptr, &made), 0);
     EXPECT_EQ(made->path(), localPath("inside/__"));
     EXPECT_EQ(testenv::readFile(localPath("inside/__")), QByteArray("payload"));
@@ -471,8 +458,8 @@ TEST_F(PhoneFileTest, HostileNamesFromTheListingStayInsideTheDestination)
 
 TEST_F(PhoneFileTest, ContentsOverMTPLeaveNothingInTheTemporaryFolder)
 {
-    phone.addFile(QStringLiteral("C:\\solvennawp\\nroid_con.json"), "{\"contacts\": []}");
-    Ptr contacts = node(QStringLiteral("C:\\solvennawp\\nroid_con.json"));
+    phone.addFile("C:\\solvennawp\\nroid_con.json", "{\"contacts\": []}");
+    Ptr contacts = node("C:\\solvennawp\\nroid_con.json");
     const QDir temp(platform::temporaryFolder());
     const QStringList before = temp.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
@@ -487,11 +474,11 @@ TEST_F(PhoneFileTest, ContentsOverMTPLeaveNothingInTheTemporaryFolder)
     EXPECT_EQ(temp.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
 
     phone.unplugAfterBytes = -1;
-    phone.addFile(QStringLiteral("C:\\empty"), QByteArray());
-    const QByteArray empty = node(QStringLiteral("C:\\empty"))->fileContents();
+    phone.addFile("C:\\empty", QByteArray());
+    const QByteArray empty = node("C:\\empty")->fileContents();
     EXPECT_FALSE(empty.isNull());
     EXPECT_TRUE(empty.isEmpty());
-    EXPECT_TRUE(node(QStringLiteral("C:\\solvennawp"))->fileContents().isNull());
+    EXPECT_TRUE(node("C:\\solvennawp")->fileContents().isNull());
 }
 
 } // namespace

@@ -87,8 +87,6 @@ TEST_F(FileNodeTest, ChildrenLoadOnDemandInListingOrder)
     EXPECT_TRUE(a->children().isEmpty());
     EXPECT_FALSE(a->childrenLoaded());
     EXPECT_EQ(a->nodePathComponents(), QStringList({"/", "Music", "a.mp3"}));
-    EXPECT_EQ(a->nameWithoutExtension(), "a");
-    EXPECT_EQ(a->extension(), "mp3");
     EXPECT_EQ(root->dump(), "/\n   Docs\n   Music\n      a.mp3\n      b.mp3\n      c.mp3\n      Sub");
 }
 
@@ -421,7 +419,7 @@ TEST_F(FileNodeTest, ArchiveKeepsItemsAndLoadedChildren)
     EXPECT_FALSE(BaseFileInfoNode::unarchiveFromData("garbage"));
 }
 
-TEST_F(FileNodeTest, NodesWithoutItemsAndTheRefusedInit)
+TEST_F(FileNodeTest, NodesWithoutItemsOrParentsAndTheRefusedInit)
 {
     QStringList systemLog;
     LogSetSystemLogSink([&](const QString &m) { systemLog << m; });
@@ -430,16 +428,21 @@ TEST_F(FileNodeTest, NodesWithoutItemsAndTheRefusedInit)
     EXPECT_EQ(systemLog, QStringList({"VtrBaseFileInfo: do not use init."}));
 
     auto empty = BaseFileInfoNode::fileInfoNodeWithFileInfo(nullptr);
-    EXPECT_EQ(empty->name(), "");
     EXPECT_TRUE(empty->path().isNull());
-    EXPECT_TRUE(empty->visible());
-    EXPECT_FALSE(empty->isFolder());
     EXPECT_TRUE(empty->children().isEmpty());
     EXPECT_FALSE(empty->isEqualTo(empty));
     EXPECT_TRUE(empty->remove());
 
     auto one = BaseFileInfoNode::fileInfoNodeWithFileInfo(item("/Music"));
     EXPECT_TRUE(one->isEqualTo(BaseFileInfoNode::fileInfoNodeWithFileInfo(item("/MUSIC"))));
+
+    // Destroying a parent leaves its children without one.
+    BaseFileInfoNodePtr kept = one->findWithName("a.mp3");
+    ASSERT_EQ(kept->parent(), one);
+    one.reset();
+    EXPECT_FALSE(kept->parent());
+    kept->setSelectedForSync(1); // no parent to tell
+    EXPECT_EQ(kept->selectedForSync(), 1);
 }
 
 TEST_F(FileNodeTest, AliasNodesStandForTheirTargets)
@@ -455,19 +458,6 @@ TEST_F(FileNodeTest, AliasNodesStandForTheirTargets)
     EXPECT_EQ(link->unaliasedFileInfo()->path(), "/Music/Link");
     EXPECT_EQ(link->path(), "/Music/Link");
     EXPECT_EQ(names(link->children()), QStringList({"d.txt"}));
-}
-
-TEST_F(FileNodeTest, DestroyingAParentLeavesChildrenWithoutOne)
-{
-    BaseFileInfoNodePtr kept;
-    {
-        auto music = BaseFileInfoNode::fileInfoNodeWithFileInfo(item("/Music"));
-        kept = music->findWithName("a.mp3");
-        ASSERT_EQ(kept->parent(), music);
-    }
-    EXPECT_FALSE(kept->parent());
-    kept->setSelectedForSync(1); // no parent to tell
-    EXPECT_EQ(kept->selectedForSync(), 1);
 }
 
 } // namespace

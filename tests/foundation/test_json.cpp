@@ -99,66 +99,86 @@ QString nested(int depth, const QString &open, const QString &close, const QStri
 // ---------------------------------------------------------------------------
 // Reading
 
+// Random round trips below cover ordinary values; these are the edges.
 TEST(JsonParser, ValueTypes)
 {
-    EXPECT_EQ(fragment("0").typeId(), QMetaType::LongLong);
-    EXPECT_EQ(fragment("-0").toLongLong(), 0);
-    EXPECT_EQ(fragment("9223372036854775807").toLongLong(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(fragment("-0").typeId(), QMetaType::LongLong);
     EXPECT_EQ(fragment("-9223372036854775808").toLongLong(), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(fragment("-9223372036854775808").typeId(), QMetaType::LongLong);
     // Integers are exact: this one has no double of its own.
     EXPECT_EQ(fragment("9007199254740993").toLongLong(), 9007199254740993LL);
     // Beyond 64 bits only a double can hold it.
     EXPECT_EQ(fragment("9223372036854775808").typeId(), QMetaType::Double);
     EXPECT_EQ(fragment("-9223372036854775809").toDouble(), -9223372036854775809.0);
     EXPECT_EQ(fragment("123456789012345678901234567890").toDouble(), 1.2345678901234568e29);
-
-    EXPECT_EQ(fragment("0.5").typeId(), QMetaType::Double);
-    EXPECT_EQ(fragment("0.5").toDouble(), 0.5);
-    EXPECT_EQ(fragment("1e+5").toDouble(), 1e5);
-    EXPECT_EQ(fragment("1E-5").toDouble(), 1e-5);
     EXPECT_EQ(fragment("1e5").typeId(), QMetaType::Double);
-    EXPECT_EQ(fragment("0.1").toDouble(), 0.1);
-    EXPECT_EQ(fragment("2.2250738585072014e-308").toDouble(), 2.2250738585072014e-308);
-
-    EXPECT_EQ(fragment("true").typeId(), QMetaType::Bool);
-    EXPECT_TRUE(fragment("true").toBool());
+    EXPECT_EQ(fragment("1E-5").toDouble(), 1e-5);
+    // A long token converts from the input in place (and from UTF-16 through a buffer).
+    EXPECT_DOUBLE_EQ(fragment("1." + QString(300, '0') + "1").toDouble(), 1.0);
     EXPECT_FALSE(fragment(" false ").toBool());
-    const QVariant null = fragment("null");
-    EXPECT_TRUE(null.isValid());
-    EXPECT_TRUE(vtr::isJsonNull(null));
+    EXPECT_TRUE(vtr::isJsonNull(fragment("null")));
     EXPECT_FALSE(vtr::isJsonNull(QVariant()));
-    EXPECT_EQ(fragment("\"abc\"").toString(), "abc");
-    EXPECT_EQ(fragment("\"\"").toString(), "");
     EXPECT_FALSE(fragment("\"\"").toString().isNull());
-
-    const QVariantMap map = fragment(R"({"a":[1,"x",null,{}],"b":{"c":true}})").toMap();
-    ASSERT_EQ(map.size(), 2);
-    const QVariantList list = map.value("a").toList();
-    ASSERT_EQ(list.size(), 4);
-    EXPECT_EQ(list.at(0).toLongLong(), 1);
-    EXPECT_TRUE(vtr::isJsonNull(list.at(2)));
-    EXPECT_EQ(list.at(3).typeId(), QMetaType::QVariantMap);
-    EXPECT_TRUE(map.value("b").toMap().value("c").toBool());
 }
 
-TEST(JsonParser, TopLevelAndWhitespace)
+// Each refused text names its fault in the outermost error (and its code where given).
+TEST(JsonParser, RefusedTextsNameTheirFault)
 {
-    unsigned int code = 0;
-    EXPECT_EQ(failure("", &code), "Unexpected end of string");
-    EXPECT_EQ(code, 11u);
-    EXPECT_EQ(failure(" \t\n\r\v\f"), "Unexpected end of string");
-    EXPECT_EQ(fragment("  [ ] ").toList().size(), 0);
-    EXPECT_EQ(failure("[1] x", &code), "Garbage after JSON");
-    EXPECT_EQ(code, 10u);
-    EXPECT_EQ(failure("1.5x"), "Garbage after JSON");
-    EXPECT_EQ(failure("trueX"), "Garbage after JSON");
-    // Bytes from 0x80 up are not whitespace (a no-break space, a byte-order mark).
-    EXPECT_EQ(failure(QString::fromUtf8("\xC2\xA0[]")), "Unrecognised leading character");
-    EXPECT_EQ(failure(QChar(0xFEFF) + QStringLiteral("[]")), "Unrecognised leading character");
-    EXPECT_EQ(failure("<a/>", &code), "Unrecognised leading character");
-    EXPECT_EQ(code, 3u);
+    const struct
+    {
+        QString text;
+        const char *message;
+        unsigned int code = 0;
+    } cases[] = {
+        {"", "Unexpected end of string", 11},
+        {" \t\n\r\v\f", "Unexpected end of string"},
+        {"[1] x", "Garbage after JSON", 10},
+        {"trueX", "Garbage after JSON"},
+        // Bytes from 0x80 up are not whitespace (a no-break space, a byte-order mark).
+        {QString::fromUtf8("\xC2\xA0[]"), "Unrecognised leading character"},
+        {QChar(0xFEFF) + QStringLiteral("[]"), "Unrecognised leading character"},
+        {"<a/>", "Unrecognised leading character", 3},
+        {"True", "Unrecognised leading character"},
+        // Numbers; beyond the range of the number type: refused rather than read as infinity.
+        {"01", "Leading 0 disallowed in number", 2},
+        {"-", "No digits after initial minus"},
+        {"1.e5", "No digits after decimal point"},
+        {"1e+", "No digits after exponent"},
+        {"+1", "Leading + disallowed in number"},
+        {"1e400", "Failed creating decimal instance", 2},
+        {"-" + QString(400, '9'), "Failed creating decimal instance"},
+        // Containers.
+        {"[1,]", "Trailing comma disallowed in array", 9},
+        {R"({"a":1 , })", "Trailing comma disallowed in object", 9},
+        {"[,1]", "Expected value while parsing array"},
+        {"[", "End of input while parsing array"},
+        {"[ ", "Expected value while parsing array"},
+        {"{", "End of input while parsing object"},
+        {R"({"a":1)", "End of input while parsing object"},
+        {"{1:2}", "Object key string expected"},
+        {R"({"a" 1})", "Expected ':' separating key and value"},
+        {R"({"a":})", "Object value expected for key: a"},
+        {R"({"%1":})", "Object value expected for key: %1"},
+        {"tru", "Expected 'true'"},
+        {"nul", "Expected 'null'"},
+        {"[nulL]", "Expected value while parsing array"},
+        // Strings; the input may end right after an escape.
+        {"\"a\tb\"", "Unescaped control character '0x9'", 5},
+        {"\"\x1f\"", "Unescaped control character '0x1f'"},
+        {"\"abc", "Unescaped control character '0x0'"},
+        {R"("\x")", "Illegal escape sequence '0x78'", 8},
+        {R"("\')", "Illegal escape sequence '0x27'"},
+        {"\"a\\n", "Unexpected EOF while parsing string", 11},
+        {"\"\\", "Illegal escape sequence '0x0'"},
+    };
+    for (const auto &c : cases) {
+        unsigned int code = 0;
+        EXPECT_EQ(failure(c.text, &code), QString::fromUtf8(c.message)) << c.text.toStdString();
+        EXPECT_EQ(c.code ? code : 0u, c.code) << c.text.toStdString();
+    }
+}
 
+TEST(JsonParser, ObjectTextsNilInputAndTheTrace)
+{
     QorJsonParser parser;
     EXPECT_FALSE(parser.objectWithString("3").isValid());
     EXPECT_EQ(traceTexts(parser), QStringList{"Valid fragment, but not JSON"});
@@ -173,62 +193,41 @@ TEST(JsonParser, TopLevelAndWhitespace)
     EXPECT_EQ(parser.errorTrace().constLast().code, 12u);
     EXPECT_FALSE(parser.fragmentWithUtf8(QByteArrayView()).isValid());
     EXPECT_EQ(parser.errorTrace().constLast().code, 12u);
-    // The empty (non-null) text is no "nil".
-    EXPECT_FALSE(parser.fragmentWithUtf8(QByteArray("")).isValid());
+    EXPECT_FALSE(parser.fragmentWithUtf8(QByteArray("")).isValid()); // the empty text is no "nil"
     EXPECT_EQ(parser.errorTrace().constLast().code, 11u);
 
     // A NUL ends the input.
     const QByteArray withNul("[1]\0garbage", 11);
     EXPECT_EQ(parser.objectWithUtf8(withNul).toList().size(), 1);
     EXPECT_EQ(parser.objectWithString(QString::fromUtf8(withNul)).toList().size(), 1);
+
+    // The trace runs from the innermost failure to the outermost and chains each to the one before.
+    EXPECT_FALSE(parser.objectWithString(R"({"a":[tru]})").isValid());
+    EXPECT_EQ(traceTexts(parser), (QStringList{"Expected 'true'", "Expected value while parsing array",
+                                               "Object value expected for key: a"}));
+    const QorJsonError &outer = parser.errorTrace().constLast();
+    ASSERT_TRUE(outer.underlying && outer.underlying->underlying);
+    EXPECT_EQ(outer.underlying->description, "Expected value while parsing array");
+    EXPECT_EQ(outer.underlying->underlying->description, "Expected 'true'");
+    EXPECT_FALSE(outer.underlying->underlying->underlying);
+    EXPECT_EQ(outer.domain, QString::fromLatin1(kQorJsonErrorDomain));
+    EXPECT_TRUE(parser.errorTraceDescription().contains("Code=3 \"Object value expected for key: a\""));
 }
 
-TEST(JsonParser, Numbers)
+TEST(JsonParser, MembersAndElements)
 {
-    unsigned int code = 0;
-    EXPECT_EQ(failure("01", &code), "Leading 0 disallowed in number");
-    EXPECT_EQ(code, 2u);
-    EXPECT_EQ(failure("-01"), "Leading 0 disallowed in number");
-    EXPECT_EQ(failure("-"), "No digits after initial minus");
-    EXPECT_EQ(failure("-x"), "No digits after initial minus");
-    EXPECT_EQ(failure("1."), "No digits after decimal point");
-    EXPECT_EQ(failure("1.e5"), "No digits after decimal point");
-    EXPECT_EQ(failure("1e"), "No digits after exponent");
-    EXPECT_EQ(failure("1e+"), "No digits after exponent");
-    EXPECT_EQ(failure("+1"), "Leading + disallowed in number");
-    EXPECT_EQ(failure(".5"), "Unrecognised leading character");
-    // Beyond the range of the number type: refused rather than read as infinity.
-    EXPECT_EQ(failure("1e400", &code), "Failed creating decimal instance");
-    EXPECT_EQ(code, 2u);
-    EXPECT_EQ(failure("-" + QString(400, '9')), "Failed creating decimal instance");
-    // A long token converts from the input in place (and from UTF-16 through a buffer).
-    EXPECT_DOUBLE_EQ(fragment("1." + QString(300, '0') + "1").toDouble(), 1.0);
-}
-
-TEST(JsonParser, ArraysAndObjects)
-{
-    unsigned int code = 0;
-    EXPECT_EQ(failure("[1,]", &code), "Trailing comma disallowed in array");
-    EXPECT_EQ(code, 9u);
-    EXPECT_EQ(failure("[1, \n ]"), "Trailing comma disallowed in array");
-    EXPECT_EQ(failure(R"({"a":1,})", &code), "Trailing comma disallowed in object");
-    EXPECT_EQ(code, 9u);
-    EXPECT_EQ(failure(R"({"a":1 , })"), "Trailing comma disallowed in object");
-
     // Elements and members need no comma between them.
-    const QVariantList two = fragment("[1 2]").toList();
-    ASSERT_EQ(two.size(), 2);
-    EXPECT_EQ(two.at(1).toLongLong(), 2);
+    EXPECT_EQ(fragment("[1 2]").toList(), (QVariantList{1LL, 2LL}));
     EXPECT_EQ(fragment(R"({"a":1 "b":2})").toMap().size(), 2);
     // A repeated key keeps its last value.
     EXPECT_EQ(fragment(R"({"k":1,"k":"last"})").toMap().value("k").toString(), "last");
     EXPECT_EQ(fragment(R"({"ab":1,"a\u0062":2})").toMap(), (QVariantMap{{"ab", 2LL}}));
 
     // Many keys, short and long, repeated across objects: each keeps its own value.
+    auto key = [](int i) { return QString(i % 40 + 1, QChar('a' + i % 26)) + QString::number(i); };
     QStringList members;
     for (int i = 0; i < 300; ++i)
-        members
-            << QStringLiteral("\"%1\":%2").arg(QString(i % 40 + 1, QChar('a' + i % 26)) + QString::number(i)).arg(i);
+        members << QStringLiteral("\"%1\":%2").arg(key(i)).arg(i);
     const QString object = "{" + members.join(',') + "}";
     const QVariantList objects = fragment("[" + object + "," + object + "," + object + "]").toList();
     ASSERT_EQ(objects.size(), 3);
@@ -236,39 +235,8 @@ TEST(JsonParser, ArraysAndObjects)
         const QVariantMap map = o.toMap();
         ASSERT_EQ(map.size(), 300);
         for (int i = 0; i < 300; ++i)
-            ASSERT_EQ(map.value(QString(i % 40 + 1, QChar('a' + i % 26)) + QString::number(i)).toInt(), i);
+            ASSERT_EQ(map.value(key(i)).toInt(), i);
     }
-
-    EXPECT_EQ(failure("[,1]"), "Expected value while parsing array");
-    EXPECT_EQ(failure("["), "End of input while parsing array");
-    EXPECT_EQ(failure("[1"), "End of input while parsing array");
-    EXPECT_EQ(failure("[ "), "Expected value while parsing array");
-    EXPECT_EQ(failure("{"), "End of input while parsing object");
-    EXPECT_EQ(failure(R"({"a":1)"), "End of input while parsing object");
-    EXPECT_EQ(failure("{1:2}"), "Object key string expected");
-    EXPECT_EQ(failure(R"({"a)"), "Object key string expected");
-    EXPECT_EQ(failure(R"({"a" 1})"), "Expected ':' separating key and value");
-    EXPECT_EQ(failure(R"({"a":})"), "Object value expected for key: a");
-    EXPECT_EQ(failure(R"({"%1":})"), "Object value expected for key: %1");
-    EXPECT_EQ(failure("tru"), "Expected 'true'");
-    EXPECT_EQ(failure("True"), "Unrecognised leading character");
-    EXPECT_EQ(failure("fals"), "Expected 'false'");
-    EXPECT_EQ(failure("nul"), "Expected 'null'");
-    EXPECT_EQ(failure("[nulL]"), "Expected value while parsing array");
-
-    // The trace runs from the innermost failure to the outermost and chains each to the one before.
-    QorJsonParser parser;
-    EXPECT_FALSE(parser.objectWithString(R"({"a":[tru]})").isValid());
-    EXPECT_EQ(traceTexts(parser), (QStringList{"Expected 'true'", "Expected value while parsing array",
-                                               "Object value expected for key: a"}));
-    const QorJsonError &outer = parser.errorTrace().constLast();
-    ASSERT_TRUE(outer.underlying);
-    EXPECT_EQ(outer.underlying->description, "Expected value while parsing array");
-    ASSERT_TRUE(outer.underlying->underlying);
-    EXPECT_EQ(outer.underlying->underlying->description, "Expected 'true'");
-    EXPECT_FALSE(outer.underlying->underlying->underlying);
-    EXPECT_EQ(outer.domain, QString::fromLatin1(kQorJsonErrorDomain));
-    EXPECT_TRUE(parser.errorTraceDescription().contains("Code=3 \"Object value expected for key: a\""));
 }
 
 TEST(JsonParser, DepthLimit)
@@ -291,7 +259,6 @@ TEST(JsonParser, DepthLimit)
 
     // 0 lifts the caller's limit; the stack guard still stands.
     parser.setMaxDepth(0);
-    EXPECT_TRUE(parser.objectWithString(nested(3000, "[", "]")).isValid());
     EXPECT_TRUE(parser.objectWithString(nested(QorJsonBase::kHardDepthLimit, "[", "]")).isValid());
     EXPECT_FALSE(parser.objectWithUtf8(nested(QorJsonBase::kHardDepthLimit + 1, "[", "]").toUtf8()).isValid());
     EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
@@ -302,74 +269,41 @@ TEST(JsonParser, StringsAndEscapes)
 {
     EXPECT_EQ(fragment(R"("\"\\\/\b\f\n\r\t")").toString(), QString("\"\\/\b\f\n\r\t"));
     EXPECT_EQ(fragment(R"("a\u00e9b\u0000c")").toString(), QString::fromUtf16(u"a\u00e9b") + QChar(0) + "c");
-
-    const QString smiley = fragment(R"("\uD83D\uDE00")").toString();
-    ASSERT_EQ(smiley.size(), 2);
-    EXPECT_EQ(smiley.toUcs4().value(0), 0x1F600u);
     EXPECT_EQ(fragment(R"("\uDBFF\uDFFF")").toString().toUcs4().value(0), 0x10FFFFu);
     EXPECT_EQ(fragment(R"("x\ud83d\ude00y")").toString(), QString::fromUtf8("x\xF0\x9F\x98\x80y"));
 
+    const std::pair<QString, QStringList> broken[] = {
+        {R"("\uDC00")", {"Invalid high character in surrogate pair", "Broken unicode character"}},
+        {R"("\uD800x")", {"Missing low character in surrogate pair", "Broken unicode character"}},
+        {R"("\uD800\u0041")", {"Invalid low surrogate char", "Broken unicode character"}},
+        {R"("\uD800\u00")",
+         {"Missing hex digit in quad", "Missing low character in surrogate pair", "Broken unicode character"}},
+        {R"("\u12G4")", {"Missing hex digit in quad", "Missing hex quad", "Broken unicode character"}},
+    };
     QorJsonParser parser;
-    EXPECT_FALSE(parseFragment(R"("\uDC00")", parser).isValid());
-    EXPECT_EQ(traceTexts(parser),
-              (QStringList{"Invalid high character in surrogate pair", "Broken unicode character"}));
-    EXPECT_FALSE(parseFragment(R"("\uD800x")", parser).isValid());
-    EXPECT_EQ(traceTexts(parser), (QStringList{"Missing low character in surrogate pair", "Broken unicode character"}));
-    EXPECT_FALSE(parseFragment(R"("\uD800\u0041")", parser).isValid());
-    EXPECT_EQ(traceTexts(parser), (QStringList{"Invalid low surrogate char", "Broken unicode character"}));
-    EXPECT_FALSE(parseFragment(R"("\uD800\u00")", parser).isValid());
-    EXPECT_EQ(traceTexts(parser), (QStringList{"Missing hex digit in quad", "Missing low character in surrogate pair",
-                                               "Broken unicode character"}));
-    EXPECT_FALSE(parseFragment(R"("\u12G4")", parser).isValid());
-    EXPECT_EQ(traceTexts(parser),
-              (QStringList{"Missing hex digit in quad", "Missing hex quad", "Broken unicode character"}));
+    for (const auto &[text, trace] : broken) {
+        EXPECT_FALSE(parseFragment(text, parser).isValid()) << text.toStdString();
+        EXPECT_EQ(traceTexts(parser), trace) << text.toStdString();
+    }
     EXPECT_FALSE(parseFragment(R"(["\u12)", parser).isValid());
     EXPECT_EQ(parser.errorTrace().constFirst().description, "Missing hex digit in quad");
     EXPECT_EQ(parser.errorTrace().constFirst().code, 6u);
-
-    unsigned int code = 0;
-    EXPECT_EQ(failure("\"a\tb\"", &code), "Unescaped control character '0x9'");
-    EXPECT_EQ(code, 5u);
-    EXPECT_EQ(failure("\"\x1f\""), "Unescaped control character '0x1f'");
-    EXPECT_EQ(failure("\"abc"), "Unescaped control character '0x0'");
-    EXPECT_EQ(failure("\"a\\nb"), "Unescaped control character '0x0'");
-    EXPECT_EQ(failure(R"("\x")", &code), "Illegal escape sequence '0x78'");
-    EXPECT_EQ(code, 8u);
-    EXPECT_EQ(failure(R"("\')"), "Illegal escape sequence '0x27'");
-    // The input ends right after an escape.
-    EXPECT_EQ(failure("\"a\\n", &code), "Unexpected EOF while parsing string");
-    EXPECT_EQ(code, 11u);
-    EXPECT_EQ(failure("\"a\\u0041"), "Unexpected EOF while parsing string");
-    EXPECT_EQ(failure("\"\\"), "Illegal escape sequence '0x0'");
 }
 
 TEST(JsonParser, Utf8Input)
 {
     QorJsonParser parser;
+    auto utf8 = [&](const char *bytes) { return parser.fragmentWithUtf8(bytes).toString(); };
     // Multi-byte text in plain runs and around escapes.
-    const QByteArray text = "[\"\xC3\xA9t\xC3\xA9\", \"\xE6\x97\xA5\\n\xF0\x9F\x98\x80\"]";
-    const QVariantList list = parser.objectWithUtf8(text).toList();
-    ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list.at(0).toString(), QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
-    EXPECT_EQ(list.at(1).toString(), QString::fromUtf8("\xE6\x97\xA5\n\xF0\x9F\x98\x80"));
+    EXPECT_EQ(utf8("\"\xC3\xA9t\xE6\x97\xA5\\n\xF0\x9F\x98\x80\""),
+              QString::fromUtf8("\xC3\xA9t\xE6\x97\xA5\n\xF0\x9F\x98\x80"));
     // A byte-order mark inside a string is text, at the start of a run too.
     const QString bom(QChar(0xFEFF));
-    EXPECT_EQ(parser
-                  .fragmentWithUtf8("\"\xEF\xBB\xBF"
-                                    "a\\n\xEF\xBB\xBF\"")
-                  .toString(),
-              bom + "a\n" + bom);
-    EXPECT_EQ(parser
-                  .fragmentWithUtf8("\"\xEF\xBB\xBF"
-                                    "a\"")
-                  .toString(),
-              bom + "a");
+    EXPECT_EQ(utf8("\"\xEF\xBB\xBF\x61\\n\xEF\xBB\xBF\""), bom + "a\n" + bom);
+    EXPECT_EQ(utf8("\"\xEF\xBB\xBF\x61\""), bom + "a");
     EXPECT_EQ(parser.fragmentWithString("\"" + bom + "a\"").toString(), bom + "a");
     // Bytes that are not UTF-8 become replacement characters, never lost text or a crash.
-    const QString broken = parser
-                               .fragmentWithUtf8("\"a\xFF"
-                                                 "b\\t\xE6\x97\"")
-                               .toString();
+    const QString broken = utf8("\"a\xFF\x62\\t\xE6\x97\"");
     EXPECT_TRUE(broken.startsWith("a")) << broken.toStdString();
     EXPECT_TRUE(broken.contains(QChar::ReplacementCharacter));
     EXPECT_TRUE(broken.contains("b\t"));
@@ -412,24 +346,17 @@ class PlainObject : public QObject
 
 TEST(JsonWriter, Scalars)
 {
-    EXPECT_EQ(write(true), "true");
     EXPECT_EQ(write(false), "false");
     // Every integer type is a number, the 8-bit ones included.
-    EXPECT_EQ(write(1), "1");
     EXPECT_EQ(write(QVariant::fromValue<char>(1)), "1");
     EXPECT_EQ(write(QVariant::fromValue<signed char>(-5)), "-5");
     EXPECT_EQ(write(QVariant::fromValue<unsigned char>(200)), "200");
-    EXPECT_EQ(write(QVariant::fromValue<short>(-300)), "-300");
     EXPECT_EQ(write(QVariant::fromValue<unsigned short>(65535)), "65535");
-    EXPECT_EQ(write(QVariant::fromValue<long>(-7)), "-7");
-    EXPECT_EQ(write(QVariant::fromValue<unsigned long>(7)), "7");
-    EXPECT_EQ(write(std::numeric_limits<qint64>::min()), "-9223372036854775808");
     EXPECT_EQ(write(std::numeric_limits<quint64>::max()), "18446744073709551615");
     EXPECT_EQ(write(4294967295u), "4294967295");
 
-    EXPECT_EQ(write(0.5), "0.5");
     EXPECT_EQ(write(0.1), "0.1");
-    EXPECT_EQ(write(3.0), "3.0");
+    EXPECT_EQ(write(3.0), "3.0"); // a double stays a double when read back
     EXPECT_EQ(write(-0.0), "-0.0");
     EXPECT_EQ(write(1e300), "1e+300");
     EXPECT_EQ(write(QVariant::fromValue<float>(0.1f)), "0.1");
@@ -462,25 +389,18 @@ TEST(JsonWriter, Containers)
     writer.setHumanReadable(false);
     writer.setSortKeys(true);
     EXPECT_EQ(writer.stringWithObject(hash), R"({"Charlie":1,"alpha":1,"bravo":1,"delta":1})");
-    writer.setSortKeys(false);
-    EXPECT_EQ(QorJsonParser().objectWithString(writer.stringWithObject(hash)).toMap().size(), 4);
 }
 
 TEST(JsonWriter, RefusesWhatJsonCannotHold)
 {
     QorJsonWriter writer;
     // NaN and the infinities have no JSON text.
-    for (double bad :
-         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
-        EXPECT_TRUE(writer.stringWithFragment(bad).isNull());
-        ASSERT_EQ(writer.errorTrace().size(), 1);
+    const std::pair<double, const char *> bad[] = {{std::nan(""), "nan"}, {HUGE_VAL, "inf"}, {-HUGE_VAL, "-inf"}};
+    for (const auto &[value, name] : bad) {
+        EXPECT_TRUE(writer.stringWithFragment(value).isNull());
+        EXPECT_EQ(traceTexts(writer), QStringList{QStringLiteral("JSON serialisation not supported for ") + name});
         EXPECT_EQ(writer.errorTrace().constLast().code, 1u);
-        EXPECT_TRUE(writer.errorTrace().constLast().description.startsWith("JSON serialisation not supported for "));
     }
-    writer.stringWithFragment(std::nan(""));
-    EXPECT_EQ(writer.errorTrace().constLast().description, "JSON serialisation not supported for nan");
-    writer.stringWithFragment(-std::numeric_limits<double>::infinity());
-    EXPECT_EQ(writer.errorTrace().constLast().description, "JSON serialisation not supported for -inf");
     EXPECT_TRUE(writer.stringWithFragment(QVariant::fromValue(std::numeric_limits<float>::infinity())).isNull());
 
     // A value inside a container fails the whole text.
@@ -523,22 +443,16 @@ TEST(JsonWriter, HelpersLogTheTraceAndAnswerNothing)
     EXPECT_FALSE(vtr::JSONValueFromUtf8("{").isValid());
     LogSetSystemLogSink({});
     ASSERT_EQ(logged.size(), 7);
+    const char *names[] = {"JSONRepresentation", "JSONRepresentation", "JSONValue", "JSONValue",
+                           "JSONFragmentValue",  "JSONFragment",       "JSONValue"};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_TRUE(logged.at(i).startsWith(QStringLiteral("-%1 failed.").arg(QLatin1String(names[i]))));
     EXPECT_TRUE(logged.at(0).startsWith("-JSONRepresentation failed. Error trace is: ("));
     EXPECT_TRUE(logged.at(0).contains("Unsupported value for key k in object"));
-    EXPECT_TRUE(logged.at(1).contains("Not valid type for JSON"));
-    EXPECT_TRUE(logged.at(2).startsWith("-JSONValue failed. Error trace is: "));
     EXPECT_TRUE(logged.at(2).contains("Trailing comma disallowed in array"));
-    EXPECT_TRUE(logged.at(3).contains("Valid fragment, but not JSON"));
-    EXPECT_TRUE(logged.at(4).startsWith("-JSONFragmentValue failed."));
-    EXPECT_TRUE(logged.at(5).startsWith("-JSONFragment failed."));
-    EXPECT_TRUE(logged.at(6).startsWith("-JSONValue failed."));
 
     EXPECT_EQ(vtr::JSONRepresentation(QVariantMap{{"a", 1}}), R"({"a":1})");
-    EXPECT_EQ(vtr::JSONFragment(7), "7");
-    EXPECT_EQ(vtr::JSONValue(R"({"a":1})").toMap().value("a").toLongLong(), 1);
-    EXPECT_EQ(vtr::JSONFragmentValue("null"), vtr::jsonNull());
     EXPECT_EQ(vtr::JSONValueFromUtf8("[true]").toList().value(0).toBool(), true);
-    EXPECT_EQ(vtr::JSONFragmentValueFromUtf8("\"x\"").toString(), "x");
 }
 
 TEST(JsonWriter, ProxyForJson)
@@ -561,10 +475,7 @@ TEST(JsonWriter, ProxyForJson)
 TEST(JsonFacade, ForwardsAndCopiesTheTrace)
 {
     QorJSON json;
-    EXPECT_EQ(json.maxDepth(), 512u);
     json.setMaxDepth(3);
-    EXPECT_EQ(json.jsonParser().maxDepth(), 3u);
-    EXPECT_EQ(json.jsonWriter().maxDepth(), 3u);
 
     QorJsonError error;
     EXPECT_FALSE(json.objectWithString("[[[[1]]]]", &error).isValid());
@@ -585,9 +496,6 @@ TEST(JsonFacade, ForwardsAndCopiesTheTrace)
     EXPECT_EQ(json.errorTrace().constLast().description, "End of input while parsing array");
 
     json.setHumanReadable(true);
-    json.setSortKeys(true);
-    EXPECT_TRUE(json.humanReadable());
-    EXPECT_TRUE(json.sortKeys());
     EXPECT_EQ(json.stringWithObject(QVariantList{1}), "[\n  1\n]");
 }
 
@@ -596,6 +504,7 @@ TEST(JsonFacade, ForwardsAndCopiesTheTrace)
 
 namespace {
 
+// Trees of every kind of value, with integer edges, any finite double and hostile characters in strings.
 class RandomJson
 {
 public:
@@ -603,8 +512,7 @@ public:
 
     QVariant value(int depth)
     {
-        const int kind = pick(depth >= 5 ? 6 : 8);
-        switch (kind) {
+        switch (pick(depth >= 5 ? 6 : 8)) {
         case 0:
             return vtr::jsonNull();
         case 1:
@@ -613,21 +521,20 @@ public:
             return integer();
         case 3:
             return real();
-        case 4:
-        case 5:
-            return string();
         case 6: {
             QVariantList list;
             for (int n = pick(6); n > 0; --n)
                 list.append(value(depth + 1));
             return list;
         }
-        default: {
+        case 7: {
             QVariantMap map;
             for (int n = pick(6); n > 0; --n)
                 map.insert(string(), value(depth + 1));
             return map;
         }
+        default:
+            return string();
         }
     }
 
@@ -636,37 +543,25 @@ private:
 
     qint64 integer()
     {
-        switch (pick(4)) {
-        case 0:
-            return pick(2001) - 1000;
-        case 1:
-            return pick(2) ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-        default:
-            return qint64(m_rng());
-        }
+        const int kind = pick(4);
+        if (kind == 0) return pick(2001) - 1000;
+        if (kind == 1) return pick(2) ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+        return qint64(m_rng());
     }
 
     double real()
     {
-        switch (pick(5)) {
-        case 0:
-            return std::uniform_real_distribution<double>(-1e6, 1e6)(m_rng);
-        case 1:
-            return double(pick(2001) - 1000); // integral doubles stay doubles
-        case 2: {
-            static const double specials[] = {0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
-                                              0.1, 1e21, 1e-7,   123456789012345680.0};
-            return specials[pick(int(std::size(specials)))];
-        }
-        default: {
-            // Any finite bit pattern.
-            for (;;) {
-                const quint64 bits = m_rng();
-                double d;
-                std::memcpy(&d, &bits, sizeof d);
-                if (std::isfinite(d)) return d;
-            }
-        }
+        static const double specials[] = {0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                          0.1, 1e21, 1e-7,   123456789012345680.0};
+        const int kind = pick(5);
+        if (kind == 0) return std::uniform_real_distribution<double>(-1e6, 1e6)(m_rng);
+        if (kind == 1) return double(pick(2001) - 1000); // integral doubles stay doubles
+        if (kind == 2) return specials[pick(int(std::size(specials)))];
+        for (;;) { // any finite bit pattern
+            const quint64 bits = m_rng();
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            if (std::isfinite(d)) return d;
         }
     }
 
@@ -676,10 +571,8 @@ private:
                                             '\f',   '\r',    0,        1,   0x1f, 0x7f, 0xe9, 0x2028, 0xfeff, 0xfffd,
                                             0x65e5, 0x1F600, 0x10FFFF, '{', '}',  '[',  ']',  ':',    ','};
         QString s;
-        for (int n = pick(12); n > 0; --n) {
-            const char32_t ch = alphabet[pick(int(std::size(alphabet)))];
-            s += QString::fromUcs4(&ch, 1);
-        }
+        for (int n = pick(12); n > 0; --n)
+            s += QString::fromUcs4(&alphabet[pick(int(std::size(alphabet)))], 1);
         return s;
     }
 

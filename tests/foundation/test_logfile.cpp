@@ -23,9 +23,9 @@ namespace {
 QVariantMap record(int type, const QString &message, int line = 0)
 {
     QVariantMap r;
-    r.insert(QStringLiteral("type"), type);
-    r.insert(QStringLiteral("message"), message);
-    if (line > 0) r.insert(QStringLiteral("sourceLine"), line);
+    r.insert("type", type);
+    r.insert("message", message);
+    if (line > 0) r.insert("sourceLine", line);
     return r;
 }
 
@@ -65,7 +65,7 @@ class LogFileTest : public ::testing::Test
 {
 protected:
     void SetUp() override { dir = testenv::makeTempDir("logfile"); }
-    QString path(const QString &name = QStringLiteral("app Log")) const { return dir + '/' + name; }
+    QString path(const QString &name = "app Log") const { return dir + '/' + name; }
     QString dir;
 };
 
@@ -75,21 +75,26 @@ TEST_F(LogFileTest, ItemIsLengthSpaceTextLineFeed)
     EXPECT_EQ(LogFile::wrapDataIntoFilePacket(text), QByteArray("57 ") + text + '\n');
 
     LogFile log(path());
-    log.addItem(record(2, QStringLiteral("broken")));
-    log.addItem(record(0, QStringLiteral("fine")));
+    log.addItem(record(2, "broken"));
+    log.addItem(record(0, "fine"));
     const QByteArray onDisk = testenv::readFile(path());
-    EXPECT_EQ(onDisk,
-              packet(LogFile::dictionaryToData(record(2, QStringLiteral("broken")))) + packet(payloadOf("fine")));
+    EXPECT_EQ(onDisk, packet(LogFile::dictionaryToData(record(2, "broken"))) + packet(payloadOf("fine")));
     EXPECT_EQ(onDisk, log.buildFileImage());
     EXPECT_TRUE(onDisk.contains("message = broken;"));
+
+    // Opening a clean file does not rewrite it.
+    const auto before = QFileInfo(path()).lastModified();
+    EXPECT_EQ(LogFile(path()).getItemCount(), 2u);
+    EXPECT_EQ(testenv::readFile(path()), onDisk);
+    EXPECT_EQ(QFileInfo(path()).lastModified(), before);
 }
 
 TEST_F(LogFileTest, RecordsSurviveTheFileWithNumbersTurnedIntoText)
 {
-    QVariantMap r = record(1, QStringLiteral("say \"hi\"\\ to\nÖsterreich\t\x01 {x = y;}"), 42);
-    r.insert(QStringLiteral("data"), QByteArray("\x00\xff\x10 abc", 8));
-    r.insert(QStringLiteral("message2"), QVariantMap{{"list", QVariantList{"a b", "", 7}}, {"n", QVariantMap{}}});
-    r.insert(QStringLiteral("function"), QStringLiteral("-[PlatformDevice closeFile]"));
+    QVariantMap r = record(1, "say \"hi\"\\ to\nÖsterreich\t\x01 {x = y;}", 42);
+    r.insert("data", QByteArray("\x00\xff\x10 abc", 8));
+    r.insert("message2", QVariantMap{{"list", QVariantList{"a b", "", 7}}, {"n", QVariantMap{}}});
+    r.insert("function", "-[PlatformDevice closeFile]");
     {
         LogFile log(path());
         log.addItem(r);
@@ -101,8 +106,8 @@ TEST_F(LogFileTest, RecordsSurviveTheFileWithNumbersTurnedIntoText)
     ASSERT_EQ(reread.getItemCount(), 1u);
     const std::optional<QVariantMap> back = reread.getItem(0);
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->value("type"), QVariant(QStringLiteral("1")));
-    EXPECT_EQ(back->value("sourceLine"), QVariant(QStringLiteral("42")));
+    EXPECT_EQ(back->value("type"), QVariant("1"));
+    EXPECT_EQ(back->value("sourceLine"), QVariant("42"));
     EXPECT_EQ(back->value("message").toString(), r.value("message").toString());
     EXPECT_EQ(back->value("data").toByteArray(), r.value("data").toByteArray());
     EXPECT_EQ(back->value("function").toString(), "-[PlatformDevice closeFile]");
@@ -124,10 +129,8 @@ TEST_F(LogFileTest, PropertyListTextRejectsMalformedInput)
     ASSERT_TRUE(ok);
     EXPECT_EQ(ok->value("a").toString(), QString::fromUtf8("éA"));
     EXPECT_EQ(ok->value("b").toList().size(), 2);
-}
 
-TEST_F(LogFileTest, ItemsAreParsedWhenAskedAndBadTextGivesNoDictionary)
-{
+    // Items are parsed when asked: bad text gives no dictionary, the others read.
     testenv::writeFile(path(), packet("{a = 1;}") + packet("not a (plist") + packet("{b = 2;}"));
     LogFile log(path());
     ASSERT_EQ(log.getItemCount(), 3u);
@@ -161,7 +164,7 @@ TEST_F(LogFileTest, CrLfFileWrittenElsewhereReadsBackAndTakesNewRecords)
         LogFile log(path());
         ASSERT_EQ(log.getItemCount(), 2u);
         EXPECT_EQ(log.getItem(1)->value("message").toString(), "second");
-        log.addItem(record(0, QStringLiteral("third")));
+        log.addItem(record(0, "third"));
     }
     LogFile again(path());
     ASSERT_EQ(again.getItemCount(), 3u);
@@ -206,24 +209,12 @@ TEST_F(LogFileTest, DamagedTailIsCutSoLaterRecordsReadBack)
     }
 }
 
-TEST_F(LogFileTest, CleanFileIsNotRewritten)
-{
-    const QByteArray bytes = packet(payloadOf("a")) + packet(payloadOf("b"));
-    testenv::writeFile(path(), bytes);
-    const auto before = QFileInfo(path()).lastModified();
-    LogFile log(path());
-    EXPECT_EQ(log.getItemCount(), 2u);
-    EXPECT_EQ(testenv::readFile(path()), bytes);
-    EXPECT_EQ(QFileInfo(path()).lastModified(), before);
-}
-
 TEST_F(LogFileTest, FolderIsCreatedAndTildeExpanded)
 {
-    const QString rel = QStringLiteral("~/Logs/nested/x Log");
-    LogFile log(rel);
+    LogFile log("~/Logs/nested/x Log");
     EXPECT_TRUE(log.hasFile());
-    log.addItem(record(0, QStringLiteral("hi")));
-    const QString expanded = platform::homeFolder() + QStringLiteral("/Logs/nested/x Log");
+    log.addItem(record(0, "hi"));
+    const QString expanded = platform::homeFolder() + "/Logs/nested/x Log";
     EXPECT_TRUE(testenv::readFile(expanded).contains("message = hi;"));
     EXPECT_EQ(QFileInfo(expanded).permissions() & (QFile::ExeOwner | QFile::ReadOther), 0);
 }
@@ -233,14 +224,14 @@ TEST_F(LogFileTest, WithoutAFileItemsLiveInMemory)
     testenv::writeFile(dir + "/blocker", "a file where the folder should be");
     LogFile log(dir + "/blocker/sub/x Log");
     EXPECT_FALSE(log.hasFile());
-    log.addItem(record(0, QStringLiteral("kept")));
-    log.addItem(record(0, QStringLiteral("too")));
+    log.addItem(record(0, "kept"));
+    log.addItem(record(0, "too"));
     EXPECT_EQ(log.getItemCount(), 2u);
     EXPECT_EQ(log.getItem(1)->value("message").toString(), "too");
     EXPECT_EQ(testenv::readFile(dir + "/blocker"), QByteArray("a file where the folder should be"));
 
     LogFile none{QString()};
-    none.addItem(record(0, QStringLiteral("x")));
+    none.addItem(record(0, "x"));
     EXPECT_EQ(none.getItemCount(), 1u);
 }
 
@@ -287,7 +278,7 @@ TEST_F(LogHandlerTest, ThousandsOfRecordsAreTrimmedToTheNewest)
         EXPECT_EQ(handler.getItemCount(), LogHandler::kTrimThreshold);
 
         handler.setDelegate(&delegate);
-        handler.logWithDataFromDictionary(record(0, QStringLiteral("newest")));
+        handler.logWithDataFromDictionary(record(0, "newest"));
         EXPECT_EQ(handler.getItemCount(), LogHandler::kTrimmedItemCount + 1);
         EXPECT_EQ(handler.getItem(0)->value("message").toString(),
                   QStringLiteral("r%1").arg(LogHandler::kTrimThreshold - LogHandler::kTrimmedItemCount));
@@ -348,7 +339,7 @@ TEST_F(LogHandlerTest, InitializeKeepsTheFirstHandlerAndUsesTheStateFolder)
     EXPECT_EQ(LogHandler::defaultHandler(), first);
     EXPECT_FALSE(QFileInfo::exists(path("other")));
 
-    VTR_LOG(0, QStringLiteral("to the state folder"));
+    VTR_LOG(0, "to the state folder");
     const QString expected = LogHandler::defaultLogFilePath();
     EXPECT_TRUE(expected.startsWith(platform::stateFolder() + '/'));
     EXPECT_TRUE(expected.endsWith(" Log"));
@@ -358,7 +349,9 @@ TEST_F(LogHandlerTest, InitializeKeepsTheFirstHandlerAndUsesTheStateFolder)
 TEST_F(LogHandlerTest, LockTimeOutDropsTheCallInsteadOfWaiting)
 {
     LogHandler handler(nullptr, path());
-    handler.logWithDataFromDictionary(record(0, QStringLiteral("before")));
+    ASSERT_TRUE(handler.lockWithTimeout()); // the lock is recursive
+    handler.logWithDataFromDictionary(record(0, "before"));
+    handler.unlock();
     handler.setLockTimeout(50ms);
     std::atomic<bool> held{false}, release{false};
     std::thread holder([&] {
@@ -370,7 +363,7 @@ TEST_F(LogHandlerTest, LockTimeOutDropsTheCallInsteadOfWaiting)
     });
     while (!held)
         std::this_thread::sleep_for(1ms);
-    handler.logWithDataFromDictionary(record(0, QStringLiteral("dropped")));
+    handler.logWithDataFromDictionary(record(0, "dropped"));
     EXPECT_EQ(handler.getItemCount(), 0u);
     EXPECT_FALSE(handler.getItem(0));
     EXPECT_FALSE(handler.saveToFile(path("copy")));
@@ -380,15 +373,6 @@ TEST_F(LogHandlerTest, LockTimeOutDropsTheCallInsteadOfWaiting)
     EXPECT_EQ(handler.getItemCount(), 1u); // neither the dropped record nor the clear took effect
     EXPECT_TRUE(handler.saveToFile(path("copy")));
     EXPECT_EQ(testenv::readFile(path("copy")), testenv::readFile(path()));
-}
-
-TEST_F(LogHandlerTest, LockIsRecursive)
-{
-    LogHandler handler(nullptr, path());
-    ASSERT_TRUE(handler.lockWithTimeout());
-    handler.logWithDataFromDictionary(record(0, QStringLiteral("inside")));
-    EXPECT_EQ(handler.getItemCount(), 1u);
-    handler.unlock();
 }
 
 TEST_F(LogHandlerTest, DestructionRefusesNewCallsAndWaitsForCallsInside)
@@ -401,7 +385,7 @@ TEST_F(LogHandlerTest, DestructionRefusesNewCallsAndWaitsForCallsInside)
         held = true;
         while (!release)
             std::this_thread::sleep_for(1ms);
-        raw->logWithDataFromDictionary(record(0, QStringLiteral("last words")));
+        raw->logWithDataFromDictionary(record(0, "last words"));
         raw->unlock();
     });
     while (!held)
@@ -441,13 +425,13 @@ TEST_F(LogHandlerTest, NotificationsOfAGoneHandlerOrDelegateAreDropped)
     {
         LogHandler handler(&delegate, path());
         EXPECT_EQ(handler.delegate(), &delegate);
-        handler.logWithDataFromDictionary(record(0, QStringLiteral("a")));
+        handler.logWithDataFromDictionary(record(0, "a"));
     }
     deliverNotifications();
     EXPECT_TRUE(delegate.events.isEmpty());
 
     LogHandler handler(&delegate, path("second"));
-    handler.logWithDataFromDictionary(record(0, QStringLiteral("b")));
+    handler.logWithDataFromDictionary(record(0, "b"));
     handler.setDelegate(nullptr);
     deliverNotifications();
     EXPECT_TRUE(delegate.events.isEmpty());
@@ -465,11 +449,11 @@ TEST_F(LogHandlerTest, OnlyTheLogCallSetsTheWarningFlag)
 {
     LogInitialize(nullptr, path());
     auto handler = LogHandler::defaultHandler();
-    VTR_LOG(0, QStringLiteral("note"));
+    VTR_LOG(0, "note");
     EXPECT_FALSE(handler->getWarningAndErrorFlag());
-    VTR_LOG(1, QStringLiteral("warning"));
+    VTR_LOG(1, "warning");
     EXPECT_TRUE(handler->getWarningAndErrorFlag());
-    VTR_LOG(0, QStringLiteral("note"));
+    VTR_LOG(0, "note");
     EXPECT_TRUE(handler->getWarningAndErrorFlag());
     EXPECT_EQ(handler->getItemCount(), 3u);
 }
