@@ -157,14 +157,20 @@ void MobileDevice::teardownMTPConnection()
 {
     HandheldDeviceProtocol *platformDevice = m_platformDevice.exchange(nullptr);
     if (!m_mtpDevice) return;
-    // The platform device stops using this phone's MTP device first (it may
-    // serve another phone by now: then it is left alone). Its reference to
-    // the MTP device stays, so a worker inside it keeps a valid object.
-    if (platformDevice && platformDevice->mtp() == m_mtpDevice) platformDevice->disconnect();
-    // Under the MTP device's lock: a transfer still running on a worker is
-    // cancelled at its next block and fails; detach() returns after the last
-    // library call on the handle, so nothing uses it once it is released.
-    if (LIBMTP_mtpdevice_t *handle = m_mtpDevice->detach()) m_mtpDevice->library().releaseDevice(handle);
+    // Asked before anything changes, and without the platform device's lock
+    // (a worker may hold it for a whole copy): it may serve another phone by
+    // now, and then it is left alone.
+    const bool servesThisPhone = platformDevice && platformDevice->mtp() == m_mtpDevice;
+    // First the MTP device lets go of the handle: a transfer still running on
+    // a worker is cancelled at its next block, and detach() returns after the
+    // last library call on the handle. The worker then leaves the platform
+    // device soon, and whatever it asks next finds no live handle.
+    LIBMTP_mtpdevice_t *handle = m_mtpDevice->detach();
+    // Only now the platform device forgets the phone: it waits for the
+    // operation in progress, which is no longer a whole copy. Its reference
+    // to the MTP device stays, so a worker inside it keeps a valid object.
+    if (servesThisPhone) platformDevice->disconnect();
+    if (handle) m_mtpDevice->library().releaseDevice(handle);
     m_mtpDevice.reset();
 }
 

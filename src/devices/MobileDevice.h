@@ -36,11 +36,13 @@ class QThreadPool;
 //   withdrawn when the phone goes.
 // - The PlatformDevice is not owned and must outlive the phone.
 // - The MTP device is shared with the PlatformDevice it is attached to. The
-//   libmtp handle belongs to the phone: on destruction the phone first stops
-//   the PlatformDevice from using it (disconnect), then detaches it from the
-//   MTP device under that device's lock (a copy still running on a worker
-//   ends with an error at its next block; the detach returns only after the
-//   last library call on the handle has returned) and only then releases it.
+//   libmtp handle belongs to the phone: on destruction the phone first
+//   detaches it from the MTP device under that device's lock (a copy still
+//   running on a worker ends with an error at its next block; the detach
+//   returns only after the last library call on the handle has returned),
+//   then disconnects the PlatformDevice when it still serves this phone (that
+//   waits for the PlatformDevice's lock, i.e. for the worker's current
+//   operation, which by then fails fast) and only then releases the handle.
 //   The MTP device object itself stays valid for whoever still holds it.
 class MobileDevice : public MobileDeviceInterface,
                      public USBListenerDelegate,
@@ -109,6 +111,9 @@ public:
     // Acts only for a phone with an MTP connection and another value: the
     // current platform device is disconnected; the new one is connected and
     // given the MTP device and the device-list entry. Announces isConnected.
+    // Waits for an operation a worker has under way on the current platform
+    // device (a copy included), as switching the storage in use waits for
+    // the MTP device; only the teardown ends a running copy first.
     void setPlatformDevice(HandheldDeviceProtocol *platformDevice) override;
 
     // ---- folders ------------------------------------------------------------------

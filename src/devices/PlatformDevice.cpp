@@ -64,6 +64,18 @@ PlatformDevice::InstanceSlot::~InstanceSlot()
     g_slotFreed.notify_all();
 }
 
+void PlatformDevice::StateMutex::lock()
+{
+    m_mutex.lock();
+    if (m_depth++ == 0) m_owner.store(std::this_thread::get_id());
+}
+
+void PlatformDevice::StateMutex::unlock()
+{
+    if (--m_depth == 0) m_owner.store(std::thread::id());
+    m_mutex.unlock();
+}
+
 PlatformDevice::PlatformDevice() : m_agent(new DeviceAgentSession(static_cast<DeviceAgentHost *>(this))) {}
 
 PlatformDevice::~PlatformDevice()
@@ -83,6 +95,36 @@ std::unique_ptr<PlatformDevice> PlatformDevice::makeConnected()
 
 // ---- transport and connection ------------------------------------------------------------
 
+void PlatformDevice::setCommandAnswerer(DeviceCommandAnswerer *answerer)
+{
+    const StateLock lock(m_stateMutex);
+    m_answerer = answerer;
+}
+
+DeviceCommandAnswerer *PlatformDevice::commandAnswerer() const
+{
+    const StateLock lock(m_stateMutex);
+    return m_answerer;
+}
+
+void PlatformDevice::setUseBinaryProtocol(bool binary)
+{
+    const StateLock lock(m_stateMutex);
+    m_useBinaryProtocol = binary;
+}
+
+void PlatformDevice::setConnectionInfo(const QVariantMap &info)
+{
+    const StateLock lock(m_stateMutex);
+    m_connectionInfo = info;
+}
+
+QVariantMap PlatformDevice::getConnectionInfo() const
+{
+    const StateLock lock(m_stateMutex);
+    return m_connectionInfo;
+}
+
 void PlatformDevice::throwIfNotConnected(const QString &operation)
 {
     DeviceAgent::throwIfNotConnected(m_connected, operation);
@@ -95,7 +137,10 @@ void PlatformDevice::connect()
 
 void PlatformDevice::disconnect()
 {
+    // Cleared before the lock is taken: an operation waiting for the lock
+    // then fails at its connection check instead of asking the phone.
     m_connected = false;
+    const StateLock lock(m_stateMutex);
     m_agent->setReadTimeout(kTimeoutAfterDisconnect);
     // The phone went away: nothing read from it may be shown for the next.
     forgetPhoneState();
@@ -130,6 +175,7 @@ void PlatformDevice::syncPhoneIdentity()
 
 bool PlatformDevice::hasMassStorageConnectionOnly()
 {
+    const StateLock lock(m_stateMutex);
     if (m_connected) return false;
     return m_connectionInfo.value(QStringLiteral("hasMassStorageConnection")).toBool();
 }
@@ -156,6 +202,7 @@ std::shared_ptr<MTPDevice> PlatformDevice::liveMtp()
 
 void PlatformDevice::setMTPDeviceObject(std::shared_ptr<MTPDevice> device)
 {
+    const StateLock lock(m_stateMutex);
     if (device != currentMtp()) {
         {
             std::lock_guard<std::mutex> lock(m_mtpLock);
@@ -177,11 +224,13 @@ void PlatformDevice::setMTPDeviceObject(std::shared_ptr<MTPDevice> device)
 
 QVariant PlatformDevice::sendCmdWithDictionary(const QVariantMap &command)
 {
+    const StateLock lock(m_stateMutex);
     return sendCmdWithDictionary(command, QByteArray());
 }
 
 QVariant PlatformDevice::sendCmdWithDictionary(const QVariantMap &command, const QByteArray &blob)
 {
+    const StateLock lock(m_stateMutex);
     // A phone that was disconnected may already be released: never reach it.
     throwIfNotConnected(QString());
     if (std::shared_ptr<MTPDevice> mtpDevice = liveMtp()) return mtpDevice->sendCmdWithDictionary(command);
@@ -204,11 +253,13 @@ QVariant PlatformDevice::sendCmdToMtp(const QVariantMap &command)
 
 QVariantMap PlatformDevice::deviceInfoFromDevice()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfoFromDevice.value_or(QVariantMap());
 }
 
 void PlatformDevice::forgetDeviceInfoFromDevice()
 {
+    const StateLock lock(m_stateMutex);
     m_deviceInfoFromDevice.reset();
 }
 
@@ -216,31 +267,37 @@ void PlatformDevice::forgetDeviceInfoFromDevice()
 
 void PlatformDevice::startSync()
 {
+    const StateLock lock(m_stateMutex);
     m_agent->startSync();
 }
 
 void PlatformDevice::stopSync(bool success)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->stopSync(success);
 }
 
 void PlatformDevice::cancelSync()
 {
+    const StateLock lock(m_stateMutex);
     m_agent->cancelSync();
 }
 
 void PlatformDevice::commitDatabaseSync(bool success, const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->commitDatabaseSync(success, database);
 }
 
 bool PlatformDevice::isSyncing()
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->isSyncing();
 }
 
 QVariantMap PlatformDevice::getTime()
 {
+    const StateLock lock(m_stateMutex);
     if (m_answerer && !hasLiveMtpHandle() && !hasMassStorageConnectionOnly()) {
         throwIfNotConnected(QStringLiteral("getTime"));
         return sendCmdWithDictionary(makeCommand(kGetTime)).toMap();
@@ -250,11 +307,13 @@ QVariantMap PlatformDevice::getTime()
 
 void PlatformDevice::setTime(const QString &time)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->setTime(time);
 }
 
 QVariantMap PlatformDevice::getDeviceInfo()
 {
+    const StateLock lock(m_stateMutex);
     throwIfNotConnected(QStringLiteral("GetDeviceInfo"));
     syncPhoneIdentity();
     if (m_deviceInfoFromDevice) return *m_deviceInfoFromDevice;
@@ -297,6 +356,7 @@ QVariantMap PlatformDevice::getDeviceInfo()
 
 QString PlatformDevice::name()
 {
+    const StateLock lock(m_stateMutex);
     const QVariantMap info = getDeviceInfo();
     return QStringLiteral("%1 %2").arg(info.value(QStringLiteral("manufacturer")).toString(),
                                        info.value(QStringLiteral("model")).toString());
@@ -304,6 +364,7 @@ QString PlatformDevice::name()
 
 QString PlatformDevice::getDeviceName()
 {
+    const StateLock lock(m_stateMutex);
     const QVariantMap info = getDeviceInfo();
     const QString name = info.value(QStringLiteral("name")).toString();
     if (!name.isEmpty()) return name;
@@ -312,41 +373,49 @@ QString PlatformDevice::getDeviceName()
 
 QString PlatformDevice::getDebugInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getDebugInfo();
 }
 
 QString PlatformDevice::getDeviceLog()
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getDeviceLog();
 }
 
 QString PlatformDevice::getDevicePreviousLog()
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getDevicePreviousLog();
 }
 
 void PlatformDevice::setDeviceLogLevel(int level)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->setDeviceLogLevel(level);
 }
 
 void PlatformDevice::clearDeviceLog()
 {
+    const StateLock lock(m_stateMutex);
     m_agent->clearDeviceLog();
 }
 
 bool PlatformDevice::handshakeWithDevice()
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->handshakeWithDevice();
 }
 
 QString PlatformDevice::getDeviceVersion()
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getDeviceVersion();
 }
 
 void PlatformDevice::clearDeviceError()
 {
+    const StateLock lock(m_stateMutex);
     m_agent->clearDeviceError();
 }
 
@@ -354,112 +423,134 @@ void PlatformDevice::clearDeviceError()
 
 QVariantMap PlatformDevice::getAllLogs(const QString &time, const QString &cookie)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getAllLogs(time, cookie);
 }
 
 QVariantMap PlatformDevice::getSMSLogs(const QString &time, const QString &cookie)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getSMSLogs(time, cookie);
 }
 
 QVariantMap PlatformDevice::getCallLogs(const QString &time, const QString &cookie)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getCallLogs(time, cookie);
 }
 
 bool PlatformDevice::openDatabase(const QString &database, const QString &cookie)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->openDatabase(database, cookie);
 }
 
 void PlatformDevice::closeDatabase(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->closeDatabase(database);
 }
 
 void PlatformDevice::setSyncCookie(const QString &cookie, const QString &key)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->setSyncCookie(cookie, key);
 }
 
 QString PlatformDevice::getSyncCookie(const QString &key)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getSyncCookie(key);
 }
 
 QSet<QString> PlatformDevice::getAllRecordIDs(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getAllRecordIDs(database);
 }
 
 QVariantList PlatformDevice::getAllRecordIDsAsArray(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getAllRecordIDsAsArray(database);
 }
 
 QSet<QString> PlatformDevice::getNewRecordIDs(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getNewRecordIDs(database);
 }
 
 QSet<QString> PlatformDevice::getModifiedRecordIDs(const QString &database, const QString &since)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getModifiedRecordIDs(database, since);
 }
 
 QSet<QString> PlatformDevice::getDeletedRecordIDs(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getDeletedRecordIDs(database);
 }
 
 QVariantMap PlatformDevice::getRecord(const QString &database, const QString &recordID, bool hashesOK)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getRecord(database, recordID, hashesOK);
 }
 
 QString PlatformDevice::getRecordHash(const QString &database, const QString &recordID)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getRecordHash(database, recordID);
 }
 
 QVariant PlatformDevice::getField(const QString &database, const QString &recordID, const QString &field)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getField(database, recordID, field);
 }
 
 QString PlatformDevice::getFieldHash(const QString &database, const QString &recordID, const QString &field)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->getFieldHash(database, recordID, field);
 }
 
 QVariantMap PlatformDevice::addRecord(const QString &database, const QVariantMap &record)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->addRecord(database, record);
 }
 
 QString PlatformDevice::modifyRecord(const QString &database, const QString &recordID, const QVariantMap &record)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->modifyRecord(database, recordID, record);
 }
 
 QVariantMap PlatformDevice::modifyRecordAndReturnResultDictionary(const QString &database, const QString &recordID,
                                                                   const QVariantMap &record)
 {
+    const StateLock lock(m_stateMutex);
     return m_agent->modifyRecordAndReturnResultDictionary(database, recordID, record);
 }
 
 void PlatformDevice::deleteRecord(const QString &database, const QString &recordID)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->deleteRecord(database, recordID);
 }
 
 void PlatformDevice::deleteAllRecords(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->deleteAllRecords(database);
 }
 
 void PlatformDevice::clearHashesForDatabase(const QString &database)
 {
+    const StateLock lock(m_stateMutex);
     m_agent->clearHashesForDatabase(database);
 }
 
@@ -479,6 +570,7 @@ double PlatformDevice::_tzOffsetFromDictionary(const QVariantMap &time)
 
 double PlatformDevice::getTimeZoneOffset()
 {
+    const StateLock lock(m_stateMutex);
     const QVariantMap time = getTime();
     return time.isEmpty() ? 0.0 : _tzOffsetFromDictionary(time);
 }
@@ -518,6 +610,24 @@ QString PlatformDevice::_getDeviceLocalTimeAsST2String()
 
 // ---- the open file -----------------------------------------------------------------------------
 
+bool PlatformDevice::isFileOpen() const
+{
+    const StateLock lock(m_stateMutex);
+    return m_fileIsOpen;
+}
+
+bool PlatformDevice::isFileOpenForWrite() const
+{
+    const StateLock lock(m_stateMutex);
+    return m_fileIsOpenForWrite;
+}
+
+QString PlatformDevice::filePathInUse() const
+{
+    const StateLock lock(m_stateMutex);
+    return m_filePathInUse;
+}
+
 QVariantMap PlatformDevice::writeCommand(qint64 from, const QByteArray &chunk)
 {
     QVariant data;
@@ -537,6 +647,7 @@ QByteArray PlatformDevice::replyBytes(const QVariantMap &reply)
 
 int PlatformDevice::openFileWithPath(const QString &path, bool overwrite)
 {
+    const StateLock lock(m_stateMutex);
     if (m_fileIsOpen) return -1;
     const QString standard = standardizeDevicePath(path);
     if (!sendCmdWithDictionary(fsOpenFile(standard, overwrite)).isValid()) return -1;
@@ -551,6 +662,7 @@ int PlatformDevice::openFileWithPath(const QString &path, bool overwrite)
 
 int PlatformDevice::closeFile()
 {
+    const StateLock lock(m_stateMutex);
     if (!m_fileIsOpen) return -1;
     const bool wasForWrite = m_fileIsOpenForWrite;
     const QString path = m_filePathInUse;
@@ -571,6 +683,7 @@ int PlatformDevice::closeFile()
 
 QByteArray PlatformDevice::contentsOfFileWithRange(const VtrFileRange &range)
 {
+    const StateLock lock(m_stateMutex);
     if (!m_fileIsOpen || range.location < 0 || range.length < 0) return QByteArray();
     const QVariant result = sendCmdWithDictionary(fsReadFile(range.location, range.length));
     if (!result.isValid()) return QByteArray();
@@ -586,6 +699,7 @@ QByteArray PlatformDevice::contentsOfFileWithRange(const VtrFileRange &range)
 
 int PlatformDevice::setFileContents(const QByteArray &data, const VtrFileRange &range)
 {
+    const StateLock lock(m_stateMutex);
     if (!m_fileIsOpen || range.location < 0) return -1;
     const QString path = m_filePathInUse;
     if (!sendCmdWithDictionary(writeCommand(range.location, data), data).isValid()) return -1;
@@ -603,12 +717,14 @@ int PlatformDevice::setFileContents(const QByteArray &data, const VtrFileRange &
 
 QByteArray PlatformDevice::contentsOfFileWithPath(const QString &path, qint64 size)
 {
+    const StateLock lock(m_stateMutex);
     return contentsOfFileWithPath(path, size, nullptr, nullptr, nullptr);
 }
 
 QByteArray PlatformDevice::contentsOfFileWithPath(const QString &path, qint64 size, const VtrFileInfoPtr &fileInfo,
                                                   FileInfoProgress *progress, void *userData)
 {
+    const StateLock lock(m_stateMutex);
     throwIfNotConnected(QStringLiteral("contentsOfFileWithPath"));
     const qint64 total = std::max<qint64>(size, 0);
     const QString standard = standardizeDevicePath(path);
@@ -653,6 +769,7 @@ QByteArray PlatformDevice::contentsOfFileWithPath(const QString &path, qint64 si
 
 VtrFileInfoPtr PlatformDevice::createFileWithPath(const QString &path, const QByteArray &contents)
 {
+    const StateLock lock(m_stateMutex);
     return _createFileWithPath(path, contents, nullptr, nullptr, nullptr, true);
 }
 
@@ -660,6 +777,7 @@ VtrFileInfoPtr PlatformDevice::createFileWithPath(const QString &path, const QBy
                                                   const VtrFileInfoPtr &fileInfo, FileInfoProgress *progress,
                                                   void *userData)
 {
+    const StateLock lock(m_stateMutex);
     return _createFileWithPath(path, contents, fileInfo, progress, userData, true);
 }
 
@@ -709,6 +827,7 @@ VtrFileInfoPtr PlatformDevice::_createFileWithPath(const QString &path, const QB
 
 VtrFileInfoList PlatformDevice::contentsOfFolderWithPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     const std::optional<Listing> listing = _contentsOfFolderWithPath(path, true);
     VtrFileInfoList nodes;
     if (listing)
@@ -719,6 +838,7 @@ VtrFileInfoList PlatformDevice::contentsOfFolderWithPath(const QString &path)
 
 VtrFileInfoPtr PlatformDevice::createFolderWithPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     return _createFolderWithPath(path, true);
 }
 
@@ -741,6 +861,7 @@ VtrFileInfoPtr PlatformDevice::_createFolderWithPath(const QString &path, bool u
 
 bool PlatformDevice::setFileContents(const QByteArray &data, const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     return setFileContents(data, VtrSymbianFileInfo::fileInfoWithPath(standardizeDevicePath(path), this), nullptr,
                            nullptr);
 }
@@ -748,6 +869,7 @@ bool PlatformDevice::setFileContents(const QByteArray &data, const QString &path
 bool PlatformDevice::setFileContents(const QByteArray &data, const VtrFileInfoPtr &fileInfo, FileInfoProgress *progress,
                                      void *userData)
 {
+    const StateLock lock(m_stateMutex);
     if (!fileInfo) return false;
     throwIfNotConnected(QStringLiteral("setFileContents:withPath:"));
     return _createFileWithPath(fileInfo->path(), data, fileInfo, progress, userData, true) != nullptr;
@@ -757,6 +879,7 @@ bool PlatformDevice::setFileContents(const QByteArray &data, const VtrFileInfoPt
 
 int PlatformDevice::moveFileAtPath(const QString &path, const QString &toPath)
 {
+    const StateLock lock(m_stateMutex);
     const QString from = standardizeDevicePath(path);
     const QString to = standardizeDevicePath(toPath);
     if (!sendCmdWithDictionary(fsMoveFile(from, to)).isValid()) return -1;
@@ -766,6 +889,7 @@ int PlatformDevice::moveFileAtPath(const QString &path, const QString &toPath)
 
 int PlatformDevice::renameFileWithPath(const QString &path, const QString &name)
 {
+    const StateLock lock(m_stateMutex);
     if (!isPlainName(name)) return -1;
     const QString from = nodePathOf(standardizeDevicePath(path));
     return moveFileAtPath(from, vtr::windowsStringByAppendingPathComponent(parentFolderOf(from), name));
@@ -778,6 +902,7 @@ int PlatformDevice::setCreationDate(const QDateTime &, const QString &)
 
 int PlatformDevice::setModificationDate(const QDateTime &date, const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     if (!date.isValid()) return -1;
     const QString standard = standardizeDevicePath(path);
     const QString text = vtr::st2String(date);
@@ -788,6 +913,7 @@ int PlatformDevice::setModificationDate(const QDateTime &date, const QString &pa
 
 bool PlatformDevice::removeFileWithPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     const QString standard = standardizeDevicePath(path);
     if (!sendCmdWithDictionary(fsDeleteFile(standard)).isValid()) return false;
     _cacheRemoveDirItemWithPath(standard);
@@ -797,6 +923,7 @@ bool PlatformDevice::removeFileWithPath(const QString &path)
 
 bool PlatformDevice::removeFolderWithPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     const QString standard = standardizeDevicePath(path);
     try {
         // No result is the phone's "could not remove": the folder may well
@@ -829,6 +956,7 @@ bool PlatformDevice::supportsModificationDate()
 FileInfoCopyStatus PlatformDevice::copyDeviceFile(const VtrFileInfoPtr &deviceFile, const VtrFileInfoPtr &desktopFile,
                                                   FileInfoProgress *progress, void *userData)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     if (!mtpDevice) return kFileInfoCopyKindCannot;
     return mtpDevice->copyDeviceFile(deviceFile, desktopFile, progress, userData);
@@ -837,6 +965,7 @@ FileInfoCopyStatus PlatformDevice::copyDeviceFile(const VtrFileInfoPtr &deviceFi
 FileInfoCopyStatus PlatformDevice::copyDesktopFile(const VtrFileInfoPtr &desktopFile, const VtrFileInfoPtr &deviceFile,
                                                    FileInfoProgress *progress, void *userData)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     if (!mtpDevice || !deviceFile || !desktopFile) return kFileInfoCopyKindCannot;
     const QString oldPath = nodePathOf(standardizeDevicePath(deviceFile->path()));
@@ -856,24 +985,28 @@ FileInfoCopyStatus PlatformDevice::copyDesktopFile(const VtrFileInfoPtr &desktop
 
 std::optional<QVariantList> PlatformDevice::deviceTracks()
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice ? mtpDevice->deviceTracks() : std::nullopt;
 }
 
 std::optional<QVariantList> PlatformDevice::devicePlaylists()
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice ? mtpDevice->devicePlaylists() : std::nullopt;
 }
 
 QStringList PlatformDevice::devicePlaylistForPlaylistPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice ? mtpDevice->devicePlaylistForPlaylistPath(standardizeDevicePath(path)) : QStringList();
 }
 
 VtrFileInfoPtr PlatformDevice::setDevicePlaylistForPlaylistPath(const QString &path, const QStringList &trackPaths)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     if (!mtpDevice) return nullptr;
     const QString standard = standardizeDevicePath(path);
@@ -889,41 +1022,48 @@ VtrFileInfoPtr PlatformDevice::setDevicePlaylistForPlaylistPath(const QString &p
 bool PlatformDevice::setDeviceAlbumForAlbumPath(const QString &path, const QString &artist, const QString &composer,
                                                 const QString &genre, const QStringList &trackPaths)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice && mtpDevice->setDeviceAlbumForAlbumPath(path, artist, composer, genre, trackPaths);
 }
 
 QByteArray PlatformDevice::albumArtworkFromDeviceFile(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice ? mtpDevice->albumArtworkFromDeviceFile(standardizeDevicePath(path)) : QByteArray();
 }
 
 bool PlatformDevice::setDeviceArtwork(const QByteArray &artwork, const QString &album)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice && mtpDevice->setDeviceArtwork(artwork, album);
 }
 
 bool PlatformDevice::setDeviceMetadataForFile(const VtrFileInfoPtr &file, const QString &devicePath)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice && mtpDevice->setDeviceMetadataForFile(file, standardizeDevicePath(devicePath));
 }
 
 QVariantMap PlatformDevice::deviceMetadataForFile(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice ? mtpDevice->deviceMetadataForFile(standardizeDevicePath(path)) : QVariantMap();
 }
 
 void PlatformDevice::deviceScreenHeight(int *height, int *width)
 {
+    const StateLock lock(m_stateMutex);
     if (std::shared_ptr<MTPDevice> mtpDevice = liveMtp()) mtpDevice->deviceScreenHeight(height, width);
 }
 
 bool PlatformDevice::isProtectedFile(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     return mtpDevice && mtpDevice->isProtectedFile(standardizeDevicePath(path));
 }

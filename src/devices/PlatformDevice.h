@@ -11,12 +11,13 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 class DeviceVolumes;
 class MTPDevice;
@@ -53,10 +54,28 @@ public:
 // destruction). Creating a second one on the thread that still holds the
 // first therefore never returns.
 //
-// Threads: calls on one instance come one at a time (the main thread and the
-// wizard's workers take turns); the open-file state and the caches assume
-// that. The MTP device serializes its own library calls. The content
-// revision is written to the user defaults on the main thread.
+// Threads: the main thread and the wizard's workers may call one instance at
+// the same time. Every operation that reads or changes the instance's state
+// (caches, open file, device information, configuration, mount points, the
+// agent road) holds the instance lock, a recursive mutex, for its whole
+// length, the phone's replies and a copy's transfer included; nodes calling
+// back into the instance on the same thread take it again. Left outside it:
+// isConnected() (atomic), throwIfNotConnected(), mtp()/mtpDevice() (the MTP
+// device pointer has a lock of its own) and the hooks that answer constants.
+// - Lock order: the instance lock, then the MTP device's mutex, never the
+//   other way round: the MTP device calls nothing of this object, and a
+//   progress callback that calls back in does so on the thread that already
+//   holds the instance lock.
+// - The instance lock is never held while waiting for the main thread: the
+//   content revision is written to the user defaults on the main thread
+//   after the lock is given back. Progress callbacks run with both locks held
+//   and must not wait for the main thread either (MTPDevice asks the same).
+// - Teardown of a phone (MobileDevice) first detaches the MTP device, which
+//   ends a running transfer at its next block without this lock, and only
+//   then calls disconnect(), which waits for the lock: the main thread waits
+//   for the end of one command, never for a whole copy.
+// - Nodes handed out are used by one thread at a time (like every file info);
+//   the listings that hold them are only touched under the lock.
 //
 // Nodes: the VtrSymbianFileInfo nodes handed out point back at this object
 // without owning it; the object must outlive them.
@@ -88,9 +107,11 @@ public:
 
     // ---- transport ---------------------------------------------------------------------
     // Not owned; nullptr removes it.
-    void setCommandAnswerer(DeviceCommandAnswerer *answerer) { m_answerer = answerer; }
-    DeviceCommandAnswerer *commandAnswerer() const { return m_answerer; }
-    // The agent socket road (its socket, time-out and sync state).
+    void setCommandAnswerer(DeviceCommandAnswerer *answerer);
+    DeviceCommandAnswerer *commandAnswerer() const;
+    // The agent socket road (its socket, time-out and sync state). Set it up
+    // before the instance is shared between threads: the reference is used
+    // outside the instance lock.
     DeviceAgentSession &agentSession() { return *m_agent; }
     bool isConnected() const { return m_connected; }
     // Raises "StopSyncException" "<operation> failed. No connection to
@@ -106,7 +127,7 @@ public:
     // device receives the command alone.
     QVariant sendCmdWithDictionary(const QVariantMap &command, const QByteArray &blob);
     // Raw file data as Base64 text (false, the only setting in use) or bytes.
-    void setUseBinaryProtocol(bool binary) { m_useBinaryProtocol = binary; }
+    void setUseBinaryProtocol(bool binary);
 
     // User-interface hooks of a device browser this system does not have.
     void *fileBrowser() { return nullptr; }
@@ -114,14 +135,16 @@ public:
     VtrFileInfoPtr chooseFolder() { return nullptr; }
     // A connection-info record; its "hasMassStorageConnection" (bool) is what
     // hasMassStorageConnectionOnly() answers while not connected.
-    void setConnectionInfo(const QVariantMap &info) { m_connectionInfo = info; }
-    QVariantMap getConnectionInfo() const { return m_connectionInfo; }
+    void setConnectionInfo(const QVariantMap &info);
+    QVariantMap getConnectionInfo() const;
 
     // ---- HandheldDeviceProtocol: synchronization and device ----------------------------
     void connect() override;
     // Also forgets what was read from the phone (device information, its
     // identifier, content revision) and the listings: the next phone must
-    // never see the last one's.
+    // never see the last one's. Waits for an operation another thread has
+    // under way; one that waits for the lock meanwhile then finds the device
+    // not connected.
     void disconnect() override;
     void startSync() override;
     void stopSync(bool success) override;
@@ -172,7 +195,7 @@ public:
     void clearHashesForDatabase(const QString &database) override;
 
     // ---- configuration, drives and nodes (PlatformDeviceDrives.cpp) -------------------------
-    QVariantMap deviceConfiguration() override { return m_deviceInfo; }
+    QVariantMap deviceConfiguration() override;
     // Keeps the configuration and, with a live MTP handle, compares the
     // phone's content revision with the one stored for the phone, then
     // stores the phone's.
@@ -186,7 +209,7 @@ public:
     // Raises "ExtraCardFileNotFound" for two or more writable volumes none of
     // which holds the card marker (the old paths stay).
     void setPathsToDeviceMountPoints(const QStringList &paths) override;
-    QStringList pathsToDeviceMountPoints() override { return m_pathsToDeviceMountPoints; }
+    QStringList pathsToDeviceMountPoints() override;
     std::unique_ptr<VtrMusicPlaylist> defaultMusicPlaylist() override;
     VtrFileInfoPtr fileInfoWithPath(const QString &path) override;
     QVariantMap infoWithDrive(const QString &path) override;
@@ -199,7 +222,7 @@ public:
     QString cardPrefixOnDevice() override;
     VtrFileInfoPtr internalMemoryFileInfo() override;
     VtrFileInfoPtr internalDefaultUserFolder() { return internalMemoryFileInfo(); }
-    QVariantMap deviceInfo() override { return m_deviceInfo; }
+    QVariantMap deviceInfo() override;
     QVariantMap musicInfo() override;
     QVariantMap podcastsInfo() override;
     QVariantMap photosInfo() override;
@@ -259,9 +282,9 @@ public:
                                       FileInfoProgress *progress, void *userData) override;
     FileInfoCopyStatus copyDesktopFile(const VtrFileInfoPtr &desktopFile, const VtrFileInfoPtr &deviceFile,
                                        FileInfoProgress *progress, void *userData) override;
-    bool isFileOpen() const { return m_fileIsOpen; }
-    bool isFileOpenForWrite() const { return m_fileIsOpenForWrite; }
-    QString filePathInUse() const { return m_filePathInUse; }
+    bool isFileOpen() const;
+    bool isFileOpenForWrite() const;
+    QString filePathInUse() const;
 
     // ---- media and transport ------------------------------------------------------------------
     std::optional<QVariantList> deviceTracks() override;
@@ -280,6 +303,8 @@ public:
     // (device information, identifier, content revision, listings, the open
     // file).
     void setMTPDeviceObject(std::shared_ptr<MTPDevice> device) override;
+    // Neither waits for the instance lock: a phone being torn down asks
+    // whether this object still serves it while a worker may be copying.
     LIBMTP_mtpdevice_struct *mtpDevice() override;
     std::shared_ptr<MTPDevice> mtp() override { return currentMtp(); }
     // YES only when, for the phone attached now, both the revision stored
@@ -289,11 +314,28 @@ public:
     // ---- caches (for tests and diagnostics) -----------------------------------------------------
     bool hasCachedListing(const QString &folderPath) const;
     bool hasCachedDrive(const QString &drive) const;
-    DeviceVolumes *deviceVolumes() const { return m_deviceVolumes.get(); }
+    DeviceVolumes *deviceVolumes() const;
 
 private:
     using NodePtr = std::shared_ptr<VtrSymbianFileInfo>;
     using Listing = QList<NodePtr>;
+
+    // The instance lock (see the class comment): recursive, and it knows
+    // whether the calling thread holds it, so that a wait for the main thread
+    // can make sure it does not.
+    class StateMutex
+    {
+    public:
+        void lock();
+        void unlock();
+        bool heldByThisThread() const { return m_owner.load() == std::this_thread::get_id(); }
+
+    private:
+        std::recursive_mutex m_mutex;
+        std::atomic<std::thread::id> m_owner{};
+        int m_depth = 0; // guarded by m_mutex
+    };
+    using StateLock = std::lock_guard<StateMutex>;
 
     // ---- DeviceAgentHost ----
     bool hasLiveMtpHandle() override;
@@ -370,6 +412,10 @@ private:
     };
     InstanceSlot m_slot;
 
+    // Guards every member below except m_connected (atomic), m_mtpDevice (its
+    // own lock) and m_agent's pointer (set once); m_agent's session is only
+    // used under it.
+    mutable StateMutex m_stateMutex;
     bool m_useBinaryProtocol = false;
     std::atomic<bool> m_connected{false};
     QVariantMap m_deviceInfo;
@@ -384,7 +430,7 @@ private:
     std::unique_ptr<DeviceVolumes> m_deviceVolumes;
     QVariantMap m_connectionInfo;
     QString m_deviceUUID;
-    mutable std::mutex m_mtpLock;  // guards m_mtpDevice itself, not the device
+    mutable std::mutex m_mtpLock; // guards m_mtpDevice itself, not the device
     std::shared_ptr<MTPDevice> m_mtpDevice;
     // The content revisions seen by the last setDeviceConfiguration() with a
     // live handle (0: unknown), and the MTP device they belong to.

@@ -94,6 +94,7 @@ bool holdsCardMarker(const QString &volumePath)
 
 QString PlatformDevice::standardizeDevicePath(const QString &path, QString *outDrive, QString *outRest)
 {
+    const StateLock lock(m_stateMutex);
     QString drive;
     QString rest;
     vtr::decomposeWindowsPath(path, &drive, &rest);
@@ -286,13 +287,21 @@ void PlatformDevice::_cacheRemoveDirItemWithPath(const QString &path)
     });
 }
 
+DeviceVolumes *PlatformDevice::deviceVolumes() const
+{
+    const StateLock lock(m_stateMutex);
+    return m_deviceVolumes.get();
+}
+
 bool PlatformDevice::hasCachedListing(const QString &folderPath) const
 {
+    const StateLock lock(m_stateMutex);
     return m_dirCache.count(folderKey(folderPath)) != 0;
 }
 
 bool PlatformDevice::hasCachedDrive(const QString &drive) const
 {
+    const StateLock lock(m_stateMutex);
     return m_drivesCache.count(folderKey(drive)) != 0;
 }
 
@@ -411,6 +420,7 @@ bool PlatformDevice::_driveExists(const QString &driveString)
 
 QVariantMap PlatformDevice::infoWithDrive(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     QString drive;
     vtr::decomposeWindowsPath(path, &drive, nullptr);
     if (drive.size() < 3) return {};
@@ -423,6 +433,7 @@ QVariantMap PlatformDevice::infoWithDrive(const QString &path)
 
 VtrFileInfoList PlatformDevice::drivesInfo()
 {
+    const StateLock lock(m_stateMutex);
     VtrFileInfoList nodes;
     for (const NodePtr &node : _drivesInfo(QString()))
         nodes.append(node);
@@ -433,6 +444,7 @@ VtrFileInfoList PlatformDevice::drivesInfo()
 
 VtrFileInfoPtr PlatformDevice::internalMemoryFileInfo()
 {
+    const StateLock lock(m_stateMutex);
     const QVariantMap mounted = internalMemoryMountedInfo();
     if (!mounted.isEmpty()) return VtrMacFileInfo::fileInfoWithPath(mounted.value(QStringLiteral("path")).toString());
     return _driveWithPrefix(kInternalDrive);
@@ -440,6 +452,7 @@ VtrFileInfoPtr PlatformDevice::internalMemoryFileInfo()
 
 VtrFileInfoPtr PlatformDevice::cardInfo()
 {
+    const StateLock lock(m_stateMutex);
     const QVariantMap mounted = firstMountedCardInfo();
     if (!mounted.isEmpty()) return VtrMacFileInfo::fileInfoWithPath(mounted.value(QStringLiteral("path")).toString());
     const QString configured = configuredCardDrive();
@@ -463,12 +476,14 @@ VtrFileInfoPtr PlatformDevice::cardInfo()
 
 QString PlatformDevice::cardPrefix()
 {
+    const StateLock lock(m_stateMutex);
     const VtrFileInfoPtr card = cardInfo();
     return card ? card->path() : QStringLiteral("");
 }
 
 QString PlatformDevice::cardPrefixOnDevice()
 {
+    const StateLock lock(m_stateMutex);
     const QVariantMap mounted = firstMountedCardInfo();
     if (!mounted.isEmpty()) return mounted.value(QStringLiteral("drive string")).toString();
     return cardPrefix();
@@ -476,6 +491,7 @@ QString PlatformDevice::cardPrefixOnDevice()
 
 VtrFileInfoPtr PlatformDevice::defaultUserRoot()
 {
+    const StateLock lock(m_stateMutex);
     const VtrFileInfoPtr card = cardInfo();
     if (card && card->exists()) return card;
     return internalMemoryFileInfo();
@@ -483,6 +499,7 @@ VtrFileInfoPtr PlatformDevice::defaultUserRoot()
 
 VtrFileInfoPtr PlatformDevice::defaultDeviceMediaFolder()
 {
+    const StateLock lock(m_stateMutex);
     VtrFileInfoPtr base = cardInfo();
     QString key = QStringLiteral("mediaFolderPathOnCard");
     if (!base || !base->exists()) {
@@ -499,6 +516,7 @@ VtrFileInfoPtr PlatformDevice::defaultDeviceMediaFolder()
 
 void PlatformDevice::setPathsToDeviceMountPoints(const QStringList &paths)
 {
+    const StateLock lock(m_stateMutex);
     if (paths.size() < 2) {
         m_pathsToDeviceMountPoints = paths;
         return;
@@ -514,8 +532,15 @@ void PlatformDevice::setPathsToDeviceMountPoints(const QStringList &paths)
     m_pathsToDeviceMountPoints = writable;
 }
 
+QStringList PlatformDevice::pathsToDeviceMountPoints()
+{
+    const StateLock lock(m_stateMutex);
+    return m_pathsToDeviceMountPoints;
+}
+
 QHash<QString, QVariantMap> PlatformDevice::deviceMountPointsInfo()
 {
+    const StateLock lock(m_stateMutex);
     QHash<QString, QVariantMap> table;
     char16_t letter = u'E';
     bool internalGiven = false;
@@ -535,6 +560,7 @@ QHash<QString, QVariantMap> PlatformDevice::deviceMountPointsInfo()
 
 QVariantMap PlatformDevice::deviceMountPointInfoForDriveString(const QString &drive)
 {
+    const StateLock lock(m_stateMutex);
     if (m_pathsToDeviceMountPoints.isEmpty() || drive.isEmpty()) return {};
     QString standard;
     vtr::decomposeWindowsPath(drive, &standard, nullptr);
@@ -543,16 +569,19 @@ QVariantMap PlatformDevice::deviceMountPointInfoForDriveString(const QString &dr
 
 QString PlatformDevice::deviceMountPointPathForDriveString(const QString &drive)
 {
+    const StateLock lock(m_stateMutex);
     return deviceMountPointInfoForDriveString(drive).value(QStringLiteral("path")).toString();
 }
 
 QVariantMap PlatformDevice::internalMemoryMountedInfo()
 {
+    const StateLock lock(m_stateMutex);
     return deviceMountPointInfoForDriveString(kInternalDrive);
 }
 
 QVariantMap PlatformDevice::firstMountedCardInfo()
 {
+    const StateLock lock(m_stateMutex);
     if (m_pathsToDeviceMountPoints.isEmpty()) return {};
     const QHash<QString, QVariantMap> table = deviceMountPointsInfo();
     for (char16_t letter = u'D'; letter <= u'Z'; ++letter) {
@@ -581,16 +610,19 @@ VtrFileInfoPtr PlatformDevice::mountedNodeForPath(const QString &mountPath, cons
 
 VtrFileInfoPtr PlatformDevice::fileInfoWithPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     return deviceFileInfoWithPathUseCache(path, true);
 }
 
 VtrFileInfoPtr PlatformDevice::deviceFileInfoWithPath(const QString &path)
 {
+    const StateLock lock(m_stateMutex);
     return deviceFileInfoWithPathCreateIfNeeded(path, false);
 }
 
 VtrFileInfoPtr PlatformDevice::deviceFileInfoWithPathUseCache(const QString &path, bool useCache)
 {
+    const StateLock lock(m_stateMutex);
     QString drive;
     QString rest;
     const QString standard = standardizeDevicePath(path, &drive, &rest);
@@ -624,6 +656,7 @@ VtrFileInfoPtr PlatformDevice::deviceFileInfoWithPathUseCache(const QString &pat
 
 VtrFileInfoPtr PlatformDevice::deviceFileInfoWithPathCreateIfNeeded(const QString &path, bool createIfNeeded)
 {
+    const StateLock lock(m_stateMutex);
     if (path.isEmpty()) return nullptr;
     QString drive;
     QString rest;
@@ -648,6 +681,7 @@ VtrFileInfoPtr PlatformDevice::deviceFileInfoWithPathCreateIfNeeded(const QStrin
 
 VtrFileInfoList PlatformDevice::fileInfosWithDevicePaths(const QStringList &paths, bool createIfNeeded)
 {
+    const StateLock lock(m_stateMutex);
     VtrFileInfoList nodes;
     std::optional<VtrFileInfoList> drives;
     for (const QString &given : paths) {
@@ -714,6 +748,7 @@ std::optional<PlatformDevice::Listing> PlatformDevice::_contentsOfFolderWithPath
 
 VtrFileInfoPtr PlatformDevice::fileInfoWithSavedInfo(const QVariantMap &savedInfo, bool createIfNeeded)
 {
+    const StateLock lock(m_stateMutex);
     const QString kOriginalPath = QStringLiteral("originalPath");
     const QString kMemoryType = QStringLiteral("memoryType");
     const QString kVolumeStandardPath = QStringLiteral("volumeStandardPath");
@@ -776,6 +811,7 @@ QString PlatformDevice::humanReadablePathWithSavedInfo(const QVariantMap &savedI
 
 QString PlatformDevice::uuidForPath(const QString &)
 {
+    const StateLock lock(m_stateMutex);
     if (!liveMtp()) return QString();
     syncPhoneIdentity();
     if (m_deviceUUID.isEmpty()) m_deviceUUID = getDeviceInfo().value(QStringLiteral("id")).toString();
@@ -786,6 +822,7 @@ QString PlatformDevice::uuidForPath(const QString &)
 
 VtrFileInfoPtr PlatformDevice::folderForType(int type)
 {
+    const StateLock lock(m_stateMutex);
     const auto under = [](const VtrFileInfoPtr &base, const QStringList &components) -> VtrFileInfoPtr {
         return base ? base->createFolderWithPathComponents(components) : nullptr;
     };
@@ -844,38 +881,57 @@ VtrFileInfoPtr PlatformDevice::folderForType(int type)
 
 // ---- configuration -------------------------------------------------------------------------------------------------
 
+QVariantMap PlatformDevice::deviceConfiguration()
+{
+    const StateLock lock(m_stateMutex);
+    return m_deviceInfo;
+}
+
+QVariantMap PlatformDevice::deviceInfo()
+{
+    const StateLock lock(m_stateMutex);
+    return m_deviceInfo;
+}
+
 QVariantMap PlatformDevice::musicInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("musicInfo")).toMap();
 }
 
 QVariantMap PlatformDevice::podcastsInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("podcastInfo")).toMap();
 }
 
 QVariantMap PlatformDevice::photosInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("photosInfo")).toMap();
 }
 
 QVariantMap PlatformDevice::recordingsInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("recordingsInfo")).toMap();
 }
 
 QVariantMap PlatformDevice::ringtoneInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("ringtoneInfo")).toMap();
 }
 
 QVariantMap PlatformDevice::videosInfo()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("videoInfo")).toMap();
 }
 
 bool PlatformDevice::fileSystemIsASCIIOnly()
 {
+    const StateLock lock(m_stateMutex);
     return m_deviceInfo.value(QStringLiteral("fileSystemIsASCIIOnly"))
                .toString()
                .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
@@ -883,6 +939,7 @@ bool PlatformDevice::fileSystemIsASCIIOnly()
 
 std::unique_ptr<VtrMusicPlaylist> PlatformDevice::defaultMusicPlaylist()
 {
+    const StateLock lock(m_stateMutex);
     const VtrMusicPlaylistFactory factory = vtrMusicPlaylistFactory();
     if (!factory) {
         VTR_LOG(2, QStringLiteral("No playlist writers are registered."));
@@ -909,37 +966,51 @@ std::unique_ptr<VtrMusicPlaylist> PlatformDevice::defaultMusicPlaylist()
 
 void PlatformDevice::setDeviceConfiguration(const QVariantMap &configuration)
 {
-    m_deviceInfo = configuration;
-    m_phoneContentRevision = 0;
-    m_storedContentRevision = 0;
-    m_contentRevisionDevice = nullptr;
+    std::optional<QVariantMap> revisionToStore;
+    {
+        const StateLock lock(m_stateMutex);
+        m_deviceInfo = configuration;
+        m_phoneContentRevision = 0;
+        m_storedContentRevision = 0;
+        m_contentRevisionDevice = nullptr;
 
-    if (std::shared_ptr<MTPDevice> mtpDevice = liveMtp()) {
-        syncPhoneIdentity();
-        uint32_t phoneRevision = 0;
-        mtpDevice->getContentRevisionNumber(&phoneRevision);
-        // The phone's own identifier keeps the revisions of two phones apart.
-        QString key;
-        try {
-            key = getDeviceInfo().value(QStringLiteral("id")).toString();
-        } catch (const VtrException &e) {
-            VTR_LOG(1, QStringLiteral("No device information for the content revision: %1").arg(e.reason()));
+        if (std::shared_ptr<MTPDevice> mtpDevice = liveMtp()) {
+            syncPhoneIdentity();
+            uint32_t phoneRevision = 0;
+            mtpDevice->getContentRevisionNumber(&phoneRevision);
+            // The phone's own identifier keeps the revisions of two phones apart.
+            QString key;
+            try {
+                key = getDeviceInfo().value(QStringLiteral("id")).toString();
+            } catch (const VtrException &e) {
+                VTR_LOG(1, QStringLiteral("No device information for the content revision: %1").arg(e.reason()));
+            }
+            if (key.isEmpty()) key = kFallbackRevisionKey;
+            const QVariant stored = platform::UserDefaults::value(key);
+            uint32_t storedRevision = 0;
+            if (stored.typeId() == QMetaType::QVariantMap) {
+                bool ok = false;
+                const qulonglong value = stored.toMap().value(kContentRevision).toULongLong(&ok);
+                if (ok && value <= 0xFFFFFFFFull) storedRevision = uint32_t(value);
+            }
+            m_phoneContentRevision = phoneRevision;
+            m_storedContentRevision = storedRevision;
+            m_contentRevisionDevice = mtpDevice.get();
+            revisionToStore =
+                QVariantMap{{QStringLiteral("object"), QVariantMap{{kContentRevision, qulonglong(phoneRevision)}}},
+                            {QStringLiteral("key"), key}};
         }
-        if (key.isEmpty()) key = kFallbackRevisionKey;
-        const QVariant stored = platform::UserDefaults::value(key);
-        uint32_t storedRevision = 0;
-        if (stored.typeId() == QMetaType::QVariantMap) {
-            bool ok = false;
-            const qulonglong value = stored.toMap().value(kContentRevision).toULongLong(&ok);
-            if (ok && value <= 0xFFFFFFFFull) storedRevision = uint32_t(value);
-        }
-        m_phoneContentRevision = phoneRevision;
-        m_storedContentRevision = storedRevision;
-        m_contentRevisionDevice = mtpDevice.get();
-        const QVariantMap arguments{
-            {QStringLiteral("object"), QVariantMap{{kContentRevision, qulonglong(phoneRevision)}}},
-            {QStringLiteral("key"), key}};
-        platform::runOnMainAndWait([&arguments] { setDefaultOnMainThread(arguments); });
+    }
+    if (revisionToStore) {
+        const QVariantMap arguments = *revisionToStore;
+        // The main thread may itself be waiting for the instance lock (a
+        // phone being torn down): a worker never waits for it with the lock
+        // held. Only a caller already holding the lock still does; it hands
+        // the write over without waiting.
+        if (m_stateMutex.heldByThisThread() && !platform::isMainThread())
+            platform::runOnMain([arguments] { setDefaultOnMainThread(arguments); });
+        else
+            platform::runOnMainAndWait([&arguments] { setDefaultOnMainThread(arguments); });
     }
     VTR_LOG_DATA(4, configuration, QStringLiteral("Setting device configuration info (click to view)."));
 }
@@ -955,6 +1026,7 @@ void PlatformDevice::setDefaultOnMainThread(const QVariantMap &arguments)
 
 bool PlatformDevice::isContentRevisionEqual()
 {
+    const StateLock lock(m_stateMutex);
     syncPhoneIdentity();
     std::shared_ptr<MTPDevice> mtpDevice = liveMtp();
     if (!mtpDevice || mtpDevice.get() != m_contentRevisionDevice) return false;
