@@ -1066,10 +1066,11 @@ void SimulatedMtpLibrary::releaseDevice(LIBMTP_mtpdevice_t *device)
 
 bool SimulatedMtpLibrary::usbIdentifiers(LIBMTP_mtpdevice_t *device, uint16_t *vendorId, uint16_t *productId)
 {
+    // Same order as every other call: the simulator's lock, then the handles'.
+    std::lock_guard<std::recursive_mutex> simLock(d->mutex);
     std::lock_guard<std::mutex> lock(d->handlesMutex);
     auto it = d->handles.find(device);
     if (it == d->handles.end() || it->second->released) return false;
-    std::lock_guard<std::recursive_mutex> simLock(d->mutex);
     if (vendorId) *vendorId = it->second->phone->d->identity.vendorId;
     if (productId) *productId = it->second->phone->d->identity.productId;
     return true;
