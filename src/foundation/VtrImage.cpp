@@ -20,6 +20,10 @@
 #include <libexif/exif-utils.h>
 
 namespace vtr {
+// libexif's option that rewrites tags it thinks are wrong (value 1 << 1 of
+// ExifDataOption): we keep tags as the camera wrote them.
+constexpr ExifDataOption kExifRewriteToStandard = ExifDataOption(1 << 1);
+
 namespace {
 
 // Photos of phones pass Qt's default limit of 256 MB for one decoded image;
@@ -55,7 +59,7 @@ ExifDataPtr loadExif(const unsigned char *bytes, unsigned int size)
     if (!bytes || size == 0) return nullptr;
     ExifDataPtr ed(exif_data_new());
     if (!ed) return nullptr;
-    exif_data_unset_option(ed.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_unset_option(ed.get(), kExifRewriteToStandard);
     exif_data_set_option(ed.get(), EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);
     exif_data_load_data(ed.get(), bytes, size);
     return ed;
@@ -337,7 +341,7 @@ QByteArray buildExif(const QVariantMap &exif, const QSize &pixels, bool skipLarg
         exif_mem_unref(mem);
         return QByteArray();
     }
-    exif_data_unset_option(ed.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_unset_option(ed.get(), kExifRewriteToStandard);
     exif_data_set_data_type(ed.get(), EXIF_DATA_TYPE_COMPRESSED);
     exif_data_set_byte_order(ed.get(), EXIF_BYTE_ORDER_INTEL);
     const ExifByteOrder order = EXIF_BYTE_ORDER_INTEL;
