@@ -1,7 +1,8 @@
 #include "devices/VtrDeviceList.h"
 
 #include "devices/DeviceListCrypto.h"
-#include "devices/usb/MountTable.h"
+#include "fileinfo/MountTable.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "platform/Folders.h"
@@ -604,13 +605,16 @@ bool VtrDeviceList::vendorProductIDForVolume(VolumeRefNum volume, quint16 *vendo
 QStringList VtrDeviceList::supportedMountedLocalVolumePaths() const
 {
     QStringList paths;
-    for (const vtr::usb::MountEntry &mount : vtr::usb::readMountTable(m_mountTablePath)) {
+    const std::shared_ptr<const vtr::MountTable> table = vtr::MountTable::read(m_mountTablePath);
+    for (const vtr::MountEntry &mount : table->entries()) {
         if (!mount.isBlockBacked()) continue;
         quint16 vendor = 0;
         quint16 product = 0;
-        if (!usbIDsForVolume(VolumeRefNum(mount.devnum), &vendor, &product)) continue;
+        if (!usbIDsForVolume(VolumeRefNum(mount.deviceNumber()), &vendor, &product)) continue;
         if (infoForDeviceWithUSBVendorID(vendor, product, usbProductNameForDevice(vendor, product)))
             paths.append(mount.mountPoint);
     }
+    // The local file infos learn which volumes are phones (also when none is).
+    VtrMacFileInfo::updateMountedDeviceVolumesWithPaths(paths);
     return paths;
 }

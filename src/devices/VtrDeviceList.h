@@ -110,7 +110,9 @@ public:
     bool addProductDictionaryForVendorID(quint16 vendor, quint16 product, const QVariantMap &productDictionary);
 
     // VolumeSupport.
-    // Mounted block-device volumes whose USB device has an entry (empty when none).
+    // Mounted block-device volumes whose USB device has an entry (empty when
+    // none); the list (also an empty one) replaces VtrMacFileInfo's mounted
+    // device volumes.
     QStringList supportedMountedLocalVolumePaths() const;
     // 0 with the volume of `path` stored, else the errno of the look-up.
     int pathToVRefNum(const QString &path, VolumeRefNum *volume) const;

@@ -91,8 +91,9 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
     VtrFileInfoPtr parent;
     VtrFileInfoPtr temporary;
     try {
-        if (destination->exists() && !destination->isFile()) return kFileInfoCopyDestinationNotFile;
-        parent = destination->parentFolder();
+        if (!options.destinationChecked && destination->exists() && !destination->isFile())
+            return kFileInfoCopyDestinationNotFile;
+        parent = options.folder ? options.folder : destination->parentFolder();
         if (!parent) return kFileInfoCopyTempFileNotCreated;
         const QString tempName = QString::fromLatin1(kVtrCopyTempFileName);
         if (isTemporaryCopyFileName(destination->name())) return kFileInfoCopyTempFileNotCreated;
@@ -113,7 +114,8 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
         if (options.requiredBytes >= 0) {
             const qint64 needed =
                 saturatingAdd(options.requiredBytes, std::max<qint64>(0, parent->_freeSpaceToKeepOnVolume()));
-            if (destination->freeSpaceOnVolume() < needed) return kFileInfoCopyNoSpace;
+            // The folder's volume: the destination itself is usually not there yet.
+            if (parent->freeSpaceOnVolume() < needed) return kFileInfoCopyNoSpace;
         }
 
         temporary =
@@ -210,8 +212,10 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
     // (made unique when asked), or the destination itself. Nothing is created
     // or removed here; an existing file is replaced only by a complete copy.
     VtrFileInfoPtr target = destination;
+    VtrFileInfoPtr targetFolder;
     try {
         if (destination->exists() && destination->isFolder()) {
+            targetFolder = destination;
             QString targetName = name();
             if (ensureUniqueName) {
                 targetName = destination->uniqueFilename(targetName);
@@ -220,8 +224,10 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
             target = destination->find(targetName);
             if (!target) return kFileInfoCopyDestinationNotOpened;
         }
-        if (target->exists() && !target->isFile()) return kFileInfoCopyDestinationNotFile;
-        if (target->isEqualTo(source) || isEqualTo(target)) return kFileInfoCopyBadArguments;
+        const bool targetExists = target->exists();
+        if (targetExists && !target->isFile()) return kFileInfoCopyDestinationNotFile;
+        // Only an existing item can be the source itself (which exists).
+        if (targetExists && (target->isEqualTo(source) || isEqualTo(target))) return kFileInfoCopyBadArguments;
     } catch (const std::exception &) {
         return kFileInfoCopyException;
     }
@@ -232,6 +238,8 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
     options.progress = progress;
     options.userData = userData;
     options.protectedItem = source;
+    options.destinationChecked = true;
+    options.folder = targetFolder;
 
     auto fill = [&](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
         VtrFileInfoHandlePtr readHandle = openFileForReading();
@@ -252,16 +260,26 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
                 break;
             }
             const qint64 length = std::min(remaining, chunk);
-            QByteArray data = fileContentsWithRange(VtrFileRange{offset, length}, reader.get());
+            const VtrFileRange range{offset, length};
+            // Two kinds that can move the bytes between themselves do (two
+            // local files: inside the kernel); the others go through memory.
+            qint64 got = 0;
+            status = copyRangeToFile(range, reader.get(), temporary.get(), writer.get(), &got);
+            if (status == kFileInfoCopyNotSupported) {
+                QByteArray data = fileContentsWithRange(range, reader.get());
+                if (data.size() > length) data.truncate(length);
+                got = data.size();
+                status = got > 0 ? temporary->setFileContentsWithRange(data, VtrFileRange{offset, got}, writer.get())
+                                 : kFileInfoCopyOK;
+            }
+            if (status != kFileInfoCopyOK) break;
+            got = std::min(got, length);
             // No data, or the source ended early (it shrank): the copy would be
             // short, so it fails rather than leave a truncated file.
-            if (data.isEmpty()) {
+            if (got <= 0) {
                 status = kFileInfoCopyReadFailed;
                 break;
             }
-            if (data.size() > length) data.truncate(length);
-            const qint64 got = data.size();
-            status = temporary->setFileContentsWithRange(data, VtrFileRange{offset, got}, writer.get());
             offset += got;
             remaining -= got;
             if (status == kFileInfoCopyOK && copyProgress) {

@@ -49,6 +49,12 @@ struct TemporaryFileCopyOptions
     void *userData = nullptr;
     // An item that must never be removed as a "leftover" (the copy's source).
     VtrFileInfoPtr protectedItem;
+    // The caller has just found the destination to be a file or missing:
+    // step 1's test of its kind is left out.
+    bool destinationChecked = false;
+    // The destination's folder when the caller has it at hand; otherwise
+    // destination->parentFolder().
+    VtrFileInfoPtr folder;
 };
 
 // Fills the temporary file (already created, empty) and answers a status.
@@ -56,12 +62,13 @@ using FillTemporaryFile = std::function<FileInfoCopyStatus(const VtrFileInfoPtr 
 
 // Writes a new file at `destination` (a file path, existing or not) so that
 // the destination is replaced only by a complete file (an existing item there
-// that is not a file: -208):
+// that is not a file: -208, unless options.destinationChecked):
 //  1. the destination's parent folder holds the temporary file (no parent, or
 //     a destination that is the temporary file itself: -202);
 //  2. the temporary file is leased (another copy running there: -202) and a
 //     leftover one is removed (still there afterwards: -202);
-//  3. the free space is checked (see TemporaryFileCopyOptions, -209);
+//  3. the free space on the parent folder's volume is checked (see
+//     TemporaryFileCopyOptions, -209);
 //  4. the temporary file is created (does not exist afterwards: -202);
 //  5. `fill` writes it; a non-zero status, or an exception (-206), removes
 //     the temporary file and is returned; the destination is untouched;

@@ -114,6 +114,11 @@ bool MountEntry::isReadOnly() const
     return hasOption(mountOptions, QStringLiteral("ro")) || hasOption(superOptions, QStringLiteral("ro"));
 }
 
+quint64 MountEntry::deviceNumber() const
+{
+    return quint64(makedev(major, minor));
+}
+
 MountTable MountTable::parse(const QByteArray &text)
 {
     MountTable table;
@@ -206,6 +211,15 @@ void MountTable::setOverrideText(const std::optional<QByteArray> &text)
     std::lock_guard<std::mutex> lock(state.mutex);
     state.overrideText = text;
     state.table.reset();
+}
+
+std::shared_ptr<const MountTable> MountTable::read(const QString &path)
+{
+    if (path.isEmpty()) return current();
+    QFile file(path);
+    // procfs files report size 0: read until the end.
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return std::make_shared<const MountTable>(parse(text));
 }
 
 // ---- USB devices behind block devices ----------------------------------------------

@@ -33,6 +33,12 @@ struct MountEntry
 
     // "ro" among the per-mount or the file system's options.
     bool isReadOnly() const;
+    // Backed by a device of its own (a disk or partition); virtual and
+    // network file systems have anonymous device numbers (major 0).
+    bool isBlockBacked() const { return major != 0; }
+    // major:minor as one device number, what stat(2) gives as st_dev for
+    // items on this file system.
+    quint64 deviceNumber() const;
 };
 
 class MountTable
@@ -68,6 +74,10 @@ public:
     // Tests: answer tables parsed from `text` instead of the real one;
     // std::nullopt restores the real table.
     static void setOverrideText(const std::optional<QByteArray> &text);
+    // The table in the mountinfo file at `path` (read on every call; an
+    // unreadable file gives an empty table), or current() for an empty path.
+    // Lets a caller be pointed at a fixture file of its own.
+    static std::shared_ptr<const MountTable> read(const QString &path);
 
 private:
     QList<MountEntry> m_entries;

@@ -674,6 +674,13 @@ FileInfoCopyStatus VtrBaseFileInfo::setFileContentsWithRange(const QByteArray &,
     return kFileInfoCopyNotSupported;
 }
 
+FileInfoCopyStatus VtrBaseFileInfo::copyRangeToFile(const VtrFileRange &, VtrFileInfoHandle *, VtrBaseFileInfo *,
+                                                    VtrFileInfoHandle *, qint64 *copied)
+{
+    if (copied) *copied = 0;
+    return kFileInfoCopyNotSupported;
+}
+
 // ---- copying and moving (the copies themselves are in FileInfoCopy.cpp) ------------
 
 FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination)

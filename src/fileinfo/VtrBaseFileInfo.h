@@ -329,6 +329,16 @@ public:
     // Writes `data` at range.location; a status. Default -220.
     virtual FileInfoCopyStatus setFileContentsWithRange(const QByteArray &data, const VtrFileRange &range,
                                                         VtrFileInfoHandle *handle);
+    // Copies `range` of this file (open through `readHandle`) to the same
+    // offset of `destination` (open through `writeHandle`) without handing
+    // the bytes to the caller, where the two kinds can do that between
+    // themselves. 0 with *copied set to the bytes copied (fewer at the end of
+    // the file, 0 when the file ends before the range); another status when
+    // the copy failed; -220 when this pair cannot (nothing was copied: the
+    // caller reads and writes the range itself). Default -220.
+    virtual FileInfoCopyStatus copyRangeToFile(const VtrFileRange &range, VtrFileInfoHandle *readHandle,
+                                               VtrBaseFileInfo *destination, VtrFileInfoHandle *writeHandle,
+                                               qint64 *copied);
 
     // ---- copying and moving -------------------------------------------------
 

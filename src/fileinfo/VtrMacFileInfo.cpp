@@ -35,7 +35,9 @@ constexpr int kModeWrite = 1;
 class MacFileHandle : public VtrFileInfoHandle
 {
 public:
-    MacFileHandle(int fd, int mode, qint64 size, bool sparse) : fd(fd), mode(mode), size(size), mayHaveHoles(sparse) {}
+    MacFileHandle(int fd, int mode, qint64 size, bool sparse, QString path)
+        : fd(fd), mode(mode), size(size), mayHaveHoles(sparse), path(std::move(path))
+    {}
     ~MacFileHandle() override
     {
         if (fd >= 0) ::close(fd);
@@ -45,8 +47,10 @@ public:
 
     int fd;
     int mode;
-    qint64 size;       // the file's length as this handle has made it
-    bool mayHaveHoles; // fewer blocks than bytes when it was opened
+    qint64 size;            // the file's length as this handle has made it
+    bool mayHaveHoles;      // fewer blocks than bytes when it was opened
+    bool kernelCopy = true; // a write handle: copy_file_range has not been refused
+    QString path;           // as it was opened
 };
 
 QString errorText(int error)
@@ -155,8 +159,7 @@ VtrMacFileInfo::Ptr VtrMacFileInfo::fileInfoCreateFileWithFullPath(const QString
     if (p.isEmpty() || parent.isEmpty()) return nullptr;
     Ptr folder = fileInfoCreateFolderWithFullPath(parent);
     if (!folder) return nullptr;
-    return std::dynamic_pointer_cast<VtrMacFileInfo>(
-        folder->createFile(vtr::posixLastPathComponent(p), QByteArray(), QVariantMap()));
+    return std::dynamic_pointer_cast<VtrMacFileInfo>(folder->createFile(lastComponent(p), QByteArray(), QVariantMap()));
 }
 
 VtrFileInfoList VtrMacFileInfo::fileInfoArrayFromPathsArray(const QStringList &paths)
@@ -415,6 +418,11 @@ VtrFileInfoPtr VtrMacFileInfo::parentFolder()
     return fileInfoWithPath(parent);
 }
 
+QString VtrMacFileInfo::name()
+{
+    return lastComponent(path());
+}
+
 QString VtrMacFileInfo::extension()
 {
     const QString ext = vtr::posixPathExtension(name());
@@ -584,6 +592,12 @@ QString VtrMacFileInfo::resolvedPath()
 
 VtrFileInfoPtr VtrMacFileInfo::find(const QString &name)
 {
+    return findChild(name, nullptr);
+}
+
+VtrMacFileInfo::Ptr VtrMacFileInfo::findChild(const QString &name, bool *missing)
+{
+    if (missing) *missing = false;
     // An object for no item has no children (never the working folder's).
     if (path().isEmpty()) return std::make_shared<VtrMacFileInfo>();
     const QString base = isFile() ? parentPath(path()) : path();
@@ -595,9 +609,13 @@ VtrFileInfoPtr VtrMacFileInfo::find(const QString &name)
         found->adoptStat(st);
         return found;
     }
-    // One missing name: straight to the letter-case match.
+    // One missing name: straight to the letter-case match. Copies write
+    // their temporary file under its exact name only, so that one needs no
+    // letter-case match (a listing removes a leftover of any case).
     if (isSafeName(name)) {
-        const QString match = findNameIgnoringCase(base, name);
+        const QString match =
+            name == QLatin1String(kVtrCopyTempFileName) ? QString() : findNameIgnoringCase(base, name);
+        if (match.isNull() && missing) *missing = true;
         return fileInfoWithPath(match.isNull() ? exact : childPath(base, match));
     }
 
@@ -739,15 +757,15 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         VTR_LOG(2, QStringLiteral("Refused to create a file named \"%1\" in \"%2\".").arg(name, humanFriendlyPath()));
         return nullptr;
     }
-    VtrFileInfoPtr found = find(name);
-    auto *target = dynamic_cast<VtrMacFileInfo *>(found.get());
+    bool missing = false;
+    const Ptr target = findChild(name, &missing);
     if (!target) return nullptr;
     QString targetPath = target->path();
-    if (target->exists()) {
+    if (!missing && target->exists()) {
         if (!ensureUniqueName) {
             if (target->isFolder()) return nullptr;
             target->setFileContentsWithProgress(contents, progress, userData);
-            return found;
+            return target;
         }
         VtrFileInfoPtr folder = isFile() ? parentFolder() : self();
         if (!folder) return nullptr;
@@ -777,14 +795,17 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         ok = false;
         error = errno;
     }
+    Ptr created = fileInfoWithPath(targetPath);
     if (!ok) {
         // A half-written new file is no file at all.
         ::unlink(encode(targetPath).constData());
         VTR_LOG(2, QStringLiteral("Could not write the file \"%1\": %2").arg(targetPath, errorText(error)));
     } else {
-        change.added(vtr::posixLastPathComponent(targetPath));
+        change.added(lastComponent(targetPath));
+        // Made just now by this call: a plain file, no need to ask the disk.
+        created->presetKind(false);
     }
-    return fileInfoWithPath(targetPath);
+    return created;
 }
 
 VtrFileInfoPtr VtrMacFileInfo::createFolder(const QString &name)
@@ -826,7 +847,7 @@ VtrFileInfoPtr VtrMacFileInfo::createFolder(const QString &name)
                 return nullptr;
             }
         } else {
-            change.added(vtr::posixLastPathComponent(nextPath));
+            change.added(lastComponent(nextPath));
         }
         next->refresh();
         current = next;
@@ -873,7 +894,7 @@ void VtrMacFileInfo::setName(const QString &newName)
                        .arg(humanFriendlyPath(), newName, errorText(errno)));
         return;
     }
-    change.removed(vtr::posixLastPathComponent(from));
+    change.removed(lastComponent(from));
     change.added(newName);
     _setPath(to);
 }
@@ -891,7 +912,7 @@ namespace {
 bool moveAcrossFileSystems(const QString &from, const QString &to)
 {
     const QString folder = parentPath(to);
-    const QString step = temporaryNameIn(folder, vtr::posixLastPathComponent(to));
+    const QString step = temporaryNameIn(folder, lastComponent(to));
     if (step.isNull()) return false;
     if (!copyItem(from, step)) return false;
     if (::rename(encode(step).constData(), encode(to).constData()) != 0) {
@@ -918,6 +939,7 @@ FileInfoCopyStatus VtrMacFileInfo::moveTo(const VtrFileInfoPtr &destination)
     if (to == from) return kFileInfoCopyOK;
 
     bool ok = false;
+    bool sameItem = false;
     {
         const QString fromFolder = parentPath(from);
         const QString toFolder = parentPath(to);
@@ -925,17 +947,27 @@ FileInfoCopyStatus VtrMacFileInfo::moveTo(const VtrFileInfoPtr &destination)
         std::optional<ChangeInFolder> target;
         if (toFolder != fromFolder) target.emplace(toFolder);
         ok = ::rename(encode(from).constData(), encode(to).constData()) == 0;
+        sameItem = ok;
         if (!ok && errno == EXDEV) ok = moveAcrossFileSystems(from, to);
         if (ok) {
-            source.removed(vtr::posixLastPathComponent(from));
-            (target ? *target : source).added(vtr::posixLastPathComponent(to));
+            source.removed(lastComponent(from));
+            (target ? *target : source).added(lastComponent(to));
         }
     }
     if (!ok) {
         VTR_LOG(2, QStringLiteral("Could not move \"%1\" to \"%2\": %3").arg(from, to, errorText(errno)));
         return kFileInfoCopyKindCannot;
     }
-    _setPath(to);
+    if (sameItem && _kind.valid && !_kind.isAlias) {
+        // A rename keeps the item (inode, kind, contents): only what depends
+        // on the path is forgotten. A link is looked at again: a relative
+        // one may lead elsewhere from its new folder.
+        setPath(to);
+        _hasDRM = -1;
+        _blackberryInfoValid = false;
+    } else {
+        _setPath(to);
+    }
     if (mac != this) mac->refresh();
     return kFileInfoCopyOK;
 }
@@ -948,7 +980,7 @@ bool VtrMacFileInfo::remove()
     {
         ChangeInFolder change(parentPath(p));
         ok = removeItem(p);
-        if (ok) change.removed(vtr::posixLastPathComponent(p));
+        if (ok) change.removed(lastComponent(p));
     }
     if (!ok) VTR_LOG(2, QStringLiteral("Could not remove \"%1\": %2").arg(humanFriendlyPath(), errorText(errno)));
     refresh();
@@ -1029,7 +1061,7 @@ bool VtrMacFileInfo::writeWholeFile(const QString &target, const QByteArray &dat
 
     ChangeInFolder change(folder);
     QString stepPath;
-    const int fd = createTemporaryFileIn(folder, vtr::posixLastPathComponent(target), &stepPath);
+    const int fd = createTemporaryFileIn(folder, lastComponent(target), &stepPath);
     if (fd < 0) {
         VTR_LOG(2, QStringLiteral("Could not write \"%1\": %2").arg(target, errorText(errno)));
         return false;
@@ -1067,7 +1099,7 @@ bool VtrMacFileInfo::writeWholeFile(const QString &target, const QByteArray &dat
         if (!ok) VTR_LOG(2, QStringLiteral("Could not write \"%1\": %2").arg(target, errorText(error)));
         return ok;
     }
-    if (!hadFile) change.added(vtr::posixLastPathComponent(target));
+    if (!hadFile) change.added(lastComponent(target));
     return true;
 }
 
@@ -1096,7 +1128,7 @@ VtrFileInfoHandlePtr VtrMacFileInfo::openFileForReading()
     const qint64 length = qint64(st.st_size);
     if (length > kChunkSize) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     const bool sparse = qint64(st.st_blocks) * 512 < length;
-    return std::make_unique<MacFileHandle>(fd, kModeRead, length, sparse);
+    return std::make_unique<MacFileHandle>(fd, kModeRead, length, sparse, path());
 }
 
 VtrFileInfoHandlePtr VtrMacFileInfo::openFileForWriting()
@@ -1111,7 +1143,7 @@ VtrFileInfoHandlePtr VtrMacFileInfo::openFileForWriting()
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<MacFileHandle>(fd, kModeWrite, 0, false);
+    return std::make_unique<MacFileHandle>(fd, kModeWrite, 0, false, path());
 }
 
 void VtrMacFileInfo::closeFile(VtrFileInfoHandlePtr handle)
@@ -1119,13 +1151,22 @@ void VtrMacFileInfo::closeFile(VtrFileInfoHandlePtr handle)
     auto *file = dynamic_cast<MacFileHandle *>(handle.get());
     if (!file) return;
     const bool wrote = file->mode == kModeWrite;
+    // The written file's new status, straight from the open file, when the
+    // handle is this object's own and the object names a plain file (a link
+    // must be looked at through its path).
+    struct stat written;
+    const bool keepStatus = wrote && file->fd >= 0 && _kind.valid && !_kind.isAlias && !_kind.isFolder &&
+                            file->path == path() && ::fstat(file->fd, &written) == 0 && S_ISREG(written.st_mode);
     if (file->fd >= 0) {
         if (::close(file->fd) != 0 && wrote)
             VTR_LOG(2, QStringLiteral("Closing \"%1\" failed: %2").arg(humanFriendlyPath(), errorText(errno)));
         file->fd = -1;
     }
     handle.reset();
-    if (wrote) refresh();
+    if (wrote) {
+        refresh();
+        if (keepStatus) adoptStat(written);
+    }
 }
 
 QByteArray VtrMacFileInfo::fileContentsWithRange(const VtrFileRange &range, VtrFileInfoHandle *handle)
@@ -1185,6 +1226,102 @@ FileInfoCopyStatus VtrMacFileInfo::setFileContentsWithRange(const QByteArray &da
     return kFileInfoCopyOK;
 }
 
+namespace {
+
+// copy_file_range(2) answers these when it cannot copy between the two files
+// at all (another file system, an old kernel, a file system without it).
+bool kernelCopyRefused(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
+}
+
+// Copies [from, to) at the same offsets inside the kernel, continuing short
+// answers. The bytes copied (fewer when the source ends); -1 with errno when
+// the first call fails, a smaller count when a later one does.
+qint64 kernelCopyAt(int in, int out, qint64 from, qint64 to)
+{
+    qint64 done = 0;
+    while (from + done < to) {
+        loff_t inAt = loff_t(from + done);
+        loff_t outAt = inAt;
+        const size_t length = size_t(std::min<qint64>(to - from - done, qint64(1) << 30));
+        const ssize_t n = ::copy_file_range(in, &inAt, out, &outAt, length, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return done > 0 ? done : -1;
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+} // namespace
+
+FileInfoCopyStatus VtrMacFileInfo::copyRangeToFile(const VtrFileRange &range, VtrFileInfoHandle *readHandle,
+                                                   VtrBaseFileInfo *destination, VtrFileInfoHandle *writeHandle,
+                                                   qint64 *copied)
+{
+    if (copied) *copied = 0;
+    auto *in = dynamic_cast<MacFileHandle *>(readHandle);
+    auto *out = dynamic_cast<MacFileHandle *>(writeHandle);
+    if (!in || !out || in->fd < 0 || out->fd < 0 || in->mode != kModeRead || out->mode != kModeWrite ||
+        !out->kernelCopy || range.location < 0 || range.length < 0)
+        return kFileInfoCopyNotSupported;
+
+    const qint64 end = range.location + std::min<qint64>(range.length, qint64(1) << 30);
+    qint64 position = range.location;
+    while (position < end) {
+        // Holes of a sparse source stay holes where the copy lengthens the
+        // destination; below its end they are copied (as zeros) over what is there.
+        qint64 dataFrom = position;
+        qint64 dataTo = end;
+        if (in->mayHaveHoles && position >= out->size) {
+            const off_t data = ::lseek(in->fd, off_t(position), SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {
+                // Nothing but a hole up to the source's end (or past it).
+                struct stat st;
+                if (::fstat(in->fd, &st) != 0) break;
+                position = std::clamp<qint64>(qint64(st.st_size), position, end);
+                break;
+            }
+            if (data >= 0) {
+                dataFrom = std::min<qint64>(qint64(data), end);
+                const off_t hole = ::lseek(in->fd, data, SEEK_HOLE);
+                if (hole > data) dataTo = std::min<qint64>(qint64(hole), end);
+            }
+            position = dataFrom;
+            if (dataFrom >= end) break;
+        }
+
+        // (A write past the destination's end leaves a hole before it.)
+        const qint64 done = kernelCopyAt(in->fd, out->fd, dataFrom, dataTo);
+        if (done < 0) {
+            // The rest goes through the caller's read and write, which also
+            // tell a failed read from a failed write.
+            if (kernelCopyRefused(errno)) out->kernelCopy = false;
+            break;
+        }
+        position = dataFrom + done;
+        out->size = std::max(out->size, position);
+        if (position < dataTo) break; // the source ended early
+    }
+
+    const qint64 total = position - range.location;
+    // Nothing copied (the source ends here, or the kernel refused): the
+    // caller's read and write find out which.
+    if (total <= 0) return kFileInfoCopyNotSupported;
+    // A hole at the end of the range leaves the destination short of it.
+    if (position > out->size) {
+        if (::ftruncate(out->fd, off_t(position)) != 0) {
+            VTR_LOG(2, QStringLiteral("Writing \"%1\" failed: %2")
+                           .arg(destination ? destination->humanFriendlyPath() : QString(), errorText(errno)));
+            return kFileInfoCopyWriteFailed;
+        }
+        out->size = position;
+    }
+    if (copied) *copied = total;
+    return kFileInfoCopyOK;
+}
+
 // ---- copying ----------------------------------------------------------------------------------------------
 
 FileInfoCopyStatus VtrMacFileInfo::copyToWithName(const VtrFileInfoPtr &destination, const QString &newName,
@@ -1226,7 +1363,7 @@ FileInfoCopyStatus VtrMacFileInfo::copyToWithName(const VtrFileInfoPtr &destinat
             errno = error;
             ok = false;
         }
-        if (ok) change.added(vtr::posixLastPathComponent(targetPath));
+        if (ok) change.added(lastComponent(targetPath));
     }
     if (!ok) {
         VTR_LOG(2, QStringLiteral("Could not copy \"%1\" to \"%2\": %3")

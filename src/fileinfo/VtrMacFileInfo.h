@@ -111,6 +111,7 @@ public:
 
     QString archiveClassName() const override;
     VtrFileInfoPtr parentFolder() override; // nullptr for "/" and for no item
+    QString name() override;
     QString extension() override;
     QString humanFriendlyName() override;
     QString humanFriendlyPath() override; // the home folder shown as "~"
@@ -216,6 +217,14 @@ public:
     // -207 when the write fails; 0.
     FileInfoCopyStatus setFileContentsWithRange(const QByteArray &data, const VtrFileRange &range,
                                                 VtrFileInfoHandle *handle) override;
+    // Between two handles of this kind: copy_file_range(2), so the bytes stay
+    // in the kernel (or are shared, where the file system can). Holes of a
+    // sparse source stay holes. -220 when either handle is of another kind,
+    // when the kernel refuses (another file system: the handle then stops
+    // trying) or when nothing could be copied; the caller then reads and writes.
+    FileInfoCopyStatus copyRangeToFile(const VtrFileRange &range, VtrFileInfoHandle *readHandle,
+                                       VtrBaseFileInfo *destination, VtrFileInfoHandle *writeHandle,
+                                       qint64 *copied) override;
 
     // ---- copying -----------------------------------------------------------------------
 
@@ -324,6 +333,9 @@ private:
         bool regular = false; // a regular file (through a link: its target)
     };
 
+    // find() for one level; *missing (when given) is set when the lookup
+    // found no item of that name in any letter case.
+    Ptr findChild(const QString &name, bool *missing);
     void cacheKind();
     const struct stat *cachedStat(); // nullptr for a missing item
     void clearCaches();

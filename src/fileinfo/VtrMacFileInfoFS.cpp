@@ -22,22 +22,74 @@ namespace vtr::localfs {
 
 // ---- paths ------------------------------------------------------------------------
 
+namespace {
+
+bool isCleanPath(const QString &path);
+
+// A "." or ".." component anywhere in the path.
+bool hasDotComponent(const QString &path)
+{
+    qsizetype start = 0;
+    const qsizetype size = path.size();
+    while (start < size) {
+        qsizetype end = path.indexOf(QLatin1Char('/'), start);
+        if (end < 0) end = size;
+        const qsizetype length = end - start;
+        if (length > 0 && length <= 2 && path.at(start) == QLatin1Char('.') &&
+            (length == 1 || path.at(start + 1) == QLatin1Char('.')))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
 QString normalisePath(const QString &path)
 {
     if (path.isEmpty()) return QStringLiteral("");
     QString p = path;
     if (p == QLatin1String("~") || p.startsWith(QLatin1String("~/"))) p = platform::homeFolder() + p.mid(1);
+    // Paths built from clean ones (the usual case) are returned as they are.
+    if (isCleanPath(p) && !hasDotComponent(p)) return p;
     return QDir::cleanPath(p);
 }
 
+namespace {
+
+// No doubled separator and none at the end (other than "/" itself): what
+// normalisePath() makes, so the answers below need no cleaning for it.
+bool isCleanPath(const QString &path)
+{
+    if (path.isEmpty()) return false;
+    if (path.size() > 1 && path.endsWith(QLatin1Char('/'))) return false;
+    return !path.contains(QLatin1String("//"));
+}
+
+} // namespace
+
 QString parentPath(const QString &path)
 {
-    return vtr::posixDeletingLastPathComponent(path);
+    if (!isCleanPath(path)) return vtr::posixDeletingLastPathComponent(path);
+    if (path == QLatin1String("/")) return path;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) return QStringLiteral("");
+    if (slash == 0) return QStringLiteral("/");
+    return path.left(slash);
 }
 
 QString childPath(const QString &folder, const QString &name)
 {
-    return vtr::posixAppendPathComponent(folder, name);
+    if (!isCleanPath(folder) || name.isEmpty() || name.contains(QLatin1Char('/')))
+        return vtr::posixAppendPathComponent(folder, name);
+    if (folder == QLatin1String("/")) return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+QString lastComponent(const QString &path)
+{
+    if (!isCleanPath(path) || path == QLatin1String("/")) return vtr::posixLastPathComponent(path);
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 bool lstatPath(const QString &path, struct stat *st)
@@ -198,7 +250,7 @@ bool removeItem(const QString &path)
     const int parentFd =
         ::open(encode(parent.isEmpty() ? QStringLiteral(".") : parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parentFd < 0) return false;
-    const bool ok = removeAt(parentFd, encode(vtr::posixLastPathComponent(path)));
+    const bool ok = removeAt(parentFd, encode(lastComponent(path)));
     const int error = errno;
     ::close(parentFd);
     errno = error;

@@ -31,6 +31,8 @@ QString normalisePath(const QString &path);
 // The parent folder of a cleaned path ("/a" gives "/", "a" gives "").
 QString parentPath(const QString &path);
 QString childPath(const QString &folder, const QString &name);
+// The last component ("/" for "/", "" for "").
+QString lastComponent(const QString &path);
 
 bool lstatPath(const QString &path, struct stat *st);
 bool statPath(const QString &path, struct stat *st);

@@ -212,7 +212,8 @@ qint64 VtrMacFileInfo::freeSpaceOnVolume()
     QString p = path();
     while (!p.isEmpty()) {
         struct statvfs vfs;
-        if (existsNoFollow(p) && ::statvfs(encode(p).constData(), &vfs) == 0) {
+        // A missing level (or a link that leads nowhere) fails: its parent answers.
+        if (::statvfs(encode(p).constData(), &vfs) == 0) {
             const quint64 bytes = quint64(vfs.f_bavail) * quint64(vfs.f_frsize);
             const bool overflow =
                 vfs.f_frsize != 0 &&

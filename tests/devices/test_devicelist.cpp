@@ -2,6 +2,7 @@
 #include "devices/DeviceListCrypto.h"
 #include "devices/VtrDeviceList.h"
 #include "devices/usb/FakeUdevSource.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "platform/Folders.h"
@@ -373,7 +374,11 @@ TEST_F(DeviceListTest, AMountedPhoneVolumeLeadsToItsEntry)
     VtrDeviceList list;
     list.setMountTablePathForTesting(table);
     if (major(st.st_dev) == 0) GTEST_SKIP() << "the test folder is on a virtual file system";
+    VtrMacFileInfo::updateMountedDeviceVolumesWithPaths({QStringLiteral("/media/user/gone")});
     EXPECT_EQ(list.supportedMountedLocalVolumePaths(), QStringList{QStringLiteral("/media/user/MOTO G")});
+    // The local file infos now know the phone's volume, and only it.
+    EXPECT_EQ(VtrMacFileInfo::mountedDeviceVolumePaths(), QStringList{QStringLiteral("/media/user/MOTO G")});
+    VtrMacFileInfo::updateMountedDeviceVolumesWithPaths({});
 }
 
 } // namespace

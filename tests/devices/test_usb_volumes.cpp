@@ -3,6 +3,7 @@
 #include "devices/VtrDeviceList.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "devices/usb/VolumeDetection.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "platform/Folders.h"
 
@@ -52,6 +53,8 @@ protected:
     }
     void TearDown() override
     {
+        VtrMacFileInfo::setDeviceVolumeRootsOverride(std::nullopt);
+        VtrMacFileInfo::updateMountedDeviceVolumesWithPaths({});
         vtr::udev::setDefaultSource(nullptr);
         VtrDeviceList::setResourceFolderOverride(QString());
         platform::setDataFolderOverride(QString());
@@ -74,6 +77,25 @@ protected:
                                                   QStringLiteral("disk"));
         disk.devnum = volumeDevice;
         fake->addNode(disk);
+    }
+
+    // A mount table file listing /proc and, when asked, the test folder
+    // mounted from major:minor (its path escaped as the kernel writes it).
+    // A new file unless `path` is given.
+    QString writeMountTable(bool withVolume, quint32 majorNumber = 0, quint32 minorNumber = 0, QString path = QString())
+    {
+        if (path.isEmpty()) path = testenv::makeTempDir(QStringLiteral("mounts")) + QStringLiteral("/mountinfo");
+        QString text = QStringLiteral("22 1 0:21 / /proc rw - proc proc rw\n");
+        if (withVolume) {
+            QString escaped = volume;
+            escaped.replace(QLatin1Char(' '), QStringLiteral("\\040"));
+            text += QStringLiteral("40 1 %1:%2 / %3 rw,nosuid - vfat /dev/sdd rw\n")
+                        .arg(majorNumber)
+                        .arg(minorNumber)
+                        .arg(escaped);
+        }
+        testenv::writeFile(path, text.toUtf8());
+        return path;
     }
 
     QString dataFolder;
@@ -186,15 +208,7 @@ TEST_F(VolumeDetectionTest, AKnownPhoneIsADeviceVolume)
 {
     testenv::writeFile(shipped, plainList(5, "shipped"));
     attachPhone(8888, 11906, QString(), QString());
-    const QString table = testenv::makeTempDir(QStringLiteral("mounts")) + QStringLiteral("/mountinfo");
-    QString escaped = volume;
-    escaped.replace(QLatin1Char(' '), QStringLiteral("\\040"));
-    testenv::writeFile(table, QStringLiteral("22 1 0:21 / /proc rw - proc proc rw\n"
-                                             "40 1 %1:%2 / %3 rw,nosuid - vfat /dev/sdd rw\n")
-                                  .arg(major(volumeDevice))
-                                  .arg(minor(volumeDevice))
-                                  .arg(escaped)
-                                  .toUtf8());
+    const QString table = writeMountTable(true, major(volumeDevice), minor(volumeDevice));
     auto d = detector();
     d->setMountTablePathForTesting(table);
     QVariantMap info;
@@ -210,6 +224,56 @@ TEST_F(VolumeDetectionTest, AKnownPhoneIsADeviceVolume)
         EXPECT_EQ(d->scanRemoveableVolumesForDevices(), QStringList{volume});
         EXPECT_EQ(d->volumeRoots(), QStringList{volume});
     }
+}
+
+// The identifier of a phone volume is the local file info's: made once,
+// kept under the volume's name, and beaten by a marker on the volume.
+TEST_F(VolumeDetectionTest, AVolumeIdentifierIsTheLocalFileInfos)
+{
+    testenv::writeFile(shipped, plainList(5, "shipped"));
+    attachPhone(4042, 32772, QStringLiteral("RIM"), QStringLiteral("BlackBerry SD"));
+    auto d = detector();
+    d->setVolumeRootsForTesting({volume});
+    VtrMacFileInfo::setDeviceVolumeRootsOverride(QStringList{volume});
+    const QString store = dataFolder + QStringLiteral("/Mac File Systems/Volume uuids.plist");
+
+    EXPECT_TRUE(d->getIdentifierForVolume(dataFolder, true).isNull());
+    // Answering the phone's entry made the identifier on the way.
+    ASSERT_TRUE(d->productDictionaryForVolume(volume));
+    ASSERT_TRUE(QFile::exists(store));
+    const QString id = d->getIdentifierForVolume(volume + QStringLiteral("/DCIM/100MEDIA"), false);
+    EXPECT_EQ(id.size(), 36);
+    EXPECT_TRUE(testenv::readFile(store).contains(id.toUtf8()));
+    EXPECT_TRUE(testenv::readFile(store).contains(QFileInfo(volume).fileName().toUtf8()));
+    EXPECT_EQ(d->getIdentifierForVolume(volume, true), id);
+    EXPECT_FALSE(d->volumeCanBeRemoved(volume));
+    EXPECT_EQ(d->getIdentifierForVolume(volume, true), id);
+
+    const QString marker = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000F");
+    testenv::writeFile(volume + QStringLiteral("/Migration Info/filesystem/") + marker + QStringLiteral(".uuid"), "");
+    EXPECT_EQ(d->getIdentifierForVolume(volume, true), marker);
+}
+
+// A scan tells the local file infos which mounted volumes are phones, and
+// forgets those that are gone.
+TEST_F(VolumeDetectionTest, AScanHandsThePhoneVolumesToTheLocalFileInfos)
+{
+    testenv::writeFile(shipped, plainList(5, "shipped"));
+    attachPhone(8888, 11906, QString(), QString());
+    // The look-up goes by the folder's own device: the numbers in the table
+    // only tell a disk from a virtual file system.
+    const QString table = writeMountTable(true, 8, 48);
+    VtrMacFileInfo::updateMountedDeviceVolumesWithPaths({QStringLiteral("/media/user/gone")});
+    auto d = detector();
+    d->setMountTablePathForTesting(table);
+
+    EXPECT_EQ(d->scanRemoveableVolumesForDevices(), QStringList{volume});
+    EXPECT_EQ(VtrMacFileInfo::mountedDeviceVolumePaths(), QStringList{volume});
+    EXPECT_EQ(VtrMacFileInfo::fileInfoWithPath(volume + QStringLiteral("/DCIM/a.jpg"))->volume()->path(), volume);
+
+    writeMountTable(false, 0, 0, table);
+    EXPECT_TRUE(d->scanRemoveableVolumesForDevices().isEmpty());
+    EXPECT_TRUE(VtrMacFileInfo::mountedDeviceVolumePaths().isEmpty());
 }
 
 TEST_F(VolumeDetectionTest, PathsThatAreNoVolumesAnswerNothing)

@@ -377,6 +377,30 @@ TEST_F(MacFileInfoTest, MoveReplacesFilesAndFailsCleanly)
     EXPECT_EQ(source->moveTo(nullptr), kFileInfoCopyKindCannot);
 }
 
+// A moved file still answers without a fresh look; a moved relative link is
+// looked at again, since it may lead elsewhere from its new folder.
+TEST_F(MacFileInfoTest, MovedItemsAnswerForTheirNewPlace)
+{
+    write("a/data.txt", "12345");
+    QDir().mkpath(p("b"));
+    Ptr file = at("a/data.txt");
+    ASSERT_TRUE(file->isFile());
+    ASSERT_EQ(file->moveTo(at("b/data.txt")), kFileInfoCopyOK);
+    EXPECT_TRUE(file->isFile());
+    EXPECT_EQ(file->size(), 5);
+    EXPECT_EQ(file->name(), QStringLiteral("data.txt"));
+    EXPECT_TRUE(file->isEqualTo(at("b/data.txt")));
+
+    ASSERT_EQ(::symlink("data.txt", QFile::encodeName(p("b/link")).constData()), 0);
+    Ptr link = at("b/link");
+    ASSERT_TRUE(link->isAlias());
+    ASSERT_EQ(link->size(), 5);
+    ASSERT_EQ(link->moveTo(at("a/link")), kFileInfoCopyOK);
+    EXPECT_TRUE(link->isAlias());
+    EXPECT_EQ(link->aliasTarget(), nullptr);
+    EXPECT_EQ(link->size(), 0);
+}
+
 TEST_F(MacFileInfoTest, RemoveTakesTreesAndNeverFollowsLinks)
 {
     write("keep/precious.txt", "p");

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -194,6 +196,116 @@ TEST_F(LocalCopyTest, SparseFileOfFiveGiB)
     EXPECT_LT(qint64(st.st_blocks) * 512, qint64(64) << 20);
     RecordProperty("copy_ms", QString::number(copyMs).toStdString());
     std::printf("5 GiB sparse copy: %lld ms\n", static_cast<long long>(copyMs));
+}
+
+// Holes that start and end inside chunks, and one at the end: the copy is
+// byte-identical, as long as the source and still sparse.
+TEST_F(LocalCopyTest, HolesInAndAcrossChunksStayHoles)
+{
+    const qint64 mib = qint64(1) << 20;
+    const qint64 size = 6 * mib + 17;
+    const QString sourcePath = p(QStringLiteral("holes.img"));
+    {
+        QFile file(sourcePath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(size));
+        // Data at the start, across the 2 MiB chunk boundary, and just before the trailing hole.
+        for (const qint64 at : {qint64(0), 2 * mib - 3000, 4 * mib - 5}) {
+            ASSERT_TRUE(file.seek(at));
+            ASSERT_EQ(file.write(QByteArray(6000, char('a' + at % 23))), 6000);
+        }
+    }
+    QDir().mkpath(p(QStringLiteral("out")));
+
+    class Percents : public FileInfoCopyProgress
+    {
+    public:
+        bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float percent, void *) override
+        {
+            seen.append(percent);
+            return false;
+        }
+        QList<float> seen;
+    } progress;
+    VtrFileInfoPtr copy;
+    ASSERT_EQ(at(QStringLiteral("holes.img"))->copyTo(at(QStringLiteral("out")), false, &progress, nullptr, &copy),
+              kFileInfoCopyOK);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->size(), size);
+    EXPECT_EQ(read(QStringLiteral("out/holes.img")), read(QStringLiteral("holes.img")));
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(copy->path()).constData(), &st), 0);
+    EXPECT_LT(qint64(st.st_blocks) * 512, 2 * mib);
+    // One report per 1 MiB chunk, holes included, ending at 100.
+    ASSERT_EQ(progress.seen.size(), 7);
+    EXPECT_TRUE(std::is_sorted(progress.seen.begin(), progress.seen.end()));
+    EXPECT_FLOAT_EQ(progress.seen.last(), 100.0f);
+}
+
+// The kernel copies only between two open local files, at the same offset,
+// and leaves ranges it cannot copy to the caller.
+TEST_F(LocalCopyTest, RangeCopyBetweenTwoLocalFiles)
+{
+    write(QStringLiteral("from.bin"), "0123456789abcdef");
+    write(QStringLiteral("to.bin"), "");
+    Ptr from = at(QStringLiteral("from.bin"));
+    Ptr to = at(QStringLiteral("to.bin"));
+    VtrFileInfoHandlePtr reader = from->openFileForReading();
+    VtrFileInfoHandlePtr writer = to->openFileForWriting();
+    ASSERT_NE(reader, nullptr);
+    ASSERT_NE(writer, nullptr);
+
+    qint64 copied = -1;
+    EXPECT_EQ(from->copyRangeToFile({4, 8}, reader.get(), to.get(), writer.get(), &copied), kFileInfoCopyOK);
+    EXPECT_EQ(copied, 8);
+    // Fewer at the end of the source; nothing at all past it.
+    EXPECT_EQ(from->copyRangeToFile({12, 100}, reader.get(), to.get(), writer.get(), &copied), kFileInfoCopyOK);
+    EXPECT_EQ(copied, 4);
+    EXPECT_EQ(from->copyRangeToFile({16, 4}, reader.get(), to.get(), writer.get(), &copied), kFileInfoCopyNotSupported);
+    EXPECT_EQ(copied, 0);
+    // Handles the wrong way round, or of no local file: the caller copies itself.
+    EXPECT_EQ(from->copyRangeToFile({0, 4}, writer.get(), to.get(), reader.get(), &copied), kFileInfoCopyNotSupported);
+    EXPECT_EQ(from->copyRangeToFile({0, 4}, reader.get(), to.get(), nullptr, &copied), kFileInfoCopyNotSupported);
+    VtrBaseFileInfo plain;
+    EXPECT_EQ(plain.copyRangeToFile({0, 4}, reader.get(), to.get(), writer.get(), &copied), kFileInfoCopyNotSupported);
+    to->closeFile(std::move(writer));
+    from->closeFile(std::move(reader));
+
+    // Same offsets: the four bytes before the first range are a zero gap.
+    EXPECT_EQ(read(QStringLiteral("to.bin")), QByteArray(4, '\0') + "456789abcdef");
+    EXPECT_EQ(to->size(), 16);
+}
+
+// Between two file systems the kernel refuses; the copy reads and writes
+// instead and still gives identical bytes.
+TEST_F(LocalCopyTest, CopyBetweenFileSystems)
+{
+    struct stat here, shm;
+    if (::stat(QFile::encodeName(dir).constData(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+        here.st_dev == shm.st_dev)
+        GTEST_SKIP() << "needs /dev/shm on another file system than the test folder";
+    char pattern[] = "/dev/shm/vtr-copy-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const QString other = QFile::decodeName(pattern);
+    struct Cleanup
+    {
+        QString path;
+        ~Cleanup() { QDir(path).removeRecursively(); }
+    } cleanup{other};
+
+    QByteArray data(3 * (1 << 20) + 99, '\0');
+    for (qsizetype i = 0; i < data.size(); i += 4093)
+        data[i] = char(i % 251 + 1);
+    write(QStringLiteral("there.bin"), data);
+    VtrFileInfoPtr copy;
+    ASSERT_EQ(at(QStringLiteral("there.bin"))
+                  ->copyTo(VtrMacFileInfo::fileInfoWithPath(other), false, nullptr, nullptr, &copy),
+              kFileInfoCopyOK);
+    EXPECT_EQ(testenv::readFile(other + QStringLiteral("/there.bin")), data);
+    // And back, over an existing file.
+    write(QStringLiteral("back/there.bin"), "old");
+    ASSERT_EQ(copy->copyTo(at(QStringLiteral("back"))), kFileInfoCopyOK);
+    EXPECT_EQ(read(QStringLiteral("back/there.bin")), data);
 }
 
 } // namespace

@@ -1,8 +1,12 @@
 #include "fileinfo/MountTable.h"
 
+#include "TestEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
+
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -109,6 +113,26 @@ TEST(MountTable, CurrentFollowsTheOverride)
     ASSERT_NE(real->entryForPath(QStringLiteral("/")), nullptr);
     // Asking again without a change gives the same snapshot.
     EXPECT_EQ(vtr::MountTable::current().get(), real.get());
+}
+
+// A caller pointed at a fixture file reads it on every call; no path means
+// the process's own table.
+TEST(MountTable, ReadTakesAFileOrTheCurrentTable)
+{
+    const QString path = testenv::makeTempDir(QStringLiteral("mounts")) + QStringLiteral("/mountinfo");
+    testenv::writeFile(path, kFixture);
+    const auto table = vtr::MountTable::read(path);
+    ASSERT_EQ(table->entries().size(), 7);
+    const vtr::MountEntry &phone = table->entries().at(3);
+    EXPECT_TRUE(phone.isBlockBacked());
+    EXPECT_EQ(phone.deviceNumber(), quint64(makedev(8, 17)));
+    EXPECT_FALSE(table->entries().at(0).isBlockBacked()); // proc
+
+    testenv::writeFile(path, "30 27 0:27 / /tmp rw - tmpfs tmpfs rw\n");
+    EXPECT_EQ(vtr::MountTable::read(path)->entries().size(), 1);
+    EXPECT_EQ(table->entries().size(), 7); // an earlier answer is a snapshot
+    EXPECT_TRUE(vtr::MountTable::read(path + QStringLiteral(".missing"))->isEmpty());
+    EXPECT_EQ(vtr::MountTable::read(QString()).get(), vtr::MountTable::current().get());
 }
 
 } // namespace

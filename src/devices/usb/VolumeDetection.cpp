@@ -1,8 +1,9 @@
 #include "devices/usb/VolumeDetection.h"
 
 #include "devices/VtrDeviceList.h"
-#include "devices/usb/MountTable.h"
 #include "devices/usb/UdevSource.h"
+#include "fileinfo/MountTable.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "platform/Folders.h"
@@ -57,16 +58,18 @@ bool isBelow(const QString &path, const QString &root)
 }
 
 // The mount of the file system holding `path`: same device, longest mount point.
-std::optional<vtr::usb::MountEntry> mountOf(const QString &path, const QString &tablePath)
+std::optional<vtr::MountEntry> mountOf(const QString &path, const QString &tablePath)
 {
     VolumeRefNum volume = 0;
     if (pathToVolumeRefNum(path, &volume) != 0) return std::nullopt;
-    std::optional<vtr::usb::MountEntry> best;
-    for (vtr::usb::MountEntry &entry : vtr::usb::readMountTable(tablePath)) {
-        if (VolumeRefNum(entry.devnum) != volume || !isBelow(path, entry.mountPoint)) continue;
-        if (!best || entry.mountPoint.size() > best->mountPoint.size()) best = std::move(entry);
+    const std::shared_ptr<const vtr::MountTable> table = vtr::MountTable::read(tablePath);
+    const vtr::MountEntry *best = nullptr;
+    for (const vtr::MountEntry &entry : table->entries()) {
+        if (VolumeRefNum(entry.deviceNumber()) != volume || !isBelow(path, entry.mountPoint)) continue;
+        if (!best || entry.mountPoint.size() > best->mountPoint.size()) best = &entry;
     }
-    return best;
+    if (!best) return std::nullopt;
+    return *best;
 }
 
 struct statvfs_result
@@ -170,9 +173,10 @@ QStringList VolumeDetection::volumeRoots() const
 {
     if (!m_rootsOverride.isEmpty()) return m_rootsOverride;
     QStringList roots;
-    for (const vtr::usb::MountEntry &entry : vtr::usb::readMountTable(m_mountTablePath)) {
+    const std::shared_ptr<const vtr::MountTable> table = vtr::MountTable::read(m_mountTablePath);
+    for (const vtr::MountEntry &entry : table->entries()) {
         if (!entry.isBlockBacked() || entry.mountPoint == QLatin1String("/")) continue;
-        if (usbIDsForVolume(VolumeRefNum(entry.devnum), nullptr, nullptr) && !roots.contains(entry.mountPoint))
+        if (usbIDsForVolume(VolumeRefNum(entry.deviceNumber()), nullptr, nullptr) && !roots.contains(entry.mountPoint))
             roots.append(entry.mountPoint);
     }
     return roots;
@@ -238,7 +242,11 @@ bool VolumeDetection::volumeCanBeRemoved(const QString &path)
     quint16 vendor = 0;
     quint16 product = 0;
     if (pathToVRefNum(path, &volume) != 0 || !vendorProductIDForVolume(volume, &vendor, &product)) return true;
-    return !entry(vendor, product).has_value();
+    if (!entry(vendor, product).has_value()) return true;
+    // A known phone's volume gets its identifier now, before anything is
+    // recorded about it.
+    getIdentifierForVolume(path, true);
+    return false;
 }
 
 std::optional<QVariantMap> VolumeDetection::productDictionaryForVolume(const QString &path)
@@ -248,8 +256,18 @@ std::optional<QVariantMap> VolumeDetection::productDictionaryForVolume(const QSt
     quint16 vendor = 0;
     quint16 product = 0;
     if (pathToVRefNum(path, &volume) == 0) vendorProductIDForVolume(volume, &vendor, &product);
-    if (std::optional<QVariantMap> found = productDictionaryForVendorID(vendor, product)) return found;
-    return vendor != 0 ? productDictionaryForVendorID(vendor, 0) : productDictionaryForVendorID(0, 0);
+    std::optional<QVariantMap> found = productDictionaryForVendorID(vendor, product);
+    if (!found) found = vendor != 0 ? productDictionaryForVendorID(vendor, 0) : productDictionaryForVendorID(0, 0);
+    if (found) getIdentifierForVolume(path, true);
+    return found;
+}
+
+QString VolumeDetection::getIdentifierForVolume(const QString &path, bool create)
+{
+    // The identifier is made whenever the volume has none: `create` changes nothing.
+    Q_UNUSED(create);
+    if (!isVolumePath(path)) return QString();
+    return VtrMacFileInfo::fileInfoWithPath(path)->uuid();
 }
 
 std::optional<QVariantMap> VolumeDetection::productDictionaryForVolumeName(const QString &name)
@@ -304,10 +322,13 @@ bool VolumeDetection::isDeviceVolumeForPath(const QString &path, QVariantMap *ou
 QStringList VolumeDetection::scanRemoveableVolumesForDevices()
 {
     QStringList paths;
-    for (const vtr::usb::MountEntry &mount : vtr::usb::readMountTable(m_mountTablePath)) {
+    const std::shared_ptr<const vtr::MountTable> table = vtr::MountTable::read(m_mountTablePath);
+    for (const vtr::MountEntry &mount : table->entries()) {
         if (!mount.isBlockBacked() || paths.contains(mount.mountPoint)) continue;
         if (isDeviceVolumeForPath(mount.mountPoint, nullptr)) paths.append(mount.mountPoint);
     }
+    // The local file infos learn which volumes are phones (also when none is).
+    VtrMacFileInfo::updateMountedDeviceVolumesWithPaths(paths);
     return paths;
 }
 
@@ -326,7 +347,7 @@ bool VolumeDetection::isVolumeMountedForVendorID(quint16 vendor, quint16 product
 
 QString VolumeDetection::volumeName(const QString &path) const
 {
-    const std::optional<vtr::usb::MountEntry> mount = mountOf(path, m_mountTablePath);
+    const std::optional<vtr::MountEntry> mount = mountOf(path, m_mountTablePath);
     if (!mount) return QString();
     if (mount->mountPoint == QLatin1String("/")) return QStringLiteral("/");
     return QFileInfo(mount->mountPoint).fileName();

@@ -18,8 +18,9 @@
 // device above them (udisks mounts them below /run/media/$USER or
 // /media/$USER); tests set the roots or the mount table directly.
 //
-// Not provided yet: getIdentifierForVolume() (it needs the local file-info
-// layer's volume identity), and the hand-over of scanned volumes to it.
+// A volume's identifier is the local file info's (VtrMacFileInfo::uuid()); a
+// scan hands the phone volumes it finds to the local file infos
+// (VtrMacFileInfo::updateMountedDeviceVolumesWithPaths()).
 class VolumeDetection
 {
 public:
@@ -54,6 +55,10 @@ public:
 
     // Copies of entries with "vendorID" and "productID" added.
     std::optional<QVariantMap> productDictionaryForVendorID(quint16 vendor, quint16 product);
+    // Only below a USB volume root. The entry for the volume's IDs, else the
+    // vendor's (product 0), else the list's (0, 0). Answering an entry makes
+    // the volume's identifier (getIdentifierForVolume), as does
+    // volumeCanBeRemoved() when it answers false.
     std::optional<QVariantMap> productDictionaryForVolume(const QString &path);
     std::optional<QVariantMap> productDictionaryForVolumeName(const QString &name);
     // The entry itself (not extended) when the held section has it.
@@ -61,9 +66,15 @@ public:
     // `outDeviceInfo` becomes the entry, or an empty map when there is none.
     bool isDeviceVolumeForPath(const QString &path, QVariantMap *outDeviceInfo, quint16 *outVendor = nullptr,
                                quint16 *outProduct = nullptr);
-    // Mounted volumes that pass isDeviceVolumeForPath(), in mount order.
+    // Mounted volumes that pass isDeviceVolumeForPath(), in mount order; the
+    // list (also an empty one) replaces VtrMacFileInfo's mounted device volumes.
     QStringList scanRemoveableVolumesForDevices();
     bool isVolumeMountedForVendorID(quint16 vendor, quint16 product);
+    // The identifier of the volume holding `path` (VtrMacFileInfo::uuid(): a
+    // marker on the volume, else the one stored under the volume's name, made
+    // when there is none); null outside the USB volume roots. `create` is not
+    // consulted.
+    QString getIdentifierForVolume(const QString &path, bool create);
 
     // Facts of the volume holding `path`.
     QString volumeName(const QString &path) const;
