@@ -1377,6 +1377,8 @@ FileInfoCopyStatus VtrMacFileInfo::copyToWithName(const VtrFileInfoPtr &destinat
 
 void VtrMacFileInfo::copyToFile(const VtrFileInfoPtr &destination, FileInfoProgress *progress, void *userData)
 {
+    // A cancel belongs to the copy it was sent to, not to every later one.
+    clearCancelCopy();
     const QString failureName = QStringLiteral("copyToFile");
     auto *mac = dynamic_cast<VtrMacFileInfo *>(destination.get());
     if (!mac)

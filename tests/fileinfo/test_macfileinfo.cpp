@@ -621,6 +621,9 @@ TEST_F(MacFileInfoTest, CopyToFileRaisesAndKeepsTheOldDestination)
     Canceller canceller(cancelled.get());
     EXPECT_EQ(raised([&] { cancelled->copyToFile(at("dst.bin"), &canceller, nullptr); }), "File copy canceled");
     EXPECT_EQ(read("dst.bin"), QByteArray("old contents"));
+    // The same object copies again: the earlier cancel is not carried over.
+    EXPECT_EQ(raised([&] { cancelled->copyToFile(at("again.bin"), nullptr, nullptr); }), "");
+    EXPECT_EQ(read("again.bin"), data);
 
     RecordingProgress progress;
     EXPECT_EQ(copyTo("made/for/you.bin", &progress), "");
