@@ -6,10 +6,9 @@
 #include "platform/UserDefaults.h"
 
 #include "TestEnvironment.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -29,57 +28,7 @@ QVariantMap document(int revision, const QString &name)
     return QVariantMap{{QStringLiteral("revision"), revision}, {QStringLiteral("SupportedDevices"), section}};
 }
 
-// Answers every request with one canned response, optionally late or cut short.
-class LoopbackServer
-{
-public:
-    LoopbackServer()
-    {
-        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { serve(socket); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort()); }
-
-    int status = 200;
-    QByteArray body;
-    // Announced length minus the bytes sent: the connection closes early.
-    int missingBytes = 0;
-    int delayMs = 0;
-    int requests = 0;
-    QByteArray lastRequestLine;
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        QByteArray &pending = m_buffers[socket];
-        pending += socket->readAll();
-        if (!pending.contains("\r\n\r\n")) return;
-        ++requests;
-        lastRequestLine = pending.left(pending.indexOf("\r\n"));
-        m_buffers.remove(socket);
-        auto respond = [this, socket] {
-            const QByteArray reason = status == 200 ? "OK" : "Not Found";
-            QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n" +
-                                  "Content-Length: " + QByteArray::number(body.size() + missingBytes) + "\r\n" +
-                                  "Connection: close\r\n\r\n" + body;
-            socket->write(response);
-            socket->flush();
-            socket->disconnectFromHost();
-        };
-        if (delayMs > 0)
-            QTimer::singleShot(delayMs, socket, respond);
-        else
-            respond();
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-};
+using LoopbackServer = LoopbackHttpServer;
 
 struct Delegate : VtrDeviceListProtocol
 {

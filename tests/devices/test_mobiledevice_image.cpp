@@ -5,6 +5,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -12,8 +13,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
@@ -50,54 +49,7 @@ QRgb colourOf(const QImage &image)
     return image.isNull() ? 0 : image.pixel(0, 0) & 0xffffff;
 }
 
-// Answers every request with one canned response, optionally late.
-class LoopbackServer
-{
-public:
-    LoopbackServer()
-    {
-        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { serve(socket); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QString url(const QString &path) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
-    }
-
-    int status = 200;
-    QByteArray body;
-    int delayMs = 0;
-    int requests = 0;
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        QByteArray &pending = m_buffers[socket];
-        pending += socket->readAll();
-        if (!pending.contains("\r\n\r\n")) return;
-        ++requests;
-        m_buffers.remove(socket);
-        auto respond = [this, socket] {
-            const QByteArray reason = status == 200 ? "OK" : "Not Found";
-            socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Length: " +
-                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-            socket->flush();
-            socket->disconnectFromHost();
-        };
-        if (delayMs > 0)
-            QTimer::singleShot(delayMs, socket, respond);
-        else
-            respond();
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-};
+using LoopbackServer = LoopbackHttpServer;
 
 class ImageTest : public ::testing::Test
 {
