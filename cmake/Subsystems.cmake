@@ -5,6 +5,9 @@ function(vtr_subsystem name)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c
        ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT srcs MATCHES "\\.(cpp|c)(;|$)")
+    return()  # a folder laid out before its first source file
+  endif()
   add_library(vtr_${name} STATIC ${srcs})
   target_include_directories(vtr_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(vtr_${name} PUBLIC ${ARG_LINKS})

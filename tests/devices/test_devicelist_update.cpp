@@ -6,7 +6,7 @@
 #include "platform/UserDefaults.h"
 
 #include "TestEnvironment.h"
-#include "support/LoopbackHttpServer.h"
+#include "LoopbackHttpServer.h"
 
 #include <QFile>
 #include <QTimer>

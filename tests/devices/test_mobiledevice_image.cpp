@@ -5,7 +5,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
-#include "support/LoopbackHttpServer.h"
+#include "LoopbackHttpServer.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
