@@ -178,3 +178,22 @@ void VtrAppleScriptExecutor::setTimeout(std::chrono::milliseconds timeout)
 {
     g_timeoutMs.store(timeout.count());
 }
+
+QString vtr::runTemplateForEachFile(const QList<QString> &paths, const QString &templateName,
+                                    const QString &templateFolder, const QString &pathTag,
+                                    const QList<ScriptTag> &tags, const std::function<void()> &tickle)
+{
+    const QString templatePath = templateFolder + QLatin1Char('/') + templateName;
+    if (!QFile::exists(templatePath))
+        return vtrLocalized("Couldn't find AppleScript template file \"%1\".").arg(templateName);
+    QString result;
+    for (const QString &path : paths) {
+        auto executor = VtrAppleScriptExecutor::withFile(templatePath);
+        executor->replaceTag(pathTag, path);
+        for (const ScriptTag &t : tags)
+            executor->replaceTag(t.tag, t.value);
+        if (auto error = executor->execute(true, tickle))
+            result = error->value(QStringLiteral("NSAppleScriptErrorMessage")).toString();
+    }
+    return result;
+}

@@ -66,3 +66,22 @@ private:
     std::optional<QVariantMap> m_error;
     QVariant m_result;
 };
+
+namespace vtr {
+
+// Runs the template `templateName` of `templateFolder` once per file, with
+// `pathTag` replaced by the file's path and each of `tags` by its value, on a
+// worker thread while `tickle` is called. Null when every run succeeded (or
+// there were no files); otherwise the message of the last failure, or the
+// localized "Couldn't find AppleScript template file" text when the template
+// is missing.
+struct ScriptTag
+{
+    QString tag;
+    QString value;
+};
+QString runTemplateForEachFile(const QList<QString> &paths, const QString &templateName,
+                               const QString &templateFolder, const QString &pathTag, const QList<ScriptTag> &tags,
+                               const std::function<void()> &tickle);
+
+}  // namespace vtr

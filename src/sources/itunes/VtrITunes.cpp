@@ -5,18 +5,16 @@
 #include "foundation/Log.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
+#include "sources/host/BackgroundRead.h"
 #include "sources/host/LibraryIcons.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
 #include "sources/host/VtrAppleScriptExecutor.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 #include <QUrl>
 
-#include <thread>
 
 namespace {
 
@@ -79,19 +77,14 @@ void VtrITunes::initWithProgress(const std::function<void(const QString &)> &pro
     if (m_playlistDataPath.isEmpty()) return;
     VtrDebugLog(QStringLiteral("VtrITunes getting playlists: %1").arg(m_playlistDataPath));
     m_playlistModDate = modificationDate(m_playlistDataPath);
-    m_parsing = true;
     const QString path = m_playlistDataPath;
-    std::thread worker([this, path] {
-        load(path);
-        m_parsing = false;
-    });
-    while (m_parsing) {
-        if (progress) progress(vtrLocalized("Reading iTunes playlists..."));
-        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
-        QThread::msleep(100);
-    }
-    worker.join();
+    m_parsing = true;
+    vtr::runWhileServingEvents([this, path] { load(path); },
+                               [&progress] {
+                                   if (progress) progress(vtrLocalized("Reading iTunes playlists..."));
+                               },
+                               std::chrono::milliseconds(100));
+    m_parsing = false;
 }
 
 bool VtrITunes::playlistDataChanged()
@@ -173,19 +166,12 @@ QVariantList VtrITunes::playlistNamesIDsTypesAndCount() const
 QString VtrITunes::addTracks(const VtrFileInfoList &files, const QString &playlistName, const QString &templateFolder,
                              const std::function<void()> &tickle)
 {
-    const QString name = QStringLiteral("iTunesImport.applescript");
-    const QString templatePath = QDir(templateFolder).filePath(name);
-    if (!QFileInfo::exists(templatePath))
-        return vtrLocalized("Couldn't find AppleScript template file \"%1\".").arg(name);
-    QString result;
-    for (const VtrFileInfoPtr &file : files) {
-        auto executor = VtrAppleScriptExecutor::withFile(templatePath);
-        executor->replaceTag(QStringLiteral("(MusicScript:FolderPath)"), file ? file->path() : QString());
-        executor->replaceTag(QStringLiteral("(MusicScript:PlaylistName)"), playlistName);
-        if (auto error = executor->execute(true, tickle))
-            result = error->value(QStringLiteral("NSAppleScriptErrorMessage")).toString();
-    }
-    return result;
+    QStringList paths;
+    for (const VtrFileInfoPtr &file : files)
+        paths.append(file ? file->path() : QString());
+    return vtr::runTemplateForEachFile(paths, QStringLiteral("iTunesImport.applescript"), templateFolder,
+                                       QStringLiteral("(MusicScript:FolderPath)"),
+                                       {{QStringLiteral("(MusicScript:PlaylistName)"), playlistName}}, tickle);
 }
 
 QString VtrITunes::defaultPlaylistDataXMLFile()
