@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QThread>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -74,9 +75,11 @@ QList<Line> tokenize(const QString &script)
             }
             if (!closed) syntaxError(vtrLocalized("A text is not closed with a quote."));
             line.append({Token::Text, text});
-        } else if (c.isLetter() || c == QLatin1Char('_')) {
-            const qsizetype start = i;
-            while (i < n && (script.at(i).isLetterOrNumber() || script.at(i) == QLatin1Char('_')))
+        } else if (c.isLetterOrNumber() || c == QLatin1Char('_') ||
+                   (c == QLatin1Char('-') && i + 1 < n && script.at(i + 1).isDigit())) {
+            const qsizetype start = i++;
+            while (i < n && (script.at(i).isLetterOrNumber() || script.at(i) == QLatin1Char('_') ||
+                             (c != QLatin1Char('_') && !c.isLetter() && script.at(i) == QLatin1Char('.'))))
                 ++i;
             line.append({Token::Word, script.mid(start, i - start)});
         } else {
@@ -130,6 +133,23 @@ public:
                 const QVariant value = expression();
                 m_variables.insert(name, value);
                 last = value;
+            } else if (isWord(0, "error")) {
+                ++m_pos;
+                const QString message = textOperand();
+                int number = -2700;
+                if (nextIs("number")) {
+                    ++m_pos;
+                    number = int(numberOperand());
+                }
+                endOfLine();
+                if (m_host) throw HostScriptError{number, message};
+                continue;
+            } else if (isWord(0, "delay")) {
+                ++m_pos;
+                const double seconds = numberOperand();
+                endOfLine();
+                if (m_host) QThread::msleep(static_cast<unsigned long>(qBound(0.0, seconds, 3600.0) * 1000));
+                continue;
             } else if (isWord(0, "return")) {
                 ++m_pos;
                 last = expression();
@@ -197,6 +217,17 @@ private:
         if (m_host && v.typeId() != QMetaType::QString)
             throw HostScriptError{kWrongType, vtrLocalized("Expected a text.")};
         return v.toString();
+    }
+
+    double numberOperand()
+    {
+        bool ok = false;
+        const double value = m_pos < m_line->size() && m_line->at(m_pos).kind == Token::Word
+                                 ? m_line->at(m_pos).text.toDouble(&ok)
+                                 : 0;
+        if (!ok) syntaxError(vtrLocalized("Expected a number but found %1.").arg(found()));
+        ++m_pos;
+        return value;
     }
 
     bool creating()

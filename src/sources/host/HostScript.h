@@ -12,6 +12,8 @@ class MediaLibraryHost;
 //   tell media library            ... end tell (grouping only)
 //   set <name> to <expression>
 //   return <expression>
+//   error <expression> [number <n>]  fails with that message and number
+//   delay <seconds>
 //   <expression>
 //
 // Expressions:
