@@ -17,6 +17,7 @@
 #include <QTimeZone>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +29,16 @@ constexpr qint64 kFirstAlbumID = 1000;
 constexpr qint64 kLibraryAlbumID = 999000;
 
 using Failure = MediaLibraryHost::Failure;
+
+// The same file, by (device, inode): a linked import shares the source's.
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat sa
+    {
+    }, sb{};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
 QString randomPersistentID()
 {
@@ -49,12 +60,14 @@ QString folderNameFor(const QString &name)
     return clean;
 }
 
+// Through a temporary file in the same folder: a reader never sees half a
+// library, and a failed write leaves the old one.
 void writeAtomically(const QString &path, const QByteArray &bytes, const QString &what)
 {
-    auto file = VtrMacFileInfo::fileInfoWithPath(path);
-    if (auto parent = file->parentFolder()) parent->createFolder(QString());
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!file->setFileContentsWithProgress(bytes, nullptr, nullptr))
+    const QFileInfo target(path);
+    auto folder = VtrMacFileInfo::fileInfoCreateFolderWithFullPath(target.absolutePath());
+    auto file = folder ? folder->createFile(target.fileName(), bytes, QVariantMap(), false, nullptr, nullptr) : nullptr;
+    if (!file || !file->exists() || file->size() != bytes.size())
         throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\".").arg(what, path)};
 }
 
@@ -239,11 +252,11 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
 
 std::optional<qint64> MediaLibraryHost::trackForFile(const QString &path)
 {
-    const QFileInfo wanted(path);
     const QVariantMap tracks = m_music->value(QStringLiteral("Tracks")).toMap();
     for (auto it = tracks.cbegin(); it != tracks.cend(); ++it) {
-        const QString local = vtr::localPathForLibraryLocation(it.value().toMap().value(QStringLiteral("Location")).toString());
-        if (!local.isEmpty() && QFileInfo(local) == wanted) return it.key().toLongLong();
+        const QString local =
+            vtr::localPathForLibraryLocation(it.value().toMap().value(QStringLiteral("Location")).toString());
+        if (!local.isEmpty() && sameFile(local, path)) return it.key().toLongLong();
     }
     return std::nullopt;
 }
@@ -264,7 +277,6 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     // before) is the same track.
     if (auto existing = trackForFile(source)) return *existing;
     const QString target = fileIntoFolder(source, QDir(root).filePath(folderNameFor(collection)));
-    if (auto existing = trackForFile(target)) return *existing;
 
     const QFileInfo file(target);
     const qint64 trackID = nextNumber(*m_music, QStringLiteral("Next ID"), 100);
@@ -501,7 +513,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, QVariantMap &album)
     QString key;
     for (auto it = images.cbegin(); it != images.cend() && key.isEmpty(); ++it) {
         const QString imagePath = it.value().toMap().value(QStringLiteral("ImagePath")).toString();
-        if (QFileInfo(imagePath) == QFileInfo(source)) key = it.key();
+        if (sameFile(imagePath, source)) key = it.key();
     }
     if (key.isEmpty()) {
         const QString target = fileIntoFolder(source, albumFolder);
