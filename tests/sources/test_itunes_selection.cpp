@@ -84,7 +84,9 @@ TEST(ITunesSelection, ClicksAndRequestsOnOneItem)
         item->setSelectedForSync(c.request);
         EXPECT_EQ(item->selectedForSync(), c.expected) << c.start << " asked " << c.request;
         for (const auto &child : item->children()) {
-            if (c.expected != -1) EXPECT_EQ(child->selectedForSync(), c.expected);
+            if (c.expected != -1) {
+                EXPECT_EQ(child->selectedForSync(), c.expected);
+            }
         }
     }
 }
