@@ -11,6 +11,7 @@
 #include "fileinfo/VtrWindowsPathFileInfo.h"
 #include "platform/VtrException.h"
 
+#include "RecordingProgress.h"
 #include "TestEnvironment.h"
 
 #include <QDateTime>
@@ -43,23 +44,6 @@ inline QString exceptionName(const std::function<void()> &call, QString *reason 
     }
     return QString();
 }
-
-// A copy progress object that records every call and may cancel.
-class RecordingProgress : public FileInfoCopyProgress
-{
-public:
-    bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float percentComplete, void *userData) override
-    {
-        percents.push_back(percentComplete);
-        userDatas.push_back(userData);
-        if (onCall) onCall(int(percents.size()));
-        return cancelAtCall > 0 && int(percents.size()) >= cancelAtCall;
-    }
-    std::vector<float> percents;
-    std::vector<void *> userDatas;
-    int cancelAtCall = 0; // 1: the first call cancels
-    std::function<void(int)> onCall;
-};
 
 // A local file that tells its tags, as a media library's file kind would.
 class TaggedFile : public VtrMacFileInfo, public MtpMetadataSource
