@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devices/MTPDevice.h"
+#include "devices/mtp/MTPDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
 
 #include <QByteArray>
