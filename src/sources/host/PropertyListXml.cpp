@@ -576,7 +576,9 @@ private:
             ++i;
         }
         if (i != t.size() || t.isEmpty()) fail(QStringLiteral("\"%1\" is not a date.").arg(shown(t)));
-        const QDate d(negative ? -parts[0] : parts[0], parts[1], parts[2]);
+        if (negative || parts[0] < 1 || parts[0] > 9999)
+            fail(QStringLiteral("\"%1\" is not a valid date.").arg(shown(t)));
+        const QDate d(parts[0], parts[1], parts[2]);
         const QTime time(parts[3], parts[4], parts[5]);
         if (!d.isValid() || !time.isValid())
             fail(QStringLiteral("\"%1\" is not a valid date.").arg(shown(t)));
@@ -665,7 +667,9 @@ void escapeInto(QByteArray &out, const QString &text)
         default:
             // Control characters other than tab and line ends are not
             // allowed in XML 1.0 at all; they become character references
-            // readers refuse less often than raw bytes.
+            // readers refuse less often than raw bytes. NUL has no form at
+            // all and is left out.
+            if (c == '\0') break;
             if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
                 out += "&#" + QByteArray::number(int(static_cast<unsigned char>(c))) + ';';
             else
