@@ -10,6 +10,7 @@
 #include "sources/itunes/iTunesInfo.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,29 +21,12 @@
 
 namespace {
 
-// A tenth of a second of silence: a file every media reader opens.
-QByteArray silentWav()
-{
-    const quint32 samples = 800, dataBytes = samples * 2;
-    QByteArray wav;
-    auto u32 = [&wav](quint32 v) { wav.append(reinterpret_cast<const char *>(&v), 4); };
-    auto u16 = [&wav](quint16 v) { wav.append(reinterpret_cast<const char *>(&v), 2); };
-    wav += "RIFF";
-    u32(36 + dataBytes);
-    wav += "WAVEfmt ";
-    u32(16), u16(1), u16(1), u32(8000), u32(16000), u16(2), u16(16);
-    wav += "data";
-    u32(dataBytes);
-    wav += QByteArray(int(dataBytes), '\0');
-    return wav;
-}
-
 VtrFileInfoList makeTracks(const QString &folder, int count)
 {
     VtrFileInfoList files;
     for (int i = 0; i < count; ++i) {
         const QString path = QStringLiteral("%1/Track %2.wav").arg(folder).arg(i, 2, 10, QLatin1Char('0'));
-        testenv::writeFile(path, silentWav());
+        testenv::writeFile(path, libtest::silentWav());
         files.append(VtrMacFileInfo::fileInfoWithPath(path));
     }
     return files;
@@ -244,7 +228,7 @@ TEST(HostImport, FailuresAreReportedAndNamesStayNames)
 {
     const QString source = testenv::makeTempDir(QStringLiteral("odd"));
     const QString oddName = source + QStringLiteral("/We \"said\" \\ no\nway.wav");
-    testenv::writeFile(oddName, silentWav());
+    testenv::writeFile(oddName, libtest::silentWav());
     EXPECT_TRUE(VtrITunes::addTracks({VtrMacFileInfo::fileInfoWithPath(oddName)}, QStringLiteral("Odd\n\"list\""),
                                      VtrITunes::templateFolder(), {})
                     .isNull());

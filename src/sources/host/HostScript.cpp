@@ -318,6 +318,8 @@ private:
         const QVariant target = operand();
         if (!m_host) return QVariant();
         const QVariantMap playlist = target.toMap();
+        if (tracks.typeId() != QMetaType::QVariantList)
+            throw HostScriptError{kWrongType, vtrLocalized("Only tracks can be added to a playlist.")};
         if (playlist.value(QStringLiteral("class")).toString() != QLatin1String("playlist"))
             throw HostScriptError{kWrongType, vtrLocalized("Tracks can only be added to a playlist.")};
         QList<qint64> ids;

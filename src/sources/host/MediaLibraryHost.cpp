@@ -50,13 +50,13 @@ QString userFolder(quint32 type)
     return VtrFileInfo::findFolderPath(VtrFileInfo::kUserDomain, type, true);
 }
 
-// A name from a script becomes one valid file name: no "/" or NUL, never "."
-// or "..", never empty.
+// A name from a script becomes one valid file name: no "/" or NUL, never
+// empty, never hidden (so never "." or "..").
 QString folderNameFor(const QString &name)
 {
     QString clean = VtrMacFileInfo::makeNameOSCompliant(name.trimmed());
     clean.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    if (clean.isEmpty()) clean = QStringLiteral("_");
+    if (clean.isEmpty() || clean.startsWith(QLatin1Char('.'))) clean.prepend(QLatin1Char('_'));
     return clean;
 }
 
@@ -265,7 +265,8 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
 {
     const QString source = QFileInfo(path).canonicalFilePath();
     if (source.isEmpty()) throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(path)};
-    bool audioOnly = true;
+    // A file the media reader cannot open counts by its extension alone.
+    bool audioOnly = !VtrQTUtils::movieFileExtensions().contains(QFileInfo(source).suffix(), Qt::CaseInsensitive);
     const VtrFileInfo info(source);
     if (!VtrQTUtils::isMovieFile(info, &audioOnly))
         throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
@@ -441,8 +442,7 @@ void MediaLibraryHost::writePlaylistFile(const QVariantMap &playlist)
         text += "#EXTINF:" + QByteArray::number(seconds > 0 ? seconds : -1) + ',' + title.toUtf8() + '\n';
         text += base.relativeFilePath(local).toUtf8() + '\n';
     }
-    QString fileName = folderNameFor(playlist.value(QStringLiteral("Name")).toString());
-    if (fileName.startsWith(QLatin1Char('.'))) fileName.prepend(QLatin1Char('_'));
+    const QString fileName = folderNameFor(playlist.value(QStringLiteral("Name")).toString());
     writeAtomically(base.filePath(fileName + QStringLiteral(".m3u8")), text, vtrLocalized("playlist"));
 }
 

@@ -55,10 +55,15 @@ void VtrITunes::load(const QString &path)
 void VtrITunes::initWithoutProgress()
 {
     VtrDebugLog(QStringLiteral("VtrITunes getting playlists"));
+    initWithFile(defaultPlaylistDataXMLFile());
+}
+
+void VtrITunes::initWithFile(const QString &path)
+{
     m_playlistData.reset();
     m_playlistModDate = QDateTime();
     m_loadError.clear();
-    m_playlistDataPath = defaultPlaylistDataXMLFile();
+    m_playlistDataPath = path;
     VtrDebugLog(QStringLiteral("VtrITunes getting playlists: %1").arg(m_playlistDataPath));
     if (m_playlistDataPath.isEmpty()) {
         m_loadError = vtrLocalized("No music library file was found.");

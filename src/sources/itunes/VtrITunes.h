@@ -37,6 +37,8 @@ public:
 
     // Loads the library file on the calling thread.
     void initWithoutProgress();
+    // Loads the named library file the same way (a file chosen by the person).
+    void initWithFile(const QString &path);
     // Loads it on a thread of its own; the calling thread reports `message`
     // (the localized "Reading iTunes playlists...") to `progress` and serves
     // its event loop every 0.1 s meanwhile.
