@@ -3,9 +3,9 @@
 // against Python's plistlib.load of the same file in the same run.
 //
 // Time: the mean of each benchmark. Memory: "peak_MB" is the growth of the
-// peak resident size while one load runs in a fresh child process (ours) or in
-// the interpreter after start-up (plistlib), so neither side counts its
-// program's own start-up.
+// peak resident size while one load runs in a fresh copy of this program or in
+// the interpreter (plistlib), each measured from just before the load, so
+// neither side counts its program's own start-up.
 
 #include "sources/host/PropertyListXml.h"
 #include "sources/itunes/SyntheticLibrary.h"
@@ -19,9 +19,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -38,84 +37,75 @@ const QString &libraryFile()
     return path;
 }
 
+// The peak resident size of this process image in KiB. Not getrusage():
+// its maximum survives exec, so a child would inherit the benchmark's peak.
 long peakKiB()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
 }
 
-long currentKiB()
+void readLibraryFile(const QString &path)
 {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+    auto map = vtr::XmlPropertyListReader::readDictionaryFile(path);
+    if (!map) std::abort();
+    benchmark::DoNotOptimize(map);
 }
-
-// Runs `load` once in a child process and answers its peak growth in MiB.
-template <typename Load>
-double peakGrowthMiB(Load load)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        const long before = currentKiB();
-        load();
-        const long growth = peakKiB() - before;
-        (void)!write(fds[1], &growth, sizeof growth);
-        _exit(0);
-    }
-    close(fds[1]);
-    long growth = -1;
-    (void)!read(fds[0], &growth, sizeof growth);
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    return growth / 1024.0;
-}
-
-void BM_ReadLibraryFile(benchmark::State &state)
-{
-    const QString path = libraryFile();
-    for (auto _ : state) {
-        auto map = vtr::XmlPropertyListReader::readDictionaryFile(path);
-        benchmark::DoNotOptimize(map);
-    }
-    state.counters["peak_MB"] =
-        peakGrowthMiB([&] { benchmark::DoNotOptimize(vtr::XmlPropertyListReader::readDictionaryFile(path)); });
-    state.counters["file_MB"] = double(QFile(path).size()) / 1048576.0;
-}
-BENCHMARK(BM_ReadLibraryFile)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // The whole road: the library file loaded and the tree of items built.
-void loadIntoModel()
+void readLibraryIntoModel(const QString &path)
 {
     auto library = std::make_shared<VtrITunes>();
-    library->initWithFile(libraryFile());
+    library->initWithFile(path);
     iTunesInfo model;
     model.set_iTunes(library, true, true);
     if (model.tracks().size() != 20000) std::abort();
 }
 
+// One load in a fresh copy of this program ("--peak <file|model> <path>"):
+// the growth of its peak resident size in MiB.
+double peakGrowthMiB(const char *mode)
+{
+    QProcess self;
+    self.start(QStringLiteral("/proc/self/exe"), {QStringLiteral("--peak"), QLatin1String(mode), libraryFile()});
+    if (!self.waitForFinished(600000)) return -1;
+    return self.readAllStandardOutput().trimmed().toDouble() / 1024.0;
+}
+
+void BM_ReadLibraryFile(benchmark::State &state)
+{
+    const QString path = libraryFile();
+    for (auto _ : state)
+        readLibraryFile(path);
+    state.counters["peak_MB"] = peakGrowthMiB("file");
+    state.counters["file_MB"] = double(QFile(path).size()) / 1048576.0;
+}
+BENCHMARK(BM_ReadLibraryFile)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 void BM_ReadLibraryIntoModel(benchmark::State &state)
 {
+    const QString path = libraryFile();
     for (auto _ : state)
-        loadIntoModel();
-    state.counters["peak_MB"] = peakGrowthMiB(loadIntoModel);
+        readLibraryIntoModel(path);
+    state.counters["peak_MB"] = peakGrowthMiB("model");
 }
 BENCHMARK(BM_ReadLibraryIntoModel)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_PythonPlistlibLoad(benchmark::State &state)
 {
     const QString script = QStringLiteral(
-        "import plistlib, resource, sys, time\n"
-        "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+        "import plistlib, sys, time\n"
+        "def hwm():\n"
+        "    for line in open('/proc/self/status'):\n"
+        "        if line.startswith('VmHWM:'): return int(line.split()[1])\n"
+        "before = hwm()\n"
         "t = time.perf_counter()\n"
         "with open(sys.argv[1], 'rb') as f: d = plistlib.load(f)\n"
         "t = time.perf_counter() - t\n"
-        "print(t, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)\n");
+        "print(t, hwm() - before)\n");
     double peak = 0;
     for (auto _ : state) {
         QProcess python;
@@ -138,4 +128,21 @@ BENCHMARK(BM_PythonPlistlibLoad)->Unit(benchmark::kMillisecond)->UseManualTime()
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
+        const long before = peakKiB();
+        const QString path = QString::fromLocal8Bit(argv[3]);
+        if (std::strcmp(argv[2], "model") == 0)
+            readLibraryIntoModel(path);
+        else
+            readLibraryFile(path);
+        std::printf("%ld\n", peakKiB() - before);
+        std::fflush(stdout);
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

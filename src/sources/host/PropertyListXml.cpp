@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace vtr {
@@ -207,12 +208,30 @@ public:
     }
 
 private:
+    // Element names are short and compared often: kept without allocation.
+    struct TagName
+    {
+        char data[16];
+        int size = 0;
+        bool operator==(const char *other) const
+        {
+            return size == int(std::strlen(other)) && std::memcmp(data, other, size_t(size)) == 0;
+        }
+        bool operator!=(const char *other) const { return !(*this == other); }
+        bool operator==(const TagName &other) const
+        {
+            return size == other.size && std::memcmp(data, other.data, size_t(size)) == 0;
+        }
+        bool operator!=(const TagName &other) const { return !(*this == other); }
+        QByteArray bytes() const { return QByteArray(data, size); }
+    };
+
     struct Tag
     {
-        QByteArray name;
+        TagName name;
         bool closing = false;
         bool empty = false;
-        QString text() const { return QString::fromUtf8((closing ? "/" : "") + name); }
+        QString text() const { return QString::fromUtf8((closing ? "/" : "") + name.bytes()); }
     };
 
     void prolog()
@@ -307,18 +326,17 @@ private:
             m_s.get();
             tag.closing = true;
         }
-        char name[16];
         int n = 0;
         for (;;) {
             const int c = m_s.peek();
             if (c < 0) fail(QStringLiteral("The file ends inside a tag."));
             if (!isNameChar(c)) break;
             m_s.get();
-            if (n < int(sizeof name)) name[n] = char(c);
+            if (n < int(sizeof tag.name.data)) tag.name.data[n] = char(c);
             ++n;
         }
         if (n == 0) fail(QStringLiteral("Malformed tag."));
-        tag.name = QByteArray(name, qMin(n, int(sizeof name)));
+        tag.name.size = qMin(n, int(sizeof tag.name.data));
         // Attributes (only <plist version="...">) are skipped; quoted values
         // may hold '>'.
         for (;;) {
@@ -436,13 +454,28 @@ private:
         }
     }
 
-    QString internedString(QByteArrayView utf8, bool alwaysIntern)
+    // Keys always share one string each. Texts share one only under keys
+    // whose values repeat (kinds, genres, artists): a key whose first values
+    // were mostly new (names, identifiers, locations) stops being looked up,
+    // so the table never holds a copy of every unique text.
+    struct KeyStats
+    {
+        int lookups = 0;
+        int hits = 0;
+        bool worthIt() const { return lookups < 64 || hits * 4 >= lookups; }
+    };
+
+    QString internedString(QByteArrayView utf8, KeyStats *stats)
     {
         if (utf8.isEmpty()) return QString(QLatin1String(""));
-        if (!alwaysIntern && utf8.size() > 48) return QString::fromUtf8(utf8);
+        if (stats && (utf8.size() > 48 || !stats->worthIt())) return QString::fromUtf8(utf8);
         const QByteArray probe = QByteArray::fromRawData(utf8.data(), utf8.size());
+        if (stats) ++stats->lookups;
         auto it = m_strings.constFind(probe);
-        if (it != m_strings.constEnd()) return it.value();
+        if (it != m_strings.constEnd()) {
+            if (stats) ++stats->hits;
+            return it.value();
+        }
         QString s = QString::fromUtf8(utf8);
         if (m_strings.size() < 200000) m_strings.insert(QByteArray(utf8.data(), utf8.size()), s);
         return s;
@@ -452,10 +485,11 @@ private:
     {
         if (tag.closing) fail(QStringLiteral("Unexpected closing tag <%1>.").arg(tag.text()));
         if (depth > XmlPropertyListReader::kMaxDepth) fail(QStringLiteral("The values are nested too deeply."));
-        const QByteArray &n = tag.name;
+        const TagName &n = tag.name;
         if (n == "dict") return dictionary(tag, depth);
         if (n == "array") return array(tag, depth);
-        if (n == "string") return tag.empty ? QString(QLatin1String("")) : internedString(text("string"), false);
+        if (n == "string")
+            return tag.empty ? QString(QLatin1String("")) : internedString(text("string"), m_currentStats);
         if (n == "integer") return integer(tag);
         if (n == "true" || n == "false") {
             if (!tag.empty) closeEmpty(n);
@@ -467,11 +501,12 @@ private:
         fail(QStringLiteral("Unknown element <%1>.").arg(tag.text()));
     }
 
-    void closeEmpty(const QByteArray &name)
+    void closeEmpty(const TagName &name)
     {
         m_s.skipSpace();
         const Tag end = readTag();
-        if (!end.closing || end.name != name) fail(QStringLiteral("<%1> must be empty.").arg(QString::fromUtf8(name)));
+        if (!end.closing || end.name != name)
+            fail(QStringLiteral("<%1> must be empty.").arg(QString::fromUtf8(name.bytes())));
     }
 
     QVariant dictionary(const Tag &tag, int depth)
@@ -487,13 +522,14 @@ private:
                 return map;
             }
             if (keyTag.name != "key") fail(QStringLiteral("<%1> where a <key> was expected.").arg(keyTag.text()));
-            const QString key = keyTag.empty ? QString(QLatin1String("")) : internedString(text("key"), true);
+            const QString key = keyTag.empty ? QString(QLatin1String("")) : internedString(text("key"), nullptr);
             skipMisc();
             if (peekClosing() || m_s.atEnd()) {
                 if (m_s.atEnd()) fail(QStringLiteral("The file ends inside <dict>."));
                 fail(QStringLiteral("The key \"%1\" has no value.").arg(key));
             }
             const Tag valueTag = readTag();
+            m_currentStats = &m_keyStats[key];
             map.insert(key, valueForTag(valueTag, depth + 1));
         }
     }
@@ -602,6 +638,9 @@ private:
     bool m_pendingOpen = false;
     std::string m_decoded;
     QHash<QByteArray, QString> m_strings;
+    std::unordered_map<QString, KeyStats> m_keyStats;  // node-based: the pointer below stays valid
+    KeyStats m_topLevelStats;
+    KeyStats *m_currentStats = &m_topLevelStats;  // of the key whose value is being read
 };
 
 std::optional<QVariant> run(Scanner &scanner, PropertyListError *error)

@@ -29,6 +29,14 @@ int compareValues(const T &a, const T &b)
 
 }  // namespace
 
+const QString &VtrITunesItem::key(const char *name)
+{
+    thread_local QHash<const char *, QString> keys;
+    auto it = keys.find(name);
+    if (it == keys.end()) it = keys.insert(name, QString::fromLatin1(name));
+    return it.value();
+}
+
 VtrITunesItem::VtrITunesItem(const QVariantMap &info, bool isTrack) : m_info(info), m_isTrack(isTrack)
 {
     m_isLibrary = m_info.value(QStringLiteral("Master")).toBool();
@@ -225,7 +233,7 @@ QString VtrITunesItem::displayNameInPlaylist() const
 
 void VtrITunesItem::setField(const QString &value, const char *key, bool onlyWhenDifferent)
 {
-    const QString k = QLatin1String(key);
+    const QString &k = VtrITunesItem::key(key);
     if (onlyWhenDifferent && m_info.value(k).toString() == value && m_info.contains(k) == !value.isNull()) return;
     if (value.isNull())
         m_info.remove(k);

@@ -237,10 +237,13 @@ public:
     void setAutoSelected(bool v) { m_autoSelected = v; }
 
 private:
-    QString text(const char *key) const { return m_info.value(QLatin1String(key)).toString(); }
-    qint64 integer(const char *key) const { return m_info.value(QLatin1String(key)).toLongLong(); }
-    bool flag(const char *key) const { return m_info.value(QLatin1String(key)).toBool(); }
-    QDateTime date(const char *key) const { return m_info.value(QLatin1String(key)).toDateTime(); }
+    // The dictionary's keys as strings made once per thread: a model of
+    // thousands of tracks asks for them millions of times.
+    static const QString &key(const char *name);
+    QString text(const char *name) const { return m_info.value(key(name)).toString(); }
+    qint64 integer(const char *name) const { return m_info.value(key(name)).toLongLong(); }
+    bool flag(const char *name) const { return m_info.value(key(name)).toBool(); }
+    QDateTime date(const char *name) const { return m_info.value(key(name)).toDateTime(); }
     void setField(const QString &value, const char *key, bool onlyWhenDifferent);
     static void addGroup(QList<VtrITunesItem *> &set, VtrITunesItem *group);
     void storeSelection(int value);
