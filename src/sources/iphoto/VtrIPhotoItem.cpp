@@ -5,6 +5,7 @@
 #include "fileinfo/VtrQTUtils.h"
 #include "foundation/VtrString.h"
 #include "sources/host/LibraryIcons.h"
+#include "sources/host/TriState.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -309,27 +310,11 @@ void VtrIPhotoItem::setSelectedForSync(int value)
 {
     if (m_changingState || selectedForSync() == value) return;
     m_changingState = true;
-    int chosen = value;
-    if (value == -1) {
-        chosen = m_selectedForSync == 0 ? 1 : 0;
-    } else if (m_selectedForSync == -1 && !m_children.isEmpty()) {
-        chosen = 0;
-        for (const auto &child : m_children)
-            if (child->selectedForSync() != 1) chosen = 1;
-    }
+    const int chosen = vtr::chosenSelection(m_selectedForSync, value, m_children, [](const VtrIPhotoItem &) { return true; });
     store(chosen);
     for (const auto &child : m_children)
         child->setSelectedForSync(chosen);
-    if (chosen == 1) {
-        bool on = false, off = false, mixed = false;
-        for (const auto &child : m_children) {
-            const int s = child->selectedForSync();
-            mixed |= s == -1;
-            on |= s == 1;
-            off |= s == 0;
-        }
-        if (mixed || (on && off)) store(-1);
-    }
+    if (chosen == 1 && vtr::tallySelections(m_children).isMixed()) store(-1);
     if (m_parent) m_parent->childChangedState();
     m_changingState = false;
 }

@@ -2,6 +2,7 @@
 // A change runs down to children and track states and up to the parent.
 
 #include "platform/Strings.h"
+#include "sources/host/TriState.h"
 #include "sources/itunes/VtrITunesItem.h"
 
 namespace {
@@ -88,14 +89,8 @@ void VtrITunesItem::setSelectedForSync(int value)
     if (m_changingState || value == m_selectedForSync || (value == 1 && isProtected())) return;
     ChangeGuard guard(m_changingState);
 
-    int chosen = value;
-    if (value == -1) {
-        chosen = m_selectedForSync == 0 ? 1 : 0;
-    } else if (m_selectedForSync == -1 && !m_children.isEmpty()) {
-        chosen = 0;
-        for (const auto &child : m_children)
-            if (!child->isProtected() && child->selectedForSync() != 1) chosen = 1;
-    }
+    const int chosen = vtr::chosenSelection(m_selectedForSync, value, m_children,
+                                            [](const VtrITunesItem &child) { return !child.isProtected(); });
     m_selectedForSync = chosen;
 
     if (!m_isTrack && (chosen == 0 || chosen == 1)) {
@@ -103,16 +98,7 @@ void VtrITunesItem::setSelectedForSync(int value)
             child->setSelectedForSync(chosen);
         for (const auto &state : m_tracks)
             state->setSelectedForSyncNoBroadcast(chosen);
-        if (chosen == 1 && !m_children.isEmpty()) {
-            bool on = false, off = false, mixed = false;
-            for (const auto &child : m_children) {
-                const int s = child->selectedForSync();
-                mixed |= s == -1;
-                on |= s == 1;
-                off |= s == 0;
-            }
-            if (mixed || (on && off)) m_selectedForSync = -1;
-        }
+        if (chosen == 1 && vtr::tallySelections(m_children).isMixed()) m_selectedForSync = -1;
     }
     if (m_observer) m_observer->itemSelectionChanged(this);
     if (m_parent) m_parent->childChangedState();
