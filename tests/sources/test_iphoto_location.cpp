@@ -94,3 +94,23 @@ TEST(IPhotoLocation, DamagedAlbumFileLeavesTheModelEmptyWithAReason)
     EXPECT_TRUE(model.photos().isEmpty());
     platform::UserDefaults::remove(QLatin1String(VtrIPhoto::kLibraryFolderDefaultKey));
 }
+
+TEST(IPhotoLocation, VersionsDecideRollsAndFaces)
+{
+    const struct
+    {
+        const char *version;
+        bool five, seven, eight;
+    } cases[] = {{"4.0.3", false, false, false}, {"5.0.4", true, false, false}, {"6.0", true, false, false},
+                 {"7.1.5", true, true, false},   {"8.0", true, true, true},     {"11", true, true, true}};
+    for (const auto &c : cases) {
+        MediaLibraryHost::shared().setVersionsForTesting(QStringLiteral("10.1"), QLatin1String(c.version));
+        EXPECT_TRUE(VtrIPhoto::hasIPhoto());
+        EXPECT_EQ(VtrIPhoto::hasIPhoto5OrLater(), c.five) << c.version;
+        EXPECT_EQ(VtrIPhoto::hasIPhoto7OrLater(), c.seven) << c.version;
+        EXPECT_EQ(VtrIPhoto::hasIPhoto8OrLater(), c.eight) << c.version;
+    }
+    MediaLibraryHost::shared().setVersionsForTesting(QStringLiteral("10.1"), QStringLiteral("9.0"));
+    EXPECT_EQ(VtrIPhoto::iPhotoVersion(), QStringLiteral("9.0"));
+    EXPECT_TRUE(VtrIPhoto::iPhoto()->libraryName().isNull());
+}

@@ -137,6 +137,21 @@ TEST_F(ITunesModel, LibraryFileLocationRules)
     QFile::remove(iApps);
 }
 
+TEST_F(ITunesModel, MusicFolderOfTheLibraryAndTheHostAsApplication)
+{
+    EXPECT_TRUE(VtrITunes::iTunesMusicFolder().isNull());
+    platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey),
+                                     kSamples + "cervantesvive-iTunes Music Library-mac.xml");
+    EXPECT_TRUE(VtrITunes::iTunesMusicFolder().startsWith(QLatin1String("/Users/"))) << "a Mac's folder, here missing";
+    platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey),
+                                     kSamples + "beets-itunes_library_windows.xml");
+    EXPECT_TRUE(VtrITunes::iTunesMusicFolder().isNull()) << "a Windows drive cannot be placed here";
+    EXPECT_EQ(VtrITunes::ITunesVersion(), QStringLiteral("10.1"));
+    EXPECT_TRUE(VtrITunes::hasITunes());
+    EXPECT_FALSE(VtrITunes::iTunesAppImage().isNull());
+    EXPECT_EQ(VtrITunes::iTunesAppFileInfo()->path(), MediaLibraryHost::musicLibraryFilePath());
+}
+
 TEST_F(ITunesModel, ChangeTestFollowsPathAndDate)
 {
     auto itunes = loadSample("beets-itunes_library_unix.xml");
