@@ -2,6 +2,7 @@
 
 #include "fileinfo/VtrFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
+#include "foundation/Log.h"
 #include "foundation/VtrImage.h"
 #include "platform/Strings.h"
 #include "sources/host/LibraryIcons.h"
@@ -405,6 +406,13 @@ QVariantMap VtrITunesItem::metadata() const
     // The media layer keeps no per-file metadata here (always empty).
     if (location().isEmpty()) return {};
     return VtrQTUtils::metadataForFile(VtrFileInfo(localPath()));
+}
+
+VtrAttributedString VtrITunesItem::metadataAsAttributedString() const
+{
+    VtrAttributedString text;
+    text.string = LogDescription(metadata());
+    return text;
 }
 
 QImage VtrITunesItem::image() const

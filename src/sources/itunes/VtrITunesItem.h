@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/VtrAttributedString.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QImage>
@@ -207,6 +209,10 @@ public:
     // ---- files, pictures, artwork
     std::shared_ptr<iTunesFileInfo> fileInfo() const;
     QVariantMap metadata() const;
+    VtrAttributedString metadataAsAttributedString() const;
+    // No artwork is cached on disk: both null.
+    QString artworkCacheFolder() const { return QString(); }
+    QString myArtworkCacheFolder() const { return QString(); }
     QImage image() const;
     // The pictures inside the track's file, first readable one wins; with
     // the placeholder allowed, "unknown-album-art" when there is none.
