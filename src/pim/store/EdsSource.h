@@ -15,8 +15,10 @@ class EdsSource : public SyncSource
 {
 public:
     // Seconds a book or calendar may take to come online before its cached
-    // contents are read.
-    explicit EdsSource(int connectTimeoutSeconds = 10);
+    // contents are read; -1 reads them at once. Waiting needs the desktop's
+    // credentials prompter for online accounts, which this program is not,
+    // so a wait only ends in its time-out.
+    explicit EdsSource(int connectTimeoutSeconds = -1);
     QString name() const override;
     SourceReadResult read(SyncDataKind kind, SyncRecordSink &sink) override;
 
