@@ -23,7 +23,7 @@ bool isRecordStateKey(const QString &key)
 QString describeValue(const QVariant &value)
 {
     if (!value.isValid()) return QStringLiteral("(null)");
-    if (value.canView<STDate>()) return value.value<STDate>().description();
+    if (stHolds<STDate>(value)) return value.value<STDate>().description();
     if (value.typeId() == QMetaType::QString) return value.toString();
     const QString json = vtr::JSONFragment(value);
     return json.isNull() ? QString::fromLatin1(value.typeName()) : json;

@@ -24,6 +24,14 @@
 // field). None of this is locked: one thread builds and reads a record tree.
 
 class STRecord;
+
+// True when the variant holds exactly a T (STDate, STRecurrenceByDay, ...).
+template <typename T>
+bool stHolds(const QVariant &v)
+{
+    return v.metaType() == QMetaType::fromType<T>();
+}
+
 using STRecordPtr = std::shared_ptr<STRecord>;
 using STRecordList = QList<STRecordPtr>;
 
