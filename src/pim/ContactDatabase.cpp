@@ -366,32 +366,15 @@ void ContactDatabase::createDatabase()
     m_recordCount = 0;
     m_containerCount = 0;
 
-    QVariantList snapshot;
-    try {
-        snapshot = syncSessionForSnapshot();
-    } catch (const VtrException &) {
-        VtrDebugLog(QStringLiteral("Could not access contact data."));
-        throw;
-    }
+    QVariantList snapshot = readStore("Could not access contact data.", [this] { return syncSessionForSnapshot(); });
     const QVariantMap contactMapping{{mappingEntityKey(), entity::Contact}};
     const qsizetype n = snapshot.size();
     for (qsizetype i = 0; i < n; ++i) {
-        const QVariantMap dict = snapshot.at(i).toMap();
-        STRecordPtr record;
-        try {
-            record = convertSyncRecordToSTRecord(dict, contactMapping);
-        } catch (const std::exception &) {
-        }
-        if (!record) {
-            VtrDebugLog(recordErrorMessage(LogDescription(dict)));
-            continue;
-        }
-        try {
-            contacts.append(readerdialect::contactRecord(*record));
-        } catch (const std::exception &) {
-            VtrDebugLog(recordErrorMessage(record->description()));
-            continue;
-        }
+        const STRecordPtr record = convertOrSkip(
+            snapshot.at(i).toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
+        const auto json = record ? jsonOrSkip(*record, readerdialect::contactRecord) : std::nullopt;
+        if (!json) continue;
+        contacts.append(*json);
         ++m_recordCount;
         report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
                double(i) / double(n) * 0.95 + 0.05);
@@ -413,22 +396,12 @@ void ContactDatabase::createDatabase()
     }
     const QVariantMap groupMapping{{mappingEntityKey(), entity::Group}};
     for (const QVariant &v : std::as_const(groupDicts)) {
-        const QVariantMap dict = v.toMap();
-        STRecordPtr record;
-        try {
-            record = convertSyncRecordToSTRecord(dict, groupMapping);
-        } catch (const std::exception &) {
-        }
-        if (!record) {
-            VtrDebugLog(recordErrorMessage(LogDescription(dict)));
-            continue;
-        }
-        try {
-            groups.append(readerdialect::groupRecord(*record));
-        } catch (const std::exception &) {
-            VtrDebugLog(QStringLiteral("Group record %1 will not be transferred to your device due to an error in its format.")
-                            .arg(record->description()));
-        }
+        const STRecordPtr record =
+            convertOrSkip(v.toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, groupMapping); });
+        const auto json = record ? jsonOrSkip(*record, readerdialect::groupRecord,
+                                              "Group record %1 will not be transferred to your device due to an error in its format.")
+                                 : std::nullopt;
+        if (json) groups.append(*json);
     }
 
     ExportFile file(QStringLiteral("sl_contacts.json"));
@@ -441,13 +414,10 @@ void ContactDatabase::createDatabase()
 
 QVariantMap ContactDatabase::manifestInfo() const
 {
-    return {{QStringLiteral("data_file"), QStringLiteral("sl_contacts.json")},
-            {QStringLiteral("timestamp"), vtr::st2String(QDateTime::currentDateTimeUtc())},
-            {QStringLiteral("group_cnt"), m_containerCount},
-            {QStringLiteral("contact_cnt"), m_recordCount},
-            {QStringLiteral("data_size"), m_dataSize},
-            {QStringLiteral("title"), vtrLocalized(m_recordCount == 1 ? "Contact" : "Contacts")},
-            {QStringLiteral("group_title"), vtrLocalized(m_containerCount == 1 ? "Group" : "Groups")}};
+    QVariantMap m = manifestWith("sl_contacts.json", "contact_cnt", "Contact", "Contacts");
+    m.insert(QStringLiteral("group_cnt"), m_containerCount);
+    m.insert(QStringLiteral("group_title"), vtrLocalized(m_containerCount == 1 ? "Group" : "Groups"));
+    return m;
 }
 
 // ---- Windows Live bodies ---------------------------------------------------------

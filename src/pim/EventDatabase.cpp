@@ -249,13 +249,7 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
     m_recordCount = 0;
     m_containerCount = 0;
 
-    QVariantList calendarDicts;
-    try {
-        calendarDicts = calendarArrayAll();
-    } catch (const VtrException &) {
-        VtrDebugLog(QStringLiteral("Could not access calendar data."));
-        throw;
-    }
+    QVariantList calendarDicts = readStore("Could not access calendar data.", [this] { return calendarArrayAll(); });
     for (const QVariant &v : std::as_const(calendarDicts)) {
         const QVariantMap dict = v.toMap();
         try {
@@ -269,13 +263,7 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
         }
     }
 
-    QVariantList pass;
-    try {
-        pass = syncSessionForSnapshot();
-    } catch (const VtrException &) {
-        VtrDebugLog(QStringLiteral("Could not access event data."));
-        throw;
-    }
+    QVariantList pass = readStore("Could not access event data.", [this] { return syncSessionForSnapshot(); });
     const QVariantMap eventMapping{{mappingEntityKey(), entity::Event}};
     for (int passNumber = 1; passNumber <= 2; ++passNumber) {
         QVariantList setAside;
@@ -286,11 +274,8 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
                 setAside.append(dict);
                 continue;
             }
-            STRecordPtr record;
-            try {
-                record = convertSyncRecordToSTRecord(dict, eventMapping);
-            } catch (const std::exception &) {
-            }
+            const STRecordPtr record =
+                convertOrSkip(dict, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, eventMapping); });
             if (record) {
                 try {
                     processRecurrenceForSyncRecord(dict, *record);
@@ -306,16 +291,11 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
                 }
                 if (dict.contains(QStringLiteral("x-ms-calendar-id")))
                     record->setValue(dict.value(QStringLiteral("x-ms-calendar-id")), QStringLiteral("x-ms-calendar-id"));
-                try {
-                    QVariantMap json = readerdialect::eventRecord(*record);
-                    json.insert(kUid, record->valueForFieldOfType(kUid));
-                    events.append(json);
+                if (auto json = jsonOrSkip(*record, readerdialect::eventRecord)) {
+                    json->insert(kUid, record->valueForFieldOfType(kUid));
+                    events.append(*json);
                     ++m_recordCount;
-                } catch (const std::exception &) {
-                    VtrDebugLog(recordErrorMessage(record->description()));
                 }
-            } else {
-                VtrDebugLog(recordErrorMessage(LogDescription(dict)));
             }
             report(vtrLocalized("Collected %1 event records...").arg(m_recordCount), vtrphase::Events,
                    0.05 + 0.95 * double(handled) / double(total));
@@ -343,13 +323,10 @@ void EventDatabase::createDatabase()
 
 QVariantMap EventDatabase::manifestInfo() const
 {
-    return {{QStringLiteral("data_file"), QStringLiteral("sl_events.json")},
-            {QStringLiteral("timestamp"), vtr::st2String(QDateTime::currentDateTimeUtc())},
-            {QStringLiteral("calendar_cnt"), m_containerCount},
-            {QStringLiteral("event_cnt"), m_recordCount},
-            {QStringLiteral("data_size"), m_dataSize},
-            {QStringLiteral("title"), vtrLocalized(m_recordCount == 1 ? "Event" : "Events")},
-            {QStringLiteral("calendar_title"), vtrLocalized(m_containerCount == 1 ? "Calendar" : "Calendars")}};
+    QVariantMap m = manifestWith("sl_events.json", "event_cnt", "Event", "Events");
+    m.insert(QStringLiteral("calendar_cnt"), m_containerCount);
+    m.insert(QStringLiteral("calendar_title"), vtrLocalized(m_containerCount == 1 ? "Calendar" : "Calendars"));
+    return m;
 }
 
 // ---- Windows Live bodies ---------------------------------------------------------

@@ -16,9 +16,10 @@ using namespace syncstore;
 
 namespace {
 
-// Markup that would make the HTML reader fetch something (style sheets,
-// pictures, frames) is taken out first: flattening a note reads nothing
-// from the network or the disk.
+// Markup that names something to fetch (style sheets, pictures, frames,
+// scripts) is taken out before the HTML reader sees the note: flattening a
+// note never depends on what such a reader would load, and a picture leaves
+// no object mark in the text.
 QString flattenNoteHTML(QString html)
 {
     static const QRegularExpression fetching(
@@ -92,24 +93,14 @@ void NoteDatabase::createDatabase()
     ExportFile file(QStringLiteral("sl_notes.json"));
     m_recordCount = 0;
     m_containerCount = 0;
-    QVariantList snapshot;
-    try {
-        snapshot = syncSessionForSnapshot();
-    } catch (const VtrException &) {
-        VtrDebugLog(QStringLiteral("Could not access note data."));
-        throw;
-    }
+    QVariantList snapshot = readStore("Could not access note data.", [this] { return syncSessionForSnapshot(); });
     const qsizetype n = snapshot.size();
     const QVariantMap mapping{{mappingEntityKey(), entity::Note}};
     for (qsizetype i = 0; i < n; ++i) {
-        const QVariantMap dict = snapshot.at(i).toMap();
-        try {
-            const STRecordPtr record = convertSyncRecordToSTRecord(dict, mapping);
-            if (!record || !file.writeLine(QStringLiteral("notes"), readerdialect::noteRecord(*record))) continue;
-        } catch (const std::exception &) {
-            VtrDebugLog(recordErrorMessage(LogDescription(dict)));
-            continue;
-        }
+        const STRecordPtr record = convertOrSkip(
+            snapshot.at(i).toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, mapping); });
+        const auto json = record ? jsonOrSkip(*record, readerdialect::noteRecord) : std::nullopt;
+        if (!json || !file.writeLine(QStringLiteral("notes"), *json)) continue;
         ++m_recordCount;
         report(vtrLocalized("Collected %1 note records...").arg(m_recordCount), vtrphase::Notes,
                double(i) / double(n) * 0.95 + 0.05);
@@ -120,9 +111,5 @@ void NoteDatabase::createDatabase()
 
 QVariantMap NoteDatabase::manifestInfo() const
 {
-    return {{QStringLiteral("data_file"), QStringLiteral("sl_notes.json")},
-            {QStringLiteral("timestamp"), vtr::st2String(QDateTime::currentDateTimeUtc())},
-            {QStringLiteral("note_cnt"), m_recordCount},
-            {QStringLiteral("data_size"), m_dataSize},
-            {QStringLiteral("title"), vtrLocalized(m_recordCount == 1 ? "Note" : "Notes")}};
+    return manifestWith("sl_notes.json", "note_cnt", "Note", "Notes");
 }

@@ -5,6 +5,7 @@
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "foundation/VtrDate.h"
 #include "pim/PIMDatabaseDelegate.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
@@ -24,6 +25,24 @@ PIMDatabase::~PIMDatabase() = default;
 QString PIMDatabase::recordErrorMessage(const QString &description)
 {
     return QStringLiteral("Record %1 will not be transferred to your device due to an error in its format.").arg(description);
+}
+
+void PIMDatabase::logFailure(const char *message) { VtrDebugLog(QLatin1String(message)); }
+
+void PIMDatabase::logSkipped(const QVariantMap &dictionary) { VtrDebugLog(recordErrorMessage(LogDescription(dictionary))); }
+
+void PIMDatabase::logSkipped(const STRecord &record, const char *message)
+{
+    VtrDebugLog(message ? QString::fromLatin1(message).arg(record.description()) : recordErrorMessage(record.description()));
+}
+
+QVariantMap PIMDatabase::manifestWith(const char *dataFile, const char *countKey, const char *one, const char *many) const
+{
+    return {{QStringLiteral("data_file"), QLatin1String(dataFile)},
+            {QStringLiteral("timestamp"), vtr::st2String(QDateTime::currentDateTimeUtc())},
+            {QLatin1String(countKey), m_recordCount},
+            {QStringLiteral("data_size"), m_dataSize},
+            {QStringLiteral("title"), vtrLocalized(m_recordCount == 1 ? one : many)}};
 }
 
 void PIMDatabase::runDatabaseDump() { main(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pim/records/STRecord.h"
 #include "pim/store/SyncStore.h"
 
 #include <QFile>
@@ -10,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class MigrationStatusProtocol;
 class MobileDeviceInterface;
@@ -78,6 +80,51 @@ protected:
     void reportNow(const QString &text, const QString &phase, double percent) const;
     void report(const QString &text, const QString &phase, double percent) const;
     bool targetIsWindowsPhone() const;
+
+    // The summary entries every reader gives: "data_file", "timestamp", the
+    // count under `countKey`, "data_size" and "title" (`one` or `many`).
+    QVariantMap manifestWith(const char *dataFile, const char *countKey, const char *one, const char *many) const;
+
+    // A store dictionary converted by `convert`; null, with the record's
+    // log line, when the conversion fails or gives nothing.
+    template <typename Convert>
+    static STRecordPtr convertOrSkip(const QVariantMap &dictionary, Convert &&convert)
+    {
+        STRecordPtr record;
+        try {
+            record = convert(dictionary);
+        } catch (const std::exception &) {
+        }
+        if (!record) logSkipped(dictionary);
+        return record;
+    }
+    // A record's JSON form made by `write`; nullopt, logged with the record's
+    // description (under `message` when given), when the dialect cannot write it.
+    template <typename Write>
+    static std::optional<QVariantMap> jsonOrSkip(const STRecord &record, Write &&write, const char *message = nullptr)
+    {
+        try {
+            return write(record);
+        } catch (const std::exception &) {
+            logSkipped(record, message);
+            return std::nullopt;
+        }
+    }
+    // What `read` answers; a failure to read the store is logged with
+    // `message` and passed on.
+    template <typename Read>
+    static auto readStore(const char *message, Read &&read)
+    {
+        try {
+            return read();
+        } catch (const VtrException &) {
+            logFailure(message);
+            throw;
+        }
+    }
+    static void logFailure(const char *message);
+    static void logSkipped(const QVariantMap &dictionary);
+    static void logSkipped(const STRecord &record, const char *message = nullptr);
 
     // The records of one entity from a snapshot of it (kept in *snapshot for
     // related records).

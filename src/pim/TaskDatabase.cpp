@@ -106,38 +106,20 @@ void TaskDatabase::createDatabase()
     m_containerCount = 0;
 
     QHash<QString, QString> titles;
-    QVariantList calendars;
-    try {
-        calendars = calendarArrayAll();
-    } catch (const VtrException &) {
-        VtrDebugLog(QStringLiteral("Could not access calendar data."));
-        throw;
-    }
+    QVariantList calendars = readStore("Could not access calendar data.", [this] { return calendarArrayAll(); });
     for (const QVariant &v : std::as_const(calendars)) {
         const QVariantMap c = v.toMap();
         if (!c.value(QStringLiteral("uid")).toString().isEmpty() && !c.value(QStringLiteral("title")).toString().isEmpty())
             titles.insert(c.value(QStringLiteral("uid")).toString(), c.value(QStringLiteral("title")).toString());
     }
-    QVariantList snapshot;
-    try {
-        snapshot = syncSessionForSnapshot();
-    } catch (const VtrException &) {
-        VtrDebugLog(QStringLiteral("Could not access task data."));
-        throw;
-    }
+    QVariantList snapshot = readStore("Could not access task data.", [this] { return syncSessionForSnapshot(); });
     const qsizetype n = snapshot.size();
     const QVariantMap mapping{{mappingEntityKey(), entity::Task}};
     for (qsizetype i = 0; i < n; ++i) {
         const QVariantMap dict = snapshot.at(i).toMap();
-        STRecordPtr record;
-        try {
-            record = convertSyncRecordToSTRecord(dict, mapping);
-        } catch (const std::exception &) {
-        }
-        if (!record) {
-            VtrDebugLog(recordErrorMessage(LogDescription(dict)));
-            continue;
-        }
+        const STRecordPtr record =
+            convertOrSkip(dict, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, mapping); });
+        if (!record) continue;
         try {
             processAlarmsForSyncRecord(dict, *record);
         } catch (const std::exception &) {
@@ -146,15 +128,10 @@ void TaskDatabase::createDatabase()
         }
         const QString title = titles.value(dict.value(QStringLiteral("x-ms-calendar-id")).toString());
         if (!title.isEmpty()) record->setValue(title, QStringLiteral("x-wr-calname"));
-        QVariantMap json;
-        try {
-            json = readerdialect::toDoRecord(*record);
-        } catch (const std::exception &) {
-            VtrDebugLog(recordErrorMessage(record->description()));
-            continue;
-        }
-        json.insert(QStringLiteral("uid"), record->valueForFieldOfType(QStringLiteral("uid")));
-        if (!file.writeLine(QStringLiteral("tasks"), json)) continue;
+        auto json = jsonOrSkip(*record, readerdialect::toDoRecord);
+        if (!json) continue;
+        json->insert(QStringLiteral("uid"), record->valueForFieldOfType(QStringLiteral("uid")));
+        if (!file.writeLine(QStringLiteral("tasks"), *json)) continue;
         ++m_recordCount;
         report(vtrLocalized("Collected %1 task records...").arg(m_recordCount), vtrphase::Tasks,
                double(i) / double(n) * 0.95 + 0.05);
@@ -165,9 +142,5 @@ void TaskDatabase::createDatabase()
 
 QVariantMap TaskDatabase::manifestInfo() const
 {
-    return {{QStringLiteral("data_file"), QStringLiteral("sl_tasks.json")},
-            {QStringLiteral("timestamp"), vtr::st2String(QDateTime::currentDateTimeUtc())},
-            {QStringLiteral("task_cnt"), m_recordCount},
-            {QStringLiteral("data_size"), m_dataSize},
-            {QStringLiteral("title"), vtrLocalized(m_recordCount == 1 ? "Task" : "Tasks")}};
+    return manifestWith("sl_tasks.json", "task_cnt", "Task", "Tasks");
 }

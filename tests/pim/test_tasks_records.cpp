@@ -59,7 +59,7 @@ TEST(NotesRecords, FlattenedContentDatesAndCategories)
     const QVariantList notes = db.syncSessionForSnapshot();
     ASSERT_EQ(notes.size(), 2);
     const QString flat = notes.first().toMap().value(QStringLiteral("content")).toString();
-    EXPECT_EQ(flat.trimmed(), QStringLiteral("Milk & eggs"));
+    EXPECT_EQ(flat.trimmed(), QStringLiteral("Milk & eggs")) << "no object mark of the picture";
     EXPECT_EQ(notes.last().toMap().value(QStringLiteral("content")).toString(), QStringLiteral("<b>as typed</b>"));
 
     const STRecordPtr shopping = db.convertSyncRecordToSTRecord(notes.first().toMap(), {{db.mappingEntityKey(), entity::Note}});
