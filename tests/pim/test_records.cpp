@@ -1,3 +1,4 @@
+#include "QStringPrinting.h"
 #include "foundation/Json.h"
 #include "pim/records/STDate.h"
 #include "pim/records/STRecord.h"
