@@ -41,13 +41,16 @@ QString recordTypeForDatabase(const QString &database)
 
 STRecordPtr stRecordFromCompanionLine(const CompanionLine &line)
 {
+    const QString of = QStringLiteral("of");
+    if (line.record.contains(of)) return stRecordFromDeviceRecord(line.record);
+    const QString type = recordTypeForDatabase(line.database);
+    if (type.isNull()) return nullptr;
     QVariantMap record = line.record;
-    if (!record.contains(QStringLiteral("of"))) {
-        const QString type = recordTypeForDatabase(line.database);
-        if (type.isNull()) return nullptr;
-        record.insert(QStringLiteral("of"), type);
-    }
-    return stRecordFromDeviceRecord(record);
+    record.insert(of, type);
+    STRecordPtr r = stRecordFromDeviceRecord(record);
+    // The type came from the line, not from the record: it is no field of it.
+    if (r) r->removeFieldOfType(of);
+    return r;
 }
 
 QByteArray exportLine(const QString &database, const QVariantMap &record)
