@@ -2,11 +2,11 @@
 
 #include <QVariantList>
 
-// What the PIM readers hand to the wizard's controller for a Windows Phone
-// target: the Windows Live bodies of contacts (with the groups, which stay
-// empty) and of calendars with their events nested. The receiver keeps them
-// (it may be called on the PIM job's thread). A reader's delegate may also
-// be a MigrationStatusProtocol, which then receives its progress.
+// What the PIM readers hand to their owner (the wizard's controller) for a
+// Windows Phone target: the Windows Live bodies of the contacts (with the
+// groups) and of the calendars with their events. Progress goes through
+// MigrationStatusProtocol (foundation/MigrationStatus.h). The receiver keeps
+// the arrays; calls may come from the PIM job's thread.
 class PIMDatabaseDelegate
 {
 public:
@@ -14,6 +14,6 @@ public:
     virtual void stowContacts(const QVariantList &contacts, const QVariantList &groups) = 0;
     virtual void stowCalendars(const QVariantList &calendars) = 0;
     // No reader sends these two.
-    virtual void stowNotes(const QVariantList &) {}
-    virtual void stowTasks(const QVariantList &) {}
+    virtual void stowNotes(const QVariantList &notes) { (void)notes; }
+    virtual void stowTasks(const QVariantList &tasks) { (void)tasks; }
 };

@@ -1,7 +1,11 @@
+#include "QStringPrinting.h"
 #include "foundation/Json.h"
 #include "pim/records/STDate.h"
 #include "pim/records/STRecord.h"
+#include "pim/records/STRecordTemplates.h"
+#include "pim/records/STRecordXML.h"
 #include "pim/records/STVocabulary.h"
+#include "foundation/XmlTree.h"
 
 #include <QRegularExpression>
 
@@ -166,4 +170,110 @@ TEST(Record, NewUuidIsCanonicalUpperCase)
     const QString a = STRecord::newUUID();
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$").match(a).hasMatch());
     EXPECT_NE(a, STRecord::newUUID());
+}
+
+TEST(Templates, EachKindStartsNewWithItsDefaults)
+{
+    STRecordPtr contact = STContactRecord();
+    EXPECT_EQ(contact->type(), st::Contact);
+    EXPECT_EQ(contact->recordState(), STStateNew);
+    EXPECT_NE(contact->identifier(), STContactRecord()->identifier());
+    EXPECT_EQ(contact->relationships().size(), 8u);
+    EXPECT_TRUE(contact->recordsForRelationshipNamed(st::Phones).isEmpty());
+    EXPECT_EQ(contact->relationships().size(), 8u);
+    EXPECT_TRUE(contact->fields().empty());
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    STRecordPtr event = STEventRecord();
+    EXPECT_EQ(event->type(), st::Event);
+    for (const QString &f : {st::DtStart, st::DtEnd, st::Created, st::LastMod})
+        EXPECT_LE(std::abs(event->valueForFieldOfType(f).value<STDate>().calendarDate().secsSinceEpoch() - now), 5)
+            << f.toStdString();
+    EXPECT_EQ(event->fieldOfType(st::DtStart).valueClass(), QMetaType::fromType<STDate>());
+    EXPECT_EQ(event->stringForFieldOfType("class"), "private");
+    EXPECT_TRUE(event->hasRelationshipNamed(st::RecurRel) && event->hasRelationshipNamed(st::VAlarms));
+
+    EXPECT_EQ(STToDoRecord()->fields().size(), 2u);
+    EXPECT_EQ(STGroupRecord()->type(), st::Group);
+    STRecordPtr alarm = STAlarmRecord();
+    EXPECT_EQ(alarm->valueForFieldOfType("trigger").toInt(), -900);
+    EXPECT_EQ(alarm->stringForFieldOfType("x-ms-trigger-type"), "x-seconds-offset");
+}
+
+TEST(XmlRecords, RecordListsThroughXmlText)
+{
+    STRecordPtr a = STRecord::record();
+    a->setValue("Ann", "first");
+    a->setLabel("given", "first");
+    a->setValue("Lee", "last");
+    a->setValue("ignored", "nick");
+    const QVariantMap mapping{{"of", "contact"}, {"first", "first"}, {"last", "last"}};
+    const QVariantList written = XMLRecordListFromSTRecords({a}, mapping);
+    const QByteArray xml = vtr::dictionaryToXMLData(QVariantMap{{"record", written}}, "records");
+    ASSERT_FALSE(xml.isNull());
+    const std::optional<QVariantMap> tree = vtr::xmlDataToDictionary(
+        xml.left(xml.size() - 10) + "<record of=\"contact\"/><record of=\"contact\"><field type=\"x-odd\"><value>1</value>"
+                                    "</field></record></records>");
+    ASSERT_TRUE(tree);
+    const STRecordList read = stRecordsFromXMLRecordList(xmlRecordRecordEnumerator(*tree), mapping);
+    ASSERT_EQ(read.size(), 2); // the element without fields gives no record
+    EXPECT_EQ(read.at(0)->valueForFieldOfType("first").toString(), "Ann");
+    EXPECT_EQ(read.at(0)->labelForFieldOfType("first"), "given");
+    EXPECT_EQ(read.at(0)->valueForFieldOfType("last").toString(), "Lee");
+    EXPECT_FALSE(read.at(0)->hasFieldOfType("nick"));
+    EXPECT_EQ(read.at(0)->recordState(), STStateClean);
+    // A single field child reads like a list of one; an unmapped one is kept whole.
+    const QVariantMap extras = read.at(1)->valueForFieldOfType(st::ExtraDeviceFields).toMap();
+    EXPECT_EQ(extras.value("x-odd").toMap().value("value").toString(), "1");
+    EXPECT_EQ(read.at(1)->fieldOfType(st::ExtraDeviceFields).valueClass(), QMetaType::fromType<QVariantMap>());
+}
+
+TEST(XmlRecords, OneFieldRecordsAndFieldLists)
+{
+    STRecordPtr phone = STRecord::record();
+    phone->setType(st::Phone);
+    phone->setValue("555-1234", st::Value);
+    phone->setValue("work", st::Type);
+    phone->setValue(QVariantMap{{"pref", "1"}, {"record", "r7"}}, st::ExtraDeviceFields);
+    STRecordPtr bare = STRecord::record();
+    bare->setType(st::Email);
+    bare->setValue("a@b.c", st::Value);
+    const QVariantMap mapping{{"of", "contact"}, {"value", "number"}, {"label", "label"}, {"type", "kind"}};
+
+    const QVariantList one = XMLRecordListFromSTRecordsThatNeedSpecialTreatmentBecauseTheyOnlyHaveOneField({phone}, mapping);
+    const QVariantMap field = one.at(0).toMap().value("field").toMap();
+    EXPECT_EQ(field.value("number").toString(), "555-1234");
+    EXPECT_EQ(field.value("record").toString(), "r7");
+    EXPECT_EQ(xmlFieldType(field), "work");
+
+    const QVariantList fields = XMLFieldListFromSTRecords({phone, bare}, mapping);
+    EXPECT_EQ(fields.at(0).toMap().value("pref").toString(), "1");
+    EXPECT_EQ(xmlFieldType(fields.at(1).toMap()), "email");
+    const QVariantMap readMapping{{"of", "phone"}, {"value", "value"}, {"label", "label"}, {"type", "type"}};
+    QVariantList elements = fields;
+    QVariantMap first = elements.at(0).toMap();
+    first.insert("value", first.take("number"));
+    elements[0] = first;
+    const STRecordList read = stRecordsFromXMLFieldList(elements, readMapping);
+    ASSERT_EQ(read.size(), 2);
+    EXPECT_EQ(read.at(0)->valueForFieldOfType("value").toString(), "555-1234");
+    EXPECT_EQ(read.at(0)->valueForFieldOfType("type").toString(), "work");
+    EXPECT_EQ(read.at(0)->valueForFieldOfType(st::ExtraDeviceFields).toMap(), (QVariantMap{{"pref", "1"}}));
+    EXPECT_TRUE(read.at(1)->valueForFieldOfType(st::ExtraDeviceFields).toMap().isEmpty());
+    EXPECT_EQ(read.at(1)->recordState(), STStateClean);
+
+    EXPECT_EQ(listContentsType("phones"), "phone");
+    EXPECT_TRUE(listContentsType("addresses").isNull());
+    EXPECT_EQ(arrayFromXMLCollection(QVariant()).size(), 0);
+    EXPECT_EQ(arrayFromXMLCollection("x"), QVariantList{"x"});
+}
+
+TEST(FieldMaps, LookupsCompareTheirOwnSide)
+{
+    const QList<STFieldMap> maps{STFieldMap("phone", {{"type", "work"}}, 0, "Phone", {{"kind", "W"}}, 1),
+                                 STFieldMap("phone", {{"type", "home"}}, 0, "Phone", {{"kind", "H"}}, 1)};
+    EXPECT_EQ(STFieldMap::fieldMapForSTEntityName("phone", {{"type", "home"}}, maps), &maps[1]);
+    EXPECT_EQ(STFieldMap::fieldMapForClientEntityName("Phone", {{"kind", "W"}}, maps), &maps[0]);
+    EXPECT_EQ(STFieldMap::fieldMapForClientEntityName("Phone", {{"type", "work"}}, maps), nullptr);
+    EXPECT_TRUE(maps[0].description().startsWith("STFieldMap\nST:\nEntity: phone\n"));
 }

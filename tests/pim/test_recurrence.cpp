@@ -1,3 +1,4 @@
+#include "QStringPrinting.h"
 #include "pim/records/RecurrenceExpansion.h"
 #include "pim/records/STRecurrence.h"
 #include "pim/records/STVocabulary.h"
@@ -6,13 +7,6 @@
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-QT_END_NAMESPACE
 
 namespace {
 

@@ -9,10 +9,18 @@
 #include <algorithm>
 #include <climits>
 #include <optional>
+#include <vector>
 
 namespace {
 
 constexpr int kNotFound = INT_MAX;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    qint64 q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    return q;
+}
 
 std::optional<VtrCalendarDate> dateValue(const QVariant &v)
 {
@@ -53,29 +61,46 @@ constexpr qint64 kUnixEpochJulianDay = 2440588;
 // Julian day of 1 January 10000: no candidate lies beyond it.
 constexpr qint64 kLastJulianDay = 5373484;
 
-// Offsets of one zone from UTC, looked up once per stretch between two
-// transitions: occurrences come in ascending order, so nearly every look-up
-// hits a stretch already known. localToUtc() reads a wall-clock time exactly
-// as VtrCalendarDate::fromComponents() does (a time in a daylight-saving gap
+// Offsets of one zone from UTC, each looked up once per stretch between two
+// transitions and kept per thread for the zone last used, so that expanding
+// many rules of one calendar asks the zone database only a few times.
+// localToUtc() reads a wall-clock time exactly as
+// VtrCalendarDate::fromComponents() does (a time in a daylight-saving gap
 // moves forward by the gap, a repeated time takes its first occurrence).
 class ZoneOffsets
 {
 public:
-    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == QTimeZone::utc()) {}
+    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == QTimeZone::utc())
+    {
+        if (m_utc) return;
+        Cache &cache = threadCache();
+        const QByteArray id = zone.id();
+        if (cache.id != id || cache.stretches.size() > kMaxStretches) {
+            cache.id = id;
+            cache.stretches.clear();
+            cache.last = 0;
+        }
+    }
 
     int offsetAt(qint64 utc)
     {
         if (m_utc) return 0;
-        for (const Stretch &s : m_stretches)
-            if (s.from <= utc && utc < s.to) return s.offset;
-        const QDateTime t = QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc());
+        Cache &cache = threadCache();
+        std::vector<Stretch> &v = cache.stretches;
+        if (cache.last < v.size() && v[cache.last].from <= utc && utc < v[cache.last].to)
+            return v[cache.last].offset;
+        auto it = std::upper_bound(v.begin(), v.end(), utc, [](qint64 t, const Stretch &s) { return t < s.from; });
+        if (it != v.begin() && utc < std::prev(it)->to) {
+            cache.last = size_t(std::prev(it) - v.begin());
+            return std::prev(it)->offset;
+        }
+        const QDateTime t = QDateTime::fromSecsSinceEpoch(utc, Qt::UTC);
         Stretch s{LLONG_MIN, LLONG_MAX, m_zone.offsetFromUtc(t)};
         const QTimeZone::OffsetData before = m_zone.previousTransition(t.addSecs(1));
         const QTimeZone::OffsetData after = m_zone.nextTransition(t);
         if (before.atUtc.isValid()) s.from = before.atUtc.toSecsSinceEpoch();
         if (after.atUtc.isValid()) s.to = after.atUtc.toSecsSinceEpoch();
-        m_stretches[m_next] = s;
-        m_next = (m_next + 1) % kStretches;
+        cache.last = size_t(v.insert(it, s) - v.begin());
         return s.offset;
     }
 
@@ -97,11 +122,20 @@ private:
         qint64 from, to;
         int offset;
     };
-    static constexpr int kStretches = 4;
+    struct Cache
+    {
+        QByteArray id;
+        std::vector<Stretch> stretches; // sorted, not overlapping
+        size_t last = 0;
+    };
+    static constexpr size_t kMaxStretches = 4096;
+    static Cache &threadCache()
+    {
+        thread_local Cache cache;
+        return cache;
+    }
     QTimeZone m_zone;
     bool m_utc;
-    Stretch m_stretches[kStretches] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-    int m_next = 0;
 };
 
 // Walks the candidates in ascending order and decides when the expansion ends.
@@ -120,7 +154,9 @@ public:
             m_limit = to.secsSinceEpoch();
         if (!from.isNull()) m_from = from.secsSinceEpoch();
         m_startSecs = start.secsSinceEpoch();
-        m_timeOfDay = start.hourOfDay() * 3600 + start.minuteOfHour() * 60 + start.secondOfMinute();
+        const qint64 local = m_startSecs + m_offsets.offsetAt(m_startSecs);
+        m_startDay = floorDiv(local, kSecsPerDay) + kUnixEpochJulianDay;
+        m_timeOfDay = local - floorDiv(local, kSecsPerDay) * kSecsPerDay;
         // The start itself is tested against the window alone, not the until.
         if ((!m_from || m_startSecs >= *m_from) && (to.isNull() || m_startSecs <= to.secsSinceEpoch()))
             m_result.append(start);
@@ -148,14 +184,26 @@ public:
             m_offsets.localToUtc((julianDay - kUnixEpochJulianDay) * kSecsPerDay + m_timeOfDay);
         if (m_limit && secs > *m_limit) return finish();
         if (secs <= m_startSecs) return true; // before the start, or the start itself (already counted)
-        if (!m_from || secs >= *m_from)
-            m_result.append(VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()), m_zone));
+        if (!m_from || secs >= *m_from) {
+            m_result.append(VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), m_zone));
+        }
         if (m_count > 0 && ++m_counter == m_count) return finish();
         return true;
     }
     bool offer(int year, int month, int day) { return offer(QDate(year, month, day).toJulianDay()); }
 
+    // Room for the expected number of results: `perDay` occurrences a day up
+    // to the limit, no more than the count, never a huge allocation up front.
+    void expect(double perDay)
+    {
+        double n = m_limit ? (double(*m_limit - m_startSecs) / double(kSecsPerDay) + 1) * perDay + 2 : 64;
+        if (m_count > 0) n = std::min(n, double(m_count));
+        m_result.reserve(qsizetype(std::clamp(n, 1.0, 4096.0)));
+    }
+
     bool done() const { return m_done; }
+    // The start's day as shown in its zone (a Julian day number).
+    qint64 startDay() const { return m_startDay; }
     QList<VtrCalendarDate> result() const { return m_result; }
 
 private:
@@ -168,6 +216,7 @@ private:
     QTimeZone m_zone;
     ZoneOffsets m_offsets;
     qint64 m_timeOfDay = 0;
+    qint64 m_startDay = 0;
     qint64 m_startSecs = 0;
     std::optional<qint64> m_from, m_limit;
     int m_count = 0;
@@ -234,8 +283,10 @@ QList<VtrCalendarDate> expandRecurrence(const QVariantMap &r, const VtrCalendarD
     if (x.finishedAtOnce(r)) return x.result();
     const int interval = std::max(1, r.value(QStringLiteral("interval")).toInt());
     const QString frequency = r.value(QStringLiteral("frequency")).toString();
-    const int y0 = start.yearOfCommonEra(), m0 = start.monthOfYear(), d0 = start.dayOfMonth();
-    const qint64 jd0 = QDate(y0, m0, d0).toJulianDay();
+    const qint64 jd0 = x.startDay();
+    const QDate day0 = QDate::fromJulianDay(jd0);
+    const int y0 = day0.year(), m0 = day0.month(), d0 = day0.day();
+    const int weekday0 = day0.dayOfWeek() % 7; // 0 = Sunday
 
     // Weekday rule parts: names that are no weekday are dropped with their week number.
     QList<int> weekdays, ordinals;
@@ -250,11 +301,13 @@ QList<VtrCalendarDate> expandRecurrence(const QVariantMap &r, const VtrCalendarD
     }
 
     if (frequency == QLatin1String("daily")) {
+        x.expect(1.0 / interval);
         for (qint64 n = interval; x.offer(jd0 + n); n += interval) {}
     } else if (frequency == QLatin1String("weekly")) {
         QList<int> days = sortedUnique(weekdays);
-        if (days.isEmpty()) days.append(start.dayOfWeek());
-        const qint64 sunday = jd0 - start.dayOfWeek();
+        if (days.isEmpty()) days.append(weekday0);
+        x.expect(double(days.size()) / (7.0 * interval));
+        const qint64 sunday = jd0 - weekday0;
         for (qint64 week = 0; !x.done() && x.period(); week += 7 * qint64(interval)) {
             for (int wd : days)
                 if (!x.offer(sunday + week + wd)) break;
@@ -266,6 +319,8 @@ QList<VtrCalendarDate> expandRecurrence(const QVariantMap &r, const VtrCalendarD
         QList<int> months = sortedUnique(intList(r.value(QStringLiteral("bymonth"))));
         months.removeIf([](int m) { return m < 1 || m > 12; });
         if (months.isEmpty()) months.append(m0);
+        const double perMonth = weekdays.isEmpty() ? monthdays.size() : 5.0 * weekdays.size();
+        x.expect(perMonth * (yearly ? months.size() / 12.0 : 1.0) / (30.0 * interval));
         for (qint64 period = 0; !x.done() && x.period(); period += interval) {
             const QList<int> inPeriod = yearly ? months : QList<int>{0};
             for (int pm : inPeriod) {

@@ -10,6 +10,8 @@
 #include "foundation/Json.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QTimeZone>
 #include <QProcess>
 #include <QStringList>
 #include <QVariantMap>
