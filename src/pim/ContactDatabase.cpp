@@ -5,12 +5,12 @@
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
 #include "pim/PIMDatabaseDelegate.h"
-#include "pim/ReaderDialect.h"
+#include "pim/dialect/CompanionFile.h"
+#include "pim/dialect/STRecordAndroid.h"
 #include "pim/records/STDate.h"
 #include "platform/Strings.h"
 
 #include <QDateTime>
-#include <QStringDecoder>
 #include <QUrl>
 
 using namespace syncstore;
@@ -372,7 +372,7 @@ void ContactDatabase::createDatabase()
     for (qsizetype i = 0; i < n; ++i) {
         const STRecordPtr record = convertOrSkip(
             snapshot.at(i).toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
-        const auto json = record ? jsonOrSkip(*record, readerdialect::contactRecord) : std::nullopt;
+        const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
         if (!json) continue;
         contacts.append(*json);
         ++m_recordCount;
@@ -398,7 +398,7 @@ void ContactDatabase::createDatabase()
     for (const QVariant &v : std::as_const(groupDicts)) {
         const STRecordPtr record =
             convertOrSkip(v.toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, groupMapping); });
-        const auto json = record ? jsonOrSkip(*record, readerdialect::groupRecord,
+        const auto json = record ? jsonOrSkip(*record, JSONGroupRecordFromSTRecord,
                                               "Group record %1 will not be transferred to your device due to an error in its format.")
                                  : std::nullopt;
         if (json) groups.append(*json);
@@ -488,20 +488,18 @@ QVariantList ContactDatabase::convertContactsToWindowsLive(const QVariantList &r
 
 std::optional<QVariantList> ContactDatabase::windowsLiveContactsWithData(const QByteArray &data)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(data);
-    if (decoder.hasError()) return std::nullopt;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (!isUtf8(data)) return std::nullopt;
+    int lineCount = 0;
+    const QList<CompanionLine> lines = readCompanionLines(data, &lineCount);
     QVariantList records;
-    for (qsizetype k = 0; k < lines.size(); ++k) {
-        QorJsonParser parser;  // a malformed line is skipped without a word
-        const QVariantMap line = parser.objectWithString(lines.at(k)).toMap();
-        if (line.value(QStringLiteral("database")).toString() == QLatin1String("contacts") &&
-            line.value(QStringLiteral("record")).typeId() == QMetaType::QVariantMap) {
-            records.append(line.value(QStringLiteral("record")));
+    qsizetype next = 0;
+    for (int k = 1; k <= lineCount; ++k) {
+        for (; next < lines.size() && lines.at(next).lineNumber == k; ++next) {
+            if (lines.at(next).database != QLatin1String("contacts")) continue;
+            records.append(lines.at(next).record);
             ++m_recordCount;
         }
-        report(QString(), vtrphase::Contacts, double(k + 1) / double(lines.size()) * 0.5);
+        report(QString(), vtrphase::Contacts, double(k) / double(lineCount) * 0.5);
     }
     const QVariantList bodies = convertContactsToWindowsLive(records);
     report(QString(), vtrphase::Contacts, 1.0);

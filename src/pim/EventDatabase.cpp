@@ -7,13 +7,13 @@
 #include "foundation/VtrDate.h"
 #include "pim/CalendarStoreRecords.h"
 #include "pim/PIMDatabaseDelegate.h"
-#include "pim/ReaderDialect.h"
+#include "pim/dialect/CompanionFile.h"
+#include "pim/dialect/STRecordAndroid.h"
 #include "pim/records/RecurrenceExpansion.h"
 #include "pim/records/STDate.h"
 #include "pim/records/STRecurrence.h"
 #include "platform/Strings.h"
 
-#include <QStringDecoder>
 
 using namespace syncstore;
 using namespace calendarstore;
@@ -254,12 +254,12 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
         const QVariantMap dict = v.toMap();
         try {
             const STRecordPtr record = convertSyncRecordToSTRecord(dict, {{mappingEntityKey(), entity::Calendar}});
-            QVariantMap json = readerdialect::calendarRecord(*record);
+            QVariantMap json = JSONCalendarRecordFromSTRecord(*record);
             json.insert(kUid, record->identifier());
             calendars.append(json);
             ++m_containerCount;
         } catch (const std::exception &) {
-            VtrDebugLog(recordErrorMessage(LogDescription(dict)));
+            logSkipped(dict);
         }
     }
 
@@ -281,17 +281,17 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
                     processRecurrenceForSyncRecord(dict, *record);
                 } catch (const std::exception &) {
                     VtrDebugLog(QStringLiteral("Recurrences for record %1 will not be transferred to your device due to an error in their format.")
-                                    .arg(LogDescription(dict)));
+                                    .arg(dict.value(QStringLiteral("uid")).toString()));
                 }
                 try {
                     processAlarmsForSyncRecord(dict, *record);
                 } catch (const std::exception &) {
                     VtrDebugLog(QStringLiteral("Alarms for record %1 will not be transferred to your device due to an error in their format.")
-                                    .arg(LogDescription(dict)));
+                                    .arg(dict.value(QStringLiteral("uid")).toString()));
                 }
                 if (dict.contains(QStringLiteral("x-ms-calendar-id")))
                     record->setValue(dict.value(QStringLiteral("x-ms-calendar-id")), QStringLiteral("x-ms-calendar-id"));
-                if (auto json = jsonOrSkip(*record, readerdialect::eventRecord)) {
+                if (auto json = jsonOrSkip(*record, JSONEventRecordFromSTRecord)) {
                     json->insert(kUid, record->valueForFieldOfType(kUid));
                     events.append(*json);
                     ++m_recordCount;
@@ -407,27 +407,24 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
 
 std::optional<QVariantList> EventDatabase::windowsLiveCalendarsAndEventsWithData(const QByteArray &data)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(data);
-    if (decoder.hasError()) return std::nullopt;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (!isUtf8(data)) return std::nullopt;
+    int lineCount = 0;
+    const QList<CompanionLine> lines = readCompanionLines(data, &lineCount);
     m_recordCount = 0;
     m_containerCount = 0;
     QVariantList calendarRecords, eventRecords;
-    for (qsizetype k = 0; k < lines.size(); ++k) {
-        QorJsonParser parser;  // a malformed line is skipped without a word
-        const QVariantMap line = parser.objectWithString(lines.at(k)).toMap();
-        if (line.value(QStringLiteral("record")).typeId() == QMetaType::QVariantMap) {
-            const QString database = line.value(QStringLiteral("database")).toString();
-            if (database == QLatin1String("calendars")) {
-                calendarRecords.append(line.value(QStringLiteral("record")));
+    qsizetype next = 0;
+    for (int k = 1; k <= lineCount; ++k) {
+        for (; next < lines.size() && lines.at(next).lineNumber == k; ++next) {
+            if (lines.at(next).database == QLatin1String("calendars")) {
+                calendarRecords.append(lines.at(next).record);
                 ++m_containerCount;
-            } else if (database == QLatin1String("events")) {
-                eventRecords.append(line.value(QStringLiteral("record")));
+            } else if (lines.at(next).database == QLatin1String("events")) {
+                eventRecords.append(lines.at(next).record);
                 ++m_recordCount;
             }
         }
-        report(QString(), vtrphase::Events, double(k + 1) / double(lines.size()) / 3.0);
+        report(QString(), vtrphase::Events, double(k) / double(lineCount) / 3.0);
     }
     QVariantMap calendars = convertCalendarsToWindowsLive(calendarRecords);
     report(QString(), vtrphase::Events, 2.0 / 3.0);

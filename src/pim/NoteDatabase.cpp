@@ -5,7 +5,7 @@
 #include "foundation/VtrDate.h"
 #include "foundation/VtrString.h"
 #include "pim/CalendarStoreRecords.h"
-#include "pim/ReaderDialect.h"
+#include "pim/dialect/STRecordAndroid.h"
 #include "pim/records/STDate.h"
 #include "platform/Strings.h"
 
@@ -99,7 +99,7 @@ void NoteDatabase::createDatabase()
     for (qsizetype i = 0; i < n; ++i) {
         const STRecordPtr record = convertOrSkip(
             snapshot.at(i).toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, mapping); });
-        const auto json = record ? jsonOrSkip(*record, readerdialect::noteRecord) : std::nullopt;
+        const auto json = record ? jsonOrSkip(*record, JSONNoteRecordFromSTRecord) : std::nullopt;
         if (!json || !file.writeLine(QStringLiteral("notes"), *json)) continue;
         ++m_recordCount;
         report(vtrLocalized("Collected %1 note records...").arg(m_recordCount), vtrphase::Notes,

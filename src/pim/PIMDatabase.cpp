@@ -7,10 +7,13 @@
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
 #include "pim/PIMDatabaseDelegate.h"
+#include "pim/dialect/CompanionFile.h"
+#include "pim/dialect/STRecordAndroid.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 
 #include <QDir>
+#include <QStringDecoder>
 
 using namespace syncstore;
 
@@ -27,13 +30,25 @@ QString PIMDatabase::recordErrorMessage(const QString &description)
     return QStringLiteral("Record %1 will not be transferred to your device due to an error in its format.").arg(description);
 }
 
+bool PIMDatabase::isUtf8(const QByteArray &data)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(data);
+    return !decoder.hasError();
+}
+
 void PIMDatabase::logFailure(const char *message) { VtrDebugLog(QLatin1String(message)); }
 
-void PIMDatabase::logSkipped(const QVariantMap &dictionary) { VtrDebugLog(recordErrorMessage(LogDescription(dictionary))); }
+// Log lines name a record by its identifier and type, never by its contents.
+void PIMDatabase::logSkipped(const QVariantMap &dictionary)
+{
+    VtrDebugLog(recordErrorMessage(dictionary.value(QStringLiteral("uid")).toString()));
+}
 
 void PIMDatabase::logSkipped(const STRecord &record, const char *message)
 {
-    VtrDebugLog(message ? QString::fromLatin1(message).arg(record.description()) : recordErrorMessage(record.description()));
+    VtrDebugLog(message ? QString::fromLatin1(message).arg(QStringLiteral("%1 (%2)").arg(record.identifier(), record.type()))
+                        : stRecordLeftOutMessage(record));
 }
 
 QVariantMap PIMDatabase::manifestWith(const char *dataFile, const char *countKey, const char *one, const char *many) const
@@ -136,15 +151,11 @@ PIMDatabase::ExportFile::~ExportFile()
 
 bool PIMDatabase::ExportFile::writeLine(const QString &database, const QVariantMap &record)
 {
-    const QVariantMap line{{QStringLiteral("command"), QStringLiteral("ADD_RECORD")},
-                           {QStringLiteral("database"), database},
-                           {QStringLiteral("record"), record}};
-    const QString text = vtr::JSONRepresentation(line);
-    if (text.isEmpty()) {
-        VTR_LOG(1, recordErrorMessage(LogDescription(line)));
+    const QByteArray bytes = exportLine(database, record);
+    if (bytes.isEmpty()) {
+        logSkipped(record);
         return false;
     }
-    const QByteArray bytes = text.toUtf8() + '\n';
     if (m_file.write(bytes) != bytes.size())
         throw VtrException(QStringLiteral("PIMExportException"),
                            QStringLiteral("The file \"%1\" could not be written: %2")

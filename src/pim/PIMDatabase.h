@@ -123,6 +123,7 @@ protected:
         }
     }
     static void logFailure(const char *message);
+    static bool isUtf8(const QByteArray &data);
     static void logSkipped(const QVariantMap &dictionary);
     static void logSkipped(const STRecord &record, const char *message = nullptr);
 

@@ -4,7 +4,7 @@
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
 #include "pim/CalendarStoreRecords.h"
-#include "pim/ReaderDialect.h"
+#include "pim/dialect/STRecordAndroid.h"
 #include "pim/records/STDate.h"
 #include "platform/Strings.h"
 
@@ -124,11 +124,11 @@ void TaskDatabase::createDatabase()
             processAlarmsForSyncRecord(dict, *record);
         } catch (const std::exception &) {
             VtrDebugLog(QStringLiteral("Alarms for record %1 will not be transferred to your device due to an error in their format.")
-                            .arg(LogDescription(dict)));
+                            .arg(dict.value(QStringLiteral("uid")).toString()));
         }
         const QString title = titles.value(dict.value(QStringLiteral("x-ms-calendar-id")).toString());
         if (!title.isEmpty()) record->setValue(title, QStringLiteral("x-wr-calname"));
-        auto json = jsonOrSkip(*record, readerdialect::toDoRecord);
+        auto json = jsonOrSkip(*record, JSONToDoRecordFromSTRecord);
         if (!json) continue;
         json->insert(QStringLiteral("uid"), record->valueForFieldOfType(QStringLiteral("uid")));
         if (!file.writeLine(QStringLiteral("tasks"), *json)) continue;
