@@ -142,8 +142,11 @@ QVariantList ContactDatabase::groupArrayAll()
 {
     QVariantList out;
     for (const SyncRecordEntry &e : snapshotRecords(entity::Group)) {
-        if (!e.record.contains(QStringLiteral("name")))
-            throw VtrException(QStringLiteral("PIMRecordException"), QStringLiteral("A group without a name"));
+        // One group without a name is left out alone, not every group.
+        if (e.record.value(QStringLiteral("name")).toString().isEmpty()) {
+            logSkipped(QVariantMap{{kUid, e.identifier}});
+            continue;
+        }
         QVariantMap g{{QStringLiteral("name"), e.record.value(QStringLiteral("name"))}, {kUid, e.identifier}};
         if (e.record.contains(QStringLiteral("members"))) g.insert(QStringLiteral("members"), e.record.value(QStringLiteral("members")));
         out.append(g);
@@ -385,15 +388,7 @@ void ContactDatabase::createDatabase()
         return;
     }
 
-    QVariantList groupDicts;
-    try {
-        groupDicts = groupArrayAll();
-    } catch (const VtrException &e) {
-        // A group without a name makes the whole group read fail; a source
-        // that cannot be read is the job's error.
-        VtrDebugLog(QStringLiteral("Could not access group data."));
-        if (e.name() == kSourceExceptionName) throw;
-    }
+    const QVariantList groupDicts = readStore("Could not access group data.", [this] { return groupArrayAll(); });
     const QVariantMap groupMapping{{mappingEntityKey(), entity::Group}};
     for (const QVariant &v : std::as_const(groupDicts)) {
         const STRecordPtr record =

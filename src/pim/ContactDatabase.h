@@ -30,6 +30,7 @@ public:
     // Contact snapshot dictionaries, in the store's order; empty when none.
     QVariantList syncSessionForSnapshot();
     // Group dictionaries ("name", "uid", "members"); empty (nil) when none.
+    // A group without a name is left out (logged).
     QVariantList groupArrayAll();
 
     // The converter the mapping's entity name chooses; null for any other.

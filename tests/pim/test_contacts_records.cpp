@@ -102,8 +102,10 @@ TEST_F(ContactsRecords, ContactRecordFieldsAndRelatedRecords)
 
 TEST_F(ContactsRecords, GroupsWithMembersAndOtherEntities)
 {
+    // The group without a name is left out alone.
     const QVariantList groups = db.groupArrayAll();
     ASSERT_EQ(groups.size(), 2);
+    EXPECT_EQ(groups.last().toMap().value(QStringLiteral("uid")).toString(), QStringLiteral("G2"));
     const STRecordPtr friends = db.convertSyncRecordToSTRecord(groups.first().toMap(), {{db.mappingEntityKey(), entity::Group}});
     ASSERT_TRUE(friends);
     EXPECT_EQ(friends->type(), QStringLiteral("group"));
