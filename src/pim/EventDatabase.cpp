@@ -349,6 +349,7 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
     const QString outPattern = QStringLiteral("yyyy-MM-dd'T'HH:mm:ssZ");
     const QTimeZone gmt = QTimeZone::utc();
     const QTimeZone local = vtr::defaultTimeZone();
+    QHash<QString, QVariantList> eventsOf;
     for (const QVariant &v : events) {
         const QVariantMap e = v.toMap();
         const QString calendarId = e.value(QStringLiteral("x-ms-calendar-id")).toString();
@@ -396,11 +397,16 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
                 break;
             }
         }
-        QVariantMap calendar = calendars.value(key).toMap();
+        eventsOf[key].append(body);
+    }
+    // Each calendar's events are gathered first and set once: appending to
+    // the list inside the calendar would copy it for every event.
+    for (auto it = eventsOf.begin(); it != eventsOf.end(); ++it) {
+        QVariantMap calendar = calendars.value(it.key()).toMap();
         QVariantList list = calendar.value(QStringLiteral("events")).toList();
-        list.append(body);
+        list += std::move(it.value());
         calendar.insert(QStringLiteral("events"), list);
-        calendars.insert(key, calendar);
+        calendars.insert(it.key(), calendar);
     }
     return calendars.values();
 }

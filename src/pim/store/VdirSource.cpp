@@ -7,6 +7,8 @@
 
 #include <QColor>
 #include <QDir>
+#include <QDirIterator>
+#include <QSet>
 #include <QFile>
 #include <QFileInfo>
 
@@ -19,12 +21,15 @@ QString quoted(const QString &path) { return QStringLiteral("The vdir folder \"%
 QStringList itemFiles(const QString &folder, const QString &suffix)
 {
     QDir dir(folder);
-    QStringList names = dir.entryList({QStringLiteral("*.") + suffix}, QDir::Files | QDir::Readable | QDir::Hidden,
-                                      QDir::Name);
+    const QStringList filter{QStringLiteral("*.") + suffix};
+    const QStringList names = dir.entryList(filter, QDir::Files | QDir::Readable | QDir::Hidden, QDir::Name);
     // Files that exist but cannot be read are not skipped silently.
-    const QStringList all = dir.entryList({QStringLiteral("*.") + suffix}, QDir::Files | QDir::Hidden, QDir::Name);
-    for (const QString &n : all)
-        if (!names.contains(n)) throw sourceException(quoted(folder), QStringLiteral("\"%1\" is not readable").arg(n));
+    const QStringList all = dir.entryList(filter, QDir::Files | QDir::Hidden, QDir::Name);
+    if (all.size() != names.size()) {
+        const QSet<QString> readable(names.cbegin(), names.cend());
+        for (const QString &n : all)
+            if (!readable.contains(n)) throw sourceException(quoted(folder), QStringLiteral("\"%1\" is not readable").arg(n));
+    }
     QStringList paths;
     for (const QString &n : names) paths.append(dir.filePath(n));
     return paths;
@@ -35,12 +40,16 @@ QStringList collections(const QString &folder, const QString &suffix)
 {
     QDir dir(folder);
     if (!dir.isReadable()) throw sourceException(quoted(folder), QStringLiteral("the folder cannot be listed"));
+    // A folder is a collection when it holds at least one item file.
+    auto holdsItems = [&](const QString &path) {
+        return QDirIterator(path, {QStringLiteral("*.") + suffix}, QDir::Files | QDir::Hidden).hasNext();
+    };
     QStringList out;
-    if (!itemFiles(folder, suffix).isEmpty()) out.append(QFileInfo(folder).absoluteFilePath());
+    if (holdsItems(folder)) out.append(QFileInfo(folder).absoluteFilePath());
     for (const QString &sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString path = dir.absoluteFilePath(sub);
         if (!QDir(path).isReadable()) throw sourceException(quoted(path), QStringLiteral("the folder cannot be listed"));
-        if (!itemFiles(path, suffix).isEmpty()) out.append(path);
+        if (holdsItems(path)) out.append(path);
     }
     return out;
 }
