@@ -5,7 +5,7 @@
 // as the wizard's PIM job does for the new phone. Time per item is the
 // total divided by 10,000 (items_per_second in the output).
 
-#include "devices/WindowsPhone7LocalDevice.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "pim/ContactDatabase.h"
 #include "pim/EventDatabase.h"

@@ -1,6 +1,6 @@
 #include "pim/PIMDatabase.h"
 
-#include "devices/MobileDeviceInterface.h"
+#include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"

@@ -4,7 +4,7 @@
 #include "support/PimRecorder.h"
 
 #include "TestEnvironment.h"
-#include "devices/WindowsPhone7LocalDevice.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
