@@ -4,6 +4,11 @@
 // program runs itself again under dbus-run-session; if the service cannot
 // start, the test fails with the reason.
 #include "TestEnvironment.h"
+#include "support/PimRecorder.h"
+
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "pim/ContactDatabase.h"
+#include "pim/EventDatabase.h"
 
 #include "foundation/VtrCalendarDate.h"
 #include "pim/store/EdsSource.h"
@@ -195,4 +200,20 @@ TEST(StoreEds, ContactsCalendarsAndTasksAddedThroughTheClientLibrariesReadBack)
     ASSERT_EQ(todos.size(), 1);
     EXPECT_EQ(todos.first().record.value(QStringLiteral("status")).toString(), QStringLiteral("needs-action"));
     EXPECT_EQ(todos.first().record.value(QStringLiteral("calendar")).toStringList(), QStringList{taskListId});
+
+    // The readers over the same service: Windows Live bodies for the new phone.
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<EdsSource>());
+    auto store = std::make_shared<SyncManager>(std::move(sources));
+    PimRecorder recorder;
+    const auto newPhone = WindowsPhone7LocalDevice::create({}, nullptr);
+    ContactDatabase contactReader(&recorder, store);
+    contactReader.setTargetDevice(newPhone);
+    contactReader.runDatabaseDump();
+    ASSERT_EQ(recorder.contacts.size(), 2);
+    EventDatabase eventReader(&recorder, store);
+    eventReader.setTargetDevice(newPhone);
+    eventReader.runDatabaseDump();
+    ASSERT_EQ(recorder.calendars.size(), 1);
+    EXPECT_EQ(recorder.calendars.first().toMap().value(QStringLiteral("events")).toList().size(), 2);
 }
