@@ -510,7 +510,8 @@ void NS_AppController::buildPanes()
     connect(m_cancelButton, &QPushButton::clicked, this, &NS_AppController::cancelButtonHit);
     connect(m_helpButton, &QPushButton::clicked, this, &NS_AppController::helpButtonHit);
     connect(m_saveButton, &QPushButton::clicked, this, &NS_AppController::saveButtonHit);
-    connect(m_quitButton, &QPushButton::clicked, this, [this] { guarded("quit", [this] { terminate(); }); });
+    // Quit ends the wizard through its last transition (state 22).
+    connect(m_quitButton, &QPushButton::clicked, this, &NS_AppController::nextButtonHit);
     m_saveButton->hide();
     nextButtonSetState(kButtonsNone);
 }

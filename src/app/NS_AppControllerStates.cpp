@@ -316,6 +316,7 @@ void NS_AppController::setStateUnguarded(int s)
         cancel = false;
         break;
     case 22:
+        Q_EMIT stateEntered(s);
         terminate();
         return;
     default:
