@@ -25,6 +25,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace {
+// The scenes' sidebar and content margin (Scenes.cpp draws them).
+constexpr int kSidebarWidth = 200;
+constexpr int kContentMargin = 32;
+}  // namespace
+
 NS_AppController::NS_AppController(AppControllerServices services, QObject *parent)
     : AppController(std::move(services), parent)
 {
@@ -100,6 +106,15 @@ void NS_AppController::initUI()
     stack->addWidget(m_controlView);
     stack->addWidget(m_scenesViewController->view());
     m_controlView->raise();
+    // The controls line up with the scene's content column: beside the
+    // sidebar of a templated scene, at the window's edge on the fixed ones.
+    connect(m_scenesViewController.get(), &NS_ScenesViewController::sceneChanged, this, [this](QWidget *scene) {
+        const bool templated = m_scenesViewController->templateController() &&
+                               scene == m_scenesViewController->templateController()->view();
+        QMargins margins = m_controlView->layout()->contentsMargins();
+        margins.setLeft(templated ? kSidebarWidth + kContentMargin : kContentMargin);
+        m_controlView->layout()->setContentsMargins(margins);
+    });
 
     setAppsHidden(true);
     bindIndicators();
@@ -321,7 +336,7 @@ void NS_AppController::buildPanes()
 {
     auto *outer = new QVBoxLayout(m_controlView);
     // The panes sit in the scene's content column, below its header and body.
-    outer->setContentsMargins(232, 190, 32, 12);
+    outer->setContentsMargins(kContentMargin, 190, kContentMargin, 12);
     outer->setSpacing(8);
     auto *paneArea = new QWidget(m_controlView);
     paneArea->setAttribute(Qt::WA_TranslucentBackground);
@@ -456,6 +471,7 @@ void NS_AppController::buildPanes()
         summary->addWidget(label);
     }
     auto *summaryEstimate = paneLabel(QString(), m_transferSummaryView, 0.95);
+    summaryEstimate->setObjectName(QStringLiteral("summaryEstimate"));
     bindText(summaryEstimate, this, &NS_AppController::timeEstimateTextChanged, &NS_AppController::timeEstimateText);
     summary->addWidget(summaryEstimate);
     panes->addWidget(m_transferSummaryView);

@@ -251,6 +251,7 @@ private:
     void updatePhaseSummary(const QString &phase, double percent);
     void fatalAlert(const QString &title, const QString &text);
     void buildCheckboxTitles();
+    void showSummaryEstimate(bool show);
     QObject *oldDeviceProxyObject() const;
     QObject *scenesViewControllerObject() const;
 

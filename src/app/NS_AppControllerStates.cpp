@@ -282,6 +282,7 @@ void NS_AppController::setStateUnguarded(int s)
         break;
     case 14:
         m_transferSummaryView->show();
+        showSummaryEstimate(true);
         break;
     case 15:
         m_appReferralView->show();
@@ -305,6 +306,8 @@ void NS_AppController::setStateUnguarded(int s)
     case 20:
         if (m_summaries) m_summaries->postpopulateSummary(*this);
         m_transferSummaryView->show();
+        // What moved needs no estimate of what is left.
+        showSummaryEstimate(false);
         m_endButtonsView->setHidden(appsHidden());
         set = kButtonsQuit;
         cancel = false;
@@ -331,6 +334,12 @@ void NS_AppController::setStateUnguarded(int s)
     m_cancelButton->setHidden(!cancel);
     if (scene) m_scenesViewController->transitionToSceneForState(s);
     Q_EMIT stateEntered(s);
+}
+
+void NS_AppController::showSummaryEstimate(bool show)
+{
+    if (auto *estimate = m_transferSummaryView->findChild<QWidget *>(QStringLiteral("summaryEstimate")))
+        estimate->setVisible(show);
 }
 
 // ---- the companion app (states 7 and 8) ------------------------------------------------------

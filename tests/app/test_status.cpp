@@ -115,9 +115,14 @@ TEST(Status, SummariesQuoteTheChosenKindsManifestAndMarkDone)
     EXPECT_TRUE(w.musicSummaryDone().isEmpty());
     w.setStatusNow(QString(), vtrphase::Music, 1.0);
     EXPECT_EQ(w.musicSummaryDone(), QStringLiteral(" - Done"));
-    // A chosen kind without a reader gets empty values; an unchosen kind is left alone.
+    // A chosen kind without a reader keeps its line; an unchosen kind is left alone.
+    w.setContactsSummary(QStringLiteral("Contacts"));
     w.setStatusNow(QString(), vtrphase::Contacts, 1.0);
-    EXPECT_EQ(w.contactsSummary(), QStringLiteral(" "));
+    EXPECT_EQ(w.contactsSummary(), QStringLiteral("Contacts"));
+    EXPECT_EQ(w.contactsSummaryDone(), QStringLiteral(" - Done"));
+    w.setManifestSource(NS_AppController::ManifestKind::Events, std::make_shared<FixedManifest>(QVariantMap()));
+    w.setStatusNow(QString(), vtrphase::Events, 0.5);
+    EXPECT_EQ(w.calendarSummary(), QStringLiteral("  in  "));
     w.setPhotosValue(false);
     w.setStatusNow(QString(), vtrphase::Photos, 1.0);
     EXPECT_TRUE(w.photosSummary().isNull());
