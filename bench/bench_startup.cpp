@@ -92,6 +92,7 @@ class ScriptedAnswers final : public AlertPresenter
 {
 public:
     int runAlert(const AlertRequest &request) override { return request.defaultButton; }
+    QString runSavePanel(const QString &, const QString &) override { return QString(); }
 };
 
 class QuietHost final : public HostEnvironment

@@ -116,6 +116,7 @@ void NS_AppController::initUI()
         m_controlView->layout()->setContentsMargins(margins);
     });
 
+    setAppReferralTextColor(Qt::white);
     setAppsHidden(true);
     bindIndicators();
 }
@@ -492,6 +493,11 @@ void NS_AppController::buildPanes()
     referral->setContentsMargins(0, 0, 0, 0);
     auto *list = new QListWidget(m_appReferralView);
     list->setObjectName(QStringLiteral("appReferralCollectionView"));
+    auto colourList = [this, list] {
+        list->setStyleSheet(QStringLiteral("QListWidget { background: transparent; color: %1; }")
+                                .arg(appReferralTextColor().name()));
+    };
+    connect(this, &NS_AppController::appReferralTextColorChanged, list, colourList);
     referral->addWidget(list);
     panes->addWidget(m_appReferralView);
     panes->addStretch(1);

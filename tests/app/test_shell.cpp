@@ -1,11 +1,17 @@
 #include "TestEnvironment.h"
+#include "app/NS_AppDelegate.h"
+#include "app/Scenes.h"
+#include "support/WizardHarness.h"
 #include "app/AppServices.h"
 #include "app/AppStartup.h"
 #include "app/DeviceListNotification.h"
 #include "app/MountWatcher.h"
 #include "app/VtrColorView.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QDir>
 #include <QImage>
 #include <QStandardPaths>
@@ -99,6 +105,46 @@ TEST(DeviceListNotification, WithoutASessionBusNothingIsSent)
 {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     EXPECT_FALSE(vtrapp::postDeviceListNotification());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AppDelegate, TheWindowShowsTheWizardAndClosingAsksFirst)
+{
+    ScriptedAlertPresenter alerts;
+    FakeHost host;
+    PhoneArrival phones;
+    bool terminated = false;
+    AppControllerServices services;
+    services.alerts = &alerts;
+    services.host = &host;
+    services.udevSource = phones.usb();
+    services.mtpLibrary = phones.mtp();
+    services.watchMounts = false;
+    services.terminate = [&] { terminated = true; };
+    auto controller = std::make_unique<NS_AppController>(services);
+    NS_AppController *wizard = controller.get();
+    NS_AppDelegate delegate(std::move(controller));
+    delegate.awakeFromNib();
+    EXPECT_EQ(delegate.window()->centralWidget(), wizard->view());
+    // Only the first scene's state is entered when launching has finished.
+    EXPECT_EQ(wizard->currentState(), 0);
+    EXPECT_TRUE(wizard->scenesViewController()->templateController() == nullptr);
+    QStringList items;
+    for (QAction *menu : delegate.window()->menuBar()->actions())
+        for (QAction *item : menu->menu()->actions()) items << QString::number(item->data().toInt());
+    EXPECT_FALSE(items.contains(QStringLiteral("54")) || items.contains(QStringLiteral("55")));
+
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(delegate.window()->isVisible());
+    alerts.answer(QStringLiteral("Continue"));
+    EXPECT_FALSE(delegate.window()->close());
+    EXPECT_EQ(alerts.titles(), QStringList{QStringLiteral("Quit Solvenna for Windows Phone?")});
+    alerts.answer(QStringLiteral("Quit"));
+    EXPECT_TRUE(delegate.window()->close());
+    EXPECT_TRUE(terminated);
 }
 
 }  // namespace

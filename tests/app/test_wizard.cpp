@@ -1,9 +1,13 @@
 #include "support/WizardHarness.h"
 
+#include "TestEnvironment.h"
+
 #include "app/Scenes.h"
 #include "devices/phone/MobileDevice.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -319,6 +323,41 @@ TEST(Wizard, TheMainMenuLosesItsTaggedItemsOnly)
     EXPECT_EQ(other->actions().size(), 1);
     NS_AppController::trimMainMenu(&bar);  // nothing left to remove
     EXPECT_EQ(app->actions().size(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Wizard, TheAppListIsSavedAsPdfPagesOf750Points)
+{
+    struct Case { int height; QList<int> tops; };
+    const Case cases[] = {{1600, {0, 750, 1500}}, {750, {0}}, {751, {0, 750}}, {0, {}}};
+    for (const Case &c : cases) {
+        QList<int> tops;
+        for (const QRect &page : NS_AppController::appReferralPageRects(QRect(0, 0, 300, c.height))) {
+            EXPECT_EQ(page.height(), 750);
+            tops.append(page.y());
+        }
+        EXPECT_EQ(tops, c.tops) << c.height;
+    }
+
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.appReferralView()->findChild<QWidget *>(QStringLiteral("appReferralCollectionView"))->resize(300, 1600);
+    const QString folder = testenv::makeTempDir(QStringLiteral("pdf"));
+    const QString path = folder + QStringLiteral("/apps.pdf");
+    w.saveButtonHit();  // cancelled: nothing written
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(h.alerts.suggestedSavePath().endsWith(QStringLiteral("/App Recommendations")));
+    h.alerts.setSavePath(path);
+    w.saveButtonHit();
+    const QByteArray pdf = testenv::readFile(path);
+    EXPECT_TRUE(pdf.startsWith("%PDF"));
+    EXPECT_EQ(pdf.count("/Type /Page\n") + pdf.count("/Type /Page\r") + pdf.count("/Type /Page "), 3);
+    EXPECT_EQ(w.appReferralTextColor(), QColor(Qt::white));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("apps.pdf")});
+    EXPECT_TRUE(h.alerts.shown().isEmpty());
 }
 
 }  // namespace

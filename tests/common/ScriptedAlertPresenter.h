@@ -41,6 +41,15 @@ public:
         return qBound(0, index, int(request.buttons.size()) - 1);
     }
 
+    // The save panel answers this path (empty: cancelled).
+    void setSavePath(const QString &path) { m_savePath = path; }
+    QString runSavePanel(const QString &suggestedPath, const QString &) override
+    {
+        m_suggestedSavePath = suggestedPath;
+        return m_savePath;
+    }
+    QString suggestedSavePath() const { return m_suggestedSavePath; }
+
     const QList<AlertRequest> &shown() const { return m_shown; }
     QStringList titles() const
     {
@@ -60,4 +69,6 @@ private:
     QList<AlertRequest> m_shown;
     QStringList m_unmatched;
     int m_depth = 0;
+    QString m_savePath;
+    QString m_suggestedSavePath;
 };
