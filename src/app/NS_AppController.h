@@ -260,11 +260,14 @@ private:
     void fatalAlert(const QString &title, const QString &text);
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);
+    void adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected);
     QObject *oldDeviceProxyObject() const;
     QObject *scenesViewControllerObject() const;
 
     std::shared_ptr<MobileDeviceProxy> m_oldDeviceProxy;
     std::shared_ptr<CompanionApp> m_androidDeviceClient;
+    // A phone whose command interface is being attached, not yet the old phone.
+    std::shared_ptr<MobileDevice> m_arrivingPhone;
     std::unique_ptr<NS_ScenesViewController> m_scenesViewController;
     std::unique_ptr<EnvironmentChecks> m_environmentChecks;
     std::unique_ptr<WizardJobs> m_jobs;

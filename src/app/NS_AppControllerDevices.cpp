@@ -1,4 +1,6 @@
+#include "app/BackgroundJob.h"
 #include "app/NS_AppController.h"
+#include "devices/command/PlatformDevice.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/usb/UsbLookups.h"
@@ -9,7 +11,7 @@
 void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 vendor, quint16 product)
 {
     guarded("usbDeviceAdded", [&] {
-        if (oldDevice()) {
+        if (oldDevice() || m_arrivingPhone) {
             VTR_LOG(4, QStringLiteral("We already have a source device connected."));
             return;
         }
@@ -49,16 +51,44 @@ void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 ven
             }
             return;
         }
-        m_oldDeviceProxy->setObject(phone);
-        setOldDevice(phone);
-        if (otherVendor && phone->hasMTPConnection()) setConnectedMobileDevice(phone.get());
-        checkMountedPathsForDevices();
+        if (!otherVendor || !phone->hasMTPConnection()) {
+            adoptOldDevice(phone, false);
+            return;
+        }
+        // Attaching the command interface talks to the phone (it may take
+        // seconds): it runs on a job, and the wizard learns of the phone only
+        // when it can be used.
+        m_arrivingPhone = phone;
+        PlatformDevice *commands = platformDevice();
+        runJob(new FunctionJob([phone, commands](FunctionJob &) {
+                   phone->setPlatformDevice(commands);
+                   return BackgroundJob::successResult();
+               }),
+               [this, phone](const QVariantMap &) {
+                   // A phone pulled while it was being attached is forgotten.
+                   if (m_arrivingPhone != phone) return;
+                   m_arrivingPhone.reset();
+                   adoptOldDevice(phone, true);
+               });
     });
+}
+
+void NS_AppController::adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected)
+{
+    m_oldDeviceProxy->setObject(phone);
+    setOldDevice(phone);
+    // Already attached: this only records the phone as the connected one.
+    if (connected && oldDevice() == phone) setConnectedMobileDevice(phone.get());
+    checkMountedPathsForDevices();
 }
 
 void NS_AppController::deviceWasDisconnected(MobileDevice *device)
 {
     guarded("deviceWasDisconnected", [&] {
+        if (m_arrivingPhone.get() == device) {
+            m_arrivingPhone.reset();
+            return;
+        }
         if (connectedMobileDevice() == device) setConnectedMobileDevice(nullptr);
         if (oldDevice() && oldDevice().get() == device) {
             const int state = currentState();
