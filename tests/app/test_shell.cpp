@@ -117,14 +117,8 @@ TEST(AppDelegate, TheWindowShowsTheWizardAndClosingAsksFirst)
     FakeHost host;
     PhoneArrival phones;
     bool terminated = false;
-    AppControllerServices services;
-    services.alerts = &alerts;
-    services.host = &host;
-    services.udevSource = phones.usb();
-    services.mtpLibrary = phones.mtp();
-    services.watchMounts = false;
-    services.terminate = [&] { terminated = true; };
-    auto controller = std::make_unique<NS_AppController>(services);
+    auto controller = std::make_unique<NS_AppController>(
+        WizardHarness::testServices(alerts, host, phones, [&] { terminated = true; }));
     NS_AppController *wizard = controller.get();
     NS_AppDelegate delegate(std::move(controller));
     delegate.awakeFromNib();

@@ -12,6 +12,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -358,6 +360,43 @@ TEST(Wizard, TheAppListIsSavedAsPdfPagesOf750Points)
     EXPECT_EQ(w.appReferralTextColor(), QColor(Qt::white));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("apps.pdf")});
     EXPECT_TRUE(h.alerts.shown().isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Wizard, AVolumeOfTheOldPhoneIsRecordedAndItsUnmountActsAsARemoval)
+{
+    WizardHarness h;
+    h.wizard().setState(4);
+    ASSERT_TRUE(h.plugBlackBerry());
+    NS_AppController &w = h.wizard();
+    const std::shared_ptr<MobileDevice> phone = w.oldDevice();
+    EXPECT_FALSE(w.canMigrateMediaNow());  // no card mounted yet
+
+    // The volume's block device sits below the phone's USB device.
+    const QString card = testenv::makeTempDir(QStringLiteral("card"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(card).constData(), &st), 0);
+    vtr::udev::UdevNode block = vtr::udev::FakeUdevSource::plainNode(h.lastSyspath() + QStringLiteral("/block/sdz1"),
+                                                                     QStringLiteral("block"), QStringLiteral("partition"));
+    block.devnum = st.st_dev;
+    block.parentSyspath = h.lastSyspath();
+    h.phones.usb()->addNode(block);
+
+    w.volumeMountNotification(QStringLiteral("/no/such/volume"));
+    EXPECT_FALSE(phone->isConnected());
+    w.volumeMountNotification(card);
+    EXPECT_TRUE(phone->hasMountedPath(card));
+    EXPECT_TRUE(w.canMigrateMediaNow());
+    EXPECT_FALSE(w.newDevice()->hasMountedPath(card));
+
+    // A volume neither phone holds changes nothing; the card's goes back to the connect step.
+    w.volumeUnmountNotification(QStringLiteral("/media/other"));
+    EXPECT_EQ(w.currentState(), 4);
+    w.volumeUnmountNotification(card);
+    EXPECT_EQ(w.currentState(), 2);
 }
 
 }  // namespace

@@ -23,14 +23,7 @@ void FakeWork::step(NS_AppController &c, const QString &name)
 WizardHarness::WizardHarness()
 {
     NS_AppController::resetStatusThrottle();
-    AppControllerServices services;
-    services.alerts = &alerts;
-    services.host = &host;
-    services.udevSource = phones.usb();
-    services.mtpLibrary = phones.mtp();
-    services.watchMounts = false;
-    services.sceneFadeMs = 0;
-    services.terminate = [this] { terminated = true; };
+    const AppControllerServices services = testServices(alerts, host, phones, [this] { terminated = true; });
     host.installed.insert(QStringLiteral("com.apple.itunes"), QStringLiteral("/usr/bin/true"));
     m_controller = std::make_unique<NS_AppController>(services);
     auto fake = std::make_unique<FakeWork>();
@@ -58,6 +51,20 @@ WizardHarness::WizardHarness()
     auto companionApp = companion;
     m_controller->setCompanionAppFactory([companionApp](std::shared_ptr<MobileDeviceInterface>) { return companionApp; });
     QObject::connect(m_controller.get(), &NS_AppController::stateEntered, [this](int s) { visited.append(s); });
+}
+
+AppControllerServices WizardHarness::testServices(AlertPresenter &alerts, HostEnvironment &host, PhoneArrival &phones,
+                                                  std::function<void()> terminate)
+{
+    AppControllerServices services;
+    services.alerts = &alerts;
+    services.host = &host;
+    services.udevSource = phones.usb();
+    services.mtpLibrary = phones.mtp();
+    services.watchMounts = false;
+    services.sceneFadeMs = 0;
+    services.terminate = std::move(terminate);
+    return services;
 }
 
 WizardHarness::~WizardHarness()

@@ -81,6 +81,11 @@ public:
     WizardHarness();
     ~WizardHarness();
 
+    // What a controller under test is made with: these fakes, no mount
+    // watching, no cross-fades.
+    static AppControllerServices testServices(AlertPresenter &alerts, HostEnvironment &host, PhoneArrival &phones,
+                                              std::function<void()> terminate);
+
     NS_AppController &wizard() { return *m_controller; }
     ScriptedAlertPresenter alerts;
     FakeHost host;
