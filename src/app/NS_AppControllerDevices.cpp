@@ -93,7 +93,8 @@ void NS_AppController::deviceWasDisconnected(MobileDevice *device)
         if (oldDevice() && oldDevice().get() == device) {
             const int state = currentState();
             if (state >= 11 && state <= 13)
-                platform::runOnMain([this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); });
+                QMetaObject::invokeMethod(
+                    this, [this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); }, Qt::QueuedConnection);
             setOldDevice(nullptr);
             m_oldDeviceProxy->setObject(nullptr);
             return;
