@@ -124,7 +124,9 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
     Response response;
     bool routed = false;
-    for (const Route &r : m_routes) {
+    // The latest route for a path wins, so a test can change an answer.
+    for (auto it = m_routes.crbegin(); it != m_routes.crend(); ++it) {
+        const Route &r = *it;
         if ((r.method.isEmpty() || r.method == request.method) && r.path == request.path) {
             response = r.handler(request);
             routed = true;

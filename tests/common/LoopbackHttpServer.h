@@ -53,7 +53,8 @@ public:
     QString host() const;
     QString url(const QString &path) const;
 
-    // Answers `method` (empty: any) requests for exactly `path` (no query).
+    // Answers `method` (empty: any) requests for exactly `path` (no query);
+    // a later route for the same request replaces an earlier one.
     void route(const QByteArray &method, const QByteArray &path, Handler handler);
     void route(const QByteArray &method, const QByteArray &path, const Response &response);
 
