@@ -2,8 +2,8 @@
 
 #include "app/DeviceListNotification.h"
 #include "app/MountWatcher.h"
-#include "devices/MobileDevice.h"
-#include "devices/PlatformDevice.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/command/PlatformDevice.h"
 #include "devices/camera/CameraDevice.h"
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/VtrMacFileInfo.h"

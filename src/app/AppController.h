@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/AppServices.h"
-#include "devices/MobileDeviceInterface.h"
-#include "devices/VtrDeviceList.h"
+#include "devices/phone/MobileDeviceInterface.h"
+#include "devices/devicelist/VtrDeviceList.h"
 #include "devices/camera/CameraConnection.h"
 #include "devices/usb/USBListener.h"
 #include "foundation/MigrationStatus.h"

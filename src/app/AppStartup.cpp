@@ -11,7 +11,7 @@
 #include "devices/usb/FakeUdevSource.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
-#include "migration/VtrMusicPlaylist.h"
+#include "migration/VtrMusicPlaylistKinds.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "app/NS_AppController.h"
-#include "devices/MobileDevice.h"
-#include "devices/MobileDeviceProxy.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/phone/MobileDeviceProxy.h"
 #include "devices/usb/UsbLookups.h"
 #include "foundation/Log.h"
 #include "platform/MainThread.h"

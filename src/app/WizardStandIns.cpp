@@ -1,7 +1,7 @@
 #include "app/WizardStandIns.h"
 
 #include "app/BackgroundJob.h"
-#include "devices/AndroidDeviceClient.h"
+#include "devices/phone/AndroidDeviceClient.h"
 #include "foundation/Log.h"
 #include "platform/Strings.h"
 
