@@ -1,0 +1,216 @@
+// The Windows Live limits with their alerts, and the pruning of events.
+#include "app/NS_AppControllerLive.h"
+#include "platform/UserDefaults.h"
+
+#include <QDateTime>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FakeHost : public WindowsLiveHost
+{
+public:
+    bool contactsEnabled() const override { return conEnabled; }
+    bool contactsValue() const override { return conValue; }
+    bool calendarsEnabled() const override { return calEnabled; }
+    bool calendarsValue() const override { return calValue; }
+    void setContactsEnabled(bool v) override { conEnabled = v; }
+    void setContactsValue(bool v) override { conValue = v; }
+    void setCalendarsEnabled(bool v) override { calEnabled = v; }
+    void setCalendarsValue(bool v) override { calValue = v; }
+    QVariantList contacts() const override { return contactList; }
+    QVariantList calendars() const override { return calendarList; }
+    void stowCalendars(const QVariantList &c) override { calendarList = c; }
+    int livePIMState() const override { return 0; }
+    void setLivePIMState(int) override {}
+    void setNumConSuccess(quint32) override {}
+    void setNumCalSuccess(quint32) override {}
+    void setNumEvSuccess(quint32) override {}
+    int runCriticalAlert(const QString &title, const QString &text, const QStringList &buttons) override
+    {
+        alerts << title;
+        texts << text;
+        lastButtons = buttons;
+        return answers.isEmpty() ? 0 : answers.takeFirst();
+    }
+    void terminate() override { ++terminations; }
+    void setStatus(const QString &, const QString &, double) override {}
+    void gotoNextState() override {}
+    QWidget *mainWindow() const override { return nullptr; }
+
+    bool conEnabled = true, conValue = true, calEnabled = true, calValue = true;
+    QVariantList contactList, calendarList;
+    QStringList alerts, texts, lastButtons;
+    QList<int> answers;
+    int terminations = 0;
+};
+
+const QString kContactsTitle = QStringLiteral("Total Contacts Exceeds Windows Live Limit");
+const QString kCalendarsTitle = QStringLiteral("Total Calendars/Events Exceeds Windows Live Limit");
+const QDateTime kNow = QDateTime(QDate(2026, 6, 1), QTime(12, 0), Qt::OffsetFromUTC, 7200);
+
+QVariantList contacts(int n)
+{
+    QVariantList list;
+    for (int i = 0; i < n; ++i) list << QVariantMap{{QStringLiteral("first_name"), QString::number(i)}};
+    return list;
+}
+
+// An event `hours` from kNow (negative: past), named by its hours.
+QVariantMap event(int hours)
+{
+    return {{QStringLiteral("name"), QString::number(hours)},
+            {QStringLiteral("start_time"), kNow.addSecs(qint64(hours) * 3600).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+                                               QStringLiteral("+0200")}};
+}
+
+QVariantMap calendarOf(const QVariantList &events)
+{
+    return {{QStringLiteral("name"), QStringLiteral("C")}, {QStringLiteral("events"), events}};
+}
+
+QList<int> hoursKept(const QVariantList &calendars)
+{
+    QList<int> hours;
+    for (const QVariant &c : calendars)
+        for (const QVariant &e : c.toMap().value(QStringLiteral("events")).toList())
+            hours << e.toMap().value(QStringLiteral("name")).toString().toInt();
+    std::sort(hours.begin(), hours.end());
+    return hours;
+}
+
+QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int i = from; i <= to; ++i) out << i;
+    return out;
+}
+
+class LiveLimitsTest : public ::testing::Test
+{
+protected:
+    void TearDown() override { platform::UserDefaults::remove(QStringLiteral("forceLiveMax")); }
+    FakeHost host;
+};
+
+}  // namespace
+
+TEST_F(LiveLimitsTest, AlertsOnlyAboveTheLimits)
+{
+    const struct {
+        int contacts, events;
+        QStringList alerts;
+    } cases[] = {
+        {10000, 500, {}},
+        {10001, 500, {kContactsTitle}},
+        {10000, 501, {kCalendarsTitle}},
+        {10001, 501, {kContactsTitle, kCalendarsTitle}},
+    };
+    for (const auto &c : cases) {
+        FakeHost h;
+        h.contactList = contacts(c.contacts);
+        QVariantList events;
+        for (int i = 0; i < c.events; ++i) events << event(i);
+        // Calendars themselves do not count: split the events over two, plus one without any.
+        h.calendarList = {calendarOf(events.mid(0, 100)), calendarOf(events.mid(100)),
+                          QVariantMap{{QStringLiteral("name"), QStringLiteral("No events")}}};
+        WindowsLiveUpload(h).checkAndWarnCalendarContactCounts();
+        EXPECT_EQ(h.alerts, c.alerts) << c.contacts << " " << c.events;
+    }
+}
+
+TEST_F(LiveLimitsTest, ForcedLimitReplacesBoth)
+{
+    platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 3);
+    host.contactList = contacts(4);
+    host.calendarList = {calendarOf({event(1), event(2)})};
+    WindowsLiveUpload(host).checkAndWarnCalendarContactCounts();
+    EXPECT_EQ(host.alerts, QStringList{kContactsTitle});
+    EXPECT_TRUE(host.texts[0].startsWith(
+        QStringLiteral("Windows Live currently supports the ability to manage a total of 3 contacts")));
+    EXPECT_TRUE(host.texts[0].endsWith(QStringLiteral("DATA LOSS WILL OCCUR BEYOND 3 TOTAL CONTACTS.")));
+    EXPECT_EQ(host.lastButtons, (QStringList{"Skip Contacts", "Quit", "Continue Anyway"}));
+
+    platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), -5);
+    EXPECT_EQ(WindowsLiveUpload::limits().contacts, 0);
+    EXPECT_EQ(WindowsLiveUpload::limits().calendarItems, 0);
+    platform::UserDefaults::remove(QStringLiteral("forceLiveMax"));
+    EXPECT_EQ(WindowsLiveUpload::limits().contacts, 10000);
+    EXPECT_EQ(WindowsLiveUpload::limits().calendarItems, 500);
+}
+
+TEST_F(LiveLimitsTest, TheAnswersSkipQuitOrGoOn)
+{
+    platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 1);
+    host.contactList = contacts(2);
+    host.calendarList = {calendarOf({event(1), event(-1)})};
+
+    host.answers = {0, 0};  // skip both
+    WindowsLiveUpload(host).checkAndWarnCalendarContactCounts();
+    EXPECT_FALSE(host.conValue || host.conEnabled || host.calValue || host.calEnabled);
+
+    FakeHost quitting;
+    quitting.contactList = host.contactList;
+    quitting.calendarList = host.calendarList;
+    quitting.answers = {1};
+    WindowsLiveUpload(quitting).checkAndWarnCalendarContactCounts();
+    EXPECT_EQ(quitting.terminations, 1);
+    EXPECT_EQ(quitting.alerts.size(), 1);
+
+    FakeHost going;
+    going.contactList = host.contactList;
+    going.calendarList = host.calendarList;
+    going.answers = {2, 2};
+    WindowsLiveUpload(going).checkAndWarnCalendarContactCounts();
+    EXPECT_TRUE(going.conValue && going.calValue);
+    EXPECT_EQ(going.contactList.size(), 2);
+    EXPECT_EQ(hoursKept(going.calendarList).size(), 1);  // pruned to the limit
+}
+
+TEST(LivePruning, KeepsTheWindowOfEventsNearestNow)
+{
+    // 600 events, 550 upcoming: the 500 upcoming that start soonest stay.
+    QVariantList events;
+    for (int h = -50; h < 550; ++h) events << event(h + (h >= 0 ? 1 : 0));
+    QVariantList calendars{calendarOf(events.mid(0, 300)), calendarOf(events.mid(300))};
+    WindowsLiveUpload::pruneCalendars(calendars, 500, kNow);
+    EXPECT_EQ(hoursKept(calendars), range(1, 500));
+
+    // All 600 in the past: the 500 most recent stay.
+    events.clear();
+    for (int h = 1; h <= 600; ++h) events << event(-h);
+    calendars = {calendarOf(events)};
+    WindowsLiveUpload::pruneCalendars(calendars, 500, kNow);
+    QList<int> expected;
+    for (int h = -500; h <= -1; ++h) expected << h;
+    EXPECT_EQ(hoursKept(calendars), expected);
+}
+
+TEST(LivePruning, IdenticalEventsAreCountedOneByOne)
+{
+    // Four copies of one event with the limit 2: two stay (removing "every
+    // equal event" would have removed all of them).
+    const QVariantMap same = event(5);
+    QVariantList calendars{calendarOf({same, same}), calendarOf({same, same}), calendarOf({event(-3)})};
+    WindowsLiveUpload::pruneCalendars(calendars, 2, kNow);
+    EXPECT_EQ(hoursKept(calendars), (QList<int>{5, 5}));
+    ASSERT_EQ(calendars.size(), 3);  // emptied calendars stay
+    EXPECT_TRUE(calendars[2].toMap().value(QStringLiteral("events")).toList().isEmpty());
+}
+
+TEST(LivePruning, EventsWithoutAReadableStartStillLeaveExactlyTheLimit)
+{
+    QVariantMap noStart{{QStringLiteral("name"), QStringLiteral("0")}};
+    QVariantMap badStart{{QStringLiteral("name"), QStringLiteral("0")}, {QStringLiteral("start_time"), QStringLiteral("soon")}};
+    for (int limit : {0, 1, 2, 3, 4, 10}) {
+        QVariantList calendars{calendarOf({noStart, event(2), badStart, event(-2)})};
+        WindowsLiveUpload::pruneCalendars(calendars, limit, kNow);
+        EXPECT_EQ(hoursKept(calendars).size(), std::min(limit, 4)) << limit;
+    }
+    QVariantList calendars{calendarOf({noStart, event(2), badStart, event(-2)})};
+    WindowsLiveUpload::pruneCalendars(calendars, 2, kNow);
+    EXPECT_EQ(hoursKept(calendars), (QList<int>{-2, 2}));  // unreadable starts count as the oldest
+    WindowsLiveUpload::pruneCalendars(calendars, -1, kNow);
+    EXPECT_TRUE(hoursKept(calendars).isEmpty());
+}
