@@ -118,22 +118,17 @@ WindowsLiveUpload::~WindowsLiveUpload() = default;
 void WindowsLiveUpload::checkAndWarnCalendarContactCounts()
 {
     const Limits limit = limits();
-    const QStringList quitOrContinue{vtrLocalized("Quit"), vtrLocalized("Continue Anyway")};
     if (contactsChosen()) {
-        const int count = int(m_host.contacts().size());
+        const qint64 count = m_host.contacts().size();
         if (count > limit.contacts) {
-            const int answer = m_host.runCriticalAlert(
-                vtrLocalized("Total Contacts Exceeds Windows Live Limit"),
-                withLimit("Windows Live currently supports the ability to manage a total of %1$d contacts in your Live "
-                          "account. It is recommended that you transfer your contact information at a later time. IF "
-                          "YOU CHOOSE TO CONTINUE, DATA LOSS WILL OCCUR BEYOND %1$d TOTAL CONTACTS.",
-                          limit.contacts),
-                QStringList{vtrLocalized("Skip Contacts")} + quitOrContinue);
-            if (answer == 1) {
-                m_host.terminate();
-                return;
-            }
-            if (answer == 2) {
+            const LimitAnswer answer = askAboutLimit(
+                "Total Contacts Exceeds Windows Live Limit",
+                "Windows Live currently supports the ability to manage a total of %1$d contacts in your Live "
+                "account. It is recommended that you transfer your contact information at a later time. IF "
+                "YOU CHOOSE TO CONTINUE, DATA LOSS WILL OCCUR BEYOND %1$d TOTAL CONTACTS.",
+                "Skip Contacts", limit.contacts);
+            if (answer == LimitAnswer::Quit) return;
+            if (answer == LimitAnswer::Continue) {
                 VTR_LOG(0, QStringLiteral("Proceeding with %1 contacts, maxContacts = %2").arg(count).arg(limit.contacts));
             } else {
                 m_host.setContactsValue(false);
@@ -146,19 +141,15 @@ void WindowsLiveUpload::checkAndWarnCalendarContactCounts()
         qint64 items = 0;
         for (const QVariant &calendar : calendars) items += calendar.toMap().value(kEventsKey).toList().size();
         if (items > limit.calendarItems) {
-            const int answer = m_host.runCriticalAlert(
-                vtrLocalized("Total Calendars/Events Exceeds Windows Live Limit"),
-                withLimit("Windows Live currently supports the ability to manage a total of %1$d calendars and events "
-                          "in your Live account. It is recommended that you transfer your calendar and events "
-                          "information at a later time. IF YOU CHOOSE TO CONTINUE, DATA LOSS WILL OCCUR BEYOND %1$d "
-                          "TOTAL CALENDAR/EVENT ITEMS.",
-                          limit.calendarItems),
-                QStringList{vtrLocalized("Skip Calendars")} + quitOrContinue);
-            if (answer == 1) {
-                m_host.terminate();
-                return;
-            }
-            if (answer == 2) {
+            const LimitAnswer answer = askAboutLimit(
+                "Total Calendars/Events Exceeds Windows Live Limit",
+                "Windows Live currently supports the ability to manage a total of %1$d calendars and events "
+                "in your Live account. It is recommended that you transfer your calendar and events "
+                "information at a later time. IF YOU CHOOSE TO CONTINUE, DATA LOSS WILL OCCUR BEYOND %1$d "
+                "TOTAL CALENDAR/EVENT ITEMS.",
+                "Skip Calendars", limit.calendarItems);
+            if (answer == LimitAnswer::Quit) return;
+            if (answer == LimitAnswer::Continue) {
                 VTR_LOG(0, QStringLiteral("Proceeding with %1 calendars, maxCalendars = %2")
                                .arg(items)
                                .arg(limit.calendarItems));
@@ -170,6 +161,19 @@ void WindowsLiveUpload::checkAndWarnCalendarContactCounts()
             }
         }
     }
+}
+
+WindowsLiveUpload::LimitAnswer WindowsLiveUpload::askAboutLimit(const char *title, const char *text,
+                                                                const char *skipButton, int limit)
+{
+    const int answer =
+        m_host.runCriticalAlert(vtrLocalized(title), withLimit(text, limit),
+                                {vtrLocalized(skipButton), vtrLocalized("Quit"), vtrLocalized("Continue Anyway")});
+    if (answer == 1) {
+        m_host.terminate();
+        return LimitAnswer::Quit;
+    }
+    return answer == 2 ? LimitAnswer::Continue : LimitAnswer::Skip;
 }
 
 void WindowsLiveUpload::startNextLiveUpload()

@@ -105,6 +105,10 @@ private:
         void operator()(QObject *object) const;
     };
 
+    enum class LimitAnswer { Skip, Quit, Continue };
+    // The critical alert of a kind over its limit; "Quit" ends the application.
+    LimitAnswer askAboutLimit(const char *title, const char *text, const char *skipButton, int limit);
+
     bool contactsChosen() const { return m_host.contactsEnabled() && m_host.contactsValue(); }
     bool calendarsChosen() const { return m_host.calendarsEnabled() && m_host.calendarsValue(); }
     void dropUploaders();

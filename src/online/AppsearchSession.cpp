@@ -89,20 +89,24 @@ QUrl AppsearchSession::query(const QUrl &base, const QString &endpoint, const QL
     return url;
 }
 
-QVariantMap AppsearchSession::recommendation(const QVariantMap &item, const char *nameKey, const char *idKey,
-                                             const char *iconKey, const char *ratingKey)
+QVariantList AppsearchSession::recommendations(const QVariant &reply, const char *listKey, const Keys &keys)
 {
-    const QString name = item.value(QLatin1String(nameKey)).toString();
-    const QVariant id = item.value(QLatin1String(idKey));
-    if (name.isEmpty() || !id.isValid() || id.toString().isEmpty()) return {};
-    QVariantMap app{{QStringLiteral("appName"), name}, {QStringLiteral("appID"), id.toString()}};
-    const QUrl icon(item.value(QLatin1String(iconKey)).toString());
-    if (icon.isValid() && (icon.scheme() == QLatin1String("https") || icon.scheme() == QLatin1String("http")))
-        app.insert(QStringLiteral("iconURL"), icon.toString());
-    bool numeric = false;
-    const double rating = item.value(QLatin1String(ratingKey)).toDouble(&numeric);
-    app.insert(QStringLiteral("rating"), numeric ? qBound(0.0, rating, 5.0) : 0.0);
-    return app;
+    QVariantList apps;
+    for (const QVariant &entry : reply.toMap().value(QLatin1String(listKey)).toList()) {
+        const QVariantMap item = entry.toMap();
+        const QString name = item.value(QLatin1String(keys.name)).toString();
+        const QVariant id = item.value(QLatin1String(keys.id));
+        if (name.isEmpty() || !id.isValid() || id.toString().isEmpty()) continue;
+        QVariantMap app{{QStringLiteral("appName"), name}, {QStringLiteral("appID"), id.toString()}};
+        const QUrl icon(item.value(QLatin1String(keys.icon)).toString());
+        if (icon.isValid() && (icon.scheme() == QLatin1String("https") || icon.scheme() == QLatin1String("http")))
+            app.insert(QStringLiteral("iconURL"), icon.toString());
+        bool numeric = false;
+        const double rating = item.value(QLatin1String(keys.rating)).toDouble(&numeric);
+        app.insert(QStringLiteral("rating"), numeric ? qBound(0.0, rating, 5.0) : 0.0);
+        apps << app;
+    }
+    return apps;
 }
 
 void AppsearchSession::fetchSimilarApps(AppsearchApp *app, std::function<void(bool ok)> done)
@@ -166,12 +170,7 @@ QUrl QuixeySession::eventURL(const QString &eventName, const QString &appID) con
 
 QVariantList QuixeySession::similarAppsFromReply(const QVariant &reply) const
 {
-    QVariantList apps;
-    for (const QVariant &item : reply.toMap().value(QStringLiteral("results")).toList()) {
-        const QVariantMap app = recommendation(item.toMap(), "name", "id", "icon_url", "rating");
-        if (!app.isEmpty()) apps << app;
-    }
-    return apps;
+    return recommendations(reply, "results", {"name", "id", "icon_url", "rating"});
 }
 
 // ---- second service -----------------------------------------------------------
@@ -201,10 +200,5 @@ QUrl XyologicSession::appURL(const QString &appID) const
 
 QVariantList XyologicSession::similarAppsFromReply(const QVariant &reply) const
 {
-    QVariantList apps;
-    for (const QVariant &item : reply.toMap().value(QStringLiteral("apps")).toList()) {
-        const QVariantMap app = recommendation(item.toMap(), "title", "app_id", "icon", "avg_rating");
-        if (!app.isEmpty()) apps << app;
-    }
-    return apps;
+    return recommendations(reply, "apps", {"title", "app_id", "icon", "avg_rating"});
 }

@@ -68,9 +68,17 @@ protected:
     static QUrl serviceBase(const QString &key, const QString &fallback);
     // `base` with `endpoint` (e.g. "similar") and the query items.
     static QUrl query(const QUrl &base, const QString &endpoint, const QList<QPair<QString, QString>> &items);
-    // One recommendation from a reply item, read through the service's key names.
-    static QVariantMap recommendation(const QVariantMap &item, const char *nameKey, const char *idKey,
-                                      const char *iconKey, const char *ratingKey);
+    // The recommendations listed under `listKey` of a reply, each item read
+    // through the service's key names; items without a name or an identifier
+    // are left out, icons other than web addresses are dropped.
+    struct Keys
+    {
+        const char *name;
+        const char *id;
+        const char *icon;
+        const char *rating;
+    };
+    static QVariantList recommendations(const QVariant &reply, const char *listKey, const Keys &keys);
 
 private:
     std::unique_ptr<QNetworkAccessManager> m_network;

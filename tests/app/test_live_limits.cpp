@@ -1,8 +1,14 @@
-// The Windows Live limits with their alerts, and the pruning of events.
+// The Windows Live limits with their alerts, the pruning of events, and the
+// upload stages against a loopback Live API with a scripted login.
+#include "LoopbackHttpServer.h"
 #include "app/NS_AppControllerLive.h"
+#include "online/LiveSession.h"
 #include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -22,11 +28,11 @@ public:
     QVariantList contacts() const override { return contactList; }
     QVariantList calendars() const override { return calendarList; }
     void stowCalendars(const QVariantList &c) override { calendarList = c; }
-    int livePIMState() const override { return 0; }
-    void setLivePIMState(int) override {}
-    void setNumConSuccess(quint32) override {}
-    void setNumCalSuccess(quint32) override {}
-    void setNumEvSuccess(quint32) override {}
+    int livePIMState() const override { return state; }
+    void setLivePIMState(int s) override { state = s; }
+    void setNumConSuccess(quint32 n) override { numCon = n; }
+    void setNumCalSuccess(quint32 n) override { numCal = n; }
+    void setNumEvSuccess(quint32 n) override { numEv = n; }
     int runCriticalAlert(const QString &title, const QString &text, const QStringList &buttons) override
     {
         alerts << title;
@@ -35,8 +41,11 @@ public:
         return answers.isEmpty() ? 0 : answers.takeFirst();
     }
     void terminate() override { ++terminations; }
-    void setStatus(const QString &, const QString &, double) override {}
-    void gotoNextState() override {}
+    void setStatus(const QString &, const QString &phase, double percent) override
+    {
+        reports << QStringLiteral("%1 %2").arg(phase).arg(percent);
+    }
+    void gotoNextState() override { ++advanced; }
     QWidget *mainWindow() const override { return nullptr; }
 
     bool conEnabled = true, conValue = true, calEnabled = true, calValue = true;
@@ -44,7 +53,32 @@ public:
     QStringList alerts, texts, lastButtons;
     QList<int> answers;
     int terminations = 0;
+    int state = 0;
+    quint32 numCon = 0, numCal = 0, numEv = 0;
+    QStringList reports;
+    int advanced = 0;
 };
+
+class ScriptedLogin : public LiveTokenProvider
+{
+public:
+    explicit ScriptedLogin(QString token) : m_token(std::move(token)) {}
+    void requestAccessToken(Completion done) override
+    {
+        QTimer::singleShot(0, [done, token = m_token] { done(token); });
+    }
+
+private:
+    QString m_token;
+};
+
+bool waitUntil(const std::function<bool()> &done)
+{
+    QDeadlineTimer deadline(20000);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
 
 const QString kContactsTitle = QStringLiteral("Total Contacts Exceeds Windows Live Limit");
 const QString kCalendarsTitle = QStringLiteral("Total Calendars/Events Exceeds Windows Live Limit");
@@ -92,6 +126,52 @@ class LiveLimitsTest : public ::testing::Test
 protected:
     void TearDown() override { platform::UserDefaults::remove(QStringLiteral("forceLiveMax")); }
     FakeHost host;
+};
+
+class LiveDrivingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        platform::UserDefaults::setValue(QStringLiteral("LiveAPIHost"), server.host());
+        LoopbackHttpServer::Response created;
+        created.status = 201;
+        created.body = "{\"id\":\"calA\"}";
+        LoopbackHttpServer::Response refused;
+        refused.status = 400;
+        server.route("POST", "/v5.0/me/contacts", [created, refused](const LoopbackHttpServer::Request &r) {
+            return r.body.contains("refuse") ? refused : created;
+        });
+        server.route("POST", "/v5.0/me/calendars", created);
+        server.route("POST", "/v5.0/calA/events", [created, refused](const LoopbackHttpServer::Request &r) {
+            return r.body.contains("refuse") ? refused : created;
+        });
+        host.contactList = {QVariantMap{{"first_name", "A"}}, QVariantMap{{"first_name", "refuse"}},
+                            QVariantMap{{"first_name", "C"}}};
+        host.calendarList = {QVariantMap{{"name", "Work"},
+                                         {"events", QVariantList{QVariantMap{{"name", "e1"}},
+                                                                 QVariantMap{{"name", "refuse"}}}}},
+                             QVariantMap{{"name", "Empty"}}};
+    }
+    void TearDown() override { platform::UserDefaults::remove(QStringLiteral("LiveAPIHost")); }
+
+    void drive(const QString &token)
+    {
+        driver.setSessionFactory([token](QWidget *window) {
+            auto session = std::make_unique<LiveSession>(window);
+            session->setTokenProvider(std::make_unique<ScriptedLogin>(token));
+            return session;
+        });
+        driver.startNextLiveUpload();
+        ASSERT_TRUE(waitUntil([&] { return host.advanced > 0; }));
+        EXPECT_EQ(host.advanced, 1);
+        EXPECT_EQ(host.state, 2);
+        EXPECT_FALSE(driver.liveSession());
+    }
+
+    LoopbackHttpServer server;
+    FakeHost host;
+    WindowsLiveUpload driver{host};
 };
 
 }  // namespace
@@ -213,4 +293,38 @@ TEST(LivePruning, EventsWithoutAReadableStartStillLeaveExactlyTheLimit)
     EXPECT_EQ(hoursKept(calendars), (QList<int>{-2, 2}));  // unreadable starts count as the oldest
     WindowsLiveUpload::pruneCalendars(calendars, -1, kNow);
     EXPECT_TRUE(hoursKept(calendars).isEmpty());
+}
+
+TEST_F(LiveDrivingTest, ContactsThenCalendarsWithTheirCounts)
+{
+    drive(QStringLiteral("t"));
+    EXPECT_EQ(host.numCon, 2u);
+    EXPECT_EQ(host.numCal, 2u);
+    EXPECT_EQ(host.numEv, 1u);
+    EXPECT_EQ(server.requests, 3 + 2 + 2);
+    EXPECT_EQ(host.reports.first(), QStringLiteral("Contacts Phase 0"));
+    EXPECT_TRUE(host.reports.contains(QStringLiteral("Events Phase 0")));
+    EXPECT_EQ(host.reports.mid(host.reports.size() - 2), (QStringList{"Events Phase 1", "Contacts Phase 1"}));
+}
+
+TEST_F(LiveDrivingTest, AStageWithNothingChosenPassesAtOnce)
+{
+    host.conValue = false;
+    drive(QStringLiteral("t"));
+    EXPECT_EQ(host.numCon, 0u);
+    EXPECT_EQ(host.numCal, 2u);
+    for (const LoopbackHttpServer::Request &r : server.received) EXPECT_NE(r.path, "/v5.0/me/contacts");
+    EXPECT_EQ(host.reports.last(), QStringLiteral("Events Phase 1"));
+    EXPECT_FALSE(host.reports.contains(QStringLiteral("Contacts Phase 1")));
+}
+
+TEST_F(LiveDrivingTest, AClosedLoginSkipsBothKinds)
+{
+    drive(QString());
+    EXPECT_FALSE(host.conValue);
+    EXPECT_FALSE(host.calValue);
+    EXPECT_TRUE(host.conEnabled && host.calEnabled);
+    EXPECT_EQ(server.requests, 0);
+    EXPECT_EQ(host.numCon + host.numCal + host.numEv, 0u);
+    EXPECT_EQ(host.reports, QStringList{"Contacts Phase 0"});
 }
