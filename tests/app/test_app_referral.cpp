@@ -1,4 +1,5 @@
 // The app list: from app items to sorted app-search objects, per family.
+#include "TestEnvironment.h"
 #include "app/NS_AppControllerAppReferral.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using testenv::waitUntil;
 
 class StatusRecorder : public MigrationStatusProtocol
 {
@@ -37,14 +40,6 @@ QStringList names(const AppReferralList &list)
     QStringList out;
     for (const auto &app : list.apps()) out << app->sourceAppName() + QLatin1Char('#') + app->sourceAppID();
     return out;
-}
-
-bool waitUntil(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(10000);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return done();
 }
 
 QVariantMap item(const QVariant &id, const QString &name)

@@ -1,18 +1,20 @@
 // The Windows Live limits with their alerts, the pruning of events, and the
 // upload stages against a loopback Live API with a scripted login.
 #include "LoopbackHttpServer.h"
+#include "TestEnvironment.h"
 #include "app/NS_AppControllerLive.h"
 #include "online/LiveSession.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using testenv::waitUntil;
 
 class FakeHost : public WindowsLiveHost
 {
@@ -71,14 +73,6 @@ public:
 private:
     QString m_token;
 };
-
-bool waitUntil(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(20000);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
 
 const QString kContactsTitle = QStringLiteral("Total Contacts Exceeds Windows Live Limit");
 const QString kCalendarsTitle = QStringLiteral("Total Calendars/Events Exceeds Windows Live Limit");

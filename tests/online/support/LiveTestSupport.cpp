@@ -2,21 +2,10 @@
 
 #include "platform/UserDefaults.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTimer>
 #include <QUrlQuery>
 
 namespace livetest {
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
 
 void FakeTokenProvider::requestAccessToken(Completion done)
 {

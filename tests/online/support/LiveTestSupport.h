@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LoopbackHttpServer.h"
+#include "TestEnvironment.h"
 #include "online/LiveDelegate.h"
 #include "online/LiveTokenProvider.h"
 
@@ -12,8 +13,7 @@
 
 namespace livetest {
 
-// Spins the event loop until `done` or `timeoutMs` has passed; answers `done()`.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
+using testenv::waitUntil;
 
 // Hands out the scripted tokens in turn (an empty one is a cancel), from the
 // event loop as the login sheet does.
