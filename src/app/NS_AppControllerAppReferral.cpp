@@ -1,10 +1,15 @@
 #include "app/NS_AppControllerAppReferral.h"
 
+#include "app/NS_AppController.h"
+#include "devices/phone/AndroidDeviceClient.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/phone/MobileDeviceProxy.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "platform/MainThread.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -102,3 +107,39 @@ void AppReferralList::populateAppUI(const std::optional<QVariantList> &list)
     reportApps(1.0);
     if (m_scanAppsDone) m_scanAppsDone();
 }
+
+namespace vtrapp {
+
+AppReferralList::Producer androidAppListProducer(NS_AppController &controller)
+{
+    QPointer<NS_AppController> wizard(&controller);
+    std::shared_ptr<MobileDeviceInterface> oldPhone = controller.oldDeviceProxy();
+    return [wizard, oldPhone]() -> std::optional<QVariantList> {
+        // The controller's phones are main-thread state; the reading is not.
+        std::shared_ptr<MobileDevice> held;
+        MobileDevice *previous = nullptr;
+        platform::runOnMainAndWait([&] {
+            if (!wizard) return;
+            previous = wizard->connectedMobileDevice();
+            for (const std::shared_ptr<MobileDevice> &phone : {wizard->oldDevice(), wizard->newDevice()})
+                if (phone && phone.get() == previous) held = phone;
+            wizard->setConnectedMobileDevice(wizard->oldDevice().get());
+        });
+        auto restore = [&] {
+            platform::runOnMainAndWait([&] {
+                if (wizard) wizard->setConnectedMobileDevice(held ? held.get() : previous);
+            });
+        };
+        std::optional<QVariantList> apps;
+        try {
+            apps = AndroidDeviceClient(oldPhone).findAndroidApps();
+        } catch (...) {
+            restore();
+            throw;
+        }
+        restore();
+        return apps;
+    };
+}
+
+}  // namespace vtrapp

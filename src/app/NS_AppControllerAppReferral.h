@@ -12,6 +12,7 @@
 #include <vector>
 
 class MigrationStatusProtocol;
+class NS_AppController;
 
 // The recommended-apps list: the old phone's apps, collected per phone family
 // on a background thread, each turned into an app-search object and kept
@@ -68,3 +69,10 @@ private:
     // Which preparation's answer is awaited; answers carry theirs.
     std::shared_ptr<quint64> m_generation = std::make_shared<quint64>(0);
 };
+
+namespace vtrapp {
+// The Android list producer of the wizard: the companion app's list read over
+// the old phone, which is made the connected phone (on the main thread) for
+// the time of the reading; the phone connected before is held and put back.
+AppReferralList::Producer androidAppListProducer(NS_AppController &controller);
+}  // namespace vtrapp

@@ -3,7 +3,11 @@
 #include "app/NS_AppControllerAppReferral.h"
 #include "app/NS_AppControllerLive.h"
 #include "app/NS_AppControllerSummaries.h"
+#include "TestEnvironment.h"
+#include "online/LiveSession.h"
 #include "platform/UserDefaults.h"
+
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -125,4 +129,40 @@ TEST_F(SeatsTest, SummariesComeFromTheControllersChoicesAndCounts)
         QVariantList{QVariantMap{{"itemId", 1}, {"itemName", "Maps"}}});
     EXPECT_EQ(summaries->appListCount(), 1);
     EXPECT_TRUE(summaries->shouldDoIPhoneAppReferral());
+}
+
+TEST_F(SeatsTest, AClosedLoginEndsInBothKindsSkipped)
+{
+    class Closed : public LiveTokenProvider
+    {
+    public:
+        void requestAccessToken(Completion done) override
+        {
+            QTimer::singleShot(0, [done] { done(QString()); });
+        }
+    };
+    wizard->stowContacts({QVariantMap{{"first_name", "A"}}}, {});
+    auto *driver = new NS_AppControllerLiveDriver(*wizard);
+    wizard->setLiveUploadDriver(std::unique_ptr<LiveUploadDriver>(driver));
+    driver->upload().setSessionFactory([](QWidget *window) {
+        auto session = std::make_unique<LiveSession>(window);
+        session->setTokenProvider(std::make_unique<Closed>());
+        return session;
+    });
+    driver->startNextLiveUpload(*wizard);
+    ASSERT_TRUE(testenv::waitUntil([&] { return wizard->livePIMState() == 2; }));
+    wizard->summaries()->postpopulateSummary(*wizard);
+    EXPECT_EQ(wizard->contactsSummary(), QStringLiteral("Skipped Contacts"));
+    EXPECT_EQ(wizard->calendarSummary(), QStringLiteral("Skipped Calendars"));
+}
+
+TEST_F(SeatsTest, TheAndroidListWithoutAPhoneIsEmptyAndTheWizardMovesOn)
+{
+    auto *summaries = static_cast<NS_AppControllerSummaries *>(wizard->summaries());
+    int changes = 0;
+    QObject::connect(wizard.get(), &NS_AppController::currentStateChanged, [&] { ++changes; });
+    summaries->appList().prepareAndroidAppReferral(vtrapp::androidAppListProducer(*wizard));
+    ASSERT_TRUE(testenv::waitUntil([&] { return changes > 0; }));
+    EXPECT_EQ(summaries->appListCount(), 0);
+    EXPECT_EQ(wizard->connectedMobileDevice(), nullptr);
 }
