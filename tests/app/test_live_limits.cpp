@@ -1,12 +1,15 @@
-// The Windows Live limits with their alerts, the pruning of events, and the
-// upload stages against a loopback Live API with a scripted login.
+// The Windows Live limits with their alerts, the pruning of events, the
+// upload stages against a loopback Live API with a scripted login, and the
+// summaries: the seats working on a real wizard controller.
 #include "LoopbackHttpServer.h"
 #include "TestEnvironment.h"
+#include "app/NS_AppController.h"
+#include "app/NS_AppControllerAppReferral.h"
 #include "app/NS_AppControllerLive.h"
+#include "app/NS_AppControllerSummaries.h"
 #include "online/LiveSession.h"
 #include "platform/UserDefaults.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QTimer>
 
@@ -14,51 +17,39 @@
 
 namespace {
 
-using testenv::waitUntil;
-
-class FakeHost : public WindowsLiveHost
+// Answers alerts from a script (the default button when it runs out) and
+// stands for the computer around the application.
+class Answers : public AlertPresenter, public HostEnvironment
 {
 public:
-    bool contactsEnabled() const override { return conEnabled; }
-    bool contactsValue() const override { return conValue; }
-    bool calendarsEnabled() const override { return calEnabled; }
-    bool calendarsValue() const override { return calValue; }
-    void setContactsEnabled(bool v) override { conEnabled = v; }
-    void setContactsValue(bool v) override { conValue = v; }
-    void setCalendarsEnabled(bool v) override { calEnabled = v; }
-    void setCalendarsValue(bool v) override { calValue = v; }
-    QVariantList contacts() const override { return contactList; }
-    QVariantList calendars() const override { return calendarList; }
-    void stowCalendars(const QVariantList &c) override { calendarList = c; }
-    int livePIMState() const override { return state; }
-    void setLivePIMState(int s) override { state = s; }
-    void setNumConSuccess(quint32 n) override { numCon = n; }
-    void setNumCalSuccess(quint32 n) override { numCal = n; }
-    void setNumEvSuccess(quint32 n) override { numEv = n; }
-    int runCriticalAlert(const QString &title, const QString &text, const QStringList &buttons) override
+    int runAlert(const AlertRequest &request) override
     {
-        alerts << title;
-        texts << text;
-        lastButtons = buttons;
-        return answers.isEmpty() ? 0 : answers.takeFirst();
+        shown.append(request);
+        return script.isEmpty() ? request.defaultButton : script.takeFirst();
     }
-    void terminate() override { ++terminations; }
-    void setStatus(const QString &, const QString &phase, double percent) override
-    {
-        reports << QStringLiteral("%1 %2").arg(phase).arg(percent);
-    }
-    void gotoNextState() override { ++advanced; }
-    QWidget *mainWindow() const override { return nullptr; }
+    QString applicationPath(const QString &) const override { return {}; }
+    bool launchApplication(const QString &, bool) override { return false; }
+    bool openUrl(const QUrl &) override { return false; }
+    void beep() override {}
 
-    bool conEnabled = true, conValue = true, calEnabled = true, calValue = true;
-    QVariantList contactList, calendarList;
-    QStringList alerts, texts, lastButtons;
-    QList<int> answers;
-    int terminations = 0;
-    int state = 0;
-    quint32 numCon = 0, numCal = 0, numEv = 0;
-    QStringList reports;
-    int advanced = 0;
+    QStringList titles() const
+    {
+        QStringList out;
+        for (const AlertRequest &r : shown) out << r.messageText;
+        return out;
+    }
+    QList<AlertRequest> shown;
+    QList<int> script;
+};
+
+class Manifest : public ManifestInfoSource
+{
+public:
+    explicit Manifest(QVariantMap info) : m_info(std::move(info)) {}
+    QVariantMap manifestInfo() const override { return m_info; }
+
+private:
+    QVariantMap m_info;
 };
 
 class ScriptedLogin : public LiveTokenProvider
@@ -111,66 +102,84 @@ QList<int> hoursKept(const QVariantList &calendars)
 QList<int> range(int from, int to)
 {
     QList<int> out;
-    for (int i = from; i <= to; ++i) out << i;
+    while (from <= to) out << from++;
     return out;
 }
 
-class LiveLimitsTest : public ::testing::Test
+class LiveWizardTest : public ::testing::Test
 {
 protected:
-    void TearDown() override { platform::UserDefaults::remove(QStringLiteral("forceLiveMax")); }
-    FakeHost host;
-};
-
-class LiveDrivingTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
+    LiveWizardTest()
     {
-        platform::UserDefaults::setValue(QStringLiteral("LiveAPIHost"), server.host());
-        LoopbackHttpServer::Response created;
-        created.status = 201;
-        created.body = "{\"id\":\"calA\"}";
-        LoopbackHttpServer::Response refused;
-        refused.status = 400;
-        server.route("POST", "/v5.0/me/contacts", [created, refused](const LoopbackHttpServer::Request &r) {
-            return r.body.contains("refuse") ? refused : created;
-        });
-        server.route("POST", "/v5.0/me/calendars", created);
-        server.route("POST", "/v5.0/calA/events", [created, refused](const LoopbackHttpServer::Request &r) {
-            return r.body.contains("refuse") ? refused : created;
-        });
-        host.contactList = {QVariantMap{{"first_name", "A"}}, QVariantMap{{"first_name", "refuse"}},
-                            QVariantMap{{"first_name", "C"}}};
-        host.calendarList = {QVariantMap{{"name", "Work"},
-                                         {"events", QVariantList{QVariantMap{{"name", "e1"}},
-                                                                 QVariantMap{{"name", "refuse"}}}}},
-                             QVariantMap{{"name", "Empty"}}};
+        AppControllerServices services;
+        services.alerts = &answers;
+        services.host = &answers;
+        services.watchMounts = false;
+        services.sceneFadeMs = 0;
+        services.terminate = [this] { ++terminations; };
+        wizard = std::make_unique<NS_AppController>(services);
+        vtrapp::installLiveAndSummaries(*wizard);
+        driver = new NS_AppControllerLiveDriver(*wizard);
+        wizard->setLiveUploadDriver(std::unique_ptr<LiveUploadDriver>(driver));
     }
-    void TearDown() override { platform::UserDefaults::remove(QStringLiteral("LiveAPIHost")); }
-
-    void drive(const QString &token)
+    ~LiveWizardTest() override
     {
-        driver.setSessionFactory([token](QWidget *window) {
+        platform::UserDefaults::remove(QStringLiteral("forceLiveMax"));
+        platform::UserDefaults::remove(QStringLiteral("LiveAPIHost"));
+    }
+
+    void checkCounts(const QVariantList &contactList, const QVariantList &calendarList)
+    {
+        answers.shown.clear();
+        wizard->stowContacts(contactList, {});
+        wizard->stowCalendars(calendarList);
+        driver->checkAndWarnCalendarContactCounts(*wizard);
+    }
+    bool allChosen() const
+    {
+        return wizard->contactsValue() && wizard->contactsEnabled() && wizard->calendarsValue() &&
+               wizard->calendarsEnabled();
+    }
+
+    // Runs both stages with `token` from the login (empty: the sheet closed)
+    // against a server that answers 201, or 400 to a body saying "refuse".
+    void upload(const QString &token)
+    {
+        for (const char *path : {"/v5.0/me/contacts", "/v5.0/me/calendars", "/v5.0/calA/events"})
+            server.route("POST", path, [](const LoopbackHttpServer::Request &r) {
+                LoopbackHttpServer::Response response;
+                response.status = r.body.contains("refuse") ? 400 : 201;
+                response.body = "{\"id\":\"calA\"}";
+                return response;
+            });
+        platform::UserDefaults::setValue(QStringLiteral("LiveAPIHost"), server.host());
+        wizard->stowContacts({QVariantMap{{"first_name", "A"}}, QVariantMap{{"first_name", "refuse"}},
+                              QVariantMap{{"first_name", "C"}}},
+                             {});
+        wizard->stowCalendars({QVariantMap{{"name", "Work"},
+                                           {"events", QVariantList{QVariantMap{{"name", "e1"}},
+                                                                   QVariantMap{{"name", "refuse"}}}}},
+                               QVariantMap{{"name", "Empty"}}});
+        driver->upload().setSessionFactory([token](QWidget *window) {
             auto session = std::make_unique<LiveSession>(window);
             session->setTokenProvider(std::make_unique<ScriptedLogin>(token));
             return session;
         });
-        driver.startNextLiveUpload();
-        ASSERT_TRUE(waitUntil([&] { return host.advanced > 0; }));
-        EXPECT_EQ(host.advanced, 1);
-        EXPECT_EQ(host.state, 2);
-        EXPECT_FALSE(driver.liveSession());
+        driver->startNextLiveUpload(*wizard);
+        ASSERT_TRUE(testenv::waitUntil([&] { return wizard->livePIMState() == 2; }));
+        EXPECT_FALSE(driver->upload().liveSession());
     }
 
+    Answers answers;
+    int terminations = 0;
+    std::unique_ptr<NS_AppController> wizard;
+    NS_AppControllerLiveDriver *driver;
     LoopbackHttpServer server;
-    FakeHost host;
-    WindowsLiveUpload driver{host};
 };
 
 }  // namespace
 
-TEST_F(LiveLimitsTest, AlertsOnlyAboveTheLimits)
+TEST_F(LiveWizardTest, AlertsOnlyAboveTheLimits)
 {
     const struct {
         int contacts, events;
@@ -182,29 +191,28 @@ TEST_F(LiveLimitsTest, AlertsOnlyAboveTheLimits)
         {10001, 501, {kContactsTitle, kCalendarsTitle}},
     };
     for (const auto &c : cases) {
-        FakeHost h;
-        h.contactList = contacts(c.contacts);
         QVariantList events;
         for (int i = 0; i < c.events; ++i) events << event(i);
-        // Calendars themselves do not count: split the events over two, plus one without any.
-        h.calendarList = {calendarOf(events.mid(0, 100)), calendarOf(events.mid(100)),
-                          QVariantMap{{QStringLiteral("name"), QStringLiteral("No events")}}};
-        WindowsLiveUpload(h).checkAndWarnCalendarContactCounts();
-        EXPECT_EQ(h.alerts, c.alerts) << c.contacts << " " << c.events;
+        // Calendars themselves do not count: the events over two, plus one without any.
+        answers.script = {2, 2};
+        checkCounts(contacts(c.contacts), {calendarOf(events.mid(0, 100)), calendarOf(events.mid(100)),
+                                           QVariantMap{{QStringLiteral("name"), QStringLiteral("No events")}}});
+        EXPECT_EQ(answers.titles(), c.alerts) << c.contacts << " " << c.events;
     }
+    EXPECT_EQ(answers.shown[0].style, AlertRequest::Style::Critical);
+    EXPECT_EQ(answers.shown[0].defaultButton, 0);
 }
 
-TEST_F(LiveLimitsTest, ForcedLimitReplacesBoth)
+TEST_F(LiveWizardTest, ForcedLimitReplacesBoth)
 {
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 3);
-    host.contactList = contacts(4);
-    host.calendarList = {calendarOf({event(1), event(2)})};
-    WindowsLiveUpload(host).checkAndWarnCalendarContactCounts();
-    EXPECT_EQ(host.alerts, QStringList{kContactsTitle});
-    EXPECT_TRUE(host.texts[0].startsWith(
-        QStringLiteral("Windows Live currently supports the ability to manage a total of 3 contacts")));
-    EXPECT_TRUE(host.texts[0].endsWith(QStringLiteral("DATA LOSS WILL OCCUR BEYOND 3 TOTAL CONTACTS.")));
-    EXPECT_EQ(host.lastButtons, (QStringList{"Skip Contacts", "Quit", "Continue Anyway"}));
+    answers.script = {2};
+    checkCounts(contacts(4), {calendarOf({event(1), event(2)})});
+    EXPECT_EQ(answers.titles(), QStringList{kContactsTitle});
+    const QString text = answers.shown[0].informativeText;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Windows Live currently supports the ability to manage a total of 3 contacts")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral("DATA LOSS WILL OCCUR BEYOND 3 TOTAL CONTACTS.")));
+    EXPECT_EQ(answers.shown[0].buttons, (QStringList{"Skip Contacts", "Quit", "Continue Anyway"}));
 
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), -5);
     EXPECT_EQ(WindowsLiveUpload::limits().contacts, 0);
@@ -214,32 +222,19 @@ TEST_F(LiveLimitsTest, ForcedLimitReplacesBoth)
     EXPECT_EQ(WindowsLiveUpload::limits().calendarItems, 500);
 }
 
-TEST_F(LiveLimitsTest, TheAnswersSkipQuitOrGoOn)
+TEST_F(LiveWizardTest, TheAnswersSkipQuitOrGoOn)
 {
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 1);
-    host.contactList = contacts(2);
-    host.calendarList = {calendarOf({event(1), event(-1)})};
-
-    host.answers = {0, 0};  // skip both
-    WindowsLiveUpload(host).checkAndWarnCalendarContactCounts();
-    EXPECT_FALSE(host.conValue || host.conEnabled || host.calValue || host.calEnabled);
-
-    FakeHost quitting;
-    quitting.contactList = host.contactList;
-    quitting.calendarList = host.calendarList;
-    quitting.answers = {1};
-    WindowsLiveUpload(quitting).checkAndWarnCalendarContactCounts();
-    EXPECT_EQ(quitting.terminations, 1);
-    EXPECT_EQ(quitting.alerts.size(), 1);
-
-    FakeHost going;
-    going.contactList = host.contactList;
-    going.calendarList = host.calendarList;
-    going.answers = {2, 2};
-    WindowsLiveUpload(going).checkAndWarnCalendarContactCounts();
-    EXPECT_TRUE(going.conValue && going.calValue);
-    EXPECT_EQ(going.contactList.size(), 2);
-    EXPECT_EQ(hoursKept(going.calendarList).size(), 1);  // pruned to the limit
+    for (int answer : {2, 1, 0}) {  // continue, quit, skip
+        answers.script = {answer, answer};
+        checkCounts(contacts(2), {calendarOf({event(1), event(-1)})});
+        EXPECT_EQ(answers.shown.size(), answer == 1 ? 1 : 2) << answer;
+        EXPECT_EQ(terminations, answer == 2 ? 0 : 1) << answer;
+        EXPECT_EQ(allChosen(), answer != 0) << answer;
+        // Going on keeps every contact and prunes the events to the limit.
+        EXPECT_EQ(wizard->contacts().size(), 2);
+        EXPECT_EQ(hoursKept(wizard->calendars()).size(), answer == 2 ? 1 : 2) << answer;
+    }
 }
 
 TEST(LivePruning, KeepsTheWindowOfEventsNearestNow)
@@ -256,9 +251,7 @@ TEST(LivePruning, KeepsTheWindowOfEventsNearestNow)
     for (int h = 1; h <= 600; ++h) events << event(-h);
     calendars = {calendarOf(events)};
     WindowsLiveUpload::pruneCalendars(calendars, 500, kNow);
-    QList<int> expected;
-    for (int h = -500; h <= -1; ++h) expected << h;
-    EXPECT_EQ(hoursKept(calendars), expected);
+    EXPECT_EQ(hoursKept(calendars), range(-500, -1));
 }
 
 TEST(LivePruning, IdenticalEventsAreCountedOneByOne)
@@ -289,36 +282,117 @@ TEST(LivePruning, EventsWithoutAReadableStartStillLeaveExactlyTheLimit)
     EXPECT_TRUE(hoursKept(calendars).isEmpty());
 }
 
-TEST_F(LiveDrivingTest, ContactsThenCalendarsWithTheirCounts)
+TEST_F(LiveWizardTest, ContactsThenCalendarsWithTheirCounts)
 {
-    drive(QStringLiteral("t"));
-    EXPECT_EQ(host.numCon, 2u);
-    EXPECT_EQ(host.numCal, 2u);
-    EXPECT_EQ(host.numEv, 1u);
+    upload(QStringLiteral("t"));
+    EXPECT_EQ(wizard->numConSuccess(), 2u);
+    EXPECT_EQ(wizard->numCalSuccess(), 2u);
+    EXPECT_EQ(wizard->numEvSuccess(), 1u);
     EXPECT_EQ(server.requests, 3 + 2 + 2);
-    EXPECT_EQ(host.reports.first(), QStringLiteral("Contacts Phase 0"));
-    EXPECT_TRUE(host.reports.contains(QStringLiteral("Events Phase 0")));
-    EXPECT_EQ(host.reports.mid(host.reports.size() - 2), (QStringList{"Events Phase 1", "Contacts Phase 1"}));
+    EXPECT_EQ(wizard->contactsProgress(), 1.0);
+    EXPECT_EQ(wizard->calendarProgress(), 1.0);
 }
 
-TEST_F(LiveDrivingTest, AStageWithNothingChosenPassesAtOnce)
+TEST_F(LiveWizardTest, AStageWithNothingChosenPassesAtOnce)
 {
-    host.conValue = false;
-    drive(QStringLiteral("t"));
-    EXPECT_EQ(host.numCon, 0u);
-    EXPECT_EQ(host.numCal, 2u);
+    wizard->setContactsValue(false);
+    upload(QStringLiteral("t"));
+    EXPECT_EQ(wizard->numConSuccess(), 0u);
+    EXPECT_EQ(wizard->numCalSuccess(), 2u);
     for (const LoopbackHttpServer::Request &r : server.received) EXPECT_NE(r.path, "/v5.0/me/contacts");
-    EXPECT_EQ(host.reports.last(), QStringLiteral("Events Phase 1"));
-    EXPECT_FALSE(host.reports.contains(QStringLiteral("Contacts Phase 1")));
 }
 
-TEST_F(LiveDrivingTest, AClosedLoginSkipsBothKinds)
+TEST_F(LiveWizardTest, AClosedLoginEndsInBothKindsSkipped)
 {
-    drive(QString());
-    EXPECT_FALSE(host.conValue);
-    EXPECT_FALSE(host.calValue);
-    EXPECT_TRUE(host.conEnabled && host.calEnabled);
+    upload(QString());
     EXPECT_EQ(server.requests, 0);
-    EXPECT_EQ(host.numCon + host.numCal + host.numEv, 0u);
-    EXPECT_EQ(host.reports, QStringList{"Contacts Phase 0"});
+    EXPECT_TRUE(wizard->contactsEnabled() && wizard->calendarsEnabled());
+    wizard->summaries()->postpopulateSummary(*wizard);
+    EXPECT_EQ(wizard->contactsSummary(), QStringLiteral("Skipped Contacts"));
+    EXPECT_EQ(wizard->calendarSummary(), QStringLiteral("Skipped Calendars"));
+}
+
+TEST_F(LiveWizardTest, SummariesComeFromTheControllersChoicesAndCounts)
+{
+    wizard->setManifestSource(NS_AppController::ManifestKind::Contacts,
+                              std::make_shared<Manifest>(QVariantMap{{"contact_cnt", 120}, {"title", "Contacts"}}));
+    wizard->setManifestSource(
+        NS_AppController::ManifestKind::Events,
+        std::make_shared<Manifest>(
+            QVariantMap{{"event_cnt", 40}, {"title", "Events"}, {"calendar_cnt", 3}, {"calendar_title", "Calendars"}}));
+    WizardSummaries *summaries = wizard->summaries();
+    wizard->setMusicValue(false);
+    summaries->prepopulateSummary(*wizard);
+    EXPECT_EQ(wizard->appsSummary(), QStringLiteral("Skipping Apps"));
+    EXPECT_EQ(wizard->musicSummary(), QStringLiteral("Skipping Music"));
+    EXPECT_EQ(wizard->contactsSummary(), QStringLiteral("Contacts"));
+
+    wizard->setNumConSuccess(118);
+    wizard->setNumCalSuccess(3);
+    wizard->setNumEvSuccess(40);
+    wizard->setPhotosSummary(QStringLiteral("12 Photos"));
+    summaries->postpopulateSummary(*wizard);
+    EXPECT_EQ(wizard->contactsSummary(), QStringLiteral("118 of 120 Contacts"));
+    EXPECT_EQ(wizard->calendarSummary(), QStringLiteral("40 Events in 3 Calendars"));
+    EXPECT_EQ(wizard->musicSummary(), QStringLiteral("Skipped Music"));
+    EXPECT_EQ(wizard->photosSummary(), QStringLiteral("12 Photos"));
+
+    static_cast<NS_AppControllerSummaries *>(summaries)->appList().populateAppUI(
+        QVariantList{QVariantMap{{"itemId", 1}, {"itemName", "Maps"}}});
+    wizard->setAppsEnabled(true);
+    wizard->setAppsValue(true);
+    summaries->prepopulateSummary(*wizard);
+    EXPECT_EQ(wizard->appsSummary(), QStringLiteral("1 Apps"));
+
+    // Moved, partly failed, all failed, and a reader that gave no summary.
+    const QVariantMap contactsRead{{"contact_cnt", 120}, {"title", "Contacts"}};
+    const QVariantMap eventsRead{{"event_cnt", 40}, {"title", "Events"}, {"calendar_cnt", 3}, {"calendar_title", "Calendars"}};
+    const struct {
+        quint32 con, cal, ev;
+        bool manifests;
+        const char *contacts;
+        const char *calendars;
+    } cases[] = {
+        {120, 3, 40, true, "120 Contacts", "40 Events in 3 Calendars"},
+        {0, 0, 0, true, "0 of 120 Contacts", "0 of 40 Events in 0 of 3 Calendars"},
+        {5, 1, 2, false, "5 Contacts", "2 Events in 1 Calendars"},
+    };
+    vtrsummaries::Choices chosen;
+    chosen.contacts = chosen.calendars = true;
+    for (const auto &c : cases) {
+        const vtrsummaries::Texts texts = vtrsummaries::postpopulatedSummaries(
+            chosen, {c.con, c.cal, c.ev, c.manifests ? contactsRead : QVariantMap(), c.manifests ? eventsRead : QVariantMap()});
+        EXPECT_EQ(texts.value(0), (QPair<QString, QString>{"apps", "Skipped Apps"}));
+        EXPECT_EQ(texts.value(1), (QPair<QString, QString>{"contacts", QString::fromLatin1(c.contacts)}));
+        EXPECT_EQ(texts.value(2), (QPair<QString, QString>{"calendars", QString::fromLatin1(c.calendars)}));
+    }
+}
+
+TEST_F(LiveWizardTest, CheckboxTitlesTellWhenMediaCannotMoveAndDoNotRecurse)
+{
+    int stores = 0;
+    QObject::connect(wizard.get(), &NS_AppController::checkboxTitlesChanged, [&] {
+        ++stores;
+        wizard->summaries()->buildCheckboxTitles(*wizard, true);  // an observer ticking a media kind
+    });
+    wizard->summaries()->buildCheckboxTitles(*wizard, false);
+    EXPECT_EQ(stores, 1);
+    const QVariantMap titles = wizard->checkboxTitles();
+    EXPECT_EQ(titles.size(), 16);
+    EXPECT_EQ(titles.value("musicInfo"), QStringLiteral("Music - cannot transfer music for this device"));
+    EXPECT_EQ(titles.value("photosInfo"), QStringLiteral("Photos - cannot transfer photos for this device"));
+    EXPECT_EQ(titles.value("videosInfo"), QStringLiteral("Videos - cannot transfer videos for this device"));
+    EXPECT_EQ(titles.value("music"), QStringLiteral("Music"));
+    EXPECT_EQ(vtrsummaries::checkboxTitles(true).value("musicInfo"), QStringLiteral("Music"));
+}
+
+TEST_F(LiveWizardTest, TheAndroidListWithoutAPhoneIsEmptyAndTheWizardMovesOn)
+{
+    auto *summaries = static_cast<NS_AppControllerSummaries *>(wizard->summaries());
+    int changes = 0;
+    QObject::connect(wizard.get(), &NS_AppController::currentStateChanged, [&] { ++changes; });
+    summaries->appList().prepareAndroidAppReferral(vtrapp::androidAppListProducer(*wizard));
+    ASSERT_TRUE(testenv::waitUntil([&] { return changes > 0; }));
+    EXPECT_FALSE(summaries->shouldDoAndroidAppReferral());
+    EXPECT_EQ(wizard->connectedMobileDevice(), nullptr);
 }
