@@ -126,18 +126,22 @@ void AppController::stopMassStorageListening() { m_mountWatcher.reset(); }
 
 void AppController::volumeMountNotification(const QString &path)
 {
-    if (!path.isEmpty()) checkNewPath(path);
+    guarded("volumeMountNotification", [&] {
+        if (!path.isEmpty()) checkNewPath(path);
+    });
 }
 
 void AppController::volumeUnmountNotification(const QString &path)
 {
-    if (path.isEmpty()) return;
-    if (m_newDevice && m_newDevice->hasMountedPath(path)) {
-        m_newDevice->removeMountedPath(path);
-        platform::runOnMainAndWait([this] { checkNewDeviceConnected(); });
-    } else if (m_oldDevice && m_oldDevice->hasMountedPath(path)) {
-        oldDeviceDisconnected();
-    }
+    guarded("volumeUnmountNotification", [&] {
+        if (path.isEmpty()) return;
+        if (m_newDevice && m_newDevice->hasMountedPath(path)) {
+            m_newDevice->removeMountedPath(path);
+            platform::runOnMainAndWait([this] { checkNewDeviceConnected(); });
+        } else if (m_oldDevice && m_oldDevice->hasMountedPath(path)) {
+            oldDeviceDisconnected();
+        }
+    });
 }
 
 void AppController::checkMountedPathsForDevices()
@@ -180,7 +184,9 @@ bool AppController::checkNewPath(const QString &path)
 
 void AppController::camerasChanged()
 {
-    if (m_oldDevice) findCameraForOldDevice();
+    guarded("camerasChanged", [this] {
+        if (m_oldDevice) findCameraForOldDevice();
+    });
 }
 
 void AppController::findCameraForOldDevice()
@@ -201,9 +207,24 @@ void AppController::findCameraForOldDevice()
 
 void AppController::deviceListWasUpdated()
 {
-    VolumeDetection::sharedManager()->loadDeviceList();
-    vtrapp::postDeviceListNotification();
-    VolumeDetection::sharedManager()->setDeviceList(VtrDeviceList::deviceList()->vendorsInfo());
+    guarded("deviceListWasUpdated", [] {
+        VolumeDetection::sharedManager()->loadDeviceList();
+        vtrapp::postDeviceListNotification();
+        VolumeDetection::sharedManager()->setDeviceList(VtrDeviceList::deviceList()->vendorsInfo());
+    });
+}
+
+void AppController::guarded(const char *where, const std::function<void()> &work)
+{
+    try {
+        work();
+    } catch (const VtrException &e) {
+        VTR_LOG(2, QStringLiteral("%1: %2").arg(QString::fromLatin1(where), e.reason()));
+    } catch (const std::exception &e) {
+        VTR_LOG(2, QStringLiteral("%1: %2").arg(QString::fromLatin1(where), QString::fromUtf8(e.what())));
+    } catch (...) {
+        VTR_LOG(2, QStringLiteral("%1: an unknown error").arg(QString::fromLatin1(where)));
+    }
 }
 
 int AppController::runAlert(const AlertRequest &request)

@@ -152,6 +152,10 @@ public:
     QVariantMap transferInfo() const { return m_transferInfo; }
     void setTransferInfo(const QVariantMap &info) { m_transferInfo = info; }
 
+    // Runs `work`, catching whatever it throws (every notification handler
+    // goes through it). Here the failure is logged; the wizard also shows it.
+    virtual void guarded(const char *where, const std::function<void()> &work);
+
     // Ends the application (after the wizard's last state, a confirmed Quit or
     // a fatal alert). Later wizard work does nothing.
     void terminate();

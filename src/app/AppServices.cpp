@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,6 +35,20 @@ int MessageBoxAlertPresenter::runAlert(const AlertRequest &request)
     box.exec();
     const int pressed = buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton()));
     return pressed < 0 ? defaultIndex : pressed;
+}
+
+QString MessageBoxAlertPresenter::runSavePanel(const QString &suggestedPath, const QString &fileType)
+{
+    QFileDialog panel(m_parent);
+    panel.setWindowModality(Qt::WindowModal);
+    panel.setAcceptMode(QFileDialog::AcceptSave);
+    panel.setDefaultSuffix(fileType);
+    panel.setNameFilter(QStringLiteral("%1 (*.%2)").arg(fileType.toUpper(), fileType));
+    panel.selectFile(suggestedPath);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) return QString();
+    QString path = panel.selectedFiles().first();
+    if (!path.endsWith(QLatin1Char('.') + fileType, Qt::CaseInsensitive)) path += QLatin1Char('.') + fileType;
+    return path;
 }
 
 QString LinuxHostEnvironment::applicationPath(const QString &identifier) const

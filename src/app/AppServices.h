@@ -30,6 +30,9 @@ public:
     // The index of the button pressed; the default button when the alert is
     // dismissed another way (Escape, closing it).
     virtual int runAlert(const AlertRequest &request) = 0;
+    // A save panel that requires `fileType` (an extension without the dot)
+    // and starts at `suggestedPath`; empty when the person cancels.
+    virtual QString runSavePanel(const QString &suggestedPath, const QString &fileType) = 0;
 };
 
 class MessageBoxAlertPresenter final : public AlertPresenter
@@ -38,6 +41,7 @@ public:
     explicit MessageBoxAlertPresenter(QWidget *parent = nullptr) : m_parent(parent) {}
     void setParent(QWidget *parent) { m_parent = parent; }
     int runAlert(const AlertRequest &request) override;
+    QString runSavePanel(const QString &suggestedPath, const QString &fileType) override;
 
 private:
     QWidget *m_parent;

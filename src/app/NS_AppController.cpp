@@ -25,6 +25,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace {
+// The scenes' sidebar and content margin (Scenes.cpp draws them).
+constexpr int kSidebarWidth = 200;
+constexpr int kContentMargin = 32;
+}  // namespace
+
 NS_AppController::NS_AppController(AppControllerServices services, QObject *parent)
     : AppController(std::move(services), parent)
 {
@@ -100,7 +106,17 @@ void NS_AppController::initUI()
     stack->addWidget(m_controlView);
     stack->addWidget(m_scenesViewController->view());
     m_controlView->raise();
+    // The controls line up with the scene's content column: beside the
+    // sidebar of a templated scene, at the window's edge on the fixed ones.
+    connect(m_scenesViewController.get(), &NS_ScenesViewController::sceneChanged, this, [this](QWidget *scene) {
+        const bool templated = m_scenesViewController->templateController() &&
+                               scene == m_scenesViewController->templateController()->view();
+        QMargins margins = m_controlView->layout()->contentsMargins();
+        margins.setLeft(templated ? kSidebarWidth + kContentMargin : kContentMargin);
+        m_controlView->layout()->setContentsMargins(margins);
+    });
 
+    setAppReferralTextColor(Qt::white);
     setAppsHidden(true);
     bindIndicators();
 }
@@ -321,7 +337,7 @@ void NS_AppController::buildPanes()
 {
     auto *outer = new QVBoxLayout(m_controlView);
     // The panes sit in the scene's content column, below its header and body.
-    outer->setContentsMargins(232, 190, 32, 12);
+    outer->setContentsMargins(kContentMargin, 190, kContentMargin, 12);
     outer->setSpacing(8);
     auto *paneArea = new QWidget(m_controlView);
     paneArea->setAttribute(Qt::WA_TranslucentBackground);
@@ -456,6 +472,7 @@ void NS_AppController::buildPanes()
         summary->addWidget(label);
     }
     auto *summaryEstimate = paneLabel(QString(), m_transferSummaryView, 0.95);
+    summaryEstimate->setObjectName(QStringLiteral("summaryEstimate"));
     bindText(summaryEstimate, this, &NS_AppController::timeEstimateTextChanged, &NS_AppController::timeEstimateText);
     summary->addWidget(summaryEstimate);
     panes->addWidget(m_transferSummaryView);
@@ -476,6 +493,11 @@ void NS_AppController::buildPanes()
     referral->setContentsMargins(0, 0, 0, 0);
     auto *list = new QListWidget(m_appReferralView);
     list->setObjectName(QStringLiteral("appReferralCollectionView"));
+    auto colourList = [this, list] {
+        list->setStyleSheet(QStringLiteral("QListWidget { background: transparent; color: %1; }")
+                                .arg(appReferralTextColor().name()));
+    };
+    connect(this, &NS_AppController::appReferralTextColorChanged, list, colourList);
     referral->addWidget(list);
     panes->addWidget(m_appReferralView);
     panes->addStretch(1);
@@ -510,7 +532,8 @@ void NS_AppController::buildPanes()
     connect(m_cancelButton, &QPushButton::clicked, this, &NS_AppController::cancelButtonHit);
     connect(m_helpButton, &QPushButton::clicked, this, &NS_AppController::helpButtonHit);
     connect(m_saveButton, &QPushButton::clicked, this, &NS_AppController::saveButtonHit);
-    connect(m_quitButton, &QPushButton::clicked, this, [this] { guarded("quit", [this] { terminate(); }); });
+    // Quit ends the wizard through its last transition (state 22).
+    connect(m_quitButton, &QPushButton::clicked, this, &NS_AppController::nextButtonHit);
     m_saveButton->hide();
     nextButtonSetState(kButtonsNone);
 }

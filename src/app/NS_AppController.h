@@ -4,7 +4,9 @@
 #include "app/PropertyMacros.h"
 #include "app/WizardInterfaces.h"
 
+#include <QColor>
 #include <QHash>
+#include <QRect>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
@@ -68,6 +70,7 @@ class NS_AppController : public AppController
     VTR_PROPERTY(int, currentState, CurrentState)
     VTR_PROPERTY(int, livePIMState, LivePIMState)
     VTR_PROPERTY(QVariantMap, checkboxTitles, CheckboxTitles)
+    VTR_PROPERTY(QColor, appReferralTextColor, AppReferralTextColor)
     VTR_ATOMIC_DOUBLE_PROPERTY(appsProgress, AppsProgress)
     VTR_ATOMIC_DOUBLE_PROPERTY(calendarProgress, CalendarProgress)
     VTR_ATOMIC_DOUBLE_PROPERTY(contactsProgress, ContactsProgress)
@@ -165,6 +168,11 @@ public:
     void helpButtonHit();
     void saveButtonHit();
     void saveButtonSetHidden(bool hidden);
+    // Writes the recommended-apps view as PDF pages of 750 points; false
+    // when the file cannot be written.
+    bool saveAppReferralPdf(const QString &path);
+    // The page rectangles a view of these bounds is cut into.
+    static QList<QRect> appReferralPageRects(const QRect &bounds);
     // The window is asked to close: true to let it.
     bool windowShouldClose();
     void pollForApkDoneAndAdvance();
@@ -178,7 +186,7 @@ public:
 
     // Runs `work` and catches whatever it throws: logged and shown as an
     // alert. Every slot, handler and timer of the wizard goes through it.
-    void guarded(const char *where, const std::function<void()> &work);
+    void guarded(const char *where, const std::function<void()> &work) override;
 
     // Starts `job` (owned by the controller until it has finished) and calls
     // `done` with its result on the main thread.
@@ -251,6 +259,7 @@ private:
     void updatePhaseSummary(const QString &phase, double percent);
     void fatalAlert(const QString &title, const QString &text);
     void buildCheckboxTitles();
+    void showSummaryEstimate(bool show);
     QObject *oldDeviceProxyObject() const;
     QObject *scenesViewControllerObject() const;
 

@@ -7,7 +7,12 @@
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
 
+#include <QDir>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <mutex>
@@ -282,6 +287,7 @@ void NS_AppController::setStateUnguarded(int s)
         break;
     case 14:
         m_transferSummaryView->show();
+        showSummaryEstimate(true);
         break;
     case 15:
         m_appReferralView->show();
@@ -305,6 +311,8 @@ void NS_AppController::setStateUnguarded(int s)
     case 20:
         if (m_summaries) m_summaries->postpopulateSummary(*this);
         m_transferSummaryView->show();
+        // What moved needs no estimate of what is left.
+        showSummaryEstimate(false);
         m_endButtonsView->setHidden(appsHidden());
         set = kButtonsQuit;
         cancel = false;
@@ -316,6 +324,7 @@ void NS_AppController::setStateUnguarded(int s)
         cancel = false;
         break;
     case 22:
+        Q_EMIT stateEntered(s);
         terminate();
         return;
     default:
@@ -330,6 +339,12 @@ void NS_AppController::setStateUnguarded(int s)
     m_cancelButton->setHidden(!cancel);
     if (scene) m_scenesViewController->transitionToSceneForState(s);
     Q_EMIT stateEntered(s);
+}
+
+void NS_AppController::showSummaryEstimate(bool show)
+{
+    if (auto *estimate = m_transferSummaryView->findChild<QWidget *>(QStringLiteral("summaryEstimate")))
+        estimate->setVisible(show);
 }
 
 // ---- the companion app (states 7 and 8) ------------------------------------------------------
@@ -444,9 +459,59 @@ void NS_AppController::helpButtonHit()
 
 void NS_AppController::saveButtonHit()
 {
-    // The recommended apps are never filled (no state prepares them), so
-    // there is nothing to save yet.
-    VTR_LOG(4, QStringLiteral("Saving the recommended apps: the list is empty."));
+    guarded("Save", [this] {
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        const QString path = m_services.alerts->runSavePanel(
+            QDir(documents).filePath(vtrLocalized("App Recommendations")), QStringLiteral("pdf"));
+        if (path.isEmpty()) return;
+        if (!saveAppReferralPdf(path))
+            throw VtrException(QStringLiteral("SaveException"),
+                               vtrLocalized("The app recommendations could not be saved to %1.").arg(path));
+    });
+}
+
+QList<QRect> NS_AppController::appReferralPageRects(const QRect &bounds)
+{
+    constexpr int kPageHeight = 750;
+    QList<QRect> pages;
+    for (int y = bounds.y(); y < bounds.height(); y += kPageHeight)
+        pages.append(QRect(bounds.x(), y, bounds.width(), kPageHeight));
+    return pages;
+}
+
+bool NS_AppController::saveAppReferralPdf(const QString &path)
+{
+    auto *view = m_appReferralView->findChild<QWidget *>(QStringLiteral("appReferralCollectionView"));
+    const QRect bounds = view ? view->rect() : QRect();
+    // Black text on the white page while it is drawn.
+    const QColor screenColor = appReferralTextColor();
+    setAppReferralTextColor(Qt::black);
+    QList<QImage> pages;
+    for (const QRect &page : appReferralPageRects(bounds)) {
+        QImage image(page.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        view->render(&image, QPoint(), QRegion(page));
+        pages.append(image);
+    }
+    setAppReferralTextColor(screenColor);
+
+    // Written beside the destination and renamed over it when complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    {
+        QPdfWriter writer(&file);
+        writer.setResolution(72);
+        writer.setPageSize(QPageSize(QSizeF(std::max(1, bounds.width()), 750), QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        if (!painter.begin(&writer)) return false;
+        for (int i = 0; i < pages.size(); ++i) {
+            if (i > 0) writer.newPage();
+            painter.drawImage(QPoint(0, 0), pages.at(i));
+        }
+        painter.end();
+    }
+    return file.commit();
 }
 
 bool NS_AppController::windowShouldClose()

@@ -135,34 +135,42 @@ void NS_AppController::updatePhaseSummary(const QString &phase, double p)
         const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
         return source ? source->manifestInfo() : QVariantMap();
     };
+    // Without a reader or migrator for the kind there is nothing to quote:
+    // the line keeps what the summary pass gave it.
+    static const QHash<QString, ManifestKind> kinds{{vtrphase::Contacts, ManifestKind::Contacts},
+                                                    {vtrphase::Events, ManifestKind::Events},
+                                                    {vtrphase::Music, ManifestKind::Music},
+                                                    {vtrphase::Photos, ManifestKind::Photos},
+                                                    {vtrphase::Videos, ManifestKind::Videos}};
+    const bool quotes = phase == vtrphase::Apps || (kinds.contains(phase) && manifestSource(kinds.value(phase)));
     const QString done = near(p, 1.0) ? vtrLocalized(" - Done") : QString();
     if (phase == vtrphase::Apps) {
-        setAppsSummary(vtrLocalized("%d Apps").replace(QStringLiteral("%d"),
+        if (quotes) setAppsSummary(vtrLocalized("%d Apps").replace(QStringLiteral("%d"),
                                                        QString::number(m_summaries ? m_summaries->appListCount() : 0)));
         if (!done.isNull()) setAppsSummaryDone(done);
     } else if (phase == vtrphase::Contacts) {
         const QVariantMap m = manifest(ManifestKind::Contacts);
-        setContactsSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "contact_cnt"), manifestValue(m, "title")));
+        if (quotes) setContactsSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "contact_cnt"), manifestValue(m, "title")));
         if (!done.isNull()) setContactsSummaryDone(done);
     } else if (phase == vtrphase::Events) {
         const QVariantMap m = manifest(ManifestKind::Events);
-        setCalendarSummary(vtrLocalized("%1 %2 in %3 %4")
+        if (quotes) setCalendarSummary(vtrLocalized("%1 %2 in %3 %4")
                                .arg(manifestValue(m, "event_cnt"), manifestValue(m, "title"),
                                     manifestValue(m, "calendar_cnt"), manifestValue(m, "calendar_title")));
         if (!done.isNull()) setCalendarSummaryDone(done);
     } else if (phase == vtrphase::Music) {
         const QVariantMap m = manifest(ManifestKind::Music);
-        setMusicSummary(vtrLocalized("%1 %2 and %3 %4")
+        if (quotes) setMusicSummary(vtrLocalized("%1 %2 and %3 %4")
                             .arg(manifestValue(m, "song_cnt"), manifestValue(m, "title"),
                                  manifestValue(m, "playlist_cnt"), manifestValue(m, "playlist_title")));
         if (!done.isNull()) setMusicSummaryDone(done);
     } else if (phase == vtrphase::Photos) {
         const QVariantMap m = manifest(ManifestKind::Photos);
-        setPhotosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "photo_cnt"), manifestValue(m, "title")));
+        if (quotes) setPhotosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "photo_cnt"), manifestValue(m, "title")));
         if (!done.isNull()) setPhotosSummaryDone(done);
     } else if (phase == vtrphase::Videos) {
         const QVariantMap m = manifest(ManifestKind::Videos);
-        setVideosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "video_cnt"), manifestValue(m, "title")));
+        if (quotes) setVideosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "video_cnt"), manifestValue(m, "title")));
         if (!done.isNull()) setVideosSummaryDone(done);
     }
 }

@@ -18,6 +18,7 @@ class DefaultAnswerAlertPresenter final : public AlertPresenter
 {
 public:
     int runAlert(const AlertRequest &request) override;
+    QString runSavePanel(const QString &, const QString &) override { return QString(); }
 };
 
 // Walks the wizard: on each state entered it waits for the scene to settle,

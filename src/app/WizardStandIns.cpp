@@ -34,7 +34,15 @@ QList<QString> chosenMedia(const NS_AppController &c)
 
 }  // namespace
 
-void StandInWizardJobs::scanApps(NS_AppController &controller) { controller.gotoNextState(); }
+// Moves on from the event loop, as a finished job would, not from inside the
+// state's own work.
+static void advanceSoon(NS_AppController &controller)
+{
+    NS_AppController *c = &controller;
+    controller.performAfterDelay(QStringLiteral("gotoNextState"), 300, [c] { c->gotoNextState(); });
+}
+
+void StandInWizardJobs::scanApps(NS_AppController &controller) { advanceSoon(controller); }
 
 void StandInWizardJobs::startTransferPIMFromOldDevice(NS_AppController &controller)
 {
@@ -63,7 +71,7 @@ void StandInLiveUploadDriver::startNextLiveUpload(NS_AppController &controller)
 {
     VTR_LOG(4, QStringLiteral("The Windows Live upload is not part of this build; the step completes at once."));
     controller.setLivePIMState(2);
-    controller.gotoNextState();
+    advanceSoon(controller);
 }
 
 void DefaultWizardSummaries::buildCheckboxTitles(NS_AppController &controller, bool canMigrateMedia)
