@@ -3,6 +3,7 @@
 // summaries: the seats working on a real wizard controller.
 #include "LoopbackHttpServer.h"
 #include "TestEnvironment.h"
+#include "support/WizardHarness.h"
 #include "app/NS_AppController.h"
 #include "app/NS_AppControllerAppReferral.h"
 #include "app/NS_AppControllerLive.h"
@@ -16,31 +17,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Answers alerts from a script (the default button when it runs out) and
-// stands for the computer around the application.
-class Answers : public AlertPresenter, public HostEnvironment
-{
-public:
-    int runAlert(const AlertRequest &request) override
-    {
-        shown.append(request);
-        return script.isEmpty() ? request.defaultButton : script.takeFirst();
-    }
-    QString applicationPath(const QString &) const override { return {}; }
-    bool launchApplication(const QString &, bool) override { return false; }
-    bool openUrl(const QUrl &) override { return false; }
-    void beep() override {}
-
-    QStringList titles() const
-    {
-        QStringList out;
-        for (const AlertRequest &r : shown) out << r.messageText;
-        return out;
-    }
-    QList<AlertRequest> shown;
-    QList<int> script;
-};
 
 class Manifest : public ManifestInfoSource
 {
@@ -111,13 +87,6 @@ class LiveWizardTest : public ::testing::Test
 protected:
     LiveWizardTest()
     {
-        AppControllerServices services;
-        services.alerts = &answers;
-        services.host = &answers;
-        services.watchMounts = false;
-        services.sceneFadeMs = 0;
-        services.terminate = [this] { ++terminations; };
-        wizard = std::make_unique<NS_AppController>(services);
         vtrapp::installLiveAndSummaries(*wizard);
         driver = new NS_AppControllerLiveDriver(*wizard);
         wizard->setLiveUploadDriver(std::unique_ptr<LiveUploadDriver>(driver));
@@ -130,7 +99,7 @@ protected:
 
     void checkCounts(const QVariantList &contactList, const QVariantList &calendarList)
     {
-        answers.shown.clear();
+        h.alerts.clear();
         wizard->stowContacts(contactList, {});
         wizard->stowCalendars(calendarList);
         driver->checkAndWarnCalendarContactCounts(*wizard);
@@ -170,9 +139,8 @@ protected:
         EXPECT_FALSE(driver->upload().liveSession());
     }
 
-    Answers answers;
-    int terminations = 0;
-    std::unique_ptr<NS_AppController> wizard;
+    WizardHarness h;
+    NS_AppController *wizard = &h.wizard();
     NS_AppControllerLiveDriver *driver;
     LoopbackHttpServer server;
 };
@@ -194,25 +162,25 @@ TEST_F(LiveWizardTest, AlertsOnlyAboveTheLimits)
         QVariantList events;
         for (int i = 0; i < c.events; ++i) events << event(i);
         // Calendars themselves do not count: the events over two, plus one without any.
-        answers.script = {2, 2};
+        h.alerts.answer(QStringLiteral("Continue Anyway"));
+        h.alerts.answer(QStringLiteral("Continue Anyway"));
         checkCounts(contacts(c.contacts), {calendarOf(events.mid(0, 100)), calendarOf(events.mid(100)),
                                            QVariantMap{{QStringLiteral("name"), QStringLiteral("No events")}}});
-        EXPECT_EQ(answers.titles(), c.alerts) << c.contacts << " " << c.events;
+        EXPECT_EQ(h.alerts.titles(), c.alerts) << c.contacts << " " << c.events;
     }
-    EXPECT_EQ(answers.shown[0].style, AlertRequest::Style::Critical);
-    EXPECT_EQ(answers.shown[0].defaultButton, 0);
+    EXPECT_EQ(h.alerts.shown()[0].style, AlertRequest::Style::Critical);
+    EXPECT_EQ(h.alerts.shown()[0].defaultButton, 0);
 }
 
 TEST_F(LiveWizardTest, ForcedLimitReplacesBoth)
 {
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 3);
-    answers.script = {2};
     checkCounts(contacts(4), {calendarOf({event(1), event(2)})});
-    EXPECT_EQ(answers.titles(), QStringList{kContactsTitle});
-    const QString text = answers.shown[0].informativeText;
+    EXPECT_EQ(h.alerts.titles(), QStringList{kContactsTitle});
+    const QString text = h.alerts.shown()[0].informativeText;
     EXPECT_TRUE(text.startsWith(QStringLiteral("Windows Live currently supports the ability to manage a total of 3 contacts")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("DATA LOSS WILL OCCUR BEYOND 3 TOTAL CONTACTS.")));
-    EXPECT_EQ(answers.shown[0].buttons, (QStringList{"Skip Contacts", "Quit", "Continue Anyway"}));
+    EXPECT_EQ(h.alerts.shown()[0].buttons, (QStringList{"Skip Contacts", "Quit", "Continue Anyway"}));
 
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), -5);
     EXPECT_EQ(WindowsLiveUpload::limits().contacts, 0);
@@ -225,15 +193,17 @@ TEST_F(LiveWizardTest, ForcedLimitReplacesBoth)
 TEST_F(LiveWizardTest, TheAnswersSkipQuitOrGoOn)
 {
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 1);
-    for (int answer : {2, 1, 0}) {  // continue, quit, skip
-        answers.script = {answer, answer};
+    for (const char *answer : {"Continue Anyway", "Quit", "Skip"}) {
+        const QString a = QString::fromLatin1(answer);
+        h.alerts.answer(a == QLatin1String("Skip") ? QStringLiteral("Skip Contacts") : a);
+        if (a != QLatin1String("Quit")) h.alerts.answer(a == QLatin1String("Skip") ? QStringLiteral("Skip Calendars") : a);
         checkCounts(contacts(2), {calendarOf({event(1), event(-1)})});
-        EXPECT_EQ(answers.shown.size(), answer == 1 ? 1 : 2) << answer;
-        EXPECT_EQ(terminations, answer == 2 ? 0 : 1) << answer;
-        EXPECT_EQ(allChosen(), answer != 0) << answer;
+        EXPECT_EQ(h.alerts.shown().size(), a == QLatin1String("Quit") ? 1 : 2) << answer;
+        EXPECT_EQ(h.terminated, a != QLatin1String("Continue Anyway")) << answer;
+        EXPECT_EQ(allChosen(), a != QLatin1String("Skip")) << answer;
         // Going on keeps every contact and prunes the events to the limit.
         EXPECT_EQ(wizard->contacts().size(), 2);
-        EXPECT_EQ(hoursKept(wizard->calendars()).size(), answer == 2 ? 1 : 2) << answer;
+        EXPECT_EQ(hoursKept(wizard->calendars()).size(), a == QLatin1String("Continue Anyway") ? 1 : 2) << answer;
     }
 }
 
@@ -371,7 +341,7 @@ TEST_F(LiveWizardTest, SummariesComeFromTheControllersChoicesAndCounts)
 TEST_F(LiveWizardTest, CheckboxTitlesTellWhenMediaCannotMoveAndDoNotRecurse)
 {
     int stores = 0;
-    QObject::connect(wizard.get(), &NS_AppController::checkboxTitlesChanged, [&] {
+    QObject::connect(wizard, &NS_AppController::checkboxTitlesChanged, [&] {
         ++stores;
         wizard->summaries()->buildCheckboxTitles(*wizard, true);  // an observer ticking a media kind
     });
@@ -390,7 +360,7 @@ TEST_F(LiveWizardTest, TheAndroidListWithoutAPhoneIsEmptyAndTheWizardMovesOn)
 {
     auto *summaries = static_cast<NS_AppControllerSummaries *>(wizard->summaries());
     int changes = 0;
-    QObject::connect(wizard.get(), &NS_AppController::currentStateChanged, [&] { ++changes; });
+    QObject::connect(wizard, &NS_AppController::currentStateChanged, [&] { ++changes; });
     summaries->appList().prepareAndroidAppReferral(vtrapp::androidAppListProducer(*wizard));
     ASSERT_TRUE(testenv::waitUntil([&] { return changes > 0; }));
     EXPECT_FALSE(summaries->shouldDoAndroidAppReferral());
