@@ -1,0 +1,184 @@
+#pragma once
+
+#include "fileinfo/VtrBaseFileInfo.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class MigrationStatusProtocol;
+class MobileDeviceInterface;
+class iAppImporter;
+
+// The base of everything that carries one kind of the person's data from the
+// old phone: it keeps the old phone (a proxy that stays valid when the phone
+// goes) and owns the private folder its backup lands in, removed with it.
+class DataMigrator
+{
+public:
+    // initWithMobileDevice:
+    explicit DataMigrator(std::shared_ptr<MobileDeviceInterface> oldDevice);
+    virtual ~DataMigrator();
+    DataMigrator(const DataMigrator &) = delete;
+    DataMigrator &operator=(const DataMigrator &) = delete;
+
+    std::shared_ptr<MobileDeviceInterface> mobileDevice() const { return m_device; }
+
+    // Copies the kind's data from the old phone into a fresh private folder
+    // (an earlier backup is dropped first), reporting through `status`.
+    // Throws VtrException when the phone cannot be read; whatever was backed
+    // up before stays listed.
+    virtual void backupOldDeviceWithStatus(MigrationStatusProtocol *status) = 0;
+
+    // Checked between files and between chunks: a set flag ends the work
+    // with VtrException "StopSyncException". Not owned; any thread.
+    void setCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
+
+protected:
+    // A new empty private folder for this backup (the previous one removed).
+    QString freshBackupFolder();
+    QString backupFolder() const { return m_backupFolder; }
+    void throwIfCancelled() const;
+    const std::atomic<bool> *cancelFlag() const { return m_cancel; }
+
+private:
+    void removeBackupFolder();
+
+    std::shared_ptr<MobileDeviceInterface> m_device;
+    QString m_backupFolder;
+    const std::atomic<bool> *m_cancel = nullptr;
+};
+
+// One file of the old phone's media, found by the family's migrator and
+// fetched into the backup folder.
+struct MediaSourceItem
+{
+    QString name;                 // the file's name on the phone
+    qint64 size = 0;              // expected bytes (0 when unknown)
+    QStringList playlistNames;    // music: the playlists it belongs to
+    QString title;                // music: shown in playlists; empty: the name
+    int durationSeconds = -1;
+    // Writes the file into `folder` (a local folder) under a unique name and
+    // answers the new file; throws VtrException when the phone fails.
+    std::function<VtrFileInfoPtr(const VtrFileInfoPtr &folder)> fetch;
+};
+
+// One backed-up file.
+struct MediaItem
+{
+    QString path;                 // in the backup folder
+    QString name;                 // its name there (unique ignoring case)
+    qint64 size = 0;
+    QStringList playlistNames;
+    QString title;
+    int durationSeconds = -1;
+};
+
+// What music, photo and video migrators share: the backup of the family's
+// items, the first-fit choice within a byte budget, and the copy into the
+// new phone's folder for the kind with the hand-off to an importer.
+class MediaMigrator : public DataMigrator
+{
+public:
+    using DataMigrator::DataMigrator;
+
+    void backupOldDeviceWithStatus(MigrationStatusProtocol *status) override;
+
+    // copyToDevice:numBytesToFill:withStatus:iAppImporter: copies the items
+    // that fit `numBytesToFill` into the target's folder for the kind under
+    // unique names (the target's file system ignores letter case), each
+    // through a temporary file, and then files them with `importer` (may be
+    // null). A file already copied stays when a later one fails. Throws
+    // VtrException when a file cannot be written.
+    void copyToDevice(const std::shared_ptr<MobileDeviceInterface> &target, qint64 numBytesToFill,
+                      MigrationStatusProtocol *status, iAppImporter *importer);
+
+    // First fit in list order; none for a budget of zero or less.
+    QList<MediaItem> itemsThatFitInBytes(qint64 numBytes) const;
+    qint64 sizeOfItemsToCopy() const;
+    int numItemsToCopy() const { return int(m_items.size()); }
+    const QList<MediaItem> &items() const { return m_items; }
+    // What the last copy wrote (after copyToDevice).
+    const VtrFileInfoList &copiedFiles() const { return m_copied; }
+
+    // For the migration report and the summaries; empty before a backup.
+    virtual QVariantMap manifestInfo() const = 0;
+
+    // The target's folder for the kind; the files of it that an earlier run
+    // copied (recorded per folder in the user defaults) are removed, files
+    // the person put there are kept.
+    static void clearEarlierCopies(const VtrFileInfoPtr &folder);
+    // Appends names to the record of what this program put in `folder`.
+    static void recordCopies(const VtrFileInfoPtr &folder, const QStringList &names);
+
+protected:
+    // The family's items on the old phone, in the order they are to be copied.
+    virtual QList<MediaSourceItem> sourceItems() = 0;
+    virtual QString phase() const = 0;
+    // "music", "photos" or "videos" as the status texts say it.
+    virtual QString kindWord() const = 0;
+    virtual VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const = 0;
+    // After the files are in place (music writes its playlists here).
+    virtual void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files);
+    // Hands the copied files to the importer (photos and videos: one call).
+    virtual void importCopies(iAppImporter &importer, const QList<MediaItem> &items, const VtrFileInfoList &files);
+    virtual QString collectionFormat() const = 0;  // "%@ Imported Photos"
+    QString collectionName() const;
+
+    QVariantMap manifestWith(const char *countKey, const char *one, const char *many) const;
+
+    QDateTime m_backupTime;
+
+private:
+    QList<MediaItem> m_items;
+    VtrFileInfoList m_copied;
+};
+
+class MusicMigrator : public MediaMigrator
+{
+public:
+    using MediaMigrator::MediaMigrator;
+    QVariantMap manifestInfo() const override;
+    // The playlists of the backed-up tracks, by name in first-met order.
+    QStringList playlistNames() const;
+
+protected:
+    QString phase() const override;
+    QString kindWord() const override { return QStringLiteral("music files"); }
+    VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const override;
+    void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files) override;
+    void importCopies(iAppImporter &importer, const QList<MediaItem> &items, const VtrFileInfoList &files) override;
+    QString collectionFormat() const override { return QStringLiteral("%@ Imported Music"); }
+};
+
+class PhotosMigrator : public MediaMigrator
+{
+public:
+    using MediaMigrator::MediaMigrator;
+    QVariantMap manifestInfo() const override;
+
+protected:
+    QString phase() const override;
+    QString kindWord() const override { return QStringLiteral("photos"); }
+    VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const override;
+    QString collectionFormat() const override { return QStringLiteral("%@ Imported Photos"); }
+};
+
+class VideoMigrator : public MediaMigrator
+{
+public:
+    using MediaMigrator::MediaMigrator;
+    QVariantMap manifestInfo() const override;
+
+protected:
+    QString phase() const override;
+    QString kindWord() const override { return QStringLiteral("videos"); }
+    VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const override;
+    QString collectionFormat() const override { return QStringLiteral("%@ Imported Videos"); }
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "fileinfo/VtrBaseFileInfo.h"
+
+#include <QString>
+#include <QVariantList>
+
+// Files what the media migrators copied to the new phone's folders into the
+// computer's own libraries as well (the media-library host of
+// sources/host/MediaLibraryHost.h stands for the music and photo
+// applications). The base does nothing and answers success; the wizard's
+// jobs choose and create one importer per kind and hand it to the migrator.
+class iAppImporter
+{
+public:
+    virtual ~iAppImporter() = default;
+
+    // Files the files into the collection (playlist or album) of that name.
+    virtual bool importFiles(const VtrFileInfoList &files, const QString &collectionName);
+    // The application's display name for the status texts.
+    virtual QString iAppName() const { return QString(); }
+    // Whether importFileDictionaries() is answered (the music importer's).
+    virtual bool respondsToImportFileDictionaries() const { return false; }
+    // Each dictionary: "targetFileInfo" (a VtrFileInfoPtr in a QVariant) and
+    // "playlistNames" (QStringList, may be absent). Answers success; the
+    // counts of files filed and of distinct playlists used.
+    virtual bool importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
+                                        uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated);
+
+    // A new folder "<product> <date and time>" in the private temporary
+    // folder holding one symbolic link per file (named as the file); nullptr
+    // when it cannot be made. An existing folder of that name is reused.
+    static VtrFileInfoPtr createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files);
+};
+
+class iTunesImporter final : public iAppImporter
+{
+public:
+    bool importFiles(const VtrFileInfoList &files, const QString &collectionName) override;
+    QString iAppName() const override { return QStringLiteral("iTunes"); }
+    bool respondsToImportFileDictionaries() const override { return true; }
+    bool importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
+                                uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated) override;
+    bool cancelWaitingForITunes() const { return false; }
+};
+
+class iPhotoImporter final : public iAppImporter
+{
+public:
+    bool importFiles(const VtrFileInfoList &files, const QString &collectionName) override;
+    QString iAppName() const override { return QStringLiteral("iPhoto"); }
+};
+
+// Nothing creates it; it files nothing.
+class ApertureImporter final : public iAppImporter
+{
+public:
+    QString iAppName() const override { return QStringLiteral("Aperture"); }
+};
+
+Q_DECLARE_METATYPE(VtrFileInfoPtr)
