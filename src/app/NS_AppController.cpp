@@ -3,6 +3,7 @@
 #include "app/BackgroundJob.h"
 #include "app/Scenes.h"
 #include "app/VtrColorView.h"
+#include "app/NS_AppControllerJobs.h"
 #include "app/WizardStandIns.h"
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
@@ -46,7 +47,7 @@ NS_AppController::NS_AppController(AppControllerServices services, QObject *pare
     setShowNewDeviceInfo(false);
 
     m_environmentChecks = std::make_unique<vtrapp::StandInEnvironmentChecks>();
-    m_jobs = std::make_unique<vtrapp::StandInWizardJobs>();
+    m_jobs = std::make_unique<NS_AppControllerJobs>();
     m_liveUploadDriver = std::make_unique<vtrapp::StandInLiveUploadDriver>();
     m_summaries = std::make_unique<vtrapp::DefaultWizardSummaries>();
     m_companionAppFactory = vtrapp::defaultCompanionAppFactory();

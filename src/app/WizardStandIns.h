@@ -16,16 +16,6 @@ public:
     void runICloudCheck(NS_AppController &) override {}
 };
 
-class StandInWizardJobs final : public WizardJobs
-{
-public:
-    void createMediaMigrators(NS_AppController &, int) override {}
-    void scanApps(NS_AppController &controller) override;
-    void startTransferPIMFromOldDevice(NS_AppController &controller) override;
-    void backupOldDevice(NS_AppController &controller) override;
-    void startTransferMediaToNewDevice(NS_AppController &controller) override;
-};
-
 class StandInLiveUploadDriver final : public LiveUploadDriver
 {
 public:

@@ -28,7 +28,7 @@ class CopyProgress final : public FileInfoCopyProgress
 {
 public:
     CopyProgress(MigrationStatusProtocol *status, QString phase, QString text, qint64 total,
-                 const std::atomic<bool> *cancel)
+                 std::function<bool()> cancel)
         : m_status(status), m_phase(std::move(phase)), m_text(std::move(text)), m_total(total), m_cancel(cancel)
     {}
     void beginFile(qint64 size) { m_current = size; }
@@ -38,7 +38,7 @@ public:
         if (m_status && m_total > 0)
             m_status->setStatus(m_text, m_phase,
                                 std::min(0.99, double(m_done + qint64(double(m_current) * percent)) / double(m_total)));
-        return m_cancel && m_cancel->load();
+        return m_cancel();
     }
     void report()
     {
@@ -50,7 +50,7 @@ private:
     QString m_phase;
     QString m_text;
     qint64 m_total;
-    const std::atomic<bool> *m_cancel;
+    std::function<bool()> m_cancel;
     qint64 m_done = 0;
     qint64 m_current = 0;
 };
@@ -85,7 +85,7 @@ QString DataMigrator::freshBackupFolder()
 
 void DataMigrator::throwIfCancelled() const
 {
-    if (m_cancel && m_cancel->load())
+    if (isCancelled())
         throw VtrException(QStringLiteral("StopSyncException"), vtrLocalized("The transfer was stopped."));
 }
 
@@ -93,8 +93,25 @@ void DataMigrator::throwIfCancelled() const
 
 void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
 {
-    m_items.clear();
+    {
+        const std::lock_guard lock(m_itemsMutex);
+        m_items.clear();
+        m_backupTime = QDateTime();
+    }
     m_copied.clear();
+    QList<MediaItem> backedUp;
+    // What was fetched before a failure stays listed: it is complete.
+    struct Publish
+    {
+        MediaMigrator *self;
+        QList<MediaItem> &items;
+        ~Publish()
+        {
+            const std::lock_guard lock(self->m_itemsMutex);
+            self->m_items = items;
+            self->m_backupTime = QDateTime::currentDateTime();
+        }
+    } publish{this, backedUp};
     const VtrFileInfoPtr folder = VtrMacFileInfo::fileInfoWithPath(freshBackupFolder());
     const QString text = fill(vtrLocalized("Backing up %@..."), kindWord());
     if (status) status->setStatusNow(text, phase(), 0.0);
@@ -117,18 +134,29 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
         item.playlistNames = source.playlistNames;
         item.title = source.title;
         item.durationSeconds = source.durationSeconds;
-        m_items.append(item);
+        backedUp.append(item);
         done += std::max<qint64>(0, source.size);
         if (status && total > 0) status->setStatus(text, phase(), std::min(0.99, double(done) / double(total)));
     }
-    m_backupTime = QDateTime::currentDateTime();
+}
+
+QList<MediaItem> MediaMigrator::items() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_items;
+}
+
+int MediaMigrator::numItemsToCopy() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return int(m_items.size());
 }
 
 QList<MediaItem> MediaMigrator::itemsThatFitInBytes(qint64 numBytes) const
 {
     QList<MediaItem> fit;
     qint64 left = numBytes;
-    for (const MediaItem &item : m_items) {
+    for (const MediaItem &item : items()) {
         if (left <= 0) break;
         if (item.size <= left) {
             fit.append(item);
@@ -141,7 +169,7 @@ QList<MediaItem> MediaMigrator::itemsThatFitInBytes(qint64 numBytes) const
 qint64 MediaMigrator::sizeOfItemsToCopy() const
 {
     qint64 total = 0;
-    for (const MediaItem &item : m_items) total += item.size;
+    for (const MediaItem &item : items()) total += item.size;
     return total;
 }
 
@@ -164,7 +192,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     qint64 total = 0;
     for (const MediaItem &item : items) total += item.size;
     const QString text = fill(vtrLocalized("Copying %@..."), kindWord());
-    CopyProgress progress(status, phase(), text, total, cancelFlag());
+    CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
     QList<MediaItem> copiedItems;
     for (const MediaItem &item : items) {
         throwIfCancelled();
@@ -211,20 +239,41 @@ void MediaMigrator::recordCopies(const VtrFileInfoPtr &folder, const QStringList
     platform::UserDefaults::setValue(kCopiedMediaKey, record);
 }
 
+// The recorded files that are still there as plain files in the folder; a
+// record naming a path never reaches outside it.
+static QList<QFileInfo> earlierCopies(const VtrFileInfoPtr &folder, QVariantMap *record)
+{
+    QList<QFileInfo> files;
+    if (!folder) return files;
+    *record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+    for (const QString &name : record->value(recordKeyFor(folder)).toStringList()) {
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String("..") ||
+            name == QLatin1String("."))
+            continue;
+        const QFileInfo file(QDir(folder->path()).filePath(name));
+        if (file.isFile() && !file.isSymLink()) files.append(file);
+    }
+    return files;
+}
+
+qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
+{
+    QVariantMap record;
+    qint64 bytes = 0;
+    for (const QFileInfo &file : earlierCopies(folder, &record)) bytes += file.size();
+    return bytes;
+}
+
 void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
 {
     if (!folder) return;
-    QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+    QVariantMap record;
+    const QList<QFileInfo> files = earlierCopies(folder, &record);
     const QString key = recordKeyFor(folder);
-    const QStringList names = record.value(key).toStringList();
-    if (names.isEmpty()) return;
+    if (!record.contains(key)) return;
     QStringList kept;
-    for (const QString &name : names) {
-        // A record naming a path (or a stale entry) never reaches outside.
-        if (name.contains(QLatin1Char('/')) || name == QLatin1String("..") || name.isEmpty()) continue;
-        const QFileInfo file(QDir(folder->path()).filePath(name));
-        if (file.isFile() && !file.isSymLink() && !QFile::remove(file.filePath())) kept.append(name);
-    }
+    for (const QFileInfo &file : files)
+        if (!QFile::remove(file.filePath())) kept.append(file.fileName());
     if (kept.isEmpty())
         record.remove(key);
     else
@@ -234,12 +283,21 @@ void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
 
 QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, const char *many) const
 {
-    if (m_backupTime.isNull()) return {};
+    QList<MediaItem> list;
+    QDateTime time;
+    {
+        const std::lock_guard lock(m_itemsMutex);
+        list = m_items;
+        time = m_backupTime;
+    }
+    if (time.isNull()) return {};
+    qint64 size = 0;
+    for (const MediaItem &item : list) size += item.size;
     QVariantMap info;
-    info.insert(QString::fromLatin1(countKey), numItemsToCopy());
-    info.insert(QStringLiteral("title"), vtrLocalized(numItemsToCopy() == 1 ? one : many));
-    info.insert(QStringLiteral("data_size"), sizeOfItemsToCopy());
-    info.insert(QStringLiteral("timestamp"), m_backupTime.toSecsSinceEpoch());
+    info.insert(QString::fromLatin1(countKey), int(list.size()));
+    info.insert(QStringLiteral("title"), vtrLocalized(list.size() == 1 ? one : many));
+    info.insert(QStringLiteral("data_size"), size);
+    info.insert(QStringLiteral("timestamp"), time.toSecsSinceEpoch());
     return info;
 }
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class MigrationStatusProtocol;
 class MobileDeviceInterface;
@@ -36,23 +37,24 @@ public:
     // up before stays listed.
     virtual void backupOldDeviceWithStatus(MigrationStatusProtocol *status) = 0;
 
-    // Checked between files and between chunks: a set flag ends the work
-    // with VtrException "StopSyncException". Not owned; any thread.
-    void setCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
+    // Asked between files and between chunks on the working thread: true
+    // ends the work with VtrException "StopSyncException" (a running copy
+    // removes its temporary file first). Empty: never.
+    void setCancelCheck(std::function<bool()> check) { m_cancel = std::move(check); }
 
 protected:
     // A new empty private folder for this backup (the previous one removed).
     QString freshBackupFolder();
     QString backupFolder() const { return m_backupFolder; }
     void throwIfCancelled() const;
-    const std::atomic<bool> *cancelFlag() const { return m_cancel; }
+    bool isCancelled() const { return m_cancel && m_cancel(); }
 
 private:
     void removeBackupFolder();
 
     std::shared_ptr<MobileDeviceInterface> m_device;
     QString m_backupFolder;
-    const std::atomic<bool> *m_cancel = nullptr;
+    std::function<bool()> m_cancel;
 };
 
 // One file of the old phone's media, found by the family's migrator and
@@ -102,8 +104,9 @@ public:
     // First fit in list order; none for a budget of zero or less.
     QList<MediaItem> itemsThatFitInBytes(qint64 numBytes) const;
     qint64 sizeOfItemsToCopy() const;
-    int numItemsToCopy() const { return int(m_items.size()); }
-    const QList<MediaItem> &items() const { return m_items; }
+    int numItemsToCopy() const;
+    // Any thread: a backup in progress publishes its items when it ends.
+    QList<MediaItem> items() const;
     // What the last copy wrote (after copyToDevice).
     const VtrFileInfoList &copiedFiles() const { return m_copied; }
 
@@ -114,6 +117,8 @@ public:
     // copied (recorded per folder in the user defaults) are removed, files
     // the person put there are kept.
     static void clearEarlierCopies(const VtrFileInfoPtr &folder);
+    // Bytes of the files clearEarlierCopies() would remove.
+    static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder);
     // Appends names to the record of what this program put in `folder`.
     static void recordCopies(const VtrFileInfoPtr &folder, const QStringList &names);
 
@@ -133,9 +138,9 @@ protected:
 
     QVariantMap manifestWith(const char *countKey, const char *one, const char *many) const;
 
-    QDateTime m_backupTime;
-
 private:
+    mutable std::mutex m_itemsMutex;
+    QDateTime m_backupTime;
     QList<MediaItem> m_items;
     VtrFileInfoList m_copied;
 };

@@ -1,0 +1,63 @@
+#include "app/MediaTransfer.h"
+
+namespace vtrmedia {
+
+namespace {
+
+// Steps 3.3 and 3.4 of the budget: `kinds` hold their first share.
+void closeAndCarry(Budgets &kinds, qint64 n)
+{
+    static constexpr Kind kClosingOrder[] = {Photos, Videos, Music};
+    std::array<bool, 3> open{};
+    for (int k = 0; k < 3; ++k) open[k] = kinds[k].included;
+    qint64 carry = 0;
+    do {
+        const qint64 extra = carry / n;
+        carry %= n;
+        if (extra != 0)
+            for (int k = 0; k < 3; ++k)
+                if (open[k]) kinds[k].space += extra;
+        for (const Kind k : kClosingOrder) {
+            if (!open[k] || !(kinds[k].need < kinds[k].space)) continue;
+            carry += kinds[k].space - kinds[k].need;
+            kinds[k].space = kinds[k].need;
+            open[k] = false;
+            --n;
+        }
+    } while (n > 0 && carry >= n);
+}
+
+qint64 includedCount(const Budgets &kinds)
+{
+    qint64 n = 0;
+    for (const KindBudget &k : kinds)
+        if (k.included) ++n;
+    return n;
+}
+
+}  // namespace
+
+void shareBudget(qint64 available, Budgets &kinds)
+{
+    for (KindBudget &k : kinds) k.space = 0;
+    const qint64 n = includedCount(kinds);
+    if (n == 0) return;
+    const qint64 share = available / n;
+    for (KindBudget &k : kinds)
+        if (k.included) k.space = share;
+    closeAndCarry(kinds, n);
+}
+
+void estimate(qint64 freeSpaceOnVolume, Budgets &kinds, qint64 *spaceForMedia)
+{
+    for (KindBudget &k : kinds) k.space = 0;
+    if (spaceForMedia) *spaceForMedia = 0;
+    const qint64 space = freeSpaceOnVolume - kReservedBytes;
+    if (space <= 0) return;
+    if (spaceForMedia) *spaceForMedia = space;
+    const qint64 n = includedCount(kinds);
+    if (n == 0 || space / n <= 0) return;
+    shareBudget(space, kinds);
+}
+
+}  // namespace vtrmedia

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/MediaTransfer.h"
+#include "app/WizardInterfaces.h"
+#include "migration/MediaMigrators.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+
+class ContactDatabase;
+class EventDatabase;
+class TaskDatabase;
+class MobileDeviceInterface;
+class iAppImporter;
+
+// The wizard's long work: the PIM gathering of state 12, the media backup of
+// state 13 and the media copy of state 19, each on a BackgroundJob whose
+// completion moves the wizard on or ends it with its alert. The migrators
+// and readers live here from their state until the next run replaces them,
+// and are the controller's manifest sources.
+class NS_AppControllerJobs final : public WizardJobs
+{
+public:
+    NS_AppControllerJobs();
+    ~NS_AppControllerJobs() override;
+
+    void createMediaMigrators(NS_AppController &controller, int family) override;
+    void scanApps(NS_AppController &controller) override;
+    void startTransferPIMFromOldDevice(NS_AppController &controller) override;
+    void backupOldDevice(NS_AppController &controller) override;
+    void startTransferMediaToNewDevice(NS_AppController &controller) override;
+
+    const FamilyMediaMigrators &migrators() const { return m_migrators; }
+    // Replaces a family's migrators (tests hand in their own).
+    void setMigrators(NS_AppController &controller, FamilyMediaMigrators migrators);
+
+    // The media options of the copy: "music"/"photos"/"videos" for the ticked
+    // kinds and their "spaceFor..." budgets. Clears the ticked kinds' folders
+    // of earlier copies first, except for kinds whose budget is nothing; those
+    // are named in an alert (the copy goes on).
+    QVariantMap prepareMediaOptions(NS_AppController &controller);
+
+    // The importer of a kind for this pair of phones (none for an iPhone).
+    static std::unique_ptr<iAppImporter> importerFor(vtrmedia::Kind kind, const MobileDeviceInterface &oldDevice,
+                                                     const MobileDeviceInterface &newDevice);
+    // A file the companion app left in "solvennawp" on the phone; null when
+    // there is none.
+    static QByteArray oldDeviceDataFromFileNamed(MobileDeviceInterface &device, const QString &name);
+
+    // Asked (on the main thread) before music goes to a library host that
+    // is not set up: true to look again, false to skip music. Tests replace it.
+    std::function<bool(NS_AppController &)> openITunes;
+    // Whether the computer's media library is set up.
+    std::function<bool()> libraryHostConfigured;
+
+private:
+    void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget);
+
+    FamilyMediaMigrators m_migrators;
+    std::shared_ptr<ContactDatabase> m_contacts;
+    std::shared_ptr<EventDatabase> m_events;
+    std::shared_ptr<TaskDatabase> m_tasks;
+    std::shared_ptr<class PIMStowage> m_stowage;
+};
+
+namespace vtrapp {
+// Puts the real jobs into the controller's seat.
+void installJobs(NS_AppController &controller);
+}  // namespace vtrapp
