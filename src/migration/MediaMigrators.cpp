@@ -96,6 +96,24 @@ QString normalizedDevicePath(QString path)
     return path.toLower();
 }
 
+QHash<QString, QStringList> playlistsByTrackPath(MobileDeviceInterface &device)
+{
+    QHash<QString, QStringList> playlistsOfTrack;
+    const std::optional<QVariantList> playlists = device.mtpPlaylists();
+    if (!playlists) return playlistsOfTrack;
+    for (const QVariant &p : *playlists) {
+        const QVariantMap playlist = p.toMap();
+        const QString name = playlist.value(QStringLiteral("playlist_name")).toString();
+        for (const QVariant &t : playlist.value(QStringLiteral("playlist_tracks")).toList()) {
+            const QString path = t.toMap().value(QStringLiteral("track_path")).toString();
+            if (path.isEmpty()) continue;
+            QStringList &names = playlistsOfTrack[normalizedDevicePath(path)];
+            if (!names.contains(name)) names.append(name);
+        }
+    }
+    return playlistsOfTrack;
+}
+
 // The phone's storages, internal first, each with the call that makes it
 // the session's current storage again (a file object reads through the
 // current one).
@@ -104,32 +122,21 @@ QList<MediaSourceItem> androidItems(MobileDeviceInterface &device, MediaKind kin
     QList<MediaSourceItem> items;
     if (!device.hasMTPConnection()) return mediaFilesBelow(device.storageFileInfos(), kind);
 
-    QHash<QString, QStringList> playlistsOfTrack;
-    if (kind == MediaKind::Music)
-        if (const std::optional<QVariantList> playlists = device.mtpPlaylists())
-            for (const QVariant &p : *playlists) {
-                const QVariantMap playlist = p.toMap();
-                const QString name = playlist.value(QStringLiteral("playlist_name")).toString();
-                for (const QVariant &t : playlist.value(QStringLiteral("playlist_tracks")).toList()) {
-                    const QString key = normalizedDevicePath(t.toMap().value(QStringLiteral("track_path")).toString());
-                    QStringList &names = playlistsOfTrack[key];
-                    if (!names.contains(name)) names.append(name);
-                }
-            }
-
     MobileDeviceInterface *phone = &device;
     using Switch = bool (MobileDeviceInterface::*)();
     const Switch switches[] = {&MobileDeviceInterface::mtpUseInternalStorage,
                                &MobileDeviceInterface::mtpUseExternalStorage};
-    QSet<QString> seenStorages;
     for (const Switch use : switches) {
         if (!(device.*use)()) continue;
         const VtrFileInfoPtr storage = device.preferredStorageInfo();
-        if (!storage || seenStorages.contains(storage->path() + storage->uuid())) continue;
-        seenStorages.insert(storage->path() + storage->uuid());
+        if (!storage) continue;
         MediaFilter filter(kind);
         VtrFileInfoList files;
         collectBelow(storage, filter, files);
+        // The phone names a playlist's tracks by the paths of the storage
+        // just listed.
+        const QHash<QString, QStringList> playlistsOfTrack =
+            kind == MediaKind::Music ? playlistsByTrackPath(device) : QHash<QString, QStringList>();
         for (const VtrFileInfoPtr &file : files) {
             MediaSourceItem item = sourceForFile(file, [phone, use] { (phone->*use)(); });
             item.playlistNames = playlistsOfTrack.value(normalizedDevicePath(file->path()));

@@ -1,0 +1,401 @@
+// The whole wizard with its real jobs, from the intro to the end, for a
+// simulated phone of each family: the new phone's folders hold the phone's
+// media byte for byte, the playlists name the copied tracks, the Live bodies
+// are those of the companion app's files; and the same with the phone pulled
+// at a random byte of the backup, and with the copy stopped at a random byte.
+
+#include "support/WizardHarness.h"
+
+#include "app/BackgroundJob.h"
+#include "app/NS_AppControllerJobs.h"
+#include "app/WizardStandIns.h"
+#include "devices/camera/CameraConnection.h"
+#include "devices/camera/CameraDetector.h"
+#include "devices/phone/AndroidDeviceClient.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "fileinfo/FileInfoCopy.h"
+#include "fileinfo/VtrMacFileInfo.h"
+#include "migration/MediaMigrators.h"
+#include "pim/ContactDatabase.h"
+#include "pim/EventDatabase.h"
+#include "platform/Folders.h"
+#include "sources/host/MediaLibraryHost.h"
+
+#include "TestEnvironment.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+// The camera library loads and unloads its driver modules; what their
+// dependencies set aside is matched by the library suppressions only when
+// the whole stack is unwound.
+extern "C" __attribute__((visibility("default"), used)) const char *__asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+namespace {
+
+using vtr::camera::CameraPort;
+using vtr::camera::FixedCameraDetector;
+
+QByteArray sha1Of(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex(); }
+
+QByteArray sha1OfFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    h.addData(&f);
+    return h.result().toHex();
+}
+
+QString targetFolder(const char *name)
+{
+    return QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QString::fromLatin1(name));
+}
+
+// SHA-1 of every file in the folder, sorted (names may have been made unique).
+QList<QByteArray> hashesIn(const QString &folder)
+{
+    QList<QByteArray> out;
+    for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) out.append(sha1OfFile(f.filePath()));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Files anywhere below the folder whose name starts with the temporary copy's.
+QStringList temporaryFilesBelow(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (vtr::isTemporaryCopyFileName(QFileInfo(path).fileName())) found.append(path);
+    }
+    return found;
+}
+
+struct Expected
+{
+    QList<QByteArray> music, photos, videos;
+    void sort()
+    {
+        std::sort(music.begin(), music.end());
+        std::sort(photos.begin(), photos.end());
+        std::sort(videos.begin(), videos.end());
+    }
+};
+
+// The media of a simulated MTP phone, by kind, as the migrators classify them.
+Expected expectedOnMtpPhone(const MtpSimPhone &phone)
+{
+    Expected e;
+    std::function<void(uint32_t, uint32_t)> walk = [&](uint32_t storage, uint32_t parent) {
+        for (uint32_t id : phone.children(storage, parent)) {
+            const MtpSimObjectInfo info = *phone.object(id);
+            const QString name = QString::fromUtf8(info.name);
+            if (info.folder) {
+                if (name != QLatin1String("solvennawp")) walk(storage, id);
+                continue;
+            }
+            if (isMediaFileOfKind(name, MediaKind::Music)) e.music.append(phone.sha1(id).toHex());
+            if (isMediaFileOfKind(name, MediaKind::Photos)) e.photos.append(phone.sha1(id).toHex());
+            if (isMediaFileOfKind(name, MediaKind::Videos)) e.videos.append(phone.sha1(id).toHex());
+        }
+    };
+    for (uint32_t storage : phone.storageIds()) walk(storage, 0);
+    e.sort();
+    return e;
+}
+
+Expected expectedInFolder(const QString &root)
+{
+    Expected e;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = QFileInfo(path).fileName();
+        if (isMediaFileOfKind(name, MediaKind::Music)) e.music.append(sha1OfFile(path));
+        if (isMediaFileOfKind(name, MediaKind::Photos)) e.photos.append(sha1OfFile(path));
+        if (isMediaFileOfKind(name, MediaKind::Videos)) e.videos.append(sha1OfFile(path));
+    }
+    e.sort();
+    return e;
+}
+
+void expectTargetHolds(const Expected &e)
+{
+    EXPECT_EQ(hashesIn(targetFolder("Music")), e.music);
+    EXPECT_EQ(hashesIn(targetFolder("Photos")), e.photos);
+    EXPECT_EQ(hashesIn(targetFolder("Videos")), e.videos);
+    EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
+}
+
+// Every track reference of every playlist names a copied file.
+int expectPlaylistsNameCopiedTracks()
+{
+    int references = 0;
+    const QDir lists(targetFolder("Playlists"));
+    for (const QFileInfo &f : lists.entryInfoList({QStringLiteral("*.m3u")}, QDir::Files)) {
+        for (const QString &line : QString::fromUtf8(testenv::readFile(f.filePath())).split(QStringLiteral("\r\n"))) {
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+            EXPECT_TRUE(line.startsWith(QStringLiteral("..\\Music\\"))) << line.toStdString();
+            EXPECT_TRUE(QFileInfo::exists(lists.filePath(QString(line).replace(QLatin1Char('\\'), QLatin1Char('/')))))
+                << line.toStdString();
+            ++references;
+        }
+    }
+    return references;
+}
+
+void resetTarget() { QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively(); }
+
+// A wizard with the real jobs in place; the Live upload and the checks stay
+// the harness's. Music is filed into the library host without asking.
+struct RealRun
+{
+    explicit RealRun(CameraConnection *camera = nullptr) : h(camera)
+    {
+        auto real = std::make_unique<NS_AppControllerJobs>();
+        jobs = real.get();
+        jobs->libraryHostConfigured = [] { return true; };
+        h.wizard().setJobs(std::move(real));
+        // The harness's fakes went with its jobs object.
+        h.work = nullptr;
+        h.wizard().setLiveUploadDriver(std::make_unique<vtrapp::StandInLiveUploadDriver>());
+        h.wizard().setEnvironmentChecks(std::make_unique<vtrapp::StandInEnvironmentChecks>());
+    }
+    WizardHarness h;
+    NS_AppControllerJobs *jobs = nullptr;
+    bool runToEnd(const std::function<bool()> &plug) { return h.walk(plug, -1, 120000) && h.terminated; }
+};
+
+// The install step with the real companion-app client: a fake `adb` that
+// answers success and a placeholder package.
+void useFakeAdb()
+{
+    const QString dir = testenv::makeTempDir(QStringLiteral("adb"));
+    testenv::writeFile(dir + QStringLiteral("/adb"), "#!/bin/sh\ncase \"$*\" in *install*) echo Success;; esac\nexit 0\n");
+    QFile::setPermissions(dir + QStringLiteral("/adb"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    testenv::writeFile(dir + QStringLiteral("/SolvennaWindowsPhone.apk"), "placeholder package");
+    AndroidDeviceClient::setAdbPath(dir + QStringLiteral("/adb"));
+    AndroidDeviceClient::setResourceFolder(dir);
+}
+
+TEST(EndToEnd, AnAndroidPhoneFromTheIntroToTheEnd)
+{
+    resetTarget();
+    useFakeAdb();
+    RealRun run;
+    run.h.wizard().setCompanionAppFactory(vtrapp::defaultCompanionAppFactory());
+    MtpSimPhone *phone = run.h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+    ASSERT_TRUE(phone);
+    const uint32_t internal = phone->storageIds().front();
+    phone->addFile(internal, phone->objectIdForPath(internal, QStringLiteral("solvennawp")),
+                   QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
+    const Expected expected = expectedOnMtpPhone(*phone);
+    ASSERT_FALSE(expected.music.isEmpty());
+    ASSERT_TRUE(run.runToEnd([&] {
+        run.h.phones.plug(*phone);
+        return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
+    }));
+    EXPECT_TRUE(run.h.visited.contains(7));
+    EXPECT_TRUE(run.h.visited.contains(19));
+    expectTargetHolds(expected);
+    EXPECT_EQ(expectPlaylistsNameCopiedTracks(), 5);
+    EXPECT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).size(), 2);
+
+    // The Live bodies are the companion files' own.
+    const QByteArray contacts = phone->contents(phone->objectIdForPath(internal, QStringLiteral("solvennawp/nroid_con.json")));
+    const QByteArray calendars = phone->contents(phone->objectIdForPath(internal, QStringLiteral("solvennawp/nroid_cal.json")));
+    ContactDatabase contactReader(nullptr);
+    EventDatabase eventReader(nullptr);
+    ASSERT_FALSE(run.h.wizard().contacts().isEmpty());
+    EXPECT_EQ(run.h.wizard().contacts(), contactReader.windowsLiveContactsWithData(contacts).value_or(QVariantList()));
+    EXPECT_EQ(run.h.wizard().calendars(),
+              eventReader.windowsLiveCalendarsAndEventsWithData(calendars).value_or(QVariantList()));
+    EXPECT_EQ(run.jobs->migrators().music->manifestInfo().value("playlist_cnt").toInt(), 2);
+}
+
+constexpr int kBigPhoto = 24 * 1024 * 1024;
+
+// A BlackBerry's mass-storage volume, with a name twice in different folders
+// and a name that differs only in letter case.
+QString blackBerryVolume()
+{
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    testenv::writeFile(volume + "/BlackBerry/music/Track.mp3", QByteArray(300000, 'm'));
+    testenv::writeFile(volume + "/BlackBerry/ringtones/Track.mp3", QByteArray(1000, 'r'));
+    testenv::writeFile(volume + "/BlackBerry/music/track.MP3", QByteArray(70, 't'));
+    testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(kBigPhoto, 'p'));
+    testenv::writeFile(volume + "/BlackBerry/videos/VID00001.3gp", QByteArray(900000, 'v'));
+    testenv::writeFile(volume + "/BlackBerry/documents/notes.txt", "not media");
+    return volume;
+}
+
+bool plugBlackBerryWithVolume(WizardHarness &h, const QString &volume)
+{
+    if (!h.plugBlackBerry()) return false;
+    h.wizard().oldDevice()->addMountedPath(volume);
+    return true;
+}
+
+TEST(EndToEnd, ABlackBerryFromTheIntroToTheEndKeepsEveryNameApart)
+{
+    resetTarget();
+    const QString volume = blackBerryVolume();
+    // A file the person put into the new phone's music folder stays.
+    testenv::writeFile(targetFolder("Music") + "/mine.mp3", "mine");
+    RealRun run;
+    ASSERT_TRUE(run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }));
+    Expected expected = expectedInFolder(volume);
+    expected.music.append(sha1Of("mine"));
+    expected.sort();
+    expectTargetHolds(expected);
+    EXPECT_EQ(QDir(targetFolder("Music")).entryList(QDir::Files).size(), 4);
+}
+
+TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
+{
+    resetTarget();
+    const QString roll = testenv::makeTempDir(QStringLiteral("roll"));
+    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(120000, 'a'));
+    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0002.JPG", QByteArray(64000, 'b'));
+    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0003.MOV", QByteArray(300000, 'c'));
+    // The music library: the host files two tracks into a playlist.
+    const QString songs = testenv::makeTempDir(QStringLiteral("songs"));
+    testenv::writeFile(songs + "/one.mp3", QByteArray(5000, '1'));
+    testenv::writeFile(songs + "/two.m4a", QByteArray(6000, '2'));
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+    const QList<qint64> tracks = host.addMediaFiles(songs, QStringLiteral("Sunday"));
+    ASSERT_EQ(tracks.size(), 2);
+    host.addTracksToPlaylist(tracks, host.createPlaylist(QStringLiteral("Sunday"), false).persistentID);
+
+    CameraPort port;
+    port.model = QStringLiteral("Directory Browse");
+    port.port = QStringLiteral("disk:") + roll;
+    port.vendorID = 1452;
+    port.productID = 4752;
+    port.productName = QStringLiteral("iPhone");
+    struct Connection final : CameraConnection
+    {
+        explicit Connection(std::vector<CameraPort> ports) : CameraConnection(nullptr)
+        {
+            setDetector(std::make_unique<FixedCameraDetector>(std::move(ports)));
+        }
+    } connection({port});
+    RealRun run(&connection);
+    connection.setUdevSource(run.h.phones.usb());
+    ASSERT_TRUE(run.runToEnd([&] {
+        return run.h.plugIPhone() &&
+               WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
+    }));
+    Expected expected = expectedInFolder(roll);
+    expected.music = {sha1OfFile(songs + "/one.mp3"), sha1OfFile(songs + "/two.m4a")};
+    expected.sort();
+    expectTargetHolds(expected);
+    EXPECT_EQ(expectPlaylistsNameCopiedTracks(), 2);
+}
+
+// A small phone for the unplug runs: a few files of odd sizes in each kind.
+MtpSimPhone *smallPhone(WizardHarness &h)
+{
+    MtpSimPhone *phone = &h.phones.mtp()->addPhone();
+    MtpSimIdentity id;
+    id.vendorId = 0x04e8;
+    id.productId = 0x6642;
+    id.serialNumber = QStringLiteral("SMALL%1").arg(QRandomGenerator::global()->generate());
+    id.manufacturerName = QStringLiteral("Samsung");
+    id.modelName = QStringLiteral("Small");
+    phone->setIdentity(id);
+    MtpSimStorageSpec spec;
+    spec.capacity = 1 << 30;
+    const uint32_t storage = phone->addStorage(spec);
+    const uint32_t music = phone->addFolder(storage, 0, QStringLiteral("Music"));
+    const uint32_t camera = phone->addFolder(storage, 0, QStringLiteral("DCIM"));
+    const uint32_t companion = phone->addFolder(storage, 0, QStringLiteral("solvennawp"));
+    phone->addFile(storage, companion, QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
+    phone->addFileOfSize(storage, music, QStringLiteral("a.mp3"), 70001);
+    phone->addFileOfSize(storage, music, QStringLiteral("b.mp3"), 130003);
+    phone->addFileOfSize(storage, camera, QStringLiteral("p.jpg"), 90007);
+    phone->addFileOfSize(storage, camera, QStringLiteral("v.mp4"), 150011);
+    return phone;
+}
+
+TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
+{
+    QRandomGenerator random(20130301);
+    constexpr qint64 kTotal = 70001 + 130003 + 90007 + 150011;
+    for (int round = 0; round < 20; ++round) {
+        const qint64 offset = random.bounded(kTotal);
+        SCOPED_TRACE(offset);
+        resetTarget();
+        // What an earlier run left, and the person's own file: both stay whole.
+        testenv::writeFile(targetFolder("Photos") + "/mine.jpg", "the person's");
+        RealRun run;
+        MtpSimPhone *phone = smallPhone(run.h);
+        // Unanswered alerts get their default button: "OK" goes on after a
+        // kind fails; the removal alert quits.
+        phone->unplugAfterBytes(offset);
+        run.runToEnd([&] {
+            run.h.phones.plug(*phone);
+            return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
+        });
+        EXPECT_TRUE(run.h.terminated);
+        EXPECT_EQ(testenv::readFile(targetFolder("Photos") + "/mine.jpg"), QByteArray("the person's"));
+        EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
+        EXPECT_TRUE(temporaryFilesBelow(platform::temporaryFolder()).isEmpty());
+        // Whatever arrived is one of the phone's files, whole.
+        const Expected all = expectedOnMtpPhone(*phone);
+        for (const char *kind : {"Music", "Photos", "Videos"})
+            for (const QFileInfo &f : QDir(targetFolder(kind)).entryInfoList(QDir::Files)) {
+                if (f.fileName() == QLatin1String("mine.jpg")) continue;
+                const QByteArray h = sha1OfFile(f.filePath());
+                EXPECT_TRUE(all.music.contains(h) || all.photos.contains(h) || all.videos.contains(h))
+                    << f.filePath().toStdString();
+            }
+    }
+}
+
+TEST(EndToEnd, ACopyStoppedAtARandomByteLeavesEveryFileWholeAndNoTemporaryFile)
+{
+    const QString volume = blackBerryVolume();
+    const Expected all = expectedInFolder(volume);
+    QRandomGenerator random(20130302);
+    for (int round = 0; round < 20; ++round) {
+        const double stopAt = random.generateDouble();
+        SCOPED_TRACE(stopAt);
+        resetTarget();
+        testenv::writeFile(targetFolder("Videos") + "/mine.3gp", "the person's");
+        RealRun run;
+        // The copy is cut when its temporary file in the photos folder has
+        // reached a random size, as pulling the target would end it.
+        const qint64 cutAt = qint64(stopAt * kBigPhoto);
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            const QFileInfo temporary(targetFolder("Photos") + QStringLiteral("/TessalineCopyFile.tmp"));
+            if (temporary.exists() && temporary.size() >= cutAt)
+                for (BackgroundJob *job : run.h.wizard().findChildren<BackgroundJob *>()) job->cancel();
+        });
+        watch.start(0);
+        run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); });
+        EXPECT_TRUE(run.h.terminated);
+        EXPECT_EQ(testenv::readFile(targetFolder("Videos") + "/mine.3gp"), QByteArray("the person's"));
+        EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
+        for (const char *kind : {"Music", "Photos"})
+            for (const QFileInfo &f : QDir(targetFolder(kind)).entryInfoList(QDir::Files)) {
+                const QByteArray h = sha1OfFile(f.filePath());
+                EXPECT_TRUE(all.music.contains(h) || all.photos.contains(h)) << f.filePath().toStdString();
+            }
+    }
+}
+
+}  // namespace
