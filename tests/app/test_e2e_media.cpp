@@ -241,11 +241,16 @@ QString blackBerryVolume()
     return volume;
 }
 
+// The volume is mounted as the phone arrives, before the wizard looks at it.
 bool plugBlackBerryWithVolume(WizardHarness &h, const QString &volume)
 {
-    if (!h.plugBlackBerry()) return false;
-    h.wizard().oldDevice()->addMountedPath(volume);
-    return true;
+    NS_AppController *wizard = &h.wizard();
+    const QMetaObject::Connection mount = QObject::connect(wizard, &AppController::oldDeviceChanged, [wizard, volume] {
+        if (wizard->oldDevice()) wizard->oldDevice()->addMountedPath(volume);
+    });
+    const bool plugged = h.plugBlackBerry();
+    QObject::disconnect(mount);
+    return plugged;
 }
 
 TEST(EndToEnd, ABlackBerryFromTheIntroToTheEndKeepsEveryNameApart)
