@@ -225,7 +225,7 @@ TEST(EndToEnd, AnAndroidPhoneFromTheIntroToTheEnd)
     EXPECT_EQ(run.jobs->migrators().music->manifestInfo().value("playlist_cnt").toInt(), 2);
 }
 
-constexpr int kBigPhoto = 24 * 1024 * 1024;
+constexpr int kBigPhoto = 8 * 1024 * 1024;
 
 // A BlackBerry's mass-storage volume, with a name twice in different folders
 // and a name that differs only in letter case.
@@ -279,6 +279,8 @@ TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
     const QString songs = testenv::makeTempDir(QStringLiteral("songs"));
     testenv::writeFile(songs + "/one.mp3", QByteArray(5000, '1'));
     testenv::writeFile(songs + "/two.m4a", QByteArray(6000, '2'));
+    // Only these tracks: what earlier runs filed into the library goes.
+    QFile::remove(MediaLibraryHost::musicLibraryFilePath());
     MediaLibraryHost &host = MediaLibraryHost::shared();
     const QList<qint64> tracks = host.addMediaFiles(songs, QStringLiteral("Sunday"));
     ASSERT_EQ(tracks.size(), 2);
@@ -339,6 +341,7 @@ TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
 {
     QRandomGenerator random(20130301);
     constexpr qint64 kTotal = 70001 + 130003 + 90007 + 150011;
+    int pulled = 0;
     for (int round = 0; round < 20; ++round) {
         const qint64 offset = random.bounded(kTotal);
         SCOPED_TRACE(offset);
@@ -355,6 +358,7 @@ TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
             return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
         });
         EXPECT_TRUE(run.h.terminated);
+        if (phone->isUnplugged()) ++pulled;
         EXPECT_EQ(testenv::readFile(targetFolder("Photos") + "/mine.jpg"), QByteArray("the person's"));
         EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
         EXPECT_TRUE(temporaryFilesBelow(platform::temporaryFolder()).isEmpty());
@@ -368,6 +372,7 @@ TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
                     << f.filePath().toStdString();
             }
     }
+    EXPECT_EQ(pulled, 20);
 }
 
 TEST(EndToEnd, ACopyStoppedAtARandomByteLeavesEveryFileWholeAndNoTemporaryFile)
@@ -375,6 +380,7 @@ TEST(EndToEnd, ACopyStoppedAtARandomByteLeavesEveryFileWholeAndNoTemporaryFile)
     const QString volume = blackBerryVolume();
     const Expected all = expectedInFolder(volume);
     QRandomGenerator random(20130302);
+    int cut = 0;
     for (int round = 0; round < 20; ++round) {
         const double stopAt = random.generateDouble();
         SCOPED_TRACE(stopAt);
@@ -393,6 +399,8 @@ TEST(EndToEnd, ACopyStoppedAtARandomByteLeavesEveryFileWholeAndNoTemporaryFile)
         watch.start(0);
         run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); });
         EXPECT_TRUE(run.h.terminated);
+        if (run.h.alerts.titles().contains(QStringLiteral("An error occurred while transferring media to your new device.")))
+            ++cut;
         EXPECT_EQ(testenv::readFile(targetFolder("Videos") + "/mine.3gp"), QByteArray("the person's"));
         EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
         for (const char *kind : {"Music", "Photos"})
@@ -401,6 +409,8 @@ TEST(EndToEnd, ACopyStoppedAtARandomByteLeavesEveryFileWholeAndNoTemporaryFile)
                 EXPECT_TRUE(all.music.contains(h) || all.photos.contains(h)) << f.filePath().toStdString();
             }
     }
+    // The cut is made from the event loop while the copy runs: most rounds catch it.
+    EXPECT_GE(cut, 15);
 }
 
 }  // namespace
