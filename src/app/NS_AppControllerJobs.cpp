@@ -122,6 +122,7 @@ private:
 NS_AppControllerJobs::NS_AppControllerJobs()
 {
     libraryHostConfigured = [] { return MediaLibraryHost::shared().isConfigured(); };
+    freeSpaceOfTarget = [](const VtrFileInfoPtr &storage) { return storage ? storage->freeSpaceOnVolume() : 0; };
     openITunes = [](NS_AppController &c) {
         AlertRequest request;
         request.messageText = vtrLocalized("iTunes has not been configured yet.");
@@ -321,7 +322,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
     // The space the earlier copies take counts as free: they are cleared
     // before the copy, but only for the kinds that get any budget.
     const VtrFileInfoPtr storage = target->preferredStorageInfo();
-    const qint64 free = storage ? storage->freeSpaceOnVolume() : 0;
+    const qint64 free = freeSpaceOfTarget(storage);
     vtrmedia::shareBudget(free + reclaimable - vtrmedia::kReservedBytes, budgets);
 
     QStringList starved;

@@ -2,6 +2,7 @@
 
 #include "app/MediaTransfer.h"
 #include "app/WizardInterfaces.h"
+#include "fileinfo/VtrBaseFileInfo.h"
 #include "migration/MediaMigrators.h"
 
 #include <QByteArray>
@@ -56,6 +57,8 @@ public:
     std::function<bool(NS_AppController &)> openITunes;
     // Whether the computer's media library is set up.
     std::function<bool()> libraryHostConfigured;
+    // Free bytes on the volume of the new phone's storage folder.
+    std::function<qint64(const VtrFileInfoPtr &storage)> freeSpaceOfTarget;
 
 private:
     void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget);

@@ -4,7 +4,7 @@
 // are those of the companion app's files; and the same with the phone pulled
 // at a random byte of the backup, and with the copy stopped at a random byte.
 
-#include "support/WizardHarness.h"
+#include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
 #include "app/NS_AppControllerJobs.h"
@@ -158,25 +158,7 @@ int expectPlaylistsNameCopiedTracks()
 
 void resetTarget() { QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively(); }
 
-// A wizard with the real jobs in place; the Live upload and the checks stay
-// the harness's. Music is filed into the library host without asking.
-struct RealRun
-{
-    explicit RealRun(CameraConnection *camera = nullptr) : h(camera)
-    {
-        auto real = std::make_unique<NS_AppControllerJobs>();
-        jobs = real.get();
-        jobs->libraryHostConfigured = [] { return true; };
-        h.wizard().setJobs(std::move(real));
-        // The harness's fakes went with its jobs object.
-        h.work = nullptr;
-        h.wizard().setLiveUploadDriver(std::make_unique<vtrapp::StandInLiveUploadDriver>());
-        h.wizard().setEnvironmentChecks(std::make_unique<vtrapp::StandInEnvironmentChecks>());
-    }
-    WizardHarness h;
-    NS_AppControllerJobs *jobs = nullptr;
-    bool runToEnd(const std::function<bool()> &plug) { return h.walk(plug, -1, 120000) && h.terminated; }
-};
+using RealRun = RealJobs;
 
 // The install step with the real companion-app client: a fake `adb` that
 // answers success and a placeholder package.

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "support/WizardHarness.h"
+
+#include "app/NS_AppControllerJobs.h"
+#include "app/WizardStandIns.h"
+
+#include <memory>
+
+// A wizard with the real jobs in its seat; the Live upload and the checks are
+// the application's stand-ins (the harness's fakes went with its jobs object).
+// Music is filed into the library host without asking.
+struct RealJobs
+{
+    explicit RealJobs(CameraConnection *camera = nullptr) : h(camera)
+    {
+        auto real = std::make_unique<NS_AppControllerJobs>();
+        jobs = real.get();
+        jobs->libraryHostConfigured = [] { return true; };
+        h.wizard().setJobs(std::move(real));
+        h.work = nullptr;
+        h.wizard().setLiveUploadDriver(std::make_unique<vtrapp::StandInLiveUploadDriver>());
+        h.wizard().setEnvironmentChecks(std::make_unique<vtrapp::StandInEnvironmentChecks>());
+    }
+    // Enters state 2, plugs the phone and presses on to the end.
+    bool runToEnd(const std::function<bool()> &plug) { return h.walk(plug, -1, 120000) && h.terminated; }
+    // No job left running.
+    bool idle() { return WizardHarness::waitFor([&] { return h.wizard().runningJobCount() == 0; }, 20000); }
+
+    WizardHarness h;
+    NS_AppControllerJobs *jobs = nullptr;
+};

@@ -1,0 +1,203 @@
+// The wizard's media and PIM jobs on their own: a kind that fails its backup
+// and the person's answer, the importer for each pair of phones, kinds left
+// without space, music skipped when the library is not set up, and the
+// companion app's files on either storage of an Android phone.
+
+#include "support/RealJobs.h"
+
+#include "devices/phone/MobileDevice.h"
+#include "devices/phone/MobileDeviceProxy.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "fileinfo/VtrMacFileInfo.h"
+#include "migration/iAppImporter.h"
+#include "platform/VtrException.h"
+
+#include "TestEnvironment.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A migrator of a kind whose items are files it makes itself, or a failure.
+template <typename Base>
+class MadeMigrator final : public Base
+{
+public:
+    explicit MadeMigrator(qint64 size, bool fails = false) : Base(nullptr), m_size(size), m_fails(fails) {}
+
+protected:
+    QList<MediaSourceItem> sourceItems() override
+    {
+        if (m_fails) throw VtrException(QStringLiteral("DeviceException"), QStringLiteral("The phone went away."));
+        MediaSourceItem item;
+        item.name = QStringLiteral("item.bin");
+        item.size = m_size;
+        const qint64 size = m_size;
+        item.fetch = [size](const VtrFileInfoPtr &folder) {
+            const QString path = QDir(folder->path()).filePath(QStringLiteral("item.bin"));
+            testenv::writeFile(path, QByteArray(int(size), 'x'));
+            return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));
+        };
+        return {item};
+    }
+
+private:
+    qint64 m_size;
+    bool m_fails;
+};
+
+struct Jobs : RealJobs
+{
+    void use(bool photosFail, qint64 size = 1000)
+    {
+        FamilyMediaMigrators m;
+        m.music = std::make_shared<MadeMigrator<MusicMigrator>>(size);
+        m.photos = std::make_shared<MadeMigrator<PhotosMigrator>>(size, photosFail);
+        m.videos = std::make_shared<MadeMigrator<VideoMigrator>>(size);
+        jobs->setMigrators(h.wizard(), m);
+    }
+};
+
+const QString kPhotosFailed = QStringLiteral(
+    "An error occurred while backing up photos. If you continue, all of your data might not transfer to your new "
+    "device.");
+
+TEST(MediaJobs, AKindThatFailsItsBackupAsksAndTheAnswerDecides)
+{
+    struct Case { const char *answer; bool goesOn; };
+    for (const Case c : {Case{"OK", true}, Case{"Quit", false}}) {
+        SCOPED_TRACE(c.answer);
+        Jobs t;
+        t.use(true);
+        t.h.alerts.answer(QString::fromLatin1(c.answer));
+        t.jobs->backupOldDevice(t.h.wizard());
+        ASSERT_TRUE(t.idle());
+        ASSERT_FALSE(t.h.alerts.shown().isEmpty());
+        EXPECT_EQ(t.h.alerts.shown().first().messageText, kPhotosFailed);
+        EXPECT_EQ(t.h.alerts.shown().first().informativeText, QStringLiteral("The phone went away."));
+        EXPECT_EQ(t.jobs->migrators().music->numItemsToCopy(), 1);
+        EXPECT_EQ(t.jobs->migrators().videos->numItemsToCopy(), c.goesOn ? 1 : 0);
+        EXPECT_EQ(t.h.terminated, !c.goesOn);
+        EXPECT_EQ(t.h.wizard().currentState(), c.goesOn ? 1 : 0) << "advanced from the intro";
+    }
+}
+
+TEST(MediaJobs, KindsNotTickedAreNeitherBackedUpNorCopied)
+{
+    Jobs t;
+    t.use(false);
+    t.h.wizard().setMusicValue(false);
+    t.h.wizard().setPhotosValue(false);
+    t.h.wizard().setVideosValue(false);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    EXPECT_EQ(t.jobs->migrators().music->numItemsToCopy(), 0);
+    EXPECT_TRUE(t.jobs->prepareMediaOptions(t.h.wizard()).isEmpty());
+    t.jobs->startTransferMediaToNewDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    EXPECT_FALSE(t.h.terminated);
+    EXPECT_EQ(t.h.wizard().currentState(), 2);
+}
+
+TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
+{
+    Jobs t;
+    t.use(false, 5000);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    auto target = t.h.wizard().newDevice();
+    const VtrFileInfoPtr photos = target->preferredPhotosFolder();
+    testenv::writeFile(photos->path() + "/earlier.jpg", "an earlier run's copy");
+    MediaMigrator::recordCopies(photos, {QStringLiteral("earlier.jpg")});
+
+    struct Case { const char *name; qint64 free; bool starved; QVariantMap spaces; };
+    const qint64 GiB = 1073741824;
+    const Case cases[] = {
+        {"below the reserve", 100, true, {{"spaceForMusic", -357913941}, {"spaceForPhotos", -357913941},
+                                          {"spaceForVideos", -357913941}}},
+        {"room for all", GiB + 90000, false, {{"spaceForMusic", 5000}, {"spaceForPhotos", 5000},
+                                              {"spaceForVideos", 5000}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
+        const int alertsBefore = int(t.h.alerts.shown().size());
+        const QVariantMap options = t.jobs->prepareMediaOptions(t.h.wizard());
+        for (auto it = c.spaces.begin(); it != c.spaces.end(); ++it) {
+            // The earlier copy's 21 bytes count as free until it is cleared.
+            const qint64 expected = c.starved ? (c.free + 21 - GiB) / 3 : it.value().toLongLong();
+            EXPECT_EQ(options.value(it.key()).toLongLong(), expected) << it.key().toStdString();
+        }
+        EXPECT_EQ(QFileInfo::exists(photos->path() + "/earlier.jpg"), c.starved);
+        EXPECT_EQ(t.h.alerts.shown().size() > alertsBefore, c.starved);
+        if (c.starved) {
+            EXPECT_EQ(t.h.alerts.shown().last().informativeText,
+                      QStringLiteral("These kinds will not be copied: music, photos, videos."));
+        }
+    }
+}
+
+TEST(MediaJobs, MusicIsSkippedWhenTheLibraryIsNotSetUpAndTheOtherKindsGoOn)
+{
+    Jobs t;
+    t.use(false);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    int asked = 0;
+    t.jobs->libraryHostConfigured = [] { return false; };
+    t.jobs->openITunes = [&](NS_AppController &) { return ++asked < 3; };  // "OK" twice, then "Skip Music"
+    t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+    t.jobs->startTransferMediaToNewDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    EXPECT_EQ(asked, 3);
+    auto target = t.h.wizard().newDevice();
+    EXPECT_TRUE(QDir(target->preferredMusicFolder()->path()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(QDir(target->preferredPhotosFolder()->path()).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(target->preferredVideosFolder()->path()).entryList(QDir::Files).size(), 1);
+    EXPECT_FALSE(t.h.terminated);
+}
+
+TEST(MediaJobs, TheImporterFollowsTheTwoPhones)
+{
+    WizardHarness h;
+    ASSERT_TRUE(h.plugIPhone());
+    const std::shared_ptr<MobileDeviceInterface> iPhone = h.wizard().oldDeviceProxy();
+    const std::shared_ptr<MobileDeviceInterface> wp7 = h.wizard().newDevice();
+    MobileDeviceProxy none;
+    struct Case { const char *name; const MobileDeviceInterface *old; const MobileDeviceInterface *target;
+                  vtrmedia::Kind kind; QString app; };
+    const Case cases[] = {
+        {"an iPhone: none", iPhone.get(), wp7.get(), vtrmedia::Music, QString()},
+        {"another phone, music", &none, wp7.get(), vtrmedia::Music, "iTunes"},
+        {"another phone, videos", &none, wp7.get(), vtrmedia::Videos, "iTunes"},
+        {"another phone, photos", &none, wp7.get(), vtrmedia::Photos, "iPhoto"},
+        {"not a Windows Phone 7 target", &none, &none, vtrmedia::Photos, QString()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<iAppImporter> importer = NS_AppControllerJobs::importerFor(c.kind, *c.old, *c.target);
+        EXPECT_EQ(importer ? importer->iAppName() : QString(), c.app);
+    }
+}
+
+TEST(MediaJobs, TheCompanionFilesAreFoundOnEitherStorage)
+{
+    for (const char *fixture : {"android_phone.json", "android_card_marker.json"}) {
+        SCOPED_TRACE(fixture);
+        WizardHarness h;
+        MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/") +
+                                                 QString::fromLatin1(fixture));
+        ASSERT_TRUE(phone);
+        h.phones.plug(*phone);
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+        MobileDeviceInterface &old = *h.wizard().oldDeviceProxy();
+        EXPECT_TRUE(NS_AppControllerJobs::oldDeviceDataFromFileNamed(old, "nroid_con.json").startsWith("{"));
+        EXPECT_FALSE(NS_AppControllerJobs::oldDeviceDataFromFileNamed(old, "nroid_cal.json").isEmpty());
+        EXPECT_TRUE(NS_AppControllerJobs::oldDeviceDataFromFileNamed(old, "missing.json").isNull());
+    }
+}
+
+}  // namespace
