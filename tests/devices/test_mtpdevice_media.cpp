@@ -216,7 +216,7 @@ TEST_F(MtpMediaTest, WritingPodcastMetadata)
     const QString dir = tempDir();
     testenv::writeFile(dir + "/episode.mp3", "x");
     const uint32_t id = idOf(kCard, "Music/The Harbour Lights/Northern Skies/02 - Lanterns.mp3");
-    MtpFileList record(sim->getFilemetadata(handle, id));
+    MtpFileList record(sim->getFilemetadata(handle, MtpObjectId(id)));
     ASSERT_TRUE(record);
 
     EXPECT_TRUE(

@@ -234,6 +234,7 @@ private:
     // Everything below runs with the lock held. live() is the handle a
     // library call may use right now (nullptr: make none).
     LIBMTP_mtpdevice_t *live() const;
+    MtpStorageId storage() const { return MtpStorageId(m_storageID.load()); }
     const LIBMTP_devicestorage_t *storageRecord(LIBMTP_mtpdevice_t *device);
     void dropDeviceState();
     void rebuildMap();
@@ -248,15 +249,15 @@ private:
     bool prepareOpenFile(const QString &path, bool forWriting, OpenFile &file, QString *error);
     // Deletes the object (children first, then itself, then an album left
     // without tracks) and forgets what went; true when the object itself went.
-    bool deleteObjectWithId(uint32_t objectId);
+    bool deleteObjectWithId(MtpObjectId objectId);
     // Deletes a leftover temporary copy file in the folder; false when one
     // stays.
     bool removeLeftoverTemporaryFile(Entry *folder);
     // Removes what a failed send may have left in the folder under `name`
     // (objects that were not there before, holding at most what was sent).
-    void removePartialSend(uint32_t folderId, const QString &name, uint64_t bytesSent);
-    qint64 fetchModificationTime(uint32_t objectId);
-    FileInfoCopyStatus receiveInto(uint32_t objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
+    void removePartialSend(MtpObjectId folderId, const QString &name, uint64_t bytesSent);
+    qint64 fetchModificationTime(MtpObjectId objectId);
+    FileInfoCopyStatus receiveInto(MtpObjectId objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
                                    const VtrFileInfoPtr &file, FileInfoProgress *progress, void *userData);
     FileInfoCopyStatus sendToPhone(const VtrFileInfoPtr &desktopFile, VtrFileInfoHandle *reader,
                                    const VtrFileInfoPtr &deviceFile, OpenFile &target, FileInfoProgress *progress,

@@ -184,7 +184,7 @@ FileInfoCopyStatus MTPDevice::copyDeviceFile(const VtrFileInfoPtr &deviceFile, c
         VTR_LOG(1, QStringLiteral("There is no phone file \"%1\" to copy").arg(deviceFile->path()));
         return kFileInfoCopyWriteFailed;
     }
-    const uint32_t objectId = entry->objectId;
+    const MtpObjectId objectId = entry->objectId;
     const qint64 size = qint64(std::min<uint64_t>(entry->size, uint64_t(std::numeric_limits<qint64>::max())));
 
     auto fill = [&](const VtrFileInfoPtr &file) {
@@ -201,7 +201,7 @@ FileInfoCopyStatus MTPDevice::copyDeviceFile(const VtrFileInfoPtr &deviceFile, c
     return vtr::copyThroughTemporaryFile(desktopFile, options, fill, &newItem);
 }
 
-FileInfoCopyStatus MTPDevice::receiveInto(uint32_t objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
+FileInfoCopyStatus MTPDevice::receiveInto(MtpObjectId objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
                                           const VtrFileInfoPtr &file, FileInfoProgress *progress, void *userData)
 {
     LIBMTP_mtpdevice_t *device = live();
@@ -277,20 +277,20 @@ bool MTPDevice::removeLeftoverTemporaryFile(Entry *folder)
     return deleteObjectWithId(leftover->objectId);
 }
 
-void MTPDevice::removePartialSend(uint32_t folderId, const QString &name, uint64_t bytesSent)
+void MTPDevice::removePartialSend(MtpObjectId folderId, const QString &name, uint64_t bytesSent)
 {
     LIBMTP_mtpdevice_t *device = live();
     if (!device || !m_map) return;
     const QByteArray utf8 = name.toUtf8();
-    const uint32_t parent = folderId == 0 ? LIBMTP_FILES_AND_FOLDERS_ROOT : folderId;
-    MtpFileList listing(m_library->getFilesAndFolders(device, m_storageID.load(), parent));
+    const MtpObjectId parent = folderId.isNull() ? MtpLibrary::kFilesAndFoldersRoot : folderId;
+    MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
     for (LIBMTP_file_t *object = listing.get(); object; object = object->next) {
         if (object->filetype == LIBMTP_FILETYPE_FOLDER || !object->filename || utf8 != object->filename) continue;
         // Only what this send can have left: new since the map was built, and
         // no larger than what was sent.
-        if (m_map->entryForId(object->item_id) || object->filesize > bytesSent) continue;
+        if (m_map->entryForId(mtpObjectId(*object)) || object->filesize > bytesSent) continue;
         VTR_LOG(1, QStringLiteral("Removing the part of \"%1\" that the phone kept").arg(name));
-        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, object->item_id);
+        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, mtpObjectId(*object));
     }
 }
 
@@ -315,9 +315,9 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
     record->modificationdate = modified.isValid() ? time_t(modified.toSecsSinceEpoch()) : 0;
 
     const QString finalName = QString::fromUtf8(record->filename);
-    const uint32_t replaced = target.replacesObject;
+    const MtpObjectId replaced = target.replacesObject;
     Entry *folder = m_map ? m_map->entryForId(target.folderId) : nullptr;
-    if (replaced != 0) {
+    if (!replaced.isNull()) {
         if (vtr::isTemporaryCopyFileName(finalName)) {
             // The target is itself a leftover temporary file.
             if (!deleteObjectWithId(replaced)) return kFileInfoCopyWriteFailed;
@@ -355,9 +355,9 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
             answer == MtpLibrary::kTransferCancelled && context.cancelled && !context.failed && !context.detached;
         return userCancelled ? kFileInfoCopyCancelled : kFileInfoCopyWriteFailed;
     }
-    const uint32_t newId = record->item_id;
+    const MtpObjectId newId = mtpObjectId(*record);
 
-    if (replaced != 0 && replaced != newId && !vtr::isTemporaryCopyFileName(finalName)) {
+    if (!replaced.isNull() && replaced != newId && !vtr::isTemporaryCopyFileName(finalName)) {
         if (!deleteObjectWithId(replaced)) {
             // The old object could not go: the new one goes instead.
             VTR_LOG(1, QStringLiteral("\"%1\" could not be replaced on the phone").arg(deviceFile->path()));
@@ -380,7 +380,8 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
     if (phoneName.isEmpty()) phoneName = finalName;
     const qint64 time = fetchModificationTime(newId);
     if (m_map) {
-        Entry *parent = isTopLevelParent(record->parent_id) ? m_map->root() : m_map->entryForId(record->parent_id);
+        Entry *parent =
+            isTopLevelParent(mtpParentId(*record)) ? m_map->root() : m_map->entryForId(mtpParentId(*record));
         if (parent)
             m_map->addEntry(parent, MTPDeviceObjectMap::Kind::File, newId, phoneName, record->filetype,
                             record->filesize, time);

@@ -401,6 +401,11 @@ public:
             setResult(QString::number(value));
         return value;
     }
+    MtpObjectId answer(MtpObjectId value)
+    {
+        setResult(QString::number(value.raw()));
+        return value;
+    }
 
     void setResult(const QString &text)
     {
@@ -1215,8 +1220,9 @@ template <typename Record> struct ListBuilder
 
 } // namespace
 
-LIBMTP_folder_t *SimulatedMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, uint32_t storageId)
+LIBMTP_folder_t *SimulatedMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, MtpStorageId storage)
 {
+    const uint32_t storageId = storage.raw();
     CallScope scope(*this, "LIBMTP_Get_Folder_List_For_Storage", device,
                     QStringLiteral("storage=%1").arg(hex(storageId)));
     if (!scope.ok()) return nullptr;
@@ -1280,9 +1286,11 @@ LIBMTP_file_t *SimulatedMtpLibrary::getFilelistingWithCallback(LIBMTP_mtpdevice_
     return scope.answer(list.head, QStringLiteral("%1 files").arg(list.count));
 }
 
-LIBMTP_file_t *SimulatedMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, uint32_t storageId,
-                                                       uint32_t parentId)
+LIBMTP_file_t *SimulatedMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, MtpStorageId storage,
+                                                       MtpObjectId parent)
 {
+    const uint32_t storageId = storage.raw();
+    const uint32_t parentId = parent.raw();
     CallScope scope(*this, "LIBMTP_Get_Files_And_Folders", device,
                     QStringLiteral("storage=%1 parent=%2").arg(hex(storageId), hex(parentId)));
     if (!scope.ok()) return nullptr;
@@ -1313,17 +1321,19 @@ LIBMTP_file_t *SimulatedMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *devic
     return scope.answer(list.head, QStringLiteral("%1 objects").arg(list.count));
 }
 
-LIBMTP_file_t *SimulatedMtpLibrary::getFilemetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+LIBMTP_file_t *SimulatedMtpLibrary::getFilemetadata(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Get_Filemetadata", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(objectId);
     return scope.answer(o ? fileRecord(scope.phone(), *o, false) : nullptr);
 }
 
-char *SimulatedMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, uint32_t objectId,
+char *SimulatedMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, MtpObjectId object,
                                                LIBMTP_property_t property)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Get_String_From_Object", device,
                     QStringLiteral("id=%1 property=%2").arg(objectId).arg(int(property)));
     if (!scope.ok()) return nullptr;
@@ -1368,15 +1378,17 @@ char *SimulatedMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, uint3
 // Changes
 // ============================================================================
 
-uint32_t SimulatedMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const char *name, uint32_t parentId,
-                                           uint32_t storageId)
+MtpObjectId SimulatedMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const char *name, MtpObjectId parentHandle,
+                                              MtpStorageId storageHandle)
 {
+    const uint32_t storageId = storageHandle.raw();
+    const uint32_t parentId = parentHandle.raw();
     CallScope scope(*this, "LIBMTP_Create_Folder", device,
                     QStringLiteral("name=%1 parent=%2 storage=%3").arg(quoted(name), hex(parentId), hex(storageId)));
     if (!scope.ok()) return kCreateFolderFailed;
     MtpSimPhone::Data &phone = scope.phone();
     if (!mtpsim::isValidNewName(name)) return scope.answer(kCreateFolderFailed);
-    const uint32_t parent = parentId == kTopLevelParent ? 0 : parentId;
+    const uint32_t parent = parentId == kTopLevelParent.raw() ? 0 : parentId;
     uint32_t storage = storageId;
     if (parent != 0) {
         const Object *p = phone.find(parent);
@@ -1399,7 +1411,7 @@ uint32_t SimulatedMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const cha
     const uint32_t id = o.id;
     if (!phone.insert(std::move(o), false)) return scope.answer(kCreateFolderFailed);
     phone.touch();
-    return scope.answer(id);
+    return scope.answer(MtpObjectId(id));
 }
 
 namespace {
@@ -1446,8 +1458,9 @@ int SimulatedMtpLibrary::setFileName(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *
     return scope.answer(answer);
 }
 
-int SimulatedMtpLibrary::deleteObject(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+int SimulatedMtpLibrary::deleteObject(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Delete_Object", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok()) return -1;
     MtpSimPhone::Data &phone = scope.phone();
@@ -1488,9 +1501,11 @@ void countTransferred(MtpSimPhone::Data &phone, qint64 bytes)
 
 } // namespace
 
-int SimulatedMtpLibrary::getFileToHandler(LIBMTP_mtpdevice_t *device, uint32_t objectId, MTPDataPutFunc putFunction,
-                                          void *priv, LIBMTP_progressfunc_t callback, void const *data)
+int SimulatedMtpLibrary::getFileToHandler(LIBMTP_mtpdevice_t *device, MtpObjectId objectHandle,
+                                          MTPDataPutFunc putFunction, void *priv, LIBMTP_progressfunc_t callback,
+                                          void const *data)
 {
+    const uint32_t objectId = objectHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_File_To_Handler", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok() || !putFunction) return -1;
     MtpSimPhone::Data &phone = scope.phone();
@@ -1533,7 +1548,7 @@ int SimulatedMtpLibrary::sendFileFromHandler(LIBMTP_mtpdevice_t *device, MTPData
     if (!scope.ok() || !getFunction || !file) return -1;
     MtpSimPhone::Data &phone = scope.phone();
     if (!mtpsim::isValidNewName(file->filename)) return scope.answer(-1, QStringLiteral("bad name"));
-    const uint32_t parent = file->parent_id == kTopLevelParent ? 0 : file->parent_id;
+    const uint32_t parent = file->parent_id == kTopLevelParent.raw() ? 0 : file->parent_id;
     Storage *storage = phone.storageOrFirst(file->storage_id);
     if (parent != 0) {
         const Object *p = phone.find(parent);
@@ -1640,8 +1655,9 @@ LIBMTP_track_t *SimulatedMtpLibrary::getTracklisting(LIBMTP_mtpdevice_t *device)
     return scope.answer(list.head, QStringLiteral("%1 tracks").arg(list.count));
 }
 
-LIBMTP_track_t *SimulatedMtpLibrary::getTrackmetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+LIBMTP_track_t *SimulatedMtpLibrary::getTrackmetadata(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Get_Trackmetadata", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(objectId);
@@ -1688,8 +1704,9 @@ LIBMTP_playlist_t *SimulatedMtpLibrary::getPlaylistList(LIBMTP_mtpdevice_t *devi
     return scope.answer(list.head, QStringLiteral("%1 playlists").arg(list.count));
 }
 
-LIBMTP_playlist_t *SimulatedMtpLibrary::getPlaylist(LIBMTP_mtpdevice_t *device, uint32_t playlistId)
+LIBMTP_playlist_t *SimulatedMtpLibrary::getPlaylist(LIBMTP_mtpdevice_t *device, MtpObjectId playlistHandle)
 {
+    const uint32_t playlistId = playlistHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_Playlist", device, QStringLiteral("id=%1").arg(playlistId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(playlistId);
@@ -1710,7 +1727,7 @@ uint32_t createAbstractList(MtpSimPhone::Data &phone, const char *name, const ch
         objectName.compare(objectName.size() - suffixLength, suffixLength, suffix) != 0)
         objectName += suffix;
     if (!mtpsim::isValidNewName(objectName.c_str())) return 0;
-    const uint32_t parent = parentId == MtpLibrary::kTopLevelParent ? 0 : parentId;
+    const uint32_t parent = parentId == MtpLibrary::kTopLevelParent.raw() ? 0 : parentId;
     Storage *storage = phone.storageOrFirst(storageId);
     if (parent != 0) {
         const Object *p = phone.find(parent);
@@ -1768,8 +1785,9 @@ LIBMTP_album_t *SimulatedMtpLibrary::getAlbumList(LIBMTP_mtpdevice_t *device)
     return scope.answer(list.head, QStringLiteral("%1 albums").arg(list.count));
 }
 
-LIBMTP_album_t *SimulatedMtpLibrary::getAlbum(LIBMTP_mtpdevice_t *device, uint32_t albumId)
+LIBMTP_album_t *SimulatedMtpLibrary::getAlbum(LIBMTP_mtpdevice_t *device, MtpObjectId albumHandle)
 {
+    const uint32_t albumId = albumHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_Album", device, QStringLiteral("id=%1").arg(albumId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(albumId);
@@ -1824,8 +1842,10 @@ int SimulatedMtpLibrary::getFileModificationDate(LIBMTP_mtpdevice_t *device, LIB
     return scope.answer(0);
 }
 
-int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, uint32_t parentId)
+int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file,
+                                               MtpObjectId parentHandle)
 {
+    const uint32_t parentId = parentHandle.raw();
     CallScope scope(*this, "LIBMTP_Set_File_ParentObjectId", device,
                     QStringLiteral("id=%1 parent=%2").arg(file ? file->item_id : 0).arg(hex(parentId)));
     if (!scope.ok() || !file) return -1;
@@ -1834,7 +1854,7 @@ int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMT
     if (!o) return scope.answer(-1);
     const Storage *s = phone.storage(o->storageId);
     if (!s || s->spec.readOnly) return scope.answer(-1);
-    const uint32_t parent = parentId == kTopLevelParent ? 0 : parentId;
+    const uint32_t parent = parentId == kTopLevelParent.raw() ? 0 : parentId;
     if (parent != 0) {
         const Object *p = phone.find(parent);
         if (!p || !p->folder || p->storageId != o->storageId) return scope.answer(-1);
@@ -1850,8 +1870,10 @@ int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMT
     return scope.answer(0);
 }
 
-int SimulatedMtpLibrary::getAlbumArtwork(LIBMTP_mtpdevice_t *device, uint32_t albumId, uint8_t **buffer, uint64_t *size)
+int SimulatedMtpLibrary::getAlbumArtwork(LIBMTP_mtpdevice_t *device, MtpObjectId albumHandle, uint8_t **buffer,
+                                         uint64_t *size)
 {
+    const uint32_t albumId = albumHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_AlbumArtwork", device, QStringLiteral("id=%1").arg(albumId));
     if (buffer) *buffer = nullptr;
     if (size) *size = 0;
