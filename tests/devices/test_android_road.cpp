@@ -2,9 +2,9 @@
 // behind an MTPDevice, the PlatformDevice that commands it, and the phone file
 // objects it hands out, copied into local folders.
 
-#include "devices/mtp/MTPDevice.h"
 #include "devices/command/PlatformDevice.h"
 #include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/Folders.h"
@@ -158,6 +158,29 @@ TEST_F(AndroidRoadTest, CompanionAppContactsFileIsReadExactlyAndLeavesNoCopyBehi
     const VtrFileInfoPtr found = folder->find(QStringLiteral("NROID_CON.JSON"));
     ASSERT_TRUE(found && found->exists());
     EXPECT_EQ(found->fileContents(), phone->contents(id));
+}
+
+TEST_F(AndroidRoadTest, ListingsSeeWhatThePhoneHasNowNotWhatItHadWhenOpened)
+{
+    // The companion app writes its marker and removes its contacts file while
+    // the phone stays open on its one storage.
+    VtrSymbianFileInfo::Ptr marker = phoneNode(QStringLiteral("E:\\solvennawp\\done.txt"));
+    ASSERT_TRUE(marker);
+    EXPECT_FALSE(marker->exists());
+    const uint32_t folder = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp"));
+    const uint32_t contacts = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp/nroid_con.json"));
+    phone->addFile(kInternal, folder, QStringLiteral("done.txt"), "1");
+    ASSERT_EQ(sim->deleteObject(handle, MtpObjectId(contacts)), 0);
+
+    marker->refresh();
+    EXPECT_TRUE(marker->exists());
+    EXPECT_EQ(marker->fileContents(), QByteArray("1"));
+    useStorage(kInternal); // the phone object "switches" to the storage it is on
+    QStringList names;
+    for (const VtrFileInfoPtr &child : phoneNode(QStringLiteral("E:\\solvennawp\\"))->folderContents())
+        names << child->name();
+    EXPECT_TRUE(names.contains(QStringLiteral("done.txt"))) << qPrintable(names.join(','));
+    EXPECT_FALSE(names.contains(QStringLiteral("nroid_con.json"))) << qPrintable(names.join(','));
 }
 
 TEST_F(AndroidRoadTest, MusicFolderOfTheCardCopiesWithNamesSizesAndDates)

@@ -363,6 +363,48 @@ void MTPDevice::rebuildMap()
     m_map = std::move(map);
 }
 
+void MTPDevice::refreshFolder(Entry *folder)
+{
+    LIBMTP_mtpdevice_t *device = live();
+    if (!device || !m_map || !folder || !folder->holdsChildren()) return;
+    const MtpObjectId parent = folder->isRoot() ? MtpLibrary::kFilesAndFoldersRoot : folder->objectId;
+    MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
+    // The library answers an empty folder and a failed listing alike: what is
+    // known stays rather than vanish on one failed call.
+    if (!listing) return;
+    std::vector<MtpObjectId> listed;
+    for (const LIBMTP_file_t *object = listing.get(); object; object = object->next) {
+        if (object->storage_id != 0 && mtpStorageId(*object) != storage()) continue;
+        const MtpObjectId id = mtpObjectId(*object);
+        listed.push_back(id);
+        Entry *known = m_map->entryForId(id);
+        const bool isFolder = object->filetype == LIBMTP_FILETYPE_FOLDER;
+        // An object the map keeps elsewhere stays there (the first listing
+        // wins, as when the map is built: a phone may list an object twice or
+        // a folder under its own child).
+        if (known && known->parent != folder) continue;
+        if (known && known->isFolder() == isFolder &&
+            known->filename == MTPDeviceObjectMap::cleanName(object->filename)) {
+            if (known->isFile()) {
+                known->size = object->filesize;
+                if (object->modificationdate != 0) known->modificationTime = qint64(object->modificationdate);
+            }
+            continue;
+        }
+        // New or renamed: listed afresh (a folder's contents are read when it
+        // is listed).
+        if (known) m_map->remove(known);
+        qint64 time = qint64(object->modificationdate);
+        if (time == 0 && !isFolder) time = fetchModificationTime(id);
+        m_map->addObject(folder, *object, time);
+    }
+    std::vector<Entry *> gone;
+    for (Entry *child : std::as_const(folder->children))
+        if (std::find(listed.begin(), listed.end(), child->objectId) == listed.end()) gone.push_back(child);
+    for (Entry *child : gone)
+        m_map->remove(child);
+}
+
 void MTPDevice::setCaches()
 {
     Lock lock(m_mutex);
@@ -591,6 +633,8 @@ QVariantMap MTPDevice::handleCommandGetDirectory(const QVariantMap &command)
     if (!command.contains(cmd::kArgDir)) return {};
     QVariantList entries;
     Entry *folder = m_map ? m_map->entryForPath(command.value(cmd::kArgDir).toString()) : nullptr;
+    // What the phone has now, not what it had when the map was built.
+    refreshFolder(folder);
     if (folder && folder->holdsChildren()) {
         std::vector<Entry *> children(folder->children.cbegin(), folder->children.cend());
         std::sort(children.begin(), children.end(), [](const Entry *a, const Entry *b) {

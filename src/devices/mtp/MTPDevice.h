@@ -238,6 +238,9 @@ private:
     const LIBMTP_devicestorage_t *storageRecord(LIBMTP_mtpdevice_t *device);
     void dropDeviceState();
     void rebuildMap();
+    // Reads the folder's objects from the phone again and brings its entries
+    // in line (objects the phone made or dropped behind the map's back).
+    void refreshFolder(Entry *folder);
     QVariantMap handleCommand(const QString &name, const QVariantMap &command);
     QVariantMap handleCommandOpenFile(const QVariantMap &command);
     QVariantMap handleCommandMakeDirectory(const QVariantMap &command);
