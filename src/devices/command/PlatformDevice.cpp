@@ -10,6 +10,7 @@
 #include "devices/mtp/MTPDevice.h"
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/DeviceVolumes.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/VtrBase64.h"
 #include "foundation/VtrDate.h"
@@ -769,6 +770,7 @@ VtrFileInfoPtr PlatformDevice::_createFileWithPath(const QString &path, const QB
 {
     throwIfNotConnected(QStringLiteral("createFileWithPath:withContents:withProgress:withUserData:"));
     const QString standard = standardizeDevicePath(path);
+    if (liveMtp()) return createFileOverMtp(standard, contents, fileInfo, progress, userData, useCache);
     if (!sendCmdWithDictionary(fsOpenFile(standard, true)).isValid()) return nullptr;
     m_fileIsOpen = false;
     m_fileIsOpenForWrite = false;
@@ -805,6 +807,33 @@ VtrFileInfoPtr PlatformDevice::_createFileWithPath(const QString &path, const QB
     if (useCache) node = m_listings.storeEntry(entry, standard);
     if (!node) node = deviceFileInfoWithPathUseCache(standard, useCache);
     return complete ? node : nullptr;
+}
+
+VtrFileInfoPtr PlatformDevice::createFileOverMtp(const QString &standard, const QByteArray &contents,
+                                                 const VtrFileInfoPtr &fileInfo, FileInfoProgress *progress,
+                                                 void *userData, bool useCache)
+{
+    // Over MTP an object exists only once the phone has received it whole
+    // (opening a file there makes nothing): the contents travel from a
+    // private local file, as a copy.
+    const VtrFileInfoPtr tempRoot = VtrMacFileInfo::classTempFolder();
+    const VtrFileInfoPtr tempFolder = tempRoot ? tempRoot->createUniqueFolder(QStringLiteral("phonefile")) : nullptr;
+    if (!tempFolder) return nullptr;
+    FileInfoCopyStatus status = kFileInfoCopyWriteFailed;
+    try {
+        const VtrFileInfoPtr local =
+            tempFolder->createFile(vtr::windowsLastPathComponent(standard), contents, QVariantMap(), false);
+        const VtrFileInfoPtr target = deviceFileInfoWithPathUseCache(standard, useCache);
+        if (local && local->exists() && target) status = copyDesktopFile(local, target, nullptr, nullptr);
+    } catch (...) {
+        tempFolder->remove();
+        throw;
+    }
+    tempFolder->remove();
+    if (status != kFileInfoCopyOK) return nullptr;
+    if (FileInfoWriteProgress *writer = asWriteProgress(progress))
+        writer->writingContentsForFile(fileInfo, contents.size(), contents.size(), userData);
+    return deviceFileInfoWithPathUseCache(standard, useCache);
 }
 
 VtrFileInfoList PlatformDevice::contentsOfFolderWithPath(const QString &path)
@@ -952,7 +981,11 @@ FileInfoCopyStatus PlatformDevice::copyDesktopFile(const VtrFileInfoPtr &desktop
     if (!mtpDevice || !deviceFile || !desktopFile) return kFileInfoCopyKindCannot;
     const QString oldPath = nodePathOf(standardizeDevicePath(deviceFile->path()));
     const FileInfoCopyStatus status = mtpDevice->copyDesktopFile(desktopFile, deviceFile, progress, userData);
-    if (status != kFileInfoCopyOK) return status;
+    if (status != kFileInfoCopyOK) {
+        // Whatever the phone was left with, the folder is read again.
+        m_listings.forgetListing(parentFolderOf(oldPath));
+        return status;
+    }
 
     const QString newPath = nodePathOf(standardizeDevicePath(deviceFile->path()));
     if (newPath.compare(oldPath, Qt::CaseInsensitive) != 0) m_listings.removeItem(oldPath);

@@ -360,6 +360,9 @@ private:
 
     VtrFileInfoPtr _createFileWithPath(const QString &path, const QByteArray &contents, const VtrFileInfoPtr &fileInfo,
                                        FileInfoProgress *progress, void *userData, bool useCache);
+    VtrFileInfoPtr createFileOverMtp(const QString &standard, const QByteArray &contents,
+                                     const VtrFileInfoPtr &fileInfo, FileInfoProgress *progress, void *userData,
+                                     bool useCache);
     VtrFileInfoPtr _createFolderWithPath(const QString &path, bool useCache);
     std::optional<Listing> _contentsOfFolderWithPath(const QString &path, bool useCache);
 

@@ -277,20 +277,71 @@ bool MTPDevice::removeLeftoverTemporaryFile(Entry *folder)
     return deleteObjectWithId(leftover->objectId);
 }
 
-void MTPDevice::removePartialSend(MtpObjectId folderId, const QString &name, uint64_t bytesSent)
+QString MTPDevice::asideName(const QString &name)
 {
+    return name + QStringLiteral(".old");
+}
+
+bool MTPDevice::renameObject(const Entry &entry, const QString &name)
+{
+    MtpFileList record(newFileRecord(entry.objectId, entry.parentId, entry.storageId, entry.filename, entry.filetype));
+    const QByteArray utf8 = name.toUtf8();
     LIBMTP_mtpdevice_t *device = live();
-    if (!device || !m_map) return;
+    return record && device && m_library->setFileName(device, record.get(), utf8.constData()) == 0;
+}
+
+bool MTPDevice::putInPlace(LIBMTP_file_t *record, const QString &name, Entry *old)
+{
+    const QByteArray utf8 = name.toUtf8();
+    const auto rename = [&](LIBMTP_file_t *file, const QByteArray &to) {
+        LIBMTP_mtpdevice_t *device = live();
+        return file && device && m_library->setFileName(device, file, to.constData()) == 0;
+    };
+    if (!old) return rename(record, utf8);
+    // The old object steps aside, the new one takes the name, and the old one
+    // goes last: whatever fails, the name holds the old or the new contents.
+    const QString aside = asideName(old->filename);
+    MtpFileList oldRecord(newFileRecord(old->objectId, old->parentId, old->storageId, old->filename, old->filetype));
+    const MtpObjectId oldId = old->objectId;
+    if (!rename(oldRecord.get(), aside.toUtf8())) return false;
+    if (rename(record, utf8)) {
+        if (deleteObjectWithId(oldId)) return true;
+        // The old object refuses to go: the new one gives the name back.
+        if (!rename(record, QByteArray(kVtrCopyTempFileName))) {
+            VTR_LOG(2, QStringLiteral("\"%1\" keeps its new contents; the old ones are in \"%2\"").arg(name, aside));
+            return true;
+        }
+    }
+    if (!rename(oldRecord.get(), utf8))
+        VTR_LOG(2, QStringLiteral("The old contents of \"%1\" are kept on the phone as \"%2\"").arg(name, aside));
+    return false;
+}
+
+std::vector<MtpObjectId> MTPDevice::filesNamed(MtpObjectId folderId, const QString &name, uint64_t maxSize)
+{
+    std::vector<MtpObjectId> found;
+    LIBMTP_mtpdevice_t *device = live();
+    if (!device) return found;
     const QByteArray utf8 = name.toUtf8();
     const MtpObjectId parent = folderId.isNull() ? MtpLibrary::kFilesAndFoldersRoot : folderId;
     MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
     for (LIBMTP_file_t *object = listing.get(); object; object = object->next) {
         if (object->filetype == LIBMTP_FILETYPE_FOLDER || !object->filename || utf8 != object->filename) continue;
-        // Only what this send can have left: new since the map was built, and
-        // no larger than what was sent.
-        if (m_map->entryForId(mtpObjectId(*object)) || object->filesize > bytesSent) continue;
+        if (object->filesize <= maxSize) found.push_back(mtpObjectId(*object));
+    }
+    return found;
+}
+
+void MTPDevice::removePartialSend(MtpObjectId folderId, const QString &name, uint64_t bytesSent,
+                                  const std::vector<MtpObjectId> &before)
+{
+    if (!m_map) return;
+    for (const MtpObjectId id : filesNamed(folderId, name, bytesSent)) {
+        // Only what this send can have left: not there before it, and no
+        // larger than what was sent.
+        if (m_map->entryForId(id) || std::find(before.begin(), before.end(), id) != before.end()) continue;
         VTR_LOG(1, QStringLiteral("Removing the part of \"%1\" that the phone kept").arg(name));
-        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, mtpObjectId(*object));
+        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, id);
     }
 }
 
@@ -317,18 +368,21 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
     const QString finalName = QString::fromUtf8(record->filename);
     const MtpObjectId replaced = target.replacesObject;
     Entry *folder = m_map ? m_map->entryForId(target.folderId) : nullptr;
-    if (!replaced.isNull()) {
-        if (vtr::isTemporaryCopyFileName(finalName)) {
-            // The target is itself a leftover temporary file.
-            if (!deleteObjectWithId(replaced)) return kFileInfoCopyWriteFailed;
-        } else {
-            // The old object stays until the new one has arrived: the new one
-            // travels under the temporary name (a leftover of it is removed).
-            if (!removeLeftoverTemporaryFile(folder)) return kFileInfoCopyWriteFailed;
-            setRecordName(record, QString::fromLatin1(kVtrCopyTempFileName));
-        }
+    // What the phone has in the folder now: a leftover of ours is known, and
+    // nothing that was there before the send is taken for a part of it.
+    refreshFolder(folder);
+    // A file travels under the temporary name and takes its own only once
+    // complete, so that a half-sent file never carries the person's name.
+    const bool directly = vtr::isTemporaryCopyFileName(finalName);
+    if (directly) {
+        // The target is itself a leftover temporary file.
+        if (!replaced.isNull() && !deleteObjectWithId(replaced)) return kFileInfoCopyWriteFailed;
+    } else {
+        if (!removeLeftoverTemporaryFile(folder)) return kFileInfoCopyWriteFailed;
+        setRecordName(record, QString::fromLatin1(kVtrCopyTempFileName));
     }
     const QString sentName = QString::fromUtf8(record->filename);
+    const std::vector<MtpObjectId> before = filesNamed(target.folderId, sentName, std::numeric_limits<uint64_t>::max());
 
     LIBMTP_mtpdevice_t *device = live();
     if (!device) return kFileInfoCopyWriteFailed;
@@ -350,26 +404,16 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
         VTR_LOG(1, QStringLiteral("Sending \"%1\" to the phone failed (%2)").arg(deviceFile->path()).arg(answer));
         // A phone that refused at once kept nothing; one that took some data
         // may have kept it.
-        if (context.offset > 0) removePartialSend(target.folderId, sentName, uint64_t(context.offset));
+        if (context.offset > 0) removePartialSend(target.folderId, sentName, uint64_t(context.offset), before);
         const bool userCancelled =
             answer == MtpLibrary::kTransferCancelled && context.cancelled && !context.failed && !context.detached;
         return userCancelled ? kFileInfoCopyCancelled : kFileInfoCopyWriteFailed;
     }
     const MtpObjectId newId = mtpObjectId(*record);
-
-    if (!replaced.isNull() && replaced != newId && !vtr::isTemporaryCopyFileName(finalName)) {
-        if (!deleteObjectWithId(replaced)) {
-            // The old object could not go: the new one goes instead.
-            VTR_LOG(1, QStringLiteral("\"%1\" could not be replaced on the phone").arg(deviceFile->path()));
-            if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, newId);
-            return kFileInfoCopyWriteFailed;
-        }
-        const QByteArray utf8 = finalName.toUtf8();
-        LIBMTP_mtpdevice_t *again = live();
-        if (!again || m_library->setFileName(again, record, utf8.constData()) != 0) {
-            VTR_LOG(2, QStringLiteral("The new \"%1\" keeps the name \"%2\" on the phone").arg(finalName, sentName));
-            return kFileInfoCopyWriteFailed;
-        }
+    if (!directly && !putInPlace(record, finalName, replaced.isNull() ? nullptr : m_map->entryForId(replaced))) {
+        VTR_LOG(1, QStringLiteral("\"%1\" could not take its place on the phone").arg(deviceFile->path()));
+        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, newId);
+        return kFileInfoCopyWriteFailed;
     }
     if (!context.progressReported) reportProgress(context); // a file of no bytes is complete too
 
