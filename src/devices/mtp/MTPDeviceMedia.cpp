@@ -163,19 +163,11 @@ bool MTPDevice::setDevicePlaylistForPlaylistPath(const QString &path, const QStr
     const MtpObjectId oldId = old ? old->objectId : MtpObjectId();
     const QString oldName = old ? old->filename : QString();
 
-    // The old playlist steps aside under the temporary name (so that the new
-    // one may take its name) and goes only once the new one exists.
-    bool aside = false;
-    if (!oldId.isNull() && !vtr::isTemporaryCopyFileName(oldName) && removeLeftoverTemporaryFile(parent)) {
-        parent = m_map->entryForPath(vtr::windowsStringByDeletingLastPathComponent(path));
-        Entry *current = m_map->entryForId(oldId);
-        MtpFileList record(
-            current ? newFileRecord(oldId, current->parentId, current->storageId, current->filename, current->filetype)
-                    : nullptr);
-        const QByteArray temporary(kVtrCopyTempFileName);
-        LIBMTP_mtpdevice_t *device = live();
-        aside = record && device && m_library->setFileName(device, record.get(), temporary.constData()) == 0;
-    }
+    // The old playlist steps aside (so that the new one may take its name)
+    // and goes only once the new one exists. Never under the temporary copy
+    // file's name: a listing may remove that, and this is the person's.
+    const QString aside = asideName(oldName);
+    const bool isAside = !oldId.isNull() && !vtr::isTemporaryCopyFileName(oldName) && renameObject(*old, aside);
 
     std::vector<uint32_t> tracks; // the record's numbers
     for (const QString &trackPath : trackPaths) {
@@ -214,16 +206,10 @@ bool MTPDevice::setDevicePlaylistForPlaylistPath(const QString &path, const QStr
         if (created) {
             if (!deleteObjectWithId(oldId))
                 VTR_LOG(1, QStringLiteral("The old playlist \"%1\" could not be removed").arg(path));
-        } else if (aside) {
+        } else if (isAside) {
             Entry *current = m_map->entryForId(oldId);
-            MtpFileList record(current ? newFileRecord(oldId, current->parentId, current->storageId, current->filename,
-                                                       current->filetype)
-                                       : nullptr);
-            const QByteArray utf8 = oldName.toUtf8();
-            LIBMTP_mtpdevice_t *again = live();
-            if (!record || !again || m_library->setFileName(again, record.get(), utf8.constData()) != 0)
-                VTR_LOG(2, QStringLiteral("The old playlist \"%1\" keeps the name \"%2\"")
-                               .arg(path, QString::fromLatin1(kVtrCopyTempFileName)));
+            if (!current || !renameObject(*current, oldName))
+                VTR_LOG(2, QStringLiteral("The old playlist \"%1\" keeps the name \"%2\"").arg(path, aside));
         }
     }
     rebuildMap();
