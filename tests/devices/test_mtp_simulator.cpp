@@ -242,6 +242,12 @@ TEST(MtpSimulatorFixtures, InvalidDescriptionsAreRefusedAndLeaveNoPhone)
         R"({"storages": [{"capacity": 1, "freeSpace": 2}]})",                                 // more free than capacity
         R"({"storages": [{}], "rawObjects": [{"id": 5, "storageId": 65537, "parentId": 77, "name": "x"}]})",
         R"({"storages": [{"objects": [{"name": "a", "type": "NOPE"}]}]})",
+        // Numbers beyond what their field holds.
+        R"({"storages": [{"capacity": 1e30}]})",
+        R"({"storages": [{"id": 4294967296}]})",
+        R"({"storages": [{"objects": [{"name": "a", "mtime": 1e30}]}]})",
+        R"({"storages": [{"objects": [{"name": "a", "track": {"tracknumber": 70000}}]}]})",
+        R"({"storages": [{"objects": [{"name": "p.pla", "playlist": {"tracks": [-1]}}]}]})",
     };
     for (const char *json : bad) {
         QString error;

@@ -471,10 +471,10 @@ TEST_F(MtpDeviceTest, OtherCommands)
         {cmd::kFsCopyFile, "kXMLCommandCopyFile is not implemented."},
         {cmd::kFsGetFile, "kXMLCommandGetFile is not implemented."},
     };
-    for (const auto &[command, text] : refused) {
+    for (const std::pair<QString, QString> &row : refused) {
         QString reason;
-        EXPECT_EQ(exceptionName([&] { send(cmd::makeCommand(command)); }, &reason), "DeviceException");
-        EXPECT_EQ(reason, "Device error: " + text);
+        EXPECT_EQ(exceptionName([&] { send(cmd::makeCommand(row.first)); }, &reason), "DeviceException");
+        EXPECT_EQ(reason, "Device error: " + row.second);
     }
 
     // START_SYNC rebuilds the map (seeing what the phone made meanwhile, also
