@@ -183,6 +183,34 @@ TEST_F(AndroidRoadTest, ListingsSeeWhatThePhoneHasNowNotWhatItHadWhenOpened)
     EXPECT_FALSE(names.contains(QStringLiteral("nroid_con.json"))) << qPrintable(names.join(','));
 }
 
+TEST_F(AndroidRoadTest, NamesTooLongForALocalFolderAreShortenedAndKeptApart)
+{
+    // 150 Cyrillic letters are 300 bytes of UTF-8: two such names that differ
+    // only at their end, and one whose last letter is outside the basic plane.
+    const QString stem = QString(150, QChar(0x0436));
+    const QStringList names{stem + "A.mp3", stem + "B.mp3",
+                            QString(120, QChar(0x0436)) + QString::fromUcs4(U"\U0001F3B5") + ".mp3"};
+    const uint32_t folder = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp"));
+    for (const QString &name : names)
+        phone->addFile(kInternal, folder, name, name.right(5).toUtf8());
+    const VtrFileInfoPtr local = VtrMacFileInfo::fileInfoWithPath(localDir);
+    QStringList copied;
+    for (const VtrFileInfoPtr &child : phoneNode(QStringLiteral("E:\\solvennawp\\"))->folderContents()) {
+        if (!child->name().endsWith(".mp3")) continue;
+        VtrFileInfoPtr made;
+        ASSERT_EQ(child->copyTo(local, false, nullptr, nullptr, &made), 0) << qPrintable(child->name());
+        ASSERT_TRUE(made && made->exists());
+        EXPECT_LE(QFile::encodeName(made->name()).size(), 255);
+        EXPECT_TRUE(made->name().endsWith(".mp3"));
+        EXPECT_EQ(QString::fromUtf8(made->name().toUtf8()), made->name());
+        EXPECT_EQ(made->fileContents(), child->name().right(5).toUtf8());
+        copied << made->name();
+    }
+    EXPECT_EQ(copied.size(), 3);
+    copied.removeDuplicates();
+    EXPECT_EQ(copied.size(), 3);
+}
+
 TEST_F(AndroidRoadTest, MusicFolderOfTheCardCopiesWithNamesSizesAndDates)
 {
     useStorage(kCard);
