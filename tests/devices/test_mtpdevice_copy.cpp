@@ -58,6 +58,16 @@ protected:
         return names;
     }
 
+    // The phone keeps what a failed send delivered, in blocks of 4 KiB.
+    void keepPartialSends(bool allowDuplicateNames = false)
+    {
+        MtpSimOptions options = phone->options();
+        options.keepPartialSends = true;
+        options.rejectDuplicateNames = !allowDuplicateNames;
+        options.transferBlockSize = 4096;
+        phone->setOptions(options);
+    }
+
     QString dir;
     int userData = 0;
 };
@@ -276,10 +286,7 @@ TEST_F(MtpCopyTest, CancelledOrFailedReplacementKeepsTheOldObject)
 TEST_F(MtpCopyTest, PartOfAFailedSendIsRemoved)
 {
     loadCard();
-    MtpSimOptions options = phone->options();
-    options.keepPartialSends = true;
-    options.transferBlockSize = 4096;
-    phone->setOptions(options);
+    keepPartialSends();
     testenv::writeFile(dir + "/big.bin", pattern(100000));
     RecordingProgress cancelling;
     cancelling.cancelAtCall = 3;
@@ -318,10 +325,7 @@ TEST_F(MtpCopyTest, AReplacementWhoseRenameFailsKeepsTheOldFileUnderItsName)
 TEST_F(MtpCopyTest, AHalfSentFileNeverCarriesItsName)
 {
     loadCard();
-    MtpSimOptions options = phone->options();
-    options.keepPartialSends = true;
-    options.transferBlockSize = 4096;
-    phone->setOptions(options);
+    keepPartialSends();
     testenv::writeFile(dir + "/big.bin", pattern(100000));
     phone->unplugAfterBytes(20000);
     EXPECT_EQ(mtp->copyDesktopFile(localFile(dir + "/big.bin"), phoneNode("E:\\Music\\big.bin"), nullptr, nullptr),
@@ -334,11 +338,7 @@ TEST_F(MtpCopyTest, AHalfSentFileNeverCarriesItsName)
 TEST_F(MtpCopyTest, AFailedSendRemovesOnlyWhatItLeft)
 {
     loadCard();
-    MtpSimOptions options = phone->options();
-    options.keepPartialSends = true;
-    options.rejectDuplicateNames = false;
-    options.transferBlockSize = 4096;
-    phone->setOptions(options);
+    keepPartialSends(true);
     // Two leftovers of an earlier run under the temporary name: the map keeps
     // the first (removed before the send), the second is the phone's to keep.
     const uint32_t music = idOf(kCard, "Music");
