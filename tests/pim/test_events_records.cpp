@@ -55,7 +55,7 @@ TEST_F(EventsRecords, SnapshotDictionaries)
               (QStringList{"standup/a0", "standup/a1", "standup/a2", "standup/a3"}));
     EXPECT_EQ(events.value(QStringLiteral("moved")).value(QStringLiteral("main event")).toString(), QStringLiteral("standup"));
     const QVariantList calendars = db.calendarArrayAll();
-    ASSERT_EQ(calendars.size(), 1);
+    ASSERT_EQ(calendars.size(), 2);
     const STRecordPtr cal = db.convertSyncRecordToSTRecord(calendars.first().toMap(), {{db.mappingEntityKey(), entity::Calendar}});
     EXPECT_EQ(cal->type(), QStringLiteral("calendar"));
     EXPECT_EQ(cal->stringForFieldOfType(QStringLiteral("x-wr-calname")), QStringLiteral("Home"));

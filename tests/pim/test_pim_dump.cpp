@@ -200,7 +200,7 @@ TEST_F(PimDump, EventsForTheNewPhoneBecomeCalendarBodiesMainEventsFirst)
     EXPECT_EQ(pimtest::canonicalJson(recorder.calendars),
               pimtest::canonicalJson(vtr::JSONValueFromUtf8(pimtest::dataFile(QStringLiteral("live_calendars_from_store.json")))));
     EXPECT_EQ(events.recordCount(), 3);
-    EXPECT_EQ(events.containerCount(), 1);
+    EXPECT_EQ(events.containerCount(), 1) << "the list of to-dos is no calendar of events";
     // The detached occurrence, first in the store, is set aside for a second
     // pass, whose progress starts again.
     EXPECT_EQ(recorder.percents(), (QList<double>{0.05, 0.05 + 0.95 / 3, 0.05 + 0.95 * 2 / 3, 0.05}));

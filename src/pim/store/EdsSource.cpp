@@ -152,7 +152,11 @@ SourceReadResult EdsSource::read(SyncDataKind kind, SyncRecordSink &sink)
         for (const char *extension : {E_SOURCE_EXTENSION_CALENDAR, E_SOURCE_EXTENSION_TASK_LIST}) {
             SourceList list{enabledSources(registry.get(), extension)};
             for (ESource *source : list.sources) {
-                QVariantMap cal{{QStringLiteral("title"), displayName(source)}};
+                // "tasks": a task list, which holds no events.
+                QVariantMap cal{{QStringLiteral("title"), displayName(source)},
+                                {QStringLiteral("type"), qstrcmp(extension, E_SOURCE_EXTENSION_CALENDAR) == 0
+                                                             ? QStringLiteral("events")
+                                                             : QStringLiteral("tasks")}};
                 auto *selectable = static_cast<ESourceSelectable *>(e_source_get_extension(source, extension));
                 const QColor color(QString::fromUtf8(e_source_selectable_get_color(selectable)));
                 if (color.isValid())

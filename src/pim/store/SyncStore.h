@@ -24,7 +24,8 @@
 // "start date", ...) plus the entity name under kRecordEntityNameKey; a
 // relationship ("phone numbers", "calendar", ...) is a QStringList of record
 // identifiers. Dates are VtrCalendarDate (instant and zone), pictures
-// QByteArray, web addresses QUrl, numbers int/bool.
+// QByteArray, web addresses QUrl, numbers int/bool. A calendar whose "type"
+// is "tasks" is a list of to-dos only (the desktop keeps those apart).
 namespace syncstore {
 
 inline const QString kRecordEntityNameKey = QStringLiteral("com.apple.syncservices.RecordEntityName");
