@@ -1,5 +1,6 @@
 // Contacts and groups from the store into records: the snapshot
 // dictionaries, identifiers, type tables and the related records.
+#include "ProcessZone.h"
 #include "support/PimRecorder.h"
 
 #include "foundation/VtrCalendarDate.h"
@@ -32,14 +33,12 @@ class ContactsRecords : public ::testing::Test
 protected:
     void SetUp() override
     {
-        vtr::setDefaultTimeZone(QTimeZone("America/Los_Angeles"));
         snapshot = db.syncSessionForSnapshot();
         ASSERT_EQ(snapshot.size(), 2);
         ann = db.convertSyncRecordToSTRecord(snapshot.at(0).toMap(), {{db.mappingEntityKey(), entity::Contact}});
         ASSERT_TRUE(ann);
     }
-    void TearDown() override { vtr::setDefaultTimeZone(QTimeZone()); }
-
+    ProcessZone zone{"America/Los_Angeles"};
     ContactDatabase db{nullptr, pimtest::fixtureStore(QStringLiteral("store_contacts.json"))};
     QVariantList snapshot;
     STRecordPtr ann;

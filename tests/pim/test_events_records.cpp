@@ -1,5 +1,6 @@
 // Calendars and events from the store into records: snapshot dictionaries,
 // event fields, all-day events, recurrences with a count, alarms.
+#include "ProcessZone.h"
 #include "support/PimRecorder.h"
 
 #include "foundation/VtrCalendarDate.h"
@@ -21,12 +22,9 @@ class EventsRecords : public ::testing::Test
 protected:
     void SetUp() override
     {
-        vtr::setDefaultTimeZone(QTimeZone("Europe/Berlin"));
         for (const QVariant &v : db.syncSessionForSnapshot()) events.insert(v.toMap().value(QStringLiteral("uid")).toString(), v.toMap());
         ASSERT_EQ(events.size(), 3);
     }
-    void TearDown() override { vtr::setDefaultTimeZone(QTimeZone()); }
-
     STRecordPtr convert(const QString &uid)
     {
         const QVariantMap d = events.value(uid);
@@ -40,6 +38,7 @@ protected:
         return r.valueForFieldOfType(field).value<STDate>().utcTimeString();
     }
 
+    ProcessZone zone{"Europe/Berlin"};
     EventDatabase db{nullptr, pimtest::fixtureStore(QStringLiteral("store_events.json"))};
     QHash<QString, QVariantMap> events;
 };
