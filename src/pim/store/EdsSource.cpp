@@ -4,7 +4,6 @@
 #include "pim/store/ICalRecords.h"
 #include "pim/store/VCardRecords.h"
 
-#include <QColor>
 #include <QDir>
 #include <QFileInfo>
 
@@ -158,10 +157,8 @@ SourceReadResult EdsSource::read(SyncDataKind kind, SyncRecordSink &sink)
                                                              ? QStringLiteral("events")
                                                              : QStringLiteral("tasks")}};
                 auto *selectable = static_cast<ESourceSelectable *>(e_source_get_extension(source, extension));
-                const QColor color(QString::fromUtf8(e_source_selectable_get_color(selectable)));
-                if (color.isValid())
-                    cal.insert(QStringLiteral("color"), QString::asprintf("%f,%f,%f,%f", color.redF(), color.greenF(),
-                                                                          color.blueF(), color.alphaF()));
+                const QString color = storeColorText(QString::fromUtf8(e_source_selectable_get_color(selectable)));
+                if (!color.isNull()) cal.insert(QStringLiteral("color"), color);
                 const QString id = QString::fromUtf8(e_source_get_uid(source));
                 sink.addRecord(id, entity::Calendar, cal);
                 result.collections.append(displayName(source));

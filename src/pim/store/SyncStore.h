@@ -55,6 +55,10 @@ inline const QString Note = QStringLiteral("com.apple.notes.Note");
 inline const QString kSourceExceptionName = QStringLiteral("PIMSourceException");
 VtrException sourceException(const QString &sourceName, const QString &why);
 
+// A colour name ("#rrggbb") as the store writes colours: "%f,%f,%f,%f" of
+// red, green, blue and alpha; null for no colour.
+QString storeColorText(const QString &colorName);
+
 struct SyncRecordEntry
 {
     QString identifier;
