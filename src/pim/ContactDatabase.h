@@ -1,0 +1,57 @@
+#pragma once
+
+#include "pim/PIMDatabase.h"
+#include "pim/records/STRecord.h"
+
+#include <QByteArray>
+#include <QVariantList>
+
+#include <optional>
+
+// The person's contacts and contact groups: read from the store, turned into
+// contact records and their JSON records; for a Windows Phone target handed
+// to the delegate as Windows Live contact bodies (stowContacts), for any
+// other target written as "contacts" and "groups" export lines into
+// "sl_contacts.json". Also turns the Android companion app's contacts file
+// into Windows Live bodies.
+class ContactDatabase : public PIMDatabase
+{
+public:
+    using PIMDatabase::PIMDatabase;
+
+    QString clientIdentifier() const override;
+    QString clientDescriptionPath() const override;
+    QList<QUrl> schemaBundleURLs() const override;
+    QStringList entityNamesToSync() const override;
+
+    void createDatabase() override;
+    QVariantMap manifestInfo() const override;
+
+    // Contact snapshot dictionaries, in the store's order; empty when none.
+    QVariantList syncSessionForSnapshot();
+    // Group dictionaries ("name", "uid", "members"); empty (nil) when none.
+    // A group without a name is left out (logged).
+    QVariantList groupArrayAll();
+
+    // The converter the mapping's entity name chooses; null for any other.
+    STRecordPtr convertSyncRecordToSTRecord(const QVariantMap &record, const QVariantMap &mapping);
+    STRecordPtr convertSyncContactRecordToSTRecord(const QVariantMap &record, const QVariantMap &mapping);
+    STRecordPtr convertSyncGroupRecordToSTRecord(const QVariantMap &record, const QVariantMap &mapping);
+
+    // Item builders: "uid", "parentID" and the keys each copies; empty for
+    // no input.
+    QVariantList phoneArray(const QVariantList &items, const QString &parentID) const;
+    QVariantList emailArray(const QVariantList &items, const QString &parentID) const;
+    QVariantList urlArray(const QVariantList &items, const QString &parentID) const;
+    QVariantList imArray(const QVariantList &items, const QString &parentID) const;
+    QVariantList addressArray(const QVariantList &items, const QString &parentID) const;
+    QVariantList organizationArray(const QVariantMap &contact, const QString &parentID) const;
+
+    // ---- Windows Live bodies
+    // One body per JSON contact record, in order.
+    QVariantList convertContactsToWindowsLive(const QVariantList &records) const;
+    // The companion app's contacts file; nullopt when it is not UTF-8.
+    std::optional<QVariantList> windowsLiveContactsWithData(const QByteArray &data);
+    static void mapField(const QString &sourceKey, const QVariantMap &source, const QString &targetKey,
+                         QVariantMap &target);
+};

@@ -1,0 +1,464 @@
+#include "pim/EventDatabase.h"
+
+#include "foundation/Json.h"
+#include "foundation/Log.h"
+#include "foundation/MigrationStatus.h"
+#include "foundation/VtrCalendarDate.h"
+#include "foundation/VtrDate.h"
+#include "pim/CalendarStoreRecords.h"
+#include "pim/PIMDatabaseDelegate.h"
+#include "pim/dialect/CompanionFile.h"
+#include "pim/dialect/STRecordAndroid.h"
+#include "pim/records/RecurrenceExpansion.h"
+#include "pim/records/STDate.h"
+#include "pim/records/STRecurrence.h"
+#include "platform/Strings.h"
+
+
+using namespace syncstore;
+using namespace calendarstore;
+
+namespace {
+
+const QString kUid = QStringLiteral("uid");
+
+QString weekdayCode(const QString &name)
+{
+    static const QHash<QString, QString> codes = {
+        {QStringLiteral("monday"), QStringLiteral("mo")},   {QStringLiteral("tuesday"), QStringLiteral("tu")},
+        {QStringLiteral("wednesday"), QStringLiteral("we")}, {QStringLiteral("thursday"), QStringLiteral("th")},
+        {QStringLiteral("friday"), QStringLiteral("fr")},   {QStringLiteral("saturday"), QStringLiteral("sa")},
+        {QStringLiteral("sunday"), QStringLiteral("su")}};
+    return codes.value(name, QStringLiteral("su"));
+}
+
+bool nonEmpty(const QVariant &v)
+{
+    if (!v.isValid() || vtr::isJsonNull(v)) return false;
+    if (v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList) return !v.toList().isEmpty();
+    return true;
+}
+
+bool isAllDay(const QVariant &v) { return v.isValid() && v.toInt() == 1; }
+
+}  // namespace
+
+QString EventDatabase::clientIdentifier() const { return QStringLiteral("%1.events").arg(bundleIdentifier()); }
+QString EventDatabase::clientDescriptionPath() const { return QStringLiteral(":/pim/EventsSyncClientDescription.json"); }
+QList<QUrl> EventDatabase::schemaBundleURLs() const
+{
+    return {QUrl::fromLocalFile(QStringLiteral("/System/Library/SyncServices/Schemas/Calendars.syncschema"))};
+}
+QStringList EventDatabase::entityNamesToSync() const
+{
+    return {entity::Event, entity::Calendar, entity::MailAlarm, entity::AudioAlarm, entity::DisplayAlarm, entity::Recurrence};
+}
+
+QVariantList EventDatabase::calendarArrayAll() { return calendarstore::calendarArrayAll(snapshotRecords(entity::Calendar)); }
+
+QVariantList EventDatabase::syncSessionForSnapshot()
+{
+    std::unique_ptr<SyncRecordSnapshot> snapshot;
+    QVariantList out;
+    for (const SyncRecordEntry &e : snapshotRecords(entity::Event, &snapshot)) {
+        const QVariantMap &r = e.record;
+        QVariantMap d{{kUid, e.identifier}};
+        for (const char *k : {"summary", "description", "location", "status", "classification", "all day", "start date",
+                              "end date", "exception dates", "original date"})
+            if (r.contains(QLatin1String(k))) d.insert(QLatin1String(k), r.value(QLatin1String(k)));
+        if (d.value(QStringLiteral("summary")).toString().size() > 1024)
+            d.insert(QStringLiteral("summary"), d.value(QStringLiteral("summary")).toString().left(1024));
+        const QStringList main = r.value(QStringLiteral("main event")).toStringList();
+        if (!main.isEmpty()) d.insert(QStringLiteral("main event"), main.first());
+        if (r.contains(QStringLiteral("detached events"))) d.insert(QStringLiteral("detached dates"), r.value(QStringLiteral("detached events")));
+        const QStringList recurrenceIds = r.value(QStringLiteral("recurrences")).toStringList();
+        const QVariantList recurrences = relatedCopies(*snapshot, recurrenceIds);
+        if (!recurrences.isEmpty()) d.insert(QStringLiteral("recurrences"), recurrences);
+        if (!recurrenceIds.isEmpty()) d.insert(QStringLiteral("recurrence_ids"), recurrenceIds);
+        addAlarms(*snapshot, r, d);
+        const QStringList calendar = r.value(QStringLiteral("calendar")).toStringList();
+        if (!calendar.isEmpty()) d.insert(QStringLiteral("x-ms-calendar-id"), calendar.first());
+        out.append(d);
+    }
+    return out;
+}
+
+STRecordPtr EventDatabase::convertSyncRecordToSTRecord(const QVariantMap &record, const QVariantMap &mapping,
+                                                       const QVariantMap &additionalRecord)
+{
+    const QString name = mapping.value(mappingEntityKey()).toString();
+    if (name == entity::Event) return convertEventSyncRecordToSTRecord(record, mapping);
+    if (name == entity::Recurrence) return convertRecurrenceSyncRecordToSTRecord(record, mapping, additionalRecord);
+    if (name == entity::AudioAlarm || name == entity::DisplayAlarm) return alarmRecord(record);
+    if (name == entity::Calendar) return calendarRecord(record);
+    return nullptr;
+}
+
+STRecordPtr EventDatabase::convertEventSyncRecordToSTRecord(const QVariantMap &d, const QVariantMap &)
+{
+    static const QHash<QString, QString> plain = {
+        {QStringLiteral("description"), QStringLiteral("description")}, {QStringLiteral("location"), QStringLiteral("location")},
+        {QStringLiteral("status"), QStringLiteral("status")},           {QStringLiteral("summary"), QStringLiteral("summary")},
+        {QStringLiteral("classification"), QStringLiteral("class")},    {QStringLiteral("all day"), QStringLiteral("x-ms-all-day")},
+        {QStringLiteral("uid"), QStringLiteral("uid")},                 {QStringLiteral("main event"), QStringLiteral("parent")},
+        {QStringLiteral("extra_device_fields"), QStringLiteral("extra_device_fields")}};
+    static const QHash<QString, QString> dates = {{QStringLiteral("start date"), QStringLiteral("dtstart")},
+                                                  {QStringLiteral("end date"), QStringLiteral("dtend")},
+                                                  {QStringLiteral("original date"), QStringLiteral("recurrence-id")}};
+    auto r = STRecord::record();
+    r->setType(QStringLiteral("vevent"));
+    r->setIdentifier(recordIdentifier(d));
+    for (auto it = d.cbegin(); it != d.cend(); ++it) {
+        if (plain.contains(it.key())) {
+            r->setValue(it.value(), plain.value(it.key()));
+        } else if (dates.contains(it.key())) {
+            setDateField(*r, dates.value(it.key()), it.value());
+        } else if (it.key() == QLatin1String("exception dates")) {
+            const bool allDay = isAllDay(r->valueForFieldOfType(QStringLiteral("x-ms-all-day")));
+            QList<STDate> seen;
+            QVariantList out;
+            for (const QVariant &v : it.value().toList()) {
+                VtrCalendarDate c = calendarDate(v);
+                if (c.isNull()) continue;
+                if (allDay) c = c.stDateIgnoringTime();
+                const STDate s = STDate::dateWithCalendarDate(c);
+                if (seen.contains(s)) continue;
+                seen.append(s);
+                out.append(QVariant::fromValue(s));
+            }
+            r->setValue(out, QStringLiteral("exdate"));
+            r->fieldOfType(QStringLiteral("exdate")).setValueClass(QMetaType::fromType<QVariantList>());
+        }
+    }
+    if (isAllDay(r->valueForFieldOfType(QStringLiteral("x-ms-all-day")))) {
+        const VtrCalendarDate start = calendarDate(r->valueForFieldOfType(QStringLiteral("dtstart")));
+        const VtrCalendarDate end = calendarDate(r->valueForFieldOfType(QStringLiteral("dtend")));
+        for (const auto &[field, date] : {std::pair{QStringLiteral("dtstart"), start}, {QStringLiteral("dtend"), end}}) {
+            if (date.isNull()) continue;
+            STDate dateOnly = STDate::dateWithCalendarDate(date.stDateIgnoringTime());
+            dateOnly.setIsDateOnly(true);
+            r->setValue(QVariant::fromValue(dateOnly), field);
+        }
+        if (!start.isNull() && !end.isNull())
+            r->setValue(QString::number((end.stDateIgnoringTime().secsSinceEpoch() - start.stDateIgnoringTime().secsSinceEpoch()) / 86400),
+                        QStringLiteral("x-ms-all-day-duration"));
+    }
+    return r;
+}
+
+STRecordPtr EventDatabase::convertRecurrenceSyncRecordToSTRecord(const QVariantMap &d, const QVariantMap &,
+                                                                 const QVariantMap &event)
+{
+    const VtrCalendarDate start = calendarDate(event.value(QStringLiteral("start date")));
+    const bool allDay = isAllDay(event.value(QStringLiteral("all day")));
+    auto r = STRecord::record();
+    r->setType(QStringLiteral("recur"));
+    r->setIdentifier(recordIdentifier(d));
+    for (auto it = d.cbegin(); it != d.cend(); ++it) {
+        const QString &key = it.key();
+        const QVariant &v = it.value();
+        if (key == QLatin1String("frequency")) {
+            r->setValue(v, QStringLiteral("freq"));
+        } else if (key == QLatin1String("until") || key == QLatin1String("deviceUntilDate")) {
+            const VtrCalendarDate until = calendarDate(v);
+            if (until.isNull()) continue;
+            const QTimeZone zone = start.isNull() ? until.timeZone() : start.timeZone();
+            VtrCalendarDate shown = until;
+            shown.setTimeZone(zone);
+            const VtrCalendarDate built =
+                allDay || start.isNull()
+                    ? VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(), 0, 0, 0, zone)
+                    : VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(),
+                                                      start.hourOfDay(), start.minuteOfHour(), start.secondOfMinute(), zone)
+                          .utcDate();
+            setDateField(*r, QStringLiteral("until"), QVariant::fromValue(built));
+        } else if (key == QLatin1String("count") || key == QLatin1String("interval")) {
+            r->setValue(QString::number(v.toLongLong()), key);
+        } else if (key == QLatin1String("bydaydays")) {
+            const QVariantList freq = d.value(QStringLiteral("bydayfreq")).toList();
+            if (freq.isEmpty()) continue;
+            QVariantList byday;
+            const QVariantList days = v.toList();
+            for (qsizetype i = 0; i < days.size() && i < freq.size(); ++i)
+                byday.append(QVariant::fromValue(STRecurrenceByDay::stRecurrenceByDayWithWeekday(
+                    weekdayCode(days.at(i).toString()), freq.at(i).toInt())));
+            r->setValue(byday, QStringLiteral("byday"));
+        } else if (key == QLatin1String("weekstartday")) {
+            r->setValue(weekdayCode(v.toString()), QStringLiteral("wkst"));
+        } else if (key == QLatin1String("bymonthday") || key == QLatin1String("bymonth")) {
+            if (nonEmpty(v)) r->setValue(v, key);
+        } else if (key == QLatin1String("byweeknumber")) {
+            if (nonEmpty(v)) r->setValue(v, QStringLiteral("byweekno"));
+        } else if (key == QLatin1String("byyearday") || key == QLatin1String("bysetpos")) {
+            r->setValue(v, key);
+        }
+    }
+    return r;
+}
+
+void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STRecord &record)
+{
+    const QVariantList recurrences = event.value(QStringLiteral("recurrences")).toList();
+    if (!recurrences.isEmpty()) {
+        QVariantMap rec = recurrences.first().toMap();
+        const qint64 count = rec.value(QStringLiteral("count")).toLongLong();
+        const VtrCalendarDate start = calendarDate(event.value(QStringLiteral("start date")));
+        if (rec.contains(QStringLiteral("until")) || count != 0) {
+            const QList<VtrCalendarDate> dates =
+                expandRecurrence(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
+            if (!dates.isEmpty()) rec.insert(QStringLiteral("last recurrence"), QVariant::fromValue(dates.last()));
+            if (count != 0 && !dates.isEmpty()) {
+                VtrCalendarDate last = dates.last();
+                if (isAllDay(event.value(QStringLiteral("all day")))) last = last.iCalDateIgnoringTime();
+                const QVariant until = QVariant::fromValue(last.lastSecondOfDayLocalTimeExpressedAsGMT());
+                rec.insert(QStringLiteral("deviceUntilDate"), until);
+                rec.insert(QStringLiteral("until"), until);
+                rec.remove(QStringLiteral("count"));
+            } else if (count == 0) {
+                rec.remove(QStringLiteral("deviceUntilDate"));
+            }
+        }
+        rec.insert(QStringLiteral("send_to_device"), true);
+        rec.insert(QStringLiteral("start date"), event.value(QStringLiteral("start date")));
+        if (event.contains(QStringLiteral("all day"))) rec.insert(QStringLiteral("all day"), event.value(QStringLiteral("all day")));
+        const STRecordPtr recur =
+            convertSyncRecordToSTRecord(rec, {{mappingEntityKey(), entity::Recurrence}}, event);
+        if (recur) record.addRecord(recur, QStringLiteral("recur"));
+    }
+    if (event.contains(QStringLiteral("main event")))
+        record.setValue(event.value(QStringLiteral("main event")), QStringLiteral("device_parent_record_id"));
+}
+
+void EventDatabase::processAlarmsForSyncRecord(const QVariantMap &event, STRecord &record)
+{
+    for (const QVariant &v : event.value(QStringLiteral("alarms")).toList()) {
+        const QVariantMap alarm = v.toMap();
+        if (alarm.contains(QStringLiteral("triggerdate")) || !alarm.contains(QStringLiteral("triggerduration")) ||
+            alarm.value(QStringLiteral("triggerduration")).toDouble() >= 0)
+            continue;
+        const STRecordPtr a = convertSyncRecordToSTRecord(alarm, {{mappingEntityKey(), entity::AudioAlarm}});
+        if (a) record.addRecord(a, QStringLiteral("valarms"));
+    }
+}
+
+void EventDatabase::events(QVariantList &events, QVariantList &calendars)
+{
+    reportNow(QStringLiteral("Collecting events information..."), vtrphase::Events, 0.05);
+    events.clear();
+    calendars.clear();
+    m_recordCount = 0;
+    m_containerCount = 0;
+
+    QVariantList calendarDicts = readStore("Could not access calendar data.", [this] { return calendarArrayAll(); });
+    for (const QVariant &v : std::as_const(calendarDicts)) {
+        const QVariantMap dict = v.toMap();
+        // A list of to-dos only would become an empty calendar of the new phone.
+        if (dict.value(QStringLiteral("type")).toString() == QLatin1String("tasks")) continue;
+        try {
+            const STRecordPtr record = convertSyncRecordToSTRecord(dict, {{mappingEntityKey(), entity::Calendar}});
+            QVariantMap json = JSONCalendarRecordFromSTRecord(*record);
+            json.insert(kUid, record->identifier());
+            calendars.append(json);
+            ++m_containerCount;
+        } catch (const std::exception &) {
+            logSkipped(dict);
+        }
+    }
+
+    QVariantList pass = readStore("Could not access event data.", [this] { return syncSessionForSnapshot(); });
+    const QVariantMap eventMapping{{mappingEntityKey(), entity::Event}};
+    for (int passNumber = 1; passNumber <= 2; ++passNumber) {
+        QVariantList setAside;
+        const qsizetype total = pass.size();
+        for (qsizetype handled = 0; handled < total; ++handled) {
+            const QVariantMap dict = pass.at(handled).toMap();
+            if (passNumber == 1 && dict.contains(QStringLiteral("main event"))) {
+                setAside.append(dict);
+                continue;
+            }
+            const STRecordPtr record =
+                convertOrSkip(dict, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, eventMapping); });
+            if (record) {
+                try {
+                    processRecurrenceForSyncRecord(dict, *record);
+                } catch (const std::exception &) {
+                    VtrDebugLog(QStringLiteral("Recurrences for record %1 will not be transferred to your device due to an error in their format.")
+                                    .arg(dict.value(QStringLiteral("uid")).toString()));
+                }
+                try {
+                    processAlarmsForSyncRecord(dict, *record);
+                } catch (const std::exception &) {
+                    VtrDebugLog(QStringLiteral("Alarms for record %1 will not be transferred to your device due to an error in their format.")
+                                    .arg(dict.value(QStringLiteral("uid")).toString()));
+                }
+                if (dict.contains(QStringLiteral("x-ms-calendar-id")))
+                    record->setValue(dict.value(QStringLiteral("x-ms-calendar-id")), QStringLiteral("x-ms-calendar-id"));
+                if (auto json = jsonOrSkip(*record, JSONEventRecordFromSTRecord)) {
+                    json->insert(kUid, record->valueForFieldOfType(kUid));
+                    events.append(*json);
+                    ++m_recordCount;
+                }
+            }
+            report(vtrLocalized("Collected %1 event records...").arg(m_recordCount), vtrphase::Events,
+                   0.05 + 0.95 * double(handled) / double(total));
+        }
+        pass = setAside;
+    }
+}
+
+void EventDatabase::createDatabase()
+{
+    QVariantList eventRecords, calendarRecords;
+    events(eventRecords, calendarRecords);
+    if (targetIsWindowsPhone()) {
+        QVariantMap calendars = convertCalendarsToWindowsLive(calendarRecords);
+        const QVariantList bodies = convertEventsToWindowsLive(eventRecords, calendars);
+        if (delegate()) delegate()->stowCalendars(bodies);
+        return;
+    }
+    ExportFile file(QStringLiteral("sl_events.json"));
+    for (const QVariant &c : std::as_const(calendarRecords)) file.writeLine(QStringLiteral("calendars"), c.toMap());
+    for (const QVariant &e : std::as_const(eventRecords)) file.writeLine(QStringLiteral("events"), e.toMap());
+    m_dataSize = file.finish(*this, QStringLiteral("Copying events to device..."), vtrphase::Events,
+                             QStringLiteral("Events file does not exist."));
+}
+
+QVariantMap EventDatabase::manifestInfo() const
+{
+    QVariantMap m = manifestWith("sl_events.json", "event_cnt", "Event", "Events");
+    m.insert(QStringLiteral("calendar_cnt"), m_containerCount);
+    m.insert(QStringLiteral("calendar_title"), vtrLocalized(m_containerCount == 1 ? "Calendar" : "Calendars"));
+    return m;
+}
+
+// ---- Windows Live bodies ---------------------------------------------------------
+
+QVariantMap EventDatabase::convertCalendarsToWindowsLive(const QVariantList &calendars) const
+{
+    QVariantMap out;
+    for (const QVariant &v : calendars) {
+        const QVariantMap c = v.toMap();
+        const QString id = c.value(c.contains(QStringLiteral("id")) ? QStringLiteral("id") : kUid).toString();
+        const QString name = c.value(QStringLiteral("x-wr-calname")).toString();
+        if (!id.isEmpty() && !name.isEmpty()) out.insert(id, QVariantMap{{QStringLiteral("name"), name}});
+    }
+    return out;
+}
+
+QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &events, QVariantMap &calendars) const
+{
+    const QString inPattern = QStringLiteral("yyyyMMddHHmmss");
+    const QString outPattern = QStringLiteral("yyyy-MM-dd'T'HH:mm:ssZ");
+    const QTimeZone gmt = QTimeZone::utc();
+    const QTimeZone local = vtr::defaultTimeZone();
+    QHash<QString, QVariantList> eventsOf;
+    for (const QVariant &v : events) {
+        const QVariantMap e = v.toMap();
+        const QString calendarId = e.value(QStringLiteral("x-ms-calendar-id")).toString();
+        if (calendarId.isEmpty()) continue;
+        QString key = calendarId;
+        if (!calendars.contains(key)) {
+            key = vtrLocalized("Unnamed Device Calendar %1").arg(calendarId);
+            if (!calendars.contains(key)) calendars.insert(key, QVariantMap{{QStringLiteral("name"), key}});
+        }
+        QVariantMap body;
+        const QString summary = e.value(QStringLiteral("summary")).toString();
+        if (!summary.isEmpty()) {
+            body.insert(QStringLiteral("name"), summary.size() >= 256 ? summary.left(255) : summary);
+            body.insert(QStringLiteral("description"), summary.size() >= 32768 ? summary.left(32767) : summary);
+        }
+        const QString description = e.value(QStringLiteral("description")).toString();
+        if (!description.isEmpty()) {
+            if (!body.contains(QStringLiteral("description")) ||
+                body.value(QStringLiteral("name")) == body.value(QStringLiteral("description")))
+                body.insert(QStringLiteral("description"), description);
+            else
+                body.insert(QStringLiteral("description"),
+                            body.value(QStringLiteral("description")).toString() + QLatin1Char(' ') + description);
+        }
+        if (e.contains(QStringLiteral("location"))) body.insert(QStringLiteral("location"), e.value(QStringLiteral("location")));
+        const QVariant allDayValue = e.value(QStringLiteral("x-ms-all-day"));
+        const bool allDay = allDayValue.typeId() == QMetaType::QString ? allDayValue.toString() == QLatin1String("TRUE")
+                                                                         : (allDayValue.isValid() && allDayValue.toInt() == 1);
+        if (allDay) body.insert(QStringLiteral("is_all_day_event"), true);
+        for (const auto &[from, to] : {std::pair{"dtstart", "start_time"}, {"dtend", "end_time"}}) {
+            const QString text = e.value(QLatin1String(from)).toString();
+            if (text.size() != 14) continue;
+            const auto date = vtr::dateWithFormattedString(text, inPattern, allDay ? local : gmt);
+            if (date) body.insert(QLatin1String(to), vtr::dateAsString(*date, outPattern, local));
+        }
+        for (const QVariant &a : e.value(QStringLiteral("valarms")).toList()) {
+            const QVariantMap alarm = a.toMap();
+            if (alarm.contains(QStringLiteral("x-ms-trigger-type")) &&
+                alarm.value(QStringLiteral("x-ms-trigger-type")).toString() != QLatin1String("x-seconds-offset"))
+                continue;
+            bool ok = false;
+            const double trigger = alarm.value(QStringLiteral("trigger")).toDouble(&ok);
+            if (alarm.contains(QStringLiteral("trigger")) && ok && trigger <= 0) {
+                body.insert(QStringLiteral("reminder_time"), trigger / -60.0);
+                break;
+            }
+        }
+        eventsOf[key].append(body);
+    }
+    // Each calendar's events are gathered first and set once: appending to
+    // the list inside the calendar would copy it for every event.
+    for (auto it = eventsOf.begin(); it != eventsOf.end(); ++it) {
+        QVariantMap calendar = calendars.value(it.key()).toMap();
+        QVariantList list = calendar.value(QStringLiteral("events")).toList();
+        list += std::move(it.value());
+        calendar.insert(QStringLiteral("events"), list);
+        calendars.insert(it.key(), calendar);
+    }
+    return calendars.values();
+}
+
+std::optional<QVariantList> EventDatabase::windowsLiveCalendarsAndEventsWithData(const QByteArray &data)
+{
+    if (!isUtf8(data)) return std::nullopt;
+    int lineCount = 0;
+    const QList<CompanionLine> lines = readCompanionLines(data, &lineCount);
+    m_recordCount = 0;
+    m_containerCount = 0;
+    QVariantList calendarRecords, eventRecords;
+    qsizetype next = 0;
+    for (int k = 1; k <= lineCount; ++k) {
+        for (; next < lines.size() && lines.at(next).lineNumber == k; ++next) {
+            if (lines.at(next).database == QLatin1String("calendars")) {
+                calendarRecords.append(lines.at(next).record);
+                ++m_containerCount;
+            } else if (lines.at(next).database == QLatin1String("events")) {
+                eventRecords.append(lines.at(next).record);
+                ++m_recordCount;
+            }
+        }
+        report(QString(), vtrphase::Events, double(k) / double(lineCount) / 3.0);
+    }
+    QVariantMap calendars = convertCalendarsToWindowsLive(calendarRecords);
+    report(QString(), vtrphase::Events, 2.0 / 3.0);
+    const QVariantList bodies = convertEventsToWindowsLive(eventRecords, calendars);
+    m_containerCount = qint32(bodies.size());
+    report(QString(), vtrphase::Events, 1.0);
+    return bodies;
+}
+
+std::optional<QVariantList> EventDatabase::windowsLiveCalendarsAndEvents(PIMDatabaseDelegate *delegate,
+                                                                        std::shared_ptr<SyncManager> manager)
+{
+    EventDatabase db(delegate, std::move(manager));
+    const auto client = db.registerClient();
+    if (!client) return std::nullopt;
+    SyncSession *session = db.initializeSession(client);
+    if (!session) return std::nullopt;
+    QVariantList eventRecords, calendarRecords;
+    try {
+        db.events(eventRecords, calendarRecords);
+    } catch (...) {
+        session->finishSyncing();
+        throw;
+    }
+    QVariantMap calendars = db.convertCalendarsToWindowsLive(calendarRecords);
+    const QVariantList bodies = db.convertEventsToWindowsLive(eventRecords, calendars);
+    session->finishSyncing();
+    return bodies;
+}

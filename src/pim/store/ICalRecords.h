@@ -1,0 +1,57 @@
+#pragma once
+
+#include "pim/store/SyncStore.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+namespace syncstore {
+
+// Turns iCalendar text (a VCALENDAR, or a bare component) into the calendar
+// entities of one snapshot, for one calendar (`calendarId`):
+//  - Events: VEVENTs with their recurrences, exception dates and alarms;
+//    detached occurrences (RECURRENCE-ID) come after every main event;
+//  - Tasks: VTODOs with their alarms;
+//  - Notes: VJOURNALs.
+// Times with a TZID keep that zone when it is a known zone (IANA or Windows
+// name); otherwise the file's VTIMEZONE or libical's own zones give the
+// instant and a fixed offset. Floating times and dates are in the default zone.
+class CalendarItemBuilder
+{
+public:
+    CalendarItemBuilder(SyncRecordSink &sink, SyncDataKind kind, QString calendarId);
+
+    // False when the text is not iCalendar. `fallbackUid` names items without UID.
+    bool addICalendarText(const QByteArray &text, const QString &fallbackUid);
+    // Adds the detached occurrences kept back; call once after all texts.
+    void finish();
+    qsizetype itemCount() const { return m_items; }
+
+private:
+    struct Pending
+    {
+        QString uid;
+        QString wantedId;
+        QVariantMap record;
+        QStringList alarmIds[3];
+        QVariantList recurrences;  // recurrence records, added once the id is known
+        QList<QVariantMap> alarms[3];
+    };
+    void addComponent(void *component, void *topLevel, const QString &fallbackUid);
+    void addEvent(Pending &p);
+
+    SyncRecordSink &m_sink;
+    SyncDataKind m_kind;
+    QString m_calendarId;
+    qsizetype m_items = 0;
+    QHash<QString, QString> m_mainIdForUid;
+    QList<Pending> m_detached;
+};
+
+// Weekday names of the store ("sunday" ... "saturday") by libical's numbering
+// (1 = Sunday).
+QString storeWeekdayName(int icalWeekday);
+
+}  // namespace syncstore

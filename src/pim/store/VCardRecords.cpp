@@ -1,0 +1,464 @@
+#include "pim/store/VCardRecords.h"
+
+#include "foundation/VtrCalendarDate.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <libebook-contacts/libebook-contacts.h>
+
+#include <memory>
+
+namespace syncstore {
+
+namespace {
+
+// ---- raw text ---------------------------------------------------------------
+
+QByteArray paramValue(const QByteArray &params, const QByteArray &name)
+{
+    for (const QByteArray &p : params.split(';')) {
+        const int eq = p.indexOf('=');
+        if (eq > 0 && p.left(eq).trimmed().toUpper() == name) return p.mid(eq + 1).trimmed().toUpper();
+    }
+    return {};
+}
+
+// A 2.1 line "NAME;CHARSET=X:raw bytes": the value converted to UTF-8 and
+// the CHARSET dropped. Quoted-printable values are the parser's.
+QByteArray convertCharset(const QByteArray &line)
+{
+    const int colon = line.indexOf(':');
+    if (colon < 0) return line;
+    const QByteArray head = line.left(colon);
+    const QByteArray charset = paramValue(head, "CHARSET");
+    if (charset.isEmpty() || charset == "UTF-8" || charset == "US-ASCII" ||
+        paramValue(head, "ENCODING").startsWith("QUOTED"))
+        return line;
+    const QByteArray value = line.mid(colon + 1);
+    gsize written = 0;
+    gchar *utf8 = g_convert(value.constData(), value.size(), "UTF-8", charset.constData(), nullptr, &written, nullptr);
+    if (!utf8) return line;
+    QByteArray out = head;
+    out.replace("CHARSET=" + charset, "CHARSET=UTF-8");
+    out += ':' + QByteArray(utf8, qsizetype(written));
+    g_free(utf8);
+    return out;
+}
+
+QString utf8(const char *s) { return s ? QString::fromUtf8(s) : QString(); }
+
+// ---- attributes ---------------------------------------------------------------
+
+QStringList values(EVCardAttribute *a)
+{
+    QStringList out;
+    for (GList *v = e_vcard_attribute_get_values(a); v; v = v->next) out.append(utf8(static_cast<char *>(v->data)));
+    return out;
+}
+
+QString text(EVCardAttribute *a) { return values(a).join(QLatin1Char(',')).trimmed(); }
+
+QString valueAt(const QStringList &v, int i) { return i < v.size() ? v.at(i).trimmed() : QString(); }
+
+// TYPE values (also bare 2.1 parameters, which the parser files as TYPE),
+// upper-case, comma lists split.
+QStringList types(EVCardAttribute *a)
+{
+    QStringList out;
+    for (GList *p = e_vcard_attribute_get_params(a); p; p = p->next) {
+        auto *param = static_cast<EVCardAttributeParam *>(p->data);
+        const QString name = utf8(e_vcard_attribute_param_get_name(param)).toUpper();
+        if (name != QLatin1String("TYPE")) continue;
+        for (GList *v = e_vcard_attribute_param_get_values(param); v; v = v->next)
+            for (const QString &t : utf8(static_cast<char *>(v->data)).split(QLatin1Char(',')))
+                out.append(t.trimmed().toUpper());
+    }
+    return out;
+}
+
+QString param(EVCardAttribute *a, const char *name)
+{
+    GList *v = e_vcard_attribute_get_param(a, name);
+    return v ? utf8(static_cast<char *>(v->data)) : QString();
+}
+
+// "_$!<HomePage>!$_" -> "HomePage"; a custom label stays as it is.
+QString appleLabel(const QString &label, bool *standard = nullptr)
+{
+    static const QRegularExpression re(QStringLiteral("^_\\$!<(.*)>!\\$_$"));
+    const auto m = re.match(label);
+    if (standard) *standard = m.hasMatch();
+    return m.hasMatch() ? m.captured(1) : label;
+}
+
+QString workHomeOther(const QStringList &t)
+{
+    if (t.contains(QLatin1String("WORK"))) return QStringLiteral("work");
+    if (t.contains(QLatin1String("HOME"))) return QStringLiteral("home");
+    return QStringLiteral("other");
+}
+
+QString phoneType(const QStringList &t)
+{
+    if (t.contains(QLatin1String("FAX")))
+        return t.contains(QLatin1String("HOME")) ? QStringLiteral("home fax") : QStringLiteral("work fax");
+    if (t.contains(QLatin1String("CELL")) || t.contains(QLatin1String("MOBILE")) || t.contains(QLatin1String("IPHONE")))
+        return QStringLiteral("mobile");
+    if (t.contains(QLatin1String("PAGER"))) return QStringLiteral("pager");
+    if (t.contains(QLatin1String("MAIN"))) return QStringLiteral("main");
+    return workHomeOther(t);
+}
+
+// Apple's standard labels for the store types they stand for.
+QString typeForStandardLabel(const QString &label)
+{
+    static const QHash<QString, QString> table = {
+        {QStringLiteral("mobile"), QStringLiteral("mobile")},     {QStringLiteral("iphone"), QStringLiteral("mobile")},
+        {QStringLiteral("home"), QStringLiteral("home")},         {QStringLiteral("work"), QStringLiteral("work")},
+        {QStringLiteral("main"), QStringLiteral("main")},         {QStringLiteral("homefax"), QStringLiteral("home fax")},
+        {QStringLiteral("workfax"), QStringLiteral("work fax")},  {QStringLiteral("pager"), QStringLiteral("pager")},
+        {QStringLiteral("other"), QStringLiteral("other")},       {QStringLiteral("homepage"), QStringLiteral("home page")},
+    };
+    return table.value(label.toLower());
+}
+
+// Year, month and day of a vCard date ("1970-07-04", "19700704",
+// "19531015T231000Z"), at noon in the default zone so that the local day is
+// the one written. Year-less dates ("--0704") are not dates the store keeps.
+QVariant dateValue(const QString &raw)
+{
+    QString digits = raw.trimmed();
+    digits = digits.left(digits.indexOf(QLatin1Char('T')) < 0 ? digits.size() : digits.indexOf(QLatin1Char('T')));
+    digits.remove(QLatin1Char('-'));
+    if (digits.size() != 8 || raw.startsWith(QLatin1String("--"))) return {};
+    bool ok1, ok2, ok3;
+    const int y = digits.left(4).toInt(&ok1), m = digits.mid(4, 2).toInt(&ok2), d = digits.mid(6, 2).toInt(&ok3);
+    if (!ok1 || !ok2 || !ok3 || m < 1 || m > 12 || d < 1 || d > 31) return {};
+    return QVariant::fromValue(VtrCalendarDate::fromComponents(y, m, d, 12, 0, 0, vtr::defaultTimeZone()));
+}
+
+QByteArray photoData(EVCardAttribute *a)
+{
+    const QString enc = param(a, "ENCODING").toUpper();
+    if (enc == QLatin1String("B") || enc == QLatin1String("BASE64")) {
+        QByteArray out;
+        GList *decoded = e_vcard_attribute_get_values_decoded(a);
+        if (decoded) {
+            auto *s = static_cast<GString *>(decoded->data);
+            out = QByteArray(s->str, qsizetype(s->len));
+        }
+        return out;
+    }
+    const QString v = values(a).join(QLatin1Char(';'));  // "data:image/jpeg;base64,..." is split at ';'
+    const int comma = v.indexOf(QLatin1Char(','));
+    if (v.startsWith(QLatin1String("data:")) && comma > 0 && v.left(comma).endsWith(QLatin1String("base64")))
+        return QByteArray::fromBase64(v.mid(comma + 1).toLatin1());
+    return {};  // a web address: nothing is fetched
+}
+
+struct ImService
+{
+    const char *key;
+    const char *service;
+};
+constexpr ImService kImProperties[] = {
+    {"X-AIM", "aim"},       {"X-JABBER", "jabber"},       {"X-GOOGLE-TALK", "jabber"}, {"X-MSN", "msn"},
+    {"X-YAHOO", "yahoo"},   {"X-ICQ", "icq"},             {"X-SKYPE", "skype"},        {"X-SKYPE-USERNAME", "skype"},
+    {"X-GADUGADU", "gadugadu"}, {"X-GROUPWISE", "groupwise"}, {"X-QQ", "qq"},
+};
+constexpr ImService kImSchemes[] = {
+    {"xmpp", "jabber"}, {"jabber", "jabber"}, {"gtalk", "jabber"}, {"aim", "aim"},     {"msnim", "msn"},
+    {"msn", "msn"},     {"ymsgr", "yahoo"},   {"yahoo", "yahoo"},  {"icq", "icq"},     {"skype", "skype"},
+};
+
+// Items of one relationship of a contact.
+class Items
+{
+public:
+    Items(SyncRecordSink &sink, QString contactId, QString relationship, QString kind, QString entityName)
+        : m_sink(sink), m_contactId(std::move(contactId)), m_relationship(std::move(relationship)),
+          m_kind(std::move(kind)), m_entity(std::move(entityName))
+    {
+    }
+    void add(QVariantMap item)
+    {
+        const QString id = m_contactId + QLatin1Char('/') + m_kind + QLatin1Char('/') + QString::number(m_ids.size());
+        item.insert(QStringLiteral("contact"), QStringList{m_contactId});
+        m_sink.addRecord(id, m_entity, std::move(item));
+        m_ids.append(id);
+    }
+    void linkInto(QVariantMap &contact) const
+    {
+        if (!m_ids.isEmpty()) contact.insert(m_relationship, m_ids);
+    }
+
+private:
+    SyncRecordSink &m_sink;
+    QString m_contactId, m_relationship, m_kind, m_entity;
+    QStringList m_ids;
+};
+
+void setIfAny(QVariantMap &map, const QString &key, const QString &value)
+{
+    if (!value.isEmpty()) map.insert(key, value);
+}
+
+QString stripUrn(QString uid)
+{
+    if (uid.startsWith(QLatin1String("urn:uuid:"), Qt::CaseInsensitive)) uid = uid.mid(9);
+    return uid;
+}
+
+}  // namespace
+
+QList<QByteArray> splitVCards(const QByteArray &fileContents)
+{
+    QList<QByteArray> cards;
+    QByteArray current;
+    bool inCard = false;
+    QByteArray data = fileContents;
+    if (data.startsWith("\xEF\xBB\xBF")) data.remove(0, 3);
+    for (QByteArray line : data.split('\n')) {
+        while (line.endsWith('\r')) line.chop(1);
+        const QByteArray upper = line.trimmed().toUpper();
+        if (!inCard) {
+            if (upper == "BEGIN:VCARD") {
+                inCard = true;
+                current = line + "\r\n";
+            }
+            continue;
+        }
+        const bool is21 = current.contains("\r\nVERSION:2.1");
+        current += (is21 ? convertCharset(line) : line) + "\r\n";
+        if (upper == "END:VCARD") {
+            cards.append(current);
+            inCard = false;
+        }
+    }
+    return cards;
+}
+
+bool ContactRecordBuilder::addVCardText(const QByteArray &cardText, const QString &fallbackUid)
+{
+    if (!cardText.trimmed().toUpper().startsWith("BEGIN:VCARD")) return false;
+    std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cardText.constData()),
+                                                            &g_object_unref);
+    return card && addVCard(card.get(), fallbackUid);
+}
+
+bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
+{
+    GList *attrs = e_vcard_get_attributes(card);
+    if (!attrs) return false;
+
+    // Grouped labels ("item1.X-ABLabel") of the card.
+    QHash<QString, QString> labels;
+    QString uid, kind, fullName;
+    for (GList *l = attrs; l; l = l->next) {
+        auto *a = static_cast<EVCardAttribute *>(l->data);
+        const QString name = utf8(e_vcard_attribute_get_name(a)).toUpper();
+        const QString group = utf8(e_vcard_attribute_get_group(a)).toLower();
+        if (name == QLatin1String("X-ABLABEL") && !group.isEmpty()) labels.insert(group, text(a));
+        else if (name == QLatin1String("UID")) uid = text(a);
+        else if (name == QLatin1String("KIND") || name == QLatin1String("X-ADDRESSBOOKSERVER-KIND")) kind = text(a).toLower();
+        else if (name == QLatin1String("FN")) fullName = text(a);
+    }
+    if (uid.isEmpty()) uid = fallbackUid;
+
+    if (kind == QLatin1String("group")) {
+        Group g;
+        g.name = fullName;
+        for (GList *l = attrs; l; l = l->next) {
+            auto *a = static_cast<EVCardAttribute *>(l->data);
+            const QString name = utf8(e_vcard_attribute_get_name(a)).toUpper();
+            if (name == QLatin1String("MEMBER") || name == QLatin1String("X-ADDRESSBOOKSERVER-MEMBER"))
+                g.memberUids.append(stripUrn(text(a)));
+        }
+        if (!g.name.isEmpty()) m_groups.append(g);
+        return true;
+    }
+
+    const QString id = m_sink.uniqueIdentifier(uid);
+    m_idForUid.insert(uid, id);
+    m_idForUid.insert(stripUrn(uid), id);
+
+    QVariantMap c;
+    Items phones(m_sink, id, QStringLiteral("phone numbers"), QStringLiteral("phone"), entity::PhoneNumber);
+    Items emails(m_sink, id, QStringLiteral("email addresses"), QStringLiteral("email"), entity::EmailAddress);
+    Items addresses(m_sink, id, QStringLiteral("street addresses"), QStringLiteral("address"), entity::StreetAddress);
+    Items ims(m_sink, id, QStringLiteral("IMs"), QStringLiteral("im"), entity::IM);
+    Items related(m_sink, id, QStringLiteral("related names"), QStringLiteral("related"), entity::RelatedName);
+    Items urls(m_sink, id, QStringLiteral("URLs"), QStringLiteral("url"), entity::URL);
+    Items dates(m_sink, id, QStringLiteral("dates"), QStringLiteral("date"), entity::Date);
+    QStringList notes, categories;
+    bool company = false;
+
+    for (GList *l = attrs; l; l = l->next) {
+        auto *a = static_cast<EVCardAttribute *>(l->data);
+        const QString name = utf8(e_vcard_attribute_get_name(a)).toUpper();
+        const QString group = utf8(e_vcard_attribute_get_group(a)).toLower();
+        const QStringList t = types(a);
+        bool standard = false;
+        const QString label = appleLabel(labels.value(group), &standard);
+        const QStringList v = values(a);
+
+        if (name == QLatin1String("N")) {
+            setIfAny(c, QStringLiteral("last name"), valueAt(v, 0));
+            setIfAny(c, QStringLiteral("first name"), valueAt(v, 1));
+            setIfAny(c, QStringLiteral("middle name"), valueAt(v, 2));
+            setIfAny(c, QStringLiteral("title"), valueAt(v, 3));
+            setIfAny(c, QStringLiteral("suffix"), valueAt(v, 4));
+        } else if (name == QLatin1String("NICKNAME")) {
+            setIfAny(c, QStringLiteral("nickname"), v.join(QStringLiteral(", ")).trimmed());
+        } else if (name == QLatin1String("X-MAIDENNAME")) {
+            setIfAny(c, QStringLiteral("maiden name"), text(a));
+        } else if (name == QLatin1String("X-PHONETIC-FIRST-NAME")) {
+            setIfAny(c, QStringLiteral("first name yomi"), text(a));
+        } else if (name == QLatin1String("X-PHONETIC-MIDDLE-NAME")) {
+            setIfAny(c, QStringLiteral("middle name yomi"), text(a));
+        } else if (name == QLatin1String("X-PHONETIC-LAST-NAME")) {
+            setIfAny(c, QStringLiteral("last name yomi"), text(a));
+        } else if (name == QLatin1String("SOUND") && t.contains(QLatin1String("X-IRMC-N"))) {
+            setIfAny(c, QStringLiteral("last name yomi"), valueAt(v, 0));
+            setIfAny(c, QStringLiteral("first name yomi"), valueAt(v, 1));
+        } else if (name == QLatin1String("ORG")) {
+            setIfAny(c, QStringLiteral("company name"), valueAt(v, 0));
+            setIfAny(c, QStringLiteral("department"), v.mid(1).join(QStringLiteral(", ")).trimmed());
+        } else if (name == QLatin1String("TITLE")) {
+            setIfAny(c, QStringLiteral("job title"), text(a));
+        } else if (name == QLatin1String("NOTE")) {
+            if (!text(a).isEmpty()) notes.append(text(a));
+        } else if (name == QLatin1String("BDAY")) {
+            const QVariant d = dateValue(text(a));
+            if (d.isValid()) c.insert(QStringLiteral("birthday"), d);
+        } else if (name == QLatin1String("PHOTO")) {
+            const QByteArray data = photoData(a);
+            if (!data.isEmpty()) c.insert(QStringLiteral("image"), data);
+        } else if (name == QLatin1String("X-ABSHOWAS")) {
+            company = text(a).compare(QLatin1String("COMPANY"), Qt::CaseInsensitive) == 0;
+        } else if (name == QLatin1String("CATEGORIES")) {
+            for (const QString &cat : v)
+                if (!cat.trimmed().isEmpty() && !categories.contains(cat.trimmed())) categories.append(cat.trimmed());
+        } else if (name == QLatin1String("TEL")) {
+            QString number = v.join(QLatin1Char(';')).trimmed();
+            if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive)) number = number.mid(4);
+            if (number.isEmpty()) continue;
+            QVariantMap item{{QStringLiteral("value"), number}};
+            const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
+            item.insert(QStringLiteral("type"), fromLabel.isEmpty() ? phoneType(t) : fromLabel);
+            if (!label.isEmpty() && fromLabel.isEmpty()) item.insert(QStringLiteral("label"), label);
+            phones.add(item);
+        } else if (name == QLatin1String("EMAIL")) {
+            if (text(a).isEmpty()) continue;
+            QVariantMap item{{QStringLiteral("value"), text(a)}, {QStringLiteral("type"), workHomeOther(t)}};
+            const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
+            if (!fromLabel.isEmpty()) item.insert(QStringLiteral("type"), fromLabel);
+            else setIfAny(item, QStringLiteral("label"), label);
+            emails.add(item);
+        } else if (name == QLatin1String("ADR")) {
+            QVariantMap item{{QStringLiteral("type"), workHomeOther(t)}};
+            setIfAny(item, QStringLiteral("street"), valueAt(v, 2));
+            setIfAny(item, QStringLiteral("city"), valueAt(v, 3));
+            setIfAny(item, QStringLiteral("state"), valueAt(v, 4));
+            setIfAny(item, QStringLiteral("postal code"), valueAt(v, 5));
+            setIfAny(item, QStringLiteral("country"), valueAt(v, 6));
+            QVariantMap extra;
+            setIfAny(extra, QStringLiteral("pobox"), valueAt(v, 0));
+            setIfAny(extra, QStringLiteral("ext"), valueAt(v, 1));
+            if (!extra.isEmpty()) item.insert(QStringLiteral("extra_device_fields"), extra);
+            if (!standard) setIfAny(item, QStringLiteral("label"), label);
+            if (item.size() > 1) addresses.add(item);
+        } else if (name == QLatin1String("IMPP") || name.startsWith(QLatin1String("X-"))) {
+            QString service, user = text(a);
+            if (name == QLatin1String("IMPP")) {
+                const int colon = user.indexOf(QLatin1Char(':'));
+                const QString scheme = colon > 0 ? user.left(colon).toLower() : QString();
+                user = colon > 0 ? user.mid(colon + 1) : user;
+                service = param(a, "X-SERVICE-TYPE").toLower();
+                for (const ImService &s : kImSchemes)
+                    if (service.isEmpty() && scheme == QLatin1String(s.key)) service = QLatin1String(s.service);
+                if (service.isEmpty()) service = scheme;
+            } else {
+                for (const ImService &s : kImProperties)
+                    if (name == QLatin1String(s.key)) service = QLatin1String(s.service);
+            }
+            if (!service.isEmpty() && !user.isEmpty()) {
+                QVariantMap item{{QStringLiteral("type"), workHomeOther(t)}, {QStringLiteral("user"), user},
+                                 {QStringLiteral("service"), service}};
+                setIfAny(item, QStringLiteral("label"), standard ? QString() : label);
+                ims.add(item);
+                continue;
+            }
+            QString relation;
+            if (name == QLatin1String("X-ABRELATEDNAMES")) relation = label.toLower();
+            else if (name == QLatin1String("X-EVOLUTION-SPOUSE")) relation = QStringLiteral("spouse");
+            else if (name == QLatin1String("X-EVOLUTION-MANAGER")) relation = QStringLiteral("manager");
+            else if (name == QLatin1String("X-EVOLUTION-ASSISTANT")) relation = QStringLiteral("assistant");
+            if (!relation.isEmpty() || name == QLatin1String("X-ABRELATEDNAMES")) {
+                if (!user.isEmpty())
+                    related.add({{QStringLiteral("type"), relation.isEmpty() ? QStringLiteral("other") : relation},
+                                 {QStringLiteral("value"), user}});
+                continue;
+            }
+            if (name == QLatin1String("X-ABDATE") || name == QLatin1String("X-ANNIVERSARY") ||
+                name == QLatin1String("X-EVOLUTION-ANNIVERSARY")) {
+                const QVariant d = dateValue(user);
+                const QString type = name == QLatin1String("X-ABDATE") && !label.isEmpty() ? label.toLower()
+                                                                                            : QStringLiteral("anniversary");
+                if (d.isValid()) dates.add({{QStringLiteral("type"), type}, {QStringLiteral("value"), d}});
+            }
+        } else if (name == QLatin1String("RELATED")) {
+            if (!text(a).isEmpty())
+                related.add({{QStringLiteral("type"), t.isEmpty() ? QStringLiteral("other") : t.first().toLower()},
+                             {QStringLiteral("value"), text(a)}});
+        } else if (name == QLatin1String("ANNIVERSARY")) {
+            const QVariant d = dateValue(text(a));
+            if (d.isValid()) dates.add({{QStringLiteral("type"), QStringLiteral("anniversary")}, {QStringLiteral("value"), d}});
+        } else if (name == QLatin1String("URL")) {
+            QString address = v.join(QLatin1Char(';')).trimmed();
+            address.replace(QLatin1String("\\:"), QLatin1String(":"));
+            if (address.isEmpty()) continue;
+            const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
+            QVariantMap item{{QStringLiteral("type"), fromLabel.isEmpty() ? workHomeOther(t) : fromLabel},
+                             {QStringLiteral("value"), QUrl::fromUserInput(address)}};
+            if (fromLabel.isEmpty()) setIfAny(item, QStringLiteral("label"), label);
+            urls.add(item);
+        }
+    }
+    // A card with a formatted name only (allowed from vCard 4.0 on).
+    if (!c.contains(QStringLiteral("first name")) && !c.contains(QStringLiteral("last name")) &&
+        !fullName.isEmpty() && fullName != c.value(QStringLiteral("company name")).toString())
+        c.insert(QStringLiteral("first name"), fullName);
+    if (!notes.isEmpty()) c.insert(QStringLiteral("notes"), notes.join(QLatin1Char('\n')));
+    c.insert(QStringLiteral("display as company"), company ? QStringLiteral("company") : QStringLiteral("person"));
+    for (const Items *items : {&phones, &emails, &addresses, &ims, &related, &urls, &dates}) items->linkInto(c);
+
+    for (const QString &cat : categories) {
+        auto it = m_categoryIndex.constFind(cat);
+        if (it == m_categoryIndex.cend()) {
+            it = m_categoryIndex.insert(cat, m_groups.size());
+            m_groups.append({cat, {}, {}});
+        }
+        m_groups[*it].memberIds.append(id);
+    }
+    m_sink.addRecord(id, entity::Contact, std::move(c));
+    ++m_contacts;
+    return true;
+}
+
+void ContactRecordBuilder::finishGroups()
+{
+    for (const Group &g : std::as_const(m_groups)) {
+        QStringList members = g.memberIds;
+        for (const QString &uid : g.memberUids)
+            if (m_idForUid.contains(uid)) members.append(m_idForUid.value(uid));
+        QVariantMap record{{QStringLiteral("name"), g.name}};
+        if (!members.isEmpty()) record.insert(QStringLiteral("members"), members);
+        m_sink.addRecord(m_sink.uniqueIdentifier(QStringLiteral("group:") + g.name), entity::Group, record);
+    }
+    m_groups.clear();
+    m_categoryIndex.clear();
+}
+
+}  // namespace syncstore

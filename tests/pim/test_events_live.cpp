@@ -1,0 +1,92 @@
+// Windows Live calendar and event bodies from JSON records: the companion
+// app's file against checked-in expected bodies, and the text and reminder
+// rules.
+#include "ProcessZone.h"
+#include "support/PimRecorder.h"
+
+#include "foundation/Json.h"
+#include "foundation/VtrCalendarDate.h"
+#include "pim/EventDatabase.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+using pimtest::canonicalJson;
+
+namespace {
+class EventsLive : public ::testing::Test
+{
+protected:
+    ProcessZone zone{"Europe/Berlin"};
+};
+
+QVariantMap oneEventBody(EventDatabase &db, const QVariantMap &event)
+{
+    QVariantMap calendars{{QStringLiteral("c"), QVariantMap{{QStringLiteral("name"), QStringLiteral("C")}}}};
+    const QVariantList bodies = db.convertEventsToWindowsLive({event}, calendars);
+    return bodies.value(0).toMap().value(QStringLiteral("events")).toList().value(0).toMap();
+}
+}  // namespace
+
+TEST_F(EventsLive, CompanionFileGivesTheExpectedBodiesAndProgress)
+{
+    PimRecorder recorder;
+    EventDatabase db(&recorder, pimtest::fixtureStore(QStringLiteral("store_empty.json")));
+    const auto bodies = db.windowsLiveCalendarsAndEventsWithData(pimtest::dataFile(QStringLiteral("nroid_cal.json")));
+    ASSERT_TRUE(bodies);
+    EXPECT_EQ(canonicalJson(*bodies),
+              canonicalJson(vtr::JSONValueFromUtf8(pimtest::dataFile(QStringLiteral("live_calendars_expected.json")))));
+    EXPECT_EQ(db.recordCount(), 5);
+    EXPECT_EQ(db.containerCount(), 3) << "the calendar bodies returned";
+    QList<double> expected;
+    for (int k = 1; k <= 10; ++k) expected.append(k / 10.0 / 3.0);
+    expected << 2.0 / 3.0 << 1.0;
+    EXPECT_EQ(recorder.percents(), expected);
+}
+
+TEST_F(EventsLive, AnEmptyFileIsOneEmptyLine)
+{
+    PimRecorder recorder;
+    EventDatabase db(&recorder, pimtest::fixtureStore(QStringLiteral("store_empty.json")));
+    const auto bodies = db.windowsLiveCalendarsAndEventsWithData(QByteArray());
+    ASSERT_TRUE(bodies);
+    EXPECT_TRUE(bodies->isEmpty());
+    EXPECT_EQ(recorder.percents(), (QList<double>{1.0 / 3.0, 2.0 / 3.0, 1.0}));
+    EXPECT_FALSE(db.windowsLiveCalendarsAndEventsWithData(QByteArray("\xc3\x28")));
+}
+
+TEST_F(EventsLive, TextTimeAndReminderRules)
+{
+    EventDatabase db(nullptr, pimtest::fixtureStore(QStringLiteral("store_empty.json")));
+    const QString longSummary(300, QLatin1Char('s'));
+    const struct
+    {
+        QVariantMap event;
+        const char *body;
+    } cases[] = {
+        {{{"summary", "Short"}}, R"({"name":"Short","description":"Short"})"},
+        {{{"summary", "Short"}, {"description", "Details"}}, R"({"name":"Short","description":"Details"})"},
+        {{{"description", "Only details"}}, R"({"description":"Only details"})"},
+        {{{"valarms", QVariantList{QVariantMap{{"trigger", 300}}}}}, R"({})"},
+        {{{"valarms", QVariantList{QVariantMap{{"trigger", -600}}, QVariantMap{{"trigger", -3600}}}}}, R"({"reminder_time":10.0})"},
+        {{{"valarms", QVariantList{QVariantMap{{"x-ms-trigger-type", "date-time"}, {"trigger", -60}},
+                                   QVariantMap{{"x-ms-trigger-type", "x-seconds-offset"}, {"trigger", 0}}}}},
+         R"({"reminder_time":-0.0})"},
+        // Timed: the digits are GMT; all day: they are the local day.
+        {{{"dtstart", "20120301000000"}}, R"({"start_time":"2012-03-01T01:00:00+0100"})"},
+        {{{"dtstart", "20120301000000"}, {"x-ms-all-day", 1}},
+         R"({"start_time":"2012-03-01T00:00:00+0100","is_all_day_event":true})"},
+        {{{"dtend", "201203010000"}}, R"({})"},
+    };
+    for (const auto &c : cases) {
+        QVariantMap event = c.event;
+        event.insert(QStringLiteral("x-ms-calendar-id"), QStringLiteral("c"));
+        EXPECT_EQ(canonicalJson(oneEventBody(db, event)), canonicalJson(vtr::JSONValue(QString::fromUtf8(c.body))))
+            << canonicalJson(c.event).toStdString();
+    }
+    QVariantMap event{{"x-ms-calendar-id", "c"}, {"summary", longSummary}, {"description", "D"}};
+    const QVariantMap body = oneEventBody(db, event);
+    EXPECT_EQ(body.value(QStringLiteral("name")).toString(), longSummary.left(255));
+    EXPECT_EQ(body.value(QStringLiteral("description")).toString(), longSummary + QStringLiteral(" D"));
+}

@@ -1,0 +1,250 @@
+// Whole dumps of the readers against store fixtures: what reaches the
+// delegate, the export files in "Migration Info", the progress, the log, and
+// the failures a dump must not hide.
+#include "ProcessZone.h"
+#include "support/PimRecorder.h"
+
+#include "TestEnvironment.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/Json.h"
+#include "foundation/Log.h"
+#include "foundation/VtrCalendarDate.h"
+#include "pim/ContactDatabase.h"
+#include "pim/EventDatabase.h"
+#include "pim/NoteDatabase.h"
+#include "pim/TaskDatabase.h"
+#include "pim/store/JsonFixtureSource.h"
+#include "platform/Folders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+using namespace syncstore;
+
+namespace {
+
+// The new phone's folder seen as another kind of phone: the export-file road.
+class FolderPhone : public WindowsPhone7LocalDevice
+{
+public:
+    FolderPhone() : WindowsPhone7LocalDevice({}, nullptr) {}
+    int deviceType() const override { return kDeviceTypeAndroid; }
+};
+
+class PimDump : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        LogSetSystemLogSink([this](const QString &m) { log.append(m); });
+        QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    }
+    void TearDown() override { LogSetSystemLogSink({}); }
+
+    QString migrationInfo(const QString &file) const
+    {
+        return WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Migration Info/") + file;
+    }
+
+    QStringList log;
+    PimRecorder recorder;
+    std::shared_ptr<MobileDeviceInterface> newPhone = WindowsPhone7LocalDevice::create({}, nullptr);
+    std::shared_ptr<MobileDeviceInterface> folderPhone = std::shared_ptr<MobileDeviceInterface>(new FolderPhone);
+};
+
+// Each line of an export file as jq reads it (compact); fails the test when
+// jq refuses the file.
+QStringList linesAcceptedByJq(const QString &path)
+{
+    QProcess jq;
+    jq.start(QStringLiteral("jq"), {QStringLiteral("-c"), QStringLiteral("."), path});
+    EXPECT_TRUE(jq.waitForFinished(30000));
+    EXPECT_EQ(jq.exitCode(), 0) << jq.readAllStandardError().toStdString();
+    return QString::fromUtf8(jq.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+std::shared_ptr<SyncManager> storeOf(const QVariantMap &document)
+{
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<JsonFixtureSource>(document, QStringLiteral("the address book \"Work\"")));
+    return std::make_shared<SyncManager>(std::move(sources));
+}
+
+}  // namespace
+
+TEST_F(PimDump, DisabledStoreReadsNothingAndReportsNothing)
+{
+    auto store = pimtest::fixtureStore(QStringLiteral("store_tasks_notes.json"));
+    store->setEnabled(false);
+    TaskDatabase tasks(&recorder, store);
+    tasks.setTargetDevice(folderPhone);
+    tasks.runDatabaseDump();
+    EXPECT_TRUE(log.contains(QStringLiteral("Syncing is currently disabled"))) << log.join('\n').toStdString();
+    EXPECT_TRUE(recorder.reports.isEmpty());
+    EXPECT_FALSE(QFile::exists(migrationInfo(QStringLiteral("sl_tasks.json"))));
+    EXPECT_EQ(tasks.recordCount(), 0);
+}
+
+TEST_F(PimDump, AnUnreadableSourceIsTheJobsErrorNamingIt)
+{
+    const struct
+    {
+        std::function<std::unique_ptr<PIMDatabase>(std::shared_ptr<SyncManager>)> make;
+        const char *kind, *logged;
+    } readers[] = {
+        {[this](auto s) { return std::make_unique<ContactDatabase>(&recorder, s); }, "contacts", "Could not access contact data."},
+        {[this](auto s) { return std::make_unique<EventDatabase>(&recorder, s); }, "calendars", "Could not access calendar data."},
+        {[this](auto s) { return std::make_unique<EventDatabase>(&recorder, s); }, "events", "Could not access event data."},
+        {[this](auto s) { return std::make_unique<TaskDatabase>(&recorder, s); }, "tasks", "Could not access task data."},
+        {[this](auto s) { return std::make_unique<NoteDatabase>(&recorder, s); }, "notes", "Could not access note data."},
+    };
+    for (const auto &r : readers) {
+        log.clear();
+        auto reader = r.make(storeOf({{"calendars", QVariantList{}},
+                                      {"unreadable", QVariantMap{{QLatin1String(r.kind), "permission denied"}}}}));
+        reader->setTargetDevice(newPhone);
+        try {
+            reader->runDatabaseDump();
+            ADD_FAILURE() << r.kind << ": an unreadable source was read as an empty one";
+        } catch (const VtrException &e) {
+            EXPECT_EQ(e.name(), kSourceExceptionName);
+            EXPECT_EQ(e.reason(), QStringLiteral("the address book \"Work\" could not be read: permission denied"));
+        }
+        EXPECT_TRUE(log.contains(QLatin1String(r.logged))) << r.kind;
+    }
+}
+
+TEST_F(PimDump, AnEmptyStoreIsZeroItemsNotAnError)
+{
+    auto store = pimtest::fixtureStore(QStringLiteral("store_empty.json"));
+    ContactDatabase contacts(&recorder, store);
+    contacts.setTargetDevice(newPhone);
+    contacts.runDatabaseDump();
+    EXPECT_EQ(recorder.stowedContacts, 1);
+    EXPECT_TRUE(recorder.contacts.isEmpty() && recorder.groups.isEmpty());
+    ASSERT_EQ(recorder.reports.size(), 1);
+    EXPECT_EQ(recorder.reports.first().status, QStringLiteral("Collecting contacts information..."));
+    EXPECT_TRUE(recorder.reports.first().now);
+    EXPECT_DOUBLE_EQ(recorder.reports.first().percent, 0.05);
+
+    TaskDatabase tasks(&recorder, store);
+    tasks.setTargetDevice(newPhone);
+    tasks.runDatabaseDump();
+    EXPECT_TRUE(log.contains(QStringLiteral("Tasks file does not exist.")));
+    EXPECT_EQ(tasks.recordCount(), 0);
+    EXPECT_EQ(tasks.dataSize(), 0);
+    EXPECT_FALSE(QFile::exists(migrationInfo(QStringLiteral("sl_tasks.json"))));
+    EXPECT_FALSE(QFile::exists(QDir(platform::temporaryFolder()).filePath(QStringLiteral("sl_tasks.json"))));
+
+    // The registration stays with the store for the next dump.
+    EXPECT_TRUE(store->clientWithIdentifier(QStringLiteral("com.vantrel.solvennawindowsphone.tasks")));
+    EXPECT_TRUE(store->clientWithIdentifier(QStringLiteral("com.vantrel.solvennawindowsphone.contacts")));
+}
+
+TEST_F(PimDump, ContactsForTheNewPhoneBecomeLiveBodies)
+{
+    ContactDatabase contacts(&recorder, pimtest::fixtureStore(QStringLiteral("store_contacts.json")));
+    contacts.setTargetDevice(newPhone);
+    {
+        ProcessZone zone("Europe/Berlin");
+        contacts.runDatabaseDump();
+    }
+    ASSERT_EQ(recorder.stowedContacts, 1);
+    EXPECT_EQ(pimtest::canonicalJson(recorder.contacts),
+              pimtest::canonicalJson(vtr::JSONValueFromUtf8(pimtest::dataFile(QStringLiteral("live_contacts_from_store.json")))));
+    EXPECT_TRUE(recorder.groups.isEmpty());
+    EXPECT_EQ(contacts.recordCount(), 2);
+    EXPECT_EQ(recorder.percents(), (QList<double>{0.05, 0.05, 0.525}));
+    EXPECT_EQ(recorder.reports.last().status, QStringLiteral("Collected 2 contact records..."));
+    EXPECT_FALSE(QFile::exists(migrationInfo(QStringLiteral("sl_contacts.json"))));
+}
+
+TEST_F(PimDump, ContactsForAnotherPhoneAreExportLinesInMigrationInfo)
+{
+    ContactDatabase contacts(&recorder, pimtest::fixtureStore(QStringLiteral("store_contacts.json")));
+    contacts.setTargetDevice(folderPhone);
+    for (int run = 0; run < 2; ++run) {  // a second dump replaces the file
+        recorder.reports.clear();
+        contacts.runDatabaseDump();
+        const QString path = migrationInfo(QStringLiteral("sl_contacts.json"));
+        const QStringList lines = linesAcceptedByJq(path);
+        ASSERT_EQ(lines.size(), 4);
+        EXPECT_TRUE(testenv::readFile(path).endsWith("}\n"));
+        QStringList databases;
+        for (const QString &l : lines) databases.append(vtr::JSONValue(l).toMap().value(QStringLiteral("database")).toString());
+        EXPECT_EQ(databases, (QStringList{"contacts", "contacts", "groups", "groups"}));
+        EXPECT_EQ(contacts.dataSize(), QFileInfo(path).size());
+        EXPECT_EQ(recorder.reports.last().status, QStringLiteral("Copying contacts to device..."));
+        EXPECT_DOUBLE_EQ(recorder.reports.last().percent, -1.0);
+    }
+    EXPECT_FALSE(QFile::exists(QDir(platform::temporaryFolder()).filePath(QStringLiteral("sl_contacts.json"))));
+    const QVariantMap manifest = contacts.manifestInfo();
+    EXPECT_EQ(manifest.value(QStringLiteral("contact_cnt")).toInt(), 2);
+    EXPECT_EQ(manifest.value(QStringLiteral("group_cnt")).toInt(), 2);
+    EXPECT_EQ(manifest.value(QStringLiteral("title")).toString(), QStringLiteral("Contacts"));
+    EXPECT_EQ(manifest.value(QStringLiteral("group_title")).toString(), QStringLiteral("Groups"));
+    EXPECT_EQ(manifest.value(QStringLiteral("timestamp")).toString().size(), 14);
+}
+
+TEST_F(PimDump, EventsForTheNewPhoneBecomeCalendarBodiesMainEventsFirst)
+{
+    EventDatabase events(&recorder, pimtest::fixtureStore(QStringLiteral("store_events.json")));
+    events.setTargetDevice(newPhone);
+    {
+        ProcessZone zone("Europe/Berlin");
+        events.runDatabaseDump();
+    }
+    ASSERT_EQ(recorder.stowedCalendars, 1);
+    EXPECT_EQ(pimtest::canonicalJson(recorder.calendars),
+              pimtest::canonicalJson(vtr::JSONValueFromUtf8(pimtest::dataFile(QStringLiteral("live_calendars_from_store.json")))));
+    EXPECT_EQ(events.recordCount(), 3);
+    EXPECT_EQ(events.containerCount(), 1) << "the list of to-dos is no calendar of events";
+    // The detached occurrence, first in the store, is set aside for a second
+    // pass, whose progress starts again.
+    EXPECT_EQ(recorder.percents(), (QList<double>{0.05, 0.05 + 0.95 / 3, 0.05 + 0.95 * 2 / 3, 0.05}));
+    EXPECT_EQ(events.manifestInfo().value(QStringLiteral("calendar_title")).toString(), QStringLiteral("Calendar"));
+}
+
+TEST_F(PimDump, EventsTasksAndNotesAsExportLines)
+{
+    EventDatabase events(&recorder, pimtest::fixtureStore(QStringLiteral("store_events.json")));
+    events.setTargetDevice(folderPhone);
+    events.runDatabaseDump();
+    const QStringList eventLines = linesAcceptedByJq(migrationInfo(QStringLiteral("sl_events.json")));
+    ASSERT_EQ(eventLines.size(), 4);
+    EXPECT_TRUE(eventLines.first().contains(QStringLiteral("\"database\":\"calendars\"")));
+    const QVariantMap standup = vtr::JSONValue(eventLines.at(1)).toMap().value(QStringLiteral("record")).toMap();
+    EXPECT_EQ(standup.value(QStringLiteral("uid")).toString(), QStringLiteral("standup"));
+    EXPECT_TRUE(standup.value(QStringLiteral("rrule")).toString().contains(QStringLiteral("UNTIL=20300308T083000Z")));
+    EXPECT_FALSE(standup.value(QStringLiteral("rrule")).toString().contains(QStringLiteral("COUNT")));
+    const QVariantMap moved = vtr::JSONValue(eventLines.last()).toMap().value(QStringLiteral("record")).toMap();
+    EXPECT_EQ(moved.value(QStringLiteral("device_parent_record_id")).toString(), QStringLiteral("standup"));
+
+    // To-dos go to the file even for the new phone.
+    TaskDatabase tasks(&recorder, pimtest::fixtureStore(QStringLiteral("store_tasks_notes.json")));
+    tasks.setTargetDevice(newPhone);
+    tasks.runDatabaseDump();
+    const QStringList taskLines = linesAcceptedByJq(migrationInfo(QStringLiteral("sl_tasks.json")));
+    ASSERT_EQ(taskLines.size(), 3);
+    const QVariantMap call = vtr::JSONValue(taskLines.first()).toMap().value(QStringLiteral("record")).toMap();
+    EXPECT_EQ(call.value(QStringLiteral("uid")).toString(), QStringLiteral("t1"));
+    EXPECT_EQ(call.value(QStringLiteral("category_name")).toString(), QStringLiteral("Home"));
+    EXPECT_FALSE(taskLines.at(1).contains(QStringLiteral("category_name"))) << "a calendar without a title";
+    EXPECT_EQ(tasks.manifestInfo().value(QStringLiteral("task_cnt")).toInt(), 3);
+    EXPECT_EQ(tasks.manifestInfo().value(QStringLiteral("data_size")).toLongLong(),
+              QFileInfo(migrationInfo(QStringLiteral("sl_tasks.json"))).size());
+
+    NoteDatabase notes(&recorder, pimtest::fixtureStore(QStringLiteral("store_tasks_notes.json")));
+    notes.setTargetDevice(newPhone);
+    notes.runDatabaseDump();
+    const QStringList noteLines = linesAcceptedByJq(migrationInfo(QStringLiteral("sl_notes.json")));
+    ASSERT_EQ(noteLines.size(), 2);
+    EXPECT_EQ(vtr::JSONValue(noteLines.first()).toMap().value(QStringLiteral("record")).toMap().value(QStringLiteral("note")).toString().trimmed(),
+              QStringLiteral("Milk & eggs"));
+    EXPECT_EQ(notes.manifestInfo().value(QStringLiteral("title")).toString(), QStringLiteral("Notes"));
+}

@@ -1,0 +1,240 @@
+// vdir folders read through the store: the public vCard and iCalendar
+// samples in place, folders that are missing, unreadable or partly broken.
+#include "TestEnvironment.h"
+
+#include "foundation/VtrCalendarDate.h"
+#include "pim/store/SyncStore.h"
+#include "pim/store/EdsSource.h"
+#include "pim/store/VdirSource.h"
+#include "platform/UserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace syncstore;
+
+namespace {
+
+const QString kSamples = QStringLiteral(VTR_SHARED_DATA_DIR "/samples");
+
+std::unique_ptr<SyncRecordSnapshot> snapshotOf(const QStringList &folders, const QString &entityName)
+{
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<VdirSource>(folders));
+    SyncManager manager(std::move(sources));
+    return manager.snapshotOfRecordsInTruth({entityName});
+}
+
+SyncRecordList ofEntity(const SyncRecordSnapshot &s, const QString &entityName)
+{
+    return s.recordsWithMatchingAttributes({{kRecordEntityNameKey, entityName}});
+}
+
+QVariantMap contactNamed(const SyncRecordSnapshot &s, const QString &last)
+{
+    for (const auto &e : ofEntity(s, entity::Contact))
+        if (e.record.value(QStringLiteral("last name")).toString() == last) return e.record;
+    ADD_FAILURE() << "no contact " << last.toStdString();
+    return {};
+}
+
+// "type value [label]" of each item of a contact's relationship, in order.
+QStringList items(const SyncRecordSnapshot &s, const QVariantMap &contact, const QString &relationship)
+{
+    QStringList out;
+    for (const auto &e : s.recordsWithIdentifiers(contact.value(relationship).toStringList())) {
+        QString line = e.record.value(QStringLiteral("type")).toString() + QLatin1Char(' ');
+        const QVariant v = e.record.value(QStringLiteral("value"), e.record.value(QStringLiteral("user")));
+        line += v.typeId() == QMetaType::QUrl ? v.toUrl().toString() : v.toString();
+        if (e.record.contains(QStringLiteral("street")))
+            line += e.record.value(QStringLiteral("street")).toString() + QLatin1Char('|') +
+                    e.record.value(QStringLiteral("city")).toString();
+        if (e.record.contains(QStringLiteral("service"))) line += QLatin1Char('@') + e.record.value(QStringLiteral("service")).toString();
+        if (e.record.contains(QStringLiteral("label"))) line += QStringLiteral(" [") + e.record.value(QStringLiteral("label")).toString() + QLatin1Char(']');
+        out.append(line);
+    }
+    return out;
+}
+
+QString day(const QVariant &date)
+{
+    const auto d = date.value<VtrCalendarDate>();
+    return d.isNull() ? QString() : d.descriptionWithCalendarFormat(QStringLiteral("%Y-%m-%d"));
+}
+
+}  // namespace
+
+TEST(StoreVdir, VCardSamplesKeepTheMappedFields)
+{
+    const auto s = snapshotOf({kSamples + QStringLiteral("/vcard")}, entity::Contact);
+    EXPECT_EQ(ofEntity(*s, entity::Contact).size(), 1 + 6 + 1 + 1 + 1);
+
+    const QVariantMap john = contactNamed(*s, QStringLiteral("Doe"));
+    const struct { const char *key, *value; } johnFields[] = {
+        {"first name", "John"}, {"middle name", "Richter,James"}, {"title", "Mr."}, {"suffix", "Sr."},
+        {"nickname", "Johny"}, {"company name", "IBM"}, {"department", "Accounting"}, {"job title", "Money Counter"},
+    };
+    for (const auto &f : johnFields) EXPECT_EQ(john.value(QLatin1String(f.key)).toString(), QLatin1String(f.value)) << f.key;
+    EXPECT_EQ(day(john.value(QStringLiteral("birthday"))), QStringLiteral("2012-06-06"));
+    EXPECT_TRUE(john.value(QStringLiteral("image")).toByteArray().startsWith("\xFF\xD8")) << "the folded JPEG";
+    EXPECT_EQ(items(*s, john, QStringLiteral("phone numbers")),
+              (QStringList{"mobile 905-555-1234", "home 905-666-1234", "work 905-777-1234", "home fax 905-888-1234",
+                           "work fax 905-999-1234", "pager 905-111-1234", "other 905-222-1234 [AssistantPhone]"}));
+    EXPECT_EQ(items(*s, john, QStringLiteral("email addresses")), QStringList{"other john.doe@ibm.com"});
+    EXPECT_EQ(items(*s, john, QStringLiteral("street addresses")),
+              (QStringList{"home Silicon Alley 5,|New York", "work Street4\nBuilding 6\nFloor 8|New York"}));
+    EXPECT_EQ(items(*s, john, QStringLiteral("URLs")), QStringList{"home page http://www.ibm.com"});
+
+    const QVariantMap gump = contactNamed(*s, QStringLiteral("Gump"));
+    EXPECT_EQ(gump.value(QStringLiteral("department")).toString(), QStringLiteral("Sales Dept.;Manager, Fish keeper"));
+    EXPECT_EQ(day(gump.value(QStringLiteral("birthday"))), QStringLiteral("1980-01-01"));
+    EXPECT_EQ(items(*s, gump, QStringLiteral("phone numbers")),
+              (QStringList{"work (111) 555-1212", "home (404) 555-1212", "mobile 0311111111", "other 0322222222",
+                           "other 0333333333"}));
+    EXPECT_TRUE(gump.value(QStringLiteral("notes")).toString().contains(QStringLiteral("RFC 2045")));
+
+    const QVariantMap holmes = contactNamed(*s, QStringLiteral("Holmes"));
+    EXPECT_EQ(holmes.value(QStringLiteral("first name")).toString(), QStringLiteral("Sherlock"));
+    EXPECT_EQ(day(holmes.value(QStringLiteral("birthday"))), QStringLiteral("1953-10-15"));
+    EXPECT_EQ(items(*s, holmes, QStringLiteral("phone numbers")),
+              (QStringList{"home +44-555-555-5555;ext=5555", "mobile +44-555-555-6666", "work +44-555-555-7777"}));
+    EXPECT_EQ(items(*s, holmes, QStringLiteral("email addresses")),
+              (QStringList{"home sherlock.holmes@gmail.com", "work detective@sherlockholmes.com"}));
+    EXPECT_EQ(items(*s, holmes, QStringLiteral("IMs")), QStringList{"other detective@sherlockholmes.com@jabber"});
+    EXPECT_EQ(items(*s, holmes, QStringLiteral("dates")).size(), 1);
+
+    // Shift_JIS bytes, raw and quoted-printable.
+    const QVariantMap ando = contactNamed(*s, QString::fromUtf8("安藤"));
+    EXPECT_EQ(ando.value(QStringLiteral("first name")).toString(), QString::fromUtf8("ロイド1"));
+    EXPECT_EQ(ando.value(QStringLiteral("notes")).toString(), QString::fromUtf8("メモ"));
+
+    // The Android export's quoted-printable UTF-8 names and its one category.
+    qsizetype withN = 0;
+    for (const auto &e : ofEntity(*s, entity::Contact))
+        withN += e.record.value(QStringLiteral("last name")).toString().contains(QChar(0x00D1));
+    EXPECT_EQ(withN, 4);
+    const auto groups = ofEntity(*snapshotOf({kSamples + QStringLiteral("/vcard")}, entity::Group), entity::Group);
+    QStringList names;
+    for (const auto &g : groups) names.append(g.record.value(QStringLiteral("name")).toString());
+    EXPECT_EQ(names, (QStringList{"My Contacts", "FICTION", "LITERATURE"}));
+    EXPECT_EQ(groups.first().record.value(QStringLiteral("members")).toStringList().size(), 5);
+}
+
+TEST(StoreVdir, ICalendarSamplesKeepTimesAlarmsAndRecurrences)
+{
+    const QString folder = kSamples + QStringLiteral("/icalendar");
+    const auto s = snapshotOf({folder}, entity::Event);
+    QHash<QString, QVariantMap> bySummary;
+    for (const auto &e : ofEntity(*s, entity::Event)) bySummary.insert(e.record.value(QStringLiteral("summary")).toString(), e.record);
+    ASSERT_EQ(bySummary.size(), 4);
+
+    const QVariantMap alarms = bySummary.value(QStringLiteral("event with alarms"));
+    EXPECT_EQ(alarms.value(QStringLiteral("display alarms")).toStringList().size(), 3);
+    EXPECT_EQ(alarms.value(QStringLiteral("mail alarms")).toStringList().size(), 1);
+    const auto first = s->recordsWithIdentifiers(alarms.value(QStringLiteral("display alarms")).toStringList());
+    EXPECT_EQ(first.first().record.value(QStringLiteral("triggerduration")).toLongLong(), -600);
+    EXPECT_EQ(alarms.value(QStringLiteral("calendar")).toStringList(), QStringList{QFileInfo(folder).absoluteFilePath()});
+
+    const QVariantMap weekly = bySummary.value(QStringLiteral("A Recurring event with multiple exdates, one per line."));
+    const auto start = weekly.value(QStringLiteral("start date")).value<VtrCalendarDate>();
+    EXPECT_EQ(start.timeZone().id(), QByteArray("Europe/Vienna"));
+    EXPECT_EQ(start.instant(), QDateTime(QDate(2012, 3, 27), QTime(8, 0), Qt::UTC));
+    EXPECT_EQ(weekly.value(QStringLiteral("exception dates")).toList().size(), 5);
+    const auto rec = s->recordsWithIdentifiers(weekly.value(QStringLiteral("recurrences")).toStringList());
+    ASSERT_EQ(rec.size(), 1);
+    EXPECT_EQ(rec.first().record.value(QStringLiteral("frequency")).toString(), QStringLiteral("weekly"));
+    EXPECT_EQ(rec.first().record.value(QStringLiteral("bydaydays")).toStringList(), QStringList{"tuesday"});
+    EXPECT_EQ(rec.first().record.value(QStringLiteral("until")).value<VtrCalendarDate>().instant(),
+              QDateTime(QDate(2012, 7, 3), QTime(8, 0), Qt::UTC));
+
+    for (const auto &[summary, utc] : {std::pair{QStringLiteral("Test meeting from BB"), QDateTime()},
+                                       std::pair{QString(), QDateTime(QDate(2017, 5, 11), QTime(16, 30), Qt::UTC)}}) {
+        if (summary.isEmpty()) {  // the Windows-style zone comes from the file's VTIMEZONE
+            bool found = false;
+            for (const auto &r : std::as_const(bySummary))
+                found = found || r.value(QStringLiteral("start date")).value<VtrCalendarDate>().instant() == utc;
+            EXPECT_TRUE(found);
+        } else {
+            const QVariantMap bb = bySummary.value(summary);
+            EXPECT_EQ(bb.value(QStringLiteral("all day")).toInt(), 1);
+            EXPECT_EQ(day(bb.value(QStringLiteral("start date"))), QStringLiteral("2012-08-14"));
+        }
+    }
+    const auto calendars = ofEntity(*snapshotOf({folder}, entity::Calendar), entity::Calendar);
+    ASSERT_EQ(calendars.size(), 1);
+    EXPECT_EQ(calendars.first().record.value(QStringLiteral("title")).toString(), QStringLiteral("icalendar"));
+}
+
+TEST(StoreVdir, FoldersThatAreMissingBrokenOrUnreadable)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("vdir"));
+    // A collection below the named folder, a broken file beside good ones,
+    // to-dos and notes in the same collection as the events.
+    testenv::writeFile(root + QStringLiteral("/work/a.ics"),
+                       "BEGIN:VCALENDAR\nBEGIN:VTODO\nUID:t1\nSUMMARY:Call\nSTATUS:IN-PROCESS\nDUE;VALUE=DATE:20300101\n"
+                       "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;RELATED=END:-PT5M\nEND:VALARM\nEND:VTODO\nEND:VCALENDAR\n");
+    testenv::writeFile(root + QStringLiteral("/work/b.ics"), "not a calendar");
+    testenv::writeFile(root + QStringLiteral("/work/c.ics"),
+                       "BEGIN:VCALENDAR\nBEGIN:VJOURNAL\nUID:n1\nSUMMARY:Idea\nDESCRIPTION:text\nEND:VJOURNAL\nEND:VCALENDAR\n");
+    testenv::writeFile(root + QStringLiteral("/work/displayname"), "Work things\n");
+    testenv::writeFile(root + QStringLiteral("/work/color"), "#ff0000");
+
+    const auto tasks = ofEntity(*snapshotOf({root, root + QStringLiteral("/missing")}, entity::Task), entity::Task);
+    ASSERT_EQ(tasks.size(), 1);
+    EXPECT_EQ(tasks.first().record.value(QStringLiteral("status")).toString(), QStringLiteral("in-process"));
+    EXPECT_TRUE(tasks.first().record.value(QStringLiteral("due date is date only")).toBool());
+    const auto notes = ofEntity(*snapshotOf({root}, entity::Note), entity::Note);
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_EQ(notes.first().record.value(QStringLiteral("subject")).toString(), QStringLiteral("Idea"));
+    const auto cal = ofEntity(*snapshotOf({root}, entity::Calendar), entity::Calendar).first().record;
+    EXPECT_EQ(cal.value(QStringLiteral("title")).toString(), QStringLiteral("Work things"));
+    EXPECT_EQ(cal.value(QStringLiteral("color")).toString(), QStringLiteral("1.000000,0.000000,0.000000,1.000000"));
+
+    // Nothing there is no source; an item that exists but cannot be read is
+    // an error that names the folder (root may read anything: no test then).
+    EXPECT_EQ(snapshotOf({root + QStringLiteral("/missing")}, entity::Event)->count(), 0);
+    if (geteuid() != 0) {
+        QFile::setPermissions(root + QStringLiteral("/work/a.ics"), QFileDevice::WriteOwner);
+        try {
+            snapshotOf({root}, entity::Task);
+            ADD_FAILURE() << "an unreadable item was read as none";
+        } catch (const VtrException &e) {
+            EXPECT_EQ(e.name(), kSourceExceptionName);
+            EXPECT_TRUE(e.reason().contains(root + QStringLiteral("/work"))) << e.reason().toStdString();
+        }
+    }
+}
+
+TEST(StoreSources, FoldersFromTheUserDefaultAndNoBusAreNoErrors)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("vdirdefault"));
+    testenv::writeFile(root + QStringLiteral("/a.vcf"), "BEGIN:VCARD\nVERSION:3.0\nN:Lee;Ann;;;\nEND:VCARD\n");
+    for (const QVariant &setting : {QVariant(root), QVariant(QStringList{root, root + QStringLiteral("/gone")})}) {
+        platform::UserDefaults::setValue(kVdirFoldersDefaultsKey, setting);
+        std::vector<std::unique_ptr<SyncSource>> sources;
+        sources.push_back(std::make_unique<VdirSource>());
+        SyncManager manager(std::move(sources));
+        const auto contacts = ofEntity(*manager.snapshotOfRecordsInTruth({entity::Contact}), entity::Contact);
+        ASSERT_EQ(contacts.size(), 1);
+        EXPECT_EQ(contacts.first().identifier, QStringLiteral("a")) << "a card without UID is named by its file";
+    }
+    platform::UserDefaults::remove(kVdirFoldersDefaultsKey);
+
+    // Without a session bus the desktop's service is simply not there.
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    struct Sink : SyncRecordSink
+    {
+        QString uniqueIdentifier(const QString &w) const override { return w; }
+        void addRecord(const QString &, const QString &, QVariantMap) override { ++added; }
+        int added = 0;
+    } sink;
+    const SourceReadResult r = EdsSource().read(SyncDataKind::Contacts, sink);
+    if (!bus.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(sink.added, 0);
+}
