@@ -249,21 +249,24 @@ bool IPhoneDatabase::computerNameFromPreferences(const QByteArray &data, QString
     return true;
 }
 
-QByteArray IPhoneDatabase::databaseBytesForEntry(const QVariantMap &entry, const QString &entryPath,
-                                                 QDateTime *modified)
+void IPhoneDatabase::databaseBytesForEntry(const QVariantMap &entry, const QString &entryPath, QByteArray *bytes,
+                                           QDateTime *modified)
 {
-    QByteArray bytes = entry.value(QStringLiteral("Data")).toByteArray();
     QString holder = entryPath;
-    if (bytes.isEmpty() && vtr::posixPathExtension(entryPath).compare(QLatin1String("mdinfo"), Qt::CaseInsensitive) == 0) {
+    const QByteArray inside = entry.value(QStringLiteral("Data")).toByteArray();
+    if (inside.isEmpty() && vtr::posixPathExtension(entryPath).compare(QLatin1String("mdinfo"), Qt::CaseInsensitive) == 0) {
         holder = vtr::posixAppendPathExtension(vtr::posixDeletingPathExtension(entryPath), QStringLiteral("mddata"));
-        QFile file(holder);
-        if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+        if (bytes) {
+            QFile file(holder);
+            *bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }
+    } else if (bytes) {
+        *bytes = inside;
     }
     if (modified) {
         const VtrMacFileInfo::Ptr info = VtrMacFileInfo::fileInfoWithPath(holder);
         *modified = info->exists() ? info->modificationDate() : QDateTime();
     }
-    return bytes;
 }
 
 // ---- backup folder scans -------------------------------------------------------------------
@@ -297,7 +300,8 @@ std::optional<QVariantMap> IPhoneDatabase::dbInfoFromBackupDir(const QString &fo
         if (vtr::posixLastPathComponent(devicePath).compare(QLatin1String("preferences.plist"), Qt::CaseInsensitive) == 0)
             computerNameFromPreferences(entry.value(QStringLiteral("Data")).toByteArray(), &deviceName, &deviceID);
         if (kindForDevicePath(devicePath) != kind) continue;
-        const QByteArray bytes = databaseBytesForEntry(entry, entryPath);
+        QByteArray bytes;
+        databaseBytesForEntry(entry, entryPath, &bytes, nullptr);
         if (bytes.isEmpty()) continue;
         IPhoneDatabase reader(bytes);
         reader.setDBType(kind);

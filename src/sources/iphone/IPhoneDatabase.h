@@ -65,10 +65,10 @@ public:
     // when the data holds no name.
     static bool computerNameFromPreferences(const QByteArray &data, QString *name, QString *identifier);
     // The database bytes of a backup entry: its "Data", or for an ".mdinfo"
-    // file the ".mddata" file beside it. *modified (when given) receives the
-    // modification date of the file that holds them.
-    static QByteArray databaseBytesForEntry(const QVariantMap &entry, const QString &entryPath,
-                                            QDateTime *modified = nullptr);
+    // file the ".mddata" file beside it; each output only when asked for.
+    // *modified is the modification date of the file that holds the bytes.
+    static void databaseBytesForEntry(const QVariantMap &entry, const QString &entryPath, QByteArray *bytes,
+                                      QDateTime *modified);
     static QString defaultDeviceName() { return QStringLiteral("iPhone"); }
 
 private:
