@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <ostream>
+
 // Builders of the backup files the iPhone and BlackBerry tests read: every
 // fixture is made here, from the format as documented, or by the real tools
 // (sqlite3, zip, sha1sum) so the readers are checked against independent
@@ -71,3 +73,9 @@ void makeZip(const QString &archive, const QString &folder, const QStringList &m
 QString sha1sum(const QByteArray &bytes);
 
 } // namespace fixtures
+
+// Readable test failures for texts.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
