@@ -172,7 +172,7 @@ std::optional<QVariantMap> dictionaryWithBBIPDAtPath(const QString &path, QStrin
 {
     QFile file(path);
     QByteArray data;
-    if (file.open(QIODevice::ReadOnly)) data = file.readAll();
+    if (!path.isEmpty() && file.open(QIODevice::ReadOnly)) data = file.readAll();
     return dictionaryWithBBIPDData(data, error);
 }
 
