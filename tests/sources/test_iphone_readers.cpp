@@ -177,8 +177,11 @@ TEST(PropertyList, DamagedInputIsAnErrorNeverAValue)
     const QByteArray xml = fixtures::plistData(root, false);
     const QByteArray deep = QByteArray("<plist><array>").repeated(1) + QByteArray("<array>").repeated(2000)
                             + QByteArray("</array>").repeated(2001) + "</plist>";
+    // A key holding a NUL would stop the process inside libplist.
+    QByteArray nulKey = fixtures::plistData(QVariantMap{{QStringLiteral("ab"), QStringLiteral("v")}}, true);
+    nulKey.replace(QByteArray("\x52" "ab"), QByteArray("\x52" "a\0", 3));
     const QByteArray cases[] = {QByteArray(), binary.left(binary.size() - 5), binary.left(8), xml.left(xml.size() / 2),
-                                "bplist00garbage", "not a plist", deep};
+                                "bplist00garbage", "not a plist", deep, nulKey};
     for (const QByteArray &data : cases) {
         QString error;
         EXPECT_FALSE(vtr::plist::fromData(data, &error).isValid()) << data.left(40).toStdString();

@@ -1,5 +1,7 @@
 #include "sources/iphone/PropertyList.h"
 
+#include "sources/iphone/ByteCursor.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QTimeZone>
@@ -91,18 +93,24 @@ QVariant convert(plist_t node, int depth, QString *error)
         return QVariant(list);
     }
     case PLIST_DICT: {
+        // Keys are read from their own nodes: libplist's iterator asserts on
+        // a key of another kind, which a damaged binary list can hold.
         QVariantMap map;
         plist_dict_iter iter = nullptr;
         plist_dict_new_iter(node, &iter);
         if (!iter) return QVariant(map);
-        for (;;) {
-            char *key = nullptr;
+        const uint32_t count = plist_dict_get_size(node);
+        for (uint32_t i = 0; i < count; ++i) {
             plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            if (!value) {
-                std::free(key);
-                break;
+            plist_dict_next_item(node, iter, nullptr, &value);
+            plist_t keyNode = value ? plist_dict_item_get_key(value) : nullptr;
+            if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY) {
+                std::free(iter);
+                setError(error, QStringLiteral("property list dictionary with a damaged key"));
+                return {};
             }
+            char *key = nullptr;
+            plist_get_key_val(keyNode, &key);
             const QString name = key ? QString::fromUtf8(key) : QString();
             std::free(key);
             QVariant converted = convert(value, depth + 1, error);
@@ -122,6 +130,8 @@ QVariant convert(plist_t node, int depth, QString *error)
     }
 }
 
+bool binaryKeysAreSafe(const QByteArray &data);
+
 QVariant parse(const QByteArray &data, bool binary, QString *error)
 {
     if (data.isEmpty()) {
@@ -130,6 +140,10 @@ QVariant parse(const QByteArray &data, bool binary, QString *error)
     }
     if (data.size() > kMaxBytes) {
         setError(error, QStringLiteral("property list too large"));
+        return {};
+    }
+    if (binary && !binaryKeysAreSafe(data)) {
+        setError(error, QStringLiteral("damaged binary property list (a key holds a NUL character)"));
         return {};
     }
     plist_t root = nullptr;
@@ -144,6 +158,88 @@ QVariant parse(const QByteArray &data, bool binary, QString *error)
         return {};
     }
     return convert(root, 0, error);
+}
+
+// libplist asserts (ending the process) when a dictionary key holds a NUL
+// character. A damaged or hostile binary list can hold one, so the keys are
+// checked in the raw object table before libplist sees the list. Whatever
+// else is malformed is left to libplist, which refuses it. In a sound list
+// the dictionaries' key references do not overlap, so they number fewer
+// than the bytes; more than that is a hostile list and is refused too.
+bool binaryKeysAreSafe(const QByteArray &data)
+{
+    constexpr qint64 kTrailerSize = 32;
+    if (data.size() < 8 + kTrailerSize) return true;
+    vtr::ByteCursor trailer(data, data.size() - kTrailerSize + 6);
+    quint8 offsetSize = 0;
+    quint8 refSize = 0;
+    quint64 objectCount = 0;
+    quint64 topObject = 0;
+    quint64 tableOffset = 0;
+    trailer.readBE(&offsetSize);
+    trailer.readBE(&refSize);
+    trailer.readBE(&objectCount);
+    trailer.readBE(&topObject);
+    trailer.readBE(&tableOffset);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return true;
+    if (objectCount > quint64(data.size()) || tableOffset > quint64(data.size())) return true;
+
+    const auto readSized = [](vtr::ByteCursor &cursor, int size, quint64 *out) {
+        *out = 0;
+        for (int i = 0; i < size; ++i) {
+            quint8 byte = 0;
+            if (!cursor.readBE(&byte)) return false;
+            *out = (*out << 8) | byte;
+        }
+        return true;
+    };
+    const auto objectOffset = [&](quint64 index, quint64 *out) {
+        if (index >= objectCount) return false;
+        vtr::ByteCursor table(data, qint64(tableOffset + index * offsetSize));
+        return readSized(table, offsetSize, out) && *out < quint64(data.size());
+    };
+    // The marker's count: its low nibble, or the integer object after it.
+    const auto readCount = [&](vtr::ByteCursor &cursor, quint8 marker, quint64 *count) {
+        if ((marker & 0x0F) != 0x0F) {
+            *count = marker & 0x0F;
+            return true;
+        }
+        quint8 intMarker = 0;
+        if (!cursor.readBE(&intMarker) || (intMarker & 0xF0) != 0x10 || (intMarker & 0x0F) > 3) return false;
+        return readSized(cursor, 1 << (intMarker & 0x0F), count);
+    };
+    const auto keyIsSafe = [&](quint64 index) {
+        quint64 offset = 0;
+        if (!objectOffset(index, &offset)) return true;
+        vtr::ByteCursor object(data, qint64(offset));
+        quint8 marker = 0;
+        quint64 count = 0;
+        if (!object.readBE(&marker) || !readCount(object, marker, &count)) return true;
+        const int unit = (marker & 0xF0) == 0x50 ? 1 : (marker & 0xF0) == 0x60 ? 2 : 0;
+        if (unit == 0 || count > quint64(object.remaining()) / unit) return true;
+        const unsigned char *bytes = object.data() + object.position();
+        for (quint64 i = 0; i < count; ++i) {
+            if (unit == 1 ? bytes[i] == 0 : (bytes[2 * i] == 0 && bytes[2 * i + 1] == 0)) return false;
+        }
+        return true;
+    };
+
+    qint64 budget = data.size();
+    for (quint64 i = 0; i < objectCount; ++i) {
+        quint64 offset = 0;
+        if (!objectOffset(i, &offset)) continue;
+        vtr::ByteCursor object(data, qint64(offset));
+        quint8 marker = 0;
+        quint64 count = 0;
+        if (!object.readBE(&marker) || (marker & 0xF0) != 0xD0 || !readCount(object, marker, &count)) continue;
+        for (quint64 k = 0; k < count; ++k) {
+            if (--budget < 0) return false;
+            quint64 keyRef = 0;
+            if (!readSized(object, refSize, &keyRef)) break;
+            if (!keyIsSafe(keyRef)) return false;
+        }
+    }
+    return true;
 }
 
 bool isBinary(const QByteArray &data)
