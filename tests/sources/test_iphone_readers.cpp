@@ -180,6 +180,7 @@ TEST(PropertyList, DamagedInputIsAnErrorNeverAValue)
     // A key holding a NUL would stop the process inside libplist.
     QByteArray nulKey = fixtures::plistData(QVariantMap{{QStringLiteral("ab"), QStringLiteral("v")}}, true);
     nulKey.replace(QByteArray("\x52" "ab"), QByteArray("\x52" "a\0", 3));
+    ASSERT_TRUE(nulKey.contains(QByteArray("\x52" "a\0", 3)));
     const QByteArray cases[] = {QByteArray(), binary.left(binary.size() - 5), binary.left(8), xml.left(xml.size() / 2),
                                 "bplist00garbage", "not a plist", deep, nulKey};
     for (const QByteArray &data : cases) {
