@@ -6,9 +6,9 @@
 // 49 in each) and 48,000 files (24 in each folder). Listings carry dates, so
 // no modification time is fetched object by object.
 
-#include "devices/MTPDevice.h"
+#include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/MtpObjectWalk.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "foundation/Log.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 # Every subsystem is one library made of all sources in its folder, so that
 # adding a file never needs an edit of a shared build file.
 function(vtr_subsystem name)
-  cmake_parse_arguments(ARG "" "" "LINKS;PKG" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LINKS;PKG;PRIVATE" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c
        ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
@@ -11,6 +11,8 @@ function(vtr_subsystem name)
   add_library(vtr_${name} STATIC ${srcs})
   target_include_directories(vtr_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(vtr_${name} PUBLIC ${ARG_LINKS})
+  # What only the library's own sources use, not its headers.
+  target_link_libraries(vtr_${name} PRIVATE ${ARG_PRIVATE})
   foreach(p IN LISTS ARG_PKG)
     target_link_libraries(vtr_${name} PUBLIC PkgConfig::${p})
   endforeach()

@@ -3,7 +3,7 @@
 // decoding, delivered in pieces of a size chosen by the first byte. Every
 // failure must be a VtrException; nothing may be kept beyond what arrived.
 
-#include "devices/agent/DeviceAgentProtocol.h"
+#include "devices/command/agent/DeviceAgentProtocol.h"
 #include "foundation/Log.h"
 #include "platform/VtrException.h"
 

@@ -6,7 +6,7 @@
 //   slvnencrypt <plain.json> <out.slvn>
 //   slvnencrypt --decrypt <in.slvn> <out.json>
 
-#include "devices/DeviceListCrypto.h"
+#include "devices/devicelist/DeviceListCrypto.h"
 
 #include <QFile>
 #include <QJsonDocument>

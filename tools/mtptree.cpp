@@ -11,7 +11,7 @@
 
 #include "devices/mtp/MtpLibrary.h"
 #include "devices/mtp/MtpObjectWalk.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "migration/VtrMusicPlaylist.h"
+#include "migration/VtrMusicPlaylistKinds.h"
 
-#include "devices/HandheldDeviceProtocol.h"
-#include "devices/MusicPlaylistFactory.h"
+#include "devices/command/HandheldDeviceProtocol.h"
+#include "devices/playlist/MusicPlaylistFactory.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/VtrString.h"

@@ -1,5 +1,5 @@
 // The device-list cipher: AES-256-CBC, PKCS#7, all-zero IV.
-#include "devices/DeviceListCrypto.h"
+#include "devices/devicelist/DeviceListCrypto.h"
 
 #include <QProcess>
 #include <QStandardPaths>

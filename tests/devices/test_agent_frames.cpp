@@ -1,6 +1,6 @@
 // Framing of the agent conversation on plain byte buffers: what goes out for a
 // command, and how received bytes are cut into frames, including hostile ones.
-#include "devices/agent/DeviceAgentProtocol.h"
+#include "devices/command/agent/DeviceAgentProtocol.h"
 #include "platform/VtrException.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // other end of a socketpair(): framing both ways, keep-alives, error replies,
 // time-outs, hostile headers, and the synchronization and record commands.
 #include "devices/AppFlags.h"
-#include "devices/DeviceCommands.h"
-#include "devices/agent/DeviceAgentSession.h"
+#include "devices/command/DeviceCommands.h"
+#include "devices/command/agent/DeviceAgentSession.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "net/SocketLibSyncSocket.h"

@@ -2,10 +2,10 @@
 // behind an MTPDevice, the PlatformDevice that commands it, and the phone file
 // objects it hands out, copied into local folders.
 
-#include "devices/MTPDevice.h"
-#include "devices/PlatformDevice.h"
-#include "devices/VtrSymbianFileInfo.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/MTPDevice.h"
+#include "devices/command/PlatformDevice.h"
+#include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/Folders.h"
 

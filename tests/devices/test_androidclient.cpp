@@ -1,7 +1,7 @@
 // The companion-app installer, driven through a fake `adb` (a shell script
 // that logs its arguments and answers from files the test writes) and a fake
 // phone whose storages are local folders.
-#include "devices/AndroidDeviceClient.h"
+#include "devices/phone/AndroidDeviceClient.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"

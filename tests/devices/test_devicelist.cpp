@@ -1,6 +1,6 @@
 // Loading, merging and looking up the device list.
-#include "devices/DeviceListCrypto.h"
-#include "devices/VtrDeviceList.h"
+#include "devices/devicelist/DeviceListCrypto.h"
+#include "devices/devicelist/VtrDeviceList.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"

@@ -1,6 +1,6 @@
 // The update check against a loopback web server.
-#include "devices/DeviceListCrypto.h"
-#include "devices/VtrDeviceList.h"
+#include "devices/devicelist/DeviceListCrypto.h"
+#include "devices/devicelist/VtrDeviceList.h"
 #include "foundation/Json.h"
 #include "platform/Folders.h"
 #include "platform/UserDefaults.h"

@@ -3,10 +3,10 @@
 // its notices, the folder layout, removal and the teardown of a phone whose
 // MTP device is still copying on a worker.
 
-#include "devices/MTPDevice.h"
-#include "devices/MobileDevice.h"
-#include "devices/PlatformDevice.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/MTPDevice.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/command/PlatformDevice.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "devices/usb/USBListener.h"
 #include "fileinfo/VtrMacFileInfo.h"

@@ -1,7 +1,7 @@
 // The phone's product picture: shipped and cached pictures, downloads from a
 // loopback web server off the main thread, announced on it.
 
-#include "devices/WindowsPhone7LocalDevice.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"

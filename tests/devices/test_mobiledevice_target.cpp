@@ -1,9 +1,9 @@
 // The new-phone target (a folder tree in the home folder) and the proxy that
 // stands in front of the old phone.
 
-#include "devices/MobileDeviceProxy.h"
-#include "devices/PlatformDevice.h"
-#include "devices/WindowsPhone7LocalDevice.h"
+#include "devices/phone/MobileDeviceProxy.h"
+#include "devices/command/PlatformDevice.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"

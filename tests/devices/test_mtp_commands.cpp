@@ -1,8 +1,8 @@
 // The command dictionaries shared by the phone's command interface and its
 // answerers.
 
-#include "devices/DeviceCommands.h"
-#include "devices/HandheldDeviceProtocol.h"
+#include "devices/command/DeviceCommands.h"
+#include "devices/command/HandheldDeviceProtocol.h"
 #include "platform/VtrException.h"
 
 #include <gtest/gtest.h>

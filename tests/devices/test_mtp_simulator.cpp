@@ -3,7 +3,7 @@
 
 #include "devices/mtp/DebianMtpLibrary.h"
 #include "devices/mtp/MtpObjectWalk.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // The MTP device: storages, device texts, the object map and the file commands,
 // on simulated phones.
 
-#include "mtpdevice_fixture.h"
+#include "support/MtpDeviceFixture.h"
 
 #include <gmock/gmock.h>
 

@@ -1,7 +1,7 @@
 // The MTP device's whole-file copies in both directions, and what happens to
 // calls when the device is detached while one runs.
 
-#include "mtpdevice_fixture.h"
+#include "support/MtpDeviceFixture.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

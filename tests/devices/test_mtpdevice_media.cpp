@@ -1,7 +1,7 @@
 // The MTP device's tracks, playlists, album art, metadata, screen size and
 // content revision, on simulated phones.
 
-#include "mtpdevice_fixture.h"
+#include "support/MtpDeviceFixture.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 // Phone file objects against an in-memory phone (PhoneFakeDevice).
 
-#include "devices/VtrSymbianFileInfo.h"
+#include "devices/command/VtrSymbianFileInfo.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/Folders.h"

@@ -2,10 +2,10 @@
 // commands of the file API, chunking, the open file, "MARF", retries, missing
 // results, the not-connected failures and the caches.
 
-#include "platformdevice_fake.h"
+#include "support/PlatformDeviceFake.h"
 
-#include "devices/VtrSymbianFileInfo.h"
-#include "devices/agent/DeviceAgentProtocol.h"
+#include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/command/agent/DeviceAgentProtocol.h"
 #include "net/SocketLibSyncSocket.h"
 
 #include "TestEnvironment.h"

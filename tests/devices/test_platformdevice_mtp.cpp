@@ -4,10 +4,10 @@
 // phone changes or goes away.
 
 #include "devices/AppFlags.h"
-#include "devices/MTPDevice.h"
-#include "devices/PlatformDevice.h"
-#include "devices/VtrSymbianFileInfo.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/MTPDevice.h"
+#include "devices/command/PlatformDevice.h"
+#include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "devices/usb/UdevSource.h"
 #include "fileinfo/VtrMacFileInfo.h"

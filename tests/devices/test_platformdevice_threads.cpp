@@ -5,10 +5,10 @@
 // library. Run under AddressSanitizer and ThreadSanitizer as well.
 
 #include "devices/AppFlags.h"
-#include "devices/MTPDevice.h"
-#include "devices/MobileDevice.h"
-#include "devices/PlatformDevice.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/MTPDevice.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/command/PlatformDevice.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "devices/usb/USBListener.h"
 #include "devices/usb/UsbDeviceHandle.h"

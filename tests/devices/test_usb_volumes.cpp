@@ -1,6 +1,6 @@
 // Mass-storage volume detection over the fake registry: the plain list, the
 // volume-to-entry look-ups and the volume facts.
-#include "devices/VtrDeviceList.h"
+#include "devices/devicelist/VtrDeviceList.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/VtrMacFileInfo.h"

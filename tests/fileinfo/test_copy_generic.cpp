@@ -7,6 +7,8 @@
 #include "platform/VtrException.h"
 #include "support/MemoryFileInfo.h"
 
+#include "RecordingProgress.h"
+
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
@@ -34,24 +36,6 @@ bool anyTempFile(MemoryStore &store)
         if (vtr::isTemporaryCopyFileName(it.key().section(QLatin1Char('/'), -1))) return true;
     return false;
 }
-
-class RecordingProgress : public FileInfoCopyProgress
-{
-public:
-    std::vector<float> percents;
-    int cancelAtCall = -1; // answer YES on this call (1-based)
-    void *seenUserData = nullptr;
-    std::function<void(int)> onCall;
-    bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &destination, float percent, void *userData) override
-    {
-        percents.push_back(percent);
-        seenUserData = userData;
-        lastDestinationName = destination ? destination->name() : QString();
-        if (onCall) onCall(int(percents.size()));
-        return cancelAtCall == int(percents.size());
-    }
-    QString lastDestinationName;
-};
 
 // A progress object that answers only the read callback: a copy must treat
 // it as absent.
@@ -201,7 +185,7 @@ TEST(GenericCopy, MultiChunkCopyGivesIdenticalBytesAndMonotonicProgress)
     for (size_t i = 1; i < progress.percents.size(); ++i)
         EXPECT_LT(progress.percents[i - 1], progress.percents[i]);
     EXPECT_FLOAT_EQ(progress.percents.back(), 100.0f);
-    EXPECT_EQ(progress.seenUserData, &tag);
+    EXPECT_EQ(progress.userDatas.back(), &tag);
     EXPECT_EQ(progress.lastDestinationName, kTemp) << "progress names the temporary file being written";
     // Dates travel with the copy.
     EXPECT_EQ(newItem->modificationDate(), f.source()->modificationDate());

@@ -1,5 +1,6 @@
 #include "fileinfo/VtrMacFileInfo.h"
 
+#include "RecordingProgress.h"
 #include "TestEnvironment.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "platform/Folders.h"
@@ -421,29 +422,6 @@ TEST_F(MacFileInfoTest, RemoveTakesTreesAndNeverFollowsLinks)
 
 // ---- contents ------------------------------------------------------------------------------------------
 
-class RecordingProgress : public FileInfoReadProgress, public FileInfoWriteProgress, public FileInfoCopyProgress
-{
-public:
-    bool readingContentsForFile(const VtrFileInfoPtr &, const QByteArray &, qint64 read, qint64 total, void *) override
-    {
-        calls.append({read, total});
-        return stopAfter > 0 && calls.size() >= stopAfter;
-    }
-    bool writingContentsForFile(const VtrFileInfoPtr &, qint64 written, qint64 total, void *) override
-    {
-        calls.append({written, total});
-        return stopAfter > 0 && calls.size() >= stopAfter;
-    }
-    bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float percent, void *) override
-    {
-        percents.append(percent);
-        return stopAfter > 0 && percents.size() >= stopAfter;
-    }
-    QList<QPair<qint64, qint64>> calls;
-    QList<float> percents;
-    int stopAfter = 0;
-};
-
 TEST_F(MacFileInfoTest, WholeContentsWithProgress)
 {
     const qint64 mib = 1 << 20;
@@ -466,7 +444,7 @@ TEST_F(MacFileInfoTest, WholeContentsWithProgress)
 
     // Stopped: the old contents stay, nothing half-written is left behind.
     progress.calls.clear();
-    progress.stopAfter = 1;
+    progress.cancelAtCall = 1;
     EXPECT_FALSE(file->setFileContentsWithProgress(three, &progress, nullptr));
     EXPECT_EQ(read("f.bin"), QByteArray(mib, 'o'));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -598,7 +576,7 @@ TEST_F(MacFileInfoTest, CopyToFileRaisesAndKeepsTheOldDestination)
     EXPECT_TRUE(reason.contains("does not exist"));
 
     RecordingProgress stop;
-    stop.stopAfter = 3;
+    stop.cancelAtCall = 3;
     EXPECT_EQ(copyTo("dst.bin", &stop), "copyToFile");
     EXPECT_EQ(read("dst.bin"), QByteArray("old contents"));
     EXPECT_FALSE(there("TessalineCopyFile.tmp"));
@@ -628,8 +606,8 @@ TEST_F(MacFileInfoTest, CopyToFileRaisesAndKeepsTheOldDestination)
     RecordingProgress progress;
     EXPECT_EQ(copyTo("made/for/you.bin", &progress), "");
     EXPECT_EQ(read("made/for/you.bin"), data);
-    ASSERT_FALSE(progress.percents.isEmpty());
-    EXPECT_FLOAT_EQ(progress.percents.last(), 100.0f);
+    ASSERT_FALSE(progress.percents.empty());
+    EXPECT_FLOAT_EQ(progress.percents.back(), 100.0f);
     EXPECT_EQ(at("made/for/you.bin")->modificationDate(), source->modificationDate());
 }
 

@@ -2,11 +2,11 @@
 // iriver file byte by byte against its layout, MTP playlist objects on a
 // simulated phone, the settings, and the writer a phone's configuration picks.
 
-#include "../devices/platformdevice_fake.h"
+#include "../devices/support/PlatformDeviceFake.h"
 
-#include "devices/MTPDevice.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
-#include "migration/VtrMusicPlaylist.h"
+#include "devices/mtp/MTPDevice.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
+#include "migration/VtrMusicPlaylistKinds.h"
 
 #include "TestEnvironment.h"
 

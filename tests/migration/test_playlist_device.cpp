@@ -1,12 +1,12 @@
 // Playlist writers on a phone: the writer a phone's configuration picks, MTP
 // playlist objects and an M3U file put on a simulated phone.
 
-#include "../devices/platformdevice_fake.h"
+#include "../devices/support/PlatformDeviceFake.h"
 
 #include "devices/AppFlags.h"
-#include "devices/MTPDevice.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
-#include "migration/VtrMusicPlaylist.h"
+#include "devices/mtp/MTPDevice.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
+#include "migration/VtrMusicPlaylistKinds.h"
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"

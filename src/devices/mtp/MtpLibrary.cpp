@@ -1,7 +1,7 @@
 #include "devices/mtp/MtpLibrary.h"
 
 #include "devices/mtp/DebianMtpLibrary.h"
-#include "devices/mtp/SimulatedMtpLibrary.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "foundation/Log.h"
 
 #include <cstdlib>

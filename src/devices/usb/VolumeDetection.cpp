@@ -1,6 +1,6 @@
 #include "devices/usb/VolumeDetection.h"
 
-#include "devices/VtrDeviceList.h"
+#include "devices/devicelist/VtrDeviceList.h"
 #include "devices/usb/UdevSource.h"
 #include "fileinfo/MountTable.h"
 #include "fileinfo/VtrMacFileInfo.h"

@@ -1,10 +1,10 @@
 #include "PhoneFakeDevice.h"
 
-#include "devices/DeviceCommands.h"
-#include "devices/VtrSymbianFileInfo.h"
+#include "devices/command/DeviceCommands.h"
+#include "devices/command/VtrSymbianFileInfo.h"
 #include "foundation/VtrDate.h"
 #include "foundation/VtrString.h"
-#include "migration/VtrMusicPlaylist.h"
+#include "migration/VtrMusicPlaylistKinds.h"
 #include "platform/VtrException.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devices/HandheldDeviceProtocol.h"
+#include "devices/command/HandheldDeviceProtocol.h"
 
 #include <QByteArray>
 #include <QDateTime>
