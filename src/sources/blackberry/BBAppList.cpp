@@ -4,9 +4,9 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "platform/Folders.h"
-#include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
 #include "sources/blackberry/BlackBerryIPD.h"
+#include "sources/iphone/iPhoneBackupFolders.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -127,14 +127,8 @@ void addHandheldAgentModules(const QVariantMap &database, QVariantList &items)
 
 QStringList BBAppList::backupFolders()
 {
-    QStringList folders{platform::homeFolder() + QStringLiteral("/Documents/BlackBerry Backups")};
-    const QVariant configured = platform::UserDefaults::value(QString::fromLatin1(kBackupFoldersDefaultsKey));
-    const QStringList extra = configured.typeId() == QMetaType::QString ? QStringList{configured.toString()}
-                                                                        : configured.toStringList();
-    for (const QString &folder : extra) {
-        if (!folder.isEmpty() && !folders.contains(folder)) folders.append(folder);
-    }
-    return folders;
+    return vtr::iphone::withFoldersFromUserDefault(
+        {platform::homeFolder() + QStringLiteral("/Documents/BlackBerry Backups")}, kBackupFoldersDefaultsKey);
 }
 
 QUrl BBAppList::urlOfBBBFile() const

@@ -3,10 +3,10 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "platform/MainThread.h"
-#include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
 #include "sources/iphone/ArchiveMember.h"
 #include "sources/iphone/PropertyList.h"
+#include "sources/iphone/iPhoneBackupFolders.h"
 
 #include <QStandardPaths>
 
@@ -139,13 +139,7 @@ QStringList iOSAppListBackgrounder::packageFolders()
     QStringList folders;
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     if (!music.isEmpty()) folders.append(music + QStringLiteral("/iTunes"));
-    const QVariant configured = platform::UserDefaults::value(QString::fromLatin1(kPackageFoldersDefaultsKey));
-    const QStringList extra = configured.typeId() == QMetaType::QString ? QStringList{configured.toString()}
-                                                                        : configured.toStringList();
-    for (const QString &folder : extra) {
-        if (!folder.isEmpty() && !folders.contains(folder)) folders.append(folder);
-    }
-    return folders;
+    return vtr::iphone::withFoldersFromUserDefault(folders, kPackageFoldersDefaultsKey);
 }
 
 QList<QUrl> iOSAppListBackgrounder::deviceAppIpaFileURLs()

@@ -13,16 +13,20 @@ QString defaultBackupRoot()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/MobileSync/Backup");
 }
 
-QStringList backupRoots()
+QStringList withFoldersFromUserDefault(QStringList folders, const char *key)
 {
-    QStringList roots{defaultBackupRoot()};
-    const QVariant configured = platform::UserDefaults::value(QString::fromLatin1(kBackupFoldersDefaultsKey));
+    const QVariant configured = platform::UserDefaults::value(QString::fromLatin1(key));
     const QStringList extra = configured.typeId() == QMetaType::QString ? QStringList{configured.toString()}
                                                                         : configured.toStringList();
-    for (const QString &root : extra) {
-        if (!root.isEmpty() && !roots.contains(root)) roots.append(root);
+    for (const QString &folder : extra) {
+        if (!folder.isEmpty() && !folders.contains(folder)) folders.append(folder);
     }
-    return roots;
+    return folders;
+}
+
+QStringList backupRoots()
+{
+    return withFoldersFromUserDefault({defaultBackupRoot()}, kBackupFoldersDefaultsKey);
 }
 
 QStringList backupSubfolders()

@@ -13,6 +13,9 @@ namespace vtr::iphone {
 inline constexpr const char *kBackupFoldersDefaultsKey = "iPhoneBackupFolders";
 
 QString defaultBackupRoot();
+// `folders`, then the paths the user default `key` names (one path or a
+// list), without empty entries or duplicates.
+QStringList withFoldersFromUserDefault(QStringList folders, const char *key);
 // The default root first, then the user default's, without duplicates; the
 // roots need not exist.
 QStringList backupRoots();
