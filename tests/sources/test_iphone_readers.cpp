@@ -32,6 +32,35 @@ QList<MbdbEntry> sampleEntries()
     };
 }
 
+// A binary list of arrays by hand: object i holds the references of
+// arrays[i]; one more object, an integer, ends every chain.
+QByteArray arraysPlist(const QList<QList<quint32>> &arrays)
+{
+    QByteArray out("bplist00");
+    QList<quint32> offsets;
+    for (const QList<quint32> &refs : arrays) {
+        offsets.append(quint32(out.size()));
+        out.append(char(0xA0 | refs.size()));
+        for (quint32 ref : refs) out += QByteArray::fromHex(QByteArray::number(ref, 16).rightJustified(8, '0'));
+    }
+    offsets.append(quint32(out.size()));
+    out += QByteArray("\x10\x01", 2);
+    const quint32 table = quint32(out.size());
+    for (quint32 offset : offsets) out += QByteArray::fromHex(QByteArray::number(offset, 16).rightJustified(8, '0'));
+    out += QByteArray(6, '\0') + QByteArray("\x04\x04", 2);
+    out += QByteArray::fromHex(QByteArray::number(qulonglong(offsets.size()), 16).rightJustified(16, '0'));
+    out += QByteArray(8, '\0');
+    out += QByteArray::fromHex(QByteArray::number(table, 16).rightJustified(16, '0'));
+    return out;
+}
+
+QList<QList<quint32>> chain(int length, int fanOut)
+{
+    QList<QList<quint32>> arrays;
+    for (int i = 0; i < length; ++i) arrays.append(QList<quint32>(fanOut, quint32(i + 1)));
+    return arrays;
+}
+
 } // namespace
 
 TEST(ByteCursor, ReadsBigAndLittleEndianAndRefusesWhatDoesNotFit)
@@ -190,6 +219,32 @@ TEST(PropertyList, DamagedInputIsAnErrorNeverAValue)
     }
     EXPECT_FALSE(vtr::plist::fromBinaryData(xml).isValid()) << "the binary path takes binary lists only";
     EXPECT_TRUE(vtr::plist::dictionaryFromData(fixtures::plistData(QVariantList{1, 2}, true)).isEmpty());
+}
+
+// What would end the process inside libplist (a stack exhausted by nesting,
+// a cycle, a tree grown without bound from shared objects) is refused first.
+TEST(PropertyList, HostileBinaryStructureIsRefused)
+{
+    EXPECT_TRUE(vtr::plist::fromBinaryData(arraysPlist(chain(100, 1))).isValid()) << "sound nesting reads";
+    EXPECT_TRUE(vtr::plist::fromBinaryData(arraysPlist(chain(10, 2))).isValid()) << "sound sharing reads";
+    const struct
+    {
+        const char *what;
+        QList<QList<quint32>> arrays;
+    } cases[] = {
+        {"deep", chain(100000, 1)},
+        {"cycle", {{1}, {0}}},
+        {"self", {{0}}},
+        {"shared", chain(40, 2)},
+    };
+    for (const auto &c : cases) {
+        QString error;
+        EXPECT_FALSE(vtr::plist::fromBinaryData(arraysPlist(c.arrays), &error).isValid()) << c.what;
+        EXPECT_FALSE(error.isEmpty()) << c.what;
+    }
+    const QByteArray deepXml = "<plist>" + QByteArray("<array>").repeated(1000000)
+                               + QByteArray("</array>").repeated(1000000) + "</plist>";
+    EXPECT_FALSE(vtr::plist::fromData(deepXml).isValid());
 }
 
 TEST(PropertyList, ReadsTheRealBinaryManifest)

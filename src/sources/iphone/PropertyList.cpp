@@ -8,8 +8,12 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace vtr::plist {
 
@@ -130,7 +134,8 @@ QVariant convert(plist_t node, int depth, QString *error)
     }
 }
 
-bool binaryKeysAreSafe(const QByteArray &data);
+QString binaryListProblem(const QByteArray &data);
+int xmlNestingDepth(const QByteArray &data);
 
 QVariant parse(const QByteArray &data, bool binary, QString *error)
 {
@@ -142,8 +147,11 @@ QVariant parse(const QByteArray &data, bool binary, QString *error)
         setError(error, QStringLiteral("property list too large"));
         return {};
     }
-    if (binary && !binaryKeysAreSafe(data)) {
-        setError(error, QStringLiteral("damaged binary property list (a key holds a NUL character)"));
+    const QString problem = binary ? binaryListProblem(data)
+                            : xmlNestingDepth(data) > kMaxDepth ? QStringLiteral("property list nested too deeply")
+                                                                : QString();
+    if (!problem.isEmpty()) {
+        setError(error, problem);
         return {};
     }
     plist_t root = nullptr;
@@ -160,31 +168,57 @@ QVariant parse(const QByteArray &data, bool binary, QString *error)
     return convert(root, 0, error);
 }
 
-// libplist asserts (ending the process) when a dictionary key holds a NUL
-// character. A damaged or hostile binary list can hold one, so the keys are
-// checked in the raw object table before libplist sees the list. Whatever
-// else is malformed is left to libplist, which refuses it. In a sound list
-// the dictionaries' key references do not overlap, so they number fewer
-// than the bytes; more than that is a hostile list and is refused too.
-bool binaryKeysAreSafe(const QByteArray &data)
+// libplist ends the process on two kinds of input that a damaged or hostile
+// file can hold: a dictionary key with a NUL character (an assertion), and
+// nesting deep enough to exhaust the stack (its parser and its free both
+// recurse). Both are looked for in the raw bytes before libplist sees them.
+// The binary check walks the object graph from the top object, as libplist
+// will, each object once; a cycle, more than kMaxDepth levels, more
+// references than the list has bytes (sound objects never overlap), or a
+// tree that would grow past kMaxNodes when shared objects are expanded (as
+// libplist does, once per reference) refuse the list. Whatever else is
+// malformed is left to libplist, which refuses it.
+class BinaryListCheck
 {
-    constexpr qint64 kTrailerSize = 32;
-    if (data.size() < 8 + kTrailerSize) return true;
-    vtr::ByteCursor trailer(data, data.size() - kTrailerSize + 6);
-    quint8 offsetSize = 0;
-    quint8 refSize = 0;
-    quint64 objectCount = 0;
-    quint64 topObject = 0;
-    quint64 tableOffset = 0;
-    trailer.readBE(&offsetSize);
-    trailer.readBE(&refSize);
-    trailer.readBE(&objectCount);
-    trailer.readBE(&topObject);
-    trailer.readBE(&tableOffset);
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return true;
-    if (objectCount > quint64(data.size()) || tableOffset > quint64(data.size())) return true;
+public:
+    explicit BinaryListCheck(const QByteArray &data) : m_data(data) {}
 
-    const auto readSized = [](vtr::ByteCursor &cursor, int size, quint64 *out) {
+    QString problem()
+    {
+        constexpr qint64 kTrailerSize = 32;
+        if (m_data.size() < 8 + kTrailerSize) return {};
+        vtr::ByteCursor trailer(m_data, m_data.size() - kTrailerSize + 6);
+        quint64 topObject = 0;
+        trailer.readBE(&m_offsetSize);
+        trailer.readBE(&m_refSize);
+        trailer.readBE(&m_objectCount);
+        trailer.readBE(&topObject);
+        trailer.readBE(&m_tableOffset);
+        if (m_objectCount > kMaxObjects) return QStringLiteral("property list too large");
+        if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8
+            || m_tableOffset > quint64(m_data.size())
+            || m_objectCount > (quint64(m_data.size()) - m_tableOffset) / m_offsetSize || topObject >= m_objectCount)
+            return QStringLiteral("damaged binary property list (trailer)");
+        return walk(topObject);
+    }
+
+private:
+    static constexpr quint64 kMaxObjects = quint64(1) << 21;
+    static constexpr quint64 kMaxNodes = quint64(1) << 22;
+    static constexpr quint16 kUnknown = 0xFFFF;
+    static constexpr quint16 kOnPath = 0xFFFE;
+
+    struct Frame
+    {
+        quint64 index;
+        std::vector<quint64> children;
+        size_t next = 0;
+        quint16 deepestChild = 0;
+        quint64 nodes = 1; // this object and its expanded subtree
+    };
+
+    static bool readSized(vtr::ByteCursor &cursor, int size, quint64 *out)
+    {
         *out = 0;
         for (int i = 0; i < size; ++i) {
             quint8 byte = 0;
@@ -192,14 +226,21 @@ bool binaryKeysAreSafe(const QByteArray &data)
             *out = (*out << 8) | byte;
         }
         return true;
-    };
-    const auto objectOffset = [&](quint64 index, quint64 *out) {
-        if (index >= objectCount) return false;
-        vtr::ByteCursor table(data, qint64(tableOffset + index * offsetSize));
-        return readSized(table, offsetSize, out) && *out < quint64(data.size());
-    };
+    }
+
+    // A cursor just after the object's marker; false when it lies outside.
+    bool object(quint64 index, vtr::ByteCursor *cursor, quint8 *marker) const
+    {
+        vtr::ByteCursor table(m_data, qint64(m_tableOffset + index * m_offsetSize));
+        quint64 offset = 0;
+        if (!readSized(table, m_offsetSize, &offset) || offset >= quint64(m_data.size())) return false;
+        *cursor = vtr::ByteCursor(m_data, qint64(offset));
+        return cursor->readBE(marker);
+    }
+
     // The marker's count: its low nibble, or the integer object after it.
-    const auto readCount = [&](vtr::ByteCursor &cursor, quint8 marker, quint64 *count) {
+    static bool readCount(vtr::ByteCursor &cursor, quint8 marker, quint64 *count)
+    {
         if ((marker & 0x0F) != 0x0F) {
             *count = marker & 0x0F;
             return true;
@@ -207,39 +248,131 @@ bool binaryKeysAreSafe(const QByteArray &data)
         quint8 intMarker = 0;
         if (!cursor.readBE(&intMarker) || (intMarker & 0xF0) != 0x10 || (intMarker & 0x0F) > 3) return false;
         return readSized(cursor, 1 << (intMarker & 0x0F), count);
-    };
-    const auto keyIsSafe = [&](quint64 index) {
-        quint64 offset = 0;
-        if (!objectOffset(index, &offset)) return true;
-        vtr::ByteCursor object(data, qint64(offset));
-        quint8 marker = 0;
-        quint64 count = 0;
-        if (!object.readBE(&marker) || !readCount(object, marker, &count)) return true;
-        const int unit = (marker & 0xF0) == 0x50 ? 1 : (marker & 0xF0) == 0x60 ? 2 : 0;
-        if (unit == 0 || count > quint64(object.remaining()) / unit) return true;
-        const unsigned char *bytes = object.data() + object.position();
-        for (quint64 i = 0; i < count; ++i) {
-            if (unit == 1 ? bytes[i] == 0 : (bytes[2 * i] == 0 && bytes[2 * i + 1] == 0)) return false;
-        }
-        return true;
-    };
-
-    qint64 budget = data.size();
-    for (quint64 i = 0; i < objectCount; ++i) {
-        quint64 offset = 0;
-        if (!objectOffset(i, &offset)) continue;
-        vtr::ByteCursor object(data, qint64(offset));
-        quint8 marker = 0;
-        quint64 count = 0;
-        if (!object.readBE(&marker) || (marker & 0xF0) != 0xD0 || !readCount(object, marker, &count)) continue;
-        for (quint64 k = 0; k < count; ++k) {
-            if (--budget < 0) return false;
-            quint64 keyRef = 0;
-            if (!readSized(object, refSize, &keyRef)) break;
-            if (!keyIsSafe(keyRef)) return false;
-        }
     }
-    return true;
+
+    bool keyHoldsNul(quint64 index) const
+    {
+        vtr::ByteCursor cursor(m_data);
+        quint8 marker = 0;
+        quint64 count = 0;
+        if (index >= m_objectCount || !object(index, &cursor, &marker) || !readCount(cursor, marker, &count))
+            return false;
+        const int unit = (marker & 0xF0) == 0x50 ? 1 : (marker & 0xF0) == 0x60 ? 2 : 0;
+        if (unit == 0 || count > quint64(cursor.remaining()) / unit) return false;
+        const unsigned char *bytes = cursor.data() + cursor.position();
+        for (quint64 i = 0; i < count; ++i) {
+            if (unit == 1 ? bytes[i] == 0 : (bytes[2 * i] == 0 && bytes[2 * i + 1] == 0)) return true;
+        }
+        return false;
+    }
+
+    // The references of a container (arrays, sets, dictionaries' keys and
+    // values); empty for anything else or what lies outside the list.
+    QString children(quint64 index, std::vector<quint64> *out)
+    {
+        vtr::ByteCursor cursor(m_data);
+        quint8 marker = 0;
+        quint64 count = 0;
+        if (!object(index, &cursor, &marker)) return {};
+        const quint8 type = marker & 0xF0;
+        if (type != 0xA0 && type != 0xC0 && type != 0xD0) return {};
+        if (!readCount(cursor, marker, &count)) return {};
+        const quint64 refs = type == 0xD0 ? 2 * count : count;
+        if (refs > quint64(cursor.remaining()) / m_refSize) return {};
+        m_budget -= qint64(refs);
+        if (m_budget < 0) return QStringLiteral("damaged binary property list (overlapping objects)");
+        out->reserve(size_t(refs));
+        for (quint64 i = 0; i < refs; ++i) {
+            quint64 ref = 0;
+            readSized(cursor, m_refSize, &ref);
+            if (type == 0xD0 && i < count && keyHoldsNul(ref))
+                return QStringLiteral("damaged binary property list (a key holds a NUL character)");
+            out->push_back(ref);
+        }
+        return {};
+    }
+
+    QString walk(quint64 top)
+    {
+        m_budget = m_data.size();
+        std::vector<quint16> depth(size_t(m_objectCount), kUnknown);
+        std::vector<quint32> nodes(size_t(m_objectCount), 0);
+        std::vector<Frame> path;
+        const auto enter = [&](quint64 index) -> QString {
+            if (path.size() >= size_t(kMaxDepth)) return QStringLiteral("property list nested too deeply");
+            depth[size_t(index)] = kOnPath;
+            path.push_back(Frame{index, {}, 0, 0, 1});
+            return children(index, &path.back().children);
+        };
+        const auto addTo = [](Frame &frame, quint16 childDepth, quint64 childNodes) {
+            frame.deepestChild = std::max(frame.deepestChild, childDepth);
+            frame.nodes += childNodes;
+            return frame.nodes <= kMaxNodes;
+        };
+        const QString tooMany = QStringLiteral("property list too large when expanded");
+        QString problem = enter(top);
+        while (problem.isEmpty() && !path.empty()) {
+            Frame &frame = path.back();
+            if (frame.next == frame.children.size()) {
+                const quint16 ownDepth = quint16(frame.deepestChild + 1);
+                const quint64 ownNodes = frame.nodes;
+                depth[size_t(frame.index)] = ownDepth;
+                nodes[size_t(frame.index)] = quint32(ownNodes);
+                path.pop_back();
+                if (!path.empty() && !addTo(path.back(), ownDepth, ownNodes)) return tooMany;
+                continue;
+            }
+            const quint64 child = frame.children[frame.next++];
+            if (child >= m_objectCount) continue; // libplist refuses it
+            if (depth[size_t(child)] == kOnPath) return QStringLiteral("damaged binary property list (a cycle)");
+            if (depth[size_t(child)] != kUnknown) {
+                if (!addTo(frame, depth[size_t(child)], nodes[size_t(child)])) return tooMany;
+            } else {
+                problem = enter(child);
+            }
+        }
+        return problem;
+    }
+
+    const QByteArray &m_data;
+    quint8 m_offsetSize = 0;
+    quint8 m_refSize = 0;
+    quint64 m_objectCount = 0;
+    quint64 m_tableOffset = 0;
+    qint64 m_budget = 0;
+};
+
+// The deepest nesting of arrays and dictionaries in an XML list, counted on
+// the raw tags (a self-closing "<array/>" opens nothing).
+int xmlNestingDepth(const QByteArray &data)
+{
+    int depth = 0;
+    int deepest = 0;
+    const char *bytes = data.constData();
+    const qsizetype size = data.size();
+    for (qsizetype i = data.indexOf('<'); i >= 0 && i < size; i = data.indexOf('<', i + 1)) {
+        qsizetype j = i + 1;
+        const bool closing = j < size && bytes[j] == '/';
+        if (closing) ++j;
+        const auto named = [&](const char *name, qsizetype length) {
+            return j + length <= size && std::memcmp(bytes + j, name, size_t(length)) == 0
+                   && (j + length == size || !std::isalnum(static_cast<unsigned char>(bytes[j + length])));
+        };
+        if (!named("array", 5) && !named("dict", 4)) continue;
+        if (closing) {
+            --depth;
+            continue;
+        }
+        const qsizetype end = data.indexOf('>', j);
+        if (end > 0 && bytes[end - 1] == '/') continue;
+        deepest = std::max(deepest, ++depth);
+    }
+    return deepest;
+}
+
+QString binaryListProblem(const QByteArray &data)
+{
+    return BinaryListCheck(data).problem();
 }
 
 bool isBinary(const QByteArray &data)

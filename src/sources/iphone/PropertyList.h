@@ -10,12 +10,15 @@
 // QVariantList, strings QString, integers qint64, reals double, booleans bool,
 // dates QDateTime (UTC), data and UIDs QByteArray / qint64. Input is
 // untrusted: any damage gives an invalid QVariant and a reason, never a read
-// past the end, and nesting deeper than kMaxDepth is refused.
+// past the end; nesting deeper than kMaxDepth, cycles and dictionary keys
+// holding NUL are refused before libplist (which would end the process on
+// them) sees the bytes.
 namespace vtr::plist {
 
 inline constexpr int kMaxDepth = 512;
-// Larger inputs are refused before parsing (libplist takes 32-bit lengths).
-inline constexpr qint64 kMaxBytes = qint64(1) << 30;
+// Larger inputs are refused before parsing; backup property lists are far
+// smaller.
+inline constexpr qint64 kMaxBytes = qint64(64) << 20;
 
 // Either format, told apart by the binary header "bplist00".
 QVariant fromData(const QByteArray &data, QString *error = nullptr);
