@@ -350,7 +350,7 @@ void iPhoneDB::syncIfNewerThanDate(const QDateTime &date)
         if (date.isValid()) {
             const QDateTime last =
                 infoForBackupFolder(folder).value_or(QVariantMap()).value(QStringLiteral("lastBackupDate")).toDateTime();
-            if (last < date) continue;
+            if (last.isValid() && last < date) continue; // an unknown date is never "earlier"
         }
         try {
             doSyncWithBackupFolder(folder);
