@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Track and photo locations in library files are file URLs written by another
+// computer: "file://localhost/Users/...", "file:///home/...", or a Windows
+// drive "file://localhost/C:/Users/...", percent-escaped. These turn them into
+// local paths and back.
+namespace vtr {
+
+// The local file a location names, or a null string when it names none here
+// (not a file URL, another host, a drive path that cannot be placed, any ".."
+// component). A path that does not exist here is looked for again below the
+// folder that holds the library file: the part after the library's music
+// folder (`musicFolderLocation`, itself a location) inside a folder of the
+// music folder's name next to the library file, or directly next to it. When
+// nothing is found a local-style path is still returned (it is reported
+// missing by whoever opens it); a drive path gives null.
+QString localPathForLibraryLocation(const QString &location, const QString &libraryFilePath = QString(),
+                                    const QString &musicFolderLocation = QString());
+
+// "file://localhost/..." with every byte outside the unreserved set escaped,
+// as the library writers spell it; folders end with "/".
+QString libraryLocationForLocalPath(const QString &path, bool isFolder = false);
+
+}  // namespace vtr
