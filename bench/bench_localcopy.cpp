@@ -1,3 +1,4 @@
+// bench-links: vtr_fileinfo
 // Throughput of the generic chunked copy between two local file infos,
 // measured in the same run as std::filesystem::copy_file on the same inputs:
 // one 1 GiB file, and 2,000 files of 64 KiB. The inputs are made at start in

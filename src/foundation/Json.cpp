@@ -531,20 +531,22 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
         negative = true;
         ++c;
     }
-    // Integers are accumulated while scanning; 19 digits always fit.
+    // Integers are accumulated while scanning, as long as they fit 64 bits.
     quint64 magnitude = 0;
-    int digits = 0;
+    bool overflow = false;
     if (cur() == '0') {
         ++c;
-        digits = 1;
         if (isDigit(cur())) {
             error(QorJsonErrorBadNumber, "Leading 0 disallowed in number");
             return false;
         }
     } else if (isDigit(cur())) {
         while (isDigit(cur())) {
-            if (digits < 19) magnitude = magnitude * 10 + (cur() - '0');
-            ++digits;
+            const unsigned int digit = cur() - '0';
+            if (!overflow) {
+                overflow = magnitude > (std::numeric_limits<quint64>::max() - digit) / 10;
+                magnitude = magnitude * 10 + digit;
+            }
             ++c;
         }
     } else {
@@ -574,7 +576,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
             ++c;
     }
 
-    if (integral && digits <= 19) {
+    if (integral && !overflow) {
         constexpr quint64 maxPositive = quint64(std::numeric_limits<qint64>::max());
         if (!negative && magnitude <= maxPositive) {
             out = QVariant(qint64(magnitude));
@@ -582,6 +584,11 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
         }
         if (negative && magnitude <= maxPositive + 1) {
             out = QVariant(qint64(0 - magnitude));
+            return true;
+        }
+        // Unsigned 64-bit values (identifiers, sizes) stay exact too.
+        if (!negative) {
+            out = QVariant(magnitude);
             return true;
         }
     }
