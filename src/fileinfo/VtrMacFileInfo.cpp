@@ -689,12 +689,17 @@ void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
         const QString &entryName = names.at(index);
         const QString child = childPath(folder, entryName);
         if (vtr::isTemporaryCopyFileName(entryName)) {
-            // A leftover of an interrupted copy; never the file of a running one.
-            if (!vtr::isTemporaryCopyFileInUse(child)) {
-                ChangeInFolder change(folder);
-                if (removeItem(child)) change.removed(entryName);
+            // A copy's temporary file is a plain file; a folder (or anything
+            // else) of that name is the person's and listed like any other.
+            struct stat entry;
+            if (lstatPath(child, &entry) && S_ISREG(entry.st_mode)) {
+                // A leftover of an interrupted copy; never the file of a running one.
+                if (!vtr::isTemporaryCopyFileInUse(child)) {
+                    ChangeInFolder change(folder);
+                    if (::unlink(encode(child).constData()) == 0) change.removed(entryName);
+                }
+                continue;
             }
-            continue;
         }
         auto item = std::make_shared<VtrMacFileInfo>();
         item->setPath(child);
@@ -908,14 +913,15 @@ void VtrMacFileInfo::setNameKeepingExtension(const QString &newName)
 namespace {
 
 // A move between file systems: a complete copy beside the destination first,
-// renamed over it, and only then the source removed.
-bool moveAcrossFileSystems(const QString &from, const QString &to)
+// renamed over it (or, without `replace`, onto it only while it is free), and
+// only then the source removed.
+bool moveAcrossFileSystems(const QString &from, const QString &to, bool replace)
 {
     const QString folder = parentPath(to);
     const QString step = temporaryNameIn(folder, lastComponent(to));
     if (step.isNull()) return false;
     if (!copyItem(from, step)) return false;
-    if (::rename(encode(step).constData(), encode(to).constData()) != 0) {
+    if (replace ? ::rename(encode(step).constData(), encode(to).constData()) != 0 : !renameNoReplace(step, to)) {
         const int error = errno;
         removeItem(step);
         errno = error;
@@ -930,6 +936,16 @@ bool moveAcrossFileSystems(const QString &from, const QString &to)
 } // namespace
 
 FileInfoCopyStatus VtrMacFileInfo::moveTo(const VtrFileInfoPtr &destination)
+{
+    return moveItem(destination, true);
+}
+
+FileInfoCopyStatus VtrMacFileInfo::moveToFreeName(const VtrFileInfoPtr &destination)
+{
+    return moveItem(destination, false);
+}
+
+FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, bool replace)
 {
     auto *mac = dynamic_cast<VtrMacFileInfo *>(destination.get());
     if (!mac || !exists()) return kFileInfoCopyKindCannot;
@@ -946,16 +962,18 @@ FileInfoCopyStatus VtrMacFileInfo::moveTo(const VtrFileInfoPtr &destination)
         ChangeInFolder source(fromFolder);
         std::optional<ChangeInFolder> target;
         if (toFolder != fromFolder) target.emplace(toFolder);
-        ok = ::rename(encode(from).constData(), encode(to).constData()) == 0;
+        ok = replace ? ::rename(encode(from).constData(), encode(to).constData()) == 0 : renameNoReplace(from, to);
         sameItem = ok;
-        if (!ok && errno == EXDEV) ok = moveAcrossFileSystems(from, to);
+        if (!ok && errno == EXDEV) ok = moveAcrossFileSystems(from, to, replace);
         if (ok) {
             source.removed(lastComponent(from));
             (target ? *target : source).added(lastComponent(to));
         }
     }
     if (!ok) {
-        VTR_LOG(2, QStringLiteral("Could not move \"%1\" to \"%2\": %3").arg(from, to, errorText(errno)));
+        const int error = errno;
+        if (!replace && error == EEXIST) return kFileInfoCopyDestinationTaken;
+        VTR_LOG(2, QStringLiteral("Could not move \"%1\" to \"%2\": %3").arg(from, to, errorText(error)));
         return kFileInfoCopyKindCannot;
     }
     if (sameItem && _kind.valid && !_kind.isAlias) {

@@ -199,6 +199,8 @@ public:
     // Moves the item onto `destination`'s path, replacing a file there; across
     // file systems by copy and removal. 0, or -1 (the item stays where it was).
     FileInfoCopyStatus moveTo(const VtrFileInfoPtr &destination) override;
+    // renameat2(RENAME_NOREPLACE): -212 when an item is at the destination.
+    FileInfoCopyStatus moveToFreeName(const VtrFileInfoPtr &destination) override;
     bool remove() override;
     bool removeContents() override;
     VtrFileInfoPtr tempFolder() override; // classTempFolder()
@@ -324,6 +326,7 @@ protected:
     void adoptStat(const struct stat &st);
 
 private:
+    FileInfoCopyStatus moveItem(const VtrFileInfoPtr &destination, bool replace);
     struct Kind
     {
         bool valid = false;

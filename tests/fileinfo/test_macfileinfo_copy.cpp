@@ -13,6 +13,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <utility>
 
 #include <fcntl.h>
 #include <stdexcept>
@@ -81,6 +82,45 @@ TEST_F(LocalCopyTest, CopiesIntoAFolderUnderItsOwnName)
     write(QStringLiteral("to/clip.mov"), "stale");
     ASSERT_EQ(source->copyTo(at(QStringLiteral("to"))), kFileInfoCopyOK);
     EXPECT_EQ(read(QStringLiteral("to/clip.mov")), data);
+
+    // Leftovers of interrupted copies go, copy after copy.
+    for (int round = 0; round < 2; ++round) {
+        write(QStringLiteral("to/TessalineCopyFile.tmp"), "half a file");
+        ASSERT_EQ(source->copyTo(at(QStringLiteral("to"))), kFileInfoCopyOK);
+        EXPECT_FALSE(entries(QStringLiteral("to")).contains(QStringLiteral("TessalineCopyFile.tmp")));
+    }
+}
+
+// A unique name is chosen before the copy; a file that takes that name while
+// the copy runs is never replaced: the copy takes the next free name.
+TEST_F(LocalCopyTest, UniqueNameTakenDuringTheCopyIsKept)
+{
+    write(QStringLiteral("song.mp3"), QByteArray(3 * (1 << 20), 's'));
+    write(QStringLiteral("to/song.mp3"), "first");
+    class Intruder : public FileInfoCopyProgress
+    {
+    public:
+        explicit Intruder(QStringList paths) : m_paths(std::move(paths)) {}
+        bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float, void *) override
+        {
+            for (const QString &path : std::exchange(m_paths, {}))
+                testenv::writeFile(path, "theirs");
+            return false;
+        }
+
+    private:
+        QStringList m_paths;
+    } intruder({p(QStringLiteral("to/song-1.mp3")), p(QStringLiteral("to/song-2.mp3"))});
+    VtrFileInfoPtr out;
+    ASSERT_EQ(at(QStringLiteral("song.mp3"))->copyTo(at(QStringLiteral("to")), true, &intruder, nullptr, &out),
+              kFileInfoCopyOK);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->path(), p(QStringLiteral("to/song-3.mp3")));
+    EXPECT_EQ(read(QStringLiteral("to/song-3.mp3")), QByteArray(3 * (1 << 20), 's'));
+    EXPECT_EQ(read(QStringLiteral("to/song.mp3")), QByteArray("first"));
+    EXPECT_EQ(read(QStringLiteral("to/song-1.mp3")), QByteArray("theirs"));
+    EXPECT_EQ(read(QStringLiteral("to/song-2.mp3")), QByteArray("theirs"));
+    EXPECT_EQ(entries(QStringLiteral("to")).size(), 4);
 }
 
 TEST_F(LocalCopyTest, InterruptedCopiesLeaveTheOldDestination)
