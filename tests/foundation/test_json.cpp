@@ -252,6 +252,20 @@ TEST(JsonParser, MembersAndElements)
         for (int i = 0; i < 300; ++i)
             ASSERT_EQ(map.value(key(i)).toInt(), i);
     }
+
+    // Objects of one kind one after the other, with the same keys in another
+    // order, a repeated key, or one key fewer in between: each reads as written.
+    const QVariantList kinds = fragment(R"([{"b":1,"a":2,"c":3},{"b":4,"a":5,"c":6},{"c":7,"b":8,"a":9},)"
+                                        R"({"b":1,"a":2,"b":3},{"b":4,"a":5,"b":6},{"b":1,"a":2},{"b":10,"a":11,"c":12}])")
+                                   .toList();
+    const QList<QVariantMap> expected = {
+        {{"a", 2LL}, {"b", 1LL}, {"c", 3LL}}, {{"a", 5LL}, {"b", 4LL}, {"c", 6LL}},
+        {{"a", 9LL}, {"b", 8LL}, {"c", 7LL}}, {{"a", 2LL}, {"b", 3LL}},
+        {{"a", 5LL}, {"b", 6LL}},             {{"a", 2LL}, {"b", 1LL}},
+        {{"a", 11LL}, {"b", 10LL}, {"c", 12LL}}};
+    ASSERT_EQ(kinds.size(), expected.size());
+    for (qsizetype i = 0; i < kinds.size(); ++i)
+        EXPECT_EQ(kinds.at(i).toMap(), expected.at(i)) << i;
 }
 
 TEST(JsonParser, DepthLimit)
