@@ -347,6 +347,8 @@ private:
 
     Kind _kind;
     bool _statValid = false;
+    bool _absentOnce = false; // set by findChild for an item it did not find
+    int _createdFd = -1;      // the temporary copy file, open for writing since its creation
     bool _statMissing = false;
     struct stat _stat
     {

@@ -158,6 +158,24 @@ TEST_F(LocalCopyTest, InterruptedCopiesLeaveTheOldDestination)
     EXPECT_EQ(read(QStringLiteral("dst/src.bin")), QByteArray("old"));
 }
 
+// The temporary file stays open from its creation to the end of the copy:
+// no descriptor outlives a copy, whether it ends well or not.
+TEST_F(LocalCopyTest, NoDescriptorOutlivesACopy)
+{
+    const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    write(QStringLiteral("a.txt"), "a");
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(p(QStringLiteral("dangling"))).constData()), 0);
+    QDir().mkpath(p(QStringLiteral("to")));
+    const auto before = openDescriptors();
+    EXPECT_EQ(at(QStringLiteral("dangling"))->copyTo(at(QStringLiteral("to"))), kFileInfoCopySourceNotOpened);
+    EXPECT_EQ(at(QStringLiteral("a.txt"))->copyTo(at(QStringLiteral("to"))), kFileInfoCopyOK);
+    VtrFileInfoPtr unused = at(QStringLiteral("to"))->createFile(QStringLiteral("TessalineCopyFile.tmp"), {}, {});
+    ASSERT_TRUE(unused && unused->exists());
+    unused.reset();
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(entries(QStringLiteral("to")), (QStringList{QStringLiteral("a.txt"), QStringLiteral("TessalineCopyFile.tmp")}));
+}
+
 TEST_F(LocalCopyTest, RefusesCopiesOntoTheSourceItself)
 {
     write(QStringLiteral("self.txt"), "me");
