@@ -701,10 +701,11 @@ void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
         const QString &entryName = names.at(index);
         const QString child = childPath(folder, entryName);
         if (vtr::isTemporaryCopyFileName(entryName)) {
-            // A copy's temporary file is a plain file; a folder (or anything
-            // else) of that name is the person's and listed like any other.
+            // A copy's temporary file is a plain file of this user; a folder
+            // (or anything else) of that name is the person's and listed like
+            // any other.
             struct stat entry;
-            if (lstatPath(child, &entry) && S_ISREG(entry.st_mode)) {
+            if (lstatPath(child, &entry) && S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid()) {
                 // A leftover of an interrupted copy; never the file of a running one.
                 if (!vtr::isTemporaryCopyFileInUse(child)) {
                     ChangeInFolder change(folder);
