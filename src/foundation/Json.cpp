@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <utility>
 #include <type_traits>
 #include <vector>
@@ -144,6 +145,20 @@ inline bool keyLess(const QString &a, const QString &b)
         }
     }
     return a.size() < b.size();
+}
+
+// The scanners fill a fresh (invalid) QVariant of their caller: the value is
+// made in its place, where an assignment would make, swap and destroy a
+// temporary. Should the making throw, `out` is left a valid, empty QVariant.
+template <typename T> inline void put(QVariant &out, T &&value)
+{
+    std::destroy_at(&out);
+    try {
+        std::construct_at(&out, std::forward<T>(value));
+    } catch (...) {
+        std::construct_at(&out);
+        throw;
+    }
 }
 
 using Member = std::pair<QString, QVariant>;
@@ -321,7 +336,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanValue(QVariant &out)
         ++c;
         QString s;
         if (!scanRestOfString(s)) return false;
-        out = QVariant(std::move(s));
+        put(out, std::move(s));
         return true;
     }
     case '[':
@@ -367,7 +382,7 @@ bool QorJsonScanner<Unit>::scanLiteral(const char *rest, const QVariant &value, 
         }
     }
     c += n;
-    out = value;
+    put(out, value);
     return true;
 }
 
@@ -385,7 +400,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfArray(QVariant &ou
             for (size_t i = mark; i < m_elements.size(); ++i)
                 array.append(std::move(m_elements[i]));
             m_elements.resize(mark);
-            out = QVariant(std::move(array));
+            put(out, std::move(array));
             return true;
         }
         QVariant value;
@@ -421,7 +436,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfDictionary(QVarian
         if (cur() == '}') {
             ++c;
             --m_parser.m_depth;
-            out = QVariant(takeMembers(mark));
+            put(out, takeMembers(mark));
             return true;
         }
         if (cur() != '"') {
@@ -477,14 +492,26 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanKey(QString &out)
 {
     const Unit *start = c;
     const Unit *limit = m_end - start > kMaxCachedKeyLength ? start + kMaxCachedKeyLength : m_end;
-    unsigned int hash = 2166136261u;
     const Unit *p = start;
-    while (p < limit && !isStop(*p)) {
-        hash = (hash ^ unsigned(*p)) * 16777619u;
+    while (p < limit && !isStop(*p))
         ++p;
-    }
     if (p == limit || *p != '"') return scanRestOfString(out);
     const qsizetype length = p - start;
+    // Length, first and last eight bytes: enough to tell the keys of a
+    // document apart, at the cost of two loads.
+    const char *bytes = reinterpret_cast<const char *>(start);
+    const size_t size = size_t(length) * sizeof(Unit);
+    quint64 head = 0;
+    quint64 tail = 0;
+    if (size >= 8) {
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + size - 8, 8);
+    } else {
+        std::memcpy(&head, bytes, size);
+    }
+    quint64 mixed = head * 0x9E3779B97F4A7C15ull ^ (tail + size) * 0xC2B2AE3D27D4EB4Full;
+    mixed ^= mixed >> 29;
+    const unsigned int hash = unsigned(mixed ^ (mixed >> 32));
     if (!m_keys) m_keys.reset(new CachedKey[m_keyCacheSize]);
     // A few neighbouring places per key, so that two keys of one object
     // rarely push each other out (which would also defeat the shape cache).
@@ -711,16 +738,16 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
     if (integral && !overflow) {
         constexpr quint64 maxPositive = quint64(std::numeric_limits<qint64>::max());
         if (!negative && magnitude <= maxPositive) {
-            out = QVariant(qint64(magnitude));
+            put(out, qint64(magnitude));
             return true;
         }
         if (negative && magnitude <= maxPositive + 1) {
-            out = QVariant(qint64(0 - magnitude));
+            put(out, qint64(0 - magnitude));
             return true;
         }
         // Unsigned 64-bit values (identifiers, sizes) stay exact too.
         if (!negative) {
-            out = QVariant(magnitude);
+            put(out, magnitude);
             return true;
         }
     }
@@ -751,7 +778,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
         error(QorJsonErrorBadNumber, "Failed creating decimal instance");
         return false;
     }
-    out = QVariant(value);
+    put(out, value);
     return true;
 }
 
