@@ -166,7 +166,8 @@ public:
     using VtrBaseFileInfo::find;
     // The item of that name (or relative path) in this folder, or beside this
     // file; it need not exist. A missing level is matched against an existing
-    // name that differs only in case.
+    // name that differs only in case. An item not found answers the first
+    // question about its kind (exists, isFile, isFolder) from that look-up.
     VtrFileInfoPtr find(const QString &name) override;
     VtrFileInfoList findDeep(const QString &name) override;
     VtrFileInfoPtr findFirstDeep(const QString &name) override;

@@ -71,7 +71,7 @@ TEST_F(UserDefaultsDomains, TheApplicationsOwnValuesKeepTheirTypesAcrossARun)
     const QVariant values[] = {true,
                                false,
                                42,
-                               qint64(-1) << 40,
+                               -(qint64(1) << 40),
                                std::numeric_limits<quint64>::max(),
                                2.5,
                                0.1f,
