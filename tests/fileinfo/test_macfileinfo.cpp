@@ -227,7 +227,7 @@ TEST_F(MacFileInfoTest, FindFallsBackToAnotherLetterCase)
     EXPECT_EQ(root->find("outside.txt")->path(), p("outside.txt"));
 
     // An item not found is looked at again after the first question about it.
-    Ptr later = root->find("later.txt");
+    VtrFileInfoPtr later = root->find("later.txt");
     ASSERT_FALSE(later->exists());
     write("later.txt", "l");
     EXPECT_TRUE(later->exists());
