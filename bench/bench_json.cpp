@@ -1,3 +1,4 @@
+// bench-links: vtr_foundation
 // Parsing speed of our JSON reader against Qt's QJsonDocument converted to
 // QVariant (the same result type), on three well-known documents.
 

@@ -126,11 +126,12 @@ void BM_WalkWithoutMap(benchmark::State &state)
     qint64 seen = 0;
     for (auto _ : state) {
         seen = 0;
-        MtpObjectWalk::walk(*phone.sim, phone.handle, kStorage, [&](const LIBMTP_file_t &object, int, uint32_t) {
-            benchmark::DoNotOptimize(object.item_id);
-            ++seen;
-            return true;
-        });
+        MtpObjectWalk::walk(*phone.sim, phone.handle, MtpStorageId(kStorage),
+                            [&](const LIBMTP_file_t &object, int, MtpObjectId) {
+                                benchmark::DoNotOptimize(object.item_id);
+                                ++seen;
+                                return true;
+                            });
     }
     state.counters["objects"] = double(seen);
     state.SetItemsProcessed(state.iterations() * seen);

@@ -165,35 +165,37 @@ int main(int argc, char **argv)
                 .arg(s.freeSpace)
                 .arg(s.volume));
         qint64 objects = 0;
-        MtpObjectWalk::walk(*library, device, s.id, [&](const LIBMTP_file_t &o, int depth, uint32_t listedUnder) {
-            ++objects;
-            const QString name = QString::fromUtf8(o.filename ? o.filename : "(no name)");
-            const bool folder = o.filetype == LIBMTP_FILETYPE_FOLDER;
-            if (flat) {
-                out(QStringLiteral("%1 ID: %2")
-                        .arg(folder ? QStringLiteral("Folder") : QStringLiteral("File"))
-                        .arg(o.item_id));
-                out(QStringLiteral("   Filename: %1").arg(name));
-                if (!folder) out(QStringLiteral("   File size %1 bytes").arg(o.filesize));
-                out(QStringLiteral("   Parent ID: %1").arg(o.parent_id));
-                out(QStringLiteral("   Storage ID: %1").arg(hex(o.storage_id)));
-                out(QStringLiteral("   Filetype: %1").arg(typeText(o.filetype)));
-                if (!folder) out(QStringLiteral("   Modified: %1").arg(dateText(o.modificationdate)));
-                return true;
-            }
-            const QString indent(2 * (depth + 1), QLatin1Char(' '));
-            QString line = indent + name + (folder ? QStringLiteral("/") : QString());
-            line += QStringLiteral("  [id %1, parent %2").arg(o.item_id).arg(o.parent_id);
-            if (listedUnder != LIBMTP_FILES_AND_FOLDERS_ROOT && listedUnder != o.parent_id)
-                line += QStringLiteral(", listed under %1").arg(listedUnder);
-            if (!folder)
-                line += QStringLiteral(", %1 bytes, %2, %3")
-                            .arg(o.filesize)
-                            .arg(dateText(o.modificationdate), typeText(o.filetype));
-            line += QStringLiteral("]");
-            out(line);
-            return true;
-        });
+        MtpObjectWalk::walk(*library, device, MtpStorageId(s.id),
+                            [&](const LIBMTP_file_t &o, int depth, MtpObjectId listedUnder) {
+                                ++objects;
+                                const QString name = QString::fromUtf8(o.filename ? o.filename : "(no name)");
+                                const bool folder = o.filetype == LIBMTP_FILETYPE_FOLDER;
+                                if (flat) {
+                                    out(QStringLiteral("%1 ID: %2")
+                                            .arg(folder ? QStringLiteral("Folder") : QStringLiteral("File"))
+                                            .arg(o.item_id));
+                                    out(QStringLiteral("   Filename: %1").arg(name));
+                                    if (!folder) out(QStringLiteral("   File size %1 bytes").arg(o.filesize));
+                                    out(QStringLiteral("   Parent ID: %1").arg(o.parent_id));
+                                    out(QStringLiteral("   Storage ID: %1").arg(hex(o.storage_id)));
+                                    out(QStringLiteral("   Filetype: %1").arg(typeText(o.filetype)));
+                                    if (!folder)
+                                        out(QStringLiteral("   Modified: %1").arg(dateText(o.modificationdate)));
+                                    return true;
+                                }
+                                const QString indent(2 * (depth + 1), QLatin1Char(' '));
+                                QString line = indent + name + (folder ? QStringLiteral("/") : QString());
+                                line += QStringLiteral("  [id %1, parent %2").arg(o.item_id).arg(o.parent_id);
+                                if (listedUnder != MtpLibrary::kFilesAndFoldersRoot && listedUnder != mtpParentId(o))
+                                    line += QStringLiteral(", listed under %1").arg(listedUnder.raw());
+                                if (!folder)
+                                    line += QStringLiteral(", %1 bytes, %2, %3")
+                                                .arg(o.filesize)
+                                                .arg(dateText(o.modificationdate), typeText(o.filetype));
+                                line += QStringLiteral("]");
+                                out(line);
+                                return true;
+                            });
         out(QStringLiteral("%1 objects").arg(objects));
     }
 

@@ -246,22 +246,56 @@ bool safeComponents(const QString &name, QStringList &components)
     return !components.isEmpty();
 }
 
-// A link that resolves, from its own folder, to somewhere inside the target.
-bool linkStaysInside(const QStringList &entryComponents, const QString &target)
+// A link whose text, read from its own folder, stays inside the target. The
+// folders the text passes through on its way (paths below the target, the
+// last step left out) go to *passedThrough: read as written only while none
+// of them is a link.
+bool linkStaysInside(const QStringList &entryComponents, const QString &target, QStringList *passedThrough)
 {
     if (target.isEmpty() || target.startsWith(QLatin1Char('/'))) return false;
-    qsizetype depth = entryComponents.size() - 1;
-    for (const QString &part : target.split(QLatin1Char('/'))) {
-        if (part.isEmpty() || part == QLatin1String(".")) continue;
-        if (part == QLatin1String("..")) {
-            if (depth == 0) return false;
-            --depth;
+    QStringList at = entryComponents.mid(0, entryComponents.size() - 1);
+    QStringList steps = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    steps.removeAll(QStringLiteral("."));
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        if (steps.at(i) == QLatin1String("..")) {
+            if (at.isEmpty()) return false;
+            at.removeLast();
         } else {
-            ++depth;
+            at.append(steps.at(i));
         }
+        if (i + 1 < steps.size() && !at.isEmpty()) passedThrough->append(at.join(QLatin1Char('/')));
     }
     return true;
 }
+
+// Links are judged by their text, which holds only while every folder that
+// text passes through is a real folder: a link made earlier ("a -> .") or
+// later on such a path ("b -> a/..", then "a -> .") would take the text
+// elsewhere. Such links are refused.
+class LinkGuard
+{
+public:
+    explicit LinkGuard(int rootFd) : m_root(rootFd) {}
+
+    bool accept(const QStringList &entryComponents, const QString &target)
+    {
+        QStringList passed;
+        if (!linkStaysInside(entryComponents, target, &passed)) return false;
+        if (m_passedThrough.contains(entryComponents.join(QLatin1Char('/')))) return false;
+        for (const QString &folder : passed) {
+            struct stat st;
+            if (::fstatat(m_root, encode(folder).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                return false;
+        }
+        for (const QString &folder : passed)
+            m_passedThrough.insert(folder);
+        return true;
+    }
+
+private:
+    int m_root;
+    QSet<QString> m_passedThrough;
+};
 
 // Opens (creating as needed) the first `count` components as folders below
 // `rootFd`, never through a link; -1 when a level is not a real folder.
@@ -406,6 +440,7 @@ ArchiveExtractResult extractArchive(const QString &archivePath, const QString &t
         return result;
     }
 
+    LinkGuard links(root.get());
     for (;;) {
         archive_entry *entry = nullptr;
         const int r = archive_read_next_header(reader.get(), &entry);
@@ -441,7 +476,7 @@ ArchiveExtractResult extractArchive(const QString &archivePath, const QString &t
             ok = extractFile(reader.get(), entry, folder.get(), leaf);
         } else if (ok) {
             const QString target = entryLinkTarget(entry);
-            ok = linkStaysInside(components, target) &&
+            ok = links.accept(components, target) &&
                  ::symlinkat(encode(target).constData(), folder.get(), leaf.constData()) == 0;
         }
         if (ok)

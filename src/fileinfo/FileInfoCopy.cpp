@@ -43,6 +43,10 @@ template <typename Fn> void quietly(Fn &&fn)
     }
 }
 
+// Names taken by others between the choice of a unique name and the end of
+// the copy, one after the other, before the copy gives up.
+constexpr int kMaxTakenNames = 100;
+
 qint64 saturatingAdd(qint64 a, qint64 b)
 {
     if (b > 0 && a > std::numeric_limits<qint64>::max() - b) return std::numeric_limits<qint64>::max();
@@ -104,6 +108,9 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
         if (!lease.acquired()) return kFileInfoCopyTempFileNotCreated;
 
         if (leftover && leftover->exists()) {
+            // Only a file can be a leftover of ours: a folder of that name is
+            // the person's, and the copy gives way to it.
+            if (!leftover->isFile()) return kFileInfoCopyTempFileNotCreated;
             if (options.protectedItem &&
                 (leftover->isEqualTo(options.protectedItem) || options.protectedItem->isEqualTo(leftover)))
                 return kFileInfoCopyTempFileNotCreated;
@@ -140,7 +147,20 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
         }
 
         // Only now, with the new contents complete, is the old item replaced.
-        const FileInfoCopyStatus moved = temporary->moveTo(destination);
+        FileInfoCopyStatus moved = kFileInfoCopyOK;
+        if (options.uniqueNameBase.isEmpty()) {
+            moved = temporary->moveTo(destination);
+        } else {
+            VtrFileInfoPtr target = destination;
+            for (int attempt = 0;; ++attempt) {
+                moved = temporary->moveToFreeName(target);
+                if (moved != kFileInfoCopyDestinationTaken || attempt == kMaxTakenNames) break;
+                // Someone else took the name meanwhile: theirs stays.
+                const QString next = parent->uniqueFilename(options.uniqueNameBase);
+                target = next.isNull() ? nullptr : parent->find(next);
+                if (!target) break;
+            }
+        }
         if (moved != kFileInfoCopyOK) {
             VTR_LOG(2, QStringLiteral("Could not move the copied file onto \"%1\" (%2).")
                            .arg(destination->humanFriendlyPath())
@@ -240,6 +260,7 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
     options.protectedItem = source;
     options.destinationChecked = true;
     options.folder = targetFolder;
+    if (targetFolder && ensureUniqueName) options.uniqueNameBase = name();
 
     auto fill = [&](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
         VtrFileInfoHandlePtr readHandle = openFileForReading();

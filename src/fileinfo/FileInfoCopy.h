@@ -55,6 +55,10 @@ struct TemporaryFileCopyOptions
     // The destination's folder when the caller has it at hand; otherwise
     // destination->parentFolder().
     VtrFileInfoPtr folder;
+    // Set when the destination is a unique name made from this one: the final
+    // move never replaces an item that appeared there meanwhile, but takes
+    // the folder's next unique name for this one instead.
+    QString uniqueNameBase;
 };
 
 // Fills the temporary file (already created, empty) and answers a status.
@@ -72,8 +76,10 @@ using FillTemporaryFile = std::function<FileInfoCopyStatus(const VtrFileInfoPtr 
 //  4. the temporary file is created (does not exist afterwards: -202);
 //  5. `fill` writes it; a non-zero status, or an exception (-206), removes
 //     the temporary file and is returned; the destination is untouched;
-//  6. the temporary file is moved onto the destination (moveTo); a failed
-//     move removes the temporary file and answers -207.
+//  6. the temporary file is moved onto the destination (moveTo, or
+//     moveToFreeName with the next unique name while names are taken, when
+//     options.uniqueNameBase is set); a failed move removes the temporary
+//     file and answers -207.
 // On success *outNewItem (when given) is the moved file info, which now
 // stands for the destination; on failure it is nullptr. Exceptions that are
 // not std::exception pass to the caller after the temporary file is removed.

@@ -41,5 +41,7 @@ inline constexpr FileInfoCopyStatus kFileInfoCopyNoSpace = -209;
 inline constexpr FileInfoCopyStatus kFileInfoCopyCancelled = -210;
 // The destination path is longer than its kind allows.
 inline constexpr FileInfoCopyStatus kFileInfoCopyPathTooLong = -211;
+// An item appeared under the name a move must not replace.
+inline constexpr FileInfoCopyStatus kFileInfoCopyDestinationTaken = -212;
 // Not supported by this kind.
 inline constexpr FileInfoCopyStatus kFileInfoCopyNotSupported = -220;

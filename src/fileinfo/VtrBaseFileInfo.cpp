@@ -704,6 +704,13 @@ FileInfoCopyStatus VtrBaseFileInfo::moveTo(const VtrFileInfoPtr &)
     return kFileInfoCopyNotSupported;
 }
 
+FileInfoCopyStatus VtrBaseFileInfo::moveToFreeName(const VtrFileInfoPtr &destination)
+{
+    if (!destination) return kFileInfoCopyBadArguments;
+    if (destination->exists()) return kFileInfoCopyDestinationTaken;
+    return moveTo(destination);
+}
+
 // ---- records, archives and identifiers -------------------------------------------------
 
 QVariantMap VtrBaseFileInfo::savedInfo()

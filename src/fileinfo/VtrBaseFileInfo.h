@@ -360,6 +360,10 @@ public:
     // Moves this item onto `destination` (replacing an existing file there);
     // default -220.
     virtual FileInfoCopyStatus moveTo(const VtrFileInfoPtr &destination);
+    // The same, but only onto a name that is free: -212 when an item is
+    // there. Default: moveTo() after a look (an item arriving in between is
+    // replaced); kinds whose store can refuse atomically do so.
+    virtual FileInfoCopyStatus moveToFreeName(const VtrFileInfoPtr &destination);
     // Thread-safe; read before each chunk of a running copy.
     void cancelCopy() { _cancelCopy.store(true); }
     bool isCopyCancelled() const { return _cancelCopy.load(); }

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <numeric>
 #include <optional>
+#include <utility>
 #include <unistd.h>
 
 using namespace vtr::localfs;
@@ -99,7 +100,10 @@ VtrMacFileInfo::VtrMacFileInfo(const QString &path, bool resolveAliases) : VtrPa
     if (resolveAliases) resolveAlias();
 }
 
-VtrMacFileInfo::~VtrMacFileInfo() = default;
+VtrMacFileInfo::~VtrMacFileInfo()
+{
+    if (_createdFd >= 0) ::close(_createdFd);
+}
 
 VtrMacFileInfo::Ptr VtrMacFileInfo::fileInfoWithPath(const QString &path)
 {
@@ -266,6 +270,8 @@ void VtrMacFileInfo::clearCaches()
 {
     _kind = Kind();
     _statValid = false;
+    _absentOnce = false;
+    if (_createdFd >= 0) ::close(std::exchange(_createdFd, -1));
     _hasDRM = -1;
     _blackberryInfoValid = false;
 }
@@ -327,6 +333,9 @@ const struct stat *VtrMacFileInfo::cachedStat()
 void VtrMacFileInfo::cacheKind()
 {
     if (_kind.valid) return;
+    // Just looked for and not found: the caller's first question (find, then
+    // exists) needs no second look; every later one looks again.
+    if (std::exchange(_absentOnce, false)) return;
     cachedStat();
 }
 
@@ -615,8 +624,11 @@ VtrMacFileInfo::Ptr VtrMacFileInfo::findChild(const QString &name, bool *missing
     if (isSafeName(name)) {
         const QString match =
             name == QLatin1String(kVtrCopyTempFileName) ? QString() : findNameIgnoringCase(base, name);
-        if (match.isNull() && missing) *missing = true;
-        return fileInfoWithPath(match.isNull() ? exact : childPath(base, match));
+        if (!match.isNull()) return fileInfoWithPath(childPath(base, match));
+        if (missing) *missing = true;
+        Ptr absent = fileInfoWithPath(exact);
+        absent->_absentOnce = true;
+        return absent;
     }
 
     // Linux names keep their case; callers written for disks that ignore it
@@ -689,12 +701,18 @@ void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
         const QString &entryName = names.at(index);
         const QString child = childPath(folder, entryName);
         if (vtr::isTemporaryCopyFileName(entryName)) {
-            // A leftover of an interrupted copy; never the file of a running one.
-            if (!vtr::isTemporaryCopyFileInUse(child)) {
-                ChangeInFolder change(folder);
-                if (removeItem(child)) change.removed(entryName);
+            // A copy's temporary file is a plain file of this user; a folder
+            // (or anything else) of that name is the person's and listed like
+            // any other.
+            struct stat entry;
+            if (lstatPath(child, &entry) && S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid()) {
+                // A leftover of an interrupted copy; never the file of a running one.
+                if (!vtr::isTemporaryCopyFileInUse(child)) {
+                    ChangeInFolder change(folder);
+                    if (::unlink(encode(child).constData()) == 0) change.removed(entryName);
+                }
+                continue;
             }
-            continue;
         }
         auto item = std::make_shared<VtrMacFileInfo>();
         item->setPath(child);
@@ -757,30 +775,52 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         VTR_LOG(2, QStringLiteral("Refused to create a file named \"%1\" in \"%2\".").arg(name, humanFriendlyPath()));
         return nullptr;
     }
-    bool missing = false;
-    const Ptr target = findChild(name, &missing);
-    if (!target) return nullptr;
-    QString targetPath = target->path();
-    if (!missing && target->exists()) {
-        if (!ensureUniqueName) {
-            if (target->isFolder()) return nullptr;
-            target->setFileContentsWithProgress(contents, progress, userData);
-            return target;
-        }
-        VtrFileInfoPtr folder = isFile() ? parentFolder() : self();
-        if (!folder) return nullptr;
-        const QString unique = folder->uniqueFilename(name);
-        if (unique.isNull()) return nullptr;
-        targetPath = childPath(folder->path(), unique);
+    QString targetPath;
+    // The copy's temporary file has one spelling, with no letter-case match:
+    // the exclusive create itself tells whether it is there.
+    const bool direct = !ensureUniqueName && name == QLatin1String(kVtrCopyTempFileName) && !path().isEmpty() &&
+                        isFolder();
+    std::optional<ChangeInFolder> change;
+    int fd = -1;
+    if (direct) {
+        targetPath = childPath(path(), name);
+        change.emplace(path());
+        fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) change.reset();
     }
-
-    const QString folderPath = parentPath(targetPath);
-    ChangeInFolder change(folderPath);
-    const int fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (!change) {
+        bool missing = false;
+        const Ptr target = findChild(name, &missing);
+        if (!target) return nullptr;
+        targetPath = target->path();
+        if (!missing && target->exists()) {
+            if (!ensureUniqueName) {
+                if (target->isFolder()) return nullptr;
+                target->setFileContentsWithProgress(contents, progress, userData);
+                return target;
+            }
+            VtrFileInfoPtr folder = isFile() ? parentFolder() : self();
+            if (!folder) return nullptr;
+            const QString unique = folder->uniqueFilename(name);
+            if (unique.isNull()) return nullptr;
+            targetPath = childPath(folder->path(), unique);
+        }
+        change.emplace(parentPath(targetPath));
+        fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
     if (fd < 0) {
         if (errno != EEXIST)
             VTR_LOG(2, QStringLiteral("Could not create the file \"%1\": %2").arg(targetPath, errorText(errno)));
         return fileInfoWithPath(targetPath);
+    }
+    if (direct && contents.isEmpty() && attributes.isEmpty()) {
+        // The temporary file is opened for writing next: it keeps this
+        // descriptor for that (an empty file of ours, nothing to check).
+        change->added(lastComponent(targetPath));
+        Ptr created = fileInfoWithPath(targetPath);
+        created->presetKind(false);
+        created->_createdFd = fd;
+        return created;
     }
     bool ok = writeAll(fd, contents.constData(), contents.size());
     int error = errno;
@@ -801,7 +841,7 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         ::unlink(encode(targetPath).constData());
         VTR_LOG(2, QStringLiteral("Could not write the file \"%1\": %2").arg(targetPath, errorText(error)));
     } else {
-        change.added(lastComponent(targetPath));
+        change->added(lastComponent(targetPath));
         // Made just now by this call: a plain file, no need to ask the disk.
         created->presetKind(false);
     }
@@ -908,14 +948,15 @@ void VtrMacFileInfo::setNameKeepingExtension(const QString &newName)
 namespace {
 
 // A move between file systems: a complete copy beside the destination first,
-// renamed over it, and only then the source removed.
-bool moveAcrossFileSystems(const QString &from, const QString &to)
+// renamed over it (or, without `replace`, onto it only while it is free), and
+// only then the source removed.
+bool moveAcrossFileSystems(const QString &from, const QString &to, bool replace)
 {
     const QString folder = parentPath(to);
     const QString step = temporaryNameIn(folder, lastComponent(to));
     if (step.isNull()) return false;
     if (!copyItem(from, step)) return false;
-    if (::rename(encode(step).constData(), encode(to).constData()) != 0) {
+    if (replace ? ::rename(encode(step).constData(), encode(to).constData()) != 0 : !renameNoReplace(step, to)) {
         const int error = errno;
         removeItem(step);
         errno = error;
@@ -930,6 +971,16 @@ bool moveAcrossFileSystems(const QString &from, const QString &to)
 } // namespace
 
 FileInfoCopyStatus VtrMacFileInfo::moveTo(const VtrFileInfoPtr &destination)
+{
+    return moveItem(destination, true);
+}
+
+FileInfoCopyStatus VtrMacFileInfo::moveToFreeName(const VtrFileInfoPtr &destination)
+{
+    return moveItem(destination, false);
+}
+
+FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, bool replace)
 {
     auto *mac = dynamic_cast<VtrMacFileInfo *>(destination.get());
     if (!mac || !exists()) return kFileInfoCopyKindCannot;
@@ -946,16 +997,18 @@ FileInfoCopyStatus VtrMacFileInfo::moveTo(const VtrFileInfoPtr &destination)
         ChangeInFolder source(fromFolder);
         std::optional<ChangeInFolder> target;
         if (toFolder != fromFolder) target.emplace(toFolder);
-        ok = ::rename(encode(from).constData(), encode(to).constData()) == 0;
+        ok = replace ? ::rename(encode(from).constData(), encode(to).constData()) == 0 : renameNoReplace(from, to);
         sameItem = ok;
-        if (!ok && errno == EXDEV) ok = moveAcrossFileSystems(from, to);
+        if (!ok && errno == EXDEV) ok = moveAcrossFileSystems(from, to, replace);
         if (ok) {
             source.removed(lastComponent(from));
             (target ? *target : source).added(lastComponent(to));
         }
     }
     if (!ok) {
-        VTR_LOG(2, QStringLiteral("Could not move \"%1\" to \"%2\": %3").arg(from, to, errorText(errno)));
+        const int error = errno;
+        if (!replace && error == EEXIST) return kFileInfoCopyDestinationTaken;
+        VTR_LOG(2, QStringLiteral("Could not move \"%1\" to \"%2\": %3").arg(from, to, errorText(error)));
         return kFileInfoCopyKindCannot;
     }
     if (sameItem && _kind.valid && !_kind.isAlias) {
@@ -1134,6 +1187,7 @@ VtrFileInfoHandlePtr VtrMacFileInfo::openFileForReading()
 VtrFileInfoHandlePtr VtrMacFileInfo::openFileForWriting()
 {
     if (path().isEmpty()) return nullptr;
+    if (_createdFd >= 0) return std::make_unique<MacFileHandle>(std::exchange(_createdFd, -1), kModeWrite, 0, false, path());
     struct stat st;
     const int fd = openRegularFile(path(), O_WRONLY, &st);
     if (fd < 0) return nullptr;

@@ -166,7 +166,8 @@ public:
     using VtrBaseFileInfo::find;
     // The item of that name (or relative path) in this folder, or beside this
     // file; it need not exist. A missing level is matched against an existing
-    // name that differs only in case.
+    // name that differs only in case. An item not found answers the first
+    // question about its kind (exists, isFile, isFolder) from that look-up.
     VtrFileInfoPtr find(const QString &name) override;
     VtrFileInfoList findDeep(const QString &name) override;
     VtrFileInfoPtr findFirstDeep(const QString &name) override;
@@ -199,6 +200,8 @@ public:
     // Moves the item onto `destination`'s path, replacing a file there; across
     // file systems by copy and removal. 0, or -1 (the item stays where it was).
     FileInfoCopyStatus moveTo(const VtrFileInfoPtr &destination) override;
+    // renameat2(RENAME_NOREPLACE): -212 when an item is at the destination.
+    FileInfoCopyStatus moveToFreeName(const VtrFileInfoPtr &destination) override;
     bool remove() override;
     bool removeContents() override;
     VtrFileInfoPtr tempFolder() override; // classTempFolder()
@@ -324,6 +327,7 @@ protected:
     void adoptStat(const struct stat &st);
 
 private:
+    FileInfoCopyStatus moveItem(const VtrFileInfoPtr &destination, bool replace);
     struct Kind
     {
         bool valid = false;
@@ -344,6 +348,8 @@ private:
 
     Kind _kind;
     bool _statValid = false;
+    bool _absentOnce = false; // set by findChild for an item it did not find
+    int _createdFd = -1;      // the temporary copy file, open for writing since its creation
     bool _statMissing = false;
     struct stat _stat
     {

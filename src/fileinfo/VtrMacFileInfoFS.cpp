@@ -61,9 +61,15 @@ namespace {
 // normalisePath() makes, so the answers below need no cleaning for it.
 bool isCleanPath(const QString &path)
 {
-    if (path.isEmpty()) return false;
-    if (path.size() > 1 && path.endsWith(QLatin1Char('/'))) return false;
-    return !path.contains(QLatin1String("//"));
+    const qsizetype n = path.size();
+    if (n == 0) return false;
+    const QChar *p = path.constData();
+    if (n > 1 && p[n - 1] == QLatin1Char('/')) return false;
+    // Every path operation asks this: a plain loop, no substring search.
+    for (qsizetype i = 1; i < n; ++i) {
+        if (p[i] == QLatin1Char('/') && p[i - 1] == QLatin1Char('/')) return false;
+    }
+    return true;
 }
 
 } // namespace

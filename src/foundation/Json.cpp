@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <memory>
+#include <utility>
 #include <type_traits>
 #include <vector>
 
@@ -129,6 +132,55 @@ QString utf8Run(const char16_t *p, qsizetype n)
     return QString(reinterpret_cast<const QChar *>(p), n);
 }
 
+// The order of QString's operator< (UTF-16 code units, then length), without
+// its general-purpose set-up: object keys are short.
+inline bool keyLess(const QString &a, const QString &b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    const char16_t *pa = reinterpret_cast<const char16_t *>(a.constData());
+    const char16_t *pb = reinterpret_cast<const char16_t *>(b.constData());
+    if (pa != pb) {
+        for (qsizetype i = 0; i < n; ++i) {
+            if (pa[i] != pb[i]) return pa[i] < pb[i];
+        }
+    }
+    return a.size() < b.size();
+}
+
+// The scanners fill a fresh (invalid) QVariant of their caller: the value is
+// made in its place, where an assignment would make, swap and destroy a
+// temporary. Should the making throw, `out` is left a valid, empty QVariant.
+template <typename T> inline void put(QVariant &out, T &&value)
+{
+    std::destroy_at(&out);
+    try {
+        std::construct_at(&out, std::forward<T>(value));
+    } catch (...) {
+        std::construct_at(&out);
+        throw;
+    }
+}
+
+using Member = std::pair<QString, QVariant>;
+
+// The positions of an object's members in key order; members with equal keys
+// keep their input order (the last of them is the one kept).
+void sortMembers(const Member *members, std::vector<quint32> &order)
+{
+    const auto less = [members](quint32 a, quint32 b) { return keyLess(members[a].first, members[b].first); };
+    if (order.size() > 32) {
+        std::stable_sort(order.begin(), order.end(), less);
+        return;
+    }
+    for (size_t i = 1; i < order.size(); ++i) {
+        const quint32 moving = order[i];
+        size_t j = i;
+        for (; j > 0 && less(moving, order[j - 1]); --j)
+            order[j] = order[j - 1];
+        order[j] = moving;
+    }
+}
+
 } // namespace
 
 // One parse over the input's code units: unsigned char for UTF-8, char16_t
@@ -138,7 +190,12 @@ template <typename Unit> class QorJsonScanner
 public:
     QorJsonScanner(QorJsonParser &parser, const Unit *begin, const Unit *end)
         : m_parser(parser), c(begin), m_end(end), m_limit(parser.effectiveMaxDepth())
-    {}
+    {
+        // The caches grow with the input: small messages pay little for them.
+        while (m_keyCacheSize < kMaxKeyCacheSize && qsizetype(m_keyCacheSize) * 256 < end - begin)
+            m_keyCacheSize *= 2;
+        m_shapeCacheSize = m_keyCacheSize / 8;
+    }
 
     bool scanValue(QVariant &out);
     bool scanIsAtEnd()
@@ -192,10 +249,83 @@ private:
         qsizetype length = 0;
         QString key;
     };
-    static constexpr int kKeyCacheSize = 64;
-    static constexpr qsizetype kMaxCachedKeyLength = 32;
+    static constexpr unsigned int kMaxKeyCacheSize = 1024;
+    static constexpr unsigned int kKeyCacheProbes = 8;
+    unsigned int m_keyCacheSize = 64;
+    static constexpr qsizetype kMaxCachedKeyLength = 64;
     std::unique_ptr<CachedKey[]> m_keys;
+
+    // The elements and members of the arrays and objects being read, innermost
+    // last, shared by every level: a container is made once, at its exact
+    // size, when it closes.
+    std::vector<QVariant> m_elements;
+    std::vector<Member> m_members;
+
+    // Objects of one kind repeat their keys in the same order. For such a
+    // list of (shared) keys the map's tree of keys is kept, with the input
+    // position of each key in map order, and copied for the next object:
+    // no key comparison and no rebalancing.
+    struct Shape
+    {
+        std::vector<QString> keys;       // in input order; held, so their text stays where it is
+        std::vector<quint32> order;      // input positions in map order (of equal keys the last)
+        std::map<QString, QVariant> map; // the keys, without values
+    };
+    unsigned int m_shapeCacheSize = 8;
+    std::unique_ptr<Shape[]> m_shapes;
+    QVariantMap takeMembers(size_t mark);
 };
+
+template <typename Unit> QVariantMap QorJsonScanner<Unit>::takeMembers(size_t mark)
+{
+    Member *members = m_members.data() + mark;
+    const size_t count = m_members.size() - mark;
+    if (count == 0) return QVariantMap();
+
+    size_t hash = count;
+    for (size_t i = 0; i < count; ++i)
+        hash = (hash ^ size_t(quintptr(members[i].first.constData()))) * 1099511628211u;
+    if (!m_shapes) m_shapes.reset(new Shape[m_shapeCacheSize]);
+    Shape &shape = m_shapes[(hash ^ (hash >> 29)) % m_shapeCacheSize];
+    bool same = shape.keys.size() == count;
+    for (size_t i = 0; same && i < count; ++i) {
+        same = shape.keys[i].constData() == members[i].first.constData() &&
+               shape.keys[i].size() == members[i].first.size();
+    }
+    std::map<QString, QVariant> map;
+    if (same) {
+        map = std::map<QString, QVariant>(shape.map);
+        auto it = map.begin();
+        for (const quint32 index : shape.order) {
+            it->second.swap(members[index].second);
+            ++it;
+        }
+    } else {
+        std::vector<quint32> order(count);
+        for (size_t i = 0; i < count; ++i)
+            order[i] = quint32(i);
+        sortMembers(members, order);
+        // Of equal keys the last value wins.
+        size_t kept = 0;
+        for (size_t k = 0; k < count; ++k) {
+            if (k + 1 < count && !keyLess(members[order[k]].first, members[order[k + 1]].first)) continue;
+            order[kept++] = order[k];
+        }
+        order.resize(kept);
+        shape.map.clear();
+        for (const quint32 index : order) {
+            // In key order every member goes to the end: one comparison each.
+            shape.map.emplace_hint(shape.map.end(), members[index].first, QVariant());
+            map.emplace_hint(map.end(), members[index].first, std::move(members[index].second));
+        }
+        shape.keys.resize(count);
+        for (size_t i = 0; i < count; ++i)
+            shape.keys[i] = members[i].first;
+        shape.order = std::move(order);
+    }
+    m_members.resize(mark);
+    return QVariantMap(std::move(map));
+}
 
 template <typename Unit> bool QorJsonScanner<Unit>::scanValue(QVariant &out)
 {
@@ -206,7 +336,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanValue(QVariant &out)
         ++c;
         QString s;
         if (!scanRestOfString(s)) return false;
-        out = QVariant(std::move(s));
+        put(out, std::move(s));
         return true;
     }
     case '[':
@@ -252,20 +382,25 @@ bool QorJsonScanner<Unit>::scanLiteral(const char *rest, const QVariant &value, 
         }
     }
     c += n;
-    out = value;
+    put(out, value);
     return true;
 }
 
 template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfArray(QVariant &out)
 {
     if (!enter()) return false;
-    QVariantList array;
+    const size_t mark = m_elements.size();
     while (cur() != 0) {
         skipWhitespace();
         if (cur() == ']') {
             ++c;
             --m_parser.m_depth;
-            out = QVariant(std::move(array));
+            QVariantList array;
+            array.reserve(qsizetype(m_elements.size() - mark));
+            for (size_t i = mark; i < m_elements.size(); ++i)
+                array.append(std::move(m_elements[i]));
+            m_elements.resize(mark);
+            put(out, std::move(array));
             return true;
         }
         QVariant value;
@@ -273,7 +408,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfArray(QVariant &ou
             error(QorJsonErrorParse, "Expected value while parsing array");
             return false;
         }
-        array.append(std::move(value));
+        m_elements.push_back(std::move(value));
         skipWhitespace();
         if (cur() == ',') {
             ++c;
@@ -291,7 +426,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfArray(QVariant &ou
 template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfDictionary(QVariant &out)
 {
     if (!enter()) return false;
-    QVariantMap dictionary;
+    const size_t mark = m_members.size();
     for (;;) {
         if (cur() == 0) {
             error(QorJsonErrorEndOfInput, "End of input while parsing object");
@@ -301,7 +436,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfDictionary(QVarian
         if (cur() == '}') {
             ++c;
             --m_parser.m_depth;
-            out = QVariant(std::move(dictionary));
+            put(out, takeMembers(mark));
             return true;
         }
         if (cur() != '"') {
@@ -325,7 +460,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanRestOfDictionary(QVarian
             m_parser.addErrorWithCode(QorJsonErrorParse, QStringLiteral("Object value expected for key: %1").arg(key));
             return false;
         }
-        dictionary.insert(key, std::move(value));
+        m_members.emplace_back(std::move(key), std::move(value));
         skipWhitespace();
         if (cur() == ',') {
             ++c;
@@ -357,24 +492,48 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanKey(QString &out)
 {
     const Unit *start = c;
     const Unit *limit = m_end - start > kMaxCachedKeyLength ? start + kMaxCachedKeyLength : m_end;
-    unsigned int hash = 2166136261u;
     const Unit *p = start;
-    while (p < limit && !isStop(*p)) {
-        hash = (hash ^ unsigned(*p)) * 16777619u;
+    while (p < limit && !isStop(*p))
         ++p;
-    }
     if (p == limit || *p != '"') return scanRestOfString(out);
     const qsizetype length = p - start;
-    if (!m_keys) m_keys.reset(new CachedKey[kKeyCacheSize]);
-    CachedKey &entry = m_keys[(hash ^ (hash >> 16)) % kKeyCacheSize];
-    if (entry.length == length && entry.text && std::memcmp(entry.text, start, size_t(length) * sizeof(Unit)) == 0) {
-        out = entry.key;
+    // Length, first and last eight bytes: enough to tell the keys of a
+    // document apart, at the cost of two loads.
+    const char *bytes = reinterpret_cast<const char *>(start);
+    const size_t size = size_t(length) * sizeof(Unit);
+    quint64 head = 0;
+    quint64 tail = 0;
+    if (size >= 8) {
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + size - 8, 8);
     } else {
-        out = utf8Run(start, length);
-        entry.text = start;
-        entry.length = length;
-        entry.key = out;
+        std::memcpy(&head, bytes, size);
     }
+    quint64 mixed = head * 0x9E3779B97F4A7C15ull ^ (tail + size) * 0xC2B2AE3D27D4EB4Full;
+    mixed ^= mixed >> 29;
+    const unsigned int hash = unsigned(mixed ^ (mixed >> 32));
+    if (!m_keys) m_keys.reset(new CachedKey[m_keyCacheSize]);
+    // A few neighbouring places per key, so that two keys of one object
+    // rarely push each other out (which would also defeat the shape cache).
+    const unsigned int home = (hash ^ (hash >> 16)) % m_keyCacheSize;
+    CachedKey *slot = nullptr;
+    for (unsigned int probe = 0; probe < kKeyCacheProbes; ++probe) {
+        CachedKey &entry = m_keys[(home + probe) % m_keyCacheSize];
+        if (!entry.text) {
+            slot = &entry;
+            break;
+        }
+        if (entry.length == length && std::memcmp(entry.text, start, size_t(length) * sizeof(Unit)) == 0) {
+            out = entry.key;
+            c = p + 1;
+            return true;
+        }
+    }
+    if (!slot) slot = &m_keys[home];
+    out = utf8Run(start, length);
+    slot->text = start;
+    slot->length = length;
+    slot->key = out;
     c = p + 1;
     return true;
 }
@@ -531,20 +690,22 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
         negative = true;
         ++c;
     }
-    // Integers are accumulated while scanning; 19 digits always fit.
+    // Integers are accumulated while scanning, as long as they fit 64 bits.
     quint64 magnitude = 0;
-    int digits = 0;
+    bool overflow = false;
     if (cur() == '0') {
         ++c;
-        digits = 1;
         if (isDigit(cur())) {
             error(QorJsonErrorBadNumber, "Leading 0 disallowed in number");
             return false;
         }
     } else if (isDigit(cur())) {
         while (isDigit(cur())) {
-            if (digits < 19) magnitude = magnitude * 10 + (cur() - '0');
-            ++digits;
+            const unsigned int digit = cur() - '0';
+            if (!overflow) {
+                overflow = magnitude > (std::numeric_limits<quint64>::max() - digit) / 10;
+                magnitude = magnitude * 10 + digit;
+            }
             ++c;
         }
     } else {
@@ -574,14 +735,19 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
             ++c;
     }
 
-    if (integral && digits <= 19) {
+    if (integral && !overflow) {
         constexpr quint64 maxPositive = quint64(std::numeric_limits<qint64>::max());
         if (!negative && magnitude <= maxPositive) {
-            out = QVariant(qint64(magnitude));
+            put(out, qint64(magnitude));
             return true;
         }
         if (negative && magnitude <= maxPositive + 1) {
-            out = QVariant(qint64(0 - magnitude));
+            put(out, qint64(0 - magnitude));
+            return true;
+        }
+        // Unsigned 64-bit values (identifiers, sizes) stay exact too.
+        if (!negative) {
+            put(out, magnitude);
             return true;
         }
     }
@@ -612,7 +778,7 @@ template <typename Unit> bool QorJsonScanner<Unit>::scanNumber(QVariant &out)
         error(QorJsonErrorBadNumber, "Failed creating decimal instance");
         return false;
     }
-    out = QVariant(value);
+    put(out, value);
     return true;
 }
 

@@ -14,7 +14,8 @@
 // JSON text <-> QVariant trees.
 //
 // Values read:   object -> QVariantMap, array -> QVariantList, string -> QString,
-//                integer -> qint64 (an integer beyond 64 bits -> double),
+//                integer -> qint64, or quint64 above the qint64 range
+//                (an integer beyond both -> double),
 //                number with fraction or exponent -> double,
 //                true/false -> bool, null -> vtr::jsonNull().
 // Values written: QVariantMap/QVariantHash (keys in the map's order), QVariantList/QStringList,

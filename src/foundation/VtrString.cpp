@@ -760,7 +760,9 @@ bool isTLD(const QString &s)
 
 QString urlEncodedString(const QString &s)
 {
-    static const QByteArray alwaysEscaped = QByteArrayLiteral(" \"<>\\^`{|}");
+    // "%" must go too, or the text cannot be decoded again; "#", "[" and "]"
+    // would end or break the query the text is put into.
+    static const QByteArray alwaysEscaped = QByteArrayLiteral(" \"<>\\^`{|}%#[]");
     static const QByteArray alsoEscaped = QByteArrayLiteral("&+'\"");
     static const char hex[] = "0123456789ABCDEF";
     const QByteArray utf8 = s.toUtf8();

@@ -6,6 +6,7 @@
 #include "foundation/VtrDate.h"
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/dialect/CompanionFile.h"
+#include "pim/dialect/FlatRecords.h"
 #include "pim/dialect/STRecordAndroid.h"
 #include "pim/records/STDate.h"
 #include "platform/Strings.h"
@@ -59,6 +60,15 @@ void setIfPresent(STRecord &r, const QVariantMap &item, const char *key, const Q
     const QVariant v = item.value(QLatin1String(key));
     if (v.isValid() && !(v.typeId() == QMetaType::QString && v.toString().isEmpty()))
         r.setValue(v, field.isEmpty() ? QLatin1String(key) : field);
+}
+
+// A kind outside the relationship's table is kept as its "other" kind with
+// the store's kind as label: a phone number marked "main" is still a number
+// the person has.
+STMappedKind mappedKind(const QString &relationship, const QVariantMap &item)
+{
+    return mapContactKind(relationship, item.value(QStringLiteral("type")).toString(),
+                          item.value(QStringLiteral("label")).toString());
 }
 
 // Slot names of Windows Live e-mails and phones.
@@ -227,19 +237,6 @@ STRecordPtr ContactDatabase::convertSyncContactRecordToSTRecord(const QVariantMa
         {QStringLiteral("last name yomi"), QStringLiteral("lastpron")},
         {QStringLiteral("department"), QStringLiteral("department")},
     };
-    static const QHash<QString, QString> phoneTypes = {
-        {QStringLiteral("work"), QStringLiteral("work")},         {QStringLiteral("home"), QStringLiteral("home")},
-        {QStringLiteral("mobile"), QStringLiteral("mobile")},     {QStringLiteral("work fax"), QStringLiteral("fax_work")},
-        {QStringLiteral("home fax"), QStringLiteral("fax_home")}, {QStringLiteral("pager"), QStringLiteral("pager")},
-        {QStringLiteral("other"), QStringLiteral("other")},
-    };
-    static const QHash<QString, QString> emailTypes = {{QStringLiteral("work"), QStringLiteral("email_work")},
-                                                       {QStringLiteral("home"), QStringLiteral("email_home")},
-                                                       {QStringLiteral("other"), QStringLiteral("email_other")}};
-    static const QHash<QString, QString> imTypes = {{QStringLiteral("work"), QStringLiteral("im_work")},
-                                                    {QStringLiteral("home"), QStringLiteral("im_home")},
-                                                    {QStringLiteral("other"), QStringLiteral("im_other")}};
-    static const QStringList addressTypes = {QStringLiteral("work"), QStringLiteral("home"), QStringLiteral("other")};
     static const QStringList imServices = {QStringLiteral("aim"), QStringLiteral("jabber"), QStringLiteral("msn"),
                                            QStringLiteral("yahoo"), QStringLiteral("icq")};
     static const QList<std::pair<QString, QString>> addressKeys = {
@@ -286,34 +283,30 @@ STRecordPtr ContactDatabase::convertSyncContactRecordToSTRecord(const QVariantMa
     int counter = 0;
     for (const QVariant &v : phoneArray(d.value(QStringLiteral("phones")).toList(), uid)) {
         const QVariantMap item = v.toMap();
-        const auto type = phoneTypes.constFind(item.value(QStringLiteral("type")).toString());
-        if (type == phoneTypes.cend()) continue;
+        const STMappedKind kind = mappedKind(QStringLiteral("phones"), item);
         auto r = related(QStringLiteral("phone"), QStringLiteral("phones"), itemIdentifier(uid, QStringLiteral("phone"), counter++));
-        r->setValue(*type, QStringLiteral("type"));
-        const QString label = item.value(QStringLiteral("label")).toString();
-        if (!label.isEmpty() && label != *type) r->setValue(label, QStringLiteral("label"));
+        r->setValue(kind.type, QStringLiteral("type"));
+        if (!kind.label.isEmpty() && kind.label != kind.type) r->setValue(kind.label, QStringLiteral("label"));
         setIfPresent(*r, item, "value");
         setIfPresent(*r, item, "device_record_id");
     }
     counter = 0;
     for (const QVariant &v : emailArray(d.value(QStringLiteral("emails")).toList(), uid)) {
         const QVariantMap item = v.toMap();
-        const auto type = emailTypes.constFind(item.value(QStringLiteral("type")).toString());
-        if (type == emailTypes.cend()) continue;
+        const STMappedKind kind = mappedKind(QStringLiteral("emails"), item);
         auto r = related(QStringLiteral("email"), QStringLiteral("emails"), itemIdentifier(uid, QStringLiteral("email"), counter++));
-        r->setValue(*type, QStringLiteral("type"));
-        setIfPresent(*r, item, "label");
+        r->setValue(kind.type, QStringLiteral("type"));
+        if (!kind.label.isEmpty()) r->setValue(kind.label, QStringLiteral("label"));
         setIfPresent(*r, item, "value");
         setIfPresent(*r, item, "device_record_id");
     }
     counter = 0;
     for (const QVariant &v : addressArray(d.value(QStringLiteral("addresses")).toList(), uid)) {
         const QVariantMap item = v.toMap();
-        const int n = counter++;
-        const QString type = item.value(QStringLiteral("type")).toString();
-        if (!addressTypes.contains(type)) continue;
-        auto r = related(QStringLiteral("address"), QStringLiteral("addresses"), itemIdentifier(uid, QStringLiteral("address"), n));
-        r->setValue(type, QStringLiteral("type"));
+        const STMappedKind kind = mappedKind(QStringLiteral("addresses"), item);
+        auto r = related(QStringLiteral("address"), QStringLiteral("addresses"), itemIdentifier(uid, QStringLiteral("address"), counter++));
+        r->setValue(kind.type, QStringLiteral("type"));
+        if (!kind.label.isEmpty()) r->setValue(kind.label, QStringLiteral("label"));
         setIfPresent(*r, item, "device_record_id");
         const QVariantMap labels = item.value(QStringLiteral("fieldLabels")).toMap();
         for (const auto &[key, field] : addressKeys) {
@@ -331,11 +324,10 @@ STRecordPtr ContactDatabase::convertSyncContactRecordToSTRecord(const QVariantMa
     counter = 0;
     for (const QVariant &v : imArray(d.value(QStringLiteral("ims")).toList(), uid)) {
         const QVariantMap item = v.toMap();
-        const auto type = imTypes.constFind(item.value(QStringLiteral("type")).toString());
-        if (type == imTypes.cend()) continue;
+        const STMappedKind kind = mappedKind(QStringLiteral("IMs"), item);
         auto r = related(QStringLiteral("IM"), QStringLiteral("IMs"), itemIdentifier(uid, QStringLiteral("IM"), counter++));
-        r->setValue(*type, QStringLiteral("type"));
-        setIfPresent(*r, item, "label");
+        r->setValue(kind.type, QStringLiteral("type"));
+        if (!kind.label.isEmpty()) r->setValue(kind.label, QStringLiteral("label"));
         setIfPresent(*r, item, "user");
         const QString service = item.value(QStringLiteral("service")).toString();
         if (imServices.contains(service)) r->setValue(service, QStringLiteral("service"));

@@ -252,6 +252,8 @@ void EventDatabase::events(QVariantList &events, QVariantList &calendars)
     QVariantList calendarDicts = readStore("Could not access calendar data.", [this] { return calendarArrayAll(); });
     for (const QVariant &v : std::as_const(calendarDicts)) {
         const QVariantMap dict = v.toMap();
+        // A list of to-dos only would become an empty calendar of the new phone.
+        if (dict.value(QStringLiteral("type")).toString() == QLatin1String("tasks")) continue;
         try {
             const STRecordPtr record = convertSyncRecordToSTRecord(dict, {{mappingEntityKey(), entity::Calendar}});
             QVariantMap json = JSONCalendarRecordFromSTRecord(*record);

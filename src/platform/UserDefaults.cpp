@@ -14,6 +14,27 @@ QVariantMap g_registered;
 QString g_testFile;
 std::unique_ptr<QSettings> g_settings;
 
+// The settings file keeps booleans and numbers as bare text, which reads back
+// as a string in the next run ("true" is then no YES, 42 no number). Their
+// type name is kept beside them, under this group and the same key.
+const QString kTypeGroup = QStringLiteral("TypesOfValues/");
+
+bool losesItsType(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QSettings &store()
 {
     if (!g_settings) {
@@ -33,20 +54,32 @@ QVariant UserDefaults::value(const QString &key)
 {
     QMutexLocker l(&g_lock);
     QSettings &s = store();
-    if (s.contains(key)) return s.value(key);
-    return g_registered.value(key);
+    if (!s.contains(key)) return g_registered.value(key);
+    QVariant stored = s.value(key);
+    if (stored.typeId() == QMetaType::QString) {
+        const QMetaType type = QMetaType::fromName(s.value(kTypeGroup + key).toString().toLatin1());
+        QVariant typed = stored;
+        if (type.isValid() && losesItsType(QVariant(type)) && typed.convert(type)) return typed;
+    }
+    return stored;
 }
 
 void UserDefaults::setValue(const QString &key, const QVariant &value)
 {
     QMutexLocker l(&g_lock);
-    store().setValue(key, value);
+    QSettings &s = store();
+    s.setValue(key, value);
+    if (losesItsType(value))
+        s.setValue(kTypeGroup + key, QString::fromLatin1(value.metaType().name()));
+    else
+        s.remove(kTypeGroup + key);
 }
 
 void UserDefaults::remove(const QString &key)
 {
     QMutexLocker l(&g_lock);
     store().remove(key);
+    store().remove(kTypeGroup + key);
 }
 
 bool UserDefaults::contains(const QString &key)

@@ -6,8 +6,9 @@
 
 // The user defaults: QSettings in its native format for organisation
 // "vantrel", application "solvennawindowsphone". Registered defaults live in
-// memory only and answer where nothing is stored, as on the Mac. All calls are
-// thread-safe.
+// memory only and answer where nothing is stored, as on the Mac. Values read
+// back with their type in a later run (booleans and numbers too). All calls
+// are thread-safe.
 namespace platform {
 
 class UserDefaults

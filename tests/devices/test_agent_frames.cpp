@@ -84,6 +84,9 @@ TEST(AgentFrameWriting, BlobTravelsOnlyInMarfFrames)
     // No blob given: no "MARF" frame even when the agent takes them.
     frame = encodeFrame(json, QByteArray(), true, false);
     EXPECT_EQ(frame->kind, FrameKind::Plain);
+    // An empty blob is still one: a write of no bytes.
+    frame = encodeFrame(json, QByteArray(""), true, false);
+    EXPECT_EQ(frame->bytes(), "MARF 60 0\n" + json);
 }
 
 TEST(AgentInflate, StopsAtTheAnnouncedLength)
@@ -97,6 +100,9 @@ TEST(AgentInflate, StopsAtTheAnnouncedLength)
     EXPECT_FALSE(inflateExactly(packed + "junk", text.size()));                // bytes after the stream
     EXPECT_FALSE(inflateExactly("not zlib at all", 10));
     EXPECT_EQ(inflateExactly(deflateBytes(QByteArray("")), 0), QByteArray(""));
+    // A few bytes may announce any length: memory follows what inflates, not
+    // the announcement (16 TiB could never be had at once).
+    EXPECT_FALSE(inflateExactly(deflateBytes("abc"), qint64(1) << 44));
 }
 
 TEST(AgentFrameReading, ReassemblesFramesFromPiecesAndKeepsWhatFollows)
@@ -234,6 +240,12 @@ TEST(AgentReplies, MeaningOfAReply)
 
     for (const QByteArray &bad : {QByteArray("not json"), QByteArray("[1,2]"), QByteArray(""), QByteArray("{")})
         expectVtrException([&] { reply(bad); }, "StopPluginException", "Invalid response from device");
+    // The blob becomes the result's data, also where the result is null.
+    for (const QByteArray &json :
+         {QByteArray(R"({"result":null})"), QByteArray(R"({})"), QByteArray(R"({"result":{"count":"1"}})")}) {
+        const QVariantMap result = decodeReply(Frame{FrameKind::WithBlob, json, "b"}).value("result").toMap();
+        EXPECT_EQ(result.value("data").toByteArray(), QByteArray("b")) << json.constData();
+    }
     // A blob needs a result dictionary to go into.
     expectVtrException(
         [&] {

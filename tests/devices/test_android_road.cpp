@@ -2,9 +2,9 @@
 // behind an MTPDevice, the PlatformDevice that commands it, and the phone file
 // objects it hands out, copied into local folders.
 
-#include "devices/mtp/MTPDevice.h"
 #include "devices/command/PlatformDevice.h"
 #include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/Folders.h"
@@ -158,6 +158,57 @@ TEST_F(AndroidRoadTest, CompanionAppContactsFileIsReadExactlyAndLeavesNoCopyBehi
     const VtrFileInfoPtr found = folder->find(QStringLiteral("NROID_CON.JSON"));
     ASSERT_TRUE(found && found->exists());
     EXPECT_EQ(found->fileContents(), phone->contents(id));
+}
+
+TEST_F(AndroidRoadTest, ListingsSeeWhatThePhoneHasNowNotWhatItHadWhenOpened)
+{
+    // The companion app writes its marker and removes its contacts file while
+    // the phone stays open on its one storage.
+    VtrSymbianFileInfo::Ptr marker = phoneNode(QStringLiteral("E:\\solvennawp\\done.txt"));
+    ASSERT_TRUE(marker);
+    EXPECT_FALSE(marker->exists());
+    const uint32_t folder = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp"));
+    const uint32_t contacts = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp/nroid_con.json"));
+    phone->addFile(kInternal, folder, QStringLiteral("done.txt"), "1");
+    ASSERT_EQ(sim->deleteObject(handle, MtpObjectId(contacts)), 0);
+
+    marker->refresh();
+    EXPECT_TRUE(marker->exists());
+    EXPECT_EQ(marker->fileContents(), QByteArray("1"));
+    useStorage(kInternal); // the phone object "switches" to the storage it is on
+    QStringList names;
+    for (const VtrFileInfoPtr &child : phoneNode(QStringLiteral("E:\\solvennawp\\"))->folderContents())
+        names << child->name();
+    EXPECT_TRUE(names.contains(QStringLiteral("done.txt"))) << qPrintable(names.join(','));
+    EXPECT_FALSE(names.contains(QStringLiteral("nroid_con.json"))) << qPrintable(names.join(','));
+}
+
+TEST_F(AndroidRoadTest, NamesTooLongForALocalFolderAreShortenedAndKeptApart)
+{
+    // 150 Cyrillic letters are 300 bytes of UTF-8: two such names that differ
+    // only at their end, and one whose last letter is outside the basic plane.
+    const QString stem = QString(150, QChar(0x0436));
+    const QStringList names{stem + "A.mp3", stem + "B.mp3",
+                            QString(120, QChar(0x0436)) + QString::fromUcs4(U"\U0001F3B5") + ".mp3"};
+    const uint32_t folder = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp"));
+    for (const QString &name : names)
+        phone->addFile(kInternal, folder, name, name.right(5).toUtf8());
+    const VtrFileInfoPtr local = VtrMacFileInfo::fileInfoWithPath(localDir);
+    QStringList copied;
+    for (const VtrFileInfoPtr &child : phoneNode(QStringLiteral("E:\\solvennawp\\"))->folderContents()) {
+        if (!child->name().endsWith(".mp3")) continue;
+        VtrFileInfoPtr made;
+        ASSERT_EQ(child->copyTo(local, false, nullptr, nullptr, &made), 0) << qPrintable(child->name());
+        ASSERT_TRUE(made && made->exists());
+        EXPECT_LE(QFile::encodeName(made->name()).size(), 255);
+        EXPECT_TRUE(made->name().endsWith(".mp3"));
+        EXPECT_EQ(QString::fromUtf8(made->name().toUtf8()), made->name());
+        EXPECT_EQ(made->fileContents(), child->name().right(5).toUtf8());
+        copied << made->name();
+    }
+    EXPECT_EQ(copied.size(), 3);
+    copied.removeDuplicates();
+    EXPECT_EQ(copied.size(), 3);
 }
 
 TEST_F(AndroidRoadTest, MusicFolderOfTheCardCopiesWithNamesSizesAndDates)

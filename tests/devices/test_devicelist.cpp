@@ -101,6 +101,9 @@ TEST_F(DeviceListTest, TheHigherRevisionWinsAndEqualKeepsTheShippedList)
     textual.insert(QStringLiteral("revision"), QStringLiteral("9"));
     download(encrypted(textual));
     EXPECT_EQ(VtrDeviceList().info().value(QStringLiteral("origin")), QStringLiteral("downloaded"));
+    // Spaces around it as well.
+    textual.insert(QStringLiteral("revision"), QStringLiteral(" 10 "));
+    EXPECT_EQ(vtr::deviceListRevision(textual), 10);
 
     // Not decryptable, or decrypting to something that is not a JSON object:
     // as if absent.
@@ -249,6 +252,21 @@ TEST_F(DeviceListTest, TheShippedListAnswersTheWizardsQuestions)
     ASSERT_TRUE(plainList.open(QIODevice::ReadOnly));
     EXPECT_TRUE(vtr::JSONValueFromUtf8(plainList.readAll()).toMap().contains(QStringLiteral("SupportedDevices")));
     EXPECT_TRUE(QFile::exists(VtrDeviceList::resourceFolder() + QStringLiteral("/UnsupportedDeviceList.json")));
+}
+
+TEST_F(DeviceListTest, NamesUpToTheirLimitAreKeptAndLongerOnesDropped)
+{
+    const auto entry = [](int length) {
+        return QVariantMap{{"deviceName", QString(length, QLatin1Char('n'))},
+                           {"largeImageURL", "http://host/images/" + QString(length - 4, QLatin1Char('p')) + ".png"}};
+    };
+    ship(QVariantMap{{"revision", 1},
+                     {"SupportedDevices", QVariantMap{{"1", QVariantMap{{"1", entry(255)}, {"2", entry(256)}}}}}});
+    const QVariantMap vendor = VtrDeviceList().vendorsInfo().value(QStringLiteral("1")).toMap();
+    for (const char *key : {"deviceName", "largeImageURL"}) {
+        EXPECT_TRUE(vendor.value(QStringLiteral("1")).toMap().contains(QLatin1String(key))) << key;
+        EXPECT_FALSE(vendor.value(QStringLiteral("2")).toMap().contains(QLatin1String(key))) << key;
+    }
 }
 
 TEST_F(DeviceListTest, ValuesThatWouldReachPathsOrUrlsAreChecked)

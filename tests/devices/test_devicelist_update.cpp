@@ -5,8 +5,8 @@
 #include "platform/Folders.h"
 #include "platform/UserDefaults.h"
 
-#include "TestEnvironment.h"
 #include "LoopbackHttpServer.h"
+#include "TestEnvironment.h"
 
 #include <QFile>
 #include <QTimer>
@@ -160,6 +160,24 @@ TEST_F(DeviceListUpdateTest, ErrorPagesAndDamagedDownloadsChangeNothing)
         server.body = good;
         for (int i = 0; i < server.body.size(); i += 7)
             server.body[i] = char(server.body[i] ^ 0x5A);
+        Delegate delegate;
+        expectUnchanged(delegate);
+    }
+    for (int status : {204, 300, 304}) {
+        SCOPED_TRACE(QStringLiteral("status %1, not an error to the network layer").arg(status).toStdString());
+        server.requests = 0;
+        server.status = status;
+        server.body = good;
+        Delegate delegate;
+        expectUnchanged(delegate);
+    }
+    server.status = 200;
+    {
+        SCOPED_TRACE("a newer list beyond the size limit");
+        server.requests = 0;
+        QVariantMap large = document(9, QStringLiteral("downloaded"));
+        large.insert(QStringLiteral("padding"), QString(int(vtr::kMaxDeviceListDownload), QLatin1Char('p')));
+        server.body = encrypted(large);
         Delegate delegate;
         expectUnchanged(delegate);
     }

@@ -73,7 +73,7 @@ protected:
     QStringList namesUnder(uint32_t storage, uint32_t parent)
     {
         QStringList names;
-        MtpFileList list(sim.getFilesAndFolders(device, storage, parent));
+        MtpFileList list(sim.getFilesAndFolders(device, MtpStorageId(storage), MtpObjectId(parent)));
         for (LIBMTP_file_t *f = list.get(); f; f = f->next)
             names << QString::fromUtf8(f->filename);
         return names;
@@ -222,7 +222,7 @@ TEST_F(SimPhoneTest, OtherFixturesLoad)
     EXPECT_EQ(device->storage, nullptr);
     EXPECT_EQ(sim.getStorage(device, 0), 0);
     EXPECT_EQ(device->storage, nullptr);
-    EXPECT_EQ(sim.getFilesAndFolders(device, 0, LIBMTP_FILES_AND_FOLDERS_ROOT), nullptr);
+    EXPECT_EQ(sim.getFilesAndFolders(device, MtpStorageId(0), MtpLibrary::kFilesAndFoldersRoot), nullptr);
 
     MtpSimPhone *marker = sim.addPhoneFromFile(fixturePath("android_card_marker.json"));
     ASSERT_NE(marker, nullptr);
@@ -242,6 +242,12 @@ TEST(MtpSimulatorFixtures, InvalidDescriptionsAreRefusedAndLeaveNoPhone)
         R"({"storages": [{"capacity": 1, "freeSpace": 2}]})",                                 // more free than capacity
         R"({"storages": [{}], "rawObjects": [{"id": 5, "storageId": 65537, "parentId": 77, "name": "x"}]})",
         R"({"storages": [{"objects": [{"name": "a", "type": "NOPE"}]}]})",
+        // Numbers beyond what their field holds.
+        R"({"storages": [{"capacity": 1e30}]})",
+        R"({"storages": [{"id": 4294967296}]})",
+        R"({"storages": [{"objects": [{"name": "a", "mtime": 1e30}]}]})",
+        R"({"storages": [{"objects": [{"name": "a", "track": {"tracknumber": 70000}}]}]})",
+        R"({"storages": [{"objects": [{"name": "p.pla", "playlist": {"tracks": [-1]}}]}]})",
     };
     for (const char *json : bad) {
         QString error;
@@ -276,9 +282,9 @@ TEST_F(SimPhoneTest, FilesAndFoldersListOneFolderOrEveryObject)
     EXPECT_EQ(namesUnder(0, LIBMTP_FILES_AND_FOLDERS_ROOT).size(), 4 + 4); // storage 0: every storage
     EXPECT_EQ(namesUnder(kInternal, 0).size(), 11);                        // parent 0: every object of the storage
     EXPECT_TRUE(namesUnder(kCard, idOf(kInternal, "DCIM")).isEmpty());     // filtered by storage
-    EXPECT_EQ(sim.getFilesAndFolders(device, kInternal, 4242), nullptr);
+    EXPECT_EQ(sim.getFilesAndFolders(device, MtpStorageId(kInternal), MtpObjectId(4242)), nullptr);
 
-    MtpFileList top(sim.getFilesAndFolders(device, kInternal, LIBMTP_FILES_AND_FOLDERS_ROOT));
+    MtpFileList top(sim.getFilesAndFolders(device, MtpStorageId(kInternal), MtpLibrary::kFilesAndFoldersRoot));
     ASSERT_TRUE(top);
     EXPECT_EQ(top->parent_id, 0u); // the top level, as Android reports it
 }
@@ -303,12 +309,12 @@ TEST_F(SimPhoneTest, FolderTreeMatchesTheWalkPerStorage)
 {
     load("android_phone.json");
     for (uint32_t storage : {kInternal, kCard}) {
-        MtpFolderTree library(sim.getFolderListForStorage(device, storage));
-        MtpFolderTree walked(MtpObjectWalk::folderTree(sim, device, storage));
+        MtpFolderTree library(sim.getFolderListForStorage(device, MtpStorageId(storage)));
+        MtpFolderTree walked(MtpObjectWalk::folderTree(sim, device, MtpStorageId(storage)));
         ASSERT_TRUE(library);
         EXPECT_EQ(describeTree(library.get()), describeTree(walked.get()));
     }
-    MtpFolderTree card(sim.getFolderListForStorage(device, kCard));
+    MtpFolderTree card(sim.getFolderListForStorage(device, MtpStorageId(kCard)));
     EXPECT_TRUE(describeTree(card.get()).contains(QStringLiteral("[Northern Skies(")));
 }
 
@@ -322,19 +328,20 @@ TEST_F(SimPhoneTest, WalkEntersEveryFolderOnceAndStops)
 
     int visits = 0;
     std::map<uint32_t, int> seen;
-    EXPECT_TRUE(MtpObjectWalk::walk(sim, device, kCard, [&](const LIBMTP_file_t &o, int depth, uint32_t) {
-        ++visits;
-        ++seen[o.item_id];
-        EXPECT_LE(depth, MtpObjectWalk::kDefaultMaxDepth);
-        return true;
-    }));
+    EXPECT_TRUE(
+        MtpObjectWalk::walk(sim, device, MtpStorageId(kCard), [&](const LIBMTP_file_t &o, int depth, MtpObjectId) {
+            ++visits;
+            ++seen[o.item_id];
+            EXPECT_LE(depth, MtpObjectWalk::kDefaultMaxDepth);
+            return true;
+        }));
     EXPECT_EQ(sim.callCount("LIBMTP_Get_Files_And_Folders"), 1 + 8); // the top level and each folder once
     EXPECT_GE(seen[music], 2);
     EXPECT_LT(visits, 40);
 
     int stopAfter = 3; // the visitor can stop the walk
-    EXPECT_FALSE(
-        MtpObjectWalk::walk(sim, device, kCard, [&](const LIBMTP_file_t &, int, uint32_t) { return --stopAfter > 0; }));
+    EXPECT_FALSE(MtpObjectWalk::walk(sim, device, MtpStorageId(kCard),
+                                     [&](const LIBMTP_file_t &, int, MtpObjectId) { return --stopAfter > 0; }));
 
     // A depth limit bounds a deep chain.
     SimulatedMtpLibrary deep;
@@ -346,8 +353,8 @@ TEST_F(SimPhoneTest, WalkEntersEveryFolderOnceAndStops)
     LIBMTP_mtpdevice_t *handle = openLast(deep);
     int deepest = 0;
     MtpObjectWalk::walk(
-        deep, handle, storage,
-        [&](const LIBMTP_file_t &, int depth, uint32_t) {
+        deep, handle, MtpStorageId(storage),
+        [&](const LIBMTP_file_t &, int depth, MtpObjectId) {
             deepest = std::max(deepest, depth);
             return true;
         },
@@ -359,15 +366,15 @@ TEST_F(SimPhoneTest, WalkEntersEveryFolderOnceAndStops)
 TEST_F(SimPhoneTest, CollectCopiesObjectsAsOneList)
 {
     load("android_phone.json");
-    MtpFileList everything(MtpObjectWalk::collect(sim, device, kInternal, true));
-    EXPECT_EQ(countList(MtpFileList(MtpObjectWalk::collect(sim, device, kInternal, false)).get()), 6);
+    MtpFileList everything(MtpObjectWalk::collect(sim, device, MtpStorageId(kInternal), true));
+    EXPECT_EQ(countList(MtpFileList(MtpObjectWalk::collect(sim, device, MtpStorageId(kInternal), false)).get()), 6);
     EXPECT_EQ(countList(everything.get()), 11);
     EXPECT_STREQ(everything->filename, "solvennawp");
     EXPECT_STREQ(everything->next->filename, "nroid_con.json"); // parents before children
 
     // Storage 0: each storage of the device's list in turn.
     sim.clearCallLog();
-    EXPECT_EQ(countList(MtpFileList(MtpObjectWalk::collect(sim, device, 0, false)).get()), 6 + 10);
+    EXPECT_EQ(countList(MtpFileList(MtpObjectWalk::collect(sim, device, MtpStorageId(0), false)).get()), 6 + 10);
     for (const auto &call : sim.callLog())
         EXPECT_FALSE(call.arguments.startsWith(QStringLiteral("storage=0x0 ")));
 }
@@ -376,7 +383,7 @@ TEST_F(SimPhoneTest, ListingsWithoutDatesKeepThemInTheMetadata)
 {
     load("quirky_phone.json");
     const uint32_t late = idOf(kCard, "Music/late.mp3");
-    MtpFileList listed(sim.getFilesAndFolders(device, kCard, idOf(kCard, "Music")));
+    MtpFileList listed(sim.getFilesAndFolders(device, MtpStorageId(kCard), MtpObjectId(idOf(kCard, "Music"))));
     for (LIBMTP_file_t *f = listed.get(); f; f = f->next)
         EXPECT_EQ(f->modificationdate, 0) << f->filename;
     LIBMTP_file_t *record = LIBMTP_new_file_t();
@@ -392,21 +399,23 @@ TEST_F(SimPhoneTest, ObjectStringsAndMetadata)
 {
     load("android_phone.json");
     const uint32_t song = idOf(kCard, "Music/Élise Marchand/Chansons/01 - Été.m4a");
-    EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_ObjectFileName)),
+    EXPECT_EQ(mtpTakeString(sim.getStringFromObject(device, MtpObjectId(song), LIBMTP_PROPERTY_ObjectFileName)),
               QStringLiteral("01 - Été.m4a"));
-    EXPECT_TRUE(mtpTakeString(sim.getStringFromObject(device, 99999, LIBMTP_PROPERTY_ObjectFileName)).isNull());
-    EXPECT_TRUE(mtpTakeString(sim.getStringFromObject(device, song, LIBMTP_PROPERTY_Lyrics)).isNull());
-    MtpFileList folder(sim.getFilemetadata(device, idOf(kCard, "Music")));
+    EXPECT_TRUE(
+        mtpTakeString(sim.getStringFromObject(device, MtpObjectId(99999), LIBMTP_PROPERTY_ObjectFileName)).isNull());
+    EXPECT_TRUE(mtpTakeString(sim.getStringFromObject(device, MtpObjectId(song), LIBMTP_PROPERTY_Lyrics)).isNull());
+    MtpFileList folder(sim.getFilemetadata(device, MtpObjectId(idOf(kCard, "Music"))));
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->filetype, LIBMTP_FILETYPE_FOLDER);
-    EXPECT_EQ(sim.getFilemetadata(device, 99999), nullptr);
+    EXPECT_EQ(sim.getFilemetadata(device, MtpObjectId(99999)), nullptr);
 }
 
 // The MTP device's tests show what it makes of these; here that the phone gives them as described.
 TEST_F(SimPhoneTest, QuirkyNamesAreListedAsThePhoneGivesThem)
 {
     load("quirky_phone.json");
-    EXPECT_EQ(MtpFolderTree(sim.getFolderListForStorage(device, kInternal)), nullptr); // files but no folders
+    EXPECT_EQ(MtpFolderTree(sim.getFolderListForStorage(device, MtpStorageId(kInternal))),
+              nullptr); // files but no folders
     const QStringList music = namesUnder(kCard, idOf(kCard, "Music"));
     EXPECT_EQ(music.count(QStringLiteral("dup.txt")), 2);
     EXPECT_TRUE(music.contains(QStringLiteral("slash/in name.txt")));
@@ -435,7 +444,7 @@ TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
     ASSERT_GT(expected.size(), 100);
     Sink sink;
     ProgressLog log;
-    ASSERT_EQ(sim.getFileToHandler(device, contacts, putToSink, &sink, progress, &log), 0);
+    ASSERT_EQ(sim.getFileToHandler(device, MtpObjectId(contacts), putToSink, &sink, progress, &log), 0);
     EXPECT_EQ(sink.bytes, expected);
     EXPECT_EQ(sink.blocks.front(), 100u);
     EXPECT_EQ(sink.blocks.back(), uint32_t(expected.size() % 100 ? expected.size() % 100 : 100));
@@ -447,7 +456,7 @@ TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
     // Generated contents are stable and match the SHA-1 the phone reports.
     const uint32_t photo = idOf(kInternal, "DCIM/Camera/IMG_20130214_101500.jpg");
     Sink photoSink;
-    ASSERT_EQ(sim.getFileToHandler(device, photo, putToSink, &photoSink, nullptr, nullptr), 0);
+    ASSERT_EQ(sim.getFileToHandler(device, MtpObjectId(photo), putToSink, &photoSink, nullptr, nullptr), 0);
     EXPECT_EQ(photoSink.bytes.size(), 1843200);
     EXPECT_EQ(QCryptographicHash::hash(photoSink.bytes, QCryptographicHash::Sha1), phone->sha1(photo));
     EXPECT_EQ(uint8_t(photoSink.bytes[12345]), MtpSimPhone::patternByte(photo, 12345));
@@ -459,29 +468,32 @@ TEST_F(SimPhoneTest, GetFileOfNothingFailedOrCancelled)
     const uint32_t empty = phone->addFile(kInternal, idOf(kInternal, "Download"), "empty.txt", QByteArray());
     Sink emptySink;
     ProgressLog log;
-    EXPECT_EQ(sim.getFileToHandler(device, empty, putToSink, &emptySink, progress, &log), 0);
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(empty), putToSink, &emptySink, progress, &log), 0);
     EXPECT_TRUE(emptySink.blocks.empty()); // no handler call, one progress call
     EXPECT_EQ(log.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 0}}));
     // Folders and unknown objects cannot be read.
-    EXPECT_EQ(sim.getFileToHandler(device, idOf(kInternal, "Download"), putToSink, &emptySink, nullptr, nullptr), -1);
-    EXPECT_EQ(sim.getFileToHandler(device, 424242, putToSink, &emptySink, nullptr, nullptr), -1);
+    EXPECT_EQ(
+        sim.getFileToHandler(device, MtpObjectId(idOf(kInternal, "Download")), putToSink, &emptySink, nullptr, nullptr),
+        -1);
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(424242), putToSink, &emptySink, nullptr, nullptr), -1);
 
     const uint32_t song = idOf(kCard, "Music/The Harbour Lights/Northern Skies/02 - Lanterns.mp3");
     Sink cancelling;
     cancelling.cancelAtBlock = 2;
-    EXPECT_EQ(sim.getFileToHandler(device, song, putToSink, &cancelling, nullptr, nullptr),
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(song), putToSink, &cancelling, nullptr, nullptr),
               MtpLibrary::kTransferCancelled);
     EXPECT_EQ(cancelling.blocks.size(), 2u);
 
     ProgressLog stop;
     stop.cancelAtCall = 0;
     Sink sink;
-    EXPECT_EQ(sim.getFileToHandler(device, song, putToSink, &sink, progress, &stop), MtpLibrary::kTransferCancelled);
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(song), putToSink, &sink, progress, &stop),
+              MtpLibrary::kTransferCancelled);
     EXPECT_EQ(sink.blocks.size(), 1u);
 
     Sink failing;
     failing.failAtBlock = 1;
-    EXPECT_EQ(sim.getFileToHandler(device, song, putToSink, &failing, nullptr, nullptr), -1);
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(song), putToSink, &failing, nullptr, nullptr), -1);
 }
 
 TEST_F(SimPhoneTest, SendCreatesTheObjectAndTakesItsSpace)
@@ -517,7 +529,7 @@ TEST_F(SimPhoneTest, SendCreatesTheObjectAndTakesItsSpace)
     LIBMTP_destroy_file_t(file);
 
     // Storage 0 is the first storage; parent 0 and the top-level value both mean the top level.
-    for (uint32_t parent : {0u, MtpLibrary::kTopLevelParent}) {
+    for (uint32_t parent : {0u, MtpLibrary::kTopLevelParent.raw()}) {
         Source s{someBytes(10)};
         uint32_t id = 0;
         ASSERT_EQ(sendFrom(sim, device, s, parent ? "b.txt" : "a.txt", parent, 0, &id), 0);
@@ -604,7 +616,7 @@ TEST_F(SimPhoneTest, LargeReceivedFilesKeepOnlyTheirDigest)
     EXPECT_EQ(phone->sha1(id), QCryptographicHash::hash(source.bytes, QCryptographicHash::Sha1));
     EXPECT_TRUE(phone->contents(id).isNull());
     Sink sink; // what was not kept cannot be read back
-    EXPECT_EQ(sim.getFileToHandler(device, id, putToSink, &sink, nullptr, nullptr), -1);
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(id), putToSink, &sink, nullptr, nullptr), -1);
 }
 
 // ---- create, rename, move, delete, free space -------------------------------
@@ -612,11 +624,12 @@ TEST_F(SimPhoneTest, LargeReceivedFilesKeepOnlyTheirDigest)
 TEST_F(SimPhoneTest, CreateFolderAnswersTheIdOrZero)
 {
     load("android_phone.json");
-    const uint32_t top = sim.createFolder(device, "Vantrel", MtpLibrary::kTopLevelParent, kCard);
-    ASSERT_NE(top, MtpLibrary::kCreateFolderFailed);
+    const uint32_t top = sim.createFolder(device, "Vantrel", MtpLibrary::kTopLevelParent, MtpStorageId(kCard)).raw();
+    ASSERT_NE(top, MtpLibrary::kCreateFolderFailed.raw());
     EXPECT_EQ(phone->object(top)->parentId, 0u);
-    const uint32_t inner = sim.createFolder(device, "Music", top, 0); // storage from the parent
-    ASSERT_NE(inner, MtpLibrary::kCreateFolderFailed);
+    const uint32_t inner =
+        sim.createFolder(device, "Music", MtpObjectId(top), MtpStorageId(0)).raw(); // storage from the parent
+    ASSERT_NE(inner, MtpLibrary::kCreateFolderFailed.raw());
     EXPECT_EQ(idOf(kCard, "Vantrel/Music"), inner);
 
     const struct
@@ -625,24 +638,25 @@ TEST_F(SimPhoneTest, CreateFolderAnswersTheIdOrZero)
         uint32_t parent;
         uint32_t storage;
     } refused[] = {
-        {"Vantrel", MtpLibrary::kTopLevelParent, kCard}, // taken
-        {"x", 4242, kCard},                              // unknown parent
-        {"x", top, kInternal},                           // parent on another storage
+        {"Vantrel", MtpLibrary::kTopLevelParent.raw(), kCard}, // taken
+        {"x", 4242, kCard},                                    // unknown parent
+        {"x", top, kInternal},                                 // parent on another storage
         {"a/b", top, kCard},
         {nullptr, top, kCard},
         {"x", idOf(kCard, "Movies/Holiday.mp4"), kCard}, // parent is a file
     };
     for (const auto &c : refused)
-        EXPECT_EQ(sim.createFolder(device, c.name, c.parent, c.storage), MtpLibrary::kCreateFolderFailed)
+        EXPECT_EQ(sim.createFolder(device, c.name, MtpObjectId(c.parent), MtpStorageId(c.storage)),
+                  MtpLibrary::kCreateFolderFailed)
             << (c.name ? c.name : "(null)");
 
     SimulatedMtpLibrary other;
     MtpSimPhone *readOnly = other.addPhoneFromFile(fixturePath("quirky_phone.json"));
     ASSERT_NE(readOnly, nullptr);
     LIBMTP_mtpdevice_t *handle = openLast(other);
-    EXPECT_EQ(other.createFolder(handle, "x", MtpLibrary::kTopLevelParent, 0x00030001),
+    EXPECT_EQ(other.createFolder(handle, "x", MtpLibrary::kTopLevelParent, MtpStorageId(0x00030001)),
               MtpLibrary::kCreateFolderFailed);
-    EXPECT_EQ(other.deleteObject(handle, readOnly->objectIdForPath(0x00030001, "system.img")), -1);
+    EXPECT_EQ(other.deleteObject(handle, MtpObjectId(readOnly->objectIdForPath(0x00030001, "system.img"))), -1);
     other.releaseDevice(handle);
 }
 
@@ -651,7 +665,7 @@ TEST_F(SimPhoneTest, RenameAndMoveWithinTheStorageOnly)
     load("android_phone.json");
     const uint32_t movie = idOf(kCard, "Movies/Holiday.mp4");
     const uint32_t music = idOf(kCard, "Music");
-    MtpFileList file(sim.getFilemetadata(device, movie));
+    MtpFileList file(sim.getFilemetadata(device, MtpObjectId(movie)));
     ASSERT_EQ(sim.setFileName(device, file.get(), "Summer.mp4"), 0);
     EXPECT_STREQ(file->filename, "Summer.mp4");
     EXPECT_EQ(idOf(kCard, "Movies/Summer.mp4"), movie);
@@ -668,16 +682,17 @@ TEST_F(SimPhoneTest, RenameAndMoveWithinTheStorageOnly)
     EXPECT_EQ(sim.setFolderName(device, folder, "NotAFolder"), -1);
     LIBMTP_destroy_folder_t(folder);
 
-    ASSERT_EQ(sim.setFileParentObjectId(device, file.get(), music), 0);
+    ASSERT_EQ(sim.setFileParentObjectId(device, file.get(), MtpObjectId(music)), 0);
     EXPECT_EQ(file->parent_id, music);
     EXPECT_EQ(idOf(kCard, "Music/Summer.mp4"), movie);
     EXPECT_TRUE(namesUnder(kCard, idOf(kCard, "Films")).isEmpty());
-    ASSERT_EQ(sim.setFileParentObjectId(device, file.get(), 0), 0);
+    ASSERT_EQ(sim.setFileParentObjectId(device, file.get(), MtpObjectId(0)), 0);
     EXPECT_EQ(idOf(kCard, "Summer.mp4"), movie);
-    EXPECT_EQ(sim.setFileParentObjectId(device, file.get(), idOf(kInternal, "DCIM")), -1); // other storage
-    MtpFileList musicRecord(sim.getFilemetadata(device, music));
-    EXPECT_EQ(sim.setFileParentObjectId(device, musicRecord.get(), idOf(kCard, "Music/The Harbour Lights")), -1);
-    EXPECT_EQ(sim.setFileParentObjectId(device, musicRecord.get(), music), -1); // into itself
+    EXPECT_EQ(sim.setFileParentObjectId(device, file.get(), MtpObjectId(idOf(kInternal, "DCIM"))), -1); // other storage
+    MtpFileList musicRecord(sim.getFilemetadata(device, MtpObjectId(music)));
+    EXPECT_EQ(
+        sim.setFileParentObjectId(device, musicRecord.get(), MtpObjectId(idOf(kCard, "Music/The Harbour Lights"))), -1);
+    EXPECT_EQ(sim.setFileParentObjectId(device, musicRecord.get(), MtpObjectId(music)), -1); // into itself
 }
 
 TEST_F(SimPhoneTest, DeleteTakesTheSubtreeAndGivesItsSpaceBack)
@@ -686,21 +701,21 @@ TEST_F(SimPhoneTest, DeleteTakesTheSubtreeAndGivesItsSpaceBack)
     const uint64_t freeBefore = phone->freeSpace(kCard);
     const qint64 objectsBefore = phone->objectCount();
     const uint32_t artist = idOf(kCard, "Music/The Harbour Lights");
-    ASSERT_EQ(sim.deleteObject(device, artist), 0);
+    ASSERT_EQ(sim.deleteObject(device, MtpObjectId(artist)), 0);
     EXPECT_EQ(phone->freeSpace(kCard), freeBefore + 4194304 + 3670016 + 5242880);
     EXPECT_EQ(phone->objectCount(), objectsBefore - 5);
     EXPECT_EQ(idOf(kCard, "Music/The Harbour Lights"), 0u);
     // Albums and playlists lose the tracks that went.
-    MtpAlbumList album(sim.getAlbum(device, idOf(kCard, "Albums/Northern Skies.alb")));
+    MtpAlbumList album(sim.getAlbum(device, MtpObjectId(idOf(kCard, "Albums/Northern Skies.alb"))));
     ASSERT_TRUE(album);
     EXPECT_EQ(album->no_tracks, 0u);
     EXPECT_EQ(album->tracks, nullptr);
-    MtpPlaylistList favorites(sim.getPlaylist(device, idOf(kCard, "Playlists/Favorites.pla")));
+    MtpPlaylistList favorites(sim.getPlaylist(device, MtpObjectId(idOf(kCard, "Playlists/Favorites.pla"))));
     ASSERT_TRUE(favorites);
     EXPECT_EQ(favorites->no_tracks, 1u);
 
-    EXPECT_EQ(sim.deleteObject(device, artist), -1);
-    EXPECT_EQ(sim.deleteObject(device, 0), -1);
+    EXPECT_EQ(sim.deleteObject(device, MtpObjectId(artist)), -1);
+    EXPECT_EQ(sim.deleteObject(device, MtpObjectId(0)), -1);
 }
 
 TEST_F(SimPhoneTest, FreeSpaceIsReadAfreshAndRebuildsTheStorageList)
@@ -708,7 +723,7 @@ TEST_F(SimPhoneTest, FreeSpaceIsReadAfreshAndRebuildsTheStorageList)
     load("android_phone.json");
     ASSERT_EQ(sim.getStorage(device, 0), 0);
     const uint64_t before = device->storage->next->FreeSpaceInBytes;
-    ASSERT_EQ(sim.deleteObject(device, idOf(kCard, "Movies/Holiday.mp4")), 0);
+    ASSERT_EQ(sim.deleteObject(device, MtpObjectId(idOf(kCard, "Movies/Holiday.mp4"))), 0);
     // The library's record keeps what was read; asking again tells the truth.
     EXPECT_EQ(device->storage->next->FreeSpaceInBytes, before);
     uint64_t free = 0;
@@ -738,10 +753,10 @@ TEST_F(SimPhoneTest, TrackUpdatesWriteEveryFieldAndPlaylistsDropUnknownTracks)
     update->title = strdup("Gulls");
     ASSERT_EQ(sim.updateTrackMetadata(device, update), 0);
     LIBMTP_destroy_track_t(update);
-    MtpTrackList updated(sim.getTrackmetadata(device, song));
+    MtpTrackList updated(sim.getTrackmetadata(device, MtpObjectId(song)));
     EXPECT_STREQ(updated->title, "Gulls");
     EXPECT_EQ(updated->album, nullptr); // as the real library: a field left out is cleared
-    EXPECT_EQ(sim.getTrackmetadata(device, idOf(kCard, "Music")), nullptr);
+    EXPECT_EQ(sim.getTrackmetadata(device, MtpObjectId(idOf(kCard, "Music"))), nullptr);
 
     LIBMTP_playlist_t *playlist = LIBMTP_new_playlist_t();
     playlist->name = strdup("Mix");
@@ -753,7 +768,7 @@ TEST_F(SimPhoneTest, TrackUpdatesWriteEveryFieldAndPlaylistsDropUnknownTracks)
     playlist->tracks[1] = 999999; // unknown: dropped
     ASSERT_EQ(sim.createNewPlaylist(device, playlist), 0);
     EXPECT_EQ(sim.createNewPlaylist(device, playlist), -1); // "Mix.pla" is taken now
-    MtpPlaylistList read(sim.getPlaylist(device, playlist->playlist_id));
+    MtpPlaylistList read(sim.getPlaylist(device, MtpObjectId(playlist->playlist_id)));
     LIBMTP_destroy_playlist_t(playlist);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->no_tracks, 1u);
@@ -769,7 +784,9 @@ TEST_F(SimPhoneTest, NthCallOfANamedFunctionFails)
 
     ASSERT_TRUE(sim.failCall("LIBMTP_Create_Folder", 2)); // the second call fails, once
     for (const char *name : {"a", "b", "c"})
-        EXPECT_EQ(sim.createFolder(device, name, MtpLibrary::kTopLevelParent, kCard) == 0u, *name == 'b') << name;
+        EXPECT_EQ(sim.createFolder(device, name, MtpLibrary::kTopLevelParent, MtpStorageId(kCard)).isNull(),
+                  *name == 'b')
+            << name;
     EXPECT_EQ(idOf(kCard, "b"), 0u);
 
     ASSERT_TRUE(sim.failCall("LIBMTP_Get_Friendlyname", 1, -1));
@@ -809,14 +826,14 @@ TEST_F(SimPhoneTest, UnpluggedAfterSomeBytesEveryCallFails)
     phone->unplugAfterBytes(2500);
     const uint32_t photo = idOf(kInternal, "DCIM/Camera/IMG_20130214_101500.jpg");
     Sink sink;
-    EXPECT_EQ(sim.getFileToHandler(device, photo, putToSink, &sink, nullptr, nullptr), -1);
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(photo), putToSink, &sink, nullptr, nullptr), -1);
     EXPECT_EQ(sink.bytes.size(), 2500);
     EXPECT_TRUE(phone->isUnplugged());
     EXPECT_EQ(phone->bytesTransferred(), 2500);
 
     EXPECT_EQ(sim.getStorage(device, 0), -1);
-    EXPECT_EQ(sim.getFilesAndFolders(device, kInternal, LIBMTP_FILES_AND_FOLDERS_ROOT), nullptr);
-    EXPECT_EQ(sim.deleteObject(device, photo), -1);
+    EXPECT_EQ(sim.getFilesAndFolders(device, MtpStorageId(kInternal), MtpLibrary::kFilesAndFoldersRoot), nullptr);
+    EXPECT_EQ(sim.deleteObject(device, MtpObjectId(photo)), -1);
     LIBMTP_raw_device_t *raw = nullptr;
     int count = 0;
     EXPECT_EQ(sim.detectRawDevices(&raw, &count), LIBMTP_ERROR_NO_DEVICE_ATTACHED);
@@ -839,7 +856,7 @@ TEST_F(SimPhoneTest, CallLogRecordsCallsArgumentsResultsAndMarkers)
 {
     load("android_phone.json");
     sim.clearCallLog();
-    sim.deleteObject(device, 4242);
+    sim.deleteObject(device, MtpObjectId(4242));
     sim.addMarker("detached");
     EXPECT_FALSE(sim.anyCallAfterMarker("detached"));
     sim.getStorage(device, 0);
@@ -878,7 +895,7 @@ TEST_F(SimPhoneTest, CallsWithAReleasedHandleAreCountedNotServed)
     EXPECT_EQ(sim.openDeviceCount(), 0);
     EXPECT_EQ(sim.invalidHandleCallCount(), 0);
     EXPECT_EQ(sim.getStorage(released, 0), -1);
-    EXPECT_EQ(sim.getFilesAndFolders(released, 0, LIBMTP_FILES_AND_FOLDERS_ROOT), nullptr);
+    EXPECT_EQ(sim.getFilesAndFolders(released, MtpStorageId(0), MtpLibrary::kFilesAndFoldersRoot), nullptr);
     sim.releaseDevice(released);
     EXPECT_EQ(sim.invalidHandleCallCount(), 3);
     EXPECT_EQ(sim.callLog().back().result, QStringLiteral("invalid handle"));
@@ -912,7 +929,8 @@ TEST_F(SimPhoneTest, OverlappingCallsOnOneDeviceAreReported)
 
     // A second call that starts while a transfer runs.
     BlockingSink blocking;
-    std::thread transfer([&] { sim.getFileToHandler(device, song, blockingPut, &blocking, nullptr, nullptr); });
+    std::thread transfer(
+        [&] { sim.getFileToHandler(device, MtpObjectId(song), blockingPut, &blocking, nullptr, nullptr); });
     while (!blocking.entered)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::thread other([&] { sim.getStorage(device, 0); });
@@ -934,7 +952,7 @@ TEST_F(SimPhoneTest, OverlappingCallsOnOneDeviceAreReported)
         *put = length;
         return LIBMTP_HANDLER_RETURN_CANCEL;
     };
-    EXPECT_EQ(sim.getFileToHandler(device, song, reenter, &reentrant, nullptr, nullptr),
+    EXPECT_EQ(sim.getFileToHandler(device, MtpObjectId(song), reenter, &reentrant, nullptr, nullptr),
               MtpLibrary::kTransferCancelled);
     EXPECT_EQ(sim.concurrentCallCount(), 2);
     checkDiscipline = false; // the overlaps were this test's own
@@ -956,7 +974,7 @@ TEST(DebianMtpLibrary, AnswersUnknownWhereTheLibraryHasNoCall)
     EXPECT_EQ(library.updatePodcastMetadata(nullptr, podcast.get()), -1);
     // Without a handle nothing reaches the library.
     EXPECT_EQ(library.getStorage(nullptr, 0), -1);
-    EXPECT_EQ(library.createFolder(nullptr, "x", 0, 0), MtpLibrary::kCreateFolderFailed);
+    EXPECT_EQ(library.createFolder(nullptr, "x", MtpObjectId(0), MtpStorageId(0)), MtpLibrary::kCreateFolderFailed);
     EXPECT_EQ(library.getFilelistingWithCallback(nullptr, nullptr, nullptr), nullptr);
     EXPECT_FALSE(library.usbIdentifiers(nullptr, nullptr, nullptr));
     uint64_t free = 0;

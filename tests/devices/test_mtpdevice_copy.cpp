@@ -58,6 +58,16 @@ protected:
         return names;
     }
 
+    // The phone keeps what a failed send delivered, in blocks of 4 KiB.
+    void keepPartialSends(bool allowDuplicateNames = false)
+    {
+        MtpSimOptions options = phone->options();
+        options.keepPartialSends = true;
+        options.rejectDuplicateNames = !allowDuplicateNames;
+        options.transferBlockSize = 4096;
+        phone->setOptions(options);
+    }
+
     QString dir;
     int userData = 0;
 };
@@ -150,6 +160,29 @@ TEST_F(MtpCopyTest, PhoneCopyArguments)
     EXPECT_FALSE(QFileInfo::exists(dir + "/x"));
     mtp->detach();
     EXPECT_EQ(mtp->copyDeviceFile(phoneNode(kTide), localFile(dir + "/x"), nullptr, nullptr), -1);
+}
+
+TEST_F(MtpCopyTest, APhoneFileWithoutATimeGetsTheTimeOfTheCopy)
+{
+    phone = &sim->addPhone();
+    MtpSimStorageSpec storage;
+    storage.id = kCard;
+    storage.capacity = 1000000;
+    phone->addStorage(storage);
+    MtpSimObjectSpec spec;
+    spec.storageId = kCard;
+    spec.name = "undated.txt";
+    spec.contents = QByteArray("u");
+    spec.dateInListing = false;
+    phone->addObject(spec);
+    ASSERT_TRUE(sim->failCall("LIBMTP_Get_File_ModificationDate", 1, -1));
+    open(kCard);
+    dir = tempDir();
+    testenv::writeFile(dir + "/undated.txt", "");
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-5);
+    ASSERT_EQ(mtp->copyDeviceFile(phoneNode("E:\\undated.txt"), localFile(dir + "/undated.txt"), nullptr, nullptr), 0);
+    EXPECT_GE(QFileInfo(dir + "/undated.txt").lastModified().toUTC(), before);
+    sim->clearFaults();
 }
 
 // ---- computer -> phone -----------------------------------------------------------------
@@ -253,10 +286,7 @@ TEST_F(MtpCopyTest, CancelledOrFailedReplacementKeepsTheOldObject)
 TEST_F(MtpCopyTest, PartOfAFailedSendIsRemoved)
 {
     loadCard();
-    MtpSimOptions options = phone->options();
-    options.keepPartialSends = true;
-    options.transferBlockSize = 4096;
-    phone->setOptions(options);
+    keepPartialSends();
     testenv::writeFile(dir + "/big.bin", pattern(100000));
     RecordingProgress cancelling;
     cancelling.cancelAtCall = 3;
@@ -265,6 +295,62 @@ TEST_F(MtpCopyTest, PartOfAFailedSendIsRemoved)
     EXPECT_EQ(idOf(kCard, "Music/big.bin"), 0u);
     EXPECT_TRUE(mtp->dictionaryForPath("E:\\Music\\big.bin").isEmpty());
     EXPECT_EQ(node->name(), "big.bin");
+}
+
+TEST_F(MtpCopyTest, AReplacementWhoseRenameFailsKeepsTheOldFileUnderItsName)
+{
+    loadCard();
+    const uint32_t old = idOf(kCard, "Movies/Holiday.mp4");
+    testenv::writeFile(dir + "/Holiday.mp4", pattern(2000));
+    // The old object stepping aside, then the new one taking the name.
+    for (int failing : {1, 2}) {
+        SCOPED_TRACE(failing);
+        ASSERT_TRUE(sim->failCall("LIBMTP_Set_File_Name", failing));
+        EXPECT_EQ(mtp->copyDesktopFile(localFile(dir + "/Holiday.mp4"), phoneNode("E:\\Movies\\Holiday.mp4"), nullptr,
+                                       nullptr),
+                  -207);
+        EXPECT_THAT(phoneNames("Movies"), ::testing::ElementsAre("Holiday.mp4"));
+        EXPECT_EQ(idOf(kCard, "Movies/Holiday.mp4"), old);
+        EXPECT_EQ(phone->object(old)->size, 52428800);
+        EXPECT_EQ(mtp->oidForPath("E:\\Movies\\Holiday.mp4"), old);
+        sim->clearFaults();
+    }
+    EXPECT_EQ(
+        mtp->copyDesktopFile(localFile(dir + "/Holiday.mp4"), phoneNode("E:\\Movies\\Holiday.mp4"), nullptr, nullptr),
+        0);
+    EXPECT_THAT(phoneNames("Movies"), ::testing::ElementsAre("Holiday.mp4"));
+    EXPECT_EQ(phone->contents(idOf(kCard, "Movies/Holiday.mp4")), pattern(2000));
+}
+
+TEST_F(MtpCopyTest, AHalfSentFileNeverCarriesItsName)
+{
+    loadCard();
+    keepPartialSends();
+    testenv::writeFile(dir + "/big.bin", pattern(100000));
+    phone->unplugAfterBytes(20000);
+    EXPECT_EQ(mtp->copyDesktopFile(localFile(dir + "/big.bin"), phoneNode("E:\\Music\\big.bin"), nullptr, nullptr),
+              -207);
+    phone->replug();
+    EXPECT_EQ(idOf(kCard, "Music/big.bin"), 0u);
+    EXPECT_FALSE(phoneNames("Music").contains("big.bin"));
+}
+
+TEST_F(MtpCopyTest, AFailedSendRemovesOnlyWhatItLeft)
+{
+    loadCard();
+    keepPartialSends(true);
+    // Two leftovers of an earlier run under the temporary name: the map keeps
+    // the first (removed before the send), the second is the phone's to keep.
+    const uint32_t music = idOf(kCard, "Music");
+    phone->addFile(kCard, music, "TessalineCopyFile.tmp", "first");
+    const uint32_t second = phone->addFile(kCard, music, "TessalineCopyFile.tmp", "older");
+    testenv::writeFile(dir + "/big.bin", pattern(100000));
+    RecordingProgress cancelling;
+    cancelling.cancelAtCall = 3;
+    EXPECT_EQ(mtp->copyDesktopFile(localFile(dir + "/big.bin"), phoneNode("E:\\Music\\big.bin"), &cancelling, nullptr),
+              -210);
+    EXPECT_TRUE(phone->object(second).has_value());
+    EXPECT_EQ(phoneNames("Music").count("TessalineCopyFile.tmp"), 1);
 }
 
 TEST_F(MtpCopyTest, ComputerCopyFailures)

@@ -152,6 +152,26 @@ TEST_F(MtpMediaTest, ReplacingAPlaylistKeepsTheOldOneUntilTheNewOneExists)
     EXPECT_EQ(idOf(kCard, "Playlists/TessalineCopyFile.tmp"), 0u);
 }
 
+TEST_F(MtpMediaTest, APlaylistThatCouldNotBeRestoredIsKeptUnderANameOfItsOwn)
+{
+    loadCard();
+    const uint32_t old = idOf(kCard, "Playlists/Favorites.pla");
+    // The new playlist is refused and the old one's name cannot be given back.
+    ASSERT_TRUE(sim->failCall("LIBMTP_Create_New_Playlist"));
+    ASSERT_TRUE(sim->failCall("LIBMTP_Set_File_Name", 2));
+    EXPECT_FALSE(mtp->setDevicePlaylistForPlaylistPath("E:\\Playlists\\Favorites.pla", {kTide}));
+    ASSERT_TRUE(phone->object(old).has_value());
+    EXPECT_NE(QString::fromUtf8(phone->object(old)->name), "TessalineCopyFile.tmp");
+    // A later copy into the folder clears leftovers of its own only.
+    const QString dir = tempDir();
+    testenv::writeFile(dir + "/x.m3u", "x");
+    EXPECT_EQ(mtp->copyDesktopFile(VtrMacFileInfo::fileInfoWithPath(dir + "/x.m3u"),
+                                   VtrWindowsPathBasedFileInfo::fileInfoWithPath("E:\\Playlists\\x.m3u"), nullptr,
+                                   nullptr),
+              0);
+    EXPECT_TRUE(phone->object(old).has_value());
+}
+
 TEST_F(MtpMediaTest, ReadingTrackMetadata)
 {
     loadCard();
@@ -216,7 +236,7 @@ TEST_F(MtpMediaTest, WritingPodcastMetadata)
     const QString dir = tempDir();
     testenv::writeFile(dir + "/episode.mp3", "x");
     const uint32_t id = idOf(kCard, "Music/The Harbour Lights/Northern Skies/02 - Lanterns.mp3");
-    MtpFileList record(sim->getFilemetadata(handle, id));
+    MtpFileList record(sim->getFilemetadata(handle, MtpObjectId(id)));
     ASSERT_TRUE(record);
 
     EXPECT_TRUE(

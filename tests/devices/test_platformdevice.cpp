@@ -514,6 +514,29 @@ TEST_F(PlatformDeviceCommands, ARenameInOneFolderKeepsTheItemListed)
     EXPECT_FALSE(device().hasCachedDrive("E:\\"));
 }
 
+TEST_F(PlatformDeviceCommands, NamesThatDifferOnlyInCaseStayApartInTheListing)
+{
+    phone().addFile("E:\\", "A.txt", "upper");
+    phone().addFile("E:\\", "a.txt", "lower!");
+    phone().addFile("E:\\", "b.txt", "b");
+    device().contentsOfFolderWithPath("E:\\");
+    const auto sizes = [&] {
+        QStringList list;
+        for (const VtrFileInfoPtr &node : device().contentsOfFolderWithPath("E:\\"))
+            list << QString("%1=%2").arg(node->name()).arg(node->size());
+        list.sort();
+        return list;
+    };
+    ASSERT_EQ(sizes(), (QStringList{"A.txt=5", "a.txt=6", "b.txt=1"}));
+
+    ASSERT_TRUE(device().createFileWithPath("E:\\a.txt", "new contents"));
+    EXPECT_EQ(sizes(), (QStringList{"A.txt=5", "a.txt=12", "b.txt=1"}));
+    ASSERT_EQ(device().moveFileAtPath("E:\\b.txt", "E:\\A.txt"), 0);
+    EXPECT_EQ(sizes(), (QStringList{"A.txt=1", "a.txt=12"}));
+    EXPECT_TRUE(device().removeFileWithPath("E:\\a.txt"));
+    EXPECT_EQ(sizes(), (QStringList{"A.txt=1"}));
+}
+
 // ---- drives and paths -----------------------------------------------------------------------------------------
 
 TEST_F(PlatformDeviceCommands, DrivesAreInternalOrCardAndOneDictionaryIsOneDrive)

@@ -4,9 +4,9 @@
 // phone changes or goes away.
 
 #include "devices/AppFlags.h"
-#include "devices/mtp/MTPDevice.h"
 #include "devices/command/PlatformDevice.h"
 #include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/usb/FakeUdevSource.h"
 #include "devices/usb/UdevSource.h"
@@ -447,4 +447,33 @@ TEST_F(PlatformDeviceOverMtp, MediaAndCopiesGoThroughTheMtpDevice)
     testenv::writeFile(back, QByteArray());
     ASSERT_EQ(device->copyDeviceFile(copied, VtrMacFileInfo::fileInfoWithPath(back), nullptr, nullptr), 0);
     EXPECT_EQ(testenv::readFile(back), QByteArray(3000, 's'));
+}
+
+TEST_F(PlatformDeviceOverMtp, AFileMadeOverMtpIsOnThePhoneOrReportedAsNotMade)
+{
+    const VtrFileInfoPtr empty = device->createFileWithPath("E:\\Music\\empty.txt", QByteArray());
+    ASSERT_TRUE(empty && empty->exists());
+    const uint32_t id = phoneA->objectIdForPath(kCard, "Music/empty.txt");
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(phoneA->object(id)->size, 0);
+    ASSERT_TRUE(device->createFileWithPath("E:\\Music\\note.txt", "hello"));
+    EXPECT_EQ(phoneA->contents(phoneA->objectIdForPath(kCard, "Music/note.txt")), "hello");
+
+    const QVariantMap saved{{"originalPath", "E:\\Music\\saved.txt"},
+                            {"memoryType", 2},
+                            {"volumeStandardPath", "E:\\"},
+                            {"volumeRelativeStandardPath", "Music/saved.txt"},
+                            {"isFile", true}};
+    const VtrFileInfoPtr made = device->fileInfoWithSavedInfo(saved, true);
+    ASSERT_TRUE(made && made->exists());
+    EXPECT_NE(phoneA->objectIdForPath(kCard, "Music/saved.txt"), 0u);
+
+    // A phone that refuses the file: nothing is reported as made.
+    ASSERT_TRUE(sim->failCall("LIBMTP_Send_File_From_Handler", 1, -1));
+    EXPECT_EQ(device->createFileWithPath("E:\\Music\\refused.txt", QByteArray()), nullptr);
+    EXPECT_FALSE(device->deviceFileInfoWithPath("E:\\Music\\refused.txt")->exists());
+    QVariantMap refused = saved;
+    refused["volumeRelativeStandardPath"] = "Music/refused.txt";
+    EXPECT_EQ(device->fileInfoWithSavedInfo(refused, true), nullptr);
+    sim->clearFaults();
 }

@@ -9,6 +9,7 @@
 #include <archive_entry.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -234,6 +235,53 @@ TEST_F(ArchiveTest, ExtractionNeverWritesOutsideItsFolder)
         EXPECT_TRUE(QDir(p(base + QStringLiteral("/victim"))).isEmpty());
     }
     EXPECT_FALSE(vtr::extractArchive(p(QStringLiteral("evil.z")), p(QStringLiteral("no-folder"))).ok);
+}
+
+// Each link's text stays inside on its own; together with the links before
+// (or after) it, read on disk, one would lead out.
+TEST_F(ArchiveTest, LinkChainsNeverLeadOutside)
+{
+    const struct
+    {
+        QList<Entry> entries;
+        QStringList refused; // links that must not be made
+        QStringList kept;    // links that must be made
+    } cases[] = {
+        {{{"a", AE_IFLNK, "."}, {"b", AE_IFLNK, "a/.."}}, {"b"}, {"a"}},
+        {{{"b", AE_IFLNK, "a/.."}, {"a", AE_IFLNK, "."}}, {"a"}, {"b"}},
+        {{{"d/l", AE_IFLNK, ".."}, {"m", AE_IFLNK, "d/l/.."}}, {"m"}, {"d/l"}},
+        {{{"d/l", AE_IFLNK, ".."}, {"m", AE_IFLNK, "d/l/d/l/../.."}}, {"m"}, {"d/l"}},
+        {{{"x/y", AE_IFLNK, "../z/w/../.."}, {"z/w", AE_IFLNK, "."}}, {"z/w"}, {"x/y"}},
+        // A link to a link, and links through real folders, stay.
+        {{{"d/f.txt", AE_IFREG, "f"}, {"l1", AE_IFLNK, "d/f.txt"}, {"l2", AE_IFLNK, "l1"}, {"l3", AE_IFLNK, "d/../l2"}},
+         {},
+         {"l1", "l2", "l3"}},
+    };
+    int round = 0;
+    for (const auto &c : cases) {
+        const QString base = QStringLiteral("chain%1").arg(++round);
+        SCOPED_TRACE(base.toStdString());
+        const QString target = base + QStringLiteral("/target");
+        QDir().mkpath(p(target));
+        write(base + QStringLiteral(".tar"), makeArchive(c.entries, true));
+        const vtr::ArchiveExtractResult result = vtr::extractArchive(p(base + QStringLiteral(".tar")), p(target));
+        EXPECT_TRUE(result.ok) << result.error.toStdString();
+        for (const QString &name : c.refused)
+            EXPECT_FALSE(there(target + QLatin1Char('/') + name)) << name.toStdString();
+        for (const QString &name : c.kept)
+            EXPECT_TRUE(QFileInfo(p(target + QLatin1Char('/') + name)).isSymLink()) << name.toStdString();
+        // Whatever was made resolves inside the folder (or nowhere).
+        const QString inside = QFileInfo(p(target)).canonicalFilePath() + QLatin1Char('/');
+        QDirIterator it(p(target), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString resolved = QFileInfo(it.next()).canonicalFilePath();
+            if (!resolved.isEmpty()) {
+                EXPECT_TRUE((resolved + QLatin1Char('/')).startsWith(inside)) << it.filePath().toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(read(QStringLiteral("chain6/target/l3")), QByteArray("f"));
 }
 
 } // namespace

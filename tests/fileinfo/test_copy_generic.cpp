@@ -411,6 +411,21 @@ TEST(GenericCopy, LeftoverTemporaryFileIsRemovedFirst)
     EXPECT_FALSE(f.dst->hasItem("/dest/" + kTemp));
     EXPECT_TRUE(f.dst->log.first().contains(QStringLiteral("removed /dest/") + kTemp))
         << "the leftover goes before anything is created";
+
+    // A leftover that stays, or a folder of that name: the copy gives way.
+    for (const bool folder : {false, true}) {
+        Fixture g;
+        if (folder) {
+            g.dst->addFolder("/dest/" + kTemp);
+            g.dst->addFile("/dest/" + kTemp + "/inside.txt", "theirs");
+        } else {
+            g.dst->addFile("/dest/" + kTemp, "junk of an old copy");
+            g.dst->refuseRemoveNames.insert(kTemp);
+        }
+        const auto before = g.dst->snapshot();
+        EXPECT_EQ(g.source()->copyTo(g.destFolder()), kFileInfoCopyTempFileNotCreated);
+        EXPECT_EQ(g.dst->snapshot(), before);
+    }
 }
 
 TEST(GenericCopy, ListingDuringACopyKeepsItsTemporaryFile)

@@ -14,6 +14,8 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -224,6 +226,13 @@ TEST_F(MacFileInfoTest, FindFallsBackToAnotherLetterCase)
     EXPECT_EQ(root->find("outside.txt")->path(), p("Outside.TXT"));
     ASSERT_TRUE(QFile::rename(p("Outside.TXT"), p("Moved.TXT")));
     EXPECT_EQ(root->find("outside.txt")->path(), p("outside.txt"));
+
+    // An item not found is looked at again after the first question about it.
+    VtrFileInfoPtr later = root->find("later.txt");
+    ASSERT_FALSE(later->exists());
+    write("later.txt", "l");
+    EXPECT_TRUE(later->exists());
+    EXPECT_TRUE(later->isFile());
 }
 
 TEST_F(MacFileInfoTest, ListingIsSortedAndSkipsCopyLeftoversAndLoops)
@@ -251,6 +260,14 @@ TEST_F(MacFileInfoTest, ListingIsSortedAndSkipsCopyLeftoversAndLoops)
         EXPECT_FALSE(names(root->folderContents()).contains("TessalineCopyFile.tmp"));
         EXPECT_TRUE(there("TessalineCopyFile.tmp"));
     }
+
+    // A folder (or link) named like the temporary file is the person's: listed, kept.
+    write("keep/TessalineCopyFile.TMP/photo.jpg", "p");
+    link(p("a"), "keep/TessalineCopyFile.tmp");
+    EXPECT_EQ(names(at("keep")->folderContents()),
+              (QStringList{"TessalineCopyFile.TMP", "TessalineCopyFile.tmp"}));
+    EXPECT_EQ(read("keep/TessalineCopyFile.TMP/photo.jpg"), QByteArray("p"));
+    EXPECT_TRUE(there("keep/TessalineCopyFile.tmp"));
 
     EXPECT_TRUE(at("missing")->folderContents().isEmpty());
     EXPECT_TRUE(at("a")->folderContents().isEmpty());
@@ -358,13 +375,25 @@ TEST_F(MacFileInfoTest, SetNameNeverReplacesAnotherItem)
 
 TEST_F(MacFileInfoTest, MoveReplacesFilesAndFailsCleanly)
 {
-    write("src.txt", "new");
+    write("src.txt", "newer");
     write("dst.txt", "old");
     Ptr source = at("src.txt");
-    EXPECT_EQ(source->moveTo(at("dst.txt")), kFileInfoCopyOK);
+    Ptr destination = at("dst.txt");
+    ASSERT_EQ(destination->size(), 3);
+    EXPECT_EQ(source->moveTo(destination), kFileInfoCopyOK);
     EXPECT_EQ(source->path(), p("dst.txt"));
-    EXPECT_EQ(read("dst.txt"), QByteArray("new"));
+    EXPECT_EQ(read("dst.txt"), QByteArray("newer"));
     EXPECT_FALSE(there("src.txt"));
+    // The destination object answers for what is there now.
+    EXPECT_EQ(destination->size(), 5);
+    EXPECT_EQ(source->size(), 5);
+
+    // Onto a free name only: an item there stays.
+    write("other.txt", "other");
+    EXPECT_EQ(at("other.txt")->moveToFreeName(source), kFileInfoCopyDestinationTaken);
+    EXPECT_EQ(read("dst.txt"), QByteArray("newer"));
+    EXPECT_EQ(at("other.txt")->moveToFreeName(at("free.txt")), kFileInfoCopyOK);
+    EXPECT_EQ(read("free.txt"), QByteArray("other"));
 
     // A missing parent, a file in the way of a folder, a full folder: nothing moves.
     EXPECT_EQ(source->moveTo(at("no/such/place.txt")), kFileInfoCopyKindCannot);
@@ -376,6 +405,45 @@ TEST_F(MacFileInfoTest, MoveReplacesFilesAndFailsCleanly)
     EXPECT_EQ(source->path(), p("dst.txt"));
     EXPECT_EQ(read("full/keep.txt"), QByteArray("k"));
     EXPECT_EQ(source->moveTo(nullptr), kFileInfoCopyKindCannot);
+}
+
+// Between two file systems a move is a complete copy, and then the original
+// goes. The second file system is a tmpfs mounted inside the test folder.
+TEST_F(MacFileInfoTest, MovesAcrossFileSystems)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a second file system (tmpfs) needs root";
+    QDir().mkpath(p("other"));
+    const QByteArray mountPoint = QFile::encodeName(p("other"));
+    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=8m") != 0)
+        GTEST_SKIP() << "no tmpfs could be mounted: " << std::strerror(errno);
+    struct Unmount
+    {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{mountPoint};
+
+    write("file.txt", "moving");
+    write("other/file.txt", "old");
+    Ptr file = at("file.txt");
+    EXPECT_EQ(file->moveTo(at("other/file.txt")), kFileInfoCopyOK);
+    EXPECT_EQ(file->path(), p("other/file.txt"));
+    EXPECT_EQ(read("other/file.txt"), QByteArray("moving"));
+    EXPECT_FALSE(there("file.txt"));
+
+    write("tree/a/b.txt", "b");
+    link("b.txt", "tree/a/l");
+    EXPECT_EQ(at("tree")->moveTo(at("other/tree")), kFileInfoCopyOK);
+    EXPECT_EQ(read("other/tree/a/b.txt"), QByteArray("b"));
+    EXPECT_TRUE(QFileInfo(p("other/tree/a/l")).isSymLink());
+    EXPECT_FALSE(there("tree"));
+
+    // Onto a free name only: the item there stays, and so does the source.
+    write("again.txt", "again");
+    EXPECT_EQ(at("again.txt")->moveToFreeName(at("other/file.txt")), kFileInfoCopyDestinationTaken);
+    EXPECT_EQ(read("again.txt"), QByteArray("again"));
+    EXPECT_EQ(read("other/file.txt"), QByteArray("moving"));
+    EXPECT_EQ(QDir(p("other")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"file.txt", "tree"}));
 }
 
 // A moved file still answers without a fresh look; a moved relative link is
@@ -407,8 +475,13 @@ TEST_F(MacFileInfoTest, RemoveTakesTreesAndNeverFollowsLinks)
     write("keep/precious.txt", "p");
     write("tree/a/b/c.txt", "c");
     link(p("keep"), "tree/a/link");
-    EXPECT_TRUE(at("tree")->remove());
+    Ptr tree = at("tree");
+    ASSERT_TRUE(tree->isFolder());
+    EXPECT_TRUE(tree->remove());
     EXPECT_FALSE(there("tree"));
+    // The object says so too, without a refresh.
+    EXPECT_FALSE(tree->exists());
+    EXPECT_FALSE(tree->isFolder());
     EXPECT_EQ(read("keep/precious.txt"), QByteArray("p"));
     EXPECT_FALSE(at("tree")->remove());
 

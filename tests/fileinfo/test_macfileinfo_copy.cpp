@@ -13,6 +13,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <utility>
 
 #include <fcntl.h>
 #include <stdexcept>
@@ -81,6 +82,45 @@ TEST_F(LocalCopyTest, CopiesIntoAFolderUnderItsOwnName)
     write(QStringLiteral("to/clip.mov"), "stale");
     ASSERT_EQ(source->copyTo(at(QStringLiteral("to"))), kFileInfoCopyOK);
     EXPECT_EQ(read(QStringLiteral("to/clip.mov")), data);
+
+    // Leftovers of interrupted copies go, copy after copy.
+    for (int round = 0; round < 2; ++round) {
+        write(QStringLiteral("to/TessalineCopyFile.tmp"), "half a file");
+        ASSERT_EQ(source->copyTo(at(QStringLiteral("to"))), kFileInfoCopyOK);
+        EXPECT_FALSE(entries(QStringLiteral("to")).contains(QStringLiteral("TessalineCopyFile.tmp")));
+    }
+}
+
+// A unique name is chosen before the copy; a file that takes that name while
+// the copy runs is never replaced: the copy takes the next free name.
+TEST_F(LocalCopyTest, UniqueNameTakenDuringTheCopyIsKept)
+{
+    write(QStringLiteral("song.mp3"), QByteArray(3 * (1 << 20), 's'));
+    write(QStringLiteral("to/song.mp3"), "first");
+    class Intruder : public FileInfoCopyProgress
+    {
+    public:
+        explicit Intruder(QStringList paths) : m_paths(std::move(paths)) {}
+        bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float, void *) override
+        {
+            for (const QString &path : std::exchange(m_paths, {}))
+                testenv::writeFile(path, "theirs");
+            return false;
+        }
+
+    private:
+        QStringList m_paths;
+    } intruder({p(QStringLiteral("to/song-1.mp3")), p(QStringLiteral("to/song-2.mp3"))});
+    VtrFileInfoPtr out;
+    ASSERT_EQ(at(QStringLiteral("song.mp3"))->copyTo(at(QStringLiteral("to")), true, &intruder, nullptr, &out),
+              kFileInfoCopyOK);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->path(), p(QStringLiteral("to/song-3.mp3")));
+    EXPECT_EQ(read(QStringLiteral("to/song-3.mp3")), QByteArray(3 * (1 << 20), 's'));
+    EXPECT_EQ(read(QStringLiteral("to/song.mp3")), QByteArray("first"));
+    EXPECT_EQ(read(QStringLiteral("to/song-1.mp3")), QByteArray("theirs"));
+    EXPECT_EQ(read(QStringLiteral("to/song-2.mp3")), QByteArray("theirs"));
+    EXPECT_EQ(entries(QStringLiteral("to")).size(), 4);
 }
 
 TEST_F(LocalCopyTest, InterruptedCopiesLeaveTheOldDestination)
@@ -116,6 +156,24 @@ TEST_F(LocalCopyTest, InterruptedCopiesLeaveTheOldDestination)
     } shrinker(source->path());
     EXPECT_EQ(source->copyTo(at(QStringLiteral("dst")), false, &shrinker, nullptr, nullptr), kFileInfoCopyReadFailed);
     EXPECT_EQ(read(QStringLiteral("dst/src.bin")), QByteArray("old"));
+}
+
+// The temporary file stays open from its creation to the end of the copy:
+// no descriptor outlives a copy, whether it ends well or not.
+TEST_F(LocalCopyTest, NoDescriptorOutlivesACopy)
+{
+    const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    write(QStringLiteral("a.txt"), "a");
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(p(QStringLiteral("dangling"))).constData()), 0);
+    QDir().mkpath(p(QStringLiteral("to")));
+    const auto before = openDescriptors();
+    EXPECT_EQ(at(QStringLiteral("dangling"))->copyTo(at(QStringLiteral("to"))), kFileInfoCopySourceNotOpened);
+    EXPECT_EQ(at(QStringLiteral("a.txt"))->copyTo(at(QStringLiteral("to"))), kFileInfoCopyOK);
+    VtrFileInfoPtr unused = at(QStringLiteral("to"))->createFile(QStringLiteral("TessalineCopyFile.tmp"), {}, {});
+    ASSERT_TRUE(unused && unused->exists());
+    unused.reset();
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(entries(QStringLiteral("to")), (QStringList{QStringLiteral("a.txt"), QStringLiteral("TessalineCopyFile.tmp")}));
 }
 
 TEST_F(LocalCopyTest, RefusesCopiesOntoTheSourceItself)

@@ -106,8 +106,12 @@ TEST(JsonParser, ValueTypes)
     EXPECT_EQ(fragment("-9223372036854775808").toLongLong(), std::numeric_limits<qint64>::min());
     // Integers are exact: this one has no double of its own.
     EXPECT_EQ(fragment("9007199254740993").toLongLong(), 9007199254740993LL);
-    // Beyond 64 bits only a double can hold it.
-    EXPECT_EQ(fragment("9223372036854775808").typeId(), QMetaType::Double);
+    // Unsigned 64-bit values stay exact; beyond them only a double can hold it.
+    EXPECT_EQ(fragment("9223372036854775808").typeId(), QMetaType::ULongLong);
+    EXPECT_EQ(fragment("18446744073709551615").toULongLong(), std::numeric_limits<quint64>::max());
+    EXPECT_EQ(vtr::JSONFragment(fragment("18446744073709551615")), "18446744073709551615");
+    EXPECT_EQ(fragment("18446744073709551616").typeId(), QMetaType::Double);
+    EXPECT_EQ(fragment("184467440737095516150").toDouble(), 1.8446744073709552e20);
     EXPECT_EQ(fragment("-9223372036854775809").toDouble(), -9223372036854775809.0);
     EXPECT_EQ(fragment("123456789012345678901234567890").toDouble(), 1.2345678901234568e29);
     EXPECT_EQ(fragment("1e5").typeId(), QMetaType::Double);
@@ -144,6 +148,17 @@ TEST(JsonParser, RefusedTextsNameTheirFault)
         {"1.e5", "No digits after decimal point"},
         {"1e+", "No digits after exponent"},
         {"+1", "Leading + disallowed in number"},
+        // ":" follows "9" in ASCII and is no digit anywhere in a number.
+        {"[:]", "Expected value while parsing array"},
+        {":", "Unrecognised leading character"},
+        {R"({"a"::1})", "Object value expected for key: a"},
+        {"[1:]", "Expected value while parsing array"},
+        {"-:", "No digits after initial minus"},
+        {"1.:", "No digits after decimal point"},
+        {"1e:", "No digits after exponent"},
+        {"0:", "Garbage after JSON"},
+        {"1.5:", "Garbage after JSON"},
+        {"1e5:", "Garbage after JSON"},
         {"1e400", "Failed creating decimal instance", 2},
         {"-" + QString(400, '9'), "Failed creating decimal instance"},
         // Containers.
@@ -237,6 +252,20 @@ TEST(JsonParser, MembersAndElements)
         for (int i = 0; i < 300; ++i)
             ASSERT_EQ(map.value(key(i)).toInt(), i);
     }
+
+    // Objects of one kind one after the other, with the same keys in another
+    // order, a repeated key, or one key fewer in between: each reads as written.
+    const QVariantList kinds = fragment(R"([{"b":1,"a":2,"c":3},{"b":4,"a":5,"c":6},{"c":7,"b":8,"a":9},)"
+                                        R"({"b":1,"a":2,"b":3},{"b":4,"a":5,"b":6},{"b":1,"a":2},{"b":10,"a":11,"c":12}])")
+                                   .toList();
+    const QList<QVariantMap> expected = {
+        {{"a", 2LL}, {"b", 1LL}, {"c", 3LL}}, {{"a", 5LL}, {"b", 4LL}, {"c", 6LL}},
+        {{"a", 9LL}, {"b", 8LL}, {"c", 7LL}}, {{"a", 2LL}, {"b", 3LL}},
+        {{"a", 5LL}, {"b", 6LL}},             {{"a", 2LL}, {"b", 1LL}},
+        {{"a", 11LL}, {"b", 10LL}, {"c", 12LL}}};
+    ASSERT_EQ(kinds.size(), expected.size());
+    for (qsizetype i = 0; i < kinds.size(); ++i)
+        EXPECT_EQ(kinds.at(i).toMap(), expected.at(i)) << i;
 }
 
 TEST(JsonParser, DepthLimit)

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTextDocument>
 #include <QThread>
+#include <QUrl>
 
 using namespace vtr;
 
@@ -80,6 +81,15 @@ TEST(TextEscaping, UrlEncoding)
     EXPECT_EQ(urlEncodedString(S("a b&c+d'e\"f")), S("a%20b%26c%2Bd%27e%22f"));
     EXPECT_EQ(urlEncodedString(S("http://x/y?z=1:2")), S("http://x/y?z=1:2"));
     EXPECT_EQ(urlEncodedString(S("é<")), S("%C3%A9%3C"));
+    // Texts that hold escapes or URL delimiters of their own come back whole.
+    for (const QString &text : {S("50% off #1"), S("%41"), S("[a]=b"), S("a#b?c=d&e")}) {
+        const QString encoded = urlEncodedString(text);
+        EXPECT_FALSE(encoded.contains(QLatin1Char('#')) || encoded.contains(QLatin1Char('[')) ||
+                     encoded.contains(QLatin1Char(']')))
+            << encoded.toStdString();
+        EXPECT_EQ(QUrl::fromPercentEncoding(encoded.toUtf8()), text) << encoded.toStdString();
+    }
+    EXPECT_EQ(urlEncodedString(S("50% off #1")), S("50%25%20off%20%231"));
 }
 
 TEST(TextUrls, IsUrlAndTld)

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QFile>
+
+#include <limits>
+
 class UserDefaultsDomains : public ::testing::Test
 {
 protected:
@@ -57,6 +62,47 @@ TEST_F(UserDefaultsDomains, TheApplicationsOwnDomainUsesItsOwnKeys)
 
     vtr::setObjectWithBundle(1, "k", "com.other", "COM.OTHER");
     EXPECT_EQ(platform::UserDefaults::value("k"), 1);
+}
+
+// What the application keeps for itself reads back alike in the next run.
+TEST_F(UserDefaultsDomains, TheApplicationsOwnValuesKeepTheirTypesAcrossARun)
+{
+    const QString own = vtr::mainBundleIdentifier();
+    const QVariant values[] = {true,
+                               false,
+                               42,
+                               -(qint64(1) << 40),
+                               std::numeric_limits<quint64>::max(),
+                               2.5,
+                               0.1f,
+                               QStringLiteral("true"),
+                               QStringLiteral("42"),
+                               QStringLiteral("@odd"),
+                               QStringList{"a", "b"},
+                               QVariantMap{{"n", 1}, {"b", true}},
+                               QDateTime(QDate(2012, 1, 2), QTime(3, 4, 5), Qt::UTC)};
+    int n = 0;
+    for (const QVariant &value : values)
+        vtr::setObject(value, QStringLiteral("group/key%1").arg(n++), own);
+    vtr::setBool(true, "flag", own);
+    vtr::setObject(7, "retyped", own);
+    vtr::setObject("seven", "retyped", own);
+    vtr::setObject(8, "gone", own);
+    vtr::removeObjectForKey("gone", own);
+
+    // A file by another name is read afresh, as by a new process.
+    const QString nextRun = storeFile + ".next";
+    ASSERT_TRUE(QFile::copy(storeFile, nextRun));
+    platform::UserDefaults::setStoreFileForTesting(nextRun);
+    n = 0;
+    for (const QVariant &value : values) {
+        const QVariant read = vtr::objectForKey(QStringLiteral("group/key%1").arg(n++), own);
+        EXPECT_EQ(read.typeId(), value.typeId()) << value.toString().toStdString();
+        EXPECT_EQ(read, value) << value.toString().toStdString();
+    }
+    EXPECT_TRUE(vtr::boolForKey("flag", own));
+    EXPECT_EQ(vtr::objectForKey("retyped", own), QVariant("seven"));
+    EXPECT_FALSE(vtr::objectForKey("gone", own).isValid());
 }
 
 TEST_F(UserDefaultsDomains, BooleanReading)

@@ -1,5 +1,6 @@
 // Contacts and groups from the store into records: the snapshot
 // dictionaries, identifiers, type tables and the related records.
+#include "ProcessZone.h"
 #include "support/PimRecorder.h"
 
 #include "foundation/VtrCalendarDate.h"
@@ -32,14 +33,12 @@ class ContactsRecords : public ::testing::Test
 protected:
     void SetUp() override
     {
-        vtr::setDefaultTimeZone(QTimeZone("America/Los_Angeles"));
         snapshot = db.syncSessionForSnapshot();
         ASSERT_EQ(snapshot.size(), 2);
         ann = db.convertSyncRecordToSTRecord(snapshot.at(0).toMap(), {{db.mappingEntityKey(), entity::Contact}});
         ASSERT_TRUE(ann);
     }
-    void TearDown() override { vtr::setDefaultTimeZone(QTimeZone()); }
-
+    ProcessZone zone{"America/Los_Angeles"};
     ContactDatabase db{nullptr, pimtest::fixtureStore(QStringLiteral("store_contacts.json"))};
     QVariantList snapshot;
     STRecordPtr ann;
@@ -81,13 +80,15 @@ TEST_F(ContactsRecords, ContactRecordFieldsAndRelatedRecords)
     EXPECT_EQ(ann->valueForFieldOfType(QStringLiteral("picture")).toByteArray(), QByteArray::fromBase64("/9j/4AAQ"));
 
     const struct { const char *relationship; QStringList records; } cases[] = {
-        // "main" is outside the phone table and uses no counter; a label equal
-        // to the mapped type is dropped.
-        {"phones", {"X_phone_0 type=mobile value=+1 100", "X_phone_1 type=mobile value=+1 102",
-                    "X_phone_2 label=Office fax type=fax_work value=+1 103"}},
-        {"emails", {"X_email_0 label=Office type=email_work value=ann@acme.example"}},
-        // Every address uses a counter value, kept or not.
-        {"addresses", {"X_address_1 city=Springfield country=USA ext=Suite 5 pobox=PO 9 street=1 Main St(Delivery) type=work zip=62701",
+        // A kind outside a table is kept as "other" with the store's kind as
+        // label ("main", "blog", "holiday"); a label equal to the mapped type
+        // is dropped.
+        {"phones", {"X_phone_0 type=mobile value=+1 100", "X_phone_1 label=main type=other value=+1 101",
+                    "X_phone_2 type=mobile value=+1 102", "X_phone_3 label=Office fax type=fax_work value=+1 103"}},
+        {"emails", {"X_email_0 label=Office type=email_work value=ann@acme.example",
+                    "X_email_1 label=blog type=email_other value=ann@blog.example"}},
+        {"addresses", {"X_address_0 city=Nice label=holiday type=other",
+                       "X_address_1 city=Springfield country=USA ext=Suite 5 pobox=PO 9 street=1 Main St(Delivery) type=work zip=62701",
                        "X_address_2 city=Paris type=work"}},
         {"IMs", {"X_IM_0 service=jabber type=im_home user=ann", "X_IM_1 type=im_work user=ann.lee"}},
         {"organizations", {"X_organization_0 company=Acme department=Sales jobtitle=Boss type=work"}},

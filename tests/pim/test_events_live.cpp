@@ -1,6 +1,7 @@
 // Windows Live calendar and event bodies from JSON records: the companion
 // app's file against checked-in expected bodies, and the text and reminder
 // rules.
+#include "ProcessZone.h"
 #include "support/PimRecorder.h"
 
 #include "foundation/Json.h"
@@ -17,8 +18,7 @@ namespace {
 class EventsLive : public ::testing::Test
 {
 protected:
-    void SetUp() override { vtr::setDefaultTimeZone(QTimeZone("Europe/Berlin")); }
-    void TearDown() override { vtr::setDefaultTimeZone(QTimeZone()); }
+    ProcessZone zone{"Europe/Berlin"};
 };
 
 QVariantMap oneEventBody(EventDatabase &db, const QVariantMap &event)

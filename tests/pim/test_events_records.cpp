@@ -1,5 +1,6 @@
 // Calendars and events from the store into records: snapshot dictionaries,
 // event fields, all-day events, recurrences with a count, alarms.
+#include "ProcessZone.h"
 #include "support/PimRecorder.h"
 
 #include "foundation/VtrCalendarDate.h"
@@ -21,12 +22,9 @@ class EventsRecords : public ::testing::Test
 protected:
     void SetUp() override
     {
-        vtr::setDefaultTimeZone(QTimeZone("Europe/Berlin"));
         for (const QVariant &v : db.syncSessionForSnapshot()) events.insert(v.toMap().value(QStringLiteral("uid")).toString(), v.toMap());
         ASSERT_EQ(events.size(), 3);
     }
-    void TearDown() override { vtr::setDefaultTimeZone(QTimeZone()); }
-
     STRecordPtr convert(const QString &uid)
     {
         const QVariantMap d = events.value(uid);
@@ -40,6 +38,7 @@ protected:
         return r.valueForFieldOfType(field).value<STDate>().utcTimeString();
     }
 
+    ProcessZone zone{"Europe/Berlin"};
     EventDatabase db{nullptr, pimtest::fixtureStore(QStringLiteral("store_events.json"))};
     QHash<QString, QVariantMap> events;
 };
@@ -55,7 +54,7 @@ TEST_F(EventsRecords, SnapshotDictionaries)
               (QStringList{"standup/a0", "standup/a1", "standup/a2", "standup/a3"}));
     EXPECT_EQ(events.value(QStringLiteral("moved")).value(QStringLiteral("main event")).toString(), QStringLiteral("standup"));
     const QVariantList calendars = db.calendarArrayAll();
-    ASSERT_EQ(calendars.size(), 1);
+    ASSERT_EQ(calendars.size(), 2);
     const STRecordPtr cal = db.convertSyncRecordToSTRecord(calendars.first().toMap(), {{db.mappingEntityKey(), entity::Calendar}});
     EXPECT_EQ(cal->type(), QStringLiteral("calendar"));
     EXPECT_EQ(cal->stringForFieldOfType(QStringLiteral("x-wr-calname")), QStringLiteral("Home"));

@@ -1,6 +1,7 @@
 // Whole dumps of the readers against store fixtures: what reaches the
 // delegate, the export files in "Migration Info", the progress, the log, and
 // the failures a dump must not hide.
+#include "ProcessZone.h"
 #include "support/PimRecorder.h"
 
 #include "TestEnvironment.h"
@@ -147,11 +148,12 @@ TEST_F(PimDump, AnEmptyStoreIsZeroItemsNotAnError)
 
 TEST_F(PimDump, ContactsForTheNewPhoneBecomeLiveBodies)
 {
-    vtr::setDefaultTimeZone(QTimeZone("Europe/Berlin"));
     ContactDatabase contacts(&recorder, pimtest::fixtureStore(QStringLiteral("store_contacts.json")));
     contacts.setTargetDevice(newPhone);
-    contacts.runDatabaseDump();
-    vtr::setDefaultTimeZone(QTimeZone());
+    {
+        ProcessZone zone("Europe/Berlin");
+        contacts.runDatabaseDump();
+    }
     ASSERT_EQ(recorder.stowedContacts, 1);
     EXPECT_EQ(pimtest::canonicalJson(recorder.contacts),
               pimtest::canonicalJson(vtr::JSONValueFromUtf8(pimtest::dataFile(QStringLiteral("live_contacts_from_store.json")))));
@@ -191,16 +193,17 @@ TEST_F(PimDump, ContactsForAnotherPhoneAreExportLinesInMigrationInfo)
 
 TEST_F(PimDump, EventsForTheNewPhoneBecomeCalendarBodiesMainEventsFirst)
 {
-    vtr::setDefaultTimeZone(QTimeZone("Europe/Berlin"));
     EventDatabase events(&recorder, pimtest::fixtureStore(QStringLiteral("store_events.json")));
     events.setTargetDevice(newPhone);
-    events.runDatabaseDump();
-    vtr::setDefaultTimeZone(QTimeZone());
+    {
+        ProcessZone zone("Europe/Berlin");
+        events.runDatabaseDump();
+    }
     ASSERT_EQ(recorder.stowedCalendars, 1);
     EXPECT_EQ(pimtest::canonicalJson(recorder.calendars),
               pimtest::canonicalJson(vtr::JSONValueFromUtf8(pimtest::dataFile(QStringLiteral("live_calendars_from_store.json")))));
     EXPECT_EQ(events.recordCount(), 3);
-    EXPECT_EQ(events.containerCount(), 1);
+    EXPECT_EQ(events.containerCount(), 1) << "the list of to-dos is no calendar of events";
     // The detached occurrence, first in the store, is set aside for a second
     // pass, whose progress starts again.
     EXPECT_EQ(recorder.percents(), (QList<double>{0.05, 0.05 + 0.95 / 3, 0.05 + 0.95 * 2 / 3, 0.05}));

@@ -4,7 +4,9 @@
 
 #include "foundation/VtrCalendarDate.h"
 #include "pim/store/SyncStore.h"
+#include "pim/store/EdsSource.h"
 #include "pim/store/VdirSource.h"
+#include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -205,4 +207,34 @@ TEST(StoreVdir, FoldersThatAreMissingBrokenOrUnreadable)
             EXPECT_TRUE(e.reason().contains(root + QStringLiteral("/work"))) << e.reason().toStdString();
         }
     }
+}
+
+TEST(StoreSources, FoldersFromTheUserDefaultAndNoBusAreNoErrors)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("vdirdefault"));
+    testenv::writeFile(root + QStringLiteral("/a.vcf"), "BEGIN:VCARD\nVERSION:3.0\nN:Lee;Ann;;;\nEND:VCARD\n");
+    for (const QVariant &setting : {QVariant(root), QVariant(QStringList{root, root + QStringLiteral("/gone")})}) {
+        platform::UserDefaults::setValue(kVdirFoldersDefaultsKey, setting);
+        std::vector<std::unique_ptr<SyncSource>> sources;
+        sources.push_back(std::make_unique<VdirSource>());
+        SyncManager manager(std::move(sources));
+        const auto contacts = ofEntity(*manager.snapshotOfRecordsInTruth({entity::Contact}), entity::Contact);
+        ASSERT_EQ(contacts.size(), 1);
+        EXPECT_EQ(contacts.first().identifier, QStringLiteral("a")) << "a card without UID is named by its file";
+    }
+    platform::UserDefaults::remove(kVdirFoldersDefaultsKey);
+
+    // Without a session bus the desktop's service is simply not there.
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    struct Sink : SyncRecordSink
+    {
+        QString uniqueIdentifier(const QString &w) const override { return w; }
+        void addRecord(const QString &, const QString &, QVariantMap) override { ++added; }
+        int added = 0;
+    } sink;
+    const SourceReadResult r = EdsSource().read(SyncDataKind::Contacts, sink);
+    if (!bus.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(sink.added, 0);
 }

@@ -1,6 +1,7 @@
 // Runs under several TZ settings in CI; the checks that depend on the
 // default zone run here under UTC, America/New_York and Pacific/Auckland
 // whatever the process's own zone is.
+#include "ProcessZone.h"
 #include "QStringPrinting.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
@@ -14,13 +15,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class DefaultZone
-{
-public:
-    explicit DefaultZone(const char *id) { vtr::setDefaultTimeZone(QTimeZone(id)); }
-    ~DefaultZone() { vtr::setDefaultTimeZone(QTimeZone()); }
-};
 
 QDateTime utc(int y, int mo, int d, int h, int mi)
 {
@@ -106,7 +100,7 @@ TEST(STDate, DefaultZoneDecidesPlainDatesInEveryZone)
         {"Pacific/Auckland", "Pacific/Auckland", "20120311123000", "20120311000000"},
     };
     for (const Case &c : cases) {
-        DefaultZone guard(c.zone);
+        ProcessZone guard(c.zone);
         const QDateTime instant = utc(2012, 3, 10, 23, 30);
         EXPECT_EQ(STStringFromCalendarDate(instant), c.local) << c.zone;
         EXPECT_EQ(STDateOnlyStringFromCalendarDate(instant), c.dayOnly) << c.zone;

@@ -1,6 +1,7 @@
 // The dialect files of the fixture records, compared with the checked-in
 // golden files under TZ=UTC and TZ=Asia/Tokyo (set here; CI reruns this
 // program under further zones). VTR_WRITE_GOLDEN=1 rewrites the files.
+#include "ProcessZone.h"
 #include "QStringPrinting.h"
 #include "foundation/Json.h"
 #include "pim/dialect/CompanionFile.h"
@@ -13,7 +14,6 @@
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
-#include <time.h>
 
 namespace {
 
@@ -53,28 +53,6 @@ QList<File> dialectFiles()
     };
 }
 
-class ProcessZone
-{
-public:
-    explicit ProcessZone(const char *id) : m_old(qgetenv("TZ"))
-    {
-        qputenv("TZ", id);
-        tzset();
-        vtr::setDefaultTimeZone(QTimeZone(id));
-    }
-    ~ProcessZone()
-    {
-        if (m_old.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", m_old);
-        tzset();
-        vtr::setDefaultTimeZone(QTimeZone());
-    }
-
-private:
-    QByteArray m_old;
-};
 
 QByteArray readAll(const QString &path)
 {

@@ -1,5 +1,6 @@
 #include "devices/camera/CameraImage.h"
 
+#include "devices/LocalFileNames.h"
 #include "devices/camera/CameraSession.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
@@ -24,27 +25,6 @@ const QString kHeightKey = QStringLiteral("0101");
 
 // The library's "file exists": every unique form of the name is taken.
 constexpr int kCameraFileExists = -103;
-
-// Longest file name (in UTF-8 bytes) the common Linux file systems take.
-constexpr qsizetype kMaxNameBytes = 255;
-// An extension longer than this is not kept when a name must be shortened.
-constexpr qsizetype kMaxKeptExtension = 16;
-
-qsizetype utf8Length(const QString &text)
-{
-    return text.toUtf8().size();
-}
-
-// Drops characters from the end of `base` until base + extension fits.
-QString shortened(QString base, const QString &extension)
-{
-    while (base.size() > 1 && utf8Length(base) + utf8Length(extension) > kMaxNameBytes) {
-        base.chop(1);
-        // Never leave half of a surrogate pair behind.
-        if (!base.isEmpty() && base.back().isHighSurrogate()) base.chop(1);
-    }
-    return base + extension;
-}
 
 int openForWriting(const QString &path)
 {
@@ -103,12 +83,7 @@ QString CameraImage::safeFileName(const QString &cameraName)
     // The name of the copy's own temporary file is not available.
     if (vtr::isTemporaryCopyFileName(name)) name.prepend(QLatin1Char('_'));
 
-    if (utf8Length(name) > kMaxNameBytes) {
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        const bool keepExtension = dot > 0 && name.size() - dot <= kMaxKeptExtension;
-        name = keepExtension ? shortened(name.left(dot), name.mid(dot)) : shortened(name, QString());
-    }
-    return name;
+    return vtr::fitLocalNameLength(name);
 }
 
 VtrFileInfoPtr CameraImage::downloadToFolder(const VtrFileInfoPtr &folder)

@@ -4,11 +4,13 @@
 
 #include "devices/command/PlatformDevice.h"
 
+#include "devices/command/DeviceClock.h"
 #include "devices/command/DeviceCommands.h"
-#include "devices/mtp/MTPDevice.h"
 #include "devices/command/VtrSymbianFileInfo.h"
+#include "devices/mtp/MTPDevice.h"
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/DeviceVolumes.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/VtrBase64.h"
 #include "foundation/VtrDate.h"
@@ -20,6 +22,7 @@
 #include <mutex>
 
 using namespace DeviceCommands;
+using namespace devicelisting;
 
 namespace {
 
@@ -76,14 +79,19 @@ void PlatformDevice::StateMutex::unlock()
     m_mutex.unlock();
 }
 
-PlatformDevice::PlatformDevice() : m_agent(new DeviceAgentSession(static_cast<DeviceAgentHost *>(this))) {}
+PlatformDevice::PlatformDevice()
+    : m_listings([this](const QString &path, const QVariantMap &entry) {
+          return VtrSymbianFileInfo::fileInfoWithPath(path, entry, this);
+      }),
+      m_agent(new DeviceAgentSession(static_cast<DeviceAgentHost *>(this)))
+{}
 
 PlatformDevice::~PlatformDevice()
 {
     // Nodes handed out may outlive the listings; the listings go first so the
     // nodes they hold are released while this object is still whole.
-    m_dirCache.clear();
-    m_drivesCache.clear();
+    m_listings.clearListings();
+    m_listings.clearDrives();
 }
 
 std::unique_ptr<PlatformDevice> PlatformDevice::makeConnected()
@@ -145,8 +153,8 @@ void PlatformDevice::disconnect()
     // The phone went away: nothing read from it may be shown for the next.
     forgetPhoneState();
     m_phoneHandle = nullptr;
-    _clearDirCache();
-    _clearDrivesCache();
+    m_listings.clearListings();
+    m_listings.clearDrives();
     m_fileIsOpen = false;
     m_fileIsOpenForWrite = false;
     m_filePathInUse.clear();
@@ -169,8 +177,8 @@ void PlatformDevice::syncPhoneIdentity()
     m_phoneHandle = handle;
     if (!hadPhone) return;
     forgetPhoneState();
-    _clearDirCache();
-    _clearDrivesCache();
+    m_listings.clearListings();
+    m_listings.clearDrives();
 }
 
 bool PlatformDevice::hasMassStorageConnectionOnly()
@@ -218,8 +226,8 @@ void PlatformDevice::setMTPDeviceObject(std::shared_ptr<MTPDevice> device)
         m_fileIsOpenForWrite = false;
         m_filePathInUse.clear();
     }
-    _clearDrivesCache();
-    _clearDirCache();
+    m_listings.clearDrives();
+    m_listings.clearListings();
 }
 
 QVariant PlatformDevice::sendCmdWithDictionary(const QVariantMap &command)
@@ -556,56 +564,30 @@ void PlatformDevice::clearHashesForDatabase(const QString &database)
 
 // ---- clock ---------------------------------------------------------------------------------------
 
-double PlatformDevice::_tzOffsetFromDictionary(const QVariantMap &time)
-{
-    for (const char *key : {"offset", "__OFFSET", "utcoffset"}) {
-        const auto it = time.constFind(QLatin1String(key));
-        if (it == time.constEnd()) continue;
-        bool ok = false;
-        const qint64 milliseconds = parseNumberText(*it, &ok);
-        return ok ? double(milliseconds) / 1000.0 : 0.0;
-    }
-    return 0.0;
-}
-
 double PlatformDevice::getTimeZoneOffset()
 {
     const StateLock lock(m_stateMutex);
-    const QVariantMap time = getTime();
-    return time.isEmpty() ? 0.0 : _tzOffsetFromDictionary(time);
+    return DeviceClock(getTime()).timeZoneOffset();
 }
-
-namespace {
-QDateTime st2Date(const QVariant &text)
-{
-    const std::optional<VtrCalendarDate> date = VtrCalendarDate::dateTimeWithST2String(text.toString());
-    return date ? date->instant().toUTC() : QDateTime();
-}
-} // namespace
 
 QDateTime PlatformDevice::_getDeviceUTCTime()
 {
-    return st2Date(getTime().value(QStringLiteral("utc")));
+    return DeviceClock(getTime()).utcTime();
 }
 
 QString PlatformDevice::_getDeviceUTCTimeAsST2String()
 {
-    return getTime().value(QStringLiteral("utc")).toString();
+    return DeviceClock(getTime()).utcTimeAsST2String();
 }
 
 QDateTime PlatformDevice::_getDeviceLocalTimeWithNoTZ()
 {
-    const QVariantMap time = getTime();
-    if (time.isEmpty()) return QDateTime();
-    if (time.contains(QStringLiteral("local"))) return st2Date(time.value(QStringLiteral("local")));
-    const QDateTime utc = st2Date(time.value(QStringLiteral("utc")));
-    return utc.isValid() ? utc.addMSecs(qint64(_tzOffsetFromDictionary(time) * 1000.0)) : QDateTime();
+    return DeviceClock(getTime()).localTimeWithNoTZ();
 }
 
 QString PlatformDevice::_getDeviceLocalTimeAsST2String()
 {
-    const QDateTime local = _getDeviceLocalTimeWithNoTZ();
-    return local.isValid() ? vtr::st2String(local) : QString();
+    return DeviceClock(getTime()).localTimeAsST2String();
 }
 
 // ---- the open file -----------------------------------------------------------------------------
@@ -656,7 +638,7 @@ int PlatformDevice::openFileWithPath(const QString &path, bool overwrite)
     m_filePathInUse = standard;
     QVariantMap entry{{kEntryType, kTypeFile}};
     if (overwrite) entry.insert(kEntrySize, QStringLiteral("0"));
-    _cacheDirItem(entry, standard);
+    m_listings.storeEntry(entry, standard);
     return 0;
 }
 
@@ -677,7 +659,8 @@ int PlatformDevice::closeFile()
         throw;
     }
     if (!result.isValid()) return -1;
-    if (wasForWrite) _cacheDirItem({{kEntryType, kTypeFile}, {kEntryMod, _getDeviceLocalTimeAsST2String()}}, path);
+    if (wasForWrite)
+        m_listings.storeEntry({{kEntryType, kTypeFile}, {kEntryMod, _getDeviceLocalTimeAsST2String()}}, path);
     return 0;
 }
 
@@ -703,13 +686,13 @@ int PlatformDevice::setFileContents(const QByteArray &data, const VtrFileRange &
     if (!m_fileIsOpen || range.location < 0) return -1;
     const QString path = m_filePathInUse;
     if (!sendCmdWithDictionary(writeCommand(range.location, data), data).isValid()) return -1;
-    if (const NodePtr node = _cachedFileInfoWithPath(path)) {
+    if (const NodePtr node = m_listings.node(path)) {
         QVariantMap entry{{kEntryType, kTypeFile}};
         const qint64 end = range.location + qint64(data.size());
         if (end > node->size()) entry.insert(kEntrySize, numberText(end));
-        _cacheDirItem(entry, path);
+        m_listings.storeEntry(entry, path);
     }
-    _clearDrivesCacheForPath(path);
+    m_listings.forgetDriveOf(path);
     return 0;
 }
 
@@ -787,6 +770,7 @@ VtrFileInfoPtr PlatformDevice::_createFileWithPath(const QString &path, const QB
 {
     throwIfNotConnected(QStringLiteral("createFileWithPath:withContents:withProgress:withUserData:"));
     const QString standard = standardizeDevicePath(path);
+    if (liveMtp()) return createFileOverMtp(standard, contents, fileInfo, progress, userData, useCache);
     if (!sendCmdWithDictionary(fsOpenFile(standard, true)).isValid()) return nullptr;
     m_fileIsOpen = false;
     m_fileIsOpenForWrite = false;
@@ -814,15 +798,42 @@ VtrFileInfoPtr PlatformDevice::_createFileWithPath(const QString &path, const QB
                 break;
             }
         }
-        _clearDrivesCacheForPath(standard);
+        m_listings.forgetDriveOf(standard);
     }
     if (!sendCmdWithDictionary(fsCloseFile()).isValid()) return nullptr;
 
     const QVariantMap entry{{kEntryType, kTypeFile}, {kEntrySize, numberText(written)}};
     VtrFileInfoPtr node;
-    if (useCache) node = _cacheDirItem(entry, standard);
+    if (useCache) node = m_listings.storeEntry(entry, standard);
     if (!node) node = deviceFileInfoWithPathUseCache(standard, useCache);
     return complete ? node : nullptr;
+}
+
+VtrFileInfoPtr PlatformDevice::createFileOverMtp(const QString &standard, const QByteArray &contents,
+                                                 const VtrFileInfoPtr &fileInfo, FileInfoProgress *progress,
+                                                 void *userData, bool useCache)
+{
+    // Over MTP an object exists only once the phone has received it whole
+    // (opening a file there makes nothing): the contents travel from a
+    // private local file, as a copy.
+    const VtrFileInfoPtr tempRoot = VtrMacFileInfo::classTempFolder();
+    const VtrFileInfoPtr tempFolder = tempRoot ? tempRoot->createUniqueFolder(QStringLiteral("phonefile")) : nullptr;
+    if (!tempFolder) return nullptr;
+    FileInfoCopyStatus status = kFileInfoCopyWriteFailed;
+    try {
+        const VtrFileInfoPtr local =
+            tempFolder->createFile(vtr::windowsLastPathComponent(standard), contents, QVariantMap(), false);
+        const VtrFileInfoPtr target = deviceFileInfoWithPathUseCache(standard, useCache);
+        if (local && local->exists() && target) status = copyDesktopFile(local, target, nullptr, nullptr);
+    } catch (...) {
+        tempFolder->remove();
+        throw;
+    }
+    tempFolder->remove();
+    if (status != kFileInfoCopyOK) return nullptr;
+    if (FileInfoWriteProgress *writer = asWriteProgress(progress))
+        writer->writingContentsForFile(fileInfo, contents.size(), contents.size(), userData);
+    return deviceFileInfoWithPathUseCache(standard, useCache);
 }
 
 VtrFileInfoList PlatformDevice::contentsOfFolderWithPath(const QString &path)
@@ -850,7 +861,7 @@ VtrFileInfoPtr PlatformDevice::_createFolderWithPath(const QString &path, bool u
     try {
         if (!sendCmdWithDictionary(fsMkDir(standard)).isValid()) return nullptr;
         VtrFileInfoPtr node;
-        if (useCache) node = _cacheDirItem({{kEntryType, kTypeDir}}, standard);
+        if (useCache) node = m_listings.storeEntry({{kEntryType, kTypeDir}}, standard);
         if (!node) node = deviceFileInfoWithPathUseCache(standard, useCache);
         return node;
     } catch (const VtrException &e) {
@@ -883,7 +894,7 @@ int PlatformDevice::moveFileAtPath(const QString &path, const QString &toPath)
     const QString from = standardizeDevicePath(path);
     const QString to = standardizeDevicePath(toPath);
     if (!sendCmdWithDictionary(fsMoveFile(from, to)).isValid()) return -1;
-    _moveCachedItemAtPath(from, to);
+    m_listings.moveItem(from, to);
     return 0;
 }
 
@@ -907,7 +918,7 @@ int PlatformDevice::setModificationDate(const QDateTime &date, const QString &pa
     const QString standard = standardizeDevicePath(path);
     const QString text = vtr::st2String(date);
     if (!sendCmdWithDictionary(fsSetMod(standard, text)).isValid()) return -1;
-    _cacheDirItem({{kEntryMod, text}}, standard);
+    m_listings.storeEntry({{kEntryMod, text}}, standard);
     return 0;
 }
 
@@ -916,8 +927,8 @@ bool PlatformDevice::removeFileWithPath(const QString &path)
     const StateLock lock(m_stateMutex);
     const QString standard = standardizeDevicePath(path);
     if (!sendCmdWithDictionary(fsDeleteFile(standard)).isValid()) return false;
-    _cacheRemoveDirItemWithPath(standard);
-    _clearDrivesCacheForPath(standard);
+    m_listings.removeItem(standard);
+    m_listings.forgetDriveOf(standard);
     return true;
 }
 
@@ -933,9 +944,9 @@ bool PlatformDevice::removeFolderWithPath(const QString &path)
         VTR_LOG(4, QStringLiteral("Removing the folder %1 failed: %2").arg(standard, e.reason()));
         return false;
     }
-    _cacheRemoveDirItemWithPath(standard);
-    _clearDirCacheForTree(standard);
-    _clearDrivesCacheForPath(standard);
+    m_listings.removeItem(standard);
+    m_listings.forgetTree(standard);
+    m_listings.forgetDriveOf(standard);
     return true;
 }
 
@@ -970,13 +981,17 @@ FileInfoCopyStatus PlatformDevice::copyDesktopFile(const VtrFileInfoPtr &desktop
     if (!mtpDevice || !deviceFile || !desktopFile) return kFileInfoCopyKindCannot;
     const QString oldPath = nodePathOf(standardizeDevicePath(deviceFile->path()));
     const FileInfoCopyStatus status = mtpDevice->copyDesktopFile(desktopFile, deviceFile, progress, userData);
-    if (status != kFileInfoCopyOK) return status;
+    if (status != kFileInfoCopyOK) {
+        // Whatever the phone was left with, the folder is read again.
+        m_listings.forgetListing(parentFolderOf(oldPath));
+        return status;
+    }
 
     const QString newPath = nodePathOf(standardizeDevicePath(deviceFile->path()));
-    if (newPath.compare(oldPath, Qt::CaseInsensitive) != 0) _cacheRemoveDirItemWithPath(oldPath);
+    if (newPath.compare(oldPath, Qt::CaseInsensitive) != 0) m_listings.removeItem(oldPath);
     // The phone has less room now, whatever the name.
-    _clearDrivesCacheForPath(newPath);
-    if (!_cacheDirItem({{kEntryType, kTypeFile}, {kEntrySize, numberText(desktopFile->size())}}, newPath))
+    m_listings.forgetDriveOf(newPath);
+    if (!m_listings.storeEntry({{kEntryType, kTypeFile}, {kEntrySize, numberText(desktopFile->size())}}, newPath))
         deviceFileInfoWithPathUseCache(newPath, true);
     return status;
 }
@@ -1014,7 +1029,8 @@ VtrFileInfoPtr PlatformDevice::setDevicePlaylistForPlaylistPath(const QString &p
     for (const QString &track : trackPaths)
         tracks.append(standardizeDevicePath(track));
     if (!mtpDevice->setDevicePlaylistForPlaylistPath(standard, tracks)) return nullptr;
-    if (VtrFileInfoPtr node = _cacheDirItem({{kEntryType, kTypeFile}, {kEntrySize, QStringLiteral("0")}}, standard))
+    if (VtrFileInfoPtr node =
+            m_listings.storeEntry({{kEntryType, kTypeFile}, {kEntrySize, QStringLiteral("0")}}, standard))
         return node;
     return deviceFileInfoWithPathUseCache(standard, true);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devices/command/DeviceListingCache.h"
 #include "devices/command/HandheldDeviceProtocol.h"
 #include "devices/command/agent/DeviceAgentSession.h"
 
@@ -317,8 +318,8 @@ public:
     DeviceVolumes *deviceVolumes() const;
 
 private:
-    using NodePtr = std::shared_ptr<VtrSymbianFileInfo>;
-    using Listing = QList<NodePtr>;
+    using NodePtr = DeviceListingCache::NodePtr;
+    using Listing = DeviceListingCache::Listing;
 
     // The instance lock (see the class comment): recursive, and it knows
     // whether the calling thread holds it, so that a wait for the main thread
@@ -359,6 +360,9 @@ private:
 
     VtrFileInfoPtr _createFileWithPath(const QString &path, const QByteArray &contents, const VtrFileInfoPtr &fileInfo,
                                        FileInfoProgress *progress, void *userData, bool useCache);
+    VtrFileInfoPtr createFileOverMtp(const QString &standard, const QByteArray &contents,
+                                     const VtrFileInfoPtr &fileInfo, FileInfoProgress *progress, void *userData,
+                                     bool useCache);
     VtrFileInfoPtr _createFolderWithPath(const QString &path, bool useCache);
     std::optional<Listing> _contentsOfFolderWithPath(const QString &path, bool useCache);
 
@@ -375,28 +379,7 @@ private:
     // creating each folder level when asked).
     VtrFileInfoPtr mountedNodeForPath(const QString &mountPath, const QString &rest, bool createIfNeeded);
 
-    // ---- caches ----
-    static QString folderKey(const QString &path);
-    static QString parentFolderOf(const QString &path);
-    static QString nodePathOf(const QString &path);
-    void _clearDirCache();
-    void _clearDrivesCache();
-    void _cacheDirInfo(const Listing &listing, const QString &path);
-    Listing *_cachedDirInfoForPath(const QString &path);
-    std::optional<QVariantMap> _cachedDriveInfoForPath(const QString &path);
-    void _clearDirCacheForPath(const QString &path);
-    // Drops the listing of the folder and of every folder below it.
-    void _clearDirCacheForTree(const QString &path);
-    void _clearDrivesCacheForPath(const QString &path);
-    NodePtr _cachedFileInfoWithPath(const QString &path);
-    NodePtr _cacheDirItem(const QVariantMap &entry, const QString &path);
-    QVariantMap _cacheDriveInfo(const QVariantMap &drive, const QString &driveString);
-    void _moveCachedItemAtPath(const QString &oldPath, const QString &newPath);
-    void _cacheRemoveDirItemWithPath(const QString &path);
-    static void insertSorted(Listing &listing, const NodePtr &node);
-
-    // ---- clock ----
-    static double _tzOffsetFromDictionary(const QVariantMap &time);
+    // ---- clock (DeviceClock) ----
     QDateTime _getDeviceUTCTime();
     QString _getDeviceUTCTimeAsST2String();
     QDateTime _getDeviceLocalTimeWithNoTZ();
@@ -424,9 +407,7 @@ private:
     QString m_filePathInUse;
     QStringList m_pathsToDeviceMountPoints;
     std::optional<QVariantMap> m_deviceInfoFromDevice;
-    // Ordered maps: references to a listing stay valid while others change.
-    std::map<QString, Listing> m_dirCache;
-    std::map<QString, QVariantMap> m_drivesCache;
+    DeviceListingCache m_listings;
     std::unique_ptr<DeviceVolumes> m_deviceVolumes;
     QVariantMap m_connectionInfo;
     QString m_deviceUUID;

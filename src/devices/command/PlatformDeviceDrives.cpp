@@ -6,10 +6,10 @@
 #include "devices/command/PlatformDevice.h"
 
 #include "devices/command/DeviceCommands.h"
+#include "devices/command/VtrSymbianFileInfo.h"
 #include "devices/mtp/MTPDevice.h"
 #include "devices/playlist/MusicPlaylistFactory.h"
 #include "devices/playlist/VtrMusicPlaylist.h"
-#include "devices/command/VtrSymbianFileInfo.h"
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/DeviceVolumes.h"
 #include "fileinfo/VtrMacFileInfo.h"
@@ -26,6 +26,7 @@
 #include <algorithm>
 
 using namespace DeviceCommands;
+using namespace devicelisting;
 
 namespace {
 
@@ -47,14 +48,6 @@ QStringList windowsComponents(const QString &text)
 QStringList slashComponents(const QString &text)
 {
     return text.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-}
-
-bool isDriveRoot(const QString &path)
-{
-    QString drive;
-    QString rest;
-    vtr::decomposeWindowsPath(path, &drive, &rest);
-    return !drive.isEmpty() && rest.isEmpty();
 }
 
 // The drive string of a drive entry's "id" ("e" gives "E:\\", as every
@@ -112,181 +105,6 @@ QString PlatformDevice::standardizeDevicePath(const QString &path, QString *outD
     return drive.isEmpty() ? rest : drive + rest;
 }
 
-// Keys of the folder cache end in a backslash.
-QString PlatformDevice::folderKey(const QString &path)
-{
-    return path.endsWith(kBackslash) ? path : path + kBackslash;
-}
-
-// The path a node is made for: without a trailing backslash, except a drive
-// root.
-QString PlatformDevice::nodePathOf(const QString &path)
-{
-    if (path.endsWith(kBackslash) && !isDriveRoot(path)) return path.left(path.size() - 1);
-    return path;
-}
-
-QString PlatformDevice::parentFolderOf(const QString &path)
-{
-    return vtr::windowsStringByDeletingLastPathComponent(nodePathOf(path));
-}
-
-// ---- caches -----------------------------------------------------------------------------------------
-
-void PlatformDevice::_clearDirCache()
-{
-    m_dirCache.clear();
-}
-
-void PlatformDevice::_clearDrivesCache()
-{
-    m_drivesCache.clear();
-}
-
-void PlatformDevice::insertSorted(Listing &listing, const NodePtr &node)
-{
-    const QString name = node->name();
-    const auto at = std::upper_bound(listing.begin(), listing.end(), name, [](const QString &n, const NodePtr &other) {
-        return VtrBaseFileInfo::fileNameLessThan(n, other->name());
-    });
-    listing.insert(at, node);
-}
-
-void PlatformDevice::_cacheDirInfo(const Listing &listing, const QString &path)
-{
-    m_dirCache[folderKey(path)] = listing;
-}
-
-PlatformDevice::Listing *PlatformDevice::_cachedDirInfoForPath(const QString &path)
-{
-    const auto it = m_dirCache.find(folderKey(path));
-    return it == m_dirCache.end() ? nullptr : &it->second;
-}
-
-std::optional<QVariantMap> PlatformDevice::_cachedDriveInfoForPath(const QString &path)
-{
-    const auto it = m_drivesCache.find(folderKey(path));
-    if (it == m_drivesCache.end()) return std::nullopt;
-    return it->second;
-}
-
-void PlatformDevice::_clearDirCacheForPath(const QString &path)
-{
-    m_dirCache.erase(folderKey(path));
-}
-
-void PlatformDevice::_clearDirCacheForTree(const QString &path)
-{
-    const QString key = folderKey(nodePathOf(path));
-    for (auto it = m_dirCache.begin(); it != m_dirCache.end();) {
-        if (it->first.startsWith(key, Qt::CaseInsensitive))
-            it = m_dirCache.erase(it);
-        else
-            ++it;
-    }
-}
-
-void PlatformDevice::_clearDrivesCacheForPath(const QString &path)
-{
-    QString drive;
-    vtr::decomposeWindowsPath(path, &drive, nullptr);
-    if (!drive.isEmpty()) m_drivesCache.erase(drive);
-}
-
-PlatformDevice::NodePtr PlatformDevice::_cachedFileInfoWithPath(const QString &path)
-{
-    const QString nodePath = nodePathOf(path);
-    if (isDriveRoot(nodePath)) return nullptr;
-    const Listing *listing = _cachedDirInfoForPath(parentFolderOf(nodePath));
-    if (!listing) return nullptr;
-    for (const NodePtr &node : *listing)
-        if (nodePathOf(node->storedPath()).compare(nodePath, Qt::CaseInsensitive) == 0) return node;
-    return nullptr;
-}
-
-PlatformDevice::NodePtr PlatformDevice::_cacheDirItem(const QVariantMap &entry, const QString &path)
-{
-    const QString nodePath = nodePathOf(path);
-    if (isDriveRoot(nodePath)) return nullptr;
-    Listing *listing = _cachedDirInfoForPath(parentFolderOf(nodePath));
-    if (!listing) return nullptr;
-    for (const NodePtr &node : *listing) {
-        if (nodePathOf(node->storedPath()).compare(nodePath, Qt::CaseInsensitive) == 0) {
-            node->updateWithXMLInfo(entry);
-            return node;
-        }
-    }
-    const NodePtr node = VtrSymbianFileInfo::fileInfoWithPath(nodePath, entry, this);
-    insertSorted(*listing, node);
-    return node;
-}
-
-QVariantMap PlatformDevice::_cacheDriveInfo(const QVariantMap &drive, const QString &driveString)
-{
-    QVariantMap &cached = m_drivesCache[folderKey(driveString)];
-    for (auto it = drive.constBegin(); it != drive.constEnd(); ++it)
-        cached.insert(it.key(), it.value());
-    return cached;
-}
-
-void PlatformDevice::_moveCachedItemAtPath(const QString &oldPath, const QString &newPath)
-{
-    const QString from = nodePathOf(oldPath);
-    const QString to = nodePathOf(newPath);
-    const QString oldParent = parentFolderOf(from);
-    const QString newParent = parentFolderOf(to);
-    Listing *oldListing = _cachedDirInfoForPath(oldParent);
-    NodePtr node;
-    if (oldListing) {
-        for (const NodePtr &candidate : *oldListing)
-            if (nodePathOf(candidate->storedPath()).compare(from, Qt::CaseInsensitive) == 0) node = candidate;
-    }
-    // What was listed below a moved folder carries the old paths.
-    _clearDirCacheForTree(from);
-    _clearDirCacheForTree(to);
-    const auto takeNewPath = [&] {
-        node->updateWithNewPath(to);
-        node->updateWithXMLInfo({{kEntryFilename, vtr::windowsLastPathComponent(to)}});
-    };
-
-    if (oldParent.compare(newParent, Qt::CaseInsensitive) == 0) {
-        // A rename in one folder: the item stays listed, under its new name.
-        if (node && oldListing) {
-            oldListing->removeAll(node);
-            takeNewPath();
-            insertSorted(*oldListing, node);
-        }
-        return;
-    }
-    Listing *newListing = _cachedDirInfoForPath(newParent);
-    if (newListing) {
-        if (!node) {
-            _clearDirCacheForPath(newParent); // listed again when asked
-            oldListing = _cachedDirInfoForPath(oldParent);
-        } else {
-            takeNewPath();
-            newListing->removeIf([&](const NodePtr &other) {
-                return nodePathOf(other->storedPath()).compare(to, Qt::CaseInsensitive) == 0;
-            });
-            insertSorted(*newListing, node);
-        }
-    } else if (node) {
-        takeNewPath();
-    }
-    if (node && oldListing) oldListing->removeAll(node);
-}
-
-void PlatformDevice::_cacheRemoveDirItemWithPath(const QString &path)
-{
-    const QString nodePath = nodePathOf(path);
-    if (isDriveRoot(nodePath)) return;
-    Listing *listing = _cachedDirInfoForPath(parentFolderOf(nodePath));
-    if (!listing) return;
-    listing->removeIf([&](const NodePtr &node) {
-        return nodePathOf(node->storedPath()).compare(nodePath, Qt::CaseInsensitive) == 0;
-    });
-}
-
 DeviceVolumes *PlatformDevice::deviceVolumes() const
 {
     const StateLock lock(m_stateMutex);
@@ -296,13 +114,13 @@ DeviceVolumes *PlatformDevice::deviceVolumes() const
 bool PlatformDevice::hasCachedListing(const QString &folderPath) const
 {
     const StateLock lock(m_stateMutex);
-    return m_dirCache.count(folderKey(folderPath)) != 0;
+    return m_listings.hasListing(folderPath);
 }
 
 bool PlatformDevice::hasCachedDrive(const QString &drive) const
 {
     const StateLock lock(m_stateMutex);
-    return m_drivesCache.count(folderKey(drive)) != 0;
+    return m_listings.hasDrive(drive);
 }
 
 // ---- drives -----------------------------------------------------------------------------------------
@@ -356,7 +174,7 @@ QList<PlatformDevice::NodePtr> PlatformDevice::_drivesInfo(const QString &driveS
     if (!driveString.isEmpty()) {
         vtr::decomposeWindowsPath(driveString, &wanted, nullptr);
         if (wanted.isEmpty()) wanted = folderKey(driveString);
-        if (const std::optional<QVariantMap> cached = _cachedDriveInfoForPath(wanted))
+        if (const std::optional<QVariantMap> cached = m_listings.drive(wanted))
             return {VtrSymbianFileInfo::fileInfoWithPath(wanted, *cached, this)};
     }
     const bool firstListing = !m_deviceVolumes;
@@ -395,7 +213,7 @@ QList<PlatformDevice::NodePtr> PlatformDevice::_drivesInfo(const QString &driveS
         QVariantMap entry = drive;
         entry.insert(kEntryType, kTypeDir);
         entry.insert(kFriendlyName, name);
-        const QVariantMap cached = _cacheDriveInfo(entry, driveStr);
+        const QVariantMap cached = m_listings.storeDrive(entry, driveStr);
         const bool matches = !wanted.isEmpty() && driveStr.compare(wanted, Qt::CaseInsensitive) == 0;
         if (wanted.isEmpty() || (matches && answer.isEmpty()))
             answer.append(VtrSymbianFileInfo::fileInfoWithPath(driveStr, cached, this));
@@ -462,7 +280,7 @@ VtrFileInfoPtr PlatformDevice::cardInfo()
     }
     // Every path without a drive comes here: a card already listed spares the
     // phone another drive listing.
-    for (const auto &[driveString, drive] : m_drivesCache) {
+    for (const auto &[driveString, drive] : m_listings.drives()) {
         if (!drive.value(kDriveId).toString().isEmpty() && _driveIsCard(drive, QString()))
             return VtrSymbianFileInfo::fileInfoWithPath(driveString, drive, this);
     }
@@ -720,7 +538,7 @@ std::optional<PlatformDevice::Listing> PlatformDevice::_contentsOfFolderWithPath
     QString drive;
     const QString folder = folderKey(standardizeDevicePath(path, &drive, nullptr));
     if (useCache) {
-        if (const Listing *cached = _cachedDirInfoForPath(folder)) return *cached;
+        if (const Listing *cached = m_listings.listing(folder)) return *cached;
     }
     if (!_driveWithPrefix(drive)) return std::nullopt;
 
@@ -740,7 +558,7 @@ std::optional<PlatformDevice::Listing> PlatformDevice::_contentsOfFolderWithPath
     std::stable_sort(listing.begin(), listing.end(), [](const NodePtr &a, const NodePtr &b) {
         return VtrBaseFileInfo::fileNameLessThan(a->name(), b->name());
     });
-    _cacheDirInfo(listing, folder);
+    m_listings.storeListing(listing, folder);
     return listing;
 }
 

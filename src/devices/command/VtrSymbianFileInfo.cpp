@@ -1,5 +1,6 @@
 #include "devices/command/VtrSymbianFileInfo.h"
 
+#include "devices/LocalFileNames.h"
 #include "devices/command/HandheldDeviceProtocol.h"
 #include "devices/mtp/MTPDevice.h"
 #include "fileinfo/FileInfoCopy.h"
@@ -22,6 +23,10 @@
 #include <utility>
 
 namespace {
+
+// Bytes a shortened local name leaves for the number that makes it unique
+// ("-12345").
+constexpr qsizetype kUniqueNameRoom = 8;
 
 const QString kKeyFilename = QStringLiteral("filename");
 const QString kKeyType = QStringLiteral("type");
@@ -661,9 +666,13 @@ FileInfoCopyStatus VtrSymbianFileInfo::copyTo(const VtrFileInfoPtr &destination,
         // Phone to phone is not a copy the device can run.
         if (destination->deviceControlsCopy()) return kFileInfoCopyKindCannot;
         if (destination->exists() && destination->isFolder()) {
-            // The phone's name is data: it becomes one local name, never a path.
-            QString targetName = VtrMacFileInfo::makeNameOSCompliant(name());
-            if (ensureUniqueName) {
+            // The phone's name is data: it becomes one local name, never a
+            // path, short enough for the local file system. A shortened name
+            // may be another file's: it is made unique, with room for the
+            // number that may take.
+            const QString compliant = VtrMacFileInfo::makeNameOSCompliant(name());
+            QString targetName = vtr::fitLocalNameLength(compliant, kUniqueNameRoom);
+            if (ensureUniqueName || targetName != compliant) {
                 targetName = destination->uniqueFilename(targetName);
                 if (targetName.isNull()) return kFileInfoCopyDestinationNotOpened;
             }

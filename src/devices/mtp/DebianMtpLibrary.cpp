@@ -145,42 +145,49 @@ char *DebianMtpLibrary::getDeviceversion(LIBMTP_mtpdevice_t *device)
     return device ? LIBMTP_Get_Deviceversion(device) : nullptr;
 }
 
-LIBMTP_folder_t *DebianMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, uint32_t storageId)
+LIBMTP_folder_t *DebianMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, MtpStorageId storage)
 {
-    return MtpObjectWalk::folderTree(*this, device, storageId);
+    return MtpObjectWalk::folderTree(*this, device, storage);
 }
 
 LIBMTP_file_t *DebianMtpLibrary::getFilelistingWithCallback(LIBMTP_mtpdevice_t *device, LIBMTP_progressfunc_t,
                                                             void const *)
 {
-    return MtpObjectWalk::collect(*this, device, 0, false);
+    return MtpObjectWalk::collect(*this, device, MtpStorageId(), false);
 }
 
-LIBMTP_file_t *DebianMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, uint32_t storageId, uint32_t parentId)
+LIBMTP_file_t *DebianMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, MtpStorageId storage,
+                                                    MtpObjectId parent)
 {
+    const uint32_t storageId = storage.raw();
+    const uint32_t parentId = parent.raw();
     return device ? LIBMTP_Get_Files_And_Folders(device, storageId, parentId) : nullptr;
 }
 
-LIBMTP_file_t *DebianMtpLibrary::getFilemetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+LIBMTP_file_t *DebianMtpLibrary::getFilemetadata(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     return device ? LIBMTP_Get_Filemetadata(device, objectId) : nullptr;
 }
 
-char *DebianMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, uint32_t objectId, LIBMTP_property_t property)
+char *DebianMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, MtpObjectId object, LIBMTP_property_t property)
 {
+    const uint32_t objectId = object.raw();
     return device ? LIBMTP_Get_String_From_Object(device, objectId, property) : nullptr;
 }
 
-uint32_t DebianMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const char *name, uint32_t parentId,
-                                        uint32_t storageId)
+MtpObjectId DebianMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const char *name, MtpObjectId parent,
+                                           MtpStorageId storage)
 {
+    const uint32_t storageId = storage.raw();
+    const uint32_t parentId = parent.raw();
     if (!device || !name) return kCreateFolderFailed;
     // The library may rewrite the name for devices with naming rules.
     char *copy = strdup(name);
     if (!copy) return kCreateFolderFailed;
     const uint32_t id = LIBMTP_Create_Folder(device, copy, parentId, storageId);
     free(copy);
-    return id;
+    return MtpObjectId(id);
 }
 
 int DebianMtpLibrary::setFolderName(LIBMTP_mtpdevice_t *device, LIBMTP_folder_t *folder, const char *name)
@@ -193,14 +200,16 @@ int DebianMtpLibrary::setFileName(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *fil
     return device && file && name ? LIBMTP_Set_File_Name(device, file, name) : -1;
 }
 
-int DebianMtpLibrary::deleteObject(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+int DebianMtpLibrary::deleteObject(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     return device ? LIBMTP_Delete_Object(device, objectId) : -1;
 }
 
-int DebianMtpLibrary::getFileToHandler(LIBMTP_mtpdevice_t *device, uint32_t objectId, MTPDataPutFunc putFunction,
+int DebianMtpLibrary::getFileToHandler(LIBMTP_mtpdevice_t *device, MtpObjectId object, MTPDataPutFunc putFunction,
                                        void *priv, LIBMTP_progressfunc_t callback, void const *data)
 {
+    const uint32_t objectId = object.raw();
     if (!device || !putFunction) return -1;
     TransferBridge bridge;
     bridge.putFunction = putFunction;
@@ -230,7 +239,7 @@ LIBMTP_track_t *DebianMtpLibrary::getTracklisting(LIBMTP_mtpdevice_t *device)
 {
     LIBMTP_track_t *head = nullptr;
     LIBMTP_track_t **tail = &head;
-    MtpObjectWalk::walk(*this, device, 0, [&](const LIBMTP_file_t &object, int, uint32_t) {
+    MtpObjectWalk::walk(*this, device, MtpStorageId(), [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (!LIBMTP_FILETYPE_IS_TRACK(object.filetype)) return true;
         LIBMTP_track_t *track = LIBMTP_Get_Trackmetadata(device, object.item_id);
         if (!track) return true;
@@ -242,8 +251,9 @@ LIBMTP_track_t *DebianMtpLibrary::getTracklisting(LIBMTP_mtpdevice_t *device)
     return head;
 }
 
-LIBMTP_track_t *DebianMtpLibrary::getTrackmetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+LIBMTP_track_t *DebianMtpLibrary::getTrackmetadata(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     return device ? LIBMTP_Get_Trackmetadata(device, objectId) : nullptr;
 }
 
@@ -256,7 +266,7 @@ LIBMTP_playlist_t *DebianMtpLibrary::getPlaylistList(LIBMTP_mtpdevice_t *device)
 {
     LIBMTP_playlist_t *head = nullptr;
     LIBMTP_playlist_t **tail = &head;
-    MtpObjectWalk::walk(*this, device, 0, [&](const LIBMTP_file_t &object, int, uint32_t) {
+    MtpObjectWalk::walk(*this, device, MtpStorageId(), [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (object.filetype != LIBMTP_FILETYPE_PLAYLIST) return true;
         LIBMTP_playlist_t *playlist = LIBMTP_Get_Playlist(device, object.item_id);
         if (!playlist) return true;
@@ -268,8 +278,9 @@ LIBMTP_playlist_t *DebianMtpLibrary::getPlaylistList(LIBMTP_mtpdevice_t *device)
     return head;
 }
 
-LIBMTP_playlist_t *DebianMtpLibrary::getPlaylist(LIBMTP_mtpdevice_t *device, uint32_t playlistId)
+LIBMTP_playlist_t *DebianMtpLibrary::getPlaylist(LIBMTP_mtpdevice_t *device, MtpObjectId playlistHandle)
 {
+    const uint32_t playlistId = playlistHandle.raw();
     return device ? LIBMTP_Get_Playlist(device, playlistId) : nullptr;
 }
 
@@ -282,7 +293,7 @@ LIBMTP_album_t *DebianMtpLibrary::getAlbumList(LIBMTP_mtpdevice_t *device)
 {
     LIBMTP_album_t *head = nullptr;
     LIBMTP_album_t **tail = &head;
-    MtpObjectWalk::walk(*this, device, 0, [&](const LIBMTP_file_t &object, int, uint32_t) {
+    MtpObjectWalk::walk(*this, device, MtpStorageId(), [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (object.filetype != LIBMTP_FILETYPE_ALBUM) return true;
         LIBMTP_album_t *album = LIBMTP_Get_Album(device, object.item_id);
         if (!album) return true;
@@ -294,8 +305,9 @@ LIBMTP_album_t *DebianMtpLibrary::getAlbumList(LIBMTP_mtpdevice_t *device)
     return head;
 }
 
-LIBMTP_album_t *DebianMtpLibrary::getAlbum(LIBMTP_mtpdevice_t *device, uint32_t albumId)
+LIBMTP_album_t *DebianMtpLibrary::getAlbum(LIBMTP_mtpdevice_t *device, MtpObjectId albumHandle)
 {
+    const uint32_t albumId = albumHandle.raw();
     return device ? LIBMTP_Get_Album(device, albumId) : nullptr;
 }
 
@@ -335,16 +347,19 @@ int DebianMtpLibrary::getFileModificationDate(LIBMTP_mtpdevice_t *device, LIBMTP
     return 0;
 }
 
-int DebianMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, uint32_t parentId)
+int DebianMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, MtpObjectId parent)
 {
+    const uint32_t parentId = parent.raw();
     if (!device || !file) return -1;
     const int answer = LIBMTP_Move_Object(device, file->item_id, file->storage_id, parentId);
     if (answer == 0) file->parent_id = parentId;
     return answer;
 }
 
-int DebianMtpLibrary::getAlbumArtwork(LIBMTP_mtpdevice_t *device, uint32_t albumId, uint8_t **buffer, uint64_t *size)
+int DebianMtpLibrary::getAlbumArtwork(LIBMTP_mtpdevice_t *device, MtpObjectId albumHandle, uint8_t **buffer,
+                                      uint64_t *size)
 {
+    const uint32_t albumId = albumHandle.raw();
     if (!device || !buffer || !size) return -1;
     *buffer = nullptr;
     *size = 0;

@@ -30,14 +30,14 @@ constexpr uint16_t kRemovableRam = 4;
 
 namespace mtpdevice {
 
-LIBMTP_file_t *newFileRecord(uint32_t itemId, uint32_t parentId, uint32_t storageId, const QString &name,
+LIBMTP_file_t *newFileRecord(MtpObjectId itemId, MtpObjectId parentId, MtpStorageId storageId, const QString &name,
                              LIBMTP_filetype_t filetype)
 {
     LIBMTP_file_t *record = LIBMTP_new_file_t();
     if (!record) return nullptr;
-    record->item_id = itemId;
-    record->parent_id = parentId;
-    record->storage_id = storageId;
+    record->item_id = itemId.raw();
+    record->parent_id = parentId.raw();
+    record->storage_id = storageId.raw();
     record->filename = name.isNull() ? nullptr : strdup(name.toUtf8().constData());
     record->filetype = filetype;
     record->next = nullptr;
@@ -50,7 +50,7 @@ void setRecordName(LIBMTP_file_t *record, const QString &name)
     record->filename = strdup(name.toUtf8().constData());
 }
 
-uint32_t parentForNewObject(const MTPDeviceObjectMap::Entry *folder)
+MtpObjectId parentForNewObject(const MTPDeviceObjectMap::Entry *folder)
 {
     return (!folder || folder->isRoot()) ? MtpLibrary::kTopLevelParent : folder->objectId;
 }
@@ -336,31 +336,73 @@ QVariantMap MTPDevice::handleCommandGetDrives()
 void MTPDevice::rebuildMap()
 {
     LIBMTP_mtpdevice_t *device = live();
-    const uint32_t storageId = m_storageID.load();
-    if (!device || storageId == 0) return;
+    const MtpStorageId storageId = storage();
+    if (!device || storageId.isNull()) return;
     auto map = std::make_unique<MTPDeviceObjectMap>(storageId, m_lastMapCount);
     // Objects of one listing share their folder: remember the last one.
-    uint32_t lastListed = 0;
+    MtpObjectId lastListed;
     Entry *lastParent = nullptr;
-    MtpObjectWalk::walk(*m_library, device, storageId, [&](const LIBMTP_file_t &object, int, uint32_t listedUnder) {
+    MtpObjectWalk::walk(*m_library, device, storageId, [&](const LIBMTP_file_t &object, int, MtpObjectId listedUnder) {
         if (m_detaching.load()) return false;
         // Objects of another storage never enter this one's map.
-        if (object.storage_id != 0 && object.storage_id != storageId) return true;
+        if (object.storage_id != 0 && mtpStorageId(object) != storageId) return true;
         if (!lastParent || listedUnder != lastListed) {
             lastListed = listedUnder;
-            lastParent = listedUnder == LIBMTP_FILES_AND_FOLDERS_ROOT ? map->root() : map->entryForId(listedUnder);
+            lastParent = listedUnder == MtpLibrary::kFilesAndFoldersRoot ? map->root() : map->entryForId(listedUnder);
         }
         // Below a folder that was left out: unreachable by any path. (Folder
         // entries never leave the map while it is built.)
         Entry *parent = lastParent;
         if (!parent || !parent->holdsChildren()) return true;
         qint64 time = qint64(object.modificationdate);
-        if (time == 0 && object.filetype != LIBMTP_FILETYPE_FOLDER) time = fetchModificationTime(object.item_id);
+        if (time == 0 && object.filetype != LIBMTP_FILETYPE_FOLDER) time = fetchModificationTime(mtpObjectId(object));
         map->addObject(parent, object, time);
         return true;
     });
     m_lastMapCount = map->count();
     m_map = std::move(map);
+}
+
+void MTPDevice::refreshFolder(Entry *folder)
+{
+    LIBMTP_mtpdevice_t *device = live();
+    if (!device || !m_map || !folder || !folder->holdsChildren()) return;
+    const MtpObjectId parent = folder->isRoot() ? MtpLibrary::kFilesAndFoldersRoot : folder->objectId;
+    MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
+    // The library answers an empty folder and a failed listing alike: what is
+    // known stays rather than vanish on one failed call.
+    if (!listing) return;
+    std::vector<MtpObjectId> listed;
+    for (const LIBMTP_file_t *object = listing.get(); object; object = object->next) {
+        if (object->storage_id != 0 && mtpStorageId(*object) != storage()) continue;
+        const MtpObjectId id = mtpObjectId(*object);
+        listed.push_back(id);
+        Entry *known = m_map->entryForId(id);
+        const bool isFolder = object->filetype == LIBMTP_FILETYPE_FOLDER;
+        // An object the map keeps elsewhere stays there (the first listing
+        // wins, as when the map is built: a phone may list an object twice or
+        // a folder under its own child).
+        if (known && known->parent != folder) continue;
+        if (known && known->isFolder() == isFolder &&
+            known->filename == MTPDeviceObjectMap::cleanName(object->filename)) {
+            if (known->isFile()) {
+                known->size = object->filesize;
+                if (object->modificationdate != 0) known->modificationTime = qint64(object->modificationdate);
+            }
+            continue;
+        }
+        // New or renamed: listed afresh (a folder's contents are read when it
+        // is listed).
+        if (known) m_map->remove(known);
+        qint64 time = qint64(object->modificationdate);
+        if (time == 0 && !isFolder) time = fetchModificationTime(id);
+        m_map->addObject(folder, *object, time);
+    }
+    std::vector<Entry *> gone;
+    for (Entry *child : std::as_const(folder->children))
+        if (std::find(listed.begin(), listed.end(), child->objectId) == listed.end()) gone.push_back(child);
+    for (Entry *child : gone)
+        m_map->remove(child);
 }
 
 void MTPDevice::setCaches()
@@ -369,12 +411,12 @@ void MTPDevice::setCaches()
     rebuildMap();
 }
 
-qint64 MTPDevice::fetchModificationTime(uint32_t objectId)
+qint64 MTPDevice::fetchModificationTime(MtpObjectId objectId)
 {
     LIBMTP_mtpdevice_t *device = live();
-    if (!device || objectId == 0) return 0;
+    if (!device || objectId.isNull()) return 0;
     LIBMTP_file_t record{};
-    record.item_id = objectId;
+    record.item_id = objectId.raw();
     record.filename = nullptr;
     record.next = nullptr;
     record.modificationdate = 0;
@@ -395,14 +437,14 @@ uint32_t MTPDevice::oidForPath(const QString &path)
     Lock lock(m_mutex);
     if (!m_map) return 0;
     const Entry *entry = m_map->entryForPath(path);
-    return entry && entry->isFile() ? entry->objectId : 0;
+    return entry && entry->isFile() ? entry->objectId.raw() : 0;
 }
 
 QString MTPDevice::pathToObjectID(uint32_t objectID)
 {
     Lock lock(m_mutex);
     if (!m_map) return QString(QLatin1String(""));
-    return m_map->pathForId(objectID);
+    return m_map->pathForId(MtpObjectId(objectID));
 }
 
 bool MTPDevice::isFirstLevelDirectory(const QString &path)
@@ -471,8 +513,8 @@ bool MTPDevice::prepareOpenFile(const QString &path, bool forWriting, OpenFile &
     Entry *parent = m_map ? m_map->entryForPath(vtr::windowsStringByDeletingLastPathComponent(normalized)) : nullptr;
     file.path = normalized;
     file.forWriting = forWriting;
-    file.folderId = 0;
-    file.replacesObject = 0;
+    file.folderId = MtpObjectId();
+    file.replacesObject = MtpObjectId();
 
     if (forWriting) {
         // A file is made only where its folder is known, and only as a file.
@@ -489,16 +531,17 @@ bool MTPDevice::prepareOpenFile(const QString &path, bool forWriting, OpenFile &
             return false;
         }
         // An existing object goes only once its replacement has arrived.
-        file.record.reset(
-            newFileRecord(0, parentForNewObject(parent), parent->storageId, name, MtpLibrary::kNewObjectFileType));
+        file.record.reset(newFileRecord(MtpObjectId(), parentForNewObject(parent), parent->storageId, name,
+                                        MtpLibrary::kNewObjectFileType));
         file.folderId = parent->objectId;
-        file.replacesObject = entry ? entry->objectId : 0;
+        file.replacesObject = entry ? entry->objectId : MtpObjectId();
     } else if (entry && parent) {
-        file.record.reset(newFileRecord(entry->isFile() ? entry->objectId : 0, entry->parentId, entry->storageId,
-                                        entry->filename, entry->filetype));
+        file.record.reset(newFileRecord(entry->isFile() ? entry->objectId : MtpObjectId(), entry->parentId,
+                                        entry->storageId, entry->filename, entry->filetype));
     } else {
         // Reading what is not there opens, and the transfer then fails.
-        file.record.reset(newFileRecord(0, parent ? parent->objectId : 0, parent ? parent->storageId : 0, name,
+        file.record.reset(newFileRecord(MtpObjectId(), parent ? parent->objectId : MtpObjectId(),
+                                        parent ? parent->storageId : MtpStorageId(), name,
                                         MtpLibrary::kNewObjectFileType));
     }
     if (!file.record) {
@@ -527,7 +570,7 @@ QString MTPDevice::openFileName()
     LIBMTP_mtpdevice_t *device = live();
     if (!device || !m_openFile || !m_openFile->record) return QString();
     const QString name = mtpTakeString(
-        m_library->getStringFromObject(device, m_openFile->record->item_id, LIBMTP_PROPERTY_ObjectFileName));
+        m_library->getStringFromObject(device, mtpObjectId(*m_openFile->record), LIBMTP_PROPERTY_ObjectFileName));
     return name.isEmpty() ? QString() : name;
 }
 
@@ -554,24 +597,24 @@ QVariantMap MTPDevice::handleCommandMakeDirectory(const QVariantMap &command)
     } else if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
         reply = errorReply(QStringLiteral("kXMLCommandMakeDirectory cannot create a folder without a name."));
     } else {
-        uint32_t parentId = parent->objectId;
-        uint32_t storageId = parent->storageId;
+        MtpObjectId parentId = parent->objectId;
+        MtpStorageId storageId = parent->storageId;
         if (isFirstLevelDirectory(path)) {
             parentId = MtpLibrary::kTopLevelParent;
-            storageId = m_storageID.load();
+            storageId = storage();
         }
         LIBMTP_mtpdevice_t *device = live();
         const QByteArray utf8 = name.toUtf8();
-        const uint32_t folderId = device ? m_library->createFolder(device, utf8.constData(), parentId, storageId)
-                                         : MtpLibrary::kCreateFolderFailed;
+        const MtpObjectId folderId = device ? m_library->createFolder(device, utf8.constData(), parentId, storageId)
+                                            : MtpLibrary::kCreateFolderFailed;
         if (folderId == MtpLibrary::kCreateFolderFailed || folderId == MtpLibrary::kTopLevelParent) {
             reply = errorReply(QStringLiteral("kXMLCommandMakeDirectory could not create the folder."));
         } else {
             // Some phones file a new folder under a name of their own.
             if (LIBMTP_folder_t *folder = LIBMTP_new_folder_t()) {
-                folder->folder_id = folderId;
-                folder->parent_id = parentId;
-                folder->storage_id = storageId;
+                folder->folder_id = folderId.raw();
+                folder->parent_id = parentId.raw();
+                folder->storage_id = storageId.raw();
                 folder->name = strdup(utf8.constData());
                 folder->sibling = nullptr;
                 folder->child = nullptr;
@@ -590,6 +633,8 @@ QVariantMap MTPDevice::handleCommandGetDirectory(const QVariantMap &command)
     if (!command.contains(cmd::kArgDir)) return {};
     QVariantList entries;
     Entry *folder = m_map ? m_map->entryForPath(command.value(cmd::kArgDir).toString()) : nullptr;
+    // What the phone has now, not what it had when the map was built.
+    refreshFolder(folder);
     if (folder && folder->holdsChildren()) {
         std::vector<Entry *> children(folder->children.cbegin(), folder->children.cend());
         std::sort(children.begin(), children.end(), [](const Entry *a, const Entry *b) {
@@ -620,18 +665,18 @@ QVariantMap MTPDevice::handleCommandGetDirectory(const QVariantMap &command)
     return resultReply(result);
 }
 
-bool MTPDevice::deleteObjectWithId(uint32_t objectId)
+bool MTPDevice::deleteObjectWithId(MtpObjectId objectId)
 {
     if (!m_map || !live()) return false;
     Entry *entry = m_map->entryForId(objectId);
     if (!entry || entry->isRoot()) return false;
 
     // Children first, each the same way; stop when the phone goes away.
-    std::vector<uint32_t> children;
+    std::vector<MtpObjectId> children;
     children.reserve(size_t(entry->children.size()));
     for (const Entry *child : std::as_const(entry->children))
         children.push_back(child->objectId);
-    for (uint32_t child : children) {
+    for (MtpObjectId child : children) {
         if (!live()) return false;
         deleteObjectWithId(child);
     }
@@ -659,7 +704,7 @@ bool MTPDevice::deleteObjectWithId(uint32_t objectId)
                       MTPDeviceObjectMap::cleanName(QString::fromUtf8(album) + QStringLiteral(".alb")), nullptr)
                 : nullptr;
         if (albumEntry && albumEntry->isFile()) {
-            const uint32_t albumId = albumEntry->objectId;
+            const MtpObjectId albumId = albumEntry->objectId;
             bool empty = false;
             if (LIBMTP_mtpdevice_t *d = live()) {
                 if (LIBMTP_album_t *record = m_library->getAlbum(d, albumId)) {
@@ -730,11 +775,11 @@ QVariantMap MTPDevice::handleCommandMoveFile(const QVariantMap &command)
     QVariantMap reply = emptyResultReply();
     MtpFileList record(
         newFileRecord(entry->objectId, entry->parentId, entry->storageId, entry->filename, entry->filetype));
-    const uint32_t newParent = toParent->objectId; // 0 for the root
+    const MtpObjectId newParent = toParent->objectId; // 0 for the root
     LIBMTP_mtpdevice_t *device = live();
     if (!record || !device) {
         reply = errorReply(QStringLiteral("kXMLCommandMoveFile could not move the file."));
-    } else if (newParent != record->parent_id &&
+    } else if (newParent != mtpParentId(*record) &&
                m_library->setFileParentObjectId(device, record.get(), newParent) != 0) {
         reply = errorReply(QStringLiteral("kXMLCommandMoveFile could not move the file."));
     } else {

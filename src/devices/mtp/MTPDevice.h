@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 // What a computer-side file may tell about itself for the phone. A file kind
 // that knows a track's tags or artwork implements these; MTPDevice asks with
@@ -234,9 +235,13 @@ private:
     // Everything below runs with the lock held. live() is the handle a
     // library call may use right now (nullptr: make none).
     LIBMTP_mtpdevice_t *live() const;
+    MtpStorageId storage() const { return MtpStorageId(m_storageID.load()); }
     const LIBMTP_devicestorage_t *storageRecord(LIBMTP_mtpdevice_t *device);
     void dropDeviceState();
     void rebuildMap();
+    // Reads the folder's objects from the phone again and brings its entries
+    // in line (objects the phone made or dropped behind the map's back).
+    void refreshFolder(Entry *folder);
     QVariantMap handleCommand(const QString &name, const QVariantMap &command);
     QVariantMap handleCommandOpenFile(const QVariantMap &command);
     QVariantMap handleCommandMakeDirectory(const QVariantMap &command);
@@ -248,15 +253,28 @@ private:
     bool prepareOpenFile(const QString &path, bool forWriting, OpenFile &file, QString *error);
     // Deletes the object (children first, then itself, then an album left
     // without tracks) and forgets what went; true when the object itself went.
-    bool deleteObjectWithId(uint32_t objectId);
+    bool deleteObjectWithId(MtpObjectId objectId);
     // Deletes a leftover temporary copy file in the folder; false when one
     // stays.
     bool removeLeftoverTemporaryFile(Entry *folder);
+    // Gives the newly sent object (record) the name `name`; `old` (may be
+    // null) is the object it replaces. False when the name still holds the
+    // old object, or nothing when there was none.
+    bool putInPlace(LIBMTP_file_t *record, const QString &name, Entry *old);
+    // Renames the object of the entry on the phone (the map is not told).
+    bool renameObject(const Entry &entry, const QString &name);
+    // The name an object being replaced steps aside to: never the temporary
+    // copy file's, which a listing may remove.
+    static QString asideName(const QString &name);
     // Removes what a failed send may have left in the folder under `name`
     // (objects that were not there before, holding at most what was sent).
-    void removePartialSend(uint32_t folderId, const QString &name, uint64_t bytesSent);
-    qint64 fetchModificationTime(uint32_t objectId);
-    FileInfoCopyStatus receiveInto(uint32_t objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
+    void removePartialSend(MtpObjectId folderId, const QString &name, uint64_t bytesSent,
+                           const std::vector<MtpObjectId> &before);
+    // The files named `name` the phone lists in the folder now, of at most
+    // `maxSize` bytes.
+    std::vector<MtpObjectId> filesNamed(MtpObjectId folderId, const QString &name, uint64_t maxSize);
+    qint64 fetchModificationTime(MtpObjectId objectId);
+    FileInfoCopyStatus receiveInto(MtpObjectId objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
                                    const VtrFileInfoPtr &file, FileInfoProgress *progress, void *userData);
     FileInfoCopyStatus sendToPhone(const VtrFileInfoPtr &desktopFile, VtrFileInfoHandle *reader,
                                    const VtrFileInfoPtr &deviceFile, OpenFile &target, FileInfoProgress *progress,

@@ -184,7 +184,7 @@ FileInfoCopyStatus MTPDevice::copyDeviceFile(const VtrFileInfoPtr &deviceFile, c
         VTR_LOG(1, QStringLiteral("There is no phone file \"%1\" to copy").arg(deviceFile->path()));
         return kFileInfoCopyWriteFailed;
     }
-    const uint32_t objectId = entry->objectId;
+    const MtpObjectId objectId = entry->objectId;
     const qint64 size = qint64(std::min<uint64_t>(entry->size, uint64_t(std::numeric_limits<qint64>::max())));
 
     auto fill = [&](const VtrFileInfoPtr &file) {
@@ -201,7 +201,7 @@ FileInfoCopyStatus MTPDevice::copyDeviceFile(const VtrFileInfoPtr &deviceFile, c
     return vtr::copyThroughTemporaryFile(desktopFile, options, fill, &newItem);
 }
 
-FileInfoCopyStatus MTPDevice::receiveInto(uint32_t objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
+FileInfoCopyStatus MTPDevice::receiveInto(MtpObjectId objectId, qint64 size, const VtrFileInfoPtr &deviceFile,
                                           const VtrFileInfoPtr &file, FileInfoProgress *progress, void *userData)
 {
     LIBMTP_mtpdevice_t *device = live();
@@ -277,20 +277,71 @@ bool MTPDevice::removeLeftoverTemporaryFile(Entry *folder)
     return deleteObjectWithId(leftover->objectId);
 }
 
-void MTPDevice::removePartialSend(uint32_t folderId, const QString &name, uint64_t bytesSent)
+QString MTPDevice::asideName(const QString &name)
 {
-    LIBMTP_mtpdevice_t *device = live();
-    if (!device || !m_map) return;
+    return name + QStringLiteral(".old");
+}
+
+bool MTPDevice::renameObject(const Entry &entry, const QString &name)
+{
+    MtpFileList record(newFileRecord(entry.objectId, entry.parentId, entry.storageId, entry.filename, entry.filetype));
     const QByteArray utf8 = name.toUtf8();
-    const uint32_t parent = folderId == 0 ? LIBMTP_FILES_AND_FOLDERS_ROOT : folderId;
-    MtpFileList listing(m_library->getFilesAndFolders(device, m_storageID.load(), parent));
+    LIBMTP_mtpdevice_t *device = live();
+    return record && device && m_library->setFileName(device, record.get(), utf8.constData()) == 0;
+}
+
+bool MTPDevice::putInPlace(LIBMTP_file_t *record, const QString &name, Entry *old)
+{
+    const QByteArray utf8 = name.toUtf8();
+    const auto rename = [&](LIBMTP_file_t *file, const QByteArray &to) {
+        LIBMTP_mtpdevice_t *device = live();
+        return file && device && m_library->setFileName(device, file, to.constData()) == 0;
+    };
+    if (!old) return rename(record, utf8);
+    // The old object steps aside, the new one takes the name, and the old one
+    // goes last: whatever fails, the name holds the old or the new contents.
+    const QString aside = asideName(old->filename);
+    MtpFileList oldRecord(newFileRecord(old->objectId, old->parentId, old->storageId, old->filename, old->filetype));
+    const MtpObjectId oldId = old->objectId;
+    if (!rename(oldRecord.get(), aside.toUtf8())) return false;
+    if (rename(record, utf8)) {
+        if (deleteObjectWithId(oldId)) return true;
+        // The old object refuses to go: the new one gives the name back.
+        if (!rename(record, QByteArray(kVtrCopyTempFileName))) {
+            VTR_LOG(2, QStringLiteral("\"%1\" keeps its new contents; the old ones are in \"%2\"").arg(name, aside));
+            return true;
+        }
+    }
+    if (!rename(oldRecord.get(), utf8))
+        VTR_LOG(2, QStringLiteral("The old contents of \"%1\" are kept on the phone as \"%2\"").arg(name, aside));
+    return false;
+}
+
+std::vector<MtpObjectId> MTPDevice::filesNamed(MtpObjectId folderId, const QString &name, uint64_t maxSize)
+{
+    std::vector<MtpObjectId> found;
+    LIBMTP_mtpdevice_t *device = live();
+    if (!device) return found;
+    const QByteArray utf8 = name.toUtf8();
+    const MtpObjectId parent = folderId.isNull() ? MtpLibrary::kFilesAndFoldersRoot : folderId;
+    MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
     for (LIBMTP_file_t *object = listing.get(); object; object = object->next) {
         if (object->filetype == LIBMTP_FILETYPE_FOLDER || !object->filename || utf8 != object->filename) continue;
-        // Only what this send can have left: new since the map was built, and
-        // no larger than what was sent.
-        if (m_map->entryForId(object->item_id) || object->filesize > bytesSent) continue;
+        if (object->filesize <= maxSize) found.push_back(mtpObjectId(*object));
+    }
+    return found;
+}
+
+void MTPDevice::removePartialSend(MtpObjectId folderId, const QString &name, uint64_t bytesSent,
+                                  const std::vector<MtpObjectId> &before)
+{
+    if (!m_map) return;
+    for (const MtpObjectId id : filesNamed(folderId, name, bytesSent)) {
+        // Only what this send can have left: not there before it, and no
+        // larger than what was sent.
+        if (m_map->entryForId(id) || std::find(before.begin(), before.end(), id) != before.end()) continue;
         VTR_LOG(1, QStringLiteral("Removing the part of \"%1\" that the phone kept").arg(name));
-        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, object->item_id);
+        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, id);
     }
 }
 
@@ -315,20 +366,23 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
     record->modificationdate = modified.isValid() ? time_t(modified.toSecsSinceEpoch()) : 0;
 
     const QString finalName = QString::fromUtf8(record->filename);
-    const uint32_t replaced = target.replacesObject;
+    const MtpObjectId replaced = target.replacesObject;
     Entry *folder = m_map ? m_map->entryForId(target.folderId) : nullptr;
-    if (replaced != 0) {
-        if (vtr::isTemporaryCopyFileName(finalName)) {
-            // The target is itself a leftover temporary file.
-            if (!deleteObjectWithId(replaced)) return kFileInfoCopyWriteFailed;
-        } else {
-            // The old object stays until the new one has arrived: the new one
-            // travels under the temporary name (a leftover of it is removed).
-            if (!removeLeftoverTemporaryFile(folder)) return kFileInfoCopyWriteFailed;
-            setRecordName(record, QString::fromLatin1(kVtrCopyTempFileName));
-        }
+    // What the phone has in the folder now: a leftover of ours is known, and
+    // nothing that was there before the send is taken for a part of it.
+    refreshFolder(folder);
+    // A file travels under the temporary name and takes its own only once
+    // complete, so that a half-sent file never carries the person's name.
+    const bool directly = vtr::isTemporaryCopyFileName(finalName);
+    if (directly) {
+        // The target is itself a leftover temporary file.
+        if (!replaced.isNull() && !deleteObjectWithId(replaced)) return kFileInfoCopyWriteFailed;
+    } else {
+        if (!removeLeftoverTemporaryFile(folder)) return kFileInfoCopyWriteFailed;
+        setRecordName(record, QString::fromLatin1(kVtrCopyTempFileName));
     }
     const QString sentName = QString::fromUtf8(record->filename);
+    const std::vector<MtpObjectId> before = filesNamed(target.folderId, sentName, std::numeric_limits<uint64_t>::max());
 
     LIBMTP_mtpdevice_t *device = live();
     if (!device) return kFileInfoCopyWriteFailed;
@@ -350,26 +404,16 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
         VTR_LOG(1, QStringLiteral("Sending \"%1\" to the phone failed (%2)").arg(deviceFile->path()).arg(answer));
         // A phone that refused at once kept nothing; one that took some data
         // may have kept it.
-        if (context.offset > 0) removePartialSend(target.folderId, sentName, uint64_t(context.offset));
+        if (context.offset > 0) removePartialSend(target.folderId, sentName, uint64_t(context.offset), before);
         const bool userCancelled =
             answer == MtpLibrary::kTransferCancelled && context.cancelled && !context.failed && !context.detached;
         return userCancelled ? kFileInfoCopyCancelled : kFileInfoCopyWriteFailed;
     }
-    const uint32_t newId = record->item_id;
-
-    if (replaced != 0 && replaced != newId && !vtr::isTemporaryCopyFileName(finalName)) {
-        if (!deleteObjectWithId(replaced)) {
-            // The old object could not go: the new one goes instead.
-            VTR_LOG(1, QStringLiteral("\"%1\" could not be replaced on the phone").arg(deviceFile->path()));
-            if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, newId);
-            return kFileInfoCopyWriteFailed;
-        }
-        const QByteArray utf8 = finalName.toUtf8();
-        LIBMTP_mtpdevice_t *again = live();
-        if (!again || m_library->setFileName(again, record, utf8.constData()) != 0) {
-            VTR_LOG(2, QStringLiteral("The new \"%1\" keeps the name \"%2\" on the phone").arg(finalName, sentName));
-            return kFileInfoCopyWriteFailed;
-        }
+    const MtpObjectId newId = mtpObjectId(*record);
+    if (!directly && !putInPlace(record, finalName, replaced.isNull() ? nullptr : m_map->entryForId(replaced))) {
+        VTR_LOG(1, QStringLiteral("\"%1\" could not take its place on the phone").arg(deviceFile->path()));
+        if (LIBMTP_mtpdevice_t *again = live()) m_library->deleteObject(again, newId);
+        return kFileInfoCopyWriteFailed;
     }
     if (!context.progressReported) reportProgress(context); // a file of no bytes is complete too
 
@@ -380,7 +424,8 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
     if (phoneName.isEmpty()) phoneName = finalName;
     const qint64 time = fetchModificationTime(newId);
     if (m_map) {
-        Entry *parent = isTopLevelParent(record->parent_id) ? m_map->root() : m_map->entryForId(record->parent_id);
+        Entry *parent =
+            isTopLevelParent(mtpParentId(*record)) ? m_map->root() : m_map->entryForId(mtpParentId(*record));
         if (parent)
             m_map->addEntry(parent, MTPDeviceObjectMap::Kind::File, newId, phoneName, record->filetype,
                             record->filesize, time);

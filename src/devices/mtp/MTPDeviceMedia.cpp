@@ -86,7 +86,8 @@ std::optional<QVariantList> MTPDevice::deviceTracks()
         QVariantMap item;
         if (track->item_id != 0) {
             item.insert(QStringLiteral("track_id"), int(track->item_id));
-            item.insert(QStringLiteral("track_path"), m_map ? m_map->pathForId(track->item_id) : QString());
+            item.insert(QStringLiteral("track_path"),
+                        m_map ? m_map->pathForId(MtpObjectId(track->item_id)) : QString());
             item.insert(QStringLiteral("size"), qint64(std::min<uint64_t>(track->filesize, INT64_MAX)));
             item.insert(QStringLiteral("mod"), MTPDeviceObjectMap::modText(qint64(track->modificationdate)));
         }
@@ -109,14 +110,16 @@ std::optional<QVariantList> MTPDevice::devicePlaylists()
         item.insert(QStringLiteral("playlist_name"), vtr::windowsValidFilename(QString::fromUtf8(playlist->name)));
         if (playlist->playlist_id != 0) {
             item.insert(QStringLiteral("playlist_id"), int(playlist->playlist_id));
-            item.insert(QStringLiteral("playlist_path"), m_map ? m_map->pathForId(playlist->playlist_id) : QString());
+            item.insert(QStringLiteral("playlist_path"),
+                        m_map ? m_map->pathForId(MtpObjectId(playlist->playlist_id)) : QString());
         }
         if (playlist->tracks && playlist->no_tracks > 0) {
             QVariantList tracks;
             for (uint32_t i = 0; i < playlist->no_tracks; ++i) {
                 QVariantMap track;
                 track.insert(QStringLiteral("track_id"), uint(playlist->tracks[i]));
-                track.insert(QStringLiteral("track_path"), m_map ? m_map->pathForId(playlist->tracks[i]) : QString());
+                track.insert(QStringLiteral("track_path"),
+                             m_map ? m_map->pathForId(MtpObjectId(playlist->tracks[i])) : QString());
                 tracks.append(track);
             }
             item.insert(QStringLiteral("playlist_tracks"), tracks);
@@ -137,7 +140,7 @@ QStringList MTPDevice::devicePlaylistForPlaylistPath(const QString &path)
     if (!playlist) return {};
     QStringList paths;
     for (uint32_t i = 0; playlist->tracks && i < playlist->no_tracks; ++i)
-        paths.append(m_map->pathForId(playlist->tracks[i]));
+        paths.append(m_map->pathForId(MtpObjectId(playlist->tracks[i])));
     LIBMTP_destroy_playlist_t(playlist);
     return paths;
 }
@@ -157,34 +160,26 @@ bool MTPDevice::setDevicePlaylistForPlaylistPath(const QString &path, const QStr
         rebuildMap();
         return false;
     }
-    const uint32_t oldId = old ? old->objectId : 0;
+    const MtpObjectId oldId = old ? old->objectId : MtpObjectId();
     const QString oldName = old ? old->filename : QString();
 
-    // The old playlist steps aside under the temporary name (so that the new
-    // one may take its name) and goes only once the new one exists.
-    bool aside = false;
-    if (oldId != 0 && !vtr::isTemporaryCopyFileName(oldName) && removeLeftoverTemporaryFile(parent)) {
-        parent = m_map->entryForPath(vtr::windowsStringByDeletingLastPathComponent(path));
-        Entry *current = m_map->entryForId(oldId);
-        MtpFileList record(
-            current ? newFileRecord(oldId, current->parentId, current->storageId, current->filename, current->filetype)
-                    : nullptr);
-        const QByteArray temporary(kVtrCopyTempFileName);
-        LIBMTP_mtpdevice_t *device = live();
-        aside = record && device && m_library->setFileName(device, record.get(), temporary.constData()) == 0;
-    }
+    // The old playlist steps aside (so that the new one may take its name)
+    // and goes only once the new one exists. Never under the temporary copy
+    // file's name: a listing may remove that, and this is the person's.
+    const QString aside = asideName(oldName);
+    const bool isAside = !oldId.isNull() && !vtr::isTemporaryCopyFileName(oldName) && renameObject(*old, aside);
 
-    std::vector<uint32_t> tracks;
+    std::vector<uint32_t> tracks; // the record's numbers
     for (const QString &trackPath : trackPaths) {
         const Entry *track = m_map->entryForPath(trackPath);
-        if (track && track->isFile()) tracks.push_back(track->objectId);
+        if (track && track->isFile()) tracks.push_back(track->objectId.raw());
     }
     bool created = false;
     LIBMTP_mtpdevice_t *device = live();
     LIBMTP_playlist_t *playlist = LIBMTP_new_playlist_t();
     if (playlist && device && parent) {
-        playlist->parent_id = parentForNewObject(parent);
-        playlist->storage_id = parent->storageId;
+        playlist->parent_id = parentForNewObject(parent).raw();
+        playlist->storage_id = parent->storageId.raw();
         playlist->name = strdup(name.toUtf8().constData());
         if (!tracks.empty()) {
             playlist->tracks = static_cast<uint32_t *>(malloc(tracks.size() * sizeof(uint32_t)));
@@ -196,10 +191,10 @@ bool MTPDevice::setDevicePlaylistForPlaylistPath(const QString &path, const QStr
         created = m_library->createNewPlaylist(device, playlist) == 0;
         if (created) {
             if (LIBMTP_mtpdevice_t *again = live()) {
-                MtpFileList file(m_library->getFilemetadata(again, playlist->playlist_id));
+                MtpFileList file(m_library->getFilemetadata(again, MtpObjectId(playlist->playlist_id)));
                 if (file) {
                     Entry *folder =
-                        isTopLevelParent(file->parent_id) ? m_map->root() : m_map->entryForId(file->parent_id);
+                        isTopLevelParent(mtpParentId(*file)) ? m_map->root() : m_map->entryForId(mtpParentId(*file));
                     if (folder) m_map->addObject(folder, *file, qint64(file->modificationdate));
                 }
             }
@@ -207,20 +202,14 @@ bool MTPDevice::setDevicePlaylistForPlaylistPath(const QString &path, const QStr
     }
     if (playlist) LIBMTP_destroy_playlist_t(playlist);
 
-    if (oldId != 0) {
+    if (!oldId.isNull()) {
         if (created) {
             if (!deleteObjectWithId(oldId))
                 VTR_LOG(1, QStringLiteral("The old playlist \"%1\" could not be removed").arg(path));
-        } else if (aside) {
+        } else if (isAside) {
             Entry *current = m_map->entryForId(oldId);
-            MtpFileList record(current ? newFileRecord(oldId, current->parentId, current->storageId, current->filename,
-                                                       current->filetype)
-                                       : nullptr);
-            const QByteArray utf8 = oldName.toUtf8();
-            LIBMTP_mtpdevice_t *again = live();
-            if (!record || !again || m_library->setFileName(again, record.get(), utf8.constData()) != 0)
-                VTR_LOG(2, QStringLiteral("The old playlist \"%1\" keeps the name \"%2\"")
-                               .arg(path, QString::fromLatin1(kVtrCopyTempFileName)));
+            if (!current || !renameObject(*current, oldName))
+                VTR_LOG(2, QStringLiteral("The old playlist \"%1\" keeps the name \"%2\"").arg(path, aside));
         }
     }
     rebuildMap();
@@ -235,9 +224,9 @@ bool MTPDevice::writeTrackMetadata(const QVariantMap &metadata, Entry *entry)
 {
     LIBMTP_track_t *track = LIBMTP_new_track_t();
     if (!track) return false;
-    track->item_id = entry->objectId;
-    track->parent_id = entry->parentId;
-    track->storage_id = entry->storageId;
+    track->item_id = entry->objectId.raw();
+    track->parent_id = entry->parentId.raw();
+    track->storage_id = entry->storageId.raw();
     track->filename = strdup(entry->filename.toUtf8().constData());
     auto has = [&](const char *key) { return metadata.contains(QLatin1String(key)); };
     auto number = [&](const char *key) { return metadata.value(QLatin1String(key)).toLongLong(); };
@@ -383,16 +372,16 @@ QByteArray MTPDevice::albumArtworkFromDeviceFile(const QString &path)
     device = live();
     if (!device) return QByteArray();
     MtpAlbumList albums(m_library->getAlbumList(device));
-    uint32_t albumId = 0;
+    MtpObjectId albumId;
     for (const LIBMTP_album_t *album = albums.get(); album; album = album->next) {
         if (album->name && albumName == album->name) {
-            albumId = album->album_id;
+            albumId = MtpObjectId(album->album_id);
             break;
         }
     }
     albums.reset();
     device = live();
-    if (albumId == 0 || !device) return QByteArray();
+    if (albumId.isNull() || !device) return QByteArray();
     uint8_t *buffer = nullptr;
     uint64_t size = 0;
     QByteArray artwork;

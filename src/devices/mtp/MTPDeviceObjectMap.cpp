@@ -62,7 +62,7 @@ const QString &MTPDeviceObjectMap::drive()
     return drive;
 }
 
-MTPDeviceObjectMap::MTPDeviceObjectMap(uint32_t storageId, qsizetype expectedCount) : m_storageId(storageId)
+MTPDeviceObjectMap::MTPDeviceObjectMap(MtpStorageId storageId, qsizetype expectedCount) : m_storageId(storageId)
 {
     if (expectedCount > 0) m_index.reserve(size_t(expectedCount));
     uint32_t number = 0;
@@ -284,9 +284,9 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::entryForPath(const QString &path)
     return entry;
 }
 
-MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::entryForId(uint32_t objectId) const
+MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::entryForId(MtpObjectId objectId) const
 {
-    return entryByNumber(m_index.find(objectId));
+    return entryByNumber(m_index.find(objectId.raw()));
 }
 
 QString MTPDeviceObjectMap::pathForEntry(const Entry *entry) const
@@ -302,7 +302,7 @@ QString MTPDeviceObjectMap::pathForEntry(const Entry *entry) const
     return drive() + names.join(QLatin1Char('\\'));
 }
 
-QString MTPDeviceObjectMap::pathForId(uint32_t objectId) const
+QString MTPDeviceObjectMap::pathForId(MtpObjectId objectId) const
 {
     return pathForEntry(entryForId(objectId));
 }
@@ -316,7 +316,7 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::addObject(Entry *parent, const LI
         VTR_LOG(1, QStringLiteral("MTP object %1 has no name; left out").arg(object.item_id));
         return nullptr;
     }
-    Entry *entry = insertEntry(parent, folder ? Kind::Folder : Kind::File, object.item_id, std::move(name),
+    Entry *entry = insertEntry(parent, folder ? Kind::Folder : Kind::File, mtpObjectId(object), std::move(name),
                                object.filetype, object.filesize, modificationTime);
     if (!entry && LogIsCategoryEnabled(1)) {
         VTR_LOG(1, QStringLiteral("MTP object %1 left out of the map").arg(describe(object)));
@@ -324,26 +324,27 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::addObject(Entry *parent, const LI
     return entry;
 }
 
-MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::addEntry(Entry *parent, Kind kind, uint32_t objectId,
+MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::addEntry(Entry *parent, Kind kind, MtpObjectId objectId,
                                                         const QString &phoneName, LIBMTP_filetype_t filetype,
                                                         uint64_t size, qint64 modificationTime)
 {
     return insertEntry(parent, kind, objectId, cleanName(phoneName), filetype, size, modificationTime);
 }
 
-MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::insertEntry(Entry *parent, Kind kind, uint32_t objectId, QString name,
+MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::insertEntry(Entry *parent, Kind kind, MtpObjectId objectId, QString name,
                                                            LIBMTP_filetype_t filetype, uint64_t size,
                                                            qint64 modificationTime)
 {
     if (!parent || !parent->holdsChildren() || (kind != Kind::Folder && kind != Kind::File)) return nullptr;
-    if (objectId == 0 || objectId == 0xFFFFFFFFu || name.isEmpty()) return nullptr;
+    if (objectId.isNull() || objectId == MtpLibrary::kTopLevelParent || name.isEmpty()) return nullptr;
 
     // One look-up per table: a map build makes tens of thousands of these.
     uint32_t number = 0;
     Entry *entry = newEntry(&number);
-    if (!m_index.insert(objectId, number)) {
+    if (!m_index.insert(objectId.raw(), number)) {
         dropNewestEntry();
-        VTR_LOG(1, QStringLiteral("MTP object %1 is listed more than once; the first listing is kept").arg(objectId));
+        VTR_LOG(
+            1, QStringLiteral("MTP object %1 is listed more than once; the first listing is kept").arg(objectId.raw()));
         return nullptr;
     }
 
@@ -353,20 +354,20 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::insertEntry(Entry *parent, Kind k
         Entry *holder = *childSlot;
         if (kind == Kind::Folder && holder->isFile()) {
             VTR_LOG(1, QStringLiteral("MTP folder %1 \"%2\" hides the file %3 of the same name")
-                           .arg(objectId)
+                           .arg(objectId.raw())
                            .arg(name)
-                           .arg(holder->objectId));
+                           .arg(holder->objectId.raw()));
             // A file holds no children: it leaves the index alone.
-            m_index.erase(holder->objectId);
+            m_index.erase(holder->objectId.raw());
             holder->kind = Kind::Removed;
             holder->parent = nullptr;
             holder->filename = QString();
         } else {
             VTR_LOG(1, QStringLiteral("MTP object %1 \"%2\" has the name of object %3; the first is kept")
-                           .arg(objectId)
+                           .arg(objectId.raw())
                            .arg(name)
-                           .arg(holder->objectId));
-            m_index.erase(objectId);
+                           .arg(holder->objectId.raw()));
+            m_index.erase(objectId.raw());
             dropNewestEntry();
             return nullptr;
         }
@@ -400,7 +401,7 @@ void MTPDeviceObjectMap::remove(Entry *entry)
         pending.pop_back();
         for (Entry *child : std::as_const(current->children))
             pending.push_back(child);
-        m_index.erase(current->objectId);
+        m_index.erase(current->objectId.raw());
         current->kind = Kind::Removed;
         current->parent = nullptr;
         current->children = {};
@@ -416,19 +417,19 @@ QString MTPDeviceObjectMap::modText(qint64 modificationTime)
 QVariantMap MTPDeviceObjectMap::fields(const Entry &entry)
 {
     QVariantMap map;
-    map.insert(kParentIdKey, uint(entry.parentId));
-    map.insert(kStorageIdKey, uint(entry.storageId));
+    map.insert(kParentIdKey, uint(entry.parentId.raw()));
+    map.insert(kStorageIdKey, uint(entry.storageId.raw()));
     switch (entry.kind) {
     case Kind::Root:
     case Kind::Removed:
         break;
     case Kind::Folder:
-        map.insert(QStringLiteral("folder_id"), uint(entry.objectId));
+        map.insert(QStringLiteral("folder_id"), uint(entry.objectId.raw()));
         map.insert(kFilenameKey, entry.filename);
         map.insert(kTypeKey, QStringLiteral("dir"));
         break;
     case Kind::File:
-        map.insert(QStringLiteral("item_id"), uint(entry.objectId));
+        map.insert(QStringLiteral("item_id"), uint(entry.objectId.raw()));
         map.insert(kFilenameKey, entry.filename);
         map.insert(QStringLiteral("filetype"), int(entry.filetype));
         map.insert(kTypeKey, QStringLiteral("file"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <libmtp.h>
+#include "devices/mtp/MtpLibrary.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -103,9 +103,9 @@ public:
     {
         Kind kind = Kind::File;
         LIBMTP_filetype_t filetype = LIBMTP_FILETYPE_UNKNOWN;
-        uint32_t objectId = 0; // "folder_id" or "item_id"; 0 for the root
-        uint32_t parentId = 0; // 0 for the top level
-        uint32_t storageId = 0;
+        MtpObjectId objectId; // "folder_id" or "item_id"; 0 for the root
+        MtpObjectId parentId; // 0 for the top level
+        MtpStorageId storageId;
         uint32_t nameHash = 0; // of `filename`, for the parent's table
         uint64_t size = 0;
         qint64 modificationTime = 0; // seconds since 1970; 0 = unknown
@@ -124,12 +124,12 @@ public:
 
     // `expectedCount`: how many entries the map will likely hold (the size of
     // the last map of the storage), to size the index once.
-    explicit MTPDeviceObjectMap(uint32_t storageId, qsizetype expectedCount = 0);
+    explicit MTPDeviceObjectMap(MtpStorageId storageId, qsizetype expectedCount = 0);
     ~MTPDeviceObjectMap();
     MTPDeviceObjectMap(const MTPDeviceObjectMap &) = delete;
     MTPDeviceObjectMap &operator=(const MTPDeviceObjectMap &) = delete;
 
-    uint32_t storageId() const { return m_storageId; }
+    MtpStorageId storageId() const { return m_storageId; }
     Entry *root() const { return m_root; }
     // Entries, the root included.
     qsizetype count() const { return qsizetype(m_index.size()); }
@@ -138,18 +138,18 @@ public:
     // component selects the child of exactly that name. nullptr for any
     // missing step, a path without the drive, or another drive.
     Entry *entryForPath(const QString &path) const;
-    Entry *entryForId(uint32_t objectId) const;
+    Entry *entryForId(MtpObjectId objectId) const;
     // "E:\Music\a.mp3"; "E:\" for the root; empty for an ID not in the map.
     QString pathForEntry(const Entry *entry) const;
-    QString pathForId(uint32_t objectId) const;
+    QString pathForId(MtpObjectId objectId) const;
 
     // Adds an object the phone listed in `parent` (an entry of this map that
     // holds children). `modificationTime` replaces the record's time (the
     // caller may have fetched it). nullptr when the object was left out.
     Entry *addObject(Entry *parent, const LIBMTP_file_t &object, qint64 modificationTime);
     // Adds an entry for an object we made ourselves (same rules).
-    Entry *addEntry(Entry *parent, Kind kind, uint32_t objectId, const QString &phoneName, LIBMTP_filetype_t filetype,
-                    uint64_t size, qint64 modificationTime);
+    Entry *addEntry(Entry *parent, Kind kind, MtpObjectId objectId, const QString &phoneName,
+                    LIBMTP_filetype_t filetype, uint64_t size, qint64 modificationTime);
     // Removes the entry with everything below it (not the root).
     void remove(Entry *entry);
 
@@ -172,10 +172,10 @@ private:
     // Gives back the entry newEntry() made last.
     void dropNewestEntry();
     // `name` is clean already.
-    Entry *insertEntry(Entry *parent, Kind kind, uint32_t objectId, QString name, LIBMTP_filetype_t filetype,
+    Entry *insertEntry(Entry *parent, Kind kind, MtpObjectId objectId, QString name, LIBMTP_filetype_t filetype,
                        uint64_t size, qint64 modificationTime);
 
-    const uint32_t m_storageId;
+    const MtpStorageId m_storageId;
     Entry *m_root = nullptr;
     // Object ID -> entry number: one flat open-addressing table of 8-byte
     // slots (linear probing, at most half full), so that neither building

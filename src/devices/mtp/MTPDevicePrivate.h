@@ -15,8 +15,8 @@ struct MTPDevice::OpenFile
     bool forWriting = false;
     // Writing: the folder that receives the new object, and the object the
     // new one replaces once it has arrived (0 for none).
-    uint32_t folderId = 0;
-    uint32_t replacesObject = 0;
+    MtpObjectId folderId;
+    MtpObjectId replacesObject;
 };
 
 namespace mtpdevice {
@@ -47,17 +47,17 @@ inline QVariantMap warningReply(const QString &text)
 }
 
 // A new file record; name copied as UTF-8 (null for a null name).
-LIBMTP_file_t *newFileRecord(uint32_t itemId, uint32_t parentId, uint32_t storageId, const QString &name,
+LIBMTP_file_t *newFileRecord(MtpObjectId itemId, MtpObjectId parentId, MtpStorageId storageId, const QString &name,
                              LIBMTP_filetype_t filetype);
 // Replaces the record's name.
 void setRecordName(LIBMTP_file_t *record, const QString &name);
 // The parent ID a new object in `folder` is sent with: the storage's top
 // level for the root (the library would otherwise choose a default folder).
-uint32_t parentForNewObject(const MTPDeviceObjectMap::Entry *folder);
+MtpObjectId parentForNewObject(const MTPDeviceObjectMap::Entry *folder);
 // Whether the name a phone answers for an object's parent means the top level.
-inline bool isTopLevelParent(uint32_t parentId)
+inline bool isTopLevelParent(MtpObjectId parentId)
 {
-    return parentId == 0 || parentId == MtpLibrary::kTopLevelParent;
+    return parentId.isNull() || parentId == MtpLibrary::kTopLevelParent;
 }
 
 } // namespace mtpdevice

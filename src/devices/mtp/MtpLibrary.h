@@ -4,9 +4,45 @@
 
 #include <QString>
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
+
+// The phone's handles of its objects (files, folders, tracks, playlists,
+// albums) and of its storages. Two distinct types, so that a call passing a
+// storage where an object is due, or the two in the wrong order, does not
+// compile. Made explicitly from a number; the number itself is read back
+// (raw()) only where it leaves for the library, a record or a dictionary.
+template <typename Kind> class MtpHandle
+{
+public:
+    constexpr MtpHandle() = default;
+    constexpr explicit MtpHandle(uint32_t raw) : m_raw(raw) {}
+    constexpr uint32_t raw() const { return m_raw; }
+    constexpr bool isNull() const { return m_raw == 0; }
+    friend constexpr bool operator==(MtpHandle, MtpHandle) = default;
+    friend constexpr auto operator<=>(MtpHandle, MtpHandle) = default;
+
+private:
+    uint32_t m_raw = 0;
+};
+using MtpObjectId = MtpHandle<struct MtpObjectKind>;
+using MtpStorageId = MtpHandle<struct MtpStorageKind>;
+
+// The handles a library record carries.
+inline MtpObjectId mtpObjectId(const LIBMTP_file_t &file)
+{
+    return MtpObjectId(file.item_id);
+}
+inline MtpObjectId mtpParentId(const LIBMTP_file_t &file)
+{
+    return MtpObjectId(file.parent_id);
+}
+inline MtpStorageId mtpStorageId(const LIBMTP_file_t &file)
+{
+    return MtpStorageId(file.storage_id);
+}
 
 // The seam between the MTP device and the MTP library.
 //
@@ -50,11 +86,13 @@ class MtpLibrary
 {
 public:
     // Values of the contract above.
-    static constexpr uint32_t kCreateFolderFailed = 0;
+    static constexpr MtpObjectId kCreateFolderFailed{0};
     static constexpr int kTransferCancelled = -2;
     static constexpr LIBMTP_filetype_t kNewObjectFileType = LIBMTP_FILETYPE_UNKNOWN;
     // Parent ID that puts a new folder into the storage's top level.
-    static constexpr uint32_t kTopLevelParent = 0xFFFFFFFFu;
+    static constexpr MtpObjectId kTopLevelParent{0xFFFFFFFFu};
+    // Parent that lists a storage's top level (LIBMTP_FILES_AND_FOLDERS_ROOT).
+    static constexpr MtpObjectId kFilesAndFoldersRoot{LIBMTP_FILES_AND_FOLDERS_ROOT};
 
     virtual ~MtpLibrary();
 
@@ -85,25 +123,26 @@ public:
     virtual char *getDeviceversion(LIBMTP_mtpdevice_t *device) = 0;
 
     // ---- listings and objects ------------------------------------------------------
-    virtual LIBMTP_folder_t *getFolderListForStorage(LIBMTP_mtpdevice_t *device, uint32_t storageId) = 0;
+    virtual LIBMTP_folder_t *getFolderListForStorage(LIBMTP_mtpdevice_t *device, MtpStorageId storageId) = 0;
     virtual LIBMTP_file_t *getFilelistingWithCallback(LIBMTP_mtpdevice_t *device, LIBMTP_progressfunc_t callback,
                                                       void const *data) = 0;
-    virtual LIBMTP_file_t *getFilesAndFolders(LIBMTP_mtpdevice_t *device, uint32_t storageId, uint32_t parentId) = 0;
-    virtual LIBMTP_file_t *getFilemetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId) = 0;
-    virtual char *getStringFromObject(LIBMTP_mtpdevice_t *device, uint32_t objectId, LIBMTP_property_t property) = 0;
+    virtual LIBMTP_file_t *getFilesAndFolders(LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
+                                              MtpObjectId parentId) = 0;
+    virtual LIBMTP_file_t *getFilemetadata(LIBMTP_mtpdevice_t *device, MtpObjectId objectId) = 0;
+    virtual char *getStringFromObject(LIBMTP_mtpdevice_t *device, MtpObjectId objectId, LIBMTP_property_t property) = 0;
 
     // ---- changes -----------------------------------------------------------------
-    virtual uint32_t createFolder(LIBMTP_mtpdevice_t *device, const char *name, uint32_t parentId,
-                                  uint32_t storageId) = 0;
+    virtual MtpObjectId createFolder(LIBMTP_mtpdevice_t *device, const char *name, MtpObjectId parentId,
+                                     MtpStorageId storageId) = 0;
     // 0 on success; the record takes the new name.
     virtual int setFolderName(LIBMTP_mtpdevice_t *device, LIBMTP_folder_t *folder, const char *name) = 0;
     virtual int setFileName(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, const char *name) = 0;
     // 0 on success. A folder goes with everything in it.
-    virtual int deleteObject(LIBMTP_mtpdevice_t *device, uint32_t objectId) = 0;
+    virtual int deleteObject(LIBMTP_mtpdevice_t *device, MtpObjectId objectId) = 0;
 
     // ---- transfers -------------------------------------------------------------------
-    virtual int getFileToHandler(LIBMTP_mtpdevice_t *device, uint32_t objectId, MTPDataPutFunc putFunction, void *priv,
-                                 LIBMTP_progressfunc_t callback, void const *data) = 0;
+    virtual int getFileToHandler(LIBMTP_mtpdevice_t *device, MtpObjectId objectId, MTPDataPutFunc putFunction,
+                                 void *priv, LIBMTP_progressfunc_t callback, void const *data) = 0;
     // On success the record holds the new object's ID, and its parent and
     // storage as the phone filed it (parent 0 means the top level, storage 0
     // the first storage); the phone may have changed its name, which
@@ -114,14 +153,14 @@ public:
     // ---- tracks, playlists, albums ---------------------------------------------------
     virtual LIBMTP_track_t *getTracklisting(LIBMTP_mtpdevice_t *device) = 0;
     // nullptr for an object that is not a track (audio or video).
-    virtual LIBMTP_track_t *getTrackmetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId) = 0;
+    virtual LIBMTP_track_t *getTrackmetadata(LIBMTP_mtpdevice_t *device, MtpObjectId objectId) = 0;
     virtual int updateTrackMetadata(LIBMTP_mtpdevice_t *device, LIBMTP_track_t const *track) = 0;
     virtual LIBMTP_playlist_t *getPlaylistList(LIBMTP_mtpdevice_t *device) = 0;
-    virtual LIBMTP_playlist_t *getPlaylist(LIBMTP_mtpdevice_t *device, uint32_t playlistId) = 0;
+    virtual LIBMTP_playlist_t *getPlaylist(LIBMTP_mtpdevice_t *device, MtpObjectId playlistId) = 0;
     // 0 on success; fills playlist_id (and the parent and storage used).
     virtual int createNewPlaylist(LIBMTP_mtpdevice_t *device, LIBMTP_playlist_t *playlist) = 0;
     virtual LIBMTP_album_t *getAlbumList(LIBMTP_mtpdevice_t *device) = 0;
-    virtual LIBMTP_album_t *getAlbum(LIBMTP_mtpdevice_t *device, uint32_t albumId) = 0;
+    virtual LIBMTP_album_t *getAlbum(LIBMTP_mtpdevice_t *device, MtpObjectId albumId) = 0;
 
     // ---- the extended library ------------------------------------------------------------
     // A synchronisation session on the phone; the results are not used.
@@ -135,9 +174,9 @@ public:
     virtual int getFileModificationDate(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file) = 0;
     // Moves the object under another folder (0: the top level); 0 on success,
     // the record then holds the new parent.
-    virtual int setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, uint32_t parentId) = 0;
+    virtual int setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, MtpObjectId parentId) = 0;
     // 0 on success with *buffer (malloc'ed, the caller frees it) and *size.
-    virtual int getAlbumArtwork(LIBMTP_mtpdevice_t *device, uint32_t albumId, uint8_t **buffer, uint64_t *size) = 0;
+    virtual int getAlbumArtwork(LIBMTP_mtpdevice_t *device, MtpObjectId albumId, uint8_t **buffer, uint64_t *size) = 0;
     // Sets both (0 means unknown); the result is not used.
     virtual int getScreenDimensions(LIBMTP_mtpdevice_t *device, int *height, int *width) = 0;
     // Stores the content revision (0 means unknown); the result is not used.

@@ -12,14 +12,14 @@ struct WalkState
 {
     MtpLibrary &library;
     LIBMTP_mtpdevice_t *device;
-    uint32_t storageId;
+    MtpStorageId storageId;
     const MtpObjectWalk::Visitor &visit;
     int maxDepth;
-    std::unordered_set<uint32_t> entered;
+    std::unordered_set<uint32_t> entered; // folders by number
 };
 
 // Answers false when the visitor asked to stop.
-bool walkFolder(WalkState &state, uint32_t parentId, int depth)
+bool walkFolder(WalkState &state, MtpObjectId parentId, int depth)
 {
     MtpFileList children(state.library.getFilesAndFolders(state.device, state.storageId, parentId));
     for (LIBMTP_file_t *object = children.get(); object; object = object->next) {
@@ -27,41 +27,42 @@ bool walkFolder(WalkState &state, uint32_t parentId, int depth)
         if (object->filetype != LIBMTP_FILETYPE_FOLDER) continue;
         if (depth + 1 > state.maxDepth) continue;
         // A phone may list a folder twice or put it under its own child.
-        if (object->item_id == 0 || object->item_id == MtpLibrary::kTopLevelParent) continue;
-        if (!state.entered.insert(object->item_id).second) continue;
-        if (!walkFolder(state, object->item_id, depth + 1)) return false;
+        const MtpObjectId folder = mtpObjectId(*object);
+        if (folder.isNull() || folder == MtpLibrary::kTopLevelParent) continue;
+        if (!state.entered.insert(folder.raw()).second) continue;
+        if (!walkFolder(state, folder, depth + 1)) return false;
     }
     return true;
 }
 
 } // namespace
 
-bool MtpObjectWalk::walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId, const Visitor &visit,
+bool MtpObjectWalk::walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId, const Visitor &visit,
                          int maxDepth)
 {
     if (!device) return true;
-    std::vector<uint32_t> storages;
-    if (storageId != 0) {
+    std::vector<MtpStorageId> storages;
+    if (!storageId.isNull()) {
         storages.push_back(storageId);
     } else {
         // Copied first: a call during the walk may rebuild the list.
         for (const LIBMTP_devicestorage_t *s = device->storage; s; s = s->next)
-            storages.push_back(s->id);
-        if (storages.empty()) storages.push_back(0);
+            storages.push_back(MtpStorageId(s->id));
+        if (storages.empty()) storages.push_back(MtpStorageId());
     }
-    for (uint32_t storage : storages) {
+    for (MtpStorageId storage : storages) {
         WalkState state{library, device, storage, visit, maxDepth, {}};
-        if (!walkFolder(state, LIBMTP_FILES_AND_FOLDERS_ROOT, 0)) return false;
+        if (!walkFolder(state, MtpLibrary::kFilesAndFoldersRoot, 0)) return false;
     }
     return true;
 }
 
-LIBMTP_file_t *MtpObjectWalk::collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId,
+LIBMTP_file_t *MtpObjectWalk::collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
                                       bool includeFolders)
 {
     LIBMTP_file_t *head = nullptr;
     LIBMTP_file_t **tail = &head;
-    walk(library, device, storageId, [&](const LIBMTP_file_t &object, int, uint32_t) {
+    walk(library, device, storageId, [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (object.filetype == LIBMTP_FILETYPE_FOLDER && !includeFolders) return true;
         LIBMTP_file_t *copy = mtpCopyFile(&object);
         if (!copy) return true;
@@ -72,7 +73,7 @@ LIBMTP_file_t *MtpObjectWalk::collect(MtpLibrary &library, LIBMTP_mtpdevice_t *d
     return head;
 }
 
-LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId)
+LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId)
 {
     struct Links
     {
@@ -83,7 +84,7 @@ LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice
     LIBMTP_folder_t *top = nullptr;
     LIBMTP_folder_t *lastTop = nullptr;
 
-    walk(library, device, storageId, [&](const LIBMTP_file_t &object, int, uint32_t listedUnder) {
+    walk(library, device, storageId, [&](const LIBMTP_file_t &object, int, MtpObjectId listedUnder) {
         if (object.filetype != LIBMTP_FILETYPE_FOLDER) return true;
         // The first listing of a folder wins (the walk enters a folder once).
         if (byId.count(object.item_id)) return true;
@@ -96,7 +97,7 @@ LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice
         folder->sibling = nullptr;
         folder->child = nullptr;
         // Linked where the listing found it, whatever parent the record claims.
-        auto parent = byId.find(listedUnder);
+        auto parent = byId.find(listedUnder.raw());
         if (parent != byId.end() && parent->second.folder != folder) {
             if (parent->second.lastChild)
                 parent->second.lastChild->sibling = folder;

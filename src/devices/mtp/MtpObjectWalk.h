@@ -19,23 +19,23 @@ struct MtpObjectWalk
     // folder whose listing held it (LIBMTP_FILES_AND_FOLDERS_ROOT for the top
     // level; the record's own parent_id is what the phone claims). The record
     // belongs to the walk (copy what you keep). Answer false to stop the walk.
-    using Visitor = std::function<bool(const LIBMTP_file_t &object, int depth, uint32_t listedUnder)>;
+    using Visitor = std::function<bool(const LIBMTP_file_t &object, int depth, MtpObjectId listedUnder)>;
 
     // storageId 0 walks every storage of the device's storage list, one
     // after the other (phones differ in what they answer to "all storages";
     // only a device without a storage list is asked for storage 0 at once).
     // Answers false when the visitor stopped the walk, true otherwise (also
     // when the phone listed nothing).
-    static bool walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId, const Visitor &visit,
+    static bool walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId, const Visitor &visit,
                      int maxDepth = kDefaultMaxDepth);
 
     // Copies of every object the walk meets, as one linked list (folders
     // included when asked), in walk order.
-    static LIBMTP_file_t *collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId,
+    static LIBMTP_file_t *collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
                                   bool includeFolders);
 
     // The folder tree of a storage (top-level folders linked by `sibling`,
     // each folder's children under `child`, both in walk order), as
     // LIBMTP_Get_Folder_List_For_Storage gives it; nullptr for none.
-    static LIBMTP_folder_t *folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, uint32_t storageId);
+    static LIBMTP_folder_t *folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId);
 };

@@ -4,7 +4,6 @@
 #include "pim/store/ICalRecords.h"
 #include "pim/store/VCardRecords.h"
 
-#include <QColor>
 #include <QDir>
 #include <QFileInfo>
 
@@ -152,12 +151,14 @@ SourceReadResult EdsSource::read(SyncDataKind kind, SyncRecordSink &sink)
         for (const char *extension : {E_SOURCE_EXTENSION_CALENDAR, E_SOURCE_EXTENSION_TASK_LIST}) {
             SourceList list{enabledSources(registry.get(), extension)};
             for (ESource *source : list.sources) {
-                QVariantMap cal{{QStringLiteral("title"), displayName(source)}};
+                // "tasks": a task list, which holds no events.
+                QVariantMap cal{{QStringLiteral("title"), displayName(source)},
+                                {QStringLiteral("type"), qstrcmp(extension, E_SOURCE_EXTENSION_CALENDAR) == 0
+                                                             ? QStringLiteral("events")
+                                                             : QStringLiteral("tasks")}};
                 auto *selectable = static_cast<ESourceSelectable *>(e_source_get_extension(source, extension));
-                const QColor color(QString::fromUtf8(e_source_selectable_get_color(selectable)));
-                if (color.isValid())
-                    cal.insert(QStringLiteral("color"), QString::asprintf("%f,%f,%f,%f", color.redF(), color.greenF(),
-                                                                          color.blueF(), color.alphaF()));
+                const QString color = storeColorText(QString::fromUtf8(e_source_selectable_get_color(selectable)));
+                if (!color.isNull()) cal.insert(QStringLiteral("color"), color);
                 const QString id = QString::fromUtf8(e_source_get_uid(source));
                 sink.addRecord(id, entity::Calendar, cal);
                 result.collections.append(displayName(source));

@@ -5,6 +5,7 @@
 #include "pim/store/EdsSource.h"
 #include "pim/store/VdirSource.h"
 
+#include <QColor>
 #include <QFile>
 #include <QSet>
 
@@ -14,6 +15,13 @@ VtrException sourceException(const QString &sourceName, const QString &why)
 {
     return VtrException(kSourceExceptionName,
                         QStringLiteral("%1 could not be read: %2").arg(sourceName, why));
+}
+
+QString storeColorText(const QString &colorName)
+{
+    const QColor color(colorName.trimmed());
+    return color.isValid() ? QString::asprintf("%f,%f,%f,%f", color.redF(), color.greenF(), color.blueF(), color.alphaF())
+                           : QString();
 }
 
 QString kindDisplayName(SyncDataKind kind, qsizetype count)

@@ -24,7 +24,8 @@
 // "start date", ...) plus the entity name under kRecordEntityNameKey; a
 // relationship ("phone numbers", "calendar", ...) is a QStringList of record
 // identifiers. Dates are VtrCalendarDate (instant and zone), pictures
-// QByteArray, web addresses QUrl, numbers int/bool.
+// QByteArray, web addresses QUrl, numbers int/bool. A calendar whose "type"
+// is "tasks" is a list of to-dos only (the desktop keeps those apart).
 namespace syncstore {
 
 inline const QString kRecordEntityNameKey = QStringLiteral("com.apple.syncservices.RecordEntityName");
@@ -53,6 +54,10 @@ inline const QString Note = QStringLiteral("com.apple.notes.Note");
 // A source that exists but cannot be read. The reason names the source.
 inline const QString kSourceExceptionName = QStringLiteral("PIMSourceException");
 VtrException sourceException(const QString &sourceName, const QString &why);
+
+// A colour name ("#rrggbb") as the store writes colours: "%f,%f,%f,%f" of
+// red, green, blue and alpha; null for no colour.
+QString storeColorText(const QString &colorName);
 
 struct SyncRecordEntry
 {

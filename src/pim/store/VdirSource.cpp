@@ -5,7 +5,6 @@
 #include "pim/store/VCardRecords.h"
 #include "platform/UserDefaults.h"
 
-#include <QColor>
 #include <QDir>
 #include <QDirIterator>
 #include <QSet>
@@ -98,10 +97,8 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 QVariantMap cal{{QStringLiteral("title"), metadata(collection, "displayname")}};
                 if (cal.value(QStringLiteral("title")).toString().isEmpty())
                     cal.insert(QStringLiteral("title"), QFileInfo(collection).fileName());
-                const QColor color(metadata(collection, "color"));
-                if (color.isValid())
-                    cal.insert(QStringLiteral("color"), QString::asprintf("%f,%f,%f,%f", color.redF(), color.greenF(),
-                                                                          color.blueF(), color.alphaF()));
+                const QString color = storeColorText(metadata(collection, "color"));
+                if (!color.isNull()) cal.insert(QStringLiteral("color"), color);
                 cal.insert(QStringLiteral("read only"), QFileInfo(collection).isWritable() ? 0 : 1);
                 sink.addRecord(collection, entity::Calendar, cal);
                 ++result.items;

@@ -364,9 +364,11 @@ void MemoryFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
     VtrBaseFileInfo::sortFileNames(names);
     for (const QString &childName : names) {
         const QString childPath = joinPath(storedPath(), childName);
-        if (vtr::isTemporaryCopyFileName(childName)) {
-            // A leftover of an ended copy goes; the file of a running one stays.
-            if (!vtr::isTemporaryCopyFileInUse(childPath)) {
+        const auto entry = folder->children.find(childName);
+        if (vtr::isTemporaryCopyFileName(childName) && entry != folder->children.end() && !entry->second->folder) {
+            // A leftover of an ended copy goes; the file of a running one
+            // stays, and a folder of that name is listed like any other.
+            if (!vtr::isTemporaryCopyFileInUse(childPath) && !m_store->refuseRemoveNames.contains(childName)) {
                 MemoryStore::Node *current = node();
                 if (current) current->children.erase(childName);
                 m_store->log.append(QStringLiteral("listing removed ") + childPath);

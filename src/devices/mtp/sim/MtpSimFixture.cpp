@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -32,6 +34,8 @@ quint64 number(const QJsonValue &value, const QString &where, quint64 fallback =
     if (value.isDouble()) {
         const double d = value.toDouble();
         if (d < 0) fail(where, QStringLiteral("negative number"));
+        // 2^64: a larger double has no integer of ours.
+        if (d >= 18446744073709551616.0) fail(where, QStringLiteral("%1 is out of range").arg(d));
         return quint64(d);
     }
     if (value.isString()) {
@@ -45,6 +49,14 @@ quint64 number(const QJsonValue &value, const QString &where, quint64 fallback =
     fail(where, QStringLiteral("a number is expected"));
 }
 
+// A number that must fit the field it is read into.
+template <typename T> T numberAs(const QJsonValue &value, const QString &where, T fallback = 0)
+{
+    const quint64 n = number(value, where, quint64(fallback));
+    if (n > quint64(std::numeric_limits<T>::max())) fail(where, QStringLiteral("%1 is out of range").arg(n));
+    return T(n);
+}
+
 QString text(const QJsonObject &o, const char *key)
 {
     const QJsonValue v = o.value(QLatin1String(key));
@@ -54,7 +66,12 @@ QString text(const QJsonObject &o, const char *key)
 time_t timeValue(const QJsonValue &value, const QString &where)
 {
     if (value.isUndefined() || value.isNull()) return 0;
-    if (value.isDouble()) return time_t(value.toDouble());
+    if (value.isDouble()) {
+        // Seconds within the years 0 to 9999, as dates are written.
+        const double d = value.toDouble();
+        if (!(std::abs(d) < 253402300800.0)) fail(where, QStringLiteral("time %1 is out of range").arg(d));
+        return time_t(d);
+    }
     const QDateTime date = QDateTime::fromString(value.toString(), Qt::ISODate);
     if (!date.isValid()) fail(where, QStringLiteral("\"%1\" is not an ISO date").arg(value.toString()));
     return time_t(date.toSecsSinceEpoch());
@@ -81,15 +98,15 @@ MtpSimTrackInfo trackValue(const QJsonObject &o, const QString &where)
     t.genre = text(o, "genre");
     t.album = text(o, "album");
     t.date = text(o, "date");
-    t.tracknumber = uint16_t(number(o.value(QLatin1String("tracknumber")), where));
-    t.duration = uint32_t(number(o.value(QLatin1String("duration")), where));
-    t.samplerate = uint32_t(number(o.value(QLatin1String("samplerate")), where));
-    t.nochannels = uint16_t(number(o.value(QLatin1String("nochannels")), where));
-    t.wavecodec = uint32_t(number(o.value(QLatin1String("wavecodec")), where));
-    t.bitrate = uint32_t(number(o.value(QLatin1String("bitrate")), where));
-    t.bitratetype = uint16_t(number(o.value(QLatin1String("bitratetype")), where));
-    t.rating = uint16_t(number(o.value(QLatin1String("rating")), where));
-    t.usecount = uint32_t(number(o.value(QLatin1String("usecount")), where));
+    t.tracknumber = numberAs<uint16_t>(o.value(QLatin1String("tracknumber")), where);
+    t.duration = numberAs<uint32_t>(o.value(QLatin1String("duration")), where);
+    t.samplerate = numberAs<uint32_t>(o.value(QLatin1String("samplerate")), where);
+    t.nochannels = numberAs<uint16_t>(o.value(QLatin1String("nochannels")), where);
+    t.wavecodec = numberAs<uint32_t>(o.value(QLatin1String("wavecodec")), where);
+    t.bitrate = numberAs<uint32_t>(o.value(QLatin1String("bitrate")), where);
+    t.bitratetype = numberAs<uint16_t>(o.value(QLatin1String("bitratetype")), where);
+    t.rating = numberAs<uint16_t>(o.value(QLatin1String("rating")), where);
+    t.usecount = numberAs<uint32_t>(o.value(QLatin1String("usecount")), where);
     return t;
 }
 
@@ -127,10 +144,10 @@ private:
     {
         MtpSimIdentity id;
         const QString where = QStringLiteral("identity");
-        id.vendorId = uint16_t(number(o.value(QLatin1String("vendorId")), where, id.vendorId));
-        id.productId = uint16_t(number(o.value(QLatin1String("productId")), where, id.productId));
-        id.busLocation = uint32_t(number(o.value(QLatin1String("busLocation")), where, id.busLocation));
-        id.devnum = uint8_t(number(o.value(QLatin1String("devnum")), where, m_phone.identity().devnum));
+        id.vendorId = numberAs<uint16_t>(o.value(QLatin1String("vendorId")), where, id.vendorId);
+        id.productId = numberAs<uint16_t>(o.value(QLatin1String("productId")), where, id.productId);
+        id.busLocation = numberAs<uint32_t>(o.value(QLatin1String("busLocation")), where, id.busLocation);
+        id.devnum = numberAs<uint8_t>(o.value(QLatin1String("devnum")), where, m_phone.identity().devnum);
         if (o.contains(QLatin1String("vendorName"))) id.vendorName = text(o, "vendorName");
         if (o.contains(QLatin1String("productName"))) id.productName = text(o, "productName");
         id.friendlyName = text(o, "friendlyName");
@@ -138,9 +155,9 @@ private:
         id.modelName = text(o, "modelName");
         id.manufacturerName = text(o, "manufacturerName");
         id.deviceVersion = text(o, "deviceVersion");
-        id.screenHeight = int(number(o.value(QLatin1String("screenHeight")), where));
-        id.screenWidth = int(number(o.value(QLatin1String("screenWidth")), where));
-        id.contentRevision = uint32_t(number(o.value(QLatin1String("contentRevision")), where, 1));
+        id.screenHeight = numberAs<int>(o.value(QLatin1String("screenHeight")), where);
+        id.screenWidth = numberAs<int>(o.value(QLatin1String("screenWidth")), where);
+        id.contentRevision = numberAs<uint32_t>(o.value(QLatin1String("contentRevision")), where, 1);
         m_phone.setIdentity(id);
     }
 
@@ -149,14 +166,14 @@ private:
         MtpSimOptions options;
         const QString where = QStringLiteral("options");
         options.transferBlockSize =
-            uint32_t(number(o.value(QLatin1String("transferBlockSize")), where, options.transferBlockSize));
+            numberAs<uint32_t>(o.value(QLatin1String("transferBlockSize")), where, options.transferBlockSize);
         if (options.transferBlockSize == 0) fail(where, QStringLiteral("transferBlockSize must not be 0"));
         options.listingsOmitDates = o.value(QLatin1String("listingsOmitDates")).toBool(options.listingsOmitDates);
         options.rejectDuplicateNames =
             o.value(QLatin1String("rejectDuplicateNames")).toBool(options.rejectDuplicateNames);
         options.keepPartialSends = o.value(QLatin1String("keepPartialSends")).toBool(options.keepPartialSends);
         options.maxStoredBytes =
-            qint64(number(o.value(QLatin1String("maxStoredBytes")), where, quint64(options.maxStoredBytes)));
+            numberAs<qint64>(o.value(QLatin1String("maxStoredBytes")), where, options.maxStoredBytes);
         options.clock = timeValue(o.value(QLatin1String("clock")), where);
         m_phone.setOptions(options);
     }
@@ -164,7 +181,7 @@ private:
     void loadStorage(const QJsonObject &o, const QString &where)
     {
         MtpSimStorageSpec spec;
-        spec.id = uint32_t(number(o.value(QLatin1String("id")), where));
+        spec.id = numberAs<uint32_t>(o.value(QLatin1String("id")), where);
         const QJsonValue type = o.value(QLatin1String("type"));
         if (type.isString()) {
             const QString t = type.toString().toLower();
@@ -175,7 +192,7 @@ private:
             else
                 fail(where, QStringLiteral("unknown storage type \"%1\"").arg(t));
         } else if (!type.isUndefined()) {
-            spec.storageType = uint16_t(number(type, where));
+            spec.storageType = numberAs<uint16_t>(type, where);
         }
         spec.description = text(o, "description");
         spec.volumeIdentifier = text(o, "volumeIdentifier");
@@ -196,7 +213,7 @@ private:
         MtpSimObjectSpec spec;
         if (!o.value(QLatin1String("name")).isString()) fail(where, QStringLiteral("an object needs a \"name\""));
         spec.name = o.value(QLatin1String("name")).toString().toUtf8();
-        spec.id = uint32_t(number(o.value(QLatin1String("id")), where));
+        spec.id = numberAs<uint32_t>(o.value(QLatin1String("id")), where);
         spec.folder = o.value(QLatin1String("folder")).toBool(false) || o.contains(QLatin1String("children"));
         if (o.contains(QLatin1String("type"))) spec.filetype = filetypeValue(o.value(QLatin1String("type")), where);
         if (o.contains(QLatin1String("text"))) spec.contents = o.value(QLatin1String("text")).toString().toUtf8();
@@ -205,7 +222,7 @@ private:
             if (!decoded) fail(where, QStringLiteral("invalid base64"));
             spec.contents = *decoded;
         }
-        if (o.contains(QLatin1String("size"))) spec.size = qint64(number(o.value(QLatin1String("size")), where));
+        if (o.contains(QLatin1String("size"))) spec.size = numberAs<qint64>(o.value(QLatin1String("size")), where);
         if (spec.contents && spec.size >= 0 && spec.size != spec.contents->size())
             fail(where, QStringLiteral("\"size\" differs from the contents' length"));
         spec.mtime = timeValue(o.value(QLatin1String("mtime")), where);
@@ -263,8 +280,8 @@ private:
     {
         MtpSimObjectSpec spec = objectSpec(o, where);
         if (spec.id == 0) fail(where, QStringLiteral("a raw object needs an \"id\""));
-        spec.storageId = uint32_t(number(o.value(QLatin1String("storageId")), where));
-        const uint32_t parentId = uint32_t(number(o.value(QLatin1String("parentId")), where));
+        spec.storageId = numberAs<uint32_t>(o.value(QLatin1String("storageId")), where);
+        const uint32_t parentId = numberAs<uint32_t>(o.value(QLatin1String("parentId")), where);
         spec.parentId = 0;
         const uint32_t id = m_phone.addObject(spec);
         if (id == 0) fail(where, QStringLiteral("the object cannot be added (unknown storage or taken ID)"));
@@ -289,9 +306,9 @@ private:
         std::vector<uint32_t> ids;
         for (const QJsonValue &track : pending.tracks) {
             uint32_t id = 0;
-            if (track.isDouble())
+            if (track.isDouble() && track.toDouble() >= 1 && track.toDouble() <= double(UINT32_MAX))
                 id = uint32_t(track.toDouble());
-            else
+            else if (track.isString())
                 id = m_phone.objectIdForPath(pending.storageId, track.toString());
             if (id == 0 || !m_phone.object(id))
                 fail(pending.where, QStringLiteral("track \"%1\" not found").arg(track.toVariant().toString()));

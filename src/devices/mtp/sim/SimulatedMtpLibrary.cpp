@@ -11,50 +11,10 @@
 #include <functional>
 #include <unordered_set>
 
+using mtpsim::freeStorageList;
 using mtpsim::Object;
+using mtpsim::OpenDevice;
 using mtpsim::Storage;
-
-// ============================================================================
-// Helpers
-// ============================================================================
-
-namespace mtpsim {
-
-LIBMTP_filetype_t filetypeForName(const std::string &name)
-{
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot + 1 >= name.size()) return LIBMTP_FILETYPE_UNKNOWN;
-    std::string ext = name.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    static const std::map<std::string, LIBMTP_filetype_t> table = {
-        {"wav", LIBMTP_FILETYPE_WAV},        {"mp3", LIBMTP_FILETYPE_MP3},        {"wma", LIBMTP_FILETYPE_WMA},
-        {"ogg", LIBMTP_FILETYPE_OGG},        {"aa", LIBMTP_FILETYPE_AUDIBLE},     {"mp4", LIBMTP_FILETYPE_MP4},
-        {"m4v", LIBMTP_FILETYPE_MP4},        {"wmv", LIBMTP_FILETYPE_WMV},        {"avi", LIBMTP_FILETYPE_AVI},
-        {"mpg", LIBMTP_FILETYPE_MPEG},       {"mpeg", LIBMTP_FILETYPE_MPEG},      {"asf", LIBMTP_FILETYPE_ASF},
-        {"mov", LIBMTP_FILETYPE_QT},         {"qt", LIBMTP_FILETYPE_QT},          {"3gp", LIBMTP_FILETYPE_UNDEF_VIDEO},
-        {"jpg", LIBMTP_FILETYPE_JPEG},       {"jpeg", LIBMTP_FILETYPE_JPEG},      {"jfif", LIBMTP_FILETYPE_JFIF},
-        {"tif", LIBMTP_FILETYPE_TIFF},       {"tiff", LIBMTP_FILETYPE_TIFF},      {"bmp", LIBMTP_FILETYPE_BMP},
-        {"gif", LIBMTP_FILETYPE_GIF},        {"pict", LIBMTP_FILETYPE_PICT},      {"png", LIBMTP_FILETYPE_PNG},
-        {"vcs", LIBMTP_FILETYPE_VCALENDAR1}, {"ics", LIBMTP_FILETYPE_VCALENDAR2}, {"vcf", LIBMTP_FILETYPE_VCARD3},
-        {"exe", LIBMTP_FILETYPE_WINEXEC},    {"txt", LIBMTP_FILETYPE_TEXT},       {"htm", LIBMTP_FILETYPE_HTML},
-        {"html", LIBMTP_FILETYPE_HTML},      {"bin", LIBMTP_FILETYPE_FIRMWARE},   {"aac", LIBMTP_FILETYPE_AAC},
-        {"flac", LIBMTP_FILETYPE_FLAC},      {"mp2", LIBMTP_FILETYPE_MP2},        {"m4a", LIBMTP_FILETYPE_M4A},
-        {"doc", LIBMTP_FILETYPE_DOC},        {"xml", LIBMTP_FILETYPE_XML},        {"xls", LIBMTP_FILETYPE_XLS},
-        {"ppt", LIBMTP_FILETYPE_PPT},        {"mht", LIBMTP_FILETYPE_MHT},        {"jp2", LIBMTP_FILETYPE_JP2},
-        {"jpx", LIBMTP_FILETYPE_JPX},        {"alb", LIBMTP_FILETYPE_ALBUM},      {"pla", LIBMTP_FILETYPE_PLAYLIST},
-    };
-    auto it = table.find(ext);
-    return it == table.end() ? LIBMTP_FILETYPE_UNKNOWN : it->second;
-}
-
-bool isValidNewName(const char *name)
-{
-    if (!name || !*name) return false;
-    if (std::strchr(name, '/')) return false;
-    return std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
-}
-
-} // namespace mtpsim
 
 namespace {
 
@@ -90,17 +50,6 @@ uint32_t *copyIds(const std::vector<uint32_t> &ids)
     auto *array = static_cast<uint32_t *>(malloc(ids.size() * sizeof(uint32_t)));
     if (array) std::copy(ids.begin(), ids.end(), array);
     return array;
-}
-
-void freeStorageList(LIBMTP_devicestorage_t *list)
-{
-    while (list) {
-        LIBMTP_devicestorage_t *next = list->next;
-        free(list->StorageDescription);
-        free(list->VolumeIdentifier);
-        free(list);
-        list = next;
-    }
 }
 
 LIBMTP_devicestorage_t *buildStorageList(const std::vector<Storage> &storages, int sortBy)
@@ -141,194 +90,8 @@ LIBMTP_devicestorage_t *buildStorageList(const std::vector<Storage> &storages, i
 } // namespace
 
 // ============================================================================
-// Phone state
+// The per-call guard
 // ============================================================================
-
-Storage *MtpSimPhone::Data::storage(uint32_t id)
-{
-    for (Storage &s : storages)
-        if (s.spec.id == id) return &s;
-    return nullptr;
-}
-
-Storage *MtpSimPhone::Data::storageOrFirst(uint32_t id)
-{
-    if (id == 0) return storages.empty() ? nullptr : &storages.front();
-    return storage(id);
-}
-
-Object *MtpSimPhone::Data::find(uint32_t id)
-{
-    auto it = objects.find(id);
-    return it == objects.end() ? nullptr : &it->second;
-}
-
-std::vector<uint32_t> &MtpSimPhone::Data::childList(uint32_t storageId, uint32_t parentId)
-{
-    return children[mtpsim::childKey(storageId, parentId)];
-}
-
-bool MtpSimPhone::Data::nameTaken(uint32_t storageId, uint32_t parentId, const std::string &name, uint32_t except) const
-{
-    auto it = children.find(mtpsim::childKey(storageId, parentId));
-    if (it == children.end()) return false;
-    for (uint32_t id : it->second) {
-        if (id == except) continue;
-        auto object = objects.find(id);
-        if (object != objects.end() && object->second.name == name) return true;
-    }
-    return false;
-}
-
-bool MtpSimPhone::Data::isInSubtree(uint32_t rootId, uint32_t candidate) const
-{
-    // Walks up from the candidate; bounded, as forced parents may loop.
-    uint32_t id = candidate;
-    for (size_t steps = 0; id != 0 && steps <= objects.size(); ++steps) {
-        if (id == rootId) return true;
-        auto it = objects.find(id);
-        if (it == objects.end()) return false;
-        id = it->second.parentId;
-    }
-    return false;
-}
-
-uint32_t MtpSimPhone::Data::allocateId()
-{
-    while (nextObjectId == 0 || nextObjectId == 0xFFFFFFFFu || objects.count(nextObjectId))
-        ++nextObjectId;
-    return nextObjectId++;
-}
-
-bool MtpSimPhone::Data::insert(Object object, bool chargeSpace)
-{
-    Storage *s = storage(object.storageId);
-    if (!s) return false;
-    if (object.parentId != 0) {
-        const Object *parent = find(object.parentId);
-        if (!parent || !parent->folder) return false;
-    }
-    if (object.id == 0) object.id = allocateId();
-    if (objects.count(object.id)) return false;
-    if (object.patternSeed == 0) object.patternSeed = object.id;
-    if (chargeSpace && !object.folder) {
-        const uint64_t size = uint64_t(std::max<qint64>(object.size, 0));
-        s->freeSpace = s->freeSpace > size ? s->freeSpace - size : 0;
-    }
-    childList(object.storageId, object.parentId).push_back(object.id);
-    objects.emplace(object.id, std::move(object));
-    return true;
-}
-
-void MtpSimPhone::Data::detachFromParent(const Object &object)
-{
-    auto it = children.find(mtpsim::childKey(object.storageId, object.parentId));
-    if (it == children.end()) return;
-    auto &list = it->second;
-    list.erase(std::remove(list.begin(), list.end(), object.id), list.end());
-}
-
-void MtpSimPhone::Data::removeSubtree(uint32_t id)
-{
-    // Collect first: forced parents may make the "tree" revisit itself.
-    std::vector<uint32_t> doomed;
-    std::unordered_set<uint32_t> seen;
-    std::vector<uint32_t> pending{id};
-    while (!pending.empty()) {
-        const uint32_t current = pending.back();
-        pending.pop_back();
-        if (!seen.insert(current).second || !objects.count(current)) continue;
-        doomed.push_back(current);
-        auto kids = children.find(mtpsim::childKey(0, current));
-        if (kids != children.end()) pending.insert(pending.end(), kids->second.begin(), kids->second.end());
-    }
-    for (uint32_t victim : doomed) {
-        auto it = objects.find(victim);
-        if (it == objects.end()) continue;
-        const Object &object = it->second;
-        if (!object.folder) {
-            if (Storage *s = storage(object.storageId)) {
-                s->freeSpace =
-                    std::min<uint64_t>(s->spec.capacity, s->freeSpace + uint64_t(std::max<qint64>(object.size, 0)));
-            }
-        }
-        detachFromParent(object);
-        children.erase(mtpsim::childKey(0, victim));
-        objects.erase(it);
-    }
-    // Playlists and albums lose the tracks that went.
-    const std::unordered_set<uint32_t> gone(doomed.begin(), doomed.end());
-    for (auto &[objectId, object] : objects) {
-        auto &refs = object.references;
-        refs.erase(std::remove_if(refs.begin(), refs.end(), [&](uint32_t r) { return gone.count(r) > 0; }), refs.end());
-    }
-}
-
-time_t MtpSimPhone::Data::now() const
-{
-    return options.clock != 0 ? options.clock : time_t(QDateTime::currentSecsSinceEpoch());
-}
-
-void MtpSimPhone::Data::readContents(const Object &object, qint64 offset, unsigned char *out, qint64 length) const
-{
-    if (object.hasContents) {
-        std::memcpy(out, object.contents.constData() + offset, size_t(length));
-        return;
-    }
-    for (qint64 i = 0; i < length; ++i)
-        out[i] = MtpSimPhone::patternByte(object.patternSeed, offset + i);
-}
-
-QByteArray MtpSimPhone::Data::contentsOf(const Object &object) const
-{
-    if (object.folder || !object.digestOnly.isEmpty()) return {};
-    if (object.hasContents) return object.contents;
-    QByteArray bytes(object.size, Qt::Uninitialized);
-    readContents(object, 0, reinterpret_cast<unsigned char *>(bytes.data()), object.size);
-    return bytes;
-}
-
-// ============================================================================
-// Library state and the per-call guard
-// ============================================================================
-
-namespace {
-
-struct OpenDevice
-{
-    LIBMTP_mtpdevice_t *handle = nullptr;
-    MtpSimPhone *phone = nullptr;
-    std::atomic<int> active{0};
-    bool released = false;
-};
-
-struct FaultRule
-{
-    QString function;
-    int skip = 0;      // calls still to let through
-    int remaining = 1; // calls still to fail; -1 for all
-};
-
-} // namespace
-
-struct SimulatedMtpLibrary::Impl
-{
-    // All simulated state. Recursive: a transfer callback may call the
-    // simulator again on the same thread (which is reported as an overlap).
-    mutable std::recursive_mutex mutex;
-    std::vector<std::unique_ptr<MtpSimPhone>> phones;
-    // Open handles; never freed before the library is, so a stale handle
-    // stays recognisable.
-    mutable std::mutex handlesMutex;
-    std::map<const LIBMTP_mtpdevice_t *, std::unique_ptr<OpenDevice>> handles;
-    bool wholeListingsEmpty = false;
-    bool logEnabled = true;
-    std::vector<FaultRule> faults;
-    QList<CallRecord> log;
-    quint64 sequence = 0;
-    std::atomic<int> concurrentCalls{0};
-    std::atomic<int> invalidHandleCalls{0};
-};
 
 class SimulatedMtpLibrary::CallScope
 {
@@ -401,6 +164,11 @@ public:
             setResult(QString::number(value));
         return value;
     }
+    MtpObjectId answer(MtpObjectId value)
+    {
+        setResult(QString::number(value.raw()));
+        return value;
+    }
 
     void setResult(const QString &text)
     {
@@ -435,547 +203,6 @@ private:
     quint64 m_sequence = 0;
     bool m_failed = false;
 };
-
-// ============================================================================
-// MtpSimPhone
-// ============================================================================
-
-MtpSimPhone::MtpSimPhone(SimulatedMtpLibrary &library, int index) : m_library(library), d(std::make_unique<Data>())
-{
-    d->index = index;
-    d->identity.busLocation = 1;
-    d->identity.devnum = uint8_t(2 + index);
-    d->vendorName = d->identity.vendorName.toStdString();
-    d->productName = d->identity.productName.toStdString();
-}
-
-MtpSimPhone::~MtpSimPhone() = default;
-
-#define SIM_LOCK std::lock_guard<std::recursive_mutex> simLock(m_library.d->mutex)
-
-void MtpSimPhone::setIdentity(const MtpSimIdentity &identity)
-{
-    SIM_LOCK;
-    d->identity = identity;
-    d->vendorName = identity.vendorName.toStdString();
-    d->productName = identity.productName.toStdString();
-}
-
-MtpSimIdentity MtpSimPhone::identity() const
-{
-    SIM_LOCK;
-    return d->identity;
-}
-
-void MtpSimPhone::setOptions(const MtpSimOptions &options)
-{
-    SIM_LOCK;
-    d->options = options;
-    if (d->options.transferBlockSize == 0) d->options.transferBlockSize = 1;
-}
-
-MtpSimOptions MtpSimPhone::options() const
-{
-    SIM_LOCK;
-    return d->options;
-}
-
-uint32_t MtpSimPhone::addStorage(const MtpSimStorageSpec &spec)
-{
-    SIM_LOCK;
-    Storage s;
-    s.spec = spec;
-    if (s.spec.id == 0) {
-        while (d->storage(d->nextStorageId))
-            d->nextStorageId += 0x00010000;
-        s.spec.id = d->nextStorageId;
-        d->nextStorageId += 0x00010000;
-    } else if (d->storage(s.spec.id)) {
-        return 0;
-    }
-    s.freeSpaceFollowsObjects = !spec.freeSpace.has_value();
-    s.freeSpace = spec.freeSpace.value_or(spec.capacity);
-    d->storages.push_back(s);
-    return s.spec.id;
-}
-
-uint32_t MtpSimPhone::addObject(const MtpSimObjectSpec &spec)
-{
-    SIM_LOCK;
-    Object o;
-    o.id = spec.id;
-    o.storageId = spec.storageId;
-    o.parentId = spec.parentId;
-    o.name = spec.name.toStdString();
-    o.folder = spec.folder;
-    o.filetype = spec.filetype.value_or(spec.folder ? LIBMTP_FILETYPE_FOLDER : mtpsim::filetypeForName(o.name));
-    if (spec.contents) {
-        o.hasContents = true;
-        o.contents = *spec.contents;
-        o.size = spec.size >= 0 ? spec.size : o.contents.size();
-        if (o.size != o.contents.size()) return 0;
-    } else {
-        o.size = spec.folder ? 0 : std::max<qint64>(spec.size, 0);
-    }
-    o.mtime = spec.mtime != 0 ? spec.mtime : d->now();
-    o.dateInListing = spec.dateInListing;
-    o.track = spec.track;
-    o.listName = spec.listName;
-    o.albumArtist = spec.albumArtist;
-    o.albumComposer = spec.albumComposer;
-    o.albumGenre = spec.albumGenre;
-    o.artwork = spec.artwork;
-    if (o.id != 0 && (o.id == 0xFFFFFFFFu || d->objects.count(o.id))) return 0;
-    const Storage *s = d->storage(o.storageId);
-    if (!s) return 0;
-    if (o.id == 0) o.id = d->allocateId();
-    const uint32_t id = o.id;
-    if (!d->insert(std::move(o), s->freeSpaceFollowsObjects)) return 0;
-    setReferences(id, spec.references);
-    return id;
-}
-
-uint32_t MtpSimPhone::addFolder(uint32_t storageId, uint32_t parentId, const QString &name)
-{
-    MtpSimObjectSpec spec;
-    spec.storageId = storageId;
-    spec.parentId = parentId;
-    spec.name = name.toUtf8();
-    spec.folder = true;
-    return addObject(spec);
-}
-
-uint32_t MtpSimPhone::addFile(uint32_t storageId, uint32_t parentId, const QString &name, const QByteArray &contents,
-                              time_t mtime)
-{
-    MtpSimObjectSpec spec;
-    spec.storageId = storageId;
-    spec.parentId = parentId;
-    spec.name = name.toUtf8();
-    spec.contents = contents;
-    spec.mtime = mtime;
-    return addObject(spec);
-}
-
-uint32_t MtpSimPhone::addFileOfSize(uint32_t storageId, uint32_t parentId, const QString &name, qint64 size,
-                                    time_t mtime)
-{
-    MtpSimObjectSpec spec;
-    spec.storageId = storageId;
-    spec.parentId = parentId;
-    spec.name = name.toUtf8();
-    spec.size = size;
-    spec.mtime = mtime;
-    return addObject(spec);
-}
-
-uint32_t MtpSimPhone::addPlaylist(uint32_t storageId, uint32_t parentId, const QString &name,
-                                  const std::vector<uint32_t> &tracks)
-{
-    MtpSimObjectSpec spec;
-    spec.storageId = storageId;
-    spec.parentId = parentId;
-    spec.name = (name + QStringLiteral(".pla")).toUtf8();
-    spec.filetype = LIBMTP_FILETYPE_PLAYLIST;
-    spec.size = 0;
-    spec.listName = name;
-    spec.references = tracks;
-    return addObject(spec);
-}
-
-uint32_t MtpSimPhone::addAlbum(uint32_t storageId, uint32_t parentId, const QString &name, const QString &artist,
-                               const std::vector<uint32_t> &tracks, const QByteArray &artwork)
-{
-    MtpSimObjectSpec spec;
-    spec.storageId = storageId;
-    spec.parentId = parentId;
-    spec.name = (name + QStringLiteral(".alb")).toUtf8();
-    spec.filetype = LIBMTP_FILETYPE_ALBUM;
-    spec.size = 0;
-    spec.listName = name;
-    spec.albumArtist = artist;
-    spec.references = tracks;
-    spec.artwork = artwork;
-    return addObject(spec);
-}
-
-bool MtpSimPhone::setReferences(uint32_t objectId, const std::vector<uint32_t> &references)
-{
-    SIM_LOCK;
-    Object *object = d->find(objectId);
-    if (!object) return false;
-    object->references.clear();
-    for (uint32_t r : references)
-        if (d->objects.count(r)) object->references.push_back(r);
-    return true;
-}
-
-bool MtpSimPhone::alsoListUnder(uint32_t objectId, uint32_t storageId, uint32_t parentId)
-{
-    SIM_LOCK;
-    if (!d->find(objectId)) return false;
-    d->childList(storageId, parentId).push_back(objectId);
-    return true;
-}
-
-bool MtpSimPhone::forceParent(uint32_t objectId, uint32_t parentId)
-{
-    SIM_LOCK;
-    Object *object = d->find(objectId);
-    if (!object) return false;
-    d->detachFromParent(*object);
-    object->parentId = parentId;
-    d->childList(object->storageId, parentId).push_back(objectId);
-    return true;
-}
-
-std::vector<uint32_t> MtpSimPhone::storageIds() const
-{
-    SIM_LOCK;
-    std::vector<uint32_t> ids;
-    for (const Storage &s : d->storages)
-        ids.push_back(s.spec.id);
-    return ids;
-}
-
-uint64_t MtpSimPhone::freeSpace(uint32_t storageId) const
-{
-    SIM_LOCK;
-    const Storage *s = d->storage(storageId);
-    return s ? s->freeSpace : 0;
-}
-
-uint64_t MtpSimPhone::capacity(uint32_t storageId) const
-{
-    SIM_LOCK;
-    const Storage *s = d->storage(storageId);
-    return s ? s->spec.capacity : 0;
-}
-
-std::optional<MtpSimObjectInfo> MtpSimPhone::object(uint32_t objectId) const
-{
-    SIM_LOCK;
-    const Object *o = d->find(objectId);
-    if (!o) return std::nullopt;
-    MtpSimObjectInfo info;
-    info.id = o->id;
-    info.storageId = o->storageId;
-    info.parentId = o->parentId;
-    info.name = QByteArray::fromStdString(o->name);
-    info.folder = o->folder;
-    info.filetype = o->filetype;
-    info.size = o->size;
-    info.mtime = o->mtime;
-    info.track = o->track;
-    info.listName = o->listName;
-    info.references = o->references;
-    info.artwork = o->artwork;
-    return info;
-}
-
-std::vector<uint32_t> MtpSimPhone::children(uint32_t storageId, uint32_t parentId) const
-{
-    SIM_LOCK;
-    auto it = d->children.find(mtpsim::childKey(storageId, parentId));
-    return it == d->children.end() ? std::vector<uint32_t>{} : it->second;
-}
-
-uint32_t MtpSimPhone::objectIdForPath(uint32_t storageId, const QString &path) const
-{
-    SIM_LOCK;
-    uint32_t parent = 0;
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (parts.isEmpty()) return 0;
-    for (const QString &part : parts) {
-        const std::string name = part.toStdString();
-        auto it = d->children.find(mtpsim::childKey(storageId, parent));
-        if (it == d->children.end()) return 0;
-        uint32_t found = 0;
-        for (uint32_t id : it->second) {
-            const Object *o = d->find(id);
-            if (o && o->name == name && (parent != 0 || o->storageId == storageId)) {
-                found = id;
-                break;
-            }
-        }
-        if (!found) return 0;
-        parent = found;
-    }
-    return parent;
-}
-
-QByteArray MtpSimPhone::contents(uint32_t objectId) const
-{
-    SIM_LOCK;
-    const Object *o = d->find(objectId);
-    return o ? d->contentsOf(*o) : QByteArray();
-}
-
-QByteArray MtpSimPhone::sha1(uint32_t objectId) const
-{
-    SIM_LOCK;
-    const Object *o = d->find(objectId);
-    if (!o || o->folder) return {};
-    if (!o->digestOnly.isEmpty()) return o->digestOnly;
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (o->hasContents) {
-        hash.addData(o->contents);
-    } else {
-        QByteArray block(1 << 20, Qt::Uninitialized);
-        for (qint64 offset = 0; offset < o->size; offset += block.size()) {
-            const qint64 n = std::min<qint64>(block.size(), o->size - offset);
-            d->readContents(*o, offset, reinterpret_cast<unsigned char *>(block.data()), n);
-            hash.addData(QByteArrayView(block.constData(), n));
-        }
-    }
-    return hash.result();
-}
-
-qint64 MtpSimPhone::objectCount() const
-{
-    SIM_LOCK;
-    return qint64(d->objects.size());
-}
-
-uint32_t MtpSimPhone::contentRevision() const
-{
-    SIM_LOCK;
-    return d->identity.contentRevision;
-}
-
-bool MtpSimPhone::isSyncActive() const
-{
-    SIM_LOCK;
-    return d->syncActive;
-}
-
-int MtpSimPhone::syncStartCount() const
-{
-    SIM_LOCK;
-    return d->syncStarts;
-}
-
-uint8_t MtpSimPhone::patternByte(uint32_t seed, qint64 offset)
-{
-    uint64_t x = uint64_t(offset) ^ (uint64_t(seed) * 0x9E3779B97F4A7C15ull);
-    x ^= x >> 29;
-    x *= 0xBF58476D1CE4E5B9ull;
-    x ^= x >> 32;
-    return uint8_t(x);
-}
-
-void MtpSimPhone::unplugAfterBytes(qint64 bytes)
-{
-    SIM_LOCK;
-    d->unplugAfter = bytes;
-}
-
-void MtpSimPhone::unplug()
-{
-    SIM_LOCK;
-    d->unplugged = true;
-}
-
-void MtpSimPhone::replug()
-{
-    SIM_LOCK;
-    d->unplugged = false;
-    d->unplugAfter = -1;
-}
-
-bool MtpSimPhone::isUnplugged() const
-{
-    SIM_LOCK;
-    return d->unplugged;
-}
-
-qint64 MtpSimPhone::bytesTransferred() const
-{
-    SIM_LOCK;
-    return d->bytesTransferred;
-}
-
-#undef SIM_LOCK
-
-// ============================================================================
-// SimulatedMtpLibrary: phones, faults, log
-// ============================================================================
-
-SimulatedMtpLibrary::SimulatedMtpLibrary() : d(std::make_unique<Impl>()) {}
-
-SimulatedMtpLibrary::~SimulatedMtpLibrary()
-{
-    // Handles the caller never released still own their storage lists.
-    for (auto &[key, open] : d->handles) {
-        freeStorageList(open->handle->storage);
-        free(open->handle);
-    }
-}
-
-MtpSimPhone &SimulatedMtpLibrary::addPhone()
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    d->phones.emplace_back(new MtpSimPhone(*this, int(d->phones.size())));
-    return *d->phones.back();
-}
-
-void SimulatedMtpLibrary::removeLastPhone()
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    if (!d->phones.empty()) d->phones.pop_back();
-}
-
-int SimulatedMtpLibrary::phoneCount() const
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    return int(d->phones.size());
-}
-
-MtpSimPhone &SimulatedMtpLibrary::phone(int index)
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    return *d->phones.at(size_t(index));
-}
-
-MtpSimPhone *SimulatedMtpLibrary::phoneForDevice(LIBMTP_mtpdevice_t *device)
-{
-    std::lock_guard<std::mutex> lock(d->handlesMutex);
-    auto it = d->handles.find(device);
-    return it == d->handles.end() || it->second->released ? nullptr : it->second->phone;
-}
-
-int SimulatedMtpLibrary::openDeviceCount() const
-{
-    std::lock_guard<std::mutex> lock(d->handlesMutex);
-    int count = 0;
-    for (const auto &[key, open] : d->handles)
-        if (!open->released) ++count;
-    return count;
-}
-
-void SimulatedMtpLibrary::setWholeDeviceListingsEmpty(bool empty)
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    d->wholeListingsEmpty = empty;
-}
-
-void SimulatedMtpLibrary::setCallLogEnabled(bool enabled)
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    d->logEnabled = enabled;
-}
-
-QStringList SimulatedMtpLibrary::functionNames()
-{
-    return {QStringLiteral("LIBMTP_Init"),
-            QStringLiteral("LIBMTP_Detect_Raw_Devices"),
-            QStringLiteral("LIBMTP_Open_Raw_Device_Uncached"),
-            QStringLiteral("LIBMTP_Release_Device"),
-            QStringLiteral("LIBMTP_Get_Storage"),
-            QStringLiteral("LIBMTP_Get_Serialnumber"),
-            QStringLiteral("LIBMTP_Get_Friendlyname"),
-            QStringLiteral("LIBMTP_Get_Modelname"),
-            QStringLiteral("LIBMTP_Get_Manufacturername"),
-            QStringLiteral("LIBMTP_Get_Deviceversion"),
-            QStringLiteral("LIBMTP_Get_Folder_List_For_Storage"),
-            QStringLiteral("LIBMTP_Get_Filelisting_With_Callback"),
-            QStringLiteral("LIBMTP_Get_Files_And_Folders"),
-            QStringLiteral("LIBMTP_Get_Filemetadata"),
-            QStringLiteral("LIBMTP_Get_String_From_Object"),
-            QStringLiteral("LIBMTP_Create_Folder"),
-            QStringLiteral("LIBMTP_Set_Folder_Name"),
-            QStringLiteral("LIBMTP_Set_File_Name"),
-            QStringLiteral("LIBMTP_Delete_Object"),
-            QStringLiteral("LIBMTP_Get_File_To_Handler"),
-            QStringLiteral("LIBMTP_Send_File_From_Handler"),
-            QStringLiteral("LIBMTP_Get_Tracklisting"),
-            QStringLiteral("LIBMTP_Get_Trackmetadata"),
-            QStringLiteral("LIBMTP_Update_Track_Metadata"),
-            QStringLiteral("LIBMTP_Get_Playlist_List"),
-            QStringLiteral("LIBMTP_Get_Playlist"),
-            QStringLiteral("LIBMTP_Create_New_Playlist"),
-            QStringLiteral("LIBMTP_Get_Album_List"),
-            QStringLiteral("LIBMTP_Get_Album"),
-            QStringLiteral("LIBMTP_Sync_Start"),
-            QStringLiteral("LIBMTP_Sync_Stop"),
-            QStringLiteral("LIBMTP_Get_Freespace"),
-            QStringLiteral("LIBMTP_Get_File_ModificationDate"),
-            QStringLiteral("LIBMTP_Set_File_ParentObjectId"),
-            QStringLiteral("LIBMTP_Get_AlbumArtwork"),
-            QStringLiteral("LIBMTP_Get_ScreenDimensions"),
-            QStringLiteral("LIBMTP_Get_ContentRevision"),
-            QStringLiteral("LIBMTP_Update_Podcast_Metadata")};
-}
-
-bool SimulatedMtpLibrary::failCall(const QString &function, int nth, int count)
-{
-    if (!functionNames().contains(function) || nth < 1 || count == 0) return false;
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    d->faults.push_back(FaultRule{function, nth - 1, count < 0 ? -1 : count});
-    return true;
-}
-
-void SimulatedMtpLibrary::clearFaults()
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    d->faults.clear();
-}
-
-QList<SimulatedMtpLibrary::CallRecord> SimulatedMtpLibrary::callLog() const
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    return d->log;
-}
-
-void SimulatedMtpLibrary::clearCallLog()
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    d->log.clear();
-}
-
-int SimulatedMtpLibrary::callCount(const QString &function) const
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    return int(
-        std::count_if(d->log.cbegin(), d->log.cend(), [&](const CallRecord &r) { return r.function == function; }));
-}
-
-void SimulatedMtpLibrary::addMarker(const QString &text)
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    CallRecord record;
-    record.sequence = ++d->sequence;
-    record.function = QStringLiteral("#marker");
-    record.arguments = text;
-    d->log.append(record);
-}
-
-bool SimulatedMtpLibrary::anyCallAfterMarker(const QString &text) const
-{
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    qsizetype marker = -1;
-    for (qsizetype i = 0; i < d->log.size(); ++i)
-        if (d->log[i].function == QLatin1String("#marker") && d->log[i].arguments == text) marker = i;
-    if (marker < 0) return false;
-    for (qsizetype i = marker + 1; i < d->log.size(); ++i)
-        if (!d->log[i].function.startsWith(QLatin1Char('#'))) return true;
-    return false;
-}
-
-int SimulatedMtpLibrary::concurrentCallCount() const
-{
-    return d->concurrentCalls.load();
-}
-
-int SimulatedMtpLibrary::invalidHandleCallCount() const
-{
-    return d->invalidHandleCalls.load();
-}
-
-QString SimulatedMtpLibrary::implementationName() const
-{
-    return QStringLiteral("simulator");
-}
 
 // ============================================================================
 // Library and devices
@@ -1215,8 +442,9 @@ template <typename Record> struct ListBuilder
 
 } // namespace
 
-LIBMTP_folder_t *SimulatedMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, uint32_t storageId)
+LIBMTP_folder_t *SimulatedMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, MtpStorageId storage)
 {
+    const uint32_t storageId = storage.raw();
     CallScope scope(*this, "LIBMTP_Get_Folder_List_For_Storage", device,
                     QStringLiteral("storage=%1").arg(hex(storageId)));
     if (!scope.ok()) return nullptr;
@@ -1280,9 +508,11 @@ LIBMTP_file_t *SimulatedMtpLibrary::getFilelistingWithCallback(LIBMTP_mtpdevice_
     return scope.answer(list.head, QStringLiteral("%1 files").arg(list.count));
 }
 
-LIBMTP_file_t *SimulatedMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, uint32_t storageId,
-                                                       uint32_t parentId)
+LIBMTP_file_t *SimulatedMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, MtpStorageId storage,
+                                                       MtpObjectId parent)
 {
+    const uint32_t storageId = storage.raw();
+    const uint32_t parentId = parent.raw();
     CallScope scope(*this, "LIBMTP_Get_Files_And_Folders", device,
                     QStringLiteral("storage=%1 parent=%2").arg(hex(storageId), hex(parentId)));
     if (!scope.ok()) return nullptr;
@@ -1313,17 +543,19 @@ LIBMTP_file_t *SimulatedMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *devic
     return scope.answer(list.head, QStringLiteral("%1 objects").arg(list.count));
 }
 
-LIBMTP_file_t *SimulatedMtpLibrary::getFilemetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+LIBMTP_file_t *SimulatedMtpLibrary::getFilemetadata(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Get_Filemetadata", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(objectId);
     return scope.answer(o ? fileRecord(scope.phone(), *o, false) : nullptr);
 }
 
-char *SimulatedMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, uint32_t objectId,
+char *SimulatedMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, MtpObjectId object,
                                                LIBMTP_property_t property)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Get_String_From_Object", device,
                     QStringLiteral("id=%1 property=%2").arg(objectId).arg(int(property)));
     if (!scope.ok()) return nullptr;
@@ -1368,15 +600,17 @@ char *SimulatedMtpLibrary::getStringFromObject(LIBMTP_mtpdevice_t *device, uint3
 // Changes
 // ============================================================================
 
-uint32_t SimulatedMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const char *name, uint32_t parentId,
-                                           uint32_t storageId)
+MtpObjectId SimulatedMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const char *name, MtpObjectId parentHandle,
+                                              MtpStorageId storageHandle)
 {
+    const uint32_t storageId = storageHandle.raw();
+    const uint32_t parentId = parentHandle.raw();
     CallScope scope(*this, "LIBMTP_Create_Folder", device,
                     QStringLiteral("name=%1 parent=%2 storage=%3").arg(quoted(name), hex(parentId), hex(storageId)));
     if (!scope.ok()) return kCreateFolderFailed;
     MtpSimPhone::Data &phone = scope.phone();
     if (!mtpsim::isValidNewName(name)) return scope.answer(kCreateFolderFailed);
-    const uint32_t parent = parentId == kTopLevelParent ? 0 : parentId;
+    const uint32_t parent = parentId == kTopLevelParent.raw() ? 0 : parentId;
     uint32_t storage = storageId;
     if (parent != 0) {
         const Object *p = phone.find(parent);
@@ -1399,7 +633,7 @@ uint32_t SimulatedMtpLibrary::createFolder(LIBMTP_mtpdevice_t *device, const cha
     const uint32_t id = o.id;
     if (!phone.insert(std::move(o), false)) return scope.answer(kCreateFolderFailed);
     phone.touch();
-    return scope.answer(id);
+    return scope.answer(MtpObjectId(id));
 }
 
 namespace {
@@ -1446,8 +680,9 @@ int SimulatedMtpLibrary::setFileName(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *
     return scope.answer(answer);
 }
 
-int SimulatedMtpLibrary::deleteObject(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+int SimulatedMtpLibrary::deleteObject(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Delete_Object", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok()) return -1;
     MtpSimPhone::Data &phone = scope.phone();
@@ -1488,9 +723,11 @@ void countTransferred(MtpSimPhone::Data &phone, qint64 bytes)
 
 } // namespace
 
-int SimulatedMtpLibrary::getFileToHandler(LIBMTP_mtpdevice_t *device, uint32_t objectId, MTPDataPutFunc putFunction,
-                                          void *priv, LIBMTP_progressfunc_t callback, void const *data)
+int SimulatedMtpLibrary::getFileToHandler(LIBMTP_mtpdevice_t *device, MtpObjectId objectHandle,
+                                          MTPDataPutFunc putFunction, void *priv, LIBMTP_progressfunc_t callback,
+                                          void const *data)
 {
+    const uint32_t objectId = objectHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_File_To_Handler", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok() || !putFunction) return -1;
     MtpSimPhone::Data &phone = scope.phone();
@@ -1533,7 +770,7 @@ int SimulatedMtpLibrary::sendFileFromHandler(LIBMTP_mtpdevice_t *device, MTPData
     if (!scope.ok() || !getFunction || !file) return -1;
     MtpSimPhone::Data &phone = scope.phone();
     if (!mtpsim::isValidNewName(file->filename)) return scope.answer(-1, QStringLiteral("bad name"));
-    const uint32_t parent = file->parent_id == kTopLevelParent ? 0 : file->parent_id;
+    const uint32_t parent = file->parent_id == kTopLevelParent.raw() ? 0 : file->parent_id;
     Storage *storage = phone.storageOrFirst(file->storage_id);
     if (parent != 0) {
         const Object *p = phone.find(parent);
@@ -1640,8 +877,9 @@ LIBMTP_track_t *SimulatedMtpLibrary::getTracklisting(LIBMTP_mtpdevice_t *device)
     return scope.answer(list.head, QStringLiteral("%1 tracks").arg(list.count));
 }
 
-LIBMTP_track_t *SimulatedMtpLibrary::getTrackmetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId)
+LIBMTP_track_t *SimulatedMtpLibrary::getTrackmetadata(LIBMTP_mtpdevice_t *device, MtpObjectId object)
 {
+    const uint32_t objectId = object.raw();
     CallScope scope(*this, "LIBMTP_Get_Trackmetadata", device, QStringLiteral("id=%1").arg(objectId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(objectId);
@@ -1688,8 +926,9 @@ LIBMTP_playlist_t *SimulatedMtpLibrary::getPlaylistList(LIBMTP_mtpdevice_t *devi
     return scope.answer(list.head, QStringLiteral("%1 playlists").arg(list.count));
 }
 
-LIBMTP_playlist_t *SimulatedMtpLibrary::getPlaylist(LIBMTP_mtpdevice_t *device, uint32_t playlistId)
+LIBMTP_playlist_t *SimulatedMtpLibrary::getPlaylist(LIBMTP_mtpdevice_t *device, MtpObjectId playlistHandle)
 {
+    const uint32_t playlistId = playlistHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_Playlist", device, QStringLiteral("id=%1").arg(playlistId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(playlistId);
@@ -1710,7 +949,7 @@ uint32_t createAbstractList(MtpSimPhone::Data &phone, const char *name, const ch
         objectName.compare(objectName.size() - suffixLength, suffixLength, suffix) != 0)
         objectName += suffix;
     if (!mtpsim::isValidNewName(objectName.c_str())) return 0;
-    const uint32_t parent = parentId == MtpLibrary::kTopLevelParent ? 0 : parentId;
+    const uint32_t parent = parentId == MtpLibrary::kTopLevelParent.raw() ? 0 : parentId;
     Storage *storage = phone.storageOrFirst(storageId);
     if (parent != 0) {
         const Object *p = phone.find(parent);
@@ -1768,8 +1007,9 @@ LIBMTP_album_t *SimulatedMtpLibrary::getAlbumList(LIBMTP_mtpdevice_t *device)
     return scope.answer(list.head, QStringLiteral("%1 albums").arg(list.count));
 }
 
-LIBMTP_album_t *SimulatedMtpLibrary::getAlbum(LIBMTP_mtpdevice_t *device, uint32_t albumId)
+LIBMTP_album_t *SimulatedMtpLibrary::getAlbum(LIBMTP_mtpdevice_t *device, MtpObjectId albumHandle)
 {
+    const uint32_t albumId = albumHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_Album", device, QStringLiteral("id=%1").arg(albumId));
     if (!scope.ok()) return nullptr;
     const Object *o = scope.phone().find(albumId);
@@ -1824,8 +1064,10 @@ int SimulatedMtpLibrary::getFileModificationDate(LIBMTP_mtpdevice_t *device, LIB
     return scope.answer(0);
 }
 
-int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, uint32_t parentId)
+int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file,
+                                               MtpObjectId parentHandle)
 {
+    const uint32_t parentId = parentHandle.raw();
     CallScope scope(*this, "LIBMTP_Set_File_ParentObjectId", device,
                     QStringLiteral("id=%1 parent=%2").arg(file ? file->item_id : 0).arg(hex(parentId)));
     if (!scope.ok() || !file) return -1;
@@ -1834,7 +1076,7 @@ int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMT
     if (!o) return scope.answer(-1);
     const Storage *s = phone.storage(o->storageId);
     if (!s || s->spec.readOnly) return scope.answer(-1);
-    const uint32_t parent = parentId == kTopLevelParent ? 0 : parentId;
+    const uint32_t parent = parentId == kTopLevelParent.raw() ? 0 : parentId;
     if (parent != 0) {
         const Object *p = phone.find(parent);
         if (!p || !p->folder || p->storageId != o->storageId) return scope.answer(-1);
@@ -1850,8 +1092,10 @@ int SimulatedMtpLibrary::setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMT
     return scope.answer(0);
 }
 
-int SimulatedMtpLibrary::getAlbumArtwork(LIBMTP_mtpdevice_t *device, uint32_t albumId, uint8_t **buffer, uint64_t *size)
+int SimulatedMtpLibrary::getAlbumArtwork(LIBMTP_mtpdevice_t *device, MtpObjectId albumHandle, uint8_t **buffer,
+                                         uint64_t *size)
 {
+    const uint32_t albumId = albumHandle.raw();
     CallScope scope(*this, "LIBMTP_Get_AlbumArtwork", device, QStringLiteral("id=%1").arg(albumId));
     if (buffer) *buffer = nullptr;
     if (size) *size = 0;

@@ -285,38 +285,40 @@ public:
     char *getManufacturername(LIBMTP_mtpdevice_t *device) override;
     char *getDeviceversion(LIBMTP_mtpdevice_t *device) override;
 
-    LIBMTP_folder_t *getFolderListForStorage(LIBMTP_mtpdevice_t *device, uint32_t storageId) override;
+    LIBMTP_folder_t *getFolderListForStorage(LIBMTP_mtpdevice_t *device, MtpStorageId storageId) override;
     LIBMTP_file_t *getFilelistingWithCallback(LIBMTP_mtpdevice_t *device, LIBMTP_progressfunc_t callback,
                                               void const *data) override;
-    LIBMTP_file_t *getFilesAndFolders(LIBMTP_mtpdevice_t *device, uint32_t storageId, uint32_t parentId) override;
-    LIBMTP_file_t *getFilemetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId) override;
-    char *getStringFromObject(LIBMTP_mtpdevice_t *device, uint32_t objectId, LIBMTP_property_t property) override;
+    LIBMTP_file_t *getFilesAndFolders(LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
+                                      MtpObjectId parentId) override;
+    LIBMTP_file_t *getFilemetadata(LIBMTP_mtpdevice_t *device, MtpObjectId objectId) override;
+    char *getStringFromObject(LIBMTP_mtpdevice_t *device, MtpObjectId objectId, LIBMTP_property_t property) override;
 
-    uint32_t createFolder(LIBMTP_mtpdevice_t *device, const char *name, uint32_t parentId, uint32_t storageId) override;
+    MtpObjectId createFolder(LIBMTP_mtpdevice_t *device, const char *name, MtpObjectId parentId,
+                             MtpStorageId storageId) override;
     int setFolderName(LIBMTP_mtpdevice_t *device, LIBMTP_folder_t *folder, const char *name) override;
     int setFileName(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, const char *name) override;
-    int deleteObject(LIBMTP_mtpdevice_t *device, uint32_t objectId) override;
+    int deleteObject(LIBMTP_mtpdevice_t *device, MtpObjectId objectId) override;
 
-    int getFileToHandler(LIBMTP_mtpdevice_t *device, uint32_t objectId, MTPDataPutFunc putFunction, void *priv,
+    int getFileToHandler(LIBMTP_mtpdevice_t *device, MtpObjectId objectId, MTPDataPutFunc putFunction, void *priv,
                          LIBMTP_progressfunc_t callback, void const *data) override;
     int sendFileFromHandler(LIBMTP_mtpdevice_t *device, MTPDataGetFunc getFunction, void *priv, LIBMTP_file_t *file,
                             LIBMTP_progressfunc_t callback, void const *data) override;
 
     LIBMTP_track_t *getTracklisting(LIBMTP_mtpdevice_t *device) override;
-    LIBMTP_track_t *getTrackmetadata(LIBMTP_mtpdevice_t *device, uint32_t objectId) override;
+    LIBMTP_track_t *getTrackmetadata(LIBMTP_mtpdevice_t *device, MtpObjectId objectId) override;
     int updateTrackMetadata(LIBMTP_mtpdevice_t *device, LIBMTP_track_t const *track) override;
     LIBMTP_playlist_t *getPlaylistList(LIBMTP_mtpdevice_t *device) override;
-    LIBMTP_playlist_t *getPlaylist(LIBMTP_mtpdevice_t *device, uint32_t playlistId) override;
+    LIBMTP_playlist_t *getPlaylist(LIBMTP_mtpdevice_t *device, MtpObjectId playlistId) override;
     int createNewPlaylist(LIBMTP_mtpdevice_t *device, LIBMTP_playlist_t *playlist) override;
     LIBMTP_album_t *getAlbumList(LIBMTP_mtpdevice_t *device) override;
-    LIBMTP_album_t *getAlbum(LIBMTP_mtpdevice_t *device, uint32_t albumId) override;
+    LIBMTP_album_t *getAlbum(LIBMTP_mtpdevice_t *device, MtpObjectId albumId) override;
 
     int syncStart(LIBMTP_mtpdevice_t *device) override;
     int syncStop(LIBMTP_mtpdevice_t *device) override;
     int getFreespace(LIBMTP_mtpdevice_t *device, const LIBMTP_devicestorage_t *storage, uint64_t *freeSpace) override;
     int getFileModificationDate(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file) override;
-    int setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, uint32_t parentId) override;
-    int getAlbumArtwork(LIBMTP_mtpdevice_t *device, uint32_t albumId, uint8_t **buffer, uint64_t *size) override;
+    int setFileParentObjectId(LIBMTP_mtpdevice_t *device, LIBMTP_file_t *file, MtpObjectId parentId) override;
+    int getAlbumArtwork(LIBMTP_mtpdevice_t *device, MtpObjectId albumId, uint8_t **buffer, uint64_t *size) override;
     int getScreenDimensions(LIBMTP_mtpdevice_t *device, int *height, int *width) override;
     int getContentRevision(LIBMTP_mtpdevice_t *device, uint32_t *revision) override;
     int updatePodcastMetadata(LIBMTP_mtpdevice_t *device, Podcast *podcast) override;

@@ -6,6 +6,11 @@
 
 #include <QCryptographicHash>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include <map>
 #include <string>
 #include <utility>
@@ -95,4 +100,47 @@ struct MtpSimPhone::Data
     QByteArray contentsOf(const mtpsim::Object &object) const;
     // Bytes [offset, offset+length) of the object's contents.
     void readContents(const mtpsim::Object &object, qint64 offset, unsigned char *out, qint64 length) const;
+};
+
+// ---- the library's state ----------------------------------------------------------
+
+namespace mtpsim {
+
+struct OpenDevice
+{
+    LIBMTP_mtpdevice_t *handle = nullptr;
+    MtpSimPhone *phone = nullptr;
+    std::atomic<int> active{0};
+    bool released = false;
+};
+
+struct FaultRule
+{
+    QString function;
+    int skip = 0;      // calls still to let through
+    int remaining = 1; // calls still to fail; -1 for all
+};
+
+// Frees a storage list the simulator built.
+void freeStorageList(LIBMTP_devicestorage_t *list);
+
+} // namespace mtpsim
+
+struct SimulatedMtpLibrary::Impl
+{
+    // All simulated state. Recursive: a transfer callback may call the
+    // simulator again on the same thread (which is reported as an overlap).
+    mutable std::recursive_mutex mutex;
+    std::vector<std::unique_ptr<MtpSimPhone>> phones;
+    // Open handles; never freed before the library is, so a stale handle
+    // stays recognisable.
+    mutable std::mutex handlesMutex;
+    std::map<const LIBMTP_mtpdevice_t *, std::unique_ptr<mtpsim::OpenDevice>> handles;
+    bool wholeListingsEmpty = false;
+    bool logEnabled = true;
+    std::vector<mtpsim::FaultRule> faults;
+    QList<CallRecord> log;
+    quint64 sequence = 0;
+    std::atomic<int> concurrentCalls{0};
+    std::atomic<int> invalidHandleCalls{0};
 };
