@@ -114,13 +114,15 @@ QHash<QString, QStringList> playlistsByTrackPath(MobileDeviceInterface &device)
     return playlistsOfTrack;
 }
 
+}  // namespace
+
 // The phone's storages, internal first, each with the call that makes it
 // the session's current storage again (a file object reads through the
 // current one).
-QList<MediaSourceItem> androidItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind)
 {
     QList<MediaSourceItem> items;
-    if (!device.hasMTPConnection()) return mediaFilesBelow(device.storageFileInfos(), kind);
+    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind);
 
     MobileDeviceInterface *phone = &device;
     using Switch = bool (MobileDeviceInterface::*)();
@@ -148,7 +150,7 @@ QList<MediaSourceItem> androidItems(MobileDeviceInterface &device, MediaKind kin
 
 // ---- iPhone -------------------------------------------------------------------------------------------
 
-QList<MediaSourceItem> cameraItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind)
 {
     QList<MediaSourceItem> items;
     const std::shared_ptr<CameraDevice> camera = device.camera();
@@ -176,8 +178,6 @@ QList<MediaSourceItem> cameraItems(MobileDeviceInterface &device, MediaKind kind
     return items;
 }
 
-}  // namespace
-
 bool isMediaFileOfKind(const QString &fileName, MediaKind kind)
 {
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
@@ -194,13 +194,6 @@ QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind
     for (const VtrFileInfoPtr &file : files) items.append(sourceForFile(file));
     return items;
 }
-
-QList<MediaSourceItem> AndroidMusicMigrator::sourceItems() { return androidItems(*mobileDevice(), MediaKind::Music); }
-QList<MediaSourceItem> AndroidPhotosMigrator::sourceItems() { return androidItems(*mobileDevice(), MediaKind::Photos); }
-QList<MediaSourceItem> AndroidVideoMigrator::sourceItems() { return androidItems(*mobileDevice(), MediaKind::Videos); }
-
-QList<MediaSourceItem> ApplePhotosMigrator::sourceItems() { return cameraItems(*mobileDevice(), MediaKind::Photos); }
-QList<MediaSourceItem> AppleVideoMigrator::sourceItems() { return cameraItems(*mobileDevice(), MediaKind::Videos); }
 
 // The iPhone's music is what the computer's music library syncs to it: the
 // library's own tracks that are files here, not videos and not protected.
@@ -254,17 +247,9 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     return items;
 }
 
-QList<MediaSourceItem> BlackBerryMusicMigrator::sourceItems()
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind)
 {
-    return mediaFilesBelow(mobileDevice()->storageFileInfos(), MediaKind::Music);
-}
-QList<MediaSourceItem> BlackBerryPhotosMigrator::sourceItems()
-{
-    return mediaFilesBelow(mobileDevice()->storageFileInfos(), MediaKind::Photos);
-}
-QList<MediaSourceItem> BlackBerryVideoMigrator::sourceItems()
-{
-    return mediaFilesBelow(mobileDevice()->storageFileInfos(), MediaKind::Videos);
+    return mediaFilesBelow(device.storageFileInfos(), kind);
 }
 
 FamilyMediaMigrators createMediaMigratorsForFamily(int family, const std::shared_ptr<MobileDeviceInterface> &oldDevice)

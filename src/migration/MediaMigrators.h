@@ -21,33 +21,32 @@ bool isMediaFileOfKind(const QString &fileName, MediaKind kind);
 // the companion app's folder are left out).
 QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind);
 
-class AndroidMusicMigrator final : public MusicMigrator
+// Where a family finds the media of a kind on the old phone.
+using MediaFinder = QList<MediaSourceItem> (*)(MobileDeviceInterface &device, MediaKind kind);
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind);
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind);
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind);
+
+template <typename Base, MediaKind kKind, MediaFinder kFind>
+class FamilyMediaMigrator final : public Base
 {
 public:
-    using MusicMigrator::MusicMigrator;
+    using Base::Base;
 
 protected:
-    QList<MediaSourceItem> sourceItems() override;
+    QList<MediaSourceItem> sourceItems() override { return kFind(*this->mobileDevice(), kKind); }
 };
 
-class AndroidPhotosMigrator final : public PhotosMigrator
-{
-public:
-    using PhotosMigrator::PhotosMigrator;
+using AndroidMusicMigrator = FamilyMediaMigrator<MusicMigrator, MediaKind::Music, androidMediaItems>;
+using AndroidPhotosMigrator = FamilyMediaMigrator<PhotosMigrator, MediaKind::Photos, androidMediaItems>;
+using AndroidVideoMigrator = FamilyMediaMigrator<VideoMigrator, MediaKind::Videos, androidMediaItems>;
+using ApplePhotosMigrator = FamilyMediaMigrator<PhotosMigrator, MediaKind::Photos, cameraMediaItems>;
+using AppleVideoMigrator = FamilyMediaMigrator<VideoMigrator, MediaKind::Videos, cameraMediaItems>;
+using BlackBerryMusicMigrator = FamilyMediaMigrator<MusicMigrator, MediaKind::Music, volumeMediaItems>;
+using BlackBerryPhotosMigrator = FamilyMediaMigrator<PhotosMigrator, MediaKind::Photos, volumeMediaItems>;
+using BlackBerryVideoMigrator = FamilyMediaMigrator<VideoMigrator, MediaKind::Videos, volumeMediaItems>;
 
-protected:
-    QList<MediaSourceItem> sourceItems() override;
-};
-
-class AndroidVideoMigrator final : public VideoMigrator
-{
-public:
-    using VideoMigrator::VideoMigrator;
-
-protected:
-    QList<MediaSourceItem> sourceItems() override;
-};
-
+// The iPhone's music is what the computer's music library syncs to it.
 class AppleMusicMigrator final : public MusicMigrator
 {
 public:
@@ -60,51 +59,6 @@ protected:
 
 private:
     QString m_libraryFile;
-};
-
-class ApplePhotosMigrator final : public PhotosMigrator
-{
-public:
-    using PhotosMigrator::PhotosMigrator;
-
-protected:
-    QList<MediaSourceItem> sourceItems() override;
-};
-
-class AppleVideoMigrator final : public VideoMigrator
-{
-public:
-    using VideoMigrator::VideoMigrator;
-
-protected:
-    QList<MediaSourceItem> sourceItems() override;
-};
-
-class BlackBerryMusicMigrator final : public MusicMigrator
-{
-public:
-    using MusicMigrator::MusicMigrator;
-
-protected:
-    QList<MediaSourceItem> sourceItems() override;
-};
-
-class BlackBerryPhotosMigrator final : public PhotosMigrator
-{
-public:
-    using PhotosMigrator::PhotosMigrator;
-
-protected:
-    QList<MediaSourceItem> sourceItems() override;
-};
-
-class BlackBerryVideoMigrator final : public VideoMigrator
-{
-public:
-    using VideoMigrator::VideoMigrator;
-
-protected:
-    QList<MediaSourceItem> sourceItems() override;
 };
 
 // The three migrators of a family (1 Android, 2 Apple, 3 BlackBerry); all
