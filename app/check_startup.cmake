@@ -1,0 +1,22 @@
+# Runs the application offscreen in a private home until it reaches state 1
+# and checks what it printed and how it ended.
+string(RANDOM LENGTH 8 suffix)
+set(home "${CMAKE_CURRENT_BINARY_DIR}/startup-home-${suffix}")
+file(MAKE_DIRECTORY "${home}/runtime")
+file(CHMOD "${home}/runtime" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+set(ENV{HOME} "${home}")
+set(ENV{XDG_RUNTIME_DIR} "${home}/runtime")
+set(ENV{XDG_CONFIG_HOME} "${home}/config")
+set(ENV{XDG_DATA_HOME} "${home}/data")
+set(ENV{XDG_CACHE_HOME} "${home}/cache")
+set(ENV{XDG_STATE_HOME} "${home}/state")
+set(ENV{QT_QPA_PLATFORM} "offscreen")
+execute_process(COMMAND "${APP}" --quit-after-state 1
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 60)
+file(REMOVE_RECURSE "${home}")
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "The application ended with ${rc}.\n${out}\n${err}")
+endif()
+if(NOT out MATCHES "state 0\nstate 1\n")
+  message(FATAL_ERROR "Expected state 0, then state 1; the application printed:\n${out}\n${err}")
+endif()

@@ -1,0 +1,79 @@
+#include "app/AppServices.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+
+int MessageBoxAlertPresenter::runAlert(const AlertRequest &request)
+{
+    QMessageBox box(m_parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setText(request.messageText);
+    box.setInformativeText(request.informativeText);
+    box.setTextFormat(Qt::PlainText);
+    switch (request.style) {
+    case AlertRequest::Style::Informational: box.setIcon(QMessageBox::Information); break;
+    case AlertRequest::Style::Warning: box.setIcon(QMessageBox::Warning); break;
+    case AlertRequest::Style::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    QList<QPushButton *> buttons;
+    const QStringList titles = request.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : request.buttons;
+    for (int i = 0; i < titles.size(); ++i) {
+        // The first button sits where the platform puts the affirmative one.
+        auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        buttons.append(box.addButton(titles.at(i), role));
+    }
+    const int defaultIndex = qBound(0, request.defaultButton, int(buttons.size()) - 1);
+    box.setDefaultButton(buttons.at(defaultIndex));
+    box.setEscapeButton(buttons.at(defaultIndex));
+    if (request.beep) QApplication::beep();
+    box.exec();
+    const int pressed = buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton()));
+    return pressed < 0 ? defaultIndex : pressed;
+}
+
+QString MessageBoxAlertPresenter::runSavePanel(const QString &suggestedPath, const QString &fileType)
+{
+    QFileDialog panel(m_parent);
+    panel.setWindowModality(Qt::WindowModal);
+    panel.setAcceptMode(QFileDialog::AcceptSave);
+    panel.setDefaultSuffix(fileType);
+    panel.setNameFilter(QStringLiteral("%1 (*.%2)").arg(fileType.toUpper(), fileType));
+    panel.selectFile(suggestedPath);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) return QString();
+    QString path = panel.selectedFiles().first();
+    if (!path.endsWith(QLatin1Char('.') + fileType, Qt::CaseInsensitive)) path += QLatin1Char('.') + fileType;
+    return path;
+}
+
+QString LinuxHostEnvironment::applicationPath(const QString &identifier) const
+{
+    if (identifier.compare(QLatin1String(vtrapp::kITunesIdentifier), Qt::CaseInsensitive) == 0)
+        return QCoreApplication::applicationFilePath();
+    const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    for (const QString &folder : folders) {
+        // Desktop entry names are compared without regard to case, as bundle
+        // identifiers were.
+        const QStringList entries = QDir(folder).entryList({QStringLiteral("*.desktop")}, QDir::Files);
+        for (const QString &entry : entries) {
+            if (QFileInfo(entry).completeBaseName().compare(identifier, Qt::CaseInsensitive) == 0)
+                return QDir(folder).filePath(entry);
+        }
+    }
+    return QString();
+}
+
+bool LinuxHostEnvironment::launchApplication(const QString &identifier, bool)
+{
+    // The media-library host runs inside this program.
+    return identifier.compare(QLatin1String(vtrapp::kITunesIdentifier), Qt::CaseInsensitive) == 0;
+}
+
+bool LinuxHostEnvironment::openUrl(const QUrl &url) { return QDesktopServices::openUrl(url); }
+
+void LinuxHostEnvironment::beep() { QApplication::beep(); }

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QWidget;
+
+// One modal question to the person. The first button is the default one
+// unless `defaultButton` says otherwise.
+struct AlertRequest
+{
+    enum class Style { Informational, Warning, Critical };
+
+    QString messageText;
+    // Shown literally, never used as a format.
+    QString informativeText;
+    QStringList buttons;
+    int defaultButton = 0;
+    bool beep = false;
+    Style style = Style::Warning;
+};
+
+// Shows alerts. The application asks the person through a message box; tests
+// put a scripted answerer in its place. Main thread only.
+class AlertPresenter
+{
+public:
+    virtual ~AlertPresenter() = default;
+    // The index of the button pressed; the default button when the alert is
+    // dismissed another way (Escape, closing it).
+    virtual int runAlert(const AlertRequest &request) = 0;
+    // A save panel that requires `fileType` (an extension without the dot)
+    // and starts at `suggestedPath`; empty when the person cancels.
+    virtual QString runSavePanel(const QString &suggestedPath, const QString &fileType) = 0;
+};
+
+class MessageBoxAlertPresenter final : public AlertPresenter
+{
+public:
+    explicit MessageBoxAlertPresenter(QWidget *parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget *parent) { m_parent = parent; }
+    int runAlert(const AlertRequest &request) override;
+    QString runSavePanel(const QString &suggestedPath, const QString &fileType) override;
+
+private:
+    QWidget *m_parent;
+};
+
+// What the computer around the application offers: installed programs, the
+// browser, the bell. The Linux answers are LinuxHostEnvironment's; tests
+// inject their own.
+class HostEnvironment
+{
+public:
+    virtual ~HostEnvironment() = default;
+    // Where the program known by this reverse-DNS identifier is installed;
+    // empty when it is not.
+    virtual QString applicationPath(const QString &identifier) const = 0;
+    bool isApplicationInstalled(const QString &identifier) const { return !applicationPath(identifier).isEmpty(); }
+    // Starts the program; `background` starts it without bringing it forward
+    // and waits until it runs. False when it cannot be started.
+    virtual bool launchApplication(const QString &identifier, bool background) = 0;
+    virtual bool openUrl(const QUrl &url) = 0;
+    virtual void beep() = 0;
+};
+
+// Linux answers: a program is installed when a desktop entry named after its
+// identifier exists in the XDG application folders. The music library that
+// the Mac kept in iTunes is this application's own media-library host, so
+// "com.apple.itunes" is always installed (this program) and launching it
+// starts nothing; the BlackBerry desktop software has no Linux version.
+class LinuxHostEnvironment final : public HostEnvironment
+{
+public:
+    QString applicationPath(const QString &identifier) const override;
+    bool launchApplication(const QString &identifier, bool background) override;
+    bool openUrl(const QUrl &url) override;
+    void beep() override;
+};
+
+namespace vtrapp {
+inline constexpr const char *kITunesIdentifier = "com.apple.itunes";
+inline constexpr const char *kBlackBerryDesktopIdentifier = "com.rim.blackberrydesktopmanager";
+}  // namespace vtrapp

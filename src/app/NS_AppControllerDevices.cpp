@@ -1,0 +1,147 @@
+#include "app/BackgroundJob.h"
+#include "app/NS_AppController.h"
+#include "devices/command/PlatformDevice.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/phone/MobileDeviceProxy.h"
+#include "devices/usb/UsbLookups.h"
+#include "foundation/Log.h"
+#include "platform/MainThread.h"
+#include "platform/Strings.h"
+
+void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 vendor, quint16 product)
+{
+    guarded("usbDeviceAdded", [&] {
+        if (oldDevice() || m_arrivingPhone) {
+            VTR_LOG(4, QStringLiteral("We already have a source device connected."));
+            return;
+        }
+        const QString name = usbProductNameForDevice(vendor, product);
+        VtrDeviceList *list = VtrDeviceList::deviceList();
+        const QString section = QStringLiteral("SupportSourceDevices");
+        std::optional<QVariantMap> entry = list->infoForDeviceWithUSBVendorID(vendor, product, name, section);
+        if (!entry) entry = list->infoForDeviceWithUSBVendorID(vendor, 0, name, section);
+
+        const bool otherVendor = vendor != MobileDeviceInterface::kBlackBerryVendorID &&
+                                 vendor != MobileDeviceInterface::kAppleVendorID;
+        if (vendor == MobileDeviceInterface::kAppleVendorID && !entry) return;
+        if (otherVendor) {
+            entry = list->infoForDeviceWithUSBVendorID(vendor, product, name);
+            if (!entry) {
+                entry = list->infoForDeviceWithUSBVendorID(vendor, 0, QString());
+                if (!entry) return;
+                const QString serial = usbSerialNumberForDevice(vendor, product);
+                if (!serial.isEmpty()) {
+                    entry->insert(QStringLiteral("serialNumber"), serial);
+                    entry->insert(QStringLiteral("productID"), int(product));
+                }
+            }
+        }
+        std::shared_ptr<MobileDevice> phone = MobileDevice::create(device, usbListener(), vendor, product, name,
+                                                                   entry.value_or(QVariantMap()), this,
+                                                                   m_services.mtpLibrary);
+        if (!phone) {
+            if (otherVendor) {
+                AlertRequest request;
+                request.messageText = vtrLocalized("Could not connect to phone");
+                request.informativeText = vtrLocalized(
+                    "Solvenna to Windows Phone could not connect to your phone. Please ensure the device is unlocked "
+                    "and the USB cable is connected properly.");
+                request.buttons = {vtrLocalized("Ok")};
+                runAlert(request);
+            }
+            return;
+        }
+        if (!otherVendor || !phone->hasMTPConnection()) {
+            adoptOldDevice(phone, false);
+            return;
+        }
+        // Attaching the command interface talks to the phone (it may take
+        // seconds): it runs on a job, and the wizard learns of the phone only
+        // when it can be used.
+        m_arrivingPhone = phone;
+        PlatformDevice *commands = platformDevice();
+        runJob(new FunctionJob([phone, commands](FunctionJob &) {
+                   phone->setPlatformDevice(commands);
+                   return BackgroundJob::successResult();
+               }),
+               [this, phone](const QVariantMap &) {
+                   // A phone pulled while it was being attached is forgotten.
+                   if (m_arrivingPhone != phone) return;
+                   m_arrivingPhone.reset();
+                   adoptOldDevice(phone, true);
+               });
+    });
+}
+
+void NS_AppController::adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected)
+{
+    m_oldDeviceProxy->setObject(phone);
+    setOldDevice(phone);
+    // Already attached: this only records the phone as the connected one.
+    if (connected && oldDevice() == phone) setConnectedMobileDevice(phone.get());
+    checkMountedPathsForDevices();
+}
+
+void NS_AppController::deviceWasDisconnected(MobileDevice *device)
+{
+    guarded("deviceWasDisconnected", [&] {
+        if (m_arrivingPhone.get() == device) {
+            m_arrivingPhone.reset();
+            return;
+        }
+        if (connectedMobileDevice() == device) setConnectedMobileDevice(nullptr);
+        if (oldDevice() && oldDevice().get() == device) {
+            const int state = currentState();
+            if (state >= 11 && state <= 13)
+                platform::runOnMain([this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); });
+            setOldDevice(nullptr);
+            m_oldDeviceProxy->setObject(nullptr);
+            return;
+        }
+        if (newDevice() && newDevice().get() == device) {
+            setNewDevice(nullptr);
+            checkNewDeviceConnected();
+        }
+    });
+}
+
+void NS_AppController::oldDeviceConnected()
+{
+    guarded("oldDeviceConnected", [this] {
+        switch (currentState()) {
+        case 2: gotoNextStateUnguarded(); break;
+        case 3: setStateUnguarded(2); break;
+        case 6:
+        case 7:
+        case 9:
+            nextButtonSetEnabled(m_oldDeviceProxy->isAndroidDevice() ? m_oldDeviceProxy->isConnected() : true);
+            break;
+        case 8: pollForApkDoneAndAdvance(); break;
+        default: break;
+        }
+    });
+}
+
+void NS_AppController::oldDeviceDisconnected()
+{
+    guarded("oldDeviceDisconnected", [this] {
+        switch (currentState()) {
+        case 2:
+        case 6:
+        case 7:
+        case 9: nextButtonSetEnabled(false); break;
+        case 3:
+        case 4:
+        case 5: setStateUnguarded(2); break;
+        case 8:
+            cancelPerform(QStringLiteral("pollForApkDoneAndAdvance"));
+            nextButtonSetEnabled(false);
+            break;
+        case 10:
+        case 11:
+        case 12:
+        case 13: userRemovedOldDeviceAtBadTime(); break;
+        default: break;
+        }
+    });
+}

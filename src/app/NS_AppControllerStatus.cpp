@@ -1,0 +1,210 @@
+#include "app/NS_AppController.h"
+#include "foundation/Log.h"
+#include "platform/MainThread.h"
+#include "platform/Strings.h"
+
+#include <QDateTime>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// When the last report was applied, in steady-clock ticks; min: never. One
+// value for the whole process, read by any thread's throttle.
+std::atomic<Clock::rep> g_lastApplied{std::numeric_limits<Clock::rep>::min()};
+
+bool near(double value, double target) { return std::fabs(value - target) <= 0.01; }
+
+struct PhaseInfo
+{
+    const QString *phase;
+    int slot;  // overall-bar slot, -1 for none
+    const char *caption;
+};
+
+const PhaseInfo kPhases[] = {
+    {&vtrphase::Contacts, 0, "Copying Contacts..."},
+    {&vtrphase::Events, 1, "Copying Calendars and Events..."},
+    {&vtrphase::Music, 2, "Copying Music..."},
+    {&vtrphase::Photos, 3, "Copying Photos..."},
+    {&vtrphase::Videos, 4, "Copying Videos..."},
+    {&vtrphase::Apps, -1, nullptr},
+};
+
+const PhaseInfo *phaseInfo(const QString &phase)
+{
+    for (const PhaseInfo &info : kPhases)
+        if (*info.phase == phase) return &info;
+    return nullptr;
+}
+
+QString manifestValue(const QVariantMap &manifest, const char *key)
+{
+    return manifest.value(QString::fromLatin1(key)).toString();
+}
+
+}  // namespace
+
+void NS_AppController::resetStatusThrottle() { g_lastApplied.store(std::numeric_limits<Clock::rep>::min()); }
+
+void NS_AppController::setStatus(const QString &status, const QString &phase, double percent)
+{
+    if (!near(percent, 1.0)) {
+        const Clock::rep last = g_lastApplied.load();
+        const Clock::rep now = Clock::now().time_since_epoch().count();
+        const Clock::rep window = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(100)).count();
+        if (last != std::numeric_limits<Clock::rep>::min() && last > now - window) return;
+    }
+    setStatusNow(status, phase, percent);
+}
+
+void NS_AppController::setStatusNow(const QString &status, const QString &phase, double percent)
+{
+    if (!platform::isMainThread()) {
+        // The percentage travels in single precision, as the report always did.
+        const double carried = double(float(percent));
+        platform::runOnMainAndWait([this, status, phase, carried] { setStatusNow(status, phase, carried); });
+        return;
+    }
+    guarded("setStatusNow", [&] {
+        applyStatus(phase, percent);
+        refreshIndicators();
+        updatePhaseSummary(phase, percent);
+        updateTimeEstimate();
+        g_lastApplied.store(Clock::now().time_since_epoch().count());
+    });
+}
+
+void NS_AppController::applyStatus(const QString &phase, double p)
+{
+    const PhaseInfo *info = phaseInfo(phase);
+    auto setIndeterminate = [this](const QString &ph, bool on) {
+        if (ph == vtrphase::Apps) setAppsIndeterminate(on);
+        else if (ph == vtrphase::Contacts) setContactsIndeterminate(on);
+        else if (ph == vtrphase::Events) setCalendarIndeterminate(on);
+        else if (ph == vtrphase::Music) setMusicIndeterminate(on);
+        else if (ph == vtrphase::Photos) setPhotosIndeterminate(on);
+        else if (ph == vtrphase::Videos) setVideosIndeterminate(on);
+    };
+    if (p >= 0.0 && p <= 1.0) {
+        if (info) {
+            // A small value means the work has started but shows no amount yet.
+            setIndeterminate(phase, p > 0.01 && p < 0.1);
+            if (phase == vtrphase::Apps) setAppsProgress(p);
+            else if (phase == vtrphase::Contacts) setContactsProgress(p);
+            else if (phase == vtrphase::Events) setCalendarProgress(p);
+            else if (phase == vtrphase::Music) setMusicProgress(p);
+            else if (phase == vtrphase::Photos) setPhotosProgress(p);
+            else if (phase == vtrphase::Videos) setVideosProgress(p);
+            if (info->slot >= 0) {
+                const float overall = (float(p) + float(info->slot)) / 5.0f;
+                // The overall bar never moves back.
+                setSingleProgress(std::max(singleProgress(), double(overall)));
+                setSingleProgressText(vtrLocalized(info->caption));
+            }
+        }
+        setSingleIndeterminate(singleProgress() < 0.1);
+    } else if (near(p, -1.0)) {
+        setIndeterminate(phase, false);
+    } else if (near(p, -2.0)) {
+        setIndeterminate(phase, true);
+    } else {
+        VTR_LOG(2, QStringLiteral("Unknown status percentage set"));
+    }
+}
+
+bool NS_AppController::kindChosen(const QString &phase) const
+{
+    if (phase == vtrphase::Apps) return appsEnabled() && appsValue();
+    if (phase == vtrphase::Contacts) return contactsEnabled() && contactsValue();
+    if (phase == vtrphase::Events) return calendarsEnabled() && calendarsValue();
+    if (phase == vtrphase::Music) return musicEnabled() && musicValue();
+    if (phase == vtrphase::Photos) return photosEnabled() && photosValue();
+    if (phase == vtrphase::Videos) return videosEnabled() && videosValue();
+    return false;
+}
+
+void NS_AppController::updatePhaseSummary(const QString &phase, double p)
+{
+    if (!kindChosen(phase)) return;
+    auto manifest = [this](ManifestKind kind) {
+        const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
+        return source ? source->manifestInfo() : QVariantMap();
+    };
+    // Without a reader or migrator for the kind there is nothing to quote:
+    // the line keeps what the summary pass gave it.
+    static const QHash<QString, ManifestKind> kinds{{vtrphase::Contacts, ManifestKind::Contacts},
+                                                    {vtrphase::Events, ManifestKind::Events},
+                                                    {vtrphase::Music, ManifestKind::Music},
+                                                    {vtrphase::Photos, ManifestKind::Photos},
+                                                    {vtrphase::Videos, ManifestKind::Videos}};
+    const bool quotes = phase == vtrphase::Apps || (kinds.contains(phase) && manifestSource(kinds.value(phase)));
+    const QString done = near(p, 1.0) ? vtrLocalized(" - Done") : QString();
+    if (phase == vtrphase::Apps) {
+        if (quotes) setAppsSummary(vtrLocalized("%d Apps").replace(QStringLiteral("%d"),
+                                                       QString::number(m_summaries ? m_summaries->appListCount() : 0)));
+        if (!done.isNull()) setAppsSummaryDone(done);
+    } else if (phase == vtrphase::Contacts) {
+        const QVariantMap m = manifest(ManifestKind::Contacts);
+        if (quotes) setContactsSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "contact_cnt"), manifestValue(m, "title")));
+        if (!done.isNull()) setContactsSummaryDone(done);
+    } else if (phase == vtrphase::Events) {
+        const QVariantMap m = manifest(ManifestKind::Events);
+        if (quotes) setCalendarSummary(vtrLocalized("%1 %2 in %3 %4")
+                               .arg(manifestValue(m, "event_cnt"), manifestValue(m, "title"),
+                                    manifestValue(m, "calendar_cnt"), manifestValue(m, "calendar_title")));
+        if (!done.isNull()) setCalendarSummaryDone(done);
+    } else if (phase == vtrphase::Music) {
+        const QVariantMap m = manifest(ManifestKind::Music);
+        if (quotes) setMusicSummary(vtrLocalized("%1 %2 and %3 %4")
+                            .arg(manifestValue(m, "song_cnt"), manifestValue(m, "title"),
+                                 manifestValue(m, "playlist_cnt"), manifestValue(m, "playlist_title")));
+        if (!done.isNull()) setMusicSummaryDone(done);
+    } else if (phase == vtrphase::Photos) {
+        const QVariantMap m = manifest(ManifestKind::Photos);
+        if (quotes) setPhotosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "photo_cnt"), manifestValue(m, "title")));
+        if (!done.isNull()) setPhotosSummaryDone(done);
+    } else if (phase == vtrphase::Videos) {
+        const QVariantMap m = manifest(ManifestKind::Videos);
+        if (quotes) setVideosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "video_cnt"), manifestValue(m, "title")));
+        if (!done.isNull()) setVideosSummaryDone(done);
+    }
+}
+
+void NS_AppController::updateTimeEstimate()
+{
+    struct Kind { bool chosen; double progress; };
+    const Kind kinds[] = {
+        {appsEnabled() && appsValue(), appsProgress()},
+        {contactsEnabled() && contactsValue(), contactsProgress()},
+        {calendarsEnabled() && calendarsValue(), calendarProgress()},
+        {musicEnabled() && musicValue(), musicProgress()},
+        {photosEnabled() && photosValue(), photosProgress()},
+        {videosEnabled() && videosValue(), videosProgress()},
+    };
+    int unfinished = 0;
+    for (const Kind &k : kinds)
+        if (k.chosen && !near(k.progress, 1.0)) ++unfinished;
+    setTimeEstimateText(vtrLocalized("Estimated time remaining: %d minutes.")
+                            .replace(QStringLiteral("%d"), QString::number(unfinished)));
+}
+
+QString NS_AppController::stringForBytesToCopy(qint64 bytes, int numFiles)
+{
+    const qint64 s = bytes / 5242880 + (qint64(numFiles) + 4) / 8;
+    auto fill = [](const char *format, qint64 a) {
+        return vtrLocalized(format).replace(QStringLiteral("%d"), QString::number(a));
+    };
+    if (s <= 59) return s == 1 ? vtrLocalized("about 1 second") : fill("about %d seconds", s);
+    const qint64 m = (s + 30) / 60;
+    if (s + 30 < 3600) return s <= 89 ? vtrLocalized("about 1 minute") : fill("about %d minutes", m);
+    if (s + 30 < 7200) return fill("about 1 hour %d minutes", m - 60);
+    QString text = vtrLocalized("about %d hours %d minutes");
+    text.replace(text.indexOf(QStringLiteral("%d")), 2, QString::number((s + 30) / 3600));
+    text.replace(text.indexOf(QStringLiteral("%d")), 2, QString::number(m % 60));
+    return text;
+}

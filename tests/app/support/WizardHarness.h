@@ -1,0 +1,117 @@
+#pragma once
+
+#include "PhoneArrival.h"
+#include "ScriptedAlertPresenter.h"
+#include "app/NS_AppController.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// The computer as a test wants it: programs installed or not, no browser.
+class FakeHost final : public HostEnvironment
+{
+public:
+    QHash<QString, QString> installed;
+    QList<QUrl> opened;
+    int beeps = 0;
+    QString applicationPath(const QString &identifier) const override { return installed.value(identifier.toLower()); }
+    bool launchApplication(const QString &, bool) override { return true; }
+    bool openUrl(const QUrl &url) override
+    {
+        opened.append(url);
+        return true;
+    }
+    void beep() override { ++beeps; }
+};
+
+// The jobs, the Live upload and the checks of the later states: each records
+// its call and, unless held, moves the wizard on as a finished job would
+// (queued, or at once from inside the state's work when `synchronous`).
+class FakeWork final : public WizardJobs, public LiveUploadDriver, public EnvironmentChecks
+{
+public:
+    QStringList calls;
+    bool hold = false;
+    bool synchronous = false;
+    QString throwIn;  // a call that throws a VtrException
+    std::function<void(NS_AppController &, const QString &)> onCall;
+
+    void createMediaMigrators(NS_AppController &, int family) override { calls << QStringLiteral("migrators %1").arg(family); }
+    void scanApps(NS_AppController &c) override { step(c, QStringLiteral("scanApps")); }
+    void startTransferPIMFromOldDevice(NS_AppController &c) override { step(c, QStringLiteral("pim")); }
+    void backupOldDevice(NS_AppController &c) override { step(c, QStringLiteral("backup")); }
+    void startTransferMediaToNewDevice(NS_AppController &c) override { step(c, QStringLiteral("media")); }
+    void checkAndWarnCalendarContactCounts(NS_AppController &c) override { step(c, QStringLiteral("liveLimits")); }
+    void startNextLiveUpload(NS_AppController &c) override { step(c, QStringLiteral("liveUpload")); }
+    void runWelcomeChecks(NS_AppController &) override { calls << QStringLiteral("welcomeChecks"); }
+    void runICloudCheck(NS_AppController &) override { calls << QStringLiteral("iCloudCheck"); }
+
+private:
+    void step(NS_AppController &c, const QString &name);
+};
+
+class FakeCompanionApp final : public CompanionApp
+{
+public:
+    bool pushResult = true;
+    bool doneResult = true;
+    std::atomic<int> pushes{0};
+    std::atomic<int> polls{0};
+    bool pushApk() override
+    {
+        ++pushes;
+        return pushResult;
+    }
+    bool apkIsDone() override
+    {
+        ++polls;
+        return doneResult;
+    }
+};
+
+// One wizard controller with fakes in every seam, phones through the fake USB
+// registry and the MTP simulator, and a record of the states it entered.
+class WizardHarness
+{
+public:
+    WizardHarness();
+    ~WizardHarness();
+
+    // What a controller under test is made with: these fakes, no mount
+    // watching, no cross-fades.
+    static AppControllerServices testServices(AlertPresenter &alerts, HostEnvironment &host, PhoneArrival &phones,
+                                              std::function<void()> terminate);
+
+    NS_AppController &wizard() { return *m_controller; }
+    ScriptedAlertPresenter alerts;
+    FakeHost host;
+    PhoneArrival phones;
+    FakeWork *work = nullptr;  // owned by the controller
+    std::shared_ptr<FakeCompanionApp> companion = std::make_shared<FakeCompanionApp>();
+    QList<int> visited;
+    bool terminated = false;
+
+    // Spins the event loop until `done` holds; false after `timeoutMs`.
+    static bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000);
+    // Spins the event loop for a while.
+    static void spin(int ms);
+
+    // Plugs a phone of each family; waits until the controller holds it.
+    bool plugAndroid();
+    bool plugIPhone();
+    bool plugBlackBerry();
+    QString lastSyspath() const { return m_lastSyspath; }
+
+    // Enters state 2 and plugs `plug`'s phone, then walks on pressing Next
+    // whenever it is offered, until the wizard ends or `stopAt` is entered.
+    bool walk(const std::function<bool()> &plug, int stopAt = -1, int timeoutMs = 10000);
+
+private:
+    bool waitForPhone();
+    std::unique_ptr<NS_AppController> m_controller;
+    QString m_lastSyspath;
+};

@@ -1,0 +1,196 @@
+#include "support/WizardHarness.h"
+
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class FixedManifest final : public ManifestInfoSource
+{
+public:
+    explicit FixedManifest(QVariantMap info) : m_info(std::move(info)) {}
+    QVariantMap manifestInfo() const override { return m_info; }
+
+private:
+    QVariantMap m_info;
+};
+
+TEST(Status, OneReportDrivesItsKindsBarTheOverallBarAndTheCaption)
+{
+    struct Case
+    {
+        const QString *phase;
+        double percent;
+        double kindProgress;  // -1: not looked at
+        bool kindIndeterminate;
+        double overall;
+        const char *caption;
+    };
+    const Case cases[] = {
+        {&vtrphase::Contacts, 0.05, 0.05, true, 0.01, "Copying Contacts..."},
+        {&vtrphase::Events, 0.5, 0.5, false, 0.3, "Copying Calendars and Events..."},
+        {&vtrphase::Music, 1.0, 1.0, false, 0.6, "Copying Music..."},
+        {&vtrphase::Photos, 0.0, 0.0, false, 0.6, "Copying Photos..."},
+        {&vtrphase::Videos, 0.5, 0.5, false, 0.9, "Copying Videos..."},
+        {&vtrphase::Apps, 0.37, 0.37, false, 0.0, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(*c.phase));
+        WizardHarness h;
+        NS_AppController &w = h.wizard();
+        w.setStatusNow(QString(), *c.phase, c.percent);
+        const double kind = *c.phase == vtrphase::Contacts ? w.contactsProgress()
+                            : *c.phase == vtrphase::Events ? w.calendarProgress()
+                            : *c.phase == vtrphase::Music  ? w.musicProgress()
+                            : *c.phase == vtrphase::Photos ? w.photosProgress()
+                            : *c.phase == vtrphase::Videos ? w.videosProgress()
+                                                           : w.appsProgress();
+        EXPECT_DOUBLE_EQ(kind, c.kindProgress);
+        const bool indeterminate = *c.phase == vtrphase::Contacts ? w.contactsIndeterminate() : false;
+        EXPECT_EQ(indeterminate, c.kindIndeterminate && *c.phase == vtrphase::Contacts);
+        EXPECT_NEAR(w.singleProgress(), c.overall, 1e-6);
+        EXPECT_EQ(w.singleProgressText(), QString::fromLatin1(c.caption));
+        EXPECT_EQ(w.singleIndeterminate(), w.singleProgress() < 0.1);
+    }
+}
+
+TEST(Status, TheOverallBarNeverMovesBack)
+{
+    WizardHarness h;
+    h.wizard().setStatusNow(QString(), vtrphase::Videos, 0.5);
+    h.wizard().setStatusNow(QString(), vtrphase::Contacts, 1.0);
+    EXPECT_NEAR(h.wizard().singleProgress(), 0.9, 1e-6);
+}
+
+TEST(Status, StartAndEndMarkersAndUnknownValues)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.setStatusNow(QString(), vtrphase::Music, 0.4);
+    w.setStatusNow(QString(), vtrphase::Music, -2.0);
+    EXPECT_TRUE(w.musicIndeterminate());
+    EXPECT_DOUBLE_EQ(w.musicProgress(), 0.4);
+    w.setStatusNow(QString(), vtrphase::Music, -1.0);
+    EXPECT_FALSE(w.musicIndeterminate());
+    EXPECT_DOUBLE_EQ(w.musicProgress(), 0.4);
+    // Phases without bars and values out of range change no bar.
+    const double overall = w.singleProgress();
+    w.setStatusNow(QString(), vtrphase::Tasks, -2.0);
+    w.setStatusNow(QString(), vtrphase::Videos, 1.5);
+    w.setStatusNow(QString(), QStringLiteral("No Such Phase"), 0.5);
+    EXPECT_DOUBLE_EQ(w.videosProgress(), 0.0);
+    EXPECT_DOUBLE_EQ(w.singleProgress(), overall);
+}
+
+TEST(Status, ReportsWithinATenthOfASecondAreDroppedUnlessDone)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.setStatus(QString(), vtrphase::Photos, 0.2);
+    w.setStatus(QString(), vtrphase::Photos, 0.3);  // too soon
+    EXPECT_DOUBLE_EQ(w.photosProgress(), 0.2);
+    w.setStatus(QString(), vtrphase::Music, 0.995);  // done counts, whatever the phase
+    EXPECT_DOUBLE_EQ(w.musicProgress(), 0.995);
+    QThread::msleep(120);
+    w.setStatus(QString(), vtrphase::Photos, 0.4);
+    EXPECT_DOUBLE_EQ(w.photosProgress(), 0.4);
+}
+
+TEST(Status, SummariesQuoteTheChosenKindsManifestAndMarkDone)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.setManifestSource(NS_AppController::ManifestKind::Music,
+                        std::make_shared<FixedManifest>(QVariantMap{{QStringLiteral("song_cnt"), 12},
+                                                                    {QStringLiteral("title"), QStringLiteral("Songs")},
+                                                                    {QStringLiteral("playlist_cnt"), 2},
+                                                                    {QStringLiteral("playlist_title"), QStringLiteral("Playlists")}}));
+    w.setStatusNow(QString(), vtrphase::Music, 0.5);
+    EXPECT_EQ(w.musicSummary(), QStringLiteral("12 Songs and 2 Playlists"));
+    EXPECT_TRUE(w.musicSummaryDone().isEmpty());
+    w.setStatusNow(QString(), vtrphase::Music, 1.0);
+    EXPECT_EQ(w.musicSummaryDone(), QStringLiteral(" - Done"));
+    // A chosen kind without a reader keeps its line; an unchosen kind is left alone.
+    w.setContactsSummary(QStringLiteral("Contacts"));
+    w.setStatusNow(QString(), vtrphase::Contacts, 1.0);
+    EXPECT_EQ(w.contactsSummary(), QStringLiteral("Contacts"));
+    EXPECT_EQ(w.contactsSummaryDone(), QStringLiteral(" - Done"));
+    w.setManifestSource(NS_AppController::ManifestKind::Events, std::make_shared<FixedManifest>(QVariantMap()));
+    w.setStatusNow(QString(), vtrphase::Events, 0.5);
+    EXPECT_EQ(w.calendarSummary(), QStringLiteral("  in  "));
+    w.setPhotosValue(false);
+    w.setStatusNow(QString(), vtrphase::Photos, 1.0);
+    EXPECT_TRUE(w.photosSummary().isNull());
+}
+
+TEST(Status, TheEstimateCountsUnfinishedChosenKinds)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.setAppsEnabled(true);
+    w.setAppsValue(true);
+    w.updateTimeEstimate();
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: 6 minutes."));
+    w.setStatusNow(QString(), vtrphase::Videos, 1.0);
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: 5 minutes."));
+    for (auto set : {&NS_AppController::setAppsValue, &NS_AppController::setContactsValue,
+                     &NS_AppController::setCalendarsValue, &NS_AppController::setMusicValue,
+                     &NS_AppController::setPhotosValue, &NS_AppController::setVideosValue})
+        (w.*set)(false);
+    w.setTasksValue(true);
+    w.setNotesValue(true);
+    w.updateTimeEstimate();
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: 0 minutes."));
+}
+
+TEST(Status, DurationTexts)
+{
+    struct Case { qint64 bytes; int files; const char *text; };
+    const qint64 mib5 = 5242880;
+    const Case cases[] = {
+        {0, 0, "about 0 seconds"},
+        {mib5, 3, "about 1 second"},
+        {mib5, 4, "about 2 seconds"},
+        {59 * mib5, 0, "about 59 seconds"},
+        {60 * mib5, 0, "about 1 minute"},
+        {90 * mib5, 0, "about 2 minutes"},
+        {3600 * mib5, 0, "about 1 hour 0 minutes"},
+        {7170 * mib5, 0, "about 2 hours 0 minutes"},
+        {9000 * mib5, 0, "about 2 hours 30 minutes"},
+        {0, -100, "about -12 seconds"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(NS_AppController::stringForBytesToCopy(c.bytes, c.files), QString::fromLatin1(c.text))
+            << c.bytes << " " << c.files;
+}
+
+TEST(Status, ReportsFromSeveralThreadsAreAppliedOnTheMainThreadInOrder)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    const QString *phases[] = {&vtrphase::Contacts, &vtrphase::Events, &vtrphase::Music, &vtrphase::Photos};
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (const QString *phase : phases) {
+        threads.emplace_back([&w, phase, &finished] {
+            for (int i = 0; i <= 100; ++i) w.setStatusNow(QString(), *phase, i / 100.0);
+            w.setStatus(QString(), *phase, 0.5);  // dropped or applied, never harmful
+            w.setStatus(QString(), *phase, 1.0);
+            ++finished;
+        });
+    }
+    ASSERT_TRUE(h.waitFor([&] { return finished.load() == 4; }, 20000));
+    for (std::thread &t : threads) t.join();
+    EXPECT_DOUBLE_EQ(w.contactsProgress(), 1.0);
+    EXPECT_DOUBLE_EQ(w.calendarProgress(), 1.0);
+    EXPECT_DOUBLE_EQ(w.musicProgress(), 1.0);
+    EXPECT_DOUBLE_EQ(w.photosProgress(), 1.0);
+    EXPECT_NEAR(w.singleProgress(), 0.8, 1e-6);
+}
+
+}  // namespace
