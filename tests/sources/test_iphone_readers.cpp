@@ -1,0 +1,207 @@
+// Byte-level readers of iPhone backups: the checked cursor, "Manifest.mbdb"
+// records and property lists, on generated files and on real samples.
+#include "sources/iphone/ByteCursor.h"
+#include "sources/iphone/MbdbReader.h"
+#include "sources/iphone/PropertyList.h"
+#include "support/BackupFixtures.h"
+
+#include "TestEnvironment.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+using fixtures::MbdbEntry;
+
+namespace {
+
+const QString kSamples = QStringLiteral(VTR_SHARED_DATA_DIR "/samples/ios-backup");
+
+QList<MbdbEntry> sampleEntries()
+{
+    MbdbEntry withProperties{"HomeDomain", "Library/SMS/sms.db", {}, false, 0x81A4, 4096, {}};
+    withProperties.properties = {{"com.apple.backup.protectionClass", QByteArray("\x00\x03", 2)},
+                                 {"xattr", QByteArray()}};
+    return {
+        withProperties,
+        MbdbEntry{"MediaDomain", "Media/DCIM/100APPLE", "../target", false, 0xA1ED, 0, {}},
+        MbdbEntry{"CameraRollDomain", "", {}, false, 0x41ED, 0, {}},
+        MbdbEntry{"AppDomain-com.example", "", {}, true, 0x41ED, 0, {}},
+        MbdbEntry{"MediaDomain", QString::fromUtf8("Media/동영상 1.MOV").toUtf8(), {}, false, 0x81A4, 1, {}},
+    };
+}
+
+} // namespace
+
+TEST(ByteCursor, ReadsBigAndLittleEndianAndRefusesWhatDoesNotFit)
+{
+    const QByteArray bytes("\x00\x00\x00\x01\x00\x00\x00\x02\xAB", 9);
+    vtr::ByteCursor cursor(bytes);
+    quint64 wide = 0;
+    ASSERT_TRUE(cursor.readBE(&wide));
+    EXPECT_EQ(wide, 4294967298ULL);
+    EXPECT_EQ(cursor.position(), 8);
+    quint16 narrow = 0;
+    EXPECT_FALSE(cursor.readLE(&narrow));
+    EXPECT_TRUE(cursor.failed());
+    EXPECT_EQ(cursor.position(), 8);
+    EXPECT_FALSE(cursor.skip(1)) << "a failed cursor reads nothing more";
+
+    vtr::ByteCursor little(bytes, 4);
+    quint32 value = 0;
+    ASSERT_TRUE(little.readLE(&value));
+    EXPECT_EQ(value, 0x02000000u);
+    EXPECT_TRUE(vtr::ByteCursor(bytes, 10).failed()) << "a start past the end";
+}
+
+TEST(MbdbReader, ReadsEveryKindOfRecord)
+{
+    const QList<MbdbEntry> entries = sampleEntries();
+    const vtr::mbdb::Manifest manifest = vtr::mbdb::read(fixtures::mbdbFile(entries));
+    EXPECT_TRUE(manifest.error.isEmpty()) << manifest.error.toStdString();
+    ASSERT_EQ(manifest.records.size(), entries.size());
+    EXPECT_EQ(manifest.records[0].properties.size(), 2);
+    EXPECT_EQ(manifest.records[0].properties[0].second, QByteArray("\x00\x03", 2));
+    EXPECT_EQ(manifest.records[0].size, 4096u);
+    EXPECT_EQ(manifest.records[1].linkTarget, QByteArray("../target"));
+    EXPECT_EQ(manifest.records[1].mode, 0xA1ED);
+    EXPECT_TRUE(manifest.records[2].path.isEmpty());
+    EXPECT_TRUE(manifest.records[3].path.isEmpty()) << "0xFFFF reads as an absent string";
+    EXPECT_EQ(manifest.records[3].domainString(), QStringLiteral("AppDomain-com.example"));
+    EXPECT_EQ(manifest.records[4].pathString(), QString::fromUtf8("Media/동영상 1.MOV"));
+}
+
+// Every cut of the file: the complete records before the cut, an error unless
+// the cut falls between records, and never a read past the end (ASan).
+TEST(MbdbReader, EveryTruncationKeepsTheCompleteRecords)
+{
+    const QList<MbdbEntry> entries = sampleEntries();
+    const QByteArray file = fixtures::mbdbFile(entries);
+    QList<qsizetype> ends;
+    for (quint32 offset : fixtures::mbdbOffsets(entries)) ends.append(vtr::mbdb::kHeaderSize + offset);
+    ends.append(file.size());
+    for (qsizetype cut = 6; cut <= file.size(); ++cut) {
+        const vtr::mbdb::Manifest manifest = vtr::mbdb::read(file.left(cut));
+        const qsizetype complete = std::count_if(ends.begin() + 1, ends.end(), [&](qsizetype end) { return end <= cut; });
+        EXPECT_EQ(manifest.records.size(), complete) << "cut at " << cut;
+        EXPECT_EQ(manifest.error.isEmpty(), ends.contains(cut)) << "cut at " << cut;
+    }
+    EXPECT_FALSE(vtr::mbdb::read("mbd").error.isEmpty());
+    EXPECT_FALSE(vtr::mbdb::read("mbdb\x05").error.isEmpty()) << "short header";
+    EXPECT_FALSE(vtr::mbdb::read(QByteArray(100, 'x')).error.isEmpty());
+}
+
+TEST(MbdbReader, BackupFileNameIsTheSha1OfDomainDashPath)
+{
+    const struct
+    {
+        QByteArray domain;
+        QByteArray path;
+    } cases[] = {
+        {"HomeDomain", "Library/SMS/sms.db"},
+        {"MediaDomain", QString::fromUtf8("Media/PhotoData/Videos/동영상 1.MISC").toUtf8()},
+        {"CameraRollDomain", ""},
+        {"AppDomain-net.daum.maps", "Documents"},
+    };
+    for (const auto &c : cases) {
+        const QString expected = fixtures::sha1sum(c.domain + "-" + c.path);
+        EXPECT_EQ(vtr::mbdb::backupFileName(c.domain, c.path), expected) << c.path.toStdString();
+    }
+    // Digest bytes are written two lower-case digits each ("9a", never "9A" or "-66").
+    const QString name = vtr::mbdb::backupFileName("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb");
+    EXPECT_EQ(name.size(), 40);
+    EXPECT_EQ(name, name.toLower());
+}
+
+TEST(MbdbReader, ReadsTheRealIOS41Manifest)
+{
+    const QByteArray data = testenv::readFile(kSamples + QStringLiteral("/yielding-code-5_Manifest.mbdb"));
+    ASSERT_FALSE(data.isEmpty());
+    const vtr::mbdb::Manifest manifest = vtr::mbdb::read(data);
+    EXPECT_TRUE(manifest.error.isEmpty()) << manifest.error.toStdString();
+    EXPECT_EQ(manifest.records.size(), 4715);
+    qsizetype emptyPaths = 0;
+    qsizetype links = 0;
+    const vtr::mbdb::Record *korean = nullptr;
+    for (const vtr::mbdb::Record &record : manifest.records) {
+        emptyPaths += record.path.isEmpty();
+        links += !record.linkTarget.isEmpty();
+        // Stored decomposed (conjoining jamo), as the phone's file system keeps names.
+        if (record.pathString().normalized(QString::NormalizationForm_C)
+            == QString::fromUtf8("Media/PhotoData/Videos/2008/04/13/동영상 1.MISC"))
+            korean = &record;
+    }
+    EXPECT_EQ(emptyPaths, 50);
+    EXPECT_EQ(links, 80);
+    ASSERT_NE(korean, nullptr);
+    EXPECT_EQ(korean->backupFileName(), fixtures::sha1sum(korean->domain + "-" + korean->path))
+        << "the name is the digest of the stored bytes, not of a re-composed text";
+}
+
+TEST(PropertyList, XmlAndBinaryReadTheSameValues)
+{
+    const QDateTime date(QDate(2011, 3, 4), QTime(5, 6, 7), QTimeZone::utc());
+    QVariantMap nested;
+    nested.insert(QStringLiteral("LibraryApplications"), QVariantList{QStringLiteral("com.a.b"), QStringLiteral("x")});
+    QVariantMap root;
+    root.insert(QStringLiteral("Display Name"), QString::fromUtf8("Zoë's iPhone"));
+    root.insert(QStringLiteral("Big"), qint64(1) << 40);
+    root.insert(QStringLiteral("Negative"), qint64(-5));
+    root.insert(QStringLiteral("Ratio"), 0.25);
+    root.insert(QStringLiteral("Flag"), true);
+    root.insert(QStringLiteral("Date"), date);
+    root.insert(QStringLiteral("Blob"), QByteArray("\x00\x01\xff", 3));
+    root.insert(QStringLiteral("iTunes Settings"), nested);
+    for (bool binary : {false, true}) {
+        QString error;
+        const QVariant value = vtr::plist::fromData(fixtures::plistData(root, binary), &error);
+        ASSERT_TRUE(value.isValid()) << error.toStdString();
+        const QVariantMap map = value.toMap();
+        EXPECT_EQ(map.value(QStringLiteral("Display Name")).toString(), QString::fromUtf8("Zoë's iPhone"));
+        EXPECT_EQ(map.value(QStringLiteral("Big")).toLongLong(), qint64(1) << 40);
+        EXPECT_EQ(map.value(QStringLiteral("Negative")).toLongLong(), -5);
+        EXPECT_DOUBLE_EQ(map.value(QStringLiteral("Ratio")).toDouble(), 0.25);
+        EXPECT_TRUE(map.value(QStringLiteral("Flag")).toBool());
+        EXPECT_EQ(map.value(QStringLiteral("Date")).toDateTime(), date) << "binary " << binary;
+        EXPECT_EQ(map.value(QStringLiteral("Blob")).toByteArray(), QByteArray("\x00\x01\xff", 3));
+        EXPECT_EQ(map.value(QStringLiteral("iTunes Settings")).toMap(), nested);
+    }
+}
+
+TEST(PropertyList, DamagedInputIsAnErrorNeverAValue)
+{
+    QVariantMap root;
+    root.insert(QStringLiteral("key"), QStringLiteral("value"));
+    const QByteArray binary = fixtures::plistData(root, true);
+    const QByteArray xml = fixtures::plistData(root, false);
+    const QByteArray deep = QByteArray("<plist><array>").repeated(1) + QByteArray("<array>").repeated(2000)
+                            + QByteArray("</array>").repeated(2001) + "</plist>";
+    // A key holding a NUL would stop the process inside libplist.
+    QByteArray nulKey = fixtures::plistData(QVariantMap{{QStringLiteral("ab"), QStringLiteral("v")}}, true);
+    nulKey.replace(QByteArray("\x52" "ab"), QByteArray("\x52" "a\0", 3));
+    ASSERT_TRUE(nulKey.contains(QByteArray("\x52" "a\0", 3)));
+    const QByteArray cases[] = {QByteArray(), binary.left(binary.size() - 5), binary.left(8), xml.left(xml.size() / 2),
+                                "bplist00garbage", "not a plist", deep, nulKey};
+    for (const QByteArray &data : cases) {
+        QString error;
+        EXPECT_FALSE(vtr::plist::fromData(data, &error).isValid()) << data.left(40).toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_FALSE(vtr::plist::fromBinaryData(xml).isValid()) << "the binary path takes binary lists only";
+    EXPECT_TRUE(vtr::plist::dictionaryFromData(fixtures::plistData(QVariantList{1, 2}, true)).isEmpty());
+}
+
+TEST(PropertyList, ReadsTheRealBinaryManifest)
+{
+    const QVariantMap manifest =
+        vtr::plist::dictionaryFromFile(kSamples + QStringLiteral("/yielding-code-Manifest.plist"));
+    ASSERT_FALSE(manifest.isEmpty());
+    const QVariantMap lockdown = manifest.value(QStringLiteral("Lockdown")).toMap();
+    EXPECT_EQ(lockdown.value(QStringLiteral("ProductVersion")).toString(), QStringLiteral("4.1"));
+    EXPECT_EQ(lockdown.value(QStringLiteral("ProductType")).toString(), QStringLiteral("iPhone2,1"));
+    EXPECT_EQ(manifest.value(QStringLiteral("Applications")).toMap().size(), 66);
+    EXPECT_FALSE(manifest.value(QStringLiteral("IsEncrypted")).toBool());
+    EXPECT_FALSE(manifest.value(QStringLiteral("BackupKeyBag")).toByteArray().isEmpty());
+    EXPECT_TRUE(manifest.value(QStringLiteral("Date")).toDateTime().isValid());
+}
