@@ -2,6 +2,7 @@
 
 #include "app/DeviceListNotification.h"
 #include "app/MountWatcher.h"
+#include "app/TutorialPanel.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/command/PlatformDevice.h"
 #include "devices/camera/CameraDevice.h"
@@ -30,6 +31,7 @@ AppController::~AppController()
     m_oldDevice.reset();
     m_newDevice.reset();
     m_platformDevice.reset();
+    m_tutorialPlayer.reset();
     delete m_view.data();
 }
 
@@ -139,6 +141,9 @@ void AppController::volumeUnmountNotification(const QString &path)
             m_newDevice->removeMountedPath(path);
             platform::runOnMainAndWait([this] { checkNewDeviceConnected(); });
         } else if (m_oldDevice && m_oldDevice->hasMountedPath(path)) {
+            // The path goes first: the reactions ask the phone whether it
+            // can still be reached.
+            m_oldDevice->removeMountedPath(path);
             oldDeviceDisconnected();
         }
     });
@@ -146,7 +151,9 @@ void AppController::volumeUnmountNotification(const QString &path)
 
 void AppController::checkMountedPathsForDevices()
 {
-    for (const QString &path : VtrDeviceList::deviceList()->supportedMountedLocalVolumePaths()) {
+    // Every USB volume: a phone the device list does not name (a BlackBerry
+    // is taken all the same) still owns its volumes.
+    for (const QString &path : VolumeDetection::sharedManager()->volumeRoots()) {
         if (VolumeDetection::volumeWriteableAtPath(path)) checkNewPath(path);
     }
 }
@@ -245,6 +252,11 @@ int AppController::showAlertOnMainThread(const QString &message, const VtrExcept
 {
     int result = 0;
     platform::runOnMainAndWait([&] {
+        if (oldDeviceGoneDuringJob()) {
+            VTR_LOG(2, QStringLiteral("%1 (%2)").arg(message, exception.reason()));
+            result = 1;
+            return;
+        }
         AlertRequest request;
         request.messageText = message;
         request.informativeText = exception.reason();
