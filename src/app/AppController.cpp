@@ -25,6 +25,7 @@ AppController::AppController(AppControllerServices services, QObject *parent)
 
 AppController::~AppController()
 {
+    beginClosing();
     stopUSBListening();
     stopMassStorageListening();
     setConnectedMobileDevice(nullptr);
@@ -139,7 +140,7 @@ void AppController::volumeUnmountNotification(const QString &path)
         if (path.isEmpty()) return;
         if (m_newDevice && m_newDevice->hasMountedPath(path)) {
             m_newDevice->removeMountedPath(path);
-            platform::runOnMainAndWait([this] { checkNewDeviceConnected(); });
+            runOnMainAndWait([this] { checkNewDeviceConnected(); });
         } else if (m_oldDevice && m_oldDevice->hasMountedPath(path)) {
             // The path goes first: the reactions ask the phone whether it
             // can still be reached.
@@ -177,13 +178,13 @@ bool AppController::checkNewPath(const QString &path)
     if (m_newDevice && m_newDevice->matchesVendorID(vendor, &product, QString())) {
         if (!writable) return false;
         m_newDevice->addMountedPath(path);
-        platform::runOnMainAndWait([this] { checkNewDeviceConnected(); });
+        runOnMainAndWait([this] { checkNewDeviceConnected(); });
         return true;
     }
     if (m_oldDevice && m_oldDevice->matchesVendorID(vendor, &product, QString())) {
         if (VtrMacFileInfo::readOnlyVolumeAtPath(path)) return false;
         m_oldDevice->addMountedPath(path);
-        platform::runOnMainAndWait([this] { oldDeviceConnected(); });
+        runOnMainAndWait([this] { oldDeviceConnected(); });
         return true;
     }
     return false;
@@ -248,10 +249,44 @@ int AppController::runAlert(const AlertRequest &request)
     return answer;
 }
 
+bool AppController::runOnMainAndWait(const std::function<void()> &work)
+{
+    if (platform::isMainThread()) {
+        work();
+        return true;
+    }
+    if (m_closing.load()) return false;
+    auto done = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        this,
+        [this, work, done] {
+            if (!m_closing.load()) guarded("main-thread call", work);
+            {
+                std::lock_guard lock(m_mainWaitMutex);
+                *done = true;
+            }
+            m_mainWait.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(m_mainWaitMutex);
+    m_mainWait.wait(lock, [&] { return *done || m_closing.load(); });
+    return *done && !m_closing.load();
+}
+
+void AppController::beginClosing()
+{
+    {
+        std::lock_guard lock(m_mainWaitMutex);
+        m_closing.store(true);
+    }
+    m_mainWait.notify_all();
+}
+
 int AppController::showAlertOnMainThread(const QString &message, const VtrException &exception)
 {
+    // A controller going away answers "Quit".
     int result = 0;
-    platform::runOnMainAndWait([&] {
+    runOnMainAndWait([&] {
         if (oldDeviceGoneDuringJob()) {
             VTR_LOG(2, QStringLiteral("%1 (%2)").arg(message, exception.reason()));
             result = 1;

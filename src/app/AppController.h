@@ -14,6 +14,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -161,6 +163,14 @@ public:
     QVariantMap transferInfo() const { return m_transferInfo; }
     void setTransferInfo(const QVariantMap &info) { m_transferInfo = info; }
 
+    // Runs `work` on the main thread and waits for it (directly when called
+    // there). A controller going away releases every waiting thread without
+    // running its work: false then. Background jobs report through this, so
+    // a job never holds up the application's end.
+    bool runOnMainAndWait(const std::function<void()> &work);
+    // From now on nothing waits for the main thread any more.
+    void beginClosing();
+
     // Runs `work`, catching whatever it throws (every notification handler
     // goes through it). Here the failure is logged; the wizard also shows it.
     virtual void guarded(const char *where, const std::function<void()> &work);
@@ -209,6 +219,9 @@ private:
     bool m_findingCamera = false;
     int m_alertDepth = 0;
     bool m_terminated = false;
+    std::atomic<bool> m_closing{false};
+    std::mutex m_mainWaitMutex;
+    std::condition_variable m_mainWait;
 
     mutable std::mutex m_stowMutex;
     QVariantList m_contacts, m_groups, m_calendars, m_notes, m_tasks;

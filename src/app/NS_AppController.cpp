@@ -73,6 +73,8 @@ NS_AppController::NS_AppController(AppControllerServices services, QObject *pare
 
 NS_AppController::~NS_AppController()
 {
+    // Jobs waiting for the main thread are let go before they are joined.
+    beginClosing();
     for (auto &entry : m_pending) delete entry.second.timer;
     m_pending.clear();
     // Jobs are children of this object; they stop before the seams they use go.

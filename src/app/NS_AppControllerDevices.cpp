@@ -125,8 +125,10 @@ void NS_AppController::forgetOldDevice(MobileDevice *device)
 {
     if (connectedMobileDevice() == device) setConnectedMobileDevice(nullptr);
     const int state = currentState();
+    // Bound to this controller: dropped if it goes first.
     if (state >= 11 && state <= 13)
-        platform::runOnMain([this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); });
+        QMetaObject::invokeMethod(
+            this, [this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); }, Qt::QueuedConnection);
     setOldDevice(nullptr);
     m_oldDeviceProxy->setObject(nullptr);
 }

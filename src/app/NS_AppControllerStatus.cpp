@@ -67,7 +67,7 @@ void NS_AppController::setStatusNow(const QString &status, const QString &phase,
     if (!platform::isMainThread()) {
         // The percentage travels in single precision, as the report always did.
         const double carried = double(float(percent));
-        platform::runOnMainAndWait([this, status, phase, carried] { setStatusNow(status, phase, carried); });
+        runOnMainAndWait([this, status, phase, carried] { setStatusNow(status, phase, carried); });
         return;
     }
     guarded("setStatusNow", [&] {

@@ -2,7 +2,9 @@
 #include "app/RichText.h"
 #include "app/Scenes.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -109,6 +111,33 @@ TEST(Scenes, EveryTemplatedSceneHasItsTexts)
         EXPECT_FALSE(scene.header().isEmpty()) << qPrintable(name);
         EXPECT_FALSE(scene.body().isEmpty()) << qPrintable(name);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Scenes, TheNextSceneFadesInOverThePreviousOne)
+{
+    NS_ScenesViewController scenes(60);
+    scenes.view()->resize(400, 300);
+    QWidget *intro = scenes.currentView();
+    scenes.transitionToSceneForState(1);
+    QWidget *welcome = scenes.currentView();
+    EXPECT_TRUE(scenes.isFading());
+    EXPECT_FALSE(intro->isHidden());  // still under the fading-in scene
+    EXPECT_NE(welcome->graphicsEffect(), nullptr);
+    // A transition during the fade finishes the first at once.
+    scenes.transitionToSceneForState(2);
+    EXPECT_EQ(welcome->graphicsEffect(), nullptr);
+    EXPECT_TRUE(intro->isHidden());
+    QElapsedTimer timer;
+    timer.start();
+    while (scenes.isFading() && timer.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(scenes.isFading());
+    EXPECT_TRUE(welcome->isHidden());
+    EXPECT_EQ(scenes.currentView()->graphicsEffect(), nullptr);
+    EXPECT_EQ(scenes.currentView()->geometry(), scenes.view()->rect());
 }
 
 }  // namespace

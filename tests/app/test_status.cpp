@@ -1,5 +1,7 @@
 #include "support/WizardHarness.h"
 
+#include "app/BackgroundJob.h"
+
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -191,6 +193,52 @@ TEST(Status, ReportsFromSeveralThreadsAreAppliedOnTheMainThreadInOrder)
     EXPECT_DOUBLE_EQ(w.musicProgress(), 1.0);
     EXPECT_DOUBLE_EQ(w.photosProgress(), 1.0);
     EXPECT_NEAR(w.singleProgress(), 0.8, 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Status, AJobWaitingForTheMainThreadDoesNotHoldUpTheEnd)
+{
+    auto h = std::make_unique<WizardHarness>();
+    NS_AppController *w = &h->wizard();
+    std::atomic<bool> started{false};
+    auto alertAnswer = std::make_shared<std::atomic<int>>(-1);
+    // A job that reports and then asks, while the main thread never returns
+    // to its event loop: the controller goes away under it and joins it.
+    w->runJob(new FunctionJob([w, &started, alertAnswer](FunctionJob &) {
+        started = true;
+        for (int i = 0; i < 50; ++i) w->setStatusNow(QString(), vtrphase::Music, i / 50.0);
+        *alertAnswer = w->showAlertOnMainThread(QStringLiteral("Backing up failed."),
+                                                VtrException(QStringLiteral("E"), QStringLiteral("reason")));
+        return BackgroundJob::successResult();
+    }));
+    while (!started.load()) QThread::msleep(1);
+    QThread::msleep(20);
+    h.reset();
+    EXPECT_EQ(alertAnswer->load(), 0);  // going away answers "Quit"
+}
+
+TEST(Status, AJobsAlertIsAnsweredOnTheMainThread)
+{
+    struct Case { const char *button; int result; };
+    for (const Case c : {Case{"OK", 1}, Case{"Quit", 0}}) {
+        WizardHarness h;
+        h.alerts.answer(QString::fromLatin1(c.button));
+        std::atomic<int> answer{-1};
+        std::thread job([&] {
+            answer = h.wizard().showAlertOnMainThread(
+                QStringLiteral("An error occurred while backing up music."),
+                VtrException(QStringLiteral("E"), QStringLiteral("%@ is shown as it is")));
+        });
+        ASSERT_TRUE(h.waitFor([&] { return answer.load() >= 0; }));
+        job.join();
+        EXPECT_EQ(answer.load(), c.result);
+        ASSERT_EQ(h.alerts.shown().size(), 1);
+        EXPECT_EQ(h.alerts.shown().first().informativeText, QStringLiteral("%@ is shown as it is"));
+        EXPECT_EQ(h.alerts.shown().first().buttons, (QStringList{QStringLiteral("OK"), QStringLiteral("Quit")}));
+    }
 }
 
 }  // namespace

@@ -20,10 +20,11 @@ void FakeWork::step(NS_AppController &c, const QString &name)
         QTimer::singleShot(0, &c, [&c] { c.gotoNextState(); });
 }
 
-WizardHarness::WizardHarness()
+WizardHarness::WizardHarness(CameraConnection *camera)
 {
     NS_AppController::resetStatusThrottle();
-    const AppControllerServices services = testServices(alerts, host, phones, [this] { terminated = true; });
+    AppControllerServices services = testServices(alerts, host, phones, [this] { terminated = true; });
+    services.cameraConnection = camera;
     host.installed.insert(QStringLiteral("com.apple.itunes"), QStringLiteral("/usr/bin/true"));
     m_controller = std::make_unique<NS_AppController>(services);
     auto fake = std::make_unique<FakeWork>();

@@ -78,7 +78,9 @@ public:
 class WizardHarness
 {
 public:
-    WizardHarness();
+    // `camera`: the camera connection the controller is delegate of (none
+    // by default).
+    explicit WizardHarness(CameraConnection *camera = nullptr);
     ~WizardHarness();
 
     // What a controller under test is made with: these fakes, no mount
