@@ -26,7 +26,6 @@ void VtrURLResource::checkExists(int timeoutMs)
     // Redirects are followed, but never from https to http, and only a few.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
-    request.setTransferTimeout(std::max(1, timeoutMs));
     m_status = 0;
     m_finishedLoading = false;
     m_error.clear();
@@ -34,7 +33,7 @@ void VtrURLResource::checkExists(int timeoutMs)
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &VtrURLResource::headersArrived);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &VtrURLResource::received);
     connect(m_reply, &QNetworkReply::finished, this, &VtrURLResource::finished);
-    // The transfer time-out restarts with every byte; this one does not.
+    // One time-out for the whole check, redirects included.
     m_timeout = new QTimer(this);
     m_timeout->setSingleShot(true);
     connect(m_timeout, &QTimer::timeout, this, [this] {

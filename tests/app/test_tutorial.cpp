@@ -7,6 +7,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QMediaPlayer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -254,6 +255,29 @@ TEST(Tutorial, AServerCopyThatCannotLoadFallsBackToTheOwnCopy)
     EXPECT_EQ(shown.first().host(), QStringLiteral("127.0.0.1"));
     EXPECT_TRUE(shown.last().isLocalFile());
     EXPECT_EQ(f.h.alerts.shown().first().informativeText, QStringLiteral("The file \"Broken.webm\" is missing."));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Tutorial, TheVideosWindowListsOurVideosAndPlaysTheOneChosen)
+{
+    PlayerFixture f({QStringLiteral("en")});
+    f.server.status = 404;
+    f.h.wizard().showVideosWindow();
+    QWidget *window = f.player().videosWindow();
+    ASSERT_NE(window, nullptr);
+    auto *list = window->findChild<QListWidget *>(QStringLiteral("videosList"));
+    ASSERT_NE(list, nullptr);
+    QStringList names;
+    for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("ConnectAndroid"), QStringLiteral("ConnectBlackBerry"),
+                                  QStringLiteral("ConnectiPhone")}));
+    Q_EMIT list->itemActivated(list->item(1));
+    EXPECT_EQ(f.player().currentVideoFilename(), QStringLiteral("ConnectBlackBerry.webm"));
+    ASSERT_TRUE(f.h.waitFor([&] { return !f.player().movie().isEmpty(); }));
+    EXPECT_EQ(f.player().movie().fileName(), QStringLiteral("ConnectBlackBerry.webm"));
 }
 
 }  // namespace
