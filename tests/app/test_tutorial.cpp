@@ -7,7 +7,6 @@
 #include "platform/UserDefaults.h"
 
 #include <QElapsedTimer>
-#include <QListWidget>
 #include <QMediaPlayer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -111,17 +110,13 @@ TEST(VtrURLResource, OnlyAFinalStatus200CountsAsPresent)
     const Check looped = check(loop.url(QStringLiteral("/a.webm")));
     EXPECT_TRUE(looped.answered && !looped.exists);
     EXPECT_LE(loop.requests, VtrURLResource::kMaxRedirects + 1);
-}
-
-TEST(VtrURLResource, ASilentServerIsAnsweredAtTheTimeOut)
-{
+    // A server that never answers is given up at the time-out.
     RawServer silent;
     silent.silent = true;
-    const Check r = check(silent.url(QStringLiteral("/a.webm")), 400);
-    ASSERT_TRUE(r.answered);
-    EXPECT_FALSE(r.exists);
-    EXPECT_GE(r.ms, 350);
-    EXPECT_LT(r.ms, 3000);
+    const Check quiet = check(silent.url(QStringLiteral("/a.webm")), 400);
+    EXPECT_TRUE(quiet.answered && !quiet.exists);
+    EXPECT_GE(quiet.ms, 350);
+    EXPECT_LT(quiet.ms, 3000);
 }
 
 TEST(VtrURLResource, ProgressFollowsTheAnnouncedLength)
@@ -183,14 +178,8 @@ TEST(Tutorial, TheServerIsAskedInLanguageOrderThenTheOwnCopyIsShown)
 {
     PlayerFixture f({QStringLiteral("en"), QStringLiteral("fr")});
     f.server.status = 404;
-    QStringList asked;
-    // The loopback server keeps only the last request line: watch it change.
     f.h.wizard().playVideoNamed(QStringLiteral("ConnectAndroid.webm"));
-    ASSERT_TRUE(f.h.waitFor([&] {
-        const QString line = QString::fromLatin1(f.server.lastRequestLine);
-        if (!line.isEmpty() && (asked.isEmpty() || asked.last() != line)) asked << line;
-        return !f.player().isLookingUp();
-    }));
+    ASSERT_TRUE(f.h.waitFor([&] { return !f.player().isLookingUp(); }));
     EXPECT_EQ(f.server.requests, 4);
     EXPECT_EQ(QString::fromLatin1(f.server.lastRequestLine), QStringLiteral("GET /Solvenna/Video/fr/ConnectAndroid.webm HTTP/1.1"));
     EXPECT_FALSE(f.player().movieOnServer());
@@ -259,25 +248,3 @@ TEST(Tutorial, AServerCopyThatCannotLoadFallsBackToTheOwnCopy)
 
 }  // namespace
 
-namespace {
-
-TEST(Tutorial, TheVideosWindowListsOurVideosAndPlaysTheOneChosen)
-{
-    PlayerFixture f({QStringLiteral("en")});
-    f.server.status = 404;
-    f.h.wizard().showVideosWindow();
-    QWidget *window = f.player().videosWindow();
-    ASSERT_NE(window, nullptr);
-    auto *list = window->findChild<QListWidget *>(QStringLiteral("videosList"));
-    ASSERT_NE(list, nullptr);
-    QStringList names;
-    for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
-    EXPECT_EQ(names, (QStringList{QStringLiteral("ConnectAndroid"), QStringLiteral("ConnectBlackBerry"),
-                                  QStringLiteral("ConnectiPhone")}));
-    Q_EMIT list->itemActivated(list->item(1));
-    EXPECT_EQ(f.player().currentVideoFilename(), QStringLiteral("ConnectBlackBerry.webm"));
-    ASSERT_TRUE(f.h.waitFor([&] { return !f.player().movie().isEmpty(); }));
-    EXPECT_EQ(f.player().movie().fileName(), QStringLiteral("ConnectBlackBerry.webm"));
-}
-
-}  // namespace
