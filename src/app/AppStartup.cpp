@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "app/BackgroundJob.h"
 #include "app/NS_AppController.h"
+#include "app/NS_AppControllerSummaries.h"
 #include "app/NS_AppDelegate.h"
 #include "app/Scenes.h"
 #include "app/ScreenshotTour.h"
@@ -155,6 +156,9 @@ int runApplication(int argc, char **argv)
     services.cameraConnection = camera;
 
     auto controller = std::make_unique<NS_AppController>(services);
+    // The Windows Live upload opens the login sheet: the simulated phone and
+    // the tour keep the stand-in, which completes the upload at once.
+    if (!fakeUsb && options.screenshotFolder.isEmpty()) installLiveAndSummaries(*controller);
     if (fakeUsb)
         controller->setCompanionAppFactory(
             [](std::shared_ptr<MobileDeviceInterface>) { return std::make_shared<SimulatedCompanionApp>(); });

@@ -1,6 +1,7 @@
 #include "app/NS_AppController.h"
 
 #include "app/BackgroundJob.h"
+#include "app/NS_AppControllerSummaries.h"
 #include "app/Scenes.h"
 #include "app/VtrColorView.h"
 #include "app/WizardStandIns.h"
@@ -48,7 +49,7 @@ NS_AppController::NS_AppController(AppControllerServices services, QObject *pare
     m_environmentChecks = std::make_unique<vtrapp::StandInEnvironmentChecks>();
     m_jobs = std::make_unique<vtrapp::StandInWizardJobs>();
     m_liveUploadDriver = std::make_unique<vtrapp::StandInLiveUploadDriver>();
-    m_summaries = std::make_unique<vtrapp::DefaultWizardSummaries>();
+    m_summaries = std::make_unique<NS_AppControllerSummaries>(*this);
     m_companionAppFactory = vtrapp::defaultCompanionAppFactory();
 
     initUI();
