@@ -156,9 +156,7 @@ int runApplication(int argc, char **argv)
     services.cameraConnection = camera;
 
     auto controller = std::make_unique<NS_AppController>(services);
-    // The Windows Live upload opens the login sheet: the simulated phone and
-    // the tour keep the stand-in, which completes the upload at once.
-    if (!fakeUsb && options.screenshotFolder.isEmpty()) installLiveAndSummaries(*controller);
+    if (options.uploadsToWindowsLive()) installLiveAndSummaries(*controller);
     if (fakeUsb)
         controller->setCompanionAppFactory(
             [](std::shared_ptr<MobileDeviceInterface>) { return std::make_shared<SimulatedCompanionApp>(); });
