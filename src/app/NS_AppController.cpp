@@ -2,6 +2,7 @@
 
 #include "app/BackgroundJob.h"
 #include "app/EnvironmentChecks.h"
+#include "app/NS_AppControllerSummaries.h"
 #include "app/Scenes.h"
 #include "app/VtrColorView.h"
 #include "app/WizardStandIns.h"
@@ -49,7 +50,7 @@ NS_AppController::NS_AppController(AppControllerServices services, QObject *pare
     m_environmentChecks = std::make_unique<HostEnvironmentChecks>(*m_services.host);
     m_jobs = std::make_unique<vtrapp::StandInWizardJobs>();
     m_liveUploadDriver = std::make_unique<vtrapp::StandInLiveUploadDriver>();
-    m_summaries = std::make_unique<vtrapp::DefaultWizardSummaries>();
+    m_summaries = std::make_unique<NS_AppControllerSummaries>(*this);
     m_companionAppFactory = vtrapp::defaultCompanionAppFactory();
 
     initUI();
