@@ -2,6 +2,7 @@
 
 #include "app/DeviceListNotification.h"
 #include "app/MountWatcher.h"
+#include "app/TutorialPanel.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/command/PlatformDevice.h"
 #include "devices/camera/CameraDevice.h"
@@ -31,6 +32,7 @@ AppController::~AppController()
     m_oldDevice.reset();
     m_newDevice.reset();
     m_platformDevice.reset();
+    m_tutorialPlayer.reset();
     delete m_view.data();
 }
 
@@ -140,6 +142,9 @@ void AppController::volumeUnmountNotification(const QString &path)
             m_newDevice->removeMountedPath(path);
             runOnMainAndWait([this] { checkNewDeviceConnected(); });
         } else if (m_oldDevice && m_oldDevice->hasMountedPath(path)) {
+            // The path goes first: the reactions ask the phone whether it
+            // can still be reached.
+            m_oldDevice->removeMountedPath(path);
             oldDeviceDisconnected();
         }
     });
@@ -147,7 +152,9 @@ void AppController::volumeUnmountNotification(const QString &path)
 
 void AppController::checkMountedPathsForDevices()
 {
-    for (const QString &path : VtrDeviceList::deviceList()->supportedMountedLocalVolumePaths()) {
+    // Every USB volume: a phone the device list does not name (a BlackBerry
+    // is taken all the same) still owns its volumes.
+    for (const QString &path : VolumeDetection::sharedManager()->volumeRoots()) {
         if (VolumeDetection::volumeWriteableAtPath(path)) checkNewPath(path);
     }
 }
@@ -280,6 +287,11 @@ int AppController::showAlertOnMainThread(const QString &message, const VtrExcept
     // A controller going away answers "Quit".
     int result = 0;
     runOnMainAndWait([&] {
+        if (oldDeviceGoneDuringJob()) {
+            VTR_LOG(2, QStringLiteral("%1 (%2)").arg(message, exception.reason()));
+            result = 1;
+            return;
+        }
         AlertRequest request;
         request.messageText = message;
         request.informativeText = exception.reason();

@@ -25,6 +25,7 @@ class MountWatcher;
 class MtpLibrary;
 class PlatformDevice;
 class QWidget;
+class TutorialPlayer;
 
 namespace vtr::udev {
 class UdevSource;
@@ -132,6 +133,14 @@ public:
     // ---- device list -------------------------------------------------------------
     void deviceListWasUpdated() override;
 
+    // ---- tutorial videos (TutorialPanel.cpp) -----------------------------------------
+    // Plays the video of this file name in the movie panel; an empty name
+    // does nothing.
+    void playVideoNamed(const QString &fileName);
+    // The window listing the tutorial videos.
+    void showVideosWindow();
+    TutorialPlayer *tutorialPlayer();
+
     // ---- alerts ------------------------------------------------------------------
     // Every alert of the wizard goes through here (main thread), so that the
     // wizard's delayed messages wait while one is open.
@@ -183,6 +192,9 @@ protected:
     virtual void checkNewDeviceConnected() {}
     // The last open alert has closed.
     virtual void alertsClosed() {}
+    // The old phone went while a job was running: the job's failure alerts
+    // are answered "OK" without asking, so that it ends soon.
+    virtual bool oldDeviceGoneDuringJob() const { return false; }
 
     AppControllerServices m_services;
     QPointer<QWidget> m_view;
@@ -199,6 +211,7 @@ private:
     std::unique_ptr<USBListener> m_usbListener;
     std::unique_ptr<MountWatcher> m_mountWatcher;
     std::unique_ptr<PlatformDevice> m_platformDevice;
+    std::unique_ptr<TutorialPlayer> m_tutorialPlayer;
     MobileDevice *m_connectedMobileDevice = nullptr;
     std::shared_ptr<MobileDevice> m_newDevice;
     std::shared_ptr<MobileDevice> m_oldDevice;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -47,6 +48,14 @@ private:
     QWidget *m_parent;
 };
 
+// A desktop program that has opened a phone's USB device to show its files.
+struct DesktopMtpHandler
+{
+    qint64 pid = 0;
+    QString program;     // the process's name ("gvfsd-mtp")
+    QString deviceNode;  // "/dev/bus/usb/001/005"
+};
+
 // What the computer around the application offers: installed programs, the
 // browser, the bell. The Linux answers are LinuxHostEnvironment's; tests
 // inject their own.
@@ -63,6 +72,22 @@ public:
     virtual bool launchApplication(const QString &identifier, bool background) = 0;
     virtual bool openUrl(const QUrl &url) = 0;
     virtual void beep() = 0;
+
+    // ---- the computer checks (Linux answers in EnvironmentChecks.cpp) ----
+    // The photo library that imported photos are filed into can be used.
+    virtual bool isPhotoLibraryAvailable() const;
+    // 1 online, 0 offline, -1 unknown, by the system's own network
+    // information. Main thread; never waits.
+    virtual int networkReachability() const;
+    // Whether `hostAndPort` takes a connection within `timeoutMs`. Waits:
+    // asked on a background job.
+    virtual bool canReachHost(const QString &hostAndPort, int timeoutMs) const;
+    // Desktop MTP handlers holding a phone's USB device. Reads the process
+    // list: asked on a background job.
+    virtual QList<DesktopMtpHandler> desktopMtpHandlers() const;
+    // The iCloud accounts file named by the user default
+    // "MobileMeAccountsPath"; empty when there is none.
+    virtual QString iCloudAccountsFile() const;
 };
 
 // Linux answers: a program is installed when a desktop entry named after its

@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "app/BackgroundJob.h"
 #include "app/NS_AppController.h"
+#include "app/NS_AppControllerSummaries.h"
 #include "app/NS_AppDelegate.h"
 #include "app/Scenes.h"
 #include "app/ScreenshotTour.h"
@@ -155,6 +156,7 @@ int runApplication(int argc, char **argv)
     services.cameraConnection = camera;
 
     auto controller = std::make_unique<NS_AppController>(services);
+    if (options.uploadsToWindowsLive()) installLiveAndSummaries(*controller);
     if (fakeUsb)
         controller->setCompanionAppFactory(
             [](std::shared_ptr<MobileDeviceInterface>) { return std::make_shared<SimulatedCompanionApp>(); });

@@ -24,6 +24,10 @@ struct StartupOptions
     bool exitOnFirstPaint = false;
     bool help = false;
     QString error;
+
+    // The real Windows Live upload opens the login sheet: the simulated phone
+    // and the tour keep the stand-in, which completes the upload at once.
+    bool uploadsToWindowsLive() const { return simulatedPhone.isEmpty() && screenshotFolder.isEmpty(); }
 };
 
 StartupOptions parseOptions(const QStringList &arguments);

@@ -1,6 +1,8 @@
 #include "app/NS_AppController.h"
 
 #include "app/BackgroundJob.h"
+#include "app/EnvironmentChecks.h"
+#include "app/NS_AppControllerSummaries.h"
 #include "app/Scenes.h"
 #include "app/VtrColorView.h"
 #include "app/NS_AppControllerJobs.h"
@@ -46,10 +48,10 @@ NS_AppController::NS_AppController(AppControllerServices services, QObject *pare
     m_appsEnabled = m_appsValue = false;
     setShowNewDeviceInfo(false);
 
-    m_environmentChecks = std::make_unique<vtrapp::StandInEnvironmentChecks>();
+    m_environmentChecks = std::make_unique<HostEnvironmentChecks>(*m_services.host);
     m_jobs = std::make_unique<NS_AppControllerJobs>();
     m_liveUploadDriver = std::make_unique<vtrapp::StandInLiveUploadDriver>();
-    m_summaries = std::make_unique<vtrapp::DefaultWizardSummaries>();
+    m_summaries = std::make_unique<NS_AppControllerSummaries>(*this);
     m_companionAppFactory = vtrapp::defaultCompanionAppFactory();
 
     initUI();
@@ -298,6 +300,12 @@ void NS_AppController::runJob(BackgroundJob *job, std::function<void(const QVari
     connect(job, &BackgroundJob::finished, this, [this, job, done = std::move(done)](const QVariantMap &result) {
         --m_jobsRunning;
         job->deleteLater();
+        // After the old phone went, a job's result no longer moves the
+        // wizard: the removal does, once every job has ended.
+        if (m_removalAfterJobs) {
+            if (m_jobsRunning == 0) guarded("removal", [this] { oldDeviceRemovedAfterJobs(); });
+            return;
+        }
         if (done && !isTerminated()) guarded("job completion", [&] { done(result); });
     });
     job->start();

@@ -203,6 +203,10 @@ public:
 
     // ---- the old phone ------------------------------------------------------------------------
     void usbDeviceAdded(const UsbDeviceHandle &device, quint16 vendor, quint16 product) override;
+    // The new phone's storage folder; nullptr without a new phone.
+    VtrFileInfoPtr targetFileInfoForDevice() const;
+    // Warns when the new phone's folder holds an earlier migration's report.
+    void checkForPreviousMigration();
     void deviceWasDisconnected(MobileDevice *device) override;
 
     // ---- panes (for the window and tests) --------------------------------------------------------
@@ -261,6 +265,11 @@ private:
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);
     void adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected);
+    // Lets go of the old phone (command interface, "oldDevice", the proxy).
+    void forgetOldDevice(MobileDevice *device);
+    // The last job running when the old phone went has ended.
+    void oldDeviceRemovedAfterJobs();
+    bool oldDeviceGoneDuringJob() const override { return m_removalAfterJobs; }
     QObject *oldDeviceProxyObject() const;
     QObject *scenesViewControllerObject() const;
 
@@ -284,6 +293,9 @@ private:
     int m_buttonSet = -1;
     quint64 m_stateGeneration = 0;
     bool m_removalAlertShown = false;
+    // The old phone went while a job ran: its teardown waits for the jobs.
+    bool m_removalAfterJobs = false;
+    static constexpr int kRemovalJobWaitMs = 15000;
     bool m_pollRunning = false;
     int m_jobsRunning = 0;
 

@@ -7,6 +7,8 @@
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "platform/MainThread.h"
+#include "sources/blackberry/BBAppList.h"
+#include "sources/iphone/iOSAppListBackgrounder.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -109,6 +111,18 @@ void AppReferralList::populateAppUI(const std::optional<QVariantList> &list)
 }
 
 namespace vtrapp {
+
+// The list's own thread runs the search: the finder answers the caller, not a
+// delegate, and only the latest preparation's answer is taken in.
+AppReferralList::Producer iPhoneAppListProducer()
+{
+    return []() -> std::optional<QVariantList> { return iOSAppListBackgrounder().findIOSApps(); };
+}
+
+AppReferralList::Producer blackberryAppListProducer()
+{
+    return [] { return BBAppList().findBBApps(); };
+}
 
 AppReferralList::Producer androidAppListProducer(NS_AppController &controller)
 {

@@ -71,6 +71,11 @@ private:
 };
 
 namespace vtrapp {
+// The iPhone list producer: the app packages kept with the music library,
+// read by a finder of its own for each preparation.
+AppReferralList::Producer iPhoneAppListProducer();
+// The BlackBerry list producer: the apps of the newest desktop backup.
+AppReferralList::Producer blackberryAppListProducer();
 // The Android list producer of the wizard: the companion app's list read over
 // the old phone, which is made the connected phone (on the main thread) for
 // the time of the reading; the phone connected before is held and put back.

@@ -8,6 +8,8 @@
 #include "platform/MainThread.h"
 #include "platform/Strings.h"
 
+#include <QTimer>
+
 void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 vendor, quint16 product)
 {
     guarded("usbDeviceAdded", [&] {
@@ -89,21 +91,53 @@ void NS_AppController::deviceWasDisconnected(MobileDevice *device)
             m_arrivingPhone.reset();
             return;
         }
-        if (connectedMobileDevice() == device) setConnectedMobileDevice(nullptr);
         if (oldDevice() && oldDevice().get() == device) {
             const int state = currentState();
-            if (state >= 11 && state <= 13)
-                QMetaObject::invokeMethod(
-                    this, [this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); }, Qt::QueuedConnection);
-            setOldDevice(nullptr);
-            m_oldDeviceProxy->setObject(nullptr);
+            if (state >= 10 && state <= 13 && runningJobCount() > 0) {
+                // A job may be inside a call on this phone, and a phone is
+                // not taken from under a running command: the job meets the
+                // missing phone at its next call and ends with its error;
+                // the teardown and the alert follow its end.
+                if (m_removalAfterJobs) return;
+                m_removalAfterJobs = true;
+                VTR_LOG(2, QStringLiteral("The old phone went away while a job was running; the job ends first."));
+                for (BackgroundJob *job : findChildren<BackgroundJob *>(Qt::FindDirectChildrenOnly)) job->cancel();
+                // Should a job hang inside the phone, the person is still told.
+                QTimer::singleShot(kRemovalJobWaitMs, this, [this] {
+                    if (!m_removalAfterJobs || isTerminated()) return;
+                    VTR_LOG(2, QStringLiteral("A job did not end after the old phone went away."));
+                    guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); });
+                });
+                return;
+            }
+            forgetOldDevice(device);
             return;
         }
+        if (connectedMobileDevice() == device) setConnectedMobileDevice(nullptr);
         if (newDevice() && newDevice().get() == device) {
             setNewDevice(nullptr);
             checkNewDeviceConnected();
         }
     });
+}
+
+void NS_AppController::forgetOldDevice(MobileDevice *device)
+{
+    if (connectedMobileDevice() == device) setConnectedMobileDevice(nullptr);
+    const int state = currentState();
+    // Bound to this controller: dropped if it goes first.
+    if (state >= 11 && state <= 13)
+        QMetaObject::invokeMethod(
+            this, [this] { guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); }); }, Qt::QueuedConnection);
+    setOldDevice(nullptr);
+    m_oldDeviceProxy->setObject(nullptr);
+}
+
+void NS_AppController::oldDeviceRemovedAfterJobs()
+{
+    if (!m_removalAfterJobs) return;
+    m_removalAfterJobs = false;
+    if (const std::shared_ptr<MobileDevice> phone = oldDevice()) forgetOldDevice(phone.get());
 }
 
 void NS_AppController::oldDeviceConnected()

@@ -65,4 +65,6 @@ void NS_AppDelegate::buildMenu()
     QAction *help = helpMenu->addAction(vtrLocalized("Solvenna to Windows Phone Help"));
     help->setShortcut(QKeySequence::HelpContents);
     connect(help, &QAction::triggered, m_appController.get(), &NS_AppController::helpButtonHit);
+    QAction *videos = helpMenu->addAction(vtrLocalized("Tutorial Videos"));
+    connect(videos, &QAction::triggered, m_appController.get(), &AppController::showVideosWindow);
 }

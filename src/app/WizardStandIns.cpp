@@ -27,63 +27,6 @@ void StandInLiveUploadDriver::startNextLiveUpload(NS_AppController &controller)
     advanceSoon(controller);
 }
 
-void DefaultWizardSummaries::buildCheckboxTitles(NS_AppController &controller, bool canMigrateMedia)
-{
-    // A setter called by an observer while the titles are stored does not
-    // rebuild them again.
-    if (m_building) return;
-    m_building = true;
-    QVariantMap titles;
-    for (const char *kind : {"calendars", "contacts", "notes", "tasks", "apps"}) {
-        const QString key = QString::fromLatin1(kind);
-        QString title = key;
-        title[0] = title[0].toUpper();
-        titles.insert(key, vtrLocalized(title));
-        titles.insert(key + QStringLiteral("Info"), vtrLocalized(title));
-    }
-    struct Media { const char *key; const char *title; const char *cannot; };
-    const Media media[] = {{"music", "Music", "Music - cannot transfer music for this device"},
-                           {"photos", "Photos", "Photos - cannot transfer photos for this device"},
-                           {"videos", "Videos", "Videos - cannot transfer videos for this device"}};
-    for (const Media &m : media) {
-        titles.insert(QString::fromLatin1(m.key), vtrLocalized(m.title));
-        titles.insert(QString::fromLatin1(m.key) + QStringLiteral("Info"),
-                      vtrLocalized(canMigrateMedia ? m.title : m.cannot));
-    }
-    controller.setCheckboxTitles(titles);
-    m_building = false;
-}
-
-void DefaultWizardSummaries::prepopulateSummary(NS_AppController &c)
-{
-    c.setAppsSummaryDone(QString());
-    c.setCalendarSummaryDone(QString());
-    c.setContactsSummaryDone(QString());
-    c.setMusicSummaryDone(QString());
-    c.setPhotosSummaryDone(QString());
-    c.setVideosSummaryDone(QString());
-    c.setAppsSummary(c.appsEnabled() && c.appsValue()
-                         ? vtrLocalized("%d Apps").replace(QStringLiteral("%d"), QString::number(appListCount()))
-                         : vtrLocalized("Skipping Apps"));
-    auto line = [](bool chosen, const char *yes, const char *no) { return vtrLocalized(chosen ? yes : no); };
-    c.setContactsSummary(line(c.contactsEnabled() && c.contactsValue(), "Contacts", "Skipping Contacts"));
-    c.setCalendarSummary(line(c.calendarsEnabled() && c.calendarsValue(), "Calendars", "Skipping Calendars"));
-    c.setMusicSummary(line(c.musicEnabled() && c.musicValue(), "Music", "Skipping Music"));
-    c.setVideosSummary(line(c.videosEnabled() && c.videosValue(), "Videos", "Skipping Videos"));
-    c.setPhotosSummary(line(c.photosEnabled() && c.photosValue(), "Photos", "Skipping Photos"));
-    c.updateTimeEstimate();
-}
-
-void DefaultWizardSummaries::postpopulateSummary(NS_AppController &c)
-{
-    if (!(c.appsEnabled() && c.appsValue())) c.setAppsSummary(vtrLocalized("Skipped Apps"));
-    if (!(c.contactsEnabled() && c.contactsValue())) c.setContactsSummary(vtrLocalized("Skipped Contacts"));
-    if (!(c.calendarsEnabled() && c.calendarsValue())) c.setCalendarSummary(vtrLocalized("Skipped Calendars"));
-    if (!(c.musicEnabled() && c.musicValue())) c.setMusicSummary(vtrLocalized("Skipped Music"));
-    if (!(c.videosEnabled() && c.videosValue())) c.setVideosSummary(vtrLocalized("Skipped Videos"));
-    if (!(c.photosEnabled() && c.photosValue())) c.setPhotosSummary(vtrLocalized("Skipped Photos"));
-}
-
 namespace {
 class DeviceCompanionApp final : public CompanionApp
 {

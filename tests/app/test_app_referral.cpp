@@ -3,10 +3,16 @@
 #include "app/NS_AppControllerAppReferral.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "platform/Folders.h"
+#include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
+#include "sources/blackberry/BBAppList.h"
+#include "sources/iphone/iOSAppListBackgrounder.h"
+#include "support/BackupFixtures.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QThread>
 
 #include <atomic>
@@ -122,4 +128,50 @@ TEST_F(AppReferralTest, OnlyTheLatestPreparationIsShown)
     while (!settle.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(done, 1);
     EXPECT_EQ(names(list), QStringList{"New#2"});
+}
+
+// The iPhone and BlackBerry producers read the packages and backups the
+// readers find on this computer.
+TEST_F(AppReferralTest, TheIPhoneAndBlackBerryProducersReadTheirFamiliesFiles)
+{
+    const QString packages = testenv::makeTempDir(QStringLiteral("packages"));
+    const QString key = QString::fromLatin1(iOSAppListBackgrounder::kPackageFoldersDefaultsKey);
+    platform::UserDefaults::setValue(key, packages);
+    struct Forget { QString key; ~Forget() { platform::UserDefaults::remove(key); } } forget{key};
+    auto makeIpa = [&](const QString &path, qint64 id, const QString &name) {
+        const QString work = testenv::makeTempDir(QStringLiteral("ipa"));
+        testenv::writeFile(work + QStringLiteral("/iTunesMetadata.plist"),
+                           fixtures::plistData(QVariantMap{{QStringLiteral("itemId"), id},
+                                                           {QStringLiteral("itemName"), name}}, true));
+        QDir().mkpath(QFileInfo(path).path());
+        fixtures::makeZip(path, work, {QStringLiteral("iTunesMetadata.plist")});
+    };
+    makeIpa(packages + QStringLiteral("/zeta.ipa"), 284882215, QStringLiteral("zeta"));
+    makeIpa(packages + QStringLiteral("/Apps/alpha.ipa"), 310633997, QStringLiteral("Alpha"));
+    testenv::writeFile(packages + QStringLiteral("/broken.ipa"), "not a zip");
+
+    list.prepareIPhoneAppReferral(vtrapp::iPhoneAppListProducer());
+    ASSERT_TRUE(waitUntil([&] { return done == 1; }, 30000));
+    EXPECT_EQ(names(list), (QStringList{"Alpha#310633997", "zeta#284882215"}));
+
+    // No BlackBerry backup: nothing to recommend, and the wizard goes on.
+    const QString backups = platform::homeFolder() + QStringLiteral("/Documents/BlackBerry Backups");
+    QDir(backups).removeRecursively();
+    list.prepareBlackberryAppReferral(vtrapp::blackberryAppListProducer());
+    ASSERT_TRUE(waitUntil([&] { return done == 2; }, 30000));
+    EXPECT_EQ(list.count(), 0);
+
+    const QString work = testenv::makeTempDir(QStringLiteral("bbb"));
+    fixtures::IpdRecord maps{0, 1, 1, 1, {}};
+    for (const char *field : {"RIM_APP_WORLD_ID", "12345", "RIM_APP_WORLD_NAME", "Maps"})
+        maps.fields.append(fixtures::ipdText(field));
+    testenv::writeFile(work + QStringLiteral("/Databases/Databases.ipd"),
+                       fixtures::ipdFile({QStringLiteral("Code Module Group Properties")}, {maps}));
+    QDir().mkpath(backups);
+    fixtures::makeZip(backups + QStringLiteral("/Backup.bbb"), work, {QStringLiteral("Databases")});
+    list.prepareBlackberryAppReferral(vtrapp::blackberryAppListProducer());
+    ASSERT_TRUE(waitUntil([&] { return done == 3; }, 30000));
+    EXPECT_EQ(names(list), QStringList{"Maps#12345"});
+    EXPECT_TRUE(list.shouldDoBlackberryAppReferral());
+    QDir(backups).removeRecursively();
 }

@@ -366,3 +366,13 @@ TEST_F(LiveWizardTest, TheAndroidListWithoutAPhoneIsEmptyAndTheWizardMovesOn)
     EXPECT_FALSE(summaries->shouldDoAndroidAppReferral());
     EXPECT_EQ(wizard->connectedMobileDevice(), nullptr);
 }
+
+TEST(WizardSeats, TheControllersOwnSummariesAreTheRealOnes)
+{
+    WizardHarness h;
+    auto *summaries = dynamic_cast<NS_AppControllerSummaries *>(h.wizard().summaries());
+    ASSERT_NE(summaries, nullptr) << "the simulated phone and the tour use them too";
+    h.wizard().setContactsValue(false);
+    summaries->postpopulateSummary(h.wizard());
+    EXPECT_EQ(h.wizard().contactsSummary(), QStringLiteral("Skipped Contacts"));
+}

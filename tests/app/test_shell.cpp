@@ -99,6 +99,10 @@ TEST(Startup, Options)
                               QStringLiteral("--quit-after-state"), QStringLiteral("1")});
     EXPECT_EQ(good.simulatedPhone, fixture);
     EXPECT_EQ(good.quitAfterState, 1);
+    EXPECT_FALSE(good.uploadsToWindowsLive()) << "the simulated phone never opens the login sheet";
+    EXPECT_FALSE(vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--screenshots"), QStringLiteral("/tmp/x")})
+                     .uploadsToWindowsLive());
+    EXPECT_TRUE(vtrapp::parseOptions({QStringLiteral("app")}).uploadsToWindowsLive());
 }
 
 TEST(DeviceListNotification, WithoutASessionBusNothingIsSent)

@@ -5,10 +5,12 @@
 #include "foundation/Json.h"
 #include "platform/Folders.h"
 #include "platform/UserDefaults.h"
+#include "pim/store/SyncStore.h"
 #include "platform/VtrException.h"
 #include "sources/iphone/IPhoneDatabase.h"
 #include "sources/iphone/iPhoneBackupFolders.h"
 #include "sources/iphone/iPhoneDB.h"
+#include "sources/iphone/iPhoneStoreSync.h"
 #include "support/BackupFixtures.h"
 
 #include "TestEnvironment.h"
@@ -475,7 +477,7 @@ TEST_F(OlderBackupTest, SessionAcceptsOnlyDeletions)
     testenv::writeFile(resources + QStringLiteral("/MessagesClient.plist"), "<plist/>");
     {
         MessagesScanner scanner(resources);
-        EXPECT_FALSE(scanner.syncRecords(rows)) << "no synchronisation store";
+        EXPECT_FALSE(scanner.syncRecords(rows)) << "a description the store cannot read";
     }
     auto manager = std::make_shared<FakeManager>();
     MessagesScanner scanner(resources);
@@ -503,4 +505,60 @@ TEST_F(OlderBackupTest, SessionAcceptsOnlyDeletions)
     const QString longID = QString(70, QLatin1Char('x')).replace(0, 7, QStringLiteral("0123456"));
     scanner.registerClient(longID, QString(), QString(), QString());
     EXPECT_EQ(scanner.clientID(), longID.right(63));
+}
+
+TEST_F(OlderBackupTest, TheClientStandsOnTheApplicationsStore)
+{
+    const QVariantList rows{QVariantMap{{QStringLiteral("text"), QStringLiteral("a")}},
+                            QVariantMap{{QStringLiteral("text"), QStringLiteral("b")}}};
+    const QString message = QStringLiteral("com.vantrel.message");
+    const QString id = QStringLiteral("com.vantrel.messages_");
+    std::shared_ptr<syncstore::SyncManager> store;
+    struct Restore { ~Restore() { syncstore::SyncManager::setSharedManager(nullptr); } } restore;
+
+    // The scanner's description is a property list; a JSON one is handed over as it is.
+    const QString plistResources = testenv::makeTempDir(QStringLiteral("res"));
+    testenv::writeFile(plistResources + QStringLiteral("/MessagesClient.plist"),
+                       fixtures::plistData(QVariantMap{{QStringLiteral("DisplayName"), QStringLiteral("Messages")},
+                                                       {QStringLiteral("Entities"),
+                                                        QVariantMap{{message, QVariantList{QStringLiteral("text")}}}}},
+                                           false));
+    const QString jsonResources = testenv::makeTempDir(QStringLiteral("res"));
+    testenv::writeFile(jsonResources + QStringLiteral("/MessagesClient.plist"),
+                       R"({"DisplayName": "Messages", "Entities": ["com.vantrel.message"]})");
+    for (const QString &resources : {plistResources, jsonResources}) {
+        store = std::make_shared<syncstore::SyncManager>(std::vector<std::unique_ptr<syncstore::SyncSource>>());
+        syncstore::SyncManager::setSharedManager(store);
+        MessagesScanner scanner(resources); // no store given: the application's
+        ASSERT_TRUE(scanner.syncRecords(rows)) << resources.toStdString();
+        EXPECT_EQ(scanner.processed, 2);
+        const std::shared_ptr<syncstore::SyncClient> client = store->clientWithIdentifier(id);
+        ASSERT_NE(client, nullptr);
+        EXPECT_EQ(client->entityNames(), QStringList{message});
+        EXPECT_EQ(client->displayName(), QStringLiteral("Messages"));
+    }
+
+    // A session is held to the entities of the client's description; a store
+    // that is off opens none.
+    MessagesScanner scanner(plistResources);
+    scanner.setEntityNames({QStringLiteral("com.vantrel.call")});
+    EXPECT_FALSE(scanner.syncRecords(rows));
+    store->setEnabled(false);
+    EXPECT_FALSE(scanner.syncRecords(rows));
+    store->setEnabled(true);
+
+    const std::shared_ptr<vtr::iphone::SyncManager> manager = vtr::iphone::storeSyncManager(store);
+    const vtr::iphone::SyncClientPtr client = manager->clientWithIdentifier(id);
+    ASSERT_NE(client, nullptr);
+    std::unique_ptr<vtr::iphone::SyncSession> session = manager->beginSession(client, {message}, 300);
+    ASSERT_NE(session, nullptr);
+    EXPECT_TRUE(session->prepareToPullChangesForEntityNames({message}));
+    EXPECT_FALSE(session->prepareToPullChangesForEntityNames({QStringLiteral("com.vantrel.call")}));
+    EXPECT_TRUE(session->changesForEntityName(message).isEmpty()) << "the store is read-only";
+    session->finishSyncing();
+    EXPECT_FALSE(session->prepareToPullChangesForEntityNames({message})) << "a finished session";
+    manager->unregisterClient(client);
+    EXPECT_EQ(manager->clientWithIdentifier(id), nullptr);
+    EXPECT_NE(manager->registerClientWithIdentifier(id, jsonResources + QStringLiteral("/MessagesClient.plist")), nullptr);
+    EXPECT_NE(manager->clientWithIdentifier(id), nullptr) << "registered again";
 }

@@ -10,6 +10,7 @@
 #include "sources/iphone/MbdbReader.h"
 #include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iPhoneBackupFolders.h"
+#include "sources/iphone/iPhoneStoreSync.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -449,6 +450,7 @@ bool iPhoneDB::syncRecords(const QVariantList &records)
     const QString identifier = QStringLiteral("%1_%2").arg(_typeIdentifier, mCurrentDeviceIdentifier);
     const QString description = _resourceFolder + QLatin1Char('/') + _clientDescription + QStringLiteral(".plist");
     if (_clientDescription.isEmpty() || !QFileInfo::exists(description)) return false;
+    if (!_syncManager) _syncManager = vtr::iphone::storeSyncManager();
     mSyncClient.reset();
     if (!registerClient(identifier, description, _schemaName, _schemaBundleIdentifier)) return false;
 

@@ -95,6 +95,8 @@ public:
 
     // ---- synchronisation ------------------------------------------------------------------
 
+    // The store the client registers with; without one set, the application's
+    // own store (iPhoneStoreSync.h) at the first hand-over.
     void setSyncManager(std::shared_ptr<vtr::iphone::SyncManager> manager) { _syncManager = std::move(manager); }
     // Where the client description ("<name>.plist") and schema
     // ("<name>.syncschema") resources are.

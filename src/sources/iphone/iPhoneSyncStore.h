@@ -9,9 +9,9 @@
 
 // The synchronisation store as the older iPhone backup scanner uses it: a
 // manager that registers schemas and clients, and a session that offers the
-// store's changes for the client to accept or refuse. The store behind it is
-// given to the scanner (iPhoneDB::setSyncManager); without one the scanner
-// cannot register and hands nothing over.
+// store's changes for the client to accept or refuse. The scanner works on
+// the application's own store (iPhoneStoreSync.h) unless it is given another
+// (iPhoneDB::setSyncManager).
 namespace vtr::iphone {
 
 struct SyncChange

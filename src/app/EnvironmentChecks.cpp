@@ -1,0 +1,306 @@
+#include "app/EnvironmentChecks.h"
+
+#include "app/AppServices.h"
+#include "app/BackgroundJob.h"
+#include "app/NS_AppController.h"
+#include "foundation/Log.h"
+#include "platform/Strings.h"
+#include "platform/UserDefaults.h"
+#include "sources/iphone/PropertyList.h"
+#include "sources/iphone/iOSBackup.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkInformation>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QVariantList>
+
+#include <algorithm>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 3000;
+constexpr quint16 kHttpsPort = 443;
+
+// The programs of the desktops that open MTP phones for their file managers.
+struct KnownHandler
+{
+    const char *program;
+    const char *advice;
+};
+const KnownHandler kKnownHandlers[] = {
+    {"gvfsd-mtp",
+     "The desktop's file manager (the GNOME virtual file system, program \"%1\", process %2) has opened your phone. "
+     "Eject the phone in the file manager's side bar, or close every window that shows it, then press Next. "
+     "If it keeps the phone, end it with \"kill %2\"."},
+    {"kiod5",
+     "The KDE device service (program \"%1\", process %2) has opened your phone for Dolphin. Close every Dolphin "
+     "window that shows the phone, then end the service with \"kquitapp5 kiod5\" (or \"kill %2\")."},
+    {"kiod6",
+     "The KDE device service (program \"%1\", process %2) has opened your phone for Dolphin. Close every Dolphin "
+     "window that shows the phone, then end the service with \"kquitapp6 kiod6\" (or \"kill %2\")."},
+    {"kioworker",
+     "A KDE file worker (program \"%1\", process %2) has opened your phone. Close every Dolphin window that shows "
+     "the phone; if the worker stays, end it with \"kill %2\"."},
+    {"kioslave5",
+     "A KDE file worker (program \"%1\", process %2) has opened your phone. Close every Dolphin window that shows "
+     "the phone; if the worker stays, end it with \"kill %2\"."},
+};
+
+const KnownHandler *knownHandler(const QString &program)
+{
+    for (const KnownHandler &h : kKnownHandlers)
+        if (program == QLatin1String(h.program)) return &h;
+    return nullptr;
+}
+
+QString readFirstLine(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromLocal8Bit(file.readLine(4096)).trimmed();
+}
+
+// The program of a process: "comm", or for a KDE worker started through a
+// launcher, the worker named on its command line.
+QString programOf(const QString &processFolder)
+{
+    const QString comm = readFirstLine(processFolder + QStringLiteral("/comm"));
+    if (knownHandler(comm)) return comm;
+    QFile cmdline(processFolder + QStringLiteral("/cmdline"));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        const QByteArray first = cmdline.read(4096).split('\0').value(0);
+        const QString name = QFileInfo(QString::fromLocal8Bit(first)).fileName();
+        if (knownHandler(name)) return name;
+    }
+    return comm;
+}
+
+bool alertQuits(NS_AppController &controller, const char *title, const char *text)
+{
+    AlertRequest request;
+    request.messageText = vtrLocalized(title);
+    request.informativeText = vtrLocalized(text);
+    request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
+    if (controller.runAlert(request) != 1) return false;
+    controller.terminate();
+    return true;
+}
+
+}  // namespace
+
+// ---- the Linux answers of the host-environment interface -----------------------------------
+
+bool HostEnvironment::isPhotoLibraryAvailable() const
+{
+    // Photos are filed into album folders of the pictures folder: it must
+    // be known and be (or become) a folder we can write to.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) return false;
+    if (!QDir().mkpath(pictures)) return false;
+    return QFileInfo(pictures).isWritable();
+}
+
+int HostEnvironment::networkReachability() const
+{
+    QNetworkInformation *info = QNetworkInformation::instance();
+    if (!info && QCoreApplication::instance() && QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
+        info = QNetworkInformation::instance();
+    if (!info) return -1;
+    switch (info->reachability()) {
+    case QNetworkInformation::Reachability::Online: return 1;
+    case QNetworkInformation::Reachability::Disconnected:
+    case QNetworkInformation::Reachability::Local:
+    case QNetworkInformation::Reachability::Site: return 0;
+    case QNetworkInformation::Reachability::Unknown: break;
+    }
+    return -1;
+}
+
+bool HostEnvironment::canReachHost(const QString &hostAndPort, int timeoutMs) const
+{
+    return vtrenv::canConnect(hostAndPort, kHttpsPort, timeoutMs);
+}
+
+QList<DesktopMtpHandler> HostEnvironment::desktopMtpHandlers() const
+{
+    return vtrenv::desktopMtpHandlers(QStringLiteral("/proc"), QStringLiteral("/dev/bus/usb"));
+}
+
+QString HostEnvironment::iCloudAccountsFile() const
+{
+    return platform::UserDefaults::value(QStringLiteral("MobileMeAccountsPath")).toString();
+}
+
+// ---- the checks ------------------------------------------------------------------------------
+
+void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
+{
+    if (!m_host.isPhotoLibraryAvailable()) {
+        if (alertQuits(controller, "iPhoto Not Found",
+                       "Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto is required to "
+                       "import photos to your new device. You can continue if you would like to transfer other "
+                       "data, or quit and install iPhoto."))
+            return;
+        controller.setPhotosValue(false);
+        controller.setPhotosEnabled(false);
+    }
+    // The network and the process list may take a moment: asked on a job,
+    // answered in the same order once both are known.
+    const int known = m_host.networkReachability();
+    HostEnvironment *host = &m_host;
+    auto answers = std::make_shared<QList<DesktopMtpHandler>>();
+    NS_AppController *c = &controller;
+    controller.runJob(new FunctionJob([host, known, answers](FunctionJob &) {
+                          QVariantMap result = BackgroundJob::successResult();
+                          const bool online = known >= 0 ? known == 1 : host->canReachHost(vtrenv::liveHost(), kConnectTimeoutMs);
+                          result.insert(QStringLiteral("online"), online);
+                          *answers = host->desktopMtpHandlers();
+                          return result;
+                      }),
+                      [c, answers](const QVariantMap &result) {
+                          // A failed probe counts as no internet.
+                          showWelcomeAnswers(*c, result.value(QStringLiteral("online")).toBool(), *answers);
+                      });
+}
+
+void HostEnvironmentChecks::showWelcomeAnswers(NS_AppController &controller, bool online,
+                                               const QList<DesktopMtpHandler> &handlers)
+{
+    if (!online &&
+        alertQuits(controller, "No Internet Connection",
+                   "Solvenna to Windows Phone requires an internet connection to migrate your Contacts and Calendar "
+                   "information, and to recommend Apps. You can still migrate your Music, Photos and Videos offline."))
+        return;
+    if (handlers.isEmpty()) return;
+    for (const DesktopMtpHandler &handler : handlers)
+        VTR_LOG(3, QStringLiteral("%1 (process %2) holds %3.").arg(handler.program).arg(handler.pid).arg(handler.deviceNode));
+    QStringList advice;
+    for (const DesktopMtpHandler &handler : handlers) advice.append(vtrenv::mtpHandlerAdvice(handler));
+    advice.removeDuplicates();
+    AlertRequest request;
+    request.messageText = vtrLocalized("Another program is using your phone");
+    request.informativeText =
+        advice.join(QStringLiteral("\n\n")) + QStringLiteral("\n\n") +
+        vtrLocalized("While another program holds the phone, Solvenna to Windows Phone cannot read it. If the "
+                     "program opens the phone again when you plug it in, release it the same way.");
+    request.buttons = {vtrLocalized("OK")};
+    request.style = AlertRequest::Style::Informational;
+    controller.runAlert(request);
+}
+
+void HostEnvironmentChecks::runICloudCheck(NS_AppController &controller)
+{
+    if (!vtrenv::userHasICloudPIM(m_host.iCloudAccountsFile())) return;
+    AlertRequest request;
+    request.messageText = vtrLocalized("iCloud Enabled");
+    request.informativeText = vtrLocalized(
+        "Solvenna to Windows Phone has detected that iCloud is enabled for Contacts or Calendars. Migrating Contacts "
+        "and Calendars from iCloud is not currently supported.");
+    request.buttons = {vtrLocalized("Continue")};
+    controller.runAlert(request);
+}
+
+// ---- helpers ---------------------------------------------------------------------------------
+
+namespace vtrenv {
+
+QList<DesktopMtpHandler> desktopMtpHandlers(const QString &procRoot, const QString &usbRoot)
+{
+    QList<DesktopMtpHandler> found;
+    const QString prefix = QDir::cleanPath(usbRoot) + QLatin1Char('/');
+    const qint64 self = ::getpid();
+    QStringList pids = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    std::sort(pids.begin(), pids.end(), [](const QString &a, const QString &b) { return a.toLongLong() < b.toLongLong(); });
+    for (const QString &name : pids) {
+        bool numeric = false;
+        const qint64 pid = name.toLongLong(&numeric);
+        if (!numeric || pid == self) continue;
+        const QString folder = procRoot + QLatin1Char('/') + name;
+        const QString program = programOf(folder);
+        if (!knownHandler(program)) continue;
+        // Another user's descriptors cannot be read: such a process is not
+        // reported (it cannot hold a device this user opened either).
+        const QDir fds(folder + QStringLiteral("/fd"));
+        for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            const QString target = QFile::symLinkTarget(fds.filePath(fd));
+            if (!target.startsWith(prefix)) continue;
+            found.append(DesktopMtpHandler{pid, program, target});
+            break;
+        }
+    }
+    return found;
+}
+
+QString mtpHandlerAdvice(const DesktopMtpHandler &handler)
+{
+    const KnownHandler *known = knownHandler(handler.program);
+    const char *text = known ? known->advice
+                             : "The program \"%1\" (process %2) has opened your phone. Quit it, then press Next.";
+    return vtrLocalized(text).arg(handler.program).arg(handler.pid);
+}
+
+bool userHasICloudPIM(const QString &accountsPlistPath)
+{
+    if (accountsPlistPath.isEmpty()) return false;
+    const QVariantMap plist = vtr::plist::dictionaryFromFile(accountsPlistPath);
+    for (const QVariant &accountValue : plist.value(QStringLiteral("Accounts")).toList()) {
+        const QVariantMap account = accountValue.toMap();
+        if (account.value(QStringLiteral("AccountDescription")).toString() != QLatin1String("iCloud")) continue;
+        for (const QVariant &serviceValue : account.value(QStringLiteral("Services")).toList()) {
+            const QVariantMap service = serviceValue.toMap();
+            const QString id = service.value(QStringLiteral("ServiceID")).toString();
+            if ((id == QLatin1String("com.apple.Dataclass.Contacts") ||
+                 id == QLatin1String("com.apple.Dataclass.Calendars")) &&
+                service.value(QStringLiteral("Enabled")).toBool())
+                return true;
+        }
+    }
+    return false;
+}
+
+bool canConnect(const QString &hostAndPort, quint16 defaultPort, int timeoutMs)
+{
+    QString host = hostAndPort.trimmed();
+    quint16 port = defaultPort;
+    const int colon = host.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && !host.contains(QLatin1Char(']'), Qt::CaseSensitive)) {
+        bool ok = false;
+        const uint value = host.mid(colon + 1).toUInt(&ok);
+        if (!ok || value == 0 || value > 65535) return false;
+        port = quint16(value);
+        host.truncate(colon);
+    }
+    if (host.isEmpty()) return false;
+    // A socket without an event loop of its own: the waits below drive it.
+    QTcpSocket socket;
+    socket.connectToHost(host, port);
+    const bool connected = socket.waitForConnected(timeoutMs);
+    socket.abort();
+    return connected;
+}
+
+QString liveHost()
+{
+    const QString host = platform::UserDefaults::value(QStringLiteral("LiveAPIHost")).toString().trimmed();
+    return host.isEmpty() ? QStringLiteral("apis.live.net") : host;
+}
+
+std::shared_ptr<iOSBackup> oldBackup(const QString &serialNumber)
+{
+    if (serialNumber.isEmpty()) return nullptr;
+    std::shared_ptr<iOSBackup> newest;
+    for (const iOSBackup::Ptr &backup : iOSBackup::iOSBackups()) {
+        if (!backup || !backup->isCurrentBackup()) continue;
+        if (backup->deviceID().compare(serialNumber, Qt::CaseInsensitive) != 0) continue;
+        if (!newest || backup->lastBackupDate() > newest->lastBackupDate()) newest = backup;
+    }
+    return newest;
+}
+
+}  // namespace vtrenv

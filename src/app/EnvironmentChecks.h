@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/WizardInterfaces.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class HostEnvironment;
+class iOSBackup;
+struct DesktopMtpHandler;
+
+// The computer checks of the welcome state (the photo library, the internet,
+// a desktop program holding the phone) and of the iPhone advice (iCloud),
+// each with its alert. They ask the host-environment interface; what may
+// wait (the internet, the process list) is asked on a background job, so the
+// window stays live while they run.
+class HostEnvironmentChecks final : public EnvironmentChecks
+{
+public:
+    // `host` is not owned and must outlive the checks.
+    explicit HostEnvironmentChecks(HostEnvironment &host) : m_host(host) {}
+    void runWelcomeChecks(NS_AppController &controller) override;
+    void runICloudCheck(NS_AppController &controller) override;
+
+private:
+    static void showWelcomeAnswers(NS_AppController &controller, bool online, const QList<DesktopMtpHandler> &handlers);
+
+    HostEnvironment &m_host;
+};
+
+namespace vtrenv {
+
+// Processes under `procRoot` ("/proc") whose open descriptors lead to a USB
+// device node under `usbRoot` ("/dev/bus/usb") and whose program is one of the
+// desktop MTP handlers (GNOME's gvfs MTP backend, KDE's MTP daemon and
+// workers). This process is never one of them. By process number.
+QList<DesktopMtpHandler> desktopMtpHandlers(const QString &procRoot, const QString &usbRoot);
+
+// What the person is told about one handler: which program holds the phone
+// and how to let it go.
+QString mtpHandlerAdvice(const DesktopMtpHandler &handler);
+
+// The accounts file names an iCloud account with contacts or calendars
+// switched on. A missing or damaged file answers false.
+bool userHasICloudPIM(const QString &accountsPlistPath);
+
+// Whether a TCP connection to `hostAndPort` ("name" or "name:port"; no port:
+// `defaultPort`) opens within `timeoutMs`. Blocks: never on the main thread.
+bool canConnect(const QString &hostAndPort, quint16 defaultPort, int timeoutMs);
+
+// The host probed when the system cannot say whether it is online: the
+// Windows Live host setting "LiveAPIHost" ("apis.live.net").
+QString liveHost();
+
+// The newest current backup of the phone with this serial number (compared
+// ignoring case); of equal dates the first listed. nullptr without a serial
+// number or a backup.
+std::shared_ptr<iOSBackup> oldBackup(const QString &serialNumber);
+
+}  // namespace vtrenv

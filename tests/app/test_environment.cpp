@@ -1,0 +1,225 @@
+#include "TestEnvironment.h"
+#include "support/WizardHarness.h"
+
+#include "app/EnvironmentChecks.h"
+#include "platform/MainThread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+
+#include <atomic>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A computer with chosen answers; records where the slow questions were asked.
+class CheckHost final : public HostEnvironment
+{
+public:
+    bool photos = true;
+    int reachability = 1;
+    bool reachable = true;
+    QList<DesktopMtpHandler> handlers;
+    QString accounts;
+    mutable std::atomic<int> slowCallsOnMain{0};
+    mutable std::atomic<int> probes{0};
+
+    QString applicationPath(const QString &) const override { return QString(); }
+    bool launchApplication(const QString &, bool) override { return false; }
+    bool openUrl(const QUrl &) override { return false; }
+    void beep() override {}
+    bool isPhotoLibraryAvailable() const override { return photos; }
+    int networkReachability() const override { return reachability; }
+    bool canReachHost(const QString &, int) const override
+    {
+        ++probes;
+        if (platform::isMainThread()) ++slowCallsOnMain;
+        return reachable;
+    }
+    QList<DesktopMtpHandler> desktopMtpHandlers() const override
+    {
+        if (platform::isMainThread()) ++slowCallsOnMain;
+        return handlers;
+    }
+    QString iCloudAccountsFile() const override { return accounts; }
+};
+
+const QString kPhotoTitle = QStringLiteral("iPhoto Not Found");
+const QString kOfflineTitle = QStringLiteral("No Internet Connection");
+const QString kHandlerTitle = QStringLiteral("Another program is using your phone");
+
+TEST(EnvironmentChecks, WelcomeChecksRunInOrderAndOnlyTheirQuitEndsTheRun)
+{
+    struct Case
+    {
+        const char *name;
+        bool photos;
+        int reachability;
+        bool reachable;
+        bool handler;
+        QStringList answers;
+        QStringList titles;
+        bool terminated;
+        bool probed;
+    };
+    const Case cases[] = {
+        {"all well", true, 1, true, false, {}, {}, false, false},
+        {"no photo library, continue", false, 1, true, false, {QStringLiteral("Continue")}, {kPhotoTitle}, false, false},
+        {"no photo library, quit", false, 0, false, true, {QStringLiteral("Quit")}, {kPhotoTitle}, true, false},
+        {"network unknown and host silent", true, -1, false, false, {QStringLiteral("Continue")}, {kOfflineTitle}, false, true},
+        {"network unknown, host answers", true, -1, true, false, {}, {}, false, true},
+        {"offline, quit", true, 0, true, true, {QStringLiteral("Quit")}, {kOfflineTitle}, true, false},
+        {"everything wrong", false, 0, false, true, {QStringLiteral("Continue"), QStringLiteral("Continue")},
+         {kPhotoTitle, kOfflineTitle, kHandlerTitle}, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        WizardHarness h;
+        CheckHost host;
+        host.photos = c.photos;
+        host.reachability = c.reachability;
+        host.reachable = c.reachable;
+        if (c.handler) host.handlers.append(DesktopMtpHandler{4242, QStringLiteral("gvfsd-mtp"), QStringLiteral("/dev/bus/usb/001/007")});
+        h.wizard().setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(host));
+        for (const QString &answer : c.answers) h.alerts.answer(answer);
+        h.wizard().setState(NS_AppController::kStateWelcome);
+        ASSERT_TRUE(h.waitFor([&] { return h.wizard().runningJobCount() == 0; }));
+        h.spin(10);
+        EXPECT_EQ(h.alerts.titles(), c.titles);
+        EXPECT_EQ(h.terminated, c.terminated);
+        EXPECT_EQ(host.probes.load() > 0, c.probed);
+        EXPECT_EQ(host.slowCallsOnMain.load(), 0);
+        // A computer without the library goes on without photos.
+        if (!c.terminated) {
+            EXPECT_EQ(h.wizard().photosEnabled() && h.wizard().photosValue(), c.photos);
+        }
+        if (c.handler && c.titles.contains(kHandlerTitle)) {
+            const QString text = h.alerts.shown().last().informativeText;
+            EXPECT_TRUE(text.contains(QStringLiteral("gvfsd-mtp")) && text.contains(QStringLiteral("4242"))) << text.toStdString();
+        }
+    }
+}
+
+// Makes `path` a symbolic link to `target`.
+void link(const QString &target, const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    ASSERT_TRUE(QFile::link(target, path)) << path.toStdString();
+}
+
+TEST(EnvironmentChecks, DesktopMtpHandlersAreFoundByTheirOpenDeviceNodes)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("proc"));
+    const QString proc = root + QStringLiteral("/proc");
+    const QString usb = root + QStringLiteral("/dev/bus/usb");
+    const QString phoneNode = usb + QStringLiteral("/001/007");
+    testenv::writeFile(phoneNode, QByteArray());
+    testenv::writeFile(root + QStringLiteral("/dev/null"), QByteArray());
+    struct Process { const char *pid; const char *comm; QByteArray cmdline; QString fd; };
+    const QString self = QString::number(::getpid());
+    const Process processes[] = {
+        {"731", "gvfsd-mtp", "/usr/libexec/gvfsd-mtp\0--spawner", phoneNode},   // holds the phone
+        {"88", "gvfsd-mtp", "/usr/libexec/gvfsd-mtp", root + QStringLiteral("/dev/null")},  // holds nothing of ours
+        {"90", "bash", "bash", phoneNode},                                       // not a handler
+        {"1200", "kdeinit5", QByteArray("/usr/lib/kf5/kioslave5\0mtp.so", 29), phoneNode},  // worker by its command line
+        {"15", "kiod5", "kiod5", usb + QStringLiteral("/002/003")},
+    };
+    for (const Process &p : processes) {
+        const QString folder = proc + QLatin1Char('/') + QLatin1String(p.pid);
+        testenv::writeFile(folder + QStringLiteral("/comm"), QByteArray(p.comm) + '\n');
+        testenv::writeFile(folder + QStringLiteral("/cmdline"), p.cmdline);
+        link(p.fd, folder + QStringLiteral("/fd/5"));
+    }
+    // This process itself, and entries that are no process.
+    testenv::writeFile(proc + QLatin1Char('/') + self + QStringLiteral("/comm"), "gvfsd-mtp\n");
+    link(phoneNode, proc + QLatin1Char('/') + self + QStringLiteral("/fd/3"));
+    QDir().mkpath(proc + QStringLiteral("/self"));
+    testenv::writeFile(proc + QStringLiteral("/uptime"), "1 1\n");
+
+    const QList<DesktopMtpHandler> found = vtrenv::desktopMtpHandlers(proc, usb);
+    QStringList seen;
+    for (const DesktopMtpHandler &h : found) seen << QStringLiteral("%1 %2 %3").arg(h.pid).arg(h.program, h.deviceNode.mid(usb.size()));
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("15 kiod5 /002/003"), QStringLiteral("731 gvfsd-mtp /001/007"),
+                                 QStringLiteral("1200 kioslave5 /001/007")}));
+    // Each handler's advice names the program and how to let the phone go.
+    for (const DesktopMtpHandler &h : found) {
+        const QString advice = vtrenv::mtpHandlerAdvice(h);
+        EXPECT_TRUE(advice.contains(h.program) && advice.contains(QString::number(h.pid))) << advice.toStdString();
+    }
+    EXPECT_TRUE(vtrenv::desktopMtpHandlers(root + QStringLiteral("/none"), usb).isEmpty());
+}
+
+QByteArray accountsPlist(const QByteArray &accounts)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Accounts</key><array>" +
+           accounts + "</array></dict></plist>\n";
+}
+
+QByteArray account(const char *description, const QList<QPair<const char *, bool>> &services)
+{
+    QByteArray list;
+    for (const auto &s : services)
+        list += QByteArray("<dict><key>ServiceID</key><string>") + s.first + "</string><key>Enabled</key>" +
+                (s.second ? "<true/>" : "<false/>") + "</dict>";
+    return QByteArray("<dict><key>AccountDescription</key><string>") + description +
+           "</string><key>Services</key><array>" + list + "</array></dict>";
+}
+
+TEST(EnvironmentChecks, ICloudHoldsContactsOrCalendarsOnlyWhenItsServiceIsOn)
+{
+    const QString folder = testenv::makeTempDir(QStringLiteral("icloud"));
+    const char *contacts = "com.apple.Dataclass.Contacts";
+    const char *calendars = "com.apple.Dataclass.Calendars";
+    struct Case { const char *name; QByteArray file; bool expected; };
+    const Case cases[] = {
+        {"contacts on", accountsPlist(account("iCloud", {{contacts, true}})), true},
+        {"calendars on after mail", accountsPlist(account("iCloud", {{"com.apple.Dataclass.Mail", true}, {calendars, true}})), true},
+        {"both off", accountsPlist(account("iCloud", {{contacts, false}, {calendars, false}})), false},
+        {"another account", accountsPlist(account("MobileMe", {{contacts, true}, {calendars, true}})), false},
+        {"second account is iCloud", accountsPlist(account("Work", {}) + account("iCloud", {{calendars, true}})), true},
+        {"damaged", "<plist><dict><key>Accounts", false},
+        {"empty", QByteArray(), false},
+    };
+    int index = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = folder + QStringLiteral("/MobileMeAccounts%1.plist").arg(index++);
+        testenv::writeFile(path, c.file);
+        EXPECT_EQ(vtrenv::userHasICloudPIM(path), c.expected);
+    }
+    EXPECT_FALSE(vtrenv::userHasICloudPIM(folder + QStringLiteral("/missing.plist")));
+    EXPECT_FALSE(vtrenv::userHasICloudPIM(QString()));
+
+    // State 3 warns once, with a single button, and changes nothing else.
+    WizardHarness h;
+    CheckHost host;
+    host.accounts = folder + QStringLiteral("/MobileMeAccounts0.plist");
+    h.wizard().setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(host));
+    h.wizard().setState(3);
+    ASSERT_EQ(h.alerts.titles(), QStringList{QStringLiteral("iCloud Enabled")});
+    EXPECT_EQ(h.alerts.shown().first().buttons, QStringList{QStringLiteral("Continue")});
+    host.accounts.clear();
+    h.wizard().setState(3);
+    EXPECT_EQ(h.alerts.shown().size(), 1);
+}
+
+TEST(EnvironmentChecks, TheFallbackProbeConnectsWithinItsTimeOut)
+{
+    QTcpServer listening;
+    ASSERT_TRUE(listening.listen(QHostAddress::LocalHost, 0));
+    EXPECT_TRUE(vtrenv::canConnect(QStringLiteral("127.0.0.1:%1").arg(listening.serverPort()), 443, 2000));
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    EXPECT_FALSE(vtrenv::canConnect(QStringLiteral("127.0.0.1:%1").arg(port), 443, 2000));
+    for (const char *bad : {"", "127.0.0.1:0", "127.0.0.1:70000", "127.0.0.1:x"})
+        EXPECT_FALSE(vtrenv::canConnect(QString::fromLatin1(bad), 443, 200)) << bad;
+    EXPECT_EQ(vtrenv::liveHost(), QStringLiteral("apis.live.net"));
+}
+
+}  // namespace
