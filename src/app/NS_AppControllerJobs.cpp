@@ -415,9 +415,3 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
         fatalJobAlert(*c, vtrLocalized("An error occurred while transferring media to your new device."), result);
     });
 }
-
-namespace vtrapp {
-
-void installJobs(NS_AppController &controller) { controller.setJobs(std::make_unique<NS_AppControllerJobs>()); }
-
-}  // namespace vtrapp

@@ -69,8 +69,3 @@ private:
     std::shared_ptr<TaskDatabase> m_tasks;
     std::shared_ptr<class PIMStowage> m_stowage;
 };
-
-namespace vtrapp {
-// Puts the real jobs into the controller's seat.
-void installJobs(NS_AppController &controller);
-}  // namespace vtrapp
