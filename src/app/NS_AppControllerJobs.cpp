@@ -246,7 +246,10 @@ void NS_AppControllerJobs::startTransferPIMFromOldDevice(NS_AppController &contr
             c->gotoNextState();
             return;
         }
-        fatalJobAlert(*c, result.value(QStringLiteral("errorMsg")).toString(), result);
+        // A failure outside the three steps' own exceptions names no step.
+        QString title = result.value(QStringLiteral("errorMsg")).toString();
+        if (title.isEmpty()) title = vtrLocalized("An error occurred while reading your data from the device.");
+        fatalJobAlert(*c, title, result);
     });
 }
 
