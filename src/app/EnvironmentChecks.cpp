@@ -6,6 +6,7 @@
 #include "foundation/Log.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
+#include "sources/host/MediaLibraryHost.h"
 #include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iOSBackup.h"
 
@@ -98,12 +99,10 @@ bool alertQuits(NS_AppController &controller, const char *title, const char *tex
 
 bool HostEnvironment::isPhotoLibraryAvailable() const
 {
-    // Photos are filed into album folders of the pictures folder: it must
-    // be known and be (or become) a folder we can write to.
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (pictures.isEmpty()) return false;
-    if (!QDir().mkpath(pictures)) return false;
-    return QFileInfo(pictures).isWritable();
+    // Imported photos are filed by the media-library host: it must have its
+    // folders, and the pictures folder must take new album folders.
+    if (!MediaLibraryHost::shared().isConfigured()) return false;
+    return QFileInfo(MediaLibraryHost::picturesFolder()).isWritable();
 }
 
 int HostEnvironment::networkReachability() const

@@ -208,6 +208,9 @@ public:
     // Warns when the new phone's folder holds an earlier migration's report.
     void checkForPreviousMigration();
     void deviceWasDisconnected(MobileDevice *device) override;
+    // How long a job that hangs after the old phone went away is waited for
+    // before the person is told anyway (15 s; tests shorten it).
+    void setRemovalJobWaitForTesting(int ms) { m_removalJobWaitMs = ms; }
 
     // ---- panes (for the window and tests) --------------------------------------------------------
     QWidget *progressView() const { return m_progressView; }
@@ -295,7 +298,7 @@ private:
     bool m_removalAlertShown = false;
     // The old phone went while a job ran: its teardown waits for the jobs.
     bool m_removalAfterJobs = false;
-    static constexpr int kRemovalJobWaitMs = 15000;
+    int m_removalJobWaitMs = 15000;
     bool m_pollRunning = false;
     int m_jobsRunning = 0;
 

@@ -38,39 +38,49 @@ void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 ven
                 }
             }
         }
-        std::shared_ptr<MobileDevice> phone = MobileDevice::create(device, usbListener(), vendor, product, name,
-                                                                   entry.value_or(QVariantMap()), this,
-                                                                   m_services.mtpLibrary);
+        const auto couldNotConnect = [this, otherVendor] {
+            if (!otherVendor) return;
+            AlertRequest request;
+            request.messageText = vtrLocalized("Could not connect to phone");
+            request.informativeText = vtrLocalized(
+                "Solvenna to Windows Phone could not connect to your phone. Please ensure the device is unlocked "
+                "and the USB cable is connected properly.");
+            request.buttons = {vtrLocalized("Ok")};
+            runAlert(request);
+        };
+        // Here only what must be on this thread: the removal registration.
+        std::shared_ptr<MobileDevice> phone = MobileDevice::createUnopened(
+            device, usbListener(), vendor, product, name, entry.value_or(QVariantMap()), this, m_services.mtpLibrary);
         if (!phone) {
-            if (otherVendor) {
-                AlertRequest request;
-                request.messageText = vtrLocalized("Could not connect to phone");
-                request.informativeText = vtrLocalized(
-                    "Solvenna to Windows Phone could not connect to your phone. Please ensure the device is unlocked "
-                    "and the USB cable is connected properly.");
-                request.buttons = {vtrLocalized("Ok")};
-                runAlert(request);
-            }
+            couldNotConnect();
             return;
         }
-        if (!otherVendor || !phone->hasMTPConnection()) {
+        if (phone->isAppleDevice()) {
             adoptOldDevice(phone, false);
             return;
         }
-        // Attaching the command interface talks to the phone (it may take
-        // seconds): it runs on a job, and the wizard learns of the phone only
-        // when it can be used.
+        // Opening MTP and attaching the command interface talk to the phone
+        // (each may take seconds): they run on a job, and the wizard learns
+        // of the phone only when it can be used.
         m_arrivingPhone = phone;
-        PlatformDevice *commands = platformDevice();
-        runJob(new FunctionJob([phone, commands](FunctionJob &) {
-                   phone->setPlatformDevice(commands);
-                   return BackgroundJob::successResult();
+        PlatformDevice *commands = otherVendor ? platformDevice() : nullptr;
+        runJob(new FunctionJob([phone, device, commands](FunctionJob &) {
+                   QVariantMap result = BackgroundJob::successResult();
+                   const bool opened = phone->openMTP(device);
+                   result.insert(QStringLiteral("opened"), opened);
+                   if (opened && commands && phone->hasMTPConnection() && !phone->wasRemoved())
+                       phone->setPlatformDevice(commands);
+                   return result;
                }),
-               [this, phone](const QVariantMap &) {
-                   // A phone pulled while it was being attached is forgotten.
+               [this, phone, otherVendor, couldNotConnect](const QVariantMap &result) {
+                   // A phone pulled while it was being opened is forgotten.
                    if (m_arrivingPhone != phone) return;
                    m_arrivingPhone.reset();
-                   adoptOldDevice(phone, true);
+                   if (!result.value(QStringLiteral("opened")).toBool()) {
+                       couldNotConnect();
+                       return;
+                   }
+                   adoptOldDevice(phone, otherVendor && phone->hasMTPConnection());
                });
     });
 }
@@ -103,7 +113,7 @@ void NS_AppController::deviceWasDisconnected(MobileDevice *device)
                 VTR_LOG(2, QStringLiteral("The old phone went away while a job was running; the job ends first."));
                 for (BackgroundJob *job : findChildren<BackgroundJob *>(Qt::FindDirectChildrenOnly)) job->cancel();
                 // Should a job hang inside the phone, the person is still told.
-                QTimer::singleShot(kRemovalJobWaitMs, this, [this] {
+                QTimer::singleShot(m_removalJobWaitMs, this, [this] {
                     if (!m_removalAfterJobs || isTerminated()) return;
                     VTR_LOG(2, QStringLiteral("A job did not end after the old phone went away."));
                     guarded("removal", [this] { userRemovedOldDeviceAtBadTime(); });

@@ -9,13 +9,6 @@
 // upload take their seats through the controller's setters.
 namespace vtrapp {
 
-class StandInEnvironmentChecks final : public EnvironmentChecks
-{
-public:
-    void runWelcomeChecks(NS_AppController &) override {}
-    void runICloudCheck(NS_AppController &) override {}
-};
-
 class StandInLiveUploadDriver final : public LiveUploadDriver
 {
 public:

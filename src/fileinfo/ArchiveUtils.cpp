@@ -8,7 +8,10 @@
 
 #include <QSet>
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -299,12 +302,15 @@ private:
 
 // Opens (creating as needed) the first `count` components as folders below
 // `rootFd`, never through a link; -1 when a level is not a real folder.
-int openFolders(int rootFd, const QStringList &components, qsizetype count)
+// Folders made (as paths below the root) are added to `made`.
+int openFolders(int rootFd, const QStringList &components, qsizetype count, QList<QByteArray> &made)
 {
     int current = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
     for (qsizetype i = 0; current >= 0 && i < count; ++i) {
         const QByteArray part = encode(components.at(i));
-        if (::mkdirat(current, part.constData(), 0777) != 0 && errno != EEXIST) {
+        if (::mkdirat(current, part.constData(), 0777) == 0) {
+            made.append(encode(components.mid(0, i + 1).join(QLatin1Char('/'))));
+        } else if (errno != EEXIST) {
             ::close(current);
             return -1;
         }
@@ -329,14 +335,58 @@ QString entryLinkTarget(archive_entry *entry)
     return QString();
 }
 
-bool extractFile(archive *a, archive_entry *entry, int folderFd, const QByteArray &leaf)
+std::atomic<qint64> g_freeSpaceForTesting{-1};
+
+// What may still be written below the folder open as `fd`: its free space
+// less a reserve, so an archive never fills the disk it is unpacked on.
+qint64 extractionBudget(int fd)
 {
+    constexpr qint64 kReserve = qint64(64) << 20;
+    qint64 space = g_freeSpaceForTesting.load();
+    if (space < 0) {
+        struct statvfs vfs;
+        if (::fstatvfs(fd, &vfs) != 0) return 0;
+        space = qint64(vfs.f_bavail) * qint64(vfs.f_frsize);
+    }
+    return std::max<qint64>(0, space - kReserve);
+}
+
+// The sizes the archive's regular entries announce, added up; -1 when the
+// archive cannot be listed (the extraction itself then says why).
+qint64 announcedSize(const QString &archivePath)
+{
+    ReaderPtr reader(archive_read_new());
+    if (!reader) return -1;
+    archive_read_support_format_all(reader.get());
+    archive_read_support_filter_all(reader.get());
+    if (archive_read_open_filename(reader.get(), encode(archivePath).constData(), 65536) != ARCHIVE_OK) return -1;
+    qint64 total = 0;
+    archive_entry *entry = nullptr;
+    for (;;) {
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF) return total;
+        if (r < ARCHIVE_WARN) return -1;
+        if (archive_entry_filetype(entry) != AE_IFREG || !archive_entry_size_is_set(entry)) continue;
+        const qint64 size = std::max<qint64>(0, archive_entry_size(entry));
+        if (size > LLONG_MAX - total) return LLONG_MAX;  // sizes made to overflow
+        total += size;
+    }
+}
+
+// Writes the entry's data, at most `limit` bytes of file: a file that grows
+// past it (or past its own announced size) sets *tooBig and fails. *end is
+// the size the file was given.
+bool extractFile(archive *a, archive_entry *entry, int folderFd, const QByteArray &leaf, qint64 limit,
+                 bool *tooBig, qint64 *end)
+{
+    if (archive_entry_size_is_set(entry)) limit = std::min<qint64>(limit, archive_entry_size(entry));
+    *end = 0;
     Fd out(::openat(folderFd, leaf.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
     if (out.get() < 0) return false;
     struct stat st;
     if (::fstat(out.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (::ftruncate(out.get(), 0) != 0) return false;
-    qint64 end = 0;
+    qint64 &written = *end;
     for (;;) {
         const void *block = nullptr;
         size_t size = 0;
@@ -344,11 +394,15 @@ bool extractFile(archive *a, archive_entry *entry, int folderFd, const QByteArra
         const int r = archive_read_data_block(a, &block, &size, &offset);
         if (r == ARCHIVE_EOF) break;
         if (r < ARCHIVE_WARN) return false;
+        if (offset < 0 || qint64(size) > limit - offset) {
+            *tooBig = true;
+            return false;
+        }
         if (size > 0 && !writeAllAt(out.get(), static_cast<const char *>(block), qint64(size), offset)) return false;
-        end = std::max<qint64>(end, offset + qint64(size));
+        written = std::max<qint64>(written, offset + qint64(size));
     }
-    if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > end) end = archive_entry_size(entry);
-    if (::ftruncate(out.get(), off_t(end)) != 0) return false;
+    if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > written) written = archive_entry_size(entry);
+    if (::ftruncate(out.get(), off_t(written)) != 0) return false;
     const mode_t mode = archive_entry_perm(entry) & 0777;
     if (mode != 0) ::fchmod(out.get(), mode);
     if (archive_entry_mtime_is_set(entry)) {
@@ -440,6 +494,20 @@ ArchiveExtractResult extractArchive(const QString &archivePath, const QString &t
         return result;
     }
 
+    // A hostile archive (a "zip bomb") must not fill the disk: refused up
+    // front when its entries announce more than fits, and undone when its
+    // data turns out larger than announced or than fits.
+    qint64 budget = extractionBudget(root.get());
+    const qint64 announced = announcedSize(archivePath);
+    if (announced > budget) {
+        result.error = QStringLiteral("The archive needs %1 bytes; only %2 can be written to %3.")
+                           .arg(announced)
+                           .arg(budget)
+                           .arg(targetFolder);
+        return result;
+    }
+    QList<QByteArray> made;  // below the root, oldest first
+    bool tooBig = false;
     LinkGuard links(root.get());
     for (;;) {
         archive_entry *entry = nullptr;
@@ -460,7 +528,7 @@ ArchiveExtractResult extractArchive(const QString &archivePath, const QString &t
             continue;
         }
         if (type == AE_IFDIR) {
-            const int folder = openFolders(root.get(), components, components.size());
+            const int folder = openFolders(root.get(), components, components.size(), made);
             if (folder < 0) {
                 ++result.skipped;
             } else {
@@ -469,22 +537,41 @@ ArchiveExtractResult extractArchive(const QString &archivePath, const QString &t
             }
             continue;
         }
-        Fd folder(openFolders(root.get(), components, components.size() - 1));
+        Fd folder(openFolders(root.get(), components, components.size() - 1, made));
         const QByteArray leaf = encode(components.last());
+        const QByteArray path = encode(components.join(QLatin1Char('/')));
         bool ok = folder.get() >= 0;
         if (ok && type == AE_IFREG) {
-            ok = extractFile(reader.get(), entry, folder.get(), leaf);
+            struct stat before;
+            if (::fstatat(folder.get(), leaf.constData(), &before, AT_SYMLINK_NOFOLLOW) != 0) made.append(path);
+            qint64 size = 0;
+            ok = extractFile(reader.get(), entry, folder.get(), leaf, budget, &tooBig, &size);
+            budget -= size;
+            if (tooBig) break;
         } else if (ok) {
             const QString target = entryLinkTarget(entry);
             ok = links.accept(components, target) &&
                  ::symlinkat(encode(target).constData(), folder.get(), leaf.constData()) == 0;
+            if (ok) made.append(path);
         }
         if (ok)
             ++result.written;
         else
             ++result.skipped;
     }
+    if (tooBig) {
+        // Nothing of it stays: what this extraction made goes, newest first.
+        for (auto it = made.crbegin(); it != made.crend(); ++it)
+            if (::unlinkat(root.get(), it->constData(), 0) != 0) ::unlinkat(root.get(), it->constData(), AT_REMOVEDIR);
+        result = ArchiveExtractResult{};
+        result.error = QStringLiteral("The archive holds more than it announces or than fits in %1.").arg(targetFolder);
+    }
     return result;
+}
+
+void setExtractionFreeSpaceForTesting(qint64 bytes)
+{
+    g_freeSpaceForTesting = bytes;
 }
 
 } // namespace vtr

@@ -32,6 +32,13 @@ struct ArchiveExtractResult
 // folder `targetFolder`. Nothing is ever written outside it: absolute names,
 // ".." components and links that lead out are refused, the folder walk never
 // follows a link, and only files, folders and links that stay inside are made.
+// An archive whose files announce, or turn out to hold, more than the
+// folder's free space less a reserve is refused with nothing of it left
+// behind (a file that grows past its announced size counts as too big).
 ArchiveExtractResult extractArchive(const QString &archivePath, const QString &targetFolder);
+
+// The free space extractions count with, as if the disk had `bytes` free;
+// negative: the real free space.
+void setExtractionFreeSpaceForTesting(qint64 bytes);
 
 } // namespace vtr

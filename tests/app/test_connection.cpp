@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 
@@ -219,6 +220,97 @@ TEST(Connection, APhonePulledMidBackupEndsTheJobFirstAndDamagesNothing)
     EXPECT_FALSE(h.wizard().isOldDeviceConnected());
     EXPECT_EQ(testenv::readFile(existing), QByteArray("the earlier copy"));
     EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.bin")});
+}
+
+TEST(Connection, APhoneThatOpensSlowlyNeverHoldsUpTheWindowAndMayBePulledMeanwhile)
+{
+    WizardHarness h;
+    MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+    ASSERT_NE(phone, nullptr);
+    MtpSimOptions options = phone->options();
+    options.openDelayMs = 600;
+    phone->setOptions(options);
+    SimulatedMtpLibrary &mtp = *h.phones.mtp();
+    h.wizard().setState(2);
+
+    // The event loop goes on turning while the phone opens.
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    QString syspath = h.phones.plug(*phone);
+    ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+    EXPECT_GE(ticks, 20);
+    ASSERT_TRUE(h.wizard().oldDevice());
+    EXPECT_TRUE(h.wizard().oldDevice()->hasMTPConnection());
+    h.phones.unplug(syspath);
+    ASSERT_TRUE(h.waitFor([&] { return !h.wizard().oldDevice() && mtp.openDeviceCount() == 0; }));
+    settle(h);
+    h.wizard().setState(2);
+
+    // Pulled while it opens: the opened handle is let go, nobody is told,
+    // and the wizard still waits for a phone.
+    h.alerts.clear();
+    syspath = h.phones.plug(*phone);
+    h.spin(150);
+    EXPECT_GE(h.wizard().runningJobCount(), 1);
+    h.phones.unplug(syspath);
+    ASSERT_TRUE(h.waitFor([&] { return h.wizard().runningJobCount() == 0 && mtp.openDeviceCount() == 0; }));
+    h.spin(50);
+    EXPECT_FALSE(h.wizard().oldDevice());
+    EXPECT_EQ(h.wizard().currentState(), 2);
+    EXPECT_TRUE(h.alerts.shown().isEmpty());
+    EXPECT_EQ(mtp.invalidHandleCallCount(), 0);
+    EXPECT_EQ(mtp.concurrentCallCount(), 0);
+
+    // The next arrival is taken as ever.
+    options.openDelayMs = 0;
+    phone->setOptions(options);
+    h.phones.plug(*phone);
+    EXPECT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+}
+
+TEST(Connection, APhonePulledWhileAJobHangsIsStillToldAfterTheWait)
+{
+    WizardHarness h;
+    h.work->hold = true;
+    h.wizard().setRemovalJobWaitForTesting(300);
+    MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+    ASSERT_NE(phone, nullptr);
+    h.wizard().setState(14);
+    const QString syspath = h.phones.plug(*phone);
+    ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+
+    // A job stuck where no cancel reaches it.
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    NS_AppController *c = &h.wizard();
+    h.work->onCall = [&](NS_AppController &, const QString &name) {
+        if (name != QLatin1String("backup")) return;
+        c->runJob(new FunctionJob([&](FunctionJob &) {
+                      entered = true;
+                      while (!release) QThread::msleep(2);
+                      return BackgroundJob::successResult();
+                  }),
+                  [](const QVariantMap &) {});
+    };
+    h.wizard().setState(13);
+    ASSERT_TRUE(h.waitFor([&] { return entered.load(); }));
+    h.phones.unplug(syspath);
+    h.spin(100);
+    EXPECT_TRUE(h.alerts.shown().isEmpty());
+    EXPECT_FALSE(h.terminated);
+
+    // The wait runs out while the job still hangs: the person is told.
+    const bool told = h.waitFor([&] { return h.terminated; }, 5000);
+    release = true;
+    ASSERT_TRUE(told);
+    EXPECT_EQ(h.alerts.titles(), QStringList{kRemovalTitle});
+    // The job's late end tells nobody a second time.
+    EXPECT_TRUE(h.waitFor([&] { return h.wizard().runningJobCount() == 0; }));
+    h.spin(50);
+    EXPECT_EQ(h.alerts.titles(), QStringList{kRemovalTitle});
 }
 
 TEST(Connection, ABlackBerryCardIsFoundMountedAndLeavesBeforeTheReaction)

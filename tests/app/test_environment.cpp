@@ -3,9 +3,11 @@
 
 #include "app/EnvironmentChecks.h"
 #include "platform/MainThread.h"
+#include "sources/host/MediaLibraryHost.h"
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTcpServer>
 
 #include <atomic>
@@ -220,6 +222,31 @@ TEST(EnvironmentChecks, TheFallbackProbeConnectsWithinItsTimeOut)
     for (const char *bad : {"", "127.0.0.1:0", "127.0.0.1:70000", "127.0.0.1:x"})
         EXPECT_FALSE(vtrenv::canConnect(QString::fromLatin1(bad), 443, 200)) << bad;
     EXPECT_EQ(vtrenv::liveHost(), QStringLiteral("apis.live.net"));
+}
+
+TEST(EnvironmentChecks, ThePhotoLibraryIsThereWhenTheMediaLibraryHostIsConfigured)
+{
+    // The computer's own answer, asked of the media-library host.
+    class LinuxHost final : public HostEnvironment
+    {
+    public:
+        QString applicationPath(const QString &) const override { return QString(); }
+        bool launchApplication(const QString &, bool) override { return false; }
+        bool openUrl(const QUrl &) override { return false; }
+        void beep() override {}
+    } host;
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    ASSERT_TRUE(pictures.startsWith(testenv::root()));
+    QDir(pictures).removeRecursively();
+    EXPECT_TRUE(host.isPhotoLibraryAvailable());
+    EXPECT_TRUE(MediaLibraryHost::shared().isConfigured());
+
+    // A file where the pictures folder belongs: the host cannot make it.
+    ASSERT_TRUE(QDir(pictures).removeRecursively());
+    testenv::writeFile(pictures, "not a folder");
+    EXPECT_FALSE(MediaLibraryHost::shared().isConfigured());
+    EXPECT_FALSE(host.isPhotoLibraryAvailable());
+    QFile::remove(pictures);
 }
 
 }  // namespace

@@ -8,44 +8,11 @@
 
 #include <QElapsedTimer>
 #include <QMediaPlayer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// Answers every request with a redirect to `location`, or never answers.
-class RawServer
-{
-public:
-    QByteArray location;
-    bool silent = false;
-    int requests = 0;
-
-    RawServer()
-    {
-        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    if (!socket->readAll().contains("\r\n\r\n")) return;
-                    ++requests;
-                    if (silent) return;
-                    socket->write("HTTP/1.1 302 Found\r\nLocation: " + location +
-                                  "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                    socket->disconnectFromHost();
-                });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path); }
-
-private:
-    QTcpServer m_server;
-};
 
 struct Check
 {
@@ -83,20 +50,19 @@ TEST(VtrURLResource, OnlyAFinalStatus200CountsAsPresent)
     LoopbackHttpServer headersOnly;  // the body never arrives in full
     headersOnly.body = "x";
     headersOnly.missingBytes = 1000000;
-    RawServer redirectToMissing;
-    redirectToMissing.location = missing.url(QStringLiteral("/gone.webm")).toUtf8();
-    RawServer redirectToFound;
-    redirectToFound.location = found.url(QStringLiteral("/a.webm")).toUtf8();
-    RawServer loop;
-    loop.location = loop.url(QStringLiteral("/again")).toUtf8();
+    using Response = LoopbackHttpServer::Response;
+    LoopbackHttpServer redirects;  // one host for every redirect, as a video host has
+    redirects.route({}, "/to-missing.webm", Response::redirect(missing.url(QStringLiteral("/gone.webm"))));
+    redirects.route({}, "/to-found.webm", Response::redirect(found.url(QStringLiteral("/a.webm"))));
+    redirects.route({}, "/again", Response::redirect(redirects.url(QStringLiteral("/again"))));
 
     struct Case { const char *name; QString url; bool exists; int status; };
     const Case cases[] = {
         {"200", found.url(QStringLiteral("/a.webm")), true, 200},
         {"404", missing.url(QStringLiteral("/a.webm")), false, 404},
         {"200 whose body never ends", headersOnly.url(QStringLiteral("/a.webm")), true, 200},
-        {"redirect to 404", redirectToMissing.url(QStringLiteral("/a.webm")), false, 404},
-        {"redirect to 200", redirectToFound.url(QStringLiteral("/a.webm")), true, 200},
+        {"redirect to 404", redirects.url(QStringLiteral("/to-missing.webm")), false, 404},
+        {"redirect to 200", redirects.url(QStringLiteral("/to-found.webm")), true, 200},
         {"not http", QStringLiteral("file:///etc/passwd"), false, VtrURLResource::kNoConnection},
     };
     for (const Case &c : cases) {
@@ -107,12 +73,13 @@ TEST(VtrURLResource, OnlyAFinalStatus200CountsAsPresent)
         EXPECT_EQ(r.status, c.status);
     }
     // A redirect loop stops after a few hops.
-    const Check looped = check(loop.url(QStringLiteral("/a.webm")));
+    const int before = redirects.requests;
+    const Check looped = check(redirects.url(QStringLiteral("/again")));
     EXPECT_TRUE(looped.answered && !looped.exists);
-    EXPECT_LE(loop.requests, VtrURLResource::kMaxRedirects + 1);
+    EXPECT_LE(redirects.requests - before, VtrURLResource::kMaxRedirects + 1);
     // A server that never answers is given up at the time-out.
-    RawServer silent;
-    silent.silent = true;
+    LoopbackHttpServer silent;
+    silent.route({}, "/a.webm", Response::silence());
     const Check quiet = check(silent.url(QStringLiteral("/a.webm")), 400);
     EXPECT_TRUE(quiet.answered && !quiet.exists);
     EXPECT_GE(quiet.ms, 350);

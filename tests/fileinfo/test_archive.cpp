@@ -237,6 +237,63 @@ TEST_F(ArchiveTest, ExtractionNeverWritesOutsideItsFolder)
     EXPECT_FALSE(vtr::extractArchive(p(QStringLiteral("evil.z")), p(QStringLiteral("no-folder"))).ok);
 }
 
+// Sets every size field of the first entry named `name` in a zip's local
+// header and central directory to `size`: an archive that lies about its files.
+void announceSize(QByteArray &zip, const QByteArray &name, quint32 size)
+{
+    const auto patch = [&](const QByteArray &signature, int nameAt, int sizeAt) {
+        for (qsizetype at = zip.indexOf(signature); at >= 0; at = zip.indexOf(signature, at + 1)) {
+            if (zip.mid(at + nameAt, name.size()) != name) continue;
+            for (int i = 0; i < 4; ++i) zip[at + sizeAt + i] = char((size >> (8 * i)) & 0xff);
+        }
+    };
+    patch(QByteArrayLiteral("PK\x03\x04"), 30, 22);
+    patch(QByteArrayLiteral("PK\x01\x02"), 46, 24);
+}
+
+TEST_F(ArchiveTest, AnArchiveLargerThanTheFreeSpaceLeavesNothingBehind)
+{
+    const QByteArray zeros(1 << 20, '\0');  // a megabyte that packs into a kilobyte
+    const qint64 reserve = qint64(64) << 20;
+    struct Case
+    {
+        const char *name;
+        qint64 free;        // beyond the reserve
+        quint32 announced;  // what the big file claims; 0: its true size
+        bool ok;
+    };
+    const Case cases[] = {
+        {"fits", 2 << 20, 0, true},
+        {"announces more than is free", 512 << 10, 0, false},
+        {"no room even for the reserve", -1, 0, false},
+        {"holds more than it announces", 2 << 20, 1000, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = testenv::makeTempDir(QStringLiteral("unzip"));
+        testenv::writeFile(target + QStringLiteral("/earlier.txt"), "kept");
+        QByteArray zip = makeArchive({{"first/", AE_IFDIR, ""},
+                                      {"first/small.txt", AE_IFREG, "small"},
+                                      {"link", AE_IFLNK, "first/small.txt"},
+                                      {"big.bin", AE_IFREG, zeros}});
+        ASSERT_LT(zip.size(), 64 << 10);
+        if (c.announced) announceSize(zip, "big.bin", c.announced);
+        write(QStringLiteral("bomb.zip"), zip);
+        vtr::setExtractionFreeSpaceForTesting(reserve + c.free);
+        const vtr::ArchiveExtractResult result = vtr::extractArchive(p(QStringLiteral("bomb.zip")), target);
+        vtr::setExtractionFreeSpaceForTesting(-1);
+        EXPECT_EQ(result.ok, c.ok) << result.error.toStdString();
+        QStringList expected{QStringLiteral("earlier.txt")};
+        if (c.ok)
+            expected = QStringList{QStringLiteral("big.bin"), QStringLiteral("earlier.txt"), QStringLiteral("first"),
+                                   QStringLiteral("link")};
+        EXPECT_EQ(QDir(target).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+                  expected);
+        EXPECT_EQ(testenv::readFile(target + QStringLiteral("/earlier.txt")), QByteArray("kept"));
+        EXPECT_EQ(result.error.isEmpty(), c.ok);
+    }
+}
+
 // Each link's text stays inside on its own; together with the links before
 // (or after) it, read on disk, one would lead out.
 TEST_F(ArchiveTest, LinkChainsNeverLeadOutside)

@@ -104,11 +104,30 @@ std::shared_ptr<MobileDevice> MobileDevice::create(const UsbDeviceHandle &device
                                                    const QVariantMap &deviceInfo, MobileDeviceDelegate *delegate,
                                                    std::shared_ptr<MtpLibrary> library)
 {
+    std::shared_ptr<MobileDevice> phone = createUnopened(device, usbListener, vendorID, productID, usbProductString,
+                                                         deviceInfo, delegate, std::move(library));
+    if (!phone || !phone->openMTP(device)) return nullptr;
+    return phone;
+}
+
+std::shared_ptr<MobileDevice> MobileDevice::createUnopened(const UsbDeviceHandle &device, USBListener *usbListener,
+                                                           quint16 vendorID, quint16 productID,
+                                                           const QString &usbProductString,
+                                                           const QVariantMap &deviceInfo,
+                                                           MobileDeviceDelegate *delegate,
+                                                           std::shared_ptr<MtpLibrary> library)
+{
     std::shared_ptr<MobileDevice> phone(new MobileDevice(vendorID, productID, deviceInfo, delegate),
                                         &MobileDevice::destroyOnMainThread);
     phone->m_productString = usbProductString;
     if (!phone->attach(device, usbListener, std::move(library))) return nullptr;
     return phone;
+}
+
+bool MobileDevice::openMTP(const UsbDeviceHandle &device)
+{
+    if (isAppleDevice() || !m_library || m_mtpDevice) return true;
+    return setupMTPConnection(device) == 0;
 }
 
 bool MobileDevice::attach(const UsbDeviceHandle &device, USBListener *usbListener, std::shared_ptr<MtpLibrary> library)
@@ -121,9 +140,8 @@ bool MobileDevice::attach(const UsbDeviceHandle &device, USBListener *usbListene
     m_serialNumber = device.serial;
     m_name = m_vendorID == kBlackBerryVendorID ? QStringLiteral("BlackBerry")
                                                : m_info.value(QStringLiteral("deviceName")).toString();
-    if (isAppleDevice()) return true;
-    m_library = library ? std::move(library) : mtpSharedLibrary();
-    return setupMTPConnection(device) == 0;
+    if (!isAppleDevice()) m_library = library ? std::move(library) : mtpSharedLibrary();
+    return true;
 }
 
 void MobileDevice::destroyOnMainThread(MobileDevice *device)
@@ -214,8 +232,17 @@ int MobileDevice::setupMTPConnection(const UsbDeviceHandle &device)
                 QStringLiteral("Cannot open the MTP device at bus %1 device %2").arg(raw.bus_location).arg(raw.devnum));
     }
     if (!opened) return 0;
+    // Pulled while it opened: the handle is ours alone still, and goes.
+    const auto removedMeanwhile = [&] {
+        if (!m_removed.load()) return false;
+        VTR_LOG(2, QStringLiteral("The MTP device %1:%2 went away while it opened").arg(m_vendorID).arg(m_productID));
+        library.releaseDevice(opened);
+        return true;
+    };
+    if (removedMeanwhile()) return 0;
 
     if (!opened->storage) library.getStorage(opened, LIBMTP_STORAGE_SORTBY_NOTSORTED);
+    if (removedMeanwhile()) return 0;
     if (!opened->storage) {
         VTR_LOG(1, QStringLiteral("The MTP device %1:%2 has no storage").arg(m_vendorID).arg(m_productID));
         library.releaseDevice(opened);
@@ -500,6 +527,7 @@ void MobileDevice::setCamera(std::shared_ptr<CameraDevice> camera)
 
 void MobileDevice::usbDeviceRemoved(const UsbDeviceHandle &)
 {
+    m_removed.store(true);
     // The delegate may drop the last reference to this phone.
     const std::shared_ptr<MobileDevice> keepAlive = weak_from_this().lock();
     if (MobileDeviceDelegate *delegate = m_delegate.load()) delegate->deviceWasDisconnected(this);

@@ -68,6 +68,21 @@ public:
                                                 quint16 vendorID, quint16 productID, const QString &usbProductString,
                                                 const QVariantMap &deviceInfo, MobileDeviceDelegate *delegate,
                                                 std::shared_ptr<MtpLibrary> library = nullptr);
+    // create() in two halves, for a caller that must not wait for the phone:
+    // createUnopened() does everything but opening MTP (the removal
+    // registration included, so call it on the main thread); openMTP() then
+    // opens the connection, which may take seconds, on a worker, before the
+    // phone is shared with any other thread. openMTP() is false when the
+    // matched device has no storage. A phone removed while it opens keeps no
+    // MTP connection: what was opened is released before openMTP() returns.
+    static std::shared_ptr<MobileDevice> createUnopened(const UsbDeviceHandle &device, USBListener *usbListener,
+                                                        quint16 vendorID, quint16 productID,
+                                                        const QString &usbProductString, const QVariantMap &deviceInfo,
+                                                        MobileDeviceDelegate *delegate,
+                                                        std::shared_ptr<MtpLibrary> library = nullptr);
+    bool openMTP(const UsbDeviceHandle &device);
+    // The phone's USB device went away (any thread).
+    bool wasRemoved() const { return m_removed.load(); }
     ~MobileDevice() override;
 
     // ---- identity ---------------------------------------------------------------
@@ -197,6 +212,7 @@ private:
     std::shared_ptr<MtpLibrary> m_library;
     std::shared_ptr<MTPDevice> m_mtpDevice;
     std::atomic<HandheldDeviceProtocol *> m_platformDevice{nullptr};
+    std::atomic<bool> m_removed{false};
 
     mutable std::mutex m_mutex;
     // Guarded by m_mutex.

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <unordered_set>
 
 using mtpsim::freeStorageList;
@@ -244,6 +246,14 @@ LIBMTP_mtpdevice_t *SimulatedMtpLibrary::openRawDeviceUncached(LIBMTP_raw_device
 {
     const QString args = rawDevice ? QStringLiteral("bus=%1 dev=%2").arg(rawDevice->bus_location).arg(rawDevice->devnum)
                                    : QStringLiteral("null");
+    int delayMs = 0;
+    if (rawDevice) {
+        std::lock_guard<std::recursive_mutex> lock(d->mutex);
+        for (auto &p : d->phones)
+            if (p->d->identity.busLocation == rawDevice->bus_location && p->d->identity.devnum == rawDevice->devnum)
+                delayMs = p->d->options.openDelayMs;
+    }
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     CallScope scope(*this, "LIBMTP_Open_Raw_Device_Uncached", nullptr, args, true);
     if (!scope.ok() || !rawDevice) return nullptr;
     MtpSimPhone *phone = nullptr;

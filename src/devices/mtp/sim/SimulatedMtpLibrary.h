@@ -125,6 +125,9 @@ struct MtpSimOptions
     qint64 maxStoredBytes = 64LL * 1024 * 1024;
     // The phone's clock for new objects; 0: the computer's clock.
     time_t clock = 0;
+    // Opening the phone takes this long, as a real phone may take a second
+    // or more. Nothing of the simulator is locked meanwhile.
+    int openDelayMs = 0;
 };
 
 // One simulated phone. Made by SimulatedMtpLibrary, which owns it; every
