@@ -2,9 +2,12 @@
 // Throughput of the generic chunked copy between two local file infos,
 // measured in the same run as std::filesystem::copy_file on the same inputs:
 // one 1 GiB file, and 2,000 files of 64 KiB. The inputs are made at start in
-// a temporary folder (TMPDIR or /tmp) and removed at exit (about 3 GiB are
-// needed meanwhile). Written data is synced to disk outside the timed part,
-// so no iteration pays for another's write-back.
+// a temporary folder (TMPDIR or /tmp; the large file only when a large
+// benchmark runs) and removed at exit (about 3 GiB are needed meanwhile; on a
+// memory file system the rounds of small files are removed as they end).
+// Written data is synced to disk outside the timed part, so no iteration pays
+// for another's write-back. Run with --benchmark_enable_random_interleaving
+// to spread the machine's noise over all methods alike.
 
 #include "fileinfo/VtrMacFileInfo.h"
 
@@ -22,6 +25,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <linux/magic.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -34,26 +38,20 @@ constexpr qint64 kSmallSize = 64 * 1024;
 struct Inputs
 {
     QTemporaryDir root{QDir::tempPath() + QStringLiteral("/bench-localcopy-XXXXXX")};
-    QString large;
+    QRandomGenerator random{20240601};
+    bool inMemory = false;
+    QString largeFile;
     QString smallFolder;
     QStringList smallFiles;
 
     Inputs()
     {
         const QString base = root.path();
-        large = base + QStringLiteral("/large.bin");
         smallFolder = base + QStringLiteral("/small");
         QDir().mkpath(smallFolder);
+        struct statfs fs;
+        inMemory = ::statfs(QFile::encodeName(base).constData(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
         // Incompressible, non-zero data: no file system or copy shortcut applies.
-        QRandomGenerator random(20240601);
-        QByteArray chunk(1 << 20, Qt::Uninitialized);
-        QFile out(large);
-        if (!out.open(QIODevice::WriteOnly)) std::abort();
-        for (qint64 done = 0; done < kLargeSize; done += chunk.size()) {
-            random.fillRange(reinterpret_cast<quint32 *>(chunk.data()), chunk.size() / 4);
-            out.write(chunk);
-        }
-        out.close();
         QByteArray small(kSmallSize, Qt::Uninitialized);
         for (int i = 0; i < kSmallCount; ++i) {
             random.fillRange(reinterpret_cast<quint32 *>(small.data()), small.size() / 4);
@@ -66,6 +64,22 @@ struct Inputs
         syncFolder(base);
     }
 
+    const QString &large()
+    {
+        if (!largeFile.isEmpty()) return largeFile;
+        largeFile = root.path() + QStringLiteral("/large.bin");
+        QByteArray chunk(1 << 20, Qt::Uninitialized);
+        QFile out(largeFile);
+        if (!out.open(QIODevice::WriteOnly)) std::abort();
+        for (qint64 done = 0; done < kLargeSize; done += chunk.size()) {
+            random.fillRange(reinterpret_cast<quint32 *>(chunk.data()), chunk.size() / 4);
+            out.write(chunk);
+        }
+        out.close();
+        syncFolder(root.path());
+        return largeFile;
+    }
+
     QString target(const char *name) const
     {
         const QString path = root.path() + QLatin1Char('/') + QLatin1String(name);
@@ -74,19 +88,23 @@ struct Inputs
         return path;
     }
 
-    // A new folder for each round of small files. Nothing is deleted until
-    // the end: on a file system without a journal, ext4 skips inodes deleted
-    // in the last minutes when it allocates new ones, so deleting thousands of
-    // files would slow down whichever method runs next.
+    // A new folder for each round of small files, on the same file system for
+    // every method. On a disk nothing is deleted until the end: ext4 skips
+    // inodes deleted in the last minutes when it allocates new ones, so
+    // deleting thousands of files would slow down whichever method runs next.
+    // In memory there is no such cost, and no room to keep every round.
     QString freshFolder(const char *name)
     {
+        if (inMemory && !lastRound.isEmpty()) QDir(lastRound).removeRecursively();
         syncFolder(root.path());
         const QString path =
             root.path() + QLatin1Char('/') + QLatin1String(name) + QLatin1Char('-') + QString::number(++rounds);
         QDir().mkpath(path);
+        lastRound = path;
         return path;
     }
     int rounds = 0;
+    QString lastRound;
 
     static void syncFolder(const QString &path)
     {
@@ -108,7 +126,7 @@ void BM_GenericCopy_1GiB(benchmark::State &state)
 {
     Inputs &in = inputs();
     const QString folder = in.target("generic-large");
-    auto source = VtrMacFileInfo::fileInfoWithPath(in.large);
+    auto source = VtrMacFileInfo::fileInfoWithPath(in.large());
     auto destination = VtrMacFileInfo::fileInfoWithPath(folder);
     // One untimed round first: the first large write of a process pays for
     // the kernel making room in the page cache.
@@ -129,7 +147,7 @@ void BM_CopyFile_1GiB(benchmark::State &state)
 {
     Inputs &in = inputs();
     const QString folder = in.target("std-large");
-    const std::filesystem::path from = in.large.toStdString();
+    const std::filesystem::path from = in.large().toStdString();
     const std::filesystem::path to = (folder + QStringLiteral("/large.bin")).toStdString();
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::remove(to);

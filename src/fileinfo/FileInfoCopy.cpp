@@ -28,10 +28,18 @@ LeaseRegistry &leaseRegistry()
 
 QString leaseKey(const QString &path)
 {
+    // Copies one after the other into one folder ask for the same key: the
+    // last one is kept, sparing a case fold of the whole path each time.
+    thread_local QString lastPath;
+    thread_local QString lastKey;
+    if (path == lastPath && !path.isNull()) return lastKey;
     QString key = path;
     while (key.size() > 1 && (key.endsWith(QLatin1Char('/')) || key.endsWith(QLatin1Char('\\'))))
         key.chop(1);
-    return key.toCaseFolded();
+    key = key.toCaseFolded();
+    lastPath = path;
+    lastKey = key;
+    return key;
 }
 
 // Runs `fn`, dropping any std::exception: clean-up must not hide the status.

@@ -622,8 +622,15 @@ VtrMacFileInfo::Ptr VtrMacFileInfo::findChild(const QString &name, bool *missing
     // their temporary file under its exact name only, so that one needs no
     // letter-case match (a listing removes a leftover of any case).
     if (isSafeName(name)) {
+        // A folder keeps the state its index was checked against: a copy
+        // creates its temporary file there right after this look-up.
+        FolderState *seen = nullptr;
+        if (base.size() == path().size()) {
+            if (!_folderSeen) _folderSeen = std::make_unique<FolderState>();
+            seen = _folderSeen.get();
+        }
         const QString match =
-            name == QLatin1String(kVtrCopyTempFileName) ? QString() : findNameIgnoringCase(base, name);
+            name == QLatin1String(kVtrCopyTempFileName) ? QString() : findNameIgnoringCase(base, name, seen);
         if (!match.isNull()) return fileInfoWithPath(childPath(base, match));
         if (missing) *missing = true;
         Ptr absent = fileInfoWithPath(exact);
@@ -784,7 +791,9 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
     int fd = -1;
     if (direct) {
         targetPath = childPath(path(), name);
-        change.emplace(path());
+        // Used once, when the look-up of the copy's destination just made it.
+        const FolderState seen = _folderSeen ? std::exchange(*_folderSeen, FolderState()) : FolderState();
+        change.emplace(path(), seen);
         fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) change.reset();
     }
@@ -816,10 +825,12 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
     if (direct && contents.isEmpty() && attributes.isEmpty()) {
         // The temporary file is opened for writing next: it keeps this
         // descriptor for that (an empty file of ours, nothing to check).
-        change->added(lastComponent(targetPath));
+        // Its name stays out of the letter-case index: it is only ever
+        // looked up under its one spelling, and is gone again soon.
         Ptr created = fileInfoWithPath(targetPath);
         created->presetKind(false);
         created->_createdFd = fd;
+        created->_folderAfterCreate = std::make_unique<FolderState>(change->finish());
         return created;
     }
     bool ok = writeAll(fd, contents.constData(), contents.size());
@@ -994,14 +1005,16 @@ FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, b
     {
         const QString fromFolder = parentPath(from);
         const QString toFolder = parentPath(to);
-        ChangeInFolder source(fromFolder);
+        const std::unique_ptr<FolderState> known = std::move(_folderAfterCreate);
+        ChangeInFolder source(fromFolder, known ? *known : FolderState());
         std::optional<ChangeInFolder> target;
         if (toFolder != fromFolder) target.emplace(toFolder);
         ok = replace ? ::rename(encode(from).constData(), encode(to).constData()) == 0 : renameNoReplace(from, to);
         sameItem = ok;
         if (!ok && errno == EXDEV) ok = moveAcrossFileSystems(from, to, replace);
         if (ok) {
-            source.removed(lastComponent(from));
+            // (A temporary file made by createFile() was never indexed.)
+            if (!known) source.removed(lastComponent(from));
             (target ? *target : source).added(lastComponent(to));
         }
     }
@@ -1205,12 +1218,10 @@ void VtrMacFileInfo::closeFile(VtrFileInfoHandlePtr handle)
     auto *file = dynamic_cast<MacFileHandle *>(handle.get());
     if (!file) return;
     const bool wrote = file->mode == kModeWrite;
-    // The written file's new status, straight from the open file, when the
-    // handle is this object's own and the object names a plain file (a link
-    // must be looked at through its path).
-    struct stat written;
-    const bool keepStatus = wrote && file->fd >= 0 && _kind.valid && !_kind.isAlias && !_kind.isFolder &&
-                            file->path == path() && ::fstat(file->fd, &written) == 0 && S_ISREG(written.st_mode);
+    // Writing through the object's own handle changes a plain file's
+    // contents, not its kind: only the status is asked again when needed.
+    const bool keepKind =
+        wrote && _kind.valid && !_kind.isAlias && !_kind.isFolder && _kind.regular && file->path == path();
     if (file->fd >= 0) {
         if (::close(file->fd) != 0 && wrote)
             VTR_LOG(2, QStringLiteral("Closing \"%1\" failed: %2").arg(humanFriendlyPath(), errorText(errno)));
@@ -1218,8 +1229,9 @@ void VtrMacFileInfo::closeFile(VtrFileInfoHandlePtr handle)
     }
     handle.reset();
     if (wrote) {
+        const Kind kind = _kind;
         refresh();
-        if (keepStatus) adoptStat(written);
+        if (keepKind) _kind = kind;
     }
 }
 

@@ -27,6 +27,10 @@ struct VtrVolumeError
     QString description;
 };
 
+namespace vtr::localfs {
+struct FolderState;
+}
+
 // The local file info: files and folders on this computer's disks and on every
 // mounted volume, a phone's storage mounted as a disk included. Nearly every
 // part of the system obtains a local item through fileInfoWithPath() and walks
@@ -350,6 +354,10 @@ private:
     bool _statValid = false;
     bool _absentOnce = false; // set by findChild for an item it did not find
     int _createdFd = -1;      // the temporary copy file, open for writing since its creation
+    // Its folder just after its creation: the rename into place follows soon.
+    std::unique_ptr<vtr::localfs::FolderState> _folderAfterCreate;
+    // A folder's state as its last letter-case look-up saw it.
+    std::unique_ptr<vtr::localfs::FolderState> _folderSeen;
     bool _statMissing = false;
     struct stat _stat
     {

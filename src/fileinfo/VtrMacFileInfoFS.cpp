@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -437,6 +438,21 @@ bool copyItem(const QString &from, const QString &to)
     return true;
 }
 
+namespace {
+
+// A state older than this is asked again: well under a tick of the clock
+// that stamps folder changes.
+constexpr qint64 kRecentStateNs = 2'000'000;
+
+qint64 monotonicNs()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+} // namespace
+
 // ---- case-insensitive look-up ----------------------------------------------------------------
 
 namespace {
@@ -518,10 +534,11 @@ void storeIndex(IndexStore &store, const QString &folder, FolderIndex index)
     store.folders.insert(folder, std::move(index));
 }
 
-QStringList candidatesFor(const QString &folder, const QString &name, bool forceListing)
+QStringList candidatesFor(const QString &folder, const QString &name, bool forceListing, FolderState *seen)
 {
     struct stat before;
     if (!statPath(folder, &before) || !S_ISDIR(before.st_mode)) return {};
+    if (seen) *seen = FolderState{folder, before, monotonicNs()};
     IndexStore &store = indexStore();
     const QString key = name.toCaseFolded();
     if (!forceListing) {
@@ -555,12 +572,12 @@ void rememberListing(const QString &folder, const struct stat &before, const QSt
     storeIndex(store, folder, std::move(index));
 }
 
-QString findNameIgnoringCase(const QString &folder, const QString &name)
+QString findNameIgnoringCase(const QString &folder, const QString &name, FolderState *seen)
 {
     if (folder.isEmpty() || !isSafeName(name)) return QString();
     for (int pass = 0; pass < 2; ++pass) {
         bool stale = false;
-        for (const QString &candidate : candidatesFor(folder, name, pass > 0)) {
+        for (const QString &candidate : candidatesFor(folder, name, pass > 0, seen)) {
             if (candidate == name) continue;
             if (existsNoFollow(childPath(folder, candidate))) return candidate;
             stale = true;
@@ -570,33 +587,64 @@ QString findNameIgnoringCase(const QString &folder, const QString &name)
     return QString();
 }
 
+bool FolderState::isRecentFor(const QString &path) const
+{
+    return takenNs >= 0 && monotonicNs() - takenNs < kRecentStateNs && folder == path;
+}
+
 ChangeInFolder::ChangeInFolder(const QString &folder) : m_folder(folder)
 {
+    begin(nullptr);
+}
+
+ChangeInFolder::ChangeInFolder(const QString &folder, const FolderState &known) : m_folder(folder)
+{
+    begin(known.isRecentFor(folder) ? &known.status : nullptr);
+}
+
+void ChangeInFolder::begin(const struct stat *status)
+{
     struct stat st;
-    if (!statPath(folder, &st)) return;
+    if (!status) {
+        if (!statPath(m_folder, &st)) return;
+        status = &st;
+    }
     IndexStore &store = indexStore();
     std::lock_guard<std::mutex> lock(store.mutex);
-    auto it = store.folders.constFind(folder);
-    m_indexWasCurrent = it != store.folders.constEnd() && matches(*it, st);
+    auto it = store.folders.constFind(m_folder);
+    m_indexWasCurrent = it != store.folders.constEnd() && matches(*it, *status);
 }
 
 ChangeInFolder::~ChangeInFolder()
 {
+    if (!m_finished) finish();
+}
+
+FolderState ChangeInFolder::finish()
+{
+    m_finished = true;
+    FolderState state;
     struct stat st;
     const bool statted = statPath(m_folder, &st);
+    if (statted) {
+        state.folder = m_folder;
+        state.status = st;
+        state.takenNs = monotonicNs();
+    }
     IndexStore &store = indexStore();
     std::lock_guard<std::mutex> lock(store.mutex);
     auto it = store.folders.find(m_folder);
-    if (it == store.folders.end()) return;
+    if (it == store.folders.end()) return state;
     if (!m_indexWasCurrent || !statted) {
         store.folders.erase(it);
-        return;
+        return state;
     }
     for (const QString &name : m_removed)
         removeName(*it, name);
     for (const QString &name : m_added)
         addName(*it, name);
     stamp(*it, st);
+    return state;
 }
 
 } // namespace vtr::localfs

@@ -82,14 +82,28 @@ bool renameNoReplace(const QString &from, const QString &to);
 // everything created removed again, on failure.
 bool copyItem(const QString &from, const QString &to);
 
+// A folder's status as this process last saw it, and when.
+struct FolderState
+{
+    QString folder;
+    struct stat status
+    {
+    };
+    qint64 takenNs = -1; // monotonic clock; -1 for no state
+    // Taken moments ago: close enough to stand for a fresh stat, as a change
+    // by another program within one clock tick may go unseen anyway.
+    bool isRecentFor(const QString &path) const;
+};
+
 // Case-insensitive name look-up in a folder, answered from a per-process
 // index of folder listings. The index is checked against the folder's
 // identity and change times on every use and updated by the changes this
 // process makes through ChangeInFolder, so repeated look-ups in a large
 // folder cost one stat. A change by another program within one clock tick of
 // a listing may go unseen until the folder changes again; a match is always
-// verified on disk.
-QString findNameIgnoringCase(const QString &folder, const QString &name);
+// verified on disk. `seen` (when given) receives the folder's state the
+// index was checked against.
+QString findNameIgnoringCase(const QString &folder, const QString &name, FolderState *seen = nullptr);
 // Hands a fresh listing to the index (taken by a caller anyway).
 void rememberListing(const QString &folder, const struct stat &before, const QStringList &names);
 
@@ -98,15 +112,24 @@ class ChangeInFolder
 {
 public:
     explicit ChangeInFolder(const QString &folder);
+    // The next change of a folder right after an earlier one (a copy's
+    // rename after its temporary file's creation): a recent state of the
+    // folder spares the stat.
+    ChangeInFolder(const QString &folder, const FolderState &known);
     ~ChangeInFolder();
     ChangeInFolder(const ChangeInFolder &) = delete;
     ChangeInFolder &operator=(const ChangeInFolder &) = delete;
     void added(const QString &name) { m_added.append(name); }
     void removed(const QString &name) { m_removed.append(name); }
+    // Ends the change now: the folder's state after it.
+    FolderState finish();
 
 private:
+    void begin(const struct stat *status);
+
     QString m_folder;
     bool m_indexWasCurrent = false;
+    bool m_finished = false;
     QStringList m_added;
     QStringList m_removed;
 };

@@ -13,6 +13,8 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -121,6 +123,35 @@ TEST_F(LocalCopyTest, UniqueNameTakenDuringTheCopyIsKept)
     EXPECT_EQ(read(QStringLiteral("to/song-1.mp3")), QByteArray("theirs"));
     EXPECT_EQ(read(QStringLiteral("to/song-2.mp3")), QByteArray("theirs"));
     EXPECT_EQ(entries(QStringLiteral("to")).size(), 4);
+}
+
+// The letter-case look-up follows the copy's own changes to the folder, and
+// still sees a file another program adds while the copy runs.
+TEST_F(LocalCopyTest, LetterCaseLookUpSeesFilesAddedDuringACopy)
+{
+    write(QStringLiteral("Song.MP3"), QByteArray(1 << 16, 's'));
+    QDir().mkpath(p(QStringLiteral("to")));
+    Ptr folder = at(QStringLiteral("to"));
+    ASSERT_FALSE(folder->find(QStringLiteral("song.mp3"))->exists()); // the folder's index is made
+    class Outsider : public FileInfoCopyProgress
+    {
+    public:
+        explicit Outsider(QString path) : m_path(std::move(path)) {}
+        bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float, void *) override
+        {
+            testenv::writeFile(m_path, "theirs");
+            // Longer than any state of the folder is trusted without a look.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return false;
+        }
+
+    private:
+        QString m_path;
+    } outsider(p(QStringLiteral("to/Other.TXT")));
+    ASSERT_EQ(at(QStringLiteral("Song.MP3"))->copyTo(folder, false, &outsider, nullptr, nullptr), kFileInfoCopyOK);
+    EXPECT_EQ(folder->find(QStringLiteral("SONG.mp3"))->path(), p(QStringLiteral("to/Song.MP3")));
+    EXPECT_EQ(folder->find(QStringLiteral("other.txt"))->path(), p(QStringLiteral("to/Other.TXT")));
+    EXPECT_FALSE(folder->find(QStringLiteral("tessalinecopyfile.tmp"))->exists());
 }
 
 TEST_F(LocalCopyTest, InterruptedCopiesLeaveTheOldDestination)
