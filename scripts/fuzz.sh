@@ -7,9 +7,9 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${VTR_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 RUNS=${VTR_FUZZ_RUNS:-20000}
-# The slowest targets stop at this many seconds (several thousand runs) so
-# that the stage stays within a few minutes on two cores.
-SECONDS_PER_TARGET=${VTR_FUZZ_SECONDS:-45}
+# The slowest targets stop after this many seconds (over ten thousand runs on
+# an idle core) so that the stage stays within a few minutes on two cores.
+SECONDS_PER_TARGET=${VTR_FUZZ_SECONDS:-60}
 JOBS=${VTR_JOBS:-$(nproc)}
 if [ ! -d fuzz ] || [ -z "$(ls fuzz/*.cpp 2>/dev/null)" ]; then echo "fuzz: no targets"; exit 0; fi
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
