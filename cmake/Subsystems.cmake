@@ -9,6 +9,7 @@ function(vtr_subsystem name)
     return()  # a folder laid out before its first source file
   endif()
   add_library(vtr_${name} STATIC ${srcs})
+  vtr_precompile_library(vtr_${name})
   target_include_directories(vtr_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(vtr_${name} PUBLIC ${ARG_LINKS})
   # What only the library's own sources use, not its headers.
@@ -27,6 +28,7 @@ function(vtr_tests name)
   set(support_target "")
   if(support)
     add_library(vtr_${name}_testsupport STATIC ${support})
+    vtr_precompile_tests(vtr_${name}_testsupport)
     target_include_directories(vtr_${name}_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(vtr_${name}_testsupport PUBLIC vtr_testmain ${ARG_LINKS})
     set(support_target vtr_${name}_testsupport)
@@ -37,6 +39,7 @@ function(vtr_tests name)
     string(REGEX REPLACE "^test_" "" base ${base})
     set(exe ${name}_${base})
     add_executable(${exe} ${t})
+    vtr_precompile_tests(${exe})
     target_link_libraries(${exe} PRIVATE vtr_testmain ${support_target} ${ARG_LINKS})
     # Files named test_tz_*.cpp also run under several time zones (scripts/test.sh).
     gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
