@@ -70,7 +70,10 @@ private:
     QVariantMap m_info;
 };
 
-// A run whose wizard has reached the copy-transit page with a simulated
+// The summary page waits for Next: nothing of the wizard's own moves on there.
+constexpr int kSummaryState = 14;
+
+// A run whose wizard has reached the summary page with a simulated
 // Android phone: backup done, the new phone's folder in place, no job left.
 struct AndroidAtCopyTransit : RealJobs
 {
@@ -88,7 +91,7 @@ struct AndroidAtCopyTransit : RealJobs
                 h.phones.plug(*phone);
                 return WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); });
             },
-            NS_AppController::kStateCopyTransit, 120000);
+            kSummaryState, 120000);
         return walked && idle();
     }
     MtpSimPhone *phone = nullptr;
@@ -145,7 +148,9 @@ TEST(OneStep, AnAndroidRunWritesAReportThatAgreesWithTheCopiedFiles)
     w.setVideosValue(true);
     w.setTransferInfo({});
 
-    ASSERT_TRUE(run.jobs->generate(w));
+    w.generate();
+    ASSERT_TRUE(run.jobs->generateRunning());
+    EXPECT_EQ(w.buttonSet(), NS_AppController::kButtonsNextDisabled);
     // The job refuses a second start while it runs.
     EXPECT_FALSE(run.jobs->generate(w));
     EXPECT_FALSE(w.generateButton()->isEnabled());
