@@ -60,16 +60,6 @@ FileTally tallyOf(const char *folder)
     return t;
 }
 
-class FixedManifest final : public ManifestInfoSource
-{
-public:
-    explicit FixedManifest(QVariantMap info) : m_info(std::move(info)) {}
-    QVariantMap manifestInfo() const override { return m_info; }
-
-private:
-    QVariantMap m_info;
-};
-
 // The summary page waits for Next: nothing of the wizard's own moves on there.
 constexpr int kSummaryState = 14;
 
