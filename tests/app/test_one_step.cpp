@@ -87,6 +87,36 @@ struct AndroidAtCopyTransit : RealJobs
     MtpSimPhone *phone = nullptr;
 };
 
+// The report on disk is valid JSON to the usual tools, is the transfer info,
+// has every member, and counts and sizes what the target folders hold.
+void expectReportAgreesWithFolders(NS_AppController &w, bool withContactsAndCalendars)
+{
+    ASSERT_TRUE(QFile::exists(reportPath()));
+    EXPECT_EQ(toolAccepts(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("json.tool")}, reportPath()), 0);
+    EXPECT_EQ(toolAccepts(QStringLiteral("jq"), {QStringLiteral("-e"), QStringLiteral(".")}, reportPath()), 0);
+
+    const QVariantMap report = vtr::JSONValueFromUtf8(readAll(reportPath())).toMap();
+    EXPECT_EQ(report, w.transferInfo());
+    for (const char *key : {"version", "exportdate", "tasks", "notes", "photos", "music", "videos"})
+        EXPECT_TRUE(report.contains(QLatin1String(key))) << key;
+    for (const char *key : {"contacts", "calendars"})
+        EXPECT_EQ(report.contains(QLatin1String(key)), withContactsAndCalendars) << key;
+    EXPECT_EQ(report.value("version").toInt(), 1);
+    EXPECT_EQ(report.value("exportdate").toString().size(), 14);
+
+    const struct
+    {
+        const char *member, *countKey, *folder;
+    } kinds[] = {{"music", "song_cnt", "Music"}, {"photos", "photo_cnt", "Photos"}, {"videos", "video_cnt", "Videos"}};
+    for (const auto &k : kinds) {
+        const QVariantMap info = report.value(QLatin1String(k.member)).toMap();
+        const FileTally files = tallyOf(k.folder);
+        EXPECT_GT(files.count, 0) << k.folder;
+        EXPECT_EQ(info.value(QLatin1String(k.countKey)).toInt(), files.count) << k.member;
+        EXPECT_EQ(info.value("data_size").toLongLong(), files.bytes) << k.member;
+    }
+}
+
 } // namespace
 
 TEST(OneStep, NothingTickedStartsNothing)
@@ -149,29 +179,37 @@ TEST(OneStep, AnAndroidRunWritesAReportThatAgreesWithTheCopiedFiles)
     EXPECT_TRUE(w.generateButton()->isEnabled());
     EXPECT_FALSE(run.h.terminated);
 
-    ASSERT_TRUE(QFile::exists(reportPath()));
-    EXPECT_EQ(toolAccepts(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("json.tool")}, reportPath()), 0);
-    EXPECT_EQ(toolAccepts(QStringLiteral("jq"), {QStringLiteral("-e"), QStringLiteral(".")}, reportPath()), 0);
+    expectReportAgreesWithFolders(w, true);
+    EXPECT_EQ(vtr::JSONValueFromUtf8(readAll(reportPath())).toMap().value("music").toMap().value("playlist_cnt").toInt(),
+              tallyOf("Playlists").count);
+}
 
-    const QVariantMap report = vtr::JSONValueFromUtf8(readAll(reportPath())).toMap();
-    EXPECT_EQ(report, w.transferInfo());
-    for (const char *key : {"version", "exportdate", "contacts", "calendars", "tasks", "notes", "photos", "music", "videos"})
-        EXPECT_TRUE(report.contains(QLatin1String(key))) << key;
-    EXPECT_EQ(report.value("version").toInt(), 1);
-    EXPECT_EQ(report.value("exportdate").toString().size(), 14);
-
-    const struct
-    {
-        const char *member, *countKey, *folder;
-    } kinds[] = {{"music", "song_cnt", "Music"}, {"photos", "photo_cnt", "Photos"}, {"videos", "video_cnt", "Videos"}};
-    for (const auto &k : kinds) {
-        const QVariantMap info = report.value(QLatin1String(k.member)).toMap();
-        const FileTally files = tallyOf(k.folder);
-        EXPECT_GT(files.count, 0) << k.folder;
-        EXPECT_EQ(info.value(QLatin1String(k.countKey)).toInt(), files.count) << k.member;
-        EXPECT_EQ(info.value("data_size").toLongLong(), files.bytes) << k.member;
-    }
-    EXPECT_EQ(report.value("music").toMap().value("playlist_cnt").toInt(), tallyOf("Playlists").count);
+TEST(OneStep, ABlackBerryRunWritesAReportThatAgreesWithTheCopiedFiles)
+{
+    QDir(storage()).removeRecursively();
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    testenv::writeFile(volume + "/BlackBerry/music/Track.mp3", QByteArray(300000, 'm'));
+    testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(200000, 'p'));
+    testenv::writeFile(volume + "/BlackBerry/videos/VID00001.3gp", QByteArray(90000, 'v'));
+    RealJobs run;
+    NS_AppController &w = run.h.wizard();
+    const QMetaObject::Connection mount = QObject::connect(&w, &AppController::oldDeviceChanged, [&w, volume] {
+        if (w.oldDevice()) w.oldDevice()->addMountedPath(volume);
+    });
+    ASSERT_TRUE(run.h.walk([&] { return run.h.plugBlackBerry(); }, kSummaryState, 120000));
+    QObject::disconnect(mount);
+    ASSERT_TRUE(run.idle());
+    w.setContactsValue(false);
+    w.setCalendarsValue(false);
+    w.setMusicValue(true);
+    w.setPhotosValue(true);
+    w.setVideosValue(true);
+    w.setTransferInfo({});
+    w.generate();
+    ASSERT_TRUE(run.jobs->generateRunning());
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty(); }, 120000));
+    ASSERT_TRUE(run.idle());
+    expectReportAgreesWithFolders(w, false);
 }
 
 TEST(OneStep, AReportThatCannotBeWrittenLeavesTheOldOneAndSaysSo)
