@@ -297,8 +297,11 @@ void NS_AppController::runJob(BackgroundJob *job, std::function<void(const QVari
 {
     job->setParent(this);
     ++m_jobsRunning;
+    // The one-step road and the wizard's own jobs never run at once.
+    m_generateButton->setEnabled(false);
     connect(job, &BackgroundJob::finished, this, [this, job, done = std::move(done)](const QVariantMap &result) {
         --m_jobsRunning;
+        m_generateButton->setEnabled(m_jobsRunning == 0);
         job->deleteLater();
         // After the old phone went, a job's result no longer moves the
         // wizard: the removal does, once every job has ended.
@@ -528,11 +531,14 @@ void NS_AppController::buildPanes()
     m_nextButton = new QPushButton(vtrLocalized("Next"), m_bottomControlsView);
     m_nextDisabledButton = new QPushButton(vtrLocalized("Next"), m_bottomControlsView);
     m_quitButton = new QPushButton(vtrLocalized("Quit"), m_bottomControlsView);
+    m_generateButton = new QPushButton(vtrLocalized("Generate"), m_bottomControlsView);
+    m_generateButton->setObjectName(QStringLiteral("generateButton"));
     m_nextButton->setDefault(true);
     for (QPushButton *b : {m_helpButton, m_cancelButton, m_saveButton, m_nextButton, m_nextDisabledButton, m_quitButton})
         b->setMinimumWidth(96);
     buttons->addWidget(m_helpButton);
     buttons->addStretch(1);
+    buttons->addWidget(m_generateButton);
     buttons->addWidget(m_saveButton);
     buttons->addWidget(m_cancelButton);
     buttons->addWidget(m_nextButton);
@@ -543,6 +549,7 @@ void NS_AppController::buildPanes()
     connect(m_cancelButton, &QPushButton::clicked, this, &NS_AppController::cancelButtonHit);
     connect(m_helpButton, &QPushButton::clicked, this, &NS_AppController::helpButtonHit);
     connect(m_saveButton, &QPushButton::clicked, this, &NS_AppController::saveButtonHit);
+    connect(m_generateButton, &QPushButton::clicked, this, [this] { guarded("generate", [this] { generate(); }); });
     // Quit ends the wizard through its last transition (state 22).
     connect(m_quitButton, &QPushButton::clicked, this, &NS_AppController::nextButtonHit);
     m_saveButton->hide();

@@ -117,7 +117,7 @@ public:
     // Bottom button sets.
     enum ButtonSet : int { kButtonsNext = 0, kButtonsNextDisabled = 1, kButtonsQuit = 2, kButtonsNone = 3 };
     // Kinds whose reader or migrator the status summaries quote.
-    enum class ManifestKind { Contacts, Events, Music, Photos, Videos };
+    enum class ManifestKind { Contacts, Events, Tasks, Notes, Music, Photos, Videos };
 
     explicit NS_AppController(AppControllerServices services, QObject *parent = nullptr);
     ~NS_AppController() override;
@@ -193,6 +193,16 @@ public:
     void runJob(BackgroundJob *job, std::function<void(const QVariantMap &)> done = {});
     int runningJobCount() const { return m_jobsRunning; }
 
+    // ---- the one-step transfer ------------------------------------------------------------
+    // The generate button: the whole transfer in one job. Nothing when no
+    // kind is ticked or while any job runs.
+    void generate();
+    // The one-step job has succeeded: writes "sl_manifest.json" into the new
+    // phone's "Migration Info" and keeps it as the transfer info. Returns the
+    // reason the file could not be written (empty when it was); an earlier
+    // report is then left as it was.
+    QString buildManifestReport();
+
     // ---- status protocol ------------------------------------------------------------------
     void setStatus(const QString &status, const QString &phase, double percent) override;
     void setStatusNow(const QString &status, const QString &phase, double percent) override;
@@ -226,6 +236,7 @@ public:
     QPushButton *cancelButton() const { return m_cancelButton; }
     QPushButton *helpButton() const { return m_helpButton; }
     QPushButton *saveButton() const { return m_saveButton; }
+    QPushButton *generateButton() const { return m_generateButton; }
 
 Q_SIGNALS:
     void musicValueChanged();
@@ -320,6 +331,7 @@ private:
     QPushButton *m_cancelButton = nullptr;
     QPushButton *m_helpButton = nullptr;
     QPushButton *m_saveButton = nullptr;
+    QPushButton *m_generateButton = nullptr;
     QProgressBar *m_appsProgressIndicator = nullptr;
     QProgressBar *m_calendarProgressIndicator = nullptr;
     QProgressBar *m_contactsProgressIndicator = nullptr;

@@ -9,6 +9,7 @@
 #include "migration/iAppImporter.h"
 #include "pim/ContactDatabase.h"
 #include "pim/EventDatabase.h"
+#include "pim/NoteDatabase.h"
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/TaskDatabase.h"
 #include "platform/Strings.h"
@@ -92,6 +93,16 @@ void fatalJobAlert(NS_AppController &c, const QString &title, const QVariantMap 
     c.runAlert(request);
     c.terminate();
 }
+
+// A job's migrator answers to the job's stop flag only while the job runs.
+struct CancelCheckRelease
+{
+    std::shared_ptr<MediaMigrator> migrator;
+    ~CancelCheckRelease()
+    {
+        if (migrator) migrator->setCancelCheck({});
+    }
+};
 
 QVariantMap failure(const VtrException &e, const QString &message = QString())
 {
@@ -182,17 +193,53 @@ QByteArray NS_AppControllerJobs::oldDeviceDataFromFileNamed(MobileDeviceInterfac
     return file ? file->fileContents() : QByteArray();
 }
 
+// An Android phone's companion app left its lists on the phone; the other
+// families are read through the synchronisation store.
+void NS_AppControllerJobs::readContacts(MobileDeviceInterface &oldDevice,
+                                        const std::shared_ptr<MobileDeviceInterface> &newDevice,
+                                        ContactDatabase &db, PIMDatabaseDelegate &stowage)
+{
+    db.setTargetDevice(newDevice);
+    if (!oldDevice.isAndroidDevice()) {
+        db.runDatabaseDump();
+        return;
+    }
+    const QByteArray data = oldDeviceDataFromFileNamed(oldDevice, QStringLiteral("nroid_con.json"));
+    stowage.stowContacts(db.windowsLiveContactsWithData(data).value_or(QVariantList()), {});
+}
+
+void NS_AppControllerJobs::readEvents(MobileDeviceInterface &oldDevice,
+                                      const std::shared_ptr<MobileDeviceInterface> &newDevice, EventDatabase &db,
+                                      PIMDatabaseDelegate &stowage)
+{
+    db.setTargetDevice(newDevice);
+    if (!oldDevice.isAndroidDevice()) {
+        db.runDatabaseDump();
+        return;
+    }
+    const QByteArray data = oldDeviceDataFromFileNamed(oldDevice, QStringLiteral("nroid_cal.json"));
+    stowage.stowCalendars(db.windowsLiveCalendarsAndEventsWithData(data).value_or(QVariantList()));
+}
+
+void NS_AppControllerJobs::createReaders(NS_AppController &controller, bool contacts, bool events)
+{
+    m_stowage = std::make_shared<PIMStowage>(controller);
+    m_contacts = std::make_shared<ContactDatabase>(m_stowage.get());
+    m_events = std::make_shared<EventDatabase>(m_stowage.get());
+    m_tasks = std::make_shared<TaskDatabase>(m_stowage.get());
+    m_notes = std::make_shared<NoteDatabase>(m_stowage.get());
+    controller.setManifestSource(NS_AppController::ManifestKind::Contacts, contacts ? manifestOf(m_contacts) : nullptr);
+    controller.setManifestSource(NS_AppController::ManifestKind::Events, events ? manifestOf(m_events) : nullptr);
+    controller.setManifestSource(NS_AppController::ManifestKind::Tasks, manifestOf(m_tasks));
+    controller.setManifestSource(NS_AppController::ManifestKind::Notes, manifestOf(m_notes));
+}
+
 void NS_AppControllerJobs::startTransferPIMFromOldDevice(NS_AppController &controller)
 {
     const bool contacts = controller.contactsValue();
     const bool events = controller.calendarsValue();
     const bool tasks = controller.tasksValue();
-    m_stowage = std::make_shared<PIMStowage>(controller);
-    m_contacts = std::make_shared<ContactDatabase>(m_stowage.get());
-    m_events = std::make_shared<EventDatabase>(m_stowage.get());
-    m_tasks = std::make_shared<TaskDatabase>(m_stowage.get());
-    controller.setManifestSource(NS_AppController::ManifestKind::Contacts, contacts ? manifestOf(m_contacts) : nullptr);
-    controller.setManifestSource(NS_AppController::ManifestKind::Events, events ? manifestOf(m_events) : nullptr);
+    createReaders(controller, contacts, events);
 
     NS_AppController *c = &controller;
     const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
@@ -207,25 +254,13 @@ void NS_AppControllerJobs::startTransferPIMFromOldDevice(NS_AppController &contr
             if (contacts) {
                 errorText = vtrLocalized("An error occurred while reading your contacts from the device.");
                 c->setStatusNow(QString(), vtrphase::Contacts, -2.0);
-                contactsDb->setTargetDevice(newDevice);
-                if (oldDevice->isAndroidDevice()) {
-                    const QByteArray data = oldDeviceDataFromFileNamed(*oldDevice, QStringLiteral("nroid_con.json"));
-                    stowage->stowContacts(contactsDb->windowsLiveContactsWithData(data).value_or(QVariantList()), {});
-                } else {
-                    contactsDb->runDatabaseDump();
-                }
+                readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
                 c->setStatusNow(QString(), vtrphase::Contacts, 1.0);
             }
             if (events) {
                 errorText = vtrLocalized("An error occurred while reading your calendars from the device.");
                 c->setStatusNow(QString(), vtrphase::Events, -2.0);
-                eventsDb->setTargetDevice(newDevice);
-                if (oldDevice->isAndroidDevice()) {
-                    const QByteArray data = oldDeviceDataFromFileNamed(*oldDevice, QStringLiteral("nroid_cal.json"));
-                    stowage->stowCalendars(eventsDb->windowsLiveCalendarsAndEventsWithData(data).value_or(QVariantList()));
-                } else {
-                    eventsDb->runDatabaseDump();
-                }
+                readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
                 c->setStatusNow(QString(), vtrphase::Events, 1.0);
             }
             if (tasks) {
@@ -358,7 +393,8 @@ std::unique_ptr<iAppImporter> NS_AppControllerJobs::importerFor(vtrmedia::Kind k
     return std::make_unique<iTunesImporter>();
 }
 
-void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget)
+void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget,
+                                        bool askForLibraryHost)
 {
     static const char *const collecting[] = {"Collecting music information...", "Collecting photos information...",
                                              "Collecting videos information..."};
@@ -368,7 +404,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
     if (!migrator || !target) return;
     const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
     std::unique_ptr<iAppImporter> importer = importerFor(kind, *oldDevice, *target);
-    if (kind == vtrmedia::Music && importer) {
+    if (kind == vtrmedia::Music && importer && askForLibraryHost) {
         while (!libraryHostConfigured()) {
             bool again = false;
             if (!controller.runOnMainAndWait([&] { again = openITunes(controller); }) || !again) {
@@ -393,15 +429,8 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
                 }
                 const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
                 if (migrator) migrator->setCancelCheck([&job] { return job.isCancelled(); });
-                struct Release
-                {
-                    std::shared_ptr<MediaMigrator> m;
-                    ~Release()
-                    {
-                        if (m) m->setCancelCheck({});
-                    }
-                } release{migrator};
-                transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong());
+                const CancelCheckRelease release{migrator};
+                transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong(), true);
                 c->setStatusNow(QString(), phaseOf(k), 1.0);
             }
         } catch (const VtrException &e) {
@@ -417,4 +446,64 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
         }
         fatalJobAlert(*c, vtrLocalized("An error occurred while transferring media to your new device."), result);
     });
+}
+
+// ---- the one-step transfer -------------------------------------------------------------------------------
+
+bool NS_AppControllerJobs::generate(NS_AppController &controller)
+{
+    // The button is off while a job runs; a second press queued before that
+    // must not start a second copy into the same folders.
+    if (m_generateJob) return false;
+    const std::shared_ptr<MobileDeviceInterface> newDevice = controller.newDevice();
+    const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
+    if (!newDevice || !oldDevice) return false;
+    const bool contacts = controller.contactsValue();
+    const bool events = controller.calendarsValue();
+    const QVariantMap media = prepareMediaOptions(controller);
+    createReaders(controller, contacts, events);
+
+    NS_AppController *c = &controller;
+    auto contactsDb = m_contacts;
+    auto eventsDb = m_events;
+    auto stowage = m_stowage;
+    auto *job = new FunctionJob([=, this](FunctionJob &job) -> QVariantMap {
+        try {
+            // Calendars come before contacts on this road.
+            if (events) readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
+            if (contacts) readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
+            for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+                if (!media.contains(QLatin1String(kKindKeys[k]))) continue;
+                const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+                if (migrator) migrator->setCancelCheck([&job] { return job.isCancelled(); });
+                const CancelCheckRelease release{migrator};
+                // This road never stops to ask for the media library host.
+                transferKind(*c, k, media.value(QLatin1String(kSpaceKeys[k])).toLongLong(), false);
+            }
+            c->setStatusNow(vtrLocalized("Finishing..."), vtrphase::Misc, 0.99);
+        } catch (const VtrException &e) {
+            return failure(e);
+        }
+        return BackgroundJob::successResult();
+    });
+    job->setWaitsForCompletion(true);
+    m_generateJob = job;
+    controller.runJob(job, [this, c](const QVariantMap &result) {
+        m_generateJob = nullptr;
+        if (!BackgroundJob::resultSucceeded(result)) {
+            fatalJobAlert(*c, vtrLocalized("An error occurred while transferring to your new device."), result);
+            return;
+        }
+        const QString reportError = c->buildManifestReport();
+        if (!reportError.isEmpty()) {
+            AlertRequest request;
+            request.messageText = reportError;
+            request.informativeText = vtrLocalized("Your data was moved; only the report of what was moved is missing.");
+            request.buttons = {vtrLocalized("OK")};
+            request.style = AlertRequest::Style::Warning;
+            c->runAlert(request);
+        }
+        c->nextButtonSetEnabled(true);
+    });
+    return true;
 }

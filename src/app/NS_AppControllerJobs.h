@@ -15,6 +15,9 @@
 class ContactDatabase;
 class EventDatabase;
 class TaskDatabase;
+class NoteDatabase;
+class PIMDatabaseDelegate;
+class FunctionJob;
 class MobileDeviceInterface;
 class iAppImporter;
 
@@ -34,6 +37,8 @@ public:
     void startTransferPIMFromOldDevice(NS_AppController &controller) override;
     void backupOldDevice(NS_AppController &controller) override;
     void startTransferMediaToNewDevice(NS_AppController &controller) override;
+    bool generate(NS_AppController &controller) override;
+    bool generateRunning() const { return m_generateJob != nullptr; }
 
     const FamilyMediaMigrators &migrators() const { return m_migrators; }
     // Replaces a family's migrators (tests hand in their own).
@@ -61,11 +66,19 @@ public:
     std::function<qint64(const VtrFileInfoPtr &storage)> freeSpaceOfTarget;
 
 private:
-    void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget);
+    void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost);
+    // Fresh readers for a run; they are the manifest sources afterwards.
+    void createReaders(NS_AppController &controller, bool contacts, bool events);
+    static void readContacts(MobileDeviceInterface &oldDevice, const std::shared_ptr<MobileDeviceInterface> &newDevice,
+                             ContactDatabase &db, PIMDatabaseDelegate &stowage);
+    static void readEvents(MobileDeviceInterface &oldDevice, const std::shared_ptr<MobileDeviceInterface> &newDevice,
+                           EventDatabase &db, PIMDatabaseDelegate &stowage);
 
     FamilyMediaMigrators m_migrators;
     std::shared_ptr<ContactDatabase> m_contacts;
     std::shared_ptr<EventDatabase> m_events;
     std::shared_ptr<TaskDatabase> m_tasks;
+    std::shared_ptr<NoteDatabase> m_notes;
+    FunctionJob *m_generateJob = nullptr;  // owned by the controller while it runs
     std::shared_ptr<class PIMStowage> m_stowage;
 };

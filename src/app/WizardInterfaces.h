@@ -41,6 +41,10 @@ public:
     virtual void startTransferPIMFromOldDevice(NS_AppController &controller) = 0;
     virtual void backupOldDevice(NS_AppController &controller) = 0;
     virtual void startTransferMediaToNewDevice(NS_AppController &controller) = 0;
+    // The one-step transfer with these options (calendars, contacts, then the
+    // media within the budget); on success the report is written. False when
+    // it could not start (one runs already, or no new phone).
+    virtual bool generate(NS_AppController &controller) { (void)controller; return false; }
 };
 
 // The Windows Live states 17 and 18.

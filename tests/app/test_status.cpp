@@ -12,16 +12,6 @@
 
 namespace {
 
-class FixedManifest final : public ManifestInfoSource
-{
-public:
-    explicit FixedManifest(QVariantMap info) : m_info(std::move(info)) {}
-    QVariantMap manifestInfo() const override { return m_info; }
-
-private:
-    QVariantMap m_info;
-};
-
 TEST(Status, OneReportDrivesItsKindsBarTheOverallBarAndTheCaption)
 {
     struct Case

@@ -54,6 +54,17 @@ private:
     void step(NS_AppController &c, const QString &name);
 };
 
+// A kind whose summary is whatever the test says.
+class FixedManifest final : public ManifestInfoSource
+{
+public:
+    explicit FixedManifest(QVariantMap info) : m_info(std::move(info)) {}
+    QVariantMap manifestInfo() const override { return m_info; }
+
+private:
+    QVariantMap m_info;
+};
+
 class FakeCompanionApp final : public CompanionApp
 {
 public:

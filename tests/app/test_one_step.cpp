@@ -1,0 +1,240 @@
+// The generate button's one-step transfer and its report: the button and the
+// wizard's jobs never overlap, the report lands whole in "Migration Info" and
+// agrees with the copied files, and a report that cannot be written leaves an
+// earlier one untouched.
+
+#include "support/RealJobs.h"
+
+#include "app/BackgroundJob.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/Json.h"
+
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPoint>
+#include <QProcess>
+#include <QPushButton>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+QString storage() { return WindowsPhone7LocalDevice::storageFolderPath(); }
+QString reportPath() { return storage() + QStringLiteral("/Migration Info/sl_manifest.json"); }
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Exit code of a tool reading `path` on its standard input.
+int toolAccepts(const QString &program, const QStringList &args, const QString &path)
+{
+    QProcess p;
+    p.setStandardInputFile(path);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) return -1;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+struct FileTally
+{
+    int count = 0;
+    qint64 bytes = 0;
+};
+
+FileTally tallyOf(const char *folder)
+{
+    FileTally t;
+    for (const QFileInfo &f : QDir(storage() + QLatin1Char('/') + QLatin1String(folder)).entryInfoList(QDir::Files)) {
+        ++t.count;
+        t.bytes += f.size();
+    }
+    return t;
+}
+
+// The summary page waits for Next: nothing of the wizard's own moves on there.
+constexpr int kSummaryState = 14;
+
+// A run whose wizard has reached the summary page with a simulated
+// Android phone: backup done, the new phone's folder in place, no job left.
+struct AndroidAtCopyTransit : RealJobs
+{
+    bool reach()
+    {
+        QDir(storage()).removeRecursively();
+        phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+        if (!phone) return false;
+        h.wizard().setCompanionAppFactory([](std::shared_ptr<MobileDeviceInterface>) {
+            auto app = std::make_shared<FakeCompanionApp>();
+            return std::shared_ptr<CompanionApp>(app);
+        });
+        const bool walked = h.walk(
+            [&] {
+                h.phones.plug(*phone);
+                return WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); });
+            },
+            kSummaryState, 120000);
+        return walked && idle();
+    }
+    MtpSimPhone *phone = nullptr;
+};
+
+// The report on disk is valid JSON to the usual tools, is the transfer info,
+// has every member, and counts and sizes what the target folders hold.
+void expectReportAgreesWithFolders(NS_AppController &w, bool withContactsAndCalendars)
+{
+    ASSERT_TRUE(QFile::exists(reportPath()));
+    EXPECT_EQ(toolAccepts(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("json.tool")}, reportPath()), 0);
+    EXPECT_EQ(toolAccepts(QStringLiteral("jq"), {QStringLiteral("-e"), QStringLiteral(".")}, reportPath()), 0);
+
+    const QVariantMap report = vtr::JSONValueFromUtf8(readAll(reportPath())).toMap();
+    EXPECT_EQ(report, w.transferInfo());
+    for (const char *key : {"version", "exportdate", "tasks", "notes", "photos", "music", "videos"})
+        EXPECT_TRUE(report.contains(QLatin1String(key))) << key;
+    for (const char *key : {"contacts", "calendars"})
+        EXPECT_EQ(report.contains(QLatin1String(key)), withContactsAndCalendars) << key;
+    EXPECT_EQ(report.value("version").toInt(), 1);
+    EXPECT_EQ(report.value("exportdate").toString().size(), 14);
+
+    const struct
+    {
+        const char *member, *countKey, *folder;
+    } kinds[] = {{"music", "song_cnt", "Music"}, {"photos", "photo_cnt", "Photos"}, {"videos", "video_cnt", "Videos"}};
+    for (const auto &k : kinds) {
+        const QVariantMap info = report.value(QLatin1String(k.member)).toMap();
+        const FileTally files = tallyOf(k.folder);
+        EXPECT_GT(files.count, 0) << k.folder;
+        EXPECT_EQ(info.value(QLatin1String(k.countKey)).toInt(), files.count) << k.member;
+        EXPECT_EQ(info.value("data_size").toLongLong(), files.bytes) << k.member;
+    }
+}
+
+} // namespace
+
+TEST(OneStep, NothingTickedStartsNothing)
+{
+    RealJobs run;
+    NS_AppController &w = run.h.wizard();
+    for (auto set : {&NS_AppController::setContactsValue, &NS_AppController::setCalendarsValue,
+                     &NS_AppController::setTasksValue, &NS_AppController::setNotesValue,
+                     &NS_AppController::setAppsValue})
+        (w.*set)(false);
+    w.setMusicValue(false);
+    w.setPhotosValue(false);
+    w.setVideosValue(false);
+    const int buttons = w.buttonSet();
+    w.generate();
+    EXPECT_EQ(w.runningJobCount(), 0);
+    EXPECT_EQ(w.buttonSet(), buttons);
+    EXPECT_FALSE(run.jobs->generateRunning());
+}
+
+TEST(OneStep, TheButtonIsOffWhileAnyJobRuns)
+{
+    RealJobs run;
+    NS_AppController &w = run.h.wizard();
+    w.setContactsValue(true);
+    std::atomic<bool> release{false};
+    w.runJob(new FunctionJob([&](FunctionJob &) {
+        while (!release.load()) QThread::msleep(5);
+        return BackgroundJob::successResult();
+    }));
+    EXPECT_FALSE(w.generateButton()->isEnabled());
+    w.generate();  // a press that slipped through starts nothing
+    EXPECT_EQ(w.runningJobCount(), 1);
+    EXPECT_FALSE(run.jobs->generateRunning());
+    release = true;
+    ASSERT_TRUE(run.idle());
+    EXPECT_TRUE(w.generateButton()->isEnabled());
+}
+
+TEST(OneStep, AnAndroidRunWritesAReportThatAgreesWithTheCopiedFiles)
+{
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    w.setContactsValue(true);
+    w.setCalendarsValue(true);
+    w.setMusicValue(true);
+    w.setPhotosValue(true);
+    w.setVideosValue(true);
+    w.setTransferInfo({});
+
+    w.generate();
+    ASSERT_TRUE(run.jobs->generateRunning());
+    EXPECT_EQ(w.buttonSet(), NS_AppController::kButtonsNextDisabled);
+    // The job refuses a second start while it runs.
+    EXPECT_FALSE(run.jobs->generate(w));
+    EXPECT_FALSE(w.generateButton()->isEnabled());
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty(); }, 120000));
+    ASSERT_TRUE(run.idle());
+    EXPECT_TRUE(w.generateButton()->isEnabled());
+    EXPECT_FALSE(run.h.terminated);
+
+    expectReportAgreesWithFolders(w, true);
+    EXPECT_EQ(vtr::JSONValueFromUtf8(readAll(reportPath())).toMap().value("music").toMap().value("playlist_cnt").toInt(),
+              tallyOf("Playlists").count);
+}
+
+TEST(OneStep, ABlackBerryRunWritesAReportThatAgreesWithTheCopiedFiles)
+{
+    QDir(storage()).removeRecursively();
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    testenv::writeFile(volume + "/BlackBerry/music/Track.mp3", QByteArray(300000, 'm'));
+    testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(200000, 'p'));
+    testenv::writeFile(volume + "/BlackBerry/videos/VID00001.3gp", QByteArray(90000, 'v'));
+    RealJobs run;
+    NS_AppController &w = run.h.wizard();
+    const QMetaObject::Connection mount = QObject::connect(&w, &AppController::oldDeviceChanged, [&w, volume] {
+        if (w.oldDevice()) w.oldDevice()->addMountedPath(volume);
+    });
+    ASSERT_TRUE(run.h.walk([&] { return run.h.plugBlackBerry(); }, kSummaryState, 120000));
+    QObject::disconnect(mount);
+    ASSERT_TRUE(run.idle());
+    w.setContactsValue(false);
+    w.setCalendarsValue(false);
+    w.setMusicValue(true);
+    w.setPhotosValue(true);
+    w.setVideosValue(true);
+    w.setTransferInfo({});
+    w.generate();
+    ASSERT_TRUE(run.jobs->generateRunning());
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty(); }, 120000));
+    ASSERT_TRUE(run.idle());
+    expectReportAgreesWithFolders(w, false);
+}
+
+TEST(OneStep, AReportThatCannotBeWrittenLeavesTheOldOneAndSaysSo)
+{
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    const QByteArray old = "{\"version\":1}";
+    testenv::writeFile(reportPath(), old);
+
+    // A value the JSON writer cannot express.
+    w.setManifestSource(NS_AppController::ManifestKind::Notes,
+                        std::make_shared<FixedManifest>(QVariantMap{{"where", QPoint(1, 2)}}));
+    EXPECT_FALSE(w.buildManifestReport().isEmpty());
+    EXPECT_EQ(readAll(reportPath()), old);
+
+    // A folder where the report goes.
+    w.setManifestSource(NS_AppController::ManifestKind::Notes, nullptr);
+    ASSERT_TRUE(QFile::remove(reportPath()));
+    ASSERT_TRUE(QDir().mkpath(reportPath()));
+    EXPECT_FALSE(w.buildManifestReport().isEmpty());
+    EXPECT_TRUE(QFileInfo(reportPath()).isDir());
+    EXPECT_FALSE(w.transferInfo().isEmpty());
+
+    ASSERT_TRUE(QDir(reportPath()).removeRecursively());
+    EXPECT_TRUE(w.buildManifestReport().isEmpty());
+    EXPECT_EQ(vtr::JSONValueFromUtf8(readAll(reportPath())).toMap(), w.transferInfo());
+}
