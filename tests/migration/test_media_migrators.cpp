@@ -101,6 +101,21 @@ QMap<QString, QByteArray> hashesIn(const QString &folder)
 
 std::shared_ptr<WindowsPhone7LocalDevice> newPhone() { return WindowsPhone7LocalDevice::create({}, nullptr); }
 
+// A track the phone lists in playlists, fetched from the local file `path`.
+MediaSourceItem trackIn(const QString &path, qint64 size, const QStringList &playlists)
+{
+    MediaSourceItem item;
+    item.name = QFileInfo(path).fileName();
+    item.size = size;
+    item.playlistNames = playlists;
+    item.fetch = [path](const VtrFileInfoPtr &folder) {
+        VtrFileInfoPtr out;
+        VtrMacFileInfo::fileInfoWithPath(path)->copyTo(folder, true, nullptr, nullptr, &out);
+        return out;
+    };
+    return item;
+}
+
 TEST(MediaMigrators, BackupAndCopyKeepEveryFileUnderUniqueNamesByteForByte)
 {
     const QString phone = testenv::makeTempDir(QStringLiteral("volume"));
@@ -190,18 +205,10 @@ TEST(MediaMigrators, PlaylistsNameTheCopiedTracksRelativeToThePlaylistsFolder)
     // Playlist membership as a phone would report it.
     MusicFromFolders listed({});
     for (const QString &rel : {QStringLiteral("One.mp3"), QStringLiteral("sub/One.mp3"), QStringLiteral("Two.mp3")}) {
-        MediaSourceItem item;
-        item.name = QFileInfo(rel).fileName();
-        item.size = 10;
+        MediaSourceItem item = trackIn(phone + "/" + rel, 10,
+                                       rel == "Two.mp3" ? QStringList{"Road", "Calm/Night"} : QStringList{"Road"});
         item.title = rel;
         item.durationSeconds = 3;
-        item.playlistNames = rel == "Two.mp3" ? QStringList{"Road", "Calm/Night"} : QStringList{"Road"};
-        const QString path = phone + "/" + rel;
-        item.fetch = [path](const VtrFileInfoPtr &folder) {
-            VtrFileInfoPtr out;
-            VtrMacFileInfo::fileInfoWithPath(path)->copyTo(folder, true, nullptr, nullptr, &out);
-            return out;
-        };
         listed.extra.append(item);
     }
     listed.backupOldDeviceWithStatus(nullptr);
@@ -323,6 +330,16 @@ TEST(MediaMigrators, OnlyFilesStillAsAnEarlierRunWroteThemAreCleared)
     EXPECT_EQ(testenv::readFile(victim), QByteArray("outside the folder"));
     EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 0);
 
+    // A record as an older run wrote it, names only.
+    const VtrFileInfoPtr videos = target->preferredVideosFolder();
+    testenv::writeFile(videos->path() + "/old.mp4", "the person's video now");
+    QVariantMap record = platform::UserDefaults::value(QStringLiteral("CopiedMediaFiles")).toMap();
+    record.insert(videos->path(), QStringList{"old.mp4"});
+    platform::UserDefaults::setValue(QStringLiteral("CopiedMediaFiles"), record);
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(videos), 0);
+    MediaMigrator::clearEarlierCopies(videos);
+    EXPECT_TRUE(QFileInfo::exists(videos->path() + "/old.mp4"));
+
     // A second run copies again and clears its own copies again.
     photos.copyToDevice(target, 10000, nullptr, nullptr);
     EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 1100);
@@ -437,17 +454,7 @@ TEST(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
     MusicFromFolders music({});
     for (const char *name : {"One.mp3", "Two.mp3"}) {
         testenv::writeFile(phone + "/" + name, bytesFor(name, 64));
-        MediaSourceItem item;
-        item.name = name;
-        item.size = 64;
-        item.playlistNames = {"Road", longName};
-        const QString path = phone + "/" + name;
-        item.fetch = [path](const VtrFileInfoPtr &folder) {
-            VtrFileInfoPtr out;
-            VtrMacFileInfo::fileInfoWithPath(path)->copyTo(folder, true, nullptr, nullptr, &out);
-            return out;
-        };
-        music.extra.append(item);
+        music.extra.append(trackIn(phone + "/" + name, 64, {"Road", longName}));
     }
     music.backupOldDeviceWithStatus(nullptr);
     auto target = newPhone();
