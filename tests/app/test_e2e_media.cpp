@@ -422,7 +422,15 @@ TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNext
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
     resetTarget();
-    const QString volume = blackBerryVolume();
+    // One photo big enough that its copy is still running when the watch below acts.
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    {
+        QDir().mkpath(volume + "/BlackBerry/pictures");
+        QFile photo(volume + "/BlackBerry/pictures/IMG00001.jpg");
+        ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+        const QByteArray chunk(1 << 20, 'p');
+        for (int i = 0; i < 96; ++i) ASSERT_EQ(photo.write(chunk), chunk.size());
+    }
     const QString photos = targetFolder("Photos");
     ASSERT_TRUE(QDir().mkpath(photos));
     // The folder turns read-only the moment the photo's copy begins.
