@@ -4,6 +4,8 @@
 #include "app/NS_AppController.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/MobileDeviceProxy.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "migration/iAppImporter.h"
@@ -144,6 +146,10 @@ NS_AppControllerJobs::NS_AppControllerJobs()
         request.beep = true;
         return c.runAlert(request) == 0;
     };
+    // An unfinished copy that a folder turned read-only kept goes at the
+    // next start, once the folder can be written again.
+    MediaMigrator::removeUnfinishedCopies(
+        VtrMacFileInfo::fileInfoWithPath(WindowsPhone7LocalDevice::storageFolderPath()));
 }
 
 NS_AppControllerJobs::~NS_AppControllerJobs() = default;
@@ -345,6 +351,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
 {
     QVariantMap options;
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
+    if (target) MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
     vtrmedia::Budgets budgets;
     qint64 reclaimable = 0;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {

@@ -1,5 +1,6 @@
 #include "fileinfo/FileInfoCopy.h"
 
+#include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
 #include "platform/VtrException.h"
 
@@ -9,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <unistd.h>
 
 // ---- temporary files of running copies ------------------------------------------
 
@@ -61,9 +63,43 @@ qint64 saturatingAdd(qint64 a, qint64 b)
     return a + b;
 }
 
+// The system's last noted answer, and the last failed copy's account, on
+// this thread.
+struct SystemNote
+{
+    int error = 0;
+    QString path;
+};
+thread_local SystemNote t_note;
+thread_local vtr::CopyFailure t_lastFailure;
+
 } // namespace
 
 namespace vtr {
+
+void noteSystemFailure(int error, const QString &path)
+{
+    t_note.error = error;
+    t_note.path = path;
+}
+
+CopyFailure lastCopyFailure()
+{
+    return t_lastFailure;
+}
+
+bool removeLeftoverTemporaryCopyFile(const QString &folder)
+{
+    const QString path = localfs::childPath(folder, QString::fromLatin1(kVtrCopyTempFileName));
+    struct stat entry;
+    if (!localfs::lstatPath(path, &entry) || !S_ISREG(entry.st_mode) || entry.st_uid != ::geteuid()) return false;
+    // Never the file of a running copy.
+    if (isTemporaryCopyFileInUse(path)) return false;
+    localfs::ChangeInFolder change(folder);
+    if (::unlink(localfs::encode(path).constData()) != 0) return false;
+    change.removed(localfs::lastComponent(path));
+    return true;
+}
 
 bool isTemporaryCopyFileName(const QString &name)
 {
@@ -98,10 +134,28 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
                                             const FillTemporaryFile &fill, VtrFileInfoPtr *outNewItem)
 {
     if (outNewItem) *outNewItem = nullptr;
+    t_note = SystemNote();
+    t_lastFailure = CopyFailure();
     if (!destination || !fill) return kFileInfoCopyBadArguments;
 
     VtrFileInfoPtr parent;
     VtrFileInfoPtr temporary;
+    // Keeps the system's account of a failed step, taken before the clean-up
+    // notes answers of its own, with the unfinished file when it stays.
+    const auto failed = [&](FileInfoCopyStatus status, bool removeTemporary) {
+        CopyFailure failure;
+        failure.error = t_note.error;
+        failure.path = t_note.path;
+        if (parent) quietly([&] { failure.folder = parent->path(); });
+        if (removeTemporary && temporary) {
+            quietly([&] {
+                temporary->remove();
+                if (temporary->exists()) failure.leftover = temporary->path();
+            });
+        }
+        t_lastFailure = failure;
+        return status;
+    };
     try {
         if (!options.destinationChecked && destination->exists() && !destination->isFile())
             return kFileInfoCopyDestinationNotFile;
@@ -113,29 +167,36 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
         VtrFileInfoPtr leftover = parent->find(tempName);
         const QString tempPath = leftover ? leftover->path() : QString();
         TemporaryCopyFileLease lease(tempPath);
-        if (!lease.acquired()) return kFileInfoCopyTempFileNotCreated;
+        if (!lease.acquired()) return failed(kFileInfoCopyTempFileNotCreated, false);
 
         if (leftover && leftover->exists()) {
             // Only a file can be a leftover of ours: a folder of that name is
             // the person's, and the copy gives way to it.
-            if (!leftover->isFile()) return kFileInfoCopyTempFileNotCreated;
+            if (!leftover->isFile()) return failed(kFileInfoCopyTempFileNotCreated, false);
             if (options.protectedItem &&
                 (leftover->isEqualTo(options.protectedItem) || options.protectedItem->isEqualTo(leftover)))
-                return kFileInfoCopyTempFileNotCreated;
+                return failed(kFileInfoCopyTempFileNotCreated, false);
             leftover->remove();
-            if (leftover->exists()) return kFileInfoCopyTempFileNotCreated;
+            if (leftover->exists()) {
+                failed(kFileInfoCopyTempFileNotCreated, false);
+                t_lastFailure.leftover = leftover->path();
+                return kFileInfoCopyTempFileNotCreated;
+            }
         }
 
         if (options.requiredBytes >= 0) {
             const qint64 needed =
                 saturatingAdd(options.requiredBytes, std::max<qint64>(0, parent->_freeSpaceToKeepOnVolume()));
             // The folder's volume: the destination itself is usually not there yet.
-            if (parent->freeSpaceOnVolume() < needed) return kFileInfoCopyNoSpace;
+            if (parent->freeSpaceOnVolume() < needed) return failed(kFileInfoCopyNoSpace, false);
         }
 
         temporary =
             parent->createFile(tempName, QByteArray(), QVariantMap(), false, options.progress, options.userData);
-        if (!temporary || !temporary->exists()) return kFileInfoCopyTempFileNotCreated;
+        if (!temporary || !temporary->exists()) {
+            temporary = nullptr;
+            return failed(kFileInfoCopyTempFileNotCreated, false);
+        }
 
         FileInfoCopyStatus status = kFileInfoCopyOK;
         try {
@@ -143,16 +204,12 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
         } catch (const std::exception &e) {
             VTR_LOG(2, QStringLiteral("Copy to \"%1\" interrupted: %2")
                            .arg(destination->humanFriendlyPath(), QString::fromLocal8Bit(e.what())));
-            quietly([&] { temporary->remove(); });
-            return kFileInfoCopyException;
+            return failed(kFileInfoCopyException, true);
         } catch (...) {
             quietly([&] { temporary->remove(); });
             throw;
         }
-        if (status != kFileInfoCopyOK) {
-            quietly([&] { temporary->remove(); });
-            return status;
-        }
+        if (status != kFileInfoCopyOK) return failed(status, true);
 
         // Only now, with the new contents complete, is the old item replaced.
         FileInfoCopyStatus moved = kFileInfoCopyOK;
@@ -173,14 +230,12 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
             VTR_LOG(2, QStringLiteral("Could not move the copied file onto \"%1\" (%2).")
                            .arg(destination->humanFriendlyPath())
                            .arg(moved));
-            quietly([&] { temporary->remove(); });
-            return kFileInfoCopyWriteFailed;
+            return failed(kFileInfoCopyWriteFailed, true);
         }
         if (outNewItem) *outNewItem = temporary;
         return kFileInfoCopyOK;
     } catch (const std::exception &) {
-        if (temporary) quietly([&] { temporary->remove(); });
-        return kFileInfoCopyException;
+        return failed(kFileInfoCopyException, true);
     }
 }
 

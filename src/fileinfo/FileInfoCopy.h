@@ -39,6 +39,30 @@ private:
     bool m_acquired = false;
 };
 
+// The local file code notes here what the system answered when one of its
+// calls failed (the errno value and the item the call was about), so that a
+// copy that fails can say why; each thread keeps its own.
+void noteSystemFailure(int error, const QString &path);
+
+// Why the last copyThroughTemporaryFile() on this thread failed, as far as
+// the system said: `error` (0 when no call's answer was noted) concerns
+// `path`; `folder` is the folder the copy wrote into, and `leftover` the
+// unfinished temporary file when it could not be removed (a folder that
+// turned read-only keeps it until it can be written again).
+struct CopyFailure
+{
+    int error = 0;
+    QString path;
+    QString folder;
+    QString leftover;
+};
+CopyFailure lastCopyFailure();
+
+// Removes the temporary copy file that an interrupted copy left in `folder`:
+// only a plain file of this user that no running copy of this process owns.
+// True when one was removed.
+bool removeLeftoverTemporaryCopyFile(const QString &folder);
+
 struct TemporaryFileCopyOptions
 {
     // Bytes the new file will need; with a value >= 0 the destination's free

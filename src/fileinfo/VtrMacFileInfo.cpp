@@ -818,8 +818,11 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
     if (fd < 0) {
-        if (errno != EEXIST)
-            VTR_LOG(2, QStringLiteral("Could not create the file \"%1\": %2").arg(targetPath, errorText(errno)));
+        const int error = errno;
+        if (error != EEXIST) {
+            vtr::noteSystemFailure(error, targetPath);
+            VTR_LOG(2, QStringLiteral("Could not create the file \"%1\": %2").arg(targetPath, errorText(error)));
+        }
         return fileInfoWithPath(targetPath);
     }
     if (direct && contents.isEmpty() && attributes.isEmpty()) {
@@ -850,6 +853,7 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
     if (!ok) {
         // A half-written new file is no file at all.
         ::unlink(encode(targetPath).constData());
+        vtr::noteSystemFailure(error, targetPath);
         VTR_LOG(2, QStringLiteral("Could not write the file \"%1\": %2").arg(targetPath, errorText(error)));
     } else {
         change->added(lastComponent(targetPath));
@@ -1021,6 +1025,7 @@ FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, b
     if (!ok) {
         const int error = errno;
         if (!replace && error == EEXIST) return kFileInfoCopyDestinationTaken;
+        vtr::noteSystemFailure(error, to);
         VTR_LOG(2, QStringLiteral("Could not move \"%1\" to \"%2\": %3").arg(from, to, errorText(error)));
         return kFileInfoCopyKindCannot;
     }
@@ -1048,7 +1053,11 @@ bool VtrMacFileInfo::remove()
         ok = removeItem(p);
         if (ok) change.removed(lastComponent(p));
     }
-    if (!ok) VTR_LOG(2, QStringLiteral("Could not remove \"%1\": %2").arg(humanFriendlyPath(), errorText(errno)));
+    if (!ok) {
+        const int error = errno;
+        vtr::noteSystemFailure(error, p);
+        VTR_LOG(2, QStringLiteral("Could not remove \"%1\": %2").arg(humanFriendlyPath(), errorText(error)));
+    }
     refresh();
     return ok;
 }
@@ -1129,7 +1138,9 @@ bool VtrMacFileInfo::writeWholeFile(const QString &target, const QByteArray &dat
     QString stepPath;
     const int fd = createTemporaryFileIn(folder, lastComponent(target), &stepPath);
     if (fd < 0) {
-        VTR_LOG(2, QStringLiteral("Could not write \"%1\": %2").arg(target, errorText(errno)));
+        const int error = errno;
+        vtr::noteSystemFailure(error, target);
+        VTR_LOG(2, QStringLiteral("Could not write \"%1\": %2").arg(target, errorText(error)));
         return false;
     }
     if (hadFile) ::fchmod(fd, old.st_mode & 07777);
@@ -1162,7 +1173,10 @@ bool VtrMacFileInfo::writeWholeFile(const QString &target, const QByteArray &dat
     }
     if (!ok || *stopped) {
         ::unlink(encode(stepPath).constData());
-        if (!ok) VTR_LOG(2, QStringLiteral("Could not write \"%1\": %2").arg(target, errorText(error)));
+        if (!ok) {
+            vtr::noteSystemFailure(error, target);
+            VTR_LOG(2, QStringLiteral("Could not write \"%1\": %2").arg(target, errorText(error)));
+        }
         return ok;
     }
     if (!hadFile) change.added(lastComponent(target));
@@ -1190,7 +1204,10 @@ VtrFileInfoHandlePtr VtrMacFileInfo::openFileForReading()
     if (path().isEmpty()) return nullptr;
     struct stat st;
     const int fd = openRegularFile(path(), O_RDONLY, &st);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        vtr::noteSystemFailure(errno, path());
+        return nullptr;
+    }
     const qint64 length = qint64(st.st_size);
     if (length > kChunkSize) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     const bool sparse = qint64(st.st_blocks) * 512 < length;
@@ -1203,10 +1220,14 @@ VtrFileInfoHandlePtr VtrMacFileInfo::openFileForWriting()
     if (_createdFd >= 0) return std::make_unique<MacFileHandle>(std::exchange(_createdFd, -1), kModeWrite, 0, false, path());
     struct stat st;
     const int fd = openRegularFile(path(), O_WRONLY, &st);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        vtr::noteSystemFailure(errno, path());
+        return nullptr;
+    }
     // Only a file that holds something is truncated: on ext4 a truncation
     // switches the file to a write path that is twice as slow.
     if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+        vtr::noteSystemFailure(errno, path());
         ::close(fd);
         return nullptr;
     }
@@ -1223,8 +1244,11 @@ void VtrMacFileInfo::closeFile(VtrFileInfoHandlePtr handle)
     const bool keepKind =
         wrote && _kind.valid && !_kind.isAlias && !_kind.isFolder && _kind.regular && file->path == path();
     if (file->fd >= 0) {
-        if (::close(file->fd) != 0 && wrote)
-            VTR_LOG(2, QStringLiteral("Closing \"%1\" failed: %2").arg(humanFriendlyPath(), errorText(errno)));
+        if (::close(file->fd) != 0 && wrote) {
+            const int error = errno;
+            vtr::noteSystemFailure(error, file->path);
+            VTR_LOG(2, QStringLiteral("Closing \"%1\" failed: %2").arg(humanFriendlyPath(), errorText(error)));
+        }
         file->fd = -1;
     }
     handle.reset();
@@ -1257,7 +1281,10 @@ QByteArray VtrMacFileInfo::fileContentsWithRange(const VtrFileRange &range, VtrF
     while (got < length) {
         const ssize_t n = ::pread(file->fd, data.data() + got, size_t(length - got), off_t(range.location + got));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return QByteArray();
+        if (n < 0) {
+            vtr::noteSystemFailure(errno, file->path);
+            return QByteArray();
+        }
         if (n == 0) break;
         got += n;
     }
@@ -1274,18 +1301,26 @@ FileInfoCopyStatus VtrMacFileInfo::setFileContentsWithRange(const QByteArray &da
     const qint64 location = range.location;
     const qint64 length = data.size();
     if (location > file->size) {
-        if (::ftruncate(file->fd, off_t(location)) != 0) return kFileInfoCopyWriteFailed;
+        if (::ftruncate(file->fd, off_t(location)) != 0) {
+            vtr::noteSystemFailure(errno, file->path);
+            return kFileInfoCopyWriteFailed;
+        }
         file->size = location;
     }
     if (length == 0) return kFileInfoCopyOK;
     // Zeros past the end become a hole: a sparse source stays sparse.
     if (location >= file->size && isAllZero(data.constData(), length)) {
-        if (::ftruncate(file->fd, off_t(location + length)) != 0) return kFileInfoCopyWriteFailed;
+        if (::ftruncate(file->fd, off_t(location + length)) != 0) {
+            vtr::noteSystemFailure(errno, file->path);
+            return kFileInfoCopyWriteFailed;
+        }
         file->size = location + length;
         return kFileInfoCopyOK;
     }
     if (!writeAllAt(file->fd, data.constData(), length, location)) {
-        VTR_LOG(2, QStringLiteral("Writing \"%1\" failed: %2").arg(humanFriendlyPath(), errorText(errno)));
+        const int error = errno;
+        vtr::noteSystemFailure(error, file->path);
+        VTR_LOG(2, QStringLiteral("Writing \"%1\" failed: %2").arg(humanFriendlyPath(), errorText(error)));
         return kFileInfoCopyWriteFailed;
     }
     file->size = std::max(file->size, location + length);
@@ -1378,8 +1413,10 @@ FileInfoCopyStatus VtrMacFileInfo::copyRangeToFile(const VtrFileRange &range, Vt
     // A hole at the end of the range leaves the destination short of it.
     if (position > out->size) {
         if (::ftruncate(out->fd, off_t(position)) != 0) {
+            const int error = errno;
+            vtr::noteSystemFailure(error, out->path);
             VTR_LOG(2, QStringLiteral("Writing \"%1\" failed: %2")
-                           .arg(destination ? destination->humanFriendlyPath() : QString(), errorText(errno)));
+                           .arg(destination ? destination->humanFriendlyPath() : QString(), errorText(error)));
             return kFileInfoCopyWriteFailed;
         }
         out->size = position;

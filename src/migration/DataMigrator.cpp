@@ -1,5 +1,6 @@
 #include "migration/DataMigrator.h"
 
+#include "devices/LocalFileNames.h"
 #include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
@@ -15,6 +16,15 @@
 #include <QDir>
 #include <QSet>
 #include <QTemporaryDir>
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +67,159 @@ private:
 
 QString recordKeyFor(const VtrFileInfoPtr &folder) { return QDir::cleanPath(folder->path()); }
 
+// ---- the record of our copies ----------------------------------------------------------------------
+
+// What identifies a file this program wrote: its name in the folder, its
+// size, and the inode and modification time it had then, or else its
+// contents (another program may have moved the folder away and back, or
+// touched the file).
+struct CopyIdentity
+{
+    QString name;
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+    QByteArray sha256;
+    bool nameOnly = false;  // an older run recorded the name and nothing else
+};
+
+qint64 modifiedNsOf(const struct stat &st) { return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
+
+bool sameFileAsSeen(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && modifiedNsOf(a) == modifiedNsOf(b);
+}
+
+// SHA-256 of the plain file at `path` (never through a link); `seen` is
+// what it was when it was opened. Empty when it cannot be read.
+QByteArray contentHash(const QString &path, struct stat *seen)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    QByteArray result;
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    if (context && ::fstat(fd, seen) == 0 && S_ISREG(seen->st_mode) &&
+        EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        bool ok = true;
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), size_t(buffer.size()));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            if (EVP_DigestUpdate(context, buffer.constData(), size_t(n)) != 1) {
+                ok = false;
+                break;
+            }
+        }
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (ok && EVP_DigestFinal_ex(context, digest, &length) == 1)
+            result = QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+    }
+    EVP_MD_CTX_free(context);
+    ::close(fd);
+    return result;
+}
+
+// A recorded name is one entry of its folder, never a path out of it.
+bool isPlainName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+QVariantMap toRecord(const CopyIdentity &id)
+{
+    return {{QStringLiteral("name"), id.name},          {QStringLiteral("size"), id.size},
+            {QStringLiteral("mtime_ns"), id.modifiedNs}, {QStringLiteral("device"), id.device},
+            {QStringLiteral("inode"), id.inode},         {QStringLiteral("sha256"), id.sha256}};
+}
+
+QList<CopyIdentity> identitiesIn(const QVariant &recorded)
+{
+    QList<CopyIdentity> ids;
+    for (const QVariant &entry : recorded.toList()) {
+        CopyIdentity id;
+        if (entry.typeId() == QMetaType::QVariantMap) {
+            const QVariantMap map = entry.toMap();
+            id.name = map.value(QStringLiteral("name")).toString();
+            id.size = map.value(QStringLiteral("size"), -1).toLongLong();
+            id.modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
+            id.device = map.value(QStringLiteral("device")).toULongLong();
+            id.inode = map.value(QStringLiteral("inode")).toULongLong();
+            id.sha256 = map.value(QStringLiteral("sha256")).toByteArray();
+        } else {
+            id.name = entry.toString();
+            id.nameOnly = true;
+        }
+        ids.append(id);
+    }
+    return ids;
+}
+
+// The file `id` names in `folder` as it is now, when it is still the file
+// we wrote; `seen` is its status as checked.
+bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen)
+{
+    if (id.nameOnly || id.size < 0 || !isPlainName(id.name)) return false;
+    const QString path = QDir(folder).filePath(id.name);
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.size)
+        return false;
+    if (quint64(st.st_dev) == id.device && quint64(st.st_ino) == id.inode && modifiedNsOf(st) == id.modifiedNs) {
+        *seen = st;
+        return true;
+    }
+    if (id.sha256.isEmpty()) return false;
+    struct stat opened;
+    if (contentHash(path, &opened) != id.sha256 || !sameFileAsSeen(opened, st)) return false;
+    *seen = st;
+    return true;
+}
+
+std::optional<CopyIdentity> identityOf(const QString &folder, const QString &name)
+{
+    if (!isPlainName(name)) return std::nullopt;
+    struct stat st;
+    const QByteArray hash = contentHash(QDir(folder).filePath(name), &st);
+    if (hash.isEmpty()) return std::nullopt;
+    CopyIdentity id;
+    id.name = name;
+    id.size = qint64(st.st_size);
+    id.modifiedNs = modifiedNsOf(st);
+    id.device = quint64(st.st_dev);
+    id.inode = quint64(st.st_ino);
+    id.sha256 = hash;
+    return id;
+}
+
+// Why a copy into the new phone's folder failed, in the system's words.
+QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QString &folderPath)
+{
+    const vtr::CopyFailure failure = vtr::lastCopyFailure();
+    const QString folder = failure.folder.isEmpty() ? folderPath : failure.folder;
+    QString text = fill(vtrLocalized("\"%@\" could not be copied to the new phone"), name);
+    if (failure.error != 0) {
+        const QString cause = QString::fromLocal8Bit(std::strerror(failure.error));
+        if (failure.path == folder || failure.path.startsWith(folder + QLatin1Char('/')))
+            text += vtrLocalized(": writing into the folder \"%1\" failed (%2).").arg(folder, cause);
+        else
+            text += vtrLocalized(": \"%1\" could not be read (%2).").arg(failure.path, cause);
+    } else if (result == kFileInfoCopyNoSpace) {
+        text += vtrLocalized(": there is not enough free space for it in the folder \"%1\".").arg(folder);
+    } else {
+        text += QStringLiteral(" (%1).").arg(result);
+    }
+    if (!failure.leftover.isEmpty())
+        text += QLatin1Char(' ') + vtrLocalized("The unfinished copy \"%1\" could not be removed; it is removed "
+                                                "once the folder can be written again.")
+                                       .arg(failure.leftover);
+    return text;
+}
+
 }  // namespace
 
 // ---- DataMigrator -------------------------------------------------------------------------------------
@@ -91,40 +254,96 @@ void DataMigrator::throwIfCancelled() const
 
 // ---- MediaMigrator --------------------------------------------------------------------------------------
 
+bool DataMigrator::phoneIsGone() const { return m_device && !m_device->isConnected(); }
+
+bool DataMigrator::readTwice(const QString &what, const std::function<bool()> &read) const
+{
+    for (int attempt = 1;; ++attempt) {
+        std::optional<VtrException> failure;
+        bool done = false;
+        try {
+            done = read();
+        } catch (const VtrException &e) {
+            failure = e;
+        }
+        throwIfCancelled();
+        if (done) return true;
+        if (failure && phoneIsGone()) throw *failure;
+        const QString why = failure ? failure->reason() : QStringLiteral("nothing arrived");
+        if (attempt == 2) {
+            VTR_LOG(2, QStringLiteral("%1 could not be read from the phone; left out: %2").arg(what, why));
+            return false;
+        }
+        VTR_LOG(2, QStringLiteral("Reading %1 failed, trying once more: %2").arg(what, why));
+    }
+}
+
 void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
 {
     {
         const std::lock_guard lock(m_itemsMutex);
         m_items.clear();
         m_backupTime = QDateTime();
+        m_notMoved = 0;
+        m_hidden = 0;
     }
     m_copied.clear();
     QList<MediaItem> backedUp;
+    int notMoved = 0;
+    int hidden = 0;
     // What was fetched before a failure stays listed: it is complete.
     struct Publish
     {
         MediaMigrator *self;
         QList<MediaItem> &items;
+        int &notMoved;
+        int &hidden;
         ~Publish()
         {
             const std::lock_guard lock(self->m_itemsMutex);
             self->m_items = items;
+            self->m_notMoved = notMoved;
+            self->m_hidden = hidden;
             self->m_backupTime = QDateTime::currentDateTime();
         }
-    } publish{this, backedUp};
+    } publish{this, backedUp, notMoved, hidden};
     const VtrFileInfoPtr folder = VtrMacFileInfo::fileInfoWithPath(freshBackupFolder());
     const QString text = fill(vtrLocalized("Backing up %@..."), kindWord());
     if (status) status->setStatusNow(text, phase(), 0.0);
-    const QList<MediaSourceItem> sources = sourceItems();
+    // A listing that fails twice is the kind's failure, with the phone's words.
+    QList<MediaSourceItem> sources;
+    bool listed = false;
+    for (int attempt = 1; !listed; ++attempt) {
+        try {
+            sources = sourceItems();
+            listed = true;
+        } catch (const VtrException &e) {
+            throwIfCancelled();
+            if (attempt == 2 || phoneIsGone()) throw;
+            VTR_LOG(2, QStringLiteral("Listing the %1 failed, trying once more: %2").arg(kindWord(), e.reason()));
+        }
+    }
     qint64 total = 0;
     for (const MediaSourceItem &s : sources) total += std::max<qint64>(0, s.size);
     qint64 done = 0;
     for (const MediaSourceItem &source : sources) {
         throwIfCancelled();
-        const VtrFileInfoPtr file = source.fetch(folder);
-        throwIfCancelled();
-        if (!file || !file->exists()) {
-            VTR_LOG(2, QStringLiteral("\"%1\" could not be backed up; left out.").arg(source.name));
+        if (!source.fetch) {
+            if (source.hidden) {
+                ++hidden;
+                VTR_LOG(3, QStringLiteral("The hidden file \"%1\" is left out.").arg(source.name));
+            } else {
+                ++notMoved;
+                VTR_LOG(2, QStringLiteral("\"%1\" is left out: %2").arg(source.name, source.leftOut));
+            }
+            continue;
+        }
+        VtrFileInfoPtr file;
+        if (!readTwice(QStringLiteral("\"%1\"").arg(source.name), [&] {
+                file = source.fetch(folder);
+                return file && file->exists();
+            })) {
+            ++notMoved;
             continue;
         }
         MediaItem item;
@@ -138,6 +357,18 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
         done += std::max<qint64>(0, source.size);
         if (status && total > 0) status->setStatus(text, phase(), std::min(0.99, double(done) / double(total)));
     }
+}
+
+int MediaMigrator::numItemsNotMoved() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_notMoved;
+}
+
+int MediaMigrator::numHiddenItemsLeftOut() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_hidden;
 }
 
 QList<MediaItem> MediaMigrator::items() const
@@ -202,9 +433,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
         const FileInfoCopyStatus result = source->copyTo(folder, true, &progress, nullptr, &newItem);
         throwIfCancelled();
         if (result != 0 || !newItem)
-            throw VtrException(QStringLiteral("MediaCopyException"),
-                               fill(vtrLocalized("\"%@\" could not be copied to the new phone"), item.name) +
-                                   QStringLiteral(" (%1).").arg(result));
+            throw VtrException(QStringLiteral("MediaCopyException"), copyFailureText(item.name, result, folder->path()));
         // Recorded at once, so a later run clears it even when this one fails.
         recordCopies(folder, {newItem->name()});
         m_copied.append(newItem);
@@ -231,49 +460,61 @@ void MediaMigrator::importCopies(iAppImporter &importer, const QList<MediaItem> 
 
 void MediaMigrator::recordCopies(const VtrFileInfoPtr &folder, const QStringList &names)
 {
+    if (!folder || names.isEmpty()) return;
     QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
     const QString key = recordKeyFor(folder);
-    QStringList list = record.value(key).toStringList();
-    list += names;
+    QVariantList list = record.value(key).toList();
+    for (const QString &name : names) {
+        const std::optional<CopyIdentity> id = identityOf(folder->path(), name);
+        if (!id) {
+            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
+                           .arg(name, folder->path()));
+            continue;
+        }
+        // The name now stands for this file only.
+        list.removeIf([&name](const QVariant &entry) {
+            return entry.toMap().value(QStringLiteral("name"), entry).toString() == name;
+        });
+        list.append(toRecord(*id));
+    }
     record.insert(key, list);
     platform::UserDefaults::setValue(kCopiedMediaKey, record);
 }
 
-// The recorded files that are still there as plain files in the folder; a
-// record naming a path never reaches outside it.
-static QList<QFileInfo> earlierCopies(const VtrFileInfoPtr &folder, QVariantMap *record)
-{
-    QList<QFileInfo> files;
-    if (!folder) return files;
-    *record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
-    for (const QString &name : record->value(recordKeyFor(folder)).toStringList()) {
-        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String("..") ||
-            name == QLatin1String("."))
-            continue;
-        const QFileInfo file(QDir(folder->path()).filePath(name));
-        if (file.isFile() && !file.isSymLink()) files.append(file);
-    }
-    return files;
-}
-
 qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
 {
-    QVariantMap record;
+    if (!folder) return 0;
+    const QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
     qint64 bytes = 0;
-    for (const QFileInfo &file : earlierCopies(folder, &record)) bytes += file.size();
+    struct stat seen;
+    for (const CopyIdentity &id : identitiesIn(record.value(recordKeyFor(folder))))
+        if (stillOurs(folder->path(), id, &seen)) bytes += id.size;
     return bytes;
 }
 
 void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
 {
     if (!folder) return;
-    QVariantMap record;
-    const QList<QFileInfo> files = earlierCopies(folder, &record);
+    QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
     const QString key = recordKeyFor(folder);
     if (!record.contains(key)) return;
-    QStringList kept;
-    for (const QFileInfo &file : files)
-        if (!QFile::remove(file.filePath())) kept.append(file.fileName());
+    QVariantList kept;
+    for (const CopyIdentity &id : identitiesIn(record.value(key))) {
+        struct stat seen;
+        if (!stillOurs(folder->path(), id, &seen)) {
+            // Gone, or the person's file under the name now: either way no
+            // longer ours. A name alone proves nothing.
+            if (id.nameOnly)
+                VTR_LOG(3, QStringLiteral("\"%1\" in \"%2\" is kept: an older run recorded only its name.")
+                               .arg(id.name, folder->path()));
+            continue;
+        }
+        const QString path = QDir(folder->path()).filePath(id.name);
+        // The file checked is the one removed, not one put there meanwhile.
+        struct stat now;
+        if (::lstat(QFile::encodeName(path).constData(), &now) != 0 || !sameFileAsSeen(now, seen)) continue;
+        if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) kept.append(toRecord(id));
+    }
     if (kept.isEmpty())
         record.remove(key);
     else
@@ -281,14 +522,30 @@ void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
     platform::UserDefaults::setValue(kCopiedMediaKey, record);
 }
 
+void MediaMigrator::removeUnfinishedCopies(const VtrFileInfoPtr &storage)
+{
+    if (!storage || storage->path().isEmpty()) return;
+    const QString root = storage->path();
+    if (vtr::removeLeftoverTemporaryCopyFile(root))
+        VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(root));
+    const QDir dir(root);
+    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden))
+        if (vtr::removeLeftoverTemporaryCopyFile(dir.filePath(name)))
+            VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(dir.filePath(name)));
+}
+
 QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, const char *many) const
 {
     QList<MediaItem> list;
     QDateTime time;
+    int notMoved = 0;
+    int hidden = 0;
     {
         const std::lock_guard lock(m_itemsMutex);
         list = m_items;
         time = m_backupTime;
+        notMoved = m_notMoved;
+        hidden = m_hidden;
     }
     if (time.isNull()) return {};
     qint64 size = 0;
@@ -298,6 +555,9 @@ QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, c
     info.insert(QStringLiteral("title"), vtrLocalized(list.size() == 1 ? one : many));
     info.insert(QStringLiteral("data_size"), size);
     info.insert(QStringLiteral("timestamp"), time.toSecsSinceEpoch());
+    // Only when something was left out: what the phone holds beyond the count.
+    if (notMoved > 0) info.insert(QStringLiteral("not_moved_cnt"), notMoved);
+    if (hidden > 0) info.insert(QStringLiteral("hidden_cnt"), hidden);
     return info;
 }
 
@@ -356,6 +616,8 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
         VTR_LOG(1, QStringLiteral("The new phone has no playlists folder; the playlists are not written."));
         return;
     }
+    // The playlists of an earlier run give way to these.
+    clearEarlierCopies(playlistsFolder);
     const std::unique_ptr<VtrMusicPlaylist_m3u> writer = VtrMusicPlaylist_m3u::playlistWithDevice(nullptr);
     const QString musicDevicePath = QStringLiteral("\\") + musicFolder->name();
     const QString listsDevicePath = QStringLiteral("\\") + playlistsFolder->name();
@@ -372,22 +634,34 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
         }
         if (tracks.isEmpty()) continue;
         const QString devicePath = writer->playlistPathForName(name, listsDevicePath);
-        const QString fileName = devicePath.section(QLatin1Char('\\'), -1);
+        // A long name is shortened as the names of copied files are, with
+        // room for the number that may make it unique.
+        const QString fileName = vtr::fitLocalNameLength(devicePath.section(QLatin1Char('\\'), -1), 8);
         const QByteArray bytes = writer->playlistData(tracks, devicePath);
-        const VtrFileInfoPtr destination =
-            VtrMacFileInfo::fileInfoWithPath(QDir(playlistsFolder->path()).filePath(fileName));
+        VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(QDir(playlistsFolder->path()).filePath(fileName));
         vtr::TemporaryFileCopyOptions options;
         options.folder = playlistsFolder;
-        const FileInfoCopyStatus result = vtr::copyThroughTemporaryFile(
-            destination, options,
-            [&bytes](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
-                return temporary->setFileContents(bytes) ? 0 : kFileInfoCopyWriteFailed;
-            },
-            nullptr);
-        if (result == 0)
-            written.append(fileName);
+        // The person's own playlist of the same name stays; ours takes a
+        // free name beside it.
+        if (destination->exists()) {
+            const QString free = playlistsFolder->uniqueFilename(fileName);
+            destination = free.isNull() ? nullptr : playlistsFolder->find(free);
+            options.uniqueNameBase = fileName;
+        }
+        VtrFileInfoPtr newItem;
+        const FileInfoCopyStatus result =
+            destination ? vtr::copyThroughTemporaryFile(
+                              destination, options,
+                              [&bytes](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
+                                  return temporary->setFileContents(bytes) ? 0 : kFileInfoCopyWriteFailed;
+                              },
+                              &newItem)
+                        : kFileInfoCopyDestinationNotOpened;
+        if (result == 0 && newItem)
+            written.append(newItem->name());
         else
-            VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written (%2).").arg(name).arg(result));
+            VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written: %2")
+                           .arg(name, copyFailureText(fileName, result, playlistsFolder->path())));
     }
     recordCopies(playlistsFolder, written);
 }

@@ -48,6 +48,14 @@ protected:
     QString backupFolder() const { return m_backupFolder; }
     void throwIfCancelled() const;
     bool isCancelled() const { return m_cancel && m_cancel(); }
+    // The old phone was held and has gone.
+    bool phoneIsGone() const;
+    // Runs `read` (true: done); a read that fails (false, or VtrException) is
+    // tried once more, as a phone may fail one transfer and serve the next.
+    // False, logged with `what`, when the second try fails too. Throws the
+    // read's exception when the phone has gone, and "StopSyncException"
+    // when the work is cancelled.
+    bool readTwice(const QString &what, const std::function<bool()> &read) const;
 
 private:
     void removeBackupFolder();
@@ -69,6 +77,11 @@ struct MediaSourceItem
     // Writes the file into `folder` (a local folder) under a unique name and
     // answers the new file; throws VtrException when the phone fails.
     std::function<VtrFileInfoPtr(const VtrFileInfoPtr &folder)> fetch;
+    // Set for an entry the listing found but leaves out (no fetch): why, for
+    // the log. A hidden file is left out on purpose; anything else could not
+    // be read and counts as not moved.
+    QString leftOut;
+    bool hidden = false;
 };
 
 // One backed-up file.
@@ -109,18 +122,30 @@ public:
     QList<MediaItem> items() const;
     // What the last copy wrote (after copyToDevice).
     const VtrFileInfoList &copiedFiles() const { return m_copied; }
+    // Entries of the last backup that could not be read even on a second
+    // try, and hidden files it left out on purpose.
+    int numItemsNotMoved() const;
+    int numHiddenItemsLeftOut() const;
 
     // For the migration report and the summaries; empty before a backup.
     virtual QVariantMap manifestInfo() const = 0;
 
     // The target's folder for the kind; the files of it that an earlier run
-    // copied (recorded per folder in the user defaults) are removed, files
-    // the person put there are kept.
+    // copied (recorded per folder in the user defaults) are removed while
+    // they are still the very files it wrote: same size, and the same inode
+    // and modification time or else the same contents. Anything else under a
+    // recorded name is the person's and stays, as does every file of a record
+    // that names files only (an older run's). A file that cannot be removed
+    // stays recorded.
     static void clearEarlierCopies(const VtrFileInfoPtr &folder);
     // Bytes of the files clearEarlierCopies() would remove.
     static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder);
-    // Appends names to the record of what this program put in `folder`.
+    // Adds the named files of `folder`, as they are now, to the record of
+    // what this program put there.
     static void recordCopies(const VtrFileInfoPtr &folder, const QStringList &names);
+    // Removes the unfinished temporary files that interrupted copies left in
+    // the new phone's storage folder and its folders.
+    static void removeUnfinishedCopies(const VtrFileInfoPtr &storage);
 
 protected:
     // The family's items on the old phone, in the order they are to be copied.
@@ -142,6 +167,8 @@ private:
     mutable std::mutex m_itemsMutex;
     QDateTime m_backupTime;
     QList<MediaItem> m_items;
+    int m_notMoved = 0;
+    int m_hidden = 0;
     VtrFileInfoList m_copied;
 };
 

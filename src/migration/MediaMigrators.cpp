@@ -33,15 +33,45 @@ const QSet<QString> &extensionsOf(MediaKind kind)
     return videos;
 }
 
-// Hidden folders and the companion app's own folder hold no media of the person.
+// A name the phone's file system hides on purpose: a leading "." and more
+// than dots before the extension (".nomedia", "._Song.mp3", ".thumbnails").
+// "..mp3" is a track whose title is ".", not a hidden file.
+bool isHiddenName(const QString &name)
+{
+    if (!name.startsWith(QLatin1Char('.'))) return false;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot == 0) return true;
+    for (qsizetype i = 1; i < dot; ++i)
+        if (name.at(i) != QLatin1Char('.')) return true;
+    return false;
+}
+
+// An entry found but not fetched, with the reason for the log.
+MediaSourceItem leftOutEntry(const VtrFileInfoPtr &item, const QString &why, bool hidden = false)
+{
+    MediaSourceItem entry;
+    entry.name = item->path();
+    entry.leftOut = why;
+    entry.hidden = hidden;
+    return entry;
+}
+
+// Hidden entries and the companion app's own folder hold no media of the
+// person. Hidden files of the kind are noted (hidden folders, a phone's
+// thumbnail caches, are not looked into).
 class MediaFilter final : public VtrBaseFileInfoFilter
 {
 public:
     explicit MediaFilter(MediaKind kind) : m_kind(kind) {}
+    QList<MediaSourceItem> hiddenFiles;
     bool includeItem(const VtrFileInfoPtr &item, bool *) override
     {
         const QString name = item->name();
-        if (name.startsWith(QLatin1Char('.'))) return false;
+        if (isHiddenName(name)) {
+            if (!item->isFolder() && isMediaFileOfKind(name, m_kind))
+                hiddenFiles.append(leftOutEntry(item, QString(), true));
+            return false;
+        }
         if (item->isFolder()) return name.compare(QLatin1String("solvennawp"), Qt::CaseInsensitive) != 0;
         return isMediaFileOfKind(name, m_kind);
     }
@@ -50,13 +80,63 @@ private:
     MediaKind m_kind;
 };
 
-void collectBelow(const VtrFileInfoPtr &folder, MediaFilter &filter, VtrFileInfoList &files)
+// The resolved path of a volume on this computer; empty for a phone's
+// storage, whose files are never links.
+QString resolvedVolumePath(const VtrFileInfoPtr &root)
 {
-    for (const VtrFileInfoPtr &child : folder->folderContentsWithFilter(&filter)) {
-        if (child->isFolder())
-            collectBelow(child, filter, files);
-        else
-            files.append(child);
+    if (!dynamic_cast<VtrMacFileInfo *>(root.get())) return QString();
+    return QFileInfo(root->path()).canonicalFilePath();
+}
+
+// The media files below `folder` of the volume whose resolved path is
+// `volume`, and the entries left out with the reason. A folder below the top
+// whose listing fails twice is left out; the top's failure is the caller's.
+// A link is followed only to a
+// file inside the volume: a card may hold links to anything on this computer.
+void collectBelow(const VtrFileInfoPtr &folder, MediaKind kind, const QString &volume, bool top, VtrFileInfoList &files,
+                  QList<MediaSourceItem> &leftOut)
+{
+    VtrFileInfoList children;
+    MediaFilter filter(kind);
+    for (int attempt = 1;; ++attempt) {
+        filter.hiddenFiles.clear();
+        try {
+            children = folder->folderContentsWithFilter(&filter);
+            break;
+        } catch (const VtrException &e) {
+            // The top's failure is the whole listing's, which is tried again.
+            if (top) throw;
+            if (attempt == 2) {
+                leftOut.append(leftOutEntry(folder, vtrLocalized("the folder could not be listed: ") + e.reason()));
+                return;
+            }
+            VTR_LOG(2, QStringLiteral("Listing \"%1\" failed, trying once more: %2").arg(folder->path(), e.reason()));
+        }
+    }
+    leftOut += filter.hiddenFiles;
+    for (const VtrFileInfoPtr &child : children) {
+        if (child->isFolder()) {
+            collectBelow(child, kind, volume, false, files, leftOut);
+            continue;
+        }
+        if (!child->isFile()) {
+            leftOut.append(leftOutEntry(child, vtrLocalized("it is not a plain file")));
+            continue;
+        }
+        auto *local = dynamic_cast<VtrMacFileInfo *>(child.get());
+        if (local && local->isAlias()) {
+            const QString target = QFileInfo(child->path()).canonicalFilePath();
+            if (target.isEmpty()) {
+                leftOut.append(leftOutEntry(child, vtrLocalized("it is a link to nothing")));
+                continue;
+            }
+            const QString inside = volume.endsWith(QLatin1Char('/')) ? volume : volume + QLatin1Char('/');
+            if (volume.isEmpty() || !target.startsWith(inside)) {
+                leftOut.append(leftOutEntry(child, vtrLocalized("it is a link that leads out of the phone's volume")));
+                continue;
+            }
+        }
+        files.append(child);
     }
 }
 
@@ -132,9 +212,9 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
         if (!(device.*use)()) continue;
         const VtrFileInfoPtr storage = device.preferredStorageInfo();
         if (!storage) continue;
-        MediaFilter filter(kind);
         VtrFileInfoList files;
-        collectBelow(storage, filter, files);
+        QList<MediaSourceItem> leftOut;
+        collectBelow(storage, kind, resolvedVolumePath(storage), true, files, leftOut);
         // The phone names a playlist's tracks by the paths of the storage
         // just listed.
         const QHash<QString, QStringList> playlistsOfTrack =
@@ -144,6 +224,7 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
             item.playlistNames = playlistsOfTrack.value(normalizedDevicePath(file->path()));
             items.append(item);
         }
+        items += leftOut;
     }
     return items;
 }
@@ -186,13 +267,15 @@ bool isMediaFileOfKind(const QString &fileName, MediaKind kind)
 
 QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind)
 {
-    MediaFilter filter(kind);
-    VtrFileInfoList files;
-    for (const VtrFileInfoPtr &folder : folders)
-        if (folder && folder->isFolder()) collectBelow(folder, filter, files);
     QList<MediaSourceItem> items;
-    for (const VtrFileInfoPtr &file : files) items.append(sourceForFile(file));
-    return items;
+    QList<MediaSourceItem> leftOut;
+    for (const VtrFileInfoPtr &folder : folders) {
+        if (!folder || !folder->isFolder()) continue;
+        VtrFileInfoList files;
+        collectBelow(folder, kind, resolvedVolumePath(folder), true, files, leftOut);
+        for (const VtrFileInfoPtr &file : files) items.append(sourceForFile(file));
+    }
+    return items + leftOut;
 }
 
 // The iPhone's music is what the computer's music library syncs to it: the

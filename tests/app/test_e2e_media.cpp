@@ -1,8 +1,11 @@
 // The whole wizard with its real jobs, from the intro to the end, for a
 // simulated phone of each family: the new phone's folders hold the phone's
 // media byte for byte, the playlists name the copied tracks, the Live bodies
-// are those of the companion app's files; and the same with the phone pulled
-// at a random byte of the backup, and with the copy stopped at a random byte.
+// are those of the companion app's files; a second run keeps the person's
+// files that took an earlier copy's name; a card's links out of its volume
+// are never opened; and the same with the phone pulled at a random byte of
+// the backup, with the copy stopped at a random byte, and with the target
+// turning read-only in the middle of a copy.
 
 #include "support/RealJobs.h"
 
@@ -32,6 +35,13 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
 
 // The camera library loads and unloads its driver modules; what their
 // dependencies set aside is matched by the library suppressions only when
@@ -250,6 +260,30 @@ TEST(EndToEnd, ABlackBerryFromTheIntroToTheEndKeepsEveryNameApart)
     EXPECT_EQ(QDir(targetFolder("Music")).entryList(QDir::Files).size(), 4);
 }
 
+// An iPhone whose camera roll is the folder `roll`, run from the intro to the end.
+bool runIPhoneWithRoll(const QString &roll)
+{
+    CameraPort port;
+    port.model = QStringLiteral("Directory Browse");
+    port.port = QStringLiteral("disk:") + roll;
+    port.vendorID = 1452;
+    port.productID = 4752;
+    port.productName = QStringLiteral("iPhone");
+    struct Connection final : CameraConnection
+    {
+        explicit Connection(std::vector<CameraPort> ports) : CameraConnection(nullptr)
+        {
+            setDetector(std::make_unique<FixedCameraDetector>(std::move(ports)));
+        }
+    } connection({port});
+    RealRun run(&connection);
+    connection.setUdevSource(run.h.phones.usb());
+    return run.runToEnd([&] {
+        return run.h.plugIPhone() &&
+               WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
+    });
+}
+
 TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
 {
     resetTarget();
@@ -268,30 +302,176 @@ TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
     ASSERT_EQ(tracks.size(), 2);
     host.addTracksToPlaylist(tracks, host.createPlaylist(QStringLiteral("Sunday"), false).persistentID);
 
-    CameraPort port;
-    port.model = QStringLiteral("Directory Browse");
-    port.port = QStringLiteral("disk:") + roll;
-    port.vendorID = 1452;
-    port.productID = 4752;
-    port.productName = QStringLiteral("iPhone");
-    struct Connection final : CameraConnection
-    {
-        explicit Connection(std::vector<CameraPort> ports) : CameraConnection(nullptr)
-        {
-            setDetector(std::make_unique<FixedCameraDetector>(std::move(ports)));
-        }
-    } connection({port});
-    RealRun run(&connection);
-    connection.setUdevSource(run.h.phones.usb());
-    ASSERT_TRUE(run.runToEnd([&] {
-        return run.h.plugIPhone() &&
-               WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
-    }));
+    ASSERT_TRUE(runIPhoneWithRoll(roll));
     Expected expected = expectedInFolder(roll);
     expected.music = {sha1OfFile(songs + "/one.mp3"), sha1OfFile(songs + "/two.m4a")};
     expected.sort();
     expectTargetHolds(expected);
     EXPECT_EQ(expectPlaylistsNameCopiedTracks(), 2);
+}
+
+// The simulated Android phone of the fixture, run from the intro to the end.
+bool runAndroidFixture()
+{
+    useFakeAdb();
+    RealRun run;
+    run.h.wizard().setCompanionAppFactory(vtrapp::defaultCompanionAppFactory());
+    MtpSimPhone *phone = run.h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+    if (!phone) return false;
+    const uint32_t internal = phone->storageIds().front();
+    phone->addFile(internal, phone->objectIdForPath(internal, QStringLiteral("solvennawp")),
+                   QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
+    return run.runToEnd([&] {
+        run.h.phones.plug(*phone);
+        return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
+    });
+}
+
+TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
+{
+    const QString volume = blackBerryVolume();
+    const QString roll = testenv::makeTempDir(QStringLiteral("roll"));
+    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(120000, 'a'));
+    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0002.JPG", QByteArray(64000, 'b'));
+    struct Family { const char *name; std::function<bool()> run; };
+    const Family families[] = {
+        {"Android", runAndroidFixture},
+        {"BlackBerry", [&] { RealRun run; return run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }); }},
+        {"iPhone", [&] { return runIPhoneWithRoll(roll); }},
+    };
+    for (const Family &family : families) {
+        SCOPED_TRACE(family.name);
+        resetTarget();
+        ASSERT_TRUE(family.run());
+        // The person puts files of their own, of the same size, under the
+        // names of one of our photos and one of our songs.
+        QMap<QString, QByteArray> persons;
+        QMap<QString, qsizetype> counts;
+        for (const char *kind : {"Photos", "Music"}) {
+            const QFileInfoList ours = QDir(targetFolder(kind)).entryInfoList(QDir::Files, QDir::Name);
+            ASSERT_FALSE(ours.isEmpty()) << kind;
+            counts.insert(QString::fromLatin1(kind), ours.size());
+            const QString path = ours.first().filePath();
+            const QByteArray mine(int(ours.first().size()), 'P');
+            ASSERT_TRUE(QFile::remove(path));
+            testenv::writeFile(path, mine);
+            persons.insert(path, mine);
+        }
+        ASSERT_TRUE(family.run());
+        for (auto it = persons.cbegin(); it != persons.cend(); ++it)
+            EXPECT_EQ(sha1OfFile(it.key()), sha1Of(it.value())) << it.key().toStdString();
+        // Beside them, this run's own copies.
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            EXPECT_EQ(QDir(targetFolder(it.key().toLatin1().constData())).entryList(QDir::Files).size(), it.value() + 1)
+                << it.key().toStdString();
+        EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
+    }
+}
+
+// Counts the opens and reads of the files watched, as the kernel reports them.
+class OpenWatch
+{
+public:
+    explicit OpenWatch(const QStringList &paths) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        for (const QString &path : paths)
+            EXPECT_GE(::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS), 0);
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    int events() const
+    {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;)
+            for (char *p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
+                ++count;
+        return count;
+    }
+
+private:
+    int m_fd;
+};
+
+TEST(EndToEnd, LinksOnABlackBerryCardThatLeadOutOfItAreNeitherOpenedNorCopied)
+{
+    resetTarget();
+    const QString volume = blackBerryVolume();
+    Expected expected = expectedInFolder(volume);
+    const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
+    const QString secret = outside + "/secret.mp3";
+    const QString diary = platform::homeFolder() + "/Documents/diary.jpg";
+    testenv::writeFile(secret, "the test's own file: never to be opened");
+    testenv::writeFile(diary, "the person's own picture, not the phone's");
+    ASSERT_TRUE(QFile::link(secret, volume + "/BlackBerry/music/song.mp3"));
+    ASSERT_TRUE(QFile::link(diary, volume + "/BlackBerry/pictures/diary.jpg"));
+    // A link inside the volume is followed.
+    ASSERT_TRUE(QFile::link("../ringtones/Track.mp3", volume + "/BlackBerry/music/again.mp3"));
+    expected.music.append(sha1OfFile(volume + "/BlackBerry/ringtones/Track.mp3"));
+    expected.sort();
+    const OpenWatch watch({secret, diary});
+
+    RealRun run;
+    ASSERT_TRUE(run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }));
+    EXPECT_EQ(watch.events(), 0);
+    expectTargetHolds(expected);
+    EXPECT_EQ(run.jobs->migrators().music->numItemsNotMoved(), 1);
+    EXPECT_EQ(run.jobs->migrators().photos->numItemsNotMoved(), 1);
+}
+
+TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNextStart)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    resetTarget();
+    // One photo big enough that its copy is still running when the watch below acts.
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    {
+        QDir().mkpath(volume + "/BlackBerry/pictures");
+        QFile photo(volume + "/BlackBerry/pictures/IMG00001.jpg");
+        ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+        const QByteArray chunk(1 << 20, 'p');
+        for (int i = 0; i < 96; ++i) ASSERT_EQ(photo.write(chunk), chunk.size());
+    }
+    const QString photos = targetFolder("Photos");
+    ASSERT_TRUE(QDir().mkpath(photos));
+    // The folder turns read-only the moment the photo's copy begins.
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(photos).constData(), IN_CREATE), 0);
+    std::atomic<bool> stop{false};
+    std::thread guard([&] {
+        alignas(inotify_event) char buffer[4096];
+        while (!stop) {
+            pollfd p{watch, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = ::read(watch, buffer, sizeof buffer);
+            for (char *e = buffer; e < buffer + std::max<ssize_t>(n, 0);
+                 e += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(e)->len) {
+                const auto *event = reinterpret_cast<inotify_event *>(e);
+                if (event->len && vtr::isTemporaryCopyFileName(QString::fromUtf8(event->name))) {
+                    ::chmod(QFile::encodeName(photos).constData(), 0555);
+                    return;
+                }
+            }
+        }
+    });
+    {
+        RealRun run;
+        run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); });
+        stop = true;
+        guard.join();
+        EXPECT_TRUE(run.h.terminated);
+        QString said;
+        for (const AlertRequest &alert : run.h.alerts.shown())
+            if (alert.messageText == QStringLiteral("An error occurred while transferring media to your new device."))
+                said = alert.informativeText;
+        EXPECT_TRUE(said.contains("\"" + photos + "\"")) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromLocal8Bit(std::strerror(EACCES)))) << said.toStdString();
+        EXPECT_TRUE(said.contains("\"" + photos + "/TessalineCopyFile.tmp\"")) << said.toStdString();
+    }
+    ::close(watch);
+    EXPECT_EQ(temporaryFilesBelow(photos).size(), 1);
+    ::chmod(QFile::encodeName(photos).constData(), 0755);
+    RealRun again;
+    EXPECT_TRUE(temporaryFilesBelow(photos).isEmpty());
 }
 
 // A small phone for the unplug runs: a few files of odd sizes in each kind.

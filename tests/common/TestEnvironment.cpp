@@ -6,8 +6,12 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUuid>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +84,45 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     while (!done() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     return done();
+}
+
+Unprivileged runUnprivileged(QString *why)
+{
+    if (::geteuid() != 0) return Unprivileged::Here;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) {
+        *why = QStringLiteral("running as root and setpriv is not installed: file modes cannot be tested");
+        return Unprivileged::Unavailable;
+    }
+    constexpr uid_t kNobody = 65534;
+    // Below the shared temporary folder: this process's own tree is closed to others.
+    QTemporaryDir base(QDir::tempPath() + QStringLiteral("/vtrtest-unprivileged-XXXXXX"));
+    if (!base.isValid() || ::chown(QFile::encodeName(base.path()).constData(), kNobody, kNobody) != 0) {
+        *why = QStringLiteral("no folder for the unprivileged user could be made");
+        return Unprivileged::Unavailable;
+    }
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VTR_TEST_TMP"), base.path());
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                          QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                          QCoreApplication::applicationFilePath(),
+                          QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromUtf8(test->test_suite_name()),
+                                                                     QString::fromUtf8(test->name()))});
+    const bool finished = child.waitForFinished(280000);
+    if (!finished) child.kill();
+    const QByteArray output = child.readAll();
+    if (finished && child.exitCode() == 0 && output.contains("[  SKIPPED ] 1 test")) {
+        *why = QStringLiteral("skipped as the unprivileged user:\n") + QString::fromLocal8Bit(output);
+        return Unprivileged::Unavailable;
+    }
+    EXPECT_TRUE(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0 &&
+                output.contains("[  PASSED  ] 1 test"))
+        << "the test as the unprivileged user failed:\n" << output.toStdString();
+    return Unprivileged::Done;
 }
 
 }  // namespace testenv

@@ -22,4 +22,24 @@ QByteArray readFile(const QString &path);
 // answers done().
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
+// Permission faults mean nothing to root, which may read and write anything.
+// For a test that needs them: Here when this process is not root (the test
+// runs on); otherwise the test is run again, alone, in a child process of
+// this program as the unprivileged user 65534 (through setpriv, with a
+// private folder tree of that user) and its outcome is reported here: Done
+// (the caller returns), or Unavailable with the reason in `why`.
+enum class Unprivileged { Here, Done, Unavailable };
+Unprivileged runUnprivileged(QString *why);
+
 }  // namespace testenv
+
+// The test goes on only as an unprivileged user; see runUnprivileged().
+#define VTR_TEST_AS_UNPRIVILEGED_USER()                                                       \
+    do {                                                                                      \
+        QString vtrWhy_;                                                                      \
+        switch (testenv::runUnprivileged(&vtrWhy_)) {                                         \
+        case testenv::Unprivileged::Here: break;                                              \
+        case testenv::Unprivileged::Done: return;                                             \
+        case testenv::Unprivileged::Unavailable: GTEST_SKIP() << vtrWhy_.toStdString();       \
+        }                                                                                     \
+    } while (false)

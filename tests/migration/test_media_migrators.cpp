@@ -1,8 +1,10 @@
 // The media migrators over plain folders standing for a phone's volumes: the
 // backup and the copy byte for byte, unique names where the new phone's file
 // system would merge them, the budget's first fit, playlists naming the copied
-// tracks, clearing only what an earlier run copied, a stop in the middle of
-// a copy, and the importers on the media-library host.
+// tracks, clearing only what an earlier run copied and is still as it wrote
+// it, entries that cannot be read left out and counted, a folder that turns
+// read-only in the middle of a copy, a stop in the middle of a copy, and the
+// importers on the media-library host.
 
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
@@ -10,17 +12,24 @@
 #include "migration/MediaMigrators.h"
 #include "migration/iAppImporter.h"
 #include "platform/Folders.h"
+#include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
+#include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +100,21 @@ QMap<QString, QByteArray> hashesIn(const QString &folder)
 }
 
 std::shared_ptr<WindowsPhone7LocalDevice> newPhone() { return WindowsPhone7LocalDevice::create({}, nullptr); }
+
+// A track the phone lists in playlists, fetched from the local file `path`.
+MediaSourceItem trackIn(const QString &path, qint64 size, const QStringList &playlists)
+{
+    MediaSourceItem item;
+    item.name = QFileInfo(path).fileName();
+    item.size = size;
+    item.playlistNames = playlists;
+    item.fetch = [path](const VtrFileInfoPtr &folder) {
+        VtrFileInfoPtr out;
+        VtrMacFileInfo::fileInfoWithPath(path)->copyTo(folder, true, nullptr, nullptr, &out);
+        return out;
+    };
+    return item;
+}
 
 TEST(MediaMigrators, BackupAndCopyKeepEveryFileUnderUniqueNamesByteForByte)
 {
@@ -181,18 +205,10 @@ TEST(MediaMigrators, PlaylistsNameTheCopiedTracksRelativeToThePlaylistsFolder)
     // Playlist membership as a phone would report it.
     MusicFromFolders listed({});
     for (const QString &rel : {QStringLiteral("One.mp3"), QStringLiteral("sub/One.mp3"), QStringLiteral("Two.mp3")}) {
-        MediaSourceItem item;
-        item.name = QFileInfo(rel).fileName();
-        item.size = 10;
+        MediaSourceItem item = trackIn(phone + "/" + rel, 10,
+                                       rel == "Two.mp3" ? QStringList{"Road", "Calm/Night"} : QStringList{"Road"});
         item.title = rel;
         item.durationSeconds = 3;
-        item.playlistNames = rel == "Two.mp3" ? QStringList{"Road", "Calm/Night"} : QStringList{"Road"};
-        const QString path = phone + "/" + rel;
-        item.fetch = [path](const VtrFileInfoPtr &folder) {
-            VtrFileInfoPtr out;
-            VtrMacFileInfo::fileInfoWithPath(path)->copyTo(folder, true, nullptr, nullptr, &out);
-            return out;
-        };
         listed.extra.append(item);
     }
     listed.backupOldDeviceWithStatus(nullptr);
@@ -238,6 +254,297 @@ TEST(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
     EXPECT_TRUE(QFileInfo::exists(folder->path() + "/p.jpg"));
     MediaMigrator::clearEarlierCopies(folder);
     EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files), QStringList{"mine.jpg"});
+}
+
+// Adds an entry, as an older or a tampered run left it, to the record of the
+// copies in `folder`.
+void addToRecord(const QString &folder, const QVariant &entry)
+{
+    QVariantMap record = platform::UserDefaults::value(QStringLiteral("CopiedMediaFiles")).toMap();
+    QVariantList list = record.value(folder).toList();
+    list.append(entry);
+    record.insert(folder, list);
+    platform::UserDefaults::setValue(QStringLiteral("CopiedMediaFiles"), record);
+}
+
+// What the record holds for a file we wrote, here for one we did not.
+QVariantMap identityEntry(const QString &name, const QString &path)
+{
+    struct stat st;
+    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return {{"name", name},
+            {"size", qint64(st.st_size)},
+            {"mtime_ns", qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec},
+            {"device", quint64(st.st_dev)},
+            {"inode", quint64(st.st_ino)},
+            {"sha256", QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()}};
+}
+
+TEST(MediaMigrators, OnlyFilesStillAsAnEarlierRunWroteThemAreCleared)
+{
+    const QString phone = testenv::makeTempDir(QStringLiteral("ours"));
+    testenv::writeFile(phone + "/a.jpg", bytesFor("a", 300));
+    testenv::writeFile(phone + "/b.jpg", bytesFor("b", 300));
+    testenv::writeFile(phone + "/c.jpg", bytesFor("c", 500));
+    PhotosFromFolders photos({phone});
+    photos.backupOldDeviceWithStatus(nullptr);
+    auto target = newPhone();
+    const VtrFileInfoPtr folder = target->preferredPhotosFolder();
+    const QString dir = folder->path();
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    platform::UserDefaults::remove(QStringLiteral("CopiedMediaFiles"));
+    // The person's own photo under a name the phone's photo has too.
+    testenv::writeFile(dir + "/a.jpg", "the person's a");
+    photos.copyToDevice(target, 10000, nullptr, nullptr);
+    ASSERT_EQ(photos.copiedFiles().size(), 3);
+    EXPECT_EQ(testenv::readFile(dir + "/a.jpg"), QByteArray("the person's a"));
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 1100);
+    const QString ourA = photos.copiedFiles().first()->path();
+    EXPECT_NE(ourA, dir + "/a.jpg");
+
+    // Later the person replaces our b.jpg by a photo of the same size; our
+    // c.jpg is copied away and back by some other program (new inode and
+    // time, same bytes); a name-only record of an older run names a file of
+    // the person's; a tampered record leads out of the folder.
+    QFile::remove(dir + "/b.jpg");
+    testenv::writeFile(dir + "/b.jpg", bytesFor("person's b", 300));
+    ASSERT_TRUE(QFile::copy(dir + "/c.jpg", dir + "/c.tmp"));
+    ASSERT_TRUE(QFile::remove(dir + "/c.jpg"));
+    ASSERT_TRUE(QFile::rename(dir + "/c.tmp", dir + "/c.jpg"));
+    testenv::writeFile(dir + "/legacy.jpg", "the person's, under a name an older run used");
+    addToRecord(dir, QStringLiteral("legacy.jpg"));
+    const QString victim = target->preferredStorageInfo()->path() + "/victim.jpg";
+    testenv::writeFile(victim, "outside the folder");
+    addToRecord(dir, identityEntry("../victim.jpg", victim));
+    addToRecord(dir, identityEntry("..", victim));
+
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 800) << "our a and c only";
+    MediaMigrator::clearEarlierCopies(folder);
+    QStringList left = QDir(dir).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{"a.jpg", "b.jpg", "legacy.jpg"}));
+    EXPECT_EQ(testenv::readFile(dir + "/b.jpg"), bytesFor("person's b", 300));
+    EXPECT_EQ(testenv::readFile(victim), QByteArray("outside the folder"));
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 0);
+
+    // A record as an older run wrote it, names only.
+    const VtrFileInfoPtr videos = target->preferredVideosFolder();
+    testenv::writeFile(videos->path() + "/old.mp4", "the person's video now");
+    QVariantMap record = platform::UserDefaults::value(QStringLiteral("CopiedMediaFiles")).toMap();
+    record.insert(videos->path(), QStringList{"old.mp4"});
+    platform::UserDefaults::setValue(QStringLiteral("CopiedMediaFiles"), record);
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(videos), 0);
+    MediaMigrator::clearEarlierCopies(videos);
+    EXPECT_TRUE(QFileInfo::exists(videos->path() + "/old.mp4"));
+
+    // A second run copies again and clears its own copies again.
+    photos.copyToDevice(target, 10000, nullptr, nullptr);
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 1100);
+    MediaMigrator::clearEarlierCopies(folder);
+    left = QDir(dir).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{"a.jpg", "b.jpg", "legacy.jpg"}));
+}
+
+TEST(MediaMigrators, AFolderThatTurnsReadOnlyIsNamedWithItsCauseAndKeepsWhatItCannotRemove)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString phone = testenv::makeTempDir(QStringLiteral("ro"));
+    testenv::writeFile(phone + "/a.jpg", bytesFor("a", 1000));
+    testenv::writeFile(phone + "/b.jpg", bytesFor("b", 3 << 20));
+    PhotosFromFolders photos({phone});
+    photos.backupOldDeviceWithStatus(nullptr);
+    auto target = newPhone();
+    const VtrFileInfoPtr folder = target->preferredPhotosFolder();
+    const QString dir = folder->path();
+    const QString temporary = dir + "/TessalineCopyFile.tmp";
+    // The folder turns read-only once b.jpg's bytes are on their way.
+    RecordingStatus status;
+    status.onReport = [&](double) {
+        if (QFileInfo(temporary).size() >= (1 << 20)) QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    };
+    try {
+        photos.copyToDevice(target, 1 << 30, &status, nullptr);
+        ADD_FAILURE() << "the copy into a read-only folder succeeded";
+    } catch (const VtrException &e) {
+        EXPECT_TRUE(e.reason().contains("\"" + dir + "\"")) << e.reason().toStdString();
+        EXPECT_TRUE(e.reason().contains(QString::fromLocal8Bit(std::strerror(EACCES)))) << e.reason().toStdString();
+        EXPECT_TRUE(e.reason().contains("\"" + temporary + "\"")) << e.reason().toStdString();
+    }
+    EXPECT_EQ(sha1(dir + "/a.jpg"), sha1(phone + "/a.jpg"));
+    EXPECT_TRUE(QFileInfo::exists(temporary));
+
+    // While it stays read-only nothing can be cleared, and the record keeps
+    // what it could not remove.
+    MediaMigrator::clearEarlierCopies(folder);
+    EXPECT_TRUE(QFileInfo::exists(dir + "/a.jpg"));
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 1000);
+    MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
+    EXPECT_TRUE(QFileInfo::exists(temporary));
+
+    // Writable again: the next start removes the leftover, the next clearing our copy.
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
+    EXPECT_FALSE(QFileInfo::exists(temporary));
+    MediaMigrator::clearEarlierCopies(folder);
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    photos.copyToDevice(target, 1 << 30, nullptr, nullptr);
+    EXPECT_EQ(photos.copiedFiles().size(), 2);
+}
+
+TEST(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString phone = testenv::makeTempDir(QStringLiteral("card"));
+    const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
+    testenv::writeFile(outside + "/secret.mp3", "not the phone's");
+    testenv::writeFile(phone + "/Music/good.mp3", bytesFor("good", 100));
+    testenv::writeFile(phone + "/Music/..mp3", bytesFor("dots", 10));        // a title of ".", not hidden
+    testenv::writeFile(phone + "/Music/._good.mp3", "another computer's notes"); // hidden
+    testenv::writeFile(phone + "/Music/.thumbs/t.mp3", "hidden folder");
+    testenv::writeFile(phone + "/Music/locked.mp3", "no read permission");
+    QFile::setPermissions(phone + "/Music/locked.mp3", QFileDevice::WriteOwner);
+    testenv::writeFile(phone + "/Music/closed/inside.mp3", "in a folder that cannot be listed");
+    QFile::setPermissions(phone + "/Music/closed", QFileDevice::WriteOwner);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(phone + "/Music/pipe.mp3").constData(), 0644), 0);
+    QFile::link(phone + "/Music/nowhere", phone + "/Music/broken.mp3");
+    QFile::link(outside + "/secret.mp3", phone + "/Music/stolen.mp3");
+    QFile::link("good.mp3", phone + "/Music/alias.mp3");  // inside: followed
+
+    MusicFromFolders music({phone});
+    // One read fails once (taken on the second try), one always.
+    int tries = 0;
+    auto made = [&](const QString &name, int failures) {
+        MediaSourceItem item;
+        item.name = name;
+        item.size = 5;
+        item.fetch = [&tries, name, failures](const VtrFileInfoPtr &folder) -> VtrFileInfoPtr {
+            if (tries++ < failures) throw VtrException("DeviceException", "the phone did not answer");
+            testenv::writeFile(folder->path() + "/" + name, "fetch");
+            return VtrMacFileInfo::fileInfoWithPath(folder->path() + "/" + name);
+        };
+        return item;
+    };
+    music.extra = {made("flaky.mp3", 1)};
+    music.backupOldDeviceWithStatus(nullptr);
+    QStringList names;
+    for (const MediaItem &item : music.items()) names.append(item.name);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"..mp3", "alias.mp3", "flaky.mp3", "good.mp3"}));
+    // locked, closed, pipe, broken and stolen.
+    EXPECT_EQ(music.numItemsNotMoved(), 5);
+    EXPECT_EQ(music.numHiddenItemsLeftOut(), 1);
+    EXPECT_EQ(music.manifestInfo().value("not_moved_cnt").toInt(), 5);
+    EXPECT_EQ(music.manifestInfo().value("hidden_cnt").toInt(), 1);
+
+    tries = 0;
+    music.extra = {made("dead.mp3", 2)};
+    music.backupOldDeviceWithStatus(nullptr);
+    EXPECT_EQ(music.numItemsNotMoved(), 6);
+    EXPECT_EQ(tries, 2) << "one more try, not more";
+}
+
+TEST(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
+{
+    const QString phone = testenv::makeTempDir(QStringLiteral("plays"));
+    const QString longName = QString(300, QChar(u'é'));
+    MusicFromFolders music({});
+    for (const char *name : {"One.mp3", "Two.mp3"}) {
+        testenv::writeFile(phone + "/" + name, bytesFor(name, 64));
+        music.extra.append(trackIn(phone + "/" + name, 64, {"Road", longName}));
+    }
+    music.backupOldDeviceWithStatus(nullptr);
+    auto target = newPhone();
+    const QString songs = target->preferredMusicFolder()->path();
+    const QString lists = target->preferredPlaylistsFolder()->path();
+    for (const QString &folder : {songs, lists}) {
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+    }
+    // The person's own song and playlist under the names ours would take.
+    testenv::writeFile(songs + "/One.mp3", "the person's song");
+    testenv::writeFile(lists + "/Road.m3u", "the person's playlist");
+
+    QStringList firstRun;
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        MediaMigrator::clearEarlierCopies(target->preferredMusicFolder());
+        music.copyToDevice(target, 1000, nullptr, nullptr);
+        EXPECT_EQ(testenv::readFile(songs + "/One.mp3"), QByteArray("the person's song"));
+        EXPECT_EQ(testenv::readFile(lists + "/Road.m3u"), QByteArray("the person's playlist"));
+        QStringList files = QDir(lists).entryList(QDir::Files);
+        files.sort();
+        ASSERT_EQ(files.size(), 3) << files.join(", ").toStdString();
+        if (run == 1) firstRun = files;
+        EXPECT_EQ(files, firstRun) << "a second run replaces its own playlists";
+        // Ours names the copies, never the person's song of the same name.
+        QStringList expected;
+        for (const VtrFileInfoPtr &f : music.copiedFiles()) expected.append("..\\Music\\" + f->name());
+        for (const QString &file : files) {
+            if (file == "Road.m3u") continue;
+            EXPECT_LE(QFile::encodeName(file).size(), 255);
+            QStringList refs;
+            for (const QString &line : QString::fromUtf8(testenv::readFile(lists + "/" + file)).split("\r\n"))
+                if (!line.isEmpty() && !line.startsWith('#')) refs.append(line);
+            EXPECT_EQ(refs, expected) << file.toStdString();
+        }
+    }
+}
+
+// A short, real WAV file: media by its contents too.
+QByteArray wavOfSamples(int samples)
+{
+    QByteArray data;
+    QDataStream out(&data, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + 2 * samples);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << quint32(2 * samples);
+    for (int i = 0; i < samples; ++i) out << qint16(0);
+    return data;
+}
+
+TEST(MediaMigrators, TheLibrarysTrackTimesBecomeSecondsInThePlaylists)
+{
+    const QString library = testenv::makeTempDir(QStringLiteral("library"));
+    const QString songs = library + "/iTunes Music";
+    testenv::writeFile(songs + "/song.wav", wavOfSamples(800));
+    testenv::writeFile(songs + "/short.wav", wavOfSamples(400));
+    auto track = [](int id, const char *name, const QString &path, const char *time) {
+        return QStringLiteral("<key>%1</key><dict><key>Track ID</key><integer>%1</integer><key>Name</key>"
+                              "<string>%2</string>%3<key>Location</key><string>%4</string></dict>")
+            .arg(id)
+            .arg(QLatin1String(name),
+                 time ? QStringLiteral("<key>Total Time</key><integer>%1</integer>").arg(QLatin1String(time))
+                      : QString(),
+                 vtr::libraryLocationForLocalPath(path));
+    };
+    const QString xml =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                       "<key>Major Version</key><integer>1</integer><key>Music Folder</key><string>%1</string>"
+                       "<key>Tracks</key><dict>%2%3</dict><key>Playlists</key><array><dict><key>Name</key>"
+                       "<string>Drive</string><key>Playlist Items</key><array><dict><key>Track ID</key>"
+                       "<integer>7</integer></dict><dict><key>Track ID</key><integer>8</integer></dict>"
+                       "</array></dict></array></dict></plist>\n")
+            .arg(vtr::libraryLocationForLocalPath(songs, true),
+                 track(7, "Long Song", songs + "/song.wav", "215999"), track(8, "No Time", songs + "/short.wav", nullptr));
+    testenv::writeFile(library + "/iTunes Music Library.xml", xml.toUtf8());
+    AppleMusicMigrator music(nullptr);
+    music.setLibraryFile(library + "/iTunes Music Library.xml");
+    music.backupOldDeviceWithStatus(nullptr);
+    ASSERT_EQ(music.numItemsToCopy(), 2);
+    auto target = newPhone();
+    music.copyToDevice(target, 1 << 20, nullptr, nullptr);
+    const QStringList lines =
+        QString::fromUtf8(testenv::readFile(target->preferredPlaylistsFolder()->path() + "/Drive.m3u")).split("\r\n");
+    EXPECT_TRUE(lines.contains("#EXTINF:215,Long Song")) << lines.join(" | ").toStdString();
+    EXPECT_TRUE(lines.contains("#EXTINF:-1,No Time")) << lines.join(" | ").toStdString();
 }
 
 TEST(MediaMigrators, AStopInTheMiddleOfACopyLeavesEarlierFilesWholeAndNoTemporaryFile)
