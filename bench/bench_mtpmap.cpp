@@ -1,11 +1,14 @@
 // The MTP device's object map of a large phone: building it against walking
 // the same phone's objects without keeping anything (the map's overhead),
-// and the memory the build takes at its peak.
+// and the memory the build takes at its peak; and a phone of deeply nested
+// folders listed folder by folder, whose time per folder must stay flat as
+// the depth doubles.
 //
 // The simulated phone holds 50,000 objects: 2,000 folders (40 at the top,
 // 49 in each) and 48,000 files (24 in each folder). Listings carry dates, so
 // no modification time is fetched object by object.
 
+#include "devices/command/DeviceCommands.h"
 #include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/MtpObjectWalk.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
@@ -17,6 +20,7 @@
 
 #include <malloc.h>
 
+#include <map>
 #include <memory>
 
 namespace {
@@ -154,6 +158,83 @@ void BM_BuildMap(benchmark::State &state)
     device.detach();
 }
 BENCHMARK(BM_BuildMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A chain of nested folders, each holding one photo.
+struct DeepPhone
+{
+    std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
+    LIBMTP_mtpdevice_t *handle = nullptr;
+
+    explicit DeepPhone(int depth)
+    {
+        sim->setCallLogEnabled(false);
+        MtpSimPhone &phone = sim->addPhone();
+        MtpSimStorageSpec storage;
+        storage.id = kStorage;
+        storage.capacity = 1ull << 40;
+        phone.addStorage(storage);
+        uint32_t folder = 0;
+        for (int i = 0; i < depth; ++i) {
+            phone.addFileOfSize(kStorage, folder, QStringLiteral("IMG_%1.jpg").arg(i), 1843200, 1360836900);
+            folder = phone.addFolder(kStorage, folder, QStringLiteral("Folder %1").arg(i));
+        }
+        LIBMTP_raw_device_t *raw = nullptr;
+        int count = 0;
+        sim->detectRawDevices(&raw, &count);
+        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
+        sim->freeRawDevices(raw);
+    }
+    ~DeepPhone()
+    {
+        if (handle) sim->releaseDevice(handle);
+    }
+};
+
+// The phone is attached afresh (its map built), then listed the way the
+// media finder lists it: each folder, and each file found looked up by its
+// path.
+void BM_ListDeepFolders(benchmark::State &state)
+{
+    static std::map<int, std::unique_ptr<DeepPhone>> phones;
+    const int depth = int(state.range(0));
+    std::unique_ptr<DeepPhone> &phone = phones[depth];
+    if (!phone) phone = std::make_unique<DeepPhone>(depth);
+    LogSetCategoryEnabled(1, false);
+    const QString kEntry = QStringLiteral("entry");
+    const QString kFilename = QStringLiteral("filename");
+    const QString kType = QStringLiteral("type");
+    int listed = 0;
+    for (auto _ : state) {
+        MTPDevice device(0x04e8, 0x6642, phone->sim);
+        device.setMTPDevice(phone->handle, kStorage);
+        QString path = MTPDeviceObjectMap::drive();
+        listed = 0;
+        for (bool deeper = true; deeper;) {
+            deeper = false;
+            const QVariantList entries =
+                device.sendCmdWithDictionary(DeviceCommands::fsGetDir(path)).toMap().value(kEntry).toList();
+            ++listed;
+            QString next;
+            for (const QVariant &item : entries) {
+                const QVariantMap entry = item.toMap();
+                const QString child =
+                    path + (path.size() > 3 ? QStringLiteral("\\") : QString()) + entry.value(kFilename).toString();
+                if (entry.value(kType).toString() == QLatin1String("dir")) {
+                    next = child;
+                    deeper = true;
+                } else {
+                    benchmark::DoNotOptimize(device.oidForPath(child));
+                }
+            }
+            path = next;
+        }
+        device.detach();
+    }
+    state.counters["folders"] = double(listed);
+    state.counters["us_per_folder"] = benchmark::Counter(
+        double(listed) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ListDeepFolders)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
