@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QSet>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -460,6 +461,18 @@ TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
     EXPECT_EQ(photoSink.bytes.size(), 1843200);
     EXPECT_EQ(QCryptographicHash::hash(photoSink.bytes, QCryptographicHash::Sha1), phone->sha1(photo));
     EXPECT_EQ(uint8_t(photoSink.bytes[12345]), MtpSimPhone::patternByte(photo, 12345));
+    // Cheap as they are to make, read in blocks that fall anywhere they are
+    // the pattern, and no two of their 4 KiB blocks (nor two files) are alike:
+    // a block delivered twice, out of place or from another file shows.
+    qint64 firstWrong = -1;
+    for (qint64 i = 0; i < photoSink.bytes.size() && firstWrong < 0; ++i)
+        if (uint8_t(photoSink.bytes[i]) != MtpSimPhone::patternByte(photo, i)) firstWrong = i;
+    EXPECT_EQ(firstWrong, -1);
+    QSet<QByteArray> blocks;
+    for (qint64 at = 0; at < photoSink.bytes.size(); at += 4096)
+        blocks.insert(photoSink.bytes.mid(at, 4096));
+    blocks.insert(phone->contents(idOf(kInternal, "DCIM/Camera/IMG_20130220_173010.jpg")).left(4096));
+    EXPECT_EQ(blocks.size(), 1843200 / 4096 + 1);
 }
 
 TEST_F(SimPhoneTest, GetFileOfNothingFailedOrCancelled)
