@@ -161,7 +161,7 @@ TEST_F(LiveUploadTest, EachCalendarIsCreatedBeforeItsEvents)
     uploader.startSendingCalendars();
     ASSERT_TRUE(waitUntil([&] { return delegate.ended(); }));
 
-    EXPECT_EQ(targets(server), (QStringList{
+    ASSERT_EQ(targets(server), (QStringList{
                                    "POST /v5.0/me/calendars", "POST /v5.0/cal1/events", "POST /v5.0/cal1/events",
                                    "POST /v5.0/me/calendars",  // Home: 500
                                    "POST /v5.0/me/calendars",  // Bad: unusable identifier
@@ -176,6 +176,7 @@ TEST_F(LiveUploadTest, EachCalendarIsCreatedBeforeItsEvents)
     EXPECT_FALSE(vtr::JSONValueFromUtf8(server.received[0].body).toMap().contains(QStringLiteral("events")));
     EXPECT_EQ(vtr::JSONValueFromUtf8(server.received[2].body).toMap().value(QStringLiteral("name")),
               QStringLiteral("Work event 1"));
+    ASSERT_FALSE(delegate.progress.isEmpty());
     EXPECT_FLOAT_EQ(delegate.progress.last(), 1.0f);
     EXPECT_EQ(delegate.completions, 1);
 }
