@@ -20,6 +20,7 @@
 
 #include <malloc.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -48,13 +49,15 @@ bool resetPeakRss()
     return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
-struct BigPhone
+// A simulated phone with one large storage that `fill` fills, opened as the
+// phone object opens it.
+struct OpenedPhone
 {
     std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
     LIBMTP_mtpdevice_t *handle = nullptr;
     qint64 objects = 0;
 
-    BigPhone()
+    explicit OpenedPhone(const std::function<void(MtpSimPhone &)> &fill)
     {
         sim->setCallLogEnabled(false);
         MtpSimPhone &phone = sim->addPhone();
@@ -62,6 +65,23 @@ struct BigPhone
         storage.id = kStorage;
         storage.capacity = 1ull << 40;
         phone.addStorage(storage);
+        fill(phone);
+        objects = phone.objectCount();
+        LIBMTP_raw_device_t *raw = nullptr;
+        int count = 0;
+        sim->detectRawDevices(&raw, &count);
+        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
+        sim->freeRawDevices(raw);
+    }
+    ~OpenedPhone()
+    {
+        if (handle) sim->releaseDevice(handle);
+    }
+};
+
+OpenedPhone &bigPhone()
+{
+    static OpenedPhone phone([](MtpSimPhone &phone) {
         const time_t date = 1360836900; // 2013-02-14
         auto fill = [&](uint32_t folder, int folderNumber) {
             for (int i = 0; i < kFilesPerFolder; ++i)
@@ -77,22 +97,7 @@ struct BigPhone
                 fill(sub, folderNumber++);
             }
         }
-        objects = phone.objectCount();
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
-    }
-    ~BigPhone()
-    {
-        if (handle) sim->releaseDevice(handle);
-    }
-};
-
-BigPhone &bigPhone()
-{
-    static BigPhone phone;
+    });
     return phone;
 }
 
@@ -101,7 +106,7 @@ BigPhone &bigPhone()
 // the heap the finished map keeps.
 void BM_BuildMapMemory(benchmark::State &state)
 {
-    BigPhone &phone = bigPhone();
+    OpenedPhone &phone = bigPhone();
     LogSetCategoryEnabled(1, false);
     double peakMB = 0;
     double keptMB = 0;
@@ -126,7 +131,7 @@ BENCHMARK(BM_BuildMapMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_WalkWithoutMap(benchmark::State &state)
 {
-    BigPhone &phone = bigPhone();
+    OpenedPhone &phone = bigPhone();
     qint64 seen = 0;
     for (auto _ : state) {
         seen = 0;
@@ -147,7 +152,7 @@ BENCHMARK(BM_WalkWithoutMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // too).
 void BM_BuildMap(benchmark::State &state)
 {
-    BigPhone &phone = bigPhone();
+    OpenedPhone &phone = bigPhone();
     LogSetCategoryEnabled(1, false);
     MTPDevice device(0x04e8, 0x6642, phone.sim);
     device.setMTPDevice(phone.handle, kStorage);
@@ -160,53 +165,36 @@ void BM_BuildMap(benchmark::State &state)
 BENCHMARK(BM_BuildMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // A chain of nested folders, each holding one photo.
-struct DeepPhone
+OpenedPhone &deepPhone(int depth)
 {
-    std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
-    LIBMTP_mtpdevice_t *handle = nullptr;
-
-    explicit DeepPhone(int depth)
-    {
-        sim->setCallLogEnabled(false);
-        MtpSimPhone &phone = sim->addPhone();
-        MtpSimStorageSpec storage;
-        storage.id = kStorage;
-        storage.capacity = 1ull << 40;
-        phone.addStorage(storage);
-        uint32_t folder = 0;
-        for (int i = 0; i < depth; ++i) {
-            phone.addFileOfSize(kStorage, folder, QStringLiteral("IMG_%1.jpg").arg(i), 1843200, 1360836900);
-            folder = phone.addFolder(kStorage, folder, QStringLiteral("Folder %1").arg(i));
-        }
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
+    static std::map<int, std::unique_ptr<OpenedPhone>> phones;
+    std::unique_ptr<OpenedPhone> &phone = phones[depth];
+    if (!phone) {
+        phone = std::make_unique<OpenedPhone>([depth](MtpSimPhone &phone) {
+            uint32_t folder = 0;
+            for (int i = 0; i < depth; ++i) {
+                phone.addFileOfSize(kStorage, folder, QStringLiteral("IMG_%1.jpg").arg(i), 1843200, 1360836900);
+                folder = phone.addFolder(kStorage, folder, QStringLiteral("Folder %1").arg(i));
+            }
+        });
     }
-    ~DeepPhone()
-    {
-        if (handle) sim->releaseDevice(handle);
-    }
-};
+    return *phone;
+}
 
 // The phone is attached afresh (its map built), then listed the way the
 // media finder lists it: each folder, and each file found looked up by its
 // path.
 void BM_ListDeepFolders(benchmark::State &state)
 {
-    static std::map<int, std::unique_ptr<DeepPhone>> phones;
-    const int depth = int(state.range(0));
-    std::unique_ptr<DeepPhone> &phone = phones[depth];
-    if (!phone) phone = std::make_unique<DeepPhone>(depth);
+    OpenedPhone &phone = deepPhone(int(state.range(0)));
     LogSetCategoryEnabled(1, false);
     const QString kEntry = QStringLiteral("entry");
     const QString kFilename = QStringLiteral("filename");
     const QString kType = QStringLiteral("type");
     int listed = 0;
     for (auto _ : state) {
-        MTPDevice device(0x04e8, 0x6642, phone->sim);
-        device.setMTPDevice(phone->handle, kStorage);
+        MTPDevice device(0x04e8, 0x6642, phone.sim);
+        device.setMTPDevice(phone.handle, kStorage);
         QString path = MTPDeviceObjectMap::drive();
         listed = 0;
         for (bool deeper = true; deeper;) {
