@@ -1,11 +1,14 @@
 // The MTP device's object map of a large phone: building it against walking
 // the same phone's objects without keeping anything (the map's overhead),
-// and the memory the build takes at its peak.
+// and the memory the build takes at its peak; and a phone of deeply nested
+// folders listed folder by folder, whose time per folder must stay flat as
+// the depth doubles.
 //
 // The simulated phone holds 50,000 objects: 2,000 folders (40 at the top,
 // 49 in each) and 48,000 files (24 in each folder). Listings carry dates, so
 // no modification time is fetched object by object.
 
+#include "devices/command/DeviceCommands.h"
 #include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/MtpObjectWalk.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
@@ -17,6 +20,8 @@
 
 #include <malloc.h>
 
+#include <functional>
+#include <map>
 #include <memory>
 
 namespace {
@@ -44,13 +49,15 @@ bool resetPeakRss()
     return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
-struct BigPhone
+// A simulated phone with one large storage that `fill` fills, opened as the
+// phone object opens it.
+struct OpenedPhone
 {
     std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
     LIBMTP_mtpdevice_t *handle = nullptr;
     qint64 objects = 0;
 
-    BigPhone()
+    explicit OpenedPhone(const std::function<void(MtpSimPhone &)> &fill)
     {
         sim->setCallLogEnabled(false);
         MtpSimPhone &phone = sim->addPhone();
@@ -58,6 +65,23 @@ struct BigPhone
         storage.id = kStorage;
         storage.capacity = 1ull << 40;
         phone.addStorage(storage);
+        fill(phone);
+        objects = phone.objectCount();
+        LIBMTP_raw_device_t *raw = nullptr;
+        int count = 0;
+        sim->detectRawDevices(&raw, &count);
+        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
+        sim->freeRawDevices(raw);
+    }
+    ~OpenedPhone()
+    {
+        if (handle) sim->releaseDevice(handle);
+    }
+};
+
+OpenedPhone &bigPhone()
+{
+    static OpenedPhone phone([](MtpSimPhone &phone) {
         const time_t date = 1360836900; // 2013-02-14
         auto fill = [&](uint32_t folder, int folderNumber) {
             for (int i = 0; i < kFilesPerFolder; ++i)
@@ -73,22 +97,7 @@ struct BigPhone
                 fill(sub, folderNumber++);
             }
         }
-        objects = phone.objectCount();
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
-    }
-    ~BigPhone()
-    {
-        if (handle) sim->releaseDevice(handle);
-    }
-};
-
-BigPhone &bigPhone()
-{
-    static BigPhone phone;
+    });
     return phone;
 }
 
@@ -97,7 +106,7 @@ BigPhone &bigPhone()
 // the heap the finished map keeps.
 void BM_BuildMapMemory(benchmark::State &state)
 {
-    BigPhone &phone = bigPhone();
+    OpenedPhone &phone = bigPhone();
     LogSetCategoryEnabled(1, false);
     double peakMB = 0;
     double keptMB = 0;
@@ -122,7 +131,7 @@ BENCHMARK(BM_BuildMapMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_WalkWithoutMap(benchmark::State &state)
 {
-    BigPhone &phone = bigPhone();
+    OpenedPhone &phone = bigPhone();
     qint64 seen = 0;
     for (auto _ : state) {
         seen = 0;
@@ -143,7 +152,7 @@ BENCHMARK(BM_WalkWithoutMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // too).
 void BM_BuildMap(benchmark::State &state)
 {
-    BigPhone &phone = bigPhone();
+    OpenedPhone &phone = bigPhone();
     LogSetCategoryEnabled(1, false);
     MTPDevice device(0x04e8, 0x6642, phone.sim);
     device.setMTPDevice(phone.handle, kStorage);
@@ -154,6 +163,66 @@ void BM_BuildMap(benchmark::State &state)
     device.detach();
 }
 BENCHMARK(BM_BuildMap)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A chain of nested folders, each holding one photo.
+OpenedPhone &deepPhone(int depth)
+{
+    static std::map<int, std::unique_ptr<OpenedPhone>> phones;
+    std::unique_ptr<OpenedPhone> &phone = phones[depth];
+    if (!phone) {
+        phone = std::make_unique<OpenedPhone>([depth](MtpSimPhone &phone) {
+            uint32_t folder = 0;
+            for (int i = 0; i < depth; ++i) {
+                phone.addFileOfSize(kStorage, folder, QStringLiteral("IMG_%1.jpg").arg(i), 1843200, 1360836900);
+                folder = phone.addFolder(kStorage, folder, QStringLiteral("Folder %1").arg(i));
+            }
+        });
+    }
+    return *phone;
+}
+
+// The phone is attached afresh (its map built), then listed the way the
+// media finder lists it: each folder, and each file found looked up by its
+// path.
+void BM_ListDeepFolders(benchmark::State &state)
+{
+    OpenedPhone &phone = deepPhone(int(state.range(0)));
+    LogSetCategoryEnabled(1, false);
+    const QString kEntry = QStringLiteral("entry");
+    const QString kFilename = QStringLiteral("filename");
+    const QString kType = QStringLiteral("type");
+    int listed = 0;
+    for (auto _ : state) {
+        MTPDevice device(0x04e8, 0x6642, phone.sim);
+        device.setMTPDevice(phone.handle, kStorage);
+        QString path = MTPDeviceObjectMap::drive();
+        listed = 0;
+        for (bool deeper = true; deeper;) {
+            deeper = false;
+            const QVariantList entries =
+                device.sendCmdWithDictionary(DeviceCommands::fsGetDir(path)).toMap().value(kEntry).toList();
+            ++listed;
+            QString next;
+            for (const QVariant &item : entries) {
+                const QVariantMap entry = item.toMap();
+                const QString child =
+                    path + (path.size() > 3 ? QStringLiteral("\\") : QString()) + entry.value(kFilename).toString();
+                if (entry.value(kType).toString() == QLatin1String("dir")) {
+                    next = child;
+                    deeper = true;
+                } else {
+                    benchmark::DoNotOptimize(device.oidForPath(child));
+                }
+            }
+            path = next;
+        }
+        device.detach();
+    }
+    state.counters["folders"] = double(listed);
+    state.counters["us_per_folder"] = benchmark::Counter(
+        double(listed) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ListDeepFolders)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -101,6 +101,7 @@ TEST_F(AppReferralTest, ThePreparationsCollectOnAnotherThread)
         offMain = QThread::currentThread() != QCoreApplication::instance()->thread();
         return std::optional<QVariantList>(QVariantList{item(7, "Maps")});
     });
+    ASSERT_FALSE(status.reports.isEmpty());
     EXPECT_EQ(status.reports.first(), QStringLiteral("Apps Phase -2"));
     ASSERT_TRUE(waitUntil([&] { return done == 1; }));
     EXPECT_TRUE(offMain);

@@ -100,6 +100,7 @@ TEST(EnvironmentChecks, WelcomeChecksRunInOrderAndOnlyTheirQuitEndsTheRun)
             EXPECT_EQ(h.wizard().photosEnabled() && h.wizard().photosValue(), c.photos);
         }
         if (c.handler && c.titles.contains(kHandlerTitle)) {
+            ASSERT_FALSE(h.alerts.shown().isEmpty());
             const QString text = h.alerts.shown().last().informativeText;
             EXPECT_TRUE(text.contains(QStringLiteral("gvfsd-mtp")) && text.contains(QStringLiteral("4242"))) << text.toStdString();
         }

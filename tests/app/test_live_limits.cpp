@@ -168,6 +168,7 @@ TEST_F(LiveWizardTest, AlertsOnlyAboveTheLimits)
                                            QVariantMap{{QStringLiteral("name"), QStringLiteral("No events")}}});
         EXPECT_EQ(h.alerts.titles(), c.alerts) << c.contacts << " " << c.events;
     }
+    ASSERT_FALSE(h.alerts.shown().isEmpty());
     EXPECT_EQ(h.alerts.shown()[0].style, AlertRequest::Style::Critical);
     EXPECT_EQ(h.alerts.shown()[0].defaultButton, 0);
 }
@@ -176,7 +177,7 @@ TEST_F(LiveWizardTest, ForcedLimitReplacesBoth)
 {
     platform::UserDefaults::setValue(QStringLiteral("forceLiveMax"), 3);
     checkCounts(contacts(4), {calendarOf({event(1), event(2)})});
-    EXPECT_EQ(h.alerts.titles(), QStringList{kContactsTitle});
+    ASSERT_EQ(h.alerts.titles(), QStringList{kContactsTitle});
     const QString text = h.alerts.shown()[0].informativeText;
     EXPECT_TRUE(text.startsWith(QStringLiteral("Windows Live currently supports the ability to manage a total of 3 contacts")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("DATA LOSS WILL OCCUR BEYOND 3 TOTAL CONTACTS.")));

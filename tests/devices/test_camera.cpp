@@ -197,6 +197,7 @@ TEST_F(CameraTest, TwoObjectsOfTheSameNameDownloadToTwoDistinctFiles)
 TEST_F(CameraTest, AFileThatVanishedRaisesWithTheCodeAndLeavesTheFolderAsItWas)
 {
     TestConnection connection({directoryCamera(root)});
+    ASSERT_EQ(connection.connectedCameras().size(), 1);
     const auto images = connection.connectedCameras().first()->images();
     ASSERT_TRUE(images.has_value() && images->size() == 2);
     testenv::writeFile(destination + QStringLiteral("/keep.txt"), "old");
@@ -222,6 +223,7 @@ TEST_F(CameraTest, AFileThatVanishedRaisesWithTheCodeAndLeavesTheFolderAsItWas)
 TEST_F(CameraTest, DownloadNeedsAnExistingLocalFolder)
 {
     TestConnection connection({directoryCamera(root)});
+    ASSERT_EQ(connection.connectedCameras().size(), 1);
     const auto images = connection.connectedCameras().first()->images();
     ASSERT_TRUE(images.has_value() && !images->isEmpty());
     const CameraImagePtr image = images->first();
@@ -288,6 +290,7 @@ TEST_F(CameraTest, AppleDevicesAreFoundByTheirProductTable)
 TEST_F(CameraTest, ACameraThatLeftAnswersErrorsNotFreedMemory)
 {
     TestConnection connection({directoryCamera(root)});
+    ASSERT_EQ(connection.connectedCameras().size(), 1);
     const CameraDevicePtr listed = connection.connectedCameras().first();
     const CameraDevicePtr unlisted = connection.connectedCameras().first();
     const auto images = listed->images();
@@ -376,6 +379,7 @@ TEST_F(CameraTest, ABusyCameraTimesOutOtherCallersAndSurvivesItsRemoval)
 
     TestConnection connection({directoryCamera(slow)});
     connection.setTimeout(std::chrono::milliseconds(300));
+    ASSERT_EQ(connection.connectedCameras().size(), 1);
     const auto images = connection.connectedCameras().first()->images();
     ASSERT_TRUE(images.has_value() && images->size() == 1);
 

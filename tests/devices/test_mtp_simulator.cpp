@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QSet>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -445,7 +446,7 @@ TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
     Sink sink;
     ProgressLog log;
     ASSERT_EQ(sim.getFileToHandler(device, MtpObjectId(contacts), putToSink, &sink, progress, &log), 0);
-    EXPECT_EQ(sink.bytes, expected);
+    ASSERT_EQ(sink.bytes, expected);
     EXPECT_EQ(sink.blocks.front(), 100u);
     EXPECT_EQ(sink.blocks.back(), uint32_t(expected.size() % 100 ? expected.size() % 100 : 100));
     ASSERT_EQ(log.calls.size(), sink.blocks.size());
@@ -457,9 +458,21 @@ TEST_F(SimPhoneTest, GetFileDeliversTheBytesInBlocksWithProgress)
     const uint32_t photo = idOf(kInternal, "DCIM/Camera/IMG_20130214_101500.jpg");
     Sink photoSink;
     ASSERT_EQ(sim.getFileToHandler(device, MtpObjectId(photo), putToSink, &photoSink, nullptr, nullptr), 0);
-    EXPECT_EQ(photoSink.bytes.size(), 1843200);
+    ASSERT_EQ(photoSink.bytes.size(), 1843200);
     EXPECT_EQ(QCryptographicHash::hash(photoSink.bytes, QCryptographicHash::Sha1), phone->sha1(photo));
     EXPECT_EQ(uint8_t(photoSink.bytes[12345]), MtpSimPhone::patternByte(photo, 12345));
+    // Cheap as they are to make, read in blocks that fall anywhere they are
+    // the pattern, and no two of their 4 KiB blocks (nor two files) are alike:
+    // a block delivered twice, out of place or from another file shows.
+    qint64 firstWrong = -1;
+    for (qint64 i = 0; i < photoSink.bytes.size() && firstWrong < 0; ++i)
+        if (uint8_t(photoSink.bytes[i]) != MtpSimPhone::patternByte(photo, i)) firstWrong = i;
+    EXPECT_EQ(firstWrong, -1);
+    QSet<QByteArray> blocks;
+    for (qint64 at = 0; at < photoSink.bytes.size(); at += 4096)
+        blocks.insert(photoSink.bytes.mid(at, 4096));
+    blocks.insert(phone->contents(idOf(kInternal, "DCIM/Camera/IMG_20130220_173010.jpg")).left(4096));
+    EXPECT_EQ(blocks.size(), 1843200 / 4096 + 1);
 }
 
 TEST_F(SimPhoneTest, GetFileOfNothingFailedOrCancelled)
@@ -516,6 +529,7 @@ TEST_F(SimPhoneTest, SendCreatesTheObjectAndTakesItsSpace)
     EXPECT_EQ(file->parent_id, folder);
     for (uint32_t w : source.wanted)
         EXPECT_LE(w, 4096u);
+    ASSERT_FALSE(log.calls.empty());
     EXPECT_EQ(log.calls.back(), std::make_pair(uint64_t(10000), uint64_t(10000)));
 
     auto info = phone->object(file->item_id);

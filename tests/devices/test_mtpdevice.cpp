@@ -3,6 +3,8 @@
 
 #include "support/MtpDeviceFixture.h"
 
+#include "foundation/VtrString.h"
+
 #include <gmock/gmock.h>
 
 using namespace mtptest;
@@ -283,6 +285,78 @@ TEST(MtpObjectMap, IndexKeepsEveryEntryThroughRemovals)
     EXPECT_EQ(map.count(), 1);
     EXPECT_EQ(map.entryForId(kept[1]), nullptr);
     EXPECT_TRUE(map.root()->children.isEmpty());
+}
+
+TEST(MtpObjectMap, PathsResolveTheSameWhateverWasLookedUpBefore)
+{
+    using Kind = MTPDeviceObjectMap::Kind;
+    MTPDeviceObjectMap map{MtpStorageId(kInternal)};
+    auto add = [&](MTPDeviceObjectMap::Entry *parent, Kind kind, uint32_t id, const char *name) {
+        return map.addEntry(parent, kind, MtpObjectId(id), name, LIBMTP_FILETYPE_UNKNOWN, 1, 0);
+    };
+    MTPDeviceObjectMap::Entry *music = add(map.root(), Kind::Folder, 1, "Music");
+    MTPDeviceObjectMap::Entry *a = add(music, Kind::Folder, 2, "a");
+    MTPDeviceObjectMap::Entry *song = add(music, Kind::File, 3, "a.mp3");
+    MTPDeviceObjectMap::Entry *inA = add(a, Kind::File, 4, "b.mp3");
+    ASSERT_TRUE(music && a && song && inA);
+    const std::pair<const char *, MTPDeviceObjectMap::Entry *> cases[] = {
+        {"E:\\", map.root()},
+        {"e:/", map.root()},
+        {"E:\\Music\\a\\b.mp3", inA},
+        {"E:\\Music\\a.mp3", song},
+        {"E:\\Music\\a", a},
+        {"E:/Music//a/", a},
+        {"E:\\Mus", nullptr},
+        {"E:\\Music\\a\\\\", nullptr},
+        {"E:\\\\Music", nullptr},
+        {"E:\\Music\\a.mp3\\x", nullptr},
+        {"E:\\Music\\A", nullptr},
+        {"C:\\Music", nullptr},
+        {"E:", nullptr},
+        {"Music\\a", nullptr},
+        {"", nullptr},
+    };
+    // Each case after every other: the last look-up never changes an answer.
+    for (const auto &[before, unused] : cases)
+        for (const auto &[path, expected] : cases) {
+            map.entryForPath(QString::fromUtf8(before));
+            EXPECT_EQ(map.entryForPath(QString::fromUtf8(path)), expected) << before << " then " << path;
+        }
+    // What left the map after it was looked up is not found any more; what
+    // takes its name is.
+    EXPECT_EQ(map.entryForPath("E:\\Music\\a\\b.mp3"), inA);
+    map.remove(a);
+    EXPECT_EQ(map.entryForPath("E:\\Music\\a\\b.mp3"), nullptr);
+    MTPDeviceObjectMap::Entry *file = add(music, Kind::File, 5, "a");
+    EXPECT_EQ(map.entryForPath("E:\\Music\\a"), file);
+    MTPDeviceObjectMap::Entry *folder = add(music, Kind::Folder, 6, "a");
+    EXPECT_EQ(map.entryForPath("E:\\Music\\a"), folder);
+}
+
+TEST(MtpObjectMap, ADeepTreeListedFolderByFolderTakesAStepPerObject)
+{
+    // Nested folders, each with a file, looked up as a listing goes: the
+    // folder, then its file and the file's folder.
+    constexpr int kDepth = 3000;
+    MTPDeviceObjectMap map{MtpStorageId(kInternal)};
+    MTPDeviceObjectMap::Entry *folder = map.root();
+    QString path = MTPDeviceObjectMap::drive();
+    int found = 0;
+    for (int i = 0; i < kDepth; ++i) {
+        const QString file = path + (i ? "\\" : "") + "photo.jpg";
+        ASSERT_TRUE(map.addEntry(folder, MTPDeviceObjectMap::Kind::File, MtpObjectId(2 * i + 1), "photo.jpg",
+                                 LIBMTP_FILETYPE_JPEG, 1, 0));
+        folder = map.addEntry(folder, MTPDeviceObjectMap::Kind::Folder, MtpObjectId(2 * i + 2),
+                              QString("folder %1").arg(i), LIBMTP_FILETYPE_FOLDER, 0, 0);
+        ASSERT_NE(folder, nullptr);
+        found += map.entryForPath(path) && map.entryForPath(file) &&
+                 map.entryForPath(vtr::windowsStringByDeletingLastPathComponent(file));
+        path += QString(i ? "\\folder %1" : "folder %1").arg(i);
+    }
+    EXPECT_EQ(found, kDepth);
+    EXPECT_EQ(map.entryForPath(path), folder);
+    EXPECT_EQ(map.pathForEntry(folder), path);
+    EXPECT_LE(map.pathSteps(), quint64(2 * map.count()));
 }
 
 // ---- commands ---------------------------------------------------------------------------

@@ -199,7 +199,7 @@ TEST_F(MtpCopyTest, ComputerFileToPhone)
     ASSERT_NE(id, 0u);
     EXPECT_EQ(phone->contents(id), bytes);
     EXPECT_EQ(phone->object(id)->filetype, LIBMTP_FILETYPE_JPEG);
-    EXPECT_EQ(progress.percents.size(), 5u);
+    ASSERT_EQ(progress.percents.size(), 5u);
     EXPECT_FLOAT_EQ(progress.percents.back(), 100.0f);
     EXPECT_EQ(progress.userDatas.back(), &userData);
     EXPECT_EQ(node->name(), "photo.jpg");

@@ -201,7 +201,7 @@ TEST_F(PlatformDeviceCommands, ReadRepliesAreRetriedABoundedNumberOfTimes)
     answer("FS_READ_FILE", QVariant(QVariantMap{{"data", "AAAA"}}));
     QString reason;
     EXPECT_EQ(raisedName([&] { device().contentsOfFileWithPath("E:\\a.bin", 1000); }, &reason), "StopSyncException");
-    EXPECT_EQ(phone().commandsNamed("FS_READ_FILE").size(), PlatformDevice::kMaxReadAttempts);
+    ASSERT_EQ(phone().commandsNamed("FS_READ_FILE").size(), PlatformDevice::kMaxReadAttempts);
     EXPECT_EQ(phone().commandNames().last(), "FS_CLOSE_FILE");
 
     // Replies that deliver nothing count as failed too (no endless loop).
@@ -260,6 +260,7 @@ TEST_F(PlatformDeviceCommands, WritesAWholeFileInChunksOfBase64Lines)
         EXPECT_EQ(phone().files.value("E:\\out.bin"), contents);
 
         const QList<QVariantMap> calls = phone().commands();
+        ASSERT_FALSE(calls.isEmpty());
         EXPECT_EQ(calls.first(),
                   (QVariantMap{{"command", "FS_OPEN_FILE"}, {"filename", "E:\\out.bin"}, {"overwrite", "TRUE"}}));
         const QList<QVariantMap> writes = phone().commandsNamed("FS_WRITE_FILE");
@@ -270,6 +271,7 @@ TEST_F(PlatformDeviceCommands, WritesAWholeFileInChunksOfBase64Lines)
         const QStringList lines = text.split('\n', Qt::SkipEmptyParts);
         for (const QString &line : lines)
             EXPECT_LE(line.size(), 80);
+        ASSERT_FALSE(lines.isEmpty());
         EXPECT_EQ(lines.first().size(), 80);
         EXPECT_EQ(vtr::dataWithBase64EncodedString(text), contents.left(kChunk));
         if (size > kChunk) {
@@ -350,7 +352,7 @@ TEST_F(PlatformDeviceCommands, OneFileIsOpenAtATime)
     EXPECT_TRUE(device().isFileOpenForWrite());
     EXPECT_EQ(device().filePathInUse(), "E:\\new.txt");
     EXPECT_EQ(device().openFileWithPath("E:\\other.txt", false), -1);
-    EXPECT_EQ(phone().commandNames(), QStringList{"FS_OPEN_FILE"});
+    ASSERT_EQ(phone().commandNames(), QStringList{"FS_OPEN_FILE"});
     // Opening for writing lists the file at once, empty.
     EXPECT_EQ(device().deviceFileInfoWithPath("E:\\new.txt")->size(), 0);
 
@@ -416,6 +418,7 @@ TEST_F(PlatformDeviceCommands, FileCommandsCarryStandardizedPaths)
     EXPECT_EQ(phone().commandsNamed("FS_DELETE_FILE").value(0),
               (QVariantMap{{"command", "FS_DELETE_FILE"}, {"filename", "E:\\a.txt"}}));
     EXPECT_TRUE(device().removeFolderWithPath("e:\\Old\\"));
+    ASSERT_FALSE(phone().calls.isEmpty());
     EXPECT_EQ(phone().calls.last().command, (QVariantMap{{"command", "FS_RM_DIR"}, {"dir", "E:\\Old\\"}}));
     ASSERT_NE(device().createFolderWithPath("E:\\New"), nullptr);
     EXPECT_EQ(phone().commandsNamed("FS_MK_DIR").value(0),

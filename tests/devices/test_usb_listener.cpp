@@ -168,6 +168,7 @@ TEST_F(UsbTest, RemovalSlotsKeepTheirIndexAfterUnregistering)
     Recorder wizard, first, second;
     USBListener listener(&wizard, fake);
     ASSERT_TRUE(listener.startListeningForDevices(true, false));
+    ASSERT_EQ(wizard.added.size(), 3u); // the root hub, the iPhone, the Galaxy
     const UsbDeviceHandle apple = wizard.added[1].handle;
     const UsbDeviceHandle samsung = wizard.added[2].handle;
 

@@ -238,6 +238,7 @@ TEST(GenericCopy, FiveGibiByteFileCopiesWhole)
     EXPECT_EQ(node->sinkSize, size + 12345);
     EXPECT_EQ(node->sinkMismatches, 0);
     EXPECT_EQ(node->sinkOutOfOrderWrites, 0);
+    ASSERT_FALSE(progress.percents.empty());
     EXPECT_FLOAT_EQ(progress.percents.back(), 100.0f);
 }
 
@@ -409,6 +410,7 @@ TEST(GenericCopy, LeftoverTemporaryFileIsRemovedFirst)
     f.dst->addFile("/dest/" + kTemp, "junk of an old copy");
     ASSERT_EQ(f.source()->copyTo(f.destFolder()), kFileInfoCopyOK);
     EXPECT_FALSE(f.dst->hasItem("/dest/" + kTemp));
+    ASSERT_FALSE(f.dst->log.isEmpty());
     EXPECT_TRUE(f.dst->log.first().contains(QStringLiteral("removed /dest/") + kTemp))
         << "the leftover goes before anything is created";
 

@@ -112,6 +112,7 @@ TEST(QTUtilsTables, ListsAreDisjointLowerCaseAndWithoutDuplicates)
         EXPECT_FALSE(movies.contains(QLatin1String(e))) << e;
     for (const char *e : {"mp3", "m4b", "mov"})
         EXPECT_TRUE(media.contains(QLatin1String(e))) << e;
+    ASSERT_FALSE(stills.isEmpty());
     EXPECT_EQ(stills.last(), "gif");
     EXPECT_EQ(VtrQTUtils::stillImageTypes(), stills);
     for (const QStringList &list : {audio, movies, media, stills, VtrQTUtils::movieFileTypes()}) {

@@ -14,6 +14,18 @@
 
 namespace {
 
+// The innermost and the outermost error of the trace. An empty trace, the
+// fault a test may meet, gives an empty error instead of ending the program.
+QorJsonError innermost(const QorJsonBase &base)
+{
+    return base.errorTrace().isEmpty() ? QorJsonError{} : base.errorTrace().constFirst();
+}
+
+QorJsonError outermost(const QorJsonBase &base)
+{
+    return base.errorTrace().isEmpty() ? QorJsonError{} : base.errorTrace().constLast();
+}
+
 // Parses as a fragment (UTF-16 entry) and checks that the UTF-8 entry agrees.
 QVariant parseFragment(const QString &text, QorJsonParser &parser)
 {
@@ -25,7 +37,7 @@ QVariant parseFragment(const QString &text, QorJsonParser &parser)
     EXPECT_EQ(value.isValid(), fromUtf8.isValid()) << text.toStdString();
     EXPECT_EQ(trace.size(), utf8Parser.errorTrace().size()) << text.toStdString();
     if (!trace.isEmpty() && !utf8Parser.errorTrace().isEmpty()) {
-        EXPECT_EQ(trace.constLast().description, utf8Parser.errorTrace().constLast().description);
+        EXPECT_EQ(trace.constLast().description, outermost(utf8Parser).description);
     }
     return value;
 }
@@ -36,8 +48,8 @@ QString failure(const QString &text, unsigned int *code = nullptr)
     QorJsonParser parser;
     if (parseFragment(text, parser).isValid()) return QString();
     EXPECT_FALSE(parser.errorTrace().isEmpty());
-    if (code) *code = parser.errorTrace().constLast().code;
-    return parser.errorTrace().constLast().description;
+    if (code) *code = outermost(parser).code;
+    return outermost(parser).description;
 }
 
 QVariant fragment(const QString &text)
@@ -47,7 +59,7 @@ QVariant fragment(const QString &text)
     EXPECT_TRUE(value.isValid()) << text.toStdString() << " "
                                  << (parser.errorTrace().isEmpty()
                                          ? std::string()
-                                         : parser.errorTrace().constLast().description.toStdString());
+                                         : outermost(parser).description.toStdString());
     return value;
 }
 
@@ -197,7 +209,7 @@ TEST(JsonParser, ObjectTextsNilInputAndTheTrace)
     QorJsonParser parser;
     EXPECT_FALSE(parser.objectWithString("3").isValid());
     EXPECT_EQ(traceTexts(parser), QStringList{"Valid fragment, but not JSON"});
-    EXPECT_EQ(parser.errorTrace().constLast().code, 4u);
+    EXPECT_EQ(outermost(parser).code, 4u);
     EXPECT_EQ(parser.fragmentWithString("3").toLongLong(), 3);
     EXPECT_TRUE(parser.errorTrace().isEmpty()); // each call starts a new trace
     EXPECT_FALSE(parser.objectWithString("\"s\"").isValid());
@@ -205,11 +217,11 @@ TEST(JsonParser, ObjectTextsNilInputAndTheTrace)
 
     EXPECT_FALSE(parser.objectWithString(QString()).isValid());
     EXPECT_EQ(traceTexts(parser), QStringList{"Input was 'nil'"});
-    EXPECT_EQ(parser.errorTrace().constLast().code, 12u);
+    EXPECT_EQ(outermost(parser).code, 12u);
     EXPECT_FALSE(parser.fragmentWithUtf8(QByteArrayView()).isValid());
-    EXPECT_EQ(parser.errorTrace().constLast().code, 12u);
+    EXPECT_EQ(outermost(parser).code, 12u);
     EXPECT_FALSE(parser.fragmentWithUtf8(QByteArray("")).isValid()); // the empty text is no "nil"
-    EXPECT_EQ(parser.errorTrace().constLast().code, 11u);
+    EXPECT_EQ(outermost(parser).code, 11u);
 
     // A NUL ends the input.
     const QByteArray withNul("[1]\0garbage", 11);
@@ -220,7 +232,7 @@ TEST(JsonParser, ObjectTextsNilInputAndTheTrace)
     EXPECT_FALSE(parser.objectWithString(R"({"a":[tru]})").isValid());
     EXPECT_EQ(traceTexts(parser), (QStringList{"Expected 'true'", "Expected value while parsing array",
                                                "Object value expected for key: a"}));
-    const QorJsonError &outer = parser.errorTrace().constLast();
+    const QorJsonError &outer = outermost(parser);
     ASSERT_TRUE(outer.underlying && outer.underlying->underlying);
     EXPECT_EQ(outer.underlying->description, "Expected value while parsing array");
     EXPECT_EQ(outer.underlying->underlying->description, "Expected 'true'");
@@ -274,11 +286,11 @@ TEST(JsonParser, DepthLimit)
     EXPECT_EQ(parser.maxDepth(), 512u);
     EXPECT_TRUE(parser.objectWithString(nested(512, "[", "]")).isValid());
     EXPECT_FALSE(parser.objectWithString(nested(513, "[", "]")).isValid());
-    EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
-    EXPECT_EQ(parser.errorTrace().constFirst().code, 7u);
+    EXPECT_EQ(innermost(parser).description, "Nested too deep");
+    EXPECT_EQ(innermost(parser).code, 7u);
     EXPECT_TRUE(parser.objectWithString(nested(512, "{\"k\":", "}", "1")).isValid());
     EXPECT_FALSE(parser.objectWithString(nested(513, "{\"k\":", "}", "1")).isValid());
-    EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_EQ(innermost(parser).description, "Nested too deep");
     // Depth counts open containers, not all containers seen.
     EXPECT_TRUE(parser.objectWithString("[" + QStringList(600, nested(3, "[", "]")).join(',') + "]").isValid());
 
@@ -290,7 +302,7 @@ TEST(JsonParser, DepthLimit)
     parser.setMaxDepth(0);
     EXPECT_TRUE(parser.objectWithString(nested(QorJsonBase::kHardDepthLimit, "[", "]")).isValid());
     EXPECT_FALSE(parser.objectWithUtf8(nested(QorJsonBase::kHardDepthLimit + 1, "[", "]").toUtf8()).isValid());
-    EXPECT_EQ(parser.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_EQ(innermost(parser).description, "Nested too deep");
     EXPECT_FALSE(parser.objectWithUtf8(QByteArray(1 << 20, '[')).isValid());
 }
 
@@ -315,8 +327,8 @@ TEST(JsonParser, StringsAndEscapes)
         EXPECT_EQ(traceTexts(parser), trace) << text.toStdString();
     }
     EXPECT_FALSE(parseFragment(R"(["\u12)", parser).isValid());
-    EXPECT_EQ(parser.errorTrace().constFirst().description, "Missing hex digit in quad");
-    EXPECT_EQ(parser.errorTrace().constFirst().code, 6u);
+    EXPECT_EQ(innermost(parser).description, "Missing hex digit in quad");
+    EXPECT_EQ(innermost(parser).code, 6u);
 }
 
 TEST(JsonParser, Utf8Input)
@@ -351,7 +363,7 @@ QString write(const QVariant &value)
     const QString json = writer.stringWithFragment(value);
     EXPECT_FALSE(json.isNull()) << (writer.errorTrace().isEmpty()
                                         ? std::string()
-                                        : writer.errorTrace().constLast().description.toStdString());
+                                        : outermost(writer).description.toStdString());
     return json;
 }
 
@@ -428,7 +440,7 @@ TEST(JsonWriter, RefusesWhatJsonCannotHold)
     for (const auto &[value, name] : bad) {
         EXPECT_TRUE(writer.stringWithFragment(value).isNull());
         EXPECT_EQ(traceTexts(writer), QStringList{QStringLiteral("JSON serialisation not supported for ") + name});
-        EXPECT_EQ(writer.errorTrace().constLast().code, 1u);
+        EXPECT_EQ(outermost(writer).code, 1u);
     }
     EXPECT_TRUE(writer.stringWithFragment(QVariant::fromValue(std::numeric_limits<float>::infinity())).isNull());
 
@@ -444,7 +456,7 @@ TEST(JsonWriter, RefusesWhatJsonCannotHold)
     // The top level of an object text must be an object or an array.
     EXPECT_TRUE(writer.stringWithObject(QString("s")).isNull());
     EXPECT_EQ(traceTexts(writer), QStringList{"Not valid type for JSON"});
-    EXPECT_EQ(writer.errorTrace().constLast().code, 4u);
+    EXPECT_EQ(outermost(writer).code, 4u);
     EXPECT_EQ(writer.stringWithFragment(QString("s")), "\"s\"");
     EXPECT_TRUE(writer.errorTrace().isEmpty());
 
@@ -454,7 +466,7 @@ TEST(JsonWriter, RefusesWhatJsonCannotHold)
         deep = QVariantList{deep};
     EXPECT_FALSE(writer.stringWithObject(deep).isNull());
     EXPECT_TRUE(writer.stringWithObject(QVariantList{deep}).isNull());
-    EXPECT_EQ(writer.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_EQ(innermost(writer).description, "Nested too deep");
     writer.setMaxDepth(0);
     EXPECT_FALSE(writer.stringWithObject(QVariantList{deep}).isNull());
 }
@@ -510,7 +522,7 @@ TEST(JsonFacade, ForwardsAndCopiesTheTrace)
     EXPECT_FALSE(json.objectWithString("[[[[1]]]]", &error).isValid());
     EXPECT_EQ(error.code, 3u);
     EXPECT_EQ(error.description, "Expected value while parsing array");
-    EXPECT_EQ(json.errorTrace().constFirst().description, "Nested too deep");
+    EXPECT_EQ(innermost(json).description, "Nested too deep");
     EXPECT_TRUE(json.stringWithObject(QVariantList{QVariantList{QVariantList{QVariantList{}}}}, &error).isNull());
     EXPECT_EQ(error.description, "Nested too deep");
 
@@ -522,7 +534,7 @@ TEST(JsonFacade, ForwardsAndCopiesTheTrace)
     EXPECT_EQ(error.code, 4u);
     EXPECT_EQ(json.objectWithString("[1]", false, nullptr).toList().size(), 1);
     EXPECT_TRUE(json.objectWithString("[1", true, nullptr).isNull());
-    EXPECT_EQ(json.errorTrace().constLast().description, "End of input while parsing array");
+    EXPECT_EQ(outermost(json).description, "End of input while parsing array");
 
     json.setHumanReadable(true);
     EXPECT_EQ(json.stringWithObject(QVariantList{1}), "[\n  1\n]");

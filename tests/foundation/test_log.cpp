@@ -126,6 +126,7 @@ TEST_F(LogTest, FlagSettersPersistAndDefaultsDropDateStamps)
 
     auto h = install();
     LogWrite(0, "", "", "", 0, {}, {}, "n");
+    ASSERT_EQ(h->records.size(), 1u);
     EXPECT_FALSE(h->records.at(0).contains("date"));
 }
 

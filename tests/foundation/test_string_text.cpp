@@ -242,6 +242,7 @@ TEST(AttributedString, Hyperlink)
     EXPECT_EQ(f.underlineStyle(), QTextCharFormat::SingleUnderline);
 
     const VtrAttributedString red = hyperlinkFromString(S("x"), QUrl(S("http://a")), QColor(Qt::red));
+    ASSERT_FALSE(red.runs.isEmpty());
     EXPECT_EQ(red.runs.first().format.foreground().color(), QColor(Qt::red));
     const std::unique_ptr<QTextDocument> doc = red.toDocument();
     EXPECT_EQ(doc->toPlainText(), S("x"));

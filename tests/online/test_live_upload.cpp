@@ -100,6 +100,25 @@ TEST_F(LiveUploadTest, ContactsAreCountedByTheirAnswersAndTheUploadGoesOn)
     EXPECT_EQ(delegate.progress, (QList<float>{0.2f, 0.4f, 0.6f, 0.8f, 1.0f}));
 }
 
+TEST_F(LiveUploadTest, OnlyA2xxAnswerIsAnUpload)
+{
+    // A redirect is neither followed (it would carry the token along) nor
+    // taken as done, nor is any other 3xx answer.
+    const QList<Response> answers{status(200), status(204), status(299),
+                                  status(300), Response::redirect(server.url(QStringLiteral("/v5.0/me/contacts"))),
+                                  status(304), status(399)};
+    routeLiveApi(server, [&](int i, const Request &) { return std::optional<Response>(answers.value(i, status(500))); });
+    auto s = session();
+    QVariantList contacts;
+    for (qsizetype i = 0; i < answers.size(); ++i) contacts << contact(QString::number(i));
+    LiveContacts uploader(contacts, s.get(), &delegate);
+    uploader.startSendingContacts();
+    ASSERT_TRUE(waitUntil([&] { return delegate.ended(); }));
+    EXPECT_EQ(uploader.numSuccess(), 3u);
+    EXPECT_EQ(uploader.numFailed(), 4u);
+    EXPECT_EQ(server.received.size(), answers.size());
+}
+
 TEST_F(LiveUploadTest, ARefusedTokenAsksForOneNewLoginOnly)
 {
     // The first answer for each token is 401; the second token works once,
@@ -118,6 +137,7 @@ TEST_F(LiveUploadTest, ARefusedTokenAsksForOneNewLoginOnly)
     ASSERT_EQ(server.received.size(), 4);
     EXPECT_EQ(tokenOf(server.received[0]), QStringLiteral("old"));
     for (int i = 1; i < 4; ++i) EXPECT_EQ(tokenOf(server.received[i]), QStringLiteral("new+/=")) << i;
+    EXPECT_EQ(server.received[1].query, "access_token=new%2B%2F%3D");
     EXPECT_EQ(uploader.numSuccess(), 2u);
     EXPECT_EQ(uploader.numFailed(), 1u);
     EXPECT_EQ(delegate.progress.size(), 3);
@@ -141,7 +161,7 @@ TEST_F(LiveUploadTest, EachCalendarIsCreatedBeforeItsEvents)
     uploader.startSendingCalendars();
     ASSERT_TRUE(waitUntil([&] { return delegate.ended(); }));
 
-    EXPECT_EQ(targets(server), (QStringList{
+    ASSERT_EQ(targets(server), (QStringList{
                                    "POST /v5.0/me/calendars", "POST /v5.0/cal1/events", "POST /v5.0/cal1/events",
                                    "POST /v5.0/me/calendars",  // Home: 500
                                    "POST /v5.0/me/calendars",  // Bad: unusable identifier
@@ -156,6 +176,7 @@ TEST_F(LiveUploadTest, EachCalendarIsCreatedBeforeItsEvents)
     EXPECT_FALSE(vtr::JSONValueFromUtf8(server.received[0].body).toMap().contains(QStringLiteral("events")));
     EXPECT_EQ(vtr::JSONValueFromUtf8(server.received[2].body).toMap().value(QStringLiteral("name")),
               QStringLiteral("Work event 1"));
+    ASSERT_FALSE(delegate.progress.isEmpty());
     EXPECT_FLOAT_EQ(delegate.progress.last(), 1.0f);
     EXPECT_EQ(delegate.completions, 1);
 }

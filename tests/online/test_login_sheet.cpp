@@ -78,6 +78,7 @@ TEST_F(LoginSheetTest, TheTokenOfTheDesktopRedirectIsSentWithTheUpload)
     EXPECT_EQ(authorizeQuery.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded),
               server.url(QStringLiteral("/oauth20_desktop.srf")));
     EXPECT_FALSE(authorizeQuery.queryItemValue(QStringLiteral("client_id")).isEmpty());
+    ASSERT_FALSE(server.received.isEmpty());
     const Request &post = server.received.last();
     EXPECT_EQ(post.path, "/v5.0/me/contacts");
     EXPECT_EQ(tokenOf(post), QStringLiteral("EwA+x/9="));

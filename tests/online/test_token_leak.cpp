@@ -99,6 +99,7 @@ TEST(TokenLeak, NoTokenInTheLogOrAnyFileWritten)
     }
     ASSERT_EQ(logins, 2);
     // Both tokens did reach the server: the search below looks for real values.
+    ASSERT_FALSE(server.received.isEmpty());
     EXPECT_EQ(tokenOf(server.received.last()), tokens[1]);
 
     LogTerminate();

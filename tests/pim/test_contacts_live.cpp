@@ -24,7 +24,7 @@ TEST(ContactsLive, CompanionFileGivesTheExpectedBodiesAndProgress)
     QList<double> expected;
     for (int k = 1; k <= 8; ++k) expected.append(k / 8.0 * 0.5);
     expected.append(1.0);
-    EXPECT_EQ(recorder.percents(), expected);
+    ASSERT_EQ(recorder.percents(), expected);
     EXPECT_EQ(recorder.reports.first().phase, QStringLiteral("Contacts Phase"));
 
     // The count is not reset: a second file adds to it.

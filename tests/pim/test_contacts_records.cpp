@@ -57,12 +57,13 @@ TEST_F(ContactsRecords, SnapshotDictionaryCarriesTheStoreValuesAndIdentifierList
         {"phone_ids", {"X/p0", "X/p1", "X/p2", "X/p3"}}, {"date_ids", {"X"}}, {"url_ids", {"X/u0"}},
     };
     for (const auto &l : idLists) EXPECT_EQ(d.value(QLatin1String(l.key)).toStringList(), l.ids) << l.key;
-    EXPECT_EQ(d.value(QStringLiteral("phones")).toList().size(), 4);
+    ASSERT_EQ(d.value(QStringLiteral("phones")).toList().size(), 4);
     EXPECT_EQ(d.value(QStringLiteral("phones")).toList().first().toMap().value(QStringLiteral("uid")).toString(), QStringLiteral("X/p0"));
     EXPECT_FALSE(d.contains(QStringLiteral("customs")));
     EXPECT_FALSE(snapshot.at(1).toMap().contains(QStringLiteral("date_ids")));
 
     const QVariantList urls = db.urlArray(d.value(QStringLiteral("urls")).toList(), QStringLiteral("X"));
+    ASSERT_EQ(urls.size(), 1);
     EXPECT_EQ(urls.first().toMap().value(QStringLiteral("type")).toString(), QStringLiteral("home_page"));
     EXPECT_EQ(urls.first().toMap().value(QStringLiteral("value")).toString(), QStringLiteral("http://ann.example/a%20b"));
     EXPECT_TRUE(db.phoneArray({}, QStringLiteral("X")).isEmpty());

@@ -204,6 +204,7 @@ TEST(DialectEvents, WriterAndReaderEdgeCases)
     const STRecordPtr yoga = events[5];
     const QVariantMap json = JSONEventRecordFromSTRecord(*yoga);
     EXPECT_EQ(json.value("rrule").toString(), "FREQ=WEEKLY;COUNT=10;BYDAY=WE;");
+    ASSERT_FALSE(yoga->recordsInRelationshipNamed(st::RecurRel).isEmpty());
     EXPECT_FALSE(yoga->recordsInRelationshipNamed(st::RecurRel)[0]->hasFieldOfType("byday"));
     EXPECT_EQ(json.value("exdate").toString(), "20130327T170000Z,20130403T160000Z,20130410T160000Z");
     EXPECT_EQ(json.value("x-ms-all-day"), QVariant(0));

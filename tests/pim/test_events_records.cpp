@@ -66,7 +66,9 @@ TEST_F(EventsRecords, SnapshotDictionaries)
     std::vector<std::unique_ptr<SyncSource>> sources;
     sources.push_back(std::make_unique<JsonFixtureSource>(doc));
     EventDatabase longDb(nullptr, std::make_shared<SyncManager>(std::move(sources)));
-    EXPECT_EQ(longDb.syncSessionForSnapshot().first().toMap().value(QStringLiteral("summary")).toString().size(), 1024);
+    const QVariantList longSnapshot = longDb.syncSessionForSnapshot();
+    ASSERT_EQ(longSnapshot.size(), 1);
+    EXPECT_EQ(longSnapshot.first().toMap().value(QStringLiteral("summary")).toString().size(), 1024);
 }
 
 TEST_F(EventsRecords, TimedEventWithCountedRecurrenceAndAlarms)

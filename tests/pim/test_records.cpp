@@ -241,12 +241,14 @@ TEST(XmlRecords, OneFieldRecordsAndFieldLists)
     const QVariantMap mapping{{"of", "contact"}, {"value", "number"}, {"label", "label"}, {"type", "kind"}};
 
     const QVariantList one = XMLRecordListFromSTRecordsThatNeedSpecialTreatmentBecauseTheyOnlyHaveOneField({phone}, mapping);
+    ASSERT_EQ(one.size(), 1);
     const QVariantMap field = one.at(0).toMap().value("field").toMap();
     EXPECT_EQ(field.value("number").toString(), "555-1234");
     EXPECT_EQ(field.value("record").toString(), "r7");
     EXPECT_EQ(xmlFieldType(field), "work");
 
     const QVariantList fields = XMLFieldListFromSTRecords({phone, bare}, mapping);
+    ASSERT_EQ(fields.size(), 2);
     EXPECT_EQ(fields.at(0).toMap().value("pref").toString(), "1");
     EXPECT_EQ(xmlFieldType(fields.at(1).toMap()), "email");
     const QVariantMap readMapping{{"of", "phone"}, {"value", "value"}, {"label", "label"}, {"type", "type"}};

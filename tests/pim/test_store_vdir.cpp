@@ -136,6 +136,7 @@ TEST(StoreVdir, ICalendarSamplesKeepTimesAlarmsAndRecurrences)
     EXPECT_EQ(alarms.value(QStringLiteral("display alarms")).toStringList().size(), 3);
     EXPECT_EQ(alarms.value(QStringLiteral("mail alarms")).toStringList().size(), 1);
     const auto first = s->recordsWithIdentifiers(alarms.value(QStringLiteral("display alarms")).toStringList());
+    ASSERT_FALSE(first.isEmpty());
     EXPECT_EQ(first.first().record.value(QStringLiteral("triggerduration")).toLongLong(), -600);
     EXPECT_EQ(alarms.value(QStringLiteral("calendar")).toStringList(), QStringList{QFileInfo(folder).absoluteFilePath()});
 
@@ -190,7 +191,9 @@ TEST(StoreVdir, FoldersThatAreMissingBrokenOrUnreadable)
     const auto notes = ofEntity(*snapshotOf({root}, entity::Note), entity::Note);
     ASSERT_EQ(notes.size(), 1);
     EXPECT_EQ(notes.first().record.value(QStringLiteral("subject")).toString(), QStringLiteral("Idea"));
-    const auto cal = ofEntity(*snapshotOf({root}, entity::Calendar), entity::Calendar).first().record;
+    const auto calendars = ofEntity(*snapshotOf({root}, entity::Calendar), entity::Calendar);
+    ASSERT_FALSE(calendars.isEmpty());
+    const auto cal = calendars.first().record;
     EXPECT_EQ(cal.value(QStringLiteral("title")).toString(), QStringLiteral("Work things"));
     EXPECT_EQ(cal.value(QStringLiteral("color")).toString(), QStringLiteral("1.000000,0.000000,0.000000,1.000000"));
 

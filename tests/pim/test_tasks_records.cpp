@@ -25,6 +25,7 @@ TEST(TasksRecords, StatusDueDateCalendarAndAlarms)
     QList<STRecordPtr> records;
     for (const QVariant &t : tasks) {
         records.append(db.convertSyncRecordToSTRecord(t.toMap(), {{db.mappingEntityKey(), entity::Task}}));
+        ASSERT_TRUE(records.last());
         db.processAlarmsForSyncRecord(t.toMap(), *records.last());
     }
     const STRecord &call = *records.at(0);

@@ -372,11 +372,11 @@ void MTPDevice::refreshFolder(Entry *folder)
     // The library answers an empty folder and a failed listing alike: what is
     // known stays rather than vanish on one failed call.
     if (!listing) return;
-    std::vector<MtpObjectId> listed;
+    std::vector<uint32_t> listed;
     for (const LIBMTP_file_t *object = listing.get(); object; object = object->next) {
         if (object->storage_id != 0 && mtpStorageId(*object) != storage()) continue;
         const MtpObjectId id = mtpObjectId(*object);
-        listed.push_back(id);
+        listed.push_back(id.raw());
         Entry *known = m_map->entryForId(id);
         const bool isFolder = object->filetype == LIBMTP_FILETYPE_FOLDER;
         // An object the map keeps elsewhere stays there (the first listing
@@ -398,9 +398,11 @@ void MTPDevice::refreshFolder(Entry *folder)
         if (time == 0 && !isFolder) time = fetchModificationTime(id);
         m_map->addObject(folder, *object, time);
     }
+    // Sorted: a folder may hold tens of thousands of objects.
+    std::sort(listed.begin(), listed.end());
     std::vector<Entry *> gone;
     for (Entry *child : std::as_const(folder->children))
-        if (std::find(listed.begin(), listed.end(), child->objectId) == listed.end()) gone.push_back(child);
+        if (!std::binary_search(listed.begin(), listed.end(), child->objectId.raw())) gone.push_back(child);
     for (Entry *child : gone)
         m_map->remove(child);
 }

@@ -49,6 +49,25 @@ bool isPlainWindowsName(const char *name, size_t length)
     return last != '.' && last != ' ';
 }
 
+bool isSeparator(QChar c)
+{
+    return c == u'\\' || c == u'/';
+}
+
+// How many leading characters the two have in common, compared block-wise
+// (a deep tree's paths are long and mostly shared).
+qsizetype commonPrefixLength(QStringView a, QStringView b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    constexpr qsizetype kBlock = 64;
+    qsizetype at = 0;
+    while (at + kBlock <= n && std::memcmp(a.data() + at, b.data() + at, kBlock * sizeof(QChar)) == 0)
+        at += kBlock;
+    while (at < n && a[at] == b[at])
+        ++at;
+    return at;
+}
+
 QString describe(const LIBMTP_file_t &object)
 {
     return QStringLiteral("%1 \"%2\"").arg(object.item_id).arg(QString::fromUtf8(object.filename));
@@ -157,14 +176,14 @@ void MTPDeviceObjectMap::IdIndex::erase(uint32_t id)
 
 // ---- children by name ------------------------------------------------------------
 
-uint32_t MTPDeviceObjectMap::nameHash(const QString &name)
+uint32_t MTPDeviceObjectMap::nameHash(QStringView name)
 {
-    const std::u16string_view units(reinterpret_cast<const char16_t *>(name.utf16()), size_t(name.size()));
+    const std::u16string_view units(name.utf16(), size_t(name.size()));
     const size_t hash = std::hash<std::u16string_view>{}(units);
     return uint32_t(hash ^ (hash >> 32));
 }
 
-MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::Children::value(const QString &name, Entry *fallback) const
+MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::Children::value(QStringView name, Entry *fallback) const
 {
     if (m_size == 0) return fallback;
     const uint32_t hash = nameHash(name);
@@ -273,15 +292,52 @@ QString MTPDeviceObjectMap::cleanName(const char *phoneName)
 
 MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::entryForPath(const QString &path) const
 {
-    const QStringList components = vtr::windowsPathComponents(path);
-    if (components.isEmpty() || components.first() != drive()) return nullptr;
-    Entry *entry = m_root;
-    for (qsizetype i = 1; i < components.size(); ++i) {
-        if (!entry->holdsChildren()) return nullptr;
-        entry = entry->children.value(components.at(i), nullptr);
-        if (!entry) return nullptr;
+    // The syntax of vtr::windowsPathComponents, read in place: splitting a
+    // path into a list of names costs as much as the path is long, for every
+    // folder of a deep tree.
+    const qsizetype size = path.size();
+    if (size < 3 || path.at(1) != u':' || !isSeparator(path.at(2)) || path.at(0).toUpper() != u'E') return nullptr;
+    if (size > 3 && isSeparator(path.at(3))) return nullptr;
+    if (size > 4 && isSeparator(path.at(size - 1)) && isSeparator(path.at(size - 2))) return nullptr;
+
+    // What this path shares with the last one: whole components only (the
+    // shared text ends where the cursor's component ends and this path's
+    // component ends too).
+    PathCursor &cursor = m_cursor;
+    if (cursor.steps.empty()) {
+        cursor.steps.push_back(m_root);
+        cursor.ends.push_back(3);
     }
-    return entry;
+    const qsizetype shared = commonPrefixLength(path, cursor.path);
+    size_t kept = size_t(std::upper_bound(cursor.ends.begin(), cursor.ends.end(), shared) - cursor.ends.begin());
+    if (kept == 0) kept = 1; // the drive, checked above
+    while (kept > 1 && cursor.ends[kept - 1] < size && !isSeparator(path.at(cursor.ends[kept - 1])))
+        --kept;
+    // An entry that left the map took everything below it along (and entries
+    // never move), so the deepest entry kept vouches for those above it.
+    while (kept > 1 && cursor.steps[kept - 1]->kind == Kind::Removed)
+        --kept;
+    cursor.steps.resize(kept);
+    cursor.ends.resize(kept);
+    cursor.path = path;
+
+    Entry *entry = cursor.steps.back();
+    qsizetype at = cursor.ends.back();
+    for (;;) {
+        while (at < size && isSeparator(path.at(at)))
+            ++at;
+        if (at == size) return entry;
+        qsizetype end = at;
+        while (end < size && !isSeparator(path.at(end)))
+            ++end;
+        if (!entry->holdsChildren()) return nullptr;
+        ++m_pathSteps;
+        entry = entry->children.value(QStringView(path).sliced(at, end - at), nullptr);
+        if (!entry) return nullptr;
+        cursor.steps.push_back(entry);
+        cursor.ends.push_back(end);
+        at = end;
+    }
 }
 
 MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::entryForId(MtpObjectId objectId) const
@@ -292,14 +348,25 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::entryForId(MtpObjectId objectId) 
 QString MTPDeviceObjectMap::pathForEntry(const Entry *entry) const
 {
     if (!entry) return QString(QLatin1String(""));
-    QStringList names;
+    // Measured first, then filled from its end: one allocation however deep.
+    qsizetype length = drive().size() - 1;
+    const Entry *top = entry;
     // The links form a tree by construction; the bound is a second guard.
-    for (size_t steps = 0; entry && !entry->isRoot() && steps <= size_t(m_index.size()); ++steps) {
-        names.prepend(entry->filename);
-        entry = entry->parent;
+    for (size_t steps = 0; top && !top->isRoot() && steps <= size_t(m_index.size()); ++steps) {
+        length += top->filename.size() + 1;
+        top = top->parent;
     }
-    if (!entry || !entry->isRoot()) return QString(QLatin1String(""));
-    return drive() + names.join(QLatin1Char('\\'));
+    if (!top || !top->isRoot()) return QString(QLatin1String(""));
+    if (entry->isRoot()) return drive();
+    QString path(length, Qt::Uninitialized);
+    QChar *out = path.data() + length;
+    for (const Entry *step = entry; !step->isRoot(); step = step->parent) {
+        out -= step->filename.size();
+        std::copy(step->filename.cbegin(), step->filename.cend(), out);
+        if (!step->parent->isRoot()) *--out = u'\\';
+    }
+    std::copy(drive().cbegin(), drive().cend(), path.data());
+    return path;
 }
 
 QString MTPDeviceObjectMap::pathForId(MtpObjectId objectId) const

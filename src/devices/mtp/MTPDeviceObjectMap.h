@@ -3,6 +3,7 @@
 #include "devices/mtp/MtpLibrary.h"
 
 #include <QString>
+#include <QStringView>
 #include <QVariantMap>
 
 #include <cstddef>
@@ -27,7 +28,8 @@
 // Everything left out is logged. Every entry in the index can be reached by
 // its path, and the path of an entry leads back to it.
 //
-// Not thread-safe: the MTP device guards it with its lock.
+// Not thread-safe, look-ups included (they remember the last path): the MTP
+// device guards it with its lock.
 class MTPDeviceObjectMap
 {
 public:
@@ -41,7 +43,7 @@ public:
     class Children
     {
     public:
-        Entry *value(const QString &name, Entry *fallback = nullptr) const;
+        Entry *value(QStringView name, Entry *fallback = nullptr) const;
         qsizetype size() const { return qsizetype(m_size); }
         bool isEmpty() const { return m_size == 0; }
 
@@ -136,8 +138,18 @@ public:
 
     // "E:\" (any letter case of the drive) gives the root; each further
     // component selects the child of exactly that name. nullptr for any
-    // missing step, a path without the drive, or another drive.
+    // missing step, a path without the drive, or another drive. Separators
+    // are "\" or "/"; a run of them inside the path counts as one and one
+    // at its end is ignored, but one right after the drive or two at the end
+    // name no entry.
+    //
+    // The steps the last look-up resolved are kept, and a look-up resolves
+    // only what it does not share with the last one: listing a tree folder
+    // by folder (each folder after its parent, or a file and then its
+    // folder) takes one step per object, however deep the tree.
     Entry *entryForPath(const QString &path) const;
+    // Child look-ups made by entryForPath so far (to check the work above).
+    quint64 pathSteps() const { return m_pathSteps; }
     Entry *entryForId(MtpObjectId objectId) const;
     // "E:\Music\a.mp3"; "E:\" for the root; empty for an ID not in the map.
     QString pathForEntry(const Entry *entry) const;
@@ -164,7 +176,7 @@ public:
     // The name a phone's name becomes in the map.
     static QString cleanName(const QString &phoneName);
     static QString cleanName(const char *phoneName);
-    static uint32_t nameHash(const QString &name);
+    static uint32_t nameHash(QStringView name);
 
 private:
     // A new entry and its number (for the index).
@@ -206,6 +218,19 @@ private:
     };
 
     Entry *entryByNumber(uint32_t number) const;
+
+    // The last path looked up and the entries of its leading components that
+    // were found: steps[0] is the root, steps[i] the entry of component i,
+    // which ends at ends[i] in `path` (ends[0] is the end of the drive).
+    // An entry that left the map since then is not trusted (see entryForPath).
+    struct PathCursor
+    {
+        QString path;
+        std::vector<Entry *> steps;
+        std::vector<qsizetype> ends;
+    };
+    mutable PathCursor m_cursor;
+    mutable quint64 m_pathSteps = 0;
 
     // Entries live in blocks (stable addresses, few allocations); the index
     // holds those still in the map.

@@ -3,7 +3,6 @@
 #include "platform/UserDefaults.h"
 
 #include <QTimer>
-#include <QUrlQuery>
 
 namespace livetest {
 
@@ -45,7 +44,15 @@ void routeLiveApi(LoopbackHttpServer &server,
 
 QString tokenOf(const LoopbackHttpServer::Request &request)
 {
-    return QUrlQuery(QString::fromLatin1(request.query)).queryItemValue(QStringLiteral("access_token"), QUrl::FullyDecoded);
+    // Read from the raw query as a server's form decoding reads it, "+" as a
+    // space: a token sent without percent-encoding comes out changed.
+    for (const QByteArray &item : request.query.split('&')) {
+        if (!item.startsWith("access_token=")) continue;
+        QByteArray value = item.mid(int(sizeof("access_token=") - 1));
+        value.replace('+', ' ');
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(value));
+    }
+    return QString();
 }
 
 QVariantMap contact(const QString &name)

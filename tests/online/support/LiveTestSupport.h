@@ -54,7 +54,8 @@ void routeLiveApi(LoopbackHttpServer &server,
                   std::function<std::optional<LoopbackHttpServer::Response>(int index, const LoopbackHttpServer::Request &)> answers = {});
 LoopbackHttpServer::Response created(const QByteArray &json = "{}");
 
-// The access token a request carried ("" when none).
+// The access token a request carried, as a server decodes its query ("" when
+// none).
 QString tokenOf(const LoopbackHttpServer::Request &request);
 
 QVariantMap contact(const QString &name);

@@ -5,8 +5,13 @@
 
 #include "devices/mtp/sim/SimulatedMtpLibraryPrivate.h"
 
+#include <QtEndian>
+
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 
 using mtpsim::FaultRule;
 using mtpsim::freeStorageList;
@@ -332,13 +337,66 @@ int MtpSimPhone::syncStartCount() const
     return d->syncStarts;
 }
 
-uint8_t MtpSimPhone::patternByte(uint32_t seed, qint64 offset)
+namespace {
+
+constexpr qint64 kPatternBlock = 4096;
+
+uint64_t mix(uint64_t x)
 {
-    uint64_t x = uint64_t(offset) ^ (uint64_t(seed) * 0x9E3779B97F4A7C15ull);
     x ^= x >> 29;
     x *= 0xBF58476D1CE4E5B9ull;
     x ^= x >> 32;
-    return uint8_t(x);
+    return x;
+}
+
+const unsigned char *patternBlock()
+{
+    static const std::array<unsigned char, kPatternBlock> block = [] {
+        std::array<unsigned char, kPatternBlock> bytes{};
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = uint8_t(mix(i * 0x9E3779B97F4A7C15ull));
+        return bytes;
+    }();
+    return block.data();
+}
+
+// The word of the block'th repeat, lane byte i at bits 8i.
+uint64_t blockWord(uint32_t seed, qint64 block)
+{
+    return mix(uint64_t(block) ^ (uint64_t(seed) * 0x9E3779B97F4A7C15ull));
+}
+
+} // namespace
+
+uint8_t MtpSimPhone::patternByte(uint32_t seed, qint64 offset)
+{
+    const qint64 at = offset % kPatternBlock;
+    return uint8_t(patternBlock()[at] ^ (blockWord(seed, offset / kPatternBlock) >> (8 * (at % 8))));
+}
+
+void mtpsim::fillPattern(uint32_t seed, qint64 offset, unsigned char *out, qint64 length)
+{
+    const unsigned char *block = patternBlock();
+    while (length > 0) {
+        const qint64 at = offset % kPatternBlock;
+        const qint64 n = std::min(length, kPatternBlock - at);
+        const uint64_t word = blockWord(seed, offset / kPatternBlock);
+        // Lane byte (at + j) % 8 lands on out[j]: the word turned to match.
+        uint64_t turned = std::rotr(word, int(8 * (at % 8)));
+        if constexpr (std::endian::native == std::endian::big) turned = qbswap(turned);
+        qint64 j = 0;
+        for (; j + 8 <= n; j += 8) {
+            uint64_t lane;
+            std::memcpy(&lane, block + at + j, 8);
+            lane ^= turned;
+            std::memcpy(out + j, &lane, 8);
+        }
+        for (; j < n; ++j)
+            out[j] = MtpSimPhone::patternByte(seed, offset + j);
+        offset += n;
+        out += n;
+        length -= n;
+    }
 }
 
 void MtpSimPhone::unplugAfterBytes(qint64 bytes)

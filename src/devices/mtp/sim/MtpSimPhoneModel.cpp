@@ -201,8 +201,7 @@ void MtpSimPhone::Data::readContents(const Object &object, qint64 offset, unsign
         std::memcpy(out, object.contents.constData() + offset, size_t(length));
         return;
     }
-    for (qint64 i = 0; i < length; ++i)
-        out[i] = MtpSimPhone::patternByte(object.patternSeed, offset + i);
+    mtpsim::fillPattern(object.patternSeed, offset, out, length);
 }
 
 QByteArray MtpSimPhone::Data::contentsOf(const Object &object) const

@@ -183,6 +183,11 @@ public:
     uint32_t contentRevision() const;
     bool isSyncActive() const;
     int syncStartCount() const;
+    // The byte at `offset` of generated contents: a fixed block of 4 KiB of
+    // hashed bytes, each 8-byte lane of its k-th repeat XORed with a word
+    // hashed from the seed and k. So every block of a file and every file
+    // differ (a misplaced or mixed-up block shows), yet making the bytes
+    // costs little more than copying them.
     static uint8_t patternByte(uint32_t seed, qint64 offset);
 
     // ---- unplugging -----------------------------------------------------------

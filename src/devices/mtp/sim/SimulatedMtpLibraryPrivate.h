@@ -54,6 +54,9 @@ struct Storage
 // folder's children (0, folder ID).
 using ChildKey = std::pair<uint32_t, uint32_t>;
 
+// Generated contents (MtpSimPhone::patternByte) from `offset` on.
+void fillPattern(uint32_t seed, qint64 offset, unsigned char *out, qint64 length);
+
 inline ChildKey childKey(uint32_t storageId, uint32_t parentId)
 {
     return parentId == 0 ? ChildKey{storageId, 0} : ChildKey{0, parentId};
