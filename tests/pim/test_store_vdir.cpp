@@ -283,7 +283,7 @@ TEST(StoreVdir, QuotedPrintableSoftBreaksAreJoinedBeforeTheParser)
     for (const auto &e : ofEntity(*s, entity::Contact)) found += e.record.value(QStringLiteral("last name")).toString() == eleven;
     EXPECT_EQ(found, 1);
 
-    // Breaks after plain text (the parser keeps those), inside one UTF-8
+    // Breaks after plain text (the parser kept those), inside one UTF-8
     // letter, before a line that begins with "#", and a break before the end.
     const struct
     {
@@ -294,6 +294,8 @@ TEST(StoreVdir, QuotedPrintableSoftBreaksAreJoinedBeforeTheParser)
         {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Gr=C3=\r\n=BC=C3=9Fer;Hans;;;\r\n", "last name", "Grüßer"},
         {"N:Lee;Ann;;;\r\nNOTE;CHARSET=UTF-8;QUOTED-PRINTABLE:Room =\r\n#42, up=\r\nstairs\r\n", "notes", "Room #42, upstairs"},
         {"N:Lee;Ann;;;\r\nNOTE;ENCODING=QUOTED-PRINTABLE:line=0D=0Anext=\r\n", "notes", "line\r\nnext"},
+        // Without quoted-printable a last "=" is text.
+        {"N:Lee;Ann;;;\r\nNOTE:a trailing = is no soft line break=\r\nTEL:1\r\n", "notes", "a trailing = is no soft line break="},
     };
     for (const auto &c : cases) {
         const SyncRecordList contacts = contactsOfFile(card21(c.lines));
