@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     switch (data[0] % 4) {
     case 0: {
         syncstore::ContactRecordBuilder contacts(sink);
-        for (const QByteArray &card : syncstore::splitVCards(file)) contacts.addVCardText(card, QStringLiteral("card"));
+        contacts.addVCardFile(file, QStringLiteral("card"));
         contacts.finishGroups();
         break;
     }

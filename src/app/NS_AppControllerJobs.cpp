@@ -181,6 +181,12 @@ void NS_AppControllerJobs::scanApps(NS_AppController &controller)
 
 QByteArray NS_AppControllerJobs::oldDeviceDataFromFileNamed(MobileDeviceInterface &device, const QString &name)
 {
+    const VtrFileInfoPtr file = oldDeviceFileNamed(device, name);
+    return file ? file->fileContents() : QByteArray();
+}
+
+VtrFileInfoPtr NS_AppControllerJobs::oldDeviceFileNamed(MobileDeviceInterface &device, const QString &name)
+{
     auto lookIn = [&name](const VtrFileInfoPtr &storage) -> VtrFileInfoPtr {
         if (!storage) return nullptr;
         const VtrFileInfoPtr folder = storage->find(QStringLiteral("solvennawp"));
@@ -196,7 +202,7 @@ QByteArray NS_AppControllerJobs::oldDeviceDataFromFileNamed(MobileDeviceInterfac
         for (const VtrFileInfoPtr &storage : device.storageFileInfos())
             if ((file = lookIn(storage))) break;
     }
-    return file ? file->fileContents() : QByteArray();
+    return file;
 }
 
 // An Android phone's companion app left its lists on the phone; the other
@@ -210,8 +216,11 @@ void NS_AppControllerJobs::readContacts(MobileDeviceInterface &oldDevice,
         db.runDatabaseDump();
         return;
     }
-    const QByteArray data = oldDeviceDataFromFileNamed(oldDevice, QStringLiteral("nroid_con.json"));
-    stowage.stowContacts(db.windowsLiveContactsWithData(data).value_or(QVariantList()), {});
+    // The file is read a line at a time: it may hold very many contacts.
+    const VtrFileInfoPtr file = oldDeviceFileNamed(oldDevice, QStringLiteral("nroid_con.json"));
+    stowage.stowContacts(file ? db.windowsLiveContactsFromFile(file).value_or(QVariantList())
+                              : db.windowsLiveContactsWithData(QByteArray()).value_or(QVariantList()),
+                         {});
 }
 
 void NS_AppControllerJobs::readEvents(MobileDeviceInterface &oldDevice,

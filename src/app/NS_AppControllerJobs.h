@@ -56,6 +56,8 @@ public:
     // A file the companion app left in "solvennawp" on the phone; null when
     // there is none.
     static QByteArray oldDeviceDataFromFileNamed(MobileDeviceInterface &device, const QString &name);
+    // The companion app's file of that name on the phone; nullptr when there is none.
+    static VtrFileInfoPtr oldDeviceFileNamed(MobileDeviceInterface &device, const QString &name);
 
     // Asked (on the main thread) before music goes to a library host that
     // is not set up: true to look again, false to skip music. Tests replace it.

@@ -4,6 +4,7 @@
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/dialect/CompanionFile.h"
 #include "pim/dialect/FlatRecords.h"
@@ -11,6 +12,7 @@
 #include "pim/records/STDate.h"
 #include "platform/Strings.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QUrl>
 
@@ -105,47 +107,75 @@ QStringList ContactDatabase::entityNamesToSync() const
 
 QVariantList ContactDatabase::syncSessionForSnapshot()
 {
-    std::unique_ptr<SyncRecordSnapshot> snapshot;
     QVariantList out;
-    for (const SyncRecordEntry &e : snapshotRecords(entity::Contact, &snapshot)) {
+    forEachContactSnapshot([&](QVariantMap contact, qsizetype, qsizetype) { out.append(std::move(contact)); });
+    return out;
+}
+
+void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMap, qsizetype, qsizetype)> &visit)
+{
+    static const QString isCompany = QStringLiteral("isCompany"), displayAsCompany = QStringLiteral("display as company"),
+                         note = QStringLiteral("note"), notes = QStringLiteral("notes"),
+                         birthday = QStringLiteral("birthday"), image = QStringLiteral("image"),
+                         imageIds = QStringLiteral("image_ids"), nickname = QStringLiteral("nickname"),
+                         nickIds = QStringLiteral("nick_ids"), organizationIds = QStringLiteral("organization_ids");
+    static const QStringList nameKeys = [] {
+        QStringList keys;
+        for (const char *k : kNameKeys) keys.append(QLatin1String(k));
+        return keys;
+    }();
+    static const QStringList organizationKeys{QStringLiteral("company name"), QStringLiteral("job title"),
+                                              QStringLiteral("department")};
+    struct Keys
+    {
+        QString storeName, recordsKey, idsKey;
+    };
+    static const QList<Keys> relationships = [] {
+        QList<Keys> out;
+        for (const Relationship &r : kRelationships)
+            out.append({QLatin1String(r.storeName), QLatin1String(r.recordsKey), QLatin1String(r.idsKey)});
+        return out;
+    }();
+
+    std::unique_ptr<SyncRecordSnapshot> snapshot;
+    SyncRecordList contacts = snapshotRecords(entity::Contact, &snapshot);
+    const qsizetype n = contacts.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        // The contact's store records leave the snapshot here: the snapshot
+        // shrinks as the caller's results grow.
+        const SyncRecordEntry e = std::exchange(contacts[i], SyncRecordEntry());
+        snapshot->takeRecordsWithIdentifiers({e.identifier});
         const QVariantMap &r = e.record;
         const QStringList self{e.identifier};
         QVariantMap c{{kUid, e.identifier}};
-        for (const char *k : kNameKeys)
-            if (r.contains(QLatin1String(k))) c.insert(QLatin1String(k), r.value(QLatin1String(k)));
-        if (r.contains(QStringLiteral("display as company"))) c.insert(QStringLiteral("isCompany"), r.value(QStringLiteral("display as company")));
-        if (r.contains(QStringLiteral("notes"))) c.insert(QStringLiteral("note"), r.value(QStringLiteral("notes")));
-        if (r.contains(QStringLiteral("birthday"))) c.insert(QStringLiteral("birthday"), r.value(QStringLiteral("birthday")));
-        if (r.contains(QStringLiteral("image"))) {
-            c.insert(QStringLiteral("image"), r.value(QStringLiteral("image")));
-            c.insert(QStringLiteral("image_ids"), self);
-        }
+        auto copy = [&](const QString &from, const QString &to) {
+            const auto it = r.constFind(from);
+            if (it == r.cend()) return false;
+            c.insert(to, *it);
+            return true;
+        };
+        for (const QString &k : nameKeys) copy(k, k);
+        copy(displayAsCompany, isCompany);
+        copy(notes, note);
+        copy(birthday, birthday);
+        if (copy(image, image)) c.insert(imageIds, self);
         bool organization = false;
-        for (const char *k : {"company name", "job title", "department"}) {
-            if (!r.contains(QLatin1String(k))) continue;
-            c.insert(QLatin1String(k), r.value(QLatin1String(k)));
-            organization = true;
-        }
-        if (organization) c.insert(QStringLiteral("organization_ids"), self);
-        if (r.contains(QStringLiteral("nickname"))) {
-            c.insert(QStringLiteral("nickname"), r.value(QStringLiteral("nickname")));
-            c.insert(QStringLiteral("nick_ids"), self);
-        }
-        for (const Relationship &rel : kRelationships) {
-            QStringList ids = r.value(QLatin1String(rel.storeName)).toStringList();
+        for (const QString &k : organizationKeys) organization = copy(k, k) || organization;
+        if (organization) c.insert(organizationIds, self);
+        if (copy(nickname, nickname)) c.insert(nickIds, self);
+        for (const Keys &rel : relationships) {
+            QStringList ids = r.value(rel.storeName).toStringList();
             QVariantList items;
-            for (const SyncRecordEntry &item : snapshot->recordsWithIdentifiers(ids)) {
-                QVariantMap copy = item.record;
-                copy.insert(kUid, item.identifier);
-                items.append(copy);
+            for (SyncRecordEntry &item : snapshot->takeRecordsWithIdentifiers(ids)) {
+                item.record.insert(kUid, item.identifier);
+                items.append(std::move(item.record));
             }
-            if (qstrcmp(rel.idsKey, "date_ids") == 0 && c.contains(QStringLiteral("birthday"))) ids.append(e.identifier);
-            if (!ids.isEmpty()) c.insert(QLatin1String(rel.idsKey), ids);
-            if (!items.isEmpty()) c.insert(QLatin1String(rel.recordsKey), items);
+            if (rel.idsKey == QLatin1String("date_ids") && c.contains(birthday)) ids.append(e.identifier);
+            if (!ids.isEmpty()) c.insert(rel.idsKey, ids);
+            if (!items.isEmpty()) c.insert(rel.recordsKey, items);
         }
-        out.append(c);
+        visit(std::move(c), i, n);
     }
-    return out;
 }
 
 QVariantList ContactDatabase::groupArrayAll()
@@ -263,9 +293,13 @@ STRecordPtr ContactDatabase::convertSyncContactRecordToSTRecord(const QVariantMa
             c->setValue(it.value(), *field);
         } else if (it.key() == QLatin1String("birthday") && it.value().isValid()) {
             const QVariant b = it.value();
-            const QString text = b.canConvert<VtrCalendarDate>() && stHolds<VtrCalendarDate>(b)
-                                     ? STDateOnlyStringFromCalendarDate(b.value<VtrCalendarDate>())
-                                     : STDateOnlyStringFromCalendarDate(b.toDateTime());
+            const VtrCalendarDate date = stHolds<VtrCalendarDate>(b)
+                                             ? b.value<VtrCalendarDate>()
+                                             : VtrCalendarDate(b.toDateTime(), vtr::defaultTimeZone());
+            // A birthday without a year keeps its day and month only.
+            const QString text = !date.isNull() && date.yearOfCommonEra() == kNoYear
+                                     ? stBirthdayText({0, date.monthOfYear(), date.dayOfMonth()})
+                                     : STDateOnlyStringFromCalendarDate(date);
             auto r = related(QStringLiteral("date"), QStringLiteral("dates"), QString());
             r->setValue(QStringLiteral("birthday"), QStringLiteral("type"));
             r->setValue(text, QStringLiteral("value"));
@@ -357,26 +391,33 @@ STRecordPtr ContactDatabase::convertSyncGroupRecordToSTRecord(const QVariantMap 
 void ContactDatabase::createDatabase()
 {
     reportNow(QStringLiteral("Collecting contacts information..."), vtrphase::Contacts, 0.05);
-    QVariantList contacts, groups;
     m_recordCount = 0;
     m_containerCount = 0;
 
-    QVariantList snapshot = readStore("Could not access contact data.", [this] { return syncSessionForSnapshot(); });
+    // Each contact goes its whole way (store dictionary, record, JSON record,
+    // Windows Live body or export line) before the next one is read: only the
+    // store and the results are ever whole.
+    const bool live = targetIsWindowsPhone();
+    std::optional<ExportFile> file;
+    if (!live) file.emplace(QStringLiteral("sl_contacts.json"));
+    QVariantList bodies;
     const QVariantMap contactMapping{{mappingEntityKey(), entity::Contact}};
-    const qsizetype n = snapshot.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const STRecordPtr record = convertOrSkip(
-            snapshot.at(i).toMap(), [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
-        const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
-        if (!json) continue;
-        contacts.append(*json);
-        ++m_recordCount;
-        report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
-               double(i) / double(n) * 0.95 + 0.05);
-    }
+    readStore("Could not access contact data.", [&] {
+        forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
+            const STRecordPtr record = convertOrSkip(
+                dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
+            const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
+            if (!json) return;
+            if (live) bodies.append(windowsLiveContact(*json));
+            else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
+            ++m_recordCount;
+            report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
+                   double(i) / double(n) * 0.95 + 0.05);
+        });
+    });
 
-    if (targetIsWindowsPhone()) {
-        if (delegate()) delegate()->stowContacts(convertContactsToWindowsLive(contacts), groups);
+    if (live) {
+        if (delegate()) delegate()->stowContacts(bodies, {});
         return;
     }
 
@@ -388,15 +429,10 @@ void ContactDatabase::createDatabase()
         const auto json = record ? jsonOrSkip(*record, JSONGroupRecordFromSTRecord,
                                               "Group record %1 will not be transferred to your device due to an error in its format.")
                                  : std::nullopt;
-        if (json) groups.append(*json);
+        if (json) m_containerCount += file->writeLine(QStringLiteral("groups"), *json);
     }
-
-    ExportFile file(QStringLiteral("sl_contacts.json"));
-    m_recordCount = 0;
-    for (const QVariant &c : std::as_const(contacts)) m_recordCount += file.writeLine(QStringLiteral("contacts"), c.toMap());
-    for (const QVariant &g : std::as_const(groups)) m_containerCount += file.writeLine(QStringLiteral("groups"), g.toMap());
-    m_dataSize = file.finish(*this, QStringLiteral("Copying contacts to device..."), vtrphase::Contacts,
-                             QStringLiteral("Contacts file does not exist."));
+    m_dataSize = file->finish(*this, QStringLiteral("Copying contacts to device..."), vtrphase::Contacts,
+                              QStringLiteral("Contacts file does not exist."));
 }
 
 QVariantMap ContactDatabase::manifestInfo() const
@@ -419,76 +455,119 @@ void ContactDatabase::mapField(const QString &sourceKey, const QVariantMap &sour
 QVariantList ContactDatabase::convertContactsToWindowsLive(const QVariantList &records) const
 {
     QVariantList bodies;
-    for (const QVariant &v : records) {
-        const QVariantMap r = v.toMap();
-        QVariantMap body;
-        mapField(QStringLiteral("first"), r, QStringLiteral("first_name"), body);
-        mapField(QStringLiteral("last"), r, QStringLiteral("last_name"), body);
-        QStringList name;
-        for (const char *k : {"first", "last", "suffix"})
-            if (r.contains(QLatin1String(k))) name.append(r.value(QLatin1String(k)).toString());
-        if (!name.isEmpty()) body.insert(QStringLiteral("name"), name.join(QLatin1Char(' ')));
-        const QString birthday = r.value(QStringLiteral("birthday")).toString();
-        if (birthday.size() == 8) {
-            body.insert(QStringLiteral("birth_year"), birthday.left(4).toInt());
-            body.insert(QStringLiteral("birth_month"), birthday.mid(4, 2).toInt());
-            body.insert(QStringLiteral("birth_day"), birthday.mid(6, 2).toInt());
-        }
-        for (const char *key : {"emails", "phones"}) {
-            QVariantMap slots;
-            for (const QVariant &item : r.value(QLatin1String(key)).toList()) {
-                const QVariantMap m = item.toMap();
-                if (!m.contains(QStringLiteral("type")) || !m.contains(QStringLiteral("value"))) continue;
-                slots.insert(uniqueSlot(liveSlot(m.value(QStringLiteral("type")).toString()), slots),
-                             m.value(QStringLiteral("value")));
-            }
-            if (!slots.isEmpty()) body.insert(QLatin1String(key), slots);
-        }
-        QVariantMap addresses;
-        for (const QVariant &item : r.value(QStringLiteral("addresses")).toList()) {
-            const QVariantMap m = item.toMap();
-            const QString type = m.value(QStringLiteral("type")).toString();
-            const QString slot = type.compare(QLatin1String("home"), Qt::CaseInsensitive) == 0   ? QStringLiteral("personal")
-                                 : type.compare(QLatin1String("work"), Qt::CaseInsensitive) == 0 ? QStringLiteral("business")
-                                                                                                 : QStringLiteral("other");
-            QVariantMap address;
-            for (const auto &[from, to] : {std::pair{"state", "state"}, {"street", "street"}, {"city", "city"},
-                                           {"country", "region"}, {"zip", "postal_code"}})
-                mapField(QLatin1String(from), m, QLatin1String(to), address);
-            addresses.insert(uniqueSlot(slot, addresses), address);
-        }
-        if (!addresses.isEmpty()) body.insert(QStringLiteral("addresses"), addresses);
-        QVariantList work;
-        for (const QVariant &item : r.value(QStringLiteral("organizations")).toList()) {
-            const QVariantMap m = item.toMap();
-            if (!m.contains(QStringLiteral("company"))) continue;
-            QVariantMap entry{{QStringLiteral("employer"), QVariantMap{{QStringLiteral("name"), m.value(QStringLiteral("company"))}}}};
-            if (m.contains(QStringLiteral("jobtitle")))
-                entry.insert(QStringLiteral("position"), QVariantMap{{QStringLiteral("name"), m.value(QStringLiteral("jobtitle"))}});
-            work.append(entry);
-        }
-        if (!work.isEmpty()) body.insert(QStringLiteral("work"), work);
-        bodies.append(body);
-    }
+    bodies.reserve(records.size());
+    for (const QVariant &v : records) bodies.append(windowsLiveContact(v.toMap()));
     return bodies;
+}
+
+QVariantMap ContactDatabase::windowsLiveContact(const QVariantMap &r)
+{
+    // Keys made once: a body holds many, and there may be very many bodies.
+    static const QString first = QStringLiteral("first"), last = QStringLiteral("last"),
+                         suffix = QStringLiteral("suffix"), type = QStringLiteral("type"), value = QStringLiteral("value"),
+                         emails = QStringLiteral("emails"), phones = QStringLiteral("phones"),
+                         addressesKey = QStringLiteral("addresses"), company = QStringLiteral("company"),
+                         jobtitle = QStringLiteral("jobtitle"), nameKey = QStringLiteral("name");
+    static const QList<std::pair<QString, QString>> addressFields{
+        {QStringLiteral("state"), QStringLiteral("state")},     {QStringLiteral("street"), QStringLiteral("street")},
+        {QStringLiteral("city"), QStringLiteral("city")},       {QStringLiteral("country"), QStringLiteral("region")},
+        {QStringLiteral("zip"), QStringLiteral("postal_code")}};
+
+    QVariantMap body;
+    mapField(first, r, QStringLiteral("first_name"), body);
+    mapField(last, r, QStringLiteral("last_name"), body);
+    QStringList name;
+    for (const QString &k : {first, last, suffix})
+        if (r.contains(k)) name.append(r.value(k).toString());
+    if (!name.isEmpty()) body.insert(nameKey, name.join(QLatin1Char(' ')));
+    if (const auto birthday = stBirthdayFromText(r.value(QStringLiteral("birthday")).toString())) {
+        if (birthday->year > 0) body.insert(QStringLiteral("birth_year"), birthday->year);
+        body.insert(QStringLiteral("birth_month"), birthday->month);
+        body.insert(QStringLiteral("birth_day"), birthday->day);
+    }
+    for (const QString &key : {emails, phones}) {
+        QVariantMap slots;
+        for (const QVariant &item : r.value(key).toList()) {
+            const QVariantMap m = item.toMap();
+            if (!m.contains(type) || !m.contains(value)) continue;
+            slots.insert(uniqueSlot(liveSlot(m.value(type).toString()), slots), m.value(value));
+        }
+        if (!slots.isEmpty()) body.insert(key, slots);
+    }
+    QVariantMap addresses;
+    for (const QVariant &item : r.value(addressesKey).toList()) {
+        const QVariantMap m = item.toMap();
+        const QString kind = m.value(type).toString();
+        const QString slot = kind.compare(QLatin1String("home"), Qt::CaseInsensitive) == 0   ? QStringLiteral("personal")
+                             : kind.compare(QLatin1String("work"), Qt::CaseInsensitive) == 0 ? QStringLiteral("business")
+                                                                                             : QStringLiteral("other");
+        QVariantMap address;
+        for (const auto &[from, to] : addressFields) mapField(from, m, to, address);
+        addresses.insert(uniqueSlot(slot, addresses), address);
+    }
+    if (!addresses.isEmpty()) body.insert(addressesKey, addresses);
+    QVariantList work;
+    for (const QVariant &item : r.value(QStringLiteral("organizations")).toList()) {
+        const QVariantMap m = item.toMap();
+        if (!m.contains(company)) continue;
+        QVariantMap entry{{QStringLiteral("employer"), QVariantMap{{nameKey, m.value(company)}}}};
+        if (m.contains(jobtitle)) entry.insert(QStringLiteral("position"), QVariantMap{{nameKey, m.value(jobtitle)}});
+        work.append(entry);
+    }
+    if (!work.isEmpty()) body.insert(QStringLiteral("work"), work);
+    return body;
 }
 
 std::optional<QVariantList> ContactDatabase::windowsLiveContactsWithData(const QByteArray &data)
 {
-    if (!isUtf8(data)) return std::nullopt;
-    int lineCount = 0;
-    const QList<CompanionLine> lines = readCompanionLines(data, &lineCount);
-    QVariantList records;
-    qsizetype next = 0;
-    for (int k = 1; k <= lineCount; ++k) {
-        for (; next < lines.size() && lines.at(next).lineNumber == k; ++next) {
-            if (lines.at(next).database != QLatin1String("contacts")) continue;
-            records.append(lines.at(next).record);
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    return windowsLiveContactsFromDevice(buffer, [](const QVariantMap &body) { return QVariant(body); });
+}
+
+std::optional<QVariantList> ContactDatabase::windowsLiveContactsFromFile(const VtrFileInfoPtr &file)
+{
+    // A file on the phone is read from a copy in the private temporary folder.
+    QString path;
+    VtrFileInfoPtr copy;
+    if (const auto local = std::dynamic_pointer_cast<VtrMacFileInfo>(file)) {
+        path = local->path();
+    } else if (file) {
+        const VtrFileInfoPtr folder = VtrMacFileInfo::classTempFolder();
+        if (file->copyTo(folder, true, nullptr, nullptr, &copy) != 0 || !copy)
+            throw VtrException(kSourceExceptionName,
+                               QStringLiteral("\"%1\" could not be copied from the phone.").arg(file->name()));
+        path = copy->path();
+    }
+    struct Removal
+    {
+        VtrFileInfoPtr copy;
+        ~Removal()
+        {
+            if (copy) copy->remove();
+        }
+    } removal{copy};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw VtrException(kSourceExceptionName,
+                           QStringLiteral("\"%1\" could not be read: %2").arg(file ? file->name() : path, f.errorString()));
+    CompactJsonWriter compact;
+    return windowsLiveContactsFromDevice(f, compact);
+}
+
+std::optional<QVariantList> ContactDatabase::windowsLiveContactsFromDevice(
+    QIODevice &file, const std::function<QVariant(const QVariantMap &)> &keep)
+{
+    QVariantList bodies;
+    const bool read = forEachCompanionLine(file, [&](int k, int count, const CompanionLine *line) {
+        if (line && line->database == QLatin1String("contacts")) {
+            bodies.append(keep(windowsLiveContact(line->record)));
             ++m_recordCount;
         }
-        report(QString(), vtrphase::Contacts, double(k) / double(lineCount) * 0.5);
-    }
-    const QVariantList bodies = convertContactsToWindowsLive(records);
+        report(QString(), vtrphase::Contacts, double(k) / double(count) * 0.5);
+    });
+    if (!read) return std::nullopt;
     report(QString(), vtrphase::Contacts, 1.0);
     return bodies;
 }

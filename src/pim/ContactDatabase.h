@@ -1,10 +1,14 @@
 #pragma once
 
 #include "pim/PIMDatabase.h"
+#include "fileinfo/VtrBaseFileInfo.h"
 #include "pim/records/STRecord.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QVariantList>
+
+#include <functional>
 
 #include <optional>
 
@@ -29,6 +33,9 @@ public:
 
     // Contact snapshot dictionaries, in the store's order; empty when none.
     QVariantList syncSessionForSnapshot();
+    // The same one at a time, with its index and the number of contacts; each
+    // contact's records leave the store's snapshot as its dictionary is made.
+    void forEachContactSnapshot(const std::function<void(QVariantMap, qsizetype, qsizetype)> &visit);
     // Group dictionaries ("name", "uid", "members"); empty (nil) when none.
     // A group without a name is left out (logged).
     QVariantList groupArrayAll();
@@ -50,8 +57,21 @@ public:
     // ---- Windows Live bodies
     // One body per JSON contact record, in order.
     QVariantList convertContactsToWindowsLive(const QVariantList &records) const;
+    // The body of one JSON contact record.
+    static QVariantMap windowsLiveContact(const QVariantMap &record);
     // The companion app's contacts file; nullopt when it is not UTF-8.
     std::optional<QVariantList> windowsLiveContactsWithData(const QByteArray &data);
+    // The same from the file on the phone (or on this computer), read one
+    // line at a time, each body held as its compact JSON text
+    // (CompactJsonObject: toMap() gives the body): a file of any size needs
+    // little more than its bodies' text. Throws a VtrException when the file
+    // cannot be read.
+    std::optional<QVariantList> windowsLiveContactsFromFile(const VtrFileInfoPtr &file);
     static void mapField(const QString &sourceKey, const QVariantMap &source, const QString &targetKey,
                          QVariantMap &target);
+
+private:
+    // The bodies of the contacts lines of `file`, each kept as `keep` makes it.
+    std::optional<QVariantList> windowsLiveContactsFromDevice(QIODevice &file,
+                                                              const std::function<QVariant(const QVariantMap &)> &keep);
 };

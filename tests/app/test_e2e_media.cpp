@@ -211,7 +211,9 @@ TEST(EndToEnd, AnAndroidPhoneFromTheIntroToTheEnd)
     ContactDatabase contactReader(nullptr);
     EventDatabase eventReader(nullptr);
     ASSERT_FALSE(run.h.wizard().contacts().isEmpty());
-    EXPECT_EQ(run.h.wizard().contacts(), contactReader.windowsLiveContactsWithData(contacts).value_or(QVariantList()));
+    QVariantList stowed;  // a large file's bodies are held as compact text
+    for (const QVariant &body : run.h.wizard().contacts()) stowed.append(body.toMap());
+    EXPECT_EQ(stowed, contactReader.windowsLiveContactsWithData(contacts).value_or(QVariantList()));
     EXPECT_EQ(run.h.wizard().calendars(),
               eventReader.windowsLiveCalendarsAndEventsWithData(calendars).value_or(QVariantList()));
     EXPECT_EQ(run.jobs->migrators().music->manifestInfo().value("playlist_cnt").toInt(), 2);

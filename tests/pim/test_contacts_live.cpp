@@ -2,6 +2,8 @@
 // file against checked-in expected bodies, and the slot and name rules.
 #include "support/PimRecorder.h"
 
+#include "TestEnvironment.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "pim/ContactDatabase.h"
 
@@ -67,4 +69,26 @@ TEST(ContactsLive, SlotRules)
         EXPECT_EQ(canonicalJson(bodies.first()), canonicalJson(vtr::JSONValue(QString::fromUtf8(c.body)))) << c.record;
     }
     EXPECT_TRUE(db.convertContactsToWindowsLive({}).isEmpty());
+}
+
+TEST(ContactsLive, CompanionFileReadALineAtATimeGivesTheSameBodies)
+{
+    PimRecorder recorder;
+    ContactDatabase db(&recorder, pimtest::fixtureStore(QStringLiteral("store_empty.json")));
+    const QByteArray data = pimtest::dataFile(QStringLiteral("nroid_con.json"));
+    const QString folder = testenv::makeTempDir(QStringLiteral("companion"));
+    testenv::writeFile(folder + QStringLiteral("/nroid_con.json"), data);
+    const auto held = db.windowsLiveContactsFromFile(VtrMacFileInfo::fileInfoWithPath(folder + QStringLiteral("/nroid_con.json")));
+    ASSERT_TRUE(held);
+    QVariantList bodies;
+    for (const QVariant &b : *held) bodies.append(b.toMap());
+    EXPECT_EQ(canonicalJson(bodies), canonicalJson(*db.windowsLiveContactsWithData(data)));
+    EXPECT_EQ(recorder.percents().mid(0, 9), recorder.percents().mid(9));
+
+    testenv::writeFile(folder + QStringLiteral("/broken.json"), "{\"a\":1}\n{\"b\":\"\xff\"}\n");
+    recorder.reports.clear();
+    EXPECT_FALSE(db.windowsLiveContactsFromFile(VtrMacFileInfo::fileInfoWithPath(folder + QStringLiteral("/broken.json"))));
+    EXPECT_TRUE(recorder.reports.isEmpty()) << "no progress for a file that is not UTF-8";
+    EXPECT_THROW(db.windowsLiveContactsFromFile(VtrMacFileInfo::fileInfoWithPath(folder + QStringLiteral("/gone.json"))),
+                 VtrException);
 }

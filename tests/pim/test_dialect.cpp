@@ -317,6 +317,15 @@ TEST(DialectLogsAndNotes, ReadersAndWriters)
               (QVariantMap{{"summary", "Shopping"}, {"note", "Milk, 卵, pão"}, {"category_name", "Home"},
                            {"creationDate", "20130301080000"}, {"modificationDate", "20130302093000"}}));
     EXPECT_EQ(JSONNoteRecordFromSTRecord(*notes[1]).value("category_name").toString(), "Unfiled");
+    // Categories in every list type a reader holds them in.
+    for (const auto &[categories, written] : {std::pair{QVariant(QStringList{"Work", "Home"}), "Work"},
+                                              {QVariant(QStringList()), "Unfiled"},
+                                              {QVariant(QVariantList{"Home"}), "Home"}}) {
+        STRecordPtr note = STRecord::record();
+        note->setType("notes");
+        note->setValue(categories, "categories");
+        EXPECT_EQ(JSONNoteRecordFromSTRecord(*note).value("category_name").toString(), written) << written;
+    }
 
     const QVariantMap tree = deviceRecordFromWebOSDeviceRecord(
         {{"summary", "S"}, {"note", ""}, {"category_name", "Home"}, {"creationDate", "20130301080000"}, {"other", 1}});

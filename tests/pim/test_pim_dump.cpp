@@ -2,6 +2,7 @@
 // delegate, the export files in "Migration Info", the progress, the log, and
 // the failures a dump must not hide.
 #include "ProcessZone.h"
+#include "QStringPrinting.h"
 #include "support/PimRecorder.h"
 
 #include "TestEnvironment.h"
@@ -13,7 +14,9 @@
 #include "pim/EventDatabase.h"
 #include "pim/NoteDatabase.h"
 #include "pim/TaskDatabase.h"
+#include "pim/dialect/STRecordAndroid.h"
 #include "pim/store/JsonFixtureSource.h"
+#include "pim/store/VdirSource.h"
 #include "platform/Folders.h"
 
 #include <QDir>
@@ -247,5 +250,53 @@ TEST_F(PimDump, EventsTasksAndNotesAsExportLines)
     ASSERT_EQ(noteLines.size(), 2);
     EXPECT_EQ(vtr::JSONValue(noteLines.first()).toMap().value(QStringLiteral("record")).toMap().value(QStringLiteral("note")).toString().trimmed(),
               QStringLiteral("Milk & eggs"));
+    for (const QString &line : noteLines)
+        EXPECT_EQ(vtr::JSONValue(line).toMap().value("record").toMap().value("category_name").toString(), "Unfiled");
     EXPECT_EQ(notes.manifestInfo().value(QStringLiteral("title")).toString(), QStringLiteral("Notes"));
+}
+
+TEST_F(PimDump, BirthdaysWithoutAYearKeepDayAndMonthOnEveryRoad)
+{
+    // vCard files, as phones and address books write a day without a year.
+    const QString folder = testenv::makeTempDir(QStringLiteral("birthdays"));
+    const char *const bdays[] = {"BDAY:--0704", "BDAY:--12-25", "BDAY;X-APPLE-OMIT-YEAR=1604:1604-07-04",
+                                 "BDAY;X-APPLE-OMIT-YEAR=1604:1980-07-04", "BDAY:1970-07-04"};
+    for (int i = 0; i < 5; ++i)
+        testenv::writeFile(folder + QStringLiteral("/%1.vcf").arg(i),
+                           QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:P") + QByteArray::number(i) + ";Ann;;;\r\n" +
+                               bdays[i] + "\r\nEND:VCARD\r\n");
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<VdirSource>(QStringList{folder}));
+    const auto store = std::make_shared<SyncManager>(std::move(sources));
+    const QStringList expected{"7/4", "12/25", "7/4", "1980/7/4", "1970/7/4"};
+    auto days = [](const QVariantList &bodies) {
+        QStringList out;
+        for (const QVariant &b : bodies) {
+            const QVariantMap m = b.toMap();
+            out.append((m.contains("birth_year") ? m.value("birth_year").toString() + '/' : QString()) +
+                       m.value("birth_month").toString() + '/' + m.value("birth_day").toString());
+        }
+        return out;
+    };
+
+    ContactDatabase live(&recorder, store);
+    live.setTargetDevice(newPhone);
+    live.runDatabaseDump();
+    EXPECT_EQ(days(recorder.contacts), expected);
+
+    ContactDatabase lines(&recorder, store);
+    lines.setTargetDevice(folderPhone);
+    lines.runDatabaseDump();
+    QStringList written;
+    for (const QString &l : linesAcceptedByJq(migrationInfo(QStringLiteral("sl_contacts.json"))))
+        written.append(vtr::JSONValue(l).toMap().value("record").toMap().value("birthday").toString());
+    EXPECT_EQ(written.mid(0, 5), (QStringList{"--0704", "--1225", "--0704", "19800704", "19700704"}));
+
+    // The companion app's lines, in every form a day without a year comes in.
+    QByteArray companion;
+    for (const char *b : {"--0704", "--12-25", "16040704", "19800704", "19700704"})
+        companion += QByteArray(R"({"database":"contacts","record":{"birthday":")") + b + "\"}}\n";
+    EXPECT_EQ(days(live.windowsLiveContactsWithData(companion).value_or(QVariantList())), expected);
+    const STRecordPtr read = STContactRecordFromJSONRecord({{"birthday", "--07-04"}});
+    EXPECT_EQ(JSONContactRecordFromSTRecord(*read).value("birthday").toString(), QStringLiteral("--0704"));
 }

@@ -1,15 +1,18 @@
 // vdir folders read through the store: the public vCard and iCalendar
 // samples in place, folders that are missing, unreadable or partly broken.
+#include "QStringPrinting.h"
 #include "TestEnvironment.h"
 
 #include "foundation/VtrCalendarDate.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/EdsSource.h"
+#include "pim/store/VCardRecords.h"
 #include "pim/store/VdirSource.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -111,6 +114,9 @@ TEST(StoreVdir, VCardSamplesKeepTheMappedFields)
     const QVariantMap ando = contactNamed(*s, QString::fromUtf8("安藤"));
     EXPECT_EQ(ando.value(QStringLiteral("first name")).toString(), QString::fromUtf8("ロイド1"));
     EXPECT_EQ(ando.value(QStringLiteral("notes")).toString(), QString::fromUtf8("メモ"));
+    // Its reading (SOUND;X-IRMC-N) in N's fields.
+    EXPECT_EQ(ando.value(QStringLiteral("last name yomi")).toString(), QString::fromUtf8("ｱﾝﾄﾞｳ"));
+    EXPECT_EQ(ando.value(QStringLiteral("first name yomi")).toString(), QString::fromUtf8("ﾛｲﾄﾞ1"));
 
     // The Android export's quoted-printable UTF-8 names and its one category.
     qsizetype withN = 0;
@@ -240,4 +246,101 @@ TEST(StoreSources, FoldersFromTheUserDefaultAndNoBusAreNoErrors)
     if (!bus.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
     EXPECT_FALSE(r.found);
     EXPECT_EQ(sink.added, 0);
+}
+
+namespace {
+
+// The contacts of one vCard file, read through a vdir folder.
+SyncRecordList contactsOfFile(const QByteArray &file, std::unique_ptr<SyncRecordSnapshot> *keep = nullptr)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("vcf"));
+    testenv::writeFile(root + QStringLiteral("/a.vcf"), file);
+    auto s = snapshotOf({root}, entity::Contact);
+    const SyncRecordList contacts = ofEntity(*s, entity::Contact);
+    if (keep) *keep = std::move(s);
+    return contacts;
+}
+
+QByteArray card21(const QByteArray &lines)
+{
+    return "BEGIN:VCARD\r\nVERSION:2.1\r\n" + lines + "END:VCARD\r\n";
+}
+
+}  // namespace
+
+TEST(StoreVdir, QuotedPrintableSoftBreaksAreJoinedBeforeTheParser)
+{
+    // Real 2.1 exports: a phone's (the RFC 2045 note, a Shift_JIS address
+    // broken between escapes) and a contacts app's (names broken mid-letter).
+    const auto s = snapshotOf({kSamples + QStringLiteral("/vcard")}, entity::Contact);
+    EXPECT_EQ(contactNamed(*s, QStringLiteral("Gump")).value(QStringLiteral("notes")).toString(),
+              QStringLiteral("The following note is the example from RFC 2045.\n"
+                             "Now's the time for all folk to come to the aid of their country."));
+    const QVariantMap ando = contactNamed(*s, QString::fromUtf8("安藤"));
+    const auto address = s->recordsWithIdentifiers(ando.value(QStringLiteral("street addresses")).toStringList());
+    ASSERT_EQ(address.size(), 1);
+    EXPECT_EQ(address.first().record.value(QStringLiteral("extra_device_fields")).toMap().value(QStringLiteral("ext")).toString(),
+              QString::fromUtf8("東京都渋谷区桜丘町26-1セルリアンタワー6階"));
+    const QString eleven = QStringList(11, QString(QChar(0x00D1))).join(QLatin1Char(' '));
+    qsizetype found = 0;
+    for (const auto &e : ofEntity(*s, entity::Contact)) found += e.record.value(QStringLiteral("last name")).toString() == eleven;
+    EXPECT_EQ(found, 1);
+
+    // Breaks after plain text (the parser kept those), inside one UTF-8
+    // letter, before a line that begins with "#", and a break before the end.
+    const struct
+    {
+        const char *lines, *key, *value;
+    } cases[] = {
+        {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller-L=C3=BCdenscheidt-=\r\nSchmidt;Hans;;;\r\n",
+         "last name", "Müller-Lüdenscheidt-Schmidt"},
+        {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Gr=C3=\r\n=BC=C3=9Fer;Hans;;;\r\n", "last name", "Grüßer"},
+        {"N:Lee;Ann;;;\r\nNOTE;CHARSET=UTF-8;QUOTED-PRINTABLE:Room =\r\n#42, up=\r\nstairs\r\n", "notes", "Room #42, upstairs"},
+        {"N:Lee;Ann;;;\r\nNOTE;ENCODING=QUOTED-PRINTABLE:line=0D=0Anext=\r\n", "notes", "line\r\nnext"},
+        // Without quoted-printable a last "=" is text.
+        {"N:Lee;Ann;;;\r\nNOTE:a trailing = is no soft line break=\r\nTEL:1\r\n", "notes", "a trailing = is no soft line break="},
+    };
+    for (const auto &c : cases) {
+        const SyncRecordList contacts = contactsOfFile(card21(c.lines));
+        ASSERT_EQ(contacts.size(), 1) << c.lines;
+        EXPECT_EQ(contacts.first().record.value(QLatin1String(c.key)).toString(), QString::fromUtf8(c.value)) << c.lines;
+    }
+    std::unique_ptr<SyncRecordSnapshot> snapshot;
+    const SyncRecordList street = contactsOfFile(
+        card21("N:Lee;Ann;;;\r\nADR;HOME;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:;;Hauptstra=C3=9Fe 1=\r\n0;K=C3=B6ln;;50667;\r\n"),
+        &snapshot);
+    ASSERT_EQ(street.size(), 1);
+    EXPECT_EQ(items(*snapshot, street.first().record, QStringLiteral("street addresses")),
+              QStringList{QString::fromUtf8("home Hauptstraße 10|Köln")});
+}
+
+TEST(StoreVdir, NulBytesAndBrokenEscapesNeverReachTheParser)
+{
+    // The shapes that made the parser read past its text ("=" followed by a
+    // NUL, directly or after a soft break), and escapes that decode nothing:
+    // the rest of the card is still read.
+    const struct
+    {
+        QByteArray lines;
+        const char *note;
+    } cases[] = {
+        {QByteArray("NOTE;ENCODING=QUOTED-PRINTABLE:a=\0b\r\n", 37), "a=b"},
+        {QByteArray("NOTE;ENCODING=QUOTED-PRINTABLE:x=\r\n\0\r\n", 38), "x"},
+        {QByteArray("NOTE;ENCODING=QUOTED-PRINTABLE:50=% off, =G1 =4\r\n"), "50=% off, =G1 =4"},
+    };
+    for (const auto &c : cases) {
+        const QByteArray file = card21("N:Lee;Ann;;;\r\n" + c.lines + "TEL;CELL:555\r\n");
+        for (const QByteArray &card : splitVCards(file)) {
+            EXPECT_FALSE(card.contains('\0'));
+            static const QRegularExpression brokenEscape(QStringLiteral("=(?![0-9A-Fa-f]{2})"));
+            for (const QByteArray &line : card.split('\n'))
+                if (line.contains("QUOTED-PRINTABLE"))
+                    EXPECT_FALSE(QString::fromLatin1(line.mid(line.indexOf(':') + 1)).contains(brokenEscape)) << line.toStdString();
+        }
+        std::unique_ptr<SyncRecordSnapshot> snapshot;
+        const SyncRecordList contacts = contactsOfFile(file, &snapshot);
+        ASSERT_EQ(contacts.size(), 1);
+        EXPECT_EQ(contacts.first().record.value(QStringLiteral("notes")).toString(), QLatin1String(c.note));
+        EXPECT_EQ(items(*snapshot, contacts.first().record, QStringLiteral("phone numbers")), QStringList{"mobile 555"});
+    }
 }

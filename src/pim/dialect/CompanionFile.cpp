@@ -4,7 +4,32 @@
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <exception>
+
+namespace {
+
+// The line's record when it is a JSON object whose "record" is an object.
+bool parseLine(QorJsonParser &parser, QByteArrayView line, int number, CompanionLine &out)
+{
+    if (line.trimmed().isEmpty()) return false;
+    const QVariant parsed = parser.objectWithUtf8(line);
+    if (parsed.typeId() != QMetaType::QVariantMap) return false;
+    const QVariantMap m = parsed.toMap();
+    const QVariant record = m.value(QStringLiteral("record"));
+    if (record.typeId() != QMetaType::QVariantMap) return false;
+    out = {number, m.value(QStringLiteral("database")).toString(), record.toMap()};
+    return true;
+}
+
+QByteArrayView withoutLineFeed(const QByteArray &line)
+{
+    return line.endsWith('\n') ? QByteArrayView(line).chopped(1) : QByteArrayView(line);
+}
+
+}  // namespace
 
 QList<CompanionLine> readCompanionLines(QByteArrayView data, int *lineCount)
 {
@@ -14,22 +39,54 @@ QList<CompanionLine> readCompanionLines(QByteArrayView data, int *lineCount)
     qsizetype from = 0;
     for (;;) {
         const qsizetype nl = data.indexOf('\n', from);
-        const QByteArrayView line = data.sliced(from, (nl < 0 ? data.size() : nl) - from);
         ++number;
-        if (!line.trimmed().isEmpty()) {
-            const QVariant parsed = parser.objectWithUtf8(line);
-            if (parsed.typeId() == QMetaType::QVariantMap) {
-                const QVariantMap m = parsed.toMap();
-                const QVariant record = m.value(QStringLiteral("record"));
-                if (record.typeId() == QMetaType::QVariantMap)
-                    out.append({number, m.value(QStringLiteral("database")).toString(), record.toMap()});
-            }
-        }
+        CompanionLine line;
+        if (parseLine(parser, data.sliced(from, (nl < 0 ? data.size() : nl) - from), number, line))
+            out.append(std::move(line));
         if (nl < 0) break;
         from = nl + 1;
     }
     if (lineCount) *lineCount = number;
     return out;
+}
+
+bool forEachCompanionLine(QIODevice &device,
+                          const std::function<void(int number, int count, const CompanionLine *line)> &visit)
+{
+    const qint64 start = device.pos();
+    int count = 1;
+    while (!device.atEnd()) {
+        const QByteArray line = device.readLine();
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8.decode(withoutLineFeed(line));
+        if (utf8.hasError()) return false;
+        count += line.endsWith('\n');
+    }
+    if (!device.seek(start)) return false;
+    QorJsonParser parser;
+    for (int number = 1; number <= count; ++number) {
+        const QByteArray line = device.atEnd() ? QByteArray() : device.readLine();
+        CompanionLine parsed;
+        visit(number, count, parseLine(parser, withoutLineFeed(line), number, parsed) ? &parsed : nullptr);
+    }
+    return true;
+}
+
+QVariant CompactJsonWriter::operator()(const QVariantMap &object)
+{
+    static const bool registered = QMetaType::registerConverter<CompactJsonObject, QVariantMap>(
+        [](const CompactJsonObject &o) { return QorJsonParser().objectWithUtf8(o.text()).toMap(); });
+    Q_UNUSED(registered);
+    constexpr qsizetype kBlock = 1 << 20;
+    const QByteArray text = QorJsonWriter().stringWithObject(object).toUtf8();
+    // A block never grows beyond what it reserved: the texts in it stay where they are.
+    if (!m_block || m_block->capacity() - m_block->size() < text.size()) {
+        m_block = std::make_shared<QByteArray>();
+        m_block->reserve(std::max(kBlock, text.size()));
+    }
+    const CompactJsonObject o{m_block, quint32(m_block->size()), quint32(text.size())};
+    m_block->append(text);
+    return QVariant::fromValue(o);
 }
 
 QString recordTypeForDatabase(const QString &database)

@@ -7,6 +7,7 @@
 #include "pim/records/STRecurrence.h"
 #include "pim/records/STVocabulary.h"
 
+#include <QSequentialIterable>
 #include <QTextBoundaryFinder>
 
 namespace {
@@ -50,6 +51,19 @@ bool isNil(const QVariant &v)
     return !v.isValid() || vtr::isJsonNull(v);
 }
 
+// A list of any kind the readers hold (QVariantList, QStringList, a list of
+// numbers...) as a QVariantList; nullopt for a value that is no list. Texts
+// and byte arrays are values, not lists of characters.
+std::optional<QVariantList> listValue(const QVariant &v)
+{
+    if (v.typeId() == QMetaType::QVariantList) return v.toList();
+    if (v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QByteArray || !v.canView<QSequentialIterable>())
+        return std::nullopt;
+    QVariantList out;
+    for (const QVariant &x : v.value<QSequentialIterable>()) out.append(x);
+    return out;
+}
+
 // The value as JSON can carry it: texts, numbers and booleans as they are,
 // dates as their UTC text, lists and maps of such values; anything else
 // (bytes, records) is no JSON value.
@@ -57,9 +71,9 @@ QVariant jsonValue(const QVariant &v)
 {
     if (isText(v) || isNumber(v)) return v;
     if (stHolds<STDate>(v)) return v.value<STDate>().utcTimeString();
-    if (v.typeId() == QMetaType::QVariantList) {
+    if (const auto list = listValue(v)) {
         QVariantList out;
-        for (const QVariant &x : v.toList()) {
+        for (const QVariant &x : *list) {
             const QVariant j = jsonValue(x);
             if (j.isValid()) out.append(j);
         }
@@ -190,6 +204,29 @@ QString stRecordLeftOutMessage(const STRecord &record)
 
 // ---------------------------------------------------------------- contacts
 
+std::optional<STBirthday> stBirthdayFromText(const QString &text)
+{
+    if (text.size() == 8 && !text.startsWith(QLatin1String("--"))) {
+        STBirthday b{text.left(4).toInt(), text.mid(4, 2).toInt(), text.mid(6, 2).toInt()};
+        if (b.year == 1604) b.year = 0;
+        return b;
+    }
+    if (!text.startsWith(QLatin1String("--"))) return std::nullopt;
+    QString digits = text.mid(2);
+    if (digits.size() == 5 && digits.at(2) == QLatin1Char('-')) digits.remove(2, 1);
+    bool ok = digits.size() == 4;
+    for (const QChar c : std::as_const(digits)) ok = ok && c.isDigit();
+    const STBirthday b{0, digits.left(2).toInt(), digits.right(2).toInt()};
+    if (!ok || b.month < 1 || b.month > 12 || b.day < 1 || b.day > 31) return std::nullopt;
+    return b;
+}
+
+QString stBirthdayText(const STBirthday &b)
+{
+    const QString monthDay = QStringLiteral("%1%2").arg(b.month, 2, 10, QLatin1Char('0')).arg(b.day, 2, 10, QLatin1Char('0'));
+    return b.year > 0 ? QStringLiteral("%1").arg(b.year, 4, 10, QLatin1Char('0')) + monthDay : QStringLiteral("--") + monthDay;
+}
+
 QVariantList JSONArrayFromSTRecords(const STRecordList &records)
 {
     QVariantList out;
@@ -292,8 +329,10 @@ STRecordPtr STContactRecordFromJSONRecord(const QVariantMap &json)
             array[0] = first;
             lists[st::Organizations] += STRecordsFromJSONArray(array, st::Organization);
         } else if (key == QLatin1String("birthday")) {
-            lists[st::Dates].append(valueRecord(st::DateRecord, v.toString() + QStringLiteral("000000"),
-                                                QStringLiteral("birthday")));
+            // A day without a year stays one ("--mmdd"), not a day of some year.
+            const auto b = stBirthdayFromText(v.toString());
+            const QString value = b && b->year == 0 ? stBirthdayText(*b) : v.toString() + QStringLiteral("000000");
+            lists[st::Dates].append(valueRecord(st::DateRecord, value, QStringLiteral("birthday")));
         } else if (key == QLatin1String("spouse") || key == QLatin1String("child")) {
             lists[st::Associates].append(valueRecord(st::Associate, v.toString(), key));
         } else if (key == QLatin1String("note")) {
@@ -693,8 +732,8 @@ QVariantMap JSONNoteRecordFromSTRecord(const STRecord &note)
         const QVariant v = f.second->value();
         if (isText(v) || isNumber(v))
             m.insert(key, v);
-        else if (v.typeId() == QMetaType::QVariantList)
-            m.insert(key, v.toList().isEmpty() ? QVariant(QStringLiteral("Unfiled")) : jsonValue(v.toList().first()));
+        else if (const auto list = listValue(v))
+            m.insert(key, list->isEmpty() ? QVariant(QStringLiteral("Unfiled")) : jsonValue(list->first()));
         else if (stHolds<STDate>(v))
             m.insert(key, v.value<STDate>().utcTimeString());
         else if (!isNil(v))

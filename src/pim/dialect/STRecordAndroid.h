@@ -8,6 +8,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <optional>
+
 // The record JSON dialect: the one JSON form of a PIM record (the "record"
 // member of every export line, the companion app's "nroid_con.json" and
 // "nroid_cal.json", the input of the Windows Live conversion), and the
@@ -29,6 +31,19 @@ QVariantList singleAddressArrayFromSTRecords(const STRecordList &addresses);
 STRecordList STRecordsFromSingleAddressArray(const QVariantList &array);
 QVariantMap JSONGroupRecordFromSTRecord(const STRecord &group);
 STRecordPtr STGroupRecordFromJSONRecord(const QVariantMap &json);
+
+// A contact's "birthday" text: eight digits "yyyymmdd", or "--mmdd" for a
+// day whose year is not known. Read also: "--mm-dd", and eight digits whose
+// year is 1604 (the desktop address book's mark) or 0000, as no year; other
+// eight characters are read as three numbers, a non-digit giving 0.
+struct STBirthday
+{
+    int year = 0;  // 0: not known
+    int month = 0;
+    int day = 0;
+};
+std::optional<STBirthday> stBirthdayFromText(const QString &text);
+QString stBirthdayText(const STBirthday &birthday);
 
 // ---- calendars, events, alarms, to-dos, attendees
 QVariantMap JSONCalendarRecordFromSTRecord(const STRecord &calendar);

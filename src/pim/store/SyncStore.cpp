@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QSet>
 
+#include <utility>
+
 namespace syncstore {
 
 VtrException sourceException(const QString &sourceName, const QString &why)
@@ -61,6 +63,16 @@ SyncRecordList SyncRecordSnapshot::recordsWithIdentifiers(const QStringList &ide
     return out;
 }
 
+SyncRecordList SyncRecordSnapshot::takeRecordsWithIdentifiers(const QStringList &identifiers)
+{
+    SyncRecordList out;
+    for (const QString &id : identifiers) {
+        const auto it = m_index.constFind(id);
+        if (it != m_index.cend()) out.append({id, std::exchange(m_records[*it].record, QVariantMap())});
+    }
+    return out;
+}
+
 class SnapshotBuilder final : public SyncRecordSink
 {
 public:
@@ -80,6 +92,7 @@ public:
     {
         record.insert(kRecordEntityNameKey, entityName);
         if (m_snapshot.m_index.contains(identifier)) return;  // a source bug; keep the first
+        m_reserved.remove(identifier);
         m_snapshot.m_index.insert(identifier, m_snapshot.m_records.size());
         m_snapshot.m_records.append({identifier, std::move(record)});
     }

@@ -24,9 +24,14 @@
 // "start date", ...) plus the entity name under kRecordEntityNameKey; a
 // relationship ("phone numbers", "calendar", ...) is a QStringList of record
 // identifiers. Dates are VtrCalendarDate (instant and zone), pictures
-// QByteArray, web addresses QUrl, numbers int/bool. A calendar whose "type"
+// QByteArray, web addresses QUrl, numbers int/bool. A day whose year is not
+// known (a birthday given as day and month) is held in the year kNoYear. A calendar whose "type"
 // is "tasks" is a list of to-dos only (the desktop keeps those apart).
 namespace syncstore {
+
+// The year of a day without one, as the desktop address book writes it
+// (BDAY;X-APPLE-OMIT-YEAR=1604:1604-07-04): no one alive was born then.
+constexpr int kNoYear = 1604;
 
 inline const QString kRecordEntityNameKey = QStringLiteral("com.apple.syncservices.RecordEntityName");
 
@@ -108,6 +113,10 @@ public:
     SyncRecordList recordsWithMatchingAttributes(const QVariantMap &attributes) const;
     // Records with these identifiers, in the order asked; unknown ones left out.
     SyncRecordList recordsWithIdentifiers(const QStringList &identifiers) const;
+    // The same, moved out of the snapshot (each leaves an empty record in its
+    // place): a reader that visits every record once lets the snapshot shrink
+    // as its own results grow.
+    SyncRecordList takeRecordsWithIdentifiers(const QStringList &identifiers);
     qsizetype count() const { return m_records.size(); }
 
 private:

@@ -26,15 +26,11 @@ QByteArray paramValue(const QByteArray &params, const QByteArray &name)
 
 // A 2.1 line "NAME;CHARSET=X:raw bytes": the value converted to UTF-8 and
 // the CHARSET dropped. Quoted-printable values are the parser's.
-QByteArray convertCharset(const QByteArray &line)
+QByteArray convertCharset(const QByteArray &line, qsizetype colon)
 {
-    const int colon = line.indexOf(':');
-    if (colon < 0) return line;
     const QByteArray head = line.left(colon);
     const QByteArray charset = paramValue(head, "CHARSET");
-    if (charset.isEmpty() || charset == "UTF-8" || charset == "US-ASCII" ||
-        paramValue(head, "ENCODING").startsWith("QUOTED"))
-        return line;
+    if (charset.isEmpty() || charset == "UTF-8" || charset == "US-ASCII") return line;
     const QByteArray value = line.mid(colon + 1);
     gsize written = 0;
     gchar *utf8 = g_convert(value.constData(), value.size(), "UTF-8", charset.constData(), nullptr, &written, nullptr);
@@ -44,6 +40,32 @@ QByteArray convertCharset(const QByteArray &line)
     out += ':' + QByteArray(utf8, qsizetype(written));
     g_free(utf8);
     return out;
+}
+
+// Where the value of a property line begins: after the first colon outside
+// a quoted parameter value; -1 for a line without one.
+qsizetype valueColon(QByteArrayView line)
+{
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        else if (line[i] == ':' && !quoted) return i;
+    }
+    return -1;
+}
+
+bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// The value with every "=" that starts no escape of two hex digits written
+// as the escape of "=" itself: the parser reads past the end of its text
+// when an "=" is followed by nothing it can decode.
+void repairEscapes(QByteArray &line, qsizetype valueStart)
+{
+    for (qsizetype i = valueStart; i < line.size(); ++i) {
+        if (line[i] != '=') continue;
+        if (i + 2 < line.size() && isHex(line[i + 1]) && isHex(line[i + 2])) i += 2;
+        else line.insert(i + 1, "3D"), i += 2;
+    }
 }
 
 QString utf8(const char *s) { return s ? QString::fromUtf8(s) : QString(); }
@@ -125,17 +147,24 @@ QString typeForStandardLabel(const QString &label)
 
 // Year, month and day of a vCard date ("1970-07-04", "19700704",
 // "19531015T231000Z"), at noon in the default zone so that the local day is
-// the one written. Year-less dates ("--0704") are not dates the store keeps.
-QVariant dateValue(const QString &raw)
+// the one written. A day without a year ("--0704", "--07-04", or a date whose
+// year is the one the attribute's X-APPLE-OMIT-YEAR names) is held in
+// kNoYear, as the desktop address book holds it.
+QVariant dateValue(const QString &raw, const QTimeZone &zone, const QString &omittedYear = QString())
 {
     QString digits = raw.trimmed();
-    digits = digits.left(digits.indexOf(QLatin1Char('T')) < 0 ? digits.size() : digits.indexOf(QLatin1Char('T')));
+    const bool noYear = digits.startsWith(QLatin1String("--"));
+    const qsizetype t = digits.indexOf(QLatin1Char('T'));
+    if (t >= 0) digits.truncate(t);
     digits.remove(QLatin1Char('-'));
-    if (digits.size() != 8 || raw.startsWith(QLatin1String("--"))) return {};
-    bool ok1, ok2, ok3;
-    const int y = digits.left(4).toInt(&ok1), m = digits.mid(4, 2).toInt(&ok2), d = digits.mid(6, 2).toInt(&ok3);
-    if (!ok1 || !ok2 || !ok3 || m < 1 || m > 12 || d < 1 || d > 31) return {};
-    return QVariant::fromValue(VtrCalendarDate::fromComponents(y, m, d, 12, 0, 0, vtr::defaultTimeZone()));
+    if (digits.size() != (noYear ? 4 : 8)) return {};
+    for (const QChar c : std::as_const(digits))
+        if (!c.isDigit()) return {};
+    int y = noYear ? kNoYear : digits.left(4).toInt();
+    const int m = digits.mid(noYear ? 0 : 4, 2).toInt(), d = digits.right(2).toInt();
+    if (m < 1 || m > 12 || d < 1 || d > 31) return {};
+    if (!omittedYear.isEmpty() && omittedYear.toInt() == y) y = kNoYear;
+    return QVariant::fromValue(VtrCalendarDate::fromComponents(y, m, d, 12, 0, 0, zone));
 }
 
 QByteArray photoData(EVCardAttribute *a)
@@ -184,7 +213,6 @@ public:
     void add(QVariantMap item)
     {
         const QString id = m_contactId + QLatin1Char('/') + m_kind + QLatin1Char('/') + QString::number(m_ids.size());
-        item.insert(QStringLiteral("contact"), QStringList{m_contactId});
         m_sink.addRecord(id, m_entity, std::move(item));
         m_ids.append(id);
     }
@@ -216,35 +244,80 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
 {
     QList<QByteArray> cards;
     QByteArray current;
-    bool inCard = false;
-    QByteArray data = fileContents;
-    if (data.startsWith("\xEF\xBB\xBF")) data.remove(0, 3);
-    for (QByteArray line : data.split('\n')) {
+    bool inCard = false, is21 = false;
+    // The quoted-printable property line being joined, and whether its
+    // last physical line ended in a soft line break.
+    QByteArray qp;
+    bool softBreak = false;
+    auto finishQp = [&] {
+        if (qp.isEmpty()) return;
+        if (softBreak) qp.chop(1);  // a soft break before the card's end joins nothing
+        repairEscapes(qp, valueColon(qp) + 1);
+        current += qp + "\r\n";
+        qp.clear();
+        softBreak = false;
+    };
+
+    QByteArrayView data(fileContents);
+    if (data.startsWith("\xEF\xBB\xBF")) data = data.sliced(3);
+    for (qsizetype from = 0; from < data.size();) {
+        qsizetype nl = data.indexOf('\n', from);
+        if (nl < 0) nl = data.size();
+        QByteArray line = data.sliced(from, nl - from).toByteArray();
+        from = nl + 1;
+        // A NUL is no text: the parser would take it for the end of the card.
+        if (line.contains('\0')) line.removeIf([](char c) { return c == '\0'; });
         while (line.endsWith('\r')) line.chop(1);
         const QByteArray upper = line.trimmed().toUpper();
         if (!inCard) {
             if (upper == "BEGIN:VCARD") {
                 inCard = true;
+                is21 = false;
                 current = line + "\r\n";
             }
             continue;
         }
-        const bool is21 = current.contains("\r\nVERSION:2.1");
-        current += (is21 ? convertCharset(line) : line) + "\r\n";
         if (upper == "END:VCARD") {
+            finishQp();
+            current += line + "\r\n";
             cards.append(current);
             inCard = false;
+            continue;
         }
+        // After a soft line break the next line is the value's text, whatever
+        // it begins with (a "#" too); a folded line (leading blank) belongs
+        // to the value as well.
+        if (!qp.isEmpty() && (softBreak || line.startsWith(' ') || line.startsWith('\t'))) {
+            if (softBreak) qp.chop(1);
+            else line.remove(0, 1);
+            qp += line;
+            softBreak = qp.endsWith('=');
+            continue;
+        }
+        finishQp();
+        if (upper == "VERSION:2.1") is21 = true;
+        const qsizetype colon = valueColon(line);
+        if (colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE")) {
+            qp = line;
+            softBreak = qp.endsWith('=');
+            continue;
+        }
+        current += (is21 && colon > 0 ? convertCharset(line, colon) : line) + "\r\n";
     }
     return cards;
 }
 
-bool ContactRecordBuilder::addVCardText(const QByteArray &cardText, const QString &fallbackUid)
+int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QString &fallbackUid)
 {
-    if (!cardText.trimmed().toUpper().startsWith("BEGIN:VCARD")) return false;
-    std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cardText.constData()),
-                                                            &g_object_unref);
-    return card && addVCard(card.get(), fallbackUid);
+    const QList<QByteArray> cards = splitVCards(fileContents);
+    int added = 0;
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cards.at(i).constData()),
+                                                                &g_object_unref);
+        const QString uid = i ? fallbackUid + QLatin1Char('-') + QString::number(i) : fallbackUid;
+        added += card && addVCard(card.get(), uid);
+    }
+    return cards.size() == added ? added : -1;
 }
 
 bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
@@ -320,8 +393,11 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
         } else if (name == QLatin1String("X-PHONETIC-LAST-NAME")) {
             setIfAny(c, QStringLiteral("last name yomi"), text(a));
         } else if (name == QLatin1String("SOUND") && t.contains(QLatin1String("X-IRMC-N"))) {
-            setIfAny(c, QStringLiteral("last name yomi"), valueAt(v, 0));
-            setIfAny(c, QStringLiteral("first name yomi"), valueAt(v, 1));
+            // The reading of N, in N's fields; the parser keeps SOUND whole.
+            const QStringList reading = v.join(QLatin1Char(';')).split(QLatin1Char(';'));
+            setIfAny(c, QStringLiteral("last name yomi"), valueAt(reading, 0));
+            setIfAny(c, QStringLiteral("first name yomi"), valueAt(reading, 1));
+            setIfAny(c, QStringLiteral("middle name yomi"), valueAt(reading, 2));
         } else if (name == QLatin1String("ORG")) {
             setIfAny(c, QStringLiteral("company name"), valueAt(v, 0));
             setIfAny(c, QStringLiteral("department"), v.mid(1).join(QStringLiteral(", ")).trimmed());
@@ -330,7 +406,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
         } else if (name == QLatin1String("NOTE")) {
             if (!text(a).isEmpty()) notes.append(text(a));
         } else if (name == QLatin1String("BDAY")) {
-            const QVariant d = dateValue(text(a));
+            const QVariant d = dateValue(text(a), m_zone, param(a, "X-APPLE-OMIT-YEAR"));
             if (d.isValid()) c.insert(QStringLiteral("birthday"), d);
         } else if (name == QLatin1String("PHOTO")) {
             const QByteArray data = photoData(a);
@@ -348,14 +424,14 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
             const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
             item.insert(QStringLiteral("type"), fromLabel.isEmpty() ? phoneType(t) : fromLabel);
             if (!label.isEmpty() && fromLabel.isEmpty()) item.insert(QStringLiteral("label"), label);
-            phones.add(item);
+            phones.add(std::move(item));
         } else if (name == QLatin1String("EMAIL")) {
             if (text(a).isEmpty()) continue;
             QVariantMap item{{QStringLiteral("value"), text(a)}, {QStringLiteral("type"), workHomeOther(t)}};
             const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
             if (!fromLabel.isEmpty()) item.insert(QStringLiteral("type"), fromLabel);
             else setIfAny(item, QStringLiteral("label"), label);
-            emails.add(item);
+            emails.add(std::move(item));
         } else if (name == QLatin1String("ADR")) {
             QVariantMap item{{QStringLiteral("type"), workHomeOther(t)}};
             setIfAny(item, QStringLiteral("street"), valueAt(v, 2));
@@ -368,7 +444,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
             setIfAny(extra, QStringLiteral("ext"), valueAt(v, 1));
             if (!extra.isEmpty()) item.insert(QStringLiteral("extra_device_fields"), extra);
             if (!standard) setIfAny(item, QStringLiteral("label"), label);
-            if (item.size() > 1) addresses.add(item);
+            if (item.size() > 1) addresses.add(std::move(item));
         } else if (name == QLatin1String("IMPP") || name.startsWith(QLatin1String("X-"))) {
             QString service, user = text(a);
             if (name == QLatin1String("IMPP")) {
@@ -387,7 +463,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
                 QVariantMap item{{QStringLiteral("type"), workHomeOther(t)}, {QStringLiteral("user"), user},
                                  {QStringLiteral("service"), service}};
                 setIfAny(item, QStringLiteral("label"), standard ? QString() : label);
-                ims.add(item);
+                ims.add(std::move(item));
                 continue;
             }
             QString relation;
@@ -403,7 +479,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
             }
             if (name == QLatin1String("X-ABDATE") || name == QLatin1String("X-ANNIVERSARY") ||
                 name == QLatin1String("X-EVOLUTION-ANNIVERSARY")) {
-                const QVariant d = dateValue(user);
+                const QVariant d = dateValue(user, m_zone);
                 const QString type = name == QLatin1String("X-ABDATE") && !label.isEmpty() ? label.toLower()
                                                                                             : QStringLiteral("anniversary");
                 if (d.isValid()) dates.add({{QStringLiteral("type"), type}, {QStringLiteral("value"), d}});
@@ -413,7 +489,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
                 related.add({{QStringLiteral("type"), t.isEmpty() ? QStringLiteral("other") : t.first().toLower()},
                              {QStringLiteral("value"), text(a)}});
         } else if (name == QLatin1String("ANNIVERSARY")) {
-            const QVariant d = dateValue(text(a));
+            const QVariant d = dateValue(text(a), m_zone);
             if (d.isValid()) dates.add({{QStringLiteral("type"), QStringLiteral("anniversary")}, {QStringLiteral("value"), d}});
         } else if (name == QLatin1String("URL")) {
             QString address = v.join(QLatin1Char(';')).trimmed();
@@ -423,7 +499,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
             QVariantMap item{{QStringLiteral("type"), fromLabel.isEmpty() ? workHomeOther(t) : fromLabel},
                              {QStringLiteral("value"), QUrl::fromUserInput(address)}};
             if (fromLabel.isEmpty()) setIfAny(item, QStringLiteral("label"), label);
-            urls.add(item);
+            urls.add(std::move(item));
         }
     }
     // A card with a formatted name only (allowed from vCard 4.0 on).

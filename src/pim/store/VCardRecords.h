@@ -1,19 +1,23 @@
 #pragma once
 
+#include "foundation/VtrCalendarDate.h"
 #include "pim/store/SyncStore.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QTimeZone>
 
 typedef struct _EVCard EVCard;
 
 namespace syncstore {
 
-// Splits a file of vCards into one text per card, with line ends and
-// vCard 2.1 character sets made what the vCard parser reads: every line ends
-// in CRLF, and a raw (not quoted-printable) value with a CHARSET other than
+// Splits a file of vCards into one text per card, made what the vCard parser
+// reads safely and whole: every line ends in CRLF; a NUL byte is dropped;
+// a quoted-printable value is one line, its soft line breaks ("=" at a line's
+// end) joined and every "=" that starts no escape of two hex digits written
+// "=3D"; a raw (not quoted-printable) 2.1 value with a CHARSET other than
 // UTF-8 is converted to UTF-8.
 QList<QByteArray> splitVCards(const QByteArray &fileContents);
 
@@ -26,9 +30,11 @@ class ContactRecordBuilder
 public:
     explicit ContactRecordBuilder(SyncRecordSink &sink) : m_sink(sink) {}
 
-    // Adds one card; `fallbackUid` names a card without UID (its file name).
-    // False when the card is not a vCard (left out, logged by the caller).
-    bool addVCardText(const QByteArray &cardText, const QString &fallbackUid);
+    // Adds the cards of a file's text (through splitVCards); `fallbackUid`
+    // names a card without UID (the file's name; "-1", "-2"... added for the
+    // cards after the first). The number of cards added; -1 when the text
+    // holds none or one could not be read (left out, logged by the caller).
+    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid);
     bool addVCard(EVCard *card, const QString &fallbackUid);
     // Adds the groups found so far; call once after all cards.
     void finishGroups();
@@ -42,6 +48,8 @@ private:
         QStringList memberIds;   // categories: contact identifiers
     };
     SyncRecordSink &m_sink;
+    // Dates are noon of their day in the default zone, one zone for all.
+    const QTimeZone m_zone = vtr::defaultTimeZone();
     qsizetype m_contacts = 0;
     QHash<QString, QString> m_idForUid;
     QList<Group> m_groups;

@@ -110,10 +110,7 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 const QString base = QFileInfo(file).completeBaseName();
                 bool ok = true;
                 if (kind == SyncDataKind::Contacts) {
-                    const QList<QByteArray> cards = splitVCards(data);
-                    ok = !cards.isEmpty();
-                    for (qsizetype i = 0; i < cards.size(); ++i)
-                        ok = contacts.addVCardText(cards.at(i), i ? base + QLatin1Char('-') + QString::number(i) : base) && ok;
+                    ok = contacts.addVCardFile(data, base) > 0;
                 } else {
                     ok = items.addICalendarText(data, base);
                 }
