@@ -8,6 +8,7 @@
 #include "TestEnvironment.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -90,7 +91,7 @@ TEST(MbdbReader, ReadsEveryKindOfRecord)
     const vtr::mbdb::Manifest manifest = vtr::mbdb::read(fixtures::mbdbFile(entries));
     EXPECT_TRUE(manifest.error.isEmpty()) << manifest.error.toStdString();
     ASSERT_EQ(manifest.records.size(), entries.size());
-    EXPECT_EQ(manifest.records[0].properties.size(), 2);
+    ASSERT_EQ(manifest.records[0].properties.size(), 2);
     EXPECT_EQ(manifest.records[0].properties[0].second, QByteArray("\x00\x03", 2));
     EXPECT_EQ(manifest.records[0].size, 4096u);
     EXPECT_EQ(manifest.records[1].linkTarget, QByteArray("../target"));
@@ -259,4 +260,19 @@ TEST(PropertyList, ReadsTheRealBinaryManifest)
     EXPECT_FALSE(manifest.value(QStringLiteral("IsEncrypted")).toBool());
     EXPECT_FALSE(manifest.value(QStringLiteral("BackupKeyBag")).toByteArray().isEmpty());
     EXPECT_TRUE(manifest.value(QStringLiteral("Date")).toDateTime().isValid());
+}
+
+// Every input of the binary property-list fuzz target, the findings it once
+// crashed on among them, reads to a value or is refused with a reason.
+TEST(PropertyList, FuzzCorpusReadsOrIsRefused)
+{
+    const QDir corpus(QStringLiteral(VTR_TEST_SOURCE_DIR "/../fuzz/corpus/bplist"));
+    const QStringList inputs = corpus.entryList(QDir::Files);
+    ASSERT_TRUE(inputs.contains(QStringLiteral("regression-6a25627b")));
+    for (const QString &name : inputs) {
+        SCOPED_TRACE(name.toStdString());
+        QString error;
+        const QVariant value = vtr::plist::fromBinaryData(testenv::readFile(corpus.filePath(name)), &error);
+        EXPECT_TRUE(value.isValid() || !error.isEmpty());
+    }
 }
