@@ -105,7 +105,7 @@ TEST(BBAppListRules, AppsFromBothDatabases)
     const auto ipd = vtr::ipd::dictionaryWithBBIPDData(appsIpd());
     ASSERT_TRUE(ipd.has_value());
     const QVariantList items = BBAppList::appsFromIPD(*ipd);
-    EXPECT_EQ(itemTexts(items), (QStringList{QStringLiteral("12345=Twitter"), QStringLiteral("678=Facebook"),
+    ASSERT_EQ(itemTexts(items), (QStringList{QStringLiteral("12345=Twitter"), QStringLiteral("678=Facebook"),
                                              QStringLiteral("1=Twitter"), QStringLiteral("net.rim.java.maps=Maps"),
                                              QStringLiteral("com.example.game=Game")}));
     EXPECT_EQ(items[0].toMap().value(QStringLiteral("itemId")).typeId(), QMetaType::LongLong);

@@ -498,6 +498,7 @@ TEST_F(OlderBackupTest, SessionAcceptsOnlyDeletions)
     manager->giveSession = false;
     manager->log.clear();
     EXPECT_FALSE(scanner.syncRecords(rows));
+    ASSERT_FALSE(manager->log.isEmpty());
     EXPECT_TRUE(manager->log.last().startsWith(QStringLiteral("unregister"))) << "no session: the client goes";
     manager->enabled = false;
     EXPECT_FALSE(scanner.syncRecords(rows));
