@@ -2,6 +2,7 @@
 // that maps 40-digit files back to the phone through the two manifests.
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/UserDefaults.h"
+#include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iOSBackup.h"
 #include "sources/iphone/iPhoneBackupFolders.h"
 #include "support/BackupFixtures.h"
@@ -168,6 +169,35 @@ TEST_F(IOSBackupTest, FileListMapsNamesThroughIndexAndDatabase)
     QFile::remove(folder + QStringLiteral("/Manifest.mbdb"));
     EXPECT_EQ(&backup->deviceFiles(), &files) << "built once and kept";
     EXPECT_EQ(backup->deviceFiles().size(), 5);
+}
+
+// Newer backups name the phone's apps under "Installed Applications" and
+// carry the date in "Info.plist", some without any "Status.plist".
+TEST_F(IOSBackupTest, NewerInfoListsGiveAppsAndDate)
+{
+    const QString folder = makeBackup(QStringLiteral("ccc333"), day(4));
+    QVariantMap info = vtr::plist::dictionaryFromFile(folder + QStringLiteral("/Info.plist"));
+    info.insert(QStringLiteral("Installed Applications"),
+                QVariantList{QStringLiteral("org.sample.Notes"), QStringLiteral("net.other.Game")});
+    info.insert(QStringLiteral("Last Backup Date"), day(20));
+    testenv::writeFile(folder + QStringLiteral("/Info.plist"), fixtures::plistData(info, true));
+    makeBackup(QStringLiteral("aaa111"), day(12));
+
+    iOSBackup::Ptr backup = iOSBackup::initWithBackupFolder(VtrMacFileInfo::fileInfoWithPath(folder));
+    QStringList apps;
+    for (const iOSAppInfo &app : backup->deviceApps()) apps.append(app.appID());
+    EXPECT_EQ(apps, (QStringList{QStringLiteral("com.example.maps"), QStringLiteral("org.sample.Notes"),
+                                 QStringLiteral("net.other.Game")}));
+    EXPECT_EQ(backup->lastBackupDate(), day(20)) << "the later of the two dates";
+    ASSERT_TRUE(iOSBackup::latestBackup());
+    EXPECT_EQ(iOSBackup::latestBackup()->deviceID(), QStringLiteral("ccc333"));
+
+    QFile::remove(folder + QStringLiteral("/Status.plist"));
+    info.insert(QStringLiteral("Last Backup Date"), day(2));
+    testenv::writeFile(folder + QStringLiteral("/Info.plist"), fixtures::plistData(info, false));
+    backup = iOSBackup::initWithBackupFolder(VtrMacFileInfo::fileInfoWithPath(folder));
+    EXPECT_EQ(backup->lastBackupDate(), day(2)) << "no status list";
+    EXPECT_EQ(iOSBackup::latestBackup()->deviceID(), QStringLiteral("aaa111"));
 }
 
 TEST(IOSAppInfo, NamesAndComparison)

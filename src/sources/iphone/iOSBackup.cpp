@@ -10,6 +10,7 @@
 #include "sources/iphone/iPhoneBackupFolders.h"
 
 #include <QCollator>
+#include <QSet>
 
 #include <cstring>
 #include <unordered_map>
@@ -135,9 +136,14 @@ QString iOSBackup::productVersion() const
     return _info.value(QStringLiteral("Product Version")).toString();
 }
 
+// Backups without "Status.plist" (and those whose status was not rewritten)
+// carry the date in "Info.plist"; of two dates the later one is the backup's.
 QDateTime iOSBackup::lastBackupDate() const
 {
-    return _status.value(QStringLiteral("Date")).toDateTime();
+    const QDateTime status = _status.value(QStringLiteral("Date")).toDateTime();
+    const QDateTime info = _info.value(QStringLiteral("Last Backup Date")).toDateTime();
+    if (!status.isValid()) return info;
+    return info.isValid() && info > status ? info : status;
 }
 
 bool iOSBackup::isFullBackup() const
@@ -150,12 +156,23 @@ bool iOSBackup::isCurrentBackup() const
     return !_backupFolder->name().contains(QLatin1Char('-'));
 }
 
+// Older backups list the library's apps in the iTunes settings, newer ones
+// the phone's own under "Installed Applications"; an app named in both is
+// listed once.
 QList<iOSAppInfo> iOSBackup::deviceApps() const
 {
     QList<iOSAppInfo> apps;
+    QSet<QString> seen;
     const QVariantMap settings = _info.value(QStringLiteral("iTunes Settings")).toMap();
-    for (const QVariant &id : settings.value(QStringLiteral("LibraryApplications")).toList())
-        apps.append(iOSAppInfo(id.toString()));
+    for (const QVariant &list : {settings.value(QStringLiteral("LibraryApplications")),
+                                 _info.value(QStringLiteral("Installed Applications"))}) {
+        for (const QVariant &id : list.toList()) {
+            const QString appID = id.toString();
+            if (seen.contains(appID)) continue;
+            seen.insert(appID);
+            apps.append(iOSAppInfo(appID));
+        }
+    }
     return apps;
 }
 

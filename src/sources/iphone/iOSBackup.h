@@ -71,7 +71,9 @@ public:
     QString deviceName() const;
     QString deviceSerialNumber() const;
     QString productVersion() const;
-    QDateTime lastBackupDate() const; // invalid when unknown
+    // "Status.plist"'s "Date" or "Info.plist"'s "Last Backup Date", the later
+    // of the two; invalid when neither is known.
+    QDateTime lastBackupDate() const;
     bool isFullBackup() const;
     bool isEncrypted() const { return false; }
     // Never read from a backup: always empty.
@@ -82,6 +84,8 @@ public:
     // A backup named by the bare device identifier; dated copies carry a "-".
     bool isCurrentBackup() const;
 
+    // "iTunes Settings"/"LibraryApplications", then "Installed Applications"
+    // not listed yet, in order.
     QList<iOSAppInfo> deviceApps() const;
     // Built on first use, then kept.
     const QList<iOSFile> &deviceFiles();
