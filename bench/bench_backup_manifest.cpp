@@ -8,18 +8,18 @@
 // peak resident size while one read runs in a fresh copy of this program,
 // measured from just before the read; "file_MB" is the manifest's size.
 
+#include "PeakMemory.h"
+
 #include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iPhoneDB.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <plist/plist.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,17 +93,6 @@ const QString &backupFolder()
 
 QString manifestPath() { return QDir(backupFolder()).filePath(QStringLiteral("Manifest.plist")); }
 
-// The peak resident size of this process image in KiB (not getrusage(): its
-// maximum survives exec).
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
 void manifestNames(const QString &path)
 {
     QFile file(path);
@@ -153,20 +142,12 @@ void libplistAlone(const QString &path)
     plist_free(files);
 }
 
-double peakGrowthMiB(const char *mode)
-{
-    QProcess self;
-    self.start(QStringLiteral("/proc/self/exe"), {QStringLiteral("--peak"), QLatin1String(mode), backupFolder()});
-    if (!self.waitForFinished(600000)) return -1;
-    return self.readAllStandardOutput().trimmed().toDouble() / 1024.0;
-}
-
 void BM_ManifestNames(benchmark::State &state)
 {
     const QString path = manifestPath();
     for (auto _ : state)
         manifestNames(path);
-    state.counters["peak_MB"] = peakGrowthMiB("names");
+    state.counters["peak_MB"] = benchpeak::growthMiB("names", backupFolder());
     state.counters["file_MB"] = double(QFile(path).size()) / 1048576.0;
 }
 BENCHMARK(BM_ManifestNames)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -176,7 +157,7 @@ void BM_ScannerFileList(benchmark::State &state)
     const QString folder = backupFolder();
     for (auto _ : state)
         scannerFileList(folder);
-    state.counters["peak_MB"] = peakGrowthMiB("scanner");
+    state.counters["peak_MB"] = benchpeak::growthMiB("scanner", backupFolder());
 }
 BENCHMARK(BM_ScannerFileList)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -185,7 +166,7 @@ void BM_WholeTreeConverted(benchmark::State &state)
     const QString path = manifestPath();
     for (auto _ : state)
         wholeTree(path);
-    state.counters["peak_MB"] = peakGrowthMiB("tree");
+    state.counters["peak_MB"] = benchpeak::growthMiB("tree", backupFolder());
 }
 BENCHMARK(BM_WholeTreeConverted)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -194,7 +175,7 @@ void BM_LibplistAlone(benchmark::State &state)
     const QString path = manifestPath();
     for (auto _ : state)
         libplistAlone(path);
-    state.counters["peak_MB"] = peakGrowthMiB("libplist");
+    state.counters["peak_MB"] = benchpeak::growthMiB("libplist", backupFolder());
 }
 BENCHMARK(BM_LibplistAlone)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -202,21 +183,18 @@ BENCHMARK(BM_LibplistAlone)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
-        const QString folder = QString::fromLocal8Bit(argv[3]);
-        const long before = peakKiB();
-        if (std::strcmp(argv[2], "scanner") == 0)
+    const bool child = benchpeak::runAsChild(argc, argv, [](const char *mode, const QString &folder) {
+        const QString manifest = QDir(folder).filePath(QStringLiteral("Manifest.plist"));
+        if (std::strcmp(mode, "scanner") == 0)
             scannerFileList(folder);
-        else if (std::strcmp(argv[2], "tree") == 0)
-            wholeTree(QDir(folder).filePath(QStringLiteral("Manifest.plist")));
-        else if (std::strcmp(argv[2], "names") == 0)
-            manifestNames(QDir(folder).filePath(QStringLiteral("Manifest.plist")));
+        else if (std::strcmp(mode, "tree") == 0)
+            wholeTree(manifest);
+        else if (std::strcmp(mode, "names") == 0)
+            manifestNames(manifest);
         else
-            libplistAlone(QDir(folder).filePath(QStringLiteral("Manifest.plist")));
-        std::printf("%ld\n", peakKiB() - before);
-        std::fflush(stdout);
-        return 0;
-    }
+            libplistAlone(manifest);
+    });
+    if (child) return 0;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
