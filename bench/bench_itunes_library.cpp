@@ -7,6 +7,8 @@
 // the interpreter (plistlib), each measured from just before the load, so
 // neither side counts its program's own start-up.
 
+#include "PeakMemory.h"
+
 #include "sources/host/PropertyListXml.h"
 #include "sources/itunes/SyntheticLibrary.h"
 #include "sources/itunes/VtrITunes.h"
@@ -19,7 +21,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -35,17 +36,6 @@ const QString &libraryFile()
         return p;
     }();
     return path;
-}
-
-// The peak resident size of this process image in KiB. Not getrusage():
-// its maximum survives exec, so a child would inherit the benchmark's peak.
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
 }
 
 void readLibraryFile(const QString &path)
@@ -65,22 +55,12 @@ void readLibraryIntoModel(const QString &path)
     if (model.tracks().size() != 20000) std::abort();
 }
 
-// One load in a fresh copy of this program ("--peak <file|model> <path>"):
-// the growth of its peak resident size in MiB.
-double peakGrowthMiB(const char *mode)
-{
-    QProcess self;
-    self.start(QStringLiteral("/proc/self/exe"), {QStringLiteral("--peak"), QLatin1String(mode), libraryFile()});
-    if (!self.waitForFinished(600000)) return -1;
-    return self.readAllStandardOutput().trimmed().toDouble() / 1024.0;
-}
-
 void BM_ReadLibraryFile(benchmark::State &state)
 {
     const QString path = libraryFile();
     for (auto _ : state)
         readLibraryFile(path);
-    state.counters["peak_MB"] = peakGrowthMiB("file");
+    state.counters["peak_MB"] = benchpeak::growthMiB("file", libraryFile());
     state.counters["file_MB"] = double(QFile(path).size()) / 1048576.0;
 }
 BENCHMARK(BM_ReadLibraryFile)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -90,7 +70,7 @@ void BM_ReadLibraryIntoModel(benchmark::State &state)
     const QString path = libraryFile();
     for (auto _ : state)
         readLibraryIntoModel(path);
-    state.counters["peak_MB"] = peakGrowthMiB("model");
+    state.counters["peak_MB"] = benchpeak::growthMiB("model", libraryFile());
 }
 BENCHMARK(BM_ReadLibraryIntoModel)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -130,17 +110,13 @@ BENCHMARK(BM_PythonPlistlibLoad)->Unit(benchmark::kMillisecond)->UseManualTime()
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
-        const long before = peakKiB();
-        const QString path = QString::fromLocal8Bit(argv[3]);
-        if (std::strcmp(argv[2], "model") == 0)
+    const bool child = benchpeak::runAsChild(argc, argv, [](const char *mode, const QString &path) {
+        if (std::strcmp(mode, "model") == 0)
             readLibraryIntoModel(path);
         else
             readLibraryFile(path);
-        std::printf("%ld\n", peakKiB() - before);
-        std::fflush(stdout);
-        return 0;
-    }
+    });
+    if (child) return 0;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

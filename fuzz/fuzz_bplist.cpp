@@ -1,7 +1,9 @@
 // fuzz-links: vtr_sources
-// Arbitrary bytes through the binary property-list path (libplist's parser
-// and our conversion to Qt values, with its depth limit).
+// Arbitrary bytes through the binary property-list path (the structure check
+// and the conversion to Qt values, with their depth and size limits), and
+// through the in-place reads the backup scanner makes.
 
+#include "sources/iphone/BinaryPropertyList.h"
 #include "sources/iphone/PropertyList.h"
 
 #include <cstddef>
@@ -14,5 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString error;
     const QVariant value = vtr::plist::fromBinaryData(bytes, &error);
     if (!value.isValid() && error.isEmpty()) std::abort();
+    if (const auto list = vtr::plist::BinaryPropertyList::open(bytes)) {
+        list->forEachEntry(list->top(), [&](auto key, auto entry) {
+            (void)list->string(key);
+            if (const auto domain = list->valueForKey(entry, u"Domain")) (void)list->data(*domain);
+            return true;
+        });
+    }
     return 0;
 }

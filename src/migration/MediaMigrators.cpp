@@ -8,7 +8,9 @@
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/host/LibraryLocation.h"
+#include "sources/iphone/iPhoneMusic.h"
 #include "sources/itunes/VtrITunes.h"
+#include "sources/itunes/iTunesInfo.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -278,20 +280,10 @@ QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind
     return items + leftOut;
 }
 
-// The iPhone's music is what the computer's music library syncs to it: the
-// library's own tracks that are files here, not videos and not protected.
-QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
+// Playlists of the library by the track IDs they hold: the person's own
+// ones, not the library itself, folders, smart or hidden lists.
+static QHash<qint64, QStringList> libraryPlaylistsByTrack(const VtrITunes &library)
 {
-    VtrITunes library;
-    if (m_libraryFile.isEmpty())
-        library.initWithoutProgress();
-    else
-        library.initWithFile(m_libraryFile);
-    QList<MediaSourceItem> items;
-    if (!library.playlistData()) {
-        VTR_LOG(2, QStringLiteral("No music library to read: %1").arg(library.loadError()));
-        return items;
-    }
     QHash<qint64, QStringList> playlistsOfTrack;
     for (const QVariant &p : library.playlists()) {
         const QVariantMap playlist = p.toMap();
@@ -306,28 +298,70 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
             if (!names.contains(name)) names.append(name);
         }
     }
-    const QVariantMap tracks = library.tracks();
-    QList<QVariantMap> ordered;
-    for (const QVariant &t : tracks) ordered.append(t.toMap());
-    std::sort(ordered.begin(), ordered.end(), [](const QVariantMap &a, const QVariantMap &b) {
-        return a.value(QStringLiteral("Track ID")).toLongLong() < b.value(QStringLiteral("Track ID")).toLongLong();
-    });
-    for (const QVariantMap &track : ordered) {
-        if (track.value(QStringLiteral("Has Video")).toBool() || track.value(QStringLiteral("Protected")).toBool() ||
-            track.value(QStringLiteral("Podcast")).toBool())
-            continue;
-        const QString path = vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
-                                                              library.playlistDataPath(),
-                                                              library.musicFolderLocation());
-        if (path.isEmpty() || !QFileInfo(path).isFile()) continue;
-        MediaSourceItem item = sourceForFile(VtrMacFileInfo::fileInfoWithPath(path));
-        item.title = track.value(QStringLiteral("Name")).toString();
-        const qint64 ms = track.value(QStringLiteral("Total Time"), -1000).toLongLong();
+    return playlistsOfTrack;
+}
+
+QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
+{
+    setNote(QString());
+    const QString path = m_libraryFile.isEmpty() ? VtrITunes::defaultPlaylistDataXMLFile() : m_libraryFile;
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        throw VtrException(QStringLiteral("iTunes XML file not found"), vtrLocalized("Couldn't get iTunes information."));
+    auto library = std::make_shared<VtrITunes>();
+    if (m_libraryFile.isEmpty())
+        library->initWithoutProgress();
+    else
+        library->initWithFile(m_libraryFile);
+    if (!library->playlistData())
+        throw VtrException(QStringLiteral("iTunes XML file not found"),
+                           vtrLocalized("Couldn't get iTunes information.") + QStringLiteral(" (%1)").arg(library->loadError()));
+    iTunesInfo model;
+    model.set_iTunes(library, false, true);
+
+    const std::shared_ptr<MobileDeviceInterface> phone = mobileDevice();
+    const vtr::iphone::PhoneMusicChoice choice = vtr::iphone::libraryTracksOnPhone(
+        model, vtr::iphone::phoneTracksInMediaFolders(phone ? phone->storageFileInfos() : VtrFileInfoList()),
+        m_syncSelection);
+    QList<MediaSourceItem> items;
+    if (!choice.known) {
+        const QString note = vtrLocalized("The songs on the iPhone could not be read on this computer, so no music was "
+                                          "taken from the music library.");
+        VTR_LOG(1, note);
+        setNote(note);
+        return items;
+    }
+    if (!choice.notInLibrary.isEmpty()) {
+        VTR_LOG(1, QStringLiteral("Songs on the iPhone that are not in the music library: %1")
+                       .arg(choice.notInLibrary.join(QStringLiteral(", "))));
+        setNote(vtrLocalized("%1 songs on the iPhone were not found in the music library.")
+                    .arg(choice.notInLibrary.size()));
+    }
+    const QHash<qint64, QStringList> playlistsOfTrack = libraryPlaylistsByTrack(*library);
+    for (const VtrITunesItemPtr &track : choice.tracks) {
+        const QString file = track->localPath();
+        if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
+        MediaSourceItem item = sourceForFile(VtrMacFileInfo::fileInfoWithPath(file));
+        item.title = track->name();
+        const qint64 ms = track->iTunesInfo().value(QStringLiteral("Total Time"), -1000).toLongLong();
         item.durationSeconds = ms < 0 ? -1 : int(ms / 1000);
-        item.playlistNames = playlistsOfTrack.value(track.value(QStringLiteral("Track ID")).toLongLong());
+        item.playlistNames = playlistsOfTrack.value(track->itemID());
         items.append(item);
     }
     return items;
+}
+
+void AppleMusicMigrator::setNote(const QString &note)
+{
+    const std::lock_guard lock(m_noteMutex);
+    m_note = note;
+}
+
+QVariantMap AppleMusicMigrator::manifestInfo() const
+{
+    QVariantMap info = MusicMigrator::manifestInfo();
+    const std::lock_guard lock(m_noteMutex);
+    if (!info.isEmpty() && !m_note.isEmpty()) info.insert(QStringLiteral("note"), m_note);
+    return info;
 }
 
 QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind)

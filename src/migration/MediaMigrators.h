@@ -3,6 +3,8 @@
 #include "migration/DataMigrator.h"
 
 #include <memory>
+#include <mutex>
+#include <optional>
 
 // The media migrators of each old-phone family. Where each finds its media:
 // - Android: the phone's storages over MTP through its platform device (each
@@ -46,19 +48,36 @@ using BlackBerryMusicMigrator = FamilyMediaMigrator<MusicMigrator, MediaKind::Mu
 using BlackBerryPhotosMigrator = FamilyMediaMigrator<PhotosMigrator, MediaKind::Photos, volumeMediaItems>;
 using BlackBerryVideoMigrator = FamilyMediaMigrator<VideoMigrator, MediaKind::Videos, volumeMediaItems>;
 
-// The iPhone's music is what the computer's music library syncs to it.
+// The iPhone's music is what the computer's music library synced to it: the
+// library tracks behind the songs on the phone (read from the phone's media
+// folders where this computer has them mounted) and those of a sync
+// selection. Where neither can be had, no track of the library is offered,
+// and the log and the manifest's "note" say why.
 class AppleMusicMigrator final : public MusicMigrator
 {
 public:
     using MusicMigrator::MusicMigrator;
     // The library file to read; empty: the person's (tests name their own).
     void setLibraryFile(const QString &path) { m_libraryFile = path; }
+    // A sync-state dictionary of the library (see iTunesInfo::syncState()).
+    void setSyncSelection(const QVariantMap &state) { m_syncSelection = state; }
+
+    // With "note" when the phone's songs could not be told, or some of them
+    // were not found in the library.
+    QVariantMap manifestInfo() const override;
 
 protected:
+    // Throws VtrException "iTunes XML file not found" when there is no
+    // readable music library.
     QList<MediaSourceItem> sourceItems() override;
 
 private:
+    void setNote(const QString &note);
+
     QString m_libraryFile;
+    std::optional<QVariantMap> m_syncSelection;
+    mutable std::mutex m_noteMutex;
+    QString m_note;
 };
 
 // The three migrators of a family (1 Android, 2 Apple, 3 BlackBerry); all

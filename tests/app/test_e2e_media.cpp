@@ -262,54 +262,123 @@ TEST(EndToEnd, ABlackBerryFromTheIntroToTheEndKeepsEveryNameApart)
     EXPECT_EQ(QDir(targetFolder("Music")).entryList(QDir::Files).size(), 4);
 }
 
-// An iPhone whose camera roll is the folder `roll`, run from the intro to the end.
-bool runIPhoneWithRoll(const QString &roll)
+// An MP3 file of a few silent frames whose tag names only its title (the
+// library host may or may not read the other tags).
+QByteArray taggedMp3(const QByteArray &title, int frames)
 {
-    CameraPort port;
-    port.model = QStringLiteral("Directory Browse");
-    port.port = QStringLiteral("disk:") + roll;
-    port.vendorID = 1452;
-    port.productID = 4752;
-    port.productName = QStringLiteral("iPhone");
+    const QByteArray text = '\x03' + title;
+    QByteArray frame = "TIT2";
+    for (int shift : {24, 16, 8, 0}) frame.append(char((text.size() >> shift) & 0xFF));
+    frame += QByteArray(2, '\0') + text;
+    QByteArray tag = QByteArray("ID3\x04\x00\x00", 6);
+    for (int shift : {21, 14, 7, 0}) tag.append(char((frame.size() >> shift) & 0x7F));
+    return tag + frame + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(frames);
+}
+
+// The music library: the host files three songs into a playlist, only what
+// this test puts there (what earlier runs filed goes).
+QString iPhoneLibrary()
+{
+    const QString songs = testenv::makeTempDir(QStringLiteral("songs"));
+    testenv::writeFile(songs + "/One.mp3", taggedMp3("One", 3));
+    testenv::writeFile(songs + "/Two.mp3", taggedMp3("Two", 5));
+    testenv::writeFile(songs + "/Three.mp3", taggedMp3("Three", 7));
+    QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+    const QList<qint64> tracks = host.addMediaFiles(songs, QStringLiteral("Sunday"));
+    EXPECT_EQ(tracks.size(), 3);
+    host.addTracksToPlaylist(tracks, host.createPlaylist(QStringLiteral("Sunday"), false).persistentID);
+    return songs;
+}
+
+// The iPhone's camera roll, served by the camera library's directory driver.
+struct IPhoneCamera
+{
+    QString roll = testenv::makeTempDir(QStringLiteral("roll"));
     struct Connection final : CameraConnection
     {
         explicit Connection(std::vector<CameraPort> ports) : CameraConnection(nullptr)
         {
             setDetector(std::make_unique<FixedCameraDetector>(std::move(ports)));
         }
-    } connection({port});
-    RealRun run(&connection);
-    connection.setUdevSource(run.h.phones.usb());
-    return run.runToEnd([&] {
-        return run.h.plugIPhone() &&
-               WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
-    });
-}
+    };
+    std::unique_ptr<Connection> connection;
 
+    IPhoneCamera()
+    {
+        testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(120000, 'a'));
+        testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0002.JPG", QByteArray(64000, 'b'));
+        testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0003.MOV", QByteArray(300000, 'c'));
+        CameraPort port;
+        port.model = QStringLiteral("Directory Browse");
+        port.port = QStringLiteral("disk:") + roll;
+        port.vendorID = 1452;
+        port.productID = 4752;
+        port.productName = QStringLiteral("iPhone");
+        connection = std::make_unique<Connection>(std::vector<CameraPort>{port});
+    }
+
+    // Plugs the phone; its media folder, when given, is mounted as it arrives.
+    bool plug(RealRun &run, const QString &mediaFolder = QString())
+    {
+        connection->setUdevSource(run.h.phones.usb());
+        NS_AppController *wizard = &run.h.wizard();
+        const QMetaObject::Connection mount = QObject::connect(wizard, &AppController::oldDeviceChanged, [=] {
+            if (wizard->oldDevice() && !mediaFolder.isEmpty()) wizard->oldDevice()->addMountedPath(mediaFolder);
+        });
+        const bool plugged = run.h.plugIPhone() &&
+                             WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
+        QObject::disconnect(mount);
+        return plugged;
+    }
+};
+
+// The phone holds two of the library's three songs, under the names the
+// phone gives them: the library's files of those two reach the new phone.
 TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
 {
     resetTarget();
-    const QString roll = testenv::makeTempDir(QStringLiteral("roll"));
-    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(120000, 'a'));
-    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0002.JPG", QByteArray(64000, 'b'));
-    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0003.MOV", QByteArray(300000, 'c'));
-    // The music library: the host files two tracks into a playlist.
-    const QString songs = testenv::makeTempDir(QStringLiteral("songs"));
-    testenv::writeFile(songs + "/one.mp3", QByteArray(5000, '1'));
-    testenv::writeFile(songs + "/two.m4a", QByteArray(6000, '2'));
-    // Only these tracks: what earlier runs filed into the library goes.
-    QFile::remove(MediaLibraryHost::musicLibraryFilePath());
-    MediaLibraryHost &host = MediaLibraryHost::shared();
-    const QList<qint64> tracks = host.addMediaFiles(songs, QStringLiteral("Sunday"));
-    ASSERT_EQ(tracks.size(), 2);
-    host.addTracksToPlaylist(tracks, host.createPlaylist(QStringLiteral("Sunday"), false).persistentID);
-
-    ASSERT_TRUE(runIPhoneWithRoll(roll));
-    Expected expected = expectedInFolder(roll);
-    expected.music = {sha1OfFile(songs + "/one.mp3"), sha1OfFile(songs + "/two.m4a")};
+    const QString songs = iPhoneLibrary();
+    const QString media = testenv::makeTempDir(QStringLiteral("iphonemedia"));
+    testenv::writeFile(media + "/iTunes_Control/Music/F00/QWER.mp3", testenv::readFile(songs + "/One.mp3"));
+    testenv::writeFile(media + "/iTunes_Control/Music/F07/ZXCV.mp3", testenv::readFile(songs + "/Two.mp3"));
+    IPhoneCamera camera;
+    RealRun run(camera.connection.get());
+    ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run, media); }));
+    Expected expected = expectedInFolder(camera.roll);
+    expected.music = {sha1OfFile(songs + "/One.mp3"), sha1OfFile(songs + "/Two.mp3")};
     expected.sort();
     expectTargetHolds(expected);
     EXPECT_EQ(expectPlaylistsNameCopiedTracks(), 2);
+    EXPECT_FALSE(run.jobs->migrators().music->manifestInfo().contains(QStringLiteral("note")));
+}
+
+// Without the phone's songs nothing of the library is offered, and the
+// report says why; without a library the person is told.
+TEST(EndToEnd, AnIPhoneWhoseSongsCannotBeKnownOrWithoutALibrary)
+{
+    for (const bool withLibrary : {true, false}) {
+        SCOPED_TRACE(withLibrary);
+        resetTarget();
+        iPhoneLibrary();
+        if (!withLibrary) QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+        IPhoneCamera camera;
+        RealRun run(camera.connection.get());
+        ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run); }));
+        Expected expected = expectedInFolder(camera.roll);
+        expectTargetHolds(expected);
+        const QVariantMap music = run.jobs->migrators().music->manifestInfo();
+        QStringList reasons;
+        for (const AlertRequest &alert : run.h.alerts.shown()) reasons.append(alert.informativeText);
+        if (withLibrary) {
+            EXPECT_EQ(music.value(QStringLiteral("song_cnt")).toInt(), 0);
+            EXPECT_TRUE(music.value(QStringLiteral("note")).toString().contains(QStringLiteral("could not be read")));
+            EXPECT_TRUE(reasons.isEmpty()) << reasons.join(QLatin1Char('|')).toStdString();
+        } else {
+            EXPECT_TRUE(reasons.contains(QStringLiteral("Couldn't get iTunes information.")))
+                << reasons.join(QLatin1Char('|')).toStdString();
+        }
+    }
 }
 
 // The simulated Android phone of the fixture, run from the intro to the end.
@@ -332,14 +401,19 @@ bool runAndroidFixture()
 TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
 {
     const QString volume = blackBerryVolume();
-    const QString roll = testenv::makeTempDir(QStringLiteral("roll"));
-    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(120000, 'a'));
-    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0002.JPG", QByteArray(64000, 'b'));
+    // The iPhone holds one of the library's songs.
+    const QString songs = iPhoneLibrary();
+    const QString media = testenv::makeTempDir(QStringLiteral("iphonemedia"));
+    testenv::writeFile(media + "/iTunes_Control/Music/F00/QWER.mp3", testenv::readFile(songs + "/One.mp3"));
     struct Family { const char *name; std::function<bool()> run; };
     const Family families[] = {
         {"Android", runAndroidFixture},
         {"BlackBerry", [&] { RealRun run; return run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }); }},
-        {"iPhone", [&] { return runIPhoneWithRoll(roll); }},
+        {"iPhone", [&] {
+             IPhoneCamera camera;
+             RealRun run(camera.connection.get());
+             return run.runToEnd([&] { return camera.plug(run, media); });
+         }},
     };
     for (const Family &family : families) {
         SCOPED_TRACE(family.name);

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -105,7 +106,7 @@ TEST(BBAppListRules, AppsFromBothDatabases)
     const auto ipd = vtr::ipd::dictionaryWithBBIPDData(appsIpd());
     ASSERT_TRUE(ipd.has_value());
     const QVariantList items = BBAppList::appsFromIPD(*ipd);
-    EXPECT_EQ(itemTexts(items), (QStringList{QStringLiteral("12345=Twitter"), QStringLiteral("678=Facebook"),
+    ASSERT_EQ(itemTexts(items), (QStringList{QStringLiteral("12345=Twitter"), QStringLiteral("678=Facebook"),
                                              QStringLiteral("1=Twitter"), QStringLiteral("net.rim.java.maps=Maps"),
                                              QStringLiteral("com.example.game=Game")}));
     EXPECT_EQ(items[0].toMap().value(QStringLiteral("itemId")).typeId(), QMetaType::LongLong);
@@ -136,4 +137,27 @@ TEST_F(BBAppListTest, NewestArchiveIsUnpackedIntoAFreshFolder)
     const auto none = BBAppList().findBBApps();
     ASSERT_TRUE(none.has_value());
     EXPECT_TRUE(none->isEmpty()) << "an archive without the database lists nothing";
+}
+
+// A desktop in another language names the documents folder otherwise; the
+// literal "~/Documents" still counts, and the newest of both is taken.
+TEST_F(BBAppListTest, BackupsInTheDesktopsDocumentsFolderAreFound)
+{
+    const QString userDirs = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                             + QStringLiteral("/user-dirs.dirs");
+    testenv::writeFile(userDirs, "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    const QString literal = m_folder;
+    const QByteArray other = fixtures::ipdFile({QStringLiteral("Handheld Agent")}, {agent("com.other.app", "Other")});
+    makeBackup(QStringLiteral("Copied.bbb"), other, kDay);
+    m_folder = platform::homeFolder() + QStringLiteral("/Dokumente/BlackBerry Backups");
+    QDir().mkpath(m_folder);
+    makeBackup(QStringLiteral("Newest.bbb"), appsIpd(), kDay.addDays(1));
+
+    EXPECT_EQ(BBAppList().urlOfBBBFile().toLocalFile(), m_folder + QStringLiteral("/Newest.bbb"));
+    const auto apps = BBAppList().findBBApps();
+    ASSERT_TRUE(apps.has_value());
+    EXPECT_EQ(apps->size(), 5);
+    QDir(m_folder).removeRecursively();
+    EXPECT_EQ(BBAppList().urlOfBBBFile().toLocalFile(), literal + QStringLiteral("/Copied.bbb"));
+    QFile::remove(userDirs);
 }

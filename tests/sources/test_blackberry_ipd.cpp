@@ -83,8 +83,10 @@ TEST(BlackBerryIPD, ReadsSeveralDatabasesInBothByteOrders)
     EXPECT_EQ(first.value(QStringLiteral("UUID")).toInt(), -2) << "signed 32-bit";
     EXPECT_EQ(fieldsOf(first), (QVariantList{QStringLiteral("Jo"), QStringLiteral("Bloggs")}));
     EXPECT_TRUE(fieldsOf(recordsOf(*ipd, 0)[1]).isEmpty()) << "a record of exactly 7 bytes has no fields";
+    ASSERT_EQ(recordsOf(*ipd, 2).size(), 1);
     EXPECT_EQ(fieldsOf(recordsOf(*ipd, 2)[0]), QVariantList{QString::fromUtf8("café")});
 
+    ASSERT_EQ(recordsOf(*ipd, 1).size(), 1);
     const QVariantList edge = fieldsOf(recordsOf(*ipd, 1)[0]);
     ASSERT_EQ(edge.size(), 3);
     EXPECT_EQ(edge[0], QVariant(QStringLiteral("qwerty111")));

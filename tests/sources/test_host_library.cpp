@@ -185,6 +185,7 @@ TEST_F(HostLibrary, TemplatesInUtf16AndWriterEscapes)
     const QVariantMap odd{{QStringLiteral("a<&>\x01"), QStringLiteral("x\ty\x02z") + QChar(0) + QStringLiteral("!")}};
     const auto back = vtr::XmlPropertyListReader::readData(vtr::XmlPropertyListWriter::toXml(odd));
     ASSERT_TRUE(back);
+    ASSERT_EQ(back->toMap().size(), 1);
     EXPECT_EQ(back->toMap().firstKey(), QStringLiteral("a<&>\x01"));
     EXPECT_EQ(back->toMap().first().toString(), QStringLiteral("x\ty\x02z!")) << "NUL has no form in a library file";
 }

@@ -107,7 +107,7 @@ TEST_F(AppListTest, FindsPackagesAtAnyDepthAndSkipsUnusableOnes)
     backgrounder.findIOSAppsInBackground();
     ASSERT_TRUE(receiver.waitForCall());
     EXPECT_TRUE(receiver.onMainThread);
-    EXPECT_EQ(names(receiver.apps), (QStringList{QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("Delta")}));
+    ASSERT_EQ(names(receiver.apps), (QStringList{QStringLiteral("Alpha"), QStringLiteral("Alpha"), QStringLiteral("Delta")}));
     EXPECT_EQ(receiver.apps[0].toMap().value(QStringLiteral("itemId")).toLongLong(), 284882215);
     EXPECT_TRUE(QDir(platform::temporaryFolder()).isEmpty()) << "packages are read without unpacking them";
 }

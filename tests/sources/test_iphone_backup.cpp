@@ -2,6 +2,9 @@
 // that maps 40-digit files back to the phone through the two manifests.
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/UserDefaults.h"
+#include "sources/iphone/ByteCursor.h"
+#include "sources/iphone/MbdbReader.h"
+#include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iOSBackup.h"
 #include "sources/iphone/iPhoneBackupFolders.h"
 #include "support/BackupFixtures.h"
@@ -168,6 +171,78 @@ TEST_F(IOSBackupTest, FileListMapsNamesThroughIndexAndDatabase)
     QFile::remove(folder + QStringLiteral("/Manifest.mbdb"));
     EXPECT_EQ(&backup->deviceFiles(), &files) << "built once and kept";
     EXPECT_EQ(backup->deviceFiles().size(), 5);
+}
+
+// Newer backups name the phone's apps under "Installed Applications" and
+// carry the date in "Info.plist", some without any "Status.plist".
+TEST_F(IOSBackupTest, NewerInfoListsGiveAppsAndDate)
+{
+    const QString folder = makeBackup(QStringLiteral("ccc333"), day(4));
+    QVariantMap info = vtr::plist::dictionaryFromFile(folder + QStringLiteral("/Info.plist"));
+    info.insert(QStringLiteral("Installed Applications"),
+                QVariantList{QStringLiteral("org.sample.Notes"), QStringLiteral("net.other.Game")});
+    info.insert(QStringLiteral("Last Backup Date"), day(20));
+    testenv::writeFile(folder + QStringLiteral("/Info.plist"), fixtures::plistData(info, true));
+    makeBackup(QStringLiteral("aaa111"), day(12));
+
+    iOSBackup::Ptr backup = iOSBackup::initWithBackupFolder(VtrMacFileInfo::fileInfoWithPath(folder));
+    QStringList apps;
+    for (const iOSAppInfo &app : backup->deviceApps()) apps.append(app.appID());
+    EXPECT_EQ(apps, (QStringList{QStringLiteral("com.example.maps"), QStringLiteral("org.sample.Notes"),
+                                 QStringLiteral("net.other.Game")}));
+    EXPECT_EQ(backup->lastBackupDate(), day(20)) << "the later of the two dates";
+    ASSERT_TRUE(iOSBackup::latestBackup());
+    EXPECT_EQ(iOSBackup::latestBackup()->deviceID(), QStringLiteral("ccc333"));
+
+    QFile::remove(folder + QStringLiteral("/Status.plist"));
+    info.insert(QStringLiteral("Last Backup Date"), day(2));
+    testenv::writeFile(folder + QStringLiteral("/Info.plist"), fixtures::plistData(info, false));
+    backup = iOSBackup::initWithBackupFolder(VtrMacFileInfo::fileInfoWithPath(folder));
+    EXPECT_EQ(backup->lastBackupDate(), day(2)) << "no status list";
+    EXPECT_EQ(iOSBackup::latestBackup()->deviceID(), QStringLiteral("aaa111"));
+}
+
+// Backups of iOS 5 and later have no index. The real manifest of a phone,
+// laid out once with an index and once without: the same files, the same
+// camera-roll photos.
+TEST_F(IOSBackupTest, ADatabaseWithoutIndexListsWhatTheIndexedLayoutLists)
+{
+    const QByteArray database =
+        testenv::readFile(QStringLiteral(VTR_SHARED_DATA_DIR "/samples/ios-backup/yielding-code-5_Manifest.mbdb"));
+    ASSERT_FALSE(database.isEmpty());
+    const QString indexed = makeBackup(QStringLiteral("ddd444"), day(4));
+    const QString alone = makeBackup(QStringLiteral("eee555"), day(4));
+    QList<MbdxEntry> index;
+    vtr::ByteCursor cursor(database, vtr::mbdb::kHeaderSize);
+    while (!cursor.atEnd()) {
+        const qint64 at = cursor.position() - vtr::mbdb::kHeaderSize;
+        vtr::mbdb::Record record;
+        ASSERT_TRUE(vtr::mbdb::readRecord(cursor, &record));
+        if ((record.mode & 0xF000) != 0x8000) continue; // folders and links have no file
+        const QString name = record.backupFileName();
+        index.append({QByteArray::fromHex(name.toLatin1()), quint32(at)});
+        for (const QString &folder : {indexed, alone}) testenv::writeFile(folder + QLatin1Char('/') + name, "");
+    }
+    testenv::writeFile(indexed + QStringLiteral("/Manifest.mbdx"), fixtures::mbdxFile(index));
+    for (const QString &folder : {indexed, alone})
+        testenv::writeFile(folder + QStringLiteral("/Manifest.mbdb"), database);
+
+    const auto listed = [](const QString &folder, int *photos) {
+        iOSBackup::Ptr backup = iOSBackup::initWithBackupFolder(VtrMacFileInfo::fileInfoWithPath(folder));
+        QStringList paths;
+        for (const iOSFile &file : backup->deviceFiles())
+            paths.append(file.rawFile()->name() + QLatin1Char(' ') + file.deviceDomain() + QLatin1Char('|')
+                         + file.deviceFilepath());
+        *photos = int(backup->photosCapturedOnDevice().size());
+        return paths;
+    };
+    int indexedPhotos = 0;
+    int alonePhotos = 0;
+    const QStringList withIndex = listed(indexed, &indexedPhotos);
+    EXPECT_GT(withIndex.size(), 3000);
+    EXPECT_GT(indexedPhotos, 100);
+    EXPECT_EQ(listed(alone, &alonePhotos), withIndex);
+    EXPECT_EQ(alonePhotos, indexedPhotos);
 }
 
 TEST(IOSAppInfo, NamesAndComparison)

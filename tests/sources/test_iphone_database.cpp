@@ -439,6 +439,82 @@ TEST_F(OlderBackupTest, RowsOfAKindAndTheDevicesThatHoldThem)
     EXPECT_EQ(IPhoneDatabase::dbInfoForType(IPhoneDatabase::kCallHistory).size(), 0);
 }
 
+// The peak resident size in KiB since the last reset.
+long peakKiBSinceReset()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+bool resetPeak()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
+// Large databases and media beside the property lists are told apart by
+// their first bytes; none of them is read whole to learn that.
+TEST_F(OlderBackupTest, AFolderScanReadsOnlyTheStartOfWhatIsNoPropertyList)
+{
+    const QString folder = makeOlderBackup(QStringLiteral("dev3"));
+    constexpr qint64 kBig = qint64(48) << 20;
+    for (const char *name : {"/c1.mddata", "/movie.mov"}) {
+        QFile big(folder + QLatin1String(name));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        big.write("SQLite format 3", 16);
+        ASSERT_TRUE(big.resize(kBig));
+    }
+    // A list that begins with a byte-order mark and white space is still one.
+    const QString info = folder + QStringLiteral("/Info.plist");
+    testenv::writeFile(info, "\n  " + testenv::readFile(info));
+    if (!resetPeak()) GTEST_SKIP() << "the peak resident size cannot be reset here";
+    const long before = peakKiBSinceReset();
+    const auto scanned = IPhoneDatabase::dbInfoFromBackupDir(folder, IPhoneDatabase::kMessages);
+    const long grown = peakKiBSinceReset() - before;
+    ASSERT_TRUE(scanned.has_value());
+    EXPECT_EQ(scanned->value(QStringLiteral("dbRecords")).toList().size(), 3);
+    EXPECT_EQ(scanned->value(QStringLiteral("deviceID")).toString(), QStringLiteral("dev3")) << scanned->value("deviceName").toString().toStdString();
+    EXPECT_LT(grown, 16 * 1024) << "KiB";
+}
+
+// An older manifest names every file of the phone with several fields each:
+// its list is taken without building a tree of every value, at a few times
+// the file's size (a whole tree costs twenty).
+TEST_F(OlderBackupTest, ALargeOlderManifestIsListedAtAFewTimesItsSize)
+{
+    const QString folder = writeInfo(QStringLiteral("big"), QStringLiteral("3.1.3"));
+    QVariantMap files;
+    for (int i = 0; i < 40000; ++i) {
+        QVariantMap entry{{QStringLiteral("Domain"), i % 2 ? QStringLiteral("HomeDomain") : QStringLiteral("AppDomain-x")},
+                          {QStringLiteral("FileLength"), 1000 + i},
+                          {QStringLiteral("Mode"), 33188},
+                          {QStringLiteral("ModificationTime"), QDateTime::fromSecsSinceEpoch(1200000000 + i, QTimeZone::utc())}};
+        files.insert(QString::number(i * 7919).rightJustified(40, QLatin1Char('f')), entry);
+    }
+    const QString listed = QString::number(7 * 7919).rightJustified(40, QLatin1Char('f'));
+    testenv::writeFile(folder + QLatin1Char('/') + listed + QStringLiteral(".mdbackup"), "x");
+    const QByteArray inner = fixtures::plistData(QVariantMap{{QStringLiteral("Files"), files}}, true);
+    files.clear();
+    const QByteArray manifest = fixtures::plistData(QVariantMap{{QStringLiteral("Data"), inner}}, false);
+    testenv::writeFile(folder + QStringLiteral("/Manifest.plist"), manifest);
+
+    QString name;
+    QString id;
+    const auto found = iPhoneDB::filesInBackupWithPath(folder, &name, &id);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(*found, QStringList{folder + QLatin1Char('/') + listed + QStringLiteral(".mdbackup")});
+
+    if (!resetPeak()) GTEST_SKIP() << "the peak resident size cannot be reset here";
+    const long before = peakKiBSinceReset();
+    const qsizetype count = iPhoneDB::filesListedInManifest(manifest).value_or(QStringList()).size();
+    const long grown = peakKiBSinceReset() - before;
+    EXPECT_EQ(count, 20000) << "the home files";
+    EXPECT_LT(grown, 3 * manifest.size() / 1024) << "KiB for a manifest of " << manifest.size() / 1024 << " KiB";
+}
+
 TEST_F(OlderBackupTest, FoldersDatesAndSyncByDate)
 {
     writeInfo(QStringLiteral("old"), QStringLiteral("3.0"), QDateTime(QDate(2010, 1, 1), QTime(0, 0), QTimeZone::utc()));
@@ -498,6 +574,7 @@ TEST_F(OlderBackupTest, SessionAcceptsOnlyDeletions)
     manager->giveSession = false;
     manager->log.clear();
     EXPECT_FALSE(scanner.syncRecords(rows));
+    ASSERT_FALSE(manager->log.isEmpty());
     EXPECT_TRUE(manager->log.last().startsWith(QStringLiteral("unregister"))) << "no session: the client goes";
     manager->enabled = false;
     EXPECT_FALSE(scanner.syncRecords(rows));

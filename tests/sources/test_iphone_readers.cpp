@@ -1,5 +1,6 @@
 // Byte-level readers of iPhone backups: the checked cursor, "Manifest.mbdb"
 // records and property lists, on generated files and on real samples.
+#include "sources/iphone/BinaryPropertyList.h"
 #include "sources/iphone/ByteCursor.h"
 #include "sources/iphone/MbdbReader.h"
 #include "sources/iphone/PropertyList.h"
@@ -8,6 +9,7 @@
 #include "TestEnvironment.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -54,6 +56,24 @@ QByteArray arraysPlist(const QList<QList<quint32>> &arrays)
     return out;
 }
 
+// A binary list of the given objects (raw bytes, references one byte wide),
+// object 0 on top.
+QByteArray objectsPlist(const QList<QByteArray> &objects)
+{
+    QByteArray out("bplist00");
+    QByteArray table;
+    for (const QByteArray &object : objects) {
+        table.append(char(out.size()));
+        out += object;
+    }
+    const int tableAt = int(out.size());
+    out += table + QByteArray(6, '\0') + QByteArray("\x01\x01", 2);
+    out += QByteArray::fromHex(QByteArray::number(qulonglong(objects.size()), 16).rightJustified(16, '0'));
+    out += QByteArray(8, '\0');
+    out += QByteArray::fromHex(QByteArray::number(tableAt, 16).rightJustified(16, '0'));
+    return out;
+}
+
 QList<QList<quint32>> chain(int length, int fanOut)
 {
     QList<QList<quint32>> arrays;
@@ -90,7 +110,7 @@ TEST(MbdbReader, ReadsEveryKindOfRecord)
     const vtr::mbdb::Manifest manifest = vtr::mbdb::read(fixtures::mbdbFile(entries));
     EXPECT_TRUE(manifest.error.isEmpty()) << manifest.error.toStdString();
     ASSERT_EQ(manifest.records.size(), entries.size());
-    EXPECT_EQ(manifest.records[0].properties.size(), 2);
+    ASSERT_EQ(manifest.records[0].properties.size(), 2);
     EXPECT_EQ(manifest.records[0].properties[0].second, QByteArray("\x00\x03", 2));
     EXPECT_EQ(manifest.records[0].size, 4096u);
     EXPECT_EQ(manifest.records[1].linkTarget, QByteArray("../target"));
@@ -221,6 +241,63 @@ TEST(PropertyList, DamagedInputIsAnErrorNeverAValue)
     EXPECT_TRUE(vtr::plist::dictionaryFromData(fixtures::plistData(QVariantList{1, 2}, true)).isEmpty());
 }
 
+// The kinds of object no other test writes, each the top of its own list, and
+// the damage a hand-made list can hold.
+TEST(PropertyList, EveryKindOfBinaryObject)
+{
+    const auto x = [](const char *hex) { return QByteArray::fromHex(hex); };
+    const struct
+    {
+        const char *what;
+        QList<QByteArray> objects;
+        QVariant expected; // invalid: refused
+    } cases[] = {
+        {"set", {x("c20102"), x("1001"), x("1002")}, QVariantList{1, 2}},
+        {"UID", {x("8105dc")}, qint64(0x05dc)},
+        {"four-byte real", {x("223fc00000")}, 1.5},
+        {"sixteen-byte integer", {x("14") + QByteArray(8, '\0') + x("fffffffffffffffe")}, qint64(-2)},
+        {"long ASCII", {x("5f1012") + QByteArray(18, 'a')}, QString(18, QLatin1Char('a'))},
+        {"UTF-16", {x("6200e90041")}, QStringLiteral("\u00e9A")},
+        {"data", {x("42ff00")}, QByteArray("\xff\x00", 2)},
+        {"dictionary", {x("d10102"), x("516b"), x("09")}, QVariantMap{{QStringLiteral("k"), true}}},
+        {"null", {x("00")}, QVariant()},
+        {"integer key", {x("d10102"), x("1001"), x("09")}, QVariant()},
+        {"count past the objects", {x("5f10ff") + "abc"}, QVariant()},
+        {"reference past the objects", {x("a107")}, QVariant()},
+        {"real of three bytes", {x("2a000000")}, QVariant()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        QString error;
+        const QVariant value = vtr::plist::fromBinaryData(objectsPlist(c.objects), &error);
+        EXPECT_EQ(value, c.expected);
+        EXPECT_EQ(error.isEmpty(), c.expected.isValid()) << error.toStdString();
+    }
+}
+
+// One value of a large list is reached without converting the rest.
+TEST(PropertyList, BinaryValuesAreReachedInPlace)
+{
+    QVariantMap inner{{QStringLiteral("Domain"), QString::fromUtf8("Médïa")}, {QStringLiteral("Size"), 7}};
+    const QVariantMap root{{QStringLiteral("Files"), QVariantMap{{QStringLiteral("f1"), inner}}},
+                           {QStringLiteral("Blob"), QByteArray("\x01\x02", 2)}};
+    const auto list = vtr::plist::BinaryPropertyList::open(fixtures::plistData(root, true));
+    ASSERT_TRUE(list.has_value());
+    const auto files = list->valueForKey(list->top(), u"Files");
+    ASSERT_TRUE(files && list->isDictionary(*files));
+    QStringList seen;
+    EXPECT_TRUE(list->forEachEntry(*files, [&](auto key, auto value) {
+        seen.append(list->string(key) + QLatin1Char('=') + list->string(*list->valueForKey(value, u"Domain")));
+        return true;
+    }));
+    EXPECT_EQ(seen, QStringList{QString::fromUtf8("f1=Médïa")});
+    EXPECT_EQ(list->data(*list->valueForKey(list->top(), u"Blob")), QByteArray("\x01\x02", 2));
+    EXPECT_FALSE(list->valueForKey(*files, u"f2"));
+    EXPECT_FALSE(list->forEachEntry(*list->valueForKey(list->top(), u"Blob"), [](auto, auto) { return true; }));
+    EXPECT_TRUE(list->string(list->top()).isNull()) << "a dictionary is no string";
+    EXPECT_FALSE(vtr::plist::BinaryPropertyList::open("bplist00").has_value());
+}
+
 // What would end the process inside libplist (a stack exhausted by nesting,
 // a cycle, a tree grown without bound from shared objects) is refused first.
 TEST(PropertyList, HostileBinaryStructureIsRefused)
@@ -259,4 +336,19 @@ TEST(PropertyList, ReadsTheRealBinaryManifest)
     EXPECT_FALSE(manifest.value(QStringLiteral("IsEncrypted")).toBool());
     EXPECT_FALSE(manifest.value(QStringLiteral("BackupKeyBag")).toByteArray().isEmpty());
     EXPECT_TRUE(manifest.value(QStringLiteral("Date")).toDateTime().isValid());
+}
+
+// Every input of the binary property-list fuzz target, the findings it once
+// crashed on among them, reads to a value or is refused with a reason.
+TEST(PropertyList, FuzzCorpusReadsOrIsRefused)
+{
+    const QDir corpus(QStringLiteral(VTR_TEST_SOURCE_DIR "/../fuzz/corpus/bplist"));
+    const QStringList inputs = corpus.entryList(QDir::Files);
+    ASSERT_TRUE(inputs.contains(QStringLiteral("regression-6a25627b")));
+    for (const QString &name : inputs) {
+        SCOPED_TRACE(name.toStdString());
+        QString error;
+        const QVariant value = vtr::plist::fromBinaryData(testenv::readFile(corpus.filePath(name)), &error);
+        EXPECT_TRUE(value.isValid() || !error.isEmpty());
+    }
 }

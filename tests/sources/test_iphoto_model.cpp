@@ -264,8 +264,9 @@ TEST_F(IPhotoModel, LibraryModelTreeAndSavedSelection)
     EXPECT_EQ(model.photos().size(), 2) << "movies are not photos";
     EXPECT_EQ(names(model.mostRecentlyModifiedPhotos()), (QStringList{"b", "a"}));
     EXPECT_EQ(model.faces().size(), 1);
+    ASSERT_EQ(model.albums().size(), 5);
     const VtrIPhotoItemPtr albumsFolder = model.albums().at(1);
-    EXPECT_EQ(names(albumsFolder->children()), (QStringList{"Trips", "Orphan", "Clips"}));
+    ASSERT_EQ(names(albumsFolder->children()), (QStringList{"Trips", "Orphan", "Clips"}));
     EXPECT_EQ(names(albumsFolder->children().first()->children()), QStringList{"Inside"});
     EXPECT_EQ(names(model.albums().at(4)->children()), QStringList{"Printed"});
     EXPECT_TRUE(albumsFolder->children().at(2)->photos().isEmpty()) << "an album of movies only has no photos";
@@ -291,6 +292,7 @@ TEST_F(IPhotoModel, LibraryModelTreeAndSavedSelection)
     file.open(QIODevice::ReadWrite);
     file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60), QFileDevice::FileModificationTime);
     EXPECT_TRUE(model.checkForChanges());
+    ASSERT_EQ(model.events().size(), 1);
     EXPECT_TRUE(model.events().first()->children().isEmpty());
 }
 

@@ -81,6 +81,7 @@ TEST(ITunesItems, SortValuesFallBackAndComparisonsOrder)
     auto playlist = VtrITunesItem::make({{"Name", "P"}}, false);
     for (const auto &d : dated)
         playlist->addTrack(d);
+    ASSERT_EQ(playlist->tracksByNewestReleaseDate().size(), dated.size());
     EXPECT_EQ(playlist->tracksByNewestReleaseDate().first()->name(), QStringLiteral("new"));
     EXPECT_EQ(playlist->displayNameWithNumChildren(), QStringLiteral("P (0)"));
 }
@@ -130,13 +131,17 @@ TEST(ITunesItems, VideoAndPodcastPlaylistsNestUnderTheirParentsTwins)
     model.set_iTunes(itunes, true, true);
 
     EXPECT_EQ(model.playlists().size(), 1) << "Inner is in Box, Stray's parent is unknown";
+    ASSERT_TRUE(model.playlistWithID("BOX"));
+    ASSERT_EQ(model.playlistWithID("BOX")->children().size(), 1);
     EXPECT_EQ(model.playlistWithID("BOX")->children().first(), model.playlistWithID("IN"));
     EXPECT_TRUE(model.playlistWithID("ST")) << "registered although linked nowhere";
     ASSERT_EQ(model.playlistsWithVideos().size(), 1);
     EXPECT_EQ(model.playlistsWithVideos().first()->name(), QStringLiteral("Box"));
     EXPECT_EQ(model.playlistsWithVideos().first()->children().size(), 1);
     ASSERT_EQ(model.playlistsWithPodcasts().size(), 1);
+    ASSERT_EQ(model.playlistsWithPodcasts().first()->children().size(), 1);
     EXPECT_EQ(model.playlistsWithPodcasts().first()->children().first()->name(), QStringLiteral("Inner"));
+    ASSERT_EQ(model.podcasts().size(), 1);
     EXPECT_EQ(model.podcasts().first()->name(), QStringLiteral("Cast"));
     EXPECT_EQ(model.trackWithPersistentID(QStringLiteral("V"))->name(), QStringLiteral("clip"));
     EXPECT_FALSE(model.trackWithPersistentID(QStringLiteral("none")));
@@ -148,6 +153,7 @@ TEST(ITunesItems, VideoAndPodcastPlaylistsNestUnderTheirParentsTwins)
     const auto info = model.infoToSync(false, false);
     EXPECT_EQ(info.tracks.keys(), QList<qint64>{1});
     EXPECT_EQ(iTunesInfo::itemsMarkedForSyncingInArray(model.allPlaylists()).size(), 1);
+    ASSERT_FALSE(model.playlistWithID("ST")->tracks().isEmpty());
     EXPECT_TRUE(model.playlistWithID("ST")->tracks().at(0)->track()->isInGroupMarkedForSyncing());
     EXPECT_EQ(model.playlistWithID("ST")->tracks().at(0)->track()->myGroupsMarkedForSyncing(true).size(), 1);
 }

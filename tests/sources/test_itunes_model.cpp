@@ -197,7 +197,7 @@ TEST_F(ITunesModel, PlaylistSummariesOfTheSamples)
     QStringList types;
     for (const QVariant &p : mixed->playlistNamesIDsTypesAndCount())
         types.append(p.toMap().value(QStringLiteral("Type")).toString());
-    EXPECT_EQ(types, (QStringList{"Master", "Master", "Smart Playlist", "Regular"}));
+    ASSERT_EQ(types, (QStringList{"Master", "Master", "Smart Playlist", "Regular"}));
     EXPECT_EQ(mixed->playlistNamesIDsTypesAndCount().last().toMap().value(QStringLiteral("Parent Persistent ID")),
               QStringLiteral("A"));
 }

@@ -105,8 +105,8 @@ TEST(ITunesSelection, PropagationDownAndUpWithProtectedTracks)
     folder->setSelectedForSync(1);
     EXPECT_EQ(folder->selectedForSync(), 1);
     EXPECT_EQ(lockedList->selectedForSync(), 1);
-    EXPECT_EQ(trackStates(lockedList), QList<int>{0});
-    EXPECT_EQ(trackStates(openList), (QList<int>{1, 0}));
+    ASSERT_EQ(trackStates(lockedList), QList<int>{0});
+    ASSERT_EQ(trackStates(openList), (QList<int>{1, 0}));
     EXPECT_FALSE(lockedList->tracks().first()->canSync());
     EXPECT_TRUE(openList->tracks().first()->canSync());
 
@@ -134,6 +134,7 @@ TEST(ITunesSelection, PropagationDownAndUpWithProtectedTracks)
     podcast->addChild(trackItem(6));
     podcast->setSelectedForSync(-1);
     EXPECT_EQ(podcast->selectedForSync(), 1);
+    ASSERT_EQ(podcast->numChildren(), 2);
     EXPECT_EQ(podcast->children().at(1)->selectedForSync(), 1);
     podcast->children().at(0)->setAutoSelected(true);
     podcast->setSelectedForSync(0);
@@ -155,7 +156,7 @@ TEST(ITunesSelection, CodedItemsKeepTheirSelection)
     const auto back = VtrITunesItem::decode(list->encode());
     EXPECT_EQ(back->name(), QStringLiteral("p"));
     EXPECT_EQ(back->selectedForSync(), 1);
-    EXPECT_EQ(trackStates(back), QList<int>{1});
+    ASSERT_EQ(trackStates(back), QList<int>{1});
     ASSERT_EQ(back->numChildren(), 1);
     EXPECT_EQ(back->tracks().first()->track()->itemPersistentID(), QStringLiteral("T1"));
     const auto copy = list->copy();
@@ -169,6 +170,10 @@ TEST(ITunesSelection, SyncStateSavesAndRestoresAgainstAChangedLibrary)
     model.set_iTunes(loadLibrary(QStringLiteral("ID1"), {"Road", "Work", "Gone"}, 6), false, true);
     EXPECT_EQ(model.syncState(), (QVariantMap{{"iTunes Library ID", "ID1"}})) << "nothing chosen yet";
 
+    ASSERT_TRUE(model.playlistWithID(QStringLiteral("Road")));
+    ASSERT_TRUE(model.playlistWithID(QStringLiteral("Gone")));
+    ASSERT_GE(model.playlistWithID(QStringLiteral("Road"))->tracks().size(), 2);
+    ASSERT_FALSE(model.artists().isEmpty());
     model.playlistWithID(QStringLiteral("Road"))->setSelectedForSync(1);
     model.playlistWithID(QStringLiteral("Road"))->tracks().at(1)->setSelectedForSync(0);
     model.playlistWithID(QStringLiteral("Gone"))->setSelectedForSync(1);

@@ -9,6 +9,8 @@
 #include "sources/iphone/iPhoneBackupFolders.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -125,10 +127,18 @@ void addHandheldAgentModules(const QVariantMap &database, QVariantList &items)
 
 } // namespace
 
+// The desktop software keeps its backups in the documents folder, which the
+// person's desktop may name in their language ("~/Dokumente"); the literal
+// "~/Documents" is still looked at, where a copied backup may lie.
 QStringList BBAppList::backupFolders()
 {
-    return vtr::iphone::withFoldersFromUserDefault(
-        {platform::homeFolder() + QStringLiteral("/Documents/BlackBerry Backups")}, kBackupFoldersDefaultsKey);
+    const QString subfolder = QStringLiteral("/BlackBerry Backups");
+    QStringList folders;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty()) folders.append(QDir::cleanPath(documents) + subfolder);
+    const QString literal = QDir::cleanPath(platform::homeFolder() + QStringLiteral("/Documents")) + subfolder;
+    if (!folders.contains(literal)) folders.append(literal);
+    return vtr::iphone::withFoldersFromUserDefault(folders, kBackupFoldersDefaultsKey);
 }
 
 QUrl BBAppList::urlOfBBBFile() const

@@ -17,7 +17,8 @@ public:
     // User default naming more backup folders (a path or a list of paths).
     static constexpr const char *kBackupFoldersDefaultsKey = "BlackBerryBackupFolders";
 
-    // "Documents/BlackBerry Backups" in the home folder, then the user default's.
+    // "BlackBerry Backups" in the person's documents folder (as the desktop
+    // names it) and in "~/Documents", then the user default's.
     static QStringList backupFolders();
     // The archive with the latest modification date (of equal dates the first
     // listed); an empty URL when there is none.

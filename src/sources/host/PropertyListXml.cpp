@@ -629,7 +629,8 @@ private:
         compact.reserve(t.size());
         for (char c : t)
             if (c != ' ' && c != '\n' && c != '\t' && c != '\r') compact += c;
-        auto result = QByteArray::fromBase64Encoding(compact, QByteArray::AbortOnBase64DecodingErrors);
+        // Decoded in place: a backup manifest's data runs to tens of megabytes.
+        auto result = QByteArray::fromBase64Encoding(std::move(compact), QByteArray::AbortOnBase64DecodingErrors);
         if (!result) fail(QStringLiteral("<data> that is not Base64."));
         return result.decoded.isNull() ? QByteArray("") : result.decoded;
     }

@@ -1,12 +1,12 @@
 #include "sources/iphone/PropertyList.h"
 
+#include "sources/host/PropertyListXml.h"
+#include "sources/iphone/BinaryPropertyList.h"
 #include "sources/iphone/ByteCursor.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QTimeZone>
-
-#include <plist/plist.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,124 +19,18 @@ namespace vtr::plist {
 
 namespace {
 
-// Seconds between 1970-01-01 and the property-list epoch 2001-01-01 (UTC).
-constexpr qint64 kPlistEpochOffset = 978307200;
-
-struct PlistFree
-{
-    void operator()(void *node) const
-    {
-        if (node) plist_free(static_cast<plist_t>(node));
-    }
-};
-using PlistPtr = std::unique_ptr<void, PlistFree>;
+constexpr quint64 kMaxExpandedValues = quint64(1) << 22;
 
 void setError(QString *error, const QString &text)
 {
     if (error) *error = text;
 }
 
-QVariant convert(plist_t node, int depth, QString *error)
-{
-    if (depth > kMaxDepth) {
-        setError(error, QStringLiteral("property list nested too deeply"));
-        return {};
-    }
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return QVariant(value != 0);
-    }
-    case PLIST_UINT: {
-        // Stored as 64 bits; negative numbers are their two's complement.
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return QVariant(qint64(value));
-    }
-    case PLIST_UID: {
-        uint64_t value = 0;
-        plist_get_uid_val(node, &value);
-        return QVariant(qint64(value));
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return QVariant(value);
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        uint64_t length = 0;
-        const char *text = plist_get_string_ptr(node, &length);
-        if (!text) return QVariant(QString());
-        return QVariant(QString::fromUtf8(text, qsizetype(length)));
-    }
-    case PLIST_DATA: {
-        uint64_t length = 0;
-        const char *bytes = plist_get_data_ptr(node, &length);
-        return QVariant(bytes ? QByteArray(bytes, qsizetype(length)) : QByteArray(""));
-    }
-    case PLIST_DATE: {
-        int32_t seconds = 0;
-        int32_t micros = 0;
-        plist_get_date_val(node, &seconds, &micros);
-        return QVariant(QDateTime::fromMSecsSinceEpoch((qint64(seconds) + kPlistEpochOffset) * 1000 + micros / 1000,
-                                                       QTimeZone::utc()));
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        list.reserve(qsizetype(count));
-        for (uint32_t i = 0; i < count; ++i) {
-            plist_t item = plist_array_get_item(node, i);
-            if (!item) continue;
-            QVariant value = convert(item, depth + 1, error);
-            if (!value.isValid()) return {};
-            list.append(value);
-        }
-        return QVariant(list);
-    }
-    case PLIST_DICT: {
-        // Keys are read from their own nodes: libplist's iterator asserts on
-        // a key of another kind, which a damaged binary list can hold.
-        QVariantMap map;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        if (!iter) return QVariant(map);
-        const uint32_t count = plist_dict_get_size(node);
-        for (uint32_t i = 0; i < count; ++i) {
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter, nullptr, &value);
-            plist_t keyNode = value ? plist_dict_item_get_key(value) : nullptr;
-            if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY) {
-                std::free(iter);
-                setError(error, QStringLiteral("property list dictionary with a damaged key"));
-                return {};
-            }
-            char *key = nullptr;
-            plist_get_key_val(keyNode, &key);
-            const QString name = key ? QString::fromUtf8(key) : QString();
-            std::free(key);
-            QVariant converted = convert(value, depth + 1, error);
-            if (!converted.isValid()) {
-                std::free(iter);
-                return {};
-            }
-            map.insert(name, converted);
-        }
-        std::free(iter);
-        return QVariant(map);
-    }
-    case PLIST_NONE:
-    default:
-        setError(error, QStringLiteral("property list holds a value of unknown kind"));
-        return {};
-    }
-}
-
 QString binaryListProblem(const QByteArray &data);
-int xmlNestingDepth(const QByteArray &data);
 
+// Both formats are converted straight into Qt values: no tree of another
+// library stands beside the result, so a list costs about what its values
+// do (an older backup's manifest names every file of the phone).
 QVariant parse(const QByteArray &data, bool binary, QString *error)
 {
     if (data.isEmpty()) {
@@ -147,37 +41,29 @@ QVariant parse(const QByteArray &data, bool binary, QString *error)
         setError(error, QStringLiteral("property list too large"));
         return {};
     }
-    const QString problem = binary ? binaryListProblem(data)
-                            : xmlNestingDepth(data) > kMaxDepth ? QStringLiteral("property list nested too deeply")
-                                                                : QString();
+    if (!binary) {
+        vtr::PropertyListError problem;
+        std::optional<QVariant> value = vtr::XmlPropertyListReader::readData(data, &problem);
+        if (!value) setError(error, QStringLiteral("damaged XML property list: ") + problem.toString());
+        return value.value_or(QVariant());
+    }
+    const QString problem = binaryListProblem(data);
     if (!problem.isEmpty()) {
         setError(error, problem);
         return {};
     }
-    plist_t root = nullptr;
-    if (binary)
-        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    else
-        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
-    PlistPtr owner(root);
-    if (!root) {
-        setError(error, binary ? QStringLiteral("damaged binary property list")
-                               : QStringLiteral("damaged XML property list"));
-        return {};
-    }
-    return convert(root, 0, error);
+    const std::optional<BinaryPropertyList> list = BinaryPropertyList::open(data, error);
+    if (!list) return {};
+    return list->value(list->top(), kMaxDepth, kMaxExpandedValues, error);
 }
 
-// libplist ends the process on two kinds of input that a damaged or hostile
-// file can hold: a dictionary key with a NUL character (an assertion), and
-// nesting deep enough to exhaust the stack (its parser and its free both
-// recurse). Both are looked for in the raw bytes before libplist sees them.
-// The binary check walks the object graph from the top object, as libplist
-// will, each object once; a cycle, more than kMaxDepth levels, more
-// references than the list has bytes (sound objects never overlap), or a
-// tree that would grow past kMaxNodes when shared objects are expanded (as
-// libplist does, once per reference) refuse the list. Whatever else is
-// malformed is left to libplist, which refuses it.
+// The structure of a binary list is checked before any value is made: a
+// dictionary key with a NUL character (no writer makes one), a cycle, more
+// than kMaxDepth levels, more references than the list has bytes (sound
+// objects never overlap), or a tree that would grow past kMaxNodes when
+// shared objects are expanded, once per reference, refuse the list. The
+// walk visits each object once. Whatever else is malformed is refused by
+// the conversion.
 class BinaryListCheck
 {
 public:
@@ -204,7 +90,7 @@ public:
 
 private:
     static constexpr quint64 kMaxObjects = quint64(1) << 21;
-    static constexpr quint64 kMaxNodes = quint64(1) << 22;
+    static constexpr quint64 kMaxNodes = kMaxExpandedValues;
     static constexpr quint16 kUnknown = 0xFFFF;
     static constexpr quint16 kOnPath = 0xFFFE;
 
@@ -342,34 +228,6 @@ private:
     qint64 m_budget = 0;
 };
 
-// The deepest nesting of arrays and dictionaries in an XML list, counted on
-// the raw tags (a self-closing "<array/>" opens nothing).
-int xmlNestingDepth(const QByteArray &data)
-{
-    int depth = 0;
-    int deepest = 0;
-    const char *bytes = data.constData();
-    const qsizetype size = data.size();
-    for (qsizetype i = data.indexOf('<'); i >= 0 && i < size; i = data.indexOf('<', i + 1)) {
-        qsizetype j = i + 1;
-        const bool closing = j < size && bytes[j] == '/';
-        if (closing) ++j;
-        const auto named = [&](const char *name, qsizetype length) {
-            return j + length <= size && std::memcmp(bytes + j, name, size_t(length)) == 0
-                   && (j + length == size || !std::isalnum(static_cast<unsigned char>(bytes[j + length])));
-        };
-        if (!named("array", 5) && !named("dict", 4)) continue;
-        if (closing) {
-            --depth;
-            continue;
-        }
-        const qsizetype end = data.indexOf('>', j);
-        if (end > 0 && bytes[end - 1] == '/') continue;
-        deepest = std::max(deepest, ++depth);
-    }
-    return deepest;
-}
-
 QString binaryListProblem(const QByteArray &data)
 {
     return BinaryListCheck(data).problem();
@@ -402,11 +260,27 @@ QVariantMap dictionaryFromData(const QByteArray &data)
     return value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
 }
 
+bool startsLikePropertyList(QByteArrayView head)
+{
+    if (head.startsWith("bplist")) return true;
+    if (head.startsWith("\xEF\xBB\xBF")) head = head.sliced(3);
+    for (const char c : head) {
+        if (c == '<') return true;
+        if (!std::isspace(static_cast<unsigned char>(c))) return false;
+    }
+    return false;
+}
+
+// A backup folder holds databases and media of many megabytes beside its
+// small property lists: a file is read whole only when its first bytes are
+// those of a property list.
 QVariantMap dictionaryFromFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
     if (file.size() > kMaxBytes) return {};
+    constexpr qint64 kHeadBytes = 64;
+    if (!startsLikePropertyList(file.peek(kHeadBytes))) return {};
     return dictionaryFromData(file.readAll());
 }
 

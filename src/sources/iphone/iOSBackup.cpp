@@ -10,6 +10,8 @@
 #include "sources/iphone/iPhoneBackupFolders.h"
 
 #include <QCollator>
+#include <QHash>
+#include <QSet>
 
 #include <cstring>
 #include <unordered_map>
@@ -135,9 +137,14 @@ QString iOSBackup::productVersion() const
     return _info.value(QStringLiteral("Product Version")).toString();
 }
 
+// Backups without "Status.plist" (and those whose status was not rewritten)
+// carry the date in "Info.plist"; of two dates the later one is the backup's.
 QDateTime iOSBackup::lastBackupDate() const
 {
-    return _status.value(QStringLiteral("Date")).toDateTime();
+    const QDateTime status = _status.value(QStringLiteral("Date")).toDateTime();
+    const QDateTime info = _info.value(QStringLiteral("Last Backup Date")).toDateTime();
+    if (!status.isValid()) return info;
+    return info.isValid() && info > status ? info : status;
 }
 
 bool iOSBackup::isFullBackup() const
@@ -150,12 +157,23 @@ bool iOSBackup::isCurrentBackup() const
     return !_backupFolder->name().contains(QLatin1Char('-'));
 }
 
+// Older backups list the library's apps in the iTunes settings, newer ones
+// the phone's own under "Installed Applications"; an app named in both is
+// listed once.
 QList<iOSAppInfo> iOSBackup::deviceApps() const
 {
     QList<iOSAppInfo> apps;
+    QSet<QString> seen;
     const QVariantMap settings = _info.value(QStringLiteral("iTunes Settings")).toMap();
-    for (const QVariant &id : settings.value(QStringLiteral("LibraryApplications")).toList())
-        apps.append(iOSAppInfo(id.toString()));
+    for (const QVariant &list : {settings.value(QStringLiteral("LibraryApplications")),
+                                 _info.value(QStringLiteral("Installed Applications"))}) {
+        for (const QVariant &id : list.toList()) {
+            const QString appID = id.toString();
+            if (seen.contains(appID)) continue;
+            seen.insert(appID);
+            apps.append(iOSAppInfo(appID));
+        }
+    }
     return apps;
 }
 
@@ -164,8 +182,10 @@ const QList<iOSFile> &iOSBackup::deviceFiles()
     if (!_deviceFiles) {
         const VtrFileInfoPtr index = _backupFolder->find(QStringLiteral("Manifest.mbdx"));
         const VtrFileInfoPtr database = _backupFolder->find(QStringLiteral("Manifest.mbdb"));
-        if (index && database && index->exists() && database->exists())
-            _deviceFiles = buildFileList(_backupFolder, index->fileContents(), database->fileContents());
+        const bool hasIndex = index && index->exists();
+        if (database && database->exists())
+            _deviceFiles = hasIndex ? buildFileList(_backupFolder, index->fileContents(), database->fileContents())
+                                    : buildFileListFromDatabase(_backupFolder, database->fileContents());
         else
             _deviceFiles = QList<iOSFile>();
     }
@@ -193,6 +213,52 @@ QList<iOSFile> iOSBackup::videosCapturedOnDevice()
     return capturedFiles({QStringLiteral("MOV"), QStringLiteral("MP4"), QStringLiteral("3GP")});
 }
 
+namespace {
+
+// The backup folder's files with a 40-digit name, in listing order, each
+// with its key.
+std::vector<std::pair<VtrFileInfoPtr, QByteArray>> keyedFiles(const VtrFileInfoPtr &folder)
+{
+    std::vector<std::pair<VtrFileInfoPtr, QByteArray>> files;
+    VtrFileInfoList children;
+    try {
+        children = folder->folderContents();
+    } catch (const VtrException &) {
+        return files;
+    }
+    for (const VtrFileInfoPtr &child : children) {
+        QByteArray key;
+        if (child && child->isFile() && keyFromName(child->name(), &key)) files.emplace_back(child, key);
+    }
+    return files;
+}
+
+} // namespace
+
+// Backups of iOS 5 and later keep no index: each record's file is named by
+// the SHA-1 of its domain and path. Of two records with one name (which only
+// a damaged database holds) the first with a path counts, as in the index.
+QList<iOSFile> iOSBackup::buildFileListFromDatabase(const VtrFileInfoPtr &folder, const QByteArray &database)
+{
+    QHash<QByteArray, std::pair<QByteArray, QByteArray>> byKey;
+    if (vtr::mbdb::isManifest(database)) {
+        vtr::ByteCursor cursor(database, vtr::mbdb::kHeaderSize);
+        vtr::mbdb::Record record;
+        while (!cursor.atEnd() && vtr::mbdb::readRecord(cursor, &record)) {
+            if (record.path.isEmpty()) continue;
+            const QByteArray key = QByteArray::fromHex(record.backupFileName().toLatin1());
+            if (!byKey.contains(key)) byKey.insert(key, {record.domain, record.path});
+        }
+    }
+    QList<iOSFile> files;
+    for (const auto &[file, key] : keyedFiles(folder)) {
+        const auto found = byKey.constFind(key);
+        if (found != byKey.cend())
+            files.append(iOSFile(file, QString::fromUtf8(found->second), QString::fromUtf8(found->first)));
+    }
+    return files;
+}
+
 // Every position of the index is a candidate, as a byte-by-byte search would
 // find it; the index is walked once for all keys, so a backup of many
 // thousand files costs one pass and not one pass per file.
@@ -206,16 +272,7 @@ QList<iOSFile> iOSBackup::buildFileList(const VtrFileInfoPtr &folder, const QByt
         std::vector<qsizetype> positions;
     };
     std::vector<Entry> entries;
-    VtrFileInfoList children;
-    try {
-        children = folder->folderContents();
-    } catch (const VtrException &) {
-        return {};
-    }
-    for (const VtrFileInfoPtr &child : children) {
-        QByteArray key;
-        if (child && child->isFile() && keyFromName(child->name(), &key)) entries.push_back({child, key, {}});
-    }
+    for (auto &[file, key] : keyedFiles(folder)) entries.push_back({file, key, {}});
 
     std::unordered_multimap<quint64, size_t> byPrefix;
     for (size_t i = 0; i < entries.size(); ++i) byPrefix.emplace(first8(entries[i].key.constData()), i);

@@ -49,7 +49,8 @@ private:
 
 // One backup folder that iTunes made of an iPhone: identity and date from
 // "Info.plist" and "Status.plist", and the backup's files mapped back to
-// their domain and path through "Manifest.mbdx" and "Manifest.mbdb".
+// their domain and path through "Manifest.mbdb" (with its index
+// "Manifest.mbdx" where the backup has one).
 class iOSBackup
 {
 public:
@@ -71,7 +72,9 @@ public:
     QString deviceName() const;
     QString deviceSerialNumber() const;
     QString productVersion() const;
-    QDateTime lastBackupDate() const; // invalid when unknown
+    // "Status.plist"'s "Date" or "Info.plist"'s "Last Backup Date", the later
+    // of the two; invalid when neither is known.
+    QDateTime lastBackupDate() const;
     bool isFullBackup() const;
     bool isEncrypted() const { return false; }
     // Never read from a backup: always empty.
@@ -82,8 +85,11 @@ public:
     // A backup named by the bare device identifier; dated copies carry a "-".
     bool isCurrentBackup() const;
 
+    // "iTunes Settings"/"LibraryApplications", then "Installed Applications"
+    // not listed yet, in order.
     QList<iOSAppInfo> deviceApps() const;
-    // Built on first use, then kept.
+    // Built on first use, then kept: through "Manifest.mbdx" when the backup
+    // has one, else from "Manifest.mbdb" alone (iOS 5 and later).
     const QList<iOSFile> &deviceFiles();
     QList<iOSFile> photosCapturedOnDevice();
     QList<iOSFile> videosCapturedOnDevice();
@@ -91,6 +97,9 @@ public:
     // Maps the backup folder's 40-digit files through an index and database.
     static QList<iOSFile> buildFileList(const VtrFileInfoPtr &folder, const QByteArray &index,
                                         const QByteArray &database);
+    // The same without an index: each record names its file by the SHA-1 of
+    // its domain and path. The folder's listing order is kept.
+    static QList<iOSFile> buildFileListFromDatabase(const VtrFileInfoPtr &folder, const QByteArray &database);
 
 private:
     explicit iOSBackup(VtrFileInfoPtr folder);

@@ -5,6 +5,7 @@
 #include "foundation/Log.h"
 #include "foundation/VtrString.h"
 #include "platform/VtrException.h"
+#include "sources/iphone/BinaryPropertyList.h"
 #include "sources/iphone/IPhoneDatabase.h"
 #include "sources/iphone/Keychain.h"
 #include "sources/iphone/MbdbReader.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -53,6 +55,11 @@ VtrFileInfoList listFolder(const VtrFileInfoPtr &folder)
     } catch (const VtrException &) {
         return {};
     }
+}
+
+bool isListedDomain(const QString &domain)
+{
+    return domain == QLatin1String("HomeDomain") || domain == QLatin1String("MediaDomain");
 }
 
 } // namespace
@@ -169,6 +176,36 @@ std::optional<QVariantMap> iPhoneDB::filesInfoForBackupFolder(const VtrFileInfoP
     return files;
 }
 
+// A phone's manifest names tens of thousands of files with several fields
+// each: the usual binary list is read in place and only each file's domain
+// is taken from it.
+std::optional<QStringList> iPhoneDB::filesListedInManifest(QByteArray manifestBytes)
+{
+    QByteArray data = vtr::plist::dictionaryFromData(manifestBytes).value(QStringLiteral("Data")).toByteArray();
+    manifestBytes.clear();
+    QStringList names;
+    const std::optional<vtr::plist::BinaryPropertyList> list = vtr::plist::BinaryPropertyList::open(data);
+    if (!list) {
+        const QVariant files = vtr::plist::dictionaryFromData(data).value(QStringLiteral("Files"));
+        if (files.typeId() != QMetaType::QVariantMap) return std::nullopt;
+        const QVariantMap map = files.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            if (isListedDomain(it.value().toMap().value(QStringLiteral("Domain")).toString())) names.append(it.key());
+        return names;
+    }
+    using Object = vtr::plist::BinaryPropertyList::Object;
+    const std::optional<Object> files = list->valueForKey(list->top(), u"Files");
+    if (!files || !list->isDictionary(*files)) return std::nullopt;
+    list->forEachEntry(*files, [&](Object key, Object value) {
+        const std::optional<Object> domain = list->valueForKey(value, u"Domain");
+        if (domain && isListedDomain(list->string(*domain))) names.append(list->string(key));
+        return true;
+    });
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
 std::optional<QStringList> iPhoneDB::filesInBackupWithPath(const QString &folder, QString *outDeviceName,
                                                            QString *outDeviceID)
 {
@@ -186,19 +223,12 @@ std::optional<QStringList> iPhoneDB::filesInBackupWithPath(const QString &folder
 
     const VtrFileInfoPtr manifestFile = folderInfo->find(QStringLiteral("Manifest.plist"));
     if (manifestFile->exists()) {
-        const QVariantMap manifest = vtr::plist::dictionaryFromData(manifestFile->fileContents());
-        const QVariantMap data =
-            vtr::plist::dictionaryFromData(manifest.value(QStringLiteral("Data")).toByteArray());
-        const QVariant filesValue = data.value(QStringLiteral("Files"));
-        if (filesValue.typeId() == QMetaType::QVariantMap) {
+        if (const std::optional<QStringList> names = filesListedInManifest(manifestFile->fileContents())) {
             QStringList paths;
-            const QVariantMap files = filesValue.toMap();
-            for (auto it = files.cbegin(); it != files.cend(); ++it) {
-                const QString domain = it.value().toMap().value(QStringLiteral("Domain")).toString();
-                if (domain != QLatin1String("HomeDomain") && domain != QLatin1String("MediaDomain")) continue;
-                if (!isSafeEntryName(it.key())) continue;
-                VtrFileInfoPtr file = folderInfo->find(it.key() + QStringLiteral(".mdinfo"));
-                if (!file->exists()) file = folderInfo->find(it.key() + QStringLiteral(".mdbackup"));
+            for (const QString &name : *names) {
+                if (!isSafeEntryName(name)) continue;
+                VtrFileInfoPtr file = folderInfo->find(name + QStringLiteral(".mdinfo"));
+                if (!file->exists()) file = folderInfo->find(name + QStringLiteral(".mdbackup"));
                 if (file->exists()) paths.append(file->path());
             }
             if (paths.isEmpty()) return std::nullopt;

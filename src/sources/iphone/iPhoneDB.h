@@ -74,6 +74,10 @@ public:
     // backup of product version 4.0 or later, or when nothing was found.
     static std::optional<QStringList> filesInBackupWithPath(const QString &folder, QString *outDeviceName,
                                                             QString *outDeviceID);
+    // The names of the home and media files an older "Manifest.plist" lists
+    // (its "Data", a property list, holds "Files": name -> {"Domain", ...}),
+    // sorted; nullopt when there is no such dictionary.
+    static std::optional<QStringList> filesListedInManifest(QByteArray manifestBytes);
     // Classifies one file of the older layout for database kind `kind`.
     static BackupFile deviceInfoWithFilepath(const QString &path, qint32 kind, bool wantData, bool wantDate);
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "fileinfo/VtrBaseFileInfo.h"
+#include "sources/itunes/iTunesInfo.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+// The music an old iPhone holds, as far as this computer can know it, and
+// the tracks of the person's music library behind it. The phone's songs
+// were synced from the library, whose files (with their own names, not
+// the phone's) are what is worth copying; tracks of the library that never
+// were on the phone are not the phone's music.
+namespace vtr::iphone {
+
+// One song on the phone: its file and what the file's tags name.
+struct PhoneTrack
+{
+    QString path;
+    QString name;
+    QString artist; // the track's artist, else the album's
+    QString album;
+    QString genre;
+};
+
+// The tags of one sound file; fields the file does not name stay empty.
+PhoneTrack phoneTrackForFile(const QString &path);
+
+// The phone's songs below "iTunes_Control/Music" of each of its media folders
+// that this computer has mounted (links are not followed), in path order;
+// nullopt when no such folder is among them, so the phone's songs cannot be
+// known.
+std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages);
+
+struct PhoneMusicChoice
+{
+    // False when neither the phone's songs nor a sync selection for this
+    // library was known: nothing can be said to be on the phone.
+    bool known = false;
+    // Library tracks, each once, in the order of their track IDs.
+    iTunesInfo::ItemList tracks;
+    // Phone songs with no library track behind them (their names, or file
+    // names where they have none).
+    QStringList notInLibrary;
+};
+
+// The library tracks behind the phone's songs (for each song, of the library
+// tracks with its name, artist, album and genre, the one with the highest
+// track ID whose file is on this computer) and those of the sync selection
+// (`syncState`, taken only when it names this library); either may be
+// unknown (nullopt). Videos, podcasts and protected tracks are left out.
+PhoneMusicChoice libraryTracksOnPhone(iTunesInfo &model, const std::optional<QList<PhoneTrack>> &phoneTracks,
+                                      const std::optional<QVariantMap> &syncState);
+
+} // namespace vtr::iphone
