@@ -527,9 +527,10 @@ TEST(MediaMigrators, TheLibrarysTrackTimesBecomeSecondsInThePlaylists)
     };
     const QString xml =
         QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                       "<key>Major Version</key><integer>1</integer><key>Music Folder</key><string>%1</string>"
+                       "<key>Major Version</key><integer>1</integer><key>Library Persistent ID</key><string>5A3F1E0C9B7D2468</string>"
+                       "<key>Music Folder</key><string>%1</string>"
                        "<key>Tracks</key><dict>%2%3</dict><key>Playlists</key><array><dict><key>Name</key>"
-                       "<string>Drive</string><key>Playlist Items</key><array><dict><key>Track ID</key>"
+                       "<string>Drive</string><key>Playlist Persistent ID</key><string>D71E</string><key>Playlist Items</key><array><dict><key>Track ID</key>"
                        "<integer>7</integer></dict><dict><key>Track ID</key><integer>8</integer></dict>"
                        "</array></dict></array></dict></plist>\n")
             .arg(vtr::libraryLocationForLocalPath(songs, true),
@@ -537,6 +538,9 @@ TEST(MediaMigrators, TheLibrarysTrackTimesBecomeSecondsInThePlaylists)
     testenv::writeFile(library + "/iTunes Music Library.xml", xml.toUtf8());
     AppleMusicMigrator music(nullptr);
     music.setLibraryFile(library + "/iTunes Music Library.xml");
+    // The phone's songs as the library's sync selection names them: the playlist.
+    music.setSyncSelection({{QStringLiteral("iTunes Library ID"), QStringLiteral("5A3F1E0C9B7D2468")},
+                            {QStringLiteral("playlists"), QVariantList{QVariantMap{{QStringLiteral("playlist persistent id"), QStringLiteral("D71E")}}}}});
     music.backupOldDeviceWithStatus(nullptr);
     ASSERT_EQ(music.numItemsToCopy(), 2);
     auto target = newPhone();
