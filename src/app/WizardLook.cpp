@@ -117,10 +117,30 @@ private:
     NS_AppController &m_controller;
 };
 
-struct KindReason
+// A default button offered after its page was entered (a job or a poll
+// done) takes the focus, unless the person has put it on a control.
+class FocusWhenOffered final : public QObject
 {
-    QStringList kinds;
-    QString reason;
+public:
+    FocusWhenOffered(NS_AppController &controller, QObject *parent) : QObject(parent), m_controller(controller) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::EnabledChange || event->type() == QEvent::Show) {
+            QWidget *focus = QApplication::focusWidget();
+            QWidget *view = m_controller.view();
+            const bool free = !focus || focus == view || (view && !view->isAncestorOf(focus));
+            auto *button = qobject_cast<QPushButton *>(watched);
+            if (free && view && view->isAncestorOf(button) && button == defaultButton(m_controller) &&
+                button != focus)
+                button->setFocus(Qt::OtherFocusReason);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    NS_AppController &m_controller;
 };
 
 }  // namespace
@@ -191,6 +211,9 @@ void applyWizardLook(NS_AppController &c)
         button->setAutoDefault(false);
     }
     c.view()->installEventFilter(new ReturnPressesDefault(c, c.view()));
+    auto *offered = new FocusWhenOffered(c, c.view());
+    c.nextButton()->installEventFilter(offered);
+    c.quitButton()->installEventFilter(offered);
 
     auto *why = new QLabel(c.chooseDataView());
     why->setObjectName(QStringLiteral("unavailableKinds"));

@@ -195,6 +195,9 @@ TEST(Window, ReturnPressesTheDefaultButtonOrTheOneWithTheFocus)
     w.enter(12);
     EXPECT_EQ(vtrapp::defaultButton(w.wizard()), nullptr);
     EXPECT_FALSE(qobject_cast<QPushButton *>(QApplication::focusWidget()));
+    // Next offered once the job is done takes the focus.
+    w.wizard().nextButtonSetEnabled(true);
+    EXPECT_TRUE(w.wizard().nextButton()->hasFocus());
 }
 
 TEST(Window, GreyedDataKindsSayWhy)
