@@ -34,13 +34,6 @@ struct TestCameraConnection final : CameraConnection
     TestCameraConnection() : CameraConnection(std::make_unique<vtr::camera::FixedCameraDetector>()) {}
 };
 
-QByteArray sha1OfFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex();
-}
-
 // SHA-1 of the files below `folder` whose names end in one of `suffixes`.
 QList<QByteArray> hashesBelow(const QString &folder, const QStringList &suffixes)
 {
@@ -48,8 +41,8 @@ QList<QByteArray> hashesBelow(const QString &folder, const QStringList &suffixes
     QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        for (const QString &suffix : suffixes)
-            if (path.endsWith(suffix, Qt::CaseInsensitive)) hashes.append(sha1OfFile(path));
+        if (std::any_of(suffixes.begin(), suffixes.end(), [&](const QString &s) { return path.endsWith(s, Qt::CaseInsensitive); }))
+            hashes.append(QCryptographicHash::hash(testenv::readFile(path), QCryptographicHash::Sha1).toHex());
     }
     std::sort(hashes.begin(), hashes.end());
     return hashes;

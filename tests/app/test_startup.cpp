@@ -248,32 +248,6 @@ TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
     EXPECT_TRUE(third.out.contains(QStringLiteral("state 0")));
 }
 
-TEST(Startup, WindowGeometryFitsTheScreenItOpensOn)
-{
-    const QSize preferred(880, 600);
-    const QSize minimum(560, 360);
-    const struct
-    {
-        QRect available;
-        QSize size;
-    } cases[] = {
-        {QRect(0, 0, 1920, 1080), preferred},
-        // 1600x1000 at 200 %, with and without a panel.
-        {QRect(0, 0, 800, 500), QSize(784, 452)},
-        {QRect(0, 27, 800, 473), QSize(784, 425)},
-        {QRect(1920, 0, 1280, 720), preferred},
-        // Smaller than the window can be: the minimum, its title bar on screen.
-        {QRect(0, 0, 500, 300), minimum},
-    };
-    for (const auto &c : cases) {
-        const QRect geometry = vtrapp::windowGeometryForScreen(preferred, minimum, c.available);
-        EXPECT_EQ(geometry.size(), c.size) << c.available.width() << "x" << c.available.height();
-        EXPECT_GE(geometry.top(), c.available.top());
-        EXPECT_GE(geometry.left(), c.available.left());
-        if (c.size != minimum) EXPECT_TRUE(c.available.contains(geometry));
-    }
-}
-
 TEST(Startup, At200PercentOnASmallScreenEveryPageFitsAndIsPicturedWhole)
 {
     const QString dir = testenv::makeTempDir(QStringLiteral("tour"));
@@ -305,41 +279,34 @@ TEST(Startup, At200PercentOnASmallScreenEveryPageFitsAndIsPicturedWhole)
 }
 
 // The arguments of an Exec line as a desktop reads them: the escapes of a
-// string value first, then the quoting rules of Exec.
+// string value first (\s \n \t \r \\), then the quoting rules of Exec.
 QStringList execArguments(const QString &value)
 {
-    QString unescaped;
+    QString text;
     for (qsizetype i = 0; i < value.size(); ++i) {
         if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
-            unescaped += value[i];
+            text += value[i];
             continue;
         }
-        const QChar next = value[++i];
-        unescaped += next == QLatin1Char('s')   ? QChar(' ')
-                     : next == QLatin1Char('n') ? QChar('\n')
-                     : next == QLatin1Char('t') ? QChar('\t')
-                     : next == QLatin1Char('r') ? QChar('\r')
-                                                : next;
+        const int escape = QStringLiteral("sntr\\").indexOf(value[++i]);
+        text += escape < 0 ? QStringLiteral("\\") + value[i] : QString(QStringLiteral(" \n\t\r\\")[escape]);
     }
     QStringList arguments;
     QString current;
-    bool inArgument = false;
-    for (qsizetype i = 0; i < unescaped.size(); ++i) {
-        const QChar c = unescaped[i];
+    bool inArgument = false, quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
         if (c == QLatin1Char('"')) {
+            quoted = !quoted;
             inArgument = true;
-            for (++i; i < unescaped.size() && unescaped[i] != QLatin1Char('"'); ++i) {
-                if (unescaped[i] == QLatin1Char('\\') && i + 1 < unescaped.size() &&
-                    QStringLiteral("\"`$\\").contains(unescaped[i + 1]))
-                    ++i;
-                current += unescaped[i];
-            }
-        } else if (c == QLatin1Char(' ')) {
+        } else if (quoted && c == QLatin1Char('\\') && i + 1 < text.size()) {
+            current += text[++i];
+        } else if (!quoted && c == QLatin1Char(' ')) {
             if (inArgument) arguments << std::exchange(current, QString());
             inArgument = false;
         } else {
-            inArgument = true;
             current += c;
+            inArgument = true;
         }
     }
     if (inArgument) arguments << current;
