@@ -3,8 +3,10 @@
 # desktop entry and icon for the current user and starts the wizard.
 #   scripts/run.sh                          the wizard, waiting for a phone
 #   scripts/run.sh --simulate-phone FILE    with a simulated phone from a fixture
-# Every argument is handed to the application (--help lists them).
+# Every argument is handed to the application (--help lists them); a
+# relative path is taken from the folder this script was started in.
 set -euo pipefail
+CALLER=$PWD
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 
@@ -17,11 +19,7 @@ cmake --build "$BUILD" -j "${VTR_JOBS:-$(nproc)}" --target solvenna-to-windows-p
 APP=$BUILD/app/solvenna-to-windows-phone
 
 # The desktop entry points at this build, so the desktop's launcher starts it too.
-DATA=${XDG_DATA_HOME:-$HOME/.local/share}
-mkdir -p "$DATA/applications" "$DATA/icons/hicolor/256x256/apps"
-sed "s|^Exec=.*|Exec=\"$APP\"|" resources/app/solvenna-to-windows-phone.desktop \
-  > "$DATA/applications/solvenna-to-windows-phone.desktop"
-cp resources/app/solvenna-to-windows-phone.png "$DATA/icons/hicolor/256x256/apps/"
-command -v update-desktop-database >/dev/null && update-desktop-database -q "$DATA/applications" || true
+bash scripts/install-desktop-entry.sh "$APP"
 
+cd "$CALLER"
 exec "$APP" "$@"

@@ -1,11 +1,11 @@
 #include "app/AppServices.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -74,6 +74,29 @@ bool LinuxHostEnvironment::launchApplication(const QString &identifier, bool)
     return identifier.compare(QLatin1String(vtrapp::kITunesIdentifier), Qt::CaseInsensitive) == 0;
 }
 
-bool LinuxHostEnvironment::openUrl(const QUrl &url) { return QDesktopServices::openUrl(url); }
+bool LinuxHostEnvironment::openUrl(const QUrl &url) { return openUrlWatched(url, {}); }
+
+bool LinuxHostEnvironment::openUrlWatched(const QUrl &url, std::function<void()> failedLater)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) return false;
+    auto *process = new QProcess(qApp);
+    process->setProgram(opener);
+    process->setArguments({url.toString(QUrl::FullyEncoded)});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, failedLater](int code, QProcess::ExitStatus status) {
+                         if ((status != QProcess::NormalExit || code != 0) && failedLater) failedLater();
+                         process->deleteLater();
+                     });
+    process->start();
+    if (!process->waitForStarted(5000)) {
+        delete process;
+        return false;
+    }
+    return true;
+}
 
 void LinuxHostEnvironment::beep() { QApplication::beep(); }

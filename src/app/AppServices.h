@@ -2,6 +2,8 @@
 
 #include <QList>
 #include <QString>
+
+#include <functional>
 #include <QStringList>
 #include <QUrl>
 
@@ -71,6 +73,13 @@ public:
     // and waits until it runs. False when it cannot be started.
     virtual bool launchApplication(const QString &identifier, bool background) = 0;
     virtual bool openUrl(const QUrl &url) = 0;
+    // The same; `failedLater` runs (main thread) when the opening fails
+    // after it began, such as when no browser is found.
+    virtual bool openUrlWatched(const QUrl &url, std::function<void()> failedLater)
+    {
+        (void)failedLater;
+        return openUrl(url);
+    }
     virtual void beep() = 0;
 
     // ---- the computer checks (Linux answers in EnvironmentChecks.cpp) ----
@@ -101,6 +110,9 @@ public:
     QString applicationPath(const QString &identifier) const override;
     bool launchApplication(const QString &identifier, bool background) override;
     bool openUrl(const QUrl &url) override;
+    // Through the desktop's opener (xdg-open), which tells by its exit
+    // status whether a program took the address.
+    bool openUrlWatched(const QUrl &url, std::function<void()> failedLater) override;
     void beep() override;
 };
 

@@ -7,19 +7,28 @@
 #include "app/NS_AppDelegate.h"
 #include "app/Scenes.h"
 #include "app/ScreenshotTour.h"
+#include "app/SimulatedPhone.h"
+#include "app/SingleInstance.h"
 #include "devices/camera/CameraConnection.h"
 #include "devices/mtp/MtpLibrary.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/usb/FakeUdevSource.h"
-#include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "migration/VtrMusicPlaylistKinds.h"
+#include "platform/Folders.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QFileInfo>
+#include <QCursor>
+#include <QDir>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace vtrapp {
 
@@ -42,12 +51,20 @@ StartupOptions parseOptions(const QStringList &arguments)
             options.quitAfterState = value("--quit-after-state").toInt(&ok);
             if (!ok && options.error.isEmpty()) options.error = QStringLiteral("--quit-after-state needs a number.");
         } else if (a == QLatin1String("--exit-on-first-paint")) options.exitOnFirstPaint = true;
+        else if (a == QLatin1String("--one-step")) options.oneStep = true;
         else if (a == QLatin1String("--help") || a == QLatin1String("-h")) options.help = true;
         else if (a.startsWith(QLatin1Char('-')) && options.error.isEmpty())
             options.error = QStringLiteral("Unknown option %1.").arg(a);
     }
-    if (!options.simulatedPhone.isEmpty() && !QFileInfo(options.simulatedPhone).isFile() && options.error.isEmpty())
-        options.error = QStringLiteral("The phone fixture %1 does not exist.").arg(options.simulatedPhone);
+    // A fixture that cannot be used is refused here, whatever is wrong with
+    // it: the wizard would otherwise wait for a phone that never comes.
+    if (options.oneStep && options.screenshotFolder.isEmpty() && options.error.isEmpty())
+        options.error = QStringLiteral("--one-step goes with --screenshots.");
+    if (!options.simulatedPhone.isEmpty() && options.error.isEmpty() && !options.help) {
+        QString error;
+        options.phone = SimulatedPhone::load(options.simulatedPhone, &error);
+        if (!options.phone) options.error = error;
+    }
     return options;
 }
 
@@ -55,47 +72,93 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: solvenna-to-windows-phone [options]\n"
-        "  --simulate-phone FIXTURE  put a simulated phone (a JSON phone description) under the application\n"
-        "  --screenshots FOLDER      walk through the wizard and write one picture per state\n"
+        "  --simulate-phone FIXTURE  put a simulated phone (a JSON phone description: Android, iPhone or\n"
+        "                            BlackBerry) under the application\n"
+        "  --screenshots FOLDER      walk through the wizard and write one picture per page\n"
+        "  --one-step                with --screenshots: press Generate once the phone is read\n"
         "  --quit-after-state N      print each state entered, quit when state N is reached\n"
-        "  --exit-on-first-paint     quit once the window has been painted\n");
+        "  --exit-on-first-paint     quit once the window has been painted\n"
+        "Exit status: 0 the wizard ran, 2 wrong options or phone fixture, 3 no display,\n"
+        "4 the wizard already runs for this home folder.\n");
+}
+
+QRect windowGeometryForScreen(const QSize &preferred, const QSize &minimum, const QRect &available)
+{
+    // The frame and title bar the desktop adds around the window.
+    const QSize frame(16, 48);
+    const QSize room = (available.size() - frame).expandedTo(QSize(0, 0));
+    const QSize size = preferred.boundedTo(room).expandedTo(minimum);
+    QRect geometry(QPoint(0, 0), size);
+    geometry.moveCenter(available.center());
+    // The title bar stays on the screen when the window cannot fit.
+    geometry.moveTop(std::max(geometry.top(), available.top() + std::min(frame.height() / 2, available.height() / 20)));
+    geometry.moveLeft(std::max(geometry.left(), available.left()));
+    return geometry;
+}
+
+void placeWindowOnScreen(QWidget *window)
+{
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    window->setScreen(screen);
+    window->setGeometry(
+        windowGeometryForScreen(QSize(880, 600), window->minimumSizeHint(), screen->availableGeometry()));
 }
 
 namespace {
 
-// The simulated phone's USB identity, as its fixture gives it.
-struct SimulatedIdentity
+// Qt ends the process when no display can be opened, with an advice about
+// reinstalling. While the application object is made, its messages are held
+// back: without a display the person gets one line saying so; with one, the
+// held messages are passed on.
+class DisplayCheck
 {
-    quint16 vendor = 0;
-    quint16 product = 0;
-    int bus = 1;
-    int devnum = 2;
-    QString productName;
-    QString serial;
+public:
+    DisplayCheck() { s_previous = qInstallMessageHandler(&DisplayCheck::handle); }
+    ~DisplayCheck() { release(); }
+    void release()
+    {
+        if (!s_active) return;
+        qInstallMessageHandler(s_previous);
+        s_active = false;
+        for (const Held &held : std::exchange(s_held, {}))
+            qt_message_output(held.type, QMessageLogContext(), held.text);
+    }
+
+private:
+    struct Held
+    {
+        QtMsgType type;
+        QString text;
+    };
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type != QtFatalMsg) {
+            s_held.push_back({type, text});
+            return;
+        }
+        (void)context;
+        const QByteArray display = qgetenv("DISPLAY");
+        const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+        QString where;
+        if (display.isEmpty() && wayland.isEmpty())
+            where = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
+        else
+            where = QStringLiteral("the display %1 cannot be reached")
+                        .arg(QString::fromLocal8Bit(display.isEmpty() ? wayland : display));
+        const QString line = QStringLiteral("Solvenna to Windows Phone needs a display: %1. Start it from the desktop, "
+                                            "or under a virtual display (xvfb-run).\n")
+                                 .arg(where);
+        std::fputs(line.toLocal8Bit().constData(), stderr);
+        std::fflush(stderr);
+        std::_Exit(kExitNoDisplay);
+    }
+
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline bool s_active = true;
+    static inline std::vector<Held> s_held;
 };
-
-quint16 fixtureNumber(const QVariant &value)
-{
-    bool ok = false;
-    const QString text = value.toString();
-    const uint n = text.startsWith(QLatin1String("0x")) ? text.mid(2).toUInt(&ok, 16) : text.toUInt(&ok, 10);
-    return ok ? quint16(n) : 0;
-}
-
-SimulatedIdentity readIdentity(const QString &fixture)
-{
-    SimulatedIdentity identity;
-    QFile file(fixture);
-    if (!file.open(QIODevice::ReadOnly)) return identity;
-    const QVariantMap id = vtr::JSONValueFromUtf8(file.readAll()).toMap().value(QStringLiteral("identity")).toMap();
-    identity.vendor = fixtureNumber(id.value(QStringLiteral("vendorId")));
-    identity.product = fixtureNumber(id.value(QStringLiteral("productId")));
-    identity.bus = id.value(QStringLiteral("busLocation"), 1).toInt();
-    identity.devnum = id.value(QStringLiteral("devnum"), 2).toInt();
-    identity.productName = id.value(QStringLiteral("productName")).toString();
-    identity.serial = id.value(QStringLiteral("serialNumber")).toString();
-    return identity;
-}
 
 // The companion app of a simulated phone: installed at once, done at once.
 class SimulatedCompanionApp final : public CompanionApp
@@ -105,34 +168,77 @@ public:
     bool apkIsDone() override { return true; }
 };
 
+QString runtimeFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return folder.isEmpty() ? QDir::tempPath() : folder;
+}
+
+// A later start on the same home: the running wizard comes forward, and
+// the person is told why no second window opens.
+int tellAlreadyRunning(SingleInstance &instance)
+{
+    const bool cameForward = instance.askRunningToComeForward();
+    const QString text =
+        cameForward ? QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
+                                     "its window has been brought to the front.")
+                    : QStringLiteral("Solvenna to Windows Phone is already running for this home folder.");
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::information(nullptr, QStringLiteral("Solvenna to Windows Phone"), text);
+    return kExitAlreadyRunning;
+}
+
 }  // namespace
 
 int runApplication(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("vantrel"));
-    QApplication::setApplicationName(QStringLiteral("solvennawindowsphone"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Solvenna to Windows Phone"));
-    QApplication::setDesktopFileName(QStringLiteral("solvenna-to-windows-phone"));
-
-    const StartupOptions options = parseOptions(QApplication::arguments());
+    // Options first: --help and wrong options need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    const StartupOptions options = parseOptions(arguments);
     if (options.help) {
         std::fputs(qPrintable(usageText()), stdout);
         return 0;
     }
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "%s\n%s", qPrintable(options.error), qPrintable(usageText()));
-        return 2;
+        return kExitUsage;
     }
 
+    DisplayCheck displayCheck;
+    QApplication app(argc, argv);
+    displayCheck.release();
+    QApplication::setOrganizationName(QStringLiteral("vantrel"));
+    QApplication::setApplicationName(QStringLiteral("solvennawindowsphone"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Solvenna to Windows Phone"));
+    QApplication::setDesktopFileName(QStringLiteral("solvenna-to-windows-phone"));
+
+    SingleInstance instance(QDir::homePath(), runtimeFolder());
+    if (instance.claim() == SingleInstance::Claim::HeldByAnother) return tellAlreadyRunning(instance);
+
     // The simulated phone replaces the MTP library and the USB registry before
-    // any layer asks for them.
+    // any layer asks for them; its files live as long as the run.
+    SimulatedPhone *phone = options.phone.get();
     std::shared_ptr<vtr::udev::FakeUdevSource> fakeUsb;
-    if (!options.simulatedPhone.isEmpty()) {
-        qputenv(kMtpSimulatorEnvironmentVariable, QFile::encodeName(QFileInfo(options.simulatedPhone).absoluteFilePath()));
+    std::shared_ptr<SimulatedMtpLibrary> simulatedMtp;
+    std::unique_ptr<QTemporaryDir> phoneFiles;
+    if (phone) {
+        phoneFiles = std::make_unique<QTemporaryDir>(QDir(platform::temporaryFolder()).filePath(
+            QStringLiteral("simulated-phone-XXXXXX")));
+        QString error;
+        if (!phoneFiles->isValid() || !phone->materialize(phoneFiles->path(), &error)) {
+            std::fprintf(stderr, "The simulated phone cannot be set up: %s\n",
+                         qPrintable(error.isEmpty() ? phoneFiles->errorString() : error));
+            return kExitUsage;
+        }
+        simulatedMtp = std::make_shared<SimulatedMtpLibrary>();
+        mtpSetSharedLibrary(simulatedMtp);
         fakeUsb = std::make_shared<vtr::udev::FakeUdevSource>();
-        fakeUsb->addNode(vtr::udev::FakeUdevSource::plainNode(QStringLiteral("/sys/devices/pci0000:00/usb1"),
-                                                              QStringLiteral("usb"), QStringLiteral("usb_device")));
+        fakeUsb->addNode(vtr::udev::FakeUdevSource::plainNode(SimulatedPhone::usbBus(), QStringLiteral("usb"),
+                                                              QStringLiteral("usb_device")));
         vtr::udev::setDefaultSource(fakeUsb);
     }
 
@@ -145,6 +251,7 @@ int runApplication(int argc, char **argv)
     services.host = &host;
     services.alerts = &messageBoxes;
     services.udevSource = fakeUsb;
+    services.mtpLibrary = simulatedMtp;
     services.checkDeviceListUpdate = fakeUsb == nullptr && options.quitAfterState < 0 && !options.exitOnFirstPaint;
     if (!options.screenshotFolder.isEmpty()) {
         tourAlerts = std::make_unique<DefaultAnswerAlertPresenter>();
@@ -157,22 +264,26 @@ int runApplication(int argc, char **argv)
 
     auto controller = std::make_unique<NS_AppController>(services);
     if (options.uploadsToWindowsLive()) installLiveAndSummaries(*controller);
-    if (fakeUsb)
+    if (phone) {
+        phone->attach(*controller, camera, simulatedMtp);
         controller->setCompanionAppFactory(
             [](std::shared_ptr<MobileDeviceInterface>) { return std::make_shared<SimulatedCompanionApp>(); });
+    }
     NS_AppController *wizard = controller.get();
     NS_AppDelegate delegate(std::move(controller));
     messageBoxes.setParent(delegate.window());
     delegate.awakeFromNib();
-    delegate.window()->resize(880, 600);
+    placeWindowOnScreen(delegate.window());
+    QObject::connect(&instance, &SingleInstance::comeForwardRequested, delegate.window(), [&delegate] {
+        QWidget *window = delegate.window();
+        if (window->isMinimized()) window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
 
-    if (fakeUsb) {
-        const SimulatedIdentity id = readIdentity(options.simulatedPhone);
-        auto plug = [fakeUsb, id] {
-            fakeUsb->plug(vtr::udev::FakeUdevSource::usbDevice(QStringLiteral("/sys/devices/pci0000:00/usb1"),
-                                                               QStringLiteral("1-1"), id.vendor, id.product,
-                                                               id.productName, id.serial, id.bus, id.devnum));
-        };
+    if (phone) {
+        auto plug = [phone, fakeUsb] { phone->plug(*fakeUsb); };
         if (options.screenshotFolder.isEmpty()) {
             QTimer::singleShot(options.simulatedPhoneDelayMs, wizard, plug);
         } else {
@@ -194,7 +305,7 @@ int runApplication(int argc, char **argv)
     }
     std::unique_ptr<ScreenshotTour> tour;
     if (!options.screenshotFolder.isEmpty())
-        tour = std::make_unique<ScreenshotTour>(wizard, delegate.window(), options.screenshotFolder);
+        tour = std::make_unique<ScreenshotTour>(wizard, delegate.window(), options.screenshotFolder, options.oneStep);
     if (options.exitOnFirstPaint) installExitOnFirstPaint(delegate.window());
 
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });

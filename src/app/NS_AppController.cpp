@@ -3,7 +3,9 @@
 #include "app/BackgroundJob.h"
 #include "app/EnvironmentChecks.h"
 #include "app/NS_AppControllerSummaries.h"
+#include "app/PaneArea.h"
 #include "app/Scenes.h"
+#include "app/WizardLook.h"
 #include "app/VtrColorView.h"
 #include "app/NS_AppControllerJobs.h"
 #include "app/WizardStandIns.h"
@@ -24,13 +26,13 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
-// The scenes' sidebar and content margin (Scenes.cpp draws them).
-constexpr int kSidebarWidth = 200;
+// The buttons' margin until the scene shown says where its content column is.
 constexpr int kContentMargin = 32;
 }  // namespace
 
@@ -97,7 +99,9 @@ void NS_AppController::initUI()
 
     m_view = new QWidget;
     m_view->setObjectName(QStringLiteral("NS_AppControllerView"));
-    m_view->setMinimumSize(860, 580);
+    // Small enough for a small screen at a large scale; the panes scroll
+    // when they do not fit.
+    m_view->setMinimumSize(560, 340);
     auto *stack = new QStackedLayout(m_view);
     stack->setStackingMode(QStackedLayout::StackAll);
 
@@ -111,15 +115,10 @@ void NS_AppController::initUI()
     stack->addWidget(m_controlView);
     stack->addWidget(m_scenesViewController->view());
     m_controlView->raise();
-    // The controls line up with the scene's content column: beside the
-    // sidebar of a templated scene, at the window's edge on the fixed ones.
-    connect(m_scenesViewController.get(), &NS_ScenesViewController::sceneChanged, this, [this](QWidget *scene) {
-        const bool templated = m_scenesViewController->templateController() &&
-                               scene == m_scenesViewController->templateController()->view();
-        QMargins margins = m_controlView->layout()->contentsMargins();
-        margins.setLeft(templated ? kSidebarWidth + kContentMargin : kContentMargin);
-        m_controlView->layout()->setContentsMargins(margins);
-    });
+    m_scenesViewController->setReservedBottom(m_bottomControlsView->sizeHint().height() + 12 + 12);
+    m_paneLayout = new vtrapp::PaneAreaLayout(m_controlView, m_paneScroll, m_bottomControlsView,
+                                              m_scenesViewController.get());
+    vtrapp::applyWizardLook(*this);
 
     setAppReferralTextColor(Qt::white);
     setAppsHidden(true);
@@ -334,7 +333,7 @@ QProgressBar *paneBar(QWidget *parent)
     auto *bar = new QProgressBar(parent);
     bar->setRange(0, 1000);
     bar->setTextVisible(false);
-    bar->setMinimumWidth(260);
+    bar->setMinimumWidth(120);
     return bar;
 }
 
@@ -350,14 +349,24 @@ void bindText(QLabel *label, NS_AppController *controller, void (NS_AppControlle
 void NS_AppController::buildPanes()
 {
     auto *outer = new QVBoxLayout(m_controlView);
-    // The panes sit in the scene's content column, below its header and body.
-    outer->setContentsMargins(kContentMargin, 190, kContentMargin, 12);
+    // The panes sit in the scene's free space, below its header and body
+    // (PaneAreaLayout places them); the buttons at the foot.
+    outer->setContentsMargins(kContentMargin, 0, kContentMargin, 12);
     outer->setSpacing(8);
-    auto *paneArea = new QWidget(m_controlView);
-    paneArea->setAttribute(Qt::WA_TranslucentBackground);
+    outer->addStretch(1);
+    auto *scroll = new QScrollArea(m_controlView);
+    scroll->setObjectName(QStringLiteral("paneArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *paneArea = new QWidget;
     auto *panes = new QVBoxLayout(paneArea);
     panes->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(paneArea, 1);
+    scroll->setWidget(paneArea);
+    // The scene shows through (setWidget() made it opaque).
+    paneArea->setAutoFillBackground(false);
+    m_paneScroll = scroll;
 
     // Progress of each kind.
     m_progressView = new QWidget(paneArea);
@@ -427,7 +436,6 @@ void NS_AppController::buildPanes()
     for (const Choice &c : choices) {
         auto *box = new QCheckBox(m_chooseDataView);
         box->setObjectName(QString::fromLatin1(c.key));
-        box->setStyleSheet(QStringLiteral("QCheckBox { color: white; } QCheckBox:disabled { color: rgb(160,170,185); }"));
         const QString key = QString::fromLatin1(c.key);
         auto refresh = [this, box, c, key] {
             const QSignalBlocker block(box);

@@ -18,6 +18,9 @@
 
 class BackgroundJob;
 class MobileDeviceProxy;
+namespace vtrapp {
+class PaneAreaLayout;
+}
 class NS_ScenesViewController;
 class QAbstractButton;
 class QCheckBox;
@@ -230,6 +233,9 @@ public:
     QWidget *bottomControlsView() const { return m_bottomControlsView; }
     QWidget *endButtonsView() const { return m_endButtonsView; }
     QWidget *appReferralView() const { return m_appReferralView; }
+    // Where the panes are shown: the scene's free space, scrolling when they
+    // do not fit.
+    QWidget *paneArea() const { return m_paneScroll; }
     QPushButton *nextButton() const { return m_nextButton; }
     QPushButton *nextDisabledButton() const { return m_nextDisabledButton; }
     QPushButton *quitButton() const { return m_quitButton; }
@@ -325,6 +331,8 @@ private:
     QWidget *m_bottomControlsView = nullptr;
     QWidget *m_endButtonsView = nullptr;
     QWidget *m_appReferralView = nullptr;
+    QWidget *m_paneScroll = nullptr;
+    vtrapp::PaneAreaLayout *m_paneLayout = nullptr;
     QPushButton *m_nextButton = nullptr;
     QPushButton *m_nextDisabledButton = nullptr;
     QPushButton *m_quitButton = nullptr;

@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
@@ -453,7 +454,20 @@ void NS_AppController::helpButtonHit()
         QString host = platform::UserDefaults::value(QStringLiteral("SupportHost")).toString();
         if (host.isEmpty()) host = QStringLiteral("support.vantrel.com");
         const QUrl url(QStringLiteral("https://%1/index.php?_m=knowledgebase&_a=viewarticle&kbarticleid=585").arg(host));
-        if (!m_services.host->openUrl(url)) VTR_LOG(2, QStringLiteral("The help page could not be opened."));
+        // Without a browser the person is told where the help is.
+        QPointer<NS_AppController> self(this);
+        auto noBrowser = [self, url] {
+            if (!self || self->isTerminated()) return;
+            VTR_LOG(2, QStringLiteral("The help page could not be opened."));
+            AlertRequest request;
+            request.messageText = vtrLocalized("The help could not be opened.");
+            request.informativeText = vtrLocalized("No web browser could be started. The help is at:\n%1")
+                                          .arg(url.toString(QUrl::FullyEncoded));
+            request.buttons = {vtrLocalized("OK")};
+            request.style = AlertRequest::Style::Informational;
+            self->guarded("Help", [&] { self->runAlert(request); });
+        };
+        if (!m_services.host->openUrlWatched(url, noBrowser)) noBrowser();
     });
 }
 

@@ -50,6 +50,7 @@ namespace {
 
 const QColor kSceneColor(0x14, 0x3d, 0x66);
 const QColor kSidebarColor(0x0d, 0x2a, 0x47);
+constexpr int kColumnMargin = 28;
 
 // Children fill the whole view: the scenes lie on top of one another while
 // one fades into the next.
@@ -81,21 +82,32 @@ QLabel *sceneLabel(const QString &text, qreal pointScale, bool bold, QWidget *pa
     return label;
 }
 
-// The frame every scene shares: the sidebar strip and a content column.
-VtrColorView *sceneFrame(QWidget *sidebar, QVBoxLayout **content)
+// The frame every scene shares: the sidebar strip and a content column,
+// whose foot is left free for the wizard's buttons.
+VtrColorView *sceneFrame(QWidget *sidebar, QVBoxLayout **content, int reservedBottom)
 {
     auto *scene = new VtrColorView;
     scene->setBackgroundColor(kSceneColor);
     auto *row = new QHBoxLayout(scene);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    if (sidebar) row->addWidget(sidebar);
+    // The sidebar's width follows the window's, not its texts, so that the
+    // content column stays in place from page to page.
+    if (sidebar) row->addWidget(sidebar, 1);
     auto *column = new QVBoxLayout;
-    column->setContentsMargins(32, 28, 32, 64);
-    column->setSpacing(12);
-    row->addLayout(column, 1);
+    column->setObjectName(QStringLiteral("sceneColumn"));
+    column->setContentsMargins(kColumnMargin, 24, kColumnMargin, reservedBottom);
+    column->setSpacing(10);
+    row->addLayout(column, sidebar ? 4 : 1);
     *content = column;
     return scene;
+}
+
+// Names the texts the wizard's panes are laid out around (PaneArea.h).
+QLabel *named(QLabel *label, const char *name)
+{
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
 }
 
 const char *const kSidebarTitles[5] = {"Connect your old phone", "Choose what to move", "Recommended apps",
@@ -169,9 +181,12 @@ QWidget *NS_TemplateSceneViewController::view()
     if (m_view) return m_view;
     auto *sidebar = new VtrColorView;
     sidebar->setBackgroundColor(kSidebarColor);
-    sidebar->setFixedWidth(200);
+    // Narrower in a small window, so that the content keeps its room.
+    sidebar->setMinimumWidth(130);
+    sidebar->setMaximumWidth(200);
+    sidebar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *entries = new QVBoxLayout(sidebar);
-    entries->setContentsMargins(20, 40, 16, 20);
+    entries->setContentsMargins(16, 36, 12, 20);
     entries->setSpacing(18);
     QList<QLabel *> entryLabels;
     for (const char *title : kSidebarTitles) {
@@ -182,11 +197,11 @@ QWidget *NS_TemplateSceneViewController::view()
     entries->addStretch(1);
 
     QVBoxLayout *content = nullptr;
-    VtrColorView *scene = sceneFrame(sidebar, &content);
-    auto *header = sceneLabel(QString(), 1.7, true, scene);
-    auto *body = sceneLabel(QString(), 1.05, false, scene);
+    VtrColorView *scene = sceneFrame(sidebar, &content, m_reservedBottom);
+    auto *header = named(sceneLabel(QString(), 1.7, true, scene), "sceneHeader");
+    auto *body = named(sceneLabel(QString(), 1.05, false, scene), "sceneBody");
     body->setTextFormat(Qt::RichText);
-    auto *footer = sceneLabel(QString(), 0.9, false, scene);
+    auto *footer = named(sceneLabel(QString(), 0.9, false, scene), "sceneFooter");
     footer->setStyleSheet(QStringLiteral("color: rgb(191,191,191); background: transparent;"));
     content->addWidget(header);
     content->addWidget(body);
@@ -223,28 +238,31 @@ NS_ScenesViewController::NS_ScenesViewController(int fadeMs, QObject *parent) : 
     m_view = new SceneStack;
 
     QVBoxLayout *content = nullptr;
-    m_intro = sceneFrame(nullptr, &content);
+    m_intro = sceneFrame(nullptr, &content, m_reservedBottom);
     content->addStretch(2);
-    auto *title = sceneLabel(vtrLocalized("Solvenna to Windows Phone"), 2.6, true, m_intro);
+    auto *title = named(sceneLabel(vtrLocalized("Solvenna to Windows Phone"), 2.6, true, m_intro), "sceneHeader");
     title->setAlignment(Qt::AlignCenter);
-    auto *tagline = sceneLabel(vtrLocalized("Move your contacts, calendars, music, photos and videos to your new phone."),
-                               1.2, false, m_intro);
+    auto *tagline = named(sceneLabel(vtrLocalized("Move your contacts, calendars, music, photos and videos to your new "
+                                                  "phone."),
+                                     1.2, false, m_intro),
+                          "sceneBody");
     tagline->setAlignment(Qt::AlignCenter);
     content->addWidget(title);
     content->addWidget(tagline);
     content->addStretch(3);
 
-    m_welcome = sceneFrame(nullptr, &content);
-    content->addWidget(sceneLabel(vtrLocalized("Welcome"), 1.9, true, m_welcome));
-    auto *welcomeBody = sceneLabel(m_welcomeBody, 1.1, false, m_welcome);
+    m_welcome = sceneFrame(nullptr, &content, m_reservedBottom);
+    content->addWidget(named(sceneLabel(vtrLocalized("Welcome"), 1.9, true, m_welcome), "sceneHeader"));
+    auto *welcomeBody = named(sceneLabel(m_welcomeBody, 1.1, false, m_welcome), "sceneBody");
     welcomeBody->setTextFormat(Qt::RichText);
     content->addWidget(welcomeBody);
     content->addStretch(1);
 
-    m_bgNav5 = sceneFrame(nullptr, &content);
-    content->addWidget(sceneLabel(vtrLocalized("Recommended apps"), 1.7, true, m_bgNav5));
-    content->addWidget(sceneLabel(vtrLocalized("Apps for your new phone like the ones on your old phone."), 1.05,
-                                  false, m_bgNav5));
+    m_bgNav5 = sceneFrame(nullptr, &content, m_reservedBottom);
+    content->addWidget(named(sceneLabel(vtrLocalized("Recommended apps"), 1.7, true, m_bgNav5), "sceneHeader"));
+    content->addWidget(named(sceneLabel(vtrLocalized("Apps for your new phone like the ones on your old phone."), 1.05,
+                                        false, m_bgNav5),
+                             "sceneBody"));
     content->addStretch(1);
 
     for (QWidget *fixed : {m_intro, m_welcome, m_bgNav5}) {
@@ -306,10 +324,25 @@ QWidget *NS_ScenesViewController::templatedViewForSceneNamed(const QString &name
     m_templateController = std::make_unique<NS_TemplateSceneViewController>();
     m_templateController->setContentForSceneNamed(name, false);
     m_templateController->setSidebar(sidebarIndex);
+    m_templateController->setReservedBottom(m_reservedBottom);
     QWidget *view = m_templateController->view();
     view->setParent(m_view);
     view->hide();
     return view;
+}
+
+void NS_ScenesViewController::setReservedBottom(int height)
+{
+    m_reservedBottom = height;
+    // Scenes built from now on get it from sceneFrame(); these are built.
+    for (QWidget *scene : {m_intro, m_welcome, m_bgNav5, m_currentView.data()}) {
+        if (!scene) continue;
+        if (auto *column = scene->findChild<QVBoxLayout *>(QStringLiteral("sceneColumn"))) {
+            QMargins margins = column->contentsMargins();
+            margins.setBottom(height);
+            column->setContentsMargins(margins);
+        }
+    }
 }
 
 bool NS_ScenesViewController::isFading() const

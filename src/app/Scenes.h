@@ -76,6 +76,8 @@ public:
 
     // The scene's view, made on first use and owned by this controller.
     QWidget *view();
+    // The height its view keeps free at its foot (before view() is made).
+    void setReservedBottom(int height) { m_reservedBottom = height; }
 
 Q_SIGNALS:
     void contentChanged();
@@ -88,6 +90,7 @@ private:
     QString m_body;
     QString m_footer;
     bool m_sidebar[5] = {false, false, false, false, false};
+    int m_reservedBottom = 64;
     QPointer<QWidget> m_view;
 };
 
@@ -118,6 +121,10 @@ public:
     // The fixed view of the recommended apps, where their list goes.
     QWidget *appReferralSceneView() const { return m_bgNav5; }
     bool isFading() const;
+    // The height kept free at the foot of every scene for the wizard's
+    // buttons, which lie over the scenes.
+    void setReservedBottom(int height);
+    int reservedBottom() const { return m_reservedBottom; }
 
 Q_SIGNALS:
     void sceneChanged(QWidget *view);
@@ -133,5 +140,6 @@ private:
     std::unique_ptr<NS_TemplateSceneViewController> m_previousTemplateController;
     QString m_welcomeBody;
     int m_fadeMs;
+    int m_reservedBottom = 64;
     class QPropertyAnimation *m_animation = nullptr;
 };

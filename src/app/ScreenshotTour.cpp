@@ -25,8 +25,8 @@ int DefaultAnswerAlertPresenter::runAlert(const AlertRequest &request)
     return answer;
 }
 
-ScreenshotTour::ScreenshotTour(NS_AppController *controller, QWidget *window, const QString &folder)
-    : QObject(controller), m_controller(controller), m_window(window), m_folder(folder)
+ScreenshotTour::ScreenshotTour(NS_AppController *controller, QWidget *window, const QString &folder, bool oneStep)
+    : QObject(controller), m_controller(controller), m_window(window), m_folder(folder), m_oneStep(oneStep)
 {
     QDir().mkpath(folder);
     connect(controller, &NS_AppController::stateEntered, this, &ScreenshotTour::stateEntered);
@@ -34,24 +34,49 @@ ScreenshotTour::ScreenshotTour(NS_AppController *controller, QWidget *window, co
 
 void ScreenshotTour::stateEntered(int state)
 {
-    // At once: several states hand on to the next as soon as their work is
-    // done. The tour runs without cross-fades, so the scene is in place.
-    if (!m_shot.contains(state) && m_window) {
-        m_shot.insert(state);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        const QString path = QDir(m_folder).filePath(QStringLiteral("state-%1.png").arg(state, 2, 10, QLatin1Char('0')));
-        if (m_window->grab().save(path)) {
-            m_written.append(path);
-            std::printf("wrote %s\n", qPrintable(path));
-            std::fflush(stdout);
-        }
+    QTimer::singleShot(kSteadyMs, this, [this, state] { settle(state, 0); });
+}
+
+bool ScreenshotTour::pageComplete() const
+{
+    return !m_controller->isAlertOpen() && !m_controller->scenesViewController()->isFading();
+}
+
+void ScreenshotTour::picture(const QString &name)
+{
+    if (!m_window) return;
+    // Laid out as it will be painted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QString path = QDir(m_folder).filePath(name);
+    if (m_window->grab().save(path)) {
+        m_written.append(path);
+        std::printf("wrote %s\n", qPrintable(path));
+        std::fflush(stdout);
     }
-    QTimer::singleShot(450, this, [this, state] { settle(state, 0); });
 }
 
 void ScreenshotTour::settle(int state, int attempt)
 {
-    if (!m_controller || !m_window || m_controller->currentState() != state) return;
+    // A state already left was handed on from: it showed no page.
+    if (!m_controller || !m_window || m_generating || m_controller->currentState() != state) return;
+    if (!m_shot.contains(state)) {
+        if (!pageComplete() && attempt < 40) {
+            QTimer::singleShot(50, this, [this, state, attempt] { settle(state, attempt + 1); });
+            return;
+        }
+        m_shot.insert(state);
+        picture(QStringLiteral("state-%1.png").arg(state, 2, 10, QLatin1Char('0')));
+        // The person looks at the page before going on.
+        QTimer::singleShot(400, this, [this, state] { settle(state, 1); });
+        return;
+    }
+    QPushButton *generate = m_controller->generateButton();
+    if (m_oneStep && state >= NS_AppController::kStateChooseData && generate->isVisible() && generate->isEnabled()) {
+        m_generating = true;
+        generate->click();
+        waitForOneStep(0);
+        return;
+    }
     QPushButton *next = m_controller->nextButton();
     QPushButton *quit = m_controller->quitButton();
     if (next->isVisible() && next->isEnabled()) {
@@ -59,10 +84,25 @@ void ScreenshotTour::settle(int state, int attempt)
     } else if (quit->isVisible() && quit->isEnabled()) {
         if (state == NS_AppController::kStateFinalSummary && !m_controller->appsHidden()) return;
         quit->click();
-    } else if (attempt < 120) {
+    } else if (attempt < 240) {
         // The state's work (a job, a delayed step) moves on by itself.
         QTimer::singleShot(250, this, [this, state, attempt] { settle(state, attempt + 1); });
     }
+}
+
+void ScreenshotTour::waitForOneStep(int attempt)
+{
+    if (!m_controller) return;
+    // The transfer is under way while a job runs; its end shows its result.
+    if ((m_controller->runningJobCount() > 0 || !pageComplete()) && attempt < 2400) {
+        QTimer::singleShot(250, this, [this, attempt] { waitForOneStep(attempt + 1); });
+        return;
+    }
+    QTimer::singleShot(400, this, [this] {
+        if (!m_controller) return;
+        picture(QStringLiteral("one-step.png"));
+        m_controller->terminate();
+    });
 }
 
 namespace {

@@ -118,6 +118,44 @@ QUrl serverUrl(const QString &host, const QString &language, const QString &file
     return url;
 }
 
+QString videoTitle(const QString &fileName)
+{
+    static const QStringList kWholeWords = {QStringLiteral("iPhone"), QStringLiteral("BlackBerry"),
+                                            QStringLiteral("iTunes")};
+    const QString name = QFileInfo(fileName).completeBaseName();
+    QStringList words;
+    QString word;
+    auto endWord = [&] {
+        if (!word.isEmpty()) words.append(std::exchange(word, QString()));
+    };
+    for (qsizetype i = 0; i < name.size();) {
+        const QChar ch = name.at(i);
+        if (ch == QLatin1Char('_') || ch == QLatin1Char('-') || ch.isSpace()) {
+            endWord();
+            ++i;
+            continue;
+        }
+        bool whole = false;
+        for (const QString &w : kWholeWords) {
+            if (QStringView(name).mid(i).startsWith(w)) {
+                endWord();
+                words.append(w);
+                i += w.size();
+                whole = true;
+                break;
+            }
+        }
+        if (whole) continue;
+        const bool boundary = !word.isEmpty() && ((ch.isUpper() && !word.back().isUpper()) ||
+                                                  (ch.isDigit() != word.back().isDigit()));
+        if (boundary) endWord();
+        word.append(ch);
+        ++i;
+    }
+    endWord();
+    return words.join(QLatin1Char(' '));
+}
+
 }  // namespace vtrtutorial
 
 // ---- the player -------------------------------------------------------------------------------
@@ -337,7 +375,7 @@ void TutorialPlayer::showVideosWindow()
         list->setObjectName(QStringLiteral("videosList"));
         const QDir english(bundleVideosFolder() + QStringLiteral("/English"));
         for (const QString &name : english.entryList(QDir::Files, QDir::Name)) {
-            auto *item = new QListWidgetItem(QFileInfo(name).completeBaseName(), list);
+            auto *item = new QListWidgetItem(vtrtutorial::videoTitle(name), list);
             item->setData(Qt::UserRole, name);
         }
         connect(list, &QListWidget::itemActivated, this,

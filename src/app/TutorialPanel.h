@@ -34,6 +34,10 @@ QString videoHost();
 // "http://<host>/Solvenna/Video/<language>/<file>"; invalid when a part is
 // missing or the file name would leave the folder.
 QUrl serverUrl(const QString &host, const QString &language, const QString &fileName);
+// The title a person reads for a video file: its name without extension,
+// split into words ("ConnectAndroid.webm" -> "Connect Android"), with the
+// phones' own spellings kept whole ("iPhone", "BlackBerry").
+QString videoTitle(const QString &fileName);
 
 }  // namespace vtrtutorial
 

@@ -617,6 +617,12 @@ template <typename Unit> bool QorJsonScanner<Unit>::decodeEscapedString(const Un
                     *w++ = QChar(units[i]);
                 break;
             }
+            case 0:
+                if (c >= m_end) {
+                    error(QorJsonErrorEndOfInput, "Unexpected EOF while parsing string");
+                    return false;
+                }
+                [[fallthrough]];
             default:
                 m_parser.addErrorWithCode(QorJsonErrorIllegalEscape,
                                           QStringLiteral("Illegal escape sequence '0x%1'").arg(escaped, 0, 16));
@@ -628,7 +634,11 @@ template <typename Unit> bool QorJsonScanner<Unit>::decodeEscapedString(const Un
             }
             continue;
         }
-        // A control character, NUL or the end of the input.
+        // The end of the input (a file cut short), or a control character.
+        if (c >= m_end) {
+            error(QorJsonErrorEndOfInput, "Unexpected EOF while parsing string");
+            return false;
+        }
         m_parser.addErrorWithCode(QorJsonErrorControlChar,
                                   QStringLiteral("Unescaped control character '0x%1'").arg(ch, 0, 16));
         return false;

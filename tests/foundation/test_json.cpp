@@ -191,11 +191,14 @@ TEST(JsonParser, RefusedTextsNameTheirFault)
         // Strings; the input may end right after an escape.
         {"\"a\tb\"", "Unescaped control character '0x9'", 5},
         {"\"\x1f\"", "Unescaped control character '0x1f'"},
-        {"\"abc", "Unescaped control character '0x0'"},
+        // A text cut short ends early; a NUL inside it is a control character.
+        {"\"abc", "Unexpected EOF while parsing string", 11},
+        {QStringLiteral("\"a") + QChar(0) + QStringLiteral("b\""), "Unescaped control character '0x0'"},
         {R"("\x")", "Illegal escape sequence '0x78'", 8},
         {R"("\')", "Illegal escape sequence '0x27'"},
         {"\"a\\n", "Unexpected EOF while parsing string", 11},
-        {"\"\\", "Illegal escape sequence '0x0'"},
+        {"\"\\", "Unexpected EOF while parsing string", 11},
+        {QStringLiteral("\"\\") + QChar(0) + QStringLiteral("\""), "Illegal escape sequence '0x0'"},
     };
     for (const auto &c : cases) {
         unsigned int code = 0;

@@ -17,13 +17,14 @@ class FakeHost final : public HostEnvironment
 public:
     QHash<QString, QString> installed;
     QList<QUrl> opened;
+    bool hasBrowser = true;
     int beeps = 0;
     QString applicationPath(const QString &identifier) const override { return installed.value(identifier.toLower()); }
     bool launchApplication(const QString &, bool) override { return true; }
     bool openUrl(const QUrl &url) override
     {
         opened.append(url);
-        return true;
+        return hasBrowser;
     }
     void beep() override { ++beeps; }
 };

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "devices/camera/CameraDetector.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+class AppController;
+class CameraConnection;
+class SimulatedMtpLibrary;
+
+namespace vtr::udev {
+class FakeUdevSource;
+}
+
+namespace vtrapp {
+
+// A phone of any family put under the application from a fixture, a JSON
+// phone description, so that the wizard can be walked without a phone:
+// - an Android phone: the MTP simulator's fixture (tests/devices/data/mtp);
+// - an iPhone ("family": "iPhone"): its camera roll ("cameraRoll"), the music
+//   library it syncs with ("musicLibrary": "tracks" and "playlists") and its
+//   backup on this computer ("backup");
+// - a BlackBerry ("family": "BlackBerry"): the files of its mass-storage
+//   volume ("volume").
+// Files are listed as {"path", and "size" (generated contents), "text" or
+// "base64"}; tracks add "name", "artist", "album" and "totalTime" (ms).
+// The iPhone's and the BlackBerry's files are written into a folder of the
+// run (materialize()); nothing of the person's is touched by that.
+class SimulatedPhone
+{
+public:
+    enum class Family { Android, IPhone, BlackBerry };
+
+    struct UsbIdentity
+    {
+        quint16 vendor = 0;
+        quint16 product = 0;
+        int bus = 1;
+        int devnum = 2;
+        QString productName;
+        QString serial;
+    };
+
+    // The fixture read and checked; null with the reason in `error` when it
+    // cannot be used (missing, a folder, unreadable, empty, not JSON, not a
+    // phone description). A relative path is taken from the current folder.
+    static std::unique_ptr<SimulatedPhone> load(const QString &fixturePath, QString *error);
+    ~SimulatedPhone();
+
+    Family family() const { return m_family; }
+    const UsbIdentity &identity() const { return m_identity; }
+    QString fixturePath() const { return m_path; }
+
+    // Writes the iPhone's or the BlackBerry's files below `folder` (an
+    // Android phone has none); false with the reason in `error`.
+    bool materialize(const QString &folder, QString *error);
+    QString volumePath() const { return m_volume; }
+    QString musicLibraryFile() const { return m_libraryFile; }
+    QString backupRoot() const { return m_backupRoot; }
+    std::optional<vtr::camera::CameraPort> cameraPort() const { return m_cameraPort; }
+
+    // Makes the phone reachable the way its family is reached, before it
+    // arrives: the Android phone joins `mtp`; the iPhone's library and backup
+    // become the defaults the readers look at and its camera roll waits on
+    // `camera`'s detector; the BlackBerry's volume is mounted for `controller`
+    // as the phone arrives. Call once, after materialize().
+    void attach(AppController &controller, CameraConnection *camera, const std::shared_ptr<SimulatedMtpLibrary> &mtp);
+    // The phone's USB arrival on `usb` (below the bus usbBus()); the camera
+    // roll comes with it.
+    void plug(vtr::udev::FakeUdevSource &usb);
+    static QString usbBus() { return QStringLiteral("/sys/devices/pci0000:00/usb1"); }
+
+private:
+    SimulatedPhone() = default;
+
+    Family m_family = Family::Android;
+    UsbIdentity m_identity;
+    QString m_path;
+    QByteArray m_json;
+    QVariantMap m_description;
+    QString m_volume;
+    QString m_libraryFile;
+    QString m_backupRoot;
+    std::optional<vtr::camera::CameraPort> m_cameraPort;
+    vtr::camera::FixedCameraDetector *m_cameraDetector = nullptr;
+    bool m_registeredDefaults = false;
+};
+
+}  // namespace vtrapp

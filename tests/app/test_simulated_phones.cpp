@@ -1,0 +1,119 @@
+// The phones a person can put under the application with --simulate-phone:
+// an iPhone and a BlackBerry from their fixtures, walked through the wizard
+// with its real jobs, arrive on the new phone as the fixture holds them.
+
+#include "support/RealJobs.h"
+
+#include "TestEnvironment.h"
+#include "app/SimulatedPhone.h"
+#include "devices/camera/CameraConnection.h"
+#include "devices/camera/CameraDetector.h"
+#include "devices/phone/MobileDevice.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "sources/iphone/iOSBackup.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+
+#include <gtest/gtest.h>
+
+// The camera library loads and unloads its driver modules; what their
+// dependencies set aside is matched by the library suppressions only when
+// the whole stack is unwound.
+extern "C" __attribute__((visibility("default"), used)) const char *__asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+namespace {
+
+// The connection the application would use, on the test's USB registry.
+struct TestCameraConnection final : CameraConnection
+{
+    TestCameraConnection() : CameraConnection(std::make_unique<vtr::camera::FixedCameraDetector>()) {}
+};
+
+// SHA-1 of the files below `folder` whose names end in one of `suffixes`.
+QList<QByteArray> hashesBelow(const QString &folder, const QStringList &suffixes)
+{
+    QList<QByteArray> hashes;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (std::any_of(suffixes.begin(), suffixes.end(), [&](const QString &s) { return path.endsWith(s, Qt::CaseInsensitive); }))
+            hashes.append(QCryptographicHash::hash(testenv::readFile(path), QCryptographicHash::Sha1).toHex());
+    }
+    std::sort(hashes.begin(), hashes.end());
+    return hashes;
+}
+
+QString target(const char *kind) { return QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QLatin1String(kind)); }
+
+std::unique_ptr<vtrapp::SimulatedPhone> loadPhone(const char *fixture, const QString &folder)
+{
+    QString error;
+    auto phone = vtrapp::SimulatedPhone::load(QStringLiteral(VTR_TEST_SOURCE_DIR "/app/data/") + QLatin1String(fixture),
+                                              &error);
+    EXPECT_TRUE(phone) << qPrintable(error);
+    if (phone) {
+        EXPECT_TRUE(phone->materialize(folder, &error)) << qPrintable(error);
+    }
+    return phone;
+}
+
+TEST(SimulatedPhones, AnIPhoneBringsItsCameraRollItsLibraryAndItsBackup)
+{
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    const QString files = testenv::makeTempDir(QStringLiteral("iphone"));
+    auto phone = loadPhone("simulated_iphone.json", files);
+    ASSERT_TRUE(phone);
+    TestCameraConnection camera;
+    RealJobs run(&camera);
+    camera.setUdevSource(run.h.phones.usb());
+    phone->attach(run.h.wizard(), &camera, run.h.phones.mtp());
+    ASSERT_TRUE(run.runToEnd([&] {
+        phone->plug(*run.h.phones.usb());
+        return WizardHarness::waitFor([&] {
+            return run.h.wizard().oldDevice() && run.h.wizard().oldDevice()->camera() != nullptr;
+        });
+    }));
+    const QString roll = files + QStringLiteral("/Camera roll");
+    EXPECT_EQ(hashesBelow(target("Photos"), {QStringLiteral(".jpg")}), hashesBelow(roll, {QStringLiteral(".jpg")}));
+    EXPECT_EQ(hashesBelow(target("Videos"), {QStringLiteral(".mov")}), hashesBelow(roll, {QStringLiteral(".mov")}));
+    const QString library = files + QStringLiteral("/Music library");
+    const QStringList audio{QStringLiteral(".mp3"), QStringLiteral(".m4a")};
+    EXPECT_EQ(hashesBelow(target("Music"), audio).size(), 3);
+    EXPECT_EQ(hashesBelow(target("Music"), audio), hashesBelow(library, audio));
+    EXPECT_EQ(testenv::readFile(target("Playlists") + QStringLiteral("/Sunday.m3u")).count("..\\Music\\"), 2);
+    // The backup is the one the phone's serial number finds.
+    const iOSBackup::Ptr backup = iOSBackup::latestBackup();
+    ASSERT_TRUE(backup);
+    EXPECT_EQ(backup->deviceID(), QStringLiteral("SIMIPHONE0001"));
+    EXPECT_EQ(backup->deviceName(), QStringLiteral("Anna's iPhone"));
+    EXPECT_EQ(backup->deviceApps().size(), 2);
+}
+
+TEST(SimulatedPhones, ABlackBerryBringsWhatItsVolumeHolds)
+{
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    const QString files = testenv::makeTempDir(QStringLiteral("blackberry"));
+    auto phone = loadPhone("simulated_blackberry.json", files);
+    ASSERT_TRUE(phone);
+    RealJobs run;
+    phone->attach(run.h.wizard(), nullptr, run.h.phones.mtp());
+    ASSERT_TRUE(run.runToEnd([&] {
+        phone->plug(*run.h.phones.usb());
+        return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
+    }));
+    EXPECT_TRUE(run.h.wizard().canMigrateMedia()) << "the volume came with the phone";
+    const QString volume = phone->volumePath();
+    for (const auto &[kind, suffix] : {std::pair{"Music", ".mp3"}, {"Photos", ".jpg"}, {"Videos", ".3gp"}}) {
+        const QList<QByteArray> expected = hashesBelow(volume, {QString::fromLatin1(suffix)});
+        EXPECT_FALSE(expected.isEmpty());
+        EXPECT_EQ(hashesBelow(target(kind), {QString::fromLatin1(suffix)}), expected) << kind;
+    }
+    EXPECT_FALSE(QFile::exists(target("Music") + QStringLiteral("/notes.txt")));
+}
+
+}  // namespace

@@ -1,0 +1,344 @@
+// The program as a person starts it: options and fixtures checked before
+// anything else, no display, a second start on the same home, the window on
+// a small screen at 200 %, and the desktop entry that starts it.
+
+#include "TestEnvironment.h"
+#include "app/AppStartup.h"
+#include "app/SimulatedPhone.h"
+#include "app/SingleInstance.h"
+#include "support/WizardHarness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QLockFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QString kProgram = QStringLiteral(VTR_APP_PROGRAM);
+const QString kAndroid = QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json");
+const QString kIPhone = QStringLiteral(VTR_TEST_SOURCE_DIR "/app/data/simulated_iphone.json");
+const QString kBlackBerry = QStringLiteral(VTR_TEST_SOURCE_DIR "/app/data/simulated_blackberry.json");
+
+// A home of its own for one start of the program, offscreen.
+QProcessEnvironment privateEnvironment(const QString &home)
+{
+    QDir().mkpath(home + QStringLiteral("/runtime"));
+    QFile::setPermissions(home + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                  QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
+    for (const char *name : {"CONFIG", "DATA", "CACHE", "STATE"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QLatin1String(name)),
+                   home + QStringLiteral("/") + QString::fromLatin1(name).toLower());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    return env;
+}
+
+struct ProgramRun
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &env,
+               int timeoutMs = 120000)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+TEST(Startup, HelpWorksAnywhereAndNoDisplayIsOneClearLine)
+{
+    QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("nodisplay")));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const ProgramRun help = runProgram(kProgram, {QStringLiteral("--help")}, env);
+    EXPECT_EQ(help.status, 0) << qPrintable(help.err);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: solvenna-to-windows-phone"))) << qPrintable(help.out);
+
+    const struct
+    {
+        const char *display;
+        const char *says;
+    } cases[] = {{nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+                 {":8765", "the display :8765 cannot be reached"}};
+    for (const auto &c : cases) {
+        if (c.display) env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        const ProgramRun run = runProgram(kProgram, {}, env);
+        EXPECT_EQ(run.status, vtrapp::kExitNoDisplay) << qPrintable(run.err);
+        const QStringList lines = run.err.trimmed().split(QLatin1Char('\n'));
+        EXPECT_EQ(lines.size(), 1) << qPrintable(run.err);
+        EXPECT_TRUE(lines.first().contains(QString::fromLatin1(c.says))) << qPrintable(run.err);
+    }
+}
+
+TEST(Startup, EveryFixtureThatCannotBeUsedIsRefusedWithItsReason)
+{
+    const QString dir = testenv::makeTempDir(QStringLiteral("fixtures"));
+    QByteArray android = testenv::readFile(kAndroid);
+    // Cut inside the text of the first companion file.
+    testenv::writeFile(dir + QStringLiteral("/cut.json"), android.left(android.indexOf("ADD_RECORD") + 4));
+    testenv::writeFile(dir + QStringLiteral("/empty.json"), "");
+    testenv::writeFile(dir + QStringLiteral("/blank.json"), " \n\t");
+    testenv::writeFile(dir + QStringLiteral("/array.json"), "[1]");
+    testenv::writeFile(dir + QStringLiteral("/identity.json"), R"({"identity": 5})");
+    testenv::writeFile(dir + QStringLiteral("/noids.json"), R"({"identity": {"productName": "x"}})");
+    testenv::writeFile(dir + QStringLiteral("/family.json"), R"({"family": "Nokia"})");
+    testenv::writeFile(dir + QStringLiteral("/storages.json"),
+                       R"({"identity": {"vendorId": "0x04e8", "productId": "0x6642"},
+                           "storages": [{"objects": [{"size": 3}]}]})");
+    QDir().mkpath(dir + QStringLiteral("/folder.json"));
+    const struct
+    {
+        QString name;
+        const char *says;
+    } cases[] = {
+        {QStringLiteral("missing.json"), "does not exist"},
+        {QStringLiteral("folder.json"), "is a folder"},
+        {QStringLiteral("empty.json"), "is empty"},
+        {QStringLiteral("blank.json"), "is empty"},
+        {QStringLiteral("cut.json"), "ends early"},
+        {QStringLiteral("array.json"), "is not a phone description"},
+        {QStringLiteral("identity.json"), "\"identity\" is not an object"},
+        {QStringLiteral("noids.json"), "no \"vendorId\" and \"productId\""},
+        {QStringLiteral("family.json"), "names the family \"Nokia\""},
+        {QStringLiteral("storages.json"), "an object needs a \"name\""},
+    };
+    for (const auto &c : cases) {
+        const QString path = dir + QLatin1Char('/') + c.name;
+        const vtrapp::StartupOptions options =
+            vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), path});
+        EXPECT_TRUE(options.error.startsWith(QStringLiteral("The phone fixture %1 ").arg(path))) << qPrintable(options.error);
+        EXPECT_TRUE(options.error.contains(QString::fromLatin1(c.says))) << qPrintable(options.error);
+        EXPECT_FALSE(options.phone);
+    }
+    // Every family's fixture of the repository is usable; a relative path is
+    // taken from the current folder.
+    const QString current = QDir::currentPath();
+    QDir::setCurrent(QStringLiteral(VTR_TEST_SOURCE_DIR));
+    const struct
+    {
+        QString path;
+        vtrapp::SimulatedPhone::Family family;
+        quint16 vendor;
+    } good[] = {{QStringLiteral("devices/data/mtp/android_phone.json"), vtrapp::SimulatedPhone::Family::Android, 0x04e8},
+                {kIPhone, vtrapp::SimulatedPhone::Family::IPhone, 0x05ac},
+                {kBlackBerry, vtrapp::SimulatedPhone::Family::BlackBerry, 0x0fca}};
+    for (const auto &g : good) {
+        const vtrapp::StartupOptions options =
+            vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), g.path});
+        EXPECT_EQ(options.error, QString()) << qPrintable(g.path);
+        ASSERT_TRUE(options.phone);
+        EXPECT_EQ(options.phone->family(), g.family);
+        EXPECT_EQ(options.phone->identity().vendor, g.vendor);
+    }
+    EXPECT_EQ(vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), good[0].path}).phone->fixturePath(),
+              kAndroid);
+    QDir::setCurrent(current);
+}
+
+TEST(Startup, AFixtureThatCannotBeReadIsRefusedBeforeTheWindowOpens)
+{
+    // A folder every user can pass through, holding a fixture only its
+    // owner may read.
+    QTemporaryDir shared(QDir::tempPath() + QStringLiteral("/vtr-unreadable-XXXXXX"));
+    ASSERT_TRUE(shared.isValid());
+    const QString dir = shared.path();
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                   QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString fixture = dir + QStringLiteral("/phone.json");
+    testenv::writeFile(fixture, testenv::readFile(kAndroid));
+    QFile::setPermissions(fixture, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QString program = kProgram;
+    QStringList arguments{QStringLiteral("--simulate-phone"), fixture};
+    if (geteuid() == 0) {
+        // Root reads anything: the program runs as nobody.
+        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) GTEST_SKIP() << "no setpriv";
+        arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                QStringLiteral("--clear-groups"), kProgram} +
+                    arguments;
+        program = QStringLiteral("setpriv");
+    } else {
+        QFile::setPermissions(fixture, QFileDevice::WriteOwner);
+    }
+    const ProgramRun run = runProgram(program, arguments, privateEnvironment(testenv::makeTempDir(QStringLiteral("home"))));
+    EXPECT_EQ(run.status, vtrapp::kExitUsage) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.startsWith(QStringLiteral("The phone fixture %1 cannot be read: Permission denied.").arg(fixture)))
+        << qPrintable(run.err);
+}
+
+TEST(SingleInstance, OneWizardPerHomeAndALaterStartBringsItForward)
+{
+    const QString runtime = testenv::makeTempDir(QStringLiteral("runtime"));
+    const QString home = testenv::makeTempDir(QStringLiteral("home"));
+    const QString link = testenv::makeTempDir(QStringLiteral("links")) + QStringLiteral("/home");
+    ASSERT_TRUE(QFile::link(home, link));
+
+    vtrapp::SingleInstance first(home, runtime);
+    ASSERT_EQ(first.claim(), vtrapp::SingleInstance::Claim::Ours);
+    int forward = 0;
+    QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
+    // The same home by another name is the same home; another home is not.
+    vtrapp::SingleInstance second(link, runtime);
+    EXPECT_EQ(second.claim(), vtrapp::SingleInstance::Claim::HeldByAnother);
+    vtrapp::SingleInstance elsewhere(testenv::makeTempDir(QStringLiteral("other")), runtime);
+    EXPECT_EQ(elsewhere.claim(), vtrapp::SingleInstance::Claim::Ours);
+
+    // The later start waits for the answer; the first answers from its event loop.
+    std::atomic<int> answered{-1};
+    std::thread asking([&] { answered = second.askRunningToComeForward(5000) ? 1 : 0; });
+    EXPECT_TRUE(WizardHarness::waitFor([&] { return answered >= 0; }, 10000));
+    asking.join();
+    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(forward, 1);
+
+    // A lock left by a wizard that died does not keep the next one out.
+    const QString deadHome = testenv::makeTempDir(QStringLiteral("dead"));
+    vtrapp::SingleInstance probe(deadHome, runtime);
+    testenv::writeFile(probe.lockPath(), "2147483000\nsolvenna-to-windows-phone\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    EXPECT_EQ(probe.claim(), vtrapp::SingleInstance::Claim::Ours);
+}
+
+TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
+{
+    const QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("twice")));
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("99")});
+    ASSERT_TRUE(testenv::waitUntil(
+        [&] {
+            first.waitForReadyRead(100);
+            return first.peek(4096).contains("state 1");
+        },
+        60000));
+    const ProgramRun second = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, env);
+    EXPECT_EQ(second.status, vtrapp::kExitAlreadyRunning) << qPrintable(second.out + second.err);
+    EXPECT_TRUE(second.err.contains(QStringLiteral("already running for this home folder; its window has been brought "
+                                                   "to the front")))
+        << qPrintable(second.err);
+    EXPECT_FALSE(second.out.contains(QStringLiteral("state 0")));
+    // Ended without a word, as a crash would: the next start runs.
+    first.kill();
+    first.waitForFinished();
+    const ProgramRun third = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, env);
+    EXPECT_EQ(third.status, 0) << qPrintable(third.err);
+    EXPECT_TRUE(third.out.contains(QStringLiteral("state 0")));
+}
+
+TEST(Startup, At200PercentOnASmallScreenEveryPageFitsAndIsPicturedWhole)
+{
+    const QString dir = testenv::makeTempDir(QStringLiteral("tour"));
+    testenv::writeFile(dir + QStringLiteral("/screen.json"),
+                       R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 1600, "height": 1000,
+                                        "logicalDpi": 96}]})");
+    QProcessEnvironment env = privateEnvironment(dir + QStringLiteral("/home"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=%1/screen.json").arg(dir));
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    // The camera library's modules, unloaded at the end, hide what they hold
+    // from the leak check; this test is about the pages.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    const QString pictures = dir + QStringLiteral("/pictures");
+    const ProgramRun run = runProgram(kProgram,
+                               {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--screenshots"), pictures},
+                               env, 240000);
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    const QStringList written = QDir(pictures).entryList({QStringLiteral("state-*.png")}, QDir::Files);
+    for (const char *page : {"state-02.png", "state-09.png", "state-14.png", "state-20.png"})
+        EXPECT_TRUE(written.contains(QString::fromLatin1(page))) << page;
+    // The transit states hand on at once: a person never sees them as pages.
+    for (const char *transit : {"state-10.png", "state-16.png", "state-22.png"})
+        EXPECT_FALSE(written.contains(QString::fromLatin1(transit))) << transit;
+    for (const QString &name : written) {
+        const QSize size = QImageReader(QDir(pictures).filePath(name)).size();
+        EXPECT_LE(size.width(), 1600) << qPrintable(name);
+        EXPECT_LE(size.height(), 1000) << qPrintable(name);
+    }
+}
+
+// The arguments of an Exec line as a desktop reads them: the escapes of a
+// string value first (\s \n \t \r \\), then the quoting rules of Exec.
+QStringList execArguments(const QString &value)
+{
+    QString text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
+            text += value[i];
+            continue;
+        }
+        const int escape = QStringLiteral("sntr\\").indexOf(value[++i]);
+        text += escape < 0 ? QStringLiteral("\\") + value[i] : QString(QStringLiteral(" \n\t\r\\")[escape]);
+    }
+    QStringList arguments;
+    QString current;
+    bool inArgument = false, quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (quoted && c == QLatin1Char('\\') && i + 1 < text.size()) {
+            current += text[++i];
+        } else if (!quoted && c == QLatin1Char(' ')) {
+            if (inArgument) arguments << std::exchange(current, QString());
+            inArgument = false;
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument) arguments << current;
+    for (QString &a : arguments) a.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return arguments;
+}
+
+TEST(DesktopEntry, TheExecLineStartsTheProgramWhateverItsPathHolds)
+{
+    const QString script = QStringLiteral(VTR_TEST_SOURCE_DIR "/../scripts/install-desktop-entry.sh");
+    const QString paths[] = {
+        QStringLiteral("/opt/solvenna/build-release/app/solvenna-to-windows-phone"),
+        QStringLiteral("/home/anna/R&D clones/solvenna/app"),
+        QStringLiteral("/home/anna/Anna's \"best\" copy/app"),
+        QStringLiteral("/home/anna/$HOME `date` 100% back\\slash/app"),
+        QStringLiteral("/home/anna/tab\there/app"),
+    };
+    for (const QString &path : paths) {
+        const QString data = testenv::makeTempDir(QStringLiteral("data"));
+        const ProgramRun run = runProgram(QStringLiteral("bash"), {script, path, data}, QProcessEnvironment::systemEnvironment());
+        ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+        const QString entry =
+            QString::fromUtf8(testenv::readFile(data + QStringLiteral("/applications/solvenna-to-windows-phone.desktop")));
+        const QStringList lines = entry.split(QLatin1Char('\n'));
+        QStringList execs;
+        for (const QString &line : lines)
+            if (line.startsWith(QStringLiteral("Exec="))) execs << line.mid(5);
+        ASSERT_EQ(execs.size(), 1) << qPrintable(entry);
+        EXPECT_EQ(execArguments(execs.first()), QStringList{path}) << qPrintable(execs.first());
+        EXPECT_TRUE(lines.contains(QStringLiteral("Name=Solvenna to Windows Phone")));
+        EXPECT_TRUE(QFile::exists(data + QStringLiteral("/icons/hicolor/256x256/apps/solvenna-to-windows-phone.png")));
+    }
+}
+
+}  // namespace
