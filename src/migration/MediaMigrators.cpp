@@ -233,7 +233,7 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         if (track.value(QStringLiteral("Has Video")).toBool() || track.value(QStringLiteral("Protected")).toBool() ||
             track.value(QStringLiteral("Podcast")).toBool())
             continue;
-        const QString path = vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
+        const QString path = vtr::trackFileForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
                                                               library.playlistDataPath(),
                                                               library.musicFolderLocation());
         if (path.isEmpty() || !QFileInfo(path).isFile()) continue;

@@ -1,14 +1,17 @@
 #include "sources/host/LibraryLocation.h"
+#include "sources/host/MediaLibraryHost.h"
 #include "sources/host/PropertyListXml.h"
 #include "sources/itunes/SyntheticLibrary.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using vtr::PropertyListError;
 using vtr::XmlPropertyListReader;
@@ -215,4 +218,63 @@ TEST(HostLocation, LibraryLocationsBecomeLocalPathsOrNothing)
     const QString odd = QString::fromUtf8("/tmp/a b/#%?\"é.mp3");
     EXPECT_EQ(vtr::localPathForLibraryLocation(vtr::libraryLocationForLocalPath(odd)), odd);
     EXPECT_TRUE(vtr::libraryLocationForLocalPath(QStringLiteral("/m"), true).endsWith(QLatin1String("/m/")));
+}
+
+TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
+{
+    // The person's own file elsewhere, which no library location may reach.
+    const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
+    const QString secret = outside + QStringLiteral("/secret.wav");
+    testenv::writeFile(secret, libtest::silentWav());
+    libtest::OpenWatch watch(secret);
+    ASSERT_TRUE(watch.watching());
+
+    // A library brought from a Mac with its media folder beside it.
+    const QString brought = testenv::makeTempDir(QStringLiteral("brought"));
+    const QString libraryFile = brought + QStringLiteral("/iTunes Music Library.xml");
+    const QString macMusic = QStringLiteral("file://localhost/Users/p/Music/iTunes/iTunes%20Music/");
+    const QString media = brought + QStringLiteral("/iTunes Music/A");
+    testenv::writeFile(media + QStringLiteral("/song.wav"), libtest::silentWav());
+    testenv::writeFile(media + QStringLiteral("/text.mp3"), "named like a song");
+    ASSERT_TRUE(QFile::link(secret, media + QStringLiteral("/link.wav")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(media + QStringLiteral("/pipe.mp3")).constData(), 0600), 0);
+    // A folder of the person's own that the library names as its music folder.
+    const QString ownMusic = testenv::makeTempDir(QStringLiteral("own-music"));
+    testenv::writeFile(ownMusic + QStringLiteral("/own.wav"), libtest::silentWav());
+
+    const auto mac = [&macMusic](const char *rest) { return macMusic + QLatin1String(rest); };
+    const auto here = [](const QString &path) { return vtr::libraryLocationForLocalPath(path); };
+    const struct
+    {
+        QString location, music, expected;  // expected "" = refused
+    } cases[] = {
+        {mac("A/song.wav"), macMusic, media + QStringLiteral("/song.wav")},
+        {mac("A/text.mp3"), macMusic, {}},   // not sound by its content
+        {mac("A/link.wav"), macMusic, {}},   // a link out of the brought folder
+        {mac("A/pipe.mp3"), macMusic, {}},   // not a file
+        {QStringLiteral("file:///etc/passwd"), macMusic, {}},
+        {here(secret), macMusic, {}},        // anywhere else on this computer
+        {here(ownMusic + QStringLiteral("/own.wav")), here(ownMusic), ownMusic + QStringLiteral("/own.wav")},
+        {here(secret), QStringLiteral("file:///"), {}},  // "/" is no music folder
+        {here(secret), here(QDir::homePath()), {}},      // nor is the home folder
+    };
+    for (const auto &c : cases) {
+        const QString got = vtr::trackFileForLibraryLocation(c.location, libraryFile, c.music);
+        EXPECT_EQ(got, c.expected.isEmpty() ? QString() : QFileInfo(c.expected).canonicalFilePath())
+            << c.location.toStdString();
+    }
+    EXPECT_FALSE(watch.opened()) << "the file outside was read";
+
+    // The host's own library names what the host filed, as it filed it.
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+    const QString phone = testenv::makeTempDir(QStringLiteral("phone"));
+    testenv::writeFile(phone + QStringLiteral("/clip.mp4"), "a video by its name");
+    const qint64 id = host.addMediaFiles(phone + QStringLiteral("/clip.mp4"), QStringLiteral("Imported")).first();
+    const auto library = vtr::XmlPropertyListReader::readDictionaryFile(MediaLibraryHost::musicLibraryFilePath());
+    ASSERT_TRUE(library);
+    const QVariantMap track = library->value(QStringLiteral("Tracks")).toMap().value(QString::number(id)).toMap();
+    EXPECT_EQ(vtr::trackFileForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
+                                               MediaLibraryHost::musicLibraryFilePath(),
+                                               library->value(QStringLiteral("Music Folder")).toString()),
+              QFileInfo(MediaLibraryHost::videosFolder() + QStringLiteral("/Imported/clip.mp4")).canonicalFilePath());
 }
