@@ -413,3 +413,27 @@ TEST_F(ITunesModel, TwentyThousandTracksAndFiveHundredPlaylists)
     EXPECT_EQ(names(folder->children()), (QStringList{"Playlist 1", "Playlist 2", "Playlist 3"}));
     EXPECT_EQ(model.playlists().size(), 500 - 20 * 3);
 }
+
+TEST_F(ITunesModel, VideoPlaylistsWhoseParentsRunInACircleAreAllKept)
+{
+    // Two playlists each naming the other as parent, and one naming itself.
+    auto itunes = load(libraryOf(
+        {track(6, {{"Has Video", true}}), track(8, {{"Has Video", true}})},
+        {playlist(QStringLiteral("A"), QStringLiteral("VA"), {6}, {{QStringLiteral("Parent Persistent ID"), "VB"}}),
+         playlist(QStringLiteral("B"), QStringLiteral("VB"), {6}, {{QStringLiteral("Parent Persistent ID"), "VA"}}),
+         playlist(QStringLiteral("C"), QStringLiteral("VC"), {8}, {{QStringLiteral("Parent Persistent ID"), "VC"}})}));
+    iTunesInfo model;
+    model.set_iTunes(itunes, false, true);
+    QStringList all;
+    std::function<void(const iTunesInfo::ItemList &)> walk = [&](const iTunesInfo::ItemList &items) {
+        for (const auto &item : items) {
+            all.append(item->name());
+            ASSERT_LT(all.size(), 10) << "a playlist holds itself";
+            walk(item->children());
+        }
+    };
+    walk(model.playlistsWithVideos());
+    all.sort();
+    EXPECT_EQ(all, (QStringList{"A", "B", "C"}));
+    // The items are freed with the model (the leak check at exit sees a circle).
+}
