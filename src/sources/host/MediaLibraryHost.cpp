@@ -592,9 +592,17 @@ auto MediaLibraryHost::operation(F &&work) -> decltype(work())
     }
 }
 
+QString MediaLibraryHost::folderOfWork(QString (*folder)())
+{
+    auto it = m_foldersOfWork.constFind(folder);
+    if (it == m_foldersOfWork.cend()) it = m_foldersOfWork.insert(folder, folder());
+    return *it;
+}
+
 void MediaLibraryHost::endOfWork(bool reportFailure)
 {
     m_takenNames.clear();
+    m_foldersOfWork.clear();
     if (m_music) {
         m_music->held = false;
         m_music->contents.settle();
@@ -748,12 +756,11 @@ MediaLibraryHost::PhotoLibrary &MediaLibraryHost::photos()
 
 QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder)
 {
-    auto destinationFolder = VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder);
-    if (!destinationFolder) throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
     const QString wanted = folderNameFor(QFileInfo(source).fileName());
-
     auto taken = m_takenNames.find(folder);
     if (taken == m_takenNames.end()) {
+        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
+            throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
         QSet<QString> names;
         for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             names.insert(name.toCaseFolded());
@@ -789,7 +796,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     const Filing filing = filingOf(source);
     if (filing == Filing::Refused) throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
     const bool video = filing == Filing::Video;
-    const QString root = video ? videosFolder() : musicFolder();
+    const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
     MusicLibrary &library = music();
 
@@ -1014,7 +1021,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
     if (const QString same = library.imageOfFile(source); !same.isEmpty()) return fileIn(same);
 
     const QString folder =
-        QDir(picturesFolder()).filePath(folderNameFor(album.info.value(QStringLiteral("AlbumName")).toString()));
+        QDir(folderOfWork(picturesFolder)).filePath(folderNameFor(album.info.value(QStringLiteral("AlbumName")).toString()));
     const QFileInfo sourceInfo(source);
     LazyDigest digest(source);
     const QString sameName = QDir(folder).filePath(folderNameFor(sourceInfo.fileName()));

@@ -158,6 +158,9 @@ private:
     // Names taken in each folder filed into during the current operation or
     // batch, case-folded (a name differing only in case counts as taken).
     QHash<QString, QSet<QString>> m_takenNames;
+    // The media folders, looked up once per operation or batch.
+    QString folderOfWork(QString (*folder)());
+    QHash<QString (*)(), QString> m_foldersOfWork;
     QString m_musicVersion = QStringLiteral("10.1");
     QString m_photosVersion = QStringLiteral("9.0");
 };
