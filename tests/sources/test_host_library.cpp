@@ -289,3 +289,23 @@ TEST_F(HostLibrary, ABatchWritesTheLibraryOnceAtItsEnd)
     EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 2);
     EXPECT_EQ(testenv::readFile(MediaLibraryHost::playlistsFolder() + QStringLiteral("/P.m3u8")).count("#EXTINF"), 2);
 }
+
+TEST_F(HostLibrary, PlaylistEntriesGiveTheTrackLengthInWholeSeconds)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("timed"));
+    testenv::writeFile(source + QStringLiteral("/long.mp3"), "a long song");
+    const QList<qint64> ids = host.addMediaFiles(source, QStringLiteral("C"));
+    ASSERT_EQ(ids.size(), 1);
+    // The length as a library records it, in milliseconds.
+    QVariantMap library = musicLibrary();
+    QVariantMap tracks = library.value("Tracks").toMap();
+    QVariantMap track = tracks.value(QString::number(ids[0])).toMap();
+    track.insert("Total Time", 215999);
+    tracks.insert(QString::number(ids[0]), track);
+    library.insert("Tracks", tracks);
+    testenv::writeFile(MediaLibraryHost::musicLibraryFilePath(), vtr::XmlPropertyListWriter::toXml(library));
+
+    host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Timed"), false).persistentID);
+    const QByteArray m3u = testenv::readFile(MediaLibraryHost::playlistsFolder() + QStringLiteral("/Timed.m3u8"));
+    EXPECT_TRUE(m3u.contains("#EXTINF:215,long\n")) << m3u.constData();
+}

@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
 #include "sources/host/PropertyListXml.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 
 using vtr::PropertyListError;
 using vtr::XmlPropertyListReader;
@@ -32,6 +34,28 @@ QVariant read(const QByteArray &body, PropertyListError *error = nullptr)
 {
     return XmlPropertyListReader::readData(wrap(body), error).value_or(QVariant(QStringLiteral("<failed>")));
 }
+
+// The process's zone for one scope.
+class ZoneScope
+{
+public:
+    explicit ZoneScope(const char *zone) : m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ZoneScope()
+    {
+        if (m_old.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", m_old);
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+};
 
 }  // namespace
 
@@ -112,6 +136,24 @@ TEST(HostPlist, ValueTypes)
     EXPECT_EQ(m.value("cdata").toString(), QStringLiteral("x<y>z"));
     EXPECT_TRUE(m.value("empty").toString().isEmpty());
     EXPECT_EQ(m.value("list").toList().size(), 2);
+}
+
+TEST(HostPlist, DatesAreTheSameInstantInEveryZoneAndRealsKeepEveryDigit)
+{
+    constexpr qint64 kInstant = 1296705906;  // 2011-02-03T04:05:06Z
+    for (const char *zone : {"Pacific/Chatham", "America/Sao_Paulo", "Asia/Kathmandu", "UTC"}) {
+        ZoneScope scope(zone);
+        const QVariant date = read("<dict><key>d</key><date>2011-02-03T04:05:06Z</date></dict>").toMap().value("d");
+        EXPECT_EQ(date.toDateTime().toSecsSinceEpoch(), kInstant) << zone;
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(kInstant, Qt::LocalTime);
+        EXPECT_TRUE(XmlPropertyListWriter::toXml(QVariantMap{{"d", local}}).contains("<date>2011-02-03T04:05:06Z</date>"))
+            << zone;
+    }
+    for (const double real : {0.1 + 0.2, 1.0 / 3, 123456789.123456789, 6.02214076e23, 4.9406564584124654e-324}) {
+        const auto back = XmlPropertyListReader::readData(XmlPropertyListWriter::toXml(QVariantMap{{"r", real}}));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->toMap().value("r").toDouble(), real) << XmlPropertyListWriter::toXml(QVariantMap{{"r", real}}).constData();
+    }
 }
 
 TEST(HostPlist, DamagedDocumentsFailWithAReasonAndLine)
