@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "fileinfo/VtrFileInfo.h"
 #include "platform/UserDefaults.h"
 #include "sources/host/LibraryIcons.h"
@@ -159,14 +160,16 @@ TEST_F(ITunesModel, ChangeTestFollowsPathAndDate)
     EXPECT_FALSE(itunes->playlistDataChanged());
     // Same contents under another path is a change.
     const QString copy = testenv::makeTempDir() + QStringLiteral("/copy.xml");
-    QFile::copy(kSamples + "beets-itunes_library_unix.xml", copy);
+    ASSERT_TRUE(QFile::copy(kSamples + "beets-itunes_library_unix.xml", copy));
+    // The copy keeps the sample's mode, which may be read-only.
+    ASSERT_TRUE(QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey), copy);
     EXPECT_TRUE(itunes->playlistDataChanged());
     itunes->initWithoutProgress();
     EXPECT_FALSE(itunes->playlistDataChanged());
     QFile file(copy);
-    file.open(QIODevice::ReadWrite);
-    file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime));
     EXPECT_TRUE(itunes->playlistDataChanged());
 
     int messages = 0;
