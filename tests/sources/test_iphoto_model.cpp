@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
 #include "sources/host/LibraryIcons.h"
