@@ -7,16 +7,15 @@
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
+#include "sources/host/FiledFiles.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaContent.h"
 #include "sources/host/PropertyListXml.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -32,145 +31,6 @@ constexpr qint64 kLibraryAlbumID = 999000;
 constexpr int kMaxNameAttempts = 10000;
 
 using Failure = MediaLibraryHost::Failure;
-
-// A file's identity on this computer: (device, inode).
-using FileKey = QPair<quint64, quint64>;
-
-std::optional<FileKey> fileKeyOf(const QString &path)
-{
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
-    return FileKey(quint64(st.st_dev), quint64(st.st_ino));
-}
-
-// What a library file looked like when this host last read or wrote it.
-struct FileStamp
-{
-    bool exists = false;
-    qint64 size = 0, seconds = 0, nanoseconds = 0;
-    quint64 device = 0, inode = 0;
-    bool operator==(const FileStamp &) const = default;
-};
-
-FileStamp stampOf(const QString &path)
-{
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
-    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
-            quint64(st.st_ino)};
-}
-
-QByteArray contentDigest(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    return hash.addData(&file) ? hash.result() : QByteArray();
-}
-
-// The digest of one file, computed when first asked.
-class LazyDigest
-{
-public:
-    explicit LazyDigest(QString path) : m_path(std::move(path)) {}
-    const QByteArray &value()
-    {
-        if (!m_done) m_value = contentDigest(m_path);
-        m_done = true;
-        return m_value;
-    }
-
-private:
-    QString m_path;
-    QByteArray m_value;
-    bool m_done = false;
-};
-
-bool sameContent(const QString &existing, const QFileInfo &source, LazyDigest &digest)
-{
-    const QFileInfo existingInfo(existing);
-    if (!existingInfo.isFile() || existingInfo.size() != source.size()) return false;
-    if (fileKeyOf(existing) == fileKeyOf(source.filePath())) return true;
-    const QByteArray theirs = contentDigest(existing);
-    return !theirs.isEmpty() && theirs == digest.value();
-}
-
-// A file name without the "-<n>" that made a copy's name unique, case-folded:
-// "Song-2.mp3" and "song.mp3" are one name.
-QString nameStem(const QString &fileName)
-{
-    static const QRegularExpression copyNumber(QStringLiteral("-\\d+$"));
-    const QFileInfo info(fileName);
-    QString base = info.completeBaseName();
-    base.remove(copyNumber);
-    const QString suffix = info.suffix();
-    return (suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix).toCaseFolded();
-}
-
-// The files recorded in each folder, to find the one filed before for a new
-// file: the same name (or that name made unique) and the same bytes, by size
-// first and by digest only when sizes agree, each recorded file read at most
-// once. Files recorded during the current import are found only afterwards:
-// two equal songs of one import are both filed.
-class ContentIndex
-{
-public:
-    void add(const QString &path, const QString &id, bool fresh)
-    {
-        if (fresh)
-            m_fresh.append({path, id});
-        else
-            groupOf(path).unsized.append({path, id});
-    }
-    void settle()
-    {
-        for (const Entry &e : std::as_const(m_fresh))
-            groupOf(e.path).unsized.append(e);
-        m_fresh.clear();
-    }
-    QString find(const QString &folder, const QString &name, qint64 size, LazyDigest &digest)
-    {
-        auto it = m_groups.find(folder + QLatin1Char('/') + nameStem(name));
-        if (it == m_groups.end()) return {};
-        Group &g = *it;
-        for (const Entry &e : std::as_const(g.unsized)) {
-            const QFileInfo info(e.path);
-            if (info.isFile()) g.unhashed[info.size()].append(e);
-        }
-        g.unsized.clear();
-        for (const Entry &e : g.unhashed.take(size)) {
-            const QByteArray d = contentDigest(e.path);
-            if (!d.isEmpty() && !g.hashed[size].contains(d)) g.hashed[size].insert(d, e.id);
-        }
-        const auto hashed = g.hashed.constFind(size);
-        if (hashed == g.hashed.cend() || hashed->isEmpty()) return {};
-        return hashed->value(digest.value());
-    }
-
-private:
-    struct Entry
-    {
-        QString path, id;
-    };
-    struct Group
-    {
-        QList<Entry> unsized;
-        QHash<qint64, QList<Entry>> unhashed;
-        QHash<qint64, QHash<QByteArray, QString>> hashed;
-    };
-    Group &groupOf(const QString &path)
-    {
-        const QFileInfo info(path);
-        return m_groups[info.path() + QLatin1Char('/') + nameStem(info.fileName())];
-    }
-
-    QHash<QString, Group> m_groups;  // folder and name stem -> files
-    QList<Entry> m_fresh;
-};
 
 QString randomPersistentID()
 {
@@ -313,7 +173,19 @@ void logRefusal(const Failure &f)
 // The two libraries in memory, in the shapes that make every look-up by path,
 // file or content cheap; written back whole.
 
-struct MediaLibraryHost::MusicLibrary
+namespace {
+
+struct LibraryState
+{
+    vtr::FileStamp stamp;  // of the file as last read or written
+    bool held = false;     // by the current operation or batch: not read again
+    bool dirty = false;
+    vtr::FiledFiles files;
+};
+
+}  // namespace
+
+struct MediaLibraryHost::MusicLibrary : LibraryState
 {
     struct PlaylistEntry
     {
@@ -331,40 +203,13 @@ struct MediaLibraryHost::MusicLibrary
         }
     };
 
-    FileStamp stamp;
-    bool held = false;  // by the current batch: not read again
-    bool dirty = false;
     QVariantMap header;  // every top-level key but "Tracks" and "Playlists"
     QVariantMap tracks;  // track ID text -> track
     QList<PlaylistEntry> playlists;
-    QHash<QString, qint64> byPath;
-    ContentIndex contents;
-    std::optional<QHash<FileKey, qint64>> byFile;  // made when first needed
 
     static QString localPath(const QVariantMap &track)
     {
         return vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString());
-    }
-
-    void index(qint64 id, const QString &path, bool fresh)
-    {
-        if (path.isEmpty()) return;
-        byPath.insert(path, id);
-        contents.add(path, QString::number(id), fresh);
-        if (byFile)
-            if (auto key = fileKeyOf(path)) byFile->insert(*key, id);
-    }
-
-    std::optional<qint64> trackOfFile(const QString &path)
-    {
-        if (!byFile) {
-            byFile.emplace();
-            for (auto it = byPath.cbegin(); it != byPath.cend(); ++it)
-                if (auto key = fileKeyOf(it.key())) byFile->insert(*key, it.value());
-        }
-        const auto key = fileKeyOf(path);
-        if (!key || !byFile->contains(*key)) return std::nullopt;
-        return byFile->value(*key);
     }
 
     qsizetype masterIndex() const
@@ -386,7 +231,7 @@ struct MediaLibraryHost::MusicLibrary
             playlists.append(entry);
         }
         for (auto it = tracks.cbegin(); it != tracks.cend(); ++it)
-            index(it.key().toLongLong(), localPath(it.value().toMap()), false);
+            files.add(it.key(), localPath(it.value().toMap()), false);
     }
 
     QVariantMap toFile() const
@@ -410,7 +255,7 @@ struct MediaLibraryHost::MusicLibrary
     }
 };
 
-struct MediaLibraryHost::PhotoLibrary
+struct MediaLibraryHost::PhotoLibrary : LibraryState
 {
     struct Group
     {
@@ -433,37 +278,11 @@ struct MediaLibraryHost::PhotoLibrary
         }
     };
 
-    FileStamp stamp;
-    bool held = false;
-    bool dirty = false;
     QVariantMap header;  // all but the image list, albums and rolls
     QVariantMap images;  // image key -> image
     QList<Group> albums;
     QList<Group> rolls;
     QHash<qint64, qsizetype> rollOfAlbum;  // the event made for each album
-    QHash<QString, QString> byPath;
-    ContentIndex contents;
-    std::optional<QHash<FileKey, QString>> byFile;
-
-    void index(const QString &key, const QString &path, bool fresh)
-    {
-        if (path.isEmpty()) return;
-        byPath.insert(path, key);
-        contents.add(path, key, fresh);
-        if (byFile)
-            if (auto file = fileKeyOf(path)) byFile->insert(*file, key);
-    }
-
-    QString imageOfFile(const QString &path)
-    {
-        if (!byFile) {
-            byFile.emplace();
-            for (auto it = byPath.cbegin(); it != byPath.cend(); ++it)
-                if (auto key = fileKeyOf(it.key())) byFile->insert(*key, it.value());
-        }
-        const auto key = fileKeyOf(path);
-        return key ? byFile->value(*key) : QString();
-    }
 
     static QList<Group> groupsOf(const QVariant &list)
     {
@@ -488,7 +307,7 @@ struct MediaLibraryHost::PhotoLibrary
         for (qsizetype i = 0; i < rolls.size(); ++i)
             rollOfAlbum.insert(rolls.at(i).info.value(QStringLiteral("RollID")).toLongLong(), i);
         for (auto it = images.cbegin(); it != images.cend(); ++it)
-            index(it.key(), it.value().toMap().value(QStringLiteral("ImagePath")).toString(), false);
+            files.add(it.key(), it.value().toMap().value(QStringLiteral("ImagePath")).toString(), false);
     }
 
     QVariantMap toFile() const
@@ -603,14 +422,11 @@ void MediaLibraryHost::endOfWork(bool reportFailure)
 {
     m_takenNames.clear();
     m_foldersOfWork.clear();
-    if (m_music) {
-        m_music->held = false;
-        m_music->contents.settle();
-    }
-    if (m_photos) {
-        m_photos->held = false;
-        m_photos->contents.settle();
-    }
+    for (LibraryState *library : {static_cast<LibraryState *>(m_music.get()), static_cast<LibraryState *>(m_photos.get())})
+        if (library) {
+            library->held = false;
+            library->files.settle();
+        }
     try {
         writeChanges();
     } catch (const Failure &f) {
@@ -624,7 +440,7 @@ void MediaLibraryHost::writeChanges()
     if (m_music && m_music->dirty) {
         const QString path = musicLibraryFilePath();
         writeAtomically(path, vtr::XmlPropertyListWriter::toXml(m_music->toFile()), vtrLocalized("music library file"));
-        m_music->stamp = stampOf(path);
+        m_music->stamp = vtr::fileStampOf(path);
         m_music->dirty = false;
     }
     if (m_music) {
@@ -655,7 +471,7 @@ void MediaLibraryHost::writeChanges()
     if (m_photos && m_photos->dirty) {
         const QString path = albumDataFilePath();
         writeAtomically(path, vtr::XmlPropertyListWriter::toXml(m_photos->toFile()), vtrLocalized("photo library file"));
-        m_photos->stamp = stampOf(path);
+        m_photos->stamp = vtr::fileStampOf(path);
         m_photos->dirty = false;
     }
 }
@@ -686,69 +502,68 @@ MediaLibraryHost::Batch::~Batch()
 // (by another process, or a test that starts afresh) is read again, so it is
 // never overwritten with an old copy; within a batch it is read once.
 
+namespace {
+
+// The library in `slot`, read again when its file changed on disk; `fresh`
+// makes the contents of a library that has no file yet.
+template <typename Library>
+Library &libraryIn(std::unique_ptr<Library> &slot, int depth, const QString &path, const QString &what,
+                   const std::function<QVariantMap()> &fresh)
+{
+    if (slot && slot->held) return *slot;
+    const vtr::FileStamp stamp = vtr::fileStampOf(path);
+    if (!slot || slot->stamp != stamp) {
+        slot.reset();
+        QVariantMap file = loadLibraryFile(path, what);
+        auto library = std::make_unique<Library>();
+        library->load(file.isEmpty() ? fresh() : file);
+        library->stamp = stamp;
+        slot = std::move(library);
+    }
+    slot->held = depth > 0;
+    return *slot;
+}
+
+}  // namespace
+
 MediaLibraryHost::MusicLibrary &MediaLibraryHost::music()
 {
-    const QString path = musicLibraryFilePath();
-    if (m_music && m_music->held) return *m_music;
-    const FileStamp stamp = stampOf(path);
-    if (!m_music || m_music->stamp != stamp) {
-        m_music.reset();
-        QVariantMap file = loadLibraryFile(path, vtrLocalized("music library file"));
-        auto library = std::make_unique<MusicLibrary>();
-        if (file.isEmpty()) {
-            const QString folder = musicFolder();
-            if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
-            file.insert(QStringLiteral("Major Version"), 1);
-            file.insert(QStringLiteral("Minor Version"), 1);
-            file.insert(QStringLiteral("Application Version"), m_musicVersion);
-            file.insert(QStringLiteral("Features"), 5);
-            file.insert(QStringLiteral("Show Content Ratings"), true);
-            file.insert(QStringLiteral("Music Folder"), vtr::libraryLocationForLocalPath(folder, true));
-            file.insert(QStringLiteral("Library Persistent ID"), randomPersistentID());
-            const qint64 masterID = nextNumber(file, QStringLiteral("Next ID"), 100);
-            QVariantMap master{{QStringLiteral("Name"), QStringLiteral("Library")},
-                               {QStringLiteral("Master"), true},
-                               {QStringLiteral("Visible"), false},
-                               {QStringLiteral("All Items"), true},
-                               {QStringLiteral("Playlist ID"), masterID},
-                               {QStringLiteral("Playlist Persistent ID"), randomPersistentID()}};
-            file.insert(QStringLiteral("Playlists"), QVariantList{master});
-        }
-        library->load(file);
-        library->stamp = stamp;
-        m_music = std::move(library);
-    }
-    m_music->held = m_depth > 0;
-    return *m_music;
+    return libraryIn(m_music, m_depth, musicLibraryFilePath(), vtrLocalized("music library file"), [this] {
+        const QString folder = musicFolder();
+        if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
+        QVariantMap file{{QStringLiteral("Major Version"), 1},
+                         {QStringLiteral("Minor Version"), 1},
+                         {QStringLiteral("Application Version"), m_musicVersion},
+                         {QStringLiteral("Features"), 5},
+                         {QStringLiteral("Show Content Ratings"), true},
+                         {QStringLiteral("Music Folder"), vtr::libraryLocationForLocalPath(folder, true)},
+                         {QStringLiteral("Library Persistent ID"), randomPersistentID()}};
+        const qint64 masterID = nextNumber(file, QStringLiteral("Next ID"), 100);
+        const QVariantMap master{{QStringLiteral("Name"), QStringLiteral("Library")},
+                                 {QStringLiteral("Master"), true},
+                                 {QStringLiteral("Visible"), false},
+                                 {QStringLiteral("All Items"), true},
+                                 {QStringLiteral("Playlist ID"), masterID},
+                                 {QStringLiteral("Playlist Persistent ID"), randomPersistentID()}};
+        file.insert(QStringLiteral("Playlists"), QVariantList{master});
+        return file;
+    });
 }
 
 MediaLibraryHost::PhotoLibrary &MediaLibraryHost::photos()
 {
-    const QString path = albumDataFilePath();
-    if (m_photos && m_photos->held) return *m_photos;
-    const FileStamp stamp = stampOf(path);
-    if (!m_photos || m_photos->stamp != stamp) {
-        m_photos.reset();
-        QVariantMap file = loadLibraryFile(path, vtrLocalized("photo library file"));
-        auto library = std::make_unique<PhotoLibrary>();
-        if (file.isEmpty()) {
-            const QString folder = picturesFolder();
-            if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no pictures folder.")};
-            file.insert(QStringLiteral("Major Version"), 2);
-            file.insert(QStringLiteral("Minor Version"), 0);
-            file.insert(QStringLiteral("Application Version"), m_photosVersion);
-            file.insert(QStringLiteral("Archive Path"), folder);
-            QVariantMap master{{QStringLiteral("AlbumId"), kLibraryAlbumID},
-                               {QStringLiteral("AlbumName"), QStringLiteral("Photos")},
-                               {QStringLiteral("Master"), true}};
-            file.insert(QStringLiteral("List of Albums"), QVariantList{master});
-        }
-        library->load(file);
-        library->stamp = stamp;
-        m_photos = std::move(library);
-    }
-    m_photos->held = m_depth > 0;
-    return *m_photos;
+    return libraryIn(m_photos, m_depth, albumDataFilePath(), vtrLocalized("photo library file"), [this] {
+        const QString folder = picturesFolder();
+        if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no pictures folder.")};
+        const QVariantMap master{{QStringLiteral("AlbumId"), kLibraryAlbumID},
+                                 {QStringLiteral("AlbumName"), QStringLiteral("Photos")},
+                                 {QStringLiteral("Master"), true}};
+        return QVariantMap{{QStringLiteral("Major Version"), 2},
+                           {QStringLiteral("Minor Version"), 0},
+                           {QStringLiteral("Application Version"), m_photosVersion},
+                           {QStringLiteral("Archive Path"), folder},
+                           {QStringLiteral("List of Albums"), QVariantList{master}}};
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -790,6 +605,15 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
     throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
 }
 
+vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const QString &source,
+                                                      const QString &folder)
+{
+    vtr::FiledFiles::Placement placement =
+        files.placementOf(source, folder, folderNameFor(QFileInfo(source).fileName()));
+    if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder);
+    return placement;
+}
+
 qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &collection)
 {
     const QString source = canonicalSource(path);
@@ -800,33 +624,16 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
     MusicLibrary &library = music();
 
-    // The same file anywhere in the library is the same track.
-    if (auto same = library.byPath.constFind(source); same != library.byPath.cend()) return *same;
-    if (auto same = library.trackOfFile(source)) return *same;
-
     const QString folder = QDir(root).filePath(folderNameFor(collection));
-    const QFileInfo sourceInfo(source);
-    LazyDigest digest(source);
-    // A file of this name in the collection with the same bytes was filed
-    // before, recorded or not.
-    const QString sameName = QDir(folder).filePath(folderNameFor(sourceInfo.fileName()));
-    QString target;
-    if (sameContent(sameName, sourceInfo, digest)) {
-        if (auto recorded = library.byPath.constFind(sameName); recorded != library.byPath.cend()) return *recorded;
-        target = sameName;
-    } else {
-        // Or one recorded under that name made unique.
-        const QString recorded = library.contents.find(folder, sourceInfo.fileName(), sourceInfo.size(), digest);
-        if (!recorded.isEmpty()) return recorded.toLongLong();
-        target = fileIntoFolder(source, folder);
-    }
-
+    const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
+    if (!placed.id.isEmpty()) return placed.id.toLongLong();
+    const QString &target = placed.path;
     const QFileInfo file(target);
     // A name the library still records for a file since removed is taken
     // over, so one path never stands for two tracks.
-    const bool known = library.byPath.contains(target);
-    const qint64 trackID = known ? library.byPath.value(target)
-                                 : nextNumber(library.header, QStringLiteral("Next ID"), 100);
+    const QString known = library.files.idOfPath(target);
+    const qint64 trackID = !known.isEmpty() ? known.toLongLong()
+                                            : nextNumber(library.header, QStringLiteral("Next ID"), 100);
     QVariantMap track{{QStringLiteral("Track ID"), trackID},
                       {QStringLiteral("Name"), file.completeBaseName()},
                       {QStringLiteral("Kind"), kindForExtension(file.suffix(), video)},
@@ -842,7 +649,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
         track.insert(QStringLiteral("Movie"), true);
     }
     library.tracks.insert(QString::number(trackID), track);
-    if (!known) library.index(trackID, target, true);
+    if (known.isEmpty()) library.files.add(QString::number(trackID), target, true);
     const qsizetype master = library.masterIndex();
     if (master >= 0) library.playlists[master].add(trackID);
     library.dirty = true;
@@ -1017,29 +824,15 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
         album.add(key);
         return key;
     };
-    if (auto same = library.byPath.constFind(source); same != library.byPath.cend()) return fileIn(*same);
-    if (const QString same = library.imageOfFile(source); !same.isEmpty()) return fileIn(same);
-
     const QString folder =
         QDir(folderOfWork(picturesFolder)).filePath(folderNameFor(album.info.value(QStringLiteral("AlbumName")).toString()));
-    const QFileInfo sourceInfo(source);
-    LazyDigest digest(source);
-    const QString sameName = QDir(folder).filePath(folderNameFor(sourceInfo.fileName()));
-    QString target;
-    if (sameContent(sameName, sourceInfo, digest)) {
-        if (auto recorded = library.byPath.constFind(sameName); recorded != library.byPath.cend())
-            return fileIn(*recorded);
-        target = sameName;
-    } else {
-        const QString recorded = library.contents.find(folder, sourceInfo.fileName(), sourceInfo.size(), digest);
-        if (!recorded.isEmpty()) return fileIn(recorded);
-        target = fileIntoFolder(source, folder);
-    }
-
+    const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
+    if (!placed.id.isEmpty()) return fileIn(placed.id);
+    const QString &target = placed.path;
     const QFileInfo file(target);
-    const bool known = library.byPath.contains(target);
-    const QString key = known ? library.byPath.value(target)
-                              : QString::number(nextNumber(library.header, QStringLiteral("Next Image Key"), 1));
+    const QString known = library.files.idOfPath(target);
+    const QString key = !known.isEmpty() ? known
+                                         : QString::number(nextNumber(library.header, QStringLiteral("Next Image Key"), 1));
     const qint64 modified = secondsSinceReferenceDate(file.lastModified().toUTC());
     library.images.insert(key, QVariantMap{{QStringLiteral("MediaType"), still ? QStringLiteral("Image") : QStringLiteral("Movie")},
                                            {QStringLiteral("Caption"), file.completeBaseName()},
@@ -1049,7 +842,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
                                            {QStringLiteral("DateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("Roll"), album.info.value(QStringLiteral("AlbumId"))}});
-    if (!known) library.index(key, target, true);
+    if (known.isEmpty()) library.files.add(key, target, true);
     return fileIn(key);
 }
 

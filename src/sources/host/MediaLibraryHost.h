@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sources/host/FiledFiles.h"
+
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -150,6 +152,9 @@ private:
     Album createAlbumLocked(const QString &name);
     // `source` linked (or copied) into the folder under a free name.
     QString fileIntoFolder(const QString &source, const QString &folder);
+    // The ID `source` is already filed as, or else the path of its file in
+    // the folder (one found there, or filed now).
+    vtr::FiledFiles::Placement placeFile(vtr::FiledFiles &files, const QString &source, const QString &folder);
 
     mutable std::recursive_mutex m_lock;
     int m_depth = 0;
