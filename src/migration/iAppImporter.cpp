@@ -37,7 +37,8 @@ void iAppImporter::logRefusals() const
                    .arg(iAppName(), names.join(QStringLiteral(", "))));
 }
 
-VtrFileInfoPtr iAppImporter::createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files, QStringList *failed)
+VtrFileInfoPtr iAppImporter::createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files, QStringList *failed,
+                                                                QStringList *made)
 {
     QString folderPath;
     try {
@@ -49,13 +50,22 @@ VtrFileInfoPtr iAppImporter::createTempFolderOfSymLinksForFiles(const VtrFileInf
         return nullptr;
     }
     if (!QDir().mkpath(folderPath)) return nullptr;
+    QSet<QString> names;
     for (const VtrFileInfoPtr &file : files) {
         if (!file) continue;
         const QString link = QDir(folderPath).filePath(file->name());
-        if (!QFile::link(file->path(), link)) {
+        // A link an earlier import left in the reused folder stands for
+        // nothing now; one made by this call keeps its place.
+        bool linked = !names.contains(file->name());
+        if (linked && QFileInfo(link).isSymLink()) QFile::remove(link);
+        linked = linked && QFile::link(file->path(), link);
+        if (!linked) {
             VTR_LOG(1, QStringLiteral("Failed to create a symlink for file \"%1\".").arg(file->path()));
             if (failed) failed->append(file->path());
+            continue;
         }
+        names.insert(file->name());
+        if (made) made->append(link);
     }
     return VtrMacFileInfo::fileInfoWithPath(folderPath);
 }
@@ -187,20 +197,25 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
 {
     m_refused.clear();
     if (files.isEmpty()) return true;
-    const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused);
+    QStringList links;
+    const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
     if (!folder) return true;
-    QStringList refusedLinks;
+    // This call's links one by one: the folder may hold an earlier import's.
+    MediaLibraryHost &host = MediaLibraryHost::shared();
     try {
-        MediaLibraryHost::shared().addPhotos(folder->path(), collectionName, &refusedLinks);
+        MediaLibraryHost::Batch batch(host);
+        for (const QString &link : std::as_const(links)) {
+            try {
+                host.addPhotos(link, collectionName);
+            } catch (const MediaLibraryHost::Failure &f) {
+                VTR_LOG(1, failureText(f));
+                // The person's file, not the link that stood for it.
+                m_refused.append(QFileInfo(link).symLinkTarget());
+            }
+        }
+        batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, failureText(f));
-        for (const VtrFileInfoPtr &file : files)
-            if (file) m_refused.append(file->path());
-    }
-    // Report the person's files, not the links that stood for them.
-    for (const QString &link : std::as_const(refusedLinks)) {
-        const QString target = QFileInfo(link).symLinkTarget();
-        m_refused.append(target.isEmpty() ? link : target);
     }
     logRefusals();
     return true;

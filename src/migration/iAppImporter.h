@@ -34,10 +34,13 @@ public:
 
     // A new folder "<product> <date and time>" in the private temporary
     // folder holding one symbolic link per file (named as the file); nullptr
-    // when it cannot be made. An existing folder of that name is reused.
-    // The files no link could be made for are added to `failed`.
+    // when it cannot be made. An existing folder of that name (an import in
+    // the same second) is reused, its links replaced by this call's. The
+    // files no link could be made for (a name given twice) are added to
+    // `failed`, the links made to `made`.
     static VtrFileInfoPtr createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files,
-                                                             QStringList *failed = nullptr);
+                                                             QStringList *failed = nullptr,
+                                                             QStringList *made = nullptr);
 
 protected:
     // Logs how many files were refused and their names.

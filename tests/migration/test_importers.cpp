@@ -8,6 +8,7 @@
 
 #include "TestEnvironment.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -79,6 +80,25 @@ TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
     EXPECT_TRUE(photos.importFiles(filesIn(pictures, {"a.jpg", "list.txt", "b.png"}), QStringLiteral("Trip")));
     EXPECT_EQ(photos.refusedFiles(), QStringList{pictures + "/list.txt"});
     EXPECT_EQ(QDir(MediaLibraryHost::picturesFolder() + "/Trip").entryList(QDir::Files).size(), 2);
+}
+
+TEST(Importers, PhotosOfAnEarlierImportInTheSameSecondStayOutOfTheNextAlbum)
+{
+    const QString earlier = testenv::makeTempDir(QStringLiteral("earlier"));
+    const QString now = testenv::makeTempDir(QStringLiteral("now"));
+    testenv::writeFile(now + "/x.jpg", "the photo of this import");
+    iPhotoImporter importer;
+    // Both imports within one second share one folder of links.
+    qint64 second;
+    do {
+        second = QDateTime::currentSecsSinceEpoch();
+        ASSERT_TRUE(iAppImporter::createTempFolderOfSymLinksForFiles(filesIn(earlier, {"x.jpg", "stale.jpg"})));
+        ASSERT_TRUE(importer.importFiles(filesIn(now, {"x.jpg"}), QStringLiteral("Second")));
+    } while (QDateTime::currentSecsSinceEpoch() != second);
+    EXPECT_TRUE(importer.refusedFiles().isEmpty());
+    const QString album = MediaLibraryHost::picturesFolder() + "/Second";
+    EXPECT_EQ(QDir(album).entryList(QDir::Files), QStringList{"x.jpg"});
+    EXPECT_EQ(testenv::readFile(album + "/x.jpg"), QByteArray("the photo of this import"));
 }
 
 }  // namespace
