@@ -309,3 +309,22 @@ TEST_F(HostLibrary, PlaylistEntriesGiveTheTrackLengthInWholeSeconds)
     const QByteArray m3u = testenv::readFile(MediaLibraryHost::playlistsFolder() + QStringLiteral("/Timed.m3u8"));
     EXPECT_TRUE(m3u.contains("#EXTINF:215,long\n")) << m3u.constData();
 }
+
+TEST_F(HostLibrary, ALibraryFileAnotherProgramWritesDuringAnImportIsLeftAsItIs)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("meanwhile"));
+    testenv::writeFile(source + QStringLiteral("/a.mp3"), "a");
+    const QByteArray theirs = vtr::XmlPropertyListWriter::toXml(
+        QVariantMap{{"Library Persistent ID", "THEIRS"}, {"Tracks", QVariantMap()}, {"Playlists", QVariantList()}});
+    {
+        MediaLibraryHost::Batch batch(host);
+        host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
+        testenv::writeFile(MediaLibraryHost::musicLibraryFilePath(), theirs);
+        EXPECT_THROW(batch.commit(), MediaLibraryHost::Failure);
+    }
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicLibraryFilePath()), theirs);
+    // The next import records the file where it was filed, once.
+    EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C")).size(), 1);
+    EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/C")).entryList(QDir::Files), QStringList{"a.mp3"});
+    EXPECT_EQ(musicLibrary().value("Library Persistent ID").toString(), QStringLiteral("THEIRS"));
+}

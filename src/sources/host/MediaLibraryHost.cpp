@@ -435,14 +435,30 @@ void MediaLibraryHost::endOfWork(bool reportFailure)
     }
 }
 
+namespace {
+
+// Writes the library of `slot` when it changed, unless another program wrote
+// its file since this host read it: that version stays, this one is dropped
+// (the files it filed are found again in their folders by the next import).
+template <typename Library>
+void writeLibraryFile(std::unique_ptr<Library> &slot, const QString &path, const QString &what)
+{
+    if (!slot || !slot->dirty) return;
+    if (vtr::fileStampOf(path) != slot->stamp) {
+        slot.reset();
+        throw Failure{-61, vtrLocalized("The %1 \"%2\" was changed by another program meanwhile and is left as it is.")
+                               .arg(what, path)};
+    }
+    writeAtomically(path, vtr::XmlPropertyListWriter::toXml(slot->toFile()), what);
+    slot->stamp = vtr::fileStampOf(path);
+    slot->dirty = false;
+}
+
+}  // namespace
+
 void MediaLibraryHost::writeChanges()
 {
-    if (m_music && m_music->dirty) {
-        const QString path = musicLibraryFilePath();
-        writeAtomically(path, vtr::XmlPropertyListWriter::toXml(m_music->toFile()), vtrLocalized("music library file"));
-        m_music->stamp = vtr::fileStampOf(path);
-        m_music->dirty = false;
-    }
+    writeLibraryFile(m_music, musicLibraryFilePath(), vtrLocalized("music library file"));
     if (m_music) {
         const QString folder = playlistsFolder();
         for (MusicLibrary::PlaylistEntry &p : m_music->playlists) {
@@ -468,12 +484,7 @@ void MediaLibraryHost::writeChanges()
             p.dirty = false;
         }
     }
-    if (m_photos && m_photos->dirty) {
-        const QString path = albumDataFilePath();
-        writeAtomically(path, vtr::XmlPropertyListWriter::toXml(m_photos->toFile()), vtrLocalized("photo library file"));
-        m_photos->stamp = vtr::fileStampOf(path);
-        m_photos->dirty = false;
-    }
+    writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file"));
 }
 
 MediaLibraryHost::Batch::Batch(MediaLibraryHost &host) : m_host(&host)
