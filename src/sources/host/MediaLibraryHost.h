@@ -30,13 +30,15 @@
 // extensions at once, any other file when its content is sound or video.
 //
 // A file already filed is never filed again: the same file (device and
-// inode) anywhere in the library, or a file of the same content in the same
-// collection or album folder (recorded by an earlier import, or lying there
-// under the same name), is answered with the track or image it already is.
+// inode) anywhere in the library, or in the same collection or album folder
+// a file of its name (or that name made unique) and bytes, recorded by an
+// earlier import or lying there, is answered with the track or image it
+// already is (sources/host/FiledFiles.h).
 //
 // Each library file is read only when it changed on disk since this host last
 // read or wrote it, and written once per operation, or once per Batch: an
-// import of thousands of files costs one read and one write.
+// import of thousands of files costs one read and one write. A file another
+// program wrote meanwhile is never overwritten.
 //
 // Every operation takes the host's lock: scripts run on worker threads.
 // Failures throw MediaLibraryHost::Failure with a number in the scripting
