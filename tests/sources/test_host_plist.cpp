@@ -305,6 +305,16 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
         EXPECT_EQ(got, c.expected.isEmpty() ? QString() : QFileInfo(c.expected).canonicalFilePath())
             << c.location.toStdString();
     }
+    // A library file in the home folder itself gives what was brought in
+    // the folder beside it, not whatever else the home folder holds.
+    const QString homeLibrary = QDir::homePath() + QStringLiteral("/iTunes Music Library.xml");
+    testenv::writeFile(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav"), libtest::silentWav());
+    testenv::writeFile(QDir::homePath() + QStringLiteral("/loose.wav"), libtest::silentWav());
+    EXPECT_EQ(vtr::trackFileForLibraryLocation(mac("A/song.wav"), homeLibrary, macMusic),
+              QFileInfo(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav")).canonicalFilePath());
+    EXPECT_TRUE(vtr::trackFileForLibraryLocation(here(QDir::homePath() + QStringLiteral("/loose.wav")), homeLibrary,
+                                                 macMusic)
+                    .isNull());
     EXPECT_FALSE(watch.opened()) << "the file outside was read";
 
     // The host's own library names what the host filed, as it filed it.

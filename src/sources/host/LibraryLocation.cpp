@@ -115,10 +115,15 @@ QString trackFileForLibraryLocation(const QString &location, const QString &libr
     const QString libraryFile = QFileInfo(libraryFilePath).canonicalFilePath();
     const bool own = !libraryFile.isEmpty() &&
                      libraryFile == QFileInfo(MediaLibraryHost::musicLibraryFilePath()).canonicalFilePath();
-    QStringList roots{trustedFolder(QFileInfo(libraryFilePath).absolutePath())};
+    const QDir libraryFolder = QFileInfo(libraryFilePath).absoluteDir();
+    QStringList roots{trustedFolder(libraryFolder.path())};
     const DecodedLocation music = decode(musicFolderLocation);
-    if (music.valid && !music.drive && !music.components.isEmpty())
-        roots.append(trustedFolder(QLatin1Char('/') + music.components.join(QLatin1Char('/'))));
+    if (music.valid && !music.components.isEmpty()) {
+        // The music folder brought beside the library file counts even where
+        // the file lies in the home folder itself.
+        roots.append(trustedFolder(libraryFolder.filePath(music.components.last())));
+        if (!music.drive) roots.append(trustedFolder(QLatin1Char('/') + music.components.join(QLatin1Char('/'))));
+    }
     if (own) roots << trustedFolder(MediaLibraryHost::musicFolder()) << trustedFolder(MediaLibraryHost::videosFolder());
     roots.removeAll(QString());
 

@@ -23,8 +23,8 @@ QString localPathForLibraryLocation(const QString &location, const QString &libr
 // as localPathForLibraryLocation() finds it, then taken only when, with every
 // link resolved, it is a regular file inside one of the library's folders:
 // the library's own music folder where it exists here, the folder that holds
-// the library file (with what was brought beside it), and for the
-// media-library host's own library the music and videos folders it files
+// the library file, a folder named like the music folder beside it, and for
+// the media-library host's own library the music and videos folders it files
 // into. "/", the home folder and the folders above it are never such a folder.
 // A library from another computer is trusted no further: its file must be
 // sound or video by its content. Null otherwise.
