@@ -31,7 +31,8 @@ export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # Date handling must not depend on the machine's time zone: the test programs
-# named *_tz_* run again under zones with odd offsets and daylight-saving rules
+# named *_tz_*, and those listed in zone-tests.txt (see cmake/Subsystems.cmake),
+# run again under zones with odd offsets and daylight-saving rules
 # (side by side: each process has its own private home).
 tzrun() {
   local zone=$1 t=$2 log
@@ -42,7 +43,7 @@ tzrun() {
 export -f tzrun
 export TESTROOT
 for zone in Europe/Berlin Pacific/Chatham America/Sao_Paulo; do
-  find "$BUILD/tests" -type f -executable -name '*_tz_*' | sort | sed "s|^|$zone |"
+  { find "$BUILD/tests" -type f -executable -name '*_tz_*'; cat "$BUILD/tests/zone-tests.txt" 2>/dev/null || true; } | sort -u | sed "s|^|$zone |"
 done | xargs -r -d '\n' -n1 -P "$JOBS" bash -c 'tzrun "${0%% *}" "${0#* }"' || exit 1
 
 bash scripts/fuzz.sh

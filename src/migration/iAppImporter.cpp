@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QFile>
 #include <QSet>
 #include <QStringList>
@@ -25,7 +27,18 @@ bool iAppImporter::importFiles(const VtrFileInfoList &, const QString &) { retur
 
 bool iAppImporter::importFileDictionaries(const QVariantList &, const QString &, uint *, uint *) { return true; }
 
-VtrFileInfoPtr iAppImporter::createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files)
+void iAppImporter::logRefusals() const
+{
+    if (m_refused.isEmpty()) return;
+    QStringList names;
+    for (const QString &path : m_refused) names.append(QFileInfo(path).fileName());
+    VTR_LOG(2, QStringLiteral("%1 files could not be filed into %2: %3")
+                   .arg(m_refused.size())
+                   .arg(iAppName(), names.join(QStringLiteral(", "))));
+}
+
+VtrFileInfoPtr iAppImporter::createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files, QStringList *failed,
+                                                                QStringList *made)
 {
     QString folderPath;
     try {
@@ -37,59 +50,94 @@ VtrFileInfoPtr iAppImporter::createTempFolderOfSymLinksForFiles(const VtrFileInf
         return nullptr;
     }
     if (!QDir().mkpath(folderPath)) return nullptr;
+    QSet<QString> names;
     for (const VtrFileInfoPtr &file : files) {
         if (!file) continue;
         const QString link = QDir(folderPath).filePath(file->name());
-        if (!QFile::link(file->path(), link))
+        // A link an earlier import left in the reused folder stands for
+        // nothing now; one made by this call keeps its place.
+        bool linked = !names.contains(file->name());
+        if (linked && QFileInfo(link).isSymLink()) QFile::remove(link);
+        linked = linked && QFile::link(file->path(), link);
+        if (!linked) {
             VTR_LOG(1, QStringLiteral("Failed to create a symlink for file \"%1\".").arg(file->path()));
+            if (failed) failed->append(file->path());
+            continue;
+        }
+        names.insert(file->name());
+        if (made) made->append(link);
     }
     return VtrMacFileInfo::fileInfoWithPath(folderPath);
 }
 
 // ---- music and videos ---------------------------------------------------------------------------------
 
+namespace {
+
+// The playlist of that name, made when there is none.
+MediaLibraryHost::Playlist playlistNamed(MediaLibraryHost &host, const QString &name)
+{
+    if (auto found = host.findPlaylist(name, false)) return *found;
+    return host.createPlaylist(name, false);
+}
+
+}  // namespace
+
 bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
+    m_refused.clear();
     if (files.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     if (!host.isConfigured()) return false;
-    bool result = true;
     try {
+        MediaLibraryHost::Batch batch(host);
+        const MediaLibraryHost::Playlist playlist = playlistNamed(host, collectionName);
         QList<qint64> tracks;
         for (const VtrFileInfoPtr &file : files) {
-            const QList<qint64> added = host.addMediaFiles(file->path(), collectionName);
-            if (added.isEmpty()) result = false;
-            tracks += added;
+            if (!file) continue;
+            // One file the library refuses never stops the others.
+            try {
+                tracks += host.addMediaFiles(file->path(), collectionName, &m_refused);
+            } catch (const MediaLibraryHost::Failure &f) {
+                VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes: %2").arg(file->path(), failureText(f)));
+                m_refused.append(file->path());
+            }
         }
-        const MediaLibraryHost::Playlist playlist = host.findPlaylist(collectionName, false)
-                                                        .value_or(host.createPlaylist(collectionName, false));
         host.addTracksToPlaylist(tracks, playlist.persistentID);
+        batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
         return false;
     }
-    return result;
+    logRefusals();
+    return m_refused.isEmpty();
 }
 
 bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
                                             uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated)
 {
+    m_refused.clear();
     if (dictionaries.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
+    MediaLibraryHost::Batch batch(host);
     bool result = true;
     uint filesAdded = 0;
     QSet<QString> playlistsUsed;
-    auto playlistNamed = [&host](const QString &name) -> std::optional<MediaLibraryHost::Playlist> {
+    QHash<QString, std::optional<MediaLibraryHost::Playlist>> known;
+    auto playlistFor = [&](const QString &name) -> std::optional<MediaLibraryHost::Playlist> {
+        const QString key = name.toCaseFolded();
+        if (known.contains(key)) return known.value(key);
+        std::optional<MediaLibraryHost::Playlist> playlist;
         try {
-            if (auto found = host.findPlaylist(name, false)) return found;
-            return host.createPlaylist(name, false);
+            playlist = playlistNamed(host, name);
         } catch (const MediaLibraryHost::Failure &f) {
             VTR_LOG(1, QStringLiteral("Creating the playlist \"%1\" failed: %2").arg(name, failureText(f)));
-            return std::nullopt;
         }
+        known.insert(key, playlist);
+        return playlist;
     };
     VTR_LOG(3, QStringLiteral("Creating iTunes playlist \"%1\"").arg(collectionName));
-    const std::optional<MediaLibraryHost::Playlist> collection = playlistNamed(collectionName);
+    const std::optional<MediaLibraryHost::Playlist> collection = playlistFor(collectionName);
     if (!collection) throw VtrException(QStringLiteral("iTunesException"), QStringLiteral("can't connect to iTunes"));
 
     for (const QVariant &entry : dictionaries) {
@@ -100,22 +148,24 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
             continue;
         }
         QList<qint64> tracks;
+        const qsizetype refusedBefore = m_refused.size();
         try {
-            tracks = host.addMediaFiles(file->path(), collectionName);
+            tracks = host.addMediaFiles(file->path(), collectionName, &m_refused);
             if (!tracks.isEmpty()) host.addTracksToPlaylist(tracks, collection->persistentID);
         } catch (const MediaLibraryHost::Failure &f) {
             VTR_LOG(1, QStringLiteral("An error occurred adding file \"%1\" to iTunes: %2").arg(file->path(),
-                                                                                                 failureText(f)));
+                                                                                                  failureText(f)));
             tracks.clear();
         }
         if (tracks.isEmpty()) {
             VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes.").arg(file->path()));
+            if (m_refused.size() == refusedBefore) m_refused.append(file->path());
             result = false;
             continue;
         }
         ++filesAdded;
         for (const QString &name : dictionary.value(QStringLiteral("playlistNames")).toStringList()) {
-            const std::optional<MediaLibraryHost::Playlist> playlist = playlistNamed(name);
+            const std::optional<MediaLibraryHost::Playlist> playlist = playlistFor(name);
             if (!playlist) {
                 VTR_LOG(1, QStringLiteral("Failed to create playlist \"%1\" in iTunes.").arg(name));
                 continue;
@@ -129,6 +179,13 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
             }
         }
     }
+    try {
+        batch.commit();
+    } catch (const MediaLibraryHost::Failure &f) {
+        VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
+        result = false;
+    }
+    logRefusals();
     if (outNumFilesMigrated) *outNumFilesMigrated = filesAdded;
     if (outNumPlaylistsMigrated) *outNumPlaylistsMigrated = uint(playlistsUsed.size());
     return result;
@@ -138,13 +195,28 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
 
 bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
+    m_refused.clear();
     if (files.isEmpty()) return true;
-    const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files);
+    QStringList links;
+    const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
     if (!folder) return true;
+    // This call's links one by one: the folder may hold an earlier import's.
+    MediaLibraryHost &host = MediaLibraryHost::shared();
     try {
-        MediaLibraryHost::shared().addPhotos(folder->path(), collectionName);
+        MediaLibraryHost::Batch batch(host);
+        for (const QString &link : std::as_const(links)) {
+            try {
+                host.addPhotos(link, collectionName);
+            } catch (const MediaLibraryHost::Failure &f) {
+                VTR_LOG(1, failureText(f));
+                // The person's file, not the link that stood for it.
+                m_refused.append(QFileInfo(link).symLinkTarget());
+            }
+        }
+        batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, failureText(f));
     }
+    logRefusals();
     return true;
 }

@@ -3,6 +3,7 @@
 #include "fileinfo/VtrBaseFileInfo.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 // Files what the media migrators copied to the new phone's folders into the
@@ -27,10 +28,25 @@ public:
     virtual bool importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
                                         uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated);
 
+    // The files the last import call could not file into the library (each
+    // also logged by name); empty when every file was filed.
+    const QStringList &refusedFiles() const { return m_refused; }
+
     // A new folder "<product> <date and time>" in the private temporary
     // folder holding one symbolic link per file (named as the file); nullptr
-    // when it cannot be made. An existing folder of that name is reused.
-    static VtrFileInfoPtr createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files);
+    // when it cannot be made. An existing folder of that name (an import in
+    // the same second) is reused, its links replaced by this call's. The
+    // files no link could be made for (a name given twice) are added to
+    // `failed`, the links made to `made`.
+    static VtrFileInfoPtr createTempFolderOfSymLinksForFiles(const VtrFileInfoList &files,
+                                                             QStringList *failed = nullptr,
+                                                             QStringList *made = nullptr);
+
+protected:
+    // Logs how many files were refused and their names.
+    void logRefusals() const;
+
+    QStringList m_refused;
 };
 
 class iTunesImporter final : public iAppImporter

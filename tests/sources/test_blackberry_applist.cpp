@@ -1,5 +1,6 @@
 // The BlackBerry app list: the newest desktop backup archive, its IPD file
 // unpacked into a fresh private folder, and the apps of its two databases.
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "platform/Folders.h"
 #include "sources/blackberry/BBAppList.h"
 #include "sources/blackberry/BlackBerryIPD.h"

@@ -189,3 +189,143 @@ TEST_F(HostLibrary, TemplatesInUtf16AndWriterEscapes)
     EXPECT_EQ(back->toMap().firstKey(), QStringLiteral("a<&>\x01"));
     EXPECT_EQ(back->toMap().first().toString(), QStringLiteral("x\ty\x02z!")) << "NUL has no form in a library file";
 }
+
+TEST_F(HostLibrary, EveryFormatADesktopPlaysIsFiledAndEveryOtherFileNamed)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("formats"));
+    const auto at = [&source](const char *name) { return source + QLatin1Char('/') + QLatin1String(name); };
+    // Known sound extensions are taken as they are named.
+    for (const char *name : {"a.flac", "b.ogg", "c.opus", "d.oga", "e.mka", "f.wv"})
+        testenv::writeFile(at(name), "sound by its name");
+    // Anything else by what it holds.
+    const bool made = libtest::makeMedia(at("tune.dat"), "sound", QStringLiteral("-c:a flac -f flac")) &&
+                      libtest::makeMedia(at("voice.mp4"), "sound", QStringLiteral("-c:a aac")) &&
+                      libtest::makeMedia(at("clip.bin"), "video", QStringLiteral("-c:v mpeg4 -f mp4")) &&
+                      libtest::makeMedia(at("frame.dat"), "picture", QStringLiteral("-f image2 -c:v png"));
+    if (!made) GTEST_SKIP() << "ffmpeg could not make the media";
+    testenv::writeFile(at("notes.txt"), "text, not media");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("pipe.mp3")).constData(), 0600), 0);  // never opened
+    ASSERT_TRUE(QFile::link(at("gone.mp3"), at("dangling.mp3")));
+
+    QStringList refused;
+    const QList<qint64> ids = host.addMediaFiles(source, QStringLiteral("Mixed"), &refused);
+    EXPECT_EQ(ids.size(), 9);
+    refused.sort();
+    EXPECT_EQ(refused, (QStringList{at("dangling.mp3"), at("frame.dat"), at("notes.txt"), at("pipe.mp3")}));
+    QStringList music = QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/Mixed")).entryList(QDir::Files);
+    music.sort();
+    EXPECT_EQ(music, (QStringList{"a.flac", "b.ogg", "c.opus", "d.oga", "e.mka", "f.wv", "tune.dat", "voice.mp4"}));
+    EXPECT_EQ(QDir(MediaLibraryHost::videosFolder() + QStringLiteral("/Mixed")).entryList(QDir::Files),
+              QStringList{"clip.bin"});
+    // A single file that cannot be filed is an error the script sees.
+    EXPECT_THROW(host.addMediaFiles(at("notes.txt"), QStringLiteral("Mixed")), MediaLibraryHost::Failure);
+}
+
+TEST_F(HostLibrary, RunningAgainFilesNothingTwice)
+{
+    // Each run brings fresh copies (new files) of the same songs, as the
+    // new phone's folder does after every transfer.
+    const auto copiesOf = [](const QMap<QString, QByteArray> &files) {
+        const QString dir = testenv::makeTempDir(QStringLiteral("copies"));
+        for (auto it = files.cbegin(); it != files.cend(); ++it) testenv::writeFile(dir + '/' + it.key(), it.value());
+        return dir;
+    };
+    const QMap<QString, QByteArray> songs{{"a.mp3", "song a"}, {"b.flac", "song b"}, {"c.wav", libtest::silentWav()}};
+    const QString collection = QStringLiteral("Imported");
+    const QString folder = MediaLibraryHost::musicFolder() + QStringLiteral("/Imported");
+    const QList<qint64> first = host.addMediaFiles(copiesOf(songs), collection);
+    ASSERT_EQ(first.size(), 3);
+    const auto playlist = host.createPlaylist(QStringLiteral("Mix"), false);
+    host.addTracksToPlaylist(first, playlist.persistentID);
+
+    const struct
+    {
+        const char *what;
+        QMap<QString, QByteArray> files;
+        QList<qint64> expected;  // the tracks answered
+    } runs[] = {
+        {"the same names and contents", songs, first},
+        {"names made unique by a copy", {{"a-1.mp3", "song a"}, {"B-2.flac", "song b"}}, {first[0], first[1]}},
+    };
+    for (const auto &run : runs) {
+        EXPECT_EQ(host.addMediaFiles(copiesOf(run.files), collection), run.expected) << run.what;
+        host.addTracksToPlaylist(run.expected, playlist.persistentID);
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 3);
+    const QStringList lines = QString::fromUtf8(testenv::readFile(MediaLibraryHost::playlistsFolder() + "/Mix.m3u8"))
+                                  .split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 1 + 2 * 3) << "each song once";
+
+    // Another song under a name already taken is a song of its own.
+    const QList<qint64> other = host.addMediaFiles(copiesOf({{"a.mp3", "another song a"}}), collection);
+    ASSERT_EQ(other.size(), 1);
+    EXPECT_FALSE(first.contains(other.first()));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/a-1.mp3")));
+
+    // Without the library's record, a file of the same name and content in
+    // the collection is taken as it is.
+    QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+    EXPECT_EQ(host.addMediaFiles(copiesOf(songs), collection).size(), 3);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 4);
+    EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 3);
+}
+
+TEST_F(HostLibrary, ABatchWritesTheLibraryOnceAtItsEnd)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("batch"));
+    testenv::writeFile(source + QStringLiteral("/a.mp3"), "a");
+    testenv::writeFile(source + QStringLiteral("/b.mp3"), "b");
+    {
+        MediaLibraryHost::Batch batch(host);
+        const auto playlist = host.createPlaylist(QStringLiteral("P"), false);
+        host.addTracksToPlaylist(host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C")),
+                                 playlist.persistentID);
+        host.addTracksToPlaylist(host.addMediaFiles(source + QStringLiteral("/b.mp3"), QStringLiteral("C")),
+                                 playlist.persistentID);
+        EXPECT_FALSE(QFile::exists(MediaLibraryHost::musicLibraryFilePath()));
+        EXPECT_FALSE(QFile::exists(MediaLibraryHost::playlistsFolder() + QStringLiteral("/P.m3u8")));
+        batch.commit();
+    }
+    EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 2);
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::playlistsFolder() + QStringLiteral("/P.m3u8")).count("#EXTINF"), 2);
+}
+
+TEST_F(HostLibrary, PlaylistEntriesGiveTheTrackLengthInWholeSeconds)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("timed"));
+    testenv::writeFile(source + QStringLiteral("/long.mp3"), "a long song");
+    const QList<qint64> ids = host.addMediaFiles(source, QStringLiteral("C"));
+    ASSERT_EQ(ids.size(), 1);
+    // The length as a library records it, in milliseconds.
+    QVariantMap library = musicLibrary();
+    QVariantMap tracks = library.value("Tracks").toMap();
+    QVariantMap track = tracks.value(QString::number(ids[0])).toMap();
+    track.insert("Total Time", 215999);
+    tracks.insert(QString::number(ids[0]), track);
+    library.insert("Tracks", tracks);
+    testenv::writeFile(MediaLibraryHost::musicLibraryFilePath(), vtr::XmlPropertyListWriter::toXml(library));
+
+    host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Timed"), false).persistentID);
+    const QByteArray m3u = testenv::readFile(MediaLibraryHost::playlistsFolder() + QStringLiteral("/Timed.m3u8"));
+    EXPECT_TRUE(m3u.contains("#EXTINF:215,long\n")) << m3u.constData();
+}
+
+TEST_F(HostLibrary, ALibraryFileAnotherProgramWritesDuringAnImportIsLeftAsItIs)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("meanwhile"));
+    testenv::writeFile(source + QStringLiteral("/a.mp3"), "a");
+    const QByteArray theirs = vtr::XmlPropertyListWriter::toXml(
+        QVariantMap{{"Library Persistent ID", "THEIRS"}, {"Tracks", QVariantMap()}, {"Playlists", QVariantList()}});
+    {
+        MediaLibraryHost::Batch batch(host);
+        host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
+        testenv::writeFile(MediaLibraryHost::musicLibraryFilePath(), theirs);
+        EXPECT_THROW(batch.commit(), MediaLibraryHost::Failure);
+    }
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicLibraryFilePath()), theirs);
+    // The next import records the file where it was filed, once.
+    EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C")).size(), 1);
+    EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/C")).entryList(QDir::Files), QStringList{"a.mp3"});
+    EXPECT_EQ(musicLibrary().value("Library Persistent ID").toString(), QStringLiteral("THEIRS"));
+}

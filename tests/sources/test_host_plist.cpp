@@ -1,14 +1,19 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "sources/host/LibraryLocation.h"
+#include "sources/host/MediaLibraryHost.h"
 #include "sources/host/PropertyListXml.h"
 #include "sources/itunes/SyntheticLibrary.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
 
 using vtr::PropertyListError;
 using vtr::XmlPropertyListReader;
@@ -29,6 +34,28 @@ QVariant read(const QByteArray &body, PropertyListError *error = nullptr)
 {
     return XmlPropertyListReader::readData(wrap(body), error).value_or(QVariant(QStringLiteral("<failed>")));
 }
+
+// The process's zone for one scope.
+class ZoneScope
+{
+public:
+    explicit ZoneScope(const char *zone) : m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ZoneScope()
+    {
+        if (m_old.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", m_old);
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+};
 
 }  // namespace
 
@@ -109,6 +136,24 @@ TEST(HostPlist, ValueTypes)
     EXPECT_EQ(m.value("cdata").toString(), QStringLiteral("x<y>z"));
     EXPECT_TRUE(m.value("empty").toString().isEmpty());
     EXPECT_EQ(m.value("list").toList().size(), 2);
+}
+
+TEST(HostPlist, DatesAreTheSameInstantInEveryZoneAndRealsKeepEveryDigit)
+{
+    constexpr qint64 kInstant = 1296705906;  // 2011-02-03T04:05:06Z
+    for (const char *zone : {"Pacific/Chatham", "America/Sao_Paulo", "Asia/Kathmandu", "UTC"}) {
+        ZoneScope scope(zone);
+        const QVariant date = read("<dict><key>d</key><date>2011-02-03T04:05:06Z</date></dict>").toMap().value("d");
+        EXPECT_EQ(date.toDateTime().toSecsSinceEpoch(), kInstant) << zone;
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(kInstant, Qt::LocalTime);
+        EXPECT_TRUE(XmlPropertyListWriter::toXml(QVariantMap{{"d", local}}).contains("<date>2011-02-03T04:05:06Z</date>"))
+            << zone;
+    }
+    for (const double real : {0.1 + 0.2, 1.0 / 3, 123456789.123456789, 6.02214076e23, 4.9406564584124654e-324}) {
+        const auto back = XmlPropertyListReader::readData(XmlPropertyListWriter::toXml(QVariantMap{{"r", real}}));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->toMap().value("r").toDouble(), real) << XmlPropertyListWriter::toXml(QVariantMap{{"r", real}}).constData();
+    }
 }
 
 TEST(HostPlist, DamagedDocumentsFailWithAReasonAndLine)
@@ -215,4 +260,73 @@ TEST(HostLocation, LibraryLocationsBecomeLocalPathsOrNothing)
     const QString odd = QString::fromUtf8("/tmp/a b/#%?\"é.mp3");
     EXPECT_EQ(vtr::localPathForLibraryLocation(vtr::libraryLocationForLocalPath(odd)), odd);
     EXPECT_TRUE(vtr::libraryLocationForLocalPath(QStringLiteral("/m"), true).endsWith(QLatin1String("/m/")));
+}
+
+TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
+{
+    // The person's own file elsewhere, which no library location may reach.
+    const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
+    const QString secret = outside + QStringLiteral("/secret.wav");
+    testenv::writeFile(secret, libtest::silentWav());
+    libtest::OpenWatch watch(secret);
+    ASSERT_TRUE(watch.watching());
+
+    // A library brought from a Mac with its media folder beside it.
+    const QString brought = testenv::makeTempDir(QStringLiteral("brought"));
+    const QString libraryFile = brought + QStringLiteral("/iTunes Music Library.xml");
+    const QString macMusic = QStringLiteral("file://localhost/Users/p/Music/iTunes/iTunes%20Music/");
+    const QString media = brought + QStringLiteral("/iTunes Music/A");
+    testenv::writeFile(media + QStringLiteral("/song.wav"), libtest::silentWav());
+    testenv::writeFile(media + QStringLiteral("/text.mp3"), "named like a song");
+    ASSERT_TRUE(QFile::link(secret, media + QStringLiteral("/link.wav")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(media + QStringLiteral("/pipe.mp3")).constData(), 0600), 0);
+    // A folder of the person's own that the library names as its music folder.
+    const QString ownMusic = testenv::makeTempDir(QStringLiteral("own-music"));
+    testenv::writeFile(ownMusic + QStringLiteral("/own.wav"), libtest::silentWav());
+
+    const auto mac = [&macMusic](const char *rest) { return macMusic + QLatin1String(rest); };
+    const auto here = [](const QString &path) { return vtr::libraryLocationForLocalPath(path); };
+    const struct
+    {
+        QString location, music, expected;  // expected "" = refused
+    } cases[] = {
+        {mac("A/song.wav"), macMusic, media + QStringLiteral("/song.wav")},
+        {mac("A/text.mp3"), macMusic, {}},   // not sound by its content
+        {mac("A/link.wav"), macMusic, {}},   // a link out of the brought folder
+        {mac("A/pipe.mp3"), macMusic, {}},   // not a file
+        {QStringLiteral("file:///etc/passwd"), macMusic, {}},
+        {here(secret), macMusic, {}},        // anywhere else on this computer
+        {here(ownMusic + QStringLiteral("/own.wav")), here(ownMusic), ownMusic + QStringLiteral("/own.wav")},
+        {here(secret), QStringLiteral("file:///"), {}},  // "/" is no music folder
+        {here(secret), here(QDir::homePath()), {}},      // nor is the home folder
+    };
+    for (const auto &c : cases) {
+        const QString got = vtr::trackFileForLibraryLocation(c.location, libraryFile, c.music);
+        EXPECT_EQ(got, c.expected.isEmpty() ? QString() : QFileInfo(c.expected).canonicalFilePath())
+            << c.location.toStdString();
+    }
+    // A library file in the home folder itself gives what was brought in
+    // the folder beside it, not whatever else the home folder holds.
+    const QString homeLibrary = QDir::homePath() + QStringLiteral("/iTunes Music Library.xml");
+    testenv::writeFile(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav"), libtest::silentWav());
+    testenv::writeFile(QDir::homePath() + QStringLiteral("/loose.wav"), libtest::silentWav());
+    EXPECT_EQ(vtr::trackFileForLibraryLocation(mac("A/song.wav"), homeLibrary, macMusic),
+              QFileInfo(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav")).canonicalFilePath());
+    EXPECT_TRUE(vtr::trackFileForLibraryLocation(here(QDir::homePath() + QStringLiteral("/loose.wav")), homeLibrary,
+                                                 macMusic)
+                    .isNull());
+    EXPECT_FALSE(watch.opened()) << "the file outside was read";
+
+    // The host's own library names what the host filed, as it filed it.
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+    const QString phone = testenv::makeTempDir(QStringLiteral("phone"));
+    testenv::writeFile(phone + QStringLiteral("/clip.mp4"), "a video by its name");
+    const qint64 id = host.addMediaFiles(phone + QStringLiteral("/clip.mp4"), QStringLiteral("Imported")).first();
+    const auto library = vtr::XmlPropertyListReader::readDictionaryFile(MediaLibraryHost::musicLibraryFilePath());
+    ASSERT_TRUE(library);
+    const QVariantMap track = library->value(QStringLiteral("Tracks")).toMap().value(QString::number(id)).toMap();
+    EXPECT_EQ(vtr::trackFileForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
+                                               MediaLibraryHost::musicLibraryFilePath(),
+                                               library->value(QStringLiteral("Music Folder")).toString()),
+              QFileInfo(MediaLibraryHost::videosFolder() + QStringLiteral("/Imported/clip.mp4")).canonicalFilePath());
 }

@@ -1,5 +1,6 @@
 // iPhone backup folders: identity, dates, current backups and the file list
 // that maps 40-digit files back to the phone through the two manifests.
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "fileinfo/VtrMacFileInfo.h"
 #include "platform/UserDefaults.h"
 #include "sources/iphone/ByteCursor.h"

@@ -1,6 +1,7 @@
 // The phone's databases inside older iPhone backups: each kind read from a
 // private immutable copy, both backup layouts, and the synchronisation client
 // whose session takes back nothing but deletions.
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "platform/Folders.h"

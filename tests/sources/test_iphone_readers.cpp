@@ -1,5 +1,6 @@
 // Byte-level readers of iPhone backups: the checked cursor, "Manifest.mbdb"
 // records and property lists, on generated files and on real samples.
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "sources/iphone/BinaryPropertyList.h"
 #include "sources/iphone/ByteCursor.h"
 #include "sources/iphone/MbdbReader.h"

@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
 #include "sources/host/LibraryIcons.h"
@@ -280,7 +281,7 @@ TEST_F(IPhotoModel, LibraryModelTreeAndSavedSelection)
     EXPECT_GT(notices, 0);
     EXPECT_EQ(names(model.selectedAlbums()), (QStringList{"Day", "Inside"}));
     const QVariantMap state = model.syncState();
-    EXPECT_EQ(state.keys(), (QStringList{"21", "30"}));
+    EXPECT_EQ(state.keys(), (QStringList{"21", "roll:30"}));
     model.setFromLegacySyncState({22});
     EXPECT_EQ(names(model.selectedAlbums()), QStringList{"Orphan"});
     EXPECT_EQ(model.infoToSync(true).size(), model.albumsToSyncInList(model.sources(), true).size());
@@ -306,4 +307,45 @@ TEST_F(IPhotoModel, AlbumsInTheHost)
     EXPECT_EQ(iPhotoInfo::albumWithPersistentID(4711, true, QStringLiteral("Fresh"))->name, QStringLiteral("Fresh"));
     EXPECT_FALSE(iPhotoInfo::albumWithName(QStringLiteral(" "), true)) << "an album that cannot be made is not returned";
     QFile::remove(MediaLibraryHost::albumDataFilePath());
+}
+
+TEST_F(IPhotoModel, AnAlbumAndAnEventOfTheSameNumberAreChosenApart)
+{
+    const QString dir = testenv::makeTempDir();
+    testenv::writeFile(dir + QStringLiteral("/a.jpg"), "a");
+    testenv::writeFile(dir + QStringLiteral("/b.jpg"), "b");
+    useAlbumData({{"Master Image List", QVariantMap{{"1", image(dir + "/a.jpg")}, {"2", image(dir + "/b.jpg")}}},
+                  {"List of Albums", QVariantList{album(7, "Garden", {"1"})}},
+                  {"List of Rolls", QVariantList{QVariantMap{{"RollID", 7}, {"RollName", "Beach"}, {"KeyList", QVariantList{"2"}}},
+                                                 QVariantMap{{"RollID", 8}, {"RollName", "Hills"}, {"KeyList", QVariantList{"2"}}}}},
+                  {"List of Faces", QVariantMap{{"0", QVariantMap{{"key", "7"}, {"name", "Ann"}}}}}});
+    useVersion("9.0");
+    const auto chosen = [](const iPhotoInfo &model) {
+        QStringList names;
+        for (const auto &item : model.selectedAlbums()) names.append(item->name());
+        names.sort();
+        return names;
+    };
+    const struct
+    {
+        QVariantMap state;
+        QStringList selected;
+    } cases[] = {
+        {{{"7", QVariantMap()}}, {"Garden"}},
+        {{{"roll:7", QVariantMap()}}, {"Beach"}},
+        {{{"face:7", QVariantMap()}}, {"Ann"}},
+        {{{"8", QVariantMap()}}, {"Hills"}},  // saved before: no album has 8
+    };
+    for (const auto &c : cases) {
+        iPhotoInfo model;
+        model.setFromSyncState(c.state);
+        EXPECT_EQ(chosen(model), c.selected) << c.state.firstKey().toStdString();
+        // What is saved comes back as it was chosen.
+        iPhotoInfo again;
+        again.setFromSyncState(model.syncState());
+        EXPECT_EQ(chosen(again), c.selected) << c.state.firstKey().toStdString();
+    }
+    iPhotoInfo model;
+    model.setFromLegacySyncState({7, 8});
+    EXPECT_EQ(chosen(model), QStringList{"Garden"}) << "a legacy list names albums only";
 }

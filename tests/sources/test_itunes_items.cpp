@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "platform/UserDefaults.h"
 #include "sources/host/PropertyListXml.h"
 #include "sources/itunes/VtrITunes.h"

@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads or writes dates.
 #include "fileinfo/VtrFileInfo.h"
 #include "platform/UserDefaults.h"
 #include "sources/host/LibraryIcons.h"
@@ -159,14 +160,16 @@ TEST_F(ITunesModel, ChangeTestFollowsPathAndDate)
     EXPECT_FALSE(itunes->playlistDataChanged());
     // Same contents under another path is a change.
     const QString copy = testenv::makeTempDir() + QStringLiteral("/copy.xml");
-    QFile::copy(kSamples + "beets-itunes_library_unix.xml", copy);
+    ASSERT_TRUE(QFile::copy(kSamples + "beets-itunes_library_unix.xml", copy));
+    // The copy keeps the sample's mode, which may be read-only.
+    ASSERT_TRUE(QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey), copy);
     EXPECT_TRUE(itunes->playlistDataChanged());
     itunes->initWithoutProgress();
     EXPECT_FALSE(itunes->playlistDataChanged());
     QFile file(copy);
-    file.open(QIODevice::ReadWrite);
-    file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime));
     EXPECT_TRUE(itunes->playlistDataChanged());
 
     int messages = 0;
@@ -412,4 +415,28 @@ TEST_F(ITunesModel, TwentyThousandTracksAndFiveHundredPlaylists)
     ASSERT_TRUE(folder);
     EXPECT_EQ(names(folder->children()), (QStringList{"Playlist 1", "Playlist 2", "Playlist 3"}));
     EXPECT_EQ(model.playlists().size(), 500 - 20 * 3);
+}
+
+TEST_F(ITunesModel, VideoPlaylistsWhoseParentsRunInACircleAreAllKept)
+{
+    // Two playlists each naming the other as parent, and one naming itself.
+    auto itunes = load(libraryOf(
+        {track(6, {{"Has Video", true}}), track(8, {{"Has Video", true}})},
+        {playlist(QStringLiteral("A"), QStringLiteral("VA"), {6}, {{QStringLiteral("Parent Persistent ID"), "VB"}}),
+         playlist(QStringLiteral("B"), QStringLiteral("VB"), {6}, {{QStringLiteral("Parent Persistent ID"), "VA"}}),
+         playlist(QStringLiteral("C"), QStringLiteral("VC"), {8}, {{QStringLiteral("Parent Persistent ID"), "VC"}})}));
+    iTunesInfo model;
+    model.set_iTunes(itunes, false, true);
+    QStringList all;
+    std::function<void(const iTunesInfo::ItemList &)> walk = [&](const iTunesInfo::ItemList &items) {
+        for (const auto &item : items) {
+            all.append(item->name());
+            ASSERT_LT(all.size(), 10) << "a playlist holds itself";
+            walk(item->children());
+        }
+    };
+    walk(model.playlistsWithVideos());
+    all.sort();
+    EXPECT_EQ(all, (QStringList{"A", "B", "C"}));
+    // The items are freed with the model (the leak check at exit sees a circle).
 }

@@ -1,9 +1,14 @@
 #include "sources/host/LibraryLocation.h"
 
+#include "sources/host/MediaContent.h"
+#include "sources/host/MediaLibraryHost.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace vtr {
 
@@ -51,6 +56,43 @@ bool startsWithComponents(const DecodedLocation &path, const DecodedLocation &pr
     return true;
 }
 
+// Where a location's file may be: the path it names here, then below the
+// folder of the library file (in a folder of the music folder's name, or
+// directly).
+QStringList candidatePaths(const DecodedLocation &decoded, const QString &libraryFilePath,
+                           const QString &musicFolderLocation)
+{
+    QStringList candidates;
+    if (!decoded.drive) candidates.append(QLatin1Char('/') + decoded.components.join(QLatin1Char('/')));
+    if (!libraryFilePath.isEmpty() && !musicFolderLocation.isEmpty()) {
+        const DecodedLocation music = decode(musicFolderLocation);
+        if (music.valid && startsWithComponents(decoded, music)) {
+            const QString relative = decoded.components.mid(music.components.size()).join(QLatin1Char('/'));
+            const QDir libraryFolder = QFileInfo(libraryFilePath).absoluteDir();
+            candidates.append(QDir::cleanPath(
+                libraryFolder.filePath(music.components.last() + QLatin1Char('/') + relative)));
+            candidates.append(QDir::cleanPath(libraryFolder.filePath(relative)));
+        }
+    }
+    return candidates;
+}
+
+bool isInside(const QString &path, const QString &folder)
+{
+    return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
+
+// A folder whose files a library may name: it exists, and it is not "/",
+// the home folder or one above it (which would open every file).
+QString trustedFolder(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty() || !QFileInfo(canonical).isDir() || canonical == QLatin1String("/")) return QString();
+    const QString home = QFileInfo(QDir::homePath()).canonicalFilePath();
+    if (!home.isEmpty() && (canonical == home || isInside(home, canonical))) return QString();
+    return canonical;
+}
+
 }  // namespace
 
 QString localPathForLibraryLocation(const QString &location, const QString &libraryFilePath,
@@ -58,21 +100,44 @@ QString localPathForLibraryLocation(const QString &location, const QString &libr
 {
     const DecodedLocation decoded = decode(location);
     if (!decoded.valid || decoded.components.isEmpty()) return QString();
-    const QString asLocal = QLatin1Char('/') + decoded.components.join(QLatin1Char('/'));
-    if (!decoded.drive && QFileInfo::exists(asLocal)) return asLocal;
+    const QStringList candidates = candidatePaths(decoded, libraryFilePath, musicFolderLocation);
+    for (const QString &candidate : candidates)
+        if (QFileInfo::exists(candidate)) return candidate;
+    return decoded.drive ? QString() : candidates.first();
+}
 
-    if (!libraryFilePath.isEmpty() && !musicFolderLocation.isEmpty()) {
-        const DecodedLocation music = decode(musicFolderLocation);
-        if (music.valid && startsWithComponents(decoded, music)) {
-            const QString relative = decoded.components.mid(music.components.size()).join(QLatin1Char('/'));
-            const QDir libraryFolder = QFileInfo(libraryFilePath).absoluteDir();
-            const QString candidates[] = {libraryFolder.filePath(music.components.last() + QLatin1Char('/') + relative),
-                                          libraryFolder.filePath(relative)};
-            for (const QString &candidate : candidates)
-                if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
-        }
+QString trackFileForLibraryLocation(const QString &location, const QString &libraryFilePath,
+                                    const QString &musicFolderLocation)
+{
+    const DecodedLocation decoded = decode(location);
+    if (!decoded.valid || decoded.components.isEmpty() || libraryFilePath.isEmpty()) return QString();
+
+    const QString libraryFile = QFileInfo(libraryFilePath).canonicalFilePath();
+    const bool own = !libraryFile.isEmpty() &&
+                     libraryFile == QFileInfo(MediaLibraryHost::musicLibraryFilePath()).canonicalFilePath();
+    const QDir libraryFolder = QFileInfo(libraryFilePath).absoluteDir();
+    QStringList roots{trustedFolder(libraryFolder.path())};
+    const DecodedLocation music = decode(musicFolderLocation);
+    if (music.valid && !music.components.isEmpty()) {
+        // The music folder brought beside the library file counts even where
+        // the file lies in the home folder itself.
+        roots.append(trustedFolder(libraryFolder.filePath(music.components.last())));
+        if (!music.drive) roots.append(trustedFolder(QLatin1Char('/') + music.components.join(QLatin1Char('/'))));
     }
-    return decoded.drive ? QString() : asLocal;
+    if (own) roots << trustedFolder(MediaLibraryHost::musicFolder()) << trustedFolder(MediaLibraryHost::videosFolder());
+    roots.removeAll(QString());
+
+    for (const QString &candidate : candidatePaths(decoded, libraryFilePath, musicFolderLocation)) {
+        // Links are resolved first: a link inside a folder may point anywhere.
+        const QString file = QFileInfo(candidate).canonicalFilePath();
+        if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
+        if (std::none_of(roots.cbegin(), roots.cend(), [&file](const QString &root) { return isInside(file, root); }))
+            continue;
+        // The host's own library names only what the host filed and judged.
+        if (!own && mediaContentOf(file) == MediaContent::None) continue;
+        return file;
+    }
+    return QString();
 }
 
 QString libraryLocationForLocalPath(const QString &path, bool isFolder)

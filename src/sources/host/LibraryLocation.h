@@ -19,6 +19,18 @@ namespace vtr {
 QString localPathForLibraryLocation(const QString &location, const QString &libraryFilePath = QString(),
                                     const QString &musicFolderLocation = QString());
 
+// The file a track of a library file names, for reading or copying: found
+// as localPathForLibraryLocation() finds it, then taken only when, with every
+// link resolved, it is a regular file inside one of the library's folders:
+// the library's own music folder where it exists here, the folder that holds
+// the library file, a folder named like the music folder beside it, and for
+// the media-library host's own library the music and videos folders it files
+// into. "/", the home folder and the folders above it are never such a folder.
+// A library from another computer is trusted no further: its file must be
+// sound or video by its content. Null otherwise.
+QString trackFileForLibraryLocation(const QString &location, const QString &libraryFilePath,
+                                    const QString &musicFolderLocation);
+
 // "file://localhost/..." with every byte outside the unreserved set escaped,
 // as the library writers spell it; folders end with "/".
 QString libraryLocationForLocalPath(const QString &path, bool isFolder = false);

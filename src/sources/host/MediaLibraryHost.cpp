@@ -3,18 +3,19 @@
 #include "fileinfo/VtrFileInfo.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
+#include "foundation/Log.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
+#include "sources/host/FiledFiles.h"
 #include "sources/host/LibraryLocation.h"
+#include "sources/host/MediaContent.h"
 #include "sources/host/PropertyListXml.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSet>
-#include <QTimeZone>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -27,18 +28,9 @@ namespace {
 constexpr qint64 kReferenceDateOffset = 978307200;
 constexpr qint64 kFirstAlbumID = 1000;
 constexpr qint64 kLibraryAlbumID = 999000;
+constexpr int kMaxNameAttempts = 10000;
 
 using Failure = MediaLibraryHost::Failure;
-
-// The same file, by (device, inode): a linked import shares the source's.
-bool sameFile(const QString &a, const QString &b)
-{
-    struct stat sa
-    {
-    }, sb{};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 QString randomPersistentID()
 {
@@ -81,11 +73,56 @@ QVariantMap loadLibraryFile(const QString &path, const QString &what)
     return *map;
 }
 
-qint64 nextNumber(QVariantMap &library, const QString &counterKey, qint64 first)
+qint64 nextNumber(QVariantMap &header, const QString &counterKey, qint64 first)
 {
-    const qint64 next = qMax(library.value(counterKey).toLongLong(), first);
-    library.insert(counterKey, next + 1);
+    const qint64 next = qMax(header.value(counterKey).toLongLong(), first);
+    header.insert(counterKey, next + 1);
     return next;
+}
+
+// What a desktop player plays. Sound formats are known by their extension
+// alone; containers that may hold pictures are opened to tell a video from a
+// song (one that cannot be read counts as a video); any other file is filed
+// when its content is sound or video.
+enum class Filing
+{
+    Refused,
+    Music,
+    Video,
+};
+
+Filing filingOf(const QString &path)
+{
+    static const QSet<QString> sound = {
+        QStringLiteral("mp3"),  QStringLiteral("mp2"),  QStringLiteral("mp1"),  QStringLiteral("mpga"),
+        QStringLiteral("m4a"),  QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("m4r"),
+        QStringLiteral("aac"),  QStringLiteral("adts"), QStringLiteral("ac3"),  QStringLiteral("eac3"),
+        QStringLiteral("aif"),  QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("wav"),
+        QStringLiteral("wave"), QStringLiteral("w64"),  QStringLiteral("au"),   QStringLiteral("snd"),
+        QStringLiteral("caf"),  QStringLiteral("amr"),  QStringLiteral("awb"),  QStringLiteral("mid"),
+        QStringLiteral("midi"), QStringLiteral("kar"),  QStringLiteral("flac"), QStringLiteral("ogg"),
+        QStringLiteral("oga"),  QStringLiteral("opus"), QStringLiteral("spx"),  QStringLiteral("mka"),
+        QStringLiteral("wma"),  QStringLiteral("wv"),   QStringLiteral("ape"),  QStringLiteral("mpc"),
+        QStringLiteral("tta"),  QStringLiteral("dsf"),  QStringLiteral("dff"),  QStringLiteral("ra")};
+    static const QSet<QString> video = {
+        QStringLiteral("mp4"), QStringLiteral("m4v"),  QStringLiteral("mov"),  QStringLiteral("qt"),
+        QStringLiteral("3gp"), QStringLiteral("3gpp"), QStringLiteral("3g2"),  QStringLiteral("avi"),
+        QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("mpe"),  QStringLiteral("m1v"),
+        QStringLiteral("m2v"), QStringLiteral("vob"),  QStringLiteral("ts"),   QStringLiteral("m2ts"),
+        QStringLiteral("mts"), QStringLiteral("dv"),   QStringLiteral("dif"),  QStringLiteral("wmv"),
+        QStringLiteral("asf"), QStringLiteral("mkv"),  QStringLiteral("webm"), QStringLiteral("ogv"),
+        QStringLiteral("ogm"), QStringLiteral("flv"),  QStringLiteral("f4v"),  QStringLiteral("divx"),
+        QStringLiteral("rm"),  QStringLiteral("rmvb")};
+    const QString ext = QFileInfo(path).suffix().toLower();
+    if (sound.contains(ext)) return Filing::Music;
+    const vtr::MediaContent content = vtr::mediaContentOf(path);
+    if (video.contains(ext)) return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
+    switch (content) {
+    case vtr::MediaContent::Sound: return Filing::Music;
+    case vtr::MediaContent::Video: return Filing::Video;
+    case vtr::MediaContent::None: break;
+    }
+    return Filing::Refused;
 }
 
 QString kindForExtension(const QString &extension, bool video)
@@ -97,10 +134,197 @@ QString kindForExtension(const QString &extension, bool video)
     if (ext == QLatin1String("wav")) return QStringLiteral("WAV audio file");
     if (ext == QLatin1String("aif") || ext == QLatin1String("aiff")) return QStringLiteral("AIFF audio file");
     if (video) return QStringLiteral("MPEG-4 video file");
-    return ext.toUpper() + QStringLiteral(" audio file");
+    return ext.isEmpty() ? QStringLiteral("Audio file") : ext.toUpper() + QStringLiteral(" audio file");
+}
+
+qint64 secondsSinceReferenceDate(const QDateTime &date)
+{
+    return date.toSecsSinceEpoch() - kReferenceDateOffset;
+}
+
+// A regular file by its canonical path, or a failure that says why not.
+QString canonicalSource(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString source = info.canonicalFilePath();
+    if (source.isEmpty()) throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(path)};
+    if (!QFileInfo(source).isFile()) throw Failure{-1700, vtrLocalized("\"%1\" is not a file.").arg(path)};
+    return source;
+}
+
+QStringList filesOfFolder(const QString &path)
+{
+    QStringList files;
+    const QDir dir(path);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase))
+        files.append(dir.filePath(name));
+    return files;
+}
+
+// The message names the file.
+void logRefusal(const Failure &f)
+{
+    VTR_LOG(2, QStringLiteral("Not filed: %1 (%2)").arg(f.message).arg(f.number));
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The two libraries in memory, in the shapes that make every look-up by path,
+// file or content cheap; written back whole.
+
+namespace {
+
+struct LibraryState
+{
+    vtr::FileStamp stamp;  // of the file as last read or written
+    bool held = false;     // by the current operation or batch: not read again
+    bool dirty = false;
+    vtr::FiledFiles files;
+};
+
+}  // namespace
+
+struct MediaLibraryHost::MusicLibrary : LibraryState
+{
+    struct PlaylistEntry
+    {
+        QVariantMap info;  // without "Playlist Items"
+        QList<qint64> items;
+        QSet<qint64> present;
+        bool dirty = false;  // its M3U8 file is to be written
+
+        bool add(qint64 id)
+        {
+            if (present.contains(id)) return false;
+            present.insert(id);
+            items.append(id);
+            return true;
+        }
+    };
+
+    QVariantMap header;  // every top-level key but "Tracks" and "Playlists"
+    QVariantMap tracks;  // track ID text -> track
+    QList<PlaylistEntry> playlists;
+
+    static QString localPath(const QVariantMap &track)
+    {
+        return vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString());
+    }
+
+    qsizetype masterIndex() const
+    {
+        for (qsizetype i = 0; i < playlists.size(); ++i)
+            if (playlists.at(i).info.value(QStringLiteral("Master")).toBool()) return i;
+        return -1;
+    }
+
+    void load(const QVariantMap &file)
+    {
+        header = file;
+        tracks = header.take(QStringLiteral("Tracks")).toMap();
+        for (const QVariant &p : header.take(QStringLiteral("Playlists")).toList()) {
+            PlaylistEntry entry;
+            entry.info = p.toMap();
+            for (const QVariant &item : entry.info.take(QStringLiteral("Playlist Items")).toList())
+                entry.add(item.toMap().value(QStringLiteral("Track ID")).toLongLong());
+            playlists.append(entry);
+        }
+        for (auto it = tracks.cbegin(); it != tracks.cend(); ++it)
+            files.add(it.key(), localPath(it.value().toMap()), false);
+    }
+
+    QVariantMap toFile() const
+    {
+        QVariantMap file = header;
+        file.insert(QStringLiteral("Date"), QDateTime::currentDateTimeUtc());
+        file.insert(QStringLiteral("Tracks"), tracks);
+        QVariantList list;
+        list.reserve(playlists.size());
+        for (const PlaylistEntry &p : playlists) {
+            QVariantMap info = p.info;
+            QVariantList items;
+            items.reserve(p.items.size());
+            for (qint64 id : p.items)
+                items.append(QVariantMap{{QStringLiteral("Track ID"), id}});
+            info.insert(QStringLiteral("Playlist Items"), items);
+            list.append(info);
+        }
+        file.insert(QStringLiteral("Playlists"), list);
+        return file;
+    }
+};
+
+struct MediaLibraryHost::PhotoLibrary : LibraryState
+{
+    struct Group
+    {
+        QVariantMap info;  // without "KeyList" and "PhotoCount"
+        QStringList keys;
+        QSet<QString> present;
+
+        void add(const QString &key)
+        {
+            if (present.contains(key)) return;
+            present.insert(key);
+            keys.append(key);
+        }
+        QVariantMap toFile() const
+        {
+            QVariantMap map = info;
+            map.insert(QStringLiteral("KeyList"), QVariantList(keys.cbegin(), keys.cend()));
+            map.insert(QStringLiteral("PhotoCount"), keys.size());
+            return map;
+        }
+    };
+
+    QVariantMap header;  // all but the image list, albums and rolls
+    QVariantMap images;  // image key -> image
+    QList<Group> albums;
+    QList<Group> rolls;
+    QHash<qint64, qsizetype> rollOfAlbum;  // the event made for each album
+
+    static QList<Group> groupsOf(const QVariant &list)
+    {
+        QList<Group> groups;
+        for (const QVariant &g : list.toList()) {
+            Group group;
+            group.info = g.toMap();
+            group.info.remove(QStringLiteral("PhotoCount"));
+            for (const QVariant &key : group.info.take(QStringLiteral("KeyList")).toList())
+                group.add(key.toString());
+            groups.append(group);
+        }
+        return groups;
+    }
+
+    void load(const QVariantMap &file)
+    {
+        header = file;
+        images = header.take(QStringLiteral("Master Image List")).toMap();
+        albums = groupsOf(header.take(QStringLiteral("List of Albums")));
+        rolls = groupsOf(header.take(QStringLiteral("List of Rolls")));
+        for (qsizetype i = 0; i < rolls.size(); ++i)
+            rollOfAlbum.insert(rolls.at(i).info.value(QStringLiteral("RollID")).toLongLong(), i);
+        for (auto it = images.cbegin(); it != images.cend(); ++it)
+            files.add(it.key(), it.value().toMap().value(QStringLiteral("ImagePath")).toString(), false);
+    }
+
+    QVariantMap toFile() const
+    {
+        QVariantMap file = header;
+        file.insert(QStringLiteral("Master Image List"), images);
+        QVariantList albumList, rollList;
+        for (const Group &g : albums) albumList.append(g.toFile());
+        for (const Group &g : rolls) rollList.append(g.toFile());
+        file.insert(QStringLiteral("List of Albums"), albumList);
+        file.insert(QStringLiteral("List of Rolls"), rollList);
+        return file;
+    }
+};
+
+MediaLibraryHost::MediaLibraryHost() = default;
+MediaLibraryHost::~MediaLibraryHost() = default;
 
 MediaLibraryHost &MediaLibraryHost::shared()
 {
@@ -164,130 +388,269 @@ bool MediaLibraryHost::isConfigured() const
 }
 
 // ---------------------------------------------------------------------------
-// Library files. They are read again before every operation, so a library
-// changed by another process (or a test that starts afresh) is never
-// overwritten with an old copy.
+// Operations and batches
 
-QVariantMap &MediaLibraryHost::music()
+template <typename F>
+auto MediaLibraryHost::operation(F &&work) -> decltype(work())
 {
-    QVariantMap library = loadLibraryFile(musicLibraryFilePath(), vtrLocalized("music library file"));
-    if (library.isEmpty()) {
+    std::lock_guard lock(m_lock);
+    ++m_depth;
+    try {
+        if constexpr (std::is_void_v<decltype(work())>) {
+            work();
+            if (--m_depth == 0) endOfWork(true);
+        } else {
+            auto result = work();
+            if (--m_depth == 0) endOfWork(true);
+            return result;
+        }
+    } catch (...) {
+        // What was done before the failure is kept all the same.
+        if (m_depth > 0 && --m_depth == 0) endOfWork(false);
+        throw;
+    }
+}
+
+QString MediaLibraryHost::folderOfWork(QString (*folder)())
+{
+    auto it = m_foldersOfWork.constFind(folder);
+    if (it == m_foldersOfWork.cend()) it = m_foldersOfWork.insert(folder, folder());
+    return *it;
+}
+
+void MediaLibraryHost::endOfWork(bool reportFailure)
+{
+    m_takenNames.clear();
+    m_foldersOfWork.clear();
+    for (LibraryState *library : {static_cast<LibraryState *>(m_music.get()), static_cast<LibraryState *>(m_photos.get())})
+        if (library) {
+            library->held = false;
+            library->files.settle();
+        }
+    try {
+        writeChanges();
+    } catch (const Failure &f) {
+        if (reportFailure) throw;
+        VTR_LOG(1, QStringLiteral("The media library could not be saved: %1 (%2)").arg(f.message).arg(f.number));
+    }
+}
+
+namespace {
+
+// Writes the library of `slot` when it changed, unless another program wrote
+// its file since this host read it: that version stays, this one is dropped
+// (the files it filed are found again in their folders by the next import).
+template <typename Library>
+void writeLibraryFile(std::unique_ptr<Library> &slot, const QString &path, const QString &what)
+{
+    if (!slot || !slot->dirty) return;
+    if (vtr::fileStampOf(path) != slot->stamp) {
+        slot.reset();
+        throw Failure{-61, vtrLocalized("The %1 \"%2\" was changed by another program meanwhile and is left as it is.")
+                               .arg(what, path)};
+    }
+    writeAtomically(path, vtr::XmlPropertyListWriter::toXml(slot->toFile()), what);
+    slot->stamp = vtr::fileStampOf(path);
+    slot->dirty = false;
+}
+
+}  // namespace
+
+void MediaLibraryHost::writeChanges()
+{
+    writeLibraryFile(m_music, musicLibraryFilePath(), vtrLocalized("music library file"));
+    if (m_music) {
+        const QString folder = playlistsFolder();
+        for (MusicLibrary::PlaylistEntry &p : m_music->playlists) {
+            if (!p.dirty) continue;
+            if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
+            // "Playlists/<name>.m3u8": extended M3U in UTF-8 with paths
+            // relative to the playlist file, so the music folder can be
+            // moved or shared as a whole.
+            QByteArray text = "#EXTM3U\n";
+            const QDir base(folder);
+            for (qint64 id : std::as_const(p.items)) {
+                const QVariantMap track = m_music->tracks.value(QString::number(id)).toMap();
+                const QString local = MusicLibrary::localPath(track);
+                if (local.isEmpty()) continue;
+                QString title = track.value(QStringLiteral("Name")).toString();
+                title.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+                const qint64 seconds = track.value(QStringLiteral("Total Time")).toLongLong() / 1000;
+                text += "#EXTINF:" + QByteArray::number(seconds > 0 ? seconds : -1) + ',' + title.toUtf8() + '\n';
+                text += base.relativeFilePath(local).toUtf8() + '\n';
+            }
+            const QString fileName = folderNameFor(p.info.value(QStringLiteral("Name")).toString());
+            writeAtomically(base.filePath(fileName + QStringLiteral(".m3u8")), text, vtrLocalized("playlist"));
+            p.dirty = false;
+        }
+    }
+    writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file"));
+}
+
+MediaLibraryHost::Batch::Batch(MediaLibraryHost &host) : m_host(&host)
+{
+    std::lock_guard lock(host.m_lock);
+    ++host.m_depth;
+}
+
+void MediaLibraryHost::Batch::commit()
+{
+    if (!m_open) return;
+    m_open = false;
+    std::lock_guard lock(m_host->m_lock);
+    if (--m_host->m_depth == 0) m_host->endOfWork(true);
+}
+
+MediaLibraryHost::Batch::~Batch()
+{
+    if (!m_open) return;
+    std::lock_guard lock(m_host->m_lock);
+    if (--m_host->m_depth == 0) m_host->endOfWork(false);
+}
+
+// ---------------------------------------------------------------------------
+// Library files. A file changed on disk since this host last read or wrote it
+// (by another process, or a test that starts afresh) is read again, so it is
+// never overwritten with an old copy; within a batch it is read once.
+
+namespace {
+
+// The library in `slot`, read again when its file changed on disk; `fresh`
+// makes the contents of a library that has no file yet.
+template <typename Library>
+Library &libraryIn(std::unique_ptr<Library> &slot, int depth, const QString &path, const QString &what,
+                   const std::function<QVariantMap()> &fresh)
+{
+    if (slot && slot->held) return *slot;
+    const vtr::FileStamp stamp = vtr::fileStampOf(path);
+    if (!slot || slot->stamp != stamp) {
+        slot.reset();
+        QVariantMap file = loadLibraryFile(path, what);
+        auto library = std::make_unique<Library>();
+        library->load(file.isEmpty() ? fresh() : file);
+        library->stamp = stamp;
+        slot = std::move(library);
+    }
+    slot->held = depth > 0;
+    return *slot;
+}
+
+}  // namespace
+
+MediaLibraryHost::MusicLibrary &MediaLibraryHost::music()
+{
+    return libraryIn(m_music, m_depth, musicLibraryFilePath(), vtrLocalized("music library file"), [this] {
         const QString folder = musicFolder();
         if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
-        library.insert(QStringLiteral("Major Version"), 1);
-        library.insert(QStringLiteral("Minor Version"), 1);
-        library.insert(QStringLiteral("Application Version"), m_musicVersion);
-        library.insert(QStringLiteral("Features"), 5);
-        library.insert(QStringLiteral("Show Content Ratings"), true);
-        library.insert(QStringLiteral("Music Folder"), vtr::libraryLocationForLocalPath(folder, true));
-        library.insert(QStringLiteral("Library Persistent ID"), randomPersistentID());
-        library.insert(QStringLiteral("Tracks"), QVariantMap());
-        QVariantMap master{{QStringLiteral("Name"), QStringLiteral("Library")},
-                           {QStringLiteral("Master"), true},
-                           {QStringLiteral("Visible"), false},
-                           {QStringLiteral("All Items"), true},
-                           {QStringLiteral("Playlist ID"), nextNumber(library, QStringLiteral("Next ID"), 100)},
-                           {QStringLiteral("Playlist Persistent ID"), randomPersistentID()},
-                           {QStringLiteral("Playlist Items"), QVariantList()}};
-        library.insert(QStringLiteral("Playlists"), QVariantList{master});
-    }
-    m_music = std::move(library);
-    return *m_music;
+        QVariantMap file{{QStringLiteral("Major Version"), 1},
+                         {QStringLiteral("Minor Version"), 1},
+                         {QStringLiteral("Application Version"), m_musicVersion},
+                         {QStringLiteral("Features"), 5},
+                         {QStringLiteral("Show Content Ratings"), true},
+                         {QStringLiteral("Music Folder"), vtr::libraryLocationForLocalPath(folder, true)},
+                         {QStringLiteral("Library Persistent ID"), randomPersistentID()}};
+        const qint64 masterID = nextNumber(file, QStringLiteral("Next ID"), 100);
+        const QVariantMap master{{QStringLiteral("Name"), QStringLiteral("Library")},
+                                 {QStringLiteral("Master"), true},
+                                 {QStringLiteral("Visible"), false},
+                                 {QStringLiteral("All Items"), true},
+                                 {QStringLiteral("Playlist ID"), masterID},
+                                 {QStringLiteral("Playlist Persistent ID"), randomPersistentID()}};
+        file.insert(QStringLiteral("Playlists"), QVariantList{master});
+        return file;
+    });
 }
 
-QVariantMap &MediaLibraryHost::photos()
+MediaLibraryHost::PhotoLibrary &MediaLibraryHost::photos()
 {
-    QVariantMap library = loadLibraryFile(albumDataFilePath(), vtrLocalized("photo library file"));
-    if (library.isEmpty()) {
+    return libraryIn(m_photos, m_depth, albumDataFilePath(), vtrLocalized("photo library file"), [this] {
         const QString folder = picturesFolder();
         if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no pictures folder.")};
-        library.insert(QStringLiteral("Major Version"), 2);
-        library.insert(QStringLiteral("Minor Version"), 0);
-        library.insert(QStringLiteral("Application Version"), m_photosVersion);
-        library.insert(QStringLiteral("Archive Path"), folder);
-        QVariantMap master{{QStringLiteral("AlbumId"), kLibraryAlbumID},
-                           {QStringLiteral("AlbumName"), QStringLiteral("Photos")},
-                           {QStringLiteral("Master"), true},
-                           {QStringLiteral("KeyList"), QVariantList()},
-                           {QStringLiteral("PhotoCount"), 0}};
-        library.insert(QStringLiteral("List of Albums"), QVariantList{master});
-        library.insert(QStringLiteral("List of Rolls"), QVariantList());
-        library.insert(QStringLiteral("Master Image List"), QVariantMap());
-    }
-    m_photos = std::move(library);
-    return *m_photos;
+        const QVariantMap master{{QStringLiteral("AlbumId"), kLibraryAlbumID},
+                                 {QStringLiteral("AlbumName"), QStringLiteral("Photos")},
+                                 {QStringLiteral("Master"), true}};
+        return QVariantMap{{QStringLiteral("Major Version"), 2},
+                           {QStringLiteral("Minor Version"), 0},
+                           {QStringLiteral("Application Version"), m_photosVersion},
+                           {QStringLiteral("Archive Path"), folder},
+                           {QStringLiteral("List of Albums"), QVariantList{master}}};
+    });
 }
 
-void MediaLibraryHost::saveMusic()
-{
-    m_music->insert(QStringLiteral("Date"), QDateTime::currentDateTimeUtc());
-    writeAtomically(musicLibraryFilePath(), vtr::XmlPropertyListWriter::toXml(*m_music),
-                    vtrLocalized("music library file"));
-}
+// ---------------------------------------------------------------------------
+// Filing files
 
-void MediaLibraryHost::savePhotos()
-{
-    writeAtomically(albumDataFilePath(), vtr::XmlPropertyListWriter::toXml(*m_photos),
-                    vtrLocalized("photo library file"));
-}
-
-// Links the file into the folder under a free name, or copies it there
-// through a temporary file when the two are on different file systems.
 QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder)
 {
-    auto destinationFolder = VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder);
-    if (!destinationFolder) throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
-    const QString name = destinationFolder->uniqueFilename(folderNameFor(QFileInfo(source).fileName()));
-    if (name.isEmpty()) throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
-    const QString target = QDir(folder).filePath(name);
-    if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0) return target;
-    try {
-        VtrMacFileInfo::fileInfoWithPath(source)->copyToFile(VtrMacFileInfo::fileInfoWithPath(target), nullptr,
-                                                             nullptr);
-    } catch (const VtrException &e) {
-        throw Failure{-36, vtrLocalized("\"%1\" could not be copied: %2").arg(source, e.reason())};
+    const QString wanted = folderNameFor(QFileInfo(source).fileName());
+    auto taken = m_takenNames.find(folder);
+    if (taken == m_takenNames.end()) {
+        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
+            throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
+        QSet<QString> names;
+        for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            names.insert(name.toCaseFolded());
+        taken = m_takenNames.insert(folder, names);
     }
-    return target;
+    const QString base = QFileInfo(wanted).completeBaseName();
+    const QString ext = QFileInfo(wanted).suffix();
+    for (int n = 0; n < kMaxNameAttempts; ++n) {
+        QString name = wanted;
+        if (n > 0) {
+            name = QStringLiteral("%1-%2").arg(base.isEmpty() ? wanted : base).arg(n);
+            if (!ext.isEmpty() && !base.isEmpty()) name += QLatin1Char('.') + ext;
+        }
+        if (taken->contains(name.toCaseFolded())) continue;
+        const QString target = QDir(folder).filePath(name);
+        taken->insert(name.toCaseFolded());
+        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0) return target;
+        if (errno == EEXIST) continue;
+        try {
+            VtrMacFileInfo::fileInfoWithPath(source)->copyToFile(VtrMacFileInfo::fileInfoWithPath(target), nullptr,
+                                                                 nullptr);
+        } catch (const VtrException &e) {
+            throw Failure{-36, vtrLocalized("\"%1\" could not be copied: %2").arg(source, e.reason())};
+        }
+        return target;
+    }
+    throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
 }
 
-std::optional<qint64> MediaLibraryHost::trackForFile(const QString &path)
+vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const QString &source,
+                                                      const QString &folder)
 {
-    const QVariantMap tracks = m_music->value(QStringLiteral("Tracks")).toMap();
-    for (auto it = tracks.cbegin(); it != tracks.cend(); ++it) {
-        const QString local =
-            vtr::localPathForLibraryLocation(it.value().toMap().value(QStringLiteral("Location")).toString());
-        if (!local.isEmpty() && sameFile(local, path)) return it.key().toLongLong();
-    }
-    return std::nullopt;
+    vtr::FiledFiles::Placement placement =
+        files.placementOf(source, folder, folderNameFor(QFileInfo(source).fileName()));
+    if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder);
+    return placement;
 }
 
 qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &collection)
 {
-    const QString source = QFileInfo(path).canonicalFilePath();
-    if (source.isEmpty()) throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(path)};
-    // A file the media reader cannot open counts by its extension alone.
-    bool audioOnly = !VtrQTUtils::movieFileExtensions().contains(QFileInfo(source).suffix(), Qt::CaseInsensitive);
-    const VtrFileInfo info(source);
-    if (!VtrQTUtils::isMovieFile(info, &audioOnly))
-        throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
-    const bool video = !audioOnly;
-    const QString root = video ? videosFolder() : musicFolder();
+    const QString source = canonicalSource(path);
+    const Filing filing = filingOf(source);
+    if (filing == Filing::Refused) throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
+    const bool video = filing == Filing::Video;
+    const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
+    MusicLibrary &library = music();
 
-    // A file that already sits in the collection folder (an import that ran
-    // before) is the same track.
-    if (auto existing = trackForFile(source)) return *existing;
-    const QString target = fileIntoFolder(source, QDir(root).filePath(folderNameFor(collection)));
-
+    const QString folder = QDir(root).filePath(folderNameFor(collection));
+    const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
+    if (!placed.id.isEmpty()) return placed.id.toLongLong();
+    const QString &target = placed.path;
     const QFileInfo file(target);
-    const qint64 trackID = nextNumber(*m_music, QStringLiteral("Next ID"), 100);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    // A name the library still records for a file since removed is taken
+    // over, so one path never stands for two tracks.
+    const QString known = library.files.idOfPath(target);
+    const qint64 trackID = !known.isEmpty() ? known.toLongLong()
+                                            : nextNumber(library.header, QStringLiteral("Next ID"), 100);
     QVariantMap track{{QStringLiteral("Track ID"), trackID},
                       {QStringLiteral("Name"), file.completeBaseName()},
                       {QStringLiteral("Kind"), kindForExtension(file.suffix(), video)},
                       {QStringLiteral("Size"), file.size()},
                       {QStringLiteral("Date Modified"), file.lastModified().toUTC()},
-                      {QStringLiteral("Date Added"), now},
+                      {QStringLiteral("Date Added"), QDateTime::currentDateTimeUtc()},
                       {QStringLiteral("Persistent ID"), randomPersistentID()},
                       {QStringLiteral("Track Type"), QStringLiteral("File")},
                       {QStringLiteral("Album"), collection},
@@ -296,42 +659,37 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
         track.insert(QStringLiteral("Has Video"), true);
         track.insert(QStringLiteral("Movie"), true);
     }
-    QVariantMap tracks = m_music->value(QStringLiteral("Tracks")).toMap();
-    tracks.insert(QString::number(trackID), track);
-    m_music->insert(QStringLiteral("Tracks"), tracks);
-
-    QVariantList playlists = m_music->value(QStringLiteral("Playlists")).toList();
-    for (QVariant &p : playlists) {
-        QVariantMap playlist = p.toMap();
-        if (!playlist.value(QStringLiteral("Master")).toBool()) continue;
-        QVariantList items = playlist.value(QStringLiteral("Playlist Items")).toList();
-        items.append(QVariantMap{{QStringLiteral("Track ID"), trackID}});
-        playlist.insert(QStringLiteral("Playlist Items"), items);
-        p = playlist;
-    }
-    m_music->insert(QStringLiteral("Playlists"), playlists);
+    library.tracks.insert(QString::number(trackID), track);
+    if (known.isEmpty()) library.files.add(QString::number(trackID), target, true);
+    const qsizetype master = library.masterIndex();
+    if (master >= 0) library.playlists[master].add(trackID);
+    library.dirty = true;
     return trackID;
 }
 
-QList<qint64> MediaLibraryHost::addMediaFiles(const QString &path, const QString &collection)
+QList<qint64> MediaLibraryHost::addMediaFiles(const QString &path, const QString &collection, QStringList *refused)
 {
-    std::lock_guard lock(m_lock);
-    music();
-    QList<qint64> ids;
-    const QFileInfo info(path);
-    if (info.isDir()) {
-        const QStringList names = QDir(path).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-        for (const QString &name : names) {
-            bool audioOnly = false;
-            if (VtrQTUtils::isMovieFile(VtrFileInfo(QDir(path).filePath(name)), &audioOnly))
-                ids.append(addOneMediaFile(QDir(path).filePath(name), collection));
+    return operation([&] {
+        music();
+        QList<qint64> ids;
+        if (!QFileInfo(path).isDir()) {
+            ids.append(addOneMediaFile(path, collection));
+            return ids;
         }
-    } else {
-        ids.append(addOneMediaFile(path, collection));
-    }
-    saveMusic();
-    return ids;
+        for (const QString &file : filesOfFolder(path)) {
+            try {
+                ids.append(addOneMediaFile(file, collection));
+            } catch (const Failure &f) {
+                logRefusal(f);
+                if (refused) refused->append(file);
+            }
+        }
+        return ids;
+    });
 }
+
+// ---------------------------------------------------------------------------
+// Playlists
 
 namespace {
 
@@ -350,11 +708,12 @@ MediaLibraryHost::Playlist playlistFromMap(const QVariantMap &map)
 
 QList<MediaLibraryHost::Playlist> MediaLibraryHost::playlists()
 {
-    std::lock_guard lock(m_lock);
-    QList<Playlist> result;
-    for (const QVariant &p : music().value(QStringLiteral("Playlists")).toList())
-        result.append(playlistFromMap(p.toMap()));
-    return result;
+    return operation([&] {
+        QList<Playlist> result;
+        for (const MusicLibrary::PlaylistEntry &p : music().playlists)
+            result.append(playlistFromMap(p.info));
+        return result;
+    });
 }
 
 std::optional<MediaLibraryHost::Playlist> MediaLibraryHost::findPlaylist(const QString &name, bool folder)
@@ -373,77 +732,44 @@ std::optional<MediaLibraryHost::Playlist> MediaLibraryHost::playlistWithPersiste
 
 MediaLibraryHost::Playlist MediaLibraryHost::createPlaylist(const QString &name, bool folder)
 {
-    std::lock_guard lock(m_lock);
+    return operation([&] { return createPlaylistLocked(name, folder); });
+}
+
+MediaLibraryHost::Playlist MediaLibraryHost::createPlaylistLocked(const QString &name, bool folder)
+{
     if (name.trimmed().isEmpty()) throw Failure{-1700, vtrLocalized("A playlist needs a name.")};
-    QVariantMap &library = music();
-    QVariantMap playlist{{QStringLiteral("Name"), name},
-                         {QStringLiteral("All Items"), true},
-                         {QStringLiteral("Playlist ID"), nextNumber(library, QStringLiteral("Next ID"), 100)},
-                         {QStringLiteral("Playlist Persistent ID"), randomPersistentID()},
-                         {QStringLiteral("Playlist Items"), QVariantList()}};
-    if (folder) playlist.insert(QStringLiteral("Folder"), true);
-    QVariantList playlists = library.value(QStringLiteral("Playlists")).toList();
-    playlists.append(playlist);
-    library.insert(QStringLiteral("Playlists"), playlists);
-    if (!folder) writePlaylistFile(playlist);
-    saveMusic();
-    return playlistFromMap(playlist);
+    MusicLibrary &library = music();
+    MusicLibrary::PlaylistEntry entry;
+    entry.info = {{QStringLiteral("Name"), name},
+                  {QStringLiteral("All Items"), true},
+                  {QStringLiteral("Playlist ID"), nextNumber(library.header, QStringLiteral("Next ID"), 100)},
+                  {QStringLiteral("Playlist Persistent ID"), randomPersistentID()}};
+    if (folder) entry.info.insert(QStringLiteral("Folder"), true);
+    entry.dirty = !folder;
+    library.playlists.append(entry);
+    library.dirty = true;
+    return playlistFromMap(entry.info);
 }
 
 void MediaLibraryHost::addTracksToPlaylist(const QList<qint64> &trackIDs, const QString &playlistPersistentID)
 {
-    std::lock_guard lock(m_lock);
-    QVariantMap &library = music();
-    const QVariantMap tracks = library.value(QStringLiteral("Tracks")).toMap();
-    QVariantList playlists = library.value(QStringLiteral("Playlists")).toList();
-    for (QVariant &p : playlists) {
-        QVariantMap playlist = p.toMap();
-        if (playlist.value(QStringLiteral("Playlist Persistent ID")).toString() != playlistPersistentID) continue;
-        if (playlist.value(QStringLiteral("Folder")).toBool())
-            throw Failure{-10000, vtrLocalized("Tracks cannot be added to the folder \"%1\".")
-                                      .arg(playlist.value(QStringLiteral("Name")).toString())};
-        QVariantList items = playlist.value(QStringLiteral("Playlist Items")).toList();
-        QSet<qint64> present;
-        for (const QVariant &item : items)
-            present.insert(item.toMap().value(QStringLiteral("Track ID")).toLongLong());
-        for (qint64 id : trackIDs) {
-            if (!tracks.contains(QString::number(id)))
-                throw Failure{-1728, vtrLocalized("There is no track %1.").arg(id)};
-            if (present.contains(id)) continue;
-            present.insert(id);
-            items.append(QVariantMap{{QStringLiteral("Track ID"), id}});
+    operation([&] {
+        MusicLibrary &library = music();
+        for (MusicLibrary::PlaylistEntry &playlist : library.playlists) {
+            if (playlist.info.value(QStringLiteral("Playlist Persistent ID")).toString() != playlistPersistentID)
+                continue;
+            if (playlist.info.value(QStringLiteral("Folder")).toBool())
+                throw Failure{-10000, vtrLocalized("Tracks cannot be added to the folder \"%1\".")
+                                          .arg(playlist.info.value(QStringLiteral("Name")).toString())};
+            for (qint64 id : trackIDs)
+                if (!library.tracks.contains(QString::number(id)))
+                    throw Failure{-1728, vtrLocalized("There is no track %1.").arg(id)};
+            for (qint64 id : trackIDs)
+                if (playlist.add(id)) playlist.dirty = library.dirty = true;
+            return;
         }
-        playlist.insert(QStringLiteral("Playlist Items"), items);
-        p = playlist;
-        library.insert(QStringLiteral("Playlists"), playlists);
-        writePlaylistFile(playlist);
-        saveMusic();
-        return;
-    }
-    throw Failure{-1728, vtrLocalized("There is no playlist %1.").arg(playlistPersistentID)};
-}
-
-// "Playlists/<name>.m3u8": extended M3U in UTF-8 with paths relative to the
-// playlist file, so the music folder can be moved or shared as a whole.
-void MediaLibraryHost::writePlaylistFile(const QVariantMap &playlist)
-{
-    const QString folder = playlistsFolder();
-    if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
-    const QVariantMap tracks = m_music->value(QStringLiteral("Tracks")).toMap();
-    QByteArray text = "#EXTM3U\n";
-    const QDir base(folder);
-    for (const QVariant &item : playlist.value(QStringLiteral("Playlist Items")).toList()) {
-        const QVariantMap track = tracks.value(item.toMap().value(QStringLiteral("Track ID")).toString()).toMap();
-        const QString local = vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString());
-        if (local.isEmpty()) continue;
-        QString title = track.value(QStringLiteral("Name")).toString();
-        title.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-        const qint64 seconds = track.value(QStringLiteral("Total Time")).toLongLong() / 1000;
-        text += "#EXTINF:" + QByteArray::number(seconds > 0 ? seconds : -1) + ',' + title.toUtf8() + '\n';
-        text += base.relativeFilePath(local).toUtf8() + '\n';
-    }
-    const QString fileName = folderNameFor(playlist.value(QStringLiteral("Name")).toString());
-    writeAtomically(base.filePath(fileName + QStringLiteral(".m3u8")), text, vtrLocalized("playlist"));
+        throw Failure{-1728, vtrLocalized("There is no playlist %1.").arg(playlistPersistentID)};
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -457,20 +783,16 @@ MediaLibraryHost::Album albumFromMap(const QVariantMap &map)
             map.value(QStringLiteral("Album Type")).toString()};
 }
 
-qint64 secondsSinceReferenceDate(const QDateTime &date)
-{
-    return date.toSecsSinceEpoch() - kReferenceDateOffset;
-}
-
 }  // namespace
 
 QList<MediaLibraryHost::Album> MediaLibraryHost::albums()
 {
-    std::lock_guard lock(m_lock);
-    QList<Album> result;
-    for (const QVariant &a : photos().value(QStringLiteral("List of Albums")).toList())
-        result.append(albumFromMap(a.toMap()));
-    return result;
+    return operation([&] {
+        QList<Album> result;
+        for (const PhotoLibrary::Group &a : photos().albums)
+            result.append(albumFromMap(a.info));
+        return result;
+    });
 }
 
 std::optional<MediaLibraryHost::Album> MediaLibraryHost::findAlbum(const QString &name)
@@ -482,137 +804,117 @@ std::optional<MediaLibraryHost::Album> MediaLibraryHost::findAlbum(const QString
 
 MediaLibraryHost::Album MediaLibraryHost::createAlbum(const QString &name)
 {
-    std::lock_guard lock(m_lock);
-    if (name.trimmed().isEmpty()) throw Failure{-1700, vtrLocalized("An album needs a name.")};
-    QVariantMap &library = photos();
-    QVariantMap album{{QStringLiteral("AlbumId"), nextNumber(library, QStringLiteral("Next Album ID"), kFirstAlbumID)},
-                      {QStringLiteral("AlbumName"), name},
-                      {QStringLiteral("Album Type"), QStringLiteral("Regular")},
-                      {QStringLiteral("GUID"), randomPersistentID()},
-                      {QStringLiteral("KeyList"), QVariantList()},
-                      {QStringLiteral("PhotoCount"), 0}};
-    QVariantList list = library.value(QStringLiteral("List of Albums")).toList();
-    list.append(album);
-    library.insert(QStringLiteral("List of Albums"), list);
-    savePhotos();
-    return albumFromMap(album);
+    return operation([&] { return createAlbumLocked(name); });
 }
 
-QString MediaLibraryHost::addOnePhoto(const QString &path, QVariantMap &album)
+MediaLibraryHost::Album MediaLibraryHost::createAlbumLocked(const QString &name)
 {
-    const QString source = QFileInfo(path).canonicalFilePath();
-    if (source.isEmpty()) throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(path)};
+    if (name.trimmed().isEmpty()) throw Failure{-1700, vtrLocalized("An album needs a name.")};
+    PhotoLibrary &library = photos();
+    PhotoLibrary::Group album;
+    album.info = {{QStringLiteral("AlbumId"), nextNumber(library.header, QStringLiteral("Next Album ID"), kFirstAlbumID)},
+                  {QStringLiteral("AlbumName"), name},
+                  {QStringLiteral("Album Type"), QStringLiteral("Regular")},
+                  {QStringLiteral("GUID"), randomPersistentID()}};
+    library.albums.append(album);
+    library.dirty = true;
+    return albumFromMap(album.info);
+}
+
+QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
+{
+    const QString source = canonicalSource(path);
     const VtrFileInfo info(source);
     const bool still = VtrQTUtils::isStillImageFile(info);
     if (!still && !VtrQTUtils::isMovieFile(info, nullptr))
         throw Failure{-1700, vtrLocalized("\"%1\" is not a picture or movie.").arg(path)};
 
-    QVariantMap images = m_photos->value(QStringLiteral("Master Image List")).toMap();
-    const QString albumFolder =
-        QDir(picturesFolder()).filePath(folderNameFor(album.value(QStringLiteral("AlbumName")).toString()));
-    QString key;
-    for (auto it = images.cbegin(); it != images.cend() && key.isEmpty(); ++it) {
-        const QString imagePath = it.value().toMap().value(QStringLiteral("ImagePath")).toString();
-        if (sameFile(imagePath, source)) key = it.key();
-    }
-    if (key.isEmpty()) {
-        const QString target = fileIntoFolder(source, albumFolder);
-        const QFileInfo file(target);
-        key = QString::number(nextNumber(*m_photos, QStringLiteral("Next Image Key"), 1));
-        const qint64 modified = secondsSinceReferenceDate(file.lastModified().toUTC());
-        images.insert(key, QVariantMap{{QStringLiteral("MediaType"), still ? QStringLiteral("Image") : QStringLiteral("Movie")},
-                                       {QStringLiteral("Caption"), file.completeBaseName()},
-                                       {QStringLiteral("ImagePath"), target},
-                                       {QStringLiteral("OriginalPath"), target},
-                                       {QStringLiteral("GUID"), randomPersistentID()},
-                                       {QStringLiteral("DateAsTimerInterval"), double(modified)},
-                                       {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
-                                       {QStringLiteral("Roll"), album.value(QStringLiteral("AlbumId"))}});
-        m_photos->insert(QStringLiteral("Master Image List"), images);
-    }
-    QVariantList keys = album.value(QStringLiteral("KeyList")).toList();
-    if (!keys.contains(key)) keys.append(key);
-    album.insert(QStringLiteral("KeyList"), keys);
-    album.insert(QStringLiteral("PhotoCount"), keys.size());
-    return key;
+    PhotoLibrary &library = photos();
+    PhotoLibrary::Group &album = library.albums[albumIndex];
+    const auto fileIn = [&album](const QString &key) {
+        album.add(key);
+        return key;
+    };
+    const QString folder =
+        QDir(folderOfWork(picturesFolder)).filePath(folderNameFor(album.info.value(QStringLiteral("AlbumName")).toString()));
+    const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
+    if (!placed.id.isEmpty()) return fileIn(placed.id);
+    const QString &target = placed.path;
+    const QFileInfo file(target);
+    const QString known = library.files.idOfPath(target);
+    const QString key = !known.isEmpty() ? known
+                                         : QString::number(nextNumber(library.header, QStringLiteral("Next Image Key"), 1));
+    const qint64 modified = secondsSinceReferenceDate(file.lastModified().toUTC());
+    library.images.insert(key, QVariantMap{{QStringLiteral("MediaType"), still ? QStringLiteral("Image") : QStringLiteral("Movie")},
+                                           {QStringLiteral("Caption"), file.completeBaseName()},
+                                           {QStringLiteral("ImagePath"), target},
+                                           {QStringLiteral("OriginalPath"), target},
+                                           {QStringLiteral("GUID"), randomPersistentID()},
+                                           {QStringLiteral("DateAsTimerInterval"), double(modified)},
+                                           {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
+                                           {QStringLiteral("Roll"), album.info.value(QStringLiteral("AlbumId"))}});
+    if (known.isEmpty()) library.files.add(key, target, true);
+    return fileIn(key);
 }
 
-QStringList MediaLibraryHost::addPhotosLocked(const QString &path, qint64 albumID)
+QStringList MediaLibraryHost::addPhotosLocked(const QString &path, qint64 albumID, QStringList *refused)
 {
-    QVariantList albums = m_photos->value(QStringLiteral("List of Albums")).toList();
+    PhotoLibrary &library = photos();
     qsizetype index = -1, masterIndex = -1;
-    for (qsizetype i = 0; i < albums.size(); ++i) {
-        const QVariantMap a = albums.at(i).toMap();
+    for (qsizetype i = 0; i < library.albums.size(); ++i) {
+        const QVariantMap &a = library.albums.at(i).info;
         if (a.value(QStringLiteral("AlbumId")).toLongLong() == albumID &&
             a.value(QStringLiteral("Album Type")).toString() == QLatin1String("Regular"))
             index = i;
         if (a.value(QStringLiteral("Master")).toBool()) masterIndex = i;
     }
     if (index < 0) throw Failure{-1728, vtrLocalized("There is no album %1.").arg(albumID)};
-    QVariantMap album = albums.at(index).toMap();
 
-    QStringList files;
+    QStringList keys;
     if (QFileInfo(path).isDir()) {
-        for (const QString &name : QDir(path).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
-            const QString file = QDir(path).filePath(name);
-            const VtrFileInfo info(QFileInfo(file).canonicalFilePath());
-            if (VtrQTUtils::isStillImageFile(info) || VtrQTUtils::isMovieFile(info, nullptr)) files.append(file);
+        for (const QString &file : filesOfFolder(path)) {
+            try {
+                keys.append(addOnePhoto(file, index));
+            } catch (const Failure &f) {
+                logRefusal(f);
+                if (refused) refused->append(file);
+            }
         }
     } else {
-        files.append(path);
+        keys.append(addOnePhoto(path, index));
     }
-    QStringList keys;
-    for (const QString &file : files)
-        keys.append(addOnePhoto(file, album));
-    albums[index] = album;
+    if (keys.isEmpty()) return keys;
 
     // Every picture is also in the library album and in an event named
     // after the album it came with.
-    if (masterIndex >= 0) {
-        QVariantMap master = albums.at(masterIndex).toMap();
-        QVariantList all = master.value(QStringLiteral("KeyList")).toList();
-        for (const QString &key : keys)
-            if (!all.contains(key)) all.append(key);
-        master.insert(QStringLiteral("KeyList"), all);
-        master.insert(QStringLiteral("PhotoCount"), all.size());
-        albums[masterIndex] = master;
+    if (masterIndex >= 0)
+        for (const QString &key : std::as_const(keys)) library.albums[masterIndex].add(key);
+    const QVariantMap &album = library.albums.at(index).info;
+    auto roll = library.rollOfAlbum.constFind(albumID);
+    if (roll == library.rollOfAlbum.cend()) {
+        PhotoLibrary::Group event;
+        event.info = {{QStringLiteral("RollID"), albumID},
+                      {QStringLiteral("RollName"), album.value(QStringLiteral("AlbumName"))},
+                      {QStringLiteral("RollDateAsTimerInterval"),
+                       double(secondsSinceReferenceDate(QDateTime::currentDateTimeUtc()))}};
+        library.rolls.append(event);
+        roll = library.rollOfAlbum.insert(albumID, library.rolls.size() - 1);
     }
-    m_photos->insert(QStringLiteral("List of Albums"), albums);
-    QVariantList rolls = m_photos->value(QStringLiteral("List of Rolls")).toList();
-    qsizetype rollIndex = -1;
-    for (qsizetype i = 0; i < rolls.size(); ++i)
-        if (rolls.at(i).toMap().value(QStringLiteral("RollID")).toLongLong() == albumID) rollIndex = i;
-    QVariantMap roll = rollIndex >= 0 ? rolls.at(rollIndex).toMap()
-                                      : QVariantMap{{QStringLiteral("RollID"), albumID},
-                                                    {QStringLiteral("RollName"), album.value(QStringLiteral("AlbumName"))},
-                                                    {QStringLiteral("RollDateAsTimerInterval"),
-                                                     double(secondsSinceReferenceDate(QDateTime::currentDateTimeUtc()))}};
-    QVariantList rollKeys = roll.value(QStringLiteral("KeyList")).toList();
-    for (const QString &key : keys)
-        if (!rollKeys.contains(key)) rollKeys.append(key);
-    roll.insert(QStringLiteral("KeyList"), rollKeys);
-    roll.insert(QStringLiteral("PhotoCount"), rollKeys.size());
-    if (rollIndex >= 0)
-        rolls[rollIndex] = roll;
-    else
-        rolls.append(roll);
-    m_photos->insert(QStringLiteral("List of Rolls"), rolls);
-    savePhotos();
+    for (const QString &key : std::as_const(keys)) library.rolls[*roll].add(key);
+    library.dirty = true;
     return keys;
 }
 
-QStringList MediaLibraryHost::addPhotos(const QString &path, const QString &albumName)
+QStringList MediaLibraryHost::addPhotos(const QString &path, const QString &albumName, QStringList *refused)
 {
-    std::lock_guard lock(m_lock);
-    const Album album = findAlbum(albumName).value_or(Album{});
-    const qint64 id = album.albumID ? album.albumID : createAlbum(albumName).albumID;
-    photos();
-    return addPhotosLocked(path, id);
+    return operation([&] {
+        const Album album = findAlbum(albumName).value_or(Album{});
+        const qint64 id = album.albumID ? album.albumID : createAlbumLocked(albumName).albumID;
+        return addPhotosLocked(path, id, refused);
+    });
 }
 
-QStringList MediaLibraryHost::addPhotosToAlbumID(const QString &path, qint64 albumID)
+QStringList MediaLibraryHost::addPhotosToAlbumID(const QString &path, qint64 albumID, QStringList *refused)
 {
-    std::lock_guard lock(m_lock);
-    photos();
-    return addPhotosLocked(path, albumID);
+    return operation([&] { return addPhotosLocked(path, albumID, refused); });
 }

@@ -1,10 +1,15 @@
 #pragma once
 
+#include "sources/host/FiledFiles.h"
+
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -17,10 +22,23 @@
 //   players import;
 // - photos go into one folder per album in the XDG pictures folder;
 // - it keeps "iTunes Music Library.xml" and "AlbumData.xml" in their usual
-//   property-list formats in the application's data folder, rewritten whole
-//   (temporary file, then rename) after each change, so the library readers
-//   read back what an import did.
+//   property-list formats in the application's data folder, written whole
+//   (temporary file, then rename), so the library readers read back what an
+//   import did.
 // Files are hard-linked where the file system allows it, copied otherwise.
+// Every sound and video format a desktop player plays is filed: the common
+// extensions at once, any other file when its content is sound or video.
+//
+// A file already filed is never filed again: the same file (device and
+// inode) anywhere in the library, or in the same collection or album folder
+// a file of its name (or that name made unique) and bytes, recorded by an
+// earlier import or lying there, is answered with the track or image it
+// already is (sources/host/FiledFiles.h).
+//
+// Each library file is read only when it changed on disk since this host last
+// read or wrote it, and written once per operation, or once per Batch: an
+// import of thousands of files costs one read and one write. A file another
+// program wrote meanwhile is never overwritten.
 //
 // Every operation takes the host's lock: scripts run on worker threads.
 // Failures throw MediaLibraryHost::Failure with a number in the scripting
@@ -50,6 +68,24 @@ public:
         QString type;
     };
 
+    // Holds back the writing of both library files and of the playlist files
+    // until the outermost Batch ends (commit(), or the destructor, which only
+    // logs a failure). Operations of other threads meanwhile share the state.
+    class Batch
+    {
+    public:
+        explicit Batch(MediaLibraryHost &host);
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+        // Writes what changed; throws Failure. Ends the batch.
+        void commit();
+
+    private:
+        MediaLibraryHost *m_host;
+        bool m_open = true;
+    };
+
     static MediaLibraryHost &shared();
 
     // ---- folders and files
@@ -71,10 +107,12 @@ public:
 
     // ---- music
 
-    // Files one media file (or every media file of a folder, in name order)
-    // into the collection; a file already in the library is not added again.
-    // Answers the track IDs.
-    QList<qint64> addMediaFiles(const QString &path, const QString &collection);
+    // Files one media file (or every file of a folder, in name order) into
+    // the collection; a file already filed is answered with its track.
+    // Answers the track IDs. A single file that cannot be filed throws; of a
+    // folder, each file that cannot be filed is logged and named in `refused`
+    // and the rest are filed.
+    QList<qint64> addMediaFiles(const QString &path, const QString &collection, QStringList *refused = nullptr);
     std::optional<Playlist> findPlaylist(const QString &name, bool folder);
     std::optional<Playlist> playlistWithPersistentID(const QString &persistentID);
     Playlist createPlaylist(const QString &name, bool folder);
@@ -84,32 +122,52 @@ public:
 
     // ---- photos
 
-    // Files one picture or movie (or every one in a folder, links followed)
+    // Files one picture or movie (or every file of a folder, links followed)
     // into the album's folder, creating the album when missing; answers the
-    // image keys.
-    QStringList addPhotos(const QString &path, const QString &albumName);
-    QStringList addPhotosToAlbumID(const QString &path, qint64 albumID);
+    // image keys. Refusals as for addMediaFiles().
+    QStringList addPhotos(const QString &path, const QString &albumName, QStringList *refused = nullptr);
+    QStringList addPhotosToAlbumID(const QString &path, qint64 albumID, QStringList *refused = nullptr);
     std::optional<Album> findAlbum(const QString &name);
     Album createAlbum(const QString &name);
     QList<Album> albums();
 
 private:
-    MediaLibraryHost() = default;
+    struct MusicLibrary;
+    struct PhotoLibrary;
 
-    QVariantMap &music();
-    QVariantMap &photos();
-    void saveMusic();
-    void savePhotos();
-    void writePlaylistFile(const QVariantMap &playlist);
-    QString fileIntoFolder(const QString &source, const QString &folder);
-    std::optional<qint64> trackForFile(const QString &path);
+    MediaLibraryHost();
+    ~MediaLibraryHost();
+
+    // Runs one operation under the lock; the outermost one (or batch) writes
+    // what changed when it ends.
+    template <typename F>
+    auto operation(F &&work) -> decltype(work());
+    void endOfWork(bool reportFailure);
+    void writeChanges();
+
+    MusicLibrary &music();
+    PhotoLibrary &photos();
     qint64 addOneMediaFile(const QString &path, const QString &collection);
-    QStringList addPhotosLocked(const QString &path, qint64 albumID);
-    QString addOnePhoto(const QString &path, QVariantMap &album);
+    QStringList addPhotosLocked(const QString &path, qint64 albumID, QStringList *refused);
+    QString addOnePhoto(const QString &path, qsizetype albumIndex);
+    Playlist createPlaylistLocked(const QString &name, bool folder);
+    Album createAlbumLocked(const QString &name);
+    // `source` linked (or copied) into the folder under a free name.
+    QString fileIntoFolder(const QString &source, const QString &folder);
+    // The ID `source` is already filed as, or else the path of its file in
+    // the folder (one found there, or filed now).
+    vtr::FiledFiles::Placement placeFile(vtr::FiledFiles &files, const QString &source, const QString &folder);
 
     mutable std::recursive_mutex m_lock;
-    std::optional<QVariantMap> m_music;
-    std::optional<QVariantMap> m_photos;
+    int m_depth = 0;
+    std::unique_ptr<MusicLibrary> m_music;
+    std::unique_ptr<PhotoLibrary> m_photos;
+    // Names taken in each folder filed into during the current operation or
+    // batch, case-folded (a name differing only in case counts as taken).
+    QHash<QString, QSet<QString>> m_takenNames;
+    // The media folders, looked up once per operation or batch.
+    QString folderOfWork(QString (*folder)());
+    QHash<QString (*)(), QString> m_foldersOfWork;
     QString m_musicVersion = QStringLiteral("10.1");
     QString m_photosVersion = QStringLiteral("9.0");
 };

@@ -187,6 +187,8 @@ QString vtr::runTemplateForEachFile(const QList<QString> &paths, const QString &
     if (!QFile::exists(templatePath))
         return vtrLocalized("Couldn't find AppleScript template file \"%1\".").arg(templateName);
     QString result;
+    // The library files are written once, when every file has been filed.
+    MediaLibraryHost::Batch batch(MediaLibraryHost::shared());
     for (const QString &path : paths) {
         auto executor = VtrAppleScriptExecutor::withFile(templatePath);
         executor->replaceTag(pathTag, path);
@@ -194,6 +196,11 @@ QString vtr::runTemplateForEachFile(const QList<QString> &paths, const QString &
             executor->replaceTag(t.tag, t.value);
         if (auto error = executor->execute(true, tickle))
             result = error->value(QStringLiteral("NSAppleScriptErrorMessage")).toString();
+    }
+    try {
+        batch.commit();
+    } catch (const MediaLibraryHost::Failure &f) {
+        result = f.message;
     }
     return result;
 }

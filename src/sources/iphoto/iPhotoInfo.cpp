@@ -202,6 +202,17 @@ QVariantMap iPhotoInfo::syncState() const
     return syncStateInList(sources(), {});
 }
 
+QString iPhotoInfo::selectionKey(const VtrIPhotoItem &item)
+{
+    const QString id = item.itemID();
+    if (id.isEmpty()) return id;
+    switch (item.type()) {
+    case VtrIPhotoItem::Event: return QStringLiteral("roll:") + id;
+    case VtrIPhotoItem::Face: return QStringLiteral("face:") + id;
+    default: return id;
+    }
+}
+
 QVariantMap iPhotoInfo::syncStateInList(const ItemList &list, const QVariantMap &addToDictionary) const
 {
     QVariantMap state = addToDictionary;
@@ -209,28 +220,56 @@ QVariantMap iPhotoInfo::syncStateInList(const ItemList &list, const QVariantMap 
         if (item->isFolder()) {
             state = syncStateInList(item->children(), state);
         } else if (!item->itemID().isEmpty() && item->selectedForSync() == 1) {
-            state.insert(item->itemID(), QVariantMap{{QStringLiteral("albumName"), item->name()}});
+            state.insert(selectionKey(*item), QVariantMap{{QStringLiteral("albumName"), item->name()}});
         }
     }
     return state;
 }
 
-void iPhotoInfo::setFromSyncState(const QVariantMap &state, const ItemList &list)
+namespace {
+
+void collectAlbumIDs(const iPhotoInfo::ItemList &list, QSet<QString> &ids)
 {
     for (const auto &item : list) {
         if (item->isFolder())
-            setFromSyncState(state, item->children());
-        else
-            item->setSelectedForSync(state.contains(item->itemID()) ? 1 : 0);
+            collectAlbumIDs(item->children(), ids);
+        else if (item->type() != VtrIPhotoItem::Event && item->type() != VtrIPhotoItem::Face)
+            ids.insert(item->itemID());
+    }
+}
+
+}  // namespace
+
+void iPhotoInfo::setFromSyncState(const QVariantMap &state, const ItemList &list)
+{
+    QSet<QString> albumIDs;
+    collectAlbumIDs(sources(), albumIDs);
+    applySyncState(state, list, albumIDs, false);
+}
+
+void iPhotoInfo::applySyncState(const QVariantMap &state, const ItemList &list, const QSet<QString> &albumIDs,
+                                bool albumsOnly)
+{
+    for (const auto &item : list) {
+        if (item->isFolder()) {
+            applySyncState(state, item->children(), albumIDs, albumsOnly);
+            continue;
+        }
+        const QString key = selectionKey(*item);
+        const bool album = key == item->itemID();
+        bool on = state.contains(key) && (album || !albumsOnly);
+        if (!album && !albumsOnly && !albumIDs.contains(item->itemID())) on = on || state.contains(item->itemID());
+        item->setSelectedForSync(on ? 1 : 0);
     }
 }
 
 void iPhotoInfo::setFromLegacySyncState(const QList<qint64> &albumIDs, const ItemList &list)
 {
+    // A saved list of album numbers: it names albums only.
     QVariantMap state;
     for (qint64 id : albumIDs)
         state.insert(QString::number(id), true);
-    setFromSyncState(state, list);
+    applySyncState(state, list, {}, true);
 }
 
 // ---------------------------------------------------------------------------

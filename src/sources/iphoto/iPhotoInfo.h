@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -51,11 +52,15 @@ public:
     QList<VtrIPhotoItemPtr> albumsToSyncInList(const ItemList &list, bool syncAll) const;
     QList<VtrIPhotoItemPtr> infoToSync(bool syncAll) const;
 
-    // Selection state: item identifier -> {"albumName": name}.
+    // Selection state: item key -> {"albumName": name}. Albums, events and
+    // faces number themselves apart, so an album is keyed by its number,
+    // an event by "roll:<number>" and a face by "face:<key>". A bare number
+    // of a state saved before names the event only when no album has it.
     QVariantMap syncState() const;
     QVariantMap syncStateInList(const ItemList &list, const QVariantMap &addToDictionary) const;
     void setFromSyncState(const QVariantMap &state) { setFromSyncState(state, sources()); }
     void setFromSyncState(const QVariantMap &state, const ItemList &list);
+    static QString selectionKey(const VtrIPhotoItem &item);
     void setFromLegacySyncState(const QList<qint64> &albumIDs) { setFromLegacySyncState(albumIDs, sources()); }
     void setFromLegacySyncState(const QList<qint64> &albumIDs, const ItemList &list);
 
@@ -73,6 +78,8 @@ private:
     void observe(const VtrIPhotoItemPtr &item);
     void stopObserving(const ItemList &items);
     VtrIPhotoItemPtr findByID(const ItemList &items, const QString &id) const;
+    void applySyncState(const QVariantMap &state, const ItemList &list, const QSet<QString> &albumIDs,
+                        bool albumsOnly);
 
     VtrFileInfoPtr m_libraryFileInfo;
     VtrFileInfoPtr m_iPhotoXMLFile;

@@ -271,8 +271,11 @@ QString VtrITunesItem::localPath() const
 {
     const QString loc = location();
     if (loc.isEmpty()) return QString();
-    return m_location ? vtr::localPathForLibraryLocation(loc, m_location->libraryFilePath, m_location->musicFolderLocation)
-                      : vtr::localPathForLibraryLocation(loc);
+    if (!m_location) return vtr::localPathForLibraryLocation(loc);
+    // The file of a library's track is only ever one the library may name.
+    if (!m_localPath)
+        m_localPath = vtr::trackFileForLibraryLocation(loc, m_location->libraryFilePath, m_location->musicFolderLocation);
+    return *m_localPath;
 }
 
 bool VtrITunesItem::isWritable() const

@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 class VtrITunesItem;
 class iTunesFileInfo;
@@ -86,7 +87,11 @@ public:
     QVariantMap encode() const;
     static VtrITunesItemPtr decode(const QVariantMap &coded);
 
-    void setLocationContext(std::shared_ptr<const ITunesLocationContext> context) { m_location = std::move(context); }
+    void setLocationContext(std::shared_ptr<const ITunesLocationContext> context)
+    {
+        m_location = std::move(context);
+        m_localPath.reset();
+    }
     void setSelectionObserver(ITunesSelectionObserver *observer) { m_observer = observer; }
 
     // ---- identity and names
@@ -168,7 +173,9 @@ public:
     bool isMusicVideo() const { return flag("Music Video"); }
     bool isVideoPodcast() const { return isVideo() && isPodcast(); }
     bool isProtected() const;
-    // The local file of "Location"; null when it names none here.
+    // The local file of "Location"; null when it names none here. With the
+    // library's location context, only a file the library may name
+    // (sources/host/LibraryLocation.h, trackFileForLibraryLocation).
     QString localPath() const;
 
     // ---- tree and contents
@@ -257,6 +264,7 @@ private:
     QVariantMap m_info;
     bool m_isTrack = false;
     mutable int m_isProtected = -1;
+    mutable std::optional<QString> m_localPath;
     bool m_isLibrary = false;
     bool m_isAlbum = false;
     mutable QString m_sortName, m_displayName, m_artist, m_album, m_genre;

@@ -207,16 +207,27 @@ void iTunesInfo::buildCache()
         playlist->setSelectionObserver(this);
     }
 
-    // Video and podcast playlists nest under their parents' twins.
+    // Video and podcast playlists nest under their parents' twins. A parent
+    // chain that leads back to the playlist itself (a damaged file) is cut
+    // there: that playlist stands at the top, so none is lost and no item
+    // holds itself.
     auto nest = [](const ItemMap &items, ItemList &topLevel) {
         for (const auto &item : items) {
             if (item->isLibrary()) continue;
             const QString parentID = item->parentPersistentPlaylistID();
-            if (!parentID.isEmpty()) {
-                if (const VtrITunesItemPtr parent = items.value(parentID)) parent->addChild(item);
-            } else {
+            if (parentID.isEmpty()) {
                 topLevel.append(item);
+                continue;
             }
+            const VtrITunesItemPtr parent = items.value(parentID);
+            if (!parent) continue;
+            bool cycle = false;
+            for (const VtrITunesItem *above = parent.get(); above && !cycle; above = above->parent())
+                cycle = above == item.get();
+            if (cycle)
+                topLevel.append(item);
+            else
+                parent->addChild(item);
         }
     };
     nest(m_allVideoPlaylists, m_topLevelVideoPlaylists);

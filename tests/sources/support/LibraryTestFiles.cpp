@@ -1,5 +1,12 @@
 #include "support/LibraryTestFiles.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace libtest {
 
 QByteArray silentWav()
@@ -16,6 +23,51 @@ QByteArray silentWav()
     u32(dataBytes);
     wav += QByteArray(int(dataBytes), '\0');
     return wav;
+}
+
+bool makeMedia(const QString &path, const char *input, const QString &codec)
+{
+    QStringList args{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i"};
+    const QByteArray kind(input);
+    if (kind == "sound")
+        args << "sine=frequency=440:duration=0.3";
+    else if (kind == "video")
+        args << "testsrc=size=64x48:rate=10:duration=0.5";
+    else
+        args << "testsrc=size=16x16:rate=1:duration=1" << "-frames:v" << "1";
+    args += codec.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    args << path;
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+OpenWatch::OpenWatch(const QString &path)
+{
+    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd >= 0 && inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS) < 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+OpenWatch::~OpenWatch()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool OpenWatch::opened()
+{
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while (m_fd >= 0 && (n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+        for (char *p = buffer; p < buffer + n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(p);
+            if (event->mask & (IN_OPEN | IN_ACCESS)) m_opened = true;
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    return m_opened;
 }
 
 }  // namespace libtest

@@ -1,0 +1,137 @@
+#include "sources/host/FiledFiles.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <sys/stat.h>
+
+namespace vtr {
+
+namespace {
+
+std::optional<QPair<quint64, quint64>> fileKeyOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    return qMakePair(quint64(st.st_dev), quint64(st.st_ino));
+}
+
+QByteArray contentDigest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    return hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+// A file name without the "-<n>" that made a copy's name unique, case-folded:
+// "Song-2.mp3" and "song.mp3" are one name.
+QString nameStem(const QString &fileName)
+{
+    static const QRegularExpression copyNumber(QStringLiteral("-\\d+$"));
+    const QFileInfo info(fileName);
+    QString base = info.completeBaseName();
+    base.remove(copyNumber);
+    const QString suffix = info.suffix();
+    return (suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix).toCaseFolded();
+}
+
+}  // namespace
+
+FileStamp fileStampOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
+}
+
+void FiledFiles::add(const QString &id, const QString &path, bool fresh)
+{
+    if (path.isEmpty()) return;
+    m_byPath.insert(path, id);
+    if (m_byFile)
+        if (auto key = fileKeyOf(path)) m_byFile->insert(*key, id);
+    if (fresh)
+        m_fresh.append({path, id});
+    else
+        groupOf(path).unsized.append({path, id});
+}
+
+void FiledFiles::settle()
+{
+    for (const Entry &e : std::as_const(m_fresh))
+        groupOf(e.path).unsized.append(e);
+    m_fresh.clear();
+}
+
+FiledFiles::Group &FiledFiles::groupOf(const QString &path)
+{
+    const QFileInfo info(path);
+    return m_groups[info.path() + QLatin1Char('/') + nameStem(info.fileName())];
+}
+
+QString FiledFiles::idOfFile(const QString &path)
+{
+    if (!m_byFile) {
+        m_byFile.emplace();
+        for (auto it = m_byPath.cbegin(); it != m_byPath.cend(); ++it)
+            if (auto key = fileKeyOf(it.key())) m_byFile->insert(*key, it.value());
+    }
+    const auto key = fileKeyOf(path);
+    return key ? m_byFile->value(*key) : QString();
+}
+
+QString FiledFiles::idByContent(const QString &folder, const QString &fileName, qint64 size,
+                                const std::function<QByteArray()> &digest)
+{
+    auto it = m_groups.find(folder + QLatin1Char('/') + nameStem(fileName));
+    if (it == m_groups.end()) return {};
+    Group &g = *it;
+    for (const Entry &e : std::as_const(g.unsized)) {
+        const QFileInfo info(e.path);
+        if (info.isFile()) g.unhashed[info.size()].append(e);
+    }
+    g.unsized.clear();
+    for (const Entry &e : g.unhashed.take(size)) {
+        const QByteArray d = contentDigest(e.path);
+        if (!d.isEmpty() && !g.hashed[size].contains(d)) g.hashed[size].insert(d, e.id);
+    }
+    const auto hashed = g.hashed.constFind(size);
+    if (hashed == g.hashed.cend() || hashed->isEmpty()) return {};
+    const QByteArray d = digest();
+    return d.isEmpty() ? QString() : hashed->value(d);
+}
+
+FiledFiles::Placement FiledFiles::placementOf(const QString &source, const QString &folder, const QString &fileName)
+{
+    if (const QString same = idOfPath(source); !same.isEmpty()) return {same, {}};
+    if (const QString same = idOfFile(source); !same.isEmpty()) return {same, {}};
+
+    const QFileInfo sourceInfo(source);
+    std::optional<QByteArray> digest;
+    const auto sourceDigest = [&] {
+        if (!digest) digest = contentDigest(source);
+        return *digest;
+    };
+    const QString sameName = QDir(folder).filePath(fileName);
+    const QFileInfo sameNameInfo(sameName);
+    if (sameNameInfo.isFile() && sameNameInfo.size() == sourceInfo.size()) {
+        const QByteArray theirs = contentDigest(sameName);
+        if (!theirs.isEmpty() && theirs == sourceDigest()) {
+            const QString recorded = idOfPath(sameName);
+            return recorded.isEmpty() ? Placement{{}, sameName} : Placement{recorded, {}};
+        }
+    }
+    // Only files of the same name stem and size are read at all.
+    return {idByContent(folder, fileName, sourceInfo.size(), sourceDigest), {}};
+}
+
+}  // namespace vtr

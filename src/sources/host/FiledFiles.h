@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// What the media-library host needs to find a file it filed before, fast:
+// look-ups by path, by file identity and by name and content, never a walk
+// over everything it has filed.
+namespace vtr {
+
+// How a file looked when last read or written: a file that changed since has
+// another stamp (modification time to the nanosecond, size, inode).
+struct FileStamp
+{
+    bool exists = false;
+    qint64 size = 0, seconds = 0, nanoseconds = 0;
+    quint64 device = 0, inode = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+FileStamp fileStampOf(const QString &path);
+
+// The files one library has filed, each under the identifier the library
+// gives it (a track ID, an image key).
+class FiledFiles
+{
+public:
+    // `fresh`: filed by the import under way. Such a file is found by path
+    // and identity at once but by content only after settle(): two equal
+    // songs of one import are both filed.
+    void add(const QString &id, const QString &path, bool fresh);
+    void settle();
+    QString idOfPath(const QString &path) const { return m_byPath.value(path); }
+
+    // Where a new file stands in `folder`, the folder it would be filed into.
+    struct Placement
+    {
+        // Already filed as this: the same file (device and inode) anywhere,
+        // or, in the folder, a file of its name (or that name made unique,
+        // "-<n>") with the same bytes.
+        QString id;
+        // Else a file of its name and bytes that lies in the folder without
+        // a record: this one is it. Neither: it is still to be filed.
+        QString path;
+    };
+    Placement placementOf(const QString &source, const QString &folder, const QString &fileName);
+
+private:
+    using FileKey = QPair<quint64, quint64>;
+    struct Entry
+    {
+        QString path, id;
+    };
+    // The files of one folder and name stem, sorted as far as a look-up
+    // needed: by size, then by digest (each file read at most once).
+    struct Group
+    {
+        QList<Entry> unsized;
+        QHash<qint64, QList<Entry>> unhashed;
+        QHash<qint64, QHash<QByteArray, QString>> hashed;
+    };
+    Group &groupOf(const QString &path);
+    QString idOfFile(const QString &path);
+    QString idByContent(const QString &folder, const QString &fileName, qint64 size,
+                        const std::function<QByteArray()> &digest);
+
+    QHash<QString, QString> m_byPath;
+    std::optional<QHash<FileKey, QString>> m_byFile;  // made when first needed
+    QHash<QString, Group> m_groups;                   // by folder and name stem
+    QList<Entry> m_fresh;
+};
+
+}  // namespace vtr

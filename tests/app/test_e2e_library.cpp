@@ -1,0 +1,220 @@
+// The desktop's own media library seen through whole wizard runs: what a
+// transfer files into the music, videos and pictures folders is there once
+// however often the person runs the wizard and Generate, every sound format
+// included; and a music library brought from another computer cannot make the
+// wizard read, let alone copy, a file outside its own folders.
+
+#include "support/RealJobs.h"
+
+#include "app/WizardStandIns.h"
+#include "devices/camera/CameraConnection.h"
+#include "devices/camera/CameraDetector.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "platform/UserDefaults.h"
+#include "sources/host/LibraryLocation.h"
+#include "sources/host/MediaLibraryHost.h"
+#include "sources/host/PropertyListXml.h"
+#include "sources/itunes/VtrITunes.h"
+
+#include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+// The camera library's driver modules, as in the other end-to-end runs.
+extern "C" __attribute__((visibility("default"), used)) const char *__asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+namespace {
+
+QByteArray sha1OfFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    h.addData(&f);
+    return h.result().toHex();
+}
+
+// Content hash -> the files below `folder` that hold it.
+QMultiMap<QByteArray, QString> contentsBelow(const QString &folder)
+{
+    QMultiMap<QByteArray, QString> found;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(sha1OfFile(path), path);
+    }
+    return found;
+}
+
+void expectEachContentOnce(const QString &folder)
+{
+    const QMultiMap<QByteArray, QString> found = contentsBelow(folder);
+    for (const QByteArray &hash : found.uniqueKeys())
+        EXPECT_EQ(found.count(hash), 1) << QStringList(found.values(hash)).join(QLatin1Char(' ')).toStdString();
+}
+
+QString storage() { return WindowsPhone7LocalDevice::storageFolderPath(); }
+
+constexpr int kSummaryState = 14;
+
+// The music of the phone's fixture as it lands in the desktop's music folder.
+const QString kMusicCollection = QStringLiteral("Solvenna to Windows Phone Imported Music");
+
+struct AndroidRun : RealJobs
+{
+    MtpSimPhone *plugFixture()
+    {
+        MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+        h.wizard().setCompanionAppFactory([](std::shared_ptr<MobileDeviceInterface>) {
+            return std::shared_ptr<CompanionApp>(std::make_shared<FakeCompanionApp>());
+        });
+        return phone;
+    }
+    bool walk(int stopAt)
+    {
+        MtpSimPhone *phone = plugFixture();
+        return phone && h.walk(
+                            [&] {
+                                h.phones.plug(*phone);
+                                return WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); });
+                            },
+                            stopAt, 120000);
+    }
+};
+
+TEST(EndToEndLibrary, TwoRunsAndAGenerateFileEverySongPhotoAndVideoOnce)
+{
+    QDir(storage()).removeRecursively();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        AndroidRun wizard;
+        ASSERT_TRUE(wizard.walk(-1));
+        ASSERT_TRUE(wizard.h.terminated);
+    }
+    {
+        AndroidRun wizard;
+        ASSERT_TRUE(wizard.walk(kSummaryState));
+        ASSERT_TRUE(wizard.idle());
+        NS_AppController &w = wizard.h.wizard();
+        w.setMusicValue(true);
+        w.setPhotosValue(true);
+        w.setVideosValue(true);
+        w.setTransferInfo({});
+        w.generate();
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty(); }, 120000));
+        ASSERT_TRUE(wizard.idle());
+    }
+
+    // Every sound format of the phone reached the music folder, once.
+    const QString music = MediaLibraryHost::musicFolder() + QLatin1Char('/') + kMusicCollection;
+    QStringList suffixes;
+    for (const QFileInfo &f : QDir(music).entryInfoList(QDir::Files)) suffixes.append(f.suffix().toLower());
+    EXPECT_TRUE(suffixes.contains(QStringLiteral("flac"))) << suffixes.join(' ').toStdString();
+    EXPECT_TRUE(suffixes.contains(QStringLiteral("ogg"))) << suffixes.join(' ').toStdString();
+    for (const QString &folder : {MediaLibraryHost::musicFolder(), MediaLibraryHost::videosFolder(),
+                                  MediaLibraryHost::picturesFolder(), storage() + QStringLiteral("/Music"),
+                                  storage() + QStringLiteral("/Photos"), storage() + QStringLiteral("/Videos")}) {
+        SCOPED_TRACE(folder.toStdString());
+        EXPECT_FALSE(QDir(folder).isEmpty());
+        expectEachContentOnce(folder);
+    }
+    // Each playlist names each song once, and every song it names is there.
+    const QDir playlists(MediaLibraryHost::playlistsFolder());
+    int entries = 0;
+    for (const QFileInfo &f : playlists.entryInfoList({QStringLiteral("*.m3u8")}, QDir::Files)) {
+        QStringList names;
+        for (const QString &line : QString::fromUtf8(testenv::readFile(f.filePath())).split('\n', Qt::SkipEmptyParts))
+            if (!line.startsWith('#')) names.append(line);
+        EXPECT_EQ(QSet<QString>(names.cbegin(), names.cend()).size(), names.size()) << f.fileName().toStdString();
+        for (const QString &name : names) EXPECT_TRUE(QFile::exists(playlists.filePath(name))) << name.toStdString();
+        entries += int(names.size());
+    }
+    EXPECT_GT(entries, 0);
+}
+
+TEST(EndToEndLibrary, ABroughtLibraryCannotReachAFileOutsideItsFolders)
+{
+    QDir(storage()).removeRecursively();
+    // The person's own file, and a library that names it four ways.
+    const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
+    const QString secret = outside + QStringLiteral("/voice memo.wav");
+    testenv::writeFile(secret, libtest::silentWav() + "private");
+    libtest::OpenWatch watch(secret);
+    ASSERT_TRUE(watch.watching());
+
+    const QString brought = testenv::makeTempDir(QStringLiteral("brought"));
+    const QString media = brought + QStringLiteral("/iTunes Music/Album");
+    testenv::writeFile(media + QStringLiteral("/song.wav"), libtest::silentWav());
+    testenv::writeFile(media + QStringLiteral("/words.mp3"), "a text file named as a song");
+    ASSERT_TRUE(QFile::link(secret, media + QStringLiteral("/memo.wav")));
+    const QString macMusic = QStringLiteral("file://localhost/Users/p/Music/iTunes/iTunes%20Music/");
+    const QStringList locations{macMusic + QStringLiteral("Album/song.wav"), macMusic + QStringLiteral("Album/words.mp3"),
+                                macMusic + QStringLiteral("Album/memo.wav"), vtr::libraryLocationForLocalPath(secret),
+                                QStringLiteral("file:///etc/passwd")};
+    QVariantMap tracks;
+    QVariantList items;
+    for (qsizetype i = 0; i < locations.size(); ++i) {
+        const int id = 100 + int(i);
+        tracks.insert(QString::number(id), QVariantMap{{"Track ID", id},
+                                                       {"Name", QStringLiteral("Track %1").arg(i)},
+                                                       {"Location", locations.at(i)},
+                                                       {"Track Type", "File"}});
+        items.append(QVariantMap{{"Track ID", id}});
+    }
+    const QVariantMap library{
+        {"Library Persistent ID", "BROUGHT"},
+        {"Music Folder", macMusic},
+        {"Tracks", tracks},
+        {"Playlists", QVariantList{QVariantMap{{"Name", "Library"}, {"Master", true}, {"Playlist Items", items}},
+                                   QVariantMap{{"Name", "Everything"}, {"Playlist Persistent ID", "E"},
+                                               {"Playlist Items", items}}}}};
+    const QString libraryFile = brought + QStringLiteral("/iTunes Music Library.xml");
+    testenv::writeFile(libraryFile, vtr::XmlPropertyListWriter::toXml(library));
+    platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey), libraryFile);
+
+    // The iPhone whose music comes from that library.
+    const QString roll = testenv::makeTempDir(QStringLiteral("roll"));
+    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(1000, 'a'));
+    vtr::camera::CameraPort port;
+    port.model = QStringLiteral("Directory Browse");
+    port.port = QStringLiteral("disk:") + roll;
+    port.vendorID = 1452;
+    port.productID = 4752;
+    port.productName = QStringLiteral("iPhone");
+    struct Connection final : CameraConnection
+    {
+        explicit Connection(std::vector<vtr::camera::CameraPort> ports) : CameraConnection(nullptr)
+        {
+            setDetector(std::make_unique<vtr::camera::FixedCameraDetector>(std::move(ports)));
+        }
+    } connection({port});
+    RealJobs run(&connection);
+    connection.setUdevSource(run.h.phones.usb());
+    run.h.walk(
+        [&] {
+            return run.h.plugIPhone() &&
+                   WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
+        },
+        -1, 120000);
+    platform::UserDefaults::remove(QLatin1String(VtrITunes::kLibraryFileDefaultKey));
+    ASSERT_TRUE(run.h.terminated);
+
+    // Nothing but the brought song can be on the new phone, and the file
+    // outside was never opened.
+    const QByteArray song = sha1OfFile(media + QStringLiteral("/song.wav"));
+    const QMultiMap<QByteArray, QString> copied = contentsBelow(storage() + QStringLiteral("/Music"));
+    for (auto it = copied.cbegin(); it != copied.cend(); ++it)
+        EXPECT_EQ(it.key(), song) << it.value().toStdString();
+    EXPECT_FALSE(watch.opened()) << "the file outside the library's folders was read";
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The importers file every copy they are given into the library: a file the
+// library refuses is counted and named but stops nothing, and a collection's
+// playlist is made once however often it is imported into.
+
+#include "fileinfo/VtrMacFileInfo.h"
+#include "migration/iAppImporter.h"
+#include "sources/host/MediaLibraryHost.h"
+
+#include "TestEnvironment.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+VtrFileInfoList filesIn(const QString &dir, const QStringList &names)
+{
+    VtrFileInfoList files;
+    for (const QString &name : names) {
+        if (!QFile::exists(dir + '/' + name)) testenv::writeFile(dir + '/' + name, name.toUtf8());
+        files.append(VtrMacFileInfo::fileInfoWithPath(dir + '/' + name));
+    }
+    return files;
+}
+
+int playlistsNamed(const QString &name)
+{
+    int n = 0;
+    for (const MediaLibraryHost::Playlist &p : MediaLibraryHost::shared().playlists()) n += p.name == name;
+    return n;
+}
+
+QStringList m3u8Entries(const QString &name)
+{
+    QStringList entries;
+    const QString text = QString::fromUtf8(testenv::readFile(MediaLibraryHost::playlistsFolder() + '/' + name + ".m3u8"));
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
+        if (!line.startsWith('#')) entries.append(line);
+    return entries;
+}
+
+TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
+{
+    const QString dir = testenv::makeTempDir(QStringLiteral("videos"));
+    const QString collection = QStringLiteral("Imported Videos");
+    iTunesImporter importer;
+    // The middle file is no video: the two around it are filed all the same.
+    EXPECT_FALSE(importer.importFiles(filesIn(dir, {"one.mp4", "notes.txt", "two.mp4"}), collection));
+    EXPECT_EQ(importer.refusedFiles(), QStringList{dir + "/notes.txt"});
+    EXPECT_EQ(m3u8Entries(collection).size(), 2);
+
+    // Importing again: the same playlist, nothing twice.
+    EXPECT_TRUE(importer.importFiles(filesIn(dir, {"one.mp4", "three.mp4"}), collection));
+    EXPECT_TRUE(importer.refusedFiles().isEmpty());
+    EXPECT_EQ(playlistsNamed(collection), 1);
+    EXPECT_EQ(m3u8Entries(collection).size(), 3);
+    EXPECT_EQ(QDir(MediaLibraryHost::videosFolder() + '/' + collection).entryList(QDir::Files).size(), 3);
+}
+
+TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
+{
+    const QString dir = testenv::makeTempDir(QStringLiteral("music"));
+    QVariantList dictionaries;
+    for (const VtrFileInfoPtr &file : filesIn(dir, {"a.flac", "cover.txt", "b.ogg"}))
+        dictionaries.append(QVariantMap{{"targetFileInfo", QVariant::fromValue(file)},
+                                        {"playlistNames", QStringList{"Evening"}}});
+    iTunesImporter music;
+    uint files = 0, playlists = 0;
+    EXPECT_FALSE(music.importFileDictionaries(dictionaries, QStringLiteral("Imported Music"), &files, &playlists));
+    EXPECT_EQ(files, 2u);
+    EXPECT_EQ(playlists, 1u);
+    EXPECT_EQ(music.refusedFiles(), QStringList{dir + "/cover.txt"});
+    EXPECT_EQ(m3u8Entries(QStringLiteral("Evening")).size(), 2);
+
+    const QString pictures = testenv::makeTempDir(QStringLiteral("pictures"));
+    iPhotoImporter photos;
+    EXPECT_TRUE(photos.importFiles(filesIn(pictures, {"a.jpg", "list.txt", "b.png"}), QStringLiteral("Trip")));
+    EXPECT_EQ(photos.refusedFiles(), QStringList{pictures + "/list.txt"});
+    EXPECT_EQ(QDir(MediaLibraryHost::picturesFolder() + "/Trip").entryList(QDir::Files).size(), 2);
+}
+
+TEST(Importers, PhotosOfAnEarlierImportInTheSameSecondStayOutOfTheNextAlbum)
+{
+    const QString earlier = testenv::makeTempDir(QStringLiteral("earlier"));
+    const QString now = testenv::makeTempDir(QStringLiteral("now"));
+    testenv::writeFile(now + "/x.jpg", "the photo of this import");
+    iPhotoImporter importer;
+    // Both imports within one second share one folder of links.
+    qint64 second;
+    do {
+        second = QDateTime::currentSecsSinceEpoch();
+        ASSERT_TRUE(iAppImporter::createTempFolderOfSymLinksForFiles(filesIn(earlier, {"x.jpg", "stale.jpg"})));
+        ASSERT_TRUE(importer.importFiles(filesIn(now, {"x.jpg"}), QStringLiteral("Second")));
+    } while (QDateTime::currentSecsSinceEpoch() != second);
+    EXPECT_TRUE(importer.refusedFiles().isEmpty());
+    const QString album = MediaLibraryHost::picturesFolder() + "/Second";
+    EXPECT_EQ(QDir(album).entryList(QDir::Files), QStringList{"x.jpg"});
+    EXPECT_EQ(testenv::readFile(album + "/x.jpg"), QByteArray("the photo of this import"));
+}
+
+}  // namespace
