@@ -30,7 +30,7 @@ QByteArray mp3(const QList<std::pair<QByteArray, QByteArray>> &frames)
     }
     QByteArray tag("ID3\x04\x00\x00", 6);
     for (int shift : {21, 14, 7, 0}) tag.append(char((body.size() >> shift) & 0x7F));
-    return tag + body + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(4);
+    return tag + body + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(12);
 }
 
 QStringList describe(const QList<PhoneTrack> &tracks)
