@@ -139,9 +139,10 @@ TEST(OneStep, NothingTickedStartsNothing)
 
 TEST(OneStep, TheButtonIsOffWhileAnyJobRuns)
 {
-    RealJobs run;
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
     NS_AppController &w = run.h.wizard();
-    w.setContactsValue(true);
+    EXPECT_TRUE(w.generateButton()->isEnabled());
     std::atomic<bool> release{false};
     w.runJob(new FunctionJob([&](FunctionJob &) {
         while (!release.load()) QThread::msleep(5);

@@ -105,10 +105,15 @@ TEST(Status, SummariesQuoteTheChosenKindsManifestAndMarkDone)
     w.setStatusNow(QString(), vtrphase::Music, 0.5);
     EXPECT_EQ(w.musicSummary(), QStringLiteral("12 Songs and 2 Playlists"));
     EXPECT_TRUE(w.musicSummaryDone().isEmpty());
+    // The end of a phase whose data were only read says nothing yet.
+    w.setStatusNow(QString(), vtrphase::Music, 1.0);
+    EXPECT_TRUE(w.musicSummaryDone().isEmpty());
+    w.setKindResult(vtrphase::Music, NS_AppController::Outcome::Written);
     w.setStatusNow(QString(), vtrphase::Music, 1.0);
     EXPECT_EQ(w.musicSummaryDone(), QStringLiteral(" - Done"));
     // A chosen kind without a reader keeps its line; an unchosen kind is left alone.
     w.setContactsSummary(QStringLiteral("Contacts"));
+    w.setKindResult(vtrphase::Contacts, NS_AppController::Outcome::Written);
     w.setStatusNow(QString(), vtrphase::Contacts, 1.0);
     EXPECT_EQ(w.contactsSummary(), QStringLiteral("Contacts"));
     EXPECT_EQ(w.contactsSummaryDone(), QStringLiteral(" - Done"));

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <atomic>
+
 #include <functional>
 #include <memory>
 
@@ -65,11 +67,14 @@ private:
     QVariantMap m_info;
 };
 
+// Set by the test on the main thread, read by the wizard's jobs: atomic.
 class FakeCompanionApp final : public CompanionApp
 {
 public:
-    bool pushResult = true;
-    bool doneResult = true;
+    std::atomic<bool> pushResult{true};
+    std::atomic<bool> doneResult{true};
+    // Not done and the phone shows nothing.
+    std::atomic<bool> unreadable{false};
     std::atomic<int> pushes{0};
     std::atomic<int> polls{0};
     bool pushApk() override
@@ -81,6 +86,11 @@ public:
     {
         ++polls;
         return doneResult;
+    }
+    Progress apkProgress() override
+    {
+        if (apkIsDone()) return Progress::Done;
+        return unreadable ? Progress::PhoneUnreadable : Progress::NotYet;
     }
 };
 
