@@ -365,15 +365,19 @@ void NS_AppController::buildPanes()
     auto *grid = new QGridLayout(m_progressView);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(16);
-    struct Row { const char *title; QProgressBar **bar; };
-    const Row rows[] = {{"Contacts", &m_contactsProgressIndicator}, {"Calendars", &m_calendarProgressIndicator},
-                        {"Music", &m_musicProgressIndicator},       {"Photos", &m_photosProgressIndicator},
-                        {"Videos", &m_videosProgressIndicator},     {"Apps", &m_appsProgressIndicator}};
+    struct Row { const char *title; QProgressBar **bar; const char *name; };
+    const Row rows[] = {{"Contacts", &m_contactsProgressIndicator, "contactsProgressIndicator"},
+                        {"Calendars", &m_calendarProgressIndicator, "calendarProgressIndicator"},
+                        {"Music", &m_musicProgressIndicator, "musicProgressIndicator"},
+                        {"Photos", &m_photosProgressIndicator, "photosProgressIndicator"},
+                        {"Videos", &m_videosProgressIndicator, "videosProgressIndicator"},
+                        {"Apps", &m_appsProgressIndicator, "appsProgressIndicator"}};
     int row = 0;
     for (const Row &r : rows) {
         QLabel *title = paneLabel(vtrLocalized(r.title), m_progressView);
         grid->addWidget(title, row, 0);
         *r.bar = paneBar(m_progressView);
+        (*r.bar)->setObjectName(QLatin1String(r.name));
         grid->addWidget(*r.bar, row, 1);
         m_progressRows.append({*r.bar, title});
         ++row;

@@ -234,7 +234,7 @@ double NS_AppController::plannedShareDone() const
 double NS_AppController::secondsForWork(qint64 bytes, qint64 items)
 {
     // The model of stringForBytesToCopy: 5 MiB a second, eight items a second.
-    return std::max(1.0, double(std::max<qint64>(bytes, 0)) / 5242880.0 + double(std::max<qint64>(items, 0)) / 8.0);
+    return double(std::max<qint64>(bytes, 0)) / 5242880.0 + double(std::max<qint64>(items, 0)) / 8.0;
 }
 
 void NS_AppController::setWorkPlan(const QHash<QString, double> &secondsByPhase)

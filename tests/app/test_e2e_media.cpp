@@ -250,6 +250,41 @@ TEST(EndToEnd, ABlackBerryFromTheIntroToTheEndKeepsEveryNameApart)
     EXPECT_EQ(QDir(targetFolder("Music")).entryList(QDir::Files).size(), 4);
 }
 
+TEST(EndToEnd, TheOverallBarFollowsTheBytesAndOnlyChosenKindsHaveBars)
+{
+    resetTarget();
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    testenv::writeFile(volume + "/BlackBerry/music/Small.mp3", QByteArray(20000, 'm'));
+    testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(kBigPhoto, 'p'));
+    RealRun run;
+    NS_AppController &w = run.h.wizard();
+    w.setVideosValue(false);
+    double overallWhenMusicWasCopied = -1;
+    QStringList estimates;
+    bool appsBarShown = true, musicBarShown = false;
+    QObject::connect(&w, &NS_AppController::musicProgressChanged, [&] {
+        if (w.currentState() == 19 && w.musicProgress() >= 1.0 && overallWhenMusicWasCopied < 0)
+            overallWhenMusicWasCopied = w.singleProgress();
+    });
+    QObject::connect(&w, &NS_AppController::timeEstimateTextChanged, [&] {
+        if (w.currentState() == 19) estimates.append(w.timeEstimateText());
+    });
+    QObject::connect(&w, &NS_AppController::stateEntered, [&](int state) {
+        if (state != 13) return;
+        appsBarShown = !w.progressView()->findChild<QWidget *>(QStringLiteral("appsProgressIndicator"))->isHidden();
+        musicBarShown = !w.progressView()->findChild<QWidget *>(QStringLiteral("musicProgressIndicator"))->isHidden();
+    });
+    ASSERT_TRUE(run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }));
+    // The song is a thousandth of the bytes: the bar is not at a fifth, let
+    // alone three, when it is copied.
+    EXPECT_GE(overallWhenMusicWasCopied, 0.0);
+    EXPECT_LT(overallWhenMusicWasCopied, 0.05);
+    EXPECT_FALSE(estimates.isEmpty());
+    for (const QString &e : estimates) EXPECT_FALSE(e.contains(QStringLiteral("1 minutes"))) << e.toStdString();
+    EXPECT_FALSE(appsBarShown);
+    EXPECT_TRUE(musicBarShown);
+}
+
 TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
 {
     resetTarget();

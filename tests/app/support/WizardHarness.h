@@ -19,9 +19,14 @@ class FakeHost final : public HostEnvironment
 public:
     QHash<QString, QString> installed;
     QList<QUrl> opened;
+    QStringList launched;  // "identifier" or "identifier (background)"
     int beeps = 0;
     QString applicationPath(const QString &identifier) const override { return installed.value(identifier.toLower()); }
-    bool launchApplication(const QString &, bool) override { return true; }
+    bool launchApplication(const QString &identifier, bool background) override
+    {
+        launched.append(background ? identifier + QStringLiteral(" (background)") : identifier);
+        return true;
+    }
     bool openUrl(const QUrl &url) override
     {
         opened.append(url);
