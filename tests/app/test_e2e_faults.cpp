@@ -3,19 +3,17 @@
 // ends in a finished transfer or in an alert that tells the person what to
 // do, within a bounded time, and leaves no temporary file and no cut file.
 
+#include "support/EndToEnd.h"
 #include "support/RealJobs.h"
 
 #include "app/WizardStandIns.h"
 #include "devices/phone/AndroidDeviceClient.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
-#include "fileinfo/FileInfoCopy.h"
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
@@ -31,60 +29,15 @@ const QStringList kWhatToDoTitles = {
 };
 constexpr int kRoundLimitMs = 20000;
 
-QStringList temporaryFilesBelow(const QString &folder)
+// The small phone with the companion app's contacts too.
+MtpSimPhone *phoneWithContacts(WizardHarness &h)
 {
-    QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (vtr::isTemporaryCopyFileName(QFileInfo(path).fileName())) found.append(path);
-    }
-    return found;
-}
-
-QByteArray sha1OfFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result().toHex();
-}
-
-void useFakeAdb()
-{
-    const QString dir = testenv::makeTempDir(QStringLiteral("adb"));
-    testenv::writeFile(dir + QStringLiteral("/adb"), "#!/bin/sh\ncase \"$*\" in *install*) echo Success;; esac\nexit 0\n");
-    QFile::setPermissions(dir + QStringLiteral("/adb"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    testenv::writeFile(dir + QStringLiteral("/SolvennaWindowsPhone.apk"), "placeholder package");
-    AndroidDeviceClient::setAdbPath(dir + QStringLiteral("/adb"));
-    AndroidDeviceClient::setResourceFolder(dir);
-}
-
-// A small phone with the companion app's results and one file of each kind.
-MtpSimPhone *smallPhone(WizardHarness &h)
-{
-    MtpSimPhone *phone = &h.phones.mtp()->addPhone();
-    MtpSimIdentity id;
-    id.vendorId = 0x04e8;
-    id.productId = 0x6642;
-    id.serialNumber = QStringLiteral("FAULTS1");
-    id.manufacturerName = QStringLiteral("Samsung");
-    id.modelName = QStringLiteral("Small");
-    phone->setIdentity(id);
-    MtpSimStorageSpec spec;
-    spec.capacity = 1 << 30;
-    const uint32_t storage = phone->addStorage(spec);
-    const uint32_t music = phone->addFolder(storage, 0, QStringLiteral("Music"));
-    const uint32_t camera = phone->addFolder(storage, 0, QStringLiteral("DCIM"));
-    const uint32_t companion = phone->addFolder(storage, 0, QStringLiteral("solvennawp"));
-    phone->addFile(storage, companion, QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
-    phone->addFile(storage, companion, QStringLiteral("nroid_con.json"),
+    MtpSimPhone *phone = e2e::smallPhone(h);
+    const uint32_t storage = phone->storageIds().front();
+    phone->addFile(storage, phone->objectIdForPath(storage, QString::fromLatin1(AndroidDeviceClient::kCompanionFolder)),
+                   QStringLiteral("nroid_con.json"),
                    "{\"command\":\"ADD_RECORD\",\"database\":\"contacts\",\"record\":{\"id\":\"1\",\"name\":\"Mara "
                    "Lindqvist\",\"first\":\"Mara\",\"last\":\"Lindqvist\"}}\n");
-    phone->addFileOfSize(storage, music, QStringLiteral("a.mp3"), 70001);
-    phone->addFileOfSize(storage, camera, QStringLiteral("p.jpg"), 90007);
-    phone->addFileOfSize(storage, camera, QStringLiteral("v.mp4"), 150011);
     return phone;
 }
 
@@ -109,10 +62,11 @@ Round runRound(const std::function<void(SimulatedMtpLibrary &)> &inject,
     w.setCompanionAppFactory(vtrapp::defaultCompanionAppFactory());
     w.setOpenRetryForTesting(3, 50);
     w.setPollLimitsForTesting(3, 5);
-    MtpSimPhone *phone = smallPhone(run.h);
+    MtpSimPhone *phone = phoneWithContacts(run.h);
     QSet<QByteArray> whole;
     for (const uint32_t storage : phone->storageIds())
-        for (const QString path : {QStringLiteral("Music/a.mp3"), QStringLiteral("DCIM/p.jpg"), QStringLiteral("DCIM/v.mp4")})
+        for (const QString path : {QStringLiteral("Music/a.mp3"), QStringLiteral("Music/b.mp3"), QStringLiteral("DCIM/p.jpg"),
+                                   QStringLiteral("DCIM/v.mp4")})
             whole.insert(phone->sha1(phone->objectIdForPath(storage, path)).toHex());
     run.h.phones.mtp()->clearCallLog();
     inject(*run.h.phones.mtp());
@@ -146,12 +100,12 @@ Round runRound(const std::function<void(SimulatedMtpLibrary &)> &inject,
     for (const QString &title : r.alerts) r.told = r.told || kWhatToDoTitles.contains(title);
     r.told = r.told || (run.h.terminated && !r.alerts.isEmpty());
     run.idle();
-    r.leftovers = temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()) +
-                  temporaryFilesBelow(platform::temporaryFolder());
+    r.leftovers = e2e::temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()) +
+                  e2e::temporaryFilesBelow(platform::temporaryFolder());
     for (const char *kind : {"Music", "Photos", "Videos"}) {
         const QDir folder(QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QLatin1String(kind)));
         for (const QFileInfo &f : folder.entryInfoList(QDir::Files | QDir::Hidden))
-            if (!whole.contains(sha1OfFile(f.filePath()))) r.cut.append(f.filePath());
+            if (!whole.contains(e2e::sha1OfFile(f.filePath()))) r.cut.append(f.filePath());
     }
     if (log) *log = run.h.phones.mtp()->callLog();
     return r;
@@ -159,7 +113,7 @@ Round runRound(const std::function<void(SimulatedMtpLibrary &)> &inject,
 
 void failEveryCallInTurn(int count)
 {
-    useFakeAdb();
+    e2e::useFakeAdb();
     QList<SimulatedMtpLibrary::CallRecord> clean;
     const Round base = runRound([](SimulatedMtpLibrary &) {}, &clean);
     ASSERT_TRUE(base.finished);
@@ -177,6 +131,7 @@ void failEveryCallInTurn(int count)
         finished += r.finished;
         told += !r.finished && r.told;
     }
+    testing::Test::RecordProperty("calls", int(clean.size()));
     testing::Test::RecordProperty("finished", finished);
     testing::Test::RecordProperty("alerted", told);
 }

@@ -4,6 +4,7 @@
 // are those of the companion app's files; and the same with the phone pulled
 // at a random byte of the backup, and with the copy stopped at a random byte.
 
+#include "support/EndToEnd.h"
 #include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
@@ -45,17 +46,12 @@ namespace {
 
 using vtr::camera::CameraPort;
 using vtr::camera::FixedCameraDetector;
+using e2e::sha1OfFile;
+using e2e::smallPhone;
+using e2e::temporaryFilesBelow;
+using e2e::useFakeAdb;
 
 QByteArray sha1Of(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex(); }
-
-QByteArray sha1OfFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result().toHex();
-}
 
 QString targetFolder(const char *name)
 {
@@ -69,18 +65,6 @@ QList<QByteArray> hashesIn(const QString &folder)
     for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) out.append(sha1OfFile(f.filePath()));
     std::sort(out.begin(), out.end());
     return out;
-}
-
-// Files anywhere below the folder whose name starts with the temporary copy's.
-QStringList temporaryFilesBelow(const QString &folder)
-{
-    QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (vtr::isTemporaryCopyFileName(QFileInfo(path).fileName())) found.append(path);
-    }
-    return found;
 }
 
 struct Expected
@@ -159,18 +143,6 @@ int expectPlaylistsNameCopiedTracks()
 void resetTarget() { QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively(); }
 
 using RealRun = RealJobs;
-
-// The install step with the real companion-app client: a fake `adb` that
-// answers success and a placeholder package.
-void useFakeAdb()
-{
-    const QString dir = testenv::makeTempDir(QStringLiteral("adb"));
-    testenv::writeFile(dir + QStringLiteral("/adb"), "#!/bin/sh\ncase \"$*\" in *install*) echo Success;; esac\nexit 0\n");
-    QFile::setPermissions(dir + QStringLiteral("/adb"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    testenv::writeFile(dir + QStringLiteral("/SolvennaWindowsPhone.apk"), "placeholder package");
-    AndroidDeviceClient::setAdbPath(dir + QStringLiteral("/adb"));
-    AndroidDeviceClient::setResourceFolder(dir);
-}
 
 TEST(EndToEnd, AnAndroidPhoneFromTheIntroToTheEnd)
 {
@@ -327,31 +299,6 @@ TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
     expected.sort();
     expectTargetHolds(expected);
     EXPECT_EQ(expectPlaylistsNameCopiedTracks(), 2);
-}
-
-// A small phone for the unplug runs: a few files of odd sizes in each kind.
-MtpSimPhone *smallPhone(WizardHarness &h)
-{
-    MtpSimPhone *phone = &h.phones.mtp()->addPhone();
-    MtpSimIdentity id;
-    id.vendorId = 0x04e8;
-    id.productId = 0x6642;
-    id.serialNumber = QStringLiteral("SMALL%1").arg(QRandomGenerator::global()->generate());
-    id.manufacturerName = QStringLiteral("Samsung");
-    id.modelName = QStringLiteral("Small");
-    phone->setIdentity(id);
-    MtpSimStorageSpec spec;
-    spec.capacity = 1 << 30;
-    const uint32_t storage = phone->addStorage(spec);
-    const uint32_t music = phone->addFolder(storage, 0, QStringLiteral("Music"));
-    const uint32_t camera = phone->addFolder(storage, 0, QStringLiteral("DCIM"));
-    const uint32_t companion = phone->addFolder(storage, 0, QStringLiteral("solvennawp"));
-    phone->addFile(storage, companion, QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
-    phone->addFileOfSize(storage, music, QStringLiteral("a.mp3"), 70001);
-    phone->addFileOfSize(storage, music, QStringLiteral("b.mp3"), 130003);
-    phone->addFileOfSize(storage, camera, QStringLiteral("p.jpg"), 90007);
-    phone->addFileOfSize(storage, camera, QStringLiteral("v.mp4"), 150011);
-    return phone;
 }
 
 TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
