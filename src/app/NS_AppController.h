@@ -350,6 +350,7 @@ private:
     double plannedShareDone() const;
     void refreshProgressRows();
     void planCopy();
+    void headlineTheOutcome();
     QString resultAlertText() const;
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);

@@ -116,6 +116,7 @@ void NS_AppController::generateFinished(const QString &reportError)
     if (m_buttonsBeforeGenerate >= 0) nextButtonSetState(m_buttonsBeforeGenerate);
     m_buttonsBeforeGenerate = -1;
     m_singleProgressView->setVisible(m_singleShownBeforeGenerate);
+    headlineTheOutcome();
 
     AlertRequest request;
     request.messageText = vtrLocalized("The one-step transfer has ended.");

@@ -349,8 +349,23 @@ void NS_AppController::setStateUnguarded(int s)
     nextButtonSetState(set);
     m_cancelButton->setHidden(!cancel);
     if (scene) m_scenesViewController->transitionToSceneForState(s);
+    if (s == kStateFinalSummary) headlineTheOutcome();
     updateGenerateButton();
     Q_EMIT stateEntered(s);
+}
+
+void NS_AppController::headlineTheOutcome()
+{
+    // "All done" only when every chosen kind arrived.
+    NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
+    if (!scene || currentState() != kStateFinalSummary) return;
+    for (const QString *phase : {&vtrphase::Contacts, &vtrphase::Events, &vtrphase::Music, &vtrphase::Photos, &vtrphase::Videos}) {
+        const Outcome outcome = kindResult(*phase).outcome;
+        if (kindChosen(*phase) && (outcome == Outcome::Failed || outcome == Outcome::NotMoved)) {
+            scene->setHeader(vtrLocalized("Not everything was moved"));
+            return;
+        }
+    }
 }
 
 void NS_AppController::planCopy()

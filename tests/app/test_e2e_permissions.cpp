@@ -8,6 +8,7 @@
 #include "support/RealJobs.h"
 
 #include "app/EnvironmentChecks.h"
+#include "app/Scenes.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "platform/Folders.h"
 
@@ -126,6 +127,7 @@ TEST(UnprivilegedRun, ReadOnlyHome)
     }
     // The last page says no media line is done, and why.
     EXPECT_TRUE(t.h.visited.contains(NS_AppController::kStateFinalSummary));
+    EXPECT_EQ(w.scenesViewController()->templateController()->header(), QStringLiteral("Not everything was moved"));
     for (const QString &done : {w.musicSummaryDone(), w.photosSummaryDone(), w.videosSummaryDone()}) {
         EXPECT_TRUE(done.startsWith(QStringLiteral(" - Failed: "))) << done.toStdString();
         EXPECT_TRUE(done.contains(home) && done.contains(kDenied)) << done.toStdString();
