@@ -188,26 +188,6 @@ TEST(Status, WithAPlanTheOverallBarAndTheEstimateFollowTheWork)
     EXPECT_DOUBLE_EQ(w.singleProgress(), 0.5);
 }
 
-TEST(Status, OnlyTheChosenKindsHaveABar)
-{
-    WizardHarness h;
-    NS_AppController &w = h.wizard();
-    h.work->hold = true;
-    auto hidden = [&](const char *name) {
-        auto *bar = w.progressView()->findChild<QWidget *>(QLatin1String(name));
-        return !bar || bar->isHidden();
-    };
-    w.setState(11);
-    EXPECT_TRUE(hidden("appsProgressIndicator"));
-    EXPECT_FALSE(hidden("musicProgressIndicator"));
-    w.setAppsEnabled(true);
-    w.setAppsValue(true);
-    w.setMusicValue(false);
-    w.setState(12);
-    EXPECT_FALSE(hidden("appsProgressIndicator"));
-    EXPECT_TRUE(hidden("musicProgressIndicator"));
-}
-
 TEST(Status, DurationTexts)
 {
     struct Case { qint64 bytes; int files; const char *text; };
