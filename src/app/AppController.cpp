@@ -256,21 +256,33 @@ bool AppController::runOnMainAndWait(const std::function<void()> &work)
         return true;
     }
     if (m_closing.load()) return false;
-    auto done = std::make_shared<bool>(false);
+    // Queued, running, or over (run or dropped). Work that has started may
+    // write into the waiting caller's stack: once it runs, the caller waits
+    // for its end even when closing begins meanwhile.
+    enum Stage { Queued, Running, Ran, Dropped };
+    auto stage = std::make_shared<Stage>(Queued);
     QMetaObject::invokeMethod(
         this,
-        [this, work, done] {
-            if (!m_closing.load()) guarded("main-thread call", work);
+        [this, work, stage] {
             {
                 std::lock_guard lock(m_mainWaitMutex);
-                *done = true;
+                if (m_closing.load()) {
+                    *stage = Dropped;
+                } else {
+                    *stage = Running;
+                }
+            }
+            if (*stage == Running) {
+                guarded("main-thread call", work);
+                std::lock_guard lock(m_mainWaitMutex);
+                *stage = Ran;
             }
             m_mainWait.notify_all();
         },
         Qt::QueuedConnection);
     std::unique_lock lock(m_mainWaitMutex);
-    m_mainWait.wait(lock, [&] { return *done || m_closing.load(); });
-    return *done && !m_closing.load();
+    m_mainWait.wait(lock, [&] { return *stage == Ran || *stage == Dropped || (*stage == Queued && m_closing.load()); });
+    return *stage == Ran;
 }
 
 void AppController::beginClosing()

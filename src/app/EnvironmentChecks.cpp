@@ -3,7 +3,9 @@
 #include "app/AppServices.h"
 #include "app/BackgroundJob.h"
 #include "app/NS_AppController.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
+#include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -20,6 +22,8 @@
 #include <QVariantList>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -138,9 +142,62 @@ QString HostEnvironment::iCloudAccountsFile() const
 
 // ---- the checks ------------------------------------------------------------------------------
 
+namespace {
+
+// The new phone's folder, or the home folder it goes into, must take files:
+// said first, in those words, rather than as a missing photo program later.
+// The media stay chosen: their lines at the end say that they failed and why.
+bool folderForNewPhoneQuits(NS_AppController &controller, const vtrenv::WriteProblem &problem)
+{
+    if (problem.isEmpty()) return false;
+    const QString target = WindowsPhone7LocalDevice::storageFolderPath();
+    const bool home = problem.folder == QDir::cleanPath(platform::homeFolder());
+    AlertRequest request;
+    request.messageText = home ? vtrLocalized("Your home folder cannot be written.")
+                               : vtrLocalized("The folder for your new phone cannot be written.");
+    request.informativeText =
+        vtrenv::describeWriteProblem(problem, target) + QStringLiteral("\n\n") +
+        vtrLocalized("Your music, photos and videos are copied into \"%1\". Make the folder writable and start "
+                     "again; if you continue, they cannot be moved.")
+            .arg(QDir::cleanPath(target));
+    request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
+    request.beep = true;
+    if (controller.runAlert(request) != 1) return false;
+    controller.terminate();
+    return true;
+}
+
+}  // namespace
+
 void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
 {
-    if (!m_host.isPhotoLibraryAvailable()) {
+    const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
+    if (folderForNewPhoneQuits(controller, target)) return;
+    // The library host answers nothing for a folder it cannot make: where
+    // the desktop keeps pictures is looked at then.
+    QString picturesFolder = MediaLibraryHost::picturesFolder();
+    if (picturesFolder.isEmpty()) picturesFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
+                                              ? vtrenv::writeProblem(picturesFolder)
+                                              : vtrenv::WriteProblem();
+    if (!pictures.isEmpty() && pictures.folder == target.folder) {
+        // Said already.
+    } else if (!pictures.isEmpty()) {
+        // The photo program is there; its folder cannot take the photos.
+        AlertRequest request;
+        request.messageText = vtrLocalized("The folder for your photos cannot be written.");
+        request.informativeText = vtrenv::describeWriteProblem(pictures, picturesFolder) +
+                                  QStringLiteral("\n\n") +
+                                  vtrLocalized("You can continue if you would like to transfer other data, or quit "
+                                               "and make the folder writable.");
+        request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
+        if (controller.runAlert(request) == 1) {
+            controller.terminate();
+            return;
+        }
+        controller.setPhotosValue(false);
+        controller.setPhotosEnabled(false);
+    } else if (controller.photosEnabled() && !m_host.isPhotoLibraryAvailable()) {
         if (alertQuits(controller, "iPhoto Not Found",
                        "Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto is required to "
                        "import photos to your new device. You can continue if you would like to transfer other "
@@ -208,6 +265,32 @@ void HostEnvironmentChecks::runICloudCheck(NS_AppController &controller)
 // ---- helpers ---------------------------------------------------------------------------------
 
 namespace vtrenv {
+
+WriteProblem writeProblem(const QString &path)
+{
+    QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    // Up to the nearest part of the path that exists: that is where the rest
+    // would have to be made.
+    while (!QFileInfo::exists(folder)) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder) break;
+        folder = parent;
+    }
+    const QByteArray native = QFile::encodeName(folder);
+    if (!QFileInfo(folder).isDir()) return {folder, QString::fromLocal8Bit(std::strerror(ENOTDIR))};
+    if (::access(native.constData(), W_OK | X_OK) != 0) return {folder, QString::fromLocal8Bit(std::strerror(errno))};
+    return {};
+}
+
+QString describeWriteProblem(const WriteProblem &problem, const QString &wanted)
+{
+    if (problem.isEmpty()) return QString();
+    const QString cleanWanted = QDir::cleanPath(wanted);
+    if (cleanWanted == problem.folder)
+        return vtrLocalized("The folder \"%1\" cannot be written: %2.").arg(problem.folder, problem.cause);
+    return vtrLocalized("The folder \"%1\" cannot be made, because the folder \"%2\" cannot be written: %3.")
+        .arg(cleanWanted, problem.folder, problem.cause);
+}
 
 QList<DesktopMtpHandler> desktopMtpHandlers(const QString &procRoot, const QString &usbRoot)
 {

@@ -32,6 +32,21 @@ private:
 
 namespace vtrenv {
 
+// Why files cannot be put into `path` (a folder, existing or to be made):
+// the nearest existing folder on the way that this user cannot write, with
+// the system's reason ("Permission denied"). Empty when nothing stands in
+// the way.
+struct WriteProblem
+{
+    QString folder;
+    QString cause;
+    bool isEmpty() const { return cause.isEmpty(); }
+};
+WriteProblem writeProblem(const QString &path);
+// "The folder "<folder>" cannot be written: <cause>." naming, when the folder
+// that stands in the way is another, the one that was wanted too.
+QString describeWriteProblem(const WriteProblem &problem, const QString &wanted);
+
 // Processes under `procRoot` ("/proc") whose open descriptors lead to a USB
 // device node under `usbRoot` ("/dev/bus/usb") and whose program is one of the
 // desktop MTP handlers (GNOME's gvfs MTP backend, KDE's MTP daemon and

@@ -283,6 +283,7 @@ void NS_AppController::firePending(quint64 id)
 
 void NS_AppController::alertsClosed()
 {
+    updateGenerateButton();
     QList<quint64> held;
     for (const auto &entry : m_pending)
         if (entry.second.held) held.append(entry.first);
@@ -297,10 +298,10 @@ void NS_AppController::runJob(BackgroundJob *job, std::function<void(const QVari
     job->setParent(this);
     ++m_jobsRunning;
     // The one-step road and the wizard's own jobs never run at once.
-    m_generateButton->setEnabled(false);
+    updateGenerateButton();
     connect(job, &BackgroundJob::finished, this, [this, job, done = std::move(done)](const QVariantMap &result) {
         --m_jobsRunning;
-        m_generateButton->setEnabled(m_jobsRunning == 0);
+        updateGenerateButton();
         job->deleteLater();
         // After the old phone went, a job's result no longer moves the
         // wizard: the removal does, once every job has ended.
@@ -373,15 +374,21 @@ void NS_AppController::buildPanes()
     auto *grid = new QGridLayout(m_progressView);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(16);
-    struct Row { const char *title; QProgressBar **bar; };
-    const Row rows[] = {{"Contacts", &m_contactsProgressIndicator}, {"Calendars", &m_calendarProgressIndicator},
-                        {"Music", &m_musicProgressIndicator},       {"Photos", &m_photosProgressIndicator},
-                        {"Videos", &m_videosProgressIndicator},     {"Apps", &m_appsProgressIndicator}};
+    struct Row { const char *title; QProgressBar **bar; const char *name; };
+    const Row rows[] = {{"Contacts", &m_contactsProgressIndicator, "contactsProgressIndicator"},
+                        {"Calendars", &m_calendarProgressIndicator, "calendarProgressIndicator"},
+                        {"Music", &m_musicProgressIndicator, "musicProgressIndicator"},
+                        {"Photos", &m_photosProgressIndicator, "photosProgressIndicator"},
+                        {"Videos", &m_videosProgressIndicator, "videosProgressIndicator"},
+                        {"Apps", &m_appsProgressIndicator, "appsProgressIndicator"}};
     int row = 0;
     for (const Row &r : rows) {
-        grid->addWidget(paneLabel(vtrLocalized(r.title), m_progressView), row, 0);
+        QLabel *title = paneLabel(vtrLocalized(r.title), m_progressView);
+        grid->addWidget(title, row, 0);
         *r.bar = paneBar(m_progressView);
+        (*r.bar)->setObjectName(QLatin1String(r.name));
         grid->addWidget(*r.bar, row, 1);
+        m_progressRows.append({*r.bar, title});
         ++row;
     }
     auto *estimate = paneLabel(QString(), m_progressView, 0.95);
@@ -399,6 +406,9 @@ void NS_AppController::buildPanes()
     single->addWidget(caption);
     m_singleProgressIndicator = paneBar(m_singleProgressView);
     single->addWidget(m_singleProgressIndicator);
+    auto *singleEstimate = paneLabel(QString(), m_singleProgressView, 0.95);
+    bindText(singleEstimate, this, &NS_AppController::timeEstimateTextChanged, &NS_AppController::timeEstimateText);
+    single->addWidget(singleEstimate);
     panes->addWidget(m_singleProgressView);
 
     // The data kinds to move.
@@ -602,3 +612,36 @@ void NS_AppController::refreshIndicators()
 }
 
 void NS_AppController::saveButtonSetHidden(bool hidden) { m_saveButton->setHidden(hidden); }
+
+void NS_AppController::refreshProgressRows()
+{
+    // A kind that is not moved has no bar.
+    const bool chosen[] = {contactsEnabled() && contactsValue(), calendarsEnabled() && calendarsValue(),
+                           musicEnabled() && musicValue(),       photosEnabled() && photosValue(),
+                           videosEnabled() && videosValue(),     appsEnabled() && appsValue()};
+    for (int i = 0; i < m_progressRows.size() && i < int(std::size(chosen)); ++i) {
+        m_progressRows[i].first->setVisible(chosen[i]);
+        m_progressRows[i].second->setVisible(chosen[i]);
+    }
+}
+
+void NS_AppController::showAppReferrals(const QStringList &rows)
+{
+    auto *list = m_appReferralView->findChild<QListWidget *>(QStringLiteral("appReferralCollectionView"));
+    if (!list) return;
+    list->clear();
+    list->addItems(rows);
+}
+
+QStringList NS_AppController::appReferralRows() const
+{
+    QStringList rows;
+    if (auto *list = m_appReferralView->findChild<QListWidget *>(QStringLiteral("appReferralCollectionView")))
+        for (int i = 0; i < list->count(); ++i) rows.append(list->item(i)->text());
+    return rows;
+}
+
+void NS_AppController::lauchItunes()
+{
+    guarded("lauchItunes", [this] { launchITunesInBackground(false); });
+}

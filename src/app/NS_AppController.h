@@ -171,6 +171,9 @@ public:
     void helpButtonHit();
     void saveButtonHit();
     void saveButtonSetHidden(bool hidden);
+    // The recommended-apps pane's list, one row per app of the old phone.
+    void showAppReferrals(const QStringList &rows);
+    QStringList appReferralRows() const;
     // Writes the recommended-apps view as PDF pages of 750 points; false
     // when the file cannot be written.
     bool saveAppReferralPdf(const QString &path);
@@ -180,6 +183,9 @@ public:
     bool windowShouldClose();
     void pollForApkDoneAndAdvance();
     void userRemovedOldDeviceAtBadTime();
+    // The app scan of state 11 has ended: on to the next state. A failure of
+    // the platform's kind on the way is logged and the wizard stays.
+    void scanAppsDone();
 
     // Runs `work` on the main thread after `delayMs`, only if the wizard is
     // still in the state it is in now; held back while an alert is open.
@@ -197,20 +203,57 @@ public:
     int runningJobCount() const { return m_jobsRunning; }
 
     // ---- the one-step transfer ------------------------------------------------------------
-    // The generate button: the whole transfer in one job. Nothing when no
-    // kind is ticked or while any job runs.
+    // The generate button: the whole transfer in one job, with the overall
+    // bar while it runs and a closing alert that tells what moved and where
+    // the report is. Nothing unless canGenerate().
     void generate();
+    // Offered only while the wizard waits for the person on a page after the
+    // old phone's data were read (the summary, the recommended apps, the
+    // end), nothing else runs, and a chosen kind has backed-up media.
+    bool canGenerate() const;
+    // Enables the generate button as canGenerate() says.
+    void updateGenerateButton();
+    // The one-step job has ended (success): the buttons of the page come
+    // back as they were, the summary lines tell what moved and an alert says
+    // it, with where the report is or why it is missing.
+    void generateFinished(const QString &reportError);
     // The one-step job has succeeded: writes "sl_manifest.json" into the new
     // phone's "Migration Info" and keeps it as the transfer info. Returns the
     // reason the file could not be written (empty when it was); an earlier
     // report is then left as it was.
     QString buildManifestReport();
 
+    // ---- what became of each kind ---------------------------------------------------------
+    // A kind's line says "Done" only when its data reached their destination;
+    // otherwise it says that they were not moved or failed, and why. By phase
+    // ("Music Phase", "Contacts Phase", ...); any thread.
+    enum class Outcome { Pending, Written, NotMoved, Failed };
+    struct KindResult
+    {
+        Outcome outcome = Outcome::Pending;
+        QString reason;
+    };
+    void setKindResult(const QString &phase, Outcome outcome, const QString &reason = QString());
+    KindResult kindResult(const QString &phase) const;
+    void clearKindResults();
+    // " - Done", " - Not moved: <reason>", " - Failed: <reason>"; empty while pending.
+    QString doneTextFor(const QString &phase) const;
+
     // ---- status protocol ------------------------------------------------------------------
     void setStatus(const QString &status, const QString &phase, double percent) override;
     void setStatusNow(const QString &status, const QString &phase, double percent) override;
     void updateTimeEstimate();
     static QString stringForBytesToCopy(qint64 bytes, int numFiles);
+    // "about 1 minute" and the like for a number of seconds.
+    static QString durationText(qint64 seconds);
+    // The work ahead in seconds by phase, estimated as stringForBytesToCopy
+    // does. While a plan is set, the overall bar stands at the share of the
+    // planned work done and the estimate tells the planned work left;
+    // setting one starts its phases' bars afresh.
+    void setWorkPlan(const QHash<QString, double> &secondsByPhase);
+    void clearWorkPlan();
+    QHash<QString, double> workPlan() const { return m_workPlan; }
+    static double secondsForWork(qint64 bytes, qint64 items);
     // Forgets when the last report was applied (tests).
     static void resetStatusThrottle();
 
@@ -224,6 +267,32 @@ public:
     // How long a job that hangs after the old phone went away is waited for
     // before the person is told anyway (15 s; tests shorten it).
     void setRemovalJobWaitForTesting(int ms) { m_removalJobWaitMs = ms; }
+    // An arriving phone that does not open is tried this many times, this
+    // far apart, before the person is told (3 times, 1 s; tests shorten it).
+    void setOpenRetryForTesting(int attempts, int delayMs)
+    {
+        m_openAttempts = attempts;
+        m_openRetryDelayMs = delayMs;
+    }
+    // The companion app's poll: after this many looks in a row that could
+    // not read the phone (5), or that did not find the app's results (30),
+    // the person is told what to do, once for each time the phone arrives.
+    void setPollLimitsForTesting(int unreadable, int notFound)
+    {
+        m_unreadablePollLimit = unreadable;
+        m_notFoundPollLimit = notFound;
+    }
+
+    // ---- actions of the window description that the wizard does not use --------------------
+    // Starts the music library host in the background.
+    void lauchItunes();
+    void playVideo1() {}
+    void playVideo2() {}
+    void playVideo3() {}
+    void playVideo4() {}
+    void playVideo5() {}
+    void playVideo() {}
+    void appsButtonHit() {}
 
     // ---- panes (for the window and tests) --------------------------------------------------------
     QWidget *progressView() const { return m_progressView; }
@@ -282,6 +351,13 @@ private:
     bool kindChosen(const QString &phase) const;
     void updatePhaseSummary(const QString &phase, double percent);
     void fatalAlert(const QString &title, const QString &text);
+    void phoneUnreadableInState8();
+    double phaseProgress(const QString &phase) const;
+    double plannedShareDone() const;
+    void refreshProgressRows();
+    void planCopy();
+    void headlineTheOutcome();
+    QString resultAlertText() const;
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);
     void adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected);
@@ -317,7 +393,20 @@ private:
     bool m_removalAfterJobs = false;
     int m_removalJobWaitMs = 15000;
     bool m_pollRunning = false;
+    int m_unreadablePolls = 0;
+    int m_notFoundPolls = 0;
+    int m_unreadablePollLimit = 5;
+    int m_notFoundPollLimit = 30;
+    bool m_pollAlertShown = false;
+    int m_openAttempts = 3;
+    int m_openRetryDelayMs = 1000;
     int m_jobsRunning = 0;
+    // The page's buttons while the one-step job runs (-1: none runs).
+    int m_buttonsBeforeGenerate = -1;
+    bool m_singleShownBeforeGenerate = false;
+    QHash<QString, double> m_workPlan;
+    mutable std::mutex m_resultsMutex;
+    QHash<QString, KindResult> m_kindResults;
 
     quint64 m_nextPendingId = 1;
     std::map<quint64, Pending> m_pending;
@@ -347,4 +436,7 @@ private:
     QProgressBar *m_photosProgressIndicator = nullptr;
     QProgressBar *m_videosProgressIndicator = nullptr;
     QProgressBar *m_singleProgressIndicator = nullptr;
+    // The bar and title of each kind in the progress pane, in the order
+    // contacts, calendars, music, photos, videos, apps.
+    QList<QPair<QWidget *, QWidget *>> m_progressRows;
 };

@@ -9,6 +9,10 @@
 #include "platform/Strings.h"
 
 #include <QDateTime>
+#include <QPushButton>
+#include <QWidget>
+#include <QDir>
+#include <QFileInfo>
 
 VtrFileInfoPtr NS_AppController::targetFileInfoForDevice() const
 {
@@ -34,15 +38,151 @@ void NS_AppController::checkForPreviousMigration()
     });
 }
 
+bool NS_AppController::canGenerate() const
+{
+    if (isTerminated() || !m_jobs || m_jobsRunning > 0 || isAlertOpen() || numDataTypesSelected() == 0) return false;
+    // Only where the wizard waits for the person after the old phone's data
+    // were read; elsewhere a job, the upload or the phone is still at work.
+    switch (currentState()) {
+    case 14:
+    case 15:
+    case kStateFinalSummary:
+    case kStateAppsEnd: break;
+    default: return false;
+    }
+    return m_jobs->hasMediaToCopy(*this);
+}
+
+void NS_AppController::updateGenerateButton()
+{
+    if (m_generateButton) m_generateButton->setEnabled(canGenerate());
+}
+
 void NS_AppController::generate()
 {
-    if (numDataTypesSelected() == 0 || m_jobsRunning > 0 || !m_jobs) return;
-    if (m_jobs->generate(*this)) nextButtonSetEnabled(false);
+    if (!canGenerate()) return;
+    const int buttons = m_buttonSet;
+    const bool singleShown = !m_singleProgressView->isHidden();
+    clearKindResults();
+    setSingleProgress(0.0);
+    setSingleProgressText(vtrLocalized("Copying..."));
+    setSingleIndeterminate(true);
+    if (!m_jobs->generate(*this)) return;
+    m_buttonsBeforeGenerate = buttons;
+    m_singleShownBeforeGenerate = singleShown;
+    // Neither Next nor Quit while it runs: the page's own come back after.
+    nextButtonSetState(kButtonsNextDisabled);
+    m_singleProgressView->show();
+    updateGenerateButton();
 }
+
+QString NS_AppController::resultAlertText() const
+{
+    QStringList lines;
+    const struct
+    {
+        bool chosen;
+        QString text, done;
+    } kinds[] = {
+        {contactsEnabled() && contactsValue(), contactsSummary(), contactsSummaryDone()},
+        {calendarsEnabled() && calendarsValue(), calendarSummary(), calendarSummaryDone()},
+        {musicEnabled() && musicValue(), musicSummary(), musicSummaryDone()},
+        {photosEnabled() && photosValue(), photosSummary(), photosSummaryDone()},
+        {videosEnabled() && videosValue(), videosSummary(), videosSummaryDone()},
+    };
+    for (const auto &kind : kinds)
+        if (kind.chosen && !kind.text.isEmpty()) lines << kind.text + kind.done;
+    return lines.join(QLatin1Char('\n'));
+}
+
+void NS_AppController::generateFinished(const QString &reportError)
+{
+    if (isTerminated()) return;
+    // Every line tells what became of its kind, whatever page is shown.
+    const struct
+    {
+        const QString &phase;
+        void (NS_AppController::*set)(const QString &);
+    } lines[] = {{vtrphase::Contacts, &NS_AppController::setContactsSummaryDone},
+                 {vtrphase::Events, &NS_AppController::setCalendarSummaryDone},
+                 {vtrphase::Music, &NS_AppController::setMusicSummaryDone},
+                 {vtrphase::Photos, &NS_AppController::setPhotosSummaryDone},
+                 {vtrphase::Videos, &NS_AppController::setVideosSummaryDone}};
+    for (const auto &line : lines)
+        if (kindChosen(line.phase)) (this->*line.set)(doneTextFor(line.phase));
+    setSingleProgress(1.0);
+    setSingleIndeterminate(false);
+    setSingleProgressText(vtrLocalized("Done."));
+    if (m_buttonsBeforeGenerate >= 0) nextButtonSetState(m_buttonsBeforeGenerate);
+    m_buttonsBeforeGenerate = -1;
+    m_singleProgressView->setVisible(m_singleShownBeforeGenerate);
+    headlineTheOutcome();
+
+    AlertRequest request;
+    request.messageText = vtrLocalized("The one-step transfer has ended.");
+    const std::shared_ptr<MobileDevice> target = newDevice();
+    const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
+    const QString where =
+        reportError.isEmpty() && folder
+            ? vtrLocalized("The report of what was moved is \"%1\".")
+                  .arg(QDir(folder->path()).filePath(QStringLiteral("sl_manifest.json")))
+            : reportError + QLatin1Char(' ') + vtrLocalized("Your data was moved; only the report of what was moved is missing.");
+    request.informativeText = resultAlertText() + QStringLiteral("\n\n") + where;
+    request.buttons = {vtrLocalized("OK")};
+    request.style = reportError.isEmpty() ? AlertRequest::Style::Informational : AlertRequest::Style::Warning;
+    runAlert(request);
+    updateGenerateButton();
+}
+
+namespace {
+
+// A reader's member as the folder holds it: the data file is named only
+// where it lies in "Migration Info", with its real size; a reader whose file
+// is not there moved nothing onto the new phone, whatever it counted (the
+// contacts and calendars of a Windows Phone go to Windows Live, never here).
+QVariantMap readerMemberAsWritten(QVariantMap info, const VtrFileInfoPtr &folder)
+{
+    const QString name = info.value(QStringLiteral("data_file")).toString();
+    const QFileInfo file(folder && !name.isEmpty() ? QDir(folder->path()).filePath(name) : QString());
+    if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && file.isFile()) {
+        info.insert(QStringLiteral("data_size"), file.size());
+        return info;
+    }
+    info.remove(QStringLiteral("data_file"));
+    info.insert(QStringLiteral("data_size"), qint64(0));
+    static const std::pair<const char *, const char *> kTitles[] = {
+        {"contact_cnt", "Contacts"}, {"group_cnt", "Groups"}, {"event_cnt", "Events"},
+        {"calendar_cnt", "Calendars"}, {"task_cnt", "Tasks"}, {"note_cnt", "Notes"}};
+    for (const auto &[count, title] : kTitles) {
+        const QString key = QLatin1String(count);
+        if (!info.contains(key)) continue;
+        info.insert(key, 0);
+        // "group_cnt" goes with "group_title"; the record count with "title".
+        const QString titleKey = key == QLatin1String("group_cnt")      ? QStringLiteral("group_title")
+                                 : key == QLatin1String("calendar_cnt") ? QStringLiteral("calendar_title")
+                                                                        : QStringLiteral("title");
+        if (info.contains(titleKey)) info.insert(titleKey, vtrLocalized(title));
+    }
+    return info;
+}
+
+// Every member of the report writes its time as the fourteen-digit GMT text.
+QVariantMap withTextTimestamp(QVariantMap info)
+{
+    const QVariant stamp = info.value(QStringLiteral("timestamp"));
+    if (stamp.isValid() && stamp.typeId() != QMetaType::QString)
+        info.insert(QStringLiteral("timestamp"),
+                    vtr::st2String(QDateTime::fromSecsSinceEpoch(stamp.toLongLong(), Qt::UTC)));
+    return info;
+}
+
+}  // namespace
 
 QString NS_AppController::buildManifestReport()
 {
     setStatusNow(vtrLocalized("Building report..."), vtrphase::Misc, -1.0);
+    const std::shared_ptr<MobileDevice> target = newDevice();
+    const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
     QVariantMap report;
     report.insert(QStringLiteral("version"), 1);
     report.insert(QStringLiteral("exportdate"), vtr::st2String(QDateTime::currentDateTimeUtc()));
@@ -52,8 +192,10 @@ QString NS_AppController::buildManifestReport()
         {"videos", ManifestKind::Videos}};
     for (const auto &[key, kind] : members) {
         const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
-        const QVariantMap info = source ? source->manifestInfo() : QVariantMap();
-        if (!info.isEmpty()) report.insert(QLatin1String(key), info);
+        QVariantMap info = source ? source->manifestInfo() : QVariantMap();
+        if (info.isEmpty()) continue;
+        if (info.contains(QStringLiteral("data_file"))) info = readerMemberAsWritten(info, folder);
+        report.insert(QLatin1String(key), withTextTimestamp(info));
     }
     setTransferInfo(report);
 
@@ -65,8 +207,6 @@ QString NS_AppController::buildManifestReport()
         VTR_LOG(1, QStringLiteral("Couldn't serialise the migration report."));
         return vtrLocalized("The migration report could not be written.");
     }
-    const std::shared_ptr<MobileDevice> target = newDevice();
-    const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
     // The file layer writes a temporary file and renames it over the old one.
     const VtrFileInfoPtr file = folder ? folder->createFile(name, text.toUtf8(), QVariantMap()) : nullptr;
     if (!file || !file->exists()) {

@@ -8,7 +8,10 @@
 #include "platform/MainThread.h"
 #include "platform/Strings.h"
 
+#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 vendor, quint16 product)
 {
@@ -37,6 +40,8 @@ void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 ven
                     entry->insert(QStringLiteral("productID"), int(product));
                 }
             }
+            // The phone's own USB name says best which phone it is.
+            if (!name.isEmpty()) entry->insert(QStringLiteral("deviceName"), name);
         }
         const auto couldNotConnect = [this, otherVendor] {
             if (!otherVendor) return;
@@ -64,9 +69,22 @@ void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 ven
         // of the phone only when it can be used.
         m_arrivingPhone = phone;
         PlatformDevice *commands = otherVendor ? platformDevice() : nullptr;
-        runJob(new FunctionJob([phone, device, commands](FunctionJob &) {
+        // A phone that fails while it is detected or opened often opens at
+        // the next try; one of another vendor is used only over MTP.
+        const int attempts = std::max(1, m_openAttempts);
+        const int delayMs = m_openRetryDelayMs;
+        runJob(new FunctionJob([phone, device, commands, otherVendor, attempts, delayMs](FunctionJob &job) {
                    QVariantMap result = BackgroundJob::successResult();
-                   const bool opened = phone->openMTP(device);
+                   bool opened = false;
+                   for (int attempt = 1; attempt <= attempts; ++attempt) {
+                       opened = phone->openMTP(device) && (!otherVendor || phone->hasMTPConnection());
+                       if (opened || phone->wasRemoved() || job.isCancelled()) break;
+                       VTR_LOG(2, QStringLiteral("The phone did not open (attempt %1 of %2).").arg(attempt).arg(attempts));
+                       for (int waited = 0; attempt < attempts && waited < delayMs && !phone->wasRemoved() &&
+                                            !job.isCancelled();
+                            waited += 20)
+                           QThread::msleep(20);
+                   }
                    result.insert(QStringLiteral("opened"), opened);
                    if (opened && commands && phone->hasMTPConnection() && !phone->wasRemoved())
                        phone->setPlatformDevice(commands);
@@ -161,7 +179,12 @@ void NS_AppController::oldDeviceConnected()
         case 9:
             nextButtonSetEnabled(m_oldDeviceProxy->isAndroidDevice() ? m_oldDeviceProxy->isConnected() : true);
             break;
-        case 8: pollForApkDoneAndAdvance(); break;
+        case 8:
+            // A phone that arrives again is looked at afresh.
+            m_unreadablePolls = m_notFoundPolls = 0;
+            m_pollAlertShown = false;
+            pollForApkDoneAndAdvance();
+            break;
         default: break;
         }
     });

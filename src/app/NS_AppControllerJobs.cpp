@@ -1,6 +1,7 @@
 #include "app/NS_AppControllerJobs.h"
 
 #include "app/BackgroundJob.h"
+#include "app/EnvironmentChecks.h"
 #include "app/NS_AppController.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/MobileDeviceProxy.h"
@@ -20,6 +21,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -111,6 +115,31 @@ QVariantMap failure(const VtrException &e, const QString &message = QString())
     return BackgroundJob::failureResult(e, message);
 }
 
+const char *const kFolderNames[] = {"Music", "Photos", "Videos"};
+
+// The new phone's folder for a kind, by path, whether or not it could be made.
+QString intendedFolderOf(MobileDeviceInterface &target, vtrmedia::Kind kind)
+{
+    if (const VtrFileInfoPtr folder = targetFolderOf(target, kind)) return folder->path();
+    const VtrFileInfoPtr storage = target.preferredStorageInfo();
+    return storage ? QDir(storage->path()).filePath(QLatin1String(kFolderNames[kind])) : QString();
+}
+
+// Why a kind's copy failed, naming the folder: what stands in the way of
+// writing there as the system says it, else the copy's own reason.
+QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, const VtrException &e,
+                          vtrenv::WriteProblem *problemOut)
+{
+    const QString folder = intendedFolderOf(target, kind);
+    if (folder.isEmpty()) return e.reason();
+    const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
+    if (problemOut) *problemOut = problem;
+    if (!problem.isEmpty()) return vtrenv::describeWriteProblem(problem, folder);
+    if (e.reason().contains(folder)) return e.reason();
+    return vtrLocalized("Copying into \"%1\" failed: %2").arg(QDir::cleanPath(folder), e.reason());
+}
+
+
 // The readers hand their Windows Live bodies and progress to the controller.
 }  // namespace
 
@@ -132,7 +161,94 @@ private:
     NS_AppController &m_c;
 };
 
+class NS_AppControllerJobs::CopyTallies
+{
+public:
+    struct Tally
+    {
+        bool ran = false;
+        int count = 0;
+        qint64 bytes = 0;
+    };
+    Tally get(vtrmedia::Kind kind) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_tallies[kind];
+    }
+    void set(vtrmedia::Kind kind, Tally tally)
+    {
+        std::lock_guard lock(m_mutex);
+        m_tallies[kind] = tally;
+    }
+    void clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_tallies = {};
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::array<Tally, 3> m_tallies{};
+};
+
+class BackupFailures
+{
+public:
+    QString get(vtrmedia::Kind kind) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reasons[kind];
+    }
+    void set(vtrmedia::Kind kind, const QString &reason)
+    {
+        std::lock_guard lock(m_mutex);
+        m_reasons[kind] = reason;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::array<QString, 3> m_reasons;
+};
+
+namespace {
+
+// A media kind's summary: the migrator's, with the count and size of what
+// the last copy put into the new phone's folder once one has run.
+class MediaManifest final : public ManifestInfoSource
+{
+public:
+    MediaManifest(std::shared_ptr<MediaMigrator> migrator, std::shared_ptr<NS_AppControllerJobs::CopyTallies> tallies,
+                  vtrmedia::Kind kind)
+        : m_migrator(std::move(migrator)), m_tallies(std::move(tallies)), m_kind(kind)
+    {}
+    QVariantMap manifestInfo() const override
+    {
+        QVariantMap info = m_migrator->manifestInfo();
+        const NS_AppControllerJobs::CopyTallies::Tally tally = m_tallies->get(m_kind);
+        if (info.isEmpty() || !tally.ran) return info;
+        static const char *const countKeys[] = {"song_cnt", "photo_cnt", "video_cnt"};
+        static const char *const titles[][2] = {{"Song", "Songs"}, {"Photo", "Photos"}, {"Video", "Videos"}};
+        info.insert(QLatin1String(countKeys[m_kind]), tally.count);
+        info.insert(QStringLiteral("title"), vtrLocalized(titles[m_kind][tally.count == 1 ? 0 : 1]));
+        info.insert(QStringLiteral("data_size"), tally.bytes);
+        if (m_kind == vtrmedia::Music && tally.count == 0) {
+            // No song reached the phone: no playlist was written for one.
+            info.insert(QStringLiteral("playlist_cnt"), 0);
+            info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
+        }
+        return info;
+    }
+
+private:
+    std::shared_ptr<MediaMigrator> m_migrator;
+    std::shared_ptr<NS_AppControllerJobs::CopyTallies> m_tallies;
+    vtrmedia::Kind m_kind;
+};
+
+}  // namespace
+
 NS_AppControllerJobs::NS_AppControllerJobs()
+    : m_tallies(std::make_shared<CopyTallies>()), m_backupFailures(std::make_shared<BackupFailures>())
 {
     libraryHostConfigured = [] { return MediaLibraryHost::shared().isConfigured(); };
     freeSpaceOfTarget = [](const VtrFileInfoPtr &storage) { return storage ? storage->freeSpaceOnVolume() : 0; };
@@ -164,9 +280,71 @@ void NS_AppControllerJobs::createMediaMigrators(NS_AppController &controller, in
 void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMediaMigrators migrators)
 {
     m_migrators = std::move(migrators);
-    controller.setManifestSource(NS_AppController::ManifestKind::Music, manifestOf(m_migrators.music));
-    controller.setManifestSource(NS_AppController::ManifestKind::Photos, manifestOf(m_migrators.photos));
-    controller.setManifestSource(NS_AppController::ManifestKind::Videos, manifestOf(m_migrators.videos));
+    m_tallies->clear();
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) m_backupFailures->set(k, QString());
+    const std::pair<NS_AppController::ManifestKind, vtrmedia::Kind> kinds[] = {
+        {NS_AppController::ManifestKind::Music, vtrmedia::Music},
+        {NS_AppController::ManifestKind::Photos, vtrmedia::Photos},
+        {NS_AppController::ManifestKind::Videos, vtrmedia::Videos}};
+    for (const auto &[manifest, kind] : kinds) {
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
+        controller.setManifestSource(manifest,
+                                     migrator ? std::make_shared<MediaManifest>(migrator, m_tallies, kind) : nullptr);
+    }
+}
+
+WizardJobs::MediaWork NS_AppControllerJobs::mediaWork(int kind) const
+{
+    const std::shared_ptr<MediaMigrator> migrator = kind >= 0 && kind < 3 ? migratorOf(m_migrators, vtrmedia::Kind(kind)) : nullptr;
+    if (!migrator) return {};
+    return {migrator->sizeOfItemsToCopy(), migrator->numItemsToCopy()};
+}
+
+bool NS_AppControllerJobs::hasMediaToCopy(const NS_AppController &controller) const
+{
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+        if (kindTicked(controller, k) && migrator && migrator->numItemsToCopy() > 0) return true;
+    }
+    return false;
+}
+
+NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateWithSpaceOnDevice(qint64 freeSpaceOnVolume,
+                                                                              bool includeMusic, bool includePhotos,
+                                                                              bool includeVideos) const
+{
+    Estimate out;
+    vtrmedia::Budgets budgets;
+    const bool included[] = {includeMusic, includePhotos, includeVideos};
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+        out.total[k] = migrator ? migrator->numItemsToCopy() : 0;
+        budgets[k].included = included[k];
+        budgets[k].need = migrator ? migrator->sizeOfItemsToCopy() : 0;
+    }
+    vtrmedia::estimate(freeSpaceOnVolume, budgets, &out.spaceForMedia);
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        out.space[k] = budgets[k].space;
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+        if (included[k] && migrator) out.numToCopy[k] = int(migrator->itemsThatFitInBytes(budgets[k].space).size());
+    }
+    return out;
+}
+
+void NS_AppControllerJobs::tallyCopy(vtrmedia::Kind kind)
+{
+    const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
+    CopyTallies::Tally tally;
+    tally.ran = true;
+    if (migrator)
+        for (const VtrFileInfoPtr &file : migrator->copiedFiles()) {
+            // What is in the folder now, not what was meant to be.
+            const QFileInfo copy(file ? file->path() : QString());
+            if (!copy.isFile()) continue;
+            ++tally.count;
+            tally.bytes += copy.size();
+        }
+    m_tallies->set(kind, tally);
 }
 
 void NS_AppControllerJobs::scanApps(NS_AppController &controller)
@@ -174,7 +352,7 @@ void NS_AppControllerJobs::scanApps(NS_AppController &controller)
     // The app list is prepared by the summaries; this step only moves on,
     // from the event loop rather than from inside the state's own work.
     NS_AppController *c = &controller;
-    controller.performAfterDelay(QStringLiteral("scanAppsDone"), 0, [c] { c->gotoNextState(); });
+    controller.performAfterDelay(QStringLiteral("scanAppsDone"), 0, [c] { c->scanAppsDone(); });
 }
 
 // ---- state 12: contacts, calendars, to-dos ----------------------------------------------------------------
@@ -182,7 +360,18 @@ void NS_AppControllerJobs::scanApps(NS_AppController &controller)
 QByteArray NS_AppControllerJobs::oldDeviceDataFromFileNamed(MobileDeviceInterface &device, const QString &name)
 {
     const VtrFileInfoPtr file = oldDeviceFileNamed(device, name);
-    return file ? file->fileContents() : QByteArray();
+    if (!file) return QByteArray();
+    // A file that is there but comes back empty was not read: once more,
+    // then the step fails rather than move nothing without a word.
+    QByteArray contents = file->fileContents();
+    if (contents.isEmpty() && file->size() > 0) {
+        VTR_LOG(2, QStringLiteral("Reading \"%1\" from the old phone failed; trying once more.").arg(name));
+        contents = file->fileContents();
+        if (contents.isEmpty())
+            throw VtrException(QStringLiteral("DeviceException"),
+                               vtrLocalized("The file \"%1\" could not be read from your old phone.").arg(name));
+    }
+    return contents;
 }
 
 VtrFileInfoPtr NS_AppControllerJobs::oldDeviceFileNamed(MobileDeviceInterface &device, const QString &name)
@@ -218,9 +407,20 @@ void NS_AppControllerJobs::readContacts(MobileDeviceInterface &oldDevice,
     }
     // The file is read a line at a time: it may hold very many contacts.
     const VtrFileInfoPtr file = oldDeviceFileNamed(oldDevice, QStringLiteral("nroid_con.json"));
-    stowage.stowContacts(file ? db.windowsLiveContactsFromFile(file).value_or(QVariantList())
-                              : db.windowsLiveContactsWithData(QByteArray()).value_or(QVariantList()),
-                         {});
+    if (!file) {
+        stowage.stowContacts(db.windowsLiveContactsWithData(QByteArray()).value_or(QVariantList()), {});
+        return;
+    }
+    // A read that fails is tried once more before the step fails.
+    std::optional<QVariantList> bodies;
+    try {
+        bodies = db.windowsLiveContactsFromFile(file);
+    } catch (const VtrException &e) {
+        VTR_LOG(2, QStringLiteral("Reading \"nroid_con.json\" from the old phone failed (%1); trying once more.")
+                       .arg(e.reason()));
+        bodies = db.windowsLiveContactsFromFile(file);
+    }
+    stowage.stowContacts(bodies.value_or(QVariantList()), {});
 }
 
 void NS_AppControllerJobs::readEvents(MobileDeviceInterface &oldDevice,
@@ -321,8 +521,11 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
                       vtrLocalized(QStringLiteral("An error occurred while backing up %1. If you continue, all of your "
                                                   "data might not transfer to your new device.")
                                        .arg(QLatin1String(kKindKeys[k])))});
-    auto *job = new FunctionJob([c, kinds](FunctionJob &job) -> QVariantMap {
-        for (const Kind &kind : kinds) {
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) m_backupFailures->set(k, QString());
+    std::shared_ptr<BackupFailures> failures = m_backupFailures;
+    auto *job = new FunctionJob([c, kinds, failures](FunctionJob &job) -> QVariantMap {
+        for (int index = 0; index < kinds.size(); ++index) {
+            const Kind &kind = kinds[index];
             if (!kind.ticked || !kind.migrator) {
                 c->setStatusNow(QString(), kind.phase, 0.0);
                 continue;
@@ -335,6 +538,7 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
             } catch (const VtrException &e) {
                 kind.migrator->setCancelCheck({});
                 if (job.isCancelled()) throw;
+                failures->set(vtrmedia::Kind(index), e.reason());
                 if (c->showAlertOnMainThread(kind.title, e) == 0) {
                     c->runOnMainAndWait([c] { c->terminate(); });
                     return BackgroundJob::failureResult(e);
@@ -414,10 +618,16 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
 {
     static const char *const collecting[] = {"Collecting music information...", "Collecting photos information...",
                                              "Collecting videos information..."};
-    controller.setStatusNow(vtrLocalized(collecting[kind]), phaseOf(kind), 0.0);
+    const QString &phase = phaseOf(kind);
+    controller.setKindResult(phase, NS_AppController::Outcome::Pending);
+    controller.setStatusNow(vtrLocalized(collecting[kind]), phase, 0.0);
     const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
-    if (!migrator || !target) return;
+    if (!migrator || !target) {
+        controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
+                                 vtrLocalized("there is no old or new phone to copy between"));
+        return;
+    }
     const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
     std::unique_ptr<iAppImporter> importer = importerFor(kind, *oldDevice, *target);
     if (kind == vtrmedia::Music && importer && askForLibraryHost) {
@@ -425,11 +635,87 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
             bool again = false;
             if (!controller.runOnMainAndWait([&] { again = openITunes(controller); }) || !again) {
                 VTR_LOG(2, QStringLiteral("Couldn't access iTunes. Skipping music."));
+                m_tallies->set(kind, {true, 0, 0});
+                controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
+                                         vtrLocalized("the music library is not set up"));
                 return;
             }
         }
     }
-    migrator->copyToDevice(target, budget, &controller, importer.get());
+    const int items = migrator->numItemsToCopy();
+    const int fitting = int(migrator->itemsThatFitInBytes(budget).size());
+    try {
+        migrator->copyToDevice(target, budget, &controller, importer.get());
+    } catch (const VtrException &) {
+        tallyCopy(kind);
+        throw;
+    }
+    tallyCopy(kind);
+    const int copied = m_tallies->get(kind).count;
+    const QString unread = m_backupFailures->get(kind);
+    if (items > 0 && fitting == 0) {
+        controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
+                                 vtrLocalized("there is not enough space on your new device"));
+    } else if (!unread.isEmpty() && copied == 0) {
+        controller.setKindResult(phase, NS_AppController::Outcome::Failed,
+                                 vtrLocalized("it could not be read from your old phone: %1").arg(unread));
+    } else {
+        QStringList notes;
+        if (copied < fitting) notes << vtrLocalized("%1 could not be copied").arg(fitting - copied);
+        if (fitting < items) notes << vtrLocalized("%1 did not fit on your new device").arg(items - fitting);
+        if (!unread.isEmpty()) notes << vtrLocalized("some could not be read from your old phone");
+        controller.setKindResult(phase, NS_AppController::Outcome::Written, notes.join(QStringLiteral("; ")));
+    }
+}
+
+bool NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job,
+                                     bool askForLibraryHost, bool reportOthers)
+{
+    NS_AppController *c = &controller;
+    static const char *const titles[] = {"An error occurred while copying music to your new device.",
+                                         "An error occurred while copying photos to your new device.",
+                                         "An error occurred while copying videos to your new device."};
+    // A folder that cannot be written is asked about once: the kinds after
+    // the first meet the same cause.
+    QList<vtrenv::WriteProblem> told;
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        if (!options.contains(QLatin1String(kKindKeys[k]))) {
+            if (reportOthers) c->setStatusNow(QString(), phaseOf(k), 0.0);
+            continue;
+        }
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+        if (migrator) migrator->setCancelCheck([&job] { return job.isCancelled(); });
+        const CancelCheckRelease release{migrator};
+        try {
+            transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong(), askForLibraryHost);
+            c->setStatusNow(QString(), phaseOf(k), 1.0);
+        } catch (const VtrException &e) {
+            // A stopped job ends as a whole; one kind's failure ends that kind.
+            if (job.isCancelled()) throw;
+            const std::shared_ptr<MobileDeviceInterface> target = c->newDevice();
+            vtrenv::WriteProblem problem;
+            const QString reason = target ? copyFailureReason(*target, k, e, &problem) : e.reason();
+            VTR_LOG(1, QStringLiteral("%1 %2").arg(QLatin1String(titles[k]), reason));
+            c->setKindResult(phaseOf(k), NS_AppController::Outcome::Failed, reason);
+            c->setStatusNow(QString(), phaseOf(k), 1.0);
+            // The page says it too, while the alert asks.
+            c->runOnMainAndWait([c, k, reason] {
+                static const char *const captions[] = {"Copying music failed: %1", "Copying photos failed: %1",
+                                                       "Copying videos failed: %1"};
+                c->setSingleProgressText(vtrLocalized(captions[k]).arg(reason));
+            });
+            const bool askedAlready =
+                !problem.isEmpty() && std::any_of(told.cbegin(), told.cend(), [&](const vtrenv::WriteProblem &p) {
+                    return p.folder == problem.folder && p.cause == problem.cause;
+                });
+            if (!problem.isEmpty()) told.append(problem);
+            if (!askedAlready && c->showAlertOnMainThread(vtrLocalized(titles[k]), VtrException(e.name(), reason)) == 0) {
+                c->runOnMainAndWait([c] { c->terminate(); });
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &controller)
@@ -438,17 +724,8 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
     NS_AppController *c = &controller;
     auto *job = new FunctionJob([this, c, options](FunctionJob &job) -> QVariantMap {
         try {
-            for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
-                if (!options.contains(QLatin1String(kKindKeys[k]))) {
-                    c->setStatusNow(QString(), phaseOf(k), 0.0);
-                    continue;
-                }
-                const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
-                if (migrator) migrator->setCancelCheck([&job] { return job.isCancelled(); });
-                const CancelCheckRelease release{migrator};
-                transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong(), true);
-                c->setStatusNow(QString(), phaseOf(k), 1.0);
-            }
+            if (!copyMedia(*c, options, job, true, true))
+                return failure(VtrException(QStringLiteral("QuitException"), vtrLocalized("You chose to quit.")));
         } catch (const VtrException &e) {
             return failure(e);
         }
@@ -460,6 +737,7 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
             c->gotoNextState();
             return;
         }
+        if (c->isTerminated()) return;
         fatalJobAlert(*c, vtrLocalized("An error occurred while transferring media to your new device."), result);
     });
 }
@@ -479,6 +757,25 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     const QVariantMap media = prepareMediaOptions(controller);
     createReaders(controller, contacts, events);
 
+    // The overall bar follows the bytes each kind copies within its budget.
+    QHash<QString, double> plan;
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+        if (!media.contains(QLatin1String(kKindKeys[k])) || !migrator) continue;
+        qint64 bytes = 0;
+        const QList<MediaItem> fitting = migrator->itemsThatFitInBytes(media.value(QLatin1String(kSpaceKeys[k])).toLongLong());
+        for (const MediaItem &item : fitting) bytes += item.size;
+        plan.insert(phaseOf(k), NS_AppController::secondsForWork(bytes, fitting.size()));
+    }
+    controller.setWorkPlan(plan);
+    // The records are read on this road and go nowhere: a Windows Phone
+    // takes them only through Windows Live, which this road does not use.
+    const QString notSent = vtrLocalized("the one-step transfer does not upload to Windows Live");
+    if (controller.contactsEnabled() && contacts)
+        controller.setKindResult(vtrphase::Contacts, NS_AppController::Outcome::NotMoved, notSent);
+    if (controller.calendarsEnabled() && events)
+        controller.setKindResult(vtrphase::Events, NS_AppController::Outcome::NotMoved, notSent);
+
     NS_AppController *c = &controller;
     auto contactsDb = m_contacts;
     auto eventsDb = m_events;
@@ -488,14 +785,9 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
             // Calendars come before contacts on this road.
             if (events) readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
             if (contacts) readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
-            for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
-                if (!media.contains(QLatin1String(kKindKeys[k]))) continue;
-                const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
-                if (migrator) migrator->setCancelCheck([&job] { return job.isCancelled(); });
-                const CancelCheckRelease release{migrator};
-                // This road never stops to ask for the media library host.
-                transferKind(*c, k, media.value(QLatin1String(kSpaceKeys[k])).toLongLong(), false);
-            }
+            // This road never stops to ask for the media library host.
+            if (!copyMedia(*c, media, job, false, false))
+                return failure(VtrException(QStringLiteral("QuitException"), vtrLocalized("You chose to quit.")));
             c->setStatusNow(vtrLocalized("Finishing..."), vtrphase::Misc, 0.99);
         } catch (const VtrException &e) {
             return failure(e);
@@ -506,20 +798,20 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     m_generateJob = job;
     controller.runJob(job, [this, c](const QVariantMap &result) {
         m_generateJob = nullptr;
+        if (c->isTerminated()) return;
         if (!BackgroundJob::resultSucceeded(result)) {
-            fatalJobAlert(*c, vtrLocalized("An error occurred while transferring to your new device."), result);
+            AlertRequest request;
+            request.messageText = vtrLocalized("An error occurred while transferring to your new device.");
+            request.informativeText = vtrLocalized("You will have to restart Solvenna and try again.\n\n(%@)")
+                                          .replace(QStringLiteral("%@"), BackgroundJob::resultReason(result));
+            request.buttons = {vtrLocalized("Quit")};
+            request.beep = true;
+            request.style = AlertRequest::Style::Critical;
+            c->runAlert(request);
+            c->terminate();
             return;
         }
-        const QString reportError = c->buildManifestReport();
-        if (!reportError.isEmpty()) {
-            AlertRequest request;
-            request.messageText = reportError;
-            request.informativeText = vtrLocalized("Your data was moved; only the report of what was moved is missing.");
-            request.buttons = {vtrLocalized("OK")};
-            request.style = AlertRequest::Style::Warning;
-            c->runAlert(request);
-        }
-        c->nextButtonSetEnabled(true);
+        c->generateFinished(c->buildManifestReport());
     });
     return true;
 }

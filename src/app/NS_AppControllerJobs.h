@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -40,6 +41,22 @@ public:
     bool generate(NS_AppController &controller) override;
     bool generateRunning() const { return m_generateJob != nullptr; }
 
+    MediaWork mediaWork(int kind) const override;
+    bool hasMediaToCopy(const NS_AppController &controller) const override;
+
+    // The estimate of the copy for a volume with this much free space: the
+    // space after the reserve, and for each included kind its budget, how
+    // many of its items fit it and how many there are.
+    struct Estimate
+    {
+        qint64 spaceForMedia = 0;
+        std::array<qint64, 3> space{};
+        std::array<int, 3> numToCopy{};
+        std::array<int, 3> total{};
+    };
+    Estimate estimateWithSpaceOnDevice(qint64 freeSpaceOnVolume, bool includeMusic, bool includePhotos,
+                                       bool includeVideos) const;
+
     const FamilyMediaMigrators &migrators() const { return m_migrators; }
     // Replaces a family's migrators (tests hand in their own).
     void setMigrators(NS_AppController &controller, FamilyMediaMigrators migrators);
@@ -67,8 +84,20 @@ public:
     // Free bytes on the volume of the new phone's storage folder.
     std::function<qint64(const VtrFileInfoPtr &storage)> freeSpaceOfTarget;
 
+    // What a copy of each kind wrote (the migrators' copied files as they
+    // lie in the new phone's folders); the media summaries and the report
+    // count these once a copy has run. Any thread.
+    class CopyTallies;
+
 private:
+    // One kind's copy; records what became of it with the controller.
     void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost);
+    // The kinds of `options` one after the other: a kind that fails is told
+    // (OK goes on with the next, Quit ends the application) and recorded;
+    // a stopped job throws. False when the person chose to quit.
+    bool copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job, bool askForLibraryHost,
+                   bool reportOthers);
+    void tallyCopy(vtrmedia::Kind kind);
     // Fresh readers for a run; they are the manifest sources afterwards.
     void createReaders(NS_AppController &controller, bool contacts, bool events);
     static void readContacts(MobileDeviceInterface &oldDevice, const std::shared_ptr<MobileDeviceInterface> &newDevice,
@@ -83,4 +112,7 @@ private:
     std::shared_ptr<NoteDatabase> m_notes;
     FunctionJob *m_generateJob = nullptr;  // owned by the controller while it runs
     std::shared_ptr<class PIMStowage> m_stowage;
+    std::shared_ptr<CopyTallies> m_tallies;
+    // Why a kind's backup failed (empty: it did not); read when it is copied.
+    std::shared_ptr<class BackupFailures> m_backupFailures;
 };

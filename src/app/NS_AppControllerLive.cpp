@@ -56,11 +56,14 @@ WindowsLiveUpload::Limits WindowsLiveUpload::limits()
 
 QDateTime WindowsLiveUpload::eventStart(const QVariantMap &event)
 {
-    // "2011-06-01T09:30:00-0700": Qt's ISO reading takes the offset with or without its colon.
+    // "2011-06-01T09:30:00-0700": Qt's ISO reading takes the offset with or
+    // without its colon, and reads a zero offset ("+0000", "Z") as UTC. A
+    // time without any offset names no instant.
     const QString text = event.value(kStartTimeKey).toString();
     if (text.size() < 20) return {};
     const QDateTime start = QDateTime::fromString(text, Qt::ISODate);
-    return start.isValid() && start.timeSpec() == Qt::OffsetFromUTC ? start : QDateTime();
+    if (!start.isValid()) return {};
+    return start.timeSpec() == Qt::OffsetFromUTC || start.timeSpec() == Qt::UTC ? start : QDateTime();
 }
 
 void WindowsLiveUpload::pruneCalendars(QVariantList &calendars, int limit, const QDateTime &now)
@@ -180,17 +183,24 @@ void WindowsLiveUpload::startNextLiveUpload()
 {
     if (!m_session) m_session.reset(m_sessionFactory(m_host.mainWindow()).release());
     switch (m_host.livePIMState()) {
-    case 0:
+    case 0: {
         m_host.setStatus(QString(), vtrphase::Contacts, 0.0);
-        m_contacts.reset(new LiveContacts(contactsChosen() ? m_host.contacts() : QVariantList(), m_session.get(), this));
+        const QVariantList contacts = contactsChosen() ? m_host.contacts() : QVariantList();
+        m_contactsSent = int(contacts.size());
+        m_contacts.reset(new LiveContacts(contacts, m_session.get(), this));
         m_contacts->startSendingContacts();
         break;
-    case 1:
+    }
+    case 1: {
         m_host.setStatus(QString(), vtrphase::Events, 0.0);
-        m_calendars.reset(
-            new LiveCalendars(calendarsChosen() ? m_host.calendars() : QVariantList(), m_session.get(), this));
+        const QVariantList calendars = calendarsChosen() ? m_host.calendars() : QVariantList();
+        m_calendarsSent = int(calendars.size());
+        m_eventsSent = 0;
+        for (const QVariant &calendar : calendars) m_eventsSent += int(calendar.toMap().value(kEventsKey).toList().size());
+        m_calendars.reset(new LiveCalendars(calendars, m_session.get(), this));
         m_calendars->startSendingCalendars();
         break;
+    }
     default:
         if (calendarsChosen()) m_host.setStatus(QString(), vtrphase::Events, 1.0);
         if (contactsChosen()) m_host.setStatus(QString(), vtrphase::Contacts, 1.0);
@@ -212,12 +222,22 @@ void WindowsLiveUpload::liveProgressUpdate(float fraction)
 void WindowsLiveUpload::liveOperationComplete()
 {
     const int state = m_host.livePIMState();
+    auto notSent = [](int missing) {
+        return vtrLocalized("%@ could not be uploaded to Windows Live.").replace(QStringLiteral("%@"), QString::number(missing));
+    };
     if (state == 0 && m_contacts) {
-        m_host.setNumConSuccess(m_contacts->numSuccess());
+        const quint32 sent = m_contacts->numSuccess();
+        m_host.setNumConSuccess(sent);
+        if (contactsChosen())
+            m_host.setUploadResult(vtrphase::Contacts, int(sent) >= m_contactsSent, notSent(m_contactsSent - int(sent)));
         m_contacts.reset();
     } else if (state == 1 && m_calendars) {
-        m_host.setNumCalSuccess(m_calendars->numCalSuccess());
-        m_host.setNumEvSuccess(m_calendars->numEvSuccess());
+        const quint32 calendars = m_calendars->numCalSuccess();
+        const quint32 events = m_calendars->numEvSuccess();
+        m_host.setNumCalSuccess(calendars);
+        m_host.setNumEvSuccess(events);
+        const int missing = std::max(0, m_calendarsSent - int(calendars)) + std::max(0, m_eventsSent - int(events));
+        if (calendarsChosen()) m_host.setUploadResult(vtrphase::Events, missing == 0, notSent(missing));
         m_calendars.reset();
     }
     m_host.setLivePIMState(state + 1);
@@ -274,6 +294,12 @@ void NS_AppControllerLiveDriver::setLivePIMState(int state) { m_controller.setLi
 void NS_AppControllerLiveDriver::setNumConSuccess(quint32 count) { m_controller.setNumConSuccess(count); }
 void NS_AppControllerLiveDriver::setNumCalSuccess(quint32 count) { m_controller.setNumCalSuccess(count); }
 void NS_AppControllerLiveDriver::setNumEvSuccess(quint32 count) { m_controller.setNumEvSuccess(count); }
+
+void NS_AppControllerLiveDriver::setUploadResult(const QString &phase, bool allSent, const QString &reason)
+{
+    m_controller.setKindResult(phase, allSent ? NS_AppController::Outcome::Written : NS_AppController::Outcome::Failed,
+                               allSent ? QString() : reason);
+}
 
 int NS_AppControllerLiveDriver::runCriticalAlert(const QString &title, const QString &text, const QStringList &buttons)
 {

@@ -44,6 +44,9 @@ public:
     virtual void setNumConSuccess(quint32 count) = 0;
     virtual void setNumCalSuccess(quint32 count) = 0;
     virtual void setNumEvSuccess(quint32 count) = 0;
+    // What became of a kind's bodies ("Contacts Phase", "Events Phase"):
+    // written when every one reached the account, else failed with the reason.
+    virtual void setUploadResult(const QString &phase, bool allSent, const QString &reason) = 0;
 
     // A modal critical alert; the first button is the default. The index of
     // the button pressed.
@@ -118,6 +121,10 @@ private:
     std::unique_ptr<LiveSession, DeleteLater> m_session;
     std::unique_ptr<LiveContacts, DeleteLater> m_contacts;
     std::unique_ptr<LiveCalendars, DeleteLater> m_calendars;
+    // How many bodies the current stage was given.
+    int m_contactsSent = 0;
+    int m_calendarsSent = 0;
+    int m_eventsSent = 0;
 };
 
 // The wizard controller's Windows Live seat (states 17 and 18): the limits
@@ -151,6 +158,7 @@ private:
     void setNumConSuccess(quint32 count) override;
     void setNumCalSuccess(quint32 count) override;
     void setNumEvSuccess(quint32 count) override;
+    void setUploadResult(const QString &phase, bool allSent, const QString &reason) override;
     int runCriticalAlert(const QString &title, const QString &text, const QStringList &buttons) override;
     void terminate() override;
     void setStatus(const QString &status, const QString &phase, double percent) override;

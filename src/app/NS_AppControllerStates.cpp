@@ -4,6 +4,7 @@
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/MobileDeviceProxy.h"
 #include "foundation/Log.h"
+#include "foundation/MigrationStatus.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
 
@@ -240,6 +241,8 @@ void NS_AppController::setStateUnguarded(int s)
         break;
     case 8:
         set = kButtonsNextDisabled;
+        m_unreadablePolls = m_notFoundPolls = 0;
+        m_pollAlertShown = false;
         if (m_oldDeviceProxy->isConnected())
             performAfterDelay(QStringLiteral("pollForApkDoneAndAdvance"), kAdvanceDelayMs,
                               [this] { pollForApkDoneAndAdvance(); });
@@ -259,26 +262,34 @@ void NS_AppController::setStateUnguarded(int s)
         break;
     case 10:
     case 16:
-        if (s == 16) {
+        if (s == 10) {
+            // A new run: nothing of it has moved yet.
+            clearKindResults();
+            clearWorkPlan();
+        } else {
             setSingleProgressText(vtrLocalized("Copying..."));
             setSingleIndeterminate(true);
             setSingleProgress(0.0);
+            planCopy();
         }
         if (m_summaries) m_summaries->prepopulateSummary(*this);
         performAfterDelay(QStringLiteral("gotoNextState"), kAdvanceDelayMs, [this] { gotoNextStateUnguarded(); });
         scene = false;
         break;
     case 11:
+        refreshProgressRows();
         m_progressView->show();
         set = kButtonsNextDisabled;
         if (m_jobs) m_jobs->scanApps(*this);
         break;
     case 12:
+        refreshProgressRows();
         m_progressView->show();
         set = kButtonsNextDisabled;
         if (m_jobs) m_jobs->startTransferPIMFromOldDevice(*this);
         break;
     case 13:
+        refreshProgressRows();
         m_progressView->show();
         set = kButtonsNextDisabled;
         if (m_jobs) {
@@ -339,7 +350,50 @@ void NS_AppController::setStateUnguarded(int s)
     nextButtonSetState(set);
     m_cancelButton->setHidden(!cancel);
     if (scene) m_scenesViewController->transitionToSceneForState(s);
+    if (s == kStateFinalSummary) headlineTheOutcome();
+    updateGenerateButton();
     Q_EMIT stateEntered(s);
+}
+
+void NS_AppController::headlineTheOutcome()
+{
+    // "All done" only when every chosen kind arrived.
+    NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
+    if (!scene || currentState() != kStateFinalSummary) return;
+    for (const QString *phase : {&vtrphase::Contacts, &vtrphase::Events, &vtrphase::Music, &vtrphase::Photos, &vtrphase::Videos}) {
+        const Outcome outcome = kindResult(*phase).outcome;
+        if (kindChosen(*phase) && (outcome == Outcome::Failed || outcome == Outcome::NotMoved)) {
+            scene->setHeader(vtrLocalized("Not everything was moved"));
+            return;
+        }
+    }
+}
+
+void NS_AppController::planCopy()
+{
+    // What states 18 and 19 have ahead of them: the overall bar and the
+    // estimate follow the work, not the number of kinds.
+    QHash<QString, double> plan;
+    if (contactsEnabled() && contactsValue()) plan.insert(vtrphase::Contacts, secondsForWork(0, contacts().size()));
+    if (calendarsEnabled() && calendarsValue()) {
+        qint64 events = 0;
+        for (const QVariant &calendar : calendars())
+            events += 1 + calendar.toMap().value(QStringLiteral("events")).toList().size();
+        plan.insert(vtrphase::Events, secondsForWork(0, events));
+    }
+    const struct
+    {
+        bool chosen;
+        const QString &phase;
+    } media[] = {{musicEnabled() && musicValue(), vtrphase::Music},
+                 {photosEnabled() && photosValue(), vtrphase::Photos},
+                 {videosEnabled() && videosValue(), vtrphase::Videos}};
+    for (int k = 0; k < 3; ++k) {
+        if (!media[k].chosen) continue;
+        const WizardJobs::MediaWork work = m_jobs ? m_jobs->mediaWork(k) : WizardJobs::MediaWork();
+        plan.insert(media[k].phase, secondsForWork(work.bytes, work.files));
+    }
+    setWorkPlan(plan);
 }
 
 void NS_AppController::showSummaryEstimate(bool show)
@@ -419,19 +473,55 @@ void NS_AppController::pollForApkDoneAndAdvance()
         std::shared_ptr<CompanionApp> client = m_androidDeviceClient;
         const int state = currentState();
         runJob(new FunctionJob([client](FunctionJob &) {
-                   return QVariantMap{{QStringLiteral("success"), true}, {QStringLiteral("done"), client->apkIsDone()}};
+                   return QVariantMap{{QStringLiteral("success"), true},
+                                      {QStringLiteral("progress"), int(client->apkProgress())}};
                }),
                [this, state](const QVariantMap &result) {
                    m_pollRunning = false;
-                   if (currentState() != state) return;
-                   if (result.value(QStringLiteral("done")).toBool()) {
+                   if (currentState() != state || !isOldDeviceConnected()) return;
+                   const auto progress = CompanionApp::Progress(result.value(QStringLiteral("progress")).toInt());
+                   if (progress == CompanionApp::Progress::Done) {
+                       m_unreadablePolls = m_notFoundPolls = 0;
                        nextButtonSetState(kButtonsNext);
-                   } else {
-                       cancelPerform(QStringLiteral("pollForApkDoneAndAdvance"));
-                       performAfterDelay(QStringLiteral("pollForApkDoneAndAdvance"), 1000,
-                                         [this] { pollForApkDoneAndAdvance(); });
+                       return;
                    }
+                   // Asking without end says nothing to the person: after a
+                   // while they are told what to do, and the poll goes on.
+                   ++m_notFoundPolls;
+                   m_unreadablePolls = progress == CompanionApp::Progress::PhoneUnreadable ? m_unreadablePolls + 1 : 0;
+                   if (!m_pollAlertShown &&
+                       (m_unreadablePolls >= m_unreadablePollLimit || m_notFoundPolls >= m_notFoundPollLimit)) {
+                       m_pollAlertShown = true;
+                       phoneUnreadableInState8();
+                       if (currentState() != state) return;
+                   }
+                   cancelPerform(QStringLiteral("pollForApkDoneAndAdvance"));
+                   performAfterDelay(QStringLiteral("pollForApkDoneAndAdvance"), 1000,
+                                     [this] { pollForApkDoneAndAdvance(); });
                });
+    });
+}
+
+void NS_AppController::phoneUnreadableInState8()
+{
+    AlertRequest request;
+    request.messageText = vtrLocalized("The results of the Solvenna to Windows Phone app were not found on your old phone.");
+    request.informativeText = vtrLocalized(
+        "Make sure the app has finished on your old phone and that the phone is unlocked. Then unplug the phone and "
+        "plug it in again; if the phone asks, allow access to its files.");
+    request.buttons = {vtrLocalized("OK")};
+    request.style = AlertRequest::Style::Warning;
+    runAlert(request);
+}
+
+void NS_AppController::scanAppsDone()
+{
+    guarded("scanAppsDone", [this] {
+        try {
+            gotoNextStateUnguarded();
+        } catch (const VtrException &e) {
+            VTR_LOG(2, QStringLiteral("Could not prepare app referral: %1").arg(e.reason()));
+        }
     });
 }
 

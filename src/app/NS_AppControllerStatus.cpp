@@ -101,9 +101,15 @@ void NS_AppController::applyStatus(const QString &phase, double p)
             else if (phase == vtrphase::Photos) setPhotosProgress(p);
             else if (phase == vtrphase::Videos) setVideosProgress(p);
             if (info->slot >= 0) {
-                const float overall = (float(p) + float(info->slot)) / 5.0f;
-                // The overall bar never moves back.
-                setSingleProgress(std::max(singleProgress(), double(overall)));
+                // With a plan the bar stands at the share of the planned work
+                // done; without one each kind weighs a fifth.
+                // A phase outside the plan does not move it.
+                if (m_workPlan.isEmpty() || m_workPlan.contains(phase)) {
+                    const double overall = m_workPlan.isEmpty() ? double((float(p) + float(info->slot)) / 5.0f)
+                                                                : plannedShareDone();
+                    // The overall bar never moves back.
+                    setSingleProgress(std::max(singleProgress(), overall));
+                }
                 setSingleProgressText(vtrLocalized(info->caption));
             }
         }
@@ -143,40 +149,50 @@ void NS_AppController::updatePhaseSummary(const QString &phase, double p)
                                                     {vtrphase::Photos, ManifestKind::Photos},
                                                     {vtrphase::Videos, ManifestKind::Videos}};
     const bool quotes = phase == vtrphase::Apps || (kinds.contains(phase) && manifestSource(kinds.value(phase)));
-    const QString done = near(p, 1.0) ? vtrLocalized(" - Done") : QString();
+    // A phase at its end marks the line only with what became of the data:
+    // reading them from the old phone is not moving them.
+    const QString done = near(p, 1.0) ? doneTextFor(phase) : QString();
     if (phase == vtrphase::Apps) {
         if (quotes) setAppsSummary(vtrLocalized("%d Apps").replace(QStringLiteral("%d"),
                                                        QString::number(m_summaries ? m_summaries->appListCount() : 0)));
-        if (!done.isNull()) setAppsSummaryDone(done);
+        if (!done.isEmpty()) setAppsSummaryDone(done);
     } else if (phase == vtrphase::Contacts) {
         const QVariantMap m = manifest(ManifestKind::Contacts);
         if (quotes) setContactsSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "contact_cnt"), manifestValue(m, "title")));
-        if (!done.isNull()) setContactsSummaryDone(done);
+        if (!done.isEmpty()) setContactsSummaryDone(done);
     } else if (phase == vtrphase::Events) {
         const QVariantMap m = manifest(ManifestKind::Events);
         if (quotes) setCalendarSummary(vtrLocalized("%1 %2 in %3 %4")
                                .arg(manifestValue(m, "event_cnt"), manifestValue(m, "title"),
                                     manifestValue(m, "calendar_cnt"), manifestValue(m, "calendar_title")));
-        if (!done.isNull()) setCalendarSummaryDone(done);
+        if (!done.isEmpty()) setCalendarSummaryDone(done);
     } else if (phase == vtrphase::Music) {
         const QVariantMap m = manifest(ManifestKind::Music);
         if (quotes) setMusicSummary(vtrLocalized("%1 %2 and %3 %4")
                             .arg(manifestValue(m, "song_cnt"), manifestValue(m, "title"),
                                  manifestValue(m, "playlist_cnt"), manifestValue(m, "playlist_title")));
-        if (!done.isNull()) setMusicSummaryDone(done);
+        if (!done.isEmpty()) setMusicSummaryDone(done);
     } else if (phase == vtrphase::Photos) {
         const QVariantMap m = manifest(ManifestKind::Photos);
         if (quotes) setPhotosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "photo_cnt"), manifestValue(m, "title")));
-        if (!done.isNull()) setPhotosSummaryDone(done);
+        if (!done.isEmpty()) setPhotosSummaryDone(done);
     } else if (phase == vtrphase::Videos) {
         const QVariantMap m = manifest(ManifestKind::Videos);
         if (quotes) setVideosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "video_cnt"), manifestValue(m, "title")));
-        if (!done.isNull()) setVideosSummaryDone(done);
+        if (!done.isEmpty()) setVideosSummaryDone(done);
     }
 }
 
 void NS_AppController::updateTimeEstimate()
 {
+    if (!m_workPlan.isEmpty()) {
+        double left = 0;
+        for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it)
+            if (kindChosen(it.key())) left += (1.0 - qBound(0.0, phaseProgress(it.key()), 1.0)) * it.value();
+        setTimeEstimateText(vtrLocalized("Estimated time remaining: %@.")
+                                .replace(QStringLiteral("%@"), durationText(qint64(std::ceil(left)))));
+        return;
+    }
     struct Kind { bool chosen; double progress; };
     const Kind kinds[] = {
         {appsEnabled() && appsValue(), appsProgress()},
@@ -189,13 +205,92 @@ void NS_AppController::updateTimeEstimate()
     int unfinished = 0;
     for (const Kind &k : kinds)
         if (k.chosen && !near(k.progress, 1.0)) ++unfinished;
-    setTimeEstimateText(vtrLocalized("Estimated time remaining: %d minutes.")
-                            .replace(QStringLiteral("%d"), QString::number(unfinished)));
+    setTimeEstimateText(unfinished == 1 ? vtrLocalized("Estimated time remaining: 1 minute.")
+                                        : vtrLocalized("Estimated time remaining: %d minutes.")
+                                              .replace(QStringLiteral("%d"), QString::number(unfinished)));
 }
 
-QString NS_AppController::stringForBytesToCopy(qint64 bytes, int numFiles)
+double NS_AppController::phaseProgress(const QString &phase) const
 {
-    const qint64 s = bytes / 5242880 + (qint64(numFiles) + 4) / 8;
+    if (phase == vtrphase::Apps) return appsProgress();
+    if (phase == vtrphase::Contacts) return contactsProgress();
+    if (phase == vtrphase::Events) return calendarProgress();
+    if (phase == vtrphase::Music) return musicProgress();
+    if (phase == vtrphase::Photos) return photosProgress();
+    if (phase == vtrphase::Videos) return videosProgress();
+    return 0.0;
+}
+
+double NS_AppController::plannedShareDone() const
+{
+    double total = 0, done = 0;
+    for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it) {
+        total += it.value();
+        done += qBound(0.0, phaseProgress(it.key()), 1.0) * it.value();
+    }
+    return total > 0 ? done / total : 0.0;
+}
+
+double NS_AppController::secondsForWork(qint64 bytes, qint64 items)
+{
+    // The model of stringForBytesToCopy: 5 MiB a second, eight items a second.
+    return double(std::max<qint64>(bytes, 0)) / 5242880.0 + double(std::max<qint64>(items, 0)) / 8.0;
+}
+
+void NS_AppController::setWorkPlan(const QHash<QString, double> &secondsByPhase)
+{
+    m_workPlan = secondsByPhase;
+    // The planned phases start their work now: what they showed before (the
+    // reading from the old phone) is not part of it.
+    for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it) {
+        const QString &phase = it.key();
+        if (phase == vtrphase::Contacts) setContactsProgress(0.0);
+        else if (phase == vtrphase::Events) setCalendarProgress(0.0);
+        else if (phase == vtrphase::Music) setMusicProgress(0.0);
+        else if (phase == vtrphase::Photos) setPhotosProgress(0.0);
+        else if (phase == vtrphase::Videos) setVideosProgress(0.0);
+    }
+    updateTimeEstimate();
+}
+
+void NS_AppController::clearWorkPlan() { m_workPlan.clear(); }
+
+// ---- what became of each kind ---------------------------------------------------------------
+
+void NS_AppController::setKindResult(const QString &phase, Outcome outcome, const QString &reason)
+{
+    std::lock_guard lock(m_resultsMutex);
+    m_kindResults.insert(phase, KindResult{outcome, reason});
+}
+
+NS_AppController::KindResult NS_AppController::kindResult(const QString &phase) const
+{
+    std::lock_guard lock(m_resultsMutex);
+    return m_kindResults.value(phase);
+}
+
+void NS_AppController::clearKindResults()
+{
+    std::lock_guard lock(m_resultsMutex);
+    m_kindResults.clear();
+}
+
+QString NS_AppController::doneTextFor(const QString &phase) const
+{
+    const KindResult result = kindResult(phase);
+    switch (result.outcome) {
+    case Outcome::Pending: break;
+    case Outcome::Written:
+        return result.reason.isEmpty() ? vtrLocalized(" - Done")
+                                       : vtrLocalized(" - Done (%@)").replace(QStringLiteral("%@"), result.reason);
+    case Outcome::NotMoved: return vtrLocalized(" - Not moved: %@").replace(QStringLiteral("%@"), result.reason);
+    case Outcome::Failed: return vtrLocalized(" - Failed: %@").replace(QStringLiteral("%@"), result.reason);
+    }
+    return QString();
+}
+
+QString NS_AppController::durationText(qint64 s)
+{
     auto fill = [](const char *format, qint64 a) {
         return vtrLocalized(format).replace(QStringLiteral("%d"), QString::number(a));
     };
@@ -207,4 +302,9 @@ QString NS_AppController::stringForBytesToCopy(qint64 bytes, int numFiles)
     text.replace(text.indexOf(QStringLiteral("%d")), 2, QString::number((s + 30) / 3600));
     text.replace(text.indexOf(QStringLiteral("%d")), 2, QString::number(m % 60));
     return text;
+}
+
+QString NS_AppController::stringForBytesToCopy(qint64 bytes, int numFiles)
+{
+    return durationText(bytes / 5242880 + (qint64(numFiles) + 4) / 8);
 }

@@ -3,6 +3,7 @@
 #include "app/NS_AppController.h"
 #include "app/NS_AppControllerAppReferral.h"
 #include "app/NS_AppControllerLive.h"
+#include "foundation/MigrationStatus.h"
 #include "platform/Strings.h"
 
 namespace vtrsummaries {
@@ -37,8 +38,9 @@ QString mediaInfo(const char *kind, const char *cannot, bool canMigrateMedia)
 
 // "120" when all of the counted items moved, "118 of 120" otherwise. Without
 // a count from the reader only the number moved can be told.
-QString countText(quint32 moved, const QVariant &counted)
+QString countText(quint32 moved, const QVariant &counted, bool sent = true)
 {
+    if (!sent && counted.isValid()) return counted.toString();
     bool ok = false;
     const qint64 total = counted.toLongLong(&ok);
     if (!counted.isValid() || !ok) return QString::number(moved);
@@ -118,7 +120,7 @@ Texts postpopulatedSummaries(const Choices &c, const Results &r)
     } else {
         const QVariantMap &m = r.contactManifest;
         texts.append({QStringLiteral("contacts"),
-                      fill("%@ %@", {countText(r.numConSuccess, m.value(QStringLiteral("contact_cnt"))),
+                      fill("%@ %@", {countText(r.numConSuccess, m.value(QStringLiteral("contact_cnt")), r.contactsSent),
                                      titleOr(m, QStringLiteral("title"), "Contacts")})});
     }
     if (!c.calendars) {
@@ -126,9 +128,9 @@ Texts postpopulatedSummaries(const Choices &c, const Results &r)
     } else {
         const QVariantMap &m = r.eventManifest;
         texts.append({QStringLiteral("calendars"),
-                      fill("%@ %@ in %@ %@", {countText(r.numEvSuccess, m.value(QStringLiteral("event_cnt"))),
+                      fill("%@ %@ in %@ %@", {countText(r.numEvSuccess, m.value(QStringLiteral("event_cnt")), r.calendarsSent),
                                               titleOr(m, QStringLiteral("title"), "Events"),
-                                              countText(r.numCalSuccess, m.value(QStringLiteral("calendar_cnt"))),
+                                              countText(r.numCalSuccess, m.value(QStringLiteral("calendar_cnt")), r.calendarsSent),
                                               titleOr(m, QStringLiteral("calendar_title"), "Calendars")})});
     }
     if (!c.music) texts.append({QStringLiteral("music"), vtrLocalized("Skipped Music")});
@@ -179,7 +181,20 @@ QVariantMap manifestOf(const NS_AppController &c, NS_AppController::ManifestKind
 NS_AppControllerSummaries::NS_AppControllerSummaries(NS_AppController &controller)
     : m_appList(std::make_unique<AppReferralList>(&controller))
 {
-    m_appList->setScanAppsDone([&controller] { controller.gotoNextState(); });
+    m_appList->setScanAppsDone([&controller] { controller.scanAppsDone(); });
+    AppReferralList *list = m_appList.get();
+    QObject::connect(list, &AppReferralList::appListChanged, &controller, [&controller, list] {
+        QStringList rows;
+        for (const std::unique_ptr<AppsearchApp> &app : list->apps()) {
+            QStringList similar;
+            for (const QVariant &s : app->similarApps())
+                similar.append(s.toMap().value(QStringLiteral("appName")).toString());
+            similar.removeAll(QString());
+            rows.append(similar.isEmpty() ? app->sourceAppName()
+                                          : QStringLiteral("%1: %2").arg(app->sourceAppName(), similar.join(QStringLiteral(", "))));
+        }
+        controller.showAppReferrals(rows);
+    });
 }
 
 NS_AppControllerSummaries::~NS_AppControllerSummaries() = default;
@@ -210,7 +225,24 @@ void NS_AppControllerSummaries::postpopulateSummary(NS_AppController &c)
     results.numEvSuccess = c.numEvSuccess();
     results.contactManifest = manifestOf(c, NS_AppController::ManifestKind::Contacts);
     results.eventManifest = manifestOf(c, NS_AppController::ManifestKind::Events);
-    store(c, vtrsummaries::postpopulatedSummaries(choicesOf(c, appListCount()), results));
+    results.contactsSent = c.kindResult(vtrphase::Contacts).outcome != NS_AppController::Outcome::NotMoved;
+    results.calendarsSent = c.kindResult(vtrphase::Events).outcome != NS_AppController::Outcome::NotMoved;
+    const vtrsummaries::Choices choices = choicesOf(c, appListCount());
+    store(c, vtrsummaries::postpopulatedSummaries(choices, results));
+    // Each chosen kind's line ends with what became of its data; a kind
+    // whose end was never reported says nothing rather than "Done".
+    const struct
+    {
+        bool chosen;
+        const QString &phase;
+        void (NS_AppController::*set)(const QString &);
+    } lines[] = {{choices.contacts, vtrphase::Contacts, &NS_AppController::setContactsSummaryDone},
+                 {choices.calendars, vtrphase::Events, &NS_AppController::setCalendarSummaryDone},
+                 {choices.music, vtrphase::Music, &NS_AppController::setMusicSummaryDone},
+                 {choices.photos, vtrphase::Photos, &NS_AppController::setPhotosSummaryDone},
+                 {choices.videos, vtrphase::Videos, &NS_AppController::setVideosSummaryDone}};
+    for (const auto &line : lines)
+        if (line.chosen) (c.*line.set)(c.doneTextFor(line.phase));
 }
 
 int NS_AppControllerSummaries::appListCount() const { return m_appList->count(); }

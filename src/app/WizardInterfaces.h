@@ -45,6 +45,17 @@ public:
     // media within the budget); on success the report is written. False when
     // it could not start (one runs already, or no new phone).
     virtual bool generate(NS_AppController &controller) { (void)controller; return false; }
+    // What the copy of a media kind (0 music, 1 photos, 2 videos) has ahead
+    // of it: the backed-up bytes and files.
+    struct MediaWork
+    {
+        qint64 bytes = 0;
+        int files = 0;
+    };
+    virtual MediaWork mediaWork(int kind) const { (void)kind; return {}; }
+    // A chosen media kind has backed-up items: the one-step transfer has
+    // something to copy.
+    virtual bool hasMediaToCopy(const NS_AppController &controller) const { (void)controller; return false; }
 };
 
 // The Windows Live states 17 and 18.
@@ -78,9 +89,13 @@ public:
 class CompanionApp
 {
 public:
+    enum class Progress { Done, NotYet, PhoneUnreadable };
     virtual ~CompanionApp() = default;
     virtual bool pushApk() = 0;
     virtual bool apkIsDone() = 0;
+    // Whether the app has finished, and, when it has not, whether the phone
+    // could be read at all (a locked phone or a failing listing shows nothing).
+    virtual Progress apkProgress() { return apkIsDone() ? Progress::Done : Progress::NotYet; }
 };
 
 // Whatever the status sink quotes in a kind's summary line: the contact and

@@ -2,7 +2,9 @@
 
 #include "app/BackgroundJob.h"
 #include "devices/phone/AndroidDeviceClient.h"
+#include "fileinfo/VtrBaseFileInfo.h"
 #include "foundation/Log.h"
+#include "foundation/MigrationStatus.h"
 #include "platform/Strings.h"
 
 namespace vtrapp {
@@ -22,7 +24,20 @@ void StandInLiveUploadDriver::checkAndWarnCalendarContactCounts(NS_AppController
 
 void StandInLiveUploadDriver::startNextLiveUpload(NS_AppController &controller)
 {
-    VTR_LOG(4, QStringLiteral("The Windows Live upload is not part of this build; the step completes at once."));
+    VTR_LOG(4, QStringLiteral("The Windows Live upload is not part of this run; the step completes at once."));
+    // The kinds were read, and go nowhere: their lines say so and why.
+    const struct
+    {
+        bool chosen;
+        const QString &phase;
+    } kinds[] = {{controller.contactsEnabled() && controller.contactsValue(), vtrphase::Contacts},
+                 {controller.calendarsEnabled() && controller.calendarsValue(), vtrphase::Events}};
+    for (const auto &kind : kinds) {
+        if (!kind.chosen) continue;
+        controller.setKindResult(kind.phase, NS_AppController::Outcome::NotMoved,
+                                 vtrLocalized("Windows Live is not used with a simulated phone."));
+        controller.setStatusNow(QString(), kind.phase, 1.0);
+    }
     controller.setLivePIMState(2);
     advanceSoon(controller);
 }
@@ -31,11 +46,24 @@ namespace {
 class DeviceCompanionApp final : public CompanionApp
 {
 public:
-    explicit DeviceCompanionApp(std::shared_ptr<MobileDeviceInterface> device) : m_client(std::move(device)) {}
+    explicit DeviceCompanionApp(std::shared_ptr<MobileDeviceInterface> device)
+        : m_device(device), m_client(std::move(device))
+    {}
     bool pushApk() override { return m_client.pushApk(); }
     bool apkIsDone() override { return m_client.apkIsDone(); }
+    Progress apkProgress() override
+    {
+        if (m_client.apkIsDone()) return Progress::Done;
+        // A phone's storage always holds folders of its own: one that lists
+        // nothing at all could not be read (a failed listing answers empty).
+        if (!m_device || !m_device->isConnected()) return Progress::PhoneUnreadable;
+        for (const VtrFileInfoPtr &storage : m_device->storageFileInfos())
+            if (storage && !storage->folderContents().isEmpty()) return Progress::NotYet;
+        return Progress::PhoneUnreadable;
+    }
 
 private:
+    std::shared_ptr<MobileDeviceInterface> m_device;
     AndroidDeviceClient m_client;
 };
 }  // namespace

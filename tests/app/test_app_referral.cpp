@@ -1,6 +1,8 @@
 // The app list: from app items to sorted app-search objects, per family.
 #include "TestEnvironment.h"
 #include "app/NS_AppControllerAppReferral.h"
+#include "app/NS_AppControllerSummaries.h"
+#include "support/WizardHarness.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "platform/Folders.h"
@@ -175,4 +177,32 @@ TEST_F(AppReferralTest, TheIPhoneAndBlackBerryProducersReadTheirFamiliesFiles)
     EXPECT_EQ(names(list), QStringList{"Maps#12345"});
     EXPECT_TRUE(list.shouldDoBlackberryAppReferral());
     QDir(backups).removeRecursively();
+}
+
+// The wizard's recommended-apps pane and the step after the app scan.
+TEST(AppReferralPane, TheListFillsThePaneAndAFailedNextStepIsLogged)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    QStringList logged;
+    LogSetSystemLogSink([&](const QString &m) { logged << m; });
+    auto *summaries = dynamic_cast<NS_AppControllerSummaries *>(w.summaries());
+    ASSERT_TRUE(summaries);
+    h.work->hold = true;
+    w.setState(11);
+    h.work->throwIn = QStringLiteral("pim");
+    summaries->appList().populateAppUI(QVariantList{item("com.example.beta", "beta"), item(qint64(7), "Alpha")});
+    EXPECT_EQ(w.appReferralRows(), (QStringList{"Alpha", "beta"}));
+    // Entering the next state failed: logged, and no alert.
+    EXPECT_EQ(logged.filter(QStringLiteral("Could not prepare app referral: The pim step failed.")).size(), 1);
+    EXPECT_TRUE(h.alerts.shown().isEmpty());
+    // Each list replaces the last one.
+    h.work->throwIn.clear();
+    summaries->appList().populateAppUI(QVariantList());
+    EXPECT_TRUE(w.appReferralRows().isEmpty());
+    LogSetSystemLogSink({});
+
+    // The window description's iTunes action starts the library host, in front.
+    w.lauchItunes();
+    EXPECT_EQ(h.host.launched, QStringList{QStringLiteral("com.apple.itunes")});
 }

@@ -130,6 +130,52 @@ TEST(Connection, RemovalMovesTheWizardByStateForEachFamily)
     }
 }
 
+TEST(Connection, AnAndroidPhoneIsNamedByItsOwnUsbNameWhenItHasOne)
+{
+    // The device list calls 04e8:6642 "Samsung M7600 Beat/...".
+    for (const QString &usbName : {QStringLiteral("Galaxy of Anna"), QString()}) {
+        SCOPED_TRACE(usbName.toStdString());
+        WizardHarness h;
+        h.work->hold = true;
+        MtpSimPhone *phone =
+            h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+        ASSERT_TRUE(phone);
+        const MtpSimIdentity id = phone->identity();
+        h.phones.plug(id.vendorId, id.productId, usbName, id.serialNumber, int(id.busLocation), id.devnum);
+        ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+        if (usbName.isEmpty())
+            EXPECT_TRUE(h.wizard().oldDevice()->name().startsWith(QStringLiteral("Samsung M7600")));
+        else
+            EXPECT_EQ(h.wizard().oldDevice()->name(), usbName);
+    }
+}
+
+TEST(Connection, APhoneThatFailsToOpenIsTriedAgainThenNamed)
+{
+    struct Case
+    {
+        int failures;  // of the raw-device listing, from the first
+        bool taken;
+    };
+    for (const Case c : {Case{1, true}, Case{2, true}, Case{3, false}, Case{-1, false}}) {
+        SCOPED_TRACE(c.failures);
+        WizardHarness h;
+        h.work->hold = true;
+        h.wizard().setOpenRetryForTesting(3, 10);
+        h.wizard().setState(NS_AppController::kStateGetStarted);
+        MtpSimPhone *phone =
+            h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+        ASSERT_TRUE(phone);
+        h.phones.mtp()->failCall(QStringLiteral("LIBMTP_Detect_Raw_Devices"), 1, c.failures);
+        h.phones.plug(*phone);
+        ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected() || !h.alerts.shown().isEmpty(); }));
+        settle(h);
+        EXPECT_EQ(h.wizard().isOldDeviceConnected(), c.taken);
+        EXPECT_EQ(h.wizard().currentState(), c.taken ? 6 : 2);
+        EXPECT_EQ(h.alerts.titles(), c.taken ? QStringList() : QStringList{QStringLiteral("Could not connect to phone")});
+    }
+}
+
 TEST(Connection, ASecondPhoneIsNeverTakenByAccident)
 {
     WizardHarness h;

@@ -7,6 +7,7 @@
 // the backup, with the copy stopped at a random byte, and with the target
 // turning read-only in the middle of a copy.
 
+#include "support/EndToEnd.h"
 #include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
@@ -55,17 +56,12 @@ namespace {
 
 using vtr::camera::CameraPort;
 using vtr::camera::FixedCameraDetector;
+using e2e::sha1OfFile;
+using e2e::smallPhone;
+using e2e::temporaryFilesBelow;
+using e2e::useFakeAdb;
 
 QByteArray sha1Of(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex(); }
-
-QByteArray sha1OfFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result().toHex();
-}
 
 QString targetFolder(const char *name)
 {
@@ -79,18 +75,6 @@ QList<QByteArray> hashesIn(const QString &folder)
     for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) out.append(sha1OfFile(f.filePath()));
     std::sort(out.begin(), out.end());
     return out;
-}
-
-// Files anywhere below the folder whose name starts with the temporary copy's.
-QStringList temporaryFilesBelow(const QString &folder)
-{
-    QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (vtr::isTemporaryCopyFileName(QFileInfo(path).fileName())) found.append(path);
-    }
-    return found;
 }
 
 struct Expected
@@ -170,18 +154,6 @@ void resetTarget() { QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeR
 
 using RealRun = RealJobs;
 
-// The install step with the real companion-app client: a fake `adb` that
-// answers success and a placeholder package.
-void useFakeAdb()
-{
-    const QString dir = testenv::makeTempDir(QStringLiteral("adb"));
-    testenv::writeFile(dir + QStringLiteral("/adb"), "#!/bin/sh\ncase \"$*\" in *install*) echo Success;; esac\nexit 0\n");
-    QFile::setPermissions(dir + QStringLiteral("/adb"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    testenv::writeFile(dir + QStringLiteral("/SolvennaWindowsPhone.apk"), "placeholder package");
-    AndroidDeviceClient::setAdbPath(dir + QStringLiteral("/adb"));
-    AndroidDeviceClient::setResourceFolder(dir);
-}
-
 TEST(EndToEnd, AnAndroidPhoneFromTheIntroToTheEnd)
 {
     resetTarget();
@@ -260,6 +232,41 @@ TEST(EndToEnd, ABlackBerryFromTheIntroToTheEndKeepsEveryNameApart)
     expected.sort();
     expectTargetHolds(expected);
     EXPECT_EQ(QDir(targetFolder("Music")).entryList(QDir::Files).size(), 4);
+}
+
+TEST(EndToEnd, TheOverallBarFollowsTheBytesAndOnlyChosenKindsHaveBars)
+{
+    resetTarget();
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    testenv::writeFile(volume + "/BlackBerry/music/Small.mp3", QByteArray(20000, 'm'));
+    testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(kBigPhoto, 'p'));
+    RealRun run;
+    NS_AppController &w = run.h.wizard();
+    w.setVideosValue(false);
+    double overallWhenMusicWasCopied = -1;
+    QStringList estimates;
+    bool appsBarShown = true, musicBarShown = false;
+    QObject::connect(&w, &NS_AppController::musicProgressChanged, [&] {
+        if (w.currentState() == 19 && w.musicProgress() >= 1.0 && overallWhenMusicWasCopied < 0)
+            overallWhenMusicWasCopied = w.singleProgress();
+    });
+    QObject::connect(&w, &NS_AppController::timeEstimateTextChanged, [&] {
+        if (w.currentState() == 19) estimates.append(w.timeEstimateText());
+    });
+    QObject::connect(&w, &NS_AppController::stateEntered, [&](int state) {
+        if (state != 13) return;
+        appsBarShown = !w.progressView()->findChild<QWidget *>(QStringLiteral("appsProgressIndicator"))->isHidden();
+        musicBarShown = !w.progressView()->findChild<QWidget *>(QStringLiteral("musicProgressIndicator"))->isHidden();
+    });
+    ASSERT_TRUE(run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }));
+    // The song is a thousandth of the bytes: the bar is not at a fifth, let
+    // alone three, when it is copied.
+    EXPECT_GE(overallWhenMusicWasCopied, 0.0);
+    EXPECT_LT(overallWhenMusicWasCopied, 0.05);
+    EXPECT_FALSE(estimates.isEmpty());
+    for (const QString &e : estimates) EXPECT_FALSE(e.contains(QStringLiteral("1 minutes"))) << e.toStdString();
+    EXPECT_FALSE(appsBarShown);
+    EXPECT_TRUE(musicBarShown);
 }
 
 // An MP3 file of a few silent frames whose tag names only its title (the
@@ -548,31 +555,6 @@ TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNext
     ::chmod(QFile::encodeName(photos).constData(), 0755);
     RealRun again;
     EXPECT_TRUE(temporaryFilesBelow(photos).isEmpty());
-}
-
-// A small phone for the unplug runs: a few files of odd sizes in each kind.
-MtpSimPhone *smallPhone(WizardHarness &h)
-{
-    MtpSimPhone *phone = &h.phones.mtp()->addPhone();
-    MtpSimIdentity id;
-    id.vendorId = 0x04e8;
-    id.productId = 0x6642;
-    id.serialNumber = QStringLiteral("SMALL%1").arg(QRandomGenerator::global()->generate());
-    id.manufacturerName = QStringLiteral("Samsung");
-    id.modelName = QStringLiteral("Small");
-    phone->setIdentity(id);
-    MtpSimStorageSpec spec;
-    spec.capacity = 1 << 30;
-    const uint32_t storage = phone->addStorage(spec);
-    const uint32_t music = phone->addFolder(storage, 0, QStringLiteral("Music"));
-    const uint32_t camera = phone->addFolder(storage, 0, QStringLiteral("DCIM"));
-    const uint32_t companion = phone->addFolder(storage, 0, QStringLiteral("solvennawp"));
-    phone->addFile(storage, companion, QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
-    phone->addFileOfSize(storage, music, QStringLiteral("a.mp3"), 70001);
-    phone->addFileOfSize(storage, music, QStringLiteral("b.mp3"), 130003);
-    phone->addFileOfSize(storage, camera, QStringLiteral("p.jpg"), 90007);
-    phone->addFileOfSize(storage, camera, QStringLiteral("v.mp4"), 150011);
-    return phone;
 }
 
 TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)

@@ -253,6 +253,47 @@ TEST(LivePruning, EventsWithoutAReadableStartStillLeaveExactlyTheLimit)
     EXPECT_TRUE(hoursKept(calendars).isEmpty());
 }
 
+TEST(LivePruning, StartsSortByTheirInstantWhateverTheirOffset)
+{
+    const QDateTime noon = QDateTime(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC);
+    const struct
+    {
+        const char *text;
+        qint64 secondsFromNoonUtc;  // LLONG_MIN: no instant
+    } starts[] = {
+        {"2026-01-15T12:00:00+0000", 0},
+        {"2026-01-15T12:00:00Z", 0},
+        {"2026-01-15T17:30:00+0530", 0},
+        {"2026-01-15T04:00:00-0800", 0},
+        {"2026-01-15T12:00:00+00:00", 0},
+        {"2026-01-16T01:45:00+1345", 0},  // Chatham in summer
+        {"2026-01-15T12:00:00-0100", 3600},
+        {"2026-01-15T12:00:00", LLONG_MIN},
+        {"2026-01-15", LLONG_MIN},
+    };
+    for (const auto &s : starts) {
+        const QDateTime start = WindowsLiveUpload::eventStart({{QStringLiteral("start_time"), QString::fromLatin1(s.text)}});
+        if (s.secondsFromNoonUtc == LLONG_MIN)
+            EXPECT_FALSE(start.isValid()) << s.text;
+        else
+            EXPECT_EQ(noon.secsTo(start), s.secondsFromNoonUtc) << s.text;
+    }
+
+    // London in winter writes "+0000", in summer "+0100": with the limit 1
+    // the upcoming winter event, which starts first, is the one kept.
+    const QVariantMap winter{{QStringLiteral("name"), QStringLiteral("1")},
+                             {QStringLiteral("start_time"), QStringLiteral("2026-01-15T09:00:00+0000")}};
+    const QVariantMap summer{{QStringLiteral("name"), QStringLiteral("2")},
+                             {QStringLiteral("start_time"), QStringLiteral("2026-07-15T09:00:00+0100")}};
+    for (const QDateTime &now : {QDateTime(QDate(2025, 12, 1), QTime(8, 0), Qt::UTC),
+                                 QDateTime(QDate(2026, 8, 1), QTime(8, 0), Qt::UTC)}) {
+        QVariantList calendars{calendarOf({summer, winter})};
+        WindowsLiveUpload::pruneCalendars(calendars, 1, now);
+        // Before both: the soonest upcoming; after both: the most recent.
+        EXPECT_EQ(hoursKept(calendars), QList<int>{now.date().month() == 12 ? 1 : 2}) << now.toString(Qt::ISODate).toStdString();
+    }
+}
+
 TEST_F(LiveWizardTest, ContactsThenCalendarsWithTheirCounts)
 {
     upload(QStringLiteral("t"));

@@ -6,6 +6,7 @@
 #include "support/RealJobs.h"
 
 #include "devices/phone/MobileDevice.h"
+#include "foundation/MigrationStatus.h"
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
@@ -158,6 +159,77 @@ TEST(MediaJobs, MusicIsSkippedWhenTheLibraryIsNotSetUpAndTheOtherKindsGoOn)
     EXPECT_EQ(QDir(target->preferredPhotosFolder()->path()).entryList(QDir::Files).size(), 1);
     EXPECT_EQ(QDir(target->preferredVideosFolder()->path()).entryList(QDir::Files).size(), 1);
     EXPECT_FALSE(t.h.terminated);
+    EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music), QStringLiteral(" - Not moved: the music library is not set up"));
+    EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QStringLiteral(" - Done"));
+}
+
+TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
+{
+    const qint64 GiB = 1073741824;
+    struct Case
+    {
+        const char *name;
+        bool photosFail;  // in the backup, answered "OK"
+        qint64 free;
+        const char *music, *photos;
+    };
+    const Case cases[] = {
+        {"all copied", false, GiB + 90000, " - Done", " - Done"},
+        {"a kind that could not be read", true, GiB + 90000, " - Done",
+         " - Failed: it could not be read from your old phone: The phone went away."},
+        {"no space", false, 100, " - Not moved: there is not enough space on your new device",
+         " - Not moved: there is not enough space on your new device"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+        Jobs t;
+        t.use(c.photosFail);
+        t.jobs->backupOldDevice(t.h.wizard());
+        ASSERT_TRUE(t.idle());
+        t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
+        t.jobs->startTransferMediaToNewDevice(t.h.wizard());
+        ASSERT_TRUE(t.idle());
+        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music), QString::fromLatin1(c.music));
+        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QString::fromLatin1(c.photos));
+        // The summary counts what the folder holds.
+        EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
+                  c.free > GiB ? 1 : 0);
+    }
+}
+
+TEST(MediaJobs, TheEstimateCountsWhatFitsAndWhatThereIs)
+{
+    Jobs t;
+    t.use(false, 1000);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    const qint64 GiB = 1073741824;
+    struct Case
+    {
+        const char *name;
+        qint64 free;
+        bool music, photos, videos;
+        qint64 media, space;  // the space of every included kind
+        int fit;              // items of every included kind that fit
+    };
+    const Case cases[] = {
+        {"a share smaller than each need", GiB + 2500, true, true, true, 2500, 833, 0},
+        {"a share equal to each need", GiB + 3000, true, true, true, 3000, 1000, 1},
+        {"only music", GiB + 5000, true, false, false, 5000, 1000, 1},
+        {"below the reserve", GiB - 1, true, true, true, 0, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const NS_AppControllerJobs::Estimate e = t.jobs->estimateWithSpaceOnDevice(c.free, c.music, c.photos, c.videos);
+        EXPECT_EQ(e.spaceForMedia, c.media);
+        const bool included[] = {c.music, c.photos, c.videos};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(e.total[k], 1) << k;  // whatever is included
+            EXPECT_EQ(e.space[k], included[k] ? c.space : 0) << k;
+            EXPECT_EQ(e.numToCopy[k], included[k] ? c.fit : 0) << k;
+        }
+    }
 }
 
 TEST(MediaJobs, TheImporterFollowsTheTwoPhones)

@@ -16,6 +16,7 @@
 #include <QPoint>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -139,9 +140,10 @@ TEST(OneStep, NothingTickedStartsNothing)
 
 TEST(OneStep, TheButtonIsOffWhileAnyJobRuns)
 {
-    RealJobs run;
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
     NS_AppController &w = run.h.wizard();
-    w.setContactsValue(true);
+    EXPECT_TRUE(w.generateButton()->isEnabled());
     std::atomic<bool> release{false};
     w.runJob(new FunctionJob([&](FunctionJob &) {
         while (!release.load()) QThread::msleep(5);
@@ -237,4 +239,134 @@ TEST(OneStep, AReportThatCannotBeWrittenLeavesTheOldOneAndSaysSo)
     ASSERT_TRUE(QDir(reportPath()).removeRecursively());
     EXPECT_TRUE(w.buildManifestReport().isEmpty());
     EXPECT_EQ(vtr::JSONValueFromUtf8(readAll(reportPath())).toMap(), w.transferInfo());
+}
+
+namespace {
+
+// Presses Next whenever it is offered until the wizard stands in `state`.
+bool pressOnTo(WizardHarness &h, int state)
+{
+    return WizardHarness::waitFor(
+        [&] {
+            NS_AppController &w = h.wizard();
+            if (w.currentState() == state && w.runningJobCount() == 0) return true;
+            QPushButton *next = w.nextButton();
+            if (!next->isHidden() && next->isEnabled() && w.pendingPerformCount() == 0 && w.runningJobCount() == 0)
+                next->click();
+            return false;
+        },
+        120000);
+}
+
+const QString kNotWithSimulatedPhone = QStringLiteral(" - Not moved: Windows Live is not used with a simulated phone.");
+const QString kNotOnThisRoad = QStringLiteral(" - Not moved: the one-step transfer does not upload to Windows Live");
+
+}  // namespace
+
+TEST(OneStep, OfferedOnlyWhenTheDataAreReadAndNothingElseRuns)
+{
+    // Before the phone's data are read there is nothing to copy.
+    {
+        RealJobs run;
+        NS_AppController &w = run.h.wizard();
+        QDir(storage()).removeRecursively();
+        ASSERT_TRUE(run.h.walk([&] { return run.h.plugBlackBerry(); }, NS_AppController::kStateChooseData));
+        EXPECT_FALSE(w.generateButton()->isEnabled());
+        w.generate();
+        EXPECT_EQ(w.runningJobCount(), 0);
+        EXPECT_FALSE(run.jobs->generateRunning());
+        EXPECT_FALSE(QFile::exists(reportPath()));
+    }
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    EXPECT_TRUE(w.canGenerate());
+    // Pages where a job, the phone or the upload is at work.
+    for (int state : {2, 8, 12, 13, 17, 18, 19}) {
+        w.setCurrentState(state);
+        EXPECT_FALSE(w.canGenerate()) << state;
+    }
+    w.setCurrentState(14);
+    w.setMusicValue(false);
+    w.setPhotosValue(false);
+    w.setVideosValue(false);
+    EXPECT_FALSE(w.canGenerate()) << "no media chosen: nothing to copy";
+}
+
+TEST(OneStep, AfterAFinishedRunItTellsWhatMovedAndWhereTheReportIsAndQuitStaysQuit)
+{
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    ASSERT_TRUE(pressOnTo(run.h, NS_AppController::kStateFinalSummary));
+    // The wizard's own road: what was read of contacts and calendars, and why
+    // it went nowhere; the media are done.
+    EXPECT_EQ(w.contactsSummary(), QStringLiteral("2 Contacts"));
+    EXPECT_EQ(w.contactsSummaryDone(), kNotWithSimulatedPhone);
+    EXPECT_EQ(w.calendarSummaryDone(), kNotWithSimulatedPhone);
+    for (const QString &done : {w.musicSummaryDone(), w.photosSummaryDone(), w.videosSummaryDone()})
+        EXPECT_EQ(done, QStringLiteral(" - Done"));
+    ASSERT_EQ(w.buttonSet(), NS_AppController::kButtonsQuit);
+    ASSERT_TRUE(w.generateButton()->isEnabled());
+
+    run.h.alerts.clear();
+    bool barShown = false;
+    QObject::connect(&w, &NS_AppController::singleProgressChanged, [&] { barShown = barShown || !w.singleProgressView()->isHidden(); });
+    w.generateButton()->click();
+    EXPECT_FALSE(w.generateButton()->isEnabled());
+    EXPECT_NE(w.buttonSet(), NS_AppController::kButtonsQuit);
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !run.h.alerts.shown().isEmpty() && w.runningJobCount() == 0; }, 120000));
+    EXPECT_TRUE(barShown);
+    const AlertRequest &result = run.h.alerts.shown().last();
+    EXPECT_EQ(result.messageText, QStringLiteral("The one-step transfer has ended."));
+    EXPECT_TRUE(result.informativeText.contains(reportPath())) << result.informativeText.toStdString();
+    EXPECT_TRUE(result.informativeText.contains(QStringLiteral("2 Contacts") + kNotOnThisRoad));
+    // The page's Quit is still Quit, and the run has not ended.
+    EXPECT_EQ(w.buttonSet(), NS_AppController::kButtonsQuit);
+    EXPECT_FALSE(run.h.terminated);
+    EXPECT_EQ(w.contactsSummaryDone(), kNotOnThisRoad);
+
+    // The report names only the data files that are in "Migration Info",
+    // with their sizes; what went nowhere counts nothing.
+    const QVariantMap report = vtr::JSONValueFromUtf8(readAll(reportPath())).toMap();
+    const QDir info(storage() + QStringLiteral("/Migration Info"));
+    for (const char *member : {"contacts", "calendars", "tasks", "notes"}) {
+        const QVariantMap m = report.value(QLatin1String(member)).toMap();
+        const QString file = m.value("data_file").toString();
+        if (file.isEmpty()) {
+            EXPECT_EQ(m.value("data_size").toLongLong(), 0) << member;
+        } else {
+            EXPECT_TRUE(info.exists(file)) << member;
+            EXPECT_EQ(m.value("data_size").toLongLong(), QFileInfo(info.filePath(file)).size()) << member;
+        }
+    }
+    EXPECT_FALSE(report.value("contacts").toMap().contains("data_file"));
+    EXPECT_EQ(report.value("contacts").toMap().value("contact_cnt").toInt(), 0);
+    EXPECT_EQ(report.value("calendars").toMap().value("event_cnt").toInt(), 0);
+    expectReportAgreesWithFolders(w, true);
+    // Every member writes its time as the fourteen-digit GMT text.
+    for (const char *member : {"contacts", "music", "photos", "videos"}) {
+        const QVariant stamp = report.value(QLatin1String(member)).toMap().value("timestamp");
+        EXPECT_EQ(stamp.typeId(), QMetaType::QString) << member;
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]{14}$")).match(stamp.toString()).hasMatch()) << member;
+    }
+}
+
+TEST(OneStep, AFailureEndsWithTheOneStepAlert)
+{
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    // The job is stopped while it copies, as when the program is told to end.
+    QObject::connect(&w, &NS_AppController::photosProgressChanged, [&] {
+        for (BackgroundJob *job : w.findChildren<BackgroundJob *>()) job->cancel();
+    });
+    w.generate();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return run.h.terminated; }, 120000));
+    const AlertRequest &alert = run.h.alerts.shown().last();
+    EXPECT_EQ(alert.messageText, QStringLiteral("An error occurred while transferring to your new device."));
+    EXPECT_TRUE(alert.informativeText.startsWith(QStringLiteral("You will have to restart Solvenna and try again.\n\n(")))
+        << alert.informativeText.toStdString();
+    EXPECT_TRUE(alert.informativeText.endsWith(QLatin1Char(')')));
+    EXPECT_EQ(alert.buttons, QStringList{QStringLiteral("Quit")});
 }

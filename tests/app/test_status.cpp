@@ -105,10 +105,15 @@ TEST(Status, SummariesQuoteTheChosenKindsManifestAndMarkDone)
     w.setStatusNow(QString(), vtrphase::Music, 0.5);
     EXPECT_EQ(w.musicSummary(), QStringLiteral("12 Songs and 2 Playlists"));
     EXPECT_TRUE(w.musicSummaryDone().isEmpty());
+    // The end of a phase whose data were only read says nothing yet.
+    w.setStatusNow(QString(), vtrphase::Music, 1.0);
+    EXPECT_TRUE(w.musicSummaryDone().isEmpty());
+    w.setKindResult(vtrphase::Music, NS_AppController::Outcome::Written);
     w.setStatusNow(QString(), vtrphase::Music, 1.0);
     EXPECT_EQ(w.musicSummaryDone(), QStringLiteral(" - Done"));
     // A chosen kind without a reader keeps its line; an unchosen kind is left alone.
     w.setContactsSummary(QStringLiteral("Contacts"));
+    w.setKindResult(vtrphase::Contacts, NS_AppController::Outcome::Written);
     w.setStatusNow(QString(), vtrphase::Contacts, 1.0);
     EXPECT_EQ(w.contactsSummary(), QStringLiteral("Contacts"));
     EXPECT_EQ(w.contactsSummaryDone(), QStringLiteral(" - Done"));
@@ -138,6 +143,49 @@ TEST(Status, TheEstimateCountsUnfinishedChosenKinds)
     w.setNotesValue(true);
     w.updateTimeEstimate();
     EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: 0 minutes."));
+    w.setMusicValue(true);
+    w.updateTimeEstimate();
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: 1 minute."));
+}
+
+TEST(Status, WithAPlanTheOverallBarAndTheEstimateFollowTheWork)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    // A read phase leaves its bar full; the plan starts it afresh.
+    w.setStatusNow(QString(), vtrphase::Music, 1.0);
+    w.setSingleProgress(0.0);
+    // Little music, many photos, no videos planned though chosen.
+    w.setWorkPlan({{vtrphase::Music, 10.0}, {vtrphase::Photos, 290.0}});
+    EXPECT_DOUBLE_EQ(w.musicProgress(), 0.0);
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: about 5 minutes."));
+    const struct
+    {
+        const QString *phase;
+        double percent, overall;
+        const char *estimate;
+    } steps[] = {
+        {&vtrphase::Music, 1.0, 10.0 / 300.0, "about 5 minutes"},
+        {&vtrphase::Photos, 0.5, 155.0 / 300.0, "about 2 minutes"},
+        // Outside the plan: the bar stays where the work is.
+        {&vtrphase::Videos, 0.9, 155.0 / 300.0, "about 2 minutes"},
+        {&vtrphase::Photos, 0.75, 227.5 / 300.0, "about 1 minute"},
+        {&vtrphase::Photos, 1.0, 1.0, "about 0 seconds"},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(qPrintable(*step.phase + QString::number(step.percent)));
+        w.setStatusNow(QString(), *step.phase, step.percent);
+        EXPECT_NEAR(w.singleProgress(), step.overall, 1e-9);
+        EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: %1.").arg(QLatin1String(step.estimate)));
+    }
+    // The seconds of the work follow the duration texts' rates.
+    EXPECT_DOUBLE_EQ(NS_AppController::secondsForWork(5242880 * 10, 16), 12.0);
+    EXPECT_DOUBLE_EQ(NS_AppController::secondsForWork(-5, 0), 0.0);
+    // A plan of nothing leaves the bar where it is.
+    w.setSingleProgress(0.5);
+    w.setWorkPlan({{vtrphase::Music, 0.0}});
+    w.setStatusNow(QString(), vtrphase::Music, 0.5);
+    EXPECT_DOUBLE_EQ(w.singleProgress(), 0.5);
 }
 
 TEST(Status, DurationTexts)
@@ -150,6 +198,7 @@ TEST(Status, DurationTexts)
         {mib5, 4, "about 2 seconds"},
         {59 * mib5, 0, "about 59 seconds"},
         {60 * mib5, 0, "about 1 minute"},
+        {89 * mib5, 0, "about 1 minute"},
         {90 * mib5, 0, "about 2 minutes"},
         {3600 * mib5, 0, "about 1 hour 0 minutes"},
         {7170 * mib5, 0, "about 2 hours 0 minutes"},
@@ -208,6 +257,33 @@ TEST(Status, AJobWaitingForTheMainThreadDoesNotHoldUpTheEnd)
     QThread::msleep(20);
     h.reset();
     EXPECT_EQ(alertAnswer->load(), 0);  // going away answers "Quit"
+}
+
+TEST(Status, WorkStartedOnTheMainThreadIsWaitedForWhenClosingBegins)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    std::atomic<bool> workEnded{false};
+    std::atomic<bool> sawTheEnd{false};
+    std::atomic<bool> returned{false};
+    std::thread job([&] {
+        // The work writes into this thread's frame after closing began.
+        bool ran = w.runOnMainAndWait([&] {
+            w.beginClosing();
+            QThread::msleep(50);
+            workEnded = true;
+        });
+        sawTheEnd = workEnded.load() && ran;
+        returned = true;
+    });
+    ASSERT_TRUE(h.waitFor([&] { return returned.load(); }));
+    job.join();
+    EXPECT_TRUE(sawTheEnd.load());
+    // After closing began nothing more runs, and nobody waits.
+    bool ran = true;
+    std::thread late([&] { ran = w.runOnMainAndWait([] {}); });
+    late.join();
+    EXPECT_FALSE(ran);
 }
 
 TEST(Status, AJobsAlertIsAnsweredOnTheMainThread)

@@ -311,6 +311,44 @@ TEST(Wizard, TransitionTableEdges)
     EXPECT_EQ(w.nextStateForState(16), 20);
 }
 
+TEST(Wizard, OneKindAloneDecidesEveryTransition)
+{
+    // From states 10, 11, 12, 16 and 18, with exactly one kind chosen.
+    struct Case
+    {
+        const char *kind;
+        int from10, from11, from12, from16, from18;
+    };
+    const Case cases[] = {
+        {"contacts", 12, 12, 14, 17, 20}, {"calendars", 12, 12, 14, 17, 20}, {"music", 13, 13, 13, 19, 19},
+        {"photos", 13, 13, 13, 19, 19},   {"videos", 13, 13, 13, 19, 19},    {"apps", 11, 14, 14, 20, 20},
+        {"tasks", 14, 14, 14, 20, 20},    {"notes", 14, 14, 14, 20, 20},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.kind);
+        WizardHarness h;
+        NS_AppController &w = h.wizard();
+        const QString kind = QString::fromLatin1(c.kind);
+        w.setContactsValue(kind == QLatin1String("contacts"));
+        w.setCalendarsValue(kind == QLatin1String("calendars"));
+        w.setMusicValue(kind == QLatin1String("music"));
+        w.setPhotosValue(kind == QLatin1String("photos"));
+        w.setVideosValue(kind == QLatin1String("videos"));
+        w.setAppsEnabled(true);
+        w.setAppsValue(kind == QLatin1String("apps"));
+        w.setTasksEnabled(true);
+        w.setTasksValue(kind == QLatin1String("tasks"));
+        w.setNotesEnabled(true);
+        w.setNotesValue(kind == QLatin1String("notes"));
+        EXPECT_EQ(w.numDataTypesSelected(), 1);
+        EXPECT_EQ(w.nextStateForState(10), c.from10);
+        EXPECT_EQ(w.nextStateForState(11), c.from11);
+        EXPECT_EQ(w.nextStateForState(12), c.from12);
+        EXPECT_EQ(w.nextStateForState(16), c.from16);
+        EXPECT_EQ(w.nextStateForState(18), c.from18);
+    }
+}
+
 TEST(Wizard, TheMainMenuLosesItsTaggedItemsOnly)
 {
     QMenuBar bar;

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <atomic>
+
 #include <functional>
 #include <memory>
 
@@ -18,9 +20,14 @@ public:
     QHash<QString, QString> installed;
     QList<QUrl> opened;
     bool hasBrowser = true;
+    QStringList launched;  // "identifier" or "identifier (background)"
     int beeps = 0;
     QString applicationPath(const QString &identifier) const override { return installed.value(identifier.toLower()); }
-    bool launchApplication(const QString &, bool) override { return true; }
+    bool launchApplication(const QString &identifier, bool background) override
+    {
+        launched.append(background ? identifier + QStringLiteral(" (background)") : identifier);
+        return true;
+    }
     bool openUrl(const QUrl &url) override
     {
         opened.append(url);
@@ -66,11 +73,14 @@ private:
     QVariantMap m_info;
 };
 
+// Set by the test on the main thread, read by the wizard's jobs: atomic.
 class FakeCompanionApp final : public CompanionApp
 {
 public:
-    bool pushResult = true;
-    bool doneResult = true;
+    std::atomic<bool> pushResult{true};
+    std::atomic<bool> doneResult{true};
+    // Not done and the phone shows nothing.
+    std::atomic<bool> unreadable{false};
     std::atomic<int> pushes{0};
     std::atomic<int> polls{0};
     bool pushApk() override
@@ -82,6 +92,11 @@ public:
     {
         ++polls;
         return doneResult;
+    }
+    Progress apkProgress() override
+    {
+        if (apkIsDone()) return Progress::Done;
+        return unreadable ? Progress::PhoneUnreadable : Progress::NotYet;
     }
 };
 
