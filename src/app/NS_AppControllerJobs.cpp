@@ -134,7 +134,15 @@ QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, co
     if (folder.isEmpty()) return e.reason();
     const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
     if (problemOut) *problemOut = problem;
-    if (!problem.isEmpty()) return vtrenv::describeWriteProblem(problem, folder);
+    if (!problem.isEmpty()) {
+        QString reason = vtrenv::describeWriteProblem(problem, folder);
+        const QString leftover = e.userInfo().value(QStringLiteral("leftover")).toString();
+        if (!leftover.isEmpty())
+            reason += QLatin1Char(' ') + vtrLocalized("The unfinished copy \"%1\" could not be removed; it is removed "
+                                                      "once the folder can be written again.")
+                                             .arg(leftover);
+        return reason;
+    }
     if (e.reason().contains(folder)) return e.reason();
     return vtrLocalized("Copying into \"%1\" failed: %2").arg(QDir::cleanPath(folder), e.reason());
 }

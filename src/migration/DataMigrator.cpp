@@ -432,8 +432,13 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
         VtrFileInfoPtr newItem;
         const FileInfoCopyStatus result = source->copyTo(folder, true, &progress, nullptr, &newItem);
         throwIfCancelled();
-        if (result != 0 || !newItem)
-            throw VtrException(QStringLiteral("MediaCopyException"), copyFailureText(item.name, result, folder->path()));
+        if (result != 0 || !newItem) {
+            // The leftover travels apart too: a caller that words the cause
+            // its own way must still say what was left behind.
+            const QString leftover = vtr::lastCopyFailure().leftover;
+            throw VtrException(QStringLiteral("MediaCopyException"), copyFailureText(item.name, result, folder->path()),
+                               leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
+        }
         // Recorded at once, so a later run clears it even when this one fails.
         recordCopies(folder, {newItem->name()});
         m_copied.append(newItem);

@@ -544,7 +544,7 @@ TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNext
         EXPECT_TRUE(run.h.terminated);
         QString said;
         for (const AlertRequest &alert : run.h.alerts.shown())
-            if (alert.messageText == QStringLiteral("An error occurred while transferring media to your new device."))
+            if (alert.messageText == QStringLiteral("An error occurred while copying photos to your new device."))
                 said = alert.informativeText;
         EXPECT_TRUE(said.contains("\"" + photos + "\"")) << said.toStdString();
         EXPECT_TRUE(said.contains(QString::fromLocal8Bit(std::strerror(EACCES)))) << said.toStdString();
