@@ -66,6 +66,40 @@ VtrFileInfoPtr targetFolderOf(MobileDeviceInterface &device, vtrmedia::Kind kind
     return device.preferredVideosFolder();
 }
 
+// A sentence of the log or the report as a part of a summary line: "The
+// songs ... library." reads "the songs ... library" after "Done (".
+QString asClause(QString sentence)
+{
+    sentence = sentence.trimmed();
+    if (sentence.endsWith(QLatin1Char('.'))) sentence.chop(1);
+    // "The" becomes "the"; a name such as "iPhone" or "MP3" stays as it is.
+    if (sentence.size() > 1 && sentence.at(0).isUpper() && sentence.at(1).isLower())
+        sentence[0] = sentence.at(0).toLower();
+    return sentence;
+}
+
+// What of a kind stayed behind, in the person's words: entries of the old
+// phone that could not be read or were hidden, why the migrator took fewer
+// than the phone holds, and copies the library would not file.
+QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *importer, vtrmedia::Kind kind)
+{
+    QStringList notes;
+    if (const int unread = migrator.numItemsNotMoved(); unread > 0)
+        notes << vtrLocalized("%1 could not be read from your old phone").arg(unread);
+    if (const int hidden = migrator.numHiddenItemsLeftOut(); hidden > 0)
+        notes << (hidden == 1 ? vtrLocalized("1 hidden file was skipped")
+                              : vtrLocalized("%1 hidden files were skipped").arg(hidden));
+    const QString note = migrator.manifestInfo().value(QStringLiteral("note")).toString();
+    if (!note.isEmpty()) notes << asClause(note);
+    if (const qsizetype refused = importer ? importer->refusedFiles().size() : 0; refused > 0) {
+        static const char *const libraries[] = {"%1 could not be added to your music library",
+                                                "%1 could not be added to your photo library",
+                                                "%1 could not be added to your video library"};
+        notes << vtrLocalized(libraries[kind]).arg(refused);
+    }
+    return notes;
+}
+
 class ManifestOf final : public ManifestInfoSource
 {
 public:
@@ -671,8 +705,14 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         QStringList notes;
         if (copied < fitting) notes << vtrLocalized("%1 could not be copied").arg(fitting - copied);
         if (fitting < items) notes << vtrLocalized("%1 did not fit on your new device").arg(items - fitting);
+        notes += whatStayedBehind(*migrator, importer.get(), kind);
         if (!unread.isEmpty()) notes << vtrLocalized("some could not be read from your old phone");
-        controller.setKindResult(phase, NS_AppController::Outcome::Written, notes.join(QStringLiteral("; ")));
+        // Nothing to copy is done only when the old phone held nothing:
+        // what it held that could not be had was not moved.
+        const bool nothingTaken = items == 0 && copied == 0 && !notes.isEmpty();
+        controller.setKindResult(phase,
+                                 nothingTaken ? NS_AppController::Outcome::NotMoved : NS_AppController::Outcome::Written,
+                                 notes.join(QStringLiteral("; ")));
     }
 }
 

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 namespace vtrapp {
 namespace {
@@ -74,12 +75,96 @@ QString safeRelativePath(const QString &path)
     return clean;
 }
 
+constexpr qint64 kMaxGeneratedBytes = qint64(256) << 20;
+
 QByteArray generatedContents(const QString &path, qint64 size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
     const QByteArray seed = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1);
     for (qint64 i = 0; i < size; ++i) bytes[i] = char(uchar(seed[int(i % seed.size())]) ^ uchar(i * 131 + (i >> 8)));
     return bytes;
+}
+
+// The contents a listed file gives itself, else bytes of its "size".
+QByteArray listedContents(const QVariantMap &file, const QString &relative)
+{
+    if (file.contains(QStringLiteral("text"))) return file.value(QStringLiteral("text")).toString().toUtf8();
+    if (file.contains(QStringLiteral("base64")))
+        return QByteArray::fromBase64(file.value(QStringLiteral("base64")).toString().toLatin1());
+    return generatedContents(relative,
+                             qBound<qint64>(0, file.value(QStringLiteral("size")).toLongLong(), kMaxGeneratedBytes));
+}
+
+// ---- the iPhone's songs -----------------------------------------------------------------------------
+
+// A track the fixture does not give contents for is made as an MP3 file.
+bool isGeneratedTrack(const QVariantMap &track)
+{
+    return !track.contains(QStringLiteral("text")) && !track.contains(QStringLiteral("base64"));
+}
+
+QString trackName(const QVariantMap &track, const QString &relative)
+{
+    return track.value(QStringLiteral("name"), QFileInfo(relative).completeBaseName()).toString();
+}
+
+qint64 trackMilliseconds(const QVariantMap &track)
+{
+    return qMax<qint64>(0, track.value(QStringLiteral("totalTime"), 30000).toLongLong());
+}
+
+QByteArray synchsafe(qsizetype n)
+{
+    QByteArray bytes;
+    for (const int shift : {21, 14, 7, 0}) bytes.append(char((n >> shift) & 0x7f));
+    return bytes;
+}
+
+// A song as a player and the tag reader take it: an ID3v2.4 tag with the
+// track's title, artist, album and genre, then silent MPEG-1 Layer III
+// frames (128 kbit/s, 44.1 kHz, mono) for the track's length. The frames
+// are what the content check recognises; a few would be taken for noise.
+QByteArray silentTaggedMp3(const QVariantMap &track, const QString &relative)
+{
+    const std::pair<const char *, QString> texts[] = {{"TIT2", trackName(track, relative)},
+                                                      {"TPE1", track.value(QStringLiteral("artist")).toString()},
+                                                      {"TALB", track.value(QStringLiteral("album")).toString()},
+                                                      {"TCON", track.value(QStringLiteral("genre")).toString()}};
+    QByteArray frames;
+    for (const auto &[id, text] : texts) {
+        if (text.isEmpty()) continue;
+        const QByteArray body = '\x03' + text.toUtf8();  // UTF-8
+        frames += QByteArray(id) + synchsafe(body.size()) + QByteArray(2, '\0') + body;
+    }
+    QByteArray sound(417, '\0');  // 144 * 128000 / 44100 bytes, no padding
+    sound[0] = char(0xff);
+    sound[1] = char(0xfb);
+    sound[2] = char(0x90);
+    sound[3] = char(0xc4);
+    constexpr qint64 kSamplesPerFrame = 1152, kRate = 44100, kMinFrames = 40;
+    const qint64 wanted = (trackMilliseconds(track) * kRate + kSamplesPerFrame * 1000 - 1) / (kSamplesPerFrame * 1000);
+    const qint64 count = qBound<qint64>(kMinFrames, wanted, kMaxGeneratedBytes / sound.size());
+    return QByteArray("ID3\x04\x00\x00", 6) + synchsafe(frames.size()) + frames + sound.repeated(count);
+}
+
+// Where the phone keeps a synced song: a folder F00 to F49 of
+// "iTunes_Control/Music" and a name of four capitals, neither telling the
+// song; drawn from the library path so that every run gives the same.
+QString phoneSongPath(const QString &relative, QSet<QString> *taken)
+{
+    for (int salt = 0;; ++salt) {
+        const QByteArray h =
+            QCryptographicHash::hash(relative.toUtf8() + QByteArray::number(salt), QCryptographicHash::Sha1);
+        QString name;
+        for (int i = 1; i <= 4; ++i) name.append(QLatin1Char(char('A' + uchar(h[i]) % 26)));
+        const QString path = QStringLiteral("iTunes_Control/Music/F%1/%2.%3")
+                                 .arg(uchar(h[0]) % 50, 2, 10, QLatin1Char('0'))
+                                 .arg(name, QFileInfo(relative).suffix().toLower());
+        if (!taken->contains(path.toCaseFolded())) {
+            taken->insert(path.toCaseFolded());
+            return path;
+        }
+    }
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
@@ -92,7 +177,8 @@ bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 }
 
 // Writes the listed files below `root`; their paths by the fixture's path.
-bool writeListedFiles(const QVariantList &files, const QString &root, QHash<QString, QString> *written, QString *error)
+bool writeListedFiles(const QVariantList &files, const QString &root, QHash<QString, QString> *written, QString *error,
+                      QByteArray (*contentsOf)(const QVariantMap &, const QString &) = listedContents)
 {
     for (const QVariant &entry : files) {
         const QVariantMap file = entry.toMap();
@@ -102,14 +188,7 @@ bool writeListedFiles(const QVariantList &files, const QString &root, QHash<QStr
                          .arg(file.value(QStringLiteral("path")).toString());
             return false;
         }
-        QByteArray bytes;
-        if (file.contains(QStringLiteral("text")))
-            bytes = file.value(QStringLiteral("text")).toString().toUtf8();
-        else if (file.contains(QStringLiteral("base64")))
-            bytes = QByteArray::fromBase64(file.value(QStringLiteral("base64")).toString().toLatin1());
-        else
-            bytes = generatedContents(relative, qBound<qint64>(0, file.value(QStringLiteral("size")).toLongLong(),
-                                                               qint64(256) << 20));
+        const QByteArray bytes = contentsOf(file, relative);
         const QString path = QDir(root).filePath(relative);
         if (!writeFile(path, bytes, error)) return false;
         const QDateTime mtime = QDateTime::fromString(file.value(QStringLiteral("mtime")).toString(), Qt::ISODate);
@@ -180,6 +259,19 @@ std::unique_ptr<SimulatedPhone> SimulatedPhone::load(const QString &fixturePath,
         if (!check.addPhoneFromJson(json, &why))
             return fail(QStringLiteral("is not a phone description: %1").arg(why));
     }
+    if (phone->m_family == Family::IPhone) {
+        // The only sound file made here is an MP3; another format would be
+        // a file of that name without its contents.
+        const QVariantMap library = phone->m_description.value(QStringLiteral("musicLibrary")).toMap();
+        for (const QVariant &entry : library.value(QStringLiteral("tracks")).toList()) {
+            const QVariantMap track = entry.toMap();
+            const QString path = track.value(QStringLiteral("path")).toString();
+            if (isGeneratedTrack(track) && QFileInfo(path).suffix().compare(QLatin1String("mp3"), Qt::CaseInsensitive))
+                return fail(QStringLiteral("is not a phone description: the track \"%1\" can be made only as an "
+                                           "MP3 file; give its contents with \"base64\"")
+                                .arg(path));
+        }
+    }
     return phone;
 }
 
@@ -224,7 +316,20 @@ bool SimulatedPhone::materialize(const QString &folder, QString *error)
     const QVariantMap library = m_description.value(QStringLiteral("musicLibrary")).toMap();
     QHash<QString, QString> trackFiles;
     const QVariantList trackList = library.value(QStringLiteral("tracks")).toList();
-    if (!writeListedFiles(trackList, musicFolder, &trackFiles, error)) return false;
+    const auto trackContents = [](const QVariantMap &t, const QString &relative) {
+        return isGeneratedTrack(t) ? silentTaggedMp3(t, relative) : listedContents(t, relative);
+    };
+    if (!writeListedFiles(trackList, musicFolder, &trackFiles, error, trackContents)) return false;
+
+    // The phone's media folder, as it is mounted on this computer: the songs
+    // synced to it, the library's files under the phone's own names.
+    m_mediaFolder = root.filePath(QStringLiteral("iPhone media"));
+    const QDir media(m_mediaFolder);
+    if (!media.mkpath(QStringLiteral("iTunes_Control/Music"))) {
+        *error = QStringLiteral("%1 cannot be made").arg(m_mediaFolder);
+        return false;
+    }
+    QSet<QString> phoneSongs;
     QVariantMap tracks;
     QHash<QString, qint64> trackIds;
     QVariantList allItems;
@@ -235,18 +340,27 @@ bool SimulatedPhone::materialize(const QString &folder, QString *error)
         const qint64 trackId = nextId++;
         trackIds.insert(relative, trackId);
         const QString path = trackFiles.value(relative);
+        if (t.value(QStringLiteral("onPhone")).toBool()) {
+            QFile song(path);
+            if (!song.open(QIODevice::ReadOnly) ||
+                !writeFile(media.filePath(phoneSongPath(relative, &phoneSongs)), song.readAll(), error))
+                return false;
+        }
         QVariantMap track{{QStringLiteral("Track ID"), trackId},
-                          {QStringLiteral("Name"), t.value(QStringLiteral("name"), QFileInfo(path).completeBaseName())},
+                          {QStringLiteral("Name"), trackName(t, relative)},
                           {QStringLiteral("Kind"), QStringLiteral("MPEG audio file")},
                           {QStringLiteral("Size"), QFileInfo(path).size()},
                           {QStringLiteral("Persistent ID"), QStringLiteral("51A1A7ED%1").arg(trackId, 8, 16, QLatin1Char('0')).toUpper()},
+                          {QStringLiteral("Track Type"), QStringLiteral("File")},
                           {QStringLiteral("Location"), vtr::libraryLocationForLocalPath(path)}};
-        const struct { const char *fixture, *library; } texts[] = {{"artist", "Artist"}, {"album", "Album"}};
+        const struct { const char *fixture, *library; } texts[] = {
+            {"artist", "Artist"}, {"album", "Album"}, {"genre", "Genre"}};
         for (const auto &key : texts) {
             const QString value = t.value(QString::fromLatin1(key.fixture)).toString();
             if (!value.isEmpty()) track.insert(QString::fromLatin1(key.library), value);
         }
-        if (t.contains(QStringLiteral("totalTime"))) track.insert(QStringLiteral("Total Time"), t.value(QStringLiteral("totalTime")).toLongLong());
+        if (isGeneratedTrack(t) || t.contains(QStringLiteral("totalTime")))
+            track.insert(QStringLiteral("Total Time"), trackMilliseconds(t));
         tracks.insert(QString::number(trackId), track);
         allItems.append(QVariantMap{{QStringLiteral("Track ID"), trackId}});
     }
@@ -318,18 +432,18 @@ void SimulatedPhone::attach(AppController &controller, CameraConnection *camera,
         }
         break;
     }
-    case Family::BlackBerry: {
-        // The volume is mounted as the phone arrives, before the wizard looks
-        // at what the phone holds.
-        AppController *c = &controller;
-        const QString volume = m_volume;
-        QObject::connect(c, &AppController::oldDeviceChanged, c, [c, volume] {
-            const std::shared_ptr<MobileDevice> phone = c->oldDevice();
-            if (phone && !phone->mountedPaths().contains(volume)) phone->addMountedPath(volume);
-        });
-        break;
+    case Family::BlackBerry: break;
     }
-    }
+    // The phone's own folder (the BlackBerry's volume, the iPhone's media
+    // folder) is mounted as the phone arrives, before the wizard looks at
+    // what the phone holds.
+    const QString mounted = m_family == Family::BlackBerry ? m_volume : m_mediaFolder;
+    if (mounted.isEmpty()) return;
+    AppController *c = &controller;
+    QObject::connect(c, &AppController::oldDeviceChanged, c, [c, mounted] {
+        const std::shared_ptr<MobileDevice> phone = c->oldDevice();
+        if (phone && !phone->mountedPaths().contains(mounted)) phone->addMountedPath(mounted);
+    });
 }
 
 void SimulatedPhone::plug(vtr::udev::FakeUdevSource &usb)

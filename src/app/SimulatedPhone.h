@@ -23,11 +23,14 @@ namespace vtrapp {
 // - an Android phone: the MTP simulator's fixture (tests/devices/data/mtp);
 // - an iPhone ("family": "iPhone"): its camera roll ("cameraRoll"), the music
 //   library it syncs with ("musicLibrary": "tracks" and "playlists") and its
-//   backup on this computer ("backup");
+//   backup on this computer ("backup"); the library's tracks marked "onPhone"
+//   are also the songs of its media folder, which is mounted as it arrives;
 // - a BlackBerry ("family": "BlackBerry"): the files of its mass-storage
 //   volume ("volume").
 // Files are listed as {"path", and "size" (generated contents), "text" or
-// "base64"}; tracks add "name", "artist", "album" and "totalTime" (ms).
+// "base64"}; tracks add "name", "artist", "album", "genre", "totalTime" (ms)
+// and "onPhone", and a track without "text" or "base64" is a silent MP3 of
+// that length whose tags name it (so its path must end in ".mp3").
 // The iPhone's and the BlackBerry's files are written into a folder of the
 // run (materialize()); nothing of the person's is touched by that.
 class SimulatedPhone
@@ -60,14 +63,17 @@ public:
     bool materialize(const QString &folder, QString *error);
     QString volumePath() const { return m_volume; }
     QString musicLibraryFile() const { return m_libraryFile; }
+    // The iPhone's media folder ("iTunes_Control/Music" holds its songs).
+    QString mediaFolderPath() const { return m_mediaFolder; }
     QString backupRoot() const { return m_backupRoot; }
     std::optional<vtr::camera::CameraPort> cameraPort() const { return m_cameraPort; }
 
     // Makes the phone reachable the way its family is reached, before it
     // arrives: the Android phone joins `mtp`; the iPhone's library and backup
     // become the defaults the readers look at and its camera roll waits on
-    // `camera`'s detector; the BlackBerry's volume is mounted for `controller`
-    // as the phone arrives. Call once, after materialize().
+    // `camera`'s detector; the iPhone's media folder and the BlackBerry's
+    // volume are mounted for `controller` as the phone arrives. Call once,
+    // after materialize().
     void attach(AppController &controller, CameraConnection *camera, const std::shared_ptr<SimulatedMtpLibrary> &mtp);
     // The phone's USB arrival on `usb` (below the bus usbBus()); the camera
     // roll comes with it.
@@ -84,6 +90,7 @@ private:
     QVariantMap m_description;
     QString m_volume;
     QString m_libraryFile;
+    QString m_mediaFolder;
     QString m_backupRoot;
     std::optional<vtr::camera::CameraPort> m_cameraPort;
     vtr::camera::FixedCameraDetector *m_cameraDetector = nullptr;

@@ -41,6 +41,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -377,15 +378,48 @@ TEST(EndToEnd, AnIPhoneWhoseSongsCannotBeKnownOrWithoutALibrary)
         const QVariantMap music = run.jobs->migrators().music->manifestInfo();
         QStringList reasons;
         for (const AlertRequest &alert : run.h.alerts.shown()) reasons.append(alert.informativeText);
+        // The last page does not call it done either way.
+        const QString line = run.h.wizard().musicSummaryDone();
         if (withLibrary) {
             EXPECT_EQ(music.value(QStringLiteral("song_cnt")).toInt(), 0);
             EXPECT_TRUE(music.value(QStringLiteral("note")).toString().contains(QStringLiteral("could not be read")));
             EXPECT_TRUE(reasons.isEmpty()) << reasons.join(QLatin1Char('|')).toStdString();
+            EXPECT_TRUE(line.startsWith(QStringLiteral(" - Not moved: the songs on the iPhone could not be read")))
+                << line.toStdString();
         } else {
             EXPECT_TRUE(reasons.contains(QStringLiteral("Couldn't get iTunes information.")))
                 << reasons.join(QLatin1Char('|')).toStdString();
+            EXPECT_TRUE(line.startsWith(QStringLiteral(" - Failed: "))) << line.toStdString();
         }
     }
+}
+
+// A card's songs that cannot be read (no permission, a pipe), a hidden one,
+// and a song the music library cannot take: the music line counts each.
+TEST(EndToEnd, TheLastPageCountsWhatCouldNotBeReadSkippedOrFiled)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    resetTarget();
+    const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+    const QString music = volume + QStringLiteral("/BlackBerry/music");
+    testenv::writeFile(music + "/Song.mp3", taggedMp3("Song", 20));
+    testenv::writeFile(music + "/Locked.mp3", taggedMp3("Locked", 20));
+    ASSERT_TRUE(QFile::setPermissions(music + "/Locked.mp3", {}));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(music + "/Pipe.mp3").constData(), 0644), 0);
+    testenv::writeFile(music + "/._Song.mp3", "the card's own record of the song");
+    // The library's folder for the wizard's songs cannot be written.
+    const QString filed = MediaLibraryHost::musicFolder() + QStringLiteral("/Solvenna to Windows Phone Imported Music");
+    ASSERT_TRUE(QDir().mkpath(filed));
+    ASSERT_TRUE(QFile::setPermissions(filed, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    RealRun run;
+    const bool ran = run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); });
+    QFile::setPermissions(filed, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(hashesIn(targetFolder("Music")), QList<QByteArray>{sha1OfFile(music + "/Song.mp3")});
+    const QString line = run.h.wizard().musicSummaryDone();
+    for (const char *part : {" - Done (", "2 could not be read from your old phone", "1 hidden file was skipped",
+                             "1 could not be added to your music library"})
+        EXPECT_TRUE(line.contains(QString::fromUtf8(part))) << line.toStdString();
 }
 
 // The simulated Android phone of the fixture, run from the intro to the end.

@@ -21,23 +21,26 @@
 
 namespace {
 
-// A migrator of a kind whose items are files it makes itself, or a failure.
+// A migrator of a kind whose items are files it makes itself, named as the
+// libraries take files of the kind, or a failure.
 template <typename Base>
 class MadeMigrator final : public Base
 {
 public:
-    explicit MadeMigrator(qint64 size, bool fails = false) : Base(nullptr), m_size(size), m_fails(fails) {}
+    MadeMigrator(const char *name, qint64 size, bool fails = false)
+        : Base(nullptr), m_name(QString::fromLatin1(name)), m_size(size), m_fails(fails)
+    {}
 
 protected:
     QList<MediaSourceItem> sourceItems() override
     {
         if (m_fails) throw VtrException(QStringLiteral("DeviceException"), QStringLiteral("The phone went away."));
         MediaSourceItem item;
-        item.name = QStringLiteral("item.bin");
+        item.name = m_name;
         item.size = m_size;
         const qint64 size = m_size;
-        item.fetch = [size](const VtrFileInfoPtr &folder) {
-            const QString path = QDir(folder->path()).filePath(QStringLiteral("item.bin"));
+        item.fetch = [size, name = m_name](const VtrFileInfoPtr &folder) {
+            const QString path = QDir(folder->path()).filePath(name);
             testenv::writeFile(path, QByteArray(int(size), 'x'));
             return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));
         };
@@ -45,6 +48,7 @@ protected:
     }
 
 private:
+    QString m_name;
     qint64 m_size;
     bool m_fails;
 };
@@ -54,9 +58,9 @@ struct Jobs : RealJobs
     void use(bool photosFail, qint64 size = 1000)
     {
         FamilyMediaMigrators m;
-        m.music = std::make_shared<MadeMigrator<MusicMigrator>>(size);
-        m.photos = std::make_shared<MadeMigrator<PhotosMigrator>>(size, photosFail);
-        m.videos = std::make_shared<MadeMigrator<VideoMigrator>>(size);
+        m.music = std::make_shared<MadeMigrator<MusicMigrator>>("item.mp3", size);
+        m.photos = std::make_shared<MadeMigrator<PhotosMigrator>>("item.jpg", size, photosFail);
+        m.videos = std::make_shared<MadeMigrator<VideoMigrator>>("item.mp4", size);
         jobs->setMigrators(h.wizard(), m);
     }
 };

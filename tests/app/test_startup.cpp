@@ -110,6 +110,8 @@ TEST(Startup, EveryFixtureThatCannotBeUsedIsRefusedWithItsReason)
     testenv::writeFile(dir + QStringLiteral("/storages.json"),
                        R"({"identity": {"vendorId": "0x04e8", "productId": "0x6642"},
                            "storages": [{"objects": [{"size": 3}]}]})");
+    testenv::writeFile(dir + QStringLiteral("/m4a.json"),
+                       R"({"family": "iPhone", "musicLibrary": {"tracks": [{"path": "a/Song.m4a", "totalTime": 1000}]}})");
     QDir().mkpath(dir + QStringLiteral("/folder.json"));
     const struct
     {
@@ -126,6 +128,7 @@ TEST(Startup, EveryFixtureThatCannotBeUsedIsRefusedWithItsReason)
         {QStringLiteral("noids.json"), "no \"vendorId\" and \"productId\""},
         {QStringLiteral("family.json"), "names the family \"Nokia\""},
         {QStringLiteral("storages.json"), "an object needs a \"name\""},
+        {QStringLiteral("m4a.json"), "\"a/Song.m4a\" can be made only as an MP3 file"},
     };
     for (const auto &c : cases) {
         const QString path = dir + QLatin1Char('/') + c.name;
