@@ -580,7 +580,12 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
             } catch (const VtrException &e) {
                 kind.migrator->setCancelCheck({});
                 if (job.isCancelled()) throw;
-                failures->set(vtrmedia::Kind(index), e.reason());
+                // The music of an iPhone comes from this computer's library,
+                // not from the phone: the line must not blame the phone.
+                failures->set(vtrmedia::Kind(index),
+                              e.name() == QStringLiteral("iTunes XML file not found")
+                                  ? vtrLocalized("the music library could not be read: %1").arg(e.reason())
+                                  : vtrLocalized("it could not be read from your old phone: %1").arg(e.reason()));
                 if (c->showAlertOnMainThread(kind.title, e) == 0) {
                     c->runOnMainAndWait([c] { c->terminate(); });
                     return BackgroundJob::failureResult(e);
@@ -699,8 +704,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
                                  vtrLocalized("there is not enough space on your new device"));
     } else if (!unread.isEmpty() && copied == 0) {
-        controller.setKindResult(phase, NS_AppController::Outcome::Failed,
-                                 vtrLocalized("it could not be read from your old phone: %1").arg(unread));
+        controller.setKindResult(phase, NS_AppController::Outcome::Failed, unread);
     } else {
         QStringList notes;
         if (copied < fitting) notes << vtrLocalized("%1 could not be copied").arg(fitting - copied);

@@ -333,8 +333,10 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     if (!choice.notInLibrary.isEmpty()) {
         VTR_LOG(1, QStringLiteral("Songs on the iPhone that are not in the music library: %1")
                        .arg(choice.notInLibrary.join(QStringLiteral(", "))));
-        setNote(vtrLocalized("%1 songs on the iPhone were not found in the music library.")
-                    .arg(choice.notInLibrary.size()));
+        setNote(choice.notInLibrary.size() == 1
+                    ? vtrLocalized("1 song on the iPhone was not found in the music library.")
+                    : vtrLocalized("%1 songs on the iPhone were not found in the music library.")
+                          .arg(choice.notInLibrary.size()));
     }
     const QHash<qint64, QStringList> playlistsOfTrack = libraryPlaylistsByTrack(*library);
     for (const VtrITunesItemPtr &track : choice.tracks) {

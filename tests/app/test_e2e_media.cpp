@@ -389,7 +389,8 @@ TEST(EndToEnd, AnIPhoneWhoseSongsCannotBeKnownOrWithoutALibrary)
         } else {
             EXPECT_TRUE(reasons.contains(QStringLiteral("Couldn't get iTunes information.")))
                 << reasons.join(QLatin1Char('|')).toStdString();
-            EXPECT_TRUE(line.startsWith(QStringLiteral(" - Failed: "))) << line.toStdString();
+            EXPECT_TRUE(line.startsWith(QStringLiteral(" - Failed: the music library could not be read: ")))
+                << line.toStdString();
         }
     }
 }
