@@ -66,13 +66,15 @@ const QStringList &commonTypesTable()
     return list;
 }
 
-// Still-image files the photo migrators take (JPEG, PNG, BMP, TIFF, HEIF);
+// Still-image files the photo migrators take (JPEG, PNG, BMP, TIFF, HEIF,
+// WebP): what a phone's camera roll holds must also be filed as a photo.
 // "gif" is appended by stillImageTypes().
 const QStringList &stillTable()
 {
     static const QStringList list = {QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
                                      QStringLiteral("png"),  QStringLiteral("bmp"),  QStringLiteral("tif"),
-                                     QStringLiteral("tiff"), QStringLiteral("heic")};
+                                     QStringLiteral("tiff"), QStringLiteral("heic"), QStringLiteral("heif"),
+                                     QStringLiteral("webp")};
     return list;
 }
 

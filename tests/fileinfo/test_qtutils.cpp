@@ -183,8 +183,8 @@ TEST(QTUtilsClassify, CaseOfTheExtensionDoesNotMatter)
         bool still;
     } cases[] = {{"mov", true, false},  {"mp4", true, false},  {"3gp", true, false},  {"wmv", true, false},
                  {"jpg", false, true},  {"jpeg", false, true}, {"png", false, true},  {"heic", false, true},
-                 {"gif", false, true},  {"mp3", false, false}, {"m4a", false, false}, {"wav", false, false},
-                 {"pdf", false, false}, {"txt", false, false}};
+                 {"heif", false, true}, {"webp", false, true}, {"gif", false, true},  {"mp3", false, false},
+                 {"m4a", false, false}, {"wav", false, false}, {"pdf", false, false}, {"txt", false, false}};
     for (const Case &c : cases) {
         const QString lower = QString::fromLatin1(c.ext);
         for (const QString &ext : {lower, lower.toUpper(), lower.left(1).toUpper() + lower.mid(1)}) {
