@@ -2,9 +2,11 @@
 // Listing and backing up a phone through the whole road the wizard takes:
 // the MTP device's object map, the platform device's folder listings, the
 // phone file objects and the migrators' walk and backup into their private
-// folder. Two shapes of phone:
+// folder. Three shapes of phone:
 // - deep: a chain of nested folders ("Folder 0\Folder 1\..."), each holding
 //   one small photo, 2,500 to 20,000 levels;
+// - deep with one-letter names ("a\a\..."), the most levels a path on this
+//   computer can reach (2,046), each of them walked and backed up;
 // - wide: 20,000 to 80,000 small photos, 400 in each of a few hundred
 //   folders three levels down, many of them sharing a name.
 // Time per object must stay flat as the phone doubles. Each run's peak
@@ -23,12 +25,14 @@
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
 
+#include "PeakMemory.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -42,16 +46,8 @@ constexpr qint64 kPhotoBytes = 2048;
 constexpr time_t kDate = 1360836900; // 2013-02-14
 constexpr int kWidePhotosPerFolder = 400;
 
-// kB figures of /proc/self/status.
-qint64 statusField(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
+enum class Shape { Deep, DeepOneLetter, Wide };
+const char *const kShapeNames[] = {"deep", "deep1", "wide"};
 
 // A simulated phone of one storage, opened as the phone object opens it.
 struct Phone
@@ -60,7 +56,7 @@ struct Phone
     LIBMTP_mtpdevice_t *handle = nullptr;
     qint64 objects = 0;
 
-    Phone(bool deep, int size)
+    Phone(Shape shape, int size)
     {
         sim->setCallLogEnabled(false);
         MtpSimPhone &phone = sim->addPhone();
@@ -68,11 +64,12 @@ struct Phone
         storage.id = kStorage;
         storage.capacity = 1ull << 40;
         phone.addStorage(storage);
-        if (deep) {
+        if (shape != Shape::Wide) {
             uint32_t folder = 0;
             for (int i = 0; i < size; ++i) {
                 phone.addFileOfSize(kStorage, folder, QStringLiteral("IMG_%1.jpg").arg(i), kPhotoBytes, kDate);
-                folder = phone.addFolder(kStorage, folder, QStringLiteral("Folder %1").arg(i));
+                folder = phone.addFolder(
+                    kStorage, folder, shape == Shape::Deep ? QStringLiteral("Folder %1").arg(i) : QStringLiteral("a"));
             }
         } else {
             const uint32_t dcim = phone.addFolder(kStorage, 0, QStringLiteral("DCIM"));
@@ -162,60 +159,61 @@ struct PrivateFolders
     ~PrivateFolders() { platform::UserDefaults::synchronize(); }
 };
 
-// In a fresh copy of this program: the growth of the peak resident size
-// over one run, in MiB; -1 when the run fails or does not finish.
-double peakGrowthMiB(const char *shape, int size)
-{
-    QProcess child;
-    child.start(QStringLiteral("/proc/self/exe"),
-                {QStringLiteral("--peak"), QLatin1String(shape), QString::number(size)});
-    if (!child.waitForFinished(-1) || child.exitCode() != 0) return -1;
-    return child.readAllStandardOutput().trimmed().toDouble() / 1024.0;
-}
-
-void runShape(benchmark::State &state, bool deep)
+void runShape(benchmark::State &state, Shape shape)
 {
     const PrivateFolders folders;
     const int size = int(state.range(0));
-    Phone phone(deep, size);
+    Phone phone(shape, size);
     RoadResult result;
+    qint64 elapsedNs = 0;
     for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
         result = runRoad(phone);
+        elapsedNs = timer.nsecsElapsed();
         if (!result.error.isEmpty()) state.SkipWithError(qPrintable(result.error));
     }
     state.counters["objects"] = double(phone.objects);
     state.counters["backed_up"] = result.backedUp;
     state.counters["not_moved"] = result.notMoved;
-    state.counters["us_per_object"] = benchmark::Counter(
-        double(phone.objects) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.counters["peak_MiB"] = peakGrowthMiB(deep ? "deep" : "wide", size);
+    state.counters["us_per_object"] = double(elapsedNs) / 1000.0 / double(phone.objects);
+    // In a fresh copy of this program (see runAsPeakChild); -1: it failed.
+    state.counters["peak_MiB"] = benchpeak::growthMiB(kShapeNames[int(shape)], QString::number(size));
 }
 
 void BM_DeepPhoneRoad(benchmark::State &state)
 {
-    runShape(state, true);
+    runShape(state, Shape::Deep);
+}
+void BM_DeepOneLetterPhoneRoad(benchmark::State &state)
+{
+    runShape(state, Shape::DeepOneLetter);
 }
 void BM_WidePhoneRoad(benchmark::State &state)
 {
-    runShape(state, false);
+    runShape(state, Shape::Wide);
 }
 
 BENCHMARK(BM_DeepPhoneRoad)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DeepOneLetterPhoneRoad)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_WidePhoneRoad)->Arg(20000)->Arg(40000)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// "--peak deep|wide N": one run, then the growth of the peak resident size
+// "--peak deep|deep1|wide N": one run, then the growth of the peak resident size
 // in KiB on standard output.
 bool runAsPeakChild(int argc, char **argv)
 {
     if (argc != 4 || std::strcmp(argv[1], "--peak") != 0) return false;
     const PrivateFolders folders;
-    Phone phone(std::strcmp(argv[2], "deep") == 0, std::atoi(argv[3]));
+    Shape shape = Shape::Wide;
+    for (int s = 0; s < 3; ++s)
+        if (std::strcmp(argv[2], kShapeNames[s]) == 0) shape = Shape(s);
+    Phone phone(shape, std::atoi(argv[3]));
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     const bool reset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
     clear.close();
-    const qint64 before = reset ? statusField("VmRSS") : statusField("VmHWM");
+    const long before = benchpeak::statusKiB(reset ? "VmRSS" : "VmHWM");
     const RoadResult result = runRoad(phone);
-    std::printf("%lld\n", result.error.isEmpty() ? statusField("VmHWM") - before : -1024LL);
+    std::printf("%ld\n", result.error.isEmpty() ? benchpeak::peakKiB() - before : -1024L);
     std::fflush(stdout);
     return true;
 }
