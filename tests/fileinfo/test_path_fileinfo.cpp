@@ -177,25 +177,19 @@ TEST(WindowsPathFileInfo, PathTable)
 
 TEST(WindowsPathFileInfo, AnItemStoredInItsFolderAnswersAsOneStoredWhole)
 {
-    const QStringList names{"x.mp3", "b\\c"}; // the second is stored joined
+    const auto pathOf = [](const VtrFileInfoPtr &item) { return item ? item->path() : QStringLiteral("none"); };
     for (const char *folder : {"E:\\Music", "E:\\", "e:/a//b\\", "Music", "\\", "", "E:\\C:\\"}) {
-        for (const QString &name : names) {
+        for (const QString name : {"x.mp3", "b\\c"}) { // the second is stored joined
             const QString whole = vtr::windowsStringByAppendingPathComponent(QString::fromUtf8(folder), name);
             SCOPED_TRACE(whole.toStdString());
             auto stored = win(whole);
             auto listed = std::make_shared<VtrWindowsPathBasedFileInfo>();
             listed->setPathInFolder(vtr::windowsPathPrefixForChildren(QString::fromUtf8(folder)), name);
-            EXPECT_TRUE(listed->storedPathEquals(whole));
-            EXPECT_FALSE(listed->storedPathEquals(whole + QLatin1Char('x')));
+            EXPECT_TRUE(listed->storedPathEquals(whole) && !listed->storedPathEquals(whole + QLatin1Char('x')));
             EXPECT_EQ(listed->path(), whole);
             EXPECT_EQ(listed->name(), stored->name());
             EXPECT_EQ(listed->pathComponents(), stored->pathComponents());
-            EXPECT_EQ(listed->volumeRelativeStandardPath(), stored->volumeRelativeStandardPath());
-            const VtrFileInfoPtr parent = listed->parentFolder();
-            ASSERT_EQ(bool(parent), bool(stored->parentFolder()));
-            if (parent) {
-                EXPECT_EQ(parent->path(), stored->parentFolder()->path());
-            }
+            EXPECT_EQ(pathOf(listed->parentFolder()), pathOf(stored->parentFolder()));
             EXPECT_TRUE(listed->isEqualTo(stored) && stored->isEqualTo(listed));
         }
     }
