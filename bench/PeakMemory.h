@@ -16,15 +16,22 @@
 
 namespace benchpeak {
 
+// A KiB figure of /proc/self/status ("VmRSS", "VmHWM"); 0 when unknown.
+inline long statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key)) return line.mid(key.size()).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
 // The peak resident size of this process image in KiB. Not getrusage():
 // its maximum survives exec, so a child would inherit the benchmark's peak.
 inline long peakKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
+    return statusKiB("VmHWM");
 }
 
 // The growth of the child's peak in MiB; -1 when it does not finish.

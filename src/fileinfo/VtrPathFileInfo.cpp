@@ -21,9 +21,9 @@ QString joinComponent(const QString &path, const QString &component)
 
 } // namespace
 
-VtrPathBasedFileInfo::VtrPathBasedFileInfo() : _itsPath(QStringLiteral("")) {}
+VtrPathBasedFileInfo::VtrPathBasedFileInfo() : _itsName(QStringLiteral("")) {}
 
-VtrPathBasedFileInfo::VtrPathBasedFileInfo(const QString &path) : _itsPath(path.isNull() ? QStringLiteral("") : path)
+VtrPathBasedFileInfo::VtrPathBasedFileInfo(const QString &path) : _itsName(path.isNull() ? QStringLiteral("") : path)
 {
     // A new object has no cached attributes, so there is nothing to refresh.
 }
@@ -35,13 +35,26 @@ std::shared_ptr<VtrPathBasedFileInfo> VtrPathBasedFileInfo::fileInfoWithPath(con
 
 void VtrPathBasedFileInfo::_setPath(const QString &path)
 {
-    _itsPath = path.isNull() ? QStringLiteral("") : path;
+    setPath(path);
     refresh();
 }
 
 void VtrPathBasedFileInfo::setPath(const QString &path)
 {
-    _itsPath = path.isNull() ? QStringLiteral("") : path;
+    _itsFolder.clear();
+    _itsName = path.isNull() ? QStringLiteral("") : path;
+}
+
+void VtrPathBasedFileInfo::setPathInFolder(const QString &folderPrefix, const QString &name)
+{
+    const bool plain = !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+    const bool separated = folderPrefix.endsWith(QLatin1Char('/')) || folderPrefix.endsWith(QLatin1Char('\\'));
+    if (!plain || !separated) {
+        setPath(folderPrefix + name);
+        return;
+    }
+    _itsFolder = folderPrefix;
+    _itsName = name;
 }
 
 QString VtrPathBasedFileInfo::archiveClassName() const
@@ -51,7 +64,7 @@ QString VtrPathBasedFileInfo::archiveClassName() const
 
 void VtrPathBasedFileInfo::encodeWithCoder(QVariantMap &coder)
 {
-    coder.insert(kPathKey, _itsPath);
+    coder.insert(kPathKey, storedPath());
     VtrBaseFileInfo::encodeWithCoder(coder);
 }
 
@@ -63,7 +76,7 @@ void VtrPathBasedFileInfo::initWithCoder(const QVariantMap &coder)
 
 QString VtrPathBasedFileInfo::path()
 {
-    return _itsPath;
+    return storedPath();
 }
 QString VtrPathBasedFileInfo::description()
 {
@@ -71,7 +84,8 @@ QString VtrPathBasedFileInfo::description()
 }
 QString VtrPathBasedFileInfo::name()
 {
-    return vtr::posixLastPathComponent(_itsPath);
+    if (_itsFolder.endsWith(QLatin1Char('/'))) return _itsName;
+    return vtr::posixLastPathComponent(storedPath());
 }
 QString VtrPathBasedFileInfo::nameWithoutExtension()
 {
@@ -80,12 +94,12 @@ QString VtrPathBasedFileInfo::nameWithoutExtension()
 
 QStringList VtrPathBasedFileInfo::pathComponents()
 {
-    return vtr::posixPathComponents(dropOneTrailing(_itsPath, QLatin1Char('/')));
+    return vtr::posixPathComponents(dropOneTrailing(storedPath(), QLatin1Char('/')));
 }
 
 VtrFileInfoPtr VtrPathBasedFileInfo::parentFolder()
 {
-    return fileInfoWithPath(vtr::posixDeletingLastPathComponent(_itsPath));
+    return fileInfoWithPath(vtr::posixDeletingLastPathComponent(storedPath()));
 }
 
 void VtrPathBasedFileInfo::updateName(const QString &name)
@@ -119,7 +133,7 @@ bool VtrPathBasedFileInfo::isEqualTo(const VtrFileInfoPtr &other)
 {
     auto *pathBased = dynamic_cast<VtrPathBasedFileInfo *>(other.get());
     if (!pathBased) return VtrBaseFileInfo::isEqualTo(other);
-    return _itsPath.compare(pathBased->_itsPath, Qt::CaseInsensitive) == 0;
+    return storedPath().compare(pathBased->storedPath(), Qt::CaseInsensitive) == 0;
 }
 
 QString VtrPathBasedFileInfo::relativePathTo(const VtrFileInfoPtr &other)

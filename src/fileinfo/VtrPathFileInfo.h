@@ -22,8 +22,22 @@ public:
     void _setPath(const QString &path);
     // Stores a new path without refresh (record only; the store is untouched).
     void setPath(const QString &path);
+    // setPath() of `folderPrefix` + `name`, kept as the two strings: every
+    // item listed from one folder shares the folder's text, so a listing
+    // deep in a tree costs what its names are long, not its paths.
+    // `folderPrefix` ends with a separator; a `name` that is not one plain
+    // name (empty, or holding "/" or "\") is stored joined.
+    void setPathInFolder(const QString &folderPrefix, const QString &name);
     // The stored path as it is, for kinds that override path().
-    QString storedPath() const { return _itsPath; }
+    QString storedPath() const { return _itsFolder.isEmpty() ? _itsName : _itsFolder + _itsName; }
+    // storedPath() == path, without joining the stored parts.
+    bool storedPathEquals(QStringView path, Qt::CaseSensitivity cs = Qt::CaseSensitive) const
+    {
+        const qsizetype folder = _itsFolder.size();
+        return folder + _itsName.size() == path.size() &&
+               QStringView(_itsFolder).compare(path.first(folder), cs) == 0 &&
+               QStringView(_itsName).compare(path.sliced(folder), cs) == 0;
+    }
 
     QString archiveClassName() const override;
     void encodeWithCoder(QVariantMap &coder) override;
@@ -52,6 +66,14 @@ public:
     // The path below the volume's path, without leading or trailing "/".
     QString volumeRelativeStandardPath() override;
 
+protected:
+    // The stored path's last component when it was stored by
+    // setPathInFolder(); null otherwise.
+    QString nameInFolder() const { return _itsFolder.isEmpty() ? QString() : _itsName; }
+
 private:
-    QString _itsPath;
+    // The path is _itsFolder + _itsName; _itsFolder is empty when the path
+    // was stored whole.
+    QString _itsFolder;
+    QString _itsName;
 };

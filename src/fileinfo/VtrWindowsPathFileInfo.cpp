@@ -47,7 +47,12 @@ QString VtrWindowsPathBasedFileInfo::path()
 
 QString VtrWindowsPathBasedFileInfo::name()
 {
-    const QString r = rest();
+    const QString listed = nameInFolder();
+    if (!listed.isNull()) return listed;
+    // Read in place: the name of an item deep in a tree costs what the name
+    // is long.
+    const QString stored = storedPath();
+    const QStringView r = QStringView(stored).sliced(vtr::windowsDriveLength(stored));
     if (r.isEmpty()) return drive();
     return vtr::windowsLastPathComponent(r);
 }

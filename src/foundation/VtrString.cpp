@@ -257,6 +257,32 @@ QString fixSlashes(const QString &path)
     return out;
 }
 
+// The last component as posixLastPathComponent gives it, read from the end of
+// `path`: only the component and the separators after it are looked at, so
+// the name of an item deep in a tree costs what the name is long.
+template <typename IsSeparator> QString lastComponentFromEnd(QStringView path, IsSeparator isSeparator)
+{
+    qsizetype end = path.size();
+    while (end > 0 && isSeparator(path.at(end - 1)))
+        --end;
+    if (end == 0) return path.isEmpty() ? QString(QLatin1String("")) : QStringLiteral("/");
+    qsizetype start = end;
+    while (start > 0 && !isSeparator(path.at(start - 1)))
+        --start;
+    return path.sliced(start, end - start).toString();
+}
+
+bool isPosixSeparator(QChar c)
+{
+    return c == QLatin1Char('/');
+}
+
+// Windows paths take either separator (a "/" is turned into a backslash).
+bool isWindowsSeparator(QChar c)
+{
+    return c == QLatin1Char('/') || c == kBackslash;
+}
+
 // Index of the "." that starts the extension of an already fixed path, or -1.
 qsizetype extensionDot(const QString &fixed)
 {
@@ -294,9 +320,7 @@ QStringList posixPathComponents(const QString &path)
 
 QString posixLastPathComponent(const QString &path)
 {
-    const QString fixed = fixSlashes(path);
-    if (fixed.size() <= 1) return fixed;
-    return fixed.mid(fixed.lastIndexOf(QLatin1Char('/')) + 1);
+    return lastComponentFromEnd(path, isPosixSeparator);
 }
 
 QString posixPathExtension(const QString &path)
@@ -409,11 +433,25 @@ QStringList windowsPathComponents(const QString &path)
     return components;
 }
 
+qsizetype windowsDriveLength(QStringView path)
+{
+    return path.size() >= 3 && path.at(1) == QLatin1Char(':') && isWindowsSeparator(path.at(2)) ? 3 : 0;
+}
+
+QString windowsPathPrefixForChildren(const QString &path)
+{
+    const QString joined = windowsStringByAppendingPathComponent(path, QStringLiteral("_"));
+    return joined.left(joined.size() - 1);
+}
+
 QString windowsLastPathComponent(const QString &path)
 {
-    QString rest;
-    decomposeWindowsPath(path, nullptr, &rest);
-    return posixLastPathComponent(pathFromWindowsPath(rest));
+    return windowsLastPathComponent(QStringView(path));
+}
+
+QString windowsLastPathComponent(QStringView path)
+{
+    return lastComponentFromEnd(path.sliced(windowsDriveLength(path)), isWindowsSeparator);
 }
 
 QString windowsPathExtension(const QString &path)

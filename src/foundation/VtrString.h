@@ -90,13 +90,21 @@ QString windowsPathWithComponents(const QStringList &components);
 // ("e:\" gives "E:\"), or "" when there is none, and the rest. Either out
 // pointer may be null. The rest is never null.
 void decomposeWindowsPath(const QString &path, QString *outDrive, QString *outPath);
+// 3 when `path` begins with a drive ("E:\", "e:/"), else 0.
+qsizetype windowsDriveLength(QStringView path);
 // The drive (when any) first, then the POSIX components of the rest.
 QStringList windowsPathComponents(const QString &path);
 // The last component of the rest; the drive is never returned ("E:\" gives "").
+// Reads only the component and what follows it.
 QString windowsLastPathComponent(const QString &path);
+QString windowsLastPathComponent(QStringView path);
 QString windowsPathExtension(const QString &path);
 // When the rest is empty the component is taken as given, unconverted.
 QString windowsStringByAppendingPathComponent(const QString &path, const QString &component);
+// What windowsStringByAppendingPathComponent(path, name) puts in front of any
+// one plain name (not empty, no separator): made once for a folder, it gives
+// the paths of the folder's items at the cost of their names.
+QString windowsPathPrefixForChildren(const QString &path);
 QString windowsStringByAppendingPathExtension(const QString &path, const QString &extension);
 QString windowsStringByDeletingLastPathComponent(const QString &path);
 QString windowsStringByDeletingPathExtension(const QString &path);

@@ -6,6 +6,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "foundation/VtrString.h"
 #include "migration/VtrMusicPlaylistKinds.h"
 #include "migration/iAppImporter.h"
 #include "platform/Folders.h"
@@ -14,11 +15,13 @@
 #include "platform/VtrException.h"
 
 #include <QDir>
+#include <QHash>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -66,6 +69,52 @@ private:
 };
 
 QString recordKeyFor(const VtrFileInfoPtr &folder) { return QDir::cleanPath(folder->path()); }
+
+// The private folder a backup writes into. Only the backup writes there, one
+// file after the other, so the folder remembers the names it gave and the
+// next number of each: ten thousand photos named "cover.jpg" get their
+// names without the folder being listed, or every number tried from 1, for
+// each of them (and beyond the 10,000th too).
+class BackupFolder final : public VtrMacFileInfo
+{
+public:
+    using VtrMacFileInfo::VtrMacFileInfo;
+
+    QString uniqueFilename(const QString &name) override
+    {
+        if (!taken(name)) return give(name);
+        const QString base = vtr::posixDeletingPathExtension(name);
+        const QString extension = vtr::posixPathExtension(name);
+        int &next = m_nextNumber[name.toCaseFolded()];
+        for (int tries = 0; tries < kMaxUniqueNameAttempts; ++tries) {
+            next = std::max(next, 1);
+            QString candidate = QStringLiteral("%1-%2").arg(base).arg(next++);
+            if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
+            if (!taken(candidate)) return give(candidate);
+        }
+        VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, path()));
+        return QString();
+    }
+
+private:
+    // A name given earlier counts as taken while its file is there (a copy
+    // that failed leaves its name free); names differing only in case are
+    // one name here, as on the new phone.
+    bool taken(const QString &name)
+    {
+        if (find(name)->exists()) return true;
+        const auto given = m_given.constFind(name.toCaseFolded());
+        return given != m_given.constEnd() && find(*given)->exists();
+    }
+    QString give(const QString &name)
+    {
+        m_given.insert(name.toCaseFolded(), name);
+        return name;
+    }
+
+    QHash<QString, QString> m_given;  // case-folded -> as given
+    QHash<QString, int> m_nextNumber; // case-folded name -> next number to try
+};
 
 // ---- the record of our copies ----------------------------------------------------------------------
 
@@ -307,7 +356,7 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
             self->m_backupTime = QDateTime::currentDateTime();
         }
     } publish{this, backedUp, notMoved, hidden};
-    const VtrFileInfoPtr folder = VtrMacFileInfo::fileInfoWithPath(freshBackupFolder());
+    const VtrFileInfoPtr folder = std::make_shared<BackupFolder>(freshBackupFolder());
     const QString text = fill(vtrLocalized("Backing up %@..."), kindWord());
     if (status) status->setStatusNow(text, phase(), 0.0);
     // A listing that fails twice is the kind's failure, with the phone's words.

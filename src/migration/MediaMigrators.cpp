@@ -17,7 +17,10 @@
 #include <QSet>
 
 #include <algorithm>
+#include <climits>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -90,35 +93,101 @@ QString resolvedVolumePath(const VtrFileInfoPtr &root)
     return QFileInfo(root->path()).canonicalFilePath();
 }
 
-// The media files below `folder` of the volume whose resolved path is
-// `volume`, and the entries left out with the reason. A folder below the top
-// whose listing fails twice is left out; the top's failure is the caller's.
-// A link is followed only to a
-// file inside the volume: a card may hold links to anything on this computer.
-void collectBelow(const VtrFileInfoPtr &folder, MediaKind kind, const QString &volume, bool top, VtrFileInfoList &files,
-                  QList<MediaSourceItem> &leftOut)
+// Paths on this computer are at most this many bytes (PATH_MAX less its
+// NUL). A folder whose path is longer cannot be reached here by its path,
+// and the backup lands on this computer, so the walk does not go into one.
+constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
+
+// UTF-8 bytes of `text`, counted without making them.
+qsizetype utf8Length(QStringView text)
 {
-    VtrFileInfoList children;
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (unit < 0x80) {
+            bytes += 1;
+        } else if (unit < 0x800) {
+            bytes += 2;
+        } else if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            bytes += 4;
+            ++i;
+        } else {
+            bytes += 3;
+        }
+    }
+    return bytes;
+}
+
+// Bytes of a folder's path without its trailing separators: its items' paths
+// add a separator and their names.
+qsizetype folderPathBytes(const VtrFileInfoPtr &folder)
+{
+    const QString path = folder->path();
+    qsizetype end = path.size();
+    while (end > 0 && (path.at(end - 1) == QLatin1Char('/') || path.at(end - 1) == QLatin1Char('\\')))
+        --end;
+    return utf8Length(QStringView(path).first(end));
+}
+
+// The children of a folder that the filter takes (its hidden files of the
+// kind noted as left out). A folder below the top whose listing fails twice
+// is left out (nullopt); the top's failure is the caller's.
+std::optional<VtrFileInfoList> listFolder(const VtrFileInfoPtr &folder, MediaKind kind, bool top,
+                                          QList<MediaSourceItem> &leftOut)
+{
     MediaFilter filter(kind);
     for (int attempt = 1;; ++attempt) {
         filter.hiddenFiles.clear();
         try {
-            children = folder->folderContentsWithFilter(&filter);
-            break;
+            VtrFileInfoList children = folder->folderContentsWithFilter(&filter);
+            leftOut += filter.hiddenFiles;
+            return children;
         } catch (const VtrException &e) {
             // The top's failure is the whole listing's, which is tried again.
             if (top) throw;
             if (attempt == 2) {
                 leftOut.append(leftOutEntry(folder, vtrLocalized("the folder could not be listed: ") + e.reason()));
-                return;
+                return std::nullopt;
             }
             VTR_LOG(2, QStringLiteral("Listing \"%1\" failed, trying once more: %2").arg(folder->path(), e.reason()));
         }
     }
-    leftOut += filter.hiddenFiles;
-    for (const VtrFileInfoPtr &child : children) {
+}
+
+// The media files below `top` of the volume whose resolved path is `volume`,
+// in listing order (depth first), and the entries left out with the reason.
+// A link is followed only to a file inside the volume: a card may hold links
+// to anything on this computer.
+void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volume, VtrFileInfoList &files,
+                  QList<MediaSourceItem> &leftOut)
+{
+    // The folders being walked, each with its next child, on a stack of our
+    // own rather than the call stack: a phone may nest folders thousands deep.
+    struct Level
+    {
+        VtrFileInfoList children;
+        qsizetype next = 0;
+        qsizetype pathBytes = 0;
+    };
+    std::vector<Level> levels;
+    levels.push_back({*listFolder(top, kind, true, leftOut), 0, folderPathBytes(top)});
+    while (!levels.empty()) {
+        Level &level = levels.back();
+        if (level.next == level.children.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const VtrFileInfoPtr child = level.children.at(level.next++);
         if (child->isFolder()) {
-            collectBelow(child, kind, volume, false, files, leftOut);
+            const qsizetype pathBytes = level.pathBytes + 1 + utf8Length(child->name());
+            if (pathBytes > kMaxPathBytes) {
+                leftOut.append(leftOutEntry(
+                    child, vtrLocalized("the folder lies too deep: its path is longer than a path on this computer "
+                                        "may be, so it and what it holds stay on the phone")));
+                continue;
+            }
+            std::optional<VtrFileInfoList> children = listFolder(child, kind, false, leftOut);
+            if (children) levels.push_back({std::move(*children), 0, pathBytes});
             continue;
         }
         if (!child->isFile()) {
@@ -216,14 +285,15 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
         if (!storage) continue;
         VtrFileInfoList files;
         QList<MediaSourceItem> leftOut;
-        collectBelow(storage, kind, resolvedVolumePath(storage), true, files, leftOut);
+        collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut);
         // The phone names a playlist's tracks by the paths of the storage
         // just listed.
         const QHash<QString, QStringList> playlistsOfTrack =
             kind == MediaKind::Music ? playlistsByTrackPath(device) : QHash<QString, QStringList>();
         for (const VtrFileInfoPtr &file : files) {
             MediaSourceItem item = sourceForFile(file, [phone, use] { (phone->*use)(); });
-            item.playlistNames = playlistsOfTrack.value(normalizedDevicePath(file->path()));
+            if (!playlistsOfTrack.isEmpty())
+                item.playlistNames = playlistsOfTrack.value(normalizedDevicePath(file->path()));
             items.append(item);
         }
         items += leftOut;
@@ -274,7 +344,7 @@ QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind
     for (const VtrFileInfoPtr &folder : folders) {
         if (!folder || !folder->isFolder()) continue;
         VtrFileInfoList files;
-        collectBelow(folder, kind, resolvedVolumePath(folder), true, files, leftOut);
+        collectBelow(folder, kind, resolvedVolumePath(folder), files, leftOut);
         for (const VtrFileInfoPtr &file : files) items.append(sourceForFile(file));
     }
     return items + leftOut;

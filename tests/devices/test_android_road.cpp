@@ -20,10 +20,28 @@
 
 #include <memory>
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's own count: its heap is not the C library's.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kInternal = 0x00010001;
 constexpr uint32_t kCard = 0x00020001;
+
+// Bytes the heap holds now.
+qint64 heapBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#endif
+}
 
 QStringList entriesOf(const QString &folder)
 {
@@ -209,6 +227,32 @@ TEST_F(AndroidRoadTest, NamesTooLongForALocalFolderAreShortenedAndKeptApart)
     EXPECT_EQ(copied.size(), 3);
     copied.removeDuplicates();
     EXPECT_EQ(copied.size(), 3);
+}
+
+TEST_F(AndroidRoadTest, AFolderDeepInATreeIsListedAtTheCostOfItsNamesNotOfItsPath)
+{
+    // A folder 4,000 characters deep holding 1,000 photos: their nodes
+    // share the folder's text rather than each keeping a copy of it.
+    uint32_t folder = phone->objectIdForPath(kInternal, QStringLiteral("solvennawp"));
+    QString path = QStringLiteral("E:\\solvennawp");
+    for (int level = 0; level < 20; ++level) {
+        const QString name = QString(199, QLatin1Char('a' + level));
+        folder = phone->addFolder(kInternal, folder, name);
+        path += QLatin1Char('\\') + name;
+    }
+    for (int i = 0; i < 1000; ++i)
+        phone->addFile(kInternal, folder, QStringLiteral("IMG_%1.jpg").arg(i), "photo");
+    mtp->setCaches();
+    useStorage(kInternal);
+    const VtrFileInfoPtr deep = phoneNode(path);
+    ASSERT_TRUE(deep && deep->isFolder());
+
+    const qint64 before = heapBytes();
+    const VtrFileInfoList photos = deep->folderContents();
+    const qint64 perPhoto = (heapBytes() - before) / 1000;
+    ASSERT_EQ(photos.size(), 1000);
+    EXPECT_EQ(photos.at(0)->path(), path + QStringLiteral("\\IMG_0.jpg"));
+    EXPECT_LT(perPhoto, 4000) << "a node keeps its folder's path of " << path.size() << " characters";
 }
 
 TEST_F(AndroidRoadTest, MusicFolderOfTheCardCopiesWithNamesSizesAndDates)

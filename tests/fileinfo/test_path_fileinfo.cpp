@@ -2,6 +2,7 @@
 
 #include "fileinfo/VtrPathFileInfo.h"
 #include "fileinfo/VtrWindowsPathFileInfo.h"
+#include "foundation/VtrString.h"
 #include "support/MemoryFileInfo.h"
 
 #include <gtest/gtest.h>
@@ -172,6 +173,30 @@ TEST(WindowsPathFileInfo, PathTable)
         EXPECT_EQ(w->standardPath(), QString::fromUtf8(row.standard));
         EXPECT_EQ(w->isVolume(), row.isVolume);
     }
+}
+
+TEST(WindowsPathFileInfo, AnItemStoredInItsFolderAnswersAsOneStoredWhole)
+{
+    const auto pathOf = [](const VtrFileInfoPtr &item) { return item ? item->path() : QStringLiteral("none"); };
+    for (const char *folder : {"E:\\Music", "E:\\", "e:/a//b\\", "Music", "\\", "", "E:\\C:\\"}) {
+        for (const QString name : {"x.mp3", "b\\c"}) { // the second is stored joined
+            const QString whole = vtr::windowsStringByAppendingPathComponent(QString::fromUtf8(folder), name);
+            SCOPED_TRACE(whole.toStdString());
+            auto stored = win(whole);
+            auto listed = std::make_shared<VtrWindowsPathBasedFileInfo>();
+            listed->setPathInFolder(vtr::windowsPathPrefixForChildren(QString::fromUtf8(folder)), name);
+            EXPECT_TRUE(listed->storedPathEquals(whole) && !listed->storedPathEquals(whole + QLatin1Char('x')));
+            EXPECT_EQ(listed->path(), whole);
+            EXPECT_EQ(listed->name(), stored->name());
+            EXPECT_EQ(listed->pathComponents(), stored->pathComponents());
+            EXPECT_EQ(pathOf(listed->parentFolder()), pathOf(stored->parentFolder()));
+            EXPECT_TRUE(listed->isEqualTo(stored) && stored->isEqualTo(listed));
+        }
+    }
+    auto posix = std::make_shared<VtrPathBasedFileInfo>();
+    posix->setPathInFolder(QStringLiteral("/a/"), QStringLiteral("b.txt"));
+    EXPECT_EQ(posix->path(), QStringLiteral("/a/b.txt"));
+    EXPECT_EQ(posix->name(), QStringLiteral("b.txt"));
 }
 
 TEST(WindowsPathFileInfo, FoldersEqualityAndLength)

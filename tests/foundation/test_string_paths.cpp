@@ -133,6 +133,9 @@ TEST(WindowsPaths, ComponentsAndLastComponent)
     EXPECT_EQ(windowsLastPathComponent(S("E:\\")), S(""));
     EXPECT_EQ(windowsLastPathComponent(S("E:\\Music\\")), S("Music"));
     EXPECT_EQ(windowsLastPathComponent(S("E:\\Music\\x.mp3")), S("x.mp3"));
+    EXPECT_EQ(windowsLastPathComponent(S("e:/Music//x.mp3/\\")), S("x.mp3"));
+    EXPECT_EQ(windowsLastPathComponent(S("E:\\\\")), S("/"));
+    EXPECT_EQ(windowsLastPathComponent(S("x")), S("x"));
     EXPECT_EQ(windowsPathExtension(S("E:\\Music\\x.MP3")), S("MP3"));
     EXPECT_EQ(windowsPathExtension(S("E:\\a.b\\c")), S(""));
 }

@@ -151,6 +151,20 @@ TEST(MediaMigrators, BackupAndCopyKeepEveryFileUnderUniqueNamesByteForByte)
     EXPECT_EQ(info.value("title").toString(), QStringLiteral("Songs"));
 }
 
+TEST(MediaMigrators, TenThousandPhotosOfOneNameAreEachBackedUpUnderANameOfTheirOwn)
+{
+    // Cameras and albums repeat names ("IMG_0001.jpg", "cover.jpg").
+    const QString phone = testenv::makeTempDir(QStringLiteral("volume"));
+    testenv::writeFile(phone + "/IMG_0001.jpg", "photo");
+    PhotosFromFolders photos({});
+    for (int i = 0; i < 10001; ++i) photos.extra.append(trackIn(phone + "/IMG_0001.jpg", 5, {}));
+    photos.backupOldDeviceWithStatus(nullptr);
+    QSet<QString> names;
+    for (const MediaItem &item : photos.items()) names.insert(item.name.toCaseFolded());
+    EXPECT_EQ(names.size(), 10001);
+    EXPECT_EQ(photos.numItemsNotMoved(), 0);
+}
+
 TEST(MediaMigrators, FirstFitInListOrderAtEveryBudgetEdge)
 {
     // Sizes in list order: 100, 5 GiB (a sparse file), 40, 60.

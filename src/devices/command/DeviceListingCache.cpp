@@ -8,11 +8,6 @@
 
 namespace {
 const QChar kBackslash = QLatin1Char('\\');
-
-QString storedNodePath(const DeviceListingCache::NodePtr &node)
-{
-    return devicelisting::nodePathOf(node->storedPath());
-}
 } // namespace
 
 namespace devicelisting {
@@ -68,12 +63,18 @@ void DeviceListingCache::insertSorted(Listing &listing, const NodePtr &node)
 
 DeviceListingCache::Listing::iterator DeviceListingCache::find(Listing &listing, const QString &nodePath)
 {
-    const auto exact = std::find_if(listing.begin(), listing.end(),
-                                    [&](const NodePtr &node) { return storedNodePath(node) == nodePath; });
+    // A node's path is `nodePath`, or that with a folder's trailing
+    // backslash; compared in place, as a listing may hold thousands.
+    const QString folderForm = folderKey(nodePath);
+    const bool folderFormCounts = !isDriveRoot(folderForm);
+    const auto isAt = [&](Qt::CaseSensitivity cs) {
+        return [&, cs](const NodePtr &node) {
+            return node->storedPathEquals(nodePath, cs) || (folderFormCounts && node->storedPathEquals(folderForm, cs));
+        };
+    };
+    const auto exact = std::find_if(listing.begin(), listing.end(), isAt(Qt::CaseSensitive));
     if (exact != listing.end()) return exact;
-    return std::find_if(listing.begin(), listing.end(), [&](const NodePtr &node) {
-        return storedNodePath(node).compare(nodePath, Qt::CaseInsensitive) == 0;
-    });
+    return std::find_if(listing.begin(), listing.end(), isAt(Qt::CaseInsensitive));
 }
 
 void DeviceListingCache::storeListing(const Listing &listing, const QString &folderPath)

@@ -545,6 +545,10 @@ std::optional<PlatformDevice::Listing> PlatformDevice::_contentsOfFolderWithPath
     const QVariant result = sendCmdWithDictionary(fsGetDir(folder));
     if (!result.isValid()) return Listing();
 
+    // The folder's text is made once and shared by its items' nodes: a
+    // folder deep in a tree is listed at the cost of its names.
+    QString prefix = vtr::windowsPathPrefixForChildren(folder);
+    if (prefix == folder) prefix = folder;
     Listing listing;
     for (const QVariant &value : valueAsList(result.toMap().value(kResultEntry))) {
         const QVariantMap entry = value.toMap();
@@ -553,11 +557,14 @@ std::optional<PlatformDevice::Listing> PlatformDevice::_contentsOfFolderWithPath
             VTR_LOG(1, QStringLiteral("Left out a listing entry of %1 named \"%2\".").arg(folder, name));
             continue;
         }
-        listing.append(VtrSymbianFileInfo::fileInfoWithParentPath(folder, entry, this));
+        listing.append(VtrSymbianFileInfo::fileInfoInFolder(prefix, entry, this));
     }
-    std::stable_sort(listing.begin(), listing.end(), [](const NodePtr &a, const NodePtr &b) {
+    const auto byName = [](const NodePtr &a, const NodePtr &b) {
         return VtrBaseFileInfo::fileNameLessThan(a->name(), b->name());
-    });
+    };
+    // The phone lists in name order already.
+    if (!std::is_sorted(listing.begin(), listing.end(), byName))
+        std::stable_sort(listing.begin(), listing.end(), byName);
     m_listings.storeListing(listing, folder);
     return listing;
 }

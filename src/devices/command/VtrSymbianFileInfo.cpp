@@ -156,8 +156,15 @@ VtrSymbianFileInfo::Ptr VtrSymbianFileInfo::fileInfoWithParentPath(const QString
                                                                    const QVariantMap &xmlInfo,
                                                                    HandheldDeviceProtocol *device)
 {
-    const QString name = safeEntryName(xmlInfo.value(kKeyFilename).toString());
-    return fileInfoWithPath(vtr::windowsStringByAppendingPathComponent(parentPath, name), xmlInfo, device);
+    return fileInfoInFolder(vtr::windowsPathPrefixForChildren(parentPath), xmlInfo, device);
+}
+
+VtrSymbianFileInfo::Ptr VtrSymbianFileInfo::fileInfoInFolder(const QString &folderPrefix, const QVariantMap &xmlInfo,
+                                                             HandheldDeviceProtocol *device)
+{
+    Ptr node = std::make_shared<VtrSymbianFileInfo>(QString(), xmlInfo, device);
+    node->setPathInFolder(folderPrefix, safeEntryName(xmlInfo.value(kKeyFilename).toString()));
+    return node;
 }
 
 void VtrSymbianFileInfo::takeDeviceCopyFlag()
@@ -387,9 +394,11 @@ void VtrSymbianFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter
     try {
         VtrFileInfoList children = _device->contentsOfFolderWithPath(path());
         children.removeAll(nullptr);
-        std::stable_sort(children.begin(), children.end(), [](const VtrFileInfoPtr &a, const VtrFileInfoPtr &b) {
+        const auto byName = [](const VtrFileInfoPtr &a, const VtrFileInfoPtr &b) {
             return fileNameLessThan(a->name(), b->name());
-        });
+        };
+        if (!std::is_sorted(children.begin(), children.end(), byName))
+            std::stable_sort(children.begin(), children.end(), byName);
         for (const VtrFileInfoPtr &child : children) {
             if (vtr::isTemporaryCopyFileName(child->name())) {
                 // A leftover of an interrupted copy; the file of a copy that

@@ -56,6 +56,11 @@ public:
     // The entry's "filename" appended to `parentPath`.
     static Ptr fileInfoWithParentPath(const QString &parentPath, const QVariantMap &xmlInfo,
                                       HandheldDeviceProtocol *device);
+    // The same for a folder listed item by item: `folderPrefix` is
+    // vtr::windowsPathPrefixForChildren() of the folder's path, made once
+    // and shared by the nodes, not copied into each.
+    static Ptr fileInfoInFolder(const QString &folderPrefix, const QVariantMap &xmlInfo,
+                                HandheldDeviceProtocol *device);
 
     HandheldDeviceProtocol *device() const { return _device; }
     // Moves the node to `device` (nullptr detaches it), then refresh().
