@@ -152,7 +152,7 @@ TEST(RecurrenceExpansion, Cases)
         {"until as a record date",
          {{"frequency", "weekly"}, {"until", QVariant::fromValue(STDate::dateWithCalendarDate(local(2012, 3, 15)))}},
          local(2012, 3, 1), {"20120301T100000", "20120308T100000", "20120315T100000"}},
-        {"unknown frequency", {{"frequency", "hourly"}, {"count", 5}}, local(2012, 3, 1), {"20120301T100000"}},
+        {"unknown frequency", {{"frequency", "fortnightly"}, {"count", 5}}, local(2012, 3, 1), {"20120301T100000"}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(shown(expandRecurrence(c.rule, c.start, VtrCalendarDate(), VtrCalendarDate())), c.expected)
@@ -193,8 +193,8 @@ TEST(RecurrenceExpansion, RulesWithoutAReachableEndAreBounded)
     EXPECT_LT(timer.elapsed(), 60000);
 }
 
-// The expansion agrees with python-dateutil's rrule (weeks starting on Sunday,
-// as the store's weekly rules do) on every rule of a generated corpus,
+// The expansion agrees with python-dateutil's rrule (weeks starting on Monday
+// unless the rule names another day) on every rule of a generated corpus,
 // occurrence by occurrence and so also on the last occurrence of the
 // count-bounded rules, which the exporter turns into the series' end date.
 TEST(RecurrenceExpansion, AgreesWithDateutil)

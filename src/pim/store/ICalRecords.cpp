@@ -113,8 +113,9 @@ QVariantMap recurrenceRecord(const icalrecurrencetype &r, const VtrCalendarDate 
         {ICAL_YEARLY_RECURRENCE, QStringLiteral("yearly")},
     };
     QVariantMap rec{{QStringLiteral("frequency"), freq.value(r.freq)},
-                    {QStringLiteral("interval"), int(r.interval < 1 ? 1 : r.interval)},
-                    {QStringLiteral("count"), r.count}};
+                    {QStringLiteral("interval"), int(r.interval < 1 ? 1 : r.interval)}};
+    // A rule without COUNT has none: a count of 0 would be written out as one.
+    if (r.count > 0) rec.insert(QStringLiteral("count"), r.count);
     if (!icaltime_is_null_time(r.until)) {
         VtrCalendarDate until = times.read(nullptr, r.until);
         if (!r.until.is_date && !icaltime_is_utc(r.until) && !start.isNull())  // floating: the start's zone
@@ -142,12 +143,27 @@ QVariantMap recurrenceRecord(const icalrecurrencetype &r, const VtrCalendarDate 
         {"byyearday", numbers(r.by_year_day, ICAL_BY_YEARDAY_SIZE)},
         {"byweeknumber", numbers(r.by_week_no, ICAL_BY_WEEKNO_SIZE)},
         {"bysetpos", numbers(r.by_set_pos, ICAL_BY_SETPOS_SIZE)},
+        {"byhour", numbers(r.by_hour, ICAL_BY_HOUR_SIZE)},
+        {"byminute", numbers(r.by_minute, ICAL_BY_MINUTE_SIZE)},
+        {"bysecond", numbers(r.by_second, ICAL_BY_SECOND_SIZE)},
     };
     for (const auto &l : lists)
         if (!l.list.isEmpty()) rec.insert(QLatin1String(l.key), l.list);
     if (r.week_start != ICAL_NO_WEEKDAY) rec.insert(QStringLiteral("weekstartday"), storeWeekdayName(r.week_start));
     return rec;
 }
+
+}  // namespace
+
+QVariantMap recurrenceDictionaryFromRule(const QByteArray &rule, const VtrCalendarDate &start)
+{
+    icalerror_clear_errno();
+    const icalrecurrencetype r = icalrecurrencetype_from_string(rule.constData());
+    if (r.freq == ICAL_NO_RECURRENCE) return {};
+    return recurrenceRecord(r, start, TimeReader(nullptr));
+}
+
+namespace {
 
 // The alarms of a component, by kind (display, mail, audio). Triggers
 // relative to the end are turned into ones relative to the start.

@@ -3,9 +3,12 @@
 #include "pim/store/SyncStore.h"
 
 #include <QByteArray>
+#include <QVariantMap>
 #include <QHash>
 #include <QList>
 #include <QString>
+
+class VtrCalendarDate;
 
 namespace syncstore {
 
@@ -49,6 +52,11 @@ private:
     QHash<QString, QString> m_mainIdForUid;
     QList<Pending> m_detached;
 };
+
+// The store's recurrence dictionary of an RRULE value (no "RRULE:" before
+// it), as the vdir and desktop calendars give it for an event starting at
+// `start` (which gives a floating UNTIL its zone); empty when it is no rule.
+QVariantMap recurrenceDictionaryFromRule(const QByteArray &rule, const VtrCalendarDate &start);
 
 // Weekday names of the store ("sunday" ... "saturday") by libical's numbering
 // (1 = Sunday).

@@ -77,6 +77,11 @@ inline QList<Rule> makeRules(int n, unsigned seed, bool bounded)
             s["frequency"] = "weekly";
             s["bydaydays"] = names;
             p["freq"] = "WEEKLY";
+            // Weeks start on Monday unless the rule says otherwise.
+            if (pick(0, 2) == 0) {
+                s["weekstartday"] = "sunday";
+                p["wkst"] = 0;
+            }
             break;
         }
         case 2: {
@@ -178,7 +183,7 @@ rules = [json.loads(l) for l in sys.stdin if l.strip()]
 out = []
 t0 = time.perf_counter()
 for p in rules:
-    kw = dict(dtstart=parse(p["dtstart"]), interval=p["interval"], wkst=rrule.SU)
+    kw = dict(dtstart=parse(p["dtstart"]), interval=p["interval"], wkst=days[p.get("wkst", 1)])
     if "count" in p: kw["count"] = p["count"]
     if "until" in p: kw["until"] = parse(p["until"])
     if "byweekday" in p: kw["byweekday"] = [days[d](n) if n else days[d] for d, n in p["byweekday"]]
