@@ -41,6 +41,37 @@ bool nonEmpty(const QVariant &v)
 
 bool isAllDay(const QVariant &v) { return v.isValid() && v.toInt() == 1; }
 
+// Whether a rule may give occurrences at other times of day than its start's.
+bool timesOfDayVary(const QVariantMap &recurrence)
+{
+    static const QStringList subDaily{QStringLiteral("hourly"), QStringLiteral("minutely"), QStringLiteral("secondly")};
+    return subDaily.contains(recurrence.value(QStringLiteral("frequency")).toString().toLower())
+           || nonEmpty(recurrence.value(QStringLiteral("byhour"))) || nonEmpty(recurrence.value(QStringLiteral("byminute")))
+           || nonEmpty(recurrence.value(QStringLiteral("bysecond")));
+}
+
+// The end of a series as exported: for an all-day event its day at 00:00 in
+// the start's zone; for one a day at the start's time of day, that time on the
+// until's day (or the day before, when the until comes earlier in its day, so
+// that no occurrence is added); otherwise the instant itself.
+VtrCalendarDate untilForExport(const VtrCalendarDate &until, const VtrCalendarDate &start, bool allDay,
+                               const QVariantMap &recurrence)
+{
+    const QTimeZone zone = start.isNull() ? until.timeZone() : start.timeZone();
+    VtrCalendarDate shown = until;
+    shown.setTimeZone(zone);
+    if (allDay || start.isNull())
+        return VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(), 0, 0, 0, zone);
+    if (timesOfDayVary(recurrence)) return until.utcDate();
+    auto atStartTime = [&](int dayOffset) {
+        return VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth() + dayOffset,
+                                               start.hourOfDay(), start.minuteOfHour(), start.secondOfMinute(), zone);
+    };
+    VtrCalendarDate built = atStartTime(0);
+    if (built.secsSinceEpoch() > until.secsSinceEpoch()) built = atStartTime(-1);
+    return built.utcDate();
+}
+
 }  // namespace
 
 QString EventDatabase::clientIdentifier() const { return QStringLiteral("%1.events").arg(bundleIdentifier()); }
@@ -162,17 +193,10 @@ STRecordPtr EventDatabase::convertRecurrenceSyncRecordToSTRecord(const QVariantM
         } else if (key == QLatin1String("until") || key == QLatin1String("deviceUntilDate")) {
             const VtrCalendarDate until = calendarDate(v);
             if (until.isNull()) continue;
-            const QTimeZone zone = start.isNull() ? until.timeZone() : start.timeZone();
-            VtrCalendarDate shown = until;
-            shown.setTimeZone(zone);
-            const VtrCalendarDate built =
-                allDay || start.isNull()
-                    ? VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(), 0, 0, 0, zone)
-                    : VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(),
-                                                      start.hourOfDay(), start.minuteOfHour(), start.secondOfMinute(), zone)
-                          .utcDate();
-            setDateField(*r, QStringLiteral("until"), QVariant::fromValue(built));
-        } else if (key == QLatin1String("count") || key == QLatin1String("interval")) {
+            setDateField(*r, QStringLiteral("until"), QVariant::fromValue(untilForExport(until, start, allDay, d)));
+        } else if (key == QLatin1String("count")) {
+            if (v.toLongLong() != 0) r->setValue(QString::number(v.toLongLong()), key); // 0: the rule has none
+        } else if (key == QLatin1String("interval")) {
             r->setValue(QString::number(v.toLongLong()), key);
         } else if (key == QLatin1String("bydaydays")) {
             const QVariantList freq = d.value(QStringLiteral("bydayfreq")).toList();
@@ -189,7 +213,8 @@ STRecordPtr EventDatabase::convertRecurrenceSyncRecordToSTRecord(const QVariantM
             if (nonEmpty(v)) r->setValue(v, key);
         } else if (key == QLatin1String("byweeknumber")) {
             if (nonEmpty(v)) r->setValue(v, QStringLiteral("byweekno"));
-        } else if (key == QLatin1String("byyearday") || key == QLatin1String("bysetpos")) {
+        } else if (key == QLatin1String("byyearday") || key == QLatin1String("bysetpos") || key == QLatin1String("byhour")
+                   || key == QLatin1String("byminute") || key == QLatin1String("bysecond")) {
             r->setValue(v, key);
         }
     }
@@ -204,13 +229,20 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
         const qint64 count = rec.value(QStringLiteral("count")).toLongLong();
         const VtrCalendarDate start = calendarDate(event.value(QStringLiteral("start date")));
         if (rec.contains(QStringLiteral("until")) || count != 0) {
-            const QList<VtrCalendarDate> dates =
-                expandRecurrence(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
+            const RecurrenceExpansion expansion =
+                expandRecurrenceChecked(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
+            const QList<VtrCalendarDate> &dates = expansion.dates;
             if (!dates.isEmpty()) rec.insert(QStringLiteral("last recurrence"), QVariant::fromValue(dates.last()));
-            if (count != 0 && !dates.isEmpty()) {
-                VtrCalendarDate last = dates.last();
-                if (isAllDay(event.value(QStringLiteral("all day")))) last = last.iCalDateIgnoringTime();
-                const QVariant until = QVariant::fromValue(last.lastSecondOfDayLocalTimeExpressedAsGMT());
+            // A count becomes the date of the last occurrence only when the
+            // expansion read every part of the rule; otherwise the count stays.
+            if (count != 0 && !dates.isEmpty() && expansion.complete) {
+                const VtrCalendarDate last = dates.last();
+                // A timed series ends at its last occurrence itself: the end of
+                // its day would let a rule with several times a day run on.
+                const QVariant until = QVariant::fromValue(
+                    isAllDay(event.value(QStringLiteral("all day")))
+                        ? last.iCalDateIgnoringTime().lastSecondOfDayLocalTimeExpressedAsGMT()
+                        : last);
                 rec.insert(QStringLiteral("deviceUntilDate"), until);
                 rec.insert(QStringLiteral("until"), until);
                 rec.remove(QStringLiteral("count"));
@@ -218,6 +250,7 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
                 rec.remove(QStringLiteral("deviceUntilDate"));
             }
         }
+        if (count == 0) rec.remove(QStringLiteral("count"));
         rec.insert(QStringLiteral("send_to_device"), true);
         rec.insert(QStringLiteral("start date"), event.value(QStringLiteral("start date")));
         if (event.contains(QStringLiteral("all day"))) rec.insert(QStringLiteral("all day"), event.value(QStringLiteral("all day")));

@@ -9,8 +9,8 @@ namespace {
 const char *const kWeekdays[] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
 
 // The rule parts written, in this order (FREQ first).
-const char *const kRuleParts[] = {"freq",      "interval", "count",     "until",    "byday", "bymonthday",
-                                  "byyearday", "byweekno", "bymonth",   "bysetpos", "wkst"};
+const char *const kRuleParts[] = {"freq",     "interval", "count",  "until",    "byday",  "bymonthday", "byyearday",
+                                  "byweekno", "bymonth",  "byhour", "byminute", "bysecond", "bysetpos", "wkst"};
 
 QString bydayText(const QVariant &value, bool weekly)
 {
@@ -103,6 +103,7 @@ QString recurrenceRuleFromSTRecurrence(const STRecord &recurrence)
         else
             text = plainText(value);
         if (text.isEmpty()) continue; // a part without a value is no part
+        if (name == QLatin1String("count") && text.trimmed() == QLatin1String("0")) continue; // nor is a count of none
         rule += name + QLatin1Char('=') + text + QLatin1Char(';');
     }
     return rule.toUpper();

@@ -27,9 +27,16 @@ struct RuleText
     QDateTime localStart; // wall-clock start (the time spec is unused)
     QByteArray zone;      // where the start's wall-clock time is read
     QString kind;         // the frequency and the parts used, for messages
+    bool allDay = false;  // the start is a day (DTSTART;VALUE=DATE)
 };
 
 inline QString wallClock(const QDateTime &t) { return t.toString(QStringLiteral("yyyyMMdd'T'HHmmss")); }
+
+// The start as the references read it: a day alone for an all-day rule.
+inline QByteArray startText(const RuleText &r)
+{
+    return (r.allDay ? r.localStart.toString(QStringLiteral("yyyyMMdd")) : wallClock(r.localStart)).toLatin1();
+}
 
 inline QList<RuleText> makeRuleTexts(int n, unsigned seed)
 {
@@ -141,7 +148,8 @@ struct LibicalReference
     QList<std::optional<QStringList>> occurrences;
 };
 
-inline LibicalReference runLibical(const QList<RuleText> &rules, int limit, const QString &program)
+// With `zoned`, each start is read in its rule's zone (else floating).
+inline LibicalReference runLibical(const QList<RuleText> &rules, int limit, const QString &program, bool zoned = false)
 {
     // Three processes side by side, each on a third of the rules.
     constexpr int kProcesses = 3;
@@ -160,8 +168,8 @@ inline LibicalReference runLibical(const QList<RuleText> &rules, int limit, cons
         }
         QByteArray input;
         for (qsizetype i = k * share; i < std::min(rules.size(), (k + 1) * share); ++i)
-            input += rules.at(i).rule + '\t' + wallClock(rules.at(i).localStart).toLatin1() + '\t'
-                     + QByteArray::number(limit) + '\n';
+            input += rules.at(i).rule + '\t' + startText(rules.at(i)) + '\t' + QByteArray::number(limit)
+                     + (zoned ? '\t' + rules.at(i).zone : QByteArray()) + '\n';
         p->write(input);
         p->closeWriteChannel();
         processes.push_back(std::move(p));

@@ -1,6 +1,7 @@
 // Expands recurrence rules with libical's own iterator, as a reference for
-// the tests. Reads lines "RULE<TAB>yyyymmddThhmmss<TAB>LIMIT" (a floating
-// start) and writes one line per rule: its occurrences as wall-clock texts
+// the tests. Reads lines "RULE<TAB>START<TAB>LIMIT[<TAB>ZONE]" (a start
+// "yyyymmddThhmmss" floating or in the named zone, or a day "yyyymmdd") and
+// writes one line per rule: its occurrences as wall-clock texts (or days)
 // separated by blanks, or "!" when libical did not finish within 0.2 s
 // or crashed. The rules are expanded in a child process that is replaced
 // when it stalls or crashes: libical's iterator looks for a next occurrence of
@@ -21,18 +22,25 @@
 
 namespace {
 
-std::string expand(const char *rule, const char *start, int limit)
+std::string expand(const char *rule, const char *start, int limit, const std::string &zone)
 {
     std::string out;
     const icalrecurrencetype r = icalrecurrencetype_from_string(rule);
-    if (r.freq == ICAL_NO_RECURRENCE) return out;
-    icalrecur_iterator *it = icalrecur_iterator_new(r, icaltime_from_string(start));
+    if (r.freq == ICAL_NO_RECURRENCE) return "\n";
+    icaltimetype s = icaltime_from_string(start);
+    if (!zone.empty())
+        s = icaltime_set_timezone(&s, zone == "UTC" ? icaltimezone_get_utc_timezone()
+                                                    : icaltimezone_get_builtin_timezone(zone.c_str()));
+    icalrecur_iterator *it = icalrecur_iterator_new(r, s);
     for (int n = 0; it && n < limit; ++n) {
         const icaltimetype t = icalrecur_iterator_next(it);
         if (icaltime_is_null_time(t)) break;
         char text[32];
-        std::snprintf(text, sizeof text, "%s%04d%02d%02dT%02d%02d%02d", n ? " " : "", t.year, t.month, t.day, t.hour,
-                      t.minute, t.second);
+        if (t.is_date)
+            std::snprintf(text, sizeof text, "%s%04d%02d%02d", n ? " " : "", t.year, t.month, t.day);
+        else
+            std::snprintf(text, sizeof text, "%s%04d%02d%02dT%02d%02d%02d", n ? " " : "", t.year, t.month, t.day,
+                          t.hour, t.minute, t.second);
         out += text;
     }
     if (it) icalrecur_iterator_free(it);
@@ -43,6 +51,7 @@ struct Rule
 {
     std::string rule, start;
     int limit;
+    std::string zone;
 };
 
 // Expands rules[from..] in a child process, one line each, and copies its
@@ -57,7 +66,7 @@ size_t inChild(const std::vector<Rule> &rules, size_t from)
     if (pid == 0) {
         close(fds[0]);
         for (size_t i = from; i < rules.size(); ++i) {
-            const std::string line = expand(rules[i].rule.c_str(), rules[i].start.c_str(), rules[i].limit);
+            const std::string line = expand(rules[i].rule.c_str(), rules[i].start.c_str(), rules[i].limit, rules[i].zone);
             for (size_t done = 0; done < line.size();) {
                 const ssize_t n = write(fds[1], line.data() + done, line.size() - done);
                 if (n <= 0) _exit(1);
@@ -98,7 +107,8 @@ int main()
         char *rule = std::strtok(line, "\t\n");
         char *start = std::strtok(nullptr, "\t\n");
         char *limit = std::strtok(nullptr, "\t\n");
-        rules.push_back({rule ? rule : "", start ? start : "", limit ? std::atoi(limit) : 0});
+        char *zone = std::strtok(nullptr, "\t\n");
+        rules.push_back({rule ? rule : "", start ? start : "", limit ? std::atoi(limit) : 0, zone ? zone : ""});
     }
     for (size_t next = 0; next < rules.size();) {
         next += inChild(rules, next);
