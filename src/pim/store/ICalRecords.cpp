@@ -1,4 +1,5 @@
 #include "pim/store/ICalRecords.h"
+#include "pim/store/ICalZones.h"
 
 #include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
@@ -63,11 +64,10 @@ public:
         if (!z) z = icaltimezone_get_builtin_timezone_from_tzid(tzid);
         if (!z) z = icaltimezone_get_builtin_timezone(tzid);
         if (!z) return floating(t);
-        int isDaylight = 0;
-        icaltimetype local = t;
-        const int offset = icaltimezone_get_utc_offset(z, &local, &isDaylight);
-        const QDateTime instant = QDateTime::fromSecsSinceEpoch(qint64(icaltime_as_timet_with_zone(t, z)), Qt::UTC);
-        return VtrCalendarDate(instant, vtr::timeZoneWithOffset(offset));
+        // The file's rules give the instant, and a zone with the same
+        // offsets the later occurrences of a series.
+        const qint64 instant = qint64(icaltime_as_timet_with_zone(t, z));
+        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(instant, Qt::UTC), zoneOfVTimezone(z, instant));
     }
 
     VtrCalendarDate read(icalproperty *prop, bool *dateOnly = nullptr) const
@@ -214,6 +214,25 @@ bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString
              c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT))
             addComponent(c, top.get(), fallbackUid);
         return true;
+    }
+    if (kind == ICAL_XROOT_COMPONENT) { // several calendars, or several bare items, in one file
+        bool any = false;
+        int n = 0;
+        for (icalcomponent *c = icalcomponent_get_first_component(top.get(), ICAL_ANY_COMPONENT); c;
+             c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT)) {
+            const icalcomponent_kind k = icalcomponent_isa(c);
+            const QString uid = n++ ? fallbackUid + QLatin1Char('-') + QString::number(n - 1) : fallbackUid;
+            if (k == ICAL_VCALENDAR_COMPONENT) {
+                for (icalcomponent *i = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); i;
+                     i = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT))
+                    addComponent(i, c, uid);
+                any = true;
+            } else if (k == ICAL_VEVENT_COMPONENT || k == ICAL_VTODO_COMPONENT || k == ICAL_VJOURNAL_COMPONENT) {
+                addComponent(c, top.get(), uid);
+                any = true;
+            }
+        }
+        return any;
     }
     if (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT || kind == ICAL_VJOURNAL_COMPONENT) {
         addComponent(top.get(), nullptr, fallbackUid);

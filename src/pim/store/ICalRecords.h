@@ -12,15 +12,16 @@ class VtrCalendarDate;
 
 namespace syncstore {
 
-// Turns iCalendar text (a VCALENDAR, or a bare component) into the calendar
-// entities of one snapshot, for one calendar (`calendarId`):
+// Turns iCalendar text (a VCALENDAR, bare components, or several of either)
+// into the calendar entities of one snapshot, for one calendar (`calendarId`):
 //  - Events: VEVENTs with their recurrences, exception dates and alarms;
 //    detached occurrences (RECURRENCE-ID) come after every main event;
 //  - Tasks: VTODOs with their alarms;
 //  - Notes: VJOURNALs.
 // Times with a TZID keep that zone when it is a known zone (IANA or Windows
-// name); otherwise the file's VTIMEZONE or libical's own zones give the
-// instant and a fixed offset. Floating times and dates are in the default zone.
+// name); otherwise the file's VTIMEZONE (or libical's own zone of that name)
+// gives the instant, and the zone is one with the same offsets as its rules
+// (see ICalZones.h). Floating times and dates are in the default zone.
 class CalendarItemBuilder
 {
 public:
