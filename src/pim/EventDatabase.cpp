@@ -41,6 +41,13 @@ bool nonEmpty(const QVariant &v)
 
 bool isAllDay(const QVariant &v) { return v.isValid() && v.toInt() == 1; }
 
+// The first `count` characters as a reader sees them (an emoji or a letter
+// with its marks is one), so that no cut leaves half a character behind.
+QString cutToCharacters(const QString &text, int count)
+{
+    return text.size() <= count ? text : stLeftCharacters(text, count); // fewer units: fewer characters
+}
+
 // Whether a rule may give occurrences at other times of day than its start's.
 bool timesOfDayVary(const QVariantMap &recurrence)
 {
@@ -97,8 +104,8 @@ QVariantList EventDatabase::syncSessionForSnapshot()
         for (const char *k : {"summary", "description", "location", "status", "classification", "all day", "start date",
                               "end date", "exception dates", "original date"})
             if (r.contains(QLatin1String(k))) d.insert(QLatin1String(k), r.value(QLatin1String(k)));
-        if (d.value(QStringLiteral("summary")).toString().size() > 1024)
-            d.insert(QStringLiteral("summary"), d.value(QStringLiteral("summary")).toString().left(1024));
+        if (d.contains(QStringLiteral("summary")))
+            d.insert(QStringLiteral("summary"), cutToCharacters(d.value(QStringLiteral("summary")).toString(), 1024));
         const QStringList main = r.value(QStringLiteral("main event")).toStringList();
         if (!main.isEmpty()) d.insert(QStringLiteral("main event"), main.first());
         if (r.contains(QStringLiteral("detached events"))) d.insert(QStringLiteral("detached dates"), r.value(QStringLiteral("detached events")));
@@ -397,8 +404,8 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
         QVariantMap body;
         const QString summary = e.value(QStringLiteral("summary")).toString();
         if (!summary.isEmpty()) {
-            body.insert(QStringLiteral("name"), summary.size() >= 256 ? summary.left(255) : summary);
-            body.insert(QStringLiteral("description"), summary.size() >= 32768 ? summary.left(32767) : summary);
+            body.insert(QStringLiteral("name"), cutToCharacters(summary, 255));
+            body.insert(QStringLiteral("description"), cutToCharacters(summary, 32767));
         }
         const QString description = e.value(QStringLiteral("description")).toString();
         if (!description.isEmpty()) {
