@@ -134,10 +134,16 @@ private:
 
 namespace vtr {
 
-// The process's default time zone (the system zone unless set). Thread-safe.
+// The process's default time zone (the system zone unless set; a change of
+// the system zone is seen within a second, a change of TZ at once).
+// Thread-safe.
 QTimeZone defaultTimeZone();
 // An invalid zone restores the system zone.
 void setDefaultTimeZone(const QTimeZone &zone);
+
+// QTimeZone::utc(), made once: QTimeZone::utc() makes a new zone object on
+// every call, and date code asks for it all the time.
+const QTimeZone &utcTimeZone();
 
 // A fixed zone with the given offset from GMT in seconds (0 gives GMT).
 QTimeZone timeZoneWithOffset(int secondsFromGmt);

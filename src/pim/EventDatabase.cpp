@@ -48,6 +48,49 @@ QString cutToCharacters(const QString &text, int count)
     return text.size() <= count ? text : stLeftCharacters(text, count); // fewer units: fewer characters
 }
 
+// Fourteen digits "yyyyMMddHHmmss" read in `in`, written "yyyy-MM-ddTHH:mm:ss+hhmm"
+// in `out`; empty when they are no date. (Read and written by hand: the
+// locale's date parser asks the C library for local times, which stats the
+// system zone's file on every call, and a reader writes two per event.)
+QString liveTime(const QString &digits, const QTimeZone &in, const QTimeZone &out)
+{
+    int n[6] = {};
+    static const int widths[6] = {4, 2, 2, 2, 2, 2};
+    for (int i = 0, at = 0; i < 6; at += widths[i++]) {
+        for (int k = at; k < at + widths[i]; ++k) {
+            const QChar c = digits.at(k);
+            if (c < u'0' || c > u'9') return QString();
+            n[i] = n[i] * 10 + (c.unicode() - u'0');
+        }
+    }
+    const QDate day(n[0], n[1], n[2]);
+    if (!day.isValid() || !QTime(n[3], n[4], n[5]).isValid()) return QString();
+    constexpr qint64 kUnixEpochJulianDay = 2440588;
+    const qint64 secs =
+        in == vtr::utcTimeZone()
+            ? (day.toJulianDay() - kUnixEpochJulianDay) * 86400 + n[3] * 3600 + n[4] * 60 + n[5]
+            : VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], in).secsSinceEpoch();
+    const int offset = VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), out).offsetFromUtc();
+    const qint64 local = secs + offset;
+    const qint64 days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+    const qint64 inDay = local - days * 86400;
+    int y = 0, m = 0, d = 0;
+    QDate::fromJulianDay(days + kUnixEpochJulianDay).getDate(&y, &m, &d);
+    if (y < 0 || y > 9999) return QString();
+    char16_t text[24];
+    int at = 0;
+    auto put = [&](qint64 v, int width) {
+        for (int k = width - 1; k >= 0; --k, v /= 10) text[at + k] = char16_t(u'0' + v % 10);
+        at += width;
+    };
+    const int a = std::abs(offset);
+    put(y, 4), text[at++] = u'-', put(m, 2), text[at++] = u'-', put(d, 2), text[at++] = u'T';
+    put(inDay / 3600, 2), text[at++] = u':', put(inDay / 60 % 60, 2), text[at++] = u':', put(inDay % 60, 2);
+    text[at++] = offset < 0 ? u'-' : u'+';
+    put(a / 3600, 2), put(a / 60 % 60, 2);
+    return QString(reinterpret_cast<const QChar *>(text), at);
+}
+
 // Whether a rule may give occurrences at other times of day than its start's.
 bool timesOfDayVary(const QVariantMap &recurrence)
 {
@@ -101,9 +144,15 @@ QVariantList EventDatabase::syncSessionForSnapshot()
     for (const SyncRecordEntry &e : snapshotRecords(entity::Event, &snapshot)) {
         const QVariantMap &r = e.record;
         QVariantMap d{{kUid, e.identifier}};
-        for (const char *k : {"summary", "description", "location", "status", "classification", "all day", "start date",
-                              "end date", "exception dates", "original date"})
-            if (r.contains(QLatin1String(k))) d.insert(QLatin1String(k), r.value(QLatin1String(k)));
+        static const QString copied[] = {QStringLiteral("summary"),        QStringLiteral("description"),
+                                         QStringLiteral("location"),       QStringLiteral("status"),
+                                         QStringLiteral("classification"), QStringLiteral("all day"),
+                                         QStringLiteral("start date"),     QStringLiteral("end date"),
+                                         QStringLiteral("exception dates"), QStringLiteral("original date")};
+        for (const QString &k : copied) {
+            const auto it = r.constFind(k);
+            if (it != r.cend()) d.insert(k, *it);
+        }
         if (d.contains(QStringLiteral("summary")))
             d.insert(QStringLiteral("summary"), cutToCharacters(d.value(QStringLiteral("summary")).toString(), 1024));
         const QStringList main = r.value(QStringLiteral("main event")).toStringList();
@@ -237,7 +286,7 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
         const VtrCalendarDate start = calendarDate(event.value(QStringLiteral("start date")));
         if (rec.contains(QStringLiteral("until")) || count != 0) {
             const RecurrenceExpansion expansion =
-                expandRecurrenceChecked(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
+                lastRecurrence(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
             const QList<VtrCalendarDate> &dates = expansion.dates;
             if (!dates.isEmpty()) rec.insert(QStringLiteral("last recurrence"), QVariant::fromValue(dates.last()));
             // A count becomes the date of the last occurrence only when the
@@ -387,9 +436,7 @@ QVariantMap EventDatabase::convertCalendarsToWindowsLive(const QVariantList &cal
 
 QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &events, QVariantMap &calendars) const
 {
-    const QString inPattern = QStringLiteral("yyyyMMddHHmmss");
-    const QString outPattern = QStringLiteral("yyyy-MM-dd'T'HH:mm:ssZ");
-    const QTimeZone gmt = QTimeZone::utc();
+    const QTimeZone gmt = vtr::utcTimeZone();
     const QTimeZone local = vtr::defaultTimeZone();
     QHash<QString, QVariantList> eventsOf;
     for (const QVariant &v : events) {
@@ -421,11 +468,13 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
         const bool allDay = allDayValue.typeId() == QMetaType::QString ? allDayValue.toString() == QLatin1String("TRUE")
                                                                          : (allDayValue.isValid() && allDayValue.toInt() == 1);
         if (allDay) body.insert(QStringLiteral("is_all_day_event"), true);
-        for (const auto &[from, to] : {std::pair{"dtstart", "start_time"}, {"dtend", "end_time"}}) {
-            const QString text = e.value(QLatin1String(from)).toString();
+        static const std::pair<QString, QString> times[] = {{QStringLiteral("dtstart"), QStringLiteral("start_time")},
+                                                            {QStringLiteral("dtend"), QStringLiteral("end_time")}};
+        for (const auto &[from, to] : times) {
+            const QString text = e.value(from).toString();
             if (text.size() != 14) continue;
-            const auto date = vtr::dateWithFormattedString(text, inPattern, allDay ? local : gmt);
-            if (date) body.insert(QLatin1String(to), vtr::dateAsString(*date, outPattern, local));
+            const QString shown = liveTime(text, allDay ? local : gmt, local);
+            if (!shown.isEmpty()) body.insert(to, shown);
         }
         for (const QVariant &a : e.value(QStringLiteral("valarms")).toList()) {
             const QVariantMap alarm = a.toMap();

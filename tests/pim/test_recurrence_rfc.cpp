@@ -3,6 +3,7 @@
 // expanded by libical's iterator and python-dateutil in the same run.
 #include "QStringPrinting.h"
 #include "pim/records/RecurrenceExpansion.h"
+#include "foundation/Json.h"
 #include "pim/store/ICalRecords.h"
 #include "rrule/RfcRuleCorpus.h"
 
@@ -334,4 +335,46 @@ TEST(RecurrenceRfc, GeneratedCorpusAgreesWithLibicalOrDateutil)
                 "expands them\n",
                 int(rules.size()), unreliable, byLibical, byDateutil);
     EXPECT_GE(byLibical, rules.size() / 2);
+}
+
+// The last occurrence alone (what an export needs) is the expansion's last,
+// for series found without walking them too (every day or week, across
+// daylight-saving changes and with ends before, at and after an occurrence).
+TEST(RecurrenceRfc, LastOccurrenceAloneIsTheExpansionsLast)
+{
+    QList<std::pair<QVariantMap, VtrCalendarDate>> cases;
+    for (const char *zone : {"America/New_York", "Australia/Lord_Howe", "Pacific/Chatham", "UTC"}) {
+        const VtrCalendarDate start = startAt(QDateTime(QDate(2011, 3, 1), QTime(2, 30), Qt::UTC), QTimeZone(zone));
+        for (const char *freq : {"daily", "weekly"})
+            for (int interval : {1, 3})
+                for (int count : {0, 1, 2, 40, 400}) {
+                    QVariantMap r{{"frequency", freq}, {"interval", interval}};
+                    if (count) r["count"] = count;
+                    cases.append({r, start});
+                    for (int days : {0, 1, 9, 300}) {
+                        for (int minutes : {-1, 0, 1}) {
+                            QVariantMap withUntil = r;
+                            withUntil["until"] = QVariant::fromValue(start.dateByAddingYears(0, 0, days, 0, minutes, 0));
+                            cases.append({withUntil, start});
+                        }
+                    }
+                }
+    }
+    // An end an hour after the clocks went back, and an occurrence within that hour.
+    const VtrCalendarDate beforeFallBack = startAt(QDateTime(QDate(2011, 11, 1), QTime(1, 30), Qt::UTC), kNewYork);
+    cases.append({QVariantMap{{"frequency", "daily"},
+                              {"until", QVariant::fromValue(VtrCalendarDate(QDateTime(QDate(2011, 11, 6), QTime(6, 10), Qt::UTC)))}},
+                  beforeFallBack});
+    for (const rfccorpus::RuleText &t : rfccorpus::makeRuleTexts(300, 5)) {
+        const VtrCalendarDate start = startAt(t.localStart, QTimeZone(t.zone));
+        cases.append({syncstore::recurrenceDictionaryFromRule(t.rule, start), start});
+    }
+    for (const auto &[rule, start] : cases) {
+        const RecurrenceExpansion all = expandRecurrenceChecked(rule, start, {}, {});
+        if (!all.complete) continue; // an endless walk stops at the budget, a steady end does not
+        const RecurrenceExpansion last = lastRecurrence(rule, start, {}, {});
+        EXPECT_TRUE(last.complete);
+        ASSERT_EQ(last.dates.size(), 1);
+        EXPECT_EQ(shown(last.dates), shown({all.dates.last()})) << vtr::JSONRepresentation(rule).toStdString();
+    }
 }

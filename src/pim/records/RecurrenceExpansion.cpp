@@ -96,7 +96,7 @@ std::optional<VtrCalendarDate> dateValue(const QVariant &v)
         const VtrCalendarDate d = v.value<STDate>().calendarDate();
         if (!d.isNull()) return d;
     } else if (v.typeId() == QMetaType::QDateTime && v.toDateTime().isValid()) {
-        return VtrCalendarDate(v.toDateTime(), QTimeZone::utc());
+        return VtrCalendarDate(v.toDateTime(), vtr::utcTimeZone());
     }
     return std::nullopt;
 }
@@ -110,7 +110,7 @@ std::optional<VtrCalendarDate> dateValue(const QVariant &v)
 class ZoneOffsets
 {
 public:
-    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == QTimeZone::utc())
+    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == vtr::utcTimeZone())
     {
         if (m_utc) return;
         Cache &cache = threadCache();
@@ -227,6 +227,19 @@ struct Rule
     Numbers months, weekNumbers, yearDays, monthDays, hours, minutes, seconds, setPositions;
     QVarLengthArray<WeekdayPart, 8> weekdays;
     bool understood = true;
+    // Every day or every week at the start's time: no part but the interval.
+    bool steady() const
+    {
+        return (freq == Freq::Daily || freq == Freq::Weekly) && !limitsDays() && hours.isEmpty() && minutes.isEmpty()
+               && seconds.isEmpty() && setPositions.isEmpty();
+    }
+    // Whether any part limits which days are occurrences (else a weekly or
+    // daily rule needs no calendar look at its days).
+    bool limitsDays() const
+    {
+        return !months.isEmpty() || !weekNumbers.isEmpty() || !yearDays.isEmpty() || !monthDays.isEmpty()
+               || !weekdays.isEmpty();
+    }
 
     // A numbered weekday (2nd Tuesday, last Friday) counts within the month
     // for a monthly rule and for a yearly one limited to months, else within
@@ -480,7 +493,12 @@ public:
         if (secs <= m_lastSecs) return true; // before the start, the start itself, or an instant already given
         if (!spend()) return false;
         m_lastSecs = secs;
-        if (!m_from || secs >= *m_from) m_result.append(VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), m_zone));
+        if (!m_from || secs >= *m_from) {
+            if (m_lastOnly)
+                m_lastKept = secs;
+            else
+                m_result.append(VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), m_zone));
+        }
         if (m_count > 0 && ++m_counter == m_count) return finish();
         return true;
     }
@@ -491,11 +509,41 @@ public:
     {
         double n = m_limit ? (double(*m_limit - m_startSecs) / double(kSecsPerDay) + 1) * perDay + 2 : 64;
         if (m_count > 0) n = std::min(n, double(m_count));
-        m_result.reserve(qsizetype(std::clamp(n, 1.0, 4096.0)));
+        if (!m_lastOnly) m_result.reserve(qsizetype(std::clamp(n, 1.0, 4096.0)));
     }
 
     bool budgetSpent() const { return m_budgetSpent; }
-    QList<VtrCalendarDate> result() const { return m_result; }
+    // Only the last occurrence is wanted: the others are not kept.
+    void keepLastOnly() { m_lastOnly = true; }
+
+    // The last occurrence of a series every `stepDays` days at the start's
+    // time, found without walking it; false when the series has no end.
+    bool lastOfSteadySeries(qint64 stepDays)
+    {
+        if (m_done) return true;
+        if (m_count <= 0 && !m_limit) return false;
+        const qint64 step = stepDays * kSecsPerDay;
+        auto at = [&](qint64 k) { return m_offsets.localToUtc(m_startLocal + k * step); };
+        qint64 k = m_count > 0 ? m_count - 1 : LLONG_MAX;
+        k = std::min(k, (kLastDay * kSecsPerDay - m_startLocal) / step);
+        if (m_limit) {
+            qint64 byLimit = floorDiv(*m_limit + m_offsets.offsetAt(*m_limit) - m_startLocal, step);
+            while (byLimit > 0 && at(byLimit) > *m_limit) --byLimit;
+            while (byLimit < k && at(byLimit + 1) <= *m_limit) ++byLimit;
+            k = std::min(k, byLimit);
+        }
+        if (k > 0) {
+            const qint64 secs = at(k);
+            if (!m_from || secs >= *m_from) m_lastKept = secs;
+        }
+        m_done = true;
+        return true;
+    }
+    QList<VtrCalendarDate> result() const
+    {
+        if (!m_lastKept) return m_result;
+        return {VtrCalendarDate(QDateTime::fromSecsSinceEpoch(*m_lastKept, Qt::UTC), m_zone)};
+    }
 
 private:
     bool spend()
@@ -524,6 +572,8 @@ private:
     bool m_done = false;
     bool m_budgetSpent = false;
     QList<VtrCalendarDate> m_result;
+    bool m_lastOnly = false;
+    std::optional<qint64> m_lastKept;
 };
 
 // The candidates of one period, ascending; BYSETPOS picks among them.
@@ -567,12 +617,13 @@ qint64 cycleOf(qint64 periodsIn400Years, qint64 interval) { return periodsIn400Y
 void walkDays(const Rule &rule, Expander &x, const Day &start, int startTime)
 {
     const QVarLengthArray<int, 8> times = timesOfDay(rule, startTime);
+    const bool limits = rule.limitsDays();
     Days days;
     Candidates candidates;
     auto offerDays = [&]() {
         candidates.clear();
         for (const Day &d : days)
-            if (rule.dayMatches(d))
+            if (!limits || rule.dayMatches(d))
                 for (int t : times) candidates.append(d.day * kSecsPerDay + t);
         return offerPeriod(rule, candidates, x);
     };
@@ -609,7 +660,7 @@ void walkDays(const Rule &rule, Expander &x, const Day &start, int startTime)
         for (qint64 week = start.day - (start.weekday - rule.weekStart + 7) % 7;
              x.beginPeriod(week * kSecsPerDay); week += 7 * rule.interval) {
             days.clear();
-            for (int o : offsets) days.append(dayOf(week + o));
+            for (int o : offsets) days.append(limits ? dayOf(week + o) : Day{week + o});
             if (!offerDays()) break;
         }
         break;
@@ -619,7 +670,7 @@ void walkDays(const Rule &rule, Expander &x, const Day &start, int startTime)
         x.expect(double(times.size()) / double(rule.interval));
         for (qint64 day = start.day; x.beginPeriod(day * kSecsPerDay); day += rule.interval) {
             days.clear();
-            days.append(dayOf(day));
+            days.append(limits ? dayOf(day) : Day{day});
             if (!offerDays()) break;
         }
         break;
@@ -687,13 +738,17 @@ QList<int> weekdayIndexesForNames(const QVariantList &names)
     return out;
 }
 
-RecurrenceExpansion expandRecurrenceChecked(const QVariantMap &r, const VtrCalendarDate &start,
-                                            const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+namespace {
+
+RecurrenceExpansion expand(const QVariantMap &r, const VtrCalendarDate &start, const VtrCalendarDate &windowStart,
+                           const VtrCalendarDate &windowEnd, bool lastOnly)
 {
     if (start.isNull()) return {};
     const Rule rule(r);
     Expander x(r, start, windowStart, windowEnd);
-    if (!x.done() && rule.freq != Freq::None && !rule.positionsOutOfReach()) {
+    if (lastOnly) x.keepLastOnly();
+    const bool steadyEnd = lastOnly && rule.steady() && x.lastOfSteadySeries(rule.interval * (rule.freq == Freq::Weekly ? 7 : 1));
+    if (!steadyEnd && !x.done() && rule.freq != Freq::None && !rule.positionsOutOfReach()) {
         const qint64 local = x.startLocal();
         const qint64 dayNumber = floorDiv(local, kSecsPerDay);
         if (rule.freq == Freq::Secondly || rule.freq == Freq::Minutely || rule.freq == Freq::Hourly)
@@ -704,6 +759,20 @@ RecurrenceExpansion expandRecurrenceChecked(const QVariantMap &r, const VtrCalen
     return {x.result(), rule.understood && !x.budgetSpent()};
 }
 
+} // namespace
+
+RecurrenceExpansion expandRecurrenceChecked(const QVariantMap &recurrence, const VtrCalendarDate &start,
+                                            const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+{
+    return expand(recurrence, start, windowStart, windowEnd, false);
+}
+
+RecurrenceExpansion lastRecurrence(const QVariantMap &recurrence, const VtrCalendarDate &start,
+                                   const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+{
+    return expand(recurrence, start, windowStart, windowEnd, true);
+}
+
 QList<VtrCalendarDate> expandRecurrence(const QVariantMap &recurrence, const VtrCalendarDate &start,
                                         const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
 {
@@ -712,6 +781,6 @@ QList<VtrCalendarDate> expandRecurrence(const QVariantMap &recurrence, const Vtr
 
 QList<VtrCalendarDate> expandRecurrenceDefaultWindow(const QVariantMap &recurrence, const VtrCalendarDate &start)
 {
-    const VtrCalendarDate now(QDateTime::currentDateTimeUtc(), start.isNull() ? QTimeZone::utc() : start.timeZone());
+    const VtrCalendarDate now(QDateTime::currentDateTimeUtc(), start.isNull() ? vtr::utcTimeZone() : start.timeZone());
     return expandRecurrence(recurrence, start, VtrCalendarDate(), now.dateByAddingYears(3, 0, 0, 0, 0, 0));
 }

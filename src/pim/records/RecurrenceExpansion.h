@@ -44,6 +44,10 @@ struct RecurrenceExpansion
 
 RecurrenceExpansion expandRecurrenceChecked(const QVariantMap &recurrence, const VtrCalendarDate &start,
                                             const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd);
+// The same walk, keeping only the last occurrence in the window (the start
+// when none comes after it): `dates` holds one date, or none.
+RecurrenceExpansion lastRecurrence(const QVariantMap &recurrence, const VtrCalendarDate &start,
+                                   const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd);
 QList<VtrCalendarDate> expandRecurrence(const QVariantMap &recurrence, const VtrCalendarDate &start,
                                         const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd);
 // The window from the distant past to three years from now.

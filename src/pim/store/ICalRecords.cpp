@@ -24,7 +24,7 @@ namespace {
 const char *const kAlarmRelationships[3] = {"display alarms", "mail alarms", "audio alarms"};
 const QString *const kAlarmEntities[3] = {&entity::DisplayAlarm, &entity::MailAlarm, &entity::AudioAlarm};
 
-QTimeZone zoneForTzid(const QString &tzid)
+QTimeZone lookUpZone(const QString &tzid)
 {
     QString id = tzid.trimmed();
     // Prefixes some calendar programs put before Olson names.
@@ -37,6 +37,19 @@ QTimeZone zoneForTzid(const QString &tzid)
     if (zone.isValid()) return zone;
     const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(id.toUtf8());
     return iana.isEmpty() ? QTimeZone() : QTimeZone(iana);
+}
+
+// Zones looked up once per name: every date of every item names one.
+QTimeZone zoneForTzid(const char *tzid)
+{
+    thread_local QHash<QByteArray, QTimeZone> zones;
+    const QByteArray key(tzid);
+    const auto it = zones.constFind(key);
+    if (it != zones.cend()) return *it;
+    if (zones.size() > 512) zones.clear();
+    const QTimeZone zone = lookUpZone(QString::fromUtf8(key));
+    zones.insert(key, zone);
+    return zone;
 }
 
 QString text(const char *s) { return s ? QString::fromUtf8(s).trimmed() : QString(); }
@@ -54,11 +67,11 @@ public:
         if (t.is_date) return VtrCalendarDate::fromComponents(t.year, t.month, t.day, 0, 0, 0, vtr::defaultTimeZone());
         if (icaltime_is_utc(t))
             return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second,
-                                                   QTimeZone::utc());
+                                                   vtr::utcTimeZone());
         icalparameter *p = prop ? icalproperty_get_first_parameter(prop, ICAL_TZID_PARAMETER) : nullptr;
         const char *tzid = p ? icalparameter_get_tzid(p) : nullptr;
         if (!tzid) return floating(t);
-        const QTimeZone zone = zoneForTzid(QString::fromUtf8(tzid));
+        const QTimeZone zone = zoneForTzid(tzid);
         if (zone.isValid()) return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second, zone);
         icaltimezone *z = m_top ? icalcomponent_get_timezone(m_top, tzid) : nullptr;
         if (!z) z = icaltimezone_get_builtin_timezone_from_tzid(tzid);
