@@ -187,16 +187,9 @@ VtrCalendarDate::Fields VtrCalendarDate::fields() const
     const qint64 localMs = m_instant.toMSecsSinceEpoch() + qint64(offsetFromUtc()) * 1000;
     const qint64 days = floorDiv(localMs, kSecsPerDay * 1000);
     const qint64 inDay = localMs - days * kSecsPerDay * 1000;
-    // The civil date of a day count (after H. Hinnant's algorithm).
-    const qint64 z = days + 719468;
-    const qint64 era = floorDiv(z, 146097);
-    const qint64 doe = z - era * 146097;
-    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const qint64 mp = (5 * doy + 2) / 153;
-    const int day = int(doy - (153 * mp + 2) / 5 + 1);
-    const int month = int(mp < 10 ? mp + 3 : mp - 9);
-    qint64 year = yoe + era * 400 + (month <= 2);
+    qint64 year = 0;
+    int month = 0, day = 0;
+    vtr::civilFromDays(days, year, month, day);
     if (year <= 0) --year; // no year 0, as QDate counts
     return {int(year), month, day, int(inDay / 3600000), int(inDay / 60000 % 60), int(inDay / 1000 % 60),
             int(inDay % 1000)};
@@ -586,6 +579,30 @@ void setDefaultTimeZone(const QTimeZone &zone)
 {
     QMutexLocker l(&g_defaultZoneLock);
     g_defaultZone = zone;
+}
+
+// After H. Hinnant's algorithms (eras of 400 years from 1 March 0).
+qint64 daysFromCivil(qint64 year, int month, int day)
+{
+    year -= month <= 2;
+    const qint64 era = floorDiv(year, 400);
+    const qint64 yoe = year - era * 400;
+    const qint64 doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(qint64 days, qint64 &year, int &month, int &day)
+{
+    const qint64 z = days + 719468;
+    const qint64 era = floorDiv(z, 146097);
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    day = int(doy - (153 * mp + 2) / 5 + 1);
+    month = int(mp < 10 ? mp + 3 : mp - 9);
+    year = yoe + era * 400 + (month <= 2);
 }
 
 const QTimeZone &utcTimeZone()

@@ -141,6 +141,11 @@ QTimeZone defaultTimeZone();
 // An invalid zone restores the system zone.
 void setDefaultTimeZone(const QTimeZone &zone);
 
+// Days since 1 January 1970 of a day of the proleptic Gregorian calendar,
+// and back; years are counted astronomically (0 is 1 BC, -1 is 2 BC).
+qint64 daysFromCivil(qint64 year, int month, int day);
+void civilFromDays(qint64 days, qint64 &year, int &month, int &day);
+
 // QTimeZone::utc(), made once: QTimeZone::utc() makes a new zone object on
 // every call, and date code asks for it all the time.
 const QTimeZone &utcTimeZone();

@@ -5,7 +5,11 @@
 #include "QStringPrinting.h"
 #include "TestEnvironment.h"
 
+#include "support/PimRecorder.h"
+
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/VtrCalendarDate.h"
+#include "pim/EventDatabase.h"
 #include "pim/records/RecurrenceExpansion.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/VdirSource.h"
@@ -180,4 +184,60 @@ TEST(StoreICalendar, SeveralItemsWithoutACalendarAroundThem)
     summaries.sort();
     EXPECT_EQ(summaries, (QStringList{"Four 20120304T100000Z", "One 20120301T100000Z", "Three 20120303T100000Z",
                                       "Two 20120302T100000Z"}));
+}
+
+// The samples as the new phone's calendar gets them: one calendar named after
+// the folder, each event's name, times in the default zone, all-day flag,
+// reminder and (for the series) its rule in the export record.
+TEST(StoreICalendar, SamplesIntoWindowsLiveBodies)
+{
+    ProcessZone zone("Europe/Berlin");
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<VdirSource>(QStringList{kSamples}));
+    const auto store = std::make_shared<SyncManager>(std::move(sources));
+    PimRecorder recorder;
+    EventDatabase db(&recorder, store);
+    db.setTargetDevice(WindowsPhone7LocalDevice::create({}, nullptr));
+    db.runDatabaseDump();
+    ASSERT_EQ(recorder.calendars.size(), 1);
+    const QVariantMap calendar = recorder.calendars.first().toMap();
+    EXPECT_EQ(calendar.value("name").toString(), "icalendar");
+    QHash<QString, QVariantMap> byName;
+    for (const QVariant &e : calendar.value("events").toList()) byName.insert(e.toMap().value("name").toString(), e.toMap());
+    ASSERT_EQ(byName.size(), 4);
+    const struct
+    {
+        const char *name, *start, *end;
+        bool allDay;
+        QVariant reminder;
+        const char *description;
+    } expected[] = {
+        {"event with alarms", "2024-10-04T20:15:00+0200", "2024-10-04T21:00:00+0200", false, 10.0, "event with alarms"},
+        {"A Recurring event with multiple exdates, one per line.", "2012-03-27T10:00:00+0200",
+         "2012-03-27T18:00:00+0200", false, QVariant(), "A Recurring event with multiple exdates, one per line."},
+        {"Test meeting from BB", "2012-08-14T00:00:00+0200", "2012-08-15T00:00:00+0200", true, QVariant(),
+         "Test meeting from BB"},
+        {"", "2017-05-11T18:30:00+0200", "2017-05-11T19:00:00+0200", false, QVariant(), nullptr},
+    };
+    for (const auto &x : expected) {
+        const QVariantMap body = byName.value(x.name);
+        EXPECT_EQ(body.value("start_time").toString(), x.start) << x.name;
+        EXPECT_EQ(body.value("end_time").toString(), x.end) << x.name;
+        EXPECT_EQ(body.value("is_all_day_event").toBool(), x.allDay) << x.name;
+        EXPECT_EQ(body.value("reminder_time"), x.reminder) << x.name;
+        EXPECT_EQ(body.value("description"), x.description ? QVariant(x.description) : QVariant()) << x.name;
+        EXPECT_FALSE(body.contains("location")) << x.name;
+    }
+
+    QVariantList events, calendars;
+    db.events(events, calendars);
+    for (const QVariant &v : std::as_const(events)) {
+        const QVariantMap e = v.toMap();
+        if (!e.contains("rrule")) continue;
+        EXPECT_EQ(e.value("summary").toString(), "A Recurring event with multiple exdates, one per line.");
+        EXPECT_EQ(e.value("rrule").toString(), "FREQ=WEEKLY;INTERVAL=1;UNTIL=20120703T080000Z;BYDAY=TU;WKST=MO;");
+        EXPECT_EQ(e.value("exdate").toString(), "20120529T080000Z,20120403T080000Z,20120410T080000Z,20120501T080000Z,"
+                                                "20120417T080000Z");
+        EXPECT_EQ(e.value("x-wr-timezone").toString(), "Europe/Vienna");
+    }
 }

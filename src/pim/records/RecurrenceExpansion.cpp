@@ -30,15 +30,7 @@ qint64 ceilDiv(qint64 a, qint64 b) { return -floorDiv(-a, b); }
 
 // ---- days counted from 1 January 1970 (proleptic Gregorian calendar)
 
-qint64 daysFromCivil(qint64 y, int m, int d)
-{
-    y -= m <= 2;
-    const qint64 era = floorDiv(y, 400);
-    const qint64 yoe = y - era * 400;
-    const qint64 doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
+qint64 daysFromCivil(qint64 y, int m, int d) { return vtr::daysFromCivil(y, m, d); }
 
 bool isLeap(qint64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -71,16 +63,10 @@ Day dayOf(qint64 y, int m, int d)
 
 Day dayOf(qint64 day)
 {
-    // Civil date from a day count (after H. Hinnant's algorithm).
-    const qint64 z = day + 719468;
-    const qint64 era = floorDiv(z, 146097);
-    const qint64 doe = z - era * 146097;
-    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const qint64 mp = (5 * doy + 2) / 153;
-    const int d = int(doy - (153 * mp + 2) / 5 + 1);
-    const int m = int(mp < 10 ? mp + 3 : mp - 9);
-    return dayOf(yoe + era * 400 + (m <= 2), m, d);
+    qint64 y = 0;
+    int m = 0, d = 0;
+    vtr::civilFromDays(day, y, m, d);
+    return dayOf(y, m, d);
 }
 
 // The last day a candidate may have: 31 December 9999.

@@ -148,6 +148,16 @@ struct LibicalReference
     QList<std::optional<QStringList>> occurrences;
 };
 
+// A reference's line: occurrences separated by blanks, or "!" for none.
+inline std::optional<QStringList> occurrencesOfLine(const QByteArray &line)
+{
+    if (line == "!") return std::nullopt;
+    QStringList texts;
+    for (const QByteArray &t : line.split(' '))
+        if (!t.isEmpty()) texts.append(QString::fromLatin1(t));
+    return texts;
+}
+
 // With `zoned`, each start is read in its rule's zone (else floating).
 inline LibicalReference runLibical(const QList<RuleText> &rules, int limit, const QString &program, bool zoned = false)
 {
@@ -186,17 +196,7 @@ inline LibicalReference runLibical(const QList<RuleText> &rules, int limit, cons
             ref.error = QString::fromUtf8(p.readAllStandardError().right(2000));
             return ref;
         }
-        for (qsizetype i = 0; i < expected; ++i) {
-            const QByteArray &line = lines.at(i);
-            if (line == "!") {
-                ref.occurrences.append(std::nullopt);
-                continue;
-            }
-            QStringList texts;
-            for (const QByteArray &t : line.split(' '))
-                if (!t.isEmpty()) texts.append(QString::fromLatin1(t));
-            ref.occurrences.append(texts);
-        }
+        for (qsizetype i = 0; i < expected; ++i) ref.occurrences.append(occurrencesOfLine(lines.at(i)));
     }
     return ref;
 }
@@ -246,17 +246,7 @@ inline LibicalReference runDateutil(const QList<RuleText> &rules, int limit)
         return ref;
     }
     const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
-    for (qsizetype i = 0; i < rules.size(); ++i) {
-        const QByteArray line = lines.value(i);
-        if (line == "!") {
-            ref.occurrences.append(std::nullopt);
-            continue;
-        }
-        QStringList texts;
-        for (const QByteArray &t : line.split(' '))
-            if (!t.isEmpty()) texts.append(QString::fromLatin1(t));
-        ref.occurrences.append(texts);
-    }
+    for (qsizetype i = 0; i < rules.size(); ++i) ref.occurrences.append(occurrencesOfLine(lines.value(i)));
     return ref;
 }
 
