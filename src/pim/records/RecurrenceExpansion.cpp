@@ -132,6 +132,15 @@ public:
 
     qint64 localToUtc(qint64 local)
     {
+        if (m_utc) return local;
+        // Most times lie two days or more from a transition: the stretch last
+        // used answers at once what the look-ups below would.
+        const Cache &cache = threadCache();
+        if (cache.last < cache.stretches.size()) {
+            const Stretch &s = cache.stretches[cache.last];
+            const qint64 u = local - s.offset;
+            if (s.from <= u - 2 * kSecsPerDay && u + 2 * kSecsPerDay < s.to) return u;
+        }
         const int before = offsetAt(local - kSecsPerDay);
         const int after = offsetAt(local + kSecsPerDay);
         std::optional<qint64> best;
