@@ -15,7 +15,7 @@ PACKAGES=(
   ffmpeg libimage-exiftool-perl shared-mime-info openssl python3
   xvfb xauth
   qt6-multimedia-dev qt6-webengine-dev libqt6opengl6-dev
-  libical-dev libsecret-1-dev sqlite3 zip unzip jq python3-dateutil python3-vobject
+  libical-dev libsecret-1-dev sqlite3 zip unzip jq python3-dateutil python3-vobject python3-icalendar
   evolution-data-server libebook1.2-dev libecal2.0-dev libebook-contacts1.2-dev
   gnome-keyring dbus dbus-x11 libgphoto2-dev
 )

@@ -1,6 +1,7 @@
 #include "VtrCalendarDate.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -24,15 +25,39 @@ qint64 floorMod(qint64 a, qint64 b)
     return a - floorDiv(a, b) * b;
 }
 
+const QTimeZone &utcZone() { return vtr::utcTimeZone(); }
+
 QTimeZone normalisedZone(const QTimeZone &zone)
 {
-    return zone.isValid() ? zone : QTimeZone::utc();
+    return zone.isValid() ? zone : utcZone();
 }
 
 int offsetAt(const QTimeZone &zone, qint64 utcSecs)
 {
-    if (zone == QTimeZone::utc()) return 0;
-    return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSecs, QTimeZone::utc()));
+    if (zone == utcZone()) return 0;
+    // The stretches between two transitions last asked about, per thread: a
+    // reader shows thousands of dates in a few zones, and each look-up in the
+    // zone's data is costly.
+    struct Stretch
+    {
+        QTimeZone zone;
+        qint64 from = 0, to = 0;
+        int offset = 0;
+    };
+    thread_local std::array<Stretch, 4> stretches;
+    thread_local size_t next = 0;
+    for (const Stretch &s : stretches)
+        if (s.from <= utcSecs && utcSecs < s.to && s.zone == zone) return s.offset;
+    const QDateTime t = QDateTime::fromSecsSinceEpoch(utcSecs, Qt::UTC);
+    Stretch s{zone, LLONG_MIN, LLONG_MAX, zone.offsetFromUtc(t)};
+    const QTimeZone::OffsetData before = zone.previousTransition(t.addSecs(1));
+    const QTimeZone::OffsetData after = zone.nextTransition(t);
+    if (before.atUtc.isValid()) s.from = before.atUtc.toSecsSinceEpoch();
+    if (after.atUtc.isValid()) s.to = after.atUtc.toSecsSinceEpoch();
+    if (s.from > utcSecs || s.to <= utcSecs) return s.offset; // the zone's data disagree with themselves: no stretch
+    stretches[next] = s;
+    next = (next + 1) % stretches.size();
+    return s.offset;
 }
 
 // Local wall-clock seconds (counted as if the zone were GMT) to the instant.
@@ -132,8 +157,8 @@ VtrCalendarDate VtrCalendarDate::fromComponents(int year, int month, int day, in
     secs = floorMod(secs, kSecsPerDay);
     const QDate date = first.addDays(qint64(day) - 1 + dayCarry);
     if (!date.isValid()) return VtrCalendarDate();
-    const qint64 localSecs = QDateTime(date, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch() + secs;
-    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(localToUtc(localSecs, z), QTimeZone::utc()), z);
+    const qint64 localSecs = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + secs;
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(localToUtc(localSecs, z), Qt::UTC), z);
 }
 
 QString VtrCalendarDate::defaultCalendarFormat()
@@ -160,10 +185,14 @@ int VtrCalendarDate::offsetFromUtc() const
 VtrCalendarDate::Fields VtrCalendarDate::fields() const
 {
     const qint64 localMs = m_instant.toMSecsSinceEpoch() + qint64(offsetFromUtc()) * 1000;
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(localMs, QTimeZone::utc());
-    const QDate d = local.date();
-    const QTime t = local.time();
-    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+    const qint64 days = floorDiv(localMs, kSecsPerDay * 1000);
+    const qint64 inDay = localMs - days * kSecsPerDay * 1000;
+    qint64 year = 0;
+    int month = 0, day = 0;
+    vtr::civilFromDays(days, year, month, day);
+    if (year <= 0) --year; // no year 0, as QDate counts
+    return {int(year), month, day, int(inDay / 3600000), int(inDay / 60000 % 60), int(inDay / 1000 % 60),
+            int(inDay % 1000)};
 }
 
 int VtrCalendarDate::yearOfCommonEra() const
@@ -231,8 +260,12 @@ QString VtrCalendarDate::descriptionWithCalendarFormat(const QString &format) co
     if (isNull()) return QString();
     const Fields f = fields();
     const int weekday = QDate(f.year, f.month, f.day).dayOfWeek() % 7;
-    const auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
     QString out;
+    out.reserve(format.size() + 16);
+    const auto two = [&out](int v) {
+        out += QChar(u'0' + v / 10 % 10);
+        out += QChar(u'0' + v % 10);
+    };
     for (qsizetype i = 0; i < format.size(); ++i) {
         const QChar c = format.at(i);
         if (c != QLatin1Char('%') || i + 1 >= format.size()) {
@@ -260,7 +293,7 @@ QString VtrCalendarDate::descriptionWithCalendarFormat(const QString &format) co
             out += descriptionWithCalendarFormat(QStringLiteral("%a %b %e %H:%M:%S %Y"));
             break;
         case 'd':
-            out += two(f.day);
+            two(f.day);
             break;
         case 'e':
             out += QString::number(f.day);
@@ -269,25 +302,25 @@ QString VtrCalendarDate::descriptionWithCalendarFormat(const QString &format) co
             out += QStringLiteral("%1").arg(f.msec, 3, 10, QLatin1Char('0'));
             break;
         case 'H':
-            out += two(f.hour);
+            two(f.hour);
             break;
         case 'I':
-            out += two(f.hour % 12 == 0 ? 12 : f.hour % 12);
+            two(f.hour % 12 == 0 ? 12 : f.hour % 12);
             break;
         case 'j':
             out += QStringLiteral("%1").arg(QDate(f.year, f.month, f.day).dayOfYear(), 3, 10, QLatin1Char('0'));
             break;
         case 'm':
-            out += two(f.month);
+            two(f.month);
             break;
         case 'M':
-            out += two(f.minute);
+            two(f.minute);
             break;
         case 'p':
             out += f.hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM");
             break;
         case 'S':
-            out += two(f.second);
+            two(f.second);
             break;
         case 'w':
             out += QString::number(weekday);
@@ -299,7 +332,7 @@ QString VtrCalendarDate::descriptionWithCalendarFormat(const QString &format) co
             out += descriptionWithCalendarFormat(QStringLiteral("%H:%M:%S"));
             break;
         case 'y':
-            out += two(int(floorMod(f.year, 100)));
+            two(int(floorMod(f.year, 100)));
             break;
         case 'Y':
             out += QString::number(f.year);
@@ -312,7 +345,9 @@ QString VtrCalendarDate::descriptionWithCalendarFormat(const QString &format) co
         case 'z': {
             const int off = offsetFromUtc();
             const int a = off < 0 ? -off : off;
-            out += QLatin1Char(off < 0 ? '-' : '+') + two(a / 3600) + two((a / 60) % 60);
+            out += QLatin1Char(off < 0 ? '-' : '+');
+            two(a / 3600);
+            two((a / 60) % 60);
             break;
         }
         default:
@@ -332,7 +367,7 @@ VtrCalendarDate VtrCalendarDate::dateWithDate(const VtrCalendarDate &date)
     // it back gives this.
     if (date.isNull()) return VtrCalendarDate();
     const qint64 secs = date.secsSinceEpoch();
-    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()),
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC),
                            vtr::timeZoneWithOffset(date.offsetFromUtc()), date.m_format);
 }
 
@@ -340,7 +375,7 @@ VtrCalendarDate VtrCalendarDate::dateWithDate(const QDateTime &date)
 {
     if (!date.isValid()) return VtrCalendarDate();
     const qint64 secs = floorDiv(date.toMSecsSinceEpoch(), 1000);
-    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()),
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC),
                            vtr::timeZoneWithOffset(date.offsetFromUtc()));
 }
 
@@ -386,7 +421,7 @@ VtrCalendarDate VtrCalendarDate::iCalDateIgnoringTime() const
 {
     if (isNull()) return VtrCalendarDate();
     const Fields f = fields();
-    return fromComponents(f.year, f.month, f.day, 12, 0, 0, QTimeZone::utc());
+    return fromComponents(f.year, f.month, f.day, 12, 0, 0, utcZone());
 }
 
 VtrCalendarDate VtrCalendarDate::syncServicesDateIgnoringTime() const
@@ -398,7 +433,7 @@ VtrCalendarDate VtrCalendarDate::stDateIgnoringTime() const
 {
     if (isNull()) return VtrCalendarDate();
     const Fields f = fields();
-    return fromComponents(f.year, f.month, f.day, 0, 0, 0, QTimeZone::utc());
+    return fromComponents(f.year, f.month, f.day, 0, 0, 0, utcZone());
 }
 
 VtrCalendarDate VtrCalendarDate::blackberryDateIgnoringTime() const
@@ -411,14 +446,14 @@ VtrCalendarDate VtrCalendarDate::blackberryDateIgnoringTime() const
 VtrCalendarDate VtrCalendarDate::firstSecondOfDayLocalTimeExpressedAsGMT() const
 {
     VtrCalendarDate r = start();
-    r.setTimeZone(QTimeZone::utc());
+    r.setTimeZone(utcZone());
     return r;
 }
 
 VtrCalendarDate VtrCalendarDate::lastSecondOfDayLocalTimeExpressedAsGMT() const
 {
     VtrCalendarDate r = end();
-    r.setTimeZone(QTimeZone::utc());
+    r.setTimeZone(utcZone());
     return r;
 }
 
@@ -435,7 +470,7 @@ std::optional<VtrCalendarDate> VtrCalendarDate::dateBeginGMTWithVCalString(const
 {
     int n[3];
     if (scanNumbers(text, "%04d%02d%02d", n) != 3) return std::nullopt;
-    VtrCalendarDate r = fromComponents(n[0], n[1], n[2], 0, 0, 0, QTimeZone::utc());
+    VtrCalendarDate r = fromComponents(n[0], n[1], n[2], 0, 0, 0, utcZone());
     if (r.isNull()) return std::nullopt;
     return r;
 }
@@ -449,7 +484,7 @@ std::optional<VtrCalendarDate> readGmt(const QString &text, const char *pattern,
 {
     int n[6];
     if (scanNumbers(text, pattern, n) != 6) return std::nullopt;
-    VtrCalendarDate r = VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], QTimeZone::utc());
+    VtrCalendarDate r = VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], utcZone());
     if (r.isNull()) return std::nullopt;
     r.setTimeZone(shownIn);
     return r;
@@ -469,7 +504,7 @@ std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithAndroidExceptionStri
 
 std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithSymbianUTCCalString(const QString &text)
 {
-    return readGmt(text, "%04d%02d%02d%02d%02d%02d", QTimeZone::utc());
+    return readGmt(text, "%04d%02d%02d%02d%02d%02d", utcZone());
 }
 
 std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithST2String(const QString &text)
@@ -488,7 +523,15 @@ QString VtrCalendarDate::st2StringWithoutTimezone() const
 {
     if (isNull()) return QString();
     const Fields f = fields();
-    return QString::asprintf("%04d%02d%02d%02d%02d%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
+    if (f.year < 0 || f.year > 9999) // no fixed width: as printf writes it
+        return QString::asprintf("%04d%02d%02d%02d%02d%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
+    // Written by hand: readers make one of these per date.
+    char16_t out[14];
+    const int values[6] = {f.year, f.month, f.day, f.hour, f.minute, f.second};
+    int at = 14;
+    for (int i = 5; i >= 0; --i)
+        for (int k = 0, v = values[i]; k < (i == 0 ? 4 : 2); ++k, v /= 10) out[--at] = char16_t(u'0' + v % 10);
+    return QString(reinterpret_cast<const QChar *>(out), 14);
 }
 
 QString VtrCalendarDate::st2String() const
@@ -498,9 +541,10 @@ QString VtrCalendarDate::st2String() const
 
 VtrCalendarDate VtrCalendarDate::utcDate() const
 {
-    VtrCalendarDate r = dateWithDate(*this);
-    r.setTimeZone(QTimeZone::utc());
-    return r;
+    // What dateWithDate() and then a switch to GMT give, without making the
+    // fixed zone in between.
+    if (isNull()) return VtrCalendarDate();
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secsSinceEpoch(), Qt::UTC), utcZone(), m_format);
 }
 
 int VtrCalendarDate::weekOfMonth() const
@@ -516,7 +560,19 @@ namespace vtr {
 QTimeZone defaultTimeZone()
 {
     QMutexLocker l(&g_defaultZoneLock);
-    return g_defaultZone.isValid() ? g_defaultZone : QTimeZone::systemTimeZone();
+    if (g_defaultZone.isValid()) return g_defaultZone;
+    // Looking the system zone up reads several files; readers ask for it per
+    // date. It is looked up again when TZ changes, else at most once a second.
+    static QTimeZone systemZone;
+    static QByteArray systemZoneTz;
+    static QElapsedTimer age;
+    const QByteArray tz = qgetenv("TZ");
+    if (!systemZone.isValid() || tz != systemZoneTz || !age.isValid() || age.elapsed() > 1000) {
+        systemZone = QTimeZone::systemTimeZone();
+        systemZoneTz = tz;
+        age.start();
+    }
+    return systemZone;
 }
 
 void setDefaultTimeZone(const QTimeZone &zone)
@@ -525,11 +581,41 @@ void setDefaultTimeZone(const QTimeZone &zone)
     g_defaultZone = zone;
 }
 
+// After H. Hinnant's algorithms (eras of 400 years from 1 March 0).
+qint64 daysFromCivil(qint64 year, int month, int day)
+{
+    year -= month <= 2;
+    const qint64 era = floorDiv(year, 400);
+    const qint64 yoe = year - era * 400;
+    const qint64 doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(qint64 days, qint64 &year, int &month, int &day)
+{
+    const qint64 z = days + 719468;
+    const qint64 era = floorDiv(z, 146097);
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    day = int(doy - (153 * mp + 2) / 5 + 1);
+    month = int(mp < 10 ? mp + 3 : mp - 9);
+    year = yoe + era * 400 + (month <= 2);
+}
+
+const QTimeZone &utcTimeZone()
+{
+    static const QTimeZone utc = QTimeZone::utc();
+    return utc;
+}
+
 QTimeZone timeZoneWithOffset(int secondsFromGmt)
 {
-    if (secondsFromGmt == 0) return QTimeZone::utc();
+    if (secondsFromGmt == 0) return utcZone();
     QTimeZone z(secondsFromGmt);
-    return z.isValid() ? z : QTimeZone::utc();
+    return z.isValid() ? z : utcZone();
 }
 
 } // namespace vtr

@@ -134,10 +134,21 @@ private:
 
 namespace vtr {
 
-// The process's default time zone (the system zone unless set). Thread-safe.
+// The process's default time zone (the system zone unless set; a change of
+// the system zone is seen within a second, a change of TZ at once).
+// Thread-safe.
 QTimeZone defaultTimeZone();
 // An invalid zone restores the system zone.
 void setDefaultTimeZone(const QTimeZone &zone);
+
+// Days since 1 January 1970 of a day of the proleptic Gregorian calendar,
+// and back; years are counted astronomically (0 is 1 BC, -1 is 2 BC).
+qint64 daysFromCivil(qint64 year, int month, int day);
+void civilFromDays(qint64 days, qint64 &year, int &month, int &day);
+
+// QTimeZone::utc(), made once: QTimeZone::utc() makes a new zone object on
+// every call, and date code asks for it all the time.
+const QTimeZone &utcTimeZone();
 
 // A fixed zone with the given offset from GMT in seconds (0 gives GMT).
 QTimeZone timeZoneWithOffset(int secondsFromGmt);

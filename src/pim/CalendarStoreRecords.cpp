@@ -74,9 +74,13 @@ QVariantList relatedCopies(const SyncRecordSnapshot &snapshot, const QStringList
 
 void addAlarms(const SyncRecordSnapshot &snapshot, const QVariantMap &storeRecord, QVariantMap &d)
 {
+    static const QString relationships[] = {QStringLiteral("display alarms"), QStringLiteral("mail alarms"),
+                                            QStringLiteral("audio alarms")};
     QStringList ids;
-    for (const char *rel : {"display alarms", "mail alarms", "audio alarms"})
-        ids += storeRecord.value(QLatin1String(rel)).toStringList();
+    for (const QString &rel : relationships) {
+        const auto it = storeRecord.constFind(rel);
+        if (it != storeRecord.cend()) ids += it->toStringList();
+    }
     if (ids.isEmpty()) return;
     const QVariantList alarms = relatedCopies(snapshot, ids);
     if (!alarms.isEmpty()) d.insert(QStringLiteral("alarms"), alarms);

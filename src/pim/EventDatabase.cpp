@@ -41,6 +41,87 @@ bool nonEmpty(const QVariant &v)
 
 bool isAllDay(const QVariant &v) { return v.isValid() && v.toInt() == 1; }
 
+// The first `count` characters as a reader sees them (an emoji or a letter
+// with its marks is one), so that no cut leaves half a character behind.
+QString cutToCharacters(const QString &text, int count)
+{
+    return text.size() <= count ? text : stLeftCharacters(text, count); // fewer units: fewer characters
+}
+
+// Fourteen digits "yyyyMMddHHmmss" read in `in`, written "yyyy-MM-ddTHH:mm:ss+hhmm"
+// in `out`; empty when they are no date. (Read and written by hand: the
+// locale's date parser asks the C library for local times, which stats the
+// system zone's file on every call, and a reader writes two per event.)
+QString liveTime(const QString &digits, const QTimeZone &in, const QTimeZone &out)
+{
+    int n[6] = {};
+    static const int widths[6] = {4, 2, 2, 2, 2, 2};
+    for (int i = 0, at = 0; i < 6; at += widths[i++]) {
+        for (int k = at; k < at + widths[i]; ++k) {
+            const QChar c = digits.at(k);
+            if (c < u'0' || c > u'9') return QString();
+            n[i] = n[i] * 10 + (c.unicode() - u'0');
+        }
+    }
+    const QDate day(n[0], n[1], n[2]);
+    if (!day.isValid() || !QTime(n[3], n[4], n[5]).isValid()) return QString();
+    constexpr qint64 kUnixEpochJulianDay = 2440588;
+    const qint64 secs =
+        in == vtr::utcTimeZone()
+            ? (day.toJulianDay() - kUnixEpochJulianDay) * 86400 + n[3] * 3600 + n[4] * 60 + n[5]
+            : VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], in).secsSinceEpoch();
+    const int offset = VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), out).offsetFromUtc();
+    const qint64 local = secs + offset;
+    const qint64 days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+    const qint64 inDay = local - days * 86400;
+    int y = 0, m = 0, d = 0;
+    QDate::fromJulianDay(days + kUnixEpochJulianDay).getDate(&y, &m, &d);
+    if (y < 0 || y > 9999) return QString();
+    char16_t text[24];
+    int at = 0;
+    auto put = [&](qint64 v, int width) {
+        for (int k = width - 1; k >= 0; --k, v /= 10) text[at + k] = char16_t(u'0' + v % 10);
+        at += width;
+    };
+    const int a = std::abs(offset);
+    put(y, 4), text[at++] = u'-', put(m, 2), text[at++] = u'-', put(d, 2), text[at++] = u'T';
+    put(inDay / 3600, 2), text[at++] = u':', put(inDay / 60 % 60, 2), text[at++] = u':', put(inDay % 60, 2);
+    text[at++] = offset < 0 ? u'-' : u'+';
+    put(a / 3600, 2), put(a / 60 % 60, 2);
+    return QString(reinterpret_cast<const QChar *>(text), at);
+}
+
+// Whether a rule may give occurrences at other times of day than its start's.
+bool timesOfDayVary(const QVariantMap &recurrence)
+{
+    static const QStringList subDaily{QStringLiteral("hourly"), QStringLiteral("minutely"), QStringLiteral("secondly")};
+    return subDaily.contains(recurrence.value(QStringLiteral("frequency")).toString().toLower())
+           || nonEmpty(recurrence.value(QStringLiteral("byhour"))) || nonEmpty(recurrence.value(QStringLiteral("byminute")))
+           || nonEmpty(recurrence.value(QStringLiteral("bysecond")));
+}
+
+// The end of a series as exported: for an all-day event its day at 00:00 in
+// the start's zone; for one a day at the start's time of day, that time on the
+// until's day (or the day before, when the until comes earlier in its day, so
+// that no occurrence is added); otherwise the instant itself.
+VtrCalendarDate untilForExport(const VtrCalendarDate &until, const VtrCalendarDate &start, bool allDay,
+                               const QVariantMap &recurrence)
+{
+    const QTimeZone zone = start.isNull() ? until.timeZone() : start.timeZone();
+    VtrCalendarDate shown = until;
+    shown.setTimeZone(zone);
+    if (allDay || start.isNull())
+        return VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(), 0, 0, 0, zone);
+    if (timesOfDayVary(recurrence)) return until.utcDate();
+    auto atStartTime = [&](int dayOffset) {
+        return VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth() + dayOffset,
+                                               start.hourOfDay(), start.minuteOfHour(), start.secondOfMinute(), zone);
+    };
+    VtrCalendarDate built = atStartTime(0);
+    if (built.secsSinceEpoch() > until.secsSinceEpoch()) built = atStartTime(-1);
+    return built.utcDate();
+}
+
 }  // namespace
 
 QString EventDatabase::clientIdentifier() const { return QStringLiteral("%1.events").arg(bundleIdentifier()); }
@@ -63,11 +144,17 @@ QVariantList EventDatabase::syncSessionForSnapshot()
     for (const SyncRecordEntry &e : snapshotRecords(entity::Event, &snapshot)) {
         const QVariantMap &r = e.record;
         QVariantMap d{{kUid, e.identifier}};
-        for (const char *k : {"summary", "description", "location", "status", "classification", "all day", "start date",
-                              "end date", "exception dates", "original date"})
-            if (r.contains(QLatin1String(k))) d.insert(QLatin1String(k), r.value(QLatin1String(k)));
-        if (d.value(QStringLiteral("summary")).toString().size() > 1024)
-            d.insert(QStringLiteral("summary"), d.value(QStringLiteral("summary")).toString().left(1024));
+        static const QString copied[] = {QStringLiteral("summary"),        QStringLiteral("description"),
+                                         QStringLiteral("location"),       QStringLiteral("status"),
+                                         QStringLiteral("classification"), QStringLiteral("all day"),
+                                         QStringLiteral("start date"),     QStringLiteral("end date"),
+                                         QStringLiteral("exception dates"), QStringLiteral("original date")};
+        for (const QString &k : copied) {
+            const auto it = r.constFind(k);
+            if (it != r.cend()) d.insert(k, *it);
+        }
+        if (d.contains(QStringLiteral("summary")))
+            d.insert(QStringLiteral("summary"), cutToCharacters(d.value(QStringLiteral("summary")).toString(), 1024));
         const QStringList main = r.value(QStringLiteral("main event")).toStringList();
         if (!main.isEmpty()) d.insert(QStringLiteral("main event"), main.first());
         if (r.contains(QStringLiteral("detached events"))) d.insert(QStringLiteral("detached dates"), r.value(QStringLiteral("detached events")));
@@ -162,17 +249,10 @@ STRecordPtr EventDatabase::convertRecurrenceSyncRecordToSTRecord(const QVariantM
         } else if (key == QLatin1String("until") || key == QLatin1String("deviceUntilDate")) {
             const VtrCalendarDate until = calendarDate(v);
             if (until.isNull()) continue;
-            const QTimeZone zone = start.isNull() ? until.timeZone() : start.timeZone();
-            VtrCalendarDate shown = until;
-            shown.setTimeZone(zone);
-            const VtrCalendarDate built =
-                allDay || start.isNull()
-                    ? VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(), 0, 0, 0, zone)
-                    : VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(), shown.dayOfMonth(),
-                                                      start.hourOfDay(), start.minuteOfHour(), start.secondOfMinute(), zone)
-                          .utcDate();
-            setDateField(*r, QStringLiteral("until"), QVariant::fromValue(built));
-        } else if (key == QLatin1String("count") || key == QLatin1String("interval")) {
+            setDateField(*r, QStringLiteral("until"), QVariant::fromValue(untilForExport(until, start, allDay, d)));
+        } else if (key == QLatin1String("count")) {
+            if (v.toLongLong() != 0) r->setValue(QString::number(v.toLongLong()), key); // 0: the rule has none
+        } else if (key == QLatin1String("interval")) {
             r->setValue(QString::number(v.toLongLong()), key);
         } else if (key == QLatin1String("bydaydays")) {
             const QVariantList freq = d.value(QStringLiteral("bydayfreq")).toList();
@@ -189,7 +269,8 @@ STRecordPtr EventDatabase::convertRecurrenceSyncRecordToSTRecord(const QVariantM
             if (nonEmpty(v)) r->setValue(v, key);
         } else if (key == QLatin1String("byweeknumber")) {
             if (nonEmpty(v)) r->setValue(v, QStringLiteral("byweekno"));
-        } else if (key == QLatin1String("byyearday") || key == QLatin1String("bysetpos")) {
+        } else if (key == QLatin1String("byyearday") || key == QLatin1String("bysetpos") || key == QLatin1String("byhour")
+                   || key == QLatin1String("byminute") || key == QLatin1String("bysecond")) {
             r->setValue(v, key);
         }
     }
@@ -204,13 +285,20 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
         const qint64 count = rec.value(QStringLiteral("count")).toLongLong();
         const VtrCalendarDate start = calendarDate(event.value(QStringLiteral("start date")));
         if (rec.contains(QStringLiteral("until")) || count != 0) {
-            const QList<VtrCalendarDate> dates =
-                expandRecurrence(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
+            const RecurrenceExpansion expansion =
+                lastRecurrence(rec, start, VtrCalendarDate(), calendarDate(rec.value(QStringLiteral("until"))));
+            const QList<VtrCalendarDate> &dates = expansion.dates;
             if (!dates.isEmpty()) rec.insert(QStringLiteral("last recurrence"), QVariant::fromValue(dates.last()));
-            if (count != 0 && !dates.isEmpty()) {
-                VtrCalendarDate last = dates.last();
-                if (isAllDay(event.value(QStringLiteral("all day")))) last = last.iCalDateIgnoringTime();
-                const QVariant until = QVariant::fromValue(last.lastSecondOfDayLocalTimeExpressedAsGMT());
+            // A count becomes the date of the last occurrence only when the
+            // expansion read every part of the rule; otherwise the count stays.
+            if (count != 0 && !dates.isEmpty() && expansion.complete) {
+                const VtrCalendarDate last = dates.last();
+                // A timed series ends at its last occurrence itself: the end of
+                // its day would let a rule with several times a day run on.
+                const QVariant until = QVariant::fromValue(
+                    isAllDay(event.value(QStringLiteral("all day")))
+                        ? last.iCalDateIgnoringTime().lastSecondOfDayLocalTimeExpressedAsGMT()
+                        : last);
                 rec.insert(QStringLiteral("deviceUntilDate"), until);
                 rec.insert(QStringLiteral("until"), until);
                 rec.remove(QStringLiteral("count"));
@@ -218,6 +306,7 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
                 rec.remove(QStringLiteral("deviceUntilDate"));
             }
         }
+        if (count == 0) rec.remove(QStringLiteral("count"));
         rec.insert(QStringLiteral("send_to_device"), true);
         rec.insert(QStringLiteral("start date"), event.value(QStringLiteral("start date")));
         if (event.contains(QStringLiteral("all day"))) rec.insert(QStringLiteral("all day"), event.value(QStringLiteral("all day")));
@@ -347,9 +436,7 @@ QVariantMap EventDatabase::convertCalendarsToWindowsLive(const QVariantList &cal
 
 QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &events, QVariantMap &calendars) const
 {
-    const QString inPattern = QStringLiteral("yyyyMMddHHmmss");
-    const QString outPattern = QStringLiteral("yyyy-MM-dd'T'HH:mm:ssZ");
-    const QTimeZone gmt = QTimeZone::utc();
+    const QTimeZone gmt = vtr::utcTimeZone();
     const QTimeZone local = vtr::defaultTimeZone();
     QHash<QString, QVariantList> eventsOf;
     for (const QVariant &v : events) {
@@ -364,8 +451,8 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
         QVariantMap body;
         const QString summary = e.value(QStringLiteral("summary")).toString();
         if (!summary.isEmpty()) {
-            body.insert(QStringLiteral("name"), summary.size() >= 256 ? summary.left(255) : summary);
-            body.insert(QStringLiteral("description"), summary.size() >= 32768 ? summary.left(32767) : summary);
+            body.insert(QStringLiteral("name"), cutToCharacters(summary, 255));
+            body.insert(QStringLiteral("description"), cutToCharacters(summary, 32767));
         }
         const QString description = e.value(QStringLiteral("description")).toString();
         if (!description.isEmpty()) {
@@ -381,11 +468,13 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
         const bool allDay = allDayValue.typeId() == QMetaType::QString ? allDayValue.toString() == QLatin1String("TRUE")
                                                                          : (allDayValue.isValid() && allDayValue.toInt() == 1);
         if (allDay) body.insert(QStringLiteral("is_all_day_event"), true);
-        for (const auto &[from, to] : {std::pair{"dtstart", "start_time"}, {"dtend", "end_time"}}) {
-            const QString text = e.value(QLatin1String(from)).toString();
+        static const std::pair<QString, QString> times[] = {{QStringLiteral("dtstart"), QStringLiteral("start_time")},
+                                                            {QStringLiteral("dtend"), QStringLiteral("end_time")}};
+        for (const auto &[from, to] : times) {
+            const QString text = e.value(from).toString();
             if (text.size() != 14) continue;
-            const auto date = vtr::dateWithFormattedString(text, inPattern, allDay ? local : gmt);
-            if (date) body.insert(QLatin1String(to), vtr::dateAsString(*date, outPattern, local));
+            const QString shown = liveTime(text, allDay ? local : gmt, local);
+            if (!shown.isEmpty()) body.insert(to, shown);
         }
         for (const QVariant &a : e.value(QStringLiteral("valarms")).toList()) {
             const QVariantMap alarm = a.toMap();

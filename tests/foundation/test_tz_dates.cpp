@@ -317,3 +317,40 @@ TEST(Iso8601Duration, ReadingLogsAndDropsUnitsWithoutFixedLength)
     EXPECT_EQ(vtr::secondsFromISO8601Duration("PT2147483647S"), INT_MAX);
     EXPECT_EQ(vtr::secondsFromISO8601Duration("PT4294967296S"), INT_MAX);
 }
+
+// The shown components are the calendar's (the proleptic Gregorian one, no
+// year 0), far into the past and the future and in zones with odd offsets.
+TEST(CalendarDate, ComponentsAsTheCalendarShowsThem)
+{
+    for (const char *id : {"UTC", "Pacific/Chatham", "America/Sao_Paulo", "Asia/Kolkata"}) {
+        const QTimeZone z = zone(id);
+        for (qint64 secs = -200000000000LL; secs < 300000000000LL; secs += 3217777777LL) {
+            const VtrCalendarDate d(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), z);
+            const QDateTime shownByQt = QDateTime::fromSecsSinceEpoch(secs + d.offsetFromUtc(), Qt::UTC);
+            const QString expected = QString::asprintf("%04d%02d%02d%02d%02d%02d", shownByQt.date().year(),
+                                                       shownByQt.date().month(), shownByQt.date().day(),
+                                                       shownByQt.time().hour(), shownByQt.time().minute(),
+                                                       shownByQt.time().second());
+            ASSERT_EQ(d.st2StringWithoutTimezone().toStdString(), expected.toStdString()) << id << " " << secs;
+            ASSERT_EQ(d.yearOfCommonEra(), shownByQt.date().year());
+            ASSERT_EQ(d.dayOfYear(), shownByQt.date().dayOfYear());
+        }
+    }
+}
+
+// The default zone follows TZ at once, though the system zone is not looked
+// up for every date.
+TEST(CalendarDate, TheDefaultZoneFollowsTz)
+{
+    const QByteArray old = qgetenv("TZ");
+    for (const char *id : {"Asia/Tokyo", "America/Sao_Paulo", "Pacific/Chatham"}) {
+        qputenv("TZ", id);
+        tzset();
+        EXPECT_EQ(vtr::defaultTimeZone().id(), QByteArray(id));
+    }
+    if (old.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", old);
+    tzset();
+}

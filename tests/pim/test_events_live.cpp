@@ -2,6 +2,7 @@
 // app's file against checked-in expected bodies, and the text and reminder
 // rules.
 #include "ProcessZone.h"
+#include "QStringPrinting.h"
 #include "support/PimRecorder.h"
 
 #include "foundation/Json.h"
@@ -89,4 +90,33 @@ TEST_F(EventsLive, TextTimeAndReminderRules)
     const QVariantMap body = oneEventBody(db, event);
     EXPECT_EQ(body.value(QStringLiteral("name")).toString(), longSummary.left(255));
     EXPECT_EQ(body.value(QStringLiteral("description")).toString(), longSummary + QStringLiteral(" D"));
+}
+
+// Names and descriptions are cut on whole characters: an emoji (two UTF-16
+// units) or a letter with its accent counts once and is never split.
+TEST_F(EventsLive, CutsCountWholeCharacters)
+{
+    EventDatabase db(nullptr, pimtest::fixtureStore(QStringLiteral("store_empty.json")));
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\x89"); // one character, two units
+    const QString accented = QString::fromUtf8("e\xCC\x81");       // e and a combining accent
+    const QString x254(254, QLatin1Char('x')), x255(255, QLatin1Char('x'));
+    const struct
+    {
+        QString summary, name;
+    } cases[] = {
+        {x255, x255},
+        {x255 + QLatin1Char('y'), x255},          // 256 characters: cut to 255
+        {x254 + emoji, x254 + emoji},             // 255 characters in 256 units: whole
+        {x255 + emoji, x255},                     // 256 characters: the emoji goes whole
+        {x254 + emoji + QLatin1Char('z'), x254 + emoji},
+        {x254 + accented + QLatin1Char('z'), x254 + accented},
+    };
+    for (const auto &c : cases) {
+        const QVariantMap body = oneEventBody(db, {{"x-ms-calendar-id", "c"}, {"summary", c.summary}});
+        EXPECT_EQ(body.value(QStringLiteral("name")).toString(), c.name) << c.summary.size();
+        EXPECT_EQ(body.value(QStringLiteral("description")).toString(), c.summary);
+    }
+    const QString x32766(32766, QLatin1Char('x'));
+    const QVariantMap body = oneEventBody(db, {{"x-ms-calendar-id", "c"}, {"summary", x32766 + emoji + emoji}});
+    EXPECT_EQ(body.value(QStringLiteral("description")).toString(), x32766 + emoji);
 }

@@ -76,6 +76,11 @@ TEST(RecurrenceRule, ReadAndWrite)
     EXPECT_EQ(once, "FREQ=MONTHLY;UNTIL=20121231T235959Z;BYDAY=-1FR,2TU;BYMONTHDAY=1,15;");
     EXPECT_EQ(recurrenceRuleFromSTRecurrence(*r), once);
     EXPECT_TRUE(stHolds<STDate>(r->valueForFieldOfType("until")));
+
+    // An end kept in a zone is written as the UTC time its "Z" says.
+    r->setValue(QVariant::fromValue(STDate::dateWithCalendarDate(local(2012, 12, 31, 23, 59))), "until");
+    EXPECT_TRUE(recurrenceRuleFromSTRecurrence(*r).contains("UNTIL=20130101T045900Z;"))
+        << recurrenceRuleFromSTRecurrence(*r).toStdString();
 }
 
 TEST(RecurrenceRule, ListsWeekdaysAndExceptionDates)
@@ -141,6 +146,8 @@ TEST(RecurrenceExpansion, Cases)
          {"20121205T100000", "20131205T100000", "20141205T100000"}},
         {"day 31 skips short months", {{"frequency", "monthly"}, {"count", 4}}, local(2012, 1, 31),
          {"20120131T100000", "20120331T100000", "20120531T100000", "20120731T100000"}},
+        {"last day of the month", {{"frequency", "monthly"}, {"bymonthday", QVariantList{-1}}, {"count", 4}},
+         local(2012, 1, 31), {"20120131T100000", "20120229T100000", "20120331T100000", "20120430T100000"}},
         {"two month days", {{"frequency", "monthly"}, {"bymonthday", QVariantList{15, 1}}, {"count", 4}},
          local(2012, 3, 15), {"20120315T100000", "20120401T100000", "20120415T100000", "20120501T100000"}},
         {"29 February", {{"frequency", "yearly"}, {"count", 3}}, local(2012, 2, 29),
@@ -152,7 +159,7 @@ TEST(RecurrenceExpansion, Cases)
         {"until as a record date",
          {{"frequency", "weekly"}, {"until", QVariant::fromValue(STDate::dateWithCalendarDate(local(2012, 3, 15)))}},
          local(2012, 3, 1), {"20120301T100000", "20120308T100000", "20120315T100000"}},
-        {"unknown frequency", {{"frequency", "hourly"}, {"count", 5}}, local(2012, 3, 1), {"20120301T100000"}},
+        {"unknown frequency", {{"frequency", "fortnightly"}, {"count", 5}}, local(2012, 3, 1), {"20120301T100000"}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(shown(expandRecurrence(c.rule, c.start, VtrCalendarDate(), VtrCalendarDate())), c.expected)
@@ -195,8 +202,8 @@ TEST(RecurrenceExpansion, RulesWithoutAReachableEndAreBounded)
     EXPECT_LT(timer.elapsed(), 60000);
 }
 
-// The expansion agrees with python-dateutil's rrule (weeks starting on Sunday,
-// as the store's weekly rules do) on every rule of a generated corpus,
+// The expansion agrees with python-dateutil's rrule (weeks starting on Monday
+// unless the rule names another day) on every rule of a generated corpus,
 // occurrence by occurrence and so also on the last occurrence of the
 // count-bounded rules, which the exporter turns into the series' end date.
 TEST(RecurrenceExpansion, AgreesWithDateutil)

@@ -558,7 +558,8 @@ STRecordPtr STEventRecordFromJSONRecord(const QVariantMap &json)
             STDate start = r->valueForFieldOfType(st::DtStart).value<STDate>();
             STDate end = r->valueForFieldOfType(st::DtEnd).value<STDate>();
             const VtrCalendarDate s = start.calendarDate(), e = end.calendarDate();
-            if (!s.isNull() && !e.isNull())
+            // Without both dates there is no duration (a missing one is no "now").
+            if (r->hasFieldOfType(st::DtStart) && r->hasFieldOfType(st::DtEnd) && !s.isNull() && !e.isNull())
                 r->setValue((e.secsSinceEpoch() - s.secsSinceEpoch()) / 86400, kAllDayDuration);
             for (auto *d : {&start, &end}) {
                 d->setTimeZone(QStringLiteral("UTC"));

@@ -3,17 +3,21 @@
 #include "STDate.h"
 #include "STRecord.h"
 
-#include <QDate>
 #include <QDateTime>
+#include <QStringList>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <vector>
 
 namespace {
 
 constexpr int kNotFound = INT_MAX;
+constexpr qint64 kSecsPerDay = 86400;
 
 qint64 floorDiv(qint64 a, qint64 b)
 {
@@ -21,6 +25,52 @@ qint64 floorDiv(qint64 a, qint64 b)
     if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
     return q;
 }
+
+qint64 ceilDiv(qint64 a, qint64 b) { return -floorDiv(-a, b); }
+
+// ---- days counted from 1 January 1970 (proleptic Gregorian calendar)
+
+qint64 daysFromCivil(qint64 y, int m, int d) { return vtr::daysFromCivil(y, m, d); }
+
+bool isLeap(qint64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int daysInMonth(qint64 y, int m)
+{
+    static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : lengths[m - 1];
+}
+
+int weekdayOf(qint64 day) { return int(((day + 4) % 7 + 7) % 7); } // 0 = Sunday; 1 January 1970 was a Thursday
+
+// One day with everything the rule parts look at.
+struct Day
+{
+    qint64 day;    // days since 1970-01-01
+    qint64 year;
+    int month;     // 1..12
+    int monthDay;  // 1..31
+    int weekday;   // 0 = Sunday
+    int yearDay;   // 1..366
+    int monthLength;
+    int yearLength;
+};
+
+Day dayOf(qint64 y, int m, int d)
+{
+    const qint64 day = daysFromCivil(y, m, d);
+    return {day, y, m, d, weekdayOf(day), int(day - daysFromCivil(y, 1, 1)) + 1, daysInMonth(y, m), isLeap(y) ? 366 : 365};
+}
+
+Day dayOf(qint64 day)
+{
+    qint64 y = 0;
+    int m = 0, d = 0;
+    vtr::civilFromDays(day, y, m, d);
+    return dayOf(y, m, d);
+}
+
+// The last day a candidate may have: 31 December 9999.
+const qint64 kLastDay = daysFromCivil(10000, 1, 1) - 1;
 
 std::optional<VtrCalendarDate> dateValue(const QVariant &v)
 {
@@ -32,34 +82,10 @@ std::optional<VtrCalendarDate> dateValue(const QVariant &v)
         const VtrCalendarDate d = v.value<STDate>().calendarDate();
         if (!d.isNull()) return d;
     } else if (v.typeId() == QMetaType::QDateTime && v.toDateTime().isValid()) {
-        return VtrCalendarDate(v.toDateTime(), QTimeZone::utc());
+        return VtrCalendarDate(v.toDateTime(), vtr::utcTimeZone());
     }
     return std::nullopt;
 }
-
-QList<int> sortedUnique(QList<int> values)
-{
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
-    return values;
-}
-
-QList<int> intList(const QVariant &v)
-{
-    QList<int> out;
-    for (const QVariant &x : v.toList()) out.append(x.toInt());
-    return out;
-}
-
-int daysIn(int year, int month)
-{
-    return QDate(year, month, 1).daysInMonth();
-}
-
-constexpr qint64 kSecsPerDay = 86400;
-constexpr qint64 kUnixEpochJulianDay = 2440588;
-// Julian day of 1 January 10000: no candidate lies beyond it.
-constexpr qint64 kLastJulianDay = 5373484;
 
 // Offsets of one zone from UTC, each looked up once per stretch between two
 // transitions and kept per thread for the zone last used, so that expanding
@@ -70,7 +96,7 @@ constexpr qint64 kLastJulianDay = 5373484;
 class ZoneOffsets
 {
 public:
-    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == QTimeZone::utc())
+    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == vtr::utcTimeZone())
     {
         if (m_utc) return;
         Cache &cache = threadCache();
@@ -106,6 +132,15 @@ public:
 
     qint64 localToUtc(qint64 local)
     {
+        if (m_utc) return local;
+        // Most times lie two days or more from a transition: the stretch last
+        // used answers at once what the look-ups below would.
+        const Cache &cache = threadCache();
+        if (cache.last < cache.stretches.size()) {
+            const Stretch &s = cache.stretches[cache.last];
+            const qint64 u = local - s.offset;
+            if (s.from <= u - 2 * kSecsPerDay && u + 2 * kSecsPerDay < s.to) return u;
+        }
         const int before = offsetAt(local - kSecsPerDay);
         const int after = offsetAt(local + kSecsPerDay);
         std::optional<qint64> best;
@@ -138,6 +173,261 @@ private:
     bool m_utc;
 };
 
+// ---- the rule
+
+enum class Freq { Secondly, Minutely, Hourly, Daily, Weekly, Monthly, Yearly, None };
+
+using Numbers = QVarLengthArray<int, 8>;
+
+struct WeekdayPart
+{
+    int weekday; // 0 = Sunday
+    int ordinal; // 0: every one
+};
+
+bool contains(const Numbers &list, int value) { return std::find(list.begin(), list.end(), value) != list.end(); }
+
+void sortUnique(Numbers &list)
+{
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+}
+
+// The values of a list part: a list, a list of texts or a comma-separated text.
+QVariantList listValue(const QVariant &v)
+{
+    if (!v.isValid()) return {};
+    if (v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList) return v.toList();
+    if (v.typeId() == QMetaType::QString) {
+        QVariantList out;
+        for (const QString &piece : v.toString().split(QLatin1Char(','), Qt::SkipEmptyParts)) out.append(piece.trimmed());
+        return out;
+    }
+    return {v};
+}
+
+int weekdayIndex(const QString &name)
+{
+    static const char *const kNames[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
+    for (int i = 0; i < 7; ++i)
+        if (name == QLatin1String(kNames[i])) return i;
+    return kNotFound;
+}
+
+struct Rule
+{
+    Freq freq = Freq::None;
+    qint64 interval = 1;
+    int weekStart = 1; // Monday
+    Numbers months, weekNumbers, yearDays, monthDays, hours, minutes, seconds, setPositions;
+    QVarLengthArray<WeekdayPart, 8> weekdays;
+    bool understood = true;
+    // Every day or every week at the start's time: no part but the interval.
+    bool steady() const
+    {
+        return (freq == Freq::Daily || freq == Freq::Weekly) && !limitsDays() && hours.isEmpty() && minutes.isEmpty()
+               && seconds.isEmpty() && setPositions.isEmpty();
+    }
+    // Whether any part limits which days are occurrences (else a weekly or
+    // daily rule needs no calendar look at its days).
+    bool limitsDays() const
+    {
+        return !months.isEmpty() || !weekNumbers.isEmpty() || !yearDays.isEmpty() || !monthDays.isEmpty()
+               || !weekdays.isEmpty();
+    }
+
+    // A numbered weekday (2nd Tuesday, last Friday) counts within the month
+    // for a monthly rule and for a yearly one limited to months, else within
+    // the year.
+    bool ordinalsInMonth() const { return freq == Freq::Monthly || !months.isEmpty(); }
+
+    void readNumbers(const QVariant &value, Numbers &out, int low, int high, bool negativeToo)
+    {
+        for (const QVariant &v : listValue(value)) {
+            bool ok = false;
+            const int n = v.toString().trimmed().toInt(&ok);
+            const int magnitude = std::abs(n);
+            if (!ok || (negativeToo ? (n == 0 || magnitude < low || magnitude > high) : (n < low || n > high)))
+                understood = false;
+            else
+                out.append(n);
+        }
+    }
+
+    explicit Rule(const QVariantMap &r)
+    {
+        static const QHash<QString, Freq> freqs = {
+            {QStringLiteral("secondly"), Freq::Secondly}, {QStringLiteral("minutely"), Freq::Minutely},
+            {QStringLiteral("hourly"), Freq::Hourly},     {QStringLiteral("daily"), Freq::Daily},
+            {QStringLiteral("weekly"), Freq::Weekly},     {QStringLiteral("monthly"), Freq::Monthly},
+            {QStringLiteral("yearly"), Freq::Yearly}};
+        freq = freqs.value(r.value(QStringLiteral("frequency")).toString().trimmed().toLower(), Freq::None);
+        if (freq == Freq::None) understood = false;
+        interval = std::max<qint64>(1, r.value(QStringLiteral("interval")).toLongLong());
+        readNumbers(r.value(QStringLiteral("bymonth")), months, 1, 12, false);
+        readNumbers(r.value(QStringLiteral("byweeknumber")), weekNumbers, 1, 53, true);
+        readNumbers(r.value(QStringLiteral("byyearday")), yearDays, 1, 366, true);
+        readNumbers(r.value(QStringLiteral("bymonthday")), monthDays, 1, 31, true);
+        readNumbers(r.value(QStringLiteral("byhour")), hours, 0, 23, false);
+        readNumbers(r.value(QStringLiteral("byminute")), minutes, 0, 59, false);
+        readNumbers(r.value(QStringLiteral("bysecond")), seconds, 0, 59, false);
+        readNumbers(r.value(QStringLiteral("bysetpos")), setPositions, 1, 366, true);
+        for (Numbers *list : {&months, &hours, &minutes, &seconds}) sortUnique(*list);
+
+        const QVariantList names = listValue(r.value(QStringLiteral("bydaydays")));
+        const QVariantList ordinals = listValue(r.value(QStringLiteral("bydayfreq")));
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const int weekday = weekdayIndex(names.at(i).toString().trimmed().toLower());
+            const int ordinal = i < ordinals.size() ? ordinals.at(i).toInt() : 0;
+            if (weekday == kNotFound || std::abs(ordinal) > 53) understood = false;
+            else weekdays.append({weekday, ordinal});
+        }
+        if (r.contains(QStringLiteral("weekstartday"))) {
+            // Read as the exported rule writes it: a name that is none is Sunday.
+            const int w = weekdayIndex(r.value(QStringLiteral("weekstartday")).toString().trimmed().toLower());
+            weekStart = w == kNotFound ? 0 : w;
+        }
+
+        // Parts RFC 5545 does not define for the frequency.
+        const bool subDaily = freq == Freq::Secondly || freq == Freq::Minutely || freq == Freq::Hourly;
+        if (!weekNumbers.isEmpty() && freq != Freq::Yearly) understood = false;
+        if (!yearDays.isEmpty() && (freq == Freq::Daily || freq == Freq::Weekly || freq == Freq::Monthly)) understood = false;
+        if (!monthDays.isEmpty() && freq == Freq::Weekly) understood = false;
+        // BYSETPOS picks among what other parts give.
+        if (!setPositions.isEmpty() && months.isEmpty() && weekNumbers.isEmpty() && yearDays.isEmpty()
+            && monthDays.isEmpty() && weekdays.isEmpty() && hours.isEmpty() && minutes.isEmpty() && seconds.isEmpty())
+            understood = false;
+        for (const WeekdayPart &w : weekdays) {
+            if (w.ordinal == 0) continue;
+            if (subDaily || freq == Freq::Daily || freq == Freq::Weekly) understood = false;
+            if (freq == Freq::Yearly && !weekNumbers.isEmpty()) understood = false;
+        }
+    }
+
+    // Whether BYSETPOS asks only for places beyond the most candidates a
+    // period can hold (so that no period gives any).
+    bool positionsOutOfReach() const
+    {
+        if (setPositions.isEmpty()) return false;
+        auto n = [](const Numbers &list) { return std::max<qint64>(1, list.size()); };
+        qint64 most = 1;
+        switch (freq) {
+        case Freq::Secondly: break;
+        case Freq::Minutely: most = n(seconds); break;
+        case Freq::Hourly: most = n(minutes) * n(seconds); break;
+        default:
+            most = n(hours) * n(minutes) * n(seconds)
+                   * (freq == Freq::Weekly ? 7 : freq == Freq::Monthly ? 31 : freq == Freq::Yearly ? 366 : 1);
+        }
+        for (int p : setPositions)
+            if (std::abs(p) <= most) return false;
+        return true;
+    }
+
+    // First day of week number one of year y: the week (from weekStart) that
+    // holds at least four days of the year.
+    qint64 weekOneStart(qint64 y) const
+    {
+        const qint64 jan1 = daysFromCivil(y, 1, 1);
+        const int before = (weekdayOf(jan1) - weekStart + 7) % 7;
+        return jan1 - before + (7 - before < 4 ? 7 : 0);
+    }
+
+    bool weekNumberMatches(const Day &d) const
+    {
+        const qint64 first = weekOneStart(d.year), next = weekOneStart(d.year + 1);
+        qint64 number, weeks;
+        if (d.day < first) {
+            const qint64 previous = weekOneStart(d.year - 1);
+            number = (d.day - previous) / 7 + 1;
+            weeks = (first - previous) / 7;
+        } else if (d.day >= next) {
+            number = 1;
+            weeks = (weekOneStart(d.year + 2) - next) / 7;
+        } else {
+            number = (d.day - first) / 7 + 1;
+            weeks = (next - first) / 7;
+        }
+        return contains(weekNumbers, int(number)) || contains(weekNumbers, int(number - weeks - 1));
+    }
+
+    // Whether a day passes every day-level part (the ones that limit).
+    bool dayMatches(const Day &d) const
+    {
+        if (!months.isEmpty() && !contains(months, d.month)) return false;
+        if (!monthDays.isEmpty()) {
+            bool ok = false;
+            for (int md : monthDays) ok = ok || (md > 0 ? md : d.monthLength + md + 1) == d.monthDay;
+            if (!ok) return false;
+        }
+        if (!yearDays.isEmpty()) {
+            bool ok = false;
+            for (int yd : yearDays) ok = ok || (yd > 0 ? yd : d.yearLength + yd + 1) == d.yearDay;
+            if (!ok) return false;
+        }
+        if (!weekNumbers.isEmpty() && !weekNumberMatches(d)) return false;
+        if (!weekdays.isEmpty()) {
+            const bool inMonth = ordinalsInMonth();
+            const int place = inMonth ? (d.monthDay - 1) / 7 + 1 : (d.yearDay - 1) / 7 + 1;
+            const int placeFromEnd = inMonth ? -((d.monthLength - d.monthDay) / 7 + 1) : -((d.yearLength - d.yearDay) / 7 + 1);
+            bool ok = false;
+            for (const WeekdayPart &w : weekdays)
+                ok = ok || (w.weekday == d.weekday && (w.ordinal == 0 || w.ordinal == place || w.ordinal == placeFromEnd));
+            if (!ok) return false;
+        }
+        return true;
+    }
+};
+
+using Days = QVarLengthArray<Day, 32>;
+using Candidates = QVarLengthArray<qint64, 64>;
+
+// Days of one month that the day parts can give, ascending (a superset: the
+// caller still tests each with dayMatches).
+void monthCandidates(const Rule &rule, qint64 y, int m, int defaultDay, Days &out)
+{
+    const int length = daysInMonth(y, m);
+    QVarLengthArray<int, 32> days;
+    if (!rule.monthDays.isEmpty()) {
+        for (int md : rule.monthDays) days.append(md > 0 ? md : length + md + 1);
+    } else if (!rule.weekdays.isEmpty()) {
+        const int firstWeekday = weekdayOf(daysFromCivil(y, m, 1));
+        for (const WeekdayPart &w : rule.weekdays)
+            for (int d = 1 + (w.weekday - firstWeekday + 7) % 7; d <= length; d += 7) days.append(d);
+    } else {
+        days.append(defaultDay);
+    }
+    std::sort(days.begin(), days.end());
+    days.erase(std::unique(days.begin(), days.end()), days.end());
+    for (int d : days)
+        if (d >= 1 && d <= length) out.append(dayOf(y, m, d));
+}
+
+// Days of one year that the day parts can give, ascending.
+void yearCandidates(const Rule &rule, qint64 y, int startMonth, int startDay, Days &out)
+{
+    const int length = isLeap(y) ? 366 : 365;
+    const qint64 jan1 = daysFromCivil(y, 1, 1);
+    if (!rule.yearDays.isEmpty()) {
+        QVarLengthArray<int, 32> days;
+        for (int yd : rule.yearDays) {
+            const int d = yd > 0 ? yd : length + yd + 1;
+            if (d >= 1 && d <= length) days.append(d);
+        }
+        std::sort(days.begin(), days.end());
+        days.erase(std::unique(days.begin(), days.end()), days.end());
+        for (int d : days) out.append(dayOf(jan1 + d - 1));
+    } else if (!rule.weekNumbers.isEmpty() || (rule.months.isEmpty() && rule.monthDays.isEmpty() && !rule.weekdays.isEmpty())) {
+        for (int m = 1; m <= 12; ++m)
+            for (int d = 1, n = daysInMonth(y, m); d <= n; ++d) out.append(dayOf(y, m, d));
+    } else if (!rule.months.isEmpty() || !rule.monthDays.isEmpty()) {
+        for (int m = 1; m <= 12; ++m)
+            if (rule.months.isEmpty() || contains(rule.months, m)) monthCandidates(rule, y, m, startDay, out);
+    } else if (startDay <= daysInMonth(y, startMonth)) {
+        out.append(dayOf(y, startMonth, startDay));
+    }
+}
+
 // Walks the candidates in ascending order and decides when the expansion ends.
 class Expander
 {
@@ -154,43 +444,59 @@ public:
             m_limit = to.secsSinceEpoch();
         if (!from.isNull()) m_from = from.secsSinceEpoch();
         m_startSecs = start.secsSinceEpoch();
-        const qint64 local = m_startSecs + m_offsets.offsetAt(m_startSecs);
-        m_startDay = floorDiv(local, kSecsPerDay) + kUnixEpochJulianDay;
-        m_timeOfDay = local - floorDiv(local, kSecsPerDay) * kSecsPerDay;
+        m_lastSecs = m_startSecs;
+        m_startLocal = m_startSecs + m_offsets.offsetAt(m_startSecs);
         // The start itself is tested against the window alone, not the until.
         if ((!m_from || m_startSecs >= *m_from) && (to.isNull() || m_startSecs <= to.secsSinceEpoch()))
             m_result.append(start);
+        if ((r.contains(QStringLiteral("count")) && m_count == 1) || (m_limit && *m_limit <= m_startSecs)) m_done = true;
     }
 
-    bool finishedAtOnce(const QVariantMap &r) const
+    // The start's wall-clock time, in seconds counted as if the zone were GMT.
+    qint64 startLocal() const { return m_startLocal; }
+    bool done() const { return m_done; }
+
+    // Before a period that begins at `local`: false once no candidate of it
+    // or of any later period can come before the limit.
+    bool beginPeriod(qint64 local)
     {
-        return (r.contains(QStringLiteral("count")) && m_count == 1) || (m_limit && *m_limit == m_startSecs);
+        if (m_done) return false;
+        if (floorDiv(local, kSecsPerDay) > kLastDay) return finish();
+        // No zone is more than a day off GMT.
+        if (m_limit && local - kSecsPerDay > *m_limit) return finish();
+        return true;
     }
 
-    // A period (a week, month or year) looked at; false when the step budget
-    // is spent.
-    bool period()
+    // A period that gave no candidate.
+    bool emptyPeriod()
     {
-        if (++m_steps > kMaxRecurrenceSteps) m_done = true;
-        return !m_done;
+        if (m_cycle > 0 && ++m_emptyRun >= m_cycle) return finish(); // none in a whole cycle: none ever
+        return spend();
     }
+    // The calendar repeats itself: after this many periods without a
+    // candidate, no later period has one.
+    void setCycle(qint64 periods) { m_cycle = periods; }
 
-    // The local day (a Julian day number) at the start's time of day; false
-    // ends the walk.
-    bool offer(qint64 julianDay)
+    // A wall-clock candidate; false ends the walk.
+    bool offer(qint64 local)
     {
-        if (m_done || ++m_steps > kMaxRecurrenceSteps || julianDay > kLastJulianDay) return finish();
-        const qint64 secs =
-            m_offsets.localToUtc((julianDay - kUnixEpochJulianDay) * kSecsPerDay + m_timeOfDay);
+        if (m_done) return false;
+        m_emptyRun = 0;
+        if (floorDiv(local, kSecsPerDay) > kLastDay) return finish();
+        const qint64 secs = m_offsets.localToUtc(local);
         if (m_limit && secs > *m_limit) return finish();
-        if (secs <= m_startSecs) return true; // before the start, or the start itself (already counted)
+        if (secs <= m_lastSecs) return true; // before the start, the start itself, or an instant already given
+        if (!spend()) return false;
+        m_lastSecs = secs;
         if (!m_from || secs >= *m_from) {
-            m_result.append(VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), m_zone));
+            if (m_lastOnly)
+                m_lastKept = secs;
+            else
+                m_result.append(VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), m_zone));
         }
         if (m_count > 0 && ++m_counter == m_count) return finish();
         return true;
     }
-    bool offer(int year, int month, int day) { return offer(QDate(year, month, day).toJulianDay()); }
 
     // Room for the expected number of results: `perDay` occurrences a day up
     // to the limit, no more than the count, never a huge allocation up front.
@@ -198,15 +504,52 @@ public:
     {
         double n = m_limit ? (double(*m_limit - m_startSecs) / double(kSecsPerDay) + 1) * perDay + 2 : 64;
         if (m_count > 0) n = std::min(n, double(m_count));
-        m_result.reserve(qsizetype(std::clamp(n, 1.0, 4096.0)));
+        if (!m_lastOnly) m_result.reserve(qsizetype(std::clamp(n, 1.0, 4096.0)));
     }
 
-    bool done() const { return m_done; }
-    // The start's day as shown in its zone (a Julian day number).
-    qint64 startDay() const { return m_startDay; }
-    QList<VtrCalendarDate> result() const { return m_result; }
+    bool budgetSpent() const { return m_budgetSpent; }
+    // Only the last occurrence is wanted: the others are not kept.
+    void keepLastOnly() { m_lastOnly = true; }
+
+    // The last occurrence of a series every `stepDays` days at the start's
+    // time, found without walking it; false when the series has no end.
+    bool lastOfSteadySeries(qint64 stepDays)
+    {
+        if (m_done) return true;
+        if (m_count <= 0 && !m_limit) return false;
+        const qint64 step = stepDays * kSecsPerDay;
+        auto at = [&](qint64 k) { return m_offsets.localToUtc(m_startLocal + k * step); };
+        qint64 k = m_count > 0 ? m_count - 1 : LLONG_MAX;
+        k = std::min(k, (kLastDay * kSecsPerDay - m_startLocal) / step);
+        if (m_limit) {
+            qint64 byLimit = floorDiv(*m_limit + m_offsets.offsetAt(*m_limit) - m_startLocal, step);
+            while (byLimit > 0 && at(byLimit) > *m_limit) --byLimit;
+            while (byLimit < k && at(byLimit + 1) <= *m_limit) ++byLimit;
+            k = std::min(k, byLimit);
+        }
+        if (k > 0) {
+            const qint64 secs = at(k);
+            if (!m_from || secs >= *m_from) m_lastKept = secs;
+        }
+        m_done = true;
+        return true;
+    }
+    QList<VtrCalendarDate> result() const
+    {
+        if (!m_lastKept) return m_result;
+        return {VtrCalendarDate(QDateTime::fromSecsSinceEpoch(*m_lastKept, Qt::UTC), m_zone)};
+    }
 
 private:
+    bool spend()
+    {
+        if (m_done) return false;
+        if (++m_steps > kMaxRecurrenceSteps) {
+            m_budgetSpent = true;
+            return finish();
+        }
+        return true;
+    }
     bool finish()
     {
         m_done = true;
@@ -215,135 +558,224 @@ private:
 
     QTimeZone m_zone;
     ZoneOffsets m_offsets;
-    qint64 m_timeOfDay = 0;
-    qint64 m_startDay = 0;
-    qint64 m_startSecs = 0;
+    qint64 m_startSecs = 0, m_lastSecs = 0, m_startLocal = 0;
     std::optional<qint64> m_from, m_limit;
     int m_count = 0;
     int m_counter = 1; // the start is the first occurrence
     int m_steps = 0;
+    qint64 m_cycle = 0, m_emptyRun = 0;
     bool m_done = false;
+    bool m_budgetSpent = false;
     QList<VtrCalendarDate> m_result;
+    bool m_lastOnly = false;
+    std::optional<qint64> m_lastKept;
 };
 
-// The days of one month that a weekday rule picks, ascending.
-QList<int> weekdayDays(int year, int month, const QList<int> &weekdays, const QList<int> &ordinals)
+// The candidates of one period, ascending; BYSETPOS picks among them.
+bool offerPeriod(const Rule &rule, Candidates &candidates, Expander &x)
 {
-    const int length = daysIn(year, month);
-    const int firstWeekday = QDate(year, month, 1).dayOfWeek() % 7; // 0 = Sunday
-    QList<int> days;
-    for (int i = 0; i < weekdays.size(); ++i) {
-        const int first = 1 + (weekdays.at(i) - firstWeekday + 7) % 7;
-        const int n = i < ordinals.size() ? ordinals.at(i) : 0;
-        if (n == 0) {
-            for (int d = first; d <= length; d += 7) days.append(d);
-        } else if (n > 0) {
-            const int d = first + 7 * (n - 1);
-            if (d <= length) days.append(d);
-        } else {
-            const int last = first + 7 * ((length - first) / 7);
-            const int d = last + 7 * (n + 1);
-            if (d >= 1) days.append(d);
+    if (!rule.setPositions.isEmpty() && !candidates.isEmpty()) {
+        Candidates picked;
+        const qsizetype n = candidates.size();
+        for (int p : rule.setPositions) {
+            const qsizetype i = p > 0 ? p - 1 : n + p;
+            if (i >= 0 && i < n) picked.append(candidates.at(i));
         }
+        std::sort(picked.begin(), picked.end());
+        picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+        candidates = picked;
     }
-    return sortedUnique(days);
+    if (candidates.isEmpty()) return x.emptyPeriod();
+    for (qint64 c : candidates)
+        if (!x.offer(c)) return false;
+    return true;
 }
 
-QList<int> monthDays(int year, int month, const QList<int> &monthdays)
+// Times of day (seconds) of a daily or longer rule: every hour, minute and
+// second the rule names, the start's where it names none.
+QVarLengthArray<int, 8> timesOfDay(const Rule &rule, int startTime)
 {
-    const int length = daysIn(year, month);
-    QList<int> days;
-    for (int d : monthdays) {
-        const int day = d < 0 ? length + d + 1 : d;
-        if (day >= 1 && day <= length) days.append(day);
+    const Numbers hours = rule.hours.isEmpty() ? Numbers{startTime / 3600} : rule.hours;
+    const Numbers minutes = rule.minutes.isEmpty() ? Numbers{startTime / 60 % 60} : rule.minutes;
+    const Numbers seconds = rule.seconds.isEmpty() ? Numbers{startTime % 60} : rule.seconds;
+    QVarLengthArray<int, 8> out;
+    for (int h : hours)
+        for (int m : minutes)
+            for (int s : seconds) out.append(h * 3600 + m * 60 + s);
+    return out;
+}
+
+// Weekdays, leap years and week numbers repeat every 400 years: 4800 months,
+// 20871 weeks, 146097 days.
+qint64 cycleOf(qint64 periodsIn400Years, qint64 interval) { return periodsIn400Years / std::gcd(periodsIn400Years, interval); }
+
+void walkDays(const Rule &rule, Expander &x, const Day &start, int startTime)
+{
+    const QVarLengthArray<int, 8> times = timesOfDay(rule, startTime);
+    const bool limits = rule.limitsDays();
+    Days days;
+    Candidates candidates;
+    auto offerDays = [&]() {
+        candidates.clear();
+        for (const Day &d : days)
+            if (!limits || rule.dayMatches(d))
+                for (int t : times) candidates.append(d.day * kSecsPerDay + t);
+        return offerPeriod(rule, candidates, x);
+    };
+    switch (rule.freq) {
+    case Freq::Yearly:
+        x.setCycle(cycleOf(400, rule.interval));
+        x.expect(double(times.size()) / (365.0 * double(rule.interval)));
+        for (qint64 y = start.year; y <= 9999 && x.beginPeriod(daysFromCivil(y, 1, 1) * kSecsPerDay); y += rule.interval) {
+            days.clear();
+            yearCandidates(rule, y, start.month, start.monthDay, days);
+            if (!offerDays()) break;
+        }
+        break;
+    case Freq::Monthly:
+        x.setCycle(cycleOf(4800, rule.interval));
+        x.expect(double(times.size()) / (30.0 * double(rule.interval)));
+        for (qint64 index = start.year * 12 + start.month - 1;; index += rule.interval) {
+            const qint64 y = floorDiv(index, 12);
+            const int m = int(index - y * 12) + 1;
+            if (y > 9999 || !x.beginPeriod(daysFromCivil(y, m, 1) * kSecsPerDay)) break;
+            days.clear();
+            if (rule.months.isEmpty() || contains(rule.months, m)) monthCandidates(rule, y, m, start.monthDay, days);
+            if (!offerDays()) break;
+        }
+        break;
+    case Freq::Weekly: {
+        QVarLengthArray<int, 7> offsets; // days after the week's first day, ascending
+        for (const WeekdayPart &w : rule.weekdays) offsets.append((w.weekday - rule.weekStart + 7) % 7);
+        if (offsets.isEmpty()) offsets.append((start.weekday - rule.weekStart + 7) % 7);
+        std::sort(offsets.begin(), offsets.end());
+        offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+        x.setCycle(cycleOf(20871, rule.interval));
+        x.expect(double(offsets.size() * times.size()) / (7.0 * double(rule.interval)));
+        for (qint64 week = start.day - (start.weekday - rule.weekStart + 7) % 7;
+             x.beginPeriod(week * kSecsPerDay); week += 7 * rule.interval) {
+            days.clear();
+            for (int o : offsets) days.append(limits ? dayOf(week + o) : Day{week + o});
+            if (!offerDays()) break;
+        }
+        break;
     }
-    return sortedUnique(days);
+    default: // daily
+        x.setCycle(cycleOf(146097, rule.interval));
+        x.expect(double(times.size()) / double(rule.interval));
+        for (qint64 day = start.day; x.beginPeriod(day * kSecsPerDay); day += rule.interval) {
+            days.clear();
+            days.append(limits ? dayOf(day) : Day{day});
+            if (!offerDays()) break;
+        }
+        break;
+    }
+}
+
+// Hourly, minutely and secondly rules: periods of wall-clock time. Days and
+// hours (and for a secondly rule minutes) that the limiting parts rule out are
+// skipped whole.
+void walkTimes(const Rule &rule, Expander &x, qint64 startLocal)
+{
+    const qint64 unit = rule.freq == Freq::Hourly ? 3600 : (rule.freq == Freq::Minutely ? 60 : 1);
+    const qint64 step = unit * rule.interval;
+    const qint64 first = floorDiv(startLocal, unit) * unit;
+    const int startMinute = int(floorDiv(startLocal, 60) % 60 + 60) % 60;
+    const int startSecond = int(startLocal - floorDiv(startLocal, 60) * 60);
+    // Offsets within one period that the expanding parts give.
+    QVarLengthArray<int, 8> inner;
+    if (rule.freq == Freq::Hourly) {
+        const Numbers minutes = rule.minutes.isEmpty() ? Numbers{startMinute} : rule.minutes;
+        const Numbers seconds = rule.seconds.isEmpty() ? Numbers{startSecond} : rule.seconds;
+        for (int m : minutes)
+            for (int s : seconds) inner.append(m * 60 + s);
+    } else if (rule.freq == Freq::Minutely) {
+        for (int s : rule.seconds.isEmpty() ? Numbers{startSecond} : rule.seconds) inner.append(s);
+    } else {
+        inner.append(0);
+    }
+    x.expect(double(inner.size()) * double(kSecsPerDay) / double(step));
+    // The first period at or after `local`.
+    auto periodAtOrAfter = [&](qint64 local) { return first + ceilDiv(local - first, step) * step; };
+    std::optional<Day> day;
+    Candidates candidates;
+    for (qint64 p = first; x.beginPeriod(p);) {
+        const qint64 dayNumber = floorDiv(p, kSecsPerDay);
+        if (!day || day->day != dayNumber) day = dayOf(dayNumber);
+        const qint64 inDay = p - dayNumber * kSecsPerDay;
+        qint64 skipTo = 0;
+        if (!rule.dayMatches(*day))
+            skipTo = (dayNumber + 1) * kSecsPerDay;
+        else if (!rule.hours.isEmpty() && !contains(rule.hours, int(inDay / 3600)))
+            skipTo = (floorDiv(p, 3600) + 1) * 3600;
+        else if (rule.freq != Freq::Hourly && !rule.minutes.isEmpty() && !contains(rule.minutes, int(inDay / 60 % 60)))
+            skipTo = (floorDiv(p, 60) + 1) * 60;
+        else if (rule.freq == Freq::Secondly && !rule.seconds.isEmpty() && !contains(rule.seconds, int(inDay % 60)))
+            skipTo = p + 1;
+        if (skipTo) {
+            if (!x.emptyPeriod()) break;
+            p = periodAtOrAfter(skipTo);
+            continue;
+        }
+        candidates.clear();
+        for (int o : inner) candidates.append(p + o);
+        if (!offerPeriod(rule, candidates, x)) break;
+        p += step;
+    }
 }
 
 } // namespace
 
 QList<int> weekdayIndexesForNames(const QVariantList &names)
 {
-    static const char *const kNames[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
     QList<int> out;
-    for (const QVariant &n : names) {
-        int index = kNotFound;
-        for (int i = 0; i < 7; ++i)
-            if (n.toString() == QLatin1String(kNames[i])) index = i;
-        out.append(index);
-    }
+    for (const QVariant &n : names) out.append(weekdayIndex(n.toString()));
     return out;
 }
 
-QList<VtrCalendarDate> expandRecurrence(const QVariantMap &r, const VtrCalendarDate &start,
-                                        const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+namespace {
+
+RecurrenceExpansion expand(const QVariantMap &r, const VtrCalendarDate &start, const VtrCalendarDate &windowStart,
+                           const VtrCalendarDate &windowEnd, bool lastOnly)
 {
     if (start.isNull()) return {};
+    const Rule rule(r);
     Expander x(r, start, windowStart, windowEnd);
-    if (x.finishedAtOnce(r)) return x.result();
-    const int interval = std::max(1, r.value(QStringLiteral("interval")).toInt());
-    const QString frequency = r.value(QStringLiteral("frequency")).toString();
-    const qint64 jd0 = x.startDay();
-    const QDate day0 = QDate::fromJulianDay(jd0);
-    const int y0 = day0.year(), m0 = day0.month(), d0 = day0.day();
-    const int weekday0 = day0.dayOfWeek() % 7; // 0 = Sunday
-
-    // Weekday rule parts: names that are no weekday are dropped with their week number.
-    QList<int> weekdays, ordinals;
-    {
-        const QList<int> indexes = weekdayIndexesForNames(r.value(QStringLiteral("bydaydays")).toList());
-        const QList<int> weeks = intList(r.value(QStringLiteral("bydayfreq")));
-        for (int i = 0; i < indexes.size(); ++i) {
-            if (indexes.at(i) == kNotFound) continue;
-            weekdays.append(indexes.at(i));
-            ordinals.append(i < weeks.size() ? weeks.at(i) : 0);
-        }
+    if (lastOnly) x.keepLastOnly();
+    const bool steadyEnd = lastOnly && rule.steady() && x.lastOfSteadySeries(rule.interval * (rule.freq == Freq::Weekly ? 7 : 1));
+    if (!steadyEnd && !x.done() && rule.freq != Freq::None && !rule.positionsOutOfReach()) {
+        const qint64 local = x.startLocal();
+        const qint64 dayNumber = floorDiv(local, kSecsPerDay);
+        if (rule.freq == Freq::Secondly || rule.freq == Freq::Minutely || rule.freq == Freq::Hourly)
+            walkTimes(rule, x, local);
+        else
+            walkDays(rule, x, dayOf(dayNumber), int(local - dayNumber * kSecsPerDay));
     }
+    return {x.result(), rule.understood && !x.budgetSpent()};
+}
 
-    if (frequency == QLatin1String("daily")) {
-        x.expect(1.0 / interval);
-        for (qint64 n = interval; x.offer(jd0 + n); n += interval) {}
-    } else if (frequency == QLatin1String("weekly")) {
-        QList<int> days = sortedUnique(weekdays);
-        if (days.isEmpty()) days.append(weekday0);
-        x.expect(double(days.size()) / (7.0 * interval));
-        const qint64 sunday = jd0 - weekday0;
-        for (qint64 week = 0; !x.done() && x.period(); week += 7 * qint64(interval)) {
-            for (int wd : days)
-                if (!x.offer(sunday + week + wd)) break;
-        }
-    } else if (frequency == QLatin1String("monthly") || frequency == QLatin1String("yearly")) {
-        const bool yearly = frequency == QLatin1String("yearly");
-        QList<int> monthdays = intList(r.value(QStringLiteral("bymonthday")));
-        if (monthdays.isEmpty()) monthdays.append(d0);
-        QList<int> months = sortedUnique(intList(r.value(QStringLiteral("bymonth"))));
-        months.removeIf([](int m) { return m < 1 || m > 12; });
-        if (months.isEmpty()) months.append(m0);
-        const double perMonth = weekdays.isEmpty() ? monthdays.size() : 5.0 * weekdays.size();
-        x.expect(perMonth * (yearly ? months.size() / 12.0 : 1.0) / (30.0 * interval));
-        for (qint64 period = 0; !x.done() && x.period(); period += interval) {
-            const QList<int> inPeriod = yearly ? months : QList<int>{0};
-            for (int pm : inPeriod) {
-                const qint64 monthIndex = yearly ? (y0 + period) * 12 + (pm - 1) : qint64(y0) * 12 + (m0 - 1) + period;
-                const qint64 year = monthIndex / 12;
-                const int month = int(monthIndex % 12) + 1;
-                if (year > 9999) {
-                    x.offer(kLastJulianDay + 1); // past every limit: ends the walk
-                    break;
-                }
-                const QList<int> days = weekdays.isEmpty() ? monthDays(int(year), month, monthdays)
-                                                           : weekdayDays(int(year), month, weekdays, ordinals);
-                for (int d : days)
-                    if (!x.offer(int(year), month, d)) break;
-                if (x.done()) break;
-            }
-        }
-    }
-    return x.result();
+} // namespace
+
+RecurrenceExpansion expandRecurrenceChecked(const QVariantMap &recurrence, const VtrCalendarDate &start,
+                                            const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+{
+    return expand(recurrence, start, windowStart, windowEnd, false);
+}
+
+RecurrenceExpansion lastRecurrence(const QVariantMap &recurrence, const VtrCalendarDate &start,
+                                   const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+{
+    return expand(recurrence, start, windowStart, windowEnd, true);
+}
+
+QList<VtrCalendarDate> expandRecurrence(const QVariantMap &recurrence, const VtrCalendarDate &start,
+                                        const VtrCalendarDate &windowStart, const VtrCalendarDate &windowEnd)
+{
+    return expandRecurrenceChecked(recurrence, start, windowStart, windowEnd).dates;
 }
 
 QList<VtrCalendarDate> expandRecurrenceDefaultWindow(const QVariantMap &recurrence, const VtrCalendarDate &start)
 {
-    const VtrCalendarDate now(QDateTime::currentDateTimeUtc(), start.isNull() ? QTimeZone::utc() : start.timeZone());
+    const VtrCalendarDate now(QDateTime::currentDateTimeUtc(), start.isNull() ? vtr::utcTimeZone() : start.timeZone());
     return expandRecurrence(recurrence, start, VtrCalendarDate(), now.dateByAddingYears(3, 0, 0, 0, 0, 0));
 }

@@ -3,6 +3,7 @@
 #include "foundation/VtrDate.h"
 
 #include <QDate>
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
 #include <QTime>
@@ -28,7 +29,7 @@ QDateTime parseUtcDigits(const QString &text)
     const QDate day(num(0, 4), num(4, 2), num(6, 2));
     const QTime time(num(8, 2), num(10, 2), num(12, 2));
     if (!day.isValid() || !time.isValid()) return QDateTime();
-    return QDateTime(day, time, QTimeZone::utc());
+    return QDateTime(day, time, Qt::UTC);
 }
 
 QString utcDigits(const VtrCalendarDate &date)
@@ -55,7 +56,12 @@ STDate::STDate(const QString &utcTimeString, const QTimeZone &timeZone)
 
 STDate STDate::dateWithCalendarDate(const VtrCalendarDate &date)
 {
-    STDate d;
+    // Not through STDate(): the current time and zone would be looked up for nothing.
+    STDate d{QString(), QString()};
+    if (date.isNull()) {
+        d.m_timeZone = nameOfZone(vtr::defaultTimeZone());
+        return d;
+    }
     d.setCalendarDate(date);
     return d;
 }
@@ -67,19 +73,35 @@ QString STDate::gmtName()
 
 QString STDate::nameOfZone(const QTimeZone &zone)
 {
-    if (!zone.isValid() || zone == QTimeZone::utc()) return gmtName();
-    const QString id = QString::fromUtf8(zone.id());
-    if (id == QLatin1String("UTC") || id == QLatin1String("Etc/UTC") || id == QLatin1String("Etc/GMT"))
-        return gmtName();
-    return id;
+    if (!zone.isValid()) return gmtName();
+    // Named once per zone: a reader names thousands of dates' zones.
+    thread_local QHash<QByteArray, QString> names;
+    const QByteArray id = zone.id();
+    const auto it = names.constFind(id);
+    if (it != names.cend()) return *it;
+    QString name = QString::fromUtf8(id);
+    if (zone == vtr::utcTimeZone() || name == QLatin1String("UTC") || name == QLatin1String("Etc/UTC")
+        || name == QLatin1String("Etc/GMT"))
+        name = gmtName();
+    if (names.size() > 256) names.clear();
+    names.insert(id, name);
+    return name;
 }
 
 QTimeZone STDate::zoneNamed(const QString &name)
 {
     if (name.isEmpty()) return QTimeZone();
     if (name == QLatin1String("GMT") || name == QLatin1String("UTC") || name == QLatin1String("Z"))
-        return QTimeZone::utc();
-    return QTimeZone(name.toUtf8());
+        return vtr::utcTimeZone();
+    // Making a zone from its name costs a look-up each time; a reader shows
+    // thousands of dates in the same few zones.
+    thread_local QHash<QString, QTimeZone> zones;
+    const auto it = zones.constFind(name);
+    if (it != zones.cend()) return *it;
+    if (zones.size() > 256) zones.clear();
+    const QTimeZone zone(name.toUtf8());
+    zones.insert(name, zone);
+    return zone;
 }
 
 void STDate::setIsDateOnly(bool dateOnly)
@@ -89,7 +111,7 @@ void STDate::setIsDateOnly(bool dateOnly)
     const VtrCalendarDate shown = calendarDate();
     if (shown.isNull()) return; // a broken text stays as it is
     const VtrCalendarDate day = VtrCalendarDate::fromComponents(shown.yearOfCommonEra(), shown.monthOfYear(),
-                                                                shown.dayOfMonth(), 0, 0, 0, QTimeZone::utc());
+                                                                shown.dayOfMonth(), 0, 0, 0, vtr::utcTimeZone());
     m_utcTimeString = utcDigits(day);
     m_timeZone = gmtName();
 }
@@ -99,7 +121,7 @@ VtrCalendarDate STDate::calendarDate() const
     const QDateTime instant = parseUtcDigits(m_utcTimeString);
     if (!instant.isValid()) return VtrCalendarDate();
     QTimeZone zone = zoneNamed(m_timeZone);
-    if (!zone.isValid()) zone = QTimeZone::utc();
+    if (!zone.isValid()) zone = vtr::utcTimeZone();
     return VtrCalendarDate(instant, zone);
 }
 
@@ -153,7 +175,7 @@ QString STDateOnlyStringFromCalendarDate(const VtrCalendarDate &date)
 {
     if (date.isNull()) return QString();
     return STStringFromCalendarDate(VtrCalendarDate::fromComponents(
-        date.yearOfCommonEra(), date.monthOfYear(), date.dayOfMonth(), 0, 0, 0, QTimeZone::utc()));
+        date.yearOfCommonEra(), date.monthOfYear(), date.dayOfMonth(), 0, 0, 0, vtr::utcTimeZone()));
 }
 
 QString STDateOnlyStringFromCalendarDate(const QDateTime &date)
@@ -165,7 +187,7 @@ QString STDateOnlyStringFromCalendarDate(const QDateTime &date)
 VtrCalendarDate CalendarDateFromSTString(const QString &text)
 {
     const QDateTime instant = parseUtcDigits(text);
-    return instant.isValid() ? VtrCalendarDate(instant, QTimeZone::utc()) : VtrCalendarDate();
+    return instant.isValid() ? VtrCalendarDate(instant, vtr::utcTimeZone()) : VtrCalendarDate();
 }
 
 QString WeekdayListDisplayString(const QString &text)

@@ -9,8 +9,8 @@ namespace {
 const char *const kWeekdays[] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
 
 // The rule parts written, in this order (FREQ first).
-const char *const kRuleParts[] = {"freq",      "interval", "count",     "until",    "byday", "bymonthday",
-                                  "byyearday", "byweekno", "bymonth",   "bysetpos", "wkst"};
+const char *const kRuleParts[] = {"freq",     "interval", "count",  "until",    "byday",  "bymonthday", "byyearday",
+                                  "byweekno", "bymonth",  "byhour", "byminute", "bysecond", "bysetpos", "wkst"};
 
 QString bydayText(const QVariant &value, bool weekly)
 {
@@ -84,12 +84,17 @@ QString STRecurrenceByDay::description() const
 
 QString recurrenceRuleFromSTRecurrence(const STRecord &recurrence)
 {
+    static const QList<QString> names = [] {
+        QList<QString> out;
+        for (const char *part : kRuleParts) out.append(QString::fromLatin1(part));
+        return out;
+    }();
     const bool weekly =
         recurrence.stringForFieldOfType(QStringLiteral("freq")).compare(QLatin1String("weekly"), Qt::CaseInsensitive)
         == 0;
     QString rule;
-    for (const char *part : kRuleParts) {
-        const QString name = QString::fromLatin1(part);
+    rule.reserve(96);
+    for (const QString &name : names) {
         const QVariant value = recurrence.valueForFieldOfType(name);
         if (!value.isValid()) continue;
         QString text;
@@ -103,6 +108,7 @@ QString recurrenceRuleFromSTRecurrence(const STRecord &recurrence)
         else
             text = plainText(value);
         if (text.isEmpty()) continue; // a part without a value is no part
+        if (name == QLatin1String("count") && text.trimmed() == QLatin1String("0")) continue; // nor is a count of none
         rule += name + QLatin1Char('=') + text + QLatin1Char(';');
     }
     return rule.toUpper();
@@ -179,7 +185,7 @@ QString ExDatesFromSTExceptionDates(const QList<STDate> &dates)
 QList<STDate> STExceptionDatesFromExDates(const QString &exdates, const STDate &startDate)
 {
     const VtrCalendarDate start = startDate.calendarDate();
-    QTimeZone zone = start.isNull() ? QTimeZone::utc() : start.timeZone();
+    QTimeZone zone = start.isNull() ? vtr::utcTimeZone() : start.timeZone();
     const int h = start.isNull() ? 0 : start.hourOfDay();
     const int mi = start.isNull() ? 0 : start.minuteOfHour();
     const int s = start.isNull() ? 0 : start.secondOfMinute();

@@ -44,8 +44,9 @@ Q_DECLARE_METATYPE(STRecurrenceByDay)
 // A "recur" record's rule as RRULE text (no "RRULE:" prefix, upper case):
 // FREQ first, then the other rule parts the record holds, in the order
 // INTERVAL, COUNT, UNTIL, BYDAY, BYMONTHDAY, BYYEARDAY, BYWEEKNO, BYMONTH,
-// BYSETPOS, WKST, each pair ending in ";". Fields that are no rule part (such
-// as "device_record_id") are not written. The record is not changed.
+// BYHOUR, BYMINUTE, BYSECOND, BYSETPOS, WKST, each pair ending in ";". Fields
+// that are no rule part (such as "device_record_id") and a count of 0 are not
+// written. The record is not changed.
 QString recurrenceRuleFromSTRecurrence(const STRecord &recurrence);
 // A new "recur" record from RRULE text (with or without a leading "RRULE:",
 // any case); null for an empty text. "byday" becomes a list of

@@ -1,4 +1,5 @@
 #include "pim/store/ICalRecords.h"
+#include "pim/store/ICalZones.h"
 
 #include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
@@ -23,7 +24,7 @@ namespace {
 const char *const kAlarmRelationships[3] = {"display alarms", "mail alarms", "audio alarms"};
 const QString *const kAlarmEntities[3] = {&entity::DisplayAlarm, &entity::MailAlarm, &entity::AudioAlarm};
 
-QTimeZone zoneForTzid(const QString &tzid)
+QTimeZone lookUpZone(const QString &tzid)
 {
     QString id = tzid.trimmed();
     // Prefixes some calendar programs put before Olson names.
@@ -36,6 +37,19 @@ QTimeZone zoneForTzid(const QString &tzid)
     if (zone.isValid()) return zone;
     const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(id.toUtf8());
     return iana.isEmpty() ? QTimeZone() : QTimeZone(iana);
+}
+
+// Zones looked up once per name: every date of every item names one.
+QTimeZone zoneForTzid(const char *tzid)
+{
+    thread_local QHash<QByteArray, QTimeZone> zones;
+    const QByteArray key(tzid);
+    const auto it = zones.constFind(key);
+    if (it != zones.cend()) return *it;
+    if (zones.size() > 512) zones.clear();
+    const QTimeZone zone = lookUpZone(QString::fromUtf8(key));
+    zones.insert(key, zone);
+    return zone;
 }
 
 QString text(const char *s) { return s ? QString::fromUtf8(s).trimmed() : QString(); }
@@ -53,21 +67,20 @@ public:
         if (t.is_date) return VtrCalendarDate::fromComponents(t.year, t.month, t.day, 0, 0, 0, vtr::defaultTimeZone());
         if (icaltime_is_utc(t))
             return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second,
-                                                   QTimeZone::utc());
+                                                   vtr::utcTimeZone());
         icalparameter *p = prop ? icalproperty_get_first_parameter(prop, ICAL_TZID_PARAMETER) : nullptr;
         const char *tzid = p ? icalparameter_get_tzid(p) : nullptr;
         if (!tzid) return floating(t);
-        const QTimeZone zone = zoneForTzid(QString::fromUtf8(tzid));
+        const QTimeZone zone = zoneForTzid(tzid);
         if (zone.isValid()) return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second, zone);
         icaltimezone *z = m_top ? icalcomponent_get_timezone(m_top, tzid) : nullptr;
         if (!z) z = icaltimezone_get_builtin_timezone_from_tzid(tzid);
         if (!z) z = icaltimezone_get_builtin_timezone(tzid);
         if (!z) return floating(t);
-        int isDaylight = 0;
-        icaltimetype local = t;
-        const int offset = icaltimezone_get_utc_offset(z, &local, &isDaylight);
-        const QDateTime instant = QDateTime::fromSecsSinceEpoch(qint64(icaltime_as_timet_with_zone(t, z)), Qt::UTC);
-        return VtrCalendarDate(instant, vtr::timeZoneWithOffset(offset));
+        // The file's rules give the instant, and a zone with the same
+        // offsets the later occurrences of a series.
+        const qint64 instant = qint64(icaltime_as_timet_with_zone(t, z));
+        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(instant, Qt::UTC), zoneOfVTimezone(z, instant));
     }
 
     VtrCalendarDate read(icalproperty *prop, bool *dateOnly = nullptr) const
@@ -113,8 +126,9 @@ QVariantMap recurrenceRecord(const icalrecurrencetype &r, const VtrCalendarDate 
         {ICAL_YEARLY_RECURRENCE, QStringLiteral("yearly")},
     };
     QVariantMap rec{{QStringLiteral("frequency"), freq.value(r.freq)},
-                    {QStringLiteral("interval"), int(r.interval < 1 ? 1 : r.interval)},
-                    {QStringLiteral("count"), r.count}};
+                    {QStringLiteral("interval"), int(r.interval < 1 ? 1 : r.interval)}};
+    // A rule without COUNT has none: a count of 0 would be written out as one.
+    if (r.count > 0) rec.insert(QStringLiteral("count"), r.count);
     if (!icaltime_is_null_time(r.until)) {
         VtrCalendarDate until = times.read(nullptr, r.until);
         if (!r.until.is_date && !icaltime_is_utc(r.until) && !start.isNull())  // floating: the start's zone
@@ -142,12 +156,27 @@ QVariantMap recurrenceRecord(const icalrecurrencetype &r, const VtrCalendarDate 
         {"byyearday", numbers(r.by_year_day, ICAL_BY_YEARDAY_SIZE)},
         {"byweeknumber", numbers(r.by_week_no, ICAL_BY_WEEKNO_SIZE)},
         {"bysetpos", numbers(r.by_set_pos, ICAL_BY_SETPOS_SIZE)},
+        {"byhour", numbers(r.by_hour, ICAL_BY_HOUR_SIZE)},
+        {"byminute", numbers(r.by_minute, ICAL_BY_MINUTE_SIZE)},
+        {"bysecond", numbers(r.by_second, ICAL_BY_SECOND_SIZE)},
     };
     for (const auto &l : lists)
         if (!l.list.isEmpty()) rec.insert(QLatin1String(l.key), l.list);
     if (r.week_start != ICAL_NO_WEEKDAY) rec.insert(QStringLiteral("weekstartday"), storeWeekdayName(r.week_start));
     return rec;
 }
+
+}  // namespace
+
+QVariantMap recurrenceDictionaryFromRule(const QByteArray &rule, const VtrCalendarDate &start)
+{
+    icalerror_clear_errno();
+    const icalrecurrencetype r = icalrecurrencetype_from_string(rule.constData());
+    if (r.freq == ICAL_NO_RECURRENCE) return {};
+    return recurrenceRecord(r, start, TimeReader(nullptr));
+}
+
+namespace {
 
 // The alarms of a component, by kind (display, mail, audio). Triggers
 // relative to the end are turned into ones relative to the start.
@@ -198,6 +227,25 @@ bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString
              c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT))
             addComponent(c, top.get(), fallbackUid);
         return true;
+    }
+    if (kind == ICAL_XROOT_COMPONENT) { // several calendars, or several bare items, in one file
+        bool any = false;
+        int n = 0;
+        for (icalcomponent *c = icalcomponent_get_first_component(top.get(), ICAL_ANY_COMPONENT); c;
+             c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT)) {
+            const icalcomponent_kind k = icalcomponent_isa(c);
+            const QString uid = n++ ? fallbackUid + QLatin1Char('-') + QString::number(n - 1) : fallbackUid;
+            if (k == ICAL_VCALENDAR_COMPONENT) {
+                for (icalcomponent *i = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); i;
+                     i = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT))
+                    addComponent(i, c, uid);
+                any = true;
+            } else if (k == ICAL_VEVENT_COMPONENT || k == ICAL_VTODO_COMPONENT || k == ICAL_VJOURNAL_COMPONENT) {
+                addComponent(c, top.get(), uid);
+                any = true;
+            }
+        }
+        return any;
     }
     if (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT || kind == ICAL_VJOURNAL_COMPONENT) {
         addComponent(top.get(), nullptr, fallbackUid);

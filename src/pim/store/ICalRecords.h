@@ -3,21 +3,25 @@
 #include "pim/store/SyncStore.h"
 
 #include <QByteArray>
+#include <QVariantMap>
 #include <QHash>
 #include <QList>
 #include <QString>
 
+class VtrCalendarDate;
+
 namespace syncstore {
 
-// Turns iCalendar text (a VCALENDAR, or a bare component) into the calendar
-// entities of one snapshot, for one calendar (`calendarId`):
+// Turns iCalendar text (a VCALENDAR, bare components, or several of either)
+// into the calendar entities of one snapshot, for one calendar (`calendarId`):
 //  - Events: VEVENTs with their recurrences, exception dates and alarms;
 //    detached occurrences (RECURRENCE-ID) come after every main event;
 //  - Tasks: VTODOs with their alarms;
 //  - Notes: VJOURNALs.
 // Times with a TZID keep that zone when it is a known zone (IANA or Windows
-// name); otherwise the file's VTIMEZONE or libical's own zones give the
-// instant and a fixed offset. Floating times and dates are in the default zone.
+// name); otherwise the file's VTIMEZONE (or libical's own zone of that name)
+// gives the instant, and the zone is one with the same offsets as its rules
+// (see ICalZones.h). Floating times and dates are in the default zone.
 class CalendarItemBuilder
 {
 public:
@@ -49,6 +53,11 @@ private:
     QHash<QString, QString> m_mainIdForUid;
     QList<Pending> m_detached;
 };
+
+// The store's recurrence dictionary of an RRULE value (no "RRULE:" before
+// it), as the vdir and desktop calendars give it for an event starting at
+// `start` (which gives a floating UNTIL its zone); empty when it is no rule.
+QVariantMap recurrenceDictionaryFromRule(const QByteArray &rule, const VtrCalendarDate &start);
 
 // Weekday names of the store ("sunday" ... "saturday") by libical's numbering
 // (1 = Sunday).

@@ -77,6 +77,11 @@ inline QList<Rule> makeRules(int n, unsigned seed, bool bounded)
             s["frequency"] = "weekly";
             s["bydaydays"] = names;
             p["freq"] = "WEEKLY";
+            // Weeks start on Monday unless the rule says otherwise.
+            if (pick(0, 2) == 0) {
+                s["weekstartday"] = "sunday";
+                p["wkst"] = 0;
+            }
             break;
         }
         case 2: {
@@ -163,6 +168,34 @@ inline QList<Rule> makeRules(int n, unsigned seed, bool bounded)
     return rules;
 }
 
+// The rule as RRULE text (for libical).
+inline QByteArray rruleText(const Rule &r)
+{
+    static const char *const codes[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+    const QVariantMap &p = r.python;
+    QByteArray out = "FREQ=" + p.value("freq").toString().toLatin1() + ";INTERVAL=" + QByteArray::number(p.value("interval").toInt());
+    auto numbers = [](const QVariant &v) {
+        QByteArrayList items;
+        for (const QVariant &x : v.toList()) items.append(QByteArray::number(x.toInt()));
+        return items.join(',');
+    };
+    if (p.contains("byweekday")) {
+        QByteArrayList days;
+        for (const QVariant &d : p.value("byweekday").toList()) {
+            const QVariantList pair = d.toList();
+            const int n = pair.value(1).toInt();
+            days.append((n ? QByteArray::number(n) : QByteArray()) + codes[pair.value(0).toInt()]);
+        }
+        out += ";BYDAY=" + days.join(',');
+    }
+    if (p.contains("bymonthday")) out += ";BYMONTHDAY=" + numbers(p.value("bymonthday"));
+    if (p.contains("bymonth")) out += ";BYMONTH=" + numbers(p.value("bymonth"));
+    if (p.contains("wkst")) out += QByteArray(";WKST=") + codes[p.value("wkst").toInt()];
+    if (p.contains("count")) out += ";COUNT=" + QByteArray::number(p.value("count").toInt());
+    if (p.contains("until")) out += ";UNTIL=" + p.value("until").toString().toLatin1();
+    return out;
+}
+
 // The reference expansion: one line of input per rule, one JSON list of
 // wall-clock texts per line out; with `windowDays` > 0 each rule is read
 // between its start and that many days later. "seconds" holds the time spent
@@ -178,7 +211,7 @@ rules = [json.loads(l) for l in sys.stdin if l.strip()]
 out = []
 t0 = time.perf_counter()
 for p in rules:
-    kw = dict(dtstart=parse(p["dtstart"]), interval=p["interval"], wkst=rrule.SU)
+    kw = dict(dtstart=parse(p["dtstart"]), interval=p["interval"], wkst=days[p.get("wkst", 1)])
     if "count" in p: kw["count"] = p["count"]
     if "until" in p: kw["until"] = parse(p["until"])
     if "byweekday" in p: kw["byweekday"] = [days[d](n) if n else days[d] for d, n in p["byweekday"]]

@@ -1,0 +1,224 @@
+// bench-links: vtr_pim
+// 10,000 events, one iCalendar file each, read from a vdir folder into
+// Windows Live bodies as the wizard's PIM job does, side by side in one run
+// with libical's own parse of the same files (read and parsed in the same
+// iterations, so that a busy machine slows both) and with Python's
+// icalendar reading them (a process that times its own loop, once); and the
+// reading into the store's records alone beside libical's parse.
+//
+// The events: timed in two zones, in UTC and all day; a fifth recurring
+// (weekly on days with a count, monthly by position, daily until a date);
+// alarms, descriptions and locations on some.
+
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/Log.h"
+#include "pim/EventDatabase.h"
+#include "pim/PIMDatabaseDelegate.h"
+#include "pim/store/VdirSource.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <libical/ical.h>
+
+#include <chrono>
+
+namespace {
+
+constexpr int kEvents = 10000;
+
+struct Stow : PIMDatabaseDelegate
+{
+    void stowContacts(const QVariantList &, const QVariantList &) override {}
+    void stowCalendars(const QVariantList &c) override
+    {
+        count = 0;
+        for (const QVariant &cal : c) count += cal.toMap().value(QStringLiteral("events")).toList().size();
+    }
+    qsizetype count = 0;
+};
+
+QByteArray eventText(int i)
+{
+    const QByteArray n = QByteArray::number(i);
+    const QByteArray day = "2024" + QByteArray::number(1 + i % 12).rightJustified(2, '0') +
+                           QByteArray::number(1 + i % 28).rightJustified(2, '0');
+    QByteArray e = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\nBEGIN:VEVENT\r\nUID:event-" + n +
+                   "@example.org\r\nDTSTAMP:20240101T000000Z\r\nSUMMARY:Meeting " + n + "\r\n";
+    switch (i % 4) {
+    case 0:
+        e += "DTSTART;TZID=Europe/Berlin:" + day + "T093000\r\nDTEND;TZID=Europe/Berlin:" + day + "T103000\r\n";
+        break;
+    case 1:
+        e += "DTSTART;TZID=America/New_York:" + day + "T140000\r\nDURATION:PT45M\r\n";
+        break;
+    case 2:
+        e += "DTSTART:" + day + "T080000Z\r\nDTEND:" + day + "T090000Z\r\n";
+        break;
+    default:
+        e += "DTSTART;VALUE=DATE:" + day + "\r\nDTEND;VALUE=DATE:" + day.left(6) + QByteArray::number(2 + i % 28).rightJustified(2, '0') + "\r\n";
+        break;
+    }
+    if (i % 3 == 0) e += "DESCRIPTION:Agenda for meeting " + n + "\\, with notes\\nand a second line\r\nLOCATION:Room " + n + "\r\n";
+    switch (i % 15) {
+    case 0:
+        e += "RRULE:FREQ=WEEKLY;BYDAY=MO,WE,FR;COUNT=10\r\n";
+        break;
+    case 5:
+        e += "RRULE:FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1;COUNT=6\r\n";
+        break;
+    case 10:
+        e += "RRULE:FREQ=DAILY;UNTIL=" + day.left(4) + "1231T235959Z\r\nEXDATE;VALUE=DATE:" + day + "\r\n";
+        break;
+    }
+    if (i % 5 == 0) e += "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Reminder\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n";
+    return e + "END:VEVENT\r\nEND:VCALENDAR\r\n";
+}
+
+const QString &folder()
+{
+    static QTemporaryDir root;
+    static const QString dir = [] {
+        const QString d = root.filePath(QStringLiteral("calendar"));
+        QDir().mkpath(d);
+        for (int i = 0; i < kEvents; ++i) {
+            QFile f(d + QStringLiteral("/e%1.ics").arg(i));
+            if (f.open(QIODevice::WriteOnly)) f.write(eventText(i));
+        }
+        return d;
+    }();
+    return dir;
+}
+
+// libical's own work on the files: read and parsed, nothing more.
+int libicalParse(const QStringList &paths)
+{
+    int parsed = 0;
+    for (const QString &p : paths) {
+        QFile f(p);
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) continue;
+        const QByteArray text = f.readAll();
+        if (icalcomponent *c = icalparser_parse_string(text.constData())) {
+            ++parsed;
+            icalcomponent_free(c);
+        }
+    }
+    return parsed;
+}
+
+const char kPythonReader[] = R"PY(
+import os, sys, time
+from icalendar import Calendar
+folder = sys.argv[1]
+names = sorted(n for n in os.listdir(folder) if n.endswith(".ics"))
+t0 = time.perf_counter()
+events = 0
+for n in names:
+    with open(os.path.join(folder, n), "rb") as f:
+        events += len(Calendar.from_ical(f.read()).walk("VEVENT"))
+print(time.perf_counter() - t0, events)
+)PY";
+
+// Python's icalendar on the same files: seconds, or -1 when it cannot run.
+double pythonSeconds()
+{
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kPythonReader), folder()});
+    if (!py.waitForFinished(600000) || py.exitCode() != 0) return -1;
+    const QList<QByteArray> out = py.readAllStandardOutput().trimmed().split(' ');
+    return out.size() == 2 && out.at(1).toInt() == kEvents ? out.at(0).toDouble() : -1;
+}
+
+void BM_EventsVdirToLiveBodies(benchmark::State &state)
+{
+    LogSetCategoryEnabled(0, false);
+    const QString dir = folder();
+    QStringList paths;
+    for (const QString &n : QDir(dir).entryList({QStringLiteral("*.ics")}, QDir::Files, QDir::Name))
+        paths.append(dir + QLatin1Char('/') + n);
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{dir}));
+    auto store = std::make_shared<syncstore::SyncManager>(std::move(sources));
+    const auto target = WindowsPhone7LocalDevice::create({}, nullptr);
+    Stow stow;
+    double ours = 0, libical = 0;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const auto a = Clock::now();
+        EventDatabase reader(&stow, store);
+        reader.setTargetDevice(target);
+        reader.runDatabaseDump();
+        const auto b = Clock::now();
+        state.PauseTiming();
+        if (stow.count != kEvents) state.SkipWithError("not every event was read");
+        if (libicalParse(paths) != kEvents) state.SkipWithError("libical did not parse every file");
+        libical += std::chrono::duration<double>(Clock::now() - b).count();
+        state.ResumeTiming();
+        ours += std::chrono::duration<double>(b - a).count();
+    }
+    const double runs = double(std::max<benchmark::IterationCount>(1, state.iterations()));
+    static const double python = pythonSeconds();
+    state.counters["us_per_event"] = ours / runs / kEvents * 1e6;
+    state.counters["libical_us_per_event"] = libical / runs / kEvents * 1e6;
+    state.counters["times_libical"] = ours / libical;
+    state.counters["python_us_per_event"] = python > 0 ? python / kEvents * 1e6 : -1.0;
+    state.counters["times_faster_than_python"] = python > 0 ? python / (ours / runs) : -1.0;
+    state.SetItemsProcessed(state.iterations() * kEvents);
+}
+BENCHMARK(BM_EventsVdirToLiveBodies)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The reading alone: the files into the store's event, recurrence and alarm
+// records (what a parse gives), beside libical's parse.
+void BM_EventsVdirIntoStore(benchmark::State &state)
+{
+    const QString dir = folder();
+    QStringList paths;
+    for (const QString &n : QDir(dir).entryList({QStringLiteral("*.ics")}, QDir::Files, QDir::Name))
+        paths.append(dir + QLatin1Char('/') + n);
+    double ours = 0, libical = 0;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const auto a = Clock::now();
+        std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+        sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{dir}));
+        syncstore::SyncManager store(std::move(sources));
+        const qsizetype events =
+            store.snapshotOfRecordsInTruth({syncstore::entity::Event})
+                ->recordsWithMatchingAttributes({{syncstore::kRecordEntityNameKey, syncstore::entity::Event}})
+                .size();
+        const auto b = Clock::now();
+        state.PauseTiming();
+        if (events != kEvents) state.SkipWithError("not every event was read");
+        if (libicalParse(paths) != kEvents) state.SkipWithError("libical did not parse every file");
+        libical += std::chrono::duration<double>(Clock::now() - b).count();
+        state.ResumeTiming();
+        ours += std::chrono::duration<double>(b - a).count();
+    }
+    const double runs = double(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["us_per_event"] = ours / runs / kEvents * 1e6;
+    state.counters["libical_us_per_event"] = libical / runs / kEvents * 1e6;
+    state.counters["times_libical"] = ours / libical;
+    state.SetItemsProcessed(state.iterations() * kEvents);
+}
+BENCHMARK(BM_EventsVdirIntoStore)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The private home of this run: nothing is written into the real one.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    for (const char *var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        qputenv(var, (home.path() + QLatin1Char('/') + QLatin1String(var)).toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

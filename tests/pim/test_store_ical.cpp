@@ -1,0 +1,243 @@
+// iCalendar files read through the store: the public samples field by field,
+// zones that only the file's VTIMEZONE describes, several items in a file
+// without a calendar around them.
+#include "ProcessZone.h"
+#include "QStringPrinting.h"
+#include "TestEnvironment.h"
+
+#include "support/PimRecorder.h"
+
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/VtrCalendarDate.h"
+#include "pim/EventDatabase.h"
+#include "pim/records/RecurrenceExpansion.h"
+#include "pim/store/SyncStore.h"
+#include "pim/store/VdirSource.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace syncstore;
+
+namespace {
+
+const QString kSamples = QStringLiteral(VTR_SHARED_DATA_DIR "/samples/icalendar");
+
+std::unique_ptr<SyncRecordSnapshot> snapshotOf(const QString &folder)
+{
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<VdirSource>(QStringList{folder}));
+    SyncManager manager(std::move(sources));
+    return manager.snapshotOfRecordsInTruth({entity::Event});
+}
+
+QList<QVariantMap> eventsOf(const SyncRecordSnapshot &s)
+{
+    QList<QVariantMap> out;
+    for (const auto &e : s.recordsWithMatchingAttributes({{kRecordEntityNameKey, entity::Event}})) out.append(e.record);
+    return out;
+}
+
+VtrCalendarDate dateOf(const QVariant &v) { return v.value<VtrCalendarDate>(); }
+QString utc(const QVariant &v) { return dateOf(v).utcDate().descriptionWithCalendarFormat("%Y%m%dT%H%M%SZ"); }
+QString local(const VtrCalendarDate &d) { return d.descriptionWithCalendarFormat("%Y%m%dT%H%M%S%z"); }
+
+} // namespace
+
+TEST(StoreICalendar, SamplesFieldByField)
+{
+    const auto s = snapshotOf(kSamples);
+    QHash<QString, QVariantMap> bySummary;
+    for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
+    ASSERT_EQ(bySummary.size(), 4) << "the empty calendar with a byte-order mark holds none";
+    const QStringList calendar{QFileInfo(kSamples).absoluteFilePath()};
+
+    // A calendar program's export: UTC times, four alarms of two kinds.
+    const QVariantMap google = bySummary.value("event with alarms");
+    EXPECT_EQ(utc(google.value("start date")), "20241004T181500Z");
+    EXPECT_EQ(utc(google.value("end date")), "20241004T190000Z");
+    EXPECT_EQ(google.value("status").toString(), "confirmed");
+    EXPECT_EQ(google.value("all day").toInt(), 0);
+    EXPECT_EQ(google.value("calendar").toStringList(), calendar);
+    for (const char *absent : {"description", "location", "classification", "recurrences", "exception dates"})
+        EXPECT_FALSE(google.contains(absent)) << absent;
+    const struct
+    {
+        const char *relationship;
+        QList<qint64> triggers;
+    } alarmKinds[] = {{"display alarms", {-600, -840, -900}}, {"mail alarms", {-900}}};
+    for (const auto &kind : alarmKinds) {
+        const auto alarms = s->recordsWithIdentifiers(google.value(kind.relationship).toStringList());
+        ASSERT_EQ(alarms.size(), kind.triggers.size()) << kind.relationship;
+        for (qsizetype i = 0; i < alarms.size(); ++i) {
+            EXPECT_EQ(alarms.at(i).record.value("triggerduration").toLongLong(), kind.triggers.at(i));
+            EXPECT_EQ(alarms.at(i).record.value("description").toString(), "This is an event reminder");
+        }
+    }
+    EXPECT_EQ(s->recordsWithIdentifiers(google.value("mail alarms").toStringList()).first().record.value("summary").toString(),
+              "Alarm notification");
+
+    // A bare event: a weekly rule with a UTC end on a zoned start, five
+    // exception dates on lines of their own, out of order.
+    const QVariantMap weekly = bySummary.value("A Recurring event with multiple exdates, one per line.");
+    const VtrCalendarDate start = dateOf(weekly.value("start date"));
+    EXPECT_EQ(start.timeZone().id(), "Europe/Vienna");
+    EXPECT_EQ(local(start), "20120327T100000+0200");
+    EXPECT_EQ(local(dateOf(weekly.value("end date"))), "20120327T180000+0200");
+    QStringList exdates;
+    for (const QVariant &d : weekly.value("exception dates").toList()) exdates.append(local(dateOf(d)));
+    EXPECT_EQ(exdates, (QStringList{"20120529T100000+0200", "20120403T100000+0200", "20120410T100000+0200",
+                                    "20120501T100000+0200", "20120417T100000+0200"}));
+    const auto rules = s->recordsWithIdentifiers(weekly.value("recurrences").toStringList());
+    ASSERT_EQ(rules.size(), 1);
+    const QVariantMap rule = rules.first().record;
+    EXPECT_EQ(rule.value("frequency").toString(), "weekly");
+    EXPECT_EQ(rule.value("interval").toInt(), 1);
+    EXPECT_FALSE(rule.contains("count"));
+    EXPECT_EQ(utc(rule.value("until")), "20120703T080000Z");
+    EXPECT_EQ(rule.value("bydaydays").toStringList(), QStringList{"tuesday"});
+    EXPECT_EQ(rule.value("bydayfreq").toList(), QVariantList{0});
+    // Fifteen Tuesdays from 27 March to 3 July, the last at the end itself.
+    const QList<VtrCalendarDate> tuesdays = expandRecurrence(rule, start, {}, {});
+    ASSERT_EQ(tuesdays.size(), 15);
+    EXPECT_EQ(local(tuesdays.last()), "20120703T100000+0200");
+
+    // A phone's meeting request: an all-day event by its dates.
+    const QVariantMap meeting = bySummary.value("Test meeting from BB");
+    EXPECT_EQ(meeting.value("all day").toInt(), 1);
+    EXPECT_EQ(dateOf(meeting.value("start date")).descriptionWithCalendarFormat("%Y-%m-%d %H:%M"), "2012-08-14 00:00");
+    EXPECT_EQ(dateOf(meeting.value("end date")).descriptionWithCalendarFormat("%Y-%m-%d %H:%M"), "2012-08-15 00:00");
+    EXPECT_EQ(meeting.value("description").toString(), "Test meeting from BB");
+    EXPECT_EQ(meeting.value("classification").toString(), "public");
+
+    // A zone named in the Windows way, with a non-ASCII name, that only the
+    // file's VTIMEZONE describes.
+    const QVariantMap brasilia = bySummary.value(QString());
+    EXPECT_EQ(utc(brasilia.value("start date")), "20170511T163000Z");
+    EXPECT_EQ(local(dateOf(brasilia.value("start date"))), "20170511T133000-0300");
+    EXPECT_EQ(local(dateOf(brasilia.value("end date"))), "20170511T140000-0300");
+}
+
+// A weekly series in a zone that only its VTIMEZONE describes keeps its
+// wall-clock time when it runs into the other half of the year.
+TEST(StoreICalendar, ZonesThatOnlyTheFileDescribes)
+{
+    ProcessZone zone("America/Chicago");
+    const QString folder = testenv::makeTempDir(QStringLiteral("zones"));
+    const QByteArray exchange =
+        "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:GMT +0100 (Standard) / GMT +0200 (Daylight)\r\n"
+        "BEGIN:STANDARD\r\nDTSTART:16010101T030000\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+        "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\r\nEND:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:16010101T020000\r\n"
+        "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\r\nEND:DAYLIGHT\r\n"
+        "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:exchange\r\nSUMMARY:Exchange\r\n"
+        "DTSTART;TZID=\"GMT +0100 (Standard) / GMT +0200 (Daylight)\":20230920T090000\r\n"
+        "RRULE:FREQ=WEEKLY;COUNT=10\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    testenv::writeFile(folder + "/exchange.ics", exchange);
+    // The Brazilian rules of a Windows program, dropped by the country in
+    // 2019: the file's own rules count, not today's.
+    QByteArray brasilia = QByteArray(
+        "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:(UTC-03:00) Bras\xc3\xadlia\r\nBEGIN:STANDARD\r\n"
+        "DTSTART:16010101T235959\r\nTZOFFSETFROM:-0200\r\nTZOFFSETTO:-0300\r\n"
+        "RRULE:FREQ=YEARLY;INTERVAL=1;BYDAY=3SA;BYMONTH=2\r\nEND:STANDARD\r\nBEGIN:DAYLIGHT\r\n"
+        "DTSTART:16010101T235959\r\nTZOFFSETFROM:-0300\r\nTZOFFSETTO:-0200\r\n"
+        "RRULE:FREQ=YEARLY;INTERVAL=1;BYDAY=2SA;BYMONTH=10\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\nBEGIN:VEVENT\r\n"
+        "UID:brasilia\r\nSUMMARY:Brasilia\r\nDTSTART;TZID=\"(UTC-03:00) Bras\xc3\xadlia\":20190905T133000\r\n"
+        "RRULE:FREQ=MONTHLY;COUNT=4\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    testenv::writeFile(folder + "/brasilia.ics", brasilia);
+
+    const auto s = snapshotOf(folder);
+    QHash<QString, QVariantMap> bySummary;
+    for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
+    const struct
+    {
+        const char *summary;
+        QStringList expected;
+    } cases[] = {
+        {"Exchange",
+         {"20230920T070000Z", "20230927T070000Z", "20231004T070000Z", "20231011T070000Z", "20231018T070000Z",
+          "20231025T070000Z", "20231101T080000Z", "20231108T080000Z", "20231115T080000Z", "20231122T080000Z"}},
+        {"Brasilia", {"20190905T163000Z", "20191005T163000Z", "20191105T153000Z", "20191205T153000Z"}},
+    };
+    for (const auto &c : cases) {
+        const QVariantMap e = bySummary.value(c.summary);
+        const auto rules = s->recordsWithIdentifiers(e.value("recurrences").toStringList());
+        ASSERT_EQ(rules.size(), 1) << c.summary;
+        QStringList got;
+        for (const VtrCalendarDate &d : expandRecurrence(rules.first().record, dateOf(e.value("start date")), {}, {}))
+            got.append(d.utcDate().descriptionWithCalendarFormat("%Y%m%dT%H%M%SZ"));
+        EXPECT_EQ(got, c.expected) << c.summary << " in " << dateOf(e.value("start date")).timeZone().id().toStdString();
+    }
+}
+
+TEST(StoreICalendar, SeveralItemsWithoutACalendarAroundThem)
+{
+    const QString folder = testenv::makeTempDir(QStringLiteral("bare"));
+    testenv::writeFile(folder + "/two.ics", "BEGIN:VEVENT\r\nUID:a\r\nSUMMARY:One\r\nDTSTART:20120301T100000Z\r\nEND:VEVENT\r\n"
+                                            "BEGIN:VEVENT\r\nUID:b\r\nSUMMARY:Two\r\nDTSTART:20120302T100000Z\r\nEND:VEVENT\r\n");
+    testenv::writeFile(folder + "/calendars.ics", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:Three\r\nDTSTART:20120303T100000Z\r\n"
+                                                  "END:VEVENT\r\nEND:VCALENDAR\r\nBEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\n"
+                                                  "SUMMARY:Four\r\nDTSTART:20120304T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    QStringList summaries;
+    for (const QVariantMap &e : eventsOf(*snapshotOf(folder)))
+        summaries.append(e.value("summary").toString() + QLatin1Char(' ') + utc(e.value("start date")));
+    summaries.sort();
+    EXPECT_EQ(summaries, (QStringList{"Four 20120304T100000Z", "One 20120301T100000Z", "Three 20120303T100000Z",
+                                      "Two 20120302T100000Z"}));
+}
+
+// The samples as the new phone's calendar gets them: one calendar named after
+// the folder, each event's name, times in the default zone, all-day flag,
+// reminder and (for the series) its rule in the export record.
+TEST(StoreICalendar, SamplesIntoWindowsLiveBodies)
+{
+    ProcessZone zone("Europe/Berlin");
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<VdirSource>(QStringList{kSamples}));
+    const auto store = std::make_shared<SyncManager>(std::move(sources));
+    PimRecorder recorder;
+    EventDatabase db(&recorder, store);
+    db.setTargetDevice(WindowsPhone7LocalDevice::create({}, nullptr));
+    db.runDatabaseDump();
+    ASSERT_EQ(recorder.calendars.size(), 1);
+    const QVariantMap calendar = recorder.calendars.first().toMap();
+    EXPECT_EQ(calendar.value("name").toString(), "icalendar");
+    QHash<QString, QVariantMap> byName;
+    for (const QVariant &e : calendar.value("events").toList()) byName.insert(e.toMap().value("name").toString(), e.toMap());
+    ASSERT_EQ(byName.size(), 4);
+    const struct
+    {
+        const char *name, *start, *end;
+        bool allDay;
+        QVariant reminder;
+        const char *description;
+    } expected[] = {
+        {"event with alarms", "2024-10-04T20:15:00+0200", "2024-10-04T21:00:00+0200", false, 10.0, "event with alarms"},
+        {"A Recurring event with multiple exdates, one per line.", "2012-03-27T10:00:00+0200",
+         "2012-03-27T18:00:00+0200", false, QVariant(), "A Recurring event with multiple exdates, one per line."},
+        {"Test meeting from BB", "2012-08-14T00:00:00+0200", "2012-08-15T00:00:00+0200", true, QVariant(),
+         "Test meeting from BB"},
+        {"", "2017-05-11T18:30:00+0200", "2017-05-11T19:00:00+0200", false, QVariant(), nullptr},
+    };
+    for (const auto &x : expected) {
+        const QVariantMap body = byName.value(x.name);
+        EXPECT_EQ(body.value("start_time").toString(), x.start) << x.name;
+        EXPECT_EQ(body.value("end_time").toString(), x.end) << x.name;
+        EXPECT_EQ(body.value("is_all_day_event").toBool(), x.allDay) << x.name;
+        EXPECT_EQ(body.value("reminder_time"), x.reminder) << x.name;
+        EXPECT_EQ(body.value("description"), x.description ? QVariant(x.description) : QVariant()) << x.name;
+        EXPECT_FALSE(body.contains("location")) << x.name;
+    }
+
+    QVariantList events, calendars;
+    db.events(events, calendars);
+    for (const QVariant &v : std::as_const(events)) {
+        const QVariantMap e = v.toMap();
+        if (!e.contains("rrule")) continue;
+        EXPECT_EQ(e.value("summary").toString(), "A Recurring event with multiple exdates, one per line.");
+        EXPECT_EQ(e.value("rrule").toString(), "FREQ=WEEKLY;INTERVAL=1;UNTIL=20120703T080000Z;BYDAY=TU;WKST=MO;");
+        EXPECT_EQ(e.value("exdate").toString(), "20120529T080000Z,20120403T080000Z,20120410T080000Z,20120501T080000Z,"
+                                                "20120417T080000Z");
+        EXPECT_EQ(e.value("x-wr-timezone").toString(), "Europe/Vienna");
+    }
+}
