@@ -41,11 +41,11 @@ function(vtr_tests name)
     add_executable(${exe} ${t})
     vtr_precompile_tests(${exe})
     target_link_libraries(${exe} PRIVATE vtr_testmain ${support_target} ${ARG_LINKS})
-    # Files named test_tz_*.cpp, and those with a line "// Runs again under odd
-    # time zones", also run under several time zones (scripts/test.sh reads
-    # the second kind from tests/zone-tests.txt).
+    # Programs named *_tz_* (from test_tz_*.cpp), and those whose file has a
+    # line "// Runs again under odd time zones", also run under several time
+    # zones: scripts/test.sh takes them all from tests/zone-tests.txt.
     file(STRINGS ${t} zone_line REGEX "^// Runs again under odd time zones" LIMIT_COUNT 1)
-    if(zone_line)
+    if(zone_line OR exe MATCHES "_tz_")
       file(APPEND ${PROJECT_BINARY_DIR}/tests/zone-tests.txt "${CMAKE_CURRENT_BINARY_DIR}/${exe}\n")
     endif()
     gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
