@@ -13,14 +13,12 @@
 #include <QImageReader>
 #include <QLockFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QSysInfo>
-#include <QTemporaryDir>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -69,6 +67,28 @@ ProgramRun runProgram(const QString &program, const QStringList &arguments, cons
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
+}
+
+struct UsableFixture
+{
+    QString path;
+    vtrapp::SimulatedPhone::Family family;
+    quint16 vendor;
+};
+
+// Each fixture is taken, a relative path from `folder`; the current folder
+// is the process's own again afterwards, however the checks end.
+void expectUsableFrom(const QString &folder, const QList<UsableFixture> &fixtures)
+{
+    const testenv::CurrentFolder current(folder);
+    for (const UsableFixture &g : fixtures) {
+        const vtrapp::StartupOptions options =
+            vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), g.path});
+        EXPECT_EQ(options.error, QString()) << qPrintable(g.path);
+        ASSERT_TRUE(options.phone);
+        EXPECT_EQ(options.phone->family(), g.family);
+        EXPECT_EQ(options.phone->identity().vendor, g.vendor);
+    }
 }
 
 TEST(Startup, HelpWorksAnywhereAndNoDisplayIsOneClearLine)
@@ -140,54 +160,38 @@ TEST(Startup, EveryFixtureThatCannotBeUsedIsRefusedWithItsReason)
     }
     // Every family's fixture of the repository is usable; a relative path is
     // taken from the current folder.
-    const QString current = QDir::currentPath();
-    QDir::setCurrent(QStringLiteral(VTR_TEST_SOURCE_DIR));
-    const struct
-    {
-        QString path;
-        vtrapp::SimulatedPhone::Family family;
-        quint16 vendor;
-    } good[] = {{QStringLiteral("devices/data/mtp/android_phone.json"), vtrapp::SimulatedPhone::Family::Android, 0x04e8},
-                {kIPhone, vtrapp::SimulatedPhone::Family::IPhone, 0x05ac},
-                {kBlackBerry, vtrapp::SimulatedPhone::Family::BlackBerry, 0x0fca}};
-    for (const auto &g : good) {
-        const vtrapp::StartupOptions options =
-            vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), g.path});
-        EXPECT_EQ(options.error, QString()) << qPrintable(g.path);
-        ASSERT_TRUE(options.phone);
-        EXPECT_EQ(options.phone->family(), g.family);
-        EXPECT_EQ(options.phone->identity().vendor, g.vendor);
-    }
-    EXPECT_EQ(vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), good[0].path}).phone->fixturePath(),
+    const QString relativeAndroid = QStringLiteral("devices/data/mtp/android_phone.json");
+    ASSERT_NO_FATAL_FAILURE(expectUsableFrom(QStringLiteral(VTR_TEST_SOURCE_DIR),
+                                             {{relativeAndroid, vtrapp::SimulatedPhone::Family::Android, 0x04e8},
+                                              {kIPhone, vtrapp::SimulatedPhone::Family::IPhone, 0x05ac},
+                                              {kBlackBerry, vtrapp::SimulatedPhone::Family::BlackBerry, 0x0fca}}));
+    const testenv::CurrentFolder sources(QStringLiteral(VTR_TEST_SOURCE_DIR));
+    EXPECT_EQ(vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--simulate-phone"), relativeAndroid}).phone->fixturePath(),
               kAndroid);
-    QDir::setCurrent(current);
+}
+
+TEST(Startup, AFixtureCheckThatStopsLeavesTheCurrentFolderAsItWas)
+{
+    const std::string before = QDir::currentPath().toStdString();
+    ::testing::TestPartResultArray failures;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter quiet(&failures);
+        expectUsableFrom(QStringLiteral(VTR_TEST_SOURCE_DIR),
+                         {{QStringLiteral("missing.json"), vtrapp::SimulatedPhone::Family::Android, 0x04e8}});
+    }
+    EXPECT_GT(failures.size(), 0);
+    EXPECT_EQ(QDir::currentPath().toStdString(), before);
 }
 
 TEST(Startup, AFixtureThatCannotBeReadIsRefusedBeforeTheWindowOpens)
 {
-    // A folder every user can pass through, holding a fixture only its
-    // owner may read.
-    QTemporaryDir shared(QDir::tempPath() + QStringLiteral("/vtr-unreadable-XXXXXX"));
-    ASSERT_TRUE(shared.isValid());
-    const QString dir = shared.path();
-    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                   QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const QString fixture = dir + QStringLiteral("/phone.json");
+    // Root reads anything.
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString fixture = testenv::makeTempDir(QStringLiteral("unreadable")) + QStringLiteral("/phone.json");
     testenv::writeFile(fixture, testenv::readFile(kAndroid));
-    QFile::setPermissions(fixture, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QString program = kProgram;
-    QStringList arguments{QStringLiteral("--simulate-phone"), fixture};
-    if (geteuid() == 0) {
-        // Root reads anything: the program runs as nobody.
-        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) GTEST_SKIP() << "no setpriv";
-        arguments = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                QStringLiteral("--clear-groups"), kProgram} +
-                    arguments;
-        program = QStringLiteral("setpriv");
-    } else {
-        QFile::setPermissions(fixture, QFileDevice::WriteOwner);
-    }
-    const ProgramRun run = runProgram(program, arguments, privateEnvironment(testenv::makeTempDir(QStringLiteral("home"))));
+    QFile::setPermissions(fixture, QFileDevice::WriteOwner);
+    const ProgramRun run = runProgram(kProgram, {QStringLiteral("--simulate-phone"), fixture},
+                                      privateEnvironment(testenv::makeTempDir(QStringLiteral("home"))));
     EXPECT_EQ(run.status, vtrapp::kExitUsage) << qPrintable(run.err);
     EXPECT_TRUE(run.err.startsWith(QStringLiteral("The phone fixture %1 cannot be read: Permission denied.").arg(fixture)))
         << qPrintable(run.err);

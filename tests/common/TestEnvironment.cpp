@@ -86,6 +86,13 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     return done();
 }
 
+CurrentFolder::CurrentFolder(const QString &path) : m_before(QDir::currentPath())
+{
+    EXPECT_TRUE(QDir::setCurrent(path)) << path.toStdString();
+}
+
+CurrentFolder::~CurrentFolder() { QDir::setCurrent(m_before); }
+
 Unprivileged runUnprivileged(QString *why)
 {
     if (::geteuid() != 0) return Unprivileged::Here;

@@ -22,6 +22,20 @@ QByteArray readFile(const QString &path);
 // answers done().
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
+// Makes `path` the current folder until the scope is left, however the test
+// leaves it (a failed ASSERT returns at once).
+class CurrentFolder
+{
+public:
+    explicit CurrentFolder(const QString &path);
+    ~CurrentFolder();
+    CurrentFolder(const CurrentFolder &) = delete;
+    CurrentFolder &operator=(const CurrentFolder &) = delete;
+
+private:
+    QString m_before;
+};
+
 // Permission faults mean nothing to root, which may read and write anything.
 // For a test that needs them: Here when this process is not root (the test
 // runs on); otherwise the test is run again, alone, in a child process of
