@@ -215,8 +215,8 @@ TEST(Connection, APhonePulledMidBackupEndsTheJobFirstAndDamagesNothing)
     // On the card, the storage the phone's folders are taken from.
     phone->addFileOfSize(phone->storageIds().back(), 0, QStringLiteral("big.bin"), size);
     h.wizard().setState(14);
-    const QString syspath = h.phones.plug(*phone);
-    ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+    ASSERT_TRUE(h.plug(*phone));
+    const QString syspath = h.lastSyspath();
 
     // What was there before the backup stays as it was.
     const QString target = testenv::makeTempDir(QStringLiteral("backup"));
@@ -285,8 +285,8 @@ TEST(Connection, APhoneThatOpensSlowlyNeverHoldsUpTheWindowAndMayBePulledMeanwhi
     ticker.setInterval(10);
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start();
-    QString syspath = h.phones.plug(*phone);
-    ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+    ASSERT_TRUE(h.plug(*phone));
+    QString syspath = h.lastSyspath();
     EXPECT_GE(ticks, 20);
     ASSERT_TRUE(h.wizard().oldDevice());
     EXPECT_TRUE(h.wizard().oldDevice()->hasMTPConnection());
@@ -313,8 +313,7 @@ TEST(Connection, APhoneThatOpensSlowlyNeverHoldsUpTheWindowAndMayBePulledMeanwhi
     // The next arrival is taken as ever.
     options.openDelayMs = 0;
     phone->setOptions(options);
-    h.phones.plug(*phone);
-    EXPECT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+    EXPECT_TRUE(h.plug(*phone));
 }
 
 TEST(Connection, APhonePulledWhileAJobHangsIsStillToldAfterTheWait)
@@ -325,8 +324,8 @@ TEST(Connection, APhonePulledWhileAJobHangsIsStillToldAfterTheWait)
     MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
     ASSERT_NE(phone, nullptr);
     h.wizard().setState(14);
-    const QString syspath = h.phones.plug(*phone);
-    ASSERT_TRUE(h.waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+    ASSERT_TRUE(h.plug(*phone));
+    const QString syspath = h.lastSyspath();
 
     // A job stuck where no cancel reaches it.
     std::atomic<bool> entered{false};

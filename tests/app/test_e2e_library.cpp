@@ -4,11 +4,10 @@
 // included; and a music library brought from another computer cannot make the
 // wizard read, let alone copy, a file outside its own folders.
 
+#include "support/EndToEnd.h"
 #include "support/RealJobs.h"
 
 #include "app/WizardStandIns.h"
-#include "devices/camera/CameraConnection.h"
-#include "devices/camera/CameraDetector.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "platform/UserDefaults.h"
 #include "sources/host/LibraryLocation.h"
@@ -19,7 +18,6 @@
 #include "TestEnvironment.h"
 #include "support/LibraryTestFiles.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -34,14 +32,7 @@ extern "C" __attribute__((visibility("default"), used)) const char *__asan_defau
 
 namespace {
 
-QByteArray sha1OfFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result().toHex();
-}
+using e2e::sha1OfFile;
 
 // Content hash -> the files below `folder` that hold it.
 QMultiMap<QByteArray, QString> contentsBelow(const QString &folder)
@@ -69,25 +60,13 @@ constexpr int kSummaryState = 14;
 // The music of the phone's fixture as it lands in the desktop's music folder.
 const QString kMusicCollection = QStringLiteral("Solvenna to Windows Phone Imported Music");
 
-struct AndroidRun : RealJobs
+struct AndroidRun : AndroidFixtureRun
 {
-    MtpSimPhone *plugFixture()
+    AndroidRun()
     {
-        MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
         h.wizard().setCompanionAppFactory([](std::shared_ptr<MobileDeviceInterface>) {
             return std::shared_ptr<CompanionApp>(std::make_shared<FakeCompanionApp>());
         });
-        return phone;
-    }
-    bool walk(int stopAt)
-    {
-        MtpSimPhone *phone = plugFixture();
-        return phone && h.walk(
-                            [&] {
-                                h.phones.plug(*phone);
-                                return WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); });
-                            },
-                            stopAt, 120000);
     }
 };
 
@@ -182,29 +161,9 @@ TEST(EndToEndLibrary, ABroughtLibraryCannotReachAFileOutsideItsFolders)
     platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey), libraryFile);
 
     // The iPhone whose music comes from that library.
-    const QString roll = testenv::makeTempDir(QStringLiteral("roll"));
-    testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(1000, 'a'));
-    vtr::camera::CameraPort port;
-    port.model = QStringLiteral("Directory Browse");
-    port.port = QStringLiteral("disk:") + roll;
-    port.vendorID = 1452;
-    port.productID = 4752;
-    port.productName = QStringLiteral("iPhone");
-    struct Connection final : CameraConnection
-    {
-        explicit Connection(std::vector<vtr::camera::CameraPort> ports) : CameraConnection(nullptr)
-        {
-            setDetector(std::make_unique<vtr::camera::FixedCameraDetector>(std::move(ports)));
-        }
-    } connection({port});
-    RealJobs run(&connection);
-    connection.setUdevSource(run.h.phones.usb());
-    run.h.walk(
-        [&] {
-            return run.h.plugIPhone() &&
-                   WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
-        },
-        -1, 120000);
+    e2e::IPhoneCamera camera({{QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"), QByteArray(1000, 'a')}});
+    RealJobs run(camera.connection.get());
+    run.h.walk([&] { return camera.plug(run.h); }, -1, 120000);
     platform::UserDefaults::remove(QLatin1String(VtrITunes::kLibraryFileDefaultKey));
     ASSERT_TRUE(run.h.terminated);
 

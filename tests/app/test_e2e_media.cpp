@@ -27,6 +27,7 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -55,8 +56,7 @@ extern "C" __attribute__((visibility("default"), used)) const char *__asan_defau
 
 namespace {
 
-using vtr::camera::CameraPort;
-using vtr::camera::FixedCameraDetector;
+using e2e::IPhoneCamera;
 using e2e::sha1OfFile;
 using e2e::smallPhone;
 using e2e::temporaryFilesBelow;
@@ -158,20 +158,14 @@ using RealRun = RealJobs;
 TEST(EndToEnd, AnAndroidPhoneFromTheIntroToTheEnd)
 {
     resetTarget();
-    useFakeAdb();
-    RealRun run;
-    run.h.wizard().setCompanionAppFactory(vtrapp::defaultCompanionAppFactory());
-    MtpSimPhone *phone = run.h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
-    ASSERT_TRUE(phone);
+    AndroidFixtureRun run;
+    ASSERT_TRUE(run.phone);
+    e2e::useFinishedCompanionApp(run.h.wizard(), *run.phone);
+    MtpSimPhone *phone = run.phone;
     const uint32_t internal = phone->storageIds().front();
-    phone->addFile(internal, phone->objectIdForPath(internal, QStringLiteral("solvennawp")),
-                   QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
     const Expected expected = expectedOnMtpPhone(*phone);
     ASSERT_FALSE(expected.music.isEmpty());
-    ASSERT_TRUE(run.runToEnd([&] {
-        run.h.phones.plug(*phone);
-        return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
-    }));
+    ASSERT_TRUE(run.runToEnd());
     EXPECT_TRUE(run.h.visited.contains(7));
     EXPECT_TRUE(run.h.visited.contains(19));
     expectTargetHolds(expected);
@@ -272,16 +266,7 @@ TEST(EndToEnd, TheOverallBarFollowsTheBytesAndOnlyChosenKindsHaveBars)
 
 // An MP3 file of a few silent frames whose tag names only its title (the
 // library host may or may not read the other tags).
-QByteArray taggedMp3(const QByteArray &title, int frames)
-{
-    const QByteArray text = '\x03' + title;
-    QByteArray frame = "TIT2";
-    for (int shift : {24, 16, 8, 0}) frame.append(char((text.size() >> shift) & 0xFF));
-    frame += QByteArray(2, '\0') + text;
-    QByteArray tag = QByteArray("ID3\x04\x00\x00", 6);
-    for (int shift : {21, 14, 7, 0}) tag.append(char((frame.size() >> shift) & 0x7F));
-    return tag + frame + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(frames);
-}
+QByteArray taggedMp3(const QByteArray &title, int frames) { return libtest::taggedMp3({{"TIT2", title}}, frames); }
 
 // The music library: the host files three songs into a playlist, only what
 // this test puts there (what earlier runs filed goes).
@@ -299,46 +284,11 @@ QString iPhoneLibrary()
     return songs;
 }
 
-// The iPhone's camera roll, served by the camera library's directory driver.
-struct IPhoneCamera
-{
-    QString roll = testenv::makeTempDir(QStringLiteral("roll"));
-    struct Connection final : CameraConnection
-    {
-        explicit Connection(std::vector<CameraPort> ports) : CameraConnection(nullptr)
-        {
-            setDetector(std::make_unique<FixedCameraDetector>(std::move(ports)));
-        }
-    };
-    std::unique_ptr<Connection> connection;
-
-    IPhoneCamera()
-    {
-        testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0001.JPG", QByteArray(120000, 'a'));
-        testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0002.JPG", QByteArray(64000, 'b'));
-        testenv::writeFile(roll + "/DCIM/100APPLE/IMG_0003.MOV", QByteArray(300000, 'c'));
-        CameraPort port;
-        port.model = QStringLiteral("Directory Browse");
-        port.port = QStringLiteral("disk:") + roll;
-        port.vendorID = 1452;
-        port.productID = 4752;
-        port.productName = QStringLiteral("iPhone");
-        connection = std::make_unique<Connection>(std::vector<CameraPort>{port});
-    }
-
-    // Plugs the phone; its media folder, when given, is mounted as it arrives.
-    bool plug(RealRun &run, const QString &mediaFolder = QString())
-    {
-        connection->setUdevSource(run.h.phones.usb());
-        NS_AppController *wizard = &run.h.wizard();
-        const QMetaObject::Connection mount = QObject::connect(wizard, &AppController::oldDeviceChanged, [=] {
-            if (wizard->oldDevice() && !mediaFolder.isEmpty()) wizard->oldDevice()->addMountedPath(mediaFolder);
-        });
-        const bool plugged = run.h.plugIPhone() &&
-                             WizardHarness::waitFor([&] { return run.h.wizard().oldDevice()->camera() != nullptr; });
-        QObject::disconnect(mount);
-        return plugged;
-    }
+// The iPhone's camera roll: two photos and a movie.
+const QMap<QString, QByteArray> kCameraRoll{
+    {QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"), QByteArray(120000, 'a')},
+    {QStringLiteral("DCIM/100APPLE/IMG_0002.JPG"), QByteArray(64000, 'b')},
+    {QStringLiteral("DCIM/100APPLE/IMG_0003.MOV"), QByteArray(300000, 'c')},
 };
 
 // The phone holds two of the library's three songs, under the names the
@@ -350,9 +300,9 @@ TEST(EndToEnd, AnIPhoneFromTheIntroToTheEnd)
     const QString media = testenv::makeTempDir(QStringLiteral("iphonemedia"));
     testenv::writeFile(media + "/iTunes_Control/Music/F00/QWER.mp3", testenv::readFile(songs + "/One.mp3"));
     testenv::writeFile(media + "/iTunes_Control/Music/F07/ZXCV.mp3", testenv::readFile(songs + "/Two.mp3"));
-    IPhoneCamera camera;
+    IPhoneCamera camera(kCameraRoll);
     RealRun run(camera.connection.get());
-    ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run, media); }));
+    ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run.h, media); }));
     Expected expected = expectedInFolder(camera.roll);
     expected.music = {sha1OfFile(songs + "/One.mp3"), sha1OfFile(songs + "/Two.mp3")};
     expected.sort();
@@ -370,9 +320,9 @@ TEST(EndToEnd, AnIPhoneWhoseSongsCannotBeKnownOrWithoutALibrary)
         resetTarget();
         iPhoneLibrary();
         if (!withLibrary) QFile::remove(MediaLibraryHost::musicLibraryFilePath());
-        IPhoneCamera camera;
+        IPhoneCamera camera(kCameraRoll);
         RealRun run(camera.connection.get());
-        ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run); }));
+        ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run.h); }));
         Expected expected = expectedInFolder(camera.roll);
         expectTargetHolds(expected);
         const QVariantMap music = run.jobs->migrators().music->manifestInfo();
@@ -426,18 +376,10 @@ TEST(EndToEnd, TheLastPageCountsWhatCouldNotBeReadSkippedOrFiled)
 // The simulated Android phone of the fixture, run from the intro to the end.
 bool runAndroidFixture()
 {
-    useFakeAdb();
-    RealRun run;
-    run.h.wizard().setCompanionAppFactory(vtrapp::defaultCompanionAppFactory());
-    MtpSimPhone *phone = run.h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
-    if (!phone) return false;
-    const uint32_t internal = phone->storageIds().front();
-    phone->addFile(internal, phone->objectIdForPath(internal, QStringLiteral("solvennawp")),
-                   QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
-    return run.runToEnd([&] {
-        run.h.phones.plug(*phone);
-        return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
-    });
+    AndroidFixtureRun run;
+    if (!run.phone) return false;
+    e2e::useFinishedCompanionApp(run.h.wizard(), *run.phone);
+    return run.runToEnd();
 }
 
 TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
@@ -452,9 +394,9 @@ TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
         {"Android", runAndroidFixture},
         {"BlackBerry", [&] { RealRun run; return run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }); }},
         {"iPhone", [&] {
-             IPhoneCamera camera;
+             IPhoneCamera camera(kCameraRoll);
              RealRun run(camera.connection.get());
-             return run.runToEnd([&] { return camera.plug(run, media); });
+             return run.runToEnd([&] { return camera.plug(run.h, media); });
          }},
     };
     for (const Family &family : families) {
@@ -486,30 +428,6 @@ TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
     }
 }
 
-// Counts the opens and reads of the files watched, as the kernel reports them.
-class OpenWatch
-{
-public:
-    explicit OpenWatch(const QStringList &paths) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-        for (const QString &path : paths)
-            EXPECT_GE(::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS), 0);
-    }
-    ~OpenWatch() { ::close(m_fd); }
-    int events() const
-    {
-        int count = 0;
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;)
-            for (char *p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
-                ++count;
-        return count;
-    }
-
-private:
-    int m_fd;
-};
-
 TEST(EndToEnd, LinksOnABlackBerryCardThatLeadOutOfItAreNeitherOpenedNorCopied)
 {
     resetTarget();
@@ -526,11 +444,12 @@ TEST(EndToEnd, LinksOnABlackBerryCardThatLeadOutOfItAreNeitherOpenedNorCopied)
     ASSERT_TRUE(QFile::link("../ringtones/Track.mp3", volume + "/BlackBerry/music/again.mp3"));
     expected.music.append(sha1OfFile(volume + "/BlackBerry/ringtones/Track.mp3"));
     expected.sort();
-    const OpenWatch watch({secret, diary});
+    libtest::OpenWatch watch({secret, diary});
+    EXPECT_TRUE(watch.watching());
 
     RealRun run;
     ASSERT_TRUE(run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }));
-    EXPECT_EQ(watch.events(), 0);
+    EXPECT_FALSE(watch.opened());
     expectTargetHolds(expected);
     EXPECT_EQ(run.jobs->migrators().music->numItemsNotMoved(), 1);
     EXPECT_EQ(run.jobs->migrators().photos->numItemsNotMoved(), 1);
@@ -608,10 +527,7 @@ TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
         // Unanswered alerts get their default button: "OK" goes on after a
         // kind fails; the removal alert quits.
         phone->unplugAfterBytes(offset);
-        run.runToEnd([&] {
-            run.h.phones.plug(*phone);
-            return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });
-        });
+        run.runToEnd([&] { return run.h.plug(*phone); });
         EXPECT_TRUE(run.h.terminated);
         if (phone->isUnplugged()) ++pulled;
         EXPECT_EQ(testenv::readFile(targetFolder("Photos") + "/mine.jpg"), QByteArray("the person's"));

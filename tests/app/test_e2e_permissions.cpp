@@ -16,9 +16,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -27,62 +24,21 @@
 #include <cstring>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-const char *const kChildVariable = "VTR_UNPRIVILEGED_CASE";
 const QString kDenied = QString::fromLocal8Bit(std::strerror(EACCES));
 const QString kMusicFailed = QStringLiteral("An error occurred while copying music to your new device.");
 
-// Runs `childTest` of this program as user and group 65534 with a fresh
-// private tree that user owns. The child's own failures fail the case.
-void runUnprivileged(const char *childTest)
-{
-    if (::geteuid() != 0) GTEST_SKIP() << "runs in this process (not root)";
-    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
-        GTEST_SKIP() << "running as root without setpriv: file modes cannot be tested";
-    // Below the system's temporary folder: the test's own tree is private to root.
-    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/vtr-unprivileged-XXXXXX"));
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), 65534, 65534), 0);
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VTR_TEST_TMP"), dir.path());
-    env.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QStringLiteral("setpriv"),
-                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                 QCoreApplication::applicationFilePath(),
-                 QStringLiteral("--gtest_filter=UnprivilegedRun.%1").arg(QLatin1String(childTest))});
-    ASSERT_TRUE(child.waitForFinished(240000));
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(child.exitCode(), 0) << "the unprivileged run failed (its output is above)";
-}
-
-// The child cases run only when asked for, as the unprivileged user, or in a
-// test process that is not root.
-bool childMayRun()
-{
-    return !qEnvironmentVariableIsEmpty(kChildVariable) || ::geteuid() != 0;
-}
-
 // A wizard with the real jobs and the real start checks, from the welcome
 // page to the end with the simulated Android phone.
-struct AndroidRun : RealJobs
+struct AndroidRun : AndroidFixtureRun
 {
     AndroidRun() { h.wizard().setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(h.host)); }
     bool run()
     {
-        phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
-        if (!phone) return false;
         h.wizard().setState(NS_AppController::kStateWelcome);
-        return runToEnd([&] {
-            h.phones.plug(*phone);
-            return WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); });
-        });
+        return runToEnd();
     }
     const AlertRequest *alertTitled(const QString &title) const
     {
@@ -90,7 +46,6 @@ struct AndroidRun : RealJobs
             if (a.messageText == title) return &a;
         return nullptr;
     }
-    MtpSimPhone *phone = nullptr;
 };
 
 struct ModeRestore
@@ -101,9 +56,9 @@ struct ModeRestore
 
 }  // namespace
 
-TEST(UnprivilegedRun, ReadOnlyHome)
+TEST(Permissions, AHomeThatCannotBeWritten)
 {
-    if (!childMayRun()) GTEST_SKIP() << "the unprivileged half of Permissions.AHomeThatCannotBeWritten";
+    VTR_TEST_AS_UNPRIVILEGED_USER();
     const QString home = QDir::cleanPath(platform::homeFolder());
     AndroidRun t;
     ASSERT_EQ(::chmod(QFile::encodeName(home).constData(), 0555), 0);
@@ -134,9 +89,9 @@ TEST(UnprivilegedRun, ReadOnlyHome)
     }
 }
 
-TEST(UnprivilegedRun, TargetTurnsReadOnlyDuringTheCopy)
+TEST(Permissions, ATargetThatTurnsReadOnly)
 {
-    if (!childMayRun()) GTEST_SKIP() << "the unprivileged half of Permissions.ATargetThatTurnsReadOnly";
+    VTR_TEST_AS_UNPRIVILEGED_USER();
     const QString music = QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QStringLiteral("Music"));
     AndroidRun t;
     NS_AppController &w = t.h.wizard();
@@ -167,7 +122,3 @@ TEST(UnprivilegedRun, TargetTurnsReadOnlyDuringTheCopy)
     EXPECT_EQ(w.photosSummaryDone(), QStringLiteral(" - Done"));
     EXPECT_EQ(w.videosSummaryDone(), QStringLiteral(" - Done"));
 }
-
-TEST(Permissions, AHomeThatCannotBeWritten) { runUnprivileged("ReadOnlyHome"); }
-
-TEST(Permissions, ATargetThatTurnsReadOnly) { runUnprivileged("TargetTurnsReadOnlyDuringTheCopy"); }

@@ -267,8 +267,7 @@ TEST(MediaJobs, TheCompanionFilesAreFoundOnEitherStorage)
         MtpSimPhone *phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/") +
                                                  QString::fromLatin1(fixture));
         ASSERT_TRUE(phone);
-        h.phones.plug(*phone);
-        ASSERT_TRUE(WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); }));
+        ASSERT_TRUE(h.plug(*phone));
         MobileDeviceInterface &old = *h.wizard().oldDeviceProxy();
         EXPECT_TRUE(NS_AppControllerJobs::oldDeviceDataFromFileNamed(old, "nroid_con.json").startsWith("{"));
         EXPECT_FALSE(NS_AppControllerJobs::oldDeviceDataFromFileNamed(old, "nroid_cal.json").isEmpty());

@@ -66,26 +66,17 @@ constexpr int kSummaryState = 14;
 
 // A run whose wizard has reached the summary page with a simulated
 // Android phone: backup done, the new phone's folder in place, no job left.
-struct AndroidAtCopyTransit : RealJobs
+struct AndroidAtCopyTransit : AndroidFixtureRun
 {
     bool reach()
     {
         QDir(storage()).removeRecursively();
-        phone = h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
-        if (!phone) return false;
         h.wizard().setCompanionAppFactory([](std::shared_ptr<MobileDeviceInterface>) {
             auto app = std::make_shared<FakeCompanionApp>();
             return std::shared_ptr<CompanionApp>(app);
         });
-        const bool walked = h.walk(
-            [&] {
-                h.phones.plug(*phone);
-                return WizardHarness::waitFor([&] { return h.wizard().isOldDeviceConnected(); });
-            },
-            kSummaryState, 120000);
-        return walked && idle();
+        return walk(kSummaryState) && idle();
     }
-    MtpSimPhone *phone = nullptr;
 };
 
 // The report on disk is valid JSON to the usual tools, is the transfer info,
@@ -243,19 +234,11 @@ TEST(OneStep, AReportThatCannotBeWrittenLeavesTheOldOneAndSaysSo)
 
 namespace {
 
-// Presses Next whenever it is offered until the wizard stands in `state`.
-bool pressOnTo(WizardHarness &h, int state)
+// Presses on until the wizard stands in `state` with no job left.
+bool pressOnTo(RealJobs &run, int state)
 {
-    return WizardHarness::waitFor(
-        [&] {
-            NS_AppController &w = h.wizard();
-            if (w.currentState() == state && w.runningJobCount() == 0) return true;
-            QPushButton *next = w.nextButton();
-            if (!next->isHidden() && next->isEnabled() && w.pendingPerformCount() == 0 && w.runningJobCount() == 0)
-                next->click();
-            return false;
-        },
-        120000);
+    NS_AppController &w = run.h.wizard();
+    return run.h.pressOn([&] { return w.currentState() == state; }, 120000) && w.currentState() == state && run.idle();
 }
 
 const QString kNotWithSimulatedPhone = QStringLiteral(" - Not moved: Windows Live is not used with a simulated phone.");
@@ -298,7 +281,7 @@ TEST(OneStep, AfterAFinishedRunItTellsWhatMovedAndWhereTheReportIsAndQuitStaysQu
     AndroidAtCopyTransit run;
     ASSERT_TRUE(run.reach());
     NS_AppController &w = run.h.wizard();
-    ASSERT_TRUE(pressOnTo(run.h, NS_AppController::kStateFinalSummary));
+    ASSERT_TRUE(pressOnTo(run, NS_AppController::kStateFinalSummary));
     // The wizard's own road: what was read of contacts and calendars, and why
     // it went nowhere; the media are done.
     EXPECT_EQ(w.contactsSummary(), QStringLiteral("2 Contacts"));

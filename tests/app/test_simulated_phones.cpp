@@ -2,6 +2,7 @@
 // an iPhone and a BlackBerry from their fixtures, walked through the wizard
 // with its real jobs, arrive on the new phone as the fixture holds them.
 
+#include "support/EndToEnd.h"
 #include "support/RealJobs.h"
 
 #include "TestEnvironment.h"
@@ -12,7 +13,6 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "sources/iphone/iOSBackup.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 
@@ -42,7 +42,7 @@ QList<QByteArray> hashesBelow(const QString &folder, const QStringList &suffixes
     while (it.hasNext()) {
         const QString path = it.next();
         if (std::any_of(suffixes.begin(), suffixes.end(), [&](const QString &s) { return path.endsWith(s, Qt::CaseInsensitive); }))
-            hashes.append(QCryptographicHash::hash(testenv::readFile(path), QCryptographicHash::Sha1).toHex());
+            hashes.append(e2e::sha1OfFile(path));
     }
     std::sort(hashes.begin(), hashes.end());
     return hashes;

@@ -18,9 +18,9 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QCryptographicHash>
-#include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -508,28 +508,12 @@ TEST(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
     }
 }
 
-// A short, real WAV file: media by its contents too.
-QByteArray wavOfSamples(int samples)
-{
-    QByteArray data;
-    QDataStream out(&data, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + 2 * samples);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
-    out.writeRawData("data", 4);
-    out << quint32(2 * samples);
-    for (int i = 0; i < samples; ++i) out << qint16(0);
-    return data;
-}
-
 TEST(MediaMigrators, TheLibrarysTrackTimesBecomeSecondsInThePlaylists)
 {
     const QString library = testenv::makeTempDir(QStringLiteral("library"));
     const QString songs = library + "/iTunes Music";
-    testenv::writeFile(songs + "/song.wav", wavOfSamples(800));
-    testenv::writeFile(songs + "/short.wav", wavOfSamples(400));
+    testenv::writeFile(songs + "/song.wav", libtest::silentWav(800));
+    testenv::writeFile(songs + "/short.wav", libtest::silentWav(400));
     auto track = [](int id, const char *name, const QString &path, const char *time) {
         return QStringLiteral("<key>%1</key><dict><key>Track ID</key><integer>%1</integer><key>Name</key>"
                               "<string>%2</string>%3<key>Location</key><string>%4</string></dict>")

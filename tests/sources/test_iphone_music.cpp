@@ -7,6 +7,7 @@
 #include "sources/itunes/VtrITunes.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,19 +20,7 @@ namespace {
 
 // An MP3 file of a few silent frames with ID3 text frames ("TIT2" title,
 // "TPE1" artist, "TPE2" album artist, "TALB" album, "TCON" genre).
-QByteArray mp3(const QList<std::pair<QByteArray, QByteArray>> &frames)
-{
-    QByteArray body;
-    for (const auto &[id, value] : frames) {
-        const QByteArray text = '\x03' + value;
-        body += id;
-        for (int shift : {24, 16, 8, 0}) body.append(char((text.size() >> shift) & 0xFF));
-        body += QByteArray(2, '\0') + text;
-    }
-    QByteArray tag("ID3\x04\x00\x00", 6);
-    for (int shift : {21, 14, 7, 0}) tag.append(char((body.size() >> shift) & 0x7F));
-    return tag + body + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(12);
-}
+QByteArray mp3(const QList<std::pair<QByteArray, QByteArray>> &frames) { return libtest::taggedMp3(frames); }
 
 QStringList describe(const QList<PhoneTrack> &tracks)
 {

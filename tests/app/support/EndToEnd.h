@@ -4,7 +4,11 @@
 
 #include "support/WizardHarness.h"
 
+#include "app/WizardStandIns.h"
+#include "devices/camera/CameraConnection.h"
+#include "devices/camera/CameraDetector.h"
 #include "devices/phone/AndroidDeviceClient.h"
+#include "devices/phone/MobileDevice.h"
 #include "fileinfo/FileInfoCopy.h"
 
 #include "TestEnvironment.h"
@@ -13,7 +17,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRandomGenerator>
+
+#include <memory>
+#include <vector>
 
 namespace e2e {
 
@@ -50,6 +58,17 @@ inline void useFakeAdb()
     AndroidDeviceClient::setResourceFolder(dir);
 }
 
+// The real companion-app client (with the fake `adb`) for `phone`, whose app
+// has already finished.
+inline void useFinishedCompanionApp(NS_AppController &wizard, MtpSimPhone &phone)
+{
+    useFakeAdb();
+    wizard.setCompanionAppFactory(vtrapp::defaultCompanionAppFactory());
+    const uint32_t internal = phone.storageIds().front();
+    phone.addFile(internal, phone.objectIdForPath(internal, QString::fromLatin1(AndroidDeviceClient::kCompanionFolder)),
+                  QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
+}
+
 // A small Android phone: the companion app's marker and a few files of odd
 // sizes in each kind ("Music/a.mp3", "Music/b.mp3", "DCIM/p.jpg", "DCIM/v.mp4").
 inline MtpSimPhone *smallPhone(WizardHarness &h)
@@ -75,5 +94,47 @@ inline MtpSimPhone *smallPhone(WizardHarness &h)
     phone->addFileOfSize(storage, camera, QStringLiteral("v.mp4"), 150011);
     return phone;
 }
+
+// An iPhone whose camera roll, a folder holding `files` (paths below it and
+// their contents), is served by the camera library's directory driver.
+struct IPhoneCamera
+{
+    struct Connection final : CameraConnection
+    {
+        explicit Connection(std::vector<vtr::camera::CameraPort> ports) : CameraConnection(nullptr)
+        {
+            setDetector(std::make_unique<vtr::camera::FixedCameraDetector>(std::move(ports)));
+        }
+    };
+    QString roll = testenv::makeTempDir(QStringLiteral("roll"));
+    std::unique_ptr<Connection> connection;
+
+    explicit IPhoneCamera(const QMap<QString, QByteArray> &files)
+    {
+        for (auto it = files.cbegin(); it != files.cend(); ++it) testenv::writeFile(roll + QLatin1Char('/') + it.key(), it.value());
+        vtr::camera::CameraPort port;
+        port.model = QStringLiteral("Directory Browse");
+        port.port = QStringLiteral("disk:") + roll;
+        port.vendorID = 1452;
+        port.productID = 4752;
+        port.productName = QStringLiteral("iPhone");
+        connection = std::make_unique<Connection>(std::vector<vtr::camera::CameraPort>{port});
+    }
+
+    // Plugs the phone into the harness (made with `connection`) and waits for
+    // its camera; its media folder, when given, is mounted as it arrives.
+    bool plug(WizardHarness &h, const QString &mediaFolder = QString())
+    {
+        connection->setUdevSource(h.phones.usb());
+        NS_AppController *wizard = &h.wizard();
+        const QMetaObject::Connection mount = QObject::connect(wizard, &AppController::oldDeviceChanged, [=] {
+            if (wizard->oldDevice() && !mediaFolder.isEmpty()) wizard->oldDevice()->addMountedPath(mediaFolder);
+        });
+        const bool plugged =
+            h.plugIPhone() && WizardHarness::waitFor([&] { return h.wizard().oldDevice()->camera() != nullptr; });
+        QObject::disconnect(mount);
+        return plugged;
+    }
+};
 
 }  // namespace e2e

@@ -39,3 +39,19 @@ struct RealJobs
     WizardHarness h;
     NS_AppControllerJobs *jobs = nullptr;
 };
+
+// The real jobs with the simulated Android phone of the repository's fixture.
+struct AndroidFixtureRun : RealJobs
+{
+    AndroidFixtureRun()
+        : phone(h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json")))
+    {
+    }
+    // Enters state 2, plugs the phone and presses on until `stopAt` is
+    // entered or the wizard ends.
+    bool walk(int stopAt) { return phone && h.walk([&] { return h.plug(*phone); }, stopAt, 120000); }
+    // The same, to the end.
+    bool runToEnd() { return phone && RealJobs::runToEnd([&] { return h.plug(*phone); }); }
+
+    MtpSimPhone *phone;
+};

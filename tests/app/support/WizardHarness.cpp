@@ -97,13 +97,17 @@ bool WizardHarness::waitForPhone()
     return waitFor([this] { return m_controller->isOldDeviceConnected(); });
 }
 
+bool WizardHarness::plug(MtpSimPhone &phone)
+{
+    m_lastSyspath = phones.plug(phone);
+    return waitForPhone();
+}
+
 bool WizardHarness::plugAndroid()
 {
     MtpSimPhone *phone =
         phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
-    if (!phone) return false;
-    m_lastSyspath = phones.plug(*phone);
-    return waitForPhone();
+    return phone && plug(*phone);
 }
 
 bool WizardHarness::plugIPhone()
@@ -118,14 +122,11 @@ bool WizardHarness::plugBlackBerry()
     return waitForPhone();
 }
 
-bool WizardHarness::walk(const std::function<bool()> &plug, int stopAt, int timeoutMs)
+bool WizardHarness::pressOn(const std::function<bool()> &stop, int timeoutMs)
 {
-    m_controller->setState(NS_AppController::kStateGetStarted);
-    if (!plug()) return false;
     return waitFor(
         [&] {
-            if (terminated) return true;
-            if (stopAt >= 0 && m_controller->currentState() == stopAt) return true;
+            if (terminated || stop()) return true;
             QPushButton *next = m_controller->nextButton();
             if (!next->isHidden() && next->isEnabled() && m_controller->pendingPerformCount() == 0 &&
                 m_controller->runningJobCount() == 0)
@@ -135,4 +136,11 @@ bool WizardHarness::walk(const std::function<bool()> &plug, int stopAt, int time
             return false;
         },
         timeoutMs);
+}
+
+bool WizardHarness::walk(const std::function<bool()> &plug, int stopAt, int timeoutMs)
+{
+    m_controller->setState(NS_AppController::kStateGetStarted);
+    if (!plug()) return false;
+    return pressOn([&] { return stopAt >= 0 && m_controller->currentState() == stopAt; }, timeoutMs);
 }

@@ -135,8 +135,15 @@ public:
     bool plugBlackBerry();
     QString lastSyspath() const { return m_lastSyspath; }
 
-    // Enters state 2 and plugs `plug`'s phone, then walks on pressing Next
-    // whenever it is offered, until the wizard ends or `stopAt` is entered.
+    // Plugs a simulated MTP phone; waits until the controller holds it.
+    bool plug(MtpSimPhone &phone);
+
+    // Presses Next whenever it is offered, and Quit at the end, until the
+    // wizard ends or `stop` holds; false after `timeoutMs`.
+    bool pressOn(const std::function<bool()> &stop, int timeoutMs);
+
+    // Enters state 2 and plugs `plug`'s phone, then presses on until the
+    // wizard ends or `stopAt` is entered.
     bool walk(const std::function<bool()> &plug, int stopAt = -1, int timeoutMs = 10000);
 
 private:

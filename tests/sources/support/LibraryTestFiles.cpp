@@ -9,9 +9,9 @@
 
 namespace libtest {
 
-QByteArray silentWav()
+QByteArray silentWav(int samples)
 {
-    const quint32 samples = 800, dataBytes = samples * 2;
+    const quint32 dataBytes = quint32(samples) * 2;
     QByteArray wav;
     auto u32 = [&wav](quint32 v) { wav.append(reinterpret_cast<const char *>(&v), 4); };
     auto u16 = [&wav](quint16 v) { wav.append(reinterpret_cast<const char *>(&v), 2); };
@@ -23,6 +23,20 @@ QByteArray silentWav()
     u32(dataBytes);
     wav += QByteArray(int(dataBytes), '\0');
     return wav;
+}
+
+QByteArray taggedMp3(const QList<std::pair<QByteArray, QByteArray>> &frames, int silentFrames)
+{
+    QByteArray body;
+    for (const auto &[id, value] : frames) {
+        const QByteArray text = '\x03' + value;
+        body += id;
+        for (int shift : {24, 16, 8, 0}) body.append(char((text.size() >> shift) & 0xFF));
+        body += QByteArray(2, '\0') + text;
+    }
+    QByteArray tag("ID3\x04\x00\x00", 6);
+    for (int shift : {21, 14, 7, 0}) tag.append(char((body.size() >> shift) & 0x7F));
+    return tag + body + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(silentFrames);
 }
 
 bool makeMedia(const QString &path, const char *input, const QString &codec)
@@ -42,12 +56,14 @@ bool makeMedia(const QString &path, const char *input, const QString &codec)
     return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-OpenWatch::OpenWatch(const QString &path)
+OpenWatch::OpenWatch(const QStringList &paths)
 {
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_fd >= 0 && inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS) < 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    for (const QString &path : paths) {
+        if (m_fd >= 0 && inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS) < 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
     }
 }
 
