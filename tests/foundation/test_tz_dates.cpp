@@ -5,6 +5,8 @@
 #include "foundation/VtrCalendarDate.h"
 #include "foundation/VtrDate.h"
 
+#include "ZoneScope.h"
+
 #include <QStringList>
 
 #include <climits>
@@ -342,15 +344,10 @@ TEST(CalendarDate, ComponentsAsTheCalendarShowsThem)
 // up for every date.
 TEST(CalendarDate, TheDefaultZoneFollowsTz)
 {
-    const QByteArray old = qgetenv("TZ");
-    for (const char *id : {"Asia/Tokyo", "America/Sao_Paulo", "Pacific/Chatham"}) {
-        qputenv("TZ", id);
-        tzset();
+    const char *const ids[] = {"Asia/Tokyo", "America/Sao_Paulo", "Pacific/Chatham"};
+    ZoneScope zone(ids[0]);
+    for (const char *id : ids) {
+        zone.set(id);
         EXPECT_EQ(vtr::defaultTimeZone().id(), QByteArray(id));
     }
-    if (old.isNull())
-        qunsetenv("TZ");
-    else
-        qputenv("TZ", old);
-    tzset();
 }

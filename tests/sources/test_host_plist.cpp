@@ -5,6 +5,7 @@
 #include "sources/itunes/SyntheticLibrary.h"
 
 #include "TestEnvironment.h"
+#include "ZoneScope.h"
 #include "support/LibraryTestFiles.h"
 
 #include <QDateTime>
@@ -13,7 +14,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <time.h>
 
 using vtr::PropertyListError;
 using vtr::XmlPropertyListReader;
@@ -34,28 +34,6 @@ QVariant read(const QByteArray &body, PropertyListError *error = nullptr)
 {
     return XmlPropertyListReader::readData(wrap(body), error).value_or(QVariant(QStringLiteral("<failed>")));
 }
-
-// The process's zone for one scope.
-class ZoneScope
-{
-public:
-    explicit ZoneScope(const char *zone) : m_old(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~ZoneScope()
-    {
-        if (m_old.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", m_old);
-        tzset();
-    }
-
-private:
-    QByteArray m_old;
-};
 
 }  // namespace
 
