@@ -11,7 +11,7 @@
 #include "pim/records/RecurrenceExpansion.h"
 #include "pim/records/STDate.h"
 #include "pim/store/ICalRecords.h"
-#include "pim/store/VdirSource.h"
+#include "support/PimRecorder.h"
 #include "rrule/RfcRuleCorpus.h"
 
 #include <QRegularExpression>
@@ -26,37 +26,15 @@ constexpr int kLimit = 60;
 
 QDateTime wall(int y, int m, int d, int h = 9, int mi = 0) { return QDateTime(QDate(y, m, d), QTime(h, mi), Qt::UTC); }
 
-VtrCalendarDate startOf(const rfccorpus::RuleText &r)
-{
-    const QDateTime s = r.localStart;
-    if (r.allDay) // as the reader takes a day: its 00:00 in the default zone
-        return VtrCalendarDate::fromComponents(s.date().year(), s.date().month(), s.date().day(), 0, 0, 0,
-                                               vtr::defaultTimeZone());
-    return VtrCalendarDate::fromComponents(s.date().year(), s.date().month(), s.date().day(), s.time().hour(),
-                                           s.time().minute(), s.time().second(), QTimeZone(r.zone));
-}
+using rfccorpus::countOf;
+using rfccorpus::startOf;
 
-// Occurrences as the references write them: days for an all-day series.
-QStringList shown(const QList<VtrCalendarDate> &dates, bool allDay)
-{
-    QStringList out;
-    for (qsizetype i = 0; i < dates.size() && i < kLimit; ++i)
-        out.append(dates.at(i).descriptionWithCalendarFormat(allDay ? "%Y%m%d" : "%Y%m%dT%H%M%S"));
-    return out;
-}
+// At most kLimit occurrences as the references write them.
+QStringList shown(const QList<VtrCalendarDate> &dates, bool allDay) { return rfccorpus::shown(dates, kLimit, allDay); }
 
-QStringList withStart(QStringList ref, const QString &start, int count)
+QStringList withStart(const QStringList &ref, const QString &start, int count)
 {
-    if (ref.isEmpty() || ref.first() != start) {
-        ref.prepend(start);
-        if (count > 0 && ref.size() > count) ref.removeLast();
-    }
-    return ref.mid(0, kLimit);
-}
-
-int countOf(const QByteArray &rule)
-{
-    return QRegularExpression("COUNT=(\\d+)").match(QString::fromLatin1(rule)).captured(1).toInt();
+    return rfccorpus::withStart(ref, start, count, kLimit);
 }
 
 // The file's text of a rule: a floating UNTIL of a zoned start is written in
@@ -126,9 +104,7 @@ TEST(EventRulesExport, ExportedRulesGiveTheOccurrencesOfTheFile)
     const QString folder = testenv::makeTempDir(QStringLiteral("rules"));
     for (qsizetype i = 0; i < rules.size(); ++i)
         testenv::writeFile(folder + QStringLiteral("/e%1.ics").arg(i), eventText(rules.at(i), int(i)));
-    std::vector<std::unique_ptr<SyncSource>> sources;
-    sources.push_back(std::make_unique<VdirSource>(QStringList{folder}));
-    EventDatabase db(nullptr, std::make_shared<SyncManager>(std::move(sources)));
+    EventDatabase db(nullptr, pimtest::vdirStore({folder}));
     QVariantList events, calendars;
     db.events(events, calendars);
     QHash<QString, QVariantMap> byUid;

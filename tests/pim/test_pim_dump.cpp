@@ -16,7 +16,6 @@
 #include "pim/TaskDatabase.h"
 #include "pim/dialect/STRecordAndroid.h"
 #include "pim/store/JsonFixtureSource.h"
-#include "pim/store/VdirSource.h"
 #include "platform/Folders.h"
 
 #include <QDir>
@@ -265,9 +264,7 @@ TEST_F(PimDump, BirthdaysWithoutAYearKeepDayAndMonthOnEveryRoad)
         testenv::writeFile(folder + QStringLiteral("/%1.vcf").arg(i),
                            QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:P") + QByteArray::number(i) + ";Ann;;;\r\n" +
                                bdays[i] + "\r\nEND:VCARD\r\n");
-    std::vector<std::unique_ptr<SyncSource>> sources;
-    sources.push_back(std::make_unique<VdirSource>(QStringList{folder}));
-    const auto store = std::make_shared<SyncManager>(std::move(sources));
+    const auto store = pimtest::vdirStore({folder});
     const QStringList expected{"7/4", "12/25", "7/4", "1980/7/4", "1970/7/4"};
     auto days = [](const QVariantList &bodies) {
         QStringList out;

@@ -15,19 +15,9 @@ namespace {
 
 const QTimeZone kNewYork("America/New_York");
 
-QStringList shown(const QList<VtrCalendarDate> &dates, qsizetype limit = 100000)
-{
-    QStringList out;
-    for (qsizetype i = 0; i < dates.size() && i < limit; ++i)
-        out.append(dates.at(i).descriptionWithCalendarFormat("%Y%m%dT%H%M%S"));
-    return out;
-}
-
-VtrCalendarDate startAt(const QDateTime &local, const QTimeZone &zone)
-{
-    return VtrCalendarDate::fromComponents(local.date().year(), local.date().month(), local.date().day(),
-                                           local.time().hour(), local.time().minute(), local.time().second(), zone);
-}
+using rfccorpus::shown;
+using rfccorpus::startAt;
+using rfccorpus::withStart;
 
 RecurrenceExpansion expandText(const QByteArray &rule, const VtrCalendarDate &start, qsizetype limit = 0)
 {
@@ -53,17 +43,6 @@ QStringList daysBetween(QDate first, QDate last, Keep keep)
     for (QDate d = first; d <= last; d = d.addDays(1))
         if (keep(d)) out.append(d.toString("yyyyMMdd") + "T090000");
     return out;
-}
-
-// The references leave out a start that is not an occurrence of its rule
-// and count from the first one that is; RFC 5545 counts the start first.
-QStringList withStart(QStringList ref, const QString &start, int count, qsizetype limit)
-{
-    if (ref.isEmpty() || ref.first() != start) {
-        ref.prepend(start);
-        if (count > 0 && ref.size() > count) ref.removeLast();
-    }
-    return ref.mid(0, limit);
 }
 
 } // namespace
@@ -293,7 +272,7 @@ TEST(RecurrenceRfc, GeneratedCorpusAgreesWithLibicalOrDateutil)
     for (qsizetype i = 0; i < rules.size(); ++i) {
         const rfccorpus::RuleText &r = rules.at(i);
         const QString start = rfccorpus::wallClock(r.localStart);
-        const int count = QRegularExpression("COUNT=(\\d+)").match(QString::fromLatin1(r.rule)).captured(1).toInt();
+        const int count = rfccorpus::countOf(r.rule);
         const QStringList mine = shown(ours.at(i).dates, kLimit);
         if (libical.occurrences.at(i) && withStart(*libical.occurrences.at(i), start, count, kLimit) == mine) {
             ++byLibical;

@@ -12,7 +12,6 @@
 #include "pim/EventDatabase.h"
 #include "pim/records/RecurrenceExpansion.h"
 #include "pim/store/SyncStore.h"
-#include "pim/store/VdirSource.h"
 
 #include <QFileInfo>
 
@@ -24,18 +23,12 @@ namespace {
 
 const QString kSamples = QStringLiteral(VTR_SHARED_DATA_DIR "/samples/icalendar");
 
-std::unique_ptr<SyncRecordSnapshot> snapshotOf(const QString &folder)
-{
-    std::vector<std::unique_ptr<SyncSource>> sources;
-    sources.push_back(std::make_unique<VdirSource>(QStringList{folder}));
-    SyncManager manager(std::move(sources));
-    return manager.snapshotOfRecordsInTruth({entity::Event});
-}
+std::unique_ptr<SyncRecordSnapshot> snapshotOf(const QString &folder) { return pimtest::snapshotOf({folder}, entity::Event); }
 
 QList<QVariantMap> eventsOf(const SyncRecordSnapshot &s)
 {
     QList<QVariantMap> out;
-    for (const auto &e : s.recordsWithMatchingAttributes({{kRecordEntityNameKey, entity::Event}})) out.append(e.record);
+    for (const auto &e : pimtest::ofEntity(s, entity::Event)) out.append(e.record);
     return out;
 }
 
@@ -192,9 +185,7 @@ TEST(StoreICalendar, SeveralItemsWithoutACalendarAroundThem)
 TEST(StoreICalendar, SamplesIntoWindowsLiveBodies)
 {
     ProcessZone zone("Europe/Berlin");
-    std::vector<std::unique_ptr<SyncSource>> sources;
-    sources.push_back(std::make_unique<VdirSource>(QStringList{kSamples}));
-    const auto store = std::make_shared<SyncManager>(std::move(sources));
+    const auto store = pimtest::vdirStore({kSamples});
     PimRecorder recorder;
     EventDatabase db(&recorder, store);
     db.setTargetDevice(WindowsPhone7LocalDevice::create({}, nullptr));

@@ -3,6 +3,8 @@
 #include "QStringPrinting.h"
 #include "TestEnvironment.h"
 
+#include "support/PimRecorder.h"
+
 #include "foundation/VtrCalendarDate.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/EdsSource.h"
@@ -24,18 +26,8 @@ namespace {
 
 const QString kSamples = QStringLiteral(VTR_SHARED_DATA_DIR "/samples");
 
-std::unique_ptr<SyncRecordSnapshot> snapshotOf(const QStringList &folders, const QString &entityName)
-{
-    std::vector<std::unique_ptr<SyncSource>> sources;
-    sources.push_back(std::make_unique<VdirSource>(folders));
-    SyncManager manager(std::move(sources));
-    return manager.snapshotOfRecordsInTruth({entityName});
-}
-
-SyncRecordList ofEntity(const SyncRecordSnapshot &s, const QString &entityName)
-{
-    return s.recordsWithMatchingAttributes({{kRecordEntityNameKey, entityName}});
-}
+using pimtest::ofEntity;
+using pimtest::snapshotOf;
 
 QVariantMap contactNamed(const SyncRecordSnapshot &s, const QString &last)
 {

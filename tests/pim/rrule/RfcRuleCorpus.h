@@ -5,8 +5,11 @@
 // wall-clock start that may or may not be one of its occurrences; and the
 // expansion of such rules by libical's own iterator, for comparison.
 
+#include "foundation/VtrCalendarDate.h"
+
 #include <QDate>
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTimeZone>
 
@@ -36,6 +39,49 @@ inline QString wallClock(const QDateTime &t) { return t.toString(QStringLiteral(
 inline QByteArray startText(const RuleText &r)
 {
     return (r.allDay ? r.localStart.toString(QStringLiteral("yyyyMMdd")) : wallClock(r.localStart)).toLatin1();
+}
+
+// A wall-clock time (the time spec is unused) read in `zone`.
+inline VtrCalendarDate startAt(const QDateTime &local, const QTimeZone &zone)
+{
+    return VtrCalendarDate::fromComponents(local.date().year(), local.date().month(), local.date().day(),
+                                           local.time().hour(), local.time().minute(), local.time().second(), zone);
+}
+
+// The start as the events reader takes it: an all-day rule's day at 00:00 in
+// the default zone.
+inline VtrCalendarDate startOf(const RuleText &r)
+{
+    const QDate day = r.localStart.date();
+    if (r.allDay) return VtrCalendarDate::fromComponents(day.year(), day.month(), day.day(), 0, 0, 0, vtr::defaultTimeZone());
+    return startAt(r.localStart, QTimeZone(r.zone));
+}
+
+// At most `limit` occurrences as the references write them: days alone for an
+// all-day series.
+inline QStringList shown(const QList<VtrCalendarDate> &dates, qsizetype limit = 100000, bool allDay = false)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < dates.size() && i < limit; ++i)
+        out.append(dates.at(i).descriptionWithCalendarFormat(allDay ? "%Y%m%d" : "%Y%m%dT%H%M%S"));
+    return out;
+}
+
+// The references leave out a start that is not an occurrence of its rule and
+// count from the first one that is; the standard counts the start first.
+inline QStringList withStart(QStringList ref, const QString &start, int count, qsizetype limit)
+{
+    if (ref.isEmpty() || ref.first() != start) {
+        ref.prepend(start);
+        if (count > 0 && ref.size() > count) ref.removeLast();
+    }
+    return ref.mid(0, limit);
+}
+
+// The rule's COUNT, 0 without one.
+inline int countOf(const QByteArray &rule)
+{
+    return QRegularExpression(QStringLiteral("COUNT=(\\d+)")).match(QString::fromLatin1(rule)).captured(1).toInt();
 }
 
 inline QList<RuleText> makeRuleTexts(int n, unsigned seed)

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <memory>
@@ -57,6 +58,12 @@ namespace pimtest {
 QByteArray dataFile(const QString &name);
 // A store with the JSON fixture tests/pim/data/<name> as its only source.
 std::shared_ptr<syncstore::SyncManager> fixtureStore(const QString &name);
+// A store with the vdir folders (vCard and iCalendar files) as its only source.
+std::shared_ptr<syncstore::SyncManager> vdirStore(const QStringList &folders);
+// What the vdir folders hold of one entity, as the store reads it.
+std::unique_ptr<syncstore::SyncRecordSnapshot> snapshotOf(const QStringList &folders, const QString &entityName);
+// The records of one entity in a snapshot.
+syncstore::SyncRecordList ofEntity(const syncstore::SyncRecordSnapshot &s, const QString &entityName);
 // Compact JSON of a value, keys sorted: equal trees give equal texts.
 QString canonicalJson(const QVariant &value);
 }  // namespace pimtest
