@@ -12,10 +12,6 @@
 
 #include "app/BackgroundJob.h"
 #include "app/NS_AppControllerJobs.h"
-#include "app/WizardStandIns.h"
-#include "devices/camera/CameraConnection.h"
-#include "devices/camera/CameraDetector.h"
-#include "devices/phone/AndroidDeviceClient.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/FileInfoCopy.h"
@@ -60,7 +56,6 @@ using e2e::IPhoneCamera;
 using e2e::sha1OfFile;
 using e2e::smallPhone;
 using e2e::temporaryFilesBelow;
-using e2e::useFakeAdb;
 
 QByteArray sha1Of(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex(); }
 
