@@ -16,6 +16,7 @@
 #include "foundation/Log.h"
 #include "migration/VtrMusicPlaylistKinds.h"
 #include "platform/Folders.h"
+#include "platform/VtrException.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -226,10 +227,16 @@ int runApplication(int argc, char **argv)
     std::shared_ptr<SimulatedMtpLibrary> simulatedMtp;
     std::unique_ptr<QTemporaryDir> phoneFiles;
     if (phone) {
-        phoneFiles = std::make_unique<QTemporaryDir>(QDir(platform::temporaryFolder()).filePath(
-            QStringLiteral("simulated-phone-XXXXXX")));
+        // A cache folder that cannot be made or is not safe ends the run as
+        // a fixture that cannot be used does.
         QString error;
-        if (!phoneFiles->isValid() || !phone->materialize(phoneFiles->path(), &error)) {
+        try {
+            phoneFiles = std::make_unique<QTemporaryDir>(QDir(platform::temporaryFolder()).filePath(
+                QStringLiteral("simulated-phone-XXXXXX")));
+        } catch (const VtrException &e) {
+            error = e.reason();
+        }
+        if (!phoneFiles || !phoneFiles->isValid() || !phone->materialize(phoneFiles->path(), &error)) {
             std::fprintf(stderr, "The simulated phone cannot be set up: %s\n",
                          qPrintable(error.isEmpty() ? phoneFiles->errorString() : error));
             return kExitUsage;
