@@ -64,10 +64,12 @@ void NS_AppController::generate()
     const int buttons = m_buttonSet;
     const bool singleShown = !m_singleProgressView->isHidden();
     clearKindResults();
+    // The bar speaks of a copy only once one runs: without a new phone
+    // nothing starts.
+    if (!m_jobs->generate(*this)) return;
     setSingleProgress(0.0);
     setSingleProgressText(vtrLocalized("Copying..."));
     setSingleIndeterminate(true);
-    if (!m_jobs->generate(*this)) return;
     m_buttonsBeforeGenerate = buttons;
     m_singleShownBeforeGenerate = singleShown;
     // Neither Next nor Quit while it runs: the page's own come back after.
