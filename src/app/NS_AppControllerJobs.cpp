@@ -117,21 +117,21 @@ std::shared_ptr<ManifestInfoSource> manifestOf(const std::shared_ptr<T> &object)
     return std::make_shared<ManifestOf>([object] { return object->manifestInfo(); });
 }
 
-// The fatal end of a job: one "Quit" button, the product and the reason.
-void fatalJobAlert(NS_AppController &c, const QString &title, const QVariantMap &result)
+// What the person has to do after a job's fatal end; "%@" stands for the
+// reason.
+QString restartTheProduct()
 {
-    AlertRequest request;
-    request.messageText = title;
-    request.informativeText = vtrLocalized("You will have to restart %@ and try again.\n\n(%@)");
-    request.informativeText.replace(request.informativeText.indexOf(QStringLiteral("%@")), 2,
-                                    QStringLiteral("Solvenna to Windows Phone"));
-    request.informativeText.replace(request.informativeText.indexOf(QStringLiteral("%@")), 2,
-                                    BackgroundJob::resultReason(result));
-    request.buttons = {vtrLocalized("Quit")};
-    request.beep = true;
-    request.style = AlertRequest::Style::Critical;
-    c.runAlert(request);
-    c.terminate();
+    QString text = vtrLocalized("You will have to restart %@ and try again.\n\n(%@)");
+    return text.replace(text.indexOf(QStringLiteral("%@")), 2, QStringLiteral("Solvenna to Windows Phone"));
+}
+
+// The fatal end of a job: one "Quit" button, what to do and the reason.
+// A job that ends after the person quit says nothing more.
+void fatalJobAlert(NS_AppController &c, const QString &title, const QVariantMap &result,
+                   QString restart = restartTheProduct())
+{
+    if (c.isTerminated()) return;
+    c.fatalAlert(title, restart.replace(QStringLiteral("%@"), BackgroundJob::resultReason(result)));
 }
 
 // A job's migrator answers to the job's stop flag only while the job runs.
@@ -595,7 +595,6 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
         return BackgroundJob::successResult();
     });
     controller.runJob(job, [c](const QVariantMap &result) {
-        if (c->isTerminated()) return;
         if (!BackgroundJob::resultSucceeded(result)) {
             fatalJobAlert(*c, vtrLocalized("An error occurred while backing up your old device."), result);
             return;
@@ -789,7 +788,6 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
             c->gotoNextState();
             return;
         }
-        if (c->isTerminated()) return;
         fatalJobAlert(*c, vtrLocalized("An error occurred while transferring media to your new device."), result);
     });
 }
@@ -850,17 +848,9 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     m_generateJob = job;
     controller.runJob(job, [this, c](const QVariantMap &result) {
         m_generateJob = nullptr;
-        if (c->isTerminated()) return;
         if (!BackgroundJob::resultSucceeded(result)) {
-            AlertRequest request;
-            request.messageText = vtrLocalized("An error occurred while transferring to your new device.");
-            request.informativeText = vtrLocalized("You will have to restart Solvenna and try again.\n\n(%@)")
-                                          .replace(QStringLiteral("%@"), BackgroundJob::resultReason(result));
-            request.buttons = {vtrLocalized("Quit")};
-            request.beep = true;
-            request.style = AlertRequest::Style::Critical;
-            c->runAlert(request);
-            c->terminate();
+            fatalJobAlert(*c, vtrLocalized("An error occurred while transferring to your new device."), result,
+                          vtrLocalized("You will have to restart Solvenna and try again.\n\n(%@)"));
             return;
         }
         c->generateFinished(c->buildManifestReport());
