@@ -203,94 +203,33 @@ private:
     NS_AppController &m_c;
 };
 
-class NS_AppControllerJobs::CopyTallies
+template <typename T>
+class NS_AppControllerJobs::PerKind
 {
 public:
-    struct Tally
-    {
-        bool ran = false;
-        int count = 0;
-        qint64 bytes = 0;
-    };
-    Tally get(vtrmedia::Kind kind) const
+    T get(vtrmedia::Kind kind) const
     {
         std::lock_guard lock(m_mutex);
-        return m_tallies[kind];
+        return m_values[kind];
     }
-    void set(vtrmedia::Kind kind, Tally tally)
+    void set(vtrmedia::Kind kind, T value)
     {
         std::lock_guard lock(m_mutex);
-        m_tallies[kind] = tally;
+        m_values[kind] = std::move(value);
     }
     void clear()
     {
         std::lock_guard lock(m_mutex);
-        m_tallies = {};
+        m_values = {};
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::array<Tally, 3> m_tallies{};
+    std::array<T, 3> m_values{};
 };
-
-class BackupFailures
-{
-public:
-    QString get(vtrmedia::Kind kind) const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_reasons[kind];
-    }
-    void set(vtrmedia::Kind kind, const QString &reason)
-    {
-        std::lock_guard lock(m_mutex);
-        m_reasons[kind] = reason;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::array<QString, 3> m_reasons;
-};
-
-namespace {
-
-// A media kind's summary: the migrator's, with the count and size of what
-// the last copy put into the new phone's folder once one has run.
-class MediaManifest final : public ManifestInfoSource
-{
-public:
-    MediaManifest(std::shared_ptr<MediaMigrator> migrator, std::shared_ptr<NS_AppControllerJobs::CopyTallies> tallies,
-                  vtrmedia::Kind kind)
-        : m_migrator(std::move(migrator)), m_tallies(std::move(tallies)), m_kind(kind)
-    {}
-    QVariantMap manifestInfo() const override
-    {
-        QVariantMap info = m_migrator->manifestInfo();
-        const NS_AppControllerJobs::CopyTallies::Tally tally = m_tallies->get(m_kind);
-        if (info.isEmpty() || !tally.ran) return info;
-        static const char *const countKeys[] = {"song_cnt", "photo_cnt", "video_cnt"};
-        static const char *const titles[][2] = {{"Song", "Songs"}, {"Photo", "Photos"}, {"Video", "Videos"}};
-        info.insert(QLatin1String(countKeys[m_kind]), tally.count);
-        info.insert(QStringLiteral("title"), vtrLocalized(titles[m_kind][tally.count == 1 ? 0 : 1]));
-        info.insert(QStringLiteral("data_size"), tally.bytes);
-        if (m_kind == vtrmedia::Music && tally.count == 0) {
-            // No song reached the phone: no playlist was written for one.
-            info.insert(QStringLiteral("playlist_cnt"), 0);
-            info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
-        }
-        return info;
-    }
-
-private:
-    std::shared_ptr<MediaMigrator> m_migrator;
-    std::shared_ptr<NS_AppControllerJobs::CopyTallies> m_tallies;
-    vtrmedia::Kind m_kind;
-};
-
-}  // namespace
 
 NS_AppControllerJobs::NS_AppControllerJobs()
-    : m_tallies(std::make_shared<CopyTallies>()), m_backupFailures(std::make_shared<BackupFailures>())
+    : m_tallies(std::make_shared<PerKind<CopyTally>>()), m_backupFailures(std::make_shared<PerKind<QString>>())
 {
     libraryHostConfigured = [] { return MediaLibraryHost::shared().isConfigured(); };
     freeSpaceOfTarget = [](const VtrFileInfoPtr &storage) { return storage ? storage->freeSpaceOnVolume() : 0; };
@@ -323,15 +262,35 @@ void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMedi
 {
     m_migrators = std::move(migrators);
     m_tallies->clear();
-    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) m_backupFailures->set(k, QString());
+    m_backupFailures->clear();
     const std::pair<NS_AppController::ManifestKind, vtrmedia::Kind> kinds[] = {
         {NS_AppController::ManifestKind::Music, vtrmedia::Music},
         {NS_AppController::ManifestKind::Photos, vtrmedia::Photos},
         {NS_AppController::ManifestKind::Videos, vtrmedia::Videos}};
     for (const auto &[manifest, kind] : kinds) {
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
-        controller.setManifestSource(manifest,
-                                     migrator ? std::make_shared<MediaManifest>(migrator, m_tallies, kind) : nullptr);
+        if (!migrator) {
+            controller.setManifestSource(manifest, nullptr);
+            continue;
+        }
+        // The migrator's summary, with the count and size of what the last
+        // copy put into the new phone's folder once one has run.
+        controller.setManifestSource(manifest, std::make_shared<ManifestOf>([migrator, tallies = m_tallies, kind] {
+            QVariantMap info = migrator->manifestInfo();
+            const CopyTally tally = tallies->get(kind);
+            if (info.isEmpty() || !tally.ran) return info;
+            static const char *const countKeys[] = {"song_cnt", "photo_cnt", "video_cnt"};
+            static const char *const titles[][2] = {{"Song", "Songs"}, {"Photo", "Photos"}, {"Video", "Videos"}};
+            info.insert(QLatin1String(countKeys[kind]), tally.count);
+            info.insert(QStringLiteral("title"), vtrLocalized(titles[kind][tally.count == 1 ? 0 : 1]));
+            info.insert(QStringLiteral("data_size"), tally.bytes);
+            if (kind == vtrmedia::Music && tally.count == 0) {
+                // No song reached the phone: no playlist was written for one.
+                info.insert(QStringLiteral("playlist_cnt"), 0);
+                info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
+            }
+            return info;
+        }));
     }
 }
 
@@ -376,7 +335,7 @@ NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateWithSpaceOnDevice(q
 void NS_AppControllerJobs::tallyCopy(vtrmedia::Kind kind)
 {
     const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
-    CopyTallies::Tally tally;
+    CopyTally tally;
     tally.ran = true;
     if (migrator)
         for (const VtrFileInfoPtr &file : migrator->copiedFiles()) {
@@ -563,8 +522,8 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
                       vtrLocalized(QStringLiteral("An error occurred while backing up %1. If you continue, all of your "
                                                   "data might not transfer to your new device.")
                                        .arg(QLatin1String(kKindKeys[k])))});
-    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) m_backupFailures->set(k, QString());
-    std::shared_ptr<BackupFailures> failures = m_backupFailures;
+    m_backupFailures->clear();
+    std::shared_ptr<PerKind<QString>> failures = m_backupFailures;
     auto *job = new FunctionJob([c, kinds, failures](FunctionJob &job) -> QVariantMap {
         for (int index = 0; index < kinds.size(); ++index) {
             const Kind &kind = kinds[index];

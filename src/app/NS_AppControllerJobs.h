@@ -84,12 +84,19 @@ public:
     // Free bytes on the volume of the new phone's storage folder.
     std::function<qint64(const VtrFileInfoPtr &storage)> freeSpaceOfTarget;
 
-    // What a copy of each kind wrote (the migrators' copied files as they
-    // lie in the new phone's folders); the media summaries and the report
-    // count these once a copy has run. Any thread.
-    class CopyTallies;
-
 private:
+    // What a copy of a kind wrote (the migrators' copied files as they lie
+    // in the new phone's folders); the media summaries and the report count
+    // these once a copy has run.
+    struct CopyTally
+    {
+        bool ran = false;
+        int count = 0;
+        qint64 bytes = 0;
+    };
+    // A value for each media kind, for any thread.
+    template <typename T> class PerKind;
+
     // One kind's copy; records what became of it with the controller.
     void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost);
     // The kinds of `options` one after the other: a kind that fails is told
@@ -112,7 +119,7 @@ private:
     std::shared_ptr<NoteDatabase> m_notes;
     FunctionJob *m_generateJob = nullptr;  // owned by the controller while it runs
     std::shared_ptr<class PIMStowage> m_stowage;
-    std::shared_ptr<CopyTallies> m_tallies;
+    std::shared_ptr<PerKind<CopyTally>> m_tallies;
     // Why a kind's backup failed (empty: it did not); read when it is copied.
-    std::shared_ptr<class BackupFailures> m_backupFailures;
+    std::shared_ptr<PerKind<QString>> m_backupFailures;
 };
