@@ -321,9 +321,11 @@ NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateWithSpaceOnDevice(q
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
         out.total[k] = migrator ? migrator->numItemsToCopy() : 0;
         budgets[k].included = included[k];
-        budgets[k].need = migrator ? migrator->sizeOfItemsToCopy() : 0;
+        budgets[k].need = out.need[k] = migrator ? migrator->sizeOfItemsToCopy() : 0;
     }
-    vtrmedia::estimate(freeSpaceOnVolume, budgets, &out.spaceForMedia);
+    const qint64 available = freeSpaceOnVolume - vtrmedia::kReservedBytes;
+    out.spaceForMedia = std::max<qint64>(available, 0);
+    vtrmedia::shareBudget(available, budgets);
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         out.space[k] = budgets[k].space;
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
@@ -570,29 +572,26 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
     QVariantMap options;
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
     if (target) MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
-    vtrmedia::Budgets budgets;
+    bool ticked[3] = {};
     qint64 reclaimable = 0;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         if (!kindTicked(controller, k)) continue;
         options.insert(QLatin1String(kKindKeys[k]), true);
-        budgets[k].included = true;
-        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
-        budgets[k].need = migrator ? migrator->sizeOfItemsToCopy() : 0;
+        ticked[k] = true;
         if (target) reclaimable += MediaMigrator::bytesOfEarlierCopies(targetFolderOf(*target, k));
     }
     if (options.isEmpty() || !target) return options;
 
     // The space the earlier copies take counts as free: they are cleared
     // before the copy, but only for the kinds that get any budget.
-    const VtrFileInfoPtr storage = target->preferredStorageInfo();
-    const qint64 free = freeSpaceOfTarget(storage);
-    vtrmedia::shareBudget(free + reclaimable - vtrmedia::kReservedBytes, budgets);
+    const qint64 free = freeSpaceOfTarget(target->preferredStorageInfo());
+    const Estimate estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
 
     QStringList starved;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
-        if (!budgets[k].included) continue;
-        options.insert(QLatin1String(kSpaceKeys[k]), budgets[k].space);
-        if (budgets[k].space <= 0 && budgets[k].need > 0)
+        if (!ticked[k]) continue;
+        options.insert(QLatin1String(kSpaceKeys[k]), estimate.space[k]);
+        if (estimate.space[k] <= 0 && estimate.need[k] > 0)
             starved.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
         else
             MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));

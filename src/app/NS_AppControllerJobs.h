@@ -44,13 +44,16 @@ public:
     MediaWork mediaWork(int kind) const override;
     bool hasMediaToCopy(const NS_AppController &controller) const override;
 
-    // The estimate of the copy for a volume with this much free space: the
-    // space after the reserve, and for each included kind its budget, how
-    // many of its items fit it and how many there are.
+    // The budgets of the copy for a volume with this much free space (the
+    // copy counts the space earlier copies take as free): the space after
+    // the reserve, and for each included kind its budget (below zero when
+    // the reserve is not there), how many of its items fit it, how many
+    // there are and the bytes they need.
     struct Estimate
     {
         qint64 spaceForMedia = 0;
         std::array<qint64, 3> space{};
+        std::array<qint64, 3> need{};
         std::array<int, 3> numToCopy{};
         std::array<int, 3> total{};
     };
