@@ -238,6 +238,9 @@ public:
     void setKindResult(const QString &phase, Outcome outcome, const QString &reason = QString());
     KindResult kindResult(const QString &phase) const;
     void clearKindResults();
+    // Ends each chosen kind's summary line with what became of its data; a
+    // kind whose end was never reported says nothing rather than "Done".
+    void markSummaryLines();
     // " - Done", " - Not moved: <reason>", " - Failed: <reason>"; empty while pending.
     QString doneTextFor(const QString &phase) const;
 

@@ -101,17 +101,7 @@ void NS_AppController::generateFinished(const QString &reportError)
 {
     if (isTerminated()) return;
     // Every line tells what became of its kind, whatever page is shown.
-    const struct
-    {
-        const QString &phase;
-        void (NS_AppController::*set)(const QString &);
-    } lines[] = {{vtrphase::Contacts, &NS_AppController::setContactsSummaryDone},
-                 {vtrphase::Events, &NS_AppController::setCalendarSummaryDone},
-                 {vtrphase::Music, &NS_AppController::setMusicSummaryDone},
-                 {vtrphase::Photos, &NS_AppController::setPhotosSummaryDone},
-                 {vtrphase::Videos, &NS_AppController::setVideosSummaryDone}};
-    for (const auto &line : lines)
-        if (kindChosen(line.phase)) (this->*line.set)(doneTextFor(line.phase));
+    markSummaryLines();
     setSingleProgress(1.0);
     setSingleIndeterminate(false);
     setSingleProgressText(vtrLocalized("Done."));
