@@ -241,7 +241,7 @@ int runApplication(int argc, char **argv)
                          qPrintable(error.isEmpty() ? phoneFiles->errorString() : error));
             return kExitUsage;
         }
-        simulatedMtp = std::make_shared<SimulatedMtpLibrary>();
+        simulatedMtp = phone->mtpLibrary() ? phone->mtpLibrary() : std::make_shared<SimulatedMtpLibrary>();
         mtpSetSharedLibrary(simulatedMtp);
         fakeUsb = std::make_shared<vtr::udev::FakeUdevSource>();
         fakeUsb->addNode(vtr::udev::FakeUdevSource::plainNode(SimulatedPhone::usbBus(), QStringLiteral("usb"),
@@ -272,7 +272,7 @@ int runApplication(int argc, char **argv)
     auto controller = std::make_unique<NS_AppController>(services);
     if (options.uploadsToWindowsLive()) installLiveAndSummaries(*controller);
     if (phone) {
-        phone->attach(*controller, camera, simulatedMtp);
+        phone->attach(*controller, camera);
         controller->setCompanionAppFactory(
             [](std::shared_ptr<MobileDeviceInterface>) { return std::make_shared<SimulatedCompanionApp>(); });
     }
