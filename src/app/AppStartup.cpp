@@ -16,6 +16,7 @@
 #include "foundation/Log.h"
 #include "migration/VtrMusicPlaylistKinds.h"
 #include "platform/Folders.h"
+#include "platform/VtrException.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -226,15 +227,21 @@ int runApplication(int argc, char **argv)
     std::shared_ptr<SimulatedMtpLibrary> simulatedMtp;
     std::unique_ptr<QTemporaryDir> phoneFiles;
     if (phone) {
-        phoneFiles = std::make_unique<QTemporaryDir>(QDir(platform::temporaryFolder()).filePath(
-            QStringLiteral("simulated-phone-XXXXXX")));
+        // A cache folder that cannot be made or is not safe ends the run as
+        // a fixture that cannot be used does.
         QString error;
-        if (!phoneFiles->isValid() || !phone->materialize(phoneFiles->path(), &error)) {
+        try {
+            phoneFiles = std::make_unique<QTemporaryDir>(QDir(platform::temporaryFolder()).filePath(
+                QStringLiteral("simulated-phone-XXXXXX")));
+        } catch (const VtrException &e) {
+            error = e.reason();
+        }
+        if (!phoneFiles || !phoneFiles->isValid() || !phone->materialize(phoneFiles->path(), &error)) {
             std::fprintf(stderr, "The simulated phone cannot be set up: %s\n",
                          qPrintable(error.isEmpty() ? phoneFiles->errorString() : error));
             return kExitUsage;
         }
-        simulatedMtp = std::make_shared<SimulatedMtpLibrary>();
+        simulatedMtp = phone->mtpLibrary() ? phone->mtpLibrary() : std::make_shared<SimulatedMtpLibrary>();
         mtpSetSharedLibrary(simulatedMtp);
         fakeUsb = std::make_shared<vtr::udev::FakeUdevSource>();
         fakeUsb->addNode(vtr::udev::FakeUdevSource::plainNode(SimulatedPhone::usbBus(), QStringLiteral("usb"),
@@ -265,7 +272,7 @@ int runApplication(int argc, char **argv)
     auto controller = std::make_unique<NS_AppController>(services);
     if (options.uploadsToWindowsLive()) installLiveAndSummaries(*controller);
     if (phone) {
-        phone->attach(*controller, camera, simulatedMtp);
+        phone->attach(*controller, camera);
         controller->setCompanionAppFactory(
             [](std::shared_ptr<MobileDeviceInterface>) { return std::make_shared<SimulatedCompanionApp>(); });
     }

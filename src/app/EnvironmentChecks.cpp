@@ -86,12 +86,14 @@ QString programOf(const QString &processFolder)
     return comm;
 }
 
-bool alertQuits(NS_AppController &controller, const char *title, const char *text)
+// Continue or Quit; true when the person quit (the run ends).
+bool alertQuits(NS_AppController &controller, const QString &title, const QString &text, bool beep = false)
 {
     AlertRequest request;
-    request.messageText = vtrLocalized(title);
-    request.informativeText = vtrLocalized(text);
+    request.messageText = title;
+    request.informativeText = text;
     request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
+    request.beep = beep;
     if (controller.runAlert(request) != 1) return false;
     controller.terminate();
     return true;
@@ -152,19 +154,14 @@ bool folderForNewPhoneQuits(NS_AppController &controller, const vtrenv::WritePro
     if (problem.isEmpty()) return false;
     const QString target = WindowsPhone7LocalDevice::storageFolderPath();
     const bool home = problem.folder == QDir::cleanPath(platform::homeFolder());
-    AlertRequest request;
-    request.messageText = home ? vtrLocalized("Your home folder cannot be written.")
-                               : vtrLocalized("The folder for your new phone cannot be written.");
-    request.informativeText =
-        vtrenv::describeWriteProblem(problem, target) + QStringLiteral("\n\n") +
-        vtrLocalized("Your music, photos and videos are copied into \"%1\". Make the folder writable and start "
-                     "again; if you continue, they cannot be moved.")
-            .arg(QDir::cleanPath(target));
-    request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
-    request.beep = true;
-    if (controller.runAlert(request) != 1) return false;
-    controller.terminate();
-    return true;
+    return alertQuits(controller,
+                      home ? vtrLocalized("Your home folder cannot be written.")
+                           : vtrLocalized("The folder for your new phone cannot be written."),
+                      vtrenv::describeWriteProblem(problem, target) + QStringLiteral("\n\n") +
+                          vtrLocalized("Your music, photos and videos are copied into \"%1\". Make the folder "
+                                       "writable and start again; if you continue, they cannot be moved.")
+                              .arg(QDir::cleanPath(target)),
+                      true);
 }
 
 }  // namespace
@@ -182,27 +179,20 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
                                               : vtrenv::WriteProblem();
     if (!pictures.isEmpty() && pictures.folder == target.folder) {
         // Said already.
-    } else if (!pictures.isEmpty()) {
-        // The photo program is there; its folder cannot take the photos.
-        AlertRequest request;
-        request.messageText = vtrLocalized("The folder for your photos cannot be written.");
-        request.informativeText = vtrenv::describeWriteProblem(pictures, picturesFolder) +
-                                  QStringLiteral("\n\n") +
-                                  vtrLocalized("You can continue if you would like to transfer other data, or quit "
-                                               "and make the folder writable.");
-        request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
-        if (controller.runAlert(request) == 1) {
-            controller.terminate();
-            return;
-        }
-        controller.setPhotosValue(false);
-        controller.setPhotosEnabled(false);
-    } else if (controller.photosEnabled() && !m_host.isPhotoLibraryAvailable()) {
-        if (alertQuits(controller, "iPhoto Not Found",
-                       "Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto is required to "
-                       "import photos to your new device. You can continue if you would like to transfer other "
-                       "data, or quit and install iPhoto."))
-            return;
+    } else if (!pictures.isEmpty() || (controller.photosEnabled() && !m_host.isPhotoLibraryAvailable())) {
+        // Either the photo program is there and its folder cannot take the
+        // photos, or there is no photo program: photos are left out.
+        const bool quits =
+            !pictures.isEmpty()
+                ? alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
+                             vtrenv::describeWriteProblem(pictures, picturesFolder) + QStringLiteral("\n\n") +
+                                 vtrLocalized("You can continue if you would like to transfer other data, or quit "
+                                              "and make the folder writable."))
+                : alertQuits(controller, vtrLocalized("iPhoto Not Found"),
+                             vtrLocalized("Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto "
+                                          "is required to import photos to your new device. You can continue if you "
+                                          "would like to transfer other data, or quit and install iPhoto."));
+        if (quits) return;
         controller.setPhotosValue(false);
         controller.setPhotosEnabled(false);
     }
@@ -229,9 +219,10 @@ void HostEnvironmentChecks::showWelcomeAnswers(NS_AppController &controller, boo
                                                const QList<DesktopMtpHandler> &handlers)
 {
     if (!online &&
-        alertQuits(controller, "No Internet Connection",
-                   "Solvenna to Windows Phone requires an internet connection to migrate your Contacts and Calendar "
-                   "information, and to recommend Apps. You can still migrate your Music, Photos and Videos offline."))
+        alertQuits(controller, vtrLocalized("No Internet Connection"),
+                   vtrLocalized("Solvenna to Windows Phone requires an internet connection to migrate your Contacts "
+                                "and Calendar information, and to recommend Apps. You can still migrate your Music, "
+                                "Photos and Videos offline.")))
         return;
     if (handlers.isEmpty()) return;
     for (const DesktopMtpHandler &handler : handlers)

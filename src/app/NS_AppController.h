@@ -183,6 +183,8 @@ public:
     bool windowShouldClose();
     void pollForApkDoneAndAdvance();
     void userRemovedOldDeviceAtBadTime();
+    // The end of the run: an alert with one "Quit" button, then terminate().
+    void fatalAlert(const QString &title, const QString &text);
     // The app scan of state 11 has ended: on to the next state. A failure of
     // the platform's kind on the way is logged and the wizard stays.
     void scanAppsDone();
@@ -236,6 +238,9 @@ public:
     void setKindResult(const QString &phase, Outcome outcome, const QString &reason = QString());
     KindResult kindResult(const QString &phase) const;
     void clearKindResults();
+    // Ends each chosen kind's summary line with what became of its data; a
+    // kind whose end was never reported says nothing rather than "Done".
+    void markSummaryLines();
     // " - Done", " - Not moved: <reason>", " - Failed: <reason>"; empty while pending.
     QString doneTextFor(const QString &phase) const;
 
@@ -350,7 +355,6 @@ private:
     void applyStatus(const QString &phase, double percent);
     bool kindChosen(const QString &phase) const;
     void updatePhaseSummary(const QString &phase, double percent);
-    void fatalAlert(const QString &title, const QString &text);
     void phoneUnreadableInState8();
     double phaseProgress(const QString &phase) const;
     double plannedShareDone() const;

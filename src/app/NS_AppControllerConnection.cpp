@@ -64,10 +64,12 @@ void NS_AppController::generate()
     const int buttons = m_buttonSet;
     const bool singleShown = !m_singleProgressView->isHidden();
     clearKindResults();
+    // The bar speaks of a copy only once one runs: without a new phone
+    // nothing starts.
+    if (!m_jobs->generate(*this)) return;
     setSingleProgress(0.0);
     setSingleProgressText(vtrLocalized("Copying..."));
     setSingleIndeterminate(true);
-    if (!m_jobs->generate(*this)) return;
     m_buttonsBeforeGenerate = buttons;
     m_singleShownBeforeGenerate = singleShown;
     // Neither Next nor Quit while it runs: the page's own come back after.
@@ -99,17 +101,7 @@ void NS_AppController::generateFinished(const QString &reportError)
 {
     if (isTerminated()) return;
     // Every line tells what became of its kind, whatever page is shown.
-    const struct
-    {
-        const QString &phase;
-        void (NS_AppController::*set)(const QString &);
-    } lines[] = {{vtrphase::Contacts, &NS_AppController::setContactsSummaryDone},
-                 {vtrphase::Events, &NS_AppController::setCalendarSummaryDone},
-                 {vtrphase::Music, &NS_AppController::setMusicSummaryDone},
-                 {vtrphase::Photos, &NS_AppController::setPhotosSummaryDone},
-                 {vtrphase::Videos, &NS_AppController::setVideosSummaryDone}};
-    for (const auto &line : lines)
-        if (kindChosen(line.phase)) (this->*line.set)(doneTextFor(line.phase));
+    markSummaryLines();
     setSingleProgress(1.0);
     setSingleIndeterminate(false);
     setSingleProgressText(vtrLocalized("Done."));

@@ -117,21 +117,21 @@ std::shared_ptr<ManifestInfoSource> manifestOf(const std::shared_ptr<T> &object)
     return std::make_shared<ManifestOf>([object] { return object->manifestInfo(); });
 }
 
-// The fatal end of a job: one "Quit" button, the product and the reason.
-void fatalJobAlert(NS_AppController &c, const QString &title, const QVariantMap &result)
+// What the person has to do after a job's fatal end; "%@" stands for the
+// reason.
+QString restartTheProduct()
 {
-    AlertRequest request;
-    request.messageText = title;
-    request.informativeText = vtrLocalized("You will have to restart %@ and try again.\n\n(%@)");
-    request.informativeText.replace(request.informativeText.indexOf(QStringLiteral("%@")), 2,
-                                    QStringLiteral("Solvenna to Windows Phone"));
-    request.informativeText.replace(request.informativeText.indexOf(QStringLiteral("%@")), 2,
-                                    BackgroundJob::resultReason(result));
-    request.buttons = {vtrLocalized("Quit")};
-    request.beep = true;
-    request.style = AlertRequest::Style::Critical;
-    c.runAlert(request);
-    c.terminate();
+    QString text = vtrLocalized("You will have to restart %@ and try again.\n\n(%@)");
+    return text.replace(text.indexOf(QStringLiteral("%@")), 2, QStringLiteral("Solvenna to Windows Phone"));
+}
+
+// The fatal end of a job: one "Quit" button, what to do and the reason.
+// A job that ends after the person quit says nothing more.
+void fatalJobAlert(NS_AppController &c, const QString &title, const QVariantMap &result,
+                   QString restart = restartTheProduct())
+{
+    if (c.isTerminated()) return;
+    c.fatalAlert(title, restart.replace(QStringLiteral("%@"), BackgroundJob::resultReason(result)));
 }
 
 // A job's migrator answers to the job's stop flag only while the job runs.
@@ -203,94 +203,33 @@ private:
     NS_AppController &m_c;
 };
 
-class NS_AppControllerJobs::CopyTallies
+template <typename T>
+class NS_AppControllerJobs::PerKind
 {
 public:
-    struct Tally
-    {
-        bool ran = false;
-        int count = 0;
-        qint64 bytes = 0;
-    };
-    Tally get(vtrmedia::Kind kind) const
+    T get(vtrmedia::Kind kind) const
     {
         std::lock_guard lock(m_mutex);
-        return m_tallies[kind];
+        return m_values[kind];
     }
-    void set(vtrmedia::Kind kind, Tally tally)
+    void set(vtrmedia::Kind kind, T value)
     {
         std::lock_guard lock(m_mutex);
-        m_tallies[kind] = tally;
+        m_values[kind] = std::move(value);
     }
     void clear()
     {
         std::lock_guard lock(m_mutex);
-        m_tallies = {};
+        m_values = {};
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::array<Tally, 3> m_tallies{};
+    std::array<T, 3> m_values{};
 };
-
-class BackupFailures
-{
-public:
-    QString get(vtrmedia::Kind kind) const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_reasons[kind];
-    }
-    void set(vtrmedia::Kind kind, const QString &reason)
-    {
-        std::lock_guard lock(m_mutex);
-        m_reasons[kind] = reason;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::array<QString, 3> m_reasons;
-};
-
-namespace {
-
-// A media kind's summary: the migrator's, with the count and size of what
-// the last copy put into the new phone's folder once one has run.
-class MediaManifest final : public ManifestInfoSource
-{
-public:
-    MediaManifest(std::shared_ptr<MediaMigrator> migrator, std::shared_ptr<NS_AppControllerJobs::CopyTallies> tallies,
-                  vtrmedia::Kind kind)
-        : m_migrator(std::move(migrator)), m_tallies(std::move(tallies)), m_kind(kind)
-    {}
-    QVariantMap manifestInfo() const override
-    {
-        QVariantMap info = m_migrator->manifestInfo();
-        const NS_AppControllerJobs::CopyTallies::Tally tally = m_tallies->get(m_kind);
-        if (info.isEmpty() || !tally.ran) return info;
-        static const char *const countKeys[] = {"song_cnt", "photo_cnt", "video_cnt"};
-        static const char *const titles[][2] = {{"Song", "Songs"}, {"Photo", "Photos"}, {"Video", "Videos"}};
-        info.insert(QLatin1String(countKeys[m_kind]), tally.count);
-        info.insert(QStringLiteral("title"), vtrLocalized(titles[m_kind][tally.count == 1 ? 0 : 1]));
-        info.insert(QStringLiteral("data_size"), tally.bytes);
-        if (m_kind == vtrmedia::Music && tally.count == 0) {
-            // No song reached the phone: no playlist was written for one.
-            info.insert(QStringLiteral("playlist_cnt"), 0);
-            info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
-        }
-        return info;
-    }
-
-private:
-    std::shared_ptr<MediaMigrator> m_migrator;
-    std::shared_ptr<NS_AppControllerJobs::CopyTallies> m_tallies;
-    vtrmedia::Kind m_kind;
-};
-
-}  // namespace
 
 NS_AppControllerJobs::NS_AppControllerJobs()
-    : m_tallies(std::make_shared<CopyTallies>()), m_backupFailures(std::make_shared<BackupFailures>())
+    : m_tallies(std::make_shared<PerKind<CopyTally>>()), m_backupFailures(std::make_shared<PerKind<QString>>())
 {
     libraryHostConfigured = [] { return MediaLibraryHost::shared().isConfigured(); };
     freeSpaceOfTarget = [](const VtrFileInfoPtr &storage) { return storage ? storage->freeSpaceOnVolume() : 0; };
@@ -323,15 +262,35 @@ void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMedi
 {
     m_migrators = std::move(migrators);
     m_tallies->clear();
-    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) m_backupFailures->set(k, QString());
+    m_backupFailures->clear();
     const std::pair<NS_AppController::ManifestKind, vtrmedia::Kind> kinds[] = {
         {NS_AppController::ManifestKind::Music, vtrmedia::Music},
         {NS_AppController::ManifestKind::Photos, vtrmedia::Photos},
         {NS_AppController::ManifestKind::Videos, vtrmedia::Videos}};
     for (const auto &[manifest, kind] : kinds) {
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
-        controller.setManifestSource(manifest,
-                                     migrator ? std::make_shared<MediaManifest>(migrator, m_tallies, kind) : nullptr);
+        if (!migrator) {
+            controller.setManifestSource(manifest, nullptr);
+            continue;
+        }
+        // The migrator's summary, with the count and size of what the last
+        // copy put into the new phone's folder once one has run.
+        controller.setManifestSource(manifest, std::make_shared<ManifestOf>([migrator, tallies = m_tallies, kind] {
+            QVariantMap info = migrator->manifestInfo();
+            const CopyTally tally = tallies->get(kind);
+            if (info.isEmpty() || !tally.ran) return info;
+            static const char *const countKeys[] = {"song_cnt", "photo_cnt", "video_cnt"};
+            static const char *const titles[][2] = {{"Song", "Songs"}, {"Photo", "Photos"}, {"Video", "Videos"}};
+            info.insert(QLatin1String(countKeys[kind]), tally.count);
+            info.insert(QStringLiteral("title"), vtrLocalized(titles[kind][tally.count == 1 ? 0 : 1]));
+            info.insert(QStringLiteral("data_size"), tally.bytes);
+            if (kind == vtrmedia::Music && tally.count == 0) {
+                // No song reached the phone: no playlist was written for one.
+                info.insert(QStringLiteral("playlist_cnt"), 0);
+                info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
+            }
+            return info;
+        }));
     }
 }
 
@@ -362,9 +321,11 @@ NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateWithSpaceOnDevice(q
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
         out.total[k] = migrator ? migrator->numItemsToCopy() : 0;
         budgets[k].included = included[k];
-        budgets[k].need = migrator ? migrator->sizeOfItemsToCopy() : 0;
+        budgets[k].need = out.need[k] = migrator ? migrator->sizeOfItemsToCopy() : 0;
     }
-    vtrmedia::estimate(freeSpaceOnVolume, budgets, &out.spaceForMedia);
+    const qint64 available = freeSpaceOnVolume - vtrmedia::kReservedBytes;
+    out.spaceForMedia = std::max<qint64>(available, 0);
+    vtrmedia::shareBudget(available, budgets);
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         out.space[k] = budgets[k].space;
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
@@ -376,7 +337,7 @@ NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateWithSpaceOnDevice(q
 void NS_AppControllerJobs::tallyCopy(vtrmedia::Kind kind)
 {
     const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
-    CopyTallies::Tally tally;
+    CopyTally tally;
     tally.ran = true;
     if (migrator)
         for (const VtrFileInfoPtr &file : migrator->copiedFiles()) {
@@ -563,8 +524,8 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
                       vtrLocalized(QStringLiteral("An error occurred while backing up %1. If you continue, all of your "
                                                   "data might not transfer to your new device.")
                                        .arg(QLatin1String(kKindKeys[k])))});
-    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) m_backupFailures->set(k, QString());
-    std::shared_ptr<BackupFailures> failures = m_backupFailures;
+    m_backupFailures->clear();
+    std::shared_ptr<PerKind<QString>> failures = m_backupFailures;
     auto *job = new FunctionJob([c, kinds, failures](FunctionJob &job) -> QVariantMap {
         for (int index = 0; index < kinds.size(); ++index) {
             const Kind &kind = kinds[index];
@@ -595,7 +556,6 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
         return BackgroundJob::successResult();
     });
     controller.runJob(job, [c](const QVariantMap &result) {
-        if (c->isTerminated()) return;
         if (!BackgroundJob::resultSucceeded(result)) {
             fatalJobAlert(*c, vtrLocalized("An error occurred while backing up your old device."), result);
             return;
@@ -612,29 +572,26 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
     QVariantMap options;
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
     if (target) MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
-    vtrmedia::Budgets budgets;
+    bool ticked[3] = {};
     qint64 reclaimable = 0;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         if (!kindTicked(controller, k)) continue;
         options.insert(QLatin1String(kKindKeys[k]), true);
-        budgets[k].included = true;
-        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
-        budgets[k].need = migrator ? migrator->sizeOfItemsToCopy() : 0;
+        ticked[k] = true;
         if (target) reclaimable += MediaMigrator::bytesOfEarlierCopies(targetFolderOf(*target, k));
     }
     if (options.isEmpty() || !target) return options;
 
     // The space the earlier copies take counts as free: they are cleared
     // before the copy, but only for the kinds that get any budget.
-    const VtrFileInfoPtr storage = target->preferredStorageInfo();
-    const qint64 free = freeSpaceOfTarget(storage);
-    vtrmedia::shareBudget(free + reclaimable - vtrmedia::kReservedBytes, budgets);
+    const qint64 free = freeSpaceOfTarget(target->preferredStorageInfo());
+    const Estimate estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
 
     QStringList starved;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
-        if (!budgets[k].included) continue;
-        options.insert(QLatin1String(kSpaceKeys[k]), budgets[k].space);
-        if (budgets[k].space <= 0 && budgets[k].need > 0)
+        if (!ticked[k]) continue;
+        options.insert(QLatin1String(kSpaceKeys[k]), estimate.space[k]);
+        if (estimate.space[k] <= 0 && estimate.need[k] > 0)
             starved.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
         else
             MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));
@@ -789,7 +746,6 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
             c->gotoNextState();
             return;
         }
-        if (c->isTerminated()) return;
         fatalJobAlert(*c, vtrLocalized("An error occurred while transferring media to your new device."), result);
     });
 }
@@ -850,17 +806,9 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     m_generateJob = job;
     controller.runJob(job, [this, c](const QVariantMap &result) {
         m_generateJob = nullptr;
-        if (c->isTerminated()) return;
         if (!BackgroundJob::resultSucceeded(result)) {
-            AlertRequest request;
-            request.messageText = vtrLocalized("An error occurred while transferring to your new device.");
-            request.informativeText = vtrLocalized("You will have to restart Solvenna and try again.\n\n(%@)")
-                                          .replace(QStringLiteral("%@"), BackgroundJob::resultReason(result));
-            request.buttons = {vtrLocalized("Quit")};
-            request.beep = true;
-            request.style = AlertRequest::Style::Critical;
-            c->runAlert(request);
-            c->terminate();
+            fatalJobAlert(*c, vtrLocalized("An error occurred while transferring to your new device."), result,
+                          vtrLocalized("You will have to restart Solvenna and try again.\n\n(%@)"));
             return;
         }
         c->generateFinished(c->buildManifestReport());

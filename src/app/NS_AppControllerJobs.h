@@ -44,13 +44,16 @@ public:
     MediaWork mediaWork(int kind) const override;
     bool hasMediaToCopy(const NS_AppController &controller) const override;
 
-    // The estimate of the copy for a volume with this much free space: the
-    // space after the reserve, and for each included kind its budget, how
-    // many of its items fit it and how many there are.
+    // The budgets of the copy for a volume with this much free space (the
+    // copy counts the space earlier copies take as free): the space after
+    // the reserve, and for each included kind its budget (below zero when
+    // the reserve is not there), how many of its items fit it, how many
+    // there are and the bytes they need.
     struct Estimate
     {
         qint64 spaceForMedia = 0;
         std::array<qint64, 3> space{};
+        std::array<qint64, 3> need{};
         std::array<int, 3> numToCopy{};
         std::array<int, 3> total{};
     };
@@ -84,12 +87,19 @@ public:
     // Free bytes on the volume of the new phone's storage folder.
     std::function<qint64(const VtrFileInfoPtr &storage)> freeSpaceOfTarget;
 
-    // What a copy of each kind wrote (the migrators' copied files as they
-    // lie in the new phone's folders); the media summaries and the report
-    // count these once a copy has run. Any thread.
-    class CopyTallies;
-
 private:
+    // What a copy of a kind wrote (the migrators' copied files as they lie
+    // in the new phone's folders); the media summaries and the report count
+    // these once a copy has run.
+    struct CopyTally
+    {
+        bool ran = false;
+        int count = 0;
+        qint64 bytes = 0;
+    };
+    // A value for each media kind, for any thread.
+    template <typename T> class PerKind;
+
     // One kind's copy; records what became of it with the controller.
     void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost);
     // The kinds of `options` one after the other: a kind that fails is told
@@ -112,7 +122,7 @@ private:
     std::shared_ptr<NoteDatabase> m_notes;
     FunctionJob *m_generateJob = nullptr;  // owned by the controller while it runs
     std::shared_ptr<class PIMStowage> m_stowage;
-    std::shared_ptr<CopyTallies> m_tallies;
+    std::shared_ptr<PerKind<CopyTally>> m_tallies;
     // Why a kind's backup failed (empty: it did not); read when it is copied.
-    std::shared_ptr<class BackupFailures> m_backupFailures;
+    std::shared_ptr<PerKind<QString>> m_backupFailures;
 };

@@ -24,15 +24,21 @@ struct PhaseInfo
     const QString *phase;
     int slot;  // overall-bar slot, -1 for none
     const char *caption;
+    double (NS_AppController::*progress)() const;
+    void (NS_AppController::*setProgress)(double);
+    void (NS_AppController::*setSummaryDone)(const QString &);
 };
 
+using C = NS_AppController;
 const PhaseInfo kPhases[] = {
-    {&vtrphase::Contacts, 0, "Copying Contacts..."},
-    {&vtrphase::Events, 1, "Copying Calendars and Events..."},
-    {&vtrphase::Music, 2, "Copying Music..."},
-    {&vtrphase::Photos, 3, "Copying Photos..."},
-    {&vtrphase::Videos, 4, "Copying Videos..."},
-    {&vtrphase::Apps, -1, nullptr},
+    {&vtrphase::Contacts, 0, "Copying Contacts...", &C::contactsProgress, &C::setContactsProgress,
+     &C::setContactsSummaryDone},
+    {&vtrphase::Events, 1, "Copying Calendars and Events...", &C::calendarProgress, &C::setCalendarProgress,
+     &C::setCalendarSummaryDone},
+    {&vtrphase::Music, 2, "Copying Music...", &C::musicProgress, &C::setMusicProgress, &C::setMusicSummaryDone},
+    {&vtrphase::Photos, 3, "Copying Photos...", &C::photosProgress, &C::setPhotosProgress, &C::setPhotosSummaryDone},
+    {&vtrphase::Videos, 4, "Copying Videos...", &C::videosProgress, &C::setVideosProgress, &C::setVideosSummaryDone},
+    {&vtrphase::Apps, -1, nullptr, &C::appsProgress, &C::setAppsProgress, &C::setAppsSummaryDone},
 };
 
 const PhaseInfo *phaseInfo(const QString &phase)
@@ -94,12 +100,7 @@ void NS_AppController::applyStatus(const QString &phase, double p)
         if (info) {
             // A small value means the work has started but shows no amount yet.
             setIndeterminate(phase, p > 0.01 && p < 0.1);
-            if (phase == vtrphase::Apps) setAppsProgress(p);
-            else if (phase == vtrphase::Contacts) setContactsProgress(p);
-            else if (phase == vtrphase::Events) setCalendarProgress(p);
-            else if (phase == vtrphase::Music) setMusicProgress(p);
-            else if (phase == vtrphase::Photos) setPhotosProgress(p);
-            else if (phase == vtrphase::Videos) setVideosProgress(p);
+            (this->*info->setProgress)(p);
             if (info->slot >= 0) {
                 // With a plan the bar stands at the share of the planned work
                 // done; without one each kind weighs a fifth.
@@ -212,13 +213,8 @@ void NS_AppController::updateTimeEstimate()
 
 double NS_AppController::phaseProgress(const QString &phase) const
 {
-    if (phase == vtrphase::Apps) return appsProgress();
-    if (phase == vtrphase::Contacts) return contactsProgress();
-    if (phase == vtrphase::Events) return calendarProgress();
-    if (phase == vtrphase::Music) return musicProgress();
-    if (phase == vtrphase::Photos) return photosProgress();
-    if (phase == vtrphase::Videos) return videosProgress();
-    return 0.0;
+    const PhaseInfo *info = phaseInfo(phase);
+    return info ? (this->*info->progress)() : 0.0;
 }
 
 double NS_AppController::plannedShareDone() const
@@ -242,14 +238,8 @@ void NS_AppController::setWorkPlan(const QHash<QString, double> &secondsByPhase)
     m_workPlan = secondsByPhase;
     // The planned phases start their work now: what they showed before (the
     // reading from the old phone) is not part of it.
-    for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it) {
-        const QString &phase = it.key();
-        if (phase == vtrphase::Contacts) setContactsProgress(0.0);
-        else if (phase == vtrphase::Events) setCalendarProgress(0.0);
-        else if (phase == vtrphase::Music) setMusicProgress(0.0);
-        else if (phase == vtrphase::Photos) setPhotosProgress(0.0);
-        else if (phase == vtrphase::Videos) setVideosProgress(0.0);
-    }
+    for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it)
+        if (const PhaseInfo *info = phaseInfo(it.key()); info && info->slot >= 0) (this->*info->setProgress)(0.0);
     updateTimeEstimate();
 }
 
@@ -273,6 +263,13 @@ void NS_AppController::clearKindResults()
 {
     std::lock_guard lock(m_resultsMutex);
     m_kindResults.clear();
+}
+
+void NS_AppController::markSummaryLines()
+{
+    for (const PhaseInfo &info : kPhases)
+        // The apps line is marked as its own phase ends.
+        if (info.slot >= 0 && kindChosen(*info.phase)) (this->*info.setSummaryDone)(doneTextFor(*info.phase));
 }
 
 QString NS_AppController::doneTextFor(const QString &phase) const

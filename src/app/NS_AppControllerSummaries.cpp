@@ -229,20 +229,7 @@ void NS_AppControllerSummaries::postpopulateSummary(NS_AppController &c)
     results.calendarsSent = c.kindResult(vtrphase::Events).outcome != NS_AppController::Outcome::NotMoved;
     const vtrsummaries::Choices choices = choicesOf(c, appListCount());
     store(c, vtrsummaries::postpopulatedSummaries(choices, results));
-    // Each chosen kind's line ends with what became of its data; a kind
-    // whose end was never reported says nothing rather than "Done".
-    const struct
-    {
-        bool chosen;
-        const QString &phase;
-        void (NS_AppController::*set)(const QString &);
-    } lines[] = {{choices.contacts, vtrphase::Contacts, &NS_AppController::setContactsSummaryDone},
-                 {choices.calendars, vtrphase::Events, &NS_AppController::setCalendarSummaryDone},
-                 {choices.music, vtrphase::Music, &NS_AppController::setMusicSummaryDone},
-                 {choices.photos, vtrphase::Photos, &NS_AppController::setPhotosSummaryDone},
-                 {choices.videos, vtrphase::Videos, &NS_AppController::setVideosSummaryDone}};
-    for (const auto &line : lines)
-        if (line.chosen) (c.*line.set)(c.doneTextFor(line.phase));
+    c.markSummaryLines();
 }
 
 int NS_AppControllerSummaries::appListCount() const { return m_appList->count(); }

@@ -32,11 +32,13 @@ struct FamilyDefaults
     const char *productName;
 };
 const FamilyDefaults kFamilies[] = {
-    {SimulatedPhone::Family::Android, "Android", 0x04e8, 0x6860, "Simulated Android phone"},
+    // An Android phone arrives as the MTP simulator presents it.
+    {SimulatedPhone::Family::Android, "Android", 0, 0, nullptr},
     {SimulatedPhone::Family::IPhone, "iPhone", 0x05ac, 0x1290, "iPhone"},
     {SimulatedPhone::Family::BlackBerry, "BlackBerry", 0x0fca, 0x8001, "RIM BlackBerry Device"},
 };
 
+// A USB identifier of a family the MTP simulator does not read.
 quint16 fixtureNumber(const QVariant &value, quint16 fallback)
 {
     if (!value.isValid()) return fallback;
@@ -225,7 +227,6 @@ std::unique_ptr<SimulatedPhone> SimulatedPhone::load(const QString &fixturePath,
 
     std::unique_ptr<SimulatedPhone> phone(new SimulatedPhone);
     phone->m_path = info.absoluteFilePath();
-    phone->m_json = json;
     phone->m_description = document.toMap();
     const QString familyName = phone->m_description.value(QStringLiteral("family"), QStringLiteral("Android")).toString();
     const FamilyDefaults *family = nullptr;
@@ -239,25 +240,30 @@ std::unique_ptr<SimulatedPhone> SimulatedPhone::load(const QString &fixturePath,
     if (idValue.isValid() && idValue.typeId() != QMetaType::QVariantMap)
         return fail(QStringLiteral("is not a phone description: its \"identity\" is not an object"));
     const QVariantMap id = idValue.toMap();
-    // Without its USB identifiers an Android phone is never recognised when
-    // it arrives; the other families have the usual ones of their maker.
-    if (phone->m_family == Family::Android &&
-        (!fixtureNumber(id.value(QStringLiteral("vendorId")), 0) || !fixtureNumber(id.value(QStringLiteral("productId")), 0)))
-        return fail(QStringLiteral("is not a phone description: its \"identity\" has no \"vendorId\" and \"productId\""));
     UsbIdentity &identity = phone->m_identity;
-    identity.vendor = fixtureNumber(id.value(QStringLiteral("vendorId")), family->vendor);
-    identity.product = fixtureNumber(id.value(QStringLiteral("productId")), family->product);
-    identity.bus = id.value(QStringLiteral("busLocation"), 1).toInt();
-    identity.devnum = id.value(QStringLiteral("devnum"), 2).toInt();
-    identity.productName = id.value(QStringLiteral("productName"), QString::fromLatin1(family->productName)).toString();
-    identity.serial = id.value(QStringLiteral("serialNumber")).toString();
-
     if (phone->m_family == Family::Android) {
-        // The simulator itself says what it cannot build from the text.
-        SimulatedMtpLibrary check;
+        // The simulator itself says what it cannot build from the text; the
+        // phone it built is the one the run uses, and arrives as it says.
+        auto mtp = std::make_shared<SimulatedMtpLibrary>();
         QString why;
-        if (!check.addPhoneFromJson(json, &why))
-            return fail(QStringLiteral("is not a phone description: %1").arg(why));
+        const MtpSimPhone *simulated = mtp->addPhoneFromJson(json, &why);
+        if (!simulated) return fail(QStringLiteral("is not a phone description: %1").arg(why));
+        const MtpSimIdentity sim = simulated->identity();
+        // Without its USB identifiers an Android phone is never recognised
+        // when it arrives; the other families have the usual ones of their
+        // maker.
+        if (!id.contains(QStringLiteral("vendorId")) || !id.contains(QStringLiteral("productId")) || !sim.vendorId ||
+            !sim.productId)
+            return fail(QStringLiteral("is not a phone description: its \"identity\" has no \"vendorId\" and \"productId\""));
+        identity = {sim.vendorId, sim.productId, int(sim.busLocation), sim.devnum, sim.productName, sim.serialNumber};
+        phone->m_mtp = std::move(mtp);
+    } else {
+        identity.vendor = fixtureNumber(id.value(QStringLiteral("vendorId")), family->vendor);
+        identity.product = fixtureNumber(id.value(QStringLiteral("productId")), family->product);
+        identity.bus = id.value(QStringLiteral("busLocation"), 1).toInt();
+        identity.devnum = id.value(QStringLiteral("devnum"), 2).toInt();
+        identity.productName = id.value(QStringLiteral("productName"), QString::fromLatin1(family->productName)).toString();
+        identity.serial = id.value(QStringLiteral("serialNumber")).toString();
     }
     if (phone->m_family == Family::IPhone) {
         // The only sound file made here is an MP3; another format would be
@@ -413,13 +419,10 @@ bool SimulatedPhone::materialize(const QString &folder, QString *error)
                      vtr::XmlPropertyListWriter::toXml(status), error);
 }
 
-void SimulatedPhone::attach(AppController &controller, CameraConnection *camera,
-                            const std::shared_ptr<SimulatedMtpLibrary> &mtp)
+void SimulatedPhone::attach(AppController &controller, CameraConnection *camera)
 {
     switch (m_family) {
-    case Family::Android:
-        if (mtp) mtp->addPhoneFromJson(m_json);
-        break;
+    case Family::Android: break;
     case Family::IPhone: {
         platform::UserDefaults::registerDefaults(
             {{QLatin1String(VtrITunes::kLibraryFileDefaultKey), m_libraryFile},

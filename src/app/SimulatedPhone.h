@@ -68,13 +68,18 @@ public:
     QString backupRoot() const { return m_backupRoot; }
     std::optional<vtr::camera::CameraPort> cameraPort() const { return m_cameraPort; }
 
+    // The MTP library that holds the Android phone, built as the fixture
+    // was read: it is to be the run's MTP library. Null for the other
+    // families.
+    std::shared_ptr<SimulatedMtpLibrary> mtpLibrary() const { return m_mtp; }
+
     // Makes the phone reachable the way its family is reached, before it
-    // arrives: the Android phone joins `mtp`; the iPhone's library and backup
-    // become the defaults the readers look at and its camera roll waits on
-    // `camera`'s detector; the iPhone's media folder and the BlackBerry's
-    // volume are mounted for `controller` as the phone arrives. Call once,
-    // after materialize().
-    void attach(AppController &controller, CameraConnection *camera, const std::shared_ptr<SimulatedMtpLibrary> &mtp);
+    // arrives: the iPhone's library and backup become the defaults the
+    // readers look at and its camera roll waits on `camera`'s detector; the
+    // iPhone's media folder and the BlackBerry's volume are mounted for
+    // `controller` as the phone arrives (the Android phone is in
+    // mtpLibrary()). Call once, after materialize().
+    void attach(AppController &controller, CameraConnection *camera);
     // The phone's USB arrival on `usb` (below the bus usbBus()); the camera
     // roll comes with it.
     void plug(vtr::udev::FakeUdevSource &usb);
@@ -86,7 +91,7 @@ private:
     Family m_family = Family::Android;
     UsbIdentity m_identity;
     QString m_path;
-    QByteArray m_json;
+    std::shared_ptr<SimulatedMtpLibrary> m_mtp;
     QVariantMap m_description;
     QString m_volume;
     QString m_libraryFile;

@@ -2,7 +2,6 @@
 
 #include "app/BackgroundJob.h"
 #include "devices/phone/AndroidDeviceClient.h"
-#include "fileinfo/VtrBaseFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "platform/Strings.h"
@@ -46,24 +45,20 @@ namespace {
 class DeviceCompanionApp final : public CompanionApp
 {
 public:
-    explicit DeviceCompanionApp(std::shared_ptr<MobileDeviceInterface> device)
-        : m_device(device), m_client(std::move(device))
-    {}
+    explicit DeviceCompanionApp(std::shared_ptr<MobileDeviceInterface> device) : m_client(std::move(device)) {}
     bool pushApk() override { return m_client.pushApk(); }
     bool apkIsDone() override { return m_client.apkIsDone(); }
     Progress apkProgress() override
     {
-        if (m_client.apkIsDone()) return Progress::Done;
-        // A phone's storage always holds folders of its own: one that lists
-        // nothing at all could not be read (a failed listing answers empty).
-        if (!m_device || !m_device->isConnected()) return Progress::PhoneUnreadable;
-        for (const VtrFileInfoPtr &storage : m_device->storageFileInfos())
-            if (storage && !storage->folderContents().isEmpty()) return Progress::NotYet;
+        switch (m_client.apkProgress()) {
+        case AndroidDeviceClient::Progress::Done: return Progress::Done;
+        case AndroidDeviceClient::Progress::NotYet: return Progress::NotYet;
+        case AndroidDeviceClient::Progress::PhoneUnreadable: break;
+        }
         return Progress::PhoneUnreadable;
     }
 
 private:
-    std::shared_ptr<MobileDeviceInterface> m_device;
     AndroidDeviceClient m_client;
 };
 }  // namespace

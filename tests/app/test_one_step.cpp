@@ -353,3 +353,17 @@ TEST(OneStep, AFailureEndsWithTheOneStepAlert)
     EXPECT_TRUE(alert.informativeText.endsWith(QLatin1Char(')')));
     EXPECT_EQ(alert.buttons, QStringList{QStringLiteral("Quit")});
 }
+
+TEST(OneStep, WithoutANewPhoneNothingStartsAndTheBarSaysNothingOfACopy)
+{
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    const QString text = w.singleProgressText();
+    w.setNewDevice(nullptr);
+    ASSERT_TRUE(w.canGenerate());
+    w.generate();
+    EXPECT_FALSE(run.jobs->generateRunning());
+    EXPECT_EQ(w.singleProgressText(), text);
+    EXPECT_FALSE(w.singleIndeterminate());
+}

@@ -9,6 +9,7 @@
 #include "app/SimulatedPhone.h"
 #include "devices/camera/CameraConnection.h"
 #include "devices/camera/CameraDetector.h"
+#include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "sources/iphone/iOSBackup.h"
@@ -71,7 +72,7 @@ TEST(SimulatedPhones, AnIPhoneBringsItsCameraRollItsLibraryAndItsBackup)
     TestCameraConnection camera;
     RealJobs run(&camera);
     camera.setUdevSource(run.h.phones.usb());
-    phone->attach(run.h.wizard(), &camera, run.h.phones.mtp());
+    phone->attach(run.h.wizard(), &camera);
     ASSERT_TRUE(run.runToEnd([&] {
         phone->plug(*run.h.phones.usb());
         return WizardHarness::waitFor([&] {
@@ -97,6 +98,16 @@ TEST(SimulatedPhones, AnIPhoneBringsItsCameraRollItsLibraryAndItsBackup)
     EXPECT_EQ(backup->deviceApps().size(), 2);
 }
 
+TEST(SimulatedPhones, AnAndroidPhoneArrivesUnderTheNameItsMtpDeviceGives)
+{
+    const QString fixture = testenv::makeTempDir(QStringLiteral("fixture")) + QStringLiteral("/phone.json");
+    testenv::writeFile(fixture, R"({"identity": {"vendorId": "0x04e8", "productId": "0x6860"}})");
+    QString error;
+    const auto phone = vtrapp::SimulatedPhone::load(fixture, &error);
+    ASSERT_TRUE(phone) << qPrintable(error);
+    EXPECT_EQ(phone->identity().productName, MtpSimIdentity().productName);
+}
+
 TEST(SimulatedPhones, ABlackBerryBringsWhatItsVolumeHolds)
 {
     QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
@@ -104,7 +115,7 @@ TEST(SimulatedPhones, ABlackBerryBringsWhatItsVolumeHolds)
     auto phone = loadPhone("simulated_blackberry.json", files);
     ASSERT_TRUE(phone);
     RealJobs run;
-    phone->attach(run.h.wizard(), nullptr, run.h.phones.mtp());
+    phone->attach(run.h.wizard(), nullptr);
     ASSERT_TRUE(run.runToEnd([&] {
         phone->plug(*run.h.phones.usb());
         return WizardHarness::waitFor([&] { return run.h.wizard().isOldDeviceConnected(); });

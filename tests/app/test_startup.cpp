@@ -197,6 +197,17 @@ TEST(Startup, AFixtureThatCannotBeReadIsRefusedBeforeTheWindowOpens)
         << qPrintable(run.err);
 }
 
+TEST(Startup, ACacheFolderThatCannotBeMadeEndsASimulatedRunWithOneLine)
+{
+    const QString home = testenv::makeTempDir(QStringLiteral("home"));
+    QProcessEnvironment env = privateEnvironment(home);
+    testenv::writeFile(home + QStringLiteral("/a file"), "");
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/a file/cache"));
+    const ProgramRun run = runProgram(kProgram, {QStringLiteral("--simulate-phone"), kAndroid}, env);
+    EXPECT_EQ(run.status, vtrapp::kExitUsage) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.startsWith(QStringLiteral("The simulated phone cannot be set up: "))) << qPrintable(run.err);
+}
+
 TEST(SingleInstance, OneWizardPerHomeAndALaterStartBringsItForward)
 {
     const QString runtime = testenv::makeTempDir(QStringLiteral("runtime"));

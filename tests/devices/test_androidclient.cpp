@@ -329,6 +329,20 @@ TEST_F(AndroidClientTest, APhoneWithOnlyACardIsStillSearched)
     EXPECT_TRUE(client.apkIsDone());
 }
 
+TEST_F(AndroidClientTest, TheProgressTellsAPhoneThatShowsNothingFromAnAppNotYetDone)
+{
+    phone->mtp = true;
+    phone->internal = testenv::makeTempDir(QStringLiteral("internal"));
+    AndroidDeviceClient client(phone);
+    EXPECT_EQ(client.apkProgress(), AndroidDeviceClient::Progress::PhoneUnreadable);
+    testenv::writeFile(phone->internal + QStringLiteral("/DCIM/a.jpg"), "");
+    EXPECT_EQ(client.apkProgress(), AndroidDeviceClient::Progress::NotYet);
+    testenv::writeFile(phone->internal + QStringLiteral("/solvennawp/nroid_done.txt"), "");
+    EXPECT_EQ(client.apkProgress(), AndroidDeviceClient::Progress::Done);
+    phone->failLookups = true;
+    EXPECT_EQ(client.apkProgress(), AndroidDeviceClient::Progress::PhoneUnreadable);
+}
+
 TEST_F(AndroidClientTest, MountedVolumesAreSearchedInOrder)
 {
     const QString a = testenv::makeTempDir(QStringLiteral("a"));

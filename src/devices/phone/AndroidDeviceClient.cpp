@@ -204,13 +204,16 @@ bool AndroidDeviceClient::pushApk()
 
 // ---- companion files --------------------------------------------------------------------------
 
-VtrFileInfoPtr AndroidDeviceClient::findCompanionFile(const QString &name)
+VtrFileInfoPtr AndroidDeviceClient::findCompanionFile(const QString &name, bool *phoneShowedAnything)
 {
     const std::shared_ptr<MobileDeviceInterface> phone = device();
     if (!phone) return nullptr;
     const auto lookIn = [&](const VtrFileInfoPtr &storage) -> VtrFileInfoPtr {
         if (!storage) return nullptr;
         const VtrFileInfoPtr folder = storage->find(QLatin1String(kCompanionFolder));
+        // Without the app's folder the storage itself must show something.
+        if (phoneShowedAnything && !*phoneShowedAnything)
+            *phoneShowedAnything = exists(folder) || !storage->folderContents().isEmpty();
         return folder ? folder->find(name) : nullptr;
     };
 
@@ -237,6 +240,19 @@ bool AndroidDeviceClient::apkIsDone()
         VTR_LOG(2, QStringLiteral("Looking for the companion app's marker failed: %1").arg(e.reason()));
         return false;
     }
+}
+
+AndroidDeviceClient::Progress AndroidDeviceClient::apkProgress()
+{
+    bool showedAnything = false;
+    try {
+        if (exists(findCompanionFile(QLatin1String(kDoneFileName), &showedAnything))) return Progress::Done;
+    } catch (const VtrException &e) {
+        VTR_LOG(2, QStringLiteral("Looking for the companion app's marker failed: %1").arg(e.reason()));
+        return Progress::PhoneUnreadable;
+    }
+    const std::shared_ptr<MobileDeviceInterface> phone = device();
+    return phone && phone->isConnected() && showedAnything ? Progress::NotYet : Progress::PhoneUnreadable;
 }
 
 QVariantList AndroidDeviceClient::appItemsFromText(const QString &text)

@@ -32,8 +32,8 @@ public:
     // the client follows the phone the proxy points at (and answers false and
     // std::nullopt while it points at none). It asks only the phone's
     // storages: hasMTPConnection(), mtpUseInternalStorage(),
-    // mtpUseExternalStorage(), preferredStorageInfo(), storageFileInfos() and
-    // serialNumber().
+    // mtpUseExternalStorage(), preferredStorageInfo(), storageFileInfos(),
+    // isConnected() and serialNumber().
     explicit AndroidDeviceClient(std::shared_ptr<MobileDeviceInterface> device);
     ~AndroidDeviceClient();
     AndroidDeviceClient(const AndroidDeviceClient &) = delete;
@@ -48,6 +48,12 @@ public:
     bool pushApk();
     // The app's completion marker exists on the phone.
     bool apkIsDone();
+    // The same look, telling a phone that could not be read from one whose
+    // app has not finished: the phone is gone, the look failed, or the
+    // storage looked in lists nothing at all (a phone's storage always holds
+    // folders of its own; a failed listing answers empty).
+    enum class Progress { Done, NotYet, PhoneUnreadable };
+    Progress apkProgress();
     // The phone's apps as {"itemName", "itemId"} dictionaries in file order,
     // the companion app itself left out; std::nullopt when the list cannot be
     // found or read.
@@ -86,7 +92,9 @@ private:
         QByteArray output;
     };
     ToolRun runTool(const QStringList &arguments);
-    VtrFileInfoPtr findCompanionFile(const QString &name);
+    // `phoneShowedAnything` (when given) becomes true once a storage looked
+    // in showed the app's folder or anything else.
+    VtrFileInfoPtr findCompanionFile(const QString &name, bool *phoneShowedAnything = nullptr);
 
     mutable std::mutex m_mutex;
     std::shared_ptr<MobileDeviceInterface> _device;
