@@ -297,34 +297,24 @@ QString DataMigrator::freshBackupFolder()
 
 void DataMigrator::throwIfCancelled() const
 {
-    if (isCancelled())
-        throw VtrException(QStringLiteral("StopSyncException"), vtrLocalized("The transfer was stopped."));
+    if (isCancelled()) throwTransferStopped();
 }
 
 // ---- MediaMigrator --------------------------------------------------------------------------------------
 
 bool DataMigrator::phoneIsGone() const { return m_device && !m_device->isConnected(); }
 
+PhoneReads DataMigrator::phoneReads() const
+{
+    return {[this] { return isCancelled(); }, [this] { return phoneIsGone(); }};
+}
+
 bool DataMigrator::readTwice(const QString &what, const std::function<bool()> &read) const
 {
-    for (int attempt = 1;; ++attempt) {
-        std::optional<VtrException> failure;
-        bool done = false;
-        try {
-            done = read();
-        } catch (const VtrException &e) {
-            failure = e;
-        }
-        throwIfCancelled();
-        if (done) return true;
-        if (failure && phoneIsGone()) throw *failure;
-        const QString why = failure ? failure->reason() : QStringLiteral("nothing arrived");
-        if (attempt == 2) {
-            VTR_LOG(2, QStringLiteral("%1 could not be read from the phone; left out: %2").arg(what, why));
-            return false;
-        }
-        VTR_LOG(2, QStringLiteral("Reading %1 failed, trying once more: %2").arg(what, why));
-    }
+    QString why;
+    if (phoneReads().twice(QStringLiteral("Reading ") + what, read, &why)) return true;
+    VTR_LOG(2, QStringLiteral("%1 could not be read from the phone; left out: %2").arg(what, why));
+    return false;
 }
 
 void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
@@ -361,17 +351,10 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
     if (status) status->setStatusNow(text, phase(), 0.0);
     // A listing that fails twice is the kind's failure, with the phone's words.
     QList<MediaSourceItem> sources;
-    bool listed = false;
-    for (int attempt = 1; !listed; ++attempt) {
-        try {
-            sources = sourceItems();
-            listed = true;
-        } catch (const VtrException &e) {
-            throwIfCancelled();
-            if (attempt == 2 || phoneIsGone()) throw;
-            VTR_LOG(2, QStringLiteral("Listing the %1 failed, trying once more: %2").arg(kindWord(), e.reason()));
-        }
-    }
+    phoneReads().twice(QStringLiteral("Listing the ") + kindWord(), [&] {
+        sources = sourceItems();
+        return true;
+    });
     qint64 total = 0;
     for (const MediaSourceItem &s : sources) total += std::max<qint64>(0, s.size);
     qint64 done = 0;

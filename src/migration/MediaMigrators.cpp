@@ -131,27 +131,32 @@ qsizetype folderPathBytes(const VtrFileInfoPtr &folder)
 
 // The children of a folder that the filter takes (its hidden files of the
 // kind noted as left out). A folder below the top whose listing fails twice
-// is left out (nullopt); the top's failure is the caller's.
+// is left out (nullopt); the top's failure is the caller's, as is any once
+// the phone has gone.
 std::optional<VtrFileInfoList> listFolder(const VtrFileInfoPtr &folder, MediaKind kind, bool top,
-                                          QList<MediaSourceItem> &leftOut)
+                                          QList<MediaSourceItem> &leftOut, const PhoneReads &reads)
 {
     MediaFilter filter(kind);
-    for (int attempt = 1;; ++attempt) {
-        filter.hiddenFiles.clear();
-        try {
-            VtrFileInfoList children = folder->folderContentsWithFilter(&filter);
-            leftOut += filter.hiddenFiles;
-            return children;
-        } catch (const VtrException &e) {
-            // The top's failure is the whole listing's, which is tried again.
-            if (top) throw;
-            if (attempt == 2) {
-                leftOut.append(leftOutEntry(folder, vtrLocalized("the folder could not be listed: ") + e.reason()));
-                return std::nullopt;
-            }
-            VTR_LOG(2, QStringLiteral("Listing \"%1\" failed, trying once more: %2").arg(folder->path(), e.reason()));
-        }
+    // The top's failure is the whole listing's, which is tried again.
+    if (top) {
+        VtrFileInfoList children = folder->folderContentsWithFilter(&filter);
+        leftOut += filter.hiddenFiles;
+        return children;
     }
+    VtrFileInfoList children;
+    QString why;
+    if (!reads.twice(QStringLiteral("Listing \"%1\"").arg(folder->path()),
+                     [&] {
+                         filter.hiddenFiles.clear();
+                         children = folder->folderContentsWithFilter(&filter);
+                         return true;
+                     },
+                     &why)) {
+        leftOut.append(leftOutEntry(folder, vtrLocalized("the folder could not be listed: ") + why));
+        return std::nullopt;
+    }
+    leftOut += filter.hiddenFiles;
+    return children;
 }
 
 // The media files below `top` of the volume whose resolved path is `volume`,
@@ -159,7 +164,7 @@ std::optional<VtrFileInfoList> listFolder(const VtrFileInfoPtr &folder, MediaKin
 // A link is followed only to a file inside the volume: a card may hold links
 // to anything on this computer.
 void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volume, VtrFileInfoList &files,
-                  QList<MediaSourceItem> &leftOut)
+                  QList<MediaSourceItem> &leftOut, const PhoneReads &reads)
 {
     // The folders being walked, each with its next child, on a stack of our
     // own rather than the call stack: a phone may nest folders thousands deep.
@@ -170,7 +175,7 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
         qsizetype pathBytes = 0;
     };
     std::vector<Level> levels;
-    levels.push_back({*listFolder(top, kind, true, leftOut), 0, folderPathBytes(top)});
+    levels.push_back({*listFolder(top, kind, true, leftOut, reads), 0, folderPathBytes(top)});
     while (!levels.empty()) {
         Level &level = levels.back();
         if (level.next == level.children.size()) {
@@ -186,7 +191,7 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
                                         "may be, so it and what it holds stay on the phone")));
                 continue;
             }
-            std::optional<VtrFileInfoList> children = listFolder(child, kind, false, leftOut);
+            std::optional<VtrFileInfoList> children = listFolder(child, kind, false, leftOut, reads);
             if (children) levels.push_back({std::move(*children), 0, pathBytes});
             continue;
         }
@@ -270,10 +275,10 @@ QHash<QString, QStringList> playlistsByTrackPath(MobileDeviceInterface &device)
 // The phone's storages, internal first, each with the call that makes it
 // the session's current storage again (a file object reads through the
 // current one).
-QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads)
 {
     QList<MediaSourceItem> items;
-    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind);
+    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind, reads);
 
     MobileDeviceInterface *phone = &device;
     using Switch = bool (MobileDeviceInterface::*)();
@@ -285,7 +290,7 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
         if (!storage) continue;
         VtrFileInfoList files;
         QList<MediaSourceItem> leftOut;
-        collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut);
+        collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut, reads);
         // The phone names a playlist's tracks by the paths of the storage
         // just listed.
         const QHash<QString, QStringList> playlistsOfTrack =
@@ -303,7 +308,7 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
 
 // ---- iPhone -------------------------------------------------------------------------------------------
 
-QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &)
 {
     QList<MediaSourceItem> items;
     const std::shared_ptr<CameraDevice> camera = device.camera();
@@ -337,14 +342,14 @@ bool isMediaFileOfKind(const QString &fileName, MediaKind kind)
     return dot > 0 && extensionsOf(kind).contains(fileName.mid(dot + 1).toLower());
 }
 
-QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind)
+QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind, const PhoneReads &reads)
 {
     QList<MediaSourceItem> items;
     QList<MediaSourceItem> leftOut;
     for (const VtrFileInfoPtr &folder : folders) {
         if (!folder || !folder->isFolder()) continue;
         VtrFileInfoList files;
-        collectBelow(folder, kind, resolvedVolumePath(folder), files, leftOut);
+        collectBelow(folder, kind, resolvedVolumePath(folder), files, leftOut, reads);
         for (const VtrFileInfoPtr &file : files) items.append(sourceForFile(file));
     }
     return items + leftOut;
@@ -436,9 +441,9 @@ QVariantMap AppleMusicMigrator::manifestInfo() const
     return info;
 }
 
-QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads)
 {
-    return mediaFilesBelow(device.storageFileInfos(), kind);
+    return mediaFilesBelow(device.storageFileInfos(), kind, reads);
 }
 
 FamilyMediaMigrators createMediaMigratorsForFamily(int family, const std::shared_ptr<MobileDeviceInterface> &oldDevice)
