@@ -6,6 +6,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "foundation/VtrDate.h"
 #include "foundation/VtrString.h"
 #include "migration/VtrMusicPlaylistKinds.h"
 #include "migration/iAppImporter.h"
@@ -591,7 +592,7 @@ QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, c
     info.insert(QString::fromLatin1(countKey), int(list.size()));
     info.insert(QStringLiteral("title"), vtrLocalized(list.size() == 1 ? one : many));
     info.insert(QStringLiteral("data_size"), size);
-    info.insert(QStringLiteral("timestamp"), time.toSecsSinceEpoch());
+    info.insert(QStringLiteral("timestamp"), vtr::st2String(time));
     // Only when something was left out: what the phone holds beyond the count.
     if (notMoved > 0) info.insert(QStringLiteral("not_moved_cnt"), notMoved);
     if (hidden > 0) info.insert(QStringLiteral("hidden_cnt"), hidden);
