@@ -4,6 +4,7 @@
 #include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
@@ -14,6 +15,7 @@
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
+#include "sources/host/FiledFiles.h"
 
 #include <QDir>
 #include <QHash>
@@ -126,19 +128,17 @@ private:
 struct CopyIdentity
 {
     QString name;
-    qint64 size = -1;
-    qint64 modifiedNs = 0;
-    quint64 device = 0;
-    quint64 inode = 0;
+    vtr::FileStamp stamp;  // size -1: not recorded
     QByteArray sha256;
     bool nameOnly = false;  // an older run recorded the name and nothing else
 };
 
-qint64 modifiedNsOf(const struct stat &st) { return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
+constexpr qint64 kNsPerSecond = 1000000000;
 
-bool sameFileAsSeen(const struct stat &a, const struct stat &b)
+vtr::FileStamp stampOf(const struct stat &st)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && modifiedNsOf(a) == modifiedNsOf(b);
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
 }
 
 // SHA-256 of the plain file at `path` (never through a link); `seen` is
@@ -174,18 +174,14 @@ QByteArray contentHash(const QString &path, struct stat *seen)
     return result;
 }
 
-// A recorded name is one entry of its folder, never a path out of it.
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
 QVariantMap toRecord(const CopyIdentity &id)
 {
-    return {{QStringLiteral("name"), id.name},          {QStringLiteral("size"), id.size},
-            {QStringLiteral("mtime_ns"), id.modifiedNs}, {QStringLiteral("device"), id.device},
-            {QStringLiteral("inode"), id.inode},         {QStringLiteral("sha256"), id.sha256}};
+    return {{QStringLiteral("name"), id.name},
+            {QStringLiteral("size"), id.stamp.size},
+            {QStringLiteral("mtime_ns"), id.stamp.seconds * kNsPerSecond + id.stamp.nanoseconds},
+            {QStringLiteral("device"), id.stamp.device},
+            {QStringLiteral("inode"), id.stamp.inode},
+            {QStringLiteral("sha256"), id.sha256}};
 }
 
 QList<CopyIdentity> identitiesIn(const QVariant &recorded)
@@ -196,10 +192,14 @@ QList<CopyIdentity> identitiesIn(const QVariant &recorded)
         if (entry.typeId() == QMetaType::QVariantMap) {
             const QVariantMap map = entry.toMap();
             id.name = map.value(QStringLiteral("name")).toString();
-            id.size = map.value(QStringLiteral("size"), -1).toLongLong();
-            id.modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
-            id.device = map.value(QStringLiteral("device")).toULongLong();
-            id.inode = map.value(QStringLiteral("inode")).toULongLong();
+            const qint64 modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
+            const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
+            id.stamp = {true,
+                        map.value(QStringLiteral("size"), -1).toLongLong(),
+                        seconds,
+                        modifiedNs - seconds * kNsPerSecond,
+                        map.value(QStringLiteral("device")).toULongLong(),
+                        map.value(QStringLiteral("inode")).toULongLong()};
             id.sha256 = map.value(QStringLiteral("sha256")).toByteArray();
         } else {
             id.name = entry.toString();
@@ -214,34 +214,31 @@ QList<CopyIdentity> identitiesIn(const QVariant &recorded)
 // we wrote; `seen` is its status as checked.
 bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen)
 {
-    if (id.nameOnly || id.size < 0 || !isPlainName(id.name)) return false;
-    const QString path = QDir(folder).filePath(id.name);
+    if (id.nameOnly || id.stamp.size < 0 || !vtr::localfs::isSafeName(id.name)) return false;
+    const QString path = vtr::localfs::childPath(folder, id.name);
     struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.size)
+    if (!vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.stamp.size)
         return false;
-    if (quint64(st.st_dev) == id.device && quint64(st.st_ino) == id.inode && modifiedNsOf(st) == id.modifiedNs) {
+    if (stampOf(st) == id.stamp) {
         *seen = st;
         return true;
     }
     if (id.sha256.isEmpty()) return false;
     struct stat opened;
-    if (contentHash(path, &opened) != id.sha256 || !sameFileAsSeen(opened, st)) return false;
+    if (contentHash(path, &opened) != id.sha256 || stampOf(opened) != stampOf(st)) return false;
     *seen = st;
     return true;
 }
 
 std::optional<CopyIdentity> identityOf(const QString &folder, const QString &name)
 {
-    if (!isPlainName(name)) return std::nullopt;
+    if (!vtr::localfs::isSafeName(name)) return std::nullopt;
     struct stat st;
-    const QByteArray hash = contentHash(QDir(folder).filePath(name), &st);
+    const QByteArray hash = contentHash(vtr::localfs::childPath(folder, name), &st);
     if (hash.isEmpty()) return std::nullopt;
     CopyIdentity id;
     id.name = name;
-    id.size = qint64(st.st_size);
-    id.modifiedNs = modifiedNsOf(st);
-    id.device = quint64(st.st_dev);
-    id.inode = quint64(st.st_ino);
+    id.stamp = stampOf(st);
     id.sha256 = hash;
     return id;
 }
@@ -526,7 +523,7 @@ qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
     qint64 bytes = 0;
     struct stat seen;
     for (const CopyIdentity &id : identitiesIn(record.value(recordKeyFor(folder))))
-        if (stillOurs(folder->path(), id, &seen)) bytes += id.size;
+        if (stillOurs(folder->path(), id, &seen)) bytes += id.stamp.size;
     return bytes;
 }
 
@@ -547,10 +544,10 @@ void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
                                .arg(id.name, folder->path()));
             continue;
         }
-        const QString path = QDir(folder->path()).filePath(id.name);
+        const QString path = vtr::localfs::childPath(folder->path(), id.name);
         // The file checked is the one removed, not one put there meanwhile.
         struct stat now;
-        if (::lstat(QFile::encodeName(path).constData(), &now) != 0 || !sameFileAsSeen(now, seen)) continue;
+        if (!vtr::localfs::lstatPath(path, &now) || stampOf(now) != stampOf(seen)) continue;
         if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) kept.append(toRecord(id));
     }
     if (kept.isEmpty())
@@ -566,10 +563,12 @@ void MediaMigrator::removeUnfinishedCopies(const VtrFileInfoPtr &storage)
     const QString root = storage->path();
     if (vtr::removeLeftoverTemporaryCopyFile(root))
         VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(root));
-    const QDir dir(root);
-    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden))
-        if (vtr::removeLeftoverTemporaryCopyFile(dir.filePath(name)))
-            VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(dir.filePath(name)));
+    for (const QString &name :
+         QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden)) {
+        const QString folder = vtr::localfs::childPath(root, name);
+        if (vtr::removeLeftoverTemporaryCopyFile(folder))
+            VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(folder));
+    }
 }
 
 QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, const char *many) const
@@ -676,7 +675,7 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
         // room for the number that may make it unique.
         const QString fileName = vtr::fitLocalNameLength(devicePath.section(QLatin1Char('\\'), -1), 8);
         const QByteArray bytes = writer->playlistData(tracks, devicePath);
-        VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(QDir(playlistsFolder->path()).filePath(fileName));
+        VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(vtr::localfs::childPath(playlistsFolder->path(), fileName));
         vtr::TemporaryFileCopyOptions options;
         options.folder = playlistsFolder;
         // The person's own playlist of the same name stays; ours takes a
