@@ -74,10 +74,12 @@ private:
 QString recordKeyFor(const VtrFileInfoPtr &folder) { return QDir::cleanPath(folder->path()); }
 
 // The private folder a backup writes into. Only the backup writes there, one
-// file after the other, so the folder remembers the names it gave and the
-// next number of each: ten thousand photos named "cover.jpg" get their
-// names without the folder being listed, or every number tried from 1, for
-// each of them (and beyond the 10,000th too).
+// file after the other, so the folder remembers the next number of each
+// name: ten thousand photos named "cover.jpg" get their names without every
+// number being tried from 1 for each of them (and beyond the 10,000th too).
+// A name is taken while a file of it, in any letter case, is there (find()
+// matches names ignoring case, as the new phone does); a copy that failed
+// leaves its name free.
 class BackupFolder final : public VtrMacFileInfo
 {
 public:
@@ -85,7 +87,7 @@ public:
 
     QString uniqueFilename(const QString &name) override
     {
-        if (!taken(name)) return give(name);
+        if (!taken(name)) return name;
         const QString base = vtr::posixDeletingPathExtension(name);
         const QString extension = vtr::posixPathExtension(name);
         int &next = m_nextNumber[name.toCaseFolded()];
@@ -93,29 +95,15 @@ public:
             next = std::max(next, 1);
             QString candidate = QStringLiteral("%1-%2").arg(base).arg(next++);
             if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
-            if (!taken(candidate)) return give(candidate);
+            if (!taken(candidate)) return candidate;
         }
         VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, path()));
         return QString();
     }
 
 private:
-    // A name given earlier counts as taken while its file is there (a copy
-    // that failed leaves its name free); names differing only in case are
-    // one name here, as on the new phone.
-    bool taken(const QString &name)
-    {
-        if (find(name)->exists()) return true;
-        const auto given = m_given.constFind(name.toCaseFolded());
-        return given != m_given.constEnd() && find(*given)->exists();
-    }
-    QString give(const QString &name)
-    {
-        m_given.insert(name.toCaseFolded(), name);
-        return name;
-    }
+    bool taken(const QString &name) { return find(name)->exists(); }
 
-    QHash<QString, QString> m_given;  // case-folded -> as given
     QHash<QString, int> m_nextNumber; // case-folded name -> next number to try
 };
 
