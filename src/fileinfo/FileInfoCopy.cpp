@@ -283,6 +283,10 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
                                            FileInfoProgress *progress, void *userData, VtrFileInfoPtr *outNewItem)
 {
     clearCancelCopy();
+    // A copy that ends before it writes anything has no system failure to
+    // tell, least of all an earlier copy's.
+    t_note = SystemNote();
+    t_lastFailure = vtr::CopyFailure();
     if (outNewItem) *outNewItem = nullptr;
     if (!destination) return kFileInfoCopyBadArguments;
     if (!exists()) return kFileInfoCopySourceMissing;

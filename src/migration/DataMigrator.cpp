@@ -231,10 +231,11 @@ std::optional<CopyIdentity> identityOf(const QString &folder, const QString &nam
     return id;
 }
 
-// Why a copy into the new phone's folder failed, in the system's words.
-QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QString &folderPath)
+// Why a copy into the new phone's folder failed, in the system's words
+// (`failure`: empty when no copy ran).
+QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QString &folderPath,
+                        const vtr::CopyFailure &failure)
 {
-    const vtr::CopyFailure failure = vtr::lastCopyFailure();
     const QString folder = failure.folder.isEmpty() ? folderPath : failure.folder;
     QString text = fill(vtrLocalized("\"%@\" could not be copied to the new phone"), name);
     if (failure.error != 0) {
@@ -453,8 +454,10 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
         if (result != 0 || !newItem) {
             // The leftover travels apart too: a caller that words the cause
             // its own way must still say what was left behind.
-            const QString leftover = vtr::lastCopyFailure().leftover;
-            throw VtrException(QStringLiteral("MediaCopyException"), copyFailureText(item.name, result, folder->path()),
+            const vtr::CopyFailure failure = vtr::lastCopyFailure();
+            const QString &leftover = failure.leftover;
+            throw VtrException(QStringLiteral("MediaCopyException"),
+                               copyFailureText(item.name, result, folder->path(), failure),
                                leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
         }
         // Recorded at once, so a later run clears it even when this one fails.
@@ -686,7 +689,8 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
             written.append(newItem->name());
         else
             VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written: %2")
-                           .arg(name, copyFailureText(fileName, result, playlistsFolder->path())));
+                           .arg(name, copyFailureText(fileName, result, playlistsFolder->path(),
+                                                      destination ? vtr::lastCopyFailure() : vtr::CopyFailure())));
     }
     recordCopies(playlistsFolder, written);
 }
