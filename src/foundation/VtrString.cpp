@@ -366,6 +366,13 @@ QString posixDeletingPathExtension(const QString &path)
     return dot < 0 ? fixed : fixed.left(dot);
 }
 
+bool isPathBelow(QStringView path, QStringView folder)
+{
+    if (folder.isEmpty() || !path.startsWith(folder)) return false;
+    return folder.endsWith(QLatin1Char('/')) ||
+           (path.size() > folder.size() && path.at(folder.size()) == QLatin1Char('/'));
+}
+
 QString posixPathWithComponents(const QStringList &components)
 {
     QString result(QLatin1String(""));

@@ -240,7 +240,7 @@ QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QS
     QString text = fill(vtrLocalized("\"%@\" could not be copied to the new phone"), name);
     if (failure.error != 0) {
         const QString cause = QString::fromLocal8Bit(std::strerror(failure.error));
-        if (failure.path == folder || failure.path.startsWith(folder + QLatin1Char('/')))
+        if (failure.path == folder || vtr::isPathBelow(failure.path, folder))
             text += vtrLocalized(": writing into the folder \"%1\" failed (%2).").arg(folder, cause);
         else
             text += vtrLocalized(": \"%1\" could not be read (%2).").arg(failure.path, cause);

@@ -2,9 +2,11 @@
 
 #include "devices/camera/CameraDevice.h"
 #include "devices/camera/CameraImage.h"
+#include "devices/LocalFileNames.h"
 #include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
+#include "foundation/VtrString.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/host/LibraryLocation.h"
@@ -98,26 +100,6 @@ QString resolvedVolumePath(const VtrFileInfoPtr &root)
 // and the backup lands on this computer, so the walk does not go into one.
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 
-// UTF-8 bytes of `text`, counted without making them.
-qsizetype utf8Length(QStringView text)
-{
-    qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text.at(i).unicode();
-        if (unit < 0x80) {
-            bytes += 1;
-        } else if (unit < 0x800) {
-            bytes += 2;
-        } else if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            bytes += 4;
-            ++i;
-        } else {
-            bytes += 3;
-        }
-    }
-    return bytes;
-}
-
 // Bytes of a folder's path without its trailing separators: its items' paths
 // add a separator and their names.
 qsizetype folderPathBytes(const VtrFileInfoPtr &folder)
@@ -126,7 +108,7 @@ qsizetype folderPathBytes(const VtrFileInfoPtr &folder)
     qsizetype end = path.size();
     while (end > 0 && (path.at(end - 1) == QLatin1Char('/') || path.at(end - 1) == QLatin1Char('\\')))
         --end;
-    return utf8Length(QStringView(path).first(end));
+    return vtr::utf8Length(QStringView(path).first(end));
 }
 
 // The children of a folder that the filter takes (its hidden files of the
@@ -184,7 +166,7 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
         }
         const VtrFileInfoPtr child = level.children.at(level.next++);
         if (child->isFolder()) {
-            const qsizetype pathBytes = level.pathBytes + 1 + utf8Length(child->name());
+            const qsizetype pathBytes = level.pathBytes + 1 + vtr::utf8Length(child->name());
             if (pathBytes > kMaxPathBytes) {
                 leftOut.append(leftOutEntry(
                     child, vtrLocalized("the folder lies too deep: its path is longer than a path on this computer "
@@ -206,8 +188,7 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
                 leftOut.append(leftOutEntry(child, vtrLocalized("it is a link to nothing")));
                 continue;
             }
-            const QString inside = volume.endsWith(QLatin1Char('/')) ? volume : volume + QLatin1Char('/');
-            if (volume.isEmpty() || !target.startsWith(inside)) {
+            if (!vtr::isPathBelow(target, volume)) {
                 leftOut.append(leftOutEntry(child, vtrLocalized("it is a link that leads out of the phone's volume")));
                 continue;
             }
@@ -383,10 +364,7 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     if (path.isEmpty() || !QFileInfo(path).isFile())
         throw VtrException(QStringLiteral("iTunes XML file not found"), vtrLocalized("Couldn't get iTunes information."));
     auto library = std::make_shared<VtrITunes>();
-    if (m_libraryFile.isEmpty())
-        library->initWithoutProgress();
-    else
-        library->initWithFile(m_libraryFile);
+    library->initWithFile(path);
     if (!library->playlistData())
         throw VtrException(QStringLiteral("iTunes XML file not found"),
                            vtrLocalized("Couldn't get iTunes information.") + QStringLiteral(" (%1)").arg(library->loadError()));
