@@ -231,6 +231,54 @@ std::optional<CopyIdentity> identityOf(const QString &folder, const QString &nam
     return id;
 }
 
+// One folder's record of our copies, read once. Each file added is written
+// back at once, so a later run clears it even when this one fails; its name
+// then stands for this file only.
+class CopyRecord
+{
+public:
+    explicit CopyRecord(const VtrFileInfoPtr &folder)
+        : m_folder(folder->path()), m_key(recordKeyFor(folder)),
+          m_list(platform::UserDefaults::value(kCopiedMediaKey).toMap().value(m_key).toList())
+    {
+        for (const QVariant &entry : std::as_const(m_list)) m_names.insert(nameOf(entry));
+    }
+
+    void add(const QStringList &names)
+    {
+        for (const QString &name : names) {
+            const std::optional<CopyIdentity> id = identityOf(m_folder, name);
+            if (!id) {
+                VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
+                               .arg(name, m_folder));
+                continue;
+            }
+            // Only a name recorded before costs a look through the list.
+            if (m_names.contains(name))
+                m_list.removeIf([&name](const QVariant &entry) { return nameOf(entry) == name; });
+            else
+                m_names.insert(name);
+            m_list.append(toRecord(*id));
+        }
+        // The other folders' records as they are now.
+        QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+        record.insert(m_key, m_list);
+        platform::UserDefaults::setValue(kCopiedMediaKey, record);
+    }
+
+private:
+    // Entries are maps; an older run's are the bare name.
+    static QString nameOf(const QVariant &entry)
+    {
+        return entry.toMap().value(QStringLiteral("name"), entry).toString();
+    }
+
+    QString m_folder;
+    QString m_key;
+    QVariantList m_list;
+    QSet<QString> m_names;
+};
+
 // Why a copy into the new phone's folder failed, in the system's words
 // (`failure`: empty when no copy ran).
 QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QString &folderPath,
@@ -444,6 +492,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     const QString text = fill(vtrLocalized("Copying %@..."), kindWord());
     CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
     QList<MediaItem> copiedItems;
+    CopyRecord record(folder);
     for (const MediaItem &item : items) {
         throwIfCancelled();
         progress.beginFile(item.size);
@@ -460,8 +509,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
                                copyFailureText(item.name, result, folder->path(), failure),
                                leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
         }
-        // Recorded at once, so a later run clears it even when this one fails.
-        recordCopies(folder, {newItem->name()});
+        record.add({newItem->name()});
         m_copied.append(newItem);
         copiedItems.append(item);
         progress.endFile();
@@ -487,24 +535,7 @@ void MediaMigrator::importCopies(iAppImporter &importer, const QList<MediaItem> 
 void MediaMigrator::recordCopies(const VtrFileInfoPtr &folder, const QStringList &names)
 {
     if (!folder || names.isEmpty()) return;
-    QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
-    const QString key = recordKeyFor(folder);
-    QVariantList list = record.value(key).toList();
-    for (const QString &name : names) {
-        const std::optional<CopyIdentity> id = identityOf(folder->path(), name);
-        if (!id) {
-            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
-                           .arg(name, folder->path()));
-            continue;
-        }
-        // The name now stands for this file only.
-        list.removeIf([&name](const QVariant &entry) {
-            return entry.toMap().value(QStringLiteral("name"), entry).toString() == name;
-        });
-        list.append(toRecord(*id));
-    }
-    record.insert(key, list);
-    platform::UserDefaults::setValue(kCopiedMediaKey, record);
+    CopyRecord(folder).add(names);
 }
 
 qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
