@@ -158,16 +158,6 @@ QVariantMap readerMemberAsWritten(QVariantMap info, const VtrFileInfoPtr &folder
     return info;
 }
 
-// Every member of the report writes its time as the fourteen-digit GMT text.
-QVariantMap withTextTimestamp(QVariantMap info)
-{
-    const QVariant stamp = info.value(QStringLiteral("timestamp"));
-    if (stamp.isValid() && stamp.typeId() != QMetaType::QString)
-        info.insert(QStringLiteral("timestamp"),
-                    vtr::st2String(QDateTime::fromSecsSinceEpoch(stamp.toLongLong(), Qt::UTC)));
-    return info;
-}
-
 }  // namespace
 
 QString NS_AppController::buildManifestReport()
@@ -187,7 +177,7 @@ QString NS_AppController::buildManifestReport()
         QVariantMap info = source ? source->manifestInfo() : QVariantMap();
         if (info.isEmpty()) continue;
         if (info.contains(QStringLiteral("data_file"))) info = readerMemberAsWritten(info, folder);
-        report.insert(QLatin1String(key), withTextTimestamp(info));
+        report.insert(QLatin1String(key), info);
     }
     setTransferInfo(report);
 

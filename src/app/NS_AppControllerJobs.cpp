@@ -9,6 +9,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "migration/PhoneReads.h"
 #include "migration/iAppImporter.h"
 #include "pim/ContactDatabase.h"
 #include "pim/EventDatabase.h"
@@ -29,6 +30,12 @@ namespace {
 
 const char *const kKindKeys[] = {"music", "photos", "videos"};
 const char *const kSpaceKeys[] = {"spaceForMusic", "spaceForPhotos", "spaceForVideos"};
+
+// Reads of the old phone's files: a second try unless the phone has gone.
+PhoneReads readsFrom(const MobileDeviceInterface &oldDevice)
+{
+    return {{}, [&oldDevice] { return !oldDevice.isConnected(); }};
+}
 
 const QString &phaseOf(vtrmedia::Kind kind)
 {
@@ -366,14 +373,13 @@ QByteArray NS_AppControllerJobs::oldDeviceDataFromFileNamed(MobileDeviceInterfac
     if (!file) return QByteArray();
     // A file that is there but comes back empty was not read: once more,
     // then the step fails rather than move nothing without a word.
-    QByteArray contents = file->fileContents();
-    if (contents.isEmpty() && file->size() > 0) {
-        VTR_LOG(2, QStringLiteral("Reading \"%1\" from the old phone failed; trying once more.").arg(name));
-        contents = file->fileContents();
-        if (contents.isEmpty())
-            throw VtrException(QStringLiteral("DeviceException"),
-                               vtrLocalized("The file \"%1\" could not be read from your old phone.").arg(name));
-    }
+    QByteArray contents;
+    if (!readsFrom(device).twice(QStringLiteral("Reading \"%1\" from the old phone").arg(name), [&] {
+            contents = file->fileContents();
+            return !contents.isEmpty() || file->size() <= 0;
+        }))
+        throw VtrException(QStringLiteral("DeviceException"),
+                           vtrLocalized("The file \"%1\" could not be read from your old phone.").arg(name));
     return contents;
 }
 
@@ -416,13 +422,10 @@ void NS_AppControllerJobs::readContacts(MobileDeviceInterface &oldDevice,
     }
     // A read that fails is tried once more before the step fails.
     std::optional<QVariantList> bodies;
-    try {
+    readsFrom(oldDevice).twice(QStringLiteral("Reading \"nroid_con.json\" from the old phone"), [&] {
         bodies = db.windowsLiveContactsFromFile(file);
-    } catch (const VtrException &e) {
-        VTR_LOG(2, QStringLiteral("Reading \"nroid_con.json\" from the old phone failed (%1); trying once more.")
-                       .arg(e.reason()));
-        bodies = db.windowsLiveContactsFromFile(file);
-    }
+        return true;
+    });
     stowage.stowContacts(bodies.value_or(QVariantList()), {});
 }
 

@@ -4,6 +4,11 @@
 
 namespace vtr {
 
+// Bytes of the UTF-8 form of `text`, counted without making it. A lone
+// surrogate counts as the three bytes of a replacement character: never
+// fewer than an encoder writes for it.
+qsizetype utf8Length(QStringView text);
+
 // Longest file name (in UTF-8 bytes) the common Linux file systems take.
 inline constexpr qsizetype kMaxLocalNameBytes = 255;
 

@@ -88,17 +88,28 @@ CopyFailure lastCopyFailure()
     return t_lastFailure;
 }
 
-bool removeLeftoverTemporaryCopyFile(const QString &folder)
+bool clearTemporaryCopyFile(const QString &folder, const QString &name, bool *removed)
 {
-    const QString path = localfs::childPath(folder, QString::fromLatin1(kVtrCopyTempFileName));
+    if (removed) *removed = false;
+    if (!isTemporaryCopyFileName(name)) return false;
+    const QString path = localfs::childPath(folder, name);
+    // A folder (or anything else) of that name is the person's.
     struct stat entry;
     if (!localfs::lstatPath(path, &entry) || !S_ISREG(entry.st_mode) || entry.st_uid != ::geteuid()) return false;
     // Never the file of a running copy.
-    if (isTemporaryCopyFileInUse(path)) return false;
+    if (isTemporaryCopyFileInUse(path)) return true;
     localfs::ChangeInFolder change(folder);
-    if (::unlink(localfs::encode(path).constData()) != 0) return false;
-    change.removed(localfs::lastComponent(path));
+    if (::unlink(localfs::encode(path).constData()) != 0) return true;
+    change.removed(name);
+    if (removed) *removed = true;
     return true;
+}
+
+bool removeLeftoverTemporaryCopyFile(const QString &folder)
+{
+    bool removed = false;
+    clearTemporaryCopyFile(folder, QString::fromLatin1(kVtrCopyTempFileName), &removed);
+    return removed;
 }
 
 bool isTemporaryCopyFileName(const QString &name)
@@ -272,6 +283,10 @@ FileInfoCopyStatus VtrBaseFileInfo::copyTo(const VtrFileInfoPtr &destination, bo
                                            FileInfoProgress *progress, void *userData, VtrFileInfoPtr *outNewItem)
 {
     clearCancelCopy();
+    // A copy that ends before it writes anything has no system failure to
+    // tell, least of all an earlier copy's.
+    t_note = SystemNote();
+    t_lastFailure = vtr::CopyFailure();
     if (outNewItem) *outNewItem = nullptr;
     if (!destination) return kFileInfoCopyBadArguments;
     if (!exists()) return kFileInfoCopySourceMissing;

@@ -58,9 +58,14 @@ struct CopyFailure
 };
 CopyFailure lastCopyFailure();
 
-// Removes the temporary copy file that an interrupted copy left in `folder`:
-// only a plain file of this user that no running copy of this process owns.
-// True when one was removed.
+// True when the entry `name` of `folder` is a copy's temporary file: a plain
+// file of this user under the temporary copy file's name in any letter case.
+// It is removed unless a running copy of this process owns it; `*removed`
+// says whether it was.
+bool clearTemporaryCopyFile(const QString &folder, const QString &name, bool *removed = nullptr);
+
+// Removes the temporary copy file that an interrupted copy left in `folder`
+// as clearTemporaryCopyFile() does. True when one was removed.
 bool removeLeftoverTemporaryCopyFile(const QString &folder);
 
 struct TemporaryFileCopyOptions

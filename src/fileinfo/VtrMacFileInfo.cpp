@@ -706,21 +706,10 @@ void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
     bool canonicalRootKnown = false;
     for (const qsizetype index : order) {
         const QString &entryName = names.at(index);
+        // A copy's temporary file is never listed, and a leftover of an
+        // interrupted copy goes; anything else of that name is the person's.
+        if (vtr::clearTemporaryCopyFile(folder, entryName)) continue;
         const QString child = childPath(folder, entryName);
-        if (vtr::isTemporaryCopyFileName(entryName)) {
-            // A copy's temporary file is a plain file of this user; a folder
-            // (or anything else) of that name is the person's and listed like
-            // any other.
-            struct stat entry;
-            if (lstatPath(child, &entry) && S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid()) {
-                // A leftover of an interrupted copy; never the file of a running one.
-                if (!vtr::isTemporaryCopyFileInUse(child)) {
-                    ChangeInFolder change(folder);
-                    if (::unlink(encode(child).constData()) == 0) change.removed(entryName);
-                }
-                continue;
-            }
-        }
         auto item = std::make_shared<VtrMacFileInfo>();
         item->setPath(child);
         if (types.at(index) == DT_DIR)

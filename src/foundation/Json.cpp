@@ -577,6 +577,10 @@ template <typename Unit> bool QorJsonScanner<Unit>::decodeEscapedString(const Un
         }
         if (ch == '\\') {
             ++c;
+            if (c >= m_end) {
+                error(QorJsonErrorEndOfInput, "Unexpected EOF while parsing string");
+                return false;
+            }
             const unsigned int escaped = cur();
             switch (escaped) {
             case '"':
@@ -617,19 +621,9 @@ template <typename Unit> bool QorJsonScanner<Unit>::decodeEscapedString(const Un
                     *w++ = QChar(units[i]);
                 break;
             }
-            case 0:
-                if (c >= m_end) {
-                    error(QorJsonErrorEndOfInput, "Unexpected EOF while parsing string");
-                    return false;
-                }
-                [[fallthrough]];
             default:
                 m_parser.addErrorWithCode(QorJsonErrorIllegalEscape,
                                           QStringLiteral("Illegal escape sequence '0x%1'").arg(escaped, 0, 16));
-                return false;
-            }
-            if (cur() == 0) {
-                error(QorJsonErrorEndOfInput, "Unexpected EOF while parsing string");
                 return false;
             }
             continue;

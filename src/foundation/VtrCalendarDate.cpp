@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -25,16 +26,14 @@ qint64 floorMod(qint64 a, qint64 b)
     return a - floorDiv(a, b) * b;
 }
 
-const QTimeZone &utcZone() { return vtr::utcTimeZone(); }
-
 QTimeZone normalisedZone(const QTimeZone &zone)
 {
-    return zone.isValid() ? zone : utcZone();
+    return zone.isValid() ? zone : vtr::utcTimeZone();
 }
 
 int offsetAt(const QTimeZone &zone, qint64 utcSecs)
 {
-    if (zone == utcZone()) return 0;
+    if (zone == vtr::utcTimeZone()) return 0;
     // The stretches between two transitions last asked about, per thread: a
     // reader shows thousands of dates in a few zones, and each look-up in the
     // zone's data is costly.
@@ -421,7 +420,7 @@ VtrCalendarDate VtrCalendarDate::iCalDateIgnoringTime() const
 {
     if (isNull()) return VtrCalendarDate();
     const Fields f = fields();
-    return fromComponents(f.year, f.month, f.day, 12, 0, 0, utcZone());
+    return fromComponents(f.year, f.month, f.day, 12, 0, 0, vtr::utcTimeZone());
 }
 
 VtrCalendarDate VtrCalendarDate::syncServicesDateIgnoringTime() const
@@ -433,7 +432,7 @@ VtrCalendarDate VtrCalendarDate::stDateIgnoringTime() const
 {
     if (isNull()) return VtrCalendarDate();
     const Fields f = fields();
-    return fromComponents(f.year, f.month, f.day, 0, 0, 0, utcZone());
+    return fromComponents(f.year, f.month, f.day, 0, 0, 0, vtr::utcTimeZone());
 }
 
 VtrCalendarDate VtrCalendarDate::blackberryDateIgnoringTime() const
@@ -446,14 +445,14 @@ VtrCalendarDate VtrCalendarDate::blackberryDateIgnoringTime() const
 VtrCalendarDate VtrCalendarDate::firstSecondOfDayLocalTimeExpressedAsGMT() const
 {
     VtrCalendarDate r = start();
-    r.setTimeZone(utcZone());
+    r.setTimeZone(vtr::utcTimeZone());
     return r;
 }
 
 VtrCalendarDate VtrCalendarDate::lastSecondOfDayLocalTimeExpressedAsGMT() const
 {
     VtrCalendarDate r = end();
-    r.setTimeZone(utcZone());
+    r.setTimeZone(vtr::utcTimeZone());
     return r;
 }
 
@@ -470,7 +469,7 @@ std::optional<VtrCalendarDate> VtrCalendarDate::dateBeginGMTWithVCalString(const
 {
     int n[3];
     if (scanNumbers(text, "%04d%02d%02d", n) != 3) return std::nullopt;
-    VtrCalendarDate r = fromComponents(n[0], n[1], n[2], 0, 0, 0, utcZone());
+    VtrCalendarDate r = fromComponents(n[0], n[1], n[2], 0, 0, 0, vtr::utcTimeZone());
     if (r.isNull()) return std::nullopt;
     return r;
 }
@@ -484,7 +483,7 @@ std::optional<VtrCalendarDate> readGmt(const QString &text, const char *pattern,
 {
     int n[6];
     if (scanNumbers(text, pattern, n) != 6) return std::nullopt;
-    VtrCalendarDate r = VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], utcZone());
+    VtrCalendarDate r = VtrCalendarDate::fromComponents(n[0], n[1], n[2], n[3], n[4], n[5], vtr::utcTimeZone());
     if (r.isNull()) return std::nullopt;
     r.setTimeZone(shownIn);
     return r;
@@ -504,7 +503,7 @@ std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithAndroidExceptionStri
 
 std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithSymbianUTCCalString(const QString &text)
 {
-    return readGmt(text, "%04d%02d%02d%02d%02d%02d", utcZone());
+    return readGmt(text, "%04d%02d%02d%02d%02d%02d", vtr::utcTimeZone());
 }
 
 std::optional<VtrCalendarDate> VtrCalendarDate::dateTimeWithST2String(const QString &text)
@@ -523,15 +522,11 @@ QString VtrCalendarDate::st2StringWithoutTimezone() const
 {
     if (isNull()) return QString();
     const Fields f = fields();
-    if (f.year < 0 || f.year > 9999) // no fixed width: as printf writes it
-        return QString::asprintf("%04d%02d%02d%02d%02d%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
-    // Written by hand: readers make one of these per date.
-    char16_t out[14];
-    const int values[6] = {f.year, f.month, f.day, f.hour, f.minute, f.second};
-    int at = 14;
-    for (int i = 5; i >= 0; --i)
-        for (int k = 0, v = values[i]; k < (i == 0 ? 4 : 2); ++k, v /= 10) out[--at] = char16_t(u'0' + v % 10);
-    return QString(reinterpret_cast<const QChar *>(out), 14);
+    // A year outside 0-9999 takes the width printf gives it.
+    char out[64];
+    const int length =
+        std::snprintf(out, sizeof out, "%04d%02d%02d%02d%02d%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
+    return QString::fromLatin1(out, length);
 }
 
 QString VtrCalendarDate::st2String() const
@@ -544,7 +539,7 @@ VtrCalendarDate VtrCalendarDate::utcDate() const
     // What dateWithDate() and then a switch to GMT give, without making the
     // fixed zone in between.
     if (isNull()) return VtrCalendarDate();
-    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secsSinceEpoch(), Qt::UTC), utcZone(), m_format);
+    return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(secsSinceEpoch(), Qt::UTC), vtr::utcTimeZone(), m_format);
 }
 
 int VtrCalendarDate::weekOfMonth() const
@@ -613,9 +608,9 @@ const QTimeZone &utcTimeZone()
 
 QTimeZone timeZoneWithOffset(int secondsFromGmt)
 {
-    if (secondsFromGmt == 0) return utcZone();
+    if (secondsFromGmt == 0) return utcTimeZone();
     QTimeZone z(secondsFromGmt);
-    return z.isValid() ? z : utcZone();
+    return z.isValid() ? z : utcTimeZone();
 }
 
 } // namespace vtr

@@ -366,6 +366,13 @@ QString posixDeletingPathExtension(const QString &path)
     return dot < 0 ? fixed : fixed.left(dot);
 }
 
+bool isPathBelow(QStringView path, QStringView folder)
+{
+    if (folder.isEmpty() || !path.startsWith(folder)) return false;
+    return folder.endsWith(QLatin1Char('/')) ||
+           (path.size() > folder.size() && path.at(folder.size()) == QLatin1Char('/'));
+}
+
 QString posixPathWithComponents(const QStringList &components)
 {
     QString result(QLatin1String(""));
@@ -411,10 +418,10 @@ void decomposeWindowsPath(const QString &path, QString *outDrive, QString *outPa
     const QString windows = windowsPathFromPath(path);
     QString drive(QLatin1String(""));
     QString rest;
-    if (windows.size() >= 3 && windows.at(1) == QLatin1Char(':') && windows.at(2) == kBackslash) {
-        drive = windows.left(3);
+    if (const qsizetype length = windowsDriveLength(windows)) {
+        drive = windows.left(length);
         drive[0] = drive.at(0).toUpper();
-        rest = windows.mid(3);
+        rest = windows.mid(length);
     } else {
         rest = windows;
     }

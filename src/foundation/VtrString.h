@@ -74,6 +74,10 @@ QString posixDeletingPathExtension(const QString &path);
 // Joins components with "/", a leading "/" component making the path
 // absolute; empty components are skipped.
 QString posixPathWithComponents(const QStringList &components);
+// True when `path` lies inside `folder`, compared as text: it starts with
+// the folder and a "/" ("/a/b" is inside "/a" and "/a/", "/ab" is not).
+// Nothing is inside "".
+bool isPathBelow(QStringView path, QStringView folder);
 
 // ---------------------------------------------------------------------------
 // Windows-style paths: backslash separators and an optional 3-character

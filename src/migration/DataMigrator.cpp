@@ -4,8 +4,10 @@
 #include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "foundation/VtrDate.h"
 #include "foundation/VtrString.h"
 #include "migration/VtrMusicPlaylistKinds.h"
 #include "migration/iAppImporter.h"
@@ -13,6 +15,7 @@
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
+#include "sources/host/FiledFiles.h"
 
 #include <QDir>
 #include <QHash>
@@ -71,10 +74,12 @@ private:
 QString recordKeyFor(const VtrFileInfoPtr &folder) { return QDir::cleanPath(folder->path()); }
 
 // The private folder a backup writes into. Only the backup writes there, one
-// file after the other, so the folder remembers the names it gave and the
-// next number of each: ten thousand photos named "cover.jpg" get their
-// names without the folder being listed, or every number tried from 1, for
-// each of them (and beyond the 10,000th too).
+// file after the other, so the folder remembers the next number of each
+// name: ten thousand photos named "cover.jpg" get their names without every
+// number being tried from 1 for each of them (and beyond the 10,000th too).
+// A name is taken while a file of it, in any letter case, is there (find()
+// matches names ignoring case, as the new phone does); a copy that failed
+// leaves its name free.
 class BackupFolder final : public VtrMacFileInfo
 {
 public:
@@ -82,7 +87,7 @@ public:
 
     QString uniqueFilename(const QString &name) override
     {
-        if (!taken(name)) return give(name);
+        if (!taken(name)) return name;
         const QString base = vtr::posixDeletingPathExtension(name);
         const QString extension = vtr::posixPathExtension(name);
         int &next = m_nextNumber[name.toCaseFolded()];
@@ -90,29 +95,15 @@ public:
             next = std::max(next, 1);
             QString candidate = QStringLiteral("%1-%2").arg(base).arg(next++);
             if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
-            if (!taken(candidate)) return give(candidate);
+            if (!taken(candidate)) return candidate;
         }
         VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, path()));
         return QString();
     }
 
 private:
-    // A name given earlier counts as taken while its file is there (a copy
-    // that failed leaves its name free); names differing only in case are
-    // one name here, as on the new phone.
-    bool taken(const QString &name)
-    {
-        if (find(name)->exists()) return true;
-        const auto given = m_given.constFind(name.toCaseFolded());
-        return given != m_given.constEnd() && find(*given)->exists();
-    }
-    QString give(const QString &name)
-    {
-        m_given.insert(name.toCaseFolded(), name);
-        return name;
-    }
+    bool taken(const QString &name) { return find(name)->exists(); }
 
-    QHash<QString, QString> m_given;  // case-folded -> as given
     QHash<QString, int> m_nextNumber; // case-folded name -> next number to try
 };
 
@@ -125,19 +116,17 @@ private:
 struct CopyIdentity
 {
     QString name;
-    qint64 size = -1;
-    qint64 modifiedNs = 0;
-    quint64 device = 0;
-    quint64 inode = 0;
+    vtr::FileStamp stamp;  // size -1: not recorded
     QByteArray sha256;
     bool nameOnly = false;  // an older run recorded the name and nothing else
 };
 
-qint64 modifiedNsOf(const struct stat &st) { return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
+constexpr qint64 kNsPerSecond = 1000000000;
 
-bool sameFileAsSeen(const struct stat &a, const struct stat &b)
+vtr::FileStamp stampOf(const struct stat &st)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && modifiedNsOf(a) == modifiedNsOf(b);
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
 }
 
 // SHA-256 of the plain file at `path` (never through a link); `seen` is
@@ -173,18 +162,14 @@ QByteArray contentHash(const QString &path, struct stat *seen)
     return result;
 }
 
-// A recorded name is one entry of its folder, never a path out of it.
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
 QVariantMap toRecord(const CopyIdentity &id)
 {
-    return {{QStringLiteral("name"), id.name},          {QStringLiteral("size"), id.size},
-            {QStringLiteral("mtime_ns"), id.modifiedNs}, {QStringLiteral("device"), id.device},
-            {QStringLiteral("inode"), id.inode},         {QStringLiteral("sha256"), id.sha256}};
+    return {{QStringLiteral("name"), id.name},
+            {QStringLiteral("size"), id.stamp.size},
+            {QStringLiteral("mtime_ns"), id.stamp.seconds * kNsPerSecond + id.stamp.nanoseconds},
+            {QStringLiteral("device"), id.stamp.device},
+            {QStringLiteral("inode"), id.stamp.inode},
+            {QStringLiteral("sha256"), id.sha256}};
 }
 
 QList<CopyIdentity> identitiesIn(const QVariant &recorded)
@@ -195,10 +180,14 @@ QList<CopyIdentity> identitiesIn(const QVariant &recorded)
         if (entry.typeId() == QMetaType::QVariantMap) {
             const QVariantMap map = entry.toMap();
             id.name = map.value(QStringLiteral("name")).toString();
-            id.size = map.value(QStringLiteral("size"), -1).toLongLong();
-            id.modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
-            id.device = map.value(QStringLiteral("device")).toULongLong();
-            id.inode = map.value(QStringLiteral("inode")).toULongLong();
+            const qint64 modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
+            const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
+            id.stamp = {true,
+                        map.value(QStringLiteral("size"), -1).toLongLong(),
+                        seconds,
+                        modifiedNs - seconds * kNsPerSecond,
+                        map.value(QStringLiteral("device")).toULongLong(),
+                        map.value(QStringLiteral("inode")).toULongLong()};
             id.sha256 = map.value(QStringLiteral("sha256")).toByteArray();
         } else {
             id.name = entry.toString();
@@ -213,47 +202,93 @@ QList<CopyIdentity> identitiesIn(const QVariant &recorded)
 // we wrote; `seen` is its status as checked.
 bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen)
 {
-    if (id.nameOnly || id.size < 0 || !isPlainName(id.name)) return false;
-    const QString path = QDir(folder).filePath(id.name);
+    if (id.nameOnly || id.stamp.size < 0 || !vtr::localfs::isSafeName(id.name)) return false;
+    const QString path = vtr::localfs::childPath(folder, id.name);
     struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.size)
+    if (!vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.stamp.size)
         return false;
-    if (quint64(st.st_dev) == id.device && quint64(st.st_ino) == id.inode && modifiedNsOf(st) == id.modifiedNs) {
+    if (stampOf(st) == id.stamp) {
         *seen = st;
         return true;
     }
     if (id.sha256.isEmpty()) return false;
     struct stat opened;
-    if (contentHash(path, &opened) != id.sha256 || !sameFileAsSeen(opened, st)) return false;
+    if (contentHash(path, &opened) != id.sha256 || stampOf(opened) != stampOf(st)) return false;
     *seen = st;
     return true;
 }
 
 std::optional<CopyIdentity> identityOf(const QString &folder, const QString &name)
 {
-    if (!isPlainName(name)) return std::nullopt;
+    if (!vtr::localfs::isSafeName(name)) return std::nullopt;
     struct stat st;
-    const QByteArray hash = contentHash(QDir(folder).filePath(name), &st);
+    const QByteArray hash = contentHash(vtr::localfs::childPath(folder, name), &st);
     if (hash.isEmpty()) return std::nullopt;
     CopyIdentity id;
     id.name = name;
-    id.size = qint64(st.st_size);
-    id.modifiedNs = modifiedNsOf(st);
-    id.device = quint64(st.st_dev);
-    id.inode = quint64(st.st_ino);
+    id.stamp = stampOf(st);
     id.sha256 = hash;
     return id;
 }
 
-// Why a copy into the new phone's folder failed, in the system's words.
-QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QString &folderPath)
+// One folder's record of our copies, read once. Each file added is written
+// back at once, so a later run clears it even when this one fails; its name
+// then stands for this file only.
+class CopyRecord
 {
-    const vtr::CopyFailure failure = vtr::lastCopyFailure();
+public:
+    explicit CopyRecord(const VtrFileInfoPtr &folder)
+        : m_folder(folder->path()), m_key(recordKeyFor(folder)),
+          m_list(platform::UserDefaults::value(kCopiedMediaKey).toMap().value(m_key).toList())
+    {
+        for (const QVariant &entry : std::as_const(m_list)) m_names.insert(nameOf(entry));
+    }
+
+    void add(const QStringList &names)
+    {
+        for (const QString &name : names) {
+            const std::optional<CopyIdentity> id = identityOf(m_folder, name);
+            if (!id) {
+                VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
+                               .arg(name, m_folder));
+                continue;
+            }
+            // Only a name recorded before costs a look through the list.
+            if (m_names.contains(name))
+                m_list.removeIf([&name](const QVariant &entry) { return nameOf(entry) == name; });
+            else
+                m_names.insert(name);
+            m_list.append(toRecord(*id));
+        }
+        // The other folders' records as they are now.
+        QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+        record.insert(m_key, m_list);
+        platform::UserDefaults::setValue(kCopiedMediaKey, record);
+    }
+
+private:
+    // Entries are maps; an older run's are the bare name.
+    static QString nameOf(const QVariant &entry)
+    {
+        return entry.toMap().value(QStringLiteral("name"), entry).toString();
+    }
+
+    QString m_folder;
+    QString m_key;
+    QVariantList m_list;
+    QSet<QString> m_names;
+};
+
+// Why a copy into the new phone's folder failed, in the system's words
+// (`failure`: empty when no copy ran).
+QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QString &folderPath,
+                        const vtr::CopyFailure &failure)
+{
     const QString folder = failure.folder.isEmpty() ? folderPath : failure.folder;
     QString text = fill(vtrLocalized("\"%@\" could not be copied to the new phone"), name);
     if (failure.error != 0) {
         const QString cause = QString::fromLocal8Bit(std::strerror(failure.error));
-        if (failure.path == folder || failure.path.startsWith(folder + QLatin1Char('/')))
+        if (failure.path == folder || vtr::isPathBelow(failure.path, folder))
             text += vtrLocalized(": writing into the folder \"%1\" failed (%2).").arg(folder, cause);
         else
             text += vtrLocalized(": \"%1\" could not be read (%2).").arg(failure.path, cause);
@@ -297,34 +332,24 @@ QString DataMigrator::freshBackupFolder()
 
 void DataMigrator::throwIfCancelled() const
 {
-    if (isCancelled())
-        throw VtrException(QStringLiteral("StopSyncException"), vtrLocalized("The transfer was stopped."));
+    if (isCancelled()) throwTransferStopped();
 }
 
 // ---- MediaMigrator --------------------------------------------------------------------------------------
 
 bool DataMigrator::phoneIsGone() const { return m_device && !m_device->isConnected(); }
 
+PhoneReads DataMigrator::phoneReads() const
+{
+    return {[this] { return isCancelled(); }, [this] { return phoneIsGone(); }};
+}
+
 bool DataMigrator::readTwice(const QString &what, const std::function<bool()> &read) const
 {
-    for (int attempt = 1;; ++attempt) {
-        std::optional<VtrException> failure;
-        bool done = false;
-        try {
-            done = read();
-        } catch (const VtrException &e) {
-            failure = e;
-        }
-        throwIfCancelled();
-        if (done) return true;
-        if (failure && phoneIsGone()) throw *failure;
-        const QString why = failure ? failure->reason() : QStringLiteral("nothing arrived");
-        if (attempt == 2) {
-            VTR_LOG(2, QStringLiteral("%1 could not be read from the phone; left out: %2").arg(what, why));
-            return false;
-        }
-        VTR_LOG(2, QStringLiteral("Reading %1 failed, trying once more: %2").arg(what, why));
-    }
+    QString why;
+    if (phoneReads().twice(QStringLiteral("Reading ") + what, read, &why)) return true;
+    VTR_LOG(2, QStringLiteral("%1 could not be read from the phone; left out: %2").arg(what, why));
+    return false;
 }
 
 void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
@@ -361,17 +386,10 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
     if (status) status->setStatusNow(text, phase(), 0.0);
     // A listing that fails twice is the kind's failure, with the phone's words.
     QList<MediaSourceItem> sources;
-    bool listed = false;
-    for (int attempt = 1; !listed; ++attempt) {
-        try {
-            sources = sourceItems();
-            listed = true;
-        } catch (const VtrException &e) {
-            throwIfCancelled();
-            if (attempt == 2 || phoneIsGone()) throw;
-            VTR_LOG(2, QStringLiteral("Listing the %1 failed, trying once more: %2").arg(kindWord(), e.reason()));
-        }
-    }
+    phoneReads().twice(QStringLiteral("Listing the ") + kindWord(), [&] {
+        sources = sourceItems();
+        return true;
+    });
     qint64 total = 0;
     for (const MediaSourceItem &s : sources) total += std::max<qint64>(0, s.size);
     qint64 done = 0;
@@ -474,6 +492,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     const QString text = fill(vtrLocalized("Copying %@..."), kindWord());
     CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
     QList<MediaItem> copiedItems;
+    CopyRecord record(folder);
     for (const MediaItem &item : items) {
         throwIfCancelled();
         progress.beginFile(item.size);
@@ -484,12 +503,13 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
         if (result != 0 || !newItem) {
             // The leftover travels apart too: a caller that words the cause
             // its own way must still say what was left behind.
-            const QString leftover = vtr::lastCopyFailure().leftover;
-            throw VtrException(QStringLiteral("MediaCopyException"), copyFailureText(item.name, result, folder->path()),
+            const vtr::CopyFailure failure = vtr::lastCopyFailure();
+            const QString &leftover = failure.leftover;
+            throw VtrException(QStringLiteral("MediaCopyException"),
+                               copyFailureText(item.name, result, folder->path(), failure),
                                leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
         }
-        // Recorded at once, so a later run clears it even when this one fails.
-        recordCopies(folder, {newItem->name()});
+        record.add({newItem->name()});
         m_copied.append(newItem);
         copiedItems.append(item);
         progress.endFile();
@@ -515,24 +535,7 @@ void MediaMigrator::importCopies(iAppImporter &importer, const QList<MediaItem> 
 void MediaMigrator::recordCopies(const VtrFileInfoPtr &folder, const QStringList &names)
 {
     if (!folder || names.isEmpty()) return;
-    QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
-    const QString key = recordKeyFor(folder);
-    QVariantList list = record.value(key).toList();
-    for (const QString &name : names) {
-        const std::optional<CopyIdentity> id = identityOf(folder->path(), name);
-        if (!id) {
-            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
-                           .arg(name, folder->path()));
-            continue;
-        }
-        // The name now stands for this file only.
-        list.removeIf([&name](const QVariant &entry) {
-            return entry.toMap().value(QStringLiteral("name"), entry).toString() == name;
-        });
-        list.append(toRecord(*id));
-    }
-    record.insert(key, list);
-    platform::UserDefaults::setValue(kCopiedMediaKey, record);
+    CopyRecord(folder).add(names);
 }
 
 qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
@@ -542,7 +545,7 @@ qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
     qint64 bytes = 0;
     struct stat seen;
     for (const CopyIdentity &id : identitiesIn(record.value(recordKeyFor(folder))))
-        if (stillOurs(folder->path(), id, &seen)) bytes += id.size;
+        if (stillOurs(folder->path(), id, &seen)) bytes += id.stamp.size;
     return bytes;
 }
 
@@ -563,10 +566,10 @@ void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
                                .arg(id.name, folder->path()));
             continue;
         }
-        const QString path = QDir(folder->path()).filePath(id.name);
+        const QString path = vtr::localfs::childPath(folder->path(), id.name);
         // The file checked is the one removed, not one put there meanwhile.
         struct stat now;
-        if (::lstat(QFile::encodeName(path).constData(), &now) != 0 || !sameFileAsSeen(now, seen)) continue;
+        if (!vtr::localfs::lstatPath(path, &now) || stampOf(now) != stampOf(seen)) continue;
         if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) kept.append(toRecord(id));
     }
     if (kept.isEmpty())
@@ -582,10 +585,12 @@ void MediaMigrator::removeUnfinishedCopies(const VtrFileInfoPtr &storage)
     const QString root = storage->path();
     if (vtr::removeLeftoverTemporaryCopyFile(root))
         VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(root));
-    const QDir dir(root);
-    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden))
-        if (vtr::removeLeftoverTemporaryCopyFile(dir.filePath(name)))
-            VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(dir.filePath(name)));
+    for (const QString &name :
+         QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden)) {
+        const QString folder = vtr::localfs::childPath(root, name);
+        if (vtr::removeLeftoverTemporaryCopyFile(folder))
+            VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(folder));
+    }
 }
 
 QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, const char *many) const
@@ -608,7 +613,7 @@ QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, c
     info.insert(QString::fromLatin1(countKey), int(list.size()));
     info.insert(QStringLiteral("title"), vtrLocalized(list.size() == 1 ? one : many));
     info.insert(QStringLiteral("data_size"), size);
-    info.insert(QStringLiteral("timestamp"), time.toSecsSinceEpoch());
+    info.insert(QStringLiteral("timestamp"), vtr::st2String(time));
     // Only when something was left out: what the phone holds beyond the count.
     if (notMoved > 0) info.insert(QStringLiteral("not_moved_cnt"), notMoved);
     if (hidden > 0) info.insert(QStringLiteral("hidden_cnt"), hidden);
@@ -692,7 +697,7 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
         // room for the number that may make it unique.
         const QString fileName = vtr::fitLocalNameLength(devicePath.section(QLatin1Char('\\'), -1), 8);
         const QByteArray bytes = writer->playlistData(tracks, devicePath);
-        VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(QDir(playlistsFolder->path()).filePath(fileName));
+        VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(vtr::localfs::childPath(playlistsFolder->path(), fileName));
         vtr::TemporaryFileCopyOptions options;
         options.folder = playlistsFolder;
         // The person's own playlist of the same name stays; ours takes a
@@ -715,7 +720,8 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
             written.append(newItem->name());
         else
             VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written: %2")
-                           .arg(name, copyFailureText(fileName, result, playlistsFolder->path())));
+                           .arg(name, copyFailureText(fileName, result, playlistsFolder->path(),
+                                                      destination ? vtr::lastCopyFailure() : vtr::CopyFailure())));
     }
     recordCopies(playlistsFolder, written);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fileinfo/VtrBaseFileInfo.h"
+#include "migration/PhoneReads.h"
 
 #include <QDateTime>
 #include <QList>
@@ -50,11 +51,11 @@ protected:
     bool isCancelled() const { return m_cancel && m_cancel(); }
     // The old phone was held and has gone.
     bool phoneIsGone() const;
-    // Runs `read` (true: done); a read that fails (false, or VtrException) is
-    // tried once more, as a phone may fail one transfer and serve the next.
-    // False, logged with `what`, when the second try fails too. Throws the
-    // read's exception when the phone has gone, and "StopSyncException"
-    // when the work is cancelled.
+    // Second tries of reads from the old phone, stopped by this migrator's
+    // cancel check and by the phone going.
+    PhoneReads phoneReads() const;
+    // Reads `what` ("\"a.mp3\"") from the phone as phoneReads() does; false,
+    // logged, when it could not be read even on a second try.
     bool readTwice(const QString &what, const std::function<bool()> &read) const;
 
 private:

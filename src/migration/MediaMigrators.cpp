@@ -2,9 +2,11 @@
 
 #include "devices/camera/CameraDevice.h"
 #include "devices/camera/CameraImage.h"
+#include "devices/LocalFileNames.h"
 #include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
+#include "foundation/VtrString.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/host/LibraryLocation.h"
@@ -98,26 +100,6 @@ QString resolvedVolumePath(const VtrFileInfoPtr &root)
 // and the backup lands on this computer, so the walk does not go into one.
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 
-// UTF-8 bytes of `text`, counted without making them.
-qsizetype utf8Length(QStringView text)
-{
-    qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text.at(i).unicode();
-        if (unit < 0x80) {
-            bytes += 1;
-        } else if (unit < 0x800) {
-            bytes += 2;
-        } else if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            bytes += 4;
-            ++i;
-        } else {
-            bytes += 3;
-        }
-    }
-    return bytes;
-}
-
 // Bytes of a folder's path without its trailing separators: its items' paths
 // add a separator and their names.
 qsizetype folderPathBytes(const VtrFileInfoPtr &folder)
@@ -126,32 +108,37 @@ qsizetype folderPathBytes(const VtrFileInfoPtr &folder)
     qsizetype end = path.size();
     while (end > 0 && (path.at(end - 1) == QLatin1Char('/') || path.at(end - 1) == QLatin1Char('\\')))
         --end;
-    return utf8Length(QStringView(path).first(end));
+    return vtr::utf8Length(QStringView(path).first(end));
 }
 
 // The children of a folder that the filter takes (its hidden files of the
 // kind noted as left out). A folder below the top whose listing fails twice
-// is left out (nullopt); the top's failure is the caller's.
+// is left out (nullopt); the top's failure is the caller's, as is any once
+// the phone has gone.
 std::optional<VtrFileInfoList> listFolder(const VtrFileInfoPtr &folder, MediaKind kind, bool top,
-                                          QList<MediaSourceItem> &leftOut)
+                                          QList<MediaSourceItem> &leftOut, const PhoneReads &reads)
 {
     MediaFilter filter(kind);
-    for (int attempt = 1;; ++attempt) {
-        filter.hiddenFiles.clear();
-        try {
-            VtrFileInfoList children = folder->folderContentsWithFilter(&filter);
-            leftOut += filter.hiddenFiles;
-            return children;
-        } catch (const VtrException &e) {
-            // The top's failure is the whole listing's, which is tried again.
-            if (top) throw;
-            if (attempt == 2) {
-                leftOut.append(leftOutEntry(folder, vtrLocalized("the folder could not be listed: ") + e.reason()));
-                return std::nullopt;
-            }
-            VTR_LOG(2, QStringLiteral("Listing \"%1\" failed, trying once more: %2").arg(folder->path(), e.reason()));
-        }
+    // The top's failure is the whole listing's, which is tried again.
+    if (top) {
+        VtrFileInfoList children = folder->folderContentsWithFilter(&filter);
+        leftOut += filter.hiddenFiles;
+        return children;
     }
+    VtrFileInfoList children;
+    QString why;
+    if (!reads.twice(QStringLiteral("Listing \"%1\"").arg(folder->path()),
+                     [&] {
+                         filter.hiddenFiles.clear();
+                         children = folder->folderContentsWithFilter(&filter);
+                         return true;
+                     },
+                     &why)) {
+        leftOut.append(leftOutEntry(folder, vtrLocalized("the folder could not be listed: ") + why));
+        return std::nullopt;
+    }
+    leftOut += filter.hiddenFiles;
+    return children;
 }
 
 // The media files below `top` of the volume whose resolved path is `volume`,
@@ -159,7 +146,7 @@ std::optional<VtrFileInfoList> listFolder(const VtrFileInfoPtr &folder, MediaKin
 // A link is followed only to a file inside the volume: a card may hold links
 // to anything on this computer.
 void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volume, VtrFileInfoList &files,
-                  QList<MediaSourceItem> &leftOut)
+                  QList<MediaSourceItem> &leftOut, const PhoneReads &reads)
 {
     // The folders being walked, each with its next child, on a stack of our
     // own rather than the call stack: a phone may nest folders thousands deep.
@@ -170,7 +157,7 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
         qsizetype pathBytes = 0;
     };
     std::vector<Level> levels;
-    levels.push_back({*listFolder(top, kind, true, leftOut), 0, folderPathBytes(top)});
+    levels.push_back({*listFolder(top, kind, true, leftOut, reads), 0, folderPathBytes(top)});
     while (!levels.empty()) {
         Level &level = levels.back();
         if (level.next == level.children.size()) {
@@ -179,14 +166,14 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
         }
         const VtrFileInfoPtr child = level.children.at(level.next++);
         if (child->isFolder()) {
-            const qsizetype pathBytes = level.pathBytes + 1 + utf8Length(child->name());
+            const qsizetype pathBytes = level.pathBytes + 1 + vtr::utf8Length(child->name());
             if (pathBytes > kMaxPathBytes) {
                 leftOut.append(leftOutEntry(
                     child, vtrLocalized("the folder lies too deep: its path is longer than a path on this computer "
                                         "may be, so it and what it holds stay on the phone")));
                 continue;
             }
-            std::optional<VtrFileInfoList> children = listFolder(child, kind, false, leftOut);
+            std::optional<VtrFileInfoList> children = listFolder(child, kind, false, leftOut, reads);
             if (children) levels.push_back({std::move(*children), 0, pathBytes});
             continue;
         }
@@ -201,8 +188,7 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
                 leftOut.append(leftOutEntry(child, vtrLocalized("it is a link to nothing")));
                 continue;
             }
-            const QString inside = volume.endsWith(QLatin1Char('/')) ? volume : volume + QLatin1Char('/');
-            if (volume.isEmpty() || !target.startsWith(inside)) {
+            if (!vtr::isPathBelow(target, volume)) {
                 leftOut.append(leftOutEntry(child, vtrLocalized("it is a link that leads out of the phone's volume")));
                 continue;
             }
@@ -270,10 +256,10 @@ QHash<QString, QStringList> playlistsByTrackPath(MobileDeviceInterface &device)
 // The phone's storages, internal first, each with the call that makes it
 // the session's current storage again (a file object reads through the
 // current one).
-QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads)
 {
     QList<MediaSourceItem> items;
-    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind);
+    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind, reads);
 
     MobileDeviceInterface *phone = &device;
     using Switch = bool (MobileDeviceInterface::*)();
@@ -285,7 +271,7 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
         if (!storage) continue;
         VtrFileInfoList files;
         QList<MediaSourceItem> leftOut;
-        collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut);
+        collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut, reads);
         // The phone names a playlist's tracks by the paths of the storage
         // just listed.
         const QHash<QString, QStringList> playlistsOfTrack =
@@ -303,7 +289,7 @@ QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKin
 
 // ---- iPhone -------------------------------------------------------------------------------------------
 
-QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &)
 {
     QList<MediaSourceItem> items;
     const std::shared_ptr<CameraDevice> camera = device.camera();
@@ -337,14 +323,14 @@ bool isMediaFileOfKind(const QString &fileName, MediaKind kind)
     return dot > 0 && extensionsOf(kind).contains(fileName.mid(dot + 1).toLower());
 }
 
-QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind)
+QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind, const PhoneReads &reads)
 {
     QList<MediaSourceItem> items;
     QList<MediaSourceItem> leftOut;
     for (const VtrFileInfoPtr &folder : folders) {
         if (!folder || !folder->isFolder()) continue;
         VtrFileInfoList files;
-        collectBelow(folder, kind, resolvedVolumePath(folder), files, leftOut);
+        collectBelow(folder, kind, resolvedVolumePath(folder), files, leftOut, reads);
         for (const VtrFileInfoPtr &file : files) items.append(sourceForFile(file));
     }
     return items + leftOut;
@@ -378,10 +364,7 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     if (path.isEmpty() || !QFileInfo(path).isFile())
         throw VtrException(QStringLiteral("iTunes XML file not found"), vtrLocalized("Couldn't get iTunes information."));
     auto library = std::make_shared<VtrITunes>();
-    if (m_libraryFile.isEmpty())
-        library->initWithoutProgress();
-    else
-        library->initWithFile(m_libraryFile);
+    library->initWithFile(path);
     if (!library->playlistData())
         throw VtrException(QStringLiteral("iTunes XML file not found"),
                            vtrLocalized("Couldn't get iTunes information.") + QStringLiteral(" (%1)").arg(library->loadError()));
@@ -436,9 +419,9 @@ QVariantMap AppleMusicMigrator::manifestInfo() const
     return info;
 }
 
-QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind)
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads)
 {
-    return mediaFilesBelow(device.storageFileInfos(), kind);
+    return mediaFilesBelow(device.storageFileInfos(), kind, reads);
 }
 
 FamilyMediaMigrators createMediaMigratorsForFamily(int family, const std::shared_ptr<MobileDeviceInterface> &oldDevice)

@@ -20,14 +20,15 @@ enum class MediaKind { Music, Photos, Videos };
 bool isMediaFileOfKind(const QString &fileName, MediaKind kind);
 
 // The media files below the folders, in listing order (hidden folders and
-// the companion app's folder are left out).
-QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind);
+// the companion app's folder are left out). A folder below them that cannot
+// be listed is tried again as `reads` says.
+QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind, const PhoneReads &reads = {});
 
 // Where a family finds the media of a kind on the old phone.
-using MediaFinder = QList<MediaSourceItem> (*)(MobileDeviceInterface &device, MediaKind kind);
-QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind);
-QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind);
-QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind);
+using MediaFinder = QList<MediaSourceItem> (*)(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
 
 template <typename Base, MediaKind kKind, MediaFinder kFind>
 class FamilyMediaMigrator final : public Base
@@ -36,7 +37,7 @@ public:
     using Base::Base;
 
 protected:
-    QList<MediaSourceItem> sourceItems() override { return kFind(*this->mobileDevice(), kKind); }
+    QList<MediaSourceItem> sourceItems() override { return kFind(*this->mobileDevice(), kKind, this->phoneReads()); }
 };
 
 using AndroidMusicMigrator = FamilyMediaMigrator<MusicMigrator, MediaKind::Music, androidMediaItems>;

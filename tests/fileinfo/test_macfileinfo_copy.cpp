@@ -1,5 +1,6 @@
 // The generic chunked copy between two local file infos.
 
+#include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
 
 #include "TestEnvironment.h"
@@ -240,6 +241,17 @@ TEST_F(LocalCopyTest, FailsWithFilesInTheWayAndMissingParents)
               (QStringList{QStringLiteral("dst"), QStringLiteral("plain"), QStringLiteral("src.txt")}));
     EXPECT_EQ(at(QStringLiteral("missing.txt"))->copyTo(at(QStringLiteral("dst"))), kFileInfoCopySourceMissing);
     EXPECT_EQ(at(QStringLiteral("dst"))->copyTo(at(QStringLiteral("plain"))), kFileInfoCopySourceNotFile);
+}
+
+TEST_F(LocalCopyTest, ACopyThatNeverRanReportsNoEarlierFailure)
+{
+    write(QStringLiteral("src.txt"), "s");
+    EXPECT_EQ(at(QStringLiteral("src.txt"))->copyTo(at(QStringLiteral("no/such/target.txt"))),
+              kFileInfoCopyTempFileNotCreated);
+    ASSERT_NE(vtr::lastCopyFailure().error, 0);
+    EXPECT_EQ(at(QStringLiteral("missing.txt"))->copyTo(at(QString())), kFileInfoCopySourceMissing);
+    EXPECT_EQ(vtr::lastCopyFailure().error, 0);
+    EXPECT_TRUE(vtr::lastCopyFailure().path.isEmpty());
 }
 
 // Five GiB, almost all of it holes, with marks on both sides of the 4 GiB

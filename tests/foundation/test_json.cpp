@@ -199,6 +199,7 @@ TEST(JsonParser, RefusedTextsNameTheirFault)
         {"\"a\\n", "Unexpected EOF while parsing string", 11},
         {"\"\\", "Unexpected EOF while parsing string", 11},
         {QStringLiteral("\"\\") + QChar(0) + QStringLiteral("\""), "Illegal escape sequence '0x0'"},
+        {QStringLiteral("\"\\n") + QChar(0) + QStringLiteral("\""), "Unescaped control character '0x0'"},
     };
     for (const auto &c : cases) {
         unsigned int code = 0;

@@ -6,6 +6,7 @@
 // read-only in the middle of a copy, a stop in the middle of a copy, and the
 // importers on the media-library host.
 
+#include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/MigrationStatus.h"
@@ -38,7 +39,9 @@ template <typename Base, MediaKind kKind>
 class FolderMigrator final : public Base
 {
 public:
-    explicit FolderMigrator(QStringList folders) : Base(nullptr), m_folders(std::move(folders)) {}
+    explicit FolderMigrator(QStringList folders, std::shared_ptr<MobileDeviceInterface> phone = nullptr)
+        : Base(std::move(phone)), m_folders(std::move(folders))
+    {}
     QList<MediaSourceItem> extra;  // appended after the folders' files
 
 protected:
@@ -46,7 +49,7 @@ protected:
     {
         VtrFileInfoList roots;
         for (const QString &f : m_folders) roots.append(VtrMacFileInfo::fileInfoWithPath(f));
-        return mediaFilesBelow(roots, kKind) + extra;
+        return mediaFilesBelow(roots, kKind, this->phoneReads()) + extra;
     }
 
 private:
@@ -459,6 +462,35 @@ TEST(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
     music.backupOldDeviceWithStatus(nullptr);
     EXPECT_EQ(music.numItemsNotMoved(), 6);
     EXPECT_EQ(tries, 2) << "one more try, not more";
+}
+
+TEST(MediaMigrators, AFolderThatCannotBeListedOnceThePhoneHasGoneEndsTheBackup)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString phone = testenv::makeTempDir(QStringLiteral("gone"));
+    for (const QString folder : {phone + "/a", phone + "/b"}) {
+        testenv::writeFile(folder + "/x.jpg", "photo");
+        QFile::setPermissions(folder, QFileDevice::WriteOwner);
+    }
+    // A proxy with no phone behind it: the phone has gone.
+    PhotosFromFolders photos({phone}, std::make_shared<MobileDeviceProxy>());
+    try {
+        photos.backupOldDeviceWithStatus(nullptr);
+        ADD_FAILURE() << "the folders were counted as not moved: " << photos.numItemsNotMoved();
+    } catch (const VtrException &e) {
+        EXPECT_EQ(e.name(), QStringLiteral("folderContentsWithFilter"));
+    }
+}
+
+TEST(PhoneReads, NoSecondTryOnceThePhoneHasGone)
+{
+    const PhoneReads reads{{}, [] { return true; }};
+    int tries = 0;
+    QString why;
+    EXPECT_FALSE(reads.twice("Reading", [&] { return ++tries == 0; }, &why));
+    EXPECT_THROW(reads.twice("Reading", [&]() -> bool { ++tries; throw VtrException("DeviceException", "gone"); }, &why),
+                 VtrException);
+    EXPECT_EQ(tries, 2);
 }
 
 TEST(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)

@@ -547,8 +547,7 @@ std::optional<PlatformDevice::Listing> PlatformDevice::_contentsOfFolderWithPath
 
     // The folder's text is made once and shared by its items' nodes: a
     // folder deep in a tree is listed at the cost of its names.
-    QString prefix = vtr::windowsPathPrefixForChildren(folder);
-    if (prefix == folder) prefix = folder;
+    const QString prefix = vtr::windowsPathPrefixForChildren(folder);
     Listing listing;
     for (const QVariant &value : valueAsList(result.toMap().value(kResultEntry))) {
         const QVariantMap entry = value.toMap();
