@@ -278,6 +278,9 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const QString media = brought + QStringLiteral("/iTunes Music/A");
     testenv::writeFile(media + QStringLiteral("/song.wav"), libtest::silentWav());
     testenv::writeFile(media + QStringLiteral("/text.mp3"), "named like a song");
+    // A one-track Standard MIDI file: no movie reader takes it.
+    testenv::writeFile(media + QStringLiteral("/tune.mid"),
+                       QByteArray("MThd\0\0\0\x06\0\0\0\x01\0\x60MTrk\0\0\0\x04\0\xff\x2f\0", 26));
     ASSERT_TRUE(QFile::link(secret, media + QStringLiteral("/link.wav")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(media + QStringLiteral("/pipe.mp3")).constData(), 0600), 0);
     // A folder of the person's own that the library names as its music folder.
@@ -292,6 +295,7 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     } cases[] = {
         {mac("A/song.wav"), macMusic, media + QStringLiteral("/song.wav")},
         {mac("A/text.mp3"), macMusic, {}},   // not sound by its content
+        {mac("A/tune.mid"), macMusic, media + QStringLiteral("/tune.mid")},
         {mac("A/link.wav"), macMusic, {}},   // a link out of the brought folder
         {mac("A/pipe.mp3"), macMusic, {}},   // not a file
         {QStringLiteral("file:///etc/passwd"), macMusic, {}},
