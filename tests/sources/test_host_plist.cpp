@@ -287,6 +287,9 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const QString ownMusic = testenv::makeTempDir(QStringLiteral("own-music"));
     testenv::writeFile(ownMusic + QStringLiteral("/own.wav"), libtest::silentWav());
 
+    const auto trackFile = [](const QString &location, const QString &library, const QString &music) {
+        return vtr::trackFileForLibraryLocation(location, MediaLibraryHost::trackFoldersOf(library, music));
+    };
     const auto mac = [&macMusic](const char *rest) { return macMusic + QLatin1String(rest); };
     const auto here = [](const QString &path) { return vtr::libraryLocationForLocalPath(path); };
     const struct
@@ -305,7 +308,7 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
         {here(secret), here(QDir::homePath()), {}},      // nor is the home folder
     };
     for (const auto &c : cases) {
-        const QString got = vtr::trackFileForLibraryLocation(c.location, libraryFile, c.music);
+        const QString got = trackFile(c.location, libraryFile, c.music);
         EXPECT_EQ(got, c.expected.isEmpty() ? QString() : QFileInfo(c.expected).canonicalFilePath())
             << c.location.toStdString();
     }
@@ -314,11 +317,9 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const QString homeLibrary = QDir::homePath() + QStringLiteral("/iTunes Music Library.xml");
     testenv::writeFile(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav"), libtest::silentWav());
     testenv::writeFile(QDir::homePath() + QStringLiteral("/loose.wav"), libtest::silentWav());
-    EXPECT_EQ(vtr::trackFileForLibraryLocation(mac("A/song.wav"), homeLibrary, macMusic),
+    EXPECT_EQ(trackFile(mac("A/song.wav"), homeLibrary, macMusic),
               QFileInfo(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav")).canonicalFilePath());
-    EXPECT_TRUE(vtr::trackFileForLibraryLocation(here(QDir::homePath() + QStringLiteral("/loose.wav")), homeLibrary,
-                                                 macMusic)
-                    .isNull());
+    EXPECT_TRUE(trackFile(here(QDir::homePath() + QStringLiteral("/loose.wav")), homeLibrary, macMusic).isNull());
     EXPECT_FALSE(watch.opened()) << "the file outside was read";
 
     // The host's own library names what the host filed, as it filed it.
@@ -329,8 +330,7 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const auto library = vtr::XmlPropertyListReader::readDictionaryFile(MediaLibraryHost::musicLibraryFilePath());
     ASSERT_TRUE(library);
     const QVariantMap track = library->value(QStringLiteral("Tracks")).toMap().value(QString::number(id)).toMap();
-    EXPECT_EQ(vtr::trackFileForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
-                                               MediaLibraryHost::musicLibraryFilePath(),
-                                               library->value(QStringLiteral("Music Folder")).toString()),
+    EXPECT_EQ(trackFile(track.value(QStringLiteral("Location")).toString(), MediaLibraryHost::musicLibraryFilePath(),
+                        library->value(QStringLiteral("Music Folder")).toString()),
               QFileInfo(MediaLibraryHost::videosFolder() + QStringLiteral("/Imported/clip.mp4")).canonicalFilePath());
 }

@@ -363,6 +363,15 @@ QString MediaLibraryHost::albumDataFilePath()
     return QDir(platform::dataFolder()).filePath(QStringLiteral("AlbumData.xml"));
 }
 
+vtr::LibraryTrackFolders MediaLibraryHost::trackFoldersOf(const QString &libraryFilePath,
+                                                         const QString &musicFolderLocation)
+{
+    const QString file = QFileInfo(libraryFilePath).canonicalFilePath();
+    const bool own = !file.isEmpty() && file == QFileInfo(musicLibraryFilePath()).canonicalFilePath();
+    return vtr::libraryTrackFolders(libraryFilePath, musicFolderLocation,
+                                    own ? std::optional(QStringList{musicFolder(), videosFolder()}) : std::nullopt);
+}
+
 QString MediaLibraryHost::musicVersion() const
 {
     std::lock_guard lock(m_lock);

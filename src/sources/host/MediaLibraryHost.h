@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sources/host/FiledFiles.h"
+#include "sources/host/LibraryLocation.h"
 
 #include <QHash>
 #include <QList>
@@ -96,6 +97,9 @@ public:
     static QString playlistsFolder();  // "Playlists" in the music folder
     static QString musicLibraryFilePath();
     static QString albumDataFilePath();
+    // Where the tracks of a music library file may lie (LibraryLocation.h);
+    // for this host's own library also the music and videos folders.
+    static vtr::LibraryTrackFolders trackFoldersOf(const QString &libraryFilePath, const QString &musicFolderLocation);
 
     // The versions the host answers for its music and photo sides; tests set
     // older ones to see how the readers treat older libraries.
