@@ -80,8 +80,8 @@ qint64 nextNumber(QVariantMap &header, const QString &counterKey, qint64 first)
     return next;
 }
 
-// What a desktop player plays. Sound formats are known by their extension
-// alone; containers that may hold pictures are opened to tell a video from a
+// What a desktop player plays (VtrQTUtils::playable...Extensions). Sound
+// formats are known by their extension alone; containers that may hold pictures are opened to tell a video from a
 // song (one that cannot be read counts as a video); any other file is filed
 // when its content is sound or video.
 enum class Filing
@@ -93,30 +93,11 @@ enum class Filing
 
 Filing filingOf(const QString &path)
 {
-    static const QSet<QString> sound = {
-        QStringLiteral("mp3"),  QStringLiteral("mp2"),  QStringLiteral("mp1"),  QStringLiteral("mpga"),
-        QStringLiteral("m4a"),  QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("m4r"),
-        QStringLiteral("aac"),  QStringLiteral("adts"), QStringLiteral("ac3"),  QStringLiteral("eac3"),
-        QStringLiteral("aif"),  QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("wav"),
-        QStringLiteral("wave"), QStringLiteral("w64"),  QStringLiteral("au"),   QStringLiteral("snd"),
-        QStringLiteral("caf"),  QStringLiteral("amr"),  QStringLiteral("awb"),  QStringLiteral("mid"),
-        QStringLiteral("midi"), QStringLiteral("kar"),  QStringLiteral("flac"), QStringLiteral("ogg"),
-        QStringLiteral("oga"),  QStringLiteral("opus"), QStringLiteral("spx"),  QStringLiteral("mka"),
-        QStringLiteral("wma"),  QStringLiteral("wv"),   QStringLiteral("ape"),  QStringLiteral("mpc"),
-        QStringLiteral("tta"),  QStringLiteral("dsf"),  QStringLiteral("dff"),  QStringLiteral("ra")};
-    static const QSet<QString> video = {
-        QStringLiteral("mp4"), QStringLiteral("m4v"),  QStringLiteral("mov"),  QStringLiteral("qt"),
-        QStringLiteral("3gp"), QStringLiteral("3gpp"), QStringLiteral("3g2"),  QStringLiteral("avi"),
-        QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("mpe"),  QStringLiteral("m1v"),
-        QStringLiteral("m2v"), QStringLiteral("vob"),  QStringLiteral("ts"),   QStringLiteral("m2ts"),
-        QStringLiteral("mts"), QStringLiteral("dv"),   QStringLiteral("dif"),  QStringLiteral("wmv"),
-        QStringLiteral("asf"), QStringLiteral("mkv"),  QStringLiteral("webm"), QStringLiteral("ogv"),
-        QStringLiteral("ogm"), QStringLiteral("flv"),  QStringLiteral("f4v"),  QStringLiteral("divx"),
-        QStringLiteral("rm"),  QStringLiteral("rmvb")};
     const QString ext = QFileInfo(path).suffix().toLower();
-    if (sound.contains(ext)) return Filing::Music;
+    if (VtrQTUtils::playableSoundExtensions().contains(ext)) return Filing::Music;
     const vtr::MediaContent content = vtr::mediaContentOf(path);
-    if (video.contains(ext)) return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
+    if (VtrQTUtils::playableVideoExtensions().contains(ext))
+        return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
     switch (content) {
     case vtr::MediaContent::Sound: return Filing::Music;
     case vtr::MediaContent::Video: return Filing::Video;
