@@ -110,10 +110,15 @@ QString FiledFiles::idByContent(const QString &folder, const QString &fileName, 
     return d.isEmpty() ? QString() : hashed->value(d);
 }
 
+QString FiledFiles::idOfFiled(const QString &source)
+{
+    const QString byPath = idOfPath(source);
+    return byPath.isEmpty() ? idOfFile(source) : byPath;
+}
+
 FiledFiles::Placement FiledFiles::placementOf(const QString &source, const QString &folder, const QString &fileName)
 {
-    if (const QString same = idOfPath(source); !same.isEmpty()) return {same, {}};
-    if (const QString same = idOfFile(source); !same.isEmpty()) return {same, {}};
+    if (const QString same = idOfFiled(source); !same.isEmpty()) return {same, {}};
 
     const QFileInfo sourceInfo(source);
     std::optional<QByteArray> digest;

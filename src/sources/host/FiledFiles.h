@@ -36,6 +36,9 @@ public:
     void add(const QString &id, const QString &path, bool fresh);
     void settle();
     QString idOfPath(const QString &path) const { return m_byPath.value(path); }
+    // `source` is itself a filed file: by its path or its identity (device
+    // and inode). Nothing is read.
+    QString idOfFiled(const QString &source);
 
     // Where a new file stands in `folder`, the folder it would be filed into.
     struct Placement

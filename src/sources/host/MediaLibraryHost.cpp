@@ -1,5 +1,6 @@
 #include "sources/host/MediaLibraryHost.h"
 
+#include "fileinfo/VtrBaseFileInfo.h"
 #include "fileinfo/VtrFileInfo.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
@@ -28,7 +29,6 @@ namespace {
 constexpr qint64 kReferenceDateOffset = 978307200;
 constexpr qint64 kFirstAlbumID = 1000;
 constexpr qint64 kLibraryAlbumID = 999000;
-constexpr int kMaxNameAttempts = 10000;
 
 using Failure = MediaLibraryHost::Failure;
 
@@ -570,9 +570,8 @@ MediaLibraryHost::PhotoLibrary &MediaLibraryHost::photos()
 // ---------------------------------------------------------------------------
 // Filing files
 
-QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder)
+QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder, const QString &wanted)
 {
-    const QString wanted = folderNameFor(QFileInfo(source).fileName());
     auto taken = m_takenNames.find(folder);
     if (taken == m_takenNames.end()) {
         if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
@@ -582,13 +581,16 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
             names.insert(name.toCaseFolded());
         taken = m_takenNames.insert(folder, names);
     }
+    // Made unique as VtrBaseFileInfo::uniqueFilename() does, against the
+    // names this batch took already. `wanted` never begins with ".", so it
+    // has a base name.
     const QString base = QFileInfo(wanted).completeBaseName();
     const QString ext = QFileInfo(wanted).suffix();
-    for (int n = 0; n < kMaxNameAttempts; ++n) {
+    for (int n = 0; n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
         QString name = wanted;
         if (n > 0) {
-            name = QStringLiteral("%1-%2").arg(base.isEmpty() ? wanted : base).arg(n);
-            if (!ext.isEmpty() && !base.isEmpty()) name += QLatin1Char('.') + ext;
+            name = QStringLiteral("%1-%2").arg(base).arg(n);
+            if (!ext.isEmpty()) name += QLatin1Char('.') + ext;
         }
         if (taken->contains(name.toCaseFolded())) continue;
         const QString target = QDir(folder).filePath(name);
@@ -609,21 +611,23 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
 vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const QString &source,
                                                       const QString &folder)
 {
-    vtr::FiledFiles::Placement placement =
-        files.placementOf(source, folder, folderNameFor(QFileInfo(source).fileName()));
-    if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder);
+    const QString name = folderNameFor(QFileInfo(source).fileName());
+    vtr::FiledFiles::Placement placement = files.placementOf(source, folder, name);
+    if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder, name);
     return placement;
 }
 
 qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &collection)
 {
     const QString source = canonicalSource(path);
+    MusicLibrary &library = music();
+    // An import run again meets what it filed before: known without a probe.
+    if (const QString filed = library.files.idOfFiled(source); !filed.isEmpty()) return filed.toLongLong();
     const Filing filing = filingOf(source);
     if (filing == Filing::Refused) throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
     const bool video = filing == Filing::Video;
     const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
-    MusicLibrary &library = music();
 
     const QString folder = QDir(root).filePath(folderNameFor(collection));
     const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);

@@ -156,8 +156,9 @@ private:
     QString addOnePhoto(const QString &path, qsizetype albumIndex);
     Playlist createPlaylistLocked(const QString &name, bool folder);
     Album createAlbumLocked(const QString &name);
-    // `source` linked (or copied) into the folder under a free name.
-    QString fileIntoFolder(const QString &source, const QString &folder);
+    // `source` linked (or copied) into the folder under `wanted`, or that
+    // name made unique.
+    QString fileIntoFolder(const QString &source, const QString &folder, const QString &wanted);
     // The ID `source` is already filed as, or else the path of its file in
     // the folder (one found there, or filed now).
     vtr::FiledFiles::Placement placeFile(vtr::FiledFiles &files, const QString &source, const QString &folder);
