@@ -654,7 +654,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
         track.insert(QStringLiteral("Movie"), true);
     }
     library.tracks.insert(QString::number(trackID), track);
-    if (known.isEmpty()) library.files.add(QString::number(trackID), target, true);
+    library.files.add(QString::number(trackID), target, true);
     const qsizetype master = library.masterIndex();
     if (master >= 0) library.playlists[master].add(trackID);
     library.dirty = true;
@@ -847,7 +847,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
                                            {QStringLiteral("DateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("Roll"), album.info.value(QStringLiteral("AlbumId"))}});
-    if (known.isEmpty()) library.files.add(key, target, true);
+    library.files.add(key, target, true);
     return fileIn(key);
 }
 
