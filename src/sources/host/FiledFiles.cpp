@@ -10,16 +10,17 @@
 
 namespace vtr {
 
-namespace {
-
-std::optional<QPair<quint64, quint64>> fileKeyOf(const QString &path)
+FileStamp fileStampOf(const QString &path)
 {
     struct stat st
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
-    return qMakePair(quint64(st.st_dev), quint64(st.st_ino));
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
 }
+
+namespace {
 
 QByteArray contentDigest(const QString &path)
 {
@@ -41,17 +42,14 @@ QString nameStem(const QString &fileName)
     return (suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix).toCaseFolded();
 }
 
-}  // namespace
-
-FileStamp fileStampOf(const QString &path)
+std::optional<QPair<quint64, quint64>> fileKeyOf(const QString &path)
 {
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
-    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
-            quint64(st.st_ino)};
+    const FileStamp stamp = fileStampOf(path);
+    if (!stamp.exists) return std::nullopt;
+    return qMakePair(stamp.device, stamp.inode);
 }
+
+}  // namespace
 
 void FiledFiles::add(const QString &id, const QString &path, bool fresh)
 {
