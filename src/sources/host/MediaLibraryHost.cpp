@@ -81,9 +81,10 @@ qint64 nextNumber(QVariantMap &header, const QString &counterKey, qint64 first)
 }
 
 // What a desktop player plays (VtrQTUtils::playable...Extensions). Sound
-// formats are known by their extension alone; containers that may hold pictures are opened to tell a video from a
-// song (one that cannot be read counts as a video); any other file is filed
-// when its content is sound or video.
+// formats are known by their extension alone; containers that may hold
+// pictures are opened to tell a video from a song (one that cannot be read
+// counts as a video); any other file is filed when its content is sound or
+// video.
 enum class Filing
 {
     Refused,
