@@ -107,20 +107,25 @@ QString localPathForLibraryLocation(const QString &location, const QString &libr
 LibraryTrackFolders libraryTrackFolders(const QString &libraryFilePath, const QString &musicFolderLocation,
                                         const std::optional<QStringList> &ownFolders)
 {
-    LibraryTrackFolders folders{libraryFilePath, musicFolderLocation, {}, ownFolders.has_value()};
+    LibraryTrackFolders folders{libraryFilePath, musicFolderLocation, {}, {}, ownFolders.has_value()};
     if (libraryFilePath.isEmpty()) return folders;
     const QDir libraryFolder = QFileInfo(libraryFilePath).absoluteDir();
-    folders.roots.append(trustedFolder(libraryFolder.path()));
+    QStringList wanted{libraryFolder.path()};
     const DecodedLocation music = decode(musicFolderLocation);
     if (music.valid && !music.components.isEmpty()) {
         // The music folder brought beside the library file counts even where
         // the file lies in the home folder itself.
-        folders.roots.append(trustedFolder(libraryFolder.filePath(music.components.last())));
-        if (!music.drive)
-            folders.roots.append(trustedFolder(QLatin1Char('/') + music.components.join(QLatin1Char('/'))));
+        wanted.append(libraryFolder.filePath(music.components.last()));
+        if (!music.drive) wanted.append(QLatin1Char('/') + music.components.join(QLatin1Char('/')));
     }
-    for (const QString &folder : ownFolders.value_or(QStringList())) folders.roots.append(trustedFolder(folder));
-    folders.roots.removeAll(QString());
+    wanted += ownFolders.value_or(QStringList());
+    for (const QString &folder : std::as_const(wanted)) {
+        const QString root = trustedFolder(folder);
+        if (!root.isEmpty())
+            folders.roots.append(root);
+        else if (!QFileInfo::exists(folder))
+            folders.later.append(folder);
+    }
     return folders;
 }
 
@@ -128,7 +133,9 @@ QString trackFileForLibraryLocation(const QString &location, const LibraryTrackF
 {
     const DecodedLocation decoded = decode(location);
     if (!decoded.valid || decoded.components.isEmpty() || folders.libraryFilePath.isEmpty()) return QString();
-    const QStringList &roots = folders.roots;
+    QStringList roots = folders.roots;
+    for (const QString &folder : folders.later)
+        if (const QString root = trustedFolder(folder); !root.isEmpty()) roots.append(root);
     for (const QString &candidate : candidatePaths(decoded, folders.libraryFilePath, folders.musicFolderLocation)) {
         // Links are resolved first: a link inside a folder may point anywhere.
         const QString file = QFileInfo(candidate).canonicalFilePath();

@@ -32,6 +32,9 @@ struct LibraryTrackFolders
     QString libraryFilePath;
     QString musicFolderLocation;
     QStringList roots;  // canonical
+    // Folders not there yet (the host makes its own when it first files
+    // into them): looked at again for each track until they are.
+    QStringList later;
     // The media-library host's own library: it names only what the host
     // filed and judged, so its files' content is not looked at again.
     bool own = false;
