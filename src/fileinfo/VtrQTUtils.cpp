@@ -343,6 +343,36 @@ QStringList VtrQTUtils::audioFileExtensions()
     return audioTable();
 }
 
+const QSet<QString> &VtrQTUtils::playableSoundExtensions()
+{
+    static const QSet<QString> sound = {
+        QStringLiteral("mp3"),  QStringLiteral("mp2"),  QStringLiteral("mp1"),  QStringLiteral("mpga"),
+        QStringLiteral("m4a"),  QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("m4r"),
+        QStringLiteral("aac"),  QStringLiteral("adts"), QStringLiteral("ac3"),  QStringLiteral("eac3"),
+        QStringLiteral("aif"),  QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("wav"),
+        QStringLiteral("wave"), QStringLiteral("w64"),  QStringLiteral("au"),   QStringLiteral("snd"),
+        QStringLiteral("caf"),  QStringLiteral("amr"),  QStringLiteral("awb"),  QStringLiteral("mid"),
+        QStringLiteral("midi"), QStringLiteral("kar"),  QStringLiteral("flac"), QStringLiteral("ogg"),
+        QStringLiteral("oga"),  QStringLiteral("opus"), QStringLiteral("spx"),  QStringLiteral("mka"),
+        QStringLiteral("wma"),  QStringLiteral("wv"),   QStringLiteral("ape"),  QStringLiteral("mpc"),
+        QStringLiteral("tta"),  QStringLiteral("dsf"),  QStringLiteral("dff"),  QStringLiteral("ra")};
+    return sound;
+}
+
+const QSet<QString> &VtrQTUtils::playableVideoExtensions()
+{
+    static const QSet<QString> video = {
+        QStringLiteral("mp4"), QStringLiteral("m4v"),  QStringLiteral("mov"),  QStringLiteral("qt"),
+        QStringLiteral("3gp"), QStringLiteral("3gpp"), QStringLiteral("3g2"),  QStringLiteral("avi"),
+        QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("mpe"),  QStringLiteral("m1v"),
+        QStringLiteral("m2v"), QStringLiteral("vob"),  QStringLiteral("ts"),   QStringLiteral("m2ts"),
+        QStringLiteral("mts"), QStringLiteral("dv"),   QStringLiteral("dif"),  QStringLiteral("wmv"),
+        QStringLiteral("asf"), QStringLiteral("mkv"),  QStringLiteral("webm"), QStringLiteral("ogv"),
+        QStringLiteral("ogm"), QStringLiteral("flv"),  QStringLiteral("f4v"),  QStringLiteral("divx"),
+        QStringLiteral("rm"),  QStringLiteral("rmvb")};
+    return video;
+}
+
 QStringList VtrQTUtils::movieFileTypes()
 {
     return commonTypesTable();

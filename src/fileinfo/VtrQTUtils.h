@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -83,6 +84,11 @@ public:
     // ---- classification
 
     static QStringList audioFileExtensions();
+    // What a desktop player plays, by extension (lower case): every sound
+    // format it knows, and the containers that usually hold a video. Wider
+    // than the lists above, which are what the migrators take.
+    static const QSet<QString> &playableSoundExtensions();
+    static const QSet<QString> &playableVideoExtensions();
     // Every file kind the movie reader takes as a matter of course: movies and
     // the common sound formats.
     static QStringList movieFileTypes();

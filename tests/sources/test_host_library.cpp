@@ -271,6 +271,22 @@ TEST_F(HostLibrary, RunningAgainFilesNothingTwice)
     EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 3);
 }
 
+TEST_F(HostLibrary, ANameTakenOverFromARemovedFileIsKnownByItsNewFile)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("taken-over"));
+    const auto add = [&](const QString &name, const QByteArray &bytes) {
+        testenv::writeFile(source + name, bytes);
+        return host.addMediaFiles(source + name, QStringLiteral("C"));
+    };
+    add(QStringLiteral("/1/a.mp3"), "song a");
+    add(QStringLiteral("/2/a.mp3"), "another a");  // filed as "a-1.mp3"
+    ASSERT_TRUE(QFile::remove(MediaLibraryHost::musicFolder() + QStringLiteral("/C/a-1.mp3")));
+    MediaLibraryHost::Batch batch(host);
+    const QList<qint64> third = add(QStringLiteral("/3/a.mp3"), "a third a");  // takes "a-1.mp3" over
+    EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/3/a.mp3"), QStringLiteral("C")), third);
+    EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/C")).entryList(QDir::Files).size(), 2);
+}
+
 TEST_F(HostLibrary, ABatchWritesTheLibraryOnceAtItsEnd)
 {
     const QString source = testenv::makeTempDir(QStringLiteral("batch"));

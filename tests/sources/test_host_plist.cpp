@@ -256,12 +256,18 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const QString media = brought + QStringLiteral("/iTunes Music/A");
     testenv::writeFile(media + QStringLiteral("/song.wav"), libtest::silentWav());
     testenv::writeFile(media + QStringLiteral("/text.mp3"), "named like a song");
+    // A one-track Standard MIDI file: no movie reader takes it.
+    testenv::writeFile(media + QStringLiteral("/tune.mid"),
+                       QByteArray("MThd\0\0\0\x06\0\0\0\x01\0\x60MTrk\0\0\0\x04\0\xff\x2f\0", 26));
     ASSERT_TRUE(QFile::link(secret, media + QStringLiteral("/link.wav")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(media + QStringLiteral("/pipe.mp3")).constData(), 0600), 0);
     // A folder of the person's own that the library names as its music folder.
     const QString ownMusic = testenv::makeTempDir(QStringLiteral("own-music"));
     testenv::writeFile(ownMusic + QStringLiteral("/own.wav"), libtest::silentWav());
 
+    const auto trackFile = [](const QString &location, const QString &library, const QString &music) {
+        return vtr::trackFileForLibraryLocation(location, MediaLibraryHost::trackFoldersOf(library, music));
+    };
     const auto mac = [&macMusic](const char *rest) { return macMusic + QLatin1String(rest); };
     const auto here = [](const QString &path) { return vtr::libraryLocationForLocalPath(path); };
     const struct
@@ -270,6 +276,7 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     } cases[] = {
         {mac("A/song.wav"), macMusic, media + QStringLiteral("/song.wav")},
         {mac("A/text.mp3"), macMusic, {}},   // not sound by its content
+        {mac("A/tune.mid"), macMusic, media + QStringLiteral("/tune.mid")},
         {mac("A/link.wav"), macMusic, {}},   // a link out of the brought folder
         {mac("A/pipe.mp3"), macMusic, {}},   // not a file
         {QStringLiteral("file:///etc/passwd"), macMusic, {}},
@@ -279,7 +286,7 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
         {here(secret), here(QDir::homePath()), {}},      // nor is the home folder
     };
     for (const auto &c : cases) {
-        const QString got = vtr::trackFileForLibraryLocation(c.location, libraryFile, c.music);
+        const QString got = trackFile(c.location, libraryFile, c.music);
         EXPECT_EQ(got, c.expected.isEmpty() ? QString() : QFileInfo(c.expected).canonicalFilePath())
             << c.location.toStdString();
     }
@@ -288,11 +295,9 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const QString homeLibrary = QDir::homePath() + QStringLiteral("/iTunes Music Library.xml");
     testenv::writeFile(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav"), libtest::silentWav());
     testenv::writeFile(QDir::homePath() + QStringLiteral("/loose.wav"), libtest::silentWav());
-    EXPECT_EQ(vtr::trackFileForLibraryLocation(mac("A/song.wav"), homeLibrary, macMusic),
+    EXPECT_EQ(trackFile(mac("A/song.wav"), homeLibrary, macMusic),
               QFileInfo(QDir::homePath() + QStringLiteral("/iTunes Music/A/song.wav")).canonicalFilePath());
-    EXPECT_TRUE(vtr::trackFileForLibraryLocation(here(QDir::homePath() + QStringLiteral("/loose.wav")), homeLibrary,
-                                                 macMusic)
-                    .isNull());
+    EXPECT_TRUE(trackFile(here(QDir::homePath() + QStringLiteral("/loose.wav")), homeLibrary, macMusic).isNull());
     EXPECT_FALSE(watch.opened()) << "the file outside was read";
 
     // The host's own library names what the host filed, as it filed it.
@@ -303,8 +308,7 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
     const auto library = vtr::XmlPropertyListReader::readDictionaryFile(MediaLibraryHost::musicLibraryFilePath());
     ASSERT_TRUE(library);
     const QVariantMap track = library->value(QStringLiteral("Tracks")).toMap().value(QString::number(id)).toMap();
-    EXPECT_EQ(vtr::trackFileForLibraryLocation(track.value(QStringLiteral("Location")).toString(),
-                                               MediaLibraryHost::musicLibraryFilePath(),
-                                               library->value(QStringLiteral("Music Folder")).toString()),
+    EXPECT_EQ(trackFile(track.value(QStringLiteral("Location")).toString(), MediaLibraryHost::musicLibraryFilePath(),
+                        library->value(QStringLiteral("Music Folder")).toString()),
               QFileInfo(MediaLibraryHost::videosFolder() + QStringLiteral("/Imported/clip.mp4")).canonicalFilePath());
 }

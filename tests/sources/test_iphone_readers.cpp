@@ -227,17 +227,23 @@ TEST(PropertyList, DamagedInputIsAnErrorNeverAValue)
     const QByteArray xml = fixtures::plistData(root, false);
     const QByteArray deep = QByteArray("<plist><array>").repeated(1) + QByteArray("<array>").repeated(2000)
                             + QByteArray("</array>").repeated(2001) + "</plist>";
-    // A key holding a NUL would stop the process inside libplist.
+    // A key holding a NUL is text like any other.
     QByteArray nulKey = fixtures::plistData(QVariantMap{{QStringLiteral("ab"), QStringLiteral("v")}}, true);
     nulKey.replace(QByteArray("\x52" "ab"), QByteArray("\x52" "a\0", 3));
     ASSERT_TRUE(nulKey.contains(QByteArray("\x52" "a\0", 3)));
-    const QByteArray cases[] = {QByteArray(), binary.left(binary.size() - 5), binary.left(8), xml.left(xml.size() / 2),
-                                "bplist00garbage", "not a plist", deep, nulKey};
+    const QByteArray cases[] = {QByteArray(),
+                                binary.left(binary.size() - 5),
+                                binary.left(8),
+                                xml.left(xml.size() / 2),
+                                "bplist00garbage",
+                                "not a plist",
+                                deep};
     for (const QByteArray &data : cases) {
         QString error;
         EXPECT_FALSE(vtr::plist::fromData(data, &error).isValid()) << data.left(40).toStdString();
         EXPECT_FALSE(error.isEmpty());
     }
+    EXPECT_EQ(vtr::plist::dictionaryFromData(nulKey).firstKey(), QString(QStringLiteral("a") + QChar(0)));
     EXPECT_FALSE(vtr::plist::fromBinaryData(xml).isValid()) << "the binary path takes binary lists only";
     EXPECT_TRUE(vtr::plist::dictionaryFromData(fixtures::plistData(QVariantList{1, 2}, true)).isEmpty());
 }
@@ -299,8 +305,9 @@ TEST(PropertyList, BinaryValuesAreReachedInPlace)
     EXPECT_FALSE(vtr::plist::BinaryPropertyList::open("bplist00").has_value());
 }
 
-// What would end the process inside libplist (a stack exhausted by nesting,
-// a cycle, a tree grown without bound from shared objects) is refused first.
+// What would exhaust the stack or the memory (deep nesting, a cycle, a tree
+// grown without bound from shared objects) is refused before any value is
+// made.
 TEST(PropertyList, HostileBinaryStructureIsRefused)
 {
     EXPECT_TRUE(vtr::plist::fromBinaryData(arraysPlist(chain(100, 1))).isValid()) << "sound nesting reads";

@@ -10,7 +10,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -134,8 +133,9 @@ QStringList BBAppList::backupFolders()
 {
     const QString subfolder = QStringLiteral("/BlackBerry Backups");
     QStringList folders;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty()) folders.append(QDir::cleanPath(documents) + subfolder);
+    const QString documents =
+        VtrFileInfo::findFolderPath(VtrFileInfo::kUserDomain, VtrFileInfo::kDocumentsFolderType, false);
+    if (!documents.isEmpty()) folders.append(documents + subfolder);
     const QString literal = QDir::cleanPath(platform::homeFolder() + QStringLiteral("/Documents")) + subfolder;
     if (!folders.contains(literal)) folders.append(literal);
     return vtr::iphone::withFoldersFromUserDefault(folders, kBackupFoldersDefaultsKey);

@@ -10,16 +10,17 @@
 
 namespace vtr {
 
-namespace {
-
-std::optional<QPair<quint64, quint64>> fileKeyOf(const QString &path)
+FileStamp fileStampOf(const QString &path)
 {
     struct stat st
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
-    return qMakePair(quint64(st.st_dev), quint64(st.st_ino));
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
 }
+
+namespace {
 
 QByteArray contentDigest(const QString &path)
 {
@@ -41,17 +42,14 @@ QString nameStem(const QString &fileName)
     return (suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix).toCaseFolded();
 }
 
-}  // namespace
-
-FileStamp fileStampOf(const QString &path)
+std::optional<QPair<quint64, quint64>> fileKeyOf(const QString &path)
 {
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
-    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
-            quint64(st.st_ino)};
+    const FileStamp stamp = fileStampOf(path);
+    if (!stamp.exists) return std::nullopt;
+    return qMakePair(stamp.device, stamp.inode);
 }
+
+}  // namespace
 
 void FiledFiles::add(const QString &id, const QString &path, bool fresh)
 {
@@ -110,10 +108,15 @@ QString FiledFiles::idByContent(const QString &folder, const QString &fileName, 
     return d.isEmpty() ? QString() : hashed->value(d);
 }
 
+QString FiledFiles::idOfFiled(const QString &source)
+{
+    const QString byPath = idOfPath(source);
+    return byPath.isEmpty() ? idOfFile(source) : byPath;
+}
+
 FiledFiles::Placement FiledFiles::placementOf(const QString &source, const QString &folder, const QString &fileName)
 {
-    if (const QString same = idOfPath(source); !same.isEmpty()) return {same, {}};
-    if (const QString same = idOfFile(source); !same.isEmpty()) return {same, {}};
+    if (const QString same = idOfFiled(source); !same.isEmpty()) return {same, {}};
 
     const QFileInfo sourceInfo(source);
     std::optional<QByteArray> digest;

@@ -32,10 +32,14 @@ class FiledFiles
 public:
     // `fresh`: filed by the import under way. Such a file is found by path
     // and identity at once but by content only after settle(): two equal
-    // songs of one import are both filed.
+    // songs of one import are both filed. A path already known (a name
+    // taken over from a file since removed) is added again for its new file.
     void add(const QString &id, const QString &path, bool fresh);
     void settle();
     QString idOfPath(const QString &path) const { return m_byPath.value(path); }
+    // `source` is itself a filed file: by its path or its identity (device
+    // and inode). Nothing is read.
+    QString idOfFiled(const QString &source);
 
     // Where a new file stands in `folder`, the folder it would be filed into.
     struct Placement

@@ -1,11 +1,9 @@
 #include "sources/host/LibraryLocation.h"
 
 #include "sources/host/MediaContent.h"
-#include "sources/host/MediaLibraryHost.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStringList>
 #include <QUrl>
 
 #include <algorithm>
@@ -106,35 +104,45 @@ QString localPathForLibraryLocation(const QString &location, const QString &libr
     return decoded.drive ? QString() : candidates.first();
 }
 
-QString trackFileForLibraryLocation(const QString &location, const QString &libraryFilePath,
-                                    const QString &musicFolderLocation)
+LibraryTrackFolders libraryTrackFolders(const QString &libraryFilePath, const QString &musicFolderLocation,
+                                        const std::optional<QStringList> &ownFolders)
 {
-    const DecodedLocation decoded = decode(location);
-    if (!decoded.valid || decoded.components.isEmpty() || libraryFilePath.isEmpty()) return QString();
-
-    const QString libraryFile = QFileInfo(libraryFilePath).canonicalFilePath();
-    const bool own = !libraryFile.isEmpty() &&
-                     libraryFile == QFileInfo(MediaLibraryHost::musicLibraryFilePath()).canonicalFilePath();
+    LibraryTrackFolders folders{libraryFilePath, musicFolderLocation, {}, {}, ownFolders.has_value()};
+    if (libraryFilePath.isEmpty()) return folders;
     const QDir libraryFolder = QFileInfo(libraryFilePath).absoluteDir();
-    QStringList roots{trustedFolder(libraryFolder.path())};
+    QStringList wanted{libraryFolder.path()};
     const DecodedLocation music = decode(musicFolderLocation);
     if (music.valid && !music.components.isEmpty()) {
         // The music folder brought beside the library file counts even where
         // the file lies in the home folder itself.
-        roots.append(trustedFolder(libraryFolder.filePath(music.components.last())));
-        if (!music.drive) roots.append(trustedFolder(QLatin1Char('/') + music.components.join(QLatin1Char('/'))));
+        wanted.append(libraryFolder.filePath(music.components.last()));
+        if (!music.drive) wanted.append(QLatin1Char('/') + music.components.join(QLatin1Char('/')));
     }
-    if (own) roots << trustedFolder(MediaLibraryHost::musicFolder()) << trustedFolder(MediaLibraryHost::videosFolder());
-    roots.removeAll(QString());
+    wanted += ownFolders.value_or(QStringList());
+    for (const QString &folder : std::as_const(wanted)) {
+        const QString root = trustedFolder(folder);
+        if (!root.isEmpty())
+            folders.roots.append(root);
+        else if (!QFileInfo::exists(folder))
+            folders.later.append(folder);
+    }
+    return folders;
+}
 
-    for (const QString &candidate : candidatePaths(decoded, libraryFilePath, musicFolderLocation)) {
+QString trackFileForLibraryLocation(const QString &location, const LibraryTrackFolders &folders)
+{
+    const DecodedLocation decoded = decode(location);
+    if (!decoded.valid || decoded.components.isEmpty() || folders.libraryFilePath.isEmpty()) return QString();
+    QStringList roots = folders.roots;
+    for (const QString &folder : folders.later)
+        if (const QString root = trustedFolder(folder); !root.isEmpty()) roots.append(root);
+    for (const QString &candidate : candidatePaths(decoded, folders.libraryFilePath, folders.musicFolderLocation)) {
         // Links are resolved first: a link inside a folder may point anywhere.
         const QString file = QFileInfo(candidate).canonicalFilePath();
         if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
         if (std::none_of(roots.cbegin(), roots.cend(), [&file](const QString &root) { return isInside(file, root); }))
             continue;
-        // The host's own library names only what the host filed and judged.
-        if (!own && mediaContentOf(file) == MediaContent::None) continue;
+        if (!folders.own && mediaContentOf(file) == MediaContent::None) continue;
         return file;
     }
     return QString();

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 // Track and photo locations in library files are file URLs written by another
 // computer: "file://localhost/Users/...", "file:///home/...", or a Windows
@@ -19,17 +22,34 @@ namespace vtr {
 QString localPathForLibraryLocation(const QString &location, const QString &libraryFilePath = QString(),
                                     const QString &musicFolderLocation = QString());
 
+// The folders the tracks of one library file may lie in, worked out once for
+// all its tracks: the library's own music folder where it exists here, the
+// folder that holds the library file and a folder named like the music
+// folder beside it. "/", the home folder and the folders above it are never
+// such a folder.
+struct LibraryTrackFolders
+{
+    QString libraryFilePath;
+    QString musicFolderLocation;
+    QStringList roots;  // canonical
+    // Folders not there yet (the host makes its own when it first files
+    // into them): looked at again for each track until they are.
+    QStringList later;
+    // The media-library host's own library: it names only what the host
+    // filed and judged, so its files' content is not looked at again.
+    bool own = false;
+};
+// `ownFolders` is given for the host's own library only: the folders it
+// files into, which count as well (MediaLibraryHost::trackFoldersOf).
+LibraryTrackFolders libraryTrackFolders(const QString &libraryFilePath, const QString &musicFolderLocation,
+                                        const std::optional<QStringList> &ownFolders = std::nullopt);
+
 // The file a track of a library file names, for reading or copying: found
 // as localPathForLibraryLocation() finds it, then taken only when, with every
-// link resolved, it is a regular file inside one of the library's folders:
-// the library's own music folder where it exists here, the folder that holds
-// the library file, a folder named like the music folder beside it, and for
-// the media-library host's own library the music and videos folders it files
-// into. "/", the home folder and the folders above it are never such a folder.
-// A library from another computer is trusted no further: its file must be
-// sound or video by its content. Null otherwise.
-QString trackFileForLibraryLocation(const QString &location, const QString &libraryFilePath,
-                                    const QString &musicFolderLocation);
+// link resolved, it is a regular file inside one of `folders`. A library
+// from another computer is trusted no further: its file must be sound or
+// video by its content. Null otherwise.
+QString trackFileForLibraryLocation(const QString &location, const LibraryTrackFolders &folders);
 
 // "file://localhost/..." with every byte outside the unreserved set escaped,
 // as the library writers spell it; folders end with "/".

@@ -1,17 +1,19 @@
 #include "sources/host/MediaContent.h"
 
+#include "fileinfo/VtrQTUtils.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
 #include <libavutil/mem.h>
 }
 
@@ -90,6 +92,11 @@ public:
         if (m_file.fd < 0 || ::fstat(m_file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
             return MediaContent::None;
         m_file.size = st.st_size;
+        // The movie reader has no reader for Standard MIDI files, which a
+        // desktop player plays as songs.
+        char head[4] = {};
+        if (::pread(m_file.fd, head, sizeof head, 0) == sizeof head && std::memcmp(head, "MThd", 4) == 0)
+            return MediaContent::Sound;
 
         constexpr int kBufferSize = 64 * 1024;
         auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
@@ -135,7 +142,7 @@ private:
 MediaContent mediaContentOf(const QString &path)
 {
     if (path.isEmpty()) return MediaContent::None;
-    av_log_set_level(AV_LOG_QUIET);
+    VtrQTUtils::initialize();
     Probe probe;
     return probe.run(path);
 }

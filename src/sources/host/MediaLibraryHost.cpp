@@ -1,5 +1,6 @@
 #include "sources/host/MediaLibraryHost.h"
 
+#include "fileinfo/VtrBaseFileInfo.h"
 #include "fileinfo/VtrFileInfo.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
@@ -28,7 +29,6 @@ namespace {
 constexpr qint64 kReferenceDateOffset = 978307200;
 constexpr qint64 kFirstAlbumID = 1000;
 constexpr qint64 kLibraryAlbumID = 999000;
-constexpr int kMaxNameAttempts = 10000;
 
 using Failure = MediaLibraryHost::Failure;
 
@@ -80,10 +80,11 @@ qint64 nextNumber(QVariantMap &header, const QString &counterKey, qint64 first)
     return next;
 }
 
-// What a desktop player plays. Sound formats are known by their extension
-// alone; containers that may hold pictures are opened to tell a video from a
-// song (one that cannot be read counts as a video); any other file is filed
-// when its content is sound or video.
+// What a desktop player plays (VtrQTUtils::playable...Extensions). Sound
+// formats are known by their extension alone; containers that may hold
+// pictures are opened to tell a video from a song (one that cannot be read
+// counts as a video); any other file is filed when its content is sound or
+// video.
 enum class Filing
 {
     Refused,
@@ -93,30 +94,11 @@ enum class Filing
 
 Filing filingOf(const QString &path)
 {
-    static const QSet<QString> sound = {
-        QStringLiteral("mp3"),  QStringLiteral("mp2"),  QStringLiteral("mp1"),  QStringLiteral("mpga"),
-        QStringLiteral("m4a"),  QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("m4r"),
-        QStringLiteral("aac"),  QStringLiteral("adts"), QStringLiteral("ac3"),  QStringLiteral("eac3"),
-        QStringLiteral("aif"),  QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("wav"),
-        QStringLiteral("wave"), QStringLiteral("w64"),  QStringLiteral("au"),   QStringLiteral("snd"),
-        QStringLiteral("caf"),  QStringLiteral("amr"),  QStringLiteral("awb"),  QStringLiteral("mid"),
-        QStringLiteral("midi"), QStringLiteral("kar"),  QStringLiteral("flac"), QStringLiteral("ogg"),
-        QStringLiteral("oga"),  QStringLiteral("opus"), QStringLiteral("spx"),  QStringLiteral("mka"),
-        QStringLiteral("wma"),  QStringLiteral("wv"),   QStringLiteral("ape"),  QStringLiteral("mpc"),
-        QStringLiteral("tta"),  QStringLiteral("dsf"),  QStringLiteral("dff"),  QStringLiteral("ra")};
-    static const QSet<QString> video = {
-        QStringLiteral("mp4"), QStringLiteral("m4v"),  QStringLiteral("mov"),  QStringLiteral("qt"),
-        QStringLiteral("3gp"), QStringLiteral("3gpp"), QStringLiteral("3g2"),  QStringLiteral("avi"),
-        QStringLiteral("mpg"), QStringLiteral("mpeg"), QStringLiteral("mpe"),  QStringLiteral("m1v"),
-        QStringLiteral("m2v"), QStringLiteral("vob"),  QStringLiteral("ts"),   QStringLiteral("m2ts"),
-        QStringLiteral("mts"), QStringLiteral("dv"),   QStringLiteral("dif"),  QStringLiteral("wmv"),
-        QStringLiteral("asf"), QStringLiteral("mkv"),  QStringLiteral("webm"), QStringLiteral("ogv"),
-        QStringLiteral("ogm"), QStringLiteral("flv"),  QStringLiteral("f4v"),  QStringLiteral("divx"),
-        QStringLiteral("rm"),  QStringLiteral("rmvb")};
     const QString ext = QFileInfo(path).suffix().toLower();
-    if (sound.contains(ext)) return Filing::Music;
+    if (VtrQTUtils::playableSoundExtensions().contains(ext)) return Filing::Music;
     const vtr::MediaContent content = vtr::mediaContentOf(path);
-    if (video.contains(ext)) return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
+    if (VtrQTUtils::playableVideoExtensions().contains(ext))
+        return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
     switch (content) {
     case vtr::MediaContent::Sound: return Filing::Music;
     case vtr::MediaContent::Video: return Filing::Video;
@@ -363,6 +345,15 @@ QString MediaLibraryHost::albumDataFilePath()
     return QDir(platform::dataFolder()).filePath(QStringLiteral("AlbumData.xml"));
 }
 
+vtr::LibraryTrackFolders MediaLibraryHost::trackFoldersOf(const QString &libraryFilePath,
+                                                         const QString &musicFolderLocation)
+{
+    const QString file = QFileInfo(libraryFilePath).canonicalFilePath();
+    const bool own = !file.isEmpty() && file == QFileInfo(musicLibraryFilePath()).canonicalFilePath();
+    return vtr::libraryTrackFolders(libraryFilePath, musicFolderLocation,
+                                    own ? std::optional(QStringList{musicFolder(), videosFolder()}) : std::nullopt);
+}
+
 QString MediaLibraryHost::musicVersion() const
 {
     std::lock_guard lock(m_lock);
@@ -580,9 +571,8 @@ MediaLibraryHost::PhotoLibrary &MediaLibraryHost::photos()
 // ---------------------------------------------------------------------------
 // Filing files
 
-QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder)
+QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder, const QString &wanted)
 {
-    const QString wanted = folderNameFor(QFileInfo(source).fileName());
     auto taken = m_takenNames.find(folder);
     if (taken == m_takenNames.end()) {
         if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
@@ -592,13 +582,16 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
             names.insert(name.toCaseFolded());
         taken = m_takenNames.insert(folder, names);
     }
+    // Made unique as VtrBaseFileInfo::uniqueFilename() does, against the
+    // names this batch took already. `wanted` never begins with ".", so it
+    // has a base name.
     const QString base = QFileInfo(wanted).completeBaseName();
     const QString ext = QFileInfo(wanted).suffix();
-    for (int n = 0; n < kMaxNameAttempts; ++n) {
+    for (int n = 0; n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
         QString name = wanted;
         if (n > 0) {
-            name = QStringLiteral("%1-%2").arg(base.isEmpty() ? wanted : base).arg(n);
-            if (!ext.isEmpty() && !base.isEmpty()) name += QLatin1Char('.') + ext;
+            name = QStringLiteral("%1-%2").arg(base).arg(n);
+            if (!ext.isEmpty()) name += QLatin1Char('.') + ext;
         }
         if (taken->contains(name.toCaseFolded())) continue;
         const QString target = QDir(folder).filePath(name);
@@ -619,21 +612,23 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
 vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const QString &source,
                                                       const QString &folder)
 {
-    vtr::FiledFiles::Placement placement =
-        files.placementOf(source, folder, folderNameFor(QFileInfo(source).fileName()));
-    if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder);
+    const QString name = folderNameFor(QFileInfo(source).fileName());
+    vtr::FiledFiles::Placement placement = files.placementOf(source, folder, name);
+    if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder, name);
     return placement;
 }
 
 qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &collection)
 {
     const QString source = canonicalSource(path);
+    MusicLibrary &library = music();
+    // An import run again meets what it filed before: known without a probe.
+    if (const QString filed = library.files.idOfFiled(source); !filed.isEmpty()) return filed.toLongLong();
     const Filing filing = filingOf(source);
     if (filing == Filing::Refused) throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
     const bool video = filing == Filing::Video;
     const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
-    MusicLibrary &library = music();
 
     const QString folder = QDir(root).filePath(folderNameFor(collection));
     const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
@@ -660,7 +655,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
         track.insert(QStringLiteral("Movie"), true);
     }
     library.tracks.insert(QString::number(trackID), track);
-    if (known.isEmpty()) library.files.add(QString::number(trackID), target, true);
+    library.files.add(QString::number(trackID), target, true);
     const qsizetype master = library.masterIndex();
     if (master >= 0) library.playlists[master].add(trackID);
     library.dirty = true;
@@ -853,7 +848,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
                                            {QStringLiteral("DateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("Roll"), album.info.value(QStringLiteral("AlbumId"))}});
-    if (known.isEmpty()) library.files.add(key, target, true);
+    library.files.add(key, target, true);
     return fileIn(key);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sources/host/FiledFiles.h"
+#include "sources/host/LibraryLocation.h"
 
 #include <QHash>
 #include <QList>
@@ -96,6 +97,9 @@ public:
     static QString playlistsFolder();  // "Playlists" in the music folder
     static QString musicLibraryFilePath();
     static QString albumDataFilePath();
+    // Where the tracks of a music library file may lie (LibraryLocation.h);
+    // for this host's own library also the music and videos folders.
+    static vtr::LibraryTrackFolders trackFoldersOf(const QString &libraryFilePath, const QString &musicFolderLocation);
 
     // The versions the host answers for its music and photo sides; tests set
     // older ones to see how the readers treat older libraries.
@@ -152,8 +156,9 @@ private:
     QString addOnePhoto(const QString &path, qsizetype albumIndex);
     Playlist createPlaylistLocked(const QString &name, bool folder);
     Album createAlbumLocked(const QString &name);
-    // `source` linked (or copied) into the folder under a free name.
-    QString fileIntoFolder(const QString &source, const QString &folder);
+    // `source` linked (or copied) into the folder under `wanted`, or that
+    // name made unique.
+    QString fileIntoFolder(const QString &source, const QString &folder, const QString &wanted);
     // The ID `source` is already filed as, or else the path of its file in
     // the folder (one found there, or filed now).
     vtr::FiledFiles::Placement placeFile(vtr::FiledFiles &files, const QString &source, const QString &folder);

@@ -121,6 +121,21 @@ bool BinaryPropertyList::marker(Object object, Marker *out) const
     return out->count <= (m_tableOffset - quint64(out->payload)) / unit;
 }
 
+bool BinaryPropertyList::references(Object object, std::vector<Object> *out) const
+{
+    Marker m;
+    if (!marker(object, &m) || (m.type != kArray && m.type != kOrderedSet && m.type != kSet && m.type != kDictionary))
+        return false;
+    const quint64 count = m.type == kDictionary ? 2 * m.count : m.count;
+    out->reserve(out->size() + size_t(count));
+    for (quint64 i = 0; i < count; ++i) {
+        Object item = 0;
+        if (!reference(m.payload + qint64(i * m_refSize), &item)) return false;
+        out->push_back(item);
+    }
+    return true;
+}
+
 bool BinaryPropertyList::isDictionary(Object object) const
 {
     Marker m;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 // A binary property list ("bplist00") read in place. Every value is an
 // object found through the offset table at the end of the bytes; nothing is
@@ -25,6 +26,11 @@ public:
     static std::optional<BinaryPropertyList> open(const QByteArray &bytes, QString *error = nullptr);
 
     Object top() const { return m_top; }
+    quint64 objectCount() const { return m_objectCount; }
+    // The objects a container refers to, in stored order (a dictionary's
+    // keys, then its values), appended to `out`; false when `object` is no
+    // array, set or dictionary, or is damaged.
+    bool references(Object object, std::vector<Object> *out) const;
     bool isDictionary(Object object) const;
     // The value stored under `key`; nullopt when `dictionary` is none or
     // damaged, or holds no such key.

@@ -2,17 +2,11 @@
 
 #include "sources/host/PropertyListXml.h"
 #include "sources/iphone/BinaryPropertyList.h"
-#include "sources/iphone/ByteCursor.h"
 
-#include <QDateTime>
 #include <QFile>
-#include <QTimeZone>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 namespace vtr::plist {
@@ -26,7 +20,7 @@ void setError(QString *error, const QString &text)
     if (error) *error = text;
 }
 
-QString binaryListProblem(const QByteArray &data);
+QString binaryListProblem(const BinaryPropertyList &list, qint64 bytes);
 
 // Both formats are converted straight into Qt values: no tree of another
 // library stands beside the result, so a list costs about what its values
@@ -47,48 +41,36 @@ QVariant parse(const QByteArray &data, bool binary, QString *error)
         if (!value) setError(error, QStringLiteral("damaged XML property list: ") + problem.toString());
         return value.value_or(QVariant());
     }
-    const QString problem = binaryListProblem(data);
+    const std::optional<BinaryPropertyList> list = BinaryPropertyList::open(data, error);
+    if (!list) return {};
+    const QString problem = binaryListProblem(*list, data.size());
     if (!problem.isEmpty()) {
         setError(error, problem);
         return {};
     }
-    const std::optional<BinaryPropertyList> list = BinaryPropertyList::open(data, error);
-    if (!list) return {};
     return list->value(list->top(), kMaxDepth, kMaxExpandedValues, error);
 }
 
 // The structure of a binary list is checked before any value is made: a
-// dictionary key with a NUL character (no writer makes one), a cycle, more
-// than kMaxDepth levels, more references than the list has bytes (sound
-// objects never overlap), or a tree that would grow past kMaxNodes when
-// shared objects are expanded, once per reference, refuse the list. The
-// walk visits each object once. Whatever else is malformed is refused by
-// the conversion.
+// cycle, more than kMaxDepth levels, more references than the list has bytes
+// (sound objects never overlap), or a tree that would grow past kMaxNodes when
+// shared objects are expanded, once per reference, refuse the list. The walk
+// visits each object once, so a short chain of shared objects is refused
+// without being expanded. Whatever else is malformed is refused by the
+// conversion.
 class BinaryListCheck
 {
 public:
-    explicit BinaryListCheck(const QByteArray &data) : m_data(data) {}
+    BinaryListCheck(const BinaryPropertyList &list, qint64 bytes) : m_list(list), m_budget(bytes) {}
 
     QString problem()
     {
-        constexpr qint64 kTrailerSize = 32;
-        if (m_data.size() < 8 + kTrailerSize) return {};
-        vtr::ByteCursor trailer(m_data, m_data.size() - kTrailerSize + 6);
-        quint64 topObject = 0;
-        trailer.readBE(&m_offsetSize);
-        trailer.readBE(&m_refSize);
-        trailer.readBE(&m_objectCount);
-        trailer.readBE(&topObject);
-        trailer.readBE(&m_tableOffset);
-        if (m_objectCount > kMaxObjects) return QStringLiteral("property list too large");
-        if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8
-            || m_tableOffset > quint64(m_data.size())
-            || m_objectCount > (quint64(m_data.size()) - m_tableOffset) / m_offsetSize || topObject >= m_objectCount)
-            return QStringLiteral("damaged binary property list (trailer)");
-        return walk(topObject);
+        if (m_list.objectCount() > kMaxObjects) return QStringLiteral("property list too large");
+        return walk(m_list.top());
     }
 
 private:
+    using Object = BinaryPropertyList::Object;
     static constexpr quint64 kMaxObjects = quint64(1) << 21;
     static constexpr quint64 kMaxNodes = kMaxExpandedValues;
     static constexpr quint16 kUnknown = 0xFFFF;
@@ -96,95 +78,32 @@ private:
 
     struct Frame
     {
-        quint64 index;
-        std::vector<quint64> children;
+        Object index;
+        std::vector<Object> children;
         size_t next = 0;
         quint16 deepestChild = 0;
         quint64 nodes = 1; // this object and its expanded subtree
     };
 
-    static bool readSized(vtr::ByteCursor &cursor, int size, quint64 *out)
+    // The references of a container; none for anything else or a damaged
+    // container.
+    QString children(Object index, std::vector<Object> *out)
     {
-        *out = 0;
-        for (int i = 0; i < size; ++i) {
-            quint8 byte = 0;
-            if (!cursor.readBE(&byte)) return false;
-            *out = (*out << 8) | byte;
+        if (!m_list.references(index, out)) {
+            out->clear();
+            return {};
         }
-        return true;
-    }
-
-    // A cursor just after the object's marker; false when it lies outside.
-    bool object(quint64 index, vtr::ByteCursor *cursor, quint8 *marker) const
-    {
-        vtr::ByteCursor table(m_data, qint64(m_tableOffset + index * m_offsetSize));
-        quint64 offset = 0;
-        if (!readSized(table, m_offsetSize, &offset) || offset >= quint64(m_data.size())) return false;
-        *cursor = vtr::ByteCursor(m_data, qint64(offset));
-        return cursor->readBE(marker);
-    }
-
-    // The marker's count: its low nibble, or the integer object after it.
-    static bool readCount(vtr::ByteCursor &cursor, quint8 marker, quint64 *count)
-    {
-        if ((marker & 0x0F) != 0x0F) {
-            *count = marker & 0x0F;
-            return true;
-        }
-        quint8 intMarker = 0;
-        if (!cursor.readBE(&intMarker) || (intMarker & 0xF0) != 0x10 || (intMarker & 0x0F) > 3) return false;
-        return readSized(cursor, 1 << (intMarker & 0x0F), count);
-    }
-
-    bool keyHoldsNul(quint64 index) const
-    {
-        vtr::ByteCursor cursor(m_data);
-        quint8 marker = 0;
-        quint64 count = 0;
-        if (index >= m_objectCount || !object(index, &cursor, &marker) || !readCount(cursor, marker, &count))
-            return false;
-        const int unit = (marker & 0xF0) == 0x50 ? 1 : (marker & 0xF0) == 0x60 ? 2 : 0;
-        if (unit == 0 || count > quint64(cursor.remaining()) / unit) return false;
-        const unsigned char *bytes = cursor.data() + cursor.position();
-        for (quint64 i = 0; i < count; ++i) {
-            if (unit == 1 ? bytes[i] == 0 : (bytes[2 * i] == 0 && bytes[2 * i + 1] == 0)) return true;
-        }
-        return false;
-    }
-
-    // The references of a container (arrays, sets, dictionaries' keys and
-    // values); empty for anything else or what lies outside the list.
-    QString children(quint64 index, std::vector<quint64> *out)
-    {
-        vtr::ByteCursor cursor(m_data);
-        quint8 marker = 0;
-        quint64 count = 0;
-        if (!object(index, &cursor, &marker)) return {};
-        const quint8 type = marker & 0xF0;
-        if (type != 0xA0 && type != 0xC0 && type != 0xD0) return {};
-        if (!readCount(cursor, marker, &count)) return {};
-        const quint64 refs = type == 0xD0 ? 2 * count : count;
-        if (refs > quint64(cursor.remaining()) / m_refSize) return {};
-        m_budget -= qint64(refs);
+        m_budget -= qint64(out->size());
         if (m_budget < 0) return QStringLiteral("damaged binary property list (overlapping objects)");
-        out->reserve(size_t(refs));
-        for (quint64 i = 0; i < refs; ++i) {
-            quint64 ref = 0;
-            readSized(cursor, m_refSize, &ref);
-            if (type == 0xD0 && i < count && keyHoldsNul(ref))
-                return QStringLiteral("damaged binary property list (a key holds a NUL character)");
-            out->push_back(ref);
-        }
         return {};
     }
 
-    QString walk(quint64 top)
+    QString walk(Object top)
     {
-        m_budget = m_data.size();
-        std::vector<quint16> depth(size_t(m_objectCount), kUnknown);
-        std::vector<quint32> nodes(size_t(m_objectCount), 0);
+        std::vector<quint16> depth(size_t(m_list.objectCount()), kUnknown);
+        std::vector<quint32> nodes(size_t(m_list.objectCount()), 0);
         std::vector<Frame> path;
-        const auto enter = [&](quint64 index) -> QString {
+        const auto enter = [&](Object index) -> QString {
             if (path.size() >= size_t(kMaxDepth)) return QStringLiteral("property list nested too deeply");
             depth[size_t(index)] = kOnPath;
             path.push_back(Frame{index, {}, 0, 0, 1});
@@ -208,8 +127,7 @@ private:
                 if (!path.empty() && !addTo(path.back(), ownDepth, ownNodes)) return tooMany;
                 continue;
             }
-            const quint64 child = frame.children[frame.next++];
-            if (child >= m_objectCount) continue; // libplist refuses it
+            const Object child = frame.children[frame.next++];
             if (depth[size_t(child)] == kOnPath) return QStringLiteral("damaged binary property list (a cycle)");
             if (depth[size_t(child)] != kUnknown) {
                 if (!addTo(frame, depth[size_t(child)], nodes[size_t(child)])) return tooMany;
@@ -220,17 +138,13 @@ private:
         return problem;
     }
 
-    const QByteArray &m_data;
-    quint8 m_offsetSize = 0;
-    quint8 m_refSize = 0;
-    quint64 m_objectCount = 0;
-    quint64 m_tableOffset = 0;
-    qint64 m_budget = 0;
+    const BinaryPropertyList &m_list;
+    qint64 m_budget;
 };
 
-QString binaryListProblem(const QByteArray &data)
+QString binaryListProblem(const BinaryPropertyList &list, qint64 bytes)
 {
-    return BinaryListCheck(data).problem();
+    return BinaryListCheck(list, bytes).problem();
 }
 
 bool isBinary(const QByteArray &data)

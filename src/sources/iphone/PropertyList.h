@@ -11,10 +11,9 @@
 // QVariantMap, arrays and sets QVariantList, strings QString, integers qint64,
 // reals double, booleans bool, dates QDateTime (UTC), data QByteArray, UIDs
 // qint64. Input is untrusted: any damage gives an invalid QVariant and a
-// reason, never a read past the end; nesting deeper than kMaxDepth, cycles,
-// graphs that expand without bound and dictionary keys holding NUL are
-// refused. BinaryPropertyList.h reads single values of a large binary list
-// without converting the rest.
+// reason, never a read past the end; nesting deeper than kMaxDepth, cycles
+// and graphs that expand without bound are refused. BinaryPropertyList.h
+// reads single values of a large binary list without converting the rest.
 namespace vtr::plist {
 
 inline constexpr int kMaxDepth = 512;

@@ -49,8 +49,8 @@ VtrITunesItemPtr libraryTrackFor(const PhoneTrack &song, const iTunesInfo::ItemL
     std::sort(candidates.begin(), candidates.end(),
               [](const VtrITunesItemPtr &a, const VtrITunesItemPtr &b) { return a->itemID() > b->itemID(); });
     for (const VtrITunesItemPtr &track : candidates) {
-        const QString path = track->localPath();
-        if (!path.isEmpty() && QFileInfo(path).isFile()) return track;
+        // Only a regular file of the library's own folders gives a path.
+        if (!track->localPath().isEmpty()) return track;
     }
     return nullptr;
 }
@@ -61,6 +61,7 @@ PhoneTrack phoneTrackForFile(const QString &path)
 {
     PhoneTrack track;
     track.path = path;
+    VtrQTUtils::initialize();
     AVFormatContext *context = nullptr;
     if (avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr) != 0) return track;
     // Some containers keep the tags with the sound stream, not the file.

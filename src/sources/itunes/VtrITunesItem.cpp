@@ -274,7 +274,7 @@ QString VtrITunesItem::localPath() const
     if (!m_location) return vtr::localPathForLibraryLocation(loc);
     // The file of a library's track is only ever one the library may name.
     if (!m_localPath)
-        m_localPath = vtr::trackFileForLibraryLocation(loc, m_location->libraryFilePath, m_location->musicFolderLocation);
+        m_localPath = vtr::trackFileForLibraryLocation(loc, *m_location);
     return *m_localPath;
 }
 

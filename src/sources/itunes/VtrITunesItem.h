@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/VtrAttributedString.h"
+#include "sources/host/LibraryLocation.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -16,13 +17,9 @@ class VtrITunesItem;
 class iTunesFileInfo;
 using VtrITunesItemPtr = std::shared_ptr<VtrITunesItem>;
 
-// Where the item's file locations are looked for (sources/host/LibraryLocation.h):
-// the library file they were read from and its music folder.
-struct ITunesLocationContext
-{
-    QString libraryFilePath;
-    QString musicFolderLocation;
-};
+// Where the item's file locations are looked for: the folders of the library
+// file they were read from (sources/host/LibraryLocation.h).
+using ITunesLocationContext = vtr::LibraryTrackFolders;
 
 // Told when an item's own selection has been stored (the model keeps its set
 // of selected playlists with it).

@@ -115,8 +115,8 @@ void iTunesInfo::buildCache()
     if (!m_iTunes || !m_iTunes->playlistData()) return;
 
     const QVariantMap &data = *m_iTunes->playlistData();
-    auto context = std::make_shared<ITunesLocationContext>(
-        ITunesLocationContext{m_iTunes->playlistDataPath(), m_iTunes->musicFolderLocation()});
+    auto context = std::make_shared<const ITunesLocationContext>(
+        MediaLibraryHost::trackFoldersOf(m_iTunes->playlistDataPath(), m_iTunes->musicFolderLocation()));
 
     const QVariantMap tracks = data.value(QStringLiteral("Tracks")).toMap();
     m_allTracks.reserve(tracks.size());
