@@ -218,6 +218,16 @@ TEST(StoreVdir, FoldersThatAreMissingBrokenOrUnreadable)
     }
 }
 
+TEST(StoreVdir, AnItemWhoseReadingFailsIsAnErrorNotAPartialItem)
+{
+    // Reading a process's own memory at offset 0 fails with EIO, and the file
+    // tells no size, so it is read to its end.
+    const QString root = testenv::makeTempDir(QStringLiteral("vdirfails"));
+    testenv::writeFile(root + QStringLiteral("/good.vcf"), "BEGIN:VCARD\nVERSION:3.0\nN:Lee;Ann;;;\nEND:VCARD\n");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), root + QStringLiteral("/bad.vcf")));
+    EXPECT_THROW(snapshotOf({root}, entity::Contact), VtrException);
+}
+
 TEST(StoreSources, FoldersFromTheUserDefaultAndNoBusAreNoErrors)
 {
     const QString root = testenv::makeTempDir(QStringLiteral("vdirdefault"));
