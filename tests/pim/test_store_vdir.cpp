@@ -3,6 +3,7 @@
 #include "QStringPrinting.h"
 #include "TestEnvironment.h"
 
+#include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/EdsSource.h"
@@ -353,4 +354,16 @@ TEST(StoreVdir, NulBytesAndBrokenEscapesNeverReachTheParser)
         EXPECT_EQ(contacts.first().record.value(QStringLiteral("notes")).toString(), QLatin1String(c.note));
         EXPECT_EQ(items(*snapshot, contacts.first().record, QStringLiteral("phone numbers")), QStringList{"mobile 555"});
     }
+}
+
+TEST(StoreVdir, AnUnreadableCardIsLeftOutAloneNotItsWholeFile)
+{
+    QStringList lines;
+    LogSetSystemLogSink([&](const QString &m) { lines.append(m); });
+    // The second card has no line at all.
+    const SyncRecordList contacts = contactsOfFile(card21("N:Lee;Ann;;;\r\n") + "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    LogSetSystemLogSink(nullptr);
+    ASSERT_EQ(contacts.size(), 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("Left out card 2 of ")).size(), 1) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral("Left out \"")).isEmpty()) << lines.join('\n').toStdString();
 }

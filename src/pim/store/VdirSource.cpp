@@ -200,7 +200,11 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 const QString base = QFileInfo(file).completeBaseName();
                 bool ok = true;
                 if (kind == SyncDataKind::Contacts) {
-                    ok = contacts.addVCardFile(data, base) > 0;
+                    QList<qsizetype> unread;
+                    ok = contacts.addVCardFile(data, base, &unread) > 0;
+                    if (ok) // the file's other cards went in: only these are left out
+                        for (const qsizetype card : std::as_const(unread))
+                            VTR_LOG(1, QStringLiteral("Left out card %1 of \"%2\": not a readable item").arg(card + 1).arg(file));
                 } else {
                     ok = items.addICalendarText(data, base);
                 }
