@@ -171,6 +171,7 @@ const QList<QPair<QString, QString>> &noteTable()
 QString stLeftCharacters(const QString &text, int count)
 {
     if (count <= 0) return QString();
+    if (text.size() <= count) return text; // fewer units than asked: fewer characters too
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     int taken = 0;
     qsizetype end = 0;
