@@ -299,7 +299,6 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
                 rec.remove(QStringLiteral("deviceUntilDate"));
             }
         }
-        if (count == 0) rec.remove(QStringLiteral("count"));
         rec.insert(QStringLiteral("send_to_device"), true);
         rec.insert(QStringLiteral("start date"), event.value(QStringLiteral("start date")));
         if (event.contains(QStringLiteral("all day"))) rec.insert(QStringLiteral("all day"), event.value(QStringLiteral("all day")));
