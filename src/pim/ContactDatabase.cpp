@@ -138,7 +138,10 @@ void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMa
     }();
 
     std::unique_ptr<SyncRecordSnapshot> snapshot;
-    SyncRecordList contacts = snapshotRecords(entity::Contact, &snapshot);
+    // Only this reads the store: what `visit` throws (a file that cannot be
+    // written) is no failure to read it.
+    SyncRecordList contacts =
+        readStore("Could not access contact data.", [&] { return snapshotRecords(entity::Contact, &snapshot); });
     const qsizetype n = contacts.size();
     for (qsizetype i = 0; i < n; ++i) {
         // The contact's store records leave the snapshot here: the snapshot
@@ -402,18 +405,16 @@ void ContactDatabase::createDatabase()
     if (!live) file.emplace(QStringLiteral("sl_contacts.json"));
     QVariantList bodies;
     const QVariantMap contactMapping{{mappingEntityKey(), entity::Contact}};
-    readStore("Could not access contact data.", [&] {
-        forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
-            const STRecordPtr record = convertOrSkip(
-                dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
-            const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
-            if (!json) return;
-            if (live) bodies.append(windowsLiveContact(*json));
-            else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
-            ++m_recordCount;
-            report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
-                   double(i) / double(n) * 0.95 + 0.05);
-        });
+    forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
+        const STRecordPtr record = convertOrSkip(
+            dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
+        const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
+        if (!json) return;
+        if (live) bodies.append(windowsLiveContact(*json));
+        else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
+        ++m_recordCount;
+        report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
+               double(i) / double(n) * 0.95 + 0.05);
     });
 
     if (live) {
