@@ -14,7 +14,11 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QSet>
 #include <QUrl>
+
+#include <algorithm>
+#include <vector>
 
 using namespace syncstore;
 
@@ -142,12 +146,33 @@ void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMa
     // written) is no failure to read it.
     SyncRecordList contacts =
         readStore("Could not access contact data.", [&] { return snapshotRecords(entity::Contact, &snapshot); });
+    // A record named more than once (a source may give two contacts one
+    // phone number) cannot be taken at its first naming: it is copied at each.
+    // Identifiers are told apart by their hashes only, so as not to hold them
+    // all again; two that share a hash are merely copied too.
+    QSet<size_t> named;
+    {
+        std::vector<size_t> hashes;
+        for (const SyncRecordEntry &e : std::as_const(contacts)) {
+            hashes.push_back(qHash(e.identifier));
+            for (const Keys &rel : relationships)
+                for (const QString &id : e.record.value(rel.storeName).toStringList()) hashes.push_back(qHash(id));
+        }
+        std::sort(hashes.begin(), hashes.end());
+        for (size_t k = 1; k < hashes.size(); ++k)
+            if (hashes[k] == hashes[k - 1]) named.insert(hashes[k]);
+    }
+    auto records = [&](const QStringList &ids) {
+        for (const QString &id : ids)
+            if (named.contains(qHash(id))) return snapshot->recordsWithIdentifiers(ids);
+        return snapshot->takeRecordsWithIdentifiers(ids);
+    };
     const qsizetype n = contacts.size();
     for (qsizetype i = 0; i < n; ++i) {
         // The contact's store records leave the snapshot here: the snapshot
         // shrinks as the caller's results grow.
         const SyncRecordEntry e = std::exchange(contacts[i], SyncRecordEntry());
-        snapshot->takeRecordsWithIdentifiers({e.identifier});
+        records({e.identifier});
         const QVariantMap &r = e.record;
         const QStringList self{e.identifier};
         QVariantMap c{{kUid, e.identifier}};
@@ -169,7 +194,7 @@ void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMa
         for (const Keys &rel : relationships) {
             QStringList ids = r.value(rel.storeName).toStringList();
             QVariantList items;
-            for (SyncRecordEntry &item : snapshot->takeRecordsWithIdentifiers(ids)) {
+            for (SyncRecordEntry &item : records(ids)) {
                 item.record.insert(kUid, item.identifier);
                 items.append(std::move(item.record));
             }
