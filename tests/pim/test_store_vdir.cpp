@@ -3,8 +3,8 @@
 #include "QStringPrinting.h"
 #include "TestEnvironment.h"
 
-#include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
+#include "foundation/Log.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/EdsSource.h"
 #include "pim/store/VCardRecords.h"
