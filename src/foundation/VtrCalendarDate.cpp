@@ -9,6 +9,7 @@
 #include <array>
 #include <climits>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -34,51 +35,12 @@ QTimeZone normalisedZone(const QTimeZone &zone)
 int offsetAt(const QTimeZone &zone, qint64 utcSecs)
 {
     if (zone == vtr::utcTimeZone()) return 0;
-    // The stretches between two transitions last asked about, per thread: a
-    // reader shows thousands of dates in a few zones, and each look-up in the
-    // zone's data is costly.
-    struct Stretch
-    {
-        QTimeZone zone;
-        qint64 from = 0, to = 0;
-        int offset = 0;
-    };
-    thread_local std::array<Stretch, 4> stretches;
-    thread_local size_t next = 0;
-    for (const Stretch &s : stretches)
-        if (s.from <= utcSecs && utcSecs < s.to && s.zone == zone) return s.offset;
-    const QDateTime t = QDateTime::fromSecsSinceEpoch(utcSecs, Qt::UTC);
-    Stretch s{zone, LLONG_MIN, LLONG_MAX, zone.offsetFromUtc(t)};
-    const QTimeZone::OffsetData before = zone.previousTransition(t.addSecs(1));
-    const QTimeZone::OffsetData after = zone.nextTransition(t);
-    if (before.atUtc.isValid()) s.from = before.atUtc.toSecsSinceEpoch();
-    if (after.atUtc.isValid()) s.to = after.atUtc.toSecsSinceEpoch();
-    if (s.from > utcSecs || s.to <= utcSecs) return s.offset; // the zone's data disagree with themselves: no stretch
-    stretches[next] = s;
-    next = (next + 1) % stretches.size();
-    return s.offset;
+    return vtr::ZoneOffsets(zone).offsetAt(utcSecs);
 }
 
-// Local wall-clock seconds (counted as if the zone were GMT) to the instant.
-// Qt 6.4 gives an invalid QDateTime for a local time inside a daylight-saving
-// gap, so the offsets on either side are tried by hand: the first occurrence
-// wins for a repeated hour, and a time in a gap is read with the offset from
-// before the gap (which moves it forward by the length of the gap).
 qint64 localToUtc(qint64 localSecs, const QTimeZone &zone)
 {
-    const int before = offsetAt(zone, localSecs - kSecsPerDay);
-    const int after = offsetAt(zone, localSecs + kSecsPerDay);
-    qint64 best = 0;
-    bool found = false;
-    for (int o : {before, after}) {
-        const qint64 u = localSecs - o;
-        if (offsetAt(zone, u) == o && (!found || u < best)) {
-            best = u;
-            found = true;
-        }
-    }
-    if (found) return best;
-    return localSecs - before;
+    return vtr::ZoneOffsets(zone).localToUtc(localSecs);
 }
 
 const std::array<const char *, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
@@ -611,6 +573,125 @@ QTimeZone timeZoneWithOffset(int secondsFromGmt)
     if (secondsFromGmt == 0) return utcTimeZone();
     QTimeZone z(secondsFromGmt);
     return z.isValid() ? z : utcTimeZone();
+}
+
+
+// The stretches of one zone, sorted and not overlapping. A handle holds on to
+// its zone's cache and checks the generation, which changes when the cache
+// is given to another zone.
+struct ZoneOffsets::Cache
+{
+    struct Stretch
+    {
+        qint64 from, to;
+        int offset;
+    };
+    QTimeZone zone;
+    std::vector<Stretch> stretches;
+    size_t last = 0; // the stretch last used
+    quint64 generation = 0;
+    quint64 lastUse = 0;
+};
+
+namespace {
+
+// Zones at once per thread, and stretches kept per zone (a dozen years a
+// zone change twice a year fill a few dozen).
+constexpr size_t kCachedZones = 4;
+constexpr size_t kMaxStretches = 4096;
+
+} // namespace
+
+ZoneOffsets::ZoneOffsets(const QTimeZone &zone)
+    : m_zone(zone), m_utc(!zone.isValid() || zone == utcTimeZone())
+{
+    if (!m_utc) attach();
+}
+
+void ZoneOffsets::attach()
+{
+    thread_local std::array<Cache, kCachedZones> caches;
+    thread_local quint64 uses = 0;
+    Cache *oldest = &caches[0];
+    for (Cache &c : caches) {
+        if (c.generation != 0 && c.zone == m_zone) {
+            oldest = &c;
+            break;
+        }
+        if (c.lastUse < oldest->lastUse) oldest = &c;
+    }
+    Cache &c = *oldest;
+    if (c.generation == 0 || !(c.zone == m_zone)) {
+        thread_local quint64 generations = 0;
+        c.zone = m_zone;
+        c.stretches.clear();
+        c.last = 0;
+        c.generation = ++generations;
+    }
+    c.lastUse = ++uses;
+    m_cache = &c;
+    m_generation = c.generation;
+}
+
+int ZoneOffsets::offsetAt(qint64 utcSecs)
+{
+    if (m_utc) return 0;
+    if (m_cache->generation != m_generation) attach();
+    Cache &cache = *m_cache;
+    std::vector<Cache::Stretch> &v = cache.stretches;
+    if (cache.last < v.size() && v[cache.last].from <= utcSecs && utcSecs < v[cache.last].to)
+        return v[cache.last].offset;
+    auto it = std::upper_bound(v.begin(), v.end(), utcSecs,
+                               [](qint64 t, const Cache::Stretch &s) { return t < s.from; });
+    if (it != v.begin() && utcSecs < std::prev(it)->to) {
+        cache.last = size_t(std::prev(it) - v.begin());
+        return std::prev(it)->offset;
+    }
+    const QDateTime t = QDateTime::fromSecsSinceEpoch(utcSecs, Qt::UTC);
+    Cache::Stretch s{LLONG_MIN, LLONG_MAX, m_zone.offsetFromUtc(t)};
+    const QTimeZone::OffsetData before = m_zone.previousTransition(t.addSecs(1));
+    const QTimeZone::OffsetData after = m_zone.nextTransition(t);
+    if (before.atUtc.isValid()) s.from = before.atUtc.toSecsSinceEpoch();
+    if (after.atUtc.isValid()) s.to = after.atUtc.toSecsSinceEpoch();
+    // The zone's data may disagree with themselves: a stretch that misses the
+    // instant, or runs into one already kept, would spoil the sorted list.
+    if (s.from > utcSecs || s.to <= utcSecs || (it != v.begin() && std::prev(it)->to > s.from)
+        || (it != v.end() && it->from < s.to))
+        return s.offset;
+    if (v.size() >= kMaxStretches) {
+        v.clear();
+        it = v.begin();
+    }
+    cache.last = size_t(v.insert(it, s) - v.begin());
+    return s.offset;
+}
+
+qint64 ZoneOffsets::localToUtc(qint64 localSecs)
+{
+    if (m_utc) return localSecs;
+    if (m_cache->generation != m_generation) attach();
+    // Most times lie two days or more from a transition: the stretch last
+    // used answers at once what the look-ups below would (no zone is a day
+    // or more off GMT).
+    const Cache &cache = *m_cache;
+    if (cache.last < cache.stretches.size()) {
+        const Cache::Stretch &s = cache.stretches[cache.last];
+        const qint64 u = localSecs - s.offset;
+        if (s.from <= u - 2 * kSecsPerDay && u + 2 * kSecsPerDay < s.to) return u;
+    }
+    // Qt 6.4 gives an invalid QDateTime for a local time inside a
+    // daylight-saving gap, so the offsets on either side are tried by hand:
+    // the first occurrence wins for a repeated hour, and a time in a gap is
+    // read with the offset from before the gap (which moves it forward by the
+    // length of the gap).
+    const int before = offsetAt(localSecs - kSecsPerDay);
+    const int after = offsetAt(localSecs + kSecsPerDay);
+    std::optional<qint64> best;
+    for (int o : {before, after}) {
+        const qint64 u = localSecs - o;
+        if (offsetAt(u) == o && (!best || u < *best)) best = u;
+    }
+    return best ? *best : localSecs - before;
 }
 
 } // namespace vtr

@@ -153,4 +153,31 @@ const QTimeZone &utcTimeZone();
 // A fixed zone with the given offset from GMT in seconds (0 gives GMT).
 QTimeZone timeZoneWithOffset(int secondsFromGmt);
 
+// Offsets of one zone from GMT, each looked up in the zone's data once per
+// stretch between two transitions and kept per thread for the few zones last
+// used: a reader shows thousands of dates in a few zones, an expanded
+// recurrence thousands of times in one, and each look-up in the zone's data
+// is costly. A handle is used on the thread that made it; an invalid zone
+// means GMT.
+class ZoneOffsets
+{
+public:
+    explicit ZoneOffsets(const QTimeZone &zone);
+    // Offset from GMT at the instant, in seconds (east positive).
+    int offsetAt(qint64 utcSecs);
+    // Local wall-clock seconds (counted as if the zone were GMT) to the
+    // instant, read as VtrCalendarDate::fromComponents() reads them: a time in
+    // a daylight-saving gap moves forward by the length of the gap, a repeated
+    // time takes its first occurrence.
+    qint64 localToUtc(qint64 localSecs);
+
+private:
+    struct Cache;
+    void attach();
+    QTimeZone m_zone;
+    Cache *m_cache = nullptr;
+    quint64 m_generation = 0;
+    bool m_utc;
+};
+
 } // namespace vtr

@@ -14,7 +14,11 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QSet>
 #include <QUrl>
+
+#include <algorithm>
+#include <vector>
 
 using namespace syncstore;
 
@@ -138,13 +142,37 @@ void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMa
     }();
 
     std::unique_ptr<SyncRecordSnapshot> snapshot;
-    SyncRecordList contacts = snapshotRecords(entity::Contact, &snapshot);
+    // Only this reads the store: what `visit` throws (a file that cannot be
+    // written) is no failure to read it.
+    SyncRecordList contacts =
+        readStore("Could not access contact data.", [&] { return snapshotRecords(entity::Contact, &snapshot); });
+    // A record named more than once (a source may give two contacts one
+    // phone number) cannot be taken at its first naming: it is copied at each.
+    // Identifiers are told apart by their hashes only, so as not to hold them
+    // all again; two that share a hash are merely copied too.
+    QSet<size_t> named;
+    {
+        std::vector<size_t> hashes;
+        for (const SyncRecordEntry &e : std::as_const(contacts)) {
+            hashes.push_back(qHash(e.identifier));
+            for (const Keys &rel : relationships)
+                for (const QString &id : e.record.value(rel.storeName).toStringList()) hashes.push_back(qHash(id));
+        }
+        std::sort(hashes.begin(), hashes.end());
+        for (size_t k = 1; k < hashes.size(); ++k)
+            if (hashes[k] == hashes[k - 1]) named.insert(hashes[k]);
+    }
+    auto records = [&](const QStringList &ids) {
+        for (const QString &id : ids)
+            if (named.contains(qHash(id))) return snapshot->recordsWithIdentifiers(ids);
+        return snapshot->takeRecordsWithIdentifiers(ids);
+    };
     const qsizetype n = contacts.size();
     for (qsizetype i = 0; i < n; ++i) {
         // The contact's store records leave the snapshot here: the snapshot
         // shrinks as the caller's results grow.
         const SyncRecordEntry e = std::exchange(contacts[i], SyncRecordEntry());
-        snapshot->takeRecordsWithIdentifiers({e.identifier});
+        records({e.identifier});
         const QVariantMap &r = e.record;
         const QStringList self{e.identifier};
         QVariantMap c{{kUid, e.identifier}};
@@ -166,7 +194,7 @@ void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMa
         for (const Keys &rel : relationships) {
             QStringList ids = r.value(rel.storeName).toStringList();
             QVariantList items;
-            for (SyncRecordEntry &item : snapshot->takeRecordsWithIdentifiers(ids)) {
+            for (SyncRecordEntry &item : records(ids)) {
                 item.record.insert(kUid, item.identifier);
                 items.append(std::move(item.record));
             }
@@ -402,18 +430,16 @@ void ContactDatabase::createDatabase()
     if (!live) file.emplace(QStringLiteral("sl_contacts.json"));
     QVariantList bodies;
     const QVariantMap contactMapping{{mappingEntityKey(), entity::Contact}};
-    readStore("Could not access contact data.", [&] {
-        forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
-            const STRecordPtr record = convertOrSkip(
-                dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
-            const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
-            if (!json) return;
-            if (live) bodies.append(windowsLiveContact(*json));
-            else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
-            ++m_recordCount;
-            report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
-                   double(i) / double(n) * 0.95 + 0.05);
-        });
+    forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
+        const STRecordPtr record = convertOrSkip(
+            dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
+        const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
+        if (!json) return;
+        if (live) bodies.append(windowsLiveContact(*json));
+        else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
+        ++m_recordCount;
+        report(vtrLocalized("Collected %1 contact records...").arg(m_recordCount), vtrphase::Contacts,
+               double(i) / double(n) * 0.95 + 0.05);
     });
 
     if (live) {

@@ -35,6 +35,8 @@ public:
     QVariantList syncSessionForSnapshot();
     // The same one at a time, with its index and the number of contacts; each
     // contact's records leave the store's snapshot as its dictionary is made.
+    // A failure to read the store is logged ("Could not access contact data.")
+    // and passed on; what `visit` throws passes unlogged.
     void forEachContactSnapshot(const std::function<void(QVariantMap, qsizetype, qsizetype)> &visit);
     // Group dictionaries ("name", "uid", "members"); empty (nil) when none.
     // A group without a name is left out (logged).

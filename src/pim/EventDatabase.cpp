@@ -41,13 +41,6 @@ bool nonEmpty(const QVariant &v)
 
 bool isAllDay(const QVariant &v) { return v.isValid() && v.toInt() == 1; }
 
-// The first `count` characters as a reader sees them (an emoji or a letter
-// with its marks is one), so that no cut leaves half a character behind.
-QString cutToCharacters(const QString &text, int count)
-{
-    return text.size() <= count ? text : stLeftCharacters(text, count); // fewer units: fewer characters
-}
-
 // Fourteen digits "yyyyMMddHHmmss" read in `in`, written "yyyy-MM-ddTHH:mm:ss+hhmm"
 // in `out`; empty when they are no date. (Read and written by hand: the
 // locale's date parser asks the C library for local times, which stats the
@@ -154,7 +147,7 @@ QVariantList EventDatabase::syncSessionForSnapshot()
             if (it != r.cend()) d.insert(k, *it);
         }
         if (d.contains(QStringLiteral("summary")))
-            d.insert(QStringLiteral("summary"), cutToCharacters(d.value(QStringLiteral("summary")).toString(), 1024));
+            d.insert(QStringLiteral("summary"), stLeftCharacters(d.value(QStringLiteral("summary")).toString(), 1024));
         const QStringList main = r.value(QStringLiteral("main event")).toStringList();
         if (!main.isEmpty()) d.insert(QStringLiteral("main event"), main.first());
         if (r.contains(QStringLiteral("detached events"))) d.insert(QStringLiteral("detached dates"), r.value(QStringLiteral("detached events")));
@@ -306,7 +299,6 @@ void EventDatabase::processRecurrenceForSyncRecord(const QVariantMap &event, STR
                 rec.remove(QStringLiteral("deviceUntilDate"));
             }
         }
-        if (count == 0) rec.remove(QStringLiteral("count"));
         rec.insert(QStringLiteral("send_to_device"), true);
         rec.insert(QStringLiteral("start date"), event.value(QStringLiteral("start date")));
         if (event.contains(QStringLiteral("all day"))) rec.insert(QStringLiteral("all day"), event.value(QStringLiteral("all day")));
@@ -451,8 +443,8 @@ QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &event
         QVariantMap body;
         const QString summary = e.value(QStringLiteral("summary")).toString();
         if (!summary.isEmpty()) {
-            body.insert(QStringLiteral("name"), cutToCharacters(summary, 255));
-            body.insert(QStringLiteral("description"), cutToCharacters(summary, 32767));
+            body.insert(QStringLiteral("name"), stLeftCharacters(summary, 255));
+            body.insert(QStringLiteral("description"), stLeftCharacters(summary, 32767));
         }
         const QString description = e.value(QStringLiteral("description")).toString();
         if (!description.isEmpty()) {

@@ -32,9 +32,7 @@ QString PIMDatabase::recordErrorMessage(const QString &description)
 
 bool PIMDatabase::isUtf8(const QByteArray &data)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(data);
-    return !decoder.hasError();
+    return QByteArrayView(data).isValidUtf8();
 }
 
 void PIMDatabase::logFailure(const char *message) { VtrDebugLog(QLatin1String(message)); }

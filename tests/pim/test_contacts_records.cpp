@@ -1,11 +1,14 @@
 // Contacts and groups from the store into records: the snapshot
 // dictionaries, identifiers, type tables and the related records.
 #include "ProcessZone.h"
+#include "QStringPrinting.h"
 #include "support/PimRecorder.h"
 
+#include "foundation/Json.h"
 #include "foundation/VtrCalendarDate.h"
 #include "pim/ContactDatabase.h"
 #include "pim/records/STRecord.h"
+#include "pim/store/JsonFixtureSource.h"
 
 #include <QTimeZone>
 
@@ -118,4 +121,23 @@ TEST_F(ContactsRecords, GroupsWithMembersAndOtherEntities)
     EXPECT_TRUE(members.first()->isPlaceholder());
     EXPECT_EQ(members.last()->identifier(), QStringLiteral("Y"));
     EXPECT_FALSE(db.convertSyncRecordToSTRecord(groups.first().toMap(), {{db.mappingEntityKey(), entity::Note}}));
+}
+
+TEST(ContactsSharedRecords, EveryNamingOfARecordGetsItsData)
+{
+    const QVariantMap document = vtr::JSONValueFromUtf8(R"({"contacts": [
+        {"identifier": "A", "entity": "com.apple.contacts.Contact", "last name": "A", "phone numbers": ["P"]},
+        {"identifier": "B", "entity": "com.apple.contacts.Contact", "last name": "B", "phone numbers": ["P", "P"]},
+        {"identifier": "P", "entity": "com.apple.contacts.Phone Number", "type": "mobile", "value": "+1 100"}]})")
+                                     .toMap();
+    std::vector<std::unique_ptr<SyncSource>> sources;
+    sources.push_back(std::make_unique<JsonFixtureSource>(document));
+    ContactDatabase db{nullptr, std::make_shared<SyncManager>(std::move(sources))};
+    const QVariantList contacts = db.syncSessionForSnapshot();
+    ASSERT_EQ(contacts.size(), 2);
+    QStringList values;
+    for (const QVariant &c : contacts)
+        for (const QVariant &phone : c.toMap().value(QStringLiteral("phones")).toList())
+            values.append(phone.toMap().value(QStringLiteral("value")).toString());
+    EXPECT_EQ(values, QStringList(3, QStringLiteral("+1 100")));
 }

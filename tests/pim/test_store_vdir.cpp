@@ -6,6 +6,7 @@
 #include "support/PimRecorder.h"
 
 #include "foundation/VtrCalendarDate.h"
+#include "foundation/Log.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/EdsSource.h"
 #include "pim/store/VCardRecords.h"
@@ -210,6 +211,16 @@ TEST(StoreVdir, FoldersThatAreMissingBrokenOrUnreadable)
     }
 }
 
+TEST(StoreVdir, AnItemWhoseReadingFailsIsAnErrorNotAPartialItem)
+{
+    // Reading a process's own memory at offset 0 fails with EIO, and the file
+    // tells no size, so it is read to its end.
+    const QString root = testenv::makeTempDir(QStringLiteral("vdirfails"));
+    testenv::writeFile(root + QStringLiteral("/good.vcf"), "BEGIN:VCARD\nVERSION:3.0\nN:Lee;Ann;;;\nEND:VCARD\n");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), root + QStringLiteral("/bad.vcf")));
+    EXPECT_THROW(snapshotOf({root}, entity::Contact), VtrException);
+}
+
 TEST(StoreSources, FoldersFromTheUserDefaultAndNoBusAreNoErrors)
 {
     const QString root = testenv::makeTempDir(QStringLiteral("vdirdefault"));
@@ -335,4 +346,16 @@ TEST(StoreVdir, NulBytesAndBrokenEscapesNeverReachTheParser)
         EXPECT_EQ(contacts.first().record.value(QStringLiteral("notes")).toString(), QLatin1String(c.note));
         EXPECT_EQ(items(*snapshot, contacts.first().record, QStringLiteral("phone numbers")), QStringList{"mobile 555"});
     }
+}
+
+TEST(StoreVdir, AnUnreadableCardIsLeftOutAloneNotItsWholeFile)
+{
+    QStringList lines;
+    LogSetSystemLogSink([&](const QString &m) { lines.append(m); });
+    // The second card has no line at all.
+    const SyncRecordList contacts = contactsOfFile(card21("N:Lee;Ann;;;\r\n") + "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    LogSetSystemLogSink(nullptr);
+    ASSERT_EQ(contacts.size(), 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("Left out card 2 of ")).size(), 1) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral("Left out \"")).isEmpty()) << lines.join('\n').toStdString();
 }

@@ -178,3 +178,19 @@ TEST(STTimeZone, MissingOrBrokenArchiveIsLoggedAndTriedAgain)
     LogSetSystemLogSink(nullptr);
     EXPECT_EQ(logged, (QStringList{"Can't find time zone data.", "Can't open time zone data."}));
 }
+
+TEST(ZoneOffsets, MoreZonesThanTheThreadKeepsEachAnswerForTheirOwn)
+{
+    // Handles asked in turn, each pushing another's zone out of the thread's
+    // cache, across three years of transitions.
+    const char *const ids[] = {"America/New_York", "Europe/Berlin",    "Australia/Sydney",
+                               "Asia/Tehran",      "America/Santiago", "Pacific/Auckland"};
+    std::vector<QTimeZone> zones;
+    std::vector<vtr::ZoneOffsets> handles;
+    for (const char *id : ids) handles.emplace_back(zones.emplace_back(id));
+    int wrong = 0;
+    for (qint64 t = 1577836800; t < 1577836800 + 3 * 365 * 86400; t += 5 * 86400 + 3607)
+        for (size_t i = 0; i < handles.size(); ++i)
+            wrong += handles[i].offsetAt(t) != zones[i].offsetFromUtc(QDateTime::fromSecsSinceEpoch(t, Qt::UTC));
+    EXPECT_EQ(wrong, 0);
+}

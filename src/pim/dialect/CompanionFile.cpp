@@ -4,8 +4,6 @@
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <exception>
 
@@ -57,9 +55,7 @@ bool forEachCompanionLine(QIODevice &device,
     int count = 1;
     while (!device.atEnd()) {
         const QByteArray line = device.readLine();
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = utf8.decode(withoutLineFeed(line));
-        if (utf8.hasError()) return false;
+        if (!withoutLineFeed(line).isValidUtf8()) return false;
         count += line.endsWith('\n');
     }
     if (!device.seek(start)) return false;

@@ -171,6 +171,7 @@ const QList<QPair<QString, QString>> &noteTable()
 QString stLeftCharacters(const QString &text, int count)
 {
     if (count <= 0) return QString();
+    if (text.size() <= count) return text; // fewer units than asked: fewer characters too
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     int taken = 0;
     qsizetype end = 0;
@@ -208,7 +209,7 @@ std::optional<STBirthday> stBirthdayFromText(const QString &text)
 {
     if (text.size() == 8 && !text.startsWith(QLatin1String("--"))) {
         STBirthday b{text.left(4).toInt(), text.mid(4, 2).toInt(), text.mid(6, 2).toInt()};
-        if (b.year == 1604) b.year = 0;
+        if (b.year == st::kNoYear) b.year = 0;
         return b;
     }
     if (!text.startsWith(QLatin1String("--"))) return std::nullopt;

@@ -34,7 +34,7 @@ STRecordPtr STGroupRecordFromJSONRecord(const QVariantMap &json);
 
 // A contact's "birthday" text: eight digits "yyyymmdd", or "--mmdd" for a
 // day whose year is not known. Read also: "--mm-dd", and eight digits whose
-// year is 1604 (the desktop address book's mark) or 0000, as no year; other
+// year is st::kNoYear (the desktop address book's mark) or 0000, as no year; other
 // eight characters are read as three numbers, a non-digit giving 0.
 struct STBirthday
 {

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <numeric>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -86,92 +85,6 @@ std::optional<VtrCalendarDate> dateValue(const QVariant &v)
     }
     return std::nullopt;
 }
-
-// Offsets of one zone from UTC, each looked up once per stretch between two
-// transitions and kept per thread for the zone last used, so that expanding
-// many rules of one calendar asks the zone database only a few times.
-// localToUtc() reads a wall-clock time exactly as
-// VtrCalendarDate::fromComponents() does (a time in a daylight-saving gap
-// moves forward by the gap, a repeated time takes its first occurrence).
-class ZoneOffsets
-{
-public:
-    explicit ZoneOffsets(const QTimeZone &zone) : m_zone(zone), m_utc(!zone.isValid() || zone == vtr::utcTimeZone())
-    {
-        if (m_utc) return;
-        Cache &cache = threadCache();
-        const QByteArray id = zone.id();
-        if (cache.id != id || cache.stretches.size() > kMaxStretches) {
-            cache.id = id;
-            cache.stretches.clear();
-            cache.last = 0;
-        }
-    }
-
-    int offsetAt(qint64 utc)
-    {
-        if (m_utc) return 0;
-        Cache &cache = threadCache();
-        std::vector<Stretch> &v = cache.stretches;
-        if (cache.last < v.size() && v[cache.last].from <= utc && utc < v[cache.last].to)
-            return v[cache.last].offset;
-        auto it = std::upper_bound(v.begin(), v.end(), utc, [](qint64 t, const Stretch &s) { return t < s.from; });
-        if (it != v.begin() && utc < std::prev(it)->to) {
-            cache.last = size_t(std::prev(it) - v.begin());
-            return std::prev(it)->offset;
-        }
-        const QDateTime t = QDateTime::fromSecsSinceEpoch(utc, Qt::UTC);
-        Stretch s{LLONG_MIN, LLONG_MAX, m_zone.offsetFromUtc(t)};
-        const QTimeZone::OffsetData before = m_zone.previousTransition(t.addSecs(1));
-        const QTimeZone::OffsetData after = m_zone.nextTransition(t);
-        if (before.atUtc.isValid()) s.from = before.atUtc.toSecsSinceEpoch();
-        if (after.atUtc.isValid()) s.to = after.atUtc.toSecsSinceEpoch();
-        cache.last = size_t(v.insert(it, s) - v.begin());
-        return s.offset;
-    }
-
-    qint64 localToUtc(qint64 local)
-    {
-        if (m_utc) return local;
-        // Most times lie two days or more from a transition: the stretch last
-        // used answers at once what the look-ups below would.
-        const Cache &cache = threadCache();
-        if (cache.last < cache.stretches.size()) {
-            const Stretch &s = cache.stretches[cache.last];
-            const qint64 u = local - s.offset;
-            if (s.from <= u - 2 * kSecsPerDay && u + 2 * kSecsPerDay < s.to) return u;
-        }
-        const int before = offsetAt(local - kSecsPerDay);
-        const int after = offsetAt(local + kSecsPerDay);
-        std::optional<qint64> best;
-        for (int o : {before, after}) {
-            const qint64 u = local - o;
-            if (offsetAt(u) == o && (!best || u < *best)) best = u;
-        }
-        return best ? *best : local - before;
-    }
-
-private:
-    struct Stretch
-    {
-        qint64 from, to;
-        int offset;
-    };
-    struct Cache
-    {
-        QByteArray id;
-        std::vector<Stretch> stretches; // sorted, not overlapping
-        size_t last = 0;
-    };
-    static constexpr size_t kMaxStretches = 4096;
-    static Cache &threadCache()
-    {
-        thread_local Cache cache;
-        return cache;
-    }
-    QTimeZone m_zone;
-    bool m_utc;
-};
 
 // ---- the rule
 
@@ -557,7 +470,7 @@ private:
     }
 
     QTimeZone m_zone;
-    ZoneOffsets m_offsets;
+    vtr::ZoneOffsets m_offsets;
     qint64 m_startSecs = 0, m_lastSecs = 0, m_startLocal = 0;
     std::optional<qint64> m_from, m_limit;
     int m_count = 0;

@@ -61,4 +61,11 @@ inline const QString DtEnd = QStringLiteral("dtend");
 inline const QString Created = QStringLiteral("created");
 inline const QString LastMod = QStringLiteral("last-mod");
 
+// ---- values
+// The year of a day without one, as the desktop address book writes it
+// (BDAY;X-APPLE-OMIT-YEAR=1604:1604-07-04): no one alive was born then. The
+// store holds such a day in this year, and the record dialect reads it back as
+// no year.
+constexpr int kNoYear = 1604;
+
 } // namespace st

@@ -10,6 +10,7 @@
 #include <libical/ical.h>
 
 #include <memory>
+#include <vector>
 
 namespace syncstore {
 
@@ -80,7 +81,7 @@ public:
         // The file's rules give the instant, and a zone with the same
         // offsets the later occurrences of a series.
         const qint64 instant = qint64(icaltime_as_timet_with_zone(t, z));
-        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(instant, Qt::UTC), zoneOfVTimezone(z, instant));
+        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(instant, Qt::UTC), zoneOf(z, instant));
     }
 
     VtrCalendarDate read(icalproperty *prop, bool *dateOnly = nullptr) const
@@ -95,7 +96,25 @@ private:
         return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second,
                                                vtr::defaultTimeZone());
     }
+    // zoneOfVTimezone() for each zone and year of this file once: every date
+    // of every item names its zone, and the shared look-up writes the whole
+    // VTIMEZONE out for its key.
+    QTimeZone zoneOf(icaltimezone *z, qint64 instant) const
+    {
+        const int year = QDateTime::fromSecsSinceEpoch(instant, Qt::UTC).date().year();
+        for (const KnownZone &k : m_zones)
+            if (k.zone == z && k.year == year) return k.result;
+        m_zones.push_back({z, year, zoneOfVTimezone(z, instant)});
+        return m_zones.back().result;
+    }
+    struct KnownZone
+    {
+        icaltimezone *zone;
+        int year;
+        QTimeZone result;
+    };
     icalcomponent *m_top;
+    mutable std::vector<KnownZone> m_zones;
 };
 
 void setText(QVariantMap &m, const QString &key, const char *value)

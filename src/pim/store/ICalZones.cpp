@@ -52,6 +52,21 @@ std::vector<Change> changesOf(icaltimezone *zone, qint64 from, qint64 to)
     return out;
 }
 
+// The part of `changes` (computed from an earlier instant on the same 6-hour
+// grid, to a later one) from `from` to `to`: what changesOf() would give for
+// them, without asking libical again.
+std::vector<Change> changesWithin(const std::vector<Change> &changes, qint64 from, qint64 to)
+{
+    std::vector<Change> out{{from, changes.front().offset}};
+    for (const Change &c : changes) {
+        if (c.at <= from)
+            out.front().offset = c.offset;
+        else if (c.at <= to)
+            out.push_back(c);
+    }
+    return out;
+}
+
 // Whether `zone` has the offsets of `changes` everywhere between `from` and
 // `to` (a few seconds around each change aside).
 bool sameOffsets(const QTimeZone &zone, const std::vector<Change> &changes, qint64 from, qint64 to)
@@ -72,9 +87,8 @@ bool sameOffsets(const QTimeZone &zone, const std::vector<Change> &changes, qint
     return true;
 }
 
-std::optional<QTimeZone> ianaZoneLike(icaltimezone *zone, qint64 from, qint64 to)
+std::optional<QTimeZone> ianaZoneLike(const std::vector<Change> &changes, qint64 from, qint64 to)
 {
-    const std::vector<Change> changes = changesOf(zone, from, to);
     const QTimeZone preferred = vtr::defaultTimeZone();
     if (preferred.isValid() && sameOffsets(preferred, changes, from, to)) return preferred;
     // The zones that stand for a Windows zone first (Europe/Berlin before
@@ -227,14 +241,16 @@ QTimeZone zoneOfVTimezone(void *component, qint64 nearUtc)
         const auto it = known.constFind(key);
         if (it != known.cend()) return *it;
     }
-    std::optional<QTimeZone> found = ianaZoneLike(zone, nearUtc - kYear, nearUtc + 3 * kYear);
+    // Every range below lies on the grid of this one (whole days from it).
+    const std::vector<Change> changes = changesOf(zone, nearUtc - kYear, nearUtc + 3 * kYear);
+    std::optional<QTimeZone> found = ianaZoneLike(changes, nearUtc - kYear, nearUtc + 3 * kYear);
     if (!found) {
         found = posixZone(zone, nearUtc);
         // Only where libical reads the same offsets from the same rules.
         const qint64 from = nearUtc - kDay, to = nearUtc + 3 * kYear;
-        if (found && !sameOffsets(*found, changesOf(zone, from, to), from, to)) found.reset();
+        if (found && !sameOffsets(*found, changesWithin(changes, from, to), from, to)) found.reset();
     }
-    if (!found) found = ianaZoneLike(zone, nearUtc, nearUtc + kYear);
+    if (!found) found = ianaZoneLike(changesWithin(changes, nearUtc, nearUtc + kYear), nearUtc, nearUtc + kYear);
     const QTimeZone result = found ? *found : vtr::timeZoneWithOffset(libicalOffset(zone, nearUtc));
     QMutexLocker l(&lock);
     known.insert(key, result);

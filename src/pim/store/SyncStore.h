@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pim/records/STVocabulary.h"
 #include "platform/VtrException.h"
 
 #include <QDateTime>
@@ -29,9 +30,7 @@
 // is "tasks" is a list of to-dos only (the desktop keeps those apart).
 namespace syncstore {
 
-// The year of a day without one, as the desktop address book writes it
-// (BDAY;X-APPLE-OMIT-YEAR=1604:1604-07-04): no one alive was born then.
-constexpr int kNoYear = 1604;
+using st::kNoYear;
 
 inline const QString kRecordEntityNameKey = QStringLiteral("com.apple.syncservices.RecordEntityName");
 

@@ -307,7 +307,8 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
     return cards;
 }
 
-int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QString &fallbackUid)
+int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QString &fallbackUid,
+                                       QList<qsizetype> *unread)
 {
     const QList<QByteArray> cards = splitVCards(fileContents);
     int added = 0;
@@ -315,9 +316,12 @@ int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QSt
         std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cards.at(i).constData()),
                                                                 &g_object_unref);
         const QString uid = i ? fallbackUid + QLatin1Char('-') + QString::number(i) : fallbackUid;
-        added += card && addVCard(card.get(), uid);
+        if (card && addVCard(card.get(), uid))
+            ++added;
+        else if (unread)
+            unread->append(i);
     }
-    return cards.size() == added ? added : -1;
+    return added;
 }
 
 bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)

@@ -32,9 +32,10 @@ public:
 
     // Adds the cards of a file's text (through splitVCards); `fallbackUid`
     // names a card without UID (the file's name; "-1", "-2"... added for the
-    // cards after the first). The number of cards added; -1 when the text
-    // holds none or one could not be read (left out, logged by the caller).
-    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid);
+    // cards after the first). The number of cards added (0 when the text
+    // holds none); the cards that could not be read are left out, and their
+    // places in the file (0 for the first) go to `unread` for the caller's log.
+    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid, QList<qsizetype> *unread = nullptr);
     bool addVCard(EVCard *card, const QString &fallbackUid);
     // Adds the groups found so far; call once after all cards.
     void finishGroups();

@@ -53,6 +53,7 @@ Listing listFolder(const QString &folder, const QString &suffix, bool oneFile, b
     if (!dir) throw sourceException(quoted(folder), QStringLiteral("the folder cannot be listed"));
     const QByteArray dotSuffix = '.' + suffix.toLatin1();
     std::vector<QByteArray> files, folders;
+    errno = 0;
     while (const dirent *e = readdir(dir)) {
         const char *name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
@@ -70,8 +71,14 @@ Listing listFolder(const QString &folder, const QString &suffix, bool oneFile, b
         } else if (isFolder && subfolders && name[0] != '.') {
             folders.emplace_back(name);
         }
+        errno = 0;
     }
+    // A listing cut short by an error would leave items out unseen.
+    const int listError = errno;
     closedir(dir);
+    if (listError != 0)
+        throw sourceException(quoted(folder), QStringLiteral("the folder cannot be listed: %1")
+                                                  .arg(QString::fromLocal8Bit(strerror(listError))));
     // In the order of the names' bytes.
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
@@ -101,6 +108,15 @@ QList<std::pair<QString, QStringList>> collections(const QString &folder, const 
     return out;
 }
 
+[[noreturn]] void unreadable(const QString &path, const QString &collection, int error)
+{
+    throw sourceException(quoted(collection),
+                          QStringLiteral("\"%1\": %2").arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(strerror(error))));
+}
+
+// The whole file, or a source error: part of an item is never read as if it
+// were all of it. (The file handle's reader trusts the size the file tells,
+// which some file systems give as 0.)
 QByteArray readFile(const QString &path, const QString &collection)
 {
     // Read at once into one buffer of the file's size (a QFile costs as much
@@ -110,8 +126,7 @@ QByteArray readFile(const QString &path, const QString &collection)
     if (fd < 0 || fstat(fd, &st) != 0) {
         const int error = errno;
         if (fd >= 0) ::close(fd);
-        throw sourceException(quoted(collection),
-                              QStringLiteral("\"%1\": %2").arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(strerror(error))));
+        unreadable(path, collection, error);
     }
     QByteArray data;
     data.resize(qsizetype(st.st_size));
@@ -123,7 +138,12 @@ QByteArray readFile(const QString &path, const QString &collection)
         }
         const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            unreadable(path, collection, error);
+        }
+        if (n == 0) break;
         done += n;
     }
     ::close(fd);
@@ -180,7 +200,11 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 const QString base = QFileInfo(file).completeBaseName();
                 bool ok = true;
                 if (kind == SyncDataKind::Contacts) {
-                    ok = contacts.addVCardFile(data, base) > 0;
+                    QList<qsizetype> unread;
+                    ok = contacts.addVCardFile(data, base, &unread) > 0;
+                    if (ok) // the file's other cards went in: only these are left out
+                        for (const qsizetype card : std::as_const(unread))
+                            VTR_LOG(1, QStringLiteral("Left out card %1 of \"%2\": not a readable item").arg(card + 1).arg(file));
                 } else {
                     ok = items.addICalendarText(data, base);
                 }
