@@ -25,9 +25,13 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <future>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,8 +134,9 @@ vtr::FileStamp stampOf(const struct stat &st)
 }
 
 // SHA-256 of the plain file at `path` (never through a link); `seen` is
-// what it was when it was opened. Empty when it cannot be read.
-QByteArray contentHash(const QString &path, struct stat *seen)
+// what it was when it was opened. Empty when it cannot be read, or when
+// `stop` was raised on the way.
+QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic<bool> *stop = nullptr)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
@@ -147,7 +152,7 @@ QByteArray contentHash(const QString &path, struct stat *seen)
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
             if (n <= 0) break;
-            if (EVP_DigestUpdate(context, buffer.constData(), size_t(n)) != 1) {
+            if ((stop && stop->load()) || EVP_DigestUpdate(context, buffer.constData(), size_t(n)) != 1) {
                 ok = false;
                 break;
             }
@@ -244,6 +249,16 @@ public:
         for (const QVariant &entry : std::as_const(m_list)) m_names.insert(nameOf(entry));
     }
 
+    // Waits for the reads `addLater` left running; a run that ends early
+    // leaves those files recorded by their status alone.
+    ~CopyRecord()
+    {
+        for (const std::unique_ptr<Pending> &pending : m_pending) pending->stop = true;
+        for (const std::unique_ptr<Pending> &pending : m_pending) pending->hash.wait();
+    }
+    CopyRecord(const CopyRecord &) = delete;
+    CopyRecord &operator=(const CopyRecord &) = delete;
+
     void add(const QStringList &names)
     {
         for (const QString &name : names) {
@@ -253,20 +268,85 @@ public:
                                .arg(name, m_folder));
                 continue;
             }
-            // Only a name recorded before costs a look through the list.
-            if (m_names.contains(name))
-                m_list.removeIf([&name](const QVariant &entry) { return nameOf(entry) == name; });
-            else
-                m_names.insert(name);
-            m_list.append(toRecord(*id));
+            put(*id);
         }
+        write();
+    }
+
+    // Records `name` by its status at once and reads its contents on other
+    // threads while the next files are copied: hashing a copy takes longer
+    // than making it, so one thread alone would still hold the copy back.
+    void addLater(const QString &name)
+    {
+        while (m_pending.size() >= kReadsAtOnce) settleOldest();
+        struct stat st;
+        const QString path = vtr::localfs::childPath(m_folder, name);
+        if (!vtr::localfs::isSafeName(name) || !vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode)) {
+            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
+                           .arg(name, m_folder));
+            write();
+            return;
+        }
+        CopyIdentity id;
+        id.name = name;
+        id.stamp = stampOf(st);
+        put(id);
+        write();
+        auto pending = std::make_unique<Pending>();
+        pending->id = id;
+        Pending *reading = pending.get();
+        pending->hash = std::async(std::launch::async, [path, pending = reading] {
+            struct stat opened;
+            const QByteArray hash = contentHash(path, &opened, &pending->stop);
+            // Contents read from a file changed in between are not ours.
+            return !hash.isEmpty() && stampOf(opened) == pending->id.stamp ? hash : QByteArray();
+        });
+        m_pending.push_back(std::move(pending));
+    }
+
+    // Every file's contents recorded.
+    void finish()
+    {
+        while (!m_pending.empty()) settleOldest();
+        write();
+    }
+
+private:
+    struct Pending
+    {
+        CopyIdentity id;
+        std::atomic<bool> stop{false};
+        std::future<QByteArray> hash;
+    };
+
+    static constexpr size_t kReadsAtOnce = 3;
+
+    void settleOldest()
+    {
+        const std::unique_ptr<Pending> pending = std::move(m_pending.front());
+        m_pending.pop_front();
+        pending->id.sha256 = pending->hash.get();
+        if (!pending->id.sha256.isEmpty()) put(pending->id);
+    }
+
+    void put(const CopyIdentity &id)
+    {
+        // Only a name recorded before costs a look through the list.
+        if (m_names.contains(id.name))
+            m_list.removeIf([&id](const QVariant &entry) { return nameOf(entry) == id.name; });
+        else
+            m_names.insert(id.name);
+        m_list.append(toRecord(id));
+    }
+
+    void write()
+    {
         // The other folders' records as they are now.
         QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
         record.insert(m_key, m_list);
         platform::UserDefaults::setValue(kCopiedMediaKey, record);
     }
 
-private:
     // Entries are maps; an older run's are the bare name.
     static QString nameOf(const QVariant &entry)
     {
@@ -277,6 +357,7 @@ private:
     QString m_key;
     QVariantList m_list;
     QSet<QString> m_names;
+    std::deque<std::unique_ptr<Pending>> m_pending;
 };
 
 // Why a copy into the new phone's folder failed, in the system's words
@@ -509,12 +590,13 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
                                copyFailureText(item.name, result, folder->path(), failure),
                                leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
         }
-        record.add({newItem->name()});
+        record.addLater(newItem->name());
         m_copied.append(newItem);
         copiedItems.append(item);
         progress.endFile();
         progress.report();
     }
+    record.finish();
     didCopy(*target, copiedItems, m_copied);
     if (importer && !m_copied.isEmpty()) {
         if (status) status->setStatusNow(fill(vtrLocalized(QStringLiteral("Sending %1 to %@...").arg(kindWord())),
