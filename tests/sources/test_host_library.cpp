@@ -1,4 +1,5 @@
 #include "platform/VtrException.h"
+#include "sources/host/BackgroundRead.h"
 #include "sources/host/HostScript.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -15,6 +16,9 @@
 #include <QStringDecoder>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace {
@@ -344,4 +348,26 @@ TEST_F(HostLibrary, ALibraryFileAnotherProgramWritesDuringAnImportIsLeftAsItIs)
     EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C")).size(), 1);
     EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/C")).entryList(QDir::Files), QStringList{"a.mp3"});
     EXPECT_EQ(musicLibrary().value("Library Persistent ID").toString(), QStringLiteral("THEIRS"));
+}
+
+TEST(BackgroundRead, TheCallerIsTickedAtLeastOnceAndWhileTheWorkRuns)
+{
+    using std::chrono::milliseconds;
+    int ticks = 0;
+    vtr::runWhileServingEvents([] {}, [&ticks] { ++ticks; }, milliseconds(1));
+    EXPECT_GE(ticks, 1) << "work that was over before the first look";
+    // Work that ends only once it has been ticked twice.
+    std::atomic<int> seen{0};
+    vtr::runWhileServingEvents(
+        [&seen] {
+            for (int now = seen; now < 2; now = seen) seen.wait(now);
+        },
+        [&seen] {
+            ++seen;
+            seen.notify_all();
+        },
+        milliseconds(1));
+    EXPECT_GE(seen, 2);
+    EXPECT_THROW(vtr::runWhileServingEvents([] { throw std::runtime_error("unreadable"); }, {}, milliseconds(1)),
+                 std::runtime_error);
 }
