@@ -21,6 +21,28 @@ QString failureText(const MediaLibraryHost::Failure &f)
     return QStringLiteral("%1 (%2)").arg(f.message).arg(f.number);
 }
 
+// Removes a folder of links when the import that made it ends, however it
+// ends. Only its links and files go (none is followed); anything else keeps
+// the folder, which is then named in the log.
+class LinkFolderRemoval
+{
+public:
+    explicit LinkFolderRemoval(QString path) : m_path(std::move(path)) {}
+    ~LinkFolderRemoval()
+    {
+        if (m_path.isEmpty()) return;
+        QDir folder(m_path);
+        for (const QFileInfo &entry : folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            if (entry.isSymLink() || !entry.isDir()) QFile::remove(entry.filePath());
+        if (!folder.rmdir(m_path)) VTR_LOG(2, QStringLiteral("The folder of links \"%1\" stays.").arg(m_path));
+    }
+    LinkFolderRemoval(const LinkFolderRemoval &) = delete;
+    LinkFolderRemoval &operator=(const LinkFolderRemoval &) = delete;
+
+private:
+    QString m_path;
+};
+
 }  // namespace
 
 bool iAppImporter::importFiles(const VtrFileInfoList &, const QString &) { return true; }
@@ -200,6 +222,7 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
     QStringList links;
     const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
     if (!folder) return true;
+    const LinkFolderRemoval removal(folder->path());
     // This call's links one by one: the folder may hold an earlier import's.
     MediaLibraryHost &host = MediaLibraryHost::shared();
     try {

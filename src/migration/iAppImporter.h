@@ -34,7 +34,8 @@ public:
 
     // A new folder "<product> <date and time>" in the private temporary
     // folder holding one symbolic link per file (named as the file); nullptr
-    // when it cannot be made. An existing folder of that name (an import in
+    // when it cannot be made. The photo importer removes it when its import
+    // ends. An existing folder of that name (an import in
     // the same second) is reused, its links replaced by this call's. The
     // files no link could be made for (a name given twice) are added to
     // `failed`, the links made to `made`.

@@ -1,9 +1,11 @@
 // The importers file every copy they are given into the library: a file the
-// library refuses is counted and named but stops nothing, and a collection's
-// playlist is made once however often it is imported into.
+// library refuses is counted and named but stops nothing, a collection's
+// playlist is made once however often it is imported into, and a photo import
+// leaves no folder of links behind.
 
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
+#include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
@@ -99,6 +101,30 @@ TEST(Importers, PhotosOfAnEarlierImportInTheSameSecondStayOutOfTheNextAlbum)
     const QString album = MediaLibraryHost::picturesFolder() + "/Second";
     EXPECT_EQ(QDir(album).entryList(QDir::Files), QStringList{"x.jpg"});
     EXPECT_EQ(testenv::readFile(album + "/x.jpg"), QByteArray("the photo of this import"));
+}
+
+TEST(Importers, APhotoImportLeavesNoFolderOfLinksBehind)
+{
+    const QString pictures = testenv::makeTempDir(QStringLiteral("leftover"));
+    // Links to these photos in any folder of links (one of an earlier
+    // import in the same second is reused).
+    const auto linksLeft = [&pictures] {
+        int links = 0;
+        const QDir temporary(platform::temporaryFolder());
+        for (const QString &folder : temporary.entryList({QStringLiteral("Solvenna to Windows Phone *")}, QDir::Dirs))
+            for (const QFileInfo &link : QDir(temporary.filePath(folder)).entryInfoList(QDir::Files | QDir::System))
+                links += link.symLinkTarget().startsWith(pictures + '/');
+        return links;
+    };
+    iPhotoImporter importer;
+    EXPECT_TRUE(importer.importFiles(filesIn(pictures, {"a.jpg", "notes.txt"}), QStringLiteral("Leftover")));
+    EXPECT_EQ(linksLeft(), 0);
+    // A photo library that cannot be read refuses every photo.
+    testenv::writeFile(MediaLibraryHost::albumDataFilePath(), "<plist><dict>");
+    EXPECT_TRUE(importer.importFiles(filesIn(pictures, {"b.jpg"}), QStringLiteral("Leftover")));
+    EXPECT_EQ(importer.refusedFiles(), QStringList{pictures + "/b.jpg"});
+    QFile::remove(MediaLibraryHost::albumDataFilePath());
+    EXPECT_EQ(linksLeft(), 0);
 }
 
 }  // namespace
