@@ -108,6 +108,7 @@ MediaLibraryHost::Playlist playlistNamed(MediaLibraryHost &host, const QString &
 bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
     m_refused.clear();
+    m_filingFailure.clear();
     if (files.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     if (!host.isConfigured()) return false;
@@ -129,6 +130,7 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
+        m_filingFailure = f.message;
         return false;
     }
     logRefusals();
@@ -139,6 +141,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
                                             uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated)
 {
     m_refused.clear();
+    m_filingFailure.clear();
     if (dictionaries.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     MediaLibraryHost::Batch batch(host);
@@ -154,6 +157,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
             playlist = playlistNamed(host, name);
         } catch (const MediaLibraryHost::Failure &f) {
             VTR_LOG(1, QStringLiteral("Creating the playlist \"%1\" failed: %2").arg(name, failureText(f)));
+            if (m_filingFailure.isEmpty()) m_filingFailure = f.message;
         }
         known.insert(key, playlist);
         return playlist;
@@ -205,6 +209,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
+        m_filingFailure = f.message;
         result = false;
     }
     logRefusals();
@@ -218,6 +223,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
 bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
     m_refused.clear();
+    m_filingFailure.clear();
     if (files.isEmpty()) return true;
     QStringList links;
     const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
@@ -239,6 +245,7 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, failureText(f));
+        m_filingFailure = f.message;
     }
     logRefusals();
     return true;

@@ -31,6 +31,9 @@ public:
     // The files the last import call could not file into the library (each
     // also logged by name); empty when every file was filed.
     const QStringList &refusedFiles() const { return m_refused; }
+    // Why the last import call could not be saved in the library (its
+    // files, playlists or album), in the person's words; empty when it was.
+    const QString &filingFailure() const { return m_filingFailure; }
 
     // A new folder "<product> <date and time>" in the private temporary
     // folder holding one symbolic link per file (named as the file); nullptr
@@ -48,6 +51,7 @@ protected:
     void logRefusals() const;
 
     QStringList m_refused;
+    QString m_filingFailure;
 };
 
 class iTunesImporter final : public iAppImporter

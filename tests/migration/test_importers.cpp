@@ -1,7 +1,7 @@
 // The importers file every copy they are given into the library: a file the
 // library refuses is counted and named but stops nothing, a collection's
-// playlist is made once however often it is imported into, and a photo import
-// leaves no folder of links behind.
+// playlist is made once however often it is imported into (videos' with the
+// videos), and a photo import leaves no folder of links behind.
 
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
@@ -35,10 +35,10 @@ int playlistsNamed(const QString &name)
     return n;
 }
 
-QStringList m3u8Entries(const QString &name)
+QStringList m3u8Entries(const QString &name, const QString &folder = MediaLibraryHost::playlistsFolder())
 {
     QStringList entries;
-    const QString text = QString::fromUtf8(testenv::readFile(MediaLibraryHost::playlistsFolder() + '/' + name + ".m3u8"));
+    const QString text = QString::fromUtf8(testenv::readFile(folder + '/' + name + ".m3u8"));
     for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
         if (!line.startsWith('#')) entries.append(line);
     return entries;
@@ -52,13 +52,15 @@ TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
     // The middle file is no video: the two around it are filed all the same.
     EXPECT_FALSE(importer.importFiles(filesIn(dir, {"one.mp4", "notes.txt", "two.mp4"}), collection));
     EXPECT_EQ(importer.refusedFiles(), QStringList{dir + "/notes.txt"});
-    EXPECT_EQ(m3u8Entries(collection).size(), 2);
+    EXPECT_EQ(m3u8Entries(collection, MediaLibraryHost::videoPlaylistsFolder()).size(), 2);
+    EXPECT_FALSE(QFile::exists(MediaLibraryHost::playlistsFolder() + '/' + collection + ".m3u8"))
+        << "videos' playlist among the music's";
 
     // Importing again: the same playlist, nothing twice.
     EXPECT_TRUE(importer.importFiles(filesIn(dir, {"one.mp4", "three.mp4"}), collection));
     EXPECT_TRUE(importer.refusedFiles().isEmpty());
     EXPECT_EQ(playlistsNamed(collection), 1);
-    EXPECT_EQ(m3u8Entries(collection).size(), 3);
+    EXPECT_EQ(m3u8Entries(collection, MediaLibraryHost::videoPlaylistsFolder()).size(), 3);
     EXPECT_EQ(QDir(MediaLibraryHost::videosFolder() + '/' + collection).entryList(QDir::Files).size(), 3);
 }
 
