@@ -456,6 +456,26 @@ TEST_F(HostLibrary, EntriesCarryTitleAndLengthAndTheSameSongFromAnotherPhoneIsLi
                            "../Imported/plain.mp3"}));
 }
 
+// A song is known again by its bytes, never by its name and size alone; a
+// name that differs only in letter case is the same name.
+TEST_F(HostLibrary, TheSameNameAndSizeWithOtherBytesIsAnotherSongAndLetterCaseNoOtherName)
+{
+    const auto file = [this](const char *name, const QByteArray &bytes) {
+        const QString dir = testenv::makeTempDir(QStringLiteral("same-size"));
+        testenv::writeFile(dir + '/' + QLatin1String(name), bytes);
+        const QList<qint64> ids = host.addMediaFiles(dir + '/' + QLatin1String(name), QStringLiteral("C"));
+        return ids.value(0, -1);
+    };
+    const qint64 one = file("song.mp3", "song one");
+    const qint64 two = file("song.mp3", "song two");
+    const qint64 three = file("Song.mp3", "song 3!!");
+    EXPECT_EQ(QSet<qint64>({one, two, three}).size(), 3);
+    EXPECT_EQ(file("SONG.MP3", "song two"), two);
+    QStringList names = QDir(MediaLibraryHost::musicFolder() + "/C").entryList(QDir::Files);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Song-2.mp3", "song-1.mp3", "song.mp3"}));
+}
+
 TEST(BackgroundRead, TheCallerIsTickedAtLeastOnceAndWhileTheWorkRuns)
 {
     using std::chrono::milliseconds;
