@@ -46,6 +46,9 @@ QStringList m3u8Entries(const QString &name, const QString &folder = MediaLibrar
 
 TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
 {
+    // A library of its own: the collection's playlist starts empty.
+    QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+    QDir(MediaLibraryHost::videosFolder()).removeRecursively();
     const QString dir = testenv::makeTempDir(QStringLiteral("videos"));
     const QString collection = QStringLiteral("Imported Videos");
     iTunesImporter importer;
