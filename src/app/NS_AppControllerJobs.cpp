@@ -87,7 +87,8 @@ QString asClause(QString sentence)
 
 // What of a kind stayed behind, in the person's words: entries of the old
 // phone that could not be read or were hidden, why the migrator took fewer
-// than the phone holds, and copies the library would not file.
+// than the phone holds, copies the library would not file, and what of the
+// filing the library could not save.
 QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *importer, vtrmedia::Kind kind)
 {
     QStringList notes;
@@ -104,6 +105,7 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                                                 "%1 could not be added to your video library"};
         notes << vtrLocalized(libraries[kind]).arg(refused);
     }
+    if (importer && !importer->filingFailure().isEmpty()) notes << asClause(importer->filingFailure());
     return notes;
 }
 

@@ -21,6 +21,28 @@ QString failureText(const MediaLibraryHost::Failure &f)
     return QStringLiteral("%1 (%2)").arg(f.message).arg(f.number);
 }
 
+// Removes a folder of links when the import that made it ends, however it
+// ends. Only its links and files go (none is followed); anything else keeps
+// the folder, which is then named in the log.
+class LinkFolderRemoval
+{
+public:
+    explicit LinkFolderRemoval(QString path) : m_path(std::move(path)) {}
+    ~LinkFolderRemoval()
+    {
+        if (m_path.isEmpty()) return;
+        QDir folder(m_path);
+        for (const QFileInfo &entry : folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            if (entry.isSymLink() || !entry.isDir()) QFile::remove(entry.filePath());
+        if (!folder.rmdir(m_path)) VTR_LOG(2, QStringLiteral("The folder of links \"%1\" stays.").arg(m_path));
+    }
+    LinkFolderRemoval(const LinkFolderRemoval &) = delete;
+    LinkFolderRemoval &operator=(const LinkFolderRemoval &) = delete;
+
+private:
+    QString m_path;
+};
+
 }  // namespace
 
 bool iAppImporter::importFiles(const VtrFileInfoList &, const QString &) { return true; }
@@ -86,6 +108,7 @@ MediaLibraryHost::Playlist playlistNamed(MediaLibraryHost &host, const QString &
 bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
     m_refused.clear();
+    m_filingFailure.clear();
     if (files.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     if (!host.isConfigured()) return false;
@@ -107,6 +130,7 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
+        m_filingFailure = f.message;
         return false;
     }
     logRefusals();
@@ -117,6 +141,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
                                             uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated)
 {
     m_refused.clear();
+    m_filingFailure.clear();
     if (dictionaries.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     MediaLibraryHost::Batch batch(host);
@@ -132,6 +157,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
             playlist = playlistNamed(host, name);
         } catch (const MediaLibraryHost::Failure &f) {
             VTR_LOG(1, QStringLiteral("Creating the playlist \"%1\" failed: %2").arg(name, failureText(f)));
+            if (m_filingFailure.isEmpty()) m_filingFailure = f.message;
         }
         known.insert(key, playlist);
         return playlist;
@@ -183,6 +209,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
+        m_filingFailure = f.message;
         result = false;
     }
     logRefusals();
@@ -196,10 +223,12 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
 bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
     m_refused.clear();
+    m_filingFailure.clear();
     if (files.isEmpty()) return true;
     QStringList links;
     const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
     if (!folder) return true;
+    const LinkFolderRemoval removal(folder->path());
     // This call's links one by one: the folder may hold an earlier import's.
     MediaLibraryHost &host = MediaLibraryHost::shared();
     try {
@@ -216,6 +245,7 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
         VTR_LOG(1, failureText(f));
+        m_filingFailure = f.message;
     }
     logRefusals();
     return true;

@@ -31,10 +31,14 @@ public:
     // The files the last import call could not file into the library (each
     // also logged by name); empty when every file was filed.
     const QStringList &refusedFiles() const { return m_refused; }
+    // Why the last import call could not be saved in the library (its
+    // files, playlists or album), in the person's words; empty when it was.
+    const QString &filingFailure() const { return m_filingFailure; }
 
     // A new folder "<product> <date and time>" in the private temporary
     // folder holding one symbolic link per file (named as the file); nullptr
-    // when it cannot be made. An existing folder of that name (an import in
+    // when it cannot be made. The photo importer removes it when its import
+    // ends. An existing folder of that name (an import in
     // the same second) is reused, its links replaced by this call's. The
     // files no link could be made for (a name given twice) are added to
     // `failed`, the links made to `made`.
@@ -47,6 +51,7 @@ protected:
     void logRefusals() const;
 
     QStringList m_refused;
+    QString m_filingFailure;
 };
 
 class iTunesImporter final : public iAppImporter

@@ -1,7 +1,8 @@
 // The wizard's media and PIM jobs on their own: a kind that fails its backup
 // and the person's answer, the importer for each pair of phones, kinds left
-// without space, music skipped when the library is not set up, and the
-// companion app's files on either storage of an Android phone.
+// without space, music skipped when the library is not set up or its filing
+// not saved, and the companion app's files on either storage of an Android
+// phone.
 
 #include "support/RealJobs.h"
 
@@ -12,6 +13,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
 #include "platform/VtrException.h"
+#include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
 
@@ -200,6 +202,29 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
                   c.free > GiB ? 1 : 0);
     }
+}
+
+// The library's failure to save what it filed is on the kind's line: the
+// copies arrived, but not all of the filing.
+TEST(MediaJobs, APlaylistTheLibraryCannotSaveIsOnTheMusicLine)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    const QString playlists = MediaLibraryHost::playlistsFolder();
+    ASSERT_TRUE(QDir().mkpath(playlists));
+    ASSERT_TRUE(QFile::setPermissions(playlists, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    Jobs t;
+    t.use(false);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+    t.jobs->startTransferMediaToNewDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    const QString line = t.h.wizard().doneTextFor(vtrphase::Music);
+    EXPECT_TRUE(line.startsWith(QStringLiteral(
+        " - Done (the playlist \"Solvenna to Windows Phone Imported Music\" could not be written to ")))
+        << line.toStdString();
+    EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QStringLiteral(" - Done"));
 }
 
 TEST(MediaJobs, TheEstimateCountsWhatFitsAndWhatThereIs)

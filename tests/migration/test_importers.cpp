@@ -1,9 +1,11 @@
 // The importers file every copy they are given into the library: a file the
-// library refuses is counted and named but stops nothing, and a collection's
-// playlist is made once however often it is imported into.
+// library refuses is counted and named but stops nothing, a collection's
+// playlist is made once however often it is imported into (videos' with the
+// videos), and a photo import leaves no folder of links behind.
 
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
+#include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
@@ -33,10 +35,10 @@ int playlistsNamed(const QString &name)
     return n;
 }
 
-QStringList m3u8Entries(const QString &name)
+QStringList m3u8Entries(const QString &name, const QString &folder = MediaLibraryHost::playlistsFolder())
 {
     QStringList entries;
-    const QString text = QString::fromUtf8(testenv::readFile(MediaLibraryHost::playlistsFolder() + '/' + name + ".m3u8"));
+    const QString text = QString::fromUtf8(testenv::readFile(folder + '/' + name + ".m3u8"));
     for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
         if (!line.startsWith('#')) entries.append(line);
     return entries;
@@ -44,19 +46,24 @@ QStringList m3u8Entries(const QString &name)
 
 TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
 {
+    // A library of its own: the collection's playlist starts empty.
+    QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+    QDir(MediaLibraryHost::videosFolder()).removeRecursively();
     const QString dir = testenv::makeTempDir(QStringLiteral("videos"));
     const QString collection = QStringLiteral("Imported Videos");
     iTunesImporter importer;
     // The middle file is no video: the two around it are filed all the same.
     EXPECT_FALSE(importer.importFiles(filesIn(dir, {"one.mp4", "notes.txt", "two.mp4"}), collection));
     EXPECT_EQ(importer.refusedFiles(), QStringList{dir + "/notes.txt"});
-    EXPECT_EQ(m3u8Entries(collection).size(), 2);
+    EXPECT_EQ(m3u8Entries(collection, MediaLibraryHost::videoPlaylistsFolder()).size(), 2);
+    EXPECT_FALSE(QFile::exists(MediaLibraryHost::playlistsFolder() + '/' + collection + ".m3u8"))
+        << "videos' playlist among the music's";
 
     // Importing again: the same playlist, nothing twice.
     EXPECT_TRUE(importer.importFiles(filesIn(dir, {"one.mp4", "three.mp4"}), collection));
     EXPECT_TRUE(importer.refusedFiles().isEmpty());
     EXPECT_EQ(playlistsNamed(collection), 1);
-    EXPECT_EQ(m3u8Entries(collection).size(), 3);
+    EXPECT_EQ(m3u8Entries(collection, MediaLibraryHost::videoPlaylistsFolder()).size(), 3);
     EXPECT_EQ(QDir(MediaLibraryHost::videosFolder() + '/' + collection).entryList(QDir::Files).size(), 3);
 }
 
@@ -99,6 +106,30 @@ TEST(Importers, PhotosOfAnEarlierImportInTheSameSecondStayOutOfTheNextAlbum)
     const QString album = MediaLibraryHost::picturesFolder() + "/Second";
     EXPECT_EQ(QDir(album).entryList(QDir::Files), QStringList{"x.jpg"});
     EXPECT_EQ(testenv::readFile(album + "/x.jpg"), QByteArray("the photo of this import"));
+}
+
+TEST(Importers, APhotoImportLeavesNoFolderOfLinksBehind)
+{
+    const QString pictures = testenv::makeTempDir(QStringLiteral("leftover"));
+    // Links to these photos in any folder of links (one of an earlier
+    // import in the same second is reused).
+    const auto linksLeft = [&pictures] {
+        int links = 0;
+        const QDir temporary(platform::temporaryFolder());
+        for (const QString &folder : temporary.entryList({QStringLiteral("Solvenna to Windows Phone *")}, QDir::Dirs))
+            for (const QFileInfo &link : QDir(temporary.filePath(folder)).entryInfoList(QDir::Files | QDir::System))
+                links += link.symLinkTarget().startsWith(pictures + '/');
+        return links;
+    };
+    iPhotoImporter importer;
+    EXPECT_TRUE(importer.importFiles(filesIn(pictures, {"a.jpg", "notes.txt"}), QStringLiteral("Leftover")));
+    EXPECT_EQ(linksLeft(), 0);
+    // A photo library that cannot be read refuses every photo.
+    testenv::writeFile(MediaLibraryHost::albumDataFilePath(), "<plist><dict>");
+    EXPECT_TRUE(importer.importFiles(filesIn(pictures, {"b.jpg"}), QStringLiteral("Leftover")));
+    EXPECT_EQ(importer.refusedFiles(), QStringList{pictures + "/b.jpg"});
+    QFile::remove(MediaLibraryHost::albumDataFilePath());
+    EXPECT_EQ(linksLeft(), 0);
 }
 
 }  // namespace

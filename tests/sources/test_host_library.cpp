@@ -1,4 +1,6 @@
+#include "devices/LocalFileNames.h"
 #include "platform/VtrException.h"
+#include "sources/host/BackgroundRead.h"
 #include "sources/host/HostScript.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -15,6 +17,10 @@
 #include <QStringDecoder>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace {
@@ -344,4 +350,150 @@ TEST_F(HostLibrary, ALibraryFileAnotherProgramWritesDuringAnImportIsLeftAsItIs)
     EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C")).size(), 1);
     EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/C")).entryList(QDir::Files), QStringList{"a.mp3"});
     EXPECT_EQ(musicLibrary().value("Library Persistent ID").toString(), QStringLiteral("THEIRS"));
+}
+
+// The music folder's playlists are the person's too: a file there is
+// replaced only while it is the very file the host wrote.
+TEST_F(HostLibrary, APlaylistFileIsReplacedOnlyWhileItIsTheOneTheHostWrote)
+{
+    const QString playlists = MediaLibraryHost::playlistsFolder();
+    testenv::writeFile(playlists + "/favorites.m3u8", "#EXTM3U\nthe person's own\n");
+    const QString source = testenv::makeTempDir(QStringLiteral("own-lists"));
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"}) testenv::writeFile(source + '/' + name, name);
+    const QList<qint64> ids = host.addMediaFiles(source, QStringLiteral("C"));
+    ASSERT_EQ(ids.size(), 3);
+    const QString favorites = host.createPlaylist(QStringLiteral("Favorites"), false).persistentID;
+    host.addTracksToPlaylist(ids.mid(0, 1), favorites);
+    EXPECT_EQ(testenv::readFile(playlists + "/favorites.m3u8"), "#EXTM3U\nthe person's own\n");
+    const QString ours = playlists + "/Favorites-1.m3u8";
+    host.addTracksToPlaylist(ids.mid(1, 1), favorites);
+    EXPECT_EQ(testenv::readFile(ours).count("#EXTINF"), 2) << "its own file is written again";
+
+    // Edited in place to the same size, its time put back to the
+    // nanosecond: the person's now.
+    const QByteArray path = QFile::encodeName(ours);
+    struct stat before{};
+    ASSERT_EQ(::stat(path.constData(), &before), 0);
+    const QByteArray edited(int(before.st_size), '#');
+    QFile file(ours);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.write(edited) == edited.size());
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+    host.addTracksToPlaylist(ids.mid(2, 1), favorites);
+    EXPECT_EQ(testenv::readFile(ours), edited);
+    EXPECT_EQ(testenv::readFile(playlists + "/Favorites-2.m3u8").count("#EXTINF"), 3);
+}
+
+TEST_F(HostLibrary, APlaylistNameTooLongForAFileIsShortenedAndHoldsNothingElseBack)
+{
+    const QString note = QString::fromUcs4(U"\U0001F3B5");  // four bytes of UTF-8
+    const QString shortened = vtr::fitLocalNameLength(note.repeated(100) + QStringLiteral(".mp3"));
+    EXPECT_EQ(shortened, note.repeated(62) + QStringLiteral(".mp3"));
+
+    const QString source = testenv::makeTempDir(QStringLiteral("long-names"));
+    testenv::writeFile(source + "/a.mp3", "song a");
+    ASSERT_TRUE(QImage(4, 4, QImage::Format_RGB32).save(source + "/p.png"));
+    {
+        MediaLibraryHost::Batch batch(host);
+        const QList<qint64> ids = host.addMediaFiles(source + "/a.mp3", QStringLiteral("C"));
+        for (const QString &name : {note.repeated(70), note.repeated(70), QStringLiteral("After")})
+            host.addTracksToPlaylist(ids, host.createPlaylist(name, false).persistentID);
+        host.addPhotos(source + "/p.png", QStringLiteral("Album"));
+        EXPECT_NO_THROW(batch.commit());
+    }
+    QStringList files = QDir(MediaLibraryHost::playlistsFolder()).entryList(QDir::Files);
+    files.sort();
+    EXPECT_EQ(files, (QStringList{"After.m3u8", note.repeated(62) + "-1.m3u8", note.repeated(62) + ".m3u8"}));
+    EXPECT_TRUE(QFile::exists(MediaLibraryHost::albumDataFilePath()));
+}
+
+TEST_F(HostLibrary, APlaylistThatCannotBeSavedIsReportedAndHoldsNothingElseBack)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString source = testenv::makeTempDir(QStringLiteral("unsaved"));
+    testenv::writeFile(source + "/a.mp3", "song a");
+    ASSERT_TRUE(QImage(4, 4, QImage::Format_RGB32).save(source + "/p.png"));
+    ASSERT_TRUE(QImage(8, 8, QImage::Format_RGB32).save(source + "/q.png"));
+    const QString playlists = MediaLibraryHost::playlistsFolder();
+    ASSERT_TRUE(QDir().mkpath(playlists));
+    ASSERT_TRUE(QFile::setPermissions(playlists, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    {
+        MediaLibraryHost::Batch batch(host);
+        const QList<qint64> ids = host.addMediaFiles(source + "/a.mp3", QStringLiteral("C"));
+        host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Road trip"), false).persistentID);
+        host.addPhotos(source + "/p.png", QStringLiteral("Album"));
+        try {
+            batch.commit();
+            ADD_FAILURE() << "the playlist that could not be saved went unreported";
+        } catch (const MediaLibraryHost::Failure &f) {
+            EXPECT_TRUE(f.message.contains(QLatin1String("\"Road trip\""))) << f.message.toStdString();
+        }
+    }
+    EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 1);
+    EXPECT_TRUE(QFile::exists(MediaLibraryHost::albumDataFilePath()));
+    EXPECT_NO_THROW(host.addPhotos(source + "/q.png", QStringLiteral("Album"))) << "a later save is held back";
+}
+
+TEST_F(HostLibrary, EntriesCarryTitleAndLengthAndTheSameSongFromAnotherPhoneIsListedOnce)
+{
+    const QString phoneA = testenv::makeTempDir(QStringLiteral("phone-a"));
+    const QString phoneB = testenv::makeTempDir(QStringLiteral("phone-b"));
+    const QString tagged = QStringLiteral("-af apad=whole_dur=2.6 -metadata title=Tide -c:a flac");
+    if (!libtest::makeMedia(phoneA + "/01 - Tide.flac", "sound", tagged) ||
+        !libtest::makeMedia(phoneB + "/01 - Tide.flac", "sound", tagged + " -metadata comment=B"))
+        GTEST_SKIP() << "ffmpeg could not make the media";
+    // Without tags, a song is called by the name it came with.
+    testenv::writeFile(phoneA + "/plain.mp3", "one rip of a song");
+    testenv::writeFile(phoneB + "/plain.mp3", "another rip of it");
+    const QString playlist = host.createPlaylist(QStringLiteral("Road trip"), false).persistentID;
+    for (const QString &phone : {phoneA, phoneB})
+        host.addTracksToPlaylist(host.addMediaFiles(phone, QStringLiteral("Imported")), playlist);
+    EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + "/Imported").entryList(QDir::Files).size(), 4);
+    EXPECT_EQ(QString::fromUtf8(testenv::readFile(MediaLibraryHost::playlistsFolder() + "/Road trip.m3u8"))
+                  .split('\n', Qt::SkipEmptyParts),
+              (QStringList{"#EXTM3U", "#EXTINF:2,Tide", "../Imported/01 - Tide.flac", "#EXTINF:-1,plain",
+                           "../Imported/plain.mp3"}));
+}
+
+// A song is known again by its bytes, never by its name and size alone; a
+// name that differs only in letter case is the same name.
+TEST_F(HostLibrary, TheSameNameAndSizeWithOtherBytesIsAnotherSongAndLetterCaseNoOtherName)
+{
+    const auto file = [this](const char *name, const QByteArray &bytes) {
+        const QString dir = testenv::makeTempDir(QStringLiteral("same-size"));
+        testenv::writeFile(dir + '/' + QLatin1String(name), bytes);
+        const QList<qint64> ids = host.addMediaFiles(dir + '/' + QLatin1String(name), QStringLiteral("C"));
+        return ids.value(0, -1);
+    };
+    const qint64 one = file("song.mp3", "song one");
+    const qint64 two = file("song.mp3", "song two");
+    const qint64 three = file("Song.mp3", "song 3!!");
+    EXPECT_EQ(QSet<qint64>({one, two, three}).size(), 3);
+    EXPECT_EQ(file("SONG.MP3", "song two"), two);
+    QStringList names = QDir(MediaLibraryHost::musicFolder() + "/C").entryList(QDir::Files);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Song-2.mp3", "song-1.mp3", "song.mp3"}));
+}
+
+TEST(BackgroundRead, TheCallerIsTickedAtLeastOnceAndWhileTheWorkRuns)
+{
+    using std::chrono::milliseconds;
+    int ticks = 0;
+    vtr::runWhileServingEvents([] {}, [&ticks] { ++ticks; }, milliseconds(1));
+    EXPECT_GE(ticks, 1) << "work that was over before the first look";
+    // Work that ends only once it has been ticked twice.
+    std::atomic<int> seen{0};
+    vtr::runWhileServingEvents(
+        [&seen] {
+            for (int now = seen; now < 2; now = seen) seen.wait(now);
+        },
+        [&seen] {
+            ++seen;
+            seen.notify_all();
+        },
+        milliseconds(1));
+    EXPECT_GE(seen, 2);
+    EXPECT_THROW(vtr::runWhileServingEvents([] { throw std::runtime_error("unreadable"); }, {}, milliseconds(1)),
+                 std::runtime_error);
 }

@@ -261,9 +261,12 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
                        QByteArray("MThd\0\0\0\x06\0\0\0\x01\0\x60MTrk\0\0\0\x04\0\xff\x2f\0", 26));
     ASSERT_TRUE(QFile::link(secret, media + QStringLiteral("/link.wav")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(media + QStringLiteral("/pipe.mp3")).constData(), 0600), 0);
-    // A folder of the person's own that the library names as its music folder.
+    // A folder of the person's own that the library names as its music folder,
+    // and one whose name only begins like it.
     const QString ownMusic = testenv::makeTempDir(QStringLiteral("own-music"));
     testenv::writeFile(ownMusic + QStringLiteral("/own.wav"), libtest::silentWav());
+    testenv::writeFile(ownMusic + QStringLiteral("2/beside.wav"), libtest::silentWav());
+    const QString aboveHome = QFileInfo(QDir::homePath()).absolutePath();
 
     const auto trackFile = [](const QString &location, const QString &library, const QString &music) {
         return vtr::trackFileForLibraryLocation(location, MediaLibraryHost::trackFoldersOf(library, music));
@@ -282,8 +285,10 @@ TEST(HostLocation, ABroughtLibraryNamesOnlySoundAndVideoInsideItsOwnFolders)
         {QStringLiteral("file:///etc/passwd"), macMusic, {}},
         {here(secret), macMusic, {}},        // anywhere else on this computer
         {here(ownMusic + QStringLiteral("/own.wav")), here(ownMusic), ownMusic + QStringLiteral("/own.wav")},
+        {here(ownMusic + QStringLiteral("2/beside.wav")), here(ownMusic), {}},
         {here(secret), QStringLiteral("file:///"), {}},  // "/" is no music folder
         {here(secret), here(QDir::homePath()), {}},      // nor is the home folder
+        {here(secret), here(aboveHome), {}},             // nor one above it
     };
     for (const auto &c : cases) {
         const QString got = trackFile(c.location, libraryFile, c.music);

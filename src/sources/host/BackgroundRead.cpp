@@ -3,34 +3,25 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <atomic>
 #include <exception>
-#include <thread>
+#include <future>
 
 namespace vtr {
 
 void runWhileServingEvents(const std::function<void()> &work, const std::function<void()> &tick,
                            std::chrono::milliseconds interval)
 {
-    std::atomic<bool> running{true};
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        running = false;
-    });
+    // The future's own wait carries the end of the work and any exception.
+    std::future<void> done = std::async(std::launch::async, work);
     const bool onEventThread =
         QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    while (running) {
+    // The tick runs at least once, however soon the work ends: a caller's
+    // progress message is never skipped.
+    do {
         if (tick) tick();
         if (onEventThread) QCoreApplication::processEvents(QEventLoop::AllEvents, int(interval.count()));
-        QThread::msleep(static_cast<unsigned long>(interval.count()));
-    }
-    worker.join();
-    if (failure) std::rethrow_exception(failure);
+    } while (done.wait_for(interval) != std::future_status::ready);
+    done.get();
 }
 
 }  // namespace vtr

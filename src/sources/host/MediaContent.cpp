@@ -14,6 +14,8 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
 }
 
@@ -83,7 +85,7 @@ public:
         if (m_file.fd >= 0) ::close(m_file.fd);
     }
 
-    MediaContent run(const QString &path)
+    MediaContent run(const QString &path, MediaTags *tags = nullptr)
     {
         m_file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         struct stat st
@@ -119,8 +121,14 @@ public:
             m_ctx = nullptr;  // freed by the failed open
             return MediaContent::None;
         }
-        // Some containers announce their tracks only in their packets.
-        if (m_ctx->nb_streams == 0 && avformat_find_stream_info(m_ctx, nullptr) < 0) return MediaContent::None;
+        // Some containers announce their tracks only in their packets, and
+        // some their length.
+        const bool looked = m_ctx->nb_streams == 0;
+        if (looked && avformat_find_stream_info(m_ctx, nullptr) < 0) return MediaContent::None;
+        if (tags) {
+            if (!looked && milliseconds() < 0) avformat_find_stream_info(m_ctx, nullptr);
+            readTags(*tags);
+        }
         bool sound = false;
         for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
             const AVStream *st = m_ctx->streams[i];
@@ -132,6 +140,40 @@ public:
     }
 
 private:
+    // The container's tags, else those of its first sound track.
+    void readTags(MediaTags &tags) const
+    {
+        const AVDictionary *soundTags = nullptr;
+        for (unsigned i = 0; i < m_ctx->nb_streams && !soundTags; ++i)
+            if (m_ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) soundTags = m_ctx->streams[i]->metadata;
+        const auto tag = [&](const char *key) {
+            for (const AVDictionary *dict : {static_cast<const AVDictionary *>(m_ctx->metadata), soundTags}) {
+                const AVDictionaryEntry *entry = dict ? av_dict_get(dict, key, nullptr, 0) : nullptr;
+                const QString text = entry ? QString::fromUtf8(entry->value).simplified() : QString();
+                if (!text.isEmpty()) return text;
+            }
+            return QString();
+        };
+        tags.title = tag("title");
+        tags.artist = tag("artist");
+        tags.milliseconds = milliseconds();
+    }
+
+    // The length the container states, else that of its longest track; -1
+    // when none is known.
+    qint64 milliseconds() const
+    {
+        if (m_ctx->duration != AV_NOPTS_VALUE && m_ctx->duration > 0)
+            return av_rescale(m_ctx->duration, 1000, AV_TIME_BASE);
+        qint64 longest = -1;
+        for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
+            const AVStream *st = m_ctx->streams[i];
+            if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+                longest = qMax(longest, qint64(av_rescale_q(st->duration, st->time_base, AVRational{1, 1000})));
+        }
+        return longest;
+    }
+
     FileReader m_file;
     AVIOContext *m_io = nullptr;
     AVFormatContext *m_ctx = nullptr;
@@ -141,10 +183,16 @@ private:
 
 MediaContent mediaContentOf(const QString &path)
 {
+    return mediaContentOf(path, nullptr);
+}
+
+MediaContent mediaContentOf(const QString &path, MediaTags *tags)
+{
+    if (tags) *tags = MediaTags();
     if (path.isEmpty()) return MediaContent::None;
     VtrQTUtils::initialize();
     Probe probe;
-    return probe.run(path);
+    return probe.run(path, tags);
 }
 
 }  // namespace vtr

@@ -19,4 +19,16 @@ enum class MediaContent
 // library brought from elsewhere points at.
 MediaContent mediaContentOf(const QString &path);
 
+// What a sound or video file says of itself; empty or -1 where it says
+// nothing (or cannot be read).
+struct MediaTags
+{
+    QString title;
+    QString artist;
+    qint64 milliseconds = -1;
+};
+// The same judgement as mediaContentOf(), with the file's tags read from the
+// same opening.
+MediaContent mediaContentOf(const QString &path, MediaTags *tags);
+
 }  // namespace vtr

@@ -1,5 +1,6 @@
 #include "sources/host/MediaLibraryHost.h"
 
+#include "devices/LocalFileNames.h"
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "fileinfo/VtrFileInfo.h"
 #include "fileinfo/VtrMacFileInfo.h"
@@ -13,12 +14,17 @@
 #include "sources/host/MediaContent.h"
 #include "sources/host/PropertyListXml.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +69,129 @@ void writeAtomically(const QString &path, const QByteArray &bytes, const QString
         throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\".").arg(what, path)};
 }
 
+// ---- playlist files
+//
+// The music folder's "Playlists" is the person's too: a file there is
+// replaced only while it is exactly the file this host wrote (the same name,
+// size, time, device, inode and contents, recorded with its playlist in the
+// library file). A name that is taken, in any letter case, gives the
+// playlist a name of its own.
+
+const QString kPlaylistFileKey = QStringLiteral("Host Playlist File");
+
+struct WrittenFile
+{
+    QString path;
+    vtr::FileStamp stamp;
+    QByteArray sha256;  // hexadecimal
+};
+
+std::optional<WrittenFile> writtenFileOf(const QVariantMap &playlistInfo)
+{
+    const QVariantMap map = playlistInfo.value(kPlaylistFileKey).toMap();
+    if (map.isEmpty()) return std::nullopt;
+    const qint64 ns = map.value(QStringLiteral("Modified")).toLongLong();
+    return WrittenFile{map.value(QStringLiteral("Path")).toString(),
+                       {true, map.value(QStringLiteral("Size"), -1).toLongLong(), ns / 1000000000, ns % 1000000000,
+                        map.value(QStringLiteral("Device")).toULongLong(), map.value(QStringLiteral("Inode")).toULongLong()},
+                       map.value(QStringLiteral("SHA-256")).toByteArray()};
+}
+
+QVariantMap recordOf(const WrittenFile &file)
+{
+    return {{QStringLiteral("Path"), file.path},
+            {QStringLiteral("Size"), file.stamp.size},
+            {QStringLiteral("Modified"), file.stamp.seconds * 1000000000 + file.stamp.nanoseconds},
+            {QStringLiteral("Device"), file.stamp.device},
+            {QStringLiteral("Inode"), file.stamp.inode},
+            {QStringLiteral("SHA-256"), QString::fromLatin1(file.sha256)}};
+}
+
+// The entry itself (a link is not followed); exists only for a regular file.
+vtr::FileStamp entryStampOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
+}
+
+bool stillWrittenByUs(const WrittenFile &file)
+{
+    if (file.stamp.size < 0 || entryStampOf(file.path) != file.stamp) return false;
+    QFile f(file.path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && hash.addData(&f) && hash.result().toHex() == file.sha256;
+}
+
+// "<name>.m3u8", or "<name>-<n>.m3u8" once that is taken, no longer than a
+// local file name may be: the name gives way from its end (never half a
+// character), the number and the extension stay.
+QString playlistFileName(QString base, int n)
+{
+    const QString tail = (n > 0 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".m3u8");
+    const qsizetype room = vtr::kMaxLocalNameBytes - vtr::utf8Length(tail);
+    while (base.size() > 1 && vtr::utf8Length(base) > room) {
+        base.chop(1);
+        if (base.back().isHighSurrogate()) base.chop(1);
+    }
+    return base + tail;
+}
+
+Failure writeFailure(const QString &what, const QString &path, int error)
+{
+    return Failure{-61, vtrLocalized("The %1 could not be written to \"%2\": %3.")
+                            .arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
+}
+
+// `bytes` become the file `name` of `folder` through a new file of their
+// own: over the file there when `replace`, else only where no entry is
+// (false when one took the name meanwhile). A failure leaves what was there.
+bool putInPlace(const QString &folder, const QString &name, const QByteArray &bytes, bool replace, const QString &what)
+{
+    const QString targetPath = QDir(folder).filePath(name);
+    const QByteArray target = QFile::encodeName(targetPath);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temporary = QFile::encodeName(QDir(folder).filePath(QLatin1Char('.') + randomPersistentID() + QStringLiteral(".tmp")));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 8)) throw writeFailure(what, targetPath, errno);
+    }
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    int error = 0;
+    while (left > 0 && error == 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno != EINTR) error = errno;
+        if (n > 0) {
+            data += n;
+            left -= n;
+        }
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0) {
+        int result = replace ? ::rename(temporary.constData(), target.constData())
+                             : ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
+        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system that cannot refuse a taken name by itself.
+            struct stat st;
+            if (::lstat(target.constData(), &st) == 0) {
+                errno = EEXIST;
+            } else {
+                result = ::rename(temporary.constData(), target.constData());
+            }
+        }
+        if (result == 0) return true;
+        error = errno;
+    }
+    ::unlink(temporary.constData());
+    if (error == EEXIST && !replace) return false;
+    throw writeFailure(what, targetPath, error);
+}
+
 QVariantMap loadLibraryFile(const QString &path, const QString &what)
 {
     if (!QFileInfo::exists(path)) return {};
@@ -81,10 +210,10 @@ qint64 nextNumber(QVariantMap &header, const QString &counterKey, qint64 first)
 }
 
 // What a desktop player plays (VtrQTUtils::playable...Extensions). Sound
-// formats are known by their extension alone; containers that may hold
-// pictures are opened to tell a video from a song (one that cannot be read
-// counts as a video); any other file is filed when its content is sound or
-// video.
+// formats are known by their extension alone (the file is read for its tags
+// only); containers that may hold pictures are opened to tell a video from a
+// song (one that cannot be read counts as a video); any other file is filed
+// when its content is sound or video.
 enum class Filing
 {
     Refused,
@@ -92,11 +221,11 @@ enum class Filing
     Video,
 };
 
-Filing filingOf(const QString &path)
+Filing filingOf(const QString &path, vtr::MediaTags *tags)
 {
     const QString ext = QFileInfo(path).suffix().toLower();
+    const vtr::MediaContent content = vtr::mediaContentOf(path, tags);
     if (VtrQTUtils::playableSoundExtensions().contains(ext)) return Filing::Music;
-    const vtr::MediaContent content = vtr::mediaContentOf(path);
     if (VtrQTUtils::playableVideoExtensions().contains(ext))
         return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
     switch (content) {
@@ -174,7 +303,8 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         QVariantMap info;  // without "Playlist Items"
         QList<qint64> items;
         QSet<qint64> present;
-        bool dirty = false;  // its M3U8 file is to be written
+        std::optional<QSet<QString>> songs;  // songKey() of the items, made when first needed
+        bool dirty = false;                  // its M3U8 file is to be written
 
         bool add(qint64 id)
         {
@@ -192,6 +322,104 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
     static QString localPath(const QVariantMap &track)
     {
         return vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString());
+    }
+
+    // The same song brought again, from another phone, is another file and
+    // track: the same title, artist and length (to the second) tell it.
+    QString songKey(qint64 id) const
+    {
+        const QVariantMap track = tracks.value(QString::number(id)).toMap();
+        const qint64 ms = track.value(QStringLiteral("Total Time"), -1).toLongLong();
+        return track.value(QStringLiteral("Name")).toString().toCaseFolded() + QChar(0) +
+               track.value(QStringLiteral("Artist")).toString().toCaseFolded() + QChar(0) +
+               QString::number(ms > 0 ? (ms + 500) / 1000 : -1);
+    }
+
+    // Adds the track unless the playlist lists it, or the same song, already.
+    bool addSong(PlaylistEntry &playlist, qint64 id) const
+    {
+        if (playlist.present.contains(id)) return false;
+        if (!playlist.songs) {
+            playlist.songs.emplace();
+            for (qint64 listed : std::as_const(playlist.items)) playlist.songs->insert(songKey(listed));
+        }
+        const QString key = songKey(id);
+        if (playlist.songs->contains(key)) return false;
+        playlist.songs->insert(key);
+        return playlist.add(id);
+    }
+
+    // A playlist of videos only is kept with the videos.
+    bool holdsOnlyVideos(const PlaylistEntry &playlist) const
+    {
+        if (playlist.items.isEmpty()) return false;
+        for (qint64 id : playlist.items)
+            if (!tracks.value(QString::number(id)).toMap().value(QStringLiteral("Has Video")).toBool()) return false;
+        return true;
+    }
+
+    // Writes the playlist's M3U8 file (see "playlist files" above). `taken`:
+    // the names in each folder this save wrote into, case-folded.
+    void writePlaylistFile(PlaylistEntry &playlist, QHash<QString, QSet<QString>> &taken)
+    {
+        // One that cannot be written is tried again with its next change,
+        // not at every later save.
+        playlist.dirty = false;
+        const QString name = playlist.info.value(QStringLiteral("Name")).toString();
+        const QString what = vtrLocalized("playlist \"%1\"").arg(name);
+        const bool videos = holdsOnlyVideos(playlist);
+        const QString folder = videos ? MediaLibraryHost::videoPlaylistsFolder() : MediaLibraryHost::playlistsFolder();
+        if (folder.isEmpty())
+            throw Failure{-43, videos ? vtrLocalized("There is no videos folder.") : vtrLocalized("There is no music folder.")};
+        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
+            throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
+
+        // Extended M3U in UTF-8 with paths relative to the playlist file, so
+        // the media folder can be moved or shared as a whole.
+        QByteArray text = "#EXTM3U\n";
+        const QDir base(folder);
+        for (qint64 id : std::as_const(playlist.items)) {
+            const QVariantMap track = tracks.value(QString::number(id)).toMap();
+            const QString local = localPath(track);
+            if (local.isEmpty()) continue;
+            QString title = track.value(QStringLiteral("Name")).toString();
+            title.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+            const qint64 seconds = track.value(QStringLiteral("Total Time")).toLongLong() / 1000;
+            text += "#EXTINF:" + QByteArray::number(seconds > 0 ? seconds : -1) + ',' + title.toUtf8() + '\n';
+            text += base.relativeFilePath(local).toUtf8() + '\n';
+        }
+
+        auto names = taken.find(folder);
+        if (names == taken.end()) {
+            QSet<QString> listed;
+            for (const QString &entry : base.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+                listed.insert(entry.toCaseFolded());
+            names = taken.insert(folder, listed);
+        }
+        const std::optional<WrittenFile> before = writtenFileOf(playlist.info);
+        const bool ours = before && stillWrittenByUs(*before);
+        QString fileName;
+        if (ours && QDir::cleanPath(QFileInfo(before->path).absolutePath()) == QDir::cleanPath(folder)) {
+            fileName = QFileInfo(before->path).fileName();
+            putInPlace(folder, fileName, text, true, what);
+        } else {
+            const QString stem = folderNameFor(name);
+            for (int n = 0; fileName.isEmpty() && n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
+                const QString candidate = playlistFileName(stem, n);
+                if (names->contains(candidate.toCaseFolded())) continue;
+                names->insert(candidate.toCaseFolded());
+                if (putInPlace(folder, candidate, text, false, what)) fileName = candidate;
+            }
+            if (fileName.isEmpty()) throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
+            // Its earlier file, in the other one of the music and videos
+            // folders, goes.
+            if (ours) QFile::remove(before->path);
+        }
+        const QString path = base.filePath(fileName);
+        playlist.info.insert(kPlaylistFileKey,
+                             recordOf({path, entryStampOf(path),
+                                       QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()}));
+        dirty = true;
     }
 
     qsizetype masterIndex() const
@@ -335,6 +563,12 @@ QString MediaLibraryHost::playlistsFolder()
     return music.isEmpty() ? QString() : QDir(music).filePath(QStringLiteral("Playlists"));
 }
 
+QString MediaLibraryHost::videoPlaylistsFolder()
+{
+    const QString videos = videosFolder();
+    return videos.isEmpty() ? QString() : QDir(videos).filePath(QStringLiteral("Playlists"));
+}
+
 QString MediaLibraryHost::musicLibraryFilePath()
 {
     return QDir(platform::dataFolder()).filePath(QStringLiteral("iTunes Music Library.xml"));
@@ -428,18 +662,24 @@ void MediaLibraryHost::endOfWork(bool reportFailure)
 
 namespace {
 
-// Writes the library of `slot` when it changed, unless another program wrote
-// its file since this host read it: that version stays, this one is dropped
-// (the files it filed are found again in their folders by the next import).
+// The library of `slot` is dropped, with a failure, when another program
+// wrote its file since this host read it: that version stays (the files this
+// one filed are found again in their folders by the next import).
+template <typename Library>
+void dropWhenWrittenMeanwhile(std::unique_ptr<Library> &slot, const QString &path, const QString &what)
+{
+    if (!slot || !slot->dirty || vtr::fileStampOf(path) == slot->stamp) return;
+    slot.reset();
+    throw Failure{-61, vtrLocalized("The %1 \"%2\" was changed by another program meanwhile and is left as it is.")
+                           .arg(what, path)};
+}
+
+// Writes the library of `slot` when it changed (and nobody else wrote it).
 template <typename Library>
 void writeLibraryFile(std::unique_ptr<Library> &slot, const QString &path, const QString &what)
 {
+    dropWhenWrittenMeanwhile(slot, path, what);
     if (!slot || !slot->dirty) return;
-    if (vtr::fileStampOf(path) != slot->stamp) {
-        slot.reset();
-        throw Failure{-61, vtrLocalized("The %1 \"%2\" was changed by another program meanwhile and is left as it is.")
-                               .arg(what, path)};
-    }
     writeAtomically(path, vtr::XmlPropertyListWriter::toXml(slot->toFile()), what);
     slot->stamp = vtr::fileStampOf(path);
     slot->dirty = false;
@@ -449,33 +689,31 @@ void writeLibraryFile(std::unique_ptr<Library> &slot, const QString &path, const
 
 void MediaLibraryHost::writeChanges()
 {
-    writeLibraryFile(m_music, musicLibraryFilePath(), vtrLocalized("music library file"));
-    if (m_music) {
-        const QString folder = playlistsFolder();
-        for (MusicLibrary::PlaylistEntry &p : m_music->playlists) {
-            if (!p.dirty) continue;
-            if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
-            // "Playlists/<name>.m3u8": extended M3U in UTF-8 with paths
-            // relative to the playlist file, so the music folder can be
-            // moved or shared as a whole.
-            QByteArray text = "#EXTM3U\n";
-            const QDir base(folder);
-            for (qint64 id : std::as_const(p.items)) {
-                const QVariantMap track = m_music->tracks.value(QString::number(id)).toMap();
-                const QString local = MusicLibrary::localPath(track);
-                if (local.isEmpty()) continue;
-                QString title = track.value(QStringLiteral("Name")).toString();
-                title.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-                const qint64 seconds = track.value(QStringLiteral("Total Time")).toLongLong() / 1000;
-                text += "#EXTINF:" + QByteArray::number(seconds > 0 ? seconds : -1) + ',' + title.toUtf8() + '\n';
-                text += base.relativeFilePath(local).toUtf8() + '\n';
-            }
-            const QString fileName = folderNameFor(p.info.value(QStringLiteral("Name")).toString());
-            writeAtomically(base.filePath(fileName + QStringLiteral(".m3u8")), text, vtrLocalized("playlist"));
-            p.dirty = false;
+    // Each file is saved whatever became of the others; what failed is
+    // reported at the end, together.
+    QList<Failure> failures;
+    const auto attempt = [&failures](const std::function<void()> &save) {
+        try {
+            save();
+        } catch (const Failure &f) {
+            failures.append(f);
         }
+    };
+    const QString music = vtrLocalized("music library file");
+    // The playlist files are recorded in the music library file, so they go
+    // first; none is written for a library another program wrote meanwhile.
+    attempt([&] { dropWhenWrittenMeanwhile(m_music, musicLibraryFilePath(), music); });
+    if (m_music) {
+        QHash<QString, QSet<QString>> taken;
+        for (MusicLibrary::PlaylistEntry &p : m_music->playlists)
+            if (p.dirty) attempt([&] { m_music->writePlaylistFile(p, taken); });
     }
-    writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file"));
+    attempt([&] { writeLibraryFile(m_music, musicLibraryFilePath(), music); });
+    attempt([&] { writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file")); });
+    if (failures.isEmpty()) return;
+    QStringList messages;
+    for (const Failure &f : std::as_const(failures)) messages.append(f.message);
+    throw Failure{failures.first().number, messages.join(QLatin1Char(' '))};
 }
 
 MediaLibraryHost::Batch::Batch(MediaLibraryHost &host) : m_host(&host)
@@ -624,7 +862,8 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     MusicLibrary &library = music();
     // An import run again meets what it filed before: known without a probe.
     if (const QString filed = library.files.idOfFiled(source); !filed.isEmpty()) return filed.toLongLong();
-    const Filing filing = filingOf(source);
+    vtr::MediaTags tags;
+    const Filing filing = filingOf(source, &tags);
     if (filing == Filing::Refused) throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
     const bool video = filing == Filing::Video;
     const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
@@ -640,8 +879,10 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     const QString known = library.files.idOfPath(target);
     const qint64 trackID = !known.isEmpty() ? known.toLongLong()
                                             : nextNumber(library.header, QStringLiteral("Next ID"), 100);
+    // Without a title the song is called as the file came, not by the name
+    // made unique here ("-1"): the same song from another phone reads alike.
     QVariantMap track{{QStringLiteral("Track ID"), trackID},
-                      {QStringLiteral("Name"), file.completeBaseName()},
+                      {QStringLiteral("Name"), tags.title.isEmpty() ? QFileInfo(path).completeBaseName() : tags.title},
                       {QStringLiteral("Kind"), kindForExtension(file.suffix(), video)},
                       {QStringLiteral("Size"), file.size()},
                       {QStringLiteral("Date Modified"), file.lastModified().toUTC()},
@@ -650,6 +891,8 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
                       {QStringLiteral("Track Type"), QStringLiteral("File")},
                       {QStringLiteral("Album"), collection},
                       {QStringLiteral("Location"), vtr::libraryLocationForLocalPath(target)}};
+    if (!tags.artist.isEmpty()) track.insert(QStringLiteral("Artist"), tags.artist);
+    if (tags.milliseconds > 0) track.insert(QStringLiteral("Total Time"), tags.milliseconds);
     if (video) {
         track.insert(QStringLiteral("Has Video"), true);
         track.insert(QStringLiteral("Movie"), true);
@@ -760,7 +1003,7 @@ void MediaLibraryHost::addTracksToPlaylist(const QList<qint64> &trackIDs, const 
                 if (!library.tracks.contains(QString::number(id)))
                     throw Failure{-1728, vtrLocalized("There is no track %1.").arg(id)};
             for (qint64 id : trackIDs)
-                if (playlist.add(id)) playlist.dirty = library.dirty = true;
+                if (library.addSong(playlist, id)) playlist.dirty = library.dirty = true;
             return;
         }
         throw Failure{-1728, vtrLocalized("There is no playlist %1.").arg(playlistPersistentID)};

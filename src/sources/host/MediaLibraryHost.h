@@ -20,7 +20,9 @@
 // - music and videos are filed into the XDG music and videos folders, one
 //   folder per collection; playlists are M3U8 files (UTF-8, paths relative to
 //   the playlist) in the music folder's "Playlists" folder, which desktop
-//   players import;
+//   players import (a playlist of videos only in the videos folder's); a
+//   file there is replaced only while it is the one the host wrote, and a
+//   playlist meets the same song (title, artist, length) only once;
 // - photos go into one folder per album in the XDG pictures folder;
 // - it keeps "iTunes Music Library.xml" and "AlbumData.xml" in their usual
 //   property-list formats in the application's data folder, written whole
@@ -94,7 +96,8 @@ public:
     static QString musicFolder();
     static QString videosFolder();
     static QString picturesFolder();
-    static QString playlistsFolder();  // "Playlists" in the music folder
+    static QString playlistsFolder();       // "Playlists" in the music folder
+    static QString videoPlaylistsFolder();  // "Playlists" in the videos folder
     static QString musicLibraryFilePath();
     static QString albumDataFilePath();
     // Where the tracks of a music library file may lie (LibraryLocation.h);
@@ -121,7 +124,8 @@ public:
     std::optional<Playlist> playlistWithPersistentID(const QString &persistentID);
     Playlist createPlaylist(const QString &name, bool folder);
     QList<Playlist> playlists();
-    // Appends the tracks (once each) to the playlist and rewrites its M3U8 file.
+    // Appends the tracks (once each, and a track of a song the playlist
+    // lists already not at all) to the playlist and rewrites its M3U8 file.
     void addTracksToPlaylist(const QList<qint64> &trackIDs, const QString &playlistPersistentID);
 
     // ---- photos
