@@ -10,8 +10,6 @@
 #include "TestEnvironment.h"
 #include "support/LibraryTestFiles.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 TEST(IPhoneSongs, AnUnreadableSongCountsAsNotMoved)
@@ -20,8 +18,8 @@ TEST(IPhoneSongs, AnUnreadableSongCountsAsNotMoved)
     const auto phone = WindowsPhone7LocalDevice::create({}, nullptr);
     const QString songs = phone->storageFileInfos().value(0)->path() + "/iTunes_Control/Music/F00/";
     const QString samples = QStringLiteral(VTR_TEST_SOURCE_DIR "/fileinfo/data/media/");
-    testenv::writeFile(songs + "ABCD.mp3", testenv::readFile(samples + "tagged.mp3"));
-    ASSERT_TRUE(QFile::copy(samples + "self.mp3", songs + "self.mp3"));
+    for (const char *name : {"tagged.mp3", "self.mp3"})
+        testenv::writeFile(songs + name, testenv::readFile(samples + name));
 
     const QString library = testenv::makeTempDir(QStringLiteral("library"));
     const QString file = library + "/Music/Blue.mp3";

@@ -30,6 +30,9 @@ TEST(HostileMedia, NoReaderOpensWhatAFileNamesOrReadsForEver)
         for (const auto &[from, to] :
              {std::pair{name, name}, {name, "copy.m4v"}, {"tagged.mp3", "watched.ts"}, {"frame%d.jpg", "frame1.jpg"}})
             ASSERT_TRUE(QFile::copy(samples + from, dir + to));
+        // A reader given no file name resolves what the file names against
+        // the current folder.
+        const testenv::CurrentFolder here(dir);
         libtest::OpenWatch watch({dir + "watched.ts", dir + "frame1.jpg"});
         ASSERT_TRUE(watch.watching());
         const QString path = dir + name;
