@@ -11,19 +11,9 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 namespace vtr::iphone {
 
 namespace {
-
-QString tag(const AVDictionary *tags, const char *key)
-{
-    const AVDictionaryEntry *entry = av_dict_get(tags, key, nullptr, 0);
-    return entry && entry->value ? QString::fromUtf8(entry->value).trimmed() : QString();
-}
 
 // What a search argument of the library's look-up asks: an empty one
 // matches anything, another only the same text.
@@ -55,25 +45,35 @@ VtrITunesItemPtr libraryTrackFor(const PhoneTrack &song, const iTunesInfo::ItemL
     return nullptr;
 }
 
+PhoneTrack phoneTrackFromTags(const QString &path, const std::optional<vtr::MediaTags> &tags, const QString &why)
+{
+    PhoneTrack track;
+    track.path = path;
+    if (!tags) {
+        track.unreadable = why;
+        return track;
+    }
+    track.name = tags->title;
+    track.artist = tags->artist.isEmpty() ? tags->albumArtist : tags->artist;
+    track.album = tags->album;
+    track.genre = tags->genre;
+    return track;
+}
+
 } // namespace
 
 PhoneTrack phoneTrackForFile(const QString &path)
 {
-    PhoneTrack track;
-    track.path = path;
-    VtrQTUtils::initialize();
-    AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr) != 0) return track;
-    // Some containers keep the tags with the sound stream, not the file.
-    const AVDictionary *tags = context->metadata;
-    if (!av_dict_count(tags) && context->nb_streams > 0) tags = context->streams[0]->metadata;
-    track.name = tag(tags, "title");
-    track.artist = tag(tags, "artist");
-    if (track.artist.isEmpty()) track.artist = tag(tags, "album_artist");
-    track.album = tag(tags, "album");
-    track.genre = tag(tags, "genre");
-    avformat_close_input(&context);
-    return track;
+    QString why;
+    const std::optional<vtr::MediaTags> tags = vtr::readMediaTags(path, &why);
+    return phoneTrackFromTags(path, tags, why);
+}
+
+PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path)
+{
+    QString why;
+    const std::optional<vtr::MediaTags> tags = vtr::readMediaTags(source, QFileInfo(path).fileName(), &why);
+    return phoneTrackFromTags(path, tags, why);
 }
 
 std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages)
@@ -113,6 +113,10 @@ PhoneMusicChoice libraryTracksOnPhone(iTunesInfo &model, const std::optional<QLi
         QHash<QString, iTunesInfo::ItemList> byName;
         for (const VtrITunesItemPtr &track : model.tracks()) byName[track->name()].append(track);
         for (const PhoneTrack &song : *phoneTracks) {
+            if (!song.unreadable.isEmpty()) {
+                choice.unreadable.append({song.path, song.unreadable});
+                continue;
+            }
             // A song without a name would answer to every track.
             const VtrITunesItemPtr track = song.name.isEmpty() ? nullptr : libraryTrackFor(song, byName.value(song.name));
             if (track)
