@@ -1,6 +1,12 @@
 #include "sources/iphone/iPhoneMusic.h"
 
+#include "devices/afc/AfcService.h"
+#include "devices/usb/VolumeDetection.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
+#include "foundation/Log.h"
+#include "platform/Strings.h"
+#include "platform/VtrException.h"
 #include "sources/itunes/VtrITunes.h"
 
 #include <QDirIterator>
@@ -10,6 +16,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <chrono>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -55,6 +62,183 @@ VtrITunesItemPtr libraryTrackFor(const PhoneTrack &song, const iTunesInfo::ItemL
     return nullptr;
 }
 
+void readTags(const AVFormatContext *context, PhoneTrack &track)
+{
+    // Some containers keep the tags with the sound stream, not the file.
+    const AVDictionary *tags = context->metadata;
+    if (!av_dict_count(tags) && context->nb_streams > 0) tags = context->streams[0]->metadata;
+    track.name = tag(tags, "title");
+    track.artist = tag(tags, "artist");
+    if (track.artist.isEmpty()) track.artist = tag(tags, "album_artist");
+    track.album = tag(tags, "album");
+    track.genre = tag(tags, "genre");
+}
+
+// ---- songs through the phone's file service --------------------------------------------------
+
+const QString kMusicFolder = QStringLiteral("iTunes_Control/Music");
+// The phone keeps its songs in folders F00 to F49 of the music folder.
+constexpr int kMaxMusicDepth = 3;
+constexpr int kMaxSongs = 200000;
+// A guard against a phone that stops answering, far above what a tag read takes.
+constexpr std::chrono::seconds kTagReadDeadline{60};
+// The sound containers a phone's songs come in; nothing else is opened.
+constexpr const char *kSongFormats = "mp3,mov,aac,aiff,wav,flac,ogg,caf";
+
+// One song of the phone as libavformat reads it: only through these reads,
+// never by a name it could open itself.
+struct SongReader
+{
+    vtr::afc::AfcFile *file = nullptr;
+    qint64 position = 0;
+    bool failed = false;
+    QString error;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+int readSong(void *opaque, uint8_t *buffer, int size)
+{
+    auto *reader = static_cast<SongReader *>(opaque);
+    const qint64 count = reader->file->read(reinterpret_cast<char *>(buffer), size);
+    if (count < 0) {
+        reader->failed = true;
+        reader->error = reader->file->errorText();
+        return AVERROR(EIO);
+    }
+    if (count == 0) return AVERROR_EOF;
+    reader->position += count;
+    return int(count);
+}
+
+int64_t seekSong(void *opaque, int64_t offset, int whence)
+{
+    auto *reader = static_cast<SongReader *>(opaque);
+    const qint64 size = reader->file->size();
+    if (whence & AVSEEK_SIZE) return size;
+    qint64 target = offset;
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET: break;
+    case SEEK_CUR: target += reader->position; break;
+    case SEEK_END: target += size; break;
+    default: return AVERROR(EINVAL);
+    }
+    if (target < 0) return AVERROR(EINVAL);
+    if (!reader->file->seek(target)) {
+        reader->failed = true;
+        reader->error = reader->file->errorText();
+        return AVERROR(EIO);
+    }
+    reader->position = target;
+    return target;
+}
+
+int songDeadlinePassed(void *opaque)
+{
+    return std::chrono::steady_clock::now() > static_cast<SongReader *>(opaque)->deadline ? 1 : 0;
+}
+
+[[noreturn]] void raiseUnreadableSong(const QString &path, const QString &why)
+{
+    throw VtrException(QStringLiteral("DeviceException"),
+                       vtrLocalized("A song could not be read from the iPhone: %1 (%2)").arg(path, why));
+}
+
+PhoneTrack phoneTrackOverService(vtr::afc::AfcConnection &connection, const QString &path)
+{
+    PhoneTrack track;
+    track.path = path;
+    const std::unique_ptr<vtr::afc::AfcFile> file = connection.open(path);
+    if (!file) raiseUnreadableSong(path, connection.lastErrorText());
+    VtrQTUtils::initialize();
+    SongReader reader;
+    reader.file = file.get();
+    reader.deadline = std::chrono::steady_clock::now() + kTagReadDeadline;
+    constexpr int kBufferSize = 64 * 1024;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+    if (!buffer) return track;
+    AVIOContext *io = avio_alloc_context(buffer, kBufferSize, 0, &reader, readSong, nullptr, seekSong);
+    if (!io) {
+        av_free(buffer);
+        return track;
+    }
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context) {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+        return track;
+    }
+    context->pb = io;
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->interrupt_callback = {songDeadlinePassed, &reader};
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "format_whitelist", kSongFormats, 0);
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    if (avformat_open_input(&context, "", nullptr, &options) == 0) {
+        readTags(context, track);
+        avformat_close_input(&context);
+    }
+    av_dict_free(&options);
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+    if (reader.failed) raiseUnreadableSong(path, reader.error);
+    return track;
+}
+
+// The sound files below the music folder, in path order.
+void collectSongs(vtr::afc::AfcConnection &connection, const QString &folder, int depth, QStringList &paths)
+{
+    static const QStringList audio = VtrQTUtils::audioFileExtensions();
+    const std::optional<QStringList> names = connection.list(folder);
+    if (!names) {
+        if (depth == 0 && connection.lastFailure() == vtr::afc::Failure::NotFound) return; // no songs synced
+        raiseUnreadableSong(folder, connection.lastErrorText());
+    }
+    for (const QString &name : *names) {
+        if (paths.size() >= kMaxSongs) return;
+        if (name.contains(QLatin1Char('/'))) continue;
+        const QString path = folder + QLatin1Char('/') + name;
+        const std::optional<vtr::afc::EntryInfo> entry = connection.info(path);
+        if (!entry) raiseUnreadableSong(path, connection.lastErrorText());
+        // Links are neither: they are not followed.
+        if (entry->isFolder && depth + 1 < kMaxMusicDepth)
+            collectSongs(connection, path, depth + 1, paths);
+        else if (entry->isFile && audio.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive))
+            paths.append(path);
+    }
+}
+
+QString refusalReason(vtr::afc::Refusal refusal)
+{
+    switch (refusal) {
+    case vtr::afc::Refusal::Locked:
+        return vtrLocalized("The iPhone is locked, so its songs could not be read. Unlock it and tap \"Trust\" if it "
+                            "asks whether to trust this computer, then plug it in again.");
+    case vtr::afc::Refusal::TrustPending:
+        return vtrLocalized("The iPhone has not trusted this computer, so its songs could not be read. Unlock it "
+                            "and tap \"Trust\" when it asks whether to trust this computer, then plug it in again.");
+    case vtr::afc::Refusal::TrustDenied:
+        return vtrLocalized("The iPhone did not trust this computer, so its songs could not be read. Plug it in "
+                            "again, unlock it and tap \"Trust\" when it asks whether to trust this computer.");
+    default: return QString();
+    }
+}
+
+std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial)
+{
+    vtr::afc::AfcOpening opening = vtr::afc::sharedAfcService()->open(serial);
+    if (!opening.connection) {
+        VTR_LOG(1, QStringLiteral("The iPhone's file service cannot be used: %1").arg(opening.detail));
+        const QString reason = refusalReason(opening.refusal);
+        if (!reason.isEmpty()) throw VtrException(QLatin1String(kPhoneNotTrustedException), reason);
+        return std::nullopt;
+    }
+    QStringList paths;
+    collectSongs(*opening.connection, kMusicFolder, 0, paths);
+    QList<PhoneTrack> tracks;
+    for (const QString &path : std::as_const(paths)) tracks.append(phoneTrackOverService(*opening.connection, path));
+    return tracks;
+}
+
 } // namespace
 
 PhoneTrack phoneTrackForFile(const QString &path)
@@ -64,14 +248,7 @@ PhoneTrack phoneTrackForFile(const QString &path)
     VtrQTUtils::initialize();
     AVFormatContext *context = nullptr;
     if (avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr) != 0) return track;
-    // Some containers keep the tags with the sound stream, not the file.
-    const AVDictionary *tags = context->metadata;
-    if (!av_dict_count(tags) && context->nb_streams > 0) tags = context->streams[0]->metadata;
-    track.name = tag(tags, "title");
-    track.artist = tag(tags, "artist");
-    if (track.artist.isEmpty()) track.artist = tag(tags, "album_artist");
-    track.album = tag(tags, "album");
-    track.genre = tag(tags, "genre");
+    readTags(context, track);
     avformat_close_input(&context);
     return track;
 }
@@ -96,6 +273,17 @@ std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList
         for (const QString &path : paths) tracks->append(phoneTrackForFile(path));
     }
     return tracks;
+}
+
+std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages)
+{
+    VtrFileInfoList folders = storages;
+    if (!serial.isEmpty())
+        for (const QString &folder : VolumeDetection::sharedManager()->appleMediaFolders(serial))
+            folders.append(VtrMacFileInfo::fileInfoWithPath(folder));
+    if (std::optional<QList<PhoneTrack>> mounted = phoneTracksInMediaFolders(folders)) return mounted;
+    if (serial.isEmpty()) return std::nullopt;
+    return phoneTracksOverService(serial);
 }
 
 PhoneMusicChoice libraryTracksOnPhone(iTunesInfo &model, const std::optional<QList<PhoneTrack>> &phoneTracks,
