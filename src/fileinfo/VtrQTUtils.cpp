@@ -1,5 +1,6 @@
 #include "fileinfo/VtrQTUtils.h"
 
+#include "fileinfo/GuardedMediaInput.h"
 #include "foundation/Log.h"
 
 #include <QFile>
@@ -108,13 +109,6 @@ quint32 fromLibraryTag(unsigned int tag)
     return qbswap(quint32(tag));
 }
 
-QString avErrorText(int code)
-{
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return QString::fromUtf8(buf);
-}
-
 } // namespace
 
 // ---- opened media
@@ -130,91 +124,27 @@ struct VtrMovie::Source
 
 namespace {
 
-struct MemoryReader
-{
-    QByteArray data;
-    qint64 pos = 0;
-};
-
-int readMemory(void *opaque, uint8_t *buf, int size)
-{
-    auto *r = static_cast<MemoryReader *>(opaque);
-    const qint64 left = r->data.size() - r->pos;
-    if (left <= 0) return AVERROR_EOF;
-    const int n = int(std::min<qint64>(left, size));
-    std::memcpy(buf, r->data.constData() + r->pos, size_t(n));
-    r->pos += n;
-    return n;
-}
-
-int64_t seekMemory(void *opaque, int64_t offset, int whence)
-{
-    auto *r = static_cast<MemoryReader *>(opaque);
-    if (whence & AVSEEK_SIZE) return r->data.size();
-    qint64 target;
-    switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-        target = offset;
-        break;
-    case SEEK_CUR:
-        target = r->pos + offset;
-        break;
-    case SEEK_END:
-        target = r->data.size() + offset;
-        break;
-    default:
-        return -1;
-    }
-    if (target < 0 || target > r->data.size()) return -1;
-    r->pos = target;
-    return target;
-}
-
-// One open reader of a movie; closed with everything it allocated.
+// One open reader of a movie, through the guarded opener: the movie reader
+// is asked about files of phones, cards and brought libraries too.
 class Reader
 {
 public:
-    ~Reader()
-    {
-        if (m_ctx) avformat_close_input(&m_ctx);
-        if (m_io) {
-            av_freep(&m_io->buffer);
-            avio_context_free(&m_io);
-        }
-    }
-
     bool open(const VtrMovie::Source &source, QString *error)
     {
-        QByteArray url;
         if (source.inMemory) {
-            m_memory.data = source.data;
-            constexpr int kBufferSize = 64 * 1024;
-            auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
-            if (!buffer) return fail(error, QStringLiteral("out of memory"));
-            m_io = avio_alloc_context(buffer, kBufferSize, 0, &m_memory, readMemory, nullptr, seekMemory);
-            if (!m_io) {
-                av_free(buffer);
-                return fail(error, QStringLiteral("out of memory"));
-            }
-            m_ctx = avformat_alloc_context();
-            if (!m_ctx) return fail(error, QStringLiteral("out of memory"));
-            m_ctx->pb = m_io;
-            m_ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
-            url = source.filename.toUtf8();
+            m_memory = std::make_unique<vtr::MediaBytesInMemory>(source.data);
+            m_input = vtr::GuardedMediaInput::openSource(*m_memory, source.filename, error);
         } else {
-            url = QFile::encodeName(source.path);
+            m_input = vtr::GuardedMediaInput::openFile(source.path, error);
         }
-        // On failure avformat_open_input frees the context itself.
-        const int rc = avformat_open_input(&m_ctx, url.constData(), nullptr, nullptr);
-        if (rc < 0) {
-            m_ctx = nullptr;
-            return fail(error, avErrorText(rc));
-        }
-        const int info = avformat_find_stream_info(m_ctx, nullptr);
-        if (info < 0) return fail(error, avErrorText(info));
+        if (!m_input || !m_input->findStreamInfo(error)) return false;
+        m_ctx = m_input->context();
         if (m_ctx->nb_streams == 0) return fail(error, QStringLiteral("no tracks"));
         return true;
     }
+
+    // Reading every packet of a movie takes longer than opening it.
+    void readWholeMovie() { m_input->extendDeadline(std::chrono::minutes(10)); }
 
     AVFormatContext *ctx() const { return m_ctx; }
 
@@ -241,9 +171,9 @@ private:
         return false;
     }
 
+    std::unique_ptr<vtr::MediaBytesInMemory> m_memory; // outlives the input reading it
+    std::unique_ptr<vtr::GuardedMediaInput> m_input;
     AVFormatContext *m_ctx = nullptr;
-    AVIOContext *m_io = nullptr;
-    MemoryReader m_memory;
 };
 
 // Bytes of every sample of the track, from the reader's sample table; 0 when
@@ -664,6 +594,7 @@ bool remux(const VtrMovie::Source &source, const char *muxer, const QString &pat
 {
     Reader reader;
     if (!reader.open(source, nullptr)) return false;
+    reader.readWholeMovie();
     AVFormatContext *in = reader.ctx();
     AVFormatContext *out = nullptr;
     const QByteArray target = QFile::encodeName(path);
@@ -712,6 +643,7 @@ QByteArray decodeToWave(const VtrMovie::Source &source)
 {
     Reader reader;
     if (!reader.open(source, nullptr)) return QByteArray();
+    reader.readWholeMovie();
     AVFormatContext *ctx = reader.ctx();
     const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) return QByteArray();

@@ -15,8 +15,10 @@
 #include <optional>
 
 // A movie or sound file opened for reading through libavformat: from a path
-// or from bytes in memory. Each operation that reads the media opens its own
-// reader, so one VtrMovie can be asked and exported several times.
+// or from bytes in memory, always through vtr::GuardedMediaInput (plain
+// containers only, nothing the file names is opened). Each operation that
+// reads the media opens its own reader, so one VtrMovie can be asked and
+// exported several times.
 class VtrMovie
 {
 public:

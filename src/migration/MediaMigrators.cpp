@@ -391,6 +391,13 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
                     : vtrLocalized("%1 songs on the iPhone were not found in the music library.")
                           .arg(choice.notInLibrary.size()));
     }
+    // A phone's song that could not be read counts as not moved.
+    for (const auto &[path, why] : choice.unreadable) {
+        MediaSourceItem entry;
+        entry.name = path;
+        entry.leftOut = vtrLocalized("the song on the iPhone could not be read: ") + why;
+        items.append(entry);
+    }
     const QHash<qint64, QStringList> playlistsOfTrack = libraryPlaylistsByTrack(*library);
     for (const VtrITunesItemPtr &track : choice.tracks) {
         const QString file = track->localPath();

@@ -14,9 +14,7 @@ enum class MediaContent
 // What the file holds, judged by its bytes alone: its name and extension are
 // never consulted. Only a regular file is opened (a FIFO or device is never
 // read), and a format recognised only with low confidence counts as none.
-// VtrMovie is not used here: it lets the name pick the reader and opens
-// whatever the path names, which suits our own files but not the files a
-// library brought from elsewhere points at.
+// VtrMovie is not used here: it lets the name help pick the reader.
 MediaContent mediaContentOf(const QString &path);
 
 }  // namespace vtr

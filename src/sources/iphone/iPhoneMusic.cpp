@@ -16,21 +16,10 @@
 #include <QSet>
 
 #include <algorithm>
-#include <chrono>
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 
 namespace vtr::iphone {
 
 namespace {
-
-QString tag(const AVDictionary *tags, const char *key)
-{
-    const AVDictionaryEntry *entry = av_dict_get(tags, key, nullptr, 0);
-    return entry && entry->value ? QString::fromUtf8(entry->value).trimmed() : QString();
-}
 
 // What a search argument of the library's look-up asks: an empty one
 // matches anything, another only the same text.
@@ -62,16 +51,19 @@ VtrITunesItemPtr libraryTrackFor(const PhoneTrack &song, const iTunesInfo::ItemL
     return nullptr;
 }
 
-void readTags(const AVFormatContext *context, PhoneTrack &track)
+PhoneTrack phoneTrackFromTags(const QString &path, const std::optional<vtr::MediaTags> &tags, const QString &why)
 {
-    // Some containers keep the tags with the sound stream, not the file.
-    const AVDictionary *tags = context->metadata;
-    if (!av_dict_count(tags) && context->nb_streams > 0) tags = context->streams[0]->metadata;
-    track.name = tag(tags, "title");
-    track.artist = tag(tags, "artist");
-    if (track.artist.isEmpty()) track.artist = tag(tags, "album_artist");
-    track.album = tag(tags, "album");
-    track.genre = tag(tags, "genre");
+    PhoneTrack track;
+    track.path = path;
+    if (!tags) {
+        track.unreadable = why;
+        return track;
+    }
+    track.name = tags->title;
+    track.artist = tags->artist.isEmpty() ? tags->albumArtist : tags->artist;
+    track.album = tags->album;
+    track.genre = tags->genre;
+    return track;
 }
 
 // ---- songs through the phone's file service --------------------------------------------------
@@ -80,107 +72,53 @@ const QString kMusicFolder = QStringLiteral("iTunes_Control/Music");
 // The phone keeps its songs in folders F00 to F49 of the music folder.
 constexpr int kMaxMusicDepth = 3;
 constexpr int kMaxSongs = 200000;
-// A guard against a phone that stops answering, far above what a tag read takes.
-constexpr std::chrono::seconds kTagReadDeadline{60};
-// The sound containers a phone's songs come in; nothing else is opened.
-constexpr const char *kSongFormats = "mp3,mov,aac,aiff,wav,flac,ogg,caf";
 
-// One song of the phone as libavformat reads it: only through these reads,
-// never by a name it could open itself.
-struct SongReader
+// A song of the phone read through its file service, as the tag reader
+// reads bytes; what the phone answered when it failed.
+class PhoneSongSource final : public vtr::MediaByteSource
 {
-    vtr::afc::AfcFile *file = nullptr;
-    qint64 position = 0;
-    bool failed = false;
-    QString error;
-    std::chrono::steady_clock::time_point deadline;
+public:
+    explicit PhoneSongSource(vtr::afc::AfcFile &file) : m_file(file) {}
+    qint64 read(char *buffer, qint64 maxBytes) override
+    {
+        const qint64 count = m_file.read(buffer, maxBytes);
+        if (count < 0) m_error = m_file.errorText();
+        return count;
+    }
+    bool seek(qint64 offset) override
+    {
+        if (m_file.seek(offset)) return true;
+        m_error = m_file.errorText();
+        return false;
+    }
+    qint64 size() const override { return m_file.size(); }
+    QString error() const { return m_error; }
+
+private:
+    vtr::afc::AfcFile &m_file;
+    QString m_error;
 };
 
-int readSong(void *opaque, uint8_t *buffer, int size)
-{
-    auto *reader = static_cast<SongReader *>(opaque);
-    const qint64 count = reader->file->read(reinterpret_cast<char *>(buffer), size);
-    if (count < 0) {
-        reader->failed = true;
-        reader->error = reader->file->errorText();
-        return AVERROR(EIO);
-    }
-    if (count == 0) return AVERROR_EOF;
-    reader->position += count;
-    return int(count);
-}
-
-int64_t seekSong(void *opaque, int64_t offset, int whence)
-{
-    auto *reader = static_cast<SongReader *>(opaque);
-    const qint64 size = reader->file->size();
-    if (whence & AVSEEK_SIZE) return size;
-    qint64 target = offset;
-    switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET: break;
-    case SEEK_CUR: target += reader->position; break;
-    case SEEK_END: target += size; break;
-    default: return AVERROR(EINVAL);
-    }
-    if (target < 0) return AVERROR(EINVAL);
-    if (!reader->file->seek(target)) {
-        reader->failed = true;
-        reader->error = reader->file->errorText();
-        return AVERROR(EIO);
-    }
-    reader->position = target;
-    return target;
-}
-
-int songDeadlinePassed(void *opaque)
-{
-    return std::chrono::steady_clock::now() > static_cast<SongReader *>(opaque)->deadline ? 1 : 0;
-}
-
-[[noreturn]] void raiseUnreadableSong(const QString &path, const QString &why)
+[[noreturn]] void raiseUnreadableSongs(const QString &path, const QString &why)
 {
     throw VtrException(QStringLiteral("DeviceException"),
-                       vtrLocalized("A song could not be read from the iPhone: %1 (%2)").arg(path, why));
+                       vtrLocalized("The songs on the iPhone could not be listed: %1 (%2)").arg(path, why));
 }
 
+// A song the phone fails to give counts as unreadable, with the phone's
+// reason where it gave one.
 PhoneTrack phoneTrackOverService(vtr::afc::AfcConnection &connection, const QString &path)
 {
-    PhoneTrack track;
-    track.path = path;
     const std::unique_ptr<vtr::afc::AfcFile> file = connection.open(path);
-    if (!file) raiseUnreadableSong(path, connection.lastErrorText());
-    VtrQTUtils::initialize();
-    SongReader reader;
-    reader.file = file.get();
-    reader.deadline = std::chrono::steady_clock::now() + kTagReadDeadline;
-    constexpr int kBufferSize = 64 * 1024;
-    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
-    if (!buffer) return track;
-    AVIOContext *io = avio_alloc_context(buffer, kBufferSize, 0, &reader, readSong, nullptr, seekSong);
-    if (!io) {
-        av_free(buffer);
+    if (!file) {
+        PhoneTrack track;
+        track.path = path;
+        track.unreadable = connection.lastErrorText();
         return track;
     }
-    AVFormatContext *context = avformat_alloc_context();
-    if (!context) {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
-        return track;
-    }
-    context->pb = io;
-    context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    context->interrupt_callback = {songDeadlinePassed, &reader};
-    AVDictionary *options = nullptr;
-    av_dict_set(&options, "format_whitelist", kSongFormats, 0);
-    av_dict_set(&options, "protocol_whitelist", "none", 0);
-    if (avformat_open_input(&context, "", nullptr, &options) == 0) {
-        readTags(context, track);
-        avformat_close_input(&context);
-    }
-    av_dict_free(&options);
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-    if (reader.failed) raiseUnreadableSong(path, reader.error);
+    PhoneSongSource source(*file);
+    PhoneTrack track = phoneTrackForSource(source, path);
+    if (!source.error().isEmpty()) track.unreadable = source.error();
     return track;
 }
 
@@ -191,14 +129,14 @@ void collectSongs(vtr::afc::AfcConnection &connection, const QString &folder, in
     const std::optional<QStringList> names = connection.list(folder);
     if (!names) {
         if (depth == 0 && connection.lastFailure() == vtr::afc::Failure::NotFound) return; // no songs synced
-        raiseUnreadableSong(folder, connection.lastErrorText());
+        raiseUnreadableSongs(folder, connection.lastErrorText());
     }
     for (const QString &name : *names) {
         if (paths.size() >= kMaxSongs) return;
         if (name.contains(QLatin1Char('/'))) continue;
         const QString path = folder + QLatin1Char('/') + name;
         const std::optional<vtr::afc::EntryInfo> entry = connection.info(path);
-        if (!entry) raiseUnreadableSong(path, connection.lastErrorText());
+        if (!entry) raiseUnreadableSongs(path, connection.lastErrorText());
         // Links are neither: they are not followed.
         if (entry->isFolder && depth + 1 < kMaxMusicDepth)
             collectSongs(connection, path, depth + 1, paths);
@@ -243,14 +181,16 @@ std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial)
 
 PhoneTrack phoneTrackForFile(const QString &path)
 {
-    PhoneTrack track;
-    track.path = path;
-    VtrQTUtils::initialize();
-    AVFormatContext *context = nullptr;
-    if (avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr) != 0) return track;
-    readTags(context, track);
-    avformat_close_input(&context);
-    return track;
+    QString why;
+    const std::optional<vtr::MediaTags> tags = vtr::readMediaTags(path, &why);
+    return phoneTrackFromTags(path, tags, why);
+}
+
+PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path)
+{
+    QString why;
+    const std::optional<vtr::MediaTags> tags = vtr::readMediaTags(source, QFileInfo(path).fileName(), &why);
+    return phoneTrackFromTags(path, tags, why);
 }
 
 std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages)
@@ -301,6 +241,10 @@ PhoneMusicChoice libraryTracksOnPhone(iTunesInfo &model, const std::optional<QLi
         QHash<QString, iTunesInfo::ItemList> byName;
         for (const VtrITunesItemPtr &track : model.tracks()) byName[track->name()].append(track);
         for (const PhoneTrack &song : *phoneTracks) {
+            if (!song.unreadable.isEmpty()) {
+                choice.unreadable.append({song.path, song.unreadable});
+                continue;
+            }
             // A song without a name would answer to every track.
             const VtrITunesItemPtr track = song.name.isEmpty() ? nullptr : libraryTrackFor(song, byName.value(song.name));
             if (track)

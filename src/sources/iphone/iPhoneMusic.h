@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fileinfo/GuardedMediaInput.h"
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "sources/itunes/iTunesInfo.h"
 
@@ -9,6 +10,7 @@
 #include <QVariantMap>
 
 #include <optional>
+#include <utility>
 
 // The music an old iPhone holds, as far as this computer can know it, and
 // the tracks of the person's music library behind it. The phone's songs
@@ -30,10 +32,16 @@ struct PhoneTrack
     QString artist; // the track's artist, else the album's
     QString album;
     QString genre;
+    // Why the file could not be read as a song; empty when it was.
+    QString unreadable = {};
 };
 
-// The tags of one sound file; fields the file does not name stay empty.
+// The tags of one sound file; fields the file does not name stay empty. The
+// file is read as the phone's files must be (vtr::GuardedMediaInput).
 PhoneTrack phoneTrackForFile(const QString &path);
+// The same for a song read from the phone without a local path; `path` is
+// its path on the phone.
+PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path);
 
 // The phone's songs below "iTunes_Control/Music" of each of its media folders
 // that this computer has mounted (links are not followed), in path order;
@@ -45,10 +53,11 @@ std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList
 // folders mounted here (`storages`, the phone's own volumes, and the
 // desktop's or ifuse's mounts of the phone whose USB serial number is
 // `serial`, looked up now), else those the phone's file service lists below
-// "iTunes_Control/Music" (read through the service, never copied whole).
+// "iTunes_Control/Music" (read through the service, never copied whole; a
+// song the phone fails to give is `unreadable` with the phone's reason).
 // nullopt when neither can be had. Throws VtrException named
 // kPhoneNotTrustedException when the phone refuses this computer, and
-// "DeviceException" when a song cannot be read from it.
+// "DeviceException" when its songs cannot be listed.
 std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages);
 
 struct PhoneMusicChoice
@@ -61,13 +70,16 @@ struct PhoneMusicChoice
     // Phone songs with no library track behind them (their names, or file
     // names where they have none).
     QStringList notInLibrary;
+    // Phone songs that could not be read: their paths and why.
+    QList<std::pair<QString, QString>> unreadable;
 };
 
 // The library tracks behind the phone's songs (for each song, of the library
 // tracks with its name, artist, album and genre, the one with the highest
 // track ID whose file is on this computer) and those of the sync selection
 // (`syncState`, taken only when it names this library); either may be
-// unknown (nullopt). Videos, podcasts and protected tracks are left out.
+// unknown (nullopt). Videos, podcasts and protected tracks are left out, and
+// so are the phone's songs that could not be read.
 PhoneMusicChoice libraryTracksOnPhone(iTunesInfo &model, const std::optional<QList<PhoneTrack>> &phoneTracks,
                                       const std::optional<QVariantMap> &syncState);
 
