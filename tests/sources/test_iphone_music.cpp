@@ -114,6 +114,9 @@ TEST_F(PhoneSongs, TheDesktopsAndIfusesMountsOfThisPhoneGiveItsSongs)
     testenv::writeFile(other + kSongs + QStringLiteral("/F00/AAAA.mp3"), mp3({{"TIT2", "Not ours"}}));
     vtr::MountTable::setAddedLines(mountLine(9001, gvfs, "fuse.gvfsd-fuse"));
     EXPECT_FALSE(vtr::iphone::phoneTracks(kSerial, {}).has_value()) << "another phone's mount only";
+    ASSERT_TRUE(QDir().mkpath(gvfs + QStringLiteral("/afc:host=") + kUdid + QStringLiteral("/iTunes_Control/iTunes")));
+    const auto none = vtr::iphone::phoneTracks(kSerial, {});
+    EXPECT_TRUE(none.has_value() && none->isEmpty()) << "the phone's partition holds no synced song";
 
     // The desktop mounts the phone once it trusts this computer.
     testenv::writeFile(gvfs + QStringLiteral("/afc:host=") + kUdid + kSongs + QStringLiteral("/F07/QWER.mp3"),

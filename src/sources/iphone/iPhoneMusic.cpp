@@ -218,10 +218,15 @@ std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList
 std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages)
 {
     VtrFileInfoList folders = storages;
+    bool mountedWithoutMusic = false;
     if (!serial.isEmpty())
-        for (const QString &folder : VolumeDetection::sharedManager()->appleMediaFolders(serial))
+        for (const QString &folder : VolumeDetection::sharedManager()->appleMediaFolders(serial)) {
             folders.append(VtrMacFileInfo::fileInfoWithPath(folder));
+            // The phone's own partition without a music folder: nothing synced.
+            mountedWithoutMusic = mountedWithoutMusic || QFileInfo(folder + QStringLiteral("/iTunes_Control")).isDir();
+        }
     if (std::optional<QList<PhoneTrack>> mounted = phoneTracksInMediaFolders(folders)) return mounted;
+    if (mountedWithoutMusic) return QList<PhoneTrack>();
     if (serial.isEmpty()) return std::nullopt;
     return phoneTracksOverService(serial);
 }
