@@ -62,7 +62,9 @@ public:
     QString fixturePath() const { return m_path; }
 
     // Writes the iPhone's or the BlackBerry's files below `folder` (an
-    // Android phone has none); false with the reason in `error`.
+    // Android phone has none; the iPhone's media folder goes below the
+    // runtime folder, see mediaFolderPath()); false with the reason in
+    // `error`.
     bool materialize(const QString &folder, QString *error);
     QString volumePath() const { return m_volume; }
     QString musicLibraryFile() const { return m_libraryFile; }
