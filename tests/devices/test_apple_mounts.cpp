@@ -70,7 +70,8 @@ TEST(AppleMediaMounts, AnIfuseMountIsThePhoneItsCommandLineNames)
     const QList<FuseProcess> processes{
         ifuse({QStringLiteral("iPhone"), QStringLiteral("-u"), kUdid}),
         ifuse({QStringLiteral("--udid=") + kOldUdid, QStringLiteral("-o"), QStringLiteral("allow_other"),
-               QStringLiteral("/home/anna/old phone")}, QString()),
+               QStringLiteral("/home/anna/old phone")},
+              QString()),
         ifuse({QStringLiteral("/home/anna/app"), QStringLiteral("-u") + kUdid, QStringLiteral("--documents"),
                QStringLiteral("com.example.app")}),
         ifuse({QStringLiteral("-f"), QStringLiteral("/home/anna/first")}),

@@ -17,8 +17,7 @@
 namespace vtr::afc {
 
 // Why a phone's file service could not be used.
-enum class Refusal
-{
+enum class Refusal {
     None,
     NoPhone,      // no such phone reaches this computer (or no multiplexing daemon runs)
     Locked,       // the phone is locked with its passcode
@@ -35,8 +34,7 @@ struct EntryInfo
 };
 
 // What a failed call met: the entry does not exist, or another error.
-enum class Failure
-{
+enum class Failure {
     None,
     NotFound,
     Other,

@@ -26,14 +26,20 @@ constexpr qint64 kMaxReadChunk = 1 << 20;
 QString afcErrorText(afc_error_t error)
 {
     switch (error) {
-    case AFC_E_OBJECT_NOT_FOUND: return QStringLiteral("no such file or folder on the phone");
-    case AFC_E_PERM_DENIED: return QStringLiteral("the phone refused access");
+    case AFC_E_OBJECT_NOT_FOUND:
+        return QStringLiteral("no such file or folder on the phone");
+    case AFC_E_PERM_DENIED:
+        return QStringLiteral("the phone refused access");
     case AFC_E_SERVICE_NOT_CONNECTED:
-    case AFC_E_MUX_ERROR: return QStringLiteral("the connection to the phone was lost");
-    case AFC_E_OP_TIMEOUT: return QStringLiteral("the phone did not answer in time");
+    case AFC_E_MUX_ERROR:
+        return QStringLiteral("the connection to the phone was lost");
+    case AFC_E_OP_TIMEOUT:
+        return QStringLiteral("the phone did not answer in time");
     case AFC_E_IO_ERROR:
-    case AFC_E_READ_ERROR: return QStringLiteral("the phone could not read the file");
-    default: return QStringLiteral("the phone's file service answered error %1").arg(int(error));
+    case AFC_E_READ_ERROR:
+        return QStringLiteral("the phone could not read the file");
+    default:
+        return QStringLiteral("the phone's file service answered error %1").arg(int(error));
     }
 }
 
@@ -145,8 +151,8 @@ public:
             return nullptr;
         }
         uint64_t handle = 0;
-        if (!succeeded(afc_file_open(m_client->afc, QFile::encodeName(path(relative)).constData(), AFC_FOPEN_RDONLY,
-                                     &handle)))
+        if (!succeeded(
+                afc_file_open(m_client->afc, QFile::encodeName(path(relative)).constData(), AFC_FOPEN_RDONLY, &handle)))
             return nullptr;
         return std::make_unique<LibAfcFile>(m_client, handle, entry->size);
     }
@@ -195,10 +201,14 @@ QString attachedUdid(const QString &serial, AfcOpening *opening)
 Refusal refusalOf(lockdownd_error_t error)
 {
     switch (error) {
-    case LOCKDOWN_E_PASSWORD_PROTECTED: return Refusal::Locked;
-    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING: return Refusal::TrustPending;
-    case LOCKDOWN_E_USER_DENIED_PAIRING: return Refusal::TrustDenied;
-    default: return Refusal::Failed;
+    case LOCKDOWN_E_PASSWORD_PROTECTED:
+        return Refusal::Locked;
+    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
+        return Refusal::TrustPending;
+    case LOCKDOWN_E_USER_DENIED_PAIRING:
+        return Refusal::TrustDenied;
+    default:
+        return Refusal::Failed;
     }
 }
 

@@ -72,7 +72,8 @@ QList<FuseProcess> runningIfuseProcesses()
         QByteArray bytes = cmdline.readAll();
         if (bytes.endsWith('\0')) bytes.chop(1);
         FuseProcess process;
-        for (const QByteArray &argument : bytes.split('\0')) process.arguments.append(QFile::decodeName(argument));
+        for (const QByteArray &argument : bytes.split('\0'))
+            process.arguments.append(QFile::decodeName(argument));
         process.workingFolder = QFile::symLinkTarget(base + QStringLiteral("/cwd"));
         found.append(process);
     }
@@ -106,7 +107,8 @@ bool looksLikeUdid(const QString &text)
     if (!isHex(key)) return false;
     if (key.size() == 40) return !text.contains(QLatin1Char('-'));
     if (key.size() != 24) return false;
-    return !text.contains(QLatin1Char('-')) || (text.count(QLatin1Char('-')) == 1 && text.indexOf(QLatin1Char('-')) == 8);
+    return !text.contains(QLatin1Char('-')) ||
+           (text.count(QLatin1Char('-')) == 1 && text.indexOf(QLatin1Char('-')) == 8);
 }
 
 MediaMountProbes systemMediaMountProbes()
@@ -171,12 +173,11 @@ QStringList mediaFoldersOfPhone(const MountTable &table, const QString &serial, 
         // Only what is visible at the mount point counts.
         if (table.entryAt(entry.mountPoint) != &entry) continue;
         if (entry.fsType == QLatin1String("fuse.gvfsd-fuse")) {
-            const std::optional<QStringList> names = probes.listFolder ? probes.listFolder(entry.mountPoint)
-                                                                       : std::nullopt;
+            const std::optional<QStringList> names =
+                probes.listFolder ? probes.listFolder(entry.mountPoint) : std::nullopt;
             for (const QString &name : names.value_or(QStringList())) {
                 const QString host = mediaPartitionHost(name);
-                if (!host.isEmpty() && udidKey(host) == key)
-                    folders.append(QDir(entry.mountPoint).filePath(name));
+                if (!host.isEmpty() && udidKey(host) == key) folders.append(QDir(entry.mountPoint).filePath(name));
             }
         } else if (entry.fsType == QLatin1String("fuse.ifuse")) {
             if (!processes) processes = probes.ifuseProcesses ? probes.ifuseProcesses() : QList<FuseProcess>();
