@@ -18,6 +18,7 @@ PACKAGES=(
   libical-dev libsecret-1-dev sqlite3 zip unzip jq python3-dateutil python3-vobject python3-icalendar
   evolution-data-server libebook1.2-dev libecal2.0-dev libebook-contacts1.2-dev
   gnome-keyring dbus dbus-x11 libgphoto2-dev
+  libimobiledevice-dev usbmuxd
 )
 
 SUDO=""

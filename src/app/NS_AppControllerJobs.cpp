@@ -19,6 +19,7 @@
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/host/MediaLibraryHost.h"
+#include "sources/iphone/iPhoneMusic.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -548,10 +549,13 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
                 if (job.isCancelled()) throw;
                 // The music of an iPhone comes from this computer's library,
                 // not from the phone: the line must not blame the phone.
-                failures->set(vtrmedia::Kind(index),
-                              e.name() == QStringLiteral("iTunes XML file not found")
-                                  ? vtrLocalized("the music library could not be read: %1").arg(e.reason())
-                                  : vtrLocalized("it could not be read from your old phone: %1").arg(e.reason()));
+                // A phone that refuses this computer says so itself.
+                QString failure = vtrLocalized("it could not be read from your old phone: %1").arg(e.reason());
+                if (e.name() == QStringLiteral("iTunes XML file not found"))
+                    failure = vtrLocalized("the music library could not be read: %1").arg(e.reason());
+                else if (e.name() == QLatin1String(vtr::iphone::kPhoneNotTrustedException) && !e.reason().isEmpty())
+                    failure = e.reason().at(0).toLower() + e.reason().mid(1);
+                failures->set(vtrmedia::Kind(index), failure);
                 if (c->showAlertOnMainThread(kind.title, e) == 0) {
                     c->runOnMainAndWait([c] { c->terminate(); });
                     return BackgroundJob::failureResult(e);

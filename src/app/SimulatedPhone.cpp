@@ -5,6 +5,7 @@
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/usb/FakeUdevSource.h"
+#include "fileinfo/MountTable.h"
 #include "foundation/Json.h"
 #include "platform/UserDefaults.h"
 #include "sources/host/LibraryLocation.h"
@@ -18,6 +19,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 
 namespace vtrapp {
 namespace {
@@ -169,6 +174,19 @@ QString phoneSongPath(const QString &relative, QSet<QString> *taken)
     }
 }
 
+// A mount table field as the kernel writes it.
+QByteArray escapedMountField(const QString &text)
+{
+    QByteArray out;
+    for (const char c : QFile::encodeName(text)) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\\')
+            out += '\\' + QByteArray::number(uchar(c), 8).rightJustified(3, '0');
+        else
+            out += c;
+    }
+    return out;
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -264,6 +282,9 @@ std::unique_ptr<SimulatedPhone> SimulatedPhone::load(const QString &fixturePath,
         identity.devnum = id.value(QStringLiteral("devnum"), 2).toInt();
         identity.productName = id.value(QStringLiteral("productName"), QString::fromLatin1(family->productName)).toString();
         identity.serial = id.value(QStringLiteral("serialNumber")).toString();
+        // The desktop names an iPhone's mount after it.
+        if (identity.serial.isEmpty() && phone->m_family == Family::IPhone)
+            identity.serial = QStringLiteral("SIMULATEDIPHONE");
     }
     if (phone->m_family == Family::IPhone) {
         // The only sound file made here is an MP3; another format would be
@@ -283,6 +304,7 @@ std::unique_ptr<SimulatedPhone> SimulatedPhone::load(const QString &fixturePath,
 
 SimulatedPhone::~SimulatedPhone()
 {
+    if (m_listedMount) vtr::MountTable::setAddedLines(QByteArray());
     // Registered defaults live as long as the process; they go with the phone.
     if (m_registeredDefaults)
         platform::UserDefaults::registerDefaults({{QLatin1String(VtrITunes::kLibraryFileDefaultKey), QString()},
@@ -327,9 +349,18 @@ bool SimulatedPhone::materialize(const QString &folder, QString *error)
     };
     if (!writeListedFiles(trackList, musicFolder, &trackFiles, error, trackContents)) return false;
 
-    // The phone's media folder, as it is mounted on this computer: the songs
-    // synced to it, the library's files under the phone's own names.
-    m_mediaFolder = root.filePath(QStringLiteral("iPhone media"));
+    // The phone's media folder, as the desktop shows a phone it mounted: a
+    // folder named after the phone in a FUSE mount under the runtime folder
+    // (plug() lists the mount), holding the songs synced to it, the library's
+    // files under the phone's own names.
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty()) runtime = folder;
+    m_mountPoint = std::make_unique<QTemporaryDir>(QDir(runtime).filePath(QStringLiteral("solvenna-phone-XXXXXX")));
+    if (!m_mountPoint->isValid()) {
+        *error = QStringLiteral("%1 cannot be made: %2").arg(runtime, m_mountPoint->errorString());
+        return false;
+    }
+    m_mediaFolder = QDir(m_mountPoint->path()).filePath(QStringLiteral("afc:host=") + m_identity.serial);
     const QDir media(m_mediaFolder);
     if (!media.mkpath(QStringLiteral("iTunes_Control/Music"))) {
         *error = QStringLiteral("%1 cannot be made").arg(m_mediaFolder);
@@ -437,10 +468,10 @@ void SimulatedPhone::attach(AppController &controller, CameraConnection *camera)
     }
     case Family::BlackBerry: break;
     }
-    // The phone's own folder (the BlackBerry's volume, the iPhone's media
-    // folder) is mounted as the phone arrives, before the wizard looks at
-    // what the phone holds.
-    const QString mounted = m_family == Family::BlackBerry ? m_volume : m_mediaFolder;
+    // The BlackBerry's volume is mounted as the phone arrives, before the
+    // wizard looks at what the phone holds; the iPhone's media folder is
+    // found where the desktop shows it (plug()).
+    const QString mounted = m_family == Family::BlackBerry ? m_volume : QString();
     if (mounted.isEmpty()) return;
     AppController *c = &controller;
     QObject::connect(c, &AppController::oldDeviceChanged, c, [c, mounted] {
@@ -452,6 +483,14 @@ void SimulatedPhone::attach(AppController &controller, CameraConnection *camera)
 void SimulatedPhone::plug(vtr::udev::FakeUdevSource &usb)
 {
     if (m_cameraDetector && m_cameraPort) m_cameraDetector->setPorts({*m_cameraPort});
+    if (m_mountPoint) {
+        // The desktop's mount of its phones, as the mount table lists it.
+        vtr::MountTable::setAddedLines("4000 1 0:4000 / " + escapedMountField(m_mountPoint->path()) +
+                                       " rw,nosuid,nodev,relatime - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=" +
+                                       QByteArray::number(::getuid()) + ",group_id=" +
+                                       QByteArray::number(::getgid()) + "\n");
+        m_listedMount = true;
+    }
     usb.plug(vtr::udev::FakeUdevSource::usbDevice(usbBus(), QStringLiteral("1-1"), m_identity.vendor, m_identity.product,
                                                   m_identity.productName, m_identity.serial, m_identity.bus,
                                                   m_identity.devnum));

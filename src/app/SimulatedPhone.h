@@ -10,6 +10,7 @@
 
 class AppController;
 class CameraConnection;
+class QTemporaryDir;
 class SimulatedMtpLibrary;
 
 namespace vtr::udev {
@@ -24,7 +25,9 @@ namespace vtrapp {
 // - an iPhone ("family": "iPhone"): its camera roll ("cameraRoll"), the music
 //   library it syncs with ("musicLibrary": "tracks" and "playlists") and its
 //   backup on this computer ("backup"); the library's tracks marked "onPhone"
-//   are also the songs of its media folder, which is mounted as it arrives;
+//   are also the songs of its media folder, which the desktop shows as it
+//   arrives (a folder named after the phone in a FUSE mount under the
+//   runtime folder, listed in the process's mount table);
 // - a BlackBerry ("family": "BlackBerry"): the files of its mass-storage
 //   volume ("volume").
 // Files are listed as {"path", and "size" (generated contents), "text" or
@@ -59,11 +62,14 @@ public:
     QString fixturePath() const { return m_path; }
 
     // Writes the iPhone's or the BlackBerry's files below `folder` (an
-    // Android phone has none); false with the reason in `error`.
+    // Android phone has none; the iPhone's media folder goes below the
+    // runtime folder, see mediaFolderPath()); false with the reason in
+    // `error`.
     bool materialize(const QString &folder, QString *error);
     QString volumePath() const { return m_volume; }
     QString musicLibraryFile() const { return m_libraryFile; }
-    // The iPhone's media folder ("iTunes_Control/Music" holds its songs).
+    // The iPhone's media folder ("iTunes_Control/Music" holds its songs),
+    // below the runtime folder; it goes with the phone.
     QString mediaFolderPath() const { return m_mediaFolder; }
     QString backupRoot() const { return m_backupRoot; }
     std::optional<vtr::camera::CameraPort> cameraPort() const { return m_cameraPort; }
@@ -76,12 +82,11 @@ public:
     // Makes the phone reachable the way its family is reached, before it
     // arrives: the iPhone's library and backup become the defaults the
     // readers look at and its camera roll waits on `camera`'s detector; the
-    // iPhone's media folder and the BlackBerry's volume are mounted for
-    // `controller` as the phone arrives (the Android phone is in
-    // mtpLibrary()). Call once, after materialize().
+    // BlackBerry's volume is mounted for `controller` as the phone arrives
+    // (the Android phone is in mtpLibrary()). Call once, after materialize().
     void attach(AppController &controller, CameraConnection *camera);
     // The phone's USB arrival on `usb` (below the bus usbBus()); the camera
-    // roll comes with it.
+    // roll and the iPhone's media folder in the mount table come with it.
     void plug(vtr::udev::FakeUdevSource &usb);
     static QString usbBus() { return QStringLiteral("/sys/devices/pci0000:00/usb1"); }
 
@@ -96,6 +101,8 @@ private:
     QString m_volume;
     QString m_libraryFile;
     QString m_mediaFolder;
+    std::unique_ptr<QTemporaryDir> m_mountPoint;
+    bool m_listedMount = false;
     QString m_backupRoot;
     std::optional<vtr::camera::CameraPort> m_cameraPort;
     vtr::camera::FixedCameraDetector *m_cameraDetector = nullptr;

@@ -82,6 +82,7 @@ struct CurrentTable
     int fd = -1;
     std::shared_ptr<const MountTable> table;
     std::optional<QByteArray> overrideText;
+    QByteArray addedLines;
 };
 
 CurrentTable &currentTable()
@@ -185,7 +186,8 @@ std::shared_ptr<const MountTable> MountTable::current()
     CurrentTable &state = currentTable();
     std::lock_guard<std::mutex> lock(state.mutex);
     if (state.overrideText) {
-        if (!state.table) state.table = std::make_shared<const MountTable>(parse(*state.overrideText));
+        if (!state.table)
+            state.table = std::make_shared<const MountTable>(parse(*state.overrideText + '\n' + state.addedLines));
         return state.table;
     }
     if (state.fd < 0) {
@@ -200,7 +202,7 @@ std::shared_ptr<const MountTable> MountTable::current()
     }
     if (changed) {
         const QByteArray text = state.fd >= 0 ? readWhole(state.fd) : QByteArray();
-        state.table = std::make_shared<const MountTable>(parse(text));
+        state.table = std::make_shared<const MountTable>(parse(text + '\n' + state.addedLines));
     }
     return state.table;
 }
@@ -210,6 +212,14 @@ void MountTable::setOverrideText(const std::optional<QByteArray> &text)
     CurrentTable &state = currentTable();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.overrideText = text;
+    state.table.reset();
+}
+
+void MountTable::setAddedLines(const QByteArray &lines)
+{
+    CurrentTable &state = currentTable();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.addedLines = lines;
     state.table.reset();
 }
 

@@ -74,6 +74,10 @@ public:
     // Tests: answer tables parsed from `text` instead of the real one;
     // std::nullopt restores the real table.
     static void setOverrideText(const std::optional<QByteArray> &text);
+    // Lines current() lists after the kernel's (or the override's): the FUSE
+    // mount a simulated phone presents, where nothing is mounted for real.
+    // Empty: none.
+    static void setAddedLines(const QByteArray &lines);
     // The table in the mountinfo file at `path` (read on every call; an
     // unreadable file gives an empty table), or current() for an empty path.
     // Lets a caller be pointed at a fixture file of its own.

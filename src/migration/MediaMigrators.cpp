@@ -373,7 +373,7 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
 
     const std::shared_ptr<MobileDeviceInterface> phone = mobileDevice();
     const vtr::iphone::PhoneMusicChoice choice = vtr::iphone::libraryTracksOnPhone(
-        model, vtr::iphone::phoneTracksInMediaFolders(phone ? phone->storageFileInfos() : VtrFileInfoList()),
+        model, phone ? vtr::iphone::phoneTracks(phone->serialNumber(), phone->storageFileInfos()) : std::nullopt,
         m_syncSelection);
     QList<MediaSourceItem> items;
     if (!choice.known) {

@@ -160,7 +160,12 @@ TEST(EndToEndLibrary, ABroughtLibraryCannotReachAFileOutsideItsFolders)
     testenv::writeFile(libraryFile, vtr::XmlPropertyListWriter::toXml(library));
     platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey), libraryFile);
 
-    // The iPhone whose music comes from that library.
+    // The iPhone whose music comes from that library: a song of each track's
+    // name, where the desktop shows the phone, so that every track is looked up.
+    e2e::DesktopMount desktop;
+    for (qsizetype i = 0; i < locations.size(); ++i)
+        testenv::writeFile(desktop.phoneFolder() + QStringLiteral("/iTunes_Control/Music/F00/S%1.mp3").arg(i),
+                           libtest::taggedMp3({{"TIT2", QStringLiteral("Track %1").arg(i).toUtf8()}}));
     e2e::IPhoneCamera camera({{QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"), QByteArray(1000, 'a')}});
     RealJobs run(camera.connection.get());
     run.h.walk([&] { return camera.plug(run.h); }, -1, 120000);
@@ -171,6 +176,7 @@ TEST(EndToEndLibrary, ABroughtLibraryCannotReachAFileOutsideItsFolders)
     // outside was never opened.
     const QByteArray song = sha1OfFile(media + QStringLiteral("/song.wav"));
     const QMultiMap<QByteArray, QString> copied = contentsBelow(storage() + QStringLiteral("/Music"));
+    EXPECT_TRUE(copied.contains(song)) << "the phone's songs were looked up";
     for (auto it = copied.cbegin(); it != copied.cend(); ++it)
         EXPECT_EQ(it.key(), song) << it.value().toStdString();
     EXPECT_FALSE(watch.opened()) << "the file outside the library's folders was read";

@@ -12,6 +12,7 @@
 
 #include "app/BackgroundJob.h"
 #include "app/NS_AppControllerJobs.h"
+#include "devices/afc/FakeAfcService.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/FileInfoCopy.h"
@@ -338,6 +339,51 @@ TEST(EndToEnd, AnIPhoneWhoseSongsCannotBeKnownOrWithoutALibrary)
                 << line.toStdString();
         }
     }
+}
+
+// The desktop mounts the phone only once the person lets it trust this
+// computer, after the phone arrived: its songs are found where the desktop
+// shows them, as long as that happens before the backup.
+TEST(EndToEnd, AnIPhoneTheDesktopMountsOnlyWhileTheWizardWaitsHasItsSongsMoved)
+{
+    resetTarget();
+    const QString songs = iPhoneLibrary();
+    e2e::DesktopMount desktop;
+    IPhoneCamera camera(kCameraRoll);
+    RealRun run(camera.connection.get());
+    QObject::connect(&run.h.wizard(), &NS_AppController::stateEntered, [&](int state) {
+        if (state == 3 && !QFileInfo::exists(desktop.phoneFolder()))
+            testenv::writeFile(desktop.phoneFolder() + "/iTunes_Control/Music/F11/LKJH.mp3",
+                               testenv::readFile(songs + "/Three.mp3"));
+    });
+    ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run.h); }));
+    ASSERT_TRUE(run.h.visited.contains(3));
+    EXPECT_EQ(hashesIn(targetFolder("Music")), QList<QByteArray>{sha1OfFile(songs + "/Three.mp3")});
+}
+
+// A locked phone that the desktop cannot mount and whose file service
+// refuses: one alert says what to do, and the last page why no song moved.
+TEST(EndToEnd, ALockedIPhoneIsToldOnceWhatToDoAndItsMusicLineSaysWhy)
+{
+    resetTarget();
+    iPhoneLibrary();
+    auto service = std::make_shared<vtr::afc::FakeAfcService>();
+    service->setPhone(QStringLiteral("IPHONESERIAL1"), {vtr::afc::Refusal::Locked, {}, {}});
+    vtr::afc::setSharedAfcService(service);
+    IPhoneCamera camera(kCameraRoll);
+    RealRun run(camera.connection.get());
+    const bool ended = run.runToEnd([&] { return camera.plug(run.h); });
+    vtr::afc::setSharedAfcService(nullptr);
+    ASSERT_TRUE(ended);
+    QStringList reasons;
+    for (const AlertRequest &alert : run.h.alerts.shown()) reasons.append(alert.informativeText);
+    ASSERT_EQ(reasons.size(), 1) << reasons.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(reasons.first().contains(QStringLiteral("Unlock it and tap \"Trust\""))) << reasons.first().toStdString();
+    EXPECT_EQ(service->openings(), 1);
+    EXPECT_TRUE(run.h.wizard().musicSummaryDone().contains(QStringLiteral("the iPhone is locked, so its songs could not be read")))
+        << run.h.wizard().musicSummaryDone().toStdString();
+    EXPECT_TRUE(hashesIn(targetFolder("Music")).isEmpty());
+    EXPECT_EQ(hashesIn(targetFolder("Photos")).size(), 2) << "the camera roll went on";
 }
 
 // A card's songs that cannot be read (no permission, a pipe), a hidden one,

@@ -16,6 +16,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -81,9 +82,16 @@ TEST(SimulatedPhones, AnIPhoneBringsItsCameraRollItsLibraryAndItsBackup)
     }));
     const QString roll = files + QStringLiteral("/Camera roll");
     EXPECT_EQ(hashesBelow(target("Photos"), {QStringLiteral(".jpg")}), hashesBelow(roll, {QStringLiteral(".jpg")}));
+    // A photo keeps the date it was taken.
+    EXPECT_EQ(QFileInfo(target("Photos") + QStringLiteral("/IMG_0001.JPG")).lastModified().toUTC(),
+              QDateTime(QDate(2013, 2, 14), QTime(10, 15), QTimeZone::utc()));
     EXPECT_EQ(hashesBelow(target("Videos"), {QStringLiteral(".mov")}), hashesBelow(roll, {QStringLiteral(".mov")}));
     // The songs the phone holds arrive, not the library's others, and the
-    // playlist names those of its songs that arrived.
+    // playlist names those of its songs that arrived: found where the desktop
+    // shows the phone, not handed to it.
+    EXPECT_TRUE(phone->mediaFolderPath().endsWith(QStringLiteral("/afc:host=SIMIPHONE0001")));
+    ASSERT_TRUE(run.h.wizard().oldDevice());
+    EXPECT_TRUE(run.h.wizard().oldDevice()->mountedPaths().isEmpty());
     const QStringList audio{QStringLiteral(".mp3")};
     const QList<QByteArray> onPhone = hashesBelow(phone->mediaFolderPath(), audio);
     EXPECT_EQ(onPhone.size(), 2);

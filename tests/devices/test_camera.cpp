@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimeZone>
 
 #include <atomic>
 #include <fcntl.h>
@@ -218,6 +219,23 @@ TEST_F(CameraTest, AFileThatVanishedRaisesWithTheCodeAndLeavesTheFolderAsItWas)
 
     // The other object still downloads.
     EXPECT_TRUE(images->at(0)->downloadToFolder(folder));
+}
+
+// A photo of 2013 copied today is still dated 2013.
+TEST_F(CameraTest, ACopyKeepsThePhotosDate)
+{
+    const QDateTime taken(QDate(2013, 2, 14), QTime(10, 15), QTimeZone::utc());
+    QFile photo(root + QStringLiteral("/DCIM/100APPLE/IMG_0001.JPG"));
+    ASSERT_TRUE(photo.open(QIODevice::ReadWrite) && photo.setFileTime(taken, QFileDevice::FileModificationTime));
+    photo.close();
+    TestConnection connection({directoryCamera(root)});
+    ASSERT_EQ(connection.connectedCameras().size(), 1);
+    const auto images = connection.connectedCameras().first()->images();
+    ASSERT_TRUE(images.has_value() && images->size() == 2);
+    EXPECT_EQ(images->at(0)->modificationDate(), taken);
+    const VtrFileInfoPtr copy = images->at(0)->downloadToFolder(VtrMacFileInfo::fileInfoWithPath(destination));
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(QFileInfo(copy->path()).lastModified().toUTC(), taken);
 }
 
 TEST_F(CameraTest, DownloadNeedsAnExistingLocalFolder)

@@ -1,6 +1,12 @@
 // The music an old iPhone holds: its songs read from its mounted media folder
-// and the library tracks behind them, or those of a sync selection.
+// (where the desktop shows the phone, found by its UDID) or through the
+// phone's file service, and the library tracks behind them, or those of a
+// sync selection.
+#include "devices/afc/FakeAfcService.h"
+#include "devices/usb/VolumeDetection.h"
+#include "fileinfo/MountTable.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "platform/VtrException.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/PropertyListXml.h"
 #include "sources/iphone/iPhoneMusic.h"
@@ -64,6 +70,123 @@ TEST(IPhoneMusic, ThePhonesSongsAreTheTaggedSoundFilesOfItsMediaFolder)
                                               QStringLiteral("BCDE.mp3|Blue|Nina|Live|Jazz"),
                                               QStringLiteral("CDEF.mp3||||")}))
         << "in path order; a link out of the folder is not followed";
+}
+
+namespace {
+
+const QString kUdid = QStringLiteral("00008030-001A2D3E0C11802E");
+const QString kSerial = QStringLiteral("00008030001A2D3E0C11802E");
+const QString kSongs = QStringLiteral("/iTunes_Control/Music");
+
+// The phone's file service answers from memory, and the desktop's mounts are
+// what a test lists beside the real ones.
+class PhoneSongs : public ::testing::Test
+{
+protected:
+    void SetUp() override { vtr::afc::setSharedAfcService(m_service); }
+    void TearDown() override
+    {
+        vtr::afc::setSharedAfcService(nullptr);
+        vtr::MountTable::setAddedLines({});
+        VolumeDetection::sharedManager()->setMediaMountProbesForTesting(std::nullopt);
+    }
+    static QByteArray mountLine(int id, const QString &point, const char *type)
+    {
+        return QByteArray::number(id) + " 1 0:" + QByteArray::number(id) + " / " +
+               QFile::encodeName(point).replace(" ", "\\040") + " rw,nosuid,nodev - " + type + " " +
+               QByteArray(type).mid(5) + " rw,user_id=1000,group_id=1000\n";
+    }
+    static QStringList names(const std::optional<QList<PhoneTrack>> &tracks)
+    {
+        QStringList out;
+        for (const PhoneTrack &t : tracks.value_or(QList<PhoneTrack>())) out.append(t.name);
+        return out;
+    }
+    std::shared_ptr<vtr::afc::FakeAfcService> m_service = std::make_shared<vtr::afc::FakeAfcService>();
+};
+
+} // namespace
+
+TEST_F(PhoneSongs, TheDesktopsAndIfusesMountsOfThisPhoneGiveItsSongs)
+{
+    const QString gvfs = testenv::makeTempDir(QStringLiteral("gvfs"));
+    const QString other = gvfs + QStringLiteral("/afc:host=4e3d1f0a9b8c7d6e5f4a3b2c1d0e9f8a7b6c5d4e");
+    testenv::writeFile(other + kSongs + QStringLiteral("/F00/AAAA.mp3"), mp3({{"TIT2", "Not ours"}}));
+    vtr::MountTable::setAddedLines(mountLine(9001, gvfs, "fuse.gvfsd-fuse"));
+    EXPECT_FALSE(vtr::iphone::phoneTracks(kSerial, {}).has_value()) << "another phone's mount only";
+    ASSERT_TRUE(QDir().mkpath(gvfs + QStringLiteral("/afc:host=") + kUdid + QStringLiteral("/iTunes_Control/iTunes")));
+    const auto none = vtr::iphone::phoneTracks(kSerial, {});
+    EXPECT_TRUE(none.has_value() && none->isEmpty()) << "the phone's partition holds no synced song";
+
+    // The desktop mounts the phone once it trusts this computer.
+    testenv::writeFile(gvfs + QStringLiteral("/afc:host=") + kUdid + kSongs + QStringLiteral("/F07/QWER.mp3"),
+                       mp3({{"TIT2", "Ours"}}));
+    EXPECT_EQ(names(vtr::iphone::phoneTracks(kSerial, {})), QStringList{QStringLiteral("Ours")});
+    EXPECT_EQ(names(vtr::iphone::phoneTracks(kSerial.toLower(), {})), QStringList{QStringLiteral("Ours")});
+
+    // An ifuse mount named by its command line, the desktop's mount gone.
+    const QString ifuse = testenv::makeTempDir(QStringLiteral("my iphone"));
+    testenv::writeFile(ifuse + kSongs + QStringLiteral("/F01/ZXCV.mp3"), mp3({{"TIT2", "Mounted by hand"}}));
+    vtr::MountTable::setAddedLines(mountLine(9002, ifuse, "fuse.ifuse"));
+    vtr::apple::MediaMountProbes probes = vtr::apple::systemMediaMountProbes();
+    probes.ifuseProcesses = [ifuse] {
+        return QList<vtr::apple::FuseProcess>{{{QStringLiteral("ifuse"), QStringLiteral("-u"), kUdid, ifuse}, {}}};
+    };
+    VolumeDetection::sharedManager()->setMediaMountProbesForTesting(probes);
+    EXPECT_EQ(names(vtr::iphone::phoneTracks(kSerial, {})), QStringList{QStringLiteral("Mounted by hand")});
+    EXPECT_EQ(m_service->openings(), 1) << "the file service is asked only without a mount";
+}
+
+TEST_F(PhoneSongs, WithoutAMountThePhonesFileServiceListsItsSongs)
+{
+    vtr::afc::FakeAfcService::Phone phone;
+    phone.files.insert(kSongs.mid(1) + QStringLiteral("/F01/BCDE.mp3"), mp3({{"TIT2", "Blue"}, {"TPE1", "Nina"}}));
+    phone.files.insert(kSongs.mid(1) + QStringLiteral("/F00/ABCD.mp3"), mp3({{"TIT2", "Rain"}, {"TCON", "Jazz"}}));
+    phone.files.insert(kSongs.mid(1) + QStringLiteral("/F00/notes.txt"), "not a song");
+    phone.files.insert(QStringLiteral("iTunes_Control/Artwork/ART.mp3"), mp3({{"TIT2", "Elsewhere"}}));
+    m_service->setPhone(kUdid, phone);
+    const auto tracks = vtr::iphone::phoneTracks(kSerial, {});
+    ASSERT_TRUE(tracks.has_value());
+    EXPECT_EQ(describe(*tracks), (QStringList{QStringLiteral("ABCD.mp3|Rain|||Jazz"),
+                                              QStringLiteral("BCDE.mp3|Blue|Nina||")}));
+
+    // A phone without synced songs holds none; one the service does not know
+    // leaves its songs unknown.
+    m_service->setPhone(kUdid, {});
+    const auto none = vtr::iphone::phoneTracks(kSerial, {});
+    EXPECT_TRUE(none.has_value() && none->isEmpty());
+    EXPECT_FALSE(vtr::iphone::phoneTracks(QStringLiteral("ffffffff0000000000000000"), {}).has_value());
+}
+
+TEST_F(PhoneSongs, APhoneThatRefusesThisComputerOrFailsMidwayIsNamed)
+{
+    const auto reason = [&](vtr::afc::Refusal refusal) -> QString {
+        m_service->setPhone(kUdid, {refusal, {}, {}});
+        try {
+            vtr::iphone::phoneTracks(kSerial, {});
+        } catch (const VtrException &e) {
+            EXPECT_EQ(e.name(), QLatin1String(vtr::iphone::kPhoneNotTrustedException));
+            return e.reason();
+        }
+        return QStringLiteral("no exception");
+    };
+    EXPECT_TRUE(reason(vtr::afc::Refusal::Locked).contains(QStringLiteral("Unlock it")));
+    for (const auto refusal : {vtr::afc::Refusal::Locked, vtr::afc::Refusal::TrustPending, vtr::afc::Refusal::TrustDenied})
+        EXPECT_TRUE(reason(refusal).contains(QStringLiteral("tap \"Trust\""))) << int(refusal);
+
+    // A song whose reading fails in its middle is unreadable with the
+    // phone's reason; the next one is read all the same.
+    vtr::afc::FakeAfcService::Phone phone;
+    const QString song = kSongs.mid(1) + QStringLiteral("/F00/ABCD.mp3");
+    phone.files.insert(song, libtest::taggedMp3({{"TIT2", "Rain"}}, 400));
+    phone.failAfter.insert(song, 100);
+    phone.files.insert(kSongs.mid(1) + QStringLiteral("/F00/BCDE.mp3"), mp3({{"TIT2", "Sun"}}));
+    m_service->setPhone(kUdid, phone);
+    const auto tracks = vtr::iphone::phoneTracks(kSerial, {});
+    ASSERT_TRUE(tracks.has_value() && tracks->size() == 2);
+    EXPECT_EQ(tracks->at(0).unreadable, QStringLiteral("the connection to the phone was lost"));
+    EXPECT_TRUE(tracks->at(1).unreadable.isEmpty());
+    EXPECT_EQ(tracks->at(1).name, QStringLiteral("Sun"));
 }
 
 class IPhoneMusicChoice : public ::testing::Test

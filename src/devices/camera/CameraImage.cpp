@@ -9,10 +9,13 @@
 #include "platform/VtrException.h"
 
 #include <QFile>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +25,7 @@ const QString kFilenameKey = QStringLiteral("ifil");
 const QString kSizeKey = QStringLiteral("isiz");
 const QString kWidthKey = QStringLiteral("0100");
 const QString kHeightKey = QStringLiteral("0101");
+const QString kModificationKey = QStringLiteral("mtime");
 
 // The library's "file exists": every unique form of the name is taken.
 constexpr int kCameraFileExists = -103;
@@ -70,6 +74,13 @@ float CameraImage::height() const
     return _info.value(kHeightKey).toFloat();
 }
 
+QDateTime CameraImage::modificationDate() const
+{
+    bool ok = false;
+    const qint64 seconds = _info.value(kModificationKey).toLongLong(&ok);
+    return ok && seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc()) : QDateTime();
+}
+
 QString CameraImage::safeFileName(const QString &cameraName)
 {
     QString name;
@@ -105,6 +116,7 @@ VtrFileInfoPtr CameraImage::downloadToFolder(const VtrFileInfoPtr &folder)
     } else {
         vtr::TemporaryFileCopyOptions options;
         options.requiredBytes = std::max<qint64>(0, size());
+        const QDateTime date = modificationDate();
         int transfer = vtr::camera::kCameraOK;
         const auto fill = [&](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
             const int fd = openForWriting(temporary->path());
@@ -113,6 +125,13 @@ VtrFileInfoPtr CameraImage::downloadToFolder(const VtrFileInfoPtr &folder)
                 return kFileInfoCopyDestinationNotOpened;
             }
             transfer = m_session->download(handle, fd);
+            // The copy is dated as the photo, not as the moment it was copied.
+            if (transfer >= vtr::camera::kCameraOK && date.isValid()) {
+                const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(date.toSecsSinceEpoch()), 0}};
+                if (::futimens(fd, times) != 0)
+                    VTR_LOG(1, QStringLiteral("The date of the copy of \"%1\" cannot be set: %2")
+                                   .arg(filename(), QString::fromLocal8Bit(std::strerror(errno))));
+            }
             if (transfer >= vtr::camera::kCameraOK && ::fsync(fd) != 0) transfer = vtr::camera::kCameraOSFailure;
             if (::close(fd) != 0 && transfer >= vtr::camera::kCameraOK) transfer = vtr::camera::kCameraOSFailure;
             return transfer >= vtr::camera::kCameraOK ? kFileInfoCopyOK : kFileInfoCopyReadFailed;

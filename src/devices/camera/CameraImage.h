@@ -2,6 +2,7 @@
 
 #include "fileinfo/VtrBaseFileInfo.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QVariantMap>
 
@@ -28,12 +29,15 @@ public:
     qint64 size() const;
     float width() const;
     float height() const;
+    // The date the camera gives the file (UTC); invalid when it gives none.
+    QDateTime modificationDate() const;
 
     // Downloads the object into `folder` (an existing local folder) under a
     // name made from filename(): made a valid single file name and, when taken
     // (ignoring case), made unique. The contents reach the folder through a
     // temporary file that is renamed only when complete; a failed download
-    // leaves the folder as it was.
+    // leaves the folder as it was. The new file carries modificationDate()
+    // when the camera gives one.
     //
     // Answers the new file; nullptr when the folder is not a local folder that
     // exists, or when the download cannot start at all (the camera has gone,

@@ -371,6 +371,8 @@ int CameraSession::walkFolder(const QString &folder, int depth, QVariantList &ou
             if (info.file.fields & GP_FILE_INFO_SIZE) size = qint64(info.file.size);
             if (info.file.fields & GP_FILE_INFO_WIDTH) object.insert(QStringLiteral("0100"), float(info.file.width));
             if (info.file.fields & GP_FILE_INFO_HEIGHT) object.insert(QStringLiteral("0101"), float(info.file.height));
+            if ((info.file.fields & GP_FILE_INFO_MTIME) && info.file.mtime > 0)
+                object.insert(QStringLiteral("mtime"), qint64(info.file.mtime));
         } else {
             // One unreadable entry does not hide the rest of the roll.
             VTR_LOG(1, QStringLiteral("No information on the camera file \"%1\" in \"%2\": %3")

@@ -74,7 +74,9 @@ public:
     // Every file on the camera, depth first, folders and files in name order,
     // as object dictionaries: "icao" (qulonglong handle, stable for the
     // session), "ifil" (the camera's name, untrusted), "isiz" (qint64),
-    // "0100" / "0101" (float width / height, only when the camera tells).
+    // "0100" / "0101" (float width / height, only when the camera tells),
+    // "mtime" (qint64 seconds since 1970 UTC, the file's date, only when the
+    // camera tells).
     int listObjects(QVariantList *objects);
     // The number of objects the last successful listing found; -1 before one.
     int lastObjectCount() const { return m_lastObjectCount.load(); }

@@ -182,6 +182,13 @@ QStringList VolumeDetection::volumeRoots() const
     return roots;
 }
 
+QStringList VolumeDetection::appleMediaFolders(const QString &serial) const
+{
+    const std::shared_ptr<const vtr::MountTable> table = vtr::MountTable::read(m_mountTablePath);
+    return vtr::apple::mediaFoldersOfPhone(*table, serial,
+                                           m_probes ? *m_probes : vtr::apple::systemMediaMountProbes());
+}
+
 bool VolumeDetection::isVolumePath(const QString &path) const
 {
     if (path.isEmpty()) return false;

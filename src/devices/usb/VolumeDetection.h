@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devices/usb/AppleMediaMounts.h"
 #include "devices/usb/UsbLookups.h"
 
 #include <QString>
@@ -91,6 +92,15 @@ public:
     // The USB volume mount points ("/Volumes/..."): from the mount table
     // unless set.
     QStringList volumeRoots() const;
+    // The folders where this computer shows the media partition of the
+    // iPhone whose USB serial number is `serial` (the desktop's or ifuse's
+    // FUSE mounts, see AppleMediaMounts.h), as they are now: a desktop mounts
+    // them only once the person has let the phone trust this computer.
+    QStringList appleMediaFolders(const QString &serial) const;
+    void setMediaMountProbesForTesting(std::optional<vtr::apple::MediaMountProbes> probes)
+    {
+        m_probes = std::move(probes);
+    }
     void setVolumeRootsForTesting(const QStringList &roots) { m_rootsOverride = roots; }
     void setMountTablePathForTesting(const QString &path) { m_mountTablePath = path; }
 
@@ -102,4 +112,5 @@ private:
     bool m_hasList = false;
     QStringList m_rootsOverride;
     QString m_mountTablePath;
+    std::optional<vtr::apple::MediaMountProbes> m_probes;
 };

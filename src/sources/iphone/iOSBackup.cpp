@@ -137,14 +137,13 @@ QString iOSBackup::productVersion() const
     return _info.value(QStringLiteral("Product Version")).toString();
 }
 
-// Backups without "Status.plist" (and those whose status was not rewritten)
-// carry the date in "Info.plist"; of two dates the later one is the backup's.
+// The status list dates the backup; backups without one (older ones) carry
+// the date in "Info.plist" only.
 QDateTime iOSBackup::lastBackupDate() const
 {
     const QDateTime status = _status.value(QStringLiteral("Date")).toDateTime();
-    const QDateTime info = _info.value(QStringLiteral("Last Backup Date")).toDateTime();
-    if (!status.isValid()) return info;
-    return info.isValid() && info > status ? info : status;
+    if (status.isValid()) return status;
+    return _info.value(QStringLiteral("Last Backup Date")).toDateTime();
 }
 
 bool iOSBackup::isFullBackup() const

@@ -72,8 +72,8 @@ public:
     QString deviceName() const;
     QString deviceSerialNumber() const;
     QString productVersion() const;
-    // "Status.plist"'s "Date" or "Info.plist"'s "Last Backup Date", the later
-    // of the two; invalid when neither is known.
+    // "Status.plist"'s "Date"; "Info.plist"'s "Last Backup Date" only when the
+    // status has none; invalid when neither is known.
     QDateTime lastBackupDate() const;
     bool isFullBackup() const;
     bool isEncrypted() const { return false; }

@@ -19,6 +19,11 @@
 // were on the phone are not the phone's music.
 namespace vtr::iphone {
 
+// The name of the exception raised when the phone does not let this computer
+// read it (locked, or not trusting this computer); its reason says what the
+// person can do.
+inline constexpr const char *kPhoneNotTrustedException = "iPhoneNotTrusted";
+
 // One song on the phone: its file and what the file's tags name.
 struct PhoneTrack
 {
@@ -43,6 +48,17 @@ PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path
 // nullopt when no such folder is among them, so the phone's songs cannot be
 // known.
 std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages);
+
+// The phone's songs as this computer can know them: those of its media
+// folders mounted here (`storages`, the phone's own volumes, and the
+// desktop's or ifuse's mounts of the phone whose USB serial number is
+// `serial`, looked up now), else those the phone's file service lists below
+// "iTunes_Control/Music" (read through the service, never copied whole; a
+// song the phone fails to give is `unreadable` with the phone's reason).
+// nullopt when neither can be had. Throws VtrException named
+// kPhoneNotTrustedException when the phone refuses this computer, and
+// "DeviceException" when its songs cannot be listed.
+std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages);
 
 struct PhoneMusicChoice
 {

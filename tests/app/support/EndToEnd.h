@@ -10,6 +10,7 @@
 #include "devices/phone/AndroidDeviceClient.h"
 #include "devices/phone/MobileDevice.h"
 #include "fileinfo/FileInfoCopy.h"
+#include "fileinfo/MountTable.h"
 
 #include "TestEnvironment.h"
 
@@ -94,6 +95,27 @@ inline MtpSimPhone *smallPhone(WizardHarness &h)
     phone->addFileOfSize(storage, camera, QStringLiteral("v.mp4"), 150011);
     return phone;
 }
+
+// The desktop's own FUSE mount of the phones it reached (listed in the mount
+// table beside the real mounts while this lives): it shows a phone's media
+// partition in a folder named after the phone's UDID.
+struct DesktopMount
+{
+    QString point = testenv::makeTempDir(QStringLiteral("gvfs"));
+    DesktopMount()
+    {
+        vtr::MountTable::setAddedLines("4100 1 0:4100 / " + QFile::encodeName(point).replace(" ", "\\040") +
+                                       " rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=0,group_id=0\n");
+    }
+    ~DesktopMount() { vtr::MountTable::setAddedLines({}); }
+    DesktopMount(const DesktopMount &) = delete;
+    DesktopMount &operator=(const DesktopMount &) = delete;
+    // The folder of the phone the harness plugs (WizardHarness::plugIPhone()).
+    QString phoneFolder(const QString &udid = QStringLiteral("IPHONESERIAL1")) const
+    {
+        return point + QStringLiteral("/afc:host=") + udid;
+    }
+};
 
 // An iPhone whose camera roll, a folder holding `files` (paths below it and
 // their contents), is served by the camera library's directory driver.

@@ -1,0 +1,203 @@
+#include "devices/usb/AppleMediaMounts.h"
+
+#include "devices/usb/UdevSource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUrl>
+
+#include <dirent.h>
+
+namespace vtr::apple {
+
+namespace {
+
+constexpr quint16 kAppleVendor = 0x05ac;
+
+bool isHex(const QString &text)
+{
+    for (const QChar c : text)
+        if (!c.isDigit() && !(c >= QLatin1Char('a') && c <= QLatin1Char('f')) &&
+            !(c >= QLatin1Char('A') && c <= QLatin1Char('F')))
+            return false;
+    return true;
+}
+
+// The host a folder of the desktop's mount names, when the folder is a
+// phone's media partition ("afc:host=<UDID>", no other service's port).
+QString mediaPartitionHost(const QString &folderName)
+{
+    if (!folderName.startsWith(QLatin1String("afc:"))) return QString();
+    QString host;
+    for (const QString &part : folderName.mid(4).split(QLatin1Char(','))) {
+        const qsizetype eq = part.indexOf(QLatin1Char('='));
+        if (eq < 0) return QString();
+        const QString key = part.left(eq);
+        const QString value = QUrl::fromPercentEncoding(part.mid(eq + 1).toUtf8());
+        if (key == QLatin1String("host"))
+            host = value;
+        else
+            return QString(); // a port: an app's folder or the root file system
+    }
+    return host;
+}
+
+std::optional<QStringList> listFolderNames(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) return std::nullopt;
+    QStringList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String("..")) names.append(name);
+    }
+    ::closedir(dir);
+    names.sort();
+    return names;
+}
+
+QList<FuseProcess> runningIfuseProcesses()
+{
+    QList<FuseProcess> found;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool numeric = false;
+        pid.toLongLong(&numeric);
+        if (!numeric) continue;
+        const QString base = QStringLiteral("/proc/") + pid;
+        QFile comm(base + QStringLiteral("/comm"));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ifuse") continue;
+        QFile cmdline(base + QStringLiteral("/cmdline"));
+        if (!cmdline.open(QIODevice::ReadOnly)) continue;
+        QByteArray bytes = cmdline.readAll();
+        if (bytes.endsWith('\0')) bytes.chop(1);
+        FuseProcess process;
+        for (const QByteArray &argument : bytes.split('\0'))
+            process.arguments.append(QFile::decodeName(argument));
+        process.workingFolder = QFile::symLinkTarget(base + QStringLiteral("/cwd"));
+        found.append(process);
+    }
+    return found;
+}
+
+QStringList attachedApplePhones()
+{
+    QStringList udids;
+    const std::shared_ptr<vtr::udev::UdevSource> source = vtr::udev::defaultSource();
+    if (!source) return udids;
+    for (const QString &syspath : source->enumerate(QStringLiteral("usb"), QStringLiteral("usb_device"))) {
+        const std::optional<vtr::udev::UdevNode> node = source->node(syspath);
+        if (!node || node->attribute(QStringLiteral("idVendor")).toUShort(nullptr, 16) != kAppleVendor) continue;
+        const QString serial = node->attribute(QStringLiteral("serial")).trimmed();
+        if (looksLikeUdid(serial)) udids.append(serial);
+    }
+    return udids;
+}
+
+} // namespace
+
+QString udidKey(const QString &udidOrSerial)
+{
+    return QString(udidOrSerial).remove(QLatin1Char('-')).trimmed().toLower();
+}
+
+bool looksLikeUdid(const QString &text)
+{
+    const QString key = udidKey(text);
+    if (!isHex(key)) return false;
+    if (key.size() == 40) return !text.contains(QLatin1Char('-'));
+    if (key.size() != 24) return false;
+    return !text.contains(QLatin1Char('-')) ||
+           (text.count(QLatin1Char('-')) == 1 && text.indexOf(QLatin1Char('-')) == 8);
+}
+
+MediaMountProbes systemMediaMountProbes()
+{
+    return {runningIfuseProcesses, listFolderNames, attachedApplePhones};
+}
+
+std::optional<IfuseMount> ifuseMountOf(const FuseProcess &process)
+{
+    IfuseMount mount;
+    QStringList positional;
+    const QStringList &args = process.arguments;
+    // Options that take the next argument when not joined to it.
+    const auto value = [&](qsizetype &i, const QString &option, QString *out) {
+        const QString arg = args.at(i);
+        if (arg == option) {
+            if (i + 1 >= args.size()) return false;
+            *out = args.at(++i);
+            return true;
+        }
+        if (option.startsWith(QLatin1String("--")) && arg.startsWith(option + QLatin1Char('='))) {
+            *out = arg.mid(option.size() + 1);
+            return true;
+        }
+        if (!option.startsWith(QLatin1String("--")) && arg.startsWith(option) && arg.size() > option.size()) {
+            *out = arg.mid(option.size());
+            return true;
+        }
+        return false;
+    };
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        QString ignored;
+        if (value(i, QStringLiteral("-u"), &mount.udid) || value(i, QStringLiteral("--udid"), &mount.udid)) continue;
+        // Another service than the media partition.
+        if (arg == QLatin1String("--root") || value(i, QStringLiteral("--documents"), &ignored) ||
+            value(i, QStringLiteral("--container"), &ignored) || value(i, QStringLiteral("--appid"), &ignored))
+            return std::nullopt;
+        if (value(i, QStringLiteral("-o"), &ignored)) continue;
+        if (arg.startsWith(QLatin1Char('-'))) continue; // flags: -f, -s, -d, --network, ...
+        positional.append(arg);
+    }
+    // As ifuse reads them: an older form put a device before the mount point.
+    if (positional.isEmpty()) return std::nullopt;
+    QString point = positional.size() >= 2 ? positional.at(1) : positional.at(0);
+    if (QDir::isRelativePath(point)) {
+        if (process.workingFolder.isEmpty()) return std::nullopt;
+        point = process.workingFolder + QLatin1Char('/') + point;
+    }
+    mount.mountPoint = QDir::cleanPath(point);
+    return mount;
+}
+
+QStringList mediaFoldersOfPhone(const MountTable &table, const QString &serial, const MediaMountProbes &probes)
+{
+    QStringList folders;
+    const QString key = udidKey(serial);
+    if (key.isEmpty()) return folders;
+    std::optional<QList<FuseProcess>> processes;
+    std::optional<QStringList> attached;
+    for (const MountEntry &entry : table.entries()) {
+        // Only what is visible at the mount point counts.
+        if (table.entryAt(entry.mountPoint) != &entry) continue;
+        if (entry.fsType == QLatin1String("fuse.gvfsd-fuse")) {
+            const std::optional<QStringList> names =
+                probes.listFolder ? probes.listFolder(entry.mountPoint) : std::nullopt;
+            for (const QString &name : names.value_or(QStringList())) {
+                const QString host = mediaPartitionHost(name);
+                if (!host.isEmpty() && udidKey(host) == key) folders.append(QDir(entry.mountPoint).filePath(name));
+            }
+        } else if (entry.fsType == QLatin1String("fuse.ifuse")) {
+            if (!processes) processes = probes.ifuseProcesses ? probes.ifuseProcesses() : QList<FuseProcess>();
+            for (const FuseProcess &process : std::as_const(*processes)) {
+                const std::optional<IfuseMount> mount = ifuseMountOf(process);
+                if (!mount || mount->mountPoint != QDir::cleanPath(entry.mountPoint)) continue;
+                bool ours = false;
+                if (!mount->udid.isEmpty()) {
+                    ours = udidKey(mount->udid) == key;
+                } else {
+                    // ifuse took the first phone: ours only when it is the only one.
+                    if (!attached) attached = probes.attachedPhones ? probes.attachedPhones() : QStringList();
+                    ours = attached->size() == 1 && udidKey(attached->first()) == key;
+                }
+                if (ours && !folders.contains(entry.mountPoint)) folders.append(entry.mountPoint);
+                break;
+            }
+        }
+    }
+    return folders;
+}
+
+} // namespace vtr::apple
