@@ -62,7 +62,7 @@ bool samplesRequired();
         QString vtrWhy_;                                                                      \
         if (testenv::samplePath(relative, &vtrWhy_).isEmpty()) {                              \
             if (testenv::samplesRequired()) FAIL() << vtrWhy_.toStdString();                  \
-            GTEST_SKIP() << vtrWhy_.toStdString();                                            \
+            GTEST_SKIP();  /* the program has said once what is missing */                  \
         }                                                                                     \
     } while (false)
 
