@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QUuid>
 
+#include <cstdio>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -47,6 +48,27 @@ void cleanup()
 {
     delete g_root;
     g_root = nullptr;
+}
+
+QString samplePath(const QString &relative, QString *why)
+{
+    const QString samples = QStringLiteral(VTR_SHARED_DATA_DIR "/samples");
+    const QString path = samples + QLatin1Char('/') + relative;
+    if (QFileInfo::exists(path)) return QDir::cleanPath(path);
+    const QString missing = QFileInfo::exists(samples) ? QDir::cleanPath(path) : QDir::cleanPath(samples);
+    if (why) *why = QStringLiteral("the real-world samples are missing: %1").arg(missing);
+    // One line per program says what is missing, however many tests it skips.
+    static bool said = false;
+    if (!said && !samplesRequired()) {
+        said = true;
+        std::fprintf(stderr, "== %s: the tests that read it are skipped\n", qPrintable(missing));
+    }
+    return QString();
+}
+
+bool samplesRequired()
+{
+    return qEnvironmentVariable("VTR_REQUIRE_SAMPLES") == QLatin1String("1");
 }
 
 QString root()

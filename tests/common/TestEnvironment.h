@@ -45,7 +45,26 @@ private:
 enum class Unprivileged { Here, Done, Unavailable };
 Unprivileged runUnprivileged(QString *why);
 
+// The real-world samples live beside the project (../shared/data/samples), not
+// in it: a clone on its own has none. Answers the full path of `relative` below
+// the samples folder; when it is missing, `why` says what is missing, and
+// samplesRequired() tells whether that is a failure (CI sets
+// VTR_REQUIRE_SAMPLES=1) or the test is skipped.
+QString samplePath(const QString &relative, QString *why);
+bool samplesRequired();
+
 }  // namespace testenv
+
+// Skips the test (or fails it where the samples are required) when the sample
+// file or folder `relative` is absent; otherwise goes on.
+#define VTR_REQUIRE_SAMPLE(relative)                                                          \
+    do {                                                                                      \
+        QString vtrWhy_;                                                                      \
+        if (testenv::samplePath(relative, &vtrWhy_).isEmpty()) {                              \
+            if (testenv::samplesRequired()) FAIL() << vtrWhy_.toStdString();                  \
+            GTEST_SKIP();  /* the program has said once what is missing */                  \
+        }                                                                                     \
+    } while (false)
 
 // The test goes on only as an unprivileged user; see runUnprivileged().
 #define VTR_TEST_AS_UNPRIVILEGED_USER()                                                       \

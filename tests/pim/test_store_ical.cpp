@@ -40,6 +40,7 @@ QString local(const VtrCalendarDate &d) { return d.descriptionWithCalendarFormat
 
 TEST(StoreICalendar, SamplesFieldByField)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("icalendar"));
     const auto s = snapshotOf(kSamples);
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
@@ -184,6 +185,7 @@ TEST(StoreICalendar, SeveralItemsWithoutACalendarAroundThem)
 // reminder and (for the series) its rule in the export record.
 TEST(StoreICalendar, SamplesIntoWindowsLiveBodies)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("icalendar"));
     ProcessZone zone("Europe/Berlin");
     const auto store = pimtest::vdirStore({kSamples});
     PimRecorder recorder;

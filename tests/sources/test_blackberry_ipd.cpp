@@ -1,6 +1,7 @@
 // BlackBerry IPD database files: the real sample, generated files of several
 // databases, field edge cases and every kind of damage.
 #include "sources/blackberry/BlackBerryIPD.h"
+#include "TestEnvironment.h"
 #include "support/BackupFixtures.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,7 @@ QList<IpdRecord> sampleRecords()
 
 TEST(BlackBerryIPD, ReadsTheRealSample)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("blackberry-ipd/ipddump-Sample.ipd"));
     QString error;
     const auto ipd = vtr::ipd::dictionaryWithBBIPDAtPath(
         QStringLiteral(VTR_SHARED_DATA_DIR "/samples/blackberry-ipd/ipddump-Sample.ipd"), &error);

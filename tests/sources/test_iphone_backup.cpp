@@ -209,6 +209,7 @@ TEST_F(IOSBackupTest, NewerInfoListsGiveAppsAndDate)
 // camera-roll photos.
 TEST_F(IOSBackupTest, ADatabaseWithoutIndexListsWhatTheIndexedLayoutLists)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("ios-backup/yielding-code-5_Manifest.mbdb"));
     const QByteArray database =
         testenv::readFile(QStringLiteral(VTR_SHARED_DATA_DIR "/samples/ios-backup/yielding-code-5_Manifest.mbdb"));
     ASSERT_FALSE(database.isEmpty());

@@ -328,6 +328,7 @@ public:
 
 TEST_F(OlderBackupTest, NewerLayoutListsRecordsUnderDomainAndPath)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("ios-backup/yielding-code-5_Manifest.mbdb"));
     const QString folder = testenv::makeTempDir(QStringLiteral("newer"));
     const QList<fixtures::MbdbEntry> records = {
         {"HomeDomain", "Library/SMS/sms.db", {}, false, 0x81A4, 1, {}},

@@ -166,6 +166,7 @@ TEST(MbdbReader, BackupFileNameIsTheSha1OfDomainDashPath)
 
 TEST(MbdbReader, ReadsTheRealIOS41Manifest)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("ios-backup/yielding-code-5_Manifest.mbdb"));
     const QByteArray data = testenv::readFile(kSamples + QStringLiteral("/yielding-code-5_Manifest.mbdb"));
     ASSERT_FALSE(data.isEmpty());
     const vtr::mbdb::Manifest manifest = vtr::mbdb::read(data);
@@ -334,6 +335,7 @@ TEST(PropertyList, HostileBinaryStructureIsRefused)
 
 TEST(PropertyList, ReadsTheRealBinaryManifest)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("ios-backup/yielding-code-Manifest.plist"));
     const QVariantMap manifest =
         vtr::plist::dictionaryFromFile(kSamples + QStringLiteral("/yielding-code-Manifest.plist"));
     ASSERT_FALSE(manifest.isEmpty());

@@ -79,6 +79,7 @@ QStringList names(const QList<VtrIPhotoItemPtr> &items)
 
 TEST_F(IPhotoModel, AlbumDataOfTheSampleByVersion)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("iphoto-albumdata/patsplat-plist-AlbumData.xml"));
     useSample();
     useVersion("6.0");
     {

@@ -105,6 +105,7 @@ QStringList names(const iTunesInfo::ItemList &items)
 
 TEST_F(ITunesModel, LibraryFileLocationRules)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("itunes-xml"));
     EXPECT_TRUE(VtrITunes::defaultPlaylistDataXMLFile().isNull());
     EXPECT_FALSE(VtrITunes::hasITunes());
 
@@ -140,6 +141,7 @@ TEST_F(ITunesModel, LibraryFileLocationRules)
 
 TEST_F(ITunesModel, MusicFolderOfTheLibraryAndTheHostAsApplication)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("itunes-xml"));
     EXPECT_TRUE(VtrITunes::iTunesMusicFolder().isNull());
     platform::UserDefaults::setValue(QLatin1String(VtrITunes::kLibraryFileDefaultKey),
                                      kSamples + "cervantesvive-iTunes Music Library-mac.xml");
@@ -155,6 +157,7 @@ TEST_F(ITunesModel, MusicFolderOfTheLibraryAndTheHostAsApplication)
 
 TEST_F(ITunesModel, ChangeTestFollowsPathAndDate)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("itunes-xml"));
     auto itunes = loadSample("beets-itunes_library_unix.xml");
     ASSERT_TRUE(itunes->playlistData());
     EXPECT_FALSE(itunes->playlistDataChanged());
@@ -184,6 +187,7 @@ TEST_F(ITunesModel, ChangeTestFollowsPathAndDate)
 
 TEST_F(ITunesModel, PlaylistSummariesOfTheSamples)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("itunes-xml"));
     auto itunes = loadSample("beets-itunes_library_windows.xml");
     EXPECT_EQ(itunes->playlistNames(), (QStringList{QStringLiteral("Bibliotheek"), QStringLiteral("Muziek")}));
     const QVariantList summary = itunes->playlistNamesIDsTypesAndCount();
@@ -207,6 +211,7 @@ TEST_F(ITunesModel, PlaylistSummariesOfTheSamples)
 
 TEST_F(ITunesModel, ModelsOfTheSamples)
 {
+    VTR_REQUIRE_SAMPLE(QStringLiteral("itunes-xml"));
     iTunesInfo model;
     model.set_iTunes(loadSample("libpytunes-Test Library.xml"), false, true);
     EXPECT_EQ(model.tracks().size(), 388);  // URL and remote tracks left out
