@@ -15,6 +15,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/avstring.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
@@ -310,6 +311,18 @@ void GuardedMediaInput::extendDeadline(std::chrono::milliseconds time)
     m_state->timedOut = false;
 }
 
+qint64 mediaMilliseconds(const AVFormatContext *ctx)
+{
+    if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) return av_rescale(ctx->duration, 1000, AV_TIME_BASE);
+    qint64 longest = -1;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream *st = ctx->streams[i];
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+            longest = qMax(longest, qint64(av_rescale_q(st->duration, st->time_base, AVRational{1, 1000})));
+    }
+    return longest;
+}
+
 namespace {
 
 QString tag(const AVDictionary *tags, const char *key)
@@ -331,6 +344,7 @@ std::optional<MediaTags> tagsOf(const std::unique_ptr<GuardedMediaInput> &input)
     found.albumArtist = tag(tags, "album_artist");
     found.album = tag(tags, "album");
     found.genre = tag(tags, "genre");
+    found.milliseconds = mediaMilliseconds(ctx);
     return found;
 }
 

@@ -105,7 +105,12 @@ struct MediaTags
     QString albumArtist;
     QString album;
     QString genre;
+    qint64 milliseconds = -1;  // the length the file states; -1 when it states none
 };
+
+// The length the container states, else that of its longest track; -1 when
+// none is known.
+qint64 mediaMilliseconds(const AVFormatContext *ctx);
 
 // nullopt when the file cannot be read as media (`error` says why).
 std::optional<MediaTags> readMediaTags(const QString &path, QString *error = nullptr);

@@ -13,7 +13,6 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
-#include <libavutil/mathematics.h>
 }
 
 namespace vtr {
@@ -36,20 +35,6 @@ bool isMidiFile(const QString &path)
     return midi;
 }
 
-// The length the container states, else that of its longest track; -1 when
-// none is known.
-qint64 millisecondsOf(const AVFormatContext *ctx)
-{
-    if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) return av_rescale(ctx->duration, 1000, AV_TIME_BASE);
-    qint64 longest = -1;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        const AVStream *st = ctx->streams[i];
-        if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
-            longest = qMax(longest, qint64(av_rescale_q(st->duration, st->time_base, AVRational{1, 1000})));
-    }
-    return longest;
-}
-
 // The container's tags, else those of its first sound track.
 void readTags(const AVFormatContext *ctx, MediaTags &tags)
 {
@@ -66,7 +51,7 @@ void readTags(const AVFormatContext *ctx, MediaTags &tags)
     };
     tags.title = tag("title");
     tags.artist = tag("artist");
-    tags.milliseconds = millisecondsOf(ctx);
+    tags.milliseconds = mediaMilliseconds(ctx);
 }
 
 }  // namespace
@@ -101,7 +86,7 @@ MediaContent mediaContentOf(const QString &path, MediaTags *tags)
         return MediaContent::None;
     }
     if (tags) {
-        if (!looked && millisecondsOf(ctx) < 0) input->findStreamInfo();
+        if (!looked && mediaMilliseconds(ctx) < 0) input->findStreamInfo();
         readTags(ctx, *tags);
     }
     bool sound = false;

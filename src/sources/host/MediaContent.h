@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileinfo/GuardedMediaInput.h"
+
 #include <QString>
 
 namespace vtr {
@@ -17,16 +19,8 @@ enum class MediaContent
 // VtrMovie is not used here: it lets the name help pick the reader.
 MediaContent mediaContentOf(const QString &path);
 
-// What a sound or video file says of itself; empty or -1 where it says
-// nothing (or cannot be read).
-struct MediaTags
-{
-    QString title;
-    QString artist;
-    qint64 milliseconds = -1;
-};
 // The same judgement as mediaContentOf(), with the file's tags read from the
-// same opening.
+// same opening (empty or -1 where it says nothing or cannot be read).
 MediaContent mediaContentOf(const QString &path, MediaTags *tags);
 
 }  // namespace vtr
