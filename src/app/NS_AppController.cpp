@@ -226,6 +226,7 @@ void NS_AppController::guarded(const char *where, const std::function<void()> &w
         request.messageText = vtrLocalized("An error occurred.");
         request.informativeText = reason;
         request.buttons = {vtrLocalized("OK")};
+        request.cancelButton = 0;
         request.beep = true;
         runAlert(request);
     } catch (...) {
@@ -326,6 +327,8 @@ QLabel *paneLabel(const QString &text, QWidget *parent, qreal scale = 1.0, bool 
     font.setBold(bold);
     label->setFont(font);
     label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    // Reasons and paths can be long: they wrap within the pane.
+    label->setWordWrap(true);
     return label;
 }
 
@@ -360,6 +363,8 @@ void NS_AppController::buildPanes()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Not a stop of its own for Tab: it shows no focus; its controls do.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->viewport()->setAutoFillBackground(false);
     auto *paneArea = new QWidget;
     auto *panes = new QVBoxLayout(paneArea);

@@ -272,6 +272,13 @@ void NS_AppController::markSummaryLines()
         if (info.slot >= 0 && kindChosen(*info.phase)) (this->*info.setSummaryDone)(doneTextFor(*info.phase));
 }
 
+void NS_AppController::showKindOutcomes()
+{
+    markSummaryLines();
+    showSummaryEstimate(false);
+    m_transferSummaryView->show();
+}
+
 QString NS_AppController::doneTextFor(const QString &phase) const
 {
     const KindResult result = kindResult(phase);
