@@ -341,6 +341,44 @@ QProgressBar *paneBar(QWidget *parent)
     return bar;
 }
 
+// The choices stand in two columns where both fit the pane and in one where
+// they do not: a check box's title does not wrap. Whatever else the grid
+// holds goes below them.
+class ChoiceColumns final : public QObject
+{
+public:
+    ChoiceColumns(QGridLayout *grid, QList<QCheckBox *> boxes, QWidget *pane)
+        : QObject(pane), m_grid(grid), m_boxes(std::move(boxes)), m_pane(pane)
+    {
+        pane->installEventFilter(this);
+    }
+    void arrange()
+    {
+        int widest = 0;
+        for (QCheckBox *box : m_boxes) widest = std::max(widest, box->sizeHint().width());
+        const int columns = m_pane->width() >= 2 * widest + std::max(0, m_grid->horizontalSpacing()) ? 2 : 1;
+        const int rows = int(m_boxes.size() + columns - 1) / columns;
+        QList<QWidget *> below;
+        for (int i = 0; i < m_grid->count(); ++i)
+            if (QWidget *w = m_grid->itemAt(i)->widget(); w && !m_boxes.contains(w)) below.append(w);
+        for (int i = 0; i < m_boxes.size(); ++i) m_grid->addWidget(m_boxes[i], i % rows, i / rows);
+        for (QWidget *w : below) m_grid->addWidget(w, rows, 0, 1, columns);
+        for (int c = 0; c < 2; ++c) m_grid->setColumnStretch(c, c < columns ? 1 : 0);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize) arrange();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QGridLayout *m_grid;
+    QList<QCheckBox *> m_boxes;
+    QWidget *m_pane;
+};
+
 template <typename Getter>
 void bindText(QLabel *label, NS_AppController *controller, void (NS_AppController::*signal)(), Getter getter)
 {
@@ -412,6 +450,7 @@ void NS_AppController::buildPanes()
     m_singleProgressIndicator = paneBar(m_singleProgressView);
     single->addWidget(m_singleProgressIndicator);
     auto *singleEstimate = paneLabel(QString(), m_singleProgressView, 0.95);
+    singleEstimate->setObjectName(QStringLiteral("singleEstimate"));
     bindText(singleEstimate, this, &NS_AppController::timeEstimateTextChanged, &NS_AppController::timeEstimateText);
     single->addWidget(singleEstimate);
     panes->addWidget(m_singleProgressView);
@@ -448,8 +487,10 @@ void NS_AppController::buildPanes()
          &NS_AppController::appsValueChanged, &NS_AppController::appsEnabled, &NS_AppController::appsEnabledChanged},
     };
     int index = 0;
+    QList<QCheckBox *> boxes;
     for (const Choice &c : choices) {
         auto *box = new QCheckBox(m_chooseDataView);
+        boxes.append(box);
         box->setObjectName(QString::fromLatin1(c.key));
         const QString key = QString::fromLatin1(c.key);
         auto refresh = [this, box, c, key] {
@@ -469,6 +510,8 @@ void NS_AppController::buildPanes()
         choose->addWidget(box, index % 4, index / 4);
         ++index;
     }
+    auto *columns = new ChoiceColumns(choose, boxes, scroll->viewport());
+    connect(this, &NS_AppController::checkboxTitlesChanged, columns, &ChoiceColumns::arrange);
     panes->addWidget(m_chooseDataView);
 
     // What will move and what moved.

@@ -366,6 +366,7 @@ private:
     void headlineTheOutcome();
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);
+    void showSingleEstimate(bool show);
     void adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected);
     // Lets go of the old phone (command interface, "oldDevice", the proxy).
     void forgetOldDevice(MobileDevice *device);

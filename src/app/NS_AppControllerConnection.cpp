@@ -1,5 +1,6 @@
 #include "app/NS_AppController.h"
 
+#include "app/WizardLook.h"
 #include "devices/phone/MobileDevice.h"
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "foundation/Json.h"
@@ -76,6 +77,9 @@ void NS_AppController::generate()
     m_buttonsBeforeGenerate = buttons;
     // Neither Next nor Quit while it runs: the page's own come back after.
     nextButtonSetState(kButtonsNextDisabled);
+    // The bar's estimate is the one that counts while it runs.
+    showSummaryEstimate(false);
+    showSingleEstimate(true);
     m_singleProgressView->show();
     updateGenerateButton();
 }
@@ -96,10 +100,15 @@ void NS_AppController::generateFinished(const QString &reportError)
                               : vtrLocalized("Done. %1").arg(reportError.isEmpty()
                                                                  ? vtrLocalized("The migration report could not be written.")
                                                                  : reportError));
+    // Nothing is left to estimate.
+    showSingleEstimate(false);
     if (m_buttonsBeforeGenerate >= 0) nextButtonSetState(m_buttonsBeforeGenerate);
     m_buttonsBeforeGenerate = -1;
     headlineTheOutcome();
     updateGenerateButton();
+    // The buttons that went while it ran took the focus along to another;
+    // Return is the page's own default button's again.
+    if (QPushButton *button = vtrapp::defaultButton(*this)) button->setFocus(Qt::OtherFocusReason);
 }
 
 namespace {

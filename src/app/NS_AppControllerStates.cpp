@@ -207,6 +207,7 @@ void NS_AppController::setStateUnguarded(int s)
     for (QWidget *pane : {m_progressView, m_chooseDataView, m_transferSummaryView, m_appReferralView, m_endButtonsView,
                           m_singleProgressView})
         pane->hide();
+    showSingleEstimate(true);
     setShowNewDeviceInfo(s >= 2);
 
     bool help = true, save = false, cancel = true, scene = true;
@@ -401,6 +402,12 @@ void NS_AppController::planCopy()
 void NS_AppController::showSummaryEstimate(bool show)
 {
     if (auto *estimate = m_transferSummaryView->findChild<QWidget *>(QStringLiteral("summaryEstimate")))
+        estimate->setVisible(show);
+}
+
+void NS_AppController::showSingleEstimate(bool show)
+{
+    if (auto *estimate = m_singleProgressView->findChild<QWidget *>(QStringLiteral("singleEstimate")))
         estimate->setVisible(show);
 }
 

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
@@ -137,6 +138,24 @@ TEST(Keyboard, LongTextsWrapWithinTheirPane)
             EXPECT_GE(label->height(), needed.height()) << qPrintable(label->text());
         }
         EXPECT_EQ(seen, state == 19 ? 1 : 3);
+    }
+    // A check box's title does not wrap: the longest titles stand whole.
+    w.enter(NS_AppController::kStateChooseData);
+    QVariantMap titles = c.checkboxTitles();
+    for (const char *kind : {"music", "photos", "videos"})
+        titles.insert(QStringLiteral("%1Info").arg(QLatin1String(kind)),
+                      QStringLiteral("%1 - cannot transfer %2 for this device")
+                          .arg(QString::fromLatin1(kind).replace(0, 1, QChar::fromLatin1(kind[0]).toUpper()),
+                               QLatin1String(kind)));
+    c.setCheckboxTitles(titles);
+    WizardHarness::spin(60);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QList<QCheckBox *> boxes = c.chooseDataView()->findChildren<QCheckBox *>();
+    ASSERT_EQ(boxes.size(), 8);
+    for (QCheckBox *box : boxes) {
+        const QRect inView(box->mapTo(scroll->viewport(), QPoint(0, 0)), box->size());
+        EXPECT_LE(inView.right(), scroll->viewport()->width()) << qPrintable(box->text());
+        EXPECT_GE(box->width(), box->sizeHint().width()) << qPrintable(box->text());
     }
 }
 
