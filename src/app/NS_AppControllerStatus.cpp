@@ -275,7 +275,9 @@ void NS_AppController::markSummaryLines()
 void NS_AppController::showKindOutcomes()
 {
     markSummaryLines();
+    // Nothing is left to estimate.
     showSummaryEstimate(false);
+    showSingleEstimate(false);
     m_transferSummaryView->show();
 }
 
