@@ -308,6 +308,7 @@ int AppController::showAlertOnMainThread(const QString &message, const VtrExcept
         request.messageText = message;
         request.informativeText = exception.reason();
         request.buttons = {vtrLocalized("OK"), vtrLocalized("Quit")};
+        request.cancelButton = 0;
         request.beep = true;
         // Index 0 is "OK" (answer 1), index 1 "Quit" (answer 0).
         result = runAlert(request) == 0 ? 1 : 0;

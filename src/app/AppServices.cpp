@@ -4,10 +4,35 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+
+namespace {
+
+// Keeps Escape and the window's close button from answering an alert that has
+// no button to cancel with (the message box would take its only button).
+class NoDismissal final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel))
+            return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
 
 int MessageBoxAlertPresenter::runAlert(const AlertRequest &request)
 {
@@ -23,6 +48,7 @@ int MessageBoxAlertPresenter::runAlert(const AlertRequest &request)
     }
     QList<QPushButton *> buttons;
     const QStringList titles = request.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : request.buttons;
+    const bool cancellable = request.cancelButton >= 0 && request.cancelButton < titles.size();
     for (int i = 0; i < titles.size(); ++i) {
         // The first button sits where the platform puts the affirmative one.
         auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
@@ -30,11 +56,16 @@ int MessageBoxAlertPresenter::runAlert(const AlertRequest &request)
     }
     const int defaultIndex = qBound(0, request.defaultButton, int(buttons.size()) - 1);
     box.setDefaultButton(buttons.at(defaultIndex));
-    box.setEscapeButton(buttons.at(defaultIndex));
+    NoDismissal noDismissal;
+    if (cancellable)
+        box.setEscapeButton(buttons.at(request.cancelButton));
+    else
+        box.installEventFilter(&noDismissal);
     if (request.beep) QApplication::beep();
     box.exec();
     const int pressed = buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton()));
-    return pressed < 0 ? defaultIndex : pressed;
+    if (pressed >= 0) return pressed;
+    return cancellable ? request.cancelButton : defaultIndex;
 }
 
 QString MessageBoxAlertPresenter::runSavePanel(const QString &suggestedPath, const QString &fileType)

@@ -20,6 +20,10 @@ struct AlertRequest
     QString informativeText;
     QStringList buttons;
     int defaultButton = 0;
+    // The button that Escape (or closing the alert) presses: one that leaves
+    // things as they are, never one that quits or stops work. -1: the alert
+    // has none, and Escape does nothing.
+    int cancelButton = -1;
     bool beep = false;
     Style style = Style::Warning;
 };
@@ -30,8 +34,8 @@ class AlertPresenter
 {
 public:
     virtual ~AlertPresenter() = default;
-    // The index of the button pressed; the default button when the alert is
-    // dismissed another way (Escape, closing it).
+    // The index of the button pressed. Escape and closing the alert press
+    // its cancel button, and do nothing on an alert without one.
     virtual int runAlert(const AlertRequest &request) = 0;
     // A save panel that requires `fileType` (an extension without the dot)
     // and starts at `suggestedPath`; empty when the person cancels.

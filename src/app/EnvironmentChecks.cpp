@@ -93,6 +93,7 @@ bool alertQuits(NS_AppController &controller, const QString &title, const QStrin
     request.messageText = title;
     request.informativeText = text;
     request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
+    request.cancelButton = 0;
     request.beep = beep;
     if (controller.runAlert(request) != 1) return false;
     controller.terminate();
@@ -171,12 +172,18 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
     const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
     if (folderForNewPhoneQuits(controller, target)) return;
     // The library host answers nothing for a folder it cannot make: where
-    // the desktop keeps pictures is looked at then.
+    // the desktop keeps pictures is looked at then, and the library's other
+    // folders, without which it files no photo either.
     QString picturesFolder = MediaLibraryHost::picturesFolder();
     if (picturesFolder.isEmpty()) picturesFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
-                                              ? vtrenv::writeProblem(picturesFolder)
-                                              : vtrenv::WriteProblem();
+    vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
+                                        ? vtrenv::writeProblem(picturesFolder)
+                                        : vtrenv::WriteProblem();
+    const QString blocked = pictures.isEmpty() && controller.photosEnabled() ? vtrenv::blockedLibraryFolder() : QString();
+    if (!blocked.isEmpty()) {
+        picturesFolder = blocked;
+        pictures = vtrenv::writeProblem(blocked);
+    }
     if (!pictures.isEmpty() && pictures.folder == target.folder) {
         // Said already.
     } else if (!pictures.isEmpty() || (controller.photosEnabled() && !m_host.isPhotoLibraryAvailable())) {
@@ -184,7 +191,9 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
         // photos, or there is no photo program: photos are left out.
         const bool quits =
             !pictures.isEmpty()
-                ? alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
+                ? alertQuits(controller,
+                             blocked.isEmpty() ? vtrLocalized("The folder for your photos cannot be written.")
+                                               : vtrLocalized("Your photos cannot be added to your photo library."),
                              vtrenv::describeWriteProblem(pictures, picturesFolder) + QStringLiteral("\n\n") +
                                  vtrLocalized("You can continue if you would like to transfer other data, or quit "
                                               "and make the folder writable."))
@@ -237,6 +246,7 @@ void HostEnvironmentChecks::showWelcomeAnswers(NS_AppController &controller, boo
         vtrLocalized("While another program holds the phone, Solvenna to Windows Phone cannot read it. If the "
                      "program opens the phone again when you plug it in, release it the same way.");
     request.buttons = {vtrLocalized("OK")};
+    request.cancelButton = 0;
     request.style = AlertRequest::Style::Informational;
     controller.runAlert(request);
 }
@@ -250,6 +260,7 @@ void HostEnvironmentChecks::runICloudCheck(NS_AppController &controller)
         "Solvenna to Windows Phone has detected that iCloud is enabled for Contacts or Calendars. Migrating Contacts "
         "and Calendars from iCloud is not currently supported.");
     request.buttons = {vtrLocalized("Continue")};
+    request.cancelButton = 0;
     controller.runAlert(request);
 }
 
@@ -281,6 +292,16 @@ QString describeWriteProblem(const WriteProblem &problem, const QString &wanted)
         return vtrLocalized("The folder \"%1\" cannot be written: %2.").arg(problem.folder, problem.cause);
     return vtrLocalized("The folder \"%1\" cannot be made, because the folder \"%2\" cannot be written: %3.")
         .arg(cleanWanted, problem.folder, problem.cause);
+}
+
+QString blockedLibraryFolder()
+{
+    for (const auto location : {QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation,
+                                QStandardPaths::PicturesLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && !QFileInfo(folder).isDir() && !writeProblem(folder).isEmpty()) return folder;
+    }
+    return QString();
 }
 
 QList<DesktopMtpHandler> desktopMtpHandlers(const QString &procRoot, const QString &usbRoot)

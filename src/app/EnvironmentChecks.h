@@ -46,6 +46,10 @@ WriteProblem writeProblem(const QString &path);
 // "The folder "<folder>" cannot be written: <cause>." naming, when the folder
 // that stands in the way is another, the one that was wanted too.
 QString describeWriteProblem(const WriteProblem &problem, const QString &wanted);
+// The first of the media library's folders (music, videos, pictures) that
+// cannot be made because a folder on its way cannot be written; empty when
+// none is. Without all three the library files nothing.
+QString blockedLibraryFolder();
 
 // Processes under `procRoot` ("/proc") whose open descriptors lead to a USB
 // device node under `usbRoot` ("/dev/bus/usb") and whose program is one of the

@@ -226,6 +226,7 @@ void NS_AppController::guarded(const char *where, const std::function<void()> &w
         request.messageText = vtrLocalized("An error occurred.");
         request.informativeText = reason;
         request.buttons = {vtrLocalized("OK")};
+        request.cancelButton = 0;
         request.beep = true;
         runAlert(request);
     } catch (...) {
@@ -326,6 +327,8 @@ QLabel *paneLabel(const QString &text, QWidget *parent, qreal scale = 1.0, bool 
     font.setBold(bold);
     label->setFont(font);
     label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    // Reasons and paths can be long: they wrap within the pane.
+    label->setWordWrap(true);
     return label;
 }
 
@@ -337,6 +340,44 @@ QProgressBar *paneBar(QWidget *parent)
     bar->setMinimumWidth(120);
     return bar;
 }
+
+// The choices stand in two columns where both fit the pane and in one where
+// they do not: a check box's title does not wrap. Whatever else the grid
+// holds goes below them.
+class ChoiceColumns final : public QObject
+{
+public:
+    ChoiceColumns(QGridLayout *grid, QList<QCheckBox *> boxes, QWidget *pane)
+        : QObject(pane), m_grid(grid), m_boxes(std::move(boxes)), m_pane(pane)
+    {
+        pane->installEventFilter(this);
+    }
+    void arrange()
+    {
+        int widest = 0;
+        for (QCheckBox *box : m_boxes) widest = std::max(widest, box->sizeHint().width());
+        const int columns = m_pane->width() >= 2 * widest + std::max(0, m_grid->horizontalSpacing()) ? 2 : 1;
+        const int rows = int(m_boxes.size() + columns - 1) / columns;
+        QList<QWidget *> below;
+        for (int i = 0; i < m_grid->count(); ++i)
+            if (QWidget *w = m_grid->itemAt(i)->widget(); w && !m_boxes.contains(w)) below.append(w);
+        for (int i = 0; i < m_boxes.size(); ++i) m_grid->addWidget(m_boxes[i], i % rows, i / rows);
+        for (QWidget *w : below) m_grid->addWidget(w, rows, 0, 1, columns);
+        for (int c = 0; c < 2; ++c) m_grid->setColumnStretch(c, c < columns ? 1 : 0);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize) arrange();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QGridLayout *m_grid;
+    QList<QCheckBox *> m_boxes;
+    QWidget *m_pane;
+};
 
 template <typename Getter>
 void bindText(QLabel *label, NS_AppController *controller, void (NS_AppController::*signal)(), Getter getter)
@@ -360,6 +401,8 @@ void NS_AppController::buildPanes()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Not a stop of its own for Tab: it shows no focus; its controls do.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->viewport()->setAutoFillBackground(false);
     auto *paneArea = new QWidget;
     auto *panes = new QVBoxLayout(paneArea);
@@ -407,6 +450,7 @@ void NS_AppController::buildPanes()
     m_singleProgressIndicator = paneBar(m_singleProgressView);
     single->addWidget(m_singleProgressIndicator);
     auto *singleEstimate = paneLabel(QString(), m_singleProgressView, 0.95);
+    singleEstimate->setObjectName(QStringLiteral("singleEstimate"));
     bindText(singleEstimate, this, &NS_AppController::timeEstimateTextChanged, &NS_AppController::timeEstimateText);
     single->addWidget(singleEstimate);
     panes->addWidget(m_singleProgressView);
@@ -443,8 +487,10 @@ void NS_AppController::buildPanes()
          &NS_AppController::appsValueChanged, &NS_AppController::appsEnabled, &NS_AppController::appsEnabledChanged},
     };
     int index = 0;
+    QList<QCheckBox *> boxes;
     for (const Choice &c : choices) {
         auto *box = new QCheckBox(m_chooseDataView);
+        boxes.append(box);
         box->setObjectName(QString::fromLatin1(c.key));
         const QString key = QString::fromLatin1(c.key);
         auto refresh = [this, box, c, key] {
@@ -464,6 +510,8 @@ void NS_AppController::buildPanes()
         choose->addWidget(box, index % 4, index / 4);
         ++index;
     }
+    auto *columns = new ChoiceColumns(choose, boxes, scroll->viewport());
+    connect(this, &NS_AppController::checkboxTitlesChanged, columns, &ChoiceColumns::arrange);
     panes->addWidget(m_chooseDataView);
 
     // What will move and what moved.

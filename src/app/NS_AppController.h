@@ -206,18 +206,18 @@ public:
 
     // ---- the one-step transfer ------------------------------------------------------------
     // The generate button: the whole transfer in one job, with the overall
-    // bar while it runs and a closing alert that tells what moved and where
-    // the report is. Nothing unless canGenerate().
+    // bar while it runs. Nothing unless canGenerate().
     void generate();
     // Offered only while the wizard waits for the person on a page after the
     // old phone's data were read (the summary, the recommended apps, the
-    // end), nothing else runs, and a chosen kind has backed-up media.
+    // end), nothing else runs, and a chosen kind's data were read: media
+    // backed up, or contacts or calendars gathered.
     bool canGenerate() const;
     // Enables the generate button as canGenerate() says.
     void updateGenerateButton();
     // The one-step job has ended (success): the buttons of the page come
-    // back as they were, the summary lines tell what moved and an alert says
-    // it, with where the report is or why it is missing.
+    // back as they were, the summary lines tell what moved and the overall
+    // bar's caption where the report is or why it is missing.
     void generateFinished(const QString &reportError);
     // The one-step job has succeeded: writes "sl_manifest.json" into the new
     // phone's "Migration Info" and keeps it as the transfer info. Returns the
@@ -241,6 +241,9 @@ public:
     // Ends each chosen kind's summary line with what became of its data; a
     // kind whose end was never reported says nothing rather than "Done".
     void markSummaryLines();
+    // A transfer that ended early: the page shows each chosen kind's line
+    // with what became of it.
+    void showKindOutcomes();
     // " - Done", " - Not moved: <reason>", " - Failed: <reason>"; empty while pending.
     QString doneTextFor(const QString &phase) const;
 
@@ -361,9 +364,9 @@ private:
     void refreshProgressRows();
     void planCopy();
     void headlineTheOutcome();
-    QString resultAlertText() const;
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);
+    void showSingleEstimate(bool show);
     void adoptOldDevice(const std::shared_ptr<MobileDevice> &phone, bool connected);
     // Lets go of the old phone (command interface, "oldDevice", the proxy).
     void forgetOldDevice(MobileDevice *device);
@@ -407,7 +410,6 @@ private:
     int m_jobsRunning = 0;
     // The page's buttons while the one-step job runs (-1: none runs).
     int m_buttonsBeforeGenerate = -1;
-    bool m_singleShownBeforeGenerate = false;
     QHash<QString, double> m_workPlan;
     mutable std::mutex m_resultsMutex;
     QHash<QString, KindResult> m_kindResults;

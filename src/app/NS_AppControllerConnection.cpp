@@ -1,5 +1,6 @@
 #include "app/NS_AppController.h"
 
+#include "app/WizardLook.h"
 #include "devices/phone/MobileDevice.h"
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "foundation/Json.h"
@@ -33,6 +34,7 @@ void NS_AppController::checkForPreviousMigration()
             "If you wish to transfer information to it again, disconnect your device, and choose Delete Everything "
             "from the Solvenna device application menu.");
         request.buttons = {vtrLocalized("OK")};
+        request.cancelButton = 0;
         request.beep = true;
         runAlert(request);
     });
@@ -50,7 +52,10 @@ bool NS_AppController::canGenerate() const
     case kStateAppsEnd: break;
     default: return false;
     }
-    return m_jobs->hasMediaToCopy(*this);
+    // Contacts and calendars were read when their reader is in place.
+    const bool pimRead = (contactsEnabled() && contactsValue() && manifestSource(ManifestKind::Contacts)) ||
+                         (calendarsEnabled() && calendarsValue() && manifestSource(ManifestKind::Events));
+    return pimRead || m_jobs->hasMediaToCopy(*this);
 }
 
 void NS_AppController::updateGenerateButton()
@@ -62,7 +67,6 @@ void NS_AppController::generate()
 {
     if (!canGenerate()) return;
     const int buttons = m_buttonSet;
-    const bool singleShown = !m_singleProgressView->isHidden();
     clearKindResults();
     // The bar speaks of a copy only once one runs: without a new phone
     // nothing starts.
@@ -71,59 +75,40 @@ void NS_AppController::generate()
     setSingleProgressText(vtrLocalized("Copying..."));
     setSingleIndeterminate(true);
     m_buttonsBeforeGenerate = buttons;
-    m_singleShownBeforeGenerate = singleShown;
     // Neither Next nor Quit while it runs: the page's own come back after.
     nextButtonSetState(kButtonsNextDisabled);
+    // The bar's estimate is the one that counts while it runs.
+    showSummaryEstimate(false);
+    showSingleEstimate(true);
     m_singleProgressView->show();
     updateGenerateButton();
-}
-
-QString NS_AppController::resultAlertText() const
-{
-    QStringList lines;
-    const struct
-    {
-        bool chosen;
-        QString text, done;
-    } kinds[] = {
-        {contactsEnabled() && contactsValue(), contactsSummary(), contactsSummaryDone()},
-        {calendarsEnabled() && calendarsValue(), calendarSummary(), calendarSummaryDone()},
-        {musicEnabled() && musicValue(), musicSummary(), musicSummaryDone()},
-        {photosEnabled() && photosValue(), photosSummary(), photosSummaryDone()},
-        {videosEnabled() && videosValue(), videosSummary(), videosSummaryDone()},
-    };
-    for (const auto &kind : kinds)
-        if (kind.chosen && !kind.text.isEmpty()) lines << kind.text + kind.done;
-    return lines.join(QLatin1Char('\n'));
 }
 
 void NS_AppController::generateFinished(const QString &reportError)
 {
     if (isTerminated()) return;
-    // Every line tells what became of its kind, whatever page is shown.
+    // Every line tells what became of its kind, whatever page is shown; the
+    // bar's caption stays to say where the report is.
     markSummaryLines();
     setSingleProgress(1.0);
     setSingleIndeterminate(false);
-    setSingleProgressText(vtrLocalized("Done."));
-    if (m_buttonsBeforeGenerate >= 0) nextButtonSetState(m_buttonsBeforeGenerate);
-    m_buttonsBeforeGenerate = -1;
-    m_singleProgressView->setVisible(m_singleShownBeforeGenerate);
-    headlineTheOutcome();
-
-    AlertRequest request;
-    request.messageText = vtrLocalized("The one-step transfer has ended.");
     const std::shared_ptr<MobileDevice> target = newDevice();
     const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
-    const QString where =
-        reportError.isEmpty() && folder
-            ? vtrLocalized("The report of what was moved is \"%1\".")
-                  .arg(QDir(folder->path()).filePath(QStringLiteral("sl_manifest.json")))
-            : reportError + QLatin1Char(' ') + vtrLocalized("Your data was moved; only the report of what was moved is missing.");
-    request.informativeText = resultAlertText() + QStringLiteral("\n\n") + where;
-    request.buttons = {vtrLocalized("OK")};
-    request.style = reportError.isEmpty() ? AlertRequest::Style::Informational : AlertRequest::Style::Warning;
-    runAlert(request);
+    setSingleProgressText(reportError.isEmpty() && folder
+                              ? vtrLocalized("Done. The report of what was moved is \"%1\".")
+                                    .arg(QDir(folder->path()).filePath(QStringLiteral("sl_manifest.json")))
+                              : vtrLocalized("Done. %1").arg(reportError.isEmpty()
+                                                                 ? vtrLocalized("The migration report could not be written.")
+                                                                 : reportError));
+    // Nothing is left to estimate.
+    showSingleEstimate(false);
+    if (m_buttonsBeforeGenerate >= 0) nextButtonSetState(m_buttonsBeforeGenerate);
+    m_buttonsBeforeGenerate = -1;
+    headlineTheOutcome();
     updateGenerateButton();
+    // The buttons that went while it ran took the focus along to another;
+    // Return is the page's own default button's again.
+    if (QPushButton *button = vtrapp::defaultButton(*this)) button->setFocus(Qt::OtherFocusReason);
 }
 
 namespace {

@@ -51,6 +51,7 @@ void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 ven
                 "Solvenna to Windows Phone could not connect to your phone. Please ensure the device is unlocked "
                 "and the USB cable is connected properly.");
             request.buttons = {vtrLocalized("Ok")};
+            request.cancelButton = 0;
             runAlert(request);
         };
         // Here only what must be on this thread: the removal registration.

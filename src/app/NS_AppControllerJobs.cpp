@@ -16,6 +16,7 @@
 #include "pim/NoteDatabase.h"
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/TaskDatabase.h"
+#include "pim/store/SyncStore.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -171,13 +172,11 @@ QString intendedFolderOf(MobileDeviceInterface &target, vtrmedia::Kind kind)
 
 // Why a kind's copy failed, naming the folder: what stands in the way of
 // writing there as the system says it, else the copy's own reason.
-QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, const VtrException &e,
-                          vtrenv::WriteProblem *problemOut)
+QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, const VtrException &e)
 {
     const QString folder = intendedFolderOf(target, kind);
     if (folder.isEmpty()) return e.reason();
     const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
-    if (problemOut) *problemOut = problem;
     if (!problem.isEmpty()) {
         QString reason = vtrenv::describeWriteProblem(problem, folder);
         const QString leftover = e.userInfo().value(QStringLiteral("leftover")).toString();
@@ -191,6 +190,31 @@ QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, co
     return vtrLocalized("Copying into \"%1\" failed: %2").arg(QDir::cleanPath(folder), e.reason());
 }
 
+
+// Nothing read of a kind from the person's own store, and a source that
+// could not be asked: the line says so and why rather than count nothing.
+void noteUnreachableStore(NS_AppController &c, const QString &phase, syncstore::SyncDataKind kind, bool nothingRead)
+{
+    if (!nothingRead) return;
+    const QStringList why = syncstore::SyncManager::sharedManager()->unreachableSources(kind);
+    if (why.isEmpty()) return;
+    c.setKindResult(phase, NS_AppController::Outcome::NotMoved,
+                    (kind == syncstore::SyncDataKind::Contacts ? vtrLocalized("your address books could not be reached (%1)")
+                                                               : vtrLocalized("your calendars could not be reached (%1)"))
+                        .arg(why.join(QStringLiteral("; "))));
+}
+
+void noteUnreachableContacts(NS_AppController &c, const MobileDeviceInterface &oldDevice)
+{
+    if (!oldDevice.isAndroidDevice())
+        noteUnreachableStore(c, vtrphase::Contacts, syncstore::SyncDataKind::Contacts, c.contacts().isEmpty());
+}
+
+void noteUnreachableCalendars(NS_AppController &c, const MobileDeviceInterface &oldDevice)
+{
+    if (!oldDevice.isAndroidDevice())
+        noteUnreachableStore(c, vtrphase::Events, syncstore::SyncDataKind::Calendars, c.calendars().isEmpty());
+}
 
 // The readers hand their Windows Live bodies and progress to the controller.
 }  // namespace
@@ -479,12 +503,14 @@ void NS_AppControllerJobs::startTransferPIMFromOldDevice(NS_AppController &contr
                 errorText = vtrLocalized("An error occurred while reading your contacts from the device.");
                 c->setStatusNow(QString(), vtrphase::Contacts, -2.0);
                 readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
+                noteUnreachableContacts(*c, *oldDevice);
                 c->setStatusNow(QString(), vtrphase::Contacts, 1.0);
             }
             if (events) {
                 errorText = vtrLocalized("An error occurred while reading your calendars from the device.");
                 c->setStatusNow(QString(), vtrphase::Events, -2.0);
                 readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
+                noteUnreachableCalendars(*c, *oldDevice);
                 c->setStatusNow(QString(), vtrphase::Events, 1.0);
             }
             if (tasks) {
@@ -611,6 +637,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         request.informativeText =
             vtrLocalized("These kinds will not be copied: %@.").replace(QStringLiteral("%@"), starved.join(QStringLiteral(", ")));
         request.buttons = {vtrLocalized("OK")};
+        request.cancelButton = 0;
         request.style = AlertRequest::Style::Informational;
         controller.runAlert(request);
     }
@@ -643,8 +670,33 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
     }
     const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
     std::unique_ptr<iAppImporter> importer = importerFor(kind, *oldDevice, *target);
-    if (kind == vtrmedia::Music && importer && askForLibraryHost) {
-        while (!libraryHostConfigured()) {
+    if (kind == vtrmedia::Music && importer && askForLibraryHost && !libraryHostConfigured()) {
+        // A library folder that cannot be made is no library to set up:
+        // asking after every OK would blame the wrong thing. The person is
+        // told the cause once, unless the copy meets the same cause first
+        // (the new phone's folder lies under the same folder) and says it.
+        const QString blocked = vtrenv::blockedLibraryFolder();
+        const vtrenv::WriteProblem problem = vtrenv::writeProblem(blocked);
+        const vtrenv::WriteProblem ahead = vtrenv::writeProblem(intendedFolderOf(*target, kind));
+        if (!blocked.isEmpty() && (ahead.folder != problem.folder || ahead.cause != problem.cause)) {
+            const QString reason = vtrenv::describeWriteProblem(problem, blocked);
+            VTR_LOG(2, QStringLiteral("Music is not filed: %1").arg(reason));
+            controller.runOnMainAndWait([&controller, &reason] {
+                AlertRequest request;
+                request.messageText = vtrLocalized("Your music cannot be added to your music library.");
+                request.informativeText = reason + QStringLiteral("\n\n") +
+                                          vtrLocalized("Your music is not moved. Make the folder writable and start "
+                                                       "again to move it.");
+                request.buttons = {vtrLocalized("OK")};
+                request.cancelButton = 0;
+                request.beep = true;
+                controller.runAlert(request);
+            });
+            m_tallies->set(kind, {true, 0, 0});
+            controller.setKindResult(phase, NS_AppController::Outcome::NotMoved, reason);
+            return;
+        }
+        while (blocked.isEmpty() && !libraryHostConfigured()) {
             bool again = false;
             if (!controller.runOnMainAndWait([&] { again = openITunes(controller); }) || !again) {
                 VTR_LOG(2, QStringLiteral("Couldn't access iTunes. Skipping music."));
@@ -686,17 +738,15 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
     }
 }
 
-bool NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job,
+void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job,
                                      bool askForLibraryHost, bool reportOthers)
 {
     NS_AppController *c = &controller;
     static const char *const titles[] = {"An error occurred while copying music to your new device.",
                                          "An error occurred while copying photos to your new device.",
                                          "An error occurred while copying videos to your new device."};
-    // A folder that cannot be written is asked about once: the kinds after
-    // the first meet the same cause.
-    QList<vtrenv::WriteProblem> told;
-    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+    const vtrmedia::Kind kinds[] = {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos};
+    for (const vtrmedia::Kind k : kinds) {
         if (!options.contains(QLatin1String(kKindKeys[k]))) {
             if (reportOthers) c->setStatusNow(QString(), phaseOf(k), 0.0);
             continue;
@@ -708,32 +758,27 @@ bool NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
             transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong(), askForLibraryHost);
             c->setStatusNow(QString(), phaseOf(k), 1.0);
         } catch (const VtrException &e) {
-            // A stopped job ends as a whole; one kind's failure ends that kind.
             if (job.isCancelled()) throw;
+            // A kind that fails ends the whole transfer; what was copied
+            // stays. Its line says why, the kinds after it that they never
+            // had their turn, and the job ends with the named cause.
             const std::shared_ptr<MobileDeviceInterface> target = c->newDevice();
-            vtrenv::WriteProblem problem;
-            const QString reason = target ? copyFailureReason(*target, k, e, &problem) : e.reason();
+            const QString reason = target ? copyFailureReason(*target, k, e) : e.reason();
             VTR_LOG(1, QStringLiteral("%1 %2").arg(QLatin1String(titles[k]), reason));
             c->setKindResult(phaseOf(k), NS_AppController::Outcome::Failed, reason);
             c->setStatusNow(QString(), phaseOf(k), 1.0);
-            // The page says it too, while the alert asks.
+            for (const vtrmedia::Kind later : kinds)
+                if (later > k && options.contains(QLatin1String(kKindKeys[later])))
+                    c->setKindResult(phaseOf(later), NS_AppController::Outcome::NotMoved,
+                                     vtrLocalized("the transfer ended before their turn"));
             c->runOnMainAndWait([c, k, reason] {
                 static const char *const captions[] = {"Copying music failed: %1", "Copying photos failed: %1",
                                                        "Copying videos failed: %1"};
                 c->setSingleProgressText(vtrLocalized(captions[k]).arg(reason));
             });
-            const bool askedAlready =
-                !problem.isEmpty() && std::any_of(told.cbegin(), told.cend(), [&](const vtrenv::WriteProblem &p) {
-                    return p.folder == problem.folder && p.cause == problem.cause;
-                });
-            if (!problem.isEmpty()) told.append(problem);
-            if (!askedAlready && c->showAlertOnMainThread(vtrLocalized(titles[k]), VtrException(e.name(), reason)) == 0) {
-                c->runOnMainAndWait([c] { c->terminate(); });
-                return false;
-            }
+            throw VtrException(e.name(), reason, e.userInfo());
         }
     }
-    return true;
 }
 
 void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &controller)
@@ -742,8 +787,7 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
     NS_AppController *c = &controller;
     auto *job = new FunctionJob([this, c, options](FunctionJob &job) -> QVariantMap {
         try {
-            if (!copyMedia(*c, options, job, true, true))
-                return failure(VtrException(QStringLiteral("QuitException"), vtrLocalized("You chose to quit.")));
+            copyMedia(*c, options, job, true, true);
         } catch (const VtrException &e) {
             return failure(e);
         }
@@ -755,6 +799,7 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
             c->gotoNextState();
             return;
         }
+        c->showKindOutcomes();
         fatalJobAlert(*c, vtrLocalized("An error occurred while transferring media to your new device."), result);
     });
 }
@@ -800,11 +845,16 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     auto *job = new FunctionJob([=, this](FunctionJob &job) -> QVariantMap {
         try {
             // Calendars come before contacts on this road.
-            if (events) readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
-            if (contacts) readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
+            if (events) {
+                readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
+                noteUnreachableCalendars(*c, *oldDevice);
+            }
+            if (contacts) {
+                readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
+                noteUnreachableContacts(*c, *oldDevice);
+            }
             // This road never stops to ask for the media library host.
-            if (!copyMedia(*c, media, job, false, false))
-                return failure(VtrException(QStringLiteral("QuitException"), vtrLocalized("You chose to quit.")));
+            copyMedia(*c, media, job, false, false);
             c->setStatusNow(vtrLocalized("Finishing..."), vtrphase::Misc, 0.99);
         } catch (const VtrException &e) {
             return failure(e);
@@ -816,6 +866,7 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     controller.runJob(job, [this, c](const QVariantMap &result) {
         m_generateJob = nullptr;
         if (!BackgroundJob::resultSucceeded(result)) {
+            c->showKindOutcomes();
             fatalJobAlert(*c, vtrLocalized("An error occurred while transferring to your new device."), result,
                           vtrLocalized("You will have to restart Solvenna and try again.\n\n(%@)"));
             return;

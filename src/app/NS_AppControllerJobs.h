@@ -102,10 +102,11 @@ private:
 
     // One kind's copy; records what became of it with the controller.
     void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost);
-    // The kinds of `options` one after the other: a kind that fails is told
-    // (OK goes on with the next, Quit ends the application) and recorded;
-    // a stopped job throws. False when the person chose to quit.
-    bool copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job, bool askForLibraryHost,
+    // The kinds of `options` one after the other. A kind that fails ends the
+    // transfer: its line says why, the kinds after it say they never had
+    // their turn, and the failure is thrown on with the named cause; a
+    // stopped job throws as it is.
+    void copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job, bool askForLibraryHost,
                    bool reportOthers);
     void tallyCopy(vtrmedia::Kind kind);
     // Fresh readers for a run; they are the manifest sources afterwards.

@@ -297,6 +297,8 @@ void NS_AppControllerLiveDriver::setNumEvSuccess(quint32 count) { m_controller.s
 
 void NS_AppControllerLiveDriver::setUploadResult(const QString &phase, bool allSent, const QString &reason)
 {
+    // A kind whose data could not be read keeps saying so: nothing was sent.
+    if (allSent && m_controller.kindResult(phase).outcome == NS_AppController::Outcome::NotMoved) return;
     m_controller.setKindResult(phase, allSent ? NS_AppController::Outcome::Written : NS_AppController::Outcome::Failed,
                                allSent ? QString() : reason);
 }

@@ -136,6 +136,7 @@ void NS_AppController::gotoNextStateUnguarded()
         request.messageText = vtrLocalized("You must select something to transfer to your new device.");
         request.informativeText = vtrLocalized("Check at least one box and try again.");
         request.buttons = {vtrLocalized("OK")};
+        request.cancelButton = 0;
         request.beep = true;
         runAlert(request);
         return;
@@ -168,6 +169,7 @@ bool NS_AppController::leaveGetStarted()
         request.messageText = title;
         request.informativeText = vtrLocalized("If you continue, some or all of your data may not transfer to your new device.");
         request.buttons = {vtrLocalized("Continue"), vtrLocalized("Quit")};
+        request.cancelButton = 0;
         request.beep = true;
         if (runAlert(request) == 1) {
             terminate();
@@ -205,6 +207,7 @@ void NS_AppController::setStateUnguarded(int s)
     for (QWidget *pane : {m_progressView, m_chooseDataView, m_transferSummaryView, m_appReferralView, m_endButtonsView,
                           m_singleProgressView})
         pane->hide();
+    showSingleEstimate(true);
     setShowNewDeviceInfo(s >= 2);
 
     bool help = true, save = false, cancel = true, scene = true;
@@ -402,6 +405,12 @@ void NS_AppController::showSummaryEstimate(bool show)
         estimate->setVisible(show);
 }
 
+void NS_AppController::showSingleEstimate(bool show)
+{
+    if (auto *estimate = m_singleProgressView->findChild<QWidget *>(QStringLiteral("singleEstimate")))
+        estimate->setVisible(show);
+}
+
 // ---- the companion app (states 7 and 8) ------------------------------------------------------
 
 void NS_AppController::installCompanionApp()
@@ -510,6 +519,7 @@ void NS_AppController::phoneUnreadableInState8()
         "Make sure the app has finished on your old phone and that the phone is unlocked. Then unplug the phone and "
         "plug it in again; if the phone asks, allow access to its files.");
     request.buttons = {vtrLocalized("OK")};
+    request.cancelButton = 0;
     request.style = AlertRequest::Style::Warning;
     runAlert(request);
 }
@@ -534,6 +544,7 @@ void NS_AppController::cancelButtonHit()
         request.messageText = vtrLocalized("Quit Solvenna for Windows Phone?");
         request.informativeText = vtrLocalized("Are you sure you want to quit Solvenna for Windows Phone?");
         request.buttons = {vtrLocalized("Quit"), vtrLocalized("Continue")};
+        request.cancelButton = 1;
         if (runAlert(request) == 0) terminate();
     });
 }
@@ -554,6 +565,7 @@ void NS_AppController::helpButtonHit()
             request.informativeText = vtrLocalized("No web browser could be started. The help is at:\n%1")
                                           .arg(url.toString(QUrl::FullyEncoded));
             request.buttons = {vtrLocalized("OK")};
+            request.cancelButton = 0;
             request.style = AlertRequest::Style::Informational;
             self->guarded("Help", [&] { self->runAlert(request); });
         };

@@ -272,6 +272,15 @@ void NS_AppController::markSummaryLines()
         if (info.slot >= 0 && kindChosen(*info.phase)) (this->*info.setSummaryDone)(doneTextFor(*info.phase));
 }
 
+void NS_AppController::showKindOutcomes()
+{
+    markSummaryLines();
+    // Nothing is left to estimate.
+    showSummaryEstimate(false);
+    showSingleEstimate(false);
+    m_transferSummaryView->show();
+}
+
 QString NS_AppController::doneTextFor(const QString &phase) const
 {
     const KindResult result = kindResult(phase);

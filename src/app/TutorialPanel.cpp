@@ -359,6 +359,7 @@ void TutorialPlayer::showMovieLoadFailed()
     request.messageText = vtrLocalized("Cannot play video.");
     request.informativeText = vtrLocalized("The file \"%@\" is missing.").replace(QStringLiteral("%@"), m_curVideoFilename);
     request.buttons = {vtrLocalized("OK")};
+    request.cancelButton = 0;
     if (m_alerts) m_alerts(request);
     Q_EMIT failed(m_curVideoFilename);
 }

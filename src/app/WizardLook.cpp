@@ -20,6 +20,8 @@ namespace {
 
 const QColor kAccent(0x2f, 0x8f, 0xe6);
 const QColor kFocusRing(0xff, 0xbf, 0x3f);
+// Inside a ring on a light button face, where the bright ring alone is faint.
+const QColor kFocusRingInner(0x0d, 0x2a, 0x47);
 
 class WizardStyle final : public QProxyStyle
 {
@@ -36,23 +38,49 @@ public:
     {
         switch (element) {
         case PE_IndicatorCheckBox: drawCheckBox(option, painter); return;
-        case PE_FrameFocusRect: drawRing(QRectF(option->rect).adjusted(-1, -1, 1, 1), painter); return;
+        case PE_FrameFocusRect: drawRing(QRectF(option->rect), painter, false); return;
         case PE_PanelButtonCommand:
             QProxyStyle::drawPrimitive(element, option, painter, widget);
-            if (option->state & State_HasFocus) drawRing(QRectF(option->rect).adjusted(1, 1, -1, -1), painter);
+            if (option->state & State_HasFocus) drawRing(QRectF(option->rect), painter, true);
             return;
         default: QProxyStyle::drawPrimitive(element, option, painter, widget);
         }
     }
 
+    // A check box's focus ring goes round its box and its title, so that it
+    // is seen where the eye looks for the tick.
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        const auto *box = qstyleoption_cast<const QStyleOptionButton *>(option);
+        if (element != CE_CheckBox || !box || !(box->state & State_HasFocus)) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionButton plain = *box;
+        plain.state &= ~State_HasFocus;
+        QProxyStyle::drawControl(element, &plain, painter, widget);
+        const QRect text = proxy()->subElementRect(SE_CheckBoxContents, box, widget);
+        const int right = text.left() + box->fontMetrics.horizontalAdvance(box->text) + 8;
+        drawRing(QRectF(QRect(box->rect.left(), box->rect.top(), std::min(box->rect.width(), right - box->rect.left()),
+                              box->rect.height())),
+                 painter, false);
+    }
+
 private:
-    static void drawRing(const QRectF &rect, QPainter *painter)
+    // A bright ring at the edge, seen on the dark scene; on a light button
+    // face a dark one inside it as well.
+    static void drawRing(const QRectF &rect, QPainter *painter, bool onLightFace)
     {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(QPen(kFocusRing, 2.0));
         painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(rect.adjusted(1, 1, -1, -1), 3, 3);
+        painter->setPen(QPen(kFocusRing, 3.0));
+        painter->drawRoundedRect(rect.adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+        if (onLightFace) {
+            painter->setPen(QPen(kFocusRingInner, 2.0));
+            painter->drawRoundedRect(rect.adjusted(4, 4, -4, -4), 3, 3);
+        }
         painter->restore();
     }
 

@@ -539,7 +539,7 @@ TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNext
         EXPECT_TRUE(run.h.terminated);
         QString said;
         for (const AlertRequest &alert : run.h.alerts.shown())
-            if (alert.messageText == QStringLiteral("An error occurred while copying photos to your new device."))
+            if (alert.messageText == QStringLiteral("An error occurred while transferring media to your new device."))
                 said = alert.informativeText;
         EXPECT_TRUE(said.contains("\"" + photos + "\"")) << said.toStdString();
         EXPECT_TRUE(said.contains(QString::fromLocal8Bit(std::strerror(EACCES)))) << said.toStdString();
@@ -566,7 +566,7 @@ TEST(EndToEnd, APhonePulledAtARandomByteOfTheBackupDamagesNothing)
         RealRun run;
         MtpSimPhone *phone = smallPhone(run.h);
         // Unanswered alerts get their default button: "OK" goes on after a
-        // kind fails; the removal alert quits.
+        // kind's backup fails; a failed copy and the removal alert quit.
         phone->unplugAfterBytes(offset);
         run.runToEnd([&] { return run.h.plug(*phone); });
         EXPECT_TRUE(run.h.terminated);

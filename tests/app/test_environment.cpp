@@ -2,6 +2,7 @@
 #include "support/WizardHarness.h"
 
 #include "app/EnvironmentChecks.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "platform/MainThread.h"
 #include "sources/host/MediaLibraryHost.h"
 
@@ -105,6 +106,28 @@ TEST(EnvironmentChecks, WelcomeChecksRunInOrderAndOnlyTheirQuitEndsTheRun)
             EXPECT_TRUE(text.contains(QStringLiteral("gvfsd-mtp")) && text.contains(QStringLiteral("4242"))) << text.toStdString();
         }
     }
+}
+
+TEST(EnvironmentChecks, QuitAtAFolderForTheNewPhoneThatCannotBeWrittenEndsTheChecksThere)
+{
+    WizardHarness h;
+    CheckHost host;
+    // Each of the checks after it would say something.
+    host.photos = false;
+    host.reachability = -1;
+    host.reachable = false;
+    const QString target = WindowsPhone7LocalDevice::storageFolderPath();
+    QDir(target).removeRecursively();
+    testenv::writeFile(target, "a file where the folder belongs");
+    h.wizard().setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(host));
+    h.alerts.answer(QStringLiteral("Quit"));
+    h.wizard().setState(NS_AppController::kStateWelcome);
+    ASSERT_TRUE(h.waitFor([&] { return h.wizard().runningJobCount() == 0; }));
+    h.spin(10);
+    EXPECT_EQ(h.alerts.titles(), QStringList{QStringLiteral("The folder for your new phone cannot be written.")});
+    EXPECT_TRUE(h.terminated);
+    EXPECT_EQ(host.probes.load(), 0);
+    QFile::remove(target);
 }
 
 // Makes `path` a symbolic link to `target`.

@@ -12,12 +12,15 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
+#include "pim/store/EdsSource.h"
+#include "pim/store/SyncStore.h"
 #include "platform/VtrException.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -32,8 +35,16 @@ public:
     MadeMigrator(const char *name, qint64 size, bool fails = false)
         : Base(nullptr), m_name(QString::fromLatin1(name)), m_size(size), m_fails(fails)
     {}
+    // A copy that is gone from the folder by the time it is counted.
+    bool losesItsCopy = false;
 
 protected:
+    void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files) override
+    {
+        Base::didCopy(target, items, files);
+        if (losesItsCopy && !files.isEmpty()) QFile::remove(files.first()->path());
+    }
+
     QList<MediaSourceItem> sourceItems() override
     {
         if (m_fails) throw VtrException(QStringLiteral("DeviceException"), QStringLiteral("The phone went away."));
@@ -110,6 +121,8 @@ TEST(MediaJobs, KindsNotTickedAreNeitherBackedUpNorCopied)
 
 TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
 {
+    // The only earlier copy is this test's own.
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
     Jobs t;
     t.use(false, 5000);
     t.jobs->backupOldDevice(t.h.wizard());
@@ -124,6 +137,7 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     const Case cases[] = {
         {"below the reserve", 100, true, {{"spaceForMusic", -357913941}, {"spaceForPhotos", -357913941},
                                           {"spaceForVideos", -357913941}}},
+        {"exactly the reserve", GiB - 21, true, {{"spaceForMusic", 0}, {"spaceForPhotos", 0}, {"spaceForVideos", 0}}},
         {"room for all", GiB + 90000, false, {{"spaceForMusic", 5000}, {"spaceForPhotos", 5000},
                                               {"spaceForVideos", 5000}}},
     };
@@ -178,6 +192,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         bool photosFail;  // in the backup, answered "OK"
         qint64 free;
         const char *music, *photos;
+        bool musicCopyLost = false;
     };
     const Case cases[] = {
         {"all copied", false, GiB + 90000, " - Done", " - Done"},
@@ -185,22 +200,25 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
          " - Failed: it could not be read from your old phone: The phone went away."},
         {"no space", false, 100, " - Not moved: there is not enough space on your new device",
          " - Not moved: there is not enough space on your new device"},
+        {"a copy gone when counted", false, GiB + 90000,
+         " - Done (1 could not be copied; 1 could not be added to your music library)", " - Done", true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
         Jobs t;
         t.use(c.photosFail);
+        static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).losesItsCopy = c.musicCopyLost;
         t.jobs->backupOldDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
         t.jobs->startTransferMediaToNewDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
-        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music), QString::fromLatin1(c.music));
+        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(), c.music);
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QString::fromLatin1(c.photos));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
-                  c.free > GiB ? 1 : 0);
+                  c.free > GiB && !c.musicCopyLost ? 1 : 0);
     }
 }
 
@@ -225,6 +243,64 @@ TEST(MediaJobs, APlaylistTheLibraryCannotSaveIsOnTheMusicLine)
         " - Done (the playlist \"Solvenna to Windows Phone Imported Music\" could not be written to ")))
         << line.toStdString();
     EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QStringLiteral(" - Done"));
+}
+
+TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
+{
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    Jobs t;
+    t.use(false);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    // The photo's backed-up file is gone before it is copied.
+    for (const MediaItem &item : t.jobs->migrators().photos->itemsThatFitInBytes(1000)) QFile::remove(item.path);
+    t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+    NS_AppController &w = t.h.wizard();
+    t.h.alerts.clear();
+    t.jobs->startTransferMediaToNewDevice(w);
+    ASSERT_TRUE(t.idle());
+    // One fatal alert, with the copy's cause as its reason.
+    ASSERT_EQ(t.h.alerts.shown().size(), 1);
+    const AlertRequest &alert = t.h.alerts.shown().first();
+    EXPECT_EQ(alert.messageText, QStringLiteral("An error occurred while transferring media to your new device."));
+    EXPECT_EQ(alert.buttons, QStringList{QStringLiteral("Quit")});
+    EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("item.jpg"))) << alert.informativeText.toStdString();
+    EXPECT_TRUE(t.h.terminated);
+    // What arrived stays and says so; the kind after the failed one was never started.
+    auto target = w.newDevice();
+    EXPECT_EQ(QDir(target->preferredMusicFolder()->path()).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(QDir(target->preferredVideosFolder()->path()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(w.musicSummaryDone(), QStringLiteral(" - Done"));
+    EXPECT_TRUE(w.photosSummaryDone().startsWith(QStringLiteral(" - Failed: "))) << w.photosSummaryDone().toStdString();
+    EXPECT_TRUE(w.photosSummaryDone().contains(QStringLiteral("item.jpg")));
+    EXPECT_EQ(w.videosSummaryDone(), QStringLiteral(" - Not moved: the transfer ended before their turn"));
+    EXPECT_FALSE(w.transferSummaryView()->isHidden());
+}
+
+TEST(PimJobs, AddressBooksAndCalendarsThatCannotBeReachedAreSaidOnTheirLines)
+{
+    // The desktop's store without its session bus.
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::EdsSource>());
+    syncstore::SyncManager::setSharedManager(std::make_shared<syncstore::SyncManager>(std::move(sources)));
+    {
+        Jobs t;
+        NS_AppController &w = t.h.wizard();
+        ASSERT_TRUE(t.h.plugBlackBerry());
+        t.jobs->startTransferPIMFromOldDevice(w);
+        ASSERT_TRUE(t.idle());
+        // Read, the lines say why nothing is there; the upload step keeps it.
+        vtrapp::StandInLiveUploadDriver().startNextLiveUpload(w);
+        for (const QString &line : {w.contactsSummaryDone(), w.calendarSummaryDone()}) {
+            EXPECT_TRUE(line.startsWith(QStringLiteral(" - Not moved: your "))) << line.toStdString();
+            EXPECT_TRUE(line.contains(QStringLiteral("could not be reached (Evolution Data Server: there is no session bus")))
+                << line.toStdString();
+        }
+    }
+    syncstore::SyncManager::setSharedManager(nullptr);
+    if (!bus.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
 }
 
 TEST(MediaJobs, TheEstimateCountsWhatFitsAndWhatThereIs)

@@ -107,6 +107,7 @@ SourceReadResult EdsSource::read(SyncDataKind kind, SyncRecordSink &sink)
     SourceReadResult result;
     if (!sessionBusConfigured()) {
         VTR_LOG(0, QStringLiteral("Evolution Data Server: no session bus"));
+        result.unreachable = QStringLiteral("there is no session bus to reach it through");
         return result;
     }
     PrivateContext context;
@@ -114,6 +115,7 @@ SourceReadResult EdsSource::read(SyncDataKind kind, SyncRecordSink &sink)
     GPtr<ESourceRegistry> registry(e_source_registry_new_sync(nullptr, &err.error));
     if (!registry) {
         VTR_LOG(0, QStringLiteral("Evolution Data Server does not answer: %1").arg(err.message()));
+        result.unreachable = QStringLiteral("it does not answer (%1)").arg(err.message());
         return result;
     }
     result.found = true;

@@ -235,8 +235,10 @@ std::unique_ptr<SyncRecordSnapshot> SyncManager::snapshotOfRecordsInTruth(const 
     SnapshotBuilder builder(*snapshot);
     for (SyncDataKind kind : kindsForEntities(entityNames)) {
         qsizetype total = 0;
+        QStringList unreachable;
         for (const auto &source : m_sources) {
             const SourceReadResult r = source->read(kind, builder);
+            if (!r.unreachable.isEmpty()) unreachable.append(QStringLiteral("%1: %2").arg(source->name(), r.unreachable));
             if (!r.found) continue;
             total += r.items;
             VTR_LOG(0, QStringLiteral("Read %1 %2 from %3%4")
@@ -247,8 +249,16 @@ std::unique_ptr<SyncRecordSnapshot> SyncManager::snapshotOfRecordsInTruth(const 
                                     : QStringLiteral(" (%1)").arg(r.collections.join(QStringLiteral(", ")))));
         }
         if (total == 0) VTR_LOG(0, QStringLiteral("0 %1").arg(kindDisplayName(kind, 0)));
+        std::lock_guard lock(m_mutex);
+        m_unreachable.insert(int(kind), unreachable);
     }
     return snapshot;
+}
+
+QStringList SyncManager::unreachableSources(SyncDataKind kind) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_unreachable.value(int(kind));
 }
 
 }  // namespace syncstore

@@ -92,6 +92,9 @@ struct SourceReadResult
     bool found = false;  // false: nothing of this kind exists there (not an error)
     qsizetype items = 0; // main records given (contacts, calendars, events, to-dos, notes)
     QStringList collections; // what was read, for the log
+    // Why a source that may hold data could not be asked (found is false);
+    // empty when it was asked.
+    QString unreachable;
 };
 
 class SyncSource
@@ -184,12 +187,16 @@ public:
     // first source's sourceException(); logs what each source gave.
     std::unique_ptr<SyncRecordSnapshot> snapshotOfRecordsInTruth(const QStringList &entityNames,
                                                                  const SyncClient *client = nullptr);
+    // The sources the last read of `kind` could not ask, each as
+    // "<source>: <why>"; empty when every source was asked.
+    QStringList unreachableSources(SyncDataKind kind) const;
 
 private:
     std::vector<std::unique_ptr<SyncSource>> m_sources;
     mutable std::mutex m_mutex;
     bool m_enabled = true;
     QHash<QString, std::shared_ptr<SyncClient>> m_clients;
+    QHash<int, QStringList> m_unreachable;
 };
 
 // User default: a list of folders (or one folder as text) of vdir collections.
