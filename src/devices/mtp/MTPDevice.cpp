@@ -342,6 +342,7 @@ void MTPDevice::rebuildMap()
     // Objects of one listing share their folder: remember the last one.
     MtpObjectId lastListed;
     Entry *lastParent = nullptr;
+    QString failure;
     MtpObjectWalk::walk(*m_library, device, storageId, [&](const LIBMTP_file_t &object, int, MtpObjectId listedUnder) {
         if (m_detaching.load()) return false;
         // Objects of another storage never enter this one's map.
@@ -358,20 +359,24 @@ void MTPDevice::rebuildMap()
         if (time == 0 && object.filetype != LIBMTP_FILETYPE_FOLDER) time = fetchModificationTime(mtpObjectId(object));
         map->addObject(parent, object, time);
         return true;
-    });
+    }, MtpObjectWalk::kDefaultMaxDepth, &failure);
+    // A folder left out here is read again when it is listed.
+    if (!failure.isEmpty()) VTR_LOG(1, QStringLiteral("The phone did not list all of its storage: %1").arg(failure));
     m_lastMapCount = map->count();
     m_map = std::move(map);
 }
 
-void MTPDevice::refreshFolder(Entry *folder)
+bool MTPDevice::refreshFolder(Entry *folder, QString *failure)
 {
     LIBMTP_mtpdevice_t *device = live();
-    if (!device || !m_map || !folder || !folder->holdsChildren()) return;
+    if (!device || !m_map || !folder || !folder->holdsChildren()) return true;
     const MtpObjectId parent = folder->isRoot() ? MtpLibrary::kFilesAndFoldersRoot : folder->objectId;
-    MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
-    // The library answers an empty folder and a failed listing alike: what is
-    // known stays rather than vanish on one failed call.
-    if (!listing) return;
+    QString why;
+    MtpFileList listing = MtpObjectWalk::listFolder(*m_library, device, storage(), parent, &why);
+    if (!listing && !why.isEmpty()) {
+        if (failure) *failure = why;
+        return false;
+    }
     std::vector<uint32_t> listed;
     for (const LIBMTP_file_t *object = listing.get(); object; object = object->next) {
         if (object->storage_id != 0 && mtpStorageId(*object) != storage()) continue;
@@ -405,6 +410,7 @@ void MTPDevice::refreshFolder(Entry *folder)
         if (!std::binary_search(listed.begin(), listed.end(), child->objectId.raw())) gone.push_back(child);
     for (Entry *child : gone)
         m_map->remove(child);
+    return true;
 }
 
 void MTPDevice::setCaches()
@@ -636,7 +642,10 @@ QVariantMap MTPDevice::handleCommandGetDirectory(const QVariantMap &command)
     QVariantList entries;
     Entry *folder = m_map ? m_map->entryForPath(command.value(cmd::kArgDir).toString()) : nullptr;
     // What the phone has now, not what it had when the map was built.
-    refreshFolder(folder);
+    QString failure;
+    if (!refreshFolder(folder, &failure))
+        return errorReply(QStringLiteral("kXMLCommandGetDirectory could not list \"%1\": %2")
+                              .arg(command.value(cmd::kArgDir).toString(), failure));
     if (folder && folder->holdsChildren()) {
         std::vector<Entry *> children(folder->children.cbegin(), folder->children.cend());
         std::sort(children.begin(), children.end(), [](const Entry *a, const Entry *b) {

@@ -197,6 +197,7 @@ public:
     // Named playlists: {"playlist_name", "playlist_id" (int) and
     // "playlist_path" (when the ID is not 0), "playlist_tracks" (when it has
     // tracks: [{"track_id" (uint), "track_path"}])}; nullopt when none.
+    // Throws VtrException "DeviceException" when the phone failed to list them.
     std::optional<QVariantList> devicePlaylists();
     // Device paths of the playlist's tracks in order; empty for none.
     QStringList devicePlaylistForPlaylistPath(const QString &path);
@@ -240,8 +241,10 @@ private:
     void dropDeviceState();
     void rebuildMap();
     // Reads the folder's objects from the phone again and brings its entries
-    // in line (objects the phone made or dropped behind the map's back).
-    void refreshFolder(Entry *folder);
+    // in line (objects the phone made or dropped behind the map's back);
+    // false, entries untouched, with why in `failure` when the phone failed
+    // to list them.
+    bool refreshFolder(Entry *folder, QString *failure = nullptr);
     QVariantMap handleCommand(const QString &name, const QVariantMap &command);
     QVariantMap handleCommandOpenFile(const QVariantMap &command);
     QVariantMap handleCommandMakeDirectory(const QVariantMap &command);
