@@ -95,6 +95,7 @@ void MTPDevice::dropDeviceState()
     m_name.reset();
     m_model.reset();
     m_map.reset();
+    m_mapHasGaps = false;
     m_openFile.reset();
 }
 
@@ -106,6 +107,7 @@ void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID)
     }
     Lock lock(m_mutex);
     bool rebuild = false;
+    bool again = false;
     if (device != m_device.load()) {
         m_device.store(device);
         // Texts, IDs and the open record belong to the handle they came from.
@@ -120,8 +122,13 @@ void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID)
         } else {
             m_map.reset();
         }
+    } else if (storageID != 0 && m_mapHasGaps) {
+        rebuild = again = true;
     }
     if (rebuild) rebuildMap();
+    // Once more only: a folder the phone never lists would have every choice
+    // of the storage (one before each file read) walk all of it again.
+    if (again) m_mapHasGaps = false;
 }
 
 void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device)
@@ -360,8 +367,10 @@ void MTPDevice::rebuildMap()
         map->addObject(parent, object, time);
         return true;
     }, MtpObjectWalk::kDefaultMaxDepth, &failure);
-    // A folder left out here is read again when it is listed.
-    if (!failure.isEmpty()) VTR_LOG(1, QStringLiteral("The phone did not list all of its storage: %1").arg(failure));
+    // A folder left out here is read again when it is listed, and the whole
+    // storage when it is chosen again.
+    m_mapHasGaps = !failure.isEmpty();
+    if (m_mapHasGaps) VTR_LOG(1, QStringLiteral("The phone did not list all of its storage: %1").arg(failure));
     m_lastMapCount = map->count();
     m_map = std::move(map);
 }

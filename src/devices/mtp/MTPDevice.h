@@ -80,7 +80,9 @@ public:
     // ---- creation and selection ----------------------------------------------
 
     // A new handle drops the cached device texts; a new non-zero storage ID
-    // turns on fetching of missing modification dates and rebuilds the map.
+    // turns on fetching of missing modification dates and rebuilds the map,
+    // as does the same storage chosen again when the phone failed to list
+    // part of it last time.
     // Setting a handle of nullptr is detach().
     void setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID);
     void setMTPDevice(LIBMTP_mtpdevice_t *device);
@@ -299,6 +301,7 @@ private:
     std::optional<QString> m_name;
     std::optional<QString> m_model;
     std::unique_ptr<MTPDeviceObjectMap> m_map;
+    bool m_mapHasGaps = false; // the phone failed to list part of it
     qsizetype m_lastMapCount = 0; // sizes the next map's index
     std::unique_ptr<OpenFile> m_openFile;
 };
