@@ -7,7 +7,7 @@
 #include "devices/command/PlatformDevice.h"
 #include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
-#include "devices/phone/MobileDeviceInterface.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/MediaMigrators.h"
 #include "platform/VtrException.h"
@@ -28,17 +28,15 @@ namespace {
 // A phone whose storages are folders of this computer: a BlackBerry's
 // volumes, or (with `mtp`) an Android phone's storages, internal first, with
 // the playlists it lists while one of them is the current storage.
-class FolderPhone final : public MobileDeviceInterface
+class FolderPhone final : public WindowsPhone7LocalDevice
 {
 public:
+    FolderPhone() : WindowsPhone7LocalDevice({}, nullptr) {}
     QStringList storages;
     bool mtp = false;
     std::function<QVariantList(const QString &storage)> playlists;
 
-    bool isConnected() const override { return true; }
     bool hasMTPConnection() const override { return mtp; }
-    bool mtpHasInternalStorage() const override { return mtp && !storages.isEmpty(); }
-    bool mtpHasExternalStorage() const override { return mtp && storages.size() > 1; }
     bool mtpUseInternalStorage() override { return use(0); }
     bool mtpUseExternalStorage() override { return use(1); }
     std::optional<QVariantList> mtpPlaylists() override { return playlists(storages.value(m_current)); }
@@ -49,39 +47,6 @@ public:
         return roots;
     }
     VtrFileInfoPtr preferredStorageInfo() override { return VtrMacFileInfo::fileInfoWithPath(storages.value(m_current)); }
-
-    quint16 vendorID() const override { return 0; }
-    quint16 productID() const override { return 0; }
-    QString productString() const override { return {}; }
-    QString serialNumber() const override { return {}; }
-    QString name() const override { return {}; }
-    void setName(const QString &) override {}
-    QVariantMap info() const override { return {}; }
-    MobileDeviceDelegate *delegate() const override { return nullptr; }
-    void setDelegate(MobileDeviceDelegate *) override {}
-    int deviceType() const override { return mtp ? kDeviceTypeAndroid : kDeviceTypeBlackBerry; }
-    bool isAndroidDevice() const override { return mtp; }
-    bool isAppleDevice() const override { return false; }
-    bool isBlackBerry() const override { return !mtp; }
-    bool isMotorolaDevice() const override { return false; }
-    bool isWindowsPhone7Device() const override { return false; }
-    bool matchesVendorID(quint16, const quint16 *, const QString &) const override { return false; }
-    void addMountedPath(const QString &) override {}
-    void removeMountedPath(const QString &) override {}
-    bool hasMountedPath(const QString &) const override { return false; }
-    HandheldDeviceProtocol *platformDevice() const override { return nullptr; }
-    void setPlatformDevice(HandheldDeviceProtocol *) override {}
-    VtrFileInfoPtr preferredMigrationExportFolder() override { return nullptr; }
-    VtrFileInfoPtr preferredMediaFolder() override { return nullptr; }
-    VtrFileInfoPtr preferredMusicFolder() override { return nullptr; }
-    VtrFileInfoPtr preferredPlaylistsFolder() override { return nullptr; }
-    VtrFileInfoPtr preferredPhotosFolder() override { return nullptr; }
-    VtrFileInfoPtr preferredVideosFolder() override { return nullptr; }
-    VtrFileInfoList mediaFolders() override { return {}; }
-    VtrFileInfoList bookmarkFolders() override { return {}; }
-    QImage image() override { return {}; }
-    std::shared_ptr<CameraDevice> camera() const override { return nullptr; }
-    void setCamera(std::shared_ptr<CameraDevice>) override {}
 
 private:
     bool use(int storage)
@@ -194,7 +159,7 @@ TEST(PhoneWalk, PlaylistsHoldTheSongsOfTheirPathsAsThePhoneSpellsThem)
     QStringList got;
     for (const MediaSourceItem &item : androidMediaItems(*phone, MediaKind::Music, {}))
         got << item.name + QLatin1Char(':') + item.playlistNames.join(QLatin1Char(','));
-    EXPECT_EQ(got.join(QLatin1Char(' ')), QStringLiteral("Ballad.mp3:Loose SONG.MP3: Song.mp3:Mine song.mp3: Song.mp3:"));
+    EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "Ballad.mp3:Loose SONG.MP3: Song.mp3:Mine song.mp3: Song.mp3:");
 }
 
 // A card's pipe is no file (reading one waits for a writer that never comes):
