@@ -96,6 +96,7 @@ void MTPDevice::dropDeviceState()
     m_model.reset();
     m_map.reset();
     m_mapHasGaps = false;
+    m_walkedAgain = false;
     m_openFile.reset();
 }
 
@@ -122,13 +123,15 @@ void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID)
         } else {
             m_map.reset();
         }
-    } else if (storageID != 0 && m_mapHasGaps) {
+    } else if (storageID != 0 && m_mapHasGaps && !m_walkedAgain) {
+        // Once more only: a folder the phone never lists would have every
+        // choice of the storage (one before each file read) walk all of it.
         rebuild = again = true;
     }
-    if (rebuild) rebuildMap();
-    // Once more only: a folder the phone never lists would have every choice
-    // of the storage (one before each file read) walk all of it again.
-    if (again) m_mapHasGaps = false;
+    if (rebuild) {
+        rebuildMap();
+        m_walkedAgain = again;
+    }
 }
 
 void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device)
@@ -383,6 +386,14 @@ bool MTPDevice::refreshFolder(Entry *folder, QString *failure)
     QString why;
     MtpFileList listing = MtpObjectWalk::listFolder(*m_library, device, storage(), parent, &why);
     if (!listing && !why.isEmpty()) {
+        // What a whole walk found stands for one failed call (each file read
+        // tells whether its file is still there); a gap of the walk is no
+        // empty folder.
+        if (!m_mapHasGaps) {
+            VTR_LOG(2, QStringLiteral("Listing a folder of the phone failed; it is answered as the phone listed it "
+                                      "before: %1").arg(why));
+            return true;
+        }
         if (failure) *failure = why;
         return false;
     }

@@ -243,9 +243,9 @@ private:
     void dropDeviceState();
     void rebuildMap();
     // Reads the folder's objects from the phone again and brings its entries
-    // in line (objects the phone made or dropped behind the map's back);
-    // false, entries untouched, with why in `failure` when the phone failed
-    // to list them.
+    // in line (objects the phone made or dropped behind the map's back). When
+    // the phone fails to list them the entries stay: answered as they are
+    // when the map holds all the storage, else false with why in `failure`.
     bool refreshFolder(Entry *folder, QString *failure = nullptr);
     QVariantMap handleCommand(const QString &name, const QVariantMap &command);
     QVariantMap handleCommandOpenFile(const QVariantMap &command);
@@ -301,7 +301,8 @@ private:
     std::optional<QString> m_name;
     std::optional<QString> m_model;
     std::unique_ptr<MTPDeviceObjectMap> m_map;
-    bool m_mapHasGaps = false; // the phone failed to list part of it
+    bool m_mapHasGaps = false;  // the phone failed to list part of the storage
+    bool m_walkedAgain = false; // the map is the storage's second walk in a row
     qsizetype m_lastMapCount = 0; // sizes the next map's index
     std::unique_ptr<OpenFile> m_openFile;
 };
