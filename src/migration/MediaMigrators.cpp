@@ -224,31 +224,67 @@ MediaSourceItem sourceForFile(const VtrFileInfoPtr &file, std::function<void()> 
 
 // ---- Android ----------------------------------------------------------------------------------------
 
-QString normalizedDevicePath(QString path)
+// A device path as the phone spells it, whatever separators and drive it
+// was written with.
+QString devicePathKey(QString path)
 {
     path.replace(QLatin1Char('/'), QLatin1Char('\\'));
     const qsizetype colon = path.indexOf(QLatin1Char(':'));
     if (colon >= 0 && colon <= 2) path = path.mid(colon + 1);
     while (path.startsWith(QLatin1Char('\\'))) path.remove(0, 1);
-    return path.toLower();
+    return path;
 }
 
-QHash<QString, QStringList> playlistsByTrackPath(MobileDeviceInterface &device)
+// The names of the phone's playlists each of `files` belongs to. A track is
+// the file of its very path: "Song.mp3", "song.mp3" and "SONG.MP3" are three
+// songs. A path that differs from a file's only in letter case names that
+// file only where no other file answers it so.
+QList<QStringList> playlistsOfFiles(const VtrFileInfoList &files, const QVariantList &playlists)
 {
-    QHash<QString, QStringList> playlistsOfTrack;
-    const std::optional<QVariantList> playlists = device.mtpPlaylists();
-    if (!playlists) return playlistsOfTrack;
-    for (const QVariant &p : *playlists) {
+    QHash<QString, qsizetype> byPath;
+    QHash<QString, QList<qsizetype>> byFoldedPath;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString key = devicePathKey(files.at(i)->path());
+        if (!byPath.contains(key)) byPath.insert(key, i);
+        byFoldedPath[key.toCaseFolded()].append(i);
+    }
+    QList<QStringList> names(files.size());
+    for (const QVariant &p : playlists) {
         const QVariantMap playlist = p.toMap();
         const QString name = playlist.value(QStringLiteral("playlist_name")).toString();
         for (const QVariant &t : playlist.value(QStringLiteral("playlist_tracks")).toList()) {
             const QString path = t.toMap().value(QStringLiteral("track_path")).toString();
             if (path.isEmpty()) continue;
-            QStringList &names = playlistsOfTrack[normalizedDevicePath(path)];
-            if (!names.contains(name)) names.append(name);
+            const QString key = devicePathKey(path);
+            qsizetype file = byPath.value(key, -1);
+            if (file < 0) {
+                const QList<qsizetype> alike = byFoldedPath.value(key.toCaseFolded());
+                if (alike.size() == 1) file = alike.front();
+            }
+            if (file >= 0 && !names[file].contains(name)) names[file].append(name);
         }
     }
-    return playlistsOfTrack;
+    return names;
+}
+
+const char *kindWords(MediaKind kind)
+{
+    switch (kind) {
+    case MediaKind::Music: return "music files";
+    case MediaKind::Photos: return "photos";
+    case MediaKind::Videos: break;
+    }
+    return "videos";
+}
+
+// A phone that does not list what it holds (locked, or its connection lost
+// with the cable still in) has not shown that it holds nothing.
+VtrException listingFailure(MediaKind kind, const QString &why)
+{
+    const QString text = vtrLocalized("Your old phone did not list its %1; it may be locked or no longer connected. (%2)")
+                             .arg(vtrLocalized(kindWords(kind)), why);
+    VTR_LOG(1, text);
+    return VtrException(QStringLiteral("DeviceException"), text);
 }
 
 }  // namespace
@@ -256,40 +292,59 @@ QHash<QString, QStringList> playlistsByTrackPath(MobileDeviceInterface &device)
 // The phone's storages, internal first, each with the call that makes it
 // the session's current storage again (a file object reads through the
 // current one).
-QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads)
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads,
+                                         QString *note)
 {
     QList<MediaSourceItem> items;
-    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind, reads);
+    if (!device.isConnected()) throw listingFailure(kind, vtrLocalized("it is not connected"));
+    if (!device.hasMTPConnection()) return volumeMediaItems(device, kind, reads, note);
 
     MobileDeviceInterface *phone = &device;
     using Switch = bool (MobileDeviceInterface::*)();
     const Switch switches[] = {&MobileDeviceInterface::mtpUseInternalStorage,
                                &MobileDeviceInterface::mtpUseExternalStorage};
+    bool anyStorage = false;
     for (const Switch use : switches) {
         if (!(device.*use)()) continue;
+        anyStorage = true;
         const VtrFileInfoPtr storage = device.preferredStorageInfo();
-        if (!storage) continue;
+        if (!storage || !storage->isFolder()) throw listingFailure(kind, vtrLocalized("a storage could not be reached"));
         VtrFileInfoList files;
         QList<MediaSourceItem> leftOut;
-        collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut, reads);
+        try {
+            collectBelow(storage, kind, resolvedVolumePath(storage), files, leftOut, reads);
+        } catch (const VtrException &e) {
+            reads.throwIfCancelled();
+            throw listingFailure(kind, e.reason());
+        }
         // The phone names a playlist's tracks by the paths of the storage
         // just listed.
-        const QHash<QString, QStringList> playlistsOfTrack =
-            kind == MediaKind::Music ? playlistsByTrackPath(device) : QHash<QString, QStringList>();
-        for (const VtrFileInfoPtr &file : files) {
-            MediaSourceItem item = sourceForFile(file, [phone, use] { (phone->*use)(); });
-            if (!playlistsOfTrack.isEmpty())
-                item.playlistNames = playlistsOfTrack.value(normalizedDevicePath(file->path()));
+        std::optional<QVariantList> playlists;
+        QString why;
+        if (kind == MediaKind::Music && !reads.twice(QStringLiteral("Listing the phone's playlists"), [&] {
+                playlists = device.mtpPlaylists();
+                return true;
+            }, &why)) {
+            // The songs still go; the line and the report say what did not.
+            const QString text = vtrLocalized("The playlists could not be read from your old phone: %1").arg(why);
+            VTR_LOG(1, text);
+            if (note) *note = text;
+        }
+        const QList<QStringList> playlistNames = playlists ? playlistsOfFiles(files, *playlists) : QList<QStringList>();
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            MediaSourceItem item = sourceForFile(files.at(i), [phone, use] { (phone->*use)(); });
+            if (i < playlistNames.size()) item.playlistNames = playlistNames.at(i);
             items.append(item);
         }
         items += leftOut;
     }
+    if (!anyStorage) throw listingFailure(kind, vtrLocalized("it shows none of its storage"));
     return items;
 }
 
 // ---- iPhone -------------------------------------------------------------------------------------------
 
-QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &)
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &, QString *)
 {
     QList<MediaSourceItem> items;
     const std::shared_ptr<CameraDevice> camera = device.camera();
@@ -412,21 +467,7 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     return items;
 }
 
-void AppleMusicMigrator::setNote(const QString &note)
-{
-    const std::lock_guard lock(m_noteMutex);
-    m_note = note;
-}
-
-QVariantMap AppleMusicMigrator::manifestInfo() const
-{
-    QVariantMap info = MusicMigrator::manifestInfo();
-    const std::lock_guard lock(m_noteMutex);
-    if (!info.isEmpty() && !m_note.isEmpty()) info.insert(QStringLiteral("note"), m_note);
-    return info;
-}
-
-QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads)
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads, QString *)
 {
     return mediaFilesBelow(device.storageFileInfos(), kind, reads);
 }

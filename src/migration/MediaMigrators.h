@@ -1,6 +1,7 @@
 #pragma once
 
 #include "migration/DataMigrator.h"
+#include "platform/VtrException.h"
 
 #include <memory>
 #include <mutex>
@@ -24,20 +25,67 @@ bool isMediaFileOfKind(const QString &fileName, MediaKind kind);
 // be listed is tried again as `reads` says.
 QList<MediaSourceItem> mediaFilesBelow(const VtrFileInfoList &folders, MediaKind kind, const PhoneReads &reads = {});
 
-// Where a family finds the media of a kind on the old phone.
-using MediaFinder = QList<MediaSourceItem> (*)(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
-QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
-QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
-QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads);
+// Where a family finds the media of a kind on the old phone. `note` (may be
+// null) is given what the kind's line and the report must say of the phone
+// beyond the files found, such as playlists that could not be read. Throws
+// VtrException when the phone does not list its storage: it has not shown
+// that it holds nothing.
+using MediaFinder = QList<MediaSourceItem> (*)(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads,
+                                               QString *note);
+QList<MediaSourceItem> androidMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads,
+                                         QString *note = nullptr);
+QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads,
+                                        QString *note = nullptr);
+QList<MediaSourceItem> volumeMediaItems(MobileDeviceInterface &device, MediaKind kind, const PhoneReads &reads,
+                                        QString *note = nullptr);
 
-template <typename Base, MediaKind kKind, MediaFinder kFind>
-class FamilyMediaMigrator final : public Base
+// A migrator whose summary may carry a "note": what its counts do not tell.
+template <typename Base>
+class NotedMediaMigrator : public Base
 {
 public:
     using Base::Base;
+    QVariantMap manifestInfo() const override
+    {
+        QVariantMap info = Base::manifestInfo();
+        const std::lock_guard lock(m_noteMutex);
+        if (!info.isEmpty() && !m_note.isEmpty()) info.insert(QStringLiteral("note"), m_note);
+        return info;
+    }
 
 protected:
-    QList<MediaSourceItem> sourceItems() override { return kFind(*this->mobileDevice(), kKind, this->phoneReads()); }
+    void setNote(const QString &note)
+    {
+        const std::lock_guard lock(m_noteMutex);
+        m_note = note;
+    }
+
+private:
+    mutable std::mutex m_noteMutex;
+    QString m_note;
+};
+
+template <typename Base, MediaKind kKind, MediaFinder kFind>
+class FamilyMediaMigrator final : public NotedMediaMigrator<Base>
+{
+public:
+    using NotedMediaMigrator<Base>::NotedMediaMigrator;
+
+protected:
+    QList<MediaSourceItem> sourceItems() override
+    {
+        this->setNote(QString());
+        QString note;
+        try {
+            QList<MediaSourceItem> items = kFind(*this->mobileDevice(), kKind, this->phoneReads(), &note);
+            this->setNote(note);
+            return items;
+        } catch (const VtrException &e) {
+            // The report says why the kind holds nothing.
+            this->setNote(e.reason());
+            throw;
+        }
+    }
 };
 
 using AndroidMusicMigrator = FamilyMediaMigrator<MusicMigrator, MediaKind::Music, androidMediaItems>;
@@ -54,18 +102,14 @@ using BlackBerryVideoMigrator = FamilyMediaMigrator<VideoMigrator, MediaKind::Vi
 // folders where this computer has them mounted) and those of a sync
 // selection. Where neither can be had, no track of the library is offered,
 // and the log and the manifest's "note" say why.
-class AppleMusicMigrator final : public MusicMigrator
+class AppleMusicMigrator final : public NotedMediaMigrator<MusicMigrator>
 {
 public:
-    using MusicMigrator::MusicMigrator;
+    using NotedMediaMigrator<MusicMigrator>::NotedMediaMigrator;
     // The library file to read; empty: the person's (tests name their own).
     void setLibraryFile(const QString &path) { m_libraryFile = path; }
     // A sync-state dictionary of the library (see iTunesInfo::syncState()).
     void setSyncSelection(const QVariantMap &state) { m_syncSelection = state; }
-
-    // With "note" when the phone's songs could not be told, or some of them
-    // were not found in the library.
-    QVariantMap manifestInfo() const override;
 
 protected:
     // Throws VtrException "iTunes XML file not found" when there is no
@@ -73,12 +117,8 @@ protected:
     QList<MediaSourceItem> sourceItems() override;
 
 private:
-    void setNote(const QString &note);
-
     QString m_libraryFile;
     std::optional<QVariantMap> m_syncSelection;
-    mutable std::mutex m_noteMutex;
-    QString m_note;
 };
 
 // The three migrators of a family (1 Android, 2 Apple, 3 BlackBerry); all

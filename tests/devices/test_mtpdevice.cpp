@@ -380,6 +380,30 @@ TEST_F(MtpDeviceTest, ListingEntries)
     EXPECT_FALSE(send(cmd::makeCommand(cmd::kFsGetDir)).isValid());
 }
 
+// A folder the phone fails to list once is answered as the phone listed it
+// before, and a folder it has emptied lists empty. Where the map's walk of
+// the storage failed too, nothing is known of it: the listing fails with the
+// phone's words and the next one asks again. The playlists likewise.
+TEST_F(MtpDeviceTest, AFolderThePhoneFailsToListIsNoEmptyFolder)
+{
+    load("android_phone.json", kCard);
+    sim->failCall("LIBMTP_Get_Files_And_Folders");
+    EXPECT_EQ(listNames("E:\\Movies\\"), QStringList{"Holiday.mp4"});
+    ASSERT_EQ(sim->deleteObject(handle, MtpObjectId(idOf(kCard, "Movies/Holiday.mp4"))), 0);
+    EXPECT_TRUE(listNames("E:\\Movies\\").isEmpty());
+
+    sim->failCall("LIBMTP_Get_Files_And_Folders", 1, 2);
+    mtp->setStorageID(kInternal);
+    QString reason;
+    EXPECT_EQ(exceptionName([&] { send(cmd::fsGetDir("E:\\")); }, &reason), "DeviceException");
+    EXPECT_TRUE(reason.contains("injected failure")) << reason.toStdString();
+    EXPECT_TRUE(listNames("E:\\").contains("DCIM"));
+
+    sim->failCall("LIBMTP_Get_Playlist_List");
+    EXPECT_EQ(exceptionName([&] { mtp->devicePlaylists(); }), "DeviceException");
+    EXPECT_EQ(mtp->devicePlaylists().value_or(QVariantList()).size(), 2);
+}
+
 TEST_F(MtpDeviceTest, MakeDirectory)
 {
     load("android_phone.json", kCard);

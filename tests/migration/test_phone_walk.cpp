@@ -1,19 +1,62 @@
-// The migrators' walk and backup of a simulated phone through the whole road
-// (MTP device, platform device, phone file objects): nested folders as deep
-// as a path on this computer can reach, and no deeper.
+// The migrators' walk of a phone: through the whole road of a simulated
+// phone (MTP device, platform device, phone file objects), nested folders as
+// deep as a path on this computer can reach, and no deeper; the phone's
+// playlists naming songs as the phone spells their paths; a card's pipe left
+// alone; no second read of the phone once the person has stopped.
 
 #include "devices/command/PlatformDevice.h"
 #include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
+#include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "migration/MediaMigrators.h"
+#include "platform/VtrException.h"
 
 #include "TestEnvironment.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+// A phone whose storages are folders of this computer: a BlackBerry's
+// volumes, or (with `mtp`) an Android phone's storages, internal first, with
+// the playlists it lists while one of them is the current storage.
+class FolderPhone final : public WindowsPhone7LocalDevice
+{
+public:
+    FolderPhone() : WindowsPhone7LocalDevice({}, nullptr) {}
+    QStringList storages;
+    bool mtp = false;
+    std::function<QVariantList(const QString &storage)> playlists;
+
+    bool hasMTPConnection() const override { return mtp; }
+    bool mtpUseInternalStorage() override { return use(0); }
+    bool mtpUseExternalStorage() override { return use(1); }
+    std::optional<QVariantList> mtpPlaylists() override { return playlists(storages.value(m_current)); }
+    VtrFileInfoList storageFileInfos() override
+    {
+        VtrFileInfoList roots;
+        for (const QString &s : storages) roots.append(VtrMacFileInfo::fileInfoWithPath(s));
+        return roots;
+    }
+    VtrFileInfoPtr preferredStorageInfo() override { return VtrMacFileInfo::fileInfoWithPath(storages.value(m_current)); }
+
+private:
+    bool use(int storage)
+    {
+        if (!mtp || storage >= storages.size()) return false;
+        m_current = storage;
+        return true;
+    }
+    int m_current = -1;
+};
 
 constexpr uint32_t kStorage = 0x00010001;
 
@@ -91,6 +134,76 @@ TEST(PhoneWalk, FoldersWhosePathsAreTooLongForThisComputerStayOnThePhoneCounted)
         EXPECT_EQ(photos.numItemsNotMoved(), 1);
         EXPECT_EQ(photos.sim->callCount("LIBMTP_Get_Files_And_Folders") - listings, deepest + 1);
     }
+}
+
+// "Song.mp3", "song.mp3" and "SONG.MP3" are three songs: a playlist holds the
+// one whose path it names. A path that differs from a file's only in letter
+// case names it only where no other file answers it so; the card's
+// "Music/Song.mp3" is another storage's song.
+TEST(PhoneWalk, PlaylistsHoldTheSongsOfTheirPathsAsThePhoneSpellsThem)
+{
+    auto phone = std::make_shared<FolderPhone>();
+    phone->mtp = true;
+    phone->storages = {testenv::makeTempDir(QStringLiteral("internal")), testenv::makeTempDir(QStringLiteral("card"))};
+    const QString music = phone->storages[0] + QStringLiteral("/Music/");
+    for (const QString name : {"Song.mp3", "song.mp3", "SONG.MP3", "Ballad.mp3"}) testenv::writeFile(music + name, "a");
+    testenv::writeFile(phone->storages[1] + QStringLiteral("/Music/Song.mp3"), "card");
+    phone->playlists = [&](const QString &storage) {
+        if (storage != phone->storages[0]) return QVariantList();
+        const auto list = [](const char *name, const QString &path) {
+            return QVariantMap{{"playlist_name", name}, {"playlist_tracks", QVariantList{QVariantMap{{"track_path", path}}}}};
+        };
+        return QVariantList{list("Mine", music + "Song.mp3"), list("Loose", music.toLower() + "BALLAD.mp3"),
+                            list("Vague", music + "sOnG.mp3")};
+    };
+    QStringList got;
+    for (const MediaSourceItem &item : androidMediaItems(*phone, MediaKind::Music, {}))
+        got << item.name + QLatin1Char(':') + item.playlistNames.join(QLatin1Char(','));
+    EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "Ballad.mp3:Loose SONG.MP3: Song.mp3:Mine song.mp3: Song.mp3:");
+}
+
+// A card's pipe is no file (reading one waits for a writer that never comes):
+// it is left out and counted, never handed to a read, and never opened.
+TEST(PhoneWalk, APipeOnACardIsLeftOutUnopened)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    auto card = std::make_shared<FolderPhone>();
+    card->storages = {testenv::makeTempDir(QStringLiteral("card"))};
+    testenv::writeFile(card->storages[0] + QStringLiteral("/Music/Song.mp3"), "song");
+    const QByteArray pipe = QFile::encodeName(card->storages[0] + QStringLiteral("/Music/Pipe.mp3"));
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0644), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, pipe.constData(), IN_OPEN), 0);
+    for (const MediaSourceItem &item : volumeMediaItems(*card, MediaKind::Music, {}))
+        if (item.name.endsWith(QLatin1String("Pipe.mp3"))) EXPECT_FALSE(item.fetch) << "handed to a read";
+    BlackBerryMusicMigrator music(card);
+    music.backupOldDeviceWithStatus(nullptr);
+    char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the pipe was opened";
+    ::close(watch);
+    EXPECT_EQ(music.numItemsToCopy(), 1);
+    EXPECT_EQ(music.numItemsNotMoved(), 1);
+}
+
+// Once the person has stopped, a read that failed is not tried again: each
+// try may wait out the phone's time-out.
+TEST(PhoneReads, NoSecondTryOnceStopped)
+{
+    bool stopped = false;
+    const PhoneReads reads{[&] { return stopped; }, {}};
+    int tries = 0;
+    QString why;
+    try {
+        reads.twice(QStringLiteral("Reading"), [&]() -> bool {
+            ++tries;
+            stopped = true;
+            throw VtrException(QStringLiteral("DeviceException"), QStringLiteral("the phone timed out"));
+        }, &why);
+        ADD_FAILURE() << "not stopped";
+    } catch (const VtrException &e) {
+        EXPECT_EQ(e.name(), QStringLiteral("StopSyncException"));
+    }
+    EXPECT_EQ(tries, 1);
 }
 
 } // namespace

@@ -391,8 +391,10 @@ void VtrSymbianFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter
                                                            bool *stop, const QString &)
 {
     if (!_device || !exists() || !isFolder()) return;
+    // A folder the phone fails to list is no empty folder: its failure is the
+    // caller's, as with a folder of this computer.
+    VtrFileInfoList children = _device->contentsOfFolderWithPath(path());
     try {
-        VtrFileInfoList children = _device->contentsOfFolderWithPath(path());
         children.removeAll(nullptr);
         const auto byName = [](const VtrFileInfoPtr &a, const VtrFileInfoPtr &b) {
             return fileNameLessThan(a->name(), b->name());

@@ -110,7 +110,8 @@ public:
     // without an entry, when there is none.
     VtrFileInfoPtr find(const QString &name) override;
     // Children in listing order; the temporary copy file is never listed and
-    // a leftover one is removed from the phone. A failing listing ends quietly.
+    // a leftover one is removed from the phone. A listing the phone fails
+    // throws its VtrException (as a folder of this computer does).
     void folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *filter, VtrFileInfoList &array, bool *stop,
                                            const QString &rootNodePath) override;
     // Compared without regard to case: with "A.MP3" there, "a.mp3" gives

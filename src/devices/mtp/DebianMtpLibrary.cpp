@@ -101,8 +101,35 @@ void DebianMtpLibrary::releaseDevice(LIBMTP_mtpdevice_t *device)
     {
         std::lock_guard<std::mutex> lock(m_devicesMutex);
         m_devices.erase(device);
+        m_failures.erase(device);
     }
     LIBMTP_Release_Device(device);
+}
+
+QStringList DebianMtpLibrary::takeErrors(LIBMTP_mtpdevice_t *device)
+{
+    QStringList errors;
+    if (!device) return errors;
+    {
+        std::lock_guard<std::mutex> lock(m_devicesMutex);
+        const auto kept = m_failures.find(device);
+        if (kept != m_failures.end()) {
+            errors = std::move(kept->second);
+            m_failures.erase(kept);
+        }
+    }
+    for (const LIBMTP_error_t *error = LIBMTP_Get_Errorstack(device); error; error = error->next)
+        errors.append(error->error_text ? QString::fromUtf8(error->error_text).trimmed()
+                                        : QStringLiteral("error %1").arg(int(error->errornumber)));
+    LIBMTP_Clear_Errorstack(device);
+    return errors;
+}
+
+void DebianMtpLibrary::keepFailure(LIBMTP_mtpdevice_t *device, const QString &failure)
+{
+    if (failure.isEmpty()) return;
+    std::lock_guard<std::mutex> lock(m_devicesMutex);
+    m_failures[device].append(failure);
 }
 
 bool DebianMtpLibrary::usbIdentifiers(LIBMTP_mtpdevice_t *device, uint16_t *vendorId, uint16_t *productId)
@@ -147,13 +174,19 @@ char *DebianMtpLibrary::getDeviceversion(LIBMTP_mtpdevice_t *device)
 
 LIBMTP_folder_t *DebianMtpLibrary::getFolderListForStorage(LIBMTP_mtpdevice_t *device, MtpStorageId storage)
 {
-    return MtpObjectWalk::folderTree(*this, device, storage);
+    QString failure;
+    LIBMTP_folder_t *tree = MtpObjectWalk::folderTree(*this, device, storage, &failure);
+    keepFailure(device, failure);
+    return tree;
 }
 
 LIBMTP_file_t *DebianMtpLibrary::getFilelistingWithCallback(LIBMTP_mtpdevice_t *device, LIBMTP_progressfunc_t,
                                                             void const *)
 {
-    return MtpObjectWalk::collect(*this, device, MtpStorageId(), false);
+    QString failure;
+    LIBMTP_file_t *files = MtpObjectWalk::collect(*this, device, MtpStorageId(), false, &failure);
+    keepFailure(device, failure);
+    return files;
 }
 
 LIBMTP_file_t *DebianMtpLibrary::getFilesAndFolders(LIBMTP_mtpdevice_t *device, MtpStorageId storage,
@@ -239,6 +272,7 @@ LIBMTP_track_t *DebianMtpLibrary::getTracklisting(LIBMTP_mtpdevice_t *device)
 {
     LIBMTP_track_t *head = nullptr;
     LIBMTP_track_t **tail = &head;
+    QString failure;
     MtpObjectWalk::walk(*this, device, MtpStorageId(), [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (!LIBMTP_FILETYPE_IS_TRACK(object.filetype)) return true;
         LIBMTP_track_t *track = LIBMTP_Get_Trackmetadata(device, object.item_id);
@@ -247,7 +281,8 @@ LIBMTP_track_t *DebianMtpLibrary::getTracklisting(LIBMTP_mtpdevice_t *device)
         *tail = track;
         tail = &track->next;
         return true;
-    });
+    }, MtpObjectWalk::kDefaultMaxDepth, &failure);
+    keepFailure(device, failure);
     return head;
 }
 
@@ -266,6 +301,7 @@ LIBMTP_playlist_t *DebianMtpLibrary::getPlaylistList(LIBMTP_mtpdevice_t *device)
 {
     LIBMTP_playlist_t *head = nullptr;
     LIBMTP_playlist_t **tail = &head;
+    QString failure;
     MtpObjectWalk::walk(*this, device, MtpStorageId(), [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (object.filetype != LIBMTP_FILETYPE_PLAYLIST) return true;
         LIBMTP_playlist_t *playlist = LIBMTP_Get_Playlist(device, object.item_id);
@@ -274,7 +310,8 @@ LIBMTP_playlist_t *DebianMtpLibrary::getPlaylistList(LIBMTP_mtpdevice_t *device)
         *tail = playlist;
         tail = &playlist->next;
         return true;
-    });
+    }, MtpObjectWalk::kDefaultMaxDepth, &failure);
+    keepFailure(device, failure);
     return head;
 }
 
@@ -293,6 +330,7 @@ LIBMTP_album_t *DebianMtpLibrary::getAlbumList(LIBMTP_mtpdevice_t *device)
 {
     LIBMTP_album_t *head = nullptr;
     LIBMTP_album_t **tail = &head;
+    QString failure;
     MtpObjectWalk::walk(*this, device, MtpStorageId(), [&](const LIBMTP_file_t &object, int, MtpObjectId) {
         if (object.filetype != LIBMTP_FILETYPE_ALBUM) return true;
         LIBMTP_album_t *album = LIBMTP_Get_Album(device, object.item_id);
@@ -301,7 +339,8 @@ LIBMTP_album_t *DebianMtpLibrary::getAlbumList(LIBMTP_mtpdevice_t *device)
         *tail = album;
         tail = &album->next;
         return true;
-    });
+    }, MtpObjectWalk::kDefaultMaxDepth, &failure);
+    keepFailure(device, failure);
     return head;
 }
 

@@ -20,6 +20,8 @@
 // - LIBMTP_Get_String_From_Object takes the property enumeration;
 // - there is no file type 45: new objects of unknown type get
 //   LIBMTP_FILETYPE_UNKNOWN (kNewObjectFileType).
+// - the listings made from a walk fail as the walk's listings fail: what
+//   failed is kept for takeErrors() beside the library's own error stack.
 // The extended functions map onto the library where it has a call: free
 // space from LIBMTP_Get_Storage, the modification date from
 // LIBMTP_Get_Filemetadata, re-parenting with LIBMTP_Move_Object, album
@@ -39,6 +41,7 @@ public:
     LIBMTP_mtpdevice_t *openRawDeviceUncached(LIBMTP_raw_device_t *rawDevice) override;
     void releaseDevice(LIBMTP_mtpdevice_t *device) override;
     bool usbIdentifiers(LIBMTP_mtpdevice_t *device, uint16_t *vendorId, uint16_t *productId) override;
+    QStringList takeErrors(LIBMTP_mtpdevice_t *device) override;
 
     int getStorage(LIBMTP_mtpdevice_t *device, int sortBy) override;
     char *getSerialnumber(LIBMTP_mtpdevice_t *device) override;
@@ -91,7 +94,11 @@ private:
         uint16_t vendorId;
         uint16_t productId;
     };
+    // Keeps a walk's failure for takeErrors().
+    void keepFailure(LIBMTP_mtpdevice_t *device, const QString &failure);
+
     // Handles opened here and the raw device each came from.
     std::mutex m_devicesMutex;
     std::map<LIBMTP_mtpdevice_t *, UsbIds> m_devices;
+    std::map<LIBMTP_mtpdevice_t *, QStringList> m_failures;
 };

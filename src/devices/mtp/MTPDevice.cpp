@@ -95,6 +95,8 @@ void MTPDevice::dropDeviceState()
     m_name.reset();
     m_model.reset();
     m_map.reset();
+    m_mapHasGaps = false;
+    m_walkedAgain = false;
     m_openFile.reset();
 }
 
@@ -106,6 +108,7 @@ void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID)
     }
     Lock lock(m_mutex);
     bool rebuild = false;
+    bool again = false;
     if (device != m_device.load()) {
         m_device.store(device);
         // Texts, IDs and the open record belong to the handle they came from.
@@ -120,8 +123,15 @@ void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID)
         } else {
             m_map.reset();
         }
+    } else if (storageID != 0 && m_mapHasGaps && !m_walkedAgain) {
+        // Once more only: a folder the phone never lists would have every
+        // choice of the storage (one before each file read) walk all of it.
+        rebuild = again = true;
     }
-    if (rebuild) rebuildMap();
+    if (rebuild) {
+        rebuildMap();
+        m_walkedAgain = again;
+    }
 }
 
 void MTPDevice::setMTPDevice(LIBMTP_mtpdevice_t *device)
@@ -342,6 +352,7 @@ void MTPDevice::rebuildMap()
     // Objects of one listing share their folder: remember the last one.
     MtpObjectId lastListed;
     Entry *lastParent = nullptr;
+    QString failure;
     MtpObjectWalk::walk(*m_library, device, storageId, [&](const LIBMTP_file_t &object, int, MtpObjectId listedUnder) {
         if (m_detaching.load()) return false;
         // Objects of another storage never enter this one's map.
@@ -358,20 +369,34 @@ void MTPDevice::rebuildMap()
         if (time == 0 && object.filetype != LIBMTP_FILETYPE_FOLDER) time = fetchModificationTime(mtpObjectId(object));
         map->addObject(parent, object, time);
         return true;
-    });
+    }, MtpObjectWalk::kDefaultMaxDepth, &failure);
+    // A folder left out here is read again when it is listed, and the whole
+    // storage when it is chosen again.
+    m_mapHasGaps = !failure.isEmpty();
+    if (m_mapHasGaps) VTR_LOG(1, QStringLiteral("The phone did not list all of its storage: %1").arg(failure));
     m_lastMapCount = map->count();
     m_map = std::move(map);
 }
 
-void MTPDevice::refreshFolder(Entry *folder)
+bool MTPDevice::refreshFolder(Entry *folder, QString *failure)
 {
     LIBMTP_mtpdevice_t *device = live();
-    if (!device || !m_map || !folder || !folder->holdsChildren()) return;
+    if (!device || !m_map || !folder || !folder->holdsChildren()) return true;
     const MtpObjectId parent = folder->isRoot() ? MtpLibrary::kFilesAndFoldersRoot : folder->objectId;
-    MtpFileList listing(m_library->getFilesAndFolders(device, storage(), parent));
-    // The library answers an empty folder and a failed listing alike: what is
-    // known stays rather than vanish on one failed call.
-    if (!listing) return;
+    QString why;
+    MtpFileList listing = MtpObjectWalk::listFolder(*m_library, device, storage(), parent, &why);
+    if (!listing && !why.isEmpty()) {
+        // What a whole walk found stands for one failed call (each file read
+        // tells whether its file is still there); a gap of the walk is no
+        // empty folder.
+        if (!m_mapHasGaps) {
+            VTR_LOG(2, QStringLiteral("Listing a folder of the phone failed; it is answered as the phone listed it "
+                                      "before: %1").arg(why));
+            return true;
+        }
+        if (failure) *failure = why;
+        return false;
+    }
     std::vector<uint32_t> listed;
     for (const LIBMTP_file_t *object = listing.get(); object; object = object->next) {
         if (object->storage_id != 0 && mtpStorageId(*object) != storage()) continue;
@@ -405,6 +430,7 @@ void MTPDevice::refreshFolder(Entry *folder)
         if (!std::binary_search(listed.begin(), listed.end(), child->objectId.raw())) gone.push_back(child);
     for (Entry *child : gone)
         m_map->remove(child);
+    return true;
 }
 
 void MTPDevice::setCaches()
@@ -636,7 +662,10 @@ QVariantMap MTPDevice::handleCommandGetDirectory(const QVariantMap &command)
     QVariantList entries;
     Entry *folder = m_map ? m_map->entryForPath(command.value(cmd::kArgDir).toString()) : nullptr;
     // What the phone has now, not what it had when the map was built.
-    refreshFolder(folder);
+    QString failure;
+    if (!refreshFolder(folder, &failure))
+        return errorReply(QStringLiteral("kXMLCommandGetDirectory could not list \"%1\": %2")
+                              .arg(command.value(cmd::kArgDir).toString(), failure));
     if (folder && folder->holdsChildren()) {
         std::vector<Entry *> children(folder->children.cbegin(), folder->children.cend());
         std::sort(children.begin(), children.end(), [](const Entry *a, const Entry *b) {

@@ -80,7 +80,9 @@ public:
     // ---- creation and selection ----------------------------------------------
 
     // A new handle drops the cached device texts; a new non-zero storage ID
-    // turns on fetching of missing modification dates and rebuilds the map.
+    // turns on fetching of missing modification dates and rebuilds the map,
+    // as does the same storage chosen again when the phone failed to list
+    // part of it last time.
     // Setting a handle of nullptr is detach().
     void setMTPDevice(LIBMTP_mtpdevice_t *device, uint32_t storageID);
     void setMTPDevice(LIBMTP_mtpdevice_t *device);
@@ -197,6 +199,7 @@ public:
     // Named playlists: {"playlist_name", "playlist_id" (int) and
     // "playlist_path" (when the ID is not 0), "playlist_tracks" (when it has
     // tracks: [{"track_id" (uint), "track_path"}])}; nullopt when none.
+    // Throws VtrException "DeviceException" when the phone failed to list them.
     std::optional<QVariantList> devicePlaylists();
     // Device paths of the playlist's tracks in order; empty for none.
     QStringList devicePlaylistForPlaylistPath(const QString &path);
@@ -240,8 +243,10 @@ private:
     void dropDeviceState();
     void rebuildMap();
     // Reads the folder's objects from the phone again and brings its entries
-    // in line (objects the phone made or dropped behind the map's back).
-    void refreshFolder(Entry *folder);
+    // in line (objects the phone made or dropped behind the map's back). When
+    // the phone fails to list them the entries stay: answered as they are
+    // when the map holds all the storage, else false with why in `failure`.
+    bool refreshFolder(Entry *folder, QString *failure = nullptr);
     QVariantMap handleCommand(const QString &name, const QVariantMap &command);
     QVariantMap handleCommandOpenFile(const QVariantMap &command);
     QVariantMap handleCommandMakeDirectory(const QVariantMap &command);
@@ -296,6 +301,8 @@ private:
     std::optional<QString> m_name;
     std::optional<QString> m_model;
     std::unique_ptr<MTPDeviceObjectMap> m_map;
+    bool m_mapHasGaps = false;  // the phone failed to list part of the storage
+    bool m_walkedAgain = false; // the map is the storage's second walk in a row
     qsizetype m_lastMapCount = 0; // sizes the next map's index
     std::unique_ptr<OpenFile> m_openFile;
 };

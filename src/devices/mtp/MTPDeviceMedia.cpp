@@ -7,6 +7,7 @@
 #include "fileinfo/FileInfoCopy.h"
 #include "foundation/Log.h"
 #include "foundation/VtrString.h"
+#include "platform/VtrException.h"
 
 #include <QDateTime>
 
@@ -101,8 +102,14 @@ std::optional<QVariantList> MTPDevice::devicePlaylists()
     Lock lock(m_mutex);
     LIBMTP_mtpdevice_t *device = live();
     if (!device) return std::nullopt;
+    m_library->takeErrors(device);
     MtpPlaylistList playlists(m_library->getPlaylistList(device));
-    if (!playlists) return std::nullopt;
+    if (!playlists) {
+        const QStringList errors = m_library->takeErrors(device);
+        if (errors.isEmpty()) return std::nullopt;
+        // The library's own words: the caller says what could not be read.
+        throw VtrException(QStringLiteral("DeviceException"), errors.join(QStringLiteral("; ")));
+    }
     QVariantList list;
     for (const LIBMTP_playlist_t *playlist = playlists.get(); playlist; playlist = playlist->next) {
         if (!playlist->name || !*playlist->name) continue;

@@ -3,6 +3,7 @@
 #include <libmtp.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <compare>
 #include <cstdint>
@@ -76,6 +77,8 @@ inline MtpStorageId mtpStorageId(const LIBMTP_file_t &file)
 //   0 = every object of the storage, as the protocol defines it).
 // - getStorage and getFreespace rebuild the device's storage list: pointers
 //   into `device->storage` taken before the call are invalid after it.
+// - A listing answers nullptr both for nothing to list and when the phone
+//   failed to list; takeErrors() tells the two apart.
 //
 // Threading: the library is not thread-safe per device. Every call on one
 // device handle must come through that device's lock (the MTP device holds
@@ -112,6 +115,11 @@ public:
     // The USB vendor and product IDs of the raw device a handle was opened
     // from; false for an unknown handle.
     virtual bool usbIdentifiers(LIBMTP_mtpdevice_t *device, uint16_t *vendorId, uint16_t *productId) = 0;
+
+    // What failed on the device since this was last asked (the library's error
+    // stack, LIBMTP_Get_Errorstack), one text per failure, and forgets it
+    // (LIBMTP_Clear_Errorstack). Not a call on the phone: never fails itself.
+    virtual QStringList takeErrors(LIBMTP_mtpdevice_t *device) = 0;
 
     // ---- storages and device texts -----------------------------------------------
     // 0 on success, -1 on failure; fills device->storage.

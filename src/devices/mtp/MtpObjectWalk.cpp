@@ -16,12 +16,15 @@ struct WalkState
     const MtpObjectWalk::Visitor &visit;
     int maxDepth;
     std::unordered_set<uint32_t> entered; // folders by number
+    QString failure;                      // the first listing that failed
 };
 
 // Answers false when the visitor asked to stop.
 bool walkFolder(WalkState &state, MtpObjectId parentId, int depth)
 {
-    MtpFileList children(state.library.getFilesAndFolders(state.device, state.storageId, parentId));
+    QString failure;
+    MtpFileList children = MtpObjectWalk::listFolder(state.library, state.device, state.storageId, parentId, &failure);
+    if (state.failure.isEmpty()) state.failure = failure;
     for (LIBMTP_file_t *object = children.get(); object; object = object->next) {
         if (!state.visit(*object, depth, parentId)) return false;
         if (object->filetype != LIBMTP_FILETYPE_FOLDER) continue;
@@ -37,8 +40,18 @@ bool walkFolder(WalkState &state, MtpObjectId parentId, int depth)
 
 } // namespace
 
+MtpFileList MtpObjectWalk::listFolder(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
+                                      MtpObjectId parentId, QString *failure)
+{
+    // What failed before is another call's.
+    library.takeErrors(device);
+    MtpFileList children(library.getFilesAndFolders(device, storageId, parentId));
+    if (!children && failure) *failure = library.takeErrors(device).join(QStringLiteral("; "));
+    return children;
+}
+
 bool MtpObjectWalk::walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId, const Visitor &visit,
-                         int maxDepth)
+                         int maxDepth, QString *failure)
 {
     if (!device) return true;
     std::vector<MtpStorageId> storages;
@@ -51,14 +64,16 @@ bool MtpObjectWalk::walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpSto
         if (storages.empty()) storages.push_back(MtpStorageId());
     }
     for (MtpStorageId storage : storages) {
-        WalkState state{library, device, storage, visit, maxDepth, {}};
-        if (!walkFolder(state, MtpLibrary::kFilesAndFoldersRoot, 0)) return false;
+        WalkState state{library, device, storage, visit, maxDepth, {}, {}};
+        const bool completed = walkFolder(state, MtpLibrary::kFilesAndFoldersRoot, 0);
+        if (failure && failure->isEmpty()) *failure = state.failure;
+        if (!completed) return false;
     }
     return true;
 }
 
 LIBMTP_file_t *MtpObjectWalk::collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
-                                      bool includeFolders)
+                                      bool includeFolders, QString *failure)
 {
     LIBMTP_file_t *head = nullptr;
     LIBMTP_file_t **tail = &head;
@@ -69,11 +84,12 @@ LIBMTP_file_t *MtpObjectWalk::collect(MtpLibrary &library, LIBMTP_mtpdevice_t *d
         *tail = copy;
         tail = &copy->next;
         return true;
-    });
+    }, kDefaultMaxDepth, failure);
     return head;
 }
 
-LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId)
+LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
+                                           QString *failure)
 {
     struct Links
     {
@@ -113,6 +129,6 @@ LIBMTP_folder_t *MtpObjectWalk::folderTree(MtpLibrary &library, LIBMTP_mtpdevice
         }
         byId.emplace(object.item_id, Links{folder, nullptr});
         return true;
-    });
+    }, kDefaultMaxDepth, failure);
     return top;
 }

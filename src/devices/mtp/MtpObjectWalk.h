@@ -26,16 +26,26 @@ struct MtpObjectWalk
     // only a device without a storage list is asked for storage 0 at once).
     // Answers false when the visitor stopped the walk, true otherwise (also
     // when the phone listed nothing).
+    //
+    // A folder the phone fails to list is left out and the walk goes on;
+    // `failure` (when given) then tells why, the first failure's words.
     static bool walk(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId, const Visitor &visit,
-                     int maxDepth = kDefaultMaxDepth);
+                     int maxDepth = kDefaultMaxDepth, QString *failure = nullptr);
 
     // Copies of every object the walk meets, as one linked list (folders
     // included when asked), in walk order.
     static LIBMTP_file_t *collect(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
-                                  bool includeFolders);
+                                  bool includeFolders, QString *failure = nullptr);
 
     // The folder tree of a storage (top-level folders linked by `sibling`,
     // each folder's children under `child`, both in walk order), as
     // LIBMTP_Get_Folder_List_For_Storage gives it; nullptr for none.
-    static LIBMTP_folder_t *folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId);
+    static LIBMTP_folder_t *folderTree(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
+                                       QString *failure = nullptr);
+
+    // One folder's children (LIBMTP_FILES_AND_FOLDERS_ROOT: the storage's top
+    // level); nullptr with why in `failure` when the phone failed to list
+    // them, nullptr and `failure` empty when there are none.
+    static MtpFileList listFolder(MtpLibrary &library, LIBMTP_mtpdevice_t *device, MtpStorageId storageId,
+                                  MtpObjectId parentId, QString *failure);
 };

@@ -103,6 +103,7 @@ public:
     virtual bool mtpUseInternalStorage() = 0;
     virtual bool mtpUseExternalStorage() = 0;
     // The phone's playlists (MTPDevice::devicePlaylists); nullopt without MTP.
+    // Throws VtrException when the phone failed to list them.
     virtual std::optional<QVariantList> mtpPlaylists() = 0;
 
     // ---- command interface -----------------------------------------------------------

@@ -101,7 +101,7 @@ public:
     // `device` null: a library-wide call (detection, opening).
     CallScope(SimulatedMtpLibrary &library, const char *function, LIBMTP_mtpdevice_t *device, QString arguments,
               bool libraryWide = false)
-        : m_impl(*library.d)
+        : m_impl(*library.d), m_function(function)
     {
         if (!libraryWide) {
             std::lock_guard<std::mutex> handlesLock(m_impl.handlesMutex);
@@ -183,6 +183,8 @@ private:
     void fail(const QString &why)
     {
         m_failed = true;
+        // As the library puts a failure on the device's error stack.
+        if (m_open) m_open->errors.append(QStringLiteral("%1: %2").arg(QLatin1String(m_function), why));
         if (CallRecord *record = current()) {
             record->failed = true;
             record->result = why;
@@ -200,6 +202,7 @@ private:
     }
 
     SimulatedMtpLibrary::Impl &m_impl;
+    const char *m_function;
     OpenDevice *m_open = nullptr;
     std::unique_lock<std::recursive_mutex> m_lock;
     quint64 m_sequence = 0;
@@ -311,6 +314,15 @@ bool SimulatedMtpLibrary::usbIdentifiers(LIBMTP_mtpdevice_t *device, uint16_t *v
     if (vendorId) *vendorId = it->second->phone->d->identity.vendorId;
     if (productId) *productId = it->second->phone->d->identity.productId;
     return true;
+}
+
+QStringList SimulatedMtpLibrary::takeErrors(LIBMTP_mtpdevice_t *device)
+{
+    std::lock_guard<std::recursive_mutex> simLock(d->mutex);
+    std::lock_guard<std::mutex> lock(d->handlesMutex);
+    auto it = d->handles.find(device);
+    if (it == d->handles.end()) return {};
+    return std::exchange(it->second->errors, {});
 }
 
 // ============================================================================

@@ -218,7 +218,8 @@ private:
 // A phone is opened by one handle at a time (a second open fails until the
 // first handle is released), as a claimed USB interface allows.
 //
-// For tests it adds fault injection (the Nth call of a named function fails),
+// For tests it adds fault injection (the Nth call of a named function fails,
+// and its failure waits in takeErrors() as on the library's error stack),
 // unplugging after a number of bytes, a log of every call and two checks of
 // the callers' discipline: calls on one device that overlap (another thread,
 // or a call from inside a transfer callback) and calls with a handle that was
@@ -285,6 +286,8 @@ public:
     LIBMTP_mtpdevice_t *openRawDeviceUncached(LIBMTP_raw_device_t *rawDevice) override;
     void releaseDevice(LIBMTP_mtpdevice_t *device) override;
     bool usbIdentifiers(LIBMTP_mtpdevice_t *device, uint16_t *vendorId, uint16_t *productId) override;
+    // Every failed call (injected, unplugged) leaves its failure here.
+    QStringList takeErrors(LIBMTP_mtpdevice_t *device) override;
 
     int getStorage(LIBMTP_mtpdevice_t *device, int sortBy) override;
     char *getSerialnumber(LIBMTP_mtpdevice_t *device) override;

@@ -115,6 +115,8 @@ struct OpenDevice
     MtpSimPhone *phone = nullptr;
     std::atomic<int> active{0};
     bool released = false;
+    // What failed since takeErrors() was last asked (the library's error stack).
+    QStringList errors;
 };
 
 struct FaultRule
