@@ -706,9 +706,9 @@ void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
     bool canonicalRootKnown = false;
     for (const qsizetype index : order) {
         const QString &entryName = names.at(index);
-        // A copy's temporary file is never listed, and a leftover of an
-        // interrupted copy goes; anything else of that name is the person's.
-        if (vtr::clearTemporaryCopyFile(folder, entryName)) continue;
+        // A copy's temporary file is never listed. A leftover stays: the
+        // folder may be a card's, and only a copy into it clears one.
+        if (vtr::isTemporaryCopyFile(folder, entryName)) continue;
         const QString child = childPath(folder, entryName);
         auto item = std::make_shared<VtrMacFileInfo>();
         item->setPath(child);
