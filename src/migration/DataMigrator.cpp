@@ -150,7 +150,8 @@ QByteArray contentHash(const QString &path, struct stat *seen)
     if (context && ::fstat(fd, seen) == 0 && S_ISREG(seen->st_mode) &&
         EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        // A small file needs no buffer of a mebibyte.
+        QByteArray buffer(int(std::clamp<qint64>(qint64(seen->st_size) + 1, 4096, 1 << 20)), Qt::Uninitialized);
         bool ok = true;
         for (;;) {
             const ssize_t n = ::read(fd, buffer.data(), size_t(buffer.size()));
@@ -455,7 +456,8 @@ public:
 
     // Records `name` by its status at once and reads its contents on other
     // threads while the next files are copied: hashing a copy takes longer
-    // than making it, so one thread alone would still hold the copy back.
+    // than making it, so one thread alone would still hold the copy back. A
+    // small file is read at once: that costs less than a thread.
     void addLater(const QString &name)
     {
         while (m_pending.size() >= kReadsAtOnce) settleOldest();
@@ -469,15 +471,21 @@ public:
         CopyIdentity id;
         id.name = name;
         id.stamp = stampOf(st);
-        m_appender.append(id);
-        auto pending = std::make_unique<Pending>();
-        pending->id = id;
-        pending->hash = std::async(std::launch::async, [path, stamp = id.stamp] {
+        const auto hashOf = [path, stamp = id.stamp] {
             struct stat opened;
             const QByteArray hash = contentHash(path, &opened);
             // Contents read from a file changed in between are not ours.
             return !hash.isEmpty() && stampOf(opened) == stamp ? hash : QByteArray();
-        });
+        };
+        if (st.st_size <= kReadAtOnceBytes) {
+            id.sha256 = hashOf();
+            m_appender.append(id);
+            return;
+        }
+        m_appender.append(id);
+        auto pending = std::make_unique<Pending>();
+        pending->id = id;
+        pending->hash = std::async(std::launch::async, hashOf);
         m_pending.push_back(std::move(pending));
     }
 
@@ -496,6 +504,7 @@ private:
     };
 
     static constexpr size_t kReadsAtOnce = 3;
+    static constexpr qint64 kReadAtOnceBytes = 256 * 1024;
 
     void settleOldest()
     {

@@ -250,6 +250,17 @@ TEST_F(MacFileInfoTest, FindFallsBackToAnotherLetterCase)
     EXPECT_TRUE(later->isFile());
 }
 
+TEST_F(MacFileInfoTest, UniqueNamesCountOtherLetterCasesAsTaken)
+{
+    write("Photo.JPG", "1");
+    write("PHOTO-1.jpg", "2");
+    write("sub/x", "3");
+    Ptr root = at(QString());
+    EXPECT_EQ(root->uniqueFilename("photo.jpg"), "photo-2.jpg");
+    EXPECT_EQ(at("Photo.JPG")->uniqueFilename("SUB"), "SUB-1");  // beside a file: its folder
+    EXPECT_EQ(root->uniqueFilename("new.jpg"), "new.jpg");
+}
+
 TEST_F(MacFileInfoTest, ListingIsSortedAndSkipsTheTemporaryCopyFileAndLoops)
 {
     for (const char *n : {"b", "B", "a", "C", ".dot", "\u00e9t\u00e9"})
