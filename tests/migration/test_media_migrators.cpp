@@ -1,10 +1,11 @@
 // The media migrators over plain folders standing for a phone's volumes: the
 // backup and the copy byte for byte, unique names where the new phone's file
 // system would merge them, the budget's first fit, playlists naming the copied
-// tracks, clearing only what an earlier run copied and is still as it wrote
-// it, entries that cannot be read left out and counted, a folder that turns
-// read-only in the middle of a copy, a stop in the middle of a copy, and the
-// importers on the media-library host.
+// tracks, clearing only what an earlier run copied and whose contents are
+// still the ones it wrote, a card's own files named like the temporary copy
+// file, entries that cannot be read left out and counted, a folder that turns
+// read-only in the middle of a copy, a stop or the process's death in the
+// middle of a copy, and the importers on the media-library host.
 
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
@@ -410,7 +411,7 @@ TEST_F(MediaMigrators, ACopyEditedInPlaceWithItsTimePutBackIsThePersons)
 
     // The person edits a copy in place and puts its time back to the nanosecond.
     const QByteArray edited = QFile::encodeName(dir + "/edited.jpg");
-    struct stat before, after;
+    struct stat before;
     ASSERT_EQ(::lstat(edited.constData(), &before), 0);
     {
         QFile file(dir + "/edited.jpg");
@@ -419,9 +420,6 @@ TEST_F(MediaMigrators, ACopyEditedInPlaceWithItsTimePutBackIsThePersons)
     }
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, edited.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
-    ASSERT_EQ(::lstat(edited.constData(), &after), 0);
-    ASSERT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size &&
-                after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
 
     // Records as earlier versions kept them in the user defaults: with the
     // digest of the contents, and without it (the copy was never read back).
