@@ -12,6 +12,11 @@
 // road's, not the simulator's), and nothing of the 2 GB exists before the
 // run; the files the run writes go into a private folder below the system's
 // temporary folder that is removed afterwards. Not part of the test runs.
+//
+// BM_MediaRoadFiles: the same road for a phone of many small photos (5,000,
+// 25,000 and 50,000, nine in ten in one camera folder, the tenth an album's
+// cover under a name that repeats): what each file costs beyond its bytes. The time per file must not
+// grow with the phone's size ("us_per_file").
 
 #include "devices/command/PlatformDevice.h"
 #include "devices/mtp/MTPDevice.h"
@@ -160,6 +165,105 @@ void BM_MediaRoad_2GB(benchmark::State &state)
     state.SetBytesProcessed(int64_t(state.iterations()) * kFiles * kFileBytes);
 }
 
+// A phone of `files` small photos in "DCIM/Camera", opened on the simulator.
+struct ManyFilesPhone
+{
+    std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
+    LIBMTP_mtpdevice_t *handle = nullptr;
+
+    explicit ManyFilesPhone(int files)
+    {
+        sim->setCallLogEnabled(false);
+        MtpSimPhone &phone = sim->addPhone();
+        MtpSimStorageSpec storage;
+        storage.id = kStorage;
+        storage.capacity = 1ull << 40;
+        phone.addStorage(storage);
+        const uint32_t dcim = phone.addFolder(kStorage, 0, QStringLiteral("DCIM"));
+        const uint32_t camera = phone.addFolder(kStorage, dcim, QStringLiteral("Camera"));
+        const uint32_t albums = phone.addFolder(kStorage, dcim, QStringLiteral("Albums"));
+        for (int i = 0; i < files; ++i) {
+            // Every tenth photo is an album's "cover.jpg": names that repeat.
+            if (i % 10 == 9) {
+                const uint32_t album = phone.addFolder(kStorage, albums, QStringLiteral("Album %1").arg(i));
+                phone.addFileOfSize(kStorage, album, QStringLiteral("cover.jpg"), 2048);
+            } else {
+                phone.addFileOfSize(kStorage, camera, QStringLiteral("IMG_%1.jpg").arg(i, 6, 10, QLatin1Char('0')),
+                                    2048);
+            }
+        }
+        LIBMTP_raw_device_t *raw = nullptr;
+        int count = 0;
+        sim->detectRawDevices(&raw, &count);
+        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
+        sim->freeRawDevices(raw);
+    }
+    ~ManyFilesPhone()
+    {
+        if (handle) sim->releaseDevice(handle);
+    }
+};
+
+class PhonePhotos final : public PhotosMigrator
+{
+public:
+    explicit PhonePhotos(PlatformDevice &device) : PhotosMigrator(nullptr), m_device(device) {}
+
+protected:
+    QList<MediaSourceItem> sourceItems() override
+    {
+        return mediaFilesBelow({m_device.deviceFileInfoWithPath(QStringLiteral("E:\\DCIM"))}, MediaKind::Photos);
+    }
+
+private:
+    PlatformDevice &m_device;
+};
+
+void BM_MediaRoadFiles(benchmark::State &state)
+{
+    phone();  // the run's own home, temporary folder and defaults
+    const int files = int(state.range(0));
+    ManyFilesPhone p(files);
+    LogSetCategoryEnabled(1, false);
+    LogSetCategoryEnabled(2, false);
+    double backupMs = 0;
+    double copyMs = 0;
+    for (auto _ : state) {
+        auto mtp = std::make_shared<MTPDevice>(0x04e8, 0x6642, p.sim);
+        mtp->setMTPDevice(p.handle, kStorage);
+        PlatformDevice device;
+        device.connect();
+        device.setMTPDeviceObject(mtp);
+        device.setDeviceConfiguration({{QStringLiteral("deviceName"), QStringLiteral("Bench")}});
+        std::shared_ptr<MobileDeviceInterface> target = WindowsPhone7LocalDevice::create({}, nullptr);
+        // As the wizard does before a copy: the earlier run's copies go.
+        MediaMigrator::clearEarlierCopies(target->preferredPhotosFolder());
+        QDir(target->preferredPhotosFolder()->path()).removeRecursively();
+        try {
+            PhonePhotos photos(device);
+            QElapsedTimer timer;
+            timer.start();
+            photos.backupOldDeviceWithStatus(nullptr);
+            backupMs = double(timer.restart());
+            photos.copyToDevice(target, std::numeric_limits<qint64>::max() / 2, nullptr, nullptr);
+            copyMs = double(timer.elapsed());
+            if (photos.copiedFiles().size() != files) {
+                const std::string why = "backed up " + std::to_string(photos.numItemsToCopy()) + ", copied " +
+                                        std::to_string(photos.copiedFiles().size());
+                state.SkipWithError(why.c_str());
+            }
+        } catch (const VtrException &e) {
+            state.SkipWithError(e.what());
+        }
+        device.setMTPDeviceObject(nullptr);
+        mtp->detach();
+    }
+    QDir(phone().root.filePath(QStringLiteral("home"))).removeRecursively();
+    state.counters["backup_ms"] = backupMs;
+    state.counters["copy_ms"] = copyMs;
+    state.counters["us_per_file"] = (backupMs + copyMs) * 1000.0 / files;
+}
+
 uint16_t putToFile(void *, void *priv, uint32_t sendlen, unsigned char *data, uint32_t *putlen)
 {
     static_cast<std::ofstream *>(priv)->write(reinterpret_cast<const char *>(data), sendlen);
@@ -194,6 +298,7 @@ void BM_BareTransferAndCopyFile_2GB(benchmark::State &state)
 // runs the two in turns).
 BENCHMARK(BM_MediaRoad_2GB)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_BareTransferAndCopyFile_2GB)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_MediaRoadFiles)->Unit(benchmark::kMillisecond)->Iterations(1)->Arg(5000)->Arg(25000)->Arg(50000);
 
 } // namespace
 

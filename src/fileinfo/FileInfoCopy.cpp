@@ -88,14 +88,20 @@ CopyFailure lastCopyFailure()
     return t_lastFailure;
 }
 
+bool isTemporaryCopyFile(const QString &folder, const QString &name)
+{
+    if (!isTemporaryCopyFileName(name)) return false;
+    // A folder (or anything else) of that name is the person's.
+    struct stat entry;
+    return localfs::lstatPath(localfs::childPath(folder, name), &entry) && S_ISREG(entry.st_mode) &&
+           entry.st_uid == ::geteuid();
+}
+
 bool clearTemporaryCopyFile(const QString &folder, const QString &name, bool *removed)
 {
     if (removed) *removed = false;
-    if (!isTemporaryCopyFileName(name)) return false;
+    if (!isTemporaryCopyFile(folder, name)) return false;
     const QString path = localfs::childPath(folder, name);
-    // A folder (or anything else) of that name is the person's.
-    struct stat entry;
-    if (!localfs::lstatPath(path, &entry) || !S_ISREG(entry.st_mode) || entry.st_uid != ::geteuid()) return false;
     // Never the file of a running copy.
     if (isTemporaryCopyFileInUse(path)) return true;
     localfs::ChangeInFolder change(folder);

@@ -11,8 +11,8 @@
 // the transfer itself (a phone file copied to the computer).
 //
 // While a copy runs, its temporary file ("TessalineCopyFile.tmp" in the
-// destination's folder) is registered as in use for this process: listings
-// and later copies remove only leftovers that no running copy owns.
+// destination's folder) is registered as in use for this process: later
+// copies into that folder remove only leftovers that no running copy owns.
 namespace vtr {
 
 // True for the temporary copy file's name in any letter case.
@@ -58,9 +58,14 @@ struct CopyFailure
 };
 CopyFailure lastCopyFailure();
 
-// True when the entry `name` of `folder` is a copy's temporary file: a plain
-// file of this user under the temporary copy file's name in any letter case.
-// It is removed unless a running copy of this process owns it; `*removed`
+// True when the entry `name` of `folder` may be a copy's temporary file: a
+// plain file of this user under the temporary copy file's name in any letter
+// case. Listings leave it out and leave it in place: a folder listed may be
+// a phone's or a card's, whose file of that name is not ours to remove.
+bool isTemporaryCopyFile(const QString &folder, const QString &name);
+
+// As isTemporaryCopyFile(), for a folder this program copies into: such a
+// file is removed unless a running copy of this process owns it; `*removed`
 // says whether it was.
 bool clearTemporaryCopyFile(const QString &folder, const QString &name, bool *removed = nullptr);
 

@@ -283,9 +283,10 @@ public:
     // fileNameLessThan order; after a child for which the filter set its stop
     // flag, set *stop (when given) and end. Leave out a child folder that is
     // an alias whose resolved path plus "/" begins with `rootNodePath`. Skip
-    // the temporary copy file, removing it only when no running copy owns it
-    // (vtr::isTemporaryCopyFileInUse, FileInfoCopy.h). The hook must not call
-    // find(), whose case-insensitive fallback lists the folder.
+    // the temporary copy file and never remove it: the folder may be a
+    // phone's or a card's (a copy into a folder clears its own leftover,
+    // FileInfoCopy.h). The hook must not call find(), whose case-insensitive
+    // fallback lists the folder.
     virtual void folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *filter, VtrFileInfoList &array, bool *stop,
                                                    const QString &rootNodePath);
     // Listing order of every kind: case-insensitive, then bytewise.

@@ -678,6 +678,29 @@ VtrFileInfoPtr VtrMacFileInfo::findFirstDeep(const QString &name)
     return found.isEmpty() ? nullptr : found.first();
 }
 
+QString VtrMacFileInfo::uniqueFilename(const QString &name)
+{
+    // The temporary copy file's name is never matched in another letter case
+    // by find(); the root's listing answers for it.
+    if (!isSafeName(name) || vtr::isTemporaryCopyFileName(name)) return VtrBaseFileInfo::uniqueFilename(name);
+    const VtrFileInfoPtr folder = isFolder() ? self() : parentFolder();
+    if (!folder) return name;
+    const auto taken = [&folder](const QString &candidate) {
+        const VtrFileInfoPtr item = folder->find(candidate);
+        return item && item->exists();
+    };
+    if (!taken(name)) return name;
+    const QString base = vtr::posixDeletingPathExtension(name);
+    const QString extension = vtr::posixPathExtension(name);
+    for (int n = 1; n < kMaxUniqueNameAttempts; ++n) {
+        QString candidate = QStringLiteral("%1-%2").arg(base).arg(n);
+        if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
+        if (!taken(candidate)) return candidate;
+    }
+    VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, folder->humanFriendlyPath()));
+    return QString();
+}
+
 void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *filter, VtrFileInfoList &array,
                                                        bool *stop, const QString &rootNodePath)
 {
@@ -706,9 +729,9 @@ void VtrMacFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *fi
     bool canonicalRootKnown = false;
     for (const qsizetype index : order) {
         const QString &entryName = names.at(index);
-        // A copy's temporary file is never listed, and a leftover of an
-        // interrupted copy goes; anything else of that name is the person's.
-        if (vtr::clearTemporaryCopyFile(folder, entryName)) continue;
+        // A copy's temporary file is never listed. A leftover stays: the
+        // folder may be a card's, and only a copy into it clears one.
+        if (vtr::isTemporaryCopyFile(folder, entryName)) continue;
         const QString child = childPath(folder, entryName);
         auto item = std::make_shared<VtrMacFileInfo>();
         item->setPath(child);

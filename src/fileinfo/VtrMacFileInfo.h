@@ -175,6 +175,9 @@ public:
     VtrFileInfoPtr find(const QString &name) override;
     VtrFileInfoList findDeep(const QString &name) override;
     VtrFileInfoPtr findFirstDeep(const QString &name) override;
+    // As the root's, without listing the folder for each name: find()
+    // already answers a name taken in another letter case.
+    QString uniqueFilename(const QString &name) override;
     // Throws VtrException "folderContentsWithFilter" when an existing folder
     // cannot be read.
     void folderContentsWithFilterWithArray(VtrBaseFileInfoFilter *filter, VtrFileInfoList &array, bool *stop,

@@ -17,8 +17,12 @@
 #include "platform/VtrException.h"
 #include "sources/host/FiledFiles.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -55,9 +59,11 @@ public:
     void endFile() { m_done += m_current; m_current = 0; }
     bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float percent, void *) override
     {
+        // `percent` runs from 0 to 100.
         if (m_status && m_total > 0)
-            m_status->setStatus(m_text, m_phase,
-                                std::min(0.99, double(m_done + qint64(double(m_current) * percent)) / double(m_total)));
+            m_status->setStatus(
+                m_text, m_phase,
+                std::min(0.99, double(m_done + qint64(double(m_current) * percent / 100.0)) / double(m_total)));
         return m_cancel();
     }
     void report()
@@ -114,15 +120,15 @@ private:
 // ---- the record of our copies ----------------------------------------------------------------------
 
 // What identifies a file this program wrote: its name in the folder, its
-// size, and the inode and modification time it had then, or else its
-// contents (another program may have moved the folder away and back, or
-// touched the file).
+// size and status then, and its contents. Only a file whose contents are
+// still the recorded ones is ours: a person may edit a copy in place and put
+// its time back, and the folder may have been moved away and back.
 struct CopyIdentity
 {
     QString name;
     vtr::FileStamp stamp;  // size -1: not recorded
-    QByteArray sha256;
-    bool nameOnly = false;  // an older run recorded the name and nothing else
+    QByteArray sha256;     // empty: not recorded (never cleared)
+    bool nameOnly = false; // an older run recorded the name and nothing else
 };
 
 constexpr qint64 kNsPerSecond = 1000000000;
@@ -134,9 +140,8 @@ vtr::FileStamp stampOf(const struct stat &st)
 }
 
 // SHA-256 of the plain file at `path` (never through a link); `seen` is
-// what it was when it was opened. Empty when it cannot be read, or when
-// `stop` was raised on the way.
-QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic<bool> *stop = nullptr)
+// what it was when it was opened. Empty when it cannot be read.
+QByteArray contentHash(const QString &path, struct stat *seen)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
@@ -145,14 +150,15 @@ QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic
     if (context && ::fstat(fd, seen) == 0 && S_ISREG(seen->st_mode) &&
         EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        // A small file needs no buffer of a mebibyte.
+        QByteArray buffer(int(std::clamp<qint64>(qint64(seen->st_size) + 1, 4096, 1 << 20)), Qt::Uninitialized);
         bool ok = true;
         for (;;) {
             const ssize_t n = ::read(fd, buffer.data(), size_t(buffer.size()));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
             if (n <= 0) break;
-            if ((stop && stop->load()) || EVP_DigestUpdate(context, buffer.constData(), size_t(n)) != 1) {
+            if (EVP_DigestUpdate(context, buffer.constData(), size_t(n)) != 1) {
                 ok = false;
                 break;
             }
@@ -167,56 +173,238 @@ QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic
     return result;
 }
 
-QVariantMap toRecord(const CopyIdentity &id)
+// An entry as the user defaults held it before records had files of their
+// own: a map, or an older run's bare name.
+CopyIdentity identityFromDefaults(const QVariant &entry)
 {
-    return {{QStringLiteral("name"), id.name},
-            {QStringLiteral("size"), id.stamp.size},
-            {QStringLiteral("mtime_ns"), id.stamp.seconds * kNsPerSecond + id.stamp.nanoseconds},
-            {QStringLiteral("device"), id.stamp.device},
-            {QStringLiteral("inode"), id.stamp.inode},
-            {QStringLiteral("sha256"), id.sha256}};
+    CopyIdentity id;
+    if (entry.typeId() != QMetaType::QVariantMap) {
+        id.name = entry.toString();
+        id.nameOnly = true;
+        return id;
+    }
+    const QVariantMap map = entry.toMap();
+    id.name = map.value(QStringLiteral("name")).toString();
+    const qint64 modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
+    const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
+    id.stamp = {true,
+                map.value(QStringLiteral("size"), -1).toLongLong(),
+                seconds,
+                modifiedNs - seconds * kNsPerSecond,
+                map.value(QStringLiteral("device")).toULongLong(),
+                map.value(QStringLiteral("inode")).toULongLong()};
+    id.sha256 = map.value(QStringLiteral("sha256")).toByteArray();
+    return id;
 }
 
-QList<CopyIdentity> identitiesIn(const QVariant &recorded)
+// One line of a record file: a JSON object (64-bit numbers kept whole).
+QByteArray recordLine(const CopyIdentity &id)
 {
-    QList<CopyIdentity> ids;
-    for (const QVariant &entry : recorded.toList()) {
-        CopyIdentity id;
-        if (entry.typeId() == QMetaType::QVariantMap) {
-            const QVariantMap map = entry.toMap();
-            id.name = map.value(QStringLiteral("name")).toString();
-            const qint64 modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
-            const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
-            id.stamp = {true,
-                        map.value(QStringLiteral("size"), -1).toLongLong(),
-                        seconds,
-                        modifiedNs - seconds * kNsPerSecond,
-                        map.value(QStringLiteral("device")).toULongLong(),
-                        map.value(QStringLiteral("inode")).toULongLong()};
-            id.sha256 = map.value(QStringLiteral("sha256")).toByteArray();
-        } else {
-            id.name = entry.toString();
-            id.nameOnly = true;
-        }
-        ids.append(id);
-    }
-    return ids;
+    QJsonObject line{{QStringLiteral("name"), id.name},
+                     {QStringLiteral("size"), id.stamp.size},
+                     {QStringLiteral("mtime_ns"), id.stamp.seconds * kNsPerSecond + id.stamp.nanoseconds},
+                     {QStringLiteral("device"), qint64(id.stamp.device)},
+                     {QStringLiteral("inode"), qint64(id.stamp.inode)}};
+    if (!id.sha256.isEmpty()) line.insert(QStringLiteral("sha256"), QString::fromLatin1(id.sha256));
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
+
+std::optional<CopyIdentity> identityFromLine(const QByteArray &line)
+{
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    if (!object.value(QStringLiteral("name")).isString()) return std::nullopt;
+    CopyIdentity id;
+    id.name = object.value(QStringLiteral("name")).toString();
+    const qint64 modifiedNs = object.value(QStringLiteral("mtime_ns")).toInteger();
+    const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
+    id.stamp = {true,
+                object.value(QStringLiteral("size")).toInteger(-1),
+                seconds,
+                modifiedNs - seconds * kNsPerSecond,
+                quint64(object.value(QStringLiteral("device")).toInteger()),
+                quint64(object.value(QStringLiteral("inode")).toInteger())};
+    id.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
+    return id;
+}
+
+// The records of our copies, one file per folder copied into, in the data
+// folder: a first line naming the folder, then one line per file, appended
+// as each copy is made (and again once its contents are read), so that a
+// run stopped at any file leaves every finished copy recorded and no file
+// grows costlier to record than the one before. A later line for a name
+// stands for the file under that name now. Only clearing a folder rewrites
+// its record, once.
+class RecordFiles
+{
+public:
+    static RecordFiles &shared()
+    {
+        static RecordFiles *files = new RecordFiles;
+        return *files;
+    }
+
+    std::mutex mutex;  // held while a record file is read, rewritten or appended to
+
+    static QString folder() { return platform::dataFolder() + QStringLiteral("/Copy records"); }
+
+    static QString fileFor(const QString &key)
+    {
+        return folder() + QLatin1Char('/') +
+               QString::fromLatin1(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex()) +
+               QStringLiteral(".log");
+    }
+
+    static QByteArray headerFor(const QString &key)
+    {
+        return QJsonDocument(QJsonObject{{QStringLiteral("folder"), key}}).toJson(QJsonDocument::Compact) + '\n';
+    }
+
+    // Every identity recorded for the folder `key`, the latest per name, in
+    // the order the names were first recorded: the user defaults' record of
+    // earlier versions first, then the file's lines.
+    QList<CopyIdentity> read(const QString &key)
+    {
+        QList<CopyIdentity> ids;
+        QHash<QString, qsizetype> indexOf;
+        const auto put = [&](const CopyIdentity &id) {
+            const auto it = indexOf.constFind(id.name);
+            if (it != indexOf.constEnd()) {
+                ids[*it] = id;
+                return;
+            }
+            indexOf.insert(id.name, ids.size());
+            ids.append(id);
+        };
+        for (const QVariant &entry : platform::UserDefaults::value(kCopiedMediaKey).toMap().value(key).toList())
+            put(identityFromDefaults(entry));
+        QFile file(fileFor(key));
+        if (!file.open(QIODevice::ReadOnly)) return ids;
+        // Another folder's record under the same file name is not this one's.
+        if (file.readLine() != headerFor(key)) return ids;
+        while (!file.atEnd()) {
+            // A line cut short (the computer went off while it was written) is not read.
+            const QByteArray line = file.readLine();
+            if (!line.endsWith('\n')) break;
+            if (const std::optional<CopyIdentity> id = identityFromLine(line)) put(*id);
+        }
+        return ids;
+    }
+
+    // The record of `key` holds `ids` only (none: it goes); the user
+    // defaults' record of it goes too. False, logged, when it could not be
+    // written: the old record stays.
+    bool replace(const QString &key, const QList<CopyIdentity> &ids)
+    {
+        const QString path = fileFor(key);
+        if (ids.isEmpty()) {
+            if (QFile::exists(path) && !QFile::remove(path)) {
+                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be removed.").arg(key));
+                return false;
+            }
+        } else {
+            QString why;
+            QSaveFile file(path);
+            bool ok = platform::ensurePrivateFolder(folder(), &why) && file.open(QIODevice::WriteOnly);
+            if (ok) {
+                ok = file.write(headerFor(key)) >= 0;
+                for (const CopyIdentity &id : ids) ok = ok && file.write(recordLine(id)) >= 0;
+                ok = ok && file.commit();
+            }
+            if (!ok) {
+                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2")
+                               .arg(key, why.isEmpty() ? file.errorString() : why));
+                return false;
+            }
+        }
+        QVariantMap defaults = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+        if (defaults.remove(key) > 0) {
+            if (defaults.isEmpty())
+                platform::UserDefaults::remove(kCopiedMediaKey);
+            else
+                platform::UserDefaults::setValue(kCopiedMediaKey, defaults);
+        }
+        return true;
+    }
+};
+
+// Adds lines to the record of one folder.
+class RecordAppender
+{
+public:
+    explicit RecordAppender(const QString &key) : m_key(key) {}
+    ~RecordAppender()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    RecordAppender(const RecordAppender &) = delete;
+    RecordAppender &operator=(const RecordAppender &) = delete;
+
+    void append(const CopyIdentity &id)
+    {
+        RecordFiles &files = RecordFiles::shared();
+        const std::lock_guard lock(files.mutex);
+        if (!open()) return;
+        writeAll(recordLine(id));
+    }
+
+    // On the disk before the run is done (one wait per run, not per file).
+    void flush()
+    {
+        if (m_fd >= 0) ::fdatasync(m_fd);
+    }
+
+private:
+    bool open()
+    {
+        if (m_fd >= 0) return true;
+        if (m_failed) return false;
+        QString why;
+        const QString path = RecordFiles::fileFor(m_key);
+        if (platform::ensurePrivateFolder(RecordFiles::folder(), &why)) {
+            m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
+            struct stat st;
+            if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_size == 0) writeAll(RecordFiles::headerFor(m_key));
+            if (m_fd < 0) why = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        if (m_fd >= 0) return true;
+        // The copies go on; unrecorded ones are never cleared, which loses nothing.
+        m_failed = true;
+        VTR_LOG(2, QStringLiteral("The copies in \"%1\" cannot be recorded (%2); a later run leaves them in place.")
+                       .arg(m_key, why));
+        return false;
+    }
+
+    void writeAll(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2")
+                               .arg(m_key, QString::fromLocal8Bit(std::strerror(errno))));
+                return;
+            }
+            done += n;
+        }
+    }
+
+    QString m_key;
+    int m_fd = -1;
+    bool m_failed = false;
+};
 
 // The file `id` names in `folder` as it is now, when it is still the file
-// we wrote; `seen` is its status as checked.
+// we wrote: a plain file of the recorded size and contents. `seen` is its
+// status as checked. Reads the whole file.
 bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen)
 {
-    if (id.nameOnly || id.stamp.size < 0 || !vtr::localfs::isSafeName(id.name)) return false;
+    if (id.nameOnly || id.stamp.size < 0 || id.sha256.isEmpty() || !vtr::localfs::isSafeName(id.name)) return false;
     const QString path = vtr::localfs::childPath(folder, id.name);
     struct stat st;
     if (!vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.stamp.size)
         return false;
-    if (stampOf(st) == id.stamp) {
-        *seen = st;
-        return true;
-    }
-    if (id.sha256.isEmpty()) return false;
     struct stat opened;
     if (contentHash(path, &opened) != id.sha256 || stampOf(opened) != stampOf(st)) return false;
     *seen = st;
@@ -236,25 +424,18 @@ std::optional<CopyIdentity> identityOf(const QString &folder, const QString &nam
     return id;
 }
 
-// One folder's record of our copies, read once. Each file added is written
-// back at once, so a later run clears it even when this one fails; its name
-// then stands for this file only.
+// Records the copies of one run into one folder as they are made.
 class CopyRecord
 {
 public:
-    explicit CopyRecord(const VtrFileInfoPtr &folder)
-        : m_folder(folder->path()), m_key(recordKeyFor(folder)),
-          m_list(platform::UserDefaults::value(kCopiedMediaKey).toMap().value(m_key).toList())
-    {
-        for (const QVariant &entry : std::as_const(m_list)) m_names.insert(nameOf(entry));
-    }
+    explicit CopyRecord(const VtrFileInfoPtr &folder) : m_folder(folder->path()), m_appender(recordKeyFor(folder)) {}
 
-    // Waits for the reads `addLater` left running; a run that ends early
-    // leaves those files recorded by their status alone.
+    // A run that ends early still has its copies' contents read: a copy
+    // recorded without them would never be cleared.
     ~CopyRecord()
     {
-        for (const std::unique_ptr<Pending> &pending : m_pending) pending->stop = true;
-        for (const std::unique_ptr<Pending> &pending : m_pending) pending->hash.wait();
+        while (!m_pending.empty()) settleOldest();
+        m_appender.flush();
     }
     CopyRecord(const CopyRecord &) = delete;
     CopyRecord &operator=(const CopyRecord &) = delete;
@@ -268,14 +449,15 @@ public:
                                .arg(name, m_folder));
                 continue;
             }
-            put(*id);
+            m_appender.append(*id);
         }
-        write();
+        m_appender.flush();
     }
 
     // Records `name` by its status at once and reads its contents on other
     // threads while the next files are copied: hashing a copy takes longer
-    // than making it, so one thread alone would still hold the copy back.
+    // than making it, so one thread alone would still hold the copy back. A
+    // small file is read at once: that costs less than a thread.
     void addLater(const QString &name)
     {
         while (m_pending.size() >= kReadsAtOnce) settleOldest();
@@ -284,23 +466,26 @@ public:
         if (!vtr::localfs::isSafeName(name) || !vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode)) {
             VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
                            .arg(name, m_folder));
-            write();
             return;
         }
         CopyIdentity id;
         id.name = name;
         id.stamp = stampOf(st);
-        put(id);
-        write();
+        const auto hashOf = [path, stamp = id.stamp] {
+            struct stat opened;
+            const QByteArray hash = contentHash(path, &opened);
+            // Contents read from a file changed in between are not ours.
+            return !hash.isEmpty() && stampOf(opened) == stamp ? hash : QByteArray();
+        };
+        if (st.st_size <= kReadAtOnceBytes) {
+            id.sha256 = hashOf();
+            m_appender.append(id);
+            return;
+        }
+        m_appender.append(id);
         auto pending = std::make_unique<Pending>();
         pending->id = id;
-        Pending *reading = pending.get();
-        pending->hash = std::async(std::launch::async, [path, pending = reading] {
-            struct stat opened;
-            const QByteArray hash = contentHash(path, &opened, &pending->stop);
-            // Contents read from a file changed in between are not ours.
-            return !hash.isEmpty() && stampOf(opened) == pending->id.stamp ? hash : QByteArray();
-        });
+        pending->hash = std::async(std::launch::async, hashOf);
         m_pending.push_back(std::move(pending));
     }
 
@@ -308,55 +493,29 @@ public:
     void finish()
     {
         while (!m_pending.empty()) settleOldest();
-        write();
+        m_appender.flush();
     }
 
 private:
     struct Pending
     {
         CopyIdentity id;
-        std::atomic<bool> stop{false};
         std::future<QByteArray> hash;
     };
 
     static constexpr size_t kReadsAtOnce = 3;
+    static constexpr qint64 kReadAtOnceBytes = 256 * 1024;
 
     void settleOldest()
     {
         const std::unique_ptr<Pending> pending = std::move(m_pending.front());
         m_pending.pop_front();
         pending->id.sha256 = pending->hash.get();
-        if (!pending->id.sha256.isEmpty()) put(pending->id);
-    }
-
-    void put(const CopyIdentity &id)
-    {
-        // Only a name recorded before costs a look through the list.
-        if (m_names.contains(id.name))
-            m_list.removeIf([&id](const QVariant &entry) { return nameOf(entry) == id.name; });
-        else
-            m_names.insert(id.name);
-        m_list.append(toRecord(id));
-    }
-
-    void write()
-    {
-        // The other folders' records as they are now.
-        QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
-        record.insert(m_key, m_list);
-        platform::UserDefaults::setValue(kCopiedMediaKey, record);
-    }
-
-    // Entries are maps; an older run's are the bare name.
-    static QString nameOf(const QVariant &entry)
-    {
-        return entry.toMap().value(QStringLiteral("name"), entry).toString();
+        if (!pending->id.sha256.isEmpty()) m_appender.append(pending->id);
     }
 
     QString m_folder;
-    QString m_key;
-    QVariantList m_list;
-    QSet<QString> m_names;
+    RecordAppender m_appender;
     std::deque<std::unique_ptr<Pending>> m_pending;
 };
 
@@ -623,10 +782,15 @@ void MediaMigrator::recordCopies(const VtrFileInfoPtr &folder, const QStringList
 qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
 {
     if (!folder) return 0;
-    const QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+    QList<CopyIdentity> ids;
+    {
+        RecordFiles &files = RecordFiles::shared();
+        const std::lock_guard lock(files.mutex);
+        ids = files.read(recordKeyFor(folder));
+    }
     qint64 bytes = 0;
     struct stat seen;
-    for (const CopyIdentity &id : identitiesIn(record.value(recordKeyFor(folder))))
+    for (const CopyIdentity &id : std::as_const(ids))
         if (stillOurs(folder->path(), id, &seen)) bytes += id.stamp.size;
     return bytes;
 }
@@ -634,11 +798,13 @@ qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
 void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
 {
     if (!folder) return;
-    QVariantMap record = platform::UserDefaults::value(kCopiedMediaKey).toMap();
+    RecordFiles &files = RecordFiles::shared();
+    const std::lock_guard lock(files.mutex);
     const QString key = recordKeyFor(folder);
-    if (!record.contains(key)) return;
-    QVariantList kept;
-    for (const CopyIdentity &id : identitiesIn(record.value(key))) {
+    const QList<CopyIdentity> ids = files.read(key);
+    if (ids.isEmpty()) return;
+    QList<CopyIdentity> kept;
+    for (const CopyIdentity &id : ids) {
         struct stat seen;
         if (!stillOurs(folder->path(), id, &seen)) {
             // Gone, or the person's file under the name now: either way no
@@ -652,13 +818,9 @@ void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
         // The file checked is the one removed, not one put there meanwhile.
         struct stat now;
         if (!vtr::localfs::lstatPath(path, &now) || stampOf(now) != stampOf(seen)) continue;
-        if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) kept.append(toRecord(id));
+        if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) kept.append(id);
     }
-    if (kept.isEmpty())
-        record.remove(key);
-    else
-        record.insert(key, kept);
-    platform::UserDefaults::setValue(kCopiedMediaKey, record);
+    files.replace(key, kept);
 }
 
 void MediaMigrator::removeUnfinishedCopies(const VtrFileInfoPtr &storage)

@@ -132,12 +132,13 @@ public:
     virtual QVariantMap manifestInfo() const = 0;
 
     // The target's folder for the kind; the files of it that an earlier run
-    // copied (recorded per folder in the user defaults) are removed while
-    // they are still the very files it wrote: same size, and the same inode
-    // and modification time or else the same contents. Anything else under a
-    // recorded name is the person's and stays, as does every file of a record
-    // that names files only (an older run's). A file that cannot be removed
-    // stays recorded.
+    // copied (recorded per folder in the data folder; the user defaults held
+    // the records of earlier versions, which are read too) are removed while
+    // their contents are still the very ones it wrote, whatever their time
+    // says. Anything else under a recorded name is the person's and stays, as
+    // does every file recorded without its contents (an older run's names, a
+    // run that ended before it read a copy back). A file that cannot be
+    // removed stays recorded. Reads every file it removes.
     static void clearEarlierCopies(const VtrFileInfoPtr &folder);
     // Bytes of the files clearEarlierCopies() would remove.
     static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder);
@@ -145,7 +146,7 @@ public:
     // what this program put there.
     static void recordCopies(const VtrFileInfoPtr &folder, const QStringList &names);
     // Removes the unfinished temporary files that interrupted copies left in
-    // the new phone's storage folder and its folders.
+    // the new phone's storage folder and its folders (never through a link).
     static void removeUnfinishedCopies(const VtrFileInfoPtr &storage);
 
 protected:

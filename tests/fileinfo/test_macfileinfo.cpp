@@ -154,6 +154,21 @@ TEST_F(MacFileInfoTest, IdentityIsDeviceAndInode)
     EXPECT_FALSE(at("a.txt")->isEqualTo(at("A.TXT")));
     EXPECT_FALSE(at("a.txt")->isEqualTo(at("missing.txt")));
     EXPECT_TRUE(at("x/missing")->isEqualTo(at("X/MISSING")));
+
+    // One inode number on two file systems: the roots of kernel file systems.
+    QStringList roots;
+    struct stat first = {};
+    for (const char *root : {"/proc", "/sys", "/dev", "/dev/shm", "/dev/pts"}) {
+        struct stat st;
+        if (::stat(root, &st) != 0) continue;
+        if (roots.isEmpty() || (st.st_ino == first.st_ino && st.st_dev != first.st_dev)) {
+            if (roots.isEmpty()) first = st;
+            roots.append(QString::fromLatin1(root));
+        }
+    }
+    if (roots.size() < 2) GTEST_SKIP() << "no two file systems here share an inode number";
+    EXPECT_FALSE(VtrMacFileInfo::fileInfoWithPath(roots.at(0))->isEqualTo(VtrMacFileInfo::fileInfoWithPath(roots.at(1))))
+        << roots.join(", ").toStdString();
 }
 
 TEST_F(MacFileInfoTest, AttributesDatesAndSizes)
@@ -235,7 +250,18 @@ TEST_F(MacFileInfoTest, FindFallsBackToAnotherLetterCase)
     EXPECT_TRUE(later->isFile());
 }
 
-TEST_F(MacFileInfoTest, ListingIsSortedAndSkipsCopyLeftoversAndLoops)
+TEST_F(MacFileInfoTest, UniqueNamesCountOtherLetterCasesAsTaken)
+{
+    write("Photo.JPG", "1");
+    write("PHOTO-1.jpg", "2");
+    write("sub/x", "3");
+    Ptr root = at(QString());
+    EXPECT_EQ(root->uniqueFilename("photo.jpg"), "photo-2.jpg");
+    EXPECT_EQ(at("Photo.JPG")->uniqueFilename("SUB"), "SUB-1");  // beside a file: its folder
+    EXPECT_EQ(root->uniqueFilename("new.jpg"), "new.jpg");
+}
+
+TEST_F(MacFileInfoTest, ListingIsSortedAndSkipsTheTemporaryCopyFileAndLoops)
 {
     for (const char *n : {"b", "B", "a", "C", ".dot", "\u00e9t\u00e9"})
         write(QString::fromUtf8(n), "x");
@@ -248,18 +274,10 @@ TEST_F(MacFileInfoTest, ListingIsSortedAndSkipsCopyLeftoversAndLoops)
     Ptr root = at(QString());
     const QStringList listed = names(root->folderContents());
     EXPECT_EQ(listed, (QStringList{".dot", "a", "B", "b", "C", "sub", "zroot", QString::fromUtf8("\u00e9t\u00e9")}));
-    // The leftover temporary copy file was deleted, the links into the tree left out.
-    EXPECT_FALSE(there("tessalinecopyfile.TMP"));
+    // A file named like the temporary copy file is not offered, nor removed:
+    // the folder may be a card's. The links into the tree are left out.
+    EXPECT_TRUE(there("tessalinecopyfile.TMP"));
     EXPECT_TRUE(there("loop"));
-
-    // The temporary file of a copy that is running is neither offered nor deleted.
-    write("TessalineCopyFile.tmp", "running");
-    {
-        vtr::TemporaryCopyFileLease lease(p("TessalineCopyFile.tmp"));
-        ASSERT_TRUE(lease.acquired());
-        EXPECT_FALSE(names(root->folderContents()).contains("TessalineCopyFile.tmp"));
-        EXPECT_TRUE(there("TessalineCopyFile.tmp"));
-    }
 
     // A folder (or link) named like the temporary file is the person's: listed, kept.
     write("keep/TessalineCopyFile.TMP/photo.jpg", "p");

@@ -68,6 +68,17 @@ TEST(PosixPathRules, Extensions)
     EXPECT_TRUE(posixAppendPathExtension(S("a"), S("b/c")).isNull());
 }
 
+TEST(PosixPathRules, BelowAFolderIsBelowItsSeparator)
+{
+    EXPECT_TRUE(isPathBelow(S("/media/u/CARD/x.jpg"), S("/media/u/CARD")));
+    EXPECT_TRUE(isPathBelow(S("/media/u/CARD/x.jpg"), S("/media/u/CARD/")));
+    // A sibling volume whose name begins with the card's.
+    EXPECT_FALSE(isPathBelow(S("/media/u/CARD2/x.jpg"), S("/media/u/CARD")));
+    EXPECT_FALSE(isPathBelow(S("/media/u/CARD"), S("/media/u/CARD")));
+    EXPECT_FALSE(isPathBelow(S("/media/u/card/x.jpg"), S("/media/u/CARD")));
+    EXPECT_FALSE(isPathBelow(S("/x"), QString()));
+}
+
 TEST(PosixPathRules, AppendingAndJoining)
 {
     EXPECT_EQ(posixAppendPathComponent(S("/tmp"), S("scratch.tiff")), S("/tmp/scratch.tiff"));

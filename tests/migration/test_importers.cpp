@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -50,7 +51,8 @@ TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
     QFile::remove(MediaLibraryHost::musicLibraryFilePath());
     QDir(MediaLibraryHost::videosFolder()).removeRecursively();
     const QString dir = testenv::makeTempDir(QStringLiteral("videos"));
-    const QString collection = QStringLiteral("Imported Videos");
+    // The library lives on for the whole process: names of this run alone.
+    const QString collection = QStringLiteral("Imported Videos ") + QFileInfo(dir).fileName();
     iTunesImporter importer;
     // The middle file is no video: the two around it are filed all the same.
     EXPECT_FALSE(importer.importFiles(filesIn(dir, {"one.mp4", "notes.txt", "two.mp4"}), collection));
@@ -70,23 +72,24 @@ TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
 TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
 {
     const QString dir = testenv::makeTempDir(QStringLiteral("music"));
+    const QString run = QFileInfo(dir).fileName();
     QVariantList dictionaries;
     for (const VtrFileInfoPtr &file : filesIn(dir, {"a.flac", "cover.txt", "b.ogg"}))
         dictionaries.append(QVariantMap{{"targetFileInfo", QVariant::fromValue(file)},
-                                        {"playlistNames", QStringList{"Evening"}}});
+                                        {"playlistNames", QStringList{"Evening " + run}}});
     iTunesImporter music;
     uint files = 0, playlists = 0;
-    EXPECT_FALSE(music.importFileDictionaries(dictionaries, QStringLiteral("Imported Music"), &files, &playlists));
+    EXPECT_FALSE(music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists));
     EXPECT_EQ(files, 2u);
     EXPECT_EQ(playlists, 1u);
     EXPECT_EQ(music.refusedFiles(), QStringList{dir + "/cover.txt"});
-    EXPECT_EQ(m3u8Entries(QStringLiteral("Evening")).size(), 2);
+    EXPECT_EQ(m3u8Entries("Evening " + run).size(), 2);
 
     const QString pictures = testenv::makeTempDir(QStringLiteral("pictures"));
     iPhotoImporter photos;
-    EXPECT_TRUE(photos.importFiles(filesIn(pictures, {"a.jpg", "list.txt", "b.png"}), QStringLiteral("Trip")));
+    EXPECT_TRUE(photos.importFiles(filesIn(pictures, {"a.jpg", "list.txt", "b.png"}), "Trip " + run));
     EXPECT_EQ(photos.refusedFiles(), QStringList{pictures + "/list.txt"});
-    EXPECT_EQ(QDir(MediaLibraryHost::picturesFolder() + "/Trip").entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(MediaLibraryHost::picturesFolder() + "/Trip " + run).entryList(QDir::Files).size(), 2);
 }
 
 TEST(Importers, PhotosOfAnEarlierImportInTheSameSecondStayOutOfTheNextAlbum)
@@ -100,10 +103,10 @@ TEST(Importers, PhotosOfAnEarlierImportInTheSameSecondStayOutOfTheNextAlbum)
     do {
         second = QDateTime::currentSecsSinceEpoch();
         ASSERT_TRUE(iAppImporter::createTempFolderOfSymLinksForFiles(filesIn(earlier, {"x.jpg", "stale.jpg"})));
-        ASSERT_TRUE(importer.importFiles(filesIn(now, {"x.jpg"}), QStringLiteral("Second")));
+        ASSERT_TRUE(importer.importFiles(filesIn(now, {"x.jpg"}), "Second " + QFileInfo(now).fileName()));
     } while (QDateTime::currentSecsSinceEpoch() != second);
     EXPECT_TRUE(importer.refusedFiles().isEmpty());
-    const QString album = MediaLibraryHost::picturesFolder() + "/Second";
+    const QString album = MediaLibraryHost::picturesFolder() + "/Second " + QFileInfo(now).fileName();
     EXPECT_EQ(QDir(album).entryList(QDir::Files), QStringList{"x.jpg"});
     EXPECT_EQ(testenv::readFile(album + "/x.jpg"), QByteArray("the photo of this import"));
 }

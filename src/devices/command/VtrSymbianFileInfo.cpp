@@ -402,12 +402,9 @@ void VtrSymbianFileInfo::folderContentsWithFilterWithArray(VtrBaseFileInfoFilter
         if (!std::is_sorted(children.begin(), children.end(), byName))
             std::stable_sort(children.begin(), children.end(), byName);
         for (const VtrFileInfoPtr &child : children) {
-            if (vtr::isTemporaryCopyFileName(child->name())) {
-                // A leftover of an interrupted copy; the file of a copy that
-                // is running now is left alone.
-                if (!vtr::isTemporaryCopyFileInUse(child->path())) quietly([&] { child->remove(); });
-                continue;
-            }
+            // Never listed, never removed here: the phone's own file of that
+            // name is the person's. A copy onto the phone clears its leftover.
+            if (vtr::isTemporaryCopyFileName(child->name())) continue;
             bool childStop = false;
             if (!filter || filter->includeItem(child, &childStop)) array.append(child);
             if (childStop) {
