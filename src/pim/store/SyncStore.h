@@ -92,6 +92,7 @@ struct SourceReadResult
     bool found = false;  // false: nothing of this kind exists there (not an error)
     qsizetype items = 0; // main records given (contacts, calendars, events, to-dos, notes)
     QStringList collections; // what was read, for the log
+    QStringList leftOut;     // items (files) of which nothing could be read, by name
 };
 
 class SyncSource
@@ -117,10 +118,13 @@ public:
     // as its own results grow.
     SyncRecordList takeRecordsWithIdentifiers(const QStringList &identifiers);
     qsizetype count() const { return m_records.size(); }
+    // What the sources could not read at all (SourceReadResult::leftOut).
+    const QStringList &leftOut() const { return m_leftOut; }
 
 private:
     friend class SnapshotBuilder;
     SyncRecordList m_records;
+    QStringList m_leftOut;
     QHash<QString, qsizetype> m_index;
 };
 
