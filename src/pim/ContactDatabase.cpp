@@ -449,9 +449,13 @@ void ContactDatabase::createDatabase()
     QVariantList bodies;
     const QVariantMap contactMapping{{mappingEntityKey(), entity::Contact}};
     forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
-        const STRecordPtr record = convertOrSkip(
+        STRecordPtr record = convertOrSkip(
             dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
+        // Each form of the contact goes once the next is made: one contact
+        // may hold very many items.
+        dictionary = QVariantMap();
         const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
+        record.reset();
         if (!json) return;
         if (live) bodies.append(windowsLiveContact(*json));
         else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
