@@ -306,28 +306,35 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
     if (colon <= 0) return std::nullopt;
     const QByteArrayView head = line.first(colon), value = line.sliced(colon + 1);
     const qsizetype nameEnd = head.indexOf(';');
-    QByteArray name = head.first(nameEnd < 0 ? head.size() : nameEnd).toByteArray().toUpper();
-    name = name.mid(name.lastIndexOf('.') + 1);
-    const bool categories = name == "CATEGORIES";
-    const std::vector<qsizetype> separators = valueSeparators(value, categories);
-
-    bool longHead = false;
-    {
-        const std::vector<qsizetype> headSeparators = quotedListSeparators(head, true);
-        qsizetype params = 0, values = 0;
-        for (const qsizetype i : headSeparators) {
-            if (head[i] == ';') ++params, values = 0;
-            else ++values;
-            longHead = longHead || params > kListItems || values >= kListItems;
+    QByteArrayView nameView = head.first(nameEnd < 0 ? head.size() : nameEnd);
+    nameView = nameView.sliced(nameView.lastIndexOf('.') + 1);
+    const bool categories = qstrnicmp(nameView.data(), nameView.size(), "CATEGORIES", 10) == 0;
+    // Most lines are only counted: nothing is made of them.
+    bool longHead = false, longValue = false;
+    qsizetype params = 0, values = 0, valueSeparatorCount = 0;
+    bool quoted = false;
+    for (qsizetype i = 0; i < head.size() && !longHead; ++i) {
+        if (head[i] == '"') {
+            quoted = !quoted;
+        } else if (!quoted && head[i] == ';') {
+            longHead = ++params > kListItems;
+            values = 0;
+        } else if (!quoted && head[i] == ',') {
+            longHead = ++values >= kListItems;
         }
     }
-    const bool longValue = separators.size() >= size_t(kListItems);
+    for (qsizetype i = 0; i < value.size() && !longValue; ++i) {
+        if (value[i] == '\\') ++i;
+        else if (value[i] == ';' || (categories && value[i] == ',')) longValue = ++valueSeparatorCount >= kListItems;
+    }
     if (!longHead && !longValue) return std::nullopt;
 
-    const QByteArray params = longHead ? boundedParameters(head) : head.toByteArray();
-    if (!longValue) return params + ':' + value.toByteArray() + "\r\n";
+    const QByteArray bounded = longHead ? boundedParameters(head) : head.toByteArray();
+    if (!longValue) return bounded + ':' + value.toByteArray() + "\r\n";
 
-    QByteArray out = params + ':';
+    const QByteArray name = nameView.toByteArray().toUpper();
+    const std::vector<qsizetype> separators = valueSeparators(value, categories);
+    QByteArray out = bounded + ':';
     static const QHash<QByteArray, int> fieldsRead{{"N", 5}, {"ADR", 7}, {"SOUND", 3}};
     if (const int fields = fieldsRead.value(name); fields > 0) {
         out.append(value.first(separators[size_t(fields - 1)])).append("\r\n");
@@ -336,7 +343,7 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
         for (size_t from = 0; from <= separators.size(); from += kListItems) {
             const qsizetype begin = from ? separators[from - 1] + 1 : 0;
             const qsizetype end = from + kListItems - 1 < separators.size() ? separators[from + kListItems - 1] : value.size();
-            out += params + ':' + value.sliced(begin, end - begin).toByteArray() + "\r\n";
+            out += bounded + ':' + value.sliced(begin, end - begin).toByteArray() + "\r\n";
         }
     } else {
         const QByteArrayView joined = name == "TEL" || name == "URL" || name == "PHOTO" ? "\\;"
@@ -352,10 +359,10 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
     return out;
 }
 
-// The property of these physical lines (a first line and its folded
+// Appends the property of these physical lines (a first line and its folded
 // continuations), each ending in CRLF; a property the parser would read in
 // quadratic time is given unfolded and bounded.
-QByteArray propertyText(const std::vector<QByteArray> &lines)
+void appendProperty(QByteArray &card, const std::vector<QByteArray> &lines)
 {
     std::optional<QByteArray> bounded;
     if (lines.size() == 1) {
@@ -365,10 +372,11 @@ QByteArray propertyText(const std::vector<QByteArray> &lines)
         for (size_t i = 1; i < lines.size(); ++i) unfolded.append(QByteArrayView(lines[i]).sliced(1));
         bounded = boundedProperty(unfolded);
     }
-    if (bounded) return *bounded;
-    QByteArray out;
-    for (const QByteArray &l : lines) out += l + "\r\n";
-    return out;
+    if (bounded) {
+        card += *bounded;
+        return;
+    }
+    for (const QByteArray &l : lines) card.append(l).append("\r\n");
 }
 
 // The text of a file as UTF-8. A UTF-16 file is converted: one with a
@@ -411,7 +419,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
         if (qp.isEmpty()) return;
         if (softBreak) qp.chop(1);  // a soft break before the card's end joins nothing
         repairEscapes(qp, valueColon(qp) + 1);
-        current += propertyText({qp});
+        appendProperty(current, {qp});
         qp.clear();
         softBreak = false;
     };
@@ -419,7 +427,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
     std::vector<QByteArray> property;
     auto finishProperty = [&] {
         if (property.empty()) return;
-        current += propertyText(property);
+        appendProperty(current, property);
         property.clear();
     };
 
