@@ -5,7 +5,12 @@
 //   keeping every card, in the same run (vobject reads no quoted-printable
 //   soft line breaks: the cards have none);
 // - the companion app's contacts file of 1,000,000 records (about 130 MB)
-//   read one line at a time.
+//   read one line at a time;
+// - crafted contacts, each alone in its file, whose reading must grow with
+//   their size, not its square: a card and a companion record with k phone
+//   numbers of one type, a card whose N value holds k ";", a card of k
+//   properties of every kind, a file of k cards of one UID ("us_per_item"
+//   should stay flat as k grows).
 // "peak_MB" is the growth of the peak resident size while reading, measured
 // in a fresh process (this program with "--peak ..."; the Python reader
 // measures itself after its imports); "process_peak_MB" is the whole
@@ -212,6 +217,87 @@ void BM_CompanionFileOfAMillionContacts(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kCompanionRecords);
 }
 BENCHMARK(BM_CompanionFileOfAMillionContacts)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+enum class Crafted { ManyNumbers, LongName, ManyProperties, OneUid };
+
+QString craftedCard(Crafted kind, int k)
+{
+    const QString dir = scratch().filePath(QStringLiteral("crafted-%1-%2").arg(int(kind)).arg(k));
+    if (QDir(dir).exists()) return dir;
+    QDir().mkpath(dir);
+    QFile f(dir + QStringLiteral("/crafted.vcf"));
+    if (!f.open(QIODevice::WriteOnly)) return dir;
+    if (kind == Crafted::OneUid) {
+        for (int i = 0; i < k; ++i)
+            f.write("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:crafted\r\nN:Lee" + QByteArray::number(i) + ";Ann;;;\r\nEND:VCARD\r\n");
+        return dir;
+    }
+    QByteArray card = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:crafted\r\n";
+    if (kind == Crafted::LongName) card += "N:Lee;Ann" + QByteArray(k, ';') + "\r\n";
+    else card += "N:Lee;Ann;;;\r\n";
+    // Properties of every kind the reader maps, and some it does not.
+    static const char *const properties[] = {
+        "TEL;TYPE=WORK:+1 556 %1",         "EMAIL;TYPE=HOME:a%1@example.com",  "ADR;TYPE=HOME:;;%1 Main St;Springfield;;;",
+        "URL:https://example.com/%1",      "NOTE:note %1",                     "CATEGORIES:group %1",
+        "X-ABDATE:2001-01-01",             "IMPP:xmpp:a%1@example.com",        "X-ABRELATEDNAMES:friend %1",
+        "X-UNKNOWN-%1:value",
+    };
+    for (int i = 0; i < (kind == Crafted::LongName ? 0 : k); ++i) {
+        const QByteArray n = QByteArray::number(i);
+        card += kind == Crafted::ManyNumbers ? "TEL;TYPE=CELL:+1 555 " + n
+                                             : QByteArray(properties[i % std::size(properties)]).replace("%1", n);
+        card += "\r\n";
+    }
+    f.write(card + "END:VCARD\r\n");
+    return dir;
+}
+
+// Microseconds per item of one timed run.
+void setMicrosecondsPerItem(benchmark::State &state, std::chrono::steady_clock::time_point began, int items)
+{
+    state.counters["us_per_item"] =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - began).count() / double(items);
+}
+
+void BM_CraftedCard(benchmark::State &state, Crafted kind)
+{
+    LogSetCategoryEnabled(0, false);
+    const int k = int(state.range(0));
+    const QString folder = craftedCard(kind, k);
+    for (auto _ : state) {
+        const auto began = std::chrono::steady_clock::now();
+        if (readCards(folder) != (kind == Crafted::OneUid ? k : 1)) state.SkipWithError("not every card was read");
+        setMicrosecondsPerItem(state, began, k);
+    }
+    state.counters["peak_MB"] = peakOf("cards", folder).growthMiB;
+}
+BENCHMARK_CAPTURE(BM_CraftedCard, numbers_of_one_type, Crafted::ManyNumbers)
+    ->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_CraftedCard, name_of_semicolons, Crafted::LongName)
+    ->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_CraftedCard, properties, Crafted::ManyProperties)
+    ->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_CraftedCard, cards_of_one_uid, Crafted::OneUid)
+    ->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_CompanionContactWithNumbersOfOneType(benchmark::State &state)
+{
+    const int k = int(state.range(0));
+    const QString path = scratch().filePath(QStringLiteral("numbers-%1.json").arg(k));
+    if (!QFile::exists(path)) {
+        QByteArray line = R"({"command":"ADD_RECORD","database":"contacts","record":{"first":"Ann","phones":[)";
+        for (int i = 0; i < k; ++i)
+            line += (i ? "," : "") + QByteArray(R"({"type":"mobile","value":"+1 555 )") + QByteArray::number(i) + "\"}";
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly)) f.write(line + "]}}\n");
+    }
+    for (auto _ : state) {
+        const auto began = std::chrono::steady_clock::now();
+        if (readCompanion(path) != 1) state.SkipWithError("the record was not read");
+        setMicrosecondsPerItem(state, began, k);
+    }
+}
+BENCHMARK(BM_CompanionContactWithNumbersOfOneType)->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -299,8 +299,22 @@ void NS_AppControllerLiveDriver::setUploadResult(const QString &phase, bool allS
 {
     // A kind whose data could not be read keeps saying so: nothing was sent.
     if (allSent && m_controller.kindResult(phase).outcome == NS_AppController::Outcome::NotMoved) return;
-    m_controller.setKindResult(phase, allSent ? NS_AppController::Outcome::Written : NS_AppController::Outcome::Failed,
-                               allSent ? QString() : reason);
+    // The line also names what the reader could not read at all (its
+    // manifest's "note"); with nothing read besides, nothing was moved.
+    const bool contacts = phase == vtrphase::Contacts;
+    const auto reader = m_controller.manifestSource(contacts ? NS_AppController::ManifestKind::Contacts
+                                                             : NS_AppController::ManifestKind::Events);
+    const QVariantMap read = reader ? reader->manifestInfo() : QVariantMap();
+    const QString note = read.value(QStringLiteral("note")).toString();
+    QStringList notes;
+    if (!allSent) notes << (note.isEmpty() || !reason.endsWith(QLatin1Char('.')) ? reason : reason.chopped(1));
+    if (!note.isEmpty()) notes << note;
+    const bool nothingRead = read.value(contacts ? QStringLiteral("contact_cnt") : QStringLiteral("event_cnt")).toInt() == 0;
+    m_controller.setKindResult(phase,
+                               !allSent                          ? NS_AppController::Outcome::Failed
+                               : nothingRead && !note.isEmpty() ? NS_AppController::Outcome::NotMoved
+                                                                : NS_AppController::Outcome::Written,
+                               notes.join(QStringLiteral("; ")));
 }
 
 int NS_AppControllerLiveDriver::runCriticalAlert(const QString &title, const QString &text, const QStringList &buttons)

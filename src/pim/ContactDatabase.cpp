@@ -14,6 +14,7 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QSet>
 #include <QUrl>
 
@@ -86,14 +87,29 @@ QString liveSlot(const QString &type)
     return type;
 }
 
-QString uniqueSlot(const QString &slot, const QVariantMap &used)
+// A slot name not yet used in one dictionary: the name, else "%1 %2" with 2,
+// 3 and so on. A name once used stays used, so each name's search goes on
+// from where its last one ended: k items of one kind cost k look-ups, not k².
+class UniqueSlots
 {
-    if (!used.contains(slot)) return slot;
-    for (int n = 2;; ++n) {
-        const QString candidate = QStringLiteral("%1 %2").arg(slot).arg(n);
-        if (!used.contains(candidate)) return candidate;
+public:
+    QString operator()(const QString &slot, const QVariantMap &used)
+    {
+        if (!used.contains(slot)) return slot;
+        int &n = m_next[slot];
+        n = std::max(n, 2);
+        for (;; ++n) {
+            QString candidate = QStringLiteral("%1 %2").arg(slot).arg(n);
+            if (!used.contains(candidate)) {
+                ++n;
+                return candidate;
+            }
+        }
     }
-}
+
+private:
+    QHash<QString, int> m_next;
+};
 
 }  // namespace
 
@@ -146,6 +162,7 @@ void ContactDatabase::forEachContactSnapshot(const std::function<void(QVariantMa
     // written) is no failure to read it.
     SyncRecordList contacts =
         readStore("Could not access contact data.", [&] { return snapshotRecords(entity::Contact, &snapshot); });
+    setLeftOut(snapshot ? snapshot->leftOut() : QStringList());
     // A record named more than once (a source may give two contacts one
     // phone number) cannot be taken at its first naming: it is copied at each.
     // Identifiers are told apart by their hashes only, so as not to hold them
@@ -326,7 +343,7 @@ STRecordPtr ContactDatabase::convertSyncContactRecordToSTRecord(const QVariantMa
                                              : VtrCalendarDate(b.toDateTime(), vtr::defaultTimeZone());
             // A birthday without a year keeps its day and month only.
             const QString text = !date.isNull() && date.yearOfCommonEra() == kNoYear
-                                     ? stBirthdayText({0, date.monthOfYear(), date.dayOfMonth()})
+                                     ? stBirthdayText({0, date.monthOfYear(), date.dayOfMonth()}) + QStringLiteral("000000")
                                      : STDateOnlyStringFromCalendarDate(date);
             auto r = related(QStringLiteral("date"), QStringLiteral("dates"), QString());
             r->setValue(QStringLiteral("birthday"), QStringLiteral("type"));
@@ -421,6 +438,7 @@ void ContactDatabase::createDatabase()
     reportNow(QStringLiteral("Collecting contacts information..."), vtrphase::Contacts, 0.05);
     m_recordCount = 0;
     m_containerCount = 0;
+    setLeftOut({});
 
     // Each contact goes its whole way (store dictionary, record, JSON record,
     // Windows Live body or export line) before the next one is read: only the
@@ -431,9 +449,13 @@ void ContactDatabase::createDatabase()
     QVariantList bodies;
     const QVariantMap contactMapping{{mappingEntityKey(), entity::Contact}};
     forEachContactSnapshot([&](QVariantMap dictionary, qsizetype i, qsizetype n) {
-        const STRecordPtr record = convertOrSkip(
+        STRecordPtr record = convertOrSkip(
             dictionary, [&](const QVariantMap &d) { return convertSyncRecordToSTRecord(d, contactMapping); });
+        // Each form of the contact goes once the next is made: one contact
+        // may hold very many items.
+        dictionary = QVariantMap();
         const auto json = record ? jsonOrSkip(*record, JSONContactRecordFromSTRecord) : std::nullopt;
+        record.reset();
         if (!json) return;
         if (live) bodies.append(windowsLiveContact(*json));
         else if (!file->writeLine(QStringLiteral("contacts"), *json)) return;
@@ -461,11 +483,33 @@ void ContactDatabase::createDatabase()
                               QStringLiteral("Contacts file does not exist."));
 }
 
+void ContactDatabase::setLeftOut(QStringList files)
+{
+    std::lock_guard lock(m_leftOutMutex);
+    m_leftOut = std::move(files);
+}
+
 QVariantMap ContactDatabase::manifestInfo() const
 {
     QVariantMap m = manifestWith("sl_contacts.json", "contact_cnt", "Contact", "Contacts");
     m.insert(QStringLiteral("group_cnt"), m_containerCount);
     m.insert(QStringLiteral("group_title"), vtrLocalized(m_containerCount == 1 ? "Group" : "Groups"));
+    // A file that gave no contact is named, not counted as no contacts: a
+    // few names are enough to find them all in the log.
+    std::lock_guard lock(m_leftOutMutex);
+    if (!m_leftOut.isEmpty()) {
+        constexpr qsizetype kNamed = 3;
+        QStringList names;
+        for (qsizetype i = 0; i < std::min(m_leftOut.size(), kNamed); ++i)
+            names.append(QStringLiteral("\"%1\"").arg(QFileInfo(m_leftOut.at(i)).fileName()));
+        QString note = m_leftOut.size() == 1
+                           ? vtrLocalized("%1 held no contact that could be read").arg(names.first())
+                           : vtrLocalized("%1 files held no contact that could be read: %2")
+                                 .arg(m_leftOut.size())
+                                 .arg(names.join(QStringLiteral(", ")));
+        if (m_leftOut.size() > kNamed) note += vtrLocalized(" and %1 more").arg(m_leftOut.size() - kNamed);
+        m.insert(QStringLiteral("note"), note);
+    }
     return m;
 }
 
@@ -513,6 +557,7 @@ QVariantMap ContactDatabase::windowsLiveContact(const QVariantMap &r)
     }
     for (const QString &key : {emails, phones}) {
         QVariantMap slots;
+        UniqueSlots uniqueSlot;
         for (const QVariant &item : r.value(key).toList()) {
             const QVariantMap m = item.toMap();
             if (!m.contains(type) || !m.contains(value)) continue;
@@ -521,6 +566,7 @@ QVariantMap ContactDatabase::windowsLiveContact(const QVariantMap &r)
         if (!slots.isEmpty()) body.insert(key, slots);
     }
     QVariantMap addresses;
+    UniqueSlots uniqueSlot;
     for (const QVariant &item : r.value(addressesKey).toList()) {
         const QVariantMap m = item.toMap();
         const QString kind = m.value(type).toString();

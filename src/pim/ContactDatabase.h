@@ -9,7 +9,7 @@
 #include <QVariantList>
 
 #include <functional>
-
+#include <mutex>
 #include <optional>
 
 // The person's contacts and contact groups: read from the store, turned into
@@ -29,6 +29,7 @@ public:
     QStringList entityNamesToSync() const override;
 
     void createDatabase() override;
+    // With "note" when a file of the store held no contact that could be read.
     QVariantMap manifestInfo() const override;
 
     // Contact snapshot dictionaries, in the store's order; empty when none.
@@ -73,6 +74,13 @@ public:
                          QVariantMap &target);
 
 private:
+    void setLeftOut(QStringList files);
+
+    // The store's files of which nothing could be read; the main thread asks
+    // for the manifest while a dump runs.
+    mutable std::mutex m_leftOutMutex;
+    QStringList m_leftOut;
+
     // The bodies of the contacts lines of `file`, each kept as `keep` makes it.
     std::optional<QVariantList> windowsLiveContactsFromDevice(QIODevice &file,
                                                               const std::function<QVariant(const QVariantMap &)> &keep);

@@ -112,7 +112,9 @@ protected:
 
     // Runs both stages with `token` from the login (empty: the sheet closed)
     // against a server that answers 201, or 400 to a body saying "refuse".
-    void upload(const QString &token)
+    void upload(const QString &token, const QVariantList &contactList = {QVariantMap{{"first_name", "A"}},
+                                                                         QVariantMap{{"first_name", "refuse"}},
+                                                                         QVariantMap{{"first_name", "C"}}})
     {
         for (const char *path : {"/v5.0/me/contacts", "/v5.0/me/calendars", "/v5.0/calA/events"})
             server.route("POST", path, [](const LoopbackHttpServer::Request &r) {
@@ -122,9 +124,7 @@ protected:
                 return response;
             });
         platform::UserDefaults::setValue(QStringLiteral("LiveAPIHost"), server.host());
-        wizard->stowContacts({QVariantMap{{"first_name", "A"}}, QVariantMap{{"first_name", "refuse"}},
-                              QVariantMap{{"first_name", "C"}}},
-                             {});
+        wizard->stowContacts(contactList, {});
         wizard->stowCalendars({QVariantMap{{"name", "Work"},
                                            {"events", QVariantList{QVariantMap{{"name", "e1"}},
                                                                    QVariantMap{{"name", "refuse"}}}}},
@@ -377,6 +377,28 @@ TEST_F(LiveWizardTest, SummariesComeFromTheControllersChoicesAndCounts)
         EXPECT_EQ(texts.value(0), (QPair<QString, QString>{"apps", "Skipped Apps"}));
         EXPECT_EQ(texts.value(1), (QPair<QString, QString>{"contacts", QString::fromLatin1(c.contacts)}));
         EXPECT_EQ(texts.value(2), (QPair<QString, QString>{"calendars", QString::fromLatin1(c.calendars)}));
+    }
+}
+
+TEST_F(LiveWizardTest, WhatTheReaderCouldNotReadIsOnTheKindsLine)
+{
+    const QString note = QStringLiteral("\"notes.vcf\" held no contact that could be read");
+    const QVariantList two{QVariantMap{{"first_name", "A"}}, QVariantMap{{"first_name", "C"}}};
+    const QVariantList refused{QVariantMap{{"first_name", "A"}}, QVariantMap{{"first_name", "refuse"}}};
+    const struct {
+        QVariantList read;
+        const char *line;
+    } cases[] = {
+        {two, " - Done (\"notes.vcf\" held no contact that could be read)"},
+        {{}, " - Not moved: \"notes.vcf\" held no contact that could be read"},
+        {refused, " - Failed: 1 could not be uploaded to Windows Live; \"notes.vcf\" held no contact that could be read"},
+    };
+    for (const auto &c : cases) {
+        wizard->setManifestSource(NS_AppController::ManifestKind::Contacts,
+                                  std::make_shared<Manifest>(QVariantMap{{"contact_cnt", c.read.size()}, {"note", note}}));
+        wizard->setLivePIMState(0);
+        upload(QStringLiteral("t"), c.read);
+        EXPECT_EQ(wizard->contactsSummaryDone(), QLatin1String(c.line));
     }
 }
 

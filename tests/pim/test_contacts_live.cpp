@@ -58,6 +58,10 @@ TEST(ContactsLive, SlotRules)
          R"({"phones":{"business":"1","business 2":"2"}})"},
         {R"({"phones":[{"type":"home","value":"1"},{"type":"fax_home","value":"2"},{"type":"home","value":"3"}]})",
          R"({"phones":{"personal":"1","personal 2":"2","personal 3":"3"}})"},
+        // A name given as a type is taken; each dictionary counts on its own.
+        {R"({"phones":[{"type":"mobile","value":"1"},{"type":"mobile 3","value":"3"},{"type":"mobile","value":"2"},)"
+         R"({"type":"mobile","value":"4"}],"emails":[{"type":"mobile","value":"a"},{"type":"mobile","value":"b"}]})",
+         R"({"phones":{"mobile":"1","mobile 2":"2","mobile 3":"3","mobile 4":"4"},"emails":{"mobile":"a","mobile 2":"b"}})"},
         {R"({"addresses":[{"type":"HOME","city":"x"},{"type":"home2","city":"y"}]})",
          R"({"addresses":{"personal":{"city":"x"},"other":{"city":"y"}}})"},
         {R"({"first":"Ann","suffix":"Jr."})", R"({"first_name":"Ann","name":"Ann Jr."})"},

@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -287,7 +288,8 @@ TEST_F(PimDump, BirthdaysWithoutAYearKeepDayAndMonthOnEveryRoad)
     QStringList written;
     for (const QString &l : linesAcceptedByJq(migrationInfo(QStringLiteral("sl_contacts.json"))))
         written.append(vtr::JSONValue(l).toMap().value("record").toMap().value("birthday").toString());
-    EXPECT_EQ(written.mid(0, 5), (QStringList{"--0704", "--1225", "--0704", "19800704", "19700704"}));
+    // Eight digits on every line, as a reader of "birthday" wants them.
+    EXPECT_EQ(written.mid(0, 5), (QStringList{"16040704", "16041225", "16040704", "19800704", "19700704"}));
 
     // The companion app's lines, in every form a day without a year comes in.
     QByteArray companion;
@@ -295,5 +297,44 @@ TEST_F(PimDump, BirthdaysWithoutAYearKeepDayAndMonthOnEveryRoad)
         companion += QByteArray(R"({"database":"contacts","record":{"birthday":")") + b + "\"}}\n";
     EXPECT_EQ(days(live.windowsLiveContactsWithData(companion).value_or(QVariantList())), expected);
     const STRecordPtr read = STContactRecordFromJSONRecord({{"birthday", "--07-04"}});
-    EXPECT_EQ(JSONContactRecordFromSTRecord(*read).value("birthday").toString(), QStringLiteral("--0704"));
+    EXPECT_EQ(JSONContactRecordFromSTRecord(*read).value("birthday").toString(), QStringLiteral("16040704"));
+}
+
+TEST_F(PimDump, VCardsInUtf16OrWithLoneCrLineEndsAreReadAndAFileOfNoneIsNamed)
+{
+    const QString folder = testenv::makeTempDir(QStringLiteral("encodings"));
+    auto card = [](const char *last, const char *eol) {
+        return QString::fromUtf8("BEGIN:VCARD%1VERSION:3.0%1N:%2;Zoë;;;%1TEL;TYPE=CELL:555%1END:VCARD%1").arg(QLatin1String(eol), QLatin1String(last));
+    };
+    auto utf16 = [](const QString &text, QStringConverter::Encoding encoding, bool mark) {
+        QStringEncoder encode(encoding, mark ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+        return QByteArray(encode(text));
+    };
+    testenv::writeFile(folder + QStringLiteral("/cr.vcf"), (card("Carr", "\r") + card("Cole", "\r")).toUtf8());
+    testenv::writeFile(folder + QStringLiteral("/le.vcf"), utf16(card("Lee", "\r\n"), QStringConverter::Utf16LE, true));
+    testenv::writeFile(folder + QStringLiteral("/be.vcf"), utf16(card("Bee", "\n"), QStringConverter::Utf16BE, true));
+    testenv::writeFile(folder + QStringLiteral("/le-bare.vcf"), utf16(card("Low", "\r\n"), QStringConverter::Utf16LE, false));
+    testenv::writeFile(folder + QStringLiteral("/be-bare.vcf"), utf16(card("Bow", "\r"), QStringConverter::Utf16BE, false));
+    testenv::writeFile(folder + QStringLiteral("/notes.vcf"), "Call Ann back\r\n");
+
+    ContactDatabase db(&recorder, pimtest::vdirStore({folder}));
+    db.setTargetDevice(newPhone);
+    db.runDatabaseDump();
+    QStringList read;
+    for (const QVariant &b : recorder.contacts)
+        read.append(b.toMap().value("name").toString() + ' ' + b.toMap().value("phones").toMap().value("mobile").toString());
+    read.sort();
+    EXPECT_EQ(read, (QStringList{"Zoë Bee 555", "Zoë Bow 555", "Zoë Carr 555", "Zoë Cole 555", "Zoë Lee 555", "Zoë Low 555"}));
+    // The file that still gives nothing is named in the log and for the line.
+    EXPECT_EQ(log.filter(QStringLiteral("notes.vcf")).size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(db.manifestInfo().value("note").toString(), QStringLiteral("\"notes.vcf\" held no contact that could be read"));
+
+    for (const char *name : {"a", "b", "c", "d"}) testenv::writeFile(folder + QStringLiteral("/%1.vcf").arg(name), "");
+    db.runDatabaseDump();
+    EXPECT_EQ(db.manifestInfo().value("note").toString(),
+              QStringLiteral("5 files held no contact that could be read: \"a.vcf\", \"b.vcf\", \"c.vcf\" and 2 more"));
+    db.setTargetDevice(folderPhone);
+    for (const char *name : {"a", "b", "c", "d", "notes"}) QFile::remove(folder + QStringLiteral("/%1.vcf").arg(name));
+    db.runDatabaseDump();
+    EXPECT_FALSE(db.manifestInfo().contains("note")) << "a later dump keeps no earlier note";
 }

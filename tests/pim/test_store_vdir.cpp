@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 using namespace syncstore;
 
 namespace {
@@ -213,6 +215,21 @@ TEST(StoreVdir, FoldersThatAreMissingBrokenOrUnreadable)
     }
 }
 
+TEST(StoreVdir, ItemFilesOfAnyCaseAreReadAndHiddenFoldersAreNoCollections)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("vdircase"));
+    auto card = [](const char *last) { return QByteArray("BEGIN:VCARD\nVERSION:3.0\nN:") + last + ";Ann;;;\nEND:VCARD\n"; };
+    testenv::writeFile(root + QStringLiteral("/CARD.VCF"), card("Upper"));
+    testenv::writeFile(root + QStringLiteral("/friends/b.Vcf"), card("Mixed"));
+    // What a file manager or a sync tool keeps beside the collections.
+    testenv::writeFile(root + QStringLiteral("/.trash/old.vcf"), card("Deleted"));
+    QStringList lasts;
+    for (const auto &e : ofEntity(*snapshotOf({root}, entity::Contact), entity::Contact))
+        lasts.append(e.record.value(QStringLiteral("last name")).toString());
+    lasts.sort();
+    EXPECT_EQ(lasts, (QStringList{"Mixed", "Upper"}));
+}
+
 TEST(StoreVdir, AnItemWhoseReadingFailsIsAnErrorNotAPartialItem)
 {
     // Reading a process's own memory at offset 0 fails with EIO, and the file
@@ -303,6 +320,8 @@ TEST(StoreVdir, QuotedPrintableSoftBreaksAreJoinedBeforeTheParser)
         {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Gr=C3=\r\n=BC=C3=9Fer;Hans;;;\r\n", "last name", "Grüßer"},
         {"N:Lee;Ann;;;\r\nNOTE;CHARSET=UTF-8;QUOTED-PRINTABLE:Room =\r\n#42, up=\r\nstairs\r\n", "notes", "Room #42, upstairs"},
         {"N:Lee;Ann;;;\r\nNOTE;ENCODING=QUOTED-PRINTABLE:line=0D=0Anext=\r\n", "notes", "line\r\nnext"},
+        // A ":" inside a quoted parameter value is not where the value begins.
+        {"N:Lee;Ann;;;\r\nNOTE;X-LABEL=\"Desk: 4\";ENCODING=QUOTED-PRINTABLE:a=3Db, =\r\nc\r\n", "notes", "a=b, c"},
         // Without quoted-printable a last "=" is text.
         {"N:Lee;Ann;;;\r\nNOTE:a trailing = is no soft line break=\r\nTEL:1\r\n", "notes", "a trailing = is no soft line break="},
     };
@@ -361,4 +380,40 @@ TEST(StoreVdir, AnUnreadableCardIsLeftOutAloneNotItsWholeFile)
     ASSERT_EQ(contacts.size(), 1);
     EXPECT_EQ(lines.filter(QStringLiteral("Left out card 2 of ")).size(), 1) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.filter(QStringLiteral("Left out \"")).isEmpty()) << lines.join('\n').toStdString();
+}
+
+TEST(StoreVdir, PropertiesOfVeryManyItemsAreReadAsTheirFewValuesWould)
+{
+    // Lists of 40 listed, longer than the parser is given whole: what the
+    // reader makes of them is what it makes of the same values listed short.
+    QStringList n(40);
+    std::generate(n.begin(), n.end(), [i = 0]() mutable { return QString::number(++i); });
+    const QByteArray listed = n.join(QLatin1Char(';')).toLatin1(), commas = n.join(QLatin1Char(',')).toLatin1();
+    std::unique_ptr<SyncRecordSnapshot> s;
+    const SyncRecordList contacts = contactsOfFile(
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;Jo;Dr;Jr;" + listed + "\r\nNICKNAME:" + listed + "\r\nORG:Acme;" +
+            listed + "\r\nNOTE:" + listed + "\\;x\r\nCATEGORIES:" + commas + ";z\r\nTEL;TYPE=CELL" +
+            QByteArray(";X-A=1").repeated(40) + ":" + listed + "\r\nADR;TYPE=HOME," + commas + ":;;Main\r\n  St;Springfield;;;;" +
+            listed + "\r\nEND:VCARD\r\n",
+        &s);
+    ASSERT_EQ(contacts.size(), 1);
+    const QVariantMap c = contacts.first().record;
+    EXPECT_EQ(QStringList({c.value("last name").toString(), c.value("first name").toString(), c.value("middle name").toString(),
+                           c.value("title").toString(), c.value("suffix").toString()}),
+              (QStringList{"Lee", "Ann", "Jo", "Dr", "Jr"}));
+    EXPECT_EQ(c.value("nickname").toString(), n.join(QStringLiteral(", ")));
+    EXPECT_EQ(c.value("department").toString(), n.join(QStringLiteral(", ")));
+    EXPECT_EQ(c.value("notes").toString(), n.join(QLatin1Char(',')) + QStringLiteral(";x"));
+    EXPECT_EQ(items(*s, c, QStringLiteral("phone numbers")), QStringList{"mobile " + n.join(QLatin1Char(';'))});
+    EXPECT_EQ(items(*s, c, QStringLiteral("street addresses")), QStringList{"home Main St|Springfield"});
+    EXPECT_EQ(ofEntity(*s, entity::Group).size(), 41);
+}
+
+TEST(StoreVdir, CardsSharingAUidAreKeptApart)
+{
+    const QByteArray a = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:x\r\nN:A;;;;\r\nEND:VCARD\r\n";
+    const SyncRecordList contacts = contactsOfFile(a + a + QByteArray(a).replace("UID:x", "UID:x#3") + a);
+    QStringList ids;
+    for (const auto &e : contacts) ids.append(e.identifier);
+    EXPECT_EQ(ids, (QStringList{"x", "x#2", "x#3", "x#4"}));
 }

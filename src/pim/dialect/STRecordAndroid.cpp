@@ -225,7 +225,9 @@ std::optional<STBirthday> stBirthdayFromText(const QString &text)
 QString stBirthdayText(const STBirthday &b)
 {
     const QString monthDay = QStringLiteral("%1%2").arg(b.month, 2, 10, QLatin1Char('0')).arg(b.day, 2, 10, QLatin1Char('0'));
-    return b.year > 0 ? QStringLiteral("%1").arg(b.year, 4, 10, QLatin1Char('0')) + monthDay : QStringLiteral("--") + monthDay;
+    // A day without a year stays eight digits, in the year the readers take
+    // for none: a "birthday" of another length is no date to them.
+    return QStringLiteral("%1").arg(b.year > 0 ? b.year : st::kNoYear, 4, 10, QLatin1Char('0')) + monthDay;
 }
 
 QVariantList JSONArrayFromSTRecords(const STRecordList &records)
@@ -330,9 +332,9 @@ STRecordPtr STContactRecordFromJSONRecord(const QVariantMap &json)
             array[0] = first;
             lists[st::Organizations] += STRecordsFromJSONArray(array, st::Organization);
         } else if (key == QLatin1String("birthday")) {
-            // A day without a year stays one ("--mmdd"), not a day of some year.
+            // A day without a year ("--mmdd" too) stays one, not a day of some year.
             const auto b = stBirthdayFromText(v.toString());
-            const QString value = b && b->year == 0 ? stBirthdayText(*b) : v.toString() + QStringLiteral("000000");
+            const QString value = (b && b->year == 0 ? stBirthdayText(*b) : v.toString()) + QStringLiteral("000000");
             lists[st::Dates].append(valueRecord(st::DateRecord, value, QStringLiteral("birthday")));
         } else if (key == QLatin1String("spouse") || key == QLatin1String("child")) {
             lists[st::Associates].append(valueRecord(st::Associate, v.toString(), key));

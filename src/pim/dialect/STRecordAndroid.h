@@ -32,10 +32,10 @@ STRecordList STRecordsFromSingleAddressArray(const QVariantList &array);
 QVariantMap JSONGroupRecordFromSTRecord(const STRecord &group);
 STRecordPtr STGroupRecordFromJSONRecord(const QVariantMap &json);
 
-// A contact's "birthday" text: eight digits "yyyymmdd", or "--mmdd" for a
-// day whose year is not known. Read also: "--mm-dd", and eight digits whose
-// year is st::kNoYear (the desktop address book's mark) or 0000, as no year; other
-// eight characters are read as three numbers, a non-digit giving 0.
+// A contact's "birthday" text: eight digits "yyyymmdd", the year st::kNoYear
+// (the desktop address book's mark) for a day whose year is not known. Read
+// also: "--mmdd", "--mm-dd", and the year 0000, as no year; other eight
+// characters are read as three numbers, a non-digit giving 0.
 struct STBirthday
 {
     int year = 0;  // 0: not known

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSet>
 
+#include <algorithm>
 #include <utility>
 
 namespace syncstore {
@@ -82,9 +83,15 @@ public:
     {
         const QString base = wanted.isEmpty() ? QStringLiteral("record") : wanted;
         if (!m_snapshot.m_index.contains(base) && !m_reserved.contains(base)) return reserve(base);
-        for (int n = 2;; ++n) {
+        // An identifier once taken stays taken: each name's search goes on
+        // where its last one ended (a file of k cards of one UID costs k, not k²).
+        int &n = m_next[base];
+        for (n = std::max(n, 2);; ++n) {
             const QString id = base + QLatin1Char('#') + QString::number(n);
-            if (!m_snapshot.m_index.contains(id) && !m_reserved.contains(id)) return reserve(id);
+            if (!m_snapshot.m_index.contains(id) && !m_reserved.contains(id)) {
+                ++n;
+                return reserve(id);
+            }
         }
     }
 
@@ -97,6 +104,8 @@ public:
         m_snapshot.m_records.append({identifier, std::move(record)});
     }
 
+    void addLeftOut(const QStringList &items) { m_snapshot.m_leftOut += items; }
+
 private:
     QString reserve(const QString &id) const
     {
@@ -106,6 +115,8 @@ private:
     SyncRecordSnapshot &m_snapshot;
     // Identifiers handed out before their record was added.
     mutable QSet<QString> m_reserved;
+    // The number each wanted identifier's next search starts from.
+    mutable QHash<QString, int> m_next;
 };
 
 // ---- clients and sessions -----------------------------------------------------
@@ -239,6 +250,7 @@ std::unique_ptr<SyncRecordSnapshot> SyncManager::snapshotOfRecordsInTruth(const 
         for (const auto &source : m_sources) {
             const SourceReadResult r = source->read(kind, builder);
             if (!r.unreachable.isEmpty()) unreachable.append(QStringLiteral("%1: %2").arg(source->name(), r.unreachable));
+            builder.addLeftOut(r.leftOut);
             if (!r.found) continue;
             total += r.items;
             VTR_LOG(0, QStringLiteral("Read %1 %2 from %3%4")

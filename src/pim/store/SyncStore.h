@@ -95,6 +95,7 @@ struct SourceReadResult
     // Why a source that may hold data could not be asked (found is false);
     // empty when it was asked.
     QString unreachable;
+    QStringList leftOut;     // items (files) of which nothing could be read, by name
 };
 
 class SyncSource
@@ -120,10 +121,13 @@ public:
     // as its own results grow.
     SyncRecordList takeRecordsWithIdentifiers(const QStringList &identifiers);
     qsizetype count() const { return m_records.size(); }
+    // What the sources could not read at all (SourceReadResult::leftOut).
+    const QStringList &leftOut() const { return m_leftOut; }
 
 private:
     friend class SnapshotBuilder;
     SyncRecordList m_records;
+    QStringList m_leftOut;
     QHash<QString, qsizetype> m_index;
 };
 

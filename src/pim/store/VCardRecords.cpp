@@ -3,11 +3,16 @@
 #include "foundation/VtrCalendarDate.h"
 
 #include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
 #include <QUrl>
 
 #include <libebook-contacts/libebook-contacts.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace syncstore {
 
@@ -238,6 +243,167 @@ QString stripUrn(QString uid)
     return uid;
 }
 
+// ---- lists the parser is given ---------------------------------------------------
+
+// The parser walks a property's list of values, its list of parameters and
+// each parameter's list of values to their ends for every item it adds: a
+// property of k items costs k². No list it is given is longer than this.
+constexpr int kListItems = 32;
+
+// Positions of the separators in `text` outside double quotes (a parameter
+// list); with `commas` also ",".
+std::vector<qsizetype> quotedListSeparators(QByteArrayView text, bool commas)
+{
+    std::vector<qsizetype> at;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') quoted = !quoted;
+        else if (!quoted && (text[i] == ';' || (commas && text[i] == ','))) at.push_back(i);
+    }
+    return at;
+}
+
+// Positions of the separators of a value: ";" (and "," for the properties
+// whose values are listed with it) not escaped with "\".
+std::vector<qsizetype> valueSeparators(QByteArrayView value, bool commas)
+{
+    std::vector<qsizetype> at;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\') ++i;
+        else if (value[i] == ';' || (commas && value[i] == ',')) at.push_back(i);
+    }
+    return at;
+}
+
+// The parameters ("NAME;P1=a,b;P2") with at most kListItems parameters and
+// kListItems values each: the reader asks for a few known parameters only,
+// which no ordinary line has that many of.
+QByteArray boundedParameters(QByteArrayView head)
+{
+    const std::vector<qsizetype> params = quotedListSeparators(head, false);
+    QByteArray out = head.first(params.empty() ? head.size() : params.front()).toByteArray();
+    for (size_t p = 0; p < params.size() && p < size_t(kListItems); ++p) {
+        const qsizetype end = p + 1 < params.size() ? params[p + 1] : head.size();
+        const QByteArrayView param = head.sliced(params[p], end - params[p]);
+        // Its values, after the ";": separated by "," alone.
+        const std::vector<qsizetype> commas = quotedListSeparators(param.sliced(1), true);
+        out.append(param.first(commas.size() >= size_t(kListItems) ? commas[kListItems - 1] + 1 : param.size()));
+    }
+    return out;
+}
+
+// A property line made one the parser reads in linear time, or nullopt when
+// it already is one. What the reader makes of a property of more values
+// stays as it was: of N, ADR and SOUND (a name's reading) only the first
+// fields are read, so the rest is left out; every value of CATEGORIES is a
+// category, so the line becomes lines of the same parameters; the values of
+// any other property are read joined, with ";" (TEL, URL, PHOTO), ", "
+// (NICKNAME, ORG) or "," (all others), so the further separators are written
+// as that text, escaped.
+std::optional<QByteArray> boundedProperty(QByteArrayView line)
+{
+    const qsizetype colon = valueColon(line);
+    if (colon <= 0) return std::nullopt;
+    const QByteArrayView head = line.first(colon), value = line.sliced(colon + 1);
+    const qsizetype nameEnd = head.indexOf(';');
+    QByteArrayView nameView = head.first(nameEnd < 0 ? head.size() : nameEnd);
+    nameView = nameView.sliced(nameView.lastIndexOf('.') + 1);
+    const bool categories = qstrnicmp(nameView.data(), nameView.size(), "CATEGORIES", 10) == 0;
+    // Most lines are only counted: nothing is made of them.
+    bool longHead = false, longValue = false;
+    qsizetype params = 0, values = 0, valueSeparatorCount = 0;
+    bool quoted = false;
+    for (qsizetype i = 0; i < head.size() && !longHead; ++i) {
+        if (head[i] == '"') {
+            quoted = !quoted;
+        } else if (!quoted && head[i] == ';') {
+            longHead = ++params > kListItems;
+            values = 0;
+        } else if (!quoted && head[i] == ',') {
+            longHead = ++values >= kListItems;
+        }
+    }
+    for (qsizetype i = 0; i < value.size() && !longValue; ++i) {
+        if (value[i] == '\\') ++i;
+        else if (value[i] == ';' || (categories && value[i] == ',')) longValue = ++valueSeparatorCount >= kListItems;
+    }
+    if (!longHead && !longValue) return std::nullopt;
+
+    const QByteArray bounded = longHead ? boundedParameters(head) : head.toByteArray();
+    if (!longValue) return bounded + ':' + value.toByteArray() + "\r\n";
+
+    const QByteArray name = nameView.toByteArray().toUpper();
+    const std::vector<qsizetype> separators = valueSeparators(value, categories);
+    QByteArray out = bounded + ':';
+    static const QHash<QByteArray, int> fieldsRead{{"N", 5}, {"ADR", 7}, {"SOUND", 3}};
+    if (const int fields = fieldsRead.value(name); fields > 0) {
+        out.append(value.first(separators[size_t(fields - 1)])).append("\r\n");
+    } else if (categories) {
+        out.clear();
+        for (size_t from = 0; from <= separators.size(); from += kListItems) {
+            const qsizetype begin = from ? separators[from - 1] + 1 : 0;
+            const qsizetype end = from + kListItems - 1 < separators.size() ? separators[from + kListItems - 1] : value.size();
+            out += bounded + ':' + value.sliced(begin, end - begin).toByteArray() + "\r\n";
+        }
+    } else {
+        const QByteArrayView joined = name == "TEL" || name == "URL" || name == "PHOTO" ? "\\;"
+                                      : name == "NICKNAME" || name == "ORG"              ? "\\, "
+                                                                                         : "\\,";
+        qsizetype from = 0;
+        for (size_t k = kListItems - 1; k < separators.size(); ++k) {
+            out.append(value.sliced(from, separators[k] - from)).append(joined);
+            from = separators[k] + 1;
+        }
+        out.append(value.sliced(from)).append("\r\n");
+    }
+    return out;
+}
+
+// Appends the property of these physical lines (a first line and its folded
+// continuations), each ending in CRLF; a property the parser would read in
+// quadratic time is given unfolded and bounded.
+void appendProperty(QByteArray &card, const std::vector<QByteArray> &lines)
+{
+    std::optional<QByteArray> bounded;
+    if (lines.size() == 1) {
+        bounded = boundedProperty(lines.front());
+    } else {
+        QByteArray unfolded = lines.front();
+        for (size_t i = 1; i < lines.size(); ++i) unfolded.append(QByteArrayView(lines[i]).sliced(1));
+        bounded = boundedProperty(unfolded);
+    }
+    if (bounded) {
+        card += *bounded;
+        return;
+    }
+    for (const QByteArray &l : lines) card.append(l).append("\r\n");
+}
+
+// The text of a file as UTF-8. A UTF-16 file is converted: one with a
+// byte-order mark, and one without, told by its zero bytes (a vCard's names
+// and syntax are ASCII, whose characters have a zero half; UTF-8 text has
+// no zero bytes at all). A UTF-8 mark is dropped.
+QByteArray asUtf8(const QByteArray &data)
+{
+    std::optional<QStringConverter::Encoding> utf16;
+    if (data.startsWith("\xFF\xFE")) {
+        utf16 = QStringConverter::Utf16LE;
+    } else if (data.startsWith("\xFE\xFF")) {
+        utf16 = QStringConverter::Utf16BE;
+    } else {
+        const qsizetype n = std::min<qsizetype>(data.size(), 4096) & ~qsizetype(1);
+        qsizetype even = 0, odd = 0;
+        for (qsizetype i = 0; i < n; i += 2) {
+            even += data[i] == 0;
+            odd += data[i + 1] == 0;
+        }
+        if (odd > n / 8 && even * 8 < odd) utf16 = QStringConverter::Utf16LE;
+        else if (even > n / 8 && odd * 8 < even) utf16 = QStringConverter::Utf16BE;
+    }
+    if (utf16) return QString(QStringDecoder(*utf16).decode(data)).toUtf8();  // the decoder drops the mark
+    return data.startsWith("\xEF\xBB\xBF") ? data.sliced(3) : data;
+}
+
 }  // namespace
 
 QList<QByteArray> splitVCards(const QByteArray &fileContents)
@@ -253,21 +419,34 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
         if (qp.isEmpty()) return;
         if (softBreak) qp.chop(1);  // a soft break before the card's end joins nothing
         repairEscapes(qp, valueColon(qp) + 1);
-        current += qp + "\r\n";
+        appendProperty(current, {qp});
         qp.clear();
         softBreak = false;
     };
+    // The physical lines of the property being read (other than quoted-printable).
+    std::vector<QByteArray> property;
+    auto finishProperty = [&] {
+        if (property.empty()) return;
+        appendProperty(current, property);
+        property.clear();
+    };
 
-    QByteArrayView data(fileContents);
-    if (data.startsWith("\xEF\xBB\xBF")) data = data.sliced(3);
+    const QByteArray text = asUtf8(fileContents);
+    const QByteArrayView data(text);
     for (qsizetype from = 0; from < data.size();) {
-        qsizetype nl = data.indexOf('\n', from);
-        if (nl < 0) nl = data.size();
-        QByteArray line = data.sliced(from, nl - from).toByteArray();
-        from = nl + 1;
+        // A line ends in LF, in CRs and LF, or in a lone CR (older Macs).
+        qsizetype end = from;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
+        qsizetype next = end + 1;
+        if (end < data.size() && data[end] == '\r') {
+            qsizetype lf = end;
+            while (lf < data.size() && data[lf] == '\r') ++lf;
+            if (lf < data.size() && data[lf] == '\n') next = lf + 1;
+        }
+        QByteArray line = data.sliced(from, end - from).toByteArray();
+        from = next;
         // A NUL is no text: the parser would take it for the end of the card.
         if (line.contains('\0')) line.removeIf([](char c) { return c == '\0'; });
-        while (line.endsWith('\r')) line.chop(1);
         const QByteArray upper = line.trimmed().toUpper();
         if (!inCard) {
             if (upper == "BEGIN:VCARD") {
@@ -279,6 +458,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
         }
         if (upper == "END:VCARD") {
             finishQp();
+            finishProperty();
             current += line + "\r\n";
             cards.append(current);
             inCard = false;
@@ -295,14 +475,16 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
             continue;
         }
         finishQp();
+        if (!line.startsWith(' ') && !line.startsWith('\t')) finishProperty();
         if (upper == "VERSION:2.1") is21 = true;
         const qsizetype colon = valueColon(line);
         if (colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE")) {
+            finishProperty();
             qp = line;
             softBreak = qp.endsWith('=');
             continue;
         }
-        current += (is21 && colon > 0 ? convertCharset(line, colon) : line) + "\r\n";
+        property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }
     return cards;
 }
@@ -369,6 +551,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
     Items urls(m_sink, id, QStringLiteral("URLs"), QStringLiteral("url"), entity::URL);
     Items dates(m_sink, id, QStringLiteral("dates"), QStringLiteral("date"), entity::Date);
     QStringList notes, categories;
+    QSet<QString> categoriesSeen;
     bool company = false;
 
     for (GList *l = attrs; l; l = l->next) {
@@ -419,7 +602,10 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
             company = text(a).compare(QLatin1String("COMPANY"), Qt::CaseInsensitive) == 0;
         } else if (name == QLatin1String("CATEGORIES")) {
             for (const QString &cat : v)
-                if (!cat.trimmed().isEmpty() && !categories.contains(cat.trimmed())) categories.append(cat.trimmed());
+                if (const QString c = cat.trimmed(); !c.isEmpty() && !categoriesSeen.contains(c)) {
+                    categoriesSeen.insert(c);
+                    categories.append(c);
+                }
         } else if (name == QLatin1String("TEL")) {
             QString number = v.join(QLatin1Char(';')).trimmed();
             if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive)) number = number.mid(4);

@@ -14,7 +14,8 @@ typedef struct _EVCard EVCard;
 namespace syncstore {
 
 // Splits a file of vCards into one text per card, made what the vCard parser
-// reads safely and whole: every line ends in CRLF; a NUL byte is dropped;
+// reads safely and whole: a UTF-16 file is read as UTF-8; every line ends in
+// CRLF (a file's lines may end in LF, CRLF or a lone CR); a NUL byte is dropped;
 // a quoted-printable value is one line, its soft line breaks ("=" at a line's
 // end) joined and every "=" that starts no escape of two hex digits written
 // "=3D"; a raw (not quoted-printable) 2.1 value with a CHARSET other than

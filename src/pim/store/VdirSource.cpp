@@ -208,7 +208,10 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 } else {
                     ok = items.addICalendarText(data, base);
                 }
-                if (!ok) VTR_LOG(1, QStringLiteral("Left out \"%1\": not a readable item").arg(file));
+                if (!ok) {
+                    VTR_LOG(1, QStringLiteral("Left out \"%1\": not a readable item").arg(file));
+                    result.leftOut.append(file);
+                }
             }
             items.finish();
             result.items += items.itemCount();
