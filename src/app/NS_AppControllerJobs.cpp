@@ -32,6 +32,8 @@ namespace {
 
 const char *const kKindKeys[] = {"music", "photos", "videos"};
 const char *const kSpaceKeys[] = {"spaceForMusic", "spaceForPhotos", "spaceForVideos"};
+// The kinds whose earlier copies the copy clears before it starts.
+const char *const kClearKeys[] = {"clearMusic", "clearPhotos", "clearVideos"};
 
 // Reads of the old phone's files: a second try unless the phone has gone.
 PhoneReads readsFrom(const MobileDeviceInterface &oldDevice)
@@ -629,7 +631,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         if (estimate.space[k] <= 0 && estimate.need[k] > 0)
             starved.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
         else
-            MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));
+            options.insert(QLatin1String(kClearKeys[k]), true);
     }
     if (!starved.isEmpty()) {
         AlertRequest request;
@@ -746,6 +748,12 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
                                          "An error occurred while copying photos to your new device.",
                                          "An error occurred while copying videos to your new device."};
     const vtrmedia::Kind kinds[] = {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos};
+    // The budget counted the earlier copies' space as free for every kind
+    // that gets one: all of them go before the first copy. Each is read
+    // whole before it is removed, which is no work for the window's thread.
+    if (const std::shared_ptr<MobileDeviceInterface> target = c->newDevice())
+        for (const vtrmedia::Kind k : kinds)
+            if (options.contains(QLatin1String(kClearKeys[k]))) MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));
     for (const vtrmedia::Kind k : kinds) {
         if (!options.contains(QLatin1String(kKindKeys[k]))) {
             if (reportOthers) c->setStatusNow(QString(), phaseOf(k), 0.0);

@@ -395,16 +395,24 @@ private:
     bool m_failed = false;
 };
 
+enum class Check { Status, Contents };
+
 // The file `id` names in `folder` as it is now, when it is still the file
 // we wrote: a plain file of the recorded size and contents. `seen` is its
-// status as checked. Reads the whole file.
-bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen)
+// status as checked. Checking the contents reads the whole file; checking
+// the status alone (the file as we left it: size, time, device and inode)
+// is only good for an estimate, since an edit can put the time back.
+bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen, Check check = Check::Contents)
 {
     if (id.nameOnly || id.stamp.size < 0 || id.sha256.isEmpty() || !vtr::localfs::isSafeName(id.name)) return false;
     const QString path = vtr::localfs::childPath(folder, id.name);
     struct stat st;
     if (!vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode) || qint64(st.st_size) != id.stamp.size)
         return false;
+    if (check == Check::Status) {
+        *seen = st;
+        return stampOf(st) == id.stamp;
+    }
     struct stat opened;
     if (contentHash(path, &opened) != id.sha256 || stampOf(opened) != stampOf(st)) return false;
     *seen = st;
@@ -788,10 +796,12 @@ qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
         const std::lock_guard lock(files.mutex);
         ids = files.read(recordKeyFor(folder));
     }
+    // Weighed on the main thread before a copy: the contents are read only
+    // by the clearing itself, on the copy's thread.
     qint64 bytes = 0;
     struct stat seen;
     for (const CopyIdentity &id : std::as_const(ids))
-        if (stillOurs(folder->path(), id, &seen)) bytes += id.stamp.size;
+        if (stillOurs(folder->path(), id, &seen, Check::Status)) bytes += id.stamp.size;
     return bytes;
 }
 

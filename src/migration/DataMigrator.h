@@ -140,7 +140,9 @@ public:
     // run that ended before it read a copy back). A file that cannot be
     // removed stays recorded. Reads every file it removes.
     static void clearEarlierCopies(const VtrFileInfoPtr &folder);
-    // Bytes of the files clearEarlierCopies() would remove.
+    // Bytes of the files clearEarlierCopies() would remove, as far as their
+    // status tells (their contents are not read: an estimate, quick enough
+    // for the window's thread).
     static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder);
     // Adds the named files of `folder`, as they are now, to the record of
     // what this program put there.

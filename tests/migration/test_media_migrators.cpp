@@ -287,7 +287,13 @@ TEST_F(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
     testenv::writeFile(folder->path() + "/mine.jpg", "the person's own photo");
     photos.copyToDevice(target, 1000, nullptr, nullptr);
     ASSERT_EQ(QDir(folder->path()).entryList(QDir::Files).size(), 2);
-    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 300);
+    {
+        // Weighed on the window's thread before each copy: no file is read.
+        libtest::OpenWatch watch(folder->path() + "/p.jpg");
+        ASSERT_TRUE(watch.watching());
+        EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 300);
+        EXPECT_FALSE(watch.opened());
+    }
 
     MediaMigrator::clearEarlierCopies(folder);
     EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files), QStringList{"mine.jpg"});
@@ -368,7 +374,9 @@ TEST_F(MediaMigrators, OnlyFilesStillAsAnEarlierRunWroteThemAreCleared)
     addToRecord(dir, identityEntry("../victim.jpg", victim));
     addToRecord(dir, identityEntry("..", victim));
 
-    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 800) << "our a and c only";
+    // Weighed by status alone, c.jpg's new inode hides it; cleared by
+    // contents, it goes.
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 300) << "our a only";
     MediaMigrator::clearEarlierCopies(folder);
     QStringList left = QDir(dir).entryList(QDir::Files);
     left.sort();
@@ -430,7 +438,9 @@ TEST_F(MediaMigrators, ACopyEditedInPlaceWithItsTimePutBackIsThePersons)
     unread.remove("sha256");
     addToRecord(dir, unread);
 
-    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 500) << "ours.jpg and older.jpg";
+    // The weighing before a copy reads no contents: by its status the edited
+    // copy still looks like ours. The clearing reads them.
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 800) << "edited.jpg, ours.jpg and older.jpg";
     MediaMigrator::clearEarlierCopies(folder);
     QStringList left = QDir(dir).entryList(QDir::Files);
     left.sort();
