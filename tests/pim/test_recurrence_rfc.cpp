@@ -417,4 +417,9 @@ TEST(RecurrenceRfc, SteadySeriesEndAtTheirUntilAcrossDaylightSaving)
         EXPECT_EQ(last.dates.first().instant().toString(Qt::ISODate), expected) << c.zone << " until " << until.toStdString();
         EXPECT_EQ(all.last().instant().toString(Qt::ISODate), expected) << c.zone << " until " << until.toStdString();
     }
+    // Samoa left out 30 December 2011: its 10:00 is the next day's, one occurrence.
+    const QVariantMap tenDays{{"frequency", "daily"}, {"count", 10}};
+    const VtrCalendarDate apia = startAt(at(2011, 12, 25, 10, 0), QTimeZone("Pacific/Apia"));
+    EXPECT_EQ(shown(lastRecurrence(tenDays, apia, {}, {}).dates), QStringList{"20120104T100000"});
+    EXPECT_EQ(shown({expandRecurrence(tenDays, apia, {}, {}).last()}), QStringList{"20120104T100000"});
 }

@@ -444,6 +444,17 @@ public:
             while (byLimit < k && at(byLimit + 1) <= *m_limit) ++byLimit;
             k = std::min(k, byLimit);
         }
+        // A change of offset by a whole step or more (Samoa left out 30
+        // December 2011) puts two steps on one instant, which the walk
+        // counts once: such a series is walked.
+        if (k > 0 && m_zone.hasTransitions()) {
+            int offset = m_offsets.offsetAt(m_startSecs);
+            for (const QTimeZone::OffsetData &t : m_zone.transitions(QDateTime::fromSecsSinceEpoch(m_startSecs, Qt::UTC),
+                                                                       QDateTime::fromSecsSinceEpoch(at(k), Qt::UTC))) {
+                if (std::abs(t.offsetFromUtc - offset) >= step) return false;
+                offset = t.offsetFromUtc;
+            }
+        }
         if (k > 0) {
             const qint64 secs = at(k);
             if (!m_from || secs >= *m_from) m_lastKept = secs;
