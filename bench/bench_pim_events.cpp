@@ -9,12 +9,21 @@
 // The events: timed in two zones, in UTC and all day; a fifth recurring
 // (weekly on days with a count, monthly by position, daily until a date);
 // alarms, descriptions and locations on some.
+//
+// Sizes that must cost in proportion: one event whose description is 4 MB
+// and 64 MB on one unfolded line (time per MB); the companion app's calendar
+// file of 1,000,000 events (about 250 MB) into Windows Live bodies, its
+// "peak_MB" the growth of the peak resident size while reading, measured in a
+// fresh process (this program with "--peak companion <path>").
 
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "pim/EventDatabase.h"
 #include "pim/PIMDatabaseDelegate.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "pim/store/VdirSource.h"
+
+#include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -207,6 +216,93 @@ void BM_EventsVdirIntoStore(benchmark::State &state)
 }
 BENCHMARK(BM_EventsVdirIntoStore)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// One event whose description is `megabytes` MB on one line, alone in a
+// vdir folder: read into the store's records (bytes_per_second stays the
+// same for any size).
+QString longDescriptionFolder(int megabytes)
+{
+    static QTemporaryDir root;
+    const QString dir = root.filePath(QStringLiteral("long%1").arg(megabytes));
+    if (QDir(dir).exists()) return dir;
+    QDir().mkpath(dir);
+    QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:long\r\nSUMMARY:Minutes\r\n"
+                      "DTSTART:20240301T090000Z\r\nDESCRIPTION:";
+    const QByteArray words = "Item discussed\\, action agreed\\; ";
+    text.reserve(text.size() + qsizetype(megabytes) * 1048576 + 64);
+    while (text.size() < qsizetype(megabytes) * 1048576) text += words;
+    QFile f(dir + QStringLiteral("/long.ics"));
+    if (f.open(QIODevice::WriteOnly)) f.write(text + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    return dir;
+}
+
+void BM_LongDescription(benchmark::State &state)
+{
+    const QString dir = longDescriptionFolder(int(state.range(0)));
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+        sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{dir}));
+        syncstore::SyncManager store(std::move(sources));
+        const auto events = store.snapshotOfRecordsInTruth({syncstore::entity::Event})
+                                ->recordsWithMatchingAttributes({{syncstore::kRecordEntityNameKey, syncstore::entity::Event}});
+        // Each "\," and "\;" of the text is one character.
+        if (events.size() != 1 || events.first().record.value(QStringLiteral("description")).toString().size() < (state.range(0) << 20) * 9 / 10)
+            state.SkipWithError("the description was not read whole");
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0) * 1048576);
+}
+BENCHMARK(BM_LongDescription)->Arg(4)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+constexpr int kCompanionEvents = 1000000;
+
+// Lines as the companion app writes them: ten calendars, then events with a
+// description, a location, times and now and then an alarm.
+QString companionFile()
+{
+    static QTemporaryDir root;
+    const QString path = root.filePath(QStringLiteral("nroid_cal.json"));
+    if (QFile::exists(path)) return path;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return path;
+    QByteArray chunk;
+    for (int c = 0; c < 10; ++c)
+        chunk += R"({"command":"ADD_RECORD","database":"calendars","record":{"uid":"c)" + QByteArray::number(c) +
+                 R"(","x-wr-calname":"Calendar )" + QByteArray::number(c) + "\"}}\n";
+    for (int i = 0; i < kCompanionEvents; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        const QByteArray day = "2024" + QByteArray::number(1 + i % 12).rightJustified(2, '0') +
+                               QByteArray::number(1 + i % 28).rightJustified(2, '0');
+        chunk += R"({"command":"ADD_RECORD","database":"events","record":{"uid":"e)" + n + R"(","summary":"Meeting )" + n +
+                 R"(","description":"Agenda for meeting )" + n + R"(","location":"Room )" + n + R"(","dtstart":")" + day +
+                 R"(090000","dtend":")" + day + R"(100000","x-ms-calendar-id":"c)" + QByteArray::number(i % 10) + "\"";
+        if (i % 5 == 0) chunk += R"(,"valarms":[{"trigger":-900}])";
+        chunk += "}}\n";
+        if (chunk.size() > (1 << 20)) f.write(std::exchange(chunk, QByteArray()));
+    }
+    f.write(chunk);
+    return path;
+}
+
+qsizetype readCompanion(const QString &path)
+{
+    EventDatabase reader(nullptr, std::make_shared<syncstore::SyncManager>(
+                                      std::vector<std::unique_ptr<syncstore::SyncSource>>()));
+    const auto bodies = reader.windowsLiveCalendarsAndEventsFromFile(VtrMacFileInfo::fileInfoWithPath(path));
+    qsizetype events = 0;
+    for (const QVariant &c : bodies.value_or(QVariantList())) events += c.toMap().value(QStringLiteral("events")).toList().size();
+    return events;
+}
+
+void BM_CompanionFileOfAMillionEvents(benchmark::State &state)
+{
+    const QString path = companionFile();
+    for (auto _ : state)
+        if (readCompanion(path) != kCompanionEvents) state.SkipWithError("not every event was read");
+    state.counters["peak_MB"] = benchpeak::growthMiB("companion", path);
+    state.counters["file_MB"] = double(QFile(path).size()) / 1048576.0;
+    state.SetItemsProcessed(state.iterations() * kCompanionEvents);
+}
+BENCHMARK(BM_CompanionFileOfAMillionEvents)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -217,6 +313,8 @@ int main(int argc, char **argv)
     for (const char *var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         qputenv(var, (home.path() + QLatin1Char('/') + QLatin1String(var)).toLocal8Bit());
     QCoreApplication app(argc, argv);
+    LogSetCategoryEnabled(0, false);
+    if (benchpeak::runAsChild(argc, argv, [](const char *, const QString &path) { readCompanion(path); })) return 0;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

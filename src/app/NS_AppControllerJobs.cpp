@@ -467,8 +467,19 @@ void NS_AppControllerJobs::readEvents(MobileDeviceInterface &oldDevice,
         db.runDatabaseDump();
         return;
     }
-    const QByteArray data = oldDeviceDataFromFileNamed(oldDevice, QStringLiteral("nroid_cal.json"));
-    stowage.stowCalendars(db.windowsLiveCalendarsAndEventsWithData(data).value_or(QVariantList()));
+    // The file is read a line at a time: it may hold very many events.
+    const VtrFileInfoPtr file = oldDeviceFileNamed(oldDevice, QStringLiteral("nroid_cal.json"));
+    if (!file) {
+        stowage.stowCalendars(db.windowsLiveCalendarsAndEventsWithData(QByteArray()).value_or(QVariantList()));
+        return;
+    }
+    // A read that fails is tried once more before the step fails.
+    std::optional<QVariantList> bodies;
+    readsFrom(oldDevice).twice(QStringLiteral("Reading \"nroid_cal.json\" from the old phone"), [&] {
+        bodies = db.windowsLiveCalendarsAndEventsFromFile(file);
+        return true;
+    });
+    stowage.stowCalendars(bodies.value_or(QVariantList()));
 }
 
 void NS_AppControllerJobs::createReaders(NS_AppController &controller, bool contacts, bool events)

@@ -662,7 +662,9 @@ int ZoneOffsets::offsetAt(qint64 utcSecs)
         v.clear();
         it = v.begin();
     }
-    cache.last = size_t(v.insert(it, s) - v.begin());
+    // Inserted first: the insertion may move the list.
+    const auto inserted = v.insert(it, s);
+    cache.last = size_t(inserted - v.begin());
     return s.offset;
 }
 

@@ -5,6 +5,7 @@
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrCalendarDate.h"
 #include "foundation/VtrDate.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "pim/CalendarStoreRecords.h"
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/dialect/CompanionFile.h"
@@ -13,6 +14,12 @@
 #include "pim/records/STDate.h"
 #include "pim/records/STRecurrence.h"
 #include "platform/Strings.h"
+
+#include <QBuffer>
+#include <QFile>
+
+#include <functional>
+#include <utility>
 
 
 using namespace syncstore;
@@ -426,98 +433,173 @@ QVariantMap EventDatabase::convertCalendarsToWindowsLive(const QVariantList &cal
     return out;
 }
 
-QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &events, QVariantMap &calendars) const
+namespace {
+
+// The Windows Live body of one JSON event record (its calendar aside).
+QVariantMap eventBody(const QVariantMap &e, const QTimeZone &gmt, const QTimeZone &local)
 {
-    const QTimeZone gmt = vtr::utcTimeZone();
-    const QTimeZone local = vtr::defaultTimeZone();
-    QHash<QString, QVariantList> eventsOf;
-    for (const QVariant &v : events) {
-        const QVariantMap e = v.toMap();
-        const QString calendarId = e.value(QStringLiteral("x-ms-calendar-id")).toString();
-        if (calendarId.isEmpty()) continue;
+    QVariantMap body;
+    const QString summary = e.value(QStringLiteral("summary")).toString();
+    if (!summary.isEmpty()) {
+        body.insert(QStringLiteral("name"), stLeftCharacters(summary, 255));
+        body.insert(QStringLiteral("description"), stLeftCharacters(summary, 32767));
+    }
+    const QString description = e.value(QStringLiteral("description")).toString();
+    if (!description.isEmpty()) {
+        if (!body.contains(QStringLiteral("description")) ||
+            body.value(QStringLiteral("name")) == body.value(QStringLiteral("description")))
+            body.insert(QStringLiteral("description"), description);
+        else
+            body.insert(QStringLiteral("description"),
+                        body.value(QStringLiteral("description")).toString() + QLatin1Char(' ') + description);
+    }
+    if (e.contains(QStringLiteral("location"))) body.insert(QStringLiteral("location"), e.value(QStringLiteral("location")));
+    const QVariant allDayValue = e.value(QStringLiteral("x-ms-all-day"));
+    const bool allDay = allDayValue.typeId() == QMetaType::QString ? allDayValue.toString() == QLatin1String("TRUE")
+                                                                     : (allDayValue.isValid() && allDayValue.toInt() == 1);
+    if (allDay) body.insert(QStringLiteral("is_all_day_event"), true);
+    static const std::pair<QString, QString> times[] = {{QStringLiteral("dtstart"), QStringLiteral("start_time")},
+                                                        {QStringLiteral("dtend"), QStringLiteral("end_time")}};
+    for (const auto &[from, to] : times) {
+        const QString text = e.value(from).toString();
+        if (text.size() != 14) continue;
+        const QString shown = liveTime(text, allDay ? local : gmt, local);
+        if (!shown.isEmpty()) body.insert(to, shown);
+    }
+    for (const QVariant &a : e.value(QStringLiteral("valarms")).toList()) {
+        const QVariantMap alarm = a.toMap();
+        if (alarm.contains(QStringLiteral("x-ms-trigger-type")) &&
+            alarm.value(QStringLiteral("x-ms-trigger-type")).toString() != QLatin1String("x-seconds-offset"))
+            continue;
+        bool ok = false;
+        const double trigger = alarm.value(QStringLiteral("trigger")).toDouble(&ok);
+        if (alarm.contains(QStringLiteral("trigger")) && ok && trigger <= 0) {
+            body.insert(QStringLiteral("reminder_time"), trigger / -60.0);
+            break;
+        }
+    }
+    return body;
+}
+
+// The calendar bodies with their events (by calendar identifier, each list in
+// the order read); a calendar that `calendars` does not name gets a body
+// named "Unnamed Device Calendar <id>". Each calendar's events are gathered
+// first and set once: appending to the list inside the calendar would copy it
+// for every event.
+QVariantList withEvents(QVariantMap &calendars, const QStringList &order, QHash<QString, QVariantList> &eventsOf)
+{
+    for (const QString &calendarId : order) {
         QString key = calendarId;
         if (!calendars.contains(key)) {
             key = vtrLocalized("Unnamed Device Calendar %1").arg(calendarId);
             if (!calendars.contains(key)) calendars.insert(key, QVariantMap{{QStringLiteral("name"), key}});
         }
-        QVariantMap body;
-        const QString summary = e.value(QStringLiteral("summary")).toString();
-        if (!summary.isEmpty()) {
-            body.insert(QStringLiteral("name"), stLeftCharacters(summary, 255));
-            body.insert(QStringLiteral("description"), stLeftCharacters(summary, 32767));
-        }
-        const QString description = e.value(QStringLiteral("description")).toString();
-        if (!description.isEmpty()) {
-            if (!body.contains(QStringLiteral("description")) ||
-                body.value(QStringLiteral("name")) == body.value(QStringLiteral("description")))
-                body.insert(QStringLiteral("description"), description);
-            else
-                body.insert(QStringLiteral("description"),
-                            body.value(QStringLiteral("description")).toString() + QLatin1Char(' ') + description);
-        }
-        if (e.contains(QStringLiteral("location"))) body.insert(QStringLiteral("location"), e.value(QStringLiteral("location")));
-        const QVariant allDayValue = e.value(QStringLiteral("x-ms-all-day"));
-        const bool allDay = allDayValue.typeId() == QMetaType::QString ? allDayValue.toString() == QLatin1String("TRUE")
-                                                                         : (allDayValue.isValid() && allDayValue.toInt() == 1);
-        if (allDay) body.insert(QStringLiteral("is_all_day_event"), true);
-        static const std::pair<QString, QString> times[] = {{QStringLiteral("dtstart"), QStringLiteral("start_time")},
-                                                            {QStringLiteral("dtend"), QStringLiteral("end_time")}};
-        for (const auto &[from, to] : times) {
-            const QString text = e.value(from).toString();
-            if (text.size() != 14) continue;
-            const QString shown = liveTime(text, allDay ? local : gmt, local);
-            if (!shown.isEmpty()) body.insert(to, shown);
-        }
-        for (const QVariant &a : e.value(QStringLiteral("valarms")).toList()) {
-            const QVariantMap alarm = a.toMap();
-            if (alarm.contains(QStringLiteral("x-ms-trigger-type")) &&
-                alarm.value(QStringLiteral("x-ms-trigger-type")).toString() != QLatin1String("x-seconds-offset"))
-                continue;
-            bool ok = false;
-            const double trigger = alarm.value(QStringLiteral("trigger")).toDouble(&ok);
-            if (alarm.contains(QStringLiteral("trigger")) && ok && trigger <= 0) {
-                body.insert(QStringLiteral("reminder_time"), trigger / -60.0);
-                break;
-            }
-        }
-        eventsOf[key].append(body);
-    }
-    // Each calendar's events are gathered first and set once: appending to
-    // the list inside the calendar would copy it for every event.
-    for (auto it = eventsOf.begin(); it != eventsOf.end(); ++it) {
-        QVariantMap calendar = calendars.value(it.key()).toMap();
+        QVariantMap calendar = calendars.value(key).toMap();
         QVariantList list = calendar.value(QStringLiteral("events")).toList();
-        list += std::move(it.value());
+        QVariantList &more = eventsOf[calendarId];
+        if (list.isEmpty())
+            list = std::exchange(more, QVariantList());
+        else
+            list += std::exchange(more, QVariantList());
         calendar.insert(QStringLiteral("events"), list);
-        calendars.insert(it.key(), calendar);
+        calendars.insert(key, calendar);
     }
     return calendars.values();
 }
 
+// Gathers event bodies by calendar identifier; events without one have none.
+struct EventsByCalendar
+{
+    QHash<QString, QVariantList> eventsOf;
+    QStringList order; // calendar identifiers as first met
+
+    void add(const QVariantMap &event, const std::function<QVariant(const QVariantMap &)> &keep, const QTimeZone &gmt,
+             const QTimeZone &local)
+    {
+        const QString calendarId = event.value(QStringLiteral("x-ms-calendar-id")).toString();
+        if (calendarId.isEmpty()) return;
+        auto it = eventsOf.find(calendarId);
+        if (it == eventsOf.end()) {
+            it = eventsOf.insert(calendarId, {});
+            order.append(calendarId);
+        }
+        it->append(keep(eventBody(event, gmt, local)));
+    }
+};
+
+} // namespace
+
+QVariantList EventDatabase::convertEventsToWindowsLive(const QVariantList &events, QVariantMap &calendars) const
+{
+    const QTimeZone gmt = vtr::utcTimeZone();
+    const QTimeZone local = vtr::defaultTimeZone();
+    EventsByCalendar gathered;
+    const auto asIs = [](const QVariantMap &body) { return QVariant(body); };
+    for (const QVariant &v : events) gathered.add(v.toMap(), asIs, gmt, local);
+    return withEvents(calendars, gathered.order, gathered.eventsOf);
+}
+
 std::optional<QVariantList> EventDatabase::windowsLiveCalendarsAndEventsWithData(const QByteArray &data)
 {
-    if (!isUtf8(data)) return std::nullopt;
-    int lineCount = 0;
-    const QList<CompanionLine> lines = readCompanionLines(data, &lineCount);
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    return windowsLiveCalendarsAndEventsFromDevice(buffer, [](const QVariantMap &body) { return QVariant(body); });
+}
+
+std::optional<QVariantList> EventDatabase::windowsLiveCalendarsAndEventsFromFile(const VtrFileInfoPtr &file)
+{
+    // A file on the phone is read from a copy in the private temporary folder.
+    QString path;
+    VtrFileInfoPtr copy;
+    if (const auto local = std::dynamic_pointer_cast<VtrMacFileInfo>(file)) {
+        path = local->path();
+    } else if (file) {
+        if (file->copyTo(VtrMacFileInfo::classTempFolder(), true, nullptr, nullptr, &copy) != 0 || !copy)
+            throw VtrException(kSourceExceptionName,
+                               QStringLiteral("\"%1\" could not be copied from the phone.").arg(file->name()));
+        path = copy->path();
+    }
+    struct Removal
+    {
+        VtrFileInfoPtr copy;
+        ~Removal()
+        {
+            if (copy) copy->remove();
+        }
+    } removal{copy};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw VtrException(kSourceExceptionName,
+                           QStringLiteral("\"%1\" could not be read: %2").arg(file ? file->name() : path, f.errorString()));
+    CompactJsonWriter compact;
+    return windowsLiveCalendarsAndEventsFromDevice(f, compact);
+}
+
+std::optional<QVariantList> EventDatabase::windowsLiveCalendarsAndEventsFromDevice(
+    QIODevice &file, const std::function<QVariant(const QVariantMap &)> &keep)
+{
+    const QTimeZone gmt = vtr::utcTimeZone();
+    const QTimeZone local = vtr::defaultTimeZone();
     m_recordCount = 0;
     m_containerCount = 0;
-    QVariantList calendarRecords, eventRecords;
-    qsizetype next = 0;
-    for (int k = 1; k <= lineCount; ++k) {
-        for (; next < lines.size() && lines.at(next).lineNumber == k; ++next) {
-            if (lines.at(next).database == QLatin1String("calendars")) {
-                calendarRecords.append(lines.at(next).record);
-                ++m_containerCount;
-            } else if (lines.at(next).database == QLatin1String("events")) {
-                eventRecords.append(lines.at(next).record);
-                ++m_recordCount;
-            }
+    QVariantList calendarRecords;
+    EventsByCalendar gathered;
+    // Each event becomes its body as it is read: the file is never held whole.
+    const bool read = forEachCompanionLine(file, [&](int k, int count, const CompanionLine *line) {
+        if (line && line->database == QLatin1String("calendars")) {
+            calendarRecords.append(line->record);
+            ++m_containerCount;
+        } else if (line && line->database == QLatin1String("events")) {
+            gathered.add(line->record, keep, gmt, local);
+            ++m_recordCount;
         }
-        report(QString(), vtrphase::Events, double(k) / double(lineCount) / 3.0);
-    }
+        report(QString(), vtrphase::Events, double(k) / double(count) / 3.0);
+    });
+    if (!read) return std::nullopt;
     QVariantMap calendars = convertCalendarsToWindowsLive(calendarRecords);
     report(QString(), vtrphase::Events, 2.0 / 3.0);
-    const QVariantList bodies = convertEventsToWindowsLive(eventRecords, calendars);
+    const QVariantList bodies = withEvents(calendars, gathered.order, gathered.eventsOf);
     m_containerCount = qint32(bodies.size());
     report(QString(), vtrphase::Events, 1.0);
     return bodies;

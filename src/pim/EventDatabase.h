@@ -1,11 +1,14 @@
 #pragma once
 
 #include "pim/PIMDatabase.h"
+#include "fileinfo/VtrBaseFileInfo.h"
 #include "pim/records/STRecord.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QVariantList>
 
+#include <functional>
 #include <optional>
 
 // The person's calendars and events (with recurrences and alarms): read from
@@ -52,8 +55,19 @@ public:
     QVariantList convertEventsToWindowsLive(const QVariantList &events, QVariantMap &calendars) const;
     // The companion app's calendar file; nullopt when it is not UTF-8.
     std::optional<QVariantList> windowsLiveCalendarsAndEventsWithData(const QByteArray &data);
+    // The same from the file on the phone (or on this computer), read one
+    // line at a time, each event body held as its compact JSON text
+    // (CompactJsonObject: toMap() gives the body): a file of any size needs
+    // little more than its bodies' text. Throws a VtrException when the file
+    // cannot be read.
+    std::optional<QVariantList> windowsLiveCalendarsAndEventsFromFile(const VtrFileInfoPtr &file);
     // A whole dump's Live bodies from the store; nullopt when registration or
     // the session fails.
     static std::optional<QVariantList> windowsLiveCalendarsAndEvents(PIMDatabaseDelegate *delegate,
                                                                      std::shared_ptr<syncstore::SyncManager> manager = {});
+
+private:
+    // The calendar bodies of the lines of `file`, each event body kept as `keep` makes it.
+    std::optional<QVariantList> windowsLiveCalendarsAndEventsFromDevice(
+        QIODevice &file, const std::function<QVariant(const QVariantMap &)> &keep);
 };

@@ -176,6 +176,32 @@ TEST(CalendarDate, LocalTimesInGapsAndOverlapsOfAnExplicitZone)
     EXPECT_EQ(shown(noon.lastSecondOfDayLocalTimeExpressedAsGMT()), "2018-11-05 01:59:59");
 }
 
+// A repeated hour's wall-clock time is its first occurrence also when the
+// zone's offsets were last looked up after the clocks went back.
+TEST(CalendarDate, RepeatedHoursAreTheirFirstOccurrenceWhateverWasLookedUpLast)
+{
+    const struct
+    {
+        const char *zone;
+        QDateTime later, local, first; // `local`: the wall-clock time, written as UTC
+    } cases[] = {
+        {"Europe/Berlin", utc(2021, 11, 1), utc(2021, 10, 31, 2, 30), utc(2021, 10, 31, 0, 30)},
+        {"America/New_York", utc(2011, 11, 7), utc(2011, 11, 6, 1, 30), utc(2011, 11, 6, 5, 30)},
+        {"Australia/Lord_Howe", utc(2021, 4, 5), utc(2021, 4, 4, 1, 45), utc(2021, 4, 3, 14, 45)}, // half an hour
+    };
+    for (const auto &c : cases) {
+        const QTimeZone z = zone(c.zone);
+        vtr::ZoneOffsets offsets(z);
+        offsets.offsetAt(c.later.toSecsSinceEpoch());
+        EXPECT_EQ(offsets.localToUtc(c.local.toSecsSinceEpoch()), c.first.toSecsSinceEpoch()) << c.zone;
+        EXPECT_NE(VtrCalendarDate(c.later, z).offsetFromUtc(), 0);
+        const QDate d = c.local.date();
+        const QTime t = c.local.time();
+        EXPECT_EQ(VtrCalendarDate::fromComponents(d.year(), d.month(), d.day(), t.hour(), t.minute(), 0, z).instant(), c.first)
+            << c.zone;
+    }
+}
+
 TEST(CalendarDate, DayNormalisationUsesTheDatesOwnDay)
 {
     // 01:00 on 5 March in Chatham (+13:45) is still 4 March in GMT.

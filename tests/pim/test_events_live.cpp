@@ -5,6 +5,8 @@
 #include "QStringPrinting.h"
 #include "support/PimRecorder.h"
 
+#include "TestEnvironment.h"
+#include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/VtrCalendarDate.h"
 #include "pim/EventDatabase.h"
@@ -44,6 +46,47 @@ TEST_F(EventsLive, CompanionFileGivesTheExpectedBodiesAndProgress)
     for (int k = 1; k <= 10; ++k) expected.append(k / 10.0 / 3.0);
     expected << 2.0 / 3.0 << 1.0;
     EXPECT_EQ(recorder.percents(), expected);
+}
+
+// The file read a line at a time gives the bodies of the whole text, an
+// event before its calendar's line included; a file that is not UTF-8 gives
+// none, one that cannot be read throws.
+TEST_F(EventsLive, CompanionFileReadALineAtATimeGivesTheSameBodies)
+{
+    PimRecorder recorder;
+    EventDatabase db(&recorder, pimtest::fixtureStore(QStringLiteral("store_empty.json")));
+    const QString folder = testenv::makeTempDir(QStringLiteral("companion"));
+    const auto fromFile = [&](const QString &name, const QByteArray &data) {
+        testenv::writeFile(folder + QLatin1Char('/') + name, data);
+        const auto held = db.windowsLiveCalendarsAndEventsFromFile(VtrMacFileInfo::fileInfoWithPath(folder + QLatin1Char('/') + name));
+        if (!held) return QString();
+        QVariantList calendars; // the events are held as compact text
+        for (const QVariant &c : *held) {
+            QVariantMap calendar = c.toMap();
+            QVariantList events;
+            for (const QVariant &e : calendar.value("events").toList()) events.append(e.toMap());
+            if (calendar.contains("events")) calendar.insert("events", events);
+            calendars.append(calendar);
+        }
+        return canonicalJson(calendars);
+    };
+    const QByteArray data = pimtest::dataFile(QStringLiteral("nroid_cal.json"));
+    EXPECT_EQ(fromFile("nroid_cal.json", data), canonicalJson(*db.windowsLiveCalendarsAndEventsWithData(data)));
+    EXPECT_EQ(recorder.percents().mid(0, 12), recorder.percents().mid(12));
+    EXPECT_EQ(db.recordCount(), 5);
+    EXPECT_EQ(db.containerCount(), 3);
+
+    const QByteArray early = R"({"command":"ADD_RECORD","database":"events","record":{"summary":"Early","x-ms-calendar-id":"c1"}}
+{"command":"ADD_RECORD","database":"calendars","record":{"uid":"c1","x-wr-calname":"Work"}}
+{"command":"ADD_RECORD","database":"events","record":{"summary":"Stray","x-ms-calendar-id":"c9"}})";
+    EXPECT_EQ(fromFile("early.json", early),
+              canonicalJson(vtr::JSONValueFromUtf8(R"([{"name":"Unnamed Device Calendar c9","events":[{"name":"Stray","description":"Stray"}]},
+                                                       {"name":"Work","events":[{"name":"Early","description":"Early"}]}])")));
+
+    recorder.reports.clear();
+    EXPECT_TRUE(fromFile("broken.json", "{\"a\":1}\n{\"b\":\"\xff\"}\n").isNull());
+    EXPECT_TRUE(recorder.reports.isEmpty()) << "no progress for a file that is not UTF-8";
+    EXPECT_THROW(db.windowsLiveCalendarsAndEventsFromFile(VtrMacFileInfo::fileInfoWithPath(folder + "/gone.json")), VtrException);
 }
 
 TEST_F(EventsLive, AnEmptyFileIsOneEmptyLine)

@@ -316,6 +316,27 @@ TEST(RecurrenceRfc, GeneratedCorpusAgreesWithLibicalOrDateutil)
     EXPECT_GE(byLibical, rules.size() / 2);
 }
 
+// Yearly rules on the weeks that straddle New Year give python-dateutil's
+// occurrences: a December day in the next year's week 1 is that week only
+// when counted forward, so with an interval it does not turn up in a year
+// the rule skips.
+TEST(RecurrenceRfc, WeeksAcrossNewYearAgreeWithDateutil)
+{
+    const QList<rfccorpus::RuleText> rules = rfccorpus::makeNewYearWeekRules(600, 5);
+    const rfccorpus::LibicalReference dateutil = rfccorpus::runDateutil(rules, 100);
+    if (!dateutil.error.isEmpty()) GTEST_SKIP() << "no python-dateutil: " << dateutil.error.toStdString();
+    for (qsizetype i = 0; i < rules.size(); ++i) {
+        const rfccorpus::RuleText &r = rules.at(i);
+        const VtrCalendarDate start = startAt(r.localStart, QTimeZone::utc());
+        const RecurrenceExpansion x =
+            expandRecurrenceChecked(syncstore::recurrenceDictionaryFromRule(r.rule, start), start, {}, {});
+        ASSERT_TRUE(x.complete && dateutil.occurrences.at(i)) << r.rule.constData();
+        const QString from = rfccorpus::wallClock(r.localStart);
+        EXPECT_EQ(shown(x.dates), withStart(*dateutil.occurrences.at(i), from, rfccorpus::countOf(r.rule), 100))
+            << r.rule.constData() << " from " << from.toStdString();
+    }
+}
+
 // The last occurrence alone (what an export needs) is the expansion's last,
 // for series found without walking them too (every day or week, across
 // daylight-saving changes and with ends before, at and after an occurrence).
@@ -356,4 +377,49 @@ TEST(RecurrenceRfc, LastOccurrenceAloneIsTheExpansionsLast)
         ASSERT_EQ(last.dates.size(), 1);
         EXPECT_EQ(shown(last.dates), shown({all.dates.last()})) << vtr::JSONRepresentation(rule).toStdString();
     }
+}
+
+// Series every day or week that end at an until on the far side of a
+// daylight-saving change: the last occurrence is the one at or just before
+// the until, also where the until lies in the hour the clocks skipped or
+// repeated, found alone as in the full expansion.
+TEST(RecurrenceRfc, SteadySeriesEndAtTheirUntilAcrossDaylightSaving)
+{
+    const auto at = [](int y, int mo, int d, int h, int mi) { return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC); };
+    const struct
+    {
+        const char *zone;
+        QDateTime localStart;
+        const char *freq;
+        int interval;
+        QDateTime until, last; // UTC
+    } cases[] = {
+        // 02:30 on 13 March is 03:30 daylight time.
+        {"America/New_York", at(2011, 3, 1, 2, 30), "daily", 1, at(2011, 3, 13, 7, 30), at(2011, 3, 13, 7, 30)},
+        {"America/New_York", at(2011, 3, 1, 2, 30), "daily", 1, at(2011, 3, 13, 7, 10), at(2011, 3, 12, 7, 30)},
+        // 01:30 on 6 November is its first, daylight-time occurrence.
+        {"America/New_York", at(2011, 11, 1, 1, 30), "daily", 1, at(2011, 11, 6, 5, 30), at(2011, 11, 6, 5, 30)},
+        {"America/New_York", at(2011, 11, 1, 1, 30), "daily", 1, at(2011, 11, 6, 6, 40), at(2011, 11, 6, 5, 30)},
+        {"America/New_York", at(2011, 3, 1, 9, 0), "weekly", 1, at(2011, 6, 28, 13, 0), at(2011, 6, 28, 13, 0)},
+        {"Europe/Berlin", at(2021, 9, 2, 10, 0), "weekly", 2, at(2021, 12, 9, 9, 0), at(2021, 12, 9, 9, 0)},
+        // Half an hour skipped: 02:15 on 2 October is 02:45.
+        {"Australia/Lord_Howe", at(2011, 9, 20, 2, 15), "daily", 1, at(2011, 10, 1, 15, 45), at(2011, 10, 1, 15, 45)},
+        {"Australia/Lord_Howe", at(2011, 9, 20, 2, 15), "daily", 1, at(2011, 10, 1, 15, 40), at(2011, 9, 30, 15, 45)},
+    };
+    for (const auto &c : cases) {
+        const QTimeZone zone(c.zone);
+        const QVariantMap rule{{"frequency", c.freq}, {"interval", c.interval}, {"until", QVariant::fromValue(VtrCalendarDate(c.until, zone))}};
+        const VtrCalendarDate start = startAt(c.localStart, zone);
+        const RecurrenceExpansion last = lastRecurrence(rule, start, {}, {});
+        const QList<VtrCalendarDate> all = expandRecurrence(rule, start, {}, {});
+        ASSERT_EQ(last.dates.size(), 1) << c.zone;
+        const QString expected = c.last.toString(Qt::ISODate), until = c.until.toString(Qt::ISODate);
+        EXPECT_EQ(last.dates.first().instant().toString(Qt::ISODate), expected) << c.zone << " until " << until.toStdString();
+        EXPECT_EQ(all.last().instant().toString(Qt::ISODate), expected) << c.zone << " until " << until.toStdString();
+    }
+    // Samoa left out 30 December 2011: its 10:00 is the next day's, one occurrence.
+    const QVariantMap tenDays{{"frequency", "daily"}, {"count", 10}};
+    const VtrCalendarDate apia = startAt(at(2011, 12, 25, 10, 0), QTimeZone("Pacific/Apia"));
+    EXPECT_EQ(shown(lastRecurrence(tenDays, apia, {}, {}).dates), QStringList{"20120104T100000"});
+    EXPECT_EQ(shown({expandRecurrence(tenDays, apia, {}, {}).last()}), QStringList{"20120104T100000"});
 }

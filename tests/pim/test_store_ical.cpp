@@ -139,6 +139,18 @@ TEST(StoreICalendar, ZonesThatOnlyTheFileDescribes)
         "UID:brasilia\r\nSUMMARY:Brasilia\r\nDTSTART;TZID=\"(UTC-03:00) Bras\xc3\xadlia\":20190905T133000\r\n"
         "RRULE:FREQ=MONTHLY;COUNT=4\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
     testenv::writeFile(folder + "/brasilia.ics", brasilia);
+    // Half-hour offsets no IANA zone has, the spring change written as the
+    // Sunday among days 8 to 14: read through the file's own rules.
+    const QByteArray halfHour = "BEGIN:VTIMEZONE\r\nTZID:Custom\r\nBEGIN:STANDARD\r\nDTSTART:19700101T020000\r\n"
+                                "TZOFFSETFROM:+0230\r\nTZOFFSETTO:+0130\r\nRRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\r\n"
+                                "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:19700101T020000\r\nTZOFFSETFROM:+0130\r\n"
+                                "TZOFFSETTO:+0230\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=SU;BYMONTHDAY=8,9,10,11,12,13,14\r\n"
+                                "END:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+    for (const char *when : {"Spring:20240303", "Autumn:20241027"})
+        testenv::writeFile(folder + "/" + QString::fromLatin1(when).left(6) + ".ics",
+                           "BEGIN:VCALENDAR\r\n" + halfHour + "BEGIN:VEVENT\r\nUID:" + QByteArray(when).left(6) + "\r\nSUMMARY:"
+                               + QByteArray(when).left(6) + "\r\nDTSTART;TZID=Custom:" + QByteArray(when).mid(7)
+                               + "T090000\r\nRRULE:FREQ=WEEKLY;COUNT=3\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
 
     const auto s = snapshotOf(folder);
     QHash<QString, QVariantMap> bySummary;
@@ -152,6 +164,8 @@ TEST(StoreICalendar, ZonesThatOnlyTheFileDescribes)
          {"20230920T070000Z", "20230927T070000Z", "20231004T070000Z", "20231011T070000Z", "20231018T070000Z",
           "20231025T070000Z", "20231101T080000Z", "20231108T080000Z", "20231115T080000Z", "20231122T080000Z"}},
         {"Brasilia", {"20190905T163000Z", "20191005T163000Z", "20191105T153000Z", "20191205T153000Z"}},
+        {"Spring", {"20240303T073000Z", "20240310T063000Z", "20240317T063000Z"}},
+        {"Autumn", {"20241027T063000Z", "20241103T073000Z", "20241110T073000Z"}},
     };
     for (const auto &c : cases) {
         const QVariantMap e = bySummary.value(c.summary);
@@ -162,6 +176,25 @@ TEST(StoreICalendar, ZonesThatOnlyTheFileDescribes)
             got.append(d.utcDate().descriptionWithCalendarFormat("%Y%m%dT%H%M%SZ"));
         EXPECT_EQ(got, c.expected) << c.summary << " in " << dateOf(e.value("start date")).timeZone().id().toStdString();
     }
+}
+
+// Descriptions of some megabytes, on one unfolded line or folded, are read
+// whole, as is a last line without its line end.
+TEST(StoreICalendar, LongLinesAreReadWhole)
+{
+    const QString folder = testenv::makeTempDir(QStringLiteral("long"));
+    QByteArray description;
+    for (int i = 0; description.size() < (3 << 20); ++i) description += "Agenda " + QByteArray::number(i) + " \xc3\xa9t\xc3\xa9 ";
+    QByteArray folded;
+    for (qsizetype i = 0; i < description.size(); i += 73) folded += (i ? "\r\n " : "") + description.mid(i, 73);
+    const QByteArray head = "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000Z\r\nUID:";
+    testenv::writeFile(folder + "/unfolded.ics", head + "unfolded\r\nDESCRIPTION:" + description + "\r\nEND:VEVENT\r\nEND:VCALENDAR");
+    testenv::writeFile(folder + "/folded.ics", head + "folded\r\nDESCRIPTION:" + folded + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    const auto s = snapshotOf(folder);
+    const QList<QVariantMap> events = eventsOf(*s);
+    ASSERT_EQ(events.size(), 2);
+    for (const QVariantMap &e : events)
+        EXPECT_TRUE(e.value("description").toString() == QString::fromUtf8(description).trimmed()) << e.value("uid").toString().toStdString();
 }
 
 TEST(StoreICalendar, SeveralItemsWithoutACalendarAroundThem)

@@ -246,17 +246,21 @@ struct Rule
         return jan1 - before + (7 - before < 4 ? 7 : 0);
     }
 
+    // A yearly period holds the days of its calendar year. Its first days
+    // may lie in the last week of the year before (they answer to that
+    // week's number and to -1), its last days in week 1 of the next year:
+    // those answer to 1 alone, as the week that begins the next year. A
+    // number counted back from the next year's end names a week of the next
+    // year's period, which a rule with an interval above 1 may skip.
     bool weekNumberMatches(const Day &d) const
     {
         const qint64 first = weekOneStart(d.year), next = weekOneStart(d.year + 1);
+        if (d.day >= next) return contains(weekNumbers, 1);
         qint64 number, weeks;
         if (d.day < first) {
             const qint64 previous = weekOneStart(d.year - 1);
             number = (d.day - previous) / 7 + 1;
             weeks = (first - previous) / 7;
-        } else if (d.day >= next) {
-            number = 1;
-            weeks = (weekOneStart(d.year + 2) - next) / 7;
         } else {
             number = (d.day - first) / 7 + 1;
             weeks = (next - first) / 7;
@@ -439,6 +443,17 @@ public:
             while (byLimit > 0 && at(byLimit) > *m_limit) --byLimit;
             while (byLimit < k && at(byLimit + 1) <= *m_limit) ++byLimit;
             k = std::min(k, byLimit);
+        }
+        // A change of offset by a whole step or more (Samoa left out 30
+        // December 2011) puts two steps on one instant, which the walk
+        // counts once: such a series is walked.
+        if (k > 0 && m_zone.hasTransitions()) {
+            int offset = m_offsets.offsetAt(m_startSecs);
+            for (const QTimeZone::OffsetData &t : m_zone.transitions(QDateTime::fromSecsSinceEpoch(m_startSecs, Qt::UTC),
+                                                                       QDateTime::fromSecsSinceEpoch(at(k), Qt::UTC))) {
+                if (std::abs(t.offsetFromUtc - offset) >= step) return false;
+                offset = t.offsetFromUtc;
+            }
         }
         if (k > 0) {
             const qint64 secs = at(k);

@@ -4,11 +4,15 @@
 #include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTimeZone>
 #include <QUrl>
 
 #include <libical/ical.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -25,6 +29,21 @@ namespace {
 const char *const kAlarmRelationships[3] = {"display alarms", "mail alarms", "audio alarms"};
 const QString *const kAlarmEntities[3] = {&entity::DisplayAlarm, &entity::MailAlarm, &entity::AudioAlarm};
 
+// Qt reads a name it finds no zone file for as a POSIX rule, and takes any
+// word of three letters or more for one: "Custom" or "Eastern" would be a
+// zone without any offset. A name is a zone here when Qt lists it or a zone
+// file has it; otherwise the file's VTIMEZONE decides.
+bool isZoneName(const QByteArray &id)
+{
+    if (QTimeZone::isTimeZoneIdAvailable(id)) return true;
+    if (id.startsWith('/') || id.contains("..")) return false;
+    const QString name = QFile::decodeName(id);
+    for (const QString &dir : {qEnvironmentVariable("TZDIR"), QStringLiteral("/usr/share/zoneinfo"),
+                               QStringLiteral("/usr/lib/zoneinfo")})
+        if (!dir.isEmpty() && QFileInfo(dir + QLatin1Char('/') + name).isFile()) return true;
+    return false;
+}
+
 QTimeZone lookUpZone(const QString &tzid)
 {
     QString id = tzid.trimmed();
@@ -34,8 +53,10 @@ QTimeZone lookUpZone(const QString &tzid)
         if (id.startsWith(QLatin1String(prefix))) id = id.mid(int(strlen(prefix)));
     }
     if (id.isEmpty()) return {};
-    QTimeZone zone(id.toUtf8());
-    if (zone.isValid()) return zone;
+    if (isZoneName(id.toUtf8())) {
+        QTimeZone zone(id.toUtf8());
+        if (zone.isValid()) return zone;
+    }
     const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(id.toUtf8());
     return iana.isEmpty() ? QTimeZone() : QTimeZone(iana);
 }
@@ -226,6 +247,48 @@ void readAlarms(icalcomponent *comp, const TimeReader &times, qint64 startToEndS
 
 QString lowerEnum(const char *s) { return text(s).toLower(); }
 
+// Hands libical the text a line at a time, each piece at most as long as the
+// parser's buffer. libical's own reader of a string looks for the line's end
+// again for every piece, so one long line (an unfolded description of some
+// megabytes, or a file with lone CRs) took time in the square of its length;
+// here the end found is kept until the pieces reach it. As with a C string,
+// the text ends at its first NUL.
+struct LineFeeder
+{
+    const char *pos, *end;
+    const char *lineEnd = nullptr; // one past the current line's '\n', or the text's end
+
+    static char *next(char *out, size_t size, void *self)
+    {
+        auto &f = *static_cast<LineFeeder *>(self);
+        if (f.pos >= f.end || size < 2) return nullptr;
+        if (!f.lineEnd || f.lineEnd <= f.pos) {
+            const auto *nl = static_cast<const char *>(memchr(f.pos, '\n', size_t(f.end - f.pos)));
+            f.lineEnd = nl ? nl + 1 : f.end;
+        }
+        const size_t n = std::min(size_t(f.lineEnd - f.pos), size - 1);
+        memcpy(out, f.pos, n);
+        out[n] = 0;
+        f.pos += n;
+        return out;
+    }
+};
+
+icalcomponent *parseICalendar(QByteArrayView text)
+{
+    const auto *nul = static_cast<const char *>(memchr(text.data(), 0, size_t(text.size())));
+    LineFeeder feeder{text.data(), nul ? nul : text.data() + text.size()};
+    std::unique_ptr<icalparser, decltype(&icalparser_free)> parser(icalparser_new(), &icalparser_free);
+    if (!parser) return nullptr;
+    icalparser_set_gen_data(parser.get(), &feeder);
+    // Malformed data is no reason to stop, as libical's own string reading has it.
+    const icalerrorstate malformed = icalerror_get_error_state(ICAL_MALFORMEDDATA_ERROR);
+    icalerror_set_error_state(ICAL_MALFORMEDDATA_ERROR, ICAL_ERROR_NONFATAL);
+    icalcomponent *top = icalparser_parse(parser.get(), &LineFeeder::next);
+    icalerror_set_error_state(ICAL_MALFORMEDDATA_ERROR, malformed);
+    return top;
+}
+
 }  // namespace
 
 CalendarItemBuilder::CalendarItemBuilder(SyncRecordSink &sink, SyncDataKind kind, QString calendarId)
@@ -235,10 +298,9 @@ CalendarItemBuilder::CalendarItemBuilder(SyncRecordSink &sink, SyncDataKind kind
 
 bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString &fallbackUid)
 {
-    QByteArray bytes = data;
-    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
-    std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)> top(icalparser_parse_string(bytes.constData()),
-                                                                       &icalcomponent_free);
+    QByteArrayView bytes(data);
+    if (bytes.startsWith("\xEF\xBB\xBF")) bytes = bytes.sliced(3);
+    std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)> top(parseICalendar(bytes), &icalcomponent_free);
     if (!top) return false;
     const icalcomponent_kind kind = icalcomponent_isa(top.get());
     if (kind == ICAL_VCALENDAR_COMPONENT) {

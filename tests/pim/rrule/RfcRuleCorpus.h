@@ -185,6 +185,47 @@ inline QList<RuleText> makeRuleTexts(int n, unsigned seed)
     return out;
 }
 
+// Yearly rules on the weeks that straddle New Year (numbers near either end
+// of the year, counted forward and back) and a few weeks between, with an
+// interval, weekdays, a week start, a month and positions now and then;
+// starts in December half the time, read in UTC. Weeks 52 and 53 are not
+// named forward: python-dateutil miscounts the weeks of the year before for
+// them.
+inline QList<RuleText> makeNewYearWeekRules(int n, unsigned seed)
+{
+    static const char *const kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+    static const int kEnds[] = {1, 2, -1, -2, -51, -52, -53};
+    std::mt19937 rng(seed);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    QList<RuleText> out;
+    while (out.size() < n) {
+        QByteArray rule = "FREQ=YEARLY;INTERVAL=" + QByteArray::number(pick(1, 4)) + ";BYWEEKNO=";
+        QByteArrayList weeks;
+        for (int k = pick(1, 3); k > 0; --k) {
+            const int w = pick(0, 2) ? kEnds[pick(0, 6)] : pick(3, 51) * (pick(0, 2) ? 1 : -1);
+            weeks.append(QByteArray::number(w));
+        }
+        rule += weeks.join(',');
+        if (pick(0, 3)) {
+            QByteArrayList days;
+            for (int k = pick(1, 3); k > 0; --k)
+                if (const QByteArray d = kDays[pick(0, 6)]; !days.contains(d)) days.append(d);
+            rule += ";BYDAY=" + days.join(',');
+        }
+        if (pick(0, 4) == 0) rule += QByteArray(";WKST=") + kDays[pick(0, 6)];
+        if (pick(0, 5) == 0) rule += ";BYMONTH=" + QByteArray::number(pick(1, 12));
+        if (pick(0, 5) == 0) rule += ";BYSETPOS=" + QByteArray::number(pick(1, 3) * (pick(0, 1) ? 1 : -1));
+        RuleText r;
+        r.rule = rule + ";COUNT=" + QByteArray::number(pick(2, 20));
+        r.localStart = QDateTime(QDate(pick(1998, 2030), pick(0, 1) ? 12 : pick(1, 12), pick(1, 28)), QTime(9, 0),
+                                 QTimeZone::utc());
+        r.zone = "UTC";
+        r.kind = QStringLiteral("YEARLY BYWEEKNO");
+        out.append(r);
+    }
+    return out;
+}
+
 // libical's expansion of each rule (at most `limit` occurrences from its
 // start, as wall-clock texts) by the reference program; nullopt for a rule
 // that libical did not finish. `error` says why nothing ran.
