@@ -600,32 +600,10 @@ std::optional<QVariantList> ContactDatabase::windowsLiveContactsWithData(const Q
 
 std::optional<QVariantList> ContactDatabase::windowsLiveContactsFromFile(const VtrFileInfoPtr &file)
 {
-    // A file on the phone is read from a copy in the private temporary folder.
-    QString path;
-    VtrFileInfoPtr copy;
-    if (const auto local = std::dynamic_pointer_cast<VtrMacFileInfo>(file)) {
-        path = local->path();
-    } else if (file) {
-        const VtrFileInfoPtr folder = VtrMacFileInfo::classTempFolder();
-        if (file->copyTo(folder, true, nullptr, nullptr, &copy) != 0 || !copy)
-            throw VtrException(kSourceExceptionName,
-                               QStringLiteral("\"%1\" could not be copied from the phone.").arg(file->name()));
-        path = copy->path();
-    }
-    struct Removal
-    {
-        VtrFileInfoPtr copy;
-        ~Removal()
-        {
-            if (copy) copy->remove();
-        }
-    } removal{copy};
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw VtrException(kSourceExceptionName,
-                           QStringLiteral("\"%1\" could not be read: %2").arg(file ? file->name() : path, f.errorString()));
-    CompactJsonWriter compact;
-    return windowsLiveContactsFromDevice(f, compact);
+    return readCompanionFile(file, [this](QIODevice &f) {
+        CompactJsonWriter compact;
+        return windowsLiveContactsFromDevice(f, compact);
+    });
 }
 
 std::optional<QVariantList> ContactDatabase::windowsLiveContactsFromDevice(

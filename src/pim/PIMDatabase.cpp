@@ -11,6 +11,7 @@
 #include "pim/dialect/STRecordAndroid.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
+#include "platform/VtrException.h"
 
 #include <QDir>
 #include <QStringDecoder>
@@ -47,6 +48,34 @@ void PIMDatabase::logSkipped(const STRecord &record, const char *message)
 {
     VtrDebugLog(message ? QString::fromLatin1(message).arg(QStringLiteral("%1 (%2)").arg(record.identifier(), record.type()))
                         : stRecordLeftOutMessage(record));
+}
+
+std::optional<QVariantList> PIMDatabase::readCompanionFile(
+    const VtrFileInfoPtr &file, const std::function<std::optional<QVariantList>(QIODevice &)> &read)
+{
+    QString path;
+    VtrFileInfoPtr copy;
+    if (const auto local = std::dynamic_pointer_cast<VtrMacFileInfo>(file)) {
+        path = local->path();
+    } else if (file) {
+        if (file->copyTo(VtrMacFileInfo::classTempFolder(), true, nullptr, nullptr, &copy) != 0 || !copy)
+            throw VtrException(syncstore::kSourceExceptionName,
+                               QStringLiteral("\"%1\" could not be copied from the phone.").arg(file->name()));
+        path = copy->path();
+    }
+    struct Removal
+    {
+        VtrFileInfoPtr copy;
+        ~Removal()
+        {
+            if (copy) copy->remove();
+        }
+    } removal{copy};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw VtrException(syncstore::kSourceExceptionName,
+                           QStringLiteral("\"%1\" could not be read: %2").arg(file ? file->name() : path, f.errorString()));
+    return read(f);
 }
 
 QVariantMap PIMDatabase::manifestWith(const char *dataFile, const char *countKey, const char *one, const char *many) const

@@ -9,12 +9,15 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 class MigrationStatusProtocol;
 class MobileDeviceInterface;
+class VtrBaseFileInfo;
+class QIODevice;
 class PIMDatabaseDelegate;
 
 // The common base of the four readers of the person's contacts, calendars,
@@ -80,6 +83,12 @@ protected:
     void reportNow(const QString &text, const QString &phase, double percent) const;
     void report(const QString &text, const QString &phase, double percent) const;
     bool targetIsWindowsPhone() const;
+
+    // Reads a companion-app file with `read`: a file on the phone through a
+    // copy in the private temporary folder, removed afterwards however the
+    // read ends. Raises kSourceExceptionName when it cannot be copied or opened.
+    static std::optional<QVariantList> readCompanionFile(
+        const std::shared_ptr<VtrBaseFileInfo> &file, const std::function<std::optional<QVariantList>(QIODevice &)> &read);
 
     // The summary entries every reader gives: "data_file", "timestamp", the
     // count under `countKey`, "data_size" and "title" (`one` or `many`).
