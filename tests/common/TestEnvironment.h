@@ -4,7 +4,7 @@
 
 #include <functional>
 
-// Every test process runs with its own HOME and XDG folders below a fresh
+// Every test runs with its own HOME and XDG folders below its process's fresh
 // temporary folder, so no test touches the real home or another test's state.
 namespace testenv {
 
