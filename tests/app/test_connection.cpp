@@ -16,6 +16,11 @@
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -348,7 +353,7 @@ TEST(Connection, APhonePulledWhileAJobHangsIsStillToldAfterTheWait)
     EXPECT_FALSE(h.terminated);
 
     // The wait runs out while the job still hangs: the person is told.
-    const bool told = h.waitFor([&] { return h.terminated; }, 5000);
+    const bool told = h.waitFor([&] { return h.terminated; });
     release = true;
     ASSERT_TRUE(told);
     EXPECT_EQ(h.alerts.titles(), QStringList{kRemovalTitle});
@@ -429,6 +434,38 @@ TEST(Connection, AnEarlierMigrationInTheNewPhonesFolderIsPointedOut)
     EXPECT_TRUE(h.alerts.shown().first().beep);
     EXPECT_EQ(h.wizard().currentState(), 0);
     QDir(folder).removeRecursively();
+}
+
+// The wizard closes while a phone is still being opened: the worker that
+// opens it finishes without waiting for the main thread, which waits for it.
+TEST(Connection, TheWizardClosesWhileAPhoneIsBeingOpened)
+{
+    auto h = std::make_unique<WizardHarness>();
+    MtpSimPhone *phone = h->phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+    ASSERT_NE(phone, nullptr);
+    MtpSimOptions options = phone->options();
+    options.openDelayMs = 200;
+    phone->setOptions(options);
+    h->wizard().setState(2);
+    h->phones.plug(*phone);
+    ASSERT_TRUE(h->waitFor([&] { return h->wizard().runningJobCount() > 0; }));
+    // A hang is the fault: the guard ends the program saying so.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool closed = false;
+    std::thread guard([&] {
+        std::unique_lock lock(mutex);
+        if (changed.wait_for(lock, std::chrono::minutes(2), [&] { return closed; })) return;
+        std::fprintf(stderr, "The wizard never closed: it waits for the worker opening the phone.\n");
+        std::_Exit(1);
+    });
+    h.reset();
+    {
+        std::lock_guard lock(mutex);
+        closed = true;
+    }
+    changed.notify_all();
+    guard.join();
 }
 
 }  // namespace

@@ -227,8 +227,8 @@ TEST(SingleInstance, OneWizardPerHomeAndALaterStartBringsItForward)
 
     // The later start waits for the answer; the first answers from its event loop.
     std::atomic<int> answered{-1};
-    std::thread asking([&] { answered = second.askRunningToComeForward(5000) ? 1 : 0; });
-    EXPECT_TRUE(WizardHarness::waitFor([&] { return answered >= 0; }, 10000));
+    std::thread asking([&] { answered = second.askRunningToComeForward(60000) ? 1 : 0; });
+    EXPECT_TRUE(WizardHarness::waitFor([&] { return answered >= 0; }, 90000));
     asking.join();
     EXPECT_EQ(answered, 1);
     EXPECT_EQ(forward, 1);

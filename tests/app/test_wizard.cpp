@@ -46,7 +46,7 @@ TEST(Wizard, BeginSetupShowsTheIntroThenAdvancesToTheWelcome)
     h.wizard().beginSetup();
     EXPECT_EQ(h.wizard().currentState(), 0);
     EXPECT_EQ(h.wizard().buttonSet(), NS_AppController::kButtonsNone);
-    ASSERT_TRUE(h.waitFor([&] { return h.wizard().currentState() == 1; }, 4000));
+    ASSERT_TRUE(h.waitFor([&] { return h.wizard().currentState() == 1; }));
     EXPECT_EQ(h.visited, (States{0, 1}));
     EXPECT_EQ(h.work->calls, QStringList{QStringLiteral("welcomeChecks")});
 }
@@ -196,7 +196,7 @@ TEST(Wizard, DelayedMessagesOfAnotherStateAndDuringAlertsWait)
     w.cancelButtonHit();
     h.alerts.setWhileOpen({});
     EXPECT_EQ(ran, 0);
-    EXPECT_TRUE(h.waitFor([&] { return ran == 1; }, 1000));
+    EXPECT_TRUE(h.waitFor([&] { return ran == 1; }));
 }
 
 TEST(Wizard, AnExceptionInAStateIsShownAndTheWizardGoesOn)
@@ -281,10 +281,10 @@ TEST(Wizard, TheCompanionPollAsksAgainUntilTheAppIsDone)
     h.alerts.answer(QStringLiteral("Push app to phone"));
     h.alerts.answer(QStringLiteral("Continue"));
     ASSERT_TRUE(h.walk([&] { return h.plugAndroid(); }, 8));
-    ASSERT_TRUE(h.waitFor([&] { return h.companion->polls.load() >= 2; }, 4000));
+    ASSERT_TRUE(h.waitFor([&] { return h.companion->polls.load() >= 2; }));
     EXPECT_EQ(h.wizard().buttonSet(), NS_AppController::kButtonsNextDisabled);
     h.companion->doneResult = true;
-    EXPECT_TRUE(h.waitFor([&] { return h.wizard().buttonSet() == NS_AppController::kButtonsNext; }, 4000));
+    EXPECT_TRUE(h.waitFor([&] { return h.wizard().buttonSet() == NS_AppController::kButtonsNext; }));
 }
 
 TEST(Wizard, TransitionTableEdges)

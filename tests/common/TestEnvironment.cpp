@@ -20,6 +20,23 @@ namespace testenv {
 
 static QTemporaryDir *g_root = nullptr;
 
+// Points HOME and the XDG folders below it at `home`, made empty.
+static void useHome(const QString &home)
+{
+    const struct { const char *var; const char *sub; } dirs[] = {
+        {"HOME", ""},
+        {"XDG_DATA_HOME", "/.local/share"},
+        {"XDG_CONFIG_HOME", "/.config"},
+        {"XDG_CACHE_HOME", "/.cache"},
+        {"XDG_STATE_HOME", "/.local/state"},
+    };
+    for (const auto &d : dirs) {
+        const QString p = home + QLatin1String(d.sub);
+        QDir().mkpath(p);
+        qputenv(d.var, p.toLocal8Bit());
+    }
+}
+
 void initialise()
 {
     if (g_root) return;
@@ -27,21 +44,29 @@ void initialise()
     QDir().mkpath(base);
     g_root = new QTemporaryDir(base + QStringLiteral("/vtrtest-XXXXXX"));
     const QString r = g_root->path();
-    const struct { const char *var; const char *sub; } dirs[] = {
-        {"HOME", "home"},
-        {"XDG_DATA_HOME", "home/.local/share"},
-        {"XDG_CONFIG_HOME", "home/.config"},
-        {"XDG_CACHE_HOME", "home/.cache"},
-        {"XDG_STATE_HOME", "home/.local/state"},
-        {"XDG_RUNTIME_DIR", "runtime"},
-    };
-    for (const auto &d : dirs) {
-        const QString p = r + QLatin1Char('/') + QLatin1String(d.sub);
-        QDir().mkpath(p);
-        qputenv(d.var, p.toLocal8Bit());
-    }
+    useHome(r + QStringLiteral("/home"));
+    QDir().mkpath(r + QStringLiteral("/runtime"));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(r + QStringLiteral("/runtime")));
     QFile::setPermissions(r + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// What one test leaves in the home (the new phone's folder, a music library,
+// a settings file) must not be what the next one finds: each test starts in
+// an empty home of its own, whatever order the tests run in. Earlier homes
+// stay until the process ends, for whatever still holds a path into them.
+class HomePerTest final : public ::testing::EmptyTestEventListener
+{
+    void OnTestStart(const ::testing::TestInfo &) override
+    {
+        useHome(root() + QStringLiteral("/home-%1").arg(++m_count));
+    }
+    int m_count = 0;
+};
+
+void giveEachTestItsOwnHome()
+{
+    ::testing::UnitTest::GetInstance()->listeners().Append(new HomePerTest);
 }
 
 void cleanup()

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-// Every test process runs with its own HOME and XDG folders below a fresh
+// Every test runs with its own HOME and XDG folders below its process's fresh
 // temporary folder, so no test touches the real home or another test's state.
 namespace testenv {
 
@@ -18,9 +18,9 @@ QString makeTempDir(const QString &hint = QStringLiteral("t"));
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 
-// Runs the event loop until `done` answers true or `timeoutMs` has passed;
-// answers done().
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
+// Runs the event loop until `done` answers true or `timeoutMs` (a generous
+// guard for a loaded machine) has passed; answers done().
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 60000);
 
 // Makes `path` the current folder until the scope is left, however the test
 // leaves it (a failed ASSERT returns at once).

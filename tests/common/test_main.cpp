@@ -6,6 +6,7 @@
 
 namespace testenv {
 void initialise();
+void giveEachTestItsOwnHome();
 void cleanup();
 }
 
@@ -16,6 +17,7 @@ int main(int argc, char **argv)
     testenv::initialise();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleMock(&argc, argv);
+    testenv::giveEachTestItsOwnHome();
     int rc;
     {
         QApplication app(argc, argv);

@@ -20,8 +20,10 @@ namespace {
 
 class PrivateKeyring : public ::testing::Test
 {
+    friend class KeyringService;
+
 protected:
-    static void SetUpTestSuite()
+    static void startService()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()
             || QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon")).isEmpty()) {
@@ -64,7 +66,7 @@ protected:
         s_failure = "the private keyring did not accept items";
     }
 
-    static void TearDownTestSuite()
+    static void stopService()
     {
         for (QProcess *process : {s_keyring, s_bus}) {
             if (!process) continue;
@@ -103,6 +105,17 @@ protected:
     static inline const char *s_failure = nullptr;
     static inline QString s_lastError;
 };
+
+// The service runs once for the whole run, however often the tests repeat:
+// libsecret's connection to the session bus is made once per process and
+// never follows a second bus.
+class KeyringService final : public ::testing::Environment
+{
+    void SetUp() override { PrivateKeyring::startService(); }
+    void TearDown() override { PrivateKeyring::stopService(); }
+};
+
+const auto *const g_keyring = ::testing::AddGlobalTestEnvironment(new KeyringService);
 
 } // namespace
 

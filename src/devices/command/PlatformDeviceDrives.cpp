@@ -827,14 +827,13 @@ void PlatformDevice::setDeviceConfiguration(const QVariantMap &configuration)
     }
     if (revisionToStore) {
         const QVariantMap arguments = *revisionToStore;
-        // The main thread may itself be waiting for the instance lock (a
-        // phone being torn down): a worker never waits for it with the lock
-        // held. Only a caller already holding the lock still does; it hands
-        // the write over without waiting.
-        if (m_stateMutex.heldByThisThread() && !platform::isMainThread())
-            platform::runOnMain([arguments] { setDefaultOnMainThread(arguments); });
+        // A worker hands the write over without waiting: the main thread may
+        // itself be waiting for the instance lock (a phone being torn down)
+        // or for this very worker (the wizard closing while the phone opens).
+        if (platform::isMainThread())
+            setDefaultOnMainThread(arguments);
         else
-            platform::runOnMainAndWait([&arguments] { setDefaultOnMainThread(arguments); });
+            platform::runOnMain([arguments] { setDefaultOnMainThread(arguments); });
     }
     VTR_LOG_DATA(4, configuration, QStringLiteral("Setting device configuration info (click to view)."));
 }

@@ -124,8 +124,9 @@ public:
     QList<int> visited;
     bool terminated = false;
 
-    // Spins the event loop until `done` holds; false after `timeoutMs`.
-    static bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000);
+    // Spins the event loop until `done` holds; false after `timeoutMs`, a
+    // guard only: a loaded machine may take many times the usual while.
+    static bool waitFor(const std::function<bool()> &done, int timeoutMs = 60000);
     // Spins the event loop for a while.
     static void spin(int ms);
 
