@@ -27,9 +27,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
+
+#include <langinfo.h>
 
 namespace vtrapp {
 
@@ -211,6 +215,10 @@ int runApplication(int argc, char **argv)
 
     DisplayCheck displayCheck;
     QApplication app(argc, argv);
+    // Names inside archives and on phones are UTF-8: under a locale that
+    // cannot spell them (LANG unset, "C") the archive library gives them up.
+    // After the application, which sets the caller's locale.
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
     displayCheck.release();
     QApplication::setOrganizationName(QStringLiteral("vantrel"));
     QApplication::setApplicationName(QStringLiteral("solvennawindowsphone"));

@@ -1,6 +1,9 @@
 #include <QApplication>
 
+#include <clocale>
 #include <cstdio>
+#include <cstring>
+#include <langinfo.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -21,6 +24,8 @@ int main(int argc, char **argv)
     int rc;
     {
         QApplication app(argc, argv);
+        // As the application does: UTF-8 names whatever the caller's locale.
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
         app.setOrganizationName(QStringLiteral("vantrel"));
         app.setApplicationName(QStringLiteral("solvennawindowsphone"));
         rc = RUN_ALL_TESTS();
