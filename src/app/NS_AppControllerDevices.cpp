@@ -85,6 +85,8 @@ void NS_AppController::usbDeviceAdded(const UsbDeviceHandle &device, quint16 ven
                                             !job.isCancelled();
                             waited += 20)
                            QThread::msleep(20);
+                       // Stopped or pulled in the pause: a try could only wait out the phone's time-out.
+                       if (phone->wasRemoved() || job.isCancelled()) break;
                    }
                    result.insert(QStringLiteral("opened"), opened);
                    if (opened && commands && phone->hasMTPConnection() && !phone->wasRemoved())

@@ -7,6 +7,7 @@
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/usb/VolumeDetection.h"
+#include "foundation/Log.h"
 #include "fileinfo/MountTable.h"
 #include "fileinfo/VtrMacFileInfo.h"
 
@@ -466,6 +467,30 @@ TEST(Connection, TheWizardClosesWhileAPhoneIsBeingOpened)
     }
     changed.notify_all();
     guard.join();
+}
+
+// A phone that does not open is tried no more once the wizard closes in the
+// pause between tries: a try could wait out the phone's time-out again.
+TEST(Connection, APhoneThatDoesNotOpenIsNotTriedAgainOnceTheWizardCloses)
+{
+    std::atomic<int> tries = 0;
+    std::atomic<bool> pausing = false;
+    LogSetSystemLogSink([&](const QString &line) {
+        if (line.startsWith(QLatin1String("No MTP device found"))) ++tries;
+        if (line.contains(QLatin1String("did not open (attempt 1 "))) pausing = true;
+    });
+    auto h = std::make_unique<WizardHarness>();
+    h->work->hold = true;
+    h->wizard().setOpenRetryForTesting(3, 120000);  // the pause ends by the close alone
+    h->wizard().setState(NS_AppController::kStateGetStarted);
+    MtpSimPhone *phone = h->phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json"));
+    ASSERT_TRUE(phone);
+    h->phones.mtp()->failCall(QStringLiteral("LIBMTP_Detect_Raw_Devices"), 1, -1);
+    h->phones.plug(*phone);
+    ASSERT_TRUE(h->waitFor([&] { return pausing.load(); }));
+    h.reset();
+    LogSetSystemLogSink({});
+    EXPECT_EQ(tries, 1);
 }
 
 }  // namespace

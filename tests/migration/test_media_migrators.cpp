@@ -449,6 +449,22 @@ TEST_F(MediaMigrators, ACopyEditedInPlaceWithItsTimePutBackIsThePersons)
     EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 0);
 }
 
+// Weighed by status alone, a copy is ours only on the disk it was written
+// to: the same inode number on another disk is another file.
+TEST_F(MediaMigrators, ACopyIsWeighedAsOursOnlyOnItsOwnDisk)
+{
+    auto target = newPhone();
+    const VtrFileInfoPtr folder = target->preferredPhotosFolder();
+    const QString dir = folder->path();
+    testenv::writeFile(dir + "/here.jpg", bytesFor("here", 300));
+    testenv::writeFile(dir + "/elsewhere.jpg", bytesFor("elsewhere", 200));
+    addToRecord(dir, identityEntry("here.jpg", dir + "/here.jpg"));
+    QVariantMap elsewhere = identityEntry("elsewhere.jpg", dir + "/elsewhere.jpg");
+    elsewhere.insert("device", elsewhere.value("device").toULongLong() + 1);
+    addToRecord(dir, elsewhere);
+    EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 300);
+}
+
 TEST_F(MediaMigrators, ACardsFilesNamedLikeTheTemporaryCopyFileStay)
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
