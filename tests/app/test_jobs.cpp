@@ -11,7 +11,7 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()> &done, int ms = 5000)
+bool waitFor(const std::function<bool()> &done, int ms = 60000)
 {
     QElapsedTimer timer;
     timer.start();

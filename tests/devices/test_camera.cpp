@@ -85,7 +85,7 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 60000)
 {
     QElapsedTimer timer;
     timer.start();

@@ -34,7 +34,7 @@ const QString kBus = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
 constexpr quint16 kSamsung = 0x04e8;
 constexpr quint16 kGalaxy = 0x6860;
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 60000)
 {
     QElapsedTimer timer;
     timer.start();

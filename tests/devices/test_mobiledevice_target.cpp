@@ -21,7 +21,7 @@
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 60000)
 {
     QElapsedTimer timer;
     timer.start();

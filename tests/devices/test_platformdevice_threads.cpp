@@ -40,7 +40,9 @@ constexpr quint16 kSamsung = 0x04e8;
 constexpr quint16 kGalaxy = 0x6860;
 // Blocks of the large file's transfer.
 constexpr uint32_t kBlock = 16 * 1024;
-constexpr int kMovieBlocks = 512;
+// Long enough (a millisecond a block) that a loaded machine still tears the phone
+// down well before half of it is copied.
+constexpr int kMovieBlocks = 4096;
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 20000)
 {

@@ -20,7 +20,7 @@ namespace {
 
 const QString kBus = QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb1");
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 3000)
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 60000)
 {
     QElapsedTimer timer;
     timer.start();
