@@ -26,6 +26,7 @@
 #include "platform/VtrException.h"
 
 #include "PeakMemory.h"
+#include "SimulatedPhoneRoad.h"
 
 #include <benchmark/benchmark.h>
 
@@ -84,32 +85,12 @@ struct Phone
             }
         }
         objects = phone.objectCount();
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
+        handle = openFirstSimulatedPhone(*sim);
     }
     ~Phone()
     {
         if (handle) sim->releaseDevice(handle);
     }
-};
-
-// The Android photos migrator's walk of the whole storage.
-class PhonePhotos final : public PhotosMigrator
-{
-public:
-    explicit PhonePhotos(PlatformDevice &device) : PhotosMigrator(nullptr), m_device(device) {}
-
-protected:
-    QList<MediaSourceItem> sourceItems() override
-    {
-        return mediaFilesBelow({m_device.deviceFileInfoWithPath(QStringLiteral("E:\\"))}, MediaKind::Photos);
-    }
-
-private:
-    PlatformDevice &m_device;
 };
 
 struct RoadResult
@@ -131,7 +112,8 @@ RoadResult runRoad(Phone &phone)
         device.connect();
         device.setMTPDeviceObject(mtp);
         try {
-            PhonePhotos photos(device);
+            // The Android photos migrator's walk of the whole storage.
+            PhoneKind<PhotosMigrator> photos(device, QStringLiteral("E:\\"), MediaKind::Photos);
             photos.backupOldDeviceWithStatus(nullptr);
             result.backedUp = photos.numItemsToCopy();
             result.notMoved = photos.numItemsNotMoved();

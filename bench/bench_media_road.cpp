@@ -28,6 +28,8 @@
 #include "platform/UserDefaults.h"
 #include "platform/VtrException.h"
 
+#include "SimulatedPhoneRoad.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -79,11 +81,7 @@ struct Phone
         const uint32_t videos = phone.addFolder(kStorage, 0, QStringLiteral("Movies"));
         for (int i = 0; i < kFiles; ++i)
             objects.push_back(phone.addFileOfSize(kStorage, videos, QStringLiteral("clip %1.mp4").arg(i), kFileBytes));
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
+        handle = openFirstSimulatedPhone(*sim);
         // The new phone's folder, the private folder and the record of copies
         // stay inside the run's own folder.
         platform::setHomeFolderOverride(root.filePath(QStringLiteral("home")));
@@ -104,23 +102,6 @@ Phone &phone()
     return p;
 }
 
-// The road's own migrator kind over the phone's files as the Android family
-// lists them.
-class PhoneVideos final : public VideoMigrator
-{
-public:
-    explicit PhoneVideos(PlatformDevice &device) : VideoMigrator(nullptr), m_device(device) {}
-
-protected:
-    QList<MediaSourceItem> sourceItems() override
-    {
-        return mediaFilesBelow({m_device.deviceFileInfoWithPath(QStringLiteral("E:\\Movies"))}, MediaKind::Videos);
-    }
-
-private:
-    PlatformDevice &m_device;
-};
-
 void BM_MediaRoad_2GB(benchmark::State &state)
 {
     Phone &p = phone();
@@ -139,7 +120,7 @@ void BM_MediaRoad_2GB(benchmark::State &state)
         std::shared_ptr<MobileDeviceInterface> target = WindowsPhone7LocalDevice::create({}, nullptr);
         QDir(target->preferredVideosFolder()->path()).removeRecursively();
         try {
-            PhoneVideos videos(device);
+            PhoneKind<VideoMigrator> videos(device, QStringLiteral("E:\\Movies"), MediaKind::Videos);
             QElapsedTimer timer;
             timer.start();
             videos.backupOldDeviceWithStatus(nullptr);
@@ -192,31 +173,12 @@ struct ManyFilesPhone
                                     2048);
             }
         }
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
+        handle = openFirstSimulatedPhone(*sim);
     }
     ~ManyFilesPhone()
     {
         if (handle) sim->releaseDevice(handle);
     }
-};
-
-class PhonePhotos final : public PhotosMigrator
-{
-public:
-    explicit PhonePhotos(PlatformDevice &device) : PhotosMigrator(nullptr), m_device(device) {}
-
-protected:
-    QList<MediaSourceItem> sourceItems() override
-    {
-        return mediaFilesBelow({m_device.deviceFileInfoWithPath(QStringLiteral("E:\\DCIM"))}, MediaKind::Photos);
-    }
-
-private:
-    PlatformDevice &m_device;
 };
 
 void BM_MediaRoadFiles(benchmark::State &state)
@@ -240,7 +202,7 @@ void BM_MediaRoadFiles(benchmark::State &state)
         MediaMigrator::clearEarlierCopies(target->preferredPhotosFolder());
         QDir(target->preferredPhotosFolder()->path()).removeRecursively();
         try {
-            PhonePhotos photos(device);
+            PhoneKind<PhotosMigrator> photos(device, QStringLiteral("E:\\DCIM"), MediaKind::Photos);
             QElapsedTimer timer;
             timer.start();
             photos.backupOldDeviceWithStatus(nullptr);

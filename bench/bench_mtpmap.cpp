@@ -14,6 +14,8 @@
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "foundation/Log.h"
 
+#include "SimulatedPhoneRoad.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QFile>
@@ -67,11 +69,7 @@ struct OpenedPhone
         phone.addStorage(storage);
         fill(phone);
         objects = phone.objectCount();
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = count > 0 ? sim->openRawDeviceUncached(&raw[0]) : nullptr;
-        sim->freeRawDevices(raw);
+        handle = openFirstSimulatedPhone(*sim);
     }
     ~OpenedPhone()
     {
