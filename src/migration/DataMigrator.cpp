@@ -173,6 +173,14 @@ QByteArray contentHash(const QString &path, struct stat *seen)
     return result;
 }
 
+// A stamp as records keep it: the modification time in nanoseconds, split
+// into whole seconds (rounded down, before 1970 too) and the rest.
+vtr::FileStamp recordedStamp(qint64 size, qint64 modifiedNs, quint64 device, quint64 inode)
+{
+    const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
+    return {true, size, seconds, modifiedNs - seconds * kNsPerSecond, device, inode};
+}
+
 // An entry as the user defaults held it before records had files of their
 // own: a map, or an older run's bare name.
 CopyIdentity identityFromDefaults(const QVariant &entry)
@@ -185,14 +193,10 @@ CopyIdentity identityFromDefaults(const QVariant &entry)
     }
     const QVariantMap map = entry.toMap();
     id.name = map.value(QStringLiteral("name")).toString();
-    const qint64 modifiedNs = map.value(QStringLiteral("mtime_ns")).toLongLong();
-    const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
-    id.stamp = {true,
-                map.value(QStringLiteral("size"), -1).toLongLong(),
-                seconds,
-                modifiedNs - seconds * kNsPerSecond,
-                map.value(QStringLiteral("device")).toULongLong(),
-                map.value(QStringLiteral("inode")).toULongLong()};
+    id.stamp = recordedStamp(map.value(QStringLiteral("size"), -1).toLongLong(),
+                             map.value(QStringLiteral("mtime_ns")).toLongLong(),
+                             map.value(QStringLiteral("device")).toULongLong(),
+                             map.value(QStringLiteral("inode")).toULongLong());
     id.sha256 = map.value(QStringLiteral("sha256")).toByteArray();
     return id;
 }
@@ -215,14 +219,10 @@ std::optional<CopyIdentity> identityFromLine(const QByteArray &line)
     if (!object.value(QStringLiteral("name")).isString()) return std::nullopt;
     CopyIdentity id;
     id.name = object.value(QStringLiteral("name")).toString();
-    const qint64 modifiedNs = object.value(QStringLiteral("mtime_ns")).toInteger();
-    const qint64 seconds = modifiedNs / kNsPerSecond - (modifiedNs % kNsPerSecond < 0 ? 1 : 0);
-    id.stamp = {true,
-                object.value(QStringLiteral("size")).toInteger(-1),
-                seconds,
-                modifiedNs - seconds * kNsPerSecond,
-                quint64(object.value(QStringLiteral("device")).toInteger()),
-                quint64(object.value(QStringLiteral("inode")).toInteger())};
+    id.stamp = recordedStamp(object.value(QStringLiteral("size")).toInteger(-1),
+                             object.value(QStringLiteral("mtime_ns")).toInteger(),
+                             quint64(object.value(QStringLiteral("device")).toInteger()),
+                             quint64(object.value(QStringLiteral("inode")).toInteger()));
     id.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
     return id;
 }
