@@ -323,29 +323,36 @@ qint64 mediaMilliseconds(const AVFormatContext *ctx)
     return longest;
 }
 
-namespace {
-
-QString tag(const AVDictionary *tags, const char *key)
+MediaTags mediaTagsOf(const AVFormatContext *ctx)
 {
-    const AVDictionaryEntry *entry = av_dict_get(tags, key, nullptr, 0);
-    return entry && entry->value ? QString::fromUtf8(entry->value).trimmed() : QString();
+    // Some containers keep the tags with the sound track, not the file.
+    const AVDictionary *soundTags = nullptr;
+    for (unsigned i = 0; i < ctx->nb_streams && !soundTags; ++i)
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) soundTags = ctx->streams[i]->metadata;
+    const auto tag = [&](const char *key) {
+        for (const AVDictionary *dict : {static_cast<const AVDictionary *>(ctx->metadata), soundTags}) {
+            const AVDictionaryEntry *entry = dict ? av_dict_get(dict, key, nullptr, 0) : nullptr;
+            const QString text = entry && entry->value ? QString::fromUtf8(entry->value).trimmed() : QString();
+            if (!text.isEmpty()) return text;
+        }
+        return QString();
+    };
+    MediaTags found;
+    found.title = tag("title");
+    found.artist = tag("artist");
+    found.albumArtist = tag("album_artist");
+    found.album = tag("album");
+    found.genre = tag("genre");
+    found.milliseconds = mediaMilliseconds(ctx);
+    return found;
 }
+
+namespace {
 
 std::optional<MediaTags> tagsOf(const std::unique_ptr<GuardedMediaInput> &input)
 {
     if (!input) return std::nullopt;
-    const AVFormatContext *ctx = input->context();
-    // Some containers keep the tags with the sound track, not the file.
-    const AVDictionary *tags = ctx->metadata;
-    if (!av_dict_count(tags) && ctx->nb_streams > 0) tags = ctx->streams[0]->metadata;
-    MediaTags found;
-    found.title = tag(tags, "title");
-    found.artist = tag(tags, "artist");
-    found.albumArtist = tag(tags, "album_artist");
-    found.album = tag(tags, "album");
-    found.genre = tag(tags, "genre");
-    found.milliseconds = mediaMilliseconds(ctx);
-    return found;
+    return mediaTagsOf(input->context());
 }
 
 } // namespace

@@ -96,8 +96,7 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-// What a sound or video file's tags name; an absent tag is empty. Where the
-// container keeps none, those of its first track.
+// What a sound or video file's tags name; an absent tag is empty.
 struct MediaTags
 {
     QString title;
@@ -111,6 +110,10 @@ struct MediaTags
 // The length the container states, else that of its longest track; -1 when
 // none is known.
 qint64 mediaMilliseconds(const AVFormatContext *ctx);
+
+// The tags of an opened file: each from the container, else from its first
+// sound track.
+MediaTags mediaTagsOf(const AVFormatContext *ctx);
 
 // nullopt when the file cannot be read as media (`error` says why).
 std::optional<MediaTags> readMediaTags(const QString &path, QString *error = nullptr);

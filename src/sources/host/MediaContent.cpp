@@ -12,7 +12,6 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/dict.h>
 }
 
 namespace vtr {
@@ -33,25 +32,6 @@ bool isMidiFile(const QString &path)
                       && std::memcmp(head, "MThd", 4) == 0;
     ::close(fd);
     return midi;
-}
-
-// The container's tags, else those of its first sound track.
-void readTags(const AVFormatContext *ctx, MediaTags &tags)
-{
-    const AVDictionary *soundTags = nullptr;
-    for (unsigned i = 0; i < ctx->nb_streams && !soundTags; ++i)
-        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) soundTags = ctx->streams[i]->metadata;
-    const auto tag = [&](const char *key) {
-        for (const AVDictionary *dict : {static_cast<const AVDictionary *>(ctx->metadata), soundTags}) {
-            const AVDictionaryEntry *entry = dict ? av_dict_get(dict, key, nullptr, 0) : nullptr;
-            const QString text = entry ? QString::fromUtf8(entry->value).simplified() : QString();
-            if (!text.isEmpty()) return text;
-        }
-        return QString();
-    };
-    tags.title = tag("title");
-    tags.artist = tag("artist");
-    tags.milliseconds = mediaMilliseconds(ctx);
 }
 
 }  // namespace
@@ -87,7 +67,10 @@ MediaContent mediaContentOf(const QString &path, MediaTags *tags)
     }
     if (tags) {
         if (!looked && mediaMilliseconds(ctx) < 0) input->findStreamInfo();
-        readTags(ctx, *tags);
+        *tags = mediaTagsOf(ctx);
+        // A playlist line holds them: one line each.
+        tags->title = tags->title.simplified();
+        tags->artist = tags->artist.simplified();
     }
     bool sound = false;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
