@@ -626,3 +626,26 @@ TEST(TemporaryFileCopy, ReplacesOnlyWithACompleteFile)
         << "the temporary file cannot be its own destination";
     EXPECT_FALSE(anyTempFile(*store));
 }
+
+// The account of a failed copy names its unfinished file only while that is
+// still there: a leftover named after it was removed sends the person
+// looking for a file that is not there.
+TEST(TemporaryFileCopy, AFailedCopyNamesItsUnfinishedFileOnlyWhileItStays)
+{
+    for (const bool stays : {false, true}) {
+        SCOPED_TRACE(stays ? "the removal fails" : "removed");
+        auto store = MemoryStore::create();
+        store->addFile("/d/x.bin", "old");
+        if (stays) store->refuseRemoveNames.insert(kTemp);
+        const auto fill = [](const VtrFileInfoPtr &temp) {
+            temp->setFileContents("part");
+            return kFileInfoCopyWriteFailed;
+        };
+        EXPECT_EQ(vtr::copyThroughTemporaryFile(store->info("/d/x.bin"), {}, fill, nullptr), kFileInfoCopyWriteFailed);
+        const vtr::CopyFailure failure = vtr::lastCopyFailure();
+        EXPECT_EQ(failure.folder.toStdString(), "/d");
+        EXPECT_EQ(failure.leftover.toStdString(), stays ? ("/d/" + kTemp).toStdString() : std::string());
+        EXPECT_EQ(store->hasItem("/d/" + kTemp), stays);
+        EXPECT_EQ(store->lookup("/d/x.bin")->data, QByteArray("old"));
+    }
+}

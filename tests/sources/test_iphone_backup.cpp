@@ -264,3 +264,32 @@ TEST(IOSAppInfo, NamesAndComparison)
     EXPECT_LT(iOSAppInfo(QStringLiteral("b.alpha")).compareNames(iOSAppInfo(QStringLiteral("a.Zeta"))), 0);
     EXPECT_EQ(iOSAppInfo(QStringLiteral("b.Maps")).compareNames(iOSAppInfo(QStringLiteral("a.maps"))), 0);
 }
+
+// A file's name is the digest of its domain, a dash and its path, so a
+// damaged database may hold two records of one name (domain "A-b" with path
+// "c", domain "A" with path "b-c"): the first counts, with an index or
+// without.
+TEST_F(IOSBackupTest, OfTwoRecordsOfOneNameTheFirstCounts)
+{
+    const QList<MbdbEntry> records = {
+        {"CameraRollDomain", "Media-DCIM/100APPLE/IMG_0001.JPG", {}, false, 0x81A4, 0, {}},
+        {"CameraRollDomain-Media", "DCIM/100APPLE/IMG_0001.JPG", {}, false, 0x81A4, 0, {}},
+    };
+    const QString name = vtr::mbdb::backupFileName(records[0].domain, records[0].path);
+    ASSERT_EQ(name, vtr::mbdb::backupFileName(records[1].domain, records[1].path));
+    const QList<quint32> at = fixtures::mbdbOffsets(records);
+    const QByteArray key = QByteArray::fromHex(name.toLatin1());
+    const QString indexed = makeBackup(QStringLiteral("fff666"), day(4));
+    const QString alone = makeBackup(QStringLiteral("ggg777"), day(4));
+    testenv::writeFile(indexed + QStringLiteral("/Manifest.mbdx"), fixtures::mbdxFile({{key, at[0]}, {key, at[1]}}));
+    for (const QString &folder : {indexed, alone}) {
+        SCOPED_TRACE(folder.toStdString());
+        testenv::writeFile(folder + QStringLiteral("/Manifest.mbdb"), fixtures::mbdbFile(records));
+        testenv::writeFile(folder + QLatin1Char('/') + name, "photo");
+        iOSBackup::Ptr backup = iOSBackup::initWithBackupFolder(VtrMacFileInfo::fileInfoWithPath(folder));
+        QStringList paths;
+        for (const iOSFile &file : backup->deviceFiles())
+            paths.append(file.deviceDomain() + QLatin1Char('|') + file.deviceFilepath());
+        EXPECT_EQ(paths, QStringList{QStringLiteral("CameraRollDomain|Media-DCIM/100APPLE/IMG_0001.JPG")});
+    }
+}

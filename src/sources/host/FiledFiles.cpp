@@ -42,9 +42,9 @@ QString nameStem(const QString &fileName)
     return (suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix).toCaseFolded();
 }
 
-std::optional<QPair<quint64, quint64>> fileKeyOf(const QString &path)
+std::optional<QPair<quint64, quint64>> fileKeyOf(FiledFiles::StampReader stampOf, const QString &path)
 {
-    const FileStamp stamp = fileStampOf(path);
+    const FileStamp stamp = stampOf(path);
     if (!stamp.exists) return std::nullopt;
     return qMakePair(stamp.device, stamp.inode);
 }
@@ -56,7 +56,7 @@ void FiledFiles::add(const QString &id, const QString &path, bool fresh)
     if (path.isEmpty()) return;
     m_byPath.insert(path, id);
     if (m_byFile)
-        if (auto key = fileKeyOf(path)) m_byFile->insert(*key, id);
+        if (auto key = fileKeyOf(m_stampOf, path)) m_byFile->insert(*key, id);
     if (fresh)
         m_fresh.append({path, id});
     else
@@ -81,9 +81,9 @@ QString FiledFiles::idOfFile(const QString &path)
     if (!m_byFile) {
         m_byFile.emplace();
         for (auto it = m_byPath.cbegin(); it != m_byPath.cend(); ++it)
-            if (auto key = fileKeyOf(it.key())) m_byFile->insert(*key, it.value());
+            if (auto key = fileKeyOf(m_stampOf, it.key())) m_byFile->insert(*key, it.value());
     }
-    const auto key = fileKeyOf(path);
+    const auto key = fileKeyOf(m_stampOf, path);
     return key ? m_byFile->value(*key) : QString();
 }
 

@@ -30,6 +30,11 @@ FileStamp fileStampOf(const QString &path);
 class FiledFiles
 {
 public:
+    // How a file's stamp, and so its identity, is read: tests stand in for
+    // files on two disks that share an inode number.
+    using StampReader = FileStamp (*)(const QString &path);
+    explicit FiledFiles(StampReader stampOf = fileStampOf) : m_stampOf(stampOf) {}
+
     // `fresh`: filed by the import under way. Such a file is found by path
     // and identity at once but by content only after settle(): two equal
     // songs of one import are both filed. A path already known (a name
@@ -73,6 +78,7 @@ private:
     QString idByContent(const QString &folder, const QString &fileName, qint64 size,
                         const std::function<QByteArray()> &digest);
 
+    StampReader m_stampOf;
     QHash<QString, QString> m_byPath;
     std::optional<QHash<FileKey, QString>> m_byFile;  // made when first needed
     QHash<QString, Group> m_groups;                   // by folder and name stem

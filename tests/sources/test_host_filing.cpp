@@ -1,0 +1,154 @@
+// The media-library host files each song once and never over what another
+// program put beside it meanwhile.
+#include "sources/host/FiledFiles.h"
+#include "sources/host/LibraryLocation.h"
+#include "sources/host/MediaLibraryHost.h"
+#include "sources/host/PropertyListXml.h"
+
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariantMap musicLibrary()
+{
+    return vtr::XmlPropertyListReader::readDictionaryFile(MediaLibraryHost::musicLibraryFilePath())
+        .value_or(QVariantMap());
+}
+
+QString locationOf(qint64 trackID)
+{
+    const QVariantMap track =
+        musicLibrary().value(QStringLiteral("Tracks")).toMap().value(QString::number(trackID)).toMap();
+    return vtr::localPathForLibraryLocation(track.value(QStringLiteral("Location")).toString());
+}
+
+QStringList filesIn(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
+// Every test starts with empty libraries.
+class HostFiling : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+        QFile::remove(MediaLibraryHost::albumDataFilePath());
+        QDir(MediaLibraryHost::musicFolder()).removeRecursively();
+        QDir(MediaLibraryHost::videosFolder()).removeRecursively();
+        QDir(MediaLibraryHost::picturesFolder()).removeRecursively();
+    }
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+};
+
+// Files on two disks that share inode numbers: a file's disk is told by the
+// folder it lies in ("/card/" is the other disk), and every inode number is
+// one and the same.
+vtr::FileStamp stampOnTwoDisks(const QString &path)
+{
+    vtr::FileStamp stamp = vtr::fileStampOf(path);
+    if (stamp.exists) {
+        stamp.device = path.contains(QLatin1String("/card/")) ? 2 : 1;
+        stamp.inode = 4242;
+    }
+    return stamp;
+}
+
+} // namespace
+
+// The playlist files are recorded in the library file: none is written for a
+// library another program wrote meanwhile, or the next import finds its name
+// taken by a file nobody recorded.
+TEST_F(HostFiling, NoPlaylistFileIsWrittenForALibraryAnotherProgramWroteMeanwhile)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("meanwhile"));
+    testenv::writeFile(source + QStringLiteral("/a.mp3"), "song a");
+    const QByteArray theirs = vtr::XmlPropertyListWriter::toXml(
+        QVariantMap{{"Library Persistent ID", "THEIRS"}, {"Tracks", QVariantMap()}, {"Playlists", QVariantList()}});
+    const QString playlists = MediaLibraryHost::playlistsFolder();
+    {
+        MediaLibraryHost::Batch batch(host);
+        const QList<qint64> ids = host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
+        host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Road trip"), false).persistentID);
+        testenv::writeFile(MediaLibraryHost::musicLibraryFilePath(), theirs);
+        EXPECT_THROW(batch.commit(), MediaLibraryHost::Failure);
+    }
+    EXPECT_EQ(filesIn(playlists), QStringList());
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicLibraryFilePath()), theirs);
+
+    const QList<qint64> ids = host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
+    host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Road trip"), false).persistentID);
+    EXPECT_EQ(filesIn(playlists), QStringList{QStringLiteral("Road trip.m3u8")});
+}
+
+// A batch lists a folder once; a file another program puts there afterwards
+// under the name a song would take stays as it is, and the song takes the
+// next free name.
+TEST_F(HostFiling, AFileThatTakesTheNameMeanwhileStaysAndTheSongTakesTheNextName)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("race"));
+    testenv::writeFile(source + QStringLiteral("/a.mp3"), "song a");
+    testenv::writeFile(source + QStringLiteral("/b.mp3"), "song b");
+    const QString folder = MediaLibraryHost::musicFolder() + QStringLiteral("/C");
+    QList<qint64> ids;
+    {
+        MediaLibraryHost::Batch batch(host);
+        host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
+        testenv::writeFile(folder + QStringLiteral("/b.mp3"), "their own b");
+        EXPECT_NO_THROW(ids = host.addMediaFiles(source + QStringLiteral("/b.mp3"), QStringLiteral("C")));
+        EXPECT_NO_THROW(batch.commit());
+    }
+    EXPECT_EQ(testenv::readFile(folder + QStringLiteral("/b.mp3")), QByteArray("their own b"));
+    EXPECT_EQ(testenv::readFile(folder + QStringLiteral("/b-1.mp3")), QByteArray("song b"));
+    ASSERT_EQ(ids.size(), 1);
+    EXPECT_EQ(locationOf(ids[0]).toStdString(), (folder + QStringLiteral("/b-1.mp3")).toStdString());
+}
+
+// The new phone's folder may hold a song twice, the second copy's name made
+// unique ("-1"): both are filed, and running the import again files neither
+// a second time.
+TEST_F(HostFiling, TwoEqualSongsOfOneImportAreBothFiled)
+{
+    const auto phone = [] {
+        const QString dir = testenv::makeTempDir(QStringLiteral("twice"));
+        testenv::writeFile(dir + QStringLiteral("/a.mp3"), "the same song");
+        testenv::writeFile(dir + QStringLiteral("/a-1.mp3"), "the same song");
+        return dir;
+    };
+    const QList<qint64> ids = host.addMediaFiles(phone(), QStringLiteral("C"));
+    ASSERT_EQ(ids.size(), 2);
+    EXPECT_NE(ids[0], ids[1]);
+    const QString folder = MediaLibraryHost::musicFolder() + QStringLiteral("/C");
+    EXPECT_EQ(filesIn(folder), (QStringList{QStringLiteral("a-1.mp3"), QStringLiteral("a.mp3")}));
+    EXPECT_EQ(host.addMediaFiles(phone(), QStringLiteral("C")), ids);
+    EXPECT_EQ(filesIn(folder).size(), 2);
+}
+
+// A file's identity is its disk and its inode: a card's file with the inode
+// number of a filed file is another file.
+TEST(FiledFiles, AFileIsKnownByItsDiskAndInodeTogether)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("disks"));
+    const QString filed = root + QStringLiteral("/library/a.mp3");
+    const QString sameDisk = root + QStringLiteral("/library/elsewhere.mp3");
+    const QString card = root + QStringLiteral("/card/a.mp3");
+    for (const QString &path : {filed, sameDisk, card})
+        testenv::writeFile(path, "bytes of " + path.toUtf8());
+    for (const bool lookedUpBefore : {false, true}) {
+        SCOPED_TRACE(lookedUpBefore ? "identities read before the file was filed" : "read on the first look-up");
+        vtr::FiledFiles files(stampOnTwoDisks);
+        if (lookedUpBefore) EXPECT_EQ(files.idOfFiled(card), QString());
+        files.add(QStringLiteral("7"), filed, false);
+        EXPECT_EQ(files.idOfFiled(card), QString());
+        EXPECT_EQ(files.placementOf(card, root + QStringLiteral("/library"), QStringLiteral("a.mp3")).id, QString());
+        EXPECT_EQ(files.idOfFiled(sameDisk), QStringLiteral("7")) << "the same disk and inode: the same file";
+    }
+}
