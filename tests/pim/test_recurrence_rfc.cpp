@@ -317,12 +317,18 @@ TEST(RecurrenceRfc, GeneratedCorpusAgreesWithLibicalOrDateutil)
 }
 
 // Yearly rules on the weeks that straddle New Year give python-dateutil's
-// occurrences: a December day in the next year's week 1 is that week only
-// when counted forward, so with an interval it does not turn up in a year
-// the rule skips.
+// occurrences: a December day in the next year's week 1 is a day of its own
+// calendar year's period, so with an interval it does not turn up in a year
+// the rule skips. Rules that name week -52 or -53 are left out: for
+// python-dateutil such a December day is week 1 only, not the next year's
+// week counted back (test_recurrence_weeks.cpp reads them day by day).
 TEST(RecurrenceRfc, WeeksAcrossNewYearAgreeWithDateutil)
 {
-    const QList<rfccorpus::RuleText> rules = rfccorpus::makeNewYearWeekRules(600, 5);
+    QList<rfccorpus::RuleText> rules = rfccorpus::makeNewYearWeekRules(600, 5);
+    rules.removeIf([](const rfccorpus::RuleText &r) {
+        return QRegularExpression(QStringLiteral("BYWEEKNO=[^;]*-5[23]\\b")).match(QString::fromLatin1(r.rule)).hasMatch();
+    });
+    ASSERT_GE(rules.size(), 300);
     const rfccorpus::LibicalReference dateutil = rfccorpus::runDateutil(rules, 100);
     if (!dateutil.error.isEmpty()) GTEST_SKIP() << "no python-dateutil: " << dateutil.error.toStdString();
     for (qsizetype i = 0; i < rules.size(); ++i) {

@@ -247,24 +247,23 @@ struct Rule
     }
 
     // A yearly period holds the days of its calendar year. Its first days
-    // may lie in the last week of the year before (they answer to that
-    // week's number and to -1), its last days in week 1 of the next year:
-    // those answer to 1 alone, as the week that begins the next year. A
-    // number counted back from the next year's end names a week of the next
-    // year's period, which a rule with an interval above 1 may skip.
+    // may lie in the last week of the year before, its last days in week 1
+    // of the next. Each day answers to its week's number counted from the
+    // start and from the end of the year that week belongs to: a December
+    // day of the next year's week 1 also to -53 or -52, as that year has 53
+    // or 52 weeks. It stays a day of its calendar year's period, which a
+    // rule with an interval above 1 may skip.
     bool weekNumberMatches(const Day &d) const
     {
-        const qint64 first = weekOneStart(d.year), next = weekOneStart(d.year + 1);
-        if (d.day >= next) return contains(weekNumbers, 1);
-        qint64 number, weeks;
-        if (d.day < first) {
-            const qint64 previous = weekOneStart(d.year - 1);
-            number = (d.day - previous) / 7 + 1;
-            weeks = (first - previous) / 7;
-        } else {
-            number = (d.day - first) / 7 + 1;
-            weeks = (next - first) / 7;
+        qint64 weekOne = weekOneStart(d.year), nextWeekOne = weekOneStart(d.year + 1);
+        if (d.day < weekOne) {
+            nextWeekOne = weekOne;
+            weekOne = weekOneStart(d.year - 1);
+        } else if (d.day >= nextWeekOne) {
+            weekOne = nextWeekOne;
+            nextWeekOne = weekOneStart(d.year + 2);
         }
+        const qint64 number = (d.day - weekOne) / 7 + 1, weeks = (nextWeekOne - weekOne) / 7;
         return contains(weekNumbers, int(number)) || contains(weekNumbers, int(number - weeks - 1));
     }
 
