@@ -178,6 +178,53 @@ TEST(StoreICalendar, ZonesThatOnlyTheFileDescribes)
     }
 }
 
+// Offsets no IANA zone has: the file's rules are read as written (changes on
+// the last Sunday of a month), but only where they give the offsets libical
+// gives: a daylight time that its COUNT has ended is over.
+TEST(StoreICalendar, FileRulesOnlyWhereLibicalReadsThemAlike)
+{
+    ProcessZone zone("America/Chicago");
+    const QString folder = testenv::makeTempDir(QStringLiteral("own-rules"));
+    const auto write = [&](const char *name, const QByteArray &daylightStart, const QByteArray &daylightRule) {
+        testenv::writeFile(
+            folder + "/" + name + ".ics",
+            "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:" + QByteArray(name)
+                + "\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\nTZOFFSETFROM:+0420\r\nTZOFFSETTO:+0320\r\n"
+                  "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nEND:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:"
+                + daylightStart + "\r\nTZOFFSETFROM:+0320\r\nTZOFFSETTO:+0420\r\nRRULE:" + daylightRule
+                + "\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:" + name + "\r\nSUMMARY:" + name
+                + "\r\nDTSTART;TZID=" + name + ":20240320T090000\r\nRRULE:FREQ=WEEKLY;COUNT=3\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nUID:" + name + "-autumn\r\nSUMMARY:" + name + " autumn\r\nDTSTART;TZID=" + name
+                + ":20241016T090000\r\nRRULE:FREQ=WEEKLY;COUNT=3\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    };
+    write("LastSunday", "19700329T020000", "FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU");
+    write("Ended", "20000326T020000", "FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU;COUNT=3");
+
+    const auto s = snapshotOf(folder);
+    QHash<QString, QVariantMap> bySummary;
+    for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
+    const struct
+    {
+        const char *summary;
+        QStringList expected;
+    } cases[] = {
+        // Summer time from 31 March to 27 October 2024.
+        {"LastSunday", {"20240320T054000Z", "20240327T054000Z", "20240403T044000Z"}},
+        {"LastSunday autumn", {"20241016T044000Z", "20241023T044000Z", "20241030T054000Z"}},
+        {"Ended", {"20240320T054000Z", "20240327T054000Z", "20240403T054000Z"}},
+        {"Ended autumn", {"20241016T054000Z", "20241023T054000Z", "20241030T054000Z"}},
+    };
+    for (const auto &c : cases) {
+        const QVariantMap e = bySummary.value(c.summary);
+        const auto rules = s->recordsWithIdentifiers(e.value("recurrences").toStringList());
+        ASSERT_EQ(rules.size(), 1) << c.summary;
+        QStringList got;
+        for (const VtrCalendarDate &d : expandRecurrence(rules.first().record, dateOf(e.value("start date")), {}, {}))
+            got.append(d.utcDate().descriptionWithCalendarFormat("%Y%m%dT%H%M%SZ"));
+        EXPECT_EQ(got, c.expected) << c.summary << " in " << dateOf(e.value("start date")).timeZone().id().toStdString();
+    }
+}
+
 // Descriptions of some megabytes, on one unfolded line or folded, are read
 // whole, as is a last line without its line end.
 TEST(StoreICalendar, LongLinesAreReadWhole)
