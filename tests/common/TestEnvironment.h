@@ -39,15 +39,29 @@ private:
 // Permission faults mean nothing to root, which may read and write anything.
 // For a test that needs them: Here when this process is not root (the test
 // runs on); otherwise the test is run again, alone, in a child process of
-// this program as the unprivileged user 65534 (through setpriv, with a
-// private folder tree of that user) and its outcome is reported here: Done
-// (the caller returns), or Unavailable with the reason in `why`.
+// this program as the unprivileged user 65534 (through setpriv, in a private
+// folder tree of that user) and its outcome is reported here: Done (the
+// caller returns), or Unavailable with the reason in `why`. A checkout in a
+// folder only root may enter is out of that user's reach: what the test
+// names through reachable() (and the helpers below) is staged for it there,
+// as it asks for it.
 enum class Unprivileged { Here, Done, Unavailable };
 Unprivileged runUnprivileged(QString *why);
 
+// A file or folder of the project (the checkout, its build tree, the shared
+// data beside it) as this process can read or start it: `path` itself, or,
+// run as the unprivileged user where `path` is out of reach, a copy staged
+// for it (a folder with everything in it, links copied as links).
+QString reachable(const QString &path);
+// A file or folder of the tests' own, by its path below tests/
+// (e.g. "devices/data/mtp/android_phone.json"), through reachable().
+QString sourcePath(const QString &relative);
+// This test program, to start it again, through reachable().
+QString program();
+
 // The real-world samples live beside the project (../shared/data/samples), not
 // in it: a clone on its own has none. Answers the full path of `relative` below
-// the samples folder; when it is missing, `why` says what is missing, and
+// the samples folder (through reachable()); when it is missing, `why` says what is missing, and
 // samplesRequired() tells whether that is a failure (CI sets
 // VTR_REQUIRE_SAMPLES=1) or the test is skipped.
 QString samplePath(const QString &relative, QString *why);

@@ -15,7 +15,7 @@ namespace {
 
 QString sample(const QString &name)
 {
-    return QStringLiteral(VTR_TEST_SOURCE_DIR "/fileinfo/data/media/") + name;
+    return testenv::sourcePath(QStringLiteral("fileinfo/data/media/") + name);
 }
 
 // Serves bytes, possibly without telling their size, and fails every read

@@ -520,8 +520,7 @@ TEST_F(MediaMigrators, ARunThatDiesKeepsItsFinishedCopiesRecorded)
     environment.insert("VTR_TEST_DIE_IN", own);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=MediaMigrators.ARunThatDiesKeepsItsFinishedCopiesRecorded"});
+    child.start(testenv::program(), {"--gtest_filter=MediaMigrators.ARunThatDiesKeepsItsFinishedCopiesRecorded"});
     ASSERT_TRUE(child.waitForFinished(280000));
     ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAll().toStdString();
 

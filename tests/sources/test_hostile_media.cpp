@@ -19,7 +19,7 @@
 TEST(HostileMedia, NoReaderOpensWhatAFileNamesOrReadsForEver)
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
-    const QString samples = QStringLiteral(VTR_TEST_SOURCE_DIR "/fileinfo/data/media/");
+    const QString samples = testenv::sourcePath(QStringLiteral("fileinfo/data/media")) + QLatin1Char('/');
     for (const QString name : {"self.mp3", "names-local.mp3", "concat.mp3", "frame%d.jpg"}) {
         SCOPED_TRACE(name.toStdString());
         // The phone's media folder: the file, the same bytes as a movie, and

@@ -5,6 +5,8 @@
 #include "app/NS_AppControllerJobs.h"
 #include "app/WizardStandIns.h"
 
+#include "TestEnvironment.h"
+
 #include <memory>
 
 // The welcome checks pass without asking the machine: these runs are about the
@@ -44,7 +46,7 @@ struct RealJobs
 struct AndroidFixtureRun : RealJobs
 {
     AndroidFixtureRun()
-        : phone(h.phones.addFixture(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/android_phone.json")))
+        : phone(h.phones.addFixture(testenv::sourcePath(QStringLiteral("devices/data/mtp/android_phone.json"))))
     {
     }
     // Enters state 2, plugs the phone and presses on until `stopAt` is
