@@ -1,7 +1,8 @@
 // The importers file every copy they are given into the library: a file the
 // library refuses is counted and named but stops nothing, a collection's
 // playlist is made once however often it is imported into (videos' with the
-// videos), and a photo import leaves no folder of links behind.
+// videos), a photo import leaves no folder of links behind, and one that
+// reuses the folder of an import in the same second removes only its links.
 
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
@@ -133,6 +134,41 @@ TEST(Importers, APhotoImportLeavesNoFolderOfLinksBehind)
     EXPECT_EQ(importer.refusedFiles(), QStringList{pictures + "/b.jpg"});
     QFile::remove(MediaLibraryHost::albumDataFilePath());
     EXPECT_EQ(linksLeft(), 0);
+}
+
+TEST(Importers, AReusedFolderOfLinksLosesOnlyItsOldLinks)
+{
+    const QString photos = testenv::makeTempDir(QStringLiteral("reused"));
+    const VtrFileInfoList files = filesIn(photos, {"kept.jpg", "relinked.jpg"});
+    // The folder an import in this same second made: one link it left, and
+    // a file of the same name as a photo that is no link of any import.
+    QString folder;
+    QStringList failed, made;
+    qint64 second;
+    do {
+        second = QDateTime::currentSecsSinceEpoch();
+        folder = QDir(platform::temporaryFolder())
+                     .filePath(QStringLiteral("%1 %2").arg(QLatin1String(platform::kAppFolderName),
+                                                           QDateTime::fromSecsSinceEpoch(second).toString(
+                                                               QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder));
+        testenv::writeFile(folder + "/kept.jpg", "not a link");
+        ASSERT_TRUE(QFile::link(photos + "/gone.jpg", folder + "/relinked.jpg"));
+        failed.clear();
+        made.clear();
+        const VtrFileInfoPtr links = iAppImporter::createTempFolderOfSymLinksForFiles(files, &failed, &made);
+        ASSERT_TRUE(links);
+        if (links->path() == folder) break;
+        QDir(folder).removeRecursively();
+        QDir(links->path()).removeRecursively();
+    } while (true);
+    EXPECT_EQ(testenv::readFile(folder + "/kept.jpg"), QByteArray("not a link"));
+    EXPECT_FALSE(QFileInfo(folder + "/kept.jpg").isSymLink());
+    EXPECT_EQ(failed.join('|').toStdString(), (photos + "/kept.jpg").toStdString());
+    EXPECT_EQ(made.join('|').toStdString(), (folder + "/relinked.jpg").toStdString());
+    EXPECT_EQ(QFileInfo(folder + "/relinked.jpg").symLinkTarget(), photos + "/relinked.jpg");
+    QDir(folder).removeRecursively();
 }
 
 }  // namespace
