@@ -493,4 +493,33 @@ TEST(Connection, APhoneThatDoesNotOpenIsNotTriedAgainOnceTheWizardCloses)
     EXPECT_EQ(tries, 1);
 }
 
+// The one-step transfer moves the contacts or calendars read only when they
+// are ticked: read but not ticked, with nothing else to copy, there is
+// nothing to generate.
+TEST(Connection, GenerateIsOfferedForTheContactsAndCalendarsReadOnlyWhenTicked)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.setCurrentState(14);
+    w.setManifestSource(NS_AppController::ManifestKind::Contacts,
+                        std::make_shared<FixedManifest>(QVariantMap{{"contact_cnt", 3}}));
+    w.setManifestSource(NS_AppController::ManifestKind::Events,
+                        std::make_shared<FixedManifest>(QVariantMap{{"event_cnt", 2}}));
+    w.setContactsEnabled(true);
+    w.setCalendarsEnabled(true);
+    w.setTasksValue(false);
+    w.setNotesValue(false);
+    w.setAppsValue(false);
+    w.setPhotosValue(false);
+    w.setVideosValue(false);
+    w.setMusicValue(true);  // ticked, but the phone holds none
+    struct Case { bool contacts, calendars, offered; };
+    for (const Case c : {Case{false, false, false}, Case{true, false, true}, Case{false, true, true}}) {
+        SCOPED_TRACE(testing::Message() << "contacts " << c.contacts << ", calendars " << c.calendars);
+        w.setContactsValue(c.contacts);
+        w.setCalendarsValue(c.calendars);
+        EXPECT_EQ(w.canGenerate(), c.offered);
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include "app/NS_AppControllerAppReferral.h"
 #include "app/NS_AppControllerLive.h"
 #include "app/NS_AppControllerSummaries.h"
+#include "foundation/MigrationStatus.h"
 #include "online/LiveSession.h"
 #include "platform/UserDefaults.h"
 
@@ -400,6 +401,19 @@ TEST_F(LiveWizardTest, WhatTheReaderCouldNotReadIsOnTheKindsLine)
         upload(QStringLiteral("t"), c.read);
         EXPECT_EQ(wizard->contactsSummaryDone(), QLatin1String(c.line));
     }
+}
+
+// Contacts that could not be reached were not read: an upload of nothing
+// leaves their line saying why rather than "Done".
+TEST_F(LiveWizardTest, AKindThatCouldNotBeReachedKeepsItsLineThroughAnUploadOfNothing)
+{
+    const QString why = QStringLiteral("your address books could not be reached (Evolution Data Server: no bus)");
+    wizard->setKindResult(vtrphase::Contacts, NS_AppController::Outcome::NotMoved, why);
+    upload(QStringLiteral("t"), {});
+    EXPECT_EQ(wizard->contactsSummaryDone().toStdString(), (" - Not moved: " + why).toStdString());
+    // The calendars, read and partly refused, say so as ever.
+    EXPECT_TRUE(wizard->calendarSummaryDone().startsWith(QStringLiteral(" - Failed: ")))
+        << wizard->calendarSummaryDone().toStdString();
 }
 
 TEST_F(LiveWizardTest, CheckboxTitlesTellWhenMediaCannotMoveAndDoNotRecurse)

@@ -14,6 +14,7 @@
 #include "migration/iAppImporter.h"
 #include "pim/store/EdsSource.h"
 #include "pim/store/SyncStore.h"
+#include "pim/store/VdirSource.h"
 #include "platform/VtrException.h"
 #include "sources/host/MediaLibraryHost.h"
 
@@ -166,6 +167,37 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     EXPECT_FALSE(QFileInfo::exists(photos->path() + "/earlier.jpg"));
 }
 
+// A copy run in which no kind gets space keeps every earlier copy: clearing
+// them would leave the new phone with less than before.
+TEST(MediaJobs, ACopyWithoutSpaceForAnyKindKeepsTheirEarlierCopies)
+{
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    Jobs t;
+    t.use(false, 5000);
+    t.jobs->backupOldDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    auto target = t.h.wizard().newDevice();
+    const VtrFileInfoPtr folders[] = {target->preferredMusicFolder(), target->preferredPhotosFolder(),
+                                      target->preferredVideosFolder()};
+    const char *const earlier[] = {"earlier.mp3", "earlier.jpg", "earlier.mp4"};
+    for (int k = 0; k < 3; ++k) {
+        testenv::writeFile(folders[k]->path() + '/' + earlier[k], "an earlier run's copy");
+        MediaMigrator::recordCopies(folders[k], {QString::fromLatin1(earlier[k])});
+    }
+    // The earlier copies' bytes count as free, and still no kind fits.
+    t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(100); };
+    t.jobs->startTransferMediaToNewDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    EXPECT_FALSE(t.h.terminated);
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(earlier[k]);
+        EXPECT_EQ(QDir(folders[k]->path()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString(), earlier[k]);
+        EXPECT_EQ(testenv::readFile(folders[k]->path() + '/' + earlier[k]).toStdString(), "an earlier run's copy");
+    }
+    for (const QString &phase : {vtrphase::Music, vtrphase::Photos, vtrphase::Videos})
+        EXPECT_EQ(t.h.wizard().doneTextFor(phase), QStringLiteral(" - Not moved: there is not enough space on your new device"));
+}
+
 TEST(MediaJobs, MusicIsSkippedWhenTheLibraryIsNotSetUpAndTheOtherKindsGoOn)
 {
     Jobs t;
@@ -304,6 +336,37 @@ TEST(PimJobs, AddressBooksAndCalendarsThatCannotBeReachedAreSaidOnTheirLines)
             EXPECT_TRUE(line.contains(QStringLiteral("could not be reached (Evolution Data Server: there is no session bus")))
                 << line.toStdString();
         }
+    }
+    syncstore::SyncManager::setSharedManager(nullptr);
+    if (!bus.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+}
+
+// Contacts read from the vdir folders are moved on though the desktop's
+// service could not be asked; the calendars, of which none was read, say why.
+TEST(PimJobs, ContactsReadFromFoldersAreNotSaidUnreachable)
+{
+    const QString vdir = testenv::makeTempDir(QStringLiteral("vdir"));
+    testenv::writeFile(vdir + "/ann.vcf", "BEGIN:VCARD\nVERSION:3.0\nUID:ann\nN:Lee;Ann;;;\nFN:Ann Lee\nEND:VCARD\n");
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{vdir}));
+    sources.push_back(std::make_unique<syncstore::EdsSource>());
+    syncstore::SyncManager::setSharedManager(std::make_shared<syncstore::SyncManager>(std::move(sources)));
+    {
+        Jobs t;
+        NS_AppController &w = t.h.wizard();
+        ASSERT_TRUE(t.h.plugBlackBerry());
+        t.jobs->startTransferPIMFromOldDevice(w);
+        ASSERT_TRUE(t.idle());
+        EXPECT_EQ(w.contacts().size(), 1);
+        const NS_AppController::KindResult contacts = w.kindResult(vtrphase::Contacts);
+        EXPECT_NE(contacts.outcome, NS_AppController::Outcome::NotMoved);
+        EXPECT_FALSE(contacts.reason.contains(QStringLiteral("could not be reached"))) << contacts.reason.toStdString();
+        const NS_AppController::KindResult calendars = w.kindResult(vtrphase::Events);
+        EXPECT_EQ(calendars.outcome, NS_AppController::Outcome::NotMoved);
+        EXPECT_TRUE(calendars.reason.startsWith(QStringLiteral("your calendars could not be reached (Evolution Data Server: ")))
+            << calendars.reason.toStdString();
     }
     syncstore::SyncManager::setSharedManager(nullptr);
     if (!bus.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
