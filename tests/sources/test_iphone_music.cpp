@@ -6,6 +6,7 @@
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/MountTable.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "foundation/Log.h"
 #include "platform/VtrException.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/PropertyListXml.h"
@@ -17,8 +18,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using vtr::iphone::PhoneTrack;
 
@@ -36,6 +40,21 @@ QStringList describe(const QList<PhoneTrack> &tracks)
                    + QLatin1Char('|') + t.album + QLatin1Char('|') + t.genre);
     return out;
 }
+
+// What the walk logs while it lives.
+class LoggedLines
+{
+public:
+    LoggedLines()
+    {
+        LogSetSystemLogSink([this](const QString &line) { m_text += line + QLatin1Char('\n'); });
+    }
+    ~LoggedLines() { LogSetSystemLogSink({}); }
+    const QString &text() const { return m_text; }
+
+private:
+    QString m_text;
+};
 
 QList<qint64> ids(const iTunesInfo::ItemList &tracks)
 {
@@ -72,6 +91,78 @@ TEST(IPhoneMusic, ThePhonesSongsAreTheTaggedSoundFilesOfItsMediaFolder)
         << "in path order; a link out of the folder is not followed";
 }
 
+TEST(IPhoneMusic, NoLinkOfTheMediaFolderIsFollowedOntoThisComputer)
+{
+    // The person's own files, where the phone's links point.
+    const QString home = testenv::makeTempDir(QStringLiteral("home"));
+    testenv::writeFile(home + QStringLiteral("/.ssh/id_rsa.mp3"), mp3({{"TIT2", "Key"}}));
+    testenv::writeFile(home + QStringLiteral("/Music/mine.mp3"), mp3({{"TIT2", "Mine"}}));
+    const auto mediaFolder = [](const QString &hint) {
+        const QString media = testenv::makeTempDir(hint);
+        EXPECT_TRUE(QDir().mkpath(media + QStringLiteral("/iTunes_Control")));
+        return media;
+    };
+    // The music folder, the control folder (exactly named and in other
+    // letters) and folders and songs within the music folder are links.
+    const QString musicLink = mediaFolder(QStringLiteral("music-link"));
+    ASSERT_TRUE(QFile::link(home + QStringLiteral("/.ssh"), musicLink + QStringLiteral("/iTunes_Control/Music")));
+    const QString controlLink = testenv::makeTempDir(QStringLiteral("control-link"));
+    ASSERT_TRUE(QFile::link(home, controlLink + QStringLiteral("/iTunes_Control")));
+    const QString caseLink = testenv::makeTempDir(QStringLiteral("case-link"));
+    ASSERT_TRUE(QFile::link(home, caseLink + QStringLiteral("/ITUNES_CONTROL")));
+    const QString inside = mediaFolder(QStringLiteral("inside"));
+    const QString music = inside + QStringLiteral("/iTunes_Control/Music");
+    testenv::writeFile(music + QStringLiteral("/F00/OURS.mp3"), mp3({{"TIT2", "Ours"}}));
+    ASSERT_TRUE(QFile::link(home + QStringLiteral("/Music"), music + QStringLiteral("/F01")));
+    ASSERT_TRUE(QFile::link(home + QStringLiteral("/Music/mine.mp3"), music + QStringLiteral("/F00/MINE.mp3")));
+
+    libtest::OpenWatch watch({home, home + QStringLiteral("/.ssh"), home + QStringLiteral("/Music")});
+    ASSERT_TRUE(watch.watching());
+    const LoggedLines log;
+    VtrFileInfoList storages;
+    for (const QString &media : {musicLink, controlLink, caseLink, inside})
+        storages.append(VtrMacFileInfo::fileInfoWithPath(media));
+    const auto tracks = vtr::iphone::phoneTracksInMediaFolders(storages);
+    EXPECT_FALSE(watch.opened()) << "a file of this computer was opened through the phone's link";
+    ASSERT_TRUE(tracks.has_value());
+    EXPECT_EQ(describe(*tracks), QStringList{QStringLiteral("OURS.mp3|Ours|||")});
+    EXPECT_TRUE(log.text().contains(QStringLiteral("%1: 1 links").arg(musicLink))) << log.text().toStdString();
+    EXPECT_TRUE(log.text().contains(QStringLiteral("%1: 2 links").arg(inside))) << log.text().toStdString();
+    EXPECT_FALSE(vtr::iphone::phoneTracksInMediaFolders({storages.at(1), storages.at(2)}).has_value());
+}
+
+TEST(IPhoneMusic, AMusicFolderLinkedToTheRootIsNotWalked)
+{
+    const QString media = testenv::makeTempDir(QStringLiteral("media"));
+    ASSERT_TRUE(QDir().mkpath(media + QStringLiteral("/iTunes_Control")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/"), media + QStringLiteral("/iTunes_Control/Music")));
+    const LoggedLines log;
+    EXPECT_FALSE(vtr::iphone::phoneTracksInMediaFolders({VtrMacFileInfo::fileInfoWithPath(media)}).has_value());
+    EXPECT_TRUE(log.text().contains(QStringLiteral("1 links"))) << log.text().toStdString();
+}
+
+TEST(IPhoneMusic, TheWalkOfAMountedMediaFolderIsBoundedAndSaysWhatItLeftOut)
+{
+    const QString media = testenv::makeTempDir(QStringLiteral("media"));
+    const QString music = media + QStringLiteral("/iTunes_Control/Music");
+    for (const char *song : {"F00/A.mp3", "F00/B.mp3", "F01/C.mp3", "F02/sub/D.mp3", "F02/sub/deeper/E.mp3"})
+        testenv::writeFile(music + QLatin1Char('/') + QLatin1String(song), mp3({{"TIT2", QByteArray(song).right(5)}}));
+    const VtrFileInfoPtr folder = VtrMacFileInfo::fileInfoWithPath(media);
+    {
+        // As deep as the phone's file service is walked, no deeper.
+        const LoggedLines log;
+        const auto tracks = vtr::iphone::phoneTracksInMediaFolders({folder});
+        ASSERT_TRUE(tracks.has_value());
+        EXPECT_EQ(tracks->size(), 4);
+        EXPECT_TRUE(log.text().contains(QStringLiteral("1 folders deeper than 2 levels"))) << log.text().toStdString();
+    }
+    const LoggedLines log;
+    const auto tracks = vtr::iphone::phoneTracksInMediaFolders({folder}, {3, 2});
+    ASSERT_TRUE(tracks.has_value());
+    EXPECT_EQ(describe(*tracks), (QStringList{QStringLiteral("A.mp3|A.mp3|||"), QStringLiteral("B.mp3|B.mp3|||")}));
+    EXPECT_TRUE(log.text().contains(QStringLiteral("after the first 2 songs"))) << log.text().toStdString();
+}
+
 namespace {
 
 const QString kUdid = QStringLiteral("00008030-001A2D3E0C11802E");
@@ -94,7 +185,7 @@ protected:
     {
         return QByteArray::number(id) + " 1 0:" + QByteArray::number(id) + " / " +
                QFile::encodeName(point).replace(" ", "\\040") + " rw,nosuid,nodev - " + type + " " +
-               QByteArray(type).mid(5) + " rw,user_id=1000,group_id=1000\n";
+               QByteArray(type).mid(5) + " rw,user_id=" + QByteArray::number(::getuid()) + ",group_id=1000\n";
     }
     static QStringList names(const std::optional<QList<PhoneTrack>> &tracks)
     {
@@ -109,7 +200,10 @@ protected:
 
 TEST_F(PhoneSongs, TheDesktopsAndIfusesMountsOfThisPhoneGiveItsSongs)
 {
-    const QString gvfs = testenv::makeTempDir(QStringLiteral("gvfs"));
+    // The desktop mounts its phones in the runtime folder.
+    const QDir runtime(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    ASSERT_TRUE(runtime.mkpath(QStringLiteral("gvfs")));
+    const QString gvfs = QFileInfo(runtime.filePath(QStringLiteral("gvfs"))).canonicalFilePath();
     const QString other = gvfs + QStringLiteral("/afc:host=4e3d1f0a9b8c7d6e5f4a3b2c1d0e9f8a7b6c5d4e");
     testenv::writeFile(other + kSongs + QStringLiteral("/F00/AAAA.mp3"), mp3({{"TIT2", "Not ours"}}));
     vtr::MountTable::setAddedLines(mountLine(9001, gvfs, "fuse.gvfsd-fuse"));
@@ -130,7 +224,7 @@ TEST_F(PhoneSongs, TheDesktopsAndIfusesMountsOfThisPhoneGiveItsSongs)
     vtr::MountTable::setAddedLines(mountLine(9002, ifuse, "fuse.ifuse"));
     vtr::apple::MediaMountProbes probes = vtr::apple::systemMediaMountProbes();
     probes.ifuseProcesses = [ifuse] {
-        return QList<vtr::apple::FuseProcess>{{{QStringLiteral("ifuse"), QStringLiteral("-u"), kUdid, ifuse}, {}}};
+        return QList<vtr::apple::FuseProcess>{{{QStringLiteral("ifuse"), QStringLiteral("-u"), kUdid, ifuse}}};
     };
     VolumeDetection::sharedManager()->setMediaMountProbesForTesting(probes);
     EXPECT_EQ(names(vtr::iphone::phoneTracks(kSerial, {})), QStringList{QStringLiteral("Mounted by hand")});

@@ -9,13 +9,19 @@
 #include "platform/VtrException.h"
 #include "sources/itunes/VtrITunes.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
 #include <algorithm>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace vtr::iphone {
 
@@ -69,9 +75,6 @@ PhoneTrack phoneTrackFromTags(const QString &path, const std::optional<vtr::Medi
 // ---- songs through the phone's file service --------------------------------------------------
 
 const QString kMusicFolder = QStringLiteral("iTunes_Control/Music");
-// The phone keeps its songs in folders F00 to F49 of the music folder.
-constexpr int kMaxMusicDepth = 3;
-constexpr int kMaxSongs = 200000;
 
 // A song of the phone read through its file service, as the tag reader
 // reads bytes; what the phone answered when it failed.
@@ -123,7 +126,8 @@ PhoneTrack phoneTrackOverService(vtr::afc::AfcConnection &connection, const QStr
 }
 
 // The sound files below the music folder, in path order.
-void collectSongs(vtr::afc::AfcConnection &connection, const QString &folder, int depth, QStringList &paths)
+void collectSongs(vtr::afc::AfcConnection &connection, const QString &folder, int depth, const SongWalkBounds &bounds,
+                  QStringList &paths)
 {
     static const QStringList audio = VtrQTUtils::audioFileExtensions();
     const std::optional<QStringList> names = connection.list(folder);
@@ -132,14 +136,14 @@ void collectSongs(vtr::afc::AfcConnection &connection, const QString &folder, in
         raiseUnreadableSongs(folder, connection.lastErrorText());
     }
     for (const QString &name : *names) {
-        if (paths.size() >= kMaxSongs) return;
+        if (paths.size() >= bounds.songs) return;
         if (name.contains(QLatin1Char('/'))) continue;
         const QString path = folder + QLatin1Char('/') + name;
         const std::optional<vtr::afc::EntryInfo> entry = connection.info(path);
         if (!entry) raiseUnreadableSongs(path, connection.lastErrorText());
         // Links are neither: they are not followed.
-        if (entry->isFolder && depth + 1 < kMaxMusicDepth)
-            collectSongs(connection, path, depth + 1, paths);
+        if (entry->isFolder && depth + 1 < bounds.depth)
+            collectSongs(connection, path, depth + 1, bounds, paths);
         else if (entry->isFile && audio.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive))
             paths.append(path);
     }
@@ -171,11 +175,201 @@ std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial)
         return std::nullopt;
     }
     QStringList paths;
-    collectSongs(*opening.connection, kMusicFolder, 0, paths);
+    collectSongs(*opening.connection, kMusicFolder, 0, SongWalkBounds{}, paths);
     QList<PhoneTrack> tracks;
     for (const QString &path : std::as_const(paths)) tracks.append(phoneTrackOverService(*opening.connection, path));
     return tracks;
 }
+
+// ---- songs of a mounted media folder -----------------------------------------------------------
+//
+// The mount shows the phone's own links, and a link resolves on this
+// computer: every step from the media folder down is opened by descriptor,
+// relative to the folder before it, and an entry that is a link is never
+// opened.
+
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// A song's bytes through the descriptor it was opened with.
+class DescriptorSongSource final : public vtr::MediaByteSource
+{
+public:
+    DescriptorSongSource(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+    qint64 read(char *buffer, qint64 maxBytes) override
+    {
+        ssize_t n;
+        do {
+            n = ::pread(m_fd, buffer, size_t(std::max<qint64>(maxBytes, 0)), m_position);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) return -1;
+        m_position += n;
+        return n;
+    }
+    bool seek(qint64 offset) override
+    {
+        if (offset < 0) return false;
+        m_position = offset;
+        return true;
+    }
+    qint64 size() const override { return m_size; }
+
+private:
+    int m_fd;
+    qint64 m_size;
+    qint64 m_position = 0;
+};
+
+// The names in an open folder, sorted; empty when it cannot be read.
+QStringList namesIn(int folder)
+{
+    QStringList names;
+    const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return names;
+    DIR *dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return names;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..") names.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    names.sort();
+    return names;
+}
+
+struct MountedSongWalk
+{
+    const SongWalkBounds &bounds;
+    QList<PhoneTrack> tracks;
+    int links = 0;
+    int tooDeep = 0;
+    int otherKinds = 0;
+    bool stoppedAtBound = false;
+
+    // The entry `name` of `folder` as it is, never followed: nullopt when
+    // there is none.
+    static std::optional<struct stat> entryOf(int folder, const QString &name)
+    {
+        struct stat st{};
+        if (::fstatat(folder, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::nullopt;
+        return st;
+    }
+
+    // A folder of `folder`, opened only when it is one and no link.
+    static int openFolder(int folder, const QString &name)
+    {
+        const int fd = ::openat(folder, QFile::encodeName(name).constData(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st{};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode))) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    // The named step of the path down to the songs (the exact name, else
+    // one that differs only in case, as the phone's disk ignores case); -1
+    // when it is missing, no folder or a link (counted).
+    int step(int folder, const QString &name, QString *actual)
+    {
+        *actual = name;
+        std::optional<struct stat> st = entryOf(folder, name);
+        if (!st) {
+            for (const QString &other : namesIn(folder))
+                if (other.compare(name, Qt::CaseInsensitive) == 0) {
+                    *actual = other;
+                    st = entryOf(folder, other);
+                    break;
+                }
+        }
+        if (!st) return -1;
+        if (S_ISLNK(st->st_mode)) {
+            ++links;
+            return -1;
+        }
+        return S_ISDIR(st->st_mode) ? openFolder(folder, *actual) : -1;
+    }
+
+    void song(int folder, const QString &name, const QString &path)
+    {
+        const Descriptor fd(::openat(folder, QFile::encodeName(name).constData(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st{};
+        if (!fd.isOpen() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            // Replaced by something else since it was listed.
+            ++otherKinds;
+            return;
+        }
+        DescriptorSongSource source(fd.get(), qint64(st.st_size));
+        tracks.append(phoneTrackForSource(source, path));
+    }
+
+    void walk(int folder, const QString &path, int depth)
+    {
+        static const QStringList audio = VtrQTUtils::audioFileExtensions();
+        for (const QString &name : namesIn(folder)) {
+            if (tracks.size() >= bounds.songs) {
+                stoppedAtBound = true;
+                return;
+            }
+            const std::optional<struct stat> st = entryOf(folder, name);
+            if (!st) continue; // gone since it was listed
+            const QString entryPath = path + QLatin1Char('/') + name;
+            if (S_ISLNK(st->st_mode)) {
+                ++links;
+            } else if (S_ISDIR(st->st_mode)) {
+                if (depth + 1 >= bounds.depth) {
+                    ++tooDeep;
+                    continue;
+                }
+                const Descriptor sub(openFolder(folder, name));
+                if (sub.isOpen())
+                    walk(sub.get(), entryPath, depth + 1);
+                else
+                    ++otherKinds;
+            } else if (!S_ISREG(st->st_mode)) {
+                ++otherKinds;
+            } else if (audio.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive)) {
+                song(folder, name, entryPath);
+            }
+        }
+    }
+
+    void logLeftOut(const QString &mediaFolder) const
+    {
+        QStringList parts;
+        if (links) parts.append(QStringLiteral("%1 links (never followed)").arg(links));
+        if (tooDeep)
+            parts.append(QStringLiteral("%1 folders deeper than %2 levels below the music folder")
+                             .arg(tooDeep)
+                             .arg(bounds.depth - 1));
+        if (otherKinds) parts.append(QStringLiteral("%1 entries that are neither files nor folders").arg(otherKinds));
+        if (stoppedAtBound)
+            parts.append(QStringLiteral("everything after the first %1 songs (not looked at)").arg(bounds.songs));
+        if (!parts.isEmpty())
+            VTR_LOG(1, QStringLiteral("Left out of the iPhone's songs in %1: %2")
+                           .arg(mediaFolder, parts.join(QLatin1String(", "))));
+    }
+};
 
 } // namespace
 
@@ -193,24 +387,31 @@ PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path
     return phoneTrackFromTags(path, tags, why);
 }
 
-std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages)
+std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages,
+                                                           const SongWalkBounds &bounds)
 {
-    static const QStringList audio = VtrQTUtils::audioFileExtensions();
     std::optional<QList<PhoneTrack>> tracks;
     for (const VtrFileInfoPtr &storage : storages) {
-        if (!storage || !storage->isFolder()) continue;
-        const VtrFileInfoPtr control = storage->find(QStringLiteral("iTunes_Control"));
-        const VtrFileInfoPtr music = control && control->isFolder() ? control->find(QStringLiteral("Music")) : nullptr;
-        if (!music || !music->isFolder()) continue;
-        if (!tracks) tracks.emplace();
-        QStringList paths;
-        QDirIterator it(music->path(), QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            if (audio.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive)) paths.append(path);
+        if (!storage || storage->path().isEmpty()) continue;
+        const QString root = storage->path();
+        const Descriptor media(::open(QFile::encodeName(root).constData(),
+                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!media.isOpen()) continue;
+        MountedSongWalk walk{bounds, {}};
+        QString control;
+        QString music;
+        const Descriptor controlFolder(walk.step(media.get(), QStringLiteral("iTunes_Control"), &control));
+        const Descriptor musicFolder(controlFolder.isOpen()
+                                         ? walk.step(controlFolder.get(), QStringLiteral("Music"), &music)
+                                         : -1);
+        if (musicFolder.isOpen()) {
+            if (!tracks) tracks.emplace();
+            walk.walk(musicFolder.get(), root + QLatin1Char('/') + control + QLatin1Char('/') + music, 0);
+            std::stable_sort(walk.tracks.begin(), walk.tracks.end(),
+                             [](const PhoneTrack &a, const PhoneTrack &b) { return a.path < b.path; });
+            tracks->append(walk.tracks);
         }
-        paths.sort();
-        for (const QString &path : paths) tracks->append(phoneTrackForFile(path));
+        walk.logLeftOut(root);
     }
     return tracks;
 }
@@ -223,7 +424,8 @@ std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFil
         for (const QString &folder : VolumeDetection::sharedManager()->appleMediaFolders(serial)) {
             folders.append(VtrMacFileInfo::fileInfoWithPath(folder));
             // The phone's own partition without a music folder: nothing synced.
-            mountedWithoutMusic = mountedWithoutMusic || QFileInfo(folder + QStringLiteral("/iTunes_Control")).isDir();
+            const QFileInfo control(folder + QStringLiteral("/iTunes_Control"));
+            mountedWithoutMusic = mountedWithoutMusic || (control.isDir() && !control.isSymLink());
         }
     if (std::optional<QList<PhoneTrack>> mounted = phoneTracksInMediaFolders(folders)) return mounted;
     if (mountedWithoutMusic) return QList<PhoneTrack>();

@@ -43,11 +43,22 @@ PhoneTrack phoneTrackForFile(const QString &path);
 // its path on the phone.
 PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path);
 
+// How far a walk of the phone's songs goes, through its file service or a
+// mount of its media folder: folders below the music folder (the phone keeps
+// its songs in F00 to F49 there), and songs.
+struct SongWalkBounds
+{
+    int depth = 3;
+    int songs = 200000;
+};
+
 // The phone's songs below "iTunes_Control/Music" of each of its media folders
-// that this computer has mounted (links are not followed), in path order;
-// nullopt when no such folder is among them, so the phone's songs cannot be
-// known.
-std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages);
+// that this computer has mounted, in path order; nullopt when no such folder
+// is among them, so the phone's songs cannot be known. Nothing is reached
+// through a link: from the media folder down, an entry that is a link is left
+// out. The walk stays within `bounds`; what it left out is logged.
+std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages,
+                                                           const SongWalkBounds &bounds = {});
 
 // The phone's songs as this computer can know them: those of its media
 // folders mounted here (`storages`, the phone's own volumes, and the
