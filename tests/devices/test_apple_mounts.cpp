@@ -3,6 +3,7 @@
 // it; the phone is told by its UDID, which its USB serial number carries
 // without the "-".
 #include "devices/usb/AppleMediaMounts.h"
+#include "devices/usb/FakeUdevSource.h"
 
 #include <gtest/gtest.h>
 
@@ -35,12 +36,14 @@ MediaMountProbes probes(const QList<FuseProcess> &processes, const QStringList &
                            QStringLiteral("afc:host=") + kOldUdid, QStringLiteral("smb-share:server=nas,share=music")};
     };
     p.attachedPhones = [attached] { return attached; };
+    p.userId = 1000;
+    p.runtimeFolder = QStringLiteral("/run/user/1000");
     return p;
 }
 
-FuseProcess ifuse(const QStringList &arguments, const QString &cwd = QStringLiteral("/home/anna"))
+FuseProcess ifuse(const QStringList &arguments)
 {
-    return {QStringList{QStringLiteral("ifuse")} + arguments, cwd};
+    return {QStringList{QStringLiteral("ifuse")} + arguments};
 }
 
 } // namespace
@@ -67,11 +70,12 @@ TEST(AppleMediaMounts, TheDesktopsMountShowsEachPhoneInAFolderOfItsOwn)
 TEST(AppleMediaMounts, AnIfuseMountIsThePhoneItsCommandLineNames)
 {
     const vtr::MountTable table = vtr::MountTable::parse(kTable);
+    // The first was started in /home/anna with a relative mount point; the
+    // daemon has moved to "/" since, as every FUSE daemon in the background.
     const QList<FuseProcess> processes{
         ifuse({QStringLiteral("iPhone"), QStringLiteral("-u"), kUdid}),
         ifuse({QStringLiteral("--udid=") + kOldUdid, QStringLiteral("-o"), QStringLiteral("allow_other"),
-               QStringLiteral("/home/anna/old phone")},
-              QString()),
+               QStringLiteral("/home/anna/old phone")}),
         ifuse({QStringLiteral("/home/anna/app"), QStringLiteral("-u") + kUdid, QStringLiteral("--documents"),
                QStringLiteral("com.example.app")}),
         ifuse({QStringLiteral("-f"), QStringLiteral("/home/anna/first")}),
@@ -90,16 +94,108 @@ TEST(AppleMediaMounts, AnIfuseMountIsThePhoneItsCommandLineNames)
 
     // How a command line reads: joined and separate option values, the older
     // form with a device before the mount point, a relative mount point
-    // without a known working folder.
-    const auto mount = [](const QStringList &arguments, const QString &cwd = QStringLiteral("/w")) {
-        const std::optional<vtr::apple::IfuseMount> m = vtr::apple::ifuseMountOf(ifuse(arguments, cwd));
+    // (kept relative: the mount table tells where it is).
+    const auto mount = [](const QStringList &arguments) {
+        const std::optional<vtr::apple::IfuseMount> m = vtr::apple::ifuseMountOf(ifuse(arguments));
         return m ? m->mountPoint + QLatin1Char('|') + m->udid : QStringLiteral("none");
     };
-    EXPECT_EQ(mount({QStringLiteral("-uABC"), QStringLiteral("m/../n/")}), QStringLiteral("/w/n|ABC"));
+    EXPECT_EQ(mount({QStringLiteral("-uABC"), QStringLiteral("m/../n/")}), QStringLiteral("n|ABC"));
     EXPECT_EQ(mount({QStringLiteral("--udid"), QStringLiteral("ABC"), QStringLiteral("/dev/x"), QStringLiteral("/m")}),
               QStringLiteral("/m|ABC"));
-    EXPECT_EQ(mount({QStringLiteral("m")}, QString()), QStringLiteral("none"));
+    EXPECT_EQ(mount({QStringLiteral("m")}), QStringLiteral("m|"));
     EXPECT_EQ(mount({QStringLiteral("/m"), QStringLiteral("--root")}), QStringLiteral("none"));
     EXPECT_EQ(mount({QStringLiteral("--container"), QStringLiteral("/m")}), QStringLiteral("none"));
     EXPECT_EQ(mount({QStringLiteral("-o"), QStringLiteral("ro")}), QStringLiteral("none"));
+}
+
+TEST(AppleMediaMounts, ARelativeMountPointIsFoundThroughTheMountTable)
+{
+    // The kernel lists the point the daemon made absolute before it moved to
+    // "/"; a kernel without subtypes names the program as the source only.
+    const vtr::MountTable table = vtr::MountTable::parse(
+        "61 27 0:53 / /home/anna/phones/iPhone rw - fuse ifuse rw,user_id=1000,group_id=1000\n"
+        "62 27 0:54 / /home/anna/old\\040phone rw - fuse.ifuse ifuse rw,user_id=1000,group_id=1000\n");
+    const auto folders = [&](const QList<FuseProcess> &processes, const QString &serial = kSerial) {
+        return vtr::apple::mediaFoldersOfPhone(table, serial, probes(processes, {kSerial}));
+    };
+    const QStringList iPhone{QStringLiteral("/home/anna/phones/iPhone")};
+    EXPECT_EQ(folders({ifuse({QStringLiteral("iPhone"), QStringLiteral("-u"), kUdid})}), iPhone);
+    EXPECT_EQ(folders({ifuse({QStringLiteral("./phones/iPhone/"), QStringLiteral("-u"), kUdid})}), iPhone);
+    EXPECT_EQ(folders({ifuse({QStringLiteral("iPhone")})}), iPhone) << "the only phone attached";
+    EXPECT_TRUE(folders({ifuse({QStringLiteral("Phone"), QStringLiteral("-u"), kUdid}),
+                         ifuse({QStringLiteral("../iPhone"), QStringLiteral("-u"), kUdid})})
+                    .isEmpty())
+        << "names match whole";
+    EXPECT_TRUE(folders({ifuse({QStringLiteral("iPhone"), QStringLiteral("-u"), kOldUdid})}).isEmpty());
+    EXPECT_EQ(folders({ifuse({QStringLiteral("old phone"), QStringLiteral("-u"), kOldUdid})}, kOldUdid),
+              QStringList{QStringLiteral("/home/anna/old phone")});
+
+    // Two mounts end in the same name: the relative point could be either.
+    const vtr::MountTable two = vtr::MountTable::parse(
+        "61 27 0:53 / /home/anna/iPhone rw - fuse.ifuse ifuse rw,user_id=1000,group_id=1000\n"
+        "62 27 0:54 / /media/shared/iPhone rw - fuse.ifuse ifuse rw,user_id=1001,group_id=1001,allow_other\n");
+    const QList<FuseProcess> processes{ifuse({QStringLiteral("iPhone"), QStringLiteral("-u"), kUdid})};
+    EXPECT_TRUE(vtr::apple::mediaFoldersOfPhone(two, kSerial, probes(processes, {kSerial})).isEmpty());
+}
+
+TEST(AppleMediaMounts, OnlyTheVisibleMountsOfThisUserCount)
+{
+    const QString ours = QStringLiteral("/run/user/1000/gvfs/afc:host=") + kUdid;
+    MediaMountProbes p = probes({ifuse({QStringLiteral("/mnt/iPhone"), QStringLiteral("-u"), kUdid})}, {kSerial});
+    p.listFolder = [](const QString &) -> std::optional<QStringList> {
+        return QStringList{QStringLiteral("afc:host=") + kUdid};
+    };
+    // Another user's desktop mount that every user may read, one of theirs
+    // made in our runtime folder, one of ours outside it, another user's
+    // ifuse mount of our phone.
+    const vtr::MountTable others = vtr::MountTable::parse(
+        "60 27 0:52 / /run/user/1001/gvfs rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse "
+        "rw,user_id=1001,group_id=1001,allow_other\n"
+        "61 27 0:53 / /run/user/1000/gvfs rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse "
+        "rw,user_id=1001,group_id=1001,allow_other\n"
+        "62 27 0:54 / /srv/gvfs rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=1000,group_id=1000\n"
+        "63 27 0:55 / /mnt/iPhone rw - fuse.ifuse ifuse rw,user_id=1001,group_id=1001,allow_other\n");
+    EXPECT_TRUE(vtr::apple::mediaFoldersOfPhone(others, kSerial, p).isEmpty());
+    MediaMountProbes nobody = p;
+    nobody.userId = -1;
+    EXPECT_TRUE(vtr::apple::mediaFoldersOfPhone(vtr::MountTable::parse(kTable), kSerial, nobody).isEmpty());
+
+    // The desktop's mount again over an older one at the same point (its
+    // daemon restarted): the phone's folder is there once.
+    const QByteArray line = "rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=1000,group_id=1000\n";
+    const vtr::MountTable stacked = vtr::MountTable::parse("60 27 0:52 / /run/user/1000/gvfs " + line +
+                                                           "64 60 0:56 / /run/user/1000/gvfs " + line);
+    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(stacked, kSerial, p), QStringList{ours});
+}
+
+TEST(AppleMediaMounts, ThePhonesAttachedAreTheAppleDevicesWithAUdid)
+{
+    // A newer iPhone's serial has 24 digits, an older one's 40; the ifuse
+    // mount made without naming a phone is the attached phone's.
+    for (const QString &serial : {kSerial, kOldUdid}) {
+        auto usb = std::make_shared<vtr::udev::FakeUdevSource>();
+        const QString bus = QStringLiteral("/sys/devices/pci0000:00/usb1");
+        usb->addNode(vtr::udev::FakeUdevSource::usbDevice(bus, QStringLiteral("1-1"), 0x05ac, 0x12a8,
+                                                          QStringLiteral("iPhone"), serial));
+        usb->addNode(vtr::udev::FakeUdevSource::usbDevice(bus, QStringLiteral("1-2"), 0x05ac, 0x0250,
+                                                          QStringLiteral("Keyboard"), QStringLiteral("none")));
+        usb->addNode(vtr::udev::FakeUdevSource::usbDevice(bus, QStringLiteral("1-3"), 0x18d1, 0x4ee1,
+                                                          QStringLiteral("Pixel"), kSerial + QLatin1Char('0')));
+        vtr::udev::setDefaultSource(usb);
+        MediaMountProbes p = vtr::apple::systemMediaMountProbes();
+        const QStringList attached = p.attachedPhones();
+        vtr::udev::setDefaultSource(nullptr);
+        EXPECT_EQ(attached, QStringList{serial});
+        p.attachedPhones = [attached] { return attached; };
+        p.ifuseProcesses = [] { return QList<FuseProcess>{ifuse({QStringLiteral("/home/anna/first")})}; };
+        p.userId = 1000;
+        EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(vtr::MountTable::parse(kTable), serial, p),
+                  QStringList{QStringLiteral("/home/anna/first")});
+    }
+    for (const char *udid : {"00008030-001A2D3E0C11802E", "00008030001a2d3e0c11802e",
+                             "4e3d1f0a9b8c7d6e5f4a3b2c1d0e9f8a7b6c5d4e"})
+        EXPECT_TRUE(vtr::apple::looksLikeUdid(QLatin1String(udid))) << udid;
+    for (const char *other : {"0000803-0001A2D3E0C11802E", "00008030-001A2D3E0C11802", "00008030-001A2D3E0C11802G",
+                              "4e3d1f0a-9b8c7d6e5f4a3b2c1d0e9f8a7b6c5d4e", ""})
+        EXPECT_FALSE(vtr::apple::looksLikeUdid(QLatin1String(other))) << other;
 }

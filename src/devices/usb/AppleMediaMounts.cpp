@@ -4,9 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <dirent.h>
+#include <unistd.h>
 
 namespace vtr::apple {
 
@@ -74,7 +79,6 @@ QList<FuseProcess> runningIfuseProcesses()
         FuseProcess process;
         for (const QByteArray &argument : bytes.split('\0'))
             process.arguments.append(QFile::decodeName(argument));
-        process.workingFolder = QFile::symLinkTarget(base + QStringLiteral("/cwd"));
         found.append(process);
     }
     return found;
@@ -92,6 +96,44 @@ QStringList attachedApplePhones()
         if (looksLikeUdid(serial)) udids.append(serial);
     }
     return udids;
+}
+
+// A FUSE mount made by the user `userId`: the kernel writes the mounting
+// user into the mount's options.
+bool mountedBy(const MountEntry &entry, qint64 userId)
+{
+    if (userId < 0) return false;
+    for (const QString &option : entry.superOptions.split(QLatin1Char(','))) {
+        if (!option.startsWith(QLatin1String("user_id="))) continue;
+        bool ok = false;
+        const qint64 id = option.mid(8).toLongLong(&ok);
+        return ok && id == userId;
+    }
+    return false;
+}
+
+bool isBelow(const QString &path, const QString &folder)
+{
+    if (folder.isEmpty()) return false;
+    const QString root = QDir::cleanPath(folder);
+    return path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+}
+
+// An ifuse daemon's mount: its type names the program, or, where the kernel
+// knows no subtypes, its source does.
+bool isIfuseMount(const MountEntry &entry)
+{
+    return entry.fsType == QLatin1String("fuse.ifuse") ||
+           (entry.fsType == QLatin1String("fuse") && entry.source == QLatin1String("ifuse"));
+}
+
+// Whether a mount point as a command line gives it names the mount at
+// `mountPoint`: the same path, or for a relative one, its last names (the
+// daemon made it absolute with a folder it has left since).
+bool namesMount(const QString &point, const QString &mountPoint)
+{
+    if (QDir::isAbsolutePath(point)) return point == mountPoint;
+    return !point.startsWith(QLatin1String("..")) && mountPoint.endsWith(QLatin1Char('/') + point);
 }
 
 } // namespace
@@ -113,7 +155,13 @@ bool looksLikeUdid(const QString &text)
 
 MediaMountProbes systemMediaMountProbes()
 {
-    return {runningIfuseProcesses, listFolderNames, attachedApplePhones};
+    MediaMountProbes probes{runningIfuseProcesses, listFolderNames, attachedApplePhones};
+    probes.userId = qint64(::getuid());
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // The kernel lists mount points with every link resolved.
+    const QString canonical = runtime.isEmpty() ? QString() : QFileInfo(runtime).canonicalFilePath();
+    probes.runtimeFolder = canonical.isEmpty() ? runtime : canonical;
+    return probes;
 }
 
 std::optional<IfuseMount> ifuseMountOf(const FuseProcess &process)
@@ -153,12 +201,7 @@ std::optional<IfuseMount> ifuseMountOf(const FuseProcess &process)
     }
     // As ifuse reads them: an older form put a device before the mount point.
     if (positional.isEmpty()) return std::nullopt;
-    QString point = positional.size() >= 2 ? positional.at(1) : positional.at(0);
-    if (QDir::isRelativePath(point)) {
-        if (process.workingFolder.isEmpty()) return std::nullopt;
-        point = process.workingFolder + QLatin1Char('/') + point;
-    }
-    mount.mountPoint = QDir::cleanPath(point);
+    mount.mountPoint = QDir::cleanPath(positional.size() >= 2 ? positional.at(1) : positional.at(0));
     return mount;
 }
 
@@ -169,21 +212,34 @@ QStringList mediaFoldersOfPhone(const MountTable &table, const QString &serial, 
     if (key.isEmpty()) return folders;
     std::optional<QList<FuseProcess>> processes;
     std::optional<QStringList> attached;
+    // Every user's ifuse mounts: a relative mount point must name one alone.
+    QStringList ifusePoints;
+    for (const MountEntry &entry : table.entries())
+        if (isIfuseMount(entry) && table.entryAt(entry.mountPoint) == &entry)
+            ifusePoints.append(QDir::cleanPath(entry.mountPoint));
     for (const MountEntry &entry : table.entries()) {
         // Only what is visible at the mount point counts.
         if (table.entryAt(entry.mountPoint) != &entry) continue;
+        if (!mountedBy(entry, probes.userId)) continue;
         if (entry.fsType == QLatin1String("fuse.gvfsd-fuse")) {
+            if (!isBelow(entry.mountPoint, probes.runtimeFolder)) continue;
             const std::optional<QStringList> names =
                 probes.listFolder ? probes.listFolder(entry.mountPoint) : std::nullopt;
             for (const QString &name : names.value_or(QStringList())) {
                 const QString host = mediaPartitionHost(name);
                 if (!host.isEmpty() && udidKey(host) == key) folders.append(QDir(entry.mountPoint).filePath(name));
             }
-        } else if (entry.fsType == QLatin1String("fuse.ifuse")) {
+        } else if (isIfuseMount(entry)) {
             if (!processes) processes = probes.ifuseProcesses ? probes.ifuseProcesses() : QList<FuseProcess>();
+            const QString point = QDir::cleanPath(entry.mountPoint);
             for (const FuseProcess &process : std::as_const(*processes)) {
                 const std::optional<IfuseMount> mount = ifuseMountOf(process);
-                if (!mount || mount->mountPoint != QDir::cleanPath(entry.mountPoint)) continue;
+                if (!mount || !namesMount(mount->mountPoint, point)) continue;
+                if (QDir::isRelativePath(mount->mountPoint) &&
+                    std::count_if(ifusePoints.cbegin(), ifusePoints.cend(), [&](const QString &other) {
+                        return namesMount(mount->mountPoint, other);
+                    }) != 1)
+                    continue;
                 bool ours = false;
                 if (!mount->udid.isEmpty()) {
                     ours = udidKey(mount->udid) == key;

@@ -18,6 +18,9 @@
 // no phone: the ifuse process's command line does ("-u <UDID>"; without one
 // it took the first phone attached).
 //
+// Only mounts of this user count: another user's desktop mount, even one
+// every user may read, shows that user's phone, not ours.
+//
 // Phones are told apart by their UDID, which the USB serial number carries
 // without the "-" of newer UDIDs: compare udidKey()s.
 namespace vtr::apple {
@@ -28,12 +31,11 @@ QString udidKey(const QString &udidOrSerial);
 // without a "-" after the eighth.
 bool looksLikeUdid(const QString &text);
 
-// A running ifuse process: its arguments (the program first) and its working
-// folder (empty when it cannot be read).
+// A running ifuse process: its arguments (the program first). Its working
+// folder tells nothing: a FUSE daemon in the background moves to "/".
 struct FuseProcess
 {
     QStringList arguments;
-    QString workingFolder;
 };
 
 // What the detection asks of the system, so that tests can answer instead.
@@ -46,14 +48,20 @@ struct MediaMountProbes
     std::function<std::optional<QStringList>(const QString &folder)> listFolder;
     // The UDIDs (USB serial numbers) of the iOS devices attached now.
     std::function<QStringList()> attachedPhones;
+    // This user: a FUSE mount's "user_id=" must name it, and the desktop's
+    // mount must lie below its runtime folder. -1 or an empty folder: no
+    // mount is taken for ours.
+    qint64 userId = -1;
+    QString runtimeFolder;
 };
 // The answers of this computer: /proc, the file system, the USB registry.
 MediaMountProbes systemMediaMountProbes();
 
-// What an ifuse command line mounts: the mount point (made absolute with the
-// working folder) and the phone's UDID (empty when it names none); nullopt
-// when it mounts something other than the media partition (an app's folder,
-// the root file system) or names no mount point.
+// What an ifuse command line mounts: the mount point as the command line
+// gives it (cleaned; a relative one stays relative, to be found in the mount
+// table) and the phone's UDID (empty when it names none); nullopt when it
+// mounts something other than the media partition (an app's folder, the root
+// file system) or names no mount point.
 struct IfuseMount
 {
     QString mountPoint;
@@ -63,7 +71,10 @@ std::optional<IfuseMount> ifuseMountOf(const FuseProcess &process);
 
 // The folders of `table` that show the media partition of the phone whose
 // USB serial number (or UDID) is `serial`, in table order: never another
-// phone's.
+// phone's, never another user's, never one hidden by a later mount at the
+// same point. An ifuse process whose mount point is relative is matched to
+// the one ifuse mount of the table whose point ends in it; where several do,
+// none is taken.
 QStringList mediaFoldersOfPhone(const MountTable &table, const QString &serial, const MediaMountProbes &probes);
 
 } // namespace vtr::apple

@@ -20,6 +20,9 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -101,11 +104,22 @@ inline MtpSimPhone *smallPhone(WizardHarness &h)
 // partition in a folder named after the phone's UDID.
 struct DesktopMount
 {
-    QString point = testenv::makeTempDir(QStringLiteral("gvfs"));
+    // As the desktop mounts them: in this user's runtime folder, made by this user.
+    static QString newPoint()
+    {
+        static int made = 0;
+        const QDir runtime(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+        const QString name = QStringLiteral("gvfs-%1").arg(++made);
+        runtime.mkpath(name);
+        return QFileInfo(runtime.filePath(name)).canonicalFilePath();
+    }
+    QString point = newPoint();
     DesktopMount()
     {
         vtr::MountTable::setAddedLines("4100 1 0:4100 / " + QFile::encodeName(point).replace(" ", "\\040") +
-                                       " rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=0,group_id=0\n");
+                                       " rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=" +
+                                       QByteArray::number(::getuid()) + ",group_id=" +
+                                       QByteArray::number(::getgid()) + "\n");
     }
     ~DesktopMount() { vtr::MountTable::setAddedLines({}); }
     DesktopMount(const DesktopMount &) = delete;
