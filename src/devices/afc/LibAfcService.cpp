@@ -1,5 +1,5 @@
 // The phone's file service through the system's library for iOS devices.
-#include "devices/afc/AfcService.h"
+#include "devices/afc/LibAfcService.h"
 
 #include "devices/usb/AppleMediaMounts.h"
 
@@ -198,9 +198,11 @@ QString attachedUdid(const QString &serial, AfcOpening *opening)
     return found;
 }
 
-Refusal refusalOf(lockdownd_error_t error)
+} // namespace
+
+Refusal refusalOfLockdownAnswer(lockdownd_error_t answer)
 {
-    switch (error) {
+    switch (answer) {
     case LOCKDOWN_E_PASSWORD_PROTECTED:
         return Refusal::Locked;
     case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
@@ -211,6 +213,8 @@ Refusal refusalOf(lockdownd_error_t error)
         return Refusal::Failed;
     }
 }
+
+namespace {
 
 class LibAfcService final : public AfcService
 {
@@ -234,7 +238,7 @@ public:
         const lockdownd_error_t handshake = lockdownd_client_new_with_handshake(client->device, &lockdown, kLabel);
         if (handshake != LOCKDOWN_E_SUCCESS) {
             if (lockdown) lockdownd_client_free(lockdown);
-            opening.refusal = refusalOf(handshake);
+            opening.refusal = refusalOfLockdownAnswer(handshake);
             opening.detail = QString::fromUtf8(lockdownd_strerror(handshake));
             return opening;
         }
@@ -243,7 +247,7 @@ public:
         lockdownd_client_free(lockdown);
         if (started != LOCKDOWN_E_SUCCESS || !service) {
             if (service) lockdownd_service_descriptor_free(service);
-            opening.refusal = refusalOf(started);
+            opening.refusal = refusalOfLockdownAnswer(started);
             opening.detail = QString::fromUtf8(lockdownd_strerror(started));
             return opening;
         }
