@@ -106,10 +106,11 @@ bool alertQuits(NS_AppController &controller, const QString &title, const QStrin
 
 bool HostEnvironment::isPhotoLibraryAvailable() const
 {
-    // Imported photos are filed by the media-library host: it must have its
-    // folders, and the pictures folder must take new album folders.
-    if (!MediaLibraryHost::shared().isConfigured()) return false;
-    return QFileInfo(MediaLibraryHost::picturesFolder()).isWritable();
+    // Imported photos are filed by the media-library host into album folders
+    // of the pictures folder, which it must have and which must take them;
+    // its music and videos folders are none of the photos' business.
+    const QString pictures = MediaLibraryHost::picturesFolder();
+    return !pictures.isEmpty() && QFileInfo(pictures).isWritable();
 }
 
 int HostEnvironment::networkReachability() const
@@ -165,6 +166,25 @@ bool folderForNewPhoneQuits(NS_AppController &controller, const vtrenv::WritePro
                       true);
 }
 
+// A library folder that cannot be made, said once at the start for the kinds
+// it stops: music is then not moved (the library takes no music without it)
+// and videos reach the new phone without being filed; photos need only their
+// own folder.
+bool libraryFolderQuits(NS_AppController &controller, const QString &folder, const vtrenv::WriteProblem &problem)
+{
+    const bool music = folder == QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+    const bool videos = folder == QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
+    const QString title = music    ? vtrLocalized("Your music cannot be added to your music library.")
+                          : videos ? vtrLocalized("Your videos cannot be added to your video library.")
+                                   : vtrLocalized("Your music and videos cannot be added to your libraries.");
+    const QString what = vtrLocalized("Your music is not moved, and your videos are copied to your new phone "
+                                      "without being added to your video library. Make the folder writable and "
+                                      "start again to move them, or continue to move the rest.");
+    vtrenv::noteLibraryProblemTold(controller, folder);
+    return alertQuits(controller, title,
+                      vtrenv::describeWriteProblem(problem, folder) + QStringLiteral("\n\n") + what, true);
+}
+
 }  // namespace
 
 void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
@@ -172,38 +192,48 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
     const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
     if (folderForNewPhoneQuits(controller, target)) return;
     // The library host answers nothing for a folder it cannot make: where
-    // the desktop keeps pictures is looked at then, and the library's other
-    // folders, without which it files no photo either.
+    // the desktop keeps pictures is looked at then.
     QString picturesFolder = MediaLibraryHost::picturesFolder();
     if (picturesFolder.isEmpty()) picturesFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
-                                        ? vtrenv::writeProblem(picturesFolder)
-                                        : vtrenv::WriteProblem();
-    const QString blocked = pictures.isEmpty() && controller.photosEnabled() ? vtrenv::blockedLibraryFolder() : QString();
-    if (!blocked.isEmpty()) {
-        picturesFolder = blocked;
-        pictures = vtrenv::writeProblem(blocked);
-    }
-    if (!pictures.isEmpty() && pictures.folder == target.folder) {
-        // Said already.
-    } else if (!pictures.isEmpty() || (controller.photosEnabled() && !m_host.isPhotoLibraryAvailable())) {
-        // Either the photo program is there and its folder cannot take the
-        // photos, or there is no photo program: photos are left out.
-        const bool quits =
-            !pictures.isEmpty()
-                ? alertQuits(controller,
-                             blocked.isEmpty() ? vtrLocalized("The folder for your photos cannot be written.")
-                                               : vtrLocalized("Your photos cannot be added to your photo library."),
-                             vtrenv::describeWriteProblem(pictures, picturesFolder) + QStringLiteral("\n\n") +
-                                 vtrLocalized("You can continue if you would like to transfer other data, or quit "
-                                              "and make the folder writable."))
-                : alertQuits(controller, vtrLocalized("iPhoto Not Found"),
-                             vtrLocalized("Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto "
-                                          "is required to import photos to your new device. You can continue if you "
-                                          "would like to transfer other data, or quit and install iPhoto."));
-        if (quits) return;
+    picturesFolder = QDir::cleanPath(picturesFolder);
+    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
+                                              ? vtrenv::writeProblem(picturesFolder)
+                                              : vtrenv::WriteProblem();
+    // The same folder in the way is said once, the first time.
+    const auto saidAlready = [&target](const vtrenv::WriteProblem &p) { return !target.isEmpty() && p.folder == target.folder; };
+    const QString blocked = QDir::cleanPath(vtrenv::blockedLibraryFolder());
+    const vtrenv::WriteProblem blockedProblem = blocked.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(blocked);
+    if (!pictures.isEmpty() && !saidAlready(pictures)) {
+        const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
+        // The music library stops at the same folder: said here too.
+        const bool libraryToo = !blockedProblem.isEmpty() && blockedProblem.folder == pictures.folder;
+        if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
+                       reason + QStringLiteral("\n\n") +
+                           (libraryToo ? vtrLocalized("Your music is not moved either, and your videos are copied to "
+                                                      "your new phone without being added to your video library. ")
+                                       : QString()) +
+                           vtrLocalized("You can continue if you would like to transfer other data, or quit "
+                                        "and make the folder writable.")))
+            return;
         controller.setPhotosValue(false);
         controller.setPhotosEnabled(false);
+        vtrenv::setTurnedOffReason(controller, "photos", reason);
+    } else if (pictures.isEmpty() && controller.photosEnabled() && !m_host.isPhotoLibraryAvailable()) {
+        if (alertQuits(controller, vtrLocalized("iPhoto Not Found"),
+                       vtrLocalized("Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto is "
+                                    "required to import photos to your new device. You can continue if you would like "
+                                    "to transfer other data, or quit and install iPhoto.")))
+            return;
+        controller.setPhotosValue(false);
+        controller.setPhotosEnabled(false);
+        vtrenv::setTurnedOffReason(controller, "photos", vtrLocalized("there is no photo library on this computer to add them to."));
+    }
+    // The music library needs all of its folders: one that cannot be made
+    // is said for the kinds it stops, unless it was said already.
+    if (!blockedProblem.isEmpty()) {
+        const bool told = saidAlready(blockedProblem) || (!pictures.isEmpty() && blockedProblem.folder == pictures.folder);
+        if (told) vtrenv::noteLibraryProblemTold(controller, blocked);
+        else if (libraryFolderQuits(controller, blocked, blockedProblem)) return;
     }
     // The network and the process list may take a moment: asked on a job,
     // answered in the same order once both are known.
@@ -302,6 +332,33 @@ QString blockedLibraryFolder()
         if (!folder.isEmpty() && !QFileInfo(folder).isDir() && !writeProblem(folder).isEmpty()) return folder;
     }
     return QString();
+}
+
+namespace {
+const char kLibraryProblemTold[] = "vtrLibraryProblemTold";
+QByteArray turnedOffKey(const char *kind) { return QByteArray("vtrTurnedOff_") + kind; }
+}  // namespace
+
+void noteLibraryProblemTold(NS_AppController &controller, const QString &folder)
+{
+    QStringList told = controller.property(kLibraryProblemTold).toStringList();
+    told.append(QDir::cleanPath(folder));
+    controller.setProperty(kLibraryProblemTold, told);
+}
+
+bool libraryProblemTold(const NS_AppController &controller, const QString &folder)
+{
+    return controller.property(kLibraryProblemTold).toStringList().contains(QDir::cleanPath(folder));
+}
+
+void setTurnedOffReason(NS_AppController &controller, const char *kind, const QString &reason)
+{
+    controller.setProperty(turnedOffKey(kind).constData(), reason);
+}
+
+QString turnedOffReason(const NS_AppController &controller, const char *kind)
+{
+    return controller.property(turnedOffKey(kind).constData()).toString();
 }
 
 QList<DesktopMtpHandler> desktopMtpHandlers(const QString &procRoot, const QString &usbRoot)

@@ -48,8 +48,17 @@ WriteProblem writeProblem(const QString &path);
 QString describeWriteProblem(const WriteProblem &problem, const QString &wanted);
 // The first of the media library's folders (music, videos, pictures) that
 // cannot be made because a folder on its way cannot be written; empty when
-// none is. Without all three the library files nothing.
+// none is. Without all three the library files no music and no video.
 QString blockedLibraryFolder();
+
+// What the start-up checks told the person, kept on the controller for the
+// steps after them: a library folder that cannot be made is said once, and
+// a data kind the checks turned off says why on the choose page. `kind` is
+// "music", "photos" or "videos".
+void noteLibraryProblemTold(NS_AppController &controller, const QString &folder);
+bool libraryProblemTold(const NS_AppController &controller, const QString &folder);
+void setTurnedOffReason(NS_AppController &controller, const char *kind, const QString &reason);
+QString turnedOffReason(const NS_AppController &controller, const char *kind);
 
 // Processes under `procRoot` ("/proc") whose open descriptors lead to a USB
 // device node under `usbRoot` ("/dev/bus/usb") and whose program is one of the

@@ -24,6 +24,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <mutex>
@@ -89,11 +90,28 @@ QString asClause(QString sentence)
     return sentence;
 }
 
+// Why the library cannot take a kind's files, as the system says it: the
+// kind's own library folder cannot be written, or (music and videos, whose
+// library needs all of its folders) another of them cannot be made.
+QString libraryFolderProblem(vtrmedia::Kind kind)
+{
+    static const QStandardPaths::StandardLocation own[] = {QStandardPaths::MusicLocation, QStandardPaths::PicturesLocation,
+                                                           QStandardPaths::MoviesLocation};
+    QString folder = QStandardPaths::writableLocation(own[kind]);
+    vtrenv::WriteProblem problem = folder.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(folder);
+    if (problem.isEmpty() && kind != vtrmedia::Photos) {
+        folder = vtrenv::blockedLibraryFolder();
+        if (!folder.isEmpty()) problem = vtrenv::writeProblem(folder);
+    }
+    return problem.isEmpty() ? QString() : asClause(vtrenv::describeWriteProblem(problem, folder));
+}
+
 // What of a kind stayed behind, in the person's words: entries of the old
 // phone that could not be read or were hidden, why the migrator took fewer
-// than the phone holds, copies the library would not file, and what of the
-// filing the library could not save.
-QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *importer, vtrmedia::Kind kind)
+// than the phone holds, copies the library would not file and why, and what
+// of the filing the library could not save. `copied`: the copies made.
+QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *importer, vtrmedia::Kind kind,
+                             int copied)
 {
     QStringList notes;
     if (const int unread = migrator.numItemsNotMoved(); unread > 0)
@@ -103,11 +121,17 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                               : vtrLocalized("%1 hidden files were skipped").arg(hidden));
     const QString note = migrator.manifestInfo().value(QStringLiteral("note")).toString();
     if (!note.isEmpty()) notes << asClause(note);
-    if (const qsizetype refused = importer ? importer->refusedFiles().size() : 0; refused > 0) {
-        static const char *const libraries[] = {"%1 could not be added to your music library",
-                                                "%1 could not be added to your photo library",
-                                                "%1 could not be added to your video library"};
-        notes << vtrLocalized(libraries[kind]).arg(refused);
+    static const char *const libraries[] = {"%1 could not be added to your music library",
+                                            "%1 could not be added to your photo library",
+                                            "%1 could not be added to your video library"};
+    const qsizetype refused = importer ? importer->refusedFiles().size() : 0;
+    // A library that cannot be had at all refuses the copies without naming them.
+    const bool noLibrary = importer && refused == 0 && copied > 0 && importer->filingFailure().isEmpty() &&
+                           kind != vtrmedia::Photos && !MediaLibraryHost::shared().isConfigured();
+    if (refused > 0 || noLibrary) {
+        QString note = vtrLocalized(libraries[kind]).arg(noLibrary ? copied : refused);
+        if (const QString why = libraryFolderProblem(kind); !why.isEmpty()) note += QStringLiteral(": ") + why;
+        notes << note;
     }
     if (importer && !importer->filingFailure().isEmpty()) notes << asClause(importer->filingFailure());
     return notes;
@@ -694,17 +718,20 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         if (!blocked.isEmpty() && (ahead.folder != problem.folder || ahead.cause != problem.cause)) {
             const QString reason = vtrenv::describeWriteProblem(problem, blocked);
             VTR_LOG(2, QStringLiteral("Music is not filed: %1").arg(reason));
-            controller.runOnMainAndWait([&controller, &reason] {
-                AlertRequest request;
-                request.messageText = vtrLocalized("Your music cannot be added to your music library.");
-                request.informativeText = reason + QStringLiteral("\n\n") +
-                                          vtrLocalized("Your music is not moved. Make the folder writable and start "
-                                                       "again to move it.");
-                request.buttons = {vtrLocalized("OK")};
-                request.cancelButton = 0;
-                request.beep = true;
-                controller.runAlert(request);
-            });
+            // Said at the start already, for the kinds it stops.
+            if (!vtrenv::libraryProblemTold(controller, blocked)) {
+                controller.runOnMainAndWait([&controller, &reason] {
+                    AlertRequest request;
+                    request.messageText = vtrLocalized("Your music cannot be added to your music library.");
+                    request.informativeText = reason + QStringLiteral("\n\n") +
+                                              vtrLocalized("Your music is not moved. Make the folder writable and "
+                                                           "start again to move it.");
+                    request.buttons = {vtrLocalized("OK")};
+                    request.cancelButton = 0;
+                    request.beep = true;
+                    controller.runAlert(request);
+                });
+            }
             m_tallies->set(kind, {true, 0, 0});
             controller.setKindResult(phase, NS_AppController::Outcome::NotMoved, reason);
             return;
@@ -740,7 +767,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         QStringList notes;
         if (copied < fitting) notes << vtrLocalized("%1 could not be copied").arg(fitting - copied);
         if (fitting < items) notes << vtrLocalized("%1 did not fit on your new device").arg(items - fitting);
-        notes += whatStayedBehind(*migrator, importer.get(), kind);
+        notes += whatStayedBehind(*migrator, importer.get(), kind, copied);
         if (!unread.isEmpty()) notes << vtrLocalized("some could not be read from your old phone");
         // Nothing to copy is done only when the old phone held nothing:
         // what it held that could not be had was not moved.

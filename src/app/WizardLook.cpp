@@ -1,5 +1,6 @@
 #include "app/WizardLook.h"
 
+#include "app/EnvironmentChecks.h"
 #include "app/NS_AppController.h"
 #include "devices/phone/MobileDeviceInterface.h"
 #include "platform/Strings.h"
@@ -207,10 +208,23 @@ QString unavailableKindsExplanation(const NS_AppController &c)
         family == MobileDeviceInterface::kDeviceTypeAndroid
             ? vtrLocalized("they are read by the app on your Android phone, which was skipped.")
             : vtrLocalized("they cannot be read from this phone."));
-    add({{c.musicEnabled(), "Music"}, {c.photosEnabled(), "Photos"}, {c.videosEnabled(), "Videos"}},
-        family == MobileDeviceInterface::kDeviceTypeBlackBerry
-            ? vtrLocalized("your BlackBerry's storage was not connected (mass-storage mode) when it was found.")
-            : vtrLocalized("the phone's storage cannot be read."));
+    // A media kind the computer's checks turned off says their reason; the
+    // others that the phone's storage does.
+    const QString storage = family == MobileDeviceInterface::kDeviceTypeBlackBerry
+                                ? vtrLocalized("your BlackBerry's storage was not connected (mass-storage mode) when it was found.")
+                                : vtrLocalized("the phone's storage cannot be read.");
+    const struct
+    {
+        bool enabled;
+        const char *kind, *title;
+    } media[] = {{c.musicEnabled(), "music", "Music"}, {c.photosEnabled(), "photos", "Photos"}, {c.videosEnabled(), "videos", "Videos"}};
+    QList<QPair<bool, const char *>> unexplained;
+    for (const auto &m : media) {
+        const QString own = m.enabled ? QString() : vtrenv::turnedOffReason(c, m.kind);
+        unexplained.append({m.enabled || !own.isEmpty(), m.title});
+        if (!own.isEmpty()) add({{false, m.title}}, own);
+    }
+    add(unexplained, storage);
     add({{c.tasksEnabled(), "Tasks"}, {c.notesEnabled(), "Notes"}},
         vtrLocalized("they stay on your old phone; only contacts and calendars go to Windows Live."));
     add({{c.appsEnabled(), "Apps"}},

@@ -1,8 +1,9 @@
 // Folders this user cannot write, as a person meets them: a home folder
 // that cannot be written is said at the start in those words, and a copy
 // that meets a folder it cannot write ends the transfer with the folder and
-// the system's cause, which the page's lines repeat; a music library folder
-// that cannot be made is said once, with its cause. File modes mean nothing
+// the system's cause, which the page's lines repeat; a library folder that
+// cannot be made is said once, for the kinds it stops, with its cause; the
+// lines of the kinds the library could not take say why. File modes mean nothing
 // to root: run as root, each case runs again as an unprivileged user
 // (setpriv), else it is skipped with the reason.
 
@@ -18,6 +19,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -58,6 +60,24 @@ struct AndroidRun : AndroidFixtureRun
             if (a.messageText == title) return &a;
         return nullptr;
     }
+};
+
+// What the choose page says under its boxes when it is shown, and whether
+// the photos box can be ticked.
+struct ChoosePage
+{
+    explicit ChoosePage(AndroidRun &t)
+    {
+        NS_AppController *w = &t.h.wizard();
+        QObject::connect(w, &NS_AppController::stateEntered, [this, w](int state) {
+            if (state != 9) return;
+            if (auto *label = w->chooseDataView()->findChild<QLabel *>(QStringLiteral("unavailableKinds")))
+                text = label->isVisibleTo(w->chooseDataView()) ? label->text() : QString();
+            photosBox = w->photosEnabled();
+        });
+    }
+    QString text;
+    bool photosBox = true;
 };
 
 struct ModeRestore
@@ -102,7 +122,7 @@ TEST(Permissions, AHomeThatCannotBeWritten)
     EXPECT_EQ(w.videosSummaryDone(), kNotTheirTurn);
 }
 
-TEST(Permissions, AMusicFolderThatCannotBeMadeIsSaidOnceAndTheRestMoves)
+TEST(Permissions, AMusicFolderThatCannotBeMadeIsSaidOnceForTheKindsItConcernsAndTheRestMoves)
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
     const QString locked = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/locked");
@@ -113,22 +133,100 @@ TEST(Permissions, AMusicFolderThatCannotBeMadeIsSaidOnceAndTheRestMoves)
     ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
     const ModeRestore restore{locked};
     AndroidRun t;
+    const ChoosePage choose(t);
     ASSERT_TRUE(t.run());
     NS_AppController &w = t.h.wizard();
-    // Without it the library files no photo either: said at the start with
-    // the same cause, not as a missing photo program.
-    EXPECT_FALSE(t.alertTitled(QStringLiteral("iPhoto Not Found")));
-    EXPECT_FALSE(t.alertTitled(kNotConfigured));
+    // Said once, at the start, for music, with the folder and the cause;
+    // the photos, which need only their own folder, are neither blamed nor
+    // turned off.
     const QString title = QStringLiteral("Your music cannot be added to your music library.");
-    EXPECT_EQ(t.h.alerts.titles().count(title), 1);
-    const AlertRequest *photos = t.alertTitled(QStringLiteral("Your photos cannot be added to your photo library."));
+    EXPECT_EQ(t.h.alerts.titles().count(title), 1) << qPrintable(t.h.alerts.titles().join(QLatin1Char('|')));
+    EXPECT_TRUE(t.h.alerts.titles().indexOf(title) < t.h.alerts.titles().indexOf(QStringLiteral("Installing Android app")));
+    for (const QString &other : {QStringLiteral("iPhoto Not Found"), QStringLiteral("Your photos cannot be added to your photo library."),
+                                 QStringLiteral("The folder for your photos cannot be written."), kNotConfigured})
+        EXPECT_FALSE(t.alertTitled(other)) << other.toStdString();
+    EXPECT_FALSE(choose.text.contains(QStringLiteral("Photos"))) << choose.text.toStdString();
+    EXPECT_EQ(w.photosSummaryDone(), QStringLiteral(" - Done"));
+    // Music is not moved, and the videos that reached the new phone are not
+    // filed: both lines say why, as the alert did.
     const AlertRequest *songs = t.alertTitled(title);
-    for (const QString &text : {photos ? photos->informativeText : QString(), songs ? songs->informativeText : QString(),
-                                w.musicSummaryDone()})
+    for (const QString &text : {songs ? songs->informativeText : QString(), w.musicSummaryDone(), w.videosSummaryDone()})
         EXPECT_TRUE(text.contains(music) && text.contains(locked) && text.contains(kDenied)) << text.toStdString();
     EXPECT_TRUE(w.musicSummaryDone().startsWith(QStringLiteral(" - Not moved: ")));
+    EXPECT_TRUE(w.videosSummaryDone().startsWith(QStringLiteral(" - Done (2 could not be added to your video library: ")))
+        << w.videosSummaryDone().toStdString();
     // The rest of the transfer goes on to the last page.
     EXPECT_TRUE(t.h.visited.contains(NS_AppController::kStateFinalSummary));
+}
+
+TEST(Permissions, LibraryFoldersThatCannotBeWrittenAreNamedWithTheCauseOnEachKindsLine)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString home = QDir::cleanPath(platform::homeFolder());
+    const QString music = home + QStringLiteral("/Music"), videos = home + QStringLiteral("/Videos"),
+                  pictures = home + QStringLiteral("/Pictures");
+    testenv::writeFile(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/user-dirs.dirs"),
+                       "XDG_MUSIC_DIR=\"" + music.toUtf8() + "\"\nXDG_VIDEOS_DIR=\"" + videos.toUtf8() +
+                           "\"\nXDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
+    for (const QString &folder : {music, videos, pictures}) ASSERT_TRUE(QDir().mkpath(folder));
+    const ModeRestore restoreMusic{music}, restoreVideos{videos}, restorePictures{pictures};
+    for (const QString &folder : {music, videos}) ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    AndroidRun t;
+    NS_AppController &w = t.h.wizard();
+    // The pictures folder turns read-only once the start has passed it; the
+    // summary page meanwhile tells the work ahead.
+    QString estimate;
+    QObject::connect(&w, &NS_AppController::stateEntered, [&](int state) {
+        if (state != 14) return;
+        estimate = w.timeEstimateText();
+        ::chmod(QFile::encodeName(pictures).constData(), 0555);
+    });
+    ASSERT_TRUE(t.run());
+    EXPECT_TRUE(estimate.startsWith(QStringLiteral("Estimated time remaining: about ")) && !estimate.contains(QStringLiteral(" 0 ")))
+        << estimate.toStdString();
+    // Music and videos reach the new phone; each line says what the library
+    // could not take and why, in the system's words.
+    const struct
+    {
+        QString line, folder;
+        const char *library;
+    } kinds[] = {{w.musicSummary() + w.musicSummaryDone(), music, "could not be added to your music library: "},
+                 {w.photosSummary() + w.photosSummaryDone(), pictures, "could not be added to your photo library: "},
+                 {w.videosSummary() + w.videosSummaryDone(), videos, "could not be added to your video library: "}};
+    for (const auto &k : kinds) {
+        EXPECT_TRUE(k.line.contains(QStringLiteral(" - Done (")) && k.line.contains(QLatin1String(k.library)) &&
+                    k.line.contains(k.folder) && k.line.contains(kDenied))
+            << k.line.toStdString();
+        EXPECT_FALSE(k.line.contains(QStringLiteral("could not be made\"")) || k.line.contains(QStringLiteral("could not be made)")))
+            << k.line.toStdString();
+    }
+    // Nothing of the copy asked or alerted: the lines say it.
+    EXPECT_FALSE(t.alertTitled(kNotConfigured));
+    EXPECT_FALSE(t.alertTitled(kTransferFailed));
+}
+
+TEST(Permissions, APicturesFolderThatCannotBeWrittenTurnsOffThePhotosWithItsOwnReason)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString pictures = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/Pictures");
+    testenv::writeFile(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/user-dirs.dirs"),
+                       "XDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
+    ASSERT_TRUE(QDir().mkpath(pictures));
+    ASSERT_EQ(::chmod(QFile::encodeName(pictures).constData(), 0555), 0);
+    const ModeRestore restore{pictures};
+    AndroidRun t;
+    const ChoosePage choose(t);
+    ASSERT_TRUE(t.run());
+    const QString reason = QStringLiteral("The folder \"%1\" cannot be written: %2.").arg(pictures, kDenied);
+    ASSERT_TRUE(t.alertTitled(QStringLiteral("The folder for your photos cannot be written.")));
+    EXPECT_TRUE(t.alertTitled(QStringLiteral("The folder for your photos cannot be written."))->informativeText.startsWith(reason));
+    EXPECT_EQ(t.h.alerts.titles().filter(QStringLiteral("cannot be")).size(), 1);
+    // The choose page gives the photos that reason, and the phone's storage
+    // (which was read) none.
+    EXPECT_TRUE(choose.text.split(QLatin1Char('\n')).contains(QStringLiteral("Photos: ") + reason)) << choose.text.toStdString();
+    EXPECT_FALSE(choose.text.contains(QStringLiteral("storage"))) << choose.text.toStdString();
+    EXPECT_FALSE(choose.photosBox);
+    EXPECT_EQ(t.h.wizard().musicSummaryDone(), QStringLiteral(" - Done"));
 }
 
 TEST(Permissions, ATargetThatTurnsReadOnly)
@@ -172,3 +270,4 @@ TEST(Permissions, ATargetThatTurnsReadOnly)
                         .isEmpty())
             << folder;
 }
+

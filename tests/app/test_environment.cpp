@@ -12,7 +12,10 @@
 #include <QTcpServer>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -128,6 +131,35 @@ TEST(EnvironmentChecks, QuitAtAFolderForTheNewPhoneThatCannotBeWrittenEndsTheChe
     EXPECT_TRUE(h.terminated);
     EXPECT_EQ(host.probes.load(), 0);
     QFile::remove(target);
+}
+
+TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString root = testenv::makeTempDir(QStringLiteral("modes"));
+    const QString denied = QString::fromLocal8Bit(std::strerror(EACCES));
+    const struct
+    {
+        const char *name;
+        mode_t mode;
+        bool writable;
+    } cases[] = {{"open", 0755, true}, {"read-only", 0555, false}, {"write-only", 0200, false}, {"enter-only", 0100, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = root + QLatin1Char('/') + QLatin1String(c.name);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.mode), 0);
+        // The folder itself, and one to be made in it.
+        for (const QString &path : {folder, folder + QStringLiteral("/Music")}) {
+            const vtrenv::WriteProblem problem = vtrenv::writeProblem(path);
+            EXPECT_EQ(problem.isEmpty(), c.writable) << path.toStdString();
+            if (!c.writable) {
+                EXPECT_EQ(problem.folder, folder);
+                EXPECT_EQ(problem.cause, denied);
+            }
+        }
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+    }
 }
 
 // Makes `path` a symbolic link to `target`.

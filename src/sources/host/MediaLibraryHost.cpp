@@ -140,6 +140,19 @@ QString playlistFileName(QString base, int n)
     return base + tail;
 }
 
+// A folder that could not be made, with the system's reason: that of the
+// nearest folder on its way that exists and refuses it, else `error`.
+Failure folderNotMade(const QString &folder, int error)
+{
+    QString at = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    while (!QFileInfo::exists(at) && QFileInfo(at).path() != at) at = QFileInfo(at).path();
+    if (!QFileInfo(at).isDir()) error = ENOTDIR;
+    else if (::access(QFile::encodeName(at).constData(), W_OK | X_OK) != 0) error = errno;
+    if (error == 0) return Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
+    return Failure{-48, vtrLocalized("The folder \"%1\" could not be made: %2.")
+                            .arg(folder, QString::fromLocal8Bit(std::strerror(error)))};
+}
+
 Failure writeFailure(const QString &what, const QString &path, int error)
 {
     return Failure{-61, vtrLocalized("The %1 could not be written to \"%2\": %3.")
@@ -371,8 +384,8 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         const QString folder = videos ? MediaLibraryHost::videoPlaylistsFolder() : MediaLibraryHost::playlistsFolder();
         if (folder.isEmpty())
             throw Failure{-43, videos ? vtrLocalized("There is no videos folder.") : vtrLocalized("There is no music folder.")};
-        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
-            throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
+        errno = 0;
+        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder)) throw folderNotMade(folder, errno);
 
         // Extended M3U in UTF-8 with paths relative to the playlist file, so
         // the media folder can be moved or shared as a whole.
@@ -813,8 +826,8 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
 {
     auto taken = m_takenNames.find(folder);
     if (taken == m_takenNames.end()) {
-        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
-            throw Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
+        errno = 0;
+        if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder)) throw folderNotMade(folder, errno);
         QSet<QString> names;
         for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             names.insert(name.toCaseFolded());
