@@ -256,9 +256,13 @@ public:
     static QString durationText(qint64 seconds);
     // The work ahead in seconds by phase, estimated as stringForBytesToCopy
     // does. While a plan is set, the overall bar stands at the share of the
-    // planned work done and the estimate tells the planned work left;
-    // setting one starts its phases' bars afresh.
+    // planned work done and the estimate tells the planned work left, at the
+    // rate measured since its first report once any of it is done; setting
+    // one starts its phases' bars afresh.
     void setWorkPlan(const QHash<QString, double> &secondsByPhase);
+    // The clock the work's rate is measured by, in seconds; null: the
+    // system's steady clock (tests).
+    static void setWorkClockForTesting(std::function<double()> clock);
     void clearWorkPlan();
     QHash<QString, double> workPlan() const { return m_workPlan; }
     static double secondsForWork(qint64 bytes, qint64 items);
@@ -361,6 +365,7 @@ private:
     void phoneUnreadableInState8();
     double phaseProgress(const QString &phase) const;
     double plannedShareDone() const;
+    double plannedSeconds() const;
     void refreshProgressRows();
     void planCopy();
     void headlineTheOutcome();
@@ -411,6 +416,10 @@ private:
     // The page's buttons while the one-step job runs (-1: none runs).
     int m_buttonsBeforeGenerate = -1;
     QHash<QString, double> m_workPlan;
+    // When the plan's first report came and how much of it was done then
+    // (negative time: none came yet).
+    double m_workMeasuredFrom = -1.0;
+    double m_workDoneAtStart = 0.0;
     mutable std::mutex m_resultsMutex;
     QHash<QString, KindResult> m_kindResults;
 

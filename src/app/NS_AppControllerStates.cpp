@@ -302,6 +302,8 @@ void NS_AppController::setStateUnguarded(int s)
         break;
     case 14:
         m_transferSummaryView->show();
+        // The estimate tells the work ahead, not the reading behind.
+        planCopy();
         showSummaryEstimate(true);
         break;
     case 15:

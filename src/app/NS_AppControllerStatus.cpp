@@ -19,6 +19,14 @@ std::atomic<Clock::rep> g_lastApplied{std::numeric_limits<Clock::rep>::min()};
 
 bool near(double value, double target) { return std::fabs(value - target) <= 0.01; }
 
+std::function<double()> g_workClock;
+
+double workClockNow()
+{
+    if (g_workClock) return g_workClock();
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
 struct PhaseInfo
 {
     const QString *phase;
@@ -77,6 +85,12 @@ void NS_AppController::setStatusNow(const QString &status, const QString &phase,
         return;
     }
     guarded("setStatusNow", [&] {
+        // The plan's rate is measured from its first report on: the time
+        // before it (pages, questions) is no work.
+        if (m_workMeasuredFrom < 0 && m_workPlan.contains(phase)) {
+            m_workMeasuredFrom = workClockNow();
+            m_workDoneAtStart = plannedShareDone() * plannedSeconds();
+        }
         applyStatus(phase, percent);
         refreshIndicators();
         updatePhaseSummary(phase, percent);
@@ -188,10 +202,22 @@ void NS_AppController::updateTimeEstimate()
 {
     if (!m_workPlan.isEmpty()) {
         double left = 0;
-        for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it)
-            if (kindChosen(it.key())) left += (1.0 - qBound(0.0, phaseProgress(it.key()), 1.0)) * it.value();
-        setTimeEstimateText(vtrLocalized("Estimated time remaining: %@.")
-                                .replace(QStringLiteral("%@"), durationText(qint64(std::ceil(left)))));
+        bool unfinished = false;
+        for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it) {
+            if (!kindChosen(it.key())) continue;
+            const double p = qBound(0.0, phaseProgress(it.key()), 1.0);
+            left += (1.0 - p) * it.value();
+            unfinished = unfinished || !near(p, 1.0);
+        }
+        // Once some of the work is done, what is left goes at the rate
+        // measured so far rather than at the model's.
+        const double done = plannedShareDone() * plannedSeconds() - m_workDoneAtStart;
+        const double elapsed = m_workMeasuredFrom < 0 ? 0.0 : workClockNow() - m_workMeasuredFrom;
+        if (done > 0 && elapsed > 0) left = left * elapsed / done;
+        // Rounded up: work that remains never reads as none.
+        qint64 seconds = qint64(std::ceil(left));
+        if (unfinished) seconds = std::max<qint64>(seconds, 1);
+        setTimeEstimateText(vtrLocalized("Estimated time remaining: %@.").replace(QStringLiteral("%@"), durationText(seconds)));
         return;
     }
     struct Kind { bool chosen; double progress; };
@@ -217,6 +243,13 @@ double NS_AppController::phaseProgress(const QString &phase) const
     return info ? (this->*info->progress)() : 0.0;
 }
 
+double NS_AppController::plannedSeconds() const
+{
+    double total = 0;
+    for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it) total += it.value();
+    return total;
+}
+
 double NS_AppController::plannedShareDone() const
 {
     double total = 0, done = 0;
@@ -236,6 +269,8 @@ double NS_AppController::secondsForWork(qint64 bytes, qint64 items)
 void NS_AppController::setWorkPlan(const QHash<QString, double> &secondsByPhase)
 {
     m_workPlan = secondsByPhase;
+    m_workMeasuredFrom = -1.0;
+    m_workDoneAtStart = 0.0;
     // The planned phases start their work now: what they showed before (the
     // reading from the old phone) is not part of it.
     for (auto it = m_workPlan.cbegin(); it != m_workPlan.cend(); ++it)
@@ -243,7 +278,14 @@ void NS_AppController::setWorkPlan(const QHash<QString, double> &secondsByPhase)
     updateTimeEstimate();
 }
 
-void NS_AppController::clearWorkPlan() { m_workPlan.clear(); }
+void NS_AppController::clearWorkPlan()
+{
+    m_workPlan.clear();
+    m_workMeasuredFrom = -1.0;
+    m_workDoneAtStart = 0.0;
+}
+
+void NS_AppController::setWorkClockForTesting(std::function<double()> clock) { g_workClock = std::move(clock); }
 
 // ---- what became of each kind ---------------------------------------------------------------
 

@@ -152,6 +152,9 @@ TEST(Status, WithAPlanTheOverallBarAndTheEstimateFollowTheWork)
 {
     WizardHarness h;
     NS_AppController &w = h.wizard();
+    double now = 0;
+    NS_AppController::setWorkClockForTesting([&now] { return now; });
+    const std::shared_ptr<void> restore(nullptr, [](void *) { NS_AppController::setWorkClockForTesting({}); });
     // A read phase leaves its bar full; the plan starts it afresh.
     w.setStatusNow(QString(), vtrphase::Music, 1.0);
     w.setSingleProgress(0.0);
@@ -159,25 +162,43 @@ TEST(Status, WithAPlanTheOverallBarAndTheEstimateFollowTheWork)
     w.setWorkPlan({{vtrphase::Music, 10.0}, {vtrphase::Photos, 290.0}});
     EXPECT_DOUBLE_EQ(w.musicProgress(), 0.0);
     EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: about 5 minutes."));
+    // Until time has passed over work done the model speaks; then the rate
+    // measured from the plan's first report, rounded up.
     const struct
     {
+        double at;
         const QString *phase;
         double percent, overall;
         const char *estimate;
     } steps[] = {
-        {&vtrphase::Music, 1.0, 10.0 / 300.0, "about 5 minutes"},
-        {&vtrphase::Photos, 0.5, 155.0 / 300.0, "about 2 minutes"},
+        {30, &vtrphase::Music, 0.0, 0.0, "about 5 minutes"},
+        {30, &vtrphase::Music, 1.0, 10.0 / 300.0, "about 5 minutes"},
+        {40, &vtrphase::Photos, 0.5, 155.0 / 300.0, "about 10 seconds"},
         // Outside the plan: the bar stays where the work is.
-        {&vtrphase::Videos, 0.9, 155.0 / 300.0, "about 2 minutes"},
-        {&vtrphase::Photos, 0.75, 227.5 / 300.0, "about 1 minute"},
-        {&vtrphase::Photos, 1.0, 1.0, "about 0 seconds"},
+        {40, &vtrphase::Videos, 0.9, 155.0 / 300.0, "about 10 seconds"},
+        {50, &vtrphase::Photos, 0.75, 227.5 / 300.0, "about 7 seconds"},
+        {50, &vtrphase::Photos, 1.0, 1.0, "about 0 seconds"},
     };
     for (const auto &step : steps) {
         SCOPED_TRACE(qPrintable(*step.phase + QString::number(step.percent)));
+        now = step.at;
         w.setStatusNow(QString(), *step.phase, step.percent);
         EXPECT_NEAR(w.singleProgress(), step.overall, 1e-9);
         EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: %1.").arg(QLatin1String(step.estimate)));
     }
+    // Slower than the model: the measured rate says so.
+    w.setWorkPlan({{vtrphase::Music, 60.0}});
+    now = 100;
+    w.setStatusNow(QString(), vtrphase::Music, 0.0);
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: about 1 minute."));
+    now = 400;
+    w.setStatusNow(QString(), vtrphase::Music, 0.5);
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: about 5 minutes."));
+    // Work that remains never reads as none, however little.
+    w.setWorkPlan({{vtrphase::Music, 0.2}});
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: about 1 second."));
+    w.setStatusNow(QString(), vtrphase::Music, 1.0);
+    EXPECT_EQ(w.timeEstimateText(), QStringLiteral("Estimated time remaining: about 0 seconds."));
     // The seconds of the work follow the duration texts' rates.
     EXPECT_DOUBLE_EQ(NS_AppController::secondsForWork(5242880 * 10, 16), 12.0);
     EXPECT_DOUBLE_EQ(NS_AppController::secondsForWork(-5, 0), 0.0);
