@@ -1,5 +1,6 @@
 #include "app/NS_AppController.h"
 
+#include "app/Scenes.h"
 #include "app/WizardLook.h"
 #include "devices/phone/MobileDevice.h"
 #include "fileinfo/VtrBaseFileInfo.h"
@@ -94,12 +95,23 @@ void NS_AppController::generateFinished(const QString &reportError)
     setSingleIndeterminate(false);
     const std::shared_ptr<MobileDevice> target = newDevice();
     const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
-    setSingleProgressText(reportError.isEmpty() && folder
-                              ? vtrLocalized("Done. The report of what was moved is \"%1\".")
+    const QString where = reportError.isEmpty() && folder
+                              ? vtrLocalized("The report of what was moved is \"%1\".")
                                     .arg(QDir(folder->path()).filePath(QStringLiteral("sl_manifest.json")))
-                              : vtrLocalized("Done. %1").arg(reportError.isEmpty()
-                                                                 ? vtrLocalized("The migration report could not be written.")
-                                                                 : reportError));
+                              : reportError.isEmpty() ? vtrLocalized("The migration report could not be written.")
+                                                      : reportError;
+    setSingleProgressText(vtrLocalized("Done. %1").arg(where));
+    // The page no longer invites a start: its heading and text say that the
+    // transfer is done and where the report is, as the caption does.
+    if (NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
+        scene && currentState() != kStateFinalSummary && !NS_ScenesViewController::sceneNameForState(currentState()).isEmpty()) {
+        scene->setHeader(vtrLocalized("Your transfer is done"));
+        scene->setBody(QStringLiteral("<p>%1</p>")
+                           .arg(vtrLocalized("The one-step transfer to your new phone has ended; the lines below say "
+                                             "what became of each kind. %1")
+                                    .arg(where)
+                                    .toHtmlEscaped()));
+    }
     // Nothing is left to estimate.
     showSingleEstimate(false);
     if (m_buttonsBeforeGenerate >= 0) nextButtonSetState(m_buttonsBeforeGenerate);

@@ -6,6 +6,7 @@
 #include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
+#include "app/Scenes.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Json.h"
 
@@ -359,6 +360,29 @@ TEST(OneStep, AfterAFinishedRunThePageTellsWhatMovedAndWhereTheReportIsAndQuitSt
         EXPECT_EQ(stamp.typeId(), QMetaType::QString) << member;
         EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]{14}$")).match(stamp.toString()).hasMatch()) << member;
     }
+}
+
+TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWhereTheReportIs)
+{
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    NS_TemplateSceneViewController *scene = w.scenesViewController()->templateController();
+    ASSERT_TRUE(scene);
+    // Before: the page invites a start, and tells the work ahead.
+    EXPECT_EQ(scene->header(), QStringLiteral("Ready to move"));
+    EXPECT_TRUE(w.timeEstimateText().startsWith(QStringLiteral("Estimated time remaining: about ")) &&
+                !w.timeEstimateText().contains(QStringLiteral(" 0 ")))
+        << w.timeEstimateText().toStdString();
+    const int buttons = w.buttonSet();
+    w.generateButton()->click();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; }, 120000));
+    // After: done, and where the report is; Next stays as it was.
+    EXPECT_EQ(w.currentState(), kSummaryState);
+    EXPECT_EQ(scene->header(), QStringLiteral("Your transfer is done"));
+    EXPECT_TRUE(scene->body().contains(reportPath())) << scene->body().toStdString();
+    EXPECT_FALSE(scene->body().contains(QStringLiteral("Press"))) << scene->body().toStdString();
+    EXPECT_EQ(w.buttonSet(), buttons);
 }
 
 TEST(OneStep, AFailureEndsWithTheOneStepAlert)
