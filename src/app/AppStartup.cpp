@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -31,9 +32,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 namespace vtrapp {
 
@@ -173,6 +179,68 @@ public:
     bool apkIsDone() override { return true; }
 };
 
+// A logout sends SIGHUP and SIGTERM, Ctrl+C SIGINT: each ends the run as
+// Quit does, so the backups of many GB in the temporary folder go with it.
+// The handler only writes a byte into a pipe; the event loop reads it. The
+// handler stays until the process ends: a logout sends more than one signal,
+// and one that arrives while the run winds down must not cut the removal of
+// the backups short (SIGKILL still ends the process at once).
+class TerminationSignals
+{
+public:
+    explicit TerminationSignals(std::function<void(int)> onSignal) : m_onSignal(std::move(onSignal))
+    {
+        if (s_pipe[0] < 0 && ::pipe2(s_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+            VTR_LOG(2, QStringLiteral("The end of the session cannot be watched: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return;
+        }
+        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { received(); });
+        struct sigaction action{};
+        action.sa_handler = &TerminationSignals::handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
+    }
+
+private:
+    static void handle(int signal)
+    {
+        const int saved = errno;
+        const unsigned char byte = static_cast<unsigned char>(signal);
+        (void)!::write(s_pipe[1], &byte, 1);
+        errno = saved;
+    }
+    void received()
+    {
+        unsigned char bytes[64];
+        const ssize_t n = ::read(s_pipe[0], bytes, sizeof bytes);
+        if (n <= 0 || m_ended) return;
+        m_ended = true;
+        m_onSignal(bytes[0]);
+    }
+
+    static inline int s_pipe[2] = {-1, -1};
+    std::function<void(int)> m_onSignal;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_ended = false;
+};
+
+// What earlier runs of this home left in the temporary folder (a run that
+// was killed, or the machine went off): only with the single-instance lock
+// held, since a running wizard's items carry the same names.
+void removeLeftoversOfEarlierRuns()
+{
+    const platform::TemporaryRemoval removal = platform::removeLeftoversOfEarlierRuns();
+    if (removal.removed > 0)
+        VTR_LOG(3, QStringLiteral("%1 items left by an earlier run were removed from the temporary folder.")
+                       .arg(removal.removed));
+    if (removal.kept > 0)
+        VTR_LOG(2, QStringLiteral("%1 items left by an earlier run could not be removed from the temporary folder.")
+                       .arg(removal.kept));
+}
+
 QString runtimeFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -226,7 +294,9 @@ int runApplication(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("solvenna-to-windows-phone"));
 
     SingleInstance instance(QDir::homePath(), runtimeFolder());
-    if (instance.claim() == SingleInstance::Claim::HeldByAnother) return tellAlreadyRunning(instance);
+    const SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::Claim::HeldByAnother) return tellAlreadyRunning(instance);
+    if (claim == SingleInstance::Claim::Ours) removeLeftoversOfEarlierRuns();
 
     // The simulated phone replaces the MTP library and the USB registry before
     // any layer asks for them; its files live as long as the run.
@@ -323,6 +393,12 @@ int runApplication(int argc, char **argv)
         tour = std::make_unique<ScreenshotTour>(wizard, delegate.window(), options.screenshotFolder, options.oneStep);
     if (options.exitOnFirstPaint) installExitOnFirstPaint(delegate.window());
 
+    const TerminationSignals endOfSession([wizard](int signal) {
+        VTR_LOG(3, QStringLiteral("Signal %1: the run ends as Quit ends it.").arg(signal));
+        std::fprintf(stderr, "Solvenna to Windows Phone ends (signal %d).\n", signal);
+        std::fflush(stderr);
+        wizard->terminate();
+    });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
     tour.reset();

@@ -562,7 +562,14 @@ DataMigrator::~DataMigrator() { removeBackupFolder(); }
 
 void DataMigrator::removeBackupFolder()
 {
-    if (!m_backupFolder.isEmpty()) QDir(m_backupFolder).removeRecursively();
+    // What the phone gave is removed as it lies: a link is never followed.
+    if (!m_backupFolder.isEmpty()) {
+        const platform::TemporaryRemoval removal = platform::removeTreeWithoutFollowingLinks(m_backupFolder);
+        if (removal.kept > 0)
+            VTR_LOG(2, QStringLiteral("%1 entries of the backup folder \"%2\" could not be removed.")
+                           .arg(removal.kept)
+                           .arg(m_backupFolder));
+    }
     m_backupFolder.clear();
 }
 

@@ -10,8 +10,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -56,12 +60,18 @@ QString stateFolder()
     return xdg("XDG_STATE_HOME", ".local/state") + QLatin1Char('/') + QLatin1String(kAppFolderName);
 }
 
+namespace {
+QString temporaryFolderPath()
+{
+    const QString path = overridden(g_temp);
+    if (!path.isEmpty()) return path;
+    return xdg("XDG_CACHE_HOME", ".cache") + QLatin1Char('/') + QLatin1String(kAppFolderName) + QStringLiteral("/tmp");
+}
+}  // namespace
+
 QString temporaryFolder()
 {
-    QString path = overridden(g_temp);
-    if (path.isEmpty())
-        path = xdg("XDG_CACHE_HOME", ".cache") + QLatin1Char('/') + QLatin1String(kAppFolderName) +
-               QStringLiteral("/tmp");
+    const QString path = temporaryFolderPath();
     QString error;
     if (!ensurePrivateFolder(path, &error))
         throw VtrException(QStringLiteral("TemporaryFolderException"), error);
@@ -72,6 +82,147 @@ void setHomeFolderOverride(const QString &path) { QMutexLocker l(&g_lock); g_hom
 void setDataFolderOverride(const QString &path) { QMutexLocker l(&g_lock); g_data = path; }
 void setStateFolderOverride(const QString &path) { QMutexLocker l(&g_lock); g_state = path; }
 void setTemporaryFolderOverride(const QString &path) { QMutexLocker l(&g_lock); g_temp = path; }
+
+namespace {
+
+// The names of the entries of the open folder `fd` (the descriptor stays open).
+std::vector<std::string> entryNames(int fd, bool *complete)
+{
+    std::vector<std::string> names;
+    *complete = false;
+    const int listing = ::dup(fd);
+    if (listing < 0) return names;
+    DIR *dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return names;
+    }
+    ::rewinddir(dir);
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+        errno = 0;
+    }
+    *complete = errno == 0;
+    ::closedir(dir);
+    return names;
+}
+
+struct TreeRemover
+{
+    dev_t device;
+    qint64 maxEntries;
+    int maxDepth;
+    TemporaryRemoval result;
+
+    // Removes `name` of the open folder `parent`.
+    void remove(int parent, const char *name, int depth)
+    {
+        struct stat st;
+        if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) ++result.kept;
+            return;
+        }
+        if (result.removed >= maxEntries) {
+            ++result.kept;
+            return;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            if (::unlinkat(parent, name, 0) == 0) ++result.removed;
+            else if (errno != ENOENT) ++result.kept;
+            return;
+        }
+        // A folder swapped for a link meanwhile is not entered (O_NOFOLLOW),
+        // nor one of another file system.
+        const int fd = depth < maxDepth && st.st_dev == device
+                           ? ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                           : -1;
+        struct stat opened;
+        if (fd < 0 || ::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+            if (fd >= 0) ::close(fd);
+            ++result.kept;
+            return;
+        }
+        bool complete = false;
+        for (const std::string &child : entryNames(fd, &complete)) remove(fd, child.c_str(), depth + 1);
+        ::close(fd);
+        if (::unlinkat(parent, name, AT_REMOVEDIR) == 0) ++result.removed;
+        else if (errno != ENOENT) ++result.kept;
+    }
+};
+
+// Opens the folder `path` itself, refusing a link in its place.
+int openFolderNoFollow(const QString &path, struct stat *st)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && ::fstat(fd, st) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+TemporaryRemoval removeTreeWithoutFollowingLinks(const QString &path, qint64 maxEntries, int maxDepth)
+{
+    const QString clean = QDir::cleanPath(path);
+    const QString parentPath = QFileInfo(clean).path();
+    const QByteArray name = QFile::encodeName(QFileInfo(clean).fileName());
+    TemporaryRemoval none;
+    if (name.isEmpty() || name == "." || name == "..") return none;
+    struct stat st;
+    const int parent = openFolderNoFollow(parentPath, &st);
+    if (parent < 0) {
+        ++none.kept;
+        return none;
+    }
+    TreeRemover remover{st.st_dev, maxEntries, maxDepth, {}};
+    remover.remove(parent, name.constData(), 0);
+    ::close(parent);
+    return remover.result;
+}
+
+bool isOwnTemporaryName(const QString &name)
+{
+    // As the program's parts name their items: a template's stem followed by
+    // "-" and the made-up rest, a unique name's "-N", a saved file's ".XXXXXX".
+    static const char *const kStems[] = {"backup",       "simulated-phone",  "iphone-db",      "bbb",
+                                         "phone-read",   "VantrelUnzip",     "playlist",       "phonefile",
+                                         "bad-vol-test", "sl_contacts.json", "sl_events.json", "sl_tasks.json",
+                                         "sl_notes.json"};
+    for (const char *stem : kStems) {
+        const QLatin1String s(stem);
+        if (name == s) return true;
+        if (name.size() > s.size() && name.startsWith(s) &&
+            (name.at(s.size()) == QLatin1Char('-') || name.at(s.size()) == QLatin1Char('.')))
+            return true;
+    }
+    // The folders of links handed to the media library: the product's name and a time.
+    return name.startsWith(QLatin1String(kAppFolderName) + QLatin1Char(' '));
+}
+
+TemporaryRemoval removeLeftoversOfEarlierRuns()
+{
+    // A folder that is not there holds nothing; one that is not safe is
+    // refused by temporaryFolder() when it is asked for.
+    TemporaryRemoval total;
+    struct stat st;
+    const int fd = openFolderNoFollow(temporaryFolderPath(), &st);
+    if (fd < 0 || st.st_uid != ::geteuid()) {
+        if (fd >= 0) ::close(fd);
+        return total;
+    }
+    bool complete = false;
+    TreeRemover remover{st.st_dev, 10'000'000, 256, {}};
+    for (const std::string &name : entryNames(fd, &complete))
+        if (isOwnTemporaryName(QFile::decodeName(QByteArray::fromStdString(name))))
+            remover.remove(fd, name.c_str(), 0);
+    ::close(fd);
+    if (!complete) ++remover.result.kept;
+    return remover.result;
+}
 
 bool ensurePrivateFolder(const QString &path, QString *error)
 {

@@ -89,6 +89,8 @@ TEST(Startup, Options)
         {{QStringLiteral("--simulate-phone"), QStringLiteral("/no/such.json")}, "The phone fixture /no/such.json does not exist."},
         {{QStringLiteral("--quit-after-state"), QStringLiteral("x")}, "--quit-after-state needs a number."},
         {{QStringLiteral("--bogus")}, "Unknown option --bogus."},
+        {{QStringLiteral("--one-step")}, "--one-step goes with --screenshots."},
+        {{QStringLiteral("--one-step"), QStringLiteral("--screenshots"), QStringLiteral("/tmp/x")}, ""},
     };
     for (const Case &c : cases) {
         const vtrapp::StartupOptions options = vtrapp::parseOptions(QStringList{QStringLiteral("app")} + c.args);
@@ -103,6 +105,19 @@ TEST(Startup, Options)
     EXPECT_FALSE(vtrapp::parseOptions({QStringLiteral("app"), QStringLiteral("--screenshots"), QStringLiteral("/tmp/x")})
                      .uploadsToWindowsLive());
     EXPECT_TRUE(vtrapp::parseOptions({QStringLiteral("app")}).uploadsToWindowsLive());
+}
+
+TEST(Startup, AWindowWiderThanItsScreenKeepsItsLeftEdgeOnIt)
+{
+    // The minimum wins over a screen too small (here the second of two,
+    // right of the first): what does not fit goes off the right edge, where
+    // the window's title and close button are not.
+    for (const QRect screen : {QRect(0, 0, 800, 700), QRect(1920, 40, 800, 700)}) {
+        const QRect placed = vtrapp::windowGeometryForScreen(QSize(880, 600), QSize(1000, 500), screen);
+        EXPECT_EQ(placed.size(), QSize(1000, 600));
+        EXPECT_EQ(placed.left(), screen.left()) << placed.left();
+        EXPECT_GE(placed.top(), screen.top());
+    }
 }
 
 TEST(DeviceListNotification, WithoutASessionBusNothingIsSent)

@@ -10,7 +10,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QSysInfo>
@@ -19,6 +21,11 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -188,9 +195,9 @@ TEST(Startup, AFixtureThatCannotBeReadIsRefusedBeforeTheWindowOpens)
     // Root reads anything.
     VTR_TEST_AS_UNPRIVILEGED_USER();
     const QString fixture = testenv::makeTempDir(QStringLiteral("unreadable")) + QStringLiteral("/phone.json");
-    testenv::writeFile(fixture, testenv::readFile(kAndroid));
+    testenv::writeFile(fixture, testenv::readFile(testenv::reachable(kAndroid)));
     QFile::setPermissions(fixture, QFileDevice::WriteOwner);
-    const ProgramRun run = runProgram(kProgram, {QStringLiteral("--simulate-phone"), fixture},
+    const ProgramRun run = runProgram(testenv::reachable(kProgram), {QStringLiteral("--simulate-phone"), fixture},
                                       privateEnvironment(testenv::makeTempDir(QStringLiteral("home"))));
     EXPECT_EQ(run.status, vtrapp::kExitUsage) << qPrintable(run.err);
     EXPECT_TRUE(run.err.startsWith(QStringLiteral("The phone fixture %1 cannot be read: Permission denied.").arg(fixture)))
@@ -240,6 +247,35 @@ TEST(SingleInstance, OneWizardPerHomeAndALaterStartBringsItForward)
     EXPECT_EQ(probe.claim(), vtrapp::SingleInstance::Claim::Ours);
 }
 
+TEST(SingleInstance, OnlyItsOwnMessageBringsTheWizardForward)
+{
+    const QString runtime = testenv::makeTempDir(QStringLiteral("runtime"));
+    vtrapp::SingleInstance first(testenv::makeTempDir(QStringLiteral("home")), runtime);
+    ASSERT_EQ(first.claim(), vtrapp::SingleInstance::Claim::Ours);
+    int forward = 0;
+    QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
+    // The socket beside the lock, or of the same name in the kernel's own
+    // namespace when the runtime folder is too deep for a socket's path.
+    QString socketPath = first.lockPath();
+    socketPath.replace(QStringLiteral(".lock"), QStringLiteral(".socket"));
+    const bool abstract = !QFileInfo::exists(socketPath);
+    if (abstract)
+        socketPath = QFileInfo(socketPath).completeBaseName().replace(
+            QStringLiteral("windows-phone-"), QStringLiteral("windows-phone-%1-").arg(getuid()));
+    // Another program's line on the socket: the wizard stays where it is.
+    for (const QByteArray line : {QByteArray("hello\n"), QByteArray("come-forward now\n"), QByteArray("\n")}) {
+        QLocalSocket other;
+        if (abstract) other.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        other.connectToServer(socketPath);
+        ASSERT_TRUE(other.waitForConnected(60000));
+        other.write(line);
+        other.flush();
+        EXPECT_TRUE(testenv::waitUntil([&] { return other.state() == QLocalSocket::UnconnectedState; }));
+        EXPECT_EQ(other.readAll(), QByteArray()) << line.constData();
+        EXPECT_EQ(forward, 0) << line.constData();
+    }
+}
+
 TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
 {
     const QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("twice")));
@@ -264,6 +300,96 @@ TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
     const ProgramRun third = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, env);
     EXPECT_EQ(third.status, 0) << qPrintable(third.err);
     EXPECT_TRUE(third.out.contains(QStringLiteral("state 0")));
+}
+
+// The entries of `folder` whose names start with `prefix`.
+QStringList entriesNamed(const QString &folder, const QString &prefix)
+{
+    return QDir(folder).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::System | QDir::Hidden);
+}
+
+// Files below the backup folders in `temp`.
+int backedUpFiles(const QString &temp)
+{
+    int files = 0;
+    for (const QString &backup : entriesNamed(temp, QStringLiteral("backup-")))
+        files += int(QDir(temp + QLatin1Char('/') + backup).entryList(QDir::Files).size());
+    return files;
+}
+
+// A run ended from outside while its backups lie in the temporary folder:
+// by the signal of a logout (it ends as Quit does and takes them along), or
+// killed (the next start takes them, never following a link out of the
+// folder, and only once no other wizard of the home runs). The picture of the
+// summary page is a pipe nobody reads yet: the tour stops there, backups made.
+TEST(Startup, BackupsOfARunEndedFromOutsideAreGoneByTheNextStart)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        const QString home = testenv::makeTempDir(QStringLiteral("ended"));
+        QProcessEnvironment env = privateEnvironment(home);
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        const QString temp = home + QStringLiteral("/cache/Solvenna to Windows Phone/tmp");
+        const QString pictures = home + QStringLiteral("/pictures");
+        ASSERT_TRUE(QDir().mkpath(pictures));
+        const QString summary = pictures + QStringLiteral("/state-14.png");
+        ASSERT_EQ(::mkfifo(QFile::encodeName(summary).constData(), 0600), 0);
+
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(kProgram, {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--screenshots"), pictures});
+        ASSERT_TRUE(testenv::waitUntil([&] { return backedUpFiles(temp) > 0 || run.state() == QProcess::NotRunning; },
+                                       180000))
+            << qPrintable(QString::fromLocal8Bit(run.readAllStandardError()));
+        ASSERT_EQ(run.state(), QProcess::Running) << qPrintable(QString::fromLocal8Bit(run.readAllStandardError()));
+
+        if (signal == SIGKILL) {
+            // A later start while this one runs leaves its backups alone.
+            const QStringList before = entriesNamed(temp, QStringLiteral("backup-"));
+            const ProgramRun second =
+                runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, env);
+            EXPECT_EQ(second.status, vtrapp::kExitAlreadyRunning) << qPrintable(second.err);
+            for (const QString &backup : before)
+                EXPECT_TRUE(QFileInfo::exists(temp + QLatin1Char('/') + backup)) << qPrintable(backup);
+        }
+        ASSERT_EQ(::kill(pid_t(run.processId()), signal), 0);
+        // The summary's picture may be what the run waits on: it is read now.
+        const int reader = ::open(QFile::encodeName(summary).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        ASSERT_TRUE(testenv::waitUntil(
+            [&] {
+                char buffer[65536];
+                while (::read(reader, buffer, sizeof buffer) > 0) {}
+                return run.state() == QProcess::NotRunning || run.waitForFinished(50);
+            },
+            180000));
+        ::close(reader);
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        if (signal == SIGTERM) {
+            EXPECT_EQ(run.exitStatus(), QProcess::NormalExit) << qPrintable(err);
+            EXPECT_EQ(run.exitCode(), 0) << qPrintable(err);
+            EXPECT_TRUE(err.contains(QStringLiteral("ends (signal %1)").arg(SIGTERM))) << qPrintable(err);
+            EXPECT_EQ(entriesNamed(temp, QStringLiteral("backup-")).join(QLatin1Char(' ')).toStdString(), "")
+                << "a logout takes the backups along";
+        } else {
+            ASSERT_FALSE(entriesNamed(temp, QStringLiteral("backup-")).isEmpty());
+        }
+
+        // What the next start finds: a link named as ours to a folder outside
+        // (and one inside a backup folder), and a file that is not ours.
+        const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
+        testenv::writeFile(outside + QStringLiteral("/keep.txt"), "the person's file");
+        ASSERT_TRUE(QFile::link(outside, temp + QStringLiteral("/backup-planted")));
+        for (const QString &backup : entriesNamed(temp, QStringLiteral("backup-")))
+            QFile::link(outside, temp + QLatin1Char('/') + backup + QStringLiteral("/escape"));
+        testenv::writeFile(temp + QStringLiteral("/not ours.txt"), "another program's");
+        const ProgramRun next = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
+        EXPECT_EQ(next.status, 0) << qPrintable(next.err);
+        EXPECT_EQ(entriesNamed(temp, QStringLiteral("backup-")).join(QLatin1Char(' ')).toStdString(), "");
+        EXPECT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")).join(QLatin1Char(' ')).toStdString(), "");
+        EXPECT_EQ(testenv::readFile(outside + QStringLiteral("/keep.txt")), QByteArray("the person's file"));
+        EXPECT_TRUE(QFileInfo::exists(temp + QStringLiteral("/not ours.txt")));
+    }
 }
 
 TEST(Startup, At200PercentOnASmallScreenEveryPageFitsAndIsPicturedWhole)
