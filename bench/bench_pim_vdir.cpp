@@ -4,13 +4,24 @@
 // and an alarm) through the store and the readers into Windows Live bodies,
 // as the wizard's PIM job does for the new phone. Time per item is the
 // total divided by 10,000 (items_per_second in the output).
+//
+// Single cards of a crafted size, each alone in a vdir folder, read into
+// Windows Live bodies: "peak_MB" is the growth of the peak resident size in a
+// fresh process (this program with "--peak contacts <folder>"), "times_card"
+// that peak over the card's size. A card of a million short properties
+// (about 26 MB) is past the bound of properties and left out; the largest
+// card still read (kCardProperties properties) and a card of one 26 MB note
+// are read.
 
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "pim/ContactDatabase.h"
 #include "pim/EventDatabase.h"
 #include "pim/PIMDatabaseDelegate.h"
+#include "pim/store/VCardRecords.h"
 #include "pim/store/VdirSource.h"
+
+#include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -98,6 +109,71 @@ void BM_VdirEventsToLiveBodies(benchmark::State &state) { readIntoLiveBodies<Eve
 BENCHMARK(BM_VdirContactsToLiveBodies)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_VdirEventsToLiveBodies)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// A folder holding one card of `properties` properties (VERSION, UID and N,
+// then short ones of about 26 bytes each: phone numbers, e-mail addresses,
+// notes and categories in turn), or, with `properties` 0, one card of a
+// single note of 26 MB.
+QString craftedCardFolder(qsizetype properties)
+{
+    const QString dir = scratch().filePath(QStringLiteral("crafted%1").arg(properties));
+    if (QDir(dir).exists()) return dir;
+    QDir().mkpath(dir);
+    QFile f(dir + QStringLiteral("/crafted.vcf"));
+    if (!f.open(QIODevice::WriteOnly)) return dir;
+    QByteArray chunk = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:crafted\r\nN:Crafted;Card;;;\r\n";
+    if (properties == 0) {
+        chunk += "NOTE:";
+        const QByteArray words = "Gate code 4711\\; ring twice\\, then wait. ";
+        while (chunk.size() < 26 * 1000 * 1000) chunk += words;
+        chunk += "\r\n";
+    }
+    for (qsizetype i = 3; i < properties; ++i) {
+        const QByteArray n = QByteArray::number(i).rightJustified(7, '0');
+        switch (i % 4) {
+        case 0: chunk += "TEL;TYPE=CELL:+1555" + n + "\r\n"; break;
+        case 1: chunk += "EMAIL:a" + n + "@example.org\r\n"; break;
+        case 2: chunk += "NOTE:line " + n + " of it\r\n"; break;
+        default: chunk += "CATEGORIES:Group" + n + "\r\n"; break;
+        }
+        if (chunk.size() > (1 << 20)) f.write(std::exchange(chunk, QByteArray()));
+    }
+    f.write(chunk + "END:VCARD\r\n");
+    return dir;
+}
+
+// The contacts of the folder into Windows Live bodies: how many there were.
+qsizetype readContacts(const QString &folder)
+{
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{folder}));
+    Stow stow;
+    ContactDatabase reader(&stow, std::make_shared<syncstore::SyncManager>(std::move(sources)));
+    reader.setTargetDevice(WindowsPhone7LocalDevice::create({}, nullptr));
+    reader.runDatabaseDump();
+    return stow.count;
+}
+
+void BM_CraftedCardPeak(benchmark::State &state)
+{
+    LogSetCategoryEnabled(0, false);
+    const QString folder = craftedCardFolder(state.range(0));
+    const bool past = state.range(0) > syncstore::kCardProperties;
+    for (auto _ : state)
+        if (readContacts(folder) != (past ? 0 : 1)) state.SkipWithError(past ? "the card was read" : "the card was left out");
+    const double peak = benchpeak::growthMiB("contacts", folder);
+    const double card = double(QFile(folder + QStringLiteral("/crafted.vcf")).size()) / 1048576.0;
+    state.counters["peak_MB"] = peak;
+    state.counters["card_MB"] = card;
+    state.counters["times_card"] = peak / card;
+}
+BENCHMARK(BM_CraftedCardPeak)
+    ->Arg(1000000)
+    ->Arg(syncstore::kCardProperties)
+    ->Arg(0)
+    ->ArgName("properties")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -109,6 +185,8 @@ int main(int argc, char **argv)
     for (const char *var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         qputenv(var, (home + QLatin1Char('/') + QLatin1String(var)).toLocal8Bit());
     QCoreApplication app(argc, argv);
+    LogSetCategoryEnabled(0, false);
+    if (benchpeak::runAsChild(argc, argv, [](const char *, const QString &folder) { readContacts(folder); })) return 0;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -16,6 +16,7 @@
 #include "pim/TaskDatabase.h"
 #include "pim/dialect/STRecordAndroid.h"
 #include "pim/store/JsonFixtureSource.h"
+#include "pim/store/VCardRecords.h"
 #include "platform/Folders.h"
 
 #include <QDir>
@@ -337,4 +338,37 @@ TEST_F(PimDump, VCardsInUtf16OrWithLoneCrLineEndsAreReadAndAFileOfNoneIsNamed)
     for (const char *name : {"a", "b", "c", "d", "notes"}) QFile::remove(folder + QStringLiteral("/%1.vcf").arg(name));
     db.runDatabaseDump();
     EXPECT_FALSE(db.manifestInfo().contains("note")) << "a later dump keeps no earlier note";
+}
+
+TEST_F(PimDump, ACardOfMorePropertiesThanTheBoundIsLeftOutAndNamed)
+{
+    // A card of `properties` properties (VERSION and N counted, BEGIN and END
+    // not); each category counts as one.
+    auto card = [](const char *last, qsizetype properties) {
+        QByteArray c = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + QByteArray(last) + ";Ann;;;\r\n";
+        for (qsizetype i = 2; i < properties; ++i) c += "X-FILLER:" + QByteArray::number(i) + "\r\n";
+        return c + "END:VCARD\r\n";
+    };
+    const QString folder = testenv::makeTempDir(QStringLiteral("bound"));
+    testenv::writeFile(folder + QStringLiteral("/edge.vcf"), card("Edge", kCardProperties));
+    testenv::writeFile(folder + QStringLiteral("/crafted.vcf"), card("Crafted", kCardProperties + 1));
+    testenv::writeFile(folder + QStringLiteral("/pair.vcf"), card("Small", 3) + card("Crafted", kCardProperties + 1));
+    QByteArray categories = QByteArray("c,").repeated(kCardProperties - 2);
+    categories.chop(1);
+    testenv::writeFile(folder + QStringLiteral("/groups.vcf"),
+                       card("Grouped", 2) + card("Crafted", 2).replace("END:VCARD", "CATEGORIES:" + categories + ",d\r\nEND:VCARD"));
+
+    ContactDatabase db(&recorder, pimtest::vdirStore({folder}));
+    db.setTargetDevice(newPhone);
+    db.runDatabaseDump();
+    QStringList read;
+    for (const QVariant &b : recorder.contacts) read.append(b.toMap().value("name").toString());
+    read.sort();
+    EXPECT_EQ(read, (QStringList{"Ann Edge", "Ann Grouped", "Ann Small"}));
+    const QString why = QStringLiteral(": more than %1 properties or categories").arg(kCardProperties);
+    EXPECT_EQ(log.filter(QStringLiteral("Left out card 1 of \"%1/crafted.vcf\"%2").arg(folder, why)).size(), 1)
+        << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter(QStringLiteral("Left out card 2 of \"%1/pair.vcf\"%2").arg(folder, why)).size(), 1);
+    EXPECT_EQ(log.filter(QStringLiteral("Left out card 2 of \"%1/groups.vcf\"%2").arg(folder, why)).size(), 1);
+    EXPECT_EQ(db.manifestInfo().value("note").toString(), QStringLiteral("\"crafted.vcf\" held no contact that could be read"));
 }

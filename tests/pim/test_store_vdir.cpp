@@ -19,9 +19,13 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 using namespace syncstore;
 
@@ -403,7 +407,7 @@ TEST(StoreVdir, PropertiesOfVeryManyItemsAreReadAsTheirFewValuesWould)
               (QStringList{"Lee", "Ann", "Jo", "Dr", "Jr"}));
     EXPECT_EQ(c.value("nickname").toString(), n.join(QStringLiteral(", ")));
     EXPECT_EQ(c.value("department").toString(), n.join(QStringLiteral(", ")));
-    EXPECT_EQ(c.value("notes").toString(), n.join(QLatin1Char(',')) + QStringLiteral(";x"));
+    EXPECT_EQ(c.value("notes").toString(), n.join(QLatin1Char(';')) + QStringLiteral(";x"));
     EXPECT_EQ(items(*s, c, QStringLiteral("phone numbers")), QStringList{"mobile " + n.join(QLatin1Char(';'))});
     EXPECT_EQ(items(*s, c, QStringLiteral("street addresses")), QStringList{"home Main St|Springfield"});
     EXPECT_EQ(ofEntity(*s, entity::Group).size(), 41);
@@ -416,4 +420,105 @@ TEST(StoreVdir, CardsSharingAUidAreKeptApart)
     QStringList ids;
     for (const auto &e : contacts) ids.append(e.identifier);
     EXPECT_EQ(ids, (QStringList{"x", "x#2", "x#3", "x#4"}));
+}
+
+TEST(StoreVdir, SingleValueTextsAreReadAsTheFileHoldsThem)
+{
+    // 2.1 leaves a ";" bare outside compound values (also quoted-printable,
+    // also in a note of more ";" than the parser is given at once); 3.0 and
+    // 4.0 escape ";" and ",".
+    const QByteArray manySemicolons = QByteArray("a;").repeated(40) + "b";
+    const struct
+    {
+        const char *version;
+        QByteArray note, title;
+        QString readNote, readTitle;
+    } cases[] = {
+        {"2.1", "NOTE:Gate code 4711; ring twice", "TITLE:Head of Sales; EMEA", "Gate code 4711; ring twice",
+         "Head of Sales; EMEA"},
+        {"2.1", "NOTE;ENCODING=QUOTED-PRINTABLE:Gate code 4711; ring=0D=0Atwice, then wait", "TITLE:a\\;b",
+         "Gate code 4711; ring\r\ntwice, then wait", "a;b"},
+        {"2.1", "NOTE:" + manySemicolons, "TITLE:;;Clerk;", QString::fromLatin1(manySemicolons), ";;Clerk;"},
+        {"3.0", "NOTE:Gate code 4711\\; ring twice\\, then wait", "TITLE:Head of Sales\\; EMEA\\, APAC",
+         "Gate code 4711; ring twice, then wait", "Head of Sales; EMEA, APAC"},
+        {"4.0", "NOTE:Gate code 4711\\; ring twice\\, then wait", "TITLE:Head of Sales\\; EMEA",
+         "Gate code 4711; ring twice, then wait", "Head of Sales; EMEA"},
+    };
+    for (const auto &c : cases) {
+        const SyncRecordList contacts = contactsOfFile(QByteArray("BEGIN:VCARD\r\nVERSION:") + c.version + "\r\nN:Lee;Ann;;;\r\n" +
+                                                       c.note + "\r\n" + c.title + "\r\nEND:VCARD\r\n");
+        ASSERT_EQ(contacts.size(), 1) << c.note.toStdString();
+        EXPECT_EQ(contacts.first().record.value(QStringLiteral("notes")).toString(), c.readNote) << c.version;
+        EXPECT_EQ(contacts.first().record.value(QStringLiteral("job title")).toString(), c.readTitle) << c.version;
+    }
+}
+
+TEST(StoreVdir, LongListsKeepTheirLastFieldsAndItems)
+{
+    // An address of 40 fields keeps its country (the seventh).
+    std::unique_ptr<SyncRecordSnapshot> s;
+    const SyncRecordList contacts =
+        contactsOfFile("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nADR;TYPE=HOME:;;Main St;Springfield;IL;62701;USA" +
+                           QByteArray(";x").repeated(33) + "\r\nEND:VCARD\r\n",
+                       &s);
+    ASSERT_EQ(contacts.size(), 1);
+    const auto address = s->recordsWithIdentifiers(contacts.first().record.value(QStringLiteral("street addresses")).toStringList());
+    ASSERT_EQ(address.size(), 1);
+    EXPECT_EQ(address.first().record.value(QStringLiteral("country")).toString(), QStringLiteral("USA"));
+    EXPECT_EQ(address.first().record.value(QStringLiteral("postal code")).toString(), QStringLiteral("62701"));
+
+    // Categories one past a multiple of 32 keep the last one.
+    for (const int count : {33, 65}) {
+        QStringList names;
+        for (int i = 1; i <= count; ++i) names.append(QStringLiteral("c%1").arg(i));
+        std::unique_ptr<SyncRecordSnapshot> g;
+        contactsOfFile("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nCATEGORIES:" + names.join(QLatin1Char(',')).toLatin1() +
+                           "\r\nEND:VCARD\r\n",
+                       &g);
+        QStringList groups;
+        for (const auto &e : ofEntity(*g, entity::Group)) groups.append(e.record.value(QStringLiteral("name")).toString());
+        EXPECT_EQ(groups.join(QLatin1Char(',')), names.join(QLatin1Char(',')));
+    }
+}
+
+namespace {
+
+// This process's readdir, made to fail with EIO in one folder after its
+// first entry, as a failing disk or network file system cuts a listing short.
+std::atomic<ino_t> failingFolder{0};
+std::atomic<int> entriesGiven{0};
+
+}  // namespace
+
+extern "C" struct dirent *readdir(DIR *dir)
+{
+    using Readdir = struct dirent *(*)(DIR *);
+    static const auto real = reinterpret_cast<Readdir>(dlsym(RTLD_NEXT, "readdir"));
+    struct stat st;
+    if (failingFolder != 0 && fstat(dirfd(dir), &st) == 0 && st.st_ino == failingFolder && entriesGiven++ > 0) {
+        errno = EIO;
+        return nullptr;
+    }
+    return real(dir);
+}
+
+TEST(StoreVdir, AListingCutShortIsAnErrorNamingTheFolder)
+{
+    const QString root = testenv::makeTempDir(QStringLiteral("vdircut"));
+    for (const char *name : {"a", "b", "c"})
+        testenv::writeFile(root + QStringLiteral("/%1.vcf").arg(QLatin1String(name)),
+                           QByteArray("BEGIN:VCARD\nVERSION:3.0\nN:") + name + ";Ann;;;\nEND:VCARD\n");
+    struct stat st;
+    ASSERT_EQ(stat(QFile::encodeName(root).constData(), &st), 0);
+    entriesGiven = 0;
+    failingFolder = st.st_ino;
+    try {
+        const qsizetype read = snapshotOf({root}, entity::Contact)->count();
+        ADD_FAILURE() << "a listing cut short was read as whole: " << read << " records";
+    } catch (const VtrException &e) {
+        EXPECT_EQ(e.name(), kSourceExceptionName);
+        EXPECT_TRUE(e.reason().contains(root)) << e.reason().toStdString();
+    }
+    failingFolder = 0;
+    EXPECT_EQ(ofEntity(*snapshotOf({root}, entity::Contact), entity::Contact).size(), 3);
 }

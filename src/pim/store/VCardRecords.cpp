@@ -36,13 +36,14 @@ QByteArray convertCharset(const QByteArray &line, qsizetype colon)
     const QByteArray head = line.left(colon);
     const QByteArray charset = paramValue(head, "CHARSET");
     if (charset.isEmpty() || charset == "UTF-8" || charset == "US-ASCII") return line;
-    const QByteArray value = line.mid(colon + 1);
     gsize written = 0;
-    gchar *utf8 = g_convert(value.constData(), value.size(), "UTF-8", charset.constData(), nullptr, &written, nullptr);
+    gchar *utf8 = g_convert(line.constData() + colon + 1, line.size() - colon - 1, "UTF-8", charset.constData(), nullptr,
+                            &written, nullptr);
     if (!utf8) return line;
     QByteArray out = head;
     out.replace("CHARSET=" + charset, "CHARSET=UTF-8");
-    out += ':' + QByteArray(utf8, qsizetype(written));
+    out.reserve(out.size() + 1 + qsizetype(written));
+    out.append(':').append(utf8, qsizetype(written));
     g_free(utf8);
     return out;
 }
@@ -84,7 +85,17 @@ QStringList values(EVCardAttribute *a)
     return out;
 }
 
-QString text(EVCardAttribute *a) { return values(a).join(QLatin1Char(',')).trimmed(); }
+// A single-value text (NOTE, TITLE, EMAIL...) as the file holds it. The
+// parser splits every value at a ";" not escaped, which a 2.1 writer leaves
+// bare outside compound values ("Gate code 4711; ring twice"): the pieces
+// are joined with the ";" they were split at. ("\;" and "\," of 3.0 and 4.0
+// come unescaped within a piece.)
+QString joined(const QStringList &v)
+{
+    return (v.size() == 1 ? v.first() : v.join(QLatin1Char(';'))).trimmed();  // one value: no copy of a long one
+}
+
+QString text(EVCardAttribute *a) { return joined(values(a)); }
 
 QString valueAt(const QStringList &v, int i) { return i < v.size() ? v.at(i).trimmed() : QString(); }
 
@@ -297,11 +308,12 @@ QByteArray boundedParameters(QByteArrayView head)
 // stays as it was: of N, ADR and SOUND (a name's reading) only the first
 // fields are read, so the rest is left out; every value of CATEGORIES is a
 // category, so the line becomes lines of the same parameters; the values of
-// any other property are read joined, with ";" (TEL, URL, PHOTO), ", "
-// (NICKNAME, ORG) or "," (all others), so the further separators are written
-// as that text, escaped.
-std::optional<QByteArray> boundedProperty(QByteArrayView line)
+// any other property are read joined, with ", " (NICKNAME, ORG) or ";"
+// (all others), so the further separators are written as that text, escaped.
+// `items`: 1, or a CATEGORIES line's number of categories.
+std::optional<QByteArray> boundedProperty(QByteArrayView line, qsizetype &items)
 {
+    items = 1;
     const qsizetype colon = valueColon(line);
     if (colon <= 0) return std::nullopt;
     const QByteArrayView head = line.first(colon), value = line.sliced(colon + 1);
@@ -327,6 +339,7 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
         if (value[i] == '\\') ++i;
         else if (value[i] == ';' || (categories && value[i] == ',')) longValue = ++valueSeparatorCount >= kListItems;
     }
+    if (categories && !longValue) items = valueSeparatorCount + 1;
     if (!longHead && !longValue) return std::nullopt;
 
     const QByteArray bounded = longHead ? boundedParameters(head) : head.toByteArray();
@@ -339,6 +352,7 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
     if (const int fields = fieldsRead.value(name); fields > 0) {
         out.append(value.first(separators[size_t(fields - 1)])).append("\r\n");
     } else if (categories) {
+        items = qsizetype(separators.size()) + 1;
         out.clear();
         for (size_t from = 0; from <= separators.size(); from += kListItems) {
             const qsizetype begin = from ? separators[from - 1] + 1 : 0;
@@ -346,9 +360,7 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
             out += bounded + ':' + value.sliced(begin, end - begin).toByteArray() + "\r\n";
         }
     } else {
-        const QByteArrayView joined = name == "TEL" || name == "URL" || name == "PHOTO" ? "\\;"
-                                      : name == "NICKNAME" || name == "ORG"              ? "\\, "
-                                                                                         : "\\,";
+        const QByteArrayView joined = name == "NICKNAME" || name == "ORG" ? "\\, " : "\\;";
         qsizetype from = 0;
         for (size_t k = kListItems - 1; k < separators.size(); ++k) {
             out.append(value.sliced(from, separators[k] - from)).append(joined);
@@ -361,22 +373,25 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line)
 
 // Appends the property of these physical lines (a first line and its folded
 // continuations), each ending in CRLF; a property the parser would read in
-// quadratic time is given unfolded and bounded.
-void appendProperty(QByteArray &card, const std::vector<QByteArray> &lines)
+// quadratic time is given unfolded and bounded. The items it adds: 1, or
+// the categories of a CATEGORIES line (each becomes a group's member).
+qsizetype appendProperty(QByteArray &card, const std::vector<QByteArray> &lines)
 {
     std::optional<QByteArray> bounded;
+    qsizetype items = 1;
     if (lines.size() == 1) {
-        bounded = boundedProperty(lines.front());
+        bounded = boundedProperty(lines.front(), items);
     } else {
         QByteArray unfolded = lines.front();
         for (size_t i = 1; i < lines.size(); ++i) unfolded.append(QByteArrayView(lines[i]).sliced(1));
-        bounded = boundedProperty(unfolded);
+        bounded = boundedProperty(unfolded, items);
     }
     if (bounded) {
         card += *bounded;
-        return;
+        return items;
     }
     for (const QByteArray &l : lines) card.append(l).append("\r\n");
+    return items;
 }
 
 // The text of a file as UTF-8. A UTF-16 file is converted: one with a
@@ -406,11 +421,24 @@ QByteArray asUtf8(const QByteArray &data)
 
 }  // namespace
 
-QList<QByteArray> splitVCards(const QByteArray &fileContents)
+QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *tooLarge)
 {
     QList<QByteArray> cards;
     QByteArray current;
     bool inCard = false, is21 = false;
+    // The properties (and categories) of the card being read; past
+    // kCardProperties the card is dropped and its lines are only looked
+    // through for its end.
+    qsizetype properties = 0;
+    bool overBound = false;
+    auto add = [&](const std::vector<QByteArray> &lines) {
+        if (overBound) return;
+        properties += appendProperty(current, lines);
+        if (properties > kCardProperties) {
+            overBound = true;
+            current = QByteArray();
+        }
+    };
     // The quoted-printable property line being joined, and whether its
     // last physical line ended in a soft line break.
     QByteArray qp;
@@ -419,16 +447,21 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
         if (qp.isEmpty()) return;
         if (softBreak) qp.chop(1);  // a soft break before the card's end joins nothing
         repairEscapes(qp, valueColon(qp) + 1);
-        appendProperty(current, {qp});
-        qp.clear();
+        add({std::exchange(qp, QByteArray())});
         softBreak = false;
     };
     // The physical lines of the property being read (other than quoted-printable).
     std::vector<QByteArray> property;
     auto finishProperty = [&] {
         if (property.empty()) return;
-        appendProperty(current, property);
+        add(property);
         property.clear();
+    };
+    // Whether the line, blanks around it left aside, is `word` in any case.
+    // (Only short lines are compared: a long value is never copied for it.)
+    auto is = [](QByteArrayView line, QByteArrayView word) {
+        line = line.trimmed();
+        return line.size() == word.size() && qstrnicmp(line.data(), line.size(), word.data(), word.size()) == 0;
     };
 
     const QByteArray text = asUtf8(fileContents);
@@ -443,27 +476,38 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
             while (lf < data.size() && data[lf] == '\r') ++lf;
             if (lf < data.size() && data[lf] == '\n') next = lf + 1;
         }
-        QByteArray line = data.sliced(from, end - from).toByteArray();
+        const QByteArrayView view = data.sliced(from, end - from);
         from = next;
-        // A NUL is no text: the parser would take it for the end of the card.
-        if (line.contains('\0')) line.removeIf([](char c) { return c == '\0'; });
-        const QByteArray upper = line.trimmed().toUpper();
         if (!inCard) {
-            if (upper == "BEGIN:VCARD") {
+            if (is(view, "BEGIN:VCARD")) {
                 inCard = true;
-                is21 = false;
-                current = line + "\r\n";
+                is21 = overBound = false;
+                properties = 0;
+                current = view.toByteArray() + "\r\n";
             }
             continue;
         }
-        if (upper == "END:VCARD") {
+        if (is(view, "END:VCARD")) {
             finishQp();
             finishProperty();
-            current += line + "\r\n";
-            cards.append(current);
+            if (overBound) {
+                if (tooLarge) tooLarge->append(cards.size());
+                cards.append(QByteArray());
+            } else {
+                current.append(view).append("\r\n");
+                cards.append(std::exchange(current, QByteArray()));
+            }
             inCard = false;
             continue;
         }
+        if (overBound) {
+            qp.clear();
+            property.clear();
+            continue;
+        }
+        QByteArray line = view.toByteArray();
+        // A NUL is no text: the parser would take it for the end of the card.
+        if (line.contains('\0')) line.removeIf([](char c) { return c == '\0'; });
         // After a soft line break the next line is the value's text, whatever
         // it begins with (a "#" too); a folded line (leading blank) belongs
         // to the value as well.
@@ -476,7 +520,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
         }
         finishQp();
         if (!line.startsWith(' ') && !line.startsWith('\t')) finishProperty();
-        if (upper == "VERSION:2.1") is21 = true;
+        if (is(line, "VERSION:2.1")) is21 = true;
         const qsizetype colon = valueColon(line);
         if (colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE")) {
             finishProperty();
@@ -490,13 +534,17 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents)
 }
 
 int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QString &fallbackUid,
-                                       QList<qsizetype> *unread)
+                                       QList<qsizetype> *unread, QList<qsizetype> *tooLarge)
 {
-    const QList<QByteArray> cards = splitVCards(fileContents);
+    QList<qsizetype> overBound;
+    QList<QByteArray> cards = splitVCards(fileContents, &overBound);
+    if (tooLarge) *tooLarge = overBound;
     int added = 0;
     for (qsizetype i = 0; i < cards.size(); ++i) {
+        if (overBound.contains(i)) continue;
         std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cards.at(i).constData()),
                                                                 &g_object_unref);
+        cards[i] = QByteArray();  // the parser holds its own copy
         const QString uid = i ? fallbackUid + QLatin1Char('-') + QString::number(i) : fallbackUid;
         if (card && addVCard(card.get(), uid))
             ++added;
@@ -561,53 +609,60 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
         const QStringList t = types(a);
         bool standard = false;
         const QString label = appleLabel(labels.value(group), &standard);
-        const QStringList v = values(a);
+        // The values as text only for the properties that read them (a
+        // base64 picture is decoded from the parser's bytes instead).
+        std::optional<QStringList> valuesRead;
+        auto v = [&]() -> const QStringList & {
+            if (!valuesRead) valuesRead = values(a);
+            return *valuesRead;
+        };
+        auto single = [&] { return joined(v()); };
 
         if (name == QLatin1String("N")) {
-            setIfAny(c, QStringLiteral("last name"), valueAt(v, 0));
-            setIfAny(c, QStringLiteral("first name"), valueAt(v, 1));
-            setIfAny(c, QStringLiteral("middle name"), valueAt(v, 2));
-            setIfAny(c, QStringLiteral("title"), valueAt(v, 3));
-            setIfAny(c, QStringLiteral("suffix"), valueAt(v, 4));
+            setIfAny(c, QStringLiteral("last name"), valueAt(v(), 0));
+            setIfAny(c, QStringLiteral("first name"), valueAt(v(), 1));
+            setIfAny(c, QStringLiteral("middle name"), valueAt(v(), 2));
+            setIfAny(c, QStringLiteral("title"), valueAt(v(), 3));
+            setIfAny(c, QStringLiteral("suffix"), valueAt(v(), 4));
         } else if (name == QLatin1String("NICKNAME")) {
-            setIfAny(c, QStringLiteral("nickname"), v.join(QStringLiteral(", ")).trimmed());
+            setIfAny(c, QStringLiteral("nickname"), v().join(QStringLiteral(", ")).trimmed());
         } else if (name == QLatin1String("X-MAIDENNAME")) {
-            setIfAny(c, QStringLiteral("maiden name"), text(a));
+            setIfAny(c, QStringLiteral("maiden name"), single());
         } else if (name == QLatin1String("X-PHONETIC-FIRST-NAME")) {
-            setIfAny(c, QStringLiteral("first name yomi"), text(a));
+            setIfAny(c, QStringLiteral("first name yomi"), single());
         } else if (name == QLatin1String("X-PHONETIC-MIDDLE-NAME")) {
-            setIfAny(c, QStringLiteral("middle name yomi"), text(a));
+            setIfAny(c, QStringLiteral("middle name yomi"), single());
         } else if (name == QLatin1String("X-PHONETIC-LAST-NAME")) {
-            setIfAny(c, QStringLiteral("last name yomi"), text(a));
+            setIfAny(c, QStringLiteral("last name yomi"), single());
         } else if (name == QLatin1String("SOUND") && t.contains(QLatin1String("X-IRMC-N"))) {
             // The reading of N, in N's fields; the parser keeps SOUND whole.
-            const QStringList reading = v.join(QLatin1Char(';')).split(QLatin1Char(';'));
+            const QStringList reading = v().join(QLatin1Char(';')).split(QLatin1Char(';'));
             setIfAny(c, QStringLiteral("last name yomi"), valueAt(reading, 0));
             setIfAny(c, QStringLiteral("first name yomi"), valueAt(reading, 1));
             setIfAny(c, QStringLiteral("middle name yomi"), valueAt(reading, 2));
         } else if (name == QLatin1String("ORG")) {
-            setIfAny(c, QStringLiteral("company name"), valueAt(v, 0));
-            setIfAny(c, QStringLiteral("department"), v.mid(1).join(QStringLiteral(", ")).trimmed());
+            setIfAny(c, QStringLiteral("company name"), valueAt(v(), 0));
+            setIfAny(c, QStringLiteral("department"), v().mid(1).join(QStringLiteral(", ")).trimmed());
         } else if (name == QLatin1String("TITLE")) {
-            setIfAny(c, QStringLiteral("job title"), text(a));
+            setIfAny(c, QStringLiteral("job title"), single());
         } else if (name == QLatin1String("NOTE")) {
-            if (!text(a).isEmpty()) notes.append(text(a));
+            if (QString note = single(); !note.isEmpty()) notes.append(std::move(note));
         } else if (name == QLatin1String("BDAY")) {
-            const QVariant d = dateValue(text(a), m_zone, param(a, "X-APPLE-OMIT-YEAR"));
+            const QVariant d = dateValue(single(), m_zone, param(a, "X-APPLE-OMIT-YEAR"));
             if (d.isValid()) c.insert(QStringLiteral("birthday"), d);
         } else if (name == QLatin1String("PHOTO")) {
             const QByteArray data = photoData(a);
             if (!data.isEmpty()) c.insert(QStringLiteral("image"), data);
         } else if (name == QLatin1String("X-ABSHOWAS")) {
-            company = text(a).compare(QLatin1String("COMPANY"), Qt::CaseInsensitive) == 0;
+            company = single().compare(QLatin1String("COMPANY"), Qt::CaseInsensitive) == 0;
         } else if (name == QLatin1String("CATEGORIES")) {
-            for (const QString &cat : v)
+            for (const QString &cat : v())
                 if (const QString c = cat.trimmed(); !c.isEmpty() && !categoriesSeen.contains(c)) {
                     categoriesSeen.insert(c);
                     categories.append(c);
                 }
         } else if (name == QLatin1String("TEL")) {
-            QString number = v.join(QLatin1Char(';')).trimmed();
+            QString number = v().join(QLatin1Char(';')).trimmed();
             if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive)) number = number.mid(4);
             if (number.isEmpty()) continue;
             QVariantMap item{{QStringLiteral("value"), number}};
@@ -616,27 +671,27 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
             if (!label.isEmpty() && fromLabel.isEmpty()) item.insert(QStringLiteral("label"), label);
             phones.add(std::move(item));
         } else if (name == QLatin1String("EMAIL")) {
-            if (text(a).isEmpty()) continue;
-            QVariantMap item{{QStringLiteral("value"), text(a)}, {QStringLiteral("type"), workHomeOther(t)}};
+            if (single().isEmpty()) continue;
+            QVariantMap item{{QStringLiteral("value"), single()}, {QStringLiteral("type"), workHomeOther(t)}};
             const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
             if (!fromLabel.isEmpty()) item.insert(QStringLiteral("type"), fromLabel);
             else setIfAny(item, QStringLiteral("label"), label);
             emails.add(std::move(item));
         } else if (name == QLatin1String("ADR")) {
             QVariantMap item{{QStringLiteral("type"), workHomeOther(t)}};
-            setIfAny(item, QStringLiteral("street"), valueAt(v, 2));
-            setIfAny(item, QStringLiteral("city"), valueAt(v, 3));
-            setIfAny(item, QStringLiteral("state"), valueAt(v, 4));
-            setIfAny(item, QStringLiteral("postal code"), valueAt(v, 5));
-            setIfAny(item, QStringLiteral("country"), valueAt(v, 6));
+            setIfAny(item, QStringLiteral("street"), valueAt(v(), 2));
+            setIfAny(item, QStringLiteral("city"), valueAt(v(), 3));
+            setIfAny(item, QStringLiteral("state"), valueAt(v(), 4));
+            setIfAny(item, QStringLiteral("postal code"), valueAt(v(), 5));
+            setIfAny(item, QStringLiteral("country"), valueAt(v(), 6));
             QVariantMap extra;
-            setIfAny(extra, QStringLiteral("pobox"), valueAt(v, 0));
-            setIfAny(extra, QStringLiteral("ext"), valueAt(v, 1));
+            setIfAny(extra, QStringLiteral("pobox"), valueAt(v(), 0));
+            setIfAny(extra, QStringLiteral("ext"), valueAt(v(), 1));
             if (!extra.isEmpty()) item.insert(QStringLiteral("extra_device_fields"), extra);
             if (!standard) setIfAny(item, QStringLiteral("label"), label);
             if (item.size() > 1) addresses.add(std::move(item));
         } else if (name == QLatin1String("IMPP") || name.startsWith(QLatin1String("X-"))) {
-            QString service, user = text(a);
+            QString service, user = single();
             if (name == QLatin1String("IMPP")) {
                 const int colon = user.indexOf(QLatin1Char(':'));
                 const QString scheme = colon > 0 ? user.left(colon).toLower() : QString();
@@ -675,14 +730,14 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
                 if (d.isValid()) dates.add({{QStringLiteral("type"), type}, {QStringLiteral("value"), d}});
             }
         } else if (name == QLatin1String("RELATED")) {
-            if (!text(a).isEmpty())
+            if (!single().isEmpty())
                 related.add({{QStringLiteral("type"), t.isEmpty() ? QStringLiteral("other") : t.first().toLower()},
-                             {QStringLiteral("value"), text(a)}});
+                             {QStringLiteral("value"), single()}});
         } else if (name == QLatin1String("ANNIVERSARY")) {
-            const QVariant d = dateValue(text(a), m_zone);
+            const QVariant d = dateValue(single(), m_zone);
             if (d.isValid()) dates.add({{QStringLiteral("type"), QStringLiteral("anniversary")}, {QStringLiteral("value"), d}});
         } else if (name == QLatin1String("URL")) {
-            QString address = v.join(QLatin1Char(';')).trimmed();
+            QString address = v().join(QLatin1Char(';')).trimmed();
             address.replace(QLatin1String("\\:"), QLatin1String(":"));
             if (address.isEmpty()) continue;
             const QString fromLabel = standard ? typeForStandardLabel(label) : QString();
@@ -696,7 +751,7 @@ bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)
     if (!c.contains(QStringLiteral("first name")) && !c.contains(QStringLiteral("last name")) &&
         !fullName.isEmpty() && fullName != c.value(QStringLiteral("company name")).toString())
         c.insert(QStringLiteral("first name"), fullName);
-    if (!notes.isEmpty()) c.insert(QStringLiteral("notes"), notes.join(QLatin1Char('\n')));
+    if (!notes.isEmpty()) c.insert(QStringLiteral("notes"), notes.size() == 1 ? notes.first() : notes.join(QLatin1Char('\n')));
     c.insert(QStringLiteral("display as company"), company ? QStringLiteral("company") : QStringLiteral("person"));
     for (const Items *items : {&phones, &emails, &addresses, &ims, &related, &urls, &dates}) items->linkInto(c);
 

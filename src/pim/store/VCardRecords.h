@@ -20,7 +20,13 @@ namespace syncstore {
 // end) joined and every "=" that starts no escape of two hex digits written
 // "=3D"; a raw (not quoted-printable) 2.1 value with a CHARSET other than
 // UTF-8 is converted to UTF-8.
-QList<QByteArray> splitVCards(const QByteArray &fileContents);
+//
+// A card of more than kCardProperties properties (each category of
+// CATEGORIES counted as one) is no contact but crafted: the parser and the
+// records hold hundreds of bytes for each. Such a card is an empty text in
+// the list, and its place (0 for the first) goes to `tooLarge`.
+inline constexpr qsizetype kCardProperties = 10000;
+QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *tooLarge = nullptr);
 
 // Turns vCards into the contacts entities of one snapshot: a contact with its
 // phone numbers, e-mail and street addresses, IMs, related names, web
@@ -35,8 +41,10 @@ public:
     // names a card without UID (the file's name; "-1", "-2"... added for the
     // cards after the first). The number of cards added (0 when the text
     // holds none); the cards that could not be read are left out, and their
-    // places in the file (0 for the first) go to `unread` for the caller's log.
-    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid, QList<qsizetype> *unread = nullptr);
+    // places in the file (0 for the first) go to `unread` for the caller's log,
+    // those past kCardProperties to `tooLarge`.
+    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid, QList<qsizetype> *unread = nullptr,
+                     QList<qsizetype> *tooLarge = nullptr);
     bool addVCard(EVCard *card, const QString &fallbackUid);
     // Adds the groups found so far; call once after all cards.
     void finishGroups();

@@ -199,9 +199,15 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 const QByteArray data = readFile(file, collection);
                 const QString base = QFileInfo(file).completeBaseName();
                 bool ok = true;
+                QList<qsizetype> tooLarge;
                 if (kind == SyncDataKind::Contacts) {
                     QList<qsizetype> unread;
-                    ok = contacts.addVCardFile(data, base, &unread) > 0;
+                    ok = contacts.addVCardFile(data, base, &unread, &tooLarge) > 0;
+                    for (const qsizetype card : std::as_const(tooLarge))
+                        VTR_LOG(1, QStringLiteral("Left out card %1 of \"%2\": more than %3 properties or categories")
+                                       .arg(card + 1)
+                                       .arg(file)
+                                       .arg(kCardProperties));
                     if (ok) // the file's other cards went in: only these are left out
                         for (const qsizetype card : std::as_const(unread))
                             VTR_LOG(1, QStringLiteral("Left out card %1 of \"%2\": not a readable item").arg(card + 1).arg(file));
@@ -209,7 +215,8 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                     ok = items.addICalendarText(data, base);
                 }
                 if (!ok) {
-                    VTR_LOG(1, QStringLiteral("Left out \"%1\": not a readable item").arg(file));
+                    // A file of cards too large only is named once, with why.
+                    if (tooLarge.isEmpty()) VTR_LOG(1, QStringLiteral("Left out \"%1\": not a readable item").arg(file));
                     result.leftOut.append(file);
                 }
             }
