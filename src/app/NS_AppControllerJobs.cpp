@@ -126,8 +126,8 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                                             "%1 could not be added to your video library"};
     const qsizetype refused = importer ? importer->refusedFiles().size() : 0;
     // A library that cannot be had at all refuses the copies without naming them.
-    const bool noLibrary = importer && refused == 0 && copied > 0 && importer->filingFailure().isEmpty() &&
-                           kind != vtrmedia::Photos && !MediaLibraryHost::shared().isConfigured();
+    const bool noLibrary = importer && refused == 0 && copied > 0 && kind != vtrmedia::Photos &&
+                           !MediaLibraryHost::shared().isConfigured();
     if (refused > 0 || noLibrary) {
         QString note = vtrLocalized(libraries[kind]).arg(noLibrary ? copied : refused);
         if (const QString why = libraryFolderProblem(kind); !why.isEmpty()) note += QStringLiteral(": ") + why;
