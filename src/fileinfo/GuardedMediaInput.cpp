@@ -46,9 +46,10 @@ QString avErrorText(int code)
 }
 
 // A local file by its descriptor: its name is never handed on as an address.
-class FileSource final : public MediaByteSource
+class FileSource final : public MediaBytesOfDescriptor
 {
 public:
+    FileSource() : MediaBytesOfDescriptor(-1, -1) {}
     ~FileSource() override
     {
         if (m_fd >= 0) ::close(m_fd);
@@ -78,34 +79,27 @@ public:
         m_size = st.st_size;
         return true;
     }
-
-    qint64 read(char *buffer, qint64 maxBytes) override
-    {
-        ssize_t n;
-        do {
-            n = ::pread(m_fd, buffer, size_t(maxBytes), m_position);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) return -1;
-        m_position += n;
-        return n;
-    }
-
-    bool seek(qint64 offset) override
-    {
-        if (offset < 0) return false;
-        m_position = offset;
-        return true;
-    }
-
-    qint64 size() const override { return m_size; }
-
-private:
-    int m_fd = -1;
-    qint64 m_size = -1;
-    qint64 m_position = 0;
 };
 
 } // namespace
+
+qint64 MediaBytesOfDescriptor::read(char *buffer, qint64 maxBytes)
+{
+    ssize_t n;
+    do {
+        n = ::pread(m_fd, buffer, size_t(std::max<qint64>(maxBytes, 0)), m_position);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    m_position += n;
+    return n;
+}
+
+bool MediaBytesOfDescriptor::seek(qint64 offset)
+{
+    if (offset < 0) return false;
+    m_position = offset;
+    return true;
+}
 
 qint64 MediaBytesInMemory::read(char *buffer, qint64 maxBytes)
 {

@@ -38,6 +38,22 @@ private:
     qint64 m_position = 0;
 };
 
+// Bytes of a file opened by its descriptor, read by position; the
+// descriptor stays its opener's.
+class MediaBytesOfDescriptor : public MediaByteSource
+{
+public:
+    MediaBytesOfDescriptor(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+    qint64 read(char *buffer, qint64 maxBytes) override;
+    bool seek(qint64 offset) override;
+    qint64 size() const override { return m_size; }
+
+protected:
+    int m_fd;
+    qint64 m_size;
+    qint64 m_position = 0;
+};
+
 // How far one open may go.
 struct MediaOpenLimits
 {

@@ -2,6 +2,7 @@
 
 #include "devices/afc/AfcService.h"
 #include "devices/usb/VolumeDetection.h"
+#include "fileinfo/GuardedMediaInput.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
 #include "foundation/Log.h"
@@ -205,35 +206,6 @@ private:
     int m_fd;
 };
 
-// A song's bytes through the descriptor it was opened with.
-class DescriptorSongSource final : public vtr::MediaByteSource
-{
-public:
-    DescriptorSongSource(int fd, qint64 size) : m_fd(fd), m_size(size) {}
-    qint64 read(char *buffer, qint64 maxBytes) override
-    {
-        ssize_t n;
-        do {
-            n = ::pread(m_fd, buffer, size_t(std::max<qint64>(maxBytes, 0)), m_position);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) return -1;
-        m_position += n;
-        return n;
-    }
-    bool seek(qint64 offset) override
-    {
-        if (offset < 0) return false;
-        m_position = offset;
-        return true;
-    }
-    qint64 size() const override { return m_size; }
-
-private:
-    int m_fd;
-    qint64 m_size;
-    qint64 m_position = 0;
-};
-
 // The names in an open folder, sorted; empty when it cannot be read.
 QStringList namesIn(int folder)
 {
@@ -319,7 +291,7 @@ struct MountedSongWalk
             ++otherKinds;
             return;
         }
-        DescriptorSongSource source(fd.get(), qint64(st.st_size));
+        vtr::MediaBytesOfDescriptor source(fd.get(), qint64(st.st_size));
         tracks.append(phoneTrackForSource(source, path));
     }
 
