@@ -155,7 +155,10 @@ bool looksLikeUdid(const QString &text)
 
 MediaMountProbes systemMediaMountProbes()
 {
-    MediaMountProbes probes{runningIfuseProcesses, listFolderNames, attachedApplePhones};
+    MediaMountProbes probes;
+    probes.ifuseProcesses = runningIfuseProcesses;
+    probes.listFolder = listFolderNames;
+    probes.attachedPhones = attachedApplePhones;
     probes.userId = qint64(::getuid());
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     // The kernel lists mount points with every link resolved.
