@@ -483,6 +483,107 @@ TEST(StoreVdir, LongListsKeepTheirLastFieldsAndItems)
 
 namespace {
 
+// The contacts of one vCard file, and the log lines of their reading.
+SyncRecordList contactsLogged(const QByteArray &file, QStringList &log, std::unique_ptr<SyncRecordSnapshot> *keep = nullptr)
+{
+    LogSetSystemLogSink([&](const QString &m) { log.append(m); });
+    SyncRecordList contacts = contactsOfFile(file, keep);
+    LogSetSystemLogSink(nullptr);
+    return contacts;
+}
+
+// "last-name phones" of each contact, in name order.
+QStringList namesAndPhones(const SyncRecordSnapshot &s, const SyncRecordList &contacts)
+{
+    QStringList out;
+    for (const auto &e : contacts)
+        out.append(e.record.value(QStringLiteral("last name")).toString() + QLatin1Char(' ') +
+                   items(s, e.record, QStringLiteral("phone numbers")).join(QLatin1Char(',')));
+    out.sort();
+    return out;
+}
+
+}  // namespace
+
+TEST(StoreVdir, ACardThatLostItsEndTakesNoOtherCardWithIt)
+{
+    auto card = [](const char *last, const char *phone, const QByteArray &begin = "BEGIN:VCARD",
+                   const QByteArray &end = "END:VCARD\r\n") {
+        return begin + "\r\nVERSION:3.0\r\nN:" + last + ";Ann;;;\r\nTEL;TYPE=CELL:" + phone + "\r\n" + end;
+    };
+    const struct
+    {
+        const char *what;
+        QByteArray begin, end;
+    } middles[] = {
+        {"no END", "BEGIN:VCARD", ""},
+        {"a letter after END", "BEGIN:VCARD", "END:VCARDx\r\n"},
+        {"a control byte after END", "BEGIN:VCARD", "END:VCARD\x01\r\n"},
+        {"a NUL in BEGIN", QByteArray("BEGIN:VC\0ARD", 12), "END:VCARD\r\n"},
+        {"a NUL in END", "BEGIN:VCARD", QByteArray("END:V\0CARD\r\n", 12)},
+    };
+    for (const auto &m : middles) {
+        QStringList log;
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts = contactsLogged(card("Lee", "1") + card("Berg", "2", m.begin, m.end) + card("Cole", "3"), log, &s);
+        EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Berg mobile 2", "Cole mobile 3", "Lee mobile 1"})) << m.what;
+        EXPECT_TRUE(log.filter(QStringLiteral("Left out")).isEmpty()) << m.what << log.join('\n').toStdString();
+    }
+
+    // The file's last card, ended by the file's end, is read as far as it goes.
+    std::unique_ptr<SyncRecordSnapshot> s;
+    const SyncRecordList last = contactsOfFile(card("Lee", "1") + card("Berg", "2", "BEGIN:VCARD", ""), &s);
+    EXPECT_EQ(namesAndPhones(*s, last), (QStringList{"Berg mobile 2", "Lee mobile 1"}));
+
+    // A card that holds nothing before the next one begins is named.
+    QStringList log;
+    const SyncRecordList two = contactsLogged(card("Lee", "1") + "BEGIN:VCARD\r\n" + card("Cole", "3"), log);
+    EXPECT_EQ(two.size(), 2);
+    EXPECT_EQ(log.filter(QStringLiteral("Left out card 2 of ")).size(), 1) << log.join('\n').toStdString();
+}
+
+TEST(StoreVdir, AnAgentsCardStaysInsideTheCardThatNamesIt)
+{
+    // 2.1 writes an agent's card on the lines after "AGENT:"; its END ends
+    // the agent, not the card, and the agent is no contact of its own.
+    const QByteArray agent = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Friday;Fred\r\nTEL;WORK:111\r\nEND:VCARD\r\n";
+    for (const QByteArray &agentLine : {QByteArray("AGENT:\r\n"), QByteArray("item1.AGENT;X-KIND=assistant: \r\n")}) {
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts =
+            contactsOfFile(card21("N:Lee;Ann\r\n" + agentLine + agent + "TEL;CELL:555\r\n") + card21("N:Berg;Bo\r\n"), &s);
+        EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Berg ", "Lee mobile 555"})) << agentLine.toStdString();
+    }
+}
+
+TEST(StoreVdir, EachCardHasABoundOfPropertiesOfItsOwn)
+{
+    auto card = [](int n, qsizetype properties, const QByteArray &more = {}) {
+        QByteArray c = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:P" + QByteArray::number(n) + ";Ann;;;\r\n" + more;
+        for (qsizetype i = 2; i < properties; ++i) c += "X-FILLER:" + QByteArray::number(i) + "\r\n";
+        return c + "END:VCARD\r\n";
+    };
+    // An address book of one file: more properties in all than one card may have.
+    QByteArray book;
+    for (int n = 0; n < 101; ++n) book += card(n, 100);
+    EXPECT_EQ(contactsOfFile(book).size(), 101);
+
+    // After a card past the bound (of properties, or of categories listed
+    // 31 to a line), the next card is read.
+    QByteArray categories;
+    for (int i = 0; i < 31; ++i) categories += (i ? "," : "CATEGORIES:") + QByteArray::number(i);
+    categories = (categories + "\r\n").repeated(kCardProperties / 31 + 1);
+    for (const QByteArray &crafted : {card(0, kCardProperties + 1), card(0, 2, categories)}) {
+        QStringList log;
+        const SyncRecordList contacts = contactsLogged(crafted + card(1, 3), log);
+        ASSERT_EQ(contacts.size(), 1);
+        EXPECT_EQ(contacts.first().record.value(QStringLiteral("last name")).toString(), QStringLiteral("P1"));
+        EXPECT_EQ(log.filter(QStringLiteral("Left out card 1 of ")).filter(QStringLiteral("more than")).size(), 1)
+            << log.join('\n').toStdString();
+    }
+}
+
+namespace {
+
 // This process's readdir, made to fail with EIO in one folder after its
 // first entry, as a failing disk or network file system cuts a listing short.
 std::atomic<ino_t> failingFolder{0};

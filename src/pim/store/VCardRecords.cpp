@@ -419,6 +419,62 @@ QByteArray asUtf8(const QByteArray &data)
     return data.startsWith("\xEF\xBB\xBF") ? data.sliced(3) : data;
 }
 
+
+// ---- lines of a card ------------------------------------------------------------
+
+bool isSpaceOrNul(char c) { return c == '\0' || c == ' ' || (c >= '\t' && c <= '\r'); }
+
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool sameWord(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && qstrnicmp(a.data(), a.size(), b.data(), b.size()) == 0;
+}
+
+// Whether the line is `word` in any case, blanks around it and NUL bytes
+// anywhere in it left aside (a NUL is no text). Only the word's length of
+// the line is compared: a long value is never copied for it.
+bool lineIs(QByteArrayView line, QByteArrayView word)
+{
+    qsizetype from = 0, to = line.size();
+    while (from < to && isSpaceOrNul(line[from])) ++from;
+    while (to > from && isSpaceOrNul(line[to - 1])) --to;
+    qsizetype matched = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        if (line[i] == '\0') continue;
+        if (matched == word.size() || asciiUpper(line[i]) != asciiUpper(word[matched])) return false;
+        ++matched;
+    }
+    return matched == word.size();
+}
+
+// A folded line: the value of the property before it goes on.
+bool startsWithBlank(QByteArrayView line)
+{
+    for (const char c : line)
+        if (c != '\0') return c == ' ' || c == '\t';
+    return false;
+}
+
+// The name of a property line, its group left aside ("item1.TEL;TYPE=CELL:1"
+// is "TEL").
+QByteArrayView propertyName(QByteArrayView line, qsizetype colon)
+{
+    QByteArrayView name = line.first(colon);
+    if (const qsizetype semicolon = name.indexOf(';'); semicolon >= 0) name = name.first(semicolon);
+    return name.sliced(name.lastIndexOf('.') + 1).trimmed();
+}
+
+// An AGENT of no value: in 2.1 the agent's own card follows on the next
+// lines, BEGIN to END, inside the card that names it.
+bool isEmptyAgent(QByteArrayView line)
+{
+    line = line.trimmed();
+    if (!line.endsWith(':')) return false;  // most lines: nothing more is looked at
+    const qsizetype colon = valueColon(line);
+    return colon == line.size() - 1 && sameWord(propertyName(line, colon), "AGENT");
+}
+
 }  // namespace
 
 QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *tooLarge)
@@ -457,11 +513,31 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
         add(property);
         property.clear();
     };
-    // Whether the line, blanks around it left aside, is `word` in any case.
-    // (Only short lines are compared: a long value is never copied for it.)
-    auto is = [](QByteArrayView line, QByteArrayView word) {
-        line = line.trimmed();
-        return line.size() == word.size() && qstrnicmp(line.data(), line.size(), word.data(), word.size()) == 0;
+    // The 2.1 agents' cards being passed over (nested ones counted), and
+    // whether the line before was an AGENT whose card may follow. The
+    // reader keeps nothing of an agent; its END must not end the card.
+    qsizetype agentCards = 0;
+    bool afterAgent = false;
+
+    auto startCard = [&] {
+        inCard = true;
+        is21 = overBound = afterAgent = false;
+        properties = agentCards = 0;
+        current = "BEGIN:VCARD\r\n";
+    };
+    // The card's END, or the line that ends a card without one (the next
+    // card's BEGIN, the file's end): such a card is read as far as it goes.
+    auto endCard = [&] {
+        finishQp();
+        finishProperty();
+        if (overBound) {
+            if (tooLarge) tooLarge->append(cards.size());
+            cards.append(QByteArray());
+        } else {
+            current.append("END:VCARD\r\n");
+            cards.append(std::exchange(current, QByteArray()));
+        }
+        inCard = false;
     };
 
     const QByteArray text = asUtf8(fileContents);
@@ -479,32 +555,38 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
         const QByteArrayView view = data.sliced(from, end - from);
         from = next;
         if (!inCard) {
-            if (is(view, "BEGIN:VCARD")) {
-                inCard = true;
-                is21 = overBound = false;
-                properties = 0;
-                current = view.toByteArray() + "\r\n";
-            }
+            if (lineIs(view, "BEGIN:VCARD")) startCard();
             continue;
         }
-        if (is(view, "END:VCARD")) {
-            finishQp();
-            finishProperty();
-            if (overBound) {
-                if (tooLarge) tooLarge->append(cards.size());
-                cards.append(QByteArray());
+        if (lineIs(view, "END:VCARD")) {
+            afterAgent = false;
+            if (agentCards > 0) --agentCards;
+            else endCard();
+            continue;
+        }
+        // A BEGIN among the properties (not a folded line, not the text
+        // after a soft line break) starts an agent's card, or the next card:
+        // then this one has lost its END.
+        const bool atTop = !startsWithBlank(view) && !(softBreak && !qp.isEmpty());
+        if (atTop && lineIs(view, "BEGIN:VCARD")) {
+            if (std::exchange(afterAgent, false)) {
+                finishProperty();  // the AGENT line
+                ++agentCards;
             } else {
-                current.append(view).append("\r\n");
-                cards.append(std::exchange(current, QByteArray()));
+                endCard();
+                startCard();
             }
-            inCard = false;
             continue;
         }
-        if (overBound) {
-            qp.clear();
-            property.clear();
+        if (agentCards > 0 || overBound) {
+            afterAgent = atTop && isEmptyAgent(view);
+            if (overBound) {
+                qp.clear();
+                property.clear();
+            }
             continue;
         }
+        afterAgent = false;
         QByteArray line = view.toByteArray();
         // A NUL is no text: the parser would take it for the end of the card.
         if (line.contains('\0')) line.removeIf([](char c) { return c == '\0'; });
@@ -519,8 +601,9 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
             continue;
         }
         finishQp();
-        if (!line.startsWith(' ') && !line.startsWith('\t')) finishProperty();
-        if (is(line, "VERSION:2.1")) is21 = true;
+        const bool folded = line.startsWith(' ') || line.startsWith('\t');
+        if (!folded) finishProperty();
+        if (lineIs(line, "VERSION:2.1")) is21 = true;
         const qsizetype colon = valueColon(line);
         if (colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE")) {
             finishProperty();
@@ -528,8 +611,15 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
             softBreak = qp.endsWith('=');
             continue;
         }
+        if (!folded && colon > 0) {
+            const QByteArrayView name = propertyName(line, colon);
+            // "END:VCARDx": no end, but the parser would stop reading there.
+            if (sameWord(name, "END")) continue;
+            afterAgent = sameWord(name, "AGENT") && QByteArrayView(line).sliced(colon + 1).trimmed().isEmpty();
+        }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }
+    if (inCard) endCard();
     return cards;
 }
 

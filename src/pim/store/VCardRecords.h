@@ -15,11 +15,18 @@ namespace syncstore {
 
 // Splits a file of vCards into one text per card, made what the vCard parser
 // reads safely and whole: a UTF-16 file is read as UTF-8; every line ends in
-// CRLF (a file's lines may end in LF, CRLF or a lone CR); a NUL byte is dropped;
-// a quoted-printable value is one line, its soft line breaks ("=" at a line's
-// end) joined and every "=" that starts no escape of two hex digits written
-// "=3D"; a raw (not quoted-printable) 2.1 value with a CHARSET other than
-// UTF-8 is converted to UTF-8.
+// CRLF (a file's lines may end in LF, CRLF or a lone CR); a NUL byte is dropped
+// (also before BEGIN:VCARD and END:VCARD are looked for); a quoted-printable
+// value is one line, its soft line breaks ("=" at a line's end) joined and
+// every "=" that starts no escape of two hex digits written "=3D"; a raw
+// (not quoted-printable) 2.1 value with a CHARSET other than UTF-8 is
+// converted to UTF-8.
+//
+// A card that lost its END:VCARD (or whose END line is something else, as
+// "END:VCARDx") ends where the next card begins, or at the file's end, and
+// is read as far as it goes: no card takes the next one with it. A 2.1
+// agent's card (the lines after an empty "AGENT:") stays inside its card and
+// is passed over.
 //
 // A card of more than kCardProperties properties (each category of
 // CATEGORIES counted as one) is no contact but crafted: the parser and the
