@@ -555,6 +555,42 @@ TEST(StoreVdir, AnAgentsCardStaysInsideTheCardThatNamesIt)
     }
 }
 
+TEST(StoreVdir, A21PictureOfBase64LinesWithoutBlanksIsReadWhole)
+{
+    // 2.1 lets a base64 value go on over lines without a leading blank, up
+    // to a blank line (a writer that leaves the blank line out ends it at
+    // the next property). A picture of 600 KB takes more such lines than a
+    // card may have properties: the value counts once.
+    for (const qsizetype size : {5 * 1024, 600 * 1024}) {
+        QByteArray picture("\xFF\xD8\xFF\xE0", 4);
+        picture.reserve(size);
+        for (quint32 x = 1; picture.size() < size;) {
+            x = x * 1664525u + 1013904223u;
+            picture.append(char(x >> 24));
+        }
+        const QByteArray base64 = picture.toBase64();
+        QByteArray value;
+        for (qsizetype i = 0; i < base64.size(); i += 76) value += base64.mid(i, 76) + "\r\n";
+        const struct
+        {
+            const char *head, *after;
+        } shapes[] = {
+            {"PHOTO;ENCODING=BASE64;TYPE=JPEG:", "\r\n"},
+            {"PHOTO;TYPE=JPEG;encoding=b:", ""},
+            {"PHOTO;JPEG;Base64:", "\r\n"},
+        };
+        for (const auto &shape : shapes) {
+            QStringList log;
+            std::unique_ptr<SyncRecordSnapshot> s;
+            const SyncRecordList contacts =
+                contactsLogged(card21("N:Lee;Ann;;;\r\n" + QByteArray(shape.head) + value + shape.after + "TEL;CELL:555\r\n"), log, &s);
+            ASSERT_EQ(contacts.size(), 1) << shape.head << size << log.join('\n').toStdString();
+            EXPECT_EQ(namesAndPhones(*s, contacts), QStringList{"Lee mobile 555"}) << shape.head << size;
+            EXPECT_TRUE(contacts.first().record.value(QStringLiteral("image")).toByteArray() == picture) << shape.head << size;
+        }
+    }
+}
+
 TEST(StoreVdir, EachCardHasABoundOfPropertiesOfItsOwn)
 {
     auto card = [](int n, qsizetype properties, const QByteArray &more = {}) {

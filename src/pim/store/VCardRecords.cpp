@@ -475,6 +475,37 @@ bool isEmptyAgent(QByteArrayView line)
     return colon == line.size() - 1 && sameWord(propertyName(line, colon), "AGENT");
 }
 
+// Whether a property's parameters say its value is base64: ENCODING=BASE64,
+// ENCODING=B or 2.1's bare BASE64, in any case.
+bool base64Encoded(QByteArrayView head)
+{
+    for (qsizetype from = head.indexOf(';'); from >= 0;) {
+        const qsizetype next = head.indexOf(';', from + 1);
+        QByteArrayView param = head.sliced(from + 1, (next < 0 ? head.size() : next) - from - 1).trimmed();
+        const qsizetype eq = param.indexOf('=');
+        if (eq >= 0 && sameWord(param.first(eq).trimmed(), "ENCODING")) {
+            param = param.sliced(eq + 1).trimmed();
+            if (sameWord(param, "BASE64") || sameWord(param, "B")) return true;
+        } else if (eq < 0 && sameWord(param, "BASE64")) {
+            return true;
+        }
+        from = next;
+    }
+    return false;
+}
+
+// A line of base64 digits only (blanks around it left aside), which no
+// property line is: a property's name ends at ":" or ";".
+bool isBase64Text(QByteArrayView line)
+{
+    line = line.trimmed();
+    if (line.isEmpty()) return false;
+    for (const char c : line)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '='))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *tooLarge)
@@ -506,6 +537,13 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
         add({std::exchange(qp, QByteArray())});
         softBreak = false;
     };
+    // The 2.1 base64 property line being joined: 2.1 lets its value go on
+    // over lines without a leading blank, up to a blank line. It is one
+    // property, given to the parser as one line.
+    QByteArray base64;
+    auto finishBase64 = [&] {
+        if (!base64.isEmpty()) add({std::exchange(base64, QByteArray())});
+    };
     // The physical lines of the property being read (other than quoted-printable).
     std::vector<QByteArray> property;
     auto finishProperty = [&] {
@@ -529,6 +567,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
     // card's BEGIN, the file's end): such a card is read as far as it goes.
     auto endCard = [&] {
         finishQp();
+        finishBase64();
         finishProperty();
         if (overBound) {
             if (tooLarge) tooLarge->append(cards.size());
@@ -582,6 +621,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
             afterAgent = atTop && isEmptyAgent(view);
             if (overBound) {
                 qp.clear();
+                base64.clear();
                 property.clear();
             }
             continue;
@@ -590,6 +630,14 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
         QByteArray line = view.toByteArray();
         // A NUL is no text: the parser would take it for the end of the card.
         if (line.contains('\0')) line.removeIf([](char c) { return c == '\0'; });
+        if (!base64.isEmpty()) {
+            if (startsWithBlank(line) || isBase64Text(line)) {
+                base64 += QByteArrayView(line).trimmed();
+                continue;
+            }
+            finishBase64();
+            if (line.trimmed().isEmpty()) continue;  // the blank line that ends the value
+        }
         // After a soft line break the next line is the value's text, whatever
         // it begins with (a "#" too); a folded line (leading blank) belongs
         // to the value as well.
@@ -616,6 +664,10 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
             // "END:VCARDx": no end, but the parser would stop reading there.
             if (sameWord(name, "END")) continue;
             afterAgent = sameWord(name, "AGENT") && QByteArrayView(line).sliced(colon + 1).trimmed().isEmpty();
+            if (is21 && base64Encoded(QByteArrayView(line).first(colon))) {
+                base64 = std::move(line);
+                continue;
+            }
         }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }

@@ -18,9 +18,10 @@ namespace syncstore {
 // CRLF (a file's lines may end in LF, CRLF or a lone CR); a NUL byte is dropped
 // (also before BEGIN:VCARD and END:VCARD are looked for); a quoted-printable
 // value is one line, its soft line breaks ("=" at a line's end) joined and
-// every "=" that starts no escape of two hex digits written "=3D"; a raw
-// (not quoted-printable) 2.1 value with a CHARSET other than UTF-8 is
-// converted to UTF-8.
+// every "=" that starts no escape of two hex digits written "=3D"; a 2.1
+// base64 value, which may go on over lines without a leading blank up to a
+// blank line, is one line; a raw (not quoted-printable) 2.1 value with a
+// CHARSET other than UTF-8 is converted to UTF-8.
 //
 // A card that lost its END:VCARD (or whose END line is something else, as
 // "END:VCARDx") ends where the next card begins, or at the file's end, and
