@@ -5,7 +5,15 @@
 #include "devices/usb/AppleMediaMounts.h"
 #include "devices/usb/FakeUdevSource.h"
 
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using vtr::apple::FuseProcess;
 using vtr::apple::MediaMountProbes;
@@ -41,9 +49,10 @@ MediaMountProbes probes(const QList<FuseProcess> &processes, const QStringList &
     return p;
 }
 
-FuseProcess ifuse(const QStringList &arguments)
+// A process of the user of the probes (1000) unless another is named.
+FuseProcess ifuse(const QStringList &arguments, qint64 owner = 1000)
 {
-    return {QStringList{QStringLiteral("ifuse")} + arguments};
+    return {QStringList{QStringLiteral("ifuse")} + arguments, owner};
 }
 
 } // namespace
@@ -166,6 +175,74 @@ TEST(AppleMediaMounts, OnlyTheVisibleMountsOfThisUserCount)
     const vtr::MountTable stacked = vtr::MountTable::parse("60 27 0:52 / /run/user/1000/gvfs " + line +
                                                            "64 60 0:56 / /run/user/1000/gvfs " + line);
     EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(stacked, kSerial, p), QStringList{ours});
+}
+
+TEST(AppleMediaMounts, AnotherUsersIfuseCommandLineTellsNothing)
+{
+    // Our own mount of the older phone, the one we mounted without naming a
+    // phone, and a mount of our phone we made on an allow_other mount point.
+    const vtr::MountTable table = vtr::MountTable::parse(kTable);
+    const QList<FuseProcess> ours{
+        ifuse({QStringLiteral("/home/anna/old phone"), QStringLiteral("-u"), kOldUdid}),
+        ifuse({QStringLiteral("/home/anna/first")}),
+    };
+    // Another user claims our mounts for our phone, before our own processes.
+    QList<FuseProcess> claimed;
+    for (const QString &point : {QStringLiteral("/home/anna/old phone"), QStringLiteral("/home/anna/first"),
+                                 QStringLiteral("/home/anna/iPhone")})
+        claimed.append(ifuse({QStringLiteral("-u"), kUdid, point}, 1001));
+    claimed.append(ifuse({QStringLiteral("-u"), kUdid, QStringLiteral("/home/anna/iPhone")}, -1));
+    const QString gvfs = QStringLiteral("/run/user/1000/gvfs/afc:host=") + kUdid;
+    const QStringList attached{kSerial, kOldUdid};
+    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(table, kSerial, probes(claimed + ours, attached)), QStringList{gvfs});
+    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(table, kOldUdid, probes(claimed + ours, attached)),
+              (QStringList{QStringLiteral("/run/user/1000/gvfs/afc:host=") + kOldUdid,
+                           QStringLiteral("/home/anna/old phone")}));
+    // Our own command line for the same mount does count.
+    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(
+                  table, kSerial,
+                  probes(claimed + QList<FuseProcess>{ifuse({QStringLiteral("/home/anna/iPhone"), QStringLiteral("-u"),
+                                                             kUdid})},
+                         attached)),
+              (QStringList{gvfs, QStringLiteral("/home/anna/iPhone")}));
+}
+
+TEST(AppleMediaMounts, TheSystemsIfuseProcessesCarryTheirOwners)
+{
+    // A program that waits for its input and is called "ifuse".
+    const QString program = testenv::makeTempDir(QStringLiteral("bin")) + QStringLiteral("/ifuse");
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/cat"), program));
+    QProcess process;
+    process.start(program, {QStringLiteral("-u"), QStringLiteral("-")});
+    ASSERT_TRUE(process.waitForStarted());
+    const QList<FuseProcess> found = vtr::apple::systemMediaMountProbes().ifuseProcesses();
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished());
+    const auto it = std::find_if(found.cbegin(), found.cend(),
+                                 [&](const FuseProcess &p) { return p.arguments.value(0) == program; });
+    ASSERT_NE(it, found.cend());
+    EXPECT_EQ(it->arguments, (QStringList{program, QStringLiteral("-u"), QStringLiteral("-")}));
+    EXPECT_EQ(it->owner, qint64(::getuid()));
+}
+
+TEST(AppleMediaMounts, TheDesktopsMountIsFoundThroughARuntimeFolderThatIsALink)
+{
+    // The runtime folder named through a link above it (as "/var/run" leads
+    // to "/run"); the kernel lists the desktop's mount where the link leads.
+    const QString base = QFileInfo(testenv::makeTempDir(QStringLiteral("run"))).canonicalFilePath();
+    const QString real = base + QStringLiteral("/run/user");
+    ASSERT_TRUE(QDir().mkpath(real + QStringLiteral("/gvfs/afc:host=") + kUdid));
+    ASSERT_TRUE(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ASSERT_TRUE(QFile::link(base + QStringLiteral("/run"), base + QStringLiteral("/var-run")));
+    const QByteArray before = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/var-run/user")));
+    const MediaMountProbes p = vtr::apple::systemMediaMountProbes();
+    qputenv("XDG_RUNTIME_DIR", before);
+    const vtr::MountTable table = vtr::MountTable::parse(
+        "60 27 0:52 / " + QFile::encodeName(real) + "/gvfs rw,nosuid,nodev - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=" +
+        QByteArray::number(::getuid()) + ",group_id=0\n");
+    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(table, kSerial, p),
+              QStringList{real + QStringLiteral("/gvfs/afc:host=") + kUdid});
 }
 
 TEST(AppleMediaMounts, ThePhonesAttachedAreTheAppleDevicesWithAUdid)

@@ -224,7 +224,8 @@ TEST_F(PhoneSongs, TheDesktopsAndIfusesMountsOfThisPhoneGiveItsSongs)
     vtr::MountTable::setAddedLines(mountLine(9002, ifuse, "fuse.ifuse"));
     vtr::apple::MediaMountProbes probes = vtr::apple::systemMediaMountProbes();
     probes.ifuseProcesses = [ifuse] {
-        return QList<vtr::apple::FuseProcess>{{{QStringLiteral("ifuse"), QStringLiteral("-u"), kUdid, ifuse}}};
+        return QList<vtr::apple::FuseProcess>{
+            {{QStringLiteral("ifuse"), QStringLiteral("-u"), kUdid, ifuse}, qint64(::getuid())}};
     };
     VolumeDetection::sharedManager()->setMediaMountProbesForTesting(probes);
     EXPECT_EQ(names(vtr::iphone::phoneTracks(kSerial, {})), QStringList{QStringLiteral("Mounted by hand")});

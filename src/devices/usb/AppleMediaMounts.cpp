@@ -10,7 +10,10 @@
 
 #include <algorithm>
 
+#include <cerrno>
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace vtr::apple {
@@ -61,6 +64,38 @@ std::optional<QStringList> listFolderNames(const QString &folder)
     return names;
 }
 
+// A file of a process's folder in /proc, read whole; nullopt when it cannot
+// be (the process has ended).
+std::optional<QByteArray> processFile(int processFolder, const char *name)
+{
+    const int fd = ::openat(processFolder, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    if (n < 0) return std::nullopt;
+    return bytes;
+}
+
+// The real user ID a process's "status" names; -1 when it names none.
+qint64 realUserOf(const QByteArray &status)
+{
+    for (const QByteArray &line : status.split('\n')) {
+        if (!line.startsWith("Uid:")) continue;
+        const QList<QByteArray> ids = line.mid(4).simplified().split(' ');
+        bool ok = false;
+        const qint64 id = ids.isEmpty() ? -1 : ids.first().toLongLong(&ok);
+        return ok ? id : -1;
+    }
+    return -1;
+}
+
 QList<FuseProcess> runningIfuseProcesses()
 {
     QList<FuseProcess> found;
@@ -69,15 +104,21 @@ QList<FuseProcess> runningIfuseProcesses()
         bool numeric = false;
         pid.toLongLong(&numeric);
         if (!numeric) continue;
-        const QString base = QStringLiteral("/proc/") + pid;
-        QFile comm(base + QStringLiteral("/comm"));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ifuse") continue;
-        QFile cmdline(base + QStringLiteral("/cmdline"));
-        if (!cmdline.open(QIODevice::ReadOnly)) continue;
-        QByteArray bytes = cmdline.readAll();
-        if (bytes.endsWith('\0')) bytes.chop(1);
+        // Every file is read through the one folder, so that all of them
+        // tell of the same process even when its number is taken again.
+        const int folder = ::open(QFile::encodeName(QStringLiteral("/proc/") + pid).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) continue;
+        const std::optional<QByteArray> comm = processFile(folder, "comm");
+        const std::optional<QByteArray> status =
+            comm && comm->trimmed() == "ifuse" ? processFile(folder, "status") : std::nullopt;
+        std::optional<QByteArray> cmdline = status ? processFile(folder, "cmdline") : std::nullopt;
+        ::close(folder);
+        if (!cmdline) continue;
+        if (cmdline->endsWith('\0')) cmdline->chop(1);
         FuseProcess process;
-        for (const QByteArray &argument : bytes.split('\0'))
+        process.owner = realUserOf(*status);
+        for (const QByteArray &argument : cmdline->split('\0'))
             process.arguments.append(QFile::decodeName(argument));
         found.append(process);
     }
@@ -236,6 +277,8 @@ QStringList mediaFoldersOfPhone(const MountTable &table, const QString &serial, 
             if (!processes) processes = probes.ifuseProcesses ? probes.ifuseProcesses() : QList<FuseProcess>();
             const QString point = QDir::cleanPath(entry.mountPoint);
             for (const FuseProcess &process : std::as_const(*processes)) {
+                // Another user's command line proves nothing about our mount.
+                if (process.owner != probes.userId) continue;
                 const std::optional<IfuseMount> mount = ifuseMountOf(process);
                 if (!mount || !namesMount(mount->mountPoint, point)) continue;
                 if (QDir::isRelativePath(mount->mountPoint) &&

@@ -31,17 +31,19 @@ QString udidKey(const QString &udidOrSerial);
 // without a "-" after the eighth.
 bool looksLikeUdid(const QString &text);
 
-// A running ifuse process: its arguments (the program first). Its working
-// folder tells nothing: a FUSE daemon in the background moves to "/".
+// A running ifuse process: its arguments (the program first) and the user
+// it runs as (its real user ID; -1 when unknown). Its working folder tells
+// nothing: a FUSE daemon in the background moves to "/".
 struct FuseProcess
 {
     QStringList arguments;
+    qint64 owner = -1;
 };
 
 // What the detection asks of the system, so that tests can answer instead.
 struct MediaMountProbes
 {
-    // The running ifuse processes.
+    // The running ifuse processes, every user's.
     std::function<QList<FuseProcess>()> ifuseProcesses;
     // The names in a folder; nullopt when it cannot be listed (a mount of
     // another user, a desktop mount that is gone).
@@ -72,7 +74,9 @@ std::optional<IfuseMount> ifuseMountOf(const FuseProcess &process);
 // The folders of `table` that show the media partition of the phone whose
 // USB serial number (or UDID) is `serial`, in table order: never another
 // phone's, never another user's, never one hidden by a later mount at the
-// same point. An ifuse process whose mount point is relative is matched to
+// same point. Only this user's ifuse processes tell which phone an ifuse
+// mount shows: anyone may start one whose command line names any phone and
+// any mount point. An ifuse process whose mount point is relative is matched to
 // the one ifuse mount of the table whose point ends in it; where several do,
 // none is taken.
 QStringList mediaFoldersOfPhone(const MountTable &table, const QString &serial, const MediaMountProbes &probes);
