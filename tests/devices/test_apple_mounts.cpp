@@ -179,14 +179,15 @@ TEST(AppleMediaMounts, OnlyTheVisibleMountsOfThisUserCount)
 
 TEST(AppleMediaMounts, AnotherUsersIfuseCommandLineTellsNothing)
 {
-    // Our own mount of the older phone, the one we mounted without naming a
-    // phone, and a mount of our phone we made on an allow_other mount point.
+    // Our own mounts: of the older phone, and one made without naming a phone
+    // while both phones are attached (so whose it is cannot be told).
     const vtr::MountTable table = vtr::MountTable::parse(kTable);
     const QList<FuseProcess> ours{
         ifuse({QStringLiteral("/home/anna/old phone"), QStringLiteral("-u"), kOldUdid}),
         ifuse({QStringLiteral("/home/anna/first")}),
     };
-    // Another user claims our mounts for our phone, before our own processes.
+    // Other users' processes (and one whose user is unknown) claim our mounts
+    // for our phone, listed before our own.
     QList<FuseProcess> claimed;
     for (const QString &point : {QStringLiteral("/home/anna/old phone"), QStringLiteral("/home/anna/first"),
                                  QStringLiteral("/home/anna/iPhone")})
@@ -199,11 +200,8 @@ TEST(AppleMediaMounts, AnotherUsersIfuseCommandLineTellsNothing)
               (QStringList{QStringLiteral("/run/user/1000/gvfs/afc:host=") + kOldUdid,
                            QStringLiteral("/home/anna/old phone")}));
     // Our own command line for the same mount does count.
-    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(
-                  table, kSerial,
-                  probes(claimed + QList<FuseProcess>{ifuse({QStringLiteral("/home/anna/iPhone"), QStringLiteral("-u"),
-                                                             kUdid})},
-                         attached)),
+    const FuseProcess mine = ifuse({QStringLiteral("/home/anna/iPhone"), QStringLiteral("-u"), kUdid});
+    EXPECT_EQ(vtr::apple::mediaFoldersOfPhone(table, kSerial, probes(claimed + QList<FuseProcess>{mine}, attached)),
               (QStringList{gvfs, QStringLiteral("/home/anna/iPhone")}));
 }
 

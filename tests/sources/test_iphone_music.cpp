@@ -163,6 +163,76 @@ TEST(IPhoneMusic, TheWalkOfAMountedMediaFolderIsBoundedAndSaysWhatItLeftOut)
     EXPECT_TRUE(log.text().contains(QStringLiteral("after the first 2 songs"))) << log.text().toStdString();
 }
 
+// More names than the walk may list: the listing stops inside the full
+// folder, whatever order the folder gives its names in, and the next folder
+// is not looked into.
+TEST(IPhoneMusic, AMountedFolderOfMoreNamesThanTheBoundIsListedOnlyUpToIt)
+{
+    const QString media = testenv::makeTempDir(QStringLiteral("media"));
+    const QString music = media + QStringLiteral("/iTunes_Control/Music");
+    for (int i = 0; i < 30; ++i)
+        testenv::writeFile(music + QStringLiteral("/F00/A%1.mp3").arg(i, 2, 10, QLatin1Char('0')), mp3({}));
+    testenv::writeFile(music + QStringLiteral("/F01/Z.mp3"), mp3({{"TIT2", "After"}}));
+    const LoggedLines log;
+    vtr::iphone::SongWalkBounds bounds;
+    bounds.names = 10;
+    const auto tracks = vtr::iphone::phoneTracksInMediaFolders({VtrMacFileInfo::fileInfoWithPath(media)}, bounds);
+    ASSERT_TRUE(tracks.has_value());
+    // "F00" and "F01", then 8 of the songs.
+    EXPECT_EQ(tracks->size(), 8);
+    for (const PhoneTrack &t : *tracks)
+        EXPECT_TRUE(t.path.startsWith(music + QStringLiteral("/F00/"))) << t.path.toStdString();
+    EXPECT_TRUE(log.text().contains(
+        QStringLiteral("after the first 10 names listed (the listing stopped in %1/F00)").arg(music)))
+        << log.text().toStdString();
+}
+
+TEST(IPhoneMusic, ASongWithManyNamesIsReadOnce)
+{
+    const QString media = testenv::makeTempDir(QStringLiteral("media"));
+    const QString music = media + QStringLiteral("/iTunes_Control/Music");
+    testenv::writeFile(music + QStringLiteral("/F00/A.mp3"), mp3({{"TIT2", "Once"}}));
+    testenv::writeFile(music + QStringLiteral("/F01/B.mp3"), mp3({{"TIT2", "Other"}}));
+    for (const char *name : {"F00/B.mp3", "F00/C.mp3", "F01/A.mp3", "F02/A.mp3"}) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(music + QLatin1Char('/') + QLatin1String(name)).path()));
+        ASSERT_EQ(::link(QFile::encodeName(music + QStringLiteral("/F00/A.mp3")).constData(),
+                         QFile::encodeName(music + QLatin1Char('/') + QLatin1String(name)).constData()),
+                  0);
+    }
+    const LoggedLines log;
+    const auto tracks = vtr::iphone::phoneTracksInMediaFolders({VtrMacFileInfo::fileInfoWithPath(media)});
+    ASSERT_TRUE(tracks.has_value());
+    EXPECT_EQ(describe(*tracks), (QStringList{QStringLiteral("A.mp3|Once|||"), QStringLiteral("B.mp3|Other|||")}));
+    EXPECT_TRUE(log.text().contains(QStringLiteral("4 more names of songs already read"))) << log.text().toStdString();
+}
+
+// Tags that lie past the first bytes the reader asks for: a song whose
+// first tag is long (a lyric, a comment) before its title.
+TEST(IPhoneMusic, TagsFarIntoASongAreRead)
+{
+    // ID3 2.3: frame sizes are plain numbers, the tag's size is 7 bits a byte.
+    QByteArray body;
+    const QList<std::pair<QByteArray, QByteArray>> frames{
+        {"TCOM", QByteArray(200 * 1024, 'c')}, {"TIT2", "Far"}, {"TPE1", "Nina"}};
+    for (const auto &[id, value] : frames) {
+        const QByteArray text = '\0' + value;
+        body += id;
+        for (int shift : {24, 16, 8, 0}) body.append(char((text.size() >> shift) & 0xFF));
+        body += QByteArray(2, '\0') + text;
+    }
+    QByteArray song("ID3\x03\x00\x00", 6);
+    for (int shift : {21, 14, 7, 0}) song.append(char((body.size() >> shift) & 0x7F));
+    song += body + (QByteArray("\xff\xfb\x90\x00", 4) + QByteArray(413, '\0')).repeated(12);
+
+    const QString media = testenv::makeTempDir(QStringLiteral("media"));
+    const QString path = media + QStringLiteral("/iTunes_Control/Music/F00/LONG.mp3");
+    testenv::writeFile(path, song);
+    const auto tracks = vtr::iphone::phoneTracksInMediaFolders({VtrMacFileInfo::fileInfoWithPath(media)});
+    ASSERT_TRUE(tracks.has_value());
+    EXPECT_EQ(describe(*tracks), QStringList{QStringLiteral("LONG.mp3|Far|Nina||")});
+    EXPECT_EQ(describe({vtr::iphone::phoneTrackForFile(path)}), QStringList{QStringLiteral("LONG.mp3|Far|Nina||")});
+}
+
 namespace {
 
 const QString kUdid = QStringLiteral("00008030-001A2D3E0C11802E");
@@ -251,6 +321,25 @@ TEST_F(PhoneSongs, WithoutAMountThePhonesFileServiceListsItsSongs)
     const auto none = vtr::iphone::phoneTracks(kSerial, {});
     EXPECT_TRUE(none.has_value() && none->isEmpty());
     EXPECT_FALSE(vtr::iphone::phoneTracks(QStringLiteral("ffffffff0000000000000000"), {}).has_value());
+}
+
+TEST_F(PhoneSongs, TheFileServiceListsNoMoreNamesThanTheBound)
+{
+    vtr::afc::FakeAfcService::Phone phone;
+    for (int i = 0; i < 30; ++i)
+        phone.files.insert(kSongs.mid(1) + QStringLiteral("/F00/A%1.mp3").arg(i, 2, 10, QLatin1Char('0')),
+                           mp3({{"TIT2", QByteArray::number(i)}}));
+    phone.files.insert(kSongs.mid(1) + QStringLiteral("/F01/Z.mp3"), mp3({{"TIT2", "After"}}));
+    m_service->setPhone(kUdid, phone);
+    const LoggedLines log;
+    vtr::iphone::SongWalkBounds bounds;
+    bounds.names = 10;
+    // "F00" and "F01", then the first 8 names of "F00"; "F01" is not listed.
+    EXPECT_EQ(names(vtr::iphone::phoneTracks(kSerial, {}, bounds)),
+              (QStringList{"0", "1", "2", "3", "4", "5", "6", "7"}));
+    EXPECT_TRUE(log.text().contains(QStringLiteral("read through its file service: everything after the first 10 "
+                                                   "names listed (the listing stopped in iTunes_Control/Music/F00)")))
+        << log.text().toStdString();
 }
 
 TEST_F(PhoneSongs, APhoneThatRefusesThisComputerOrFailsMidwayIsNamed)

@@ -59,8 +59,10 @@ class AfcConnection
 {
 public:
     virtual ~AfcConnection() = default;
-    // The names in `folder` ("." and ".." left out), sorted; nullopt on failure.
-    virtual std::optional<QStringList> list(const QString &folder) = 0;
+    // The names in `folder` ("." and ".." left out), sorted; nullopt on
+    // failure. At most `maxNames` of them are kept (which ones is the
+    // phone's choice); `*more` tells whether the folder held others.
+    virtual std::optional<QStringList> list(const QString &folder, qsizetype maxNames, bool *more) = 0;
     // nullopt on failure.
     virtual std::optional<EntryInfo> info(const QString &path) = 0;
     // nullptr on failure.

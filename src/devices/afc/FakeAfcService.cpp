@@ -53,8 +53,9 @@ class FakeConnection final : public AfcConnection
 public:
     explicit FakeConnection(std::shared_ptr<const FakeAfcService::Phone> phone) : m_phone(std::move(phone)) {}
 
-    std::optional<QStringList> list(const QString &folder) override
+    std::optional<QStringList> list(const QString &folder, qsizetype maxNames, bool *more) override
     {
+        *more = false;
         if (!isFolder(folder)) return fail(m_phone->files.contains(folder) ? Failure::Other : Failure::NotFound);
         const QString prefix = folder.isEmpty() ? QString() : folder + QLatin1Char('/');
         QSet<QString> names;
@@ -62,6 +63,10 @@ public:
             if (it.key().startsWith(prefix)) names.insert(it.key().mid(prefix.size()).section(QLatin1Char('/'), 0, 0));
         QStringList sorted(names.cbegin(), names.cend());
         sorted.sort();
+        if (sorted.size() > maxNames) {
+            *more = true;
+            sorted.resize(std::max<qsizetype>(maxNames, 0));
+        }
         return sorted;
     }
     std::optional<EntryInfo> info(const QString &path) override

@@ -111,15 +111,22 @@ class LibAfcConnection final : public AfcConnection
 public:
     explicit LibAfcConnection(std::shared_ptr<Client> client) : m_client(std::move(client)) {}
 
-    std::optional<QStringList> list(const QString &folder) override
+    std::optional<QStringList> list(const QString &folder, qsizetype maxNames, bool *more) override
     {
+        *more = false;
         char **names = nullptr;
+        // The phone answers a folder's names in one message; only the first
+        // `maxNames` become ours.
         if (!succeeded(afc_read_directory(m_client->afc, QFile::encodeName(path(folder)).constData(), &names)))
             return std::nullopt;
         QStringList found;
         for (int i = 0; names && names[i]; ++i) {
-            const QString name = QString::fromUtf8(names[i]);
-            if (name != QLatin1String(".") && name != QLatin1String("..")) found.append(name);
+            if (qstrcmp(names[i], ".") == 0 || qstrcmp(names[i], "..") == 0) continue;
+            if (found.size() >= maxNames) {
+                *more = true;
+                break;
+            }
+            found.append(QString::fromUtf8(names[i]));
         }
         afc_dictionary_free(names);
         found.sort();

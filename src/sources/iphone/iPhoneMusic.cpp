@@ -126,29 +126,84 @@ PhoneTrack phoneTrackOverService(vtr::afc::AfcConnection &connection, const QStr
     return track;
 }
 
-// The sound files below the music folder, in path order.
-void collectSongs(vtr::afc::AfcConnection &connection, const QString &folder, int depth, const SongWalkBounds &bounds,
-                  QStringList &paths)
+// What a walk of the phone's songs left out, for the log.
+struct LeftOut
 {
-    static const QStringList audio = VtrQTUtils::audioFileExtensions();
-    const std::optional<QStringList> names = connection.list(folder);
-    if (!names) {
-        if (depth == 0 && connection.lastFailure() == vtr::afc::Failure::NotFound) return; // no songs synced
-        raiseUnreadableSongs(folder, connection.lastErrorText());
+    int links = 0;
+    int tooDeep = 0;
+    int otherKinds = 0;
+    int sameFiles = 0;
+    bool stoppedAtSongs = false;
+    // The folder whose listing the names bound stopped; empty when none did.
+    QString namesStoppedIn;
+
+    // `where`: "in" the media folder, or how the songs were reached.
+    void log(const QString &where, const SongWalkBounds &bounds) const
+    {
+        QStringList parts;
+        if (links) parts.append(QStringLiteral("%1 links (never followed)").arg(links));
+        if (tooDeep)
+            parts.append(QStringLiteral("%1 folders deeper than %2 levels below the music folder")
+                             .arg(tooDeep)
+                             .arg(bounds.depth - 1));
+        if (otherKinds) parts.append(QStringLiteral("%1 entries that are neither files nor folders").arg(otherKinds));
+        if (sameFiles) parts.append(QStringLiteral("%1 more names of songs already read").arg(sameFiles));
+        if (stoppedAtSongs)
+            parts.append(QStringLiteral("everything after the first %1 songs (not looked at)").arg(bounds.songs));
+        if (!namesStoppedIn.isEmpty())
+            parts.append(QStringLiteral("everything after the first %1 names listed (the listing stopped in %2)")
+                             .arg(QString::number(bounds.names), namesStoppedIn));
+        if (!parts.isEmpty())
+            VTR_LOG(1, QStringLiteral("Left out of the iPhone's songs %1: %2")
+                           .arg(where, parts.join(QLatin1String(", "))));
     }
-    for (const QString &name : *names) {
-        if (paths.size() >= bounds.songs) return;
-        if (name.contains(QLatin1Char('/'))) continue;
-        const QString path = folder + QLatin1Char('/') + name;
-        const std::optional<vtr::afc::EntryInfo> entry = connection.info(path);
-        if (!entry) raiseUnreadableSongs(path, connection.lastErrorText());
-        // Links are neither: they are not followed.
-        if (entry->isFolder && depth + 1 < bounds.depth)
-            collectSongs(connection, path, depth + 1, bounds, paths);
-        else if (entry->isFile && audio.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive))
-            paths.append(path);
+};
+
+// The sound files below the music folder of the phone's file service, in
+// path order.
+struct ServiceSongWalk
+{
+    vtr::afc::AfcConnection &connection;
+    const SongWalkBounds &bounds;
+    QStringList paths;
+    qint64 namesListed = 0;
+    LeftOut leftOut;
+
+    void walk(const QString &folder, int depth)
+    {
+        static const QStringList audio = VtrQTUtils::audioFileExtensions();
+        if (namesListed >= bounds.names) {
+            // Not even asked: the phone would send every name of the folder.
+            if (leftOut.namesStoppedIn.isEmpty()) leftOut.namesStoppedIn = folder;
+            return;
+        }
+        bool more = false;
+        const std::optional<QStringList> names = connection.list(folder, bounds.names - namesListed, &more);
+        if (!names) {
+            if (depth == 0 && connection.lastFailure() == vtr::afc::Failure::NotFound) return; // no songs synced
+            raiseUnreadableSongs(folder, connection.lastErrorText());
+        }
+        namesListed += names->size();
+        if (more && leftOut.namesStoppedIn.isEmpty()) leftOut.namesStoppedIn = folder;
+        for (const QString &name : *names) {
+            if (paths.size() >= bounds.songs) {
+                leftOut.stoppedAtSongs = true;
+                return;
+            }
+            if (name.contains(QLatin1Char('/'))) continue;
+            const QString path = folder + QLatin1Char('/') + name;
+            const std::optional<vtr::afc::EntryInfo> entry = connection.info(path);
+            if (!entry) raiseUnreadableSongs(path, connection.lastErrorText());
+            // Links are neither: they are not followed.
+            if (entry->isFolder && depth + 1 < bounds.depth)
+                walk(path, depth + 1);
+            else if (entry->isFolder)
+                ++leftOut.tooDeep;
+            else if (entry->isFile && audio.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive))
+                paths.append(path);
+        }
     }
-}
+};
 
 QString refusalReason(vtr::afc::Refusal refusal)
 {
@@ -166,7 +221,7 @@ QString refusalReason(vtr::afc::Refusal refusal)
     }
 }
 
-std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial)
+std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial, const SongWalkBounds &bounds)
 {
     vtr::afc::AfcOpening opening = vtr::afc::sharedAfcService()->open(serial);
     if (!opening.connection) {
@@ -175,10 +230,12 @@ std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial)
         if (!reason.isEmpty()) throw VtrException(QLatin1String(kPhoneNotTrustedException), reason);
         return std::nullopt;
     }
-    QStringList paths;
-    collectSongs(*opening.connection, kMusicFolder, 0, SongWalkBounds{}, paths);
+    ServiceSongWalk walk{*opening.connection, bounds};
+    walk.walk(kMusicFolder, 0);
+    walk.leftOut.log(QStringLiteral("read through its file service"), bounds);
     QList<PhoneTrack> tracks;
-    for (const QString &path : std::as_const(paths)) tracks.append(phoneTrackOverService(*opening.connection, path));
+    for (const QString &path : std::as_const(walk.paths))
+        tracks.append(phoneTrackOverService(*opening.connection, path));
     return tracks;
 }
 
@@ -206,34 +263,44 @@ private:
     int m_fd;
 };
 
-// The names in an open folder, sorted; empty when it cannot be read.
-QStringList namesIn(int folder)
-{
-    QStringList names;
-    const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return names;
-    DIR *dir = ::fdopendir(copy);
-    if (!dir) {
-        ::close(copy);
-        return names;
-    }
-    while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..") names.append(QFile::decodeName(name));
-    }
-    ::closedir(dir);
-    names.sort();
-    return names;
-}
-
 struct MountedSongWalk
 {
     const SongWalkBounds &bounds;
     QList<PhoneTrack> tracks;
-    int links = 0;
-    int tooDeep = 0;
-    int otherKinds = 0;
-    bool stoppedAtBound = false;
+    qint64 namesListed = 0;
+    // The files read, by device and inode: another name of one (a hard
+    // link) is not read again.
+    QSet<std::pair<dev_t, ino_t>> filesRead;
+    LeftOut leftOut;
+
+    // The names in an open folder (at `path`), sorted; empty when it cannot
+    // be read. They are read one by one, and no more than the walk may still
+    // list: a folder may hold any number.
+    QStringList namesIn(int folder, const QString &path)
+    {
+        QStringList names;
+        const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) return names;
+        DIR *dir = ::fdopendir(copy);
+        if (!dir) {
+            ::close(copy);
+            return names;
+        }
+        // The copy shares the folder's reading position with `folder`.
+        ::rewinddir(dir);
+        while (const dirent *entry = ::readdir(dir)) {
+            if (qstrcmp(entry->d_name, ".") == 0 || qstrcmp(entry->d_name, "..") == 0) continue;
+            if (namesListed >= bounds.names) {
+                if (leftOut.namesStoppedIn.isEmpty()) leftOut.namesStoppedIn = path;
+                break;
+            }
+            ++namesListed;
+            names.append(QFile::decodeName(entry->d_name));
+        }
+        ::closedir(dir);
+        names.sort();
+        return names;
+    }
 
     // The entry `name` of `folder` as it is, never followed: nullopt when
     // there is none.
@@ -259,14 +326,15 @@ struct MountedSongWalk
     }
 
     // The named step of the path down to the songs (the exact name, else
-    // one that differs only in case, as the phone's disk ignores case); -1
-    // when it is missing, no folder or a link (counted).
-    int step(int folder, const QString &name, QString *actual)
+    // one that differs only in case, as the phone's disk ignores case) in
+    // `folder` at `path`; -1 when it is missing, no folder or a link
+    // (counted).
+    int step(int folder, const QString &path, const QString &name, QString *actual)
     {
         *actual = name;
         std::optional<struct stat> st = entryOf(folder, name);
         if (!st) {
-            for (const QString &other : namesIn(folder))
+            for (const QString &other : namesIn(folder, path))
                 if (other.compare(name, Qt::CaseInsensitive) == 0) {
                     *actual = other;
                     st = entryOf(folder, other);
@@ -275,7 +343,7 @@ struct MountedSongWalk
         }
         if (!st) return -1;
         if (S_ISLNK(st->st_mode)) {
-            ++links;
+            ++leftOut.links;
             return -1;
         }
         return S_ISDIR(st->st_mode) ? openFolder(folder, *actual) : -1;
@@ -288,9 +356,14 @@ struct MountedSongWalk
         struct stat st{};
         if (!fd.isOpen() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             // Replaced by something else since it was listed.
-            ++otherKinds;
+            ++leftOut.otherKinds;
             return;
         }
+        if (filesRead.contains({st.st_dev, st.st_ino})) {
+            ++leftOut.sameFiles;
+            return;
+        }
+        filesRead.insert({st.st_dev, st.st_ino});
         vtr::MediaBytesOfDescriptor source(fd.get(), qint64(st.st_size));
         tracks.append(phoneTrackForSource(source, path));
     }
@@ -298,48 +371,32 @@ struct MountedSongWalk
     void walk(int folder, const QString &path, int depth)
     {
         static const QStringList audio = VtrQTUtils::audioFileExtensions();
-        for (const QString &name : namesIn(folder)) {
+        for (const QString &name : namesIn(folder, path)) {
             if (tracks.size() >= bounds.songs) {
-                stoppedAtBound = true;
+                leftOut.stoppedAtSongs = true;
                 return;
             }
             const std::optional<struct stat> st = entryOf(folder, name);
             if (!st) continue; // gone since it was listed
             const QString entryPath = path + QLatin1Char('/') + name;
             if (S_ISLNK(st->st_mode)) {
-                ++links;
+                ++leftOut.links;
             } else if (S_ISDIR(st->st_mode)) {
                 if (depth + 1 >= bounds.depth) {
-                    ++tooDeep;
+                    ++leftOut.tooDeep;
                     continue;
                 }
                 const Descriptor sub(openFolder(folder, name));
                 if (sub.isOpen())
                     walk(sub.get(), entryPath, depth + 1);
                 else
-                    ++otherKinds;
+                    ++leftOut.otherKinds;
             } else if (!S_ISREG(st->st_mode)) {
-                ++otherKinds;
+                ++leftOut.otherKinds;
             } else if (audio.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive)) {
                 song(folder, name, entryPath);
             }
         }
-    }
-
-    void logLeftOut(const QString &mediaFolder) const
-    {
-        QStringList parts;
-        if (links) parts.append(QStringLiteral("%1 links (never followed)").arg(links));
-        if (tooDeep)
-            parts.append(QStringLiteral("%1 folders deeper than %2 levels below the music folder")
-                             .arg(tooDeep)
-                             .arg(bounds.depth - 1));
-        if (otherKinds) parts.append(QStringLiteral("%1 entries that are neither files nor folders").arg(otherKinds));
-        if (stoppedAtBound)
-            parts.append(QStringLiteral("everything after the first %1 songs (not looked at)").arg(bounds.songs));
-        if (!parts.isEmpty())
-            VTR_LOG(1, QStringLiteral("Left out of the iPhone's songs in %1: %2")
-                           .arg(mediaFolder, parts.join(QLatin1String(", "))));
     }
 };
 
@@ -369,13 +426,14 @@ std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList
         const Descriptor media(::open(QFile::encodeName(root).constData(),
                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!media.isOpen()) continue;
-        MountedSongWalk walk{bounds, {}};
+        MountedSongWalk walk{bounds};
         QString control;
         QString music;
-        const Descriptor controlFolder(walk.step(media.get(), QStringLiteral("iTunes_Control"), &control));
-        const Descriptor musicFolder(controlFolder.isOpen()
-                                         ? walk.step(controlFolder.get(), QStringLiteral("Music"), &music)
-                                         : -1);
+        const Descriptor controlFolder(walk.step(media.get(), root, QStringLiteral("iTunes_Control"), &control));
+        const Descriptor musicFolder(
+            controlFolder.isOpen()
+                ? walk.step(controlFolder.get(), root + QLatin1Char('/') + control, QStringLiteral("Music"), &music)
+                : -1);
         if (musicFolder.isOpen()) {
             if (!tracks) tracks.emplace();
             walk.walk(musicFolder.get(), root + QLatin1Char('/') + control + QLatin1Char('/') + music, 0);
@@ -383,12 +441,13 @@ std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList
                              [](const PhoneTrack &a, const PhoneTrack &b) { return a.path < b.path; });
             tracks->append(walk.tracks);
         }
-        walk.logLeftOut(root);
+        walk.leftOut.log(QStringLiteral("in ") + root, bounds);
     }
     return tracks;
 }
 
-std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages)
+std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages,
+                                             const SongWalkBounds &bounds)
 {
     VtrFileInfoList folders = storages;
     bool mountedWithoutMusic = false;
@@ -399,10 +458,10 @@ std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFil
             const QFileInfo control(folder + QStringLiteral("/iTunes_Control"));
             mountedWithoutMusic = mountedWithoutMusic || (control.isDir() && !control.isSymLink());
         }
-    if (std::optional<QList<PhoneTrack>> mounted = phoneTracksInMediaFolders(folders)) return mounted;
+    if (std::optional<QList<PhoneTrack>> mounted = phoneTracksInMediaFolders(folders, bounds)) return mounted;
     if (mountedWithoutMusic) return QList<PhoneTrack>();
     if (serial.isEmpty()) return std::nullopt;
-    return phoneTracksOverService(serial);
+    return phoneTracksOverService(serial, bounds);
 }
 
 PhoneMusicChoice libraryTracksOnPhone(iTunesInfo &model, const std::optional<QList<PhoneTrack>> &phoneTracks,

@@ -45,18 +45,25 @@ PhoneTrack phoneTrackForSource(vtr::MediaByteSource &source, const QString &path
 
 // How far a walk of the phone's songs goes, through its file service or a
 // mount of its media folder: folders below the music folder (the phone keeps
-// its songs in F00 to F49 there), and songs.
+// its songs in F00 to F49 there), songs, and names listed in all (songs,
+// folders, anything else; each folder's listing stops once the walk has
+// listed this many). A phone keeps nothing but its songs in those folders,
+// so the names bound leaves room above the songs bound and is met only by a
+// folder filled on purpose; the names a walk holds stay within it (some tens
+// of megabytes at most).
 struct SongWalkBounds
 {
     int depth = 3;
     int songs = 200000;
+    qint64 names = 250000;
 };
 
 // The phone's songs below "iTunes_Control/Music" of each of its media folders
 // that this computer has mounted, in path order; nullopt when no such folder
 // is among them, so the phone's songs cannot be known. Nothing is reached
 // through a link: from the media folder down, an entry that is a link is left
-// out. The walk stays within `bounds`; what it left out is logged.
+// out, and a file is read once however many names it has. The walk stays
+// within `bounds`; what it left out is logged.
 std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList &storages,
                                                            const SongWalkBounds &bounds = {});
 
@@ -66,10 +73,11 @@ std::optional<QList<PhoneTrack>> phoneTracksInMediaFolders(const VtrFileInfoList
 // `serial`, looked up now), else those the phone's file service lists below
 // "iTunes_Control/Music" (read through the service, never copied whole; a
 // song the phone fails to give is `unreadable` with the phone's reason).
-// nullopt when neither can be had. Throws VtrException named
-// kPhoneNotTrustedException when the phone refuses this computer, and
-// "DeviceException" when its songs cannot be listed.
-std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages);
+// nullopt when neither can be had. Either walk stays within `bounds`.
+// Throws VtrException named kPhoneNotTrustedException when the phone refuses
+// this computer, and "DeviceException" when its songs cannot be listed.
+std::optional<QList<PhoneTrack>> phoneTracks(const QString &serial, const VtrFileInfoList &storages,
+                                             const SongWalkBounds &bounds = {});
 
 struct PhoneMusicChoice
 {
