@@ -378,6 +378,10 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         // One that cannot be written is tried again with its next change,
         // not at every later save.
         playlist.dirty = false;
+        // An import that filed nothing leaves no file behind: an empty list
+        // would only stand among the person's playlists, and among the
+        // music's, since no video tells where it belongs.
+        if (playlist.items.isEmpty()) return;
         const QString name = playlist.info.value(QStringLiteral("Name")).toString();
         const QString what = vtrLocalized("playlist \"%1\"").arg(name);
         const bool videos = holdsOnlyVideos(playlist);
