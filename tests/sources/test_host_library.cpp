@@ -11,9 +11,11 @@
 #include "support/LibraryTestFiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <gtest/gtest.h>
@@ -22,6 +24,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -433,6 +436,93 @@ TEST_F(HostLibrary, APlaylistThatCannotBeSavedIsReportedAndHoldsNothingElseBack)
     EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 1);
     EXPECT_TRUE(QFile::exists(MediaLibraryHost::albumDataFilePath()));
     EXPECT_NO_THROW(host.addPhotos(source + "/q.png", QStringLiteral("Album"))) << "a later save is held back";
+}
+
+// An import that files nothing has no playlist to write: a videos import whose
+// folder a file of the person's stands in leaves no playlist with the videos
+// nor among the music's, and the music import beside it writes its own.
+TEST_F(HostLibrary, AVideosImportThatFilesNothingWritesNoPlaylist)
+{
+    const QString source = testenv::makeTempDir(QStringLiteral("nothing-filed"));
+    testenv::writeFile(source + "/clip.mp4", "a clip");
+    testenv::writeFile(source + "/song.mp3", "a song");
+    const QString videos = QStringLiteral("Solvenna to Windows Phone Imported Videos");
+    const QString music = QStringLiteral("Solvenna to Windows Phone Imported Music");
+    const QString inTheWay = MediaLibraryHost::videosFolder() + '/' + videos;
+    testenv::writeFile(inTheWay, "the person's own");
+    {
+        MediaLibraryHost::Batch batch(host);
+        const QString clips = host.createPlaylist(videos, false).persistentID;
+        try {
+            host.addMediaFiles(source + "/clip.mp4", videos);
+            ADD_FAILURE() << "a video was filed through a file";
+        } catch (const MediaLibraryHost::Failure &f) {
+            EXPECT_EQ(f.message.toStdString(),
+                      QStringLiteral("The folder \"%1\" could not be made: Not a directory.").arg(inTheWay).toStdString());
+        }
+        host.addTracksToPlaylist({}, clips);
+        const QString songs = host.createPlaylist(music, false).persistentID;
+        host.addTracksToPlaylist(host.addMediaFiles(source + "/song.mp3", music), songs);
+        EXPECT_NO_THROW(batch.commit());
+    }
+    QStringList written;
+    for (QDirIterator it(QDir::homePath(), {"*.m3u8"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();)
+        written.append(it.next());
+    const QString expected = MediaLibraryHost::playlistsFolder() + '/' + music + ".m3u8";
+    EXPECT_EQ(written.join('\n').toStdString(), expected.toStdString());
+    EXPECT_EQ(testenv::readFile(written.value(0)).count("#EXTINF"), 1);
+    EXPECT_EQ(testenv::readFile(inTheWay), "the person's own");
+}
+
+// A folder that cannot be made gives the reason of the nearest folder on its
+// way that is there: the videos folder that refuses it, also when the videos
+// folder itself went away while the import ran.
+TEST_F(HostLibrary, AFolderThatCannotBeMadeGivesTheReasonOfTheFolderThatRefusesIt)
+{
+    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const QString shelf = testenv::makeTempDir(QStringLiteral("shelf"));
+    const QString videos = shelf + QStringLiteral("/Videos");
+    const QString dirs = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/user-dirs.dirs");
+    testenv::writeFile(dirs, "XDG_VIDEOS_DIR=\"" + QFile::encodeName(videos) + "\"\n");
+    const auto restore = qScopeGuard([=] {
+        for (const QString &folder : {shelf, videos}) ::chmod(QFile::encodeName(folder).constData(), 0755);
+        QFile::remove(dirs);
+    });
+    ASSERT_EQ(MediaLibraryHost::videosFolder().toStdString(), videos.toStdString());
+    const QString source = testenv::makeTempDir(QStringLiteral("clips"));
+    for (const char *name : {"a.mp4", "b.mp4"}) testenv::writeFile(source + '/' + name, name);
+    const auto reasonFor = [&](const QString &file, const QString &collection) {
+        // The log (standard error) goes to a full disk meanwhile: its failed
+        // writes change nothing of the reason.
+        const int log = ::dup(STDERR_FILENO), full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        EXPECT_GE(full, 0);
+        ::dup2(full, STDERR_FILENO);
+        const auto restoreLog = qScopeGuard([log, full] {
+            ::dup2(log, STDERR_FILENO);
+            ::close(log);
+            ::close(full);
+        });
+        try {
+            host.addMediaFiles(source + '/' + file, collection);
+        } catch (const MediaLibraryHost::Failure &f) {
+            return f.message.toStdString();
+        }
+        return std::string("filed");
+    };
+    const QString denied = QStringLiteral("The folder \"%1\" could not be made: Permission denied.");
+
+    ASSERT_EQ(::chmod(QFile::encodeName(videos).constData(), 0555), 0);
+    EXPECT_EQ(reasonFor("a.mp4", "Clips"), denied.arg(videos + "/Clips").toStdString());
+    ASSERT_EQ(::chmod(QFile::encodeName(videos).constData(), 0755), 0);
+
+    MediaLibraryHost::Batch batch(host);
+    ASSERT_EQ(reasonFor("a.mp4", "Clips"), "filed");
+    ASSERT_TRUE(QDir(shelf).rename("Videos", "Moved"));
+    ASSERT_EQ(::chmod(QFile::encodeName(shelf).constData(), 0555), 0);
+    EXPECT_EQ(reasonFor("b.mp4", "Films"), denied.arg(videos + "/Films").toStdString());
+    ASSERT_EQ(::chmod(QFile::encodeName(shelf).constData(), 0755), 0);
+    EXPECT_NO_THROW(batch.commit());
 }
 
 TEST_F(HostLibrary, EntriesCarryTitleAndLengthAndTheSameSongFromAnotherPhoneIsListedOnce)
