@@ -203,10 +203,11 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
     const auto saidAlready = [&target](const vtrenv::WriteProblem &p) { return !target.isEmpty() && p.folder == target.folder; };
     const QString blocked = QDir::cleanPath(vtrenv::blockedLibraryFolder());
     const vtrenv::WriteProblem blockedProblem = blocked.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(blocked);
+    // The music library stops at the photos' folder: said with the photos.
+    const bool libraryToo = !pictures.isEmpty() && !saidAlready(pictures) && !blockedProblem.isEmpty() &&
+                            blockedProblem.folder == pictures.folder;
     if (!pictures.isEmpty() && !saidAlready(pictures)) {
         const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
-        // The music library stops at the same folder: said here too.
-        const bool libraryToo = !blockedProblem.isEmpty() && blockedProblem.folder == pictures.folder;
         if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
                        reason + QStringLiteral("\n\n") +
                            (libraryToo ? vtrLocalized("Your music is not moved either, and your videos are copied to "
@@ -229,11 +230,18 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
         vtrenv::setTurnedOffReason(controller, "photos", vtrLocalized("there is no photo library on this computer to add them to."));
     }
     // The music library needs all of its folders: one that cannot be made
-    // is said for the kinds it stops, unless it was said already.
-    if (!blockedProblem.isEmpty()) {
-        const bool told = saidAlready(blockedProblem) || (!pictures.isEmpty() && blockedProblem.folder == pictures.folder);
-        if (told) vtrenv::noteLibraryProblemTold(controller, blocked);
+    // is said for the kinds it stops, unless it was said already. Music is
+    // then not offered; a folder that the new phone's folder shares is met
+    // by the copy, whose lines say it.
+    if (saidAlready(blockedProblem)) {
+        vtrenv::noteLibraryProblemTold(controller, blocked);
+    } else if (!blockedProblem.isEmpty()) {
+        if (libraryToo) vtrenv::noteLibraryProblemTold(controller, blocked);
         else if (libraryFolderQuits(controller, blocked, blockedProblem)) return;
+        controller.setMusicValue(false);
+        controller.setMusicEnabled(false);
+        vtrenv::setTurnedOffReason(controller, "music", vtrenv::describeMusicLibraryProblem(blockedProblem, blocked));
+        vtrenv::noteReadThoughTurnedOff(controller, "music");
     }
     // The network and the process list may take a moment: asked on a job,
     // answered in the same order once both are known.
@@ -324,6 +332,30 @@ QString describeWriteProblem(const WriteProblem &problem, const QString &wanted)
         .arg(cleanWanted, problem.folder, problem.cause);
 }
 
+QString describeMusicLibraryProblem(const WriteProblem &problem, const QString &folder)
+{
+    if (problem.isEmpty()) return QString();
+    const QString cleanFolder = QDir::cleanPath(folder);
+    if (cleanFolder == QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::MusicLocation)))
+        return describeWriteProblem(problem, cleanFolder);
+    if (cleanFolder == problem.folder)
+        return vtrLocalized("The music library needs the folder \"%1\", which cannot be written: %2.")
+            .arg(cleanFolder, problem.cause);
+    return vtrLocalized("The music library needs the folder \"%1\", which cannot be made, because the folder \"%2\" "
+                        "cannot be written: %3.")
+        .arg(cleanFolder, problem.folder, problem.cause);
+}
+
+QString asClause(QString sentence)
+{
+    sentence = sentence.trimmed();
+    if (sentence.endsWith(QLatin1Char('.'))) sentence.chop(1);
+    // "The" becomes "the"; a name such as "iPhone" or "MP3" stays as it is.
+    if (sentence.size() > 1 && sentence.at(0).isUpper() && sentence.at(1).isLower())
+        sentence[0] = sentence.at(0).toLower();
+    return sentence;
+}
+
 QString blockedLibraryFolder()
 {
     for (const auto location : {QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation,
@@ -337,6 +369,7 @@ QString blockedLibraryFolder()
 namespace {
 const char kLibraryProblemTold[] = "vtrLibraryProblemTold";
 QByteArray turnedOffKey(const char *kind) { return QByteArray("vtrTurnedOff_") + kind; }
+QByteArray readAnywayKey(const char *kind) { return QByteArray("vtrReadThoughTurnedOff_") + kind; }
 }  // namespace
 
 void noteLibraryProblemTold(NS_AppController &controller, const QString &folder)
@@ -359,6 +392,16 @@ void setTurnedOffReason(NS_AppController &controller, const char *kind, const QS
 QString turnedOffReason(const NS_AppController &controller, const char *kind)
 {
     return controller.property(turnedOffKey(kind).constData()).toString();
+}
+
+void noteReadThoughTurnedOff(NS_AppController &controller, const char *kind)
+{
+    controller.setProperty(readAnywayKey(kind).constData(), true);
+}
+
+bool readThoughTurnedOff(const NS_AppController &controller, const char *kind)
+{
+    return controller.property(readAnywayKey(kind).constData()).toBool();
 }
 
 QList<DesktopMtpHandler> desktopMtpHandlers(const QString &procRoot, const QString &usbRoot)

@@ -46,6 +46,13 @@ WriteProblem writeProblem(const QString &path);
 // "The folder "<folder>" cannot be written: <cause>." naming, when the folder
 // that stands in the way is another, the one that was wanted too.
 QString describeWriteProblem(const WriteProblem &problem, const QString &wanted);
+// Why the music library cannot take music: `folder`, one of the library's
+// folders, cannot be made (`problem`). The videos or pictures folder is named
+// as one that the music library needs.
+QString describeMusicLibraryProblem(const WriteProblem &problem, const QString &folder);
+// A sentence as a part of a line: "The folder ... cannot be written: ..."
+// reads "the folder ... cannot be written: ..." after "Not moved: ".
+QString asClause(QString sentence);
 // The first of the media library's folders (music, videos, pictures) that
 // cannot be made because a folder on its way cannot be written; empty when
 // none is. Without all three the library files no music and no video.
@@ -59,6 +66,11 @@ void noteLibraryProblemTold(NS_AppController &controller, const QString &folder)
 bool libraryProblemTold(const NS_AppController &controller, const QString &folder);
 void setTurnedOffReason(NS_AppController &controller, const char *kind, const QString &reason);
 QString turnedOffReason(const NS_AppController &controller, const char *kind);
+// A kind turned off that is still read from the old phone, so that its line
+// at the end tells how much of it stayed behind and why: the music that the
+// library cannot take.
+void noteReadThoughTurnedOff(NS_AppController &controller, const char *kind);
+bool readThoughTurnedOff(const NS_AppController &controller, const char *kind);
 
 // Processes under `procRoot` ("/proc") whose open descriptors lead to a USB
 // device node under `usbRoot` ("/dev/bus/usb") and whose program is one of the

@@ -663,10 +663,14 @@ void NS_AppController::saveButtonSetHidden(bool hidden) { m_saveButton->setHidde
 
 void NS_AppController::refreshProgressRows()
 {
-    // A kind that is not moved has no bar.
-    const bool chosen[] = {contactsEnabled() && contactsValue(), calendarsEnabled() && calendarsValue(),
-                           musicEnabled() && musicValue(),       photosEnabled() && photosValue(),
-                           videosEnabled() && videosValue(),     appsEnabled() && appsValue()};
+    // A kind that is not read has no bar; one that the start stopped is
+    // read, to be counted.
+    const bool chosen[] = {contactsEnabled() && contactsValue(),
+                           calendarsEnabled() && calendarsValue(),
+                           (musicEnabled() && musicValue()) || !stoppedKindReason(vtrphase::Music).isEmpty(),
+                           (photosEnabled() && photosValue()) || !stoppedKindReason(vtrphase::Photos).isEmpty(),
+                           (videosEnabled() && videosValue()) || !stoppedKindReason(vtrphase::Videos).isEmpty(),
+                           appsEnabled() && appsValue()};
     for (int i = 0; i < m_progressRows.size() && i < int(std::size(chosen)); ++i) {
         m_progressRows[i].first->setVisible(chosen[i]);
         m_progressRows[i].second->setVisible(chosen[i]);

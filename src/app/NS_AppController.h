@@ -237,6 +237,8 @@ public:
     };
     void setKindResult(const QString &phase, Outcome outcome, const QString &reason = QString());
     KindResult kindResult(const QString &phase) const;
+    // A new run's results: nothing has moved yet, and a kind that the start
+    // stopped will not (main thread).
     void clearKindResults();
     // Ends each chosen kind's summary line with what became of its data; a
     // kind whose end was never reported says nothing rather than "Done".
@@ -246,6 +248,13 @@ public:
     void showKindOutcomes();
     // " - Done", " - Not moved: <reason>", " - Failed: <reason>"; empty while pending.
     QString doneTextFor(const QString &phase) const;
+    // A media kind that the computer's checks turned off at the start and
+    // that is still read from the old phone (the music that the library
+    // cannot take), while this phone's media can be moved: why it stays
+    // behind, as a part of its line. Empty for any other kind. Such a kind is
+    // not chosen; its line says "Skipping" before the work and, at the end,
+    // how much of it was not moved and why.
+    QString stoppedKindReason(const QString &phase) const;
 
     // ---- status protocol ------------------------------------------------------------------
     void setStatus(const QString &status, const QString &phase, double percent) override;
@@ -362,6 +371,9 @@ private:
     void applyStatus(const QString &phase, double percent);
     bool kindChosen(const QString &phase) const;
     void updatePhaseSummary(const QString &phase, double percent);
+    // The kind's line with what its reader or migrator counted; unchanged
+    // without one.
+    void quoteSummary(const QString &phase);
     void phoneUnreadableInState8();
     double phaseProgress(const QString &phase) const;
     double plannedShareDone() const;

@@ -165,11 +165,22 @@ QString NS_AppController::buildManifestReport()
     QVariantMap report;
     report.insert(QStringLiteral("version"), 1);
     report.insert(QStringLiteral("exportdate"), vtr::st2String(QDateTime::currentDateTimeUtc()));
-    static const std::pair<const char *, ManifestKind> members[] = {
-        {"contacts", ManifestKind::Contacts}, {"calendars", ManifestKind::Events}, {"tasks", ManifestKind::Tasks},
-        {"notes", ManifestKind::Notes},       {"photos", ManifestKind::Photos},    {"music", ManifestKind::Music},
-        {"videos", ManifestKind::Videos}};
-    for (const auto &[key, kind] : members) {
+    static const struct
+    {
+        const char *key;
+        ManifestKind kind;
+        const QString *mediaPhase;
+    } members[] = {{"contacts", ManifestKind::Contacts, nullptr},
+                   {"calendars", ManifestKind::Events, nullptr},
+                   {"tasks", ManifestKind::Tasks, nullptr},
+                   {"notes", ManifestKind::Notes, nullptr},
+                   {"photos", ManifestKind::Photos, &vtrphase::Photos},
+                   {"music", ManifestKind::Music, &vtrphase::Music},
+                   {"videos", ManifestKind::Videos, &vtrphase::Videos}};
+    for (const auto &[key, kind, mediaPhase] : members) {
+        // Media that were read but not chosen (what the start stopped) went
+        // nowhere: the report tells what this run moved.
+        if (mediaPhase && !kindChosen(*mediaPhase)) continue;
         const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
         QVariantMap info = source ? source->manifestInfo() : QVariantMap();
         if (info.isEmpty()) continue;

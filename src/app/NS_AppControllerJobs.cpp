@@ -80,15 +80,7 @@ VtrFileInfoPtr targetFolderOf(MobileDeviceInterface &device, vtrmedia::Kind kind
 
 // A sentence of the log or the report as a part of a summary line: "The
 // songs ... library." reads "the songs ... library" after "Done (".
-QString asClause(QString sentence)
-{
-    sentence = sentence.trimmed();
-    if (sentence.endsWith(QLatin1Char('.'))) sentence.chop(1);
-    // "The" becomes "the"; a name such as "iPhone" or "MP3" stays as it is.
-    if (sentence.size() > 1 && sentence.at(0).isUpper() && sentence.at(1).isLower())
-        sentence[0] = sentence.at(0).toLower();
-    return sentence;
-}
+QString asClause(const QString &sentence) { return vtrenv::asClause(sentence); }
 
 // Why the library cannot take a kind's files, as the system says it: the
 // kind's own library folder cannot be written, or (music and videos, whose
@@ -584,12 +576,15 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
     {
         std::shared_ptr<MediaMigrator> migrator;
         bool ticked;
+        // Stopped at the start, yet read: its line at the end counts it.
+        bool stopped;
         QString phase;
         QString title;
     };
     QList<Kind> kinds;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
-        kinds.append({migratorOf(m_migrators, k), kindTicked(controller, k), phaseOf(k),
+        kinds.append({migratorOf(m_migrators, k), kindTicked(controller, k),
+                      !controller.stoppedKindReason(phaseOf(k)).isEmpty(), phaseOf(k),
                       vtrLocalized(QStringLiteral("An error occurred while backing up %1. If you continue, all of your "
                                                   "data might not transfer to your new device.")
                                        .arg(QLatin1String(kKindKeys[k])))});
@@ -598,7 +593,7 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
     auto *job = new FunctionJob([c, kinds, failures](FunctionJob &job) -> QVariantMap {
         for (int index = 0; index < kinds.size(); ++index) {
             const Kind &kind = kinds[index];
-            if (!kind.ticked || !kind.migrator) {
+            if (!(kind.ticked || kind.stopped) || !kind.migrator) {
                 c->setStatusNow(QString(), kind.phase, 0.0);
                 continue;
             }
@@ -610,6 +605,14 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
             } catch (const VtrException &e) {
                 kind.migrator->setCancelCheck({});
                 if (job.isCancelled()) throw;
+                // Nothing of it was to move: there is nothing to ask. Its
+                // line counts what could be read.
+                if (kind.stopped) {
+                    VTR_LOG(2, QStringLiteral("The %1 that are not moved could not all be counted: %2")
+                                   .arg(QLatin1String(kKindKeys[index]), e.reason()));
+                    c->setStatusNow(QString(), kind.phase, 1.0);
+                    continue;
+                }
                 // The music of an iPhone comes from this computer's library,
                 // not from the phone: the line must not blame the phone.
                 // A phone that refuses this computer says so itself.
@@ -716,7 +719,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         const vtrenv::WriteProblem problem = vtrenv::writeProblem(blocked);
         const vtrenv::WriteProblem ahead = vtrenv::writeProblem(intendedFolderOf(*target, kind));
         if (!blocked.isEmpty() && (ahead.folder != problem.folder || ahead.cause != problem.cause)) {
-            const QString reason = vtrenv::describeWriteProblem(problem, blocked);
+            const QString reason = vtrenv::describeMusicLibraryProblem(problem, blocked);
             VTR_LOG(2, QStringLiteral("Music is not filed: %1").arg(reason));
             // Said at the start already, for the kinds it stops.
             if (!vtrenv::libraryProblemTold(controller, blocked)) {
@@ -733,7 +736,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
                 });
             }
             m_tallies->set(kind, {true, 0, 0});
-            controller.setKindResult(phase, NS_AppController::Outcome::NotMoved, reason);
+            controller.setKindResult(phase, NS_AppController::Outcome::NotMoved, asClause(reason));
             return;
         }
         while (blocked.isEmpty() && !libraryHostConfigured()) {

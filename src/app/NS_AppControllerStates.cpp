@@ -362,12 +362,14 @@ void NS_AppController::setStateUnguarded(int s)
 
 void NS_AppController::headlineTheOutcome()
 {
-    // "All done" only when every chosen kind arrived.
+    // "All done" only when every chosen kind arrived, and no kind that the
+    // start stopped stayed behind.
     NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
     if (!scene || currentState() != kStateFinalSummary) return;
     for (const QString *phase : {&vtrphase::Contacts, &vtrphase::Events, &vtrphase::Music, &vtrphase::Photos, &vtrphase::Videos}) {
         const Outcome outcome = kindResult(*phase).outcome;
-        if (kindChosen(*phase) && (outcome == Outcome::Failed || outcome == Outcome::NotMoved)) {
+        const bool told = kindChosen(*phase) || !stoppedKindReason(*phase).isEmpty();
+        if (told && (outcome == Outcome::Failed || outcome == Outcome::NotMoved)) {
             scene->setHeader(vtrLocalized("Not everything was moved"));
             return;
         }

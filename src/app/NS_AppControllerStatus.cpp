@@ -1,3 +1,4 @@
+#include "app/EnvironmentChecks.h"
 #include "app/NS_AppController.h"
 #include "foundation/Log.h"
 #include "platform/MainThread.h"
@@ -32,21 +33,27 @@ struct PhaseInfo
     const QString *phase;
     int slot;  // overall-bar slot, -1 for none
     const char *caption;
+    const char *title;  // the kind's line with nothing counted
     double (NS_AppController::*progress)() const;
     void (NS_AppController::*setProgress)(double);
+    void (NS_AppController::*setSummary)(const QString &);
     void (NS_AppController::*setSummaryDone)(const QString &);
 };
 
 using C = NS_AppController;
 const PhaseInfo kPhases[] = {
-    {&vtrphase::Contacts, 0, "Copying Contacts...", &C::contactsProgress, &C::setContactsProgress,
-     &C::setContactsSummaryDone},
-    {&vtrphase::Events, 1, "Copying Calendars and Events...", &C::calendarProgress, &C::setCalendarProgress,
-     &C::setCalendarSummaryDone},
-    {&vtrphase::Music, 2, "Copying Music...", &C::musicProgress, &C::setMusicProgress, &C::setMusicSummaryDone},
-    {&vtrphase::Photos, 3, "Copying Photos...", &C::photosProgress, &C::setPhotosProgress, &C::setPhotosSummaryDone},
-    {&vtrphase::Videos, 4, "Copying Videos...", &C::videosProgress, &C::setVideosProgress, &C::setVideosSummaryDone},
-    {&vtrphase::Apps, -1, nullptr, &C::appsProgress, &C::setAppsProgress, &C::setAppsSummaryDone},
+    {&vtrphase::Contacts, 0, "Copying Contacts...", "Contacts", &C::contactsProgress, &C::setContactsProgress,
+     &C::setContactsSummary, &C::setContactsSummaryDone},
+    {&vtrphase::Events, 1, "Copying Calendars and Events...", "Calendars", &C::calendarProgress,
+     &C::setCalendarProgress, &C::setCalendarSummary, &C::setCalendarSummaryDone},
+    {&vtrphase::Music, 2, "Copying Music...", "Music", &C::musicProgress, &C::setMusicProgress, &C::setMusicSummary,
+     &C::setMusicSummaryDone},
+    {&vtrphase::Photos, 3, "Copying Photos...", "Photos", &C::photosProgress, &C::setPhotosProgress,
+     &C::setPhotosSummary, &C::setPhotosSummaryDone},
+    {&vtrphase::Videos, 4, "Copying Videos...", "Videos", &C::videosProgress, &C::setVideosProgress,
+     &C::setVideosSummary, &C::setVideosSummaryDone},
+    {&vtrphase::Apps, -1, nullptr, "Apps", &C::appsProgress, &C::setAppsProgress, &C::setAppsSummary,
+     &C::setAppsSummaryDone},
 };
 
 const PhaseInfo *phaseInfo(const QString &phase)
@@ -149,9 +156,37 @@ bool NS_AppController::kindChosen(const QString &phase) const
     return false;
 }
 
+QString NS_AppController::stoppedKindReason(const QString &phase) const
+{
+    const struct
+    {
+        const QString &phase;
+        const char *kind;
+        bool enabled;
+    } media[] = {{vtrphase::Music, "music", musicEnabled()},
+                 {vtrphase::Photos, "photos", photosEnabled()},
+                 {vtrphase::Videos, "videos", videosEnabled()}};
+    for (const auto &m : media)
+        if (m.phase == phase) {
+            if (m.enabled || !m_canMigrateMedia || !vtrenv::readThoughTurnedOff(*this, m.kind)) return QString();
+            return vtrenv::asClause(vtrenv::turnedOffReason(*this, m.kind));
+        }
+    return QString();
+}
+
 void NS_AppController::updatePhaseSummary(const QString &phase, double p)
 {
     if (!kindChosen(phase)) return;
+    quoteSummary(phase);
+    // A phase at its end marks the line only with what became of the data:
+    // reading them from the old phone is not moving them.
+    const PhaseInfo *info = phaseInfo(phase);
+    const QString done = near(p, 1.0) ? doneTextFor(phase) : QString();
+    if (info && !done.isEmpty()) (this->*info->setSummaryDone)(done);
+}
+
+void NS_AppController::quoteSummary(const QString &phase)
+{
     auto manifest = [this](ManifestKind kind) {
         const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
         return source ? source->manifestInfo() : QVariantMap();
@@ -164,37 +199,29 @@ void NS_AppController::updatePhaseSummary(const QString &phase, double p)
                                                     {vtrphase::Photos, ManifestKind::Photos},
                                                     {vtrphase::Videos, ManifestKind::Videos}};
     const bool quotes = phase == vtrphase::Apps || (kinds.contains(phase) && manifestSource(kinds.value(phase)));
-    // A phase at its end marks the line only with what became of the data:
-    // reading them from the old phone is not moving them.
-    const QString done = near(p, 1.0) ? doneTextFor(phase) : QString();
+    if (!quotes) return;
     if (phase == vtrphase::Apps) {
-        if (quotes) setAppsSummary(vtrLocalized("%d Apps").replace(QStringLiteral("%d"),
+        setAppsSummary(vtrLocalized("%d Apps").replace(QStringLiteral("%d"),
                                                        QString::number(m_summaries ? m_summaries->appListCount() : 0)));
-        if (!done.isEmpty()) setAppsSummaryDone(done);
     } else if (phase == vtrphase::Contacts) {
         const QVariantMap m = manifest(ManifestKind::Contacts);
-        if (quotes) setContactsSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "contact_cnt"), manifestValue(m, "title")));
-        if (!done.isEmpty()) setContactsSummaryDone(done);
+        setContactsSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "contact_cnt"), manifestValue(m, "title")));
     } else if (phase == vtrphase::Events) {
         const QVariantMap m = manifest(ManifestKind::Events);
-        if (quotes) setCalendarSummary(vtrLocalized("%1 %2 in %3 %4")
+        setCalendarSummary(vtrLocalized("%1 %2 in %3 %4")
                                .arg(manifestValue(m, "event_cnt"), manifestValue(m, "title"),
                                     manifestValue(m, "calendar_cnt"), manifestValue(m, "calendar_title")));
-        if (!done.isEmpty()) setCalendarSummaryDone(done);
     } else if (phase == vtrphase::Music) {
         const QVariantMap m = manifest(ManifestKind::Music);
-        if (quotes) setMusicSummary(vtrLocalized("%1 %2 and %3 %4")
+        setMusicSummary(vtrLocalized("%1 %2 and %3 %4")
                             .arg(manifestValue(m, "song_cnt"), manifestValue(m, "title"),
                                  manifestValue(m, "playlist_cnt"), manifestValue(m, "playlist_title")));
-        if (!done.isEmpty()) setMusicSummaryDone(done);
     } else if (phase == vtrphase::Photos) {
         const QVariantMap m = manifest(ManifestKind::Photos);
-        if (quotes) setPhotosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "photo_cnt"), manifestValue(m, "title")));
-        if (!done.isEmpty()) setPhotosSummaryDone(done);
+        setPhotosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "photo_cnt"), manifestValue(m, "title")));
     } else if (phase == vtrphase::Videos) {
         const QVariantMap m = manifest(ManifestKind::Videos);
-        if (quotes) setVideosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "video_cnt"), manifestValue(m, "title")));
-        if (!done.isEmpty()) setVideosSummaryDone(done);
+        setVideosSummary(QStringLiteral("%1 %2").arg(manifestValue(m, "video_cnt"), manifestValue(m, "title")));
     }
 }
 
@@ -303,15 +330,30 @@ NS_AppController::KindResult NS_AppController::kindResult(const QString &phase) 
 
 void NS_AppController::clearKindResults()
 {
-    std::lock_guard lock(m_resultsMutex);
-    m_kindResults.clear();
+    {
+        std::lock_guard lock(m_resultsMutex);
+        m_kindResults.clear();
+    }
+    for (const QString *phase : {&vtrphase::Music, &vtrphase::Photos, &vtrphase::Videos})
+        if (const QString why = stoppedKindReason(*phase); !why.isEmpty())
+            setKindResult(*phase, Outcome::NotMoved, why);
 }
 
 void NS_AppController::markSummaryLines()
 {
-    for (const PhaseInfo &info : kPhases)
+    for (const PhaseInfo &info : kPhases) {
         // The apps line is marked as its own phase ends.
-        if (info.slot >= 0 && kindChosen(*info.phase)) (this->*info.setSummaryDone)(doneTextFor(*info.phase));
+        if (info.slot < 0) continue;
+        if (kindChosen(*info.phase)) {
+            (this->*info.setSummaryDone)(doneTextFor(*info.phase));
+        } else if (!stoppedKindReason(*info.phase).isEmpty() && kindResult(*info.phase).outcome != Outcome::Pending) {
+            // Skipped before the work; now what of it the old phone held
+            // stayed behind, as far as it was read.
+            (this->*info.setSummary)(vtrLocalized(info.title));
+            quoteSummary(*info.phase);
+            (this->*info.setSummaryDone)(doneTextFor(*info.phase));
+        }
+    }
 }
 
 void NS_AppController::showKindOutcomes()

@@ -2,21 +2,25 @@
 // that cannot be written is said at the start in those words, and a copy
 // that meets a folder it cannot write ends the transfer with the folder and
 // the system's cause, which the page's lines repeat; a library folder that
-// cannot be made is said once, for the kinds it stops, with its cause; the
-// lines of the kinds the library could not take say why. File modes mean nothing
-// to root: run as root, each case runs again as an unprivileged user
-// (setpriv), else it is skipped with the reason.
+// cannot be made is said once, for the kinds it stops, with its cause, and
+// the music it stops is offered no more but counted at the end; the lines of
+// the kinds the library could not take say why. File modes mean nothing to
+// root: run as root, each case that needs them runs again as an unprivileged
+// user (setpriv), else it is skipped with the reason. A file where a folder
+// should be stops root too.
 
 #include "support/RealJobs.h"
 
 #include "app/EnvironmentChecks.h"
 #include "app/Scenes.h"
+#include "devices/phone/AndroidDeviceClient.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -32,6 +36,7 @@
 namespace {
 
 const QString kDenied = QString::fromLocal8Bit(std::strerror(EACCES));
+const QString kNotAFolder = QString::fromLocal8Bit(std::strerror(ENOTDIR));
 const QString kTransferFailed = QStringLiteral("An error occurred while transferring media to your new device.");
 const QString kNotConfigured = QStringLiteral("iTunes has not been configured yet.");
 const QString kNotTheirTurn = QStringLiteral(" - Not moved: the transfer ended before their turn");
@@ -63,7 +68,7 @@ struct AndroidRun : AndroidFixtureRun
 };
 
 // What the choose page says under its boxes when it is shown, and whether
-// the photos box can be ticked.
+// the photos box can be ticked; the music box as it is shown.
 struct ChoosePage
 {
     explicit ChoosePage(AndroidRun &t)
@@ -74,11 +79,53 @@ struct ChoosePage
             if (auto *label = w->chooseDataView()->findChild<QLabel *>(QStringLiteral("unavailableKinds")))
                 text = label->isVisibleTo(w->chooseDataView()) ? label->text() : QString();
             photosBox = w->photosEnabled();
+            if (auto *box = w->chooseDataView()->findChild<QCheckBox *>(QStringLiteral("musicInfo"))) {
+                musicTicked = box->isChecked();
+                musicUsable = box->isEnabled();
+            }
+            if (auto *box = w->chooseDataView()->findChild<QCheckBox *>(QStringLiteral("videosInfo")))
+                videosTicked = box->isChecked() && box->isEnabled();
         });
     }
+    QStringList lines() const { return text.split(QLatin1Char('\n')); }
     QString text;
     bool photosBox = true;
+    bool musicTicked = true;
+    bool musicUsable = true;
+    bool videosTicked = false;
 };
+
+// The lines of the summary pane as they read (the estimate aside).
+QStringList summaryLines(NS_AppController &w)
+{
+    QStringList lines;
+    for (const QLabel *label : w.transferSummaryView()->findChildren<QLabel *>())
+        if (label->objectName() != QLatin1String("summaryEstimate") && label->isVisibleTo(w.transferSummaryView()))
+            lines.append(label->text());
+    return lines;
+}
+
+// The summary pane as the "Ready to move" page shows it.
+struct ReadyPage
+{
+    explicit ReadyPage(AndroidRun &t)
+    {
+        NS_AppController *w = &t.h.wizard();
+        QObject::connect(w, &NS_AppController::stateEntered, [this, w](int state) {
+            if (state == 14) lines = summaryLines(*w);
+        });
+    }
+    QStringList lines;
+};
+
+// Where the user's folders are, one a line ("XDG_VIDEOS_DIR", path).
+void setUserFolders(const QList<QPair<const char *, QString>> &folders)
+{
+    QByteArray text;
+    for (const auto &[key, path] : folders)
+        text += QByteArray(key) + "=\"" + path.toUtf8() + "\"\n";
+    testenv::writeFile(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/user-dirs.dirs"), text);
+}
 
 struct ModeRestore
 {
@@ -271,3 +318,140 @@ TEST(Permissions, ATargetThatTurnsReadOnly)
             << folder;
 }
 
+// A file where the videos folder should be stops the music, whose library
+// needs that folder: said once at the start, and then the choose page, the
+// summary and the last page each say it in their own words. The videos still
+// reach the new phone, without being filed.
+TEST(Permissions, AFileInPlaceOfTheVideosFolderStopsTheMusicAndEveryPageSaysSo)
+{
+    const QString home = QDir::cleanPath(platform::homeFolder());
+    const QString videos = home + QStringLiteral("/Videos");
+    setUserFolders({{"XDG_VIDEOS_DIR", videos}});
+    testenv::writeFile(videos, "not a folder");
+    AndroidRun t;
+    const ChoosePage choose(t);
+    const ReadyPage ready(t);
+    ASSERT_TRUE(t.run());
+    NS_AppController &w = t.h.wizard();
+    const QString cause = QStringLiteral("the music library needs the folder \"%1\", which cannot be written: %2")
+                              .arg(videos, kNotAFolder);
+
+    const AlertRequest *start = t.alertTitled(QStringLiteral("Your videos cannot be added to your video library."));
+    ASSERT_TRUE(start);
+    EXPECT_TRUE(start->informativeText.contains(QStringLiteral("Your music is not moved")))
+        << start->informativeText.toStdString();
+    EXPECT_EQ(t.h.alerts.titles().filter(QStringLiteral("cannot be")).size(), 1)
+        << qPrintable(t.h.alerts.titles().join('|'));
+    EXPECT_FALSE(t.alertTitled(kNotConfigured));
+
+    // Offered no more, and why.
+    EXPECT_FALSE(choose.musicTicked);
+    EXPECT_FALSE(choose.musicUsable);
+    EXPECT_TRUE(choose.lines().contains(QStringLiteral("Music: The") + cause.mid(3) + QLatin1Char('.')))
+        << choose.text.toStdString();
+    EXPECT_TRUE(choose.videosTicked);
+    EXPECT_EQ(choose.lines().filter(QStringLiteral("Videos:")).size(), 0) << choose.text.toStdString();
+    // Not promised.
+    EXPECT_TRUE(ready.lines.contains(QStringLiteral("Skipping Music"))) << qPrintable(ready.lines.join('|'));
+    EXPECT_TRUE(ready.lines.filter(QStringLiteral("Song")).isEmpty()) << qPrintable(ready.lines.join('|'));
+    // What stayed behind, counted as the phone holds it.
+    const QStringList last = summaryLines(w);
+    EXPECT_TRUE(last.contains(QStringLiteral("6 Songs and 2 Playlists - Not moved: ") + cause))
+        << qPrintable(last.join('|'));
+    EXPECT_TRUE(last.contains(
+        QStringLiteral(
+            "2 Videos - Done (2 could not be added to your video library: the folder \"%1\" cannot be written: %2)")
+            .arg(videos, kNotAFolder)))
+        << qPrintable(last.join('|'));
+    EXPECT_TRUE(last.contains(QStringLiteral("2 Photos - Done"))) << qPrintable(last.join('|'));
+    EXPECT_EQ(w.scenesViewController()->templateController()->header(), QStringLiteral("Not everything was moved"));
+    const QDir storage(WindowsPhone7LocalDevice::storageFolderPath());
+    EXPECT_TRUE(QDir(storage.filePath(QStringLiteral("Music"))).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(QDir(storage.filePath(QStringLiteral("Videos"))).entryList(QDir::Files).size(), 2);
+}
+
+// The same on the one-step road: the music is counted on its line and left
+// out of the report of what was moved.
+TEST(Permissions, TheOneStepTransferTellsTheStoppedMusicAndReportsOnlyWhatMoved)
+{
+    const QString videos = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/Videos");
+    setUserFolders({{"XDG_VIDEOS_DIR", videos}});
+    testenv::writeFile(videos, "not a folder");
+    AndroidRun t;
+    NS_AppController &w = t.h.wizard();
+    w.setState(NS_AppController::kStateWelcome);
+    ASSERT_TRUE(t.idle());
+    ASSERT_TRUE(t.walk(14));
+    ASSERT_TRUE(t.idle());
+    w.setTransferInfo({});
+    w.generate();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty(); }, 120000));
+    ASSERT_TRUE(t.idle());
+    EXPECT_TRUE(summaryLines(w).contains(QStringLiteral("6 Songs and 2 Playlists - Not moved: the music library needs "
+                                                        "the folder \"%1\", which cannot be written: %2")
+                                             .arg(videos, kNotAFolder)))
+        << qPrintable(summaryLines(w).join('|'));
+    EXPECT_FALSE(w.transferInfo().contains(QStringLiteral("music")));
+    EXPECT_EQ(w.transferInfo().value(QStringLiteral("videos")).toMap().value(QStringLiteral("video_cnt")).toInt(), 2);
+    EXPECT_TRUE(QDir(WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Music"))
+                    .entryList(QDir::Files)
+                    .isEmpty());
+}
+
+// One folder in the way of both the photos and the music library: the
+// photos' alert says the music is not moved either, and nothing says it again.
+TEST(Permissions, AFileInPlaceOfThePicturesFolderIsSaidOnceForThePhotosAndTheMusic)
+{
+    const QString pictures = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/Pictures");
+    setUserFolders({{"XDG_PICTURES_DIR", pictures}});
+    testenv::writeFile(pictures, "not a folder");
+    AndroidRun t;
+    const ChoosePage choose(t);
+    ASSERT_TRUE(t.run());
+    NS_AppController &w = t.h.wizard();
+    const AlertRequest *start = t.alertTitled(QStringLiteral("The folder for your photos cannot be written."));
+    ASSERT_TRUE(start);
+    EXPECT_TRUE(start->informativeText.contains(QStringLiteral("Your music is not moved either")))
+        << start->informativeText.toStdString();
+    EXPECT_EQ(t.h.alerts.titles().filter(QStringLiteral("cannot be")).size(), 1)
+        << qPrintable(t.h.alerts.titles().join('|'));
+    const QString written = QStringLiteral("\"%1\", which cannot be written: %2").arg(pictures, kNotAFolder);
+    EXPECT_TRUE(choose.lines().contains(
+        QStringLiteral("Photos: The folder \"%1\" cannot be written: %2.").arg(pictures, kNotAFolder)))
+        << choose.text.toStdString();
+    EXPECT_TRUE(choose.lines().contains(QStringLiteral("Music: The music library needs the folder ") + written +
+                                        QLatin1Char('.')))
+        << choose.text.toStdString();
+    EXPECT_FALSE(choose.musicUsable);
+    EXPECT_TRUE(summaryLines(w).contains(
+        QStringLiteral("6 Songs and 2 Playlists - Not moved: the music library needs the folder ") + written))
+        << qPrintable(summaryLines(w).join('|'));
+}
+
+// A phone without videos, on a computer whose library cannot be had: the
+// videos line has nothing to say that could not be added.
+TEST(Permissions, AKindThePhoneHasNoneOfIsDoneWhateverTheLibrary)
+{
+    const QString videos = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/Videos");
+    setUserFolders({{"XDG_VIDEOS_DIR", videos}});
+    testenv::writeFile(videos, "not a folder");
+    AndroidRun t;
+    MtpSimPhone &phone = t.h.phones.mtp()->addPhone();
+    MtpSimIdentity id;
+    id.vendorId = 0x04e8;
+    id.productId = 0x6642;
+    id.serialNumber = QStringLiteral("NOVIDEOS1");
+    id.manufacturerName = QStringLiteral("Samsung");
+    id.modelName = QStringLiteral("Stills");
+    phone.setIdentity(id);
+    MtpSimStorageSpec spec;
+    spec.capacity = 1 << 30;
+    const uint32_t storage = phone.addStorage(spec);
+    const uint32_t companion = phone.addFolder(storage, 0, QString::fromLatin1(AndroidDeviceClient::kCompanionFolder));
+    phone.addFile(storage, companion, QString::fromLatin1(AndroidDeviceClient::kDoneFileName), "done");
+    phone.addFileOfSize(storage, phone.addFolder(storage, 0, QStringLiteral("DCIM")), QStringLiteral("p.jpg"), 90007);
+    t.phone = &phone;
+    ASSERT_TRUE(t.run());
+    EXPECT_EQ(t.h.wizard().videosSummaryDone().toStdString(), " - Done");
+    EXPECT_EQ(t.h.wizard().photosSummaryDone().toStdString(), " - Done");
+}
