@@ -171,6 +171,9 @@ TEST(Status, WithAPlanTheOverallBarAndTheEstimateFollowTheWork)
         double percent, overall;
         const char *estimate;
     } steps[] = {
+        // Work outside the plan before it (the one-step road reads the
+        // contacts first) starts no clock: the rate is the plan's own.
+        {10, &vtrphase::Contacts, 0.5, 0.0, "about 5 minutes"},
         {30, &vtrphase::Music, 0.0, 0.0, "about 5 minutes"},
         {30, &vtrphase::Music, 1.0, 10.0 / 300.0, "about 5 minutes"},
         {40, &vtrphase::Photos, 0.5, 155.0 / 300.0, "about 10 seconds"},
