@@ -13,9 +13,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -172,77 +175,173 @@ CurrentFolder::CurrentFolder(const QString &path) : m_before(QDir::currentPath()
 
 CurrentFolder::~CurrentFolder() { QDir::setCurrent(m_before); }
 
-// The trees a test may have staged: never more than the project's own.
-static bool withinOwnTrees(const QString &path)
+// A descriptor, closed with its scope.
+class Descriptor
 {
-    for (const QString &tree :
-         {QDir::cleanPath(QStringLiteral(VTR_TEST_SOURCE_DIR "/..")),
-          QDir::cleanPath(QStringLiteral(VTR_TEST_BUILD_DIR)), QDir::cleanPath(QStringLiteral(VTR_SHARED_DATA_DIR))})
-        if (path.startsWith(tree + QLatin1Char('/'))) return true;
-    return false;
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// The folder `name` in the folder `at`, never through a link.
+static Descriptor openFolderAt(int at, const QByteArray &name)
+{
+    return Descriptor(::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Every folder from `from` (existing) down to `to`, entered by everyone.
-static bool makeOpenFolders(const QString &from, const QString &to)
+// The folder `name` in the staging folder `at`, made if need be, entered by everyone.
+static Descriptor makeOpenFolderAt(int at, const QByteArray &name)
 {
-    if (to == from || QFileInfo(to).isDir()) return true;
-    if (!makeOpenFolders(from, QFileInfo(to).path())) return false;
-    const QByteArray name = QFile::encodeName(to);
-    return (::mkdir(name.constData(), 0755) == 0 || errno == EEXIST) && ::chmod(name.constData(), 0755) == 0;
+    if (::mkdirat(at, name.constData(), 0755) != 0 && errno != EEXIST) return Descriptor();
+    Descriptor folder = openFolderAt(at, name);
+    if (folder.valid() && ::fchmod(folder.get(), 0755) != 0) return Descriptor();
+    return folder;
 }
 
-// Copies `from` to `to` (absent, or staged before), readable by everyone: a
-// folder with what it holds, a link as a link, a file by a second name
-// where everyone may read it already, else as a copy that becomes `to` whole.
-static QString copyStaged(const QString &from, const QString &to)
+// The names in the folder `folder` (its own descriptor stays where it was).
+static QList<QByteArray> entriesOf(int folder)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    QList<QByteArray> names;
+    const int listed = ::dup(folder);
+    DIR *dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0) ::close(listed);
+        return names;
+    }
+    ::rewinddir(dir);
+    while (const dirent *entry = ::readdir(dir))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(QByteArray(entry->d_name));
+    ::closedir(dir);
+    return names;
+}
+
+// Copies the bytes of `from` to `to`; false on an error of either.
+static bool copyBytes(int from, int to)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        for (ssize_t at = 0; at < n;) {
+            const ssize_t written = ::write(to, buffer + at, size_t(n - at));
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            at += written;
+        }
+    }
+}
+
+// Copies `name` of the project's folder `fromAt` to the same name in the
+// staging folder `toAt` (absent, or staged before), readable by everyone: a
+// folder with what it holds, a link as a link, a file by a second name where
+// everyone may read it already, else as a copy that becomes it whole. Both
+// sides are entered by descriptor, never through a link; `shown` names it.
+static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QString &shown)
+{
+    const char *entry = name.constData();
     struct stat st;
-    if (::lstat(source.constData(), &st) != 0)
-        return QStringLiteral("%1: %2").arg(from, QString::fromLocal8Bit(std::strerror(errno)));
+    if (::fstatat(fromAt, entry, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return QStringLiteral("%1: %2").arg(shown, QString::fromLocal8Bit(std::strerror(errno)));
     if (S_ISDIR(st.st_mode)) {
-        if (!makeOpenFolders(QFileInfo(to).path(), to)) return QStringLiteral("%1 cannot be made").arg(to);
-        for (const QString &entry :
-             QDir(from).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-            if (const QString why = copyStaged(from + QLatin1Char('/') + entry, to + QLatin1Char('/') + entry);
+        const Descriptor from = openFolderAt(fromAt, name);
+        const Descriptor to = makeOpenFolderAt(toAt, name);
+        if (!from.valid()) return QStringLiteral("%1 cannot be read").arg(shown);
+        if (!to.valid()) return QStringLiteral("%1 cannot be made").arg(shown);
+        for (const QByteArray &inner : entriesOf(from.get()))
+            if (const QString why = copyStaged(from.get(), inner, to.get(), shown + QLatin1Char('/') + QFile::decodeName(inner));
                 !why.isEmpty())
                 return why;
         return QString();
     }
     struct stat there;
-    if (::lstat(target.constData(), &there) == 0) return QString();
+    if (::fstatat(toAt, entry, &there, AT_SYMLINK_NOFOLLOW) == 0) return QString();
     if (S_ISLNK(st.st_mode)) {
         char raw[4096];
-        const ssize_t n = ::readlink(source.constData(), raw, sizeof raw - 1);
-        if (n < 0 || ::symlink(QByteArray(raw, n).constData(), target.constData()) != 0)
-            return QStringLiteral("the link %1 cannot be copied").arg(from);
+        const ssize_t n = ::readlinkat(fromAt, entry, raw, sizeof raw - 1);
+        if (n < 0 || ::symlinkat(QByteArray(raw, n).constData(), toAt, entry) != 0)
+            return QStringLiteral("the link %1 cannot be copied").arg(shown);
         return QString();
     }
     if (!S_ISREG(st.st_mode)) return QString();
     const bool readable = (st.st_mode & S_IROTH) && (!(st.st_mode & S_IXUSR) || (st.st_mode & S_IXOTH));
-    if (readable && ::link(source.constData(), target.constData()) == 0) return QString();
-    const QString part = to + QStringLiteral(".staging");
-    QFile::remove(part);
-    if (!QFile::copy(from, part)) return QStringLiteral("%1 cannot be copied to %2").arg(from, part);
-    QFileDevice::Permissions modes = QFile::permissions(part) | QFileDevice::ReadOther | QFileDevice::ReadGroup;
-    if (modes & QFileDevice::ExeOwner) modes |= QFileDevice::ExeOther | QFileDevice::ExeGroup;
-    if (!QFile::setPermissions(part, modes) || ::rename(QFile::encodeName(part).constData(), target.constData()) != 0)
-        return QStringLiteral("%1 cannot be made readable").arg(part);
+    if (readable && ::linkat(fromAt, entry, toAt, entry, 0) == 0) return QString();
+    const QByteArray part = name + ".staging";
+    ::unlinkat(toAt, part.constData(), 0);
+    const Descriptor from(::openat(fromAt, entry, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened;
+    if (!from.valid() || ::fstat(from.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+        return QStringLiteral("%1 cannot be read").arg(shown);
+    const Descriptor to(::openat(toAt, part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    mode_t mode = (opened.st_mode & 0777) | 0044;
+    if (mode & S_IXUSR) mode |= 0011;
+    if (!to.valid() || !copyBytes(from.get(), to.get()) || ::fchmod(to.get(), mode) != 0 ||
+        ::renameat(toAt, part.constData(), toAt, entry) != 0) {
+        ::unlinkat(toAt, part.constData(), 0);
+        return QStringLiteral("%1 cannot be copied for the unprivileged user").arg(shown);
+    }
     return QString();
 }
 
-// Stages `path` at the same path below `staged`; answers why not, if not.
-static QString stage(const QString &path, const QString &staged)
+// Stages `path` at the same path below the staging folder `staged`; answers
+// why not, if not. The project's trees are taken as configured; below them
+// no link is followed, on either side.
+static QString stage(const QString &path, int staged)
 {
     const QString clean = QDir::cleanPath(path);
-    if (!QDir::isAbsolutePath(clean) || !withinOwnTrees(clean))
+    QString tree;
+    for (const QString &own :
+         {QDir::cleanPath(QStringLiteral(VTR_TEST_SOURCE_DIR "/..")),
+          QDir::cleanPath(QStringLiteral(VTR_TEST_BUILD_DIR)), QDir::cleanPath(QStringLiteral(VTR_SHARED_DATA_DIR))})
+        if (clean.startsWith(own + QLatin1Char('/')) && own.size() > tree.size()) tree = own;
+    if (!QDir::isAbsolutePath(clean) || tree.isEmpty())
         return QStringLiteral("%1 is not in the project's trees").arg(path);
-    if (!QFileInfo(clean).exists() && !QFileInfo(clean).isSymLink())
+    const QList<QByteArray> within = QFile::encodeName(clean.mid(tree.size() + 1)).split('/');
+    Descriptor from(::open(QFile::encodeName(tree).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (qsizetype i = 0; from.valid() && i + 1 < within.size(); ++i) {
+        struct stat st;
+        if (::fstatat(from.get(), within[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            return QStringLiteral("%1 is reached through a link").arg(clean);
+        from = openFolderAt(from.get(), within[i]);
+    }
+    struct stat st;
+    if (!from.valid() || ::fstatat(from.get(), within.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return QStringLiteral("%1 does not exist").arg(clean);
-    if (!makeOpenFolders(staged, staged + QFileInfo(clean).path()))
-        return QStringLiteral("no folder for %1 could be made").arg(clean);
-    return copyStaged(clean, staged + clean);
+    Descriptor to(::fcntl(staged, F_DUPFD_CLOEXEC, 0));
+    const QList<QByteArray> folders = QFile::encodeName(QFileInfo(clean).path()).split('/');
+    for (const QByteArray &folder : folders)
+        if (!folder.isEmpty() && to.valid()) to = makeOpenFolderAt(to.get(), folder);
+    if (!to.valid()) return QStringLiteral("no folder for %1 could be made").arg(clean);
+    return copyStaged(from.get(), within.last(), to.get(), clean);
+}
+
+// Removes `name` in the folder `at` with what it holds, by descriptor: a link
+// is removed, never followed, and only folders of `owner` are entered (to a
+// depth that bounds the walk); what cannot be removed stays.
+static void removeTree(int at, const QByteArray &name, uid_t owner, int depth = 0)
+{
+    if (::unlinkat(at, name.constData(), 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
+    const Descriptor folder = openFolderAt(at, name);
+    struct stat st;
+    if (depth > 256 || !folder.valid() || ::fstat(folder.get(), &st) != 0 || st.st_uid != owner) return;
+    for (const QByteArray &entry : entriesOf(folder.get())) removeTree(folder.get(), entry, owner, depth + 1);
+    ::unlinkat(at, name.constData(), AT_REMOVEDIR);
 }
 
 // Over the staging socket: a side that has gone is an error, not a signal.
@@ -258,7 +357,7 @@ static bool writeAll(int fd, const QByteArray &bytes)
 }
 
 // Answers the child's requests until it is gone (or the socket is shut down).
-static void serveStaging(int fd, const QString &staged)
+static void serveStaging(int fd, int staged)
 {
     QByteArray pending;
     char buffer[4096];
@@ -327,6 +426,53 @@ QString program()
     return reachable(QCoreApplication::applicationFilePath());
 }
 
+// The folders of one run as the unprivileged user, below the shared temporary
+// folder (this process's own tree is closed to others): a base folder of
+// root's, which that user may enter but not change, holding the staged copies
+// (a tree of root's too, which that user only reads) and that user's own work
+// folder (its temporary files, its current folder). Root acts in them by
+// descriptor only, so that nothing that user renames or links takes it
+// elsewhere; all goes when the run is over.
+class UnprivilegedTree
+{
+public:
+    static constexpr uid_t kUser = 65534;
+
+    UnprivilegedTree()
+    {
+        QByteArray name = QFile::encodeName(QDir::tempPath() + QStringLiteral("/vtrtest-unprivileged-XXXXXX"));
+        if (!::mkdtemp(name.data())) return;
+        m_path = QFile::decodeName(name);
+        m_base = Descriptor(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!m_base.valid() || ::fchmod(m_base.get(), 0755) != 0) return;
+        m_staged = makeOpenFolderAt(m_base.get(), "staged");
+        if (::mkdirat(m_base.get(), "work", 0700) != 0) return;
+        const Descriptor work = openFolderAt(m_base.get(), "work");
+        m_valid = m_staged.valid() && work.valid() && ::fchown(work.get(), kUser, kUser) == 0;
+    }
+    ~UnprivilegedTree()
+    {
+        if (m_base.valid()) {
+            removeTree(m_base.get(), "work", kUser);
+            removeTree(m_base.get(), "staged", 0);
+        }
+        if (!m_path.isEmpty()) ::rmdir(QFile::encodeName(m_path).constData());
+    }
+    UnprivilegedTree(const UnprivilegedTree &) = delete;
+    UnprivilegedTree &operator=(const UnprivilegedTree &) = delete;
+
+    bool isValid() const { return m_valid; }
+    QString staged() const { return m_path + QStringLiteral("/staged"); }
+    QString work() const { return m_path + QStringLiteral("/work"); }
+    int stagedFolder() const { return m_staged.get(); }
+
+private:
+    QString m_path;
+    Descriptor m_base;
+    Descriptor m_staged;
+    bool m_valid = false;
+};
+
 Unprivileged runUnprivileged(QString *why)
 {
     if (::geteuid() != 0) return Unprivileged::Here;
@@ -335,19 +481,16 @@ Unprivileged runUnprivileged(QString *why)
         *why = QStringLiteral("running as root and setpriv is not installed: file modes cannot be tested");
         return Unprivileged::Unavailable;
     }
-    constexpr uid_t kNobody = 65534;
-    // Below the shared temporary folder: this process's own tree is closed to others.
-    QTemporaryDir base(QDir::tempPath() + QStringLiteral("/vtrtest-unprivileged-XXXXXX"));
-    const QString staged = base.path() + QStringLiteral("/staged");
+    const UnprivilegedTree tree;
+    const QString staged = tree.staged();
     int channel[2];
-    if (!base.isValid() || ::chown(QFile::encodeName(base.path()).constData(), kNobody, kNobody) != 0 ||
-        !makeOpenFolders(base.path(), staged) || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
+    if (!tree.isValid() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
         *why = QStringLiteral("no folder for the unprivileged user could be made");
         return Unprivileged::Unavailable;
     }
     const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VTR_TEST_TMP"), base.path());
+    environment.insert(QStringLiteral("VTR_TEST_TMP"), tree.work());
     environment.insert(QStringLiteral("VTR_TEST_STAGED"), staged);
     environment.insert(QStringLiteral("VTR_TEST_STAGER_FD"), QString::number(channel[1]));
     // The sanitizers read their suppressions as that user too.
@@ -357,16 +500,16 @@ Unprivileged runUnprivileged(QString *why)
         for (QString &option : options) {
             const QString file = option.section(QLatin1Char('='), 1);
             if (option.startsWith(QLatin1String("suppressions=")) && QDir::isAbsolutePath(file) &&
-                stage(file, staged).isEmpty())
+                stage(file, tree.stagedFolder()).isEmpty())
                 option = QStringLiteral("suppressions=") + staged + QDir::cleanPath(file);
         }
         if (environment.contains(variable)) environment.insert(variable, options.join(QLatin1Char(':')));
     }
-    std::thread stager(serveStaging, channel[0], staged);
+    std::thread stager(serveStaging, channel[0], tree.stagedFolder());
     ::fcntl(channel[1], F_SETFD, 0);
     QProcess child;
     child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(base.path());
+    child.setWorkingDirectory(tree.work());
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                           QStringLiteral("--clear-groups"), QStringLiteral("--"),
