@@ -39,8 +39,8 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
         ASSERT_EQ(::chmod(QFile::encodeName(rootFile).constData(), 0600), 0);
         struct stat before;
         ASSERT_EQ(::lstat(QFile::encodeName(rootFile).constData(), &before), 0);
-        // In the build tree, a folder only root may enter: a file the user has
-        // staged, and a link out of the project's trees.
+        // In the build tree, a folder only root may enter: a file the user asks
+        // to have staged, and a link out of the project's trees.
         QTemporaryDir closed(QCoreApplication::applicationDirPath() + QStringLiteral("/unprivileged-runs-XXXXXX"));
         ASSERT_TRUE(closed.isValid());
         testenv::writeFile(closed.path() + QStringLiteral("/closed.txt"), kProjectBytes);
