@@ -60,22 +60,43 @@ QString stateFolder()
     return xdg("XDG_STATE_HOME", ".local/state") + QLatin1Char('/') + QLatin1String(kAppFolderName);
 }
 
+QString cacheFolder()
+{
+    return xdg("XDG_CACHE_HOME", ".cache") + QLatin1Char('/') + QLatin1String(kAppFolderName);
+}
+
 namespace {
-QString temporaryFolderPath()
+
+// The temporary folder as the person's folder it lies in and the folders of
+// ours below that one.
+struct TemporaryFolderSteps
+{
+    QString path;
+    QString base;
+    QStringList steps;
+};
+
+TemporaryFolderSteps temporaryFolderSteps()
 {
     const QString path = overridden(g_temp);
-    if (!path.isEmpty()) return path;
-    return xdg("XDG_CACHE_HOME", ".cache") + QLatin1Char('/') + QLatin1String(kAppFolderName) + QStringLiteral("/tmp");
+    if (!path.isEmpty()) {
+        const QString clean = QDir::cleanPath(path);
+        return {path, QFileInfo(clean).path(), {QFileInfo(clean).fileName()}};
+    }
+    const QString cache = xdg("XDG_CACHE_HOME", ".cache");
+    return {cacheFolder() + QStringLiteral("/tmp"), cache, {QLatin1String(kAppFolderName), QStringLiteral("tmp")}};
 }
+
 }  // namespace
 
 QString temporaryFolder()
 {
-    const QString path = temporaryFolderPath();
+    const TemporaryFolderSteps where = temporaryFolderSteps();
     QString error;
-    if (!ensurePrivateFolder(path, &error))
-        throw VtrException(QStringLiteral("TemporaryFolderException"), error);
-    return path;
+    const int fd = openOwnFolder(where.base, where.steps, true, &error);
+    if (fd < 0) throw VtrException(QStringLiteral("TemporaryFolderException"), error);
+    ::close(fd);
+    return where.path;
 }
 
 void setHomeFolderOverride(const QString &path) { QMutexLocker l(&g_lock); g_home = path; }
@@ -205,12 +226,14 @@ bool isOwnTemporaryName(const QString &name)
 
 TemporaryRemoval removeLeftoversOfEarlierRuns()
 {
-    // A folder that is not there holds nothing; one that is not safe is
-    // refused by temporaryFolder() when it is asked for.
+    // A folder that is not there holds nothing; one reached through a link or
+    // another user's folder is not ours to clear (temporaryFolder() refuses
+    // it when it is asked for).
     TemporaryRemoval total;
+    const TemporaryFolderSteps where = temporaryFolderSteps();
+    const int fd = openOwnFolder(where.base, where.steps, false);
     struct stat st;
-    const int fd = openFolderNoFollow(temporaryFolderPath(), &st);
-    if (fd < 0 || st.st_uid != ::geteuid()) {
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
         if (fd >= 0) ::close(fd);
         return total;
     }
@@ -248,6 +271,55 @@ bool ensurePrivateFolder(const QString &path, QString *error)
     if ((st.st_mode & 0777) != 0700 && ::chmod(p.constData(), 0700) != 0)
         return fail(QStringLiteral("Cannot protect %1").arg(path));
     return true;
+}
+
+int openOwnFolder(const QString &base, const QStringList &steps, bool make, QString *error)
+{
+    int fd = -1;
+    auto fail = [&](const QString &why) {
+        if (fd >= 0) ::close(fd);
+        if (error) *error = why;
+        return -1;
+    };
+    auto failWithCode = [&](const char *what, const QString &path, int code) {
+        return fail(QStringLiteral("%1 %2: %3").arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(code))));
+    };
+    if (make) QDir().mkpath(base);
+    fd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return failWithCode("Cannot open", base, errno);
+    QString path = base;
+    for (const QString &step : steps) {
+        path += QLatin1Char('/') + step;
+        const QByteArray name = QFile::encodeName(step);
+        if (name.isEmpty() || name == "." || name == ".." || name.contains('/'))
+            return fail(QStringLiteral("%1 is not a folder").arg(path));
+        // Each step by descriptor from the one before: a link put in the
+        // place of a folder of ours is never followed, at any step.
+        int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && make) {
+            if (::mkdirat(fd, name.constData(), 0700) != 0 && errno != EEXIST)
+                return failWithCode("Cannot create", path, errno);
+            next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            if (errno == ELOOP || errno == ENOTDIR) return fail(QStringLiteral("%1 is not a folder").arg(path));
+            return failWithCode("Cannot open", path, errno);
+        }
+        ::close(fd);
+        fd = next;
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return failWithCode("Cannot inspect", path, errno);
+        if (st.st_uid != ::geteuid()) return fail(QStringLiteral("%1 belongs to another user").arg(path));
+        if (make && (st.st_mode & 0777) != 0700 && ::fchmod(fd, 0700) != 0)
+            return fail(QStringLiteral("Cannot protect %1").arg(path));
+    }
+    return fd;
+}
+
+int openOwnFolder(const QString &path, bool make, QString *error)
+{
+    const QString clean = QDir::cleanPath(path);
+    return openOwnFolder(QFileInfo(clean).path(), {QFileInfo(clean).fileName()}, make, error);
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The per-user folders of the application. Each one follows the XDG
 // variables (so a test that points HOME and XDG_* elsewhere is isolated) and
@@ -15,9 +16,13 @@ QString homeFolder();
 QString dataFolder();
 // $XDG_STATE_HOME/Solvenna to Windows Phone (logs).
 QString stateFolder();
-// $XDG_CACHE_HOME/Solvenna to Windows Phone/tmp: private (0700), never a symlink.
-// Created on demand; throws VtrException("TemporaryFolderException", ...) when
-// the folder exists but is unsafe (a symlink, another owner) or cannot be made.
+// $XDG_CACHE_HOME/Solvenna to Windows Phone: the cache's folder of ours,
+// holding the temporary folder and the lock of the running wizard.
+QString cacheFolder();
+// cacheFolder()/tmp: private (0700). Created on demand, reached from the
+// cache folder step by step; throws VtrException("TemporaryFolderException",
+// ...) when a folder of ours on the way is unsafe (a link, another owner's)
+// or cannot be made. With an override, only its last step is ours.
 QString temporaryFolder();
 
 void setHomeFolderOverride(const QString &path);
@@ -42,8 +47,8 @@ TemporaryRemoval removeTreeWithoutFollowingLinks(const QString &path, qint64 max
 // as this program names its temporary items (backup folders, unpacked
 // archives, copies of phone files...), each as removeTreeWithoutFollowingLinks
 // does. A running wizard's items carry the same names: call it only while
-// the single-instance lock is held. A folder that is missing or not safe is
-// left as it is (and not made).
+// the single-instance lock is held. Nothing is removed unless every folder of
+// ours on the way is a real folder of this user; none is made.
 TemporaryRemoval removeLeftoversOfEarlierRuns();
 // Whether `name` is one this program gives items in temporaryFolder().
 bool isOwnTemporaryName(const QString &name);
@@ -51,5 +56,16 @@ bool isOwnTemporaryName(const QString &name);
 // Creates `path` (and parents) when missing and makes sure that it is a real
 // folder owned by this user with mode 0700. Returns false when it is unsafe.
 bool ensurePrivateFolder(const QString &path, QString *error = nullptr);
+
+// Opens base/steps[0]/steps[1]/... by descriptor. `base` is the person's (a
+// cache folder may well be a link to another disk) and is taken as it is;
+// each step is a folder of ours, refused when it is a link, not a folder or
+// another user's. With `make`, `base` and missing steps are made and every
+// step is given mode 0700. Answers the last step's descriptor (close-on-exec;
+// the caller closes it), or -1 with `error` set.
+int openOwnFolder(const QString &base, const QStringList &steps, bool make, QString *error = nullptr);
+// openOwnFolder() of the folder `path`: its parent taken as it is, the
+// folder itself ours.
+int openOwnFolder(const QString &path, bool make, QString *error = nullptr);
 
 }  // namespace platform

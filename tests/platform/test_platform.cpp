@@ -6,12 +6,15 @@
 #include "platform/VtrException.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QCoreApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 TEST(Folders, FollowTheXdgVariablesOfTheTestHome)
 {
@@ -47,6 +50,110 @@ TEST(Folders, ExistingFolderWithLooseModeIsTightened)
     struct stat st;
     ::lstat(QFile::encodeName(p).constData(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// The temporary folder is reached from a cache folder of its own, given to
+// the functions through XDG_CACHE_HOME (put back afterwards).
+class OwnCacheFolders : public ::testing::Test
+{
+protected:
+    void TearDown() override { qputenv("XDG_CACHE_HOME", m_before); }
+    // A fresh cache folder, made the current one.
+    QString freshCache()
+    {
+        const QString cache = testenv::makeTempDir("cache");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+        return cache;
+    }
+    static bool chownToAnotherUser(const QString &path)
+    {
+        return ::lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+    }
+
+private:
+    QByteArray m_before = qgetenv("XDG_CACHE_HOME");
+};
+
+// A person's files whose names look like ours, in a "tmp" of theirs.
+const QStringList kLookalikes = {"backup-2019 photos/IMG_0001.jpg", "playlist-summer.m3u8", "phonefile-notes.txt",
+                                 "Solvenna to Windows Phone 2012/letter.txt"};
+void plantLookalikes(const QString &folder)
+{
+    for (const QString &name : kLookalikes) testenv::writeFile(folder + "/tmp/" + name, "the person's");
+}
+
+TEST_F(OwnCacheFolders, LeftoversAreClearedOnlyThroughRealFoldersOfThisUser)
+{
+    // Nothing there: nothing made.
+    const QString empty = freshCache();
+    EXPECT_EQ(platform::removeLeftoversOfEarlierRuns().removed, 0);
+    EXPECT_FALSE(QFileInfo::exists(empty + "/Solvenna to Windows Phone"));
+
+    // Made private at each step of ours, and cleared of our names only.
+    const QString cache = freshCache();
+    ASSERT_EQ(platform::temporaryFolder(), cache + "/Solvenna to Windows Phone/tmp");
+    for (const QString &step : {cache + "/Solvenna to Windows Phone", cache + "/Solvenna to Windows Phone/tmp"}) {
+        struct stat st;
+        ASSERT_EQ(::lstat(QFile::encodeName(step).constData(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << qPrintable(step);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << qPrintable(step);
+    }
+    const QString tmp = platform::temporaryFolder();
+    testenv::writeFile(tmp + "/backup-AbC123/Manifest.db", "x");
+    testenv::writeFile(tmp + "/not ours.txt", "another program's");
+    EXPECT_EQ(platform::removeLeftoversOfEarlierRuns().removed, 2);
+    EXPECT_FALSE(QFileInfo::exists(tmp + "/backup-AbC123"));
+    EXPECT_TRUE(QFileInfo::exists(tmp + "/not ours.txt"));
+
+    // A link or another user's folder at either step of ours: neither
+    // cleared nor used, and the person's files stay.
+    const bool root = ::geteuid() == 0;
+    const struct
+    {
+        const char *what;
+        bool needsRoot;
+        std::function<QString(const QString &cache)> plant;  // answers the folder whose "tmp" must stay whole
+    } cases[] = {
+        {"a link to a folder of the person's in place of ours", false,
+         [](const QString &cache) {
+             const QString person = testenv::makeTempDir("person");
+             plantLookalikes(person);
+             EXPECT_TRUE(QFile::link(person, cache + "/Solvenna to Windows Phone"));
+             return person;
+         }},
+        {"a link in place of tmp", false,
+         [](const QString &cache) {
+             const QString person = testenv::makeTempDir("person");
+             plantLookalikes(person);
+             EXPECT_TRUE(QDir().mkpath(cache + "/Solvenna to Windows Phone"));
+             EXPECT_TRUE(QFile::link(person + "/tmp", cache + "/Solvenna to Windows Phone/tmp"));
+             return person;
+         }},
+        {"another user's folder in place of ours", true,
+         [](const QString &cache) {
+             const QString app = cache + "/Solvenna to Windows Phone";
+             plantLookalikes(app);
+             EXPECT_TRUE(chownToAnotherUser(app));
+             return app;
+         }},
+        {"another user's tmp", true,
+         [](const QString &cache) {
+             const QString app = cache + "/Solvenna to Windows Phone";
+             plantLookalikes(app);
+             EXPECT_TRUE(chownToAnotherUser(app + "/tmp"));
+             return app;
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && !root) continue;  // only root can give a folder away
+        const QString folder = c.plant(freshCache());
+        const platform::TemporaryRemoval removal = platform::removeLeftoversOfEarlierRuns();
+        EXPECT_EQ(removal.removed, 0);
+        for (const QString &name : kLookalikes)
+            EXPECT_EQ(testenv::readFile(folder + "/tmp/" + name), QByteArray("the person's")) << qPrintable(name);
+        EXPECT_THROW(platform::temporaryFolder(), VtrException);
+    }
 }
 
 TEST(UserDefaults, RegisteredValuesAnswerUntilAValueIsStored)
