@@ -24,7 +24,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -227,9 +226,9 @@ private:
     bool m_ended = false;
 };
 
-// What earlier runs of this home left in the temporary folder (a run that
-// was killed, or the machine went off): only with the single-instance lock
-// held, since a running wizard's items carry the same names.
+// What earlier runs left in the temporary folder (a run that was killed, or
+// the machine went off): only with the single-instance lock held, since a
+// running wizard's items carry the same names.
 void removeLeftoversOfEarlierRuns()
 {
     const platform::TemporaryRemoval removal = platform::removeLeftoversOfEarlierRuns();
@@ -239,12 +238,6 @@ void removeLeftoversOfEarlierRuns()
     if (removal.kept > 0)
         VTR_LOG(2, QStringLiteral("%1 items left by an earlier run could not be removed from the temporary folder.")
                        .arg(removal.kept));
-}
-
-QString runtimeFolder()
-{
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
 // A later start on the same home: the running wizard comes forward, and
@@ -293,7 +286,9 @@ int runApplication(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Solvenna to Windows Phone"));
     QApplication::setDesktopFileName(QStringLiteral("solvenna-to-windows-phone"));
 
-    SingleInstance instance(QDir::homePath(), runtimeFolder());
+    // The lock lies beside the temporary folder it guards: a start of another
+    // session (another runtime folder, or none) finds it all the same.
+    SingleInstance instance(platform::cacheFolder());
     const SingleInstance::Claim claim = instance.claim();
     if (claim == SingleInstance::Claim::HeldByAnother) return tellAlreadyRunning(instance);
     if (claim == SingleInstance::Claim::Ours) removeLeftoversOfEarlierRuns();

@@ -1,67 +1,81 @@
 #include "app/SingleInstance.h"
 
 #include "foundation/Log.h"
+#include "platform/Folders.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vtrapp {
 namespace {
-constexpr qsizetype kMaxSocketPath = 100;
 constexpr char kComeForward[] = "come-forward\n";
 constexpr char kComing[] = "ok\n";
 }  // namespace
 
-SingleInstance::SingleInstance(const QString &homeFolder, const QString &runtimeFolder, QObject *parent)
-    : QObject(parent)
+SingleInstance::SingleInstance(const QString &folder, QObject *parent)
+    : QObject(parent), m_folder(QDir::cleanPath(folder))
 {
-    // The same home reached through another spelling or a link is the same.
-    const QString canonical = QFileInfo(homeFolder).canonicalFilePath();
-    const QString home = canonical.isEmpty() ? QDir::cleanPath(QDir(homeFolder).absolutePath()) : canonical;
-    const QString key = QString::fromLatin1(
-        QCryptographicHash::hash(home.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
-    const QDir runtime(runtimeFolder);
-    m_lockPath = runtime.filePath(QStringLiteral("solvenna-to-windows-phone-%1.lock").arg(key));
-    m_socketPath = runtime.filePath(QStringLiteral("solvenna-to-windows-phone-%1.socket").arg(key));
-    // A socket's path holds at most 107 bytes: in a deep runtime folder the
-    // socket gets a name of its own kernel namespace instead, made for this
-    // user (the lock stays in the runtime folder).
-    if (QFile::encodeName(m_socketPath).size() > kMaxSocketPath) {
-        m_socketPath = QStringLiteral("solvenna-to-windows-phone-%1-%2").arg(getuid()).arg(key);
-        m_abstractSocket = true;
-    }
 }
 
 SingleInstance::~SingleInstance()
 {
+    // The socket goes before the lock: a start that takes the lock next
+    // must not lose the socket it makes to this one's removal.
     if (m_server) m_server->close();
-    // The lock goes with its object.
+    delete m_server;
+    if (m_lockFd >= 0) ::close(m_lockFd);
+    if (m_folderFd >= 0) ::close(m_folderFd);
+}
+
+// The socket is reached through the folder's descriptor: no link put in
+// the folder's place is followed, and the path stays short however deep
+// the folder lies.
+QString SingleInstance::socketPath() const
+{
+    return QStringLiteral("/proc/self/fd/%1/wizard.socket").arg(m_folderFd);
 }
 
 SingleInstance::Claim SingleInstance::claim()
 {
-    if (m_lock) return Claim::Ours;
-    auto lock = std::make_unique<QLockFile>(m_lockPath);
-    // A lock left by a wizard that died is taken over (its process is gone).
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        if (lock->error() == QLockFile::LockFailedError) return Claim::HeldByAnother;
-        VTR_LOG(2, QStringLiteral("Whether the wizard already runs cannot be told: %1 cannot be locked.").arg(m_lockPath));
+    if (m_server) return Claim::Ours;
+    auto unknown = [this](const QString &why) {
+        VTR_LOG(2, QStringLiteral("Whether the wizard already runs cannot be told: %1").arg(why));
         return Claim::Unknown;
+    };
+    if (m_folderFd < 0) {
+        QString error;
+        m_folderFd = platform::openOwnFolder(m_folder, true, &error);
+        if (m_folderFd < 0) return unknown(error);
     }
-    m_lock = std::move(lock);
+    if (m_lockFd < 0) {
+        const int fd = ::openat(m_folderFd, "wizard.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        struct stat st;
+        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            const QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("not a file of this user");
+            if (fd >= 0) ::close(fd);
+            return unknown(QStringLiteral("%1 cannot be locked (%2).").arg(lockPath(), why));
+        }
+        m_lockFd = fd;
+    }
+    // The kernel lets the lock go with the process that held it, however it
+    // ended: one left by a wizard that died keeps nobody out.
+    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return Claim::HeldByAnother;
+        return unknown(QStringLiteral("%1 cannot be locked (%2).")
+                           .arg(lockPath(), QString::fromLocal8Bit(std::strerror(errno))));
+    }
     // The lock is ours: a socket left behind is stale.
-    if (!m_abstractSocket) QLocalServer::removeServer(m_socketPath);
+    QLocalServer::removeServer(socketPath());
     m_server = new QLocalServer(this);
-    m_server->setSocketOptions(m_abstractSocket ? QLocalServer::AbstractNamespaceOption
-                                                : QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_socketPath)) {
+    if (!m_server->listen(socketPath())) {
         VTR_LOG(2, QStringLiteral("Later starts cannot reach this wizard: %1").arg(m_server->errorString()));
         return Claim::Ours;
     }
@@ -85,9 +99,9 @@ SingleInstance::Claim SingleInstance::claim()
 
 bool SingleInstance::askRunningToComeForward(int timeoutMs)
 {
+    if (m_folderFd < 0) return false;
     QLocalSocket socket;
-    if (m_abstractSocket) socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    socket.connectToServer(m_socketPath);
+    socket.connectToServer(socketPath());
     if (!socket.waitForConnected(timeoutMs)) return false;
     socket.write(kComeForward);
     if (!socket.waitForBytesWritten(timeoutMs)) return false;

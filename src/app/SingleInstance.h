@@ -3,43 +3,43 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QLocalServer;
-class QLockFile;
 
 namespace vtrapp {
 
-// One wizard per home folder: two would file into the same folders and
-// spoil each other's copies. The first start holds a lock named after the
-// home folder in the runtime folder and listens there; a later start finds
-// the lock held and asks the first to bring its window forward.
+// One wizard at a time: two would file into the same folders and clear each
+// other's items from the temporary folder. The first start holds a lock in
+// the cache's folder of ours (where the temporary folder lives, whatever the
+// session's runtime folder) and listens there; a later start finds the lock
+// held and asks the first to bring its window forward.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
 public:
-    // `homeFolder` names the instance; lock and socket live in `runtimeFolder`.
-    SingleInstance(const QString &homeFolder, const QString &runtimeFolder, QObject *parent = nullptr);
+    // Lock and socket live in `folder`, a folder of ours (made 0700 when
+    // missing) in a folder of the person's.
+    explicit SingleInstance(const QString &folder, QObject *parent = nullptr);
     ~SingleInstance() override;
 
     enum class Claim { Ours, HeldByAnother, Unknown };
-    // Takes the lock; Ours: this is the wizard of the home (it then listens
-    // for later starts). Unknown: the runtime folder cannot hold the lock, and
-    // nothing can be told.
+    // Takes the lock; Ours: this is the wizard (it then listens for later
+    // starts). Unknown: the folder is not safe (a link, another user's) or
+    // cannot hold the lock, and nothing can be told.
     Claim claim();
     // Tells the running wizard to come forward; true when it answered.
     bool askRunningToComeForward(int timeoutMs = 3000);
-    QString lockPath() const { return m_lockPath; }
+    QString lockPath() const { return m_folder + QStringLiteral("/wizard.lock"); }
 
 Q_SIGNALS:
     // Another start asked this wizard to come forward.
     void comeForwardRequested();
 
 private:
-    QString m_lockPath;
-    QString m_socketPath;
-    bool m_abstractSocket = false;
-    std::unique_ptr<QLockFile> m_lock;
+    QString socketPath() const;
+
+    QString m_folder;
+    int m_folderFd = -1;
+    int m_lockFd = -1;
     QLocalServer *m_server = nullptr;
 };
 

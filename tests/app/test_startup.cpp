@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QProcess>
 #include <QSysInfo>
 
@@ -24,6 +23,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -215,22 +215,22 @@ TEST(Startup, ACacheFolderThatCannotBeMadeEndsASimulatedRunWithOneLine)
     EXPECT_TRUE(run.err.startsWith(QStringLiteral("The simulated phone cannot be set up: "))) << qPrintable(run.err);
 }
 
-TEST(SingleInstance, OneWizardPerHomeAndALaterStartBringsItForward)
+TEST(SingleInstance, OneWizardPerFolderOfOursAndALaterStartBringsItForward)
 {
-    const QString runtime = testenv::makeTempDir(QStringLiteral("runtime"));
-    const QString home = testenv::makeTempDir(QStringLiteral("home"));
-    const QString link = testenv::makeTempDir(QStringLiteral("links")) + QStringLiteral("/home");
-    ASSERT_TRUE(QFile::link(home, link));
+    using Claim = vtrapp::SingleInstance::Claim;
+    const QString cache = testenv::makeTempDir(QStringLiteral("cache"));
+    const QString link = testenv::makeTempDir(QStringLiteral("links")) + QStringLiteral("/cache");
+    ASSERT_TRUE(QFile::link(cache, link));
 
-    vtrapp::SingleInstance first(home, runtime);
-    ASSERT_EQ(first.claim(), vtrapp::SingleInstance::Claim::Ours);
+    vtrapp::SingleInstance first(cache + QStringLiteral("/Solvenna to Windows Phone"));
+    ASSERT_EQ(first.claim(), Claim::Ours);
     int forward = 0;
     QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
-    // The same home by another name is the same home; another home is not.
-    vtrapp::SingleInstance second(link, runtime);
-    EXPECT_EQ(second.claim(), vtrapp::SingleInstance::Claim::HeldByAnother);
-    vtrapp::SingleInstance elsewhere(testenv::makeTempDir(QStringLiteral("other")), runtime);
-    EXPECT_EQ(elsewhere.claim(), vtrapp::SingleInstance::Claim::Ours);
+    // The person's cache folder by another name is the same; another is not.
+    vtrapp::SingleInstance second(link + QStringLiteral("/Solvenna to Windows Phone"));
+    EXPECT_EQ(second.claim(), Claim::HeldByAnother);
+    vtrapp::SingleInstance elsewhere(testenv::makeTempDir(QStringLiteral("other")) + QStringLiteral("/Solvenna to Windows Phone"));
+    EXPECT_EQ(elsewhere.claim(), Claim::Ours);
 
     // The later start waits for the answer; the first answers from its event loop.
     std::atomic<int> answered{-1};
@@ -241,31 +241,34 @@ TEST(SingleInstance, OneWizardPerHomeAndALaterStartBringsItForward)
     EXPECT_EQ(forward, 1);
 
     // A lock left by a wizard that died does not keep the next one out.
-    const QString deadHome = testenv::makeTempDir(QStringLiteral("dead"));
-    vtrapp::SingleInstance probe(deadHome, runtime);
+    vtrapp::SingleInstance probe(testenv::makeTempDir(QStringLiteral("dead")) + QStringLiteral("/Solvenna to Windows Phone"));
     testenv::writeFile(probe.lockPath(), "2147483000\nsolvenna-to-windows-phone\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-    EXPECT_EQ(probe.claim(), vtrapp::SingleInstance::Claim::Ours);
+    EXPECT_EQ(probe.claim(), Claim::Ours);
+
+    // A link in the place of the folder of ours: no lock is put where it leads.
+    const QString person = testenv::makeTempDir(QStringLiteral("person"));
+    const QString linked = testenv::makeTempDir(QStringLiteral("linked")) + QStringLiteral("/Solvenna to Windows Phone");
+    ASSERT_TRUE(QFile::link(person, linked));
+    vtrapp::SingleInstance throughLink(linked);
+    EXPECT_EQ(throughLink.claim(), Claim::Unknown);
+    EXPECT_EQ(QDir(person).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
 }
 
 TEST(SingleInstance, OnlyItsOwnMessageBringsTheWizardForward)
 {
-    const QString runtime = testenv::makeTempDir(QStringLiteral("runtime"));
-    vtrapp::SingleInstance first(testenv::makeTempDir(QStringLiteral("home")), runtime);
+    const QString folder = testenv::makeTempDir(QStringLiteral("cache")) + QStringLiteral("/Solvenna to Windows Phone");
+    vtrapp::SingleInstance first(folder);
     ASSERT_EQ(first.claim(), vtrapp::SingleInstance::Claim::Ours);
     int forward = 0;
     QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
-    // The socket beside the lock, or of the same name in the kernel's own
-    // namespace when the runtime folder is too deep for a socket's path.
-    QString socketPath = first.lockPath();
-    socketPath.replace(QStringLiteral(".lock"), QStringLiteral(".socket"));
-    const bool abstract = !QFileInfo::exists(socketPath);
-    if (abstract)
-        socketPath = QFileInfo(socketPath).completeBaseName().replace(
-            QStringLiteral("windows-phone-"), QStringLiteral("windows-phone-%1-").arg(getuid()));
+    // The socket beside the lock, reached through the folder (its path may
+    // be too long for a socket's).
+    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folderFd, 0);
+    const QString socketPath = QStringLiteral("/proc/self/fd/%1/wizard.socket").arg(folderFd);
     // Another program's line on the socket: the wizard stays where it is.
     for (const QByteArray line : {QByteArray("hello\n"), QByteArray("come-forward now\n"), QByteArray("\n")}) {
         QLocalSocket other;
-        if (abstract) other.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
         other.connectToServer(socketPath);
         ASSERT_TRUE(other.waitForConnected(60000));
         other.write(line);
@@ -274,6 +277,35 @@ TEST(SingleInstance, OnlyItsOwnMessageBringsTheWizardForward)
         EXPECT_EQ(other.readAll(), QByteArray()) << line.constData();
         EXPECT_EQ(forward, 0) << line.constData();
     }
+    ::close(folderFd);
+}
+
+// The entries of `folder` whose names start with `prefix`.
+QStringList entriesNamed(const QString &folder, const QString &prefix)
+{
+    return QDir(folder).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::System | QDir::Hidden);
+}
+
+// Files below the backup folders in `temp`.
+int backedUpFiles(const QString &temp)
+{
+    int files = 0;
+    for (const QString &backup : entriesNamed(temp, QStringLiteral("backup-")))
+        files += int(QDir(temp + QLatin1Char('/') + backup).entryList(QDir::Files).size());
+    return files;
+}
+
+// Waits until the started program has printed that it entered `state`.
+bool waitForState(QProcess &process, int state)
+{
+    const QByteArray line = QByteArray("state ") + QByteArray::number(state) + '\n';
+    return testenv::waitUntil(
+        [&] {
+            process.waitForReadyRead(100);
+            return process.peek(1 << 20).contains(line) || process.state() == QProcess::NotRunning;
+        },
+        120000) &&
+           process.state() == QProcess::Running;
 }
 
 TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
@@ -302,19 +334,128 @@ TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
     EXPECT_TRUE(third.out.contains(QStringLiteral("state 0")));
 }
 
-// The entries of `folder` whose names start with `prefix`.
-QStringList entriesNamed(const QString &folder, const QString &prefix)
+// A start of another session (another runtime folder, or none, where another
+// user made the folder it falls back on) while a wizard runs: it finds that
+// wizard, brings it forward and ends, and nothing of the running wizard's is
+// removed. Once that wizard has gone, a start takes what it left.
+TEST(Startup, AStartOfAnotherSessionFindsTheRunningWizardAndRemovesNothingOfIt)
 {
-    return QDir(folder).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::System | QDir::Hidden);
+    const QString home = testenv::makeTempDir(QStringLiteral("sessions"));
+    QProcessEnvironment env = privateEnvironment(home);
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    const QString temp = home + QStringLiteral("/cache/Solvenna to Windows Phone/tmp");
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(kProgram, {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--quit-after-state"),
+                           QStringLiteral("99")});
+    ASSERT_TRUE(waitForState(first, 1)) << qPrintable(QString::fromLocal8Bit(first.readAllStandardError()));
+    const QStringList running = entriesNamed(temp, QStringLiteral("simulated-phone-"));
+    ASSERT_EQ(running.size(), 1);
+
+    QProcessEnvironment otherSession = env;
+    const QString otherRuntime = testenv::makeTempDir(QStringLiteral("runtime"));
+    ASSERT_EQ(::chmod(QFile::encodeName(otherRuntime).constData(), 0700), 0);
+    otherSession.insert(QStringLiteral("XDG_RUNTIME_DIR"), otherRuntime);
+    QProcessEnvironment noSession = env;
+    noSession.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString shared = testenv::makeTempDir(QStringLiteral("shared"));
+    noSession.insert(QStringLiteral("TMPDIR"), shared);
+    const struct passwd *me = ::getpwuid(::geteuid());
+    ASSERT_TRUE(me);
+    const QByteArray fallback = QFile::encodeName(shared) + "/runtime-" + me->pw_name;
+    ASSERT_EQ(::mkdir(fallback.constData(), 0700), 0);
+    if (::geteuid() == 0) ASSERT_EQ(::chown(fallback.constData(), 65534, 65534), 0);
+
+    for (const QProcessEnvironment &later : {otherSession, noSession}) {
+        SCOPED_TRACE(later.contains(QStringLiteral("XDG_RUNTIME_DIR")) ? "another runtime folder" : "no runtime folder");
+        const ProgramRun second = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, later);
+        EXPECT_EQ(second.status, vtrapp::kExitAlreadyRunning) << qPrintable(second.out + second.err);
+        EXPECT_TRUE(second.err.contains(QStringLiteral("already running for this home folder; its window has been "
+                                                       "brought to the front")))
+            << qPrintable(second.err);
+        EXPECT_FALSE(second.out.contains(QStringLiteral("state 0")));
+        EXPECT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")), running);
+    }
+    first.kill();
+    first.waitForFinished();
+    const ProgramRun next = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, noSession);
+    EXPECT_EQ(next.status, 0) << qPrintable(next.err);
+    EXPECT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")), QStringList());
 }
 
-// Files below the backup folders in `temp`.
-int backedUpFiles(const QString &temp)
+// "Solvenna to Windows Phone" in the cache folder is a link to a folder of
+// the person's: a start neither clears its "tmp" of names like ours nor puts
+// its lock there.
+TEST(Startup, AStartClearsNothingThroughALinkedFolderInTheCache)
 {
-    int files = 0;
-    for (const QString &backup : entriesNamed(temp, QStringLiteral("backup-")))
-        files += int(QDir(temp + QLatin1Char('/') + backup).entryList(QDir::Files).size());
-    return files;
+    const QString home = testenv::makeTempDir(QStringLiteral("linked"));
+    const QProcessEnvironment env = privateEnvironment(home);
+    const QString person = home + QStringLiteral("/Documents");
+    const QStringList names = {QStringLiteral("backup-2019 photos/IMG_0001.jpg"), QStringLiteral("playlist-summer.m3u8"),
+                               QStringLiteral("phonefile-notes.txt"),
+                               QStringLiteral("Solvenna to Windows Phone 2012/letter.txt")};
+    for (const QString &name : names) testenv::writeFile(person + QStringLiteral("/tmp/") + name, "the person's");
+    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/cache")));
+    ASSERT_TRUE(QFile::link(person, home + QStringLiteral("/cache/Solvenna to Windows Phone")));
+
+    const ProgramRun run = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    for (const QString &name : names)
+        EXPECT_EQ(testenv::readFile(person + QStringLiteral("/tmp/") + name), QByteArray("the person's")) << qPrintable(name);
+    EXPECT_EQ(QDir(person).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden),
+              QStringList{QStringLiteral("tmp")});
+}
+
+// The wizard's lock cannot be taken (a run as another user left it, as one
+// under sudo does): the start cannot tell whether a wizard uses the
+// temporary folder, so it runs but clears nothing; with the lock its own
+// again, the next start clears what was left.
+TEST(Startup, AStartThatCannotTakeTheLockClearsNothing)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can leave a file of another user";
+    const QString home = testenv::makeTempDir(QStringLiteral("nolock"));
+    const QProcessEnvironment env = privateEnvironment(home);
+    const QString folder = home + QStringLiteral("/cache/Solvenna to Windows Phone");
+    testenv::writeFile(folder + QStringLiteral("/tmp/backup-earlier/Manifest.db"), "x");
+    const QString lock = vtrapp::SingleInstance(folder).lockPath();
+    testenv::writeFile(lock, "");
+    ASSERT_EQ(::chown(QFile::encodeName(lock).constData(), 65534, 65534), 0);
+
+    const ProgramRun run = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/tmp/backup-earlier/Manifest.db")));
+
+    ASSERT_TRUE(QFile::remove(lock));
+    const ProgramRun next = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
+    EXPECT_EQ(next.status, 0) << qPrintable(next.err);
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/tmp/backup-earlier")));
+}
+
+// Logging out (SIGHUP) and Ctrl+C (SIGINT) end the run as Quit does: it ends
+// normally, and the run's files in the temporary folder go with it.
+TEST(Startup, ALogoutOrCtrlCEndsTheRunAsQuitDoes)
+{
+    for (const int signal : {SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const QString home = testenv::makeTempDir(QStringLiteral("signal"));
+        QProcessEnvironment env = privateEnvironment(home);
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        const QString temp = home + QStringLiteral("/cache/Solvenna to Windows Phone/tmp");
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(kProgram, {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--quit-after-state"),
+                             QStringLiteral("99")});
+        ASSERT_TRUE(waitForState(run, 1)) << qPrintable(QString::fromLocal8Bit(run.readAllStandardError()));
+        ASSERT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")).size(), 1);
+        ASSERT_EQ(::kill(pid_t(run.processId()), signal), 0);
+        ASSERT_TRUE(testenv::waitUntil([&] { return run.state() == QProcess::NotRunning || run.waitForFinished(50); },
+                                       120000));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+        EXPECT_EQ(run.exitStatus(), QProcess::NormalExit) << qPrintable(err);
+        EXPECT_EQ(run.exitCode(), 0) << qPrintable(err);
+        EXPECT_TRUE(err.contains(QStringLiteral("ends (signal %1)").arg(signal))) << qPrintable(err);
+        EXPECT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")), QStringList());
+    }
 }
 
 // A run ended from outside while its backups lie in the temporary folder:
