@@ -322,6 +322,10 @@ int runApplication(int argc, char **argv)
         vtr::udev::setDefaultSource(fakeUsb);
     }
 
+    // Said once the run goes on: one that has ended above has said why.
+    if (claim == SingleInstance::Claim::Unknown)
+        VTR_LOG(2, QStringLiteral("Whether the wizard already runs cannot be told: %1").arg(instance.unknownReason()));
+
     vtrRegisterMusicPlaylistWriters();
 
     LinuxHostEnvironment host;

@@ -47,7 +47,7 @@ SingleInstance::Claim SingleInstance::claim()
 {
     if (m_server) return Claim::Ours;
     auto unknown = [this](const QString &why) {
-        VTR_LOG(2, QStringLiteral("Whether the wizard already runs cannot be told: %1").arg(why));
+        m_unknownReason = why;
         return Claim::Unknown;
     };
     if (m_folderFd < 0) {

@@ -24,8 +24,9 @@ public:
     enum class Claim { Ours, HeldByAnother, Unknown };
     // Takes the lock; Ours: this is the wizard (it then listens for later
     // starts). Unknown: the folder is not safe (a link, another user's) or
-    // cannot hold the lock, and nothing can be told.
+    // cannot hold the lock, and nothing can be told; unknownReason() says why.
     Claim claim();
+    QString unknownReason() const { return m_unknownReason; }
     // Tells the running wizard to come forward; true when it answered.
     bool askRunningToComeForward(int timeoutMs = 3000);
     QString lockPath() const { return m_folder + QStringLiteral("/wizard.lock"); }
@@ -38,6 +39,7 @@ private:
     QString socketPath() const;
 
     QString m_folder;
+    QString m_unknownReason;
     int m_folderFd = -1;
     int m_lockFd = -1;
     QLocalServer *m_server = nullptr;
