@@ -2,6 +2,7 @@
 
 #include "foundation/VtrArray.h"
 #include "foundation/VtrUserDefaults.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/VtrException.h"
 
@@ -172,18 +173,7 @@ public:
     QByteArray path; // empty once committed
 };
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int f) : fd(f) {}
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int fd;
-};
+using platform::Descriptor;
 
 bool isRealFolder(const QByteArray &path)
 {
@@ -311,12 +301,12 @@ int copyFile(const QString &source, const QString &destination, const CopyProgre
 
     const QByteArray src = nativePath(source);
     Descriptor in(::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (in.fd < 0) return errno;
+    if (!in.isOpen()) return errno;
     struct stat srcStat;
-    if (::fstat(in.fd, &srcStat) != 0) return errno;
+    if (::fstat(in.get(), &srcStat) != 0) return errno;
     if (S_ISDIR(srcStat.st_mode)) return EISDIR;
     if (!S_ISREG(srcStat.st_mode)) return EINVAL;
-    ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
 
     const QString destPath = stripTrailingSlashes(destination);
     const QByteArray dst = nativePath(destPath);
@@ -355,18 +345,18 @@ int copyFile(const QString &source, const QString &destination, const CopyProgre
     if (tmp.fd < 0) return EEXIST;
 
     const qint64 chunk = total > kLargeFileAbove ? kBufferSize : kSmallChunk;
-    ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     if (progress && progress(0, 0, total)) return kCopyFileStopped;
 
     qint64 copied = 0;
     while (copied < total) {
         const qint64 want = std::min(chunk, total - copied);
-        const qint64 got = readAll(in.fd, buffer.get(), want);
+        const qint64 got = readAll(in.get(), buffer.get(), want);
         if (got < 0) return errno;
         if (got != want) return EIO; // the source shrank while being copied
         if (const int error = writeAll(tmp.fd, buffer.get(), got); error != 0) return error;
         // The source is read once: keep it from crowding the page cache.
-        ::posix_fadvise(in.fd, off_t(copied), off_t(got), POSIX_FADV_DONTNEED);
+        ::posix_fadvise(in.get(), off_t(copied), off_t(got), POSIX_FADV_DONTNEED);
         copied += got;
         if (progress && progress(got, copied, total)) return kCopyFileStopped;
     }

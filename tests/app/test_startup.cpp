@@ -308,18 +308,24 @@ bool waitForState(QProcess &process, int state)
            process.state() == QProcess::Running;
 }
 
+// Starts the wizard with the simulated Android phone (its files in the
+// temporary folder) and waits until it shows its first page.
+bool startWithSimulatedPhone(QProcess &process, QProcessEnvironment env)
+{
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    process.setProcessEnvironment(env);
+    process.start(kProgram, {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--quit-after-state"),
+                             QStringLiteral("99")});
+    return waitForState(process, 1);
+}
+
 TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
 {
     const QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("twice")));
     QProcess first;
     first.setProcessEnvironment(env);
     first.start(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("99")});
-    ASSERT_TRUE(testenv::waitUntil(
-        [&] {
-            first.waitForReadyRead(100);
-            return first.peek(4096).contains("state 1");
-        },
-        60000));
+    ASSERT_TRUE(waitForState(first, 1));
     const ProgramRun second = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, env);
     EXPECT_EQ(second.status, vtrapp::kExitAlreadyRunning) << qPrintable(second.out + second.err);
     EXPECT_TRUE(second.err.contains(QStringLiteral("already running for this home folder; its window has been brought "
@@ -341,14 +347,10 @@ TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
 TEST(Startup, AStartOfAnotherSessionFindsTheRunningWizardAndRemovesNothingOfIt)
 {
     const QString home = testenv::makeTempDir(QStringLiteral("sessions"));
-    QProcessEnvironment env = privateEnvironment(home);
-    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    const QProcessEnvironment env = privateEnvironment(home);
     const QString temp = home + QStringLiteral("/cache/Solvenna to Windows Phone/tmp");
     QProcess first;
-    first.setProcessEnvironment(env);
-    first.start(kProgram, {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--quit-after-state"),
-                           QStringLiteral("99")});
-    ASSERT_TRUE(waitForState(first, 1)) << qPrintable(QString::fromLocal8Bit(first.readAllStandardError()));
+    ASSERT_TRUE(startWithSimulatedPhone(first, env)) << qPrintable(QString::fromLocal8Bit(first.readAllStandardError()));
     const QStringList running = entriesNamed(temp, QStringLiteral("simulated-phone-"));
     ASSERT_EQ(running.size(), 1);
 
@@ -438,14 +440,10 @@ TEST(Startup, ALogoutOrCtrlCEndsTheRunAsQuitDoes)
     for (const int signal : {SIGHUP, SIGINT}) {
         SCOPED_TRACE(signal);
         const QString home = testenv::makeTempDir(QStringLiteral("signal"));
-        QProcessEnvironment env = privateEnvironment(home);
-        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         const QString temp = home + QStringLiteral("/cache/Solvenna to Windows Phone/tmp");
         QProcess run;
-        run.setProcessEnvironment(env);
-        run.start(kProgram, {QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("--quit-after-state"),
-                             QStringLiteral("99")});
-        ASSERT_TRUE(waitForState(run, 1)) << qPrintable(QString::fromLocal8Bit(run.readAllStandardError()));
+        ASSERT_TRUE(startWithSimulatedPhone(run, privateEnvironment(home)))
+            << qPrintable(QString::fromLocal8Bit(run.readAllStandardError()));
         ASSERT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")).size(), 1);
         ASSERT_EQ(::kill(pid_t(run.processId()), signal), 0);
         ASSERT_TRUE(testenv::waitUntil([&] { return run.state() == QProcess::NotRunning || run.waitForFinished(50); },

@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "platform/Descriptor.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -175,27 +177,7 @@ CurrentFolder::CurrentFolder(const QString &path) : m_before(QDir::currentPath()
 
 CurrentFolder::~CurrentFolder() { QDir::setCurrent(m_before); }
 
-// A descriptor, closed with its scope.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+using platform::Descriptor;
 
 // The folder `name` in the folder `at`, never through a link.
 static Descriptor openFolderAt(int at, const QByteArray &name)
@@ -208,7 +190,7 @@ static Descriptor makeOpenFolderAt(int at, const QByteArray &name)
 {
     if (::mkdirat(at, name.constData(), 0755) != 0 && errno != EEXIST) return Descriptor();
     Descriptor folder = openFolderAt(at, name);
-    if (folder.valid() && ::fchmod(folder.get(), 0755) != 0) return Descriptor();
+    if (folder.isOpen() && ::fchmod(folder.get(), 0755) != 0) return Descriptor();
     return folder;
 }
 
@@ -262,8 +244,8 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
     if (S_ISDIR(st.st_mode)) {
         const Descriptor from = openFolderAt(fromAt, name);
         const Descriptor to = makeOpenFolderAt(toAt, name);
-        if (!from.valid()) return QStringLiteral("%1 cannot be read").arg(shown);
-        if (!to.valid()) return QStringLiteral("%1 cannot be made").arg(shown);
+        if (!from.isOpen()) return QStringLiteral("%1 cannot be read").arg(shown);
+        if (!to.isOpen()) return QStringLiteral("%1 cannot be made").arg(shown);
         for (const QByteArray &inner : entriesOf(from.get()))
             if (const QString why = copyStaged(from.get(), inner, to.get(), shown + QLatin1Char('/') + QFile::decodeName(inner));
                 !why.isEmpty())
@@ -286,12 +268,12 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
     ::unlinkat(toAt, part.constData(), 0);
     const Descriptor from(::openat(fromAt, entry, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     struct stat opened;
-    if (!from.valid() || ::fstat(from.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+    if (!from.isOpen() || ::fstat(from.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return QStringLiteral("%1 cannot be read").arg(shown);
     const Descriptor to(::openat(toAt, part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     mode_t mode = (opened.st_mode & 0777) | 0044;
     if (mode & S_IXUSR) mode |= 0011;
-    if (!to.valid() || !copyBytes(from.get(), to.get()) || ::fchmod(to.get(), mode) != 0 ||
+    if (!to.isOpen() || !copyBytes(from.get(), to.get()) || ::fchmod(to.get(), mode) != 0 ||
         ::renameat(toAt, part.constData(), toAt, entry) != 0) {
         ::unlinkat(toAt, part.constData(), 0);
         return QStringLiteral("%1 cannot be copied for the unprivileged user").arg(shown);
@@ -314,20 +296,20 @@ static QString stage(const QString &path, int staged)
         return QStringLiteral("%1 is not in the project's trees").arg(path);
     const QList<QByteArray> within = QFile::encodeName(clean.mid(tree.size() + 1)).split('/');
     Descriptor from(::open(QFile::encodeName(tree).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (qsizetype i = 0; from.valid() && i + 1 < within.size(); ++i) {
+    for (qsizetype i = 0; from.isOpen() && i + 1 < within.size(); ++i) {
         struct stat st;
         if (::fstatat(from.get(), within[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
             return QStringLiteral("%1 is reached through a link").arg(clean);
         from = openFolderAt(from.get(), within[i]);
     }
     struct stat st;
-    if (!from.valid() || ::fstatat(from.get(), within.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!from.isOpen() || ::fstatat(from.get(), within.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return QStringLiteral("%1 does not exist").arg(clean);
     Descriptor to(::fcntl(staged, F_DUPFD_CLOEXEC, 0));
     const QList<QByteArray> folders = QFile::encodeName(QFileInfo(clean).path()).split('/');
     for (const QByteArray &folder : folders)
-        if (!folder.isEmpty() && to.valid()) to = makeOpenFolderAt(to.get(), folder);
-    if (!to.valid()) return QStringLiteral("no folder for %1 could be made").arg(clean);
+        if (!folder.isEmpty() && to.isOpen()) to = makeOpenFolderAt(to.get(), folder);
+    if (!to.isOpen()) return QStringLiteral("no folder for %1 could be made").arg(clean);
     return copyStaged(from.get(), within.last(), to.get(), clean);
 }
 
@@ -339,7 +321,7 @@ static void removeTree(int at, const QByteArray &name, uid_t owner, int depth = 
     if (::unlinkat(at, name.constData(), 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
     const Descriptor folder = openFolderAt(at, name);
     struct stat st;
-    if (depth > 256 || !folder.valid() || ::fstat(folder.get(), &st) != 0 || st.st_uid != owner) return;
+    if (depth > 256 || !folder.isOpen() || ::fstat(folder.get(), &st) != 0 || st.st_uid != owner) return;
     for (const QByteArray &entry : entriesOf(folder.get())) removeTree(folder.get(), entry, owner, depth + 1);
     ::unlinkat(at, name.constData(), AT_REMOVEDIR);
 }
@@ -444,15 +426,15 @@ public:
         if (!::mkdtemp(name.data())) return;
         m_path = QFile::decodeName(name);
         m_base = Descriptor(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!m_base.valid() || ::fchmod(m_base.get(), 0755) != 0) return;
+        if (!m_base.isOpen() || ::fchmod(m_base.get(), 0755) != 0) return;
         m_staged = makeOpenFolderAt(m_base.get(), "staged");
         if (::mkdirat(m_base.get(), "work", 0700) != 0) return;
         const Descriptor work = openFolderAt(m_base.get(), "work");
-        m_valid = m_staged.valid() && work.valid() && ::fchown(work.get(), kUser, kUser) == 0;
+        m_valid = m_staged.isOpen() && work.isOpen() && ::fchown(work.get(), kUser, kUser) == 0;
     }
     ~UnprivilegedTree()
     {
-        if (m_base.valid()) {
+        if (m_base.isOpen()) {
             removeTree(m_base.get(), "work", kUser);
             removeTree(m_base.get(), "staged", 0);
         }

@@ -6,6 +6,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "fileinfo/VtrQTUtils.h"
 #include "foundation/Log.h"
+#include "platform/Descriptor.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/itunes/VtrITunes.h"
@@ -246,22 +247,7 @@ std::optional<QList<PhoneTrack>> phoneTracksOverService(const QString &serial, c
 // relative to the folder before it, and an entry that is a link is never
 // opened.
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+using platform::Descriptor;
 
 struct MountedSongWalk
 {
