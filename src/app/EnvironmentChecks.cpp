@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "app/BackgroundJob.h"
 #include "app/NS_AppController.h"
+#include "devices/phone/MobileDeviceInterface.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "platform/Folders.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include <unistd.h>
 
@@ -185,41 +187,99 @@ bool libraryFolderQuits(NS_AppController &controller, const QString &folder, con
                       vtrenv::describeWriteProblem(problem, folder) + QStringLiteral("\n\n") + what, true);
 }
 
+// Where the desktop keeps pictures: the library host's folder, or where
+// the desktop would have it when the host answers nothing for a folder it
+// cannot make.
+QString picturesFolderPath()
+{
+    QString folder = MediaLibraryHost::picturesFolder();
+    if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return QDir::cleanPath(folder);
+}
+
+const char kStoppedByLibrary[] = "vtrStoppedByLibrary";
+
+void setKindOn(NS_AppController &controller, const QString &kind, bool on)
+{
+    if (kind == QLatin1String("music")) {
+        controller.setMusicEnabled(on);
+        controller.setMusicValue(on);
+    } else if (kind == QLatin1String("photos")) {
+        controller.setPhotosEnabled(on);
+        controller.setPhotosValue(on);
+    }
+}
+
+// A kind that a library folder stops is offered no more, with its reason,
+// and is still counted on the old phone for its line at the end.
+void stopKind(NS_AppController &controller, const char *kind, const QString &reason)
+{
+    setKindOn(controller, QLatin1String(kind), false);
+    vtrenv::setTurnedOffReason(controller, kind, reason);
+    vtrenv::noteReadThoughTurnedOff(controller, kind);
+    QStringList stopped = controller.property(kStoppedByLibrary).toStringList();
+    stopped.append(QLatin1String(kind));
+    controller.setProperty(kStoppedByLibrary, stopped);
+}
+
+void turnOnKindsTheLibraryStopped(NS_AppController &controller)
+{
+    for (const QString &kind : controller.property(kStoppedByLibrary).toStringList()) {
+        const QByteArray name = kind.toLatin1();
+        setKindOn(controller, kind, true);
+        vtrenv::setTurnedOffReason(controller, name.constData(), QString());
+        vtrenv::noteReadThoughTurnedOff(controller, name.constData(), false);
+    }
+    controller.setProperty(kStoppedByLibrary, QVariant());
+}
+
+// A music or videos folder that is there but cannot be written stops
+// nothing: the files still reach the new phone, only the library cannot
+// add them. The person hears it at the start, as for the folders that stop
+// a kind, rather than first on the last page.
+bool unfiledKindsQuit(NS_AppController &controller, const std::function<bool(const vtrenv::WriteProblem &)> &saidAlready)
+{
+    QStringList reasons;
+    bool music = false, videos = false;
+    const std::pair<QStandardPaths::StandardLocation, bool *> folders[] = {{QStandardPaths::MusicLocation, &music},
+                                                                         {QStandardPaths::MoviesLocation, &videos}};
+    for (const auto &[location, concerned] : folders) {
+        const QString folder = QDir::cleanPath(QStandardPaths::writableLocation(location));
+        // A folder that is missing is one the library makes, or cannot make.
+        if (folder.isEmpty() || !QFileInfo(folder).isDir()) continue;
+        const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
+        if (problem.isEmpty() || saidAlready(problem) || vtrenv::libraryProblemTold(controller, folder)) continue;
+        vtrenv::noteLibraryProblemTold(controller, folder);
+        reasons.append(vtrenv::describeWriteProblem(problem, folder));
+        *concerned = true;
+    }
+    if (reasons.isEmpty()) return false;
+    const QString title = music && videos ? vtrLocalized("Your music and videos cannot be added to your libraries.")
+                          : music         ? vtrLocalized("Your music cannot be added to your music library.")
+                                          : vtrLocalized("Your videos cannot be added to your video library.");
+    const QString what =
+        music && videos
+            ? vtrLocalized("Your music and videos are copied to your new phone without being added to your libraries. "
+                           "Make the folders writable and start again to add them, or continue.")
+        : music ? vtrLocalized("Your music is copied to your new phone without being added to your music library. "
+                               "Make the folder writable and start again to add it, or continue.")
+                : vtrLocalized("Your videos are copied to your new phone without being added to your video library. "
+                               "Make the folder writable and start again to add them, or continue.");
+    return alertQuits(controller, title, reasons.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + what, true);
+}
+
 }  // namespace
 
 void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
 {
     const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
     if (folderForNewPhoneQuits(controller, target)) return;
-    // The library host answers nothing for a folder it cannot make: where
-    // the desktop keeps pictures is looked at then.
-    QString picturesFolder = MediaLibraryHost::picturesFolder();
-    if (picturesFolder.isEmpty()) picturesFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    picturesFolder = QDir::cleanPath(picturesFolder);
-    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
-                                              ? vtrenv::writeProblem(picturesFolder)
-                                              : vtrenv::WriteProblem();
-    // The same folder in the way is said once, the first time.
-    const auto saidAlready = [&target](const vtrenv::WriteProblem &p) { return !target.isEmpty() && p.folder == target.folder; };
-    const QString blocked = QDir::cleanPath(vtrenv::blockedLibraryFolder());
-    const vtrenv::WriteProblem blockedProblem = blocked.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(blocked);
-    // The music library stops at the photos' folder: said with the photos.
-    const bool libraryToo = !pictures.isEmpty() && !saidAlready(pictures) && !blockedProblem.isEmpty() &&
-                            blockedProblem.folder == pictures.folder;
-    if (!pictures.isEmpty() && !saidAlready(pictures)) {
-        const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
-        if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
-                       reason + QStringLiteral("\n\n") +
-                           (libraryToo ? vtrLocalized("Your music is not moved either, and your videos are copied to "
-                                                      "your new phone without being added to your video library. ")
-                                       : QString()) +
-                           vtrLocalized("You can continue if you would like to transfer other data, or quit "
-                                        "and make the folder writable.")))
-            return;
-        controller.setPhotosValue(false);
-        controller.setPhotosEnabled(false);
-        vtrenv::setTurnedOffReason(controller, "photos", reason);
-    } else if (pictures.isEmpty() && controller.photosEnabled() && !m_host.isPhotoLibraryAvailable()) {
+    // A pictures folder that cannot be written matters only to a phone whose
+    // photos are filed there: said once its family is known. Without one
+    // the computer has no photo library at all.
+    const QString picturesFolder = picturesFolderPath();
+    if (controller.photosEnabled() && (picturesFolder.isEmpty() || vtrenv::writeProblem(picturesFolder).isEmpty()) &&
+        !m_host.isPhotoLibraryAvailable()) {
         if (alertQuits(controller, vtrLocalized("iPhoto Not Found"),
                        vtrLocalized("Solvenna to Windows Phone could not locate iPhoto on your computer. iPhoto is "
                                     "required to import photos to your new device. You can continue if you would like "
@@ -228,20 +288,7 @@ void HostEnvironmentChecks::runWelcomeChecks(NS_AppController &controller)
         controller.setPhotosValue(false);
         controller.setPhotosEnabled(false);
         vtrenv::setTurnedOffReason(controller, "photos", vtrLocalized("there is no photo library on this computer to add them to."));
-    }
-    // The music library needs all of its folders: one that cannot be made
-    // is said for the kinds it stops, unless it was said already. Music is
-    // then not offered; a folder that the new phone's folder shares is met
-    // by the copy, whose lines say it.
-    if (saidAlready(blockedProblem)) {
-        vtrenv::noteLibraryProblemTold(controller, blocked);
-    } else if (!blockedProblem.isEmpty()) {
-        if (libraryToo) vtrenv::noteLibraryProblemTold(controller, blocked);
-        else if (libraryFolderQuits(controller, blocked, blockedProblem)) return;
-        controller.setMusicValue(false);
-        controller.setMusicEnabled(false);
-        vtrenv::setTurnedOffReason(controller, "music", vtrenv::describeMusicLibraryProblem(blockedProblem, blocked));
-        vtrenv::noteReadThoughTurnedOff(controller, "music");
+        vtrenv::noteReadThoughTurnedOff(controller, "photos");
     }
     // The network and the process list may take a moment: asked on a job,
     // answered in the same order once both are known.
@@ -287,6 +334,59 @@ void HostEnvironmentChecks::showWelcomeAnswers(NS_AppController &controller, boo
     request.cancelButton = 0;
     request.style = AlertRequest::Style::Informational;
     controller.runAlert(request);
+}
+
+bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int family)
+{
+    // Decided anew for each phone: what one family's filing stopped does not
+    // hold for the next.
+    turnOnKindsTheLibraryStopped(controller);
+    // An iPhone's media are never filed into the desktop's folders (its songs
+    // come from the music library, its photos and videos go to the new phone
+    // alone): no library folder stops or concerns them.
+    if (family == MobileDeviceInterface::kDeviceTypeApple || !controller.canMigrateMedia()) return true;
+    const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
+    // The same folder in the way of the new phone's folder was said at the
+    // start: the copy meets it and its lines say it.
+    const auto saidAlready = [&target](const vtrenv::WriteProblem &p) { return !target.isEmpty() && p.folder == target.folder; };
+    const QString picturesFolder = picturesFolderPath();
+    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
+                                              ? vtrenv::writeProblem(picturesFolder)
+                                              : vtrenv::WriteProblem();
+    const QString blocked = QDir::cleanPath(vtrenv::blockedLibraryFolder());
+    const vtrenv::WriteProblem blockedProblem = blocked.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(blocked);
+    // The music library stops at the photos' folder: said with the photos.
+    const bool libraryToo = !pictures.isEmpty() && !saidAlready(pictures) && !blockedProblem.isEmpty() &&
+                            blockedProblem.folder == pictures.folder;
+    if (!pictures.isEmpty() && !saidAlready(pictures)) {
+        const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
+        if (!vtrenv::libraryProblemTold(controller, picturesFolder)) {
+            vtrenv::noteLibraryProblemTold(controller, picturesFolder);
+            if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
+                           reason + QStringLiteral("\n\n") +
+                               (libraryToo ? vtrLocalized("Your music is not moved either, and your videos are copied to "
+                                                          "your new phone without being added to your video library. ")
+                                           : QString()) +
+                               vtrLocalized("You can continue if you would like to transfer other data, or quit "
+                                            "and make the folder writable.")))
+                return false;
+        }
+        stopKind(controller, "photos", reason);
+    }
+    // The music library needs all of its folders: one that cannot be made
+    // stops the music, and is said for the kinds it stops unless it was
+    // said already.
+    if (saidAlready(blockedProblem)) {
+        vtrenv::noteLibraryProblemTold(controller, blocked);
+    } else if (!blockedProblem.isEmpty()) {
+        if (libraryToo) vtrenv::noteLibraryProblemTold(controller, blocked);
+        else if (!vtrenv::libraryProblemTold(controller, blocked) && libraryFolderQuits(controller, blocked, blockedProblem))
+            return false;
+        stopKind(controller, "music", vtrenv::describeMusicLibraryProblem(blockedProblem, blocked));
+    } else if (unfiledKindsQuit(controller, saidAlready)) {
+        return false;
+    }
+    return !controller.isTerminated();
 }
 
 void HostEnvironmentChecks::runICloudCheck(NS_AppController &controller)
@@ -394,9 +494,9 @@ QString turnedOffReason(const NS_AppController &controller, const char *kind)
     return controller.property(turnedOffKey(kind).constData()).toString();
 }
 
-void noteReadThoughTurnedOff(NS_AppController &controller, const char *kind)
+void noteReadThoughTurnedOff(NS_AppController &controller, const char *kind, bool read)
 {
-    controller.setProperty(readAnywayKey(kind).constData(), true);
+    controller.setProperty(readAnywayKey(kind).constData(), read);
 }
 
 bool readThoughTurnedOff(const NS_AppController &controller, const char *kind)

@@ -12,8 +12,9 @@ class iOSBackup;
 struct DesktopMtpHandler;
 
 // The computer checks of the welcome state (the photo library, the internet,
-// a desktop program holding the phone) and of the iPhone advice (iCloud),
-// each with its alert. They ask the host-environment interface; what may
+// a desktop program holding the phone), of the library folders once the old
+// phone's family is known, and of the iPhone advice (iCloud), each with its
+// alert. They ask the host-environment interface; what may
 // wait (the internet, the process list) is asked on a background job, so the
 // window stays live while they run.
 class HostEnvironmentChecks final : public EnvironmentChecks
@@ -23,6 +24,7 @@ public:
     explicit HostEnvironmentChecks(HostEnvironment &host) : m_host(host) {}
     void runWelcomeChecks(NS_AppController &controller) override;
     void runICloudCheck(NS_AppController &controller) override;
+    bool runLibraryChecks(NS_AppController &controller, int family) override;
 
 private:
     static void showWelcomeAnswers(NS_AppController &controller, bool online, const QList<DesktopMtpHandler> &handlers);
@@ -66,10 +68,10 @@ void noteLibraryProblemTold(NS_AppController &controller, const QString &folder)
 bool libraryProblemTold(const NS_AppController &controller, const QString &folder);
 void setTurnedOffReason(NS_AppController &controller, const char *kind, const QString &reason);
 QString turnedOffReason(const NS_AppController &controller, const char *kind);
-// A kind turned off that is still read from the old phone, so that its line
-// at the end tells how much of it stayed behind and why: the music that the
-// library cannot take.
-void noteReadThoughTurnedOff(NS_AppController &controller, const char *kind);
+// A kind turned off that is still counted on the old phone, so that its
+// line at the end tells how much of it stayed behind and why: the music that
+// the library cannot take, the photos without a photo library.
+void noteReadThoughTurnedOff(NS_AppController &controller, const char *kind, bool read = true);
 bool readThoughTurnedOff(const NS_AppController &controller, const char *kind);
 
 // Processes under `procRoot` ("/proc") whose open descriptors lead to a USB

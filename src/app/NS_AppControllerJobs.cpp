@@ -576,7 +576,7 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
     {
         std::shared_ptr<MediaMigrator> migrator;
         bool ticked;
-        // Stopped at the start, yet read: its line at the end counts it.
+        // Stopped at the start, yet counted: its line at the end tells it.
         bool stopped;
         QString phase;
         QString title;
@@ -599,7 +599,10 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
             }
             kind.migrator->setCancelCheck([&job] { return job.isCancelled(); });
             try {
-                kind.migrator->backupOldDeviceWithStatus(c);
+                // What does not move is counted from the phone's listing:
+                // fetching it would fill the disk the chosen kinds need.
+                if (kind.ticked) kind.migrator->backupOldDeviceWithStatus(c);
+                else kind.migrator->countOldDeviceWithStatus(nullptr);
                 kind.migrator->setCancelCheck({});
                 c->setStatusNow(QString(), kind.phase, 1.0);
             } catch (const VtrException &e) {
@@ -607,8 +610,8 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
                 if (job.isCancelled()) throw;
                 // Nothing of it was to move: there is nothing to ask. Its
                 // line counts what could be read.
-                if (kind.stopped) {
-                    VTR_LOG(2, QStringLiteral("The %1 that are not moved could not all be counted: %2")
+                if (!kind.ticked) {
+                    VTR_LOG(2, QStringLiteral("The %1 not moved could not be counted: %2")
                                    .arg(QLatin1String(kKindKeys[index]), e.reason()));
                     c->setStatusNow(QString(), kind.phase, 1.0);
                     continue;

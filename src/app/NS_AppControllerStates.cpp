@@ -190,7 +190,9 @@ bool NS_AppController::leaveGetStarted()
             return false;
         break;
     }
-    // A device event during the alert may have moved the wizard already.
+    // A device event during an alert may have moved the wizard already.
+    if (currentState() != stateBefore || isTerminated()) return false;
+    if (m_environmentChecks && !m_environmentChecks->runLibraryChecks(*this, family)) return false;
     return currentState() == stateBefore && !isTerminated();
 }
 

@@ -23,6 +23,10 @@ public:
     virtual void runWelcomeChecks(NS_AppController &controller) = 0;
     // State 3: the iCloud accounts.
     virtual void runICloudCheck(NS_AppController &controller) = 0;
+    // Leaving state 2, once the old phone's family (1 Android, 2 Apple,
+    // 3 BlackBerry) is known: the library folders that the family's media
+    // are filed into. False when the person quit.
+    virtual bool runLibraryChecks(NS_AppController &controller, int family) = 0;
 };
 
 // The background jobs of states 11, 12, 13 and 19 and the media migrators they

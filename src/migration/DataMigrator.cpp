@@ -607,7 +607,11 @@ bool DataMigrator::readTwice(const QString &what, const std::function<bool()> &r
     return false;
 }
 
-void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
+void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status) { readOldDevice(status, true); }
+
+void MediaMigrator::countOldDeviceWithStatus(MigrationStatusProtocol *status) { readOldDevice(status, false); }
+
+void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
 {
     {
         const std::lock_guard lock(m_itemsMutex);
@@ -615,6 +619,7 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
         m_backupTime = QDateTime();
         m_notMoved = 0;
         m_hidden = 0;
+        m_countedOnly = !fetch;
     }
     m_copied.clear();
     QList<MediaItem> backedUp;
@@ -636,7 +641,11 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
             self->m_backupTime = QDateTime::currentDateTime();
         }
     } publish{this, backedUp, notMoved, hidden};
-    const VtrFileInfoPtr folder = std::make_shared<BackupFolder>(freshBackupFolder());
+    // A count writes nothing: on a small disk the songs it only counts would
+    // take the space of what is to move.
+    VtrFileInfoPtr folder;
+    if (fetch) folder = std::make_shared<BackupFolder>(freshBackupFolder());
+    else removeBackupFolder();
     const QString text = fill(vtrLocalized("Backing up %@..."), kindWord());
     if (status) status->setStatusNow(text, phase(), 0.0);
     // A listing that fails twice is the kind's failure, with the phone's words.
@@ -658,6 +667,16 @@ void MediaMigrator::backupOldDeviceWithStatus(MigrationStatusProtocol *status)
                 ++notMoved;
                 VTR_LOG(2, QStringLiteral("\"%1\" is left out: %2").arg(source.name, source.leftOut));
             }
+            continue;
+        }
+        if (!fetch) {
+            MediaItem item;
+            item.name = source.name;
+            item.size = std::max<qint64>(0, source.size);
+            item.playlistNames = source.playlistNames;
+            item.title = source.title;
+            item.durationSeconds = source.durationSeconds;
+            backedUp.append(item);
             continue;
         }
         VtrFileInfoPtr file;
@@ -702,14 +721,19 @@ QList<MediaItem> MediaMigrator::items() const
 int MediaMigrator::numItemsToCopy() const
 {
     const std::lock_guard lock(m_itemsMutex);
-    return int(m_items.size());
+    return m_countedOnly ? 0 : int(m_items.size());
 }
 
 QList<MediaItem> MediaMigrator::itemsThatFitInBytes(qint64 numBytes) const
 {
     QList<MediaItem> fit;
     qint64 left = numBytes;
-    for (const MediaItem &item : items()) {
+    QList<MediaItem> all;
+    {
+        const std::lock_guard lock(m_itemsMutex);
+        if (!m_countedOnly) all = m_items;
+    }
+    for (const MediaItem &item : all) {
         if (left <= 0) break;
         if (item.size <= left) {
             fit.append(item);
@@ -721,6 +745,7 @@ QList<MediaItem> MediaMigrator::itemsThatFitInBytes(qint64 numBytes) const
 
 qint64 MediaMigrator::sizeOfItemsToCopy() const
 {
+    if (numItemsToCopy() == 0) return 0;
     qint64 total = 0;
     for (const MediaItem &item : items()) total += item.size;
     return total;

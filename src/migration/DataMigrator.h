@@ -46,6 +46,7 @@ public:
 protected:
     // A new empty private folder for this backup (the previous one removed).
     QString freshBackupFolder();
+    void removeBackupFolder();
     QString backupFolder() const { return m_backupFolder; }
     void throwIfCancelled() const;
     bool isCancelled() const { return m_cancel && m_cancel(); }
@@ -59,8 +60,6 @@ protected:
     bool readTwice(const QString &what, const std::function<bool()> &read) const;
 
 private:
-    void removeBackupFolder();
-
     std::shared_ptr<MobileDeviceInterface> m_device;
     QString m_backupFolder;
     std::function<bool()> m_cancel;
@@ -88,7 +87,7 @@ struct MediaSourceItem
 // One backed-up file.
 struct MediaItem
 {
-    QString path;                 // in the backup folder
+    QString path;                 // in the backup folder; empty when only counted
     QString name;                 // its name there (unique ignoring case)
     qint64 size = 0;
     QStringList playlistNames;
@@ -105,6 +104,10 @@ public:
     using DataMigrator::DataMigrator;
 
     void backupOldDeviceWithStatus(MigrationStatusProtocol *status) override;
+    // Lists the kind on the old phone as the backup would, fetching nothing:
+    // a kind that is not moved is counted without its files being written
+    // anywhere. Its items then have no path, and none of them is to copy.
+    void countOldDeviceWithStatus(MigrationStatusProtocol *status);
 
     // copyToDevice:numBytesToFill:withStatus:iAppImporter: copies the items
     // that fit `numBytesToFill` into the target's folder for the kind under
@@ -168,9 +171,12 @@ protected:
     QVariantMap manifestWith(const char *countKey, const char *one, const char *many) const;
 
 private:
+    void readOldDevice(MigrationStatusProtocol *status, bool fetch);
+
     mutable std::mutex m_itemsMutex;
     QDateTime m_backupTime;
     QList<MediaItem> m_items;
+    bool m_countedOnly = false;
     int m_notMoved = 0;
     int m_hidden = 0;
     VtrFileInfoList m_copied;

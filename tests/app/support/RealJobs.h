@@ -16,6 +16,7 @@ class NoEnvironmentChecks final : public EnvironmentChecks
 public:
     void runWelcomeChecks(NS_AppController &) override {}
     void runICloudCheck(NS_AppController &) override {}
+    bool runLibraryChecks(NS_AppController &, int) override { return true; }
 };
 
 // A wizard with the real jobs in its seat; the Live upload and the checks are

@@ -42,6 +42,7 @@ WizardHarness::WizardHarness(CameraConnection *camera)
         FakeWork *w;
         void runWelcomeChecks(NS_AppController &c) override { w->runWelcomeChecks(c); }
         void runICloudCheck(NS_AppController &c) override { w->runICloudCheck(c); }
+        bool runLibraryChecks(NS_AppController &c, int family) override { return w->runLibraryChecks(c, family); }
     };
     auto live = std::make_unique<LiveForward>();
     live->w = work;

@@ -57,6 +57,11 @@ public:
     void startNextLiveUpload(NS_AppController &c) override { step(c, QStringLiteral("liveUpload")); }
     void runWelcomeChecks(NS_AppController &) override { calls << QStringLiteral("welcomeChecks"); }
     void runICloudCheck(NS_AppController &) override { calls << QStringLiteral("iCloudCheck"); }
+    bool runLibraryChecks(NS_AppController &, int family) override
+    {
+        calls << QStringLiteral("libraryChecks %1").arg(family);
+        return true;
+    }
 
 private:
     void step(NS_AppController &c, const QString &name);
