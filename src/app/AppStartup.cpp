@@ -65,6 +65,10 @@ StartupOptions parseOptions(const QStringList &arguments)
         else if (a == QLatin1String("--help") || a == QLatin1String("-h")) options.help = true;
         else if (a.startsWith(QLatin1Char('-')) && options.error.isEmpty())
             options.error = QStringLiteral("Unknown option %1.").arg(a);
+        // A fixture named without its option would start a wizard waiting
+        // for a phone that never comes.
+        else if (options.error.isEmpty())
+            options.error = QStringLiteral("Unknown argument %1.").arg(a);
     }
     // A fixture that cannot be used is refused here, whatever is wrong with
     // it: the wizard would otherwise wait for a phone that never comes.

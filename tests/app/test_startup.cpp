@@ -122,6 +122,31 @@ TEST(Startup, HelpWorksAnywhereAndNoDisplayIsOneClearLine)
     }
 }
 
+// A fixture named without its option, or any other word: refused with the
+// usage as an unknown option is, before any window (the wizard would wait for
+// a phone that never comes).
+TEST(Startup, AWordThatIsNotAnOptionIsRefusedAsAnUnknownOptionIs)
+{
+    const QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("stray")));
+    const struct
+    {
+        QStringList arguments;
+        QString says;
+    } cases[] = {
+        {{QStringLiteral("--bogus")}, QStringLiteral("Unknown option --bogus.")},
+        {{kIPhone, QStringLiteral("--quit-after-state"), QStringLiteral("0")}, QStringLiteral("Unknown argument %1.").arg(kIPhone)},
+        {{QStringLiteral("--simulate-phone"), kAndroid, QStringLiteral("now"), QStringLiteral("--quit-after-state"),
+          QStringLiteral("0")},
+         QStringLiteral("Unknown argument now.")},
+    };
+    for (const auto &c : cases) {
+        const ProgramRun run = runProgram(kProgram, c.arguments, env);
+        EXPECT_EQ(run.status, vtrapp::kExitUsage) << qPrintable(run.out + run.err);
+        EXPECT_EQ(run.err.toStdString(), (c.says + QLatin1Char('\n') + vtrapp::usageText()).toStdString());
+        EXPECT_EQ(run.out.toStdString(), "");
+    }
+}
+
 TEST(Startup, EveryFixtureThatCannotBeUsedIsRefusedWithItsReason)
 {
     const QString dir = testenv::makeTempDir(QStringLiteral("fixtures"));
