@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
-#include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -245,19 +244,18 @@ void removeLeftoversOfEarlierRuns()
 }
 
 // A later start on the same home: the running wizard comes forward, and
-// the person is told why no second window opens.
+// the start ends with one line. No box: a start from a terminal would wait
+// for its OK.
 int tellAlreadyRunning(SingleInstance &instance)
 {
     const bool cameForward = instance.askRunningToComeForward();
     const QString text =
         cameForward ? QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
                                      "its window has been brought to the front.")
-                    : QStringLiteral("Solvenna to Windows Phone is already running for this home folder.");
+                    : QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
+                                     "its window could not be brought to the front.");
     std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
-    const QString platform = QGuiApplication::platformName();
-    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-        QMessageBox::information(nullptr, QStringLiteral("Solvenna to Windows Phone"), text);
     return kExitAlreadyRunning;
 }
 

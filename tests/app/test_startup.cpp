@@ -14,6 +14,7 @@
 #include <QImageReader>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QSysInfo>
 
 #include <gtest/gtest-spi.h>
@@ -344,6 +345,19 @@ bool startWithSimulatedPhone(QProcess &process, QProcessEnvironment env)
     return waitForState(process, 1);
 }
 
+// What a start that finds the wizard running says: its one line (after what
+// Qt may say of the session), and no page of a wizard of its own.
+void expectEndsAsAlreadyRunning(const ProgramRun &run, bool cameForward)
+{
+    EXPECT_EQ(run.status, vtrapp::kExitAlreadyRunning) << qPrintable(run.out + run.err);
+    const QString line = QStringLiteral("Solvenna to Windows Phone is already running for this home folder; its window %1.\n")
+                             .arg(cameForward ? QStringLiteral("has been brought to the front")
+                                              : QStringLiteral("could not be brought to the front"));
+    EXPECT_TRUE(run.err.endsWith(line)) << qPrintable(run.err);
+    EXPECT_EQ(run.err.count(QStringLiteral("Solvenna to Windows Phone")), 1) << qPrintable(run.err);
+    EXPECT_FALSE(run.out.contains(QStringLiteral("state 0"))) << qPrintable(run.out);
+}
+
 TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
 {
     const QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("twice")));
@@ -363,6 +377,66 @@ TEST(Startup, ASecondStartOnTheSameHomeExitsWithItsMessage)
     const ProgramRun third = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, env);
     EXPECT_EQ(third.status, 0) << qPrintable(third.err);
     EXPECT_TRUE(third.out.contains(QStringLiteral("state 0")));
+}
+
+// A display of its own for a test: Xvfb, which names the display it took
+// once clients can connect.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty()) {
+            m_why = QStringLiteral("Xvfb is not installed (scripts/install-deps.sh installs it)");
+            return;
+        }
+        m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                              QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                              QStringLiteral("1024x768x24")});
+        testenv::waitUntil(
+            [&] {
+                m_server.waitForReadyRead(100);
+                return m_server.canReadLine() || m_server.state() == QProcess::NotRunning;
+            },
+            120000);
+        if (m_server.canReadLine()) m_name = QStringLiteral(":") + QString::fromLatin1(m_server.readLine().trimmed());
+        else m_why = QStringLiteral("Xvfb did not start: ") + QString::fromLocal8Bit(m_server.readAllStandardError());
+    }
+    ~VirtualDisplay()
+    {
+        m_server.terminate();
+        m_server.waitForFinished();
+    }
+    QString name() const { return m_name; }
+    QString why() const { return m_why; }
+
+private:
+    QProcess m_server;
+    QString m_name;
+    QString m_why;
+};
+
+// Started from a terminal of the desktop while the wizard runs: the start
+// ends with its line, no box waits for an OK.
+TEST(Startup, ASecondStartWithADisplayEndsWithoutABox)
+{
+    const VirtualDisplay display;
+    if (display.name().isEmpty()) GTEST_SKIP() << qPrintable(display.why());
+    const QProcessEnvironment env = privateEnvironment(testenv::makeTempDir(QStringLiteral("desktop")));
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("99")});
+    ASSERT_TRUE(waitForState(first, 1));
+    QProcessEnvironment onDisplay = env;
+    onDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    onDisplay.insert(QStringLiteral("DISPLAY"), display.name());
+    // The display's client libraries keep what they hold to the end.
+    onDisplay.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    expectEndsAsAlreadyRunning(runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, onDisplay),
+                               true);
+    first.kill();
+    first.waitForFinished();
 }
 
 // A start of another session (another runtime folder, or none, where another
