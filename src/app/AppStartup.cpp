@@ -249,6 +249,7 @@ void removeLeftoversOfEarlierRuns()
 int tellAlreadyRunning(SingleInstance &instance)
 {
     const bool cameForward = instance.askRunningToComeForward();
+    // A wizard of another cache folder has its come-forward socket there.
     const QString text =
         cameForward ? QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
                                      "its window has been brought to the front.")
@@ -288,12 +289,17 @@ int runApplication(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Solvenna to Windows Phone"));
     QApplication::setDesktopFileName(QStringLiteral("solvenna-to-windows-phone"));
 
-    // The lock lies beside the temporary folder it guards: a start of another
-    // session (another runtime folder, or none) finds it all the same.
-    SingleInstance instance(platform::cacheFolder());
+    // One lock lies beside the temporary folder it guards: a start of another
+    // session (another runtime folder, or none) finds it all the same. The
+    // other is on the home folder: a start with another cache folder would
+    // file into the same new phone's folder.
+    SingleInstance instance(platform::cacheFolder(), platform::homeFolder());
     const SingleInstance::Claim claim = instance.claim();
     if (claim == SingleInstance::Claim::HeldByAnother) return tellAlreadyRunning(instance);
-    if (claim == SingleInstance::Claim::Ours) removeLeftoversOfEarlierRuns();
+    // Only a wizard of this cache folder uses its temporary folder: with its
+    // lock held, what lies there is left over, even when the home folder
+    // cannot be locked (a home on a file system without such locks).
+    if (instance.holdsFolderLock()) removeLeftoversOfEarlierRuns();
 
     // The simulated phone replaces the MTP library and the USB registry before
     // any layer asks for them; its files live as long as the run.

@@ -4,6 +4,7 @@
 #include "platform/Folders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -20,8 +21,8 @@ constexpr char kComeForward[] = "come-forward\n";
 constexpr char kComing[] = "ok\n";
 }  // namespace
 
-SingleInstance::SingleInstance(const QString &folder, QObject *parent)
-    : QObject(parent), m_folder(QDir::cleanPath(folder))
+SingleInstance::SingleInstance(const QString &folder, const QString &home, QObject *parent)
+    : QObject(parent), m_folder(QDir::cleanPath(folder)), m_home(home)
 {
 }
 
@@ -33,6 +34,7 @@ SingleInstance::~SingleInstance()
     delete m_server;
     if (m_lockFd >= 0) ::close(m_lockFd);
     if (m_folderFd >= 0) ::close(m_folderFd);
+    if (m_homeFd >= 0) ::close(m_homeFd);
 }
 
 // The socket is reached through the folder's descriptor: no link put in
@@ -45,33 +47,60 @@ QString SingleInstance::socketPath() const
 
 SingleInstance::Claim SingleInstance::claim()
 {
-    if (m_server) return Claim::Ours;
-    auto unknown = [this](const QString &why) {
-        m_unknownReason = why;
-        return Claim::Unknown;
-    };
-    if (m_folderFd < 0) {
-        QString error;
-        m_folderFd = platform::openOwnFolder(m_folder, true, &error);
-        if (m_folderFd < 0) return unknown(error);
+    QString homeWhy;
+    const Claim home = claimHome(&homeWhy);
+    // Opened even when the home is taken: a wizard of this cache folder
+    // listens there.
+    QString folderWhy;
+    if (m_folderFd < 0) m_folderFd = platform::openOwnFolder(m_folder, true, &folderWhy);
+    if (home == Claim::HeldByAnother) return Claim::HeldByAnother;
+    const Claim folder = m_folderFd < 0 ? Claim::Unknown : claimFolder(&folderWhy);
+    if (folder == Claim::HeldByAnother) return Claim::HeldByAnother;
+    m_unknownReason = homeWhy.isEmpty() || folderWhy.isEmpty() ? homeWhy + folderWhy : homeWhy + QLatin1Char(' ') + folderWhy;
+    return home == Claim::Ours && folder == Claim::Ours ? Claim::Ours : Claim::Unknown;
+}
+
+// The home folder holds the new phone's folder whatever the cache folder
+// is: it is opened and locked, and nothing is made in it. A link in its
+// place is followed, as the new phone's folder is made where it leads.
+SingleInstance::Claim SingleInstance::claimHome(QString *why)
+{
+    const QByteArray path = QFile::encodeName(m_home);
+    if (m_homeFd < 0) {
+        if (path.isEmpty() || path.contains('\0')) {
+            *why = QStringLiteral("No home folder can be locked.");
+            return Claim::Unknown;
+        }
+        m_homeFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
+    if (m_homeFd >= 0 && ::flock(m_homeFd, LOCK_EX | LOCK_NB) == 0) return Claim::Ours;
+    if (m_homeFd >= 0 && errno == EWOULDBLOCK) return Claim::HeldByAnother;
+    *why = QStringLiteral("The home folder %1 cannot be locked (%2).").arg(m_home, QString::fromLocal8Bit(std::strerror(errno)));
+    return Claim::Unknown;
+}
+
+SingleInstance::Claim SingleInstance::claimFolder(QString *why)
+{
     if (m_lockFd < 0) {
         const int fd = ::openat(m_folderFd, "wizard.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-            const QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("not a file of this user");
+            const QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("not a file of this user");
             if (fd >= 0) ::close(fd);
-            return unknown(QStringLiteral("%1 cannot be locked (%2).").arg(lockPath(), why));
+            *why = QStringLiteral("%1 cannot be locked (%2).").arg(lockPath(), reason);
+            return Claim::Unknown;
         }
         m_lockFd = fd;
     }
-    // The kernel lets the lock go with the process that held it, however it
+    // The kernel lets a lock go with the process that held it, however it
     // ended: one left by a wizard that died keeps nobody out.
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) return Claim::HeldByAnother;
-        return unknown(QStringLiteral("%1 cannot be locked (%2).")
-                           .arg(lockPath(), QString::fromLocal8Bit(std::strerror(errno))));
+        *why = QStringLiteral("%1 cannot be locked (%2).").arg(lockPath(), QString::fromLocal8Bit(std::strerror(errno)));
+        return Claim::Unknown;
     }
+    m_folderLocked = true;
+    if (m_server) return Claim::Ours;
     // The lock is ours: a socket left behind is stale.
     QLocalServer::removeServer(socketPath());
     m_server = new QLocalServer(this);

@@ -8,25 +8,33 @@ class QLocalServer;
 namespace vtrapp {
 
 // One wizard at a time: two would file into the same folders and clear each
-// other's items from the temporary folder. The first start holds a lock in
-// the cache's folder of ours (where the temporary folder lives, whatever the
-// session's runtime folder) and listens there; a later start finds the lock
-// held and asks the first to bring its window forward.
+// other's items from the temporary folder. The first start holds a lock on
+// the home folder (the new phone's folder lies in it, whatever the cache
+// folder) and one in the cache's folder of ours (where the temporary folder
+// lives, whatever the session's runtime folder), and listens there; a later
+// start finds a lock held and asks the first to bring its window forward.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
 public:
     // Lock and socket live in `folder`, a folder of ours (made 0700 when
-    // missing) in a folder of the person's.
-    explicit SingleInstance(const QString &folder, QObject *parent = nullptr);
+    // missing) in a folder of the person's; `home` is only locked, nothing
+    // is made in it.
+    SingleInstance(const QString &folder, const QString &home, QObject *parent = nullptr);
     ~SingleInstance() override;
 
     enum class Claim { Ours, HeldByAnother, Unknown };
-    // Takes the lock; Ours: this is the wizard (it then listens for later
-    // starts). Unknown: the folder is not safe (a link, another user's) or
-    // cannot hold the lock, and nothing can be told; unknownReason() says why.
+    // Takes the locks; Ours: this is the wizard (it then listens for later
+    // starts). HeldByAnother: a wizard runs for this home or this folder.
+    // Unknown: a lock cannot be taken (the folder is a link or another
+    // user's, the home folder cannot be locked) and nothing can be told;
+    // unknownReason() says why.
     Claim claim();
     QString unknownReason() const { return m_unknownReason; }
+    // Whether this start holds the lock of `folder`: no other wizard uses
+    // the temporary folder there (with Ours, and with Unknown when only the
+    // home folder could not be locked).
+    bool holdsFolderLock() const { return m_folderLocked; }
     // Tells the running wizard to come forward; true when it answered.
     bool askRunningToComeForward(int timeoutMs = 3000);
     QString lockPath() const { return m_folder + QStringLiteral("/wizard.lock"); }
@@ -38,10 +46,16 @@ Q_SIGNALS:
 private:
     QString socketPath() const;
 
+    Claim claimHome(QString *why);
+    Claim claimFolder(QString *why);
+
     QString m_folder;
+    QString m_home;
     QString m_unknownReason;
+    int m_homeFd = -1;
     int m_folderFd = -1;
     int m_lockFd = -1;
+    bool m_folderLocked = false;
     QLocalServer *m_server = nullptr;
 };
 

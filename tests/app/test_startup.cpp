@@ -241,22 +241,38 @@ TEST(Startup, ACacheFolderThatCannotBeMadeEndsASimulatedRunWithOneLine)
     EXPECT_TRUE(run.err.startsWith(QStringLiteral("The simulated phone cannot be set up: "))) << qPrintable(run.err);
 }
 
-TEST(SingleInstance, OneWizardPerFolderOfOursAndALaterStartBringsItForward)
+// The folder of ours "Solvenna to Windows Phone" in a fresh cache folder.
+QString freshFolderOfOurs(const QString &hint)
+{
+    return testenv::makeTempDir(hint) + QStringLiteral("/Solvenna to Windows Phone");
+}
+
+TEST(SingleInstance, OneWizardPerHomeAndFolderOfOursAndALaterStartBringsItForward)
 {
     using Claim = vtrapp::SingleInstance::Claim;
+    const QString home = testenv::makeTempDir(QStringLiteral("home"));
     const QString cache = testenv::makeTempDir(QStringLiteral("cache"));
-    const QString link = testenv::makeTempDir(QStringLiteral("links")) + QStringLiteral("/cache");
-    ASSERT_TRUE(QFile::link(cache, link));
+    const QString links = testenv::makeTempDir(QStringLiteral("links"));
+    ASSERT_TRUE(QFile::link(cache, links + QStringLiteral("/cache")));
+    ASSERT_TRUE(QFile::link(home, links + QStringLiteral("/home")));
 
-    vtrapp::SingleInstance first(cache + QStringLiteral("/Solvenna to Windows Phone"));
+    vtrapp::SingleInstance first(cache + QStringLiteral("/Solvenna to Windows Phone"), home);
     ASSERT_EQ(first.claim(), Claim::Ours);
     int forward = 0;
     QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
-    // The person's cache folder by another name is the same; another is not.
-    vtrapp::SingleInstance second(link + QStringLiteral("/Solvenna to Windows Phone"));
+    // The person's cache folder or home by another name is the same; the
+    // same home with another cache folder files into the same new phone's
+    // folder; another home and cache folder is another wizard.
+    vtrapp::SingleInstance second(links + QStringLiteral("/cache/Solvenna to Windows Phone"), home);
     EXPECT_EQ(second.claim(), Claim::HeldByAnother);
-    vtrapp::SingleInstance elsewhere(testenv::makeTempDir(QStringLiteral("other")) + QStringLiteral("/Solvenna to Windows Phone"));
+    for (const QString &sameHome : {home, links + QStringLiteral("/home")}) {
+        vtrapp::SingleInstance otherCache(freshFolderOfOurs(QStringLiteral("other")), sameHome);
+        EXPECT_EQ(otherCache.claim(), Claim::HeldByAnother) << qPrintable(sameHome);
+        EXPECT_FALSE(otherCache.askRunningToComeForward(60000)) << "no wizard listens in that cache folder";
+    }
+    vtrapp::SingleInstance elsewhere(freshFolderOfOurs(QStringLiteral("other")), testenv::makeTempDir(QStringLiteral("home")));
     EXPECT_EQ(elsewhere.claim(), Claim::Ours);
+    EXPECT_EQ(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
 
     // The later start waits for the answer; the first answers from its event loop.
     std::atomic<int> answered{-1};
@@ -267,23 +283,32 @@ TEST(SingleInstance, OneWizardPerFolderOfOursAndALaterStartBringsItForward)
     EXPECT_EQ(forward, 1);
 
     // A lock left by a wizard that died does not keep the next one out.
-    vtrapp::SingleInstance probe(testenv::makeTempDir(QStringLiteral("dead")) + QStringLiteral("/Solvenna to Windows Phone"));
+    vtrapp::SingleInstance probe(freshFolderOfOurs(QStringLiteral("dead")), testenv::makeTempDir(QStringLiteral("home")));
     testenv::writeFile(probe.lockPath(), "2147483000\nsolvenna-to-windows-phone\n" + QSysInfo::machineHostName().toUtf8() + "\n");
     EXPECT_EQ(probe.claim(), Claim::Ours);
 
     // A link in the place of the folder of ours: no lock is put where it leads.
     const QString person = testenv::makeTempDir(QStringLiteral("person"));
-    const QString linked = testenv::makeTempDir(QStringLiteral("linked")) + QStringLiteral("/Solvenna to Windows Phone");
+    const QString linked = freshFolderOfOurs(QStringLiteral("linked"));
     ASSERT_TRUE(QFile::link(person, linked));
-    vtrapp::SingleInstance throughLink(linked);
+    vtrapp::SingleInstance throughLink(linked, testenv::makeTempDir(QStringLiteral("home")));
     EXPECT_EQ(throughLink.claim(), Claim::Unknown);
+    EXPECT_FALSE(throughLink.holdsFolderLock());
     EXPECT_EQ(QDir(person).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
+
+    // A home that cannot be locked: whether a wizard of it runs cannot be
+    // told, but the temporary folder is this start's alone.
+    vtrapp::SingleInstance noHome(freshFolderOfOurs(QStringLiteral("nohome")), home + QStringLiteral("/missing"));
+    EXPECT_EQ(noHome.claim(), Claim::Unknown);
+    EXPECT_TRUE(noHome.unknownReason().startsWith(QStringLiteral("The home folder %1/missing cannot be locked").arg(home)))
+        << qPrintable(noHome.unknownReason());
+    EXPECT_TRUE(noHome.holdsFolderLock());
 }
 
 TEST(SingleInstance, OnlyItsOwnMessageBringsTheWizardForward)
 {
-    const QString folder = testenv::makeTempDir(QStringLiteral("cache")) + QStringLiteral("/Solvenna to Windows Phone");
-    vtrapp::SingleInstance first(folder);
+    const QString folder = freshFolderOfOurs(QStringLiteral("cache"));
+    vtrapp::SingleInstance first(folder, testenv::makeTempDir(QStringLiteral("home")));
     ASSERT_EQ(first.claim(), vtrapp::SingleInstance::Claim::Ours);
     int forward = 0;
     QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
@@ -442,7 +467,9 @@ TEST(Startup, ASecondStartWithADisplayEndsWithoutABox)
 // A start of another session (another runtime folder, or none, where another
 // user made the folder it falls back on) while a wizard runs: it finds that
 // wizard, brings it forward and ends, and nothing of the running wizard's is
-// removed. Once that wizard has gone, a start takes what it left.
+// removed. A start of the same home with another cache folder would file into
+// the same new phone's folder: it ends too, though it cannot reach the window,
+// and clears nothing. Once that wizard has gone, a start takes what it left.
 TEST(Startup, AStartOfAnotherSessionFindsTheRunningWizardAndRemovesNothingOfIt)
 {
     const QString home = testenv::makeTempDir(QStringLiteral("sessions"));
@@ -465,18 +492,29 @@ TEST(Startup, AStartOfAnotherSessionFindsTheRunningWizardAndRemovesNothingOfIt)
     ASSERT_TRUE(me);
     const QByteArray fallback = QFile::encodeName(shared) + "/runtime-" + me->pw_name;
     ASSERT_EQ(::mkdir(fallback.constData(), 0700), 0);
-    if (::geteuid() == 0) ASSERT_EQ(::chown(fallback.constData(), 65534, 65534), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(fallback.constData(), 65534, 65534), 0);
+    }
+    QProcessEnvironment otherCache = env;
+    const QString otherTemp = home + QStringLiteral("/other cache/Solvenna to Windows Phone/tmp");
+    testenv::writeFile(otherTemp + QStringLiteral("/backup-earlier/Manifest.db"), "x");
+    otherCache.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/other cache"));
 
-    for (const QProcessEnvironment &later : {otherSession, noSession}) {
-        SCOPED_TRACE(later.contains(QStringLiteral("XDG_RUNTIME_DIR")) ? "another runtime folder" : "no runtime folder");
-        const ProgramRun second = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, later);
-        EXPECT_EQ(second.status, vtrapp::kExitAlreadyRunning) << qPrintable(second.out + second.err);
-        EXPECT_TRUE(second.err.contains(QStringLiteral("already running for this home folder; its window has been "
-                                                       "brought to the front")))
-            << qPrintable(second.err);
-        EXPECT_FALSE(second.out.contains(QStringLiteral("state 0")));
+    const struct
+    {
+        const char *what;
+        QProcessEnvironment env;
+        bool cameForward;
+    } cases[] = {{"another runtime folder", otherSession, true},
+                 {"no runtime folder", noSession, true},
+                 {"another cache folder", otherCache, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const ProgramRun second = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, c.env);
+        expectEndsAsAlreadyRunning(second, c.cameForward);
         EXPECT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")), running);
     }
+    EXPECT_TRUE(QFileInfo::exists(otherTemp + QStringLiteral("/backup-earlier/Manifest.db")));
     first.kill();
     first.waitForFinished();
     const ProgramRun next = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, noSession);
@@ -518,7 +556,7 @@ TEST(Startup, AStartThatCannotTakeTheLockClearsNothing)
     const QProcessEnvironment env = privateEnvironment(home);
     const QString folder = home + QStringLiteral("/cache/Solvenna to Windows Phone");
     testenv::writeFile(folder + QStringLiteral("/tmp/backup-earlier/Manifest.db"), "x");
-    const QString lock = vtrapp::SingleInstance(folder).lockPath();
+    const QString lock = vtrapp::SingleInstance(folder, home).lockPath();
     testenv::writeFile(lock, "");
     ASSERT_EQ(::chown(QFile::encodeName(lock).constData(), 65534, 65534), 0);
 
