@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,8 +51,15 @@ static Staging &staging()
         bool ok = false;
         const int fd = qEnvironmentVariableIntValue("VTR_TEST_STAGER_FD", &ok);
         // Only this process may ask: what it starts finds what was staged.
+        // Nor may another process of this user trace it or take the channel
+        // from it (pidfd_getfd): it stops being dumpable before it asks.
         qunsetenv("VTR_TEST_STAGER_FD");
-        if (ok && !given.folder.isEmpty() && ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0) given.fd = fd;
+        if (ok && !given.folder.isEmpty()) {
+            if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0)
+                given.fd = fd;
+            else
+                ::close(fd);
+        }
         return given;
     }();
     return s;
@@ -108,6 +117,9 @@ void giveEachTestItsOwnHome()
 
 void cleanup()
 {
+    // LeakSanitizer makes the process dumpable again while it looks for
+    // leaks at exit: the channel is closed before.
+    if (staging().fd >= 0) ::close(std::exchange(staging().fd, -1));
     delete g_root;
     g_root = nullptr;
 }
@@ -179,18 +191,32 @@ CurrentFolder::~CurrentFolder() { QDir::setCurrent(m_before); }
 
 using platform::Descriptor;
 
+// One step of a path as the kernel reads it: a name in the folder, neither
+// that folder nor the one above, and whole (the kernel's string ends at a
+// NUL, so that "..\0", a name to Qt, is ".." to it).
+static bool isName(const QByteArray &name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('\0') && !name.contains('/');
+}
+
 // The folder `name` in the folder `at`, never through a link.
 static Descriptor openFolderAt(int at, const QByteArray &name)
 {
+    if (!isName(name)) return (errno = EINVAL), Descriptor();
     return Descriptor(::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// The folder `name` in the staging folder `at`, made if need be, entered by everyone.
+// The folder `name` in the staging folder `at`, root's: made if need be and
+// then opened to everyone; one that was there is entered as it is.
 static Descriptor makeOpenFolderAt(int at, const QByteArray &name)
 {
-    if (::mkdirat(at, name.constData(), 0755) != 0 && errno != EEXIST) return Descriptor();
+    if (!isName(name)) return (errno = EINVAL), Descriptor();
+    const bool made = ::mkdirat(at, name.constData(), 0755) == 0;
+    if (!made && errno != EEXIST) return Descriptor();
     Descriptor folder = openFolderAt(at, name);
-    if (folder.isOpen() && ::fchmod(folder.get(), 0755) != 0) return Descriptor();
+    struct stat st;
+    if (!folder.isOpen() || ::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid()) return Descriptor();
+    if (made && ::fchmod(folder.get(), 0755) != 0) return Descriptor();
     return folder;
 }
 
@@ -237,6 +263,7 @@ static bool copyBytes(int from, int to)
 // sides are entered by descriptor, never through a link; `shown` names it.
 static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QString &shown)
 {
+    if (!isName(name)) return QStringLiteral("%1 does not end in a name").arg(shown);
     const char *entry = name.constData();
     struct stat st;
     if (::fstatat(fromAt, entry, &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -283,19 +310,26 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
 
 // Stages `path` at the same path below the staging folder `staged`; answers
 // why not, if not. The project's trees are taken as configured; below them
-// no link is followed, on either side.
+// no link is followed, on either side. What is checked is the bytes the
+// kernel gets, each step a name: the path is the unprivileged user's to say.
 static QString stage(const QString &path, int staged)
 {
     const QString clean = QDir::cleanPath(path);
-    QString tree;
+    const QByteArray bytes = QFile::encodeName(clean);
+    const QList<QByteArray> steps = bytes.mid(1).split('/');
+    if (!bytes.startsWith('/')) return QStringLiteral("%1 is not in the project's trees").arg(path);
+    if (!std::all_of(steps.cbegin(), steps.cend(), isName))
+        return QStringLiteral("%1 is not a path of names").arg(QString(path).replace(QChar(0), QLatin1String("\\0")));
+    QByteArray tree;
     for (const QString &own :
          {QDir::cleanPath(QStringLiteral(VTR_TEST_SOURCE_DIR "/..")),
           QDir::cleanPath(QStringLiteral(VTR_TEST_BUILD_DIR)), QDir::cleanPath(QStringLiteral(VTR_SHARED_DATA_DIR))})
-        if (clean.startsWith(own + QLatin1Char('/')) && own.size() > tree.size()) tree = own;
-    if (!QDir::isAbsolutePath(clean) || tree.isEmpty())
-        return QStringLiteral("%1 is not in the project's trees").arg(path);
-    const QList<QByteArray> within = QFile::encodeName(clean.mid(tree.size() + 1)).split('/');
-    Descriptor from(::open(QFile::encodeName(tree).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (const QByteArray ownBytes = QFile::encodeName(own);
+            bytes.startsWith(ownBytes + '/') && ownBytes.size() > tree.size())
+            tree = ownBytes;
+    if (tree.isEmpty()) return QStringLiteral("%1 is not in the project's trees").arg(path);
+    const QList<QByteArray> within = bytes.mid(tree.size() + 1).split('/');
+    Descriptor from(::open(tree.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (qsizetype i = 0; from.isOpen() && i + 1 < within.size(); ++i) {
         struct stat st;
         if (::fstatat(from.get(), within[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
@@ -306,9 +340,7 @@ static QString stage(const QString &path, int staged)
     if (!from.isOpen() || ::fstatat(from.get(), within.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return QStringLiteral("%1 does not exist").arg(clean);
     Descriptor to(::fcntl(staged, F_DUPFD_CLOEXEC, 0));
-    const QList<QByteArray> folders = QFile::encodeName(QFileInfo(clean).path()).split('/');
-    for (const QByteArray &folder : folders)
-        if (!folder.isEmpty() && to.isOpen()) to = makeOpenFolderAt(to.get(), folder);
+    for (qsizetype i = 0; to.isOpen() && i + 1 < steps.size(); ++i) to = makeOpenFolderAt(to.get(), steps[i]);
     if (!to.isOpen()) return QStringLiteral("no folder for %1 could be made").arg(clean);
     return copyStaged(from.get(), within.last(), to.get(), clean);
 }
@@ -364,6 +396,7 @@ static bool askStaged(int fd, const QString &path, QString *why)
     const std::lock_guard<std::mutex> lock(one);
     const QByteArray line = QFile::encodeName(path);
     if (line.contains('\n')) return (*why = QStringLiteral("a line break in the name")), false;
+    if (line.contains('\0')) return (*why = QStringLiteral("a NUL in the name")), false;
     if (!writeAll(fd, line + '\n')) return (*why = QString::fromLocal8Bit(std::strerror(errno))), false;
     QByteArray reply;
     char c;
