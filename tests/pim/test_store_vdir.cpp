@@ -503,6 +503,17 @@ QStringList namesAndPhones(const SyncRecordSnapshot &s, const SyncRecordList &co
     return out;
 }
 
+// The cards the log names as read without their END, in its order ("2" for
+// card 2).
+QStringList lostEnds(const QStringList &log)
+{
+    static const QRegularExpression lost(QStringLiteral("^Card (\\d+) of \".*\" lost its END"));
+    QStringList out;
+    for (const QString &line : log)
+        if (const auto m = lost.match(line); m.hasMatch()) out.append(m.captured(1));
+    return out;
+}
+
 }  // namespace
 
 TEST(StoreVdir, ACardThatLostItsEndTakesNoOtherCardWithIt)
@@ -515,12 +526,13 @@ TEST(StoreVdir, ACardThatLostItsEndTakesNoOtherCardWithIt)
     {
         const char *what;
         QByteArray begin, end;
+        bool lost;
     } middles[] = {
-        {"no END", "BEGIN:VCARD", ""},
-        {"a letter after END", "BEGIN:VCARD", "END:VCARDx\r\n"},
-        {"a control byte after END", "BEGIN:VCARD", "END:VCARD\x01\r\n"},
-        {"a NUL in BEGIN", QByteArray("BEGIN:VC\0ARD", 12), "END:VCARD\r\n"},
-        {"a NUL in END", "BEGIN:VCARD", QByteArray("END:V\0CARD\r\n", 12)},
+        {"no END", "BEGIN:VCARD", "", true},
+        {"a letter after END", "BEGIN:VCARD", "END:VCARDx\r\n", true},
+        {"a control byte after END", "BEGIN:VCARD", "END:VCARD\x01\r\n", true},
+        {"a NUL in BEGIN", QByteArray("BEGIN:VC\0ARD", 12), "END:VCARD\r\n", false},
+        {"a NUL in END", "BEGIN:VCARD", QByteArray("END:V\0CARD\r\n", 12), false},
     };
     for (const auto &m : middles) {
         QStringList log;
@@ -528,12 +540,15 @@ TEST(StoreVdir, ACardThatLostItsEndTakesNoOtherCardWithIt)
         const SyncRecordList contacts = contactsLogged(card("Lee", "1") + card("Berg", "2", m.begin, m.end) + card("Cole", "3"), log, &s);
         EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Berg mobile 2", "Cole mobile 3", "Lee mobile 1"})) << m.what;
         EXPECT_TRUE(log.filter(QStringLiteral("Left out")).isEmpty()) << m.what << log.join('\n').toStdString();
+        EXPECT_EQ(lostEnds(log), m.lost ? QStringList{"2"} : QStringList()) << m.what;
     }
 
     // The file's last card, ended by the file's end, is read as far as it goes.
+    QStringList endLog;
     std::unique_ptr<SyncRecordSnapshot> s;
-    const SyncRecordList last = contactsOfFile(card("Lee", "1") + card("Berg", "2", "BEGIN:VCARD", ""), &s);
+    const SyncRecordList last = contactsLogged(card("Lee", "1") + card("Berg", "2", "BEGIN:VCARD", ""), endLog, &s);
     EXPECT_EQ(namesAndPhones(*s, last), (QStringList{"Berg mobile 2", "Lee mobile 1"}));
+    EXPECT_EQ(lostEnds(endLog), QStringList{"2"});
 
     // A card that holds nothing before the next one begins is named.
     QStringList log;
@@ -616,6 +631,26 @@ TEST(StoreVdir, EachCardHasABoundOfPropertiesOfItsOwn)
         EXPECT_EQ(log.filter(QStringLiteral("Left out card 1 of ")).filter(QStringLiteral("more than")).size(), 1)
             << log.join('\n').toStdString();
     }
+}
+
+TEST(StoreVdir, ManyCardsOfAFileAreNamedFirstFewThenCounted)
+{
+    // 200,000 BEGIN lines are as many cards of nothing, each left out.
+    const QByteArray lee = card21("N:Lee;Ann\r\n");
+    QStringList log;
+    EXPECT_EQ(contactsLogged(lee + QByteArray("BEGIN:VCARD\r\n").repeated(200000) + lee, log).size(), 2);
+    const QStringList leftOut = log.filter(QStringLiteral("Left out "));
+    ASSERT_EQ(leftOut.size(), 11) << leftOut.mid(0, 20).join('\n').toStdString();
+    for (int card = 2; card <= 11; ++card)
+        EXPECT_TRUE(leftOut.at(card - 2).startsWith(QStringLiteral("Left out card %1 of \"").arg(card))) << leftOut.at(card - 2).toStdString();
+    EXPECT_TRUE(leftOut.last().startsWith(QStringLiteral("Left out 199990 more cards of \""))) << leftOut.last().toStdString();
+
+    // So are cards read without their END.
+    log.clear();
+    EXPECT_EQ(contactsLogged(QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n").repeated(25), log).size(), 25);
+    EXPECT_EQ(lostEnds(log), (QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
+    EXPECT_EQ(log.filter(QStringLiteral("15 more cards of \"")).filter(QStringLiteral("lost their END")).size(), 1)
+        << log.join('\n').toStdString();
 }
 
 namespace {

@@ -508,7 +508,7 @@ bool isBase64Text(QByteArrayView line)
 
 }  // namespace
 
-QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *tooLarge)
+QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *notes)
 {
     QList<QByteArray> cards;
     QByteArray current;
@@ -565,15 +565,17 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
     };
     // The card's END, or the line that ends a card without one (the next
     // card's BEGIN, the file's end): such a card is read as far as it goes.
-    auto endCard = [&] {
+    enum class Ending { End, LostEnd };
+    auto endCard = [&](Ending how) {
         finishQp();
         finishBase64();
         finishProperty();
         if (overBound) {
-            if (tooLarge) tooLarge->append(cards.size());
+            if (notes) notes->tooLarge.append(cards.size());
             cards.append(QByteArray());
         } else {
             current.append("END:VCARD\r\n");
+            if (notes && how == Ending::LostEnd) notes->lostEnd.append(cards.size());
             cards.append(std::exchange(current, QByteArray()));
         }
         inCard = false;
@@ -600,7 +602,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
         if (lineIs(view, "END:VCARD")) {
             afterAgent = false;
             if (agentCards > 0) --agentCards;
-            else endCard();
+            else endCard(Ending::End);
             continue;
         }
         // A BEGIN among the properties (not a folded line, not the text
@@ -612,7 +614,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
                 finishProperty();  // the AGENT line
                 ++agentCards;
             } else {
-                endCard();
+                endCard(Ending::LostEnd);
                 startCard();
             }
             continue;
@@ -671,29 +673,36 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *
         }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }
-    if (inCard) endCard();
+    if (inCard) endCard(Ending::LostEnd);
     return cards;
 }
 
-int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QString &fallbackUid,
-                                       QList<qsizetype> *unread, QList<qsizetype> *tooLarge)
+int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QString &fallbackUid, VCardFileNotes *notes)
 {
-    QList<qsizetype> overBound;
-    QList<QByteArray> cards = splitVCards(fileContents, &overBound);
-    if (tooLarge) *tooLarge = overBound;
-    int added = 0;
+    VCardFileNotes split;
+    QList<QByteArray> cards = splitVCards(fileContents, &split);
+    std::vector<bool> added(size_t(cards.size()), false);
+    qsizetype tooLarge = 0;  // the next of split.tooLarge, which is in the file's order
+    int count = 0;
     for (qsizetype i = 0; i < cards.size(); ++i) {
-        if (overBound.contains(i)) continue;
+        if (tooLarge < split.tooLarge.size() && split.tooLarge.at(tooLarge) == i) {
+            ++tooLarge;
+            continue;
+        }
         std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cards.at(i).constData()),
                                                                 &g_object_unref);
         cards[i] = QByteArray();  // the parser holds its own copy
         const QString uid = i ? fallbackUid + QLatin1Char('-') + QString::number(i) : fallbackUid;
-        if (card && addVCard(card.get(), uid))
-            ++added;
-        else if (unread)
-            unread->append(i);
+        added[size_t(i)] = card && addVCard(card.get(), uid);
+        if (added[size_t(i)]) ++count;
+        else split.unread.append(i);
     }
-    return added;
+    if (notes) {
+        // A card left out is named as such only.
+        split.lostEnd.removeIf([&](qsizetype card) { return !added[size_t(card)]; });
+        *notes = std::move(split);
+    }
+    return count;
 }
 
 bool ContactRecordBuilder::addVCard(EVCard *card, const QString &fallbackUid)

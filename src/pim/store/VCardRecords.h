@@ -13,6 +13,17 @@ typedef struct _EVCard EVCard;
 
 namespace syncstore {
 
+// What the reading of a vCard file tells of single cards, each named by its
+// place in the file (0 for the first), in the file's order.
+struct VCardFileNotes
+{
+    QList<qsizetype> tooLarge;  // more than kCardProperties properties: left out
+    QList<qsizetype> unread;    // no card the parser reads: left out
+    // Read as far as they go: cards that lost their END:VCARD, ended by the
+    // next card's BEGIN or by the file's end.
+    QList<qsizetype> lostEnd;
+};
+
 // Splits a file of vCards into one text per card, made what the vCard parser
 // reads safely and whole: a UTF-16 file is read as UTF-8; every line ends in
 // CRLF (a file's lines may end in LF, CRLF or a lone CR); a NUL byte is dropped
@@ -25,16 +36,16 @@ namespace syncstore {
 //
 // A card that lost its END:VCARD (or whose END line is something else, as
 // "END:VCARDx") ends where the next card begins, or at the file's end, and
-// is read as far as it goes: no card takes the next one with it. A 2.1
-// agent's card (the lines after an empty "AGENT:") stays inside its card and
-// is passed over.
+// is read as far as it goes (`lostEnd`): no card takes the next one with it.
+// A 2.1 agent's card (the lines after an empty "AGENT:") stays inside its
+// card and is passed over.
 //
 // A card of more than kCardProperties properties (each category of
 // CATEGORIES counted as one) is no contact but crafted: the parser and the
 // records hold hundreds of bytes for each. Such a card is an empty text in
-// the list, and its place (0 for the first) goes to `tooLarge`.
+// the list (`tooLarge`).
 inline constexpr qsizetype kCardProperties = 10000;
-QList<QByteArray> splitVCards(const QByteArray &fileContents, QList<qsizetype> *tooLarge = nullptr);
+QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *notes = nullptr);
 
 // Turns vCards into the contacts entities of one snapshot: a contact with its
 // phone numbers, e-mail and street addresses, IMs, related names, web
@@ -48,11 +59,10 @@ public:
     // Adds the cards of a file's text (through splitVCards); `fallbackUid`
     // names a card without UID (the file's name; "-1", "-2"... added for the
     // cards after the first). The number of cards added (0 when the text
-    // holds none); the cards that could not be read are left out, and their
-    // places in the file (0 for the first) go to `unread` for the caller's log,
-    // those past kCardProperties to `tooLarge`.
-    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid, QList<qsizetype> *unread = nullptr,
-                     QList<qsizetype> *tooLarge = nullptr);
+    // holds none); the cards that could not be read are left out. `notes`
+    // tells the caller's log of the cards left out and of those read as far
+    // as they go (only cards that were added are among these).
+    int addVCardFile(const QByteArray &fileContents, const QString &fallbackUid, VCardFileNotes *notes = nullptr);
     bool addVCard(EVCard *card, const QString &fallbackUid);
     // Adds the groups found so far; call once after all cards.
     void finishGroups();

@@ -157,6 +157,31 @@ QString metadata(const QString &collection, const char *name)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
 }
 
+// The cards of a file that one reason leaves out (or reads in part), one
+// line each for the first few, then one line for how many more: a crafted
+// file of a million cards writes no million lines. `each` takes the card's
+// number (1 for the first) and `more` the count, and then the file.
+constexpr qsizetype kCardsNamed = 10;
+
+void logCards(const QList<qsizetype> &cards, const QString &file, const QString &each, const QString &more)
+{
+    for (qsizetype i = 0; i < cards.size() && i < kCardsNamed; ++i)
+        VTR_LOG(1, each.arg(cards.at(i) + 1).arg(file));
+    if (cards.size() > kCardsNamed) VTR_LOG(1, more.arg(cards.size() - kCardsNamed).arg(file));
+}
+
+void logVCardNotes(const VCardFileNotes &notes, const QString &file, bool anyRead)
+{
+    const QString tooMany = QStringLiteral(": more than %1 properties or categories").arg(kCardProperties);
+    logCards(notes.tooLarge, file, QStringLiteral("Left out card %1 of \"%2\"") + tooMany,
+             QStringLiteral("Left out %1 more cards of \"%2\"") + tooMany);
+    if (!anyRead) return;  // the file is named once: no card went in
+    logCards(notes.unread, file, QStringLiteral("Left out card %1 of \"%2\": not a readable item"),
+             QStringLiteral("Left out %1 more cards of \"%2\": not readable items"));
+    logCards(notes.lostEnd, file, QStringLiteral("Card %1 of \"%2\" lost its END: read as far as it goes"),
+             QStringLiteral("%1 more cards of \"%2\" lost their END: read as far as they go"));
+}
+
 }  // namespace
 
 VdirSource::VdirSource(QStringList folders) : m_folders(std::move(folders)) {}
@@ -199,24 +224,16 @@ SourceReadResult VdirSource::read(SyncDataKind kind, SyncRecordSink &sink)
                 const QByteArray data = readFile(file, collection);
                 const QString base = QFileInfo(file).completeBaseName();
                 bool ok = true;
-                QList<qsizetype> tooLarge;
+                VCardFileNotes notes;
                 if (kind == SyncDataKind::Contacts) {
-                    QList<qsizetype> unread;
-                    ok = contacts.addVCardFile(data, base, &unread, &tooLarge) > 0;
-                    for (const qsizetype card : std::as_const(tooLarge))
-                        VTR_LOG(1, QStringLiteral("Left out card %1 of \"%2\": more than %3 properties or categories")
-                                       .arg(card + 1)
-                                       .arg(file)
-                                       .arg(kCardProperties));
-                    if (ok) // the file's other cards went in: only these are left out
-                        for (const qsizetype card : std::as_const(unread))
-                            VTR_LOG(1, QStringLiteral("Left out card %1 of \"%2\": not a readable item").arg(card + 1).arg(file));
+                    ok = contacts.addVCardFile(data, base, &notes) > 0;
+                    logVCardNotes(notes, file, ok);
                 } else {
                     ok = items.addICalendarText(data, base);
                 }
                 if (!ok) {
                     // A file of cards too large only is named once, with why.
-                    if (tooLarge.isEmpty()) VTR_LOG(1, QStringLiteral("Left out \"%1\": not a readable item").arg(file));
+                    if (notes.tooLarge.isEmpty()) VTR_LOG(1, QStringLiteral("Left out \"%1\": not a readable item").arg(file));
                     result.leftOut.append(file);
                 }
             }
