@@ -570,6 +570,53 @@ TEST(StoreVdir, AnAgentsCardStaysInsideTheCardThatNamesIt)
     }
 }
 
+TEST(StoreVdir, ABeginAfterASoftLineBreakBeginsACardWhenAVersionFollows)
+{
+    // A 2.1 card cut after a soft line break ("=" at the line's end), then
+    // the next cards: the value ends before the BEGIN, and the card is read
+    // as far as it goes, named in the log.
+    const QByteArray jane = card21("N:Roe;Jane\r\nTEL;CELL:222\r\n"), cy = card21("N:Coe;Cy\r\nTEL;CELL:333\r\n");
+    const QByteArray john = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;John\r\nTEL;CELL:111\r\n";
+    // John's note, then his addresses' countries.
+    auto johns = [](const SyncRecordSnapshot &s) {
+        const QVariantMap doe = contactNamed(s, QStringLiteral("Doe"));
+        QStringList out{doe.value(QStringLiteral("notes")).toString()};
+        for (const auto &a : s.recordsWithIdentifiers(doe.value(QStringLiteral("street addresses")).toStringList()))
+            out.append(a.record.value(QStringLiteral("country")).toString());
+        return out.join(QLatin1Char('|'));
+    };
+    const struct
+    {
+        QByteArray cut;
+        const char *read;
+    } cuts[] = {
+        {"ADR;HOME;ENCODING=QUOTED-PRINTABLE:;;Hauptstr. 1;Berlin;;10115;Deutschla=\r\n", "|Deutschla"},
+        {"NOTE;ENCODING=QUOTED-PRINTABLE:call after six=\r\n", "call after six"},
+    };
+    for (const auto &c : cuts) {
+        QStringList log;
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts = contactsLogged(john + c.cut + jane + cy, log, &s);
+        EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Coe mobile 333", "Doe mobile 111", "Roe mobile 222"})) << c.read;
+        EXPECT_EQ(johns(*s), QLatin1String(c.read));
+        EXPECT_EQ(lostEnds(log), QStringList{"1"}) << log.join('\n').toStdString();
+    }
+
+    // Without a VERSION line after it, a BEGIN after a soft break is text, as
+    // is a folded line (leading blank) of any value.
+    for (const auto &[note, text] : {std::pair{QByteArray("NOTE;ENCODING=QUOTED-PRINTABLE:Reply with=\r\nBEGIN:VCARD=\r\n and yours\r\n"),
+                                               "Reply withBEGIN:VCARD and yours"},
+                                     std::pair{QByteArray("NOTE:Reply with\r\n BEGIN:VCARD\r\n VERSION:2.1\r\n"),
+                                               "Reply withBEGIN:VCARDVERSION:2.1"}}) {
+        QStringList log;
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts = contactsLogged(john + note + "TEL;HOME:112\r\nEND:VCARD\r\n" + cy, log, &s);
+        EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Coe mobile 333", "Doe mobile 111,home 112"})) << text;
+        EXPECT_EQ(johns(*s), QLatin1String(text));
+        EXPECT_EQ(lostEnds(log), QStringList()) << text;
+    }
+}
+
 TEST(StoreVdir, A21PictureOfBase64LinesWithoutBlanksIsReadWhole)
 {
     // 2.1 lets a base64 value go on over lines without a leading blank, up

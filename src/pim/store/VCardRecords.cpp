@@ -506,6 +506,36 @@ bool isBase64Text(QByteArrayView line)
     return true;
 }
 
+// Whether the line is a VERSION property ("VERSION:2.1"; NULs left aside), not
+// folded: what follows BEGIN:VCARD in every card a program writes.
+bool isVersionLine(QByteArrayView line)
+{
+    static constexpr QByteArrayView kName = "VERSION";
+    qsizetype matched = 0, i = 0;
+    for (; i < line.size() && matched < kName.size(); ++i)
+        if (line[i] != '\0' && asciiUpper(line[i]) != kName[matched++]) return false;
+    while (i < line.size() && (line[i] == '\0' || line[i] == ' ' || line[i] == '\t')) ++i;
+    return matched == kName.size() && i < line.size() && line[i] == ':';
+}
+
+// A soft line break: the line's last character ("=") other than a NUL.
+bool endsWithSoftBreak(QByteArrayView line)
+{
+    for (qsizetype i = line.size() - 1; i >= 0; --i)
+        if (line[i] != '\0') return line[i] == '=';
+    return false;
+}
+
+// Whether the parameters before the line's value name QUOTED-PRINTABLE.
+bool quotedPrintableLine(QByteArrayView line)
+{
+    static constexpr QByteArrayView kWord = "QUOTED-PRINTABLE";
+    const qsizetype colon = valueColon(line);
+    for (qsizetype i = 0; i + kWord.size() <= colon; ++i)
+        if (qstrnicmp(line.data() + i, kWord.size(), kWord.data(), kWord.size()) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *notes)
@@ -526,16 +556,18 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
             current = QByteArray();
         }
     };
-    // The quoted-printable property line being joined, and whether its
-    // last physical line ended in a soft line break.
+    // Whether a quoted-printable property is being read (also where its
+    // lines are only looked through), the line being joined, and whether
+    // its last physical line ended in a soft line break.
+    bool qpOpen = false, softBreak = false;
     QByteArray qp;
-    bool softBreak = false;
     auto finishQp = [&] {
+        if (!std::exchange(qpOpen, false)) return;
+        const bool broken = std::exchange(softBreak, false);
         if (qp.isEmpty()) return;
-        if (softBreak) qp.chop(1);  // a soft break before the card's end joins nothing
+        if (broken) qp.chop(1);  // a soft break before the card's end joins nothing
         repairEscapes(qp, valueColon(qp) + 1);
         add({std::exchange(qp, QByteArray())});
-        softBreak = false;
     };
     // The 2.1 base64 property line being joined: 2.1 lets its value go on
     // over lines without a leading blank, up to a blank line. It is one
@@ -559,7 +591,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
 
     auto startCard = [&] {
         inCard = true;
-        is21 = overBound = afterAgent = false;
+        is21 = overBound = afterAgent = qpOpen = softBreak = false;
         properties = agentCards = 0;
         current = "BEGIN:VCARD\r\n";
     };
@@ -583,9 +615,10 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
 
     const QByteArray text = asUtf8(fileContents);
     const QByteArrayView data(text);
-    for (qsizetype from = 0; from < data.size();) {
-        // A line ends in LF, in CRs and LF, or in a lone CR (older Macs).
-        qsizetype end = from;
+    // A line ends in LF, in CRs and LF, or in a lone CR (older Macs): the
+    // line at `at` and where the next one begins.
+    auto lineAt = [&](qsizetype at) -> std::pair<QByteArrayView, qsizetype> {
+        qsizetype end = at;
         while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
         qsizetype next = end + 1;
         if (end < data.size() && data[end] == '\r') {
@@ -593,7 +626,15 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
             while (lf < data.size() && data[lf] == '\r') ++lf;
             if (lf < data.size() && data[lf] == '\n') next = lf + 1;
         }
-        const QByteArrayView view = data.sliced(from, end - from);
+        return {data.sliced(at, end - at), std::min(next, data.size())};
+    };
+    for (qsizetype from = 0;;) {
+        if (from >= data.size()) {
+            if (!inCard) break;
+            endCard(Ending::LostEnd);
+            break;
+        }
+        const auto [view, next] = lineAt(from);
         from = next;
         if (!inCard) {
             if (lineIs(view, "BEGIN:VCARD")) startCard();
@@ -601,15 +642,20 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         }
         if (lineIs(view, "END:VCARD")) {
             afterAgent = false;
-            if (agentCards > 0) --agentCards;
-            else endCard(Ending::End);
+            if (agentCards == 0) {
+                endCard(Ending::End);
+                continue;
+            }
+            qpOpen = softBreak = false;  // the agent's property ends with its card
+            --agentCards;
             continue;
         }
         // A BEGIN among the properties (not a folded line, not the text
-        // after a soft line break) starts an agent's card, or the next card:
-        // then this one has lost its END.
-        const bool atTop = !startsWithBlank(view) && !(softBreak && !qp.isEmpty());
-        if (atTop && lineIs(view, "BEGIN:VCARD")) {
+        // after a soft line break unless a VERSION line follows) starts an
+        // agent's card, or the next card: then this one has lost its END.
+        const bool folded = startsWithBlank(view);
+        const bool continues = folded || (qpOpen && softBreak);
+        if (!folded && lineIs(view, "BEGIN:VCARD") && (!continues || isVersionLine(lineAt(from).first))) {
             if (std::exchange(afterAgent, false)) {
                 finishProperty();  // the AGENT line
                 ++agentCards;
@@ -620,7 +666,16 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
             continue;
         }
         if (agentCards > 0 || overBound) {
-            afterAgent = atTop && isEmptyAgent(view);
+            // Looked through as they would be read: a BEGIN after a soft
+            // line break and an AGENT are told as in the card's own lines.
+            if (qpOpen && (softBreak || folded)) {
+                softBreak = endsWithSoftBreak(view);
+                afterAgent = false;
+            } else {
+                qpOpen = quotedPrintableLine(view);
+                softBreak = qpOpen && endsWithSoftBreak(view);
+                afterAgent = !folded && !qpOpen && isEmptyAgent(view);
+            }
             if (overBound) {
                 qp.clear();
                 base64.clear();
@@ -643,7 +698,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         // After a soft line break the next line is the value's text, whatever
         // it begins with (a "#" too); a folded line (leading blank) belongs
         // to the value as well.
-        if (!qp.isEmpty() && (softBreak || line.startsWith(' ') || line.startsWith('\t'))) {
+        if (qpOpen && (softBreak || line.startsWith(' ') || line.startsWith('\t'))) {
             if (softBreak) qp.chop(1);
             else line.remove(0, 1);
             qp += line;
@@ -651,13 +706,13 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
             continue;
         }
         finishQp();
-        const bool folded = line.startsWith(' ') || line.startsWith('\t');
         if (!folded) finishProperty();
         if (lineIs(line, "VERSION:2.1")) is21 = true;
         const qsizetype colon = valueColon(line);
-        if (colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE")) {
+        if (colon > 0 && quotedPrintableLine(line)) {
             finishProperty();
             qp = line;
+            qpOpen = true;
             softBreak = qp.endsWith('=');
             continue;
         }
@@ -673,7 +728,6 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }
-    if (inCard) endCard(Ending::LostEnd);
     return cards;
 }
 

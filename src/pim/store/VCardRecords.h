@@ -37,8 +37,10 @@ struct VCardFileNotes
 // A card that lost its END:VCARD (or whose END line is something else, as
 // "END:VCARDx") ends where the next card begins, or at the file's end, and
 // is read as far as it goes (`lostEnd`): no card takes the next one with it.
-// A 2.1 agent's card (the lines after an empty "AGENT:") stays inside its
-// card and is passed over.
+// A BEGIN:VCARD line that a VERSION line follows begins the next card also
+// as the text after a quoted-printable soft line break; without a VERSION
+// line after it, it is that text. A 2.1 agent's card (the lines after an
+// empty "AGENT:") stays inside its card and is passed over.
 //
 // A card of more than kCardProperties properties (each category of
 // CATEGORIES counted as one) is no contact but crafted: the parser and the
