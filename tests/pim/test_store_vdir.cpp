@@ -503,14 +503,15 @@ QStringList namesAndPhones(const SyncRecordSnapshot &s, const SyncRecordList &co
     return out;
 }
 
-// The cards the log names as read without their END, in its order ("2" for
-// card 2).
+// The cards the log names as read without their END, in its order: "2" for
+// card 2, "1 at its AGENT" for card 1 read up to its AGENT.
 QStringList lostEnds(const QStringList &log)
 {
-    static const QRegularExpression lost(QStringLiteral("^Card (\\d+) of \".*\" lost its END"));
+    static const QRegularExpression lost(QStringLiteral("^Card (\\d+) of \".*\" lost its END(, or the card of its AGENT did)?"));
     QStringList out;
     for (const QString &line : log)
-        if (const auto m = lost.match(line); m.hasMatch()) out.append(m.captured(1));
+        if (const auto m = lost.match(line); m.hasMatch())
+            out.append(m.captured(1) + (m.capturedLength(2) ? QStringLiteral(" at its AGENT") : QString()));
     return out;
 }
 
@@ -614,6 +615,43 @@ TEST(StoreVdir, ABeginAfterASoftLineBreakBeginsACardWhenAVersionFollows)
         EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Coe mobile 333", "Doe mobile 111,home 112"})) << text;
         EXPECT_EQ(johns(*s), QLatin1String(text));
         EXPECT_EQ(lostEnds(log), QStringList()) << text;
+    }
+}
+
+TEST(StoreVdir, ACardOrItsAgentsCardThatLostItsEndLosesNoCard)
+{
+    const QByteArray john = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;John\r\n";
+    const QByteArray jane = card21("N:Roe;Jane\r\nTEL;CELL:222\r\n"), cy = card21("N:Coe;Cy\r\nTEL;CELL:333\r\n");
+    const QByteArray fred = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Friday;Fred\r\nTEL;WORK:999\r\n";
+    // A card that lost its END after an empty AGENT, and an agent's card that
+    // lost its own (taking its card's END) look alike: what follows the AGENT
+    // is read as the next card. Either way no card is lost and the card with
+    // the AGENT is named; an agent's card naming an agent of its own stays
+    // inside the card.
+    const struct
+    {
+        const char *what;
+        QByteArray file;
+        QStringList read, lost;
+    } cases[] = {
+        {"nested agents", john + "AGENT:\r\n" + fred + "AGENT:\r\n" + card21("N:Moe;Mo\r\nAGENT:\r\n" + card21("N:Poe;Po\r\n")) +
+                              "END:VCARD\r\nTEL;CELL:111\r\nEND:VCARD\r\n" + jane,
+         {"Doe mobile 111", "Roe mobile 222"}, {}},
+        {"a card ending in an empty AGENT", john + "TEL;CELL:111\r\nAGENT:\r\n" + jane + cy,
+         {"Coe mobile 333", "Doe mobile 111", "Roe mobile 222"}, {"1 at its AGENT"}},
+        {"the same, last in its file", john + "TEL;CELL:111\r\nAGENT:\r\n" + jane, {"Doe mobile 111", "Roe mobile 222"},
+         {"1 at its AGENT"}},
+        {"an agent's card without its END", john + "AGENT:\r\n" + fred + "TEL;CELL:111\r\nEND:VCARD\r\n" + jane + cy,
+         {"Coe mobile 333", "Doe ", "Friday work 999,mobile 111", "Roe mobile 222"}, {"1 at its AGENT"}},
+        {"both without their END", john + "TEL;CELL:111\r\nAGENT:\r\n" + fred + cy,
+         {"Coe mobile 333", "Doe mobile 111", "Friday work 999"}, {"2", "1 at its AGENT"}},
+    };
+    for (const auto &c : cases) {
+        QStringList log;
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts = contactsLogged(c.file, log, &s);
+        EXPECT_EQ(namesAndPhones(*s, contacts), c.read) << c.what;
+        EXPECT_EQ(lostEnds(log), c.lost) << c.what;
     }
 }
 

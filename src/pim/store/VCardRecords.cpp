@@ -506,6 +506,9 @@ bool isBase64Text(QByteArrayView line)
     return true;
 }
 
+// A line of blanks and NULs only.
+bool isBlankLine(QByteArrayView line) { return std::all_of(line.begin(), line.end(), isSpaceOrNul); }
+
 // Whether the line is a VERSION property ("VERSION:2.1"; NULs left aside), not
 // folded: what follows BEGIN:VCARD in every card a program writes.
 bool isVersionLine(QByteArrayView line)
@@ -583,11 +586,15 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         add(property);
         property.clear();
     };
-    // The 2.1 agents' cards being passed over (nested ones counted), and
-    // whether the line before was an AGENT whose card may follow. The
-    // reader keeps nothing of an agent; its END must not end the card.
-    qsizetype agentCards = 0;
+    // The 2.1 agents' cards being passed over (nested ones counted), where
+    // the outermost one begins, and whether the line before was an AGENT
+    // whose card may follow. The reader keeps nothing of an agent; its END
+    // must not end the card.
+    qsizetype agentCards = 0, agentBegin = 0;
     bool afterAgent = false;
+    // The lines before this were read a second time, as the card after an
+    // agent's AGENT: none is read a third time.
+    qsizetype readAgainUpTo = 0;
 
     auto startCard = [&] {
         inCard = true;
@@ -597,7 +604,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
     };
     // The card's END, or the line that ends a card without one (the next
     // card's BEGIN, the file's end): such a card is read as far as it goes.
-    enum class Ending { End, LostEnd };
+    enum class Ending { End, LostEnd, AtAgent };
     auto endCard = [&](Ending how) {
         finishQp();
         finishBase64();
@@ -608,6 +615,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         } else {
             current.append("END:VCARD\r\n");
             if (notes && how == Ending::LostEnd) notes->lostEnd.append(cards.size());
+            if (notes && how == Ending::AtAgent) notes->endedAtAgent.append(cards.size());
             cards.append(std::exchange(current, QByteArray()));
         }
         inCard = false;
@@ -628,13 +636,37 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         }
         return {data.sliced(at, end - at), std::min(next, data.size())};
     };
-    for (qsizetype from = 0;;) {
+    // Where the next card begins when nothing but blank lines comes first
+    // (the file's end when nothing comes), or -1.
+    auto nextCardAt = [&](qsizetype at) -> qsizetype {
+        for (; at < data.size();) {
+            const auto [line, next] = lineAt(at);
+            if (!isBlankLine(line)) return !startsWithBlank(line) && lineIs(line, "BEGIN:VCARD") ? at : -1;
+            at = next;
+        }
+        return data.size();
+    };
+    qsizetype from = 0;
+    // The card showed no more of itself after its agent's card began: it
+    // ends at its AGENT, and the agent's card is read again as the next
+    // card, the lines up to `upTo` once only. False when they were.
+    auto readAgentAsCard = [&](qsizetype upTo) {
+        if (agentBegin < readAgainUpTo) return false;
+        endCard(Ending::AtAgent);
+        readAgainUpTo = upTo;
+        from = agentBegin;
+        return true;
+    };
+
+    for (;;) {
         if (from >= data.size()) {
             if (!inCard) break;
+            if (agentCards > 0 && readAgentAsCard(data.size())) continue;
             endCard(Ending::LostEnd);
             break;
         }
-        const auto [view, next] = lineAt(from);
+        const qsizetype at = from;
+        const auto [view, next] = lineAt(at);
         from = next;
         if (!inCard) {
             if (lineIs(view, "BEGIN:VCARD")) startCard();
@@ -647,7 +679,9 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
                 continue;
             }
             qpOpen = softBreak = false;  // the agent's property ends with its card
-            --agentCards;
+            if (--agentCards > 0) continue;
+            // The card goes on after its agent's card, or that was none.
+            if (const qsizetype nextCard = nextCardAt(from); nextCard >= 0) readAgentAsCard(nextCard);
             continue;
         }
         // A BEGIN among the properties (not a folded line, not the text
@@ -658,8 +692,8 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         if (!folded && lineIs(view, "BEGIN:VCARD") && (!continues || isVersionLine(lineAt(from).first))) {
             if (std::exchange(afterAgent, false)) {
                 finishProperty();  // the AGENT line
-                ++agentCards;
-            } else {
+                if (agentCards++ == 0) agentBegin = at;
+            } else if (agentCards == 0 || !readAgentAsCard(at)) {
                 endCard(Ending::LostEnd);
                 startCard();
             }
@@ -753,7 +787,8 @@ int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QSt
     }
     if (notes) {
         // A card left out is named as such only.
-        split.lostEnd.removeIf([&](qsizetype card) { return !added[size_t(card)]; });
+        for (QList<qsizetype> *read : {&split.lostEnd, &split.endedAtAgent})
+            read->removeIf([&](qsizetype card) { return !added[size_t(card)]; });
         *notes = std::move(split);
     }
     return count;

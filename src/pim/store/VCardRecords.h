@@ -20,8 +20,11 @@ struct VCardFileNotes
     QList<qsizetype> tooLarge;  // more than kCardProperties properties: left out
     QList<qsizetype> unread;    // no card the parser reads: left out
     // Read as far as they go: cards that lost their END:VCARD, ended by the
-    // next card's BEGIN or by the file's end.
+    // next card's BEGIN or by the file's end...
     QList<qsizetype> lostEnd;
+    // ...and cards that lost their END, or whose agent's card did, read up to
+    // their AGENT: the lines after it are the next card (see splitVCards).
+    QList<qsizetype> endedAtAgent;
 };
 
 // Splits a file of vCards into one text per card, made what the vCard parser
@@ -39,8 +42,19 @@ struct VCardFileNotes
 // is read as far as it goes (`lostEnd`): no card takes the next one with it.
 // A BEGIN:VCARD line that a VERSION line follows begins the next card also
 // as the text after a quoted-printable soft line break; without a VERSION
-// line after it, it is that text. A 2.1 agent's card (the lines after an
-// empty "AGENT:") stays inside its card and is passed over.
+// line after it, it is that text.
+//
+// A 2.1 agent's card (the lines after an empty "AGENT:", BEGIN to END, agents
+// of its own inside) stays inside its card and is passed over, as long as its
+// card goes on after it. When the next card begins, or the file ends, instead
+// (or within the agent's card, without an AGENT before it), either the card
+// lost its END after an empty AGENT, or the agent's card lost its own END and
+// took the rest of its card: the two look alike. The card is then read up to
+// its AGENT (`endedAtAgent`) and the agent's card, from its BEGIN, as the next
+// card: no card that follows an empty AGENT is lost, at worst an agent is read
+// as a contact with what its card held after it. No line is read again so
+// twice (a crafted file of nested agents would be read over and over): then
+// such a card ends where the next one begins, as far as it goes (`lostEnd`).
 //
 // A card of more than kCardProperties properties (each category of
 // CATEGORIES counted as one) is no contact but crafted: the parser and the

@@ -180,6 +180,19 @@ void logVCardNotes(const VCardFileNotes &notes, const QString &file, bool anyRea
              QStringLiteral("Left out %1 more cards of \"%2\": not readable items"));
     logCards(notes.lostEnd, file, QStringLiteral("Card %1 of \"%2\" lost its END: read as far as it goes"),
              QStringLiteral("%1 more cards of \"%2\" lost their END: read as far as they go"));
+    for (qsizetype i = 0; i < notes.endedAtAgent.size() && i < kCardsNamed; ++i) {
+        const qsizetype card = notes.endedAtAgent.at(i) + 1;
+        VTR_LOG(1, QStringLiteral("Card %1 of \"%2\" lost its END, or the card of its AGENT did: read up to its AGENT, "
+                                  "what follows as card %3")
+                       .arg(card)
+                       .arg(file)
+                       .arg(card + 1));
+    }
+    if (notes.endedAtAgent.size() > kCardsNamed)
+        VTR_LOG(1, QStringLiteral("%1 more cards of \"%2\" lost their END, or the cards of their AGENTs did: read up to "
+                                  "their AGENT, what follows as the next card")
+                       .arg(notes.endedAtAgent.size() - kCardsNamed)
+                       .arg(file));
 }
 
 }  // namespace
