@@ -655,6 +655,36 @@ TEST(StoreVdir, ACardOrItsAgentsCardThatLostItsEndLosesNoCard)
     }
 }
 
+TEST(StoreVdir, TextValuesInBase64AreDecodedFromTheirCharset)
+{
+    const struct
+    {
+        const char *version;
+        QByteArray lines;
+        const char *key, *value;
+    } cases[] = {
+        {"2.1", "N:Lee;Ann\r\nNOTE;ENCODING=BASE64:SGVsbG8=\r\n", "notes", "Hello"},
+        // Bare BASE64, a CHARSET, fields of N.
+        {"2.1", "N;CHARSET=ISO-8859-1;BASE64:" + QByteArray("M\xFCller;J\xFCrgen").toBase64() + "\r\n", "first name", "Jürgen"},
+        // A value over lines without a leading blank, up to a blank line.
+        {"2.1", "N:Lee;Ann\r\nNOTE;CHARSET=UTF-8;ENCODING=BASE64:" +
+                    QByteArray("Gr\xC3\xBC\xC3\x9F""e aus K\xC3\xB6ln, bis bald").toBase64().insert(20, "\r\n") + "\r\n\r\n",
+         "notes", "Grüße aus Köln, bis bald"},
+        // Line breaks, "=" and a "\" of the text; ";" of a single text.
+        {"3.0", "N:Lee;Ann;;;\r\nNOTE;ENCODING=b:" + QByteArray("a=b\r\nC:\\Users; ok").toBase64() + "\r\n", "notes",
+         "a=b\r\nC:\\Users; ok"},
+        // Folded, with a charset.
+        {"3.0", "N;ENCODING=b;CHARSET=ISO-8859-1:" + QByteArray("Stra\xDF""er;Hans;;;").toBase64().insert(6, "\r\n ") + "\r\n",
+         "last name", "Straßer"},
+    };
+    for (const auto &c : cases) {
+        const SyncRecordList contacts =
+            contactsOfFile(QByteArray("BEGIN:VCARD\r\nVERSION:") + c.version + "\r\n" + c.lines + "TEL;CELL:555\r\nEND:VCARD\r\n");
+        ASSERT_EQ(contacts.size(), 1) << c.lines.data();
+        EXPECT_EQ(contacts.first().record.value(QLatin1String(c.key)).toString(), QString::fromUtf8(c.value)) << c.lines.data();
+    }
+}
+
 TEST(StoreVdir, A21PictureOfBase64LinesWithoutBlanksIsReadWhole)
 {
     // 2.1 lets a base64 value go on over lines without a leading blank, up

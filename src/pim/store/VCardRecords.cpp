@@ -539,6 +539,62 @@ bool quotedPrintableLine(QByteArrayView line)
     return false;
 }
 
+// The properties whose base64 value is bytes, not text: they are read (a
+// picture) or passed over as the parser gives them.
+bool binaryProperty(QByteArrayView name)
+{
+    return sameWord(name, "PHOTO") || sameWord(name, "LOGO") || sameWord(name, "SOUND") || sameWord(name, "KEY");
+}
+
+// A property whose value is base64 text, as a line of that text in UTF-8
+// (from its CHARSET), quoted-printable: the parser keeps a base64 value as
+// it is. A quoted-printable value holds any byte, a line break too; a ";"
+// in it separates fields (of N, ADR) as in a raw value, and a "\" written
+// "=5C" is the text's own, no escape.
+QByteArray decodedTextLine(QByteArrayView line)
+{
+    const qsizetype colon = valueColon(line);
+    const QByteArrayView head = line.first(colon), value = line.sliced(colon + 1);
+    QByteArray bytes(value.size() / 4 * 3 + 3, Qt::Uninitialized);
+    gint state = 0;
+    guint save = 0;
+    bytes.truncate(qsizetype(g_base64_decode_step(value.data(), gsize(value.size()),
+                                                  reinterpret_cast<guchar *>(bytes.data()), &state, &save)));
+    const QByteArray charset = paramValue(head.toByteArray(), "CHARSET");
+    if (!charset.isEmpty() && charset != "UTF-8" && charset != "US-ASCII") {
+        gsize written = 0;
+        if (gchar *utf8 = g_convert(bytes.constData(), bytes.size(), "UTF-8", charset.constData(), nullptr, &written, nullptr)) {
+            bytes = QByteArray(utf8, qsizetype(written));
+            g_free(utf8);
+        }
+    }
+    // The parameters but the encoding and the charset, which the text now has.
+    const std::vector<qsizetype> params = quotedListSeparators(head, false);
+    QByteArray out = head.first(params.empty() ? head.size() : params.front()).toByteArray();
+    for (size_t p = 0; p < params.size(); ++p) {
+        const qsizetype end = p + 1 < params.size() ? params[p + 1] : head.size();
+        const QByteArrayView param = head.sliced(params[p], end - params[p]);
+        const QByteArrayView word = param.sliced(1).trimmed();
+        const qsizetype eq = word.indexOf('=');
+        const QByteArrayView name = eq < 0 ? word : word.first(eq).trimmed();
+        if (!sameWord(name, "ENCODING") && !sameWord(name, "CHARSET") && !(eq < 0 && sameWord(name, "BASE64")))
+            out.append(param);
+    }
+    out.reserve(out.size() + 45 + bytes.size());
+    out.append(";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:");
+    for (const char c : std::as_const(bytes)) {
+        switch (c) {
+        case '=': out.append("=3D"); break;
+        case '\\': out.append("=5C"); break;
+        case '\r': out.append("=0D"); break;
+        case '\n': out.append("=0A"); break;
+        case '\0': break;  // a NUL is no text: the parser would end the value there
+        default: out.append(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *notes)
@@ -574,15 +630,27 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
     };
     // The 2.1 base64 property line being joined: 2.1 lets its value go on
     // over lines without a leading blank, up to a blank line. It is one
-    // property, given to the parser as one line.
+    // property, given to the parser as one line. Whether it is text.
     QByteArray base64;
+    bool base64Text = false;
     auto finishBase64 = [&] {
-        if (!base64.isEmpty()) add({std::exchange(base64, QByteArray())});
+        if (base64.isEmpty()) return;
+        const QByteArray line = std::exchange(base64, QByteArray());
+        add({std::exchange(base64Text, false) ? decodedTextLine(line) : line});
     };
-    // The physical lines of the property being read (other than quoted-printable).
+    // The physical lines of the property being read (other than
+    // quoted-printable), and whether its value is base64 text.
     std::vector<QByteArray> property;
+    bool propertyBase64Text = false;
     auto finishProperty = [&] {
         if (property.empty()) return;
+        if (std::exchange(propertyBase64Text, false)) {
+            QByteArray unfolded = property.front();
+            for (size_t i = 1; i < property.size(); ++i) unfolded.append(QByteArrayView(property[i]).sliced(1));
+            property.clear();
+            add({decodedTextLine(unfolded)});
+            return;
+        }
         add(property);
         property.clear();
     };
@@ -755,10 +823,13 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
             // "END:VCARDx": no end, but the parser would stop reading there.
             if (sameWord(name, "END")) continue;
             afterAgent = sameWord(name, "AGENT") && QByteArrayView(line).sliced(colon + 1).trimmed().isEmpty();
-            if (is21 && base64Encoded(QByteArrayView(line).first(colon))) {
+            const bool inBase64 = base64Encoded(QByteArrayView(line).first(colon));
+            if (is21 && inBase64) {
+                base64Text = !binaryProperty(name);
                 base64 = std::move(line);
                 continue;
             }
+            propertyBase64Text = inBase64 && !binaryProperty(name);
         }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }

@@ -35,7 +35,9 @@ struct VCardFileNotes
 // every "=" that starts no escape of two hex digits written "=3D"; a 2.1
 // base64 value, which may go on over lines without a leading blank up to a
 // blank line, is one line; a raw (not quoted-printable) 2.1 value with a
-// CHARSET other than UTF-8 is converted to UTF-8.
+// CHARSET other than UTF-8 is converted to UTF-8; a text value in base64 (2.1
+// BASE64, 3.0 ENCODING=b; not PHOTO, LOGO, SOUND or KEY) is decoded from its
+// CHARSET and given as the quoted-printable value of its UTF-8 text.
 //
 // A card that lost its END:VCARD (or whose END line is something else, as
 // "END:VCARDx") ends where the next card begins, or at the file's end, and
