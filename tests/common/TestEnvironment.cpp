@@ -8,25 +8,29 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <thread>
-#include <utility>
+#include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
+#include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+// Debian 12's header does not declare its functions as C.
+extern "C" {
+#include <sys/pidfd.h>
+}
 
 #include <gtest/gtest.h>
 
@@ -34,35 +38,12 @@ namespace testenv {
 
 static QTemporaryDir *g_root = nullptr;
 
-// A test run again as the unprivileged user finds the folder staged for it in
-// VTR_TEST_STAGED, and asks the process that started it (root) for what it
-// cannot reach over the socket VTR_TEST_STAGER_FD: one path a line, answered
-// "ok" once its copy is in place, else "no" and why.
-struct Staging
+// A test run again as the unprivileged user finds what root staged for it,
+// before it started, below the folder VTR_TEST_STAGED, at the same paths.
+static const QString &stagedFolder()
 {
-    QString folder;
-    int fd = -1;
-};
-
-static Staging &staging()
-{
-    static Staging s = [] {
-        Staging given{qEnvironmentVariable("VTR_TEST_STAGED")};
-        bool ok = false;
-        const int fd = qEnvironmentVariableIntValue("VTR_TEST_STAGER_FD", &ok);
-        // Only this process may ask: what it starts finds what was staged.
-        // Nor may another process of this user trace it or take the channel
-        // from it (pidfd_getfd): it stops being dumpable before it asks.
-        qunsetenv("VTR_TEST_STAGER_FD");
-        if (ok && !given.folder.isEmpty()) {
-            if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0)
-                given.fd = fd;
-            else
-                ::close(fd);
-        }
-        return given;
-    }();
-    return s;
+    static const QString folder = qEnvironmentVariable("VTR_TEST_STAGED");
+    return folder;
 }
 
 // Points HOME and the XDG folders below it at `home`, made empty.
@@ -85,7 +66,6 @@ static void useHome(const QString &home)
 void initialise()
 {
     if (g_root) return;
-    staging();
     QString base = qEnvironmentVariable("VTR_TEST_TMP", QDir::tempPath());
     QDir().mkpath(base);
     g_root = new QTemporaryDir(base + QStringLiteral("/vtrtest-XXXXXX"));
@@ -117,9 +97,6 @@ void giveEachTestItsOwnHome()
 
 void cleanup()
 {
-    // LeakSanitizer makes the process dumpable again while it looks for
-    // leaks at exit: the channel is closed before.
-    if (staging().fd >= 0) ::close(std::exchange(staging().fd, -1));
     delete g_root;
     g_root = nullptr;
 }
@@ -191,6 +168,8 @@ CurrentFolder::~CurrentFolder() { QDir::setCurrent(m_before); }
 
 using platform::Descriptor;
 
+static QString errnoText(int error = errno) { return QString::fromLocal8Bit(std::strerror(error)); }
+
 // One step of a path as the kernel reads it: a name in the folder, neither
 // that folder nor the one above, and whole (the kernel's string ends at a
 // NUL, so that "..\0", a name to Qt, is ".." to it).
@@ -256,25 +235,49 @@ static bool copyBytes(int from, int to)
     }
 }
 
-// Copies `name` of the project's folder `fromAt` to the same name in the
-// staging folder `toAt` (absent, or staged before), readable by everyone: a
-// folder with what it holds, a link as a link, a file by a second name where
-// everyone may read it already, else as a copy that becomes it whole. Both
-// sides are entered by descriptor, never through a link; `shown` names it.
-static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QString &shown)
+// Why what root stages from, open as `fd`, is not root's alone: another
+// user's, or a folder someone else may change (and so put anything in it in
+// place of what root meant to hand over). Empty when it is root's alone.
+static QString notRootsAlone(int fd, const QString &shown)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return QStringLiteral("%1: %2").arg(shown, errnoText());
+    if (st.st_uid != ::geteuid()) return QStringLiteral("%1 is another user's").arg(shown);
+    if (S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)))
+        return QStringLiteral("%1 can be changed by other users").arg(shown);
+    return QString();
+}
+
+// The project's trees are small; a walk of them stays bounded whatever is
+// put in them.
+constexpr int kMaxStagedDepth = 64;
+constexpr qint64 kMaxStagedEntries = 100000;
+
+// Copies `name` of the folder `fromAt` to the same name in the staging folder
+// `toAt` (absent, or staged before), readable by everyone: a folder with what
+// it holds, a link as a link, a file by a second name where everyone may read
+// it already and no one else may change it, else as a copy that becomes it
+// whole. Only root's files are taken, from folders root's alone; both sides
+// are entered by descriptor, never through a link; `shown` names it.
+static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QString &shown, int depth,
+                          qint64 *entries)
 {
     if (!isName(name)) return QStringLiteral("%1 does not end in a name").arg(shown);
+    if (depth > kMaxStagedDepth || ++*entries > kMaxStagedEntries)
+        return QStringLiteral("%1 is deeper, or holds more, than a tree of the project does").arg(shown);
     const char *entry = name.constData();
     struct stat st;
     if (::fstatat(fromAt, entry, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return QStringLiteral("%1: %2").arg(shown, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("%1: %2").arg(shown, errnoText());
     if (S_ISDIR(st.st_mode)) {
         const Descriptor from = openFolderAt(fromAt, name);
-        const Descriptor to = makeOpenFolderAt(toAt, name);
         if (!from.isOpen()) return QStringLiteral("%1 cannot be read").arg(shown);
+        if (const QString why = notRootsAlone(from.get(), shown); !why.isEmpty()) return why;
+        const Descriptor to = makeOpenFolderAt(toAt, name);
         if (!to.isOpen()) return QStringLiteral("%1 cannot be made").arg(shown);
         for (const QByteArray &inner : entriesOf(from.get()))
-            if (const QString why = copyStaged(from.get(), inner, to.get(), shown + QLatin1Char('/') + QFile::decodeName(inner));
+            if (const QString why = copyStaged(from.get(), inner, to.get(),
+                                               shown + QLatin1Char('/') + QFile::decodeName(inner), depth + 1, entries);
                 !why.isEmpty())
                 return why;
         return QString();
@@ -283,14 +286,16 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
     if (::fstatat(toAt, entry, &there, AT_SYMLINK_NOFOLLOW) == 0) return QString();
     if (S_ISLNK(st.st_mode)) {
         char raw[4096];
-        const ssize_t n = ::readlinkat(fromAt, entry, raw, sizeof raw - 1);
-        if (n < 0 || ::symlinkat(QByteArray(raw, n).constData(), toAt, entry) != 0)
+        const ssize_t n = ::readlinkat(fromAt, entry, raw, sizeof raw);
+        if (n < 0 || n == ssize_t(sizeof raw) || ::symlinkat(QByteArray(raw, n).constData(), toAt, entry) != 0)
             return QStringLiteral("the link %1 cannot be copied").arg(shown);
         return QString();
     }
     if (!S_ISREG(st.st_mode)) return QString();
-    const bool readable = (st.st_mode & S_IROTH) && (!(st.st_mode & S_IXUSR) || (st.st_mode & S_IXOTH));
-    if (readable && ::linkat(fromAt, entry, toAt, entry, 0) == 0) return QString();
+    if (st.st_uid != ::geteuid()) return QStringLiteral("%1 is another user's").arg(shown);
+    const bool shared = (st.st_mode & S_IROTH) && !(st.st_mode & (S_IWGRP | S_IWOTH | S_ISUID | S_ISGID)) &&
+                        (!(st.st_mode & S_IXUSR) || (st.st_mode & S_IXOTH));
+    if (shared && ::linkat(fromAt, entry, toAt, entry, 0) == 0) return QString();
     const QByteArray part = name + ".staging";
     ::unlinkat(toAt, part.constData(), 0);
     const Descriptor from(::openat(fromAt, entry, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -308,41 +313,62 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
     return QString();
 }
 
-// Stages `path` at the same path below the staging folder `staged`; answers
-// why not, if not. The project's trees are taken as configured; below them
-// no link is followed, on either side. What is checked is the bytes the
-// kernel gets, each step a name: the path is the unprivileged user's to say.
+// The folder holding the last step of the clean absolute path `path`, entered
+// from "/" a step at a time, never through a link, each folder root's alone;
+// `last` gets that step. Answers why not in `why`; or nothing, with `absent`
+// set, where a step is not there (only root could put it there).
+static Descriptor openTrustedParent(const QString &path, QByteArray *last, bool *absent, QString *why)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    const QList<QByteArray> steps = bytes.mid(1).split('/');
+    if (!bytes.startsWith('/') || !std::all_of(steps.cbegin(), steps.cend(), isName)) {
+        *why = QStringLiteral("%1 is not a path of names").arg(QString(path).replace(QChar(0), QLatin1String("\\0")));
+        return Descriptor();
+    }
+    Descriptor at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    *why = at.isOpen() ? notRootsAlone(at.get(), QStringLiteral("/")) : QStringLiteral("/ cannot be read");
+    QString shown;
+    for (qsizetype i = 0; why->isEmpty() && i + 1 < steps.size(); ++i) {
+        shown += QLatin1Char('/') + QFile::decodeName(steps[i]);
+        Descriptor next = openFolderAt(at.get(), steps[i]);
+        const int error = errno;
+        struct stat st;
+        if (next.isOpen())
+            *why = notRootsAlone(next.get(), shown);
+        else if (error == ENOENT)
+            return (*absent = true), Descriptor();
+        else if (::fstatat(at.get(), steps[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            *why = QStringLiteral("%1 is a link").arg(shown);
+        else
+            *why = QStringLiteral("%1: %2").arg(shown, errnoText(error));
+        at = std::move(next);
+    }
+    if (!why->isEmpty()) return Descriptor();
+    *last = steps.last();
+    return at;
+}
+
+// Stages `path` (a file, or a folder with all it holds) at the same path
+// below the staging folder `staged`; answers why not. What is not there is
+// not staged: the run then misses it as root does.
 static QString stage(const QString &path, int staged)
 {
     const QString clean = QDir::cleanPath(path);
-    const QByteArray bytes = QFile::encodeName(clean);
-    const QList<QByteArray> steps = bytes.mid(1).split('/');
-    if (!bytes.startsWith('/')) return QStringLiteral("%1 is not in the project's trees").arg(path);
-    if (!std::all_of(steps.cbegin(), steps.cend(), isName))
-        return QStringLiteral("%1 is not a path of names").arg(QString(path).replace(QChar(0), QLatin1String("\\0")));
-    QByteArray tree;
-    for (const QString &own :
-         {QDir::cleanPath(QStringLiteral(VTR_TEST_SOURCE_DIR "/..")),
-          QDir::cleanPath(QStringLiteral(VTR_TEST_BUILD_DIR)), QDir::cleanPath(QStringLiteral(VTR_SHARED_DATA_DIR))})
-        if (const QByteArray ownBytes = QFile::encodeName(own);
-            bytes.startsWith(ownBytes + '/') && ownBytes.size() > tree.size())
-            tree = ownBytes;
-    if (tree.isEmpty()) return QStringLiteral("%1 is not in the project's trees").arg(path);
-    const QList<QByteArray> within = bytes.mid(tree.size() + 1).split('/');
-    Descriptor from(::open(tree.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (qsizetype i = 0; from.isOpen() && i + 1 < within.size(); ++i) {
-        struct stat st;
-        if (::fstatat(from.get(), within[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
-            return QStringLiteral("%1 is reached through a link").arg(clean);
-        from = openFolderAt(from.get(), within[i]);
-    }
+    QByteArray last;
+    bool absent = false;
+    QString why;
+    const Descriptor from = openTrustedParent(clean, &last, &absent, &why);
+    if (!from.isOpen()) return why;
     struct stat st;
-    if (!from.isOpen() || ::fstatat(from.get(), within.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return QStringLiteral("%1 does not exist").arg(clean);
+    if (::fstatat(from.get(), last.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? QString() : QStringLiteral("%1: %2").arg(clean, errnoText());
+    if (S_ISLNK(st.st_mode)) return QStringLiteral("%1 is a link").arg(clean);
+    const QList<QByteArray> steps = QFile::encodeName(clean).mid(1).split('/');
     Descriptor to(::fcntl(staged, F_DUPFD_CLOEXEC, 0));
     for (qsizetype i = 0; to.isOpen() && i + 1 < steps.size(); ++i) to = makeOpenFolderAt(to.get(), steps[i]);
     if (!to.isOpen()) return QStringLiteral("no folder for %1 could be made").arg(clean);
-    return copyStaged(from.get(), within.last(), to.get(), clean);
+    qint64 entries = 0;
+    return copyStaged(from.get(), last, to.get(), clean, 0, &entries);
 }
 
 // Removes `name` in the folder `at` with what it holds, by descriptor: a link
@@ -358,77 +384,17 @@ static void removeTree(int at, const QByteArray &name, uid_t owner, int depth = 
     ::unlinkat(at, name.constData(), AT_REMOVEDIR);
 }
 
-// Over the staging socket: a side that has gone is an error, not a signal.
-static bool writeAll(int fd, const QByteArray &bytes)
-{
-    for (qsizetype at = 0; at < bytes.size();) {
-        const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        at += n;
-    }
-    return true;
-}
-
-// Answers the child's requests until it is gone (or the socket is shut down).
-static void serveStaging(int fd, int staged)
-{
-    QByteArray pending;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        pending.append(buffer, n);
-        for (qsizetype end; (end = pending.indexOf('\n')) >= 0;) {
-            const QString why = stage(QFile::decodeName(pending.left(end)), staged);
-            pending.remove(0, end + 1);
-            if (!writeAll(fd, why.isEmpty() ? QByteArray("ok\n") : "no " + why.toUtf8().replace('\n', ' ') + '\n'))
-                return;
-        }
-    }
-}
-
-// Asks the process that started this one to stage `path`.
-static bool askStaged(int fd, const QString &path, QString *why)
-{
-    static std::mutex one;
-    const std::lock_guard<std::mutex> lock(one);
-    const QByteArray line = QFile::encodeName(path);
-    if (line.contains('\n')) return (*why = QStringLiteral("a line break in the name")), false;
-    if (line.contains('\0')) return (*why = QStringLiteral("a NUL in the name")), false;
-    if (!writeAll(fd, line + '\n')) return (*why = QString::fromLocal8Bit(std::strerror(errno))), false;
-    QByteArray reply;
-    char c;
-    for (;;) {
-        const ssize_t n = ::read(fd, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return (*why = QStringLiteral("no answer")), false;
-        if (c == '\n') break;
-        reply.append(c);
-    }
-    if (reply == "ok") return true;
-    *why = QString::fromUtf8(reply.mid(3));
-    return false;
-}
-
 QString reachable(const QString &path)
 {
-    const Staging &s = staging();
-    if (s.folder.isEmpty()) return path;
+    const QString &staged = stagedFolder();
+    if (staged.isEmpty()) return path;
     const QByteArray name = QFile::encodeName(path);
     struct stat st;
     if (::stat(name.constData(), &st) == 0 && ::access(name.constData(), S_ISDIR(st.st_mode) ? R_OK | X_OK : R_OK) == 0)
         return path;
-    // Staged at the same path below the staging folder.
-    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QString why;
-    if (s.fd >= 0 && !askStaged(s.fd, clean, &why)) {
-        std::fprintf(stderr, "== %s cannot be staged for the unprivileged user: %s\n", qPrintable(path),
-                     qPrintable(why));
-        return path;
-    }
-    return QFileInfo::exists(s.folder + clean) ? s.folder + clean : path;
+    // Staged at the same path below the staging folder, if root handed it over.
+    const QString copy = staged + QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return QFileInfo::exists(copy) ? copy : path;
 }
 
 QString sourcePath(const QString &relative)
@@ -445,13 +411,15 @@ QString program()
 // folder (this process's own tree is closed to others): a base folder of
 // root's, which that user may enter but not change, holding the staged copies
 // (a tree of root's too, which that user only reads) and that user's own work
-// folder (its temporary files, its current folder). Root acts in them by
-// descriptor only, so that nothing that user renames or links takes it
-// elsewhere; all goes when the run is over.
+// folder (its temporary files, its current folder, its output). Root acts in
+// them by descriptor only, so that nothing that user renames or links takes
+// it elsewhere; all goes when the run is over.
 class UnprivilegedTree
 {
 public:
     static constexpr uid_t kUser = 65534;
+    // What is read back of the run's output: its end, where the outcome is.
+    static constexpr qint64 kOutputBound = 4 << 20;
 
     UnprivilegedTree()
     {
@@ -462,8 +430,8 @@ public:
         if (!m_base.isOpen() || ::fchmod(m_base.get(), 0755) != 0) return;
         m_staged = makeOpenFolderAt(m_base.get(), "staged");
         if (::mkdirat(m_base.get(), "work", 0700) != 0) return;
-        const Descriptor work = openFolderAt(m_base.get(), "work");
-        m_valid = m_staged.isOpen() && work.isOpen() && ::fchown(work.get(), kUser, kUser) == 0;
+        m_work = openFolderAt(m_base.get(), "work");
+        m_valid = m_staged.isOpen() && m_work.isOpen() && ::fchown(m_work.get(), kUser, kUser) == 0;
     }
     ~UnprivilegedTree()
     {
@@ -480,72 +448,188 @@ public:
     QString staged() const { return m_path + QStringLiteral("/staged"); }
     QString work() const { return m_path + QStringLiteral("/work"); }
     int stagedFolder() const { return m_staged.get(); }
+    int workFolder() const { return m_work.get(); }
+
+    // What the run wrote to its output, a file of that user's in its work
+    // folder: read by descriptor, never through a link, and at most its end.
+    QByteArray output() const
+    {
+        const Descriptor file(
+            ::openat(m_work.get(), "output", O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (!file.isOpen() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return QByteArray();
+        const qint64 from = std::max<qint64>(0, qint64(st.st_size) - kOutputBound);
+        QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, kOutputBound)), Qt::Uninitialized);
+        qsizetype got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::pread(file.get(), bytes.data() + got, size_t(bytes.size() - got), off_t(from + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += n;
+        }
+        bytes.truncate(got);
+        if (from > 0) bytes.prepend(QByteArray::number(from) + " bytes of output left out\n");
+        return bytes;
+    }
 
 private:
     QString m_path;
     Descriptor m_base;
     Descriptor m_staged;
+    Descriptor m_work;
     bool m_valid = false;
 };
 
-Unprivileged runUnprivileged(QString *why)
+// What a run as the unprivileged user may read of root's, staged before it
+// starts: the shared data beside the project, the tests' own files, the
+// project's programs the tests start, and this test program. Nothing else of
+// root's reaches it.
+static QStringList handedOver()
+{
+    QStringList paths{QStringLiteral(VTR_SHARED_DATA_DIR), QStringLiteral(VTR_TEST_SOURCE_DIR)};
+    paths += QStringLiteral(VTR_TEST_PROGRAMS).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    paths.append(QCoreApplication::applicationFilePath());
+    return paths;
+}
+
+// The environment of the run. Of this process's, only what the tests and the
+// program read (the search path, the zone, the language, the display
+// platform, whether the samples are required) and the variables `handed`
+// names: the rest may hold root's bus, display or credentials. The
+// sanitizers' suppressions are named as staged. Its folders are set by the
+// test main from VTR_TEST_TMP; its temporary files go into its work folder.
+static QByteArrayList environmentOfRun(const UnprivilegedTree &tree, const QStringList &handed, QString *why)
+{
+    static const QByteArrayList kRead{"PATH", "TZ", "TZDIR", "LANG", "LANGUAGE", "QT_QPA_PLATFORM",
+                                      "VTR_REQUIRE_SAMPLES"};
+    static const QByteArrayList kSanitizers{"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"};
+    QByteArrayList environment;
+    for (char **entry = environ; *entry; ++entry) {
+        const QByteArray variable(*entry);
+        const QByteArray name = variable.left(variable.indexOf('='));
+        if (kRead.contains(name) || name.startsWith("LC_") || handed.contains(QString::fromLatin1(name)))
+            environment.append(variable);
+    }
+    for (const QByteArray &name : kSanitizers) {
+        if (!qEnvironmentVariableIsSet(name.constData())) continue;
+        QByteArrayList options = qgetenv(name.constData()).split(':');
+        for (QByteArray &option : options) {
+            const QString file = QFile::decodeName(option.mid(option.indexOf('=') + 1));
+            if (!option.startsWith("suppressions=") || !QDir::isAbsolutePath(file)) continue;
+            if (const QString refused = stage(file, tree.stagedFolder()); !refused.isEmpty()) *why = refused;
+            const QString copy = tree.staged() + QDir::cleanPath(file);
+            if (QFileInfo::exists(copy)) option = "suppressions=" + QFile::encodeName(copy);
+        }
+        environment.append(name + '=' + options.join(':'));
+    }
+    environment.append("VTR_TEST_TMP=" + QFile::encodeName(tree.work()));
+    environment.append("TMPDIR=" + QFile::encodeName(tree.work()));
+    environment.append("VTR_TEST_STAGED=" + QFile::encodeName(tree.staged()));
+    return environment;
+}
+
+// Exit statuses of a child that could not become the run.
+enum : int { kNoWorkFolder = 121, kNoUser, kNoStandardFiles, kNoProgram };
+
+// Starts the program `arguments` name as the unprivileged user in the work
+// folder `work`, holding nothing of root's: every descriptor is closed before
+// it changes user (a harness's pipes, a log, sockets), its input is /dev/null
+// and its output a file it opens as that user in its work folder, and its
+// environment is `environment` alone. Nothing but system calls after the
+// fork: other threads' locks are not released in it. Answers its process id.
+static pid_t startAsUnprivilegedUser(int work, QByteArrayList arguments, QByteArrayList environment)
+{
+    std::vector<char *> argv, envp;
+    for (QByteArray &argument : arguments) argv.push_back(argument.data());
+    for (QByteArray &variable : environment) envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    constexpr uid_t user = UnprivilegedTree::kUser;
+    if (::fchdir(work) != 0) ::_exit(kNoWorkFolder);
+    ::closefrom(0);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0 || ::setresuid(user, user, user) != 0)
+        ::_exit(kNoUser);
+    if (::open("/dev/null", O_RDONLY) != STDIN_FILENO ||
+        ::open("output", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND, 0600) != STDOUT_FILENO ||
+        ::dup(STDOUT_FILENO) != STDERR_FILENO)
+        ::_exit(kNoStandardFiles);
+    // Qt ignores SIGPIPE in a process that has started another, and an
+    // ignored signal stays ignored across exec.
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(kNoProgram);
+}
+
+// Waits for the process `pid` to end, at most `timeoutMs` (a guard for a
+// run that hangs: it is killed then); answers whether it ended by itself.
+static bool waitForEnd(pid_t pid, int timeoutMs, int *status)
+{
+    bool ended = true;
+    if (const Descriptor process(::pidfd_open(pid, 0)); process.isOpen()) {
+        const QDeadlineTimer deadline(timeoutMs);
+        pollfd ready{process.get(), POLLIN, 0};
+        int n;
+        while ((n = ::poll(&ready, 1, int(deadline.remainingTime()))) < 0 && errno == EINTR) {}
+        if (n == 0) {
+            ended = false;
+            ::pidfd_send_signal(process.get(), SIGKILL, nullptr, 0);
+        }
+    }
+    while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {}
+    return ended;
+}
+
+Unprivileged runUnprivileged(QString *why, const QStringList &handed)
 {
     if (::geteuid() != 0) return Unprivileged::Here;
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (setpriv.isEmpty()) {
-        *why = QStringLiteral("running as root and setpriv is not installed: file modes cannot be tested");
-        return Unprivileged::Unavailable;
-    }
     const UnprivilegedTree tree;
-    const QString staged = tree.staged();
-    int channel[2];
-    if (!tree.isValid() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
+    if (!tree.isValid()) {
         *why = QStringLiteral("no folder for the unprivileged user could be made");
         return Unprivileged::Unavailable;
     }
-    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VTR_TEST_TMP"), tree.work());
-    environment.insert(QStringLiteral("VTR_TEST_STAGED"), staged);
-    environment.insert(QStringLiteral("VTR_TEST_STAGER_FD"), QString::number(channel[1]));
-    // The sanitizers read their suppressions as that user too.
-    for (const QString &variable :
-         {QStringLiteral("ASAN_OPTIONS"), QStringLiteral("LSAN_OPTIONS"), QStringLiteral("UBSAN_OPTIONS")}) {
-        QStringList options = environment.value(variable).split(QLatin1Char(':'));
-        for (QString &option : options) {
-            const QString file = option.section(QLatin1Char('='), 1);
-            if (option.startsWith(QLatin1String("suppressions=")) && QDir::isAbsolutePath(file) &&
-                stage(file, tree.stagedFolder()).isEmpty())
-                option = QStringLiteral("suppressions=") + staged + QDir::cleanPath(file);
-        }
-        if (environment.contains(variable)) environment.insert(variable, options.join(QLatin1Char(':')));
+    QString refused;
+    for (const QString &path : handedOver())
+        if (refused.isEmpty()) refused = stage(path, tree.stagedFolder());
+    QByteArrayList environment;
+    if (refused.isEmpty()) environment = environmentOfRun(tree, handed, &refused);
+    const QString program = tree.staged() + QDir::cleanPath(QCoreApplication::applicationFilePath());
+    if (refused.isEmpty() && !QFileInfo::exists(program)) refused = QStringLiteral("this test program was not staged");
+    if (!refused.isEmpty()) {
+        *why = QStringLiteral("running as root, and what the test reads cannot be handed to the unprivileged user: %1")
+                   .arg(refused);
+        return Unprivileged::Unavailable;
     }
-    std::thread stager(serveStaging, channel[0], tree.stagedFolder());
-    ::fcntl(channel[1], F_SETFD, 0);
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(tree.work());
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                          QStringLiteral("--clear-groups"), QStringLiteral("--"),
-                          QCoreApplication::applicationFilePath(),
-                          QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromUtf8(test->test_suite_name()),
-                                                                     QString::fromUtf8(test->name()))});
-    ::close(channel[1]);
-    const bool finished = child.waitForFinished(280000);
-    if (!finished) child.kill();
-    // What the child started may still hold its end: the stager stops here.
-    ::shutdown(channel[0], SHUT_RDWR);
-    stager.join();
-    ::close(channel[0]);
-    const QByteArray output = child.readAll();
-    if (finished && child.exitCode() == 0 && output.contains("[  SKIPPED ] 1 test")) {
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const pid_t child = startAsUnprivilegedUser(
+        tree.workFolder(),
+        {QFile::encodeName(program), QByteArray("--gtest_filter=") + test->test_suite_name() + '.' + test->name()},
+        environment);
+    if (child < 0) {
+        *why = QStringLiteral("the run as the unprivileged user could not be started: %1").arg(errnoText());
+        return Unprivileged::Unavailable;
+    }
+    int status = 0;
+    const bool finished = waitForEnd(child, 280000, &status);
+    const QByteArray output = tree.output();
+    const bool exited = WIFEXITED(status);
+    const int code = exited ? WEXITSTATUS(status) : -1;
+    if (finished && code == 0 && output.contains("[  SKIPPED ] 1 test")) {
         *why = QStringLiteral("skipped as the unprivileged user:\n") + QString::fromLocal8Bit(output);
         return Unprivileged::Unavailable;
     }
-    EXPECT_TRUE(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0 &&
-                output.contains("[  PASSED  ] 1 test"))
-        << "the test as the unprivileged user failed:\n" << output.toStdString();
+    static const char *const kNotStarted[] = {"its work folder cannot be entered", "it cannot become that user",
+                                              "its input and output cannot be opened", "the program cannot be started"};
+    std::string cause = "exit status " + std::to_string(code);
+    if (!finished)
+        cause = "it did not end, and was killed";
+    else if (!exited)
+        cause = "signal " + std::to_string(WTERMSIG(status));
+    else if (output.isEmpty() && code >= kNoWorkFolder && code <= kNoProgram)
+        cause = kNotStarted[code - kNoWorkFolder];
+    EXPECT_TRUE(finished && code == 0 && output.contains("[  PASSED  ] 1 test"))
+        << "the test as the unprivileged user failed (" << cause << "):\n" << output.toStdString();
     return Unprivileged::Done;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -39,19 +40,24 @@ private:
 // Permission faults mean nothing to root, which may read and write anything.
 // For a test that needs them: Here when this process is not root (the test
 // runs on); otherwise the test is run again, alone, in a child process of
-// this program as the unprivileged user 65534 (through setpriv, in a private
-// folder tree of that user) and its outcome is reported here: Done (the
-// caller returns), or Unavailable with the reason in `why`. A checkout in a
-// folder only root may enter is out of that user's reach: what the test
-// names through reachable() (and the helpers below) is staged for it there,
-// as it asks for it.
+// this program as the unprivileged user 65534, in a private folder tree of
+// that user, and its outcome is reported here: Done (the caller returns), or
+// Unavailable with the reason in `why`. The child holds nothing of root's:
+// only its standard input and output (a file of its own, read back here),
+// no channel to root, and of this process's environment only what the tests
+// read and the variables `handed` names. A checkout in a folder only root may
+// enter is out of that user's reach: before the child starts, root stages
+// for it the tests' own files, the shared data, the project's programs the
+// tests start and this test program, each reached from "/" without a link
+// and through folders root's alone; where one is not, the test is skipped.
 enum class Unprivileged { Here, Done, Unavailable };
-Unprivileged runUnprivileged(QString *why);
+Unprivileged runUnprivileged(QString *why, const QStringList &handed = {});
 
-// A file or folder of the project (the checkout, its build tree, the shared
-// data beside it) as this process can read or start it: `path` itself, or,
-// run as the unprivileged user where `path` is out of reach, a copy staged
-// for it (a folder with everything in it, links copied as links).
+// A file or folder of the project that tests read or start (below tests/,
+// the shared data beside the project, a program of the project) as this
+// process can read or start it: `path` itself, or, run as the unprivileged
+// user where `path` is out of reach, the copy staged for it (a folder with
+// everything in it, links copied as links).
 QString reachable(const QString &path);
 // A file or folder of the tests' own, by its path below tests/
 // (e.g. "devices/data/mtp/android_phone.json"), through reachable().

@@ -9,12 +9,12 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -35,14 +35,21 @@ bool rename(const QString &from, const QString &to)
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
-// The folder where the test of requests holding a NUL runs, as root in a
-// mount namespace of its own: an empty tmpfs, the only place there that can
-// be changed. It stands in for the machine's temporary folder (sticky, open
-// to all: the staging tree is made in it) and holds a folder and a file of
-// root's alone.
+// The contained test runs as root in a mount namespace of its own: an empty
+// tmpfs, the only place there that can be changed, stands in for the
+// machine's temporary folder (sticky, open to all: the staging tree is made
+// in it) and holds a folder and a file of root's alone; another, root's,
+// takes the place of the folder beside the project that holds the shared
+// data, where the unprivileged user may have put a link.
 constexpr char kStandIns[] = "VTR_TEST_STAGER_STAND_INS";
+constexpr char kSharedStandIn[] = "VTR_TEST_STAGER_SHARED";
 const QByteArray kSecret = "root's secret\n";
 constexpr int kNoNamespace = 77;
+// What root holds when it starts the run: a variable of its environment, and
+// a file and a socket open across exec, at these descriptors.
+constexpr char kRootsVariable[] = "VTR_TEST_ROOTS_OWN";
+constexpr int kHeldFile = 900;
+constexpr int kHeldSocket = 901;
 
 // The stand-ins as they are: what the tmpfs and root's folder hold, and the
 // modes and owners of these and of root's file.
@@ -70,8 +77,9 @@ std::string snapshot(const QString &standIns)
 }
 
 // Runs this test again as root in a mount namespace of its own where every
-// mount is read-only but a new tmpfs on `mountPoint`: a stager that climbs out
-// of its tree there meets the stand-ins, and can change nothing else.
+// mount is read-only but a new tmpfs on `mountPoint`, and one on the folder
+// of the shared data where there is one: a stager that climbs out of its
+// tree there meets the stand-ins, and can change nothing else.
 void runContained()
 {
     const QTemporaryDir mountPoint(QDir::tempPath() + QStringLiteral("/vtrtest-contained-XXXXXX"));
@@ -79,22 +87,30 @@ void runContained()
     // The walk on both sides refuses links: the stand-ins are named as they are reached.
     const QString standIns = QFileInfo(mountPoint.path()).canonicalFilePath();
     const QByteArray target = QFile::encodeName(standIns);
+    const QString shared = QDir::cleanPath(QStringLiteral(VTR_SHARED_DATA_DIR "/.."));
+    const QFileInfo sharedFolder(shared);
+    const QByteArray sharedTarget =
+        sharedFolder.isDir() && !sharedFolder.isSymLink() ? QFile::encodeName(shared) : QByteArray();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(kStandIns), standIns);
+    if (!sharedTarget.isEmpty()) environment.insert(QString::fromLatin1(kSharedStandIn), shared);
     environment.insert(QStringLiteral("TMPDIR"), standIns);
     environment.insert(QStringLiteral("VTR_TEST_TMP"), standIns + QStringLiteral("/run"));
     QProcess contained;
     contained.setProcessEnvironment(environment);
     contained.setProcessChannelMode(QProcess::MergedChannels);
-    contained.setChildProcessModifier([path = target.constData()] {
+    contained.setChildProcessModifier([path = target.constData(), sharedPath = sharedTarget.constData()] {
         if (::unshare(CLONE_NEWNS) != 0) noNamespace("unshare");
         if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) noNamespace("private mounts");
         mount_attr readOnly{};
         readOnly.attr_set = MOUNT_ATTR_RDONLY;
         if (::mount_setattr(AT_FDCWD, "/", AT_RECURSIVE, &readOnly, sizeof readOnly) != 0)
             noNamespace("a read-only /");
-        if (::mount("tmpfs", path, "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=16m") != 0)
+        // Room for the copies of the test programs that are staged in it.
+        if (::mount("tmpfs", path, "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=1g") != 0)
             noNamespace("a tmpfs for the stand-ins");
+        if (*sharedPath && ::mount("tmpfs", sharedPath, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=1m") != 0)
+            noNamespace("a tmpfs for the shared data");
     });
     const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
     contained.start(QCoreApplication::applicationFilePath(),
@@ -112,68 +128,81 @@ void runContained()
         << "the test in the private mount namespace failed:\n" << output.toStdString();
 }
 
-// Root's side in the namespace: the stand-ins, then the run as the
-// unprivileged user; none of them changes.
+// Root's side in the namespace: the stand-ins, a link of the unprivileged
+// user's where the shared data is looked for, then the run as that user;
+// none of them changes.
 void stageAgainstStandIns(const QString &standIns)
 {
     // Only where nothing real can change.
     struct statvfs mounted {};
     ASSERT_EQ(::statvfs("/", &mounted), 0);
-    ASSERT_TRUE(mounted.f_flag & ST_RDONLY) << "/ is writable: the stager's requests are not tried";
+    ASSERT_TRUE(mounted.f_flag & ST_RDONLY) << "/ is writable: the stager is not tried";
     const QString closed = standIns + QStringLiteral("/closed");
+    const QByteArray secret = QFile::encodeName(closed + QStringLiteral("/secret"));
     ASSERT_EQ(::mkdir(QFile::encodeName(closed).constData(), 0700), 0);
-    testenv::writeFile(closed + QStringLiteral("/secret"), kSecret);
-    ASSERT_EQ(::chmod(QFile::encodeName(closed + QStringLiteral("/secret")).constData(), 0600), 0);
-    const std::string before = snapshot(standIns);
-    ASSERT_NE(before.find(QStringLiteral("%1 41777 0").arg(standIns).toStdString()), std::string::npos) << before;
+    testenv::writeFile(QFile::decodeName(secret), kSecret);
+    ASSERT_EQ(::chmod(secret.constData(), 0600), 0);
+    ASSERT_NE(snapshot(standIns).find(QStringLiteral("%1 41777 0").arg(standIns).toStdString()), std::string::npos);
 
+    // The shared data as a link to root's closed folder: the run is refused
+    // before anything is staged, and says why.
     QString why;
-    if (testenv::runUnprivileged(&why) == testenv::Unprivileged::Unavailable) GTEST_SKIP() << why.toStdString();
+    if (const QString shared = qEnvironmentVariable(kSharedStandIn); !shared.isEmpty()) {
+        const QString data = shared + QStringLiteral("/data");
+        ASSERT_TRUE(QFile::link(closed, data));
+        ASSERT_EQ(::lchown(QFile::encodeName(data).constData(), 65534, 65534), 0);
+        const std::string before = snapshot(standIns);
+        EXPECT_EQ(testenv::runUnprivileged(&why), testenv::Unprivileged::Unavailable);
+        EXPECT_TRUE(why.contains(data + QStringLiteral(" is a link"))) << why.toStdString();
+        EXPECT_EQ(snapshot(standIns), before);
+        ASSERT_TRUE(QFile::remove(data));
+    } else {
+        std::printf("== no folder of the shared data beside the project: a link in its place is not tried\n");
+    }
+
+    // Once the link is gone, the run holds nothing of root's: neither what
+    // its environment holds nor what it has open.
+    const int file = ::open(secret.constData(), O_RDONLY);
+    ASSERT_GE(file, 0);
+    int pair[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    ASSERT_EQ(::dup2(file, kHeldFile), kHeldFile);
+    ASSERT_EQ(::dup2(pair[0], kHeldSocket), kHeldSocket);
+    for (const int fd : {file, pair[0]}) ::close(fd);
+    qputenv(kRootsVariable, "root's own");
+    const std::string before = snapshot(standIns);
+    const testenv::Unprivileged outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kStandIns)});
+    qunsetenv(kRootsVariable);
+    for (const int fd : {kHeldFile, kHeldSocket, pair[1]}) ::close(fd);
+    if (outcome == testenv::Unprivileged::Unavailable) GTEST_SKIP() << why.toStdString();
     // Nothing was made outside the staging tree (gone with the run), and no mode changed.
     EXPECT_EQ(snapshot(standIns), before);
 }
 
-// The stager's end of the channel, as any code running as this user finds
-// it: the socket whose peer is root's process that started this one.
-int stagerChannel()
+// The unprivileged side: what it holds, and what it finds of root's file.
+void holdNothingOfRoots(const QString &standIns)
 {
-    for (int fd = 3; fd < 1024; ++fd) {
+    // Its input is nothing, its output a file of its own.
+    struct stat st {};
+    ASSERT_EQ(::fstat(STDIN_FILENO, &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == ::getuid()) << fd;
+    }
+    // Nothing root held open, and no socket to the process that started it.
+    for (const int fd : {kHeldFile, kHeldSocket}) EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << fd;
+    for (int fd = 0; fd < 1024; ++fd) {
         ucred peer{};
         socklen_t size = sizeof peer;
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == 0 && peer.pid == ::getppid())
-            return fd;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) {
+            EXPECT_NE(peer.pid, ::getppid()) << "a channel to root at " << fd;
+        }
     }
-    return -1;
-}
-
-QByteArray ask(int channel, const QByteArray &request)
-{
-    const QByteArray line = request + '\n';
-    if (::write(channel, line.constData(), size_t(line.size())) != line.size()) return "(not sent)";
-    QByteArray reply;
-    char c;
-    while (::read(channel, &c, 1) == 1 && c != '\n') reply.append(c);
-    return reply;
-}
-
-// The unprivileged side asks for root's file by a path of the project's
-// checkout whose steps are "..\0": far enough up for root's file to be read,
-// and for its copy to land in the staging tree or in the temporary folder
-// that holds it.
-void askThroughNuls(const QString &standIns)
-{
-    // Nothing else of this user may take the channel from this process.
-    EXPECT_EQ(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
-    const int channel = stagerChannel();
-    ASSERT_GE(channel, 0) << "no channel to the stager";
-    const QByteArray checkout = QFile::encodeName(QDir::cleanPath(QStringLiteral(VTR_TEST_SOURCE_DIR "/..")));
-    const qsizetype depth = checkout.count('/');
-    for (const qsizetype up : {depth, depth + 2}) {
-        QByteArray request = checkout;
-        for (qsizetype i = 0; i < up; ++i) request += QByteArray("/..\0", 4);
-        request += QFile::encodeName(standIns) + "/closed/secret";
-        EXPECT_TRUE(ask(channel, request).startsWith("no ")) << up << " steps up";
-    }
+    // None of root's environment.
+    EXPECT_FALSE(qEnvironmentVariableIsSet(kRootsVariable));
+    EXPECT_FALSE(testenv::readFile(QStringLiteral("/proc/self/environ")).contains(kRootsVariable));
+    // And no copy of root's file.
     QDirIterator copies(standIns, QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDirIterator::Subdirectories);
     while (copies.hasNext())
         if (const QString copy = copies.next(); testenv::readFile(copy) == kSecret)
@@ -182,9 +211,10 @@ void askThroughNuls(const QString &standIns)
 
 }  // namespace
 
-// Root stages for the unprivileged user what it asks for, while that user
-// does what it may to the folders it is given: no file outside the project's
-// trees changes, or is copied out to it through a link in them.
+// Root stages for the unprivileged user, before it starts, what the tests
+// read; whatever that user then does to the folders it is given, no file
+// outside the project's trees changes or reaches it, also once root clears
+// them.
 TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
 {
     if (::geteuid() == 0) {
@@ -196,7 +226,7 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
         struct stat before;
         ASSERT_EQ(::lstat(QFile::encodeName(rootFile).constData(), &before), 0);
         // In the build tree, a folder only root may enter: a file the user asks
-        // to have staged, and a link out of the project's trees.
+        // for, and a link out of the project's trees.
         QTemporaryDir closed(QCoreApplication::applicationDirPath() + QStringLiteral("/unprivileged-runs-XXXXXX"));
         ASSERT_TRUE(closed.isValid());
         testenv::writeFile(closed.path() + QStringLiteral("/closed.txt"), kProjectBytes);
@@ -207,7 +237,8 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
         qputenv(kRootFile, QFile::encodeName(rootFile));
         qputenv(kClosedFolder, QFile::encodeName(closed.path()));
         QString why;
-        const testenv::Unprivileged outcome = testenv::runUnprivileged(&why);
+        const testenv::Unprivileged outcome = testenv::runUnprivileged(
+            &why, {QString::fromLatin1(kRootFile), QString::fromLatin1(kClosedFolder)});
         qunsetenv(kRootFile);
         qunsetenv(kClosedFolder);
         if (outcome == testenv::Unprivileged::Unavailable) GTEST_SKIP() << why.toStdString();
@@ -230,29 +261,31 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
     const QString staged = qEnvironmentVariable("VTR_TEST_STAGED");
     ASSERT_FALSE(staged.isEmpty());
 
-    // A link in the project's trees leads nowhere outside them.
+    // A link in the project's trees leads nowhere outside them, and what root
+    // did not hand over before the run is not staged when it is asked for.
     EXPECT_TRUE(testenv::readFile(testenv::reachable(closed + QStringLiteral("/out/root-only"))).isEmpty());
+    EXPECT_TRUE(testenv::readFile(testenv::reachable(closed + QStringLiteral("/closed.txt"))).isEmpty());
 
-    // The first folder the stager makes for the file, as a link to root's
-    // file: in the staging folder, or in one of this user's own put in place
-    // of it or of a folder above it.
-    const QString project = closed + QStringLiteral("/closed.txt");
-    const QString planted = staged + QLatin1Char('/') + project.section(QLatin1Char('/'), 1, 1);
+    // The staging folder, and every folder above it, stay root's: none holds
+    // a link of this user's or is swapped for a folder of its own.
+    const QString planted = staged + QStringLiteral("/planted");
     bool swapped = QFile::link(rootFile, planted);
     for (QString folder = staged; !swapped && folder != QFileInfo(folder).path(); folder = QFileInfo(folder).path())
         swapped = rename(folder, folder + QStringLiteral(".aside")) && QDir().mkpath(staged) &&
                   QFile::link(rootFile, planted);
-    const QByteArray copy = testenv::readFile(testenv::reachable(project));
-    // Staging goes on where the folders could not be taken.
-    if (!swapped) {
-        EXPECT_EQ(copy, kProjectBytes);
-    }
+    EXPECT_FALSE(swapped);
+    // What root clears when the run is over: links to its file and folder.
+    const QString work = qEnvironmentVariable("VTR_TEST_TMP");
+    ASSERT_TRUE(QFile::link(rootFile, work + QStringLiteral("/root-file")));
+    ASSERT_TRUE(QFile::link(QFileInfo(rootFile).path(), work + QStringLiteral("/root-folder")));
 }
 
-// A request holding a NUL is checked as the kernel would read it, where each
-// "..\0" is "..": root neither reads a file of its own for the unprivileged
-// user, nor makes or changes a folder outside its staging tree.
-TEST(UnprivilegedRuns, ARequestHoldingANulStaysInTheProjectAndTheStagingTree)
+// The run as the unprivileged user starts with nothing of root's, and what
+// root stages for it is reached from "/" without a link: a link the user put
+// where the shared data is looked for turns the run down, and root neither
+// reads a file of its own for that user nor changes anything outside its
+// staging tree.
+TEST(UnprivilegedRuns, TheRunHoldsNothingOfRootsAndNothingIsStagedThroughALink)
 {
     const QString standIns = qEnvironmentVariable(kStandIns);
     if (standIns.isEmpty()) {
@@ -261,6 +294,6 @@ TEST(UnprivilegedRuns, ARequestHoldingANulStaysInTheProjectAndTheStagingTree)
     } else if (::geteuid() == 0) {
         stageAgainstStandIns(standIns);
     } else {
-        askThroughNuls(standIns);
+        holdNothingOfRoots(standIns);
     }
 }
