@@ -237,13 +237,16 @@ static bool copyBytes(int from, int to)
 
 // Why what root stages from, open as `fd`, is not root's alone: another
 // user's, or a folder someone else may change (and so put anything in it in
-// place of what root meant to hand over). Empty when it is root's alone.
-static QString notRootsAlone(int fd, const QString &shown)
+// place of what root meant to hand over). Empty when it is root's alone. On
+// the way to a tree (`onTheWay`), root's sticky folder (/tmp) passes: others
+// may add to it but not rename or remove root's entries, and the next step
+// is checked as root's in turn.
+static QString notRootsAlone(int fd, const QString &shown, bool onTheWay = false)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0) return QStringLiteral("%1: %2").arg(shown, errnoText());
     if (st.st_uid != ::geteuid()) return QStringLiteral("%1 is another user's").arg(shown);
-    if (S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)))
+    if (S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) && !(onTheWay && (st.st_mode & S_ISVTX)))
         return QStringLiteral("%1 can be changed by other users").arg(shown);
     return QString();
 }
@@ -326,7 +329,7 @@ static Descriptor openTrustedParent(const QString &path, QByteArray *last, bool 
         return Descriptor();
     }
     Descriptor at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    *why = at.isOpen() ? notRootsAlone(at.get(), QStringLiteral("/")) : QStringLiteral("/ cannot be read");
+    *why = at.isOpen() ? notRootsAlone(at.get(), QStringLiteral("/"), true) : QStringLiteral("/ cannot be read");
     QString shown;
     for (qsizetype i = 0; why->isEmpty() && i + 1 < steps.size(); ++i) {
         shown += QLatin1Char('/') + QFile::decodeName(steps[i]);
@@ -334,7 +337,7 @@ static Descriptor openTrustedParent(const QString &path, QByteArray *last, bool 
         const int error = errno;
         struct stat st;
         if (next.isOpen())
-            *why = notRootsAlone(next.get(), shown);
+            *why = notRootsAlone(next.get(), shown, true);
         else if (error == ENOENT)
             return (*absent = true), Descriptor();
         else if (::fstatat(at.get(), steps[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
