@@ -746,6 +746,11 @@ TEST(StoreVdir, EachCardHasABoundOfPropertiesOfItsOwn)
         EXPECT_EQ(log.filter(QStringLiteral("Left out card 1 of ")).filter(QStringLiteral("more than")).size(), 1)
             << log.join('\n').toStdString();
     }
+
+    // An empty line is no property: a card of 320 KB of lone CRs is read.
+    const SyncRecordList crs = contactsOfFile(card(2, 2, QByteArray(320 * 1024, '\r') + "TEL:1\r\n"));
+    ASSERT_EQ(crs.size(), 1);
+    EXPECT_EQ(crs.first().record.value(QStringLiteral("last name")).toString(), QStringLiteral("P2"));
 }
 
 TEST(StoreVdir, ManyCardsOfAFileAreNamedFirstFewThenCounted)

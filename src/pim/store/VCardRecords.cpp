@@ -64,14 +64,26 @@ bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || 
 
 // The value with every "=" that starts no escape of two hex digits written
 // as the escape of "=" itself: the parser reads past the end of its text
-// when an "=" is followed by nothing it can decode.
+// when an "=" is followed by nothing it can decode. Written into a copy in
+// one pass: an insertion for each would move the rest of a value of bare
+// "=" each time.
 void repairEscapes(QByteArray &line, qsizetype valueStart)
 {
+    QByteArray out;
+    qsizetype copied = 0;  // the bytes of `line` before this are in `out`
     for (qsizetype i = valueStart; i < line.size(); ++i) {
         if (line[i] != '=') continue;
-        if (i + 2 < line.size() && isHex(line[i + 1]) && isHex(line[i + 2])) i += 2;
-        else line.insert(i + 1, "3D"), i += 2;
+        if (i + 2 < line.size() && isHex(line[i + 1]) && isHex(line[i + 2])) {
+            i += 2;
+            continue;
+        }
+        if (out.isEmpty()) out.reserve(line.size() + 2);
+        out.append(QByteArrayView(line).sliced(copied, i + 1 - copied)).append("3D");
+        copied = i + 1;
     }
+    if (copied == 0) return;
+    out.append(QByteArrayView(line).sliced(copied));
+    line = std::move(out);
 }
 
 QString utf8(const char *s) { return s ? QString::fromUtf8(s) : QString(); }
@@ -377,6 +389,12 @@ std::optional<QByteArray> boundedProperty(QByteArrayView line, qsizetype &items)
 // the categories of a CATEGORIES line (each becomes a group's member).
 qsizetype appendProperty(QByteArray &card, const std::vector<QByteArray> &lines)
 {
+    // An empty line holds none: it is passed on but not counted (a run of
+    // lone CRs is many of them).
+    if (lines.size() == 1 && lines.front().isEmpty()) {
+        card += "\r\n";
+        return 0;
+    }
     std::optional<QByteArray> bounded;
     qsizetype items = 1;
     if (lines.size() == 1) {
@@ -692,15 +710,20 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
     const QByteArray text = asUtf8(fileContents);
     const QByteArrayView data(text);
     // A line ends in LF, in CRs and LF, or in a lone CR (older Macs): the
-    // line at `at` and where the next one begins.
+    // line at `at` and where the next one begins. The run of CRs last looked
+    // through is [crRunFrom, crRunTo): a run of lone CRs is as many empty
+    // lines, and each would otherwise look through the rest of it for an LF.
+    qsizetype crRunFrom = 0, crRunTo = 0;
     auto lineAt = [&](qsizetype at) -> std::pair<QByteArrayView, qsizetype> {
         qsizetype end = at;
         while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
         qsizetype next = end + 1;
         if (end < data.size() && data[end] == '\r') {
-            qsizetype lf = end;
-            while (lf < data.size() && data[lf] == '\r') ++lf;
-            if (lf < data.size() && data[lf] == '\n') next = lf + 1;
+            if (end < crRunFrom || end >= crRunTo) {
+                crRunFrom = crRunTo = end;
+                while (crRunTo < data.size() && data[crRunTo] == '\r') ++crRunTo;
+            }
+            if (crRunTo < data.size() && data[crRunTo] == '\n') next = crRunTo + 1;
         }
         return {data.sliced(at, end - at), std::min(next, data.size())};
     };

@@ -59,9 +59,9 @@ struct VCardFileNotes
 // such a card ends where the next one begins, as far as it goes (`lostEnd`).
 //
 // A card of more than kCardProperties properties (each category of
-// CATEGORIES counted as one) is no contact but crafted: the parser and the
-// records hold hundreds of bytes for each. Such a card is an empty text in
-// the list (`tooLarge`).
+// CATEGORIES counted as one; an empty line is none) is no contact but
+// crafted: the parser and the records hold hundreds of bytes for each. Such
+// a card is an empty text in the list (`tooLarge`).
 inline constexpr qsizetype kCardProperties = 10000;
 QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *notes = nullptr);
 
