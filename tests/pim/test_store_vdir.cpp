@@ -616,6 +616,20 @@ TEST(StoreVdir, ABeginAfterASoftLineBreakBeginsACardWhenAVersionFollows)
         EXPECT_EQ(johns(*s), QLatin1String(text));
         EXPECT_EQ(lostEnds(log), QStringList()) << text;
     }
+
+    // Cut after a soft break, then a card whose BEGIN no VERSION follows: the
+    // BEGIN ends the value as its text and that card's lines are read as
+    // John's, but John's card is named as one that lost its END.
+    for (const QByteArray &after : {QByteArray("N:Roe;Jane\r\n"), QByteArray("PRODID:-//x//EN\r\nVERSION:2.1\r\nN:Roe;Jane\r\n"),
+                                    QByteArray("\r\nVERSION:2.1\r\nN:Roe;Jane\r\n")}) {
+        QStringList log;
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts = contactsLogged(
+            john + "NOTE;ENCODING=QUOTED-PRINTABLE:hello=\r\nBEGIN:VCARD\r\n" + after + "TEL;CELL:222\r\nEND:VCARD\r\n" + cy, log, &s);
+        EXPECT_EQ(namesAndPhones(*s, contacts), (QStringList{"Coe mobile 333", "Roe mobile 111,mobile 222"})) << after.toStdString();
+        EXPECT_EQ(contactNamed(*s, QStringLiteral("Roe")).value(QStringLiteral("notes")).toString(), QStringLiteral("helloBEGIN:VCARD"));
+        EXPECT_EQ(lostEnds(log), QStringList{"1"}) << after.toStdString() << log.join('\n').toStdString();
+    }
 }
 
 TEST(StoreVdir, ACardOrItsAgentsCardThatLostItsEndLosesNoCard)
@@ -771,6 +785,14 @@ TEST(StoreVdir, ManyCardsOfAFileAreNamedFirstFewThenCounted)
     EXPECT_EQ(lostEnds(log), (QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
     EXPECT_EQ(log.filter(QStringLiteral("15 more cards of \"")).filter(QStringLiteral("lost their END")).size(), 1)
         << log.join('\n').toStdString();
+
+    // And the parser's own warnings, one for each escape it cannot read.
+    log.clear();
+    const QByteArray escapes = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nNOTE:" + QByteArray("\\q").repeated(100) + "\r\nEND:VCARD\r\n";
+    EXPECT_EQ(contactsLogged(escapes + lee, log).size(), 2);
+    EXPECT_EQ(log.filter(QStringLiteral("Card 1 of \"")).filter(QStringLiteral("the vCard parser warns")).size(), 10)
+        << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter(QStringLiteral("90 more warnings of the vCard parser on \"")).size(), 1) << log.join('\n').toStdString();
 }
 
 namespace {

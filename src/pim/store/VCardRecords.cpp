@@ -613,6 +613,54 @@ QByteArray decodedTextLine(QByteArrayView line)
     return out;
 }
 
+// ---- the parser's warnings ------------------------------------------------------
+
+// The parser writes its warnings to the standard error through GLib's log
+// under this domain, one for every few bytes of a crafted file. While a
+// file's cards are read they go into its notes instead, on that thread.
+constexpr char kParserLogDomain[] = "libebook-contacts";
+
+struct WarningsOfFile
+{
+    VCardFileNotes *notes;
+    qsizetype card;
+};
+thread_local WarningsOfFile *t_warnings = nullptr;
+
+void takeParserWarning(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer)
+{
+    WarningsOfFile *to = t_warnings;
+    if (!to || (level & G_LOG_FLAG_FATAL)) {
+        g_log_default_handler(domain, level, message, nullptr);
+        return;
+    }
+    if (to->notes->parserWarnings.size() < kCardsNamed)
+        to->notes->parserWarnings.append({to->card, QString::fromUtf8(message).trimmed()});
+    ++to->notes->parserWarningCount;
+}
+
+// The parser's warnings on this thread go into `notes` while it lives (with
+// no notes, where they went before).
+class ParserWarningsInto
+{
+public:
+    explicit ParserWarningsInto(VCardFileNotes *notes) : m_previous(t_warnings), m_to{notes, 0}
+    {
+        static const guint handler [[maybe_unused]] = g_log_set_handler(
+            kParserLogDomain, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+            takeParserWarning, nullptr);
+        if (notes) t_warnings = &m_to;
+    }
+    ~ParserWarningsInto() { t_warnings = m_previous; }
+    ParserWarningsInto(const ParserWarningsInto &) = delete;
+    ParserWarningsInto &operator=(const ParserWarningsInto &) = delete;
+    void setCard(qsizetype card) { m_to.card = card; }
+
+private:
+    WarningsOfFile *m_previous;
+    WarningsOfFile m_to;
+};
+
 }  // namespace
 
 QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *notes)
@@ -682,9 +730,14 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
     // agent's AGENT: none is read a third time.
     qsizetype readAgainUpTo = 0;
 
+    // A BEGIN:VCARD line (no VERSION after it) ended a value of the card as
+    // its text after a soft line break: the card most likely lost its END
+    // there, and the next card's lines are read as its own.
+    bool beginInValue = false;
+
     auto startCard = [&] {
         inCard = true;
-        is21 = overBound = afterAgent = qpOpen = softBreak = false;
+        is21 = overBound = afterAgent = qpOpen = softBreak = beginInValue = false;
         properties = agentCards = 0;
         current = "BEGIN:VCARD\r\n";
     };
@@ -700,7 +753,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
             cards.append(QByteArray());
         } else {
             current.append("END:VCARD\r\n");
-            if (notes && how == Ending::LostEnd) notes->lostEnd.append(cards.size());
+            if (notes && (how == Ending::LostEnd || (how == Ending::End && beginInValue))) notes->lostEnd.append(cards.size());
             if (notes && how == Ending::AtAgent) notes->endedAtAgent.append(cards.size());
             cards.append(std::exchange(current, QByteArray()));
         }
@@ -824,6 +877,9 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         // it begins with (a "#" too); a folded line (leading blank) belongs
         // to the value as well.
         if (qpOpen && (softBreak || line.startsWith(' ') || line.startsWith('\t'))) {
+            // A BEGIN:VCARD line after a soft break, no "=" after it: it
+            // ends the value.
+            if (softBreak && !folded && lineIs(line, "BEGIN:VCARD")) beginInValue = true;
             if (softBreak) qp.chop(1);
             else line.remove(0, 1);
             qp += line;
@@ -866,11 +922,13 @@ int ContactRecordBuilder::addVCardFile(const QByteArray &fileContents, const QSt
     std::vector<bool> added(size_t(cards.size()), false);
     qsizetype tooLarge = 0;  // the next of split.tooLarge, which is in the file's order
     int count = 0;
+    ParserWarningsInto warnings(notes ? &split : nullptr);
     for (qsizetype i = 0; i < cards.size(); ++i) {
         if (tooLarge < split.tooLarge.size() && split.tooLarge.at(tooLarge) == i) {
             ++tooLarge;
             continue;
         }
+        warnings.setCard(i);
         std::unique_ptr<EVCard, decltype(&g_object_unref)> card(e_vcard_new_from_string(cards.at(i).constData()),
                                                                 &g_object_unref);
         cards[i] = QByteArray();  // the parser holds its own copy

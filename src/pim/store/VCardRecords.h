@@ -9,9 +9,15 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <utility>
+
 typedef struct _EVCard EVCard;
 
 namespace syncstore {
+
+// The log names a file's cards that one reason leaves out or reads in part,
+// and the parser's warnings on them, for this many; then it counts the rest.
+inline constexpr qsizetype kCardsNamed = 10;
 
 // What the reading of a vCard file tells of single cards, each named by its
 // place in the file (0 for the first), in the file's order.
@@ -25,6 +31,11 @@ struct VCardFileNotes
     // ...and cards that lost their END, or whose agent's card did, read up to
     // their AGENT: the lines after it are the next card (see splitVCards).
     QList<qsizetype> endedAtAgent;
+    // The parser's own warnings while it read the cards (addVCardFile), each
+    // with its card: the first kCardsNamed, and how many there were in all.
+    // A crafted file gives one for every few bytes.
+    QList<std::pair<qsizetype, QString>> parserWarnings;
+    qsizetype parserWarningCount = 0;
 };
 
 // Splits a file of vCards into one text per card, made what the vCard parser
@@ -44,7 +55,8 @@ struct VCardFileNotes
 // is read as far as it goes (`lostEnd`): no card takes the next one with it.
 // A BEGIN:VCARD line that a VERSION line follows begins the next card also
 // as the text after a quoted-printable soft line break; without a VERSION
-// line after it, it is that text.
+// line after it, it is that text, and when it ends the value there, the card
+// is read on but named as one that lost its END (`lostEnd`).
 //
 // A 2.1 agent's card (the lines after an empty "AGENT:", BEGIN to END, agents
 // of its own inside) stays inside its card and is passed over, as long as its

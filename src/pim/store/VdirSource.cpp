@@ -158,11 +158,10 @@ QString metadata(const QString &collection, const char *name)
 }
 
 // The cards of a file that one reason leaves out (or reads in part), one
-// line each for the first few, then one line for how many more: a crafted
-// file of a million cards writes no million lines. `each` takes the card's
-// number (1 for the first) and `more` the count, and then the file.
-constexpr qsizetype kCardsNamed = 10;
-
+// line each for the first few (kCardsNamed), then one line for how many
+// more: a crafted file of a million cards writes no million lines. `each`
+// takes the card's number (1 for the first) and `more` the count, and then
+// the file.
 void logCards(const QList<qsizetype> &cards, const QString &file, const QString &each, const QString &more)
 {
     for (qsizetype i = 0; i < cards.size() && i < kCardsNamed; ++i)
@@ -175,6 +174,12 @@ void logVCardNotes(const VCardFileNotes &notes, const QString &file, bool anyRea
     const QString tooMany = QStringLiteral(": more than %1 properties or categories").arg(kCardProperties);
     logCards(notes.tooLarge, file, QStringLiteral("Left out card %1 of \"%2\"") + tooMany,
              QStringLiteral("Left out %1 more cards of \"%2\"") + tooMany);
+    // The parser's own, bounded the same way.
+    for (const auto &[card, warning] : notes.parserWarnings)
+        VTR_LOG(1, QStringLiteral("Card %1 of \"%2\": the vCard parser warns: %3").arg(QString::number(card + 1), file, warning));
+    if (notes.parserWarningCount > notes.parserWarnings.size())
+        VTR_LOG(1, QStringLiteral("%1 more warnings of the vCard parser on \"%2\"")
+                       .arg(QString::number(notes.parserWarningCount - notes.parserWarnings.size()), file));
     if (!anyRead) return;  // the file is named once: no card went in
     logCards(notes.unread, file, QStringLiteral("Left out card %1 of \"%2\": not a readable item"),
              QStringLiteral("Left out %1 more cards of \"%2\": not readable items"));
