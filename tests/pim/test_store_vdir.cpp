@@ -556,6 +556,7 @@ TEST(StoreVdir, ACardThatLostItsEndTakesNoOtherCardWithIt)
     const SyncRecordList two = contactsLogged(card("Lee", "1") + "BEGIN:VCARD\r\n" + card("Cole", "3"), log);
     EXPECT_EQ(two.size(), 2);
     EXPECT_EQ(log.filter(QStringLiteral("Left out card 2 of ")).size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(lostEnds(log), QStringList()) << "a card left out is not also read";
 }
 
 TEST(StoreVdir, AnAgentsCardStaysInsideTheCardThatNamesIt)
@@ -659,6 +660,8 @@ TEST(StoreVdir, ACardOrItsAgentsCardThatLostItsEndLosesNoCard)
          {"Coe mobile 333", "Doe ", "Friday work 999,mobile 111", "Roe mobile 222"}, {"1 at its AGENT"}},
         {"both without their END", john + "TEL;CELL:111\r\nAGENT:\r\n" + fred + cy,
          {"Coe mobile 333", "Doe mobile 111", "Friday work 999"}, {"2", "1 at its AGENT"}},
+        {"both, last in their file", john + "TEL;CELL:111\r\nAGENT:\r\n" + fred, {"Doe mobile 111", "Friday work 999"},
+         {"2", "1 at its AGENT"}},
     };
     for (const auto &c : cases) {
         QStringList log;
@@ -667,6 +670,14 @@ TEST(StoreVdir, ACardOrItsAgentsCardThatLostItsEndLosesNoCard)
         EXPECT_EQ(namesAndPhones(*s, contacts), c.read) << c.what;
         EXPECT_EQ(lostEnds(log), c.lost) << c.what;
     }
+
+    // Agents' cards nested 1,000 deep, none with its END: the lines after
+    // the first AGENT are read once more as the next card, not over and over
+    // (a line may also be looked at ahead of its turn).
+    const QByteArray nested = QByteArray(john + "AGENT:\r\n").repeated(1000);
+    VCardFileNotes notes;
+    EXPECT_EQ(splitVCards(nested, &notes).size(), 2);
+    EXPECT_LE(notes.linesRead, 3 * nested.count('\n'));
 }
 
 TEST(StoreVdir, TextValuesInBase64AreDecodedFromTheirCharset)
@@ -690,12 +701,16 @@ TEST(StoreVdir, TextValuesInBase64AreDecodedFromTheirCharset)
         // Folded, with a charset.
         {"3.0", "N;ENCODING=b;CHARSET=ISO-8859-1:" + QByteArray("Stra\xDF""er;Hans;;;").toBase64().insert(6, "\r\n ") + "\r\n",
          "last name", "Straßer"},
+        // A NUL is no text: the card goes on after it.
+        {"3.0", "N:Lee;Ann;;;\r\nNOTE;ENCODING=b:" + QByteArray("a\0b", 3).toBase64() + "\r\n", "notes", "ab"},
     };
     for (const auto &c : cases) {
-        const SyncRecordList contacts =
-            contactsOfFile(QByteArray("BEGIN:VCARD\r\nVERSION:") + c.version + "\r\n" + c.lines + "TEL;CELL:555\r\nEND:VCARD\r\n");
+        std::unique_ptr<SyncRecordSnapshot> s;
+        const SyncRecordList contacts = contactsOfFile(
+            QByteArray("BEGIN:VCARD\r\nVERSION:") + c.version + "\r\n" + c.lines + "TEL;CELL:555\r\nEND:VCARD\r\n", &s);
         ASSERT_EQ(contacts.size(), 1) << c.lines.data();
         EXPECT_EQ(contacts.first().record.value(QLatin1String(c.key)).toString(), QString::fromUtf8(c.value)) << c.lines.data();
+        EXPECT_EQ(items(*s, contacts.first().record, QStringLiteral("phone numbers")), QStringList{"mobile 555"}) << c.lines.data();
     }
 }
 
@@ -784,6 +799,14 @@ TEST(StoreVdir, ManyCardsOfAFileAreNamedFirstFewThenCounted)
     EXPECT_EQ(contactsLogged(QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\n").repeated(25), log).size(), 25);
     EXPECT_EQ(lostEnds(log), (QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
     EXPECT_EQ(log.filter(QStringLiteral("15 more cards of \"")).filter(QStringLiteral("lost their END")).size(), 1)
+        << log.join('\n').toStdString();
+
+    // So are cards read up to their AGENT (each followed by its agent's card).
+    log.clear();
+    const QByteArray atAgent = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;John\r\nAGENT:\r\n" + lee;
+    EXPECT_EQ(contactsLogged(atAgent.repeated(25), log).size(), 50);
+    EXPECT_EQ(lostEnds(log).size(), 10);
+    EXPECT_EQ(log.filter(QStringLiteral("15 more cards of \"")).filter(QStringLiteral("AGENTs")).size(), 1)
         << log.join('\n').toStdString();
 
     // And the parser's own warnings, one for each escape it cannot read.

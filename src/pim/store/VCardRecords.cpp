@@ -767,7 +767,9 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
     // through is [crRunFrom, crRunTo): a run of lone CRs is as many empty
     // lines, and each would otherwise look through the rest of it for an LF.
     qsizetype crRunFrom = 0, crRunTo = 0;
+    qsizetype linesRead = 0;  // each time a line is looked at
     auto lineAt = [&](qsizetype at) -> std::pair<QByteArrayView, qsizetype> {
+        ++linesRead;
         qsizetype end = at;
         while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
         qsizetype next = end + 1;
@@ -912,6 +914,7 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }
+    if (notes) notes->linesRead = linesRead;
     return cards;
 }
 

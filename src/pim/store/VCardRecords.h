@@ -36,6 +36,9 @@ struct VCardFileNotes
     // A crafted file gives one for every few bytes.
     QList<std::pair<qsizetype, QString>> parserWarnings;
     qsizetype parserWarningCount = 0;
+    // The lines the splitter looked at, each time it did: no line is read
+    // over and over (see splitVCards).
+    qsizetype linesRead = 0;
 };
 
 // Splits a file of vCards into one text per card, made what the vCard parser
