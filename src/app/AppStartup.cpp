@@ -92,7 +92,7 @@ QString usageText()
         "  --quit-after-state N      print each state entered, quit when state N is reached\n"
         "  --exit-on-first-paint     quit once the window has been painted\n"
         "Exit status: 0 the wizard ran, 2 wrong options or phone fixture, 3 no display,\n"
-        "4 the wizard already runs for this home folder.\n");
+        "4 the wizard already runs for this home folder or cache folder.\n");
 }
 
 QRect windowGeometryForScreen(const QSize &preferred, const QSize &minimum, const QRect &available)
@@ -245,16 +245,25 @@ void removeLeftoversOfEarlierRuns()
 
 // A later start on the same home: the running wizard comes forward, and
 // the start ends with one line. No box: a start from a terminal would wait
-// for its OK.
+// for its OK. A wizard of another home that uses the same cache folder is
+// left where it is, and the line names the folder that keeps the start out.
 int tellAlreadyRunning(SingleInstance &instance)
 {
-    const bool cameForward = instance.askRunningToComeForward();
+    using Answer = SingleInstance::Answer;
+    const Answer answer = instance.askRunningToComeForward();
     // A wizard of another cache folder has its come-forward socket there.
-    const QString text =
-        cameForward ? QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
-                                     "its window has been brought to the front.")
-                    : QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
-                                     "its window could not be brought to the front.");
+    QString text;
+    if (answer == Answer::CameForward)
+        text = QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
+                              "its window has been brought to the front.");
+    else if (instance.homeHeld())
+        text = QStringLiteral("Solvenna to Windows Phone is already running for this home folder; "
+                              "its window could not be brought to the front.");
+    else
+        text = QStringLiteral("Solvenna to Windows Phone is already running %1with the cache folder %2, "
+                              "which only one wizard at a time can use.")
+                   .arg(answer == Answer::OtherHome ? QStringLiteral("for another home folder ") : QString(),
+                        instance.folder());
     std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
     return kExitAlreadyRunning;

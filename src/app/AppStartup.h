@@ -18,7 +18,7 @@ class SimulatedPhone;
 enum ExitStatus : int {
     kExitUsage = 2,           // wrong options, or a phone fixture that cannot be used
     kExitNoDisplay = 3,       // no display could be opened
-    kExitAlreadyRunning = 4,  // the wizard already runs for this home folder
+    kExitAlreadyRunning = 4,  // the wizard already runs for this home folder or cache folder
 };
 
 struct StartupOptions

@@ -8,17 +8,137 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vtrapp {
 namespace {
-constexpr char kComeForward[] = "come-forward\n";
+// A later start names its home folder ("come-forward DEV:INODE"): only the
+// wizard of that home comes forward; one of another home sharing the cache
+// folder answers so and stays where it is.
+constexpr char kComeForward[] = "come-forward ";
 constexpr char kComing[] = "ok\n";
+constexpr char kOtherHome[] = "other-home\n";
+
+// The home folder's device and inode, the same however it is named (a link
+// to it files into the same new phone's folder); empty when it cannot be
+// looked at.
+QByteArray homeIdentity(const QString &home)
+{
+    const QByteArray path = QFile::encodeName(home);
+    struct stat st;
+    if (path.isEmpty() || path.contains('\0') || ::stat(path.constData(), &st) != 0) return {};
+    return QByteArray::number(quint64(st.st_dev), 16) + ':' + QByteArray::number(quint64(st.st_ino), 16);
+}
+
+bool isIdentity(const QByteArray &text)
+{
+    const qsizetype colon = text.indexOf(':');
+    if (colon <= 0 || colon + 1 == text.size() || text.size() > 40) return false;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (i != colon && !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+// One line of a file of /proc, or nothing when it lacks it.
+QByteArray procField(const QString &path, const QByteArray &name)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    // A file of /proc has no size: it ends where a read answers nothing.
+    for (QByteArray line; !(line = file.readLine(4096)).isEmpty();)
+        if (line.startsWith(name)) return line.mid(name.size()).trimmed();
+    return {};
+}
+
+// The file of `fd` as the kernel names it in /proc/locks: the device of its
+// file system (which stat does not always give: a btrfs subvolume answers
+// one of its own) and the inode.
+struct LockKey
+{
+    unsigned major = 0, minor = 0;
+    quint64 inode = 0;
+};
+
+bool lockKey(int fd, LockKey *key)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    key->major = ::major(st.st_dev);
+    key->minor = ::minor(st.st_dev);
+    key->inode = quint64(st.st_ino);
+    const QString fdinfo = QStringLiteral("/proc/self/fdinfo/%1").arg(fd);
+    bool ok = false;
+    const quint64 inode = procField(fdinfo, "ino:").toULongLong(&ok);
+    if (ok) key->inode = inode;
+    const QByteArray mount = procField(fdinfo, "mnt_id:");
+    if (mount.isEmpty()) return true;
+    // "ID PARENT MAJOR:MINOR ..."
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly)) return true;
+    for (QByteArray line; !(line = mounts.readLine()).isEmpty();) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3 || fields[0] != mount) continue;
+        const QList<QByteArray> device = fields[2].split(':');
+        bool majorOk = false, minorOk = false;
+        const unsigned major = device.value(0).toUInt(&majorOk), minor = device.value(1).toUInt(&minorOk);
+        if (device.size() == 2 && majorOk && minorOk) {
+            key->major = major;
+            key->minor = minor;
+        }
+        break;
+    }
+    return true;
+}
+
+// Who holds the flock that keeps `fd` from being locked, as /proc/locks
+// and the holder's own entry in /proc tell: a process of this user, one of
+// another user, or none that can be seen (the lock has gone since, or its
+// holder lies in another pid namespace or behind a hidden /proc).
+struct LockHolder
+{
+    enum { ThisUser, OtherUser, Unseen } who = Unseen;
+    qint64 pid = 0;
+    qint64 uid = -1;
+};
+
+LockHolder flockHolder(int fd)
+{
+    LockHolder holder;
+    LockKey key;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!lockKey(fd, &key) || !locks.open(QIODevice::ReadOnly)) return holder;
+    // "1: FLOCK  ADVISORY  WRITE PID MAJOR:MINOR:INODE START END"; a waiter
+    // has "->" after the number and holds nothing.
+    for (QByteArray line; !(line = locks.readLine(4096)).isEmpty();) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] != "FLOCK") continue;
+        const QList<QByteArray> file = fields[5].split(':');
+        bool ok[4] = {};
+        const qint64 pid = fields[4].toLongLong(&ok[0]);
+        if (file.size() != 3 || file[0].toUInt(&ok[1], 16) != key.major || file[1].toUInt(&ok[2], 16) != key.minor ||
+            file[2].toULongLong(&ok[3]) != key.inode || !ok[0] || !ok[1] || !ok[2] || !ok[3] || pid <= 0)
+            continue;
+        // "Uid: REAL EFFECTIVE SAVED FILESYSTEM". Not the owner of
+        // /proc/PID: that is root's for a process that changed its user.
+        const QList<QByteArray> uids =
+            procField(QStringLiteral("/proc/%1/status").arg(pid), "Uid:").simplified().split(' ');
+        bool uidOk = false;
+        const qint64 uid = uids.size() >= 2 ? uids[1].toLongLong(&uidOk) : -1;
+        if (!uidOk) continue;
+        holder.pid = pid;
+        holder.uid = uid;
+        holder.who = uid == qint64(::geteuid()) ? LockHolder::ThisUser : LockHolder::OtherUser;
+        if (holder.who == LockHolder::ThisUser) break;
+    }
+    return holder;
+}
 }  // namespace
 
 SingleInstance::SingleInstance(const QString &folder, const QString &home, QObject *parent)
@@ -47,8 +167,10 @@ QString SingleInstance::socketPath() const
 
 SingleInstance::Claim SingleInstance::claim()
 {
+    if (m_homeIdentity.isEmpty()) m_homeIdentity = homeIdentity(m_home);
     QString homeWhy;
     const Claim home = claimHome(&homeWhy);
+    m_homeHeld = home == Claim::HeldByAnother;
     // Opened even when the home is taken: a wizard of this cache folder
     // listens there.
     QString folderWhy;
@@ -62,20 +184,57 @@ SingleInstance::Claim SingleInstance::claim()
 
 // The home folder holds the new phone's folder whatever the cache folder
 // is: it is opened and locked, and nothing is made in it. A link in its
-// place is followed, as the new phone's folder is made where it leads.
+// place is not followed: whoever may change the link would choose what is
+// locked.
 SingleInstance::Claim SingleInstance::claimHome(QString *why)
 {
     const QByteArray path = QFile::encodeName(m_home);
+    const QString what = QStringLiteral("The home folder %1").arg(m_home);
     if (m_homeFd < 0) {
         if (path.isEmpty() || path.contains('\0')) {
             *why = QStringLiteral("No home folder can be locked.");
             return Claim::Unknown;
         }
-        m_homeFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        m_homeFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_homeFd < 0) {
+            const int error = errno;
+            struct stat st;
+            const QString reason = ::lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode)
+                                       ? QStringLiteral("it is a link")
+                                       : QString::fromLocal8Bit(std::strerror(error));
+            *why = QStringLiteral("%1 cannot be locked (%2).").arg(what, reason);
+            return Claim::Unknown;
+        }
     }
-    if (m_homeFd >= 0 && ::flock(m_homeFd, LOCK_EX | LOCK_NB) == 0) return Claim::Ours;
-    if (m_homeFd >= 0 && errno == EWOULDBLOCK) return Claim::HeldByAnother;
-    *why = QStringLiteral("The home folder %1 cannot be locked (%2).").arg(m_home, QString::fromLocal8Bit(std::strerror(errno)));
+    return takeLock(m_homeFd, what, why);
+}
+
+// A lock held by another user's process (the home folder may be open to
+// every user) or by one that cannot be seen is not a wizard of this user's:
+// it is said and keeps nobody out, though nothing can be told from it.
+SingleInstance::Claim SingleInstance::takeLock(int fd, const QString &what, QString *why)
+{
+    // The holder may let go between the attempt and the look at it.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Claim::Ours;
+        if (errno != EWOULDBLOCK) {
+            *why = QStringLiteral("%1 cannot be locked (%2).").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+            return Claim::Unknown;
+        }
+        const LockHolder holder = flockHolder(fd);
+        if (holder.who == LockHolder::ThisUser) return Claim::HeldByAnother;
+        if (holder.who == LockHolder::OtherUser) {
+            *why = QStringLiteral("%1 is locked by a process of another user (process %2, user %3): not a wizard "
+                                  "of this user's, so it keeps no start out.")
+                       .arg(what)
+                       .arg(holder.pid)
+                       .arg(holder.uid);
+            return Claim::Unknown;
+        }
+    }
+    *why = QStringLiteral("%1 is locked by a process that cannot be seen: not a wizard of this user's, so it keeps "
+                          "no start out.")
+               .arg(what);
     return Claim::Unknown;
 }
 
@@ -94,11 +253,7 @@ SingleInstance::Claim SingleInstance::claimFolder(QString *why)
     }
     // The kernel lets a lock go with the process that held it, however it
     // ended: one left by a wizard that died keeps nobody out.
-    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return Claim::HeldByAnother;
-        *why = QStringLiteral("%1 cannot be locked (%2).").arg(lockPath(), QString::fromLocal8Bit(std::strerror(errno)));
-        return Claim::Unknown;
-    }
+    if (const Claim claim = takeLock(m_lockFd, lockPath(), why); claim != Claim::Ours) return claim;
     m_folderLocked = true;
     if (m_server) return Claim::Ours;
     // The lock is ours: a socket left behind is stale.
@@ -114,10 +269,14 @@ SingleInstance::Claim SingleInstance::claimFolder(QString *why)
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 if (!socket->canReadLine()) return;
                 const QByteArray line = socket->readLine(64);
-                if (line == kComeForward) {
-                    socket->write(kComing);
+                const qsizetype prefix = qsizetype(sizeof kComeForward) - 1;
+                const bool asked = line.startsWith(kComeForward) && line.endsWith('\n');
+                const QByteArray identity = asked ? line.sliced(prefix, line.size() - prefix - 1) : QByteArray();
+                if (asked && isIdentity(identity)) {
+                    const bool ours = identity == m_homeIdentity;
+                    socket->write(ours ? kComing : kOtherHome);
                     socket->flush();
-                    Q_EMIT comeForwardRequested();
+                    if (ours) Q_EMIT comeForwardRequested();
                 }
                 socket->disconnectFromServer();
             });
@@ -126,17 +285,20 @@ SingleInstance::Claim SingleInstance::claimFolder(QString *why)
     return Claim::Ours;
 }
 
-bool SingleInstance::askRunningToComeForward(int timeoutMs)
+SingleInstance::Answer SingleInstance::askRunningToComeForward(int timeoutMs)
 {
-    if (m_folderFd < 0) return false;
+    if (m_homeIdentity.isEmpty()) m_homeIdentity = homeIdentity(m_home);
+    // A start that cannot name its home cannot tell whose the wizard is.
+    if (m_folderFd < 0 || m_homeIdentity.isEmpty()) return Answer::NoAnswer;
     QLocalSocket socket;
     socket.connectToServer(socketPath());
-    if (!socket.waitForConnected(timeoutMs)) return false;
-    socket.write(kComeForward);
-    if (!socket.waitForBytesWritten(timeoutMs)) return false;
+    if (!socket.waitForConnected(timeoutMs)) return Answer::NoAnswer;
+    socket.write(kComeForward + m_homeIdentity + '\n');
+    if (!socket.waitForBytesWritten(timeoutMs)) return Answer::NoAnswer;
     while (!socket.canReadLine())
-        if (!socket.waitForReadyRead(timeoutMs)) return false;
-    return socket.readLine(64) == kComing;
+        if (!socket.waitForReadyRead(timeoutMs)) return Answer::NoAnswer;
+    const QByteArray answer = socket.readLine(64);
+    return answer == kComing ? Answer::CameForward : answer == kOtherHome ? Answer::OtherHome : Answer::NoAnswer;
 }
 
 }  // namespace vtrapp

@@ -13,6 +13,8 @@ namespace vtrapp {
 // folder) and one in the cache's folder of ours (where the temporary folder
 // lives, whatever the session's runtime folder), and listens there; a later
 // start finds a lock held and asks the first to bring its window forward.
+// Only a lock that a process of this user holds keeps a start out: a home
+// folder other users may open can be locked by any of them.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -25,18 +27,26 @@ public:
 
     enum class Claim { Ours, HeldByAnother, Unknown };
     // Takes the locks; Ours: this is the wizard (it then listens for later
-    // starts). HeldByAnother: a wizard runs for this home or this folder.
-    // Unknown: a lock cannot be taken (the folder is a link or another
-    // user's, the home folder cannot be locked) and nothing can be told;
-    // unknownReason() says why.
+    // starts). HeldByAnother: a process of this user holds the lock of this
+    // home (homeHeld()) or of this folder. Unknown: a lock cannot be taken
+    // (the folder is a link or another user's, the home folder is a link or
+    // cannot be locked, another user's process or one that cannot be seen
+    // holds a lock) and nothing can be told; unknownReason() says why.
     Claim claim();
     QString unknownReason() const { return m_unknownReason; }
+    // With HeldByAnother: whether it is the home folder's lock that is held;
+    // otherwise only the folder's is, by a wizard that may be another home's.
+    bool homeHeld() const { return m_homeHeld; }
     // Whether this start holds the lock of `folder`: no other wizard uses
     // the temporary folder there (with Ours, and with Unknown when only the
     // home folder could not be locked).
     bool holdsFolderLock() const { return m_folderLocked; }
-    // Tells the running wizard to come forward; true when it answered.
-    bool askRunningToComeForward(int timeoutMs = 3000);
+    // Tells the wizard listening in `folder` to come forward if it is this
+    // home's: CameForward when it did, OtherHome when it runs for another
+    // home folder (it stays where it is), NoAnswer otherwise.
+    enum class Answer { CameForward, OtherHome, NoAnswer };
+    Answer askRunningToComeForward(int timeoutMs = 3000);
+    QString folder() const { return m_folder; }
     QString lockPath() const { return m_folder + QStringLiteral("/wizard.lock"); }
 
 Q_SIGNALS:
@@ -48,6 +58,7 @@ private:
 
     Claim claimHome(QString *why);
     Claim claimFolder(QString *why);
+    Claim takeLock(int fd, const QString &what, QString *why);
 
     QString m_folder;
     QString m_home;
@@ -56,6 +67,9 @@ private:
     int m_folderFd = -1;
     int m_lockFd = -1;
     bool m_folderLocked = false;
+    bool m_homeHeld = false;
+    // The home folder as a later start names it to the running wizard.
+    QByteArray m_homeIdentity;
     QLocalServer *m_server = nullptr;
 };
 

@@ -21,11 +21,14 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
 
 #include <csignal>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -250,6 +253,7 @@ QString freshFolderOfOurs(const QString &hint)
 TEST(SingleInstance, OneWizardPerHomeAndFolderOfOursAndALaterStartBringsItForward)
 {
     using Claim = vtrapp::SingleInstance::Claim;
+    using Answer = vtrapp::SingleInstance::Answer;
     const QString home = testenv::makeTempDir(QStringLiteral("home"));
     const QString cache = testenv::makeTempDir(QStringLiteral("cache"));
     const QString links = testenv::makeTempDir(QStringLiteral("links"));
@@ -260,26 +264,36 @@ TEST(SingleInstance, OneWizardPerHomeAndFolderOfOursAndALaterStartBringsItForwar
     ASSERT_EQ(first.claim(), Claim::Ours);
     int forward = 0;
     QObject::connect(&first, &vtrapp::SingleInstance::comeForwardRequested, [&] { ++forward; });
-    // The person's cache folder or home by another name is the same; the
-    // same home with another cache folder files into the same new phone's
-    // folder; another home and cache folder is another wizard.
+    // The person's cache folder by another name is the same; the same home
+    // with another cache folder files into the same new phone's folder;
+    // another home and cache folder is another wizard.
     vtrapp::SingleInstance second(links + QStringLiteral("/cache/Solvenna to Windows Phone"), home);
     EXPECT_EQ(second.claim(), Claim::HeldByAnother);
-    for (const QString &sameHome : {home, links + QStringLiteral("/home")}) {
-        vtrapp::SingleInstance otherCache(freshFolderOfOurs(QStringLiteral("other")), sameHome);
-        EXPECT_EQ(otherCache.claim(), Claim::HeldByAnother) << qPrintable(sameHome);
-        EXPECT_FALSE(otherCache.askRunningToComeForward(60000)) << "no wizard listens in that cache folder";
-    }
+    EXPECT_TRUE(second.homeHeld());
+    vtrapp::SingleInstance otherCache(freshFolderOfOurs(QStringLiteral("other")), home);
+    EXPECT_EQ(otherCache.claim(), Claim::HeldByAnother);
+    EXPECT_EQ(otherCache.askRunningToComeForward(60000), Answer::NoAnswer) << "no wizard listens in that cache folder";
     vtrapp::SingleInstance elsewhere(freshFolderOfOurs(QStringLiteral("other")), testenv::makeTempDir(QStringLiteral("home")));
     EXPECT_EQ(elsewhere.claim(), Claim::Ours);
     EXPECT_EQ(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
 
     // The later start waits for the answer; the first answers from its event loop.
-    std::atomic<int> answered{-1};
-    std::thread asking([&] { answered = second.askRunningToComeForward(60000) ? 1 : 0; });
-    EXPECT_TRUE(WizardHarness::waitFor([&] { return answered >= 0; }, 90000));
-    asking.join();
-    EXPECT_EQ(answered, 1);
+    auto ask = [](vtrapp::SingleInstance &later) {
+        std::atomic<int> answered{-1};
+        std::thread asking([&] { answered = int(later.askRunningToComeForward(60000)); });
+        EXPECT_TRUE(WizardHarness::waitFor([&] { return answered >= 0; }, 90000));
+        asking.join();
+        return Answer(answered.load());
+    };
+    EXPECT_EQ(ask(second), Answer::CameForward);
+    EXPECT_EQ(forward, 1);
+    // Another home sharing the cache folder: only the folder's lock is held,
+    // and the wizard there is not this home's.
+    vtrapp::SingleInstance otherHome(cache + QStringLiteral("/Solvenna to Windows Phone"),
+                                     testenv::makeTempDir(QStringLiteral("home")));
+    EXPECT_EQ(otherHome.claim(), Claim::HeldByAnother);
+    EXPECT_FALSE(otherHome.homeHeld());
+    EXPECT_EQ(ask(otherHome), Answer::OtherHome);
     EXPECT_EQ(forward, 1);
 
     // A lock left by a wizard that died does not keep the next one out.
@@ -296,13 +310,18 @@ TEST(SingleInstance, OneWizardPerHomeAndFolderOfOursAndALaterStartBringsItForwar
     EXPECT_FALSE(throughLink.holdsFolderLock());
     EXPECT_EQ(QDir(person).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden), QStringList());
 
-    // A home that cannot be locked: whether a wizard of it runs cannot be
-    // told, but the temporary folder is this start's alone.
-    vtrapp::SingleInstance noHome(freshFolderOfOurs(QStringLiteral("nohome")), home + QStringLiteral("/missing"));
-    EXPECT_EQ(noHome.claim(), Claim::Unknown);
-    EXPECT_TRUE(noHome.unknownReason().startsWith(QStringLiteral("The home folder %1/missing cannot be locked").arg(home)))
-        << qPrintable(noHome.unknownReason());
-    EXPECT_TRUE(noHome.holdsFolderLock());
+    // A home that cannot be locked (not there, or a link, even to a home
+    // nobody holds): whether a wizard of it runs cannot be told, but the
+    // temporary folder is this start's alone.
+    ASSERT_TRUE(QFile::link(testenv::makeTempDir(QStringLiteral("home")), links + QStringLiteral("/unheld")));
+    for (const auto &[path, why] : {std::pair{home + QStringLiteral("/missing"), "No such file or directory"},
+                                    std::pair{links + QStringLiteral("/unheld"), "it is a link"}}) {
+        vtrapp::SingleInstance noHome(freshFolderOfOurs(QStringLiteral("nohome")), path);
+        EXPECT_EQ(noHome.claim(), Claim::Unknown);
+        EXPECT_EQ(noHome.unknownReason().toStdString(),
+                  QStringLiteral("The home folder %1 cannot be locked (%2).").arg(path, QLatin1String(why)).toStdString());
+        EXPECT_TRUE(noHome.holdsFolderLock());
+    }
 }
 
 TEST(SingleInstance, OnlyItsOwnMessageBringsTheWizardForward)
@@ -372,15 +391,26 @@ bool startWithSimulatedPhone(QProcess &process, QProcessEnvironment env)
 
 // What a start that finds the wizard running says: its one line (after what
 // Qt may say of the session), and no page of a wizard of its own.
-void expectEndsAsAlreadyRunning(const ProgramRun &run, bool cameForward)
+void expectEndsAsAlreadyRunning(const ProgramRun &run, const QString &line)
 {
     EXPECT_EQ(run.status, vtrapp::kExitAlreadyRunning) << qPrintable(run.out + run.err);
-    const QString line = QStringLiteral("Solvenna to Windows Phone is already running for this home folder; its window %1.\n")
-                             .arg(cameForward ? QStringLiteral("has been brought to the front")
-                                              : QStringLiteral("could not be brought to the front"));
     EXPECT_TRUE(run.err.endsWith(line)) << qPrintable(run.err);
-    EXPECT_EQ(run.err.count(QStringLiteral("Solvenna to Windows Phone")), 1) << qPrintable(run.err);
+    EXPECT_EQ(run.err.count(QStringLiteral("Solvenna to Windows Phone")),
+              line.count(QStringLiteral("Solvenna to Windows Phone")))
+        << qPrintable(run.err);
     EXPECT_FALSE(run.out.contains(QStringLiteral("state 0"))) << qPrintable(run.out);
+}
+
+QString runsForThisHome(bool cameForward)
+{
+    return QStringLiteral("Solvenna to Windows Phone is already running for this home folder; its window %1.\n")
+        .arg(cameForward ? QStringLiteral("has been brought to the front")
+                         : QStringLiteral("could not be brought to the front"));
+}
+
+void expectEndsAsAlreadyRunning(const ProgramRun &run, bool cameForward)
+{
+    expectEndsAsAlreadyRunning(run, runsForThisHome(cameForward));
 }
 
 // The folder of ours in the cache as an earlier version left it (open to
@@ -483,7 +513,10 @@ TEST(Startup, ASecondStartWithADisplayEndsWithoutABox)
 // wizard, brings it forward and ends, and nothing of the running wizard's is
 // removed. A start of the same home with another cache folder would file into
 // the same new phone's folder: it ends too, though it cannot reach the window,
-// and clears nothing. Once that wizard has gone, a start takes what it left.
+// and clears nothing. A start of another home with the same cache folder
+// would share the temporary folder: it ends naming that folder, and leaves the
+// other home's window where it is. Once that wizard has gone, a start takes
+// what it left.
 TEST(Startup, AStartOfAnotherSessionFindsTheRunningWizardAndRemovesNothingOfIt)
 {
     const QString home = testenv::makeTempDir(QStringLiteral("sessions"));
@@ -513,19 +546,26 @@ TEST(Startup, AStartOfAnotherSessionFindsTheRunningWizardAndRemovesNothingOfIt)
     const QString otherTemp = home + QStringLiteral("/other cache/Solvenna to Windows Phone/tmp");
     testenv::writeFile(otherTemp + QStringLiteral("/backup-earlier/Manifest.db"), "x");
     otherCache.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/other cache"));
+    QProcessEnvironment otherHome = privateEnvironment(testenv::makeTempDir(QStringLiteral("other home")));
+    otherHome.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
 
     const struct
     {
         const char *what;
         QProcessEnvironment env;
-        bool cameForward;
-    } cases[] = {{"another runtime folder", otherSession, true},
-                 {"no runtime folder", noSession, true},
-                 {"another cache folder", otherCache, false}};
+        QString line;
+    } cases[] = {
+        {"another runtime folder", otherSession, runsForThisHome(true)},
+        {"no runtime folder", noSession, runsForThisHome(true)},
+        {"another cache folder", otherCache, runsForThisHome(false)},
+        {"another home folder", otherHome,
+         QStringLiteral("Solvenna to Windows Phone is already running for another home folder with the cache "
+                        "folder %1/cache/Solvenna to Windows Phone, which only one wizard at a time can use.\n")
+             .arg(home)}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const ProgramRun second = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("0")}, c.env);
-        expectEndsAsAlreadyRunning(second, c.cameForward);
+        expectEndsAsAlreadyRunning(second, c.line);
         EXPECT_EQ(entriesNamed(temp, QStringLiteral("simulated-phone-")), running);
     }
     EXPECT_TRUE(QFileInfo::exists(otherTemp + QStringLiteral("/backup-earlier/Manifest.db")));
@@ -582,6 +622,66 @@ TEST(Startup, AStartThatCannotTakeTheLockClearsNothing)
     const ProgramRun next = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
     EXPECT_EQ(next.status, 0) << qPrintable(next.err);
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/tmp/backup-earlier")));
+}
+
+// A process of another user (65534) holding a flock on the folder `path`,
+// as one may on a home open to every user, until `*release` is closed; it
+// opens the folder as root (the tests' folders are root's alone). Answers
+// its pid, or -1.
+pid_t lockAsAnotherUser(const QString &path, int *release)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int ready[2], wait[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(wait, O_CLOEXEC) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(wait[1]);
+        const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY);
+        const char locked = fd >= 0 && ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0 &&
+                            ::flock(fd, LOCK_EX) == 0;
+        char byte;
+        if (::write(ready[1], &locked, 1) == 1) (void)!::read(wait[0], &byte, 1);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(wait[0]);
+    *release = wait[1];
+    char locked = 0;
+    const bool ok = pid > 0 && ::read(ready[0], &locked, 1) == 1 && locked;
+    ::close(ready[0]);
+    return ok ? pid : -1;
+}
+
+// A home folder that cannot be locked keeps no start out: another user's
+// process holds its lock, or it is not there. The start says why it cannot
+// tell whether a wizard runs, and clears what a killed run left in the
+// temporary folder, whose lock it holds.
+TEST(Startup, AHomeThatCannotBeLockedKeepsNoStartOutAndLeftoversGo)
+{
+    for (const bool foreign : {true, false}) {
+        if (foreign && ::geteuid() != 0) continue;  // only root starts a process of another user
+        const QString base = testenv::makeTempDir(QStringLiteral("unlockable"));
+        QProcessEnvironment env = privateEnvironment(base);
+        const QString home = foreign ? base : base + QStringLiteral("/missing");
+        env.insert(QStringLiteral("HOME"), home);
+        const QString leftover =
+            base + QStringLiteral("/cache/Solvenna to Windows Phone/tmp/backup-earlier/Manifest.db");
+        testenv::writeFile(leftover, "x");
+        int release = -1;
+        const pid_t holder = foreign ? lockAsAnotherUser(home, &release) : 0;
+        ASSERT_GE(holder, 0);
+        const ProgramRun run = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
+        ::close(release);
+        if (foreign) ::waitpid(holder, nullptr, 0);
+        EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+        const QString says =
+            foreign ? QStringLiteral("is locked by a process of another user (process %1, user 65534)").arg(holder)
+                    : QStringLiteral("cannot be locked (No such file or directory)");
+        EXPECT_TRUE(run.err.contains(
+            QStringLiteral("Whether the wizard already runs cannot be told: The home folder %1 %2").arg(home, says)))
+            << qPrintable(run.err);
+        EXPECT_FALSE(QFileInfo::exists(leftover));
+    }
 }
 
 // Logging out (SIGHUP) and Ctrl+C (SIGINT) end the run as Quit does: it ends
