@@ -1,8 +1,9 @@
 // The MTP device's object map of a large phone: building it against walking
 // the same phone's objects without keeping anything (the map's overhead),
-// and the memory the build takes at its peak; and a phone of deeply nested
+// and the memory the build takes at its peak; a phone of deeply nested
 // folders listed folder by folder, whose time per folder must stay flat as
-// the depth doubles.
+// the depth doubles; and a folder of files of one name, whose time per file
+// must stay flat as their number doubles.
 //
 // The simulated phone holds 50,000 objects: 2,000 folders (40 at the top,
 // 49 in each) and 48,000 files (24 in each folder). Listings carry dates, so
@@ -221,6 +222,30 @@ void BM_ListDeepFolders(benchmark::State &state)
         double(listed) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ListDeepFolders)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+// One folder of files that all have the same name, as a phone's album
+// covers may: each takes a free name of its own, and the time per file must
+// stay flat as their number doubles.
+void BM_BuildMapOfOneName(benchmark::State &state)
+{
+    static std::map<int64_t, std::unique_ptr<OpenedPhone>> phones;
+    std::unique_ptr<OpenedPhone> &phone = phones[state.range(0)];
+    if (!phone)
+        phone = std::make_unique<OpenedPhone>([count = state.range(0)](MtpSimPhone &phone) {
+            const uint32_t folder = phone.addFolder(kStorage, 0, QStringLiteral("Covers"));
+            for (int64_t i = 0; i < count; ++i)
+                phone.addFileOfSize(kStorage, folder, QStringLiteral("cover.jpg"), 1000, 1360836900);
+        });
+    LogSetCategoryEnabled(1, false);
+    MTPDevice device(0x04e8, 0x6642, phone->sim);
+    device.setMTPDevice(phone->handle, kStorage);
+    for (auto _ : state)
+        device.setCaches();
+    state.counters["us_per_file"] = benchmark::Counter(
+        double(state.range(0)) * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    device.detach();
+}
+BENCHMARK(BM_BuildMapOfOneName)->Arg(5000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -162,16 +162,23 @@ TEST_F(MtpDeviceTest, PhoneNamesAreDataNotStructure)
     EXPECT_EQ(typeFile.value("size").toString(), "18");
     EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\filename").value("filename").toString(), "filename");
 
-    // Cleaned names; clashes keep the first listed; a folder beats a file.
-    EXPECT_THAT(listNames("E:\\Music"), ElementsAre("a_b.mp3", "dup.txt", "filename", "folder_id", "late.mp3", "Notes",
-                                                    "size", "slash_in name.txt", "type"));
+    // Cleaned names; of two that clash (the same, or two that clean into
+    // one) the first listed keeps it and the other takes a free one, also
+    // on every later listing; a folder keeps its name over a file.
+    const std::string names = "a_b-1.mp3 a_b.mp3 dup-1.txt dup.txt filename folder_id late.mp3 Notes Notes-1 size "
+                              "slash_in name.txt type";
+    EXPECT_EQ(listNames("E:\\Music").join(' ').toStdString(), names);
+    EXPECT_EQ(listNames("E:\\Music").join(' ').toStdString(), names);
     EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\a_b.mp3").value("size").toString(), "100");
+    EXPECT_EQ(mtp->oidForPath("E:\\Music\\a_b-1.mp3"), idOf(kCard, "Music/a_b.mp3"));
+    EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\a_b-1.mp3").value("size").toString(), "200");
     EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\dup.txt").value("size").toString(), "6");
+    EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\dup-1.txt").value("size").toString(), "7");
     EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\Notes").value("type").toString(), "dir");
+    EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\Notes-1").value("type").toString(), "file");
     EXPECT_THAT(listNames("E:\\Music\\Notes"), ElementsAre("inner.txt"));
-    // The file that lost its name is not reachable through any path.
     EXPECT_EQ(mtp->objectCount(),
-              1 /*root*/ + 2 /*Music, Empty*/ + 1 /*Elsewhere*/ + 8 /*files*/ + 1 /*Notes*/ + 1 /*folder_id*/);
+              1 /*root*/ + 2 /*Music, Empty*/ + 1 /*Elsewhere*/ + 11 /*files*/ + 1 /*Notes*/ + 1 /*folder_id*/);
 
     // Listings without dates: the times were fetched.
     EXPECT_EQ(mtp->dictionaryForPath("E:\\Music\\late.mp3").value("mod").toString(), "20120505050505");
@@ -193,8 +200,13 @@ TEST_F(MtpDeviceTest, FolderNamesAreCleanedLikeFileNames)
     phone->addFolder(kInternal, 0, "..");
     phone->addFolder(kInternal, 0, ".");
     phone->addFolder(kInternal, 0, "");
+    // A file listed before a folder of its name moves to a free name.
+    phone->addFile(kInternal, 0, "Box", "b");
+    phone->addFile(kInternal, phone->addFolder(kInternal, 0, "Box"), "in.txt", "i");
     open(kInternal);
-    EXPECT_THAT(listNames("E:\\"), ElementsAre("._", "_", "a_b_c"));
+    EXPECT_THAT(listNames("E:\\"), ElementsAre("._", "_", "a_b_c", "Box", "Box-1"));
+    EXPECT_THAT(listNames("E:\\Box"), ElementsAre("in.txt"));
+    EXPECT_EQ(mtp->dictionaryForPath("E:\\Box-1").value("size").toString(), "1");
     EXPECT_EQ(mtp->dictionaryForPath("E:\\a_b_c").value("filename").toString(), "a_b_c");
     EXPECT_EQ(mtp->pathToObjectID(idOf(kInternal, "a:b\\c/f.txt")), "E:\\a_b_c\\f.txt");
     EXPECT_EQ(mtp->dictionaryForPath("E:\\a_b_c\\f.txt").value("size").toString(), "1");

@@ -1,8 +1,9 @@
 // The migrators' walk of a phone: through the whole road of a simulated
 // phone (MTP device, platform device, phone file objects), nested folders as
-// deep as a path on this computer can reach, and no deeper; the phone's
-// playlists naming songs as the phone spells their paths; a card's pipe left
-// alone; no second read of the phone once the person has stopped.
+// deep as a path on this computer can reach, and no deeper; two songs whose
+// names clean into one both backed up; the phone's playlists naming songs as
+// the phone spells their paths; a card's pipe left alone; no second read of
+// the phone once the person has stopped.
 
 #include "devices/command/PlatformDevice.h"
 #include "devices/mtp/MTPDevice.h"
@@ -60,15 +61,54 @@ private:
 
 constexpr uint32_t kStorage = 0x00010001;
 
-// The photos migrator of a phone holding a chain of `depth` nested folders,
-// the one at depth d named `nameAt(d)`; the root and each folder hold the
-// photo "IMG_<its depth>.jpg".
-class ChainPhonePhotos final : public PhotosMigrator
+// A migrator of a kind whose old phone is a simulated one, made by `make`,
+// walked on its storage `storage` through the whole road.
+template <typename Base, MediaKind kKind>
+class SimulatedPhoneMigrator final : public Base
 {
 public:
-    ChainPhonePhotos(int depth, const std::function<QString(int)> &nameAt) : PhotosMigrator(nullptr)
+    SimulatedPhoneMigrator(const std::function<MtpSimPhone *(SimulatedMtpLibrary &)> &make, uint32_t storage)
+        : Base(nullptr)
     {
-        MtpSimPhone &phone = sim->addPhone();
+        phone = make(*sim);
+        if (!phone) return;
+        LIBMTP_raw_device_t *raw = nullptr;
+        int count = 0;
+        sim->detectRawDevices(&raw, &count);
+        handle = sim->openRawDeviceUncached(&raw[0]);
+        sim->freeRawDevices(raw);
+        mtp->setMTPDevice(handle, storage);
+        platform.connect();
+        platform.setMTPDeviceObject(mtp);
+    }
+    ~SimulatedPhoneMigrator() override
+    {
+        platform.setMTPDeviceObject(nullptr);
+        mtp->detach();
+        if (handle) sim->releaseDevice(handle);
+    }
+    std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
+    MtpSimPhone *phone = nullptr;
+
+protected:
+    QList<MediaSourceItem> sourceItems() override
+    {
+        return mediaFilesBelow({platform.deviceFileInfoWithPath(QStringLiteral("E:\\"))}, kKind);
+    }
+
+private:
+    LIBMTP_mtpdevice_t *handle = nullptr;
+    std::shared_ptr<MTPDevice> mtp = std::make_shared<MTPDevice>(0x04e8, 0x6642, sim);
+    PlatformDevice platform;
+};
+
+// A phone of one storage holding a chain of `depth` nested folders, the one
+// at depth d named `nameAt(d)`; the root and each folder hold the photo
+// "IMG_<its depth>.jpg".
+std::function<MtpSimPhone *(SimulatedMtpLibrary &)> chainPhone(int depth, const std::function<QString(int)> &nameAt)
+{
+    return [depth, nameAt](SimulatedMtpLibrary &sim) {
+        MtpSimPhone &phone = sim.addPhone();
         MtpSimStorageSpec storage;
         storage.id = kStorage;
         phone.addStorage(storage);
@@ -77,34 +117,9 @@ public:
             phone.addFile(kStorage, folder, QStringLiteral("IMG_%1.jpg").arg(d), "photo");
             if (d < depth) folder = phone.addFolder(kStorage, folder, nameAt(d + 1));
         }
-        LIBMTP_raw_device_t *raw = nullptr;
-        int count = 0;
-        sim->detectRawDevices(&raw, &count);
-        handle = sim->openRawDeviceUncached(&raw[0]);
-        sim->freeRawDevices(raw);
-        mtp->setMTPDevice(handle, kStorage);
-        platform.connect();
-        platform.setMTPDeviceObject(mtp);
-    }
-    ~ChainPhonePhotos() override
-    {
-        platform.setMTPDeviceObject(nullptr);
-        mtp->detach();
-        sim->releaseDevice(handle);
-    }
-    std::shared_ptr<SimulatedMtpLibrary> sim = std::make_shared<SimulatedMtpLibrary>();
-
-protected:
-    QList<MediaSourceItem> sourceItems() override
-    {
-        return mediaFilesBelow({platform.deviceFileInfoWithPath(QStringLiteral("E:\\"))}, MediaKind::Photos);
-    }
-
-private:
-    LIBMTP_mtpdevice_t *handle = nullptr;
-    std::shared_ptr<MTPDevice> mtp = std::make_shared<MTPDevice>(0x04e8, 0x6642, sim);
-    PlatformDevice platform;
-};
+        return &phone;
+    };
+}
 
 TEST(PhoneWalk, FoldersWhosePathsAreTooLongForThisComputerStayOnThePhoneCounted)
 {
@@ -119,7 +134,7 @@ TEST(PhoneWalk, FoldersWhosePathsAreTooLongForThisComputerStayOnThePhoneCounted)
     };
     for (const auto &[deepest, nameAt] : cases) {
         SCOPED_TRACE(deepest);
-        ChainPhonePhotos photos(deepest + 2000, nameAt);
+        SimulatedPhoneMigrator<PhotosMigrator, MediaKind::Photos> photos(chainPhone(deepest + 2000, nameAt), kStorage);
         const int listings = photos.sim->callCount("LIBMTP_Get_Files_And_Folders");
         photos.backupOldDeviceWithStatus(nullptr);
 
@@ -134,6 +149,24 @@ TEST(PhoneWalk, FoldersWhosePathsAreTooLongForThisComputerStayOnThePhoneCounted)
         EXPECT_EQ(photos.numItemsNotMoved(), 1);
         EXPECT_EQ(photos.sim->callCount("LIBMTP_Get_Files_And_Folders") - listings, deepest + 1);
     }
+}
+
+// Two names of the phone that clean into one local name are two songs: the
+// second lands under a name of its own, and both are counted.
+TEST(PhoneWalk, TwoSongsWhoseNamesCleanIntoOneBothLand)
+{
+    SimulatedPhoneMigrator<MusicMigrator, MediaKind::Music> music(
+        [](SimulatedMtpLibrary &sim) {
+            return sim.addPhoneFromFile(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/quirky_phone.json"));
+        },
+        0x00020001);
+    ASSERT_NE(music.phone, nullptr);
+    music.backupOldDeviceWithStatus(nullptr);
+    QStringList got;
+    for (const MediaItem &item : music.items()) got << QStringLiteral("%1:%2").arg(item.name).arg(item.size);
+    EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "a_b-1.mp3:200 a_b.mp3:100 late.mp3:300");
+    EXPECT_EQ(music.manifestInfo().value("song_cnt").toInt(), 3);
+    EXPECT_EQ(music.numItemsNotMoved(), 0);
 }
 
 // "Song.mp3", "song.mp3" and "SONG.MP3" are three songs: a playlist holds the

@@ -409,7 +409,7 @@ bool MTPDevice::refreshFolder(Entry *folder, QString *failure)
         // a folder under its own child).
         if (known && known->parent != folder) continue;
         if (known && known->isFolder() == isFolder &&
-            known->filename == MTPDeviceObjectMap::cleanName(object->filename)) {
+            m_map->cleanPhoneName(*known) == MTPDeviceObjectMap::cleanName(object->filename)) {
             if (known->isFile()) {
                 known->size = object->filesize;
                 if (object->modificationdate != 0) known->modificationTime = qint64(object->modificationdate);

@@ -430,11 +430,11 @@ FileInfoCopyStatus MTPDevice::sendToPhone(const VtrFileInfoPtr &desktopFile, Vtr
             m_map->addEntry(parent, MTPDeviceObjectMap::Kind::File, newId, phoneName, record->filetype,
                             record->filesize, time);
     }
-    if (metadataType == 0 && metadata) {
-        if (Entry *entry = m_map ? m_map->entryForId(newId) : nullptr) writeTrackMetadata(*metadata, entry);
-    }
-    // Only now, with the object on the phone, does the node take its name.
-    const QString cleanName = MTPDeviceObjectMap::cleanName(phoneName);
+    Entry *entry = m_map ? m_map->entryForId(newId) : nullptr;
+    if (metadataType == 0 && metadata && entry) writeTrackMetadata(*metadata, entry);
+    // Only now, with the object on the phone, does the node take its name
+    // (the map's, where another object holds the phone's).
+    const QString cleanName = entry ? entry->filename : MTPDeviceObjectMap::cleanName(phoneName);
     if (cleanName != deviceFile->name()) deviceFile->updateName(cleanName);
     return kFileInfoCopyOK;
 }

@@ -415,35 +415,6 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::insertEntry(Entry *parent, Kind k
         return nullptr;
     }
 
-    const uint32_t hash = nameHash(name);
-    auto [childSlot, taken] = parent->children.slotFor(name, hash);
-    if (taken) {
-        Entry *holder = *childSlot;
-        if (kind == Kind::Folder && holder->isFile()) {
-            VTR_LOG(1, QStringLiteral("MTP folder %1 \"%2\" hides the file %3 of the same name")
-                           .arg(objectId.raw())
-                           .arg(name)
-                           .arg(holder->objectId.raw()));
-            // A file holds no children: it leaves the index alone.
-            m_index.erase(holder->objectId.raw());
-            holder->kind = Kind::Removed;
-            holder->parent = nullptr;
-            holder->filename = QString();
-        } else {
-            VTR_LOG(1, QStringLiteral("MTP object %1 \"%2\" has the name of object %3; the first is kept")
-                           .arg(objectId.raw())
-                           .arg(name)
-                           .arg(holder->objectId.raw()));
-            m_index.erase(objectId.raw());
-            dropNewestEntry();
-            return nullptr;
-        }
-    } else {
-        parent->children.added();
-    }
-    *childSlot = entry;
-    entry->nameHash = hash;
-
     entry->kind = kind;
     entry->filetype = kind == Kind::Folder ? LIBMTP_FILETYPE_FOLDER : filetype;
     entry->objectId = objectId;
@@ -451,9 +422,66 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::insertEntry(Entry *parent, Kind k
     entry->storageId = m_storageId;
     entry->size = kind == Kind::File ? size : 0;
     entry->modificationTime = modificationTime;
-    entry->filename = std::move(name);
     entry->parent = parent;
+
+    const uint32_t hash = nameHash(name);
+    auto [childSlot, taken] = parent->children.slotFor(name, hash);
+    if (!taken) {
+        parent->children.added();
+        *childSlot = entry;
+        entry->nameHash = hash;
+        entry->filename = std::move(name);
+        return entry;
+    }
+    Entry *holder = *childSlot;
+    if (kind == Kind::Folder && holder->isFile()) {
+        *childSlot = entry;
+        entry->nameHash = hash;
+        entry->filename = name;
+        placeUnderFreeName(parent, holder, name);
+        // The last path looked up may end at the file under its old name.
+        m_cursor = PathCursor();
+        VTR_LOG(1, QStringLiteral("MTP folder %1 \"%2\" takes the name of the file %3, which is named \"%4\"")
+                       .arg(QString::number(objectId.raw()), name, QString::number(holder->objectId.raw()),
+                            holder->filename));
+        return entry;
+    }
+    placeUnderFreeName(parent, entry, name);
+    VTR_LOG(1,
+            QStringLiteral("MTP object %1 \"%2\" has the name of object %3; it is named \"%4\"")
+                .arg(QString::number(objectId.raw()), name, QString::number(holder->objectId.raw()), entry->filename));
     return entry;
+}
+
+QString MTPDeviceObjectMap::freeName(const Entry *parent, const QString &name)
+{
+    const QString base = vtr::posixDeletingPathExtension(name);
+    const QString extension = vtr::posixPathExtension(name);
+    uint32_t &next = m_nextNumber[std::pair<const Entry *, QString>(parent, name)];
+    for (;;) {
+        next = std::max<uint32_t>(next, 1);
+        QString candidate = base + QLatin1Char('-') + QString::number(next++);
+        if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
+        if (!parent->children.value(candidate)) return candidate;
+    }
+}
+
+void MTPDeviceObjectMap::placeUnderFreeName(Entry *parent, Entry *entry, const QString &name)
+{
+    QString free = freeName(parent, name);
+    // A file a folder moved on keeps the phone's name it had.
+    if (!m_phoneNames.contains(entry->objectId.raw())) m_phoneNames.insert(entry->objectId.raw(), name);
+    const uint32_t hash = nameHash(free);
+    Entry **slot = parent->children.slotFor(free, hash).first;
+    parent->children.added();
+    *slot = entry;
+    entry->nameHash = hash;
+    entry->filename = std::move(free);
+}
+
+QString MTPDeviceObjectMap::cleanPhoneName(const Entry &entry) const
+{
+    return m_phoneNames.value(entry.objectId.raw(), entry.filename);
 }
 
 void MTPDeviceObjectMap::remove(Entry *entry)
@@ -469,6 +497,7 @@ void MTPDeviceObjectMap::remove(Entry *entry)
         for (Entry *child : std::as_const(current->children))
             pending.push_back(child);
         m_index.erase(current->objectId.raw());
+        if (!m_phoneNames.isEmpty()) m_phoneNames.remove(current->objectId.raw());
         current->kind = Kind::Removed;
         current->parent = nullptr;
         current->children = {};

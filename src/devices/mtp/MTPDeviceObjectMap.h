@@ -2,6 +2,7 @@
 
 #include "devices/mtp/MtpLibrary.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringView>
 #include <QVariantMap>
@@ -21,12 +22,15 @@
 // name before it becomes a key, a folder's children are kept apart from its
 // own fields, and the tree stays a tree whatever the phone lists:
 // - an object whose ID is already in the map is left out (the first kept);
-// - of two objects whose names clash in one folder the first is kept, except
-//   that a folder always wins over a file (a file never hides a folder and
-//   its contents);
+// - of two objects whose names clash in one folder (the same name, or two
+//   names that clean into one) the first keeps the name and the later one
+//   takes the folder's next free name "<name>-N.<extension>", except that a
+//   folder always keeps its name over a file (the companion app's folder is
+//   found by it), the file taking the free name: two objects of the phone
+//   are two entries;
 // - an object whose name is empty, or whose ID is 0 or 0xFFFFFFFF, is left out.
-// Everything left out is logged. Every entry in the index can be reached by
-// its path, and the path of an entry leads back to it.
+// Everything left out or renamed is logged. Every entry in the index can be
+// reached by its path, and the path of an entry leads back to it.
 //
 // Not thread-safe, look-ups included (they remember the last path): the MTP
 // device guards it with its lock.
@@ -177,6 +181,9 @@ public:
     static QString cleanName(const QString &phoneName);
     static QString cleanName(const char *phoneName);
     static uint32_t nameHash(QStringView name);
+    // The clean name the phone gave the entry's object: its filename, unless
+    // a clash gave it a free name.
+    QString cleanPhoneName(const Entry &entry) const;
 
 private:
     // A new entry and its number (for the index).
@@ -186,6 +193,10 @@ private:
     // `name` is clean already.
     Entry *insertEntry(Entry *parent, Kind kind, MtpObjectId objectId, QString name, LIBMTP_filetype_t filetype,
                        uint64_t size, qint64 modificationTime);
+    // The next name after `name` that no child of `parent` holds.
+    QString freeName(const Entry *parent, const QString &name);
+    // Puts `entry` (whose clean name is held by another child) under a free name.
+    void placeUnderFreeName(Entry *parent, Entry *entry, const QString &name);
 
     const MtpStorageId m_storageId;
     Entry *m_root = nullptr;
@@ -238,4 +249,9 @@ private:
     std::vector<std::unique_ptr<Entry[]>> m_blocks;
     size_t m_usedInLastBlock = 0;
     IdIndex m_index;
+    // The clean names of the entries that hold a free name instead, by
+    // object ID, and the next number to try per folder and name: a folder of
+    // ten thousand "cover.jpg" names them in linear time.
+    QHash<uint32_t, QString> m_phoneNames;
+    QHash<std::pair<const Entry *, QString>, uint32_t> m_nextNumber;
 };
