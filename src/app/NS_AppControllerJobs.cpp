@@ -797,7 +797,12 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
     // whole before it is removed, which is no work for the window's thread.
     if (const std::shared_ptr<MobileDeviceInterface> target = c->newDevice())
         for (const vtrmedia::Kind k : kinds)
-            if (options.contains(QLatin1String(kClearKeys[k]))) MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));
+            if (options.contains(QLatin1String(kClearKeys[k]))) {
+                MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));
+                // An earlier run's playlists name its songs: they go with them,
+                // whether or not this phone brings playlists.
+                if (k == vtrmedia::Music) MediaMigrator::clearEarlierCopies(target->preferredPlaylistsFolder());
+            }
     for (const vtrmedia::Kind k : kinds) {
         if (!options.contains(QLatin1String(kKindKeys[k]))) {
             if (reportOthers) c->setStatusNow(QString(), phaseOf(k), 0.0);

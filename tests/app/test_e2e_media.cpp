@@ -2,7 +2,8 @@
 // simulated phone of each family: the new phone's folders hold the phone's
 // media byte for byte, the playlists name the copied tracks, the Live bodies
 // are those of the companion app's files; a second run keeps the person's
-// files that took an earlier copy's name; a card's links out of its volume
+// files that took an earlier copy's name, and another phone's run takes the
+// earlier playlists with the earlier songs; a card's links out of its volume
 // are never opened; and the same with the phone pulled at a random byte of
 // the backup, with the copy stopped at a random byte, and with the target
 // turning read-only in the middle of a copy.
@@ -474,6 +475,24 @@ TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
                 << it.key().toStdString();
         EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
     }
+}
+
+// A BlackBerry after an Android phone in the same home: the Android phone's
+// playlists go with its songs, though the BlackBerry brings none; a playlist
+// of the person's own stays.
+TEST(EndToEnd, AnEarlierPhonesPlaylistsGoWithItsSongs)
+{
+    resetTarget();
+    ASSERT_TRUE(runAndroidFixture());
+    ASSERT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).size(), 2);
+    testenv::writeFile(targetFolder("Playlists") + "/Mine.m3u", "#EXTM3U\r\n");
+    const QString volume = blackBerryVolume();
+    RealRun run;
+    ASSERT_TRUE(run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }));
+    EXPECT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).join(' ').toStdString(), "Mine.m3u");
+    EXPECT_EQ(hashesIn(targetFolder("Music")), expectedInFolder(volume).music);
+    EXPECT_EQ(run.h.wizard().musicSummary() + run.h.wizard().musicSummaryDone(),
+              QStringLiteral("3 Songs and 0 Playlists - Done"));
 }
 
 TEST(EndToEnd, LinksOnABlackBerryCardThatLeadOutOfItAreNeitherOpenedNorCopied)
