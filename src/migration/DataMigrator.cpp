@@ -7,6 +7,7 @@
 #include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "foundation/Saturating.h"
 #include "foundation/VtrDate.h"
 #include "foundation/VtrString.h"
 #include "migration/VtrMusicPlaylistKinds.h"
@@ -55,15 +56,21 @@ public:
                  std::function<bool()> cancel)
         : m_status(status), m_phase(std::move(phase)), m_text(std::move(text)), m_total(total), m_cancel(cancel)
     {}
-    void beginFile(qint64 size) { m_current = size; }
-    void endFile() { m_done += m_current; m_current = 0; }
+    void beginFile(qint64 size) { m_current = std::max<qint64>(0, size); }
+    void endFile()
+    {
+        m_done = vtr::saturatingAdd(m_done, m_current);
+        m_current = 0;
+    }
     bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &, float percent, void *) override
     {
-        // `percent` runs from 0 to 100.
+        // `percent` runs from 0 to 100. Counted in doubles: a size the phone
+        // listed may be near the end of qint64.
         if (m_status && m_total > 0)
             m_status->setStatus(
                 m_text, m_phase,
-                std::min(0.99, double(m_done + qint64(double(m_current) * percent / 100.0)) / double(m_total)));
+                std::min(0.99, (double(m_done) + double(m_current) * std::clamp(double(percent), 0.0, 100.0) / 100.0) /
+                                   double(m_total)));
         return m_cancel();
     }
     void report()
@@ -655,7 +662,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         return true;
     });
     qint64 total = 0;
-    for (const MediaSourceItem &s : sources) total += std::max<qint64>(0, s.size);
+    for (const MediaSourceItem &s : sources) total = vtr::saturatingAdd(total, std::max<qint64>(0, s.size));
     qint64 done = 0;
     for (const MediaSourceItem &source : sources) {
         throwIfCancelled();
@@ -695,7 +702,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         item.title = source.title;
         item.durationSeconds = source.durationSeconds;
         backedUp.append(item);
-        done += std::max<qint64>(0, source.size);
+        done = vtr::saturatingAdd(done, std::max<qint64>(0, source.size));
         if (status && total > 0) status->setStatus(text, phase(), std::min(0.99, double(done) / double(total)));
     }
 }
@@ -747,7 +754,7 @@ qint64 MediaMigrator::sizeOfItemsToCopy() const
 {
     if (numItemsToCopy() == 0) return 0;
     qint64 total = 0;
-    for (const MediaItem &item : items()) total += item.size;
+    for (const MediaItem &item : items()) total = vtr::saturatingAdd(total, item.size);
     return total;
 }
 
@@ -768,7 +775,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
         throw VtrException(QStringLiteral("MediaCopyException"),
                            fill(vtrLocalized("The folder for %@ on the new phone could not be made."), kindWord()));
     qint64 total = 0;
-    for (const MediaItem &item : items) total += item.size;
+    for (const MediaItem &item : items) total = vtr::saturatingAdd(total, item.size);
     const QString text = fill(vtrLocalized("Copying %@..."), kindWord());
     CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
     QList<MediaItem> copiedItems;
@@ -894,7 +901,7 @@ QVariantMap MediaMigrator::manifestWith(const char *countKey, const char *one, c
     }
     if (time.isNull()) return {};
     qint64 size = 0;
-    for (const MediaItem &item : list) size += item.size;
+    for (const MediaItem &item : list) size = vtr::saturatingAdd(size, item.size);
     QVariantMap info;
     info.insert(QString::fromLatin1(countKey), int(list.size()));
     info.insert(QStringLiteral("title"), vtrLocalized(list.size() == 1 ? one : many));

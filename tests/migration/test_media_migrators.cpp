@@ -1,11 +1,12 @@
 // The media migrators over plain folders standing for a phone's volumes: the
 // backup and the copy byte for byte, unique names where the new phone's file
-// system would merge them, the budget's first fit, playlists naming the copied
-// tracks, clearing only what an earlier run copied and whose contents are
-// still the ones it wrote, a card's own files named like the temporary copy
-// file, entries that cannot be read left out and counted, a folder that turns
-// read-only in the middle of a copy, a stop or the process's death in the
-// middle of a copy, and the importers on the media-library host.
+// system would merge them, the budget's first fit and sizes a phone lists
+// near the end of qint64, playlists naming the copied tracks, clearing only
+// what an earlier run copied and whose contents are still the ones it wrote,
+// a card's own files named like the temporary copy file, entries that cannot
+// be read left out and counted, a folder that turns read-only in the middle
+// of a copy, a stop or the process's death in the middle of a copy, and the
+// importers on the media-library host.
 
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
@@ -34,6 +35,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -237,6 +239,22 @@ TEST_F(MediaMigrators, FirstFitInListOrderAtEveryBudgetEdge)
     auto target = newPhone();
     photos.copyToDevice(target, 0, nullptr, nullptr);
     EXPECT_TRUE(photos.copiedFiles().isEmpty());
+
+    // A phone may list any size: sums of them stay at the end of qint64, and
+    // the bar within its bounds.
+    PhotosFromFolders boasting({});
+    boasting.extra = {made("d.jpg", 204800), made("e.jpg", 10), made("f.jpg", 10)};
+    for (qsizetype i = 1; i < boasting.extra.size(); ++i)
+        boasting.extra[i].size = std::numeric_limits<qint64>::max() - 15;
+    RecordingStatus status;
+    status.onReport = [](double p) {
+        EXPECT_GE(p, 0.0);
+        EXPECT_LE(p, 1.0);
+    };
+    boasting.backupOldDeviceWithStatus(&status);
+    EXPECT_EQ(boasting.sizeOfItemsToCopy(), 204820);
+    boasting.countOldDeviceWithStatus(&status);
+    EXPECT_EQ(boasting.manifestInfo().value("data_size").toLongLong(), std::numeric_limits<qint64>::max());
 }
 
 TEST_F(MediaMigrators, PlaylistsNameTheCopiedTracksRelativeToThePlaylistsFolder)
