@@ -47,8 +47,10 @@ const QString kCopiedMediaKey = QStringLiteral("CopiedMediaFiles");
 
 QString fill(QString format, const QString &value) { return format.replace(QStringLiteral("%@"), value); }
 
-// Reports a file's copy within the kind's whole, and passes a cancel request
-// on to the copy (which then removes its temporary file).
+// Reports a file's copy (or its read from the phone) within the kind's
+// whole, and passes a cancel request on to the copy (which then removes its
+// temporary file). The bar never goes back: a second try of a file starts
+// that file again.
 class CopyProgress final : public FileInfoCopyProgress
 {
 public:
@@ -69,16 +71,21 @@ public:
         if (m_status && m_total > 0)
             m_status->setStatus(
                 m_text, m_phase,
-                std::min(0.99, (double(m_done) + double(m_current) * std::clamp(double(percent), 0.0, 100.0) / 100.0) /
-                                   double(m_total)));
+                shown(double(m_done) + double(m_current) * std::clamp(double(percent), 0.0, 100.0) / 100.0));
         return m_cancel();
     }
     void report()
     {
-        if (m_status) m_status->setStatus(m_text, m_phase, m_total > 0 ? std::min(0.99, double(m_done) / m_total) : 0.0);
+        if (m_status) m_status->setStatus(m_text, m_phase, m_total > 0 ? shown(double(m_done)) : 0.0);
     }
 
 private:
+    double shown(double bytes)
+    {
+        m_shown = std::max(m_shown, std::min(0.99, bytes / double(m_total)));
+        return m_shown;
+    }
+
     MigrationStatusProtocol *m_status;
     QString m_phase;
     QString m_text;
@@ -86,6 +93,7 @@ private:
     std::function<bool()> m_cancel;
     qint64 m_done = 0;
     qint64 m_current = 0;
+    double m_shown = 0.0;
 };
 
 QString recordKeyFor(const VtrFileInfoPtr &folder) { return QDir::cleanPath(folder->path()); }
@@ -663,7 +671,8 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
     });
     qint64 total = 0;
     for (const MediaSourceItem &s : sources) total = vtr::saturatingAdd(total, std::max<qint64>(0, s.size));
-    qint64 done = 0;
+    // The bar moves within a file as it arrives, as it does while copying.
+    CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
     for (const MediaSourceItem &source : sources) {
         throwIfCancelled();
         if (!source.fetch) {
@@ -687,10 +696,14 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
             continue;
         }
         VtrFileInfoPtr file;
-        if (!readTwice(QStringLiteral("\"%1\"").arg(source.name), [&] {
-                file = source.fetch(folder);
-                return file && file->exists();
-            })) {
+        progress.beginFile(source.size);
+        const bool read = readTwice(QStringLiteral("\"%1\"").arg(source.name), [&] {
+            file = source.fetch(folder, &progress);
+            return file && file->exists();
+        });
+        // A file that could not be read is behind the bar too.
+        progress.endFile();
+        if (!read) {
             ++notMoved;
             continue;
         }
@@ -702,8 +715,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         item.title = source.title;
         item.durationSeconds = source.durationSeconds;
         backedUp.append(item);
-        done = vtr::saturatingAdd(done, std::max<qint64>(0, source.size));
-        if (status && total > 0) status->setStatus(text, phase(), std::min(0.99, double(done) / double(total)));
+        if (total > 0) progress.report();
     }
 }
 

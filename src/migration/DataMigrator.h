@@ -76,7 +76,9 @@ struct MediaSourceItem
     int durationSeconds = -1;
     // Writes the file into `folder` (a local folder) under a unique name and
     // answers the new file; throws VtrException when the phone fails.
-    std::function<VtrFileInfoPtr(const VtrFileInfoPtr &folder)> fetch;
+    // `progress` (may be null) is told how far the file has come, and may
+    // ask for the read to stop.
+    std::function<VtrFileInfoPtr(const VtrFileInfoPtr &folder, FileInfoCopyProgress *progress)> fetch;
     // Set for an entry the listing found but leaves out (no fetch): why, for
     // the log. A hidden file is left out on purpose; anything else could not
     // be read and counts as not moved.

@@ -199,10 +199,10 @@ void collectBelow(const VtrFileInfoPtr &top, MediaKind kind, const QString &volu
 
 // A phone file copied into the backup folder by whichever layer stands
 // behind it (a local volume, or the phone over MTP).
-VtrFileInfoPtr fetchFile(const VtrFileInfoPtr &file, const VtrFileInfoPtr &folder)
+VtrFileInfoPtr fetchFile(const VtrFileInfoPtr &file, const VtrFileInfoPtr &folder, FileInfoCopyProgress *progress)
 {
     VtrFileInfoPtr copy;
-    const FileInfoCopyStatus status = file->copyTo(folder, true, nullptr, nullptr, &copy);
+    const FileInfoCopyStatus status = file->copyTo(folder, true, progress, nullptr, &copy);
     if (status != 0 || !copy)
         throw VtrException(QStringLiteral("DeviceException"),
                            vtrLocalized("A file could not be read from the phone: ") + file->humanFriendlyPath() +
@@ -215,9 +215,9 @@ MediaSourceItem sourceForFile(const VtrFileInfoPtr &file, std::function<void()> 
     MediaSourceItem item;
     item.name = file->name();
     item.size = file->size();
-    item.fetch = [file, before = std::move(before)](const VtrFileInfoPtr &folder) {
+    item.fetch = [file, before = std::move(before)](const VtrFileInfoPtr &folder, FileInfoCopyProgress *progress) {
         if (before) before();
-        return fetchFile(file, folder);
+        return fetchFile(file, folder, progress);
     };
     return item;
 }
@@ -360,7 +360,7 @@ QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind
         MediaSourceItem item;
         item.name = image->filename();
         item.size = image->size();
-        item.fetch = [image](const VtrFileInfoPtr &folder) {
+        item.fetch = [image](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
             VtrFileInfoPtr file = image->downloadToFolder(folder);
             if (!file)
                 throw VtrException(QStringLiteral("DeviceException"),

@@ -53,7 +53,7 @@ protected:
         item.name = m_name;
         item.size = m_size;
         const qint64 size = m_size;
-        item.fetch = [size, name = m_name](const VtrFileInfoPtr &folder) {
+        item.fetch = [size, name = m_name](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
             const QString path = QDir(folder->path()).filePath(name);
             testenv::writeFile(path, QByteArray(int(size), 'x'));
             return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));

@@ -42,7 +42,7 @@ MediaSourceItem itemFrom(const QString &path, const QString &name)
     MediaSourceItem item;
     item.name = name;
     item.size = QFileInfo(path).size();
-    item.fetch = [path, name](const VtrFileInfoPtr &folder) {
+    item.fetch = [path, name](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
         VtrFileInfoPtr out;
         const QString target = QDir(folder->path()).filePath(folder->uniqueFilename(name));
         if (QFile::copy(path, target)) out = VtrMacFileInfo::fileInfoWithPath(target);

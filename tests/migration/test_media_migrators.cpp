@@ -139,7 +139,7 @@ MediaSourceItem trackIn(const QString &path, qint64 size, const QStringList &pla
     item.name = QFileInfo(path).fileName();
     item.size = size;
     item.playlistNames = playlists;
-    item.fetch = [path](const VtrFileInfoPtr &folder) {
+    item.fetch = [path](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
         VtrFileInfoPtr out;
         VtrMacFileInfo::fileInfoWithPath(path)->copyTo(folder, true, nullptr, nullptr, &out);
         return out;
@@ -206,7 +206,7 @@ TEST_F(MediaMigrators, FirstFitInListOrderAtEveryBudgetEdge)
         MediaSourceItem item;
         item.name = name;
         item.size = size;
-        item.fetch = [name, size](const VtrFileInfoPtr &folder) {
+        item.fetch = [name, size](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
             QFile f(QDir(folder->path()).filePath(name));
             if (!f.open(QIODevice::WriteOnly) || !f.resize(size)) return VtrFileInfoPtr();
             return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(f.fileName()));
@@ -627,7 +627,7 @@ TEST_F(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
         MediaSourceItem item;
         item.name = name;
         item.size = 5;
-        item.fetch = [&tries, name, failures](const VtrFileInfoPtr &folder) -> VtrFileInfoPtr {
+        item.fetch = [&tries, name, failures](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) -> VtrFileInfoPtr {
             if (tries++ < failures) throw VtrException("DeviceException", "the phone did not answer");
             testenv::writeFile(folder->path() + "/" + name, "fetch");
             return VtrMacFileInfo::fileInfoWithPath(folder->path() + "/" + name);
@@ -637,7 +637,7 @@ TEST_F(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
     // A fetch that answers a file that is not there.
     MediaSourceItem ghost;
     ghost.name = QStringLiteral("ghost.mp3");
-    ghost.fetch = [](const VtrFileInfoPtr &folder) -> VtrFileInfoPtr {
+    ghost.fetch = [](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) -> VtrFileInfoPtr {
         return VtrMacFileInfo::fileInfoWithPath(folder->path() + "/ghost.mp3");
     };
     music.extra = {made("flaky.mp3", 1), ghost};

@@ -1,15 +1,17 @@
 // The migrators' walk of a phone: through the whole road of a simulated
 // phone (MTP device, platform device, phone file objects), nested folders as
 // deep as a path on this computer can reach, and no deeper; two songs whose
-// names clean into one both backed up; the phone's playlists naming songs as
-// the phone spells their paths; a card's pipe left alone; no second read of
-// the phone once the person has stopped.
+// names clean into one both backed up; the reading bar moving within a large
+// file; the phone's playlists naming songs as the phone spells their paths; a
+// card's pipe left alone; no second read of the phone once the person has
+// stopped.
 
 #include "devices/command/PlatformDevice.h"
 #include "devices/mtp/MTPDevice.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "foundation/MigrationStatus.h"
 #include "migration/MediaMigrators.h"
 #include "platform/VtrException.h"
 
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -167,6 +170,40 @@ TEST(PhoneWalk, TwoSongsWhoseNamesCleanIntoOneBothLand)
     EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "a_b-1.mp3:200 a_b.mp3:100 late.mp3:300");
     EXPECT_EQ(music.manifestInfo().value("song_cnt").toInt(), 3);
     EXPECT_EQ(music.numItemsNotMoved(), 0);
+}
+
+// Records every fraction a backup reports.
+struct Fractions final : MigrationStatusProtocol
+{
+    std::vector<double> seen;
+    void setStatus(const QString &, const QString &, double p) override { seen.push_back(p); }
+    void setStatusNow(const QString &, const QString &, double p) override { seen.push_back(p); }
+};
+
+// The reading bar moves within a large file as its blocks arrive, never
+// back, up to the file's end.
+TEST(PhoneWalk, TheReadingBarMovesWithinALargeFile)
+{
+    constexpr qint64 kBig = 1 << 20; // 16 blocks of the simulated phone
+    constexpr qint64 kSmall = 1 << 16;
+    SimulatedPhoneMigrator<VideoMigrator, MediaKind::Videos> videos(
+        [](SimulatedMtpLibrary &sim) {
+            MtpSimPhone &phone = sim.addPhone();
+            MtpSimStorageSpec storage;
+            storage.id = kStorage;
+            phone.addStorage(storage);
+            phone.addFileOfSize(kStorage, 0, QStringLiteral("Big.mp4"), kBig);
+            phone.addFileOfSize(kStorage, 0, QStringLiteral("Small.mp4"), kSmall);
+            return &phone;
+        },
+        kStorage);
+    Fractions status;
+    videos.backupOldDeviceWithStatus(&status);
+    ASSERT_EQ(videos.numItemsToCopy(), 2);
+    const double bigEnd = double(kBig) / double(kBig + kSmall);
+    EXPECT_TRUE(std::is_sorted(status.seen.begin(), status.seen.end()));
+    EXPECT_GE(std::count_if(status.seen.begin(), status.seen.end(), [&](double p) { return p > 0 && p < bigEnd; }), 8);
+    EXPECT_NE(std::find(status.seen.begin(), status.seen.end(), bigEnd), status.seen.end());
 }
 
 // "Song.mp3", "song.mp3" and "SONG.MP3" are three songs: a playlist holds the
