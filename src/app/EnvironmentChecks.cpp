@@ -9,7 +9,6 @@
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
-#include "sources/host/MediaLibraryHost.h"
 #include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iOSBackup.h"
 
@@ -27,6 +26,7 @@
 #include <cstring>
 #include <functional>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -109,10 +109,12 @@ bool alertQuits(NS_AppController &controller, const QString &title, const QStrin
 bool HostEnvironment::isPhotoLibraryAvailable() const
 {
     // Imported photos are filed by the media-library host into album folders
-    // of the pictures folder, which it must have and which must take them;
-    // its music and videos folders are none of the photos' business.
-    const QString pictures = MediaLibraryHost::picturesFolder();
-    return !pictures.isEmpty() && QFileInfo(pictures).isWritable();
+    // of the pictures folder, which it must have or make and which must take
+    // them; its music and videos folders are none of the photos' business.
+    // Asked before the phone's family is known, so it makes nothing: an
+    // iPhone's photos never go there.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && vtrenv::writeProblem(pictures).isEmpty();
 }
 
 int HostEnvironment::networkReachability() const
@@ -180,21 +182,20 @@ bool libraryFolderQuits(NS_AppController &controller, const QString &folder, con
                           : videos ? vtrLocalized("Your videos cannot be added to your video library.")
                                    : vtrLocalized("Your music and videos cannot be added to your libraries.");
     const QString what = vtrLocalized("Your music is not moved, and your videos are copied to your new phone "
-                                      "without being added to your video library. Make the folder writable and "
-                                      "start again to move them, or continue to move the rest.");
+                                      "without being added to your video library. %1 and start again to move them, "
+                                      "or continue to move the rest.")
+                             .arg(vtrenv::remedyFor(problem));
     vtrenv::noteLibraryProblemTold(controller, folder);
     return alertQuits(controller, title,
                       vtrenv::describeWriteProblem(problem, folder) + QStringLiteral("\n\n") + what, true);
 }
 
-// Where the desktop keeps pictures: the library host's folder, or where
-// the desktop would have it when the host answers nothing for a folder it
-// cannot make.
+// Where the desktop keeps pictures, which the library host makes when it
+// files the first photos there: looking at it makes nothing, since an
+// iPhone's photos never go there.
 QString picturesFolderPath()
 {
-    QString folder = MediaLibraryHost::picturesFolder();
-    if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    return QDir::cleanPath(folder);
+    return QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
 }
 
 const char kStoppedByLibrary[] = "vtrStoppedByLibrary";
@@ -368,7 +369,8 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
                                                           "your new phone without being added to your video library. ")
                                            : QString()) +
                                vtrLocalized("You can continue if you would like to transfer other data, or quit "
-                                            "and make the folder writable.")))
+                                            "and %1.")
+                                   .arg(vtrenv::asClause(vtrenv::remedyFor(pictures)))))
                 return false;
         }
         stopKind(controller, "photos", reason);
@@ -408,18 +410,53 @@ namespace vtrenv {
 
 WriteProblem writeProblem(const QString &path)
 {
+    using Standing = WriteProblem::Standing;
+    const auto systemReason = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
     QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    // Up to the nearest part of the path that exists: that is where the rest
-    // would have to be made.
-    while (!QFileInfo::exists(folder)) {
+    // Up to the nearest part of the path that is there: that is where the
+    // rest would have to be made. A link counts as there even when it leads
+    // nowhere: what it stands for cannot be made past it.
+    QByteArray native = QFile::encodeName(folder);
+    struct stat here;
+    while (::lstat(native.constData(), &here) != 0) {
         const QString parent = QFileInfo(folder).path();
-        if (parent == folder) break;
+        if (parent == folder) return {folder, systemReason(errno)};
         folder = parent;
+        native = QFile::encodeName(folder);
     }
-    const QByteArray native = QFile::encodeName(folder);
-    if (!QFileInfo(folder).isDir()) return {folder, QString::fromLocal8Bit(std::strerror(ENOTDIR))};
-    if (::access(native.constData(), W_OK | X_OK) != 0) return {folder, QString::fromLocal8Bit(std::strerror(errno))};
+    if (S_ISLNK(here.st_mode)) {
+        // A link to a folder is where the person keeps it; one to nothing
+        // (a disk that is not plugged in) or to a file is in the way.
+        const QString target = QFileInfo(folder).symLinkTarget();
+        struct stat pointed;
+        if (::stat(native.constData(), &pointed) != 0) {
+            const int error = errno;
+            const QString cause =
+                error == ENOENT || error == ENOTDIR
+                    ? vtrLocalized("it is a link to \"%1\", which is missing").arg(target)
+                    : vtrLocalized("it is a link to \"%1\", which cannot be reached: %2").arg(target, systemReason(error));
+            return {folder, cause, Standing::LinkToNothing, target};
+        }
+        if (!S_ISDIR(pointed.st_mode))
+            return {folder, vtrLocalized("it is a link to \"%1\", which is not a folder").arg(target), Standing::LinkToFile,
+                    target};
+    } else if (!S_ISDIR(here.st_mode)) {
+        return {folder, systemReason(ENOTDIR), Standing::File};
+    }
+    if (::access(native.constData(), W_OK | X_OK) != 0) return {folder, systemReason(errno)};
     return {};
+}
+
+QString remedyFor(const WriteProblem &problem)
+{
+    switch (problem.standing) {
+    case WriteProblem::Standing::Unwritable: break;
+    case WriteProblem::Standing::File: return vtrLocalized("Move the file that is in the way of the folder");
+    case WriteProblem::Standing::LinkToNothing:
+        return vtrLocalized("Plug in the disk that holds \"%1\" or remove the link").arg(problem.linkTarget);
+    case WriteProblem::Standing::LinkToFile: return vtrLocalized("Point the link to a folder or remove it");
+    }
+    return vtrLocalized("Make the folder writable");
 }
 
 QString describeWriteProblem(const WriteProblem &problem, const QString &wanted)

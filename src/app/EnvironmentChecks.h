@@ -36,15 +36,25 @@ namespace vtrenv {
 
 // Why files cannot be put into `path` (a folder, existing or to be made):
 // the nearest existing folder on the way that this user cannot write, with
-// the system's reason ("Permission denied"). Empty when nothing stands in
-// the way.
+// the system's reason ("Permission denied"); or what stands there instead of
+// a folder: a file, or a link whose target is missing or is not a folder (a
+// disk that is not plugged in), the cause then saying where the link points.
+// A link to a folder is where the person keeps that folder. Empty when
+// nothing stands in the way.
 struct WriteProblem
 {
+    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile };
     QString folder;
     QString cause;
+    Standing standing = Standing::Unwritable;
+    QString linkTarget = QString();
     bool isEmpty() const { return cause.isEmpty(); }
 };
 WriteProblem writeProblem(const QString &path);
+// What the person can do about `problem`, as the start of a sentence: "Make
+// the folder writable", or move the file that is in the way, or bring back
+// what the link points to.
+QString remedyFor(const WriteProblem &problem);
 // "The folder "<folder>" cannot be written: <cause>." naming, when the folder
 // that stands in the way is another, the one that was wanted too.
 QString describeWriteProblem(const WriteProblem &problem, const QString &wanted);

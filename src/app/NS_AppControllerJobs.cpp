@@ -726,12 +726,12 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
             VTR_LOG(2, QStringLiteral("Music is not filed: %1").arg(reason));
             // Said at the start already, for the kinds it stops.
             if (!vtrenv::libraryProblemTold(controller, blocked)) {
-                controller.runOnMainAndWait([&controller, &reason] {
+                controller.runOnMainAndWait([&controller, &reason, &problem] {
                     AlertRequest request;
                     request.messageText = vtrLocalized("Your music cannot be added to your music library.");
                     request.informativeText = reason + QStringLiteral("\n\n") +
-                                              vtrLocalized("Your music is not moved. Make the folder writable and "
-                                                           "start again to move it.");
+                                              vtrLocalized("Your music is not moved. %1 and start again to move it.")
+                                                  .arg(vtrenv::remedyFor(problem));
                     request.buttons = {vtrLocalized("OK")};
                     request.cancelButton = 0;
                     request.beep = true;

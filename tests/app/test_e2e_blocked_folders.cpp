@@ -1,13 +1,14 @@
 // Each family of phone against each way the desktop's library folders can
 // stand in the way (none, music 555, a file in place of the videos or the
-// pictures folder, pictures 555): what the start says, what the choose page
-// offers, what "Ready to move" promises, what the last page says and what
-// reaches the new phone's folder agree, and a kind that nothing stopped lands
-// as in the unblocked run. An iPhone's media are never filed into those
-// folders, so nothing of them stops it. A kind that does not move is counted
-// from the phone's listing: nothing of it is fetched, so it takes none of the
-// space of what moves. File modes mean nothing to root: every case runs as the
-// unprivileged user.
+// pictures folder, pictures 555, a link to a disk that is not plugged in in
+// place of the pictures or the music folder): what the start says, what the
+// choose page offers, what "Ready to move" promises, what the last page says
+// and what reaches the new phone's folder agree, and a kind that nothing
+// stopped lands as in the unblocked run. An iPhone's media are never filed
+// into those folders, so nothing of them stops it and its run makes none of
+// them. A kind that does not move is counted from the phone's listing:
+// nothing of it is fetched, so it takes none of the space of what moves. File
+// modes mean nothing to root: every case runs as the unprivileged user.
 
 #include "support/EndToEnd.h"
 #include "support/RealJobs.h"
@@ -47,7 +48,7 @@ extern "C" __attribute__((visibility("default"), used)) const char *__asan_defau
 namespace {
 
 enum Family { kAndroid = 1, kIPhone = 2, kBlackBerry = 3 };
-enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555 };
+enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555, PicturesLink, MusicLink };
 enum Kind { kMusic, kPhotos, kVideos };
 const char *const kKindNames[] = {"Music", "Photos", "Videos"};
 const char *const kUserFolders[] = {"Music", "Pictures", "Videos"};
@@ -235,14 +236,21 @@ struct Expected
     bool stopped[3] = {};
     bool unfiled[3] = {};
     QString alert;
-    QString folder;  // the folder in the way
+    QString folder;    // the folder in the way
+    QString pointsTo;  // where the link in its place leads
+    QString remedy;    // what the alert tells the person to do
 };
 
 Expected expectedFor(int family, Blocked blocked)
 {
     Expected e;
     if (blocked == Blocked::None) return e;
-    e.folder = userFolder(blocked == Blocked::Music555 ? kMusic : blocked == Blocked::VideosFile ? kVideos : kPhotos);
+    const bool music = blocked == Blocked::Music555 || blocked == Blocked::MusicLink;
+    e.folder = userFolder(music ? kMusic : blocked == Blocked::VideosFile ? kVideos : kPhotos);
+    const bool link = blocked == Blocked::PicturesLink || blocked == Blocked::MusicLink;
+    if (link) e.pointsTo = testenv::root() + QStringLiteral("/unplugged disk/") + QFileInfo(e.folder).fileName();
+    const bool file = blocked == Blocked::VideosFile || blocked == Blocked::PicturesFile;
+    e.remedy = link ? e.pointsTo : file ? QStringLiteral("in the way") : QStringLiteral("writable");
     // Nothing of an iPhone is filed into the desktop's folders.
     if (family == kIPhone) return e;
     switch (blocked) {
@@ -255,13 +263,19 @@ Expected expectedFor(int family, Blocked blocked)
         e.stopped[kMusic] = e.unfiled[kVideos] = true;
         e.alert = QStringLiteral("Your videos cannot be added to your video library.");
         break;
+    // A link to nothing stands in the way as a file does.
     case Blocked::PicturesFile:
+    case Blocked::PicturesLink:
         e.stopped[kMusic] = e.stopped[kPhotos] = e.unfiled[kVideos] = true;
         e.alert = QStringLiteral("The folder for your photos cannot be written.");
         break;
     case Blocked::Pictures555:
         e.stopped[kPhotos] = true;
         e.alert = QStringLiteral("The folder for your photos cannot be written.");
+        break;
+    case Blocked::MusicLink:
+        e.stopped[kMusic] = e.unfiled[kVideos] = true;
+        e.alert = QStringLiteral("Your music cannot be added to your music library.");
         break;
     }
     return e;
@@ -283,23 +297,35 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
     const Case c = GetParam();
     setUserFolders();
     const ModesRestored restore;
-    for (const Kind k : {kMusic, kPhotos, kVideos}) {
-        const bool file = (k == kVideos && c.blocked == Blocked::VideosFile) || (k == kPhotos && c.blocked == Blocked::PicturesFile);
-        if (file) testenv::writeFile(userFolder(k), "not a folder");
-        else ASSERT_TRUE(QDir().mkpath(userFolder(k)));
-    }
-    if (c.blocked == Blocked::Music555) ASSERT_EQ(::chmod(QFile::encodeName(userFolder(kMusic)).constData(), 0555), 0);
-    if (c.blocked == Blocked::Pictures555) ASSERT_EQ(::chmod(QFile::encodeName(userFolder(kPhotos)).constData(), 0555), 0);
     const Expected e = expectedFor(c.family, c.blocked);
+    for (const Kind k : {kMusic, kPhotos, kVideos}) {
+        const QString folder = userFolder(k);
+        if (folder != e.folder) {
+            if (c.family != kIPhone) ASSERT_TRUE(QDir().mkpath(folder));
+        } else if (!e.pointsTo.isEmpty()) {
+            ASSERT_TRUE(QFile::link(e.pointsTo, folder));
+        } else if (c.blocked == Blocked::VideosFile || c.blocked == Blocked::PicturesFile) {
+            testenv::writeFile(folder, "not a folder");
+        } else {
+            ASSERT_TRUE(QDir().mkpath(folder));
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+        }
+    }
 
     FamilyRun run(c.family);
     ASSERT_TRUE(run.toTheEnd());
     NS_AppController &w = run.run->h.wizard();
 
-    // The start says it once, for what the folder stops or leaves unfiled.
+    // The start says it once, for what the folder stops or leaves unfiled,
+    // with what stands there and what to do about it.
     const QStringList titles = run.run->h.alerts.titles();
     EXPECT_EQ(titles.filter(QStringLiteral("cannot be")), e.alert.isEmpty() ? QStringList() : QStringList{e.alert})
         << qPrintable(titles.join('|'));
+    if (!e.alert.isEmpty() && titles.contains(e.alert)) {
+        const QString text = run.run->h.alerts.shown().at(titles.indexOf(e.alert)).informativeText;
+        EXPECT_TRUE(text.contains(e.folder) && text.contains(e.remedy)) << text.toStdString();
+        EXPECT_EQ(text.contains(QStringLiteral("writable")), e.remedy == QStringLiteral("writable")) << text.toStdString();
+    }
     EXPECT_FALSE(titles.contains(kNotConfigured));
     bool anyStopped = false;
     for (const Kind k : {kMusic, kPhotos, kVideos}) {
@@ -333,12 +359,18 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
     // What stayed behind is headlined, whatever moved.
     EXPECT_EQ(w.scenesViewController()->templateController()->header() == QStringLiteral("Not everything was moved"),
               anyStopped);
+    // Nor is any of them made for an iPhone.
+    if (c.family == kIPhone)
+        for (const Kind k : {kMusic, kPhotos, kVideos})
+            EXPECT_EQ(QFileInfo(userFolder(k)).isSymLink() || QFileInfo::exists(userFolder(k)), userFolder(k) == e.folder)
+                << kUserFolders[k];
 }
 
 std::string caseName(const testing::TestParamInfo<Case> &info)
 {
     static const char *const families[] = {"", "Android", "IPhone", "BlackBerry"};
-    static const char *const blocked[] = {"Unblocked", "Music555", "VideosAFile", "PicturesAFile", "Pictures555"};
+    static const char *const blocked[] = {"Unblocked",   "Music555", "VideosAFile", "PicturesAFile",
+                                          "Pictures555", "PicturesALinkToNothing", "MusicALinkToNothing"};
     return std::string(families[info.param.family]) + blocked[int(info.param.blocked)];
 }
 
@@ -346,7 +378,8 @@ std::vector<Case> allCases()
 {
     std::vector<Case> cases;
     for (const int family : {kAndroid, kIPhone, kBlackBerry})
-        for (const Blocked b : {Blocked::None, Blocked::Music555, Blocked::VideosFile, Blocked::PicturesFile, Blocked::Pictures555})
+        for (const Blocked b : {Blocked::None, Blocked::Music555, Blocked::VideosFile, Blocked::PicturesFile,
+                                Blocked::Pictures555, Blocked::PicturesLink, Blocked::MusicLink})
             cases.push_back({family, b});
     return cases;
 }

@@ -133,6 +133,13 @@ TEST(EnvironmentChecks, QuitAtAFolderForTheNewPhoneThatCannotBeWrittenEndsTheChe
     QFile::remove(target);
 }
 
+// Makes `path` a symbolic link to `target`.
+void link(const QString &target, const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    ASSERT_TRUE(QFile::link(target, path)) << path.toStdString();
+}
+
 TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
@@ -160,13 +167,45 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         }
         ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
-}
 
-// Makes `path` a symbolic link to `target`.
-void link(const QString &target, const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    ASSERT_TRUE(QFile::link(target, path)) << path.toStdString();
+    // A link to a folder is where the person keeps it, by that folder's
+    // modes; a file, or a link to nothing (a disk that is not plugged in) or
+    // to a file, stands in the way of the folder and of what would be made
+    // in it, and the link is named with where it points.
+    using Standing = vtrenv::WriteProblem::Standing;
+    const QString shut = root + QStringLiteral("/shut"), file = root + QStringLiteral("/file");
+    const QString unplugged = root + QStringLiteral("/unplugged/Music");
+    ASSERT_TRUE(QDir().mkpath(shut));
+    ASSERT_EQ(::chmod(QFile::encodeName(shut).constData(), 0555), 0);
+    testenv::writeFile(file, "not a folder");
+    const struct
+    {
+        const char *name;
+        QString target;  // of the link; none: `file` itself
+        Standing standing;
+        QString cause;  // a part of it; none: writable
+    } inTheWay[] = {{"link to an open folder", root + QStringLiteral("/open"), Standing::Unwritable, QString()},
+                    {"link to a read-only folder", shut, Standing::Unwritable, denied},
+                    {"file", QString(), Standing::File, QString::fromLocal8Bit(std::strerror(ENOTDIR))},
+                    {"link to nothing", unplugged, Standing::LinkToNothing, QLatin1Char('"') + unplugged + QStringLiteral("\", which is missing")},
+                    {"link to a file", file, Standing::LinkToFile, QLatin1Char('"') + file + QStringLiteral("\", which is not a folder")}};
+    for (const auto &c : inTheWay) {
+        SCOPED_TRACE(c.name);
+        QString standing = file;
+        if (!c.target.isEmpty()) {
+            standing = root + QStringLiteral("/") + QLatin1String(c.name);
+            link(c.target, standing);
+        }
+        for (const QString &path : {standing, standing + QStringLiteral("/Music")}) {
+            const vtrenv::WriteProblem problem = vtrenv::writeProblem(path);
+            EXPECT_EQ(problem.isEmpty(), c.cause.isEmpty()) << path.toStdString();
+            if (c.cause.isEmpty()) continue;
+            EXPECT_EQ(problem.folder, standing);
+            EXPECT_EQ(problem.standing, c.standing);
+            EXPECT_TRUE(problem.cause.contains(c.cause)) << problem.cause.toStdString();
+        }
+    }
+    ::chmod(QFile::encodeName(shut).constData(), 0755);
 }
 
 TEST(EnvironmentChecks, DesktopMtpHandlersAreFoundByTheirOpenDeviceNodes)
@@ -295,6 +334,8 @@ TEST(EnvironmentChecks, ThePhotoLibraryIsThereWhenTheMediaLibraryHostIsConfigure
     ASSERT_TRUE(pictures.startsWith(testenv::root()));
     QDir(pictures).removeRecursively();
     EXPECT_TRUE(host.isPhotoLibraryAvailable());
+    // Asked before the phone's family is known: an iPhone files nothing there.
+    EXPECT_FALSE(QFileInfo::exists(pictures));
     EXPECT_TRUE(MediaLibraryHost::shared().isConfigured());
 
     // A file where the pictures folder belongs: the host cannot make it.
