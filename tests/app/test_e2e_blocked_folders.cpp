@@ -20,7 +20,9 @@
 #include "devices/camera/CameraConnection.h"
 #include "devices/camera/CameraDetector.h"
 #include "devices/mtp/sim/SimulatedMtpLibrary.h"
+#include "devices/phone/MobileDevice.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -34,6 +36,8 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <mutex>
 
 #include <sys/stat.h>
 
@@ -430,7 +434,8 @@ TEST(StoppedMedia, AreCountedFromThePhonesListingAndTakeNoSpace)
 }
 
 // A phone that cannot be listed while its stopped music is counted: there is
-// nothing of it to move, so nothing to ask; its line says it was not moved.
+// nothing of it to move, so nothing to ask; its line says it was not moved,
+// and the log keeps the phone's error behind its short count.
 TEST(StoppedMedia, AFailureWhileCountingThemAsksNothing)
 {
     setUserFolders();
@@ -449,12 +454,59 @@ TEST(StoppedMedia, AFailureWhileCountingThemAsksNothing)
         }
         if (state == 10) library->failCall(QStringLiteral("LIBMTP_Get_Files_And_Folders"), 1, -1);
     });
-    ASSERT_TRUE(run.toTheEnd());
+    std::mutex logMutex;
+    QStringList log;
+    LogSetSystemLogSink([&](const QString &line) {
+        const std::lock_guard lock(logMutex);
+        log.append(line);
+    });
+    const bool ended = run.toTheEnd();
+    LogSetSystemLogSink({});
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(log.filter(QStringLiteral("The music not moved could not be counted: ")).size(), 1)
+        << qPrintable(log.join('\n'));
     EXPECT_TRUE(run.run->h.alerts.titles().filter(QStringLiteral("backing up music")).isEmpty())
         << qPrintable(run.run->h.alerts.titles().join('|'));
     EXPECT_TRUE(run.lastLine(kMusic).contains(QStringLiteral(" - Not moved: the music library needs the folder")))
         << run.lastLine(kMusic).toStdString();
     EXPECT_TRUE(run.run->h.visited.contains(NS_AppController::kStateFinalSummary));
+}
+
+// A phone whose music a library folder stops, unplugged on its own pages,
+// then an iPhone: what stopped the first phone does not hold for the next,
+// which is offered its music and moves it. (A phone plugged in on the choose
+// page itself goes on with the first one's pages.)
+TEST(StoppedMedia, AreOfferedAgainToTheNextPhone)
+{
+    setUserFolders();
+    testenv::writeFile(userFolder(kVideos), "not a folder");
+    FamilyRun run(kIPhone);
+    NS_AppController &w = run.run->h.wizard();
+    QString error;
+    const std::unique_ptr<vtrapp::SimulatedPhone> blackBerry =
+        vtrapp::SimulatedPhone::load(testenv::sourcePath(QStringLiteral("app/data/simulated_blackberry.json")), &error);
+    ASSERT_TRUE(blackBerry) << qPrintable(error);
+    ASSERT_TRUE(blackBerry->materialize(testenv::makeTempDir(QStringLiteral("blackberry")), &error)) << qPrintable(error);
+    // Its volume, mounted as it arrives, goes with it alone.
+    QObject::connect(&w, &AppController::oldDeviceChanged, &w, [&w, volume = blackBerry->volumePath()] {
+        const std::shared_ptr<MobileDevice> phone = w.oldDevice();
+        if (phone && phone->isBlackBerry() && !phone->hasMountedPath(volume)) phone->addMountedPath(volume);
+    });
+    const auto plugBlackBerry = [&] {
+        blackBerry->plug(*run.run->h.phones.usb());
+        return WizardHarness::waitFor([&w] { return w.isOldDeviceConnected(); });
+    };
+    const int lastPageBeforeChoosing = 5;
+    w.setState(NS_AppController::kStateWelcome);
+    ASSERT_TRUE(run.run->h.walk(plugBlackBerry, lastPageBeforeChoosing, 120000));
+    EXPECT_FALSE(w.musicEnabled());
+    run.run->h.phones.unplug(vtrapp::SimulatedPhone::usbBus() + QStringLiteral("/1-1"));
+    ASSERT_TRUE(WizardHarness::waitFor([&w] { return w.currentState() == NS_AppController::kStateGetStarted; }));
+    ASSERT_TRUE(run.plug());
+    ASSERT_TRUE(run.run->h.pressOn([] { return false; }, 120000));
+    EXPECT_TRUE(run.offered[kMusic]);
+    EXPECT_EQ(run.lastLine(kMusic).toStdString(), holding(kIPhone, kMusic).line + std::string(" - Done"));
+    EXPECT_EQ(landedIn(kMusic).files, holding(kIPhone, kMusic).landed.files);
 }
 
 }  // namespace
