@@ -1,4 +1,5 @@
 #include "devices/LocalFileNames.h"
+#include "fileinfo/VtrMacFileInfoFS.h"
 #include "platform/VtrException.h"
 #include "sources/host/BackgroundRead.h"
 #include "sources/host/HostScript.h"
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -31,6 +33,12 @@ namespace {
 QVariantMap musicLibrary()
 {
     return vtr::XmlPropertyListReader::readDictionaryFile(MediaLibraryHost::musicLibraryFilePath()).value_or(QVariantMap());
+}
+
+// Every entry of a folder, hidden ones too.
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 // Every test starts with empty libraries.
@@ -130,19 +138,51 @@ TEST_F(HostLibrary, MusicAndVideosGoToTheirFoldersPlaylistsStayRelative)
     EXPECT_TRUE(host.findPlaylist(QStringLiteral("box"), true));
 }
 
-TEST_F(HostLibrary, FilesAreLinkedWhereTheyCanBeAndCopiedOtherwise)
+// An editor that writes one copy in place (a tag editor, an image editor)
+// leaves the other as it was: the new phone's file and the library's are
+// two files with their own bytes, the date of the phone's.
+TEST_F(HostLibrary, AFiledFileIsACopyOfItsOwn)
 {
-    const QString here = testenv::makeTempDir(QStringLiteral("same-disk"));
+    const QString here = testenv::makeTempDir(QStringLiteral("new-phone"));
     testenv::writeFile(here + QStringLiteral("/a.wav"), libtest::silentWav());
-    host.addMediaFiles(here + QStringLiteral("/a.wav"), QStringLiteral("C"));
-    struct stat source{}, target{};
-    ASSERT_EQ(::stat(QFile::encodeName(here + "/a.wav").constData(), &source), 0);
-    ASSERT_EQ(::stat(QFile::encodeName(MediaLibraryHost::musicFolder() + "/C/a.wav").constData(), &target), 0);
-    EXPECT_EQ(source.st_ino, target.st_ino);
+    testenv::writeFile(here + QStringLiteral("/clip.mp4"), "a movie's bytes");
+    testenv::writeFile(here + QStringLiteral("/photo.jpg"), "a photo's bytes");
+    const QDateTime taken = QDateTime::fromSecsSinceEpoch(1262304000, Qt::UTC);
+    for (const char *name : {"/a.wav", "/clip.mp4", "/photo.jpg"}) {
+        QFile file(here + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(taken, QFileDevice::FileModificationTime));
+    }
+    ASSERT_EQ(host.addMediaFiles(here + QStringLiteral("/a.wav"), QStringLiteral("C")).size(), 1);
+    ASSERT_EQ(host.addMediaFiles(here + QStringLiteral("/clip.mp4"), QStringLiteral("C")).size(), 1);
+    ASSERT_EQ(host.addPhotos(here + QStringLiteral("/photo.jpg"), QStringLiteral("Album")).size(), 1);
+    const QString filed[][2] = {{here + "/a.wav", MediaLibraryHost::musicFolder() + "/C/a.wav"},
+                                {here + "/clip.mp4", MediaLibraryHost::videosFolder() + "/C/clip.mp4"},
+                                {here + "/photo.jpg", MediaLibraryHost::picturesFolder() + "/Album/photo.jpg"}};
+    // Written in place, as an editor does: the same file, other bytes.
+    const auto editInPlace = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite) && file.write(bytes) == bytes.size();
+    };
+    for (const auto &[source, copy] : filed) {
+        SCOPED_TRACE(copy.toStdString());
+        const QByteArray before = testenv::readFile(source);
+        struct stat s{}, c{};
+        ASSERT_EQ(::stat(QFile::encodeName(source).constData(), &s), 0);
+        ASSERT_EQ(::stat(QFile::encodeName(copy).constData(), &c), 0);
+        EXPECT_NE(s.st_ino, c.st_ino);
+        EXPECT_EQ(QFileInfo(copy).lastModified(), taken);
+        ASSERT_TRUE(editInPlace(source, "PHONE"));
+        EXPECT_EQ(testenv::readFile(copy), before) << "edited in the new phone's folder";
+        ASSERT_TRUE(editInPlace(copy, "LIBRARY"));
+        EXPECT_EQ(testenv::readFile(source), "PHONE" + before.mid(5)) << "edited in the library";
+    }
+    EXPECT_EQ(entriesOf(MediaLibraryHost::musicFolder() + "/C"), QStringList{QStringLiteral("a.wav")})
+        << "no temporary file stays";
 
-    // Another file system (shared memory) cannot be linked from: a copy.
+    // From another file system (shared memory) as well.
+    struct stat source{}, shmStat{};
+    ASSERT_EQ(::stat(QFile::encodeName(here).constData(), &source), 0);
     QDir shm(QStringLiteral("/dev/shm"));
-    struct stat shmStat{};
     if (!shm.exists() || ::stat("/dev/shm", &shmStat) != 0 || shmStat.st_dev == source.st_dev)
         GTEST_SKIP() << "no second file system";
     const QString other = shm.filePath(QStringLiteral("vtr-host-test-%1").arg(getpid()));
@@ -151,6 +191,41 @@ TEST_F(HostLibrary, FilesAreLinkedWhereTheyCanBeAndCopiedOtherwise)
     EXPECT_EQ(host.addMediaFiles(other + QStringLiteral("/b.wav"), QStringLiteral("C")).size(), 1);
     QDir(other).removeRecursively();
     EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + "/C/b.wav"), libtest::silentWav());
+}
+
+// A copy takes its size on the library's disk, a clone nothing: a file with
+// no room for its copy is left out of the library, said why, and nothing of
+// it is lost or left behind.
+TEST_F(HostLibrary, AFileWithoutRoomForItsCopyIsLeftOut)
+{
+    const QString here = testenv::makeTempDir(QStringLiteral("full-disk"));
+    testenv::writeFile(here + QStringLiteral("/songs/a.wav"), libtest::silentWav());
+    testenv::writeFile(here + QStringLiteral("/photo.jpg"), "a photo's bytes");
+    const auto restore = qScopeGuard([this] { host.setDiskForTesting(std::nullopt); });
+    const auto noClone = [](int, int) { return EOPNOTSUPP; };
+    const auto full = [](int) { return qint64(0); };
+    host.setDiskForTesting(MediaLibraryHost::Disk{noClone, full});
+
+    QStringList refused;
+    EXPECT_TRUE(host.addMediaFiles(here + QStringLiteral("/songs"), QStringLiteral("C"), &refused).isEmpty());
+    EXPECT_EQ(refused, QStringList{here + QStringLiteral("/songs/a.wav")});
+    try {
+        host.addPhotos(here + QStringLiteral("/photo.jpg"), QStringLiteral("Album"));
+        ADD_FAILURE() << "a photo without room was filed";
+    } catch (const MediaLibraryHost::Failure &f) {
+        EXPECT_EQ(f.number, MediaLibraryHost::kNoRoomNumber);
+        EXPECT_TRUE(f.message.contains(QStringLiteral("not enough space"))) << f.message.toStdString();
+    }
+    EXPECT_EQ(entriesOf(MediaLibraryHost::musicFolder() + "/C"), QStringList());
+    EXPECT_EQ(entriesOf(MediaLibraryHost::picturesFolder() + "/Album"), QStringList());
+    EXPECT_TRUE(musicLibrary().value("Tracks").toMap().isEmpty());
+    EXPECT_EQ(testenv::readFile(here + QStringLiteral("/songs/a.wav")), libtest::silentWav());
+
+    // A disk that clones has room for every clone.
+    const auto clone = [](int from, int to) { return vtr::localfs::copyFileData(from, to) ? 0 : errno; };
+    host.setDiskForTesting(MediaLibraryHost::Disk{clone, full});
+    EXPECT_EQ(host.addMediaFiles(here + QStringLiteral("/songs"), QStringLiteral("C")).size(), 1);
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + "/C/a.wav"), libtest::silentWav());
 }
 
 TEST_F(HostLibrary, PhotosAlbumsAndEvents)
@@ -294,6 +369,9 @@ TEST_F(HostLibrary, ANameTakenOverFromARemovedFileIsKnownByItsNewFile)
     const QList<qint64> third = add(QStringLiteral("/3/a.mp3"), "a third a");  // takes "a-1.mp3" over
     EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/3/a.mp3"), QStringLiteral("C")), third);
     EXPECT_EQ(QDir(MediaLibraryHost::musicFolder() + QStringLiteral("/C")).entryList(QDir::Files).size(), 2);
+    // The second song's copy is gone: it is filed again, not taken for the third.
+    EXPECT_NE(host.addMediaFiles(source + QStringLiteral("/2/a.mp3"), QStringLiteral("C")), third);
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + QStringLiteral("/C/a-2.mp3")), "another a");
 }
 
 TEST_F(HostLibrary, ABatchWritesTheLibraryOnceAtItsEnd)

@@ -56,11 +56,18 @@ void FiledFiles::add(const QString &id, const QString &path, bool fresh)
     if (path.isEmpty()) return;
     m_byPath.insert(path, id);
     if (m_byFile)
-        if (auto key = fileKeyOf(m_stampOf, path)) m_byFile->insert(*key, id);
+        if (auto key = fileKeyOf(m_stampOf, path)) m_byFile->insert(*key, path);
     if (fresh)
         m_fresh.append({path, id});
     else
         groupOf(path).unsized.append({path, id});
+}
+
+void FiledFiles::addSource(const QString &id, const QString &source, const QString &copy)
+{
+    const FileStamp stamp = m_stampOf(source);
+    const FileStamp copyStamp = m_stampOf(copy);
+    if (stamp.exists && copyStamp.exists) m_bySource.insert(source, {stamp, copyStamp, id, copy});
 }
 
 void FiledFiles::settle()
@@ -81,10 +88,13 @@ QString FiledFiles::idOfFile(const QString &path)
     if (!m_byFile) {
         m_byFile.emplace();
         for (auto it = m_byPath.cbegin(); it != m_byPath.cend(); ++it)
-            if (auto key = fileKeyOf(m_stampOf, it.key())) m_byFile->insert(*key, it.value());
+            if (auto key = fileKeyOf(m_stampOf, it.key())) m_byFile->insert(*key, it.key());
     }
     const auto key = fileKeyOf(m_stampOf, path);
-    return key ? m_byFile->value(*key) : QString();
+    const QString filed = key ? m_byFile->value(*key) : QString();
+    // A filed file removed since may have left its inode number to another.
+    if (filed.isEmpty() || fileKeyOf(m_stampOf, filed) != key) return {};
+    return m_byPath.value(filed);
 }
 
 QString FiledFiles::idByContent(const QString &folder, const QString &fileName, qint64 size,
@@ -110,8 +120,16 @@ QString FiledFiles::idByContent(const QString &folder, const QString &fileName, 
 
 QString FiledFiles::idOfFiled(const QString &source)
 {
-    const QString byPath = idOfPath(source);
-    return byPath.isEmpty() ? idOfFile(source) : byPath;
+    if (const QString byPath = idOfPath(source); !byPath.isEmpty()) return byPath;
+    if (const auto it = m_bySource.constFind(source); it != m_bySource.cend()) {
+        // The copy may since have been edited (it is still the one filed),
+        // removed, or its name taken over by another file.
+        const FileStamp copy = m_stampOf(it->copy);
+        if (copy.exists && copy.device == it->copyStamp.device && copy.inode == it->copyStamp.inode &&
+            idOfPath(it->copy) == it->id && m_stampOf(source) == it->stamp)
+            return it->id;
+    }
+    return idOfFile(source);
 }
 
 FiledFiles::Placement FiledFiles::placementOf(const QString &source, const QString &folder, const QString &fileName)

@@ -40,18 +40,24 @@ public:
     // songs of one import are both filed. A path already known (a name
     // taken over from a file since removed) is added again for its new file.
     void add(const QString &id, const QString &path, bool fresh);
+    // The file `copy` filed as `id` was copied from `source`: while `source`
+    // stays as it was (its stamp) and the same file (device and inode) is
+    // still filed as `id` under that path, `source` is answered with `id`. A
+    // copy is a file of its own, so its identity cannot tell.
+    void addSource(const QString &id, const QString &source, const QString &copy);
     void settle();
     QString idOfPath(const QString &path) const { return m_byPath.value(path); }
-    // `source` is itself a filed file: by its path or its identity (device
-    // and inode). Nothing is read.
+    // `source` is itself a filed file (by its path or its identity: device and
+    // inode), or the unchanged source of one. Nothing is read.
     QString idOfFiled(const QString &source);
 
     // Where a new file stands in `folder`, the folder it would be filed into.
     struct Placement
     {
         // Already filed as this: the same file (device and inode) anywhere,
-        // or, in the folder, a file of its name (or that name made unique,
-        // "-<n>") with the same bytes.
+        // a copy filed from it while it is unchanged, or, in the folder, a
+        // file of its name (or that name made unique, "-<n>") with the same
+        // bytes.
         QString id;
         // Else a file of its name and bytes that lies in the folder without
         // a record: this one is it. Neither: it is still to be filed.
@@ -78,9 +84,16 @@ private:
     QString idByContent(const QString &folder, const QString &fileName, qint64 size,
                         const std::function<QByteArray()> &digest);
 
+    struct Source
+    {
+        FileStamp stamp, copyStamp;
+        QString id, copy;
+    };
+
     StampReader m_stampOf;
     QHash<QString, QString> m_byPath;
-    std::optional<QHash<FileKey, QString>> m_byFile;  // made when first needed
+    QHash<QString, Source> m_bySource;                // by the source's path
+    std::optional<QHash<FileKey, QString>> m_byFile;  // paths by identity, made when first needed
     QHash<QString, Group> m_groups;                   // by folder and name stem
     QList<Entry> m_fresh;
 };

@@ -1,14 +1,16 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "devices/LocalFileNames.h"
+#include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "fileinfo/VtrFileInfo.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "fileinfo/VtrMacFileInfoFS.h"
 #include "fileinfo/VtrQTUtils.h"
 #include "foundation/Log.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
-#include "platform/VtrException.h"
 #include "sources/host/FiledFiles.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaContent.h"
@@ -25,7 +27,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <limits>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -624,6 +630,12 @@ void MediaLibraryHost::setVersionsForTesting(const QString &music, const QString
     m_photosVersion = photos;
 }
 
+void MediaLibraryHost::setDiskForTesting(const std::optional<Disk> &disk)
+{
+    std::lock_guard lock(m_lock);
+    m_diskForTesting = disk;
+}
+
 bool MediaLibraryHost::isConfigured() const
 {
     return !musicFolder().isEmpty() && !videosFolder().isEmpty() && !picturesFolder().isEmpty();
@@ -826,6 +838,91 @@ MediaLibraryHost::PhotoLibrary &MediaLibraryHost::photos()
 // ---------------------------------------------------------------------------
 // Filing files
 
+namespace {
+
+int cloneFile(int source, int target)
+{
+    return ::ioctl(target, FICLONE, source) == 0 ? 0 : errno;
+}
+
+qint64 freeSpaceOf(int fd)
+{
+    struct statvfs vfs;
+    // Unknown: the writes tell.
+    if (::fstatvfs(fd, &vfs) != 0) return std::numeric_limits<qint64>::max();
+    const quint64 bytes = quint64(vfs.f_bavail) * quint64(vfs.f_frsize);
+    return bytes > quint64(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max() : qint64(bytes);
+}
+
+constexpr MediaLibraryHost::Disk kRealDisk{cloneFile, freeSpaceOf};
+
+// A regular file opened as itself, never through a link; one to be written
+// also this user's own.
+platform::Descriptor openRegularFile(const QString &path, int flags, struct stat *st)
+{
+    platform::Descriptor fd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.isOpen()) return fd;
+    if (::fstat(fd.get(), st) != 0) return platform::Descriptor();
+    if (!S_ISREG(st->st_mode) || ((flags & O_ACCMODE) != O_RDONLY && st->st_uid != ::geteuid())) {
+        errno = EPERM;
+        return platform::Descriptor();
+    }
+    return fd;
+}
+
+// `source` copied (or cloned) into `folder` under `name` through the file
+// layer's temporary file, or under the next unique name of `wanted` when
+// another file took `name` meanwhile: its path. The copy keeps the source's
+// modification date (a photo is dated by it).
+QString copyIntoFolder(const QString &source, const QString &folder, const QString &name, const QString &wanted,
+                       const MediaLibraryHost::Disk &disk)
+{
+    const auto fill = [&](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
+        struct stat from, to;
+        const platform::Descriptor in = openRegularFile(source, O_RDONLY, &from);
+        if (!in.isOpen()) {
+            vtr::noteSystemFailure(errno, source);
+            return kFileInfoCopySourceNotOpened;
+        }
+        const QString temporaryPath = temporary->path();
+        const platform::Descriptor out = openRegularFile(temporaryPath, O_WRONLY, &to);
+        if (!out.isOpen()) {
+            vtr::noteSystemFailure(errno, temporaryPath);
+            return kFileInfoCopyDestinationNotOpened;
+        }
+        // A clone takes no room; a copy takes all of its size.
+        if (disk.clone(in.get(), out.get()) != 0) {
+            if (disk.freeSpace(out.get()) < qint64(from.st_size)) return kFileInfoCopyNoSpace;
+            if (!vtr::localfs::copyFileData(in.get(), out.get())) {
+                vtr::noteSystemFailure(errno, temporaryPath);
+                return kFileInfoCopyWriteFailed;
+            }
+        }
+        const struct timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
+        ::futimens(out.get(), times);
+        return kFileInfoCopyOK;
+    };
+    vtr::TemporaryFileCopyOptions options;
+    options.folder = VtrMacFileInfo::fileInfoWithPath(folder);
+    options.destinationChecked = true;
+    options.uniqueNameBase = wanted;
+    const VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(QDir(folder).filePath(name));
+    VtrFileInfoPtr copied;
+    const FileInfoCopyStatus status = vtr::copyThroughTemporaryFile(destination, options, fill, &copied);
+    if (status == kFileInfoCopyOK && copied) return copied->path();
+    const vtr::CopyFailure failure = vtr::lastCopyFailure();
+    // Also a disk that fills up meanwhile, or whose temporary file cannot be made for it.
+    if (status == kFileInfoCopyNoSpace || failure.error == ENOSPC || failure.error == EDQUOT)
+        throw Failure{MediaLibraryHost::kNoRoomNumber,
+                      vtrLocalized("There is not enough space on this computer's disk to add \"%1\" to \"%2\".")
+                          .arg(source, folder)};
+    const QString why = failure.error != 0 ? QString::fromLocal8Bit(std::strerror(failure.error))
+                                           : vtrLocalized("error %1").arg(status);
+    throw Failure{-36, vtrLocalized("\"%1\" could not be copied into \"%2\": %3").arg(source, folder, why)};
+}
+
+}  // namespace
+
 QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder, const QString &wanted)
 {
     auto taken = m_takenNames.find(folder);
@@ -849,16 +946,9 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
             if (!ext.isEmpty()) name += QLatin1Char('.') + ext;
         }
         if (taken->contains(name.toCaseFolded())) continue;
-        const QString target = QDir(folder).filePath(name);
         taken->insert(name.toCaseFolded());
-        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0) return target;
-        if (errno == EEXIST) continue;
-        try {
-            VtrMacFileInfo::fileInfoWithPath(source)->copyToFile(VtrMacFileInfo::fileInfoWithPath(target), nullptr,
-                                                                 nullptr);
-        } catch (const VtrException &e) {
-            throw Failure{-36, vtrLocalized("\"%1\" could not be copied: %2").arg(source, e.reason())};
-        }
+        const QString target = copyIntoFolder(source, folder, name, wanted, m_diskForTesting.value_or(kRealDisk));
+        taken->insert(QFileInfo(target).fileName().toCaseFolded());
         return target;
     }
     throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
@@ -916,6 +1006,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     }
     library.tracks.insert(QString::number(trackID), track);
     library.files.add(QString::number(trackID), target, true);
+    library.files.addSource(QString::number(trackID), source, target);
     const qsizetype master = library.masterIndex();
     if (master >= 0) library.playlists[master].add(trackID);
     library.dirty = true;
@@ -1109,6 +1200,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
                                            {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("Roll"), album.info.value(QStringLiteral("AlbumId"))}});
     library.files.add(key, target, true);
+    library.files.addSource(key, source, target);
     return fileIn(key);
 }
 

@@ -28,15 +28,18 @@
 //   property-list formats in the application's data folder, written whole
 //   (temporary file, then rename), so the library readers read back what an
 //   import did.
-// Files are hard-linked where the file system allows it, copied otherwise.
+// Each file filed is a file of its own, so that an editor writing one copy
+// in place leaves the other as it was: a clone sharing the source's blocks
+// where the file system makes one, else a copy (when its disk has room for
+// it), written under a temporary name and renamed into place.
 // Every sound and video format a desktop player plays is filed: the common
 // extensions at once, any other file when its content is sound or video.
 //
-// A file already filed is never filed again: the same file (device and
-// inode) anywhere in the library, or in the same collection or album folder
-// a file of its name (or that name made unique) and bytes, recorded by an
-// earlier import or lying there, is answered with the track or image it
-// already is (sources/host/FiledFiles.h).
+// A file already filed is never filed again: a filed file itself (by path,
+// device and inode), a file filed from and unchanged since, or in the same
+// collection or album folder a file of its name (or that name made unique)
+// and bytes, recorded by an earlier import or lying there, is answered with
+// the track or image it already is (sources/host/FiledFiles.h).
 //
 // Each library file is read only when it changed on disk since this host last
 // read or wrote it, and written once per operation, or once per Batch: an
@@ -53,6 +56,19 @@ public:
     {
         int number;
         QString message;
+    };
+    // The number of the failure of a file that was not filed because the
+    // disk it would be filed on has no room for its copy.
+    static constexpr int kNoRoomNumber = -34;
+
+    // What the filing asks of the disk: a clone of the file open as
+    // `source` into the empty file open as `target` (0, or the errno value),
+    // and the bytes free for this user on the disk of the file open as `fd`.
+    // Tests stand in for a full disk, or one that clones.
+    struct Disk
+    {
+        int (*clone)(int source, int target);
+        qint64 (*freeSpace)(int fd);
     };
 
     struct Playlist
@@ -109,6 +125,8 @@ public:
     QString musicVersion() const;
     QString photosVersion() const;
     void setVersionsForTesting(const QString &music, const QString &photos);
+    // nullopt: the real disk.
+    void setDiskForTesting(const std::optional<Disk> &disk);
     // The music, videos and pictures folders can be had (or made).
     bool isConfigured() const;
 
@@ -160,8 +178,9 @@ private:
     QString addOnePhoto(const QString &path, qsizetype albumIndex);
     Playlist createPlaylistLocked(const QString &name, bool folder);
     Album createAlbumLocked(const QString &name);
-    // `source` linked (or copied) into the folder under `wanted`, or that
-    // name made unique.
+    // A copy of `source` (a clone where the disk makes one) in the folder
+    // under `wanted`, or that name made unique; never over another file.
+    // Throws kNoRoomNumber when a copy does not fit on the folder's disk.
     QString fileIntoFolder(const QString &source, const QString &folder, const QString &wanted);
     // The ID `source` is already filed as, or else the path of its file in
     // the folder (one found there, or filed now).
@@ -177,6 +196,7 @@ private:
     // The media folders, looked up once per operation or batch.
     QString folderOfWork(QString (*folder)());
     QHash<QString (*)(), QString> m_foldersOfWork;
+    std::optional<Disk> m_diskForTesting;
     QString m_musicVersion = QStringLiteral("10.1");
     QString m_photosVersion = QStringLiteral("9.0");
 };
