@@ -116,9 +116,13 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
     static const char *const libraries[] = {"%1 could not be added to your music library",
                                             "%1 could not be added to your photo library",
                                             "%1 could not be added to your video library"};
-    const qsizetype refused = importer ? importer->refusedFiles().size() : 0;
+    const qsizetype noRoom = importer ? importer->refusedForLackOfSpace() : 0;
+    if (noRoom > 0)
+        notes << vtrLocalized(libraries[kind]).arg(noRoom) + QStringLiteral(": ") +
+                     vtrLocalized("there is not enough space on this computer's disk");
+    const qsizetype refused = importer ? importer->refusedFiles().size() - noRoom : 0;
     // A library that cannot be had at all refuses the copies without naming them.
-    const bool noLibrary = importer && refused == 0 && copied > 0 && kind != vtrmedia::Photos &&
+    const bool noLibrary = importer && refused == 0 && noRoom == 0 && copied > 0 && kind != vtrmedia::Photos &&
                            !MediaLibraryHost::shared().isConfigured();
     if (refused > 0 || noLibrary) {
         QString note = vtrLocalized(libraries[kind]).arg(noLibrary ? copied : refused);

@@ -49,6 +49,19 @@ bool iAppImporter::importFiles(const VtrFileInfoList &, const QString &) { retur
 
 bool iAppImporter::importFileDictionaries(const QVariantList &, const QString &, uint *, uint *) { return true; }
 
+void iAppImporter::beginImport()
+{
+    m_refused.clear();
+    m_refusedForSpace = 0;
+    m_filingFailure.clear();
+}
+
+void iAppImporter::refuse(const QString &file, int why)
+{
+    m_refused.append(file);
+    if (why == MediaLibraryHost::kNoRoomNumber) ++m_refusedForSpace;
+}
+
 void iAppImporter::logRefusals() const
 {
     if (m_refused.isEmpty()) return;
@@ -107,8 +120,7 @@ MediaLibraryHost::Playlist playlistNamed(MediaLibraryHost &host, const QString &
 
 bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
-    m_refused.clear();
-    m_filingFailure.clear();
+    beginImport();
     if (files.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     if (!host.isConfigured()) return false;
@@ -123,7 +135,7 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
                 tracks += host.addMediaFiles(file->path(), collectionName, &m_refused);
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes: %2").arg(file->path(), failureText(f)));
-                m_refused.append(file->path());
+                refuse(file->path(), f.number);
             }
         }
         host.addTracksToPlaylist(tracks, playlist.persistentID);
@@ -140,8 +152,7 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
 bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
                                             uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated)
 {
-    m_refused.clear();
-    m_filingFailure.clear();
+    beginImport();
     if (dictionaries.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     MediaLibraryHost::Batch batch(host);
@@ -175,6 +186,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
         }
         QList<qint64> tracks;
         const qsizetype refusedBefore = m_refused.size();
+        int why = 0;
         try {
             tracks = host.addMediaFiles(file->path(), collectionName, &m_refused);
             if (!tracks.isEmpty()) host.addTracksToPlaylist(tracks, collection->persistentID);
@@ -182,10 +194,11 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
             VTR_LOG(1, QStringLiteral("An error occurred adding file \"%1\" to iTunes: %2").arg(file->path(),
                                                                                                   failureText(f)));
             tracks.clear();
+            why = f.number;
         }
         if (tracks.isEmpty()) {
             VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes.").arg(file->path()));
-            if (m_refused.size() == refusedBefore) m_refused.append(file->path());
+            if (m_refused.size() == refusedBefore) refuse(file->path(), why);
             result = false;
             continue;
         }
@@ -222,8 +235,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
 
 bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &collectionName)
 {
-    m_refused.clear();
-    m_filingFailure.clear();
+    beginImport();
     if (files.isEmpty()) return true;
     QStringList links;
     const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
@@ -239,7 +251,7 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, failureText(f));
                 // The person's file, not the link that stood for it.
-                m_refused.append(QFileInfo(link).symLinkTarget());
+                refuse(QFileInfo(link).symLinkTarget(), f.number);
             }
         }
         batch.commit();

@@ -31,6 +31,9 @@ public:
     // The files the last import call could not file into the library (each
     // also logged by name); empty when every file was filed.
     const QStringList &refusedFiles() const { return m_refused; }
+    // How many of them the library refused because the computer's disk had
+    // no room for their copies.
+    qsizetype refusedForLackOfSpace() const { return m_refusedForSpace; }
     // Why the last import call could not be saved in the library (its
     // files, playlists or album), in the person's words; empty when it was.
     const QString &filingFailure() const { return m_filingFailure; }
@@ -49,8 +52,13 @@ public:
 protected:
     // Logs how many files were refused and their names.
     void logRefusals() const;
+    // Clears what the last import call refused.
+    void beginImport();
+    // `file` is refused by the library for `why`.
+    void refuse(const QString &file, int why);
 
     QStringList m_refused;
+    qsizetype m_refusedForSpace = 0;
     QString m_filingFailure;
 };
 

@@ -22,8 +22,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -231,8 +234,14 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         qint64 free;
         const char *music, *photos;
         bool musicCopyLost = false;
+        bool libraryDiskFull = false;  // no room there for the library's copies
     };
     const Case cases[] = {
+        // First, while the library has not filed the items yet.
+        {"no room for the library's copies", false, GiB + 90000,
+         " - Done (1 could not be added to your music library: there is not enough space on this computer's disk)",
+         " - Done (1 could not be added to your photo library: there is not enough space on this computer's disk)",
+         false, true},
         {"all copied", false, GiB + 90000, " - Done", " - Done"},
         {"a kind that could not be read", true, GiB + 90000, " - Done",
          " - Failed: it could not be read from your old phone: The phone went away."},
@@ -250,6 +259,10 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         t.jobs->backupOldDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
+        const auto restore = qScopeGuard([] { MediaLibraryHost::shared().setDiskForTesting(std::nullopt); });
+        if (c.libraryDiskFull)
+            MediaLibraryHost::shared().setDiskForTesting(
+                MediaLibraryHost::Disk{[](int, int) { return EOPNOTSUPP; }, [](int) { return qint64(0); }});
         t.jobs->startTransferMediaToNewDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(), c.music);
