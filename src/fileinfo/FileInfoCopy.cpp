@@ -2,6 +2,7 @@
 
 #include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
+#include "foundation/Saturating.h"
 #include "platform/VtrException.h"
 
 #include <QSet>
@@ -56,12 +57,6 @@ template <typename Fn> void quietly(Fn &&fn)
 // Names taken by others between the choice of a unique name and the end of
 // the copy, one after the other, before the copy gives up.
 constexpr int kMaxTakenNames = 100;
-
-qint64 saturatingAdd(qint64 a, qint64 b)
-{
-    if (b > 0 && a > std::numeric_limits<qint64>::max() - b) return std::numeric_limits<qint64>::max();
-    return a + b;
-}
 
 // The system's last noted answer, and the last failed copy's account, on
 // this thread.
@@ -203,7 +198,7 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
 
         if (options.requiredBytes >= 0) {
             const qint64 needed =
-                saturatingAdd(options.requiredBytes, std::max<qint64>(0, parent->_freeSpaceToKeepOnVolume()));
+                vtr::saturatingAdd(options.requiredBytes, std::max<qint64>(0, parent->_freeSpaceToKeepOnVolume()));
             // The folder's volume: the destination itself is usually not there yet.
             if (parent->freeSpaceOnVolume() < needed) return failed(kFileInfoCopyNoSpace, false);
         }

@@ -6,6 +6,7 @@
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
+#include "foundation/Saturating.h"
 #include "foundation/VtrCalendarDate.h"
 #include "foundation/VtrDate.h"
 #include "foundation/VtrString.h"
@@ -55,12 +56,6 @@ template <typename Fn> void quietly(Fn &&fn)
     } catch (const std::exception &e) {
         VTR_LOG(1, QStringLiteral("Ignored while cleaning up on the phone: %1").arg(QString::fromLocal8Bit(e.what())));
     }
-}
-
-qint64 saturatingAdd(qint64 a, qint64 b)
-{
-    if (b > 0 && a > std::numeric_limits<qint64>::max() - b) return std::numeric_limits<qint64>::max();
-    return a + b;
 }
 
 // One plain name: nothing that would make a path reach into another folder.
@@ -751,7 +746,7 @@ FileInfoCopyStatus VtrSymbianFileInfo::copyFromFile(const VtrFileInfoPtr &source
         // Every check before anything is sent to or removed from the phone.
         const VtrFileInfoPtr parent = target->parentFolder();
         const qint64 reserve = parent ? parent->_freeSpaceToKeepOnVolume() : kFreeSpaceToKeepOnVolume;
-        const qint64 needed = saturatingAdd(std::max<qint64>(0, source->size()), std::max<qint64>(0, reserve));
+        const qint64 needed = vtr::saturatingAdd(std::max<qint64>(0, source->size()), std::max<qint64>(0, reserve));
         if (target->freeSpaceOnVolume() < needed) return kFileInfoCopyNoSpace;
         if (target->numBytesNeededForPath() > target->maxPathLength()) return kFileInfoCopyPathTooLong;
 
