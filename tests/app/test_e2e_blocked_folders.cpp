@@ -11,7 +11,7 @@
 // modes mean nothing to root: every case runs as the unprivileged user.
 
 #include "support/EndToEnd.h"
-#include "support/RealJobs.h"
+#include "support/FamilyPhone.h"
 
 #include "app/EnvironmentChecks.h"
 #include "app/MediaTransfer.h"
@@ -51,7 +51,9 @@ extern "C" __attribute__((visibility("default"), used)) const char *__asan_defau
 
 namespace {
 
-enum Family { kAndroid = 1, kIPhone = 2, kBlackBerry = 3 };
+using e2e::kAndroid;
+using e2e::kBlackBerry;
+using e2e::kIPhone;
 enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555, PicturesLink, MusicLink };
 enum Kind { kMusic, kPhotos, kVideos };
 const char *const kKindNames[] = {"Music", "Photos", "Videos"};
@@ -77,19 +79,12 @@ struct MovingLiveUpload final : LiveUploadDriver
     }
 };
 
-struct TestCameraConnection final : CameraConnection
-{
-    TestCameraConnection() : CameraConnection(std::make_unique<vtr::camera::FixedCameraDetector>()) {}
-};
-
 // One phone of a family walked through the wizard with the real jobs, the
 // real checks and the real media library, with what each page said.
-struct FamilyRun
+struct FamilyRun : e2e::FamilyPhone
 {
-    explicit FamilyRun(int family) : family(family)
+    explicit FamilyRun(int family) : FamilyPhone(family)
     {
-        if (family == kIPhone) camera = std::make_unique<TestCameraConnection>();
-        run = std::make_unique<RealJobs>(camera.get());
         NS_AppController &w = run->h.wizard();
         w.setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(run->h.host));
         w.setLiveUploadDriver(std::make_unique<MovingLiveUpload>());
@@ -97,21 +92,6 @@ struct FamilyRun
         run->h.alerts.setWhileOpen([this](const AlertRequest &a) {
             if (a.messageText == kNotConfigured) run->h.alerts.answer(QStringLiteral("Skip Music"));
         });
-        if (family == kAndroid) {
-            mtp = run->h.phones.addFixture(testenv::sourcePath(QStringLiteral("devices/data/mtp/android_phone.json")));
-        } else {
-            QString error;
-            simulated = vtrapp::SimulatedPhone::load(
-                testenv::sourcePath(family == kIPhone ? QStringLiteral("app/data/simulated_iphone.json")
-                                                      : QStringLiteral("app/data/simulated_blackberry.json")),
-                &error);
-            EXPECT_TRUE(simulated) << qPrintable(error);
-            if (simulated) {
-                EXPECT_TRUE(simulated->materialize(testenv::makeTempDir(QStringLiteral("phone")), &error)) << qPrintable(error);
-                if (camera) camera->setUdevSource(run->h.phones.usb());
-                simulated->attach(w, camera.get());
-            }
-        }
         QObject::connect(&w, &NS_AppController::stateEntered, [this, &w](int state) {
             if (state == NS_AppController::kStateChooseData) readChoosePage(w);
             if (state == 14) ready = pageLines(w);
@@ -143,17 +123,6 @@ struct FamilyRun
         return lines;
     }
 
-    bool plug()
-    {
-        if (mtp) return run->h.plug(*mtp);
-        if (!simulated) return false;
-        simulated->plug(*run->h.phones.usb());
-        NS_AppController *w = &run->h.wizard();
-        if (family == kIPhone)
-            return WizardHarness::waitFor([w] { return w->oldDevice() && w->oldDevice()->camera() != nullptr; });
-        return WizardHarness::waitFor([w] { return w->isOldDeviceConnected(); });
-    }
-
     bool toTheEnd()
     {
         run->h.wizard().setState(NS_AppController::kStateWelcome);
@@ -171,11 +140,6 @@ struct FamilyRun
         return lines[k][0] + lines[k][1];
     }
 
-    int family;
-    std::unique_ptr<TestCameraConnection> camera;
-    std::unique_ptr<RealJobs> run;
-    std::unique_ptr<vtrapp::SimulatedPhone> simulated;
-    MtpSimPhone *mtp = nullptr;
     QString chooseText;
     bool offered[3] = {};
     QStringList ready, last;
