@@ -234,9 +234,18 @@ public:
     {
         Outcome outcome = Outcome::Pending;
         QString reason;
+        // The kind could not be read at all: what the old phone holds of it
+        // is not known, however little was counted.
+        bool unread = false;
     };
-    void setKindResult(const QString &phase, Outcome outcome, const QString &reason = QString());
+    void setKindResult(const QString &phase, Outcome outcome, const QString &reason = QString(), bool unread = false);
     KindResult kindResult(const QString &phase) const;
+    // The old phone's kind was read and there is nothing in it: no record or
+    // file, and none left unread or hidden. Nothing of it can stay behind.
+    bool kindHeldNothing(const QString &phase) const;
+    // Whether something that the old phone held of a chosen kind, or of a
+    // kind that the start stopped, did not reach its destination.
+    bool somethingStayedBehind() const;
     // A new run's results: nothing has moved yet, and a kind that the start
     // stopped will not (main thread).
     void clearKindResults();
@@ -380,6 +389,8 @@ private:
     double plannedSeconds() const;
     void refreshProgressRows();
     void planCopy();
+    // The heading of the last page, and of a page where the one-step
+    // transfer ended: whether everything was moved.
     void headlineTheOutcome();
     void buildCheckboxTitles();
     void showSummaryEstimate(bool show);

@@ -101,11 +101,11 @@ void NS_AppController::generateFinished(const QString &reportError)
                               : reportError.isEmpty() ? vtrLocalized("The migration report could not be written.")
                                                       : reportError;
     setSingleProgressText(vtrLocalized("Done. %1").arg(where));
-    // The page no longer invites a start: its heading and text say that the
-    // transfer is done and where the report is, as the caption does.
+    // The page no longer invites a start: its text says that the transfer
+    // has ended and where the report is, as the caption does; its heading
+    // says whether everything was moved.
     if (NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
         scene && currentState() != kStateFinalSummary && !NS_ScenesViewController::sceneNameForState(currentState()).isEmpty()) {
-        scene->setHeader(vtrLocalized("Your transfer is done"));
         scene->setBody(QStringLiteral("<p>%1</p>")
                            .arg(vtrLocalized("The one-step transfer to your new phone has ended; the lines below say "
                                              "what became of each kind. %1")

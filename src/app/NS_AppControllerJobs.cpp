@@ -136,11 +136,16 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
 class ManifestOf final : public ManifestInfoSource
 {
 public:
-    explicit ManifestOf(std::function<QVariantMap()> read) : m_read(std::move(read)) {}
+    explicit ManifestOf(std::function<QVariantMap()> read, std::function<QVariantMap()> held = {})
+        : m_read(std::move(read)), m_held(std::move(held))
+    {
+    }
     QVariantMap manifestInfo() const override { return m_read(); }
+    QVariantMap heldInfo() const override { return m_held ? m_held() : m_read(); }
 
 private:
     std::function<QVariantMap()> m_read;
+    std::function<QVariantMap()> m_held;
 };
 
 template <typename T>
@@ -223,7 +228,8 @@ void noteUnreachableStore(NS_AppController &c, const QString &phase, syncstore::
     c.setKindResult(phase, NS_AppController::Outcome::NotMoved,
                     (kind == syncstore::SyncDataKind::Contacts ? vtrLocalized("your address books could not be reached (%1)")
                                                                : vtrLocalized("your calendars could not be reached (%1)"))
-                        .arg(why.join(QStringLiteral("; "))));
+                        .arg(why.join(QStringLiteral("; "))),
+                    true);
 }
 
 void noteUnreachableContacts(NS_AppController &c, const MobileDeviceInterface &oldDevice)
@@ -346,7 +352,7 @@ void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMedi
                 info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
             }
             return info;
-        }));
+        }, [migrator] { return migrator->manifestInfo(); }));
     }
 }
 
@@ -772,7 +778,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
                                  vtrLocalized("there is not enough space on your new device"));
     } else if (!unread.isEmpty() && copied == 0) {
-        controller.setKindResult(phase, NS_AppController::Outcome::Failed, unread);
+        controller.setKindResult(phase, NS_AppController::Outcome::Failed, unread, true);
     } else {
         QStringList notes;
         if (copied < fitting) notes << vtrLocalized("%1 could not be copied").arg(fitting - copied);
@@ -893,11 +899,18 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     controller.setWorkPlan(plan);
     // The records are read on this road and go nowhere: a Windows Phone
     // takes them only through Windows Live, which this road does not use.
-    const QString notSent = vtrLocalized("the one-step transfer does not upload to Windows Live");
-    if (controller.contactsEnabled() && contacts)
-        controller.setKindResult(vtrphase::Contacts, NS_AppController::Outcome::NotMoved, notSent);
-    if (controller.calendarsEnabled() && events)
-        controller.setKindResult(vtrphase::Events, NS_AppController::Outcome::NotMoved, notSent);
+    // What could not be read says so instead, and a kind with nothing in it
+    // had nothing to go anywhere. Once read, its line counts what there is,
+    // as the wizard's own road does.
+    const bool contactsChosen = controller.contactsEnabled() && contacts;
+    const bool eventsChosen = controller.calendarsEnabled() && events;
+    auto wasRead = [](NS_AppController &c, const QString &phase, bool chosen) {
+        if (!chosen) return;
+        if (c.kindResult(phase).outcome == NS_AppController::Outcome::Pending && !c.kindHeldNothing(phase))
+            c.setKindResult(phase, NS_AppController::Outcome::NotMoved,
+                            vtrLocalized("the one-step transfer does not upload to Windows Live"));
+        c.setStatusNow(QString(), phase, 1.0);
+    };
 
     NS_AppController *c = &controller;
     auto contactsDb = m_contacts;
@@ -909,10 +922,12 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
             if (events) {
                 readEvents(*oldDevice, newDevice, *eventsDb, *stowage);
                 noteUnreachableCalendars(*c, *oldDevice);
+                wasRead(*c, vtrphase::Events, eventsChosen);
             }
             if (contacts) {
                 readContacts(*oldDevice, newDevice, *contactsDb, *stowage);
                 noteUnreachableContacts(*c, *oldDevice);
+                wasRead(*c, vtrphase::Contacts, contactsChosen);
             }
             // This road never stops to ask for the media library host.
             copyMedia(*c, media, job, false, false);

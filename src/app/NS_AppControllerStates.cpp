@@ -364,18 +364,19 @@ void NS_AppController::setStateUnguarded(int s)
 
 void NS_AppController::headlineTheOutcome()
 {
-    // "All done" only when every chosen kind arrived, and no kind that the
-    // start stopped stayed behind.
+    // One rule on both roads: the last page's own heading ("All done") and
+    // the one-step transfer's say that the transfer is done only when
+    // nothing that the old phone held of a kind the person chose, or that the
+    // start stopped, stayed behind.
     NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
-    if (!scene || currentState() != kStateFinalSummary) return;
-    for (const QString *phase : {&vtrphase::Contacts, &vtrphase::Events, &vtrphase::Music, &vtrphase::Photos, &vtrphase::Videos}) {
-        const Outcome outcome = kindResult(*phase).outcome;
-        const bool told = kindChosen(*phase) || !stoppedKindReason(*phase).isEmpty();
-        if (told && (outcome == Outcome::Failed || outcome == Outcome::NotMoved)) {
-            scene->setHeader(vtrLocalized("Not everything was moved"));
-            return;
-        }
-    }
+    const QString sceneName = NS_ScenesViewController::sceneNameForState(currentState());
+    if (!scene || sceneName.isEmpty()) return;
+    if (somethingStayedBehind())
+        scene->setHeader(vtrLocalized("Not everything was moved"));
+    else if (currentState() == kStateFinalSummary)
+        scene->setHeader(vtrapp::sceneTextResource(sceneName + QStringLiteral("_header"), QStringLiteral("txt")));
+    else
+        scene->setHeader(vtrLocalized("Your transfer is done"));
 }
 
 void NS_AppController::planCopy()

@@ -316,16 +316,56 @@ void NS_AppController::setWorkClockForTesting(std::function<double()> clock) { g
 
 // ---- what became of each kind ---------------------------------------------------------------
 
-void NS_AppController::setKindResult(const QString &phase, Outcome outcome, const QString &reason)
+void NS_AppController::setKindResult(const QString &phase, Outcome outcome, const QString &reason, bool unread)
 {
     std::lock_guard lock(m_resultsMutex);
-    m_kindResults.insert(phase, KindResult{outcome, reason});
+    m_kindResults.insert(phase, KindResult{outcome, reason, unread});
 }
 
 NS_AppController::KindResult NS_AppController::kindResult(const QString &phase) const
 {
     std::lock_guard lock(m_resultsMutex);
     return m_kindResults.value(phase);
+}
+
+bool NS_AppController::kindHeldNothing(const QString &phase) const
+{
+    // Counted by records and files: a calendar without events holds nothing
+    // of the person's to move.
+    static const struct
+    {
+        const QString &phase;
+        ManifestKind kind;
+        const char *count;
+    } kinds[] = {{vtrphase::Contacts, ManifestKind::Contacts, "contact_cnt"},
+                 {vtrphase::Events, ManifestKind::Events, "event_cnt"},
+                 {vtrphase::Music, ManifestKind::Music, "song_cnt"},
+                 {vtrphase::Photos, ManifestKind::Photos, "photo_cnt"},
+                 {vtrphase::Videos, ManifestKind::Videos, "video_cnt"}};
+    for (const auto &k : kinds) {
+        if (k.phase != phase) continue;
+        if (kindResult(phase).unread) return false;
+        const std::shared_ptr<ManifestInfoSource> source = manifestSource(k.kind);
+        const QVariantMap held = source ? source->heldInfo() : QVariantMap();
+        bool counted = false;
+        const qint64 count = held.value(QLatin1String(k.count)).toLongLong(&counted);
+        return counted && count == 0 && !held.contains(QStringLiteral("note")) &&
+               !held.contains(QStringLiteral("not_moved_cnt")) && !held.contains(QStringLiteral("hidden_cnt"));
+    }
+    return false;
+}
+
+bool NS_AppController::somethingStayedBehind() const
+{
+    for (const QString *phase :
+         {&vtrphase::Contacts, &vtrphase::Events, &vtrphase::Music, &vtrphase::Photos, &vtrphase::Videos}) {
+        if (!kindChosen(*phase) && stoppedKindReason(*phase).isEmpty()) continue;
+        // Whatever its line says of a kind with nothing in it, nothing of it
+        // stayed behind.
+        const Outcome outcome = kindResult(*phase).outcome;
+        if ((outcome == Outcome::Failed || outcome == Outcome::NotMoved) && !kindHeldNothing(*phase)) return true;
+    }
+    return false;
 }
 
 void NS_AppController::clearKindResults()
@@ -352,6 +392,9 @@ void NS_AppController::markSummaryLines()
             (this->*info.setSummary)(vtrLocalized(info.title));
             quoteSummary(*info.phase);
             (this->*info.setSummaryDone)(doneTextFor(*info.phase));
+        } else if (stoppedKindReason(*info.phase).isEmpty()) {
+            // Not part of this run: what an earlier one said of it is not so.
+            (this->*info.setSummaryDone)(QString());
         }
     }
 }

@@ -225,8 +225,15 @@ void NS_AppControllerSummaries::postpopulateSummary(NS_AppController &c)
     results.numEvSuccess = c.numEvSuccess();
     results.contactManifest = manifestOf(c, NS_AppController::ManifestKind::Contacts);
     results.eventManifest = manifestOf(c, NS_AppController::ManifestKind::Events);
-    results.contactsSent = c.kindResult(vtrphase::Contacts).outcome != NS_AppController::Outcome::NotMoved;
-    results.calendarsSent = c.kindResult(vtrphase::Events).outcome != NS_AppController::Outcome::NotMoved;
+    // A kind that went nowhere, or that had nothing in it and so no outcome,
+    // counts what was read: no upload told how many of it arrived.
+    auto sent = [&c](const QString &phase) {
+        const NS_AppController::Outcome outcome = c.kindResult(phase).outcome;
+        return outcome != NS_AppController::Outcome::NotMoved &&
+               !(outcome == NS_AppController::Outcome::Pending && c.kindHeldNothing(phase));
+    };
+    results.contactsSent = sent(vtrphase::Contacts);
+    results.calendarsSent = sent(vtrphase::Events);
     const vtrsummaries::Choices choices = choicesOf(c, appListCount());
     store(c, vtrsummaries::postpopulatedSummaries(choices, results));
     c.markSummaryLines();

@@ -46,8 +46,9 @@ struct Results
     quint32 numEvSuccess = 0;
     QVariantMap contactManifest;  // the contact reader's "contact_cnt", "title"
     QVariantMap eventManifest;    // "event_cnt", "title", "calendar_cnt", "calendar_title"
-    // False when the kind was read but deliberately not sent anywhere: its
-    // line then tells what was read, not "0 of" it.
+    // False when the kind was read but not sent anywhere (deliberately, or
+    // with nothing in it to send): its line then tells what was read, not
+    // "0 of" it.
     bool contactsSent = true;
     bool calendarsSent = true;
 };

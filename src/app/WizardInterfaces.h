@@ -109,4 +109,7 @@ class ManifestInfoSource
 public:
     virtual ~ManifestInfoSource() = default;
     virtual QVariantMap manifestInfo() const = 0;
+    // What the old phone holds of the kind, as it was read; a media kind's
+    // manifest counts what its copy put into the new phone's folder instead.
+    virtual QVariantMap heldInfo() const { return manifestInfo(); }
 };

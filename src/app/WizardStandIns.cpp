@@ -33,8 +33,10 @@ void StandInLiveUploadDriver::startNextLiveUpload(NS_AppController &controller)
                  {controller.calendarsEnabled() && controller.calendarsValue(), vtrphase::Events}};
     for (const auto &kind : kinds) {
         if (!kind.chosen) continue;
-        // A kind that could not be read keeps saying why.
-        if (controller.kindResult(kind.phase).outcome == NS_AppController::Outcome::Pending)
+        // A kind that could not be read keeps saying why; one with nothing
+        // in it has nothing that could have gone anywhere.
+        if (controller.kindResult(kind.phase).outcome == NS_AppController::Outcome::Pending &&
+            !controller.kindHeldNothing(kind.phase))
             controller.setKindResult(kind.phase, NS_AppController::Outcome::NotMoved,
                                      vtrLocalized("Windows Live is not used with a simulated phone."));
         controller.setStatusNow(QString(), kind.phase, 1.0);

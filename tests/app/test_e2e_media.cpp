@@ -9,10 +9,12 @@
 // turning read-only in the middle of a copy.
 
 #include "support/EndToEnd.h"
+#include "support/FamilyPhone.h"
 #include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
 #include "app/NS_AppControllerJobs.h"
+#include "app/Scenes.h"
 #include "devices/afc/FakeAfcService.h"
 #include "devices/phone/MobileDevice.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
@@ -21,6 +23,7 @@
 #include "migration/MediaMigrators.h"
 #include "pim/ContactDatabase.h"
 #include "pim/EventDatabase.h"
+#include "pim/store/JsonFixtureSource.h"
 #include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
@@ -31,6 +34,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTimer>
 
@@ -420,6 +424,50 @@ TEST(EndToEnd, TheLastPageCountsWhatCouldNotBeReadSkippedOrFiled)
     for (const char *part : {" - Done (", "2 could not be read from your old phone", "1 hidden file was skipped",
                              "1 could not be added to your music library"})
         EXPECT_TRUE(line.contains(QString::fromUtf8(part))) << line.toStdString();
+}
+
+// The last page: its heading, then the lines of contacts, calendars, music,
+// photos and videos.
+std::string lastPage(NS_AppController &w)
+{
+    return QStringList{w.scenesViewController()->templateController()->header(),
+                       w.contactsSummary() + w.contactsSummaryDone(),
+                       w.calendarSummary() + w.calendarSummaryDone(),
+                       w.musicSummary() + w.musicSummaryDone(),
+                       w.photosSummary() + w.photosSummaryDone(),
+                       w.videosSummary() + w.videosSummaryDone()}
+        .join(QLatin1Char('|'))
+        .toStdString();
+}
+
+// The simulated iPhone and BlackBerry with contacts and calendars chosen, on a
+// desktop that holds one calendar without events and no contact: all that
+// they hold arrives, and the last page says so, after the one-step transfer
+// as after the walk.
+TEST(EndToEnd, SimulatedPhonesWithEmptyContactsAndCalendarsEndDoneOnBothRoads)
+{
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::JsonFixtureSource>(QVariantMap{
+        {"contacts", QVariantList()},
+        {"calendars", QVariantList{QVariantMap{{"identifier", "mine"}, {"entity", syncstore::entity::Calendar}}}},
+        {"events", QVariantList()}}));
+    syncstore::SyncManager::setSharedManager(std::make_shared<syncstore::SyncManager>(std::move(sources)));
+    const std::shared_ptr<void> restore(nullptr, [](void *) { syncstore::SyncManager::setSharedManager(nullptr); });
+    for (const int family : {e2e::kIPhone, e2e::kBlackBerry}) {
+        resetTarget();
+        e2e::FamilyPhone phone(family);
+        NS_AppController &w = phone.run->h.wizard();
+        ASSERT_TRUE(phone.run->h.walk([&] { return phone.plug(); }, NS_AppController::kStateFinalSummary, 120000));
+        ASSERT_TRUE(phone.run->idle());
+        const std::string walked = lastPage(w);
+        EXPECT_EQ(walked.rfind("All done|0 Contacts|0 Events in 1 Calendar|", 0), 0u) << walked;
+        EXPECT_EQ(QString::fromStdString(walked).count(QStringLiteral(" - Done")), 3) << walked;
+        w.setTransferInfo({});
+        w.generateButton()->click();
+        ASSERT_TRUE(
+            WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; }, 120000));
+        EXPECT_EQ(lastPage(w), walked);
+    }
 }
 
 // The simulated Android phone of the fixture, run from the intro to the end.

@@ -362,6 +362,8 @@ TEST(OneStep, AfterAFinishedRunThePageTellsWhatMovedAndWhereTheReportIsAndQuitSt
     }
 }
 
+// The heading says the transfer is done only when the lines do: contacts
+// and calendars that this road does not upload were not moved.
 TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWhereTheReportIs)
 {
     AndroidAtCopyTransit run;
@@ -375,14 +377,21 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
                 !w.timeEstimateText().contains(QStringLiteral(" 0 ")))
         << w.timeEstimateText().toStdString();
     const int buttons = w.buttonSet();
-    w.generateButton()->click();
-    ASSERT_TRUE(WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; }, 120000));
-    // After: done, and where the report is; Next stays as it was.
-    EXPECT_EQ(w.currentState(), kSummaryState);
-    EXPECT_EQ(scene->header(), QStringLiteral("Your transfer is done"));
-    EXPECT_TRUE(scene->body().contains(reportPath())) << scene->body().toStdString();
-    EXPECT_FALSE(scene->body().contains(QStringLiteral("Press"))) << scene->body().toStdString();
-    EXPECT_EQ(w.buttonSet(), buttons);
+    for (const bool records : {true, false}) {
+        SCOPED_TRACE(records);
+        w.setContactsValue(records);
+        w.setCalendarsValue(records);
+        w.generateButton()->click();
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; },
+                                           120000));
+        // After: what moved, and where the report is; Next stays as it was.
+        EXPECT_EQ(w.currentState(), kSummaryState);
+        EXPECT_EQ(w.contactsSummaryDone().toStdString(), records ? kNotOnThisRoad.toStdString() : "");
+        EXPECT_EQ(scene->header().toStdString(), records ? "Not everything was moved" : "Your transfer is done");
+        EXPECT_TRUE(scene->body().contains(reportPath())) << scene->body().toStdString();
+        EXPECT_FALSE(scene->body().contains(QStringLiteral("Press"))) << scene->body().toStdString();
+        EXPECT_EQ(w.buttonSet(), buttons);
+    }
 }
 
 TEST(OneStep, AFailureEndsWithTheOneStepAlert)

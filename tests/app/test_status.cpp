@@ -125,6 +125,22 @@ TEST(Status, SummariesQuoteTheChosenKindsManifestAndMarkDone)
     EXPECT_TRUE(w.photosSummary().isNull());
 }
 
+// Only what the old phone held and did not get there makes the last page say
+// that not everything was moved: not a kind with nothing in it, whatever its
+// line says, but a kind that could not be read at all.
+TEST(Status, OnlyWhatThePhoneHeldAndDidNotArriveStaysBehind)
+{
+    WizardHarness h;
+    NS_AppController &w = h.wizard();
+    w.setContactsValue(false);
+    w.setManifestSource(NS_AppController::ManifestKind::Music,
+                        std::make_shared<FixedManifest>(QVariantMap{{QStringLiteral("song_cnt"), 0}}));
+    w.setKindResult(vtrphase::Music, NS_AppController::Outcome::NotMoved, QStringLiteral("the folder is a file"));
+    EXPECT_FALSE(w.somethingStayedBehind());
+    w.setKindResult(vtrphase::Music, NS_AppController::Outcome::Failed, QStringLiteral("the phone is locked"), true);
+    EXPECT_TRUE(w.somethingStayedBehind());
+}
+
 TEST(Status, TheEstimateCountsUnfinishedChosenKinds)
 {
     WizardHarness h;
