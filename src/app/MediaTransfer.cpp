@@ -1,5 +1,7 @@
 #include "app/MediaTransfer.h"
 
+#include <algorithm>
+
 namespace vtrmedia {
 
 namespace {
@@ -46,6 +48,27 @@ void shareBudget(qint64 available, Budgets &kinds)
     for (KindBudget &k : kinds)
         if (k.included) k.space = share;
     closeAndCarry(kinds, n);
+}
+
+qint64 spaceToFree(qint64 freeSpaceOnVolume, const Budgets &kinds)
+{
+    qint64 need = 0;
+    for (const KindBudget &k : kinds)
+        if (k.included) need += std::max<qint64>(k.need, 0);
+    const qint64 n = includedCount(kinds);
+    if (n == 0) return 0;
+    const qint64 least = std::max<qint64>(0, kReservedBytes + need - freeSpaceOnVolume);
+    // The first shares and the last carry each drop less than one byte per
+    // kind: at most 2 (n - 1) bytes beyond the bare difference are needed.
+    qint64 extra = least;
+    for (; n > 1 && extra < least + 2 * (n - 1); ++extra) {
+        Budgets shared = kinds;
+        shareBudget(freeSpaceOnVolume + extra - kReservedBytes, shared);
+        if (std::all_of(shared.begin(), shared.end(),
+                        [](const KindBudget &k) { return !k.included || k.space >= k.need; }))
+            break;
+    }
+    return extra;
 }
 
 void estimate(qint64 freeSpaceOnVolume, Budgets &kinds, qint64 *spaceForMedia)

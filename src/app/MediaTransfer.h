@@ -33,4 +33,8 @@ void shareBudget(qint64 available, Budgets &kinds);
 // *spaceForMedia (when given) is the space after the reserve.
 void estimate(qint64 freeSpaceOnVolume, Budgets &kinds, qint64 *spaceForMedia);
 
+// How many bytes more the volume needs free for every included kind's
+// budget to hold all it needs (0 when they do already).
+qint64 spaceToFree(qint64 freeSpaceOnVolume, const Budgets &kinds);
+
 }  // namespace vtrmedia

@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <mutex>
@@ -188,6 +189,32 @@ QVariantMap failure(const VtrException &e, const QString &message = QString())
 }
 
 const char *const kFolderNames[] = {"Music", "Photos", "Videos"};
+
+// A number of bytes as the person reads it, rounded up to a tenth of its
+// unit: freeing what it says is always enough.
+QString bytesText(qint64 bytes)
+{
+    static const char *const units[] = {"%1 KB", "%1 MB", "%1 GB"};
+    bytes = std::max<qint64>(bytes, 0);
+    qint64 unit = 1024;
+    int u = 0;
+    while (u < 2 && bytes >= unit * 1024) {
+        unit *= 1024;
+        ++u;
+    }
+    const qint64 tenths = bytes / unit * 10 + ((bytes % unit) * 10 + unit - 1) / unit;
+    return vtrLocalized(units[u]).arg(QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10));
+}
+
+// The mount point of the disk that holds `path` (or would, once made).
+QString diskOf(const QString &path)
+{
+    QString existing = QDir::cleanPath(path);
+    while (!QFileInfo::exists(existing) && existing != QFileInfo(existing).path())
+        existing = QFileInfo(existing).path();
+    const QStorageInfo disk(existing);
+    return disk.isValid() ? disk.rootPath() : existing;
+}
 
 // The new phone's folder for a kind, by path, whether or not it could be made.
 QString intendedFolderOf(MobileDeviceInterface &target, vtrmedia::Kind kind)
@@ -685,10 +712,23 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
             options.insert(QLatin1String(kClearKeys[k]), true);
     }
     if (!starved.isEmpty()) {
+        // The new phone's folder lies on this computer's disk: the person is
+        // told which, and how much to free there for all of the media.
+        vtrmedia::Budgets budgets;
+        for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
+            budgets[k] = {ticked[k], estimate.need[k], 0};
+        const QString folder = target->preferredStorageInfo() ? target->preferredStorageInfo()->path()
+                                                              : WindowsPhone7LocalDevice::storageFolderPath();
         AlertRequest request;
         request.messageText = vtrLocalized("There is not enough space on your new device for all of your media.");
         request.informativeText =
-            vtrLocalized("These kinds will not be copied: %@.").replace(QStringLiteral("%@"), starved.join(QStringLiteral(", ")));
+            vtrLocalized("These kinds will not be copied: %@.")
+                .replace(QStringLiteral("%@"), starved.join(QStringLiteral(", "))) +
+            QStringLiteral("\n\n") +
+            vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always left "
+                         "free. Free %4 more on that disk, then transfer again to move all of your media.")
+                .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),
+                     bytesText(vtrmedia::spaceToFree(free + reclaimable, budgets)));
         request.buttons = {vtrLocalized("OK")};
         request.cancelButton = 0;
         request.style = AlertRequest::Style::Informational;

@@ -187,9 +187,12 @@ void NS_AppController::updatePhaseSummary(const QString &phase, double p)
 
 void NS_AppController::quoteSummary(const QString &phase)
 {
-    auto manifest = [this](ManifestKind kind) {
+    // A media kind of which nothing moved counts what the old phone holds,
+    // not the nothing that reached the new phone.
+    const bool held = kindResult(phase).outcome == Outcome::NotMoved;
+    auto manifest = [this, held](ManifestKind kind) {
         const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
-        return source ? source->manifestInfo() : QVariantMap();
+        return !source ? QVariantMap() : held ? source->heldInfo() : source->manifestInfo();
     };
     // Without a reader or migrator for the kind there is nothing to quote:
     // the line keeps what the summary pass gave it.

@@ -1,6 +1,6 @@
 // The media byte budget and the estimate built on it: the worked examples,
 // remainders, ties, one kind, none, and budgets at zero, below zero and
-// beyond 4 GiB.
+// beyond 4 GiB; and how much to free for all of the media.
 
 #include "app/MediaTransfer.h"
 
@@ -87,6 +87,16 @@ TEST(MediaBudget, TheEstimateKeepsTheReserveAndStopsWhenNothingIsLeft)
     Budgets b = kinds(1, 1, 1);
     vtrmedia::estimate(GiB + 30, b, nullptr);  // the output is optional
     EXPECT_EQ(b[vtrmedia::Music].space, 1);
+}
+
+TEST(MediaBudget, WhatToFreeGivesEveryKindAllItNeeds)
+{
+    // Beyond the bare difference, the bytes the shares drop: with 10 more,
+    // photos and videos would each be a byte short.
+    EXPECT_EQ(vtrmedia::spaceToFree(GiB, kinds(0, 5, 5)), 12);
+    EXPECT_EQ(vtrmedia::spaceToFree(GiB + 12, kinds(0, 5, 5)), 0);
+    EXPECT_EQ(vtrmedia::spaceToFree(100, kinds(10, 10, 10)), GiB - 70);
+    EXPECT_EQ(vtrmedia::spaceToFree(0, kinds(kNone, kNone, kNone)), 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
+#include "app/MediaTransfer.h"
 #include "app/NS_AppControllerJobs.h"
 #include "app/Scenes.h"
 #include "devices/afc/FakeAfcService.h"
@@ -36,6 +37,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QStorageInfo>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -468,6 +470,30 @@ TEST(EndToEnd, SimulatedPhonesWithEmptyContactsAndCalendarsEndDoneOnBothRoads)
             WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; }, 120000));
         EXPECT_EQ(lastPage(w), walked);
     }
+}
+
+// A home with less free space than the reserve: the lines count what the
+// phone holds, and the alert says how much to free on which disk (1024 MiB
+// kept free and 104.45 MiB of media, with 512 MiB free).
+TEST(EndToEnd, WithoutSpaceForAnyMediaTheLinesKeepThePhonesCountsAndTheAlertSaysWhatToFree)
+{
+    resetTarget();
+    AndroidFixtureRun run;
+    ASSERT_TRUE(run.phone);
+    e2e::useFinishedCompanionApp(run.h.wizard(), *run.phone);
+    run.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return vtrmedia::kReservedBytes / 2; };
+    ASSERT_TRUE(run.runToEnd());
+    const QString noSpace = QStringLiteral(" - Not moved: there is not enough space on your new device");
+    EXPECT_TRUE(QString::fromStdString(lastPage(run.h.wizard()))
+                    .endsWith(QStringLiteral("|6 Songs and 2 Playlists%1|2 Photos%1|2 Videos%1").arg(noSpace)))
+        << lastPage(run.h.wizard());
+    const QString storage = WindowsPhone7LocalDevice::storageFolderPath();
+    QString said;
+    for (const AlertRequest &alert : run.h.alerts.shown())
+        if (alert.messageText.startsWith(QStringLiteral("There is not enough space"))) said = alert.informativeText;
+    for (const QString &part : {QStringLiteral("Free 616.5 MB more"), QStringLiteral("\"%1\"").arg(storage),
+                                QStringLiteral("\"%1\"").arg(QStorageInfo(storage).rootPath())})
+        EXPECT_TRUE(said.contains(part)) << said.toStdString();
 }
 
 // The simulated Android phone of the fixture, run from the intro to the end.
