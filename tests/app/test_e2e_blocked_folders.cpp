@@ -434,6 +434,9 @@ TEST(StoppedMedia, AFailureWhileCountingThemAsksNothing)
     EXPECT_TRUE(run.lastLine(kMusic).contains(QStringLiteral(" - Not moved: the music library needs the folder")))
         << run.lastLine(kMusic).toStdString();
     EXPECT_TRUE(run.run->h.visited.contains(NS_AppController::kStateFinalSummary));
+    // A count that failed is no phone without music: its "0 Songs" stays
+    // behind on the heading.
+    EXPECT_FALSE(w.kindHeldNothing(vtrphase::Music));
 }
 
 // A phone whose music a library folder stops, unplugged on its own pages,
