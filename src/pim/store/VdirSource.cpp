@@ -189,9 +189,7 @@ void logVCardNotes(const VCardFileNotes &notes, const QString &file, bool anyRea
         const qsizetype card = notes.endedAtAgent.at(i) + 1;
         VTR_LOG(1, QStringLiteral("Card %1 of \"%2\" lost its END, or the card of its AGENT did: read up to its AGENT, "
                                   "what follows as card %3")
-                       .arg(card)
-                       .arg(file)
-                       .arg(card + 1));
+                       .arg(QString::number(card), file, QString::number(card + 1)));
     }
     if (notes.endedAtAgent.size() > kCardsNamed)
         VTR_LOG(1, QStringLiteral("%1 more cards of \"%2\" lost their END, or the cards of their AGENTs did: read up to "
