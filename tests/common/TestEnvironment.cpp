@@ -20,11 +20,18 @@
 #include <vector>
 
 #include <dirent.h>
+#include <endian.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/keyctl.h>
+#include <linux/posix_acl.h>
+#include <linux/posix_acl_xattr.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 // Debian 12's header does not declare its functions as C.
@@ -185,17 +192,39 @@ static Descriptor openFolderAt(int at, const QByteArray &name)
     return Descriptor(::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
+// The user a test runs again as, where root's rights would hide the faults it looks for.
+constexpr uid_t kUnprivilegedUser = 65534;
+
+// Gives the run's user, and no one else, the rights `user` (rwx as 0 to 7)
+// to what root made for it, `fd`, root keeping `owner`: an access list, as a
+// mode opened to everyone (or to a group the run's user shares with others)
+// would hand root's files to every user of this computer.
+static bool openToTheUserAlone(int fd, unsigned owner, unsigned user)
+{
+    const auto entry = [](unsigned tag, unsigned rights, uint32_t id = uint32_t(ACL_UNDEFINED_ID)) {
+        return posix_acl_xattr_entry{htole16(uint16_t(tag)), htole16(uint16_t(rights)), htole32(id)};
+    };
+    const struct
+    {
+        posix_acl_xattr_header header;
+        posix_acl_xattr_entry entries[5];
+    } list{{htole32(POSIX_ACL_XATTR_VERSION)},
+           {entry(ACL_USER_OBJ, owner), entry(ACL_USER, user, kUnprivilegedUser), entry(ACL_GROUP_OBJ, 0),
+            entry(ACL_MASK, user), entry(ACL_OTHER, 0)}};
+    return ::fsetxattr(fd, "system.posix_acl_access", &list, sizeof list, 0) == 0;
+}
+
 // The folder `name` in the staging folder `at`, root's: made if need be and
-// then opened to everyone; one that was there is entered as it is.
+// then opened to the run's user alone; one that was there is entered as it is.
 static Descriptor makeOpenFolderAt(int at, const QByteArray &name)
 {
     if (!isName(name)) return (errno = EINVAL), Descriptor();
-    const bool made = ::mkdirat(at, name.constData(), 0755) == 0;
+    const bool made = ::mkdirat(at, name.constData(), 0700) == 0;
     if (!made && errno != EEXIST) return Descriptor();
     Descriptor folder = openFolderAt(at, name);
     struct stat st;
     if (!folder.isOpen() || ::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid()) return Descriptor();
-    if (made && ::fchmod(folder.get(), 0755) != 0) return Descriptor();
+    if (made && !openToTheUserAlone(folder.get(), 07, 05)) return Descriptor();
     return folder;
 }
 
@@ -257,11 +286,12 @@ constexpr int kMaxStagedDepth = 64;
 constexpr qint64 kMaxStagedEntries = 100000;
 
 // Copies `name` of the folder `fromAt` to the same name in the staging folder
-// `toAt` (absent, or staged before), readable by everyone: a folder with what
-// it holds, a link as a link, a file by a second name where everyone may read
-// it already and no one else may change it, else as a copy that becomes it
-// whole. Only root's files are taken, from folders root's alone; both sides
-// are entered by descriptor, never through a link; `shown` names it.
+// `toAt` (absent, or staged before), readable by the run's user: a folder
+// with what it holds, a link as a link, a file by a second name where everyone
+// may read it already and no one else may change it, else as a copy that
+// becomes it whole, which that user alone may read. Only root's files are
+// taken, from folders root's alone; both sides are entered by descriptor,
+// never through a link; `shown` names it.
 static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QString &shown, int depth,
                           qint64 *entries)
 {
@@ -306,9 +336,8 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
     if (!from.isOpen() || ::fstat(from.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return QStringLiteral("%1 cannot be read").arg(shown);
     const Descriptor to(::openat(toAt, part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    mode_t mode = (opened.st_mode & 0777) | 0044;
-    if (mode & S_IXUSR) mode |= 0011;
-    if (!to.isOpen() || !copyBytes(from.get(), to.get()) || ::fchmod(to.get(), mode) != 0 ||
+    const unsigned owner = (opened.st_mode >> 6) & 07;
+    if (!to.isOpen() || !copyBytes(from.get(), to.get()) || !openToTheUserAlone(to.get(), owner, 04 | (owner & 01)) ||
         ::renameat(toAt, part.constData(), toAt, entry) != 0) {
         ::unlinkat(toAt, part.constData(), 0);
         return QStringLiteral("%1 cannot be copied for the unprivileged user").arg(shown);
@@ -412,29 +441,33 @@ QString program()
 
 // The folders of one run as the unprivileged user, below the shared temporary
 // folder (this process's own tree is closed to others): a base folder of
-// root's, which that user may enter but not change, holding the staged copies
-// (a tree of root's too, which that user only reads) and that user's own work
-// folder (its temporary files, its current folder, its output). Root acts in
-// them by descriptor only, so that nothing that user renames or links takes
-// it elsewhere; all goes when the run is over.
+// root's, which that user may enter but not change and no other user may
+// enter, holding the staged copies (a tree of root's too, which that user
+// only reads) and that user's own work folder (its temporary files, its
+// current folder, its output). Root acts in them by descriptor only, so that
+// nothing that user renames or links takes it elsewhere; all goes when the
+// run is over.
 class UnprivilegedTree
 {
 public:
-    static constexpr uid_t kUser = 65534;
+    static constexpr uid_t kUser = kUnprivilegedUser;
     // What is read back of the run's output: its end, where the outcome is.
     static constexpr qint64 kOutputBound = 4 << 20;
 
     UnprivilegedTree()
     {
         QByteArray name = QFile::encodeName(QDir::tempPath() + QStringLiteral("/vtrtest-unprivileged-XXXXXX"));
-        if (!::mkdtemp(name.data())) return;
-        m_path = QFile::decodeName(name);
-        m_base = Descriptor(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!m_base.isOpen() || ::fchmod(m_base.get(), 0755) != 0) return;
-        m_staged = makeOpenFolderAt(m_base.get(), "staged");
-        if (::mkdirat(m_base.get(), "work", 0700) != 0) return;
-        m_work = openFolderAt(m_base.get(), "work");
-        m_valid = m_staged.isOpen() && m_work.isOpen() && ::fchown(m_work.get(), kUser, kUser) == 0;
+        if (::mkdtemp(name.data())) {
+            m_path = QFile::decodeName(name);
+            m_base = Descriptor(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
+        if (m_base.isOpen() && openToTheUserAlone(m_base.get(), 07, 05)) {
+            m_staged = makeOpenFolderAt(m_base.get(), "staged");
+            if (m_staged.isOpen() && ::mkdirat(m_base.get(), "work", 0700) == 0)
+                m_work = openFolderAt(m_base.get(), "work");
+            m_valid = m_work.isOpen() && ::fchown(m_work.get(), kUser, kUser) == 0;
+        }
+        if (!m_valid) m_why = errnoText();
     }
     ~UnprivilegedTree()
     {
@@ -448,6 +481,9 @@ public:
     UnprivilegedTree &operator=(const UnprivilegedTree &) = delete;
 
     bool isValid() const { return m_valid; }
+    // Why the tree could not be made (a file system that keeps no access
+    // lists cannot shut other users out of it).
+    QString why() const { return m_why; }
     QString staged() const { return m_path + QStringLiteral("/staged"); }
     QString work() const { return m_path + QStringLiteral("/work"); }
     int stagedFolder() const { return m_staged.get(); }
@@ -455,12 +491,15 @@ public:
 
     // What the run wrote to its output, a file of that user's in its work
     // folder: read by descriptor, never through a link, and at most its end.
+    // Anything else found at its name (a file of root's that user linked
+    // there) is not read, so as not to show it in the test's log.
     QByteArray output() const
     {
         const Descriptor file(
             ::openat(m_work.get(), "output", O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
-        if (!file.isOpen() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return QByteArray();
+        if (!file.isOpen() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != kUser)
+            return QByteArray();
         const qint64 from = std::max<qint64>(0, qint64(st.st_size) - kOutputBound);
         QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, kOutputBound)), Qt::Uninitialized);
         qsizetype got = 0;
@@ -480,6 +519,7 @@ private:
     Descriptor m_base;
     Descriptor m_staged;
     Descriptor m_work;
+    QString m_why;
     bool m_valid = false;
 };
 
@@ -532,14 +572,18 @@ static QByteArrayList environmentOfRun(const UnprivilegedTree &tree, const QStri
 }
 
 // Exit statuses of a child that could not become the run.
-enum : int { kNoWorkFolder = 121, kNoUser, kNoStandardFiles, kNoProgram };
+enum : int { kNoWorkFolder = 121, kNoSession, kNoUser, kNoStandardFiles, kNoProgram };
 
 // Starts the program `arguments` name as the unprivileged user in the work
 // folder `work`, holding nothing of root's: every descriptor is closed before
-// it changes user (a harness's pipes, a log, sockets), its input is /dev/null
-// and its output a file it opens as that user in its work folder, and its
-// environment is `environment` alone. Nothing but system calls after the
-// fork: other threads' locks are not released in it. Answers its process id.
+// it changes user (a harness's pipes, a log, sockets), it leaves root's
+// session (and so root's terminal, where a process of that user that attached
+// to it could type into root's shell) and root's session keyring before it
+// drops root's ids and groups, its input is /dev/null and its output a file
+// it opens as that user in its work folder, and its environment is
+// `environment` alone. It ends with this process, as it no longer gets the
+// signals of root's terminal. Nothing but system calls after the fork: other
+// threads' locks are not released in it. Answers its process id.
 static pid_t startAsUnprivilegedUser(int work, QByteArrayList arguments, QByteArrayList environment)
 {
     std::vector<char *> argv, envp;
@@ -547,13 +591,21 @@ static pid_t startAsUnprivilegedUser(int work, QByteArrayList arguments, QByteAr
     for (QByteArray &variable : environment) envp.push_back(variable.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
     constexpr uid_t user = UnprivilegedTree::kUser;
     if (::fchdir(work) != 0) ::_exit(kNoWorkFolder);
     ::closefrom(0);
+    // A new keyring of its own; where keyrings cannot be had at all (a kernel
+    // without them, a sandbox that refuses them), root's cannot be reached either.
+    if (::setsid() < 0 || (::syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr) < 0 &&
+                           ::syscall(SYS_keyctl, KEYCTL_GET_KEYRING_ID, KEY_SPEC_SESSION_KEYRING, 0) >= 0))
+        ::_exit(kNoSession);
     if (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0 || ::setresuid(user, user, user) != 0)
         ::_exit(kNoUser);
+    // Set once the ids are dropped, which clears it.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(kNoUser);
     if (::open("/dev/null", O_RDONLY) != STDIN_FILENO ||
         ::open("output", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND, 0600) != STDOUT_FILENO ||
         ::dup(STDOUT_FILENO) != STDERR_FILENO)
@@ -589,7 +641,7 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed)
     if (::geteuid() != 0) return Unprivileged::Here;
     const UnprivilegedTree tree;
     if (!tree.isValid()) {
-        *why = QStringLiteral("no folder for the unprivileged user could be made");
+        *why = QStringLiteral("no folder that the unprivileged user alone may enter could be made: %1").arg(tree.why());
         return Unprivileged::Unavailable;
     }
     QString refused;
@@ -622,8 +674,9 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed)
         *why = QStringLiteral("skipped as the unprivileged user:\n") + QString::fromLocal8Bit(output);
         return Unprivileged::Unavailable;
     }
-    static const char *const kNotStarted[] = {"its work folder cannot be entered", "it cannot become that user",
-                                              "its input and output cannot be opened", "the program cannot be started"};
+    static const char *const kNotStarted[] = {
+        "its work folder cannot be entered", "it cannot leave root's session and keyring", "it cannot become that user",
+        "its input and output cannot be opened", "the program cannot be started"};
     std::string cause = "exit status " + std::to_string(code);
     if (!finished)
         cause = "it did not end, and was killed";

@@ -44,12 +44,14 @@ private:
 // that user, and its outcome is reported here: Done (the caller returns), or
 // Unavailable with the reason in `why`. The child holds nothing of root's:
 // only its standard input and output (a file of its own, read back here),
-// no channel to root, and of this process's environment only what the tests
+// no channel to root, no group, a session (with no terminal) and a session
+// keyring of its own, and of this process's environment only what the tests
 // read and the variables `handed` names. A checkout in a folder only root may
 // enter is out of that user's reach: before the child starts, root stages
 // for it the tests' own files, the shared data, the project's programs the
 // tests start and this test program, each reached from "/" without a link
-// and through folders root's alone; where one is not, the test is skipped.
+// and through folders root's alone, where that user alone may read them;
+// where one is not, or no such place can be made, the test is skipped.
 enum class Unprivileged { Here, Done, Unavailable };
 Unprivileged runUnprivileged(QString *why, const QStringList &handed = {});
 

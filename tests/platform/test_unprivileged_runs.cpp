@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "platform/Descriptor.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -13,11 +15,18 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/keyctl.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -50,6 +59,16 @@ constexpr int kNoNamespace = 77;
 constexpr char kRootsVariable[] = "VTR_TEST_ROOTS_OWN";
 constexpr int kHeldFile = 900;
 constexpr int kHeldSocket = 901;
+// Root also runs from a terminal, as from a shell, with a key in its session
+// keyring; the run is told root's session, keyring and key ("sid keyring
+// key", the key -1 where there are no keyrings).
+constexpr char kRootsSession[] = "VTR_TEST_ROOTS_SESSION";
+// A file of root's alone in the shared data, staged for the run, and a third
+// user who asks for it while the run goes on, listening at this abstract
+// socket's name.
+const QByteArray kPrivate = "root's fixture\n";
+constexpr char kThirdUser[] = "VTR_TEST_THIRD_USER";
+constexpr uid_t kThirdUid = 65533;
 
 // The stand-ins as they are: what the tmpfs and root's folder hold, and the
 // modes and owners of these and of root's file.
@@ -76,12 +95,85 @@ std::string snapshot(const QString &standIns)
     ::_exit(kNoNamespace);
 }
 
+// The abstract socket `name` (no file, so nothing to clear).
+sockaddr_un abstractAddress(const QByteArray &name)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), std::min(size_t(name.size()), sizeof address.sun_path - 1));
+    return address;
+}
+
+// Starts a process of a user neither root nor the run's, which reads a path
+// at the abstract socket `name`, tries to open that file and answers its
+// errno (0 where it could read it). Answers its id once it listens, or -1
+// (a sandbox that refuses that user: the check is not tried).
+pid_t startThirdUser(const QByteArray &name)
+{
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) return -1;
+    const sockaddr_un address = abstractAddress(name);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ready[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kThirdUid, kThirdUid, kThirdUid) != 0 ||
+            ::setresuid(kThirdUid, kThirdUid, kThirdUid) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+            ::_exit(1);
+        const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (listening < 0 || ::bind(listening, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(listening, 1) != 0 || ::write(ready[1], "", 1) != 1)
+            ::_exit(1);
+        ::close(ready[1]);
+        const int asked = ::accept(listening, nullptr, nullptr);
+        char path[4096];
+        size_t got = 0;
+        for (ssize_t n; got + 1 < sizeof path && (n = ::read(asked, path + got, sizeof path - 1 - got)) > 0;)
+            got += size_t(n);
+        path[got] = '\0';
+        const int file = ::open(path, O_RDONLY);
+        char byte;
+        const int answer = file >= 0 && ::read(file, &byte, 1) >= 0 ? 0 : errno;
+        ::_exit(::write(asked, &answer, sizeof answer) == ssize_t(sizeof answer) ? 0 : 1);
+    }
+    ::close(ready[1]);
+    char byte;
+    const bool listens = pid > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (pid > 0 && !listens) ::waitpid(pid, nullptr, 0);
+    return listens ? pid : -1;
+}
+
+// What the third user listening at `name` met when it opened `path`.
+int askThirdUser(const QByteArray &name, const QString &path)
+{
+    const platform::Descriptor asking(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_un address = abstractAddress(name);
+    const QByteArray bytes = QFile::encodeName(path);
+    int answer = -1;
+    if (!asking.isOpen() ||
+        ::connect(asking.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::write(asking.get(), bytes.constData(), size_t(bytes.size())) != ssize_t(bytes.size()) ||
+        ::shutdown(asking.get(), SHUT_WR) != 0 ||
+        ::read(asking.get(), &answer, sizeof answer) != ssize_t(sizeof answer))
+        return -1;
+    return answer;
+}
+
 // Runs this test again as root in a mount namespace of its own where every
 // mount is read-only but a new tmpfs on `mountPoint`, and one on the folder
 // of the shared data where there is one: a stager that climbs out of its
-// tree there meets the stand-ins, and can change nothing else.
+// tree there meets the stand-ins, and can change nothing else. It runs as
+// from a shell, with a pseudo-terminal of this test's as its controlling
+// terminal.
 void runContained()
 {
+    const platform::Descriptor terminal(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    char terminalPath[256] = "";
+    if (!terminal.isOpen() || ::grantpt(terminal.get()) != 0 || ::unlockpt(terminal.get()) != 0 ||
+        ::ptsname_r(terminal.get(), terminalPath, sizeof terminalPath) != 0) {
+        std::printf("== no pseudo-terminal (%s): a run from a terminal is not tried\n", std::strerror(errno));
+        terminalPath[0] = '\0';
+    }
     const QTemporaryDir mountPoint(QDir::tempPath() + QStringLiteral("/vtrtest-contained-XXXXXX"));
     ASSERT_TRUE(mountPoint.isValid());
     // The walk on both sides refuses links: the stand-ins are named as they are reached.
@@ -99,7 +191,14 @@ void runContained()
     QProcess contained;
     contained.setProcessEnvironment(environment);
     contained.setProcessChannelMode(QProcess::MergedChannels);
-    contained.setChildProcessModifier([path = target.constData(), sharedPath = sharedTarget.constData()] {
+    contained.setChildProcessModifier([path = target.constData(), sharedPath = sharedTarget.constData(),
+                                       tty = static_cast<const char *>(terminalPath)] {
+        // A session of its own, the terminal its controlling terminal (the
+        // contained side says where it is not).
+        if (*tty && ::setsid() >= 0) {
+            const int fd = ::open(tty, O_RDWR | O_CLOEXEC);
+            if (fd >= 0 && ::ioctl(fd, TIOCSCTTY, 0) == 0) ::close(fd);
+        }
         if (::unshare(CLONE_NEWNS) != 0) noNamespace("unshare");
         if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) noNamespace("private mounts");
         mount_attr readOnly{};
@@ -119,6 +218,9 @@ void runContained()
     const bool finished = contained.waitForFinished(290000);
     if (!finished) contained.kill();
     const QByteArray output = contained.readAll();
+    // What it could not try there, it says in lines of their own.
+    for (const QByteArray &line : output.split('\n'))
+        if (line.startsWith("== ")) std::printf("%s\n", line.constData());
     if (finished && contained.exitCode() == kNoNamespace && output.startsWith("== no private"))
         GTEST_SKIP() << output.trimmed().toStdString();
     if (finished && contained.exitCode() == 0 && output.contains("[  SKIPPED ] 1 test"))
@@ -160,6 +262,35 @@ void stageAgainstStandIns(const QString &standIns)
         std::printf("== no folder of the shared data beside the project: a link in its place is not tried\n");
     }
 
+    // Root runs it from a terminal, with a key in its session keyring; and
+    // the shared data holds a file of root's alone, which a third user asks
+    // for while the run goes on.
+    if (const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC); tty >= 0)
+        ::close(tty);
+    else
+        std::printf("== no terminal of root's (%s): whether the run reaches it is not tried\n", std::strerror(errno));
+    long key = -1;
+    const long keyring = ::syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr);
+    if (keyring >= 0)
+        key = ::syscall(SYS_add_key, "user", "vtr-test-roots-key", kSecret.constData(), size_t(kSecret.size()),
+                        KEY_SPEC_SESSION_KEYRING);
+    if (key < 0)
+        std::printf("== no session keyring (%s): whether the run reads root's key is not tried\n",
+                    std::strerror(errno));
+    qputenv(kRootsSession,
+            QByteArray::number(::getsid(0)) + ' ' + QByteArray::number(keyring) + ' ' + QByteArray::number(key));
+    pid_t third = -1;
+    if (const QString shared = qEnvironmentVariable(kSharedStandIn); !shared.isEmpty()) {
+        const QString fixture = shared + QStringLiteral("/data/private");
+        testenv::writeFile(fixture, kPrivate);
+        ASSERT_EQ(::chmod(QFile::encodeName(fixture).constData(), 0600), 0);
+        const QByteArray name = "vtr-test-third-user-" + QByteArray::number(::getpid());
+        if ((third = startThirdUser(name)) > 0)
+            qputenv(kThirdUser, name);
+        else
+            std::printf("== no process of a third user: whether it reads what is staged is not tried\n");
+    }
+
     // Once the link is gone, the run holds nothing of root's: neither what
     // its environment holds nor what it has open.
     const int file = ::open(secret.constData(), O_RDONLY);
@@ -171,9 +302,14 @@ void stageAgainstStandIns(const QString &standIns)
     for (const int fd : {file, pair[0]}) ::close(fd);
     qputenv(kRootsVariable, "root's own");
     const std::string before = snapshot(standIns);
-    const testenv::Unprivileged outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kStandIns)});
+    const testenv::Unprivileged outcome = testenv::runUnprivileged(
+        &why, {QString::fromLatin1(kStandIns), QString::fromLatin1(kRootsSession), QString::fromLatin1(kThirdUser)});
     qunsetenv(kRootsVariable);
     for (const int fd : {kHeldFile, kHeldSocket, pair[1]}) ::close(fd);
+    if (third > 0) {
+        ::kill(third, SIGKILL);
+        ::waitpid(third, nullptr, 0);
+    }
     if (outcome == testenv::Unprivileged::Unavailable) GTEST_SKIP() << why.toStdString();
     // Nothing was made outside the staging tree (gone with the run), and no mode changed.
     EXPECT_EQ(snapshot(standIns), before);
@@ -202,11 +338,29 @@ void holdNothingOfRoots(const QString &standIns)
     // None of root's environment.
     EXPECT_FALSE(qEnvironmentVariableIsSet(kRootsVariable));
     EXPECT_FALSE(testenv::readFile(QStringLiteral("/proc/self/environ")).contains(kRootsVariable));
+    // Not root's terminal, session or keys.
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    EXPECT_LT(tty, 0) << "root's terminal is this run's";
+    if (tty >= 0) ::close(tty);
+    if (const QList<QByteArray> roots = qgetenv(kRootsSession).split(' '); roots.size() == 3) {
+        EXPECT_NE(::getsid(0), roots[0].toInt());
+        if (const long key = roots[2].toLong(); key > 0) {
+            EXPECT_NE(::syscall(SYS_keyctl, KEYCTL_GET_KEYRING_ID, KEY_SPEC_SESSION_KEYRING, 0), roots[1].toLong());
+            char payload[64];
+            EXPECT_LT(::syscall(SYS_keyctl, KEYCTL_READ, key, payload, sizeof payload), 0) << "root's key is read";
+        }
+    }
     // And no copy of root's file.
     QDirIterator copies(standIns, QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDirIterator::Subdirectories);
     while (copies.hasNext())
         if (const QString copy = copies.next(); testenv::readFile(copy) == kSecret)
             ADD_FAILURE() << "root's file reached this user as " << copy.toStdString();
+    // Root's file staged for this user: it reads it, a third user does not.
+    if (const QByteArray third = qgetenv(kThirdUser); !third.isEmpty()) {
+        const QString copy = testenv::reachable(QStringLiteral(VTR_SHARED_DATA_DIR "/private"));
+        EXPECT_EQ(testenv::readFile(copy), kPrivate) << copy.toStdString();
+        EXPECT_EQ(askThirdUser(third, copy), EACCES) << copy.toStdString();
+    }
 }
 
 }  // namespace
@@ -280,8 +434,9 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
     ASSERT_TRUE(QFile::link(QFileInfo(rootFile).path(), work + QStringLiteral("/root-folder")));
 }
 
-// The run as the unprivileged user starts with nothing of root's, and what
-// root stages for it is reached from "/" without a link: a link the user put
+// The run as the unprivileged user starts with nothing of root's (not its
+// terminal, session or keys either), and what root stages for it is reached
+// from "/" without a link and read by that user alone: a link the user put
 // where the shared data is looked for turns the run down, and root neither
 // reads a file of its own for that user nor changes anything outside its
 // staging tree.
