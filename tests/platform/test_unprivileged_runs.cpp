@@ -60,9 +60,10 @@ constexpr char kRootsVariable[] = "VTR_TEST_ROOTS_OWN";
 constexpr int kHeldFile = 900;
 constexpr int kHeldSocket = 901;
 // Root also runs from a terminal, as from a shell, with a key in its session
-// keyring; the run is told root's session, keyring and key ("sid keyring
-// key", the key -1 where there are no keyrings).
+// keyring and a group besides its own; the run is told root's session,
+// keyring and key ("sid keyring key", the key -1 where there are no keyrings).
 constexpr char kRootsSession[] = "VTR_TEST_ROOTS_SESSION";
+constexpr gid_t kRootsGroup = 65532;
 // A file of root's alone in the shared data, staged for the run, and a third
 // user who asks for it while the run goes on, listening at this abstract
 // socket's name.
@@ -262,9 +263,9 @@ void stageAgainstStandIns(const QString &standIns)
         std::printf("== no folder of the shared data beside the project: a link in its place is not tried\n");
     }
 
-    // Root runs it from a terminal, with a key in its session keyring; and
-    // the shared data holds a file of root's alone, which a third user asks
-    // for while the run goes on.
+    // Root runs it from a terminal, with a key in its session keyring and a
+    // group besides its own; and the shared data holds a file of root's alone,
+    // which a third user asks for while the run goes on.
     if (const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC); tty >= 0)
         ::close(tty);
     else
@@ -279,6 +280,7 @@ void stageAgainstStandIns(const QString &standIns)
                     std::strerror(errno));
     qputenv(kRootsSession,
             QByteArray::number(::getsid(0)) + ' ' + QByteArray::number(keyring) + ' ' + QByteArray::number(key));
+    ASSERT_EQ(::setgroups(1, &kRootsGroup), 0);
     pid_t third = -1;
     if (const QString shared = qEnvironmentVariable(kSharedStandIn); !shared.isEmpty()) {
         const QString fixture = shared + QStringLiteral("/data/private");
@@ -338,7 +340,8 @@ void holdNothingOfRoots(const QString &standIns)
     // None of root's environment.
     EXPECT_FALSE(qEnvironmentVariableIsSet(kRootsVariable));
     EXPECT_FALSE(testenv::readFile(QStringLiteral("/proc/self/environ")).contains(kRootsVariable));
-    // Not root's terminal, session or keys.
+    // None of root's groups, not its terminal, session or keys.
+    EXPECT_EQ(::getgroups(0, nullptr), 0);
     const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
     EXPECT_LT(tty, 0) << "root's terminal is this run's";
     if (tty >= 0) ::close(tty);
@@ -435,11 +438,11 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
 }
 
 // The run as the unprivileged user starts with nothing of root's (not its
-// terminal, session or keys either), and what root stages for it is reached
-// from "/" without a link and read by that user alone: a link the user put
-// where the shared data is looked for turns the run down, and root neither
-// reads a file of its own for that user nor changes anything outside its
-// staging tree.
+// groups, terminal, session or keys either), and what root stages for it is
+// reached from "/" without a link and read by that user alone: a link the
+// user put where the shared data is looked for turns the run down, and root
+// neither reads a file of its own for that user nor changes anything outside
+// its staging tree.
 TEST(UnprivilegedRuns, TheRunHoldsNothingOfRootsAndNothingIsStagedThroughALink)
 {
     const QString standIns = qEnvironmentVariable(kStandIns);
