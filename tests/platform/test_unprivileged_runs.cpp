@@ -263,6 +263,23 @@ void stageAgainstStandIns(const QString &standIns)
         std::printf("== no folder of the shared data beside the project: a link in its place is not tried\n");
     }
 
+    // So does a link of that user's as a folder on the way to a file root
+    // hands over (a sanitizer's suppressions, named through it).
+    const QString way = standIns + QStringLiteral("/way");
+    ASSERT_TRUE(QFile::link(closed, way));
+    ASSERT_EQ(::lchown(QFile::encodeName(way).constData(), 65534, 65534), 0);
+    const bool sanitizerSet = qEnvironmentVariableIsSet("UBSAN_OPTIONS");
+    const QByteArray sanitizer = qgetenv("UBSAN_OPTIONS");
+    qputenv("UBSAN_OPTIONS", "suppressions=" + QFile::encodeName(way + QStringLiteral("/secret")) +
+                                 (sanitizerSet ? ':' + sanitizer : QByteArray()));
+    std::string before = snapshot(standIns);
+    why.clear();
+    EXPECT_EQ(testenv::runUnprivileged(&why, {QString::fromLatin1(kStandIns)}), testenv::Unprivileged::Unavailable);
+    sanitizerSet ? qputenv("UBSAN_OPTIONS", sanitizer) : qunsetenv("UBSAN_OPTIONS");
+    EXPECT_TRUE(why.contains(way + QStringLiteral(" is a link"))) << why.toStdString();
+    EXPECT_EQ(snapshot(standIns), before);
+    ASSERT_TRUE(QFile::remove(way));
+
     // Root runs it from a terminal, with a key in its session keyring and a
     // group besides its own; and the shared data holds a file of root's alone,
     // which a third user asks for while the run goes on.
@@ -293,7 +310,7 @@ void stageAgainstStandIns(const QString &standIns)
             std::printf("== no process of a third user: whether it reads what is staged is not tried\n");
     }
 
-    // Once the link is gone, the run holds nothing of root's: neither what
+    // Once the links are gone, the run holds nothing of root's: neither what
     // its environment holds nor what it has open.
     const int file = ::open(secret.constData(), O_RDONLY);
     ASSERT_GE(file, 0);
@@ -303,7 +320,7 @@ void stageAgainstStandIns(const QString &standIns)
     ASSERT_EQ(::dup2(pair[0], kHeldSocket), kHeldSocket);
     for (const int fd : {file, pair[0]}) ::close(fd);
     qputenv(kRootsVariable, "root's own");
-    const std::string before = snapshot(standIns);
+    before = snapshot(standIns);
     const testenv::Unprivileged outcome = testenv::runUnprivileged(
         &why, {QString::fromLatin1(kStandIns), QString::fromLatin1(kRootsSession), QString::fromLatin1(kThirdUser)});
     qunsetenv(kRootsVariable);
@@ -440,9 +457,9 @@ TEST(UnprivilegedRuns, AStagingFolderSwappedByTheUserLeavesRootsFilesAlone)
 // The run as the unprivileged user starts with nothing of root's (not its
 // groups, terminal, session or keys either), and what root stages for it is
 // reached from "/" without a link and read by that user alone: a link the
-// user put where the shared data is looked for turns the run down, and root
-// neither reads a file of its own for that user nor changes anything outside
-// its staging tree.
+// user put where the shared data is looked for, or as a folder on the way to
+// a file root hands over, turns the run down, and root neither reads a file
+// of its own for that user nor changes anything outside its staging tree.
 TEST(UnprivilegedRuns, TheRunHoldsNothingOfRootsAndNothingIsStagedThroughALink)
 {
     const QString standIns = qEnvironmentVariable(kStandIns);
