@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -68,6 +69,22 @@ struct SystemNote
 thread_local SystemNote t_note;
 thread_local vtr::CopyFailure t_lastFailure;
 
+std::mutex g_hookMutex;
+std::function<void(const QString &)> g_beforeCreate;
+std::atomic<bool> g_hasBeforeCreate{false};
+
+void beforeTemporaryFileCreated(const VtrFileInfoPtr &folder, const QString &name)
+{
+    if (!g_hasBeforeCreate.load(std::memory_order_relaxed)) return;
+    const QString path = vtr::localfs::childPath(folder->path(), name);
+    std::function<void(const QString &)> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        hook = g_beforeCreate;
+    }
+    if (hook) hook(path);
+}
+
 } // namespace
 
 namespace vtr {
@@ -81,6 +98,13 @@ void noteSystemFailure(int error, const QString &path)
 CopyFailure lastCopyFailure()
 {
     return t_lastFailure;
+}
+
+void setBeforeTemporaryFileCreatedForTesting(std::function<void(const QString &path)> hook)
+{
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_beforeCreate = std::move(hook);
+    g_hasBeforeCreate = bool(g_beforeCreate);
 }
 
 bool isTemporaryCopyFile(const QString &folder, const QString &name)
@@ -203,6 +227,7 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
             if (parent->freeSpaceOnVolume() < needed) return failed(kFileInfoCopyNoSpace, false);
         }
 
+        beforeTemporaryFileCreated(parent, tempName);
         temporary =
             parent->createFile(tempName, QByteArray(), QVariantMap(), false, options.progress, options.userData);
         if (!temporary || !temporary->exists()) {

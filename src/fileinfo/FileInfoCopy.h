@@ -95,6 +95,12 @@ struct TemporaryFileCopyOptions
     QString uniqueNameBase;
 };
 
+// Tests stand in here for another user who puts an item at the temporary
+// file's name after a leftover went and before the copy creates the file:
+// `hook` (empty: none) runs with the temporary file's path right before its
+// creation.
+void setBeforeTemporaryFileCreatedForTesting(std::function<void(const QString &path)> hook);
+
 // Fills the temporary file (already created, empty) and answers a status.
 using FillTemporaryFile = std::function<FileInfoCopyStatus(const VtrFileInfoPtr &temporaryFile)>;
 
@@ -107,7 +113,8 @@ using FillTemporaryFile = std::function<FileInfoCopyStatus(const VtrFileInfoPtr 
 //     leftover one is removed (still there afterwards: -202);
 //  3. the free space on the parent folder's volume is checked (see
 //     TemporaryFileCopyOptions, -209);
-//  4. the temporary file is created (does not exist afterwards: -202);
+//  4. the temporary file is created, as a new file of its own (an item that
+//     stands at its name, or nothing made: -202);
 //  5. `fill` writes it; a non-zero status, or an exception (-206), removes
 //     the temporary file and is returned; the destination is untouched;
 //  6. the temporary file is moved onto the destination (moveTo, or

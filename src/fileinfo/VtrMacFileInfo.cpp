@@ -806,8 +806,16 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         // Used once, when the look-up of the copy's destination just made it.
         const FolderState seen = _folderSeen ? std::exchange(*_folderSeen, FolderState()) : FolderState();
         change.emplace(path(), seen);
-        fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST) change.reset();
+        fd = ::open(encode(targetPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            // Only a file made here is ever a copy's temporary file: an item
+            // that stands at the name after the leftover went (a link another
+            // user put there) is neither written nor written through.
+            const int error = errno;
+            vtr::noteSystemFailure(error, targetPath);
+            VTR_LOG(2, QStringLiteral("Could not create the file \"%1\": %2").arg(targetPath, errorText(error)));
+            return nullptr;
+        }
     }
     if (!change) {
         bool missing = false;
@@ -845,6 +853,8 @@ VtrFileInfoPtr VtrMacFileInfo::createFile(const QString &name, const QByteArray 
         Ptr created = fileInfoWithPath(targetPath);
         created->presetKind(false);
         created->_createdFd = fd;
+        struct stat made;
+        created->_createdAs = ::fstat(fd, &made) == 0 ? std::pair(made.st_dev, made.st_ino) : std::pair<dev_t, ino_t>();
         created->_folderAfterCreate = std::make_unique<FolderState>(change->finish());
         return created;
     }
@@ -1015,6 +1025,17 @@ FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, b
     const QString to = mac->path();
     if (to.isEmpty()) return kFileInfoCopyKindCannot;
     if (to == from) return kFileInfoCopyOK;
+    if (const auto made = std::exchange(_createdAs, std::nullopt)) {
+        // A copy's temporary file moves into place only while it is the file
+        // made for it: not an item another user put at its name meanwhile.
+        struct stat now;
+        if (!lstatPath(from, &now) || !S_ISREG(now.st_mode) || now.st_dev != made->first ||
+            now.st_ino != made->second) {
+            VTR_LOG(
+                2, QStringLiteral("Did not move \"%1\" to \"%2\": it is no longer the file made there.").arg(from, to));
+            return kFileInfoCopyKindCannot;
+        }
+    }
 
     bool ok = false;
     bool sameItem = false;
@@ -1175,6 +1196,8 @@ bool VtrMacFileInfo::writeWholeFile(const QString &target, const QByteArray &dat
         ok = writeAll(fd, data.constData(), total);
     }
     int error = errno;
+    struct stat made;
+    const bool known = ::fstat(fd, &made) == 0;
     if (::close(fd) != 0 && ok) {
         ok = false;
         error = errno;
@@ -1192,6 +1215,9 @@ bool VtrMacFileInfo::writeWholeFile(const QString &target, const QByteArray &dat
         return ok;
     }
     if (!hadFile) change.added(lastComponent(target));
+    // A copy's temporary file given its contents whole is still one made here.
+    if (_createdAs && target == path())
+        _createdAs = known ? std::pair(made.st_dev, made.st_ino) : std::pair<dev_t, ino_t>();
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <utility>
 
 class QMimeData;
 
@@ -359,6 +360,8 @@ private:
     int _createdFd = -1;      // the temporary copy file, open for writing since its creation
     // Its folder just after its creation: the rename into place follows soon.
     std::unique_ptr<vtr::localfs::FolderState> _folderAfterCreate;
+    // Its device and inode, made by createFile(): only that file is moved into place.
+    std::optional<std::pair<dev_t, ino_t>> _createdAs;
     // A folder's state as its last letter-case look-up saw it.
     std::unique_ptr<vtr::localfs::FolderState> _folderSeen;
     bool _statMissing = false;

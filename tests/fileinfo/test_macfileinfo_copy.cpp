@@ -12,8 +12,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -206,6 +208,49 @@ TEST_F(LocalCopyTest, NoDescriptorOutlivesACopy)
     unused.reset();
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(entries(QStringLiteral("to")), (QStringList{QStringLiteral("a.txt"), QStringLiteral("TessalineCopyFile.tmp")}));
+}
+
+// Another user who may write into the folder puts a link to a private file
+// of the person's at the temporary file's name: right after the leftover
+// went, or in place of the copy's own file while it is written. The copy
+// fails; the private file keeps its bytes and date, and no link takes the
+// destination's name.
+TEST_F(LocalCopyTest, AnItemPutAtTheTemporaryNameIsNeitherWrittenThroughNorMovedIntoPlace)
+{
+    const QDateTime date(QDate(2011, 1, 1), QTime(1, 1), Qt::UTC);
+    write(QStringLiteral("home/private.txt"), "the person's own");
+    at(QStringLiteral("home/private.txt"))->setModificationDate(date);
+    write(QStringLiteral("song.mp3"), "a song");
+    QDir().mkpath(p(QStringLiteral("to")));
+    const auto plantLink = [this](const QString &path) {
+        ASSERT_EQ(::symlink(QFile::encodeName(p(QStringLiteral("home/private.txt"))).constData(),
+                            QFile::encodeName(path).constData()),
+                  0);
+    };
+    vtr::setBeforeTemporaryFileCreatedForTesting(plantLink);
+    const auto noHook = qScopeGuard([] { vtr::setBeforeTemporaryFileCreatedForTesting({}); });
+    EXPECT_EQ(at(QStringLiteral("song.mp3"))->copyTo(at(QStringLiteral("to"))), kFileInfoCopyTempFileNotCreated);
+    EXPECT_EQ(vtr::lastCopyFailure().error, EEXIST);
+    vtr::setBeforeTemporaryFileCreatedForTesting({});
+
+    class Swap : public FileInfoCopyProgress
+    {
+    public:
+        std::function<void(const QString &)> swap;
+        bool copyingFile(const VtrFileInfoPtr &, const VtrFileInfoPtr &temporary, float percent, void *) override
+        {
+            if (percent >= 100.0f) swap(temporary->path());
+            return false;
+        }
+    } swapped;
+    swapped.swap = [&](const QString &path) {
+        ASSERT_TRUE(QFile::rename(path, p(QStringLiteral("to/aside"))));
+        plantLink(path);
+    };
+    EXPECT_LT(at(QStringLiteral("song.mp3"))->copyTo(at(QStringLiteral("to")), false, &swapped, nullptr, nullptr), 0);
+    EXPECT_FALSE(QFileInfo::exists(p(QStringLiteral("to/song.mp3"))));
+    EXPECT_EQ(read(QStringLiteral("home/private.txt")), QByteArray("the person's own"));
+    EXPECT_EQ(at(QStringLiteral("home/private.txt"))->modificationDate(), date);
 }
 
 TEST_F(LocalCopyTest, RefusesCopiesOntoTheSourceItself)
