@@ -10,6 +10,7 @@
 #include "foundation/MigrationStatus.h"
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
 #include "pim/store/EdsSource.h"
@@ -235,6 +236,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         const char *music, *photos;
         bool musicCopyLost = false;
         bool libraryDiskFull = false;  // no room there for the library's copies
+        bool linkAtTemporaryName = false;  // another user's, to a private file, in the music library's way
     };
     const Case cases[] = {
         // First, while the library has not filed the items yet.
@@ -242,6 +244,8 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
          " - Done (1 could not be added to your music library: there is not enough space on this computer's disk)",
          " - Done (1 could not be added to your photo library: there is not enough space on this computer's disk)",
          false, true},
+        {"a link at the library's temporary name", false, GiB + 90000,
+         " - Done (1 could not be added to your music library)", " - Done", false, false, true},
         {"all copied", false, GiB + 90000, " - Done", " - Done"},
         {"a kind that could not be read", true, GiB + 90000, " - Done",
          " - Failed: it could not be read from your old phone: The phone went away."},
@@ -250,6 +254,8 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         {"a copy gone when counted", false, GiB + 90000,
          " - Done (1 could not be copied; 1 could not be added to your music library)", " - Done", true},
     };
+    const QString privateFile = testenv::makeTempDir(QStringLiteral("home")) + QStringLiteral("/private.txt");
+    testenv::writeFile(privateFile, "the person's own");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
@@ -263,8 +269,15 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         if (c.libraryDiskFull)
             MediaLibraryHost::shared().setDiskForTesting(
                 MediaLibraryHost::Disk{[](int, int) { return EOPNOTSUPP; }, [](int) { return qint64(0); }});
+        const auto noHook = qScopeGuard([] { vtr::setBeforeTemporaryFileCreatedForTesting({}); });
+        if (c.linkAtTemporaryName)
+            vtr::setBeforeTemporaryFileCreatedForTesting(
+                [=, music = MediaLibraryHost::musicFolder()](const QString &path) {
+                    if (path.startsWith(music + '/')) QFile::link(privateFile, path);
+                });
         t.jobs->startTransferMediaToNewDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
+        EXPECT_EQ(testenv::readFile(privateFile), QByteArray("the person's own"));
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(), c.music);
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QString::fromLatin1(c.photos));
         // The summary counts what the folder holds.

@@ -9,8 +9,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -110,6 +113,33 @@ TEST_F(HostFiling, AFileThatTakesTheNameMeanwhileStaysAndTheSongTakesTheNextName
     EXPECT_EQ(testenv::readFile(folder + QStringLiteral("/b-1.mp3")), QByteArray("song b"));
     ASSERT_EQ(ids.size(), 1);
     EXPECT_EQ(locationOf(ids[0]).toStdString(), (folder + QStringLiteral("/b-1.mp3")).toStdString());
+}
+
+// Another user who may write into the music folder makes a collection folder
+// or "Playlists" first (a link elsewhere, a folder of theirs): nothing is put
+// into it, and each song that was not filed is named.
+TEST_F(HostFiling, AnotherUsersFolderInTheWayIsNotFiledInto)
+{
+    const QString song = testenv::makeTempDir(QStringLiteral("in-the-way")) + QStringLiteral("/c.mp3");
+    testenv::writeFile(song, "song c");
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("documents"));
+    const QString music = MediaLibraryHost::musicFolder();
+    ASSERT_TRUE(QDir().mkpath(music + QStringLiteral("/Theirs")));
+    ASSERT_TRUE(QFile::link(elsewhere, music + QStringLiteral("/Linked")));
+    // Only root can give a folder to another user.
+    const bool given = ::chown(QFile::encodeName(music + QStringLiteral("/Theirs")).constData(), 65534, 65534) == 0;
+    for (const QString collection : {QStringLiteral("Linked"), QStringLiteral("Theirs")}) {
+        if (collection == QLatin1String("Theirs") && !given) continue;
+        QStringList refused;
+        EXPECT_EQ(host.addMediaFiles(QFileInfo(song).path(), collection, &refused), QList<qint64>());
+        EXPECT_EQ(refused, QStringList{song});
+    }
+    const QList<qint64> ids = host.addMediaFiles(song, QStringLiteral("C"));
+    ASSERT_TRUE(QFile::link(elsewhere, MediaLibraryHost::playlistsFolder()));
+    EXPECT_THROW(host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Mix"), false).persistentID),
+                 MediaLibraryHost::Failure);
+    EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(filesIn(music + QStringLiteral("/Theirs")), QStringList());
 }
 
 // The new phone's folder may hold a song twice, the second copy's name made

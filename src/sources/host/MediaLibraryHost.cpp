@@ -159,6 +159,17 @@ Failure folderNotMade(const QString &folder, int error)
                             .arg(folder, QString::fromLocal8Bit(std::strerror(error)))};
 }
 
+// A folder of its own name that the host makes in the person's media folders
+// is entered only while it is a real folder of this user's: another user who
+// may write into the media folder may have made it first, or put a link at
+// its name that leads the files elsewhere.
+void enterOwnFolder(const QString &folder)
+{
+    QString why;
+    if (platform::Descriptor(platform::openOwnFolder(folder, false, &why)).isOpen()) return;
+    throw Failure{-48, vtrLocalized("%1, so nothing is put into it.").arg(why)};
+}
+
 Failure writeFailure(const QString &what, const QString &path, int error)
 {
     return Failure{-61, vtrLocalized("The %1 could not be written to \"%2\": %3.")
@@ -396,6 +407,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
             throw Failure{-43, videos ? vtrLocalized("There is no videos folder.") : vtrLocalized("There is no music folder.")};
         errno = 0;
         if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder)) throw folderNotMade(folder, errno);
+        enterOwnFolder(folder);
 
         // Extended M3U in UTF-8 with paths relative to the playlist file, so
         // the media folder can be moved or shared as a whole.
@@ -934,6 +946,9 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
             names.insert(name.toCaseFolded());
         taken = m_takenNames.insert(folder, names);
     }
+    // Each time: a folder of ours in a folder that others may write into can
+    // be put aside and a link put in its place meanwhile.
+    enterOwnFolder(folder);
     // Made unique as VtrBaseFileInfo::uniqueFilename() does, against the
     // names this batch took already. `wanted` never begins with ".", so it
     // has a base name.
