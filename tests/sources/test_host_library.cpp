@@ -2,6 +2,7 @@
 #include "fileinfo/VtrMacFileInfoFS.h"
 #include "platform/VtrException.h"
 #include "sources/host/BackgroundRead.h"
+#include "sources/host/FiledFiles.h"
 #include "sources/host/HostScript.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -372,6 +373,15 @@ TEST_F(HostLibrary, ANameTakenOverFromARemovedFileIsKnownByItsNewFile)
     // The second song's copy is gone: it is filed again, not taken for the third.
     EXPECT_NE(host.addMediaFiles(source + QStringLiteral("/2/a.mp3"), QStringLiteral("C")), third);
     EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + QStringLiteral("/C/a-2.mp3")), "another a");
+
+    // The new phone's song replaced in place by the next phone's under its
+    // name (its inode number kept) is that song, filed anew.
+    const QList<qint64> fourth = add(QStringLiteral("/4/b.mp3"), "song b");
+    const vtr::FileStamp before = vtr::fileStampOf(source + QStringLiteral("/4/b.mp3"));
+    const QList<qint64> next = add(QStringLiteral("/4/b.mp3"), "the next phone's b");
+    EXPECT_EQ(vtr::fileStampOf(source + QStringLiteral("/4/b.mp3")).inode, before.inode);
+    EXPECT_NE(next, fourth);
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + QStringLiteral("/C/b-1.mp3")), "the next phone's b");
 }
 
 TEST_F(HostLibrary, ABatchWritesTheLibraryOnceAtItsEnd)
