@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -46,41 +47,52 @@ bool isIdentity(const QByteArray &text)
     return true;
 }
 
+// The lines of a file of /proc that start with `name`, without it.
+QList<QByteArray> procFields(const QString &path, const QByteArray &name, bool firstOnly = false)
+{
+    QList<QByteArray> fields;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return fields;
+    // A file of /proc has no size: it ends where a read answers nothing.
+    for (QByteArray line; !(line = file.readLine(4096)).isEmpty();) {
+        if (!line.startsWith(name)) continue;
+        fields.append(line.mid(name.size()).trimmed());
+        if (firstOnly) break;
+    }
+    return fields;
+}
+
 // One line of a file of /proc, or nothing when it lacks it.
 QByteArray procField(const QString &path, const QByteArray &name)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    // A file of /proc has no size: it ends where a read answers nothing.
-    for (QByteArray line; !(line = file.readLine(4096)).isEmpty();)
-        if (line.startsWith(name)) return line.mid(name.size()).trimmed();
-    return {};
+    return procFields(path, name, true).value(0);
 }
 
-// The file of `fd` as the kernel names it in /proc/locks: the device of its
-// file system (which stat does not always give: a btrfs subvolume answers
-// one of its own) and the inode.
+// The file of `fd` as the kernel names it in its lists of locks: the device
+// of its file system (which stat does not always give: a btrfs subvolume
+// answers one of its own) and the inode.
 struct LockKey
 {
     unsigned major = 0, minor = 0;
     quint64 inode = 0;
+    bool operator==(const LockKey &) const = default;
 };
 
-bool lockKey(int fd, LockKey *key)
+bool lockKey(int fd, const QString &proc, LockKey *key)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0) return false;
     key->major = ::major(st.st_dev);
     key->minor = ::minor(st.st_dev);
     key->inode = quint64(st.st_ino);
-    const QString fdinfo = QStringLiteral("/proc/self/fdinfo/%1").arg(fd);
+    const QString fdinfo = proc + QStringLiteral("/self/fdinfo/%1").arg(fd);
     bool ok = false;
     const quint64 inode = procField(fdinfo, "ino:").toULongLong(&ok);
     if (ok) key->inode = inode;
     const QByteArray mount = procField(fdinfo, "mnt_id:");
     if (mount.isEmpty()) return true;
     // "ID PARENT MAJOR:MINOR ..."
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    QFile mounts(proc + QStringLiteral("/self/mountinfo"));
     if (!mounts.open(QIODevice::ReadOnly)) return true;
     for (QByteArray line; !(line = mounts.readLine()).isEmpty();) {
         const QList<QByteArray> fields = line.split(' ');
@@ -97,49 +109,140 @@ bool lockKey(int fd, LockKey *key)
     return true;
 }
 
-// Who holds the flock that keeps `fd` from being locked, as /proc/locks
-// and the holder's own entry in /proc tell: a process of this user, one of
-// another user, or none that can be seen (the lock has gone since, or its
-// holder lies in another pid namespace or behind a hidden /proc).
-struct LockHolder
+// A flock as /proc/locks and a descriptor's fdinfo list it: "1: FLOCK
+// ADVISORY WRITE PID MAJOR:MINOR:INODE START END". A waiter has "->" after
+// the number and holds nothing.
+struct FlockLine
 {
-    enum { ThisUser, OtherUser, Unseen } who = Unseen;
+    bool exclusive = false;
     qint64 pid = 0;
-    qint64 uid = -1;
+    LockKey file;
 };
 
-LockHolder flockHolder(int fd)
+bool flockLine(const QByteArray &line, FlockLine *lock)
+{
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    if (fields.size() < 6 || fields[1] != "FLOCK") return false;
+    const QList<QByteArray> file = fields[5].split(':');
+    bool ok[4] = {};
+    lock->exclusive = fields[3] == "WRITE";
+    lock->pid = fields[4].toLongLong(&ok[0]);
+    if (file.size() != 3) return false;
+    lock->file.major = file[0].toUInt(&ok[1], 16);
+    lock->file.minor = file[1].toUInt(&ok[2], 16);
+    lock->file.inode = file[2].toULongLong(&ok[3]);
+    return ok[0] && ok[1] && ok[2] && ok[3];
+}
+
+// The program a process runs: its file, and the name it was started by (a
+// program replaced on disk since, as an update does, keeps its name with
+// " (deleted)" after it). False when it cannot be seen.
+struct Program
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    QByteArray path;
+};
+
+bool programOf(const QString &process, Program *program)
+{
+    const QByteArray exe = QFile::encodeName(process + QStringLiteral("/exe"));
+    struct stat st;
+    char target[4096];
+    const ssize_t length = ::readlink(exe.constData(), target, sizeof target);
+    if (::stat(exe.constData(), &st) != 0 || length <= 0 || size_t(length) == sizeof target) return false;
+    program->device = st.st_dev;
+    program->inode = st.st_ino;
+    program->path = QByteArray(target, length);
+    if (program->path.endsWith(" (deleted)")) program->path.chop(qsizetype(sizeof " (deleted)") - 1);
+    return true;
+}
+
+// Whether `process` holds an exclusive flock on `file` through a
+// descriptor of its own: the pid the system names for a lock is the one
+// that took it, which may have handed the descriptor on or ended since
+// (its pid then reused by a process that holds nothing).
+enum class Holds { Yes, No, Unseen };
+
+Holds holdsOwnLock(const QString &process, const LockKey &file)
+{
+    const QByteArray folder = QFile::encodeName(process + QStringLiteral("/fdinfo"));
+    DIR *descriptors = ::opendir(folder.constData());
+    if (!descriptors) return Holds::Unseen;
+    Holds holds = Holds::No;
+    while (const dirent *entry = ::readdir(descriptors)) {
+        if (entry->d_name[0] == '.') continue;
+        const QString fdinfo = process + QStringLiteral("/fdinfo/") + QString::fromLatin1(entry->d_name);
+        for (const QByteArray &line : procFields(fdinfo, "lock:")) {
+            FlockLine lock;
+            if (flockLine(line, &lock) && lock.exclusive && lock.file == file) holds = Holds::Yes;
+        }
+        if (holds == Holds::Yes) break;
+    }
+    ::closedir(descriptors);
+    return holds;
+}
+
+// The effective user of `process`, or -1 when it cannot be seen.
+// "Uid: REAL EFFECTIVE SAVED FILESYSTEM". Not the owner of /proc/PID: that
+// is root's for a process that changed its user.
+qint64 userOf(const QString &process)
+{
+    const QList<QByteArray> uids = procField(process + QStringLiteral("/status"), "Uid:").simplified().split(' ');
+    bool ok = false;
+    const qint64 uid = uids.size() >= 2 ? uids[1].toLongLong(&ok) : -1;
+    return ok ? uid : -1;
+}
+
+// What one lock line's holder is.
+LockHolder judge(const QString &proc, const FlockLine &lock)
 {
     LockHolder holder;
-    LockKey key;
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!lockKey(fd, &key) || !locks.open(QIODevice::ReadOnly)) return holder;
-    // "1: FLOCK  ADVISORY  WRITE PID MAJOR:MINOR:INODE START END"; a waiter
-    // has "->" after the number and holds nothing.
-    for (QByteArray line; !(line = locks.readLine(4096)).isEmpty();) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 6 || fields[1] != "FLOCK") continue;
-        const QList<QByteArray> file = fields[5].split(':');
-        bool ok[4] = {};
-        const qint64 pid = fields[4].toLongLong(&ok[0]);
-        if (file.size() != 3 || file[0].toUInt(&ok[1], 16) != key.major || file[1].toUInt(&ok[2], 16) != key.minor ||
-            file[2].toULongLong(&ok[3]) != key.inode || !ok[0] || !ok[1] || !ok[2] || !ok[3] || pid <= 0)
-            continue;
-        // "Uid: REAL EFFECTIVE SAVED FILESYSTEM". Not the owner of
-        // /proc/PID: that is root's for a process that changed its user.
-        const QList<QByteArray> uids =
-            procField(QStringLiteral("/proc/%1/status").arg(pid), "Uid:").simplified().split(' ');
-        bool uidOk = false;
-        const qint64 uid = uids.size() >= 2 ? uids[1].toLongLong(&uidOk) : -1;
-        if (!uidOk) continue;
-        holder.pid = pid;
-        holder.uid = uid;
-        holder.who = uid == qint64(::geteuid()) ? LockHolder::ThisUser : LockHolder::OtherUser;
-        if (holder.who == LockHolder::ThisUser) break;
+    // Pid 0: the holder lies in a pid namespace this one cannot see.
+    if (lock.pid <= 0) return holder;
+    const QString process = proc + QLatin1Char('/') + QString::number(lock.pid);
+    const qint64 uid = userOf(process);
+    if (uid < 0) return holder;
+    holder.pid = lock.pid;
+    holder.uid = uid;
+    if (uid != qint64(::geteuid())) {
+        holder.who = LockHolder::Who::OtherUser;
+        return holder;
     }
+    // A wizard only ever takes its lock whole.
+    holder.who = LockHolder::Who::NotWizard;
+    if (!lock.exclusive) return holder;
+    Program ours, theirs;
+    if (!programOf(proc + QStringLiteral("/self"), &ours) || !programOf(process, &theirs)) {
+        holder.who = LockHolder::Who::Unseen;
+        return holder;
+    }
+    if ((ours.device != theirs.device || ours.inode != theirs.inode) && ours.path != theirs.path) return holder;
+    const Holds holds = holdsOwnLock(process, lock.file);
+    if (holds == Holds::Yes) holder.who = LockHolder::Who::Wizard;
+    if (holds == Holds::Unseen) holder.who = LockHolder::Who::Unseen;
     return holder;
 }
 }  // namespace
+
+LockHolder flockHolder(int fd, const QString &proc)
+{
+    LockHolder holder;
+    LockKey key;
+    QFile locks(proc + QStringLiteral("/locks"));
+    if (!lockKey(fd, proc, &key) || !locks.open(QIODevice::ReadOnly)) return holder;
+    for (QByteArray line; !(line = locks.readLine(4096)).isEmpty();) {
+        FlockLine lock;
+        if (!flockLine(line, &lock) || lock.file != key) continue;
+        // Once one holder is known, shared locks (there may be thousands,
+        // none a wizard's) are not looked at further.
+        if (holder.who != LockHolder::Who::Unseen && !lock.exclusive) continue;
+        const LockHolder seen = judge(proc, lock);
+        if (seen.who == LockHolder::Who::Wizard) return seen;
+        if (seen.who != LockHolder::Who::Unseen && holder.who == LockHolder::Who::Unseen) holder = seen;
+    }
+    return holder;
+}
 
 SingleInstance::SingleInstance(const QString &folder, const QString &home, QObject *parent)
     : QObject(parent), m_folder(QDir::cleanPath(folder)), m_home(home)
@@ -209,9 +312,10 @@ SingleInstance::Claim SingleInstance::claimHome(QString *why)
     return takeLock(m_homeFd, what, why);
 }
 
-// A lock held by another user's process (the home folder may be open to
-// every user) or by one that cannot be seen is not a wizard of this user's:
-// it is said and keeps nobody out, though nothing can be told from it.
+// Only a wizard of this user's keeps a start out. A lock held by another
+// user's process (the home folder may be open to every user), by one that
+// cannot be seen, or by none that is a wizard holding it is said and keeps
+// nobody out, though nothing can be told from it.
 SingleInstance::Claim SingleInstance::takeLock(int fd, const QString &what, QString *why)
 {
     // The holder may let go between the attempt and the look at it.
@@ -222,14 +326,24 @@ SingleInstance::Claim SingleInstance::takeLock(int fd, const QString &what, QStr
             return Claim::Unknown;
         }
         const LockHolder holder = flockHolder(fd);
-        if (holder.who == LockHolder::ThisUser) return Claim::HeldByAnother;
-        if (holder.who == LockHolder::OtherUser) {
+        switch (holder.who) {
+        case LockHolder::Who::Wizard:
+            return Claim::HeldByAnother;
+        case LockHolder::Who::OtherUser:
             *why = QStringLiteral("%1 is locked by a process of another user (process %2, user %3): not a wizard "
                                   "of this user's, so it keeps no start out.")
                        .arg(what)
                        .arg(holder.pid)
                        .arg(holder.uid);
             return Claim::Unknown;
+        case LockHolder::Who::NotWizard:
+            *why = QStringLiteral("%1 is locked, but process %2, named as its holder, holds no wizard's lock on it: "
+                                  "it keeps no start out.")
+                       .arg(what)
+                       .arg(holder.pid);
+            return Claim::Unknown;
+        case LockHolder::Who::Unseen:
+            break;
         }
     }
     *why = QStringLiteral("%1 is locked by a process that cannot be seen: not a wizard of this user's, so it keeps "

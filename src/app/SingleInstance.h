@@ -13,8 +13,10 @@ namespace vtrapp {
 // folder) and one in the cache's folder of ours (where the temporary folder
 // lives, whatever the session's runtime folder), and listens there; a later
 // start finds a lock held and asks the first to bring its window forward.
-// Only a lock that a process of this user holds keeps a start out: a home
-// folder other users may open can be locked by any of them.
+// Only a wizard of this user's holding a lock keeps a start out: a home
+// folder other users may open can be locked by any of them, and the pid the
+// system names for a lock is the one that took it, since ended and reused,
+// perhaps, by a process of this user.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -27,11 +29,12 @@ public:
 
     enum class Claim { Ours, HeldByAnother, Unknown };
     // Takes the locks; Ours: this is the wizard (it then listens for later
-    // starts). HeldByAnother: a process of this user holds the lock of this
+    // starts). HeldByAnother: a wizard of this user's holds the lock of this
     // home (homeHeld()) or of this folder. Unknown: a lock cannot be taken
     // (the folder is a link or another user's, the home folder is a link or
-    // cannot be locked, another user's process or one that cannot be seen
-    // holds a lock) and nothing can be told; unknownReason() says why.
+    // cannot be locked, a lock is held by another user's process, by one
+    // that cannot be seen or by none that is a wizard) and nothing can be
+    // told; unknownReason() says why.
     Claim claim();
     QString unknownReason() const { return m_unknownReason; }
     // With HeldByAnother: whether it is the home folder's lock that is held;
@@ -72,5 +75,23 @@ private:
     QByteArray m_homeIdentity;
     QLocalServer *m_server = nullptr;
 };
+
+// Who holds the flock that keeps the file of `fd` from being locked, as the
+// processes in `proc` (the system's /proc) show them. Wizard: a live process
+// of this user, running this program, holds an exclusive lock on the file
+// through a descriptor of its own. OtherUser: a process of another user is
+// named as its holder. NotWizard: a process of this user is, but holds no
+// such lock (the lock is shared, or another program's, or was taken by that
+// pid before it was reused). Unseen: no holder can be seen (the lock has gone
+// since, or its holder lies in another pid namespace or behind a hidden
+// /proc).
+struct LockHolder
+{
+    enum class Who { Wizard, OtherUser, NotWizard, Unseen };
+    Who who = Who::Unseen;
+    qint64 pid = 0;
+    qint64 uid = -1;
+};
+LockHolder flockHolder(int fd, const QString &proc = QStringLiteral("/proc"));
 
 }  // namespace vtrapp

@@ -627,22 +627,34 @@ TEST(Startup, AStartThatCannotTakeTheLockClearsNothing)
 // A process of another user (65534) holding a flock on the folder `path`,
 // as one may on a home open to every user, until `*release` is closed; it
 // opens the folder as root (the tests' folders are root's alone). Answers
-// its pid, or -1.
-pid_t lockAsAnotherUser(const QString &path, int *release)
+// its pid, or -1. With `handedOn` this process takes two shared locks and
+// hands their descriptors to it, keeping none: the system still names this
+// process, one of the wizard's user, as their holder.
+pid_t lockAsAnotherUser(const QString &path, int *release, bool handedOn = false)
 {
     const QByteArray name = QFile::encodeName(path);
+    int shared[2] = {-1, -1};
+    bool taken = true;
+    if (handedOn)
+        for (int &fd : shared) {
+            fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY);
+            taken = taken && fd >= 0 && ::flock(fd, LOCK_SH) == 0;
+        }
     int ready[2], wait[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(wait, O_CLOEXEC) != 0) return -1;
-    const pid_t pid = ::fork();
+    const bool piped = taken && ::pipe2(ready, O_CLOEXEC) == 0 && ::pipe2(wait, O_CLOEXEC) == 0;
+    const pid_t pid = piped ? ::fork() : -1;
     if (pid == 0) {
         ::close(wait[1]);
-        const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY);
+        const int fd = handedOn ? shared[0] : ::open(name.constData(), O_RDONLY | O_DIRECTORY);
         const char locked = fd >= 0 && ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0 &&
-                            ::flock(fd, LOCK_EX) == 0;
+                            (handedOn || ::flock(fd, LOCK_EX) == 0);
         char byte;
         if (::write(ready[1], &locked, 1) == 1) (void)!::read(wait[0], &byte, 1);
         ::_exit(0);
     }
+    for (const int fd : shared)
+        if (fd >= 0) ::close(fd);
+    if (!piped) return -1;
     ::close(ready[1]);
     ::close(wait[0]);
     *release = wait[1];
@@ -653,12 +665,17 @@ pid_t lockAsAnotherUser(const QString &path, int *release)
 }
 
 // A home folder that cannot be locked keeps no start out: another user's
-// process holds its lock, or it is not there. The start says why it cannot
-// tell whether a wizard runs, and clears what a killed run left in the
-// temporary folder, whose lock it holds.
+// process holds its lock, or shared locks that another user's process keeps
+// name a process of this user that holds none (the pid that took them, gone
+// and reused, or handed on), or it is not there. The start says why it
+// cannot tell whether a wizard runs, and clears what a killed run left in
+// the temporary folder, whose lock it holds.
 TEST(Startup, AHomeThatCannotBeLockedKeepsNoStartOutAndLeftoversGo)
 {
-    for (const bool foreign : {true, false}) {
+    enum Lock { ByAnotherUser, HandedOn, NoHome };
+    for (const Lock lock : {ByAnotherUser, HandedOn, NoHome}) {
+        SCOPED_TRACE(int(lock));
+        const bool foreign = lock != NoHome;
         if (foreign && ::geteuid() != 0) continue;  // only root starts a process of another user
         const QString base = testenv::makeTempDir(QStringLiteral("unlockable"));
         QProcessEnvironment env = privateEnvironment(base);
@@ -668,15 +685,19 @@ TEST(Startup, AHomeThatCannotBeLockedKeepsNoStartOutAndLeftoversGo)
             base + QStringLiteral("/cache/Solvenna to Windows Phone/tmp/backup-earlier/Manifest.db");
         testenv::writeFile(leftover, "x");
         int release = -1;
-        const pid_t holder = foreign ? lockAsAnotherUser(home, &release) : 0;
+        const pid_t holder = foreign ? lockAsAnotherUser(home, &release, lock == HandedOn) : 0;
         ASSERT_GE(holder, 0);
         const ProgramRun run = runProgram(kProgram, {QStringLiteral("--quit-after-state"), QStringLiteral("1")}, env);
         ::close(release);
         if (foreign) ::waitpid(holder, nullptr, 0);
         EXPECT_EQ(run.status, 0) << qPrintable(run.err);
         const QString says =
-            foreign ? QStringLiteral("is locked by a process of another user (process %1, user 65534)").arg(holder)
-                    : QStringLiteral("cannot be locked (No such file or directory)");
+            lock == ByAnotherUser
+                ? QStringLiteral("is locked by a process of another user (process %1, user 65534)").arg(holder)
+            : lock == HandedOn
+                ? QStringLiteral("is locked, but process %1, named as its holder, holds no wizard's lock on it")
+                      .arg(::getpid())
+                : QStringLiteral("cannot be locked (No such file or directory)");
         EXPECT_TRUE(run.err.contains(
             QStringLiteral("Whether the wizard already runs cannot be told: The home folder %1 %2").arg(home, says)))
             << qPrintable(run.err);
