@@ -28,6 +28,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -348,6 +349,88 @@ TEST(SingleInstance, OnlyItsOwnMessageBringsTheWizardForward)
         EXPECT_EQ(forward, 0) << line.constData();
     }
     ::close(folderFd);
+}
+
+// Who holds a lock on a file, judged from a /proc of the test's making: the
+// pid the system names for a lock is only the one that took it. Only a live
+// process of this user, running this program and holding an exclusive lock
+// through a descriptor of its own, is a wizard that keeps a start out.
+TEST(SingleInstance, OnlyAWizardOfThisUserHoldingTheLockItselfKeepsAStartOut)
+{
+    using Who = vtrapp::LockHolder::Who;
+    const QString home = testenv::makeTempDir(QStringLiteral("home"));
+    const int fd = ::open(QFile::encodeName(home).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    struct stat st;
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    const QByteArray file = QString::asprintf("%02x:%02x:%llu", ::major(st.st_dev), ::minor(st.st_dev),
+                                              static_cast<unsigned long long>(st.st_ino))
+                                .toLatin1();
+    const auto lockLine = [&](const char *type, qint64 pid, const QByteArray &on) {
+        return QByteArray("1: FLOCK  ADVISORY  ") + type + ' ' + QByteArray::number(pid) + ' ' + on + " 0 EOF";
+    };
+    const QString proc = testenv::makeTempDir(QStringLiteral("proc"));
+    const QString wizard = proc + QStringLiteral("/wizard");
+    testenv::writeFile(wizard, "");
+    testenv::writeFile(proc + QStringLiteral("/editor"), "");
+    // The same program replaced on disk by an update.
+    testenv::writeFile(wizard + QStringLiteral(" (deleted)"), "");
+    ASSERT_TRUE(QDir().mkpath(proc + QStringLiteral("/self")));
+    ASSERT_TRUE(QFile::link(wizard, proc + QStringLiteral("/self/exe")));
+    const qint64 us = ::geteuid(), other = us + 1;
+    // A process: its user, its program, and the lock its descriptor 3 holds.
+    const auto process = [&](qint64 pid, qint64 user, const QString &program, const QByteArray &lock) {
+        const QString folder = proc + QLatin1Char('/') + QString::number(pid);
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/fdinfo")));
+        const QByteArray uid = QByteArray::number(user);
+        testenv::writeFile(folder + QStringLiteral("/status"),
+                           "Name:\tx\nUid:\t" + uid + '\t' + uid + '\t' + uid + '\t' + uid + '\n');
+        ASSERT_TRUE(QFile::link(program, folder + QStringLiteral("/exe")));
+        testenv::writeFile(folder + QStringLiteral("/fdinfo/3"),
+                           "pos:\t0\nflags:\t02100000\n" + (lock.isEmpty() ? QByteArray() : "lock:\t" + lock + '\n'));
+    };
+    process(100, us, wizard, lockLine("WRITE", 100, file));
+    process(101, other, wizard, lockLine("WRITE", 101, file));
+    process(102, us, wizard, {});
+    process(103, us, proc + QStringLiteral("/editor"), lockLine("WRITE", 103, file));
+    process(104, us, wizard + QStringLiteral(" (deleted)"), lockLine("WRITE", 104, file));
+    process(105, us, wizard, lockLine("WRITE", 105, "fe:01:12"));
+    const struct
+    {
+        QByteArray locks;
+        Who who;
+        qint64 pid;
+    } cases[] = {
+        {lockLine("WRITE", 100, file), Who::Wizard, 100},
+        {lockLine("WRITE", 104, file), Who::Wizard, 104},
+        // Another user's process, whatever it runs.
+        {lockLine("WRITE", 101, file), Who::OtherUser, 101},
+        // A process of this user named as the holder: the pid of one that
+        // took the lock and ended, reused; another program; a lock on
+        // another file; shared locks, which no wizard takes.
+        {lockLine("WRITE", 102, file), Who::NotWizard, 102},
+        {lockLine("WRITE", 103, file), Who::NotWizard, 103},
+        {lockLine("WRITE", 105, file), Who::NotWizard, 105},
+        {lockLine("READ", 100, file) + '\n' + lockLine("READ", 102, file), Who::NotWizard, 100},
+        // A holder that cannot be seen: not there, or in another pid
+        // namespace; a lock on another file only.
+        {lockLine("WRITE", 4242, file), Who::Unseen, 0},
+        {lockLine("WRITE", 0, file), Who::Unseen, 0},
+        {lockLine("WRITE", 100, "fe:01:12"), Who::Unseen, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locks.toStdString());
+        testenv::writeFile(proc + QStringLiteral("/locks"), c.locks + '\n');
+        const vtrapp::LockHolder holder = vtrapp::flockHolder(fd, proc);
+        EXPECT_EQ(int(holder.who), int(c.who));
+        if (c.who != Who::Unseen) {
+            EXPECT_EQ(holder.pid, c.pid);
+        }
+        if (c.who == Who::OtherUser) {
+            EXPECT_EQ(holder.uid, other);
+        }
+    }
+    ::close(fd);
 }
 
 // The entries of `folder` whose names start with `prefix`.
