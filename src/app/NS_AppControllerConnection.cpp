@@ -100,12 +100,19 @@ void NS_AppController::generateFinished(const QString &reportError)
                                     .arg(QDir(folder->path()).filePath(QStringLiteral("sl_manifest.json")))
                               : reportError.isEmpty() ? vtrLocalized("The migration report could not be written.")
                                                       : reportError;
-    setSingleProgressText(vtrLocalized("Done. %1").arg(where));
+    // The caption says what the heading says: "Done." only when nothing
+    // stayed behind.
+    setSingleProgressText(
+        (somethingStayedBehind() ? vtrLocalized("Not everything was moved. %1") : vtrLocalized("Done. %1")).arg(where));
     // The page no longer invites a start: its text says that the transfer
     // has ended and where the report is, as the caption does; its heading
-    // says whether everything was moved.
+    // says whether everything was moved, and the sidebar stands on the step
+    // of the walk's last page.
     if (NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
         scene && currentState() != kStateFinalSummary && !NS_ScenesViewController::sceneNameForState(currentState()).isEmpty()) {
+        int lastStep = 0;
+        NS_ScenesViewController::sceneNameForState(kStateFinalSummary, &lastStep);
+        scene->setSidebar(lastStep);
         scene->setBody(QStringLiteral("<p>%1</p>")
                            .arg(vtrLocalized("The one-step transfer to your new phone has ended; the lines below say "
                                              "what became of each kind. %1")
