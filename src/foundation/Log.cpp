@@ -7,8 +7,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -52,7 +54,75 @@ QString lastPathComponent(const char *path)
     return slash < 0 || p.size() == 1 ? p : p.mid(slash + 1);
 }
 
+// The lines of runs, and how many runs are under way.
+struct Runs
+{
+    std::mutex mutex;
+    std::vector<LogRepeats *> lines;
+    std::atomic<int> depth{0};
+};
+
+Runs &runs()
+{
+    // Made before the first line of runs that it outlives.
+    static Runs r;
+    return r;
+}
+
 }  // namespace
+
+LogRepeats::LogRepeats(int category, std::function<QString(qsizetype)> more, Scope scope)
+    : m_category(category), m_more(std::move(more)), m_scope(scope)
+{
+    if (m_scope != OfRuns) return;
+    Runs &r = runs();
+    const std::lock_guard lock(r.mutex);
+    r.lines.push_back(this);
+}
+
+LogRepeats::~LogRepeats()
+{
+    if (m_scope == Own) {
+        finish();
+        return;
+    }
+    Runs &r = runs();
+    const std::lock_guard lock(r.mutex);
+    r.lines.erase(std::remove(r.lines.begin(), r.lines.end(), this), r.lines.end());
+}
+
+bool LogRepeats::admit()
+{
+    if (m_scope == OfRuns && runs().depth.load() == 0) return true;
+    const std::lock_guard lock(m_mutex);
+    return ++m_count <= kLogRepeatsWritten;
+}
+
+void LogRepeats::finish()
+{
+    qsizetype more = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        more = m_count - kLogRepeatsWritten;
+        m_count = 0;
+    }
+    if (more > 0) VTR_LOG(m_category, m_more(more));
+}
+
+LogRun::LogRun()
+{
+    Runs &r = runs();
+    const std::lock_guard lock(r.mutex);
+    ++r.depth;
+}
+
+LogRun::~LogRun()
+{
+    Runs &r = runs();
+    const std::lock_guard lock(r.mutex);
+    if (--r.depth > 0) return;
+    for (LogRepeats *lines : r.lines) lines->finish();
+}
 
 QString LogDescription(const QVariant &value)
 {

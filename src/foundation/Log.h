@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // The process-wide structured log call. Categories in use: 0 notes,
 // 1 warnings, 2 errors, 4 device configuration and caught device-file
@@ -87,6 +88,56 @@ class VtrLogDebug
 public:
     static int debugLevel();
     static void setDebugLevel(int level);
+};
+
+// ---- a line written once for each of many items ----------------------------
+
+// How many of one such line are written; the others are only counted.
+inline constexpr qsizetype kLogRepeatsWritten = 10;
+
+// A line that one piece of work may write once for each of thousands of
+// items (the cards of a file, the files of a phone): the first
+// kLogRepeatsWritten are written, the others only counted, and finish()
+// writes in one line how many more there were. Safe to share between threads.
+//
+// One made OfRuns (a static object, living as long as the program) is bounded
+// while a LogRun lasts, and the run's end finishes it; outside every run each
+// of its lines is written.
+class LogRepeats
+{
+public:
+    enum Scope { Own, OfRuns };
+    // `more` makes the closing line from the number that was not written.
+    LogRepeats(int category, std::function<QString(qsizetype)> more, Scope scope = Own);
+    // Finishes one of its own.
+    ~LogRepeats();
+    LogRepeats(const LogRepeats &) = delete;
+    LogRepeats &operator=(const LogRepeats &) = delete;
+
+    // Whether the line at hand is to be written; while the bound holds, it
+    // is counted either way.
+    bool admit();
+    // Writes how many were only counted, if any, and starts over.
+    void finish();
+
+private:
+    const int m_category;
+    const std::function<QString(qsizetype)> m_more;
+    const Scope m_scope;
+    std::mutex m_mutex;
+    qsizetype m_count = 0;
+};
+
+// One backup or transfer of the wizard, while this lives: the lines made
+// OfRuns are bounded, and its end writes their counts. A run within a run is
+// part of it.
+class LogRun
+{
+public:
+    LogRun();
+    ~LogRun();
+    LogRun(const LogRun &) = delete;
+    LogRun &operator=(const LogRun &) = delete;
 };
 
 // Call-site form: the category is tested before the message is built.

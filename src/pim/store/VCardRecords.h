@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
 #include "pim/store/SyncStore.h"
 
@@ -17,7 +18,7 @@ namespace syncstore {
 
 // The log names a file's cards that one reason leaves out or reads in part,
 // and the parser's warnings on them, for this many; then it counts the rest.
-inline constexpr qsizetype kCardsNamed = 10;
+inline constexpr qsizetype kCardsNamed = kLogRepeatsWritten;
 
 // What the reading of a vCard file tells of single cards, each named by its
 // place in the file (0 for the first), in the file's order.

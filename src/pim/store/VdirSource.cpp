@@ -164,9 +164,9 @@ QString metadata(const QString &collection, const char *name)
 // the file.
 void logCards(const QList<qsizetype> &cards, const QString &file, const QString &each, const QString &more)
 {
-    for (qsizetype i = 0; i < cards.size() && i < kCardsNamed; ++i)
-        VTR_LOG(1, each.arg(cards.at(i) + 1).arg(file));
-    if (cards.size() > kCardsNamed) VTR_LOG(1, more.arg(cards.size() - kCardsNamed).arg(file));
+    LogRepeats lines(1, [&](qsizetype count) { return more.arg(count).arg(file); });
+    for (const qsizetype card : cards)
+        if (lines.admit()) VTR_LOG(1, each.arg(card + 1).arg(file));
 }
 
 void logVCardNotes(const VCardFileNotes &notes, const QString &file, bool anyRead)
@@ -185,17 +185,19 @@ void logVCardNotes(const VCardFileNotes &notes, const QString &file, bool anyRea
              QStringLiteral("Left out %1 more cards of \"%2\": not readable items"));
     logCards(notes.lostEnd, file, QStringLiteral("Card %1 of \"%2\" lost its END: read as far as it goes"),
              QStringLiteral("%1 more cards of \"%2\" lost their END: read as far as they go"));
-    for (qsizetype i = 0; i < notes.endedAtAgent.size() && i < kCardsNamed; ++i) {
-        const qsizetype card = notes.endedAtAgent.at(i) + 1;
+    LogRepeats agents(1, [&file](qsizetype count) {
+        return QStringLiteral("%1 more cards of \"%2\" lost their END, or the cards of their AGENTs did: read up to "
+                              "their AGENT, what follows as the next card")
+            .arg(count)
+            .arg(file);
+    });
+    for (const qsizetype index : notes.endedAtAgent) {
+        if (!agents.admit()) continue;
+        const qsizetype card = index + 1;
         VTR_LOG(1, QStringLiteral("Card %1 of \"%2\" lost its END, or the card of its AGENT did: read up to its AGENT, "
                                   "what follows as card %3")
                        .arg(QString::number(card), file, QString::number(card + 1)));
     }
-    if (notes.endedAtAgent.size() > kCardsNamed)
-        VTR_LOG(1, QStringLiteral("%1 more cards of \"%2\" lost their END, or the cards of their AGENTs did: read up to "
-                                  "their AGENT, what follows as the next card")
-                       .arg(notes.endedAtAgent.size() - kCardsNamed)
-                       .arg(file));
 }
 
 }  // namespace
