@@ -628,6 +628,7 @@ void NS_AppControllerJobs::backupOldDevice(NS_AppController &controller)
     m_backupFailures->clear();
     std::shared_ptr<PerKind<QString>> failures = m_backupFailures;
     auto *job = new FunctionJob([c, kinds, failures](FunctionJob &job) -> QVariantMap {
+        const LogRun logRun;
         for (int index = 0; index < kinds.size(); ++index) {
             const Kind &kind = kinds[index];
             if (!(kind.ticked || kind.stopped) || !kind.migrator) {
@@ -893,6 +894,7 @@ void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &contr
     const QVariantMap options = prepareMediaOptions(controller);
     NS_AppController *c = &controller;
     auto *job = new FunctionJob([this, c, options](FunctionJob &job) -> QVariantMap {
+        const LogRun logRun;
         try {
             copyMedia(*c, options, job, true, true);
         } catch (const VtrException &e) {
@@ -957,6 +959,7 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     auto eventsDb = m_events;
     auto stowage = m_stowage;
     auto *job = new FunctionJob([=, this](FunctionJob &job) -> QVariantMap {
+        const LogRun logRun;
         try {
             // Calendars come before contacts on this road.
             if (events) {

@@ -1,7 +1,7 @@
 // The generate button's one-step transfer and its report: the button and the
 // wizard's jobs never overlap, the report lands whole in "Migration Info" and
 // agrees with the copied files, a report that cannot be written leaves an
-// earlier one untouched, and the page and the bar tell the run's end.
+// earlier one untouched, and the page, the bar and the log tell the run's end.
 
 #include "support/EndToEnd.h"
 #include "support/FamilyPhone.h"
@@ -12,6 +12,7 @@
 #include "app/Scenes.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Json.h"
+#include "foundation/Log.h"
 
 #include "TestEnvironment.h"
 
@@ -26,6 +27,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+
+#include <unistd.h>
 
 // The camera library loads and unloads its driver modules (the iPhone's
 // camera roll); what their dependencies set aside is matched by the library
@@ -442,6 +446,60 @@ TEST(OneStep, EveryFamilysRunEndsWithTheSidebarAndCaptionOfItsHeading)
                           reportPath().toStdString() + "\".");
             EXPECT_EQ(scene->sidebar(), lastStep);
         }
+    }
+}
+
+// A phone of many files that are not sound or video, some of them under a
+// name that another file of their folder has: the walk and then the one-step
+// run log each name given in place of another once, and of the many, the
+// first ten and then their count, each time the files are filed.
+TEST(OneStep, TheLogTellsEachRenameOnceAndOfManyFilesNotReadTheFirstTenAndTheirCount)
+{
+    QDir(storage()).removeRecursively();
+    AndroidFixtureRun run;
+    ASSERT_TRUE(run.phone);
+    MtpSimPhone *phone = run.phone;
+    // The companion app's files make the wizard read the phone's listing
+    // again and again.
+    e2e::useFinishedCompanionApp(run.h.wizard(), *phone);
+    const uint32_t storageId = phone->storageIds().front();
+    const uint32_t music = phone->objectIdForPath(storageId, QStringLiteral("Music"));
+    // With the fixture's 6 songs and 2 videos: 51 files filed, none sound or video.
+    for (int i = 0; i < 30; ++i) phone->addFileOfSize(storageId, music, QStringLiteral("n%1.mp3").arg(i), 4000 + i);
+    for (int i = 0; i < 13; ++i) phone->addFileOfSize(storageId, music, QStringLiteral("same.mp3"), 5000 + i);
+    QStringList log;
+    std::mutex logMutex;
+    LogSetSystemLogSink([&](const QString &line) {
+        const std::lock_guard lock(logMutex);
+        log.append(line);
+    });
+    const std::shared_ptr<void> restore(nullptr, [](void *) { LogSetSystemLogSink({}); });
+    NS_AppController &w = run.h.wizard();
+    ASSERT_TRUE(run.walk(NS_AppController::kStateFinalSummary) && run.idle());
+    // The walk's copies are kept (linked aside): the one-step run's copies
+    // are new files, which the library has not filed before.
+    const QByteArray aside = QFile::encodeName(testenv::makeTempDir(QStringLiteral("aside")));
+    int linked = 0;
+    for (const QString &folder : {QStringLiteral("/Music"), QStringLiteral("/Videos")})
+        for (const QFileInfo &f : QDir(storage() + folder).entryInfoList(QDir::Files))
+            ASSERT_EQ(::link(QFile::encodeName(f.filePath()).constData(), aside + '/' + QByteArray::number(++linked)), 0);
+    const qsizetype walked = [&] {
+        const std::lock_guard lock(logMutex);
+        return log.size();
+    }();
+    w.generate();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; },
+                                       120000));
+    LogSetSystemLogSink({});
+    // Twelve names given, however often the phone's listing was read.
+    EXPECT_EQ(log.filter(QRegularExpression(QStringLiteral("^MTP object .* has the name of object"))).size(), 10)
+        << qPrintable(log.join('\n'));
+    EXPECT_EQ(log.filter(QStringLiteral("more objects of the phone share a name")).join('|').toStdString(),
+              "2 more objects of the phone share a name in their folder and are named with a number");
+    for (const QStringList &ran : {log.mid(0, walked), log.mid(walked)}) {
+        EXPECT_EQ(ran.filter(QStringLiteral("\" is not read as sound or video: ")).size(), 10) << qPrintable(ran.join('\n'));
+        EXPECT_EQ(ran.filter(QStringLiteral("more files are not read")).join('|').toStdString(),
+                  "41 more files are not read as sound or video");
     }
 }
 

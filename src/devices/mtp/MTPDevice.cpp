@@ -349,6 +349,7 @@ void MTPDevice::rebuildMap()
     const MtpStorageId storageId = storage();
     if (!device || storageId.isNull()) return;
     auto map = std::make_unique<MTPDeviceObjectMap>(storageId, m_lastMapCount);
+    map->setRenameLog(&m_renameLog);
     // Objects of one listing share their folder: remember the last one.
     MtpObjectId lastListed;
     Entry *lastParent = nullptr;
@@ -374,6 +375,7 @@ void MTPDevice::rebuildMap()
     // storage when it is chosen again.
     m_mapHasGaps = !failure.isEmpty();
     if (m_mapHasGaps) VTR_LOG(1, QStringLiteral("The phone did not list all of its storage: %1").arg(failure));
+    m_renameLog.lines.finish();
     m_lastMapCount = map->count();
     m_map = std::move(map);
 }
@@ -430,6 +432,7 @@ bool MTPDevice::refreshFolder(Entry *folder, QString *failure)
         if (!std::binary_search(listed.begin(), listed.end(), child->objectId.raw())) gone.push_back(child);
     for (Entry *child : gone)
         m_map->remove(child);
+    m_renameLog.lines.finish();
     return true;
 }
 

@@ -300,6 +300,8 @@ private:
     std::optional<QString> m_serialNumber;
     std::optional<QString> m_name;
     std::optional<QString> m_model;
+    // Outlives the maps that it is given to.
+    MTPDeviceObjectMap::RenameLog m_renameLog;
     std::unique_ptr<MTPDeviceObjectMap> m_map;
     bool m_mapHasGaps = false;  // the phone failed to list part of the storage
     bool m_walkedAgain = false; // the map is the storage's second walk in a row

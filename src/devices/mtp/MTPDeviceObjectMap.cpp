@@ -441,16 +441,27 @@ MTPDeviceObjectMap::Entry *MTPDeviceObjectMap::insertEntry(Entry *parent, Kind k
         placeUnderFreeName(parent, holder, name);
         // The last path looked up may end at the file under its old name.
         m_cursor = PathCursor();
-        VTR_LOG(1, QStringLiteral("MTP folder %1 \"%2\" takes the name of the file %3, which is named \"%4\"")
-                       .arg(QString::number(objectId.raw()), name, QString::number(holder->objectId.raw()),
-                            holder->filename));
+        if (tellsRename(*holder))
+            VTR_LOG(1, QStringLiteral("MTP folder %1 \"%2\" takes the name of the file %3, which is named \"%4\"")
+                           .arg(QString::number(objectId.raw()), name, QString::number(holder->objectId.raw()),
+                                holder->filename));
         return entry;
     }
     placeUnderFreeName(parent, entry, name);
-    VTR_LOG(1,
-            QStringLiteral("MTP object %1 \"%2\" has the name of object %3; it is named \"%4\"")
-                .arg(QString::number(objectId.raw()), name, QString::number(holder->objectId.raw()), entry->filename));
+    if (tellsRename(*entry))
+        VTR_LOG(1, QStringLiteral("MTP object %1 \"%2\" has the name of object %3; it is named \"%4\"")
+                       .arg(QString::number(objectId.raw()), name, QString::number(holder->objectId.raw()),
+                            entry->filename));
     return entry;
+}
+
+bool MTPDeviceObjectMap::tellsRename(const Entry &renamed)
+{
+    if (!m_renameLog) return true;
+    const QString key = QStringLiteral("%1/%2/").arg(m_storageId.raw()).arg(renamed.objectId.raw()) + renamed.filename;
+    if (m_renameLog->told.contains(key)) return false;
+    m_renameLog->told.insert(key);
+    return m_renameLog->lines.admit();
 }
 
 QString MTPDeviceObjectMap::freeName(const Entry *parent, const QString &name)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "devices/mtp/MtpLibrary.h"
+#include "foundation/Log.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 #include <QVariantMap>
@@ -29,8 +31,9 @@
 //   found by it), the file taking the free name: two objects of the phone
 //   are two entries;
 // - an object whose name is empty, or whose ID is 0 or 0xFFFFFFFF, is left out.
-// Everything left out or renamed is logged. Every entry in the index can be
-// reached by its path, and the path of an entry leads back to it.
+// Everything left out or renamed is logged (a rename once for the phone: see
+// RenameLog). Every entry in the index can be reached by its path, and the
+// path of an entry leads back to it.
 //
 // Not thread-safe, look-ups included (they remember the last path): the MTP
 // device guards it with its lock.
@@ -128,12 +131,28 @@ public:
     // The drive every path of the map begins with.
     static const QString &drive(); // "E:\"
 
+    // The names a phone's maps gave objects in place of the names they share.
+    // A phone's map is built again and again in one run: each such name is
+    // logged once while this lives; of those new to it, the first of a build
+    // are written and the others counted until lines.finish().
+    struct RenameLog
+    {
+        QSet<QString> told;
+        LogRepeats lines{1, [](qsizetype more) {
+            return QStringLiteral("%1 more objects of the phone share a name in their folder and are named with a "
+                                  "number")
+                .arg(more);
+        }};
+    };
+
     // `expectedCount`: how many entries the map will likely hold (the size of
     // the last map of the storage), to size the index once.
     explicit MTPDeviceObjectMap(MtpStorageId storageId, qsizetype expectedCount = 0);
     ~MTPDeviceObjectMap();
     MTPDeviceObjectMap(const MTPDeviceObjectMap &) = delete;
     MTPDeviceObjectMap &operator=(const MTPDeviceObjectMap &) = delete;
+    // Without one, every rename is logged.
+    void setRenameLog(RenameLog *log) { m_renameLog = log; }
 
     MtpStorageId storageId() const { return m_storageId; }
     Entry *root() const { return m_root; }
@@ -197,6 +216,8 @@ private:
     QString freeName(const Entry *parent, const QString &name);
     // Puts `entry` (whose clean name is held by another child) under a free name.
     void placeUnderFreeName(Entry *parent, Entry *entry, const QString &name);
+    // Whether the free name `renamed` took is to be logged now.
+    bool tellsRename(const Entry &renamed);
 
     const MtpStorageId m_storageId;
     Entry *m_root = nullptr;
@@ -254,4 +275,5 @@ private:
     // ten thousand "cover.jpg" names them in linear time.
     QHash<uint32_t, QString> m_phoneNames;
     QHash<std::pair<const Entry *, QString>, uint32_t> m_nextNumber;
+    RenameLog *m_renameLog = nullptr;
 };

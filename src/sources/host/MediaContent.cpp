@@ -34,6 +34,16 @@ bool isMidiFile(const QString &path)
     return midi;
 }
 
+// A phone's files are read one by one when they are filed: one that holds
+// thousands of other files would fill the log with this line.
+void logNotMedia(const QString &path, const QString &why)
+{
+    static LogRepeats lines(
+        3, [](qsizetype more) { return QStringLiteral("%1 more files are not read as sound or video").arg(more); },
+        LogRepeats::OfRuns);
+    if (lines.admit()) VTR_LOG(3, QStringLiteral("\"%1\" is not read as sound or video: %2").arg(path, why));
+}
+
 }  // namespace
 
 MediaContent mediaContentOf(const QString &path)
@@ -54,7 +64,7 @@ MediaContent mediaContentOf(const QString &path, MediaTags *tags)
     QString why;
     const std::unique_ptr<GuardedMediaInput> input = GuardedMediaInput::openFile(path, &why, limits);
     if (!input) {
-        VTR_LOG(3, QStringLiteral("\"%1\" is not read as sound or video: %2").arg(path, why));
+        logNotMedia(path, why);
         return MediaContent::None;
     }
     const AVFormatContext *ctx = input->context();
@@ -62,7 +72,7 @@ MediaContent mediaContentOf(const QString &path, MediaTags *tags)
     // their length.
     const bool looked = ctx->nb_streams == 0;
     if (looked && !input->findStreamInfo(&why)) {
-        VTR_LOG(3, QStringLiteral("\"%1\" is not read as sound or video: %2").arg(path, why));
+        logNotMedia(path, why);
         return MediaContent::None;
     }
     if (tags) {
