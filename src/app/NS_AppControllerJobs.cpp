@@ -36,6 +36,8 @@ const char *const kKindKeys[] = {"music", "photos", "videos"};
 const char *const kSpaceKeys[] = {"spaceForMusic", "spaceForPhotos", "spaceForVideos"};
 // The kinds whose earlier copies the copy clears before it starts.
 const char *const kClearKeys[] = {"clearMusic", "clearPhotos", "clearVideos"};
+// The person let the clearing take earlier copies this computer has nowhere else.
+const char *const kRemoveSoleCopiesKey = "removeSoleCopies";
 
 // Reads of the old phone's files: a second try unless the phone has gone.
 PhoneReads readsFrom(const MobileDeviceInterface &oldDevice)
@@ -77,6 +79,43 @@ VtrFileInfoPtr targetFolderOf(MobileDeviceInterface &device, vtrmedia::Kind kind
     case vtrmedia::Videos: break;
     }
     return device.preferredVideosFolder();
+}
+
+// Asks whether the earlier copies in the new phone's folder that this
+// computer holds nowhere else (`sole`: files per kind) may go; true: yes.
+bool removeSoleCopies(NS_AppController &c, const QString &folder, const std::array<int, 3> &sole)
+{
+    static const char *const one[] = {"1 song", "1 photo", "1 video"};
+    static const char *const many[] = {"%1 songs", "%1 photos", "%1 videos"};
+    QStringList kinds;
+    int files = 0;
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        if (sole[k] <= 0) continue;
+        kinds << (sole[k] == 1 ? vtrLocalized(one[k]) : vtrLocalized(many[k]).arg(sole[k]));
+        files += sole[k];
+    }
+    AlertRequest request;
+    request.messageText = vtrLocalized("Files of an earlier transfer are only in your new device's folder.");
+    const QString what = kinds.join(QStringLiteral(", "));
+    request.informativeText =
+        (files == 1 ? vtrLocalized("1 file (%1) that an earlier transfer put into \"%2\" is nowhere else on this "
+                                   "computer.")
+                          .arg(what, QDir::cleanPath(folder))
+                    : vtrLocalized("%1 files (%2) that an earlier transfer put into \"%3\" are nowhere else on this "
+                                   "computer.")
+                          .arg(QString::number(files), what, QDir::cleanPath(folder))) +
+        QStringLiteral("\n\n") + vtrLocalized("This transfer removes them to make room, unless you keep them.");
+    request.buttons = {vtrLocalized("Keep Them"), vtrLocalized("Remove Them")};
+    request.cancelButton = 0;
+    request.beep = true;
+    // A wizard that closes meanwhile keeps them.
+    int answer = 0;
+    c.runOnMainAndWait([&] { answer = c.runAlert(request); });
+    VTR_LOG(2, QStringLiteral("%1 files of an earlier transfer in \"%2\" have no other copy on this computer (%3): "
+                              "the person %4.")
+                   .arg(files)
+                   .arg(folder, what, answer == 1 ? QStringLiteral("lets them go") : QStringLiteral("keeps them")));
+    return answer == 1;
 }
 
 // A sentence of the log or the report as a part of a summary line: "The
@@ -689,19 +728,37 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
     if (target) MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
     bool ticked[3] = {};
+    MediaMigrator::EarlierCopies earlier[3];
     qint64 reclaimable = 0;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         if (!kindTicked(controller, k)) continue;
         options.insert(QLatin1String(kKindKeys[k]), true);
         ticked[k] = true;
-        if (target) reclaimable += MediaMigrator::bytesOfEarlierCopies(targetFolderOf(*target, k));
+        if (target) earlier[k] = MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k));
+        reclaimable += earlier[k].bytes;
     }
     if (options.isEmpty() || !target) return options;
 
     // The space the earlier copies take counts as free: they are cleared
     // before the copy, but only for the kinds that get any budget.
     const qint64 free = freeSpaceOfTarget(target->preferredStorageInfo());
-    const Estimate estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
+    Estimate estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
+    // Of those, what this computer holds nowhere else goes only with the
+    // person's word; kept, it is no free space.
+    std::array<int, 3> sole{};
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
+        if (ticked[k] && (estimate.space[k] > 0 || estimate.need[k] <= 0)) sole[k] = earlier[k].soleFiles;
+    if (sole != std::array<int, 3>{}) {
+        const VtrFileInfoPtr storage = target->preferredStorageInfo();
+        const QString folder = storage ? storage->path() : WindowsPhone7LocalDevice::storageFolderPath();
+        if (removeSoleCopies(controller, folder, sole)) {
+            options.insert(QLatin1String(kRemoveSoleCopiesKey), true);
+        } else {
+            for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
+                if (sole[k] > 0) reclaimable -= earlier[k].soleBytes;
+            estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
+        }
+    }
 
     QStringList starved;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
@@ -844,15 +901,21 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
                                          "An error occurred while copying videos to your new device."};
     const vtrmedia::Kind kinds[] = {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos};
     // The budget counted the earlier copies' space as free for every kind
-    // that gets one: all of them go before the first copy. Each is read
-    // whole before it is removed, which is no work for the window's thread.
+    // that gets one: all of them go before the first copy, but for what this
+    // computer holds nowhere else and the person kept. Each is read whole
+    // before it is removed, which is no work for the window's thread.
+    const MediaMigrator::SoleCopies sole = options.contains(QLatin1String(kRemoveSoleCopiesKey))
+                                               ? MediaMigrator::SoleCopies::Remove
+                                               : MediaMigrator::SoleCopies::Keep;
     if (const std::shared_ptr<MobileDeviceInterface> target = c->newDevice())
         for (const vtrmedia::Kind k : kinds)
             if (options.contains(QLatin1String(kClearKeys[k]))) {
-                MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k));
+                const int stayed = MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k), sole);
                 // An earlier run's playlists name its songs: they go with them,
-                // whether or not this phone brings playlists.
-                if (k == vtrmedia::Music) MediaMigrator::clearEarlierCopies(target->preferredPlaylistsFolder());
+                // whether or not this phone brings playlists, and stay with any
+                // that stays.
+                if (k == vtrmedia::Music && stayed == 0)
+                    MediaMigrator::clearEarlierCopies(target->preferredPlaylistsFolder());
             }
     for (const vtrmedia::Kind k : kinds) {
         if (!options.contains(QLatin1String(kKindKeys[k]))) {

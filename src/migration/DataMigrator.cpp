@@ -242,6 +242,48 @@ std::optional<CopyIdentity> identityFromLine(const QByteArray &line)
     return id;
 }
 
+// Where else on this computer a copy is: a file of the same contents that a
+// library filed it as, or that it was read from, as both were when recorded.
+// Its lines have no "name": a version that does not know them skips them.
+struct OtherCopy
+{
+    QString name;                   // the copy's, in the folder
+    quint64 device = 0, inode = 0;  // the copy's
+    QString path;                   // the other file
+    vtr::FileStamp stamp;           // the other file's
+};
+
+QByteArray otherCopyLine(const OtherCopy &other)
+{
+    const QJsonObject line{
+        {QStringLiteral("other_of"), other.name},
+        {QStringLiteral("device"), qint64(other.device)},
+        {QStringLiteral("inode"), qint64(other.inode)},
+        {QStringLiteral("path"), other.path},
+        {QStringLiteral("other_size"), other.stamp.size},
+        {QStringLiteral("other_mtime_ns"), other.stamp.seconds * kNsPerSecond + other.stamp.nanoseconds},
+        {QStringLiteral("other_device"), qint64(other.stamp.device)},
+        {QStringLiteral("other_inode"), qint64(other.stamp.inode)}};
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+std::optional<OtherCopy> otherCopyFromLine(const QByteArray &line)
+{
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    if (!object.value(QStringLiteral("other_of")).isString() || !object.value(QStringLiteral("path")).isString())
+        return std::nullopt;
+    OtherCopy other;
+    other.name = object.value(QStringLiteral("other_of")).toString();
+    other.device = quint64(object.value(QStringLiteral("device")).toInteger());
+    other.inode = quint64(object.value(QStringLiteral("inode")).toInteger());
+    other.path = object.value(QStringLiteral("path")).toString();
+    other.stamp = recordedStamp(object.value(QStringLiteral("other_size")).toInteger(-1),
+                                object.value(QStringLiteral("other_mtime_ns")).toInteger(),
+                                quint64(object.value(QStringLiteral("other_device")).toInteger()),
+                                quint64(object.value(QStringLiteral("other_inode")).toInteger()));
+    return other;
+}
+
 // The records of our copies, one file per folder copied into, in the data
 // folder: a first line naming the folder, then one line per file, appended
 // as each copy is made (and again once its contents are read), so that a
@@ -276,8 +318,9 @@ public:
 
     // Every identity recorded for the folder `key`, the latest per name, in
     // the order the names were first recorded: the user defaults' record of
-    // earlier versions first, then the file's lines.
-    QList<CopyIdentity> read(const QString &key)
+    // earlier versions first, then the file's lines; and into `others` the
+    // latest other copy recorded per name.
+    QList<CopyIdentity> read(const QString &key, QHash<QString, OtherCopy> *others = nullptr)
     {
         QList<CopyIdentity> ids;
         QHash<QString, qsizetype> indexOf;
@@ -301,14 +344,16 @@ public:
             const QByteArray line = file.readLine();
             if (!line.endsWith('\n')) break;
             if (const std::optional<CopyIdentity> id = identityFromLine(line)) put(*id);
+            else if (const std::optional<OtherCopy> other = others ? otherCopyFromLine(line) : std::nullopt)
+                others->insert(other->name, *other);
         }
         return ids;
     }
 
-    // The record of `key` holds `ids` only (none: it goes); the user
-    // defaults' record of it goes too. False, logged, when it could not be
-    // written: the old record stays.
-    bool replace(const QString &key, const QList<CopyIdentity> &ids)
+    // The record of `key` holds `ids` only (none: it goes), and of other
+    // copies `others`; the user defaults' record of it goes too. False,
+    // logged, when it could not be written: the old record stays.
+    bool replace(const QString &key, const QList<CopyIdentity> &ids, const QList<OtherCopy> &others = {})
     {
         const QString path = fileFor(key);
         if (ids.isEmpty()) {
@@ -323,6 +368,7 @@ public:
             if (ok) {
                 ok = file.write(headerFor(key)) >= 0;
                 for (const CopyIdentity &id : ids) ok = ok && file.write(recordLine(id)) >= 0;
+                for (const OtherCopy &other : others) ok = ok && file.write(otherCopyLine(other)) >= 0;
                 ok = ok && file.commit();
             }
             if (!ok) {
@@ -354,12 +400,13 @@ public:
     RecordAppender(const RecordAppender &) = delete;
     RecordAppender &operator=(const RecordAppender &) = delete;
 
-    void append(const CopyIdentity &id)
+    void append(const CopyIdentity &id) { appendLine(recordLine(id)); }
+    void appendLine(const QByteArray &line)
     {
         RecordFiles &files = RecordFiles::shared();
         const std::lock_guard lock(files.mutex);
         if (!open()) return;
-        writeAll(recordLine(id));
+        writeAll(line);
     }
 
     // On the disk before the run is done (one wait per run, not per file).
@@ -432,6 +479,38 @@ bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen,
     if (contentHash(path, &opened) != id.sha256 || stampOf(opened) != stampOf(st)) return false;
     *seen = st;
     return true;
+}
+
+// The copy `id` of `folder`, seen as `seen`, is not this computer's only
+// one: the other copy recorded for it is still the very file it was, and
+// lies outside the new phone's folder (whose folders are cleared too).
+bool hasOtherCopy(const QString &folder, const CopyIdentity &id, const struct stat &seen,
+                  const QHash<QString, OtherCopy> &others)
+{
+    const auto other = others.constFind(id.name);
+    if (other == others.cend() || other->device != quint64(seen.st_dev) || other->inode != quint64(seen.st_ino) ||
+        vtr::isPathBelow(other->path, vtr::localfs::parentPath(folder)))
+        return false;
+    struct stat st;
+    return vtr::localfs::statPath(other->path, &st) && S_ISREG(st.st_mode) && stampOf(st) == other->stamp &&
+           (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino);
+}
+
+// Copies of ours in `folder` other than `now`, as far as their status tells.
+bool earlierCopiesStay(const VtrFileInfoPtr &folder, const VtrFileInfoList &now)
+{
+    QSet<QString> names;
+    for (const VtrFileInfoPtr &file : now) names.insert(file->name());
+    QList<CopyIdentity> ids;
+    {
+        RecordFiles &files = RecordFiles::shared();
+        const std::lock_guard lock(files.mutex);
+        ids = files.read(recordKeyFor(folder));
+    }
+    struct stat seen;
+    for (const CopyIdentity &id : std::as_const(ids))
+        if (!names.contains(id.name) && stillOurs(folder->path(), id, &seen, Check::Status)) return true;
+    return false;
 }
 
 std::optional<CopyIdentity> identityOf(const QString &folder, const QString &name)
@@ -692,6 +771,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
             item.playlistNames = source.playlistNames;
             item.title = source.title;
             item.durationSeconds = source.durationSeconds;
+            item.localFile = source.localFile;
             backedUp.append(item);
             continue;
         }
@@ -714,6 +794,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         item.playlistNames = source.playlistNames;
         item.title = source.title;
         item.durationSeconds = source.durationSeconds;
+        item.localFile = source.localFile;
         backedUp.append(item);
         if (total > 0) progress.report();
     }
@@ -822,6 +903,15 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
                                          phase(), 0.99);
         importCopies(*importer, copiedItems, m_copied);
     }
+    // Whether a later run may clear a copy without asking: the file it came
+    // from, or the library's file it was filed as, is another copy.
+    QHash<QString, QString> others;
+    for (qsizetype i = 0; i < m_copied.size(); ++i) {
+        QString other = copiedItems.at(i).localFile;
+        if (other.isEmpty() && importer) other = importer->libraryFileOf(m_copied.at(i)->path());
+        if (!other.isEmpty()) others.insert(m_copied.at(i)->name(), other);
+    }
+    recordOtherCopies(folder, others);
 }
 
 void MediaMigrator::didCopy(MobileDeviceInterface &, const QList<MediaItem> &, const VtrFileInfoList &) {}
@@ -838,33 +928,59 @@ void MediaMigrator::recordCopies(const VtrFileInfoPtr &folder, const QStringList
     CopyRecord(folder).add(names);
 }
 
-qint64 MediaMigrator::bytesOfEarlierCopies(const VtrFileInfoPtr &folder)
+void MediaMigrator::recordOtherCopies(const VtrFileInfoPtr &folder, const QHash<QString, QString> &others)
 {
-    if (!folder) return 0;
+    if (!folder || others.isEmpty()) return;
+    RecordAppender appender(recordKeyFor(folder));
+    for (auto it = others.cbegin(); it != others.cend(); ++it) {
+        struct stat copy, other;
+        if (!vtr::localfs::isSafeName(it.key()) ||
+            !vtr::localfs::lstatPath(vtr::localfs::childPath(folder->path(), it.key()), &copy) ||
+            !S_ISREG(copy.st_mode) || !vtr::localfs::statPath(it.value(), &other) || !S_ISREG(other.st_mode))
+            continue;
+        const QString path = QFileInfo(it.value()).absoluteFilePath();
+        const OtherCopy recorded{it.key(), quint64(copy.st_dev), quint64(copy.st_ino), path, stampOf(other)};
+        appender.appendLine(otherCopyLine(recorded));
+    }
+    appender.flush();
+}
+
+MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr &folder)
+{
+    EarlierCopies earlier;
+    if (!folder) return earlier;
     QList<CopyIdentity> ids;
+    QHash<QString, OtherCopy> others;
     {
         RecordFiles &files = RecordFiles::shared();
         const std::lock_guard lock(files.mutex);
-        ids = files.read(recordKeyFor(folder));
+        ids = files.read(recordKeyFor(folder), &others);
     }
     // Weighed on the main thread before a copy: the contents are read only
     // by the clearing itself, on the copy's thread.
-    qint64 bytes = 0;
     struct stat seen;
-    for (const CopyIdentity &id : std::as_const(ids))
-        if (stillOurs(folder->path(), id, &seen, Check::Status)) bytes += id.stamp.size;
-    return bytes;
+    for (const CopyIdentity &id : std::as_const(ids)) {
+        if (!stillOurs(folder->path(), id, &seen, Check::Status)) continue;
+        earlier.bytes += id.stamp.size;
+        if (hasOtherCopy(folder->path(), id, seen, others)) continue;
+        ++earlier.soleFiles;
+        earlier.soleBytes += id.stamp.size;
+    }
+    return earlier;
 }
 
-void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
+int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole)
 {
-    if (!folder) return;
+    if (!folder) return 0;
     RecordFiles &files = RecordFiles::shared();
     const std::lock_guard lock(files.mutex);
     const QString key = recordKeyFor(folder);
-    const QList<CopyIdentity> ids = files.read(key);
-    if (ids.isEmpty()) return;
+    QHash<QString, OtherCopy> others;
+    const QList<CopyIdentity> ids = files.read(key, &others);
+    if (ids.isEmpty()) return 0;
     QList<CopyIdentity> kept;
+    QList<OtherCopy> keptOthers;
+    int removed = 0, soleRemoved = 0, soleKept = 0;
     for (const CopyIdentity &id : ids) {
         struct stat seen;
         if (!stillOurs(folder->path(), id, &seen)) {
@@ -875,13 +991,33 @@ void MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder)
                                .arg(id.name, folder->path()));
             continue;
         }
+        const bool soleCopy = !hasOtherCopy(folder->path(), id, seen, others);
+        if (soleCopy && sole == SoleCopies::Keep) {
+            kept.append(id);
+            ++soleKept;
+            continue;
+        }
         const QString path = vtr::localfs::childPath(folder->path(), id.name);
         // The file checked is the one removed, not one put there meanwhile.
         struct stat now;
         if (!vtr::localfs::lstatPath(path, &now) || stampOf(now) != stampOf(seen)) continue;
-        if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) kept.append(id);
+        if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) {
+            kept.append(id);
+            if (!soleCopy) keptOthers.append(others.value(id.name));
+            continue;
+        }
+        ++removed;
+        if (soleCopy) ++soleRemoved;
     }
-    files.replace(key, kept);
+    files.replace(key, kept, keptOthers);
+    if (removed > 0)
+        VTR_LOG(2, QStringLiteral("%1 earlier copies were removed from \"%2\" (%3 of them had no other copy on this "
+                                  "computer).")
+                       .arg(QString::number(removed), folder->path(), QString::number(soleRemoved)));
+    if (soleKept > 0)
+        VTR_LOG(2, QStringLiteral("%1 earlier copies stay in \"%2\": they have no other copy on this computer.")
+                       .arg(QString::number(soleKept), folder->path()));
+    return int(kept.size());
 }
 
 void MediaMigrator::removeUnfinishedCopies(const VtrFileInfoPtr &storage)
@@ -980,8 +1116,9 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
         VTR_LOG(1, QStringLiteral("The new phone has no playlists folder; the playlists are not written."));
         return;
     }
-    // The playlists of an earlier run give way to these.
-    clearEarlierCopies(playlistsFolder);
+    // The playlists of an earlier run give way to these, unless songs of
+    // that run stay (the person kept them): the playlists name them.
+    if (!earlierCopiesStay(musicFolder, files)) clearEarlierCopies(playlistsFolder);
     const std::unique_ptr<VtrMusicPlaylist_m3u> writer = VtrMusicPlaylist_m3u::playlistWithDevice(nullptr);
     const QString musicDevicePath = QStringLiteral("\\") + musicFolder->name();
     const QString listsDevicePath = QStringLiteral("\\") + playlistsFolder->name();

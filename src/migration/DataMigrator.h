@@ -4,6 +4,7 @@
 #include "migration/PhoneReads.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -84,6 +85,9 @@ struct MediaSourceItem
     // be read and counts as not moved.
     QString leftOut;
     bool hidden = false;
+    // The file of this computer the phone's file is read from (an iPhone's
+    // song comes from the music library's own file); empty for the phone's.
+    QString localFile;
 };
 
 // One backed-up file.
@@ -95,6 +99,7 @@ struct MediaItem
     QStringList playlistNames;
     QString title;
     int durationSeconds = -1;
+    QString localFile;            // as the source item's
 };
 
 // What music, photo and video migrators share: the backup of the family's
@@ -144,14 +149,30 @@ public:
     // does every file recorded without its contents (an older run's names, a
     // run that ended before it read a copy back). A file that cannot be
     // removed stays recorded. Reads every file it removes.
-    static void clearEarlierCopies(const VtrFileInfoPtr &folder);
-    // Bytes of the files clearEarlierCopies() would remove, as far as their
-    // status tells (their contents are not read: an estimate, quick enough
-    // for the window's thread).
-    static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder);
+    // With SoleCopies::Keep, a copy that is this computer's only one (no
+    // other copy recorded beside it, or that one gone or changed) stays too,
+    // as it is, and stays recorded. Answers how many copies of ours stayed.
+    enum class SoleCopies { Remove, Keep };
+    static int clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole = SoleCopies::Remove);
+    // What clearEarlierCopies() would remove, as far as the files' status
+    // tells (their contents are not read: an estimate, quick enough for the
+    // window's thread): all of it, and what of it is this computer's only copy.
+    struct EarlierCopies
+    {
+        qint64 bytes = 0;
+        int soleFiles = 0;
+        qint64 soleBytes = 0;
+    };
+    static EarlierCopies earlierCopiesIn(const VtrFileInfoPtr &folder);
+    static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder) { return earlierCopiesIn(folder).bytes; }
     // Adds the named files of `folder`, as they are now, to the record of
     // what this program put there.
     static void recordCopies(const VtrFileInfoPtr &folder, const QStringList &names);
+    // Adds to that record where else on this computer each named copy is
+    // (name -> a file of the same contents outside the new phone's folder),
+    // as both are now: a library's file it was filed as, or the file it was
+    // read from.
+    static void recordOtherCopies(const VtrFileInfoPtr &folder, const QHash<QString, QString> &others);
     // Removes the unfinished temporary files that interrupted copies left in
     // the new phone's storage folder and its folders (never through a link).
     static void removeUnfinishedCopies(const VtrFileInfoPtr &storage);

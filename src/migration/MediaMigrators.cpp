@@ -458,6 +458,8 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         const QString file = track->localPath();
         if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
         MediaSourceItem item = sourceForFile(VtrMacFileInfo::fileInfoWithPath(file));
+        // The song stays in the library: its copy is not this computer's only one.
+        item.localFile = file;
         item.title = track->name();
         const qint64 ms = track->iTunesInfo().value(QStringLiteral("Total Time"), -1000).toLongLong();
         item.durationSeconds = ms < 0 ? -1 : int(ms / 1000);

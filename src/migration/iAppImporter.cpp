@@ -54,6 +54,7 @@ void iAppImporter::beginImport()
     m_refused.clear();
     m_refusedForSpace = 0;
     m_filingFailure.clear();
+    m_libraryFiles.clear();
 }
 
 void iAppImporter::refuse(const QString &file, int why)
@@ -132,7 +133,9 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
             if (!file) continue;
             // One file the library refuses never stops the others.
             try {
-                tracks += host.addMediaFiles(file->path(), collectionName, &m_refused);
+                const QList<qint64> filed = host.addMediaFiles(file->path(), collectionName, &m_refused);
+                if (filed.size() == 1) m_libraryFiles.insert(file->path(), host.fileOfTrack(filed.first()));
+                tracks += filed;
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes: %2").arg(file->path(), failureText(f)));
                 refuse(file->path(), f.number);
@@ -189,6 +192,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
         int why = 0;
         try {
             tracks = host.addMediaFiles(file->path(), collectionName, &m_refused);
+            if (tracks.size() == 1) m_libraryFiles.insert(file->path(), host.fileOfTrack(tracks.first()));
             if (!tracks.isEmpty()) host.addTracksToPlaylist(tracks, collection->persistentID);
         } catch (const MediaLibraryHost::Failure &f) {
             VTR_LOG(1, QStringLiteral("An error occurred adding file \"%1\" to iTunes: %2").arg(file->path(),
@@ -247,7 +251,9 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
         MediaLibraryHost::Batch batch(host);
         for (const QString &link : std::as_const(links)) {
             try {
-                host.addPhotos(link, collectionName);
+                const QStringList filed = host.addPhotos(link, collectionName);
+                if (filed.size() == 1)
+                    m_libraryFiles.insert(QFileInfo(link).symLinkTarget(), host.fileOfImage(filed.first()));
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, failureText(f));
                 // The person's file, not the link that stood for it.

@@ -2,6 +2,7 @@
 
 #include "fileinfo/VtrBaseFileInfo.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -37,6 +38,9 @@ public:
     // Why the last import call could not be saved in the library (its
     // files, playlists or album), in the person's words; empty when it was.
     const QString &filingFailure() const { return m_filingFailure; }
+    // The library's own file that the last import call filed `file` as (or
+    // found it already was); empty when it filed it nowhere.
+    QString libraryFileOf(const QString &file) const { return m_libraryFiles.value(file); }
 
     // A new folder "<product> <date and time>" in the private temporary
     // folder holding one symbolic link per file (named as the file); nullptr
@@ -60,6 +64,7 @@ protected:
     QStringList m_refused;
     qsizetype m_refusedForSpace = 0;
     QString m_filingFailure;
+    QHash<QString, QString> m_libraryFiles;
 };
 
 class iTunesImporter final : public iAppImporter

@@ -3,7 +3,8 @@
 // media byte for byte, the playlists name the copied tracks, the Live bodies
 // are those of the companion app's files; a second run keeps the person's
 // files that took an earlier copy's name, and another phone's run takes the
-// earlier playlists with the earlier songs; a card's links out of its volume
+// earlier playlists with the earlier songs, and an earlier iPhone's photos
+// and videos only with the person's word; a card's links out of its volume
 // are never opened; and the same with the phone pulled at a random byte of
 // the backup, with the copy stopped at a random byte, and with the target
 // turning read-only in the middle of a copy.
@@ -513,18 +514,23 @@ TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
     const QString media = testenv::makeTempDir(QStringLiteral("iphonemedia"));
     testenv::writeFile(media + "/iTunes_Control/Music/F00/QWER.mp3", testenv::readFile(songs + "/One.mp3"));
     struct Family { const char *name; std::function<bool()> run; };
+    // The iPhone's photos and video are nowhere else: the second run asks,
+    // and the person lets them go.
+    bool secondRun = false;
     const Family families[] = {
         {"Android", runAndroidFixture},
         {"BlackBerry", [&] { RealRun run; return run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); }); }},
         {"iPhone", [&] {
              IPhoneCamera camera(kCameraRoll);
              RealRun run(camera.connection.get());
+             if (secondRun) run.h.alerts.answer(QStringLiteral("Remove Them"));
              return run.runToEnd([&] { return camera.plug(run.h, media); });
          }},
     };
     for (const Family &family : families) {
         SCOPED_TRACE(family.name);
         resetTarget();
+        secondRun = false;
         ASSERT_TRUE(family.run());
         // The person puts files of their own, of the same size, under the
         // names of one of our photos and one of our songs.
@@ -540,6 +546,7 @@ TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
             testenv::writeFile(path, mine);
             persons.insert(path, mine);
         }
+        secondRun = true;
         ASSERT_TRUE(family.run());
         for (auto it = persons.cbegin(); it != persons.cend(); ++it)
             EXPECT_EQ(sha1OfFile(it.key()), sha1Of(it.value())) << it.key().toStdString();
@@ -567,6 +574,64 @@ TEST(EndToEnd, AnEarlierPhonesPlaylistsGoWithItsSongs)
     EXPECT_EQ(hashesIn(targetFolder("Music")), expectedInFolder(volume).music);
     EXPECT_EQ(run.h.wizard().musicSummary() + run.h.wizard().musicSummaryDone(),
               QStringLiteral("3 Songs and 0 Playlists - Done"));
+}
+
+// An iPhone, then a BlackBerry in the same home. The iPhone's photos and
+// video are in no other folder of this computer: the BlackBerry's runs ask
+// once each before they take them, on either road, and what the person keeps
+// stays as it was. Its song is the music library's: it goes as any earlier
+// copy does.
+TEST(EndToEnd, AnEarlierIPhonesPhotosAndVideosGoOnlyWithThePersonsWord)
+{
+    resetTarget();
+    const QString songs = iPhoneLibrary();
+    const QString media = testenv::makeTempDir(QStringLiteral("iphonemedia"));
+    testenv::writeFile(media + "/iTunes_Control/Music/F00/QWER.mp3", testenv::readFile(songs + "/One.mp3"));
+    {
+        IPhoneCamera camera(kCameraRoll);
+        RealRun run(camera.connection.get());
+        ASSERT_TRUE(run.runToEnd([&] { return camera.plug(run.h, media); }));
+    }
+    QMap<QString, QByteArray> iPhones;
+    for (const char *kind : {"Photos", "Videos"})
+        for (const QFileInfo &f : QDir(targetFolder(kind)).entryInfoList(QDir::Files))
+            iPhones.insert(f.filePath(), testenv::readFile(f.filePath()));
+    ASSERT_EQ(iPhones.size(), 3);
+
+    const QString volume = blackBerryVolume();
+    const Expected blackBerrys = expectedInFolder(volume);
+    RealRun run;
+    NS_AppController &w = run.h.wizard();
+    const QString question = QStringLiteral("Files of an earlier transfer are only in your new device's folder.");
+    const auto asked = [&] {
+        QStringList said;
+        for (const AlertRequest &alert : run.h.alerts.shown())
+            if (alert.messageText == question) said << alert.informativeText;
+        return said;
+    };
+    run.h.alerts.answer(QStringLiteral("Keep Them"));
+    ASSERT_TRUE(run.h.walk([&] { return plugBlackBerryWithVolume(run.h, volume); },
+                           NS_AppController::kStateFinalSummary, 120000));
+    ASSERT_TRUE(run.idle());
+    ASSERT_EQ(asked().size(), 1);
+    const QString said = asked().first();
+    EXPECT_TRUE(said.startsWith(QStringLiteral("3 files (2 photos, 1 video) that an earlier transfer put into \"%1\" ")
+                                    .arg(WindowsPhone7LocalDevice::storageFolderPath())))
+        << said.toStdString();
+    for (auto it = iPhones.cbegin(); it != iPhones.cend(); ++it)
+        EXPECT_EQ(testenv::readFile(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_EQ(hashesIn(targetFolder("Music")), blackBerrys.music);
+    EXPECT_EQ(hashesIn(targetFolder("Photos")).size(), blackBerrys.photos.size() + 2);
+
+    // The one-step road asks again; let go, they go.
+    run.h.alerts.answer(QStringLiteral("Remove Them"));
+    w.setTransferInfo({});
+    w.generateButton()->click();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; },
+                                       120000));
+    EXPECT_EQ(asked().size(), 2);
+    expectTargetHolds(blackBerrys);
+    EXPECT_EQ(run.h.alerts.unusedAnswers(), 0);
 }
 
 TEST(EndToEnd, LinksOnABlackBerryCardThatLeadOutOfItAreNeitherOpenedNorCopied)

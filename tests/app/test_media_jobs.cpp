@@ -136,6 +136,10 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     const VtrFileInfoPtr photos = target->preferredPhotosFolder();
     testenv::writeFile(photos->path() + "/earlier.jpg", "an earlier run's copy");
     MediaMigrator::recordCopies(photos, {QStringLiteral("earlier.jpg")});
+    // The library holds it too: it goes without a word.
+    const QString filed = testenv::makeTempDir(QStringLiteral("library")) + "/earlier.jpg";
+    testenv::writeFile(filed, "an earlier run's copy");
+    MediaMigrator::recordOtherCopies(photos, {{QStringLiteral("earlier.jpg"), filed}});
 
     struct Case { const char *name; qint64 free; bool starved; QVariantMap spaces; };
     const qint64 GiB = 1073741824;
@@ -166,9 +170,24 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
                 QStringLiteral("These kinds will not be copied: music, photos, videos.\n\n")));
         }
     }
+    // A copy this computer holds nowhere else is asked about, and counts as
+    // free only when the person lets it go: 9000 bytes beyond the reserve,
+    // and its 3000, are 3000 or 4000 for each kind.
+    testenv::writeFile(photos->path() + "/only.jpg", QByteArray(3000, 'o'));
+    MediaMigrator::recordCopies(photos, {QStringLiteral("only.jpg")});
+    t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return GiB + 9000 - 21; };
+    for (const QString answer : {QStringLiteral("Remove Them"), QStringLiteral("Keep Them")}) {
+        t.h.alerts.answer(answer);
+        const QVariantMap options = t.jobs->prepareMediaOptions(t.h.wizard());
+        EXPECT_EQ(options.value("spaceForPhotos").toLongLong(), answer == "Keep Them" ? 3000 : 4000);
+        EXPECT_TRUE(t.h.alerts.shown().last().informativeText.startsWith(QStringLiteral("1 file (1 photo) ")));
+    }
+    t.h.alerts.answer(QStringLiteral("Keep Them"));
     t.jobs->startTransferMediaToNewDevice(t.h.wizard());
     ASSERT_TRUE(t.idle());
     EXPECT_FALSE(QFileInfo::exists(photos->path() + "/earlier.jpg"));
+    EXPECT_EQ(testenv::readFile(photos->path() + "/only.jpg"), QByteArray(3000, 'o'));
+    EXPECT_EQ(t.h.alerts.unusedAnswers(), 0);
 }
 
 // A copy run in which no kind gets space keeps every earlier copy: clearing

@@ -325,6 +325,20 @@ TEST_F(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
     EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 300);
     MediaMigrator::clearEarlierCopies(folder);
     EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files), QStringList{"mine.jpg"});
+
+    // A copy is this computer's only one unless the other copy recorded for
+    // it is still the file it was; a clearing that keeps only copies leaves it.
+    photos.copyToDevice(target, 1000, nullptr, nullptr);
+    const QString other = testenv::makeTempDir(QStringLiteral("library")) + "/p.jpg";
+    testenv::writeFile(other, bytesFor("p", 300));
+    MediaMigrator::recordOtherCopies(folder, {{QStringLiteral("p.jpg"), other}});
+    EXPECT_EQ(MediaMigrator::earlierCopiesIn(folder).soleFiles, 0);
+    testenv::writeFile(other, bytesFor("p edited", 200));
+    EXPECT_EQ(MediaMigrator::earlierCopiesIn(folder).soleBytes, 300);
+    EXPECT_EQ(MediaMigrator::clearEarlierCopies(folder, MediaMigrator::SoleCopies::Keep), 1);
+    EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files).size(), 2);
+    MediaMigrator::clearEarlierCopies(folder);
+    EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files), QStringList{"mine.jpg"});
 }
 
 // Adds an entry, as an older or a tampered run left it, to the record of the

@@ -1049,6 +1049,11 @@ QList<qint64> MediaLibraryHost::addMediaFiles(const QString &path, const QString
     });
 }
 
+QString MediaLibraryHost::fileOfTrack(qint64 trackID)
+{
+    return operation([&] { return MusicLibrary::localPath(music().tracks.value(QString::number(trackID)).toMap()); });
+}
+
 // ---------------------------------------------------------------------------
 // Playlists
 
@@ -1279,4 +1284,10 @@ QStringList MediaLibraryHost::addPhotos(const QString &path, const QString &albu
 QStringList MediaLibraryHost::addPhotosToAlbumID(const QString &path, qint64 albumID, QStringList *refused)
 {
     return operation([&] { return addPhotosLocked(path, albumID, refused); });
+}
+
+QString MediaLibraryHost::fileOfImage(const QString &imageKey)
+{
+    return operation(
+        [&] { return photos().images.value(imageKey).toMap().value(QStringLiteral("ImagePath")).toString(); });
 }

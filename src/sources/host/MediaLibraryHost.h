@@ -138,6 +138,8 @@ public:
     // folder, each file that cannot be filed is logged and named in `refused`
     // and the rest are filed.
     QList<qint64> addMediaFiles(const QString &path, const QString &collection, QStringList *refused = nullptr);
+    // The library's own file of the track (empty: no such track).
+    QString fileOfTrack(qint64 trackID);
     std::optional<Playlist> findPlaylist(const QString &name, bool folder);
     std::optional<Playlist> playlistWithPersistentID(const QString &persistentID);
     Playlist createPlaylist(const QString &name, bool folder);
@@ -153,6 +155,8 @@ public:
     // image keys. Refusals as for addMediaFiles().
     QStringList addPhotos(const QString &path, const QString &albumName, QStringList *refused = nullptr);
     QStringList addPhotosToAlbumID(const QString &path, qint64 albumID, QStringList *refused = nullptr);
+    // The library's own file of the image (empty: no such image).
+    QString fileOfImage(const QString &imageKey);
     std::optional<Album> findAlbum(const QString &name);
     Album createAlbum(const QString &name);
     QList<Album> albums();
