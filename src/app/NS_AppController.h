@@ -224,6 +224,9 @@ public:
     // reason the file could not be written (empty when it was); an earlier
     // report is then left as it was.
     QString buildManifestReport();
+    // A run that changes the new phone's folder begins: a report of an
+    // earlier run no longer describes it, and goes.
+    void removeManifestReport();
 
     // ---- what became of each kind ---------------------------------------------------------
     // A kind's line says "Done" only when its data reached their destination;

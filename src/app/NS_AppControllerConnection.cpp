@@ -8,13 +8,21 @@
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
+#include "platform/Descriptor.h"
 #include "platform/Strings.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QPushButton>
 #include <QWidget>
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 VtrFileInfoPtr NS_AppController::targetFileInfoForDevice() const
 {
@@ -162,7 +170,45 @@ QVariantMap readerMemberAsWritten(QVariantMap info, const VtrFileInfoPtr &folder
     return info;
 }
 
+const char kManifestName[] = "sl_manifest.json";
+
+// The folder `name` of the open folder `at` (AT_FDCWD: a path), opened
+// when it is a folder of this user's and not a link.
+platform::Descriptor ownFolderAt(int at, const QByteArray &name)
+{
+    platform::Descriptor folder(::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (folder.isOpen() && (::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid())) return platform::Descriptor();
+    return folder;
+}
+
 }  // namespace
+
+void NS_AppController::removeManifestReport()
+{
+    const VtrFileInfoPtr storage = targetFileInfoForDevice();
+    if (!storage || storage->path().isEmpty()) return;
+    // By descriptor from the new phone's folder: nothing is reached through
+    // a link or another user's folder, and only a file of this user's goes.
+    const platform::Descriptor folder = ownFolderAt(AT_FDCWD, QFile::encodeName(storage->path()));
+    const platform::Descriptor info =
+        folder.isOpen() ? ownFolderAt(folder.get(), QByteArrayLiteral("Migration Info")) : platform::Descriptor();
+    struct stat st;
+    if (!info.isOpen() || ::fstatat(info.get(), kManifestName, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    const QString path =
+        QDir(storage->path()).filePath(QStringLiteral("Migration Info/") + QLatin1String(kManifestName));
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        VTR_LOG(2, QStringLiteral("\"%1\" stays: it is no plain file of this user's.").arg(path));
+        return;
+    }
+    if (::unlinkat(info.get(), kManifestName, 0) == 0)
+        VTR_LOG(3, QStringLiteral("The report of an earlier run, \"%1\", was removed: this run changes the folder "
+                                  "it described.")
+                       .arg(path));
+    else
+        VTR_LOG(2, QStringLiteral("The report of an earlier run, \"%1\", could not be removed: %2")
+                       .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+}
 
 QString NS_AppController::buildManifestReport()
 {
@@ -196,7 +242,7 @@ QString NS_AppController::buildManifestReport()
     }
     setTransferInfo(report);
 
-    const QString name = QStringLiteral("sl_manifest.json");
+    const QString name = QLatin1String(kManifestName);
     // A report that cannot be turned into text is not written at all: the
     // file keeps what an earlier run put there.
     const QString text = vtr::JSONRepresentation(report);

@@ -593,6 +593,8 @@ void NS_AppControllerJobs::startTransferPIMFromOldDevice(NS_AppController &contr
     const bool events = controller.calendarsValue();
     const bool tasks = controller.tasksValue();
     createReaders(controller, contacts, events);
+    // What is read may be written into the new phone's "Migration Info".
+    if (contacts || events || tasks) controller.removeManifestReport();
 
     NS_AppController *c = &controller;
     const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
@@ -955,6 +957,7 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
 void NS_AppControllerJobs::startTransferMediaToNewDevice(NS_AppController &controller)
 {
     const QVariantMap options = prepareMediaOptions(controller);
+    if (!options.isEmpty()) controller.removeManifestReport();
     NS_AppController *c = &controller;
     auto *job = new FunctionJob([this, c, options](FunctionJob &job) -> QVariantMap {
         const LogRun logRun;
@@ -990,6 +993,8 @@ bool NS_AppControllerJobs::generate(NS_AppController &controller)
     const bool events = controller.calendarsValue();
     const QVariantMap media = prepareMediaOptions(controller);
     createReaders(controller, contacts, events);
+    // Its own report is written at its end, when it gets there.
+    controller.removeManifestReport();
 
     // The overall bar follows the bytes each kind copies within its budget.
     QHash<QString, double> plan;

@@ -1,7 +1,8 @@
 // The generate button's one-step transfer and its report: the button and the
 // wizard's jobs never overlap, the report lands whole in "Migration Info" and
 // agrees with the copied files, a report that cannot be written leaves an
-// earlier one untouched, and the page, the bar and the log tell the run's end.
+// earlier one untouched, a run that changes the folder takes away a report
+// of an earlier run, and the page, the bar and the log tell the run's end.
 
 #include "support/EndToEnd.h"
 #include "support/FamilyPhone.h"
@@ -520,6 +521,46 @@ TEST(OneStep, AFailureEndsWithTheOneStepAlert)
         << alert.informativeText.toStdString();
     EXPECT_TRUE(alert.informativeText.endsWith(QLatin1Char(')')));
     EXPECT_EQ(alert.buttons, QStringList{QStringLiteral("Quit")});
+}
+
+// A report describes the folder only until a run changes it: a walk with
+// another phone, or a one-step run stopped midway, takes it away when it
+// begins.
+TEST(OneStep, AnEarlierRunsReportGoesWhenARunChangesTheFolder)
+{
+    {
+        AndroidAtCopyTransit run;
+        ASSERT_TRUE(run.reach());
+        run.h.wizard().generate();
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return !run.h.wizard().transferInfo().isEmpty(); }, 120000));
+        ASSERT_TRUE(run.idle());
+        ASSERT_TRUE(QFile::exists(reportPath()));
+    }
+    {
+        const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+        testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(2000, 'p'));
+        RealJobs run;
+        NS_AppController *w = &run.h.wizard();
+        QObject::connect(w, &AppController::oldDeviceChanged, [w, volume] {
+            if (w->oldDevice()) w->oldDevice()->addMountedPath(volume);
+        });
+        ASSERT_TRUE(run.runToEnd([&] { return run.h.plugBlackBerry(); }));
+        EXPECT_TRUE(QFile::exists(storage() + QStringLiteral("/Photos/IMG00001.jpg")));
+        EXPECT_FALSE(QFile::exists(reportPath()));
+    }
+    AndroidAtCopyTransit run;
+    ASSERT_TRUE(run.reach());
+    NS_AppController &w = run.h.wizard();
+    w.generate();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty(); }, 120000));
+    ASSERT_TRUE(run.idle());
+    ASSERT_TRUE(QFile::exists(reportPath()));
+    QObject::connect(&w, &NS_AppController::photosProgressChanged, [&] {
+        for (BackgroundJob *job : w.findChildren<BackgroundJob *>()) job->cancel();
+    });
+    w.generate();
+    ASSERT_TRUE(WizardHarness::waitFor([&] { return run.h.terminated; }, 120000));
+    EXPECT_FALSE(QFile::exists(reportPath()));
 }
 
 TEST(OneStep, WithoutANewPhoneNothingStartsAndTheBarSaysNothingOfACopy)
