@@ -574,6 +574,15 @@ TEST(EndToEnd, AnEarlierPhonesPlaylistsGoWithItsSongs)
     EXPECT_EQ(hashesIn(targetFolder("Music")), expectedInFolder(volume).music);
     EXPECT_EQ(run.h.wizard().musicSummary() + run.h.wizard().musicSummaryDone(),
               QStringLiteral("3 Songs and 0 Playlists - Done"));
+
+    // The same when the next phone's run moves its music alone.
+    ASSERT_TRUE(runAndroidFixture());
+    ASSERT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).size(), 3);
+    RealRun musicAlone;
+    musicAlone.h.wizard().setPhotosValue(false);
+    musicAlone.h.wizard().setVideosValue(false);
+    ASSERT_TRUE(musicAlone.runToEnd([&] { return plugBlackBerryWithVolume(musicAlone.h, volume); }));
+    EXPECT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).join(' ').toStdString(), "Mine.m3u");
 }
 
 // An iPhone, then a BlackBerry in the same home. The iPhone's photos and
