@@ -500,8 +500,7 @@ QString VtrBaseFileInfo::uniqueFilename(const QString &name)
     const QString base = vtr::posixDeletingPathExtension(name);
     const QString ext = vtr::posixPathExtension(name);
     for (int n = 1; n < kMaxUniqueNameAttempts; ++n) {
-        QString candidate = QStringLiteral("%1-%2").arg(base).arg(n);
-        if (!ext.isEmpty()) candidate += QLatin1Char('.') + ext;
+        const QString candidate = vtr::numberedName(base, ext, n);
         if (!taken(candidate)) return candidate;
     }
     VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, folder->humanFriendlyPath()));

@@ -1,5 +1,6 @@
 #include "fileinfo/VtrFileInfo.h"
 
+#include "foundation/VtrString.h"
 #include "platform/Folders.h"
 #include "platform/MainThread.h"
 #include "platform/Strings.h"
@@ -1099,8 +1100,7 @@ QString VtrFileInfo::uniqueFilename(const QString &name) const
     const QString ext = extensionOfName(name);
     const QString stem = ext.isEmpty() ? name : name.left(name.size() - ext.size() - 1);
     for (int n = 1;; ++n) {
-        QString candidate = QStringLiteral("%1-%2").arg(stem).arg(n);
-        if (!ext.isEmpty()) candidate += QLatin1Char('.') + ext;
+        const QString candidate = vtr::numberedName(stem, ext, n);
         if (!find(candidate).exists()) return candidate;
     }
 }

@@ -693,8 +693,7 @@ QString VtrMacFileInfo::uniqueFilename(const QString &name)
     const QString base = vtr::posixDeletingPathExtension(name);
     const QString extension = vtr::posixPathExtension(name);
     for (int n = 1; n < kMaxUniqueNameAttempts; ++n) {
-        QString candidate = QStringLiteral("%1-%2").arg(base).arg(n);
-        if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
+        const QString candidate = vtr::numberedName(base, extension, n);
         if (!taken(candidate)) return candidate;
     }
     VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, folder->humanFriendlyPath()));

@@ -373,6 +373,65 @@ bool isPathBelow(QStringView path, QStringView folder)
            (path.size() > folder.size() && path.at(folder.size()) == QLatin1Char('/'));
 }
 
+qsizetype utf8Length(QStringView text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (unit < 0x80) {
+            bytes += 1;
+        } else if (unit < 0x800) {
+            bytes += 2;
+        } else if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            bytes += 4;
+            ++i;
+        } else {
+            bytes += 3;
+        }
+    }
+    return bytes;
+}
+
+namespace {
+
+// The UTF-16 units of the character that starts at `i`.
+qsizetype characterUnits(QStringView text, qsizetype i)
+{
+    return text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate() ? 2 : 1;
+}
+
+// The longest beginning of `text` of whole characters that takes at most
+// `bytes` in UTF-8; it costs what it keeps, however long `text` is.
+QString leadingBytes(const QString &text, qsizetype bytes)
+{
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype units = characterUnits(text, i);
+        const qsizetype size = utf8Length(QStringView(text).mid(i, units));
+        if (kept + size > bytes) return text.left(i);
+        kept += size;
+        i += units;
+    }
+    return text;
+}
+
+} // namespace
+
+QString numberedName(const QString &base, const QString &extension, qint64 number)
+{
+    const QString suffix = QLatin1Char('-') + QString::number(number);
+    QString tail = extension.isEmpty() ? QString() : QLatin1Char('.') + extension;
+    const qsizetype fixed = utf8Length(suffix);
+    if (utf8Length(base) + fixed + utf8Length(tail) <= kMaxLocalNameBytes) return base + suffix + tail;
+    // The base keeps its first character before the extension gives way.
+    const qsizetype first = base.isEmpty() ? 0 : utf8Length(QStringView(base).left(characterUnits(base, 0)));
+    if (utf8Length(tail) > kMaxLocalNameBytes - fixed - first) {
+        tail = leadingBytes(tail, kMaxLocalNameBytes - fixed - first);
+        if (tail.size() == 1) tail.clear();
+    }
+    return leadingBytes(base, kMaxLocalNameBytes - fixed - utf8Length(tail)) + suffix + tail;
+}
+
 QString posixPathWithComponents(const QStringList &components)
 {
     QString result(QLatin1String(""));

@@ -80,6 +80,25 @@ QString posixPathWithComponents(const QStringList &components);
 bool isPathBelow(QStringView path, QStringView folder);
 
 // ---------------------------------------------------------------------------
+// Local file names
+// ---------------------------------------------------------------------------
+
+// Bytes of the UTF-8 form of `text`, counted without making it. A lone
+// surrogate counts as the three bytes of a replacement character: never
+// fewer than an encoder writes for it.
+qsizetype utf8Length(QStringView text);
+
+// Longest file name (in UTF-8 bytes) the common Linux file systems take.
+inline constexpr qsizetype kMaxLocalNameBytes = 255;
+
+// "<base>-<number>", then "." and `extension` when there is one: the name a
+// folder gives a file whose name it holds already. It never takes more than
+// kMaxLocalNameBytes in UTF-8: the base gives way from its end, whole
+// characters at a time (never half of a surrogate pair), and only a base of
+// one character lets the extension give way too; the number stays.
+QString numberedName(const QString &base, const QString &extension, qint64 number);
+
+// ---------------------------------------------------------------------------
 // Windows-style paths: backslash separators and an optional 3-character
 // drive prefix (any character, ":" and a backslash, such as "E:\").
 // ---------------------------------------------------------------------------

@@ -118,8 +118,7 @@ public:
         int &next = m_nextNumber[name.toCaseFolded()];
         for (int tries = 0; tries < kMaxUniqueNameAttempts; ++tries) {
             next = std::max(next, 1);
-            QString candidate = QStringLiteral("%1-%2").arg(base).arg(next++);
-            if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
+            const QString candidate = vtr::numberedName(base, extension, next++);
             if (!taken(candidate)) return candidate;
         }
         VTR_LOG(2, QStringLiteral("No free name for \"%1\" in \"%2\".").arg(name, path()));

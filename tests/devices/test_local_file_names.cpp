@@ -1,5 +1,6 @@
-// Names from a phone or a camera, made short enough for a local folder:
-// counted as the bytes a local file system stores.
+// Names from a phone or a camera, and the numbered names that make them
+// unique, made short enough for a local folder: counted as the bytes a local
+// file system stores.
 #include "devices/LocalFileNames.h"
 
 #include <gtest/gtest.h>
@@ -25,4 +26,18 @@ TEST(LocalFileNames, LengthsAreTheBytesOfUtf8AndShortenedNamesFit)
     EXPECT_EQ(vtr::fitLocalNameLength(fits), fits);
     const QString reserved = vtr::fitLocalNameLength(note.repeated(100) + QStringLiteral(".mp3"), 10);
     EXPECT_LE(reserved.toUtf8().size(), vtr::kMaxLocalNameBytes - 10);
+
+    // A name made unique by its number fits as well, number and extension kept.
+    EXPECT_EQ(vtr::numberedName(QStringLiteral("x"), QStringLiteral("txt"), 2), QStringLiteral("x-2.txt"));
+    for (const QString &character : {QStringLiteral("a"), QStringLiteral("\u00e9"), QStringLiteral("\u266b"), note}) {
+        SCOPED_TRACE(character.toStdString());
+        const QString name = vtr::numberedName(character.repeated(300), QStringLiteral("mp3"), 10000);
+        const qsizetype bytes = name.toUtf8().size();
+        EXPECT_LE(bytes, vtr::kMaxLocalNameBytes);
+        EXPECT_GT(bytes, vtr::kMaxLocalNameBytes - character.toUtf8().size());
+        EXPECT_TRUE(name.endsWith(QStringLiteral("-10000.mp3")));
+        EXPECT_FALSE(name.toUcs4().contains(0xFFFD));
+    }
+    const QString odd = vtr::numberedName(note, QString(300, u'e'), 1);
+    EXPECT_TRUE(odd.startsWith(note + QStringLiteral("-1.e")) && odd.toUtf8().size() == vtr::kMaxLocalNameBytes);
 }

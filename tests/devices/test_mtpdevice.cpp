@@ -203,8 +203,11 @@ TEST_F(MtpDeviceTest, FolderNamesAreCleanedLikeFileNames)
     // A file listed before a folder of its name moves to a free name.
     phone->addFile(kInternal, 0, "Box", "b");
     phone->addFile(kInternal, phone->addFolder(kInternal, 0, "Box"), "in.txt", "i");
+    // Of two names as long as a local one may be, the free one is that long too.
+    const QString longName = QString(251, u'x') + QStringLiteral(".mp3");
+    for (const char *contents : {"1", "2"}) phone->addFile(kInternal, 0, longName, contents);
     open(kInternal);
-    EXPECT_THAT(listNames("E:\\"), ElementsAre("._", "_", "a_b_c", "Box", "Box-1"));
+    EXPECT_THAT(listNames("E:\\"), ElementsAre("._", "_", "a_b_c", "Box", "Box-1", QString(249, u'x') + "-1.mp3", longName));
     EXPECT_THAT(listNames("E:\\Box"), ElementsAre("in.txt"));
     EXPECT_EQ(mtp->dictionaryForPath("E:\\Box-1").value("size").toString(), "1");
     EXPECT_EQ(mtp->dictionaryForPath("E:\\a_b_c").value("filename").toString(), "a_b_c");

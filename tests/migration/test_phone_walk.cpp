@@ -1,7 +1,8 @@
 // The migrators' walk of a phone: through the whole road of a simulated
 // phone (MTP device, platform device, phone file objects), nested folders as
 // deep as a path on this computer can reach, and no deeper; two songs whose
-// names clean into one both backed up; the reading bar moving within a large
+// names clean into one both backed up, and two of one long name from two
+// folders; the reading bar moving within a large
 // file; the phone's playlists naming songs as the phone spells their paths; a
 // card's pipe left alone; no second read of the phone once the person has
 // stopped.
@@ -155,21 +156,61 @@ TEST(PhoneWalk, FoldersWhosePathsAreTooLongForThisComputerStayOnThePhoneCounted)
 }
 
 // Two names of the phone that clean into one local name are two songs: the
-// second lands under a name of its own, and both are counted.
+// second lands under a name of its own, and both are counted. So do two
+// songs of one name as long as a local name may be, from two folders of the
+// phone, which the flat backup folder and the new phone's folder make one:
+// the free name gives way from the end of its base, a whole character at a
+// time.
 TEST(PhoneWalk, TwoSongsWhoseNamesCleanIntoOneBothLand)
 {
-    SimulatedPhoneMigrator<MusicMigrator, MediaKind::Music> music(
-        [](SimulatedMtpLibrary &sim) {
-            return sim.addPhoneFromFile(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/quirky_phone.json"));
+    {
+        SimulatedPhoneMigrator<MusicMigrator, MediaKind::Music> music(
+            [](SimulatedMtpLibrary &sim) {
+                return sim.addPhoneFromFile(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/quirky_phone.json"));
+            },
+            0x00020001);
+        ASSERT_NE(music.phone, nullptr);
+        music.backupOldDeviceWithStatus(nullptr);
+        QStringList got;
+        for (const MediaItem &item : music.items()) got << QStringLiteral("%1:%2").arg(item.name).arg(item.size);
+        EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "a_b-1.mp3:200 a_b.mp3:100 late.mp3:300");
+        EXPECT_EQ(music.manifestInfo().value("song_cnt").toInt(), 3);
+        EXPECT_EQ(music.numItemsNotMoved(), 0);
+    }
+
+    const QString longName = QStringLiteral("a") + QString(125, QChar(0x00e9)) + QStringLiteral(".mp3"); // 255 bytes
+    SimulatedPhoneMigrator<MusicMigrator, MediaKind::Music> twins(
+        [&](SimulatedMtpLibrary &sim) {
+            MtpSimPhone &phone = sim.addPhone();
+            MtpSimStorageSpec storage;
+            storage.id = kStorage;
+            phone.addStorage(storage);
+            for (const char *folder : {"A", "B"})
+                phone.addFile(kStorage, phone.addFolder(kStorage, 0, QString::fromLatin1(folder)), longName, folder);
+            return &phone;
         },
-        0x00020001);
-    ASSERT_NE(music.phone, nullptr);
-    music.backupOldDeviceWithStatus(nullptr);
-    QStringList got;
-    for (const MediaItem &item : music.items()) got << QStringLiteral("%1:%2").arg(item.name).arg(item.size);
-    EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "a_b-1.mp3:200 a_b.mp3:100 late.mp3:300");
-    EXPECT_EQ(music.manifestInfo().value("song_cnt").toInt(), 3);
-    EXPECT_EQ(music.numItemsNotMoved(), 0);
+        kStorage);
+    twins.backupOldDeviceWithStatus(nullptr);
+    EXPECT_EQ(twins.numItemsToCopy(), 2);
+    EXPECT_EQ(twins.numItemsNotMoved(), 0);
+    // The person's own song under that name in the new phone's folder.
+    const auto target = WindowsPhone7LocalDevice::create({}, nullptr);
+    const QString songs = target->preferredMusicFolder()->path();
+    testenv::writeFile(songs + QLatin1Char('/') + longName, "the person's");
+    twins.copyToDevice(target, 1 << 20, nullptr, nullptr);
+    ASSERT_EQ(twins.copiedFiles().size(), 2);
+    QStringList landed;
+    for (const VtrFileInfoPtr &file : twins.copiedFiles()) {
+        landed << QString::fromUtf8(testenv::readFile(file->path()));
+        const QByteArray name = QFile::encodeName(file->name());
+        EXPECT_LE(name.size(), 255);
+        EXPECT_GE(name.size(), 254) << "no more is taken off than must be";
+        EXPECT_TRUE(file->name().endsWith(QStringLiteral(".mp3")) && !file->name().contains(QChar(0xfffd)))
+            << name.toStdString();
+    }
+    landed.sort();
+    EXPECT_EQ(landed, (QStringList{"A", "B"}));
+    EXPECT_EQ(testenv::readFile(songs + QLatin1Char('/') + longName), QByteArray("the person's"));
 }
 
 // Records every fraction a backup reports.

@@ -471,8 +471,7 @@ QString MTPDeviceObjectMap::freeName(const Entry *parent, const QString &name)
     uint32_t &next = m_nextNumber[std::pair<const Entry *, QString>(parent, name)];
     for (;;) {
         next = std::max<uint32_t>(next, 1);
-        QString candidate = base + QLatin1Char('-') + QString::number(next++);
-        if (!extension.isEmpty()) candidate += QLatin1Char('.') + extension;
+        QString candidate = vtr::numberedName(base, extension, next++);
         if (!parent->children.value(candidate)) return candidate;
     }
 }

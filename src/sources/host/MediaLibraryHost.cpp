@@ -955,11 +955,7 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
     const QString base = QFileInfo(wanted).completeBaseName();
     const QString ext = QFileInfo(wanted).suffix();
     for (int n = 0; n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
-        QString name = wanted;
-        if (n > 0) {
-            name = QStringLiteral("%1-%2").arg(base).arg(n);
-            if (!ext.isEmpty()) name += QLatin1Char('.') + ext;
-        }
+        const QString name = n > 0 ? vtr::numberedName(base, ext, n) : wanted;
         if (taken->contains(name.toCaseFolded())) continue;
         taken->insert(name.toCaseFolded());
         const QString target = copyIntoFolder(source, folder, name, wanted, m_diskForTesting.value_or(kRealDisk));
