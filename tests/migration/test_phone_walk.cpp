@@ -156,25 +156,27 @@ TEST(PhoneWalk, FoldersWhosePathsAreTooLongForThisComputerStayOnThePhoneCounted)
 }
 
 // Two names of the phone that clean into one local name are two songs: the
-// second lands under a name of its own, and both are counted. So do two
-// songs of one name as long as a local name may be, from two folders of the
-// phone, which the flat backup folder and the new phone's folder make one:
-// the free name gives way from the end of its base, a whole character at a
-// time.
+// second lands under a name of its own, and both are counted, beside a song
+// the phone already names as that free name would be. So do two songs of one
+// name as long as a local name may be, from two folders of the phone, which
+// the flat backup folder and the new phone's folder make one: the free name
+// gives way from the end of its base, a whole character at a time.
 TEST(PhoneWalk, TwoSongsWhoseNamesCleanIntoOneBothLand)
 {
     {
         SimulatedPhoneMigrator<MusicMigrator, MediaKind::Music> music(
             [](SimulatedMtpLibrary &sim) {
-                return sim.addPhoneFromFile(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/quirky_phone.json"));
+                QByteArray json = testenv::readFile(QStringLiteral(VTR_TEST_SOURCE_DIR "/devices/data/mtp/quirky_phone.json"));
+                json.replace("\"name\": \"a:b.mp3\"", "\"name\": \"a_b-1.mp3\", \"size\": 400}, {\"name\": \"a:b.mp3\"");
+                return sim.addPhoneFromJson(json);
             },
             0x00020001);
         ASSERT_NE(music.phone, nullptr);
         music.backupOldDeviceWithStatus(nullptr);
         QStringList got;
         for (const MediaItem &item : music.items()) got << QStringLiteral("%1:%2").arg(item.name).arg(item.size);
-        EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "a_b-1.mp3:200 a_b.mp3:100 late.mp3:300");
-        EXPECT_EQ(music.manifestInfo().value("song_cnt").toInt(), 3);
+        EXPECT_EQ(got.join(QLatin1Char(' ')).toStdString(), "a_b-1.mp3:400 a_b-2.mp3:200 a_b.mp3:100 late.mp3:300");
+        EXPECT_EQ(music.manifestInfo().value("song_cnt").toInt(), 4);
         EXPECT_EQ(music.numItemsNotMoved(), 0);
     }
 
@@ -222,29 +224,42 @@ struct Fractions final : MigrationStatusProtocol
 };
 
 // The reading bar moves within a large file as its blocks arrive, never
-// back, up to the file's end.
+// back, up to the file's end, and on from each file's end to the next.
 TEST(PhoneWalk, TheReadingBarMovesWithinALargeFile)
 {
     constexpr qint64 kBig = 1 << 20; // 16 blocks of the simulated phone
     constexpr qint64 kSmall = 1 << 16;
-    SimulatedPhoneMigrator<VideoMigrator, MediaKind::Videos> videos(
-        [](SimulatedMtpLibrary &sim) {
-            MtpSimPhone &phone = sim.addPhone();
-            MtpSimStorageSpec storage;
-            storage.id = kStorage;
-            phone.addStorage(storage);
-            phone.addFileOfSize(kStorage, 0, QStringLiteral("Big.mp4"), kBig);
-            phone.addFileOfSize(kStorage, 0, QStringLiteral("Small.mp4"), kSmall);
-            return &phone;
-        },
-        kStorage);
-    Fractions status;
-    videos.backupOldDeviceWithStatus(&status);
-    ASSERT_EQ(videos.numItemsToCopy(), 2);
+    const auto readWith = [](const QList<std::pair<QString, qint64>> &files) {
+        SimulatedPhoneMigrator<VideoMigrator, MediaKind::Videos> videos(
+            [&](SimulatedMtpLibrary &sim) {
+                MtpSimPhone &phone = sim.addPhone();
+                MtpSimStorageSpec storage;
+                storage.id = kStorage;
+                phone.addStorage(storage);
+                for (const auto &[name, size] : files) phone.addFileOfSize(kStorage, 0, name, size);
+                return &phone;
+            },
+            kStorage);
+        Fractions status;
+        videos.backupOldDeviceWithStatus(&status);
+        EXPECT_EQ(videos.numItemsToCopy(), files.size());
+        return status.seen;
+    };
+    const std::vector<double> seen = readWith({{QStringLiteral("Big.mp4"), kBig}, {QStringLiteral("Small.mp4"), kSmall}});
     const double bigEnd = double(kBig) / double(kBig + kSmall);
-    EXPECT_TRUE(std::is_sorted(status.seen.begin(), status.seen.end()));
-    EXPECT_GE(std::count_if(status.seen.begin(), status.seen.end(), [&](double p) { return p > 0 && p < bigEnd; }), 8);
-    EXPECT_NE(std::find(status.seen.begin(), status.seen.end(), bigEnd), status.seen.end());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GE(std::count_if(seen.begin(), seen.end(), [&](double p) { return p > 0 && p < bigEnd; }), 8);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), bigEnd), seen.end());
+
+    // Ten equal files: the bar passes each one's share as the files arrive.
+    QList<std::pair<QString, qint64>> ten;
+    for (int i = 0; i < 10; ++i) ten.append({QStringLiteral("V%1.mp4").arg(i), kSmall});
+    const std::vector<double> tenths = readWith(ten);
+    for (int file = 1; file < 10; ++file) {
+        EXPECT_TRUE(std::any_of(tenths.begin(), tenths.end(),
+                                [&](double p) { return p > (file - 0.5) / 10 && p <= (file + 0.5) / 10; }))
+            << file;
+    }
 }
 
 // "Song.mp3", "song.mp3" and "SONG.MP3" are three songs: a playlist holds the
