@@ -231,8 +231,9 @@ public:
     // ---- what became of each kind ---------------------------------------------------------
     // A kind's line says "Done" only when its data reached their destination;
     // otherwise it says that they were not moved or failed, and why. By phase
-    // ("Music Phase", "Contacts Phase", ...); any thread.
-    enum class Outcome { Pending, Written, NotMoved, Failed };
+    // ("Music Phase", "Contacts Phase", ...); any thread. Partial: written,
+    // yet some of what the old phone held of the kind did not arrive.
+    enum class Outcome { Pending, Written, NotMoved, Failed, Partial };
     struct KindResult
     {
         Outcome outcome = Outcome::Pending;

@@ -146,8 +146,9 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                              int copied)
 {
     QStringList notes;
-    if (const int unread = migrator.numItemsNotMoved(); unread > 0)
+    if (const int unread = migrator.numItemsNotMoved() - migrator.numItemsNotWritten(); unread > 0)
         notes << vtrLocalized("%1 could not be read from your old phone").arg(unread);
+    if (const QString notWritten = migrator.notWrittenNote(); !notWritten.isEmpty()) notes << notWritten;
     if (const int hidden = migrator.numHiddenItemsLeftOut(); hidden > 0)
         notes << (hidden == 1 ? vtrLocalized("1 hidden file was skipped")
                               : vtrLocalized("%1 hidden files were skipped").arg(hidden));
@@ -886,10 +887,15 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         notes += whatStayedBehind(*migrator, importer.get(), kind, copied);
         if (!unread.isEmpty()) notes << vtrLocalized("some could not be read from your old phone");
         // Nothing to copy is done only when the old phone held nothing:
-        // what it held that could not be had was not moved.
+        // what it held that could not be had was not moved. A file that did
+        // not arrive is not moved either, whatever else did.
         const bool nothingTaken = items == 0 && copied == 0 && !notes.isEmpty();
+        const bool someStayed =
+            copied < fitting || fitting < items || migrator->numItemsNotMoved() > 0 || !unread.isEmpty();
         controller.setKindResult(phase,
-                                 nothingTaken ? NS_AppController::Outcome::NotMoved : NS_AppController::Outcome::Written,
+                                 nothingTaken ? NS_AppController::Outcome::NotMoved
+                                 : someStayed ? NS_AppController::Outcome::Partial
+                                              : NS_AppController::Outcome::Written,
                                  notes.join(QStringLiteral("; ")));
     }
 }

@@ -366,6 +366,7 @@ bool NS_AppController::somethingStayedBehind() const
         // Whatever its line says of a kind with nothing in it, nothing of it
         // stayed behind.
         const Outcome outcome = kindResult(*phase).outcome;
+        if (outcome == Outcome::Partial) return true;
         if ((outcome == Outcome::Failed || outcome == Outcome::NotMoved) && !kindHeldNothing(*phase)) return true;
     }
     return false;
@@ -417,6 +418,7 @@ QString NS_AppController::doneTextFor(const QString &phase) const
     switch (result.outcome) {
     case Outcome::Pending: break;
     case Outcome::Written:
+    case Outcome::Partial:
         return result.reason.isEmpty() ? vtrLocalized(" - Done")
                                        : vtrLocalized(" - Done (%@)").replace(QStringLiteral("%@"), result.reason);
     case Outcome::NotMoved: return vtrLocalized(" - Not moved: %@").replace(QStringLiteral("%@"), result.reason);

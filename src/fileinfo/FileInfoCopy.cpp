@@ -100,6 +100,11 @@ CopyFailure lastCopyFailure()
     return t_lastFailure;
 }
 
+void forgetLastCopyFailure()
+{
+    t_lastFailure = CopyFailure();
+}
+
 void setBeforeTemporaryFileCreatedForTesting(std::function<void(const QString &path)> hook)
 {
     std::lock_guard<std::mutex> lock(g_hookMutex);

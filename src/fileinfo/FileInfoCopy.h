@@ -57,6 +57,9 @@ struct CopyFailure
     QString leftover;
 };
 CopyFailure lastCopyFailure();
+// Forgets the last failure on this thread: work that may fail before it
+// reaches a copy then tells its own failure from an earlier copy's.
+void forgetLastCopyFailure();
 
 // True when the entry `name` of `folder` may be a copy's temporary file: a
 // plain file of this user under the temporary copy file's name in any letter

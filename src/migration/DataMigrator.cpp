@@ -712,12 +712,16 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         m_backupTime = QDateTime();
         m_notMoved = 0;
         m_hidden = 0;
+        m_notWritten = 0;
+        m_notWrittenWhy.clear();
         m_countedOnly = !fetch;
     }
     m_copied.clear();
     QList<MediaItem> backedUp;
     int notMoved = 0;
     int hidden = 0;
+    int notWritten = 0;
+    QString notWrittenWhy;
     // What was fetched before a failure stays listed: it is complete.
     struct Publish
     {
@@ -725,15 +729,19 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         QList<MediaItem> &items;
         int &notMoved;
         int &hidden;
+        int &notWritten;
+        QString &notWrittenWhy;
         ~Publish()
         {
             const std::lock_guard lock(self->m_itemsMutex);
             self->m_items = items;
             self->m_notMoved = notMoved;
             self->m_hidden = hidden;
+            self->m_notWritten = notWritten;
+            self->m_notWrittenWhy = notWrittenWhy;
             self->m_backupTime = QDateTime::currentDateTime();
         }
-    } publish{this, backedUp, notMoved, hidden};
+    } publish{this, backedUp, notMoved, hidden, notWritten, notWrittenWhy};
     // A count writes nothing: on a small disk the songs it only counts would
     // take the space of what is to move.
     VtrFileInfoPtr folder;
@@ -777,6 +785,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         VtrFileInfoPtr file;
         progress.beginFile(source.size);
         const bool read = readTwice(QStringLiteral("\"%1\"").arg(source.name), [&] {
+            vtr::forgetLastCopyFailure();
             file = source.fetch(folder, &progress);
             return file && file->exists();
         });
@@ -784,6 +793,14 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         progress.endFile();
         if (!read) {
             ++notMoved;
+            // The phone gave it, this computer did not take it: its line
+            // must not blame the phone.
+            const vtr::CopyFailure failure = vtr::lastCopyFailure();
+            if (failure.error != 0 && vtr::isPathBelow(failure.path, folder->path())) {
+                if (notWritten++ == 0) notWrittenWhy = QString::fromLocal8Bit(std::strerror(failure.error));
+                VTR_LOG(2, QStringLiteral("\"%1\" could not be written into \"%2\": %3")
+                               .arg(source.name, folder->path(), QString::fromLocal8Bit(std::strerror(failure.error))));
+            }
             continue;
         }
         MediaItem item;
@@ -809,6 +826,21 @@ int MediaMigrator::numHiddenItemsLeftOut() const
 {
     const std::lock_guard lock(m_itemsMutex);
     return m_hidden;
+}
+
+int MediaMigrator::numItemsNotWritten() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_notWritten;
+}
+
+QString MediaMigrator::notWrittenNote() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    if (m_notWritten == 0) return QString();
+    return vtrLocalized("%1 could not be written into \"%2\" on this computer: %3")
+        .arg(m_notWritten)
+        .arg(platform::temporaryFolder(), m_notWrittenWhy);
 }
 
 QList<MediaItem> MediaMigrator::items() const

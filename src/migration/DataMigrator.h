@@ -137,6 +137,11 @@ public:
     // try, and hidden files it left out on purpose.
     int numItemsNotMoved() const;
     int numHiddenItemsLeftOut() const;
+    // Of the entries not moved, those that came from the phone but could not
+    // be written into the backup folder on this computer, and a note saying
+    // how many and why (the system's words for the first); empty when none.
+    int numItemsNotWritten() const;
+    QString notWrittenNote() const;
 
     // For the migration report and the summaries; empty before a backup.
     virtual QVariantMap manifestInfo() const = 0;
@@ -202,6 +207,8 @@ private:
     bool m_countedOnly = false;
     int m_notMoved = 0;
     int m_hidden = 0;
+    int m_notWritten = 0;
+    QString m_notWrittenWhy;
     VtrFileInfoList m_copied;
 };
 

@@ -16,6 +16,7 @@
 #include "pim/store/EdsSource.h"
 #include "pim/store/SyncStore.h"
 #include "pim/store/VdirSource.h"
+#include "platform/Folders.h"
 #include "platform/VtrException.h"
 #include "sources/host/MediaLibraryHost.h"
 
@@ -42,6 +43,8 @@ public:
     {}
     // A copy that is gone from the folder by the time it is counted.
     bool losesItsCopy = false;
+    // A second file that this computer's disk has no room for.
+    bool secondFillsTheDisk = false;
 
 protected:
     void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files) override
@@ -62,7 +65,18 @@ protected:
             testenv::writeFile(path, QByteArray(int(size), 'x'));
             return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));
         };
-        return {item};
+        if (!secondFillsTheDisk) return {item};
+        MediaSourceItem second = item;
+        second.fetch = [](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
+            VtrFileInfoPtr copy;
+            vtr::copyThroughTemporaryFile(VtrMacFileInfo::fileInfoWithPath(folder->path() + QStringLiteral("/full.mp3")),
+                                          {}, [](const VtrFileInfoPtr &temporary) {
+                                              vtr::noteSystemFailure(ENOSPC, temporary->path());
+                                              return kFileInfoCopyNoSpace;
+                                          }, &copy);
+            return copy;
+        };
+        return {item, second};
     }
 
 private:
@@ -256,6 +270,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         bool musicCopyLost = false;
         bool libraryDiskFull = false;  // no room there for the library's copies
         bool linkAtTemporaryName = false;  // another user's, to a private file, in the music library's way
+        bool songNotTaken = false;     // this computer had no room for a second song
     };
     const Case cases[] = {
         // First, while the library has not filed the items yet.
@@ -272,6 +287,9 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
          " - Not moved: there is not enough space on your new device"},
         {"a copy gone when counted", false, GiB + 90000,
          " - Done (1 could not be copied; 1 could not be added to your music library)", " - Done", true},
+        {"a song this computer could not take", false, GiB + 90000,
+         " - Done (1 could not be written into \"{tmp}\" on this computer: No space left on device)", " - Done", false,
+         false, false, true},
     };
     const QString privateFile = testenv::makeTempDir(QStringLiteral("home")) + QStringLiteral("/private.txt");
     testenv::writeFile(privateFile, "the person's own");
@@ -281,6 +299,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         Jobs t;
         t.use(c.photosFail);
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).losesItsCopy = c.musicCopyLost;
+        static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).secondFillsTheDisk = c.songNotTaken;
         t.jobs->backupOldDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
@@ -297,7 +316,10 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         t.jobs->startTransferMediaToNewDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         EXPECT_EQ(testenv::readFile(privateFile), QByteArray("the person's own"));
-        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(), c.music);
+        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
+                  QString::fromLatin1(c.music).replace(QStringLiteral("{tmp}"), platform::temporaryFolder()).toStdString());
+        // A file that did not arrive is headlined, whatever else did.
+        EXPECT_EQ(t.h.wizard().somethingStayedBehind(), c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken);
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QString::fromLatin1(c.photos));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
