@@ -40,6 +40,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -154,8 +155,9 @@ vtr::FileStamp stampOf(const struct stat &st)
 }
 
 // SHA-256 of the plain file at `path` (never through a link); `seen` is
-// what it was when it was opened. Empty when it cannot be read.
-QByteArray contentHash(const QString &path, struct stat *seen)
+// what it was when it was opened. Empty when it cannot be read, or when
+// `abandon` turns true meanwhile.
+QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic<bool> *abandon = nullptr)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
@@ -168,6 +170,10 @@ QByteArray contentHash(const QString &path, struct stat *seen)
         QByteArray buffer(int(std::clamp<qint64>(qint64(seen->st_size) + 1, 4096, 1 << 20)), Qt::Uninitialized);
         bool ok = true;
         for (;;) {
+            if (abandon && abandon->load()) {
+                ok = false;
+                break;
+            }
             const ssize_t n = ::read(fd, buffer.data(), size_t(buffer.size()));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
@@ -525,19 +531,87 @@ std::optional<CopyIdentity> identityOf(const QString &folder, const QString &nam
     return id;
 }
 
-// Records the copies of one run into one folder as they are made.
+// The contents a copy is to have: its source's, or the bytes it is given.
+struct Contents
+{
+    qint64 size = -1;
+    QByteArray sha256; // empty: not known
+};
+
+Contents contentsOfBytes(const QByteArray &bytes)
+{
+    return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
+}
+
+// Reads the contents of the files to copy, in their order, each once. Large
+// ones are read ahead on other threads while the files before them are
+// copied: hashing takes longer than copying, so one thread alone would hold
+// the copy back. A small one is read when its turn comes: that costs less
+// than a thread. A copy that ends early does not wait for the reads ahead.
+class SourceReads
+{
+public:
+    explicit SourceReads(QList<std::pair<QString, qint64>> sources) : m_sources(std::move(sources)) {}
+    ~SourceReads() { m_abandon->store(true); }
+    SourceReads(const SourceReads &) = delete;
+    SourceReads &operator=(const SourceReads &) = delete;
+
+    // The next source's contents; not known when it cannot be read.
+    Contents next()
+    {
+        const qsizetype index = m_next++;
+        readAhead();
+        if (!m_ahead.empty() && m_ahead.front().first == index) {
+            const Contents contents = m_ahead.front().second.get();
+            m_ahead.pop_front();
+            readAhead();
+            return contents;
+        }
+        return index < m_sources.size() ? read(m_sources.at(index).first, m_abandon) : Contents();
+    }
+
+private:
+    static constexpr size_t kReadsAtOnce = 3;
+    static constexpr qint64 kReadAtOnceBytes = 256 * 1024;
+
+    static Contents read(const QString &path, const std::shared_ptr<std::atomic<bool>> &abandon)
+    {
+        struct stat seen;
+        const QByteArray hash = contentHash(path, &seen, abandon.get());
+        if (hash.isEmpty()) return {};
+        return {qint64(seen.st_size), hash};
+    }
+
+    void readAhead()
+    {
+        m_scanned = std::max(m_scanned, m_next);
+        while (m_ahead.size() < kReadsAtOnce && m_scanned < m_sources.size()) {
+            const qsizetype index = m_scanned++;
+            if (m_sources.at(index).second <= kReadAtOnceBytes) continue;
+            m_ahead.emplace_back(index, std::async(std::launch::async, read, m_sources.at(index).first, m_abandon));
+        }
+    }
+
+    QList<std::pair<QString, qint64>> m_sources; // path and size
+    qsizetype m_next = 0;
+    qsizetype m_scanned = 0;
+    std::shared_ptr<std::atomic<bool>> m_abandon = std::make_shared<std::atomic<bool>>(false);
+    std::deque<std::pair<qsizetype, std::future<Contents>>> m_ahead;
+};
+
+// Records the copies of one run into one folder as they are made. A copy is
+// recorded under the name it is to take, with the contents it is to have,
+// before it takes that name: a run that ends at any moment after (stopped,
+// killed, the computer going off once the record is on the disk) leaves it
+// known as ours, and the next run clears it rather than taking it for the
+// person's and copying it again beside it. Once in place it is recorded as
+// it stands. A copy whose contents were not known beforehand is read back.
 class CopyRecord
 {
 public:
     explicit CopyRecord(const VtrFileInfoPtr &folder) : m_folder(folder->path()), m_appender(recordKeyFor(folder)) {}
 
-    // A run that ends early still has its copies' contents read: a copy
-    // recorded without them would never be cleared.
-    ~CopyRecord()
-    {
-        while (!m_pending.empty()) settleOldest();
-        m_appender.flush();
-    }
+    ~CopyRecord() { m_appender.flush(); }
     CopyRecord(const CopyRecord &) = delete;
     CopyRecord &operator=(const CopyRecord &) = delete;
 
@@ -555,69 +629,56 @@ public:
         m_appender.flush();
     }
 
-    // Records `name` by its status at once and reads its contents on other
-    // threads while the next files are copied: hashing a copy takes longer
-    // than making it, so one thread alone would still hold the copy back. A
-    // small file is read at once: that costs less than a thread.
-    void addLater(const QString &name)
+    // Before a copy onto the free name `name` (empty: there is none).
+    void expect(const QString &name, const Contents &contents)
     {
-        while (m_pending.size() >= kReadsAtOnce) settleOldest();
-        struct stat st;
-        const QString path = vtr::localfs::childPath(m_folder, name);
-        if (!vtr::localfs::isSafeName(name) || !vtr::localfs::lstatPath(path, &st) || !S_ISREG(st.st_mode)) {
-            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
-                           .arg(name, m_folder));
-            return;
-        }
+        m_expected = name;
+        m_contents = contents;
+        if (name.isEmpty() || contents.sha256.isEmpty()) return;
         CopyIdentity id;
         id.name = name;
-        id.stamp = stampOf(st);
-        const auto hashOf = [path, stamp = id.stamp] {
-            struct stat opened;
-            const QByteArray hash = contentHash(path, &opened);
-            // Contents read from a file changed in between are not ours.
-            return !hash.isEmpty() && stampOf(opened) == stamp ? hash : QByteArray();
-        };
-        if (st.st_size <= kReadAtOnceBytes) {
-            id.sha256 = hashOf();
-            m_appender.append(id);
-            return;
-        }
+        id.stamp = {true, contents.size, 0, 0, 0, 0};
+        id.sha256 = contents.sha256;
         m_appender.append(id);
-        auto pending = std::make_unique<Pending>();
-        pending->id = id;
-        pending->hash = std::async(std::launch::async, hashOf);
-        m_pending.push_back(std::move(pending));
     }
 
-    // Every file's contents recorded.
-    void finish()
+    // After it: the copy stands at `name`, or failed (empty).
+    void copied(const QString &name)
     {
-        while (!m_pending.empty()) settleOldest();
-        m_appender.flush();
+        const QString expected = std::exchange(m_expected, QString());
+        // Another name, or none: whatever is at the expected one is not ours.
+        if (!expected.isEmpty() && expected != name && !m_contents.sha256.isEmpty()) {
+            CopyIdentity gone;
+            gone.name = expected;
+            gone.stamp.size = -1;
+            m_appender.append(gone);
+        }
+        if (name.isEmpty()) return;
+        struct stat st;
+        const QString path = vtr::localfs::childPath(m_folder, name);
+        std::optional<CopyIdentity> id;
+        if (m_contents.sha256.isEmpty()) {
+            id = identityOf(m_folder, name);
+        } else if (vtr::localfs::isSafeName(name) && vtr::localfs::lstatPath(path, &st) && S_ISREG(st.st_mode)) {
+            id.emplace();
+            id->name = name;
+            id->stamp = stampOf(st);
+            id->sha256 = m_contents.sha256;
+        }
+        if (id)
+            m_appender.append(*id);
+        else
+            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
+                           .arg(name, m_folder));
     }
+
+    void finish() { m_appender.flush(); }
 
 private:
-    struct Pending
-    {
-        CopyIdentity id;
-        std::future<QByteArray> hash;
-    };
-
-    static constexpr size_t kReadsAtOnce = 3;
-    static constexpr qint64 kReadAtOnceBytes = 256 * 1024;
-
-    void settleOldest()
-    {
-        const std::unique_ptr<Pending> pending = std::move(m_pending.front());
-        m_pending.pop_front();
-        pending->id.sha256 = pending->hash.get();
-        if (!pending->id.sha256.isEmpty()) m_appender.append(pending->id);
-    }
-
     QString m_folder;
     RecordAppender m_appender;
-    std::deque<std::unique_ptr<Pending>> m_pending;
+    QString m_expected;
+    Contents m_contents;
 };
 
 // Why a copy into the new phone's folder failed, in the system's words
@@ -904,12 +965,18 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
     QList<MediaItem> copiedItems;
     CopyRecord record(folder);
+    QList<std::pair<QString, qint64>> sources;
+    for (const MediaItem &item : items) sources.append({item.path, item.size});
+    SourceReads contents(sources);
     for (const MediaItem &item : items) {
         throwIfCancelled();
         progress.beginFile(item.size);
         const VtrFileInfoPtr source = VtrMacFileInfo::fileInfoWithPath(item.path);
+        // The name the copy takes, as copyTo() chooses it.
+        record.expect(folder->uniqueFilename(source->name()), contents.next());
         VtrFileInfoPtr newItem;
         const FileInfoCopyStatus result = source->copyTo(folder, true, &progress, nullptr, &newItem);
+        record.copied(result == 0 && newItem ? newItem->name() : QString());
         throwIfCancelled();
         if (result != 0 || !newItem) {
             // The leftover travels apart too: a caller that words the cause
@@ -920,7 +987,6 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
                                copyFailureText(item.name, result, folder->path(), failure),
                                leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
         }
-        record.addLater(newItem->name());
         m_copied.append(newItem);
         copiedItems.append(item);
         progress.endFile();
@@ -1153,7 +1219,7 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
     const std::unique_ptr<VtrMusicPlaylist_m3u> writer = VtrMusicPlaylist_m3u::playlistWithDevice(nullptr);
     const QString musicDevicePath = QStringLiteral("\\") + musicFolder->name();
     const QString listsDevicePath = QStringLiteral("\\") + playlistsFolder->name();
-    QStringList written;
+    CopyRecord record(playlistsFolder);
     for (const QString &name : names) {
         QList<VtrPlaylistTrack> tracks;
         for (qsizetype i = 0; i < items.size(); ++i) {
@@ -1180,6 +1246,7 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
             destination = free.isNull() ? nullptr : playlistsFolder->find(free);
             options.uniqueNameBase = fileName;
         }
+        record.expect(destination ? destination->name() : QString(), contentsOfBytes(bytes));
         VtrFileInfoPtr newItem;
         const FileInfoCopyStatus result =
             destination ? vtr::copyThroughTemporaryFile(
@@ -1189,14 +1256,12 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
                               },
                               &newItem)
                         : kFileInfoCopyDestinationNotOpened;
-        if (result == 0 && newItem)
-            written.append(newItem->name());
-        else
+        record.copied(result == 0 && newItem ? newItem->name() : QString());
+        if (result != 0 || !newItem)
             VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written: %2")
                            .arg(name, copyFailureText(fileName, result, playlistsFolder->path(),
                                                       destination ? vtr::lastCopyFailure() : vtr::CopyFailure())));
     }
-    recordCopies(playlistsFolder, written);
 }
 
 void MusicMigrator::importCopies(iAppImporter &importer, const QList<MediaItem> &items, const VtrFileInfoList &files)

@@ -151,9 +151,11 @@ public:
     // the records of earlier versions, which are read too) are removed while
     // their contents are still the very ones it wrote, whatever their time
     // says. Anything else under a recorded name is the person's and stays, as
-    // does every file recorded without its contents (an older run's names, a
-    // run that ended before it read a copy back). A file that cannot be
-    // removed stays recorded. Reads every file it removes.
+    // does every file recorded without its contents (an older run's names, an
+    // older version's run that ended before it read a copy back). A copy is
+    // recorded with the contents it is to have before it takes its name, so
+    // that one finished just before the run ended is still known. A file
+    // that cannot be removed stays recorded. Reads every file it removes.
     // With SoleCopies::Keep, a copy that is this computer's only one (no
     // other copy recorded beside it, or that one gone or changed) stays too,
     // as it is, and stays recorded. Answers how many copies of ours stayed.
