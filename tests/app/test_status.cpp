@@ -127,7 +127,8 @@ TEST(Status, SummariesQuoteTheChosenKindsManifestAndMarkDone)
 
 // Only what the old phone held and did not get there makes the last page say
 // that not everything was moved: not a kind with nothing in it, whatever its
-// line says, but a kind that could not be read at all.
+// line says, but a kind that could not be read at all, and songs the phone
+// lists of which none could be read.
 TEST(Status, OnlyWhatThePhoneHeldAndDidNotArriveStaysBehind)
 {
     WizardHarness h;
@@ -138,6 +139,11 @@ TEST(Status, OnlyWhatThePhoneHeldAndDidNotArriveStaysBehind)
     w.setKindResult(vtrphase::Music, NS_AppController::Outcome::NotMoved, QStringLiteral("the folder is a file"));
     EXPECT_FALSE(w.somethingStayedBehind());
     w.setKindResult(vtrphase::Music, NS_AppController::Outcome::Failed, QStringLiteral("the phone is locked"), true);
+    EXPECT_TRUE(w.somethingStayedBehind());
+    w.setManifestSource(NS_AppController::ManifestKind::Music,
+                        std::make_shared<FixedManifest>(QVariantMap{{QStringLiteral("song_cnt"), 0},
+                                                                    {QStringLiteral("not_moved_cnt"), 2}}));
+    w.setKindResult(vtrphase::Music, NS_AppController::Outcome::NotMoved, QStringLiteral("2 could not be read"));
     EXPECT_TRUE(w.somethingStayedBehind());
 }
 
