@@ -11,7 +11,9 @@
 // alarms, descriptions and locations on some.
 //
 // Sizes that must cost in proportion: one event whose description is 4 MB
-// and 64 MB on one unfolded line (time per MB); the companion app's calendar
+// and 64 MB on one unfolded line (time per MB); a calendar of 13 KB and of
+// 104 KB whose zones' observances start in year 1 (time per KB); the
+// companion app's calendar
 // file of 1,000,000 events (about 250 MB) into Windows Live bodies, its
 // "peak_MB" the growth of the peak resident size while reading, measured in a
 // fresh process (this program with "--peak companion <path>").
@@ -36,6 +38,7 @@
 #include <libical/ical.h>
 
 #include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -252,6 +255,65 @@ void BM_LongDescription(benchmark::State &state)
 }
 BENCHMARK(BM_LongDescription)->Arg(4)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// A calendar of `kilobytes` KB as a server may sync it into a vdir folder,
+// one file: events between 2000 and 2030, each in a zone of its own that only
+// the file describes, whose observances start in year 1 and recur yearly.
+// The zones of each `round` have names of their own: what is found for a
+// zone is kept for the process, and every round reads as a first one does.
+QString zonesFromYearOneFolder(int kilobytes, int round)
+{
+    static QTemporaryDir root;
+    const QString dir = root.filePath(QStringLiteral("yearone%1-%2").arg(kilobytes).arg(round));
+    if (QDir(dir).exists()) return dir;
+    QDir().mkpath(dir);
+    QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n";
+    for (int i = 0; text.size() < qsizetype(kilobytes) * 1024 - 32; ++i) {
+        const QByteArray n = QByteArray::number(i), tzid = "Zone " + QByteArray::number(round) + "." + n;
+        const QByteArray day = QByteArray::number(2000 + i % 31) + QByteArray::number(1 + i % 12).rightJustified(2, '0') + "15";
+        text += "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\nBEGIN:STANDARD\r\nDTSTART:00010101T030000\r\n"
+                "TZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\r\nEND:STANDARD\r\n"
+                "BEGIN:DAYLIGHT\r\nDTSTART:00010101T020000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+                "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n"
+                "BEGIN:VEVENT\r\nUID:year-one-" + n + "\r\nSUMMARY:Meeting " + n + "\r\nDTSTART;TZID=" + tzid + ":" + day
+                + "T093000\r\nDTEND;TZID=" + tzid + ":" + day + "T103000\r\nEND:VEVENT\r\n";
+    }
+    QFile f(dir + QStringLiteral("/calendar.ics"));
+    if (f.open(QIODevice::WriteOnly)) f.write(text + "END:VCALENDAR\r\n");
+    return dir;
+}
+
+// The events of a vdir folder, read into the store's records.
+qsizetype eventsOfFolder(const QString &dir)
+{
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{dir}));
+    syncstore::SyncManager store(std::move(sources));
+    return store.snapshotOfRecordsInTruth({syncstore::entity::Event})
+        ->recordsWithMatchingAttributes({{syncstore::kRecordEntityNameKey, syncstore::entity::Event}})
+        .size();
+}
+
+// Read as above, a new round each time; "peak_MB" as for the companion file
+// ("--peak zones <folder>").
+void BM_ZonesFromYearOne(benchmark::State &state)
+{
+    const int kilobytes = int(state.range(0));
+    eventsOfFolder(zonesFromYearOneFolder(1, 0)); // what any first calendar sets up
+    qsizetype bytes = 0;
+    for (int round = 1; auto _ : state) {
+        state.PauseTiming();
+        const QString dir = zonesFromYearOneFolder(kilobytes, round++);
+        QFile f(dir + QStringLiteral("/calendar.ics"));
+        const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        bytes += text.size();
+        state.ResumeTiming();
+        if (eventsOfFolder(dir) != text.count("BEGIN:VEVENT")) state.SkipWithError("not every event was read");
+    }
+    state.counters["peak_MB"] = benchpeak::growthMiB("zones", zonesFromYearOneFolder(kilobytes, 0));
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_ZonesFromYearOne)->Arg(13)->Arg(104)->ArgName("KB")->Unit(benchmark::kMillisecond);
+
 constexpr int kCompanionEvents = 1000000;
 
 // Lines as the companion app writes them: ten calendars, then events with a
@@ -314,7 +376,11 @@ int main(int argc, char **argv)
         qputenv(var, (home.path() + QLatin1Char('/') + QLatin1String(var)).toLocal8Bit());
     QCoreApplication app(argc, argv);
     LogSetCategoryEnabled(0, false);
-    if (benchpeak::runAsChild(argc, argv, [](const char *, const QString &path) { readCompanion(path); })) return 0;
+    const bool child = benchpeak::runAsChild(argc, argv, [](const char *mode, const QString &path) {
+        if (std::strcmp(mode, "zones") == 0) eventsOfFolder(path);
+        else readCompanion(path);
+    });
+    if (child) return 0;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,3 +1,4 @@
+// Runs again under odd time zones (scripts/test.sh): it reads dates.
 // iCalendar files read through the store: the public samples field by field,
 // zones that only the file's VTIMEZONE describes, several items in a file
 // without a calendar around them.
@@ -226,6 +227,62 @@ TEST(StoreICalendar, FileRulesOnlyWhereLibicalReadsThemAlike)
         const QVariantMap e = bySummary.value(c.summary);
         EXPECT_EQ(occurrencesInUtc(*s, e), c.expected)
             << c.summary << " in " << dateOf(e.value("start date")).timeZone().id().toStdString();
+    }
+}
+
+// Zones whose observances start in year 1 (as some servers write them) are
+// read over the years their events need, with the offsets of their whole
+// rules: the last Sunday of March and October; a summer time that ended in
+// 2010; changes every other Sunday, counted from year 1 in libical's
+// calendar (Julian up to October 1582).
+TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
+{
+    const auto observance = [](const char *kind, const char *start, const char *from, const char *to, const char *rule) {
+        return "BEGIN:" + QByteArray(kind) + "\r\nDTSTART:" + start + "\r\nTZOFFSETFROM:" + from + "\r\nTZOFFSETTO:" + to
+               + "\r\nRRULE:" + rule + "\r\nEND:" + kind + "\r\n";
+    };
+    const struct
+    {
+        const char *tzid, *standard, *daylight, *daylightStart;
+    } zones[] = {
+        {"Year one", "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3", "00010101T020000"},
+        {"Ended", "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10;UNTIL=20101031T010000Z",
+         "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3;UNTIL=20100328T010000Z", "00010101T020000"},
+        {"Fortnights", "FREQ=WEEKLY;INTERVAL=2;BYDAY=SU", "FREQ=WEEKLY;INTERVAL=2;BYDAY=SU", "00010108T020000"},
+    };
+    QByteArray calendar = "BEGIN:VCALENDAR\r\n";
+    for (const auto &z : zones)
+        calendar += "BEGIN:VTIMEZONE\r\nTZID:" + QByteArray(z.tzid) + "\r\n"
+                    + observance("STANDARD", "00010101T030000", "+0200", "+0100", z.standard)
+                    + observance("DAYLIGHT", z.daylightStart, "+0100", "+0200", z.daylight) + "END:VTIMEZONE\r\n";
+    const struct
+    {
+        const char *tzid, *start;
+        QStringList expected;
+    } cases[] = {
+        {"Year one", "20240320", {"20240320T080000Z", "20240327T080000Z", "20240403T070000Z"}},
+        {"Year one", "19961016", {"19961016T070000Z", "19961023T070000Z", "19961030T080000Z"}},
+        {"Ended", "20100317", {"20100317T080000Z", "20100324T080000Z", "20100331T070000Z"}},
+        {"Ended", "20240320", {"20240320T080000Z", "20240327T080000Z", "20240403T080000Z"}},
+        // Each on its own: a series' later weeks are read in one offset.
+        {"Fortnights", "20240603", {"20240603T080000Z"}},
+        {"Fortnights", "20240610", {"20240610T070000Z"}},
+        {"Fortnights", "20240617", {"20240617T080000Z"}},
+    };
+    for (const auto &c : cases)
+        calendar += "BEGIN:VEVENT\r\nUID:" + QByteArray(c.tzid) + c.start + "\r\nSUMMARY:" + c.tzid + " " + c.start
+                    + "\r\nDTSTART;TZID=" + c.tzid + ":" + c.start + "T090000\r\nRRULE:FREQ=WEEKLY;COUNT="
+                    + QByteArray::number(c.expected.size()) + "\r\nEND:VEVENT\r\n";
+    const QString folder = testenv::makeTempDir(QStringLiteral("year-one"));
+    testenv::writeFile(folder + "/zones.ics", calendar + "END:VCALENDAR\r\n");
+
+    const auto s = snapshotOf(folder);
+    QHash<QString, QVariantMap> bySummary;
+    for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
+    for (const auto &c : cases) {
+        const QVariantMap e = bySummary.value(QString::fromLatin1(c.tzid) + ' ' + c.start);
+        EXPECT_EQ(occurrencesInUtc(*s, e), c.expected)
+            << c.tzid << ' ' << c.start << " in " << dateOf(e.value("start date")).timeZone().id().toStdString();
     }
 }
 

@@ -76,6 +76,9 @@ QTimeZone zoneForTzid(const char *tzid)
 
 QString text(const char *s) { return s ? QString::fromUtf8(s).trimmed() : QString(); }
 
+}  // namespace
+
+// The times of one file (or of one calendar of a file of several).
 class TimeReader
 {
 public:
@@ -96,13 +99,14 @@ public:
         const QTimeZone zone = zoneForTzid(tzid);
         if (zone.isValid()) return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second, zone);
         icaltimezone *z = m_top ? icalcomponent_get_timezone(m_top, tzid) : nullptr;
+        const bool ofFile = z != nullptr;
         if (!z) z = icaltimezone_get_builtin_timezone_from_tzid(tzid);
         if (!z) z = icaltimezone_get_builtin_timezone(tzid);
         if (!z) return floating(t);
         // The file's rules give the instant, and a zone with the same
         // offsets the later occurrences of a series.
-        const qint64 instant = qint64(icaltime_as_timet_with_zone(t, z));
-        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(instant, Qt::UTC), zoneOf(z, instant));
+        const VTimezoneYears::Time time = m_zones.read(z, t, ofFile);
+        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(time.utc, Qt::UTC), time.zone);
     }
 
     VtrCalendarDate read(icalproperty *prop, bool *dateOnly = nullptr) const
@@ -117,26 +121,12 @@ private:
         return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second,
                                                vtr::defaultTimeZone());
     }
-    // zoneOfVTimezone() for each zone and year of this file once: every date
-    // of every item names its zone, and the shared look-up writes the whole
-    // VTIMEZONE out for its key.
-    QTimeZone zoneOf(icaltimezone *z, qint64 instant) const
-    {
-        const int year = QDateTime::fromSecsSinceEpoch(instant, Qt::UTC).date().year();
-        for (const KnownZone &k : m_zones)
-            if (k.zone == z && k.year == year) return k.result;
-        m_zones.push_back({z, year, zoneOfVTimezone(z, instant)});
-        return m_zones.back().result;
-    }
-    struct KnownZone
-    {
-        icaltimezone *zone;
-        int year;
-        QTimeZone result;
-    };
     icalcomponent *m_top;
-    mutable std::vector<KnownZone> m_zones;
+    // Kept for the whole file: its zones are read once per decade and year.
+    mutable VTimezoneYears m_zones;
 };
+
+namespace {
 
 void setText(QVariantMap &m, const QString &key, const char *value)
 {
@@ -304,38 +294,41 @@ bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString
     if (!top) return false;
     const icalcomponent_kind kind = icalcomponent_isa(top.get());
     if (kind == ICAL_VCALENDAR_COMPONENT) {
+        const TimeReader times(top.get());
         for (icalcomponent *c = icalcomponent_get_first_component(top.get(), ICAL_ANY_COMPONENT); c;
              c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT))
-            addComponent(c, top.get(), fallbackUid);
+            addComponent(c, times, fallbackUid);
         return true;
     }
     if (kind == ICAL_XROOT_COMPONENT) { // several calendars, or several bare items, in one file
         bool any = false;
         int n = 0;
+        const TimeReader bare(top.get());
         for (icalcomponent *c = icalcomponent_get_first_component(top.get(), ICAL_ANY_COMPONENT); c;
              c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT)) {
             const icalcomponent_kind k = icalcomponent_isa(c);
             const QString uid = n++ ? fallbackUid + QLatin1Char('-') + QString::number(n - 1) : fallbackUid;
             if (k == ICAL_VCALENDAR_COMPONENT) {
+                const TimeReader times(c);
                 for (icalcomponent *i = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); i;
                      i = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT))
-                    addComponent(i, c, uid);
+                    addComponent(i, times, uid);
                 any = true;
             } else if (k == ICAL_VEVENT_COMPONENT || k == ICAL_VTODO_COMPONENT || k == ICAL_VJOURNAL_COMPONENT) {
-                addComponent(c, top.get(), uid);
+                addComponent(c, bare, uid);
                 any = true;
             }
         }
         return any;
     }
     if (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT || kind == ICAL_VJOURNAL_COMPONENT) {
-        addComponent(top.get(), nullptr, fallbackUid);
+        addComponent(top.get(), TimeReader(nullptr), fallbackUid);
         return true;
     }
     return false;
 }
 
-void CalendarItemBuilder::addComponent(void *component, void *topLevel, const QString &fallbackUid)
+void CalendarItemBuilder::addComponent(void *component, const TimeReader &times, const QString &fallbackUid)
 {
     auto *comp = static_cast<icalcomponent *>(component);
     const icalcomponent_kind kind = icalcomponent_isa(comp);
@@ -344,7 +337,6 @@ void CalendarItemBuilder::addComponent(void *component, void *topLevel, const QS
                                       : m_kind == SyncDataKind::Notes ? ICAL_VJOURNAL_COMPONENT
                                                                       : ICAL_NO_COMPONENT;
     if (kind != wanted) return;
-    const TimeReader times(static_cast<icalcomponent *>(topLevel));
     QString uid = text(icalcomponent_get_uid(comp));
     if (uid.isEmpty()) uid = fallbackUid;
 

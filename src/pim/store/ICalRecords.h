@@ -12,6 +12,8 @@ class VtrCalendarDate;
 
 namespace syncstore {
 
+class TimeReader;
+
 // Turns iCalendar text (a VCALENDAR, bare components, or several of either)
 // into the calendar entities of one snapshot, for one calendar (`calendarId`):
 //  - Events: VEVENTs with their recurrences, exception dates and alarms;
@@ -43,7 +45,7 @@ private:
         QVariantList recurrences;  // recurrence records, added once the id is known
         QList<QVariantMap> alarms[3];
     };
-    void addComponent(void *component, void *topLevel, const QString &fallbackUid);
+    void addComponent(void *component, const TimeReader &times, const QString &fallbackUid);
     void addEvent(Pending &p);
 
     SyncRecordSink &m_sink;

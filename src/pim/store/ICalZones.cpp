@@ -2,6 +2,7 @@
 
 #include "foundation/VtrCalendarDate.h"
 
+#include <QCalendar>
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
@@ -9,7 +10,10 @@
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
+#include <numeric>
 #include <optional>
 #include <vector>
 
@@ -223,11 +227,179 @@ std::optional<QTimeZone> posixZone(icaltimezone *zone, qint64 near)
     return z;
 }
 
+// ---- a zone's rules over a few years
+
+// libical reads no change after this year (its ICALTIMEZONE_MAX_YEAR): a
+// zone's offsets after it are those at its end.
+constexpr int kLastYearRead = 2582;
+// A span is exact over the years of a decade, two before it and five after
+// it: the years around a date that its zone is looked up for (see read()).
+constexpr int kSpanYears = 10;
+
+// How far a recurring observance's DTSTART may move on, a whole number of
+// times, and give the same changes from there on: whole periods of its
+// frequency and interval. None for a rule with COUNT (counted from the
+// DTSTART) or of another calendar.
+struct Step
+{
+    qint64 years = 0, days = 0; // one of them
+};
+
+std::optional<Step> stepOf(const icalrecurrencetype &r)
+{
+    if (r.count > 0 || r.rscale) return std::nullopt;
+    const qint64 n = std::max<qint64>(1, r.interval);
+    switch (r.freq) {
+    case ICAL_YEARLY_RECURRENCE: return Step{n, 0};
+    case ICAL_MONTHLY_RECURRENCE: return Step{std::lcm(n, qint64(12)) / 12, 0};
+    case ICAL_WEEKLY_RECURRENCE: return Step{0, 7 * n};
+    case ICAL_DAILY_RECURRENCE: return Step{0, n};
+    case ICAL_HOURLY_RECURRENCE: return Step{0, std::lcm(3600 * n, kDay) / kDay};
+    case ICAL_MINUTELY_RECURRENCE: return Step{0, std::lcm(60 * n, kDay) / kDay};
+    case ICAL_SECONDLY_RECURRENCE: return Step{0, std::lcm(n, kDay) / kDay};
+    default: return std::nullopt;
+    }
+}
+
+// Days as libical's rules count them: by the Julian calendar up to 4 October
+// 1582, by the Gregorian from the 15th.
+constexpr qint64 kFirstGregorianDay = 2299161;
+
+std::optional<qint64> dayNumber(const icaltimetype &t)
+{
+    const QDate gregorian(t.year, t.month, t.day);
+    if (gregorian.isValid() && gregorian.toJulianDay() >= kFirstGregorianDay) return gregorian.toJulianDay();
+    const QDate julian(t.year, t.month, t.day, QCalendar(QCalendar::System::Julian));
+    if (!julian.isValid() || julian.toJulianDay() >= kFirstGregorianDay) return std::nullopt;
+    return julian.toJulianDay();
+}
+
+// `start` moved on by whole steps to the last time in or before `year` from
+// which the rule reads what it reads from `start`; none when there is none
+// before. A move by years keeps the month, day and weekday (as libical gives
+// it: a rule may take it from the DTSTART).
+std::optional<icaltimetype> movedOn(const icaltimetype &start, const Step &step, int year)
+{
+    icaltimetype moved = start;
+    if (step.years > 0) {
+        const int weekday = icaltime_day_of_week(start);
+        int tries = 64;
+        for (qint64 k = (qint64(year) - start.year) / step.years; k > 0 && tries-- > 0; --k) {
+            moved.year = int(start.year + k * step.years);
+            if (start.day <= icaltime_days_in_month(start.month, moved.year) && icaltime_day_of_week(moved) == weekday)
+                return moved;
+        }
+        return std::nullopt;
+    }
+    icaltimetype newYear = icaltime_null_time();
+    newYear.year = year;
+    newYear.month = newYear.day = 1;
+    const std::optional<qint64> from = dayNumber(start), to = dayNumber(newYear);
+    if (!from || !to || step.days <= 0) return std::nullopt;
+    const qint64 k = (*to - *from) / step.days;
+    if (k <= 0) return std::nullopt;
+    const qint64 day = *from + k * step.days;
+    const QCalendar calendar(day >= kFirstGregorianDay ? QCalendar::System::Gregorian : QCalendar::System::Julian);
+    const QCalendar::YearMonthDay d = calendar.partsFromDate(QDate::fromJulianDay(day));
+    moved.year = d.year;
+    moved.month = d.month;
+    moved.day = d.day;
+    return moved;
+}
+
+// The first change of a rule from a DTSTART moved on (`moved`) after the
+// moved DTSTART itself; an UNTIL in UTC is read in the local time before the
+// change, as libical's expansion reads it.
+std::optional<icaltimetype> firstChangeAfter(icalrecurrencetype rule, const icaltimetype &moved, int offsetFrom)
+{
+    if (!icaltime_is_null_time(rule.until) && icaltime_is_utc(rule.until)) {
+        icaltime_adjust(&rule.until, 0, 0, 0, offsetFrom);
+        rule.until.zone = nullptr;
+    }
+    icalrecur_iterator *it = icalrecur_iterator_new(rule, moved);
+    if (!it) return std::nullopt;
+    std::optional<icaltimetype> found;
+    for (int i = 0; i < 2 && !found; ++i) { // the moved DTSTART itself may come first
+        const icaltimetype t = icalrecur_iterator_next(it);
+        if (icaltime_is_null_time(t)) break;
+        if (icaltime_compare(t, moved) != 0) found = t;
+    }
+    icalrecur_iterator_free(it);
+    return found;
+}
+
+// A copy of the zone with libical's offsets of the whole zone from the start
+// of year `from` to the start of year `to`. Each recurring observance that
+// can is moved on to two years before `from` (or before its UNTIL), as an
+// observance of its own, where a change of its rule comes before `from`;
+// every rule without COUNT ends at `to`. libical adds an observance's
+// DTSTART as a change of its own: the moved one lies before a real change of
+// its rule. So the copy holds no later change before `from` than the whole
+// zone's last, and every change from there to `to`; libical expands it from
+// those starts up to `to`. Null when the zone has no VTIMEZONE.
+icaltimezone *rulesBetween(icaltimezone *zone, int from, int to)
+{
+    icalcomponent *vtimezone = icaltimezone_get_component(zone);
+    if (!vtimezone) return nullptr;
+    icalcomponent *copy = icalcomponent_new_clone(vtimezone);
+    std::vector<icalcomponent *> ownObservances;
+    for (icalcomponent *o = icalcomponent_get_first_component(copy, ICAL_ANY_COMPONENT); o;
+         o = icalcomponent_get_next_component(copy, ICAL_ANY_COMPONENT)) {
+        const icalcomponent_kind kind = icalcomponent_isa(o);
+        icalproperty *dtstart = icalcomponent_get_first_property(o, ICAL_DTSTART_PROPERTY);
+        if ((kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) || !dtstart) continue;
+        const icaltimetype start = icalproperty_get_dtstart(dtstart);
+        icalproperty *offsetFrom = icalcomponent_get_first_property(o, ICAL_TZOFFSETFROM_PROPERTY);
+        icalproperty *offsetTo = icalcomponent_get_first_property(o, ICAL_TZOFFSETTO_PROPERTY);
+        if (icaltime_is_null_time(start) || !offsetTo) continue;
+        const int before = offsetFrom ? icalproperty_get_tzoffsetfrom(offsetFrom) : icalproperty_get_tzoffsetto(offsetTo);
+        std::vector<icalproperty *> rules;
+        for (icalproperty *p = icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY); p;
+             p = icalcomponent_get_next_property(o, ICAL_RRULE_PROPERTY))
+            rules.push_back(p);
+        for (icalproperty *p : rules) {
+            icalrecurrencetype rule = icalproperty_get_rrule(p);
+            const std::optional<Step> step = stepOf(rule);
+            // Moved on, only where a change of the rule comes before the span
+            // (else read whole): the moved DTSTART's own change lies before it.
+            std::optional<icaltimetype> moved;
+            if (step) {
+                const int until = icaltime_is_null_time(rule.until) ? from : std::min(from, rule.until.year);
+                moved = movedOn(start, *step, until - 2);
+                const std::optional<icaltimetype> change = moved ? firstChangeAfter(rule, *moved, before) : std::nullopt;
+                if (!change || change->year >= from) moved.reset();
+            }
+            if (rule.count == 0 && to <= kLastYearRead && (icaltime_is_null_time(rule.until) || rule.until.year >= to)) {
+                rule.until = icaltime_null_time();
+                rule.until.year = to;
+                rule.until.month = rule.until.day = 1;
+            }
+            if (!moved) {
+                icalproperty_set_rrule(p, rule);
+                continue;
+            }
+            icalcomponent *own = icalcomponent_new(kind);
+            icalcomponent_add_property(own, icalproperty_new_dtstart(*moved));
+            if (offsetFrom) icalcomponent_add_property(own, icalproperty_new_clone(offsetFrom));
+            icalcomponent_add_property(own, icalproperty_new_clone(offsetTo));
+            icalcomponent_add_property(own, icalproperty_new_rrule(rule));
+            icalcomponent_remove_property(o, p);
+            icalproperty_free(p);
+            ownObservances.push_back(own);
+        }
+    }
+    for (icalcomponent *own : ownObservances) icalcomponent_add_component(copy, own);
+    icaltimezone *rules = icaltimezone_new();
+    if (rules && icaltimezone_set_component(rules, copy)) return rules;
+    if (rules) icaltimezone_free(rules, 1);
+    icalcomponent_free(copy);
+    return nullptr;
+}
+
 } // namespace
 
-QTimeZone zoneOfVTimezone(void *component, qint64 nearUtc)
+QTimeZone zoneOfVTimezone(icaltimezone *zone, icaltimezone *rules, qint64 nearUtc)
 {
-    auto *zone = static_cast<icaltimezone *>(component);
     icalcomponent *vtimezone = icaltimezone_get_component(zone);
     char *text = vtimezone ? icalcomponent_as_ical_string_r(vtimezone) : nullptr;
     const QDateTime near = QDateTime::fromSecsSinceEpoch(nearUtc, Qt::UTC);
@@ -242,7 +414,7 @@ QTimeZone zoneOfVTimezone(void *component, qint64 nearUtc)
         if (it != known.cend()) return *it;
     }
     // Every range below lies on the grid of this one (whole days from it).
-    const std::vector<Change> changes = changesOf(zone, nearUtc - kYear, nearUtc + 3 * kYear);
+    const std::vector<Change> changes = changesOf(rules, nearUtc - kYear, nearUtc + 3 * kYear);
     std::optional<QTimeZone> found = ianaZoneLike(changes, nearUtc - kYear, nearUtc + 3 * kYear);
     if (!found) {
         found = posixZone(zone, nearUtc);
@@ -251,8 +423,37 @@ QTimeZone zoneOfVTimezone(void *component, qint64 nearUtc)
         if (found && !sameOffsets(*found, changesWithin(changes, from, to), from, to)) found.reset();
     }
     if (!found) found = ianaZoneLike(changesWithin(changes, nearUtc, nearUtc + kYear), nearUtc, nearUtc + kYear);
-    const QTimeZone result = found ? *found : vtr::timeZoneWithOffset(libicalOffset(zone, nearUtc));
+    const QTimeZone result = found ? *found : vtr::timeZoneWithOffset(libicalOffset(rules, nearUtc));
     QMutexLocker l(&lock);
     known.insert(key, result);
     return result;
+}
+
+VTimezoneYears::VTimezoneYears() = default;
+
+VTimezoneYears::~VTimezoneYears()
+{
+    for (icaltimezone *rules : std::as_const(m_spans))
+        if (rules) icaltimezone_free(rules, 1);
+}
+
+VTimezoneYears::Time VTimezoneYears::read(icaltimezone *zone, const icaltimetype &local, bool ofFile)
+{
+    icaltimezone *rules = zone;
+    if (ofFile) {
+        // The dates of a decade, the years around them exact (a date's UTC
+        // year may be the one before or after; zoneOfVTimezone() reads a
+        // year before it to three after).
+        const int decade = std::clamp(local.year, 1, kLastYearRead) / kSpanYears;
+        const auto key = std::make_pair(static_cast<const void *>(zone), decade);
+        auto it = m_spans.constFind(key);
+        if (it == m_spans.cend())
+            it = m_spans.insert(key, rulesBetween(zone, decade * kSpanYears - 2, decade * kSpanYears + kSpanYears + 5));
+        if (*it) rules = *it;
+    }
+    const qint64 utc = qint64(icaltime_as_timet_with_zone(local, rules));
+    const auto key = std::make_pair(static_cast<const void *>(zone), QDateTime::fromSecsSinceEpoch(utc, Qt::UTC).date().year());
+    auto it = m_known.constFind(key);
+    if (it == m_known.cend()) it = m_known.insert(key, zoneOfVTimezone(zone, rules, utc));
+    return {utc, *it};
 }
