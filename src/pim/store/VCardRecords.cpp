@@ -768,15 +768,18 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
     // lines, and each would otherwise look through the rest of it for an LF.
     qsizetype crRunFrom = 0, crRunTo = 0;
     qsizetype linesRead = 0;  // each time a line is looked at
+    qsizetype bytesRead = 0;  // each time a byte is looked at for a line's end
     auto lineAt = [&](qsizetype at) -> std::pair<QByteArrayView, qsizetype> {
         ++linesRead;
         qsizetype end = at;
         while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
+        bytesRead += end - at;
         qsizetype next = end + 1;
         if (end < data.size() && data[end] == '\r') {
             if (end < crRunFrom || end >= crRunTo) {
                 crRunFrom = crRunTo = end;
                 while (crRunTo < data.size() && data[crRunTo] == '\r') ++crRunTo;
+                bytesRead += crRunTo - crRunFrom;
             }
             if (crRunTo < data.size() && data[crRunTo] == '\n') next = crRunTo + 1;
         }
@@ -914,7 +917,10 @@ QList<QByteArray> splitVCards(const QByteArray &fileContents, VCardFileNotes *no
         }
         property.push_back(is21 && colon > 0 ? convertCharset(line, colon) : line);
     }
-    if (notes) notes->linesRead = linesRead;
+    if (notes) {
+        notes->linesRead = linesRead;
+        notes->bytesRead = bytesRead;
+    }
     return cards;
 }
 

@@ -40,6 +40,10 @@ struct VCardFileNotes
     // The lines the splitter looked at, each time it did: no line is read
     // over and over (see splitVCards).
     qsizetype linesRead = 0;
+    // The bytes it looked at for the lines' ends, each time it did: a run of
+    // lone CRs (as many empty lines) is looked through once, not again for
+    // each of its lines.
+    qsizetype bytesRead = 0;
 };
 
 // Splits a file of vCards into one text per card, made what the vCard parser
