@@ -12,6 +12,7 @@
 #include "foundation/VtrString.h"
 #include "migration/VtrMusicPlaylistKinds.h"
 #include "migration/iAppImporter.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
@@ -23,6 +24,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -1066,6 +1068,84 @@ MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr
     return earlier;
 }
 
+namespace {
+
+std::function<void(const QString &path)> &beforeEarlierCopyRemoved()
+{
+    static std::function<void(const QString &path)> hook;
+    return hook;
+}
+
+enum class Removal { Removed, NotOurs, Failed };
+
+// Removes `name` of `folder` only while it is the file `seen`. A check by
+// path and a removal by path leave a moment in which another file can take
+// the name and be removed in its place: the entry is first moved aside, in
+// one step and by descriptor, under a name no item holds, and looked at
+// there. A file that is not the one checked goes back under its name (or
+// the next free one, should the name have been taken again meanwhile).
+Removal removeIfStill(const QString &folder, const QString &name, const struct stat &seen)
+{
+    if (const auto &hook = beforeEarlierCopyRemoved()) hook(vtr::localfs::childPath(folder, name));
+    QString why;
+    const platform::Descriptor dir(platform::openOwnFolder(folder, false, &why));
+    if (!dir.isOpen()) {
+        VTR_LOG(2, QStringLiteral("\"%1\" is not removed: %2").arg(name, why));
+        return Removal::Failed;
+    }
+    const QByteArray from = QFile::encodeName(name);
+    QByteArray aside;
+    for (int attempt = 0; attempt < 16 && aside.isEmpty(); ++attempt) {
+        const QByteArray candidate =
+            ".clearing-" + QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ".tmp";
+        if (::renameat2(dir.get(), from.constData(), dir.get(), candidate.constData(), RENAME_NOREPLACE) == 0)
+            aside = candidate;
+        else if (errno != EEXIST)
+            return errno == ENOENT ? Removal::NotOurs : Removal::Failed;
+    }
+    if (aside.isEmpty()) return Removal::Failed;
+    vtr::localfs::ChangeInFolder change(folder);
+    struct stat st;
+    if (::fstatat(dir.get(), aside.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        stampOf(st) == stampOf(seen)) {
+        if (::unlinkat(dir.get(), aside.constData(), 0) == 0) {
+            change.removed(name);
+            return Removal::Removed;
+        }
+        VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" could not be removed: %3")
+                       .arg(name, folder, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    // Not the file checked (or it could not go): it takes its name again.
+    const QFileInfo parts(name);
+    for (qint64 n = 0; n <= 1000; ++n) {
+        const QString back =
+            n == 0 ? name : vtr::numberedName(parts.completeBaseName(), parts.suffix(), n);
+        if (::renameat2(dir.get(), aside.constData(), dir.get(), QFile::encodeName(back).constData(),
+                        RENAME_NOREPLACE) == 0) {
+            if (n > 0) {
+                change.removed(name);
+                change.added(back);
+                VTR_LOG(2, QStringLiteral("A file put under the name \"%1\" in \"%2\" while it was cleared is "
+                                          "now named \"%3\": another file took its name meanwhile.")
+                               .arg(name, folder, back));
+            }
+            return Removal::NotOurs;
+        }
+        if (errno != EEXIST) break;
+    }
+    VTR_LOG(2, QStringLiteral("A file put under the name \"%1\" in \"%2\" while it was cleared is kept as "
+                              "\"%3\".")
+                   .arg(name, folder, QFile::decodeName(aside)));
+    return Removal::NotOurs;
+}
+
+}  // namespace
+
+void MediaMigrator::setBeforeEarlierCopyRemovedForTesting(std::function<void(const QString &path)> hook)
+{
+    beforeEarlierCopyRemoved() = std::move(hook);
+}
+
 int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole)
 {
     if (!folder) return 0;
@@ -1094,11 +1174,10 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
             ++soleKept;
             continue;
         }
-        const QString path = vtr::localfs::childPath(folder->path(), id.name);
         // The file checked is the one removed, not one put there meanwhile.
-        struct stat now;
-        if (!vtr::localfs::lstatPath(path, &now) || stampOf(now) != stampOf(seen)) continue;
-        if (!VtrMacFileInfo::fileInfoWithPath(path)->remove()) {
+        const Removal removal = removeIfStill(folder->path(), id.name, seen);
+        if (removal == Removal::NotOurs) continue;
+        if (removal == Removal::Failed) {
             kept.append(id);
             if (!soleCopy) keptOthers.append(others.value(id.name));
             continue;

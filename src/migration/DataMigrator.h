@@ -161,6 +161,9 @@ public:
     // as it is, and stays recorded. Answers how many copies of ours stayed.
     enum class SoleCopies { Remove, Keep };
     static int clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole = SoleCopies::Remove);
+    // Tests: `hook` runs with an earlier copy's path once it is found to be
+    // ours and right before it is removed (empty: none).
+    static void setBeforeEarlierCopyRemovedForTesting(std::function<void(const QString &path)> hook);
     // What clearEarlierCopies() would remove, as far as the files' status
     // tells (their contents are not read: an estimate, quick enough for the
     // window's thread): all of it, and what of it is this computer's only copy.

@@ -150,6 +150,28 @@ TEST_F(DataMigratorBackups, AFileSwappedInWhileTheClearingChecksTheCopyStays)
         QDir(folder->path()).removeRecursively();
     }
     EXPECT_TRUE(swappedWhileRead) << "the swap never landed while the copy was read";
+
+    // The swap lands once the copy was read and found to be ours, right
+    // before it goes: the person's file stays under its name all the same.
+    const QString phone = testenv::makeTempDir(QStringLiteral("phone"));
+    testenv::writeFile(phone + QStringLiteral("/p"), "the earlier phone's photo");
+    ListedPhotos photos;
+    photos.listed = {itemFrom(phone + QStringLiteral("/p"), QStringLiteral("p.jpg"))};
+    photos.backupOldDeviceWithStatus(nullptr);
+    const auto target = WindowsPhone7LocalDevice::create({}, nullptr);
+    const VtrFileInfoPtr folder = target->preferredPhotosFolder();
+    photos.copyToDevice(target, 1 << 20, nullptr, nullptr);
+    const QString copy = folder->path() + QStringLiteral("/p.jpg");
+    const QString theirs = folder->path() + QStringLiteral("/theirs.tmp");
+    testenv::writeFile(theirs, "the person's own photo");
+    MediaMigrator::setBeforeEarlierCopyRemovedForTesting([&](const QString &path) {
+        EXPECT_EQ(path, copy);
+        EXPECT_EQ(::rename(QFile::encodeName(theirs).constData(), QFile::encodeName(path).constData()), 0);
+    });
+    MediaMigrator::clearEarlierCopies(folder);
+    MediaMigrator::setBeforeEarlierCopyRemovedForTesting({});
+    EXPECT_EQ(testenv::readFile(copy), QByteArray("the person's own photo"));
+    EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("p.jpg")});
 }
 
 }  // namespace
