@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkInformation>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QVariantList>
@@ -406,6 +407,68 @@ void HostEnvironmentChecks::runICloudCheck(NS_AppController &controller)
 
 // ---- helpers ---------------------------------------------------------------------------------
 
+namespace {
+
+// The system gives up on a path after this many links.
+constexpr int kMaxLinks = 40;
+
+// Where a chain of links that begins at `link` ends, taken one link at a
+// time: the first link's target, the last link and its target, and whether
+// that target is a folder or missing (`error`), or the chain comes back to a
+// link it passed or goes on beyond what the system follows.
+struct LinkChain
+{
+    QString firstTarget;
+    QString lastLink;
+    QString end;
+    int error = 0;
+    bool folder = false;
+    bool loop = false;
+    bool tooMany = false;
+};
+
+LinkChain followLinks(const QString &link)
+{
+    LinkChain chain;
+    QString current = link;
+    QSet<QString> seen{link};
+    for (int links = 1;; ++links) {
+        chain.lastLink = current;
+        QByteArray raw(4096, Qt::Uninitialized);
+        const ssize_t length = ::readlink(QFile::encodeName(current).constData(), raw.data(), size_t(raw.size()));
+        if (length < 0) {
+            chain.error = errno;
+            chain.end = current;
+            return chain;
+        }
+        raw.truncate(length);
+        // A relative target is read from the link's folder, as the system
+        // reads it (".." after a link included); it is named cleaned.
+        const QString target = QFile::decodeName(raw);
+        const QString path =
+            QDir::isAbsolutePath(target) ? target : QFileInfo(current).path() + QLatin1Char('/') + target;
+        chain.end = QDir::cleanPath(path);
+        if (chain.firstTarget.isEmpty()) chain.firstTarget = chain.end;
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+            chain.error = errno;
+            chain.tooMany = chain.error == ELOOP;
+            return chain;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            chain.folder = S_ISDIR(st.st_mode);
+            return chain;
+        }
+        chain.loop = seen.contains(chain.end);
+        chain.tooMany = links >= kMaxLinks;
+        if (chain.loop || chain.tooMany) return chain;
+        seen.insert(chain.end);
+        current = path;
+    }
+}
+
+}  // namespace
+
 namespace vtrenv {
 
 WriteProblem writeProblem(const QString &path)
@@ -427,19 +490,27 @@ WriteProblem writeProblem(const QString &path)
     if (S_ISLNK(here.st_mode)) {
         // A link to a folder is where the person keeps it; one to nothing
         // (a disk that is not plugged in) or to a file is in the way.
-        const QString target = QFileInfo(folder).symLinkTarget();
-        struct stat pointed;
-        if (::stat(native.constData(), &pointed) != 0) {
-            const int error = errno;
-            const QString cause =
-                error == ENOENT || error == ENOTDIR
-                    ? vtrLocalized("it is a link to \"%1\", which is missing").arg(target)
-                    : vtrLocalized("it is a link to \"%1\", which cannot be reached: %2").arg(target, systemReason(error));
-            return {folder, cause, Standing::LinkToNothing, target};
-        }
-        if (!S_ISDIR(pointed.st_mode))
-            return {folder, vtrLocalized("it is a link to \"%1\", which is not a folder").arg(target), Standing::LinkToFile,
-                    target};
+        const LinkChain chain = followLinks(folder);
+        // The first link's target, and the link of the chain whose target
+        // is what is wrong when that is another.
+        QString cause = vtrLocalized("it is a link to \"%1\"").arg(chain.firstTarget);
+        if (chain.lastLink != folder)
+            cause += vtrLocalized(", and the link \"%1\" points to \"%2\"").arg(chain.lastLink, chain.end);
+        if (chain.loop)
+            return {folder, vtrLocalized("it is a link that leads round a loop of links"), Standing::LinkLoop,
+                    chain.end, chain.lastLink};
+        if (chain.tooMany)
+            return {folder, vtrLocalized("it leads through more than %1 links, or round a loop of them").arg(kMaxLinks),
+                    Standing::LinkLoop, chain.end, chain.lastLink};
+        if (chain.error == ENOENT || chain.error == ENOTDIR)
+            return {folder, cause + vtrLocalized(", which is missing"), Standing::LinkToNothing, chain.end,
+                    chain.lastLink};
+        if (chain.error != 0)
+            return {folder, cause + vtrLocalized(", which cannot be reached: %1").arg(systemReason(chain.error)),
+                    Standing::LinkToNothing, chain.end, chain.lastLink};
+        if (!chain.folder)
+            return {folder, cause + vtrLocalized(", which is not a folder"), Standing::LinkToFile, chain.end,
+                    chain.lastLink};
     } else if (!S_ISDIR(here.st_mode)) {
         return {folder, systemReason(ENOTDIR), Standing::File};
     }
@@ -453,8 +524,13 @@ QString remedyFor(const WriteProblem &problem)
     case WriteProblem::Standing::Unwritable: break;
     case WriteProblem::Standing::File: return vtrLocalized("Move the file that is in the way of the folder");
     case WriteProblem::Standing::LinkToNothing:
+        if (!problem.lastLink.isEmpty() && problem.lastLink != problem.folder)
+            return vtrLocalized("Plug in the disk that holds \"%1\" or remove the link \"%2\"")
+                .arg(problem.linkTarget, problem.lastLink);
         return vtrLocalized("Plug in the disk that holds \"%1\" or remove the link").arg(problem.linkTarget);
     case WriteProblem::Standing::LinkToFile: return vtrLocalized("Point the link to a folder or remove it");
+    case WriteProblem::Standing::LinkLoop:
+        return vtrLocalized("Remove the link \"%1\"").arg(problem.folder);
     }
     return vtrLocalized("Make the folder writable");
 }

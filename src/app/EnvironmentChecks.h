@@ -38,22 +38,27 @@ namespace vtrenv {
 // the nearest existing folder on the way that this user cannot write, with
 // the system's reason ("Permission denied"); or what stands there instead of
 // a folder: a file, or a link whose target is missing or is not a folder (a
-// disk that is not plugged in), the cause then saying where the link points.
-// A link to a folder is where the person keeps that folder. Empty when
-// nothing stands in the way.
+// disk that is not plugged in), the cause then saying where the link points;
+// a chain of links is followed to its end (at most 40 links, as the system
+// does), naming the link whose target is missing and that target, and a loop
+// of links is said to be one. A link to a folder is where the person keeps
+// that folder. Empty when nothing stands in the way.
 struct WriteProblem
 {
-    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile };
+    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop };
     QString folder;
     QString cause;
     Standing standing = Standing::Unwritable;
+    // Where the chain of links ends, and its last link (the folder itself
+    // when it is the only one).
     QString linkTarget = QString();
+    QString lastLink = QString();
     bool isEmpty() const { return cause.isEmpty(); }
 };
 WriteProblem writeProblem(const QString &path);
 // What the person can do about `problem`, as the start of a sentence: "Make
 // the folder writable", or move the file that is in the way, or bring back
-// what the link points to.
+// what the link points to, or remove a link that leads round a loop.
 QString remedyFor(const WriteProblem &problem);
 // "The folder "<folder>" cannot be written: <cause>." naming, when the folder
 // that stands in the way is another, the one that was wanted too.

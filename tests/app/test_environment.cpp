@@ -171,10 +171,13 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
     // A link to a folder is where the person keeps it, by that folder's
     // modes; a file, or a link to nothing (a disk that is not plugged in) or
     // to a file, stands in the way of the folder and of what would be made
-    // in it, and the link is named with where it points.
+    // in it, and the link is named with where it points. A chain of links is
+    // followed to the link whose target is missing; a loop is said to be one.
+    // Each says what to do.
     using Standing = vtrenv::WriteProblem::Standing;
     const QString shut = root + QStringLiteral("/shut"), file = root + QStringLiteral("/file");
-    const QString unplugged = root + QStringLiteral("/unplugged/Music");
+    const QString unplugged = root + QStringLiteral("/unplugged/Music"), hop = root + QStringLiteral("/hop");
+    const QString loop = root + QStringLiteral("/loop");
     ASSERT_TRUE(QDir().mkpath(shut));
     ASSERT_EQ(::chmod(QFile::encodeName(shut).constData(), 0555), 0);
     testenv::writeFile(file, "not a folder");
@@ -183,18 +186,33 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         const char *name;
         QString target;  // of the link; none: `file` itself
         Standing standing;
-        QString cause;  // a part of it; none: writable
-    } inTheWay[] = {{"link to an open folder", root + QStringLiteral("/open"), Standing::Unwritable, QString()},
-                    {"link to a read-only folder", shut, Standing::Unwritable, denied},
-                    {"file", QString(), Standing::File, QString::fromLocal8Bit(std::strerror(ENOTDIR))},
-                    {"link to nothing", unplugged, Standing::LinkToNothing, QLatin1Char('"') + unplugged + QStringLiteral("\", which is missing")},
-                    {"link to a file", file, Standing::LinkToFile, QLatin1Char('"') + file + QStringLiteral("\", which is not a folder")}};
+        QString cause;            // a part of it; none: writable
+        QString remedy;           // a part of it
+        QString via = QString();  // a link on the way to `target`
+    } inTheWay[] = {
+        {"link to an open folder", root + QStringLiteral("/open"), Standing::Unwritable, QString(), QString()},
+        {"link to a read-only folder", shut, Standing::Unwritable, denied, QStringLiteral("writable")},
+        {"file", QString(), Standing::File, QString::fromLocal8Bit(std::strerror(ENOTDIR)),
+         QStringLiteral("in the way")},
+        {"link to nothing", unplugged, Standing::LinkToNothing,
+         QLatin1Char('"') + unplugged + QStringLiteral("\", which is missing"),
+         QStringLiteral("Plug in the disk that holds \"%1\" or remove the link").arg(unplugged)},
+        {"link to a file", file, Standing::LinkToFile,
+         QLatin1Char('"') + file + QStringLiteral("\", which is not a folder"), QStringLiteral("Point the link")},
+        {"link to a link to nothing", unplugged, Standing::LinkToNothing,
+         QStringLiteral("\"%1\" points to \"%2\", which is missing").arg(hop, unplugged),
+         QStringLiteral("Plug in the disk that holds \"%1\" or remove the link \"%2\"").arg(unplugged, hop), hop},
+        {"link to itself", root + QStringLiteral("/link to itself"), Standing::LinkLoop,
+         QStringLiteral("loop of links"), QStringLiteral("Remove the link \"%1/link to itself\"").arg(root)},
+        {"link into a loop", loop, Standing::LinkLoop, QStringLiteral("loop of links"),
+         QStringLiteral("Remove the link"), loop}};
     for (const auto &c : inTheWay) {
         SCOPED_TRACE(c.name);
         QString standing = file;
         if (!c.target.isEmpty()) {
             standing = root + QStringLiteral("/") + QLatin1String(c.name);
-            link(c.target, standing);
+            if (!c.via.isEmpty() && !QFileInfo(c.via).isSymLink()) link(c.target, c.via);
+            link(c.via.isEmpty() ? c.target : c.via, standing);
         }
         for (const QString &path : {standing, standing + QStringLiteral("/Music")}) {
             const vtrenv::WriteProblem problem = vtrenv::writeProblem(path);
@@ -203,6 +221,7 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
             EXPECT_EQ(problem.folder, standing);
             EXPECT_EQ(problem.standing, c.standing);
             EXPECT_TRUE(problem.cause.contains(c.cause)) << problem.cause.toStdString();
+            EXPECT_TRUE(vtrenv::remedyFor(problem).contains(c.remedy)) << vtrenv::remedyFor(problem).toStdString();
         }
     }
     ::chmod(QFile::encodeName(shut).constData(), 0755);
