@@ -171,11 +171,35 @@ bool folderForNewPhoneQuits(NS_AppController &controller, const vtrenv::WritePro
                       true);
 }
 
+// The library's other folders that stand in the way, each with what to do
+// about it, as lines to go with the one an alert is about: every one is named
+// at once, so that the person sets them all right in one round. A pictures
+// folder that is there counts only for the photos, which say it themselves.
+QString otherFoldersInTheWay(NS_AppController &controller, const QString &named,
+                             const std::function<bool(const vtrenv::WriteProblem &)> &saidAlready)
+{
+    QStringList lines;
+    for (const auto location :
+         {QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation, QStandardPaths::PicturesLocation}) {
+        const QString folder = QDir::cleanPath(QStandardPaths::writableLocation(location));
+        if (folder.isEmpty() || folder == QDir::cleanPath(named) || vtrenv::libraryProblemTold(controller, folder))
+            continue;
+        if (location == QStandardPaths::PicturesLocation && QFileInfo(folder).isDir()) continue;
+        const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
+        if (problem.isEmpty() || saidAlready(problem)) continue;
+        vtrenv::noteLibraryProblemTold(controller, folder);
+        lines.append(vtrenv::describeWriteProblem(problem, folder) + QLatin1Char(' ') + vtrenv::remedyFor(problem) +
+                     QLatin1Char('.'));
+    }
+    return lines.isEmpty() ? QString() : QStringLiteral("\n") + lines.join(QLatin1Char('\n'));
+}
+
 // A library folder that cannot be made, said once at the start for the kinds
 // it stops: music is then not moved (the library takes no music without it)
 // and videos reach the new phone without being filed; photos need only their
 // own folder.
-bool libraryFolderQuits(NS_AppController &controller, const QString &folder, const vtrenv::WriteProblem &problem)
+bool libraryFolderQuits(NS_AppController &controller, const QString &folder, const vtrenv::WriteProblem &problem,
+                        const QString &others)
 {
     const bool music = folder == QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
     const bool videos = folder == QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
@@ -188,7 +212,7 @@ bool libraryFolderQuits(NS_AppController &controller, const QString &folder, con
                              .arg(vtrenv::remedyFor(problem));
     vtrenv::noteLibraryProblemTold(controller, folder);
     return alertQuits(controller, title,
-                      vtrenv::describeWriteProblem(problem, folder) + QStringLiteral("\n\n") + what, true);
+                      vtrenv::describeWriteProblem(problem, folder) + others + QStringLiteral("\n\n") + what, true);
 }
 
 // Where the desktop keeps pictures, which the library host makes when it
@@ -239,13 +263,16 @@ void turnOnKindsTheLibraryStopped(NS_AppController &controller)
 // nothing: the files still reach the new phone, only the library cannot
 // add them. The person hears it at the start, as for the folders that stop
 // a kind, rather than first on the last page.
-bool unfiledKindsQuit(NS_AppController &controller, const std::function<bool(const vtrenv::WriteProblem &)> &saidAlready)
+bool unfiledKindsQuit(NS_AppController &controller,
+                      const std::function<bool(const vtrenv::WriteProblem &)> &saidAlready, bool musicStopped)
 {
     QStringList reasons;
     bool music = false, videos = false;
     const std::pair<QStandardPaths::StandardLocation, bool *> folders[] = {{QStandardPaths::MusicLocation, &music},
                                                                          {QStandardPaths::MoviesLocation, &videos}};
     for (const auto &[location, concerned] : folders) {
+        // Music that does not move is not copied unfiled either.
+        if (musicStopped && concerned == &music) continue;
         const QString folder = QDir::cleanPath(QStandardPaths::writableLocation(location));
         // A folder that is missing is one the library makes, or cannot make.
         if (folder.isEmpty() || !QFileInfo(folder).isDir()) continue;
@@ -364,11 +391,15 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
         const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
         if (!vtrenv::libraryProblemTold(controller, picturesFolder)) {
             vtrenv::noteLibraryProblemTold(controller, picturesFolder);
+            // The music it stops needs the library's other folders too.
+            const QString others =
+                libraryToo ? otherFoldersInTheWay(controller, picturesFolder, saidAlready) : QString();
             if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
-                           reason + QStringLiteral("\n\n") +
-                               (libraryToo ? vtrLocalized("Your music is not moved either, and your videos are copied to "
-                                                          "your new phone without being added to your video library. ")
-                                           : QString()) +
+                           reason + others + QStringLiteral("\n\n") +
+                               (libraryToo
+                                    ? vtrLocalized("Your music is not moved either, and your videos are copied to "
+                                                   "your new phone without being added to your video library. ")
+                                    : QString()) +
                                vtrLocalized("You can continue if you would like to transfer other data, or quit "
                                             "and %1.")
                                    .arg(vtrenv::asClause(vtrenv::remedyFor(pictures)))))
@@ -378,17 +409,22 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     }
     // The music library needs all of its folders: one that cannot be made
     // stops the music, and is said for the kinds it stops unless it was
-    // said already.
+    // said already. The folders that leave the music or videos unfiled are
+    // said with it, or on their own.
+    const bool musicStopped = !blockedProblem.isEmpty() && !saidAlready(blockedProblem);
     if (saidAlready(blockedProblem)) {
         vtrenv::noteLibraryProblemTold(controller, blocked);
-    } else if (!blockedProblem.isEmpty()) {
-        if (libraryToo) vtrenv::noteLibraryProblemTold(controller, blocked);
-        else if (!vtrenv::libraryProblemTold(controller, blocked) && libraryFolderQuits(controller, blocked, blockedProblem))
-            return false;
+    } else if (musicStopped) {
+        if (libraryToo) {
+            vtrenv::noteLibraryProblemTold(controller, blocked);
+        } else if (!vtrenv::libraryProblemTold(controller, blocked)) {
+            if (libraryFolderQuits(controller, blocked, blockedProblem,
+                                   otherFoldersInTheWay(controller, blocked, saidAlready)))
+                return false;
+        }
         stopKind(controller, "music", vtrenv::describeMusicLibraryProblem(blockedProblem, blocked));
-    } else if (unfiledKindsQuit(controller, saidAlready)) {
-        return false;
     }
+    if (unfiledKindsQuit(controller, saidAlready, musicStopped)) return false;
     return !controller.isTerminated();
 }
 

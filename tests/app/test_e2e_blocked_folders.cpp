@@ -1,10 +1,12 @@
 // Each family of phone against each way the desktop's library folders can
 // stand in the way (none, music 555, a file in place of the videos or the
 // pictures folder, pictures 555, a link to a disk that is not plugged in in
-// place of the pictures or the music folder): what the start says, what the
-// choose page offers, what "Ready to move" promises, what the last page says
-// and what reaches the new phone's folder agree, and a kind that nothing
-// stopped lands as in the unblocked run. An iPhone's media are never filed
+// place of the pictures or the music folder; all three at once, through a
+// chain of links, a loop of links and a folder 555; a music folder that
+// becomes a link to nothing after the start): what the start (or the copy)
+// says, what the choose page offers, what "Ready to move" promises, what the
+// last page says and what reaches the new phone's folder agree, and a kind
+// that nothing stopped lands as in the unblocked run. An iPhone's media are never filed
 // into those folders, so nothing of them stops it and its run makes none of
 // them. A kind that does not move is counted from the phone's listing:
 // nothing of it is fetched, so it takes none of the space of what moves. File
@@ -55,7 +57,11 @@ namespace {
 using e2e::kAndroid;
 using e2e::kBlackBerry;
 using e2e::kIPhone;
-enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555, PicturesLink, MusicLink };
+enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555, PicturesLink, MusicLink, AllThree, MusicLinkLate };
+// How a user folder stands: a folder, one of mode 555, a file, a link to a
+// disk that is not plugged in, the same through a second link, a link to
+// itself.
+enum class Way { Open, Shut, File, Link, Chain, Loop };
 enum Kind { kMusic, kPhotos, kVideos };
 const char *const kKindNames[] = {"Music", "Photos", "Videos"};
 const char *const kUserFolders[] = {"Music", "Pictures", "Videos"};
@@ -211,54 +217,93 @@ Holding holding(int family, Kind k)
     return (family == kAndroid ? android : family == kIPhone ? iphone : blackberry)[k];
 }
 
+// Where a link to nothing in place of a user folder points, and the second
+// link of a chain.
+QString unpluggedFolder(Kind k) { return testenv::root() + QStringLiteral("/unplugged disk/") + QLatin1String(kUserFolders[k]); }
+QString secondLink() { return QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/M2"); }
+
 struct Expected
 {
+    Way way[3] = {};    // how each user folder stands at the start
+    bool late = false;  // the music folder becomes a link to nothing after the start
     bool stopped[3] = {};
     bool unfiled[3] = {};
-    QString alert;
-    QString folder;    // the folder in the way
-    QString pointsTo;  // where the link in its place leads
-    QString remedy;    // what the alert tells the person to do
+    bool stoppedLate = false;  // the music, by the copy
+    QStringList alerts;
+    QString named[3];  // the folder each kind's line names, when not moved or not filed
+
+    // What the alert naming folder `k` says of what stands there and what to do.
+    QStringList remedy(Kind k) const
+    {
+        switch (late && k == kMusic ? Way::Link : way[k]) {
+        case Way::Open: break;
+        case Way::Shut: return {QStringLiteral("writable")};
+        case Way::File: return {QStringLiteral("in the way")};
+        case Way::Link: return {unpluggedFolder(k)};
+        case Way::Chain: return {secondLink(), unpluggedFolder(k)};
+        case Way::Loop: return {QStringLiteral("loop of links"), QStringLiteral("Remove the link")};
+        }
+        return {};
+    }
+    bool inTheWay(Kind k) const { return way[k] != Way::Open || (late && k == kMusic); }
 };
 
 Expected expectedFor(int family, Blocked blocked)
 {
     Expected e;
-    if (blocked == Blocked::None) return e;
-    const bool music = blocked == Blocked::Music555 || blocked == Blocked::MusicLink;
-    e.folder = userFolder(music ? kMusic : blocked == Blocked::VideosFile ? kVideos : kPhotos);
-    const bool link = blocked == Blocked::PicturesLink || blocked == Blocked::MusicLink;
-    if (link) e.pointsTo = testenv::root() + QStringLiteral("/unplugged disk/") + QFileInfo(e.folder).fileName();
-    const bool file = blocked == Blocked::VideosFile || blocked == Blocked::PicturesFile;
-    e.remedy = link ? e.pointsTo : file ? QStringLiteral("in the way") : QStringLiteral("writable");
-    // Nothing of an iPhone is filed into the desktop's folders.
-    if (family == kIPhone) return e;
+    const QString photosTitle = QStringLiteral("The folder for your photos cannot be written.");
+    const QString musicTitle = QStringLiteral("Your music cannot be added to your music library.");
     switch (blocked) {
     case Blocked::None: break;
     case Blocked::Music555:
+        e.way[kMusic] = Way::Shut;
         e.unfiled[kMusic] = true;
-        e.alert = QStringLiteral("Your music cannot be added to your music library.");
+        e.alerts = {musicTitle};
         break;
     case Blocked::VideosFile:
+        e.way[kVideos] = Way::File;
         e.stopped[kMusic] = e.unfiled[kVideos] = true;
-        e.alert = QStringLiteral("Your videos cannot be added to your video library.");
+        e.alerts = {QStringLiteral("Your videos cannot be added to your video library.")};
         break;
     // A link to nothing stands in the way as a file does.
     case Blocked::PicturesFile:
     case Blocked::PicturesLink:
+        e.way[kPhotos] = blocked == Blocked::PicturesFile ? Way::File : Way::Link;
         e.stopped[kMusic] = e.stopped[kPhotos] = e.unfiled[kVideos] = true;
-        e.alert = QStringLiteral("The folder for your photos cannot be written.");
+        e.alerts = {photosTitle};
         break;
     case Blocked::Pictures555:
+        e.way[kPhotos] = Way::Shut;
         e.stopped[kPhotos] = true;
-        e.alert = QStringLiteral("The folder for your photos cannot be written.");
+        e.alerts = {photosTitle};
         break;
     case Blocked::MusicLink:
+        e.way[kMusic] = Way::Link;
         e.stopped[kMusic] = e.unfiled[kVideos] = true;
-        e.alert = QStringLiteral("Your music cannot be added to your music library.");
+        e.alerts = {musicTitle};
+        break;
+    // Every folder is named at the start, each with what to do about it.
+    case Blocked::AllThree:
+        e.way[kMusic] = Way::Chain;
+        e.way[kPhotos] = Way::Loop;
+        e.way[kVideos] = Way::Shut;
+        e.stopped[kMusic] = e.stopped[kPhotos] = e.unfiled[kVideos] = true;
+        e.alerts = {photosTitle, musicTitle};
+        break;
+    // The copy meets it, and says it with what to do.
+    case Blocked::MusicLinkLate:
+        e.late = true;
+        e.stoppedLate = e.unfiled[kVideos] = true;
+        e.alerts = {musicTitle};
         break;
     }
-    return e;
+    // A line names its own folder, or the one that stops the music library.
+    Kind first = kMusic;
+    for (const Kind k : {kVideos, kPhotos})
+        if (!e.inTheWay(first) && e.inTheWay(k)) first = k;
+    for (const Kind k : {kMusic, kPhotos, kVideos}) e.named[k] = userFolder(e.inTheWay(k) ? k : first);
+    // Nothing of an iPhone is filed into the desktop's folders.
+    return family == kIPhone ? Expected{{e.way[0], e.way[1], e.way[2]}, e.late} : e;
 }
 
 struct Case
@@ -278,36 +323,57 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
     setUserFolders();
     const ModesRestored restore;
     const Expected e = expectedFor(c.family, c.blocked);
+    const auto linkToNothing = [](Kind k) { return QFile::link(unpluggedFolder(k), userFolder(k)); };
     for (const Kind k : {kMusic, kPhotos, kVideos}) {
         const QString folder = userFolder(k);
-        if (folder != e.folder) {
-            if (c.family != kIPhone) ASSERT_TRUE(QDir().mkpath(folder));
-        } else if (!e.pointsTo.isEmpty()) {
-            ASSERT_TRUE(QFile::link(e.pointsTo, folder));
-        } else if (c.blocked == Blocked::VideosFile || c.blocked == Blocked::PicturesFile) {
-            testenv::writeFile(folder, "not a folder");
-        } else {
+        switch (e.way[k]) {
+        case Way::Open:
+            if (c.family != kIPhone || (e.late && k == kMusic)) ASSERT_TRUE(QDir().mkpath(folder));
+            break;
+        case Way::Shut:
             ASSERT_TRUE(QDir().mkpath(folder));
             ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+            break;
+        case Way::File: testenv::writeFile(folder, "not a folder"); break;
+        case Way::Link: ASSERT_TRUE(linkToNothing(k)); break;
+        case Way::Chain: ASSERT_TRUE(QFile::link(unpluggedFolder(k), secondLink()) && QFile::link(secondLink(), folder)); break;
+        case Way::Loop: ASSERT_TRUE(QFile::link(folder, folder)); break;
         }
     }
 
     FamilyRun run(c.family);
-    ASSERT_TRUE(run.toTheEnd());
     NS_AppController &w = run.run->h.wizard();
+    // The music folder goes once the start has passed it: on the summary page.
+    bool wentLate = false;
+    if (e.late)
+        QObject::connect(&w, &NS_AppController::stateEntered, [&](int state) {
+            if (state == 14 && !wentLate)
+                wentLate = QDir(userFolder(kMusic)).removeRecursively() && linkToNothing(kMusic);
+        });
+    ASSERT_TRUE(run.toTheEnd());
+    EXPECT_EQ(wentLate, e.late);
 
-    // The start says it once, for what the folder stops or leaves unfiled,
+    // The start (or the copy) says it once, naming every folder in the way
     // with what stands there and what to do about it.
     const QStringList titles = run.run->h.alerts.titles();
-    EXPECT_EQ(titles.filter(QStringLiteral("cannot be")), e.alert.isEmpty() ? QStringList() : QStringList{e.alert})
-        << qPrintable(titles.join('|'));
-    if (!e.alert.isEmpty() && titles.contains(e.alert)) {
-        const QString text = run.run->h.alerts.shown().at(titles.indexOf(e.alert)).informativeText;
-        EXPECT_TRUE(text.contains(e.folder) && text.contains(e.remedy)) << text.toStdString();
-        EXPECT_EQ(text.contains(QStringLiteral("writable")), e.remedy == QStringLiteral("writable")) << text.toStdString();
+    EXPECT_EQ(titles.filter(QStringLiteral("cannot be")), e.alerts) << qPrintable(titles.join('|'));
+    for (const Kind k : {kMusic, kPhotos, kVideos}) {
+        if (e.alerts.isEmpty() || !e.inTheWay(k)) continue;
+        SCOPED_TRACE(kUserFolders[k]);
+        QString text;
+        for (const AlertRequest &alert : run.run->h.alerts.shown())
+            if (e.alerts.contains(alert.messageText) && alert.informativeText.contains(userFolder(k)))
+                text = alert.informativeText;
+        for (const QString &part : e.remedy(k))
+            EXPECT_TRUE(text.contains(part, Qt::CaseInsensitive)) << text.toStdString();
+        // Named alone, it is told no other folder's remedy.
+        bool alone = true;
+        for (const Kind other : {kMusic, kPhotos, kVideos})
+            alone = alone && (other == k || !e.inTheWay(other) || !text.contains(userFolder(other)));
+        if (alone) EXPECT_EQ(text.contains(QStringLiteral("writable")), e.way[k] == Way::Shut) << text.toStdString();
     }
     EXPECT_FALSE(titles.contains(kNotConfigured));
-    bool anyStopped = false;
+    bool anyStopped = e.stoppedLate;
     for (const Kind k : {kMusic, kPhotos, kVideos}) {
         SCOPED_TRACE(kKindNames[k]);
         const QString name = QLatin1String(kKindNames[k]);
@@ -318,18 +384,22 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
         EXPECT_EQ(run.offered[k], !e.stopped[k]);
         EXPECT_EQ(run.ready.contains(QStringLiteral("Skipping ") + name), e.stopped[k]) << qPrintable(run.ready.join('|'));
         if (e.stopped[k]) {
-            EXPECT_TRUE(run.chooseText.contains(name + QStringLiteral(": ")) && run.chooseText.contains(e.folder))
+            EXPECT_TRUE(run.chooseText.contains(name + QStringLiteral(": ")) && run.chooseText.contains(e.named[k]))
                 << run.chooseText.toStdString();
-            EXPECT_TRUE(line.startsWith(QLatin1String(held.line) + QStringLiteral(" - Not moved: ")) && line.contains(e.folder))
+        } else {
+            EXPECT_FALSE(run.chooseText.contains(name + QStringLiteral(": "))) << run.chooseText.toStdString();
+            EXPECT_EQ(run.ready.filter(QLatin1String(held.line)).size(), 1) << qPrintable(run.ready.join('|'));
+        }
+        if (e.stopped[k] || (e.stoppedLate && k == kMusic)) {
+            EXPECT_TRUE(line.startsWith(QLatin1String(held.line) + QStringLiteral(" - Not moved: ")) &&
+                        line.contains(e.named[k]))
                 << line.toStdString();
             EXPECT_EQ(landed.files, 0);
             continue;
         }
-        EXPECT_FALSE(run.chooseText.contains(name + QStringLiteral(": "))) << run.chooseText.toStdString();
-        EXPECT_EQ(run.ready.filter(QLatin1String(held.line)).size(), 1) << qPrintable(run.ready.join('|'));
         if (e.unfiled[k])
             EXPECT_TRUE(line.startsWith(QLatin1String(held.line) + QStringLiteral(" - Done (")) &&
-                        line.contains(QStringLiteral("could not be added to your")) && line.contains(e.folder))
+                        line.contains(QStringLiteral("could not be added to your")) && line.contains(e.named[k]))
                 << line.toStdString();
         else
             EXPECT_EQ(line, QLatin1String(held.line) + QStringLiteral(" - Done"));
@@ -342,8 +412,12 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
     // Nor is any of them made for an iPhone.
     if (c.family == kIPhone)
         for (const Kind k : {kMusic, kPhotos, kVideos})
-            EXPECT_EQ(QFileInfo(userFolder(k)).isSymLink() || QFileInfo::exists(userFolder(k)), userFolder(k) == e.folder)
+            EXPECT_EQ(QFileInfo(userFolder(k)).isSymLink() || QFileInfo::exists(userFolder(k)), e.inTheWay(k))
                 << kUserFolders[k];
+    // The one-step road never stops for the music library: a folder that
+    // went after the start leaves its songs copied but not filed there,
+    // which its lines say.
+    if (e.late) return;
 
     // The one-step road from the last page says the same of the media, and
     // its heading agrees with its lines (its contacts and calendars are not
@@ -365,7 +439,8 @@ std::string caseName(const testing::TestParamInfo<Case> &info)
 {
     static const char *const families[] = {"", "Android", "IPhone", "BlackBerry"};
     static const char *const blocked[] = {"Unblocked",   "Music555", "VideosAFile", "PicturesAFile",
-                                          "Pictures555", "PicturesALinkToNothing", "MusicALinkToNothing"};
+                                          "Pictures555", "PicturesALinkToNothing", "MusicALinkToNothing",
+                                          "MusicThroughALinkPicturesALoopAndVideos555", "MusicALinkToNothingAfterTheStart"};
     return std::string(families[info.param.family]) + blocked[int(info.param.blocked)];
 }
 
@@ -374,7 +449,8 @@ std::vector<Case> allCases()
     std::vector<Case> cases;
     for (const int family : {kAndroid, kIPhone, kBlackBerry})
         for (const Blocked b : {Blocked::None, Blocked::Music555, Blocked::VideosFile, Blocked::PicturesFile,
-                                Blocked::Pictures555, Blocked::PicturesLink, Blocked::MusicLink})
+                                Blocked::Pictures555, Blocked::PicturesLink, Blocked::MusicLink, Blocked::AllThree,
+                                Blocked::MusicLinkLate})
             cases.push_back({family, b});
     return cases;
 }
