@@ -1,5 +1,7 @@
 #include "app/MediaTransfer.h"
 
+#include "foundation/Saturating.h"
+
 #include <algorithm>
 
 namespace vtrmedia {
@@ -52,18 +54,21 @@ void shareBudget(qint64 available, Budgets &kinds)
 
 qint64 spaceToFree(qint64 freeSpaceOnVolume, const Budgets &kinds)
 {
+    // The sizes are what the phone lists: their sum, and what is added to
+    // it, stop at the largest size rather than wrap.
     qint64 need = 0;
     for (const KindBudget &k : kinds)
-        if (k.included) need += std::max<qint64>(k.need, 0);
+        if (k.included) need = vtr::saturatingAdd(need, std::max<qint64>(k.need, 0));
     const qint64 n = includedCount(kinds);
     if (n == 0) return 0;
-    const qint64 least = std::max<qint64>(0, kReservedBytes + need - freeSpaceOnVolume);
+    const qint64 free = std::max<qint64>(freeSpaceOnVolume, 0);
+    const qint64 least = std::max<qint64>(0, vtr::saturatingAdd(kReservedBytes, need) - free);
     // The first shares and the last carry each drop less than one byte per
     // kind: at most 2 (n - 1) bytes beyond the bare difference are needed.
     qint64 extra = least;
-    for (; n > 1 && extra < least + 2 * (n - 1); ++extra) {
+    for (; n > 1 && extra < vtr::saturatingAdd(least, 2 * (n - 1)); ++extra) {
         Budgets shared = kinds;
-        shareBudget(freeSpaceOnVolume + extra - kReservedBytes, shared);
+        shareBudget(vtr::saturatingAdd(free, extra) - kReservedBytes, shared);
         if (std::all_of(shared.begin(), shared.end(),
                         [](const KindBudget &k) { return !k.included || k.space >= k.need; }))
             break;

@@ -9,6 +9,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "foundation/Saturating.h"
 #include "migration/PhoneReads.h"
 #include "migration/iAppImporter.h"
 #include "pim/ContactDatabase.h"
@@ -17,6 +18,7 @@
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/TaskDatabase.h"
 #include "pim/store/SyncStore.h"
+#include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -254,6 +256,25 @@ QString diskOf(const QString &path)
         existing = QFileInfo(existing).path();
     const QStorageInfo disk(existing);
     return disk.isValid() ? disk.rootPath() : existing;
+}
+
+// The program's temporary folder, which holds the old phone's backups; empty
+// when there is none.
+QString temporaryFolderPath()
+{
+    try {
+        return platform::temporaryFolder();
+    } catch (const VtrException &) {
+        return QString();
+    }
+}
+
+// "music", "music and videos", "music, photos and videos".
+QString listOfKinds(QStringList kinds)
+{
+    if (kinds.size() < 2) return kinds.value(0);
+    const QString last = kinds.takeLast();
+    return vtrLocalized("%1 and %2").arg(kinds.join(QStringLiteral(", ")), last);
 }
 
 // The new phone's folder for a kind, by path, whether or not it could be made.
@@ -763,33 +784,64 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         }
     }
 
-    QStringList starved;
+    QStringList starved, partly;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         if (!ticked[k]) continue;
         options.insert(QLatin1String(kSpaceKeys[k]), estimate.space[k]);
-        if (estimate.space[k] <= 0 && estimate.need[k] > 0)
-            starved.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
-        else
-            options.insert(QLatin1String(kClearKeys[k]), true);
+        const QString word = vtrLocalized(QString::fromLatin1(kKindKeys[k]));
+        if (estimate.space[k] <= 0 && estimate.need[k] > 0) {
+            starved.append(word);
+            continue;
+        }
+        options.insert(QLatin1String(kClearKeys[k]), true);
+        if (estimate.numToCopy[k] < estimate.total[k]) (estimate.numToCopy[k] == 0 ? starved : partly).append(word);
     }
-    if (!starved.isEmpty()) {
+    if (!starved.isEmpty() || !partly.isEmpty()) {
         // The new phone's folder lies on this computer's disk: the person is
-        // told which, and how much to free there for all of the media.
+        // told which, and how much to free there for all of the media. A
+        // kind that a library folder stops counts as the phone lists it:
+        // once the folder is set right it is chosen too, its earlier copies
+        // are cleared for it, and its backup takes room on the disk that
+        // holds the temporary folder.
         vtrmedia::Budgets budgets;
-        for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
-            budgets[k] = {ticked[k], estimate.need[k], 0};
+        QStringList covered;
+        qint64 freeThen = vtr::saturatingAdd(free, reclaimable);
+        qint64 backups = 0;
+        for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+            const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+            const bool stopped = !ticked[k] && migrator && !controller.stoppedKindReason(phaseOf(k)).isEmpty();
+            qint64 need = estimate.need[k];
+            if (stopped) {
+                need = 0;
+                for (const MediaItem &item : migrator->items())
+                    need = vtr::saturatingAdd(need, std::max<qint64>(item.size, 0));
+                freeThen =
+                    vtr::saturatingAdd(freeThen, MediaMigrator::bytesOfEarlierCopies(targetFolderOf(*target, k)));
+                backups = vtr::saturatingAdd(backups, need);
+            }
+            budgets[k] = {ticked[k] || stopped, need, 0};
+            if (ticked[k] || stopped) covered.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
+        }
         const QString folder = target->preferredStorageInfo() ? target->preferredStorageInfo()->path()
                                                               : WindowsPhone7LocalDevice::storageFolderPath();
+        if (const QString temporary = temporaryFolderPath(); temporary.isEmpty() || diskOf(temporary) != diskOf(folder))
+            backups = 0;
+        QStringList kinds;
+        if (!starved.isEmpty())
+            kinds << vtrLocalized("These kinds will not be copied: %@.")
+                         .replace(QStringLiteral("%@"), starved.join(QStringLiteral(", ")));
+        if (!partly.isEmpty())
+            kinds << vtrLocalized("Only a part of these will be copied: %@.")
+                         .replace(QStringLiteral("%@"), partly.join(QStringLiteral(", ")));
         AlertRequest request;
         request.messageText = vtrLocalized("There is not enough space on your new device for all of your media.");
         request.informativeText =
-            vtrLocalized("These kinds will not be copied: %@.")
-                .replace(QStringLiteral("%@"), starved.join(QStringLiteral(", "))) +
-            QStringLiteral("\n\n") +
+            kinds.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
             vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always left "
-                         "free. Free %4 more on that disk, then transfer again to move all of your media.")
+                         "free. Free %4 more on that disk, then transfer again to move all of your %5.")
                 .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),
-                     bytesText(vtrmedia::spaceToFree(free + reclaimable, budgets)));
+                     bytesText(vtr::saturatingAdd(vtrmedia::spaceToFree(freeThen, budgets), backups)),
+                     listOfKinds(covered));
         request.buttons = {vtrLocalized("OK")};
         request.cancelButton = 0;
         request.style = AlertRequest::Style::Informational;
@@ -865,7 +917,15 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         }
     }
     const int items = migrator->numItemsToCopy();
-    const int fitting = int(migrator->itemsThatFitInBytes(budget).size());
+    const QList<MediaItem> fit = migrator->itemsThatFitInBytes(budget);
+    const int fitting = int(fit.size());
+    // What of the kind was left out for want of space, in bytes.
+    qint64 listed = 0, fitted = 0;
+    for (const MediaItem &item : migrator->items())
+        listed = vtr::saturatingAdd(listed, std::max<qint64>(item.size, 0));
+    for (const MediaItem &item : fit)
+        fitted = vtr::saturatingAdd(fitted, std::max<qint64>(item.size, 0));
+    const qint64 leftOut = listed - fitted;
     try {
         migrator->copyToDevice(target, budget, &controller, importer.get());
     } catch (const VtrException &) {
@@ -883,7 +943,8 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
     } else {
         QStringList notes;
         if (copied < fitting) notes << vtrLocalized("%1 could not be copied").arg(fitting - copied);
-        if (fitting < items) notes << vtrLocalized("%1 did not fit on your new device").arg(items - fitting);
+        if (fitting < items)
+            notes << vtrLocalized("%1 did not fit on your new device: %2").arg(items - fitting).arg(bytesText(leftOut));
         notes += whatStayedBehind(*migrator, importer.get(), kind, copied);
         if (!unread.isEmpty()) notes << vtrLocalized("some could not be read from your old phone");
         // Nothing to copy is done only when the old phone held nothing:

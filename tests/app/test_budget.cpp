@@ -97,6 +97,11 @@ TEST(MediaBudget, WhatToFreeGivesEveryKindAllItNeeds)
     EXPECT_EQ(vtrmedia::spaceToFree(GiB + 12, kinds(0, 5, 5)), 0);
     EXPECT_EQ(vtrmedia::spaceToFree(100, kinds(10, 10, 10)), GiB - 70);
     EXPECT_EQ(vtrmedia::spaceToFree(0, kinds(kNone, kNone, kNone)), 0);
+    // Sizes as a phone lists them: a sum beyond the largest size says the
+    // most there is, never a wrapped amount.
+    constexpr qint64 kLargest = std::numeric_limits<qint64>::max();
+    EXPECT_GE(vtrmedia::spaceToFree(GiB, kinds(kLargest, kLargest, 1)), kLargest - GiB);
+    EXPECT_EQ(vtrmedia::spaceToFree(0, kinds(kNone, kLargest - GiB, kNone)), kLargest);
 }
 
 }  // namespace

@@ -500,6 +500,100 @@ TEST(StoppedMedia, AreCountedFromThePhonesListingAndTakeNoSpace)
     EXPECT_EQ(landedIn(kPhotos).files, 2);
 }
 
+// The bytes that "Free 80.1 MB more" in `text` stands for, to the byte above;
+// -1 without such words.
+qint64 amountToFree(const QString &text)
+{
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Free (\\d+)\\.(\\d) ([KMG])B more")).match(text);
+    if (!m.hasMatch()) return -1;
+    const qint64 unit = qint64(1) << (10 + 10 * QStringLiteral("KMG").indexOf(m.captured(3)));
+    return ((m.captured(1).toLongLong() * 10 + m.captured(2).toLongLong()) * unit + 9) / 10;
+}
+
+QStringList spaceAlerts(const FamilyRun &run)
+{
+    QStringList texts;
+    for (const AlertRequest &alert : run.run->h.alerts.shown())
+        if (alert.messageText.startsWith(QStringLiteral("There is not enough space"))) texts << alert.informativeText;
+    return texts;
+}
+
+// Each family with its pictures folder a link to a disk that is not plugged
+// in, on a disk that (beyond the reserve and the backup) holds half of what
+// is chosen: the alert says how much to free for all of the media, counting
+// the music and photos the folder stops as the phone lists them, the same on
+// the walk and on the one-step road, and a kind that did not wholly fit says
+// how much of it did not. With that much freed and the disk back,
+// everything moves.
+TEST(StoppedMedia, AreCountedInWhatTheSpaceAlertSaysToFree)
+{
+    setUserFolders();
+    int partly = 0;
+    for (const int family : {kAndroid, kIPhone, kBlackBerry}) {
+        SCOPED_TRACE(family);
+        QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+        for (const Kind k : {kMusic, kPhotos, kVideos}) {
+            QFile::remove(userFolder(k));
+            QDir(userFolder(k)).removeRecursively();
+            if (k != kPhotos) ASSERT_TRUE(QDir().mkpath(userFolder(k)));
+        }
+        QDir(unpluggedFolder(kPhotos)).removeRecursively();
+        ASSERT_TRUE(QFile::link(unpluggedFolder(kPhotos), userFolder(kPhotos)));
+        qint64 disk = 0;
+        const auto onTheDisk = [&disk](const FamilyRun &run) {
+            return [&disk, &run](const VtrFileInfoPtr &) {
+                const qint64 used =
+                    bytesBelow(platform::temporaryFolder()) + bytesBelow(WindowsPhone7LocalDevice::storageFolderPath());
+                const auto chosen = [&run](int k) { return run.run->jobs->mediaWork(k).bytes; };
+                if (disk == 0) disk = vtrmedia::kReservedBytes + used + (chosen(0) + chosen(1) + chosen(2)) / 2;
+                return disk - used;
+            };
+        };
+        qint64 toFree = -1;
+        {
+            FamilyRun run(family);
+            run.run->jobs->freeSpaceOfTarget = onTheDisk(run);
+            ASSERT_TRUE(run.toTheEnd());
+            ASSERT_EQ(spaceAlerts(run).size(), 1);
+            const QString said = spaceAlerts(run).first();
+            toFree = amountToFree(said);
+            ASSERT_GT(toFree, 0) << said.toStdString();
+            EXPECT_TRUE(said.contains(QStringLiteral("all of your music, photos and videos"))) << said.toStdString();
+            QString walked[3];
+            for (const Kind k : {kMusic, kPhotos, kVideos}) {
+                walked[k] = run.lastLine(k);
+                const int landed = landedIn(k).files, held = holding(family, k).landed.files;
+                if (landed == 0 || landed == held) continue;
+                ++partly;
+                EXPECT_TRUE(walked[k].contains(QRegularExpression(
+                    QStringLiteral(" - Done \\(%1 did not fit on your new device: \\d+\\.\\d [KMG]B[;)]")
+                        .arg(held - landed))))
+                    << walked[k].toStdString();
+            }
+            ASSERT_TRUE(run.oneStep());
+            ASSERT_EQ(spaceAlerts(run).size(), 2);
+            EXPECT_EQ(amountToFree(spaceAlerts(run).last()), toFree);
+            for (const Kind k : {kMusic, kPhotos, kVideos}) EXPECT_EQ(run.lastLine(k), walked[k]);
+        }
+        disk += toFree;
+        ASSERT_TRUE(QDir().mkpath(unpluggedFolder(kPhotos)));
+        FamilyRun run(family);
+        run.run->jobs->freeSpaceOfTarget = onTheDisk(run);
+        ASSERT_TRUE(run.toTheEnd());
+        for (const bool oneStep : {false, true}) {
+            SCOPED_TRACE(oneStep ? "one step" : "walk");
+            if (oneStep) ASSERT_TRUE(run.oneStep());
+            EXPECT_EQ(spaceAlerts(run), QStringList());
+            for (const Kind k : {kMusic, kPhotos, kVideos}) {
+                EXPECT_EQ(run.lastLine(k), QLatin1String(holding(family, k).line) + QStringLiteral(" - Done"));
+                EXPECT_EQ(landedIn(k).files, holding(family, k).landed.files) << kKindNames[k];
+            }
+        }
+    }
+    // Some kind took only a part of its media.
+    EXPECT_GT(partly, 0);
+}
+
 // A phone that cannot be listed while its stopped music is counted: there is
 // nothing of it to move, so nothing to ask; its line says it was not moved,
 // and the log keeps the phone's error behind its short count.
