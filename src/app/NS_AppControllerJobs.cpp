@@ -160,9 +160,17 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                                             "%1 could not be added to your photo library",
                                             "%1 could not be added to your video library"};
     const qsizetype noRoom = importer ? importer->refusedForLackOfSpace() : 0;
-    if (noRoom > 0)
+    if (noRoom > 0) {
+        // The disk is the one that holds the kind's library folder, which
+        // may be another than the home folder's.
+        static QString (*const folders[])() = {&MediaLibraryHost::musicFolder, &MediaLibraryHost::picturesFolder,
+                                               &MediaLibraryHost::videosFolder};
+        const QString folder = folders[kind]();
         notes << vtrLocalized(libraries[kind]).arg(noRoom) + QStringLiteral(": ") +
-                     vtrLocalized("there is not enough space on this computer's disk");
+                     (folder.isEmpty() ? vtrLocalized("there is not enough space on this computer's disk")
+                                       : vtrLocalized("there is not enough space on the disk that holds \"%1\"")
+                                             .arg(QDir::cleanPath(folder)));
+    }
     const qsizetype refused = importer ? importer->refusedFiles().size() - noRoom : 0;
     // A library that cannot be had at all refuses the copies without naming them.
     const bool noLibrary = importer && refused == 0 && noRoom == 0 && copied > 0 && kind != vtrmedia::Photos &&

@@ -274,9 +274,12 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
     };
     const Case cases[] = {
         // First, while the library has not filed the items yet.
+        // The disk is named by the library's folder on it.
         {"no room for the library's copies", false, GiB + 90000,
-         " - Done (1 could not be added to your music library: there is not enough space on this computer's disk)",
-         " - Done (1 could not be added to your photo library: there is not enough space on this computer's disk)",
+         " - Done (1 could not be added to your music library: there is not enough space on the disk that holds "
+         "\"{folder}\")",
+         " - Done (1 could not be added to your photo library: there is not enough space on the disk that holds "
+         "\"{folder}\")",
          false, true},
         {"a link at the library's temporary name", false, GiB + 90000,
          " - Done (1 could not be added to your music library)", " - Done", false, false, true},
@@ -316,11 +319,19 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         t.jobs->startTransferMediaToNewDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         EXPECT_EQ(testenv::readFile(privateFile), QByteArray("the person's own"));
+        // "{folder}": the library's folder for the kind.
+        const auto expected = [](const char *line, const QString &folder) {
+            return QString::fromLatin1(line)
+                .replace(QStringLiteral("{tmp}"), platform::temporaryFolder())
+                .replace(QStringLiteral("{folder}"), QDir::cleanPath(folder))
+                .toStdString();
+        };
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
-                  QString::fromLatin1(c.music).replace(QStringLiteral("{tmp}"), platform::temporaryFolder()).toStdString());
+                  expected(c.music, MediaLibraryHost::musicFolder()));
         // A file that did not arrive is headlined, whatever else did.
         EXPECT_EQ(t.h.wizard().somethingStayedBehind(), c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken);
-        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QString::fromLatin1(c.photos));
+        EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos).toStdString(),
+                  expected(c.photos, MediaLibraryHost::picturesFolder()));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
                   c.free > GiB && !c.musicCopyLost ? 1 : 0);

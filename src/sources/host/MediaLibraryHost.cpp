@@ -926,8 +926,8 @@ QString copyIntoFolder(const QString &source, const QString &folder, const QStri
     // Also a disk that fills up meanwhile, or whose temporary file cannot be made for it.
     if (status == kFileInfoCopyNoSpace || failure.error == ENOSPC || failure.error == EDQUOT)
         throw Failure{MediaLibraryHost::kNoRoomNumber,
-                      vtrLocalized("There is not enough space on this computer's disk to add \"%1\" to \"%2\".")
-                          .arg(source, folder)};
+                      vtrLocalized("There is not enough space on the disk that holds \"%1\" to add \"%2\" to it.")
+                          .arg(folder, source)};
     const QString why = failure.error != 0 ? QString::fromLocal8Bit(std::strerror(failure.error))
                                            : vtrLocalized("error %1").arg(status);
     throw Failure{-36, vtrLocalized("\"%1\" could not be copied into \"%2\": %3").arg(source, folder, why)};
