@@ -416,6 +416,12 @@ void NS_AppControllerJobs::createMediaMigrators(NS_AppController &controller, in
     setMigrators(controller, createMediaMigratorsForFamily(family, controller.oldDeviceProxy()));
 }
 
+VtrFileInfoList NS_AppControllerJobs::madeAgain(vtrmedia::Kind kind) const
+{
+    const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
+    return migrator ? migrator->copiedFiles() : VtrFileInfoList();
+}
+
 void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMediaMigrators migrators)
 {
     m_migrators = std::move(migrators);
@@ -766,7 +772,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         if (!kindTicked(controller, k)) continue;
         options.insert(QLatin1String(kKindKeys[k]), true);
         ticked[k] = true;
-        if (target) earlier[k] = MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k));
+        if (target) earlier[k] = MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k), madeAgain(k));
         reclaimable += earlier[k].bytes;
     }
     if (options.isEmpty() || !target) return options;
@@ -987,7 +993,7 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
     if (const std::shared_ptr<MobileDeviceInterface> target = c->newDevice())
         for (const vtrmedia::Kind k : kinds)
             if (options.contains(QLatin1String(kClearKeys[k]))) {
-                const int stayed = MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k), sole);
+                const int stayed = MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k), sole, madeAgain(k));
                 // An earlier run's playlists name its songs: they go with them,
                 // whether or not this phone brings playlists, and stay with any
                 // that stays.

@@ -1044,7 +1044,24 @@ void MediaMigrator::recordOtherCopies(const VtrFileInfoPtr &folder, const QHash<
     appender.flush();
 }
 
-MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr &folder)
+namespace {
+
+// The files of `copies` as they are now: a copy that stands in their place
+// since is not one of them.
+QSet<std::pair<quint64, quint64>> identitiesOf(const VtrFileInfoList &copies)
+{
+    QSet<std::pair<quint64, quint64>> identities;
+    struct stat st;
+    for (const VtrFileInfoPtr &copy : copies)
+        if (copy && vtr::localfs::lstatPath(copy->path(), &st) && S_ISREG(st.st_mode))
+            identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
+    return identities;
+}
+
+}  // namespace
+
+MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr &folder,
+                                                            const VtrFileInfoList &madeAgain)
 {
     EarlierCopies earlier;
     if (!folder) return earlier;
@@ -1057,11 +1074,14 @@ MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr
     }
     // Weighed on the main thread before a copy: the contents are read only
     // by the clearing itself, on the copy's thread.
+    const QSet<std::pair<quint64, quint64>> again = identitiesOf(madeAgain);
     struct stat seen;
     for (const CopyIdentity &id : std::as_const(ids)) {
         if (!stillOurs(folder->path(), id, &seen, Check::Status)) continue;
         earlier.bytes += id.stamp.size;
-        if (hasOtherCopy(folder->path(), id, seen, others)) continue;
+        if (again.contains({quint64(seen.st_dev), quint64(seen.st_ino)}) ||
+            hasOtherCopy(folder->path(), id, seen, others))
+            continue;
         ++earlier.soleFiles;
         earlier.soleBytes += id.stamp.size;
     }
@@ -1146,7 +1166,7 @@ void MediaMigrator::setBeforeEarlierCopyRemovedForTesting(std::function<void(con
     beforeEarlierCopyRemoved() = std::move(hook);
 }
 
-int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole)
+int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole, const VtrFileInfoList &madeAgain)
 {
     if (!folder) return 0;
     RecordFiles &files = RecordFiles::shared();
@@ -1158,6 +1178,7 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
     QList<CopyIdentity> kept;
     QList<OtherCopy> keptOthers;
     int removed = 0, soleRemoved = 0, soleKept = 0;
+    const QSet<std::pair<quint64, quint64>> again = identitiesOf(madeAgain);
     for (const CopyIdentity &id : ids) {
         struct stat seen;
         if (!stillOurs(folder->path(), id, &seen)) {
@@ -1168,7 +1189,8 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
                                .arg(id.name, folder->path()));
             continue;
         }
-        const bool soleCopy = !hasOtherCopy(folder->path(), id, seen, others);
+        const bool soleCopy = !again.contains({quint64(seen.st_dev), quint64(seen.st_ino)}) &&
+                              !hasOtherCopy(folder->path(), id, seen, others);
         if (soleCopy && sole == SoleCopies::Keep) {
             kept.append(id);
             ++soleKept;

@@ -158,9 +158,13 @@ public:
     // that cannot be removed stays recorded. Reads every file it removes.
     // With SoleCopies::Keep, a copy that is this computer's only one (no
     // other copy recorded beside it, or that one gone or changed) stays too,
-    // as it is, and stays recorded. Answers how many copies of ours stayed.
+    // as it is, and stays recorded. A copy among `madeAgain` (the copies an
+    // earlier run of this phone's migrator made, which this run makes again
+    // from the same phone) is no sole copy. Answers how many copies of ours
+    // stayed.
     enum class SoleCopies { Remove, Keep };
-    static int clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole = SoleCopies::Remove);
+    static int clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole = SoleCopies::Remove,
+                                  const VtrFileInfoList &madeAgain = {});
     // Tests: `hook` runs with an earlier copy's path once it is found to be
     // ours and right before it is removed (empty: none).
     static void setBeforeEarlierCopyRemovedForTesting(std::function<void(const QString &path)> hook);
@@ -173,7 +177,7 @@ public:
         int soleFiles = 0;
         qint64 soleBytes = 0;
     };
-    static EarlierCopies earlierCopiesIn(const VtrFileInfoPtr &folder);
+    static EarlierCopies earlierCopiesIn(const VtrFileInfoPtr &folder, const VtrFileInfoList &madeAgain = {});
     static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder) { return earlierCopiesIn(folder).bytes; }
     // Adds the named files of `folder`, as they are now, to the record of
     // what this program put there.

@@ -466,11 +466,26 @@ TEST(EndToEnd, SimulatedPhonesWithEmptyContactsAndCalendarsEndDoneOnBothRoads)
         const std::string walked = lastPage(w);
         EXPECT_EQ(walked.rfind("All done|0 Contacts|0 Events in 1 Calendar|", 0), 0u) << walked;
         EXPECT_EQ(QString::fromStdString(walked).count(QStringLiteral(" - Done")), 3) << walked;
+        const QString storage = WindowsPhone7LocalDevice::storageFolderPath();
+        const auto landed = [&] {
+            QStringList names;
+            QDirIterator it(storage, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) names << it.next().mid(storage.size());
+            names.removeAll(QStringLiteral("/Migration Info/sl_manifest.json"));
+            names.sort();
+            return names;
+        };
+        const QStringList walkedFiles = landed();
         w.setTransferInfo({});
         w.generateButton()->click();
         ASSERT_TRUE(
             WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; }, 120000));
         EXPECT_EQ(lastPage(w), walked);
+        // The walk's own copies come again from the same phone: nothing to
+        // ask about, and nothing lands twice.
+        for (const AlertRequest &alert : phone.run->h.alerts.shown())
+            EXPECT_FALSE(alert.messageText.startsWith(QStringLiteral("Files of an earlier transfer")));
+        EXPECT_EQ(landed(), walkedFiles);
     }
 
     for (const int family : {e2e::kAndroid, e2e::kIPhone, e2e::kBlackBerry}) {
