@@ -416,10 +416,11 @@ void NS_AppControllerJobs::createMediaMigrators(NS_AppController &controller, in
     setMigrators(controller, createMediaMigratorsForFamily(family, controller.oldDeviceProxy()));
 }
 
-VtrFileInfoList NS_AppControllerJobs::madeAgain(vtrmedia::Kind kind) const
+QList<MediaItem> NS_AppControllerJobs::madeAgain(vtrmedia::Kind kind, qint64 budget) const
 {
     const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
-    return migrator ? migrator->copiedFiles() : VtrFileInfoList();
+    if (!migrator) return {};
+    return budget < 0 ? migrator->items() : migrator->itemsThatFitInBytes(budget);
 }
 
 void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMediaMigrators migrators)
@@ -773,14 +774,15 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         options.insert(QLatin1String(kKindKeys[k]), true);
         ticked[k] = true;
         if (target) earlier[k] = MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k), madeAgain(k));
-        reclaimable += earlier[k].bytes;
+        reclaimable = vtr::saturatingAdd(reclaimable, earlier[k].bytes);
     }
     if (options.isEmpty() || !target) return options;
 
     // The space the earlier copies take counts as free: they are cleared
     // before the copy, but only for the kinds that get any budget.
     const qint64 free = freeSpaceOfTarget(target->preferredStorageInfo());
-    Estimate estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
+    Estimate estimate =
+        estimateWithSpaceOnDevice(vtr::saturatingAdd(free, reclaimable), ticked[0], ticked[1], ticked[2]);
     // Of those, what this computer holds nowhere else goes only with the
     // person's word; kept, it is no free space.
     std::array<int, 3> sole{};
@@ -794,7 +796,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         } else {
             for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
                 if (sole[k] > 0) reclaimable -= earlier[k].soleBytes;
-            estimate = estimateWithSpaceOnDevice(free + reclaimable, ticked[0], ticked[1], ticked[2]);
+            estimate = estimateWithSpaceOnDevice(vtr::saturatingAdd(free, reclaimable), ticked[0], ticked[1], ticked[2]);
         }
     }
 
@@ -988,12 +990,14 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
     // computer holds nowhere else and the person kept. Each is read whole
     // before it is removed, which is no work for the window's thread.
     const MediaMigrator::SoleCopies sole = options.contains(QLatin1String(kRemoveSoleCopiesKey))
-                                               ? MediaMigrator::SoleCopies::Remove
+                                               ? MediaMigrator::SoleCopies::RemoveThoseCounted
                                                : MediaMigrator::SoleCopies::Keep;
     if (const std::shared_ptr<MobileDeviceInterface> target = c->newDevice())
         for (const vtrmedia::Kind k : kinds)
             if (options.contains(QLatin1String(kClearKeys[k]))) {
-                const int stayed = MediaMigrator::clearEarlierCopies(targetFolderOf(*target, k), sole, madeAgain(k));
+                const int stayed = MediaMigrator::clearEarlierCopies(
+                    targetFolderOf(*target, k), sole,
+                    madeAgain(k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong()));
                 // An earlier run's playlists name its songs: they go with them,
                 // whether or not this phone brings playlists, and stay with any
                 // that stays.

@@ -109,10 +109,10 @@ private:
     void copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job, bool askForLibraryHost,
                    bool reportOthers);
     void tallyCopy(vtrmedia::Kind kind);
-    // The copies this phone's migrator of `kind` made in an earlier run of
-    // this wizard: a run of the same phone makes them again, so they are no
-    // copies this computer would lose.
-    VtrFileInfoList madeAgain(vtrmedia::Kind kind) const;
+    // The items of `kind` this run copies, within `budget` (negative: all of
+    // them): earlier copies of the same files from this phone are made again,
+    // so they are no copies this computer would lose.
+    QList<MediaItem> madeAgain(vtrmedia::Kind kind, qint64 budget = -1) const;
     // Fresh readers for a run; they are the manifest sources afterwards.
     void createReaders(NS_AppController &controller, bool contacts, bool events);
     static void readContacts(MobileDeviceInterface &oldDevice, const std::shared_ptr<MobileDeviceInterface> &newDevice,

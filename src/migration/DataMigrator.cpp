@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -159,7 +160,7 @@ vtr::FileStamp stampOf(const struct stat &st)
 // SHA-256 of the plain file at `path` (never through a link); `seen` is
 // what it was when it was opened. Empty when it cannot be read, or when
 // `abandon` turns true meanwhile.
-QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic<bool> *abandon = nullptr)
+QByteArray contentHash(const QString &path, struct stat *seen, const std::function<bool()> &abandon = {})
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
@@ -172,7 +173,7 @@ QByteArray contentHash(const QString &path, struct stat *seen, const std::atomic
         QByteArray buffer(int(std::clamp<qint64>(qint64(seen->st_size) + 1, 4096, 1 << 20)), Qt::Uninitialized);
         bool ok = true;
         for (;;) {
-            if (abandon && abandon->load()) {
+            if (abandon && abandon()) {
                 ok = false;
                 break;
             }
@@ -293,8 +294,10 @@ std::optional<OtherCopy> otherCopyFromLine(const QByteArray &line)
 
 // The records of our copies, one file per folder copied into, in the data
 // folder: a first line naming the folder, then one line per file, appended
-// as each copy is made (and again once its contents are read), so that a
-// run stopped at any file leaves every finished copy recorded and no file
+// before each copy takes its name (with the contents it is to have) and
+// again once it is in place, then one line naming the other copy of each
+// file this computer holds, so that a run stopped at any moment leaves
+// every finished copy recorded and no file
 // grows costlier to record than the one before. A later line for a name
 // stands for the file under that name now. Only clearing a folder rewrites
 // its record, once.
@@ -553,7 +556,11 @@ Contents contentsOfBytes(const QByteArray &bytes)
 class SourceReads
 {
 public:
-    explicit SourceReads(QList<std::pair<QString, qint64>> sources) : m_sources(std::move(sources)) {}
+    // A stop (`cancelled`, asked on the copy's thread) ends a read at once.
+    SourceReads(QList<std::pair<QString, qint64>> sources, std::function<bool()> cancelled)
+        : m_sources(std::move(sources)), m_cancelled(std::move(cancelled))
+    {
+    }
     ~SourceReads() { m_abandon->store(true); }
     SourceReads(const SourceReads &) = delete;
     SourceReads &operator=(const SourceReads &) = delete;
@@ -564,12 +571,24 @@ public:
         const qsizetype index = m_next++;
         readAhead();
         if (!m_ahead.empty() && m_ahead.front().first == index) {
-            const Contents contents = m_ahead.front().second.get();
+            std::future<Contents> &ahead = m_ahead.front().second;
+            while (ahead.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+                if (m_cancelled && m_cancelled()) {
+                    m_abandon->store(true);
+                    return {};
+                }
+            const Contents contents = ahead.get();
             m_ahead.pop_front();
             readAhead();
             return contents;
         }
-        return index < m_sources.size() ? read(m_sources.at(index).first, m_abandon) : Contents();
+        if (index >= m_sources.size()) return {};
+        const std::shared_ptr<std::atomic<bool>> abandon = m_abandon;
+        const std::function<bool()> &cancelled = m_cancelled;
+        struct stat seen;
+        const QByteArray hash = contentHash(m_sources.at(index).first, &seen,
+                                            [&] { return abandon->load() || (cancelled && cancelled()); });
+        return hash.isEmpty() ? Contents() : Contents{qint64(seen.st_size), hash};
     }
 
 private:
@@ -579,7 +598,7 @@ private:
     static Contents read(const QString &path, const std::shared_ptr<std::atomic<bool>> &abandon)
     {
         struct stat seen;
-        const QByteArray hash = contentHash(path, &seen, abandon.get());
+        const QByteArray hash = contentHash(path, &seen, [&abandon] { return abandon->load(); });
         if (hash.isEmpty()) return {};
         return {qint64(seen.st_size), hash};
     }
@@ -597,6 +616,7 @@ private:
     QList<std::pair<QString, qint64>> m_sources; // path and size
     qsizetype m_next = 0;
     qsizetype m_scanned = 0;
+    std::function<bool()> m_cancelled;
     std::shared_ptr<std::atomic<bool>> m_abandon = std::make_shared<std::atomic<bool>>(false);
     std::deque<std::pair<qsizetype, std::future<Contents>>> m_ahead;
 };
@@ -777,6 +797,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         m_hidden = 0;
         m_notWritten = 0;
         m_notWrittenWhy.clear();
+        m_notWrittenWhere.clear();
         m_countedOnly = !fetch;
     }
     m_copied.clear();
@@ -785,6 +806,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
     int hidden = 0;
     int notWritten = 0;
     QString notWrittenWhy;
+    QString notWrittenWhere;
     // What was fetched before a failure stays listed: it is complete.
     struct Publish
     {
@@ -794,6 +816,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         int &hidden;
         int &notWritten;
         QString &notWrittenWhy;
+        QString &notWrittenWhere;
         ~Publish()
         {
             const std::lock_guard lock(self->m_itemsMutex);
@@ -802,9 +825,10 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
             self->m_hidden = hidden;
             self->m_notWritten = notWritten;
             self->m_notWrittenWhy = notWrittenWhy;
+            self->m_notWrittenWhere = notWrittenWhere;
             self->m_backupTime = QDateTime::currentDateTime();
         }
-    } publish{this, backedUp, notMoved, hidden, notWritten, notWrittenWhy};
+    } publish{this, backedUp, notMoved, hidden, notWritten, notWrittenWhy, notWrittenWhere};
     // A count writes nothing: on a small disk the songs it only counts would
     // take the space of what is to move.
     VtrFileInfoPtr folder;
@@ -860,7 +884,12 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
             // must not blame the phone.
             const vtr::CopyFailure failure = vtr::lastCopyFailure();
             if (failure.error != 0 && vtr::isPathBelow(failure.path, folder->path())) {
-                if (notWritten++ == 0) notWrittenWhy = QString::fromLocal8Bit(std::strerror(failure.error));
+                if (notWritten++ == 0) {
+                    notWrittenWhy = QString::fromLocal8Bit(std::strerror(failure.error));
+                    // The backup folder goes with the run: the person is
+                    // told of the folder that holds it.
+                    notWrittenWhere = vtr::localfs::parentPath(folder->path());
+                }
                 VTR_LOG(2, QStringLiteral("\"%1\" could not be written into \"%2\": %3")
                                .arg(source.name, folder->path(), QString::fromLocal8Bit(std::strerror(failure.error))));
             }
@@ -903,7 +932,7 @@ QString MediaMigrator::notWrittenNote() const
     if (m_notWritten == 0) return QString();
     return vtrLocalized("%1 could not be written into \"%2\" on this computer: %3")
         .arg(m_notWritten)
-        .arg(platform::temporaryFolder(), m_notWrittenWhy);
+        .arg(m_notWrittenWhere, m_notWrittenWhy);
 }
 
 QList<MediaItem> MediaMigrator::items() const
@@ -969,7 +998,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     CopyRecord record(folder);
     QList<std::pair<QString, qint64>> sources;
     for (const MediaItem &item : items) sources.append({item.path, item.size});
-    SourceReads contents(sources);
+    SourceReads contents(sources, [this] { return isCancelled(); });
     for (const MediaItem &item : items) {
         throwIfCancelled();
         progress.beginFile(item.size);
@@ -1046,22 +1075,41 @@ void MediaMigrator::recordOtherCopies(const VtrFileInfoPtr &folder, const QHash<
 
 namespace {
 
-// The files of `copies` as they are now: a copy that stands in their place
-// since is not one of them.
-QSet<std::pair<quint64, quint64>> identitiesOf(const VtrFileInfoList &copies)
+// The copies a run makes again from the phone it moves now: named as one of
+// its items, of the same size and, asked for, the same contents. Such an
+// earlier copy is no copy this computer would lose.
+class MadeAgain
 {
-    QSet<std::pair<quint64, quint64>> identities;
-    struct stat st;
-    for (const VtrFileInfoPtr &copy : copies)
-        if (copy && vtr::localfs::lstatPath(copy->path(), &st) && S_ISREG(st.st_mode))
-            identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
-    return identities;
-}
+public:
+    explicit MadeAgain(const QList<MediaItem> &items)
+    {
+        for (const MediaItem &item : items)
+            if (!item.path.isEmpty()) m_items.insert(item.name, {item.path, item.size});
+    }
+
+    // As far as the copy's name and size tell (quick: an estimate).
+    bool byStatus(const CopyIdentity &id) const
+    {
+        const auto it = m_items.constFind(id.name);
+        return it != m_items.cend() && it->second == id.stamp.size;
+    }
+
+    // The item's file holds the very contents recorded for the copy.
+    bool byContents(const CopyIdentity &id) const
+    {
+        if (!byStatus(id) || id.sha256.isEmpty()) return false;
+        struct stat st;
+        return contentHash(m_items.value(id.name).first, &st) == id.sha256;
+    }
+
+private:
+    QHash<QString, std::pair<QString, qint64>> m_items; // name: path and size
+};
 
 }  // namespace
 
 MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr &folder,
-                                                            const VtrFileInfoList &madeAgain)
+                                                            const QList<MediaItem> &madeAgain)
 {
     EarlierCopies earlier;
     if (!folder) return earlier;
@@ -1074,16 +1122,14 @@ MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr
     }
     // Weighed on the main thread before a copy: the contents are read only
     // by the clearing itself, on the copy's thread.
-    const QSet<std::pair<quint64, quint64>> again = identitiesOf(madeAgain);
+    const MadeAgain again(madeAgain);
     struct stat seen;
     for (const CopyIdentity &id : std::as_const(ids)) {
         if (!stillOurs(folder->path(), id, &seen, Check::Status)) continue;
-        earlier.bytes += id.stamp.size;
-        if (again.contains({quint64(seen.st_dev), quint64(seen.st_ino)}) ||
-            hasOtherCopy(folder->path(), id, seen, others))
-            continue;
+        earlier.bytes = vtr::saturatingAdd(earlier.bytes, id.stamp.size);
+        if (again.byStatus(id) || hasOtherCopy(folder->path(), id, seen, others)) continue;
         ++earlier.soleFiles;
-        earlier.soleBytes += id.stamp.size;
+        earlier.soleBytes = vtr::saturatingAdd(earlier.soleBytes, id.stamp.size);
     }
     return earlier;
 }
@@ -1126,8 +1172,9 @@ Removal removeIfStill(const QString &folder, const QString &name, const struct s
     if (aside.isEmpty()) return Removal::Failed;
     vtr::localfs::ChangeInFolder change(folder);
     struct stat st;
-    if (::fstatat(dir.get(), aside.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        stampOf(st) == stampOf(seen)) {
+    const bool checked = ::fstatat(dir.get(), aside.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(st.st_mode) && stampOf(st) == stampOf(seen);
+    if (checked) {
         if (::unlinkat(dir.get(), aside.constData(), 0) == 0) {
             change.removed(name);
             return Removal::Removed;
@@ -1135,7 +1182,9 @@ Removal removeIfStill(const QString &folder, const QString &name, const struct s
         VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" could not be removed: %3")
                        .arg(name, folder, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    // Not the file checked (or it could not go): it takes its name again.
+    // Not the file checked, or ours that could not go (it stays recorded):
+    // it takes its name again.
+    const Removal kept = checked ? Removal::Failed : Removal::NotOurs;
     const QFileInfo parts(name);
     for (qint64 n = 0; n <= 1000; ++n) {
         const QString back =
@@ -1149,14 +1198,14 @@ Removal removeIfStill(const QString &folder, const QString &name, const struct s
                                           "now named \"%3\": another file took its name meanwhile.")
                                .arg(name, folder, back));
             }
-            return Removal::NotOurs;
+            return kept;
         }
         if (errno != EEXIST) break;
     }
     VTR_LOG(2, QStringLiteral("A file put under the name \"%1\" in \"%2\" while it was cleared is kept as "
                               "\"%3\".")
                    .arg(name, folder, QFile::decodeName(aside)));
-    return Removal::NotOurs;
+    return kept;
 }
 
 }  // namespace
@@ -1166,7 +1215,7 @@ void MediaMigrator::setBeforeEarlierCopyRemovedForTesting(std::function<void(con
     beforeEarlierCopyRemoved() = std::move(hook);
 }
 
-int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole, const VtrFileInfoList &madeAgain)
+int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole, const QList<MediaItem> &madeAgain)
 {
     if (!folder) return 0;
     RecordFiles &files = RecordFiles::shared();
@@ -1178,7 +1227,7 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
     QList<CopyIdentity> kept;
     QList<OtherCopy> keptOthers;
     int removed = 0, soleRemoved = 0, soleKept = 0;
-    const QSet<std::pair<quint64, quint64>> again = identitiesOf(madeAgain);
+    const MadeAgain again(madeAgain);
     for (const CopyIdentity &id : ids) {
         struct stat seen;
         if (!stillOurs(folder->path(), id, &seen)) {
@@ -1189,9 +1238,11 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
                                .arg(id.name, folder->path()));
             continue;
         }
-        const bool soleCopy = !again.contains({quint64(seen.st_dev), quint64(seen.st_ino)}) &&
-                              !hasOtherCopy(folder->path(), id, seen, others);
-        if (soleCopy && sole == SoleCopies::Keep) {
+        const bool soleCopy = !hasOtherCopy(folder->path(), id, seen, others) && !again.byContents(id);
+        // What the person let go is what they were told of: a copy whose
+        // status no longer tells it (it was not counted) stays.
+        if (soleCopy && (sole == SoleCopies::Keep ||
+                         (sole == SoleCopies::RemoveThoseCounted && stampOf(seen) != id.stamp))) {
             kept.append(id);
             ++soleKept;
             continue;

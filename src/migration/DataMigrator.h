@@ -158,13 +158,16 @@ public:
     // that cannot be removed stays recorded. Reads every file it removes.
     // With SoleCopies::Keep, a copy that is this computer's only one (no
     // other copy recorded beside it, or that one gone or changed) stays too,
-    // as it is, and stays recorded. A copy among `madeAgain` (the copies an
-    // earlier run of this phone's migrator made, which this run makes again
-    // from the same phone) is no sole copy. Answers how many copies of ours
-    // stayed.
-    enum class SoleCopies { Remove, Keep };
+    // as it is, and stays recorded; with SoleCopies::RemoveThoseCounted (the
+    // person let go of those they were told of), so does one that
+    // earlierCopiesIn() did not count. A copy that one of `madeAgain` (the
+    // items this run copies, from the phone it moves) brings again, by name,
+    // size and contents, is no sole copy: the same phone gave it (a run of it
+    // killed, or its walk before its one-step transfer). Answers how many
+    // copies of ours stayed.
+    enum class SoleCopies { Remove, Keep, RemoveThoseCounted };
     static int clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole = SoleCopies::Remove,
-                                  const VtrFileInfoList &madeAgain = {});
+                                  const QList<MediaItem> &madeAgain = {});
     // Tests: `hook` runs with an earlier copy's path once it is found to be
     // ours and right before it is removed (empty: none).
     static void setBeforeEarlierCopyRemovedForTesting(std::function<void(const QString &path)> hook);
@@ -177,7 +180,7 @@ public:
         int soleFiles = 0;
         qint64 soleBytes = 0;
     };
-    static EarlierCopies earlierCopiesIn(const VtrFileInfoPtr &folder, const VtrFileInfoList &madeAgain = {});
+    static EarlierCopies earlierCopiesIn(const VtrFileInfoPtr &folder, const QList<MediaItem> &madeAgain = {});
     static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder) { return earlierCopiesIn(folder).bytes; }
     // Adds the named files of `folder`, as they are now, to the record of
     // what this program put there.
@@ -218,6 +221,7 @@ private:
     int m_hidden = 0;
     int m_notWritten = 0;
     QString m_notWrittenWhy;
+    QString m_notWrittenWhere;
     VtrFileInfoList m_copied;
 };
 
