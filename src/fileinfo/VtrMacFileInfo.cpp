@@ -1024,9 +1024,10 @@ FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, b
     const QString to = mac->path();
     if (to.isEmpty()) return kFileInfoCopyKindCannot;
     if (to == from) return kFileInfoCopyOK;
-    if (const auto made = std::exchange(_createdAs, std::nullopt)) {
+    if (const auto made = _createdAs) {
         // A copy's temporary file moves into place only while it is the file
-        // made for it: not an item another user put at its name meanwhile.
+        // made for it: not an item another user put at its name meanwhile,
+        // also on a second try after its destination was taken.
         struct stat now;
         if (!lstatPath(from, &now) || !S_ISREG(now.st_mode) || now.st_dev != made->first ||
             now.st_ino != made->second) {
@@ -1054,6 +1055,7 @@ FileInfoCopyStatus VtrMacFileInfo::moveItem(const VtrFileInfoPtr &destination, b
             (target ? *target : source).added(lastComponent(to));
         }
     }
+    if (ok) _createdAs.reset();
     if (!ok) {
         const int error = errno;
         if (!replace && error == EEXIST) return kFileInfoCopyDestinationTaken;
