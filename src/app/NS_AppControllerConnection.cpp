@@ -9,6 +9,7 @@
 #include "foundation/MigrationStatus.h"
 #include "foundation/VtrDate.h"
 #include "platform/Descriptor.h"
+#include "platform/Folders.h"
 #include "platform/Strings.h"
 
 #include <QDateTime>
@@ -172,16 +173,6 @@ QVariantMap readerMemberAsWritten(QVariantMap info, const VtrFileInfoPtr &folder
 
 const char kManifestName[] = "sl_manifest.json";
 
-// The folder `name` of the open folder `at` (AT_FDCWD: a path), opened
-// when it is a folder of this user's and not a link.
-platform::Descriptor ownFolderAt(int at, const QByteArray &name)
-{
-    platform::Descriptor folder(::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    if (folder.isOpen() && (::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid())) return platform::Descriptor();
-    return folder;
-}
-
 }  // namespace
 
 void NS_AppController::removeManifestReport()
@@ -190,9 +181,9 @@ void NS_AppController::removeManifestReport()
     if (!storage || storage->path().isEmpty()) return;
     // By descriptor from the new phone's folder: nothing is reached through
     // a link or another user's folder, and only a file of this user's goes.
-    const platform::Descriptor folder = ownFolderAt(AT_FDCWD, QFile::encodeName(storage->path()));
-    const platform::Descriptor info =
-        folder.isOpen() ? ownFolderAt(folder.get(), QByteArrayLiteral("Migration Info")) : platform::Descriptor();
+    const QFileInfo where(QDir::cleanPath(storage->path()));
+    const platform::Descriptor info(
+        platform::openOwnFolder(where.path(), {where.fileName(), QStringLiteral("Migration Info")}, false));
     struct stat st;
     if (!info.isOpen() || ::fstatat(info.get(), kManifestName, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
     const QString path =

@@ -936,12 +936,9 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
     const QList<MediaItem> fit = migrator->itemsThatFitInBytes(budget);
     const int fitting = int(fit.size());
     // What of the kind was left out for want of space, in bytes.
-    qint64 listed = 0, fitted = 0;
-    for (const MediaItem &item : migrator->items())
-        listed = vtr::saturatingAdd(listed, std::max<qint64>(item.size, 0));
-    for (const MediaItem &item : fit)
-        fitted = vtr::saturatingAdd(fitted, std::max<qint64>(item.size, 0));
-    const qint64 leftOut = listed - fitted;
+    qint64 fitted = 0;
+    for (const MediaItem &item : fit) fitted = vtr::saturatingAdd(fitted, item.size);
+    const qint64 leftOut = migrator->sizeOfItemsToCopy() - fitted;
     try {
         migrator->copyToDevice(target, budget, &controller, importer.get());
     } catch (const VtrException &) {
