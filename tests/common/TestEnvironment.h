@@ -43,15 +43,21 @@ private:
 // this program as the unprivileged user 65534, in a private folder tree of
 // that user, and its outcome is reported here: Done (the caller returns), or
 // Unavailable with the reason in `why`. The child holds nothing of root's:
-// only its standard input and output (a file of its own, read back here),
-// no channel to root, no group, a session (with no terminal) and a session
-// keyring of its own, and of this process's environment only what the tests
-// read and the variables `handed` names. A checkout in a folder only root may
-// enter is out of that user's reach: before the child starts, root stages
-// for it the tests' own files, the shared data, the project's programs the
-// tests start and this test program, each reached from "/" without a link
-// and through folders root's alone, where that user alone may read them;
-// where one is not, or no such place can be made, the test is skipped.
+// only its standard input and output (a file of its own, read back here and
+// shown with its control characters escaped), as its one channel to root a
+// pipe that it alone writes its outcome to, no group, a session (with no
+// terminal) and a session keyring of its own, and of this process's
+// environment only what the tests read and the variables `handed` names; it
+// runs without the leak check. No other process of that user may attach to
+// it: it runs a copy of this test program that user may start but not read.
+// A checkout in a folder only root may enter is out of that user's reach:
+// before the child starts, root stages for it the tests' own files and the
+// shared data to read, and the project's programs the tests start and this
+// test program to start, each reached from "/" without a link and through
+// folders root's alone, where that user alone may have them; where one is
+// not, or no such place can be made, or the system lets any process of a
+// user attach to the others (fs.suid_dumpable 1), the test is skipped. What
+// the child leaves in its folders goes when it has ended.
 enum class Unprivileged { Here, Done, Unavailable };
 Unprivileged runUnprivileged(QString *why, const QStringList &handed = {});
 

@@ -11,12 +11,15 @@ namespace testenv {
 void initialise();
 void giveEachTestItsOwnHome();
 void cleanup();
+void takeOutcomeChannel();
+void reportOutcome();
 }
 
 // A QApplication (offscreen) exists for every test so that code which needs
 // the main thread, timers or widgets runs as in the application.
 int main(int argc, char **argv)
 {
+    testenv::takeOutcomeChannel();
     testenv::initialise();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleMock(&argc, argv);
@@ -29,6 +32,7 @@ int main(int argc, char **argv)
         app.setOrganizationName(QStringLiteral("vantrel"));
         app.setApplicationName(QStringLiteral("solvennawindowsphone"));
         rc = RUN_ALL_TESTS();
+        testenv::reportOutcome();
     }
     testenv::cleanup();
     std::fflush(stdout);

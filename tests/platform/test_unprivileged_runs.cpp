@@ -21,6 +21,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -29,6 +30,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// Debian 12's header does not declare its functions as C.
+extern "C" {
+#include <sys/pidfd.h>
+}
+
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -70,6 +77,13 @@ constexpr gid_t kRootsGroup = 65532;
 const QByteArray kPrivate = "root's fixture\n";
 constexpr char kThirdUser[] = "VTR_TEST_THIRD_USER";
 constexpr uid_t kThirdUid = 65533;
+// The run's user, and another process of its own that the run asks, at this
+// abstract socket's name, to reach into it.
+constexpr uid_t kRunsUid = 65534;
+constexpr char kIntruder[] = "VTR_TEST_INTRUDER";
+// A chain of folders deeper than any path may name, and than a process may
+// hold descriptors by default.
+constexpr int kChainDepth = 1200;
 
 // The stand-ins as they are: what the tmpfs and root's folder hold, and the
 // modes and owners of these and of root's file.
@@ -105,11 +119,11 @@ sockaddr_un abstractAddress(const QByteArray &name)
     return address;
 }
 
-// Starts a process of a user neither root nor the run's, which reads a path
-// at the abstract socket `name`, tries to open that file and answers its
-// errno (0 where it could read it). Answers its id once it listens, or -1
-// (a sandbox that refuses that user: the check is not tried).
-pid_t startThirdUser(const QByteArray &name)
+// Starts a process of the user `uid`, which listens at the abstract socket
+// `name`, and once asked there, ends with what `serve` answers for the one
+// who asked (nothing but system calls in it: it is a fork of this process).
+// Answers its id once it listens, or -1 (a sandbox that refuses that user).
+pid_t startListening(uid_t uid, const QByteArray &name, int (*serve)(int asked, int report), int report = -1)
 {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0) return -1;
@@ -117,8 +131,8 @@ pid_t startThirdUser(const QByteArray &name)
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(ready[0]);
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(kThirdUid, kThirdUid, kThirdUid) != 0 ||
-            ::setresuid(kThirdUid, kThirdUid, kThirdUid) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0 ||
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
             ::_exit(1);
         const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (listening < 0 || ::bind(listening, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
@@ -126,6 +140,21 @@ pid_t startThirdUser(const QByteArray &name)
             ::_exit(1);
         ::close(ready[1]);
         const int asked = ::accept(listening, nullptr, nullptr);
+        ::_exit(asked >= 0 ? serve(asked, report) : 1);
+    }
+    ::close(ready[1]);
+    char byte;
+    const bool listens = pid > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (pid > 0 && !listens) ::waitpid(pid, nullptr, 0);
+    return listens ? pid : -1;
+}
+
+// A user neither root nor the run's, which reads a path from the one who
+// asks, tries to open that file and answers its errno (0 where it could read it).
+pid_t startThirdUser(const QByteArray &name)
+{
+    return startListening(kThirdUid, name, [](int asked, int) {
         char path[4096];
         size_t got = 0;
         for (ssize_t n; got + 1 < sizeof path && (n = ::read(asked, path + got, sizeof path - 1 - got)) > 0;)
@@ -134,14 +163,30 @@ pid_t startThirdUser(const QByteArray &name)
         const int file = ::open(path, O_RDONLY);
         char byte;
         const int answer = file >= 0 && ::read(file, &byte, 1) >= 0 ? 0 : errno;
-        ::_exit(::write(asked, &answer, sizeof answer) == ssize_t(sizeof answer) ? 0 : 1);
-    }
-    ::close(ready[1]);
-    char byte;
-    const bool listens = pid > 0 && ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    if (pid > 0 && !listens) ::waitpid(pid, nullptr, 0);
-    return listens ? pid : -1;
+        return ::write(asked, &answer, sizeof answer) == ssize_t(sizeof answer) ? 0 : 1;
+    });
+}
+
+// Another process of the run's user, which reaches into the process that
+// asks: it takes a descriptor of that process's and attaches to it as a
+// debugger does, writes to `report` what each met (0 where it succeeded),
+// and then lets the asker go on (its end lets go of the asker, had it
+// attached).
+pid_t startIntruder(const QByteArray &name, int report)
+{
+    return startListening(
+        kRunsUid, name,
+        [](int asked, int report) {
+            ucred run{};
+            socklen_t size = sizeof run;
+            if (::getsockopt(asked, SOL_SOCKET, SO_PEERCRED, &run, &size) != 0) return 1;
+            int met[2];
+            const int process = ::pidfd_open(run.pid, 0);
+            met[0] = process >= 0 && ::pidfd_getfd(process, STDOUT_FILENO, 0) >= 0 ? 0 : errno;
+            met[1] = ::ptrace(PTRACE_SEIZE, run.pid, nullptr, nullptr) == 0 ? 0 : errno;
+            return ::write(report, met, sizeof met) == ssize_t(sizeof met) && ::write(asked, "", 1) == 1 ? 0 : 1;
+        },
+        report);
 }
 
 // What the third user listening at `name` met when it opened `path`.
@@ -383,6 +428,79 @@ void holdNothingOfRoots(const QString &standIns)
     }
 }
 
+// The run's side, let go on by the intruder once it has tried: it leaves in
+// its work folder a chain of folders deeper than any path may name, the top
+// one shut even to itself, and ends as a process of its user
+// that took it over could make it end: at once and with 0, with control
+// characters in its output (they set the window's title and the clipboard,
+// clear the line) and a line there that says it passed.
+[[noreturn]] void endAsAnIntruderWould(const QByteArray &intruder)
+{
+    const platform::Descriptor asking(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_un address = abstractAddress(intruder);
+    char byte;
+    if (::connect(asking.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::read(asking.get(), &byte, 1) != 1)
+        ::_exit(1);
+    const platform::Descriptor work(::open(qgetenv("VTR_TEST_TMP").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    platform::Descriptor at(::fcntl(work.get(), F_DUPFD_CLOEXEC, 0));
+    int depth = 0;
+    for (; depth < kChainDepth && ::mkdirat(at.get(), "deep", 0700) == 0; ++depth)
+        at = platform::Descriptor(::openat(at.get(), "deep", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    static constexpr char kForged[] = "\x1b]0;vtr\x07\x1b]52;c;dnRy\x07\r\x1b[2K\x1b[32m[  PASSED  ] 1 test.\x1b[0m\n";
+    const bool left = depth == kChainDepth && ::fchmodat(work.get(), "deep", 0, 0) == 0;
+    ::_exit(left && ::write(STDOUT_FILENO, kForged, sizeof kForged - 1) < 0 ? 1 : 0);
+}
+
+// Root's side: the intruder, ready for the run, and a folder of root's, which
+// that user may pass through, to hold the run's tree.
+void intrudeOnTheRun()
+{
+    QTemporaryDir parent(QDir::tempPath() + QStringLiteral("/vtrtest-runs-XXXXXX"));
+    ASSERT_TRUE(parent.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(parent.path()).constData(), 0711), 0);
+    int report[2];
+    ASSERT_EQ(::pipe2(report, O_CLOEXEC | O_NONBLOCK), 0);
+    const platform::Descriptor reportRead(report[0]), reportWrite(report[1]);
+    const QByteArray name = "vtr-test-intruder-" + QByteArray::number(::getpid());
+    const pid_t intruder = startIntruder(name, reportWrite.get());
+    if (intruder < 0) GTEST_SKIP() << "no other process of the unprivileged user could be started";
+    qputenv(kIntruder, name);
+    const bool temporarySet = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray temporary = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(parent.path()));
+    QString why;
+    testenv::Unprivileged outcome;
+    ::testing::TestPartResultArray failures;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kIntruder)});
+    }
+    temporarySet ? qputenv("TMPDIR", temporary) : qunsetenv("TMPDIR");
+    qunsetenv(kIntruder);
+    ::kill(intruder, SIGKILL);
+    ::waitpid(intruder, nullptr, 0);
+    if (outcome == testenv::Unprivileged::Unavailable) GTEST_SKIP() << why.toStdString();
+
+    int met[2] = {-1, -1};
+    ASSERT_EQ(::read(reportRead.get(), met, sizeof met), ssize_t(sizeof met)) << "the run did not ask the intruder";
+    EXPECT_EQ(met[0], EPERM) << "another process of the user took a descriptor of the run's";
+    EXPECT_EQ(met[1], EPERM) << "another process of the user attached to the run";
+    ASSERT_EQ(failures.size(), 1) << "a run that told no outcome passed";
+    const std::string log = failures.GetTestPartResult(0).message();
+    EXPECT_NE(log.find("[  PASSED  ] 1 test."), std::string::npos) << "the run did not reach its end";
+    EXPECT_TRUE(log.find_first_of("\x1b\x07\r") == std::string::npos &&
+                log.find("\\x1b]0;vtr\\x07") != std::string::npos)
+        << "control characters of the run's output reached root's log as they are";
+    EXPECT_EQ(QDir(parent.path())
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+                  .join(QLatin1Char(' '))
+                  .toStdString(),
+              "")
+        << "what the run left stays";
+}
+
 }  // namespace
 
 // Root stages for the unprivileged user, before it starts, what the tests
@@ -471,4 +589,16 @@ TEST(UnprivilegedRuns, TheRunHoldsNothingOfRootsAndNothingIsStagedThroughALink)
     } else {
         holdNothingOfRoots(standIns);
     }
+}
+
+// While the run goes on, no other process of its user can take a descriptor
+// of the run's or attach to it. Whatever the run's output says, root goes by
+// the outcome the run itself tells it, shows that output with its control
+// characters escaped, and removes whatever the run left in its folders.
+TEST(UnprivilegedRuns, NoOtherProcessOfTheUserReachesIntoTheRunOrSpeaksForIt)
+{
+    if (const QByteArray intruder = qgetenv(kIntruder); !intruder.isEmpty() && ::geteuid() != 0)
+        endAsAnIntruderWould(intruder);
+    if (::geteuid() != 0) GTEST_SKIP() << "only a test run as root starts a run as the unprivileged user";
+    intrudeOnTheRun();
 }
