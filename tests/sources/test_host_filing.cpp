@@ -13,6 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include <unistd.h>
 
 namespace {
@@ -126,8 +130,12 @@ TEST_F(HostFiling, AnotherUsersFolderInTheWayIsNotFiledInto)
     const QString music = MediaLibraryHost::musicFolder();
     ASSERT_TRUE(QDir().mkpath(music + QStringLiteral("/Theirs")));
     ASSERT_TRUE(QFile::link(elsewhere, music + QStringLiteral("/Linked")));
-    // Only root can give a folder to another user.
-    const bool given = ::chown(QFile::encodeName(music + QStringLiteral("/Theirs")).constData(), 65534, 65534) == 0;
+    // Only root can give a folder to another user (65534, or 65533 where the
+    // tests run as 65534); a chown to one's own ids changes nothing.
+    const uid_t other = ::geteuid() == 65534 ? 65533 : 65534;
+    const bool given = ::chown(QFile::encodeName(music + QStringLiteral("/Theirs")).constData(), other, other) == 0;
+    if (!given)
+        std::printf("== not root (%s): a folder of another user's in the way is not tried\n", std::strerror(errno));
     for (const QString collection : {QStringLiteral("Linked"), QStringLiteral("Theirs")}) {
         if (collection == QLatin1String("Theirs") && !given) continue;
         QStringList refused;
