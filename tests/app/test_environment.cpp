@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -285,6 +286,18 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         }
     }
     ::chmod(QFile::encodeName(shut).constData(), 0755);
+
+    // A relative link, and a chain of two, is read from the link's own
+    // folder, whatever folder the program was started in.
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/disk/Music")) && QDir().mkpath(root + QStringLiteral("/home")));
+    const testenv::CurrentFolder elsewhere(testenv::makeTempDir(QStringLiteral("elsewhere")));
+    for (const auto &[name, target] : {std::pair{"Music", "../disk/Music"}, {"Videos", "hop"}, {"hop", "../disk/Music"}})
+        ASSERT_EQ(::symlink(target, QFile::encodeName(root + QStringLiteral("/home/") + QLatin1String(name)).constData()), 0);
+    for (const char *name : {"Music", "Videos"})
+        for (const char *below : {"", "/Sunday"}) {
+            const QString path = root + QStringLiteral("/home/") + QLatin1String(name) + QLatin1String(below);
+            EXPECT_TRUE(vtrenv::writeProblem(path).isEmpty()) << vtrenv::writeProblem(path).cause.toStdString();
+        }
 }
 
 TEST(EnvironmentChecks, DesktopMtpHandlersAreFoundByTheirOpenDeviceNodes)
