@@ -438,14 +438,6 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         setNote(note);
         return items;
     }
-    if (!choice.notInLibrary.isEmpty()) {
-        VTR_LOG(1, QStringLiteral("Songs on the iPhone that are not in the music library: %1")
-                       .arg(choice.notInLibrary.join(QStringLiteral(", "))));
-        setNote(choice.notInLibrary.size() == 1
-                    ? vtrLocalized("1 song on the iPhone was not found in the music library.")
-                    : vtrLocalized("%1 songs on the iPhone were not found in the music library.")
-                          .arg(choice.notInLibrary.size()));
-    }
     // A phone's song that could not be read counts as not moved.
     for (const auto &[path, why] : choice.unreadable) {
         MediaSourceItem entry;
@@ -453,10 +445,16 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         entry.leftOut = vtrLocalized("the song on the iPhone could not be read: ") + why;
         items.append(entry);
     }
+    // So does one whose file the library does not have (a song the phone
+    // holds, or one the library syncs to it): it stays on the phone.
+    QStringList missing = choice.notInLibrary;
     const QHash<qint64, QStringList> playlistsOfTrack = libraryPlaylistsByTrack(*library);
     for (const VtrITunesItemPtr &track : choice.tracks) {
         const QString file = track->localPath();
-        if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
+        if (file.isEmpty() || !QFileInfo(file).isFile()) {
+            if (!choice.notInLibrary.contains(track->name())) missing.append(track->name());
+            continue;
+        }
         MediaSourceItem item = sourceForFile(VtrMacFileInfo::fileInfoWithPath(file));
         // The song stays in the library: its copy is not this computer's only one.
         item.localFile = file;
@@ -465,6 +463,20 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         item.durationSeconds = ms < 0 ? -1 : int(ms / 1000);
         item.playlistNames = playlistsOfTrack.value(track->itemID());
         items.append(item);
+    }
+    if (!missing.isEmpty()) {
+        VTR_LOG(1, QStringLiteral("Songs on the iPhone that are not in the music library: %1")
+                       .arg(missing.join(QStringLiteral(", "))));
+        setNote(missing.size() == 1 ? vtrLocalized("1 song on the iPhone was not found in the music library.")
+                                    : vtrLocalized("%1 songs on the iPhone were not found in the music library.")
+                                          .arg(missing.size()));
+    }
+    for (const QString &name : missing) {
+        MediaSourceItem entry;
+        entry.name = name;
+        entry.leftOut = vtrLocalized("the song is not in the music library");
+        entry.noFileHere = true;
+        items.append(entry);
     }
     return items;
 }
