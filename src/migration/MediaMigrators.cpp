@@ -427,9 +427,9 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     model.set_iTunes(library, false, true);
 
     const std::shared_ptr<MobileDeviceInterface> phone = mobileDevice();
-    const vtr::iphone::PhoneMusicChoice choice = vtr::iphone::libraryTracksOnPhone(
-        model, phone ? vtr::iphone::phoneTracks(phone->serialNumber(), phone->storageFileInfos()) : std::nullopt,
-        m_syncSelection);
+    const std::optional<QList<vtr::iphone::PhoneTrack>> phoneSongs =
+        phone ? vtr::iphone::phoneTracks(phone->serialNumber(), phone->storageFileInfos()) : std::nullopt;
+    const vtr::iphone::PhoneMusicChoice choice = vtr::iphone::libraryTracksOnPhone(model, phoneSongs, m_syncSelection);
     QList<MediaSourceItem> items;
     if (!choice.known) {
         const QString note = vtrLocalized("The songs on the iPhone could not be read on this computer, so no music was "
@@ -445,14 +445,15 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         entry.leftOut = vtrLocalized("the song on the iPhone could not be read: ") + why;
         items.append(entry);
     }
-    // So does one whose file the library does not have (a song the phone
-    // holds, or one the library syncs to it): it stays on the phone.
+    // So does one whose file the library does not have: it stays on the
+    // phone. Where the phone's own songs are not known, the songs the
+    // library syncs to it are taken for them.
     QStringList missing = choice.notInLibrary;
     const QHash<qint64, QStringList> playlistsOfTrack = libraryPlaylistsByTrack(*library);
     for (const VtrITunesItemPtr &track : choice.tracks) {
         const QString file = track->localPath();
         if (file.isEmpty() || !QFileInfo(file).isFile()) {
-            if (!choice.notInLibrary.contains(track->name())) missing.append(track->name());
+            if (!phoneSongs) missing.append(track->name());
             continue;
         }
         MediaSourceItem item = sourceForFile(VtrMacFileInfo::fileInfoWithPath(file));
