@@ -27,6 +27,7 @@
 #include <cstring>
 #include <functional>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,9 +166,9 @@ bool folderForNewPhoneQuits(NS_AppController &controller, const vtrenv::WritePro
                       home ? vtrLocalized("Your home folder cannot be written.")
                            : vtrLocalized("The folder for your new phone cannot be written."),
                       vtrenv::describeWriteProblem(problem, target) + QStringLiteral("\n\n") +
-                          vtrLocalized("Your music, photos and videos are copied into \"%1\". Make the folder "
-                                       "writable and start again; if you continue, they cannot be moved.")
-                              .arg(QDir::cleanPath(target)),
+                          vtrLocalized("Your music, photos and videos are copied into \"%1\". %2 and start "
+                                       "again; if you continue, they cannot be moved.")
+                              .arg(QDir::cleanPath(target), vtrenv::remedyFor(problem)),
                       true);
 }
 
@@ -279,7 +280,8 @@ bool unfiledKindsQuit(NS_AppController &controller,
         const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
         if (problem.isEmpty() || saidAlready(problem) || vtrenv::libraryProblemTold(controller, folder)) continue;
         vtrenv::noteLibraryProblemTold(controller, folder);
-        reasons.append(vtrenv::describeWriteProblem(problem, folder));
+        reasons.append(vtrenv::describeWriteProblem(problem, folder) + QLatin1Char(' ') + vtrenv::remedyFor(problem) +
+                       QLatin1Char('.'));
         *concerned = true;
     }
     if (reasons.isEmpty()) return false;
@@ -289,11 +291,11 @@ bool unfiledKindsQuit(NS_AppController &controller,
     const QString what =
         music && videos
             ? vtrLocalized("Your music and videos are copied to your new phone without being added to your libraries. "
-                           "Make the folders writable and start again to add them, or continue.")
+                           "Once the folders take files, start again to add them, or continue.")
         : music ? vtrLocalized("Your music is copied to your new phone without being added to your music library. "
-                               "Make the folder writable and start again to add it, or continue.")
+                               "Once the folder takes files, start again to add it, or continue.")
                 : vtrLocalized("Your videos are copied to your new phone without being added to your video library. "
-                               "Make the folder writable and start again to add them, or continue.");
+                               "Once the folder takes files, start again to add them, or continue.");
     return alertQuits(controller, title, reasons.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + what, true);
 }
 
@@ -503,6 +505,31 @@ LinkChain followLinks(const QString &link)
     }
 }
 
+// The name of the user `uid`, or the number where it has none.
+QString userName(uid_t uid)
+{
+    struct passwd entry;
+    struct passwd *found = nullptr;
+    QByteArray buffer(16384, Qt::Uninitialized);
+    if (::getpwuid_r(uid, &entry, buffer.data(), size_t(buffer.size()), &found) == 0 && found && found->pw_name &&
+        *found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+// Whether this user may give the entry `path` (`entry` its own status, not
+// its link's target's) another name in the folder that holds it: that folder
+// takes changes from this user, and when it is sticky it or the entry is this
+// user's. A mount point cannot be renamed at all.
+bool renamableWhereItIs(const QString &path, const struct stat &entry)
+{
+    const QString parent = QFileInfo(path).path();
+    struct stat holder;
+    if (parent == path || ::stat(QFile::encodeName(parent).constData(), &holder) != 0) return false;
+    if (holder.st_dev != entry.st_dev || ::access(QFile::encodeName(parent).constData(), W_OK | X_OK) != 0) return false;
+    return (holder.st_mode & S_ISVTX) == 0 || holder.st_uid == ::geteuid() || entry.st_uid == ::geteuid();
+}
+
 }  // namespace
 
 namespace vtrenv {
@@ -550,7 +577,17 @@ WriteProblem writeProblem(const QString &path)
     } else if (!S_ISDIR(here.st_mode)) {
         return {folder, systemReason(ENOTDIR), Standing::File};
     }
-    if (::access(native.constData(), W_OK | X_OK) != 0) return {folder, systemReason(errno)};
+    if (::access(native.constData(), W_OK | X_OK) != 0) {
+        const int error = errno;
+        // Only its owner may change its modes: the person can have it made
+        // theirs, or rename it where they may (a new one is made then).
+        struct stat target;
+        if (error != EACCES || ::stat(native.constData(), &target) != 0 || target.st_uid == ::geteuid())
+            return {folder, systemReason(error)};
+        const QString owner = userName(target.st_uid);
+        return {folder, vtrLocalized("it belongs to another user, \"%1\"").arg(owner), Standing::AnotherUsers,
+                QString(), QString(), target.st_uid == 0 ? QString() : owner, renamableWhereItIs(folder, here)};
+    }
     return {};
 }
 
@@ -567,6 +604,14 @@ QString remedyFor(const WriteProblem &problem)
     case WriteProblem::Standing::LinkToFile: return vtrLocalized("Point the link to a folder or remove it");
     case WriteProblem::Standing::LinkLoop:
         return vtrLocalized("Remove the link \"%1\"").arg(problem.folder);
+    case WriteProblem::Standing::AnotherUsers: {
+        // The administrator is the one to ask of a folder of the system's own.
+        const QString ask = problem.owner.isEmpty()
+                                ? vtrLocalized("Ask an administrator to make the folder \"%1\" yours").arg(problem.folder)
+                                : vtrLocalized("Ask \"%1\" or an administrator to make the folder \"%2\" yours")
+                                      .arg(problem.owner, problem.folder);
+        return problem.renamable ? ask + vtrLocalized(", or rename it so that a new one is made") : ask;
+    }
     }
     return vtrLocalized("Make the folder writable");
 }

@@ -42,10 +42,12 @@ namespace vtrenv {
 // a chain of links is followed to its end (at most 40 links, as the system
 // does), naming the link whose target is missing and that target, and a loop
 // of links is said to be one. A link to a folder is where the person keeps
-// that folder. Empty when nothing stands in the way.
+// that folder. A folder that another user owns and keeps shut is said to be
+// theirs (its modes are not the person's to change), with whether the person
+// may rename it where it is. Empty when nothing stands in the way.
 struct WriteProblem
 {
-    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop };
+    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop, AnotherUsers };
     QString folder;
     QString cause;
     Standing standing = Standing::Unwritable;
@@ -53,12 +55,18 @@ struct WriteProblem
     // when it is the only one).
     QString linkTarget = QString();
     QString lastLink = QString();
+    // The user whose folder it is, and whether the folder holding it lets
+    // the person give it another name.
+    QString owner = QString();
+    bool renamable = false;
     bool isEmpty() const { return cause.isEmpty(); }
 };
 WriteProblem writeProblem(const QString &path);
 // What the person can do about `problem`, as the start of a sentence: "Make
 // the folder writable", or move the file that is in the way, or bring back
-// what the link points to, or remove a link that leads round a loop.
+// what the link points to, or remove a link that leads round a loop; for
+// another user's folder, ask that user or an administrator to make it the
+// person's, or rename it so that a new one is made.
 QString remedyFor(const WriteProblem &problem);
 // "The folder "<folder>" cannot be written: <cause>." naming, when the folder
 // that stands in the way is another, the one that was wanted too.

@@ -148,7 +148,9 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                              int copied)
 {
     QStringList notes;
-    if (const int unread = migrator.numItemsNotMoved() - migrator.numItemsNotWritten(); unread > 0)
+    if (const int unread =
+            migrator.numItemsNotMoved() - migrator.numItemsNotWritten() - migrator.numItemsWithoutAFileHere();
+        unread > 0)
         notes << vtrLocalized("%1 could not be read from your old phone").arg(unread);
     if (const QString notWritten = migrator.notWrittenNote(); !notWritten.isEmpty()) notes << notWritten;
     if (const int hidden = migrator.numHiddenItemsLeftOut(); hidden > 0)

@@ -796,6 +796,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         m_notMoved = 0;
         m_hidden = 0;
         m_notWritten = 0;
+        m_noFileHere = 0;
         m_notWrittenWhy.clear();
         m_notWrittenWhere.clear();
         m_countedOnly = !fetch;
@@ -805,6 +806,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
     int notMoved = 0;
     int hidden = 0;
     int notWritten = 0;
+    int noFileHere = 0;
     QString notWrittenWhy;
     QString notWrittenWhere;
     // What was fetched before a failure stays listed: it is complete.
@@ -815,6 +817,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         int &notMoved;
         int &hidden;
         int &notWritten;
+        int &noFileHere;
         QString &notWrittenWhy;
         QString &notWrittenWhere;
         ~Publish()
@@ -824,11 +827,12 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
             self->m_notMoved = notMoved;
             self->m_hidden = hidden;
             self->m_notWritten = notWritten;
+            self->m_noFileHere = noFileHere;
             self->m_notWrittenWhy = notWrittenWhy;
             self->m_notWrittenWhere = notWrittenWhere;
             self->m_backupTime = QDateTime::currentDateTime();
         }
-    } publish{this, backedUp, notMoved, hidden, notWritten, notWrittenWhy, notWrittenWhere};
+    } publish{this, backedUp, notMoved, hidden, notWritten, noFileHere, notWrittenWhy, notWrittenWhere};
     // A count writes nothing: on a small disk the songs it only counts would
     // take the space of what is to move.
     VtrFileInfoPtr folder;
@@ -854,6 +858,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
                 VTR_LOG(3, QStringLiteral("The hidden file \"%1\" is left out.").arg(source.name));
             } else {
                 ++notMoved;
+                if (source.noFileHere) ++noFileHere;
                 VTR_LOG(2, QStringLiteral("\"%1\" is left out: %2").arg(source.name, source.leftOut));
             }
             continue;
@@ -924,6 +929,12 @@ int MediaMigrator::numItemsNotWritten() const
 {
     const std::lock_guard lock(m_itemsMutex);
     return m_notWritten;
+}
+
+int MediaMigrator::numItemsWithoutAFileHere() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_noFileHere;
 }
 
 QString MediaMigrator::notWrittenNote() const

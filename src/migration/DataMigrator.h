@@ -85,6 +85,10 @@ struct MediaSourceItem
     // be read and counts as not moved.
     QString leftOut;
     bool hidden = false;
+    // Set with `leftOut` for an entry this computer has no file of to send
+    // (an iPhone's song missing from the music library): not moved, though
+    // nothing failed to be read; the migrator's note says why.
+    bool noFileHere = false;
     // The file of this computer the phone's file is read from (an iPhone's
     // song comes from the music library's own file); empty for the phone's.
     QString localFile;
@@ -142,6 +146,8 @@ public:
     // how many and why (the system's words for the first); empty when none.
     int numItemsNotWritten() const;
     QString notWrittenNote() const;
+    // Of the entries not moved, those this computer has no file of.
+    int numItemsWithoutAFileHere() const;
 
     // For the migration report and the summaries; empty before a backup.
     virtual QVariantMap manifestInfo() const = 0;
@@ -220,6 +226,7 @@ private:
     int m_notMoved = 0;
     int m_hidden = 0;
     int m_notWritten = 0;
+    int m_noFileHere = 0;
     QString m_notWrittenWhy;
     QString m_notWrittenWhere;
     VtrFileInfoList m_copied;

@@ -427,9 +427,9 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
     model.set_iTunes(library, false, true);
 
     const std::shared_ptr<MobileDeviceInterface> phone = mobileDevice();
-    const vtr::iphone::PhoneMusicChoice choice = vtr::iphone::libraryTracksOnPhone(
-        model, phone ? vtr::iphone::phoneTracks(phone->serialNumber(), phone->storageFileInfos()) : std::nullopt,
-        m_syncSelection);
+    const std::optional<QList<vtr::iphone::PhoneTrack>> phoneSongs =
+        phone ? vtr::iphone::phoneTracks(phone->serialNumber(), phone->storageFileInfos()) : std::nullopt;
+    const vtr::iphone::PhoneMusicChoice choice = vtr::iphone::libraryTracksOnPhone(model, phoneSongs, m_syncSelection);
     QList<MediaSourceItem> items;
     if (!choice.known) {
         const QString note = vtrLocalized("The songs on the iPhone could not be read on this computer, so no music was "
@@ -438,14 +438,6 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         setNote(note);
         return items;
     }
-    if (!choice.notInLibrary.isEmpty()) {
-        VTR_LOG(1, QStringLiteral("Songs on the iPhone that are not in the music library: %1")
-                       .arg(choice.notInLibrary.join(QStringLiteral(", "))));
-        setNote(choice.notInLibrary.size() == 1
-                    ? vtrLocalized("1 song on the iPhone was not found in the music library.")
-                    : vtrLocalized("%1 songs on the iPhone were not found in the music library.")
-                          .arg(choice.notInLibrary.size()));
-    }
     // A phone's song that could not be read counts as not moved.
     for (const auto &[path, why] : choice.unreadable) {
         MediaSourceItem entry;
@@ -453,10 +445,17 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         entry.leftOut = vtrLocalized("the song on the iPhone could not be read: ") + why;
         items.append(entry);
     }
+    // So does one whose file the library does not have: it stays on the
+    // phone. Where the phone's own songs are not known, the songs the
+    // library syncs to it are taken for them.
+    QStringList missing = choice.notInLibrary;
     const QHash<qint64, QStringList> playlistsOfTrack = libraryPlaylistsByTrack(*library);
     for (const VtrITunesItemPtr &track : choice.tracks) {
         const QString file = track->localPath();
-        if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
+        if (file.isEmpty() || !QFileInfo(file).isFile()) {
+            if (!phoneSongs) missing.append(track->name());
+            continue;
+        }
         MediaSourceItem item = sourceForFile(VtrMacFileInfo::fileInfoWithPath(file));
         // The song stays in the library: its copy is not this computer's only one.
         item.localFile = file;
@@ -465,6 +464,20 @@ QList<MediaSourceItem> AppleMusicMigrator::sourceItems()
         item.durationSeconds = ms < 0 ? -1 : int(ms / 1000);
         item.playlistNames = playlistsOfTrack.value(track->itemID());
         items.append(item);
+    }
+    if (!missing.isEmpty()) {
+        VTR_LOG(1, QStringLiteral("Songs on the iPhone that are not in the music library: %1")
+                       .arg(missing.join(QStringLiteral(", "))));
+        setNote(missing.size() == 1 ? vtrLocalized("1 song on the iPhone was not found in the music library.")
+                                    : vtrLocalized("%1 songs on the iPhone were not found in the music library.")
+                                          .arg(missing.size()));
+    }
+    for (const QString &name : missing) {
+        MediaSourceItem entry;
+        entry.name = name;
+        entry.leftOut = vtrLocalized("the song is not in the music library");
+        entry.noFileHere = true;
+        items.append(entry);
     }
     return items;
 }

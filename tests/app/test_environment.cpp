@@ -14,7 +14,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,9 +142,69 @@ void link(const QString &target, const QString &path)
     ASSERT_TRUE(QFile::link(target, path)) << path.toStdString();
 }
 
+// A home of the unprivileged user with a folder of root's (0755) where its
+// music folder belongs: only root can make one, before the run, and removes
+// it after, by descriptor, never following what that user put there.
+struct RootsFolderInAHome
+{
+    static constexpr const char *kVariable = "VTR_TEST_ROOTS_FOLDER_HOME";
+    RootsFolderInAHome()
+    {
+        QByteArray made = QFile::encodeName(QDir::tempPath() + QStringLiteral("/vtrtest-theirs-XXXXXX"));
+        if (::geteuid() != 0 || !::mkdtemp(made.data())) return;
+        base = made;
+        ::chmod(base.constData(), 0711);
+        const QByteArray home = base + "/home";
+        if (::mkdir(home.constData(), 0700) == 0 && ::mkdir((home + "/Music").constData(), 0755) == 0 &&
+            ::chown(home.constData(), 65534, 65534) == 0)
+            qputenv(kVariable, home);
+    }
+    ~RootsFolderInAHome()
+    {
+        if (base.isEmpty()) return;
+        const QByteArray home = base + "/home";
+        if (const int folder = ::open(home.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); folder >= 0) {
+            for (const char *name : {"Music", "Music (root's)"}) ::unlinkat(folder, name, AT_REMOVEDIR);
+            ::close(folder);
+        }
+        ::rmdir(home.constData());
+        ::rmdir(base.constData());
+        qunsetenv(kVariable);
+    }
+    QByteArray base;
+};
+
 TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
 {
-    VTR_TEST_AS_UNPRIVILEGED_USER();
+    const RootsFolderInAHome theirs;
+    QString why;
+    switch (testenv::runUnprivileged(&why, {QLatin1String(RootsFolderInAHome::kVariable)})) {
+    case testenv::Unprivileged::Here: break;
+    case testenv::Unprivileged::Done: return;
+    case testenv::Unprivileged::Unavailable: GTEST_SKIP() << why.toStdString();
+    }
+    // Another user's folder is not the person's to open: they can have it
+    // made theirs, or rename it where they may, after which a new one can be
+    // made. Where nothing may be renamed, only the asking is said.
+    using Standing = vtrenv::WriteProblem::Standing;
+    if (const QString home = qEnvironmentVariable(RootsFolderInAHome::kVariable); !home.isEmpty()) {
+        const QString music = home + QStringLiteral("/Music");
+        for (const QString &path : {music, music + QStringLiteral("/Sunday")}) {
+            const vtrenv::WriteProblem problem = vtrenv::writeProblem(path);
+            EXPECT_EQ(problem.standing, Standing::AnotherUsers);
+            EXPECT_EQ(problem.cause.toStdString(), "it belongs to another user, \"root\"");
+            EXPECT_EQ(vtrenv::remedyFor(problem).toStdString(),
+                      QStringLiteral("Ask an administrator to make the folder \"%1\" yours, or rename it so that a new "
+                                     "one is made").arg(music).toStdString());
+        }
+        ASSERT_EQ(::rename(QFile::encodeName(music).constData(), QFile::encodeName(home + "/Music (root's)").constData()), 0);
+        EXPECT_TRUE(vtrenv::writeProblem(music).isEmpty());
+        EXPECT_TRUE(QDir().mkdir(music));
+    }
+    const vtrenv::WriteProblem system = vtrenv::writeProblem(QStringLiteral("/no folder of the tests/Music"));
+    EXPECT_EQ(system.standing, Standing::AnotherUsers);
+    EXPECT_EQ(vtrenv::remedyFor(system).toStdString(), "Ask an administrator to make the folder \"/\" yours");
+
     const QString root = testenv::makeTempDir(QStringLiteral("modes"));
     const QString denied = QString::fromLocal8Bit(std::strerror(EACCES));
     const struct
@@ -174,7 +236,6 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
     // in it, and the link is named with where it points. A chain of links is
     // followed to the link whose target is missing; a loop is said to be one.
     // Each says what to do.
-    using Standing = vtrenv::WriteProblem::Standing;
     const QString shut = root + QStringLiteral("/shut"), file = root + QStringLiteral("/file");
     const QString unplugged = root + QStringLiteral("/unplugged/Music"), hop = root + QStringLiteral("/hop");
     const QString loop = root + QStringLiteral("/loop");
@@ -225,6 +286,18 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         }
     }
     ::chmod(QFile::encodeName(shut).constData(), 0755);
+
+    // A relative link, and a chain of two, is read from the link's own
+    // folder, whatever folder the program was started in.
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/disk/Music")) && QDir().mkpath(root + QStringLiteral("/home")));
+    const testenv::CurrentFolder elsewhere(testenv::makeTempDir(QStringLiteral("elsewhere")));
+    for (const auto &[name, target] : {std::pair{"Music", "../disk/Music"}, {"Videos", "hop"}, {"hop", "../disk/Music"}})
+        ASSERT_EQ(::symlink(target, QFile::encodeName(root + QStringLiteral("/home/") + QLatin1String(name)).constData()), 0);
+    for (const char *name : {"Music", "Videos"})
+        for (const char *below : {"", "/Sunday"}) {
+            const QString path = root + QStringLiteral("/home/") + QLatin1String(name) + QLatin1String(below);
+            EXPECT_TRUE(vtrenv::writeProblem(path).isEmpty()) << vtrenv::writeProblem(path).cause.toStdString();
+        }
 }
 
 TEST(EnvironmentChecks, DesktopMtpHandlersAreFoundByTheirOpenDeviceNodes)

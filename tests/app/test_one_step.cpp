@@ -548,6 +548,33 @@ TEST(OneStep, AnEarlierRunsReportGoesWhenARunChangesTheFolder)
         EXPECT_TRUE(QFile::exists(storage() + QStringLiteral("/Photos/IMG00001.jpg")));
         EXPECT_FALSE(QFile::exists(reportPath()));
     }
+    // So does a walk of media alone, which reads no records.
+    {
+        AndroidAtCopyTransit earlier;
+        ASSERT_TRUE(earlier.reach());
+        earlier.h.wizard().generate();
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return !earlier.h.wizard().transferInfo().isEmpty(); }, 120000));
+        ASSERT_TRUE(earlier.idle());
+        ASSERT_TRUE(QFile::exists(reportPath()));
+    }
+    {
+        const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
+        testenv::writeFile(volume + "/BlackBerry/pictures/IMG00002.jpg", QByteArray(2000, 'q'));
+        RealJobs run;
+        NS_AppController *w = &run.h.wizard();
+        QObject::connect(w, &AppController::oldDeviceChanged, [w, volume] {
+            if (w->oldDevice()) w->oldDevice()->addMountedPath(volume);
+        });
+        QObject::connect(w, &NS_AppController::stateEntered, [w](int state) {
+            if (state != NS_AppController::kStateChooseData) return;
+            w->setContactsValue(false);
+            w->setCalendarsValue(false);
+            w->setTasksValue(false);
+        });
+        ASSERT_TRUE(run.runToEnd([&] { return run.h.plugBlackBerry(); }));
+        EXPECT_TRUE(QFile::exists(storage() + QStringLiteral("/Photos/IMG00002.jpg")));
+        EXPECT_FALSE(QFile::exists(reportPath()));
+    }
     AndroidAtCopyTransit run;
     ASSERT_TRUE(run.reach());
     NS_AppController &w = run.h.wizard();

@@ -431,6 +431,22 @@ TEST(SingleInstance, OnlyAWizardOfThisUserHoldingTheLockItselfKeepsAStartOut)
         }
     }
     ::close(fd);
+
+    // A start meeting a lock whose holder cannot be seen goes on, and says
+    // why it cannot tell: here its taker ended, the lock living on in the
+    // descriptor it shared (as one taken in another pid namespace is unseen).
+    const int shared = ::open(QFile::encodeName(home).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(shared, 0);
+    const pid_t taker = ::fork();
+    if (taker == 0) ::_exit(::flock(shared, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(taker, &status, 0), taker);
+    ASSERT_EQ(status, 0);
+    vtrapp::SingleInstance start(freshFolderOfOurs(QStringLiteral("unseen")), home);
+    EXPECT_EQ(start.claim(), vtrapp::SingleInstance::Claim::Unknown);
+    EXPECT_TRUE(start.unknownReason().contains(QStringLiteral("cannot be seen"))) << start.unknownReason().toStdString();
+    EXPECT_TRUE(start.holdsFolderLock());
+    ::close(shared);
 }
 
 // The entries of `folder` whose names start with `prefix`.

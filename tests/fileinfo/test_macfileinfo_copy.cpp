@@ -251,6 +251,14 @@ TEST_F(LocalCopyTest, AnItemPutAtTheTemporaryNameIsNeitherWrittenThroughNorMoved
     EXPECT_FALSE(QFileInfo::exists(p(QStringLiteral("to/song.mp3"))));
     EXPECT_EQ(read(QStringLiteral("home/private.txt")), QByteArray("the person's own"));
     EXPECT_EQ(at(QStringLiteral("home/private.txt"))->modificationDate(), date);
+
+    // Nor is a plain file of the same disk put in its place.
+    swapped.swap = [&](const QString &path) {
+        ASSERT_TRUE(QFile::rename(path, p(QStringLiteral("to/set aside"))));
+        testenv::writeFile(path, "their bytes");
+    };
+    EXPECT_LT(at(QStringLiteral("song.mp3"))->copyTo(at(QStringLiteral("to")), false, &swapped, nullptr, nullptr), 0);
+    EXPECT_FALSE(QFileInfo::exists(p(QStringLiteral("to/song.mp3"))));
 }
 
 TEST_F(LocalCopyTest, RefusesCopiesOntoTheSourceItself)
