@@ -296,7 +296,6 @@ struct Rule
 };
 
 using Days = QVarLengthArray<Day, 32>;
-using Candidates = QVarLengthArray<qint64, 64>;
 
 // Days of one month that the day parts can give, ascending (a superset: the
 // caller still tests each with dayMatches).
@@ -498,23 +497,39 @@ private:
     std::optional<qint64> m_lastKept;
 };
 
-// The candidates of one period, ascending; BYSETPOS picks among them.
-bool offerPeriod(const Rule &rule, Candidates &candidates, Expander &x)
+// The `n` candidates of one period, the i-th `at(i)`, ascending. BYSETPOS
+// picks among them by place, and those before the start are passed over by
+// place, without the others being made: a period of a rule that names every
+// hour, minute and second of a year holds millions.
+template<typename At>
+bool offerPeriod(const Rule &rule, qint64 n, const At &at, Expander &x)
 {
-    if (!rule.setPositions.isEmpty() && !candidates.isEmpty()) {
-        Candidates picked;
-        const qsizetype n = candidates.size();
-        for (int p : rule.setPositions) {
-            const qsizetype i = p > 0 ? p - 1 : n + p;
-            if (i >= 0 && i < n) picked.append(candidates.at(i));
+    if (n == 0) return x.emptyPeriod();
+    if (rule.setPositions.isEmpty()) {
+        // Those two days or more before the start come before it, whatever
+        // the offsets: offered, one of them stands for all.
+        qint64 first = 0, past = n;
+        const qint64 early = x.startLocal() - 2 * kSecsPerDay;
+        while (first < past) {
+            const qint64 mid = first + (past - first) / 2;
+            if (at(mid) < early) first = mid + 1;
+            else past = mid;
         }
-        std::sort(picked.begin(), picked.end());
-        picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
-        candidates = picked;
+        if (first > 0 && !x.offer(at(first - 1))) return false;
+        for (qint64 i = first; i < n; ++i)
+            if (!x.offer(at(i))) return false;
+        return true;
     }
-    if (candidates.isEmpty()) return x.emptyPeriod();
-    for (qint64 c : candidates)
-        if (!x.offer(c)) return false;
+    QVarLengthArray<qint64, 8> picked;
+    for (int p : rule.setPositions) {
+        const qint64 i = p > 0 ? p - 1 : n + p;
+        if (i >= 0 && i < n) picked.append(i);
+    }
+    if (picked.isEmpty()) return x.emptyPeriod();
+    std::sort(picked.begin(), picked.end());
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    for (qint64 i : picked)
+        if (!x.offer(at(i))) return false;
     return true;
 }
 
@@ -540,14 +555,14 @@ void walkDays(const Rule &rule, Expander &x, const Day &start, int startTime)
 {
     const QVarLengthArray<int, 8> times = timesOfDay(rule, startTime);
     const bool limits = rule.limitsDays();
-    Days days;
-    Candidates candidates;
+    Days days, matching;
+    const qint64 perDay = times.size();
     auto offerDays = [&]() {
-        candidates.clear();
+        matching.clear();
         for (const Day &d : days)
-            if (!limits || rule.dayMatches(d))
-                for (int t : times) candidates.append(d.day * kSecsPerDay + t);
-        return offerPeriod(rule, candidates, x);
+            if (!limits || rule.dayMatches(d)) matching.append(d);
+        return offerPeriod(rule, matching.size() * perDay,
+                           [&](qint64 i) { return matching[i / perDay].day * kSecsPerDay + times[i % perDay]; }, x);
     };
     switch (rule.freq) {
     case Freq::Yearly:
@@ -625,7 +640,6 @@ void walkTimes(const Rule &rule, Expander &x, qint64 startLocal)
     // The first period at or after `local`.
     auto periodAtOrAfter = [&](qint64 local) { return first + ceilDiv(local - first, step) * step; };
     std::optional<Day> day;
-    Candidates candidates;
     for (qint64 p = first; x.beginPeriod(p);) {
         const qint64 dayNumber = floorDiv(p, kSecsPerDay);
         if (!day || day->day != dayNumber) day = dayOf(dayNumber);
@@ -644,9 +658,7 @@ void walkTimes(const Rule &rule, Expander &x, qint64 startLocal)
             p = periodAtOrAfter(skipTo);
             continue;
         }
-        candidates.clear();
-        for (int o : inner) candidates.append(p + o);
-        if (!offerPeriod(rule, candidates, x)) break;
+        if (!offerPeriod(rule, inner.size(), [&](qint64 i) { return p + inner[i]; }, x)) break;
         p += step;
     }
 }
