@@ -9,6 +9,7 @@
 #include "support/PimRecorder.h"
 
 #include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
 #include "pim/EventDatabase.h"
 #include "pim/records/RecurrenceExpansion.h"
@@ -293,7 +294,11 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
                            + "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:tides\r\nSUMMARY:Tides\r\n"
                              "DTSTART;TZID=Tides:20240315T091500\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
 
+    QStringList log;
+    LogSetSystemLogSink([&log](const QString &line) { log.append(line); });
     const auto s = snapshotOf(folder);
+    LogSetSystemLogSink(nullptr);
+    EXPECT_EQ(log.filter("zone \"Tides\" are read as floating").size(), 1) << log.join('\n').toStdString();
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
     for (const auto &c : cases) {

@@ -132,8 +132,8 @@ private:
         VTR_LOG(1, atInstant ? QStringLiteral("The times of zone \"%1\" are read with the offset at each time only: "
                                               "its calendar holds more zones and years than are matched for its size")
                                    .arg(QString::fromUtf8(tzid))
-                             : QStringLiteral("The times of zone \"%1\" are read as floating times: its rules "
-                                              "are not read, reading them would take too long")
+                             : QStringLiteral("The times of zone \"%1\" are read as floating times: working out "
+                                              "its rules would take longer than its calendar's size allows")
                                    .arg(QString::fromUtf8(tzid)));
     }
     static VtrCalendarDate floating(icaltimetype t)
