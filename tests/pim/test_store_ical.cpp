@@ -280,7 +280,9 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
     // Calendars whose reading has to be bounded: a weekly event from 15 June
     // of year 1 in such a zone (600 bytes) is read with the zone's offset
     // then; a zone whose offset changes every half hour is not read, its
-    // event's times are floating.
+    // event's times are floating; a zone whose offset changes twice a day
+    // is read for the first decades its events need, until the file's share
+    // is spent.
     const QByteArray yearOne = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTIMEZONE\r\nTZID:Year one\r\n"
                                + observance("STANDARD", "00010101T030000", "+0200", "+0100", zones[0].standard)
                                + observance("DAYLIGHT", "00010101T020000", "+0100", "+0200", zones[0].daylight)
@@ -293,12 +295,21 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
                            + observance("DAYLIGHT", "20000101T003000", "+0100", "+0200", "FREQ=HOURLY;BYMINUTE=30")
                            + "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:tides\r\nSUMMARY:Tides\r\n"
                              "DTSTART;TZID=Tides:20240315T091500\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    QByteArray days = "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:Days\r\n"
+                      + observance("STANDARD", "20000101T000000", "+0200", "+0100", "FREQ=DAILY")
+                      + observance("DAYLIGHT", "20000101T120000", "+0100", "+0200", "FREQ=DAILY") + "END:VTIMEZONE\r\n";
+    for (int year = 2000; year < 2100; year += 10)
+        days += "BEGIN:VEVENT\r\nUID:days" + QByteArray::number(year) + "\r\nSUMMARY:Days\r\nDTSTART;TZID=Days:"
+                + QByteArray::number(year) + "0315T091500\r\nEND:VEVENT\r\n";
+    testenv::writeFile(folder + "/days.ics", days + "END:VCALENDAR\r\n");
 
     QStringList log;
     LogSetSystemLogSink([&log](const QString &line) { log.append(line); });
     const auto s = snapshotOf(folder);
     LogSetSystemLogSink(nullptr);
     EXPECT_EQ(log.filter("zone \"Tides\" are read as floating").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("zone \"Days\" are read as floating").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 19);
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
     for (const auto &c : cases) {

@@ -124,11 +124,12 @@ public:
     }
 
 private:
-    // Once for each zone of the file.
+    // Once for each zone of the file and way of reading it.
     void note(const char *tzid, bool atInstant) const
     {
-        if (m_noted.contains(tzid)) return;
-        m_noted.insert(tzid);
+        const QByteArray key = QByteArray(atInstant ? "+" : "-") + tzid;
+        if (m_noted.contains(key)) return;
+        m_noted.insert(key);
         VTR_LOG(1, atInstant ? QStringLiteral("The times of zone \"%1\" are read with the offset at each time only: "
                                               "its calendar holds more zones and years than are matched for its size")
                                    .arg(QString::fromUtf8(tzid))
