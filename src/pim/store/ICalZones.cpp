@@ -3,6 +3,7 @@
 #include "foundation/VtrCalendarDate.h"
 
 #include <QCalendar>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
@@ -527,14 +528,14 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to, double &steps, 
 
 } // namespace
 
-std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &text, icaltimezone *zone)
+std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone)
 {
     const QDateTime near = QDateTime::fromSecsSinceEpoch(nearUtc, Qt::UTC);
     const int year = near.date().year();
     // Qt reads a POSIX rule around year 1 without end, and libical reads no
     // change after its last year: the offset then stands for the zone.
     if (year < kFirstMatchedYear || year > kLastYearRead) return vtr::timeZoneWithOffset(libicalOffset(rules, nearUtc));
-    const QByteArray key = text + '\n' + QByteArray::number(year);
+    const QByteArray key = digest + QByteArray::number(year);
     static QMutex lock;
     static QHash<QByteArray, QTimeZone> known;
     {
@@ -575,12 +576,13 @@ VTimezoneYears::~VTimezoneYears()
 std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, const icaltimetype &local, bool ofFile)
 {
     Zone &z = m_zones[zone];
-    if (z.text.isNull()) {
+    if (z.digest.isNull()) {
         icalcomponent *vtimezone = icaltimezone_get_component(zone);
         char *text = vtimezone ? icalcomponent_as_ical_string_r(vtimezone) : nullptr;
-        z.text = QByteArray(text ? text : "");
+        const QByteArrayView written(text ? text : "");
+        z.digest = QCryptographicHash::hash(written, QCryptographicHash::Sha256);
+        m_steps -= double(written.size()) / 64;
         free(text);
-        m_steps -= double(z.text.size()) / 64;
     }
     icaltimezone *rules = zone;
     if (ofFile) {
@@ -606,14 +608,15 @@ std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, con
     const auto key = std::make_pair(static_cast<const void *>(zone), QDateTime::fromSecsSinceEpoch(utc, Qt::UTC).date().year());
     auto it = m_known.constFind(key);
     if (it == m_known.cend()) {
-        // Matched anew only while the file's steps last.
-        std::optional<QTimeZone> found = zoneOfVTimezone(rules, utc, z.text, nullptr);
+        // Matched anew only while the file's steps last; after that, the
+        // offset at the first time read stands for the year's.
+        std::optional<QTimeZone> found = zoneOfVTimezone(rules, utc, z.digest, nullptr);
         if (!found && m_steps > 0) {
             m_steps -= kMatchSteps + z.parts;
-            found = zoneOfVTimezone(rules, utc, z.text, zone);
+            found = zoneOfVTimezone(rules, utc, z.digest, zone);
         }
-        if (!found) return Time{utc, vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false};
-        it = m_known.insert(key, *found);
+        it = m_known.insert(key, found ? Known{*found, true} : Known{vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false});
     }
-    return Time{utc, *it, true};
+    if (!it->matched) return Time{utc, vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false};
+    return Time{utc, it->zone, true};
 }

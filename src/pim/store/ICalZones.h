@@ -56,14 +56,19 @@ public:
 private:
     struct Zone
     {
-        QByteArray text; // the VTIMEZONE, written out: what is found for it is kept by it
-        int parts = 0;   // its observances and properties
+        QByteArray digest; // of the VTIMEZONE written out: what is found for it is kept by it
+        int parts = 0;     // its observances and properties
+    };
+    struct Known
+    {
+        QTimeZone zone;
+        bool matched;
     };
     // By zone and decade, and by zone and UTC year.
     using Key = std::pair<const void *, int>;
     QHash<const void *, Zone> m_zones;
     QHash<Key, icaltimezone *> m_spans; // copies of the zones (rulesBetween), owned; null: not read
-    QHash<Key, QTimeZone> m_known;
+    QHash<Key, Known> m_known;
     double &m_steps;
 };
 
@@ -82,7 +87,7 @@ private:
 //    that change the offset more often than any zone) the fixed offset at
 //    `nearUtc`.
 // `rules` gives the offsets (the zone itself, or a copy of it exact over
-// those four years), `text` is the VTIMEZONE written out; results are kept
-// per text and year. With `zone` null only a result kept or a fixed offset
-// is given (none when the zone would have to be matched).
-std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &text, icaltimezone *zone);
+// those four years), `digest` is a digest of the VTIMEZONE written out;
+// results are kept per digest and year. With `zone` null only a result kept
+// or a fixed offset is given (none when the zone would have to be matched).
+std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone);
