@@ -314,6 +314,152 @@ void BM_ZonesFromYearOne(benchmark::State &state)
 }
 BENCHMARK(BM_ZonesFromYearOne)->Arg(13)->Arg(104)->ArgName("KB")->Unit(benchmark::kMillisecond);
 
+// Calendars whose zones and rules a server or an invitation may carry, each
+// one file in a vdir folder, read into Windows Live bodies as the PIM job
+// reads them (the zones resolved, each series' last occurrence found). Each
+// is made of `n` pieces; a piece of 8n takes at most ten times the time of n.
+//  - Tiny: a zone whose two yearly observances start in year 1, and a weekly
+//    event from 0001-06-15 in it (the piece is about 600 bytes);
+//  - Observances: a zone of n pairs of yearly observances, the first from
+//    year 1, each pair ending where the next begins, and n events across the
+//    years 1600 to 2580;
+//  - ByLists: n events whose rules name every month, day, hour, minute and
+//    second, choose one per year and count a million;
+//  - Hourly: n zones whose observances change every half hour, an event in
+//    each;
+//  - Years: one zone from year 1 and 64n events spread over the years 2 to 9999.
+enum class Shape { Tiny, Observances, ByLists, Hourly, Years };
+
+QByteArray yearOneZone(const QByteArray &tzid)
+{
+    return "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\nBEGIN:STANDARD\r\nDTSTART:00010101T030000\r\n"
+           "TZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\r\nEND:STANDARD\r\n"
+           "BEGIN:DAYLIGHT\r\nDTSTART:00010101T020000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+           "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+}
+
+QByteArray shapeEvent(int i, const QByteArray &tzid, const QByteArray &day, const QByteArray &rule)
+{
+    const QByteArray n = QByteArray::number(i);
+    QByteArray e = "BEGIN:VEVENT\r\nUID:shape-" + n + "\r\nSUMMARY:Meeting " + n + "\r\nDTSTART";
+    e += tzid.isEmpty() ? ":" + day + "T090000Z" : ";TZID=" + tzid + ":" + day + "T090000";
+    e += "\r\nDURATION:PT1H\r\n";
+    if (!rule.isEmpty()) e += "RRULE:" + rule + "\r\n";
+    return e + "END:VEVENT\r\n";
+}
+
+QByteArray dayOfYear(int year, int i)
+{
+    return QByteArray::number(year).rightJustified(4, '0') + QByteArray::number(1 + i % 12).rightJustified(2, '0')
+           + QByteArray::number(1 + i % 28).rightJustified(2, '0');
+}
+
+QByteArray shapeText(Shape shape, int n, int round)
+{
+    const QByteArray r = QByteArray::number(round);
+    QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n";
+    switch (shape) {
+    case Shape::Tiny:
+        for (int i = 0; i < n; ++i) {
+            const QByteArray tzid = "Z" + r + "." + QByteArray::number(i);
+            text += yearOneZone(tzid) + shapeEvent(i, tzid, "00010615", "FREQ=WEEKLY");
+        }
+        break;
+    case Shape::Observances: {
+        const QByteArray tzid = "History " + r;
+        text += "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\n";
+        const auto year = [&](int i) { return QByteArray::number(1 + i * 2580 / n).rightJustified(4, '0'); };
+        for (int i = 0; i < n; ++i) {
+            const QByteArray until = ";UNTIL=" + year(i + 1) + "0101T000000Z\r\n";
+            text += "BEGIN:STANDARD\r\nDTSTART:" + year(i) + "0101T030000\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+                    "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=" + QByteArray::number(8 + i % 4) + until + "END:STANDARD\r\n"
+                    "BEGIN:DAYLIGHT\r\nDTSTART:" + year(i) + "0101T020000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+                    "RRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=" + QByteArray::number(2 + i % 4) + until + "END:DAYLIGHT\r\n";
+        }
+        text += "END:VTIMEZONE\r\n";
+        for (int i = 0; i < n; ++i) text += shapeEvent(i, tzid, dayOfYear(1600 + i * 980 / n, i), {});
+        break;
+    }
+    case Shape::ByLists:
+        for (int i = 0; i < n; ++i)
+            text += shapeEvent(i, {}, dayOfYear(2024, i),
+                               "FREQ=YEARLY;BYMONTH=1,2,3,4,5,6,7,8,9,10,11,12;BYMONTHDAY=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,"
+                               "16,17,18,19,20,21,22,23,24,25,26,27,28,29,30,31;BYHOUR=0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,"
+                               "15,16,17,18,19,20,21,22,23;BYMINUTE=0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,"
+                               "21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,47,48,49,50,"
+                               "51,52,53,54,55,56,57,58,59;BYSECOND=0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,"
+                               "21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,47,48,49,50,"
+                               "51,52,53,54,55,56,57,58,59;BYSETPOS=-1;COUNT=1000000");
+        break;
+    case Shape::Hourly:
+        for (int i = 0; i < n; ++i) {
+            const QByteArray tzid = "Tide " + r + "." + QByteArray::number(i);
+            text += "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\nBEGIN:STANDARD\r\nDTSTART:20000101T000000\r\n"
+                    "TZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nRRULE:FREQ=HOURLY;BYMINUTE=0\r\nEND:STANDARD\r\n"
+                    "BEGIN:DAYLIGHT\r\nDTSTART:20000101T003000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+                    "RRULE:FREQ=HOURLY;BYMINUTE=30\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n"
+                    + shapeEvent(i, tzid, dayOfYear(2024, i), "FREQ=HOURLY;UNTIL=20300101T000000Z");
+        }
+        break;
+    case Shape::Years: {
+        const QByteArray tzid = "Long " + r;
+        text += yearOneZone(tzid);
+        for (int i = 0; i < 64 * n; ++i) text += shapeEvent(i, tzid, dayOfYear(2 + int(qint64(i) * 9997 / (64 * n)), i), {});
+        break;
+    }
+    }
+    return text + "END:VCALENDAR\r\n";
+}
+
+// A folder of its own for each round: what is found for a zone is kept for
+// the process, and every round reads as a first one does.
+QString shapeFolder(Shape shape, int n, int round)
+{
+    static QTemporaryDir root;
+    const QString dir = root.filePath(QStringLiteral("shape%1-%2-%3").arg(int(shape)).arg(n).arg(round));
+    if (QDir(dir).exists()) return dir;
+    QDir().mkpath(dir);
+    QFile f(dir + QStringLiteral("/calendar.ics"));
+    if (f.open(QIODevice::WriteOnly)) f.write(shapeText(shape, n, round));
+    return dir;
+}
+
+qsizetype liveEventsOfFolder(const QString &dir)
+{
+    std::vector<std::unique_ptr<syncstore::SyncSource>> sources;
+    sources.push_back(std::make_unique<syncstore::VdirSource>(QStringList{dir}));
+    auto store = std::make_shared<syncstore::SyncManager>(std::move(sources));
+    static const auto target = WindowsPhone7LocalDevice::create({}, nullptr);
+    Stow stow;
+    EventDatabase reader(&stow, store);
+    reader.setTargetDevice(target);
+    reader.runDatabaseDump();
+    return stow.count;
+}
+
+void BM_HostileCalendar(benchmark::State &state)
+{
+    const auto shape = Shape(state.range(0));
+    const int n = int(state.range(1));
+    qsizetype bytes = 0;
+    for (int round = 1; auto _ : state) {
+        state.PauseTiming();
+        const QString dir = shapeFolder(shape, n, round++);
+        QFile f(dir + QStringLiteral("/calendar.ics"));
+        const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        bytes += text.size();
+        state.ResumeTiming();
+        if (liveEventsOfFolder(dir) != text.count("BEGIN:VEVENT")) state.SkipWithError("not every event was read");
+    }
+    state.counters["file_KB"] = double(bytes) / double(std::max<benchmark::IterationCount>(1, state.iterations())) / 1024.0;
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_HostileCalendar)
+    ->ArgNames({"shape", "n"})
+    ->ArgsProduct({{int(Shape::Tiny), int(Shape::Observances), int(Shape::ByLists), int(Shape::Hourly), int(Shape::Years)},
+                   {1, 8}})
+    ->Unit(benchmark::kMillisecond);
+
 constexpr int kCompanionEvents = 1000000;
 
 // Lines as the companion app writes them: ten calendars, then events with a

@@ -196,6 +196,21 @@ TEST(RecurrenceExpansion, RulesWithoutAReachableEndAreBounded)
                                start, {}, {})
                   .size(),
               1);
+    // Every second of every day of a year, its last one chosen: millions of
+    // candidates a year, one occurrence, up to the year 9999.
+    const auto upTo = [](int n) {
+        QVariantList out;
+        for (int i = 0; i < n; ++i) out.append(i);
+        return out;
+    };
+    QVariantList days = upTo(32), months = upTo(13);
+    days.removeFirst();
+    months.removeFirst();
+    const RecurrenceExpansion lastSecond =
+        lastRecurrence({{"frequency", "yearly"}, {"bymonth", months}, {"bymonthday", days}, {"byhour", upTo(24)},
+                        {"byminute", upTo(60)}, {"bysecond", upTo(60)}, {"bysetpos", QVariantList{-1}}, {"count", 1000000}},
+                       start, {}, {});
+    EXPECT_EQ(shown(lastSecond.dates), QStringList{"99991231T235959"});
     const auto everyMonth = expandRecurrenceDefaultWindow({{"frequency", "monthly"}, {"interval", 0}}, start);
     ASSERT_FALSE(everyMonth.isEmpty());
     EXPECT_EQ(everyMonth.first(), start);

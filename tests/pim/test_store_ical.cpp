@@ -9,6 +9,7 @@
 #include "support/PimRecorder.h"
 
 #include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "foundation/Log.h"
 #include "foundation/VtrCalendarDate.h"
 #include "pim/EventDatabase.h"
 #include "pim/records/RecurrenceExpansion.h"
@@ -276,7 +277,39 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
     const QString folder = testenv::makeTempDir(QStringLiteral("year-one"));
     testenv::writeFile(folder + "/zones.ics", calendar + "END:VCALENDAR\r\n");
 
+    // Calendars whose reading has to be bounded: a weekly event from 15 June
+    // of year 1 in such a zone (600 bytes) is read with the zone's offset
+    // then; a zone whose offset changes every half hour is not read, its
+    // event's times are floating; a zone whose offset changes twice a day
+    // is read for the first decades its events need, until the file's share
+    // is spent.
+    const QByteArray yearOne = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTIMEZONE\r\nTZID:Year one\r\n"
+                               + observance("STANDARD", "00010101T030000", "+0200", "+0100", zones[0].standard)
+                               + observance("DAYLIGHT", "00010101T020000", "+0100", "+0200", zones[0].daylight)
+                               + "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:first\r\nSUMMARY:First\r\n"
+                                 "DTSTART;TZID=Year one:00010615T090000\r\nRRULE:FREQ=WEEKLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    testenv::writeFile(folder + "/first.ics", yearOne);
+    testenv::writeFile(folder + "/tides.ics",
+                       "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:Tides\r\n"
+                           + observance("STANDARD", "20000101T000000", "+0200", "+0100", "FREQ=HOURLY;BYMINUTE=0")
+                           + observance("DAYLIGHT", "20000101T003000", "+0100", "+0200", "FREQ=HOURLY;BYMINUTE=30")
+                           + "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:tides\r\nSUMMARY:Tides\r\n"
+                             "DTSTART;TZID=Tides:20240315T091500\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    QByteArray days = "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:Days\r\n"
+                      + observance("STANDARD", "20000101T000000", "+0200", "+0100", "FREQ=DAILY")
+                      + observance("DAYLIGHT", "20000101T120000", "+0100", "+0200", "FREQ=DAILY") + "END:VTIMEZONE\r\n";
+    for (int year = 2000; year < 2100; year += 10)
+        days += "BEGIN:VEVENT\r\nUID:days" + QByteArray::number(year) + "\r\nSUMMARY:Days\r\nDTSTART;TZID=Days:"
+                + QByteArray::number(year) + "0315T091500\r\nEND:VEVENT\r\n";
+    testenv::writeFile(folder + "/days.ics", days + "END:VCALENDAR\r\n");
+
+    QStringList log;
+    LogSetSystemLogSink([&log](const QString &line) { log.append(line); });
     const auto s = snapshotOf(folder);
+    LogSetSystemLogSink(nullptr);
+    EXPECT_EQ(log.filter("zone \"Tides\" are read as floating").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("zone \"Days\" are read as floating").size(), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 19);
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
     for (const auto &c : cases) {
@@ -284,6 +317,10 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
         EXPECT_EQ(occurrencesInUtc(*s, e), c.expected)
             << c.tzid << ' ' << c.start << " in " << dateOf(e.value("start date")).timeZone().id().toStdString();
     }
+    EXPECT_EQ(local(dateOf(bySummary.value("First").value("start date"))), "10615T090000+0200"); // year 1, unpadded
+    const VtrCalendarDate tides = dateOf(bySummary.value("Tides").value("start date"));
+    EXPECT_EQ(tides.descriptionWithCalendarFormat("%Y%m%dT%H%M%S"), "20240315T091500");
+    EXPECT_EQ(tides.timeZone(), vtr::defaultTimeZone());
 }
 
 // Descriptions of some megabytes, on one unfolded line or folded, are read

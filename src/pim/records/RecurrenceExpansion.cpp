@@ -8,6 +8,8 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
+#include <bitset>
 #include <climits>
 #include <cstdlib>
 #include <numeric>
@@ -134,6 +136,15 @@ struct Rule
     int weekStart = 1; // Monday
     Numbers months, weekNumbers, yearDays, monthDays, hours, minutes, seconds, setPositions;
     QVarLengthArray<WeekdayPart, 8> weekdays;
+    // The day parts as sets, for dayMatches(): each day of every period is
+    // looked at, and a part may name hundreds of days. Places counted from
+    // the end are kept as their distance from it (-1 as 1); a weekday's
+    // place 0 stands for every one.
+    std::bitset<13> monthSet;
+    std::bitset<32> monthDayFromStart, monthDayFromEnd;
+    std::bitset<367> yearDayFromStart, yearDayFromEnd;
+    std::bitset<54> weekFromStart, weekFromEnd;
+    std::array<std::bitset<54>, 7> placeFromStart, placeFromEnd;
     bool understood = true;
     // Every day or every week at the start's time: no part but the interval.
     bool steady() const
@@ -215,6 +226,13 @@ struct Rule
             if (subDaily || freq == Freq::Daily || freq == Freq::Weekly) understood = false;
             if (freq == Freq::Yearly && !weekNumbers.isEmpty()) understood = false;
         }
+
+        for (int m : months) monthSet.set(size_t(m));
+        for (int md : monthDays) (md > 0 ? monthDayFromStart : monthDayFromEnd).set(size_t(std::abs(md)));
+        for (int yd : yearDays) (yd > 0 ? yearDayFromStart : yearDayFromEnd).set(size_t(std::abs(yd)));
+        for (int wn : weekNumbers) (wn > 0 ? weekFromStart : weekFromEnd).set(size_t(std::abs(wn)));
+        for (const WeekdayPart &w : weekdays)
+            (w.ordinal >= 0 ? placeFromStart : placeFromEnd)[size_t(w.weekday)].set(size_t(std::abs(w.ordinal)));
     }
 
     // Whether BYSETPOS asks only for places beyond the most candidates a
@@ -264,59 +282,55 @@ struct Rule
             nextWeekOne = weekOneStart(d.year + 2);
         }
         const qint64 number = (d.day - weekOne) / 7 + 1, weeks = (nextWeekOne - weekOne) / 7;
-        return contains(weekNumbers, int(number)) || contains(weekNumbers, int(number - weeks - 1));
+        return weekFromStart[size_t(number)] || weekFromEnd[size_t(weeks + 1 - number)];
     }
 
     // Whether a day passes every day-level part (the ones that limit).
     bool dayMatches(const Day &d) const
     {
-        if (!months.isEmpty() && !contains(months, d.month)) return false;
-        if (!monthDays.isEmpty()) {
-            bool ok = false;
-            for (int md : monthDays) ok = ok || (md > 0 ? md : d.monthLength + md + 1) == d.monthDay;
-            if (!ok) return false;
-        }
-        if (!yearDays.isEmpty()) {
-            bool ok = false;
-            for (int yd : yearDays) ok = ok || (yd > 0 ? yd : d.yearLength + yd + 1) == d.yearDay;
-            if (!ok) return false;
-        }
+        if (!months.isEmpty() && !monthSet[size_t(d.month)]) return false;
+        if (!monthDays.isEmpty() && !monthDayFromStart[size_t(d.monthDay)]
+            && !monthDayFromEnd[size_t(d.monthLength - d.monthDay + 1)])
+            return false;
+        if (!yearDays.isEmpty() && !yearDayFromStart[size_t(d.yearDay)] && !yearDayFromEnd[size_t(d.yearLength - d.yearDay + 1)])
+            return false;
         if (!weekNumbers.isEmpty() && !weekNumberMatches(d)) return false;
         if (!weekdays.isEmpty()) {
             const bool inMonth = ordinalsInMonth();
             const int place = inMonth ? (d.monthDay - 1) / 7 + 1 : (d.yearDay - 1) / 7 + 1;
-            const int placeFromEnd = inMonth ? -((d.monthLength - d.monthDay) / 7 + 1) : -((d.yearLength - d.yearDay) / 7 + 1);
-            bool ok = false;
-            for (const WeekdayPart &w : weekdays)
-                ok = ok || (w.weekday == d.weekday && (w.ordinal == 0 || w.ordinal == place || w.ordinal == placeFromEnd));
-            if (!ok) return false;
+            const int toEnd = inMonth ? (d.monthLength - d.monthDay) / 7 + 1 : (d.yearLength - d.yearDay) / 7 + 1;
+            const std::bitset<54> &fromStart = placeFromStart[size_t(d.weekday)];
+            if (!fromStart[0] && !fromStart[size_t(place)] && !placeFromEnd[size_t(d.weekday)][size_t(toEnd)]) return false;
         }
         return true;
     }
 };
 
 using Days = QVarLengthArray<Day, 32>;
-using Candidates = QVarLengthArray<qint64, 64>;
 
 // Days of one month that the day parts can give, ascending (a superset: the
 // caller still tests each with dayMatches).
 void monthCandidates(const Rule &rule, qint64 y, int m, int defaultDay, Days &out)
 {
     const int length = daysInMonth(y, m);
-    QVarLengthArray<int, 32> days;
+    const qint64 first = daysFromCivil(y, m, 1);
+    const int firstWeekday = weekdayOf(first);
+    std::bitset<32> days; // ascending and once each, in whatever order the parts name them
     if (!rule.monthDays.isEmpty()) {
-        for (int md : rule.monthDays) days.append(md > 0 ? md : length + md + 1);
+        for (int md : rule.monthDays) {
+            const int d = md > 0 ? md : length + md + 1;
+            if (d >= 1 && d <= length) days.set(size_t(d));
+        }
     } else if (!rule.weekdays.isEmpty()) {
-        const int firstWeekday = weekdayOf(daysFromCivil(y, m, 1));
         for (const WeekdayPart &w : rule.weekdays)
-            for (int d = 1 + (w.weekday - firstWeekday + 7) % 7; d <= length; d += 7) days.append(d);
-    } else {
-        days.append(defaultDay);
+            for (int d = 1 + (w.weekday - firstWeekday + 7) % 7; d <= length; d += 7) days.set(size_t(d));
+    } else if (defaultDay >= 1 && defaultDay <= length) {
+        days.set(size_t(defaultDay));
     }
-    std::sort(days.begin(), days.end());
-    days.erase(std::unique(days.begin(), days.end()), days.end());
-    for (int d : days)
-        if (d >= 1 && d <= length) out.append(dayOf(y, m, d));
+    // Each made from the month's first day, as dayOf() makes it.
+    const int beforeMonth = int(first - daysFromCivil(y, 1, 1)), yearLength = isLeap(y) ? 366 : 365;
+    for (int d = 1; d <= length; ++d)
+        if (days[size_t(d)]) out.append({first + d - 1, y, m, d, (firstWeekday + d - 1) % 7, beforeMonth + d, length, yearLength});
 }
 
 // Days of one year that the day parts can give, ascending.
@@ -498,23 +512,39 @@ private:
     std::optional<qint64> m_lastKept;
 };
 
-// The candidates of one period, ascending; BYSETPOS picks among them.
-bool offerPeriod(const Rule &rule, Candidates &candidates, Expander &x)
+// The `n` candidates of one period, the i-th `at(i)`, ascending. BYSETPOS
+// picks among them by place, and those before the start are passed over by
+// place, without the others being made: a period of a rule that names every
+// hour, minute and second of a year holds millions.
+template<typename At>
+bool offerPeriod(const Rule &rule, qint64 n, const At &at, Expander &x)
 {
-    if (!rule.setPositions.isEmpty() && !candidates.isEmpty()) {
-        Candidates picked;
-        const qsizetype n = candidates.size();
-        for (int p : rule.setPositions) {
-            const qsizetype i = p > 0 ? p - 1 : n + p;
-            if (i >= 0 && i < n) picked.append(candidates.at(i));
+    if (n == 0) return x.emptyPeriod();
+    if (rule.setPositions.isEmpty()) {
+        // Those two days or more before the start come before it, whatever
+        // the offsets: offered, one of them stands for all.
+        qint64 first = 0, past = n;
+        const qint64 early = x.startLocal() - 2 * kSecsPerDay;
+        while (first < past) {
+            const qint64 mid = first + (past - first) / 2;
+            if (at(mid) < early) first = mid + 1;
+            else past = mid;
         }
-        std::sort(picked.begin(), picked.end());
-        picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
-        candidates = picked;
+        if (first > 0 && !x.offer(at(first - 1))) return false;
+        for (qint64 i = first; i < n; ++i)
+            if (!x.offer(at(i))) return false;
+        return true;
     }
-    if (candidates.isEmpty()) return x.emptyPeriod();
-    for (qint64 c : candidates)
-        if (!x.offer(c)) return false;
+    QVarLengthArray<qint64, 8> picked;
+    for (int p : rule.setPositions) {
+        const qint64 i = p > 0 ? p - 1 : n + p;
+        if (i >= 0 && i < n) picked.append(i);
+    }
+    if (picked.isEmpty()) return x.emptyPeriod();
+    std::sort(picked.begin(), picked.end());
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    for (qint64 i : picked)
+        if (!x.offer(at(i))) return false;
     return true;
 }
 
@@ -540,14 +570,14 @@ void walkDays(const Rule &rule, Expander &x, const Day &start, int startTime)
 {
     const QVarLengthArray<int, 8> times = timesOfDay(rule, startTime);
     const bool limits = rule.limitsDays();
-    Days days;
-    Candidates candidates;
+    Days days, matching;
+    const qint64 perDay = times.size();
     auto offerDays = [&]() {
-        candidates.clear();
+        matching.clear();
         for (const Day &d : days)
-            if (!limits || rule.dayMatches(d))
-                for (int t : times) candidates.append(d.day * kSecsPerDay + t);
-        return offerPeriod(rule, candidates, x);
+            if (!limits || rule.dayMatches(d)) matching.append(d);
+        return offerPeriod(rule, matching.size() * perDay,
+                           [&](qint64 i) { return matching[i / perDay].day * kSecsPerDay + times[i % perDay]; }, x);
     };
     switch (rule.freq) {
     case Freq::Yearly:
@@ -625,7 +655,6 @@ void walkTimes(const Rule &rule, Expander &x, qint64 startLocal)
     // The first period at or after `local`.
     auto periodAtOrAfter = [&](qint64 local) { return first + ceilDiv(local - first, step) * step; };
     std::optional<Day> day;
-    Candidates candidates;
     for (qint64 p = first; x.beginPeriod(p);) {
         const qint64 dayNumber = floorDiv(p, kSecsPerDay);
         if (!day || day->day != dayNumber) day = dayOf(dayNumber);
@@ -644,9 +673,7 @@ void walkTimes(const Rule &rule, Expander &x, qint64 startLocal)
             p = periodAtOrAfter(skipTo);
             continue;
         }
-        candidates.clear();
-        for (int o : inner) candidates.append(p + o);
-        if (!offerPeriod(rule, candidates, x)) break;
+        if (!offerPeriod(rule, inner.size(), [&](qint64 i) { return p + inner[i]; }, x)) break;
         p += step;
     }
 }

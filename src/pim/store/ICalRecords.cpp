@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTimeZone>
 #include <QUrl>
 
@@ -82,7 +83,12 @@ QString text(const char *s) { return s ? QString::fromUtf8(s).trimmed() : QStrin
 class TimeReader
 {
 public:
-    explicit TimeReader(icalcomponent *top) : m_top(top) {}
+    // `steps`: what is left of the share of the file `top` was read from for
+    // reading its zones (VTimezoneYears).
+    TimeReader(icalcomponent *top, double &steps) : m_top(top), m_zones(steps) {}
+    // Times without a calendar around them: no zones of a file, the share
+    // of an empty one for libical's own.
+    TimeReader() : m_top(nullptr), m_zones(m_noSteps) {}
 
     // A date or date-time value of `prop`, as a calendar date; null when none.
     VtrCalendarDate read(icalproperty *prop, icaltimetype t, bool *dateOnly = nullptr) const
@@ -105,8 +111,10 @@ public:
         if (!z) return floating(t);
         // The file's rules give the instant, and a zone with the same
         // offsets the later occurrences of a series.
-        const VTimezoneYears::Time time = m_zones.read(z, t, ofFile);
-        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(time.utc, Qt::UTC), time.zone);
+        const std::optional<VTimezoneYears::Time> time = m_zones.read(z, t, ofFile);
+        if (!time || !time->matched) note(tzid, time.has_value());
+        if (!time) return floating(t);
+        return VtrCalendarDate(QDateTime::fromSecsSinceEpoch(time->utc, Qt::UTC), time->zone);
     }
 
     VtrCalendarDate read(icalproperty *prop, bool *dateOnly = nullptr) const
@@ -116,14 +124,29 @@ public:
     }
 
 private:
+    // Once for each zone of the file and way of reading it.
+    void note(const char *tzid, bool atInstant) const
+    {
+        const QByteArray key = QByteArray(atInstant ? "+" : "-") + tzid;
+        if (m_noted.contains(key)) return;
+        m_noted.insert(key);
+        VTR_LOG(1, atInstant ? QStringLiteral("The times of zone \"%1\" are read with the offset at each time only: "
+                                              "its calendar holds more zones and years than are matched for its size")
+                                   .arg(QString::fromUtf8(tzid))
+                             : QStringLiteral("The times of zone \"%1\" are read as floating times: working out "
+                                              "its rules would take longer than its calendar's size allows")
+                                   .arg(QString::fromUtf8(tzid)));
+    }
     static VtrCalendarDate floating(icaltimetype t)
     {
         return VtrCalendarDate::fromComponents(t.year, t.month, t.day, t.hour, t.minute, t.second,
                                                vtr::defaultTimeZone());
     }
     icalcomponent *m_top;
+    double m_noSteps = VTimezoneYears::stepsForFile(0);
     // Kept for the whole file: its zones are read once per decade and year.
     mutable VTimezoneYears m_zones;
+    mutable QSet<QByteArray> m_noted;
 };
 
 namespace {
@@ -203,7 +226,7 @@ QVariantMap recurrenceDictionaryFromRule(const QByteArray &rule, const VtrCalend
     icalerror_clear_errno();
     const icalrecurrencetype r = icalrecurrencetype_from_string(rule.constData());
     if (r.freq == ICAL_NO_RECURRENCE) return {};
-    return recurrenceRecord(r, start, TimeReader(nullptr));
+    return recurrenceRecord(r, start, TimeReader());
 }
 
 namespace {
@@ -293,8 +316,9 @@ bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString
     std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)> top(parseICalendar(bytes), &icalcomponent_free);
     if (!top) return false;
     const icalcomponent_kind kind = icalcomponent_isa(top.get());
+    double zoneSteps = VTimezoneYears::stepsForFile(bytes.size()); // shared by the file's calendars
     if (kind == ICAL_VCALENDAR_COMPONENT) {
-        const TimeReader times(top.get());
+        const TimeReader times(top.get(), zoneSteps);
         for (icalcomponent *c = icalcomponent_get_first_component(top.get(), ICAL_ANY_COMPONENT); c;
              c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT))
             addComponent(c, times, fallbackUid);
@@ -303,13 +327,13 @@ bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString
     if (kind == ICAL_XROOT_COMPONENT) { // several calendars, or several bare items, in one file
         bool any = false;
         int n = 0;
-        const TimeReader bare(top.get());
+        const TimeReader bare(top.get(), zoneSteps);
         for (icalcomponent *c = icalcomponent_get_first_component(top.get(), ICAL_ANY_COMPONENT); c;
              c = icalcomponent_get_next_component(top.get(), ICAL_ANY_COMPONENT)) {
             const icalcomponent_kind k = icalcomponent_isa(c);
             const QString uid = n++ ? fallbackUid + QLatin1Char('-') + QString::number(n - 1) : fallbackUid;
             if (k == ICAL_VCALENDAR_COMPONENT) {
-                const TimeReader times(c);
+                const TimeReader times(c, zoneSteps);
                 for (icalcomponent *i = icalcomponent_get_first_component(c, ICAL_ANY_COMPONENT); i;
                      i = icalcomponent_get_next_component(c, ICAL_ANY_COMPONENT))
                     addComponent(i, times, uid);
@@ -322,7 +346,7 @@ bool CalendarItemBuilder::addICalendarText(const QByteArray &data, const QString
         return any;
     }
     if (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT || kind == ICAL_VJOURNAL_COMPONENT) {
-        addComponent(top.get(), TimeReader(nullptr), fallbackUid);
+        addComponent(top.get(), TimeReader(), fallbackUid);
         return true;
     }
     return false;

@@ -3,6 +3,7 @@
 #include "foundation/VtrCalendarDate.h"
 
 #include <QCalendar>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
@@ -39,11 +40,16 @@ struct Change
     int offset;
 };
 
+// No zone changes its offset more often than this in the four years a zone
+// is matched over (an IANA zone changes it a few times a year at most):
+// rules that change it daily or hourly match none, and the looking ends.
+constexpr size_t kMostChanges = 64;
+
 std::vector<Change> changesOf(icaltimezone *zone, qint64 from, qint64 to)
 {
     constexpr qint64 kStep = 6 * 3600;
     std::vector<Change> out{{from, libicalOffset(zone, from)}};
-    for (qint64 t = from + kStep; t <= to; t += kStep) {
+    for (qint64 t = from + kStep; t <= to && out.size() <= kMostChanges; t += kStep) {
         const int offset = libicalOffset(zone, t);
         if (offset == out.back().offset) continue;
         qint64 low = t - kStep, high = t; // offset changes in (low, high]
@@ -97,18 +103,18 @@ std::optional<QTimeZone> ianaZoneLike(const std::vector<Change> &changes, qint64
     if (preferred.isValid() && sameOffsets(preferred, changes, from, to)) return preferred;
     // The zones that stand for a Windows zone first (Europe/Berlin before
     // Africa/Ceuta), then the others; each group in name order.
-    static const QList<QByteArray> ids = [] {
-        QList<QByteArray> first, then;
+    // Made once per thread: a zone's data are read from its file.
+    thread_local const QList<QTimeZone> zones = [] {
+        QList<QTimeZone> first, then;
         for (const QByteArray &id : QTimeZone::availableTimeZoneIds()) {
             if (!id.contains('/') || id.startsWith("Etc/")) continue;
             const QByteArray windows = QTimeZone::ianaIdToWindowsId(id);
-            (!windows.isEmpty() && QTimeZone::windowsIdToDefaultIanaId(windows) == id ? first : then).append(id);
+            (!windows.isEmpty() && QTimeZone::windowsIdToDefaultIanaId(windows) == id ? first : then).append(QTimeZone(id));
         }
         return first + then;
     }();
     const QDateTime probe = QDateTime::fromSecsSinceEpoch(from, Qt::UTC);
-    for (const QByteArray &id : ids) {
-        const QTimeZone candidate(id);
+    for (const QTimeZone &candidate : zones) {
         if (candidate.offsetFromUtc(probe) != changes.front().offset) continue;
         if (sameOffsets(candidate, changes, from, to)) return candidate;
     }
@@ -232,6 +238,14 @@ std::optional<QTimeZone> posixZone(icaltimezone *zone, qint64 near)
 // libical reads no change after this year (its ICALTIMEZONE_MAX_YEAR): a
 // zone's offsets after it are those at its end.
 constexpr int kLastYearRead = 2582;
+// Zones are matched from the first year of the Gregorian calendar on.
+constexpr int kFirstMatchedYear = 1583;
+// What reading a file's zones may take: a base and some for each byte of the
+// file, in libical's steps (a few microseconds each); matching a zone for a
+// year takes a few milliseconds.
+constexpr double kBaseSteps = 50000;
+constexpr double kStepsPerByte = 10;
+constexpr double kMatchSteps = 1000;
 // A span is exact over the years of a decade, two before it and five after
 // it: the years around a date that its zone is looked up for (see read()).
 constexpr int kSpanYears = 10;
@@ -260,6 +274,62 @@ std::optional<Step> stepOf(const icalrecurrencetype &r)
     default: return std::nullopt;
     }
 }
+
+// ---- what libical's reading of a rule costs
+
+// libical's recurrence iterator takes a step of some microseconds for each
+// candidate a rule's parts give in a period of its frequency, and for a
+// period that gives none; a year of a yearly rule takes a few. A rule whose
+// parts are never met (the 30th of February) steps on to its UNTIL, or to
+// libical's last year. So the steps a rule may take over some years are
+// reckoned, generously, from its frequency and parts before libical is
+// given it.
+double stepsPerYear(const icalrecurrencetype &r)
+{
+    const auto size = [](const short *list, int most) {
+        int n = 0;
+        while (n < most && list[n] != ICAL_RECURRENCE_ARRAY_MAX) ++n;
+        return double(n);
+    };
+    const double months = size(r.by_month, ICAL_BY_MONTH_SIZE), monthDays = size(r.by_month_day, ICAL_BY_MONTHDAY_SIZE),
+                 yearDays = size(r.by_year_day, ICAL_BY_YEARDAY_SIZE), weeks = size(r.by_week_no, ICAL_BY_WEEKNO_SIZE);
+    double weekdays = 0; // the days of a month they name
+    for (int i = 0; i < ICAL_BY_DAY_SIZE && r.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i)
+        weekdays += icalrecurrencetype_day_position(r.by_day[i]) == 0 ? 5 : 1;
+    const double perMonth = monthDays > 0 ? monthDays : weekdays;
+    double periods = 0, candidates = 1, own = 0;
+    switch (r.freq) {
+    case ICAL_YEARLY_RECURRENCE:
+        periods = 1;
+        own = 3;
+        if (yearDays > 0) candidates = yearDays;
+        else if (weeks > 0) candidates = weeks * 7;
+        else if (perMonth > 0) candidates = (months > 0 ? months : 12) * perMonth;
+        else candidates = std::max(months, 1.0);
+        candidates = std::min(candidates, 366.0);
+        break;
+    case ICAL_MONTHLY_RECURRENCE: periods = 12; candidates = std::clamp(perMonth, 1.0, 31.0); break;
+    case ICAL_WEEKLY_RECURRENCE: periods = 53; candidates = std::clamp(size(r.by_day, ICAL_BY_DAY_SIZE), 1.0, 7.0); break;
+    case ICAL_DAILY_RECURRENCE: periods = 366; break;
+    case ICAL_HOURLY_RECURRENCE: periods = 366.0 * 24; break;
+    case ICAL_MINUTELY_RECURRENCE: periods = 366.0 * 1440; break;
+    case ICAL_SECONDLY_RECURRENCE: periods = 366.0 * 86400; break;
+    default: return 0;
+    }
+    // Times of day that a coarser rule adds to each of its days.
+    if (r.freq > ICAL_HOURLY_RECURRENCE) candidates *= std::max(size(r.by_hour, ICAL_BY_HOUR_SIZE), 1.0);
+    if (r.freq > ICAL_MINUTELY_RECURRENCE) candidates *= std::max(size(r.by_minute, ICAL_BY_MINUTE_SIZE), 1.0);
+    if (r.freq > ICAL_SECONDLY_RECURRENCE) candidates *= std::max(size(r.by_second, ICAL_BY_SECOND_SIZE), 1.0);
+    return periods / std::max(1, int(r.interval)) * (candidates + own);
+}
+
+// The steps of reading a rule from the year `from` to the year `to`.
+double stepsOf(const icalrecurrencetype &r, int from, int to) { return std::max(0, to - from + 1) * stepsPerYear(r); }
+
+// The most steps one observance's rule is read with (a tenth of a second or
+// so): a yearly rule from year 1 to libical's last year takes far fewer, a
+// daily one some decades, an hourly one a few years.
+constexpr double kMostRuleSteps = 25000;
 
 // Days as libical's rules count them: by the Julian calendar up to 4 October
 // 1582, by the Gregorian from the 15th.
@@ -308,14 +378,24 @@ std::optional<icaltimetype> movedOn(const icaltimetype &start, const Step &step,
 }
 
 // The first change of a rule from a DTSTART moved on (`moved`) after the
-// moved DTSTART itself; an UNTIL in UTC is read in the local time before the
-// change, as libical's expansion reads it.
-std::optional<icaltimetype> firstChangeAfter(icalrecurrencetype rule, const icaltimetype &moved, int offsetFrom)
+// moved DTSTART itself, if it comes before the year `before`; an UNTIL in UTC
+// is read in the local time before the change, as libical's expansion reads
+// it. `steps` grows by the steps it may take.
+std::optional<icaltimetype> firstChangeAfter(icalrecurrencetype rule, const icaltimetype &moved, int offsetFrom, int before,
+                                             double &steps)
 {
     if (!icaltime_is_null_time(rule.until) && icaltime_is_utc(rule.until)) {
         icaltime_adjust(&rule.until, 0, 0, 0, offsetFrom);
         rule.until.zone = nullptr;
     }
+    // A rule never met would be stepped through up to libical's last year.
+    icaltimetype end = icaltime_null_time();
+    end.year = before;
+    end.month = end.day = 1;
+    if (icaltime_is_null_time(rule.until) || icaltime_compare(end, rule.until) < 0) rule.until = end;
+    const double cost = stepsOf(rule, moved.year, before);
+    steps += cost;
+    if (cost > kMostRuleSteps) return std::nullopt;
     icalrecur_iterator *it = icalrecur_iterator_new(rule, moved);
     if (!it) return std::nullopt;
     std::optional<icaltimetype> found;
@@ -336,15 +416,29 @@ std::optional<icaltimetype> firstChangeAfter(icalrecurrencetype rule, const ical
 // DTSTART as a change of its own: the moved one lies before a real change of
 // its rule. So the copy holds no later change before `from` than the whole
 // zone's last, and every change from there to `to`; libical expands it from
-// those starts up to `to`. Null when the zone has no VTIMEZONE.
-icaltimezone *rulesBetween(icaltimezone *zone, int from, int to)
+// those starts up to `to`. Null when the zone has no VTIMEZONE, or when
+// libical would take more than kMostRuleSteps for one of its rules. `steps`
+// grows by the steps of making and reading the copy, `parts` is the number of
+// its observances and properties.
+icaltimezone *rulesBetween(icaltimezone *zone, int from, int to, double &steps, int &parts)
 {
     icalcomponent *vtimezone = icaltimezone_get_component(zone);
     if (!vtimezone) return nullptr;
     icalcomponent *copy = icalcomponent_new_clone(vtimezone);
-    std::vector<icalcomponent *> ownObservances;
-    for (icalcomponent *o = icalcomponent_get_first_component(copy, ICAL_ANY_COMPONENT); o;
+    struct Own
+    {
+        icalcomponent *observance;
+        int lastYear; // of its rule's UNTIL
+        double steps;
+    };
+    std::vector<Own> ownObservances;
+    std::vector<std::pair<icalcomponent *, int>> single; // observances of their DTSTART only, by its year
+    int latestFirstChange = std::numeric_limits<int>::min();
+    bool tooCostly = false;
+    parts = 0;
+    for (icalcomponent *o = icalcomponent_get_first_component(copy, ICAL_ANY_COMPONENT); o && !tooCostly;
          o = icalcomponent_get_next_component(copy, ICAL_ANY_COMPONENT)) {
+        parts += 1 + icalcomponent_count_properties(o, ICAL_ANY_PROPERTY);
         const icalcomponent_kind kind = icalcomponent_isa(o);
         icalproperty *dtstart = icalcomponent_get_first_property(o, ICAL_DTSTART_PROPERTY);
         if ((kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) || !dtstart) continue;
@@ -366,15 +460,27 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to)
             if (step) {
                 const int until = icaltime_is_null_time(rule.until) ? from : std::min(from, rule.until.year);
                 moved = movedOn(start, *step, until - 2);
-                const std::optional<icaltimetype> change = moved ? firstChangeAfter(rule, *moved, before) : std::nullopt;
+                const std::optional<icaltimetype> change =
+                    moved ? firstChangeAfter(rule, *moved, before, from, steps) : std::nullopt;
                 if (!change || change->year >= from) moved.reset();
+                else latestFirstChange = std::max(latestFirstChange, change->year);
             }
             if (rule.count == 0 && to <= kLastYearRead && (icaltime_is_null_time(rule.until) || rule.until.year >= to)) {
                 rule.until = icaltime_null_time();
                 rule.until.year = to;
                 rule.until.month = rule.until.day = 1;
             }
+            // As libical will read it: from its start to its UNTIL, or as far
+            // as libical reads.
+            const int lastYear = icaltime_is_null_time(rule.until) ? kLastYearRead : rule.until.year;
+            const double cost = stepsOf(rule, moved ? moved->year : start.year, lastYear);
+            if (cost > kMostRuleSteps) {
+                steps += cost;
+                tooCostly = true;
+                break;
+            }
             if (!moved) {
+                steps += cost;
                 icalproperty_set_rrule(p, rule);
                 continue;
             }
@@ -385,10 +491,34 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to)
             icalcomponent_add_property(own, icalproperty_new_rrule(rule));
             icalcomponent_remove_property(o, p);
             icalproperty_free(p);
-            ownObservances.push_back(own);
+            ownObservances.push_back({own, icaltime_is_null_time(rule.until) ? kLastYearRead : rule.until.year, cost});
         }
+        if (!icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY) && !icalcomponent_get_first_property(o, ICAL_RDATE_PROPERTY))
+            single.emplace_back(o, start.year);
     }
-    for (icalcomponent *own : ownObservances) icalcomponent_add_component(copy, own);
+    steps += parts;
+    if (tooCostly) {
+        for (const Own &own : ownObservances) icalcomponent_free(own.observance);
+        icalcomponent_free(copy);
+        return nullptr;
+    }
+    // An observance all of whose changes come in years before a change of a
+    // moved one (before the span) gives no offset in the span: left out, so
+    // that a zone of many observances that ended is read over a decade in
+    // the time of the few that go on.
+    for (const auto &[o, year] : single) {
+        if (year >= latestFirstChange) continue;
+        icalcomponent_remove_component(copy, o);
+        icalcomponent_free(o);
+    }
+    for (const Own &own : ownObservances) {
+        if (own.lastYear < latestFirstChange) {
+            icalcomponent_free(own.observance);
+            continue;
+        }
+        steps += own.steps;
+        icalcomponent_add_component(copy, own.observance);
+    }
     icaltimezone *rules = icaltimezone_new();
     if (rules && icaltimezone_set_component(rules, copy)) return rules;
     if (rules) icaltimezone_free(rules, 1);
@@ -398,14 +528,14 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to)
 
 } // namespace
 
-QTimeZone zoneOfVTimezone(icaltimezone *zone, icaltimezone *rules, qint64 nearUtc)
+std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone)
 {
-    icalcomponent *vtimezone = icaltimezone_get_component(zone);
-    char *text = vtimezone ? icalcomponent_as_ical_string_r(vtimezone) : nullptr;
     const QDateTime near = QDateTime::fromSecsSinceEpoch(nearUtc, Qt::UTC);
-    const QByteArray key = QByteArray(text ? text : "") + '\n' + QByteArray::number(near.date().year());
-    free(text);
-
+    const int year = near.date().year();
+    // Qt reads a POSIX rule around year 1 without end, and libical reads no
+    // change after its last year: the offset then stands for the zone.
+    if (year < kFirstMatchedYear || year > kLastYearRead) return vtr::timeZoneWithOffset(libicalOffset(rules, nearUtc));
+    const QByteArray key = digest + QByteArray::number(year);
     static QMutex lock;
     static QHash<QByteArray, QTimeZone> known;
     {
@@ -413,23 +543,29 @@ QTimeZone zoneOfVTimezone(icaltimezone *zone, icaltimezone *rules, qint64 nearUt
         const auto it = known.constFind(key);
         if (it != known.cend()) return *it;
     }
+    if (!zone) return std::nullopt;
     // Every range below lies on the grid of this one (whole days from it).
     const std::vector<Change> changes = changesOf(rules, nearUtc - kYear, nearUtc + 3 * kYear);
-    std::optional<QTimeZone> found = ianaZoneLike(changes, nearUtc - kYear, nearUtc + 3 * kYear);
-    if (!found) {
-        found = posixZone(zone, nearUtc);
-        // Only where libical reads the same offsets from the same rules.
-        const qint64 from = nearUtc - kDay, to = nearUtc + 3 * kYear;
-        if (found && !sameOffsets(*found, changesWithin(changes, from, to), from, to)) found.reset();
+    std::optional<QTimeZone> found;
+    if (changes.size() <= kMostChanges) {
+        found = ianaZoneLike(changes, nearUtc - kYear, nearUtc + 3 * kYear);
+        if (!found) {
+            found = posixZone(zone, nearUtc);
+            // Only where libical reads the same offsets from the same rules.
+            const qint64 from = nearUtc - kDay, to = nearUtc + 3 * kYear;
+            if (found && !sameOffsets(*found, changesWithin(changes, from, to), from, to)) found.reset();
+        }
+        if (!found) found = ianaZoneLike(changesWithin(changes, nearUtc, nearUtc + kYear), nearUtc, nearUtc + kYear);
     }
-    if (!found) found = ianaZoneLike(changesWithin(changes, nearUtc, nearUtc + kYear), nearUtc, nearUtc + kYear);
     const QTimeZone result = found ? *found : vtr::timeZoneWithOffset(libicalOffset(rules, nearUtc));
     QMutexLocker l(&lock);
     known.insert(key, result);
     return result;
 }
 
-VTimezoneYears::VTimezoneYears() = default;
+double VTimezoneYears::stepsForFile(qint64 fileBytes) { return kBaseSteps + kStepsPerByte * double(std::max<qint64>(0, fileBytes)); }
+
+VTimezoneYears::VTimezoneYears(double &steps) : m_steps(steps) {}
 
 VTimezoneYears::~VTimezoneYears()
 {
@@ -437,8 +573,17 @@ VTimezoneYears::~VTimezoneYears()
         if (rules) icaltimezone_free(rules, 1);
 }
 
-VTimezoneYears::Time VTimezoneYears::read(icaltimezone *zone, const icaltimetype &local, bool ofFile)
+std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, const icaltimetype &local, bool ofFile)
 {
+    Zone &z = m_zones[zone];
+    if (z.digest.isNull()) {
+        icalcomponent *vtimezone = icaltimezone_get_component(zone);
+        char *text = vtimezone ? icalcomponent_as_ical_string_r(vtimezone) : nullptr;
+        const QByteArrayView written(text ? text : "");
+        z.digest = QCryptographicHash::hash(written, QCryptographicHash::Sha256);
+        m_steps -= double(written.size()) / 64;
+        free(text);
+    }
     icaltimezone *rules = zone;
     if (ofFile) {
         // The dates of a decade, the years around them exact (a date's UTC
@@ -447,13 +592,31 @@ VTimezoneYears::Time VTimezoneYears::read(icaltimezone *zone, const icaltimetype
         const int decade = std::clamp(local.year, 1, kLastYearRead) / kSpanYears;
         const auto key = std::make_pair(static_cast<const void *>(zone), decade);
         auto it = m_spans.constFind(key);
-        if (it == m_spans.cend())
-            it = m_spans.insert(key, rulesBetween(zone, decade * kSpanYears - 2, decade * kSpanYears + kSpanYears + 5));
-        if (*it) rules = *it;
+        if (it == m_spans.cend()) {
+            icaltimezone *span = nullptr;
+            if (m_steps > 0) {
+                double steps = 0;
+                span = rulesBetween(zone, decade * kSpanYears - 2, decade * kSpanYears + kSpanYears + 5, steps, z.parts);
+                m_steps -= steps;
+            }
+            it = m_spans.insert(key, span);
+        }
+        if (!*it) return std::nullopt;
+        rules = *it;
     }
     const qint64 utc = qint64(icaltime_as_timet_with_zone(local, rules));
     const auto key = std::make_pair(static_cast<const void *>(zone), QDateTime::fromSecsSinceEpoch(utc, Qt::UTC).date().year());
     auto it = m_known.constFind(key);
-    if (it == m_known.cend()) it = m_known.insert(key, zoneOfVTimezone(zone, rules, utc));
-    return {utc, *it};
+    if (it == m_known.cend()) {
+        // Matched anew only while the file's steps last; after that, the
+        // offset at the first time read stands for the year's.
+        std::optional<QTimeZone> found = zoneOfVTimezone(rules, utc, z.digest, nullptr);
+        if (!found && m_steps > 0) {
+            m_steps -= kMatchSteps + z.parts;
+            found = zoneOfVTimezone(rules, utc, z.digest, zone);
+        }
+        it = m_known.insert(key, found ? Known{*found, true} : Known{vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false});
+    }
+    if (!it->matched) return Time{utc, vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false};
+    return Time{utc, it->zone, true};
 }

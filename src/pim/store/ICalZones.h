@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QTimeZone>
 
+#include <optional>
 #include <utility>
 
 typedef struct _icaltimezone icaltimezone;
@@ -21,10 +22,21 @@ struct icaltimetype;
 // gives the same changes), and ends some years after it: libical expands
 // about twenty years, whatever the start, and gives the offsets it gives
 // for the whole zone at every instant the decade's dates are read at.
+//
+// A file's zones may come from anyone: reading them is bounded by the size
+// of the file. A zone one of whose rules libical would take too long to read
+// over a decade (an observance every hour, a rule never met), or any zone
+// once the file's share is spent, is not read: read() gives none, and the
+// caller reads the time as floating. Once the share is spent, a zone not yet
+// matched for a year gives the offset at the instant only.
 class VTimezoneYears
 {
 public:
-    VTimezoneYears();
+    // What reading the zones of a file of `fileBytes` bytes may take.
+    static double stepsForFile(qint64 fileBytes);
+    // `steps`: what is left of the file's share, in libical's steps (a few
+    // microseconds each), shared by the readers of the file's calendars.
+    explicit VTimezoneYears(double &steps);
     ~VTimezoneYears();
     VTimezoneYears(const VTimezoneYears &) = delete;
     VTimezoneYears &operator=(const VTimezoneYears &) = delete;
@@ -33,17 +45,31 @@ public:
     {
         qint64 utc;     // seconds since 1970 UTC
         QTimeZone zone; // with the zone's offsets near it (zoneOfVTimezone)
+        bool matched;   // false: the file's share was spent, `zone` is the offset at `utc`
     };
     // The local time `local` of `zone`, as libical reads it from the zone's
     // rules: a zone of the file's own read a few years at a time, one of
-    // libical's (`ofFile` false, shared by the process) whole.
-    Time read(icaltimezone *zone, const icaltimetype &local, bool ofFile = true);
+    // libical's (`ofFile` false, shared by the process) whole. None when the
+    // zone's rules cannot be read within the bound.
+    std::optional<Time> read(icaltimezone *zone, const icaltimetype &local, bool ofFile = true);
 
 private:
+    struct Zone
+    {
+        QByteArray digest; // of the VTIMEZONE written out: what is found for it is kept by it
+        int parts = 0;     // its observances and properties
+    };
+    struct Known
+    {
+        QTimeZone zone;
+        bool matched;
+    };
     // By zone and decade, and by zone and UTC year.
     using Key = std::pair<const void *, int>;
-    QHash<Key, icaltimezone *> m_spans; // copies of the zones (rulesBetween), owned
-    QHash<Key, QTimeZone> m_known;
+    QHash<const void *, Zone> m_zones;
+    QHash<Key, icaltimezone *> m_spans; // copies of the zones (rulesBetween), owned; null: not read
+    QHash<Key, Known> m_known;
+    double &m_steps;
 };
 
 // The zone of a VTIMEZONE whose TZID is neither an IANA nor a Windows name
@@ -57,8 +83,11 @@ private:
 //    ("<+01>-1<+02>,M3.5.0/2:00:00,M10.5.0/3:00:00") with the same offsets
 //    for three years on;
 //  - otherwise an IANA zone with the same offsets for a year on;
-//  - otherwise the fixed offset at `nearUtc`.
-// `zone` is the icaltimezone, whose offsets `rules` gives (the zone itself,
-// or a copy of it exact over those four years); results are kept per
-// VTIMEZONE and year.
-QTimeZone zoneOfVTimezone(icaltimezone *zone, icaltimezone *rules, qint64 nearUtc);
+//  - otherwise (and before 1583, after libical's last year, or for rules
+//    that change the offset more often than any zone) the fixed offset at
+//    `nearUtc`.
+// `rules` gives the offsets (the zone itself, or a copy of it exact over
+// those four years), `digest` is a digest of the VTIMEZONE written out;
+// results are kept per digest and year. With `zone` null only a result kept
+// or a fixed offset is given (none when the zone would have to be matched).
+std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone);
