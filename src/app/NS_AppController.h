@@ -220,9 +220,10 @@ public:
     // bar's caption where the report is or why it is missing.
     void generateFinished(const QString &reportError);
     // The one-step job has succeeded: writes "sl_manifest.json" into the new
-    // phone's "Migration Info" and keeps it as the transfer info. Returns the
-    // reason the file could not be written (empty when it was); an earlier
-    // report is then left as it was.
+    // phone's "Migration Info", never through a link, and keeps it as the
+    // transfer info. Returns the reason the file could not be written (empty
+    // when it was); an earlier report, or a link or another item of the
+    // person's in its place, is then left as it was.
     QString buildManifestReport();
     // A run that changes the new phone's folder begins: a report of an
     // earlier run no longer describes it, and goes.

@@ -25,6 +25,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+const char kMigrationInfo[] = "Migration Info";
+const char kManifestName[] = "sl_manifest.json";
+
+// Where the report is written in the new phone's folder `storage`.
+QString manifestReportPath(const VtrFileInfoPtr &storage)
+{
+    return QDir::cleanPath(storage->path()) + QLatin1Char('/') + QLatin1String(kMigrationInfo) + QLatin1Char('/') +
+           QLatin1String(kManifestName);
+}
+
+}  // namespace
+
 VtrFileInfoPtr NS_AppController::targetFileInfoForDevice() const
 {
     const std::shared_ptr<MobileDevice> target = newDevice();
@@ -102,11 +116,9 @@ void NS_AppController::generateFinished(const QString &reportError)
     markSummaryLines();
     setSingleProgress(1.0);
     setSingleIndeterminate(false);
-    const std::shared_ptr<MobileDevice> target = newDevice();
-    const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
-    const QString where = reportError.isEmpty() && folder
-                              ? vtrLocalized("The report of what was moved is \"%1\".")
-                                    .arg(QDir(folder->path()).filePath(QStringLiteral("sl_manifest.json")))
+    const VtrFileInfoPtr storage = targetFileInfoForDevice();
+    const QString where = reportError.isEmpty() && storage
+                              ? vtrLocalized("The report of what was moved is \"%1\".").arg(manifestReportPath(storage))
                               : reportError.isEmpty() ? vtrLocalized("The migration report could not be written.")
                                                       : reportError;
     // The caption says what the heading says: "Done." only when nothing
@@ -142,15 +154,18 @@ void NS_AppController::generateFinished(const QString &reportError)
 namespace {
 
 // A reader's member as the folder holds it: the data file is named only
-// where it lies in "Migration Info", with its real size; a reader whose file
-// is not there moved nothing onto the new phone, whatever it counted (the
-// contacts and calendars of a Windows Phone go to Windows Live, never here).
-QVariantMap readerMemberAsWritten(QVariantMap info, const VtrFileInfoPtr &folder)
+// where it lies in "Migration Info" (open as `folder`) as a plain file, with
+// its real size; a reader whose file is not there moved nothing onto the new
+// phone, whatever it counted (the contacts and calendars of a Windows Phone
+// go to Windows Live, never here).
+QVariantMap readerMemberAsWritten(QVariantMap info, int folder)
 {
     const QString name = info.value(QStringLiteral("data_file")).toString();
-    const QFileInfo file(folder && !name.isEmpty() ? QDir(folder->path()).filePath(name) : QString());
-    if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && file.isFile()) {
-        info.insert(QStringLiteral("data_size"), file.size());
+    struct stat file;
+    if (folder >= 0 && !name.isEmpty() && !name.contains(QLatin1Char('/')) &&
+        ::fstatat(folder, QFile::encodeName(name).constData(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(file.st_mode)) {
+        info.insert(QStringLiteral("data_size"), qint64(file.st_size));
         return info;
     }
     info.remove(QStringLiteral("data_file"));
@@ -170,8 +185,6 @@ QVariantMap readerMemberAsWritten(QVariantMap info, const VtrFileInfoPtr &folder
     }
     return info;
 }
-
-const char kManifestName[] = "sl_manifest.json";
 
 }  // namespace
 
@@ -204,8 +217,15 @@ void NS_AppController::removeManifestReport()
 QString NS_AppController::buildManifestReport()
 {
     setStatusNow(vtrLocalized("Building report..."), vtrphase::Misc, -1.0);
-    const std::shared_ptr<MobileDevice> target = newDevice();
-    const VtrFileInfoPtr folder = target ? target->preferredMigrationExportFolder() : nullptr;
+    // "Migration Info" is opened, or made, by descriptor as a folder of ours
+    // in the new phone's, which is one too: the report is never written
+    // through a link, nor into another user's folder.
+    const VtrFileInfoPtr storage = targetFileInfoForDevice();
+    QString why;
+    const platform::Descriptor folder(
+        storage && !storage->path().isEmpty()
+            ? platform::openVisibleFolder(storage->path(), {QLatin1String(kMigrationInfo)}, &why)
+            : -1);
     QVariantMap report;
     report.insert(QStringLiteral("version"), 1);
     report.insert(QStringLiteral("exportdate"), vtr::st2String(QDateTime::currentDateTimeUtc()));
@@ -228,7 +248,7 @@ QString NS_AppController::buildManifestReport()
         const std::shared_ptr<ManifestInfoSource> source = manifestSource(kind);
         QVariantMap info = source ? source->manifestInfo() : QVariantMap();
         if (info.isEmpty()) continue;
-        if (info.contains(QStringLiteral("data_file"))) info = readerMemberAsWritten(info, folder);
+        if (info.contains(QStringLiteral("data_file"))) info = readerMemberAsWritten(info, folder.get());
         report.insert(QLatin1String(key), info);
     }
     setTransferInfo(report);
@@ -241,11 +261,19 @@ QString NS_AppController::buildManifestReport()
         VTR_LOG(1, QStringLiteral("Couldn't serialise the migration report."));
         return vtrLocalized("The migration report could not be written.");
     }
-    // The file layer writes a temporary file and renames it over the old one.
-    const VtrFileInfoPtr file = folder ? folder->createFile(name, text.toUtf8(), QVariantMap()) : nullptr;
-    if (!file || !file->exists()) {
-        VTR_LOG(1, QStringLiteral("Couldn't write file \"%1\" to the device.").arg(name));
-        return vtrLocalized("The migration report could not be written.");
+    if (!folder.isOpen()) {
+        if (why.isEmpty()) return vtrLocalized("The migration report could not be written.");
+        VTR_LOG(1, QStringLiteral("The migration report was not written: %1").arg(why));
+        return vtrLocalized("No report of what was moved was written: %1. What stands there was left as it is.")
+            .arg(why);
+    }
+    // A temporary file made there exclusively and renamed onto the report
+    // only where nothing, or a plain file of this user's, is in its place.
+    const QString at = QDir::cleanPath(storage->path()) + QLatin1Char('/') + QLatin1String(kMigrationInfo);
+    if (!platform::replaceFileIn(folder.get(), at, name, text.toUtf8(), &why)) {
+        VTR_LOG(1, QStringLiteral("The migration report was not written: %1").arg(why));
+        return vtrLocalized("No report of what was moved was written: %1. What stands there was left as it is.")
+            .arg(why);
     }
     return QString();
 }

@@ -3,6 +3,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/VtrString.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
@@ -14,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 #include <vector>
 
@@ -337,7 +337,11 @@ void DeviceVolumeInfo::writeStateToDisk()
         throw VtrException(
             QStringLiteral("DeviceVolumeInfo"),
             vtrLocalized("Failed to connect to the device file system because \"%1\" is not a file.").arg(path));
-    if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
+    // By descriptor from the data folder: never through a link at its name or
+    // in the place of a folder on the way.
+    QString why;
+    const platform::Descriptor folderFd(platform::openDataFolder({QFileInfo(folder).fileName()}, &why));
+    if (!folderFd.isOpen())
         throw VtrException(
             QStringLiteral("DeviceVolumeInfo"),
             vtrLocalized("Failed to update our file system uuid file \"%1\" because it could not be created.")
@@ -383,16 +387,10 @@ void DeviceVolumeInfo::writeStateToDisk()
     root.insert(QStringLiteral("uuid"), _uuid);
     root.insert(QStringLiteral("info"), info);
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw VtrException(
-            QStringLiteral("DeviceVolumeInfo"),
-            vtrLocalized("Failed to update our file system uuid file \"%1\" because it could not be created.")
-                .arg(path));
     const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (!platform::replaceFileIn(folderFd.get(), folder, QFileInfo(path).fileName(), bytes, &why))
         throw VtrException(QStringLiteral("DeviceVolumeInfo"),
-                           vtrLocalized("Failed to write our file system uuid file \"%1\".").arg(path));
+                           vtrLocalized("Failed to write our file system uuid file \"%1\": %2").arg(path, why));
 }
 
 // ---- the map of a device's volumes -----------------------------------------------------------

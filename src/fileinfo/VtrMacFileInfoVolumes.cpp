@@ -10,6 +10,7 @@
 #include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
 #include "foundation/VtrString.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 
@@ -118,18 +119,24 @@ void loadUuidStore(UuidStore &store, const QString &path)
     if (!store.root) store.root = plist_new_dict();
 }
 
+// Written into its folder of the data folder by descriptor: never through a
+// link at its name or in the place of a folder on the way.
 bool writeUuidStore(UuidStore &store, const QString &path)
 {
-    if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(parentPath(path))) return false;
     char *xml = nullptr;
     uint32_t length = 0;
     plist_to_xml(store.root, &xml, &length);
     if (!xml) return false;
     const QByteArray bytes(xml, qsizetype(length));
     plist_to_xml_free(xml);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    return file.write(bytes) == bytes.size() && file.commit();
+    QString why;
+    const QString folderPath = parentPath(path);
+    const platform::Descriptor folder(platform::openDataFolder({lastComponent(folderPath)}, &why));
+    if (!folder.isOpen() || !platform::replaceFileIn(folder.get(), folderPath, lastComponent(path), bytes, &why)) {
+        VTR_LOG(2, why);
+        return false;
+    }
+    return true;
 }
 
 QString stringValue(plist_t node)

@@ -437,12 +437,19 @@ void LogFile::createOpenReadFile(const QString &path)
     if (!path.isEmpty()) {
         const QString full = expandTilde(path);
         // A file in the way of the folder is left alone: the log then lives in
-        // memory only rather than destroying something of the user's.
+        // memory only rather than destroying something of the user's. So is
+        // a link at its name, and what it points to, or an item that is not
+        // a plain file of this user's.
         QDir().mkpath(QFileInfo(full).absolutePath());
         const QByteArray native = QFile::encodeName(full);
         do {
-            m_fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            m_fd = ::open(native.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         } while (m_fd < 0 && errno == EINTR);
+        struct stat st;
+        if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
         parseFile();
     }
 }

@@ -9,12 +9,16 @@
 #include "pim/PIMDatabaseDelegate.h"
 #include "pim/dialect/CompanionFile.h"
 #include "pim/dialect/STRecordAndroid.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 
 #include <QDir>
 #include <QStringDecoder>
+
+#include <cerrno>
+#include <unistd.h>
 
 using namespace syncstore;
 
@@ -193,19 +197,48 @@ bool PIMDatabase::ExportFile::writeLine(const QString &database, const QVariantM
 qint64 PIMDatabase::ExportFile::finish(PIMDatabase &owner, const QString &copyingText, const QString &phase,
                                        const QString &missingText)
 {
-    m_file.close();
-    const auto source = VtrMacFileInfo::fileInfoWithPath(m_file.fileName());
+    m_file.flush();
     const auto target = owner.targetDevice();
-    if (!source->exists() || source->size() == 0 || !target) {
+    if (m_file.size() <= 0 || !target) {
+        m_file.close();
         VtrDebugLog(missingText);
         return 0;
     }
     owner.reportNow(copyingText, phase, -1.0);
+    // Into "Migration Info" by descriptor, a folder of ours in the new
+    // phone's, which is one too: the file is never written through a link,
+    // and what is not a plain file of this user's at its name stays.
+    const QString name = QFileInfo(m_file.fileName()).fileName();
     const VtrFileInfoPtr storage = target->preferredStorageInfo();
-    const VtrFileInfoPtr folder = storage ? storage->createFolder(QStringLiteral("Migration Info")) : nullptr;
-    VtrFileInfoPtr copy;
-    if (!folder || source->copyTo(folder, false, nullptr, nullptr, &copy) != 0 || !copy)
+    const QString storagePath = storage ? QDir::cleanPath(storage->path()) : QString();
+    QString why;
+    const platform::Descriptor folder(
+        storagePath.isEmpty() ? -1 : platform::openVisibleFolder(storagePath, {QStringLiteral("Migration Info")}, &why));
+    const int source = m_file.handle();
+    qint64 copied = 0;
+    const auto copy = [source, &copied](int fd) {
+        char buffer[1 << 16];
+        for (;;) {
+            const ssize_t n = ::pread(source, buffer, sizeof buffer, off_t(copied));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) return true;
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) return false;
+                done += w;
+            }
+            copied += n;
+        }
+    };
+    const QString at = storagePath + QStringLiteral("/Migration Info");
+    const bool ok = folder.isOpen() && platform::replaceFileIn(folder.get(), at, name, copy, &why);
+    m_file.close();
+    if (!ok) {
+        const QString text = QStringLiteral("\"%1\" could not be copied into \"Migration Info\"").arg(name);
         throw VtrException(QStringLiteral("PIMExportException"),
-                           QStringLiteral("\"%1\" could not be copied into \"Migration Info\".").arg(source->name()));
-    return copy->size();
+                           why.isEmpty() ? text + QLatin1Char('.') : QStringLiteral("%1: %2.").arg(text, why));
+    }
+    return copied;
 }

@@ -30,7 +30,8 @@ class PIMDatabaseDelegate;
 // records are written as export lines: one compact JSON object per line,
 // {"command":"ADD_RECORD","database":..,"record":..}, UTF-8, into a file of
 // the private temporary folder (mode 0600), copied into "Migration Info" of
-// the target's preferred storage through the file-info layer and removed.
+// the target's preferred storage by descriptor (never through a link, and
+// over nothing but a plain file of this user's) and removed.
 //
 // Failures: a store that is disabled or refuses the session ends the dump
 // quietly; a source that exists but cannot be read raises its VtrException

@@ -7,8 +7,10 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -273,8 +275,13 @@ bool ensurePrivateFolder(const QString &path, QString *error)
     return true;
 }
 
-int openOwnFolder(const QString &base, const QStringList &steps, bool make, QString *error)
+namespace {
+
+enum class Making { None, Private, AsThePersonsOwn };
+
+int openFolderSteps(const QString &base, const QStringList &steps, Making making, QString *error)
 {
+    const bool make = making != Making::None;
     int fd = -1;
     auto fail = [&](const QString &why) {
         if (fd >= 0) ::close(fd);
@@ -297,12 +304,18 @@ int openOwnFolder(const QString &base, const QStringList &steps, bool make, QStr
         // place of a folder of ours is never followed, at any step.
         int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0 && errno == ENOENT && make) {
-            if (::mkdirat(fd, name.constData(), 0700) != 0 && errno != EEXIST)
+            const mode_t mode = making == Making::Private ? 0700 : 0777;
+            if (::mkdirat(fd, name.constData(), mode) != 0 && errno != EEXIST)
                 return failWithCode("Cannot create", path, errno);
             next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (next < 0) {
-            if (errno == ELOOP || errno == ENOTDIR) return fail(QStringLiteral("%1 is not a folder").arg(path));
+            if (errno == ELOOP || errno == ENOTDIR) {
+                struct stat standing;
+                const bool link = ::fstatat(fd, name.constData(), &standing, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                  S_ISLNK(standing.st_mode);
+                return fail((link ? QStringLiteral("%1 is a link") : QStringLiteral("%1 is not a folder")).arg(path));
+            }
             return failWithCode("Cannot open", path, errno);
         }
         ::close(fd);
@@ -310,16 +323,121 @@ int openOwnFolder(const QString &base, const QStringList &steps, bool make, QStr
         struct stat st;
         if (::fstat(fd, &st) != 0) return failWithCode("Cannot inspect", path, errno);
         if (st.st_uid != ::geteuid()) return fail(QStringLiteral("%1 belongs to another user").arg(path));
-        if (make && (st.st_mode & 0777) != 0700 && ::fchmod(fd, 0700) != 0)
+        if (making == Making::Private && (st.st_mode & 0777) != 0700 && ::fchmod(fd, 0700) != 0)
             return fail(QStringLiteral("Cannot protect %1").arg(path));
     }
     return fd;
+}
+
+}  // namespace
+
+int openOwnFolder(const QString &base, const QStringList &steps, bool make, QString *error)
+{
+    return openFolderSteps(base, steps, make ? Making::Private : Making::None, error);
 }
 
 int openOwnFolder(const QString &path, bool make, QString *error)
 {
     const QString clean = QDir::cleanPath(path);
     return openOwnFolder(QFileInfo(clean).path(), {QFileInfo(clean).fileName()}, make, error);
+}
+
+int openVisibleFolder(const QString &path, const QStringList &below, QString *error)
+{
+    const QString clean = QDir::cleanPath(path);
+    return openFolderSteps(QFileInfo(clean).path(), QStringList{QFileInfo(clean).fileName()} + below,
+                           Making::AsThePersonsOwn, error);
+}
+
+int openDataFolder(const QStringList &below, QString *error)
+{
+    const QString data = overridden(g_data);
+    if (data.isEmpty())
+        return openOwnFolder(xdg("XDG_DATA_HOME", ".local/share"), QStringList{QLatin1String(kAppFolderName)} + below,
+                             true, error);
+    const QString clean = QDir::cleanPath(data);
+    return openOwnFolder(QFileInfo(clean).path(), QStringList{QFileInfo(clean).fileName()} + below, true, error);
+}
+
+bool replaceFileIn(int folder, const QString &folderPath, const QString &name, const std::function<bool(int fd)> &fill,
+                   QString *error)
+{
+    const QString shown = folderPath + QLatin1Char('/') + name;
+    auto fail = [&](const QString &why) {
+        if (error) *error = why;
+        return false;
+    };
+    auto failWithCode = [&](int code) {
+        return fail(
+            QStringLiteral("%1 could not be written: %2").arg(shown, QString::fromLocal8Bit(std::strerror(code))));
+    };
+    const QByteArray leaf = QFile::encodeName(name);
+    if (folder < 0 || leaf.isEmpty() || leaf == "." || leaf == ".." || leaf.contains('/') || leaf.contains('\0'))
+        return fail(QStringLiteral("%1 is not the name of a file").arg(shown));
+    struct stat old;
+    bool replacing = false;
+    if (::fstatat(folder, leaf.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(old.st_mode)) return fail(QStringLiteral("%1 is a link").arg(shown));
+        if (!S_ISREG(old.st_mode)) return fail(QStringLiteral("%1 is not a plain file").arg(shown));
+        if (old.st_uid != ::geteuid()) return fail(QStringLiteral("%1 belongs to another user").arg(shown));
+        replacing = true;
+    } else if (errno != ENOENT) {
+        return failWithCode(errno);
+    }
+    // Hidden beside it, under a name no one can have put there first.
+    QByteArray step;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        step = '.' + leaf.left(40) + ".vtr-" +
+               QByteArray::number(QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFFFull, 16);
+        fd = ::openat(folder, step.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) return failWithCode(errno);
+    if (replacing) ::fchmod(fd, old.st_mode & 07777);
+    bool ok = fill(fd);
+    int code = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    if (ok) {
+        // Onto the plain file just looked at, or onto no item at all: one that
+        // appeared meanwhile is not replaced.
+        ok = replacing ? ::renameat(folder, step.constData(), folder, leaf.constData()) == 0
+                       : ::renameat2(folder, step.constData(), folder, leaf.constData(), RENAME_NOREPLACE) == 0;
+        if (!ok && !replacing && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without the flag: a hard link fails as well when
+            // the name is taken.
+            ok = ::linkat(folder, step.constData(), folder, leaf.constData(), 0) == 0;
+            if (ok) ::unlinkat(folder, step.constData(), 0);
+        }
+        if (!ok) code = errno;
+    }
+    if (!ok) {
+        ::unlinkat(folder, step.constData(), 0);
+        if (code == EEXIST) return fail(QStringLiteral("%1 was taken by another item meanwhile").arg(shown));
+        return failWithCode(code);
+    }
+    return true;
+}
+
+bool replaceFileIn(int folder, const QString &folderPath, const QString &name, const QByteArray &contents,
+                   QString *error)
+{
+    return replaceFileIn(
+        folder, folderPath, name,
+        [&contents](int fd) {
+            qint64 done = 0;
+            while (done < contents.size()) {
+                const ssize_t n = ::write(fd, contents.constData() + done, size_t(contents.size() - done));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) return false;
+                done += n;
+            }
+            return true;
+        },
+        error);
 }
 
 }  // namespace platform

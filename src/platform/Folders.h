@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The per-user folders of the application. Each one follows the XDG
 // variables (so a test that points HOME and XDG_* elsewhere is isolated) and
 // can also be overridden directly with a setter; an empty override restores
@@ -67,5 +69,28 @@ int openOwnFolder(const QString &base, const QStringList &steps, bool make, QStr
 // openOwnFolder() of the folder `path`: its parent taken as it is, the
 // folder itself ours.
 int openOwnFolder(const QString &path, bool make, QString *error = nullptr);
+// openOwnFolder() of `path` and then of each of `below` in it, for folders
+// the person sees and uses (the new phone's): `path` and each of `below` are
+// folders of ours, its parent is taken as it is. A missing one is made as the
+// person's own folders are (mode 0777 less the umask); an existing one keeps
+// the mode the person gave it.
+int openVisibleFolder(const QString &path, const QStringList &below, QString *error = nullptr);
+// openOwnFolder() of dataFolder() and then of each of `below` in it, each
+// made when missing and kept private; the folder the data folder lies in is
+// taken as it is.
+int openDataFolder(const QStringList &below, QString *error = nullptr);
+
+// Writes the file `name` into the open folder `folder` (named `folderPath` in
+// messages) without ever writing through a link: a temporary file is created
+// there exclusively, filled by `fill` (false, with errno set, when it could
+// not), and renamed onto `name` by the same descriptor. Only nothing or a
+// plain file of this user's at `name` is replaced; anything else there (a
+// link, a folder, another user's file) stays as it is, and so does what it
+// points to. The new file keeps the mode of the one it replaces, else 0666
+// less the umask. False, with `error` set and nothing changed, otherwise.
+bool replaceFileIn(int folder, const QString &folderPath, const QString &name, const std::function<bool(int fd)> &fill,
+                   QString *error = nullptr);
+bool replaceFileIn(int folder, const QString &folderPath, const QString &name, const QByteArray &contents,
+                   QString *error = nullptr);
 
 }  // namespace platform

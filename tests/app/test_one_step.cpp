@@ -14,6 +14,7 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
+#include "platform/Folders.h"
 
 #include "TestEnvironment.h"
 
@@ -408,6 +409,40 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
         EXPECT_TRUE(scene->body().contains(reportPath())) << scene->body().toStdString();
         EXPECT_FALSE(scene->body().contains(QStringLiteral("Press"))) << scene->body().toStdString();
         EXPECT_EQ(w.buttonSet(), buttons);
+    }
+
+    // A link of the person's at the report's name, then in place of
+    // "Migration Info": neither it nor what it points to changes, and the
+    // page says that no report was written, naming the link.
+    const QString home = platform::homeFolder();
+    const QString notes = home + QStringLiteral("/notes.txt"), documents = home + QStringLiteral("/Documents");
+    testenv::writeFile(notes, "my notes");
+    testenv::writeFile(documents + QStringLiteral("/sl_manifest.json"), "my own list");
+    const QString info = storage() + QStringLiteral("/Migration Info");
+    const struct
+    {
+        QString link, target;
+    } links[] = {{reportPath(), notes}, {info, documents}};
+    for (const auto &[link, target] : links) {
+        SCOPED_TRACE(link.toStdString());
+        QFile::remove(reportPath());
+        if (link == info) {
+            ASSERT_TRUE(QDir(info).removeRecursively());
+        }
+        ASSERT_TRUE(QFile::link(target, link));
+        w.generateButton()->click();
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; },
+                                           120000));
+        EXPECT_EQ(readAll(notes), "my notes");
+        EXPECT_EQ(readAll(documents + QStringLiteral("/sl_manifest.json")), "my own list");
+        EXPECT_EQ(QDir(documents).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("sl_manifest.json")});
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+        for (const QString &text : {scene->body(), w.singleProgressText()}) {
+            EXPECT_TRUE(text.contains(QStringLiteral("No report of what was moved was written: ") + link + " is a link"))
+                << text.toStdString();
+            EXPECT_FALSE(text.contains(QStringLiteral("The report of what was moved is"))) << text.toStdString();
+        }
     }
 }
 

@@ -338,6 +338,16 @@ TEST_F(DeviceListTest, AddingAProductWritesTheUserAdditions)
 
     list.reload();
     ASSERT_TRUE(list.infoForDeviceWithUSBVendorID(0x1234, 0x0042, QString()));
+
+    // A link of the person's at the file's name: neither it nor what it
+    // points to changes.
+    const QString file = dataFolder + QStringLiteral("/UnsupportedDeviceList.json");
+    const QString notes = testenv::makeTempDir(QStringLiteral("person")) + QStringLiteral("/notes.txt");
+    testenv::writeFile(notes, "my notes");
+    ASSERT_TRUE(QFile::remove(file) && QFile::link(notes, file));
+    list.addProductDictionaryForVendorID(0x1234, 0x0044, product);
+    EXPECT_EQ(testenv::readFile(notes), QByteArray("my notes"));
+    EXPECT_EQ(QFileInfo(file).symLinkTarget(), notes);
 }
 
 TEST_F(DeviceListTest, WithoutADataFolderTheShippedListStillServes)

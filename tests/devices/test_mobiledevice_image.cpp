@@ -181,6 +181,31 @@ TEST_F(ImageTest, PictureNamesThatCouldLeaveTheCacheAreRefused)
     EXPECT_FALSE(QFileInfo::exists(platform::dataFolder() + QStringLiteral("/escape.png")));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(platform::dataFolder()).path() + QStringLiteral("/escape.png")));
     EXPECT_EQ(QDir(MobileDevice::imageCacheFolder()).entryList(QDir::Files).size(), server.requests);
+
+    // A link of the person's at a picture's name, then in place of the cache
+    // folder: neither it nor what it points to changes.
+    const QString person = testenv::makeTempDir(QStringLiteral("person"));
+    testenv::writeFile(person + QStringLiteral("/linked.png"), "my picture");
+    const QString cache = MobileDevice::imageCacheFolder();
+    const struct
+    {
+        QString link, target;
+    } links[] = {{cache + QStringLiteral("/linked.png"), person + QStringLiteral("/linked.png")}, {cache, person}};
+    for (const auto &[link, target] : links) {
+        SCOPED_TRACE(link.toStdString());
+        if (link == cache) {
+            ASSERT_TRUE(QDir(cache).removeRecursively());
+        }
+        ASSERT_TRUE(QFile::link(target, link));
+        auto linked = phoneWithURL(server.url(QStringLiteral("/images/linked.png")));
+        ImageNotices linkedNotices(linked.get());
+        EXPECT_TRUE(linked->image().isNull());
+        ASSERT_TRUE(waitUntil([&] { return linkedNotices.count == 1; }));
+        EXPECT_EQ(QDir(person).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("linked.png")});
+        EXPECT_EQ(testenv::readFile(person + QStringLiteral("/linked.png")), QByteArray("my picture"));
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    }
 }
 
 TEST_F(ImageTest, APhoneGoingAwayStopsItsDownload)

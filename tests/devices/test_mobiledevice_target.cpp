@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <unistd.h>
 #include <thread>
 
 namespace {
@@ -118,6 +119,21 @@ TEST_F(TargetTest, FilesInTheWayAreNeitherFoldersNorLost)
     EXPECT_EQ(QDir(home).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("Solvenna to Windows Phone")});
     EXPECT_EQ(testenv::readFile(storage), QByteArray("the storage is a file"));
+
+    // A link of the person's in place of a folder, or another user's folder,
+    // is not handed out as the new phone's: what it holds stays as it is.
+    ASSERT_TRUE(QFile::remove(storage));
+    const QString mine = home + QStringLiteral("/Music");
+    testenv::writeFile(mine + QStringLiteral("/mine.mp3"), "mine");
+    ASSERT_TRUE(QDir().mkpath(storage));
+    ASSERT_TRUE(QFile::link(mine, storage + QStringLiteral("/Music")));
+    EXPECT_FALSE(target->preferredMusicFolder());
+    EXPECT_TRUE(target->preferredVideosFolder()->isFolder());
+    EXPECT_EQ(QDir(mine).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"mine.mp3"});
+    if (::geteuid() == 0) {  // only root can give a folder away
+        ASSERT_EQ(::chown(QFile::encodeName(storage + QStringLiteral("/Videos")).constData(), 65534, 65534), 0);
+        EXPECT_FALSE(target->preferredVideosFolder());
+    }
 }
 
 // ---------------------------------------------------------------------------

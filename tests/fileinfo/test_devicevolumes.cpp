@@ -145,6 +145,17 @@ TEST_F(DeviceVolumesTest, DamagedOrBlockedStateFiles)
         record.reset();
     }
     EXPECT_FALSE(logged.isEmpty());
+    // A link of the person's in place of the state file: neither it nor what
+    // it points to changes.
+    write(QStringLiteral("notes.txt"), "my notes");
+    const QString linked = DeviceVolumeInfo::stateFilePath(QStringLiteral("LINKED"));
+    ASSERT_TRUE(QFile::link(p(QStringLiteral("notes.txt")), linked));
+    {
+        DeviceVolumeInfo record(QStringLiteral("LINKED"));
+        EXPECT_THROW(record.setFileAtPath(QStringLiteral("/x"), date(0), date(0)), VtrException);
+    }
+    EXPECT_EQ(testenv::readFile(p(QStringLiteral("notes.txt"))), QByteArray("my notes"));
+    EXPECT_EQ(QFileInfo(linked).symLinkTarget(), p(QStringLiteral("notes.txt")));
     // With a file in place of the state folder nothing can be saved.
     platform::setDataFolderOverride(p(QStringLiteral("plain")));
     write(QStringLiteral("plain/Device File Systems"), "file");

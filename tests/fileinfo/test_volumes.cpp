@@ -152,6 +152,18 @@ TEST_F(VolumesTest, IdentifiersAreKeptPerVolumeName)
     LogSetSystemLogSink(nullptr);
     EXPECT_TRUE(logged.join(QLatin1Char('\n')).contains(QStringLiteral("Failed to write support file")));
 
+    // A link of the person's in place of the store: neither it nor what it
+    // points to changes.
+    const QString notes = p(QStringLiteral("notes.txt"));
+    const QString linked = p(QStringLiteral("data5/Mac File Systems/Volume uuids.plist"));
+    write(QStringLiteral("notes.txt"), "my notes");
+    QDir().mkpath(p(QStringLiteral("data5/Mac File Systems")));
+    ASSERT_TRUE(QFile::link(notes, linked));
+    platform::setDataFolderOverride(p(QStringLiteral("data5")));
+    EXPECT_EQ(at(QStringLiteral("OTHER"))->uuid().size(), 36);
+    EXPECT_EQ(testenv::readFile(notes), QByteArray("my notes"));
+    EXPECT_EQ(QFileInfo(linked).symLinkTarget(), notes);
+
     // A damaged store starts afresh.
     QDir().mkpath(p(QStringLiteral("data4/Mac File Systems")));
     write(QStringLiteral("data4/Mac File Systems/Volume uuids.plist"), "<plist><dict><key>");

@@ -230,6 +230,15 @@ TEST_F(LogFileTest, WithoutAFileItemsLiveInMemory)
     EXPECT_EQ(log.getItem(1)->value("message").toString(), "too");
     EXPECT_EQ(testenv::readFile(dir + "/blocker"), QByteArray("a file where the folder should be"));
 
+    // A link of the person's at the log's name: neither it nor what it points to changes.
+    testenv::writeFile(dir + "/notes.txt", "my notes");
+    ASSERT_TRUE(QFile::link(dir + "/notes.txt", path()));
+    LogFile linked(path());
+    EXPECT_FALSE(linked.hasFile());
+    linked.addItem(record(0, "kept"));
+    EXPECT_EQ(testenv::readFile(dir + "/notes.txt"), QByteArray("my notes"));
+    EXPECT_EQ(QFileInfo(path()).symLinkTarget(), dir + "/notes.txt");
+
     LogFile none{QString()};
     none.addItem(record(0, "x"));
     EXPECT_EQ(none.getItemCount(), 1u);

@@ -188,6 +188,34 @@ TEST_F(PimDump, ContactsForAnotherPhoneAreExportLinesInMigrationInfo)
         EXPECT_DOUBLE_EQ(recorder.reports.last().percent, -1.0);
     }
     EXPECT_FALSE(QFile::exists(QDir(platform::temporaryFolder()).filePath(QStringLiteral("sl_contacts.json"))));
+
+    // A link of the person's at the file's name, then in place of "Migration
+    // Info": the dump fails naming it, and neither the link nor what it
+    // points to changes.
+    const QString home = platform::homeFolder(), file = migrationInfo(QStringLiteral("sl_contacts.json"));
+    const QString notes = home + QStringLiteral("/notes.txt"), documents = home + QStringLiteral("/Documents");
+    const QString info = WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Migration Info");
+    testenv::writeFile(notes, "my notes");
+    testenv::writeFile(documents + QStringLiteral("/sl_contacts.json"), "my own contacts");
+    for (const auto &[link, target] : {std::pair{file, notes}, std::pair{info, documents}}) {
+        SCOPED_TRACE(link.toStdString());
+        QFile::remove(file);
+        if (link == info) {
+            ASSERT_TRUE(QDir(info).removeRecursively());
+        }
+        ASSERT_TRUE(QFile::link(target, link));
+        try {
+            contacts.runDatabaseDump();
+            ADD_FAILURE() << "nothing said of the link";
+        } catch (const VtrException &e) {
+            EXPECT_TRUE(e.reason().contains(link + QStringLiteral(" is a link"))) << e.reason().toStdString();
+        }
+        EXPECT_EQ(testenv::readFile(notes), QByteArray("my notes"));
+        EXPECT_EQ(QDir(documents).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("sl_contacts.json")});
+        EXPECT_EQ(testenv::readFile(documents + QStringLiteral("/sl_contacts.json")), QByteArray("my own contacts"));
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    }
     const QVariantMap manifest = contacts.manifestInfo();
     EXPECT_EQ(manifest.value(QStringLiteral("contact_cnt")).toInt(), 2);
     EXPECT_EQ(manifest.value(QStringLiteral("group_cnt")).toInt(), 2);

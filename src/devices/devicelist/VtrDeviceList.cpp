@@ -5,6 +5,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/UserDefaults.h"
 
@@ -17,7 +18,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
@@ -184,15 +184,17 @@ std::optional<QVariantMap> readPlainJsonFile(const QString &path)
     return value.toMap();
 }
 
+// `path` is a file of the data folder: it is written there by descriptor,
+// never through a link at its name or in the folder's place.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    QString why;
+    const platform::Descriptor folder(platform::openDataFolder({}, &why));
+    if (folder.isOpen() &&
+        platform::replaceFileIn(folder.get(), platform::dataFolder(), QFileInfo(path).fileName(), bytes, &why))
+        return true;
+    VTR_LOG(1, QStringLiteral("Device list: %1").arg(why));
+    return false;
 }
 
 } // namespace

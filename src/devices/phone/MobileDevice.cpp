@@ -6,6 +6,7 @@
 #include "devices/usb/VolumeDetection.h"
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/MainThread.h"
 
@@ -16,7 +17,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
@@ -661,11 +661,12 @@ void MobileDevice::downloadImage(const QUrl &url, const QString &fileName)
     if (!picture.isNull()) {
         // Only a picture that loads is kept, so a bad answer is asked again
         // next time instead of standing in the cache.
-        const QString folder = imageCacheFolder();
-        QSaveFile file(folder + QLatin1Char('/') + fileName);
-        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
-            !file.commit())
-            VTR_LOG(1, QStringLiteral("Cannot keep the picture %1 in %2").arg(fileName, folder));
+        // By descriptor, never through a link at its name or in the cache
+        // folder's place.
+        QString why;
+        const platform::Descriptor folder(platform::openDataFolder({QStringLiteral("Images")}, &why));
+        if (!folder.isOpen() || !platform::replaceFileIn(folder.get(), imageCacheFolder(), fileName, bytes, &why))
+            VTR_LOG(1, QStringLiteral("Cannot keep the picture %1: %2").arg(fileName, why));
     } else {
         picture = genericImage();
     }

@@ -4,6 +4,12 @@
 #include "foundation/Log.h"
 #include "platform/Folders.h"
 
+#include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 std::shared_ptr<WindowsPhone7LocalDevice> WindowsPhone7LocalDevice::create(const QVariantMap &deviceInfo,
                                                                            MobileDeviceDelegate *delegate)
 {
@@ -33,6 +39,23 @@ VtrFileInfoPtr WindowsPhone7LocalDevice::storageFolder()
     return VtrMacFileInfo::fileInfoWithPath(path);
 }
 
+VtrFileInfoPtr WindowsPhone7LocalDevice::folderInStorage(const QString &name)
+{
+    const VtrFileInfoPtr storage = storageFolder();
+    // What is copied into a folder of the new phone's must land in it: a
+    // link in its place (to the person's own music, say) or another user's
+    // folder is not one of its folders, and is not handed out as one.
+    struct stat st;
+    const QString path = QDir::cleanPath(storage->path()) + QLatin1Char('/') + name;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+        (S_ISLNK(st.st_mode) || (S_ISDIR(st.st_mode) && st.st_uid != ::geteuid()))) {
+        VTR_LOG(1, QStringLiteral("\"%1\" is %2: nothing is written into it or through it.")
+                       .arg(path, S_ISLNK(st.st_mode) ? QStringLiteral("a link") : QStringLiteral("another user's")));
+        return nullptr;
+    }
+    return folderIn(storage, name);
+}
+
 VtrFileInfoList WindowsPhone7LocalDevice::storageFileInfos()
 {
     return {storageFolder()};
@@ -46,7 +69,7 @@ VtrFileInfoPtr WindowsPhone7LocalDevice::preferredStorageInfo()
 
 VtrFileInfoPtr WindowsPhone7LocalDevice::preferredMigrationExportFolder()
 {
-    return folderIn(storageFolder(), QStringLiteral("Migration Info"));
+    return folderInStorage(QStringLiteral("Migration Info"));
 }
 
 VtrFileInfoPtr WindowsPhone7LocalDevice::preferredMediaFolder()
@@ -56,22 +79,22 @@ VtrFileInfoPtr WindowsPhone7LocalDevice::preferredMediaFolder()
 
 VtrFileInfoPtr WindowsPhone7LocalDevice::preferredMusicFolder()
 {
-    return folderIn(storageFolder(), QStringLiteral("Music"));
+    return folderInStorage(QStringLiteral("Music"));
 }
 
 VtrFileInfoPtr WindowsPhone7LocalDevice::preferredPlaylistsFolder()
 {
-    return folderIn(storageFolder(), QStringLiteral("Playlists"));
+    return folderInStorage(QStringLiteral("Playlists"));
 }
 
 VtrFileInfoPtr WindowsPhone7LocalDevice::preferredPhotosFolder()
 {
-    return folderIn(storageFolder(), QStringLiteral("Photos"));
+    return folderInStorage(QStringLiteral("Photos"));
 }
 
 VtrFileInfoPtr WindowsPhone7LocalDevice::preferredVideosFolder()
 {
-    return folderIn(storageFolder(), QStringLiteral("Videos"));
+    return folderInStorage(QStringLiteral("Videos"));
 }
 
 VtrFileInfoList WindowsPhone7LocalDevice::mediaFolders()
@@ -81,5 +104,6 @@ VtrFileInfoList WindowsPhone7LocalDevice::mediaFolders()
 
 VtrFileInfoList WindowsPhone7LocalDevice::bookmarkFolders()
 {
-    return {folderIn(storageFolder(), QStringLiteral("Bookmark"))};
+    if (VtrFileInfoPtr folder = folderInStorage(QStringLiteral("Bookmark"))) return {folder};
+    return {};
 }

@@ -8,7 +8,7 @@
 // folder "Solvenna to Windows Phone" in the user's home folder, with "Music",
 // "Playlists", "Photos", "Videos", "Bookmark" and "Migration Info" in it.
 // Every folder is made when asked for and answered as a local file info
-// (VtrMacFileInfo). Vendor and product 0, name "Windows Phone 7", always
+// (VtrMacFileInfo); a folder in it is never one reached through a link. Vendor and product 0, name "Windows Phone 7", always
 // connected, device type 4.
 class WindowsPhone7LocalDevice : public MobileDevice
 {
@@ -44,4 +44,7 @@ public:
 
 private:
     VtrFileInfoPtr storageFolder();
+    // `name` in the storage folder, made when missing; nullptr when a link
+    // or another user's folder stands there.
+    VtrFileInfoPtr folderInStorage(const QString &name);
 };
