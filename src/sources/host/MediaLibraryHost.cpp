@@ -1078,14 +1078,17 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
     if (taken == m_takenNames.end()) taken = m_takenNames.insert(folder, takenNamesIn(dir.get()));
 
     // Under the copy's temporary name, which listings leave out and a later
-    // copy into the folder clears when an interrupted one left it.
+    // copy into the folder clears when an interrupted one left it: a file of
+    // this user's there, or a link (which holds nothing and is not followed).
     const QByteArray temporary(kVtrCopyTempFileName);
-    const vtr::TemporaryCopyFileLease lease(QDir(folder).filePath(QLatin1String(kVtrCopyTempFileName)));
+    const QString temporaryPath = QDir(folder).filePath(QLatin1String(kVtrCopyTempFileName));
+    const vtr::TemporaryCopyFileLease lease(temporaryPath);
     if (!lease.acquired()) throw copyFailure(source, folder, EBUSY);
     struct stat leftover;
     if (::fstatat(dir.get(), temporary.constData(), &leftover, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(leftover.st_mode) && leftover.st_uid == ::geteuid())
+        ((S_ISREG(leftover.st_mode) && leftover.st_uid == ::geteuid()) || S_ISLNK(leftover.st_mode)))
         ::unlinkat(dir.get(), temporary.constData(), 0);
+    vtr::beforeTemporaryFileCreated(temporaryPath);
     NewFile file(dir.get(), temporary);
     if (const int error = file.create(); error != 0) throw copyFailure(source, folder, error);
     fillWithCopy(file.fd(), source, folder, m_diskForTesting.value_or(kRealDisk));
