@@ -73,16 +73,10 @@ std::mutex g_hookMutex;
 std::function<void(const QString &)> g_beforeCreate;
 std::atomic<bool> g_hasBeforeCreate{false};
 
-void beforeTemporaryFileCreated(const VtrFileInfoPtr &folder, const QString &name)
+void beforeTemporaryFileCreatedIn(const VtrFileInfoPtr &folder, const QString &name)
 {
     if (!g_hasBeforeCreate.load(std::memory_order_relaxed)) return;
-    const QString path = vtr::localfs::childPath(folder->path(), name);
-    std::function<void(const QString &)> hook;
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        hook = g_beforeCreate;
-    }
-    if (hook) hook(path);
+    vtr::beforeTemporaryFileCreated(vtr::localfs::childPath(folder->path(), name));
 }
 
 } // namespace
@@ -110,6 +104,17 @@ void setBeforeTemporaryFileCreatedForTesting(std::function<void(const QString &p
     std::lock_guard<std::mutex> lock(g_hookMutex);
     g_beforeCreate = std::move(hook);
     g_hasBeforeCreate = bool(g_beforeCreate);
+}
+
+void beforeTemporaryFileCreated(const QString &path)
+{
+    if (!g_hasBeforeCreate.load(std::memory_order_relaxed)) return;
+    std::function<void(const QString &)> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        hook = g_beforeCreate;
+    }
+    if (hook) hook(path);
 }
 
 bool isTemporaryCopyFile(const QString &folder, const QString &name)
@@ -232,7 +237,7 @@ FileInfoCopyStatus copyThroughTemporaryFile(const VtrFileInfoPtr &destination, c
             if (parent->freeSpaceOnVolume() < needed) return failed(kFileInfoCopyNoSpace, false);
         }
 
-        beforeTemporaryFileCreated(parent, tempName);
+        beforeTemporaryFileCreatedIn(parent, tempName);
         temporary =
             parent->createFile(tempName, QByteArray(), QVariantMap(), false, options.progress, options.userData);
         if (!temporary || !temporary->exists()) {

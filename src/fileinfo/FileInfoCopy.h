@@ -103,6 +103,9 @@ struct TemporaryFileCopyOptions
 // `hook` (empty: none) runs with the temporary file's path right before its
 // creation.
 void setBeforeTemporaryFileCreatedForTesting(std::function<void(const QString &path)> hook);
+// Runs that hook (when one is set) for the temporary file at `path`: a copy
+// that makes the temporary file by its own means calls it right before.
+void beforeTemporaryFileCreated(const QString &path);
 
 // Fills the temporary file (already created, empty) and answers a status.
 using FillTemporaryFile = std::function<FileInfoCopyStatus(const VtrFileInfoPtr &temporaryFile)>;

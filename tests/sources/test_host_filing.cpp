@@ -1,5 +1,6 @@
 // The media-library host files each song once and never over what another
 // program put beside it meanwhile.
+#include "platform/Folders.h"
 #include "sources/host/FiledFiles.h"
 #include "sources/host/LibraryLocation.h"
 #include "sources/host/MediaLibraryHost.h"
@@ -10,12 +11,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <sys/inotify.h>
 
 #include <unistd.h>
 
@@ -98,8 +102,10 @@ TEST_F(HostFiling, NoPlaylistFileIsWrittenForALibraryAnotherProgramWroteMeanwhil
 
 // A batch lists a folder once; a file another program puts there afterwards
 // under the name a song would take stays as it is, and the song takes the
-// next free name.
-TEST_F(HostFiling, AFileThatTakesTheNameMeanwhileStaysAndTheSongTakesTheNextName)
+// next free name. A folder put aside right after its check, and a link to
+// another's folder put at its name, is filed into neither by the link nor
+// where it went: nothing lands there and nothing counts as filed.
+TEST_F(HostFiling, WhatOthersPutThereMeanwhileStaysAndNothingIsFiledThroughIt)
 {
     const QString source = testenv::makeTempDir(QStringLiteral("race"));
     testenv::writeFile(source + QStringLiteral("/a.mp3"), "song a");
@@ -117,6 +123,50 @@ TEST_F(HostFiling, AFileThatTakesTheNameMeanwhileStaysAndTheSongTakesTheNextName
     EXPECT_EQ(testenv::readFile(folder + QStringLiteral("/b-1.mp3")), QByteArray("song b"));
     ASSERT_EQ(ids.size(), 1);
     EXPECT_EQ(locationOf(ids[0]).toStdString(), (folder + QStringLiteral("/b-1.mp3")).toStdString());
+
+    const QString later = testenv::makeTempDir(QStringLiteral("swapped"));
+    testenv::writeFile(later + QStringLiteral("/c.mp3"), "song c");
+    testenv::writeFile(later + QStringLiteral("/d.mp3"), "song d");
+    testenv::writeFile(source + QStringLiteral("/p.jpg"), "a photo's bytes");
+    // Theirs holds a file of a song's name and bytes: it is not the song's file.
+    const QString theirs = testenv::makeTempDir(QStringLiteral("theirs"));
+    testenv::writeFile(theirs + QStringLiteral("/d.mp3"), "song d");
+    // Told of every entry made there, even one taken out again at once.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    const auto unwatch = qScopeGuard([watch] { ::close(watch); });
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(theirs).constData(), IN_CREATE | IN_MOVED_TO), 0);
+    MediaLibraryHost::setAfterFolderCheckedForTesting([&theirs](const QString &checked) {
+        ASSERT_TRUE(QDir().rename(checked, checked + QStringLiteral(" aside")));
+        ASSERT_TRUE(QFile::link(theirs, checked));
+    });
+    const auto unhook = qScopeGuard([] { MediaLibraryHost::setAfterFolderCheckedForTesting({}); });
+    QStringList refused;
+    EXPECT_EQ(host.addMediaFiles(later, QStringLiteral("C"), &refused), QList<qint64>());
+    EXPECT_EQ(refused.join(' ').toStdString(),
+              (later + QStringLiteral("/c.mp3 ") + later + QStringLiteral("/d.mp3")).toStdString());
+    EXPECT_THROW(host.addPhotos(source + QStringLiteral("/p.jpg"), QStringLiteral("Album")), MediaLibraryHost::Failure);
+    EXPECT_THROW(host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Mix"), false).persistentID),
+                 MediaLibraryHost::Failure);
+    // The data folder, a link to theirs: no library file is written there either.
+    const QString data = platform::dataFolder();
+    ASSERT_TRUE(QDir().rename(data, data + QStringLiteral(" aside")));
+    ASSERT_TRUE(QFile::link(theirs, data));
+    EXPECT_THROW(host.createPlaylist(QStringLiteral("Later"), false), MediaLibraryHost::Failure);
+    ASSERT_TRUE(QFile::remove(data) && QDir().rename(data + QStringLiteral(" aside"), data));
+    EXPECT_FALSE(host.findPlaylist(QStringLiteral("Later"), false));
+    char event[sizeof(inotify_event) + NAME_MAX + 1];
+    EXPECT_LT(::read(watch, event, sizeof event), 0) << "an entry was made in the other's folder";
+    EXPECT_EQ(QDir(theirs).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("d.mp3")});
+    EXPECT_EQ(testenv::readFile(theirs + QStringLiteral("/d.mp3")), QByteArray("song d"));
+    EXPECT_EQ(filesIn(folder + QStringLiteral(" aside")),
+              (QStringList{QStringLiteral("a.mp3"), QStringLiteral("b-1.mp3"), QStringLiteral("b.mp3")}));
+    for (const QString &aside : {MediaLibraryHost::picturesFolder() + QStringLiteral("/Album aside"),
+                                 MediaLibraryHost::playlistsFolder() + QStringLiteral(" aside")})
+        EXPECT_EQ(QDir(aside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
+            << aside.toStdString();
+    EXPECT_EQ(musicLibrary().value(QStringLiteral("Tracks")).toMap().size(), 2);
 }
 
 // Another user who may write into the music folder makes a collection folder

@@ -122,7 +122,13 @@ TEST_F(HostLibrary, MusicAndVideosGoToTheirFoldersPlaylistsStayRelative)
     EXPECT_EQ(host.addMediaFiles(source + QStringLiteral("/song.wav"), QStringLiteral("Other")), ids.mid(1, 1));
 
     const auto playlist = host.createPlaylist(QStringLiteral("a/b"), false);
+    // Of videos only it is kept with the videos; once a song joins it, with
+    // the music, and its file among the videos' goes.
+    host.addTracksToPlaylist(ids.mid(0, 1), playlist.persistentID);
+    const QString withVideos = QDir(MediaLibraryHost::videoPlaylistsFolder()).filePath(QStringLiteral("a_b.m3u8"));
+    EXPECT_TRUE(QFile::exists(withVideos));
     host.addTracksToPlaylist(ids, playlist.persistentID);
+    EXPECT_FALSE(QFile::exists(withVideos));
     host.addTracksToPlaylist(ids, playlist.persistentID);
     QFile m3u(QDir(MediaLibraryHost::playlistsFolder()).filePath(QStringLiteral("a_b.m3u8")));
     ASSERT_TRUE(m3u.open(QIODevice::ReadOnly));

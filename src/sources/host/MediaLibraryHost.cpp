@@ -21,18 +21,23 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <limits>
 #include <linux/fs.h>
+#include <mutex>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -62,17 +67,6 @@ QString folderNameFor(const QString &name)
     clean.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
     if (clean.isEmpty() || clean.startsWith(QLatin1Char('.'))) clean.prepend(QLatin1Char('_'));
     return clean;
-}
-
-// Through a temporary file in the same folder: a reader never sees half a
-// library, and a failed write leaves the old one.
-void writeAtomically(const QString &path, const QByteArray &bytes, const QString &what)
-{
-    const QFileInfo target(path);
-    auto folder = VtrMacFileInfo::fileInfoCreateFolderWithFullPath(target.absolutePath());
-    auto file = folder ? folder->createFile(target.fileName(), bytes, QVariantMap(), false, nullptr, nullptr) : nullptr;
-    if (!file || !file->exists() || file->size() != bytes.size())
-        throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\".").arg(what, path)};
 }
 
 // ---- playlist files
@@ -113,6 +107,12 @@ QVariantMap recordOf(const WrittenFile &file)
             {QStringLiteral("SHA-256"), QString::fromLatin1(file.sha256)}};
 }
 
+vtr::FileStamp stampOf(const struct stat &st)
+{
+    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
+            quint64(st.st_ino)};
+}
+
 // The entry itself (a link is not followed); exists only for a regular file.
 vtr::FileStamp entryStampOf(const QString &path)
 {
@@ -120,8 +120,7 @@ vtr::FileStamp entryStampOf(const QString &path)
     {
     };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
-            quint64(st.st_ino)};
+    return stampOf(st);
 }
 
 bool stillWrittenByUs(const WrittenFile &file)
@@ -159,16 +158,146 @@ Failure folderNotMade(const QString &folder, int error)
                             .arg(folder, QString::fromLocal8Bit(std::strerror(error)))};
 }
 
+std::mutex g_checkHookLock;
+std::function<void(const QString &)> g_afterFolderChecked;
+
 // A folder of its own name that the host makes in the person's media folders
-// is entered only while it is a real folder of this user's: another user who
-// may write into the media folder may have made it first, or put a link at
-// its name that leads the files elsewhere.
-void enterOwnFolder(const QString &folder)
+// is filed into only while it is a real folder of this user's: another user
+// who may write into the media folder may have made it first, or put a link
+// at its name that leads the files elsewhere. What is filed goes in through
+// the descriptor answered, never by the folder's path again: the folder can
+// be put aside and a link put at its name right after this check.
+platform::Descriptor checkedFolder(const QString &folder)
 {
     QString why;
-    if (platform::Descriptor(platform::openOwnFolder(folder, false, &why)).isOpen()) return;
-    throw Failure{-48, vtrLocalized("%1, so nothing is put into it.").arg(why)};
+    platform::Descriptor dir(platform::openOwnFolder(folder, false, &why));
+    if (!dir.isOpen()) throw Failure{-48, vtrLocalized("%1, so nothing is put into it.").arg(why)};
+    std::function<void(const QString &)> hook;
+    {
+        std::lock_guard lock(g_checkHookLock);
+        hook = g_afterFolderChecked;
+    }
+    if (hook) hook(folder);
+    return dir;
 }
+
+// Whether `folder` still names the folder open as `dir`. A file filed is
+// recorded by its path: one put into a folder that was put aside meanwhile
+// would be recorded where another folder, or a link, now stands.
+bool stillAt(int dir, const QString &folder)
+{
+    const platform::Descriptor again(platform::openOwnFolder(folder, false));
+    struct stat open, named;
+    return again.isOpen() && ::fstat(dir, &open) == 0 && ::fstat(again.get(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+Failure movedMeanwhile(const QString &what, const QString &folder)
+{
+    return Failure{-48, vtrLocalized("The folder \"%1\" was moved or replaced while %2 was put into it, so it does "
+                                     "not count as put there.")
+                            .arg(folder, what)};
+}
+
+// The names of the entries of the open folder `dir`, case-folded.
+QSet<QString> takenNamesIn(int dir)
+{
+    QSet<QString> names;
+    const int listing = ::dup(dir);
+    DIR *entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!entries) {
+        if (listing >= 0) ::close(listing);
+        return names;
+    }
+    ::rewinddir(entries);
+    while (const dirent *entry = ::readdir(entries)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.insert(QFile::decodeName(entry->d_name).toCaseFolded());
+    }
+    ::closedir(entries);
+    return names;
+}
+
+// A new file of its own in the open folder `dir`: made under a name no item
+// holds, written through its descriptor and moved to its name in that same
+// folder. Another user who may write into the folder may put an item of
+// theirs at either name meanwhile: only the file made is moved or removed.
+// Unless moved, it is removed with its owner.
+class NewFile
+{
+public:
+    NewFile(int dir, const QByteArray &temporary) : m_dir(dir), m_at(temporary) {}
+    ~NewFile()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        if (!m_moved) remove();
+    }
+    NewFile(const NewFile &) = delete;
+    NewFile &operator=(const NewFile &) = delete;
+
+    // 0, or the errno value (EEXIST: an item holds the name).
+    int create()
+    {
+        m_fd = ::openat(m_dir, m_at.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (m_fd < 0) return errno;
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0) return errno;
+        m_made = stampOf(st);
+        return 0;
+    }
+    int fd() const { return m_fd; }
+    // Closes the file, synced to the disk first when `sync`: 0, or the errno value.
+    int close(bool sync)
+    {
+        int error = sync && ::fsync(m_fd) != 0 ? errno : 0;
+        struct stat st;
+        if (error == 0 && ::fstat(m_fd, &st) == 0) m_made = stampOf(st);
+        if (::close(std::exchange(m_fd, -1)) != 0 && error == 0) error = errno;
+        return error;
+    }
+    // As it was closed.
+    const vtr::FileStamp &stamp() const { return m_made; }
+    // To `name`: over the entry there when `replace`, else only where none
+    // is (EEXIST). 0, or the errno value.
+    int moveTo(const QByteArray &name, bool replace)
+    {
+        if (!isStill(m_at)) return ENOENT;
+        int result = replace ? ::renameat(m_dir, m_at.constData(), m_dir, name.constData())
+                             : ::renameat2(m_dir, m_at.constData(), m_dir, name.constData(), RENAME_NOREPLACE);
+        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system that cannot refuse a taken name by itself.
+            struct stat st;
+            if (::fstatat(m_dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                errno = EEXIST;
+            else
+                result = ::renameat(m_dir, m_at.constData(), m_dir, name.constData());
+        }
+        if (result != 0) return errno;
+        m_at = name;
+        m_moved = true;
+        return 0;
+    }
+    // From where it stands now, while it is the file made.
+    void remove()
+    {
+        if (m_made.exists && isStill(m_at)) ::unlinkat(m_dir, m_at.constData(), 0);
+        m_made.exists = false;
+    }
+
+private:
+    bool isStill(const QByteArray &name) const
+    {
+        struct stat st;
+        return m_made.exists && ::fstatat(m_dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(st.st_mode) && quint64(st.st_dev) == m_made.device && quint64(st.st_ino) == m_made.inode;
+    }
+
+    int m_dir;
+    QByteArray m_at;
+    int m_fd = -1;
+    vtr::FileStamp m_made;
+    bool m_moved = false;
+};
 
 Failure writeFailure(const QString &what, const QString &path, int error)
 {
@@ -176,50 +305,73 @@ Failure writeFailure(const QString &what, const QString &path, int error)
                             .arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
 }
 
-// `bytes` become the file `name` of `folder` through a new file of their
-// own: over the file there when `replace`, else only where no entry is
-// (false when one took the name meanwhile). A failure leaves what was there.
-bool putInPlace(const QString &folder, const QString &name, const QByteArray &bytes, bool replace, const QString &what)
+// `bytes` become the file `name` of the checked folder `dir` (at `folder`)
+// through a new file of their own: over the file there when `replace`, else
+// only where no entry is (false when one took the name meanwhile). A failure
+// leaves what was there. `stamp` (when given) is the new file's.
+bool putInPlace(int dir, const QString &folder, const QString &name, const QByteArray &bytes, bool replace,
+                const QString &what, vtr::FileStamp *stamp = nullptr)
 {
     const QString targetPath = QDir(folder).filePath(name);
-    const QByteArray target = QFile::encodeName(targetPath);
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        temporary = QFile::encodeName(QDir(folder).filePath(QLatin1Char('.') + randomPersistentID() + QStringLiteral(".tmp")));
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt >= 8)) throw writeFailure(what, targetPath, errno);
+    std::optional<NewFile> file;
+    for (int attempt = 0; !file; ++attempt) {
+        file.emplace(dir, '.' + randomPersistentID().toLatin1() + ".tmp");
+        if (const int error = file->create(); error != 0) {
+            file.reset();
+            if (error != EEXIST || attempt >= 8) throw writeFailure(what, targetPath, error);
+        }
     }
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
     int error = 0;
     while (left > 0 && error == 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
+        const ssize_t n = ::write(file->fd(), data, size_t(left));
         if (n < 0 && errno != EINTR) error = errno;
         if (n > 0) {
             data += n;
             left -= n;
         }
     }
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0) {
-        int result = replace ? ::rename(temporary.constData(), target.constData())
-                             : ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
-        if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system that cannot refuse a taken name by itself.
-            struct stat st;
-            if (::lstat(target.constData(), &st) == 0) {
-                errno = EEXIST;
-            } else {
-                result = ::rename(temporary.constData(), target.constData());
-            }
-        }
-        if (result == 0) return true;
-        error = errno;
-    }
-    ::unlink(temporary.constData());
+    // A library or playlist file replaces the one before it: it is on the
+    // disk before its name is.
+    if (const int closed = file->close(true); error == 0) error = closed;
+    if (error == 0) error = file->moveTo(QFile::encodeName(name), replace);
     if (error == EEXIST && !replace) return false;
-    throw writeFailure(what, targetPath, error);
+    if (error != 0) throw writeFailure(what, targetPath, error);
+    if (!stillAt(dir, folder)) {
+        // What it replaced was this host's own file: the new one keeps its place.
+        if (!replace) file->remove();
+        throw movedMeanwhile(what, folder);
+    }
+    if (stamp) *stamp = file->stamp();
+    return true;
+}
+
+// Through a temporary file in the same folder: a reader never sees half a
+// library, and a failed write leaves the old one.
+void writeAtomically(const QString &path, const QByteArray &bytes, const QString &what)
+{
+    const QFileInfo target(path);
+    const QString folder = target.absolutePath();
+    QString why;
+    if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
+        throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\".").arg(what, path)};
+    const platform::Descriptor dir(platform::openOwnFolder(folder, false, &why));
+    if (!dir.isOpen())
+        throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\": %3.").arg(what, path, why)};
+    putInPlace(dir.get(), folder, target.fileName(), bytes, true, what);
+}
+
+// The host's earlier file of a playlist goes, while it is that file.
+void removeWrittenFile(const WrittenFile &file)
+{
+    const QFileInfo at(file.path);
+    const platform::Descriptor dir(platform::openOwnFolder(at.path(), false));
+    const QByteArray name = QFile::encodeName(at.fileName());
+    struct stat st;
+    if (dir.isOpen() && ::fstatat(dir.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && stampOf(st) == file.stamp)
+        ::unlinkat(dir.get(), name.constData(), 0);
 }
 
 QVariantMap loadLibraryFile(const QString &path, const QString &what)
@@ -407,7 +559,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
             throw Failure{-43, videos ? vtrLocalized("There is no videos folder.") : vtrLocalized("There is no music folder.")};
         errno = 0;
         if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder)) throw folderNotMade(folder, errno);
-        enterOwnFolder(folder);
+        const platform::Descriptor dir = checkedFolder(folder);
 
         // Extended M3U in UTF-8 with paths relative to the playlist file, so
         // the media folder can be moved or shared as a whole.
@@ -425,34 +577,30 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         }
 
         auto names = taken.find(folder);
-        if (names == taken.end()) {
-            QSet<QString> listed;
-            for (const QString &entry : base.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-                listed.insert(entry.toCaseFolded());
-            names = taken.insert(folder, listed);
-        }
+        if (names == taken.end()) names = taken.insert(folder, takenNamesIn(dir.get()));
         const std::optional<WrittenFile> before = writtenFileOf(playlist.info);
         const bool ours = before && stillWrittenByUs(*before);
         QString fileName;
+        vtr::FileStamp stamp;
         if (ours && QDir::cleanPath(QFileInfo(before->path).absolutePath()) == QDir::cleanPath(folder)) {
             fileName = QFileInfo(before->path).fileName();
-            putInPlace(folder, fileName, text, true, what);
+            putInPlace(dir.get(), folder, fileName, text, true, what, &stamp);
         } else {
             const QString stem = folderNameFor(name);
             for (int n = 0; fileName.isEmpty() && n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
                 const QString candidate = playlistFileName(stem, n);
                 if (names->contains(candidate.toCaseFolded())) continue;
                 names->insert(candidate.toCaseFolded());
-                if (putInPlace(folder, candidate, text, false, what)) fileName = candidate;
+                if (putInPlace(dir.get(), folder, candidate, text, false, what, &stamp)) fileName = candidate;
             }
             if (fileName.isEmpty()) throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
             // Its earlier file, in the other one of the music and videos
             // folders, goes.
-            if (ours) QFile::remove(before->path);
+            if (ours) removeWrittenFile(*before);
         }
         const QString path = base.filePath(fileName);
         playlist.info.insert(kPlaylistFileKey,
-                             recordOf({path, entryStampOf(path),
+                             recordOf({path, stamp,
                                        QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()}));
         dirty = true;
     }
@@ -868,72 +1016,54 @@ qint64 freeSpaceOf(int fd)
 
 constexpr MediaLibraryHost::Disk kRealDisk{cloneFile, freeSpaceOf};
 
-// A regular file opened as itself, never through a link; one to be written
-// also this user's own.
-platform::Descriptor openRegularFile(const QString &path, int flags, struct stat *st)
+// A regular file opened as itself, never through a link.
+platform::Descriptor openRegularFile(const QString &path, struct stat *st)
 {
-    platform::Descriptor fd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    platform::Descriptor fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.isOpen()) return fd;
     if (::fstat(fd.get(), st) != 0) return platform::Descriptor();
-    if (!S_ISREG(st->st_mode) || ((flags & O_ACCMODE) != O_RDONLY && st->st_uid != ::geteuid())) {
+    if (!S_ISREG(st->st_mode)) {
         errno = EPERM;
         return platform::Descriptor();
     }
     return fd;
 }
 
-// `source` copied (or cloned) into `folder` under `name` through the file
-// layer's temporary file, or under the next unique name of `wanted` when
-// another file took `name` meanwhile: its path. The copy keeps the source's
-// modification date (a photo is dated by it).
-QString copyIntoFolder(const QString &source, const QString &folder, const QString &name, const QString &wanted,
-                       const MediaLibraryHost::Disk &disk)
+Failure copyFailure(const QString &source, const QString &folder, int error)
 {
-    const auto fill = [&](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
-        struct stat from, to;
-        const platform::Descriptor in = openRegularFile(source, O_RDONLY, &from);
-        if (!in.isOpen()) {
-            vtr::noteSystemFailure(errno, source);
-            return kFileInfoCopySourceNotOpened;
-        }
-        const QString temporaryPath = temporary->path();
-        const platform::Descriptor out = openRegularFile(temporaryPath, O_WRONLY, &to);
-        if (!out.isOpen()) {
-            vtr::noteSystemFailure(errno, temporaryPath);
-            return kFileInfoCopyDestinationNotOpened;
-        }
-        // A clone takes no room; a copy takes all of its size.
-        if (disk.clone(in.get(), out.get()) != 0) {
-            if (disk.freeSpace(out.get()) < qint64(from.st_size)) return kFileInfoCopyNoSpace;
-            if (!vtr::localfs::copyFileData(in.get(), out.get())) {
-                vtr::noteSystemFailure(errno, temporaryPath);
-                return kFileInfoCopyWriteFailed;
-            }
-        }
-        const struct timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
-        ::futimens(out.get(), times);
-        return kFileInfoCopyOK;
-    };
-    vtr::TemporaryFileCopyOptions options;
-    options.folder = VtrMacFileInfo::fileInfoWithPath(folder);
-    options.destinationChecked = true;
-    options.uniqueNameBase = wanted;
-    const VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(QDir(folder).filePath(name));
-    VtrFileInfoPtr copied;
-    const FileInfoCopyStatus status = vtr::copyThroughTemporaryFile(destination, options, fill, &copied);
-    if (status == kFileInfoCopyOK && copied) return copied->path();
-    const vtr::CopyFailure failure = vtr::lastCopyFailure();
     // Also a disk that fills up meanwhile, or whose temporary file cannot be made for it.
-    if (status == kFileInfoCopyNoSpace || failure.error == ENOSPC || failure.error == EDQUOT)
-        throw Failure{MediaLibraryHost::kNoRoomNumber,
-                      vtrLocalized("There is not enough space on the disk that holds \"%1\" to add \"%2\" to it.")
-                          .arg(folder, source)};
-    const QString why = failure.error != 0 ? QString::fromLocal8Bit(std::strerror(failure.error))
-                                           : vtrLocalized("error %1").arg(status);
-    throw Failure{-36, vtrLocalized("\"%1\" could not be copied into \"%2\": %3").arg(source, folder, why)};
+    if (error == ENOSPC || error == EDQUOT)
+        return Failure{MediaLibraryHost::kNoRoomNumber,
+                       vtrLocalized("There is not enough space on the disk that holds \"%1\" to add \"%2\" to it.")
+                           .arg(folder, source)};
+    return Failure{-36, vtrLocalized("\"%1\" could not be copied into \"%2\": %3")
+                            .arg(source, folder, QString::fromLocal8Bit(std::strerror(error)))};
+}
+
+// `source` copied (or cloned) into the empty file open as `out`, with the
+// source's modification date (a photo is dated by it).
+void fillWithCopy(int out, const QString &source, const QString &folder, const MediaLibraryHost::Disk &disk)
+{
+    struct stat from;
+    const platform::Descriptor in = openRegularFile(source, &from);
+    if (!in.isOpen()) throw copyFailure(source, folder, errno);
+    // A clone takes no room; a copy takes all of its size.
+    if (disk.clone(in.get(), out) != 0) {
+        if (disk.freeSpace(out) < qint64(from.st_size)) throw copyFailure(source, folder, ENOSPC);
+        if (!vtr::localfs::copyFileData(in.get(), out)) throw copyFailure(source, folder, errno);
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
+    ::futimens(out, times);
 }
 
 }  // namespace
+
+void MediaLibraryHost::setAfterFolderCheckedForTesting(std::function<void(const QString &folder)> hook)
+{
+    std::lock_guard lock(g_checkHookLock);
+    g_afterFolderChecked = std::move(hook);
+}
 
 QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder, const QString &wanted)
 {
@@ -941,26 +1071,46 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
     if (taken == m_takenNames.end()) {
         errno = 0;
         if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder)) throw folderNotMade(folder, errno);
-        QSet<QString> names;
-        for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-            names.insert(name.toCaseFolded());
-        taken = m_takenNames.insert(folder, names);
     }
     // Each time: a folder of ours in a folder that others may write into can
     // be put aside and a link put in its place meanwhile.
-    enterOwnFolder(folder);
+    const platform::Descriptor dir = checkedFolder(folder);
+    if (taken == m_takenNames.end()) taken = m_takenNames.insert(folder, takenNamesIn(dir.get()));
+
+    // Under the copy's temporary name, which listings leave out and a later
+    // copy into the folder clears when an interrupted one left it: a file of
+    // this user's there, or a link (which holds nothing and is not followed).
+    const QByteArray temporary(kVtrCopyTempFileName);
+    const QString temporaryPath = QDir(folder).filePath(QLatin1String(kVtrCopyTempFileName));
+    const vtr::TemporaryCopyFileLease lease(temporaryPath);
+    if (!lease.acquired()) throw copyFailure(source, folder, EBUSY);
+    struct stat leftover;
+    if (::fstatat(dir.get(), temporary.constData(), &leftover, AT_SYMLINK_NOFOLLOW) == 0 &&
+        ((S_ISREG(leftover.st_mode) && leftover.st_uid == ::geteuid()) || S_ISLNK(leftover.st_mode)))
+        ::unlinkat(dir.get(), temporary.constData(), 0);
+    vtr::beforeTemporaryFileCreated(temporaryPath);
+    NewFile file(dir.get(), temporary);
+    if (const int error = file.create(); error != 0) throw copyFailure(source, folder, error);
+    fillWithCopy(file.fd(), source, folder, m_diskForTesting.value_or(kRealDisk));
+    if (const int error = file.close(false); error != 0) throw copyFailure(source, folder, error);
+
     // Made unique as VtrBaseFileInfo::uniqueFilename() does, against the
-    // names this batch took already. `wanted` never begins with ".", so it
-    // has a base name.
+    // names this batch took already; a name another program took meanwhile
+    // stays theirs. `wanted` never begins with ".", so it has a base name.
     const QString base = QFileInfo(wanted).completeBaseName();
     const QString ext = QFileInfo(wanted).suffix();
     for (int n = 0; n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
         const QString name = n > 0 ? vtr::numberedName(base, ext, n) : wanted;
         if (taken->contains(name.toCaseFolded())) continue;
         taken->insert(name.toCaseFolded());
-        const QString target = copyIntoFolder(source, folder, name, wanted, m_diskForTesting.value_or(kRealDisk));
-        taken->insert(QFileInfo(target).fileName().toCaseFolded());
-        return target;
+        const int error = file.moveTo(QFile::encodeName(name), false);
+        if (error == EEXIST) continue;
+        if (error != 0) throw copyFailure(source, folder, error);
+        if (!stillAt(dir.get(), folder)) {
+            file.remove();
+            throw movedMeanwhile(QStringLiteral("\"%1\"").arg(source), folder);
+        }
+        return QDir(folder).filePath(name);
     }
     throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
 }
@@ -970,6 +1120,16 @@ vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, c
 {
     const QString name = folderNameFor(QFileInfo(source).fileName());
     vtr::FiledFiles::Placement placement = files.placementOf(source, folder, name);
+    if (!placement.path.isEmpty()) {
+        // A file found lying there is the file only as a file of the checked
+        // folder itself: not one reached through a link at the folder's name
+        // or at its own.
+        struct stat st;
+        const platform::Descriptor dir = checkedFolder(folder);
+        if (::fstatat(dir.get(), QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode))
+            placement.path.clear();
+    }
     if (placement.id.isEmpty() && placement.path.isEmpty()) placement.path = fileIntoFolder(source, folder, name);
     return placement;
 }

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,6 +33,11 @@
 // in place leaves the other as it was: a clone sharing the source's blocks
 // where the file system makes one, else a copy (when its disk has room for
 // it), written under a temporary name and renamed into place.
+// A folder is filed into (a file, a playlist or a library file put into it,
+// an earlier playlist file removed from it) only while it is a real folder of
+// this user's, and then only through the descriptor it was checked by, never
+// by its path again: a file put into a folder that another user put aside
+// and replaced meanwhile is taken out again and counts as not filed.
 // Every sound and video format a desktop player plays is filed: the common
 // extensions at once, any other file when its content is sound or video.
 //
@@ -127,6 +133,10 @@ public:
     void setVersionsForTesting(const QString &music, const QString &photos);
     // nullopt: the real disk.
     void setDiskForTesting(const std::optional<Disk> &disk);
+    // Tests stand in here for another user who puts a folder aside and a
+    // link in its place: `hook` (empty: none) runs with the path of each
+    // folder filed into right after the folder was checked.
+    static void setAfterFolderCheckedForTesting(std::function<void(const QString &folder)> hook);
     // The music, videos and pictures folders can be had (or made).
     bool isConfigured() const;
 
@@ -184,7 +194,8 @@ private:
     Album createAlbumLocked(const QString &name);
     // A copy of `source` (a clone where the disk makes one) in the folder
     // under `wanted`, or that name made unique; never over another file.
-    // Throws kNoRoomNumber when a copy does not fit on the folder's disk.
+    // Throws kNoRoomNumber when a copy does not fit on the folder's disk,
+    // and a failure when the folder is not (or no longer) a folder of ours.
     QString fileIntoFolder(const QString &source, const QString &folder, const QString &wanted);
     // The ID `source` is already filed as, or else the path of its file in
     // the folder (one found there, or filed now).
