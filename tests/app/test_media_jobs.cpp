@@ -355,7 +355,9 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         bool libraryDiskFull = false;  // no room there for the library's copies
         bool linkAtTemporaryName = false;  // another user's, to a private file, in the music library's way
         bool songNotTaken = false;     // this computer had no room for a second song
+        QList<qint64> songs = {};      // of these sizes, with room for 5 MB of them
     };
+    const qint64 MB = 1048576;
     const Case cases[] = {
         // First, while the library has not filed the items yet.
         // The disk is named by the library's folder on it.
@@ -377,6 +379,9 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         {"a song this computer could not take", false, GiB + 90000,
          " - Done (1 could not be written into \"{tmp}\" on this computer: No space left on device)", " - Done", false,
          false, false, true},
+        // What did not fit is the kind's bytes less those that did.
+        {"songs that fit in part", false, GiB + 5 * MB + 2000, " - Done (1 did not fit on your new device: 40.0 MB)",
+         " - Done", false, false, false, false, {MB, 2 * MB, 40 * MB}},
     };
     const QString privateFile = testenv::makeTempDir(QStringLiteral("home")) + QStringLiteral("/private.txt");
     testenv::writeFile(privateFile, "the person's own");
@@ -387,6 +392,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         t.use(c.photosFail);
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).losesItsCopy = c.musicCopyLost;
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).secondFillsTheDisk = c.songNotTaken;
+        static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).sizes = c.songs;
         t.jobs->backupOldDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
@@ -413,12 +419,13 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
                   expected(c.music, MediaLibraryHost::musicFolder()));
         // A file that did not arrive is headlined, whatever else did.
-        EXPECT_EQ(t.h.wizard().somethingStayedBehind(), c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken);
+        EXPECT_EQ(t.h.wizard().somethingStayedBehind(),
+                  c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken || !c.songs.isEmpty());
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos).toStdString(),
                   expected(c.photos, MediaLibraryHost::picturesFolder()));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
-                  c.free > GiB && !c.musicCopyLost ? 1 : 0);
+                  c.free < GiB || c.musicCopyLost ? 0 : c.songs.isEmpty() ? 1 : 2);
     }
 }
 
