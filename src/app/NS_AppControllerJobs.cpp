@@ -30,7 +30,10 @@
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
+
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -38,7 +41,8 @@ const char *const kKindKeys[] = {"music", "photos", "videos"};
 const char *const kSpaceKeys[] = {"spaceForMusic", "spaceForPhotos", "spaceForVideos"};
 // The kinds whose earlier copies the copy clears before it starts.
 const char *const kClearKeys[] = {"clearMusic", "clearPhotos", "clearVideos"};
-// The person let the clearing take earlier copies this computer has nowhere else.
+// The kinds whose earlier copies this computer has nowhere else the person
+// let the clearing take.
 const char *const kRemoveSoleCopiesKey = "removeSoleCopies";
 
 // Reads of the old phone's files: a second try unless the phone has gone.
@@ -243,8 +247,9 @@ QVariantMap failure(const VtrException &e, const QString &message = QString())
 const char *const kFolderNames[] = {"Music", "Photos", "Videos"};
 
 // A number of bytes as the person reads it, rounded up to a tenth of its
-// unit: freeing what it says is always enough.
-QString bytesText(qint64 bytes)
+// unit: freeing what it says is always enough. A disk's size is rounded
+// down: it never holds more than it says.
+QString bytesText(qint64 bytes, bool up = true)
 {
     static const char *const units[] = {"%1 KB", "%1 MB", "%1 GB"};
     bytes = std::max<qint64>(bytes, 0);
@@ -254,7 +259,7 @@ QString bytesText(qint64 bytes)
         unit *= 1024;
         ++u;
     }
-    const qint64 tenths = bytes / unit * 10 + ((bytes % unit) * 10 + unit - 1) / unit;
+    const qint64 tenths = bytes / unit * 10 + ((bytes % unit) * 10 + (up ? unit - 1 : 0)) / unit;
     return vtrLocalized(units[u]).arg(QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10));
 }
 
@@ -267,6 +272,26 @@ QString diskOf(const QString &path)
     const QStorageInfo disk(existing);
     return disk.isValid() ? disk.rootPath() : existing;
 }
+
+// The file system statistics of the disk that holds `path` (or would, once
+// made); false when there are none.
+bool statsOfDiskOf(const QString &path, struct statvfs *vfs)
+{
+    QString existing = QDir::cleanPath(path);
+    while (!QFileInfo::exists(existing) && existing != QFileInfo(existing).path())
+        existing = QFileInfo(existing).path();
+    return ::statvfs(QFile::encodeName(existing).constData(), vfs) == 0;
+}
+
+// What a run writes besides the copies and their library's copies, on the
+// disk that holds the data folder: per file, its records, its entries in the
+// library's files, the playlists and the log; per run, the report, the
+// library's files made anew and the settings.
+constexpr qint64 kBookkeepingPerFile = 4096;
+constexpr qint64 kBookkeepingPerRun = 256 * 1024;
+// A run writes a few hundred kilobytes to the log; before the next run's
+// copy the one-step road may have written as much again.
+constexpr qint64 kLogPerRun = 1024 * 1024;
 
 // The program's temporary folder, which holds the old phone's backups; empty
 // when there is none.
@@ -393,6 +418,15 @@ NS_AppControllerJobs::NS_AppControllerJobs()
 {
     libraryHostConfigured = [] { return MediaLibraryHost::shared().isConfigured(); };
     freeSpaceOfTarget = [](const VtrFileInfoPtr &storage) { return storage ? storage->freeSpaceOnVolume() : 0; };
+    sizeOfTarget = [](const VtrFileInfoPtr &storage) {
+        struct statvfs vfs;
+        if (!storage || !statsOfDiskOf(storage->path(), &vfs)) return std::numeric_limits<qint64>::max();
+        // The blocks only the system may use are never free for this user.
+        const quint64 blocks = quint64(vfs.f_blocks) - (quint64(vfs.f_bfree) - quint64(vfs.f_bavail));
+        const quint64 unit = std::max<quint64>(vfs.f_frsize, 1);
+        return blocks > quint64(std::numeric_limits<qint64>::max()) / unit ? std::numeric_limits<qint64>::max()
+                                                                            : qint64(blocks * unit);
+    };
     openITunes = [](NS_AppController &c) {
         AlertRequest request;
         request.messageText = vtrLocalized("iTunes has not been configured yet.");
@@ -448,10 +482,11 @@ void NS_AppControllerJobs::setMigrators(NS_AppController &controller, FamilyMedi
             if (info.isEmpty() || !tally.ran) return info;
             static const char *const countKeys[] = {"song_cnt", "photo_cnt", "video_cnt"};
             static const char *const titles[][2] = {{"Song", "Songs"}, {"Photo", "Photos"}, {"Video", "Videos"}};
+            // What the folder holds of ours: earlier runs' copies that stayed too.
             info.insert(QLatin1String(countKeys[kind]), tally.count);
             info.insert(QStringLiteral("title"), vtrLocalized(titles[kind][tally.count == 1 ? 0 : 1]));
             info.insert(QStringLiteral("data_size"), tally.bytes);
-            if (kind == vtrmedia::Music && tally.count == 0) {
+            if (kind == vtrmedia::Music && tally.count == tally.earlier) {
                 // No song reached the phone: no playlist was written for one.
                 info.insert(QStringLiteral("playlist_cnt"), 0);
                 info.insert(QStringLiteral("playlist_title"), vtrLocalized("Playlists"));
@@ -496,16 +531,96 @@ NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateWithSpaceOnDevice(q
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         out.space[k] = budgets[k].space;
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
-        if (included[k] && migrator) out.numToCopy[k] = int(migrator->itemsThatFitInBytes(budgets[k].space).size());
+        if (!included[k] || !migrator) continue;
+        const QList<MediaItem> fit = migrator->itemsThatFitInBytes(budgets[k].space);
+        out.numToCopy[k] = int(fit.size());
+        for (const MediaItem &item : fit) out.toCopy[k] = vtr::saturatingAdd(out.toCopy[k], item.size);
     }
     return out;
 }
 
-void NS_AppControllerJobs::tallyCopy(vtrmedia::Kind kind)
+NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateMakingRoom(qint64 free, std::array<qint64, 3> earlier,
+                                                                       const std::array<bool, 3> &ticked) const
+{
+    // A kind copied whole replaces all of its earlier copies; one copied in
+    // part no more of them than its copies take, and one of which nothing
+    // is copied none. Counted all as free, they may promise room that the
+    // earlier copies left in place still take: then less of them counts,
+    // until the copies fit in what is free beyond the reserve and what the
+    // earlier copies give. After a few rounds a kind copied in part counts
+    // as giving nothing, which ends them within three more.
+    constexpr int kRounds = 32;
+    const qint64 beyondReserve = std::max<qint64>(0, free - vtrmedia::kReservedBytes);
+    for (int round = 0;; ++round) {
+        qint64 counted = 0;
+        for (const qint64 bytes : earlier) counted = vtr::saturatingAdd(counted, bytes);
+        const Estimate e =
+            estimateWithSpaceOnDevice(vtr::saturatingAdd(free, counted), ticked[0], ticked[1], ticked[2]);
+        qint64 copies = 0, given = 0;
+        bool less = false;
+        for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+            if (!ticked[k]) continue;
+            const bool whole = e.total[k] > 0 && e.numToCopy[k] == e.total[k];
+            const qint64 gives = whole ? earlier[k] : std::min(earlier[k], e.toCopy[k]);
+            copies = vtr::saturatingAdd(copies, e.toCopy[k]);
+            given = vtr::saturatingAdd(given, gives);
+            const qint64 counts = round < kRounds || whole ? gives : 0;
+            if (counts < earlier[k]) {
+                earlier[k] = counts;
+                less = true;
+            }
+        }
+        if (copies - given <= beyondReserve || !less) return e;
+    }
+}
+
+qint64 NS_AppControllerJobs::bytesToFreeForAll(const NS_AppController &controller, const QString &folder, qint64 free,
+                                               const vtrmedia::Budgets &budgets, const std::array<bool, 3> &stopped,
+                                               const std::array<MediaMigrator::EarlierCopies, 3> &earlier) const
+{
+    // Files take whole blocks of the disk.
+    const QString disk = diskOf(folder);
+    struct statvfs vfs;
+    const qint64 block = statsOfDiskOf(folder, &vfs) && vfs.f_frsize > 0 ? qint64(vfs.f_frsize) : 4096;
+    const auto onDisk = [block](qint64 size) {
+        size = std::max<qint64>(size, 0);
+        return size > std::numeric_limits<qint64>::max() - block ? size : (size + block - 1) / block * block;
+    };
+    const auto here = [&disk](const QString &path) { return !path.isEmpty() && diskOf(path) == disk; };
+    const bool backupsHere = here(temporaryFolderPath());
+    const bool bookkeepingHere = here(platform::dataFolder());
+    static QString (*const libraryFolders[])() = {&MediaLibraryHost::musicFolder, &MediaLibraryHost::picturesFolder,
+                                                  &MediaLibraryHost::videosFolder};
+    const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
+    const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
+    // Besides the copies (their bytes are the kinds' needs): what else the
+    // run writes on that disk, until the next one has copied all.
+    qint64 besides = bookkeepingHere ? kBookkeepingPerRun : 0;
+    if (here(platform::stateFolder())) besides = vtr::saturatingAdd(besides, kLogPerRun);
+    for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+        const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+        if (!budgets[k].included || !migrator) continue;
+        const QList<MediaItem> items = migrator->items();
+        qint64 blocks = 0;
+        for (const MediaItem &item : items) blocks = vtr::saturatingAdd(blocks, onDisk(item.size));
+        besides = vtr::saturatingAdd(besides, blocks - std::min(blocks, budgets[k].need));
+        // A kind the folders stop is backed up first.
+        if (stopped[k] && backupsHere) besides = vtr::saturatingAdd(besides, blocks);
+        // A library on that disk takes a copy of each file it does not hold yet.
+        if (oldDevice && target && importerFor(k, *oldDevice, *target) && here(libraryFolders[k]()))
+            besides = vtr::saturatingAdd(besides, blocks - std::min(blocks, onDisk(earlier[k].heldElsewhereBytes)));
+        if (bookkeepingHere) besides = vtr::saturatingAdd(besides, qint64(items.size()) * kBookkeepingPerFile);
+    }
+    return vtrmedia::spaceToFree(vtr::saturatingAdd(free, -besides), budgets);
+}
+
+void NS_AppControllerJobs::tallyCopy(vtrmedia::Kind kind, const MediaMigrator::EarlierCopies &stayed)
 {
     const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, kind);
     CopyTally tally;
     tally.ran = true;
+    tally.count = tally.earlier = stayed.files;
+    tally.bytes = stayed.bytes;
     if (migrator)
         for (const VtrFileInfoPtr &file : migrator->copiedFiles()) {
             // What is in the folder now, not what was meant to be.
@@ -768,51 +883,57 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
     QVariantMap options;
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
     if (target) MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
-    bool ticked[3] = {};
-    MediaMigrator::EarlierCopies earlier[3];
-    qint64 reclaimable = 0;
+    std::array<bool, 3> ticked{};
+    std::array<MediaMigrator::EarlierCopies, 3> earlier{};
+    std::array<qint64, 3> reclaimable{};
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         if (!kindTicked(controller, k)) continue;
         options.insert(QLatin1String(kKindKeys[k]), true);
         ticked[k] = true;
         if (target) earlier[k] = MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k), madeAgain(k));
-        reclaimable = vtr::saturatingAdd(reclaimable, earlier[k].bytes);
+        reclaimable[k] = earlier[k].bytes;
     }
     if (options.isEmpty() || !target) return options;
 
-    // The space the earlier copies take counts as free: they are cleared
-    // before the copy, but only for the kinds that get any budget.
+    // The space the earlier copies take counts as free as far as this run's
+    // copies replace them: they are cleared before the copy.
     const qint64 free = freeSpaceOfTarget(target->preferredStorageInfo());
-    Estimate estimate =
-        estimateWithSpaceOnDevice(vtr::saturatingAdd(free, reclaimable), ticked[0], ticked[1], ticked[2]);
+    Estimate estimate = estimateMakingRoom(free, reclaimable, ticked);
     // Of those, what this computer holds nowhere else goes only with the
-    // person's word; kept, it is no free space.
+    // person's word; kept, it is no free space. A kind copied in part asks
+    // only when its earlier copies held elsewhere too make too little room.
     std::array<int, 3> sole{};
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
-        if (ticked[k] && (estimate.space[k] > 0 || estimate.need[k] <= 0)) sole[k] = earlier[k].soleFiles;
+        if (ticked[k] && estimate.numToCopy[k] > 0 &&
+            (estimate.numToCopy[k] == estimate.total[k] ||
+             estimate.toCopy[k] > earlier[k].bytes - earlier[k].soleBytes))
+            sole[k] = earlier[k].soleFiles;
+    std::array<bool, 3> letGo{};
     if (sole != std::array<int, 3>{}) {
         const VtrFileInfoPtr storage = target->preferredStorageInfo();
         const QString folder = storage ? storage->path() : WindowsPhone7LocalDevice::storageFolderPath();
-        if (removeSoleCopies(controller, folder, sole)) {
-            options.insert(QLatin1String(kRemoveSoleCopiesKey), true);
-        } else {
-            for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos})
-                if (sole[k] > 0) reclaimable -= earlier[k].soleBytes;
-            estimate = estimateWithSpaceOnDevice(vtr::saturatingAdd(free, reclaimable), ticked[0], ticked[1], ticked[2]);
+        const bool removeThem = removeSoleCopies(controller, folder, sole);
+        QVariantList kinds;
+        for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
+            if (sole[k] <= 0) continue;
+            kinds.append(int(k));
+            letGo[k] = removeThem;
+            if (!removeThem) reclaimable[k] -= earlier[k].soleBytes;
         }
+        if (removeThem)
+            options.insert(QLatin1String(kRemoveSoleCopiesKey), kinds);
+        else
+            estimate = estimateMakingRoom(free, reclaimable, ticked);
     }
 
     QStringList starved, partly;
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         if (!ticked[k]) continue;
         options.insert(QLatin1String(kSpaceKeys[k]), estimate.space[k]);
-        const QString word = vtrLocalized(QString::fromLatin1(kKindKeys[k]));
-        if (estimate.space[k] <= 0 && estimate.need[k] > 0) {
-            starved.append(word);
-            continue;
-        }
-        options.insert(QLatin1String(kClearKeys[k]), true);
-        if (estimate.numToCopy[k] < estimate.total[k]) (estimate.numToCopy[k] == 0 ? starved : partly).append(word);
+        // Only a kind of which something is copied clears earlier copies.
+        if (estimate.numToCopy[k] > 0) options.insert(QLatin1String(kClearKeys[k]), true);
+        if (estimate.numToCopy[k] < estimate.total[k])
+            (estimate.numToCopy[k] == 0 ? starved : partly).append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
     }
     if (!starved.isEmpty() || !partly.isEmpty()) {
         // The new phone's folder lies on this computer's disk: the person is
@@ -820,30 +941,31 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         // kind that a library folder stops counts as the phone lists it:
         // once the folder is set right it is chosen too, its earlier copies
         // are cleared for it, and its backup takes room on the disk that
-        // holds the temporary folder.
+        // holds the temporary folder. What this computer holds nowhere else
+        // counts as free only where the person let it go.
         vtrmedia::Budgets budgets;
+        std::array<bool, 3> stopped{};
         QStringList covered;
-        qint64 freeThen = vtr::saturatingAdd(free, reclaimable);
-        qint64 backups = 0;
+        qint64 freeThen = free;
         for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
             const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
-            const bool stopped = !ticked[k] && migrator && !controller.stoppedKindReason(phaseOf(k)).isEmpty();
+            stopped[k] = !ticked[k] && migrator && !controller.stoppedKindReason(phaseOf(k)).isEmpty();
+            if (!ticked[k] && !stopped[k]) continue;
             qint64 need = estimate.need[k];
-            if (stopped) {
+            if (stopped[k]) {
                 need = 0;
                 for (const MediaItem &item : migrator->items())
                     need = vtr::saturatingAdd(need, std::max<qint64>(item.size, 0));
-                freeThen =
-                    vtr::saturatingAdd(freeThen, MediaMigrator::bytesOfEarlierCopies(targetFolderOf(*target, k)));
-                backups = vtr::saturatingAdd(backups, need);
+                earlier[k] = MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k), migrator->items());
             }
-            budgets[k] = {ticked[k] || stopped, need, 0};
-            if (ticked[k] || stopped) covered.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
+            freeThen = vtr::saturatingAdd(freeThen, earlier[k].bytes - (letGo[k] ? 0 : earlier[k].soleBytes));
+            budgets[k] = {true, need, 0};
+            covered.append(vtrLocalized(QString::fromLatin1(kKindKeys[k])));
         }
-        const QString folder = target->preferredStorageInfo() ? target->preferredStorageInfo()->path()
-                                                              : WindowsPhone7LocalDevice::storageFolderPath();
-        if (const QString temporary = temporaryFolderPath(); temporary.isEmpty() || diskOf(temporary) != diskOf(folder))
-            backups = 0;
+        const VtrFileInfoPtr storage = target->preferredStorageInfo();
+        const QString folder = storage ? storage->path() : WindowsPhone7LocalDevice::storageFolderPath();
+        const qint64 more = bytesToFreeForAll(controller, folder, freeThen, budgets, stopped, earlier);
+        const qint64 whole = sizeOfTarget(storage);
         QStringList kinds;
         if (!starved.isEmpty())
             kinds << vtrLocalized("These kinds will not be copied: %@.")
@@ -853,13 +975,19 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
                          .replace(QStringLiteral("%@"), partly.join(QStringLiteral(", ")));
         AlertRequest request;
         request.messageText = vtrLocalized("There is not enough space on your new device for all of your media.");
-        request.informativeText =
-            kinds.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
-            vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always left "
-                         "free. Free %4 more on that disk, then transfer again to move all of your %5.")
-                .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),
-                     bytesText(vtr::saturatingAdd(vtrmedia::spaceToFree(freeThen, budgets), backups)),
-                     listOfKinds(covered));
+        // Freeing can give the disk no more free space than it holds.
+        const QString advice =
+            vtr::saturatingAdd(std::max<qint64>(free, 0), more) > whole
+                ? vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always "
+                               "left free. The whole disk holds %4: too little for all of your %5, however much is "
+                               "freed on it.")
+                      .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),
+                           bytesText(whole, false), listOfKinds(covered))
+                : vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always "
+                               "left free. Free %4 more on that disk, then transfer again to move all of your %5.")
+                      .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),
+                           bytesText(more), listOfKinds(covered));
+        request.informativeText = kinds.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + advice;
         request.buttons = {vtrLocalized("OK")};
         request.cancelButton = 0;
         request.style = AlertRequest::Style::Informational;
@@ -878,7 +1006,7 @@ std::unique_ptr<iAppImporter> NS_AppControllerJobs::importerFor(vtrmedia::Kind k
 }
 
 void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget,
-                                        bool askForLibraryHost)
+                                        bool askForLibraryHost, const MediaMigrator::EarlierCopies &stayed)
 {
     static const char *const collecting[] = {"Collecting music information...", "Collecting photos information...",
                                              "Collecting videos information..."};
@@ -919,7 +1047,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
                     controller.runAlert(request);
                 });
             }
-            m_tallies->set(kind, {true, 0, 0});
+            m_tallies->set(kind, {true, stayed.files, stayed.bytes, stayed.files});
             controller.setKindResult(phase, NS_AppController::Outcome::NotMoved, asClause(reason));
             return;
         }
@@ -927,7 +1055,7 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
             bool again = false;
             if (!controller.runOnMainAndWait([&] { again = openITunes(controller); }) || !again) {
                 VTR_LOG(2, QStringLiteral("Couldn't access iTunes. Skipping music."));
-                m_tallies->set(kind, {true, 0, 0});
+                m_tallies->set(kind, {true, stayed.files, stayed.bytes, stayed.files});
                 controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
                                          vtrLocalized("the music library is not set up"));
                 return;
@@ -944,15 +1072,22 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
     try {
         migrator->copyToDevice(target, budget, &controller, importer.get());
     } catch (const VtrException &) {
-        tallyCopy(kind);
+        tallyCopy(kind, stayed);
         throw;
     }
-    tallyCopy(kind);
-    const int copied = m_tallies->get(kind).count;
+    tallyCopy(kind, stayed);
+    const int copied = m_tallies->get(kind).count - stayed.files;
     const QString unread = m_backupFailures->get(kind);
     if (items > 0 && fitting == 0) {
-        controller.setKindResult(phase, NS_AppController::Outcome::NotMoved,
-                                 vtrLocalized("there is not enough space on your new device"));
+        // What the folder holds of earlier runs stays there.
+        QString reason = vtrLocalized("there is not enough space on your new device");
+        if (stayed.files > 0)
+            reason += QStringLiteral("; ") + (stayed.files == 1 ? vtrLocalized("1 copied by an earlier transfer stays "
+                                                                               "in your new device's folder")
+                                                                : vtrLocalized("%1 copied by an earlier transfer stay "
+                                                                               "in your new device's folder")
+                                                                      .arg(stayed.files));
+        controller.setKindResult(phase, NS_AppController::Outcome::NotMoved, reason);
     } else if (!unread.isEmpty() && copied == 0) {
         controller.setKindResult(phase, NS_AppController::Outcome::Failed, unread, true);
     } else {
@@ -968,6 +1103,10 @@ void NS_AppControllerJobs::transferKind(NS_AppController &controller, vtrmedia::
         const bool nothingTaken = items == 0 && copied == 0 && !notes.isEmpty();
         const bool someStayed =
             copied < fitting || fitting < items || migrator->numItemsNotMoved() > 0 || !unread.isEmpty();
+        // The count is what the folder holds of ours, earlier runs' copies too.
+        if (stayed.files > 0 && !nothingTaken)
+            notes << (stayed.files == 1 ? vtrLocalized("1 of them copied by an earlier transfer")
+                                        : vtrLocalized("%1 of them copied by an earlier transfer").arg(stayed.files));
         controller.setKindResult(phase,
                                  nothingTaken ? NS_AppController::Outcome::NotMoved
                                  : someStayed ? NS_AppController::Outcome::Partial
@@ -984,25 +1123,39 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
                                          "An error occurred while copying photos to your new device.",
                                          "An error occurred while copying videos to your new device."};
     const vtrmedia::Kind kinds[] = {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos};
-    // The budget counted the earlier copies' space as free for every kind
-    // that gets one: all of them go before the first copy, but for what this
-    // computer holds nowhere else and the person kept. Each is read whole
-    // before it is removed, which is no work for the window's thread.
-    const MediaMigrator::SoleCopies sole = options.contains(QLatin1String(kRemoveSoleCopiesKey))
-                                               ? MediaMigrator::SoleCopies::RemoveThoseCounted
-                                               : MediaMigrator::SoleCopies::Keep;
+    // The budget counted the earlier copies' space as free as far as each
+    // kind's copies replace them: they go before the first copy, all of a
+    // kind copied whole, of a kind copied in part no more than make room for
+    // its copies, none of a kind of which nothing is copied; never what this
+    // computer holds nowhere else unless the person let it go. Each is read
+    // whole before it is removed, which is no work for the window's thread.
+    const QVariantList letGo = options.value(QLatin1String(kRemoveSoleCopiesKey)).toList();
+    std::array<MediaMigrator::EarlierCopies, 3> stayed{};
     if (const std::shared_ptr<MobileDeviceInterface> target = c->newDevice())
-        for (const vtrmedia::Kind k : kinds)
+        for (const vtrmedia::Kind k : kinds) {
+            if (!options.contains(QLatin1String(kKindKeys[k]))) continue;
+            const VtrFileInfoPtr folder = targetFolderOf(*target, k);
             if (options.contains(QLatin1String(kClearKeys[k]))) {
-                const int stayed = MediaMigrator::clearEarlierCopies(
-                    targetFolderOf(*target, k), sole,
-                    madeAgain(k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong()));
+                const QList<MediaItem> copies = madeAgain(k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong());
+                const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
+                qint64 room = -1;
+                if (migrator && copies.size() < migrator->numItemsToCopy()) {
+                    room = 0;
+                    for (const MediaItem &item : copies) room = vtr::saturatingAdd(room, item.size);
+                }
+                const int left = MediaMigrator::clearEarlierCopies(
+                    folder,
+                    letGo.contains(int(k)) ? MediaMigrator::SoleCopies::RemoveThoseCounted
+                                           : MediaMigrator::SoleCopies::Keep,
+                    copies, room);
                 // An earlier run's playlists name its songs: they go with them,
                 // whether or not this phone brings playlists, and stay with any
                 // that stays.
-                if (k == vtrmedia::Music && stayed == 0)
+                if (k == vtrmedia::Music && left == 0)
                     MediaMigrator::clearEarlierCopies(target->preferredPlaylistsFolder());
             }
+            stayed[k] = MediaMigrator::earlierCopiesIn(folder);
+        }
     for (const vtrmedia::Kind k : kinds) {
         if (!options.contains(QLatin1String(kKindKeys[k]))) {
             if (reportOthers) c->setStatusNow(QString(), phaseOf(k), 0.0);
@@ -1012,7 +1165,8 @@ void NS_AppControllerJobs::copyMedia(NS_AppController &controller, const QVarian
         if (migrator) migrator->setCancelCheck([&job] { return job.isCancelled(); });
         const CancelCheckRelease release{migrator};
         try {
-            transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong(), askForLibraryHost);
+            transferKind(*c, k, options.value(QLatin1String(kSpaceKeys[k])).toLongLong(), askForLibraryHost,
+                         stayed[k]);
             c->setStatusNow(QString(), phaseOf(k), 1.0);
         } catch (const VtrException &e) {
             if (job.isCancelled()) throw;

@@ -48,7 +48,7 @@ public:
     // copy counts the space earlier copies take as free): the space after
     // the reserve, and for each included kind its budget (below zero when
     // the reserve is not there), how many of its items fit it, how many
-    // there are and the bytes they need.
+    // there are and the bytes they need; and the bytes of those that fit.
     struct Estimate
     {
         qint64 spaceForMedia = 0;
@@ -56,6 +56,7 @@ public:
         std::array<qint64, 3> need{};
         std::array<int, 3> numToCopy{};
         std::array<int, 3> total{};
+        std::array<qint64, 3> toCopy{};
     };
     Estimate estimateWithSpaceOnDevice(qint64 freeSpaceOnVolume, bool includeMusic, bool includePhotos,
                                        bool includeVideos) const;
@@ -65,9 +66,10 @@ public:
     void setMigrators(NS_AppController &controller, FamilyMediaMigrators migrators);
 
     // The media options of the copy: "music"/"photos"/"videos" for the ticked
-    // kinds and their "spaceFor..." budgets. Clears the ticked kinds' folders
-    // of earlier copies first, except for kinds whose budget is nothing; those
-    // are named in an alert (the copy goes on).
+    // kinds and their "spaceFor..." budgets. The copy clears earlier copies
+    // only for the kinds of which it copies something, as far as its copies
+    // replace them; kinds that do not fit wholly are named in an alert (the
+    // copy goes on).
     QVariantMap prepareMediaOptions(NS_AppController &controller);
 
     // The importer of a kind for this pair of phones (none for an iPhone).
@@ -86,6 +88,9 @@ public:
     std::function<bool()> libraryHostConfigured;
     // Free bytes on the volume of the new phone's storage folder.
     std::function<qint64(const VtrFileInfoPtr &storage)> freeSpaceOfTarget;
+    // The most that volume could have free for this user: all of it but
+    // what only the system may use.
+    std::function<qint64(const VtrFileInfoPtr &storage)> sizeOfTarget;
 
 private:
     // What a copy of a kind wrote (the migrators' copied files as they lie
@@ -96,19 +101,35 @@ private:
         bool ran = false;
         int count = 0;
         qint64 bytes = 0;
+        // Of those, the copies of earlier runs that stayed beside this run's.
+        int earlier = 0;
     };
     // A value for each media kind, for any thread.
     template <typename T> class PerKind;
 
     // One kind's copy; records what became of it with the controller.
-    void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost);
+    // `stayed`: the earlier copies of ours its folder holds before it.
+    void transferKind(NS_AppController &controller, vtrmedia::Kind kind, qint64 budget, bool askForLibraryHost,
+                      const MediaMigrator::EarlierCopies &stayed);
     // The kinds of `options` one after the other. A kind that fails ends the
     // transfer: its line says why, the kinds after it say they never had
     // their turn, and the failure is thrown on with the named cause; a
     // stopped job throws as it is.
     void copyMedia(NS_AppController &controller, const QVariantMap &options, FunctionJob &job, bool askForLibraryHost,
                    bool reportOthers);
-    void tallyCopy(vtrmedia::Kind kind);
+    void tallyCopy(vtrmedia::Kind kind, const MediaMigrator::EarlierCopies &stayed);
+    // The budgets for `free` bytes free and the earlier copies in the ticked
+    // kinds' folders (`earlier`, bytes by kind): as many of those as the
+    // copies replace count as free.
+    Estimate estimateMakingRoom(qint64 free, std::array<qint64, 3> earlier, const std::array<bool, 3> &ticked) const;
+    // How much more to free on the disk of the new phone's `folder` for all
+    // of the media (`budgets`: what each kind needs; `stopped`: the kinds the
+    // library folders stop, still to be backed up) with `free` bytes free
+    // there once the earlier copies are cleared (`earlier`: those of each
+    // kind's folder), counting all else the run writes there.
+    qint64 bytesToFreeForAll(const NS_AppController &controller, const QString &folder, qint64 free,
+                             const vtrmedia::Budgets &budgets, const std::array<bool, 3> &stopped,
+                             const std::array<MediaMigrator::EarlierCopies, 3> &earlier) const;
     // The items of `kind` this run copies, within `budget` (negative: all of
     // them): earlier copies of the same files from this phone are made again,
     // so they are no copies this computer would lose.

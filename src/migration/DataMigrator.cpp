@@ -1134,11 +1134,17 @@ MediaMigrator::EarlierCopies MediaMigrator::earlierCopiesIn(const VtrFileInfoPtr
     // Weighed on the main thread before a copy: the contents are read only
     // by the clearing itself, on the copy's thread.
     const MadeAgain again(madeAgain);
+    QHash<QString, qint64> sizes;
+    for (const MediaItem &item : madeAgain) sizes.insert(item.name, item.size);
     struct stat seen;
     for (const CopyIdentity &id : std::as_const(ids)) {
         if (!stillOurs(folder->path(), id, &seen, Check::Status)) continue;
+        ++earlier.files;
         earlier.bytes = vtr::saturatingAdd(earlier.bytes, id.stamp.size);
-        if (again.byStatus(id) || hasOtherCopy(folder->path(), id, seen, others)) continue;
+        const bool elsewhere = hasOtherCopy(folder->path(), id, seen, others);
+        if (elsewhere && sizes.value(id.name, -1) == id.stamp.size)
+            earlier.heldElsewhereBytes = vtr::saturatingAdd(earlier.heldElsewhereBytes, id.stamp.size);
+        if (again.byStatus(id) || elsewhere) continue;
         ++earlier.soleFiles;
         earlier.soleBytes = vtr::saturatingAdd(earlier.soleBytes, id.stamp.size);
     }
@@ -1226,20 +1232,47 @@ void MediaMigrator::setBeforeEarlierCopyRemovedForTesting(std::function<void(con
     beforeEarlierCopyRemoved() = std::move(hook);
 }
 
-int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole, const QList<MediaItem> &madeAgain)
+int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole, const QList<MediaItem> &madeAgain,
+                                      qint64 room)
 {
     if (!folder) return 0;
     RecordFiles &files = RecordFiles::shared();
     const std::lock_guard lock(files.mutex);
     const QString key = recordKeyFor(folder);
     QHash<QString, OtherCopy> others;
-    const QList<CopyIdentity> ids = files.read(key, &others);
+    QList<CopyIdentity> ids = files.read(key, &others);
     if (ids.isEmpty()) return 0;
+    // Making room only: what the copies replace by name goes in any case,
+    // and of the rest first what no one loses (the folder ignores case).
+    QSet<QString> replaced;
+    if (room >= 0) {
+        for (const MediaItem &item : madeAgain) replaced.insert(item.name.toCaseFolded());
+        const auto order = [&](const CopyIdentity &id) {
+            if (replaced.contains(id.name.toCaseFolded())) return 0;
+            struct stat seen;
+            return stillOurs(folder->path(), id, &seen, Check::Status) && hasOtherCopy(folder->path(), id, seen, others)
+                       ? 1
+                       : 2;
+        };
+        QList<std::pair<int, CopyIdentity>> ranked;
+        for (const CopyIdentity &id : std::as_const(ids)) ranked.append({order(id), id});
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        ids.clear();
+        for (const auto &[rank, id] : std::as_const(ranked)) ids.append(id);
+    }
     QList<CopyIdentity> kept;
     QList<OtherCopy> keptOthers;
-    int removed = 0, soleRemoved = 0, soleKept = 0;
+    int removed = 0, soleRemoved = 0, soleKept = 0, roomKept = 0;
+    qint64 made = 0;
     const MadeAgain again(madeAgain);
-    for (const CopyIdentity &id : ids) {
+    for (const CopyIdentity &id : std::as_const(ids)) {
+        if (room >= 0 && made >= room && !replaced.contains(id.name.toCaseFolded())) {
+            // No copy needs its room: it stays as it is, with its record.
+            kept.append(id);
+            if (others.contains(id.name)) keptOthers.append(others.value(id.name));
+            ++roomKept;
+            continue;
+        }
         struct stat seen;
         if (!stillOurs(folder->path(), id, &seen)) {
             // Gone, or the person's file under the name now: either way no
@@ -1267,6 +1300,7 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
             continue;
         }
         ++removed;
+        made = vtr::saturatingAdd(made, id.stamp.size);
         if (soleCopy) ++soleRemoved;
     }
     files.replace(key, kept, keptOthers);
@@ -1277,6 +1311,9 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
     if (soleKept > 0)
         VTR_LOG(2, QStringLiteral("%1 earlier copies stay in \"%2\": they have no other copy on this computer.")
                        .arg(QString::number(soleKept), folder->path()));
+    if (roomKept > 0)
+        VTR_LOG(2, QStringLiteral("%1 earlier copies stay in \"%2\": this run's copies need no more room there.")
+                       .arg(QString::number(roomKept), folder->path()));
     return int(kept.size());
 }
 

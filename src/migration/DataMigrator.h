@@ -169,11 +169,16 @@ public:
     // earlierCopiesIn() did not count. A copy that one of `madeAgain` (the
     // items this run copies, from the phone it moves) brings again, by name,
     // size and contents, is no sole copy: the same phone gave it (a run of it
-    // killed, or its walk before its one-step transfer). Answers how many
-    // copies of ours stayed.
+    // killed, or its walk before its one-step transfer). With a `room` of
+    // zero or more (the bytes this run's copies into the folder take when
+    // they are only a part of the kind), no more go than make that room:
+    // first those whose names the copies take, then those this computer
+    // holds elsewhere too, then the others, each group in the order it was
+    // recorded; the rest stay as they are, and stay recorded. Answers how
+    // many copies of ours stayed.
     enum class SoleCopies { Remove, Keep, RemoveThoseCounted };
     static int clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies sole = SoleCopies::Remove,
-                                  const QList<MediaItem> &madeAgain = {});
+                                  const QList<MediaItem> &madeAgain = {}, qint64 room = -1);
     // Tests: `hook` runs with an earlier copy's path once it is found to be
     // ours and right before it is removed (empty: none).
     static void setBeforeEarlierCopyRemovedForTesting(std::function<void(const QString &path)> hook);
@@ -182,9 +187,15 @@ public:
     // window's thread): all of it, and what of it is this computer's only copy.
     struct EarlierCopies
     {
+        int files = 0;
         qint64 bytes = 0;
         int soleFiles = 0;
         qint64 soleBytes = 0;
+        // The bytes of the items of `madeAgain` (those only counted too)
+        // that an earlier copy here brings again, by name and size, and that
+        // this computer holds elsewhere as well: a library that filed such a
+        // copy has them already.
+        qint64 heldElsewhereBytes = 0;
     };
     static EarlierCopies earlierCopiesIn(const VtrFileInfoPtr &folder, const QList<MediaItem> &madeAgain = {});
     static qint64 bytesOfEarlierCopies(const VtrFileInfoPtr &folder) { return earlierCopiesIn(folder).bytes; }

@@ -522,12 +522,13 @@ QStringList spaceAlerts(const FamilyRun &run)
 }
 
 // Each family with its pictures folder a link to a disk that is not plugged
-// in, on a disk that (beyond the reserve and the backup) holds half of what
-// is chosen: the alert says how much to free for all of the media, counting
-// the music and photos the folder stops as the phone lists them, the same on
-// the walk and on the one-step road, and a kind that did not wholly fit says
-// how much of it did not. With that much freed and the disk back,
-// everything moves.
+// in, on a disk that holds the home with all the run writes there (the
+// backup, the copies, the library's copies, the records) and, beyond the
+// reserve and the backup, half of what is chosen: the alert says how much to
+// free for all of the media, counting the music and photos the folder stops
+// as the phone lists them, the same on the walk and on the one-step road,
+// and a kind that did not wholly fit says how much of it did not. With
+// exactly that much freed and the disk back, everything moves on both roads.
 TEST(StoppedMedia, AreCountedInWhatTheSpaceAlertSaysToFree)
 {
     setUserFolders();
@@ -545,8 +546,7 @@ TEST(StoppedMedia, AreCountedInWhatTheSpaceAlertSaysToFree)
         qint64 disk = 0;
         const auto onTheDisk = [&disk](const FamilyRun &run) {
             return [&disk, &run](const VtrFileInfoPtr &) {
-                const qint64 used =
-                    bytesBelow(platform::temporaryFolder()) + bytesBelow(WindowsPhone7LocalDevice::storageFolderPath());
+                const qint64 used = bytesBelow(platform::homeFolder());
                 const auto chosen = [&run](int k) { return run.run->jobs->mediaWork(k).bytes; };
                 if (disk == 0) disk = vtrmedia::kReservedBytes + used + (chosen(0) + chosen(1) + chosen(2)) / 2;
                 return disk - used;

@@ -45,6 +45,8 @@ public:
     bool losesItsCopy = false;
     // A second file that this computer's disk has no room for.
     bool secondFillsTheDisk = false;
+    // Files of these sizes instead of one.
+    QList<qint64> sizes;
 
 protected:
     void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files) override
@@ -56,15 +58,21 @@ protected:
     QList<MediaSourceItem> sourceItems() override
     {
         if (m_fails) throw VtrException(QStringLiteral("DeviceException"), QStringLiteral("The phone went away."));
-        MediaSourceItem item;
-        item.name = m_name;
-        item.size = m_size;
-        const qint64 size = m_size;
-        item.fetch = [size, name = m_name](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
-            const QString path = QDir(folder->path()).filePath(name);
-            testenv::writeFile(path, QByteArray(int(size), 'x'));
-            return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));
+        const auto made = [](const QString &name, qint64 size) {
+            MediaSourceItem item;
+            item.name = name;
+            item.size = size;
+            item.fetch = [size, name](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
+                const QString path = QDir(folder->path()).filePath(name);
+                testenv::writeFile(path, QByteArray(int(size), 'x'));
+                return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));
+            };
+            return item;
         };
+        QList<MediaSourceItem> items;
+        for (const qint64 size : sizes) items.append(made(QString::number(items.size()) + m_name, size));
+        if (!items.isEmpty()) return items;
+        const MediaSourceItem item = made(m_name, m_size);
         if (!secondFillsTheDisk) return {item};
         MediaSourceItem second = item;
         second.fetch = [](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
@@ -87,12 +95,12 @@ private:
 
 struct Jobs : RealJobs
 {
-    void use(bool photosFail, qint64 size = 1000)
+    void use(bool photosFail, qint64 size = 1000, qint64 videoSize = -1)
     {
         FamilyMediaMigrators m;
         m.music = std::make_shared<MadeMigrator<MusicMigrator>>("item.mp3", size);
         m.photos = std::make_shared<MadeMigrator<PhotosMigrator>>("item.jpg", size, photosFail);
-        m.videos = std::make_shared<MadeMigrator<VideoMigrator>>("item.mp4", size);
+        m.videos = std::make_shared<MadeMigrator<VideoMigrator>>("item.mp4", videoSize < 0 ? size : videoSize);
         jobs->setMigrators(h.wizard(), m);
     }
 };
@@ -155,11 +163,14 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     testenv::writeFile(filed, "an earlier run's copy");
     MediaMigrator::recordOtherCopies(photos, {{QStringLiteral("earlier.jpg"), filed}});
 
-    struct Case { const char *name; qint64 free; bool starved; QVariantMap spaces; };
+    struct Case { const char *name; qint64 free; bool starved; QVariantMap spaces; bool diskTooSmall = false; };
     const qint64 GiB = 1073741824;
     const Case cases[] = {
         {"below the reserve", 100, true, {{"spaceForMusic", -357913941}, {"spaceForPhotos", -357913941},
                                           {"spaceForVideos", -357913941}}},
+        // No amount is enough where the disk holds less than the reserve and the media.
+        {"a disk smaller than the reserve and the media", 100, true,
+         {{"spaceForMusic", -357913941}, {"spaceForPhotos", -357913941}, {"spaceForVideos", -357913941}}, true},
         {"exactly the reserve", GiB - 21, true, {{"spaceForMusic", 0}, {"spaceForPhotos", 0}, {"spaceForVideos", 0}}},
         {"room for all", GiB + 90000, false, {{"spaceForMusic", 5000}, {"spaceForPhotos", 5000},
                                               {"spaceForVideos", 5000}}},
@@ -167,6 +178,7 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
+        t.jobs->sizeOfTarget = [&](const VtrFileInfoPtr &) { return c.diskTooSmall ? GiB + 14000 : 4 * GiB; };
         const int alertsBefore = int(t.h.alerts.shown().size());
         const QVariantMap options = t.jobs->prepareMediaOptions(t.h.wizard());
         for (auto it = c.spaces.begin(); it != c.spaces.end(); ++it) {
@@ -180,27 +192,33 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
         EXPECT_EQ(options.contains(QStringLiteral("clearPhotos")), !c.starved);
         ASSERT_EQ(t.h.alerts.shown().size() > alertsBefore, c.starved);
         if (c.starved) {
-            EXPECT_TRUE(t.h.alerts.shown().last().informativeText.startsWith(
-                QStringLiteral("These kinds will not be copied: music, photos, videos.\n\n")));
+            const QString text = t.h.alerts.shown().last().informativeText;
+            EXPECT_TRUE(text.startsWith(QStringLiteral("These kinds will not be copied: music, photos, videos.\n\n")));
+            EXPECT_EQ(text.endsWith(QStringLiteral("The whole disk holds 1.0 GB: too little for all of your music, "
+                                                   "photos and videos, however much is freed on it.")),
+                      c.diskTooSmall)
+                << text.toStdString();
+            EXPECT_EQ(text.contains(QStringLiteral(" more on that disk")), !c.diskTooSmall) << text.toStdString();
         }
     }
     // A copy this computer holds nowhere else is asked about, and counts as
-    // free only when the person lets it go: 9000 bytes beyond the reserve,
-    // and its 3000, are 3000 or 4000 for each kind.
+    // free only when the person lets it go: 12000 bytes beyond the reserve,
+    // and its 3000, are 4000 or 5000 for each kind.
     testenv::writeFile(photos->path() + "/only.jpg", QByteArray(3000, 'o'));
     MediaMigrator::recordCopies(photos, {QStringLiteral("only.jpg")});
-    t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return GiB + 9000 - 21; };
+    t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return GiB + 12000 - 21; };
     for (const QString answer : {QStringLiteral("Remove Them"), QStringLiteral("Keep Them")}) {
         t.h.alerts.answer(answer);
         const QVariantMap options = t.jobs->prepareMediaOptions(t.h.wizard());
-        EXPECT_EQ(options.value("spaceForPhotos").toLongLong(), answer == "Keep Them" ? 3000 : 4000);
-        // (The space alert that none of the kinds fits follows it.)
+        EXPECT_EQ(options.value("spaceForPhotos").toLongLong(), answer == "Keep Them" ? 4000 : 5000);
+        // (Kept, the space alert that none of the kinds fits follows it.)
         EXPECT_TRUE(t.h.alerts.shown()
                         .at(t.h.alerts.titles().lastIndexOf(
                             QStringLiteral("Files of an earlier transfer are only in your new device's folder.")))
                         .informativeText.startsWith(QStringLiteral("1 file (1 photo) ")));
     }
     t.h.alerts.answer(QStringLiteral("Keep Them"));
+    t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return GiB + 90000; };
     t.jobs->startTransferMediaToNewDevice(t.h.wizard());
     ASSERT_TRUE(t.idle());
     EXPECT_FALSE(QFileInfo::exists(photos->path() + "/earlier.jpg"));
@@ -209,14 +227,23 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
 }
 
 // A copy run in which no kind gets space keeps every earlier copy: clearing
-// them would leave the new phone with less than before.
+// them would leave the new phone with less than before. When the same phone
+// is moved again onto a fuller disk, each kind's earlier copies are room for
+// it alone: a kind that gets none keeps them all, one that fits in part
+// loses only those its copies replace; the lines and the report say what
+// stayed.
 TEST(MediaJobs, ACopyWithoutSpaceForAnyKindKeepsTheirEarlierCopies)
 {
     QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    // Two songs of 3000 bytes, a photo of 5000 and a video of 50000.
+    const auto backUp = [](Jobs &run, qint64 photo) {
+        run.use(false, photo, 50000);
+        static_cast<MadeMigrator<MusicMigrator> &>(*run.jobs->migrators().music).sizes = {3000, 3000};
+        run.jobs->backupOldDevice(run.h.wizard());
+        return run.idle();
+    };
     Jobs t;
-    t.use(false, 5000);
-    t.jobs->backupOldDevice(t.h.wizard());
-    ASSERT_TRUE(t.idle());
+    ASSERT_TRUE(backUp(t, 5000));
     auto target = t.h.wizard().newDevice();
     const VtrFileInfoPtr folders[] = {target->preferredMusicFolder(), target->preferredPhotosFolder(),
                                       target->preferredVideosFolder()};
@@ -235,8 +262,61 @@ TEST(MediaJobs, ACopyWithoutSpaceForAnyKindKeepsTheirEarlierCopies)
         EXPECT_EQ(QDir(folders[k]->path()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString(), earlier[k]);
         EXPECT_EQ(testenv::readFile(folders[k]->path() + '/' + earlier[k]).toStdString(), "an earlier run's copy");
     }
+    const auto kept = [](int stay) {
+        const QString stays = stay == 1 ? QStringLiteral("1 copied by an earlier transfer stays")
+                                        : QStringLiteral("%1 copied by an earlier transfer stay").arg(stay);
+        return " - Not moved: there is not enough space on your new device; " + stays.toStdString() +
+               " in your new device's folder";
+    };
     for (const QString &phase : {vtrphase::Music, vtrphase::Photos, vtrphase::Videos})
-        EXPECT_EQ(t.h.wizard().doneTextFor(phase), QStringLiteral(" - Not moved: there is not enough space on your new device"));
+        EXPECT_EQ(t.h.wizard().doneTextFor(phase).toStdString(), kept(1));
+
+    t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+    t.h.alerts.answer(QStringLiteral("Remove Them"));
+    t.jobs->startTransferMediaToNewDevice(t.h.wizard());
+    ASSERT_TRUE(t.idle());
+    EXPECT_EQ(t.h.alerts.unusedAnswers(), 0);
+    const QByteArray video = testenv::readFile(folders[2]->path() + "/item.mp4");
+    ASSERT_EQ(video.size(), 50000);
+    // 44000 bytes below the reserve: the photo replaces its copy, one song
+    // its own, and the video is short of room.
+    Jobs again;
+    ASSERT_TRUE(backUp(again, 5000));
+    again.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return vtrmedia::kReservedBytes - 44000; };
+    again.jobs->startTransferMediaToNewDevice(again.h.wizard());
+    ASSERT_TRUE(again.idle());
+    EXPECT_EQ(QDir(folders[0]->path()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString(),
+              "0item.mp3 1item.mp3");
+    EXPECT_EQ(again.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
+              " - Done (1 did not fit on your new device: 3.0 KB; 1 of them copied by an earlier transfer)");
+    EXPECT_EQ(again.h.wizard().doneTextFor(vtrphase::Photos).toStdString(), " - Done");
+    EXPECT_EQ(QDir(folders[2]->path()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString(), "item.mp4");
+    EXPECT_TRUE(testenv::readFile(folders[2]->path() + "/item.mp4") == video);
+    EXPECT_EQ(again.h.wizard().doneTextFor(vtrphase::Videos).toStdString(), kept(1));
+    const QVariantMap report = again.h.wizard().manifestSource(NS_AppController::ManifestKind::Videos)->manifestInfo();
+    EXPECT_EQ(report.value("video_cnt").toInt(), 1);
+
+    // A grown photo would take more than its earlier copy gives, and the
+    // video's copy that stays is no room for it: the folders hold what they
+    // held, one song copied over its own copy.
+    const auto holdings = [&folders] {
+        QStringList files;
+        for (const VtrFileInfoPtr &folder : folders)
+            for (const QFileInfo &file : QDir(folder->path()).entryInfoList(QDir::Files))
+                files << file.fileName() + QLatin1Char(' ') + QString::number(file.size());
+        return files.join(QLatin1Char('|')).toStdString();
+    };
+    const std::string before = holdings();
+    Jobs grown;
+    ASSERT_TRUE(backUp(grown, 6000));
+    grown.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return vtrmedia::kReservedBytes - 1000; };
+    grown.jobs->startTransferMediaToNewDevice(grown.h.wizard());
+    ASSERT_TRUE(grown.idle());
+    EXPECT_EQ(holdings(), before);
+    EXPECT_EQ(grown.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
+              again.h.wizard().doneTextFor(vtrphase::Music).toStdString());
+    for (const QString &phase : {vtrphase::Photos, vtrphase::Videos})
+        EXPECT_EQ(grown.h.wizard().doneTextFor(phase).toStdString(), kept(1));
 }
 
 TEST(MediaJobs, MusicIsSkippedWhenTheLibraryIsNotSetUpAndTheOtherKindsGoOn)
@@ -275,7 +355,9 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         bool libraryDiskFull = false;  // no room there for the library's copies
         bool linkAtTemporaryName = false;  // another user's, to a private file, in the music library's way
         bool songNotTaken = false;     // this computer had no room for a second song
+        QList<qint64> songs = {};      // of these sizes, with room for 5 MB of them
     };
+    const qint64 MB = 1048576;
     const Case cases[] = {
         // First, while the library has not filed the items yet.
         // The disk is named by the library's folder on it.
@@ -297,6 +379,9 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         {"a song this computer could not take", false, GiB + 90000,
          " - Done (1 could not be written into \"{tmp}\" on this computer: No space left on device)", " - Done", false,
          false, false, true},
+        // What did not fit is the kind's bytes less those that did.
+        {"songs that fit in part", false, GiB + 5 * MB + 2000, " - Done (1 did not fit on your new device: 40.0 MB)",
+         " - Done", false, false, false, false, {MB, 2 * MB, 40 * MB}},
     };
     const QString privateFile = testenv::makeTempDir(QStringLiteral("home")) + QStringLiteral("/private.txt");
     testenv::writeFile(privateFile, "the person's own");
@@ -307,6 +392,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         t.use(c.photosFail);
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).losesItsCopy = c.musicCopyLost;
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).secondFillsTheDisk = c.songNotTaken;
+        static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).sizes = c.songs;
         t.jobs->backupOldDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
@@ -333,12 +419,13 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
                   expected(c.music, MediaLibraryHost::musicFolder()));
         // A file that did not arrive is headlined, whatever else did.
-        EXPECT_EQ(t.h.wizard().somethingStayedBehind(), c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken);
+        EXPECT_EQ(t.h.wizard().somethingStayedBehind(),
+                  c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken || !c.songs.isEmpty());
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos).toStdString(),
                   expected(c.photos, MediaLibraryHost::picturesFolder()));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
-                  c.free > GiB && !c.musicCopyLost ? 1 : 0);
+                  c.free < GiB || c.musicCopyLost ? 0 : c.songs.isEmpty() ? 1 : 2);
     }
 }
 

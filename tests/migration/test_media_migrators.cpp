@@ -349,6 +349,22 @@ TEST_F(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
     EXPECT_TRUE(QFileInfo::exists(copy));
     MediaMigrator::clearEarlierCopies(folder);
     EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files), QStringList{"mine.jpg"});
+
+    // Making room for a part of the kind: what its copies take the names of
+    // goes, then what this computer holds elsewhere too, until there is
+    // room; the rest stays.
+    for (const char *name : {"q", "r"}) testenv::writeFile(phone + '/' + name + ".jpg", bytesFor(name, 300));
+    photos.backupOldDeviceWithStatus(nullptr);
+    photos.copyToDevice(target, 1000, nullptr, nullptr);
+    const QString held = testenv::makeTempDir(QStringLiteral("library")) + "/r.jpg";
+    testenv::writeFile(held, bytesFor("r", 300));
+    MediaMigrator::recordOtherCopies(folder, {{QStringLiteral("r.jpg"), held}});
+    EXPECT_EQ(MediaMigrator::clearEarlierCopies(folder, MediaMigrator::SoleCopies::Remove,
+                                                photos.itemsThatFitInBytes(300), 300),
+              2);
+    EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files).join(' ').toStdString(), "mine.jpg q.jpg r.jpg");
+    EXPECT_EQ(MediaMigrator::clearEarlierCopies(folder, MediaMigrator::SoleCopies::Remove, {}, 1), 1);
+    EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files).join(' ').toStdString(), "mine.jpg q.jpg");
 }
 
 // Adds an entry, as an older or a tampered run left it, to the record of the
