@@ -304,6 +304,20 @@ TEST_F(MediaMigrators, PlaylistsNameTheCopiedTracksRelativeToThePlaylistsFolder)
     for (const QString &ref : refs)
         EXPECT_TRUE(QFileInfo::exists(lists + "/" + QString(ref).replace('\\', '/'))) << ref.toStdString();
     EXPECT_TRUE(road.contains("#EXTINF:3,sub/One.mp3"));
+
+    // Again while the first run's songs stay (the person kept them): its
+    // "Road" takes the place of the first one's and of a copy of it that an
+    // older version left beside it, and names the songs of both runs.
+    testenv::writeFile(lists + "/Road-1.m3u", "#EXTM3U\r\n#EXTINF:3,kept\r\n" + copied.first().toUtf8() + "\r\n");
+    MediaMigrator::recordCopies(target->preferredPlaylistsFolder(), {QStringLiteral("Road-1.m3u")});
+    listed.copyToDevice(target, 1000, nullptr, nullptr);
+    EXPECT_EQ(QDir(lists).entryList(QDir::Files).size(), 2);
+    QStringList both;
+    for (const QString &line : QString::fromUtf8(testenv::readFile(lists + "/Road.m3u")).split("\r\n"))
+        if (!line.isEmpty() && !line.startsWith('#')) both.append(line);
+    QStringList now;
+    for (const VtrFileInfoPtr &f : listed.copiedFiles()) now.append("..\\Music\\" + f->name());
+    EXPECT_EQ(both.join(" ").toStdString(), (now + copied).join(" ").toStdString());
 }
 
 TEST_F(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
