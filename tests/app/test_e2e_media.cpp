@@ -2,8 +2,9 @@
 // simulated phone of each family: the new phone's folders hold the phone's
 // media byte for byte, the playlists name the copied tracks, the Live bodies
 // are those of the companion app's files; a second run keeps the person's
-// files that took an earlier copy's name, and another phone's run takes the
-// earlier playlists with the earlier songs, and an earlier iPhone's photos
+// files that took an earlier copy's name, another phone's run takes the
+// earlier playlists with the earlier songs, the same iPhone's playlist stays
+// one playlist when songs of it stay, and an earlier iPhone's photos
 // and videos only with the person's word; a card's links out of its volume
 // are never opened; and the same with the phone pulled at a random byte of
 // the backup, with the copy stopped at a random byte, and with the target

@@ -1,12 +1,14 @@
 // The media migrators over plain folders standing for a phone's volumes: the
 // backup and the copy byte for byte, unique names where the new phone's file
 // system would merge them, the budget's first fit and sizes a phone lists
-// near the end of qint64, playlists naming the copied tracks, clearing only
-// what an earlier run copied and whose contents are still the ones it wrote,
-// a card's own files named like the temporary copy file, entries that cannot
-// be read left out and counted, a folder that turns read-only in the middle
-// of a copy, a stop or the process's death in the middle of a copy, and the
-// importers on the media-library host.
+// near the end of qint64, playlists naming the copied tracks (one file for
+// one playlist of a phone, none through a link), clearing only what an
+// earlier run copied and whose contents are still the ones it wrote, a copy
+// that a clearing cut short had set aside, a card's own files named like the
+// temporary copy file, entries that cannot be read left out and counted, a
+// folder that turns read-only in the middle of a copy, a stop or the
+// process's death in the middle of a copy, and the importers on the
+// media-library host.
 
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
