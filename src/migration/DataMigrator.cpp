@@ -25,7 +25,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -33,10 +32,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <future>
 #include <memory>
@@ -147,6 +148,10 @@ struct CopyIdentity
     vtr::FileStamp stamp;  // size -1: not recorded
     QByteArray sha256;     // empty: not recorded (never cleared)
     bool nameOnly = false; // an older run recorded the name and nothing else
+    // A playlist of ours: the phone's playlist it holds and that phone
+    // (empty: not recorded, as by versions before).
+    QString playlist;
+    QString phone;
 };
 
 constexpr qint64 kNsPerSecond = 1000000000;
@@ -233,6 +238,10 @@ QByteArray recordLine(const CopyIdentity &id)
                      {QStringLiteral("device"), qint64(id.stamp.device)},
                      {QStringLiteral("inode"), qint64(id.stamp.inode)}};
     if (!id.sha256.isEmpty()) line.insert(QStringLiteral("sha256"), QString::fromLatin1(id.sha256));
+    if (!id.playlist.isEmpty()) {
+        line.insert(QStringLiteral("playlist"), id.playlist);
+        line.insert(QStringLiteral("phone"), id.phone);
+    }
     return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -247,6 +256,8 @@ std::optional<CopyIdentity> identityFromLine(const QByteArray &line)
                              quint64(object.value(QStringLiteral("device")).toInteger()),
                              quint64(object.value(QStringLiteral("inode")).toInteger()));
     id.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
+    id.playlist = object.value(QStringLiteral("playlist")).toString();
+    id.phone = object.value(QStringLiteral("phone")).toString();
     return id;
 }
 
@@ -292,6 +303,41 @@ std::optional<OtherCopy> otherCopyFromLine(const QByteArray &line)
     return other;
 }
 
+bool writeAllTo(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// Puts `bytes` as the file `name` of the open folder `dir`, replacing it in
+// one step: a file made there exclusively is filled, put on the disk and
+// moved over it. False, with the system's words in `why`, when it failed
+// (the file stays as it was).
+bool replaceFileIn(int dir, const QByteArray &name, const QByteArray &bytes, QString *why)
+{
+    QByteArray temporary;
+    platform::Descriptor fd;
+    for (int attempt = 0; attempt < 16 && !fd.isOpen(); ++attempt) {
+        temporary = '.' + name + '-' + QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ".tmp";
+        fd = platform::Descriptor(
+            ::openat(dir, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.isOpen() && errno != EEXIST) break;
+    }
+    bool ok = fd.isOpen() && writeAllTo(fd.get(), bytes) && ::fdatasync(fd.get()) == 0;
+    ok = ok && ::renameat(dir, temporary.constData(), dir, name.constData()) == 0;
+    if (!ok) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        if (fd.isOpen()) ::unlinkat(dir, temporary.constData(), 0);
+    }
+    return ok;
+}
+
 // The records of our copies, one file per folder copied into, in the data
 // folder: a first line naming the folder, then one line per file, appended
 // before each copy takes its name (with the contents it is to have) and
@@ -312,13 +358,18 @@ public:
 
     std::mutex mutex;  // held while a record file is read, rewritten or appended to
 
-    static QString folder() { return platform::dataFolder() + QStringLiteral("/Copy records"); }
-
-    static QString fileFor(const QString &key)
+    // The folder of the records, by descriptor: a folder of ours in the
+    // data folder, never reached through a link; the records in it are
+    // opened, written and removed through it alone.
+    static platform::Descriptor openFolder(bool make, QString *why = nullptr)
     {
-        return folder() + QLatin1Char('/') +
-               QString::fromLatin1(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex()) +
-               QStringLiteral(".log");
+        return platform::Descriptor(
+            platform::openOwnFolder(platform::dataFolder(), {QStringLiteral("Copy records")}, make, why));
+    }
+
+    static QByteArray fileFor(const QString &key)
+    {
+        return QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex() + ".log";
     }
 
     static QByteArray headerFor(const QString &key)
@@ -345,8 +396,16 @@ public:
         };
         for (const QVariant &entry : platform::UserDefaults::value(kCopiedMediaKey).toMap().value(key).toList())
             put(identityFromDefaults(entry));
-        QFile file(fileFor(key));
-        if (!file.open(QIODevice::ReadOnly)) return ids;
+        const platform::Descriptor folder = openFolder(false);
+        const int fd = folder.isOpen()
+                           ? ::openat(folder.get(), fileFor(key).constData(),
+                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                           : -1;
+        QFile file;
+        if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            if (fd >= 0) ::close(fd);
+            return ids;
+        }
         // Another folder's record under the same file name is not this one's.
         if (file.readLine() != headerFor(key)) return ids;
         while (!file.atEnd()) {
@@ -365,25 +424,21 @@ public:
     // logged, when it could not be written: the old record stays.
     bool replace(const QString &key, const QList<CopyIdentity> &ids, const QList<OtherCopy> &others = {})
     {
-        const QString path = fileFor(key);
+        const QByteArray name = fileFor(key);
+        QString why;
+        const platform::Descriptor folder = openFolder(!ids.isEmpty(), &why);
         if (ids.isEmpty()) {
-            if (QFile::exists(path) && !QFile::remove(path)) {
-                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be removed.").arg(key));
+            if (folder.isOpen() && ::unlinkat(folder.get(), name.constData(), 0) != 0 && errno != ENOENT) {
+                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be removed: %2")
+                               .arg(key, QString::fromLocal8Bit(std::strerror(errno))));
                 return false;
             }
         } else {
-            QString why;
-            QSaveFile file(path);
-            bool ok = platform::ensurePrivateFolder(folder(), &why) && file.open(QIODevice::WriteOnly);
-            if (ok) {
-                ok = file.write(headerFor(key)) >= 0;
-                for (const CopyIdentity &id : ids) ok = ok && file.write(recordLine(id)) >= 0;
-                for (const OtherCopy &other : others) ok = ok && file.write(otherCopyLine(other)) >= 0;
-                ok = ok && file.commit();
-            }
-            if (!ok) {
-                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2")
-                               .arg(key, why.isEmpty() ? file.errorString() : why));
+            QByteArray bytes = headerFor(key);
+            for (const CopyIdentity &id : ids) bytes += recordLine(id);
+            for (const OtherCopy &other : others) bytes += otherCopyLine(other);
+            if (!folder.isOpen() || !replaceFileIn(folder.get(), name, bytes, &why)) {
+                VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2").arg(key, why));
                 return false;
             }
         }
@@ -431,13 +486,18 @@ private:
         if (m_fd >= 0) return true;
         if (m_failed) return false;
         QString why;
-        const QString path = RecordFiles::fileFor(m_key);
-        if (platform::ensurePrivateFolder(RecordFiles::folder(), &why)) {
-            m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
-            struct stat st;
-            if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_size == 0) writeAll(RecordFiles::headerFor(m_key));
+        const platform::Descriptor folder = RecordFiles::openFolder(true, &why);
+        if (folder.isOpen()) {
+            m_fd = ::openat(folder.get(), RecordFiles::fileFor(m_key).constData(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
             if (m_fd < 0) why = QString::fromLocal8Bit(std::strerror(errno));
+            struct stat st;
+            if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+                ::close(m_fd);
+                m_fd = -1;
+                why = QStringLiteral("no plain file");
+            }
+            if (m_fd >= 0 && st.st_size == 0) writeAll(RecordFiles::headerFor(m_key));
         }
         if (m_fd >= 0) return true;
         // The copies go on; unrecorded ones are never cleared, which loses nothing.
@@ -651,16 +711,22 @@ public:
         m_appender.flush();
     }
 
-    // Before a copy onto the free name `name` (empty: there is none).
-    void expect(const QString &name, const Contents &contents)
+    // Before a copy onto the free name `name` (empty: there is none); a
+    // playlist's with the phone's playlist it holds and that phone.
+    void expect(const QString &name, const Contents &contents, const QString &playlist = {},
+                const QString &phone = {})
     {
         m_expected = name;
         m_contents = contents;
+        m_playlist = playlist;
+        m_phone = phone;
         if (name.isEmpty() || contents.sha256.isEmpty()) return;
         CopyIdentity id;
         id.name = name;
         id.stamp = {true, contents.size, 0, 0, 0, 0};
         id.sha256 = contents.sha256;
+        id.playlist = playlist;
+        id.phone = phone;
         m_appender.append(id);
     }
 
@@ -687,9 +753,11 @@ public:
             id->stamp = stampOf(st);
             id->sha256 = m_contents.sha256;
         }
-        if (id)
+        if (id) {
+            id->playlist = m_playlist;
+            id->phone = m_phone;
             m_appender.append(*id);
-        else
+        } else
             VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" cannot be read back; it is not recorded as a copy.")
                            .arg(name, m_folder));
     }
@@ -701,6 +769,8 @@ private:
     RecordAppender m_appender;
     QString m_expected;
     Contents m_contents;
+    QString m_playlist;
+    QString m_phone;
 };
 
 // Why a copy into the new phone's folder failed, in the system's words
@@ -800,6 +870,7 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
         m_notWrittenWhy.clear();
         m_notWrittenWhere.clear();
         m_countedOnly = !fetch;
+        m_phone = mobileDevice() ? mobileDevice()->serialNumber() : QString();
     }
     m_copied.clear();
     QList<MediaItem> backedUp;
@@ -850,12 +921,16 @@ void MediaMigrator::readOldDevice(MigrationStatusProtocol *status, bool fetch)
     for (const MediaSourceItem &s : sources) total = vtr::saturatingAdd(total, std::max<qint64>(0, s.size));
     // The bar moves within a file as it arrives, as it does while copying.
     CopyProgress progress(status, phase(), text, total, [this] { return isCancelled(); });
+    // A phone or card may hold thousands of them (a player's thumbnails).
+    LogRepeats hiddenLines(
+        3, [](qsizetype more) { return QStringLiteral("%1 more hidden files are left out.").arg(more); });
     for (const MediaSourceItem &source : sources) {
         throwIfCancelled();
         if (!source.fetch) {
             if (source.hidden) {
                 ++hidden;
-                VTR_LOG(3, QStringLiteral("The hidden file \"%1\" is left out.").arg(source.name));
+                if (hiddenLines.admit())
+                    VTR_LOG(3, QStringLiteral("The hidden file \"%1\" is left out.").arg(source.name));
             } else {
                 ++notMoved;
                 if (source.noFileHere) ++noFileHere;
@@ -1317,17 +1392,137 @@ int MediaMigrator::clearEarlierCopies(const VtrFileInfoPtr &folder, SoleCopies s
     return int(kept.size());
 }
 
+namespace {
+
+// Entries of a folder of the new phone looked at, at most.
+constexpr qsizetype kMaxEntriesLookedAt = 10'000'000;
+
+// The names of the entries of the open folder `dir` (which stays open) that
+// `wanted` takes.
+QList<QByteArray> entriesOf(int dir, const std::function<bool(const char *name)> &wanted)
+{
+    QList<QByteArray> names;
+    const int listing = ::dup(dir);
+    DIR *folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!folder) {
+        if (listing >= 0) ::close(listing);
+        return names;
+    }
+    ::rewinddir(folder);
+    qsizetype looked = 0;
+    while (const dirent *entry = ::readdir(folder)) {
+        if (++looked > kMaxEntriesLookedAt) break;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (wanted(entry->d_name)) names.append(QByteArray(entry->d_name));
+    }
+    ::closedir(folder);
+    return names;
+}
+
+// The name removeIfStill() moves an earlier copy aside under.
+bool isClearingName(const QByteArrayView name)
+{
+    static constexpr QByteArrayView head(".clearing-"), tail(".tmp");
+    if (!name.startsWith(head) || !name.endsWith(tail) || name.size() <= head.size() + tail.size()) return false;
+    const QByteArrayView hex = name.sliced(head.size(), name.size() - head.size() - tail.size());
+    return std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// The temporary file an interrupted copy left in the open folder `dir`
+// (`path`) goes, unless a copy of this process writes it: only a plain file
+// of this user's.
+void removeUnfinishedCopyIn(int dir, const QString &path)
+{
+    struct stat st;
+    if (::fstatat(dir, kVtrCopyTempFileName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid() ||
+        vtr::isTemporaryCopyFileInUse(vtr::localfs::childPath(path, QLatin1String(kVtrCopyTempFileName))))
+        return;
+    vtr::localfs::ChangeInFolder change(path);
+    if (::unlinkat(dir, kVtrCopyTempFileName, 0) != 0) return;
+    change.removed(QLatin1String(kVtrCopyTempFileName));
+    VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(path));
+}
+
+// An earlier copy that a clearing had moved aside when the program ended
+// takes its name again (or the next free one), so that this run's clearing
+// decides on it as on any other: it goes, or stays as the person said. Only
+// a file that is a recorded copy of ours, the very file as recorded, is
+// ours; anything else of such a name stays as it is.
+void putBackClearedCopiesIn(int dir, const QString &path)
+{
+    const QList<QByteArray> aside = entriesOf(dir, [](const char *name) { return isClearingName(name); });
+    if (aside.isEmpty()) return;
+    QList<CopyIdentity> ids;
+    {
+        RecordFiles &files = RecordFiles::shared();
+        const std::lock_guard lock(files.mutex);
+        ids = files.read(path);
+    }
+    QHash<std::pair<quint64, quint64>, CopyIdentity> recorded; // device and inode
+    for (const CopyIdentity &id : std::as_const(ids))
+        if (!id.nameOnly && !id.sha256.isEmpty() && id.stamp.size >= 0 && vtr::localfs::isSafeName(id.name))
+            recorded.insert({id.stamp.device, id.stamp.inode}, id);
+    for (const QByteArray &name : std::as_const(aside)) {
+        struct stat st;
+        const bool plain = ::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                           st.st_uid == ::geteuid();
+        const auto id = plain ? recorded.constFind({quint64(st.st_dev), quint64(st.st_ino)}) : recorded.cend();
+        if (id == recorded.cend() || stampOf(st) != id->stamp) {
+            VTR_LOG(2, QStringLiteral("\"%1\" in \"%2\" stays: it is no copy of ours.")
+                           .arg(QFile::decodeName(name), path));
+            continue;
+        }
+        vtr::localfs::ChangeInFolder change(path);
+        const QFileInfo parts(id->name);
+        QString back;
+        for (qint64 n = 0; n <= 1000 && back.isEmpty(); ++n) {
+            const QString candidate =
+                n == 0 ? id->name : vtr::numberedName(parts.completeBaseName(), parts.suffix(), n);
+            const QByteArray to = QFile::encodeName(candidate);
+            if (::renameat2(dir, name.constData(), dir, to.constData(), RENAME_NOREPLACE) == 0)
+                back = candidate;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (back.isEmpty()) {
+            VTR_LOG(2, QStringLiteral("The earlier copy \"%1\" in \"%2\" could not take its name again: %3")
+                           .arg(id->name, path, QString::fromLocal8Bit(std::strerror(errno))));
+            continue;
+        }
+        change.added(back);
+        if (back != id->name) {
+            // Another file took its name meanwhile: it is recorded under the one it has.
+            CopyIdentity moved = *id;
+            moved.name = back;
+            RecordAppender appender(path);
+            appender.append(moved);
+            appender.flush();
+        }
+        VTR_LOG(2, QStringLiteral("The earlier copy \"%1\" in \"%2\", left aside by a clearing that did not end, is "
+                                  "back as \"%3\".")
+                       .arg(id->name, path, back));
+    }
+}
+
+}  // namespace
+
 void MediaMigrator::removeUnfinishedCopies(const VtrFileInfoPtr &storage)
 {
     if (!storage || storage->path().isEmpty()) return;
-    const QString root = storage->path();
-    if (vtr::removeLeftoverTemporaryCopyFile(root))
-        VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(root));
-    for (const QString &name :
-         QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden)) {
-        const QString folder = vtr::localfs::childPath(root, name);
-        if (vtr::removeLeftoverTemporaryCopyFile(folder))
-            VTR_LOG(3, QStringLiteral("An unfinished copy in \"%1\" was removed.").arg(folder));
+    const QString root = QDir::cleanPath(storage->path());
+    // By descriptor from the new phone's folder, a folder of ours: nothing
+    // is reached through a link.
+    const platform::Descriptor top(platform::openOwnFolder(root, false));
+    if (!top.isOpen()) return;
+    removeUnfinishedCopyIn(top.get(), root);
+    for (const QByteArray &name : entriesOf(top.get(), [](const char *) { return true; })) {
+        const platform::Descriptor folder(
+            ::openat(top.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder.isOpen()) continue;
+        const QString path = vtr::localfs::childPath(root, QFile::decodeName(name));
+        removeUnfinishedCopyIn(folder.get(), path);
+        putBackClearedCopiesIn(folder.get(), path);
     }
 }
 
@@ -1400,28 +1595,244 @@ QVariantMap MusicMigrator::manifestInfo() const
     return info;
 }
 
+namespace {
+
+// Larger than any playlist of ours: a file of that size is not read as one.
+constexpr qint64 kMaxPlaylistBytes = qint64(64) << 20;
+
+// A playlist of ours in the new phone's playlists folder, as read just now.
+struct EarlierPlaylist
+{
+    CopyIdentity id;
+    struct stat seen;
+    QByteArray bytes;
+};
+
+// The playlists of ours in the open folder `dir` (its record `key`): each
+// one recorded and still the very file we wrote, read through the folder.
+QList<EarlierPlaylist> earlierPlaylistsIn(int dir, const QString &key)
+{
+    QList<CopyIdentity> ids;
+    {
+        RecordFiles &files = RecordFiles::shared();
+        const std::lock_guard lock(files.mutex);
+        ids = files.read(key);
+    }
+    QList<EarlierPlaylist> found;
+    for (const CopyIdentity &id : std::as_const(ids)) {
+        if (id.nameOnly || id.sha256.isEmpty() || id.stamp.size < 0 || id.stamp.size > kMaxPlaylistBytes ||
+            !vtr::localfs::isSafeName(id.name))
+            continue;
+        const platform::Descriptor fd(
+            ::openat(dir, QFile::encodeName(id.name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        EarlierPlaylist earlier{id, {}, {}};
+        if (!fd.isOpen() || ::fstat(fd.get(), &earlier.seen) != 0 || !S_ISREG(earlier.seen.st_mode) ||
+            qint64(earlier.seen.st_size) != id.stamp.size)
+            continue;
+        earlier.bytes.resize(qsizetype(id.stamp.size));
+        qsizetype done = 0;
+        while (done < earlier.bytes.size()) {
+            const ssize_t n = ::read(fd.get(), earlier.bytes.data() + done, size_t(earlier.bytes.size() - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += n;
+        }
+        if (done == earlier.bytes.size() &&
+            QCryptographicHash::hash(earlier.bytes, QCryptographicHash::Sha256).toHex() == id.sha256)
+            found.append(earlier);
+    }
+    return found;
+}
+
+// Whether `earlier` is a copy of the phone's playlist `playlist` of the phone
+// `phone`, which this run writes as `fileName`. A version that did not record
+// which playlist a file holds wrote it under that name, or that name with a
+// number when another file held it.
+bool holdsPlaylist(const CopyIdentity &earlier, const QString &playlist, const QString &phone, const QString &fileName)
+{
+    if (!earlier.playlist.isEmpty()) return earlier.playlist == playlist && earlier.phone == phone;
+    if (earlier.name == fileName) return true;
+    const QString extension = vtr::posixPathExtension(fileName);
+    const QString base = vtr::posixDeletingPathExtension(fileName) + QLatin1Char('-');
+    const QString tail = extension.isEmpty() ? QString() : QLatin1Char('.') + extension;
+    if (!earlier.name.startsWith(base) || !earlier.name.endsWith(tail) ||
+        earlier.name.size() <= base.size() + tail.size())
+        return false;
+    const QStringView number =
+        QStringView(earlier.name).mid(base.size(), earlier.name.size() - base.size() - tail.size());
+    return std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }) && number.front() != u'0';
+}
+
+// The songs an M3U text of ours names in the music folder, in its order:
+// each line that is `reference(name)` for a song `name` there, answered with
+// that name as its path and the title and length its "#EXTINF" line gave.
+QList<VtrPlaylistTrack> songsOfPlaylist(const QByteArray &bytes,
+                                        const std::function<QString(const QString &)> &reference)
+{
+    QList<VtrPlaylistTrack> songs;
+    VtrPlaylistTrack next;
+    const QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1String("#EXTINF:"))) {
+            const qsizetype comma = line.indexOf(QLatin1Char(','));
+            bool ok = false;
+            next.durationSeconds = comma < 0 ? -1 : line.mid(8, comma - 8).toInt(&ok);
+            if (!ok) next.durationSeconds = -1;
+            next.title = comma < 0 ? QString() : line.mid(comma + 1);
+            continue;
+        }
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+        const QString name = line.section(QLatin1Char('\\'), -1);
+        if (vtr::localfs::isSafeName(name) && reference(name) == line) {
+            next.devicePath = name;
+            songs.append(next);
+        }
+        next = VtrPlaylistTrack();
+    }
+    return songs;
+}
+
+// A new file in a folder of the new phone, written by the folder's checked
+// descriptor: made exclusively under the copy's temporary name (which the
+// next start clears, should the program end meanwhile), filled, and moved
+// onto a free name. Gone again unless it was placed.
+class NewFileIn
+{
+public:
+    NewFileIn(int dir, VtrFileInfoPtr folder)
+        : m_dir(dir), m_folder(std::move(folder)),
+          m_lease(vtr::localfs::childPath(m_folder->path(), QLatin1String(kVtrCopyTempFileName)))
+    {
+    }
+    ~NewFileIn()
+    {
+        if (m_made && !m_placed) ::unlinkat(m_dir, kVtrCopyTempFileName, 0);
+    }
+    NewFileIn(const NewFileIn &) = delete;
+    NewFileIn &operator=(const NewFileIn &) = delete;
+
+    // False, with the system's words in `why`, when it could not be made and filled.
+    bool fill(const QByteArray &bytes, QString *why)
+    {
+        if (!m_lease.acquired()) {
+            *why = QStringLiteral("another copy is writing into the folder");
+            return false;
+        }
+        // What an interrupted copy left there goes first: a plain file of this user's only.
+        struct stat st;
+        if (::fstatat(m_dir, kVtrCopyTempFileName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || ::unlinkat(m_dir, kVtrCopyTempFileName, 0) != 0)) {
+            *why = QStringLiteral("\"%1\" stands in the way").arg(QLatin1String(kVtrCopyTempFileName));
+            return false;
+        }
+        const platform::Descriptor fd(::openat(m_dir, kVtrCopyTempFileName,
+                                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        m_made = fd.isOpen();
+        if (!m_made || !writeAllTo(fd.get(), bytes)) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    // Moves it onto `name`, a name free ignoring case, or should another
+    // file take that meanwhile, onto the next one made from `base`. The name
+    // it took; empty, with the system's words in `why`, when none.
+    QString place(QString name, const QString &base, QString *why)
+    {
+        for (int attempt = 0; attempt < 100 && !name.isEmpty(); ++attempt) {
+            vtr::localfs::ChangeInFolder change(m_folder->path());
+            if (::renameat2(m_dir, kVtrCopyTempFileName, m_dir, QFile::encodeName(name).constData(),
+                            RENAME_NOREPLACE) == 0) {
+                change.added(name);
+                m_placed = true;
+                return name;
+            }
+            if (errno != EEXIST) break;
+            name = m_folder->uniqueFilename(base);
+        }
+        *why = name.isEmpty() ? QStringLiteral("no free name") : QString::fromLocal8Bit(std::strerror(errno));
+        return QString();
+    }
+
+private:
+    int m_dir;
+    VtrFileInfoPtr m_folder;
+    vtr::TemporaryCopyFileLease m_lease;
+    bool m_made = false;
+    bool m_placed = false;
+};
+
+}  // namespace
+
+QString MediaMigrator::phoneOfBackup() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_phone;
+}
+
 // The new phone's folder tree has no phone to write through: the M3U text
 // is made as for a phone (paths relative to the "Playlists" folder, with the
-// phone's separators) and written as a local file, through a temporary file.
+// phone's separators) and written as a local file. A playlist of the phone
+// is one playlist there: an earlier copy of it that this program wrote gives
+// way to this run's, which names the songs of it that stay in the music
+// folder beside those copied now.
 void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files)
 {
     const QStringList names = playlistNames();
     if (names.isEmpty()) return;
     const VtrFileInfoPtr playlistsFolder = target.preferredPlaylistsFolder();
     const VtrFileInfoPtr musicFolder = target.preferredMusicFolder();
-    if (!playlistsFolder || !playlistsFolder->isFolder() || !musicFolder) {
+    const VtrFileInfoPtr phoneFolder = target.preferredMediaFolder();
+    if (!playlistsFolder || !playlistsFolder->isFolder() || !musicFolder || !phoneFolder) {
         VTR_LOG(1, QStringLiteral("The new phone has no playlists folder; the playlists are not written."));
+        return;
+    }
+    // Written by the folder's descriptor, and only while it is a folder of
+    // ours right in the new phone's folder: never through a link out of it.
+    const QString listsPath = QDir::cleanPath(playlistsFolder->path());
+    QString why = QStringLiteral("it is not a folder of the new phone's folder");
+    platform::Descriptor dir;
+    if (vtr::localfs::parentPath(listsPath) == QDir::cleanPath(phoneFolder->path()))
+        dir = platform::Descriptor(
+            platform::openOwnFolder(phoneFolder->path(), {playlistsFolder->name()}, false, &why));
+    if (!dir.isOpen()) {
+        VTR_LOG(1, QStringLiteral("The playlists are not written into \"%1\": %2").arg(listsPath, why));
         return;
     }
     // The playlists of an earlier run give way to these, unless songs of
     // that run stay (the person kept them): the playlists name them.
     if (!earlierCopiesStay(musicFolder, files)) clearEarlierCopies(playlistsFolder);
+    QList<EarlierPlaylist> earlier = earlierPlaylistsIn(dir.get(), recordKeyFor(playlistsFolder));
+    // The songs of earlier runs that stay in the music folder, as far as
+    // their status tells.
+    QSet<QString> stayed;
+    if (!earlier.isEmpty()) {
+        QSet<QString> copiedNow;
+        for (const VtrFileInfoPtr &file : files) copiedNow.insert(file->name());
+        QList<CopyIdentity> songs;
+        {
+            RecordFiles &records = RecordFiles::shared();
+            const std::lock_guard lock(records.mutex);
+            songs = records.read(recordKeyFor(musicFolder));
+        }
+        struct stat seen;
+        for (const CopyIdentity &song : std::as_const(songs))
+            if (!copiedNow.contains(song.name) && stillOurs(musicFolder->path(), song, &seen, Check::Status))
+                stayed.insert(song.name);
+    }
+    const QString phone = phoneOfBackup();
     const std::unique_ptr<VtrMusicPlaylist_m3u> writer = VtrMusicPlaylist_m3u::playlistWithDevice(nullptr);
     const QString musicDevicePath = QStringLiteral("\\") + musicFolder->name();
     const QString listsDevicePath = QStringLiteral("\\") + playlistsFolder->name();
     CopyRecord record(playlistsFolder);
     for (const QString &name : names) {
+        const QString devicePath = writer->playlistPathForName(name, listsDevicePath);
+        // A long name is shortened as the names of copied files are, with
+        // room for the number that may make it unique.
+        const QString fileName = vtr::fitLocalNameLength(devicePath.section(QLatin1Char('\\'), -1), 8);
         QList<VtrPlaylistTrack> tracks;
+        QSet<QString> named;
         for (qsizetype i = 0; i < items.size(); ++i) {
             if (!items.at(i).playlistNames.contains(name)) continue;
             VtrPlaylistTrack track;
@@ -1429,38 +1840,55 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
             track.title = items.at(i).title;
             track.durationSeconds = items.at(i).durationSeconds;
             tracks.append(track);
+            named.insert(files.at(i)->name());
         }
-        if (tracks.isEmpty()) continue;
-        const QString devicePath = writer->playlistPathForName(name, listsDevicePath);
-        // A long name is shortened as the names of copied files are, with
-        // room for the number that may make it unique.
-        const QString fileName = vtr::fitLocalNameLength(devicePath.section(QLatin1Char('\\'), -1), 8);
+        // Its earlier copies (the one under its own name first), and the
+        // songs of theirs that stay.
+        QList<EarlierPlaylist> copies;
+        for (qsizetype i = 0; i < earlier.size();) {
+            if (!holdsPlaylist(earlier.at(i).id, name, phone, fileName)) {
+                ++i;
+                continue;
+            }
+            if (earlier.at(i).id.name == fileName) copies.prepend(earlier.takeAt(i));
+            else copies.append(earlier.takeAt(i));
+        }
+        const auto reference = [&](const QString &song) {
+            return writer->trackReference(musicDevicePath + QLatin1Char('\\') + song, devicePath);
+        };
+        for (const EarlierPlaylist &copy : std::as_const(copies)) {
+            for (VtrPlaylistTrack song : songsOfPlaylist(copy.bytes, reference)) {
+                if (!stayed.contains(song.devicePath) || named.contains(song.devicePath)) continue;
+                named.insert(song.devicePath);
+                song.devicePath = musicDevicePath + QLatin1Char('\\') + song.devicePath;
+                tracks.append(song);
+            }
+        }
+        const auto removeCopies = [&] {
+            for (const EarlierPlaylist &copy : std::as_const(copies))
+                removeIfStill(playlistsFolder->path(), copy.id.name, copy.seen);
+        };
+        if (tracks.isEmpty()) {
+            // None of its songs is in the folder: it names nothing.
+            removeCopies();
+            continue;
+        }
         const QByteArray bytes = writer->playlistData(tracks, devicePath);
-        VtrFileInfoPtr destination = VtrMacFileInfo::fileInfoWithPath(vtr::localfs::childPath(playlistsFolder->path(), fileName));
-        vtr::TemporaryFileCopyOptions options;
-        options.folder = playlistsFolder;
-        // The person's own playlist of the same name stays; ours takes a
-        // free name beside it.
-        if (destination->exists()) {
-            const QString free = playlistsFolder->uniqueFilename(fileName);
-            destination = free.isNull() ? nullptr : playlistsFolder->find(free);
-            options.uniqueNameBase = fileName;
+        NewFileIn file(dir.get(), playlistsFolder);
+        QString placed;
+        if (file.fill(bytes, &why)) {
+            removeCopies();
+            // The person's own playlist of the same name stays; ours takes
+            // a free name beside it.
+            const QString wanted = copies.isEmpty() ? fileName : copies.first().id.name;
+            const QString free = playlistsFolder->uniqueFilename(wanted);
+            record.expect(free, contentsOfBytes(bytes), name, phone);
+            placed = file.place(free, wanted, &why);
+            record.copied(placed);
         }
-        record.expect(destination ? destination->name() : QString(), contentsOfBytes(bytes));
-        VtrFileInfoPtr newItem;
-        const FileInfoCopyStatus result =
-            destination ? vtr::copyThroughTemporaryFile(
-                              destination, options,
-                              [&bytes](const VtrFileInfoPtr &temporary) -> FileInfoCopyStatus {
-                                  return temporary->setFileContents(bytes) ? 0 : kFileInfoCopyWriteFailed;
-                              },
-                              &newItem)
-                        : kFileInfoCopyDestinationNotOpened;
-        record.copied(result == 0 && newItem ? newItem->name() : QString());
-        if (result != 0 || !newItem)
-            VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written: %2")
-                           .arg(name, copyFailureText(fileName, result, playlistsFolder->path(),
-                                                      destination ? vtr::lastCopyFailure() : vtr::CopyFailure())));
+        if (placed.isEmpty())
+            VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written into \"%2\": %3")
+                           .arg(name, listsPath, why));
     }
 }
 

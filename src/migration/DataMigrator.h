@@ -208,7 +208,10 @@ public:
     // read from.
     static void recordOtherCopies(const VtrFileInfoPtr &folder, const QHash<QString, QString> &others);
     // Removes the unfinished temporary files that interrupted copies left in
-    // the new phone's storage folder and its folders (never through a link).
+    // the new phone's storage folder and its folders (never through a link),
+    // and gives an earlier copy that a clearing had set aside when the
+    // program ended its name again (or the next free one), for the next
+    // clearing to decide on.
     static void removeUnfinishedCopies(const VtrFileInfoPtr &storage);
 
 protected:
@@ -224,6 +227,8 @@ protected:
     virtual void importCopies(iAppImporter &importer, const QList<MediaItem> &items, const VtrFileInfoList &files);
     virtual QString collectionFormat() const = 0;  // "%@ Imported Photos"
     QString collectionName() const;
+    // The serial number of the phone the last backup read (empty: none known).
+    QString phoneOfBackup() const;
 
     QVariantMap manifestWith(const char *countKey, const char *one, const char *many) const;
 
@@ -240,6 +245,7 @@ private:
     int m_noFileHere = 0;
     QString m_notWrittenWhy;
     QString m_notWrittenWhere;
+    QString m_phone;
     VtrFileInfoList m_copied;
 };
 

@@ -5,9 +5,12 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Log.h"
 #include "foundation/VtrString.h"
+#include "platform/Folders.h"
 #include "platform/VtrException.h"
 
+#include <QDir>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QtEndian>
 
 namespace {
@@ -176,25 +179,24 @@ VtrFileInfoPtr VtrMusicPlaylist::writeFileToDevice(const QString &playlistPath, 
     if (!m_device->mtpDevice()) return m_device->createFileWithPath(playlistPath, bytes);
 
     // Over MTP the phone takes whole files only: write the playlist into a
-    // private temporary folder and let the device copy it across.
-    const VtrFileInfoPtr tempRoot = VtrMacFileInfo::classTempFolder();
-    const VtrFileInfoPtr tempFolder = tempRoot ? tempRoot->createUniqueFolder(QStringLiteral("playlist")) : nullptr;
-    if (!tempFolder) return nullptr;
-    VtrFileInfoPtr result;
-    try {
-        const VtrFileInfoPtr local =
-            tempFolder->createFile(vtr::windowsLastPathComponent(playlistPath), bytes, QVariantMap(), false);
-        if (local && local->exists()) {
-            const VtrFileInfoPtr target = m_device->deviceFileInfoWithPath(playlistPath);
-            if (target && m_device->copyDesktopFile(local, target, nullptr, nullptr) == kFileInfoCopyOK)
-                result = m_device->deviceFileInfoWithPath(playlistPath);
-        }
-    } catch (...) {
-        tempFolder->remove();
-        throw;
-    }
-    tempFolder->remove();
-    return result;
+    // private temporary folder and let the device copy it across. The folder
+    // is made afresh (never one that stood there), the file in it too, and
+    // both go again without following a link.
+    QTemporaryDir made(QDir(platform::temporaryFolder()).filePath(QStringLiteral("playlist-XXXXXX")));
+    if (!made.isValid()) return nullptr;
+    made.setAutoRemove(false);
+    const struct Removal
+    {
+        QString path;
+        ~Removal() { platform::removeTreeWithoutFollowingLinks(path); }
+    } removal{made.path()};
+    const VtrFileInfoPtr tempFolder = VtrMacFileInfo::fileInfoWithPath(made.path());
+    const VtrFileInfoPtr local =
+        tempFolder->createFile(vtr::windowsLastPathComponent(playlistPath), bytes, QVariantMap(), true);
+    if (!local || !local->exists() || local->name() != vtr::windowsLastPathComponent(playlistPath)) return nullptr;
+    const VtrFileInfoPtr target = m_device->deviceFileInfoWithPath(playlistPath);
+    if (!target || m_device->copyDesktopFile(local, target, nullptr, nullptr) != kFileInfoCopyOK) return nullptr;
+    return m_device->deviceFileInfoWithPath(playlistPath);
 }
 
 // ---- M3U ------------------------------------------------------------------------------------

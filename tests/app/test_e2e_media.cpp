@@ -2,8 +2,9 @@
 // simulated phone of each family: the new phone's folders hold the phone's
 // media byte for byte, the playlists name the copied tracks, the Live bodies
 // are those of the companion app's files; a second run keeps the person's
-// files that took an earlier copy's name, and another phone's run takes the
-// earlier playlists with the earlier songs, and an earlier iPhone's photos
+// files that took an earlier copy's name, another phone's run takes the
+// earlier playlists with the earlier songs, the same iPhone's playlist stays
+// one playlist when songs of it stay, and an earlier iPhone's photos
 // and videos only with the person's word; a card's links out of its volume
 // are never opened; and the same with the phone pulled at a random byte of
 // the backup, with the copy stopped at a random byte, and with the target
@@ -637,6 +638,54 @@ TEST(EndToEnd, AnEarlierPhonesPlaylistsGoWithItsSongs)
     musicAlone.h.wizard().setVideosValue(false);
     ASSERT_TRUE(musicAlone.runToEnd([&] { return plugBlackBerryWithVolume(musicAlone.h, volume); }));
     EXPECT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).join(' ').toStdString(), "Mine.m3u");
+
+    // The same iPhone again, after its song Two left it and Two's file in the
+    // library changed: Two's earlier copy is this computer's only one, and
+    // the person keeps it. Then with both songs on a disk with room for One
+    // alone, where Two's copy stays as well. On both roads the phone's
+    // "Sunday" stays one playlist, naming the song kept and the one copied.
+    resetTarget();
+    const QString songs = iPhoneLibrary();
+    const auto runIPhone = [&](const QStringList &held, const char *answer, bool tight) {
+        const QString media = testenv::makeTempDir(QStringLiteral("iphonemedia"));
+        for (const QString &song : held)
+            testenv::writeFile(media + "/iTunes_Control/Music/F00/" + song, testenv::readFile(songs + "/" + song));
+        IPhoneCamera camera(kCameraRoll);
+        RealRun iPhone(camera.connection.get());
+        NS_AppController &w = iPhone.h.wizard();
+        if (answer) iPhone.h.alerts.answer(QString::fromLatin1(answer));
+        if (tight) {
+            // The earlier copies' bytes count as free.
+            w.setPhotosValue(false);
+            w.setVideosValue(false);
+            const qint64 two = QFileInfo(songs + "/Two.mp3").size();
+            iPhone.jobs->freeSpaceOfTarget = [two](const VtrFileInfoPtr &) { return vtrmedia::kReservedBytes - two; };
+        }
+        const auto sundayIsOne = [&] {
+            EXPECT_EQ(QDir(targetFolder("Playlists")).entryList(QDir::Files).join(' ').toStdString(), "Sunday.m3u");
+            EXPECT_EQ(expectPlaylistsNameCopiedTracks(), 2);
+            EXPECT_EQ(QDir(targetFolder("Music")).entryList(QDir::Files).size(), 2);
+        };
+        ASSERT_TRUE(iPhone.h.walk([&] { return camera.plug(iPhone.h, media); }, NS_AppController::kStateFinalSummary,
+                                  120000));
+        ASSERT_TRUE(iPhone.idle());
+        EXPECT_EQ(iPhone.h.alerts.unusedAnswers(), 0);
+        sundayIsOne();
+        if (!tight) return;
+        w.setTransferInfo({});
+        w.generateButton()->click();
+        ASSERT_TRUE(WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; },
+                                           120000));
+        sundayIsOne();
+    };
+    runIPhone({"One.mp3", "Two.mp3"}, nullptr, false);
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+    QFile two(host.fileOfTrack(host.addMediaFiles(songs + "/Two.mp3", QStringLiteral("Sunday")).value(0)));
+    ASSERT_TRUE(two.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(two.setFileTime(QDateTime::currentDateTimeUtc().addDays(-2), QFileDevice::FileModificationTime));
+    two.close();
+    runIPhone({"One.mp3"}, "Keep Them", false);
+    runIPhone({"One.mp3", "Two.mp3"}, nullptr, true);
 }
 
 // An iPhone, then a BlackBerry in the same home. The iPhone's photos and

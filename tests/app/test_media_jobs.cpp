@@ -217,12 +217,22 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
                             QStringLiteral("Files of an earlier transfer are only in your new device's folder.")))
                         .informativeText.startsWith(QStringLiteral("1 file (1 photo) ")));
     }
+    // So does an earlier song, and the earlier playlist that names it.
+    const VtrFileInfoPtr songs = target->preferredMusicFolder();
+    const VtrFileInfoPtr lists = target->preferredPlaylistsFolder();
+    testenv::writeFile(songs->path() + "/kept.mp3", QByteArray(2000, 'k'));
+    MediaMigrator::recordCopies(songs, {QStringLiteral("kept.mp3")});
+    const QByteArray playlist("#EXTM3U\r\n#EXTINF:-1,kept\r\n..\\Music\\kept.mp3\r\n");
+    testenv::writeFile(lists->path() + "/Kept.m3u", playlist);
+    MediaMigrator::recordCopies(lists, {QStringLiteral("Kept.m3u")});
     t.h.alerts.answer(QStringLiteral("Keep Them"));
     t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return GiB + 90000; };
     t.jobs->startTransferMediaToNewDevice(t.h.wizard());
     ASSERT_TRUE(t.idle());
     EXPECT_FALSE(QFileInfo::exists(photos->path() + "/earlier.jpg"));
     EXPECT_EQ(testenv::readFile(photos->path() + "/only.jpg"), QByteArray(3000, 'o'));
+    EXPECT_EQ(testenv::readFile(songs->path() + "/kept.mp3"), QByteArray(2000, 'k'));
+    EXPECT_EQ(testenv::readFile(lists->path() + "/Kept.m3u"), playlist);
     EXPECT_EQ(t.h.alerts.unusedAnswers(), 0);
 }
 

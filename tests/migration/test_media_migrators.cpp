@@ -1,16 +1,19 @@
 // The media migrators over plain folders standing for a phone's volumes: the
 // backup and the copy byte for byte, unique names where the new phone's file
 // system would merge them, the budget's first fit and sizes a phone lists
-// near the end of qint64, playlists naming the copied tracks, clearing only
-// what an earlier run copied and whose contents are still the ones it wrote,
-// a card's own files named like the temporary copy file, entries that cannot
-// be read left out and counted, a folder that turns read-only in the middle
-// of a copy, a stop or the process's death in the middle of a copy, and the
-// importers on the media-library host.
+// near the end of qint64, playlists naming the copied tracks (one file for
+// one playlist of a phone, none through a link), clearing only what an
+// earlier run copied and whose contents are still the ones it wrote, a copy
+// that a clearing cut short had set aside, a card's own files named like the
+// temporary copy file, entries that cannot be read left out and counted, a
+// folder that turns read-only in the middle of a copy, a stop or the
+// process's death in the middle of a copy, and the importers on the
+// media-library host.
 
 #include "devices/phone/MobileDeviceProxy.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
 #include "migration/MediaMigrators.h"
 #include "migration/iAppImporter.h"
@@ -110,6 +113,17 @@ QMap<QString, QByteArray> hashesIn(const QString &folder)
 }
 
 std::shared_ptr<WindowsPhone7LocalDevice> newPhone() { return WindowsPhone7LocalDevice::create({}, nullptr); }
+
+// An old phone known by its serial number.
+class NumberedPhone final : public WindowsPhone7LocalDevice
+{
+public:
+    explicit NumberedPhone(QString serial) : WindowsPhone7LocalDevice({}, nullptr), m_serial(std::move(serial)) {}
+    QString serialNumber() const override { return m_serial; }
+
+private:
+    QString m_serial;
+};
 
 // Each test starts from folders of its own: the home that holds the new
 // phone's folder, the data folder with the records of copies, and the user
@@ -292,6 +306,20 @@ TEST_F(MediaMigrators, PlaylistsNameTheCopiedTracksRelativeToThePlaylistsFolder)
     for (const QString &ref : refs)
         EXPECT_TRUE(QFileInfo::exists(lists + "/" + QString(ref).replace('\\', '/'))) << ref.toStdString();
     EXPECT_TRUE(road.contains("#EXTINF:3,sub/One.mp3"));
+
+    // Again while the first run's songs stay (the person kept them): its
+    // "Road" takes the place of the first one's and of a copy of it that an
+    // older version left beside it, and names the songs of both runs.
+    testenv::writeFile(lists + "/Road-1.m3u", "#EXTM3U\r\n#EXTINF:3,kept\r\n" + copied.first().toUtf8() + "\r\n");
+    MediaMigrator::recordCopies(target->preferredPlaylistsFolder(), {QStringLiteral("Road-1.m3u")});
+    listed.copyToDevice(target, 1000, nullptr, nullptr);
+    EXPECT_EQ(QDir(lists).entryList(QDir::Files).size(), 2);
+    QStringList both;
+    for (const QString &line : QString::fromUtf8(testenv::readFile(lists + "/Road.m3u")).split("\r\n"))
+        if (!line.isEmpty() && !line.startsWith('#')) both.append(line);
+    QStringList now;
+    for (const VtrFileInfoPtr &f : listed.copiedFiles()) now.append("..\\Music\\" + f->name());
+    EXPECT_EQ(both.join(" ").toStdString(), (now + copied).join(" ").toStdString());
 }
 
 TEST_F(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
@@ -365,6 +393,27 @@ TEST_F(MediaMigrators, ClearingRemovesOnlyWhatAnEarlierRunCopied)
     EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files).join(' ').toStdString(), "mine.jpg q.jpg r.jpg");
     EXPECT_EQ(MediaMigrator::clearEarlierCopies(folder, MediaMigrator::SoleCopies::Remove, {}, 1), 1);
     EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files).join(' ').toStdString(), "mine.jpg q.jpg");
+
+    MediaMigrator::clearEarlierCopies(folder);
+    for (const char *name : {"q", "r"}) ASSERT_TRUE(QFile::remove(phone + '/' + name + ".jpg"));
+    photos.backupOldDeviceWithStatus(nullptr);
+
+    // The program ended while a clearing had our copy aside under a hidden
+    // name, and the person put a photo of theirs under its name since. The
+    // next start puts ours back beside it, counted and kept or let go as any
+    // earlier copy; a file of such a name that is no copy of ours stays.
+    photos.copyToDevice(target, 1000, nullptr, nullptr);
+    ASSERT_TRUE(QFile::rename(copy, folder->path() + "/.clearing-5eed.tmp"));
+    testenv::writeFile(copy, bytesFor("the person's p", 300));
+    testenv::writeFile(folder->path() + "/.clearing-beef.tmp", bytesFor("p", 300));
+    MediaMigrator::removeUnfinishedCopies(target->preferredStorageInfo());
+    EXPECT_EQ(MediaMigrator::earlierCopiesIn(folder).soleFiles, 1);
+    EXPECT_EQ(MediaMigrator::clearEarlierCopies(folder, MediaMigrator::SoleCopies::Keep), 1);
+    EXPECT_EQ(testenv::readFile(folder->path() + "/p-1.jpg"), bytesFor("p", 300));
+    MediaMigrator::clearEarlierCopies(folder);
+    EXPECT_EQ(QDir(folder->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(' ').toStdString(),
+              ".clearing-beef.tmp mine.jpg p.jpg");
+    EXPECT_EQ(testenv::readFile(copy), bytesFor("the person's p", 300));
 }
 
 // Adds an entry, as an older or a tampered run left it, to the record of the
@@ -656,6 +705,7 @@ TEST_F(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
     testenv::writeFile(phone + "/Music/good.mp3", bytesFor("good", 100));
     testenv::writeFile(phone + "/Music/..mp3", bytesFor("dots", 10));        // a title of ".", not hidden
     testenv::writeFile(phone + "/Music/._good.mp3", "another computer's notes"); // hidden
+    for (int i = 0; i < 11; ++i) testenv::writeFile(phone + QString("/Music/._%1.mp3").arg(i), "notes");
     testenv::writeFile(phone + "/Music/.thumbs/t.mp3", "hidden folder");
     testenv::writeFile(phone + "/Music/locked.mp3", "no read permission");
     QFile::setPermissions(phone + "/Music/locked.mp3", QFileDevice::WriteOwner);
@@ -690,16 +740,22 @@ TEST_F(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
         return VtrMacFileInfo::fileInfoWithPath(folder->path() + "/ghost.mp3");
     };
     music.extra = {made("flaky.mp3", 1), ghost};
+    // Of many hidden files the log names the first ten, then counts the rest.
+    QStringList log;
+    LogSetSystemLogSink([&log](const QString &line) { log.append(line); });
     music.backupOldDeviceWithStatus(nullptr);
+    LogSetSystemLogSink({});
+    EXPECT_EQ(log.filter("The hidden file").size(), 10) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter("hidden files").join('|').toStdString(), "2 more hidden files are left out.");
     QStringList names;
     for (const MediaItem &item : music.items()) names.append(item.name);
     names.sort();
     EXPECT_EQ(names, (QStringList{"..mp3", "alias.mp3", "flaky.mp3", "good.mp3"}));
     // locked, closed, pipe, broken, stolen, sibling and the ghost.
     EXPECT_EQ(music.numItemsNotMoved(), 7);
-    EXPECT_EQ(music.numHiddenItemsLeftOut(), 1);
+    EXPECT_EQ(music.numHiddenItemsLeftOut(), 12);
     EXPECT_EQ(music.manifestInfo().value("not_moved_cnt").toInt(), 7);
-    EXPECT_EQ(music.manifestInfo().value("hidden_cnt").toInt(), 1);
+    EXPECT_EQ(music.manifestInfo().value("hidden_cnt").toInt(), 12);
 
     tries = 0;
     music.extra = {made("dead.mp3", 2)};
@@ -782,6 +838,22 @@ TEST_F(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
             EXPECT_EQ(refs, expected) << file.toStdString();
         }
     }
+    // Another phone's run, while the first one's songs stay: its "Road" goes
+    // beside the first phone's, which stays as it was.
+    const QString firstPhones = firstRun.filter(QRegularExpression("^Road-")).value(0);
+    const QByteArray firstRoad = testenv::readFile(lists + "/" + firstPhones);
+    MusicFromFolders other({}, std::make_shared<NumberedPhone>(QStringLiteral("ANOTHER")));
+    other.extra.append(trackIn(phone + "/One.mp3", 64, {"Road"}));
+    other.backupOldDeviceWithStatus(nullptr);
+    other.copyToDevice(target, 1000, nullptr, nullptr);
+    EXPECT_EQ(testenv::readFile(lists + "/" + firstPhones), firstRoad) << firstPhones.toStdString();
+    EXPECT_EQ(QDir(lists).entryList(QDir::Files).size(), 4);
+    // A "Playlists" that became a link to a folder elsewhere gets none of them.
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
+    QDir(lists).removeRecursively();
+    ASSERT_TRUE(QFile::link(elsewhere, lists));
+    music.copyToDevice(target, 1000, nullptr, nullptr);
+    EXPECT_TRUE(QDir(elsewhere).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(MediaMigrators, TheLibrarysTrackTimesBecomeSecondsInThePlaylists)
@@ -877,6 +949,31 @@ TEST_F(MediaMigrators, AStopInTheMiddleOfACopyLeavesEarlierFilesWholeAndNoTempor
     big.setCancelCheck({});
     ASSERT_GE(before, 0);
     EXPECT_LT(read, qint64(16) << 20);
+
+    // So does a stop while the copy waits for the contents of a large file,
+    // read ahead while a small one before it was copied.
+    FolderMigrator<VideoMigrator, MediaKind::Videos> two({});
+    for (const auto &[name, size] :
+         {std::pair{"small.mp4", qint64(100) << 10}, std::pair{"large.mp4", qint64(768) << 20}}) {
+        MediaSourceItem item;
+        item.name = QString::fromLatin1(name);
+        item.size = size;
+        item.fetch = [item](const VtrFileInfoPtr &in, FileInfoCopyProgress *) {
+            QFile file(in->path() + "/" + item.name);
+            if (!file.open(QIODevice::WriteOnly) || !file.resize(item.size)) return VtrFileInfoPtr();
+            return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(file.fileName()));
+        };
+        two.extra.append(item);
+    }
+    two.backupOldDeviceWithStatus(nullptr);
+    // The small file's copy is in place: the stop comes at the first look
+    // after the copy's own two, in the wait.
+    int askedSince = 0;
+    two.setCancelCheck([&] { return QFileInfo::exists(folder + "/small.mp4") && ++askedSince >= 3; });
+    const qint64 beforeTwo = bytesRead();
+    EXPECT_THROW(two.copyToDevice(target, qint64(1) << 40, nullptr, nullptr), VtrException);
+    two.setCancelCheck({});
+    EXPECT_LT(bytesRead() - beforeTwo, qint64(256) << 20);
 }
 
 TEST(MediaImporters, MusicWithPlaylistsCountsEachPlaylistOnce)
