@@ -615,7 +615,9 @@ static QByteArrayList environmentOfRun(const UnprivilegedTree &tree, const QStri
     static const QByteArrayList kSanitizers{"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"};
     // The leak check at exit makes the process one that any process of its
     // user may attach to, while it attaches to its own threads: the run goes
-    // without it.
+    // without it. (The sanitizers read their options from /proc/self/environ,
+    // which a run of a program it cannot read cannot read either: the test
+    // main also leaves such a run without its exit handlers.)
     static const QByteArrayList kWithoutLeakCheck{"ASAN_OPTIONS", "LSAN_OPTIONS"};
     QByteArrayList environment;
     for (char **entry = environ; *entry; ++entry) {
@@ -646,10 +648,14 @@ static QByteArrayList environmentOfRun(const UnprivilegedTree &tree, const QStri
 }
 
 static int g_outcome = -1;
+static bool g_unprivilegedRun = false;
+
+bool isUnprivilegedRun() { return g_unprivilegedRun; }
 
 void takeOutcomeChannel()
 {
     if (!qEnvironmentVariableIsSet(kOutcomeVariable)) return;
+    g_unprivilegedRun = true;
     qunsetenv(kOutcomeVariable);
     // Nothing the run starts holds it.
     if (::fcntl(kOutcomeDescriptor, F_SETFD, FD_CLOEXEC) == 0) g_outcome = kOutcomeDescriptor;
