@@ -25,6 +25,7 @@
 #include "sources/iphone/iPhoneMusic.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -33,7 +34,9 @@
 #include <limits>
 #include <mutex>
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -326,6 +329,19 @@ QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, co
 {
     const QString folder = intendedFolderOf(target, kind);
     if (folder.isEmpty()) return e.reason();
+    // The new phone's own folders hold what is copied into them: a link in
+    // one's place (to the person's music, say), or another user's folder, is
+    // not used as it, where a library folder of the person's may well be one.
+    struct stat st;
+    if (::lstat(QFile::encodeName(folder).constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return vtrLocalized("\"%1\" is a link: nothing is copied through it. Remove the link, then transfer again.")
+                .arg(QDir::cleanPath(folder));
+        if (S_ISDIR(st.st_mode) && st.st_uid != ::geteuid())
+            return vtrLocalized("\"%1\" belongs to another user: nothing is copied into it. Rename it or have it "
+                                "removed, then transfer again.")
+                .arg(QDir::cleanPath(folder));
+    }
     const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
     if (!problem.isEmpty()) {
         QString reason = vtrenv::describeWriteProblem(problem, folder);

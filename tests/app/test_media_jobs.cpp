@@ -492,6 +492,35 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     EXPECT_TRUE(w.photosSummaryDone().contains(QStringLiteral("item.jpg")));
     EXPECT_EQ(w.videosSummaryDone(), QStringLiteral(" - Not moved: the transfer ended before their turn"));
     EXPECT_FALSE(w.transferSummaryView()->isHidden());
+
+    // A link in place of the new phone's videos folder is not copied
+    // through; the line says so, and once the link is removed, as it says,
+    // the video arrives.
+    const QString videos = QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QStringLiteral("Videos"));
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir(videos).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, videos));
+    Jobs linked;
+    linked.use(false);
+    linked.jobs->backupOldDevice(linked.h.wizard());
+    ASSERT_TRUE(linked.idle());
+    linked.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+    linked.jobs->startTransferMediaToNewDevice(linked.h.wizard());
+    ASSERT_TRUE(linked.idle());
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    EXPECT_EQ(linked.h.wizard().videosSummaryDone().toStdString(),
+              " - Failed: \"" + videos.toStdString() +
+                  "\" is a link: nothing is copied through it. Remove the link, then transfer again.");
+    ASSERT_TRUE(QFile::remove(videos));
+    Jobs again;
+    again.use(false);
+    again.jobs->backupOldDevice(again.h.wizard());
+    ASSERT_TRUE(again.idle());
+    again.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+    again.jobs->startTransferMediaToNewDevice(again.h.wizard());
+    ASSERT_TRUE(again.idle());
+    EXPECT_EQ(again.h.wizard().videosSummaryDone(), QStringLiteral(" - Done"));
+    EXPECT_EQ(QDir(videos).entryList(QDir::Files).size(), 1);
 }
 
 TEST(PimJobs, AddressBooksAndCalendarsThatCannotBeReachedAreSaidOnTheirLines)
