@@ -16,7 +16,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QVariant>
 
 #include <cerrno>
@@ -124,29 +123,6 @@ std::optional<OtherCopy> otherCopyFromLine(const QByteArray &line)
     return other;
 }
 
-// Puts `bytes` as the file `name` of the open folder `dir`, replacing it in
-// one step: a file made there exclusively is filled, put on the disk and
-// moved over it. False, with the system's words in `why`, when it failed
-// (the file stays as it was).
-bool replaceFileIn(int dir, const QByteArray &name, const QByteArray &bytes, QString *why)
-{
-    QByteArray temporary;
-    platform::Descriptor fd;
-    for (int attempt = 0; attempt < 16 && !fd.isOpen(); ++attempt) {
-        temporary = '.' + name + '-' + QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ".tmp";
-        fd = platform::Descriptor(
-            ::openat(dir, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd.isOpen() && errno != EEXIST) break;
-    }
-    bool ok = fd.isOpen() && writeAllTo(fd.get(), bytes) && ::fdatasync(fd.get()) == 0;
-    ok = ok && ::renameat(dir, temporary.constData(), dir, name.constData()) == 0;
-    if (!ok) {
-        *why = QString::fromLocal8Bit(std::strerror(errno));
-        if (fd.isOpen()) ::unlinkat(dir, temporary.constData(), 0);
-    }
-    return ok;
-}
-
 std::optional<CopyIdentity> identityOf(const QString &folder, const QString &name)
 {
     if (!vtr::localfs::isSafeName(name)) return std::nullopt;
@@ -168,18 +144,6 @@ vtr::FileStamp stampOf(const struct stat &st)
 {
     return {true, qint64(st.st_size), qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), quint64(st.st_dev),
             quint64(st.st_ino)};
-}
-
-bool writeAllTo(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += n;
-    }
-    return true;
 }
 
 RecordFiles &RecordFiles::shared()
@@ -257,7 +221,13 @@ bool RecordFiles::replace(const QString &key, const QList<CopyIdentity> &ids, co
         QByteArray bytes = headerFor(key);
         for (const CopyIdentity &id : ids) bytes += recordLine(id);
         for (const OtherCopy &other : others) bytes += otherCopyLine(other);
-        if (!folder.isOpen() || !replaceFileIn(folder.get(), name, bytes, &why)) {
+        // Kept on the disk before it takes the record's name: the record is
+        // what lets a later run tell its copies from the person's files.
+        const auto fill = [&bytes](int fd) {
+            return vtr::localfs::writeAll(fd, bytes.constData(), bytes.size()) && ::fdatasync(fd) == 0;
+        };
+        const QString records = QDir(platform::dataFolder()).filePath(QStringLiteral("Copy records"));
+        if (!folder.isOpen() || !platform::replaceFileIn(folder.get(), records, QFile::decodeName(name), fill, &why)) {
             VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2").arg(key, why));
             return false;
         }
@@ -320,17 +290,9 @@ bool RecordAppender::open()
 
 void RecordAppender::writeAll(const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2")
-                           .arg(m_key, QString::fromLocal8Bit(std::strerror(errno))));
-            return;
-        }
-        done += n;
-    }
+    if (!vtr::localfs::writeAll(m_fd, bytes.constData(), bytes.size()))
+        VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be written: %2")
+                       .arg(m_key, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen, Check check)

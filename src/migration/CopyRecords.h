@@ -52,9 +52,6 @@ struct OtherCopy
     vtr::FileStamp stamp;           // the other file's
 };
 
-// Writes all of `bytes` to `fd`; false when a write failed.
-bool writeAllTo(int fd, const QByteArray &bytes);
-
 // The records of our copies, one file per folder copied into, in the data
 // folder: a first line naming the folder, then one line per file, appended
 // before each copy takes its name (with the contents it is to have) and

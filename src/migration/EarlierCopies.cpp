@@ -26,7 +26,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
@@ -301,20 +300,8 @@ constexpr qsizetype kMaxEntriesLookedAt = 10'000'000;
 QList<QByteArray> entriesOf(int dir, const std::function<bool(const char *name)> &wanted)
 {
     QList<QByteArray> names;
-    const int listing = ::dup(dir);
-    DIR *folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!folder) {
-        if (listing >= 0) ::close(listing);
-        return names;
-    }
-    ::rewinddir(folder);
-    qsizetype looked = 0;
-    while (const dirent *entry = ::readdir(folder)) {
-        if (++looked > kMaxEntriesLookedAt) break;
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        if (wanted(entry->d_name)) names.append(QByteArray(entry->d_name));
-    }
-    ::closedir(folder);
+    platform::forEachEntryIn(
+        dir, [&](const char *name) { if (wanted(name)) names.append(QByteArray(name)); }, kMaxEntriesLookedAt);
     return names;
 }
 

@@ -164,7 +164,7 @@ public:
         const platform::Descriptor fd(::openat(m_dir, kVtrCopyTempFileName,
                                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         m_made = fd.isOpen();
-        if (!m_made || !writeAllTo(fd.get(), bytes)) {
+        if (!m_made || !vtr::localfs::writeAll(fd.get(), bytes.constData(), bytes.size())) {
             *why = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }

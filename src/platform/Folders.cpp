@@ -440,4 +440,23 @@ bool replaceFileIn(int folder, const QString &folderPath, const QString &name, c
         error);
 }
 
+bool forEachEntryIn(int folder, const std::function<void(const char *name)> &each, qint64 most)
+{
+    // A listing of its own: the caller's descriptor keeps its place.
+    const int listing = ::dup(folder);
+    DIR *entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!entries) {
+        if (listing >= 0) ::close(listing);
+        return false;
+    }
+    ::rewinddir(entries);
+    qint64 looked = 0;
+    while (const dirent *entry = ::readdir(entries)) {
+        if (++looked > most) break;
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) each(entry->d_name);
+    }
+    ::closedir(entries);
+    return true;
+}
+
 }  // namespace platform

@@ -93,4 +93,9 @@ bool replaceFileIn(int folder, const QString &folderPath, const QString &name, c
 bool replaceFileIn(int folder, const QString &folderPath, const QString &name, const QByteArray &contents,
                    QString *error = nullptr);
 
+// Calls `each` with the name of every entry of the open folder `folder`
+// (which stays open, its position untouched) but "." and "..", at most
+// `most` entries looked at; false when it could not be listed.
+bool forEachEntryIn(int folder, const std::function<void(const char *name)> &each, qint64 most = 10'000'000);
+
 }  // namespace platform

@@ -26,7 +26,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <limits>
@@ -203,18 +202,7 @@ Failure movedMeanwhile(const QString &what, const QString &folder)
 QSet<QString> takenNamesIn(int dir)
 {
     QSet<QString> names;
-    const int listing = ::dup(dir);
-    DIR *entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!entries) {
-        if (listing >= 0) ::close(listing);
-        return names;
-    }
-    ::rewinddir(entries);
-    while (const dirent *entry = ::readdir(entries)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.insert(QFile::decodeName(entry->d_name).toCaseFolded());
-    }
-    ::closedir(entries);
+    platform::forEachEntryIn(dir, [&names](const char *name) { names.insert(QFile::decodeName(name).toCaseFolded()); });
     return names;
 }
 
