@@ -92,10 +92,11 @@ std::function<void(const QString &path)> &beforeEarlierCopyRemoved()
 
 namespace vtr::migration {
 
-bool earlierCopiesStay(const VtrFileInfoPtr &folder, const VtrFileInfoList &now)
+QSet<QString> earlierCopiesThatStay(const VtrFileInfoPtr &folder, const VtrFileInfoList &now)
 {
     QSet<QString> names;
     for (const VtrFileInfoPtr &file : now) names.insert(file->name());
+    QSet<QString> stay;
     QList<CopyIdentity> ids;
     {
         RecordFiles &files = RecordFiles::shared();
@@ -104,8 +105,8 @@ bool earlierCopiesStay(const VtrFileInfoPtr &folder, const VtrFileInfoList &now)
     }
     struct stat seen;
     for (const CopyIdentity &id : std::as_const(ids))
-        if (!names.contains(id.name) && stillOurs(folder->path(), id, &seen, Check::Status)) return true;
-    return false;
+        if (!names.contains(id.name) && stillOurs(folder->path(), id, &seen, Check::Status)) stay.insert(id.name);
+    return stay;
 }
 
 Removal removeIfStill(const QString &folder, const QString &name, const struct stat &seen)

@@ -8,12 +8,16 @@
 
 #include <QString>
 
+#include <QSet>
+#include <QString>
+
 #include <sys/stat.h>
 
 namespace vtr::migration {
 
-// Copies of ours in `folder` other than `now`, as far as their status tells.
-bool earlierCopiesStay(const VtrFileInfoPtr &folder, const VtrFileInfoList &now);
+// The names of the copies of ours in `folder` other than `now`, as far as
+// their status tells.
+QSet<QString> earlierCopiesThatStay(const VtrFileInfoPtr &folder, const VtrFileInfoList &now);
 
 enum class Removal { Removed, NotOurs, Failed };
 

@@ -230,27 +230,12 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
         VTR_LOG(1, QStringLiteral("The playlists are not written into \"%1\": %2").arg(listsPath, why));
         return;
     }
-    // The playlists of an earlier run give way to these, unless songs of
-    // that run stay (the person kept them): the playlists name them.
-    if (!earlierCopiesStay(musicFolder, files)) clearEarlierCopies(playlistsFolder);
-    QList<EarlierPlaylist> earlier = earlierPlaylistsIn(dir.get(), recordKeyFor(playlistsFolder));
     // The songs of earlier runs that stay in the music folder, as far as
-    // their status tells.
-    QSet<QString> stayed;
-    if (!earlier.isEmpty()) {
-        QSet<QString> copiedNow;
-        for (const VtrFileInfoPtr &file : files) copiedNow.insert(file->name());
-        QList<CopyIdentity> songs;
-        {
-            RecordFiles &records = RecordFiles::shared();
-            const std::lock_guard lock(records.mutex);
-            songs = records.read(recordKeyFor(musicFolder));
-        }
-        struct stat seen;
-        for (const CopyIdentity &song : std::as_const(songs))
-            if (!copiedNow.contains(song.name) && stillOurs(musicFolder->path(), song, &seen, Check::Status))
-                stayed.insert(song.name);
-    }
+    // their status tells: the playlists of an earlier run give way to these
+    // unless some stay (the person kept them), as the playlists name them.
+    const QSet<QString> stayed = earlierCopiesThatStay(musicFolder, files);
+    if (stayed.isEmpty()) clearEarlierCopies(playlistsFolder);
+    QList<EarlierPlaylist> earlier = earlierPlaylistsIn(dir.get(), recordKeyFor(playlistsFolder));
     const QString phone = phoneOfBackup();
     const std::unique_ptr<VtrMusicPlaylist_m3u> writer = VtrMusicPlaylist_m3u::playlistWithDevice(nullptr);
     const QString musicDevicePath = QStringLiteral("\\") + musicFolder->name();
