@@ -500,25 +500,23 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
     ASSERT_TRUE(QDir(videos).removeRecursively());
     ASSERT_TRUE(QFile::link(elsewhere, videos));
+    const auto transfer = [](Jobs &run) {
+        run.use(false);
+        run.jobs->backupOldDevice(run.h.wizard());
+        if (!run.idle()) return false;
+        run.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
+        run.jobs->startTransferMediaToNewDevice(run.h.wizard());
+        return run.idle();
+    };
     Jobs linked;
-    linked.use(false);
-    linked.jobs->backupOldDevice(linked.h.wizard());
-    ASSERT_TRUE(linked.idle());
-    linked.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
-    linked.jobs->startTransferMediaToNewDevice(linked.h.wizard());
-    ASSERT_TRUE(linked.idle());
+    ASSERT_TRUE(transfer(linked));
     EXPECT_TRUE(QDir(elsewhere).isEmpty());
     EXPECT_EQ(linked.h.wizard().videosSummaryDone().toStdString(),
               " - Failed: \"" + videos.toStdString() +
                   "\" is a link: nothing is copied through it. Remove the link, then transfer again.");
     ASSERT_TRUE(QFile::remove(videos));
     Jobs again;
-    again.use(false);
-    again.jobs->backupOldDevice(again.h.wizard());
-    ASSERT_TRUE(again.idle());
-    again.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
-    again.jobs->startTransferMediaToNewDevice(again.h.wizard());
-    ASSERT_TRUE(again.idle());
+    ASSERT_TRUE(transfer(again));
     EXPECT_EQ(again.h.wizard().videosSummaryDone(), QStringLiteral(" - Done"));
     EXPECT_EQ(QDir(videos).entryList(QDir::Files).size(), 1);
 }
