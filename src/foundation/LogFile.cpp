@@ -1,5 +1,6 @@
 #include "LogFile.h"
 
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 
 #include <QDateTime>
@@ -439,12 +440,17 @@ void LogFile::createOpenReadFile(const QString &path)
         // A file in the way of the folder is left alone: the log then lives in
         // memory only rather than destroying something of the user's. So is
         // a link at its name, and what it points to, or an item that is not
-        // a plain file of this user's.
-        QDir().mkpath(QFileInfo(full).absolutePath());
-        const QByteArray native = QFile::encodeName(full);
-        do {
-            m_fd = ::open(native.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-        } while (m_fd < 0 && errno == EINTR);
+        // a plain file of this user's. The file is opened in the folder as it
+        // was checked (a folder of ours, no link), never by its path again.
+        const QFileInfo where(full);
+        const platform::Descriptor folder(platform::openOwnFolder(where.absolutePath(), true));
+        const QByteArray leaf = QFile::encodeName(where.fileName());
+        if (folder.isOpen() && !leaf.isEmpty() && !leaf.contains('\0')) {
+            do {
+                m_fd = ::openat(folder.get(), leaf.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                0600);
+            } while (m_fd < 0 && errno == EINTR);
+        }
         struct stat st;
         if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
             ::close(m_fd);

@@ -238,6 +238,12 @@ TEST_F(LogFileTest, WithoutAFileItemsLiveInMemory)
     linked.addItem(record(0, "kept"));
     EXPECT_EQ(testenv::readFile(dir + "/notes.txt"), QByteArray("my notes"));
     EXPECT_EQ(QFileInfo(path()).symLinkTarget(), dir + "/notes.txt");
+    // A link in place of the log's folder: nothing is made where it points.
+    ASSERT_TRUE(QDir().mkpath(dir + "/elsewhere"));
+    ASSERT_TRUE(QFile::link(dir + "/elsewhere", dir + "/logs"));
+    LogFile throughLink(dir + "/logs/x Log");
+    EXPECT_FALSE(throughLink.hasFile());
+    EXPECT_TRUE(QDir(dir + "/elsewhere").isEmpty());
 
     LogFile none{QString()};
     none.addItem(record(0, "x"));
