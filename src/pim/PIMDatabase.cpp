@@ -2,6 +2,7 @@
 
 #include "devices/phone/MobileDeviceInterface.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
@@ -223,12 +224,7 @@ qint64 PIMDatabase::ExportFile::finish(PIMDatabase &owner, const QString &copyin
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return false;
             if (n == 0) return true;
-            for (ssize_t done = 0; done < n;) {
-                const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0) return false;
-                done += w;
-            }
+            if (!vtr::localfs::writeAll(fd, buffer, n)) return false;
             copied += n;
         }
     };
