@@ -23,10 +23,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace syncstore;
 
@@ -172,10 +175,18 @@ TEST_F(PimDump, ContactsForAnotherPhoneAreExportLinesInMigrationInfo)
 {
     ContactDatabase contacts(&recorder, pimtest::fixtureStore(QStringLiteral("store_contacts.json")));
     contacts.setTargetDevice(folderPhone);
+    // A umask that lets others read what is made: a file the person made
+    // private stays private only because its mode is kept.
+    const mode_t umaskBefore = ::umask(022);
+    const auto umaskBack = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
     for (int run = 0; run < 2; ++run) {  // a second dump replaces the file
         recorder.reports.clear();
-        contacts.runDatabaseDump();
         const QString path = migrationInfo(QStringLiteral("sl_contacts.json"));
+        if (run == 1) ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+        contacts.runDatabaseDump();
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, run == 1 ? 0600u : 0644u);
         const QStringList lines = linesAcceptedByJq(path);
         ASSERT_EQ(lines.size(), 4);
         EXPECT_TRUE(testenv::readFile(path).endsWith("}\n"));
