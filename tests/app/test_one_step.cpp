@@ -31,6 +31,7 @@
 #include <atomic>
 #include <mutex>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The camera library loads and unloads its driver modules (the iPhone's
@@ -248,6 +249,20 @@ TEST(OneStep, AReportThatCannotBeWrittenLeavesTheOldOneAndSaysSo)
     ASSERT_TRUE(QDir(reportPath()).removeRecursively());
     EXPECT_TRUE(w.buildManifestReport().isEmpty());
     EXPECT_EQ(vtr::JSONValueFromUtf8(readAll(reportPath())).toMap(), w.transferInfo());
+
+    // A link at a data file's name (its copy would not write through it) is
+    // no file written: nothing of it is counted.
+    const QString tasksFile = storage() + QStringLiteral("/Migration Info/sl_tasks.json");
+    QFile::remove(tasksFile);
+    ASSERT_TRUE(QFile::link(reportPath(), tasksFile));
+    w.setManifestSource(NS_AppController::ManifestKind::Tasks,
+                        std::make_shared<FixedManifest>(QVariantMap{
+                            {"data_file", "sl_tasks.json"}, {"task_cnt", 3}, {"data_size", 96}, {"title", "Tasks"}}));
+    EXPECT_TRUE(w.buildManifestReport().isEmpty());
+    const QVariantMap tasks = vtr::JSONValueFromUtf8(readAll(reportPath())).toMap().value("tasks").toMap();
+    EXPECT_FALSE(tasks.contains("data_file"));
+    EXPECT_EQ(tasks.value("data_size").toLongLong(), 0);
+    EXPECT_EQ(tasks.value("task_cnt").toInt(), 0);
 }
 
 namespace {
@@ -394,6 +409,10 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
                 !w.timeEstimateText().contains(QStringLiteral(" 0 ")))
         << w.timeEstimateText().toStdString();
     const int buttons = w.buttonSet();
+    // The modes the person gave the new phone's folder and "Migration Info" stay.
+    const QByteArray phoneFolder = QFile::encodeName(storage()), infoFolder = phoneFolder + "/Migration Info";
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(infoFolder)));
+    ASSERT_TRUE(::chmod(phoneFolder.constData(), 0755) == 0 && ::chmod(infoFolder.constData(), 0750) == 0);
     for (const bool records : {true, false}) {
         SCOPED_TRACE(records);
         w.setContactsValue(records);
@@ -401,6 +420,10 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
         w.generateButton()->click();
         ASSERT_TRUE(WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; },
                                            120000));
+        struct stat phoneMode, infoMode;
+        ASSERT_TRUE(::stat(phoneFolder.constData(), &phoneMode) == 0 && ::stat(infoFolder.constData(), &infoMode) == 0);
+        EXPECT_EQ(phoneMode.st_mode & 0777, 0755u);
+        EXPECT_EQ(infoMode.st_mode & 0777, 0750u);
         // After: what moved, and where the report is; Next stays as it was.
         EXPECT_EQ(w.currentState(), kSummaryState);
         EXPECT_EQ(w.contactsSummaryDone().toStdString(), records ? kNotOnThisRoad.toStdString() : "");
