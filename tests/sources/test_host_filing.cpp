@@ -198,6 +198,25 @@ TEST_F(HostFiling, AnotherUsersFolderInTheWayIsNotFiledInto)
                  MediaLibraryHost::Failure);
     EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     EXPECT_EQ(filesIn(music + QStringLiteral("/Theirs")), QStringList());
+
+    // A link left at the copy's temporary name is cleared, not in the way of
+    // later songs; a link at a song's name to the new phone's own copy is not
+    // the library's copy: the library holds a plain file of its own, which
+    // stays when the new phone's folder is cleared.
+    const QString phone = testenv::makeTempDir(QStringLiteral("new-phone"));
+    testenv::writeFile(phone + QStringLiteral("/d.mp3"), "song d");
+    const QString collection = music + QStringLiteral("/C");
+    ASSERT_TRUE(QFile::link(song, collection + QStringLiteral("/TessalineCopyFile.tmp")));
+    ASSERT_TRUE(QFile::link(phone + QStringLiteral("/d.mp3"), collection + QStringLiteral("/d.mp3")));
+    QList<qint64> filed;
+    EXPECT_NO_THROW(filed = host.addMediaFiles(phone + QStringLiteral("/d.mp3"), QStringLiteral("C")));
+    ASSERT_EQ(filed.size(), 1);
+    ASSERT_TRUE(QDir(phone).removeRecursively());
+    const QString own = locationOf(filed[0]);
+    EXPECT_EQ(QFileInfo(own).path(), collection);
+    EXPECT_FALSE(QFileInfo(own).isSymLink()) << own.toStdString();
+    EXPECT_EQ(testenv::readFile(own), QByteArray("song d"));
+    EXPECT_EQ(testenv::readFile(song), QByteArray("song c"));
 }
 
 // The new phone's folder may hold a song twice, the second copy's name made
