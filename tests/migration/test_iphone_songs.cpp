@@ -27,12 +27,23 @@ TEST(IPhoneSongs, AnUnreadableSongCountsAsNotMoved)
     const QVariantMap track{{"Track ID", 1},    {"Name", "Blue in Green"},
                             {"Artist", "Nina"}, {"Album", "Live"},
                             {"Genre", "Jazz"},  {"Location", vtr::libraryLocationForLocalPath(file)}};
-    const QVariantMap plist{{"Music Folder", vtr::libraryLocationForLocalPath(library + "/Music", true)},
-                            {"Tracks", QVariantMap{{"1", track}}}};
+    // A song the library only syncs to the phone is not on it, and its file
+    // is missing here: it is no phone song left behind.
+    const QVariantMap syncedOnly{
+        {"Track ID", 2}, {"Name", "Gone"}, {"Location", vtr::libraryLocationForLocalPath(library + "/Music/Gone.mp3")}};
+    const QVariantMap synced{{"Name", "Drive"},
+                             {"Playlist Persistent ID", "D71E"},
+                             {"Playlist Items", QVariantList{QVariantMap{{"Track ID", 2}}}}};
+    const QVariantMap plist{{"Library Persistent ID", "5A3F"},
+                            {"Music Folder", vtr::libraryLocationForLocalPath(library + "/Music", true)},
+                            {"Tracks", QVariantMap{{"1", track}, {"2", syncedOnly}}},
+                            {"Playlists", QVariantList{synced}}};
     testenv::writeFile(library + "/library.xml", vtr::XmlPropertyListWriter::toXml(plist));
 
     AppleMusicMigrator music(phone);
     music.setLibraryFile(library + "/library.xml");
+    music.setSyncSelection(
+        {{"iTunes Library ID", "5A3F"}, {"playlists", QVariantList{QVariantMap{{"playlist persistent id", "D71E"}}}}});
     {
         const testenv::ResourceGuard guard; // the playlist naming itself was read for ever
         music.backupOldDeviceWithStatus(nullptr);
