@@ -259,6 +259,14 @@ TEST_F(LocalCopyTest, AnItemPutAtTheTemporaryNameIsNeitherWrittenThroughNorMoved
     };
     EXPECT_LT(at(QStringLiteral("song.mp3"))->copyTo(at(QStringLiteral("to")), false, &swapped, nullptr, nullptr), 0);
     EXPECT_FALSE(QFileInfo::exists(p(QStringLiteral("to/song.mp3"))));
+
+    // The copy's own file given its contents whole (a new file put in its
+    // place by the copy itself) is still the file made for it.
+    const auto whole = [](const VtrFileInfoPtr &temporary) {
+        return temporary->setFileContents("whole") ? kFileInfoCopyOK : kFileInfoCopyWriteFailed;
+    };
+    EXPECT_EQ(vtr::copyThroughTemporaryFile(at(QStringLiteral("to/whole.txt")), {}, whole, nullptr), kFileInfoCopyOK);
+    EXPECT_EQ(read(QStringLiteral("to/whole.txt")), QByteArray("whole"));
 }
 
 TEST_F(LocalCopyTest, RefusesCopiesOntoTheSourceItself)
