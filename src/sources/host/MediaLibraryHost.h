@@ -183,7 +183,10 @@ private:
     template <typename F>
     auto operation(F &&work) -> decltype(work());
     void endOfWork(bool reportFailure);
-    void writeChanges();
+    // Saves what changed; throws the failures of the libraries the work that
+    // ends used (`music`, `photos`), and only logs those of the others: a
+    // failure belongs to the kinds filed into that library.
+    void writeChanges(bool music, bool photos);
 
     MusicLibrary &music();
     PhotoLibrary &photos();
