@@ -846,6 +846,13 @@ void MediaLibraryHost::setDiskForTesting(const std::optional<Disk> &disk)
     m_diskForTesting = disk;
 }
 
+void MediaLibraryHost::forgetLibrariesForTesting()
+{
+    std::lock_guard lock(m_lock);
+    m_music.reset();
+    m_photos.reset();
+}
+
 bool MediaLibraryHost::isConfigured() const
 {
     return !musicFolder().isEmpty() && !videosFolder().isEmpty() && !picturesFolder().isEmpty();

@@ -133,6 +133,9 @@ public:
     void setVersionsForTesting(const QString &music, const QString &photos);
     // nullopt: the real disk.
     void setDiskForTesting(const std::optional<Disk> &disk);
+    // Tests: what the host holds of its libraries is read again from their
+    // files, as by a new start of the program.
+    void forgetLibrariesForTesting();
     // Tests stand in here for another user who puts a folder aside and a
     // link in its place: `hook` (empty: none) runs with the path of each
     // folder filed into right after the folder was checked.
