@@ -812,6 +812,11 @@ QString MediaLibraryHost::albumDataFilePath()
     return QDir(platform::dataFolder()).filePath(QStringLiteral("AlbumData.xml"));
 }
 
+bool MediaLibraryHost::isOwnLibraryFileThere(const QString &path)
+{
+    return libraryFileStampOf(path).exists;
+}
+
 vtr::LibraryTrackFolders MediaLibraryHost::trackFoldersOf(const QString &libraryFilePath,
                                                          const QString &musicFolderLocation)
 {

@@ -122,6 +122,10 @@ public:
     static QString videoPlaylistsFolder();  // "Playlists" in the videos folder
     static QString musicLibraryFilePath();
     static QString albumDataFilePath();
+    // Whether the library file at `path` (one of the two above) stands as a
+    // file of ours in a data folder of ours: only then is it read, as the
+    // host reads and writes it (never through a link).
+    static bool isOwnLibraryFileThere(const QString &path);
     // Where the tracks of a music library file may lie (LibraryLocation.h);
     // for this host's own library also the music and videos folders.
     static vtr::LibraryTrackFolders trackFoldersOf(const QString &libraryFilePath, const QString &musicFolderLocation);
