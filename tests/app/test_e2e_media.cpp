@@ -679,6 +679,9 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
         {"the data folder is another user's", true, e2e::kAndroid, true,
          [&](const QString &data) { return made(data) && theirs(data); },
          [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }},
+        {"the data folder is another user's", true, e2e::kBlackBerry, false,
+         [&](const QString &data) { return made(data) && theirs(data); },
+         [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }},
         {"\"Copy records\" is a link into ~/Documents", false, e2e::kAndroid, false,
          [&](const QString &data) {
              return made(data) && QDir().mkpath(documents + QStringLiteral("/records")) &&
@@ -686,6 +689,12 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
          },
          [](const QString &data) { return QFile::remove(data + QStringLiteral("/Copy records")); }},
         {"the music's record is a link", false, e2e::kBlackBerry, true,
+         [&](const QString &data) {
+             return made(data + QStringLiteral("/Copy records")) &&
+                    QFile::link(documents + QStringLiteral("/letter.txt"), data + recordOf("Music"));
+         },
+         [&](const QString &data) { return QFile::remove(data + recordOf("Music")); }},
+        {"the music's record is a link", false, e2e::kIPhone, true,
          [&](const QString &data) {
              return made(data + QStringLiteral("/Copy records")) &&
                     QFile::link(documents + QStringLiteral("/letter.txt"), data + recordOf("Music"));
