@@ -671,69 +671,56 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
     {
         const char *name;
         bool dataFolder;
-        int family;
-        bool oneStep;
         std::function<bool(const QString &data)> make, mend;
     };
+    const QString letter = documents + QStringLiteral("/letter.txt"), appdata = documents + QStringLiteral("/appdata");
     const State states[] = {
-        {"the data folder is another user's", true, e2e::kAndroid, true,
-         [&](const QString &data) { return made(data) && theirs(data); },
+        {"the data folder is another user's", true, [&](const QString &data) { return made(data) && theirs(data); },
          [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }},
-        {"the data folder is another user's", true, e2e::kBlackBerry, false,
-         [&](const QString &data) { return made(data) && theirs(data); },
-         [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }},
-        {"\"Copy records\" is a link into ~/Documents", false, e2e::kAndroid, false,
+        {"\"Copy records\" is a link into ~/Documents", false,
          [&](const QString &data) {
              return made(data) && QDir().mkpath(documents + QStringLiteral("/records")) &&
                     QFile::link(documents + QStringLiteral("/records"), data + QStringLiteral("/Copy records"));
          },
          [](const QString &data) { return QFile::remove(data + QStringLiteral("/Copy records")); }},
-        {"the music's record is a link", false, e2e::kBlackBerry, true,
+        {"the music's record is a link", false,
          [&](const QString &data) {
-             return made(data + QStringLiteral("/Copy records")) &&
-                    QFile::link(documents + QStringLiteral("/letter.txt"), data + recordOf("Music"));
+             return made(data + QStringLiteral("/Copy records")) && QFile::link(letter, data + recordOf("Music"));
          },
          [&](const QString &data) { return QFile::remove(data + recordOf("Music")); }},
-        {"the music's record is a link", false, e2e::kIPhone, true,
-         [&](const QString &data) {
-             return made(data + QStringLiteral("/Copy records")) &&
-                    QFile::link(documents + QStringLiteral("/letter.txt"), data + recordOf("Music"));
-         },
-         [&](const QString &data) { return QFile::remove(data + recordOf("Music")); }},
-        {"the playlists' record is another user's", false, e2e::kAndroid, true,
+        {"the playlists' record is another user's", false,
          [&](const QString &data) {
              testenv::writeFile(data + recordOf("Playlists"), "{}\n");
              return made(data + QStringLiteral("/Copy records")) &&
                     QFile::setPermissions(data + recordOf("Playlists"), QFile::ReadOwner | QFile::WriteOwner) &&
                     theirs(data + recordOf("Playlists"));
          },
-         [&](const QString &data) {
-             return QFile::rename(data + recordOf("Playlists"), data + recordOf("Playlists") + QStringLiteral(".old"));
-         }},
-        {"the data folder is a link to ~/Documents/appdata", true, e2e::kAndroid, true,
-         [&](const QString &data) {
-             return QDir().mkpath(documents + QStringLiteral("/appdata")) &&
-                    QFile::link(documents + QStringLiteral("/appdata"), data);
-         },
-         [](const QString &data) { return QFile::remove(data); }},
-        {"the data folder is a link to ~/Documents/appdata", true, e2e::kIPhone, false,
-         [&](const QString &data) {
-             return QDir().mkpath(documents + QStringLiteral("/appdata")) &&
-                    QFile::link(documents + QStringLiteral("/appdata"), data);
-         },
+         [&](const QString &data) { return QFile::rename(data + recordOf("Playlists"), data + QStringLiteral(".old")); }},
+        {"the data folder is a link to ~/Documents/appdata", true,
+         [&](const QString &data) { return QDir().mkpath(appdata) && QFile::link(appdata, data); },
          [](const QString &data) { return QFile::remove(data); }},
     };
+    // Each state on a family's road.
+    const struct
+    {
+        const State &state;
+        int family;
+        bool oneStep;
+    } rows[] = {{states[0], e2e::kAndroid, true},     {states[0], e2e::kBlackBerry, false},
+                {states[1], e2e::kAndroid, false},    {states[2], e2e::kBlackBerry, true},
+                {states[2], e2e::kIPhone, true},      {states[3], e2e::kAndroid, true},
+                {states[4], e2e::kAndroid, true},     {states[4], e2e::kIPhone, false}};
     const auto restore = qScopeGuard([] { platform::setDataFolderOverride({}); });
     // The run's photos line, which tells nothing of the music library file.
-    const auto run = [](const State &state) {
+    const auto run = [](int family, bool oneStep) {
         // As a new start of the program: nothing of the earlier run is held.
         MediaLibraryHost::shared().forgetLibrariesForTesting();
-        e2e::FamilyPhone phone(state.family);
+        e2e::FamilyPhone phone(family);
         NS_AppController &w = phone.run->h.wizard();
         if (phone.mtp) e2e::useFinishedCompanionApp(w, *phone.mtp);
-        const int stop = state.oneStep ? 14 : NS_AppController::kStateFinalSummary;
+        const int stop = oneStep ? 14 : NS_AppController::kStateFinalSummary;
         if (!phone.run->h.walk([&] { return phone.plug(); }, stop, 120000) || !phone.run->idle()) return false;
-        if (state.oneStep) {
+        if (oneStep) {
             w.setMusicValue(true);
             w.setPhotosValue(true);
             w.setVideosValue(true);
@@ -752,9 +739,13 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
                                     filesBelow(MediaLibraryHost::picturesFolder()) +
                                     filesBelow(MediaLibraryHost::videosFolder())};
     };
-    for (const State &state : states) {
+    for (const auto &[state, family, oneStep] : rows) {
         if (state.dataFolder != dataFolderItself) continue;
-        SCOPED_TRACE(state.name);
+        SCOPED_TRACE(QStringLiteral("%1: family %2, %3")
+                         .arg(QString::fromUtf8(state.name))
+                         .arg(family)
+                         .arg(oneStep ? QStringLiteral("one step") : QStringLiteral("walk"))
+                         .toStdString());
         resetTarget();
         for (const QString &folder :
              {MediaLibraryHost::musicFolder(), MediaLibraryHost::picturesFolder(), MediaLibraryHost::videosFolder()})
@@ -768,13 +759,13 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
             continue;
         }
         const std::string documentsBefore = treeOf(documents);
-        ASSERT_TRUE(run(state));
+        ASSERT_TRUE(run(family, oneStep));
         const QList<qsizetype> first = counts();
         EXPECT_GT(first.front(), 0);
-        ASSERT_TRUE(run(state));
+        ASSERT_TRUE(run(family, oneStep));
         EXPECT_EQ(counts(), first);
         ASSERT_TRUE(state.mend(data));
-        ASSERT_TRUE(run(state));
+        ASSERT_TRUE(run(family, oneStep));
         EXPECT_EQ(counts(), first);
         EXPECT_EQ(treeOf(documents), documentsBefore);
         EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
