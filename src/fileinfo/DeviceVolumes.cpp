@@ -276,14 +276,14 @@ void DeviceVolumeInfo::readStateFromDisk()
             vtrLocalized("Failed to connect to the device file system because \"%1\" is not a file.").arg(path));
     if (!fileInfo.exists()) return;
 
-    QFile file(path);
+    // A file of the data folder, read by its descriptor as it is written.
     QString problem;
     QJsonObject root;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
-    } else {
+    const std::optional<QByteArray> bytes = platform::readDataFile({QFileInfo(stateFolderPath()).fileName()},
+                                                                   fileInfo.fileName(), qint64(1) << 30, &problem);
+    if (bytes) {
         QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+        const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
         if (error.error != QJsonParseError::NoError)
             problem = error.errorString();
         else if (!document.isObject())

@@ -101,9 +101,10 @@ void loadUuidStore(UuidStore &store, const QString &path)
     if (store.root) plist_free(store.root);
     store.root = nullptr;
     store.loadedPath = path;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
+    // A file of the data folder, read by its descriptor as it is written.
+    if (const std::optional<QByteArray> read = platform::readDataFile({lastComponent(parentPath(path))},
+                                                                      lastComponent(path), (qint64(1) << 31) - 1)) {
+        const QByteArray &bytes = *read;
         plist_t parsed = nullptr;
         if (!bytes.isEmpty() && bytes.size() < (qint64(1) << 31))
             plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &parsed);

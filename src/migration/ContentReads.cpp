@@ -16,9 +16,11 @@
 
 namespace vtr::migration {
 
-QByteArray contentHash(const QString &path, struct stat *seen, const std::function<bool()> &abandon)
+namespace {
+
+// SHA-256 of the file open as `fd` (closed here).
+QByteArray hashOfOpenFile(int fd, struct stat *seen, const std::function<bool()> &abandon)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
     QByteArray result;
     EVP_MD_CTX *context = EVP_MD_CTX_new();
@@ -50,6 +52,20 @@ QByteArray contentHash(const QString &path, struct stat *seen, const std::functi
     EVP_MD_CTX_free(context);
     ::close(fd);
     return result;
+}
+
+}  // namespace
+
+QByteArray contentHash(const QString &path, struct stat *seen, const std::function<bool()> &abandon)
+{
+    return hashOfOpenFile(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC), seen, abandon);
+}
+
+QByteArray contentHashIn(int dir, const QString &name, struct stat *seen)
+{
+    return hashOfOpenFile(
+        ::openat(dir, QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC), seen, {});
 }
 
 Contents contentsOfBytes(const QByteArray &bytes)

@@ -21,6 +21,8 @@ namespace vtr::migration {
 // what it was when it was opened. Empty when it cannot be read, or when
 // `abandon` turns true meanwhile.
 QByteArray contentHash(const QString &path, struct stat *seen, const std::function<bool()> &abandon = {});
+// The same of the entry `name` of the open folder `dir`.
+QByteArray contentHashIn(int dir, const QString &name, struct stat *seen);
 
 // The contents a copy is to have: its source's, or the bytes it is given.
 struct Contents

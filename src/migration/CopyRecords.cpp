@@ -6,6 +6,7 @@
 
 #include "fileinfo/VtrMacFileInfoFS.h"
 #include "foundation/Log.h"
+#include "foundation/VtrString.h"
 #include "migration/DataMigrator.h"
 #include "platform/Folders.h"
 #include "platform/UserDefaults.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QVariant>
 
 #include <cerrno>
@@ -154,8 +156,7 @@ RecordFiles &RecordFiles::shared()
 
 platform::Descriptor RecordFiles::openFolder(bool make, QString *why)
 {
-    return platform::Descriptor(
-        platform::openOwnFolder(platform::dataFolder(), {QStringLiteral("Copy records")}, make, why));
+    return platform::Descriptor(platform::openDataFolder({QStringLiteral("Copy records")}, make, why));
 }
 
 QByteArray RecordFiles::fileFor(const QString &key)
@@ -188,8 +189,12 @@ QList<CopyIdentity> RecordFiles::read(const QString &key, QHash<QString, OtherCo
                        ? ::openat(folder.get(), fileFor(key).constData(),
                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
                        : -1;
+    // Another user's file at a record's name is none of ours: what it says
+    // is not taken for the copies we made.
+    struct stat st;
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0) ::close(fd);
         return ids;
     }
@@ -212,7 +217,17 @@ bool RecordFiles::replace(const QString &key, const QList<CopyIdentity> &ids, co
     QString why;
     const platform::Descriptor folder = openFolder(!ids.isEmpty(), &why);
     if (ids.isEmpty()) {
-        if (folder.isOpen() && ::unlinkat(folder.get(), name.constData(), 0) != 0 && errno != ENOENT) {
+        // Only a record of ours goes: another item at its name stays as it is.
+        struct stat st;
+        const bool standing =
+            folder.isOpen() && ::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (standing && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+            VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" is not removed: the item at its name is "
+                                      "not a file of ours.")
+                           .arg(key));
+            return false;
+        }
+        if (standing && ::unlinkat(folder.get(), name.constData(), 0) != 0 && errno != ENOENT) {
             VTR_LOG(2, QStringLiteral("The record of the copies in \"%1\" could not be removed: %2")
                            .arg(key, QString::fromLocal8Bit(std::strerror(errno))));
             return false;
@@ -273,15 +288,17 @@ bool RecordAppender::open()
                         O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (m_fd < 0) why = QString::fromLocal8Bit(std::strerror(errno));
         struct stat st;
-        if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
             ::close(m_fd);
             m_fd = -1;
-            why = QStringLiteral("no plain file");
+            why = QStringLiteral("no plain file of ours");
         }
         if (m_fd >= 0 && st.st_size == 0) writeAll(RecordFiles::headerFor(m_key));
     }
     if (m_fd >= 0) return true;
-    // The copies go on; unrecorded ones are never cleared, which loses nothing.
+    // The copies go on; unrecorded ones are never cleared, which loses
+    // nothing, and the next run takes a file of a copy's name and bytes for
+    // that copy rather than copying it again beside it.
     m_failed = true;
     VTR_LOG(2, QStringLiteral("The copies in \"%1\" cannot be recorded (%2); a later run leaves them in place.")
                    .arg(m_key, why));
@@ -310,6 +327,58 @@ bool stillOurs(const QString &folder, const CopyIdentity &id, struct stat *seen,
     if (contentHash(path, &opened) != id.sha256 || stampOf(opened) != stampOf(st)) return false;
     *seen = st;
     return true;
+}
+
+CopiesAlreadyThere::CopiesAlreadyThere(const VtrFileInfoPtr &folder)
+    : m_dir(platform::openOwnFolder(folder->path(), false))
+{
+    if (!m_dir.isOpen()) return;
+    {
+        RecordFiles &files = RecordFiles::shared();
+        const std::lock_guard lock(files.mutex);
+        for (const CopyIdentity &id : files.read(recordKeyFor(folder)))
+            if (!id.nameOnly && id.stamp.size >= 0 && !id.sha256.isEmpty()) m_recorded.insert(id.name);
+    }
+    platform::forEachEntryIn(m_dir.get(), [this](const char *entry) {
+        const QString name = QFile::decodeName(entry);
+        if (vtr::localfs::isSafeName(name) && !m_recorded.contains(name))
+            m_groups[stemOf(name)].unsized.append(name);
+    });
+}
+
+QString CopiesAlreadyThere::stemOf(const QString &name)
+{
+    static const QRegularExpression number(QStringLiteral("-[1-9][0-9]*$"));
+    QString base = vtr::posixDeletingPathExtension(name);
+    base.remove(number);
+    const QString extension = vtr::posixPathExtension(name);
+    return (extension.isEmpty() ? base : base + QLatin1Char('.') + extension).toCaseFolded();
+}
+
+QString CopiesAlreadyThere::take(const QString &name, const Contents &contents)
+{
+    if (!m_dir.isOpen() || contents.sha256.isEmpty() || contents.size < 0) return {};
+    const auto group = m_groups.find(stemOf(name));
+    if (group == m_groups.end()) return {};
+    for (const QString &entry : std::as_const(group->unsized)) {
+        struct stat st;
+        if (::fstatat(m_dir.get(), QFile::encodeName(entry).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            group->unhashed[qint64(st.st_size)].append(entry);
+    }
+    group->unsized.clear();
+    for (const QString &entry : group->unhashed.take(contents.size)) {
+        struct stat st;
+        const QByteArray hash = contentHashIn(m_dir.get(), entry, &st);
+        if (!hash.isEmpty() && st.st_uid == ::geteuid() && qint64(st.st_size) == contents.size)
+            group->hashed[hash].append(entry);
+    }
+    const auto same = group->hashed.find(contents.sha256);
+    if (same == group->hashed.end()) return {};
+    qsizetype chosen = -1;
+    for (qsizetype i = 0; i < same->size(); ++i)
+        if (chosen < 0 || same->at(i).compare(name, Qt::CaseInsensitive) == 0) chosen = i;
+    return chosen < 0 ? QString() : same->takeAt(chosen);
 }
 
 void CopyRecord::add(const QStringList &names)

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -155,6 +156,39 @@ private:
     Contents m_contents;
     QString m_playlist;
     QString m_phone;
+};
+
+// The files an earlier run copied into a folder of the new phone while its
+// records could not be kept (a data folder of another user's or a link,
+// a record file that could not be written): such a file is a plain file of
+// this user's at a copy's name, or at that name made unique ("-<n>"), that
+// holds exactly the bytes the copy is to have. It is taken for that copy
+// rather than copied again beside it; each file is taken once in a run, and
+// a file of other bytes (the person's, at a copy's name) stays as it is.
+// Only a file of the copy's size is read, and each one once.
+class CopiesAlreadyThere
+{
+public:
+    // Lists the folder `folder` (a folder of ours: never through a link).
+    // What its record names is the record's to clear or keep, not taken.
+    explicit CopiesAlreadyThere(const VtrFileInfoPtr &folder);
+
+    // The name of such a file for a copy to be named `name` with `contents`,
+    // the file at that very name first. Empty: none.
+    QString take(const QString &name, const Contents &contents);
+
+private:
+    struct Group
+    {
+        QList<QString> unsized;                     // names not looked at yet
+        QHash<qint64, QList<QString>> unhashed;     // by size
+        QHash<QByteArray, QList<QString>> hashed;   // by size and contents
+    };
+    static QString stemOf(const QString &name);
+
+    platform::Descriptor m_dir;
+    QSet<QString> m_recorded;
+    QHash<QString, Group> m_groups;  // by the name without its "-<n>", case-folded
 };
 
 }  // namespace vtr::migration

@@ -427,12 +427,27 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     QList<std::pair<QString, qint64>> sources;
     for (const MediaItem &item : items) sources.append({item.path, item.size});
     SourceReads contents(sources, [this] { return isCancelled(); });
+    vtr::migration::CopiesAlreadyThere there(folder);
     for (const MediaItem &item : items) {
         throwIfCancelled();
         progress.beginFile(item.size);
         const VtrFileInfoPtr source = VtrMacFileInfo::fileInfoWithPath(item.path);
+        const vtr::migration::Contents expected = contents.next();
+        // A run that could not record its copies left them there: each is
+        // this file's copy, and is recorded now, where that can be.
+        if (const QString already = there.take(source->name(), expected); !already.isEmpty()) {
+            record.expect(already, expected);
+            record.copied(already);
+            VTR_LOG(3, QStringLiteral("\"%1\" in \"%2\" holds the bytes of \"%3\" already: it is taken for its copy.")
+                           .arg(already, folder->path(), item.name));
+            m_copied.append(VtrMacFileInfo::fileInfoWithPath(vtr::localfs::childPath(folder->path(), already)));
+            copiedItems.append(item);
+            progress.endFile();
+            progress.report();
+            continue;
+        }
         // The name the copy takes, as copyTo() chooses it.
-        record.expect(folder->uniqueFilename(source->name()), contents.next());
+        record.expect(folder->uniqueFilename(source->name()), expected);
         VtrFileInfoPtr newItem;
         const FileInfoCopyStatus result = source->copyTo(folder, true, &progress, nullptr, &newItem);
         record.copied(result == 0 && newItem ? newItem->name() : QString());

@@ -124,8 +124,12 @@ public:
     // that fit `numBytesToFill` into the target's folder for the kind under
     // unique names (the target's file system ignores letter case), each
     // through a temporary file, and then files them with `importer` (may be
-    // null). A file already copied stays when a later one fails. Throws
-    // VtrException when a file cannot be written.
+    // null). A file already copied stays when a later one fails. A file
+    // that a run which could not record its copies left at a copy's name (or
+    // that name made unique), a plain file of this user's with exactly the
+    // bytes the copy is to have, is taken for that copy and recorded, not
+    // copied again beside it (CopiesAlreadyThere). Throws VtrException when
+    // a file cannot be written.
     void copyToDevice(const std::shared_ptr<MobileDeviceInterface> &target, qint64 numBytesToFill,
                       MigrationStatusProtocol *status, iAppImporter *importer);
 

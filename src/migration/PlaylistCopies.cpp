@@ -236,6 +236,7 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
     const QSet<QString> stayed = earlierCopiesThatStay(musicFolder, files);
     if (stayed.isEmpty()) clearEarlierCopies(playlistsFolder);
     QList<EarlierPlaylist> earlier = earlierPlaylistsIn(dir.get(), recordKeyFor(playlistsFolder));
+    CopiesAlreadyThere there(playlistsFolder);
     const QString phone = phoneOfBackup();
     const std::unique_ptr<VtrMusicPlaylist_m3u> writer = VtrMusicPlaylist_m3u::playlistWithDevice(nullptr);
     const QString musicDevicePath = QStringLiteral("\\") + musicFolder->name();
@@ -289,6 +290,13 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
             continue;
         }
         const QByteArray bytes = writer->playlistData(tracks, devicePath);
+        // A run that could not record it wrote it already, as it is now.
+        if (const QString already = there.take(fileName, contentsOfBytes(bytes)); !already.isEmpty()) {
+            removeCopies();
+            record.expect(already, contentsOfBytes(bytes), name, phone);
+            record.copied(already);
+            continue;
+        }
         NewFileIn file(dir.get(), playlistsFolder);
         QString placed;
         if (file.fill(bytes, &why)) {

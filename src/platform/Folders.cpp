@@ -349,14 +349,84 @@ int openVisibleFolder(const QString &path, const QStringList &below, QString *er
                            Making::AsThePersonsOwn, error);
 }
 
-int openDataFolder(const QStringList &below, QString *error)
+int openDataFolder(const QStringList &below, QString *error) { return openDataFolder(below, true, error); }
+
+int openDataFolder(const QStringList &below, bool make, QString *error)
 {
     const QString data = overridden(g_data);
     if (data.isEmpty())
         return openOwnFolder(xdg("XDG_DATA_HOME", ".local/share"), QStringList{QLatin1String(kAppFolderName)} + below,
-                             true, error);
+                             make, error);
     const QString clean = QDir::cleanPath(data);
-    return openOwnFolder(QFileInfo(clean).path(), QStringList{QFileInfo(clean).fileName()} + below, true, error);
+    return openOwnFolder(QFileInfo(clean).path(), QStringList{QFileInfo(clean).fileName()} + below, make, error);
+}
+
+int openDataFile(const QStringList &below, const QString &name, struct stat *st, QString *error, int *code)
+{
+    QString shown = dataFolder();
+    for (const QString &step : below) shown += QLatin1Char('/') + step;
+    shown += QLatin1Char('/') + name;
+    int fd = -1;
+    auto fail = [&](const QString &why, int number) {
+        if (fd >= 0) ::close(fd);
+        if (error) *error = why;
+        if (code) *code = number;
+        return -1;
+    };
+    QString why;
+    errno = 0;
+    const int folder = openDataFolder(below, false, &why);
+    if (folder < 0) return fail(why, errno == ENOENT ? ENOENT : EPERM);
+    const QByteArray leaf = QFile::encodeName(name);
+    if (!leaf.isEmpty() && !leaf.contains('/') && leaf != "." && leaf != "..")
+        fd = ::openat(folder, leaf.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int openError = errno;
+    ::close(folder);
+    if (fd < 0) {
+        if (openError == ELOOP) return fail(QStringLiteral("%1 is a link").arg(shown), EPERM);
+        if (openError == ENOENT) return fail(QStringLiteral("%1 is not there").arg(shown), ENOENT);
+        return fail(QStringLiteral("%1 cannot be read: %2").arg(shown, QString::fromLocal8Bit(std::strerror(openError))),
+                    openError);
+    }
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode))
+        return fail(QStringLiteral("%1 is not a plain file").arg(shown), EPERM);
+    if (st->st_uid != ::geteuid()) return fail(QStringLiteral("%1 belongs to another user").arg(shown), EPERM);
+    return fd;
+}
+
+std::optional<QByteArray> readDataFile(const QStringList &below, const QString &name, qint64 most, QString *error,
+                                       int *code)
+{
+    struct stat st;
+    const int fd = openDataFile(below, name, &st, error, code);
+    if (fd < 0) return std::nullopt;
+    std::optional<QByteArray> result;
+    if (qint64(st.st_size) > most) {
+        if (error) *error = QStringLiteral("%1/%2 is larger than such a file may be").arg(dataFolder(), name);
+        if (code) *code = EFBIG;
+    } else {
+        QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
+        qsizetype done = 0;
+        int failed = 0;
+        while (failed == 0 && done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) failed = errno;
+            if (n <= 0) break;
+            done += n;
+        }
+        bytes.truncate(done);
+        if (failed == 0) {
+            result = bytes;
+        } else {
+            if (error)
+                *error = QStringLiteral("%1/%2 cannot be read: %3")
+                             .arg(dataFolder(), name, QString::fromLocal8Bit(std::strerror(failed)));
+            if (code) *code = failed;
+        }
+    }
+    ::close(fd);
+    return result;
 }
 
 bool replaceFileIn(int folder, const QString &folderPath, const QString &name, const std::function<bool(int fd)> &fill,

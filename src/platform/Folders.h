@@ -4,6 +4,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+
+struct stat;
 
 // The per-user folders of the application. Each one follows the XDG
 // variables (so a test that points HOME and XDG_* elsewhere is isolated) and
@@ -75,10 +78,27 @@ int openOwnFolder(const QString &path, bool make, QString *error = nullptr);
 // person's own folders are (mode 0777 less the umask); an existing one keeps
 // the mode the person gave it.
 int openVisibleFolder(const QString &path, const QStringList &below, QString *error = nullptr);
-// openOwnFolder() of dataFolder() and then of each of `below` in it, each
-// made when missing and kept private; the folder the data folder lies in is
-// taken as it is.
+// The one way into the data folder, for everything the program keeps there
+// (copy records, device lists, the library host's files, pictures, volume
+// identifiers): openOwnFolder() of dataFolder() and then of each of `below`
+// in it. The folder the data folder lies in (~/.local/share, the person's)
+// is taken as it is; the data folder and every folder below it are ours: a
+// link or another user's folder in their place is refused, never read or
+// written through. With `make` (the first form), missing ones are made and
+// every one is kept private.
 int openDataFolder(const QStringList &below, QString *error = nullptr);
+int openDataFolder(const QStringList &below, bool make, QString *error = nullptr);
+// The file `name` of the data folder's folder `below` (none: the data folder
+// itself), opened for reading by that folder's descriptor: only a plain file
+// of this user's; nothing is made. Its descriptor (close-on-exec; the caller
+// closes it) and in `st` its status, or -1, with `error` set and the errno
+// value in `code` (ENOENT: there is none; EPERM: something not ours is in
+// the way).
+int openDataFile(const QStringList &below, const QString &name, struct stat *st, QString *error = nullptr,
+                 int *code = nullptr);
+// openDataFile() of it, read whole when it holds at most `most` bytes.
+std::optional<QByteArray> readDataFile(const QStringList &below, const QString &name, qint64 most,
+                                       QString *error = nullptr, int *code = nullptr);
 
 // Writes the file `name` into the open folder `folder` (named `folderPath` in
 // messages) without ever writing through a link: a temporary file is created

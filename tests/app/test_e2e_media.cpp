@@ -23,6 +23,7 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "fileinfo/FileInfoCopy.h"
 #include "fileinfo/VtrMacFileInfo.h"
+#include "migration/CopyRecords.h"
 #include "migration/MediaMigrators.h"
 #include "pim/ContactDatabase.h"
 #include "pim/EventDatabase.h"
@@ -39,6 +40,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStorageInfo>
 #include <QTimer>
 
@@ -612,6 +614,167 @@ TEST(EndToEnd, APersonsFileUnderAnEarlierCopysNameSurvivesTheNextRun)
         EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
     }
 }
+
+// The files below `folder`, links not followed.
+qsizetype filesBelow(const QString &folder)
+{
+    qsizetype files = 0;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories); it.hasNext();
+         it.next())
+        ++files;
+    return files;
+}
+
+// Every entry below `folder` by name, with its bytes or where it leads.
+std::string treeOf(const QString &folder)
+{
+    QStringList entries;
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        const QFileInfo entry = it.fileInfo();
+        entries << path + QLatin1Char(' ') +
+                       (entry.isSymLink() ? entry.symLinkTarget()
+                        : entry.isFile()  ? QString::fromLatin1(sha1OfFile(path))
+                                          : QStringLiteral("folder"));
+    }
+    entries.sort();
+    return entries.join(QLatin1Char('\n')).toStdString();
+}
+
+// The data folder or its copy records cannot be used (another user's, a link
+// into ~/Documents, a record file that is a link or another user's): a second
+// run of the same phone copies nothing twice, into the new phone's folder or
+// the library folders, and writes nothing into ~/Documents; once the person
+// has taken the link away or renamed the folder, a third run moves nothing
+// twice either. On the walk and the one-step road, for the three families:
+// the states of the data folder itself, or those of its records.
+void expectNoRunDoublesAnything(bool dataFolderItself)
+{
+    const QString documents = platform::homeFolder() + QStringLiteral("/Documents");
+    testenv::writeFile(documents + QStringLiteral("/letter.txt"), "the person's letter");
+    const auto recordOf = [](const char *folder) {
+        return QStringLiteral("/Copy records/") +
+               QFile::decodeName(vtr::migration::RecordFiles::fileFor(QDir::cleanPath(targetFolder(folder))));
+    };
+    // Only root can leave an item of another user (65534, or 65533 where the
+    // tests run as 65534).
+    const uid_t other = ::geteuid() == 65534 ? 65533 : 65534;
+    const auto theirs = [other](const QString &path) {
+        return ::chown(QFile::encodeName(path).constData(), other, other) == 0;
+    };
+    const auto made = [](const QString &path) {
+        return QDir().mkpath(path) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    struct State
+    {
+        const char *name;
+        bool dataFolder;
+        std::function<bool(const QString &data)> make, mend;
+    };
+    const QString letter = documents + QStringLiteral("/letter.txt"), appdata = documents + QStringLiteral("/appdata");
+    const State states[] = {
+        {"the data folder is another user's", true, [&](const QString &data) { return made(data) && theirs(data); },
+         [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }},
+        {"\"Copy records\" is a link into ~/Documents", false,
+         [&](const QString &data) {
+             return made(data) && QDir().mkpath(documents + QStringLiteral("/records")) &&
+                    QFile::link(documents + QStringLiteral("/records"), data + QStringLiteral("/Copy records"));
+         },
+         [](const QString &data) { return QFile::remove(data + QStringLiteral("/Copy records")); }},
+        {"the music's record is a link", false,
+         [&](const QString &data) {
+             return made(data + QStringLiteral("/Copy records")) && QFile::link(letter, data + recordOf("Music"));
+         },
+         [&](const QString &data) { return QFile::remove(data + recordOf("Music")); }},
+        {"the playlists' record is another user's", false,
+         [&](const QString &data) {
+             testenv::writeFile(data + recordOf("Playlists"), "{}\n");
+             return made(data + QStringLiteral("/Copy records")) &&
+                    QFile::setPermissions(data + recordOf("Playlists"), QFile::ReadOwner | QFile::WriteOwner) &&
+                    theirs(data + recordOf("Playlists"));
+         },
+         [&](const QString &data) { return QFile::rename(data + recordOf("Playlists"), data + QStringLiteral(".old")); }},
+        {"the data folder is a link to ~/Documents/appdata", true,
+         [&](const QString &data) { return QDir().mkpath(appdata) && QFile::link(appdata, data); },
+         [](const QString &data) { return QFile::remove(data); }},
+    };
+    // Each state on a family's road.
+    const struct
+    {
+        const State &state;
+        int family;
+        bool oneStep;
+    } rows[] = {{states[0], e2e::kAndroid, true},     {states[0], e2e::kBlackBerry, false},
+                {states[1], e2e::kAndroid, false},    {states[2], e2e::kBlackBerry, true},
+                {states[2], e2e::kIPhone, true},      {states[3], e2e::kAndroid, true},
+                {states[4], e2e::kAndroid, true},     {states[4], e2e::kIPhone, false}};
+    const auto restore = qScopeGuard([] { platform::setDataFolderOverride({}); });
+    // The run's photos line, which tells nothing of the music library file.
+    const auto run = [](int family, bool oneStep) {
+        // As a new start of the program: nothing of the earlier run is held.
+        MediaLibraryHost::shared().forgetLibrariesForTesting();
+        e2e::FamilyPhone phone(family);
+        NS_AppController &w = phone.run->h.wizard();
+        if (phone.mtp) e2e::useFinishedCompanionApp(w, *phone.mtp);
+        const int stop = oneStep ? 14 : NS_AppController::kStateFinalSummary;
+        if (!phone.run->h.walk([&] { return phone.plug(); }, stop, 120000) || !phone.run->idle()) return false;
+        if (oneStep) {
+            w.setMusicValue(true);
+            w.setPhotosValue(true);
+            w.setVideosValue(true);
+            w.setTransferInfo({});
+            w.generate();
+            if (!WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; },
+                                        120000))
+                return false;
+        }
+        EXPECT_FALSE(w.photosSummaryDone().contains(QStringLiteral("music library"))) << w.photosSummaryDone().toStdString();
+        return true;
+    };
+    const auto counts = [] {
+        return QList<qsizetype>{filesBelow(WindowsPhone7LocalDevice::storageFolderPath()),
+                                filesBelow(MediaLibraryHost::musicFolder()) +
+                                    filesBelow(MediaLibraryHost::picturesFolder()) +
+                                    filesBelow(MediaLibraryHost::videosFolder())};
+    };
+    for (const auto &[state, family, oneStep] : rows) {
+        if (state.dataFolder != dataFolderItself) continue;
+        SCOPED_TRACE(QStringLiteral("%1: family %2, %3")
+                         .arg(QString::fromUtf8(state.name))
+                         .arg(family)
+                         .arg(oneStep ? QStringLiteral("one step") : QStringLiteral("walk"))
+                         .toStdString());
+        resetTarget();
+        for (const QString &folder :
+             {MediaLibraryHost::musicFolder(), MediaLibraryHost::picturesFolder(), MediaLibraryHost::videosFolder()})
+            QDir(folder).removeRecursively();
+        const QString data = testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/Solvenna to Windows Phone");
+        platform::setDataFolderOverride(data);
+        if (!state.make(data)) {
+            ASSERT_NE(::geteuid(), 0u) << "the state could not be made";
+            std::printf("== not root (%s): \"%s\" is not tried: only root can leave an item of another user\n",
+                        std::strerror(errno), state.name);
+            continue;
+        }
+        const std::string documentsBefore = treeOf(documents);
+        ASSERT_TRUE(run(family, oneStep));
+        const QList<qsizetype> first = counts();
+        EXPECT_GT(first.front(), 0);
+        ASSERT_TRUE(run(family, oneStep));
+        EXPECT_EQ(counts(), first);
+        ASSERT_TRUE(state.mend(data));
+        ASSERT_TRUE(run(family, oneStep));
+        EXPECT_EQ(counts(), first);
+        EXPECT_EQ(treeOf(documents), documentsBefore);
+        EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
+    }
+}
+
+TEST(EndToEnd, ADataFolderThatCannotBeUsedDoublesNothingOnTheNextRuns) { expectNoRunDoublesAnything(true); }
+
+TEST(EndToEnd, CopyRecordsThatCannotBeUsedDoubleNothingOnTheNextRuns) { expectNoRunDoublesAnything(false); }
 
 // A BlackBerry after an Android phone in the same home: the Android phone's
 // playlists go with its songs, though the BlackBerry brings none; a playlist

@@ -838,6 +838,25 @@ TEST_F(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
             EXPECT_EQ(refs, expected) << file.toStdString();
         }
     }
+    // Where the records cannot be kept or read (the data folder a link),
+    // the runs take their own songs and playlists, by name and bytes, for
+    // this run's copies: nothing is copied twice, the person's files stay,
+    // and nothing is written through the link.
+    const QMap<QString, QByteArray> songsBefore = hashesIn(songs), listsBefore = hashesIn(lists);
+    const QString data = platform::dataFolder();
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("appdata"));
+    const QString linked = testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/data");
+    ASSERT_TRUE(QFile::link(elsewhere, linked));
+    platform::setDataFolderOverride(linked);
+    for (int run = 3; run <= 4; ++run) {
+        SCOPED_TRACE(run);
+        MediaMigrator::clearEarlierCopies(target->preferredMusicFolder());
+        music.copyToDevice(target, 1000, nullptr, nullptr);
+        EXPECT_EQ(hashesIn(songs), songsBefore);
+        EXPECT_EQ(hashesIn(lists), listsBefore);
+    }
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    platform::setDataFolderOverride(data);
     // Another phone's run, while the first one's songs stay: its "Road" goes
     // beside the first phone's, which stays as it was.
     const QString firstPhones = firstRun.filter(QRegularExpression("^Road-")).value(0);
@@ -849,11 +868,11 @@ TEST_F(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
     EXPECT_EQ(testenv::readFile(lists + "/" + firstPhones), firstRoad) << firstPhones.toStdString();
     EXPECT_EQ(QDir(lists).entryList(QDir::Files).size(), 4);
     // A "Playlists" that became a link to a folder elsewhere gets none of them.
-    const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
+    const QString away = testenv::makeTempDir(QStringLiteral("elsewhere"));
     QDir(lists).removeRecursively();
-    ASSERT_TRUE(QFile::link(elsewhere, lists));
+    ASSERT_TRUE(QFile::link(away, lists));
     music.copyToDevice(target, 1000, nullptr, nullptr);
-    EXPECT_TRUE(QDir(elsewhere).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(away).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(MediaMigrators, TheLibrarysTrackTimesBecomeSecondsInThePlaylists)

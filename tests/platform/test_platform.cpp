@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
+#include <QScopeGuard>
 #include <QCoreApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +52,47 @@ TEST(Folders, ExistingFolderWithLooseModeIsTightened)
     struct stat st;
     ::lstat(QFile::encodeName(p).constData(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// Everything kept in the data folder goes through one opening of it: the
+// folder it lies in is the person's and may be a link, the data folder and
+// its files are ours. A link or another user's item in their place is used
+// neither for reading nor for writing.
+TEST(Folders, TheDataFolderIsOursWhateverTheFolderItLiesInIs)
+{
+    const QString real = testenv::makeTempDir(QStringLiteral("disk"));
+    const QString share = testenv::makeTempDir(QStringLiteral("local")) + QStringLiteral("/share");
+    ASSERT_TRUE(QFile::link(real, share));
+    platform::setDataFolderOverride(share + QStringLiteral("/data"));
+    const auto restore = qScopeGuard([] { platform::setDataFolderOverride({}); });
+    int fd = platform::openDataFolder({QStringLiteral("Copy records")});
+    ASSERT_GE(fd, 0) << "a link of the person's for the folder it lies in is taken as it is";
+    ::close(fd);
+    testenv::writeFile(real + QStringLiteral("/data/list.json"), "{}");
+    int code = 0;
+    EXPECT_EQ(platform::readDataFile({}, QStringLiteral("list.json"), 100), QByteArray("{}"));
+    EXPECT_FALSE(platform::readDataFile({}, QStringLiteral("list.json"), 1, nullptr, &code)) << "larger than allowed";
+    EXPECT_FALSE(platform::readDataFile({}, QStringLiteral("none.json"), 100, nullptr, &code));
+    EXPECT_EQ(code, ENOENT);
+    const QString notes = real + QStringLiteral("/notes.txt");
+    testenv::writeFile(notes, "the person's notes");
+    ASSERT_TRUE(QFile::link(notes, real + QStringLiteral("/data/linked.json")));
+    EXPECT_FALSE(platform::readDataFile({}, QStringLiteral("linked.json"), 100, nullptr, &code));
+    EXPECT_EQ(code, EPERM);
+    // Only root can leave a file of another user's.
+    const uid_t other = ::geteuid() == 65534 ? 65533 : 65534;
+    if (::chown(QFile::encodeName(real + QStringLiteral("/data/list.json")).constData(), other, other) == 0)
+        EXPECT_FALSE(platform::readDataFile({}, QStringLiteral("list.json"), 100));
+    // The data folder itself a link: neither read, written nor made through.
+    ASSERT_TRUE(QDir().rename(real + QStringLiteral("/data"), real + QStringLiteral("/aside")));
+    ASSERT_TRUE(QFile::link(real + QStringLiteral("/aside"), real + QStringLiteral("/data")));
+    QString why;
+    EXPECT_LT(platform::openDataFolder({QStringLiteral("Images")}, &why), 0);
+    EXPECT_TRUE(why.endsWith(QStringLiteral("/data is a link"))) << why.toStdString();
+    EXPECT_LT(platform::openDataFolder({}, false), 0);
+    EXPECT_FALSE(platform::readDataFile({QStringLiteral("Copy records")}, QStringLiteral("x"), 100, nullptr, &code));
+    EXPECT_EQ(code, EPERM);
+    EXPECT_FALSE(QFileInfo::exists(real + QStringLiteral("/aside/Images")));
 }
 
 // The temporary folder is reached from a cache folder of its own, given to

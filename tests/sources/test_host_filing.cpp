@@ -56,6 +56,7 @@ protected:
         QDir(MediaLibraryHost::musicFolder()).removeRecursively();
         QDir(MediaLibraryHost::videosFolder()).removeRecursively();
         QDir(MediaLibraryHost::picturesFolder()).removeRecursively();
+        host.forgetLibrariesForTesting();
     }
     MediaLibraryHost &host = MediaLibraryHost::shared();
 };
@@ -98,6 +99,32 @@ TEST_F(HostFiling, NoPlaylistFileIsWrittenForALibraryAnotherProgramWroteMeanwhil
     const QList<qint64> ids = host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
     host.addTracksToPlaylist(ids, host.createPlaylist(QStringLiteral("Road trip"), false).persistentID);
     EXPECT_EQ(filesIn(playlists), QStringList{QStringLiteral("Road trip.m3u8")});
+
+    // A library file that cannot be kept (a link at its name): each import,
+    // knowing nothing of the one before, takes the song and the playlist
+    // file it finds with their very bytes for its own, and files neither
+    // twice. The photos are saved, and the music's failure is not theirs.
+    const QString notes = testenv::makeTempDir(QStringLiteral("documents")) + QStringLiteral("/notes.txt");
+    testenv::writeFile(notes, "the person's notes");
+    ASSERT_TRUE(QFile::remove(MediaLibraryHost::musicLibraryFilePath()));
+    ASSERT_TRUE(QFile::link(notes, MediaLibraryHost::musicLibraryFilePath()));
+    testenv::writeFile(source + QStringLiteral("/p.jpg"), "a photo's bytes");
+    const QString folder = MediaLibraryHost::musicFolder() + QStringLiteral("/C");
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        host.forgetLibrariesForTesting();
+        {
+            MediaLibraryHost::Batch batch(host);
+            const QList<qint64> again = host.addMediaFiles(source + QStringLiteral("/a.mp3"), QStringLiteral("C"));
+            host.addTracksToPlaylist(again, host.createPlaylist(QStringLiteral("Road trip"), false).persistentID);
+            EXPECT_THROW(batch.commit(), MediaLibraryHost::Failure);
+        }
+        EXPECT_NO_THROW(host.addPhotos(source + QStringLiteral("/p.jpg"), QStringLiteral("Album")));
+        EXPECT_EQ(filesIn(playlists).join(' ').toStdString(), "Road trip.m3u8");
+        EXPECT_EQ(filesIn(folder).join(' ').toStdString(), "a.mp3");
+    }
+    EXPECT_EQ(testenv::readFile(notes), QByteArray("the person's notes"));
+    ASSERT_TRUE(QFile::remove(MediaLibraryHost::musicLibraryFilePath()));
 }
 
 // A batch lists a folder once; a file another program puts there afterwards

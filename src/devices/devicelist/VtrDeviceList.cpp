@@ -173,13 +173,26 @@ bool isMap(const QVariant &value)
     return value.typeId() == QMetaType::QVariantMap;
 }
 
-// Plain JSON object of a file (the user additions); nullopt when absent or not an object.
+// The file `path` of the data folder, by the data folder's descriptor:
+// nullopt when there is none of ours.
+std::optional<QByteArray> readDataFolderFile(const QString &path)
+{
+    QString why;
+    int code = 0;
+    std::optional<QByteArray> bytes =
+        platform::readDataFile({}, QFileInfo(path).fileName(), vtr::kMaxDeviceListDownload, &why, &code);
+    if (!bytes && code != ENOENT) VTR_LOG(1, QStringLiteral("Device list: %1").arg(why));
+    return bytes;
+}
+
+// Plain JSON object of the data folder's file (the user additions); nullopt
+// when absent or not an object.
 std::optional<QVariantMap> readPlainJsonFile(const QString &path)
 {
     if (path.isEmpty()) return std::nullopt;
-    QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QVariant value = vtr::JSONValueFromUtf8(file.readAll());
+    const std::optional<QByteArray> bytes = readDataFolderFile(path);
+    if (!bytes) return std::nullopt;
+    const QVariant value = vtr::JSONValueFromUtf8(*bytes);
     if (!isMap(value)) return std::nullopt;
     return value.toMap();
 }
@@ -375,6 +388,11 @@ std::optional<QVariantMap> VtrDeviceList::deviceListFromData(const QByteArray &d
 std::optional<QVariantMap> VtrDeviceList::deviceListFromFile(const QString &path) const
 {
     if (path.isEmpty()) return std::nullopt;
+    if (path == appSupportDeviceListFile()) {
+        // The data folder's, read as it is written: by its descriptor.
+        const std::optional<QByteArray> bytes = readDataFolderFile(path);
+        return bytes ? deviceListFromData(*bytes) : std::nullopt;
+    }
     QFile file(path);
     if (!file.exists()) return std::nullopt;
     if (!file.open(QIODevice::ReadOnly)) {
@@ -386,11 +404,15 @@ std::optional<QVariantMap> VtrDeviceList::deviceListFromFile(const QString &path
 
 namespace {
 
+// A file of the data folder, made when missing: named only where the data
+// folder is one of ours (see platform::openDataFolder()).
 QString appSupportFile(const QString &name)
 {
     const QString folder = platform::dataFolder();
-    if (folder.isEmpty() || !QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
-        VtrDebugLog(QStringLiteral("Couldn't create the folder \"%1\".").arg(humanFriendlyPath(folder)));
+    QString why;
+    const platform::Descriptor opened(platform::openDataFolder({}, &why));
+    if (folder.isEmpty() || !opened.isOpen()) {
+        VtrDebugLog(QStringLiteral("Couldn't create or use the folder \"%1\": %2").arg(humanFriendlyPath(folder), why));
         return QString();
     }
     return folder + QLatin1Char('/') + name;

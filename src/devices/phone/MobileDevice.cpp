@@ -594,7 +594,11 @@ QImage MobileDevice::image()
     const QString fileName = imageFileNameForURL(url);
     if (fileName.isNull()) return QImage();
 
-    QImage picture = loadValidImage(imageCacheFolder() + QLatin1Char('/') + fileName);
+    // The cache is the data folder's, read as it is written: by its descriptor.
+    QImage picture;
+    if (const std::optional<QByteArray> cached =
+            platform::readDataFile({QStringLiteral("Images")}, fileName, kMaxImageDownloadBytes))
+        picture = QImage::fromData(*cached);
     if (picture.isNull())
         picture = loadValidImage(deviceImagesFolder() + QLatin1Char('/') + QFileInfo(fileName).completeBaseName() +
                                  QStringLiteral(".png"));

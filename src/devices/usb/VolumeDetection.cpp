@@ -6,13 +6,14 @@
 #include "fileinfo/VtrMacFileInfo.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <sys/statvfs.h>
@@ -25,27 +26,39 @@ std::unique_ptr<VolumeDetection> g_instance;
 const QString kPlainListName = QStringLiteral("DeviceList.json");
 const QString kAdditionsName = QStringLiteral("UnsupportedDeviceList.json");
 
-std::optional<QVariantMap> readJsonObject(const QString &path)
+std::optional<QVariantMap> jsonObjectOf(const QByteArray &bytes)
 {
-    QFile file(path);
-    if (path.isEmpty() || !file.exists() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QVariant value = vtr::JSONValueFromUtf8(file.readAll());
+    const QVariant value = vtr::JSONValueFromUtf8(bytes);
     if (value.typeId() != QMetaType::QVariantMap) return std::nullopt;
     return value.toMap();
 }
 
-bool writeAtomically(const QString &path, const QByteArray &bytes)
+std::optional<QVariantMap> readJsonObject(const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return false;
-    return file.commit();
+    QFile file(path);
+    if (path.isEmpty() || !file.exists() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
+    return jsonObjectOf(file.readAll());
 }
 
-QString dataFolderFile(const QString &name)
+// The lists of the data folder are read and written by its descriptor, as
+// everything kept there (platform::openDataFolder()): never through a link
+// at their names or in the data folder's place.
+std::optional<QVariantMap> readDataFolderJson(const QString &name)
 {
-    const QString folder = platform::dataFolder();
-    if (folder.isEmpty() || !QDir().mkpath(folder)) return QString();
-    return folder + QLatin1Char('/') + name;
+    QString why;
+    int code = 0;
+    const std::optional<QByteArray> bytes = platform::readDataFile({}, name, vtr::kMaxDeviceListDownload, &why, &code);
+    if (!bytes && code != ENOENT) VTR_LOG(1, QStringLiteral("Volume detection: %1").arg(why));
+    return bytes ? jsonObjectOf(*bytes) : std::nullopt;
+}
+
+bool writeDataFolderFile(const QString &name, const QByteArray &bytes)
+{
+    QString why;
+    const platform::Descriptor folder(platform::openDataFolder({}, &why));
+    if (folder.isOpen() && platform::replaceFileIn(folder.get(), platform::dataFolder(), name, bytes, &why)) return true;
+    VTR_LOG(1, QStringLiteral("Volume detection: %1").arg(why));
+    return false;
 }
 
 bool isBelow(const QString &path, const QString &root)
@@ -113,19 +126,18 @@ void VolumeDetection::loadDeviceList()
     m_section.clear();
     m_hasList = false;
     const QString shippedPath = VtrDeviceList::resourceFolder() + QLatin1Char('/') + kPlainListName;
-    const QString workingPath = dataFolderFile(kPlainListName);
-
     const std::optional<QVariantMap> shipped = readJsonObject(shippedPath);
-    std::optional<QVariantMap> list = readJsonObject(workingPath);
+    std::optional<QVariantMap> list = readDataFolderJson(kPlainListName);
     // The working copy stays when it has a revision at least the shipped one's.
     const bool keepWorking = list && list->contains(QStringLiteral("revision")) &&
                              (!shipped || vtr::deviceListRevision(*list) >= vtr::deviceListRevision(*shipped));
     if (!keepWorking) {
         list = shipped;
-        if (shipped && !workingPath.isEmpty()) {
+        if (shipped) {
             const QString text = vtr::JSONRepresentation(*shipped);
-            if (text.isNull() || !writeAtomically(workingPath, text.toUtf8()))
-                VTR_LOG(1, QStringLiteral("Volume detection: cannot write \"%1\".").arg(workingPath));
+            if (text.isNull() || !writeDataFolderFile(kPlainListName, text.toUtf8()))
+                VTR_LOG(1, QStringLiteral("Volume detection: cannot write \"%1\".")
+                               .arg(QDir(platform::dataFolder()).filePath(kPlainListName)));
         }
     }
     if (!list) return;
@@ -135,7 +147,7 @@ void VolumeDetection::loadDeviceList()
     m_section = section.toMap();
     m_hasList = true;
 
-    const std::optional<QVariantMap> additions = readJsonObject(dataFolderFile(kAdditionsName));
+    const std::optional<QVariantMap> additions = readDataFolderJson(kAdditionsName);
     if (!additions) return;
     const QVariant added = vtr::sanitizedDeviceListDocument(*additions).value(QStringLiteral("SupportedDevices"));
     if (added.typeId() != QMetaType::QVariantMap) return;
@@ -404,8 +416,7 @@ QString VolumeDetection::copyDaVolumeNameForPath(const QString &path) const
 bool VolumeDetection::addProductDictionaryForVendorID(quint16 vendor, quint16 product,
                                                       const QVariantMap &productDictionary)
 {
-    const QString path = dataFolderFile(kAdditionsName);
-    QVariantMap top = readJsonObject(path).value_or(QVariantMap());
+    QVariantMap top = readDataFolderJson(kAdditionsName).value_or(QVariantMap());
     QVariantMap section = top.value(QStringLiteral("SupportedDevices")).toMap();
     QVariantMap vendorObject = section.value(QString::number(vendor)).toMap();
     QVariantMap entry = productDictionary;
@@ -420,5 +431,5 @@ bool VolumeDetection::addProductDictionaryForVendorID(quint16 vendor, quint16 pr
     top.insert(QStringLiteral("SupportedDevices"), section);
     const QString text = vtr::JSONRepresentation(top);
     if (text.isNull()) return true;
-    return !path.isEmpty() && writeAtomically(path, text.toUtf8());
+    return writeDataFolderFile(kAdditionsName, text.toUtf8());
 }

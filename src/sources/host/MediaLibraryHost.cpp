@@ -335,19 +335,54 @@ bool putInPlace(int dir, const QString &folder, const QString &name, const QByte
     return true;
 }
 
-// Through a temporary file in the same folder: a reader never sees half a
+// The library files are files of the data folder, read, looked at and
+// written by its descriptor as everything else kept there: never through a
+// link at their names or in the data folder's place, nor over another
+// user's file. A library is written through a temporary file in the same
+// folder, on the disk before it takes its name: a reader never sees half a
 // library, and a failed write leaves the old one.
-void writeAtomically(const QString &path, const QByteArray &bytes, const QString &what)
+void writeLibraryFileBytes(const QString &path, const QByteArray &bytes, const QString &what)
 {
-    const QFileInfo target(path);
-    const QString folder = target.absolutePath();
     QString why;
-    if (!VtrMacFileInfo::fileInfoCreateFolderWithFullPath(folder))
-        throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\".").arg(what, path)};
-    const platform::Descriptor dir(platform::openOwnFolder(folder, false, &why));
-    if (!dir.isOpen())
-        throw Failure{-61, vtrLocalized("The %1 could not be written to \"%2\": %3.").arg(what, path, why)};
-    putInPlace(dir.get(), folder, target.fileName(), bytes, true, what);
+    const platform::Descriptor dir(platform::openDataFolder({}, &why));
+    const auto fill = [&bytes](int fd) {
+        return vtr::localfs::writeAll(fd, bytes.constData(), bytes.size()) && ::fsync(fd) == 0;
+    };
+    if (!dir.isOpen() || !platform::replaceFileIn(dir.get(), platform::dataFolder(), QFileInfo(path).fileName(),
+                                                  fill, &why))
+        throw Failure{-61, vtrLocalized("The %1 could not be written: %2.").arg(what, why)};
+}
+
+// The stamp of the library file at `path` (in the data folder); none when
+// there is no such file of ours.
+vtr::FileStamp libraryFileStampOf(const QString &path)
+{
+    struct stat st;
+    const platform::Descriptor fd(platform::openDataFile({}, QFileInfo(path).fileName(), &st));
+    return fd.isOpen() ? stampOf(st) : vtr::FileStamp{};
+}
+
+// Whether the entry `name` of the open folder `dir` is a plain file of this
+// user's that holds exactly `bytes`; `stamp` is then its stamp.
+bool holdsExactly(int dir, const QString &name, const QByteArray &bytes, vtr::FileStamp *stamp)
+{
+    const platform::Descriptor fd(
+        ::openat(dir, QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!fd.isOpen() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        qint64(st.st_size) != bytes.size())
+        return false;
+    QByteArray held(bytes.size(), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < held.size()) {
+        const ssize_t n = ::read(fd.get(), held.data() + done, size_t(held.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    if (held != bytes) return false;
+    *stamp = stampOf(st);
+    return true;
 }
 
 // The host's earlier file of a playlist goes, while it is that file.
@@ -364,9 +399,17 @@ void removeWrittenFile(const WrittenFile &file)
 
 QVariantMap loadLibraryFile(const QString &path, const QString &what)
 {
-    if (!QFileInfo::exists(path)) return {};
+    struct stat st;
+    QString why;
+    int code = 0;
+    const platform::Descriptor fd(platform::openDataFile({}, QFileInfo(path).fileName(), &st, &why, &code));
+    if (!fd.isOpen()) {
+        // One that may not be used is none: its saving says why.
+        if (code != ENOENT) VTR_LOG(2, QStringLiteral("The %1 is not read: %2").arg(what, why));
+        return {};
+    }
     vtr::PropertyListError error;
-    auto map = vtr::XmlPropertyListReader::readDictionaryFile(path, &error);
+    auto map = vtr::XmlPropertyListReader::readDictionary(fd.get(), &error);
     if (!map)
         throw Failure{-2700, vtrLocalized("The %1 \"%2\" is damaged: %3").arg(what, path, error.toString())};
     return *map;
@@ -528,9 +571,18 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         return true;
     }
 
+    // The names of a folder of playlists, case-folded: all that it held when
+    // a save first wrote into it and what that save put there, and of them
+    // those that this save wrote or took.
+    struct FolderNames
+    {
+        QSet<QString> taken;
+        QSet<QString> thisSave;
+    };
+
     // Writes the playlist's M3U8 file (see "playlist files" above). `taken`:
-    // the names in each folder this save wrote into, case-folded.
-    void writePlaylistFile(PlaylistEntry &playlist, QHash<QString, QSet<QString>> &taken)
+    // the names of each folder this save wrote into.
+    void writePlaylistFile(PlaylistEntry &playlist, QHash<QString, FolderNames> &taken)
     {
         // One that cannot be written is tried again with its next change,
         // not at every later save.
@@ -565,7 +617,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         }
 
         auto names = taken.find(folder);
-        if (names == taken.end()) names = taken.insert(folder, takenNamesIn(dir.get()));
+        if (names == taken.end()) names = taken.insert(folder, {takenNamesIn(dir.get()), {}});
         const std::optional<WrittenFile> before = writtenFileOf(playlist.info);
         const bool ours = before && stillWrittenByUs(*before);
         QString fileName;
@@ -577,8 +629,18 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
             const QString stem = folderNameFor(name);
             for (int n = 0; fileName.isEmpty() && n < VtrBaseFileInfo::kMaxUniqueNameAttempts; ++n) {
                 const QString candidate = playlistFileName(stem, n);
-                if (names->contains(candidate.toCaseFolded())) continue;
-                names->insert(candidate.toCaseFolded());
+                const QString folded = candidate.toCaseFolded();
+                if (names->taken.contains(folded)) {
+                    // A save whose library file could not be kept wrote this
+                    // very playlist there already: that file is its own.
+                    if (!names->thisSave.contains(folded) && holdsExactly(dir.get(), candidate, text, &stamp)) {
+                        names->thisSave.insert(folded);
+                        fileName = candidate;
+                    }
+                    continue;
+                }
+                names->taken.insert(folded);
+                names->thisSave.insert(folded);
                 if (putInPlace(dir.get(), folder, candidate, text, false, what, &stamp)) fileName = candidate;
             }
             if (fileName.isEmpty()) throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
@@ -750,6 +812,11 @@ QString MediaLibraryHost::albumDataFilePath()
     return QDir(platform::dataFolder()).filePath(QStringLiteral("AlbumData.xml"));
 }
 
+bool MediaLibraryHost::isOwnLibraryFileThere(const QString &path)
+{
+    return libraryFileStampOf(path).exists;
+}
+
 vtr::LibraryTrackFolders MediaLibraryHost::trackFoldersOf(const QString &libraryFilePath,
                                                          const QString &musicFolderLocation)
 {
@@ -782,6 +849,13 @@ void MediaLibraryHost::setDiskForTesting(const std::optional<Disk> &disk)
 {
     std::lock_guard lock(m_lock);
     m_diskForTesting = disk;
+}
+
+void MediaLibraryHost::forgetLibrariesForTesting()
+{
+    std::lock_guard lock(m_lock);
+    m_music.reset();
+    m_photos.reset();
 }
 
 bool MediaLibraryHost::isConfigured() const
@@ -824,13 +898,15 @@ void MediaLibraryHost::endOfWork(bool reportFailure)
 {
     m_takenNames.clear();
     m_foldersOfWork.clear();
+    const bool musicUsed = m_music && m_music->held;
+    const bool photosUsed = m_photos && m_photos->held;
     for (LibraryState *library : {static_cast<LibraryState *>(m_music.get()), static_cast<LibraryState *>(m_photos.get())})
         if (library) {
             library->held = false;
             library->files.settle();
         }
     try {
-        writeChanges();
+        writeChanges(musicUsed, photosUsed);
     } catch (const Failure &f) {
         if (reportFailure) throw;
         VTR_LOG(1, QStringLiteral("The media library could not be saved: %1 (%2)").arg(f.message).arg(f.number));
@@ -845,7 +921,7 @@ namespace {
 template <typename Library>
 void dropWhenWrittenMeanwhile(std::unique_ptr<Library> &slot, const QString &path, const QString &what)
 {
-    if (!slot || !slot->dirty || vtr::fileStampOf(path) == slot->stamp) return;
+    if (!slot || !slot->dirty || libraryFileStampOf(path) == slot->stamp) return;
     slot.reset();
     throw Failure{-61, vtrLocalized("The %1 \"%2\" was changed by another program meanwhile and is left as it is.")
                            .arg(what, path)};
@@ -857,36 +933,40 @@ void writeLibraryFile(std::unique_ptr<Library> &slot, const QString &path, const
 {
     dropWhenWrittenMeanwhile(slot, path, what);
     if (!slot || !slot->dirty) return;
-    writeAtomically(path, vtr::XmlPropertyListWriter::toXml(slot->toFile()), what);
-    slot->stamp = vtr::fileStampOf(path);
+    writeLibraryFileBytes(path, vtr::XmlPropertyListWriter::toXml(slot->toFile()), what);
+    slot->stamp = libraryFileStampOf(path);
     slot->dirty = false;
 }
 
 }  // namespace
 
-void MediaLibraryHost::writeChanges()
+void MediaLibraryHost::writeChanges(bool musicUsed, bool photosUsed)
 {
     // Each file is saved whatever became of the others; what failed is
-    // reported at the end, together.
+    // reported at the end, together. A library that another work changed
+    // and could not save is tried again here, but its failure is that
+    // work's: the photos' line does not tell of the music library file.
     QList<Failure> failures;
-    const auto attempt = [&failures](const std::function<void()> &save) {
+    const auto attempt = [&failures](bool used, const std::function<void()> &save) {
         try {
             save();
         } catch (const Failure &f) {
-            failures.append(f);
+            if (used) failures.append(f);
+            else VTR_LOG(2, QStringLiteral("The media library could not be saved: %1 (%2)").arg(f.message).arg(f.number));
         }
     };
     const QString music = vtrLocalized("music library file");
     // The playlist files are recorded in the music library file, so they go
     // first; none is written for a library another program wrote meanwhile.
-    attempt([&] { dropWhenWrittenMeanwhile(m_music, musicLibraryFilePath(), music); });
+    attempt(musicUsed, [&] { dropWhenWrittenMeanwhile(m_music, musicLibraryFilePath(), music); });
     if (m_music) {
-        QHash<QString, QSet<QString>> taken;
+        QHash<QString, MusicLibrary::FolderNames> taken;
         for (MusicLibrary::PlaylistEntry &p : m_music->playlists)
-            if (p.dirty) attempt([&] { m_music->writePlaylistFile(p, taken); });
+            if (p.dirty) attempt(musicUsed, [&] { m_music->writePlaylistFile(p, taken); });
     }
-    attempt([&] { writeLibraryFile(m_music, musicLibraryFilePath(), music); });
-    attempt([&] { writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file")); });
+    attempt(musicUsed, [&] { writeLibraryFile(m_music, musicLibraryFilePath(), music); });
+    attempt(photosUsed,
+            [&] { writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file")); });
     if (failures.isEmpty()) return;
     QStringList messages;
     for (const Failure &f : std::as_const(failures)) messages.append(f.message);
@@ -928,7 +1008,7 @@ Library &libraryIn(std::unique_ptr<Library> &slot, int depth, const QString &pat
                    const std::function<QVariantMap()> &fresh)
 {
     if (slot && slot->held) return *slot;
-    const vtr::FileStamp stamp = vtr::fileStampOf(path);
+    const vtr::FileStamp stamp = libraryFileStampOf(path);
     if (!slot || slot->stamp != stamp) {
         slot.reset();
         QVariantMap file = loadLibraryFile(path, what);

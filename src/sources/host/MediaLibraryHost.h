@@ -122,6 +122,10 @@ public:
     static QString videoPlaylistsFolder();  // "Playlists" in the videos folder
     static QString musicLibraryFilePath();
     static QString albumDataFilePath();
+    // Whether the library file at `path` (one of the two above) stands as a
+    // file of ours in a data folder of ours: only then is it read, as the
+    // host reads and writes it (never through a link).
+    static bool isOwnLibraryFileThere(const QString &path);
     // Where the tracks of a music library file may lie (LibraryLocation.h);
     // for this host's own library also the music and videos folders.
     static vtr::LibraryTrackFolders trackFoldersOf(const QString &libraryFilePath, const QString &musicFolderLocation);
@@ -133,6 +137,9 @@ public:
     void setVersionsForTesting(const QString &music, const QString &photos);
     // nullopt: the real disk.
     void setDiskForTesting(const std::optional<Disk> &disk);
+    // Tests: what the host holds of its libraries is read again from their
+    // files, as by a new start of the program.
+    void forgetLibrariesForTesting();
     // Tests stand in here for another user who puts a folder aside and a
     // link in its place: `hook` (empty: none) runs with the path of each
     // folder filed into right after the folder was checked.
@@ -183,7 +190,10 @@ private:
     template <typename F>
     auto operation(F &&work) -> decltype(work());
     void endOfWork(bool reportFailure);
-    void writeChanges();
+    // Saves what changed; throws the failures of the libraries the work that
+    // ends used (`music`, `photos`), and only logs those of the others: a
+    // failure belongs to the kinds filed into that library.
+    void writeChanges(bool music, bool photos);
 
     MusicLibrary &music();
     PhotoLibrary &photos();

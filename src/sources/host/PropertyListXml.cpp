@@ -681,6 +681,18 @@ std::optional<QVariant> XmlPropertyListReader::readFile(const QString &path, Pro
     return result;
 }
 
+std::optional<QVariantMap> XmlPropertyListReader::readDictionary(int fd, PropertyListError *error)
+{
+    Scanner scanner(fd);
+    auto value = run(scanner, error);
+    if (!value) return std::nullopt;
+    if (value->typeId() != QMetaType::QVariantMap) {
+        if (error) *error = PropertyListError{QStringLiteral("The property list does not hold a dictionary."), 0};
+        return std::nullopt;
+    }
+    return value->toMap();
+}
+
 std::optional<QVariantMap> XmlPropertyListReader::readDictionaryFile(const QString &path, PropertyListError *error)
 {
     auto value = readFile(path, error);

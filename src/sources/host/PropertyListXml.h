@@ -38,6 +38,9 @@ public:
     // The top-level dictionary; nullopt (with a reason) when the file holds
     // anything else.
     static std::optional<QVariantMap> readDictionaryFile(const QString &path, PropertyListError *error = nullptr);
+    // The same of the file open as `fd` (read from where it stands; the
+    // caller closes it).
+    static std::optional<QVariantMap> readDictionary(int fd, PropertyListError *error = nullptr);
 
     // Deeper nesting is refused as damage rather than risking the stack.
     static constexpr int kMaxDepth = 256;

@@ -117,7 +117,7 @@ VtrFileInfoPtr VtrIPhotoAlbumData::defaultAlbumDataXMLFileInfo()
     if (library.isEmpty() || !QFileInfo(library).isDir()) {
         // No library of another computer: the host's own, when it has one.
         const QString own = MediaLibraryHost::albumDataFilePath();
-        if (QFileInfo::exists(own)) return VtrMacFileInfo::fileInfoWithPath(own);
+        if (MediaLibraryHost::isOwnLibraryFileThere(own)) return VtrMacFileInfo::fileInfoWithPath(own);
         VtrDebugLog(QStringLiteral("Couldn't find iPhoto Library."));
         return nullptr;
     }

@@ -210,7 +210,7 @@ QString VtrITunes::defaultPlaylistDataXMLFile()
         if (QFileInfo::exists(path)) return path;
     }
     const QString own = MediaLibraryHost::musicLibraryFilePath();
-    return QFileInfo::exists(own) ? own : QString();
+    return MediaLibraryHost::isOwnLibraryFileThere(own) ? own : QString();
 }
 
 QString VtrITunes::iTunesMusicFolder()
