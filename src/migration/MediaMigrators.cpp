@@ -359,6 +359,12 @@ QList<MediaSourceItem> cameraMediaItems(MobileDeviceInterface &device, MediaKind
         if (!isMediaFileOfKind(image->filename(), kind)) continue;
         MediaSourceItem item;
         item.name = image->filename();
+        // Left out and counted, as a hidden file of any phone is.
+        if (isHiddenName(item.name)) {
+            item.hidden = true;
+            items.append(item);
+            continue;
+        }
         item.size = image->size();
         item.fetch = [image](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
             VtrFileInfoPtr file = image->downloadToFolder(folder);

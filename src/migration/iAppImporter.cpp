@@ -161,7 +161,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
     MediaLibraryHost::Batch batch(host);
     bool result = true;
     uint filesAdded = 0;
-    QSet<QString> playlistsUsed;
+    QSet<QString> playlistsUsed;  // by persistent ID
     QHash<QString, std::optional<MediaLibraryHost::Playlist>> known;
     auto playlistFor = [&](const QString &name) -> std::optional<MediaLibraryHost::Playlist> {
         const QString key = name.toCaseFolded();
@@ -213,9 +213,9 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
                 VTR_LOG(1, QStringLiteral("Failed to create playlist \"%1\" in iTunes.").arg(name));
                 continue;
             }
-            playlistsUsed.insert(name);
             try {
                 host.addTracksToPlaylist(tracks, playlist->persistentID);
+                playlistsUsed.insert(playlist->persistentID);
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes playlist \"%2\": %3")
                                .arg(file->humanFriendlyPath(), name, failureText(f)));
@@ -231,7 +231,16 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
     }
     logRefusals();
     if (outNumFilesMigrated) *outNumFilesMigrated = filesAdded;
-    if (outNumPlaylistsMigrated) *outNumPlaylistsMigrated = uint(playlistsUsed.size());
+    if (outNumPlaylistsMigrated) {
+        // Only those whose files the library wrote: a playlist without its
+        // file is in no player.
+        qsizetype filed = 0;
+        try {
+            filed = host.playlistFilesWritten(playlistsUsed);
+        } catch (const MediaLibraryHost::Failure &) {
+        }
+        *outNumPlaylistsMigrated = uint(filed);
+    }
     return result;
 }
 

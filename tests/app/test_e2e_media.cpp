@@ -449,7 +449,8 @@ std::string lastPage(NS_AppController &w)
 // The simulated iPhone and BlackBerry with contacts and calendars chosen, on a
 // desktop that holds one calendar without events and no contact: all that
 // they hold arrives, and the last page says so, after the one-step transfer
-// as after the walk. A song of any family's phone that cannot be read stays
+// as after the walk; their hidden photos (not those of a hidden folder) are
+// left out and counted alike, the iPhone's camera roll's too. A song of any family's phone that cannot be read stays
 // there, as does an iPhone's song whose file the music library lost: the
 // heading says so on both roads, whatever else arrived, and the line why.
 TEST(EndToEnd, SimulatedPhonesWithEmptyContactsAndCalendarsEndDoneOnBothRoads)
@@ -465,11 +466,16 @@ TEST(EndToEnd, SimulatedPhonesWithEmptyContactsAndCalendarsEndDoneOnBothRoads)
         resetTarget();
         e2e::FamilyPhone phone(family);
         NS_AppController &w = phone.run->h.wizard();
+        const QString photos = family == e2e::kIPhone ? phone.simulated->cameraPort()->port.mid(5) + "/DCIM/100APPLE"
+                                                      : phone.simulated->volumePath() + "/BlackBerry/pictures";
+        for (const char *hidden : {"/._IMG_0001.JPG", "/.IMG_0009.jpg", "/.thumbnails/IMG_0010.jpg", "/.nomedia"})
+            testenv::writeFile(photos + hidden, "hidden");
         ASSERT_TRUE(phone.run->h.walk([&] { return phone.plug(); }, NS_AppController::kStateFinalSummary, 120000));
         ASSERT_TRUE(phone.run->idle());
         const std::string walked = lastPage(w);
         EXPECT_EQ(walked.rfind("All done|0 Contacts|0 Events in 1 Calendar|", 0), 0u) << walked;
         EXPECT_EQ(QString::fromStdString(walked).count(QStringLiteral(" - Done")), 3) << walked;
+        EXPECT_NE(walked.find("2 Photos - Done (2 hidden files were skipped)|"), std::string::npos) << walked;
         const QString storage = WindowsPhone7LocalDevice::storageFolderPath();
         const auto landed = [&] {
             QStringList names;

@@ -163,6 +163,19 @@ TEST_F(CameraTest, ListsTheRollWithPropertiesAndSizesAndTellsTheDelegateOncePerR
     EXPECT_EQ(again.first()->info().value(QStringLiteral("ICANumberOfDownloadableObjectsKey")).toInt(), 2);
     // The same attached camera keeps its session (one open per attachment).
     EXPECT_EQ(again.first()->info().value(QStringLiteral("icao")), camera->info().value(QStringLiteral("icao")));
+
+    // Hidden files, which the folder driver leaves out, are listed with their
+    // sizes; a hidden folder is not looked into, a link not followed.
+    testenv::writeFile(root + "/DCIM/100APPLE/._IMG_0001.JPG", "hid");
+    testenv::writeFile(root + "/DCIM/.MISC/IMG_0002.JPG", "hid");
+    ASSERT_TRUE(QFile::link(root + "/DCIM/100APPLE/IMG_0001.JPG", root + "/DCIM/100APPLE/.IMG_0003.JPG"));
+    const QList<CameraDevicePtr> later = connection.connectedCameras();
+    ASSERT_EQ(later.size(), 1);
+    QStringList listed;
+    for (const CameraImagePtr &image : later.first()->images().value_or(QList<CameraImagePtr>()))
+        listed << image->filename() + ':' + QString::number(image->size());
+    listed.sort();
+    EXPECT_EQ(listed.join('|').toStdString(), "._IMG_0001.JPG:3|IMG_0001.JPG:1000|IMG_0001.JPG:2345");
 }
 
 TEST_F(CameraTest, TwoObjectsOfTheSameNameDownloadToTwoDistinctFiles)

@@ -1,8 +1,10 @@
 // The importers file every copy they are given into the library: a file the
-// library refuses is counted and named but stops nothing, a collection's
-// playlist is made once however often it is imported into (videos' with the
-// videos), a photo import leaves no folder of links behind, and one that
-// reuses the folder of an import in the same second removes only its links.
+// library refuses is counted and named but stops nothing (a playlist counts
+// as filed once its file is written; a folder that refuses them all is said
+// once), a collection's playlist is made once however often it is imported
+// into (videos' with the videos), a photo import leaves no folder of links
+// behind, and one that reuses the folder of an import in the same second
+// removes only its links.
 
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
@@ -85,6 +87,17 @@ TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
     EXPECT_EQ(playlists, 1u);
     EXPECT_EQ(music.refusedFiles(), QStringList{dir + "/cover.txt"});
     EXPECT_EQ(m3u8Entries("Evening " + run).size(), 2);
+    // A link in place of "Playlists" refuses every playlist alike: said
+    // once, and none of them counts as filed.
+    ASSERT_TRUE(QDir(MediaLibraryHost::playlistsFolder()).removeRecursively());
+    ASSERT_TRUE(QFile::link(dir, MediaLibraryHost::playlistsFolder()));
+    for (QVariant &d : dictionaries)
+        d = QVariantMap{{"targetFileInfo", d.toMap().value("targetFileInfo")},
+                        {"playlistNames", QStringList{"Road " + run, "Sunday " + run}}};
+    music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists);
+    EXPECT_TRUE(QFile::remove(MediaLibraryHost::playlistsFolder()));
+    EXPECT_EQ(playlists, 0u);
+    EXPECT_EQ(music.filingFailure().count("so nothing is put into it"), 1) << music.filingFailure().toStdString();
 
     const QString pictures = testenv::makeTempDir(QStringLiteral("pictures"));
     iPhotoImporter photos;

@@ -265,6 +265,14 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
         {"Year one", "19961016", {"19961016T070000Z", "19961023T070000Z", "19961030T080000Z"}},
         {"Ended", "20100317", {"20100317T080000Z", "20100324T080000Z", "20100331T070000Z"}},
         {"Ended", "20240320", {"20240320T080000Z", "20240327T080000Z", "20240403T080000Z"}},
+        // Dates are Gregorian in every year: 1700, 1800 and 2100 have no
+        // 29 February, and a date before 1583 is the day it names.
+        {"Year one", "17000804", {"17000804T070000Z", "17000811T070000Z"}},
+        {"Year one", "17001231", {"17001231T080000Z", "17010107T080000Z"}},
+        {"Year one", "16990804", {"16990804T070000Z"}},
+        {"Year one", "18000804", {"18000804T070000Z"}},
+        {"Year one", "21001231", {"21001231T080000Z"}},
+        {"Year one", "15000804", {"15000804T070000Z"}},
         // Each on its own: a series' later weeks are read in one offset.
         {"Fortnights", "20240603", {"20240603T080000Z"}},
         {"Fortnights", "20240610", {"20240610T070000Z"}},
@@ -309,7 +317,7 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
     LogSetSystemLogSink(nullptr);
     EXPECT_EQ(log.filter("zone \"Tides\" are read as floating").size(), 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.filter("zone \"Days\" are read as floating").size(), 1) << log.join('\n').toStdString();
-    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 19);
+    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 25);
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
     for (const auto &c : cases) {

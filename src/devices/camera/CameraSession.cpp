@@ -3,9 +3,12 @@
 #include "devices/usb/UsbLookups.h"
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "foundation/Log.h"
+#include "platform/Descriptor.h"
+#include "platform/Folders.h"
 
 #include <gphoto2/gphoto2.h>
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -70,6 +73,34 @@ bool isUsableName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// The camera library's folder driver serves a folder of this computer as a
+// camera (the simulated iPhone's camera roll) and leaves out every entry
+// whose name begins with a dot, where a phone's own driver lists what the
+// phone holds. The hidden plain files of the driver's `folder` are read from
+// the folder itself, by descriptor and never through a link, with their
+// sizes, so that the roll's hidden files are told as a phone's are; none of
+// them is ever downloaded. Empty for any other driver.
+QList<std::pair<QString, qint64>> filesTheFolderDriverHides(const CameraPort &port, const QString &folder)
+{
+    static const QLatin1String disk("disk:");
+    QList<std::pair<QString, qint64>> hidden;
+    if (port.model != QLatin1String("Directory Browse") || !port.port.startsWith(disk)) return hidden;
+    platform::Descriptor dir(
+        ::open(QFile::encodeName(port.port.mid(disk.size())).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const QString &step : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (!dir.isOpen()) break;
+        dir = platform::Descriptor(::openat(dir.get(), QFile::encodeName(step).constData(),
+                                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (!dir.isOpen()) return hidden;
+    platform::forEachEntryIn(dir.get(), [&](const char *name) {
+        struct stat st;
+        if (name[0] == '.' && ::fstatat(dir.get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            hidden.append({QFile::decodeName(name), qint64(st.st_size)});
+    });
+    return hidden;
 }
 
 GPContextFeedback cancelCallback(GPContext *, void *data)
@@ -348,6 +379,14 @@ int CameraSession::walkFolder(const QString &folder, int depth, QVariantList &ou
     QStringList files;
     if (result >= GP_OK) files = listNames(list);
     gp_list_reset(list);
+    QHash<QString, qint64> hiddenSizes;
+    if (result >= GP_OK) {
+        for (const auto &[name, size] : filesTheFolderDriverHides(m_port, folder)) hiddenSizes.insert(name, size);
+        if (!hiddenSizes.isEmpty()) {
+            files += hiddenSizes.keys();
+            VtrBaseFileInfo::sortFileNames(files);
+        }
+    }
     QStringList folders;
     if (result >= GP_OK) {
         result = gp_camera_folder_list_folders(m_camera, folderBytes.constData(), list, m_context);
@@ -362,6 +401,11 @@ int CameraSession::walkFolder(const QString &folder, int depth, QVariantList &ou
         QVariantMap object;
         object.insert(QStringLiteral("icao"), QVariant::fromValue<qulonglong>(objectHandleFor(folder, name)));
         object.insert(QStringLiteral("ifil"), name);
+        if (const auto hidden = hiddenSizes.constFind(name); hidden != hiddenSizes.cend()) {
+            object.insert(QStringLiteral("isiz"), *hidden);
+            out.append(object);
+            continue;
+        }
         CameraFileInfo info;
         const QByteArray nameBytes = name.toUtf8();
         result = gp_camera_file_get_info(m_camera, folderBytes.constData(), nameBytes.constData(), &info, m_context);

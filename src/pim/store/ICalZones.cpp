@@ -604,7 +604,16 @@ std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, con
         if (!*it) return std::nullopt;
         rules = *it;
     }
-    const qint64 utc = qint64(icaltime_as_timet_with_zone(local, rules));
+    // libical's offset for the wall time, taken from that time counted in
+    // the Gregorian calendar, as a time in UTC or in a named zone is:
+    // libical's own conversion to UTC counts every fourth year up to 1752 as
+    // a leap year, and put a zoned time of 1700 from March on (and of 1500,
+    // 1300...) a day late.
+    icaltimetype wall = local;
+    wall.is_date = 0;
+    const int offset = icaltimezone_get_utc_offset(rules, &wall, nullptr);
+    const qint64 utc = vtr::daysFromCivil(local.year, local.month, local.day) * kDay + qint64(local.hour) * 3600
+                       + qint64(local.minute) * 60 + local.second - offset;
     const auto key = std::make_pair(static_cast<const void *>(zone), QDateTime::fromSecsSinceEpoch(utc, Qt::UTC).date().year());
     auto it = m_known.constFind(key);
     if (it == m_known.cend()) {

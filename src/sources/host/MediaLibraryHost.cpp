@@ -518,6 +518,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         QSet<qint64> present;
         std::optional<QSet<QString>> songs;  // songKey() of the items, made when first needed
         bool dirty = false;                  // its M3U8 file is to be written
+        bool unwritten = false;              // the last writing of that file failed
 
         bool add(qint64 id)
         {
@@ -591,6 +592,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         // would only stand among the person's playlists, and among the
         // music's, since no video tells where it belongs.
         if (playlist.items.isEmpty()) return;
+        playlist.unwritten = true;
         const QString name = playlist.info.value(QStringLiteral("Name")).toString();
         const QString what = vtrLocalized("playlist \"%1\"").arg(name);
         const bool videos = holdsOnlyVideos(playlist);
@@ -652,6 +654,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         playlist.info.insert(kPlaylistFileKey,
                              recordOf({path, stamp,
                                        QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()}));
+        playlist.unwritten = false;
         dirty = true;
     }
 
@@ -968,8 +971,14 @@ void MediaLibraryHost::writeChanges(bool musicUsed, bool photosUsed)
     attempt(photosUsed,
             [&] { writeLibraryFile(m_photos, albumDataFilePath(), vtrLocalized("photo library file")); });
     if (failures.isEmpty()) return;
+    // A folder that refuses every playlist is said once.
     QStringList messages;
-    for (const Failure &f : std::as_const(failures)) messages.append(f.message);
+    QSet<QString> said;
+    for (const Failure &f : std::as_const(failures))
+        if (!said.contains(f.message)) {
+            said.insert(f.message);
+            messages.append(f.message);
+        }
     throw Failure{failures.first().number, messages.join(QLatin1Char(' '))};
 }
 
@@ -1318,6 +1327,18 @@ std::optional<MediaLibraryHost::Playlist> MediaLibraryHost::playlistWithPersiste
     for (const Playlist &p : playlists())
         if (p.persistentID == persistentID) return p;
     return std::nullopt;
+}
+
+qsizetype MediaLibraryHost::playlistFilesWritten(const QSet<QString> &persistentIDs)
+{
+    return operation([&] {
+        qsizetype written = 0;
+        for (const MusicLibrary::PlaylistEntry &p : music().playlists)
+            if (!p.dirty && !p.unwritten &&
+                persistentIDs.contains(p.info.value(QStringLiteral("Playlist Persistent ID")).toString()))
+                ++written;
+        return written;
+    });
 }
 
 MediaLibraryHost::Playlist MediaLibraryHost::createPlaylist(const QString &name, bool folder)

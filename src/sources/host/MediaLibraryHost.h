@@ -164,6 +164,10 @@ public:
     // Appends the tracks (once each, and a track of a song the playlist
     // lists already not at all) to the playlist and rewrites its M3U8 file.
     void addTracksToPlaylist(const QList<qint64> &trackIDs, const QString &playlistPersistentID);
+    // How many of the playlists (by persistent ID) have an M3U8 file that
+    // holds what was put into them: not one still to be written (within a
+    // Batch), nor one whose file could not be written (its folder refused).
+    qsizetype playlistFilesWritten(const QSet<QString> &persistentIDs);
 
     // ---- photos
 
