@@ -195,7 +195,8 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
             const QString text = t.h.alerts.shown().last().informativeText;
             EXPECT_TRUE(text.startsWith(QStringLiteral("These kinds will not be copied: music, photos, videos.\n\n")));
             EXPECT_EQ(text.endsWith(QStringLiteral("The whole disk holds 1.0 GB: too little for all of your music, "
-                                                   "photos and videos, however much is freed on it.")),
+                                                   "photos and videos together with the 1.0 GB that is always left "
+                                                   "free on it, however much is freed there.")),
                       c.diskTooSmall)
                 << text.toStdString();
             EXPECT_EQ(text.contains(QStringLiteral(" more on that disk")), !c.diskTooSmall) << text.toStdString();
