@@ -287,14 +287,15 @@ bool statsOfDiskOf(const QString &path, struct statvfs *vfs)
 }
 
 // What a run writes besides the copies and their library's copies, on the
-// disk that holds the data folder: per file, its records, its entries in the
-// library's files, the playlists and the log; per run, the report, the
-// library's files made anew and the settings.
-constexpr qint64 kBookkeepingPerFile = 4096;
-constexpr qint64 kBookkeepingPerRun = 256 * 1024;
-// A run writes a few hundred kilobytes to the log; before the next run's
-// copy the one-step road may have written as much again.
-constexpr qint64 kLogPerRun = 1024 * 1024;
+// disk that holds the data folder: for each file it copies, its records (a
+// line naming it, one naming its other copy) and its lines in playlists,
+// some 600 bytes; for each file a library takes, its entry in the library's
+// files, some 1,500 bytes; once, the small files it makes, a block each: the
+// report, the device list, the library's files and playlists, the settings.
+// (The log goes to standard error.)
+constexpr qint64 kRecordsPerFile = 1024;
+constexpr qint64 kLibraryEntryPerFile = 2048;
+constexpr qint64 kBookkeepingPerRun = 64 * 1024;
 
 // The program's temporary folder, which holds the old phone's backups; empty
 // when there is none.
@@ -592,7 +593,8 @@ NS_AppControllerJobs::Estimate NS_AppControllerJobs::estimateMakingRoom(qint64 f
 
 qint64 NS_AppControllerJobs::bytesToFreeForAll(const NS_AppController &controller, const QString &folder, qint64 free,
                                                const vtrmedia::Budgets &budgets, const std::array<bool, 3> &stopped,
-                                               const std::array<MediaMigrator::EarlierCopies, 3> &earlier) const
+                                               const std::array<MediaMigrator::EarlierCopies, 3> &earlier,
+                                               const std::array<qint64, 3> &spaces) const
 {
     // Files take whole blocks of the disk.
     const QString disk = diskOf(folder);
@@ -602,6 +604,16 @@ qint64 NS_AppControllerJobs::bytesToFreeForAll(const NS_AppController &controlle
         size = std::max<qint64>(size, 0);
         return size > std::numeric_limits<qint64>::max() - block ? size : (size + block - 1) / block * block;
     };
+    const auto blocksOf = [&onDisk](const QList<MediaItem> &items) {
+        qint64 blocks = 0;
+        for (const MediaItem &item : items) blocks = vtr::saturatingAdd(blocks, onDisk(item.size));
+        return blocks;
+    };
+    const auto bytesOf = [](const QList<MediaItem> &items) {
+        qint64 bytes = 0;
+        for (const MediaItem &item : items) bytes = vtr::saturatingAdd(bytes, std::max<qint64>(item.size, 0));
+        return bytes;
+    };
     const auto here = [&disk](const QString &path) { return !path.isEmpty() && diskOf(path) == disk; };
     const bool backupsHere = here(temporaryFolderPath());
     const bool bookkeepingHere = here(platform::dataFolder());
@@ -609,25 +621,57 @@ qint64 NS_AppControllerJobs::bytesToFreeForAll(const NS_AppController &controlle
                                                   &MediaLibraryHost::videosFolder};
     const std::shared_ptr<MobileDeviceInterface> oldDevice = controller.oldDeviceProxy();
     const std::shared_ptr<MobileDeviceInterface> target = controller.newDevice();
-    // Besides the copies (their bytes are the kinds' needs): what else the
-    // run writes on that disk, until the next one has copied all.
-    qint64 besides = bookkeepingHere ? kBookkeepingPerRun : 0;
-    if (here(platform::stateFolder())) besides = vtr::saturatingAdd(besides, kLogPerRun);
+    // The next run's budget weighs the copies' bytes against what is free
+    // beyond the reserve once the earlier copies are cleared: this run's
+    // copies give back their bytes then, not their blocks; the library's
+    // copies of what this run files, the backup of the kinds the folders
+    // stop and this run's records stay. What the next run files and
+    // records itself comes after its copies: it needs room, and the reserve
+    // is not kept for it.
+    qint64 leftByThisRun = bookkeepingHere ? kBookkeepingPerRun : 0;
+    // All that both runs write on that disk beyond the copies' bytes.
+    qint64 leftByBoth = bookkeepingHere ? 2 * kBookkeepingPerRun : 0;
+    const auto add = [](qint64 &sum, qint64 bytes) { sum = vtr::saturatingAdd(sum, bytes); };
     for (const vtrmedia::Kind k : {vtrmedia::Music, vtrmedia::Photos, vtrmedia::Videos}) {
         const std::shared_ptr<MediaMigrator> migrator = migratorOf(m_migrators, k);
         if (!budgets[k].included || !migrator) continue;
         const QList<MediaItem> items = migrator->items();
-        qint64 blocks = 0;
-        for (const MediaItem &item : items) blocks = vtr::saturatingAdd(blocks, onDisk(item.size));
-        besides = vtr::saturatingAdd(besides, blocks - std::min(blocks, budgets[k].need));
+        const QList<MediaItem> copied = stopped[k] ? QList<MediaItem>() : migrator->itemsThatFitInBytes(spaces[k]);
+        const qint64 blocks = blocksOf(items), copiedBlocks = blocksOf(copied);
+        const qint64 copiedSlack = copiedBlocks - std::min(copiedBlocks, bytesOf(copied));
+        add(leftByThisRun, copiedSlack);
+        add(leftByBoth, vtr::saturatingAdd(copiedSlack, blocks - std::min(blocks, budgets[k].need)));
         // A kind the folders stop is backed up first.
-        if (stopped[k] && backupsHere) besides = vtr::saturatingAdd(besides, blocks);
-        // A library on that disk takes a copy of each file it does not hold yet.
-        if (oldDevice && target && importerFor(k, *oldDevice, *target) && here(libraryFolders[k]()))
-            besides = vtr::saturatingAdd(besides, blocks - std::min(blocks, onDisk(earlier[k].heldElsewhereBytes)));
-        if (bookkeepingHere) besides = vtr::saturatingAdd(besides, qint64(items.size()) * kBookkeepingPerFile);
+        if (stopped[k] && backupsHere) {
+            add(leftByThisRun, blocks);
+            add(leftByBoth, blocks);
+        }
+        // A library on that disk takes a copy of each file it does not hold
+        // yet: of this run's copies now, unless a folder of it is in the
+        // way, and of the rest in the next run, once the folders are set
+        // right.
+        const bool filing = oldDevice && target && importerFor(k, *oldDevice, *target);
+        const bool filedNow = filing && libraryFolderProblem(k).isEmpty();
+        if (filing && here(libraryFolders[k]())) {
+            if (filedNow) {
+                const qint64 held =
+                    onDisk(MediaMigrator::earlierCopiesIn(targetFolderOf(*target, k), copied).heldElsewhereBytes);
+                add(leftByThisRun, copiedBlocks - std::min(copiedBlocks, held));
+            }
+            add(leftByBoth, blocks - std::min(blocks, onDisk(earlier[k].heldElsewhereBytes)));
+        }
+        if (bookkeepingHere) {
+            add(leftByThisRun, qint64(copied.size()) * (kRecordsPerFile + (filedNow ? kLibraryEntryPerFile : 0)));
+            add(leftByBoth,
+                qint64(copied.size() + items.size()) * (kRecordsPerFile + (filing ? kLibraryEntryPerFile : 0)));
+        }
     }
-    return vtrmedia::spaceToFree(vtr::saturatingAdd(free, -besides), budgets);
+    // Enough for the next run's budget, and room for all that run writes.
+    qint64 need = 0;
+    for (const vtrmedia::KindBudget &b : budgets)
+        if (b.included) add(need, std::max<qint64>(b.need, 0));
+    const qint64 room = vtr::saturatingAdd(vtr::saturatingAdd(need, leftByBoth), -std::max<qint64>(free, 0));
+    return std::max(vtrmedia::spaceToFree(vtr::saturatingAdd(free, -leftByThisRun), budgets), room);
 }
 
 void NS_AppControllerJobs::tallyCopy(vtrmedia::Kind kind, const MediaMigrator::EarlierCopies &stayed)
@@ -980,7 +1024,7 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         }
         const VtrFileInfoPtr storage = target->preferredStorageInfo();
         const QString folder = storage ? storage->path() : WindowsPhone7LocalDevice::storageFolderPath();
-        const qint64 more = bytesToFreeForAll(controller, folder, freeThen, budgets, stopped, earlier);
+        const qint64 more = bytesToFreeForAll(controller, folder, freeThen, budgets, stopped, earlier, estimate.space);
         const qint64 whole = sizeOfTarget(storage);
         QStringList kinds;
         if (!starved.isEmpty())
@@ -994,11 +1038,11 @@ QVariantMap NS_AppControllerJobs::prepareMediaOptions(NS_AppController &controll
         // Freeing can give the disk no more free space than it holds.
         const QString advice =
             vtr::saturatingAdd(std::max<qint64>(free, 0), more) > whole
-                ? vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always "
-                               "left free. The whole disk holds %4: too little for all of your %5, however much is "
-                               "freed on it.")
-                      .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),
-                           bytesText(whole, false), listOfKinds(covered))
+                ? vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\". The whole disk "
+                               "holds %3: too little for all of your %4 together with the %5 that is always left "
+                               "free on it, however much is freed there.")
+                      .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(whole, false), listOfKinds(covered),
+                           bytesText(vtrmedia::kReservedBytes))
                 : vtrLocalized("Your new device's folder \"%1\" is on this computer's disk \"%2\", where %3 is always "
                                "left free. Free %4 more on that disk, then transfer again to move all of your %5.")
                       .arg(QDir::cleanPath(folder), diskOf(folder), bytesText(vtrmedia::kReservedBytes),

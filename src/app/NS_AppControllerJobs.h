@@ -122,14 +122,16 @@ private:
     // kinds' folders (`earlier`, bytes by kind): as many of those as the
     // copies replace count as free.
     Estimate estimateMakingRoom(qint64 free, std::array<qint64, 3> earlier, const std::array<bool, 3> &ticked) const;
-    // How much more to free on the disk of the new phone's `folder` for all
-    // of the media (`budgets`: what each kind needs; `stopped`: the kinds the
-    // library folders stop, still to be backed up) with `free` bytes free
-    // there once the earlier copies are cleared (`earlier`: those of each
-    // kind's folder), counting all else the run writes there.
+    // How much more to free on the disk of the new phone's `folder` for the
+    // next run to move all of the media (`budgets`: what each kind needs;
+    // `stopped`: the kinds the library folders stop, still to be backed up)
+    // with `free` bytes free there once the earlier copies are cleared
+    // (`earlier`: those of each kind's folder), after this run has copied
+    // within `spaces` and written all else it writes there.
     qint64 bytesToFreeForAll(const NS_AppController &controller, const QString &folder, qint64 free,
                              const vtrmedia::Budgets &budgets, const std::array<bool, 3> &stopped,
-                             const std::array<MediaMigrator::EarlierCopies, 3> &earlier) const;
+                             const std::array<MediaMigrator::EarlierCopies, 3> &earlier,
+                             const std::array<qint64, 3> &spaces) const;
     // The items of `kind` this run copies, within `budget` (negative: all of
     // them): earlier copies of the same files from this phone are made again,
     // so they are no copies this computer would lose.

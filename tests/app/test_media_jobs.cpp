@@ -23,12 +23,17 @@
 #include "TestEnvironment.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -163,6 +168,21 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     testenv::writeFile(filed, "an earlier run's copy");
     MediaMigrator::recordOtherCopies(photos, {{QStringLiteral("earlier.jpg"), filed}});
 
+    // The disk's size is what this user may fill: what is in use and what
+    // is free for this user, not the blocks only the system may use.
+    // (Others write on the disk: read while it stands still.)
+    const VtrFileInfoPtr storage = target->preferredStorageInfo();
+    struct statvfs before, after;
+    qint64 size = 0, free = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        ASSERT_EQ(::statvfs(QFile::encodeName(storage->path()).constData(), &before), 0);
+        size = t.jobs->sizeOfTarget(storage);
+        free = t.jobs->freeSpaceOfTarget(storage);
+        ASSERT_EQ(::statvfs(QFile::encodeName(storage->path()).constData(), &after), 0);
+        if (before.f_bfree == after.f_bfree && before.f_bavail == after.f_bavail) break;
+    }
+    EXPECT_EQ(size - free, qint64(after.f_blocks - after.f_bfree) * qint64(after.f_frsize));
+
     struct Case { const char *name; qint64 free; bool starved; QVariantMap spaces; bool diskTooSmall = false; };
     const qint64 GiB = 1073741824;
     const Case cases[] = {
@@ -195,7 +215,8 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
             const QString text = t.h.alerts.shown().last().informativeText;
             EXPECT_TRUE(text.startsWith(QStringLiteral("These kinds will not be copied: music, photos, videos.\n\n")));
             EXPECT_EQ(text.endsWith(QStringLiteral("The whole disk holds 1.0 GB: too little for all of your music, "
-                                                   "photos and videos, however much is freed on it.")),
+                                                   "photos and videos together with the 1.0 GB that is always left "
+                                                   "free on it, however much is freed there.")),
                       c.diskTooSmall)
                 << text.toStdString();
             EXPECT_EQ(text.contains(QStringLiteral(" more on that disk")), !c.diskTooSmall) << text.toStdString();
@@ -234,6 +255,39 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     EXPECT_EQ(testenv::readFile(songs->path() + "/kept.mp3"), QByteArray(2000, 'k'));
     EXPECT_EQ(testenv::readFile(lists->path() + "/Kept.m3u"), playlist);
     EXPECT_EQ(t.h.alerts.unusedAnswers(), 0);
+
+    // Two hundred songs of 100 bytes, on a disk with room beyond the reserve
+    // for some 150 of them (by their bytes): each file takes a block of the
+    // disk. Freed as the alert names, the next run moves them all.
+    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    qint64 disk = 0;
+    for (const bool freed : {false, true}) {
+        Jobs small;
+        small.use(false, 100);
+        static_cast<MadeMigrator<MusicMigrator> &>(*small.jobs->migrators().music).sizes = QList<qint64>(200, 100);
+        small.jobs->backupOldDevice(small.h.wizard());
+        ASSERT_TRUE(small.idle());
+        small.jobs->freeSpaceOfTarget = [&disk](const VtrFileInfoPtr &) {
+            qint64 used = 0;
+            QDirIterator it(platform::homeFolder(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            for (struct stat st; it.hasNext();)
+                if (::lstat(QFile::encodeName(it.next()).constData(), &st) == 0) used += qint64(st.st_blocks) * 512;
+            if (disk == 0) disk = GiB + used + 15000;
+            return disk - used;
+        };
+        small.jobs->startTransferMediaToNewDevice(small.h.wizard());
+        ASSERT_TRUE(small.idle());
+        const QString said =
+            small.h.alerts.shown().isEmpty() ? QString() : small.h.alerts.shown().last().informativeText;
+        const QRegularExpressionMatch amount =
+            QRegularExpression(QStringLiteral("Free (\\d+)\\.(\\d) ([KM])B more")).match(said);
+        EXPECT_EQ(amount.hasMatch(), !freed) << said.toStdString();
+        const qsizetype songs =
+            QDir(small.h.wizard().newDevice()->preferredMusicFolder()->path()).entryList(QDir::Files).size();
+        EXPECT_TRUE(freed ? songs == 200 : songs > 100 && songs < 200) << songs;
+        const qint64 unit = amount.captured(3) == QLatin1String("M") ? 1 << 20 : 1 << 10;
+        disk += ((amount.captured(1).toLongLong() * 10 + amount.captured(2).toLongLong()) * unit + 9) / 10;
+    }
 }
 
 // A copy run in which no kind gets space keeps every earlier copy: clearing
