@@ -6,6 +6,7 @@
 
 #include "support/RealJobs.h"
 
+#include "app/Scenes.h"
 #include "devices/phone/MobileDevice.h"
 #include "foundation/MigrationStatus.h"
 #include "devices/phone/MobileDeviceProxy.h"
@@ -473,6 +474,8 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     for (const MediaItem &item : t.jobs->migrators().photos->itemsThatFitInBytes(1000)) QFile::remove(item.path);
     t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
     NS_AppController &w = t.h.wizard();
+    // From the page of the walk's copy, whose heading says that it copies.
+    w.setState(18);
     t.h.alerts.clear();
     t.jobs->startTransferMediaToNewDevice(w);
     ASSERT_TRUE(t.idle());
@@ -492,6 +495,7 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     EXPECT_TRUE(w.photosSummaryDone().contains(QStringLiteral("item.jpg")));
     EXPECT_EQ(w.videosSummaryDone(), QStringLiteral(" - Not moved: the transfer ended before their turn"));
     EXPECT_FALSE(w.transferSummaryView()->isHidden());
+    EXPECT_EQ(w.scenesViewController()->templateController()->header(), QStringLiteral("The transfer failed"));
 
     // A link in place of the new phone's videos folder is not copied
     // through; the line says so, and once the link is removed, as it says,
