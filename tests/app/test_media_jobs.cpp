@@ -573,6 +573,21 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
               " - Failed: \"" + videos.toStdString() +
                   "\" is a link: nothing is copied through it. Remove the link, then transfer again.");
     ASSERT_TRUE(QFile::remove(videos));
+    // Another user's folder there, open to all, is named as theirs (only
+    // root can give one to another user).
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(QDir().mkdir(videos));
+        ASSERT_EQ(::chmod(QFile::encodeName(videos).constData(), 0777), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(videos).constData(), 65534, 65534), 0);
+        Jobs theirs;
+        ASSERT_TRUE(transfer(theirs));
+        EXPECT_TRUE(QDir(videos).isEmpty());
+        EXPECT_EQ(theirs.h.wizard().videosSummaryDone().toStdString(),
+                  " - Failed: \"" + videos.toStdString() +
+                      "\" belongs to another user: nothing is copied into it. Rename it or have it removed, then "
+                      "transfer again.");
+        ASSERT_TRUE(QDir().rmdir(videos));
+    }
     Jobs again;
     ASSERT_TRUE(transfer(again));
     EXPECT_EQ(again.h.wizard().videosSummaryDone(), QStringLiteral(" - Done"));
