@@ -673,10 +673,10 @@ QString ownItemLine(const WriteProblem &problem)
 
 QList<WriteProblem> ownItemsInTheWay(bool media, bool filed)
 {
-    QList<WriteProblem> lines;
-    const auto say = [&lines](const WriteProblem &problem) {
+    QList<WriteProblem> problems;
+    const auto say = [&problems](const WriteProblem &problem) {
         if (problem.isEmpty()) return false;
-        lines.append(problem);
+        problems.append(problem);
         return true;
     };
     // The new phone's folders, as the copies and the report use them.
@@ -693,13 +693,13 @@ QList<WriteProblem> ownItemsInTheWay(bool media, bool filed)
         if (problem.standing == WriteProblem::Standing::Unwritable) problem = WriteProblem();
         return problem;
     };
-    if (say(inTheWay(ownItemProblem(data)))) return lines;
+    if (say(inTheWay(ownItemProblem(data)))) return problems;
     if (filed)
         for (const QString &file : {MediaLibraryHost::musicLibraryFilePath(), MediaLibraryHost::albumDataFilePath()})
             say(inTheWay(ownItemProblem(file, true)));
-    if (!media) return lines;
+    if (!media) return problems;
     const QString records = data + QStringLiteral("/Copy records");
-    if (say(inTheWay(ownItemProblem(records)))) return lines;
+    if (say(inTheWay(ownItemProblem(records)))) return problems;
     for (const QString &name : std::as_const(folders)) {
         if (name == QLatin1String("Migration Info")) continue;
         const QString key = storage + QLatin1Char('/') + name;
@@ -707,7 +707,7 @@ QList<WriteProblem> ownItemsInTheWay(bool media, bool filed)
                                QFile::decodeName(vtr::migration::RecordFiles::fileFor(key)),
                            true));
     }
-    return lines;
+    return problems;
 }
 
 QString remedyFor(const WriteProblem &problem)
