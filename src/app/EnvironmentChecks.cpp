@@ -6,9 +6,11 @@
 #include "devices/phone/MobileDeviceInterface.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
+#include "migration/CopyRecords.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
+#include "sources/host/MediaLibraryHost.h"
 #include "sources/iphone/PropertyList.h"
 #include "sources/iphone/iOSBackup.h"
 
@@ -26,6 +28,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -263,9 +266,10 @@ void turnOnKindsTheLibraryStopped(NS_AppController &controller)
 // A music or videos folder that is there but cannot be written stops
 // nothing: the files still reach the new phone, only the library cannot
 // add them. The person hears it at the start, as for the folders that stop
-// a kind, rather than first on the last page.
+// a kind, rather than first on the last page; `ours` goes with it.
 bool unfiledKindsQuit(NS_AppController &controller,
-                      const std::function<bool(const vtrenv::WriteProblem &)> &saidAlready, bool musicStopped)
+                      const std::function<bool(const vtrenv::WriteProblem &)> &saidAlready, bool musicStopped,
+                      QString *ours)
 {
     QStringList reasons;
     bool music = false, videos = false;
@@ -296,7 +300,68 @@ bool unfiledKindsQuit(NS_AppController &controller,
                                "Once the folder takes files, start again to add it, or continue.")
                 : vtrLocalized("Your videos are copied to your new phone without being added to your video library. "
                                "Once the folder takes files, start again to add them, or continue.");
-    return alertQuits(controller, title, reasons.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + what, true);
+    return alertQuits(controller, title,
+                      reasons.join(QLatin1Char('\n')) + std::exchange(*ours, QString()) + QStringLiteral("\n\n") + what,
+                      true);
+}
+
+// The library's folders that stop a kind or leave it unfiled, each said
+// once at the start; `ours`, the program's own folders in the way, goes with
+// the first alert. False when the person quit.
+bool libraryFoldersLetTheRunGoOn(NS_AppController &controller, QString *ours)
+{
+    const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
+    // The same folder in the way of the new phone's folder was said at the
+    // start: the copy meets it and its lines say it.
+    const auto saidAlready = [&target](const vtrenv::WriteProblem &p) { return !target.isEmpty() && p.folder == target.folder; };
+    const QString picturesFolder = picturesFolderPath();
+    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
+                                              ? vtrenv::writeProblem(picturesFolder)
+                                              : vtrenv::WriteProblem();
+    const QString blocked = QDir::cleanPath(vtrenv::blockedLibraryFolder());
+    const vtrenv::WriteProblem blockedProblem = blocked.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(blocked);
+    // The music library stops at the photos' folder: said with the photos.
+    const bool libraryToo = !pictures.isEmpty() && !saidAlready(pictures) && !blockedProblem.isEmpty() &&
+                            blockedProblem.folder == pictures.folder;
+    if (!pictures.isEmpty() && !saidAlready(pictures)) {
+        const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
+        if (!vtrenv::libraryProblemTold(controller, picturesFolder)) {
+            vtrenv::noteLibraryProblemTold(controller, picturesFolder);
+            // The music it stops needs the library's other folders too.
+            const QString others =
+                libraryToo ? otherFoldersInTheWay(controller, picturesFolder, saidAlready) : QString();
+            if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
+                           reason + others + std::exchange(*ours, QString()) + QStringLiteral("\n\n") +
+                               (libraryToo
+                                    ? vtrLocalized("Your music is not moved either, and your videos are copied to "
+                                                   "your new phone without being added to your video library. ")
+                                    : QString()) +
+                               vtrLocalized("You can continue if you would like to transfer other data, or quit "
+                                            "and %1.")
+                                   .arg(vtrenv::asClause(vtrenv::remedyFor(pictures)))))
+                return false;
+        }
+        stopKind(controller, "photos", reason);
+    }
+    // The music library needs all of its folders: one that cannot be made
+    // stops the music, and is said for the kinds it stops unless it was
+    // said already. The folders that leave the music or videos unfiled are
+    // said with it, or on their own.
+    const bool musicStopped = !blockedProblem.isEmpty() && !saidAlready(blockedProblem);
+    if (saidAlready(blockedProblem)) {
+        vtrenv::noteLibraryProblemTold(controller, blocked);
+    } else if (musicStopped) {
+        if (libraryToo) {
+            vtrenv::noteLibraryProblemTold(controller, blocked);
+        } else if (!vtrenv::libraryProblemTold(controller, blocked)) {
+            if (libraryFolderQuits(controller, blocked, blockedProblem,
+                                   otherFoldersInTheWay(controller, blocked, saidAlready) +
+                                       std::exchange(*ours, QString())))
+                return false;
+        }
+        stopKind(controller, "music", vtrenv::describeMusicLibraryProblem(blockedProblem, blocked));
+    }
+    return !unfiledKindsQuit(controller, saidAlready, musicStopped, ours);
 }
 
 }  // namespace
@@ -374,59 +439,27 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     turnOnKindsTheLibraryStopped(controller);
     // An iPhone's media are never filed into the desktop's folders (its songs
     // come from the music library, its photos and videos go to the new phone
-    // alone): no library folder stops or concerns them.
-    if (family == MobileDeviceInterface::kDeviceTypeApple || !controller.canMigrateMedia()) return true;
-    const vtrenv::WriteProblem target = vtrenv::writeProblem(WindowsPhone7LocalDevice::storageFolderPath());
-    // The same folder in the way of the new phone's folder was said at the
-    // start: the copy meets it and its lines say it.
-    const auto saidAlready = [&target](const vtrenv::WriteProblem &p) { return !target.isEmpty() && p.folder == target.folder; };
-    const QString picturesFolder = picturesFolderPath();
-    const vtrenv::WriteProblem pictures = controller.photosEnabled() && !picturesFolder.isEmpty()
-                                              ? vtrenv::writeProblem(picturesFolder)
-                                              : vtrenv::WriteProblem();
-    const QString blocked = QDir::cleanPath(vtrenv::blockedLibraryFolder());
-    const vtrenv::WriteProblem blockedProblem = blocked.isEmpty() ? vtrenv::WriteProblem() : vtrenv::writeProblem(blocked);
-    // The music library stops at the photos' folder: said with the photos.
-    const bool libraryToo = !pictures.isEmpty() && !saidAlready(pictures) && !blockedProblem.isEmpty() &&
-                            blockedProblem.folder == pictures.folder;
-    if (!pictures.isEmpty() && !saidAlready(pictures)) {
-        const QString reason = vtrenv::describeWriteProblem(pictures, picturesFolder);
-        if (!vtrenv::libraryProblemTold(controller, picturesFolder)) {
-            vtrenv::noteLibraryProblemTold(controller, picturesFolder);
-            // The music it stops needs the library's other folders too.
-            const QString others =
-                libraryToo ? otherFoldersInTheWay(controller, picturesFolder, saidAlready) : QString();
-            if (alertQuits(controller, vtrLocalized("The folder for your photos cannot be written."),
-                           reason + others + QStringLiteral("\n\n") +
-                               (libraryToo
-                                    ? vtrLocalized("Your music is not moved either, and your videos are copied to "
-                                                   "your new phone without being added to your video library. ")
-                                    : QString()) +
-                               vtrLocalized("You can continue if you would like to transfer other data, or quit "
-                                            "and %1.")
-                                   .arg(vtrenv::asClause(vtrenv::remedyFor(pictures)))))
-                return false;
-        }
-        stopKind(controller, "photos", reason);
+    // alone): no library folder stops or concerns them. The new phone's
+    // folders and the data folder concern every family.
+    const bool media = controller.canMigrateMedia();
+    const bool filed = media && family != MobileDeviceInterface::kDeviceTypeApple;
+    // Said with the first of the library's alerts, or in one of their own:
+    // every folder in the way is named at once, so that one round of the
+    // remedies lets the next run move everything.
+    QString ours;
+    for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(media, filed)) {
+        if (vtrenv::libraryProblemTold(controller, problem.folder)) continue;
+        vtrenv::noteLibraryProblemTold(controller, problem.folder);
+        ours += QLatin1Char('\n') + vtrenv::ownItemLine(problem);
     }
-    // The music library needs all of its folders: one that cannot be made
-    // stops the music, and is said for the kinds it stops unless it was
-    // said already. The folders that leave the music or videos unfiled are
-    // said with it, or on their own.
-    const bool musicStopped = !blockedProblem.isEmpty() && !saidAlready(blockedProblem);
-    if (saidAlready(blockedProblem)) {
-        vtrenv::noteLibraryProblemTold(controller, blocked);
-    } else if (musicStopped) {
-        if (libraryToo) {
-            vtrenv::noteLibraryProblemTold(controller, blocked);
-        } else if (!vtrenv::libraryProblemTold(controller, blocked)) {
-            if (libraryFolderQuits(controller, blocked, blockedProblem,
-                                   otherFoldersInTheWay(controller, blocked, saidAlready)))
-                return false;
-        }
-        stopKind(controller, "music", vtrenv::describeMusicLibraryProblem(blockedProblem, blocked));
-    }
-    if (unfiledKindsQuit(controller, saidAlready, musicStopped)) return false;
+    if (filed && !libraryFoldersLetTheRunGoOn(controller, &ours)) return false;
+    if (!ours.isEmpty() &&
+        alertQuits(controller, vtrLocalized("Folders that your transfer needs cannot be used."),
+                   ours.mid(1) + QStringLiteral("\n\n") +
+                       vtrLocalized("Do what each line says and start again to move everything; if you continue, "
+                                    "what needs these folders is not moved."),
+                   true))
+        return false;
     return !controller.isTerminated();
 }
 
@@ -591,11 +624,100 @@ WriteProblem writeProblem(const QString &path)
     return {};
 }
 
+WriteProblem ownItemProblem(const QString &path, bool file)
+{
+    using Standing = WriteProblem::Standing;
+    const QString item = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QByteArray native = QFile::encodeName(item);
+    struct stat st;
+    // A missing item is made when it is needed; one that cannot be made is
+    // the folder on its way, said on its own.
+    if (::lstat(native.constData(), &st) != 0) return {};
+    WriteProblem problem{item, QString()};
+    problem.file = file;
+    if (S_ISLNK(st.st_mode)) {
+        problem.linkTarget = followLinks(item).firstTarget;
+        problem.cause = vtrLocalized("it is a link to \"%1\"").arg(problem.linkTarget);
+        problem.standing = Standing::Link;
+    } else if (st.st_uid != ::geteuid()) {
+        const QString owner = userName(st.st_uid);
+        problem.cause = vtrLocalized("it belongs to another user, \"%1\"").arg(owner);
+        problem.standing = Standing::AnotherUsers;
+        problem.owner = st.st_uid == 0 ? QString() : owner;
+        problem.renamable = renamableWhereItIs(item, st);
+    } else if (file ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) {
+        problem.cause = file ? vtrLocalized("it is not a plain file") : QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        problem.standing = Standing::File;
+    } else if (::access(native.constData(), file ? R_OK | W_OK : W_OK | X_OK) != 0) {
+        problem.cause = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return problem;
+}
+
+QString describeOwnItemProblem(const WriteProblem &problem)
+{
+    if (problem.isEmpty()) return QString();
+    if (problem.standing == WriteProblem::Standing::Unwritable)
+        return (problem.file ? vtrLocalized("The file \"%1\" cannot be read and written: %2.")
+                             : vtrLocalized("The folder \"%1\" cannot be written: %2."))
+            .arg(problem.folder, problem.cause);
+    return (problem.file ? vtrLocalized("The file \"%1\" cannot be used: %2.")
+                         : vtrLocalized("The folder \"%1\" cannot be used: %2."))
+        .arg(problem.folder, problem.cause);
+}
+
+QString ownItemLine(const WriteProblem &problem)
+{
+    return describeOwnItemProblem(problem) + QLatin1Char(' ') + remedyFor(problem) + QLatin1Char('.');
+}
+
+QList<WriteProblem> ownItemsInTheWay(bool media, bool filed)
+{
+    QList<WriteProblem> problems;
+    const auto say = [&problems](const WriteProblem &problem) {
+        if (problem.isEmpty()) return false;
+        problems.append(problem);
+        return true;
+    };
+    // The new phone's folders, as the copies and the report use them.
+    const QString storage = QDir::cleanPath(WindowsPhone7LocalDevice::storageFolderPath());
+    QStringList folders;
+    if (media) folders = {QStringLiteral("Music"), QStringLiteral("Playlists"), QStringLiteral("Photos"), QStringLiteral("Videos")};
+    folders.append(QStringLiteral("Migration Info"));
+    for (const QString &name : std::as_const(folders)) say(ownItemProblem(storage + QLatin1Char('/') + name));
+    // The data folder and the folder of the records are made private when
+    // they are opened: only what stands in their place is in the way. A
+    // record that cannot be read and appended to keeps no copy known.
+    const QString data = QDir::cleanPath(platform::dataFolder());
+    const auto inTheWay = [](WriteProblem problem) {
+        if (problem.standing == WriteProblem::Standing::Unwritable) problem = WriteProblem();
+        return problem;
+    };
+    if (say(inTheWay(ownItemProblem(data)))) return problems;
+    if (filed)
+        for (const QString &file : {MediaLibraryHost::musicLibraryFilePath(), MediaLibraryHost::albumDataFilePath()})
+            say(inTheWay(ownItemProblem(file, true)));
+    if (!media) return problems;
+    const QString records = data + QStringLiteral("/Copy records");
+    if (say(inTheWay(ownItemProblem(records)))) return problems;
+    for (const QString &name : std::as_const(folders)) {
+        if (name == QLatin1String("Migration Info")) continue;
+        const QString key = storage + QLatin1Char('/') + name;
+        say(ownItemProblem(records + QLatin1Char('/') +
+                               QFile::decodeName(vtr::migration::RecordFiles::fileFor(key)),
+                           true));
+    }
+    return problems;
+}
+
 QString remedyFor(const WriteProblem &problem)
 {
     switch (problem.standing) {
     case WriteProblem::Standing::Unwritable: break;
-    case WriteProblem::Standing::File: return vtrLocalized("Move the file that is in the way of the folder");
+    case WriteProblem::Standing::File:
+        if (problem.file) return vtrLocalized("Move \"%1\" out of the way").arg(problem.folder);
+        return vtrLocalized("Move the file that is in the way of the folder");
+    case WriteProblem::Standing::Link: return vtrLocalized("Remove the link \"%1\"").arg(problem.folder);
     case WriteProblem::Standing::LinkToNothing:
         if (!problem.lastLink.isEmpty() && problem.lastLink != problem.folder)
             return vtrLocalized("Plug in the disk that holds \"%1\" or remove the link \"%2\"")
@@ -606,14 +728,20 @@ QString remedyFor(const WriteProblem &problem)
         return vtrLocalized("Remove the link \"%1\"").arg(problem.folder);
     case WriteProblem::Standing::AnotherUsers: {
         // The administrator is the one to ask of a folder of the system's own.
-        const QString ask = problem.owner.isEmpty()
-                                ? vtrLocalized("Ask an administrator to make the folder \"%1\" yours").arg(problem.folder)
-                                : vtrLocalized("Ask \"%1\" or an administrator to make the folder \"%2\" yours")
-                                      .arg(problem.owner, problem.folder);
+        const QString ask =
+            problem.file
+                ? (problem.owner.isEmpty()
+                       ? vtrLocalized("Ask an administrator to make the file \"%1\" yours").arg(problem.folder)
+                       : vtrLocalized("Ask \"%1\" or an administrator to make the file \"%2\" yours")
+                             .arg(problem.owner, problem.folder))
+            : problem.owner.isEmpty()
+                ? vtrLocalized("Ask an administrator to make the folder \"%1\" yours").arg(problem.folder)
+                : vtrLocalized("Ask \"%1\" or an administrator to make the folder \"%2\" yours")
+                      .arg(problem.owner, problem.folder);
         return problem.renamable ? ask + vtrLocalized(", or rename it so that a new one is made") : ask;
     }
     }
-    return vtrLocalized("Make the folder writable");
+    return problem.file ? vtrLocalized("Make the file readable and writable") : vtrLocalized("Make the folder writable");
 }
 
 QString describeWriteProblem(const WriteProblem &problem, const QString &wanted)

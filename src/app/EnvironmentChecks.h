@@ -47,7 +47,9 @@ namespace vtrenv {
 // may rename it where it is. Empty when nothing stands in the way.
 struct WriteProblem
 {
-    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop, AnotherUsers };
+    // Link: a link where an item of this program's own belongs, whatever
+    // it points to (ownItemProblem()).
+    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop, AnotherUsers, Link };
     QString folder;
     QString cause;
     Standing standing = Standing::Unwritable;
@@ -59,14 +61,36 @@ struct WriteProblem
     // the person give it another name.
     QString owner = QString();
     bool renamable = false;
+    // The item is a file (a record), not a folder: the remedy says so.
+    bool file = false;
     bool isEmpty() const { return cause.isEmpty(); }
 };
 WriteProblem writeProblem(const QString &path);
+// Why the item `path`, a folder (with `file`, a file) that this program keeps
+// as its own, cannot be used: a link in its place, wherever it points (the
+// folders of the new phone's folder, the data folder and what it keeps are
+// never used through one); another user's item, whatever its modes; an item
+// of another kind (a file where a folder belongs); or an item of this user's
+// that cannot be written (a file that cannot be read and written). Empty
+// when it is missing (it is made when needed) or can be used.
+WriteProblem ownItemProblem(const QString &path, bool file = false);
+// "The folder "<folder>" cannot be used: <cause>." (or "... cannot be
+// written: ..." for an item of this user's that cannot be written).
+QString describeOwnItemProblem(const WriteProblem &problem);
+// What stands in the way of the start, of the program's own items: each
+// folder of the new phone's folder (those of the media only with `media`),
+// the data folder, its copy records of those folders, and with `filed` the
+// media library's own files there. What lies below an item in the way is not
+// looked at.
+QList<WriteProblem> ownItemsInTheWay(bool media, bool filed);
+// One of them as a line: what it is, and what to do about it.
+QString ownItemLine(const WriteProblem &problem);
 // What the person can do about `problem`, as the start of a sentence: "Make
 // the folder writable", or move the file that is in the way, or bring back
 // what the link points to, or remove a link that leads round a loop; for
 // another user's folder, ask that user or an administrator to make it the
-// person's, or rename it so that a new one is made.
+// person's, or rename it so that a new one is made; remove a link that stands
+// where a folder of the program's own belongs.
 QString remedyFor(const WriteProblem &problem);
 // "The folder "<folder>" cannot be written: <cause>." naming, when the folder
 // that stands in the way is another, the one that was wanted too.
@@ -84,7 +108,8 @@ QString asClause(QString sentence);
 QString blockedLibraryFolder();
 
 // What the start-up checks told the person, kept on the controller for the
-// steps after them: a library folder that cannot be made is said once, and
+// steps after them: a library folder that cannot be made, or an item of the
+// program's own that cannot be used, is said once, and
 // a data kind the checks turned off says why on the choose page. `kind` is
 // "music", "photos" or "videos".
 void noteLibraryProblemTold(NS_AppController &controller, const QString &folder);

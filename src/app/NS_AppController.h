@@ -258,7 +258,7 @@ public:
     // kind whose end was never reported says nothing rather than "Done".
     void markSummaryLines();
     // A transfer that ended early: the page shows each chosen kind's line
-    // with what became of it.
+    // with what became of it, under a heading that says it failed.
     void showKindOutcomes();
     // " - Done", " - Not moved: <reason>", " - Failed: <reason>"; empty while pending.
     QString doneTextFor(const QString &phase) const;

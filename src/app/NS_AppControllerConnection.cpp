@@ -1,5 +1,6 @@
 #include "app/NS_AppController.h"
 
+#include "app/EnvironmentChecks.h"
 #include "app/Scenes.h"
 #include "app/WizardLook.h"
 #include "devices/phone/MobileDevice.h"
@@ -186,6 +187,23 @@ QVariantMap readerMemberAsWritten(QVariantMap info, int folder)
     return info;
 }
 
+// Why no report was written (`why`), what was left as it is, and what the
+// person can do about it: the first of the new phone's folder, "Migration
+// Info" and the report's own name that stands in the way, with its remedy.
+QString reportNotWritten(const QString &storage, const QString &why)
+{
+    const QString text =
+        vtrLocalized("No report of what was moved was written: %1. What stands there was left as it is.").arg(why);
+    const QString info = storage + QLatin1Char('/') + QLatin1String(kMigrationInfo);
+    for (const auto &[path, file] : {std::pair{storage, false}, std::pair{info, false},
+                                     std::pair{info + QLatin1Char('/') + QLatin1String(kManifestName), true}}) {
+        const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(path, file);
+        if (!problem.isEmpty())
+            return text + QLatin1Char(' ') + vtrLocalized("%1, then transfer again.").arg(vtrenv::remedyFor(problem));
+    }
+    return text;
+}
+
 }  // namespace
 
 void NS_AppController::removeManifestReport()
@@ -264,16 +282,14 @@ QString NS_AppController::buildManifestReport()
     if (!folder.isOpen()) {
         if (why.isEmpty()) return vtrLocalized("The migration report could not be written.");
         VTR_LOG(1, QStringLiteral("The migration report was not written: %1").arg(why));
-        return vtrLocalized("No report of what was moved was written: %1. What stands there was left as it is.")
-            .arg(why);
+        return reportNotWritten(QDir::cleanPath(storage->path()), why);
     }
     // A temporary file made there exclusively and renamed onto the report
     // only where nothing, or a plain file of this user's, is in its place.
     const QString at = QDir::cleanPath(storage->path()) + QLatin1Char('/') + QLatin1String(kMigrationInfo);
     if (!platform::replaceFileIn(folder.get(), at, name, text.toUtf8(), &why)) {
         VTR_LOG(1, QStringLiteral("The migration report was not written: %1").arg(why));
-        return vtrLocalized("No report of what was moved was written: %1. What stands there was left as it is.")
-            .arg(why);
+        return reportNotWritten(QDir::cleanPath(storage->path()), why);
     }
     return QString();
 }

@@ -147,6 +147,37 @@ QString libraryFolderProblem(vtrmedia::Kind kind)
     return problem.isEmpty() ? QString() : asClause(vtrenv::describeWriteProblem(problem, folder));
 }
 
+// Why the library's folders that refused files (a collection's, an album's)
+// cannot be filed into, each with what to do about it; empty when none of
+// them stands in the way now.
+QString refusedFoldersProblem(const iAppImporter &importer)
+{
+    QStringList said;
+    for (const QString &folder : importer.refusedFolders()) {
+        const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(folder);
+        if (!problem.isEmpty())
+            said << asClause(vtrenv::describeOwnItemProblem(problem)) + QStringLiteral(". ") + vtrenv::remedyFor(problem);
+    }
+    return said.join(QStringLiteral("; "));
+}
+
+// What stood at copies' names in the new phone's folder and stays there,
+// each with the name its copy took, and what to do: the first few by name.
+QString itemsInTheWayNote(const QList<MediaMigrator::InTheWay> &items)
+{
+    if (items.isEmpty()) return QString();
+    constexpr int kNamed = 3;
+    QStringList named;
+    for (const MediaMigrator::InTheWay &item : items.mid(0, kNamed))
+        named << vtrLocalized("\"%1\" (%2) stays where its copy belongs, and the copy is \"%3\"")
+                     .arg(item.path, item.what, item.taken);
+    if (items.size() > kNamed) named << vtrLocalized("%1 more stay beside their copies").arg(items.size() - kNamed);
+    return named.join(QStringLiteral(", ")) +
+           (items.size() == 1 ? vtrLocalized("; remove or move it, then transfer again to give the copy its name")
+                              : vtrLocalized("; remove or move them, then transfer again to give the copies their "
+                                             "names"));
+}
+
 // What of a kind stayed behind, in the person's words: entries of the old
 // phone that could not be read or were hidden, why the migrator took fewer
 // than the phone holds, copies the library would not file and why, and what
@@ -187,9 +218,12 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
     if (refused > 0 || noLibrary) {
         QString note = vtrLocalized(libraries[kind]).arg(noLibrary ? copied : refused);
         if (const QString why = libraryFolderProblem(kind); !why.isEmpty()) note += QStringLiteral(": ") + why;
+        else if (const QString folders = refusedFoldersProblem(*importer); !folders.isEmpty())
+            note += QStringLiteral(": ") + folders;
         notes << note;
     }
     if (importer && !importer->filingFailure().isEmpty()) notes << asClause(importer->filingFailure());
+    if (const QString inTheWay = itemsInTheWayNote(migrator.itemsInTheWay()); !inTheWay.isEmpty()) notes << inTheWay;
     return notes;
 }
 

@@ -1,5 +1,6 @@
 #include "app/EnvironmentChecks.h"
 #include "app/NS_AppController.h"
+#include "app/Scenes.h"
 #include "foundation/Log.h"
 #include "platform/MainThread.h"
 #include "platform/Strings.h"
@@ -410,6 +411,15 @@ void NS_AppController::showKindOutcomes()
     showSummaryEstimate(false);
     showSingleEstimate(false);
     m_transferSummaryView->show();
+    // The page behind the alert no longer promises a start ("Ready to move
+    // ... Press Next to start"), nor a copy under way: the transfer failed.
+    NS_TemplateSceneViewController *scene = m_scenesViewController->templateController();
+    if (!scene || NS_ScenesViewController::sceneNameForState(currentState()).isEmpty()) return;
+    scene->setHeader(vtrLocalized("The transfer failed"));
+    scene->setBody(QStringLiteral("<p>%1</p>")
+                       .arg(vtrLocalized("The transfer to your new phone ended before everything was moved; the "
+                                         "lines below say what became of each kind.")
+                                .toHtmlEscaped()));
 }
 
 QString NS_AppController::doneTextFor(const QString &phase) const

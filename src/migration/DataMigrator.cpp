@@ -26,6 +26,9 @@
 #include <memory>
 #include <utility>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using vtr::migration::CopyRecord;
 using vtr::migration::SourceReads;
 
@@ -354,6 +357,29 @@ int MediaMigrator::numItemsWithoutAFileHere() const
     return m_noFileHere;
 }
 
+QList<MediaMigrator::InTheWay> MediaMigrator::itemsInTheWay() const
+{
+    const std::lock_guard lock(m_itemsMutex);
+    return m_inTheWay;
+}
+
+void MediaMigrator::noteWhatStoodInTheWay(const QString &folder, const QString &name, const QString &taken)
+{
+    if (name == taken) return;
+    const QString path = vtr::localfs::childPath(folder, name);
+    struct stat st;
+    // The person's own file of that name, or an earlier copy they kept, is
+    // theirs to have there: the copy beside it is the design, not news.
+    if (!vtr::localfs::lstatPath(path, &st) || (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) return;
+    const QString what = S_ISLNK(st.st_mode)   ? vtrLocalized("a link")
+                         : S_ISDIR(st.st_mode) ? vtrLocalized("a folder")
+                         : S_ISREG(st.st_mode) ? vtrLocalized("another user's file")
+                                               : vtrLocalized("no plain file");
+    VTR_LOG(2, QStringLiteral("\"%1\" is %2 and stays; its copy is \"%3\".").arg(path, what, taken));
+    const std::lock_guard lock(m_itemsMutex);
+    m_inTheWay.append({path, what, taken});
+}
+
 QString MediaMigrator::notWrittenNote() const
 {
     const std::lock_guard lock(m_itemsMutex);
@@ -411,6 +437,10 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
                                  MigrationStatusProtocol *status, iAppImporter *importer)
 {
     m_copied.clear();
+    {
+        const std::lock_guard lock(m_itemsMutex);
+        m_inTheWay.clear();
+    }
     const QList<MediaItem> items = itemsThatFitInBytes(numBytesToFill);
     if (items.isEmpty()) return;
     if (!target) throw VtrException(QStringLiteral("MediaCopyException"), vtrLocalized("There is no new phone."));
@@ -461,6 +491,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
                                copyFailureText(item.name, result, folder->path(), failure),
                                leftover.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("leftover"), leftover}});
         }
+        noteWhatStoodInTheWay(folder->path(), source->name(), newItem->name());
         m_copied.append(newItem);
         copiedItems.append(item);
         progress.endFile();

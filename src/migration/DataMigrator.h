@@ -152,6 +152,17 @@ public:
     QString notWrittenNote() const;
     // Of the entries not moved, those this computer has no file of.
     int numItemsWithoutAFileHere() const;
+    // What the last copy met at its files' (and playlists') names in the new
+    // phone's folder and left there, being no plain file of this user's (a
+    // link, a folder, another user's file): the copy took the next free name
+    // beside it. Each with what it is, in the person's words, and that name.
+    struct InTheWay
+    {
+        QString path;
+        QString what;   // "a link"
+        QString taken;  // the copy's name
+    };
+    QList<InTheWay> itemsInTheWay() const;
 
     // For the migration report and the summaries; empty before a backup.
     virtual QVariantMap manifestInfo() const = 0;
@@ -235,6 +246,9 @@ protected:
     QString phoneOfBackup() const;
 
     QVariantMap manifestWith(const char *countKey, const char *one, const char *many) const;
+    // A copy meant for `name` in `folder` took `taken`: what stands at
+    // `name` is noted when it is in the way (itemsInTheWay()).
+    void noteWhatStoodInTheWay(const QString &folder, const QString &name, const QString &taken);
 
 private:
     void readOldDevice(MigrationStatusProtocol *status, bool fetch);
@@ -251,6 +265,7 @@ private:
     QString m_notWrittenWhere;
     QString m_phone;
     VtrFileInfoList m_copied;
+    QList<InTheWay> m_inTheWay;
 };
 
 class MusicMigrator : public MediaMigrator

@@ -308,6 +308,7 @@ void MusicMigrator::didCopy(MobileDeviceInterface &target, const QList<MediaItem
             record.expect(free, contentsOfBytes(bytes), name, phone);
             placed = file.place(free, wanted, &why);
             record.copied(placed);
+            if (!placed.isEmpty()) noteWhatStoodInTheWay(listsPath, fileName, placed);
         }
         if (placed.isEmpty())
             VTR_LOG(1, QStringLiteral("The playlist \"%1\" could not be written into \"%2\": %3")

@@ -52,14 +52,16 @@ bool iAppImporter::importFileDictionaries(const QVariantList &, const QString &,
 void iAppImporter::beginImport()
 {
     m_refused.clear();
+    m_refusedFolders.clear();
     m_refusedForSpace = 0;
     m_filingFailure.clear();
     m_libraryFiles.clear();
 }
 
-void iAppImporter::refuse(const QString &file, int why)
+void iAppImporter::refuse(const QString &file, int why, const QString &folder)
 {
     m_refused.append(file);
+    if (!folder.isEmpty() && !m_refusedFolders.contains(folder)) m_refusedFolders.append(folder);
     if (why == MediaLibraryHost::kNoRoomNumber) ++m_refusedForSpace;
 }
 
@@ -138,7 +140,7 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
                 tracks += filed;
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes: %2").arg(file->path(), failureText(f)));
-                refuse(file->path(), f.number);
+                refuse(file->path(), f.number, f.folder);
             }
         }
         host.addTracksToPlaylist(tracks, playlist.persistentID);
@@ -190,6 +192,7 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
         QList<qint64> tracks;
         const qsizetype refusedBefore = m_refused.size();
         int why = 0;
+        QString folder;
         try {
             tracks = host.addMediaFiles(file->path(), collectionName, &m_refused);
             if (tracks.size() == 1) m_libraryFiles.insert(file->path(), host.fileOfTrack(tracks.first()));
@@ -199,10 +202,11 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
                                                                                                   failureText(f)));
             tracks.clear();
             why = f.number;
+            folder = f.folder;
         }
         if (tracks.isEmpty()) {
             VTR_LOG(1, QStringLiteral("Failed to add file \"%1\" to iTunes.").arg(file->path()));
-            if (m_refused.size() == refusedBefore) refuse(file->path(), why);
+            if (m_refused.size() == refusedBefore) refuse(file->path(), why, folder);
             result = false;
             continue;
         }
@@ -266,7 +270,7 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
             } catch (const MediaLibraryHost::Failure &f) {
                 VTR_LOG(1, failureText(f));
                 // The person's file, not the link that stood for it.
-                refuse(QFileInfo(link).symLinkTarget(), f.number);
+                refuse(QFileInfo(link).symLinkTarget(), f.number, f.folder);
             }
         }
         batch.commit();

@@ -35,6 +35,9 @@ public:
     // How many of them the library refused because the computer's disk had
     // no room for their copies.
     qsizetype refusedForLackOfSpace() const { return m_refusedForSpace; }
+    // The library's folders (a collection's, an album's) that the refused
+    // files were not put into, each once, in the order met.
+    const QStringList &refusedFolders() const { return m_refusedFolders; }
     // Why the last import call could not be saved in the library (its
     // files, playlists or album), in the person's words; empty when it was.
     const QString &filingFailure() const { return m_filingFailure; }
@@ -58,10 +61,11 @@ protected:
     void logRefusals() const;
     // Clears what the last import call refused.
     void beginImport();
-    // `file` is refused by the library for `why`.
-    void refuse(const QString &file, int why);
+    // `file` is refused by the library for `why`, at `folder` (may be empty).
+    void refuse(const QString &file, int why, const QString &folder = QString());
 
     QStringList m_refused;
+    QStringList m_refusedFolders;
     qsizetype m_refusedForSpace = 0;
     QString m_filingFailure;
     QHash<QString, QString> m_libraryFiles;

@@ -3,7 +3,8 @@
 // pictures folder, pictures 555, a link to a disk that is not plugged in in
 // place of the pictures or the music folder; all three at once, through a
 // chain of links, a loop of links and a folder 555; a music folder that
-// becomes a link to nothing after the start): what the start (or the copy)
+// becomes a link to nothing after the start; the new phone's folders and the
+// records links, until the start's remedy is followed): what the start (or the copy)
 // says, what the choose page offers, what "Ready to move" promises, what the
 // last page says and what reaches the new phone's folder agree, and a kind
 // that nothing stopped lands as in the unblocked run. An iPhone's media are never filed
@@ -59,7 +60,8 @@ namespace {
 using e2e::kAndroid;
 using e2e::kBlackBerry;
 using e2e::kIPhone;
-enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555, PicturesLink, MusicLink, AllThree, MusicLinkLate };
+enum class Blocked { None, Music555, VideosFile, PicturesFile, Pictures555, PicturesLink, MusicLink, AllThree, MusicLinkLate,
+                     OwnLinks };
 // How a user folder stands: a folder, one of mode 555, a file, a link to a
 // disk that is not plugged in, the same through a second link, a link to
 // itself.
@@ -259,7 +261,9 @@ Expected expectedFor(int family, Blocked blocked)
     const QString photosTitle = QStringLiteral("The folder for your photos cannot be written.");
     const QString musicTitle = QStringLiteral("Your music cannot be added to your music library.");
     switch (blocked) {
-    case Blocked::None: break;
+    // Once what the start named is removed, nothing stands in the way.
+    case Blocked::None:
+    case Blocked::OwnLinks: break;
     case Blocked::Music555:
         e.way[kMusic] = Way::Shut;
         e.unfiled[kMusic] = true;
@@ -321,6 +325,47 @@ class BlockedFolders : public testing::TestWithParam<Case>
 {
 };
 
+// The new phone's Music, Photos, Videos and Migration Info, and the data
+// folder's copy records, are the person's links to folders of theirs: the
+// start names every one of them at once, in one alert, each with what to do,
+// and nothing goes through them. A person who goes on anyway sees the one-step
+// transfer fail at the first, and the page's heading say that it failed. Once
+// what was named is removed, the next run moves everything as if nothing had
+// stood in the way.
+void ownLinksAreNamedAtOnceThenRemoved(int family)
+{
+    const QString storage = WindowsPhone7LocalDevice::storageFolderPath();
+    const QString theirs = testenv::makeTempDir(QStringLiteral("documents"));
+    QStringList links;
+    for (const char *name : {"Music", "Photos", "Videos", "Migration Info"})
+        links << storage + QLatin1Char('/') + QLatin1String(name);
+    links << platform::dataFolder() + QStringLiteral("/Copy records");
+    for (const QString &link : std::as_const(links)) {
+        const QString target = theirs + QLatin1Char('/') + QFileInfo(link).fileName();
+        ASSERT_TRUE(QDir().mkpath(target) && QDir().mkpath(QFileInfo(link).path()) && QFile::link(target, link));
+    }
+    const QString title = QStringLiteral("Folders that your transfer needs cannot be used.");
+    {
+        FamilyRun run(family);
+        NS_AppController &w = run.run->h.wizard();
+        w.setState(NS_AppController::kStateWelcome);
+        ASSERT_TRUE(run.run->h.walk([&run] { return run.plug(); }, 14, 120000));
+        ASSERT_EQ(run.run->h.alerts.titles().filter(QStringLiteral("cannot be")), QStringList{title});
+        const QString text = run.run->h.alerts.shown().at(run.run->h.alerts.titles().indexOf(title)).informativeText;
+        for (const QString &link : std::as_const(links))
+            EXPECT_TRUE(text.contains(QStringLiteral("Remove the link \"%1\".").arg(link))) << text.toStdString();
+        w.generate();
+        ASSERT_TRUE(WizardHarness::waitFor([&run] { return run.run->h.terminated; }, 120000));
+        EXPECT_TRUE(run.lastLine(kMusic).contains(QStringLiteral(" - Failed: \"%1\" is a link").arg(links.first())))
+            << run.lastLine(kMusic).toStdString();
+        EXPECT_EQ(w.scenesViewController()->templateController()->header(), QStringLiteral("The transfer failed"));
+    }
+    for (const QString &link : std::as_const(links)) {
+        EXPECT_TRUE(QDir(theirs + QLatin1Char('/') + QFileInfo(link).fileName()).isEmpty()) << link.toStdString();
+        ASSERT_TRUE(QFile::remove(link));
+    }
+}
+
 TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
@@ -345,6 +390,8 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
         case Way::Loop: ASSERT_TRUE(QFile::link(folder, folder)); break;
         }
     }
+
+    if (c.blocked == Blocked::OwnLinks) ASSERT_NO_FATAL_FAILURE(ownLinksAreNamedAtOnceThenRemoved(c.family));
 
     FamilyRun run(c.family);
     NS_AppController &w = run.run->h.wizard();
@@ -445,7 +492,8 @@ std::string caseName(const testing::TestParamInfo<Case> &info)
     static const char *const families[] = {"", "Android", "IPhone", "BlackBerry"};
     static const char *const blocked[] = {"Unblocked",   "Music555", "VideosAFile", "PicturesAFile",
                                           "Pictures555", "PicturesALinkToNothing", "MusicALinkToNothing",
-                                          "MusicThroughALinkPicturesALoopAndVideos555", "MusicALinkToNothingAfterTheStart"};
+                                          "MusicThroughALinkPicturesALoopAndVideos555", "MusicALinkToNothingAfterTheStart",
+                                          "TheNewPhonesFoldersAndTheRecordsLinks"};
     return std::string(families[info.param.family]) + blocked[int(info.param.blocked)];
 }
 
@@ -455,7 +503,7 @@ std::vector<Case> allCases()
     for (const int family : {kAndroid, kIPhone, kBlackBerry})
         for (const Blocked b : {Blocked::None, Blocked::Music555, Blocked::VideosFile, Blocked::PicturesFile,
                                 Blocked::Pictures555, Blocked::PicturesLink, Blocked::MusicLink, Blocked::AllThree,
-                                Blocked::MusicLinkLate})
+                                Blocked::MusicLinkLate, Blocked::OwnLinks})
             cases.push_back({family, b});
     return cases;
 }

@@ -3,11 +3,14 @@
 
 #include "app/EnvironmentChecks.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
+#include "migration/CopyRecords.h"
+#include "platform/Folders.h"
 #include "platform/MainThread.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpServer>
 
@@ -143,8 +146,11 @@ void link(const QString &target, const QString &path)
 }
 
 // A home of the unprivileged user with a folder of root's (0755) where its
-// music folder belongs: only root can make one, before the run, and removes
-// it after, by descriptor, never following what that user put there.
+// music folder belongs, and one in a sticky folder open to all beside it
+// ("sticky/Music"); a data folder of root's ("data", as one start as root
+// leaves it), and a data folder of that user's ("own") whose record of the
+// new phone's music is root's (0600): only root can make them, before the
+// run, and removes them after, never following what that user put there.
 struct RootsFolderInAHome
 {
     static constexpr const char *kVariable = "VTR_TEST_ROOTS_FOLDER_HOME";
@@ -154,21 +160,23 @@ struct RootsFolderInAHome
         if (::geteuid() != 0 || !::mkdtemp(made.data())) return;
         base = made;
         ::chmod(base.constData(), 0711);
-        const QByteArray home = base + "/home";
+        const QByteArray home = base + "/home", records = home + "/own/Copy records";
+        const QByteArray record = records + '/' +
+                                  vtr::migration::RecordFiles::fileFor(QFile::decodeName(home) +
+                                                                      QStringLiteral("/Solvenna to Windows Phone/Music"));
+        const auto theirs = [](const QByteArray &path) { return ::chown(path.constData(), 65534, 65534) == 0; };
         if (::mkdir(home.constData(), 0700) == 0 && ::mkdir((home + "/Music").constData(), 0755) == 0 &&
-            ::chown(home.constData(), 65534, 65534) == 0)
+            ::mkdir((base + "/sticky").constData(), 0755) == 0 && ::chmod((base + "/sticky").constData(), 01777) == 0 &&
+            ::mkdir((base + "/sticky/Music").constData(), 0755) == 0 && ::mkdir((home + "/data").constData(), 0755) == 0 &&
+            ::mkdir((home + "/own").constData(), 0700) == 0 && ::mkdir(records.constData(), 0700) == 0 &&
+            ::close(::open(record.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)) == 0 && theirs(records) &&
+            theirs(home + "/own") && theirs(home))
             qputenv(kVariable, home);
     }
     ~RootsFolderInAHome()
     {
         if (base.isEmpty()) return;
-        const QByteArray home = base + "/home";
-        if (const int folder = ::open(home.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); folder >= 0) {
-            for (const char *name : {"Music", "Music (root's)"}) ::unlinkat(folder, name, AT_REMOVEDIR);
-            ::close(folder);
-        }
-        ::rmdir(home.constData());
-        ::rmdir(base.constData());
+        platform::removeTreeWithoutFollowingLinks(QFile::decodeName(base));
         qunsetenv(kVariable);
     }
     QByteArray base;
@@ -200,6 +208,47 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         ASSERT_EQ(::rename(QFile::encodeName(music).constData(), QFile::encodeName(home + "/Music (root's)").constData()), 0);
         EXPECT_TRUE(vtrenv::writeProblem(music).isEmpty());
         EXPECT_TRUE(QDir().mkdir(music));
+        // In a sticky folder only its owner may rename it.
+        const QString sticky = QFileInfo(home).path() + QStringLiteral("/sticky/Music");
+        EXPECT_EQ(vtrenv::remedyFor(vtrenv::writeProblem(sticky)).toStdString(),
+                  QStringLiteral("Ask an administrator to make the folder \"%1\" yours").arg(sticky).toStdString());
+
+        // The start names a data folder, or a record, of root's with the same
+        // remedy, and a link in place of either of them.
+        const auto restore = qScopeGuard([] {
+            platform::setHomeFolderOverride(QString());
+            platform::setDataFolderOverride(QString());
+        });
+        platform::setHomeFolderOverride(home);
+        const QString record = home + QStringLiteral("/own/Copy records/") +
+                               QFile::decodeName(vtr::migration::RecordFiles::fileFor(
+                                   WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Music")));
+        const QString appdata = home + QStringLiteral("/Documents/appdata");
+        ASSERT_TRUE(QDir().mkpath(appdata));
+        link(appdata, home + QStringLiteral("/linked"));
+        const struct
+        {
+            const char *data;
+            QString line;
+        } starts[] = {
+            {"data", QStringLiteral("The folder \"%1/data\" cannot be used: it belongs to another user, \"root\". Ask an "
+                                    "administrator to make the folder \"%1/data\" yours, or rename it so that a new one "
+                                    "is made.")
+                         .arg(home)},
+            {"own", QStringLiteral("The file \"%1\" cannot be used: it belongs to another user, \"root\". Ask an "
+                                   "administrator to make the file \"%1\" yours, or rename it so that a new one is made.")
+                        .arg(record)},
+            {"linked", QStringLiteral("The folder \"%1/linked\" cannot be used: it is a link to \"%2\". Remove the link "
+                                      "\"%1/linked\".")
+                           .arg(home, appdata)}};
+        for (const auto &start : starts) {
+            platform::setDataFolderOverride(home + QLatin1Char('/') + QLatin1String(start.data));
+            QStringList lines;
+            for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(true, true))
+                lines << vtrenv::ownItemLine(problem);
+            EXPECT_EQ(lines, QStringList{start.line}) << start.data;
+        }
+        EXPECT_TRUE(QDir(appdata).isEmpty());
     }
     const vtrenv::WriteProblem system = vtrenv::writeProblem(QStringLiteral("/no folder of the tests/Music"));
     EXPECT_EQ(system.standing, Standing::AnotherUsers);

@@ -6,6 +6,7 @@
 
 #include "support/RealJobs.h"
 
+#include "app/Scenes.h"
 #include "devices/phone/MobileDevice.h"
 #include "foundation/MigrationStatus.h"
 #include "devices/phone/MobileDeviceProxy.h"
@@ -32,8 +33,10 @@
 
 #include <cerrno>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +55,8 @@ public:
     bool secondFillsTheDisk = false;
     // Files of these sizes instead of one.
     QList<qint64> sizes;
+    // The playlists its files belong to.
+    QStringList playlists;
 
 protected:
     void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files) override
@@ -63,10 +68,11 @@ protected:
     QList<MediaSourceItem> sourceItems() override
     {
         if (m_fails) throw VtrException(QStringLiteral("DeviceException"), QStringLiteral("The phone went away."));
-        const auto made = [](const QString &name, qint64 size) {
+        const auto made = [this](const QString &name, qint64 size) {
             MediaSourceItem item;
             item.name = name;
             item.size = size;
+            item.playlistNames = playlists;
             item.fetch = [size, name](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
                 const QString path = QDir(folder->path()).filePath(name);
                 testenv::writeFile(path, QByteArray(int(size), 'x'));
@@ -420,10 +426,22 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         bool linkAtTemporaryName = false;  // another user's, to a private file, in the music library's way
         bool songNotTaken = false;     // this computer had no room for a second song
         QList<qint64> songs = {};      // of these sizes, with room for 5 MB of them
+        bool linksAtNames = false;     // the person's, at the song's and its playlist's names in the new phone's folder
+        bool theirCollections = false; // another user's folders where the library files the song and the photo
     };
     const qint64 MB = 1048576;
     const Case cases[] = {
         // First, while the library has not filed the items yet.
+        // Another user's folders where the host files: the reason and the
+        // remedy are on the line.
+        {"another user's collection folders", false, GiB + 90000,
+         " - Done (1 could not be added to your music library: the folder \"{collection}\" cannot be used: it belongs "
+         "to another user, \"{them}\". Ask \"{them}\" or an administrator to make the folder \"{collection}\" yours, or "
+         "rename it so that a new one is made)",
+         " - Done (1 could not be added to your photo library: the folder \"{collection}\" cannot be used: it belongs "
+         "to another user, \"{them}\". Ask \"{them}\" or an administrator to make the folder \"{collection}\" yours, or "
+         "rename it so that a new one is made)",
+         false, false, false, false, {}, false, true},
         // The disk is named by the library's folder on it.
         {"no room for the library's copies", false, GiB + 90000,
          " - Done (1 could not be added to your music library: there is not enough space on the disk that holds "
@@ -446,14 +464,46 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         // What did not fit is the kind's bytes less those that did.
         {"songs that fit in part", false, GiB + 5 * MB + 2000, " - Done (1 did not fit on your new device: 40.0 MB)",
          " - Done", false, false, false, false, {MB, 2 * MB, 40 * MB}},
+        // What stands in the way is named on the line, with what to do.
+        {"links at the song's and the playlist's names", false, GiB + 90000,
+         " - Done (\"{new}/Music/item.mp3\" (a link) stays where its copy belongs, and the copy is \"item-1.mp3\", "
+         "\"{new}/Playlists/Sunday.m3u\" (a link) stays where its copy belongs, and the copy is \"Sunday-1.m3u\"; "
+         "remove or move them, then transfer again to give the copies their names)",
+         " - Done", false, false, false, false, {}, true},
+    };
+    const passwd *them = ::getpwuid(65534);
+    const auto collection = [](const QString &folder, const char *kind) {
+        return QDir::cleanPath(folder) + QStringLiteral("/Solvenna to Windows Phone Imported ") + QLatin1String(kind);
     };
     const QString privateFile = testenv::makeTempDir(QStringLiteral("home")) + QStringLiteral("/private.txt");
     testenv::writeFile(privateFile, "the person's own");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+        const QString target = WindowsPhone7LocalDevice::storageFolderPath();
+        QDir(target).removeRecursively();
+        // Only root can give a folder to another user.
+        if (c.theirCollections && (::geteuid() != 0 || !them)) continue;
+        const QString theirs[] = {collection(MediaLibraryHost::musicFolder(), "Music"),
+                                  collection(MediaLibraryHost::picturesFolder(), "Photos")};
+        const auto giveBack = qScopeGuard([&] {
+            if (c.theirCollections)
+                for (const QString &folder : theirs) QDir(folder).removeRecursively();
+        });
+        for (const QString &folder : theirs) {
+            if (!c.theirCollections) continue;
+            QDir(folder).removeRecursively();
+            ASSERT_TRUE(QDir().mkpath(folder));
+            ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        }
+        if (c.linksAtNames)
+            for (const char *name : {"Music/item.mp3", "Playlists/Sunday.m3u"}) {
+                ASSERT_TRUE(QDir().mkpath(QFileInfo(target + QLatin1Char('/') + QLatin1String(name)).path()));
+                ASSERT_TRUE(QFile::link(privateFile, target + QLatin1Char('/') + QLatin1String(name)));
+            }
         Jobs t;
         t.use(c.photosFail);
+        if (c.linksAtNames)
+            static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).playlists = {QStringLiteral("Sunday")};
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).losesItsCopy = c.musicCopyLost;
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).secondFillsTheDisk = c.songNotTaken;
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).sizes = c.songs;
@@ -473,20 +523,24 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         t.jobs->startTransferMediaToNewDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         EXPECT_EQ(testenv::readFile(privateFile), QByteArray("the person's own"));
-        // "{folder}": the library's folder for the kind.
-        const auto expected = [](const char *line, const QString &folder) {
+        // "{folder}": the library's folder for the kind; "{collection}" the
+        // folder in it that the host files into.
+        const auto expected = [&](const char *line, const QString &folder, const QString &theirs) {
             return QString::fromLatin1(line)
                 .replace(QStringLiteral("{tmp}"), platform::temporaryFolder())
                 .replace(QStringLiteral("{folder}"), QDir::cleanPath(folder))
+                .replace(QStringLiteral("{collection}"), theirs)
+                .replace(QStringLiteral("{them}"), them ? QString::fromLocal8Bit(them->pw_name) : QString())
+                .replace(QStringLiteral("{new}"), QDir::cleanPath(target))
                 .toStdString();
         };
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Music).toStdString(),
-                  expected(c.music, MediaLibraryHost::musicFolder()));
+                  expected(c.music, MediaLibraryHost::musicFolder(), theirs[0]));
         // A file that did not arrive is headlined, whatever else did.
         EXPECT_EQ(t.h.wizard().somethingStayedBehind(),
                   c.photosFail || c.free < GiB || c.musicCopyLost || c.songNotTaken || !c.songs.isEmpty());
         EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos).toStdString(),
-                  expected(c.photos, MediaLibraryHost::picturesFolder()));
+                  expected(c.photos, MediaLibraryHost::picturesFolder(), theirs[1]));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
                   c.free < GiB || c.musicCopyLost ? 0 : c.songs.isEmpty() ? 1 : 2);
@@ -527,6 +581,8 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     for (const MediaItem &item : t.jobs->migrators().photos->itemsThatFitInBytes(1000)) QFile::remove(item.path);
     t.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
     NS_AppController &w = t.h.wizard();
+    // From the page of the walk's copy, whose heading says that it copies.
+    w.setState(18);
     t.h.alerts.clear();
     t.jobs->startTransferMediaToNewDevice(w);
     ASSERT_TRUE(t.idle());
@@ -546,6 +602,7 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     EXPECT_TRUE(w.photosSummaryDone().contains(QStringLiteral("item.jpg")));
     EXPECT_EQ(w.videosSummaryDone(), QStringLiteral(" - Not moved: the transfer ended before their turn"));
     EXPECT_FALSE(w.transferSummaryView()->isHidden());
+    EXPECT_EQ(w.scenesViewController()->templateController()->header(), QStringLiteral("The transfer failed"));
 
     // A link in place of the new phone's videos folder is not copied
     // through; the line says so, and once the link is removed, as it says,
@@ -569,6 +626,21 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
               " - Failed: \"" + videos.toStdString() +
                   "\" is a link: nothing is copied through it. Remove the link, then transfer again.");
     ASSERT_TRUE(QFile::remove(videos));
+    // Another user's folder there, open to all, is named as theirs (only
+    // root can give one to another user).
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(QDir().mkdir(videos));
+        ASSERT_EQ(::chmod(QFile::encodeName(videos).constData(), 0777), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(videos).constData(), 65534, 65534), 0);
+        Jobs theirs;
+        ASSERT_TRUE(transfer(theirs));
+        EXPECT_TRUE(QDir(videos).isEmpty());
+        EXPECT_EQ(theirs.h.wizard().videosSummaryDone().toStdString(),
+                  " - Failed: \"" + videos.toStdString() +
+                      "\" belongs to another user: nothing is copied into it. Rename it or have it removed, then "
+                      "transfer again.");
+        ASSERT_TRUE(QDir().rmdir(videos));
+    }
     Jobs again;
     ASSERT_TRUE(transfer(again));
     EXPECT_EQ(again.h.wizard().videosSummaryDone(), QStringLiteral(" - Done"));

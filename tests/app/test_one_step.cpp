@@ -436,7 +436,7 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
 
     // A link of the person's at the report's name, then in place of
     // "Migration Info": neither it nor what it points to changes, and the
-    // page says that no report was written, naming the link.
+    // page says that no report was written, naming the link and what to do.
     const QString home = platform::homeFolder();
     const QString notes = home + QStringLiteral("/notes.txt"), documents = home + QStringLiteral("/Documents");
     testenv::writeFile(notes, "my notes");
@@ -463,6 +463,9 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
         EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
         for (const QString &text : {scene->body(), w.singleProgressText()}) {
             EXPECT_TRUE(text.contains(QStringLiteral("No report of what was moved was written: ") + link + " is a link"))
+                << text.toStdString();
+            EXPECT_TRUE(QString(text).replace(QStringLiteral("&quot;"), QStringLiteral("\""))
+                            .contains(QStringLiteral("left as it is. Remove the link \"%1\", then transfer again.").arg(link)))
                 << text.toStdString();
             EXPECT_FALSE(text.contains(QStringLiteral("The report of what was moved is"))) << text.toStdString();
         }

@@ -152,9 +152,11 @@ Failure folderNotMade(const QString &folder, int error)
     while (!QFileInfo::exists(at) && QFileInfo(at).path() != at) at = QFileInfo(at).path();
     if (!QFileInfo(at).isDir()) error = ENOTDIR;
     else if (::access(QFile::encodeName(at).constData(), W_OK | X_OK) != 0) error = errno;
-    if (error == 0) return Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder)};
-    return Failure{-48, vtrLocalized("The folder \"%1\" could not be made: %2.")
-                            .arg(folder, QString::fromLocal8Bit(std::strerror(error)))};
+    if (error == 0) return Failure{-48, vtrLocalized("The folder \"%1\" could not be made.").arg(folder), folder};
+    return Failure{-48,
+                   vtrLocalized("The folder \"%1\" could not be made: %2.")
+                       .arg(folder, QString::fromLocal8Bit(std::strerror(error))),
+                   folder};
 }
 
 std::mutex g_checkHookLock;
@@ -170,7 +172,7 @@ platform::Descriptor checkedFolder(const QString &folder)
 {
     QString why;
     platform::Descriptor dir(platform::openOwnFolder(folder, false, &why));
-    if (!dir.isOpen()) throw Failure{-48, vtrLocalized("%1, so nothing is put into it.").arg(why)};
+    if (!dir.isOpen()) throw Failure{-48, vtrLocalized("%1, so nothing is put into it.").arg(why), folder};
     std::function<void(const QString &)> hook;
     {
         std::lock_guard lock(g_checkHookLock);
@@ -1114,8 +1116,10 @@ Failure copyFailure(const QString &source, const QString &folder, int error)
         return Failure{MediaLibraryHost::kNoRoomNumber,
                        vtrLocalized("There is not enough space on the disk that holds \"%1\" to add \"%2\" to it.")
                            .arg(folder, source)};
-    return Failure{-36, vtrLocalized("\"%1\" could not be copied into \"%2\": %3")
-                            .arg(source, folder, QString::fromLocal8Bit(std::strerror(error)))};
+    return Failure{-36,
+                   vtrLocalized("\"%1\" could not be copied into \"%2\": %3")
+                       .arg(source, folder, QString::fromLocal8Bit(std::strerror(error))),
+                   folder};
 }
 
 // `source` copied (or cloned) into the empty file open as `out`, with the

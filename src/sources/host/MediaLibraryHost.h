@@ -62,6 +62,9 @@ public:
     {
         int number;
         QString message;
+        // The folder that could not be filed into, when the failure is
+        // about one (a collection or album folder, say); empty otherwise.
+        QString folder = QString();
     };
     // The number of the failure of a file that was not filed because the
     // disk it would be filed on has no room for its copy.
