@@ -86,6 +86,8 @@ constexpr char kIntruder[] = "VTR_TEST_INTRUDER";
 // A program of root's in a folder the run's user may read, as a build folder
 // readable to all holds the project's, which the run starts.
 constexpr char kReadableProgram[] = "VTR_TEST_READABLE_PROGRAM";
+// Tells the run to skip its test.
+constexpr char kSkipping[] = "VTR_TEST_SKIPPING";
 // How root's log marks each line of the run's output.
 constexpr char kRunsLine[] = "65534| ";
 // A chain of folders deeper than any path may name, and than a process may
@@ -677,3 +679,21 @@ TEST(UnprivilegedRuns, NoOtherProcessOfTheUserReachesIntoTheRunOrSpeaksForIt)
     intrudeOnTheRun();
 }
 
+// A run that skips its test is reported to root as skipped, saying why in
+// the run's lines: a test that never ran is not counted as checked.
+TEST(UnprivilegedRuns, ARunThatSkipsItsTestIsReportedAsSkipped)
+{
+    if (::geteuid() != 0) {
+        if (qEnvironmentVariableIsSet(kSkipping)) GTEST_SKIP() << "the run skips its test";
+        GTEST_SKIP() << "only a test run as root starts a run as the unprivileged user";
+    }
+    qputenv(kSkipping, "1");
+    QString why;
+    const testenv::Unprivileged outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kSkipping)});
+    qunsetenv(kSkipping);
+    const QString skipped = QStringLiteral("skipped as the unprivileged user:\n");
+    // Where the system cannot keep a run to itself, there is none.
+    if (outcome == testenv::Unprivileged::Unavailable && !why.startsWith(skipped)) GTEST_SKIP() << why.toStdString();
+    EXPECT_EQ(outcome, testenv::Unprivileged::Unavailable) << "a run that skipped its test was counted as done";
+    EXPECT_TRUE(why.contains(QLatin1String(kRunsLine) + QStringLiteral("the run skips its test"))) << why.toStdString();
+}
