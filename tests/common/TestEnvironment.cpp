@@ -8,6 +8,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -85,17 +87,41 @@ void initialise()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+static QStringList giveBackRights(const QString &path);
+
+static QStringList entriesOfRoot()
+{
+    return QDir(root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
 // What one test leaves in the home (the new phone's folder, a music library,
 // a settings file) must not be what the next one finds: each test starts in
 // an empty home of its own, whatever order the tests run in. Earlier homes
 // stay until the process ends, for whatever still holds a path into them.
+// A test that leaves a folder of its own that its owner may not list, enter
+// or change fails: run as an ordinary user, nothing could remove it.
 class HomePerTest final : public ::testing::EmptyTestEventListener
 {
     void OnTestStart(const ::testing::TestInfo &) override
     {
+        const QStringList before = entriesOfRoot();
+        m_before = QSet<QString>(before.cbegin(), before.cend());
         useHome(root() + QStringLiteral("/home-%1").arg(++m_count));
     }
+    // Called before the printer's (the end of a test goes to the listeners
+    // in the reverse order), so that its line says the test failed.
+    void OnTestEnd(const ::testing::TestInfo &) override
+    {
+        QStringList given;
+        for (const QString &name : entriesOfRoot())
+            if (!m_before.contains(name)) given += giveBackRights(root() + QLatin1Char('/') + name);
+        if (!given.isEmpty())
+            ADD_FAILURE() << "the test left folders without the rights of their owner (given back now; "
+                             "testenv::TakenModes gives back what a test takes): "
+                          << given.join(QStringLiteral(", ")).toStdString();
+    }
     int m_count = 0;
+    QSet<QString> m_before;
 };
 
 void giveEachTestItsOwnHome()
@@ -105,6 +131,7 @@ void giveEachTestItsOwnHome()
 
 void cleanup()
 {
+    if (g_root) giveBackRights(g_root->path());
     delete g_root;
     g_root = nullptr;
 }
@@ -245,6 +272,59 @@ static QList<QByteArray> entriesOf(int folder)
             names.append(QByteArray(entry->d_name));
     ::closedir(dir);
     return names;
+}
+
+// Trees of the tests' own are shallow; the walk that gives back rights stays
+// bounded whatever one holds.
+constexpr int kMaxGivenBackDepth = 256;
+
+// Gives the owner back the rights that removing `name` in the folder `at`
+// needs: each folder in it of this process's user that its owner may not
+// list, enter or change gets them, never through a link. `given` gets those
+// folders, each with the mode it had.
+static void giveBackRightsAt(int at, const QByteArray &name, const QString &shown, int depth, QStringList *given)
+{
+    struct stat st;
+    if (depth > kMaxGivenBackDepth || !isName(name) ||
+        ::fstatat(at, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+        if (::fchmodat(at, name.constData(), (st.st_mode & 07777) | S_IRWXU, 0) != 0) return;
+        given->append(QStringLiteral("%1 (mode %2)").arg(shown, QString::number(st.st_mode & 07777, 8)));
+    }
+    const Descriptor folder = openFolderAt(at, name);
+    if (!folder.isOpen()) return;
+    for (const QByteArray &entry : entriesOf(folder.get()))
+        giveBackRightsAt(folder.get(), entry, shown + QLatin1Char('/') + QFile::decodeName(entry), depth + 1, given);
+}
+
+static QStringList giveBackRights(const QString &path)
+{
+    QStringList given;
+    const QFileInfo info(path);
+    const Descriptor parent(::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.isOpen()) giveBackRightsAt(parent.get(), QFile::encodeName(info.fileName()), path, 0, &given);
+    return given;
+}
+
+bool TakenModes::take(const QString &path, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+    {
+        const QMutexLocker locked(&m_lock);
+        m_taken.append({name, st.st_mode & 07777});
+    }
+    return ::chmod(name.constData(), mode) == 0;
+}
+
+TakenModes::~TakenModes()
+{
+    // The last first: a path taken twice ends with the mode it had at first.
+    for (auto taken = m_taken.crbegin(); taken != m_taken.crend(); ++taken)
+        ::chmod(taken->first.constData(), taken->second);
 }
 
 // Copies the bytes of `from` to `to`; false on an error of either.

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <utility>
+
+#include <sys/types.h>
 
 // Every test runs with its own HOME and XDG folders below its process's fresh
 // temporary folder, so no test touches the real home or another test's state.
@@ -35,6 +39,29 @@ public:
 
 private:
     QString m_before;
+};
+
+// Takes rights away from files and folders a test made, and gives each back
+// the mode it had when the guard is left, however the test leaves it (a
+// failed ASSERT returns at once): a folder left without them cannot be
+// removed by an ordinary user, and stays behind in the temporary folder. A
+// test that ends with a folder of its own its owner may not list, enter or
+// change fails (the folder is given back the rights all the same).
+class TakenModes
+{
+public:
+    TakenModes() = default;
+    ~TakenModes();
+    TakenModes(const TakenModes &) = delete;
+    TakenModes &operator=(const TakenModes &) = delete;
+
+    // Notes the mode `path` has, then gives it `mode`; answers whether it
+    // could. Safe from any thread (a callback of the code under test).
+    bool take(const QString &path, mode_t mode);
+
+private:
+    QMutex m_lock;
+    QList<std::pair<QByteArray, mode_t>> m_taken;
 };
 
 // Permission faults mean nothing to root, which may read and write anything.
