@@ -474,7 +474,8 @@ void holdNothingOfRoots(const QString &standIns)
 // one shut even to itself, and ends as a process of its user
 // that took it over could make it end: at once and with 0, with control
 // characters in its output (they set the window's title and the clipboard,
-// clear the line) and a line there that says it passed.
+// clear the line), a line there that says it passed and one drawn from right
+// to left that says it failed.
 [[noreturn]] void endAsAnIntruderWould(const QByteArray &intruder)
 {
     // The readable program, started as the tests start the project's, waits
@@ -668,9 +669,11 @@ TEST(UnprivilegedRuns, TheRunHoldsNothingOfRootsAndNothingIsStagedThroughALink)
 }
 
 // While the run goes on, no other process of its user can take a descriptor
-// of the run's or attach to it. Whatever the run's output says, root goes by
-// the outcome the run itself tells it, shows that output with its control
-// characters escaped, and removes whatever the run left in its folders.
+// of the run's or attach to it, nor to a program the run starts from a folder
+// that user may read. Whatever the run's output says, root goes by the
+// outcome the run itself tells it, shows that output with each line marked as
+// the run's and its control characters escaped, and removes whatever the run
+// left in its folders.
 TEST(UnprivilegedRuns, NoOtherProcessOfTheUserReachesIntoTheRunOrSpeaksForIt)
 {
     if (const QByteArray intruder = qgetenv(kIntruder); !intruder.isEmpty() && ::geteuid() != 0)
