@@ -17,9 +17,22 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVTR_SANITIZE=ON "${LA
   -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1
 cmake --build "$BUILD" -j "$JOBS"
 
-# Tests never see the real home, runtime folder or a display.
+# Tests never see the real home, runtime folder or a display. Their folder
+# goes when the command ends, however it ends. A test gives back the rights
+# it takes away (one that does not fails), but a test program that crashed
+# could not: its folders get their owner's rights back first. What still
+# cannot be removed is named, and the command fails.
 TESTROOT=$(mktemp -d)
-trap 'rm -rf "$TESTROOT"' EXIT
+clean_up() {
+  local status=$?
+  chmod -R u+rwx "$TESTROOT" 2>/dev/null || true
+  if ! rm -rf "$TESTROOT" || [ -e "$TESTROOT" ]; then
+    echo "== $TESTROOT could not be removed, and stays" >&2
+    [ "$status" -ne 0 ] || status=1
+  fi
+  exit "$status"
+}
+trap clean_up EXIT
 mkdir -p "$TESTROOT/home" "$TESTROOT/runtime"
 chmod 700 "$TESTROOT/runtime"
 export HOME=$TESTROOT/home XDG_RUNTIME_DIR=$TESTROOT/runtime VTR_TEST_TMP=$TESTROOT/tmp

@@ -414,13 +414,14 @@ TEST(EndToEnd, TheLastPageCountsWhatCouldNotBeReadSkippedOrFiled)
     const QString music = volume + QStringLiteral("/BlackBerry/music");
     testenv::writeFile(music + "/Song.mp3", taggedMp3("Song", 20));
     testenv::writeFile(music + "/Locked.mp3", taggedMp3("Locked", 20));
-    ASSERT_TRUE(QFile::setPermissions(music + "/Locked.mp3", {}));
+    testenv::TakenModes modes;
+    ASSERT_TRUE(modes.take(music + "/Locked.mp3", 0));
     ASSERT_EQ(::mkfifo(QFile::encodeName(music + "/Pipe.mp3").constData(), 0644), 0);
     testenv::writeFile(music + "/._Song.mp3", "the card's own record of the song");
     // The library's folder for the wizard's songs cannot be written.
     const QString filed = MediaLibraryHost::musicFolder() + QStringLiteral("/Solvenna to Windows Phone Imported Music");
     ASSERT_TRUE(QDir().mkpath(filed));
-    ASSERT_TRUE(QFile::setPermissions(filed, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    ASSERT_TRUE(modes.take(filed, 0500));
     RealRun run;
     const bool ran = run.runToEnd([&] { return plugBlackBerryWithVolume(run.h, volume); });
     QFile::setPermissions(filed, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -961,6 +962,7 @@ TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNext
     const int watch = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(photos).constData(), IN_CREATE), 0);
     std::atomic<bool> stop{false};
+    testenv::TakenModes modes;
     std::thread guard([&] {
         alignas(inotify_event) char buffer[4096];
         while (!stop) {
@@ -971,7 +973,7 @@ TEST(EndToEnd, ATargetThatTurnsReadOnlyInACopyIsNamedAndItsLeftoverGoesAtTheNext
                  e += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(e)->len) {
                 const auto *event = reinterpret_cast<inotify_event *>(e);
                 if (event->len && vtr::isTemporaryCopyFileName(QString::fromUtf8(event->name))) {
-                    ::chmod(QFile::encodeName(photos).constData(), 0555);
+                    modes.take(photos, 0555);
                     return;
                 }
             }

@@ -262,11 +262,12 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         mode_t mode;
         bool writable;
     } cases[] = {{"open", 0755, true}, {"read-only", 0555, false}, {"write-only", 0200, false}, {"enter-only", 0100, false}};
+    testenv::TakenModes modes;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString folder = root + QLatin1Char('/') + QLatin1String(c.name);
         ASSERT_TRUE(QDir().mkpath(folder));
-        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.mode), 0);
+        ASSERT_TRUE(modes.take(folder, c.mode));
         // The folder itself, and one to be made in it.
         for (const QString &path : {folder, folder + QStringLiteral("/Music")}) {
             const vtrenv::WriteProblem problem = vtrenv::writeProblem(path);
@@ -276,7 +277,6 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
                 EXPECT_EQ(problem.cause, denied);
             }
         }
-        ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
 
     // A link to a folder is where the person keeps it, by that folder's
@@ -289,7 +289,7 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
     const QString unplugged = root + QStringLiteral("/unplugged/Music"), hop = root + QStringLiteral("/hop");
     const QString loop = root + QStringLiteral("/loop");
     ASSERT_TRUE(QDir().mkpath(shut));
-    ASSERT_EQ(::chmod(QFile::encodeName(shut).constData(), 0555), 0);
+    ASSERT_TRUE(modes.take(shut, 0555));
     testenv::writeFile(file, "not a folder");
     const struct
     {

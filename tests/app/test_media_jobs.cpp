@@ -555,7 +555,8 @@ TEST(MediaJobs, APlaylistTheLibraryCannotSaveIsOnTheMusicLine)
     QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
     const QString playlists = MediaLibraryHost::playlistsFolder();
     ASSERT_TRUE(QDir().mkpath(playlists));
-    ASSERT_TRUE(QFile::setPermissions(playlists, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    testenv::TakenModes modes;
+    ASSERT_TRUE(modes.take(playlists, 0500));
     Jobs t;
     t.use(false);
     t.jobs->backupOldDevice(t.h.wizard());

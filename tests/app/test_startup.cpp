@@ -226,7 +226,8 @@ TEST(Startup, AFixtureThatCannotBeReadIsRefusedBeforeTheWindowOpens)
     VTR_TEST_AS_UNPRIVILEGED_USER();
     const QString fixture = testenv::makeTempDir(QStringLiteral("unreadable")) + QStringLiteral("/phone.json");
     testenv::writeFile(fixture, testenv::readFile(testenv::reachable(kAndroid)));
-    QFile::setPermissions(fixture, QFileDevice::WriteOwner);
+    testenv::TakenModes modes;
+    ASSERT_TRUE(modes.take(fixture, 0200));
     const ProgramRun run = runProgram(testenv::reachable(kProgram), {QStringLiteral("--simulate-phone"), fixture},
                                       privateEnvironment(testenv::makeTempDir(QStringLiteral("home"))));
     EXPECT_EQ(run.status, vtrapp::kExitUsage) << qPrintable(run.err);

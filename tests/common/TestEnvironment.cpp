@@ -8,6 +8,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -85,17 +87,41 @@ void initialise()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+static QStringList giveBackRights(const QString &path);
+
+static QStringList entriesOfRoot()
+{
+    return QDir(root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
 // What one test leaves in the home (the new phone's folder, a music library,
 // a settings file) must not be what the next one finds: each test starts in
 // an empty home of its own, whatever order the tests run in. Earlier homes
 // stay until the process ends, for whatever still holds a path into them.
+// A test that leaves a folder of its own that its owner may not list, enter
+// or change fails: run as an ordinary user, nothing could remove it.
 class HomePerTest final : public ::testing::EmptyTestEventListener
 {
     void OnTestStart(const ::testing::TestInfo &) override
     {
+        const QStringList before = entriesOfRoot();
+        m_before = QSet<QString>(before.cbegin(), before.cend());
         useHome(root() + QStringLiteral("/home-%1").arg(++m_count));
     }
+    // Called before the printer's (the end of a test goes to the listeners
+    // in the reverse order), so that its line says the test failed.
+    void OnTestEnd(const ::testing::TestInfo &) override
+    {
+        QStringList given;
+        for (const QString &name : entriesOfRoot())
+            if (!m_before.contains(name)) given += giveBackRights(root() + QLatin1Char('/') + name);
+        if (!given.isEmpty())
+            ADD_FAILURE() << "the test left folders without the rights of their owner (given back now; "
+                             "testenv::TakenModes gives back what a test takes): "
+                          << given.join(QStringLiteral(", ")).toStdString();
+    }
     int m_count = 0;
+    QSet<QString> m_before;
 };
 
 void giveEachTestItsOwnHome()
@@ -105,6 +131,7 @@ void giveEachTestItsOwnHome()
 
 void cleanup()
 {
+    if (g_root) giveBackRights(g_root->path());
     delete g_root;
     g_root = nullptr;
 }
@@ -245,6 +272,59 @@ static QList<QByteArray> entriesOf(int folder)
             names.append(QByteArray(entry->d_name));
     ::closedir(dir);
     return names;
+}
+
+// Trees of the tests' own are shallow; the walk that gives back rights stays
+// bounded whatever one holds.
+constexpr int kMaxGivenBackDepth = 256;
+
+// Gives the owner back the rights that removing `name` in the folder `at`
+// needs: each folder in it of this process's user that its owner may not
+// list, enter or change gets them, never through a link. `given` gets those
+// folders, each with the mode it had.
+static void giveBackRightsAt(int at, const QByteArray &name, const QString &shown, int depth, QStringList *given)
+{
+    struct stat st;
+    if (depth > kMaxGivenBackDepth || !isName(name) ||
+        ::fstatat(at, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+        if (::fchmodat(at, name.constData(), (st.st_mode & 07777) | S_IRWXU, 0) != 0) return;
+        given->append(QStringLiteral("%1 (mode %2)").arg(shown, QString::number(st.st_mode & 07777, 8)));
+    }
+    const Descriptor folder = openFolderAt(at, name);
+    if (!folder.isOpen()) return;
+    for (const QByteArray &entry : entriesOf(folder.get()))
+        giveBackRightsAt(folder.get(), entry, shown + QLatin1Char('/') + QFile::decodeName(entry), depth + 1, given);
+}
+
+static QStringList giveBackRights(const QString &path)
+{
+    QStringList given;
+    const QFileInfo info(path);
+    const Descriptor parent(::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.isOpen()) giveBackRightsAt(parent.get(), QFile::encodeName(info.fileName()), path, 0, &given);
+    return given;
+}
+
+bool TakenModes::take(const QString &path, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+    {
+        const QMutexLocker locked(&m_lock);
+        m_taken.append({name, st.st_mode & 07777});
+    }
+    return ::chmod(name.constData(), mode) == 0;
+}
+
+TakenModes::~TakenModes()
+{
+    // The last first: a path taken twice ends with the mode it had at first.
+    for (auto taken = m_taken.crbegin(); taken != m_taken.crend(); ++taken)
+        ::chmod(taken->first.constData(), taken->second);
 }
 
 // Copies the bytes of `from` to `to`; false on an error of either.
@@ -475,17 +555,24 @@ static void removeTree(int at, const QByteArray &name, uid_t owner)
     ::unlinkat(at, name.constData(), AT_REMOVEDIR);
 }
 
+// The project's programs the tests start.
+static QStringList projectPrograms()
+{
+    return QStringLiteral(VTR_TEST_PROGRAMS).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
 QString reachable(const QString &path)
 {
     const QString &staged = stagedFolder();
     if (staged.isEmpty()) return path;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st;
-    if (::stat(name.constData(), &st) == 0 && ::access(name.constData(), S_ISDIR(st.st_mode) ? R_OK | X_OK : R_OK) == 0)
-        return path;
-    // Staged at the same path below the staging folder, if root handed it over.
-    const QString copy = staged + QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    return QFileInfo::exists(copy) ? copy : path;
+    // Staged at the same path below the staging folder, if root handed it
+    // over; that copy is taken whatever this user may do with `path`: a
+    // program this user may read, started, is a process any other of theirs
+    // may attach to. A program of the project is started from its copy
+    // alone, or not at all.
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QString copy = staged + clean;
+    return QFileInfo::exists(copy) || projectPrograms().contains(clean) ? copy : path;
 }
 
 QString sourcePath(const QString &relative)
@@ -526,7 +613,10 @@ public:
                 m_work = openFolderAt(m_base.get(), "work");
             m_valid = m_work.isOpen() && ::fchown(m_work.get(), kUser, kUser) == 0;
         }
-        if (!m_valid) m_why = errnoText();
+        if (!m_valid) {
+            m_error = errno;
+            m_why = errnoText();
+        }
     }
     ~UnprivilegedTree()
     {
@@ -543,6 +633,7 @@ public:
     // Why the tree could not be made (a file system that keeps no access
     // lists cannot shut other users out of it).
     QString why() const { return m_why; }
+    int error() const { return m_error; }
     QString staged() const { return m_path + QStringLiteral("/staged"); }
     QString work() const { return m_path + QStringLiteral("/work"); }
     int stagedFolder() const { return m_staged.get(); }
@@ -579,19 +670,19 @@ private:
     Descriptor m_staged;
     Descriptor m_work;
     QString m_why;
+    int m_error = 0;
     bool m_valid = false;
 };
 
 // What a run as the unprivileged user gets of root's, staged before it
 // starts: the shared data beside the project and the tests' own files to
-// read, the project's programs the tests start and this test program to
-// start. Nothing else of root's reaches it.
-static QList<std::pair<QString, Handed>> handedOver()
+// read, the project's programs the tests start, `programs` and this test
+// program to start. Nothing else of root's reaches it.
+static QList<std::pair<QString, Handed>> handedOver(const QStringList &programs)
 {
     QList<std::pair<QString, Handed>> paths{{QStringLiteral(VTR_SHARED_DATA_DIR), Handed::Readable},
                                             {QStringLiteral(VTR_TEST_SOURCE_DIR), Handed::Readable}};
-    for (const QString &program : QStringLiteral(VTR_TEST_PROGRAMS).split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        paths.append({program, Handed::StartOnly});
+    for (const QString &program : projectPrograms() + programs) paths.append({program, Handed::StartOnly});
     paths.append({QCoreApplication::applicationFilePath(), Handed::StartOnly});
     return paths;
 }
@@ -683,11 +774,20 @@ static QByteArray outcomeOf(int pipe)
     return n > 0 ? QByteArray(bytes, n) : QByteArray();
 }
 
-// The run's output as root's log shows it: any process of the run's user may
-// have written to it, and a terminal acts on the control characters it
+// Characters that turn the order in which a line is drawn (a line would show
+// as another), and those that break it as a newline would.
+static bool turnsOrBreaksALine(char32_t point)
+{
+    return point == 0x061c || point == 0x200e || point == 0x200f || (point >= 0x2028 && point <= 0x202e) ||
+           (point >= 0x2066 && point <= 0x2069);
+}
+
+// What the run wrote as root's log shows it: any process of the run's user
+// may have written it, and a terminal acts on the control characters it
 // prints (it sets the window's title and the clipboard, moves the cursor,
-// paints a line over another): each of them, and each byte that is not part
-// of a whole UTF-8 character, is shown as an escape instead.
+// paints a line over another): each of them, each character that turns the
+// order of a line or breaks it, and each byte that is not part of a whole
+// UTF-8 character, is shown as an escape instead.
 static std::string shownEscaped(const QByteArray &bytes)
 {
     std::string shown;
@@ -701,7 +801,7 @@ static std::string shownEscaped(const QByteArray &bytes)
     for (qsizetype i = 0; i < bytes.size();) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
         if (lead < 0x80) {
-            if ((lead >= 0x20 && lead != 0x7f) || lead == '\n' || lead == '\t')
+            if ((lead >= 0x20 && lead != 0x7f) || lead == '\t')
                 shown += char(lead);
             else
                 escape(lead);
@@ -720,13 +820,32 @@ static std::string shownEscaped(const QByteArray &bytes)
         // beyond Unicode, nor one of the control characters above 0x7f.
         if (whole && point >= kLeast[length] && point <= 0x10ffff && (point < 0xd800 || point > 0xdfff) &&
             point > 0x9f) {
-            shown.append(bytes.constData() + i, size_t(length));
+            if (turnsOrBreaksALine(point)) {
+                char escaped[9];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(point));
+                shown += escaped;
+            } else {
+                shown.append(bytes.constData() + i, size_t(length));
+            }
             i += length;
         } else {
             escape(lead);
             ++i;
         }
     }
+    return shown;
+}
+
+// Marks each line of the run's output shown in root's log as the run's: a
+// line it printed never passes for one of root's ("[  PASSED  ]").
+constexpr char kRunsLine[] = "65534| ";
+
+static std::string shownAsTheRuns(const QByteArray &output)
+{
+    QByteArrayList lines = output.split('\n');
+    if (lines.size() > 1 && lines.last().isEmpty()) lines.removeLast();
+    std::string shown;
+    for (const QByteArray &line : lines) shown += kRunsLine + shownEscaped(line) + '\n';
     return shown;
 }
 
@@ -816,7 +935,17 @@ static bool keptFromItsUser()
     return setting == "0" || setting == "2";
 }
 
-Unprivileged runUnprivileged(QString *why, const QStringList &handed)
+// A run that could not be had although the system allows it: the test
+// fails, saying why (it would otherwise count as checked, or as skipped for
+// a reason another user can bring about), and the caller returns.
+static Unprivileged notRun(QString *why, const QString &cause)
+{
+    *why = cause;
+    ADD_FAILURE() << "the test could not be run as the unprivileged user: " << cause.toStdString();
+    return Unprivileged::Done;
+}
+
+Unprivileged runUnprivileged(QString *why, const QStringList &handed, const QStringList &programs)
 {
     if (::geteuid() != 0) return Unprivileged::Here;
     if (!keptFromItsUser()) {
@@ -826,26 +955,24 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed)
     }
     const UnprivilegedTree tree;
     if (!tree.isValid()) {
-        *why = QStringLiteral("no folder that the unprivileged user alone may enter could be made: %1").arg(tree.why());
+        const QString cause =
+            QStringLiteral("no folder that the unprivileged user alone may enter could be made: %1").arg(tree.why());
+        if (tree.error() != EOPNOTSUPP) return notRun(why, cause);
+        *why = cause;
         return Unprivileged::Unavailable;
     }
     QString refused;
-    for (const auto &[path, how] : handedOver())
+    for (const auto &[path, how] : handedOver(programs))
         if (refused.isEmpty()) refused = stage(path, tree.stagedFolder(), how);
     QByteArrayList environment;
     if (refused.isEmpty()) environment = environmentOfRun(tree, handed, &refused);
     const QString program = tree.staged() + QDir::cleanPath(QCoreApplication::applicationFilePath());
     if (refused.isEmpty() && !QFileInfo::exists(program)) refused = QStringLiteral("this test program was not staged");
-    if (!refused.isEmpty()) {
-        *why = QStringLiteral("running as root, and what the test reads cannot be handed to the unprivileged user: %1")
-                   .arg(refused);
-        return Unprivileged::Unavailable;
-    }
+    if (!refused.isEmpty())
+        return notRun(why, QStringLiteral("what the test reads and starts cannot be handed to that user: %1").arg(refused));
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        *why = QStringLiteral("no pipe for the outcome of the run as the unprivileged user: %1").arg(errnoText());
-        return Unprivileged::Unavailable;
-    }
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return notRun(why, QStringLiteral("no pipe for the outcome of the run: %1").arg(errnoText()));
     const Descriptor outcomeRead(ends[0]);
     Descriptor outcomeWrite(ends[1]);
     ::fcntl(outcomeRead.get(), F_SETFL, O_NONBLOCK);
@@ -856,10 +983,7 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed)
         environment);
     const int startError = errno;
     outcomeWrite = Descriptor();
-    if (child < 0) {
-        *why = QStringLiteral("the run as the unprivileged user could not be started: %1").arg(errnoText(startError));
-        return Unprivileged::Unavailable;
-    }
+    if (child < 0) return notRun(why, QStringLiteral("the run could not be started: %1").arg(errnoText(startError)));
     int status = 0;
     const bool finished = waitForEnd(child, 280000, &status);
     const QByteArray outcome = outcomeOf(outcomeRead.get());
@@ -867,7 +991,7 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed)
     const bool exited = WIFEXITED(status);
     const int code = exited ? WEXITSTATUS(status) : -1;
     if (finished && code == 0 && outcome == "skipped") {
-        *why = QStringLiteral("skipped as the unprivileged user:\n") + QString::fromStdString(shownEscaped(output));
+        *why = QStringLiteral("skipped as the unprivileged user:\n") + QString::fromStdString(shownAsTheRuns(output));
         return Unprivileged::Unavailable;
     }
     static const char *const kNotStarted[] = {
@@ -888,7 +1012,7 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed)
     // that user may have written it.
     EXPECT_TRUE(finished && code == 0 && outcome == "passed")
         << "the test as the unprivileged user failed (" << cause << "):\n"
-        << shownEscaped(output);
+        << shownAsTheRuns(output);
     return Unprivileged::Done;
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <utility>
+
+#include <sys/types.h>
 
 // Every test runs with its own HOME and XDG folders below its process's fresh
 // temporary folder, so no test touches the real home or another test's state.
@@ -37,6 +41,29 @@ private:
     QString m_before;
 };
 
+// Takes rights away from files and folders a test made, and gives each back
+// the mode it had when the guard is left, however the test leaves it (a
+// failed ASSERT returns at once): a folder left without them cannot be
+// removed by an ordinary user, and stays behind in the temporary folder. A
+// test that ends with a folder of its own its owner may not list, enter or
+// change fails (the folder is given back the rights all the same).
+class TakenModes
+{
+public:
+    TakenModes() = default;
+    ~TakenModes();
+    TakenModes(const TakenModes &) = delete;
+    TakenModes &operator=(const TakenModes &) = delete;
+
+    // Notes the mode `path` has, then gives it `mode`; answers whether it
+    // could. Safe from any thread (a callback of the code under test).
+    bool take(const QString &path, mode_t mode);
+
+private:
+    QMutex m_lock;
+    QList<std::pair<QByteArray, mode_t>> m_taken;
+};
+
 // Permission faults mean nothing to root, which may read and write anything.
 // For a test that needs them: Here when this process is not root (the test
 // runs on); otherwise the test is run again, alone, in a child process of
@@ -44,28 +71,35 @@ private:
 // that user, and its outcome is reported here: Done (the caller returns), or
 // Unavailable with the reason in `why`. The child holds nothing of root's:
 // only its standard input and output (a file of its own, read back here and
-// shown with its control characters escaped), as its one channel to root a
-// pipe that it alone writes its outcome to, no group, a session (with no
-// terminal) and a session keyring of its own, and of this process's
-// environment only what the tests read and the variables `handed` names; it
-// runs without the leak check. No other process of that user may attach to
-// it: it runs a copy of this test program that user may start but not read.
-// A checkout in a folder only root may enter is out of that user's reach:
-// before the child starts, root stages for it the tests' own files and the
-// shared data to read, and the project's programs the tests start and this
-// test program to start, each reached from "/" without a link and through
-// folders root's alone, where that user alone may have them; where one is
-// not, or no such place can be made, or the system lets any process of a
-// user attach to the others (fs.suid_dumpable 1), the test is skipped. What
-// the child leaves in its folders goes when it has ended.
+// shown with each line marked as the run's and its control characters
+// escaped, so that none of it passes for a line of root's), as its one
+// channel to root a pipe that it alone writes its outcome to, no group, a
+// session (with no terminal) and a session keyring of its own, and of this
+// process's environment only what the tests read and the variables `handed`
+// names; it runs without the leak check. No other process of that user may
+// attach to it, nor to a program it starts: each is a copy that user may
+// start but not read. A checkout in a folder only root may enter is out of
+// that user's reach: before the child starts, root stages for it the tests'
+// own files and the shared data to read, and the project's programs the
+// tests start, the programs `programs` names and this test program to start,
+// each reached from "/" without a link and through folders root's alone,
+// where that user alone may have them. Where that cannot be done (a link on
+// the way, another user's file, a temporary folder another user has filled)
+// the test fails, saying why: a test that did not run has shown nothing. It
+// is Unavailable only where the system cannot keep the run to itself (any
+// process of a user may attach to the others at fs.suid_dumpable 1; a
+// temporary folder that keeps no access lists cannot shut other users out),
+// and where the run itself skipped the test. What the child leaves in its
+// folders goes when it has ended.
 enum class Unprivileged { Here, Done, Unavailable };
-Unprivileged runUnprivileged(QString *why, const QStringList &handed = {});
+Unprivileged runUnprivileged(QString *why, const QStringList &handed = {}, const QStringList &programs = {});
 
 // A file or folder of the project that tests read or start (below tests/,
 // the shared data beside the project, a program of the project) as this
 // process can read or start it: `path` itself, or, run as the unprivileged
-// user where `path` is out of reach, the copy staged for it (a folder with
-// everything in it, links copied as links).
+// user, the copy root staged for it wherever there is one (a folder with
+// everything in it, links copied as links), whatever that user may do with
+// `path`: a program is started from its copy alone.
 QString reachable(const QString &path);
 // A file or folder of the tests' own, by its path below tests/
 // (e.g. "devices/data/mtp/android_phone.json"), through reachable().

@@ -663,9 +663,10 @@ TEST_F(MediaMigrators, AFolderThatTurnsReadOnlyIsNamedWithItsCauseAndKeepsWhatIt
     const QString dir = folder->path();
     const QString temporary = dir + "/TessalineCopyFile.tmp";
     // The folder turns read-only once b.jpg's bytes are on their way.
+    testenv::TakenModes modes;
     RecordingStatus status;
     status.onReport = [&](double) {
-        if (QFileInfo(temporary).size() >= (1 << 20)) QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        if (QFileInfo(temporary).size() >= (1 << 20)) modes.take(dir, 0500);
     };
     try {
         photos.copyToDevice(target, 1 << 30, &status, nullptr);
@@ -708,9 +709,10 @@ TEST_F(MediaMigrators, EntriesThatCannotBeReadAreLeftOutCountedAndTheRestGoes)
     for (int i = 0; i < 11; ++i) testenv::writeFile(phone + QString("/Music/._%1.mp3").arg(i), "notes");
     testenv::writeFile(phone + "/Music/.thumbs/t.mp3", "hidden folder");
     testenv::writeFile(phone + "/Music/locked.mp3", "no read permission");
-    QFile::setPermissions(phone + "/Music/locked.mp3", QFileDevice::WriteOwner);
+    testenv::TakenModes modes;
+    ASSERT_TRUE(modes.take(phone + "/Music/locked.mp3", 0200));
     testenv::writeFile(phone + "/Music/closed/inside.mp3", "in a folder that cannot be listed");
-    QFile::setPermissions(phone + "/Music/closed", QFileDevice::WriteOwner);
+    ASSERT_TRUE(modes.take(phone + "/Music/closed", 0200));
     ASSERT_EQ(::mkfifo(QFile::encodeName(phone + "/Music/pipe.mp3").constData(), 0644), 0);
     QFile::link(phone + "/Music/nowhere", phone + "/Music/broken.mp3");
     QFile::link(outside + "/secret.mp3", phone + "/Music/stolen.mp3");
@@ -768,9 +770,10 @@ TEST_F(MediaMigrators, AFolderThatCannotBeListedOnceThePhoneHasGoneEndsTheBackup
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
     const QString phone = testenv::makeTempDir(QStringLiteral("gone"));
+    testenv::TakenModes modes;
     for (const QString folder : {phone + "/a", phone + "/b"}) {
         testenv::writeFile(folder + "/x.jpg", "photo");
-        QFile::setPermissions(folder, QFileDevice::WriteOwner);
+        ASSERT_TRUE(modes.take(folder, 0200));
     }
     // A proxy with no phone behind it: the phone has gone.
     PhotosFromFolders photos({phone}, std::make_shared<MobileDeviceProxy>());

@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +83,13 @@ constexpr uid_t kThirdUid = 65533;
 // abstract socket's name, to reach into it.
 constexpr uid_t kRunsUid = 65534;
 constexpr char kIntruder[] = "VTR_TEST_INTRUDER";
+// A program of root's in a folder the run's user may read, as a build folder
+// readable to all holds the project's, which the run starts.
+constexpr char kReadableProgram[] = "VTR_TEST_READABLE_PROGRAM";
+// Tells the run to skip its test.
+constexpr char kSkipping[] = "VTR_TEST_SKIPPING";
+// How root's log marks each line of the run's output.
+constexpr char kRunsLine[] = "65534| ";
 // A chain of folders deeper than any path may name, and than a process may
 // hold descriptors by default.
 constexpr int kChainDepth = 1200;
@@ -168,10 +177,11 @@ pid_t startThirdUser(const QByteArray &name)
 }
 
 // Another process of the run's user, which reaches into the process that
-// asks: it takes a descriptor of that process's and attaches to it as a
-// debugger does, writes to `report` what each met (0 where it succeeded),
-// and then lets the asker go on (its end lets go of the asker, had it
-// attached).
+// asks and into the one whose id it sends (a program the run started; 0 for
+// none): it takes a descriptor of each and attaches to each as a debugger
+// does, writes to `report` what each met (0 where it succeeded, -1 where
+// there was no program), and then lets the asker go on (its end lets go of
+// what it attached to).
 pid_t startIntruder(const QByteArray &name, int report)
 {
     return startListening(
@@ -179,11 +189,18 @@ pid_t startIntruder(const QByteArray &name, int report)
         [](int asked, int report) {
             ucred run{};
             socklen_t size = sizeof run;
-            if (::getsockopt(asked, SOL_SOCKET, SO_PEERCRED, &run, &size) != 0) return 1;
-            int met[2];
-            const int process = ::pidfd_open(run.pid, 0);
-            met[0] = process >= 0 && ::pidfd_getfd(process, STDOUT_FILENO, 0) >= 0 ? 0 : errno;
-            met[1] = ::ptrace(PTRACE_SEIZE, run.pid, nullptr, nullptr) == 0 ? 0 : errno;
+            pid_t started = 0;
+            if (::getsockopt(asked, SOL_SOCKET, SO_PEERCRED, &run, &size) != 0 ||
+                ::read(asked, &started, sizeof started) != ssize_t(sizeof started))
+                return 1;
+            int met[4] = {-1, -1, -1, -1};
+            const auto reach = [](pid_t pid, int *into) {
+                const int process = ::pidfd_open(pid, 0);
+                into[0] = process >= 0 && ::pidfd_getfd(process, STDOUT_FILENO, 0) >= 0 ? 0 : errno;
+                into[1] = ::ptrace(PTRACE_SEIZE, pid, nullptr, nullptr) == 0 ? 0 : errno;
+            };
+            reach(run.pid, met);
+            if (started > 0) reach(started, met + 2);
             return ::write(report, met, sizeof met) == ssize_t(sizeof met) && ::write(asked, "", 1) == 1 ? 0 : 1;
         },
         report);
@@ -203,6 +220,31 @@ int askThirdUser(const QByteArray &name, const QString &path)
         ::read(asking.get(), &answer, sizeof answer) != ssize_t(sizeof answer))
         return -1;
     return answer;
+}
+
+// The run as the unprivileged user where what it needs cannot be staged: the
+// test fails (here, one failure caught) and the caller returns. Answers what
+// the failure says.
+std::string refusedRun(const QStringList &handed = {})
+{
+    QString why;
+    testenv::Unprivileged outcome;
+    ::testing::TestPartResultArray failures;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        outcome = testenv::runUnprivileged(&why, handed);
+    }
+    EXPECT_EQ(outcome, testenv::Unprivileged::Done) << why.toStdString();
+    EXPECT_EQ(failures.size(), 1) << "a run that could not be staged did not fail";
+    return failures.size() > 0 ? failures.GetTestPartResult(0).message() : std::string();
+}
+
+// Whether a line of `output` begins with `text`.
+bool aLineBegins(const QByteArray &output, const QByteArray &text)
+{
+    const QList<QByteArray> lines = output.split('\n');
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QByteArray &line) { return line.startsWith(text); });
 }
 
 // Runs this test again as root in a mount namespace of its own where every
@@ -269,10 +311,10 @@ void runContained()
         if (line.startsWith("== ")) std::printf("%s\n", line.constData());
     if (finished && contained.exitCode() == kNoNamespace && output.startsWith("== no private"))
         GTEST_SKIP() << output.trimmed().toStdString();
-    if (finished && contained.exitCode() == 0 && output.contains("[  SKIPPED ] 1 test"))
+    if (finished && contained.exitCode() == 0 && aLineBegins(output, "[  SKIPPED ] 1 test"))
         GTEST_SKIP() << "skipped in the private mount namespace:\n" << output.toStdString();
     EXPECT_TRUE(finished && contained.exitStatus() == QProcess::NormalExit && contained.exitCode() == 0 &&
-                output.contains("[  PASSED  ] 1 test"))
+                aLineBegins(output, "[  PASSED  ] 1 test"))
         << "the test in the private mount namespace failed:\n" << output.toStdString();
 }
 
@@ -293,15 +335,15 @@ void stageAgainstStandIns(const QString &standIns)
     ASSERT_NE(snapshot(standIns).find(QStringLiteral("%1 41777 0").arg(standIns).toStdString()), std::string::npos);
 
     // The shared data as a link to root's closed folder: the run is refused
-    // before anything is staged, and says why.
+    // before anything is staged, and the test fails saying why.
     QString why;
     if (const QString shared = qEnvironmentVariable(kSharedStandIn); !shared.isEmpty()) {
         const QString data = shared + QStringLiteral("/data");
         ASSERT_TRUE(QFile::link(closed, data));
         ASSERT_EQ(::lchown(QFile::encodeName(data).constData(), 65534, 65534), 0);
         const std::string before = snapshot(standIns);
-        EXPECT_EQ(testenv::runUnprivileged(&why), testenv::Unprivileged::Unavailable);
-        EXPECT_TRUE(why.contains(data + QStringLiteral(" is a link"))) << why.toStdString();
+        const std::string failure = refusedRun();
+        EXPECT_NE(failure.find((data + QStringLiteral(" is a link")).toStdString()), std::string::npos) << failure;
         EXPECT_EQ(snapshot(standIns), before);
         ASSERT_TRUE(QFile::remove(data));
     } else {
@@ -318,10 +360,9 @@ void stageAgainstStandIns(const QString &standIns)
     qputenv("UBSAN_OPTIONS", "suppressions=" + QFile::encodeName(way + QStringLiteral("/secret")) +
                                  (sanitizerSet ? ':' + sanitizer : QByteArray()));
     std::string before = snapshot(standIns);
-    why.clear();
-    EXPECT_EQ(testenv::runUnprivileged(&why, {QString::fromLatin1(kStandIns)}), testenv::Unprivileged::Unavailable);
+    const std::string failure = refusedRun({QString::fromLatin1(kStandIns)});
     sanitizerSet ? qputenv("UBSAN_OPTIONS", sanitizer) : qunsetenv("UBSAN_OPTIONS");
-    EXPECT_TRUE(why.contains(way + QStringLiteral(" is a link"))) << why.toStdString();
+    EXPECT_NE(failure.find((way + QStringLiteral(" is a link")).toStdString()), std::string::npos) << failure;
     EXPECT_EQ(snapshot(standIns), before);
     ASSERT_TRUE(QFile::remove(way));
 
@@ -433,32 +474,51 @@ void holdNothingOfRoots(const QString &standIns)
 // one shut even to itself, and ends as a process of its user
 // that took it over could make it end: at once and with 0, with control
 // characters in its output (they set the window's title and the clipboard,
-// clear the line) and a line there that says it passed.
+// clear the line), a line there that says it passed and one drawn from right
+// to left that says it failed.
 [[noreturn]] void endAsAnIntruderWould(const QByteArray &intruder)
 {
+    // The readable program, started as the tests start the project's, waits
+    // on its input while the intruder tries it.
+    QProcess program;
+    program.start(testenv::reachable(qEnvironmentVariable(kReadableProgram)), {});
+    const pid_t started = program.waitForStarted(60000) ? pid_t(program.processId()) : 0;
     const platform::Descriptor asking(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const sockaddr_un address = abstractAddress(intruder);
     char byte;
     if (::connect(asking.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::write(asking.get(), &started, sizeof started) != ssize_t(sizeof started) ||
         ::read(asking.get(), &byte, 1) != 1)
         ::_exit(1);
+    program.closeWriteChannel();
+    if (started > 0 && !program.waitForFinished(60000)) ::_exit(1);
     const platform::Descriptor work(::open(qgetenv("VTR_TEST_TMP").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     platform::Descriptor at(::fcntl(work.get(), F_DUPFD_CLOEXEC, 0));
     int depth = 0;
     for (; depth < kChainDepth && ::mkdirat(at.get(), "deep", 0700) == 0; ++depth)
         at = platform::Descriptor(::openat(at.get(), "deep", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    static constexpr char kForged[] = "\x1b]0;vtr\x07\x1b]52;c;dnRy\x07\r\x1b[2K\x1b[32m[  PASSED  ] 1 test.\x1b[0m\n";
+    static constexpr char kForged[] = "\x1b]0;vtr\x07\x1b]52;c;dnRy\x07\r\x1b[2K\x1b[32m[  PASSED  ] 1 test.\x1b[0m\n"
+                                      "[  PASSED  ] 1 test.\n\xe2\x80\xae.tset 1 ]  DELIAF  [\n";
     const bool left = depth == kChainDepth && ::fchmodat(work.get(), "deep", 0, 0) == 0;
     ::_exit(left && ::write(STDOUT_FILENO, kForged, sizeof kForged - 1) < 0 ? 1 : 0);
 }
 
-// Root's side: the intruder, ready for the run, and a folder of root's, which
-// that user may pass through, to hold the run's tree.
+// Root's side: the intruder, ready for the run, a folder of root's, which
+// that user may pass through, to hold the run's tree, and a program in a
+// folder of root's that user may read, as a build folder readable to all.
 void intrudeOnTheRun()
 {
     QTemporaryDir parent(QDir::tempPath() + QStringLiteral("/vtrtest-runs-XXXXXX"));
     ASSERT_TRUE(parent.isValid());
     ASSERT_EQ(::chmod(QFile::encodeName(parent.path()).constData(), 0711), 0);
+    QTemporaryDir readable(QDir::tempPath() + QStringLiteral("/vtrtest-readable-XXXXXX"));
+    ASSERT_TRUE(readable.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(readable.path()).constData(), 0755), 0);
+    const QString program = readable.path() + QStringLiteral("/cat");
+    ASSERT_TRUE(QFile::copy(QFileInfo(QStandardPaths::findExecutable(QStringLiteral("cat"))).canonicalFilePath(),
+                            program));
+    ASSERT_EQ(::chmod(QFile::encodeName(program).constData(), 0755), 0);
+    qputenv(kReadableProgram, QFile::encodeName(program));
     int report[2];
     ASSERT_EQ(::pipe2(report, O_CLOEXEC | O_NONBLOCK), 0);
     const platform::Descriptor reportRead(report[0]), reportWrite(report[1]);
@@ -475,24 +535,41 @@ void intrudeOnTheRun()
     {
         const ::testing::ScopedFakeTestPartResultReporter reporter(
             ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
-        outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kIntruder)});
+        outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kIntruder), QString::fromLatin1(kReadableProgram)},
+                                           {program});
     }
     temporarySet ? qputenv("TMPDIR", temporary) : qunsetenv("TMPDIR");
     qunsetenv(kIntruder);
+    qunsetenv(kReadableProgram);
     ::kill(intruder, SIGKILL);
     ::waitpid(intruder, nullptr, 0);
     if (outcome == testenv::Unprivileged::Unavailable) GTEST_SKIP() << why.toStdString();
 
-    int met[2] = {-1, -1};
+    int met[4] = {-1, -1, -1, -1};
     ASSERT_EQ(::read(reportRead.get(), met, sizeof met), ssize_t(sizeof met)) << "the run did not ask the intruder";
     EXPECT_EQ(met[0], EPERM) << "another process of the user took a descriptor of the run's";
     EXPECT_EQ(met[1], EPERM) << "another process of the user attached to the run";
+    EXPECT_EQ(met[2], EPERM) << "another process of the user took a descriptor of a program the run started (-1: "
+                                "the run started none)";
+    EXPECT_EQ(met[3], EPERM) << "another process of the user attached to a program the run started";
     ASSERT_EQ(failures.size(), 1) << "a run that told no outcome passed";
     const std::string log = failures.GetTestPartResult(0).message();
     EXPECT_NE(log.find("[  PASSED  ] 1 test."), std::string::npos) << "the run did not reach its end";
     EXPECT_TRUE(log.find_first_of("\x1b\x07\r") == std::string::npos &&
                 log.find("\\x1b]0;vtr\\x07") != std::string::npos)
         << "control characters of the run's output reached root's log as they are";
+    // Below root's own lines, every line is marked as the run's, and none is
+    // drawn in another order.
+    const QList<QByteArray> lines = QByteArray::fromStdString(log).split('\n');
+    qsizetype i = 0;
+    while (i < lines.size() && !lines[i].startsWith("the test as the unprivileged user failed (")) ++i;
+    ASSERT_LT(i, lines.size()) << log;
+    while (++i < lines.size())
+        EXPECT_TRUE(lines[i].startsWith(kRunsLine) || (lines[i].isEmpty() && i + 1 == lines.size()))
+            << "a line of the run's output passes for root's: " << lines[i].toStdString();
+    EXPECT_TRUE(log.find("\xe2\x80\xae") == std::string::npos &&
+                log.find(std::string(kRunsLine) + "\\u202e.tset") != std::string::npos)
+        << "a character that turns a line reached root's log as it is";
     EXPECT_EQ(QDir(parent.path())
                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
                   .join(QLatin1Char(' '))
@@ -592,13 +669,34 @@ TEST(UnprivilegedRuns, TheRunHoldsNothingOfRootsAndNothingIsStagedThroughALink)
 }
 
 // While the run goes on, no other process of its user can take a descriptor
-// of the run's or attach to it. Whatever the run's output says, root goes by
-// the outcome the run itself tells it, shows that output with its control
-// characters escaped, and removes whatever the run left in its folders.
+// of the run's or attach to it, nor to a program the run starts from a folder
+// that user may read. Whatever the run's output says, root goes by the
+// outcome the run itself tells it, shows that output with each line marked as
+// the run's and its control characters escaped, and removes whatever the run
+// left in its folders.
 TEST(UnprivilegedRuns, NoOtherProcessOfTheUserReachesIntoTheRunOrSpeaksForIt)
 {
     if (const QByteArray intruder = qgetenv(kIntruder); !intruder.isEmpty() && ::geteuid() != 0)
         endAsAnIntruderWould(intruder);
     if (::geteuid() != 0) GTEST_SKIP() << "only a test run as root starts a run as the unprivileged user";
     intrudeOnTheRun();
+}
+
+// A run that skips its test is reported to root as skipped, saying why in
+// the run's lines: a test that never ran is not counted as checked.
+TEST(UnprivilegedRuns, ARunThatSkipsItsTestIsReportedAsSkipped)
+{
+    if (::geteuid() != 0) {
+        if (qEnvironmentVariableIsSet(kSkipping)) GTEST_SKIP() << "the run skips its test";
+        GTEST_SKIP() << "only a test run as root starts a run as the unprivileged user";
+    }
+    qputenv(kSkipping, "1");
+    QString why;
+    const testenv::Unprivileged outcome = testenv::runUnprivileged(&why, {QString::fromLatin1(kSkipping)});
+    qunsetenv(kSkipping);
+    const QString skipped = QStringLiteral("skipped as the unprivileged user:\n");
+    // Where the system cannot keep a run to itself, there is none.
+    if (outcome == testenv::Unprivileged::Unavailable && !why.startsWith(skipped)) GTEST_SKIP() << why.toStdString();
+    EXPECT_EQ(outcome, testenv::Unprivileged::Unavailable) << "a run that skipped its test was counted as done";
+    EXPECT_TRUE(why.contains(QLatin1String(kRunsLine) + QStringLiteral("the run skips its test"))) << why.toStdString();
 }

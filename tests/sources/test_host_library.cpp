@@ -517,7 +517,8 @@ TEST_F(HostLibrary, APlaylistThatCannotBeSavedIsReportedAndHoldsNothingElseBack)
     ASSERT_TRUE(QImage(8, 8, QImage::Format_RGB32).save(source + "/q.png"));
     const QString playlists = MediaLibraryHost::playlistsFolder();
     ASSERT_TRUE(QDir().mkpath(playlists));
-    ASSERT_TRUE(QFile::setPermissions(playlists, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    testenv::TakenModes modes;
+    ASSERT_TRUE(modes.take(playlists, 0500));
     {
         MediaLibraryHost::Batch batch(host);
         const QList<qint64> ids = host.addMediaFiles(source + "/a.mp3", QStringLiteral("C"));
