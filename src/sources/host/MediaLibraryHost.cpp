@@ -960,7 +960,7 @@ void MediaLibraryHost::writeChanges(bool musicUsed, bool photosUsed)
             else VTR_LOG(2, QStringLiteral("The media library could not be saved: %1 (%2)").arg(f.message).arg(f.number));
         }
     };
-    const QString music = vtrLocalized("music library file");
+    const QString music = vtrLocalized("library file of your music and videos");
     // The playlist files are recorded in the music library file, so they go
     // first; none is written for a library another program wrote meanwhile.
     attempt(musicUsed, [&] { dropWhenWrittenMeanwhile(m_music, musicLibraryFilePath(), music); });
@@ -1036,7 +1036,7 @@ Library &libraryIn(std::unique_ptr<Library> &slot, int depth, const QString &pat
 
 MediaLibraryHost::MusicLibrary &MediaLibraryHost::music()
 {
-    return libraryIn(m_music, m_depth, musicLibraryFilePath(), vtrLocalized("music library file"), [this] {
+    return libraryIn(m_music, m_depth, musicLibraryFilePath(), vtrLocalized("library file of your music and videos"), [this] {
         const QString folder = musicFolder();
         if (folder.isEmpty()) throw Failure{-43, vtrLocalized("There is no music folder.")};
         QVariantMap file{{QStringLiteral("Major Version"), 1},
