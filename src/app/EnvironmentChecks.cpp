@@ -684,7 +684,15 @@ QList<WriteProblem> ownItemsInTheWay(bool media, bool filed)
     QStringList folders;
     if (media) folders = {QStringLiteral("Music"), QStringLiteral("Playlists"), QStringLiteral("Photos"), QStringLiteral("Videos")};
     folders.append(QStringLiteral("Migration Info"));
-    for (const QString &name : std::as_const(folders)) say(ownItemProblem(storage + QLatin1Char('/') + name));
+    // The new phone's folder itself first: nothing is copied through a link
+    // in its place, nor into another user's folder, and what lies below
+    // either is not looked at. What the start said of it already (a file in
+    // its place, or a folder that cannot be written) is not said again.
+    const WriteProblem top = ownItemProblem(storage);
+    const bool topSaid = top.standing == WriteProblem::Standing::File || !writeProblem(storage).isEmpty();
+    if (!top.isEmpty() && top.standing != WriteProblem::Standing::Unwritable && !topSaid) say(top);
+    if (top.isEmpty())
+        for (const QString &name : std::as_const(folders)) say(ownItemProblem(storage + QLatin1Char('/') + name));
     // The data folder and the folder of the records are made private when
     // they are opened: only what stands in their place is in the way. A
     // record that cannot be read and appended to keeps no copy known.

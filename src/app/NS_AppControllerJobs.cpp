@@ -367,15 +367,21 @@ QString copyFailureReason(MobileDeviceInterface &target, vtrmedia::Kind kind, co
     // The new phone's own folders hold what is copied into them: a link in
     // one's place (to the person's music, say), or another user's folder, is
     // not used as it, where a library folder of the person's may well be one.
-    struct stat st;
-    if (::lstat(QFile::encodeName(folder).constData(), &st) == 0) {
+    // The new phone's folder itself is one of them, and is looked at first,
+    // by the name the person knows it by.
+    const QString top = dynamic_cast<WindowsPhone7LocalDevice *>(&target)
+                            ? QDir::cleanPath(WindowsPhone7LocalDevice::storageFolderPath())
+                            : QFileInfo(QDir::cleanPath(folder)).path();
+    for (const QString &path : {top, QDir::cleanPath(folder)}) {
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) break;
         if (S_ISLNK(st.st_mode))
             return vtrLocalized("\"%1\" is a link: nothing is copied through it. Remove the link, then transfer again.")
-                .arg(QDir::cleanPath(folder));
+                .arg(path);
         if (S_ISDIR(st.st_mode) && st.st_uid != ::geteuid())
             return vtrLocalized("\"%1\" belongs to another user: nothing is copied into it. Rename it or have it "
                                 "removed, then transfer again.")
-                .arg(QDir::cleanPath(folder));
+                .arg(path);
     }
     const vtrenv::WriteProblem problem = vtrenv::writeProblem(folder);
     if (!problem.isEmpty()) {

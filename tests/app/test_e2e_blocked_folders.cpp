@@ -364,6 +364,27 @@ void ownLinksAreNamedAtOnceThenRemoved(int family)
         EXPECT_TRUE(QDir(theirs + QLatin1Char('/') + QFileInfo(link).fileName()).isEmpty()) << link.toStdString();
         ASSERT_TRUE(QFile::remove(link));
     }
+    // A link in place of the new phone's folder itself is named alone, and
+    // nothing goes through it either.
+    const QString elsewhere = theirs + QStringLiteral("/phone");
+    ASSERT_TRUE(QDir().mkpath(elsewhere) && QDir(storage).removeRecursively() && QFile::link(elsewhere, storage));
+    {
+        FamilyRun run(family);
+        NS_AppController &w = run.run->h.wizard();
+        w.setState(NS_AppController::kStateWelcome);
+        ASSERT_TRUE(run.run->h.walk([&run] { return run.plug(); }, 14, 120000));
+        const int at = run.run->h.alerts.titles().indexOf(title);
+        ASSERT_GE(at, 0);
+        const QString text = run.run->h.alerts.shown().at(at).informativeText;
+        EXPECT_TRUE(text.contains(QStringLiteral("Remove the link \"%1\".").arg(storage))) << text.toStdString();
+        EXPECT_FALSE(text.contains(storage + QStringLiteral("/"))) << text.toStdString();
+        w.generate();
+        ASSERT_TRUE(WizardHarness::waitFor([&run] { return run.run->h.terminated; }, 120000));
+        EXPECT_TRUE(run.lastLine(kMusic).contains(QStringLiteral(" - Failed: \"%1\" is a link").arg(storage)))
+            << run.lastLine(kMusic).toStdString();
+    }
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    ASSERT_TRUE(QFile::remove(storage));
 }
 
 TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)

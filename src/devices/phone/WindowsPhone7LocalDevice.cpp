@@ -45,13 +45,15 @@ VtrFileInfoPtr WindowsPhone7LocalDevice::folderInStorage(const QString &name)
     // What is copied into a folder of the new phone's must land in it: a
     // link in its place (to the person's own music, say) or another user's
     // folder is not one of its folders, and is not handed out as one.
-    struct stat st;
-    const QString path = QDir::cleanPath(storage->path()) + QLatin1Char('/') + name;
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
-        (S_ISLNK(st.st_mode) || (S_ISDIR(st.st_mode) && st.st_uid != ::geteuid()))) {
-        VTR_LOG(1, QStringLiteral("\"%1\" is %2: nothing is written into it or through it.")
-                       .arg(path, S_ISLNK(st.st_mode) ? QStringLiteral("a link") : QStringLiteral("another user's")));
-        return nullptr;
+    // The same holds for the new phone's folder itself, as the report finds it.
+    for (const QString &path : {QDir::cleanPath(storageFolderPath()), QDir::cleanPath(storage->path()) + QLatin1Char('/') + name}) {
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+            (S_ISLNK(st.st_mode) || (S_ISDIR(st.st_mode) && st.st_uid != ::geteuid()))) {
+            VTR_LOG(1, QStringLiteral("\"%1\" is %2: nothing is written into it or through it.")
+                           .arg(path, S_ISLNK(st.st_mode) ? QStringLiteral("a link") : QStringLiteral("another user's")));
+            return nullptr;
+        }
     }
     return folderIn(storage, name);
 }
