@@ -15,6 +15,7 @@
 #include "support/RealJobs.h"
 
 #include "app/BackgroundJob.h"
+#include "app/EnvironmentChecks.h"
 #include "app/MediaTransfer.h"
 #include "app/NS_AppControllerJobs.h"
 #include "app/Scenes.h"
@@ -679,22 +680,24 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
         const char *name;
         bool dataFolder;
         std::function<bool(const QString &data)> make, mend;
+        QString below;  // what the start names, in the data folder
     };
     const QString letter = documents + QStringLiteral("/letter.txt"), appdata = documents + QStringLiteral("/appdata");
     const State states[] = {
         {"the data folder is another user's", true, [&](const QString &data) { return made(data) && theirs(data); },
-         [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }},
+         [](const QString &data) { return QDir().rename(data, data + QStringLiteral(" (theirs)")); }, QString()},
         {"\"Copy records\" is a link into ~/Documents", false,
          [&](const QString &data) {
              return made(data) && QDir().mkpath(documents + QStringLiteral("/records")) &&
                     QFile::link(documents + QStringLiteral("/records"), data + QStringLiteral("/Copy records"));
          },
-         [](const QString &data) { return QFile::remove(data + QStringLiteral("/Copy records")); }},
+         [](const QString &data) { return QFile::remove(data + QStringLiteral("/Copy records")); },
+         QStringLiteral("/Copy records")},
         {"the music's record is a link", false,
          [&](const QString &data) {
              return made(data + QStringLiteral("/Copy records")) && QFile::link(letter, data + recordOf("Music"));
          },
-         [&](const QString &data) { return QFile::remove(data + recordOf("Music")); }},
+         [&](const QString &data) { return QFile::remove(data + recordOf("Music")); }, recordOf("Music")},
         {"the playlists' record is another user's", false,
          [&](const QString &data) {
              testenv::writeFile(data + recordOf("Playlists"), "{}\n");
@@ -702,10 +705,11 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
                     QFile::setPermissions(data + recordOf("Playlists"), QFile::ReadOwner | QFile::WriteOwner) &&
                     theirs(data + recordOf("Playlists"));
          },
-         [&](const QString &data) { return QFile::rename(data + recordOf("Playlists"), data + QStringLiteral(".old")); }},
+         [&](const QString &data) { return QFile::rename(data + recordOf("Playlists"), data + QStringLiteral(".old")); },
+         recordOf("Playlists")},
         {"the data folder is a link to ~/Documents/appdata", true,
          [&](const QString &data) { return QDir().mkpath(appdata) && QFile::link(appdata, data); },
-         [](const QString &data) { return QFile::remove(data); }},
+         [](const QString &data) { return QFile::remove(data); }, QString()},
     };
     // Each state on a family's road.
     const struct
@@ -765,6 +769,17 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
                         std::strerror(errno), state.name);
             continue;
         }
+        // The start names it with what to do, and once that is done, nothing.
+        const auto startSays = [family] {
+            QStringList lines;
+            for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(true, family != e2e::kIPhone))
+                lines << vtrenv::ownItemLine(problem);
+            return lines.join(QLatin1Char('\n'));
+        };
+        const QString said = startSays();
+        EXPECT_TRUE(said.contains(QStringLiteral("\"%1\" cannot be used").arg(data + state.below)) &&
+                    (said.contains(QStringLiteral("Remove the link")) || said.contains(QStringLiteral("rename it"))))
+            << said.toStdString();
         const std::string documentsBefore = treeOf(documents);
         ASSERT_TRUE(run(family, oneStep));
         const QList<qsizetype> first = counts();
@@ -772,6 +787,7 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
         ASSERT_TRUE(run(family, oneStep));
         EXPECT_EQ(counts(), first);
         ASSERT_TRUE(state.mend(data));
+        EXPECT_EQ(startSays().toStdString(), "");
         ASSERT_TRUE(run(family, oneStep));
         EXPECT_EQ(counts(), first);
         EXPECT_EQ(treeOf(documents), documentsBefore);
