@@ -351,6 +351,19 @@ static bool copyBytes(int from, int to)
 // the way to a tree (`onTheWay`), root's sticky folder (/tmp) passes: others
 // may add to it but not rename or remove root's entries, and the next step
 // is checked as root's in turn.
+// Whether the last refusal to stage was for where the checkout or the shared
+// data lie (a folder on the way that is not root's alone, a link of root's
+// own in place of one): root chose that place and no other user can bring it
+// about, so the test is skipped, saying why. Anything else (a link another
+// user put there, a temporary folder too full to stage into) fails it.
+static bool g_refusedForItsPlace = false;
+
+static QString forItsPlace(const QString &why)
+{
+    if (!why.isEmpty()) g_refusedForItsPlace = true;
+    return why;
+}
+
 static QString notRootsAlone(int fd, const QString &shown, bool onTheWay = false)
 {
     struct stat st;
@@ -397,7 +410,7 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
     if (S_ISDIR(st.st_mode)) {
         const Descriptor from = openFolderAt(fromAt, name);
         if (!from.isOpen()) return QStringLiteral("%1 cannot be read").arg(shown);
-        if (const QString why = notRootsAlone(from.get(), shown); !why.isEmpty()) return why;
+        if (const QString why = notRootsAlone(from.get(), shown); !why.isEmpty()) return forItsPlace(why);
         const Descriptor to = makeOpenFolderAt(toAt, name);
         if (!to.isOpen()) return QStringLiteral("%1 cannot be made").arg(shown);
         for (const QByteArray &inner : entriesOf(from.get()))
@@ -418,7 +431,7 @@ static QString copyStaged(int fromAt, const QByteArray &name, int toAt, const QS
         return QString();
     }
     if (!S_ISREG(st.st_mode)) return QString();
-    if (st.st_uid != ::geteuid()) return QStringLiteral("%1 is another user's").arg(shown);
+    if (st.st_uid != ::geteuid()) return forItsPlace(QStringLiteral("%1 is another user's").arg(shown));
     const bool shared = handed == Handed::Readable && (st.st_mode & S_IROTH) &&
                         !(st.st_mode & (S_IWGRP | S_IWOTH | S_ISUID | S_ISGID)) &&
                         (!(st.st_mode & S_IXUSR) || (st.st_mode & S_IXOTH));
@@ -453,7 +466,7 @@ static Descriptor openTrustedParent(const QString &path, QByteArray *last, bool 
         return Descriptor();
     }
     Descriptor at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    *why = at.isOpen() ? notRootsAlone(at.get(), QStringLiteral("/"), true) : QStringLiteral("/ cannot be read");
+    *why = at.isOpen() ? forItsPlace(notRootsAlone(at.get(), QStringLiteral("/"), true)) : QStringLiteral("/ cannot be read");
     QString shown;
     for (qsizetype i = 0; why->isEmpty() && i + 1 < steps.size(); ++i) {
         shown += QLatin1Char('/') + QFile::decodeName(steps[i]);
@@ -461,11 +474,12 @@ static Descriptor openTrustedParent(const QString &path, QByteArray *last, bool 
         const int error = errno;
         struct stat st;
         if (next.isOpen())
-            *why = notRootsAlone(next.get(), shown, true);
+            *why = forItsPlace(notRootsAlone(next.get(), shown, true));
         else if (error == ENOENT)
             return (*absent = true), Descriptor();
         else if (::fstatat(at.get(), steps[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
-            *why = QStringLiteral("%1 is a link").arg(shown);
+            *why = st.st_uid == ::geteuid() ? forItsPlace(QStringLiteral("%1 is a link").arg(shown))
+                                            : QStringLiteral("%1 is a link of another user's").arg(shown);
         else
             *why = QStringLiteral("%1: %2").arg(shown, errnoText(error));
         at = std::move(next);
@@ -489,7 +503,9 @@ static QString stage(const QString &path, int staged, Handed handed = Handed::Re
     struct stat st;
     if (::fstatat(from.get(), last.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? QString() : QStringLiteral("%1: %2").arg(clean, errnoText());
-    if (S_ISLNK(st.st_mode)) return QStringLiteral("%1 is a link").arg(clean);
+    if (S_ISLNK(st.st_mode))
+        return st.st_uid == ::geteuid() ? forItsPlace(QStringLiteral("%1 is a link").arg(clean))
+                                        : QStringLiteral("%1 is a link of another user's").arg(clean);
     const QList<QByteArray> steps = QFile::encodeName(clean).mid(1).split('/');
     Descriptor to(::fcntl(staged, F_DUPFD_CLOEXEC, 0));
     for (qsizetype i = 0; to.isOpen() && i + 1 < steps.size(); ++i) to = makeOpenFolderAt(to.get(), steps[i]);
@@ -962,14 +978,19 @@ Unprivileged runUnprivileged(QString *why, const QStringList &handed, const QStr
         return Unprivileged::Unavailable;
     }
     QString refused;
+    g_refusedForItsPlace = false;
     for (const auto &[path, how] : handedOver(programs))
         if (refused.isEmpty()) refused = stage(path, tree.stagedFolder(), how);
     QByteArrayList environment;
     if (refused.isEmpty()) environment = environmentOfRun(tree, handed, &refused);
     const QString program = tree.staged() + QDir::cleanPath(QCoreApplication::applicationFilePath());
     if (refused.isEmpty() && !QFileInfo::exists(program)) refused = QStringLiteral("this test program was not staged");
-    if (!refused.isEmpty())
-        return notRun(why, QStringLiteral("what the test reads and starts cannot be handed to that user: %1").arg(refused));
+    if (!refused.isEmpty()) {
+        const QString cause = QStringLiteral("what the test reads and starts cannot be handed to that user: %1").arg(refused);
+        if (!g_refusedForItsPlace) return notRun(why, cause);
+        *why = cause;
+        return Unprivileged::Unavailable;
+    }
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return notRun(why, QStringLiteral("no pipe for the outcome of the run: %1").arg(errnoText()));

@@ -346,6 +346,13 @@ void stageAgainstStandIns(const QString &standIns)
         EXPECT_NE(failure.find((data + QStringLiteral(" is a link")).toStdString()), std::string::npos) << failure;
         EXPECT_EQ(snapshot(standIns), before);
         ASSERT_TRUE(QFile::remove(data));
+        // A link of root's own there is where root keeps the data, which no
+        // other user can bring about: the test is skipped, saying why.
+        ASSERT_TRUE(QFile::link(closed, data));
+        EXPECT_EQ(testenv::runUnprivileged(&why), testenv::Unprivileged::Unavailable) << why.toStdString();
+        EXPECT_TRUE(why.contains(data + QStringLiteral(" is a link"))) << why.toStdString();
+        EXPECT_EQ(snapshot(standIns), before);
+        ASSERT_TRUE(QFile::remove(data));
     } else {
         std::printf("== no folder of the shared data beside the project: a link in its place is not tried\n");
     }
