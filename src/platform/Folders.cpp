@@ -394,6 +394,22 @@ int openDataFile(const QStringList &below, const QString &name, struct stat *st,
     return fd;
 }
 
+int readUpTo(int fd, qint64 size, QByteArray *bytes)
+{
+    bytes->resize(qsizetype(size));
+    qsizetype done = 0;
+    int failed = 0;
+    while (failed == 0 && done < bytes->size()) {
+        const ssize_t n = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = errno;
+        if (n <= 0) break;
+        done += n;
+    }
+    bytes->truncate(done);
+    return failed;
+}
+
 std::optional<QByteArray> readDataFile(const QStringList &below, const QString &name, qint64 most, QString *error,
                                        int *code)
 {
@@ -401,29 +417,17 @@ std::optional<QByteArray> readDataFile(const QStringList &below, const QString &
     const int fd = openDataFile(below, name, &st, error, code);
     if (fd < 0) return std::nullopt;
     std::optional<QByteArray> result;
+    QByteArray bytes;
     if (qint64(st.st_size) > most) {
         if (error) *error = QStringLiteral("%1/%2 is larger than such a file may be").arg(dataFolder(), name);
         if (code) *code = EFBIG;
+    } else if (const int failed = readUpTo(fd, qint64(st.st_size), &bytes); failed == 0) {
+        result = bytes;
     } else {
-        QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
-        qsizetype done = 0;
-        int failed = 0;
-        while (failed == 0 && done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) failed = errno;
-            if (n <= 0) break;
-            done += n;
-        }
-        bytes.truncate(done);
-        if (failed == 0) {
-            result = bytes;
-        } else {
-            if (error)
-                *error = QStringLiteral("%1/%2 cannot be read: %3")
-                             .arg(dataFolder(), name, QString::fromLocal8Bit(std::strerror(failed)));
-            if (code) *code = failed;
-        }
+        if (error)
+            *error = QStringLiteral("%1/%2 cannot be read: %3")
+                         .arg(dataFolder(), name, QString::fromLocal8Bit(std::strerror(failed)));
+        if (code) *code = failed;
     }
     ::close(fd);
     return result;

@@ -96,6 +96,10 @@ int openDataFolder(const QStringList &below, bool make, QString *error = nullptr
 // the way).
 int openDataFile(const QStringList &below, const QString &name, struct stat *st, QString *error = nullptr,
                  int *code = nullptr);
+// Reads from `fd` into `bytes` until it holds `size` bytes or the file ends
+// (a read that is cut short by a signal goes on); 0, or the errno value of a
+// read that failed.
+int readUpTo(int fd, qint64 size, QByteArray *bytes);
 // openDataFile() of it, read whole when it holds at most `most` bytes.
 std::optional<QByteArray> readDataFile(const QStringList &below, const QString &name, qint64 most,
                                        QString *error = nullptr, int *code = nullptr);

@@ -374,15 +374,8 @@ bool holdsExactly(int dir, const QString &name, const QByteArray &bytes, vtr::Fi
     if (!fd.isOpen() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
         qint64(st.st_size) != bytes.size())
         return false;
-    QByteArray held(bytes.size(), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < held.size()) {
-        const ssize_t n = ::read(fd.get(), held.data() + done, size_t(held.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += n;
-    }
-    if (held != bytes) return false;
+    QByteArray held;
+    if (platform::readUpTo(fd.get(), bytes.size(), &held) != 0 || held != bytes) return false;
     *stamp = stampOf(st);
     return true;
 }

@@ -681,10 +681,11 @@ std::optional<QVariant> XmlPropertyListReader::readFile(const QString &path, Pro
     return result;
 }
 
-std::optional<QVariantMap> XmlPropertyListReader::readDictionary(int fd, PropertyListError *error)
+namespace {
+
+// The dictionary a property list holds at its top, or why not.
+std::optional<QVariantMap> dictionaryOf(const std::optional<QVariant> &value, PropertyListError *error)
 {
-    Scanner scanner(fd);
-    auto value = run(scanner, error);
     if (!value) return std::nullopt;
     if (value->typeId() != QMetaType::QVariantMap) {
         if (error) *error = PropertyListError{QStringLiteral("The property list does not hold a dictionary."), 0};
@@ -693,15 +694,17 @@ std::optional<QVariantMap> XmlPropertyListReader::readDictionary(int fd, Propert
     return value->toMap();
 }
 
+}  // namespace
+
+std::optional<QVariantMap> XmlPropertyListReader::readDictionary(int fd, PropertyListError *error)
+{
+    Scanner scanner(fd);
+    return dictionaryOf(run(scanner, error), error);
+}
+
 std::optional<QVariantMap> XmlPropertyListReader::readDictionaryFile(const QString &path, PropertyListError *error)
 {
-    auto value = readFile(path, error);
-    if (!value) return std::nullopt;
-    if (value->typeId() != QMetaType::QVariantMap) {
-        if (error) *error = PropertyListError{QStringLiteral("The property list does not hold a dictionary."), 0};
-        return std::nullopt;
-    }
-    return value->toMap();
+    return dictionaryOf(readFile(path, error), error);
 }
 
 // ---------------------------------------------------------------------------
