@@ -161,6 +161,40 @@ QString refusedFoldersProblem(const iAppImporter &importer)
     return said.join(QStringLiteral("; "));
 }
 
+// The playlists whose files the library could not write, by the folder they
+// belong in: which they are, why, and what to do, after which the next
+// transfer writes them.
+QStringList unwrittenPlaylistsNotes(const iAppImporter &importer, vtrmedia::Kind kind)
+{
+    const QList<MediaLibraryHost::UnwrittenPlaylist> &unwritten = importer.unwrittenPlaylists();
+    QStringList folders;
+    for (const MediaLibraryHost::UnwrittenPlaylist &p : unwritten)
+        if (!folders.contains(p.folder)) folders << p.folder;
+    QStringList notes;
+    for (const QString &folder : std::as_const(folders)) {
+        QStringList names;
+        for (const MediaLibraryHost::UnwrittenPlaylist &p : unwritten)
+            if (p.folder == folder) names << QStringLiteral("\"%1\"").arg(p.name);
+        const bool one = names.size() == 1;
+        const QString last = names.takeLast();
+        const QString named = one ? last : vtrLocalized("%1 and %2").arg(names.join(QStringLiteral(", ")), last);
+        QString note = kind == vtrmedia::Videos
+                           ? (one ? vtrLocalized("the playlist %1 could not be added to your video library")
+                                  : vtrLocalized("the playlists %1 could not be added to your video library"))
+                           : (one ? vtrLocalized("the playlist %1 could not be added to your music library")
+                                  : vtrLocalized("the playlists %1 could not be added to your music library"));
+        note = note.arg(named);
+        if (const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(folder); !problem.isEmpty())
+            note += QStringLiteral(": ") + asClause(vtrenv::describeOwnItemProblem(problem)) + QStringLiteral(". ") +
+                    vtrenv::remedyFor(problem) +
+                    (one ? vtrLocalized(", then transfer again to add it") : vtrLocalized(", then transfer again to add them"));
+        else if (!importer.playlistsFailure().isEmpty())
+            note += QStringLiteral(": ") + asClause(importer.playlistsFailure());
+        notes << note;
+    }
+    return notes;
+}
+
 // What stood at copies' names in the new phone's folder and stays there,
 // each with the name its copy took, and what to do: the first few by name.
 QString itemsInTheWayNote(const QList<MediaMigrator::InTheWay> &items)
@@ -223,6 +257,7 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
         notes << note;
     }
     if (importer && !importer->filingFailure().isEmpty()) notes << asClause(importer->filingFailure());
+    if (importer) notes += unwrittenPlaylistsNotes(*importer, kind);
     if (const QString inTheWay = itemsInTheWayNote(migrator.itemsInTheWay()); !inTheWay.isEmpty()) notes << inTheWay;
     return notes;
 }

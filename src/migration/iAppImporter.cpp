@@ -14,6 +14,8 @@
 #include <QSet>
 #include <QStringList>
 
+#include <utility>
+
 namespace {
 
 QString failureText(const MediaLibraryHost::Failure &f)
@@ -55,7 +57,29 @@ void iAppImporter::beginImport()
     m_refusedFolders.clear();
     m_refusedForSpace = 0;
     m_filingFailure.clear();
+    m_unwrittenPlaylists.clear();
+    m_playlistsFailure.clear();
     m_libraryFiles.clear();
+}
+
+void iAppImporter::savingFailed(const MediaLibraryHost::Failure &failure)
+{
+    VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(failure)));
+    (failure.onlyPlaylistFiles ? m_playlistsFailure : m_filingFailure) = failure.message;
+}
+
+void iAppImporter::notePlaylistsNotWritten(MediaLibraryHost &host, const QSet<QString> &persistentIDs)
+{
+    try {
+        m_unwrittenPlaylists = host.playlistsNotWritten(persistentIDs);
+    } catch (const MediaLibraryHost::Failure &f) {
+        VTR_LOG(1, QStringLiteral("The playlists not written could not be told: %1").arg(failureText(f)));
+    }
+    // Said with the playlists it concerns, else on its own.
+    if (m_unwrittenPlaylists.isEmpty() && !m_playlistsFailure.isEmpty())
+        m_filingFailure = std::exchange(m_playlistsFailure, QString());
+    for (const MediaLibraryHost::UnwrittenPlaylist &p : std::as_const(m_unwrittenPlaylists))
+        VTR_LOG(2, QStringLiteral("The playlist \"%1\" is not written into \"%2\".").arg(p.name, p.folder));
 }
 
 void iAppImporter::refuse(const QString &file, int why, const QString &folder)
@@ -127,9 +151,11 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
     if (files.isEmpty()) return true;
     MediaLibraryHost &host = MediaLibraryHost::shared();
     if (!host.isConfigured()) return false;
+    QString playlistID;
     try {
         MediaLibraryHost::Batch batch(host);
         const MediaLibraryHost::Playlist playlist = playlistNamed(host, collectionName);
+        playlistID = playlist.persistentID;
         QList<qint64> tracks;
         for (const VtrFileInfoPtr &file : files) {
             if (!file) continue;
@@ -146,12 +172,11 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
         host.addTracksToPlaylist(tracks, playlist.persistentID);
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
-        VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
-        m_filingFailure = f.message;
-        return false;
+        savingFailed(f);
     }
+    if (!playlistID.isEmpty()) notePlaylistsNotWritten(host, {playlistID});
     logRefusals();
-    return m_refused.isEmpty();
+    return m_refused.isEmpty() && m_filingFailure.isEmpty() && m_unwrittenPlaylists.isEmpty();
 }
 
 bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
@@ -229,10 +254,10 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
     try {
         batch.commit();
     } catch (const MediaLibraryHost::Failure &f) {
-        VTR_LOG(1, QStringLiteral("Filing into the music library failed: %1").arg(failureText(f)));
-        m_filingFailure = f.message;
+        savingFailed(f);
         result = false;
     }
+    notePlaylistsNotWritten(host, playlistsUsed + QSet<QString>{collection->persistentID});
     logRefusals();
     if (outNumFilesMigrated) *outNumFilesMigrated = filesAdded;
     if (outNumPlaylistsMigrated) {

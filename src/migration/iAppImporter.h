@@ -1,8 +1,10 @@
 #pragma once
 
 #include "fileinfo/VtrBaseFileInfo.h"
+#include "sources/host/MediaLibraryHost.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -41,6 +43,13 @@ public:
     // Why the last import call could not be saved in the library (its
     // files, playlists or album), in the person's words; empty when it was.
     const QString &filingFailure() const { return m_filingFailure; }
+    // The playlists the last import call put tracks into (a collection's
+    // too) whose files the library could not write, each with the folder it
+    // belongs in; and why, in the person's words, when the library said it
+    // (that is then no filingFailure()). The next import into them writes
+    // them once their folder can be used.
+    const QList<MediaLibraryHost::UnwrittenPlaylist> &unwrittenPlaylists() const { return m_unwrittenPlaylists; }
+    const QString &playlistsFailure() const { return m_playlistsFailure; }
     // The library's own file that the last import call filed `file` as (or
     // found it already was); empty when it filed it nowhere.
     QString libraryFileOf(const QString &file) const { return m_libraryFiles.value(file); }
@@ -63,11 +72,17 @@ protected:
     void beginImport();
     // `file` is refused by the library for `why`, at `folder` (may be empty).
     void refuse(const QString &file, int why, const QString &folder = QString());
+    // The failure of the library's saving at the end of an import.
+    void savingFailed(const MediaLibraryHost::Failure &failure);
+    // Which of the playlists (by persistent ID) the library could not write.
+    void notePlaylistsNotWritten(MediaLibraryHost &host, const QSet<QString> &persistentIDs);
 
     QStringList m_refused;
     QStringList m_refusedFolders;
     qsizetype m_refusedForSpace = 0;
     QString m_filingFailure;
+    QList<MediaLibraryHost::UnwrittenPlaylist> m_unwrittenPlaylists;
+    QString m_playlistsFailure;
     QHash<QString, QString> m_libraryFiles;
 };
 

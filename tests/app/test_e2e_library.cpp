@@ -1,10 +1,12 @@
 // The desktop's own media library seen through whole wizard runs: what a
 // transfer files into the music, videos and pictures folders is there once
 // however often the person runs the wizard and Generate, every sound format
-// included; and a music library brought from another computer cannot make the
-// wizard read, let alone copy, a file outside its own folders.
+// included; playlists whose folder was in the way come with the first run
+// after it is set right; and a music library brought from another computer
+// cannot make the wizard read, let alone copy, a file outside its own folders.
 
 #include "support/EndToEnd.h"
+#include "support/FamilyPhone.h"
 #include "support/RealJobs.h"
 
 #include "app/WizardStandIns.h"
@@ -23,6 +25,12 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <unistd.h>
 
 // The camera library's driver modules, as in the other end-to-end runs.
 extern "C" __attribute__((visibility("default"), used)) const char *__asan_default_options()
@@ -118,6 +126,112 @@ TEST(EndToEndLibrary, TwoRunsAndAGenerateFileEverySongPhotoAndVideoOnce)
         entries += int(names.size());
     }
     EXPECT_GT(entries, 0);
+}
+
+// The playlist files of the library's two "Playlists" folders, each checked
+// to name only files that are there.
+QStringList playlistFiles()
+{
+    QStringList files;
+    for (const QString &folder : {MediaLibraryHost::playlistsFolder(), MediaLibraryHost::videoPlaylistsFolder()})
+        for (const QFileInfo &f : QDir(folder).entryInfoList({QStringLiteral("*.m3u8")}, QDir::Files)) {
+            files << f.filePath();
+            for (const QString &line : QString::fromUtf8(testenv::readFile(f.filePath())).split('\n', Qt::SkipEmptyParts))
+                if (!line.startsWith('#')) {
+                    EXPECT_TRUE(QFile::exists(QDir(folder).filePath(line))) << line.toStdString();
+                }
+        }
+    return files;
+}
+
+// A run of the family's phone to its end, on the walk or the one-step road,
+// as a new start of the program: its music and videos lines.
+std::optional<QStringList> transfer(int family, bool oneStep)
+{
+    MediaLibraryHost::shared().forgetLibrariesForTesting();
+    e2e::FamilyPhone phone(family);
+    NS_AppController &w = phone.run->h.wizard();
+    if (phone.mtp) e2e::useFinishedCompanionApp(w, *phone.mtp);
+    const int stop = oneStep ? kSummaryState : NS_AppController::kStateFinalSummary;
+    if (!phone.run->h.walk([&] { return phone.plug(); }, stop, 120000) || !phone.run->idle()) return std::nullopt;
+    if (oneStep) {
+        w.setMusicValue(true);
+        w.setPhotosValue(true);
+        w.setVideosValue(true);
+        w.setTransferInfo({});
+        w.generate();
+        if (!WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; }, 120000))
+            return std::nullopt;
+    }
+    return QStringList{w.musicSummary() + w.musicSummaryDone(), w.videosSummary() + w.videosSummaryDone()};
+}
+
+// A library "Playlists" folder in the way: the Android phone's on the
+// one-step road with the music's another user's, the BlackBerry's on the walk
+// with the videos' a link. The first run names the playlists not written,
+// the folder and what to do; once that is done, the next run writes them
+// although it brings nothing new, and the library holds the playlists a clean
+// home gets, which a third run leaves as they are.
+TEST(EndToEndLibrary, PlaylistsWhoseFolderWasInTheWayComeOnceItIsSetRight)
+{
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("lists"));
+    const uid_t other = ::geteuid() == 65534 ? 65533 : 65534;
+    const struct
+    {
+        int family;
+        bool oneStep;
+        int line;  // of the kind whose playlists are in the way: 0 music, 1 videos
+        const char *held;
+        qsizetype clean;  // playlist files of a clean home
+    } cases[] = {{e2e::kAndroid, true, 0, "6 Songs and 2 Playlists", 4}, {e2e::kBlackBerry, false, 1, "1 Video", 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.family);
+        QDir(storage()).removeRecursively();
+        for (const QString &folder :
+             {MediaLibraryHost::musicFolder(), MediaLibraryHost::videosFolder(), MediaLibraryHost::picturesFolder()})
+            QDir(folder).removeRecursively();
+        QFile::remove(MediaLibraryHost::musicLibraryFilePath());
+        QFile::remove(MediaLibraryHost::albumDataFilePath());
+        const QString folder =
+            c.line == 0 ? MediaLibraryHost::playlistsFolder() : MediaLibraryHost::videoPlaylistsFolder();
+        QString remedy;
+        std::function<bool()> mend;
+        if (c.line == 0) {
+            // Only root can leave a folder of another user's.
+            ASSERT_TRUE(QDir().mkpath(folder));
+            if (::chown(QFile::encodeName(folder).constData(), other, other) != 0) {
+                std::printf("== not root (%s): a music \"Playlists\" of another user's is not tried\n",
+                            std::strerror(errno));
+                continue;
+            }
+            remedy = QStringLiteral("rename it so that a new one is made, then transfer again to add them");
+            mend = [&folder] { return QDir().rename(folder, folder + QStringLiteral(" (theirs)")); };
+        } else {
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(folder).path()) && QFile::link(elsewhere, folder));
+            remedy = QStringLiteral("Remove the link \"%1\", then transfer again to add it").arg(folder);
+            mend = [&folder] { return QFile::remove(folder); };
+        }
+
+        const std::optional<QStringList> first = transfer(c.family, c.oneStep);
+        ASSERT_TRUE(first);
+        const QString line = first->at(c.line);
+        EXPECT_TRUE(line.startsWith(QLatin1String(c.held) + QStringLiteral(" - Done (the playlist")) &&
+                    line.contains(QStringLiteral("could not be added to your %1 library: the folder \"%2\" cannot be used")
+                                      .arg(c.line == 0 ? QStringLiteral("music") : QStringLiteral("video"), folder)) &&
+                    line.contains(remedy))
+            << line.toStdString();
+        EXPECT_EQ(playlistFiles().size(), c.clean - (c.line == 0 ? 3 : 1));
+        EXPECT_TRUE(QDir(folder).isEmpty());
+        ASSERT_TRUE(mend());
+        for (int run = 2; run <= 3; ++run) {
+            SCOPED_TRACE(run);
+            const std::optional<QStringList> next = transfer(c.family, c.oneStep);
+            ASSERT_TRUE(next);
+            EXPECT_EQ(next->at(c.line), QLatin1String(c.held) + QStringLiteral(" - Done"));
+            EXPECT_EQ(playlistFiles().size(), c.clean) << playlistFiles().join(' ').toStdString();
+        }
+        EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    }
 }
 
 TEST(EndToEndLibrary, ABroughtLibraryCannotReachAFileOutsideItsFolders)

@@ -1,6 +1,7 @@
 // The importers file every copy they are given into the library: a file the
 // library refuses is counted and named but stops nothing (a playlist counts
-// as filed once its file is written; a folder that refuses them all is said
+// as filed once its file is written, and one not written is named and
+// written by the next import; a folder that refuses them all is said
 // once), a collection's playlist is made once however often it is imported
 // into (videos' with the videos), a photo import leaves no folder of links
 // behind, and one that reuses the folder of an import in the same second
@@ -88,16 +89,37 @@ TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
     EXPECT_EQ(music.refusedFiles(), QStringList{dir + "/cover.txt"});
     EXPECT_EQ(m3u8Entries("Evening " + run).size(), 2);
     // A link in place of "Playlists" refuses every playlist alike: said
-    // once, and none of them counts as filed.
+    // once, and none of them counts as filed; each is named with its folder.
     ASSERT_TRUE(QDir(MediaLibraryHost::playlistsFolder()).removeRecursively());
     ASSERT_TRUE(QFile::link(dir, MediaLibraryHost::playlistsFolder()));
     for (QVariant &d : dictionaries)
         d = QVariantMap{{"targetFileInfo", d.toMap().value("targetFileInfo")},
                         {"playlistNames", QStringList{"Road " + run, "Sunday " + run}}};
-    music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists);
+    // A song more for the playlists written before (the collection's too),
+    // whose files went with the folder: they are not written either.
+    dictionaries.append(QVariantMap{{"targetFileInfo", QVariant::fromValue(filesIn(dir, {"c.mp3"}).first())},
+                                    {"playlistNames", QStringList{"Evening " + run}}});
+    const auto unwritten = [&music] {
+        QStringList named;
+        for (const MediaLibraryHost::UnwrittenPlaylist &p : music.unwrittenPlaylists()) named << p.name + " in " + p.folder;
+        return named;
+    };
+    EXPECT_FALSE(music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists));
     EXPECT_TRUE(QFile::remove(MediaLibraryHost::playlistsFolder()));
     EXPECT_EQ(playlists, 0u);
-    EXPECT_EQ(music.filingFailure().count("so nothing is put into it"), 1) << music.filingFailure().toStdString();
+    EXPECT_EQ(music.filingFailure(), QString());
+    EXPECT_EQ(music.playlistsFailure().count("so nothing is put into it"), 1) << music.playlistsFailure().toStdString();
+    const QString in = " in " + QDir::cleanPath(MediaLibraryHost::playlistsFolder());
+    EXPECT_EQ(unwritten(), (QStringList{"Imported Music " + run + in, "Evening " + run + in, "Road " + run + in,
+                                        "Sunday " + run + in}));
+    // The next import, by a new start of the program, writes them once the
+    // link is gone, though it brings no song they lack.
+    MediaLibraryHost::shared().forgetLibrariesForTesting();
+    music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists);
+    EXPECT_EQ(playlists, 3u);
+    EXPECT_EQ(unwritten(), QStringList());
+    EXPECT_EQ(m3u8Entries("Sunday " + run).size(), 2);
+    EXPECT_EQ(m3u8Entries("Evening " + run).size(), 3);
 
     const QString pictures = testenv::makeTempDir(QStringLiteral("pictures"));
     iPhotoImporter photos;

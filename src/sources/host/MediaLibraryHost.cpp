@@ -77,6 +77,11 @@ QString folderNameFor(const QString &name)
 // playlist a name of its own.
 
 const QString kPlaylistFileKey = QStringLiteral("Host Playlist File");
+// A playlist whose file could not be written is recorded so until a writing
+// succeeds: the next import that puts tracks into it (even tracks it lists
+// already) writes it, once its folder can be used, and it never counts as
+// written meanwhile.
+const QString kPlaylistUnwrittenKey = QStringLiteral("Host Playlist File Unwritten");
 
 struct WrittenFile
 {
@@ -513,7 +518,6 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         QSet<qint64> present;
         std::optional<QSet<QString>> songs;  // songKey() of the items, made when first needed
         bool dirty = false;                  // its M3U8 file is to be written
-        bool unwritten = false;              // the last writing of that file failed
 
         bool add(qint64 id)
         {
@@ -567,6 +571,24 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         return true;
     }
 
+    QString folderOf(const PlaylistEntry &playlist) const
+    {
+        return holdsOnlyVideos(playlist) ? MediaLibraryHost::videoPlaylistsFolder()
+                                         : MediaLibraryHost::playlistsFolder();
+    }
+
+    // Whether the playlist holds tracks that no file of it lists: its last
+    // writing failed, or it was never written (a library kept before such
+    // failures were recorded: every playlist with tracks has its file's
+    // record once written).
+    static bool fileMissing(const PlaylistEntry &playlist)
+    {
+        if (playlist.items.isEmpty() || playlist.info.value(QStringLiteral("Master")).toBool() ||
+            playlist.info.value(QStringLiteral("Folder")).toBool())
+            return false;
+        return playlist.info.value(kPlaylistUnwrittenKey).toBool() || !playlist.info.contains(kPlaylistFileKey);
+    }
+
     // The names of a folder of playlists, case-folded: all that it held when
     // a save first wrote into it and what that save put there, and of them
     // those that this save wrote or took.
@@ -587,11 +609,13 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         // would only stand among the person's playlists, and among the
         // music's, since no video tells where it belongs.
         if (playlist.items.isEmpty()) return;
-        playlist.unwritten = true;
+        // Recorded with the library file whatever becomes of the writing.
+        playlist.info.insert(kPlaylistUnwrittenKey, true);
+        dirty = true;
         const QString name = playlist.info.value(QStringLiteral("Name")).toString();
         const QString what = vtrLocalized("playlist \"%1\"").arg(name);
         const bool videos = holdsOnlyVideos(playlist);
-        const QString folder = videos ? MediaLibraryHost::videoPlaylistsFolder() : MediaLibraryHost::playlistsFolder();
+        const QString folder = folderOf(playlist);
         if (folder.isEmpty())
             throw Failure{-43, videos ? vtrLocalized("There is no videos folder.") : vtrLocalized("There is no music folder.")};
         errno = 0;
@@ -649,8 +673,7 @@ struct MediaLibraryHost::MusicLibrary : LibraryState
         playlist.info.insert(kPlaylistFileKey,
                              recordOf({path, stamp,
                                        QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex()}));
-        playlist.unwritten = false;
-        dirty = true;
+        playlist.info.remove(kPlaylistUnwrittenKey);
     }
 
     qsizetype masterIndex() const
@@ -945,12 +968,18 @@ void MediaLibraryHost::writeChanges(bool musicUsed, bool photosUsed)
     // and could not save is tried again here, but its failure is that
     // work's: the photos' line does not tell of the music library file.
     QList<Failure> failures;
-    const auto attempt = [&failures](bool used, const std::function<void()> &save) {
+    bool onlyPlaylistFiles = true;
+    const auto attempt = [&failures, &onlyPlaylistFiles](bool used, const std::function<void()> &save,
+                                                          bool playlistFile = false) {
         try {
             save();
         } catch (const Failure &f) {
-            if (used) failures.append(f);
-            else VTR_LOG(2, QStringLiteral("The media library could not be saved: %1 (%2)").arg(f.message).arg(f.number));
+            if (used) {
+                failures.append(f);
+                onlyPlaylistFiles = onlyPlaylistFiles && playlistFile;
+            } else {
+                VTR_LOG(2, QStringLiteral("The media library could not be saved: %1 (%2)").arg(f.message).arg(f.number));
+            }
         }
     };
     const QString music = vtrLocalized("library file of your music and videos");
@@ -960,7 +989,7 @@ void MediaLibraryHost::writeChanges(bool musicUsed, bool photosUsed)
     if (m_music) {
         QHash<QString, MusicLibrary::FolderNames> taken;
         for (MusicLibrary::PlaylistEntry &p : m_music->playlists)
-            if (p.dirty) attempt(musicUsed, [&] { m_music->writePlaylistFile(p, taken); });
+            if (p.dirty) attempt(musicUsed, [&] { m_music->writePlaylistFile(p, taken); }, true);
     }
     attempt(musicUsed, [&] { writeLibraryFile(m_music, musicLibraryFilePath(), music); });
     attempt(photosUsed,
@@ -974,7 +1003,7 @@ void MediaLibraryHost::writeChanges(bool musicUsed, bool photosUsed)
             said.insert(f.message);
             messages.append(f.message);
         }
-    throw Failure{failures.first().number, messages.join(QLatin1Char(' '))};
+    throw Failure{failures.first().number, messages.join(QLatin1Char(' ')), QString(), onlyPlaylistFiles};
 }
 
 MediaLibraryHost::Batch::Batch(MediaLibraryHost &host) : m_host(&host)
@@ -1331,10 +1360,24 @@ qsizetype MediaLibraryHost::playlistFilesWritten(const QSet<QString> &persistent
     return operation([&] {
         qsizetype written = 0;
         for (const MusicLibrary::PlaylistEntry &p : music().playlists)
-            if (!p.dirty && !p.unwritten &&
+            if (!p.dirty && !MusicLibrary::fileMissing(p) &&
                 persistentIDs.contains(p.info.value(QStringLiteral("Playlist Persistent ID")).toString()))
                 ++written;
         return written;
+    });
+}
+
+QList<MediaLibraryHost::UnwrittenPlaylist> MediaLibraryHost::playlistsNotWritten(const QSet<QString> &persistentIDs)
+{
+    return operation([&] {
+        const MusicLibrary &library = music();
+        QList<UnwrittenPlaylist> unwritten;
+        for (const MusicLibrary::PlaylistEntry &p : library.playlists)
+            if (!p.items.isEmpty() && (p.dirty || MusicLibrary::fileMissing(p)) &&
+                persistentIDs.contains(p.info.value(QStringLiteral("Playlist Persistent ID")).toString()))
+                unwritten.append({p.info.value(QStringLiteral("Name")).toString(),
+                                  QDir::cleanPath(library.folderOf(p))});
+        return unwritten;
     });
 }
 
@@ -1374,6 +1417,9 @@ void MediaLibraryHost::addTracksToPlaylist(const QList<qint64> &trackIDs, const 
                     throw Failure{-1728, vtrLocalized("There is no track %1.").arg(id)};
             for (qint64 id : trackIDs)
                 if (library.addSong(playlist, id)) playlist.dirty = library.dirty = true;
+            // Its file, which an earlier import could not write, is written
+            // now that it is used again.
+            if (MusicLibrary::fileMissing(playlist)) playlist.dirty = true;
             return;
         }
         throw Failure{-1728, vtrLocalized("There is no playlist %1.").arg(playlistPersistentID)};

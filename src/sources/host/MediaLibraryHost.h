@@ -22,8 +22,9 @@
 //   folder per collection; playlists are M3U8 files (UTF-8, paths relative to
 //   the playlist) in the music folder's "Playlists" folder, which desktop
 //   players import (a playlist of videos only in the videos folder's); a
-//   file there is replaced only while it is the one the host wrote, and a
-//   playlist meets the same song (title, artist, length) only once;
+//   file there is replaced only while it is the one the host wrote, a
+//   playlist meets the same song (title, artist, length) only once, and one
+//   whose file could not be written stays recorded so until it is;
 // - photos go into one folder per album in the XDG pictures folder;
 // - it keeps "iTunes Music Library.xml" and "AlbumData.xml" in their usual
 //   property-list formats in the application's data folder, written whole
@@ -65,6 +66,9 @@ public:
         // The folder that could not be filed into, when the failure is
         // about one (a collection or album folder, say); empty otherwise.
         QString folder = QString();
+        // All that failed is playlist files that were not written (each
+        // recorded so: playlistsNotWritten()); the library file was saved.
+        bool onlyPlaylistFiles = false;
     };
     // The number of the failure of a file that was not filed because the
     // disk it would be filed on has no room for its copy.
@@ -87,6 +91,13 @@ public:
         QString name;
         bool folder = false;
         bool master = false;
+    };
+
+    // A playlist whose M3U8 file is not written, and the folder it belongs in.
+    struct UnwrittenPlaylist
+    {
+        QString name;
+        QString folder;
     };
 
     struct Album
@@ -171,6 +182,10 @@ public:
     // holds what was put into them: not one still to be written (within a
     // Batch), nor one whose file could not be written (its folder refused).
     qsizetype playlistFilesWritten(const QSet<QString> &persistentIDs);
+    // The others of those that hold tracks, in the library's order. Each is
+    // written by the next import that puts tracks into it, even tracks it
+    // lists already, once its folder can be used.
+    QList<UnwrittenPlaylist> playlistsNotWritten(const QSet<QString> &persistentIDs);
 
     // ---- photos
 
