@@ -227,7 +227,7 @@ TEST(EndToEndLibrary, PlaylistsWhoseFolderWasInTheWayComeOnceItIsSetRight)
             SCOPED_TRACE(run);
             const std::optional<QStringList> next = transfer(c.family, c.oneStep);
             ASSERT_TRUE(next);
-            EXPECT_EQ(next->at(c.line), QLatin1String(c.held) + QStringLiteral(" - Done"));
+            EXPECT_EQ(next->at(c.line).toStdString(), c.held + std::string(" - Done"));
             EXPECT_EQ(playlistFiles().size(), c.clean) << playlistFiles().join(' ').toStdString();
         }
         EXPECT_TRUE(QDir(elsewhere).isEmpty());

@@ -102,7 +102,7 @@ TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
     const auto unwritten = [&music] {
         QStringList named;
         for (const MediaLibraryHost::UnwrittenPlaylist &p : music.unwrittenPlaylists()) named << p.name + " in " + p.folder;
-        return named;
+        return named.join('|').toStdString();
     };
     EXPECT_FALSE(music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists));
     EXPECT_TRUE(QFile::remove(MediaLibraryHost::playlistsFolder()));
@@ -110,14 +110,15 @@ TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
     EXPECT_EQ(music.filingFailure(), QString());
     EXPECT_EQ(music.playlistsFailure().count("so nothing is put into it"), 1) << music.playlistsFailure().toStdString();
     const QString in = " in " + QDir::cleanPath(MediaLibraryHost::playlistsFolder());
-    EXPECT_EQ(unwritten(), (QStringList{"Imported Music " + run + in, "Evening " + run + in, "Road " + run + in,
-                                        "Sunday " + run + in}));
+    EXPECT_EQ(unwritten(), ("Imported Music " + run + in + "|Evening " + run + in + "|Road " + run + in + "|Sunday " +
+                            run + in)
+                               .toStdString());
     // The next import, by a new start of the program, writes them once the
     // link is gone, though it brings no song they lack.
     MediaLibraryHost::shared().forgetLibrariesForTesting();
     music.importFileDictionaries(dictionaries, "Imported Music " + run, &files, &playlists);
     EXPECT_EQ(playlists, 3u);
-    EXPECT_EQ(unwritten(), QStringList());
+    EXPECT_EQ(unwritten(), "");
     EXPECT_EQ(m3u8Entries("Sunday " + run).size(), 2);
     EXPECT_EQ(m3u8Entries("Evening " + run).size(), 3);
 
