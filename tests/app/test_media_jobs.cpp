@@ -565,8 +565,10 @@ TEST(MediaJobs, APlaylistTheLibraryCannotSaveIsOnTheMusicLine)
     t.jobs->startTransferMediaToNewDevice(t.h.wizard());
     ASSERT_TRUE(t.idle());
     const QString line = t.h.wizard().doneTextFor(vtrphase::Music);
-    EXPECT_TRUE(line.startsWith(QStringLiteral(
-        " - Done (the playlist \"Solvenna to Windows Phone Imported Music\" could not be written to ")))
+    EXPECT_TRUE(line.startsWith(QStringLiteral(" - Done (the playlist \"Solvenna to Windows Phone Imported Music\" could "
+                                               "not be added to your music library: the folder \"%1\" cannot be written: ")
+                                    .arg(QDir::cleanPath(playlists))) &&
+                line.endsWith(QStringLiteral("Make the folder writable, then transfer again to add it)")))
         << line.toStdString();
     EXPECT_EQ(t.h.wizard().doneTextFor(vtrphase::Photos), QStringLiteral(" - Done"));
 }
