@@ -428,6 +428,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
         QList<qint64> songs = {};      // of these sizes, with room for 5 MB of them
         bool linksAtNames = false;     // the person's, at the song's and its playlist's names in the new phone's folder
         bool theirCollections = false; // another user's folders where the library files the song and the photo
+        int linkedSongs = 0;           // songs of 1000 bytes, each with the person's link at its name
     };
     const qint64 MB = 1048576;
     const Case cases[] = {
@@ -470,6 +471,13 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
          "\"{new}/Playlists/Sunday.m3u\" (a link) stays where its copy belongs, and the copy is \"Sunday-1.m3u\"; "
          "remove or move them, then transfer again to give the copies their names)",
          " - Done", false, false, false, false, {}, true},
+        // The first three by name, then how many more.
+        {"links at five songs' names", false, GiB + 90000,
+         " - Done (\"{new}/Music/0item.mp3\" (a link) stays where its copy belongs, and the copy is \"0item-1.mp3\", "
+         "\"{new}/Music/1item.mp3\" (a link) stays where its copy belongs, and the copy is \"1item-1.mp3\", "
+         "\"{new}/Music/2item.mp3\" (a link) stays where its copy belongs, and the copy is \"2item-1.mp3\", 2 more stay "
+         "beside their copies; remove or move them, then transfer again to give the copies their names)",
+         " - Done", false, false, false, false, {}, false, false, 5},
     };
     const passwd *them = ::getpwuid(65534);
     const auto collection = [](const QString &folder, const char *kind) {
@@ -500,13 +508,18 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
                 ASSERT_TRUE(QDir().mkpath(QFileInfo(target + QLatin1Char('/') + QLatin1String(name)).path()));
                 ASSERT_TRUE(QFile::link(privateFile, target + QLatin1Char('/') + QLatin1String(name)));
             }
+        for (int song = 0; song < c.linkedSongs; ++song) {
+            ASSERT_TRUE(QDir().mkpath(target + QStringLiteral("/Music")));
+            ASSERT_TRUE(QFile::link(privateFile, target + QStringLiteral("/Music/%1item.mp3").arg(song)));
+        }
         Jobs t;
         t.use(c.photosFail);
         if (c.linksAtNames)
             static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).playlists = {QStringLiteral("Sunday")};
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).losesItsCopy = c.musicCopyLost;
         static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).secondFillsTheDisk = c.songNotTaken;
-        static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).sizes = c.songs;
+        static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music).sizes =
+            c.linkedSongs > 0 ? QList<qint64>(c.linkedSongs, 1000) : c.songs;
         t.jobs->backupOldDevice(t.h.wizard());
         ASSERT_TRUE(t.idle());
         t.jobs->freeSpaceOfTarget = [&](const VtrFileInfoPtr &) { return c.free; };
@@ -543,7 +556,10 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
                   expected(c.photos, MediaLibraryHost::picturesFolder(), theirs[1]));
         // The summary counts what the folder holds.
         EXPECT_EQ(t.h.wizard().manifestSource(NS_AppController::ManifestKind::Music)->manifestInfo().value("song_cnt").toInt(),
-                  c.free < GiB || c.musicCopyLost ? 0 : c.songs.isEmpty() ? 1 : 2);
+                  c.free < GiB || c.musicCopyLost ? 0
+                  : c.linkedSongs > 0             ? c.linkedSongs
+                  : c.songs.isEmpty()             ? 1
+                                                  : 2);
     }
 }
 
