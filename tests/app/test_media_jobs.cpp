@@ -1,8 +1,8 @@
 // The wizard's media and PIM jobs on their own: a kind that fails its backup
 // and the person's answer, the importer for each pair of phones, kinds left
-// without space, music skipped when the library is not set up or its filing
-// not saved, and the companion app's files on either storage of an Android
-// phone.
+// without space and the room to free for all of them, music skipped when the
+// library is not set up or its filing not saved, and the companion app's
+// files on either storage of an Android phone.
 
 #include "support/RealJobs.h"
 
@@ -79,9 +79,8 @@ protected:
             item.playlistNames = playlists;
             item.fetch = [size, name, holes = holes](const VtrFileInfoPtr &folder, FileInfoCopyProgress *) {
                 const QString path = QDir(folder->path()).filePath(name);
-                QFile file(path);
-                if (holes && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.resize(size);
-                else testenv::writeFile(path, QByteArray(int(size), 'x'));
+                if (QFile file(path); !holes) testenv::writeFile(path, QByteArray(int(size), 'x'));
+                else if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.resize(size);
                 return VtrFileInfoPtr(VtrMacFileInfo::fileInfoWithPath(path));
             };
             return item;
