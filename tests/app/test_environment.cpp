@@ -349,6 +349,36 @@ TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
         }
 }
 
+// A link of the person's at the music library file, or at the photo library
+// file, is named by the start's alert with what to do, as soon as a phone
+// whose media are filed is plugged in: not only once the library cannot be
+// kept at the end. What it points to stays as it was.
+TEST(EnvironmentChecks, TheStartNamesALinkAtEitherLibraryFileWithWhatToDo)
+{
+    const QString notes = testenv::makeTempDir(QStringLiteral("documents")) + QStringLiteral("/notes.txt");
+    testenv::writeFile(notes, "my notes");
+    const QString files[] = {MediaLibraryHost::musicLibraryFilePath(), MediaLibraryHost::albumDataFilePath()};
+    for (const QString &file : files) {
+        SCOPED_TRACE(file.toStdString());
+        for (const QString &each : files) QFile::remove(each);
+        link(notes, file);
+        const auto removed = qScopeGuard([&file] { QFile::remove(file); });
+        WizardHarness h;
+        CheckHost host;
+        h.wizard().setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(host));
+        ASSERT_TRUE(h.walk([&h] { return h.plugAndroid(); }, NS_AppController::kStateChooseData, 60000));
+        // Each is named on its own, the other not at all.
+        const int at = int(h.alerts.titles().indexOf(QStringLiteral("Folders that your transfer needs cannot be used.")));
+        const QString text = at < 0 ? h.alerts.titles().join(QLatin1Char('|')) : h.alerts.shown().at(at).informativeText;
+        EXPECT_TRUE(text.contains(QStringLiteral("The file \"%1\" cannot be used: it is a link to \"%2\". Remove the "
+                                                 "link \"%1\".")
+                                      .arg(file, notes)))
+            << text.toStdString();
+        EXPECT_FALSE(text.contains(file == files[0] ? files[1] : files[0])) << text.toStdString();
+        EXPECT_EQ(testenv::readFile(notes), QByteArray("my notes"));
+    }
+}
+
 TEST(EnvironmentChecks, DesktopMtpHandlersAreFoundByTheirOpenDeviceNodes)
 {
     const QString root = testenv::makeTempDir(QStringLiteral("proc"));

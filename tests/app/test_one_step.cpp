@@ -470,6 +470,23 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
             EXPECT_FALSE(text.contains(QStringLiteral("The report of what was moved is"))) << text.toStdString();
         }
     }
+    // A folder of the person's at the report's name stays as it was, and the
+    // page and the caption end with what to do about it.
+    ASSERT_TRUE(QFile::remove(info) && QDir().mkpath(reportPath()));
+    testenv::writeFile(reportPath() + QStringLiteral("/kept.txt"), "kept");
+    w.generateButton()->click();
+    ASSERT_TRUE(
+        WizardHarness::waitFor([&] { return w.generateButton()->isEnabled() && w.runningJobCount() == 0; }, 120000));
+    EXPECT_EQ(QDir(reportPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("kept.txt")});
+    EXPECT_EQ(readAll(reportPath() + QStringLiteral("/kept.txt")), "kept");
+    for (const QString &text : {scene->body(), w.singleProgressText()})
+        EXPECT_TRUE(QString(text)
+                        .remove(QRegularExpression(QStringLiteral("<[^>]*>")))
+                        .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
+                        .endsWith(QStringLiteral("left as it is. Move \"%1\" out of the way, then transfer again.")
+                                      .arg(reportPath())))
+            << text.toStdString();
 }
 
 // On each family's summary page, the one-step run ends where the walk's last
