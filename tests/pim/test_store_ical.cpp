@@ -250,6 +250,8 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
         {"Ended", "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10;UNTIL=20101031T010000Z",
          "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3;UNTIL=20100328T010000Z", "00010101T020000"},
         {"Fortnights", "FREQ=WEEKLY;INTERVAL=2;BYDAY=SU", "FREQ=WEEKLY;INTERVAL=2;BYDAY=SU", "00010108T020000"},
+        {"Weekends", "FREQ=YEARLY;BYMONTH=1,3,5,7,9,11;BYDAY=SA,SU;BYMONTHDAY=1,2,3,4,5,6,7",
+         "FREQ=YEARLY;BYMONTH=2,4,6,8,10,12;BYDAY=SA,SU;BYMONTHDAY=1,2,3,4,5,6,7", "00010101T020000"},
     };
     QByteArray calendar = "BEGIN:VCALENDAR\r\n";
     for (const auto &z : zones)
@@ -277,6 +279,16 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
         {"Fortnights", "20240603", {"20240603T080000Z"}},
         {"Fortnights", "20240610", {"20240610T070000Z"}},
         {"Fortnights", "20240617", {"20240617T080000Z"}},
+        // Changes on the first weekend of every month, read in years of
+        // every kind (leap or not, Julian or Gregorian) from decades apart.
+        {"Weekends", "20240203", {"20240203T070000Z"}},
+        {"Weekends", "20240202", {"20240202T080000Z"}},
+        {"Weekends", "19990102", {"19990102T080000Z"}},
+        {"Weekends", "20500101", {"20500101T080000Z"}},
+        {"Weekends", "21000228", {"21000228T070000Z"}},
+        {"Weekends", "18960301", {"18960301T080000Z"}},
+        {"Weekends", "14000301", {"14000301T070000Z"}},
+        {"Weekends", "14010106", {"14010106T080000Z"}},
     };
     for (const auto &c : cases)
         calendar += "BEGIN:VEVENT\r\nUID:" + QByteArray(c.tzid) + c.start + "\r\nSUMMARY:" + c.tzid + " " + c.start
@@ -317,7 +329,7 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
     LogSetSystemLogSink(nullptr);
     EXPECT_EQ(log.filter("zone \"Tides\" are read as floating").size(), 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.filter("zone \"Days\" are read as floating").size(), 1) << log.join('\n').toStdString();
-    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 25);
+    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 33);
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
     for (const auto &c : cases) {
