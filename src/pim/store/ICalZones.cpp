@@ -597,8 +597,17 @@ private:
     // and the wall time it is found for.
     static constexpr qint64 kYearKey = qint64(16) * 32 * 32 * 64 * 64;
     static qint64 key(const icaltimetype &t);
-    static qint64 utcKey(int year, const Onset &o) { return year * kYearKey + o.utc; }
-    static qint64 wallKey(int year, const Onset &o) { return year * kYearKey + o.wall; }
+    // A year whose February libical counts otherwise (1700: 29 days, as in
+    // every fourth year up to 1752) when it moves a change to UTC: its keys
+    // are worked out as libical does.
+    static bool oddFebruary(int year);
+    static qint64 keyIn(int year, const Onset &o, int to, int then);
+    static qint64 utcKey(int year, const Onset &o) { return oddFebruary(year) ? keyIn(year, o, -o.from, 0) : year * kYearKey + o.utc; }
+    static qint64 wallKey(int year, const Onset &o)
+    {
+        return oddFebruary(year) ? keyIn(year, o, -o.from, std::min(o.from, o.to)) : year * kYearKey + o.wall;
+    }
+    static qint64 beforeKey(int year, const Onset &o) { return oddFebruary(year) ? keyIn(year, o, -o.from, o.from) : year * kYearKey + o.before; }
     // The last change of the years up to `year` + 1 whose key is at most
     // `at`, with its year; none when the years read hold none.
     template<typename KeyOf>
@@ -609,20 +618,46 @@ private:
     int m_firstEnd = std::numeric_limits<int>::max();       // of a rule's UNTIL: its year
     Kinds m_gregorian, m_julian;
     std::optional<bool> m_gregorianRead, m_julianRead; // read, and whether usable
+    QHash<int, bool> m_oddYears;                        // in order with libical's keys
 };
 
-int VTimezoneYears::Yearly::kindOf(int year)
+namespace {
+
+// Kinds of year, with 16 for a year whose February libical counts otherwise:
+// looked up for every change a time is compared with, made once.
+qint8 kindAndFebruary(int year)
 {
-    // Looked up for every change a time is compared with: made once.
     static const std::array<qint8, kLastYearRead + 2> kinds = [] {
         std::array<qint8, kLastYearRead + 2> out{};
         for (int y = 1; y <= kLastYearRead + 1; ++y) {
-            const QCalendar calendar(julian(y) ? QCalendar::System::Julian : QCalendar::System::Gregorian);
-            out[y] = qint8((calendar.isLeapYear(y) ? 7 : 0) + QDate(y, 1, 1, calendar).dayOfWeek() % 7);
+            const QCalendar calendar(y < 1582 ? QCalendar::System::Julian : QCalendar::System::Gregorian);
+            const bool leap = calendar.isLeapYear(y);
+            out[y] = qint8((leap ? 7 : 0) + QDate(y, 1, 1, calendar).dayOfWeek() % 7
+                           + ((icaltime_days_in_month(2, y) == 29) != leap ? 16 : 0));
         }
         return out;
     }();
     return kinds[std::clamp(year, 1, kLastYearRead + 1)];
+}
+
+} // namespace
+
+int VTimezoneYears::Yearly::kindOf(int year) { return kindAndFebruary(year) & 15; }
+
+bool VTimezoneYears::Yearly::oddFebruary(int year) { return kindAndFebruary(year) & 16; }
+
+qint64 VTimezoneYears::Yearly::keyIn(int year, const Onset &o, int to, int then)
+{
+    icaltimetype t = icaltime_null_time();
+    t.year = year;
+    t.month = o.month;
+    t.day = o.day;
+    t.hour = o.hour;
+    t.minute = o.minute;
+    t.second = o.second;
+    icaltime_adjust(&t, 0, 0, 0, to);
+    if (then) icaltime_adjust(&t, 0, 0, 0, then);
+    return key(t);
 }
 
 qint64 VTimezoneYears::Yearly::key(const icaltimetype &t)
@@ -746,19 +781,35 @@ bool VTimezoneYears::Yearly::read(bool julianYears, double &steps)
 
 bool VTimezoneYears::Yearly::covers(int from, int to, double &steps)
 {
-    // Years of no change of an observance's own start or end; and of as
-    // many days in February as libical counts when it moves a change to
-    // UTC (it counts 29 in every fourth year up to 1752: in 1700 too).
+    // Years of no change of an observance's own start or end.
     if (from <= m_latestStart + 1 || to >= m_firstEnd || to > kLastYearRead || from < 1) return false;
     if (from <= 1582 && to >= 1582) return false;
-    for (int year = from; year <= to; ++year)
-        if ((icaltime_days_in_month(2, year) == 29) != (kindOf(year) >= 7)) return false;
     std::optional<bool> &read = julian(from) ? m_julianRead : m_gregorianRead;
     if (!read) {
         if (steps <= 0) return false;
         read = this->read(julian(from), steps);
     }
     if (!*read) return false;
+    // A year whose February libical counts otherwise, in order with the
+    // keys libical gives its changes.
+    for (int year = from; year <= to; ++year) {
+        if (!oddFebruary(year)) continue;
+        auto known = m_oddYears.constFind(year);
+        if (known == m_oddYears.cend()) {
+            const std::vector<Onset> &onsets = onsetsOf(year);
+            bool inOrder = true;
+            for (size_t i = 1; i < onsets.size() && inOrder; ++i) {
+                const Onset &a = onsets[i - 1], &b = onsets[i];
+                if (std::tie(a.month, a.day, a.hour, a.minute, a.second, a.from, a.to, a.daylight)
+                    == std::tie(b.month, b.day, b.hour, b.minute, b.second, b.from, b.to, b.daylight))
+                    continue;
+                inOrder = utcKey(year, a) < utcKey(year, b) && wallKey(year, a) < wallKey(year, b);
+            }
+            steps -= double(onsets.size());
+            known = m_oddYears.insert(year, inOrder);
+        }
+        if (!*known) return false;
+    }
     // From one year to the next in order too.
     for (int year = from; year < to; ++year) {
         const Onset &last = onsetsOf(year).back(), &next = onsetsOf(year + 1).front();
@@ -798,7 +849,7 @@ int VTimezoneYears::Yearly::offsetOfWall(const icaltimetype &wall) const
     // A wall time given twice by a change back: the change before it when
     // that one's kind is the one asked for, and this one's is not.
     if (change.to < change.from) {
-        if (at < year * kYearKey + change.before) {
+        if (at < beforeKey(year, change)) {
             const Onset &previous = i > 0 ? onsetsOf(year)[i - 1] : onsetsOf(year - 1).back();
             const bool daylight = wall.is_daylight == 1;
             if (change.daylight != daylight && previous.daylight == daylight) return previous.to;
