@@ -548,7 +548,7 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to, double &steps, 
 // other event of the file has costs no expansion of the zone's rules.
 //
 // libical sorts a zone's changes by their instant in UTC and takes the last
-// one whose instant, read in the earlier of the offsets before and after it,
+// one whose instant, read in the smaller of the offsets before and after it,
 // comes at or before a wall time (the one before it too, when the wall time
 // is one of those a change back gives twice); the last one at or before an
 // instant in UTC. That is what is found here, where the changes of every
@@ -558,11 +558,12 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to, double &steps, 
 class VTimezoneYears::Yearly
 {
 public:
-    // None when a recurring observance of the zone has another rule, or
-    // when a kind of year has no change or changes too close together.
+    // None when an observance of the zone has another rule, RDATEs or a
+    // DTSTART libical expands no rule from.
     static std::shared_ptr<Yearly> of(icaltimezone *zone, double &steps);
-    // Whether the changes of the years `from` to `to` are read here; reads
-    // the 14 kinds of year of a calendar first needed (`steps` falls by the
+    // Whether the changes of the years `from` to `to` are read here (not
+    // when a kind of year has no change, or changes out of order); reads the
+    // 14 kinds of year of a calendar first needed (`steps` falls by the
     // steps that takes).
     bool covers(int from, int to, double &steps);
     int offsetOfUtc(qint64 utc) const;
