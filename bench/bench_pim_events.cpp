@@ -327,8 +327,12 @@ BENCHMARK(BM_ZonesFromYearOne)->Arg(13)->Arg(104)->ArgName("KB")->Unit(benchmark
 //    second, choose one per year and count a million;
 //  - Hourly: n zones whose observances change every half hour, an event in
 //    each;
-//  - Years: one zone from year 1 and 64n events spread over the years 2 to 9999.
-enum class Shape { Tiny, Observances, ByLists, Hourly, Years };
+//  - Years: one zone from year 1 and 64n events spread over the years 2 to 9999;
+//  - WideObservances: a zone of n yearly observances from year 1 whose rules
+//    name many months and days, and n events across the years 1600 to 2580
+//    (n = 2, 16 and 128: 8 times the size takes at most about 8 times as
+//    long).
+enum class Shape { Tiny, Observances, ByLists, Hourly, Years, WideObservances };
 
 QByteArray yearOneZone(const QByteArray &tzid)
 {
@@ -407,6 +411,25 @@ QByteArray shapeText(Shape shape, int n, int round)
         for (int i = 0; i < 64 * n; ++i) text += shapeEvent(i, tzid, dayOfYear(2 + int(qint64(i) * 9997 / (64 * n)), i), {});
         break;
     }
+    case Shape::WideObservances: {
+        // Standard time from a weekend of each odd month, summer time from
+        // one of each even month, each observance at a minute of its own.
+        const QByteArray tzid = "Wide " + r;
+        text += "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\n";
+        for (int i = 0; i < n; ++i) {
+            const bool summer = i % 2;
+            const QByteArray kind = summer ? "DAYLIGHT" : "STANDARD";
+            QByteArray days;
+            for (int d = 1; d <= 7; ++d) days += (d > 1 ? "," : "") + QByteArray::number(d + 7 * (i / 2 % 4));
+            text += "BEGIN:" + kind + "\r\nDTSTART:00010101T0" + (summer ? "2" : "3") + QByteArray::number(i % 60).rightJustified(2, '0')
+                    + "00\r\nTZOFFSETFROM:" + (summer ? "+0100" : "+0200") + "\r\nTZOFFSETTO:" + (summer ? "+0200" : "+0100")
+                    + "\r\nRRULE:FREQ=YEARLY;BYMONTH=" + (summer ? "2,4,6,8,10,12" : "1,3,5,7,9,11") + ";BYDAY=SA,SU;BYMONTHDAY="
+                    + days + "\r\nEND:" + kind + "\r\n";
+        }
+        text += "END:VTIMEZONE\r\n";
+        for (int i = 0; i < n; ++i) text += shapeEvent(i, tzid, dayOfYear(1600 + i * 980 / n, i), {});
+        break;
+    }
     }
     return text + "END:VCALENDAR\r\n";
 }
@@ -458,6 +481,10 @@ BENCHMARK(BM_HostileCalendar)
     ->ArgNames({"shape", "n"})
     ->ArgsProduct({{int(Shape::Tiny), int(Shape::Observances), int(Shape::ByLists), int(Shape::Hourly), int(Shape::Years)},
                    {1, 8}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HostileCalendar)
+    ->ArgNames({"shape", "n"})
+    ->ArgsProduct({{int(Shape::WideObservances)}, {2, 16, 128}})
     ->Unit(benchmark::kMillisecond);
 
 constexpr int kCompanionEvents = 1000000;

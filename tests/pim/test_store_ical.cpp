@@ -235,7 +235,9 @@ TEST(StoreICalendar, FileRulesOnlyWhereLibicalReadsThemAlike)
 // read over the years their events need, with the offsets of their whole
 // rules: the last Sunday of March and October; a summer time that ended in
 // 2010; changes every other Sunday, counted from year 1 in libical's
-// calendar (Julian up to October 1582).
+// calendar (Julian up to October 1582); changes on the first weekend of
+// every month and on 1 March, read in decades apart (also in 1700, whose
+// February libical counts 29 days long when it moves a change to UTC).
 TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
 {
     const auto observance = [](const char *kind, const char *start, const char *from, const char *to, const char *rule) {
@@ -250,6 +252,9 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
         {"Ended", "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10;UNTIL=20101031T010000Z",
          "FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3;UNTIL=20100328T010000Z", "00010101T020000"},
         {"Fortnights", "FREQ=WEEKLY;INTERVAL=2;BYDAY=SU", "FREQ=WEEKLY;INTERVAL=2;BYDAY=SU", "00010108T020000"},
+        {"Weekends", "FREQ=YEARLY;BYMONTH=1,3,5,7,9,11;BYDAY=SA,SU;BYMONTHDAY=1,2,3,4,5,6,7",
+         "FREQ=YEARLY;BYMONTH=2,4,6,8,10,12;BYDAY=SA,SU;BYMONTHDAY=1,2,3,4,5,6,7", "00010101T020000"},
+        {"March", "FREQ=YEARLY;BYMONTH=9;BYMONTHDAY=1", "FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=1", "00010101T003000"},
     };
     QByteArray calendar = "BEGIN:VCALENDAR\r\n";
     for (const auto &z : zones)
@@ -277,6 +282,17 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
         {"Fortnights", "20240603", {"20240603T080000Z"}},
         {"Fortnights", "20240610", {"20240610T070000Z"}},
         {"Fortnights", "20240617", {"20240617T080000Z"}},
+        // Years of every kind (leap or not, Julian or Gregorian).
+        {"Weekends", "20240203", {"20240203T070000Z"}},
+        {"Weekends", "20240202", {"20240202T080000Z"}},
+        {"Weekends", "19990102", {"19990102T080000Z"}},
+        {"Weekends", "20500101", {"20500101T080000Z"}},
+        {"Weekends", "21000228", {"21000228T070000Z"}},
+        {"Weekends", "18960301", {"18960301T080000Z"}},
+        {"Weekends", "14000301", {"14000301T070000Z"}},
+        {"Weekends", "14010106", {"14010106T080000Z"}},
+        {"March", "16900222", {"16900222T080000Z", "16900301T070000Z", "16900308T070000Z"}},
+        {"March", "17000222", {"17000222T080000Z", "17000301T080000Z", "17000308T080000Z"}},
     };
     for (const auto &c : cases)
         calendar += "BEGIN:VEVENT\r\nUID:" + QByteArray(c.tzid) + c.start + "\r\nSUMMARY:" + c.tzid + " " + c.start
@@ -317,7 +333,7 @@ TEST(StoreICalendar, ZonesFromYearOneGiveTheirEventsTheOffsetsOfTheirWholeRules)
     LogSetSystemLogSink(nullptr);
     EXPECT_EQ(log.filter("zone \"Tides\" are read as floating").size(), 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.filter("zone \"Days\" are read as floating").size(), 1) << log.join('\n').toStdString();
-    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 25);
+    EXPECT_EQ(pimtest::ofEntity(*s, entity::Event).size(), 35);
     QHash<QString, QVariantMap> bySummary;
     for (const QVariantMap &e : eventsOf(*s)) bySummary.insert(e.value("summary").toString(), e);
     for (const auto &c : cases) {

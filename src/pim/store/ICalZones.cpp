@@ -12,10 +12,14 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -45,17 +49,20 @@ struct Change
 // rules that change it daily or hourly match none, and the looking ends.
 constexpr size_t kMostChanges = 64;
 
-std::vector<Change> changesOf(icaltimezone *zone, qint64 from, qint64 to)
+// The offset libical gives a zone at an instant (seconds since 1970 UTC).
+using OffsetAt = std::function<int(qint64)>;
+
+std::vector<Change> changesOf(const OffsetAt &offsetAt, qint64 from, qint64 to)
 {
     constexpr qint64 kStep = 6 * 3600;
-    std::vector<Change> out{{from, libicalOffset(zone, from)}};
+    std::vector<Change> out{{from, offsetAt(from)}};
     for (qint64 t = from + kStep; t <= to && out.size() <= kMostChanges; t += kStep) {
-        const int offset = libicalOffset(zone, t);
+        const int offset = offsetAt(t);
         if (offset == out.back().offset) continue;
         qint64 low = t - kStep, high = t; // offset changes in (low, high]
         while (high - low > 1) {
             const qint64 mid = low + (high - low) / 2;
-            (libicalOffset(zone, mid) == offset ? high : low) = mid;
+            (offsetAt(mid) == offset ? high : low) = mid;
         }
         out.push_back({high, offset});
     }
@@ -528,13 +535,339 @@ icaltimezone *rulesBetween(icaltimezone *zone, int from, int to, double &steps, 
 
 } // namespace
 
-std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone)
+// ---- a zone of yearly rules, read by the kind of year
+
+// A recurring observance's changes in a year of a yearly rule (every year,
+// without COUNT) follow from the rule and the year's calendar alone: whether
+// it is a leap year and the weekday it begins on, Julian up to 1581 and
+// Gregorian from 1583 as libical's rules count. So a zone all of whose
+// recurring observances have such rules is read once for each of the 14
+// kinds of year of each calendar (over 28 years from a DTSTART moved on, as
+// in rulesBetween()), and the offset libical gives at a time is found in the
+// changes of the years around it by binary search: an event in a year no
+// other event of the file has costs no expansion of the zone's rules.
+//
+// libical sorts a zone's changes by their instant in UTC and takes the last
+// one whose instant, read in the smaller of the offsets before and after it,
+// comes at or before a wall time (the one before it too, when the wall time
+// is one of those a change back gives twice); the last one at or before an
+// instant in UTC. That is what is found here, where the changes of every
+// kind of year follow one another in UTC and in those wall times, also from
+// one year to the next (checked for the years read); elsewhere the decades'
+// copies are read as before.
+class VTimezoneYears::Yearly
+{
+public:
+    // None when an observance of the zone has another rule, RDATEs or a
+    // DTSTART libical expands no rule from.
+    static std::shared_ptr<Yearly> of(icaltimezone *zone, double &steps);
+    // Whether the changes of the years `from` to `to` are read here (not
+    // when a kind of year has no change, or changes out of order); reads the
+    // 14 kinds of year of a calendar first needed (`steps` falls by the
+    // steps that takes).
+    bool covers(int from, int to, double &steps);
+    int offsetOfUtc(qint64 utc) const;
+    int offsetOfWall(const icaltimetype &wall) const;
+
+private:
+    struct Onset // of a change, in the wall time before it
+    {
+        int month, day, hour, minute, second;
+        int from, to;
+        bool daylight;
+        // Keys (see key()) less those of the year's start: the instant in
+        // UTC, the wall time it is found for, the wall time before it. The
+        // same in every year of its kind (one of libical's lengths of
+        // February, December always 31 days long).
+        qint64 utc = 0, wall = 0, before = 0;
+    };
+    struct Rule
+    {
+        icalrecurrencetype rule;
+        icaltimetype start;
+        int from, to;
+        bool daylight;
+    };
+    using Kinds = std::array<std::vector<Onset>, 14>;
+    static bool julian(int year) { return year < 1582; }
+    static int kindOf(int year);
+    // The changes of the year `year` (its kind read), in order.
+    const std::vector<Onset> &onsetsOf(int year) const { return (julian(year) ? m_julian : m_gregorian)[kindOf(year)]; }
+    bool read(bool julianYears, double &steps);
+    // Field-wise keys as libical compares its changes: the instant in UTC,
+    // and the wall time it is found for.
+    static constexpr qint64 kYearKey = qint64(16) * 32 * 32 * 64 * 64;
+    static qint64 key(const icaltimetype &t);
+    // A year whose February libical counts otherwise (1700: 29 days, as in
+    // every fourth year up to 1752) when it moves a change to UTC: its keys
+    // are worked out as libical does.
+    static bool oddFebruary(int year);
+    static qint64 keyIn(int year, const Onset &o, int to, int then);
+    static qint64 utcKey(int year, const Onset &o) { return oddFebruary(year) ? keyIn(year, o, -o.from, 0) : year * kYearKey + o.utc; }
+    static qint64 wallKey(int year, const Onset &o)
+    {
+        return oddFebruary(year) ? keyIn(year, o, -o.from, std::min(o.from, o.to)) : year * kYearKey + o.wall;
+    }
+    static qint64 beforeKey(int year, const Onset &o) { return oddFebruary(year) ? keyIn(year, o, -o.from, o.from) : year * kYearKey + o.before; }
+    // The last change of the years up to `year` + 1 whose key is at most
+    // `at`, with its year; none when the years read hold none.
+    template<typename KeyOf>
+    std::optional<std::pair<int, size_t>> lastUpTo(qint64 at, int year, KeyOf keyOf) const;
+
+    std::vector<Rule> m_rules;
+    int m_latestStart = 0;                                  // of an observance: its year
+    int m_firstEnd = std::numeric_limits<int>::max();       // of a rule's UNTIL: its year
+    Kinds m_gregorian, m_julian;
+    std::optional<bool> m_gregorianRead, m_julianRead; // read, and whether usable
+    QHash<int, bool> m_oddYears;                        // in order with libical's keys
+};
+
+namespace {
+
+// Kinds of year, with 16 for a year whose February libical counts otherwise:
+// looked up for every change a time is compared with, made once.
+qint8 kindAndFebruary(int year)
+{
+    static const std::array<qint8, kLastYearRead + 2> kinds = [] {
+        std::array<qint8, kLastYearRead + 2> out{};
+        for (int y = 1; y <= kLastYearRead + 1; ++y) {
+            const QCalendar calendar(y < 1582 ? QCalendar::System::Julian : QCalendar::System::Gregorian);
+            const bool leap = calendar.isLeapYear(y);
+            out[y] = qint8((leap ? 7 : 0) + QDate(y, 1, 1, calendar).dayOfWeek() % 7
+                           + ((icaltime_days_in_month(2, y) == 29) != leap ? 16 : 0));
+        }
+        return out;
+    }();
+    return kinds[std::clamp(year, 1, kLastYearRead + 1)];
+}
+
+} // namespace
+
+int VTimezoneYears::Yearly::kindOf(int year) { return kindAndFebruary(year) & 15; }
+
+bool VTimezoneYears::Yearly::oddFebruary(int year) { return kindAndFebruary(year) & 16; }
+
+qint64 VTimezoneYears::Yearly::keyIn(int year, const Onset &o, int to, int then)
+{
+    icaltimetype t = icaltime_null_time();
+    t.year = year;
+    t.month = o.month;
+    t.day = o.day;
+    t.hour = o.hour;
+    t.minute = o.minute;
+    t.second = o.second;
+    icaltime_adjust(&t, 0, 0, 0, to);
+    if (then) icaltime_adjust(&t, 0, 0, 0, then);
+    return key(t);
+}
+
+qint64 VTimezoneYears::Yearly::key(const icaltimetype &t)
+{
+    return ((((qint64(t.year) * 16 + t.month) * 32 + t.day) * 32 + t.hour) * 64 + t.minute) * 64 + t.second;
+}
+
+std::shared_ptr<VTimezoneYears::Yearly> VTimezoneYears::Yearly::of(icaltimezone *zone, double &steps)
+{
+    icalcomponent *vtimezone = icaltimezone_get_component(zone);
+    if (!vtimezone) return nullptr;
+    auto out = std::make_shared<Yearly>();
+    for (icalcomponent *o = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); o;
+         o = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+        steps -= 1;
+        const icalcomponent_kind kind = icalcomponent_isa(o);
+        icalproperty *dtstart = icalcomponent_get_first_property(o, ICAL_DTSTART_PROPERTY);
+        icalproperty *offsetTo = icalcomponent_get_first_property(o, ICAL_TZOFFSETTO_PROPERTY);
+        if ((kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) || !dtstart || !offsetTo) continue;
+        icalproperty *offsetFrom = icalcomponent_get_first_property(o, ICAL_TZOFFSETFROM_PROPERTY);
+        Rule r{{}, icalproperty_get_dtstart(dtstart), 0, icalproperty_get_tzoffsetto(offsetTo), kind == ICAL_XDAYLIGHT_COMPONENT};
+        r.from = offsetFrom ? icalproperty_get_tzoffsetfrom(offsetFrom) : r.to;
+        // libical expands a rule from no date that is not one of its calendar
+        // (29 February 1970), nor one of 1582.
+        const QCalendar calendar(julian(r.start.year) ? QCalendar::System::Julian : QCalendar::System::Gregorian);
+        if (icaltime_is_null_time(r.start) || r.start.year < 1 || r.start.year == 1582
+            || !QDate(r.start.year, r.start.month, r.start.day, calendar).isValid() || r.start.hour > 23 || r.start.minute > 59
+            || r.start.second > 59 || std::abs(r.from) >= kDay || std::abs(r.to) >= kDay
+            || icalcomponent_get_first_property(o, ICAL_RDATE_PROPERTY))
+            return nullptr;
+        // A change at the DTSTART alone: before or after the years read.
+        out->m_latestStart = std::max(out->m_latestStart, r.start.year);
+        icalproperty *rrule = icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY);
+        if (!rrule) continue;
+        if (icalcomponent_get_next_property(o, ICAL_RRULE_PROPERTY)) return nullptr;
+        r.rule = icalproperty_get_rrule(rrule);
+        // Week numbers may reach into the years either side.
+        if (r.rule.freq != ICAL_YEARLY_RECURRENCE || r.rule.interval > 1 || r.rule.count > 0 || r.rule.rscale
+            || r.rule.by_week_no[0] != ICAL_RECURRENCE_ARRAY_MAX)
+            return nullptr;
+        if (!icaltime_is_null_time(r.rule.until)) {
+            icaltimetype until = r.rule.until;
+            if (icaltime_is_utc(until)) icaltime_adjust(&until, 0, 0, 0, r.from);
+            out->m_firstEnd = std::min(out->m_firstEnd, until.year);
+            r.rule.until = icaltime_null_time();
+        }
+        out->m_rules.push_back(r);
+    }
+    if (out->m_rules.empty()) return nullptr;
+    return out;
+}
+
+bool VTimezoneYears::Yearly::read(bool julianYears, double &steps)
+{
+    Kinds &kinds = julianYears ? m_julian : m_gregorian;
+    // 28 years from a DTSTART moved on to a year before the first: every
+    // kind of year of the calendar, and no year 1400 or 2100.
+    const int before = julianYears ? 1430 : 2040;
+    for (size_t i = 0; i < m_rules.size(); ++i) {
+        const Rule &r = m_rules[i];
+        const std::optional<icaltimetype> moved = movedOn(r.start, Step{1, 0}, before);
+        if (!moved) return false;
+        const int first = moved->year + 1, last = moved->year + 28;
+        const double cost = stepsOf(r.rule, moved->year, last);
+        steps -= cost;
+        if (cost > kMostRuleSteps) return false;
+        std::array<int, 14> yearOfKind{};
+        for (int year = last; year >= first; --year) yearOfKind[kindOf(year)] = year; // the first of each kind
+        icalrecur_iterator *it = icalrecur_iterator_new(r.rule, *moved);
+        if (!it) return false;
+        for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t) && t.year <= last;
+             t = icalrecur_iterator_next(it)) {
+            if (t.year < first || yearOfKind[kindOf(t.year)] != t.year) continue;
+            kinds[kindOf(t.year)].push_back({t.month, t.day, t.hour, t.minute, t.second, r.from, r.to, r.daylight});
+        }
+        icalrecur_iterator_free(it);
+    }
+    // In order in each year, in UTC and in the wall times changes are found
+    // for; a change in every year.
+    const QCalendar calendar(julianYears ? QCalendar::System::Julian : QCalendar::System::Gregorian);
+    for (int kind = 0; kind < 14; ++kind) {
+        std::vector<Onset> &onsets = kinds[kind];
+        if (onsets.empty()) return false;
+        int year = before + 1;
+        while (kindOf(year) != kind) ++year;
+        const auto secondsOf = [&](int, const Onset &o) {
+            return qint64(QDate(year, o.month, o.day, calendar).dayOfYear(calendar)) * kDay + o.hour * 3600 + o.minute * 60 + o.second;
+        };
+        for (Onset &o : onsets) {
+            icaltimetype t = icaltime_null_time();
+            t.year = year;
+            t.month = o.month;
+            t.day = o.day;
+            t.hour = o.hour;
+            t.minute = o.minute;
+            t.second = o.second;
+            icaltime_adjust(&t, 0, 0, 0, -o.from);
+            o.utc = key(t) - year * kYearKey;
+            icaltimetype wall = t, previous = t;
+            icaltime_adjust(&wall, 0, 0, 0, std::min(o.from, o.to));
+            icaltime_adjust(&previous, 0, 0, 0, o.from);
+            o.wall = key(wall) - year * kYearKey;
+            o.before = key(previous) - year * kYearKey;
+        }
+        std::sort(onsets.begin(), onsets.end(), [&](const Onset &a, const Onset &b) {
+            return std::tie(a.month, a.day, a.hour, a.minute, a.second) < std::tie(b.month, b.day, b.hour, b.minute, b.second);
+        });
+        for (size_t i = 1; i < onsets.size(); ++i) {
+            const Onset &a = onsets[i - 1], &b = onsets[i];
+            // The same change twice (libical keeps both) is read as one.
+            if (std::tie(a.month, a.day, a.hour, a.minute, a.second, a.from, a.to, a.daylight)
+                == std::tie(b.month, b.day, b.hour, b.minute, b.second, b.from, b.to, b.daylight))
+                continue;
+            const qint64 sa = secondsOf(kind, a), sb = secondsOf(kind, b);
+            if (sb - b.from <= sa - a.from || sb - b.from + std::min(b.from, b.to) <= sa - a.from + std::min(a.from, a.to))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool VTimezoneYears::Yearly::covers(int from, int to, double &steps)
+{
+    // Years of no change of an observance's own start or end.
+    if (from <= m_latestStart + 1 || to >= m_firstEnd || to > kLastYearRead || from < 1) return false;
+    if (from <= 1582 && to >= 1582) return false;
+    std::optional<bool> &read = julian(from) ? m_julianRead : m_gregorianRead;
+    if (!read) {
+        if (steps <= 0) return false;
+        read = this->read(julian(from), steps);
+    }
+    if (!*read) return false;
+    // A year whose February libical counts otherwise, in order with the
+    // keys libical gives its changes.
+    for (int year = from; year <= to; ++year) {
+        if (!oddFebruary(year)) continue;
+        auto known = m_oddYears.constFind(year);
+        if (known == m_oddYears.cend()) {
+            const std::vector<Onset> &onsets = onsetsOf(year);
+            bool inOrder = true;
+            for (size_t i = 1; i < onsets.size() && inOrder; ++i) {
+                const Onset &a = onsets[i - 1], &b = onsets[i];
+                if (std::tie(a.month, a.day, a.hour, a.minute, a.second, a.from, a.to, a.daylight)
+                    == std::tie(b.month, b.day, b.hour, b.minute, b.second, b.from, b.to, b.daylight))
+                    continue;
+                inOrder = utcKey(year, a) < utcKey(year, b) && wallKey(year, a) < wallKey(year, b);
+            }
+            steps -= double(onsets.size());
+            known = m_oddYears.insert(year, inOrder);
+        }
+        if (!*known) return false;
+    }
+    // From one year to the next in order too.
+    for (int year = from; year < to; ++year) {
+        const Onset &last = onsetsOf(year).back(), &next = onsetsOf(year + 1).front();
+        if (utcKey(year + 1, next) <= utcKey(year, last) || wallKey(year + 1, next) <= wallKey(year, last)) return false;
+    }
+    return true;
+}
+
+template<typename KeyOf>
+std::optional<std::pair<int, size_t>> VTimezoneYears::Yearly::lastUpTo(qint64 at, int year, KeyOf keyOf) const
+{
+    // A year's changes come before the next year's: the latest year that
+    // has one at or before `at`. Two years back always has (a change of a
+    // wall time moves less than a day).
+    for (int y = year + 1; y >= year - 2; --y) {
+        const std::vector<Onset> &onsets = onsetsOf(y);
+        const auto it = std::partition_point(onsets.begin(), onsets.end(), [&](const Onset &o) { return keyOf(y, o) <= at; });
+        if (it != onsets.begin()) return std::make_pair(y, size_t(it - onsets.begin() - 1));
+    }
+    return std::nullopt;
+}
+
+int VTimezoneYears::Yearly::offsetOfUtc(qint64 utc) const
+{
+    const icaltimetype t = icaltime_from_timet_with_zone(time_t(utc), 0, icaltimezone_get_utc_timezone());
+    const auto found = lastUpTo(key(t), t.year, &utcKey);
+    return found ? onsetsOf(found->first)[found->second].to : 0;
+}
+
+int VTimezoneYears::Yearly::offsetOfWall(const icaltimetype &wall) const
+{
+    const qint64 at = key(wall);
+    const auto found = lastUpTo(at, wall.year, &wallKey);
+    if (!found) return 0;
+    const auto [year, i] = *found;
+    const Onset &change = onsetsOf(year)[i];
+    // A wall time given twice by a change back: the change before it when
+    // that one's kind is the one asked for, and this one's is not.
+    if (change.to < change.from) {
+        if (at < beforeKey(year, change)) {
+            const Onset &previous = i > 0 ? onsetsOf(year)[i - 1] : onsetsOf(year - 1).back();
+            const bool daylight = wall.is_daylight == 1;
+            if (change.daylight != daylight && previous.daylight == daylight) return previous.to;
+        }
+    }
+    return change.to;
+}
+
+namespace {
+
+std::optional<QTimeZone> zoneOf(const OffsetAt &offsetAt, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone)
 {
     const QDateTime near = QDateTime::fromSecsSinceEpoch(nearUtc, Qt::UTC);
     const int year = near.date().year();
     // Qt reads a POSIX rule around year 1 without end, and libical reads no
     // change after its last year: the offset then stands for the zone.
-    if (year < kFirstMatchedYear || year > kLastYearRead) return vtr::timeZoneWithOffset(libicalOffset(rules, nearUtc));
+    if (year < kFirstMatchedYear || year > kLastYearRead) return vtr::timeZoneWithOffset(offsetAt(nearUtc));
     const QByteArray key = digest + QByteArray::number(year);
     static QMutex lock;
     static QHash<QByteArray, QTimeZone> known;
@@ -545,7 +878,7 @@ std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, co
     }
     if (!zone) return std::nullopt;
     // Every range below lies on the grid of this one (whole days from it).
-    const std::vector<Change> changes = changesOf(rules, nearUtc - kYear, nearUtc + 3 * kYear);
+    const std::vector<Change> changes = changesOf(offsetAt, nearUtc - kYear, nearUtc + 3 * kYear);
     std::optional<QTimeZone> found;
     if (changes.size() <= kMostChanges) {
         found = ianaZoneLike(changes, nearUtc - kYear, nearUtc + 3 * kYear);
@@ -557,10 +890,17 @@ std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, co
         }
         if (!found) found = ianaZoneLike(changesWithin(changes, nearUtc, nearUtc + kYear), nearUtc, nearUtc + kYear);
     }
-    const QTimeZone result = found ? *found : vtr::timeZoneWithOffset(libicalOffset(rules, nearUtc));
+    const QTimeZone result = found ? *found : vtr::timeZoneWithOffset(offsetAt(nearUtc));
     QMutexLocker l(&lock);
     known.insert(key, result);
     return result;
+}
+
+} // namespace
+
+std::optional<QTimeZone> zoneOfVTimezone(icaltimezone *rules, qint64 nearUtc, const QByteArray &digest, icaltimezone *zone)
+{
+    return zoneOf([rules](qint64 t) { return libicalOffset(rules, t); }, nearUtc, digest, zone);
 }
 
 double VTimezoneYears::stepsForFile(qint64 fileBytes) { return kBaseSteps + kStepsPerByte * double(std::max<qint64>(0, fileBytes)); }
@@ -585,6 +925,7 @@ std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, con
         free(text);
     }
     icaltimezone *rules = zone;
+    Yearly *yearly = nullptr;
     if (ofFile) {
         // The dates of a decade, the years around them exact (a date's UTC
         // year may be the one before or after; zoneOfVTimezone() reads a
@@ -593,17 +934,36 @@ std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, con
         const auto key = std::make_pair(static_cast<const void *>(zone), decade);
         auto it = m_spans.constFind(key);
         if (it == m_spans.cend()) {
-            icaltimezone *span = nullptr;
-            if (m_steps > 0) {
-                double steps = 0;
-                span = rulesBetween(zone, decade * kSpanYears - 2, decade * kSpanYears + kSpanYears + 5, steps, z.parts);
-                m_steps -= steps;
+            // A zone read in a second decade: read by the kind of year where
+            // it can be, so that each further year costs no expansion of all
+            // its rules again.
+            if (z.decades > 0 && !z.yearlyTried && m_steps > 0) {
+                z.yearlyTried = true;
+                z.yearly = Yearly::of(zone, m_steps);
             }
-            it = m_spans.insert(key, span);
+            // The years the wall time and the matching read (see above and
+            // Yearly::lastUpTo()), in a wall time libical's keys can hold.
+            if (z.yearly && local.month >= 1 && local.month <= 12 && local.day >= 1 && local.day <= 31 && local.hour >= 0
+                && local.hour < 24 && local.minute >= 0 && local.minute < 60 && local.second >= 0 && local.second < 62
+                && z.yearly->covers(local.year - 4, local.year + 5, m_steps)) {
+                yearly = z.yearly.get();
+            } else {
+                icaltimezone *span = nullptr;
+                if (m_steps > 0) {
+                    double steps = 0;
+                    span = rulesBetween(zone, decade * kSpanYears - 2, decade * kSpanYears + kSpanYears + 5, steps, z.parts);
+                    m_steps -= steps;
+                }
+                it = m_spans.insert(key, span);
+                ++z.decades;
+            }
         }
-        if (!*it) return std::nullopt;
-        rules = *it;
+        if (!yearly) {
+            if (!*it) return std::nullopt;
+            rules = *it;
+        }
     }
+    const OffsetAt offsetAt = [&](qint64 t) { return yearly ? yearly->offsetOfUtc(t) : libicalOffset(rules, t); };
     // libical's offset for the wall time, taken from that time counted in
     // the Gregorian calendar, as a time in UTC or in a named zone is:
     // libical's own conversion to UTC counts every fourth year up to 1752 as
@@ -611,7 +971,7 @@ std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, con
     // 1300...) a day late.
     icaltimetype wall = local;
     wall.is_date = 0;
-    const int offset = icaltimezone_get_utc_offset(rules, &wall, nullptr);
+    const int offset = yearly ? yearly->offsetOfWall(wall) : icaltimezone_get_utc_offset(rules, &wall, nullptr);
     const qint64 utc = vtr::daysFromCivil(local.year, local.month, local.day) * kDay + qint64(local.hour) * 3600
                        + qint64(local.minute) * 60 + local.second - offset;
     const auto key = std::make_pair(static_cast<const void *>(zone), QDateTime::fromSecsSinceEpoch(utc, Qt::UTC).date().year());
@@ -619,13 +979,13 @@ std::optional<VTimezoneYears::Time> VTimezoneYears::read(icaltimezone *zone, con
     if (it == m_known.cend()) {
         // Matched anew only while the file's steps last; after that, the
         // offset at the first time read stands for the year's.
-        std::optional<QTimeZone> found = zoneOfVTimezone(rules, utc, z.digest, nullptr);
+        std::optional<QTimeZone> found = zoneOf(offsetAt, utc, z.digest, nullptr);
         if (!found && m_steps > 0) {
             m_steps -= kMatchSteps + z.parts;
-            found = zoneOfVTimezone(rules, utc, z.digest, zone);
+            found = zoneOf(offsetAt, utc, z.digest, zone);
         }
-        it = m_known.insert(key, found ? Known{*found, true} : Known{vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false});
+        it = m_known.insert(key, found ? Known{*found, true} : Known{vtr::timeZoneWithOffset(offsetAt(utc)), false});
     }
-    if (!it->matched) return Time{utc, vtr::timeZoneWithOffset(libicalOffset(rules, utc)), false};
+    if (!it->matched) return Time{utc, vtr::timeZoneWithOffset(offsetAt(utc)), false};
     return Time{utc, it->zone, true};
 }

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QTimeZone>
 
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -22,6 +23,14 @@ struct icaltimetype;
 // gives the same changes), and ends some years after it: libical expands
 // about twenty years, whatever the start, and gives the offsets it gives
 // for the whole zone at every instant the decade's dates are read at.
+//
+// A copy holds all the zone's observances: a zone of many observances whose
+// events lie in many decades would be expanded whole for each. So a zone
+// read in a second decade whose recurring observances all change every year
+// (yearly rules without COUNT, as such zones have) is read once for each
+// kind of year instead (leap or not, the weekday it begins on), and each
+// further date is found among the changes of its years by binary search,
+// with the offsets libical gives (Yearly).
 //
 // A file's zones may come from anyone: reading them is bounded by the size
 // of the file. A zone one of whose rules libical would take too long to read
@@ -54,10 +63,14 @@ public:
     std::optional<Time> read(icaltimezone *zone, const icaltimetype &local, bool ofFile = true);
 
 private:
+    class Yearly; // a zone of yearly rules, read by the kind of year
     struct Zone
     {
         QByteArray digest; // of the VTIMEZONE written out: what is found for it is kept by it
         int parts = 0;     // its observances and properties
+        int decades = 0;   // read through copies (rulesBetween)
+        bool yearlyTried = false;
+        std::shared_ptr<Yearly> yearly;
     };
     struct Known
     {
