@@ -160,7 +160,8 @@ struct RootsFolderInAHome
         if (::geteuid() != 0) return;
         QByteArray made = QFile::encodeName(QDir::tempPath() + QStringLiteral("/vtrtest-theirs-XXXXXX"));
         if (!::mkdtemp(made.data())) {
-            why = QStringLiteral("%1: %2").arg(QFile::decodeName(made), QString::fromLocal8Bit(std::strerror(errno)));
+            why = QStringLiteral("no folder could be made in %1: %2")
+                      .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno)));
             return;
         }
         base = made;
