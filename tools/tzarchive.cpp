@@ -48,7 +48,8 @@ int main(int argc, char **argv)
     // Written whole under a name no one else can foresee (the out-file's
     // folder may be one every user may write to), with the mode a new file
     // gets, then put in place of whatever stands at its name.
-    QTemporaryFile out(QFileInfo(QString::fromLocal8Bit(argv[1])).absolutePath() + QStringLiteral("/.tzarchive-XXXXXX"));
+    QTemporaryFile out(QFileInfo(QString::fromLocal8Bit(argv[1])).absolutePath() +
+                       QStringLiteral("/.tzarchive-XXXXXX"));
     const mode_t mask = ::umask(0);
     ::umask(mask);
     if (!out.open() || ::fchmod(out.handle(), 0666 & ~mask) != 0 || out.write(STTimeZone::archiveTable(table)) < 0 ||

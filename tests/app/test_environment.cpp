@@ -174,12 +174,13 @@ struct RootsFolderInAHome
             const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             return fd >= 0 && ::close(fd) == 0;
         };
-        if (::chmod(base.constData(), 0711) == 0 && ::mkdir(home.constData(), 0700) == 0 && ::mkdir((home + "/Music").constData(), 0755) == 0 &&
-            ::mkdir((base + "/sticky").constData(), 0755) == 0 && ::chmod((base + "/sticky").constData(), 01777) == 0 &&
-            ::mkdir((base + "/sticky/Music").constData(), 0755) == 0 && ::mkdir((home + "/data").constData(), 0755) == 0 &&
-            ::mkdir((home + "/own").constData(), 0700) == 0 && ::mkdir(records.constData(), 0700) == 0 &&
-            file(record) && theirs(records) &&
-            theirs(home + "/own") && theirs(home))
+        if (::chmod(base.constData(), 0711) == 0 && ::mkdir(home.constData(), 0700) == 0 &&
+            ::mkdir((home + "/Music").constData(), 0755) == 0 && ::mkdir((base + "/sticky").constData(), 0755) == 0 &&
+            ::chmod((base + "/sticky").constData(), 01777) == 0 &&
+            ::mkdir((base + "/sticky/Music").constData(), 0755) == 0 &&
+            ::mkdir((home + "/data").constData(), 0755) == 0 && ::mkdir((home + "/own").constData(), 0700) == 0 &&
+            ::mkdir(records.constData(), 0700) == 0 && file(record) && theirs(records) && theirs(home + "/own") &&
+            theirs(home))
             qputenv(kVariable, home);
         else
             why = QStringLiteral("%1: %2").arg(QFile::decodeName(home), QString::fromLocal8Bit(std::strerror(errno)));

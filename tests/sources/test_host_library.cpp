@@ -237,11 +237,13 @@ TEST_F(HostLibrary, FilingFromSharedMemoryLeavesWhatAnotherUserPutThereAlone)
     ASSERT_TRUE(testenv::removeTree(planted));
     // A folder holding the song's name as a link to a file of root's.
     SetUp();
-    ASSERT_TRUE(QDir().mkdir(planted) && QFile::link(roots + QStringLiteral("/kept"), planted + QStringLiteral("/b.wav")));
+    ASSERT_TRUE(QDir().mkdir(planted) &&
+                QFile::link(roots + QStringLiteral("/kept"), planted + QStringLiteral("/b.wav")));
     ASSERT_TRUE(theirs(planted + QStringLiteral("/b.wav")) && theirs(planted));
     ASSERT_NO_FATAL_FAILURE(fileFromAFolderIn(host, shared));
     rootsAreAsTheyWere();
-    EXPECT_EQ(entriesOf(shared), QStringList{QFileInfo(planted).fileName()}) << "the road's own folder stays";
+    EXPECT_EQ(entriesOf(shared), QStringList{QFileInfo(planted).fileName()})
+        << "the road's own folder is gone, what was put there stays";
 
     // A link, at the top of what is removed or in it, goes as a link.
     QString made;
