@@ -13,6 +13,7 @@
 
 #include "fileinfo/VtrMacFileInfo.h"
 #include "migration/iAppImporter.h"
+#include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include <QCoreApplication>
@@ -64,8 +65,8 @@ void emptyLibrary()
     QFile::remove(MediaLibraryHost::albumDataFilePath());
     for (const QString &folder :
          {MediaLibraryHost::musicFolder(), MediaLibraryHost::videosFolder(), MediaLibraryHost::picturesFolder()})
-        QDir(folder).removeRecursively();
-    QDir(root().filePath(QStringLiteral("cp"))).removeRecursively();
+        platform::removeTreeWithoutFollowingLinks(folder);
+    platform::removeTreeWithoutFollowingLinks(root().filePath(QStringLiteral("cp")));
     std::system("sync");
 }
 

@@ -10,6 +10,7 @@
 // to spread the machine's noise over all methods alike.
 
 #include "fileinfo/VtrMacFileInfo.h"
+#include "platform/Folders.h"
 
 #include <benchmark/benchmark.h>
 
@@ -83,7 +84,7 @@ struct Inputs
     QString target(const char *name) const
     {
         const QString path = root.path() + QLatin1Char('/') + QLatin1String(name);
-        QDir(path).removeRecursively();
+        platform::removeTreeWithoutFollowingLinks(path);
         QDir().mkpath(path);
         return path;
     }
@@ -95,7 +96,7 @@ struct Inputs
     // In memory there is no such cost, and no room to keep every round.
     QString freshFolder(const char *name)
     {
-        if (inMemory && !lastRound.isEmpty()) QDir(lastRound).removeRecursively();
+        if (inMemory && !lastRound.isEmpty()) platform::removeTreeWithoutFollowingLinks(lastRound);
         syncFolder(root.path());
         const QString path =
             root.path() + QLatin1Char('/') + QLatin1String(name) + QLatin1Char('-') + QString::number(++rounds);

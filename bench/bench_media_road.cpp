@@ -118,7 +118,7 @@ void BM_MediaRoad_2GB(benchmark::State &state)
         device.setMTPDeviceObject(mtp);
         device.setDeviceConfiguration({{QStringLiteral("deviceName"), QStringLiteral("Bench")}});
         std::shared_ptr<MobileDeviceInterface> target = WindowsPhone7LocalDevice::create({}, nullptr);
-        QDir(target->preferredVideosFolder()->path()).removeRecursively();
+        platform::removeTreeWithoutFollowingLinks(target->preferredVideosFolder()->path());
         try {
             PhoneKind<VideoMigrator> videos(device, QStringLiteral("E:\\Movies"), MediaKind::Videos);
             QElapsedTimer timer;
@@ -139,7 +139,7 @@ void BM_MediaRoad_2GB(benchmark::State &state)
         device.setMTPDeviceObject(nullptr);
         mtp->detach();
     }
-    QDir(phone().root.filePath(QStringLiteral("home"))).removeRecursively();
+    platform::removeTreeWithoutFollowingLinks(phone().root.filePath(QStringLiteral("home")));
     state.counters["peak_rss_MB"] = peakMB;
     state.counters["backup_ms"] = backupMs;
     state.counters["copy_ms"] = copyMs;
@@ -200,7 +200,7 @@ void BM_MediaRoadFiles(benchmark::State &state)
         std::shared_ptr<MobileDeviceInterface> target = WindowsPhone7LocalDevice::create({}, nullptr);
         // As the wizard does before a copy: the earlier run's copies go.
         MediaMigrator::clearEarlierCopies(target->preferredPhotosFolder());
-        QDir(target->preferredPhotosFolder()->path()).removeRecursively();
+        platform::removeTreeWithoutFollowingLinks(target->preferredPhotosFolder()->path());
         try {
             PhoneKind<PhotosMigrator> photos(device, QStringLiteral("E:\\DCIM"), MediaKind::Photos);
             QElapsedTimer timer;
@@ -220,7 +220,7 @@ void BM_MediaRoadFiles(benchmark::State &state)
         device.setMTPDeviceObject(nullptr);
         mtp->detach();
     }
-    QDir(phone().root.filePath(QStringLiteral("home"))).removeRecursively();
+    platform::removeTreeWithoutFollowingLinks(phone().root.filePath(QStringLiteral("home")));
     state.counters["backup_ms"] = backupMs;
     state.counters["copy_ms"] = copyMs;
     state.counters["us_per_file"] = (backupMs + copyMs) * 1000.0 / files;

@@ -8,10 +8,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QTemporaryFile>
 #include <QTimeZone>
 
 #include <cstdio>
+
+#include <sys/stat.h>
 
 int main(int argc, char **argv)
 {
@@ -41,14 +45,19 @@ int main(int argc, char **argv)
                                 hasDaylight ? zone.abbreviation(daylight) : zone.abbreviation(standard),
                                 zone.standardTimeOffset(standard)));
     }
-    QFile out(QString::fromLocal8Bit(argv[1]) + QStringLiteral(".tmp"));
-    if (!out.open(QIODevice::WriteOnly) || out.write(STTimeZone::archiveTable(table)) < 0 || !out.flush()) {
+    // Written whole under a name no one else can foresee (the out-file's
+    // folder may be one every user may write to), with the mode a new file
+    // gets, then put in place of whatever stands at its name.
+    QTemporaryFile out(QFileInfo(QString::fromLocal8Bit(argv[1])).absolutePath() +
+                       QStringLiteral("/.tzarchive-XXXXXX"));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (!out.open() || ::fchmod(out.handle(), 0666 & ~mask) != 0 || out.write(STTimeZone::archiveTable(table)) < 0 ||
+        !out.flush() || ::rename(QFile::encodeName(out.fileName()).constData(), argv[1]) != 0) {
         std::fprintf(stderr, "tzarchive: cannot write %s\n", argv[1]);
         return 1;
     }
-    out.close();
-    QFile::remove(QString::fromLocal8Bit(argv[1]));
-    if (!out.rename(QString::fromLocal8Bit(argv[1]))) return 1;
+    out.setAutoRemove(false);
     std::printf("%lld zones\n", qint64(table.size()));
     return 0;
 }

@@ -1,5 +1,6 @@
 // The app list: from app items to sorted app-search objects, per family.
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "app/NS_AppControllerAppReferral.h"
 #include "app/NS_AppControllerSummaries.h"
 #include "support/WizardHarness.h"
@@ -159,7 +160,7 @@ TEST_F(AppReferralTest, TheIPhoneAndBlackBerryProducersReadTheirFamiliesFiles)
 
     // No BlackBerry backup: nothing to recommend, and the wizard goes on.
     const QString backups = platform::homeFolder() + QStringLiteral("/Documents/BlackBerry Backups");
-    QDir(backups).removeRecursively();
+    testenv::removeTree(backups);
     list.prepareBlackberryAppReferral(vtrapp::blackberryAppListProducer());
     ASSERT_TRUE(waitUntil([&] { return done == 2; }, 30000));
     EXPECT_EQ(list.count(), 0);
@@ -176,7 +177,7 @@ TEST_F(AppReferralTest, TheIPhoneAndBlackBerryProducersReadTheirFamiliesFiles)
     ASSERT_TRUE(waitUntil([&] { return done == 3; }, 30000));
     EXPECT_EQ(names(list), QStringList{"Maps#12345"});
     EXPECT_TRUE(list.shouldDoBlackberryAppReferral());
-    QDir(backups).removeRecursively();
+    testenv::removeTree(backups);
 }
 
 // The wizard's recommended-apps pane and the step after the app scan.

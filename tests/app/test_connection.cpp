@@ -1,6 +1,7 @@
 #include "support/WizardHarness.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include "app/BackgroundJob.h"
 #include "app/MountWatcher.h"
@@ -434,7 +435,7 @@ TEST(Connection, AnEarlierMigrationInTheNewPhonesFolderIsPointedOut)
     ASSERT_EQ(h.alerts.titles(), QStringList{QStringLiteral("This device has already participated in a transfer.")});
     EXPECT_TRUE(h.alerts.shown().first().beep);
     EXPECT_EQ(h.wizard().currentState(), 0);
-    QDir(folder).removeRecursively();
+    testenv::removeTree(folder);
 }
 
 // The wizard closes while a phone is still being opened: the worker that

@@ -31,6 +31,7 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -367,7 +368,7 @@ void ownLinksAreNamedAtOnceThenRemoved(int family)
     // A link in place of the new phone's folder itself is named alone, and
     // nothing goes through it either.
     const QString elsewhere = theirs + QStringLiteral("/phone");
-    ASSERT_TRUE(QDir().mkpath(elsewhere) && QDir(storage).removeRecursively() && QFile::link(elsewhere, storage));
+    ASSERT_TRUE(QDir().mkpath(elsewhere) && testenv::removeTree(storage) && QFile::link(elsewhere, storage));
     {
         FamilyRun run(family);
         NS_AppController &w = run.run->h.wizard();
@@ -421,7 +422,7 @@ TEST_P(BlockedFolders, ThePagesAndTheNewPhoneAgreeOnWhatMoved)
     if (e.late)
         QObject::connect(&w, &NS_AppController::stateEntered, [&](int state) {
             if (state == 14 && !wentLate)
-                wentLate = QDir(userFolder(kMusic)).removeRecursively() && linkToNothing(kMusic);
+                wentLate = testenv::removeTree(userFolder(kMusic)) && linkToNothing(kMusic);
         });
     ASSERT_TRUE(run.toTheEnd());
     EXPECT_EQ(wentLate, e.late);
@@ -617,10 +618,10 @@ TEST(StoppedMedia, AreCountedInWhatTheSpaceAlertSaysToFree)
         disk = 0;
         for (const QString &folder :
              {WindowsPhone7LocalDevice::storageFolderPath(), platform::dataFolder(), QFileInfo(later).path()})
-            QDir(folder).removeRecursively();
+            testenv::removeTree(folder);
         for (const Kind k : {kMusic, kPhotos, kVideos}) {
             QFile::remove(userFolder(k));
-            QDir(userFolder(k)).removeRecursively();
+            testenv::removeTree(userFolder(k));
             if (k != kPhotos) QDir().mkpath(userFolder(k));
         }
         return QFile::link(later, userFolder(kPhotos));
@@ -725,7 +726,7 @@ TEST(StoppedMedia, AreCountedInWhatTheSpaceAlertSaysToFree)
         return;
     const auto back = qScopeGuard([&other] {
         platform::setTemporaryFolderOverride(QString());
-        QDir(QFile::decodeName(other)).removeRecursively();
+        testenv::removeTree(QFile::decodeName(other));
     });
     platform::setTemporaryFolderOverride(QFile::decodeName(other) + QStringLiteral("/tmp"));
     ASSERT_TRUE(startOver());

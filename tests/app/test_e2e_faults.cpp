@@ -15,6 +15,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -76,7 +77,7 @@ const std::pair<const char *, int> kHeld[] = {{"Music", 3}, {"Photos", 1}, {"Vid
 Round runRound(const std::function<void(SimulatedMtpLibrary &)> &inject,
                QList<SimulatedMtpLibrary::CallRecord> *log = nullptr)
 {
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     RealJobs run;
     run.jobs->freeSpaceOfTarget = [](const VtrFileInfoPtr &) { return qint64(1) << 40; };
     NS_AppController &w = run.h.wizard();
@@ -211,7 +212,7 @@ TEST(PhoneFaults, APhoneThatStopsAnsweringItsListingsLeavesNoKindDoneOnLess)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+        testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
         std::mutex logMutex;
         QStringList log;
         LogSetSystemLogSink([&](const QString &line) {

@@ -18,6 +18,7 @@
 #include "sources/itunes/VtrITunes.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "support/LibraryTestFiles.h"
 
 #include <QDir>
@@ -80,7 +81,7 @@ struct AndroidRun : AndroidFixtureRun
 
 TEST(EndToEndLibrary, TwoRunsAndAGenerateFileEverySongPhotoAndVideoOnce)
 {
-    QDir(storage()).removeRecursively();
+    testenv::removeTree(storage());
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
         AndroidRun wizard;
@@ -236,7 +237,7 @@ TEST(EndToEndLibrary, PlaylistsWhoseFolderWasInTheWayComeOnceItIsSetRight)
 
 TEST(EndToEndLibrary, ABroughtLibraryCannotReachAFileOutsideItsFolders)
 {
-    QDir(storage()).removeRecursively();
+    testenv::removeTree(storage());
     // The person's own file, and a library that names it four ways.
     const QString outside = testenv::makeTempDir(QStringLiteral("outside"));
     const QString secret = outside + QStringLiteral("/voice memo.wav");

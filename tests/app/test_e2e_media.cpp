@@ -33,6 +33,7 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "support/LibraryTestFiles.h"
 
 #include <QCryptographicHash>
@@ -159,7 +160,7 @@ int expectPlaylistsNameCopiedTracks()
     return references;
 }
 
-void resetTarget() { QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively(); }
+void resetTarget() { testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath()); }
 
 using RealRun = RealJobs;
 
@@ -760,7 +761,7 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
         resetTarget();
         for (const QString &folder :
              {MediaLibraryHost::musicFolder(), MediaLibraryHost::picturesFolder(), MediaLibraryHost::videosFolder()})
-            QDir(folder).removeRecursively();
+            testenv::removeTree(folder);
         const QString data = testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/Solvenna to Windows Phone");
         platform::setDataFolderOverride(data);
         if (!state.make(data)) {

@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "support/WizardHarness.h"
 
 #include "app/EnvironmentChecks.h"
@@ -125,7 +126,7 @@ TEST(EnvironmentChecks, QuitAtAFolderForTheNewPhoneThatCannotBeWrittenEndsTheChe
     host.reachability = -1;
     host.reachable = false;
     const QString target = WindowsPhone7LocalDevice::storageFolderPath();
-    QDir(target).removeRecursively();
+    testenv::removeTree(target);
     testenv::writeFile(target, "a file where the folder belongs");
     h.wizard().setEnvironmentChecks(std::make_unique<HostEnvironmentChecks>(host));
     h.alerts.answer(QStringLiteral("Quit"));
@@ -156,22 +157,33 @@ struct RootsFolderInAHome
     static constexpr const char *kVariable = "VTR_TEST_ROOTS_FOLDER_HOME";
     RootsFolderInAHome()
     {
+        if (::geteuid() != 0) return;
         QByteArray made = QFile::encodeName(QDir::tempPath() + QStringLiteral("/vtrtest-theirs-XXXXXX"));
-        if (::geteuid() != 0 || !::mkdtemp(made.data())) return;
+        if (!::mkdtemp(made.data())) {
+            why = QStringLiteral("no folder could be made in %1: %2")
+                      .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        }
         base = made;
-        ::chmod(base.constData(), 0711);
         const QByteArray home = base + "/home", records = home + "/own/Copy records";
         const QByteArray record = records + '/' +
                                   vtr::migration::RecordFiles::fileFor(QFile::decodeName(home) +
                                                                       QStringLiteral("/Solvenna to Windows Phone/Music"));
         const auto theirs = [](const QByteArray &path) { return ::chown(path.constData(), 65534, 65534) == 0; };
-        if (::mkdir(home.constData(), 0700) == 0 && ::mkdir((home + "/Music").constData(), 0755) == 0 &&
-            ::mkdir((base + "/sticky").constData(), 0755) == 0 && ::chmod((base + "/sticky").constData(), 01777) == 0 &&
-            ::mkdir((base + "/sticky/Music").constData(), 0755) == 0 && ::mkdir((home + "/data").constData(), 0755) == 0 &&
-            ::mkdir((home + "/own").constData(), 0700) == 0 && ::mkdir(records.constData(), 0700) == 0 &&
-            ::close(::open(record.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)) == 0 && theirs(records) &&
-            theirs(home + "/own") && theirs(home))
+        const auto file = [](const QByteArray &path) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            return fd >= 0 && ::close(fd) == 0;
+        };
+        if (::chmod(base.constData(), 0711) == 0 && ::mkdir(home.constData(), 0700) == 0 &&
+            ::mkdir((home + "/Music").constData(), 0755) == 0 && ::mkdir((base + "/sticky").constData(), 0755) == 0 &&
+            ::chmod((base + "/sticky").constData(), 01777) == 0 &&
+            ::mkdir((base + "/sticky/Music").constData(), 0755) == 0 &&
+            ::mkdir((home + "/data").constData(), 0755) == 0 && ::mkdir((home + "/own").constData(), 0700) == 0 &&
+            ::mkdir(records.constData(), 0700) == 0 && file(record) && theirs(records) && theirs(home + "/own") &&
+            theirs(home))
             qputenv(kVariable, home);
+        else
+            why = QStringLiteral("%1: %2").arg(QFile::decodeName(home), QString::fromLocal8Bit(std::strerror(errno)));
     }
     ~RootsFolderInAHome()
     {
@@ -180,11 +192,17 @@ struct RootsFolderInAHome
         qunsetenv(kVariable);
     }
     QByteArray base;
+    // Why root could not make them: the run would have nothing to check.
+    QString why;
 };
 
 TEST(EnvironmentChecks, AFolderIsWritableOnlyWhenItCanBeBothWrittenAndEntered)
 {
     const RootsFolderInAHome theirs;
+    if (!theirs.why.isEmpty())
+        FAIL() << "the home with folders of root's for the unprivileged user could not be made, so nothing of it "
+                  "would be checked: "
+               << theirs.why.toStdString();
     QString why;
     switch (testenv::runUnprivileged(&why, {QLatin1String(RootsFolderInAHome::kVariable)})) {
     case testenv::Unprivileged::Here: break;
@@ -503,14 +521,14 @@ TEST(EnvironmentChecks, ThePhotoLibraryIsThereWhenTheMediaLibraryHostIsConfigure
     } host;
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     ASSERT_TRUE(pictures.startsWith(testenv::root()));
-    QDir(pictures).removeRecursively();
+    testenv::removeTree(pictures);
     EXPECT_TRUE(host.isPhotoLibraryAvailable());
     // Asked before the phone's family is known: an iPhone files nothing there.
     EXPECT_FALSE(QFileInfo::exists(pictures));
     EXPECT_TRUE(MediaLibraryHost::shared().isConfigured());
 
     // A file where the pictures folder belongs: the host cannot make it.
-    ASSERT_TRUE(QDir(pictures).removeRecursively());
+    ASSERT_TRUE(testenv::removeTree(pictures));
     testenv::writeFile(pictures, "not a folder");
     EXPECT_FALSE(MediaLibraryHost::shared().isConfigured());
     EXPECT_FALSE(host.isPhotoLibraryAvailable());

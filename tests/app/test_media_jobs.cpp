@@ -22,6 +22,7 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -165,7 +166,7 @@ TEST(MediaJobs, KindsNotTickedAreNeitherBackedUpNorCopied)
 TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
 {
     // The only earlier copy is this test's own.
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     Jobs t;
     t.use(false, 5000);
     t.jobs->backupOldDevice(t.h.wizard());
@@ -270,7 +271,7 @@ TEST(MediaJobs, KindsLeftWithoutSpaceAreNamedAndTheirEarlierCopiesStay)
     // Two hundred songs of 100 bytes, on a disk with room beyond the reserve
     // for some 150 of them (by their bytes): each file takes a block of the
     // disk. Freed as the alert names, the next run moves them all.
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     qint64 disk = 0;
     for (const bool freed : {false, true}) {
         Jobs small;
@@ -397,7 +398,7 @@ TEST(MediaJobs, TheAmountToFreeHoldsTheSongsAndTheLibrarysCopiesOfThem)
 // stayed.
 TEST(MediaJobs, ACopyWithoutSpaceForAnyKindKeepsTheirEarlierCopies)
 {
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     // Two songs of 3000 bytes, a photo of 5000 and a video of 50000.
     const auto backUp = [](Jobs &run, qint64 photo) {
         run.use(false, photo, 50000);
@@ -488,7 +489,7 @@ TEST(MediaJobs, MusicIsSkippedWhenTheLibraryIsNotSetUpAndTheOtherKindsGoOn)
     t.use(false);
     t.jobs->backupOldDevice(t.h.wizard());
     ASSERT_TRUE(t.idle());
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     int asked = 0;
     t.jobs->libraryHostConfigured = [] { return false; };
     t.jobs->openITunes = [&](NS_AppController &) { return ++asked < 3; };  // "OK" twice, then "Skip Music"
@@ -581,18 +582,18 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString target = WindowsPhone7LocalDevice::storageFolderPath();
-        QDir(target).removeRecursively();
+        testenv::removeTree(target);
         // Only root can give a folder to another user.
         if (c.theirCollections && (::geteuid() != 0 || !them)) continue;
         const QString theirs[] = {collection(MediaLibraryHost::musicFolder(), "Music"),
                                   collection(MediaLibraryHost::picturesFolder(), "Photos")};
         const auto giveBack = qScopeGuard([&] {
             if (c.theirCollections)
-                for (const QString &folder : theirs) QDir(folder).removeRecursively();
+                for (const QString &folder : theirs) testenv::removeTree(folder);
         });
         for (const QString &folder : theirs) {
             if (!c.theirCollections) continue;
-            QDir(folder).removeRecursively();
+            testenv::removeTree(folder);
             ASSERT_TRUE(QDir().mkpath(folder));
             ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
         }
@@ -661,7 +662,7 @@ TEST(MediaJobs, EachKindsLineTellsWhatBecameOfIt)
 TEST(MediaJobs, APlaylistTheLibraryCannotSaveIsOnTheMusicLine)
 {
     VTR_TEST_AS_UNPRIVILEGED_USER();
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     const QString playlists = MediaLibraryHost::playlistsFolder();
     ASSERT_TRUE(QDir().mkpath(playlists));
     testenv::TakenModes modes;
@@ -684,7 +685,7 @@ TEST(MediaJobs, APlaylistTheLibraryCannotSaveIsOnTheMusicLine)
 
 TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
 {
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     Jobs t;
     t.use(false);
     t.jobs->backupOldDevice(t.h.wizard());
@@ -721,7 +722,7 @@ TEST(MediaJobs, AKindThatFailsItsCopyEndsTheTransferAndEveryLineSaysWhy)
     // the video arrives.
     const QString videos = QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QStringLiteral("Videos"));
     const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
-    ASSERT_TRUE(QDir(videos).removeRecursively());
+    ASSERT_TRUE(testenv::removeTree(videos));
     ASSERT_TRUE(QFile::link(elsewhere, videos));
     const auto transfer = [](Jobs &run) {
         run.use(false);

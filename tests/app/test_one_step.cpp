@@ -17,6 +17,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +90,7 @@ struct AndroidAtCopyTransit : AndroidFixtureRun
 {
     bool reach()
     {
-        QDir(storage()).removeRecursively();
+        testenv::removeTree(storage());
         h.wizard().setCompanionAppFactory([](std::shared_ptr<MobileDeviceInterface>) {
             auto app = std::make_shared<FakeCompanionApp>();
             return std::shared_ptr<CompanionApp>(app);
@@ -198,7 +199,7 @@ TEST(OneStep, AnAndroidRunWritesAReportThatAgreesWithTheCopiedFiles)
 
 TEST(OneStep, ABlackBerryRunWritesAReportThatAgreesWithTheCopiedFiles)
 {
-    QDir(storage()).removeRecursively();
+    testenv::removeTree(storage());
     const QString volume = testenv::makeTempDir(QStringLiteral("bbvol"));
     testenv::writeFile(volume + "/BlackBerry/music/Track.mp3", QByteArray(300000, 'm'));
     testenv::writeFile(volume + "/BlackBerry/pictures/IMG00001.jpg", QByteArray(200000, 'p'));
@@ -246,7 +247,7 @@ TEST(OneStep, AReportThatCannotBeWrittenLeavesTheOldOneAndSaysSo)
     EXPECT_TRUE(QFileInfo(reportPath()).isDir());
     EXPECT_FALSE(w.transferInfo().isEmpty());
 
-    ASSERT_TRUE(QDir(reportPath()).removeRecursively());
+    ASSERT_TRUE(testenv::removeTree(reportPath()));
     EXPECT_TRUE(w.buildManifestReport().isEmpty());
     EXPECT_EQ(vtr::JSONValueFromUtf8(readAll(reportPath())).toMap(), w.transferInfo());
 
@@ -285,7 +286,7 @@ TEST(OneStep, OfferedOnlyWhenTheDataAreReadAndNothingElseRuns)
     {
         RealJobs run;
         NS_AppController &w = run.h.wizard();
-        QDir(storage()).removeRecursively();
+        testenv::removeTree(storage());
         ASSERT_TRUE(run.h.walk([&] { return run.h.plugBlackBerry(); }, NS_AppController::kStateChooseData));
         EXPECT_FALSE(w.generateButton()->isEnabled());
         w.generate();
@@ -450,7 +451,7 @@ TEST(OneStep, OnTheSummaryPageARunEndsWithTheHeadingAndTextSayingItIsDoneAndWher
         SCOPED_TRACE(link.toStdString());
         QFile::remove(reportPath());
         if (link == info) {
-            ASSERT_TRUE(QDir(info).removeRecursively());
+            ASSERT_TRUE(testenv::removeTree(info));
         }
         ASSERT_TRUE(QFile::link(target, link));
         w.generateButton()->click();
@@ -499,7 +500,7 @@ TEST(OneStep, EveryFamilysRunEndsWithTheSidebarAndCaptionOfItsHeading)
     ASSERT_EQ(lastStep, 5);
     for (const int family : {e2e::kAndroid, e2e::kIPhone, e2e::kBlackBerry}) {
         SCOPED_TRACE(family);
-        QDir(storage()).removeRecursively();
+        testenv::removeTree(storage());
         e2e::FamilyPhone phone(family);
         NS_AppController &w = phone.run->h.wizard();
         if (phone.mtp) e2e::useFinishedCompanionApp(w, *phone.mtp);
@@ -534,7 +535,7 @@ TEST(OneStep, EveryFamilysRunEndsWithTheSidebarAndCaptionOfItsHeading)
 // first ten and then their count, each time the files are filed.
 TEST(OneStep, TheLogTellsEachRenameOnceAndOfManyFilesNotReadTheFirstTenAndTheirCount)
 {
-    QDir(storage()).removeRecursively();
+    testenv::removeTree(storage());
     AndroidFixtureRun run;
     ASSERT_TRUE(run.phone);
     MtpSimPhone *phone = run.phone;

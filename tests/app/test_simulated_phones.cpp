@@ -6,6 +6,7 @@
 #include "support/RealJobs.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "app/SimulatedPhone.h"
 #include "devices/camera/CameraConnection.h"
 #include "devices/camera/CameraDetector.h"
@@ -66,7 +67,7 @@ std::unique_ptr<vtrapp::SimulatedPhone> loadPhone(const char *fixture, const QSt
 
 TEST(SimulatedPhones, AnIPhoneBringsItsCameraRollItsLibraryAndItsBackup)
 {
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     const QString files = testenv::makeTempDir(QStringLiteral("iphone"));
     auto phone = loadPhone("simulated_iphone.json", files);
     ASSERT_TRUE(phone);
@@ -118,7 +119,7 @@ TEST(SimulatedPhones, AnAndroidPhoneArrivesUnderTheNameItsMtpDeviceGives)
 
 TEST(SimulatedPhones, ABlackBerryBringsWhatItsVolumeHolds)
 {
-    QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+    testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     const QString files = testenv::makeTempDir(QStringLiteral("blackberry"));
     auto phone = loadPhone("simulated_blackberry.json", files);
     ASSERT_TRUE(phone);

@@ -5,6 +5,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "LoopbackHttpServer.h"
 
 #include <QBuffer>
@@ -194,7 +195,7 @@ TEST_F(ImageTest, PictureNamesThatCouldLeaveTheCacheAreRefused)
     for (const auto &[link, target] : links) {
         SCOPED_TRACE(link.toStdString());
         if (link == cache) {
-            ASSERT_TRUE(QDir(cache).removeRecursively());
+            ASSERT_TRUE(testenv::removeTree(cache));
         }
         ASSERT_TRUE(QFile::link(target, link));
         auto linked = phoneWithURL(server.url(QStringLiteral("/images/linked.png")));

@@ -7,6 +7,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -105,7 +106,7 @@ TEST_F(TargetTest, FilesInTheWayAreNeitherFoldersNorLost)
     EXPECT_EQ(testenv::readFile(storage + QStringLiteral("/Music")), QByteArray("not a folder"));
     EXPECT_TRUE(target->preferredPhotosFolder()->isFolder());
 
-    QDir(storage).removeRecursively();
+    testenv::removeTree(storage);
     testenv::writeFile(storage, "the storage is a file");
     const VtrFileInfoPtr root = target->preferredStorageInfo();
     ASSERT_TRUE(root);

@@ -4,6 +4,7 @@
 #include "fileinfo/VtrMacFileInfo.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -452,7 +453,7 @@ TEST_F(LocalCopyTest, CopyBetweenFileSystems)
     struct Cleanup
     {
         QString path;
-        ~Cleanup() { QDir(path).removeRecursively(); }
+        ~Cleanup() { testenv::removeTree(path); }
     } cleanup{other};
 
     QByteArray data(3 * (1 << 20) + 99, '\0');

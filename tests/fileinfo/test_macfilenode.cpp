@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "fileinfo/MacFileInfoNode.h"
 
 #include <QDataStream>
@@ -377,8 +378,8 @@ TEST_F(MacFileNodeTest, DecodedTreeShowsTheDiskAsItIsNow)
 
     testenv::writeFile(top + "/Music/b.mp3", "much longer data");
     ASSERT_TRUE(QFile::remove(top + "/Music/a.mp3"));
-    ASSERT_TRUE(QDir(top + "/Music/Sub").removeRecursively());
-    ASSERT_TRUE(QDir(top + "/Docs").removeRecursively());
+    ASSERT_TRUE(testenv::removeTree(top + "/Music/Sub"));
+    ASSERT_TRUE(testenv::removeTree(top + "/Docs"));
     testenv::writeFile(top + "/Docs", "a file now");
     testenv::writeFile(top + "/Music/new.mp3", "new");
 

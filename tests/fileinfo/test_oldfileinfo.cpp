@@ -3,6 +3,7 @@
 #include "platform/Folders.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -359,9 +360,9 @@ TEST(OldFileInfo, NestedFolderFilterComparesWholeComponents)
     FilterNestedFolders filter("~/Music");
     EXPECT_EQ(names(VtrFileInfo(dir).folderContentsWithFilter(&filter)),
               (QStringList{"plain", "toMovies", "toMusicOld"}));
-    QDir(home + "/Music").removeRecursively();
-    QDir(home + "/Movies").removeRecursively();
-    QDir(home + "/MusicOld").removeRecursively();
+    testenv::removeTree(home + "/Music");
+    testenv::removeTree(home + "/Movies");
+    testenv::removeTree(home + "/MusicOld");
 }
 
 TEST(OldFileInfo, AttributesSizesDatesAndIdentity)
@@ -407,7 +408,7 @@ TEST(OldFileInfo, AttributesSizesDatesAndIdentity)
 TEST(OldFileInfo, StandardFolders)
 {
     const QString home = platform::homeFolder();
-    QDir(home + "/Music").removeRecursively();
+    testenv::removeTree(home + "/Music");
     EXPECT_FALSE(VtrFileInfo::findFolder(VtrFileInfo::kUserDomain, VtrFileInfo::kMusicDocumentsFolderType, false));
     const auto music = VtrFileInfo::findFolder(VtrFileInfo::kUserDomain, VtrFileInfo::kMusicDocumentsFolderType, true);
     ASSERT_TRUE(music);
@@ -420,7 +421,7 @@ TEST(OldFileInfo, StandardFolders)
     ASSERT_TRUE(VtrFileInfo::userAppSupportFolder());
     EXPECT_TRUE(VtrFileInfo::userAppSupportFolder()->path().startsWith(home) ||
                 !qEnvironmentVariableIsEmpty("XDG_DATA_HOME"));
-    QDir(home + "/Music").removeRecursively();
+    testenv::removeTree(home + "/Music");
 }
 
 TEST(OldFileInfoNode, TreeOfNodes)

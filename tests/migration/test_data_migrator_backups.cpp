@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,7 +148,7 @@ TEST_F(DataMigratorBackups, AFileSwappedInWhileTheClearingChecksTheCopyStays)
         EXPECT_EQ(testenv::readFile(copy), QByteArray("the person's own photo"));
         EXPECT_EQ(MediaMigrator::bytesOfEarlierCopies(folder), 0);
         swappedWhileRead = held;
-        QDir(folder->path()).removeRecursively();
+        testenv::removeTree(folder->path());
     }
     EXPECT_TRUE(swappedWhileRead) << "the swap never landed while the copy was read";
 

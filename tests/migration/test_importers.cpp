@@ -13,6 +13,7 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -53,7 +54,7 @@ TEST(Importers, ARefusedFileIsNamedAndTheOthersAreFiledIntoOnePlaylist)
 {
     // A library of its own: the collection's playlist starts empty.
     QFile::remove(MediaLibraryHost::musicLibraryFilePath());
-    QDir(MediaLibraryHost::videosFolder()).removeRecursively();
+    testenv::removeTree(MediaLibraryHost::videosFolder());
     const QString dir = testenv::makeTempDir(QStringLiteral("videos"));
     // The library lives on for the whole process: names of this run alone.
     const QString collection = QStringLiteral("Imported Videos ") + QFileInfo(dir).fileName();
@@ -90,7 +91,7 @@ TEST(Importers, MusicAndPhotosNameWhatTheLibraryRefused)
     EXPECT_EQ(m3u8Entries("Evening " + run).size(), 2);
     // A link in place of "Playlists" refuses every playlist alike: said
     // once, and none of them counts as filed; each is named with its folder.
-    ASSERT_TRUE(QDir(MediaLibraryHost::playlistsFolder()).removeRecursively());
+    ASSERT_TRUE(testenv::removeTree(MediaLibraryHost::playlistsFolder()));
     ASSERT_TRUE(QFile::link(dir, MediaLibraryHost::playlistsFolder()));
     for (QVariant &d : dictionaries)
         d = QVariantMap{{"targetFileInfo", d.toMap().value("targetFileInfo")},
@@ -187,7 +188,7 @@ TEST(Importers, AReusedFolderOfLinksLosesOnlyItsOldLinks)
                      .filePath(QStringLiteral("%1 %2").arg(QLatin1String(platform::kAppFolderName),
                                                            QDateTime::fromSecsSinceEpoch(second).toString(
                                                                QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-        QDir(folder).removeRecursively();
+        testenv::removeTree(folder);
         ASSERT_TRUE(QDir().mkpath(folder));
         testenv::writeFile(folder + "/kept.jpg", "not a link");
         ASSERT_TRUE(QFile::link(photos + "/gone.jpg", folder + "/relinked.jpg"));
@@ -196,15 +197,15 @@ TEST(Importers, AReusedFolderOfLinksLosesOnlyItsOldLinks)
         const VtrFileInfoPtr links = iAppImporter::createTempFolderOfSymLinksForFiles(files, &failed, &made);
         ASSERT_TRUE(links);
         if (links->path() == folder) break;
-        QDir(folder).removeRecursively();
-        QDir(links->path()).removeRecursively();
+        testenv::removeTree(folder);
+        testenv::removeTree(links->path());
     } while (true);
     EXPECT_EQ(testenv::readFile(folder + "/kept.jpg"), QByteArray("not a link"));
     EXPECT_FALSE(QFileInfo(folder + "/kept.jpg").isSymLink());
     EXPECT_EQ(failed.join('|').toStdString(), (photos + "/kept.jpg").toStdString());
     EXPECT_EQ(made.join('|').toStdString(), (folder + "/relinked.jpg").toStdString());
     EXPECT_EQ(QFileInfo(folder + "/relinked.jpg").symLinkTarget(), photos + "/relinked.jpg");
-    QDir(folder).removeRecursively();
+    testenv::removeTree(folder);
 }
 
 }  // namespace

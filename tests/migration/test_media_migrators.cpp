@@ -24,6 +24,7 @@
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "support/LibraryTestFiles.h"
 
 #include <QCoreApplication>
@@ -453,7 +454,7 @@ TEST_F(MediaMigrators, OnlyFilesStillAsAnEarlierRunWroteThemAreCleared)
     auto target = newPhone();
     const VtrFileInfoPtr folder = target->preferredPhotosFolder();
     const QString dir = folder->path();
-    QDir(dir).removeRecursively();
+    testenv::removeTree(dir);
     QDir().mkpath(dir);
     platform::UserDefaults::remove(QStringLiteral("CopiedMediaFiles"));
     // The person's own photo under a name the phone's photo has too.
@@ -810,7 +811,7 @@ TEST_F(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
     const QString songs = target->preferredMusicFolder()->path();
     const QString lists = target->preferredPlaylistsFolder()->path();
     for (const QString &folder : {songs, lists}) {
-        QDir(folder).removeRecursively();
+        testenv::removeTree(folder);
         QDir().mkpath(folder);
     }
     // The person's own song and playlist under the names ours would take.
@@ -872,7 +873,7 @@ TEST_F(MediaMigrators, PlaylistsNeverReplaceThePersonsAndLongNamesAreShortened)
     EXPECT_EQ(QDir(lists).entryList(QDir::Files).size(), 4);
     // A "Playlists" that became a link to a folder elsewhere gets none of them.
     const QString away = testenv::makeTempDir(QStringLiteral("elsewhere"));
-    QDir(lists).removeRecursively();
+    testenv::removeTree(lists);
     ASSERT_TRUE(QFile::link(away, lists));
     music.copyToDevice(target, 1000, nullptr, nullptr);
     EXPECT_TRUE(QDir(away).entryList(QDir::Files | QDir::Hidden).isEmpty());
@@ -930,7 +931,7 @@ TEST_F(MediaMigrators, AStopInTheMiddleOfACopyLeavesEarlierFilesWholeAndNoTempor
     const QString folder = target->preferredVideosFolder()->path();
     for (const double stopAt : {0.1, 0.3, 0.6, 0.9}) {
         SCOPED_TRACE(stopAt);
-        QDir(folder).removeRecursively();
+        testenv::removeTree(folder);
         QDir().mkpath(folder);
         bool stop = false;
         RecordingStatus status;

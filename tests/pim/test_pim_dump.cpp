@@ -6,6 +6,7 @@
 #include "support/PimRecorder.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
@@ -49,7 +50,7 @@ protected:
     void SetUp() override
     {
         LogSetSystemLogSink([this](const QString &m) { log.append(m); });
-        QDir(WindowsPhone7LocalDevice::storageFolderPath()).removeRecursively();
+        testenv::removeTree(WindowsPhone7LocalDevice::storageFolderPath());
     }
     void TearDown() override { LogSetSystemLogSink({}); }
 
@@ -212,7 +213,7 @@ TEST_F(PimDump, ContactsForAnotherPhoneAreExportLinesInMigrationInfo)
         SCOPED_TRACE(link.toStdString());
         QFile::remove(file);
         if (link == info) {
-            ASSERT_TRUE(QDir(info).removeRecursively());
+            ASSERT_TRUE(testenv::removeTree(info));
         }
         ASSERT_TRUE(QFile::link(target, link));
         try {

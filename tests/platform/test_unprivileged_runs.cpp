@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <algorithm>
 #include <cerrno>
@@ -74,8 +75,9 @@ constexpr int kHeldSocket = 901;
 constexpr char kRootsSession[] = "VTR_TEST_ROOTS_SESSION";
 constexpr gid_t kRootsGroup = 65532;
 // A file of root's alone in the shared data, staged for the run, and a third
-// user who asks for it while the run goes on, listening at this abstract
-// socket's name.
+// user who asks for it while the run goes on, listening at an abstract
+// socket's name (chosen at random: every user may take such a name first),
+// which this variable gives.
 const QByteArray kPrivate = "root's fixture\n";
 constexpr char kThirdUser[] = "VTR_TEST_THIRD_USER";
 constexpr uid_t kThirdUid = 65533;
@@ -396,7 +398,7 @@ void stageAgainstStandIns(const QString &standIns)
         const QString fixture = shared + QStringLiteral("/data/private");
         testenv::writeFile(fixture, kPrivate);
         ASSERT_EQ(::chmod(QFile::encodeName(fixture).constData(), 0600), 0);
-        const QByteArray name = "vtr-test-third-user-" + QByteArray::number(::getpid());
+        const QByteArray name = "vtr-test-third-user-" + QUuid::createUuid().toByteArray(QUuid::Id128);
         if ((third = startThirdUser(name)) > 0)
             qputenv(kThirdUser, name);
         else
@@ -529,7 +531,7 @@ void intrudeOnTheRun()
     int report[2];
     ASSERT_EQ(::pipe2(report, O_CLOEXEC | O_NONBLOCK), 0);
     const platform::Descriptor reportRead(report[0]), reportWrite(report[1]);
-    const QByteArray name = "vtr-test-intruder-" + QByteArray::number(::getpid());
+    const QByteArray name = "vtr-test-intruder-" + QUuid::createUuid().toByteArray(QUuid::Id128);
     const pid_t intruder = startIntruder(name, reportWrite.get());
     if (intruder < 0) GTEST_SKIP() << "no other process of the unprivileged user could be started";
     qputenv(kIntruder, name);

@@ -7,6 +7,7 @@
 #include "support/BackupFixtures.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,10 +76,10 @@ protected:
     void SetUp() override
     {
         m_folder = platform::homeFolder() + QStringLiteral("/Documents/BlackBerry Backups");
-        QDir(m_folder).removeRecursively();
+        testenv::removeTree(m_folder);
         QDir().mkpath(m_folder);
     }
-    void TearDown() override { QDir(m_folder).removeRecursively(); }
+    void TearDown() override { testenv::removeTree(m_folder); }
 
     void makeBackup(const QString &name, const QByteArray &ipd, const QDateTime &date)
     {
@@ -158,7 +159,7 @@ TEST_F(BBAppListTest, BackupsInTheDesktopsDocumentsFolderAreFound)
     const auto apps = BBAppList().findBBApps();
     ASSERT_TRUE(apps.has_value());
     EXPECT_EQ(apps->size(), 5);
-    QDir(m_folder).removeRecursively();
+    testenv::removeTree(m_folder);
     EXPECT_EQ(BBAppList().urlOfBBBFile().toLocalFile(), literal + QStringLiteral("/Copied.bbb"));
     QFile::remove(userDirs);
 }

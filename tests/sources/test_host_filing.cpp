@@ -7,6 +7,7 @@
 #include "sources/host/PropertyListXml.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,9 +54,9 @@ protected:
     {
         QFile::remove(MediaLibraryHost::musicLibraryFilePath());
         QFile::remove(MediaLibraryHost::albumDataFilePath());
-        QDir(MediaLibraryHost::musicFolder()).removeRecursively();
-        QDir(MediaLibraryHost::videosFolder()).removeRecursively();
-        QDir(MediaLibraryHost::picturesFolder()).removeRecursively();
+        testenv::removeTree(MediaLibraryHost::musicFolder());
+        testenv::removeTree(MediaLibraryHost::videosFolder());
+        testenv::removeTree(MediaLibraryHost::picturesFolder());
         host.forgetLibrariesForTesting();
     }
     MediaLibraryHost &host = MediaLibraryHost::shared();
@@ -238,7 +239,7 @@ TEST_F(HostFiling, AnotherUsersFolderInTheWayIsNotFiledInto)
     QList<qint64> filed;
     EXPECT_NO_THROW(filed = host.addMediaFiles(phone + QStringLiteral("/d.mp3"), QStringLiteral("C")));
     ASSERT_EQ(filed.size(), 1);
-    ASSERT_TRUE(QDir(phone).removeRecursively());
+    ASSERT_TRUE(testenv::removeTree(phone));
     const QString own = locationOf(filed[0]);
     EXPECT_EQ(QFileInfo(own).path(), collection);
     EXPECT_FALSE(QFileInfo(own).isSymLink()) << own.toStdString();

@@ -10,6 +10,7 @@
 #include "sources/host/VtrAppleScriptExecutor.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 #include "support/LibraryTestFiles.h"
 
 #include <QDir>
@@ -42,6 +43,19 @@ QStringList entriesOf(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
+// Files a song from a folder of the test's own in `shared`, a folder every
+// user may write to; the library's copy outlives that folder.
+void fileFromAFolderIn(MediaLibraryHost &host, const QString &shared)
+{
+    {
+        const testenv::SharedTempFolder other(shared, QStringLiteral("vtr-host-test"));
+        ASSERT_TRUE(other.isValid()) << other.error();
+        testenv::writeFile(other.path() + QStringLiteral("/b.wav"), libtest::silentWav());
+        EXPECT_EQ(host.addMediaFiles(other.path() + QStringLiteral("/b.wav"), QStringLiteral("C")).size(), 1);
+    }
+    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + "/C/b.wav"), libtest::silentWav());
+}
+
 // Every test starts with empty libraries.
 class HostLibrary : public ::testing::Test
 {
@@ -50,9 +64,9 @@ protected:
     {
         QFile::remove(MediaLibraryHost::musicLibraryFilePath());
         QFile::remove(MediaLibraryHost::albumDataFilePath());
-        QDir(MediaLibraryHost::musicFolder()).removeRecursively();
-        QDir(MediaLibraryHost::videosFolder()).removeRecursively();
-        QDir(MediaLibraryHost::picturesFolder()).removeRecursively();
+        testenv::removeTree(MediaLibraryHost::musicFolder());
+        testenv::removeTree(MediaLibraryHost::videosFolder());
+        testenv::removeTree(MediaLibraryHost::picturesFolder());
     }
     MediaLibraryHost &host = MediaLibraryHost::shared();
 };
@@ -192,12 +206,60 @@ TEST_F(HostLibrary, AFiledFileIsACopyOfItsOwn)
     QDir shm(QStringLiteral("/dev/shm"));
     if (!shm.exists() || ::stat("/dev/shm", &shmStat) != 0 || shmStat.st_dev == source.st_dev)
         GTEST_SKIP() << "no second file system";
-    const QString other = shm.filePath(QStringLiteral("vtr-host-test-%1").arg(getpid()));
-    QDir().mkpath(other);
-    testenv::writeFile(other + QStringLiteral("/b.wav"), libtest::silentWav());
-    EXPECT_EQ(host.addMediaFiles(other + QStringLiteral("/b.wav"), QStringLiteral("C")).size(), 1);
-    QDir(other).removeRecursively();
-    EXPECT_EQ(testenv::readFile(MediaLibraryHost::musicFolder() + "/C/b.wav"), libtest::silentWav());
+    ASSERT_NO_FATAL_FAILURE(fileFromAFolderIn(host, shm.path()));
+}
+
+// The folder in shared memory that the song above is filed from has a name
+// no other user can foresee: a link, or a folder, that another user put at
+// the name it once had (its stem and the process's id) is neither written
+// through nor emptied. A folder open to all and sticky, as shared memory is,
+// stands in for it, so that this test takes no foreseeable name there
+// either. Run as root, what is put there is another user's (65533); else the
+// test's own, which the old road followed all the same.
+TEST_F(HostLibrary, FilingFromSharedMemoryLeavesWhatAnotherUserPutThereAlone)
+{
+    const QString shared = testenv::makeTempDir(QStringLiteral("shm"));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    const QString roots = testenv::makeTempDir(QStringLiteral("roots"));
+    testenv::writeFile(roots + QStringLiteral("/kept"), "root's");
+    const QString planted = shared + QStringLiteral("/vtr-host-test-%1").arg(::getpid());
+    const auto theirs = [](const QString &path) {
+        return ::geteuid() != 0 || ::lchown(QFile::encodeName(path).constData(), 65533, 65533) == 0;
+    };
+    const auto rootsAreAsTheyWere = [&] {
+        EXPECT_EQ(entriesOf(roots), QStringList{QStringLiteral("kept")});
+        EXPECT_EQ(testenv::readFile(roots + QStringLiteral("/kept")), "root's");
+    };
+    // A link to a folder of root's.
+    ASSERT_TRUE(QFile::link(roots, planted) && theirs(planted));
+    ASSERT_NO_FATAL_FAILURE(fileFromAFolderIn(host, shared));
+    rootsAreAsTheyWere();
+    ASSERT_TRUE(testenv::removeTree(planted));
+    // A folder holding the song's name as a link to a file of root's.
+    SetUp();
+    ASSERT_TRUE(QDir().mkdir(planted) &&
+                QFile::link(roots + QStringLiteral("/kept"), planted + QStringLiteral("/b.wav")));
+    ASSERT_TRUE(theirs(planted + QStringLiteral("/b.wav")) && theirs(planted));
+    ASSERT_NO_FATAL_FAILURE(fileFromAFolderIn(host, shared));
+    rootsAreAsTheyWere();
+    EXPECT_EQ(entriesOf(shared), QStringList{QFileInfo(planted).fileName()})
+        << "the road's own folder is gone, what was put there stays";
+
+    // A link, at the top of what is removed or in it, goes as a link.
+    QString made;
+    {
+        const testenv::SharedTempFolder folder(shared, QStringLiteral("vtr-host-test"));
+        ASSERT_TRUE(folder.isValid()) << folder.error();
+        made = folder.path();
+        ASSERT_TRUE(QFile::link(roots, made + QStringLiteral("/link")) && QDir().mkdir(made + QStringLiteral("/in")) &&
+                    QFile::link(roots, made + QStringLiteral("/in/link")));
+    }
+    EXPECT_FALSE(QFileInfo(made).exists() || QFileInfo(made).isSymLink());
+    EXPECT_TRUE(testenv::removeTree(planted));
+    ASSERT_TRUE(QFile::link(roots, planted));
+    EXPECT_TRUE(testenv::removeTree(planted));
+    EXPECT_EQ(entriesOf(shared), QStringList());
+    rootsAreAsTheyWere();
 }
 
 // A copy takes its size on the library's disk, a clone nothing: a file with

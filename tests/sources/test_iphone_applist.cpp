@@ -7,6 +7,7 @@
 #include "support/BackupFixtures.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,14 +49,14 @@ protected:
     void SetUp() override
     {
         m_music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
-        QDir(m_music).removeRecursively();
+        testenv::removeTree(m_music);
         m_extra = testenv::makeTempDir(QStringLiteral("extra"));
         platform::UserDefaults::setValue(QString::fromLatin1(iOSAppListBackgrounder::kPackageFoldersDefaultsKey), m_extra);
     }
     void TearDown() override
     {
         platform::UserDefaults::remove(QString::fromLatin1(iOSAppListBackgrounder::kPackageFoldersDefaultsKey));
-        QDir(m_music).removeRecursively();
+        testenv::removeTree(m_music);
     }
 
     static void makeIpa(const QString &path, const QVariant &id, const QString &name, bool binary = false)

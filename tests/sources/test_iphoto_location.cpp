@@ -6,6 +6,7 @@
 #include "sources/iphoto/iPhotoInfo.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,7 +73,7 @@ TEST(IPhotoLocation, LibraryFolderRulesInOrder)
     platform::UserDefaults::remove(QLatin1String(VtrIPhoto::kLibraryFolderDefaultKey));
     QFile::remove(preferences("com.apple.iApps.plist"));
     QFile::remove(preferences("com.apple.iPhoto.plist"));
-    QDir(brought).removeRecursively();
+    testenv::removeTree(brought);
     QFile::remove(MediaLibraryHost::albumDataFilePath());
 }
 

@@ -11,6 +11,7 @@
 #include "sources/itunes/iTunesInfo.h"
 
 #include "TestEnvironment.h"
+#include "TestFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,7 +34,7 @@ class ITunesModel : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QDir(musicITunesFolder()).removeRecursively();
+        testenv::removeTree(musicITunesFolder());
         QFile::remove(MediaLibraryHost::musicLibraryFilePath());
         platform::UserDefaults::remove(QLatin1String(VtrITunes::kLibraryFileDefaultKey));
     }
