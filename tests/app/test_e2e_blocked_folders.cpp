@@ -27,10 +27,12 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "migration/DataMigrator.h"
 #include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -812,5 +814,103 @@ TEST(StoppedMedia, AreOfferedAgainToTheNextPhone)
     EXPECT_EQ(run.lastLine(kMusic).toStdString(), holding(kIPhone, kMusic).line + std::string(" - Done"));
     EXPECT_EQ(landedIn(kMusic).files, holding(kIPhone, kMusic).landed.files);
 }
+
+// Another user who may write into the new phone's folder (one the person
+// shares with a group) moves each kind's folder aside once its copies are in
+// it, and puts in its place a link to a folder of theirs holding other bytes
+// under the copies' names. Nothing of theirs is filed, or even opened; each
+// kind's line counts its copies as not added and says why; the person's
+// copies stay as they were. On the walk, then on the one-step road.
+class CopiesSwappedAfterTheCopy : public testing::TestWithParam<int>
+{
+};
+
+struct Swapped
+{
+    QString folder, aside, theirs;
+    QMap<QString, QByteArray> ours, others;  // name -> SHA-1
+    std::unique_ptr<libtest::OpenWatch> watch;
+};
+
+QMap<QString, QByteArray> hashesOf(const QString &folder)
+{
+    QMap<QString, QByteArray> hashes;
+    for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+        hashes.insert(f.fileName(), e2e::sha1OfFile(f.filePath()));
+    return hashes;
+}
+
+TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
+{
+    const int family = GetParam();
+    setUserFolders();
+    std::mutex lock;
+    std::vector<Swapped> swapped;
+    MediaMigrator::setAfterCopyForTesting([&](const QString &folder) {
+        Swapped s;
+        s.folder = QDir::cleanPath(folder);
+        s.aside = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/aside ") + QFileInfo(s.folder).fileName();
+        s.theirs = testenv::makeTempDir(QStringLiteral("theirs"));
+        s.ours = hashesOf(s.folder);
+        QStringList theirFiles;
+        for (const QString &name : s.ours.keys()) {
+            const QString file = s.theirs + QLatin1Char('/') + name;
+            testenv::writeFile(file, "another user's bytes named " + name.toUtf8());
+            theirFiles << file;
+        }
+        s.others = hashesOf(s.theirs);
+        s.watch = std::make_unique<libtest::OpenWatch>(theirFiles);
+        EXPECT_TRUE(s.watch->watching());
+        EXPECT_TRUE(QDir().rename(s.folder, s.aside) && QFile::link(s.theirs, s.folder)) << qPrintable(s.folder);
+        const std::lock_guard held(lock);
+        swapped.push_back(std::move(s));
+    });
+    const auto noHook = qScopeGuard([] { MediaMigrator::setAfterCopyForTesting({}); });
+    static const char *const libraries[] = {"music", "photo", "video"};
+
+    const auto expectNothingOfTheirs = [&](FamilyRun &run) {
+        const std::lock_guard held(lock);
+        ASSERT_EQ(swapped.size(), 3u);
+        for (Swapped &s : swapped) {
+            SCOPED_TRACE(s.folder.toStdString());
+            EXPECT_FALSE(s.ours.isEmpty());
+            EXPECT_EQ(hashesOf(s.aside), s.ours);
+            EXPECT_EQ(hashesOf(s.theirs), s.others);
+            EXPECT_FALSE(s.watch->opened()) << "a file of theirs was opened through the link";
+        }
+        for (const Kind k : {kMusic, kPhotos, kVideos}) {
+            SCOPED_TRACE(kKindNames[k]);
+            const Holding held = holding(family, k);
+            const QString folder =
+                QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QLatin1String(kKindNames[k]));
+            const QString line = run.lastLine(k);
+            EXPECT_TRUE(line.startsWith(QLatin1String(held.line) + QStringLiteral(" - Done (")) &&
+                        line.contains(QStringLiteral("%1 could not be added to your %2 library: what stands at their "
+                                                     "names in \"%3\" is no longer what this transfer copied there")
+                                          .arg(held.landed.files)
+                                          .arg(QLatin1String(libraries[k]), folder)))
+                << line.toStdString();
+            // Nothing was filed at all: every copy was swapped.
+            QDirIterator it(userFolder(k), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) ADD_FAILURE() << "filed: " << it.next().toStdString();
+        }
+    };
+
+    FamilyRun run(family);
+    ASSERT_TRUE(run.toTheEnd());
+    ASSERT_NO_FATAL_FAILURE(expectNothingOfTheirs(run));
+
+    // The folders set right again, the one-step road meets the same.
+    for (const Swapped &s : swapped)
+        ASSERT_TRUE(QFile::remove(s.folder) && QDir().rename(s.aside, s.folder)) << qPrintable(s.folder);
+    swapped.clear();
+    ASSERT_TRUE(run.oneStep());
+    ASSERT_NO_FATAL_FAILURE(expectNothingOfTheirs(run));
+}
+
+INSTANTIATE_TEST_SUITE_P(FilingFamilies, CopiesSwappedAfterTheCopy, testing::Values(kAndroid, kBlackBerry),
+                         [](const testing::TestParamInfo<int> &info) {
+                             return std::string(info.param == kAndroid ? "Android" : "BlackBerry");
+                         });
 
 }  // namespace
