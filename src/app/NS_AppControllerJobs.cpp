@@ -219,8 +219,8 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                                    ? QString()
                                    : QFileInfo(migrator.copiedFiles().constFirst()->path()).path();
         notes << vtrLocalized(libraries[kind]).arg(notCopies) + QStringLiteral(": ") +
-                     vtrLocalized("what stands at their names in \"%1\" is no longer what this transfer copied there "
-                                  "(moved, replaced or changed after the copy), so it was not added")
+                     vtrLocalized("the files at their names in \"%1\" are no longer the copies this transfer "
+                                  "made: they were moved, replaced or changed after the copy")
                          .arg(folder);
     }
     const qsizetype refused = importer ? importer->refusedFiles().size() - noRoom - notCopies : 0;

@@ -873,10 +873,10 @@ TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
         ASSERT_EQ(swapped.size(), 3u);
         for (Swapped &s : swapped) {
             SCOPED_TRACE(s.folder.toStdString());
+            EXPECT_FALSE(s.watch->opened()) << "a file of theirs was opened through the link";
             EXPECT_FALSE(s.ours.isEmpty());
             EXPECT_EQ(hashesOf(s.aside), s.ours);
             EXPECT_EQ(hashesOf(s.theirs), s.others);
-            EXPECT_FALSE(s.watch->opened()) << "a file of theirs was opened through the link";
         }
         for (const Kind k : {kMusic, kPhotos, kVideos}) {
             SCOPED_TRACE(kKindNames[k]);
@@ -885,8 +885,8 @@ TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
                 QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QLatin1String(kKindNames[k]));
             const QString line = run.lastLine(k);
             EXPECT_TRUE(line.startsWith(QLatin1String(held.line) + QStringLiteral(" - Done (")) &&
-                        line.contains(QStringLiteral("%1 could not be added to your %2 library: what stands at their "
-                                                     "names in \"%3\" is no longer what this transfer copied there")
+                        line.contains(QStringLiteral("%1 could not be added to your %2 library: the files at their "
+                                                     "names in \"%3\" are no longer the copies this transfer made")
                                           .arg(held.landed.files)
                                           .arg(QLatin1String(libraries[k]), folder)))
                 << line.toStdString();

@@ -508,14 +508,17 @@ SourceFile sourceAtPath(const QString &path)
 
 // The very file a copy of this run left, or a failure: reached through the
 // descriptor of its folder alone, no link followed, a plain file of this
-// user's that is still the copy (the same file, unchanged since).
+// user's that is still the copy (the same file, unchanged since), in the
+// folder that still stands at its path: a folder moved aside and replaced
+// holds no longer what the person finds at the copies' names.
 SourceFile sourceOfCopy(const vtr::CopiedFile &copy)
 {
     SourceFile source;
     source.path = copy.path();
     source.name = copy.name;
     struct stat st;
-    if (copy.folder && copy.folder->isOpen() && vtr::localfs::isSafeName(copy.name))
+    if (copy.folder && copy.folder->isOpen() && vtr::localfs::isSafeName(copy.name) &&
+        stillAt(copy.folder->get(), copy.folderPath))
         source.fd = platform::Descriptor(::openat(copy.folder->get(), QFile::encodeName(copy.name).constData(),
                                                   O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (!source.fd.isOpen() || ::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
