@@ -518,9 +518,13 @@ SourceFile sourceOfCopy(const vtr::CopiedFile &copy)
     source.name = copy.name;
     struct stat st;
     if (copy.folder && copy.folder->isOpen() && vtr::localfs::isSafeName(copy.name) &&
-        stillAt(copy.folder->get(), copy.folderPath))
+        stillAt(copy.folder->get(), copy.folderPath)) {
         source.fd = platform::Descriptor(::openat(copy.folder->get(), QFile::encodeName(copy.name).constData(),
                                                   O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        // Removed from the folder, and nothing in its place: gone, as any file.
+        if (!source.fd.isOpen() && errno == ENOENT)
+            throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(source.path)};
+    }
     if (!source.fd.isOpen() || ::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_uid != ::geteuid() || stampOf(st) != copy.stamp)
         throw Failure{MediaLibraryHost::kNotTheCopyNumber,
