@@ -818,10 +818,19 @@ TEST(StoppedMedia, AreOfferedAgainToTheNextPhone)
 // Another user who may write into the new phone's folder (one the person
 // shares with a group) moves each kind's folder aside once its copies are in
 // it, and puts in its place a link to a folder of theirs holding other bytes
-// under the copies' names. Nothing of theirs is filed, or even opened; each
-// kind's line counts its copies as not added and says why; the person's
-// copies stay as they were. On the walk, then on the one-step road.
-class CopiesSwappedAfterTheCopy : public testing::TestWithParam<int>
+// under the copies' names; or leaves the folder and puts a link to a file
+// of the person's at each copy's name instead. Nothing of theirs, nor the
+// person's file, is filed or even opened; each kind's line counts its copies
+// as not added and says why; the copies stay as they were. On the walk, then
+// on the one-step road.
+enum class Swap { TheFolder, EachFile };
+struct SwapCase
+{
+    int family;
+    Swap swap;
+};
+
+class CopiesSwappedAfterTheCopy : public testing::TestWithParam<SwapCase>
 {
 };
 
@@ -842,7 +851,7 @@ QMap<QString, QByteArray> hashesOf(const QString &folder)
 
 TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
 {
-    const int family = GetParam();
+    const SwapCase c = GetParam();
     setUserFolders();
     std::mutex lock;
     std::vector<Swapped> swapped;
@@ -861,7 +870,15 @@ TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
         s.others = hashesOf(s.theirs);
         s.watch = std::make_unique<libtest::OpenWatch>(theirFiles);
         EXPECT_TRUE(s.watch->watching());
-        EXPECT_TRUE(QDir().rename(s.folder, s.aside) && QFile::link(s.theirs, s.folder)) << qPrintable(s.folder);
+        if (c.swap == Swap::TheFolder) {
+            EXPECT_TRUE(QDir().rename(s.folder, s.aside) && QFile::link(s.theirs, s.folder)) << qPrintable(s.folder);
+        } else {
+            EXPECT_TRUE(QDir().mkpath(s.aside));
+            for (const QString &name : s.ours.keys())
+                EXPECT_TRUE(QDir().rename(s.folder + QLatin1Char('/') + name, s.aside + QLatin1Char('/') + name) &&
+                            QFile::link(s.theirs + QLatin1Char('/') + name, s.folder + QLatin1Char('/') + name))
+                    << qPrintable(name);
+        }
         const std::lock_guard held(lock);
         swapped.push_back(std::move(s));
     });
@@ -873,14 +890,14 @@ TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
         ASSERT_EQ(swapped.size(), 3u);
         for (Swapped &s : swapped) {
             SCOPED_TRACE(s.folder.toStdString());
-            EXPECT_FALSE(s.watch->opened()) << "a file of theirs was opened through the link";
+            EXPECT_FALSE(s.watch->opened()) << "a file was opened through a link";
             EXPECT_FALSE(s.ours.isEmpty());
             EXPECT_EQ(hashesOf(s.aside), s.ours);
             EXPECT_EQ(hashesOf(s.theirs), s.others);
         }
         for (const Kind k : {kMusic, kPhotos, kVideos}) {
             SCOPED_TRACE(kKindNames[k]);
-            const Holding held = holding(family, k);
+            const Holding held = holding(c.family, k);
             const QString folder =
                 QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QLatin1String(kKindNames[k]));
             const QString line = run.lastLine(k);
@@ -896,21 +913,32 @@ TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
         }
     };
 
-    FamilyRun run(family);
+    FamilyRun run(c.family);
     ASSERT_TRUE(run.toTheEnd());
     ASSERT_NO_FATAL_FAILURE(expectNothingOfTheirs(run));
 
-    // The folders set right again, the one-step road meets the same.
-    for (const Swapped &s : swapped)
-        ASSERT_TRUE(QFile::remove(s.folder) && QDir().rename(s.aside, s.folder)) << qPrintable(s.folder);
+    // The copies put back, the one-step road meets the same.
+    for (const Swapped &s : swapped) {
+        if (c.swap == Swap::TheFolder) {
+            ASSERT_TRUE(QFile::remove(s.folder) && QDir().rename(s.aside, s.folder)) << qPrintable(s.folder);
+            continue;
+        }
+        for (const QString &name : s.ours.keys())
+            ASSERT_TRUE(QFile::remove(s.folder + QLatin1Char('/') + name) &&
+                        QDir().rename(s.aside + QLatin1Char('/') + name, s.folder + QLatin1Char('/') + name));
+        ASSERT_TRUE(QDir().rmdir(s.aside));
+    }
     swapped.clear();
     ASSERT_TRUE(run.oneStep());
     ASSERT_NO_FATAL_FAILURE(expectNothingOfTheirs(run));
 }
 
-INSTANTIATE_TEST_SUITE_P(FilingFamilies, CopiesSwappedAfterTheCopy, testing::Values(kAndroid, kBlackBerry),
-                         [](const testing::TestParamInfo<int> &info) {
-                             return std::string(info.param == kAndroid ? "Android" : "BlackBerry");
+INSTANTIATE_TEST_SUITE_P(FilingFamilies, CopiesSwappedAfterTheCopy,
+                         testing::Values(SwapCase{kAndroid, Swap::TheFolder}, SwapCase{kAndroid, Swap::EachFile},
+                                         SwapCase{kBlackBerry, Swap::TheFolder}, SwapCase{kBlackBerry, Swap::EachFile}),
+                         [](const testing::TestParamInfo<SwapCase> &info) {
+                             return std::string(info.param.family == kAndroid ? "Android" : "BlackBerry") +
+                                    (info.param.swap == Swap::TheFolder ? "TheFolder" : "EachFile");
                          });
 
 }  // namespace
