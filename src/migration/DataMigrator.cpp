@@ -28,9 +28,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <fcntl.h>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,10 +147,6 @@ QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QS
                                        .arg(failure.leftover);
     return text;
 }
-
-}  // namespace
-
-namespace {
 
 std::mutex g_afterCopyLock;
 std::function<void(const QString &)> g_afterCopy;
@@ -500,7 +496,8 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
             !S_ISREG(in.st_mode) || in.st_uid != ::geteuid())
             return;
         // The file the copy made by its path is the one in this folder.
-        if (madeByPath && (!vtr::localfs::lstatPath(path, &made) || made.st_dev != in.st_dev || made.st_ino != in.st_ino))
+        if (madeByPath &&
+            (!vtr::localfs::lstatPath(path, &made) || made.st_dev != in.st_dev || made.st_ino != in.st_ino))
             return;
         copies.append({dir, QFileInfo(path).path(), name, vtr::migration::stampOf(in)});
     };

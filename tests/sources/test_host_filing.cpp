@@ -271,8 +271,10 @@ TEST_F(HostFiling, OnlyTheVeryCopyOfARunIsFiled)
     };
     const auto failure = [&](const vtr::CopiedFile &copy) {
         try {
-            if (copy.name.endsWith(QLatin1String(".jpg"))) host.addCopiedPhoto(copy, QStringLiteral("Album"));
-            else host.addCopiedMediaFile(copy, QStringLiteral("C"));
+            if (copy.name.endsWith(QLatin1String(".jpg")))
+                host.addCopiedPhoto(copy, QStringLiteral("Album"));
+            else
+                host.addCopiedMediaFile(copy, QStringLiteral("C"));
         } catch (const MediaLibraryHost::Failure &f) {
             return f.number;
         }
@@ -284,7 +286,8 @@ TEST_F(HostFiling, OnlyTheVeryCopyOfARunIsFiled)
     testenv::writeFile(phone + QStringLiteral("/b.mp3"), "changed in place, a little longer");
     const QString secret = testenv::makeTempDir(QStringLiteral("private")) + QStringLiteral("/memo.mp3");
     testenv::writeFile(secret, "the person's own");
-    ASSERT_TRUE(QFile::remove(phone + QStringLiteral("/c.mp3")) && QFile::link(secret, phone + QStringLiteral("/c.mp3")));
+    ASSERT_TRUE(QFile::remove(phone + QStringLiteral("/c.mp3")) &&
+                QFile::link(secret, phone + QStringLiteral("/c.mp3")));
     ASSERT_TRUE(QFile::remove(phone + QStringLiteral("/d.mp3")));
 
     EXPECT_EQ(failure(song), 0);
@@ -300,7 +303,8 @@ TEST_F(HostFiling, OnlyTheVeryCopyOfARunIsFiled)
     }
     const QString collection = MediaLibraryHost::musicFolder() + QStringLiteral("/C");
     EXPECT_EQ(filesIn(collection), QStringList{QStringLiteral("a.mp3")});
-    EXPECT_EQ(filesIn(MediaLibraryHost::picturesFolder() + QStringLiteral("/Album")), QStringList{QStringLiteral("p.jpg")});
+    EXPECT_EQ(filesIn(MediaLibraryHost::picturesFolder() + QStringLiteral("/Album")),
+              QStringList{QStringLiteral("p.jpg")});
 
     // Moved aside with the folder, and a file of the same name and bytes put
     // in the folder's place: neither is the copy any more.

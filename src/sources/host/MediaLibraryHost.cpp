@@ -525,8 +525,8 @@ SourceFile sourceOfCopy(const vtr::CopiedFile &copy)
         if (!source.fd.isOpen() && errno == ENOENT)
             throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(source.path)};
     }
-    if (!source.fd.isOpen() || ::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != ::geteuid() || stampOf(st) != copy.stamp)
+    if (!source.fd.isOpen() || ::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        stampOf(st) != copy.stamp)
         throw Failure{MediaLibraryHost::kNotTheCopyNumber,
                       vtrLocalized("\"%1\" is not the file this transfer copied there: it was moved, replaced or "
                                    "changed after the copy, so it is not added.")
@@ -1152,20 +1152,6 @@ qint64 freeSpaceOf(int fd)
 
 constexpr MediaLibraryHost::Disk kRealDisk{cloneFile, freeSpaceOf};
 
-// A regular file opened as itself, never through a link.
-platform::Descriptor openRegularFile(const QString &path, struct stat *st)
-{
-    platform::Descriptor fd(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.isOpen()) return fd;
-    if (::fstat(fd.get(), st) != 0) return platform::Descriptor();
-    if (!S_ISREG(st->st_mode)) {
-        errno = EPERM;
-        return platform::Descriptor();
-    }
-    return fd;
-}
-
 Failure copyFailure(const QString &source, const QString &folder, int error)
 {
     // Also a disk that fills up meanwhile, or whose temporary file cannot be made for it.
@@ -1194,8 +1180,9 @@ void fillWithCopy(int out, const SourceFile &source, const QString &folder, cons
     }
     struct stat after;
     if (::fstat(in, &after) != 0 || stampOf(after) != source.stamp)
-        throw Failure{-36, vtrLocalized("\"%1\" changed while it was put into \"%2\", so it is not added.")
-                               .arg(source.path, folder)};
+        throw Failure{
+            -36,
+            vtrLocalized("\"%1\" changed while it was put into \"%2\", so it is not added.").arg(source.path, folder)};
     const struct timespec times[2] = {{0, UTIME_OMIT}, after.st_mtim};
     ::futimens(out, times);
 }
@@ -1259,12 +1246,12 @@ QString MediaLibraryHost::fileIntoFolder(const SourceFile &source, const QString
 }
 
 vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const SourceFile &source,
-                                                      const QString &folder)
+                                                       const QString &folder)
 {
     const QString name = folderNameFor(QFileInfo(source.path).fileName());
     const int fd = source.fd.get();
-    vtr::FiledFiles::Placement placement =
-        files.placementOf(source.path, source.stamp, [fd] { return vtr::FiledFiles::digestOf(fd); }, folder, name);
+    vtr::FiledFiles::Placement placement = files.placementOf(
+        source.path, source.stamp, [fd] { return vtr::FiledFiles::digestOf(fd); }, folder, name);
     if (!placement.path.isEmpty()) {
         // A file found lying there is the file only as a file of the checked
         // folder itself: not one reached through a link at the folder's name
@@ -1305,8 +1292,9 @@ qint64 MediaLibraryHost::addOneMediaFile(const SourceFile &source, const QString
                                             : nextNumber(library.header, QStringLiteral("Next ID"), 100);
     // Without a title the song is called as the file came, not by the name
     // made unique here ("-1"): the same song from another phone reads alike.
+    const QString title = tags.title.isEmpty() ? QFileInfo(source.name).completeBaseName() : tags.title;
     QVariantMap track{{QStringLiteral("Track ID"), trackID},
-                      {QStringLiteral("Name"), tags.title.isEmpty() ? QFileInfo(source.name).completeBaseName() : tags.title},
+                      {QStringLiteral("Name"), title},
                       {QStringLiteral("Kind"), kindForExtension(file.suffix(), video)},
                       {QStringLiteral("Size"), file.size()},
                       {QStringLiteral("Date Modified"), file.lastModified().toUTC()},
