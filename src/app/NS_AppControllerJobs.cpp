@@ -245,7 +245,19 @@ QStringList whatStayedBehind(const MediaMigrator &migrator, const iAppImporter *
                                        : vtrLocalized("there is not enough space on the disk that holds \"%1\"")
                                              .arg(QDir::cleanPath(folder)));
     }
-    const qsizetype refused = importer ? importer->refusedFiles().size() - noRoom : 0;
+    // The copies that another user could have moved aside, replaced or
+    // changed: what stands at their names is not filed in their stead.
+    const qsizetype notCopies = importer ? importer->refusedAsNoLongerTheCopy() : 0;
+    if (notCopies > 0) {
+        const QString folder = migrator.copiedFiles().isEmpty()
+                                   ? QString()
+                                   : QFileInfo(migrator.copiedFiles().constFirst()->path()).path();
+        notes << vtrLocalized(libraries[kind]).arg(notCopies) + QStringLiteral(": ") +
+                     vtrLocalized("the files at their names in \"%1\" are no longer the copies this transfer "
+                                  "made: they were moved, replaced or changed after the copy")
+                         .arg(folder);
+    }
+    const qsizetype refused = importer ? importer->refusedFiles().size() - noRoom - notCopies : 0;
     // A library that cannot be had at all refuses the copies without naming them.
     const bool noLibrary = importer && refused == 0 && noRoom == 0 && copied > 0 && kind != vtrmedia::Photos &&
                            !MediaLibraryHost::shared().isConfigured();

@@ -12,20 +12,25 @@
 #include "migration/ContentReads.h"
 #include "migration/CopyRecords.h"
 #include "migration/iAppImporter.h"
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/VtrException.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,7 +148,26 @@ QString copyFailureText(const QString &name, FileInfoCopyStatus result, const QS
     return text;
 }
 
+std::mutex g_afterCopyLock;
+std::function<void(const QString &)> g_afterCopy;
+
+void afterCopy(const QString &folder)
+{
+    std::function<void(const QString &)> hook;
+    {
+        const std::lock_guard lock(g_afterCopyLock);
+        hook = g_afterCopy;
+    }
+    if (hook) hook(folder);
+}
+
 }  // namespace
+
+void MediaMigrator::setAfterCopyForTesting(std::function<void(const QString &folder)> hook)
+{
+    const std::lock_guard lock(g_afterCopyLock);
+    g_afterCopy = std::move(hook);
+}
 
 // ---- DataMigrator -------------------------------------------------------------------------------------
 
@@ -457,6 +481,26 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
     QList<std::pair<QString, qint64>> sources;
     for (const MediaItem &item : items) sources.append({item.path, item.size});
     SourceReads contents(sources, [this] { return isCancelled(); });
+    // The folder as the copies go into it, by descriptor: the library is
+    // handed each copy as the very file it is in this folder, never by a
+    // path that another user who may write beside it can make lead
+    // elsewhere meanwhile. A copy it cannot be sure of is handed as none.
+    const auto dir = std::make_shared<const platform::Descriptor>(platform::openOwnFolder(folder->path(), false));
+    QList<vtr::CopiedFile> copies;
+    const auto identify = [&](const VtrFileInfoPtr &copy, bool madeByPath) {
+        const QString path = copy->path();
+        const QString name = QFileInfo(path).fileName();
+        struct stat in, made;
+        if (!dir->isOpen() ||
+            ::fstatat(dir->get(), QFile::encodeName(name).constData(), &in, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(in.st_mode) || in.st_uid != ::geteuid())
+            return;
+        // The file the copy made by its path is the one in this folder.
+        if (madeByPath &&
+            (!vtr::localfs::lstatPath(path, &made) || made.st_dev != in.st_dev || made.st_ino != in.st_ino))
+            return;
+        copies.append({dir, QFileInfo(path).path(), name, vtr::migration::stampOf(in)});
+    };
     vtr::migration::CopiesAlreadyThere there(folder);
     for (const MediaItem &item : items) {
         throwIfCancelled();
@@ -471,6 +515,7 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
             VTR_LOG(3, QStringLiteral("\"%1\" in \"%2\" holds the bytes of \"%3\" already: it is taken for its copy.")
                            .arg(already, folder->path(), item.name));
             m_copied.append(VtrMacFileInfo::fileInfoWithPath(vtr::localfs::childPath(folder->path(), already)));
+            identify(m_copied.last(), false);
             copiedItems.append(item);
             progress.endFile();
             progress.report();
@@ -493,13 +538,17 @@ void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &t
         }
         noteWhatStoodInTheWay(folder->path(), source->name(), newItem->name());
         m_copied.append(newItem);
+        identify(newItem, true);
         copiedItems.append(item);
         progress.endFile();
         progress.report();
     }
     record.finish();
+    afterCopy(folder->path());
     didCopy(*target, copiedItems, m_copied);
     if (importer && !m_copied.isEmpty()) {
+        importer->setCopies(copies);
+        const auto handed = qScopeGuard([importer] { importer->setCopies(std::nullopt); });
         if (status) status->setStatusNow(fill(vtrLocalized(QStringLiteral("Sending %1 to %@...").arg(kindWord())),
                                               importer->iAppName()),
                                          phase(), 0.99);

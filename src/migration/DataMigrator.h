@@ -197,6 +197,11 @@ public:
     // Tests: `hook` runs with an earlier copy's path once it is found to be
     // ours and right before it is removed (empty: none).
     static void setBeforeEarlierCopyRemovedForTesting(std::function<void(const QString &path)> hook);
+    // Tests stand in for another user who moves a folder of the new phone's
+    // aside once its copies are in it and puts something in its place:
+    // `hook` (empty: none) runs with the folder's path right after a kind's
+    // copies into it are made, before anything is filed.
+    static void setAfterCopyForTesting(std::function<void(const QString &folder)> hook);
     // What clearEarlierCopies() would remove, as far as the files' status
     // tells (their contents are not read: an estimate, quick enough for the
     // window's thread): all of it, and what of it is this computer's only copy.

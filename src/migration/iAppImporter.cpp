@@ -51,11 +51,30 @@ bool iAppImporter::importFiles(const VtrFileInfoList &, const QString &) { retur
 
 bool iAppImporter::importFileDictionaries(const QVariantList &, const QString &, uint *, uint *) { return true; }
 
+void iAppImporter::setCopies(const std::optional<QList<vtr::CopiedFile>> &copies)
+{
+    m_copies.reset();
+    if (!copies) return;
+    m_copies.emplace();
+    for (const vtr::CopiedFile &copy : *copies) m_copies->insert(copy.path(), copy);
+}
+
+std::optional<vtr::CopiedFile> iAppImporter::copyOf(const VtrFileInfoPtr &file) const
+{
+    if (!m_copies) return std::nullopt;
+    if (const auto it = m_copies->constFind(file->path()); it != m_copies->cend()) return *it;
+    vtr::CopiedFile none;
+    none.folderPath = QFileInfo(file->path()).path();
+    none.name = file->name();
+    return none;
+}
+
 void iAppImporter::beginImport()
 {
     m_refused.clear();
     m_refusedFolders.clear();
     m_refusedForSpace = 0;
+    m_refusedNotCopies = 0;
     m_filingFailure.clear();
     m_unwrittenPlaylists.clear();
     m_playlistsFailure.clear();
@@ -87,6 +106,7 @@ void iAppImporter::refuse(const QString &file, int why, const QString &folder)
     m_refused.append(file);
     if (!folder.isEmpty() && !m_refusedFolders.contains(folder)) m_refusedFolders.append(folder);
     if (why == MediaLibraryHost::kNoRoomNumber) ++m_refusedForSpace;
+    if (why == MediaLibraryHost::kNotTheCopyNumber) ++m_refusedNotCopies;
 }
 
 void iAppImporter::logRefusals() const
@@ -161,7 +181,9 @@ bool iTunesImporter::importFiles(const VtrFileInfoList &files, const QString &co
             if (!file) continue;
             // One file the library refuses never stops the others.
             try {
-                const QList<qint64> filed = host.addMediaFiles(file->path(), collectionName, &m_refused);
+                const std::optional<vtr::CopiedFile> copy = copyOf(file);
+                const QList<qint64> filed = copy ? QList<qint64>{host.addCopiedMediaFile(*copy, collectionName)}
+                                                 : host.addMediaFiles(file->path(), collectionName, &m_refused);
                 if (filed.size() == 1) m_libraryFiles.insert(file->path(), host.fileOfTrack(filed.first()));
                 tracks += filed;
             } catch (const MediaLibraryHost::Failure &f) {
@@ -219,7 +241,9 @@ bool iTunesImporter::importFileDictionaries(const QVariantList &dictionaries, co
         int why = 0;
         QString folder;
         try {
-            tracks = host.addMediaFiles(file->path(), collectionName, &m_refused);
+            const std::optional<vtr::CopiedFile> copy = copyOf(file);
+            tracks = copy ? QList<qint64>{host.addCopiedMediaFile(*copy, collectionName)}
+                          : host.addMediaFiles(file->path(), collectionName, &m_refused);
             if (tracks.size() == 1) m_libraryFiles.insert(file->path(), host.fileOfTrack(tracks.first()));
             if (!tracks.isEmpty()) host.addTracksToPlaylist(tracks, collection->persistentID);
         } catch (const MediaLibraryHost::Failure &f) {
@@ -279,12 +303,34 @@ bool iPhotoImporter::importFiles(const VtrFileInfoList &files, const QString &co
 {
     beginImport();
     if (files.isEmpty()) return true;
+    MediaLibraryHost &host = MediaLibraryHost::shared();
+    if (m_copies) {
+        // No link is made to a copy: it is filed as the file it is.
+        try {
+            MediaLibraryHost::Batch batch(host);
+            for (const VtrFileInfoPtr &file : files) {
+                if (!file) continue;
+                try {
+                    const QString key = host.addCopiedPhoto(*copyOf(file), collectionName);
+                    if (!key.isEmpty()) m_libraryFiles.insert(file->path(), host.fileOfImage(key));
+                } catch (const MediaLibraryHost::Failure &f) {
+                    VTR_LOG(1, failureText(f));
+                    refuse(file->path(), f.number, f.folder);
+                }
+            }
+            batch.commit();
+        } catch (const MediaLibraryHost::Failure &f) {
+            VTR_LOG(1, failureText(f));
+            m_filingFailure = f.message;
+        }
+        logRefusals();
+        return true;
+    }
     QStringList links;
     const VtrFileInfoPtr folder = createTempFolderOfSymLinksForFiles(files, &m_refused, &links);
     if (!folder) return true;
     const LinkFolderRemoval removal(folder->path());
     // This call's links one by one: the folder may hold an earlier import's.
-    MediaLibraryHost &host = MediaLibraryHost::shared();
     try {
         MediaLibraryHost::Batch batch(host);
         for (const QString &link : std::as_const(links)) {

@@ -2,12 +2,15 @@
 
 #include "fileinfo/VtrBaseFileInfo.h"
 #include "sources/host/MediaLibraryHost.h"
+#include "sources/host/FiledFiles.h"
 
 #include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+
+#include <optional>
 
 // Files what the media migrators copied to the new phone's folders into the
 // computer's own libraries as well (the media-library host of
@@ -31,12 +34,23 @@ public:
     virtual bool importFileDictionaries(const QVariantList &dictionaries, const QString &collectionName,
                                         uint *outNumFilesMigrated, uint *outNumPlaylistsMigrated);
 
+    // The files of the import calls to come are the copies of this run in
+    // the new phone's folders: each is filed only as the very file its copy
+    // left, read through its folder's descriptor (MediaLibraryHost's
+    // addCopied...), and a file named without one is not filed at all.
+    // Nothing is then looked at by a file's path. nullopt: the files are
+    // filed by their paths (a script's, a test's).
+    void setCopies(const std::optional<QList<vtr::CopiedFile>> &copies);
+
     // The files the last import call could not file into the library (each
     // also logged by name); empty when every file was filed.
     const QStringList &refusedFiles() const { return m_refused; }
     // How many of them the library refused because the computer's disk had
     // no room for their copies.
     qsizetype refusedForLackOfSpace() const { return m_refusedForSpace; }
+    // How many of them were not filed because what stands at their names is
+    // not this run's copy any more (moved, replaced or changed after it).
+    qsizetype refusedAsNoLongerTheCopy() const { return m_refusedNotCopies; }
     // The library's folders (a collection's, an album's) that the refused
     // files were not put into, each once, in the order met.
     const QStringList &refusedFolders() const { return m_refusedFolders; }
@@ -76,10 +90,15 @@ protected:
     void savingFailed(const MediaLibraryHost::Failure &failure);
     // Which of the playlists (by persistent ID) the library could not write.
     void notePlaylistsNotWritten(MediaLibraryHost &host, const QSet<QString> &persistentIDs);
+    // The copy `file` stands for, when copies were handed (setCopies()); one
+    // that no copy is known for is filed as no file at all, which fails.
+    std::optional<vtr::CopiedFile> copyOf(const VtrFileInfoPtr &file) const;
 
     QStringList m_refused;
     QStringList m_refusedFolders;
     qsizetype m_refusedForSpace = 0;
+    qsizetype m_refusedNotCopies = 0;
+    std::optional<QHash<QString, vtr::CopiedFile>> m_copies;  // by path
     QString m_filingFailure;
     QList<MediaLibraryHost::UnwrittenPlaylist> m_unwrittenPlaylists;
     QString m_playlistsFailure;

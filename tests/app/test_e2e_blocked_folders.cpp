@@ -27,11 +27,13 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "foundation/MigrationStatus.h"
+#include "migration/DataMigrator.h"
 #include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
 
 #include "TestEnvironment.h"
 #include "TestFolders.h"
+#include "support/LibraryTestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -813,5 +815,131 @@ TEST(StoppedMedia, AreOfferedAgainToTheNextPhone)
     EXPECT_EQ(run.lastLine(kMusic).toStdString(), holding(kIPhone, kMusic).line + std::string(" - Done"));
     EXPECT_EQ(landedIn(kMusic).files, holding(kIPhone, kMusic).landed.files);
 }
+
+// Another user who may write into the new phone's folder (one the person
+// shares with a group) moves each kind's folder aside once its copies are in
+// it, and puts in its place a link to a folder of theirs holding other bytes
+// under the copies' names; or leaves the folder and puts a link to a file
+// of the person's at each copy's name instead. Nothing of theirs, nor the
+// person's file, is filed or even opened; each kind's line counts its copies
+// as not added and says why; the copies stay as they were. On the walk, then
+// on the one-step road.
+enum class Swap { TheFolder, EachFile };
+struct SwapCase
+{
+    int family;
+    Swap swap;
+};
+
+class CopiesSwappedAfterTheCopy : public testing::TestWithParam<SwapCase>
+{
+};
+
+struct Swapped
+{
+    QString folder, aside, theirs;
+    QMap<QString, QByteArray> ours, others;  // name -> SHA-1
+    std::unique_ptr<libtest::OpenWatch> watch;
+};
+
+QMap<QString, QByteArray> hashesOf(const QString &folder)
+{
+    QMap<QString, QByteArray> hashes;
+    for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+        hashes.insert(f.fileName(), e2e::sha1OfFile(f.filePath()));
+    return hashes;
+}
+
+TEST_P(CopiesSwappedAfterTheCopy, NothingOfTheirsIsFiledAndTheLinesSayWhy)
+{
+    const SwapCase c = GetParam();
+    setUserFolders();
+    std::mutex lock;
+    std::vector<Swapped> swapped;
+    MediaMigrator::setAfterCopyForTesting([&](const QString &folder) {
+        Swapped s;
+        s.folder = QDir::cleanPath(folder);
+        s.aside = QDir::cleanPath(platform::homeFolder()) + QStringLiteral("/aside ") + QFileInfo(s.folder).fileName();
+        s.theirs = testenv::makeTempDir(QStringLiteral("theirs"));
+        s.ours = hashesOf(s.folder);
+        QStringList theirFiles;
+        for (const QString &name : s.ours.keys()) {
+            const QString file = s.theirs + QLatin1Char('/') + name;
+            testenv::writeFile(file, "another user's bytes named " + name.toUtf8());
+            theirFiles << file;
+        }
+        s.others = hashesOf(s.theirs);
+        s.watch = std::make_unique<libtest::OpenWatch>(theirFiles);
+        EXPECT_TRUE(s.watch->watching());
+        if (c.swap == Swap::TheFolder) {
+            EXPECT_TRUE(QDir().rename(s.folder, s.aside) && QFile::link(s.theirs, s.folder)) << qPrintable(s.folder);
+        } else {
+            EXPECT_TRUE(QDir().mkpath(s.aside));
+            for (const QString &name : s.ours.keys())
+                EXPECT_TRUE(QDir().rename(s.folder + QLatin1Char('/') + name, s.aside + QLatin1Char('/') + name) &&
+                            QFile::link(s.theirs + QLatin1Char('/') + name, s.folder + QLatin1Char('/') + name))
+                    << qPrintable(name);
+        }
+        const std::lock_guard held(lock);
+        swapped.push_back(std::move(s));
+    });
+    const auto noHook = qScopeGuard([] { MediaMigrator::setAfterCopyForTesting({}); });
+    static const char *const libraries[] = {"music", "photo", "video"};
+
+    const auto expectNothingOfTheirs = [&](FamilyRun &run) {
+        const std::lock_guard held(lock);
+        ASSERT_EQ(swapped.size(), 3u);
+        for (Swapped &s : swapped) {
+            SCOPED_TRACE(s.folder.toStdString());
+            EXPECT_FALSE(s.watch->opened()) << "a file was opened through a link";
+            EXPECT_FALSE(s.ours.isEmpty());
+            EXPECT_EQ(hashesOf(s.aside), s.ours);
+            EXPECT_EQ(hashesOf(s.theirs), s.others);
+        }
+        for (const Kind k : {kMusic, kPhotos, kVideos}) {
+            SCOPED_TRACE(kKindNames[k]);
+            const Holding held = holding(c.family, k);
+            const QString folder =
+                QDir(WindowsPhone7LocalDevice::storageFolderPath()).filePath(QLatin1String(kKindNames[k]));
+            const QString line = run.lastLine(k);
+            EXPECT_TRUE(line.startsWith(QLatin1String(held.line) + QStringLiteral(" - Done (")) &&
+                        line.contains(QStringLiteral("%1 could not be added to your %2 library: the files at their "
+                                                     "names in \"%3\" are no longer the copies this transfer made")
+                                          .arg(held.landed.files)
+                                          .arg(QLatin1String(libraries[k]), folder)))
+                << line.toStdString();
+            // Nothing was filed at all: every copy was swapped.
+            QDirIterator it(userFolder(k), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) ADD_FAILURE() << "filed: " << it.next().toStdString();
+        }
+    };
+
+    FamilyRun run(c.family);
+    ASSERT_TRUE(run.toTheEnd());
+    ASSERT_NO_FATAL_FAILURE(expectNothingOfTheirs(run));
+
+    // The copies put back, the one-step road meets the same.
+    for (const Swapped &s : swapped) {
+        if (c.swap == Swap::TheFolder) {
+            ASSERT_TRUE(QFile::remove(s.folder) && QDir().rename(s.aside, s.folder)) << qPrintable(s.folder);
+            continue;
+        }
+        for (const QString &name : s.ours.keys())
+            ASSERT_TRUE(QFile::remove(s.folder + QLatin1Char('/') + name) &&
+                        QDir().rename(s.aside + QLatin1Char('/') + name, s.folder + QLatin1Char('/') + name));
+        ASSERT_TRUE(QDir().rmdir(s.aside));
+    }
+    swapped.clear();
+    ASSERT_TRUE(run.oneStep());
+    ASSERT_NO_FATAL_FAILURE(expectNothingOfTheirs(run));
+}
+
+INSTANTIATE_TEST_SUITE_P(FilingFamilies, CopiesSwappedAfterTheCopy,
+                         testing::Values(SwapCase{kAndroid, Swap::TheFolder}, SwapCase{kAndroid, Swap::EachFile},
+                                         SwapCase{kBlackBerry, Swap::TheFolder}, SwapCase{kBlackBerry, Swap::EachFile}),
+                         [](const testing::TestParamInfo<SwapCase> &info) {
+                             return std::string(info.param.family == kAndroid ? "Android" : "BlackBerry") +
+                                    (info.param.swap == Swap::TheFolder ? "TheFolder" : "EachFile");
+                         });
 
 }  // namespace

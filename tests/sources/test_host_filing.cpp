@@ -1,5 +1,6 @@
 // The media-library host files each song once and never over what another
 // program put beside it meanwhile.
+#include "platform/Descriptor.h"
 #include "platform/Folders.h"
 #include "sources/host/FiledFiles.h"
 #include "sources/host/LibraryLocation.h"
@@ -245,6 +246,76 @@ TEST_F(HostFiling, AnotherUsersFolderInTheWayIsNotFiledInto)
     EXPECT_FALSE(QFileInfo(own).isSymLink()) << own.toStdString();
     EXPECT_EQ(testenv::readFile(own), QByteArray("song d"));
     EXPECT_EQ(testenv::readFile(song), QByteArray("song c"));
+}
+
+// The new phone's copies are filed only as the very files the copies left,
+// read through their folder's descriptor: a copy changed in place, one with
+// a link at its name, one whose folder was moved aside and replaced, and one
+// that changes while it is filed are not the copy; one that is gone is gone.
+QString g_changedWhileFiled;
+
+int changeTheSourceThenDecline(int, int)
+{
+    QFile file(g_changedWhileFiled);
+    if (file.open(QIODevice::Append)) file.write("grown meanwhile");
+    return EOPNOTSUPP;
+}
+
+TEST_F(HostFiling, OnlyTheVeryCopyOfARunIsFiled)
+{
+    const QString phone = testenv::makeTempDir(QStringLiteral("new-phone"));
+    const auto folder = std::make_shared<const platform::Descriptor>(platform::openOwnFolder(phone, false));
+    ASSERT_TRUE(folder->isOpen());
+    const auto copied = [&](const QString &name) {
+        testenv::writeFile(phone + QLatin1Char('/') + name, "the copy " + name.toUtf8());
+        return vtr::CopiedFile{folder, phone, name, vtr::fileStampOf(phone + QLatin1Char('/') + name)};
+    };
+    const auto failure = [&](const vtr::CopiedFile &copy) {
+        try {
+            if (copy.name.endsWith(QLatin1String(".jpg")))
+                host.addCopiedPhoto(copy, QStringLiteral("Album"));
+            else
+                host.addCopiedMediaFile(copy, QStringLiteral("C"));
+        } catch (const MediaLibraryHost::Failure &f) {
+            return f.number;
+        }
+        return 0;
+    };
+    const vtr::CopiedFile song = copied(QStringLiteral("a.mp3")), photo = copied(QStringLiteral("p.jpg"));
+    const vtr::CopiedFile edited = copied(QStringLiteral("b.mp3")), linked = copied(QStringLiteral("c.mp3")),
+                          gone = copied(QStringLiteral("d.mp3")), growing = copied(QStringLiteral("e.mp3"));
+    testenv::writeFile(phone + QStringLiteral("/b.mp3"), "changed in place, a little longer");
+    const QString secret = testenv::makeTempDir(QStringLiteral("private")) + QStringLiteral("/memo.mp3");
+    testenv::writeFile(secret, "the person's own");
+    ASSERT_TRUE(QFile::remove(phone + QStringLiteral("/c.mp3")) &&
+                QFile::link(secret, phone + QStringLiteral("/c.mp3")));
+    ASSERT_TRUE(QFile::remove(phone + QStringLiteral("/d.mp3")));
+
+    EXPECT_EQ(failure(song), 0);
+    EXPECT_EQ(failure(photo), 0);
+    EXPECT_EQ(failure(edited), MediaLibraryHost::kNotTheCopyNumber);
+    EXPECT_EQ(failure(linked), MediaLibraryHost::kNotTheCopyNumber);
+    EXPECT_EQ(failure(gone), -43);
+    {
+        g_changedWhileFiled = phone + QStringLiteral("/e.mp3");
+        host.setDiskForTesting(MediaLibraryHost::Disk{changeTheSourceThenDecline, [](int) { return qint64(1) << 40; }});
+        const auto restore = qScopeGuard([&] { host.setDiskForTesting(std::nullopt); });
+        EXPECT_EQ(failure(growing), -36);
+    }
+    const QString collection = MediaLibraryHost::musicFolder() + QStringLiteral("/C");
+    EXPECT_EQ(filesIn(collection), QStringList{QStringLiteral("a.mp3")});
+    EXPECT_EQ(filesIn(MediaLibraryHost::picturesFolder() + QStringLiteral("/Album")),
+              QStringList{QStringLiteral("p.jpg")});
+
+    // Moved aside with the folder, and a file of the same name and bytes put
+    // in the folder's place: neither is the copy any more.
+    const QString aside = testenv::makeTempDir(QStringLiteral("aside")) + QStringLiteral("/phone");
+    const vtr::CopiedFile moved = copied(QStringLiteral("f.mp3"));
+    ASSERT_TRUE(QDir().rename(phone, aside) && QDir().mkpath(phone));
+    testenv::writeFile(phone + QStringLiteral("/f.mp3"), "the copy f.mp3");
+    EXPECT_EQ(failure(moved), MediaLibraryHost::kNotTheCopyNumber);
+    EXPECT_EQ(filesIn(collection), QStringList{QStringLiteral("a.mp3")});
+    EXPECT_EQ(testenv::readFile(secret), QByteArray("the person's own"));
 }
 
 // The new phone's folder may hold a song twice, the second copy's name made

@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vtr {
 
@@ -65,7 +67,11 @@ void FiledFiles::add(const QString &id, const QString &path, bool fresh)
 
 void FiledFiles::addSource(const QString &id, const QString &source, const QString &copy)
 {
-    const FileStamp stamp = m_stampOf(source);
+    addSource(id, source, m_stampOf(source), copy);
+}
+
+void FiledFiles::addSource(const QString &id, const QString &source, const FileStamp &stamp, const QString &copy)
+{
     const FileStamp copyStamp = m_stampOf(copy);
     if (stamp.exists && copyStamp.exists) m_bySource.insert(source, {stamp, copyStamp, id, copy});
 }
@@ -83,14 +89,14 @@ FiledFiles::Group &FiledFiles::groupOf(const QString &path)
     return m_groups[info.path() + QLatin1Char('/') + nameStem(info.fileName())];
 }
 
-QString FiledFiles::idOfFile(const QString &path)
+QString FiledFiles::idOfFile(const FileStamp &stamp)
 {
     if (!m_byFile) {
         m_byFile.emplace();
         for (auto it = m_byPath.cbegin(); it != m_byPath.cend(); ++it)
             if (auto key = fileKeyOf(m_stampOf, it.key())) m_byFile->insert(*key, it.key());
     }
-    const auto key = fileKeyOf(m_stampOf, path);
+    const auto key = stamp.exists ? std::optional(qMakePair(stamp.device, stamp.inode)) : std::nullopt;
     const QString filed = key ? m_byFile->value(*key) : QString();
     // A filed file removed since may have left its inode number to another.
     if (filed.isEmpty() || fileKeyOf(m_stampOf, filed) != key) return {};
@@ -121,30 +127,43 @@ QString FiledFiles::idByContent(const QString &folder, const QString &fileName, 
 QString FiledFiles::idOfFiled(const QString &source)
 {
     if (const QString byPath = idOfPath(source); !byPath.isEmpty()) return byPath;
+    return idOfFiled(source, m_stampOf(source));
+}
+
+QString FiledFiles::idOfFiled(const QString &source, const FileStamp &stamp)
+{
+    if (const QString byPath = idOfPath(source); !byPath.isEmpty()) return byPath;
     if (const auto it = m_bySource.constFind(source); it != m_bySource.cend()) {
         // The copy may since have been edited (it is still the one filed),
         // removed, or its name taken over by another file.
         const FileStamp copy = m_stampOf(it->copy);
         if (copy.exists && copy.device == it->copyStamp.device && copy.inode == it->copyStamp.inode &&
-            idOfPath(it->copy) == it->id && m_stampOf(source) == it->stamp)
+            idOfPath(it->copy) == it->id && stamp == it->stamp)
             return it->id;
     }
-    return idOfFile(source);
+    return idOfFile(stamp);
 }
 
 FiledFiles::Placement FiledFiles::placementOf(const QString &source, const QString &folder, const QString &fileName)
 {
-    if (const QString same = idOfFiled(source); !same.isEmpty()) return {same, {}};
+    if (const QString same = idOfPath(source); !same.isEmpty()) return {same, {}};
+    return placementOf(source, m_stampOf(source), [&source] { return contentDigest(source); }, folder, fileName);
+}
 
-    const QFileInfo sourceInfo(source);
+FiledFiles::Placement FiledFiles::placementOf(const QString &source, const FileStamp &stamp,
+                                              const std::function<QByteArray()> &digestOfSource, const QString &folder,
+                                              const QString &fileName)
+{
+    if (const QString same = idOfFiled(source, stamp); !same.isEmpty()) return {same, {}};
+
     std::optional<QByteArray> digest;
     const auto sourceDigest = [&] {
-        if (!digest) digest = contentDigest(source);
+        if (!digest) digest = digestOfSource();
         return *digest;
     };
     const QString sameName = QDir(folder).filePath(fileName);
     const QFileInfo sameNameInfo(sameName);
-    if (sameNameInfo.isFile() && sameNameInfo.size() == sourceInfo.size()) {
+    if (sameNameInfo.isFile() && sameNameInfo.size() == stamp.size) {
         const QByteArray theirs = contentDigest(sameName);
         if (!theirs.isEmpty() && theirs == sourceDigest()) {
             const QString recorded = idOfPath(sameName);
@@ -152,7 +171,21 @@ FiledFiles::Placement FiledFiles::placementOf(const QString &source, const QStri
         }
     }
     // Only files of the same name stem and size are read at all.
-    return {idByContent(folder, fileName, sourceInfo.size(), sourceDigest), {}};
+    return {idByContent(folder, fileName, stamp.size, sourceDigest), {}};
+}
+
+QByteArray FiledFiles::digestOf(int fd)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    char buffer[64 * 1024];
+    for (qint64 at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return {};
+        if (n == 0) return hash.result();
+        hash.addData(QByteArrayView(buffer, n));
+        at += n;
+    }
 }
 
 }  // namespace vtr

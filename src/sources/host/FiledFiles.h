@@ -7,7 +7,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+namespace platform {
+class Descriptor;
+}
 
 // What the media-library host needs to find a file it filed before, fast:
 // look-ups by path, by file identity and by name and content, never a walk
@@ -24,6 +29,21 @@ struct FileStamp
     bool operator==(const FileStamp &) const = default;
 };
 FileStamp fileStampOf(const QString &path);
+
+// A file this run copied into a folder of the new phone's, as the copy left
+// it: that folder, open by the descriptor it was checked by when the copies
+// began (shared by the copies of the folder), the file's name in it, and its
+// stamp right after the copy. Only that very file, unchanged, reached
+// through that descriptor and no link, is the copy: whatever stands at its
+// path is not.
+struct CopiedFile
+{
+    std::shared_ptr<const platform::Descriptor> folder;
+    QString folderPath;
+    QString name;
+    FileStamp stamp;
+    QString path() const { return folderPath + QLatin1Char('/') + name; }
+};
 
 // The files one library has filed, each under the identifier the library
 // gives it (a track ID, an image key).
@@ -45,11 +65,16 @@ public:
     // still filed as `id` under that path, `source` is answered with `id`. A
     // copy is a file of its own, so its identity cannot tell.
     void addSource(const QString &id, const QString &source, const QString &copy);
+    // The same with `source`'s stamp as the caller read it (by descriptor).
+    void addSource(const QString &id, const QString &source, const FileStamp &stamp, const QString &copy);
     void settle();
     QString idOfPath(const QString &path) const { return m_byPath.value(path); }
     // `source` is itself a filed file (by its path or its identity: device and
     // inode), or the unchanged source of one. Nothing is read.
     QString idOfFiled(const QString &source);
+    // The same with `source`'s stamp as the caller read it: nothing is
+    // looked at by `source`'s path.
+    QString idOfFiled(const QString &source, const FileStamp &stamp);
 
     // Where a new file stands in `folder`, the folder it would be filed into.
     struct Placement
@@ -64,6 +89,12 @@ public:
         QString path;
     };
     Placement placementOf(const QString &source, const QString &folder, const QString &fileName);
+    // The same for a source whose stamp and digest the caller reads (by
+    // descriptor): `source`'s path only names it.
+    Placement placementOf(const QString &source, const FileStamp &stamp, const std::function<QByteArray()> &digest,
+                          const QString &folder, const QString &fileName);
+    // The digest placementOf() compares files by.
+    static QByteArray digestOf(int fd);
 
 private:
     using FileKey = QPair<quint64, quint64>;
@@ -80,7 +111,7 @@ private:
         QHash<qint64, QHash<QByteArray, QString>> hashed;
     };
     Group &groupOf(const QString &path);
-    QString idOfFile(const QString &path);
+    QString idOfFile(const FileStamp &stamp);
     QString idByContent(const QString &folder, const QString &fileName, qint64 size,
                         const std::function<QByteArray()> &digest);
 

@@ -4,6 +4,7 @@
 #include "foundation/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 #include <fcntl.h>
@@ -19,19 +20,11 @@ namespace vtr {
 namespace {
 
 // libavformat has no reader for Standard MIDI files, which a desktop player
-// plays as songs. Only a regular file is read.
-bool isMidiFile(const QString &path)
+// plays as songs.
+bool isMidiFile(int fd)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st
-    {
-    };
     char head[4] = {};
-    const bool midi = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, head, sizeof head, 0) == sizeof head
-                      && std::memcmp(head, "MThd", 4) == 0;
-    ::close(fd);
-    return midi;
+    return ::pread(fd, head, sizeof head, 0) == sizeof head && std::memcmp(head, "MThd", 4) == 0;
 }
 
 // A phone's files are read one by one when they are filed: one that holds
@@ -55,16 +48,39 @@ MediaContent mediaContentOf(const QString &path, MediaTags *tags)
 {
     if (tags) *tags = MediaTags();
     if (path.isEmpty()) return MediaContent::None;
-    if (isMidiFile(path)) return MediaContent::Sound;
+    // Only a regular file is read: a FIFO or a device is never waited on.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        logNotMedia(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return MediaContent::None;
+    }
+    const MediaContent content = mediaContentOf(fd, path, tags);
+    ::close(fd);
+    return content;
+}
+
+MediaContent mediaContentOf(int fd, const QString &name, MediaTags *tags)
+{
+    if (tags) *tags = MediaTags();
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        logNotMedia(name, QStringLiteral("not a regular file"));
+        return MediaContent::None;
+    }
+    if (isMidiFile(fd)) return MediaContent::Sound;
     // No name goes with the bytes: the extension must not vote. Pictures and
     // text are not among the formats read at all.
     MediaOpenLimits limits;
     limits.nameHelps = false;
     limits.minimumScore = AVPROBE_SCORE_RETRY;
     QString why;
-    const std::unique_ptr<GuardedMediaInput> input = GuardedMediaInput::openFile(path, &why, limits);
+    MediaBytesOfDescriptor bytes(fd, qint64(st.st_size));
+    const std::unique_ptr<GuardedMediaInput> input =
+        GuardedMediaInput::openSource(bytes, QFileInfo(name).fileName(), &why, limits);
     if (!input) {
-        logNotMedia(path, why);
+        logNotMedia(name, why);
         return MediaContent::None;
     }
     const AVFormatContext *ctx = input->context();
@@ -72,7 +88,7 @@ MediaContent mediaContentOf(const QString &path, MediaTags *tags)
     // their length.
     const bool looked = ctx->nb_streams == 0;
     if (looked && !input->findStreamInfo(&why)) {
-        logNotMedia(path, why);
+        logNotMedia(name, why);
         return MediaContent::None;
     }
     if (tags) {

@@ -23,4 +23,8 @@ MediaContent mediaContentOf(const QString &path);
 // same opening (empty or -1 where it says nothing or cannot be read).
 MediaContent mediaContentOf(const QString &path, MediaTags *tags);
 
+// The same judgement of the regular file open as `fd` (read by position,
+// the descriptor stays the caller's), whose name is `name`.
+MediaContent mediaContentOf(int fd, const QString &name, MediaTags *tags);
+
 }  // namespace vtr

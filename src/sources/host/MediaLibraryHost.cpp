@@ -38,7 +38,25 @@
 #include <unistd.h>
 #include <utility>
 
+namespace vtr {
+
+// A file to be filed, open as itself: everything the filing reads of it
+// (its content, its digest, its bytes) is read through `fd`, never by its
+// path again; `path` names it in the library's records and messages, and
+// `name` is the name it came with.
+struct SourceFile
+{
+    QString path;
+    QString name;
+    platform::Descriptor fd;
+    vtr::FileStamp stamp;
+};
+
+}  // namespace vtr
+
 namespace {
+
+using vtr::SourceFile;
 
 // Seconds between 1970 and the reference date of the photo library's
 // "…AsTimerInterval" values (1 January 2001 GMT).
@@ -434,10 +452,10 @@ enum class Filing
     Video,
 };
 
-Filing filingOf(const QString &path, vtr::MediaTags *tags)
+Filing filingOf(int fd, const QString &path, vtr::MediaTags *tags)
 {
     const QString ext = QFileInfo(path).suffix().toLower();
-    const vtr::MediaContent content = vtr::mediaContentOf(path, tags);
+    const vtr::MediaContent content = vtr::mediaContentOf(fd, path, tags);
     if (VtrQTUtils::playableSoundExtensions().contains(ext)) return Filing::Music;
     if (VtrQTUtils::playableVideoExtensions().contains(ext))
         return content == vtr::MediaContent::Sound ? Filing::Music : Filing::Video;
@@ -473,6 +491,52 @@ QString canonicalSource(const QString &path)
     const QString source = info.canonicalFilePath();
     if (source.isEmpty()) throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(path)};
     if (!QFileInfo(source).isFile()) throw Failure{-1700, vtrLocalized("\"%1\" is not a file.").arg(path)};
+    return source;
+}
+
+// The regular file at `path` (links followed, as a script names its files).
+SourceFile sourceAtPath(const QString &path)
+{
+    SourceFile source;
+    source.path = canonicalSource(path);
+    source.name = QFileInfo(path).fileName();
+    source.fd = platform::Descriptor(
+        ::open(QFile::encodeName(source.path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat st;
+    if (!source.fd.isOpen() || ::fstat(source.fd.get(), &st) != 0)
+        throw Failure{-43, vtrLocalized("The file \"%1\" could not be read: %2.")
+                               .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+    if (!S_ISREG(st.st_mode)) throw Failure{-1700, vtrLocalized("\"%1\" is not a file.").arg(path)};
+    source.stamp = stampOf(st);
+    return source;
+}
+
+// The very file a copy of this run left, or a failure: reached through the
+// descriptor of its folder alone, no link followed, a plain file of this
+// user's that is still the copy (the same file, unchanged since), in the
+// folder that still stands at its path: a folder moved aside and replaced
+// holds no longer what the person finds at the copies' names.
+SourceFile sourceOfCopy(const vtr::CopiedFile &copy)
+{
+    SourceFile source;
+    source.path = copy.path();
+    source.name = copy.name;
+    struct stat st;
+    if (copy.folder && copy.folder->isOpen() && vtr::localfs::isSafeName(copy.name) &&
+        stillAt(copy.folder->get(), copy.folderPath)) {
+        source.fd = platform::Descriptor(::openat(copy.folder->get(), QFile::encodeName(copy.name).constData(),
+                                                  O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        // Removed from the folder, and nothing in its place: gone, as any file.
+        if (!source.fd.isOpen() && errno == ENOENT)
+            throw Failure{-43, vtrLocalized("The file \"%1\" does not exist.").arg(source.path)};
+    }
+    if (!source.fd.isOpen() || ::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        stampOf(st) != copy.stamp)
+        throw Failure{MediaLibraryHost::kNotTheCopyNumber,
+                      vtrLocalized("\"%1\" is not the file this transfer copied there: it was moved, replaced or "
+                                   "changed after the copy, so it is not added.")
+                          .arg(source.path)};
+    source.stamp = copy.stamp;
     return source;
 }
 
@@ -1117,20 +1181,6 @@ qint64 freeSpaceOf(int fd)
 
 constexpr MediaLibraryHost::Disk kRealDisk{cloneFile, freeSpaceOf};
 
-// A regular file opened as itself, never through a link.
-platform::Descriptor openRegularFile(const QString &path, struct stat *st)
-{
-    platform::Descriptor fd(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.isOpen()) return fd;
-    if (::fstat(fd.get(), st) != 0) return platform::Descriptor();
-    if (!S_ISREG(st->st_mode)) {
-        errno = EPERM;
-        return platform::Descriptor();
-    }
-    return fd;
-}
-
 Failure copyFailure(const QString &source, const QString &folder, int error)
 {
     // Also a disk that fills up meanwhile, or whose temporary file cannot be made for it.
@@ -1145,18 +1195,24 @@ Failure copyFailure(const QString &source, const QString &folder, int error)
 }
 
 // `source` copied (or cloned) into the empty file open as `out`, with the
-// source's modification date (a photo is dated by it).
-void fillWithCopy(int out, const QString &source, const QString &folder, const MediaLibraryHost::Disk &disk)
+// source's modification date (a photo is dated by it). A source that changed
+// meanwhile (another user's writing into a file they may write) is no copy
+// of what was looked at.
+void fillWithCopy(int out, const SourceFile &source, const QString &folder, const MediaLibraryHost::Disk &disk)
 {
-    struct stat from;
-    const platform::Descriptor in = openRegularFile(source, &from);
-    if (!in.isOpen()) throw copyFailure(source, folder, errno);
+    const int in = source.fd.get();
     // A clone takes no room; a copy takes all of its size.
-    if (disk.clone(in.get(), out) != 0) {
-        if (disk.freeSpace(out) < qint64(from.st_size)) throw copyFailure(source, folder, ENOSPC);
-        if (!vtr::localfs::copyFileData(in.get(), out)) throw copyFailure(source, folder, errno);
+    if (disk.clone(in, out) != 0) {
+        if (disk.freeSpace(out) < source.stamp.size) throw copyFailure(source.path, folder, ENOSPC);
+        if (::lseek(in, 0, SEEK_SET) != 0 || !vtr::localfs::copyFileData(in, out))
+            throw copyFailure(source.path, folder, errno);
     }
-    const struct timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
+    struct stat after;
+    if (::fstat(in, &after) != 0 || stampOf(after) != source.stamp)
+        throw Failure{
+            -36,
+            vtrLocalized("\"%1\" changed while it was put into \"%2\", so it is not added.").arg(source.path, folder)};
+    const struct timespec times[2] = {{0, UTIME_OMIT}, after.st_mtim};
     ::futimens(out, times);
 }
 
@@ -1168,7 +1224,7 @@ void MediaLibraryHost::setAfterFolderCheckedForTesting(std::function<void(const 
     g_afterFolderChecked = std::move(hook);
 }
 
-QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &folder, const QString &wanted)
+QString MediaLibraryHost::fileIntoFolder(const SourceFile &source, const QString &folder, const QString &wanted)
 {
     auto taken = m_takenNames.find(folder);
     if (taken == m_takenNames.end()) {
@@ -1186,16 +1242,16 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
     const QByteArray temporary(kVtrCopyTempFileName);
     const QString temporaryPath = QDir(folder).filePath(QLatin1String(kVtrCopyTempFileName));
     const vtr::TemporaryCopyFileLease lease(temporaryPath);
-    if (!lease.acquired()) throw copyFailure(source, folder, EBUSY);
+    if (!lease.acquired()) throw copyFailure(source.path, folder, EBUSY);
     struct stat leftover;
     if (::fstatat(dir.get(), temporary.constData(), &leftover, AT_SYMLINK_NOFOLLOW) == 0 &&
         ((S_ISREG(leftover.st_mode) && leftover.st_uid == ::geteuid()) || S_ISLNK(leftover.st_mode)))
         ::unlinkat(dir.get(), temporary.constData(), 0);
     vtr::beforeTemporaryFileCreated(temporaryPath);
     NewFile file(dir.get(), temporary);
-    if (const int error = file.create(); error != 0) throw copyFailure(source, folder, error);
+    if (const int error = file.create(); error != 0) throw copyFailure(source.path, folder, error);
     fillWithCopy(file.fd(), source, folder, m_diskForTesting.value_or(kRealDisk));
-    if (const int error = file.close(false); error != 0) throw copyFailure(source, folder, error);
+    if (const int error = file.close(false); error != 0) throw copyFailure(source.path, folder, error);
 
     // Made unique as VtrBaseFileInfo::uniqueFilename() does, against the
     // names this batch took already; a name another program took meanwhile
@@ -1208,21 +1264,23 @@ QString MediaLibraryHost::fileIntoFolder(const QString &source, const QString &f
         taken->insert(name.toCaseFolded());
         const int error = file.moveTo(QFile::encodeName(name), false);
         if (error == EEXIST) continue;
-        if (error != 0) throw copyFailure(source, folder, error);
+        if (error != 0) throw copyFailure(source.path, folder, error);
         if (!stillAt(dir.get(), folder)) {
             file.remove();
-            throw movedMeanwhile(QStringLiteral("\"%1\"").arg(source), folder);
+            throw movedMeanwhile(QStringLiteral("\"%1\"").arg(source.path), folder);
         }
         return QDir(folder).filePath(name);
     }
     throw Failure{-48, vtrLocalized("No free file name in \"%1\".").arg(folder)};
 }
 
-vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const QString &source,
-                                                      const QString &folder)
+vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, const SourceFile &source,
+                                                       const QString &folder)
 {
-    const QString name = folderNameFor(QFileInfo(source).fileName());
-    vtr::FiledFiles::Placement placement = files.placementOf(source, folder, name);
+    const QString name = folderNameFor(QFileInfo(source.path).fileName());
+    const int fd = source.fd.get();
+    vtr::FiledFiles::Placement placement = files.placementOf(
+        source.path, source.stamp, [fd] { return vtr::FiledFiles::digestOf(fd); }, folder, name);
     if (!placement.path.isEmpty()) {
         // A file found lying there is the file only as a file of the checked
         // folder itself: not one reached through a link at the folder's name
@@ -1237,15 +1295,16 @@ vtr::FiledFiles::Placement MediaLibraryHost::placeFile(vtr::FiledFiles &files, c
     return placement;
 }
 
-qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &collection)
+qint64 MediaLibraryHost::addOneMediaFile(const SourceFile &source, const QString &collection)
 {
-    const QString source = canonicalSource(path);
     MusicLibrary &library = music();
     // An import run again meets what it filed before: known without a probe.
-    if (const QString filed = library.files.idOfFiled(source); !filed.isEmpty()) return filed.toLongLong();
+    if (const QString filed = library.files.idOfFiled(source.path, source.stamp); !filed.isEmpty())
+        return filed.toLongLong();
     vtr::MediaTags tags;
-    const Filing filing = filingOf(source, &tags);
-    if (filing == Filing::Refused) throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(path)};
+    const Filing filing = filingOf(source.fd.get(), source.path, &tags);
+    if (filing == Filing::Refused)
+        throw Failure{-1700, vtrLocalized("\"%1\" is not a music or video file.").arg(source.path)};
     const bool video = filing == Filing::Video;
     const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
@@ -1262,8 +1321,9 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
                                             : nextNumber(library.header, QStringLiteral("Next ID"), 100);
     // Without a title the song is called as the file came, not by the name
     // made unique here ("-1"): the same song from another phone reads alike.
+    const QString title = tags.title.isEmpty() ? QFileInfo(source.name).completeBaseName() : tags.title;
     QVariantMap track{{QStringLiteral("Track ID"), trackID},
-                      {QStringLiteral("Name"), tags.title.isEmpty() ? QFileInfo(path).completeBaseName() : tags.title},
+                      {QStringLiteral("Name"), title},
                       {QStringLiteral("Kind"), kindForExtension(file.suffix(), video)},
                       {QStringLiteral("Size"), file.size()},
                       {QStringLiteral("Date Modified"), file.lastModified().toUTC()},
@@ -1280,7 +1340,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     }
     library.tracks.insert(QString::number(trackID), track);
     library.files.add(QString::number(trackID), target, true);
-    library.files.addSource(QString::number(trackID), source, target);
+    library.files.addSource(QString::number(trackID), source.path, source.stamp, target);
     const qsizetype master = library.masterIndex();
     if (master >= 0) library.playlists[master].add(trackID);
     library.dirty = true;
@@ -1293,18 +1353,26 @@ QList<qint64> MediaLibraryHost::addMediaFiles(const QString &path, const QString
         music();
         QList<qint64> ids;
         if (!QFileInfo(path).isDir()) {
-            ids.append(addOneMediaFile(path, collection));
+            ids.append(addOneMediaFile(sourceAtPath(path), collection));
             return ids;
         }
         for (const QString &file : filesOfFolder(path)) {
             try {
-                ids.append(addOneMediaFile(file, collection));
+                ids.append(addOneMediaFile(sourceAtPath(file), collection));
             } catch (const Failure &f) {
                 logRefusal(f);
                 if (refused) refused->append(file);
             }
         }
         return ids;
+    });
+}
+
+qint64 MediaLibraryHost::addCopiedMediaFile(const vtr::CopiedFile &copy, const QString &collection)
+{
+    return operation([&] {
+        music();
+        return addOneMediaFile(sourceOfCopy(copy), collection);
     });
 }
 
@@ -1475,13 +1543,14 @@ MediaLibraryHost::Album MediaLibraryHost::createAlbumLocked(const QString &name)
     return albumFromMap(album.info);
 }
 
-QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
+QString MediaLibraryHost::addOnePhoto(const SourceFile &source, qsizetype albumIndex)
 {
-    const QString source = canonicalSource(path);
-    const VtrFileInfo info(source);
-    const bool still = VtrQTUtils::isStillImageFile(info);
-    if (!still && !VtrQTUtils::isMovieFile(info, nullptr))
-        throw Failure{-1700, vtrLocalized("\"%1\" is not a picture or movie.").arg(path)};
+    // A picture or movie by its name's extension: nothing is opened to tell.
+    const QString ext = QFileInfo(source.path).suffix();
+    const bool still = !ext.isEmpty() && VtrQTUtils::stillImageTypes().contains(ext, Qt::CaseInsensitive);
+    if (!still && (ext.isEmpty() || ext.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0 ||
+                   !VtrQTUtils::mediaFileExtensions(false).contains(ext.toLower())))
+        throw Failure{-1700, vtrLocalized("\"%1\" is not a picture or movie.").arg(source.path)};
 
     PhotoLibrary &library = photos();
     PhotoLibrary::Group &album = library.albums[albumIndex];
@@ -1508,11 +1577,28 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
                                            {QStringLiteral("ModDateAsTimerInterval"), double(modified)},
                                            {QStringLiteral("Roll"), album.info.value(QStringLiteral("AlbumId"))}});
     library.files.add(key, target, true);
-    library.files.addSource(key, source, target);
+    library.files.addSource(key, source.path, source.stamp, target);
     return fileIn(key);
 }
 
 QStringList MediaLibraryHost::addPhotosLocked(const QString &path, qint64 albumID, QStringList *refused)
+{
+    return filePhotosLocked(albumID, [&](qsizetype index) {
+        QStringList keys;
+        if (!QFileInfo(path).isDir()) return QStringList{addOnePhoto(sourceAtPath(path), index)};
+        for (const QString &file : filesOfFolder(path)) {
+            try {
+                keys.append(addOnePhoto(sourceAtPath(file), index));
+            } catch (const Failure &f) {
+                logRefusal(f);
+                if (refused) refused->append(file);
+            }
+        }
+        return keys;
+    });
+}
+
+QStringList MediaLibraryHost::filePhotosLocked(qint64 albumID, const std::function<QStringList(qsizetype)> &file)
 {
     PhotoLibrary &library = photos();
     qsizetype index = -1, masterIndex = -1;
@@ -1525,19 +1611,7 @@ QStringList MediaLibraryHost::addPhotosLocked(const QString &path, qint64 albumI
     }
     if (index < 0) throw Failure{-1728, vtrLocalized("There is no album %1.").arg(albumID)};
 
-    QStringList keys;
-    if (QFileInfo(path).isDir()) {
-        for (const QString &file : filesOfFolder(path)) {
-            try {
-                keys.append(addOnePhoto(file, index));
-            } catch (const Failure &f) {
-                logRefusal(f);
-                if (refused) refused->append(file);
-            }
-        }
-    } else {
-        keys.append(addOnePhoto(path, index));
-    }
+    const QStringList keys = file(index);
     if (keys.isEmpty()) return keys;
 
     // Every picture is also in the library album and in an event named
@@ -1566,6 +1640,16 @@ QStringList MediaLibraryHost::addPhotos(const QString &path, const QString &albu
         const Album album = findAlbum(albumName).value_or(Album{});
         const qint64 id = album.albumID ? album.albumID : createAlbumLocked(albumName).albumID;
         return addPhotosLocked(path, id, refused);
+    });
+}
+
+QString MediaLibraryHost::addCopiedPhoto(const vtr::CopiedFile &copy, const QString &albumName)
+{
+    return operation([&] {
+        const Album album = findAlbum(albumName).value_or(Album{});
+        const qint64 id = album.albumID ? album.albumID : createAlbumLocked(albumName).albumID;
+        const SourceFile source = sourceOfCopy(copy);
+        return filePhotosLocked(id, [&](qsizetype index) { return QStringList{addOnePhoto(source, index)}; }).value(0);
     });
 }
 

@@ -15,6 +15,10 @@
 #include <mutex>
 #include <optional>
 
+namespace vtr {
+struct SourceFile;
+}
+
 // The computer's music and photo libraries on Linux. There is no music or
 // photo application to script here, so this host answers what the library
 // scripts ask, against the person's own folders:
@@ -73,6 +77,9 @@ public:
     // The number of the failure of a file that was not filed because the
     // disk it would be filed on has no room for its copy.
     static constexpr int kNoRoomNumber = -34;
+    // The number of the failure of a copy of this run that is not filed
+    // because what stands there is not that copy (vtr::CopiedFile).
+    static constexpr int kNotTheCopyNumber = -1412;
 
     // What the filing asks of the disk: a clone of the file open as
     // `source` into the empty file open as `target` (0, or the errno value),
@@ -169,6 +176,11 @@ public:
     // folder, each file that cannot be filed is logged and named in `refused`
     // and the rest are filed.
     QList<qint64> addMediaFiles(const QString &path, const QString &collection, QStringList *refused = nullptr);
+    // Files the very file a copy of this run left in a folder of the new
+    // phone's, read through that folder's descriptor alone; anything else
+    // there (another file, a link, the copy changed) throws kNotTheCopyNumber
+    // without being opened through a link or read. Answers the track ID.
+    qint64 addCopiedMediaFile(const vtr::CopiedFile &copy, const QString &collection);
     // The library's own file of the track (empty: no such track).
     QString fileOfTrack(qint64 trackID);
     std::optional<Playlist> findPlaylist(const QString &name, bool folder);
@@ -194,6 +206,8 @@ public:
     // image keys. Refusals as for addMediaFiles().
     QStringList addPhotos(const QString &path, const QString &albumName, QStringList *refused = nullptr);
     QStringList addPhotosToAlbumID(const QString &path, qint64 albumID, QStringList *refused = nullptr);
+    // As addCopiedMediaFile(), for a picture or movie; answers its image key.
+    QString addCopiedPhoto(const vtr::CopiedFile &copy, const QString &albumName);
     // The library's own file of the image (empty: no such image).
     QString fileOfImage(const QString &imageKey);
     std::optional<Album> findAlbum(const QString &name);
@@ -219,19 +233,23 @@ private:
 
     MusicLibrary &music();
     PhotoLibrary &photos();
-    qint64 addOneMediaFile(const QString &path, const QString &collection);
+    qint64 addOneMediaFile(const vtr::SourceFile &source, const QString &collection);
     QStringList addPhotosLocked(const QString &path, qint64 albumID, QStringList *refused);
-    QString addOnePhoto(const QString &path, qsizetype albumIndex);
+    // `file` files the album's pictures (given the album's index) and
+    // answers their keys; they are then put into the library and an event.
+    QStringList filePhotosLocked(qint64 albumID, const std::function<QStringList(qsizetype albumIndex)> &file);
+    QString addOnePhoto(const vtr::SourceFile &source, qsizetype albumIndex);
     Playlist createPlaylistLocked(const QString &name, bool folder);
     Album createAlbumLocked(const QString &name);
     // A copy of `source` (a clone where the disk makes one) in the folder
     // under `wanted`, or that name made unique; never over another file.
     // Throws kNoRoomNumber when a copy does not fit on the folder's disk,
     // and a failure when the folder is not (or no longer) a folder of ours.
-    QString fileIntoFolder(const QString &source, const QString &folder, const QString &wanted);
+    QString fileIntoFolder(const vtr::SourceFile &source, const QString &folder, const QString &wanted);
     // The ID `source` is already filed as, or else the path of its file in
     // the folder (one found there, or filed now).
-    vtr::FiledFiles::Placement placeFile(vtr::FiledFiles &files, const QString &source, const QString &folder);
+    vtr::FiledFiles::Placement placeFile(vtr::FiledFiles &files, const vtr::SourceFile &source,
+                                         const QString &folder);
 
     mutable std::recursive_mutex m_lock;
     int m_depth = 0;
