@@ -2,7 +2,8 @@
 // simulated phone of each family: the new phone's folders hold the phone's
 // media byte for byte, the playlists name the copied tracks, the Live bodies
 // are those of the companion app's files; a second run keeps the person's
-// files that took an earlier copy's name, another phone's run takes the
+// files that took an earlier copy's name, copies the person changed are
+// copied again while the library takes no twin, another phone's run takes the
 // earlier playlists with the earlier songs, the same iPhone's playlist stays
 // one playlist when songs of it stay, and an earlier iPhone's photos
 // and videos only with the person's word; a card's links out of its volume
@@ -671,7 +672,8 @@ bool runFamilyPhone(int family, bool oneStep)
             return false;
     }
     // The photos line tells nothing of the music library file.
-    EXPECT_FALSE(w.photosSummaryDone().contains(QStringLiteral("music library"))) << w.photosSummaryDone().toStdString();
+    EXPECT_FALSE(w.photosSummaryDone().contains(QStringLiteral("music library")))
+        << w.photosSummaryDone().toStdString();
     return true;
 }
 
@@ -826,14 +828,17 @@ TEST(EndToEnd, CopiesThePersonChangedAreCopiedAgainButNothingIsTwinned)
         return files.keys();
     };
     const auto copies = [] {
-        return filesBelow(targetFolder("Music")) + filesBelow(targetFolder("Photos")) + filesBelow(targetFolder("Videos"));
+        return filesBelow(targetFolder("Music")) + filesBelow(targetFolder("Photos")) +
+               filesBelow(targetFolder("Videos"));
     };
     for (const int family : {e2e::kAndroid, e2e::kBlackBerry, e2e::kIPhone})
         for (const bool oneStep : {false, true}) {
             SCOPED_TRACE(QStringLiteral("family %1, %2").arg(family).arg(oneStep ? "one step" : "walk").toStdString());
             resetTarget();
-            for (const QString &folder : library) QDir(folder).removeRecursively();
-            const QString data = testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/Solvenna to Windows Phone");
+            for (const QString &folder : library)
+                QDir(folder).removeRecursively();
+            const QString data =
+                testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/Solvenna to Windows Phone");
             platform::setDataFolderOverride(data);
             ASSERT_TRUE(runFamilyPhone(family, oneStep));
             const QList<QByteArray> first = libraryHolds();

@@ -340,7 +340,8 @@ TEST_F(HostLibrary, RunningAgainFilesNothingTwice)
     } runs[] = {
         {"the same names and contents", songs, first},
         {"names made unique by a copy", {{"a-1.mp3", "song a"}, {"B-2.flac", "song b"}}, {first[0], first[1]}},
-        {"other names, a number at their end", {{"a-2013-1.mp3", "song a"}, {"tune-0900.flac", "song b"}},
+        {"other names, a number at their end",
+         {{"a-2013-1.mp3", "song a"}, {"tune-0900.flac", "song b"}},
          {first[0], first[1]}},
     };
     for (const auto &run : runs) {
