@@ -355,11 +355,10 @@ QString CopiesAlreadyThere::stemOf(const QString &name)
     return (extension.isEmpty() ? base : base + QLatin1Char('.') + extension).toCaseFolded();
 }
 
-QString CopiesAlreadyThere::take(const QString &name, const Contents &contents)
+QList<QString> *CopiesAlreadyThere::sameIn(const QString &stem, const Contents &contents)
 {
-    if (!m_dir.isOpen() || contents.sha256.isEmpty() || contents.size < 0) return {};
-    const auto group = m_groups.find(stemOf(name));
-    if (group == m_groups.end()) return {};
+    const auto group = m_groups.find(stem);
+    if (group == m_groups.end()) return nullptr;
     for (const QString &entry : std::as_const(group->unsized)) {
         struct stat st;
         if (::fstatat(m_dir.get(), QFile::encodeName(entry).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -374,11 +373,26 @@ QString CopiesAlreadyThere::take(const QString &name, const Contents &contents)
             group->hashed[hash].append(entry);
     }
     const auto same = group->hashed.find(contents.sha256);
-    if (same == group->hashed.end()) return {};
-    qsizetype chosen = -1;
-    for (qsizetype i = 0; i < same->size(); ++i)
-        if (chosen < 0 || same->at(i).compare(name, Qt::CaseInsensitive) == 0) chosen = i;
-    return chosen < 0 ? QString() : same->takeAt(chosen);
+    return same == group->hashed.end() ? nullptr : &*same;
+}
+
+QString CopiesAlreadyThere::take(const QString &name, const Contents &contents)
+{
+    if (!m_dir.isOpen() || contents.sha256.isEmpty() || contents.size < 0) return {};
+    // The name's stem leaves out a number the phone's own name may end in
+    // ("IMG00001-20130214-1015"); that name made unique has the whole name
+    // as its stem.
+    QList<QList<QString> *> found;
+    const QString stem = stemOf(name);
+    const QString whole = name.toCaseFolded();
+    for (const QString &key : {stem, whole})
+        if (QList<QString> *same = sameIn(key, contents); same && !same->isEmpty() && !found.contains(same))
+            found.append(same);
+    if (found.isEmpty()) return {};
+    for (QList<QString> *same : std::as_const(found))
+        for (qsizetype i = 0; i < same->size(); ++i)
+            if (same->at(i).compare(name, Qt::CaseInsensitive) == 0) return same->takeAt(i);
+    return found.first()->takeFirst();
 }
 
 void CopyRecord::add(const QStringList &names)

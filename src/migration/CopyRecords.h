@@ -185,6 +185,8 @@ private:
         QHash<QByteArray, QList<QString>> hashed;   // by size and contents
     };
     static QString stemOf(const QString &name);
+    // The files of the group `stem` that hold `contents` (null: none).
+    QList<QString> *sameIn(const QString &stem, const Contents &contents);
 
     platform::Descriptor m_dir;
     QSet<QString> m_recorded;

@@ -2,7 +2,8 @@
 // simulated phone of each family: the new phone's folders hold the phone's
 // media byte for byte, the playlists name the copied tracks, the Live bodies
 // are those of the companion app's files; a second run keeps the person's
-// files that took an earlier copy's name, another phone's run takes the
+// files that took an earlier copy's name, copies the person changed are
+// copied again while the library takes no twin, another phone's run takes the
 // earlier playlists with the earlier songs, the same iPhone's playlist stays
 // one playlist when songs of it stay, and an earlier iPhone's photos
 // and videos only with the person's word; a card's links out of its volume
@@ -652,6 +653,31 @@ std::string treeOf(const QString &folder)
     return entries.join(QLatin1Char('\n')).toStdString();
 }
 
+// One run of a family's simulated phone, as a new start of the program
+// (nothing of an earlier run held), on the walk or the one-step road.
+bool runFamilyPhone(int family, bool oneStep)
+{
+    MediaLibraryHost::shared().forgetLibrariesForTesting();
+    e2e::FamilyPhone phone(family);
+    NS_AppController &w = phone.run->h.wizard();
+    if (phone.mtp) e2e::useFinishedCompanionApp(w, *phone.mtp);
+    const int stop = oneStep ? 14 : NS_AppController::kStateFinalSummary;
+    if (!phone.run->h.walk([&] { return phone.plug(); }, stop, 120000) || !phone.run->idle()) return false;
+    if (oneStep) {
+        w.setMusicValue(true);
+        w.setPhotosValue(true);
+        w.setVideosValue(true);
+        w.setTransferInfo({});
+        w.generate();
+        if (!WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; }, 120000))
+            return false;
+    }
+    // The photos line tells nothing of the music library file.
+    EXPECT_FALSE(w.photosSummaryDone().contains(QStringLiteral("music library")))
+        << w.photosSummaryDone().toStdString();
+    return true;
+}
+
 // The data folder or its copy records cannot be used (another user's, a link
 // into ~/Documents, a record file that is a link or another user's): a second
 // run of the same phone copies nothing twice, into the new phone's folder or
@@ -723,28 +749,6 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
                 {states[2], e2e::kIPhone, true},      {states[3], e2e::kAndroid, true},
                 {states[4], e2e::kAndroid, true},     {states[4], e2e::kIPhone, false}};
     const auto restore = qScopeGuard([] { platform::setDataFolderOverride({}); });
-    // The run's photos line, which tells nothing of the music library file.
-    const auto run = [](int family, bool oneStep) {
-        // As a new start of the program: nothing of the earlier run is held.
-        MediaLibraryHost::shared().forgetLibrariesForTesting();
-        e2e::FamilyPhone phone(family);
-        NS_AppController &w = phone.run->h.wizard();
-        if (phone.mtp) e2e::useFinishedCompanionApp(w, *phone.mtp);
-        const int stop = oneStep ? 14 : NS_AppController::kStateFinalSummary;
-        if (!phone.run->h.walk([&] { return phone.plug(); }, stop, 120000) || !phone.run->idle()) return false;
-        if (oneStep) {
-            w.setMusicValue(true);
-            w.setPhotosValue(true);
-            w.setVideosValue(true);
-            w.setTransferInfo({});
-            w.generate();
-            if (!WizardHarness::waitFor([&] { return !w.transferInfo().isEmpty() && w.runningJobCount() == 0; },
-                                        120000))
-                return false;
-        }
-        EXPECT_FALSE(w.photosSummaryDone().contains(QStringLiteral("music library"))) << w.photosSummaryDone().toStdString();
-        return true;
-    };
     const auto counts = [] {
         return QList<qsizetype>{filesBelow(WindowsPhone7LocalDevice::storageFolderPath()),
                                 filesBelow(MediaLibraryHost::musicFolder()) +
@@ -782,14 +786,14 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
                     (said.contains(QStringLiteral("Remove the link")) || said.contains(QStringLiteral("rename it"))))
             << said.toStdString();
         const std::string documentsBefore = treeOf(documents);
-        ASSERT_TRUE(run(family, oneStep));
+        ASSERT_TRUE(runFamilyPhone(family, oneStep));
         const QList<qsizetype> first = counts();
         EXPECT_GT(first.front(), 0);
-        ASSERT_TRUE(run(family, oneStep));
+        ASSERT_TRUE(runFamilyPhone(family, oneStep));
         EXPECT_EQ(counts(), first);
         ASSERT_TRUE(state.mend(data));
         EXPECT_EQ(startSays().toStdString(), "");
-        ASSERT_TRUE(run(family, oneStep));
+        ASSERT_TRUE(runFamilyPhone(family, oneStep));
         EXPECT_EQ(counts(), first);
         EXPECT_EQ(treeOf(documents), documentsBefore);
         EXPECT_TRUE(temporaryFilesBelow(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty());
@@ -799,6 +803,66 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
 TEST(EndToEnd, ADataFolderThatCannotBeUsedDoublesNothingOnTheNextRuns) { expectNoRunDoublesAnything(true); }
 
 TEST(EndToEnd, CopyRecordsThatCannotBeUsedDoubleNothingOnTheNextRuns) { expectNoRunDoublesAnything(false); }
+
+// The person changes the copies in the new phone's folder: the next run keeps
+// them and copies the phone's files afresh beside them ("-1"), and the
+// library, which holds those bytes from the first run, takes no second copy
+// of them, whatever the phone's names end in (the BlackBerry's
+// "IMG00001-20130214-1015.jpg"). A run after it that cannot use its copy
+// records doubles nothing either. On both roads, for the three families (the
+// iPhone's media are not filed at all).
+TEST(EndToEnd, CopiesThePersonChangedAreCopiedAgainButNothingIsTwinned)
+{
+    const auto restore = qScopeGuard([] { platform::setDataFolderOverride({}); });
+    const QStringList library{MediaLibraryHost::musicFolder(), MediaLibraryHost::picturesFolder(),
+                              MediaLibraryHost::videosFolder()};
+    // The bytes of the library's files (playlists aside), each held once.
+    const auto libraryHolds = [&library] {
+        QMap<QByteArray, QStringList> files;
+        for (const QString &folder : library)
+            for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+                const QString path = it.next();
+                if (!path.endsWith(QStringLiteral(".m3u8"))) files[sha1OfFile(path)].append(path);
+            }
+        for (const QStringList &same : std::as_const(files))
+            EXPECT_EQ(same.size(), 1) << same.join(QStringLiteral(", ")).toStdString();
+        return files.keys();
+    };
+    const auto copies = [] {
+        return filesBelow(targetFolder("Music")) + filesBelow(targetFolder("Photos")) +
+               filesBelow(targetFolder("Videos"));
+    };
+    for (const int family : {e2e::kAndroid, e2e::kBlackBerry, e2e::kIPhone})
+        for (const bool oneStep : {false, true}) {
+            SCOPED_TRACE(QStringLiteral("family %1, %2").arg(family).arg(oneStep ? "one step" : "walk").toStdString());
+            resetTarget();
+            for (const QString &folder : library)
+                QDir(folder).removeRecursively();
+            const QString data =
+                testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/Solvenna to Windows Phone");
+            platform::setDataFolderOverride(data);
+            ASSERT_TRUE(runFamilyPhone(family, oneStep));
+            const QList<QByteArray> first = libraryHolds();
+            EXPECT_EQ(first.isEmpty(), family == e2e::kIPhone);
+            for (const char *kind : {"Music", "Photos", "Videos"})
+                for (const QFileInfo &copy : QDir(targetFolder(kind)).entryInfoList(QDir::Files)) {
+                    QFile file(copy.filePath());
+                    ASSERT_TRUE(file.open(QIODevice::Append) && file.write("edited") == 6) << kind;
+                }
+            const qsizetype changed = copies();
+            ASSERT_GT(changed, 0);
+            ASSERT_TRUE(runFamilyPhone(family, oneStep));
+            EXPECT_EQ(copies(), 2 * changed);
+            EXPECT_EQ(libraryHolds(), first);
+
+            const QString records = data + QStringLiteral("/Copy records");
+            ASSERT_TRUE(QDir().rename(records, data + QStringLiteral("/records aside")) &&
+                        QFile::link(testenv::makeTempDir(QStringLiteral("elsewhere")), records));
+            ASSERT_TRUE(runFamilyPhone(family, oneStep));
+            EXPECT_EQ(copies(), 2 * changed);
+            EXPECT_EQ(libraryHolds(), first);
+        }
+}
 
 // A BlackBerry after an Android phone in the same home: the Android phone's
 // playlists go with its songs, though the BlackBerry brings none; a playlist

@@ -402,6 +402,9 @@ TEST_F(HostLibrary, RunningAgainFilesNothingTwice)
     } runs[] = {
         {"the same names and contents", songs, first},
         {"names made unique by a copy", {{"a-1.mp3", "song a"}, {"B-2.flac", "song b"}}, {first[0], first[1]}},
+        {"other names, a number at their end",
+         {{"a-2013-1.mp3", "song a"}, {"tune-0900.flac", "song b"}},
+         {first[0], first[1]}},
     };
     for (const auto &run : runs) {
         EXPECT_EQ(host.addMediaFiles(copiesOf(run.files), collection), run.expected) << run.what;
@@ -425,6 +428,14 @@ TEST_F(HostLibrary, RunningAgainFilesNothingTwice)
     EXPECT_EQ(host.addMediaFiles(copiesOf(songs), collection).size(), 3);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 4);
     EXPECT_EQ(musicLibrary().value("Tracks").toMap().size(), 3);
+
+    // Known by its bytes only while it holds them: a filed song the person
+    // changed since is no longer the phone's song.
+    const QList<qint64> known = host.addMediaFiles(copiesOf({{"tune.flac", "song b"}}), collection);
+    ASSERT_EQ(known.size(), 1);
+    testenv::writeFile(folder + QStringLiteral("/b.flac"), "song b, edited");
+    EXPECT_NE(host.addMediaFiles(copiesOf({{"tune.flac", "song b"}}), collection), known);
+    EXPECT_EQ(testenv::readFile(folder + QStringLiteral("/tune.flac")), "song b");
 }
 
 TEST_F(HostLibrary, ANameTakenOverFromARemovedFileIsKnownByItsNewFile)

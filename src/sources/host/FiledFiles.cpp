@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -30,18 +29,6 @@ QByteArray contentDigest(const QString &path)
     if (!file.open(QIODevice::ReadOnly)) return {};
     QCryptographicHash hash(QCryptographicHash::Sha1);
     return hash.addData(&file) ? hash.result() : QByteArray();
-}
-
-// A file name without the "-<n>" that made a copy's name unique, case-folded:
-// "Song-2.mp3" and "song.mp3" are one name.
-QString nameStem(const QString &fileName)
-{
-    static const QRegularExpression copyNumber(QStringLiteral("-\\d+$"));
-    const QFileInfo info(fileName);
-    QString base = info.completeBaseName();
-    base.remove(copyNumber);
-    const QString suffix = info.suffix();
-    return (suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix).toCaseFolded();
 }
 
 std::optional<QPair<quint64, quint64>> fileKeyOf(FiledFiles::StampReader stampOf, const QString &path)
@@ -85,8 +72,7 @@ void FiledFiles::settle()
 
 FiledFiles::Group &FiledFiles::groupOf(const QString &path)
 {
-    const QFileInfo info(path);
-    return m_groups[info.path() + QLatin1Char('/') + nameStem(info.fileName())];
+    return m_groups[QFileInfo(path).path()];
 }
 
 QString FiledFiles::idOfFile(const FileStamp &stamp)
@@ -103,25 +89,41 @@ QString FiledFiles::idOfFile(const FileStamp &stamp)
     return m_byPath.value(filed);
 }
 
-QString FiledFiles::idByContent(const QString &folder, const QString &fileName, qint64 size,
-                                const std::function<QByteArray()> &digest)
+QString FiledFiles::idByContent(const QString &folder, qint64 size, const std::function<QByteArray()> &digest)
 {
-    auto it = m_groups.find(folder + QLatin1Char('/') + nameStem(fileName));
+    auto it = m_groups.find(folder);
     if (it == m_groups.end()) return {};
     Group &g = *it;
-    for (const Entry &e : std::as_const(g.unsized)) {
-        const QFileInfo info(e.path);
-        if (info.isFile()) g.unhashed[info.size()].append(e);
+    // A file changed since it was read is read again: a second pass, for it alone.
+    for (int pass = 0; pass < 2 && (pass == 0 || !g.unsized.isEmpty()); ++pass) {
+        for (const Entry &e : std::as_const(g.unsized)) {
+            const QFileInfo info(e.path);
+            if (info.isFile()) g.unhashed[info.size()].append(e);
+        }
+        g.unsized.clear();
+        for (const Entry &e : g.unhashed.take(size)) {
+            const FileStamp stamp = m_stampOf(e.path);
+            const QByteArray d = contentDigest(e.path);
+            if (stamp.exists && !d.isEmpty()) g.hashed[stamp.size][d].append({e, stamp});
+        }
+        const auto sized = g.hashed.find(size);
+        if (sized == g.hashed.end() || sized->isEmpty()) return {};
+        const QByteArray d = digest();
+        const auto same = d.isEmpty() ? sized->end() : sized->find(d);
+        if (same == sized->end()) return {};
+        // Only a file still filed as it was, with the bytes it was read with.
+        for (auto known = same->begin(); known != same->end();) {
+            if (idOfPath(known->entry.path) != known->entry.id) {
+                known = same->erase(known);
+            } else if (m_stampOf(known->entry.path) != known->stamp) {
+                g.unsized.append(known->entry);
+                known = same->erase(known);
+            } else {
+                return known->entry.id;
+            }
+        }
     }
-    g.unsized.clear();
-    for (const Entry &e : g.unhashed.take(size)) {
-        const QByteArray d = contentDigest(e.path);
-        if (!d.isEmpty() && !g.hashed[size].contains(d)) g.hashed[size].insert(d, e.id);
-    }
-    const auto hashed = g.hashed.constFind(size);
-    if (hashed == g.hashed.cend() || hashed->isEmpty()) return {};
-    const QByteArray d = digest();
-    return d.isEmpty() ? QString() : hashed->value(d);
+    return {};
 }
 
 QString FiledFiles::idOfFiled(const QString &source)
@@ -170,8 +172,9 @@ FiledFiles::Placement FiledFiles::placementOf(const QString &source, const FileS
             return recorded.isEmpty() ? Placement{{}, sameName} : Placement{recorded, {}};
         }
     }
-    // Only files of the same name stem and size are read at all.
-    return {idByContent(folder, fileName, stamp.size, sourceDigest), {}};
+    // Of the files filed into the folder before, only those of its size are
+    // read at all, each once.
+    return {idByContent(folder, stamp.size, sourceDigest), {}};
 }
 
 QByteArray FiledFiles::digestOf(int fd)

@@ -81,8 +81,9 @@ public:
     {
         // Already filed as this: the same file (device and inode) anywhere,
         // a copy filed from it while it is unchanged, or, in the folder, a
-        // file of its name (or that name made unique, "-<n>") with the same
-        // bytes.
+        // file filed there before, of any name, that still holds the same
+        // bytes (the new phone's folder makes a copy's name unique, "-<n>",
+        // and a phone's own names may end so too).
         QString id;
         // Else a file of its name and bytes that lies in the folder without
         // a record: this one is it. Neither: it is still to be filed.
@@ -102,18 +103,23 @@ private:
     {
         QString path, id;
     };
-    // The files of one folder and name stem, sorted as far as a look-up
-    // needed: by size, then by digest (each file read at most once).
+    // The files filed into one folder, sorted as far as a look-up needed: by
+    // size, then by digest (each file read once, and again only once it
+    // changed), with the stamp it had when read.
+    struct Hashed
+    {
+        Entry entry;
+        FileStamp stamp;
+    };
     struct Group
     {
         QList<Entry> unsized;
         QHash<qint64, QList<Entry>> unhashed;
-        QHash<qint64, QHash<QByteArray, QString>> hashed;
+        QHash<qint64, QHash<QByteArray, QList<Hashed>>> hashed;
     };
     Group &groupOf(const QString &path);
     QString idOfFile(const FileStamp &stamp);
-    QString idByContent(const QString &folder, const QString &fileName, qint64 size,
-                        const std::function<QByteArray()> &digest);
+    QString idByContent(const QString &folder, qint64 size, const std::function<QByteArray()> &digest);
 
     struct Source
     {
@@ -125,7 +131,7 @@ private:
     QHash<QString, QString> m_byPath;
     QHash<QString, Source> m_bySource;                // by the source's path
     std::optional<QHash<FileKey, QString>> m_byFile;  // paths by identity, made when first needed
-    QHash<QString, Group> m_groups;                   // by folder and name stem
+    QHash<QString, Group> m_groups;                   // by folder
     QList<Entry> m_fresh;
 };
 

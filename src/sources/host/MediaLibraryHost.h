@@ -48,9 +48,9 @@ struct SourceFile;
 //
 // A file already filed is never filed again: a filed file itself (by path,
 // device and inode), a file filed from and unchanged since, or in the same
-// collection or album folder a file of its name (or that name made unique)
-// and bytes, recorded by an earlier import or lying there, is answered with
-// the track or image it already is (sources/host/FiledFiles.h).
+// collection or album folder a file of its bytes filed there by an earlier
+// import (whatever its name) or one of its name and bytes lying there, is
+// answered with the track or image it already is (sources/host/FiledFiles.h).
 //
 // Each library file is read only when it changed on disk since this host last
 // read or wrote it, and written once per operation, or once per Batch: an
