@@ -237,6 +237,9 @@ void setKindOn(NS_AppController &controller, const QString &kind, bool on)
     } else if (kind == QLatin1String("photos")) {
         controller.setPhotosEnabled(on);
         controller.setPhotosValue(on);
+    } else if (kind == QLatin1String("videos")) {
+        controller.setVideosEnabled(on);
+        controller.setVideosValue(on);
     }
 }
 
@@ -261,6 +264,29 @@ void turnOnKindsTheLibraryStopped(NS_AppController &controller)
         vtrenv::noteReadThoughTurnedOff(controller, name.constData(), false);
     }
     controller.setProperty(kStoppedByLibrary, QVariant());
+}
+
+// A folder of the new phone's that the start named (a link, a file, another
+// user's folder in its place) holds its kind's copies: that kind alone is
+// left out, with its reason, as the alert said, and the others move. One
+// that comes in the way only later ends the copy there. What stands in
+// place of the new phone's folder itself is every kind's, said on its own.
+void leaveOutKindsInTheWay(NS_AppController &controller)
+{
+    const QString storage = QDir::cleanPath(WindowsPhone7LocalDevice::storageFolderPath());
+    if (!vtrenv::ownItemProblem(storage).isEmpty()) return;
+    const struct
+    {
+        const char *folder, *kind;
+        bool offered;
+    } kinds[] = {{"Music", "music", controller.musicEnabled()},
+                 {"Photos", "photos", controller.photosEnabled()},
+                 {"Videos", "videos", controller.videosEnabled()}};
+    for (const auto &k : kinds) {
+        const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(storage + QLatin1Char('/') + QLatin1String(k.folder));
+        if (k.offered && !problem.isEmpty() && vtrenv::libraryProblemTold(controller, problem.folder))
+            stopKind(controller, k.kind, vtrenv::ownItemLine(problem));
+    }
 }
 
 // A music or videos folder that is there but cannot be written stops
@@ -460,6 +486,7 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
                                     "what needs these folders is not moved."),
                    true))
         return false;
+    if (media) leaveOutKindsInTheWay(controller);
     return !controller.isTerminated();
 }
 
