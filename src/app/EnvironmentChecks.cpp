@@ -266,6 +266,31 @@ void turnOnKindsTheLibraryStopped(NS_AppController &controller)
     controller.setProperty(kStoppedByLibrary, QVariant());
 }
 
+// The new phone's folders that hold a media kind's copies, by name, with the
+// kind and what continuing does to it when the folder is in the way.
+const struct NewPhoneKindFolder
+{
+    const char *folder, *kind, *continuing;
+} kNewPhoneKindFolders[] = {{"Music", "music", "If you continue, your music is not moved."},
+                            {"Photos", "photos", "If you continue, your photos are not moved."},
+                            {"Videos", "videos", "If you continue, your videos are not moved."}};
+
+QString newPhoneKindFolder(const NewPhoneKindFolder &k)
+{
+    return QDir::cleanPath(WindowsPhone7LocalDevice::storageFolderPath()) + QLatin1Char('/') + QLatin1String(k.folder);
+}
+
+// An item in the way as a line of the start's alert; for a folder of the new
+// phone's that holds a kind, with what continuing does to that kind, in
+// whichever alert the line goes.
+QString ownItemLineSayingWhatContinuingDoes(const vtrenv::WriteProblem &problem)
+{
+    for (const NewPhoneKindFolder &k : kNewPhoneKindFolders)
+        if (problem.folder == newPhoneKindFolder(k))
+            return vtrenv::ownItemLine(problem) + QLatin1Char(' ') + vtrLocalized(k.continuing);
+    return vtrenv::ownItemLine(problem);
+}
+
 // A folder of the new phone's that the start named (a link, a file, another
 // user's folder in its place) holds its kind's copies: that kind alone is
 // left out, with its reason, as the alert said, and the others move. One
@@ -273,18 +298,12 @@ void turnOnKindsTheLibraryStopped(NS_AppController &controller)
 // place of the new phone's folder itself is every kind's, said on its own.
 void leaveOutKindsInTheWay(NS_AppController &controller)
 {
-    const QString storage = QDir::cleanPath(WindowsPhone7LocalDevice::storageFolderPath());
-    if (!vtrenv::ownItemProblem(storage).isEmpty()) return;
-    const struct
-    {
-        const char *folder, *kind;
-        bool offered;
-    } kinds[] = {{"Music", "music", controller.musicEnabled()},
-                 {"Photos", "photos", controller.photosEnabled()},
-                 {"Videos", "videos", controller.videosEnabled()}};
-    for (const auto &k : kinds) {
-        const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(storage + QLatin1Char('/') + QLatin1String(k.folder));
-        if (k.offered && !problem.isEmpty() && vtrenv::libraryProblemTold(controller, problem.folder))
+    if (!vtrenv::ownItemProblem(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty()) return;
+    const bool offered[] = {controller.musicEnabled(), controller.photosEnabled(), controller.videosEnabled()};
+    for (int i = 0; i < 3; ++i) {
+        const NewPhoneKindFolder &k = kNewPhoneKindFolders[i];
+        const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(newPhoneKindFolder(k));
+        if (offered[i] && !problem.isEmpty() && vtrenv::libraryProblemTold(controller, problem.folder))
             stopKind(controller, k.kind, vtrenv::ownItemLine(problem));
     }
 }
@@ -476,7 +495,7 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(media, filed)) {
         if (vtrenv::libraryProblemTold(controller, problem.folder)) continue;
         vtrenv::noteLibraryProblemTold(controller, problem.folder);
-        ours += QLatin1Char('\n') + vtrenv::ownItemLine(problem);
+        ours += QLatin1Char('\n') + ownItemLineSayingWhatContinuingDoes(problem);
     }
     if (filed && !libraryFoldersLetTheRunGoOn(controller, &ours)) return false;
     if (!ours.isEmpty() &&
