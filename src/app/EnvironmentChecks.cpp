@@ -243,7 +243,7 @@ void setKindOn(NS_AppController &controller, const QString &kind, bool on)
     }
 }
 
-// A kind that a library folder stops is offered no more, with its reason,
+// A kind that a folder in the way stops is offered no more, with its reason,
 // and is still counted on the old phone for its line at the end.
 void stopKind(NS_AppController &controller, const char *kind, const QString &reason)
 {
@@ -291,11 +291,12 @@ QString ownItemLineSayingWhatContinuingDoes(const vtrenv::WriteProblem &problem)
     return vtrenv::ownItemLine(problem);
 }
 
-// A folder of the new phone's that the start named (a link, a file, another
-// user's folder in its place) holds its kind's copies: that kind alone is
-// left out, with its reason, as the alert said, and the others move. One
-// that comes in the way only later ends the copy there. What stands in
-// place of the new phone's folder itself is every kind's, said on its own.
+// A folder of the new phone's that the start named (a link, a file or another
+// user's folder in its place, or one that cannot be written) holds its kind's
+// copies: that kind alone is left out, with its reason, as the alert said,
+// and the others move. One that comes in the way only later ends the copy
+// there. What stands in place of the new phone's folder itself is every
+// kind's, said on its own.
 void leaveOutKindsInTheWay(NS_AppController &controller)
 {
     if (!vtrenv::ownItemProblem(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty()) return;
