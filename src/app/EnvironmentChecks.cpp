@@ -237,10 +237,13 @@ void setKindOn(NS_AppController &controller, const QString &kind, bool on)
     } else if (kind == QLatin1String("photos")) {
         controller.setPhotosEnabled(on);
         controller.setPhotosValue(on);
+    } else if (kind == QLatin1String("videos")) {
+        controller.setVideosEnabled(on);
+        controller.setVideosValue(on);
     }
 }
 
-// A kind that a library folder stops is offered no more, with its reason,
+// A kind that a folder in the way stops is offered no more, with its reason,
 // and is still counted on the old phone for its line at the end.
 void stopKind(NS_AppController &controller, const char *kind, const QString &reason)
 {
@@ -261,6 +264,49 @@ void turnOnKindsTheLibraryStopped(NS_AppController &controller)
         vtrenv::noteReadThoughTurnedOff(controller, name.constData(), false);
     }
     controller.setProperty(kStoppedByLibrary, QVariant());
+}
+
+// The new phone's folders that hold a media kind's copies, by name, with the
+// kind and what continuing does to it when the folder is in the way.
+const struct NewPhoneKindFolder
+{
+    const char *folder, *kind, *continuing;
+} kNewPhoneKindFolders[] = {{"Music", "music", "If you continue, your music is not moved."},
+                            {"Photos", "photos", "If you continue, your photos are not moved."},
+                            {"Videos", "videos", "If you continue, your videos are not moved."}};
+
+QString newPhoneKindFolder(const NewPhoneKindFolder &k)
+{
+    return QDir::cleanPath(WindowsPhone7LocalDevice::storageFolderPath()) + QLatin1Char('/') + QLatin1String(k.folder);
+}
+
+// An item in the way as a line of the start's alert; for a folder of the new
+// phone's that holds a kind, with what continuing does to that kind, in
+// whichever alert the line goes.
+QString ownItemLineSayingWhatContinuingDoes(const vtrenv::WriteProblem &problem)
+{
+    for (const NewPhoneKindFolder &k : kNewPhoneKindFolders)
+        if (problem.folder == newPhoneKindFolder(k))
+            return vtrenv::ownItemLine(problem) + QLatin1Char(' ') + vtrLocalized(k.continuing);
+    return vtrenv::ownItemLine(problem);
+}
+
+// A folder of the new phone's that the start named (a link, a file or another
+// user's folder in its place, or one that cannot be written) holds its kind's
+// copies: that kind alone is left out, with its reason, as the alert said,
+// and the others move. One that comes in the way only later ends the copy
+// there. What stands in place of the new phone's folder itself is every
+// kind's, said on its own.
+void leaveOutKindsInTheWay(NS_AppController &controller)
+{
+    if (!vtrenv::ownItemProblem(WindowsPhone7LocalDevice::storageFolderPath()).isEmpty()) return;
+    const bool offered[] = {controller.musicEnabled(), controller.photosEnabled(), controller.videosEnabled()};
+    for (int i = 0; i < 3; ++i) {
+        const NewPhoneKindFolder &k = kNewPhoneKindFolders[i];
+        const vtrenv::WriteProblem problem = vtrenv::ownItemProblem(newPhoneKindFolder(k));
+        if (offered[i] && !problem.isEmpty() && vtrenv::libraryProblemTold(controller, problem.folder))
+            stopKind(controller, k.kind, vtrenv::ownItemLine(problem));
+    }
 }
 
 // A music or videos folder that is there but cannot be written stops
@@ -450,7 +496,7 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(media, filed)) {
         if (vtrenv::libraryProblemTold(controller, problem.folder)) continue;
         vtrenv::noteLibraryProblemTold(controller, problem.folder);
-        ours += QLatin1Char('\n') + vtrenv::ownItemLine(problem);
+        ours += QLatin1Char('\n') + ownItemLineSayingWhatContinuingDoes(problem);
     }
     if (filed && !libraryFoldersLetTheRunGoOn(controller, &ours)) return false;
     if (!ours.isEmpty() &&
@@ -460,6 +506,7 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
                                     "what needs these folders is not moved."),
                    true))
         return false;
+    if (media) leaveOutKindsInTheWay(controller);
     return !controller.isTerminated();
 }
 
