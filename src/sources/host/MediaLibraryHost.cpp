@@ -392,6 +392,13 @@ void removeWrittenFile(const WrittenFile &file)
         ::unlinkat(dir.get(), name.constData(), 0);
 }
 
+// A library file of ours that does not read as one: the start names it
+// with what is wrong.
+struct DamagedLibraryFile : Failure
+{
+    vtr::PropertyListError error;
+};
+
 QVariantMap loadLibraryFile(const QString &path, const QString &what)
 {
     struct stat st;
@@ -405,8 +412,13 @@ QVariantMap loadLibraryFile(const QString &path, const QString &what)
     }
     vtr::PropertyListError error;
     auto map = vtr::XmlPropertyListReader::readDictionary(fd.get(), &error);
-    if (!map)
-        throw Failure{-2700, vtrLocalized("The %1 \"%2\" is damaged: %3").arg(what, path, error.toString())};
+    if (!map) {
+        QString why = error.toString();
+        if (!why.endsWith(QLatin1Char('.'))) why += QLatin1Char('.');
+        throw DamagedLibraryFile{
+            {-2700, vtrLocalized("The %1 \"%2\" is damaged: %3 Move it aside, and a new one is made.").arg(what, path, why)},
+            error};
+    }
     return *map;
 }
 
@@ -808,6 +820,25 @@ QString MediaLibraryHost::musicLibraryFilePath()
 QString MediaLibraryHost::albumDataFilePath()
 {
     return QDir(platform::dataFolder()).filePath(QStringLiteral("AlbumData.xml"));
+}
+
+QString MediaLibraryHost::collectionFolder(const QString &mediaFolder, const QString &name)
+{
+    return mediaFolder.isEmpty() ? QString() : QDir(mediaFolder).filePath(folderNameFor(name));
+}
+
+std::optional<vtr::PropertyListError> MediaLibraryHost::libraryFileDamage(const QString &path)
+{
+    std::lock_guard lock(m_lock);
+    try {
+        if (path == musicLibraryFilePath()) music();
+        else if (path == albumDataFilePath()) photos();
+    } catch (const DamagedLibraryFile &damaged) {
+        return damaged.error;
+    } catch (const Failure &) {
+        // Not about the file: the filing says it.
+    }
+    return std::nullopt;
 }
 
 bool MediaLibraryHost::isOwnLibraryFileThere(const QString &path)
@@ -1221,7 +1252,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const QString &path, const QString &col
     const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
 
-    const QString folder = QDir(root).filePath(folderNameFor(collection));
+    const QString folder = collectionFolder(root, collection);
     const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
     if (!placed.id.isEmpty()) return placed.id.toLongLong();
     const QString &target = placed.path;
@@ -1444,7 +1475,7 @@ QString MediaLibraryHost::addOnePhoto(const QString &path, qsizetype albumIndex)
         return key;
     };
     const QString folder =
-        QDir(folderOfWork(picturesFolder)).filePath(folderNameFor(album.info.value(QStringLiteral("AlbumName")).toString()));
+        collectionFolder(folderOfWork(picturesFolder), album.info.value(QStringLiteral("AlbumName")).toString());
     const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
     if (!placed.id.isEmpty()) return fileIn(placed.id);
     const QString &target = placed.path;
