@@ -487,4 +487,65 @@ TEST(EnvironmentChecks, ThePhotoLibraryIsThereWhenTheMediaLibraryHostIsConfigure
     QFile::remove(pictures);
 }
 
+// The library's folders are named only for the kinds the run files, and
+// looking at them makes none; what going on does is said of each item the
+// start can name, as it happens: copies whose records cannot be kept move
+// all the same, a library file that cannot be used is left as it is.
+TEST(EnvironmentChecks, TheLibrarysFoldersAreNamedForTheKindsItTakesWithWhatGoingOnDoes)
+{
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    ASSERT_TRUE(music.startsWith(testenv::root()) && pictures.startsWith(testenv::root()) &&
+                videos.startsWith(testenv::root()));
+    for (const QString &folder : {music, pictures, videos}) platform::removeTreeWithoutFollowingLinks(folder);
+    EXPECT_TRUE(vtrenv::libraryItemsInTheWay(true, true, true).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(music) || QFileInfo::exists(pictures) || QFileInfo::exists(videos));
+
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
+    const QString imported = QStringLiteral("/Solvenna to Windows Phone Imported ");
+    const QStringList musicItems{music + imported + QStringLiteral("Music"), music + QStringLiteral("/Playlists")};
+    const QStringList photoItems{pictures + imported + QStringLiteral("Photos")};
+    const QStringList videoItems{videos + imported + QStringLiteral("Videos"), videos + QStringLiteral("/Playlists")};
+    for (const QString &item : musicItems + photoItems + videoItems)
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(item).path()) && QFile::link(elsewhere, item));
+    const auto named = [](bool m, bool p, bool v) {
+        QStringList folders;
+        for (const vtrenv::WriteProblem &problem : vtrenv::libraryItemsInTheWay(m, p, v)) {
+            EXPECT_EQ(problem.standing, vtrenv::WriteProblem::Standing::Link);
+            folders << problem.folder;
+        }
+        return folders.join(QLatin1Char('\n')).toStdString();
+    };
+    EXPECT_EQ(named(true, false, false), musicItems.join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(named(false, true, false), photoItems.join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(named(false, false, true), videoItems.join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(named(false, false, false), "");
+    QStringList said;
+    for (const vtrenv::WriteProblem &problem : vtrenv::libraryItemsInTheWay(true, true, true))
+        said << vtrenv::continuingWith(problem, true);
+    said.removeDuplicates();
+    EXPECT_EQ(said.size(), 5) << qPrintable(said.join('\n'));
+
+    // In the data folder: a record, and the library files.
+    const auto restore = qScopeGuard([] { platform::setDataFolderOverride(QString()); });
+    const QString data = testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/data");
+    platform::setDataFolderOverride(data);
+    const QString record = data + QStringLiteral("/Copy records/") +
+                           QFile::decodeName(vtr::migration::RecordFiles::fileFor(
+                               WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Photos")));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(record).path()));
+    testenv::writeFile(elsewhere + QStringLiteral("/file"), "theirs");
+    for (const QString &file : {record, MediaLibraryHost::musicLibraryFilePath()})
+        ASSERT_TRUE(QFile::link(elsewhere + QStringLiteral("/file"), file));
+    QStringList lines;
+    for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(true, true))
+        lines << vtrenv::continuingWith(problem, true);
+    EXPECT_EQ(lines.join(QLatin1Char('\n')).toStdString(),
+              "If you continue, your data is moved and added to your library's folders all the same, but the library "
+              "file named above stays as it is and does not list what is added.\n"
+              "If you continue, your data is moved all the same, but the copies are not recorded, so a later transfer "
+              "leaves them in place.");
+}
+
 }  // namespace
