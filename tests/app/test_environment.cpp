@@ -487,10 +487,8 @@ TEST(EnvironmentChecks, ThePhotoLibraryIsThereWhenTheMediaLibraryHostIsConfigure
     QFile::remove(pictures);
 }
 
-// The library's folders are named only for the kinds the run files, and
-// looking at them makes none; what going on does is said of each item the
-// start can name, as it happens: copies whose records cannot be kept move
-// all the same, a library file that cannot be used is left as it is.
+// The library's folders are named only for the kinds the run files, each
+// with what going on does to its kind, and looking at them makes none.
 TEST(EnvironmentChecks, TheLibrarysFoldersAreNamedForTheKindsItTakesWithWhatGoingOnDoes)
 {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
@@ -526,26 +524,6 @@ TEST(EnvironmentChecks, TheLibrarysFoldersAreNamedForTheKindsItTakesWithWhatGoin
         said << vtrenv::continuingWith(problem, true);
     said.removeDuplicates();
     EXPECT_EQ(said.size(), 5) << qPrintable(said.join('\n'));
-
-    // In the data folder: a record, and the library files.
-    const auto restore = qScopeGuard([] { platform::setDataFolderOverride(QString()); });
-    const QString data = testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/data");
-    platform::setDataFolderOverride(data);
-    const QString record = data + QStringLiteral("/Copy records/") +
-                           QFile::decodeName(vtr::migration::RecordFiles::fileFor(
-                               WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Photos")));
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(record).path()));
-    testenv::writeFile(elsewhere + QStringLiteral("/file"), "theirs");
-    for (const QString &file : {record, MediaLibraryHost::musicLibraryFilePath()})
-        ASSERT_TRUE(QFile::link(elsewhere + QStringLiteral("/file"), file));
-    QStringList lines;
-    for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(true, true))
-        lines << vtrenv::continuingWith(problem, true);
-    EXPECT_EQ(lines.join(QLatin1Char('\n')).toStdString(),
-              "If you continue, your data is moved and added to your library's folders all the same, but the library "
-              "file named above stays as it is and does not list what is added.\n"
-              "If you continue, your data is moved all the same, but the copies are not recorded, so a later transfer "
-              "leaves them in place.");
 }
 
 }  // namespace

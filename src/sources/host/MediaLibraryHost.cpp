@@ -830,6 +830,9 @@ QString MediaLibraryHost::collectionFolder(const QString &mediaFolder, const QSt
 std::optional<vtr::PropertyListError> MediaLibraryHost::libraryFileDamage(const QString &path)
 {
     std::lock_guard lock(m_lock);
+    // A library without a file is not made here: that would make its media
+    // folder, which only filing makes.
+    if (!libraryFileStampOf(path).exists) return std::nullopt;
     try {
         if (path == musicLibraryFilePath()) music();
         else if (path == albumDataFilePath()) photos();
