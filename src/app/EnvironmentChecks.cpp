@@ -446,10 +446,9 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     const bool filed = media && family != MobileDeviceInterface::kDeviceTypeApple;
     // Said with the first of the library's alerts, or in one of their own:
     // every folder in the way is named at once, so that one round of the
-    // remedies lets the next run move everything.
-    // The library's own folders only for the kinds it is to take: a media
-    // folder that stops the music leaves the music and the videos unfiled,
-    // which is said with that folder.
+    // remedies lets the next run move everything. The library's own folders
+    // count only for the kinds it is to take: a media folder that stops the
+    // music leaves the music and the videos unfiled, said with that folder.
     QList<vtrenv::WriteProblem> problems = vtrenv::ownItemsInTheWay(media, filed);
     if (filed) {
         const bool libraryTakesMusic = vtrenv::blockedLibraryFolder().isEmpty();
@@ -594,8 +593,7 @@ vtrenv::WriteProblem damagedLibraryFile(const QString &file)
 
 // The folders of the media library that a run files into, by the kind that
 // needs each, as the library host names them; looking makes none of them.
-// The music library files videos with the videos, and keeps a playlist of
-// videos alone with them.
+// Videos go into the videos folder, and so does a playlist of videos alone.
 enum class LibraryItem { MusicCollection, PhotosCollection, VideosCollection, MusicPlaylists, VideosPlaylists };
 struct LibraryFolder
 {
@@ -608,7 +606,7 @@ QList<LibraryFolder> libraryFolders(bool music, bool photos, bool videos)
         const QString folder = QStandardPaths::writableLocation(location);
         return folder.isEmpty() ? QString() : QDir::cleanPath(QDir(folder).filePath(name));
     };
-    const auto collection = [&at](QStandardPaths::StandardLocation location, const char *format) {
+    const auto collection = [](QStandardPaths::StandardLocation location, const char *format) {
         const QString folder = QStandardPaths::writableLocation(location);
         return folder.isEmpty() ? QString()
                                 : QDir::cleanPath(MediaLibraryHost::collectionFolder(
