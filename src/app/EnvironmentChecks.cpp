@@ -7,6 +7,7 @@
 #include "devices/phone/WindowsPhone7LocalDevice.h"
 #include "foundation/Log.h"
 #include "migration/CopyRecords.h"
+#include "migration/DataMigrator.h"
 #include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "platform/UserDefaults.h"
@@ -491,20 +492,37 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     const bool filed = media && family != MobileDeviceInterface::kDeviceTypeApple;
     // Said with the first of the library's alerts, or in one of their own:
     // every folder in the way is named at once, so that one round of the
-    // remedies lets the next run move everything.
+    // remedies lets the next run move everything. The library's own folders
+    // count only for the kinds it is to take: a media folder that stops the
+    // music leaves the music and the videos unfiled, said with that folder.
+    QList<vtrenv::WriteProblem> problems = vtrenv::ownItemsInTheWay(media, filed);
+    if (filed) {
+        const bool libraryTakesMusic = vtrenv::blockedLibraryFolder().isEmpty();
+        problems += vtrenv::libraryItemsInTheWay(libraryTakesMusic && controller.musicEnabled(),
+                                                 controller.photosEnabled(),
+                                                 libraryTakesMusic && controller.videosEnabled());
+    }
     QString ours;
-    for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(media, filed)) {
+    QStringList continuing;
+    for (const vtrenv::WriteProblem &problem : std::as_const(problems)) {
         if (vtrenv::libraryProblemTold(controller, problem.folder)) continue;
         vtrenv::noteLibraryProblemTold(controller, problem.folder);
-        ours += QLatin1Char('\n') + ownItemLineSayingWhatContinuingDoes(problem);
+        // A folder whose kind is left out says so on its own line; the
+        // others' closing words are said once, after all the lines.
+        const QString line = ownItemLineSayingWhatContinuingDoes(problem);
+        ours += QLatin1Char('\n') + line;
+        if (line == vtrenv::ownItemLine(problem)) continuing.append(vtrenv::continuingWith(problem, filed));
     }
+    // What going on does is said with them, in whichever alert they go.
+    continuing.removeDuplicates();
+    if (!ours.isEmpty())
+        ours += QStringLiteral("\n\n") +
+                (vtrLocalized("Do what each line says and start again to move everything.") + QLatin1Char(' ') +
+                 continuing.join(QLatin1Char(' ')))
+                    .trimmed();
     if (filed && !libraryFoldersLetTheRunGoOn(controller, &ours)) return false;
     if (!ours.isEmpty() &&
-        alertQuits(controller, vtrLocalized("Folders that your transfer needs cannot be used."),
-                   ours.mid(1) + QStringLiteral("\n\n") +
-                       vtrLocalized("Do what each line says and start again to move everything; if you continue, "
-                                    "what needs these folders is not moved."),
-                   true))
+        alertQuits(controller, vtrLocalized("Folders that your transfer needs cannot be used."), ours.mid(1), true))
         return false;
     if (media) leaveOutKindsInTheWay(controller);
     return !controller.isTerminated();
@@ -610,9 +628,122 @@ bool renamableWhereItIs(const QString &path, const struct stat &entry)
     return (holder.st_mode & S_ISVTX) == 0 || holder.st_uid == ::geteuid() || entry.st_uid == ::geteuid();
 }
 
+// A library file of ours that does not read as one stops its library:
+// nothing is filed into it until it is moved aside, and it is kept as it is
+// for the person to look at.
+vtrenv::WriteProblem damagedLibraryFile(const QString &file)
+{
+    const std::optional<vtr::PropertyListError> damage = MediaLibraryHost::shared().libraryFileDamage(file);
+    if (!damage) return {};
+    QString what = vtrenv::asClause(damage->reason);
+    if (damage->line > 0) what += vtrLocalized(", line %1").arg(damage->line);
+    vtrenv::WriteProblem problem{QDir::cleanPath(file), vtrLocalized("it is damaged (%1)").arg(what),
+                                 vtrenv::WriteProblem::Standing::Damaged};
+    problem.file = true;
+    return problem;
+}
+
+// The folders of the media library that a run files into, by the kind that
+// needs each, as the library host names them; looking makes none of them.
+// Videos go into the videos folder, and so does a playlist of videos alone.
+enum class LibraryItem { MusicCollection, PhotosCollection, VideosCollection, MusicPlaylists, VideosPlaylists };
+struct LibraryFolder
+{
+    LibraryItem item;
+    QString path;
+};
+QList<LibraryFolder> libraryFolders(bool music, bool photos, bool videos)
+{
+    const auto at = [](QStandardPaths::StandardLocation location, const QString &name) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        return folder.isEmpty() ? QString() : QDir::cleanPath(QDir(folder).filePath(name));
+    };
+    const auto collection = [](QStandardPaths::StandardLocation location, const char *format) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        return folder.isEmpty() ? QString()
+                                : QDir::cleanPath(MediaLibraryHost::collectionFolder(
+                                      folder, MediaMigrator::collectionNameOf(QLatin1String(format))));
+    };
+    QList<LibraryFolder> folders;
+    if (music) {
+        folders.append({LibraryItem::MusicCollection,
+                        collection(QStandardPaths::MusicLocation, MediaMigrator::kMusicCollectionFormat)});
+        folders.append({LibraryItem::MusicPlaylists, at(QStandardPaths::MusicLocation, QStringLiteral("Playlists"))});
+    }
+    if (photos)
+        folders.append({LibraryItem::PhotosCollection,
+                        collection(QStandardPaths::PicturesLocation, MediaMigrator::kPhotosCollectionFormat)});
+    if (videos) {
+        folders.append({LibraryItem::VideosCollection,
+                        collection(QStandardPaths::MoviesLocation, MediaMigrator::kVideosCollectionFormat)});
+        folders.append({LibraryItem::VideosPlaylists, at(QStandardPaths::MoviesLocation, QStringLiteral("Playlists"))});
+    }
+    folders.removeIf([](const LibraryFolder &folder) { return folder.path.isEmpty(); });
+    return folders;
+}
+
 }  // namespace
 
 namespace vtrenv {
+
+QList<WriteProblem> libraryItemsInTheWay(bool music, bool photos, bool videos)
+{
+    QList<WriteProblem> problems;
+    for (const LibraryFolder &folder : libraryFolders(music, photos, videos))
+        if (WriteProblem problem = ownItemProblem(folder.path); !problem.isEmpty()) problems.append(problem);
+    return problems;
+}
+
+QString continuingWith(const WriteProblem &problem, bool filed)
+{
+    const QString item = problem.folder;
+    const auto within = [&item](const QString &folder) {
+        const QString clean = QDir::cleanPath(folder);
+        return item == clean || item.startsWith(clean + QLatin1Char('/'));
+    };
+    if (within(WindowsPhone7LocalDevice::storageFolderPath()))
+        return vtrLocalized("If you continue, what needs the new phone's folders named above is not moved.");
+    const QString data = QDir::cleanPath(platform::dataFolder());
+    if (problem.standing == WriteProblem::Standing::Damaged)
+        return item == QDir::cleanPath(MediaLibraryHost::albumDataFilePath())
+                   ? vtrLocalized("If you continue, your photos are copied to your new phone without being added to "
+                                  "your photo library, and the damaged file stays as it is.")
+                   : vtrLocalized("If you continue, your music and videos are copied to your new phone without being "
+                                  "added to your music library, and the damaged file stays as it is.");
+    // What is filed still lands in the library's folders: only the library
+    // files do not list it. Copies that are not recorded are never cleared.
+    if (item == data && filed)
+        return vtrLocalized("If you continue, your data is moved all the same, but the library files are not kept, "
+                            "so they do not list what is added to your library's folders, and the copies are not "
+                            "recorded, so a later transfer leaves them in place.");
+    if (within(data) && (item == QDir::cleanPath(MediaLibraryHost::musicLibraryFilePath()) ||
+                         item == QDir::cleanPath(MediaLibraryHost::albumDataFilePath())))
+        return vtrLocalized("If you continue, your data is moved and added to your library's folders all the same, "
+                            "but the library file named above stays as it is and does not list what is added.");
+    if (within(data))
+        return vtrLocalized("If you continue, your data is moved all the same, but the copies are not recorded, so a "
+                            "later transfer leaves them in place.");
+    for (const LibraryFolder &folder : libraryFolders(true, true, true)) {
+        if (folder.path != item) continue;
+        switch (folder.item) {
+        case LibraryItem::MusicCollection:
+            return vtrLocalized("If you continue, your music is copied to your new phone without being added to your "
+                                "music library.");
+        case LibraryItem::PhotosCollection:
+            return vtrLocalized("If you continue, your photos are copied to your new phone without being added to "
+                                "your photo library.");
+        case LibraryItem::VideosCollection:
+            return vtrLocalized("If you continue, your videos are copied to your new phone without being added to "
+                                "your video library.");
+        case LibraryItem::MusicPlaylists:
+            return vtrLocalized("If you continue, your music is added to your music library without its playlists.");
+        case LibraryItem::VideosPlaylists:
+            return vtrLocalized("If you continue, your videos are added to your video library without their "
+                                "playlist.");
+        }
+    }
+    return vtrLocalized("If you continue, what needs these folders is not moved.");
+}
 
 WriteProblem writeProblem(const QString &path)
 {
@@ -751,7 +882,7 @@ QList<WriteProblem> ownItemsInTheWay(bool media, bool filed)
     if (say(inTheWay(ownItemProblem(data)))) return problems;
     if (filed)
         for (const QString &file : {MediaLibraryHost::musicLibraryFilePath(), MediaLibraryHost::albumDataFilePath()})
-            say(inTheWay(ownItemProblem(file, true)));
+            if (!say(inTheWay(ownItemProblem(file, true)))) say(damagedLibraryFile(file));
     if (!media) return problems;
     const QString records = data + QStringLiteral("/Copy records");
     if (say(inTheWay(ownItemProblem(records)))) return problems;
@@ -773,6 +904,8 @@ QString remedyFor(const WriteProblem &problem)
         if (problem.file) return vtrLocalized("Move \"%1\" out of the way").arg(problem.folder);
         return vtrLocalized("Move the file that is in the way of the folder");
     case WriteProblem::Standing::Link: return vtrLocalized("Remove the link \"%1\"").arg(problem.folder);
+    case WriteProblem::Standing::Damaged:
+        return vtrLocalized("Move \"%1\" aside, and a new one is made").arg(problem.folder);
     case WriteProblem::Standing::LinkToNothing:
         if (!problem.lastLink.isEmpty() && problem.lastLink != problem.folder)
             return vtrLocalized("Plug in the disk that holds \"%1\" or remove the link \"%2\"")

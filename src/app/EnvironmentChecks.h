@@ -48,8 +48,9 @@ namespace vtrenv {
 struct WriteProblem
 {
     // Link: a link where an item of this program's own belongs, whatever
-    // it points to (ownItemProblem()).
-    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop, AnotherUsers, Link };
+    // it points to (ownItemProblem()). Damaged: a library file of ours that
+    // does not read as one.
+    enum class Standing { Unwritable, File, LinkToNothing, LinkToFile, LinkLoop, AnotherUsers, Link, Damaged };
     QString folder;
     QString cause;
     Standing standing = Standing::Unwritable;
@@ -80,11 +81,21 @@ QString describeOwnItemProblem(const WriteProblem &problem);
 // What stands in the way of the start, of the program's own items: each
 // folder of the new phone's folder (those of the media only with `media`),
 // the data folder, its copy records of those folders, and with `filed` the
-// media library's own files there. What lies below an item in the way is not
-// looked at.
+// media library's own files there, one that is damaged too. What lies below
+// an item in the way is not looked at.
 QList<WriteProblem> ownItemsInTheWay(bool media, bool filed);
+// The media library's folders that a run files the kinds `music`, `photos`
+// and `videos` into and that stand in the way, as ownItemProblem() says:
+// each kind's collection folder in its media folder, and the "Playlists"
+// folders of the music and the videos. A media folder that is missing or
+// cannot be made is said on its own (writeProblem()).
+QList<WriteProblem> libraryItemsInTheWay(bool music, bool photos, bool videos);
 // One of them as a line: what it is, and what to do about it.
 QString ownItemLine(const WriteProblem &problem);
+// What a run that goes on with `problem` (one of the above) does, as it
+// happens, as a sentence: "If you continue, ...".
+// With `filed`, the run files into the media library.
+QString continuingWith(const WriteProblem &problem, bool filed);
 // What the person can do about `problem`, as the start of a sentence: "Make
 // the folder writable", or move the file that is in the way, or bring back
 // what the link points to, or remove a link that leads round a loop; for

@@ -452,10 +452,12 @@ qint64 MediaMigrator::sizeOfItemsToCopy() const
     return total;
 }
 
-QString MediaMigrator::collectionName() const
+QString MediaMigrator::collectionNameOf(const QString &format)
 {
-    return fill(vtrLocalized(collectionFormat()), QLatin1String(platform::kAppFolderName));
+    return fill(vtrLocalized(format), QLatin1String(platform::kAppFolderName));
 }
+
+QString MediaMigrator::collectionName() const { return collectionNameOf(collectionFormat()); }
 
 void MediaMigrator::copyToDevice(const std::shared_ptr<MobileDeviceInterface> &target, qint64 numBytesToFill,
                                  MigrationStatusProtocol *status, iAppImporter *importer)

@@ -114,6 +114,14 @@ class MediaMigrator : public DataMigrator
 public:
     using DataMigrator::DataMigrator;
 
+    // The collections the kinds are filed into the desktop's library as
+    // ("%@": the program's folder name), and a collection's name from its
+    // format: the start looks at their folders before anything is filed.
+    static constexpr char kMusicCollectionFormat[] = "%@ Imported Music";
+    static constexpr char kPhotosCollectionFormat[] = "%@ Imported Photos";
+    static constexpr char kVideosCollectionFormat[] = "%@ Imported Videos";
+    static QString collectionNameOf(const QString &format);
+
     void backupOldDeviceWithStatus(MigrationStatusProtocol *status) override;
     // Lists the kind on the old phone as the backup would, fetching nothing:
     // a kind that is not moved is counted without its files being written
@@ -287,7 +295,7 @@ protected:
     VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const override;
     void didCopy(MobileDeviceInterface &target, const QList<MediaItem> &items, const VtrFileInfoList &files) override;
     void importCopies(iAppImporter &importer, const QList<MediaItem> &items, const VtrFileInfoList &files) override;
-    QString collectionFormat() const override { return QStringLiteral("%@ Imported Music"); }
+    QString collectionFormat() const override { return QLatin1String(kMusicCollectionFormat); }
 };
 
 class PhotosMigrator : public MediaMigrator
@@ -300,7 +308,7 @@ protected:
     QString phase() const override;
     QString kindWord() const override { return QStringLiteral("photos"); }
     VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const override;
-    QString collectionFormat() const override { return QStringLiteral("%@ Imported Photos"); }
+    QString collectionFormat() const override { return QLatin1String(kPhotosCollectionFormat); }
 };
 
 class VideoMigrator : public MediaMigrator
@@ -313,5 +321,5 @@ protected:
     QString phase() const override;
     QString kindWord() const override { return QStringLiteral("videos"); }
     VtrFileInfoPtr targetFolder(MobileDeviceInterface &target) const override;
-    QString collectionFormat() const override { return QStringLiteral("%@ Imported Videos"); }
+    QString collectionFormat() const override { return QLatin1String(kVideosCollectionFormat); }
 };

@@ -30,6 +30,7 @@
 #include "migration/DataMigrator.h"
 #include "platform/Folders.h"
 #include "sources/host/MediaLibraryHost.h"
+#include "sources/host/PropertyListXml.h"
 
 #include "TestEnvironment.h"
 #include "TestFolders.h"
@@ -641,7 +642,7 @@ TEST(NewPhoneFolderInTheWay, AfterTheStartEndsTheTransferAtItsKind)
     w.setState(NS_AppController::kStateWelcome);
     ASSERT_TRUE(run.run->h.walk([&run] { return run.plug(); }, 14, 120000));
     EXPECT_TRUE(run.offered[kPhotos]);
-    QDir(photos).removeRecursively();
+    testenv::removeTree(photos);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(photos).path()) && QFile::link(theirs, photos));
     ASSERT_TRUE(run.run->h.pressOn([] { return false; }, 120000));
     EXPECT_TRUE(run.run->h.terminated);
@@ -1083,5 +1084,239 @@ INSTANTIATE_TEST_SUITE_P(FilingFamilies, CopiesSwappedAfterTheCopy,
                              return std::string(info.param.family == kAndroid ? "Android" : "BlackBerry") +
                                     (info.param.swap == Swap::TheFolder ? "TheFolder" : "EachFile");
                          });
+// ---- what the start names of the library's own folders and files
+
+// How an item stands where the library, or the program's data, needs a
+// folder: another user's folder (only root can leave one; elsewhere a link
+// stands for it), a link to a folder of ~/Documents, or a file.
+enum class Stand { Theirs, Link, File };
+
+struct InTheWay
+{
+    InTheWay(QString at, Stand how) : path(std::move(at)), stand(how)
+    {
+        if (stand == Stand::Theirs && ::geteuid() != 0) stand = Stand::Link;
+    }
+
+    bool put() const
+    {
+        if (!QDir().mkpath(QFileInfo(path).path())) return false;
+        switch (stand) {
+        case Stand::Theirs:
+            return QDir().mkpath(path) && ::chmod(QFile::encodeName(path).constData(), 0700) == 0 &&
+                   ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+        case Stand::Link: {
+            const QString theirs = platform::homeFolder() + QStringLiteral("/Documents/") + QFileInfo(path).fileName();
+            return QDir().mkpath(theirs) && QFile::link(theirs, path);
+        }
+        case Stand::File: testenv::writeFile(path, "not a folder"); return true;
+        }
+        return false;
+    }
+    // What the start tells the person to do about it, and doing it.
+    QString remedy() const
+    {
+        switch (stand) {
+        case Stand::Theirs: return QStringLiteral("rename it so that a new one is made.");
+        case Stand::Link: return QStringLiteral("Remove the link \"%1\".").arg(path);
+        case Stand::File: return QStringLiteral("Move the file that is in the way of the folder.");
+        }
+        return {};
+    }
+    bool mend() const
+    {
+        return stand == Stand::Link ? QFile::remove(path) : QFile::rename(path, path + QStringLiteral(" (aside)"));
+    }
+
+    QString path;
+    Stand stand;
+};
+
+const QString kStartTitle = QStringLiteral("Folders that your transfer needs cannot be used.");
+
+// The run walked to the summary, where nothing has moved yet: what the start
+// said in its alerts about folders or files that cannot be used.
+QStringList startAlerts(int family)
+{
+    MediaLibraryHost::shared().forgetLibrariesForTesting();
+    FamilyRun run(family);
+    run.run->h.wizard().setState(NS_AppController::kStateWelcome);
+    EXPECT_TRUE(run.run->h.walk([&run] { return run.plug(); }, 14, 120000));
+    QStringList texts;
+    for (const AlertRequest &alert : run.run->h.alerts.shown())
+        if (alert.messageText.contains(QStringLiteral("cannot be")))
+            texts << alert.messageText + QLatin1Char('\n') + alert.informativeText;
+    return texts;
+}
+
+QString collectionOf(Kind k)
+{
+    static const char *const names[] = {"Music", "Photos", "Videos"};
+    return userFolder(k) + QStringLiteral("/Solvenna to Windows Phone Imported ") + QLatin1String(names[k]);
+}
+
+qsizetype filesIn(const QString &folder, const QStringList &patterns = {})
+{
+    return QDir(folder).entryList(patterns, QDir::Files).size();
+}
+
+// Each home starts without anything an earlier case left: the media
+// folders, the new phone's folder, the data folder (and what was set aside).
+void startAfresh()
+{
+    for (const QString &folder : {userFolder(kMusic), userFolder(kPhotos), userFolder(kVideos),
+                                  WindowsPhone7LocalDevice::storageFolderPath(), platform::dataFolder()})
+        platform::removeTreeWithoutFollowingLinks(folder);
+}
+
+// Three things in the way at once on the Android phone's walk: the data
+// folder another user's, the new phone's "Music" a link, and the music's
+// folder in the music library another user's. The start names all three in
+// one alert, each with what to do and with what going on does; once each
+// is done, the next run files every song.
+TEST(LibraryFolders, ThreeInTheWayAreNamedAtOnceAndOneRoundOfRemediesFilesEverySong)
+{
+    setUserFolders();
+    const InTheWay problems[] = {{platform::dataFolder(), Stand::Theirs},
+                                 {WindowsPhone7LocalDevice::storageFolderPath() + QStringLiteral("/Music"), Stand::Link},
+                                 {collectionOf(kMusic), Stand::Theirs}};
+    for (const InTheWay &problem : problems) ASSERT_TRUE(problem.put()) << problem.path.toStdString();
+    const QStringList said = startAlerts(kAndroid);
+    ASSERT_EQ(said.size(), 1) << qPrintable(said.join('|'));
+    EXPECT_TRUE(said.first().startsWith(kStartTitle));
+    for (const InTheWay &problem : problems)
+        EXPECT_TRUE(said.first().contains(QStringLiteral("\"%1\" cannot be used").arg(problem.path)) &&
+                    said.first().contains(problem.remedy()))
+            << problem.path.toStdString() << '\n' << said.first().toStdString();
+    for (const char *continuing :
+         {"If you continue, what needs the new phone's folders named above is not moved.",
+          "If you continue, your data is moved all the same, but the library files are not kept",
+          "If you continue, your music is copied to your new phone without being added to your music library."})
+        EXPECT_TRUE(said.first().contains(QLatin1String(continuing))) << continuing;
+    EXPECT_FALSE(said.first().contains(QStringLiteral("what needs these folders")));
+
+    for (const InTheWay &problem : problems) ASSERT_TRUE(problem.mend()) << problem.path.toStdString();
+    MediaLibraryHost::shared().forgetLibrariesForTesting();
+    FamilyRun run(kAndroid);
+    ASSERT_TRUE(run.toTheEnd());
+    EXPECT_TRUE(run.run->h.alerts.titles().filter(QStringLiteral("cannot be")).isEmpty())
+        << qPrintable(run.run->h.alerts.titles().join('|'));
+    EXPECT_EQ(run.lastLine(kMusic), QStringLiteral("6 Songs and 2 Playlists - Done"));
+    EXPECT_EQ(filesIn(collectionOf(kMusic)), 6);
+}
+
+// Each of the library's folders that a run of the Android phone or the
+// BlackBerry files into, in the way in turn: the start names it with what
+// to do and what going on does, and once that is done the next run files
+// that kind as in a home where nothing stood in the way. Nothing of an
+// iPhone is filed there: it is told of none of them.
+TEST(LibraryFolders, EachCollectionAndPlaylistsFolderInTheWayIsNamedAtTheStart)
+{
+    setUserFolders();
+    const struct
+    {
+        QString path;
+        Stand stand;
+        Kind kind;
+        const char *continuing;
+        QStringList filed;  // what the kind's run puts there: its files, or its playlists
+    } folders[] = {
+        {collectionOf(kMusic), Stand::Theirs, kMusic,
+         "your music is copied to your new phone without being added to your music library."},
+        {collectionOf(kPhotos), Stand::Link, kPhotos,
+         "your photos are copied to your new phone without being added to your photo library."},
+        {collectionOf(kVideos), Stand::File, kVideos,
+         "your videos are copied to your new phone without being added to your video library."},
+        {userFolder(kMusic) + QStringLiteral("/Playlists"), Stand::Theirs, kMusic,
+         "your music is added to your music library without its playlists.", {QStringLiteral("*.m3u8")}},
+        {userFolder(kVideos) + QStringLiteral("/Playlists"), Stand::Link, kVideos,
+         "your videos are added to your video library without their playlist.", {QStringLiteral("*.m3u8")}},
+    };
+    for (const int family : {kAndroid, kBlackBerry})
+        for (const auto &folder : folders) {
+            SCOPED_TRACE(QStringLiteral("family %1: %2").arg(family).arg(folder.path).toStdString());
+            startAfresh();
+            const InTheWay problem(folder.path, folder.stand);
+            ASSERT_TRUE(problem.put());
+            const QStringList said = startAlerts(family);
+            ASSERT_EQ(said.size(), 1) << qPrintable(said.join('|'));
+            EXPECT_TRUE(said.first().contains(QStringLiteral("\"%1\" cannot be used").arg(folder.path)) &&
+                        said.first().contains(problem.remedy()) &&
+                        said.first().contains(QStringLiteral("If you continue, ") + QLatin1String(folder.continuing)))
+                << said.first().toStdString();
+
+            ASSERT_TRUE(problem.mend());
+            MediaLibraryHost::shared().forgetLibrariesForTesting();
+            FamilyRun run(family);
+            ASSERT_TRUE(run.toTheEnd());
+            EXPECT_TRUE(run.run->h.alerts.titles().filter(QStringLiteral("cannot be")).isEmpty());
+            EXPECT_EQ(run.lastLine(folder.kind),
+                      QLatin1String(holding(family, folder.kind).line) + QStringLiteral(" - Done"));
+            // The Android phone's two playlists go with the music's own.
+            const int playlists = family == kAndroid && folder.kind == kMusic ? 3 : 1;
+            EXPECT_EQ(filesIn(folder.path, folder.filed),
+                      folder.filed.isEmpty() ? holding(family, folder.kind).landed.files : playlists);
+        }
+    startAfresh();
+    for (const auto &folder : folders) ASSERT_TRUE(InTheWay(folder.path, folder.stand).put());
+    EXPECT_EQ(startAlerts(kIPhone), QStringList());
+}
+
+// A library file of the program's own that does not read as one (emptied,
+// or bytes of no property list) is named at the start with what to do; a
+// run that goes on files nothing into that library and leaves the file as
+// it is. Once it is moved aside, the next run makes a new one and files into
+// it.
+TEST(LibraryFolders, ADamagedLibraryFileIsNamedAndOnceMovedAsideANewOneIsFiledInto)
+{
+    setUserFolders();
+    const QString music = MediaLibraryHost::musicLibraryFilePath(), photos = MediaLibraryHost::albumDataFilePath();
+    const QByteArray garbage("\x8f\x02\x7f<plist>\x01 not one", 20);
+    for (const int family : {kAndroid, kBlackBerry}) {
+        SCOPED_TRACE(family);
+        startAfresh();
+        testenv::writeFile(music, QByteArray());
+        testenv::writeFile(photos, garbage);
+        MediaLibraryHost::shared().forgetLibrariesForTesting();
+        {
+            FamilyRun run(family);
+            ASSERT_TRUE(run.toTheEnd());
+            const QStringList titles = run.run->h.alerts.titles();
+            ASSERT_EQ(titles.filter(QStringLiteral("cannot be")), QStringList{kStartTitle});
+            const QString said = run.run->h.alerts.shown().at(titles.indexOf(kStartTitle)).informativeText;
+            for (const QString &file : {music, photos})
+                EXPECT_TRUE(said.contains(QStringLiteral("The file \"%1\" cannot be used: it is damaged (").arg(file)) &&
+                            said.contains(QStringLiteral("Move \"%1\" aside, and a new one is made.").arg(file)))
+                    << said.toStdString();
+            EXPECT_TRUE(said.contains(QStringLiteral("your music and videos are copied to your new phone without being "
+                                                     "added to your music library")));
+            EXPECT_TRUE(said.contains(
+                QStringLiteral("your photos are copied to your new phone without being added to your photo library")));
+            EXPECT_TRUE(run.lastLine(kMusic).contains(QStringLiteral("is damaged")) &&
+                        run.lastLine(kMusic).contains(QStringLiteral("Move it aside, and a new one is made")))
+                << run.lastLine(kMusic).toStdString();
+            EXPECT_EQ(filesIn(collectionOf(kMusic)), 0);
+        }
+        EXPECT_EQ(testenv::readFile(music), QByteArray());
+        EXPECT_EQ(testenv::readFile(photos), garbage);
+        for (const QString &file : {music, photos})
+            ASSERT_TRUE(QFile::rename(file, file + QStringLiteral(" (damaged)")));
+
+        MediaLibraryHost::shared().forgetLibrariesForTesting();
+        FamilyRun run(family);
+        ASSERT_TRUE(run.toTheEnd());
+        EXPECT_TRUE(run.run->h.alerts.titles().filter(QStringLiteral("cannot be")).isEmpty());
+        for (const Kind k : {kMusic, kPhotos, kVideos})
+            EXPECT_EQ(run.lastLine(k), QLatin1String(holding(family, k).line) + QStringLiteral(" - Done"));
+        const std::optional<QVariantMap> tracks = vtr::XmlPropertyListReader::readDictionaryFile(music);
+        const std::optional<QVariantMap> images = vtr::XmlPropertyListReader::readDictionaryFile(photos);
+        ASSERT_TRUE(tracks && images);
+        EXPECT_EQ(tracks->value(QStringLiteral("Tracks")).toMap().size(),
+                  holding(family, kMusic).landed.files + holding(family, kVideos).landed.files);
+        EXPECT_EQ(images->value(QStringLiteral("Master Image List")).toMap().size(), holding(family, kPhotos).landed.files);
+        EXPECT_EQ(testenv::readFile(music + QStringLiteral(" (damaged)")), QByteArray());
+        EXPECT_EQ(testenv::readFile(photos + QStringLiteral(" (damaged)")), garbage);
+    }
+}
 
 }  // namespace

@@ -187,10 +187,10 @@ TEST(EndToEndLibrary, PlaylistsWhoseFolderWasInTheWayComeOnceItIsSetRight)
     } cases[] = {{e2e::kAndroid, true, 0, "6 Songs and 2 Playlists", 4, 3}, {e2e::kBlackBerry, false, 1, "1 Video", 2, 1}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.family);
-        QDir(storage()).removeRecursively();
+        testenv::removeTree(storage());
         for (const QString &folder :
              {MediaLibraryHost::musicFolder(), MediaLibraryHost::videosFolder(), MediaLibraryHost::picturesFolder()})
-            QDir(folder).removeRecursively();
+            testenv::removeTree(folder);
         QFile::remove(MediaLibraryHost::musicLibraryFilePath());
         QFile::remove(MediaLibraryHost::albumDataFilePath());
         const QString folder =

@@ -774,16 +774,19 @@ void expectNoRunDoublesAnything(bool dataFolderItself)
                         std::strerror(errno), state.name);
             continue;
         }
-        // The start names it with what to do, and once that is done, nothing.
+        // The start names it with what to do and with what going on does,
+        // and once that is done, nothing. Going on moves everything.
         const auto startSays = [family] {
             QStringList lines;
             for (const vtrenv::WriteProblem &problem : vtrenv::ownItemsInTheWay(true, family != e2e::kIPhone))
-                lines << vtrenv::ownItemLine(problem);
+                lines << vtrenv::ownItemLine(problem) << vtrenv::continuingWith(problem, family != e2e::kIPhone);
             return lines.join(QLatin1Char('\n'));
         };
         const QString said = startSays();
         EXPECT_TRUE(said.contains(QStringLiteral("\"%1\" cannot be used").arg(data + state.below)) &&
-                    (said.contains(QStringLiteral("Remove the link")) || said.contains(QStringLiteral("rename it"))))
+                    (said.contains(QStringLiteral("Remove the link")) || said.contains(QStringLiteral("rename it"))) &&
+                    said.contains(QStringLiteral("If you continue, your data is moved all the same")) &&
+                    !said.contains(QStringLiteral("not moved")))
             << said.toStdString();
         const std::string documentsBefore = treeOf(documents);
         ASSERT_TRUE(runFamilyPhone(family, oneStep));
@@ -837,7 +840,7 @@ TEST(EndToEnd, CopiesThePersonChangedAreCopiedAgainButNothingIsTwinned)
             SCOPED_TRACE(QStringLiteral("family %1, %2").arg(family).arg(oneStep ? "one step" : "walk").toStdString());
             resetTarget();
             for (const QString &folder : library)
-                QDir(folder).removeRecursively();
+                testenv::removeTree(folder);
             const QString data =
                 testenv::makeTempDir(QStringLiteral("share")) + QStringLiteral("/Solvenna to Windows Phone");
             platform::setDataFolderOverride(data);

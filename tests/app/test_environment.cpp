@@ -535,4 +535,43 @@ TEST(EnvironmentChecks, ThePhotoLibraryIsThereWhenTheMediaLibraryHostIsConfigure
     QFile::remove(pictures);
 }
 
+// The library's folders are named only for the kinds the run files, each
+// with what going on does to its kind, and looking at them makes none.
+TEST(EnvironmentChecks, TheLibrarysFoldersAreNamedForTheKindsItTakesWithWhatGoingOnDoes)
+{
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    ASSERT_TRUE(music.startsWith(testenv::root()) && pictures.startsWith(testenv::root()) &&
+                videos.startsWith(testenv::root()));
+    for (const QString &folder : {music, pictures, videos}) platform::removeTreeWithoutFollowingLinks(folder);
+    EXPECT_TRUE(vtrenv::libraryItemsInTheWay(true, true, true).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(music) || QFileInfo::exists(pictures) || QFileInfo::exists(videos));
+
+    const QString elsewhere = testenv::makeTempDir(QStringLiteral("elsewhere"));
+    const QString imported = QStringLiteral("/Solvenna to Windows Phone Imported ");
+    const QStringList musicItems{music + imported + QStringLiteral("Music"), music + QStringLiteral("/Playlists")};
+    const QStringList photoItems{pictures + imported + QStringLiteral("Photos")};
+    const QStringList videoItems{videos + imported + QStringLiteral("Videos"), videos + QStringLiteral("/Playlists")};
+    for (const QString &item : musicItems + photoItems + videoItems)
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(item).path()) && QFile::link(elsewhere, item));
+    const auto named = [](bool m, bool p, bool v) {
+        QStringList folders;
+        for (const vtrenv::WriteProblem &problem : vtrenv::libraryItemsInTheWay(m, p, v)) {
+            EXPECT_EQ(problem.standing, vtrenv::WriteProblem::Standing::Link);
+            folders << problem.folder;
+        }
+        return folders.join(QLatin1Char('\n')).toStdString();
+    };
+    EXPECT_EQ(named(true, false, false), musicItems.join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(named(false, true, false), photoItems.join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(named(false, false, true), videoItems.join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(named(false, false, false), "");
+    QStringList said;
+    for (const vtrenv::WriteProblem &problem : vtrenv::libraryItemsInTheWay(true, true, true))
+        said << vtrenv::continuingWith(problem, true);
+    said.removeDuplicates();
+    EXPECT_EQ(said.size(), 5) << qPrintable(said.join('\n'));
+}
+
 }  // namespace

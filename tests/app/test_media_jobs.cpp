@@ -347,7 +347,7 @@ TEST(MediaJobs, TheAmountToFreeHoldsTheSongsAndTheLibrarysCopiesOfThem)
         SCOPED_TRACE(freed);
         for (const QString &folder : {WindowsPhone7LocalDevice::storageFolderPath(), platform::dataFolder(), library,
                                       MediaLibraryHost::picturesFolder(), MediaLibraryHost::videosFolder()})
-            QDir(folder).removeRecursively();
+            testenv::removeTree(folder);
         Jobs t;
         t.use(false);
         auto &songs = static_cast<MadeMigrator<MusicMigrator> &>(*t.jobs->migrators().music);

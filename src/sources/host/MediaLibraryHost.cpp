@@ -415,6 +415,13 @@ void removeWrittenFile(const WrittenFile &file)
         ::unlinkat(dir.get(), name.constData(), 0);
 }
 
+// A library file of ours that does not read as one: the start names it
+// with what is wrong.
+struct DamagedLibraryFile : Failure
+{
+    vtr::PropertyListError error;
+};
+
 QVariantMap loadLibraryFile(const QString &path, const QString &what)
 {
     struct stat st;
@@ -428,8 +435,13 @@ QVariantMap loadLibraryFile(const QString &path, const QString &what)
     }
     vtr::PropertyListError error;
     auto map = vtr::XmlPropertyListReader::readDictionary(fd.get(), &error);
-    if (!map)
-        throw Failure{-2700, vtrLocalized("The %1 \"%2\" is damaged: %3").arg(what, path, error.toString())};
+    if (!map) {
+        QString why = error.toString();
+        if (!why.endsWith(QLatin1Char('.'))) why += QLatin1Char('.');
+        throw DamagedLibraryFile{
+            {-2700, vtrLocalized("The %1 \"%2\" is damaged: %3 Move it aside, and a new one is made.").arg(what, path, why)},
+            error};
+    }
     return *map;
 }
 
@@ -897,6 +909,28 @@ QString MediaLibraryHost::albumDataFilePath()
     return QDir(platform::dataFolder()).filePath(QStringLiteral("AlbumData.xml"));
 }
 
+QString MediaLibraryHost::collectionFolder(const QString &mediaFolder, const QString &name)
+{
+    return mediaFolder.isEmpty() ? QString() : QDir(mediaFolder).filePath(folderNameFor(name));
+}
+
+std::optional<vtr::PropertyListError> MediaLibraryHost::libraryFileDamage(const QString &path)
+{
+    std::lock_guard lock(m_lock);
+    // A library without a file is not made here: that would make its media
+    // folder, which only filing makes.
+    if (!libraryFileStampOf(path).exists) return std::nullopt;
+    try {
+        if (path == musicLibraryFilePath()) music();
+        else if (path == albumDataFilePath()) photos();
+    } catch (const DamagedLibraryFile &damaged) {
+        return damaged.error;
+    } catch (const Failure &) {
+        // Not about the file: the filing says it.
+    }
+    return std::nullopt;
+}
+
 bool MediaLibraryHost::isOwnLibraryFileThere(const QString &path)
 {
     return libraryFileStampOf(path).exists;
@@ -1309,7 +1343,7 @@ qint64 MediaLibraryHost::addOneMediaFile(const SourceFile &source, const QString
     const QString root = video ? folderOfWork(videosFolder) : folderOfWork(musicFolder);
     if (root.isEmpty()) throw Failure{-43, vtrLocalized("There is no music or videos folder.")};
 
-    const QString folder = QDir(root).filePath(folderNameFor(collection));
+    const QString folder = collectionFolder(root, collection);
     const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
     if (!placed.id.isEmpty()) return placed.id.toLongLong();
     const QString &target = placed.path;
@@ -1559,7 +1593,7 @@ QString MediaLibraryHost::addOnePhoto(const SourceFile &source, qsizetype albumI
         return key;
     };
     const QString folder =
-        QDir(folderOfWork(picturesFolder)).filePath(folderNameFor(album.info.value(QStringLiteral("AlbumName")).toString()));
+        collectionFolder(folderOfWork(picturesFolder), album.info.value(QStringLiteral("AlbumName")).toString());
     const vtr::FiledFiles::Placement placed = placeFile(library.files, source, folder);
     if (!placed.id.isEmpty()) return fileIn(placed.id);
     const QString &target = placed.path;

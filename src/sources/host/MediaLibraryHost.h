@@ -2,6 +2,7 @@
 
 #include "sources/host/FiledFiles.h"
 #include "sources/host/LibraryLocation.h"
+#include "sources/host/PropertyListXml.h"
 
 #include <QHash>
 #include <QList>
@@ -141,12 +142,23 @@ public:
     static QString picturesFolder();
     static QString playlistsFolder();       // "Playlists" in the music folder
     static QString videoPlaylistsFolder();  // "Playlists" in the videos folder
+    // The folder that the collection or album `name` is filed into in the
+    // media folder `mediaFolder` (musicFolder(), videosFolder() or
+    // picturesFolder(); empty: none).
+    static QString collectionFolder(const QString &mediaFolder, const QString &name);
     static QString musicLibraryFilePath();
     static QString albumDataFilePath();
     // Whether the library file at `path` (one of the two above) stands as a
     // file of ours in a data folder of ours: only then is it read, as the
     // host reads and writes it (never through a link).
     static bool isOwnLibraryFileThere(const QString &path);
+    // Why the library file at `path` (one of the two above), a file of ours
+    // there, cannot be read as a library: what is wrong and on which line.
+    // Nothing when it reads, or is not there, or is not ours (one that may
+    // not be used is said as such). It is read as an operation reads it, and
+    // what it holds is kept for the next operation, which does not read it
+    // again while it stays as it is.
+    std::optional<vtr::PropertyListError> libraryFileDamage(const QString &path);
     // Where the tracks of a music library file may lie (LibraryLocation.h);
     // for this host's own library also the music and videos folders.
     static vtr::LibraryTrackFolders trackFoldersOf(const QString &libraryFilePath, const QString &musicFolderLocation);
