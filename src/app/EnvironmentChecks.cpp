@@ -284,6 +284,10 @@ QString newPhoneKindFolder(const NewPhoneKindFolder &k)
 // An item in the way as a line of the start's alert; for a folder of the new
 // phone's that holds a kind, with what continuing does to that kind, in
 // whichever alert the line goes.
+// The kind ("music", "photos" or "videos") that the library folder `path`
+// takes in, or nothing for any other item.
+QString kindFiledInto(const QString &path);
+
 QString ownItemLineSayingWhatContinuingDoes(const vtrenv::WriteProblem &problem)
 {
     for (const NewPhoneKindFolder &k : kNewPhoneKindFolders)
@@ -504,14 +508,21 @@ bool HostEnvironmentChecks::runLibraryChecks(NS_AppController &controller, int f
     }
     QString ours;
     QStringList continuing;
+    QStringList leftOut;
+    for (const vtrenv::WriteProblem &problem : std::as_const(problems))
+        for (const NewPhoneKindFolder &k : kNewPhoneKindFolders)
+            if (problem.folder == newPhoneKindFolder(k)) leftOut.append(QLatin1String(k.kind));
     for (const vtrenv::WriteProblem &problem : std::as_const(problems)) {
         if (vtrenv::libraryProblemTold(controller, problem.folder)) continue;
         vtrenv::noteLibraryProblemTold(controller, problem.folder);
         // A folder whose kind is left out says so on its own line; the
         // others' closing words are said once, after all the lines.
+        // What a library folder of a kind that is left out would do to that
+        // kind is not said: the kind is not moved at all.
         const QString line = ownItemLineSayingWhatContinuingDoes(problem);
         ours += QLatin1Char('\n') + line;
-        if (line == vtrenv::ownItemLine(problem)) continuing.append(vtrenv::continuingWith(problem, filed));
+        if (line == vtrenv::ownItemLine(problem) && !leftOut.contains(kindFiledInto(problem.folder)))
+            continuing.append(vtrenv::continuingWith(problem, filed));
     }
     // What going on does is said with them, in whichever alert they go.
     continuing.removeDuplicates();
@@ -680,6 +691,21 @@ QList<LibraryFolder> libraryFolders(bool music, bool photos, bool videos)
     }
     folders.removeIf([](const LibraryFolder &folder) { return folder.path.isEmpty(); });
     return folders;
+}
+
+QString kindFiledInto(const QString &path)
+{
+    for (const LibraryFolder &folder : libraryFolders(true, true, true)) {
+        if (folder.path != path) continue;
+        switch (folder.item) {
+        case LibraryItem::MusicCollection:
+        case LibraryItem::MusicPlaylists: return QStringLiteral("music");
+        case LibraryItem::PhotosCollection: return QStringLiteral("photos");
+        case LibraryItem::VideosCollection:
+        case LibraryItem::VideosPlaylists: return QStringLiteral("videos");
+        }
+    }
+    return {};
 }
 
 }  // namespace
