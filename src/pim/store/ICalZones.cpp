@@ -603,6 +603,7 @@ private:
     // are worked out as libical does.
     static bool oddFebruary(int year);
     static qint64 keyIn(int year, const Onset &o, int to, int then);
+    static icaltimetype onsetIn(int year, const Onset &o); // its wall time before it, in `year`
     static qint64 utcKey(int year, const Onset &o) { return oddFebruary(year) ? keyIn(year, o, -o.from, 0) : year * kYearKey + o.utc; }
     static qint64 wallKey(int year, const Onset &o)
     {
@@ -647,7 +648,7 @@ int VTimezoneYears::Yearly::kindOf(int year) { return kindAndFebruary(year) & 15
 
 bool VTimezoneYears::Yearly::oddFebruary(int year) { return kindAndFebruary(year) & 16; }
 
-qint64 VTimezoneYears::Yearly::keyIn(int year, const Onset &o, int to, int then)
+icaltimetype VTimezoneYears::Yearly::onsetIn(int year, const Onset &o)
 {
     icaltimetype t = icaltime_null_time();
     t.year = year;
@@ -656,6 +657,12 @@ qint64 VTimezoneYears::Yearly::keyIn(int year, const Onset &o, int to, int then)
     t.hour = o.hour;
     t.minute = o.minute;
     t.second = o.second;
+    return t;
+}
+
+qint64 VTimezoneYears::Yearly::keyIn(int year, const Onset &o, int to, int then)
+{
+    icaltimetype t = onsetIn(year, o);
     icaltime_adjust(&t, 0, 0, 0, to);
     if (then) icaltime_adjust(&t, 0, 0, 0, then);
     return key(t);
@@ -748,13 +755,7 @@ bool VTimezoneYears::Yearly::read(bool julianYears, double &steps)
             return qint64(QDate(year, o.month, o.day, calendar).dayOfYear(calendar)) * kDay + o.hour * 3600 + o.minute * 60 + o.second;
         };
         for (Onset &o : onsets) {
-            icaltimetype t = icaltime_null_time();
-            t.year = year;
-            t.month = o.month;
-            t.day = o.day;
-            t.hour = o.hour;
-            t.minute = o.minute;
-            t.second = o.second;
+            icaltimetype t = onsetIn(year, o);
             icaltime_adjust(&t, 0, 0, 0, -o.from);
             o.utc = key(t) - year * kYearKey;
             icaltimetype wall = t, previous = t;
